@@ -1,0 +1,390 @@
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------------------------
+// Fault injection
+
+namespace {
+
+struct FaultRule {
+  FileOp op;
+  std::string pathSuffix;
+  int error;
+  int times;
+};
+
+std::mutex gFaultsMutex;
+std::vector<FaultRule> gFaults;
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+void FileFaults::fail(FileOp op, std::string pathSuffix, int error, int times) {
+  if (times == 0) return;
+  std::lock_guard lock(gFaultsMutex);
+  gFaults.push_back({op, std::move(pathSuffix), error, times});
+}
+
+void FileFaults::clear() {
+  std::lock_guard lock(gFaultsMutex);
+  gFaults.clear();
+}
+
+int FileFaults::check(FileOp op, const std::string& path) {
+  std::lock_guard lock(gFaultsMutex);
+  for (auto it = gFaults.begin(); it != gFaults.end(); ++it) {
+    if (it->op != op || !endsWith(path, it->pathSuffix)) continue;
+    const int error = it->error;
+    if (it->times > 0 && --it->times == 0) gFaults.erase(it);
+    return error;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FileHandle
+
+namespace {
+
+// Fails with the injected error, when there is one, the way a system call would.
+bool injected(FileOp op, const std::string& path, int& lastError) {
+  if (int e = FileFaults::check(op, path)) {
+    lastError = e;
+    errno = e;
+    return true;
+  }
+  return false;
+}
+
+int openRetrying(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+std::optional<FileHandle> FileHandle::forWriting(const std::string& path, bool append) {
+  int error = 0;
+  if (injected(FileOp::open, path, error)) return std::nullopt;
+  const int extra = append ? O_APPEND : 0;
+  // Readable as well when the file allows it, so a writer can take the file's content back in.
+  int fd = openRetrying(path, O_RDWR | extra);
+  if (fd < 0 && errno == EACCES) fd = openRetrying(path, O_WRONLY | extra);
+  if (fd < 0) return std::nullopt;
+  return FileHandle(fd, path);
+}
+
+std::optional<FileHandle> FileHandle::forReading(const std::string& path) {
+  int error = 0;
+  if (injected(FileOp::open, path, error)) return std::nullopt;
+  const int fd = openRetrying(path, O_RDONLY);
+  if (fd < 0) return std::nullopt;
+  return FileHandle(fd, path);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd_(other.fd_), path_(std::move(other.path_)), lastError_(other.lastError_) {
+  other.fd_ = -1;
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    path_ = std::move(other.path_);
+    lastError_ = other.lastError_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() { close(); }
+
+std::optional<std::uint64_t> FileHandle::seekToEnd() {
+  if (fd_ < 0) return std::nullopt;
+  if (injected(FileOp::seek, path_, lastError_)) return std::nullopt;
+  const off_t at = ::lseek(fd_, 0, SEEK_END);
+  if (at < 0) {
+    lastError_ = errno;
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(at);
+}
+
+std::optional<std::uint64_t> FileHandle::seek(std::uint64_t offset) {
+  if (fd_ < 0) return std::nullopt;
+  if (injected(FileOp::seek, path_, lastError_)) return std::nullopt;
+  const off_t at = ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
+  if (at < 0) {
+    lastError_ = errno;
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(at);
+}
+
+std::optional<std::vector<std::uint8_t>> FileHandle::readToEnd() {
+  if (fd_ < 0) return std::nullopt;
+  if (injected(FileOp::read, path_, lastError_)) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  return bytes;
+}
+
+bool FileHandle::write(const void* bytes, std::size_t count) {
+  if (fd_ < 0) return false;
+  if (injected(FileOp::write, path_, lastError_)) return false;
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  while (count > 0) {
+    const ssize_t n = ::write(fd_, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return false;
+    }
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool FileHandle::truncate(std::uint64_t length) {
+  if (fd_ < 0) return false;
+  if (injected(FileOp::truncate, path_, lastError_)) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // The system's truncate also moves the position to the new end.
+  ::lseek(fd_, static_cast<off_t>(length), SEEK_SET);
+  return true;
+}
+
+bool FileHandle::lock() {
+  if (fd_ < 0) return false;
+  if (injected(FileOp::lock, path_, lastError_)) return false;
+  int rc;
+  do {
+    rc = ::flock(fd_, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) lastError_ = errno;
+  return rc == 0;
+}
+
+void FileHandle::unlock() {
+  if (fd_ >= 0) ::flock(fd_, LOCK_UN);
+}
+
+void FileHandle::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FileManager
+
+namespace {
+
+std::mutex gHomeMutex;
+std::string gHome;  // empty: not set, use $HOME
+
+bool statPath(const std::string& path, struct stat& st) {
+  if (int e = FileFaults::check(FileOp::stat, path)) {
+    errno = e;
+    return false;
+  }
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string FileManager::homeDirectory() {
+  std::lock_guard lock(gHomeMutex);
+  if (!gHome.empty()) return gHome;
+  const char* home = std::getenv("HOME");
+  return home && *home ? std::string(home) : std::string("/");
+}
+
+void FileManager::setHomeDirectory(const std::string& path) {
+  std::lock_guard lock(gHomeMutex);
+  gHome = path;
+}
+
+bool FileManager::fileExists(const std::string& path) {
+  struct stat st;
+  return statPath(path, st);
+}
+
+bool FileManager::isDirectory(const std::string& path) {
+  struct stat st;
+  return statPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool FileManager::createDirectory(const std::string& path, bool withIntermediates) {
+  if (path.empty()) return false;
+  if (isDirectory(path)) return true;
+  if (int e = FileFaults::check(FileOp::createDirectory, path)) {
+    errno = e;
+    return false;
+  }
+  if (withIntermediates) {
+    const std::string parent = parentPath(path);
+    if (!parent.empty() && parent != path && !isDirectory(parent) && !createDirectory(parent, true)) return false;
+  }
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  // Another thread or process may have made it in the meantime.
+  return errno == EEXIST && isDirectory(path);
+}
+
+std::optional<std::vector<std::string>> FileManager::contentsOfDirectory(const std::string& path) {
+  if (int e = FileFaults::check(FileOp::list, path)) {
+    errno = e;
+    return std::nullopt;
+  }
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return std::nullopt;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  // The system promises no order; a fixed one keeps runs repeatable.
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool FileManager::removeItem(const std::string& path) {
+  if (int e = FileFaults::check(FileOp::remove, path)) {
+    errno = e;
+    return false;
+  }
+  std::error_code error;
+  const auto removed = std::filesystem::remove_all(path, error);
+  return !error && removed > 0;
+}
+
+bool FileManager::moveItem(const std::string& from, const std::string& to) {
+  if (int e = FileFaults::check(FileOp::rename, from)) {
+    errno = e;
+    return false;
+  }
+  // Like the system's move, never replaces what is already at the destination.
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+std::optional<double> FileManager::modificationDate(const std::string& path) {
+  struct stat st;
+  if (!statPath(path, st)) return std::nullopt;
+  return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+}
+
+std::optional<std::uint64_t> FileManager::fileSize(const std::string& path) {
+  struct stat st;
+  if (!statPath(path, st)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::vector<std::uint8_t>> FileManager::contents(const std::string& path) {
+  auto handle = FileHandle::forReading(path);
+  if (!handle) return std::nullopt;
+  return handle->readToEnd();
+}
+
+bool FileManager::writeAtomically(const std::string& path, const void* bytes, std::size_t count) {
+  if (int e = FileFaults::check(FileOp::open, path)) {
+    errno = e;
+    return false;
+  }
+  const std::string folder = parentPath(path);
+  const std::string name = path.substr(folder.empty() ? 0 : folder.size() + 1);
+  std::string temp = joinPath(folder.empty() ? "." : folder, "." + name + ".tmp-XXXXXX");
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  // mkstemp makes the file private; keep the mode the target had, or the usual one for a new file.
+  struct stat target;
+  ::fchmod(fd, ::stat(path.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644);
+
+  bool ok = true;
+  // Faults aimed at the target also hit the write of its replacement.
+  if (int e = FileFaults::check(FileOp::write, path)) {
+    errno = e;
+    ok = false;
+  }
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  while (ok && count > 0) {
+    const ssize_t n = ::write(fd, p, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 && ok) ok = false;
+  if (ok) {
+    if (int e = FileFaults::check(FileOp::rename, path)) {
+      errno = e;
+      ok = false;
+    }
+  }
+  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
+  if (!ok) {
+    const int saved = errno;
+    ::unlink(temp.c_str());
+    errno = saved;
+  }
+  return ok;
+}
+
+std::string joinPath(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  std::string left = a;
+  while (left.size() > 1 && left.back() == '/') left.pop_back();
+  std::size_t start = 0;
+  while (start < b.size() && b[start] == '/') ++start;
+  if (left == "/") return "/" + b.substr(start);
+  return left + "/" + b.substr(start);
+}
+
+std::string parentPath(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const auto slash = p.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+}  // namespace platform

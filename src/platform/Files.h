@@ -1,0 +1,94 @@
+#pragma once
+// File access as the product uses it (file handles, the file manager, atomic
+// writes). Every operation can be made to fail on demand through FileFaults, so
+// tests can walk the error paths without a broken disk.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class FileOp { open, read, write, seek, truncate, lock, rename, createDirectory, list, remove, stat };
+
+/// Failures to inject. A rule matches an operation whose path ends with `pathSuffix`
+/// (an empty suffix matches every path) and fails it with `error` (an errno value),
+/// `times` times (negative: until cleared). Thread-safe.
+class FileFaults {
+ public:
+  static void fail(FileOp op, std::string pathSuffix, int error = 5 /* EIO */, int times = -1);
+  static void clear();
+  /// The errno to fail with, or 0 to go ahead; consumes one use of the matching rule.
+  static int check(FileOp op, const std::string& path);
+};
+
+/// An open file. Methods answer false / nothing on failure and set `lastError`.
+class FileHandle {
+ public:
+  /// Opens an existing file for writing (never creates it), like the system's
+  /// FileHandle(forWritingTo:). `append` adds O_APPEND so every write lands at the end.
+  static std::optional<FileHandle> forWriting(const std::string& path, bool append = false);
+  static std::optional<FileHandle> forReading(const std::string& path);
+  FileHandle(FileHandle&& other) noexcept;
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle();
+
+  /// Moves to the end; the new offset (the file's size), or nothing.
+  std::optional<std::uint64_t> seekToEnd();
+  std::optional<std::uint64_t> seek(std::uint64_t offset);
+  std::optional<std::vector<std::uint8_t>> readToEnd();
+  bool write(const void* bytes, std::size_t count);
+  bool write(const std::string& text) { return write(text.data(), text.size()); }
+  bool truncate(std::uint64_t length);
+  /// An advisory exclusive lock on the whole file (flock), released by unlock or close.
+  bool lock();
+  void unlock();
+  void close();
+
+  const std::string& path() const { return path_; }
+  int lastError() const { return lastError_; }
+
+ private:
+  FileHandle(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  int fd_ = -1;
+  std::string path_;
+  int lastError_ = 0;
+};
+
+/// Whole-file and folder operations.
+class FileManager {
+ public:
+  /// The home folder of the simulated user; tests point it at a temporary folder.
+  static std::string homeDirectory();
+  static void setHomeDirectory(const std::string& path);
+
+  static bool fileExists(const std::string& path);
+  static bool isDirectory(const std::string& path);
+  /// Creates the folder and any missing parents; true when it exists afterwards.
+  static bool createDirectory(const std::string& path, bool withIntermediates = true);
+  /// File names (not paths) in a folder; nothing when it cannot be listed.
+  static std::optional<std::vector<std::string>> contentsOfDirectory(const std::string& path);
+  static bool removeItem(const std::string& path);
+  static bool moveItem(const std::string& from, const std::string& to);
+  /// Last modification time, seconds since 1970.
+  static std::optional<double> modificationDate(const std::string& path);
+  static std::optional<std::uint64_t> fileSize(const std::string& path);
+  static std::optional<std::vector<std::uint8_t>> contents(const std::string& path);
+  /// Writes `bytes` to a temporary file beside `path` and renames it over `path`.
+  static bool writeAtomically(const std::string& path, const void* bytes, std::size_t count);
+  static bool writeAtomically(const std::string& path, const std::string& text) {
+    return writeAtomically(path, text.data(), text.size());
+  }
+};
+
+/// Joins path components with single slashes.
+std::string joinPath(const std::string& a, const std::string& b);
+/// The path without its last component.
+std::string parentPath(const std::string& path);
+
+}  // namespace platform

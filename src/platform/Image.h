@@ -1,0 +1,35 @@
+#pragma once
+// Pictures handed between the platform and the product: captures of displays and
+// windows, icons, composed pictures. The product treats them as opaque shared
+// handles; only the platform and the views look inside.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QImage;
+
+class CGImage {
+ public:
+  explicit CGImage(const QImage& image);
+  ~CGImage();
+  CGImage(const CGImage&) = delete;
+  CGImage& operator=(const CGImage&) = delete;
+
+  int width() const;
+  int height() const;
+  /// The colour of one pixel as 0xAARRGGBB (for tests and self-checks).
+  std::uint32_t pixel(int x, int y) const;
+  /// PNG bytes, or nothing when encoding fails.
+  std::optional<std::vector<std::uint8_t>> pngData() const;
+  const QImage& qimage() const;
+
+  /// A new picture without pixels (0 by 0): the stand-in for something that has no picture.
+  static std::shared_ptr<const CGImage> empty();
+
+ private:
+  std::unique_ptr<QImage> image_;
+};
+
+using CGImageRef = std::shared_ptr<const CGImage>;

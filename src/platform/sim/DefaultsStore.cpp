@@ -1,0 +1,276 @@
+#include "platform/sim/DefaultsStore.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/Files.h"
+#include "platform/sim/PlistCodec.h"
+
+namespace sim {
+
+using platform::FileFaults;
+using platform::FileManager;
+using platform::FileOp;
+using platform::PlistDictionary;
+using platform::PlistValue;
+
+namespace {
+
+// File time stamps come from a coarse kernel clock: two writes a few milliseconds
+// apart can carry the same one. A stamp younger than this is confirmed by content.
+constexpr long long kRacyNanos = 50'000'000;
+
+long long realNowNanos() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// What has been reported, for the whole process: the same broken file is worth one line
+// however many stores and reads meet it.
+std::mutex gReportedMutex;
+std::set<std::string> gReported;
+
+}  // namespace
+
+DefaultsStore::DefaultsStore(std::string folder) : folder_(std::move(folder)) {}
+
+DefaultsStore::Stamp DefaultsStore::stampOf(const struct stat& st) {
+  return Stamp{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+               static_cast<unsigned long long>(st.st_size),
+               static_cast<long long>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+               static_cast<long long>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+std::string DefaultsStore::fileFor(const std::string& domain) const {
+  // A domain is a bundle identifier or the global domain; anything that could walk
+  // out of the folder is no domain at all.
+  if (domain.empty() || domain == "." || domain == ".." || domain.find('/') != std::string::npos ||
+      domain.find('\0') != std::string::npos)
+    return "";
+  return platform::joinPath(folder_, domain + ".plist");
+}
+
+void DefaultsStore::report(const std::string& key, const std::string& message) {
+  {
+    std::lock_guard lock(gReportedMutex);
+    if (!gReported.insert(key).second) return;
+  }
+  std::fprintf(stderr, "simulated system: %s\n", message.c_str());
+}
+
+DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool force) {
+  Entry& e = entries_[domain];
+  const std::string path = fileFor(domain);
+  auto markMissing = [&]() -> Entry& {
+    e = Entry{};
+    e.loaded = true;
+    return e;
+  };
+  if (path.empty()) return markMissing();
+
+  struct stat st {};
+  int statError = FileFaults::check(FileOp::stat, path);
+  if (!statError && ::stat(path.c_str(), &st) != 0) statError = errno;
+  if (statError == ENOENT || statError == ENOTDIR) {
+    // Unsaved values of a failed write stay until something appears on disk.
+    if (e.dirty && !e.exists) return e;
+    return markMissing();
+  }
+  if (statError) {
+    report(path + "#stat", path + ": preferences file cannot be examined (" + std::strerror(statError) +
+                               "); treating the domain as empty");
+    if (!e.dirty) e.values.clear();
+    e.loaded = e.exists = e.broken = true;
+    return e;
+  }
+
+  const Stamp stamp = stampOf(st);
+  const bool sameStamp = e.loaded && e.exists && stamp == e.stamp;
+  if (sameStamp && !force && !e.racy) return e;
+
+  const std::string reportKey = path + "#" + std::to_string(stamp.inode) + "#" + std::to_string(stamp.size) + "#" +
+                                std::to_string(stamp.modified);
+  auto bytes = FileManager::contents(path);
+  if (!bytes) {
+    const int error = errno;
+    report(reportKey,
+           path + ": preferences file cannot be read (" + std::strerror(error) + "); treating the domain as empty");
+    e.loaded = e.exists = e.broken = true;
+    e.values.clear();
+    e.dirty = false;
+    e.raw.clear();
+    e.stamp = stamp;
+    e.racy = false;
+    return e;
+  }
+  if (sameStamp && *bytes == e.raw) {
+    // Nothing changed on disk; what is in memory (including unsaved values) stands.
+    e.racy = realNowNanos() - stamp.modified < kRacyNanos;
+    return e;
+  }
+
+  std::string why;
+  auto parsed = decodePlist(*bytes, &why);
+  if (parsed && !parsed->asDictionary()) {
+    parsed.reset();
+    why = "the property list is not a dictionary";
+  }
+  if (parsed) {
+    e.values = *parsed->asDictionary();
+    e.broken = false;
+  } else {
+    report(reportKey, path + ": preferences file is damaged (" + why + "); treating the domain as empty");
+    e.values.clear();
+    e.broken = true;
+  }
+  e.loaded = e.exists = true;
+  e.dirty = false;
+  e.stamp = stamp;
+  e.raw = std::move(*bytes);
+  e.racy = realNowNanos() - stamp.modified < kRacyNanos;
+  return e;
+}
+
+std::optional<PlistDictionary> DefaultsStore::domain(const std::string& name, Freshness freshness) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(name);
+  Entry& e =
+      (freshness == Freshness::cached && it != entries_.end() && it->second.loaded) ? it->second : refresh(name, false);
+  if (!e.exists && !e.dirty) return std::nullopt;
+  return e.values;
+}
+
+std::optional<PlistValue> DefaultsStore::value(const std::string& domain, const std::string& key, Freshness freshness) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(domain);
+  Entry& e = (freshness == Freshness::cached && it != entries_.end() && it->second.loaded) ? it->second
+                                                                                           : refresh(domain, false);
+  auto found = e.values.find(key);
+  if (found == e.values.end()) return std::nullopt;
+  return found->second;
+}
+
+void DefaultsStore::synchronize(const std::string& domain) {
+  std::lock_guard lock(mutex_);
+  refresh(domain, true);
+}
+
+bool DefaultsStore::set(const std::string& domain, const std::string& key, const std::optional<PlistValue>& value) {
+  return update(domain, [&](PlistDictionary& values) {
+    if (value)
+      values[key] = *value;
+    else
+      values.erase(key);
+  });
+}
+
+namespace {
+
+// The folder's advisory lock, held while a domain is read, changed and written, so two
+// processes never interleave their read-modify-write of one file.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) : handle_(platform::FileHandle::forReading(folder)) {
+    if (handle_ && !handle_->lock()) handle_.reset();
+  }
+  ~FolderLock() {
+    if (handle_) handle_->unlock();
+  }
+
+ private:
+  std::optional<platform::FileHandle> handle_;
+};
+
+}  // namespace
+
+bool DefaultsStore::update(const std::string& domain, const std::function<void(PlistDictionary&)>& change) {
+  std::lock_guard lock(mutex_);
+  if (fileFor(domain).empty()) return false;
+  FileManager::createDirectory(folder_);
+  FolderLock folderLock(folder_);
+  Entry& e = refresh(domain, true);
+  PlistDictionary next = e.values;
+  change(next);
+  if (!e.dirty && !e.broken && next == e.values && (e.exists || next.empty())) return true;
+  e.values = next;
+  return write(domain, e, next);
+}
+
+bool DefaultsStore::replaceDomain(const std::string& domain, const std::optional<PlistDictionary>& values) {
+  std::lock_guard lock(mutex_);
+  if (fileFor(domain).empty()) return false;
+  FileManager::createDirectory(folder_);
+  FolderLock folderLock(folder_);
+  Entry& e = refresh(domain, true);
+  if (values) e.values = *values;
+  return write(domain, e, values);
+}
+
+bool DefaultsStore::setAside(const std::string& path) {
+  for (int n = 1; n < 10000; ++n) {
+    const std::string aside = path + ".corrupt-" + std::to_string(n);
+    if (FileManager::fileExists(aside)) continue;
+    if (FileManager::moveItem(path, aside)) {
+      std::fprintf(stderr, "simulated system: %s: kept the damaged preferences file as %s\n", path.c_str(),
+                   aside.c_str());
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool DefaultsStore::write(const std::string& domain, Entry& e, const std::optional<PlistDictionary>& values) {
+  const std::string path = fileFor(domain);
+  auto fail = [&](const std::string& what) {
+    const int error = errno;
+    e.dirty = values.has_value();
+    if (failedWrites_.insert(path).second)
+      std::fprintf(stderr, "simulated system: %s: %s (%s)\n", path.c_str(), what.c_str(), std::strerror(error));
+    return false;
+  };
+
+  // A file that could not be read is never replaced by what this store made of it.
+  if (e.exists && e.broken) {
+    if (!setAside(path)) return fail("cannot keep the damaged preferences file aside, so it is left unchanged");
+    e.exists = e.broken = false;
+  }
+
+  if (!values) {
+    if (e.exists && !FileManager::removeItem(path)) return fail("cannot remove the preferences file");
+    e = Entry{};
+    e.loaded = true;
+    failedWrites_.erase(path);
+    return true;
+  }
+
+  const std::vector<std::uint8_t> bytes = encodeBinaryPlist(PlistValue(*values));
+  if (bytes.empty()) {
+    errno = EINVAL;
+    return fail("cannot encode the preferences");
+  }
+  if (!FileManager::writeAtomically(path, bytes.data(), bytes.size())) return fail("cannot write the preferences file");
+
+  failedWrites_.erase(path);
+  e.dirty = false;
+  e.exists = true;
+  e.broken = false;
+  e.values = *values;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    e.stamp = stampOf(st);
+    e.raw = bytes;
+    e.racy = realNowNanos() - e.stamp.modified < kRacyNanos;
+  } else {
+    // Without a stamp the next read takes the file in again.
+    e.loaded = false;
+  }
+  return true;
+}
+
+}  // namespace sim

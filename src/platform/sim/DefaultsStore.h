@@ -1,0 +1,82 @@
+#pragma once
+// The preference domains of one user as files: one property list per domain in the
+// home folder's Library/Preferences. Every instance reads and writes the same files,
+// so two stores on one home (two processes, or the program and a test acting as
+// another program) see each other's writes. Thread-safe.
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/PlistValue.h"
+
+struct stat;
+
+namespace sim {
+
+class DefaultsStore {
+ public:
+  /// `folder` is the Preferences folder; it is made on the first write.
+  explicit DefaultsStore(std::string folder);
+
+  const std::string& folder() const { return folder_; }
+  /// The file that holds `domain`; empty for a name that cannot be a file name.
+  std::string fileFor(const std::string& domain) const;
+
+  /// How much a read trusts what it read before: `checkDisk` looks at the file's
+  /// stamp and reads it again when it changed; `cached` answers from memory once
+  /// the domain was read (as the system does for other programs' domains until
+  /// they are synchronised).
+  enum class Freshness { checkDisk, cached };
+
+  /// The whole domain; nothing when its file does not exist. A file that cannot be
+  /// read or parsed counts as an empty domain and is reported once on standard error.
+  std::optional<platform::PlistDictionary> domain(const std::string& name, Freshness freshness = Freshness::checkDisk);
+  std::optional<platform::PlistValue> value(const std::string& domain, const std::string& key,
+                                            Freshness freshness = Freshness::checkDisk);
+
+  /// Stores (or, with nothing, removes) one key and writes the domain's file under the
+  /// folder's advisory lock, merging with what is on disk. False when the file could
+  /// not be written; the value is then kept in memory until the file changes on disk.
+  bool set(const std::string& domain, const std::string& key, const std::optional<platform::PlistValue>& value);
+  /// Applies `change` to the domain as it is on disk and writes the result (one write).
+  bool update(const std::string& domain, const std::function<void(platform::PlistDictionary&)>& change);
+  /// Replaces the whole domain; nothing removes its file.
+  bool replaceDomain(const std::string& domain, const std::optional<platform::PlistDictionary>& values);
+  /// Reads the domain's file again now, whatever its stamp says.
+  void synchronize(const std::string& domain);
+
+ private:
+  struct Stamp {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modified = 0, changed = 0;  // nanoseconds
+    friend bool operator==(const Stamp&, const Stamp&) = default;
+  };
+  struct Entry {
+    bool loaded = false;
+    bool exists = false;
+    bool broken = false;  // the file is there but could not be read as a domain
+    bool racy = false;    // the stamp was taken so soon after a write that a later one may share it
+    bool dirty = false;   // holds values a failed write could not save
+    Stamp stamp;
+    std::vector<std::uint8_t> raw;
+    platform::PlistDictionary values;
+  };
+
+  static Stamp stampOf(const struct stat& st);
+  Entry& refresh(const std::string& domain, bool force);
+  bool write(const std::string& domain, Entry& entry, const std::optional<platform::PlistDictionary>& values);
+  bool setAside(const std::string& path);
+  void report(const std::string& key, const std::string& message);
+
+  std::string folder_;
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+  std::set<std::string> failedWrites_;
+};
+
+}  // namespace sim

@@ -1,0 +1,35 @@
+#pragma once
+// Scenarios: a desk described in JSON and loaded into a World. Top-level sections:
+//   "osVersion"      "15.3" or 15
+//   "displays"       [{ "id", "name", "uuid", "frame": [x, y, w, h] (bottom-left origin),
+//                       "visibleFrame", "safeAreaInsets": {"top", "left", "bottom", "right"},
+//                       "scale", "desktopColor": "#RRGGBB", "capturable", "hasDisplayNumber" }]
+//   "permissions"    { "screenCapture", "accessibility", "screenCaptureOnRequest", "accessibilityOnPrompt" }
+//   "loginItem"      { "status": "notRegistered" | "enabled" | "requiresApproval" | "notFound",
+//                       "requiresApproval", "registerError", "unregisterError" }
+//   "preferences"    { "<domain>": { "<key>": value } } written into the domains' files; a value
+//                     {"$date": seconds since 1970} or {"$data": "<base64>"} gives a date or data
+//   "missingSymbols" [{ "library": "<path>", "symbol": "<name>" }] taken away from the registered ones
+// Unknown fields are errors, so a misspelt one is caught rather than ignored.
+
+#include <optional>
+#include <string>
+
+namespace sim {
+
+class World;
+
+/// Loads the scenario file at `path` into `world`. Nothing on success; otherwise a
+/// message naming the file and the problem, and the world is left as it was.
+std::optional<std::string> loadScenarioFile(World& world, const std::string& path);
+/// The same for scenario text; `name` stands for the file in messages.
+std::optional<std::string> loadScenarioText(World& world, const std::string& text, const std::string& name);
+
+/// The built-in desk: a 1512×982 built-in display at the origin and a 2560×1440 display
+/// to its right, both permissions granted, the login item not registered, and a few
+/// realistic settings of other programs.
+void applyDefaultScenario(World& world);
+/// The built-in desk as scenario text (a starting point for scenario files).
+const std::string& defaultScenarioText();
+
+}  // namespace sim

@@ -1,0 +1,401 @@
+#include "platform/sim/World.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/sim/DisplayPicture.h"
+#include "platform/sim/WindowServer.h"
+
+namespace sim {
+
+using platform::LoginItemStatus;
+using platform::PlistDictionary;
+using platform::PlistValue;
+
+namespace {
+
+std::uint64_t mixBits(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
+std::string displayUUID(std::uint32_t id) {
+  const std::uint64_t hi = mixBits(id), lo = mixBits(hi ^ id);
+  char text[40];
+  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%04X-%012llX", static_cast<unsigned>(hi >> 32),
+                static_cast<unsigned>((hi >> 16) & 0xFFFF), static_cast<unsigned>(hi & 0xFFFF),
+                static_cast<unsigned>(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+Display makeDisplay(std::uint32_t id, CGRect frame, std::string name, double scale, double safeAreaTop) {
+  Display d;
+  d.screen.displayID = id;
+  d.screen.uuid = displayUUID(id);
+  d.screen.localizedName = std::move(name);
+  d.screen.frame = frame;
+  const double menuBar = std::max(24.0, safeAreaTop);
+  d.screen.visibleFrame = CGRect(frame.minX(), frame.minY(), frame.width(), std::max(0.0, frame.height() - menuBar));
+  d.screen.safeAreaInsets = NSEdgeInsets{safeAreaTop, 0, 0, 0};
+  d.screen.backingScaleFactor = scale;
+  return d;
+}
+
+World::World(std::string home)
+    : home_(std::move(home)),
+      store_(platform::joinPath(home_, "Library/Preferences")),
+      foreign_(platform::joinPath(home_, "Library/Preferences")) {}
+
+World::~World() = default;
+
+void World::count(const std::string& call) {
+  std::lock_guard lock(mutex_);
+  ++calls_[call];
+}
+
+int World::callCount(const std::string& call) const {
+  std::lock_guard lock(mutex_);
+  auto it = calls_.find(call);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+void World::resetCallCounts() {
+  std::lock_guard lock(mutex_);
+  calls_.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Displays
+
+std::vector<platform::ScreenDescription> World::screens() {
+  std::lock_guard lock(mutex_);
+  ++calls_["screens"];
+  std::vector<platform::ScreenDescription> result;
+  result.reserve(displays_.size());
+  for (const Display& d : displays_) result.push_back(d.screen);
+  return result;
+}
+
+std::vector<Display>::iterator World::findDisplay(std::uint32_t displayID) {
+  return std::find_if(displays_.begin(), displays_.end(),
+                      [&](const Display& d) { return d.screen.displayID == displayID; });
+}
+
+void World::forgetPictures() { pictures_.clear(); }
+
+void World::setDisplays(std::vector<Display> displays) {
+  std::lock_guard lock(mutex_);
+  displays_ = std::move(displays);
+  forgetPictures();
+}
+
+void World::addDisplay(Display display, std::optional<std::size_t> at) {
+  std::lock_guard lock(mutex_);
+  auto existing = findDisplay(display.screen.displayID);
+  if (existing != displays_.end()) displays_.erase(existing);
+  const std::size_t index = std::min(at.value_or(displays_.size()), displays_.size());
+  displays_.insert(displays_.begin() + static_cast<std::ptrdiff_t>(index), std::move(display));
+  forgetPictures();
+}
+
+bool World::removeDisplay(std::uint32_t displayID) {
+  std::lock_guard lock(mutex_);
+  auto it = findDisplay(displayID);
+  if (it == displays_.end()) return false;
+  displays_.erase(it);
+  forgetPictures();
+  return true;
+}
+
+bool World::replaceDisplay(std::uint32_t displayID, Display display) {
+  std::lock_guard lock(mutex_);
+  auto it = findDisplay(displayID);
+  if (it == displays_.end()) return false;
+  *it = std::move(display);
+  forgetPictures();
+  return true;
+}
+
+std::vector<Display> World::displays() const {
+  std::lock_guard lock(mutex_);
+  return displays_;
+}
+
+std::optional<Display> World::display(std::uint32_t displayID) const {
+  std::lock_guard lock(mutex_);
+  for (const Display& d : displays_) {
+    if (d.screen.displayID == displayID) return d;
+  }
+  return std::nullopt;
+}
+
+bool World::setDesktopColor(std::uint32_t displayID, std::uint32_t rgb) {
+  std::lock_guard lock(mutex_);
+  auto it = findDisplay(displayID);
+  if (it == displays_.end()) return false;
+  it->desktopColor = rgb & 0xFFFFFF;
+  forgetPictures();
+  return true;
+}
+
+bool World::setCaptureFails(std::uint32_t displayID, bool fails) {
+  std::lock_guard lock(mutex_);
+  auto it = findDisplay(displayID);
+  if (it == displays_.end()) return false;
+  it->capturable = !fails;
+  return true;
+}
+
+void World::setShareableContentAvailable(bool available) {
+  std::lock_guard lock(mutex_);
+  shareableContentAvailable_ = available;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Display pictures
+
+std::optional<std::vector<platform::SystemPort::ShareableDisplay>> World::shareableDisplays() {
+  std::lock_guard lock(mutex_);
+  ++calls_["shareableDisplays"];
+  if (!screenCaptureAllowed_ || !shareableContentAvailable_) return std::nullopt;
+  std::vector<ShareableDisplay> result;
+  for (const Display& d : displays_) {
+    result.push_back(
+        {d.screen.displayID, static_cast<int>(d.screen.frame.width()), static_cast<int>(d.screen.frame.height())});
+  }
+  return result;
+}
+
+CGImageRef World::captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) {
+  Display display;
+  std::string key;
+  WindowServer* server = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    ++calls_["captureDisplay"];
+    if (!screenCaptureAllowed_ || width <= 0 || height <= 0) return nullptr;
+    auto it = findDisplay(displayID);
+    if (it == displays_.end() || !it->capturable) return nullptr;
+    display = *it;
+    key = std::to_string(displayID) + "@" + std::to_string(width) + "x" + std::to_string(height);
+    server = windowServer_;
+    if (!server) {
+      if (auto cached = pictures_.find(key); cached != pictures_.end()) return cached->second;
+    }
+  }
+  if (server) {
+    // The desk changes all the time (and moves during a slide): paint it afresh, unlocked.
+    return std::make_shared<const CGImage>(server->composeDisplay(displayID, width, height));
+  }
+  // Painting takes a while; other calls go on meanwhile.
+  auto picture = std::make_shared<const CGImage>(composeDisplayPicture(display, width, height));
+  std::lock_guard lock(mutex_);
+  // Keep the cache small; it only saves repainting the same desk over and over.
+  if (pictures_.size() >= 8) pictures_.clear();
+  // A display changed while painting must not leave a stale picture behind.
+  auto it = findDisplay(displayID);
+  if (it != displays_.end() && it->desktopColor == display.desktopColor &&
+      it->screen.localizedName == display.screen.localizedName)
+    pictures_[key] = picture;
+  return picture;
+}
+
+void World::attachWindowServer(WindowServer* server) {
+  std::lock_guard lock(mutex_);
+  windowServer_ = server;
+}
+
+WindowServer* World::windowServer() const {
+  std::lock_guard lock(mutex_);
+  return windowServer_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Permissions
+
+bool World::screenCaptureAllowed() {
+  std::lock_guard lock(mutex_);
+  return screenCaptureAllowed_;
+}
+
+bool World::requestScreenCaptureAccess() {
+  std::lock_guard lock(mutex_);
+  ++calls_["requestScreenCaptureAccess"];
+  // The answer is the state before the user reacts; a grant shows in later checks.
+  const bool allowed = screenCaptureAllowed_;
+  if (!allowed && screenCaptureGrantedOnRequest_) screenCaptureAllowed_ = true;
+  return allowed;
+}
+
+bool World::accessibilityTrusted(bool prompt) {
+  std::lock_guard lock(mutex_);
+  const bool trusted = accessibilityTrusted_;
+  if (prompt && !trusted) {
+    ++calls_["accessibilityPrompt"];
+    if (accessibilityGrantedOnPrompt_) accessibilityTrusted_ = true;
+  }
+  return trusted;
+}
+
+void World::setScreenCaptureAllowed(bool allowed) {
+  std::lock_guard lock(mutex_);
+  screenCaptureAllowed_ = allowed;
+}
+
+void World::setScreenCaptureGrantedOnRequest(bool granted) {
+  std::lock_guard lock(mutex_);
+  screenCaptureGrantedOnRequest_ = granted;
+}
+
+void World::setAccessibilityTrusted(bool trusted) {
+  std::lock_guard lock(mutex_);
+  accessibilityTrusted_ = trusted;
+}
+
+void World::setAccessibilityGrantedOnPrompt(bool granted) {
+  std::lock_guard lock(mutex_);
+  accessibilityGrantedOnPrompt_ = granted;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Login item
+
+LoginItemStatus World::loginItemStatus() {
+  std::lock_guard lock(mutex_);
+  return loginItemStatus_;
+}
+
+std::optional<std::string> World::setLoginItem(bool on) {
+  std::lock_guard lock(mutex_);
+  ++calls_["setLoginItem"];
+  if (on) {
+    if (registerError_) return registerError_;
+    if (loginItemStatus_ == LoginItemStatus::notFound) return std::string("The application could not be found.");
+    loginItemStatus_ = loginItemNeedsApproval_ ? LoginItemStatus::requiresApproval : LoginItemStatus::enabled;
+  } else {
+    if (unregisterError_) return unregisterError_;
+    if (loginItemStatus_ == LoginItemStatus::notFound) return std::string("The application could not be found.");
+    loginItemStatus_ = LoginItemStatus::notRegistered;
+  }
+  return std::nullopt;
+}
+
+void World::setLoginItemStatus(LoginItemStatus status) {
+  std::lock_guard lock(mutex_);
+  loginItemStatus_ = status;
+}
+
+void World::failLoginItemRegister(std::optional<std::string> description) {
+  std::lock_guard lock(mutex_);
+  registerError_ = std::move(description);
+}
+
+void World::failLoginItemUnregister(std::optional<std::string> description) {
+  std::lock_guard lock(mutex_);
+  unregisterError_ = std::move(description);
+}
+
+void World::setLoginItemNeedsApproval(bool needsApproval) {
+  std::lock_guard lock(mutex_);
+  loginItemNeedsApproval_ = needsApproval;
+}
+
+// ---------------------------------------------------------------------------------------------
+// System
+
+World::Version World::osVersion() const {
+  std::lock_guard lock(mutex_);
+  return osVersion_;
+}
+
+void World::setOSVersion(Version version) {
+  std::lock_guard lock(mutex_);
+  osVersion_ = version;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Private symbols
+
+bool World::libraryExists(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  return libraries_.count(path) > 0;
+}
+
+void* World::symbol(const std::string& path, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  ++calls_["dlsym:" + name];
+  auto library = libraries_.find(path);
+  if (library == libraries_.end()) return nullptr;
+  auto it = library->second.find(name);
+  return it == library->second.end() ? nullptr : it->second;
+}
+
+void World::addLibrary(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  libraries_[path];
+}
+
+void World::removeLibrary(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  libraries_.erase(path);
+}
+
+void World::addSymbol(const std::string& path, const std::string& name, void* address) {
+  std::lock_guard lock(mutex_);
+  libraries_[path][name] = address;
+}
+
+void World::removeSymbol(const std::string& path, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto library = libraries_.find(path);
+  if (library != libraries_.end()) library->second.erase(name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preferences
+
+std::string World::applicationDomainName() { return kApplicationDomain; }
+
+std::optional<PlistValue> World::preferenceValue(const std::string& domain, const std::string& key) {
+  const bool own = domain == kApplicationDomain || domain == kGlobalDomain;
+  return store_.value(domain, key, own ? DefaultsStore::Freshness::checkDisk : DefaultsStore::Freshness::cached);
+}
+
+void World::setPreferenceValue(const std::string& domain, const std::string& key,
+                               const std::optional<PlistValue>& value) {
+  store_.set(domain, key, value);
+}
+
+std::optional<PlistDictionary> World::preferenceDomain(const std::string& domain) {
+  return store_.domain(domain, DefaultsStore::Freshness::checkDisk);
+}
+
+void World::synchronizePreferences(const std::string& domain) {
+  count("synchronizePreferences:" + domain);
+  store_.synchronize(domain);
+}
+
+std::string World::preferencesFolder() const { return store_.folder(); }
+
+std::string World::preferencesFile(const std::string& domain) const { return store_.fileFor(domain); }
+
+bool World::writeForeignPreference(const std::string& domain, const std::string& key,
+                                   const std::optional<PlistValue>& value) {
+  return foreign_.set(domain, key, value);
+}
+
+bool World::writeForeignPreferences(const std::string& domain, const PlistDictionary& values) {
+  return foreign_.update(domain, [&](PlistDictionary& stored) {
+    for (const auto& [key, value] : values) stored[key] = value;
+  });
+}
+
+bool World::writeForeignDomain(const std::string& domain, const std::optional<PlistDictionary>& values) {
+  return foreign_.replaceDomain(domain, values);
+}
+
+}  // namespace sim

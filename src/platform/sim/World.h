@@ -1,0 +1,177 @@
+#pragma once
+// The simulated Mac: one world that holds everything the platform reports (displays,
+// permissions, the login item, preferences, private symbols, display pictures) and
+// answers the product through platform::SystemPort. Tests and scenarios change it
+// through the control functions below. Every function is thread-safe: the event-tap
+// thread, the capture queues and the main queue all call in.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/SystemPort.h"
+#include "platform/sim/DefaultsStore.h"
+
+namespace sim {
+
+class WindowServer;
+
+/// One display: what its screen reports, and what the world paints on it.
+struct Display {
+  platform::ScreenDescription screen;
+  std::uint32_t desktopColor = 0x3A6EA5;  // 0xRRGGBB of the desktop picture
+  bool capturable = true;                 // false: captures of it fail
+};
+
+/// A display with the usual derived values: a UUID made from `id`, a visible frame
+/// without a menu bar of max(24, safeAreaTop) points, and safe-area insets with `safeAreaTop`.
+Display makeDisplay(std::uint32_t id, CGRect frame, std::string name, double scale = 1, double safeAreaTop = 0);
+/// The UUID string the world gives a display that was not given one.
+std::string displayUUID(std::uint32_t id);
+
+class World : public platform::SystemPort {
+ public:
+  static constexpr const char* kApplicationDomain = "app.ondrel.trelliq";
+  static constexpr const char* kGlobalDomain = ".GlobalPreferences";
+
+  /// An empty world (no displays, no permissions, login item not registered) whose
+  /// user's home folder is `home`; preferences live in home/Library/Preferences.
+  explicit World(std::string home = platform::FileManager::homeDirectory());
+  ~World() override;
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  // ---- platform::SystemPort ----
+  std::vector<platform::ScreenDescription> screens() override;
+  bool screenCaptureAllowed() override;
+  bool requestScreenCaptureAccess() override;
+  bool accessibilityTrusted(bool prompt) override;
+  std::string applicationDomainName() override;
+  /// The program's own and the global domain are read afresh whenever their files
+  /// changed; other programs' domains only after synchronizePreferences, like the system.
+  std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
+  void setPreferenceValue(const std::string& domain, const std::string& key,
+                          const std::optional<platform::PlistValue>& value) override;
+  std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
+  void synchronizePreferences(const std::string& domain) override;
+  platform::LoginItemStatus loginItemStatus() override;
+  std::optional<std::string> setLoginItem(bool on) override;
+  std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
+  CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
+  bool libraryExists(const std::string& path) override;
+  void* symbol(const std::string& path, const std::string& symbol) override;
+
+  // ---- Displays ----
+  /// Replaces every display; the first one holds the menu bar.
+  void setDisplays(std::vector<Display> displays);
+  /// Adds a display at the end, or before position `at`. Replaces one with the same id.
+  void addDisplay(Display display, std::optional<std::size_t> at = std::nullopt);
+  /// False when no display has that id.
+  bool removeDisplay(std::uint32_t displayID);
+  bool replaceDisplay(std::uint32_t displayID, Display display);
+  std::vector<Display> displays() const;
+  std::optional<Display> display(std::uint32_t displayID) const;
+  bool setDesktopColor(std::uint32_t displayID, std::uint32_t rgb);
+  /// Makes captures of one display fail (or work again).
+  bool setCaptureFails(std::uint32_t displayID, bool fails);
+  /// With false, the shareable content cannot be had even with the permission.
+  void setShareableContentAvailable(bool available);
+
+  // ---- Permissions ----
+  void setScreenCaptureAllowed(bool allowed);
+  /// Whether a request for screen capture makes the user grant it (seen by later checks).
+  void setScreenCaptureGrantedOnRequest(bool granted);
+  void setAccessibilityTrusted(bool trusted);
+  /// Whether the Accessibility prompt makes the user grant it (seen by later checks).
+  void setAccessibilityGrantedOnPrompt(bool granted);
+
+  // ---- Login item ----
+  void setLoginItemStatus(platform::LoginItemStatus status);
+  /// With a description, registering fails with it and changes nothing.
+  void failLoginItemRegister(std::optional<std::string> description);
+  void failLoginItemUnregister(std::optional<std::string> description);
+  /// A successful registration then waits for the user's approval.
+  void setLoginItemNeedsApproval(bool needsApproval);
+
+  // ---- System ----
+  struct Version {
+    int major = 15;
+    int minor = 3;
+    int patch = 0;
+    friend bool operator==(const Version&, const Version&) = default;
+  };
+  /// The version the system reports (15.3.0 unless set).
+  void setOSVersion(Version version);
+  Version osVersion() const;
+
+  // ---- Private symbols ----
+  void addLibrary(const std::string& path);
+  /// Removes the library and all its symbols.
+  void removeLibrary(const std::string& path);
+  /// Registers an address (adding the library when needed).
+  void addSymbol(const std::string& path, const std::string& name, void* address);
+  template <typename Function>
+  void addFunction(const std::string& path, const std::string& name, Function* function) {
+    addSymbol(path, name, reinterpret_cast<void*>(function));
+  }
+  void removeSymbol(const std::string& path, const std::string& name);
+
+  // ---- Preferences ----
+  const std::string& home() const { return home_; }
+  std::string preferencesFolder() const;
+  std::string preferencesFile(const std::string& domain) const;
+  /// Changes another program's domain behind the program's back by writing its file,
+  /// as that program would. False when the file could not be written.
+  bool writeForeignPreference(const std::string& domain, const std::string& key,
+                              const std::optional<platform::PlistValue>& value);
+  /// Merges `values` into the domain's file in one write.
+  bool writeForeignPreferences(const std::string& domain, const platform::PlistDictionary& values);
+  /// Replaces (or, with nothing, deletes) a domain's file.
+  bool writeForeignDomain(const std::string& domain, const std::optional<platform::PlistDictionary>& values);
+
+  // ---- Window server ----
+  /// The window server beside this world (null: none). Display pictures then show its desk,
+  /// and scenarios describe its Spaces, applications and windows. The server attaches itself.
+  void attachWindowServer(WindowServer* server);
+  WindowServer* windowServer() const;
+
+  // ---- Record of calls ----
+  /// How often a port call was made: "screens", "requestScreenCaptureAccess",
+  /// "accessibilityPrompt", "setLoginItem", "shareableDisplays", "captureDisplay",
+  /// "synchronizePreferences:<domain>", "dlsym:<name>".
+  int callCount(const std::string& call) const;
+  void resetCallCounts();
+
+ private:
+  void count(const std::string& call);
+  std::vector<Display>::iterator findDisplay(std::uint32_t displayID);
+  void forgetPictures();
+
+  std::string home_;
+  DefaultsStore store_;    // the program's view of the preferences
+  DefaultsStore foreign_;  // other programs writing their own files
+
+  mutable std::mutex mutex_;
+  std::vector<Display> displays_;
+  bool shareableContentAvailable_ = true;
+  bool screenCaptureAllowed_ = false;
+  bool screenCaptureGrantedOnRequest_ = false;
+  bool accessibilityTrusted_ = false;
+  bool accessibilityGrantedOnPrompt_ = false;
+  platform::LoginItemStatus loginItemStatus_ = platform::LoginItemStatus::notRegistered;
+  std::optional<std::string> registerError_;
+  std::optional<std::string> unregisterError_;
+  bool loginItemNeedsApproval_ = false;
+  Version osVersion_;
+  std::map<std::string, std::map<std::string, void*>> libraries_;
+  std::map<std::string, int> calls_;
+  std::map<std::string, CGImageRef> pictures_;  // recent display pictures by what they show
+  WindowServer* windowServer_ = nullptr;
+};
+
+}  // namespace sim

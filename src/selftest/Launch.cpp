@@ -1,0 +1,34 @@
+#include "selftest/Launch.h"
+
+#include <iostream>
+
+#include "platform/Files.h"
+#include "platform/SystemPort.h"
+#include "settings/Diagnostics.h"
+#include "settings/Settings.h"
+
+#if __has_include("selftest/Dispatch.h")
+#include "selftest/Dispatch.h"
+#define TRELLIQ_HAS_DISPATCH 1
+#endif
+
+namespace trelliq {
+
+int launch(const std::vector<std::string>& args) {
+#ifdef TRELLIQ_HAS_DISPATCH
+  if (int status = dispatchSelfTests(args); status >= 0) return status;
+#endif
+  // Until the application shell stands, a normal start registers the options, logs
+  // and says where its files live.
+  Settings::registerDefaults();
+  Diagnostics::log("launched");
+  const std::string domain = platform::system().applicationDomainName();
+  std::cout << "Trelliq started on the simulated Mac.\n"
+            << "  diagnostics log: " << Diagnostics::url() << "\n"
+            << "  user defaults:   "
+            << platform::joinPath(platform::FileManager::homeDirectory(), "Library/Preferences/" + domain + ".plist")
+            << "\n";
+  return 0;
+}
+
+}  // namespace trelliq

@@ -1,0 +1,28 @@
+// The program's entry point: start the simulated Mac, then run a self-test mode
+// when the command line selects one, else start normally.
+
+#include <QApplication>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimulatedMac.h"
+#include "selftest/Launch.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+
+  // Without a display server the program still runs, drawing off screen.
+  if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+
+  sim::SimulatedMac mac;
+  if (auto error = mac.start(args)) {
+    std::cerr << "trelliq: the simulated Mac could not start: " << *error << "\n";
+    return 2;
+  }
+  QApplication application(argc, argv);
+  return trelliq::launch(args);
+}

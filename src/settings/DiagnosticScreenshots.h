@@ -1,0 +1,38 @@
+#pragma once
+// The decisions behind the diagnostic screenshots (Diagnostics::screenshot): which number
+// each display's file carries and which old captures go. Pure functions of their inputs.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trelliq {
+
+class DiagnosticScreenshots final {
+ public:
+  DiagnosticScreenshots() = delete;
+
+  /// A file in the screenshot folder and its last modification time (seconds since 1970).
+  struct File {
+    std::string name;
+    double modified = 0;
+  };
+
+  /// The file number of each of `captured` (display numbers, in capture order): its
+  /// position in `leftToRight` (the screens' display numbers sorted by left edge). A
+  /// display that is not among the screens gets the first free number from 9 on, so two
+  /// of them never write the same file.
+  static std::vector<int> numbers(const std::vector<std::uint32_t>& leftToRight,
+                                  const std::vector<std::uint32_t>& captured);
+
+  /// stamp + "-display" + number + ".png".
+  static std::string fileName(const std::string& stamp, int number);
+
+  /// The names to delete so that only the newest `keep` captures remain. A capture is the
+  /// set of ".png" files sharing the stamp before "-display"; its age is the newest
+  /// modification time among them, because stamps carry no date and sort wrongly after
+  /// midnight. Names of other shapes are neither counted nor deleted.
+  static std::vector<std::string> expired(const std::vector<File>& files, int keep);
+};
+
+}  // namespace trelliq

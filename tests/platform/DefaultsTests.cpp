@@ -1,0 +1,274 @@
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/CoreFoundation.h"
+#include "platform/Files.h"
+#include "platform/Foundation.h"
+#include "platform/sim/PlistCodec.h"
+#include "support/Scene.h"
+
+using platform::FileManager;
+using platform::PlistData;
+using platform::PlistDate;
+using platform::PlistDictionary;
+using platform::PlistValue;
+using testing::HasSubstr;
+
+namespace {
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Counts the lines standard error received while `work` ran that mention `needle`.
+template <typename Work>
+int stderrLinesMentioning(const std::string& needle, Work work) {
+  testing::internal::CaptureStderr();
+  work();
+  const std::string out = testing::internal::GetCapturedStderr();
+  int count = 0;
+  std::size_t start = 0;
+  while (start < out.size()) {
+    const std::size_t end = std::min(out.find('\n', start), out.size());
+    if (out.substr(start, end - start).find(needle) != std::string::npos) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+}  // namespace
+
+TEST(DefaultsTest, ApplicationThenGlobalThenRegistration) {
+  Scene scene;
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.registerDefaults({{"tiles", "apps"}, {"names", "focused"}, {"gesture", ""}});
+  scene.world.writeForeignPreferences(".GlobalPreferences", {{"names", "always"}, {"gesture", "global"}});
+  defaults.set("gesture", "mine");
+
+  EXPECT_EQ(defaults.stringForKey("tiles"), "apps");
+  EXPECT_EQ(defaults.stringForKey("names"), "always");
+  EXPECT_EQ(defaults.stringForKey("gesture"), "mine");
+  defaults.removeObject("gesture");
+  EXPECT_EQ(defaults.stringForKey("gesture"), "global");
+  EXPECT_EQ(defaults.object("missing"), std::nullopt);
+
+  // Registration is memory only and later registrations win.
+  defaults.registerDefaults({{"tiles", "both"}});
+  EXPECT_EQ(defaults.stringForKey("tiles"), "both");
+  EXPECT_EQ(scene.world.preferenceValue("app.ondrel.trelliq", "tiles"), std::nullopt);
+}
+
+TEST(DefaultsTest, BooleansStayBooleansAndConvertLikeTheSystem) {
+  Scene scene;
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.set("flag", true);
+  defaults.set("number", 1);
+  EXPECT_TRUE(defaults.object("flag")->isBool());
+  EXPECT_FALSE(defaults.object("number")->isBool());
+
+  struct Case {
+    PlistValue stored;
+    bool expected;
+  };
+  const Case cases[] = {{true, true},
+                        {false, false},
+                        {0, false},
+                        {2, true},
+                        {-1, true},
+                        {0.0, false},
+                        {0.25, true},
+                        {"YES", true},
+                        {"yes", true},
+                        {"true", true},
+                        {"1", true},
+                        {"7up", true},
+                        {"NO", false},
+                        {"0", false},
+                        {"", false},
+                        {"maybe", false},
+                        {PlistData{1}, false},
+                        {PlistDictionary{{"a", 1}}, false}};
+  for (const Case& c : cases) {
+    defaults.set("key", c.stored);
+    EXPECT_EQ(defaults.boolForKey("key"), c.expected) << c.stored.describe();
+  }
+  EXPECT_FALSE(defaults.boolForKey("never stored"));
+
+  defaults.set("key", "42 apples");
+  EXPECT_EQ(defaults.integerForKey("key"), 42);
+  EXPECT_DOUBLE_EQ(defaults.doubleForKey("key"), 42.0);
+  defaults.set("key", 3.9);
+  EXPECT_EQ(defaults.integerForKey("key"), 3);
+  defaults.set("key", true);
+  EXPECT_EQ(defaults.integerForKey("key"), 1);
+  defaults.set("key", 12);
+  EXPECT_EQ(defaults.stringForKey("key"), std::nullopt);  // numbers are not strings
+  EXPECT_EQ(defaults.dictionaryForKey("key"), std::nullopt);
+}
+
+TEST(DefaultsTest, ValuesSurviveARestartWithTheirTypes) {
+  Scene scene;
+  const PlistDictionary names{{"desktop/1234", "Mail"}, {"window/77", "Notes"}};
+  UserDefaults::standard().set("instantSpaces", false);
+  UserDefaults::standard().set("count", 3);
+  UserDefaults::standard().set("when", PlistDate{1767225600});
+  UserDefaults::standard().set("blob", PlistData{9, 8, 7});
+  UserDefaults::standard().set("spaceNames", names);
+
+  scene.restart();
+  UserDefaults& defaults = UserDefaults::standard();
+  EXPECT_EQ(defaults.object("instantSpaces"), PlistValue(false));
+  EXPECT_EQ(defaults.object("count"), PlistValue(3));
+  EXPECT_EQ(defaults.object("when"), PlistValue(PlistDate{1767225600}));
+  EXPECT_EQ(defaults.object("blob"), PlistValue(PlistData{9, 8, 7}));
+  EXPECT_EQ(defaults.dictionaryForKey("spaceNames"), names);
+  EXPECT_TRUE(FileManager::fileExists(scene.path("Library/Preferences/app.ondrel.trelliq.plist")));
+}
+
+TEST(DefaultsTest, TwoProgramsOnOneHomeSeeEachOthersWrites) {
+  Scene scene;
+  sim::World other(scene.home);
+  const std::string app = "app.ondrel.trelliq";
+  // Writes of the same size, one right after another, must still be seen.
+  for (int i = 0; i < 20; ++i) {
+    scene.world.setPreferenceValue(app, "flag", i % 2 == 0);
+    ASSERT_EQ(other.preferenceValue(app, "flag"), PlistValue(i % 2 == 0)) << "write " << i;
+    other.setPreferenceValue(app, "count", i);
+    ASSERT_EQ(scene.world.preferenceValue(app, "count"), PlistValue(i)) << "write " << i;
+  }
+  // Each write merges with what the other wrote rather than replacing it.
+  EXPECT_EQ(scene.world.preferenceDomain(app), (PlistDictionary{{"flag", false}, {"count", 19}}));
+}
+
+TEST(DefaultsTest, AFileRewrittenInPlaceWithItsTimeStampPutBackIsStillSeen) {
+  Scene scene;
+  const std::string app = "app.ondrel.trelliq";
+  const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
+  ASSERT_TRUE(scene.world.writeForeignPreference(app, "flag", true));
+  EXPECT_EQ(UserDefaults::standard().object("flag"), PlistValue(true));
+
+  // Another program rewrites the file in place: same file, same size, and its time stamp put back.
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+  const auto replacement = sim::encodeBinaryPlist(PlistValue(PlistDictionary{{"flag", false}}));
+  auto handle = platform::FileHandle::forWriting(file);
+  ASSERT_TRUE(handle && handle->truncate(0) && handle->write(replacement.data(), replacement.size()));
+  handle->close();
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  ASSERT_EQ(FileManager::fileSize(file), static_cast<std::uint64_t>(before.st_size));
+
+  EXPECT_EQ(UserDefaults::standard().object("flag"), PlistValue(false));
+}
+
+TEST(DefaultsTest, DamagedFileIsReportedOnceAndKeptAside) {
+  Scene scene;
+  const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
+  ASSERT_TRUE(FileManager::writeAtomically(file, "<?xml version=\"1.0\"?><plist><dict><key>tiles"));
+
+  const int reports = stderrLinesMentioning(file, [] {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(UserDefaults::standard().object("tiles"), std::nullopt);
+    UserDefaults::standard().synchronize();
+  });
+  EXPECT_EQ(reports, 1);
+
+  UserDefaults::standard().set("tiles", "windows");
+  EXPECT_EQ(FileManager::contents(file + ".corrupt-1"), bytesOf("<?xml version=\"1.0\"?><plist><dict><key>tiles"));
+  EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "windows");
+
+  // A file whose top is not a dictionary is no domain either; a second damage gets a new name.
+  ASSERT_TRUE(FileManager::writeAtomically(file, "<?xml version=\"1.0\"?><plist><array/></plist>"));
+  EXPECT_EQ(stderrLinesMentioning(file, [] { UserDefaults::standard().set("names", "always"); }), 2);
+  EXPECT_TRUE(FileManager::fileExists(file + ".corrupt-2"));
+  EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"names", "always"}}));
+}
+
+TEST(DefaultsTest, DamagedFileThatCannotBeKeptAsideIsNeverOverwritten) {
+  Scene scene;
+  const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
+  ASSERT_TRUE(FileManager::writeAtomically(file, "garbage"));
+  platform::FileFaults::fail(platform::FileOp::rename, "app.ondrel.trelliq.plist", EACCES);
+
+  testing::internal::CaptureStderr();
+  UserDefaults::standard().set("tiles", "both");
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(FileManager::contents(file), bytesOf("garbage"));
+  // The program still sees its own setting for the rest of the run.
+  EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "both");
+}
+
+TEST(DefaultsTest, FailedWriteKeepsTheValueAndSavesItWithTheNextWrite) {
+  Scene scene;
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.set("tiles", "apps");
+  platform::FileFaults::fail(platform::FileOp::write, "app.ondrel.trelliq.plist", ENOSPC, 1);
+  testing::internal::CaptureStderr();
+  defaults.set("tiles", "windows");
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("app.ondrel.trelliq.plist"));
+  EXPECT_EQ(defaults.stringForKey("tiles"), "windows");
+
+  defaults.set("names", "always");
+  sim::World fresh(scene.home);
+  EXPECT_EQ(fresh.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "windows"}, {"names", "always"}}));
+}
+
+TEST(OtherProgramsPreferencesTest, ReadAfterSynchronisingLikeTheSystem) {
+  Scene scene;
+  const std::string dock = "com.apple.dock";
+  EXPECT_EQ(UserDefaults::standard().persistentDomain(dock), std::nullopt);
+  EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", dock), std::nullopt);
+
+  ASSERT_TRUE(scene.world.writeForeignPreference(dock, "wvous-tl-corner", 2));
+  EXPECT_EQ(UserDefaults::standard().persistentDomain(dock), (PlistDictionary{{"wvous-tl-corner", 2}}));
+  ASSERT_TRUE(CFPreferencesAppSynchronize(dock));
+  EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", dock), PlistValue(2));
+
+  // A change behind the program's back shows only after the next synchronisation.
+  ASSERT_TRUE(scene.world.writeForeignPreference(dock, "wvous-tl-corner", 5));
+  EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", dock), PlistValue(2));
+  CFPreferencesAppSynchronize(dock);
+  EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", dock), PlistValue(5));
+  EXPECT_EQ(scene.world.callCount("synchronizePreferences:com.apple.dock"), 2);
+
+  // The global domain closes every program's search list.
+  scene.world.writeForeignPreference(".GlobalPreferences", "com.apple.swipescrolldirection", false);
+  EXPECT_EQ(CFPreferencesCopyAppValue("com.apple.swipescrolldirection", dock), PlistValue(false));
+  EXPECT_EQ(CFPreferencesCopyAppValue("com.apple.swipescrolldirection", kCFPreferencesAnyApplication),
+            PlistValue(false));
+}
+
+TEST(OtherProgramsPreferencesTest, BooleanReadingSaysWhetherTheValueWasUsable) {
+  Scene scene;
+  const std::string access = "com.apple.universalaccess";
+  struct Case {
+    std::optional<PlistValue> stored;
+    bool value;
+    bool valid;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, false}, {true, true, true},     {0, false, true},  {2.5, true, true},
+      {"YES", true, true},          {"false", false, true}, {"1", true, true}, {"maybe", false, false},
+      {PlistData{}, false, false}};
+  for (const Case& c : cases) {
+    scene.world.writeForeignPreference(access, "closeViewTrackpadGestureZoomEnabled", c.stored);
+    CFPreferencesAppSynchronize(access);
+    bool valid = !c.valid;
+    EXPECT_EQ(CFPreferencesGetAppBooleanValue("closeViewTrackpadGestureZoomEnabled", access, &valid), c.value)
+        << (c.stored ? c.stored->describe() : "missing");
+    EXPECT_EQ(valid, c.valid) << (c.stored ? c.stored->describe() : "missing");
+  }
+}
+
+TEST(OtherProgramsPreferencesTest, NamesThatAreNoDomainTouchNoFile) {
+  Scene scene;
+  EXPECT_FALSE(scene.world.writeForeignPreference("../escape", "key", 1));
+  scene.world.setPreferenceValue("a/b", "key", 1);
+  EXPECT_EQ(UserDefaults::standard().persistentDomain("../escape"), std::nullopt);
+  EXPECT_FALSE(FileManager::fileExists(scene.path("Library/escape.plist")));
+  EXPECT_FALSE(FileManager::isDirectory(scene.path("Library/Preferences/a")));
+}

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/Files.h"
+#include "support/Scene.h"
+
+using platform::FileFaults;
+using platform::FileHandle;
+using platform::FileManager;
+using platform::FileOp;
+
+namespace {
+
+std::string text(const std::string& path) {
+  auto bytes = FileManager::contents(path);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<unreadable>");
+}
+
+}  // namespace
+
+TEST(FileFaultsTest, RulesMatchByOperationAndSuffixAndRunOut) {
+  Scene scene;
+  const std::string log = scene.path("log.txt"), other = scene.path("other.txt");
+  ASSERT_TRUE(FileManager::writeAtomically(log, "a"));
+  ASSERT_TRUE(FileManager::writeAtomically(other, "b"));
+
+  FileFaults::fail(FileOp::read, "log.txt", EACCES, 2);
+  EXPECT_FALSE(FileManager::contents(log));
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(text(other), "b");  // another path is untouched
+  EXPECT_FALSE(FileManager::contents(log));
+  EXPECT_EQ(text(log), "a");  // used up after two failures
+
+  FileFaults::fail(FileOp::open, "", EIO);
+  EXPECT_FALSE(FileHandle::forReading(other));
+  EXPECT_FALSE(FileHandle::forWriting(log));
+  FileFaults::clear();
+  EXPECT_TRUE(FileHandle::forReading(other));
+}
+
+TEST(FileHandleTest, WritingNeverCreatesAndAppendAlwaysLandsAtTheEnd) {
+  Scene scene;
+  const std::string path = scene.path("notes.txt");
+  EXPECT_FALSE(FileHandle::forWriting(path));
+  EXPECT_FALSE(FileManager::fileExists(path));
+
+  ASSERT_TRUE(FileManager::writeAtomically(path, "0123456789"));
+  {
+    auto plain = FileHandle::forWriting(path);
+    ASSERT_TRUE(plain);
+    ASSERT_TRUE(plain->seek(2));
+    ASSERT_TRUE(plain->write("ab"));
+  }
+  EXPECT_EQ(text(path), "01ab456789");
+  {
+    auto append = FileHandle::forWriting(path, /*append=*/true);
+    ASSERT_TRUE(append);
+    ASSERT_TRUE(append->seek(0));
+    ASSERT_TRUE(append->write("!"));
+  }
+  EXPECT_EQ(text(path), "01ab456789!");
+}
+
+TEST(FileHandleTest, CuttingAFileKeepsWritingFromTheNewEnd) {
+  Scene scene;
+  const std::string path = scene.path("cut.txt");
+  ASSERT_TRUE(FileManager::writeAtomically(path, "old old old"));
+  auto handle = FileHandle::forWriting(path);
+  ASSERT_TRUE(handle);
+  EXPECT_EQ(handle->seekToEnd(), 11u);
+  ASSERT_TRUE(handle->seek(0));
+  auto all = handle->readToEnd();
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->size(), 11u);
+  ASSERT_TRUE(handle->truncate(0));
+  ASSERT_TRUE(handle->write("new"));
+  handle->close();
+  // No hole of zero bytes before the new text.
+  EXPECT_EQ(text(path), "new");
+
+  auto failing = FileHandle::forWriting(path);
+  FileFaults::fail(FileOp::write, "cut.txt", ENOSPC, 1);
+  EXPECT_FALSE(failing->write("x"));
+  EXPECT_EQ(failing->lastError(), ENOSPC);
+  EXPECT_TRUE(failing->write("y"));
+}
+
+TEST(FileManagerTest, AtomicWriteReplacesWholeOrNotAtAll) {
+  Scene scene;
+  const std::string path = scene.path("Library/data.txt");
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library")));
+  ASSERT_TRUE(FileManager::writeAtomically(path, "first"));
+  ::chmod(path.c_str(), 0600);
+  ASSERT_TRUE(FileManager::writeAtomically(path, "second"));
+  EXPECT_EQ(text(path), "second");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  for (FileOp op : {FileOp::open, FileOp::write, FileOp::rename}) {
+    FileFaults::fail(op, "data.txt", EIO, 1);
+    EXPECT_FALSE(FileManager::writeAtomically(path, "third"));
+    EXPECT_EQ(text(path), "second");
+  }
+  // No temporary file is left behind by the failures.
+  EXPECT_EQ(FileManager::contentsOfDirectory(scene.path("Library")), std::vector<std::string>{"data.txt"});
+}
+
+TEST(FileManagerTest, FoldersMovesAndRemovals) {
+  Scene scene;
+  const std::string deep = scene.path("a/b/c");
+  EXPECT_TRUE(FileManager::createDirectory(deep));
+  EXPECT_TRUE(FileManager::isDirectory(deep));
+  EXPECT_TRUE(FileManager::createDirectory(deep));  // already there is fine
+  EXPECT_FALSE(FileManager::createDirectory(scene.path("x/y"), /*withIntermediates=*/false));
+
+  ASSERT_TRUE(FileManager::writeAtomically(scene.path("a/z.txt"), "z"));
+  ASSERT_TRUE(FileManager::writeAtomically(scene.path("a/m.txt"), "m"));
+  EXPECT_EQ(FileManager::contentsOfDirectory(scene.path("a")), (std::vector<std::string>{"b", "m.txt", "z.txt"}));
+  EXPECT_FALSE(FileManager::contentsOfDirectory(scene.path("missing")));
+
+  // A move never replaces what is already there.
+  EXPECT_FALSE(FileManager::moveItem(scene.path("a/z.txt"), scene.path("a/m.txt")));
+  EXPECT_EQ(text(scene.path("a/m.txt")), "m");
+  EXPECT_TRUE(FileManager::moveItem(scene.path("a/z.txt"), scene.path("a/y.txt")));
+  EXPECT_EQ(FileManager::fileSize(scene.path("a/y.txt")), 1u);
+
+  EXPECT_TRUE(FileManager::removeItem(scene.path("a")));
+  EXPECT_FALSE(FileManager::fileExists(scene.path("a")));
+  EXPECT_FALSE(FileManager::removeItem(scene.path("a")));
+}
+
+TEST(FileManagerTest, HomeFolderIsTheScenesUntilReset) {
+  {
+    Scene scene;
+    EXPECT_EQ(FileManager::homeDirectory(), scene.home);
+    EXPECT_TRUE(FileManager::isDirectory(scene.home));
+  }
+  const char* home = std::getenv("HOME");
+  EXPECT_EQ(FileManager::homeDirectory(), home && *home ? std::string(home) : "/");
+}
+
+TEST(PathsTest, JoinAndParent) {
+  EXPECT_EQ(platform::joinPath("/home/u", "Library/Logs"), "/home/u/Library/Logs");
+  EXPECT_EQ(platform::joinPath("/home/u/", "/Library"), "/home/u/Library");
+  EXPECT_EQ(platform::joinPath("/", "tmp"), "/tmp");
+  EXPECT_EQ(platform::joinPath("", "tmp"), "tmp");
+  EXPECT_EQ(platform::parentPath("/home/u/Library/Logs/Trelliq.log"), "/home/u/Library/Logs");
+  EXPECT_EQ(platform::parentPath("/home/u/"), "/home");
+  EXPECT_EQ(platform::parentPath("/tmp"), "/");
+  EXPECT_EQ(platform::parentPath("file"), "");
+}

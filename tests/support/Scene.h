@@ -1,0 +1,35 @@
+#pragma once
+// The stage every test stands on: a fresh temporary home folder (the file manager
+// points at it), a VirtualClock and a fresh simulated world, both installed, and the
+// process-wide leftovers of earlier tests (registered defaults, injected file faults)
+// cleared. Leaving the scope uninstalls everything and removes the folder.
+
+#include <optional>
+#include <string>
+
+#include "platform/VirtualClock.h"
+#include "platform/sim/World.h"
+
+class Scene {
+ public:
+  enum class Start { empty, defaultScenario };
+  explicit Scene(Start start = Start::empty);
+  ~Scene();
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
+
+  /// A path inside the home folder.
+  std::string path(const std::string& relative) const;
+  /// Throws the world away and starts a new one on the same home folder, as a relaunch
+  /// of the program would: files survive, everything in memory is gone. `world` stays valid.
+  void restart(Start start = Start::empty);
+
+ private:
+  static std::string makeHome();
+  std::optional<sim::World> world_;
+
+ public:
+  const std::string home;
+  platform::VirtualClock clock;
+  sim::World& world;
+};
