@@ -58,9 +58,10 @@ void SCScreenshotManager::captureImage(const SCContentFilter& filter, const SCSt
                                        std::function<void(CGImageRef, std::optional<NSError>)> done) {
   platform::SystemPort* port = &platform::system();
   platform::clock().background([port, filter, configuration, done = std::move(done)] {
-    CGImageRef image = filter.desktopIndependentWindow ? captureWindow(*filter.desktopIndependentWindow, configuration)
-                                                       : port->captureDisplay(filter.display.displayID, configuration.width, configuration.height,
-                                            configuration.showsCursor);
+    CGImageRef image = filter.desktopIndependentWindow
+                           ? captureWindow(*filter.desktopIndependentWindow, configuration)
+                           : port->captureDisplay(filter.display.displayID, configuration.width, configuration.height,
+                                                  configuration.showsCursor);
     if (!image) {
       done(nullptr, NSError{"The display could not be captured."});
       return;

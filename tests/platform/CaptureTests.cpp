@@ -33,6 +33,7 @@ CGImageRef capture(std::uint32_t display, int width, int height) {
 
 TEST(CaptureTest, EachDisplayHasItsOwnPictureAtTheAskedSize) {
   Scene scene(Scene::Start::defaultScenario);
+  scene.windowServer.resetDesk();  // no windows in front of the desktop pictures
   auto content = SCShareableContent::current(false, true);
   ASSERT_TRUE(content);
   ASSERT_EQ(content->displays.size(), 2u);
@@ -81,6 +82,7 @@ TEST(CaptureTest, PngDataRoundTrips) {
 
 TEST(CaptureTest, ChangesShowInTheNextCapture) {
   Scene scene(Scene::Start::defaultScenario);
+  scene.windowServer.resetDesk();  // no windows in front of the desktop pictures
   const std::uint32_t before = capture(1, 200, 100)->pixel(100, 80);
   scene.world.setDesktopColor(1, 0x00FF00);
   const std::uint32_t after = capture(1, 200, 100)->pixel(100, 80);

@@ -5,10 +5,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "platform/Files.h"
 #include "platform/Foundation.h"
+#include "platform/WindowServerPort.h"
+#include "platform/sim/AccessibilityServer.h"
+#include "platform/sim/EventServer.h"
 #include "platform/sim/Scenario.h"
+
+namespace {
+// The accessibility and event halves of the window server.
+void serve(sim::WindowServer& server) {
+  server.attachAccessibility(std::make_unique<sim::AccessibilityServer>(server));
+  server.attachEvents(std::make_unique<sim::EventServer>(server));
+}
+}  // namespace
 
 std::string Scene::makeHome() {
   std::string base = std::filesystem::temp_directory_path().string();
@@ -21,15 +33,19 @@ std::string Scene::makeHome() {
   return pattern;
 }
 
-Scene::Scene(Start start) : home(makeHome()), world(world_.emplace(home)) {
+Scene::Scene(Start start)
+    : home(makeHome()), world(world_.emplace(home)), windowServer(windowServer_.emplace(world)) {
   platform::FileFaults::clear();
   UserDefaults::standard().resetRegistration();
   platform::installClock(&clock);
   platform::installSystem(&world);
+  serve(windowServer);
+  platform::installWindowServer(&windowServer);
   if (start == Start::defaultScenario) sim::applyDefaultScenario(world);
 }
 
 Scene::~Scene() {
+  platform::installWindowServer(nullptr);
   platform::installSystem(nullptr);
   platform::installClock(nullptr);
   platform::FileFaults::clear();
@@ -42,10 +58,15 @@ Scene::~Scene() {
 std::string Scene::path(const std::string& relative) const { return platform::joinPath(home, relative); }
 
 void Scene::restart(Start start) {
+  platform::installWindowServer(nullptr);
   platform::installSystem(nullptr);
   UserDefaults::standard().resetRegistration();
+  windowServer_.reset();
   world_.reset();
   world_.emplace(home);
+  windowServer_.emplace(world);
   platform::installSystem(&world);
+  serve(windowServer);
+  platform::installWindowServer(&windowServer);
   if (start == Start::defaultScenario) sim::applyDefaultScenario(world);
 }

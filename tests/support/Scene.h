@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/VirtualClock.h"
+#include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
 
 class Scene {
@@ -27,9 +28,12 @@ class Scene {
  private:
   static std::string makeHome();
   std::optional<sim::World> world_;
+  std::optional<sim::WindowServer> windowServer_;
 
  public:
   const std::string home;
   platform::VirtualClock clock;
   sim::World& world;
+  /// The window server beside the world, installed as the platform's; survives restart() like `world`.
+  sim::WindowServer& windowServer;
 };

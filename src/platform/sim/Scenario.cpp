@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/sim/DeskScenario.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -268,7 +269,8 @@ std::optional<std::string> optionalString(const json& j, const std::string& wher
 Scenario read(const json& root) {
   Scenario s;
   expectObject(root, "the top level");
-  onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols"});
+  onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
+                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "windows"});
 
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
 
@@ -403,9 +405,15 @@ std::optional<std::string> loadScenarioText(World& world, const std::string& tex
     return name + ": " + e.what();
   }
   try {
-    return apply(world, read(root), name);
+    const Scenario scenario = read(root);
+    const DeskScenario desk = readDeskScenario(root, world);
+    if (auto problem = apply(world, scenario, name)) return problem;
+    applyDeskScenario(world, desk);
+    return std::nullopt;
   } catch (const Problem& p) {
     return name + ": " + (p.where.empty() ? "" : p.where + ": ") + p.what;
+  } catch (const DeskScenarioProblem& p) {
+    return name + ": " + p.where + ": " + p.what;
   } catch (const std::exception& e) {
     return name + ": " + e.what();
   }
@@ -418,7 +426,7 @@ std::optional<std::string> loadScenarioFile(World& world, const std::string& pat
 }
 
 const std::string& defaultScenarioText() {
-  static const std::string text = R"json({
+  static const std::string text = withDefaultDesk(R"json({
   "osVersion": "15.3",
   "displays": [
     {
@@ -454,7 +462,7 @@ const std::string& defaultScenarioText() {
     ".GlobalPreferences": {"com.apple.swipescrolldirection": true, "AppleInterfaceStyle": "Dark"}
   }
 }
-)json";
+)json");
   return text;
 }
 

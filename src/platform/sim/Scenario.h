@@ -10,6 +10,7 @@
 //   "preferences"    { "<domain>": { "<key>": value } } written into the domains' files; a value
 //                     {"$date": seconds since 1970} or {"$data": "<base64>"} gives a date or data
 //   "missingSymbols" [{ "library": "<path>", "symbol": "<name>" }] taken away from the registered ones
+// The desk sections ("spaces", "apps", "windows" ...) are described in DeskScenario.h.
 // Unknown fields are errors, so a misspelt one is caught rather than ignored.
 
 #include <optional>

@@ -7,7 +7,11 @@
 #include "platform/Files.h"
 #include "platform/RealClock.h"
 #include "platform/SystemPort.h"
+#include "platform/WindowServerPort.h"
+#include "platform/sim/AccessibilityServer.h"
+#include "platform/sim/EventServer.h"
 #include "platform/sim/Scenario.h"
+#include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -15,6 +19,8 @@ namespace sim {
 SimulatedMac::SimulatedMac() = default;
 
 SimulatedMac::~SimulatedMac() {
+  if (windowServer_) platform::installWindowServer(nullptr);
+  windowServer_.reset();
   if (world_) platform::installSystem(nullptr);
   if (clock_) {
     clock_->shutdown();
@@ -39,20 +45,32 @@ std::optional<std::string> SimulatedMac::start(std::vector<std::string>& args) {
   if (!platform::FileManager::createDirectory(home)) return "cannot make the home folder " + home;
   platform::FileManager::setHomeDirectory(home);
 
+  // The clock comes first: the desk stamps launch dates and schedules its reactions on it.
+  auto clock = std::make_unique<platform::RealClock>();
+  platform::installClock(clock.get());
   auto world = std::make_unique<World>(home);
-  if (scenarioPath) {
-    if (auto error = loadScenarioFile(*world, *scenarioPath)) return error;
-  } else {
-    applyDefaultScenario(*world);
+  auto windowServer = std::make_unique<WindowServer>(*world);
+  windowServer->attachAccessibility(std::make_unique<AccessibilityServer>(*windowServer));
+  windowServer->attachEvents(std::make_unique<EventServer>(*windowServer));
+  auto problem = scenarioPath ? loadScenarioFile(*world, *scenarioPath) : std::nullopt;
+  if (!scenarioPath) applyDefaultScenario(*world);
+  if (problem) {
+    windowServer.reset();
+    clock->shutdown();
+    platform::installClock(nullptr);
+    return problem;
   }
 
-  clock_ = std::make_unique<platform::RealClock>();
-  platform::installClock(clock_.get());
+  clock_ = std::move(clock);
   world_ = std::move(world);
+  windowServer_ = std::move(windowServer);
   platform::installSystem(world_.get());
+  platform::installWindowServer(windowServer_.get());
   return std::nullopt;
 }
 
 World& SimulatedMac::world() { return *world_; }
+
+WindowServer& SimulatedMac::windowServer() { return *windowServer_; }
 
 }  // namespace sim

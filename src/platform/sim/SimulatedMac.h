@@ -15,6 +15,7 @@ class RealClock;
 namespace sim {
 
 class World;
+class WindowServer;
 
 class SimulatedMac {
  public:
@@ -28,10 +29,12 @@ class SimulatedMac {
   std::optional<std::string> start(std::vector<std::string>& args);
 
   World& world();
+  WindowServer& windowServer();
 
  private:
   std::unique_ptr<platform::RealClock> clock_;
   std::unique_ptr<World> world_;
+  std::unique_ptr<WindowServer> windowServer_;  // beside the world; goes first
 };
 
 }  // namespace sim

@@ -1,0 +1,63 @@
+#pragma once
+// The desk sections of a scenario: what the window server holds. Top-level sections:
+//   "sharedSpaces"  true: one set of Spaces for all screens
+//   "followsSpace"  "follows" | "late" | "never": whether a display follows an activated window
+//   "spaces"        [{ "display": id, "current": space id,
+//                      "spaces": [{ "id", "type": "desktop" | "fullScreen" | <number>, "uuid",
+//                                   "desktopColor": "#RRGGBB" }] }]
+//   "apps"          [{ "pid", "name", "bundleIdentifier", "bundlePath",
+//                      "policy": "regular" | "accessory" | "prohibited", "launchedAgo": seconds,
+//                      "hidden", "iconColor", "quit": "quits" | "refuses" | "ignores", "quitDelay",
+//                      "opensFirstWindow", "firstWindowDisplay", "hung", "launchServicesPID",
+//                      "running": false (installed, not running), "own": true (the program itself) }]
+//   "frontmost"     the pid of the frontmost app
+//   "windows"       front to back: [{ "number", "app": pid, "title", "frame": [x, y, w, h] (global,
+//                      top-left origin), "layer", "alpha", "subrole", "spaces": [ids] | "all",
+//                      "minimized", "orderedIn", "fullScreen", "color", "accessible", "sharingState" }]
+// "apps" and "windows" replace what the desk held. Unknown fields are errors.
+
+#include <cstdint>
+#include <nlohmann/json_fwd.hpp>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/sim/WindowServer.h"
+
+namespace sim {
+
+class World;
+
+/// A problem in a desk section: where (a JSON path such as "windows[3].app") and what.
+struct DeskScenarioProblem {
+  std::string where;
+  std::string what;
+};
+
+struct DeskScenario {
+  std::optional<bool> shared;
+  std::optional<SpaceFollow> follow;
+  struct DisplaySpaceList {
+    std::uint32_t display = 0;
+    std::vector<Space> spaces;
+    std::optional<std::uint64_t> current;
+  };
+  std::vector<DisplaySpaceList> spaces;
+  std::optional<std::vector<std::pair<App, bool>>> apps;  // the app, whether it runs
+  std::optional<App> own;
+  std::optional<std::int32_t> frontmost;
+  std::optional<std::vector<Window>> windows;  // front to back
+};
+
+/// Reads and checks the desk sections of `root` against the displays the scenario (or,
+/// without a "displays" section, `world`) has. Throws DeskScenarioProblem.
+DeskScenario readDeskScenario(const nlohmann::json& root, const World& world);
+/// Puts the desk into the world's window server (nothing when it has none).
+void applyDeskScenario(World& world, const DeskScenario& desk);
+/// The top-level names readDeskScenario knows.
+const std::vector<const char*>& deskScenarioSections();
+/// `scenarioText` (a JSON object) with the built-in desk's sections added.
+std::string withDefaultDesk(const std::string& scenarioText);
+
+}  // namespace sim

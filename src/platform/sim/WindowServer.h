@@ -1,0 +1,486 @@
+#pragma once
+// The simulated window server: the one source of truth of the desk. It holds the
+// displays' Spaces, the running applications, every window (the program's own included)
+// in front-to-back order, and answers the window-server façades through
+// platform::WindowServerPort. The accessibility and event halves of the port are served
+// by services attached to it (they read and change the desk through the public API
+// below). Private functions are registered in the world's symbol registry.
+//
+// Two kinds of changes: the control functions (set…, add…, raiseWindow, switchSpace …)
+// act at once and are what scenarios and tests use; the request functions (request…)
+// are the system reacting to the program: each takes time on the installed clock (see
+// Timings) and can be made to fail (setFailure). Every function is thread-safe (one
+// mutex); listeners and callbacks are called with no lock held.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/PlistValue.h"
+#include "platform/WindowServerPort.h"
+
+class QImage;
+
+namespace sim {
+
+class World;
+class Desk;
+
+inline constexpr std::int32_t kSpaceTypeDesktop = 0;
+inline constexpr std::int32_t kSpaceTypeSystem = 2;  // listed by the server, never a desktop
+inline constexpr std::int32_t kSpaceTypeFullScreen = 4;
+
+/// One Space. Managed Spaces belong to a display (in shared mode to the first display);
+/// unmanaged ones are made by a program (the overlay Space) and show above all others.
+struct Space {
+  std::uint64_t id = 0;
+  std::string uuid;
+  std::int32_t type = kSpaceTypeDesktop;
+  std::uint32_t displayID = 0;         // 0 for unmanaged Spaces
+  std::uint32_t desktopColor = 0;      // 0xRRGGBB of its desktop picture; 0: the display's colour
+  std::uint32_t fullScreenWindow = 0;  // the window a full-screen Space was made for
+  bool managed = true;
+  std::int32_t absoluteLevel = 0;  // unmanaged Spaces only
+  bool shown = false;              // unmanaged Spaces only: SLSShowSpaces was called
+};
+
+/// How an application answers a request to quit.
+enum class QuitBehavior { quits, refuses, ignores };
+
+/// One process. `pid` never changes; a relaunch is a new process.
+struct App {
+  std::int32_t pid = 0;
+  std::optional<std::string> name;  // localized name
+  std::optional<std::string> bundleIdentifier;
+  std::optional<std::string> bundlePath;  // "/Applications/Notes.app"
+  std::uint32_t iconColor = 0x808080;     // the generated icon's colour
+  platform::ActivationPolicy policy = platform::ActivationPolicy::regular;
+  std::optional<double> launchDate;  // seconds since 1970
+  bool hidden = false;
+  bool terminated = false;
+  bool finishedLaunching = true;
+  std::uint32_t focusedWindow = 0;  // the app's key (and main) window; 0: none
+  // Behaviour.
+  QuitBehavior quitBehavior = QuitBehavior::quits;
+  double quitDelay = 0;  // extra seconds a quitting app takes
+  /// Opening (or reopening) it while it has no window gives it a first window, on
+  /// `firstWindowDisplay` when set (else the display with the pointer).
+  bool opensFirstWindow = true;
+  std::optional<std::uint32_t> firstWindowDisplay;
+  /// Accessibility calls to it time out (a hung app); read by the accessibility service.
+  bool accessibilityHung = false;
+  /// Launch services list a process id for it (false: the item is missing).
+  bool launchServicesPID = true;
+};
+
+/// One window of the window list.
+struct Window {
+  std::uint32_t number = 0;
+  std::int32_t pid = 0;
+  std::string title;  // empty: the entry has no name
+  std::int32_t layer = 0;
+  CGRect bounds;  // global, top-left origin
+  double alpha = 1;
+  std::string subrole = "AXStandardWindow";
+  /// The Spaces it lies on; ignored while `allSpaces`.
+  std::vector<std::uint64_t> spaces;
+  bool allSpaces = false;
+  bool orderedIn = true;
+  bool minimized = false;
+  bool fullScreen = false;
+  bool desktopElement = false;     // desktop picture and desktop-icon windows
+  std::uint32_t color = 0xE0E0E0;  // 0xRRGGBB of its generated picture
+  /// Its accessibility element id within the app (0: the app does not report it). Ids
+  /// element+1 … element+3 are left free for the window's children (close button …).
+  std::uint64_t axElement = 0;
+  bool accessible = true;  // false: the app does not report it (no element is given)
+  bool own = false;        // one of the program's own windows
+  std::int64_t sharingState = 1;
+  // Server bookkeeping.
+  bool hiddenWithApp = false;  // ordered out because its app is hidden
+  CGRect restoreBounds;        // before full screen
+  std::uint64_t restoreSpace = 0;
+};
+
+/// One managed display as the server sees it.
+struct DisplaySpaces {
+  std::uint32_t displayID = 0;
+  std::string uuid;
+  CGRect frame;  // global, top-left origin
+  std::vector<Space> spaces;
+  std::uint64_t current = 0;
+};
+
+/// Whether the display follows an activated window to its Space.
+enum class SpaceFollow { follows, followsLate, doesNotFollow };
+
+/// How a Space change is shown: the system's slide, or at once (a landed swipe).
+enum class SwitchStyle { slide, instant };
+
+/// The system reactions that can be made to fail.
+enum class Reaction {
+  activate,      // activateApplication, AXFrontmost
+  frontProcess,  // _SLPSSetFrontProcessWithOptions
+  raise,         // AXRaise, AXMain
+  minimize,      // AXMinimized true
+  unminimize,    // AXMinimized false
+  fullScreen,    // AXFullScreen true, own windows' toggle
+  exitFullScreen,
+  hide,
+  unhide,
+  terminate,
+  open,         // openApplication
+  firstWindow,  // a windowless app's first window
+  followSpace,  // the display switching to an activated window's Space
+  move,         // AXPosition, AXSize
+};
+
+/// `refuse`: the request answers an error and nothing happens. `ignore`: it answers
+/// success and nothing happens.
+enum class Failure { none, refuse, ignore };
+
+/// How long each reaction takes, in seconds of the installed clock.
+struct Timings {
+  double activate = 0.05;
+  double raise = 0.02;
+  double follow = 0.05;     // a display following an activated window (SpaceFollow::follows)
+  double followLate = 0.8;  // the same with SpaceFollow::followsLate
+  double slide = 0.35;      // the slide animation of an ordinary Space change
+  double minimize = 0.25;
+  double fullScreen = 0.7;  // into or out of a full-screen Space
+  double hide = 0.05;
+  double terminate = 0.1;
+  double launch = 0.5;
+  double firstWindow = 0.3;  // after the open, for an app without windows
+  double move = 0.0;
+};
+
+/// What changed on the desk; services and tests listen to it.
+struct DeskChange {
+  enum class Kind {
+    windowCreated,
+    windowDestroyed,
+    windowMoved,
+    windowResized,
+    windowMinimized,
+    windowDeminimized,
+    windowTitleChanged,
+    windowOrdered,  // ordered in or out, or raised
+    fullScreenChanged,
+    focusedWindowChanged,  // `pid`'s focused window is now `window`
+    appLaunched,
+    appTerminated,
+    appActivated,
+    appDeactivated,
+    appHidden,
+    appUnhidden,
+    spaceChanged,  // `display` shows another Space (`space`)
+    spacesChanged  // Spaces were added or removed
+  };
+  Kind kind = Kind::windowCreated;
+  std::int32_t pid = 0;
+  std::uint32_t window = 0;
+  std::uint32_t display = 0;
+  std::uint64_t space = 0;
+};
+
+/// One recorded call of a private function: its symbol and its arguments as values
+/// (records and tokens as data, arrays as arrays, pointers' contents as arrays).
+struct PrivateCall {
+  std::string symbol;
+  platform::PlistArray arguments;
+};
+
+/// The accessibility half of the port, attached by the accessibility service.
+class AccessibilityService {
+ public:
+  virtual ~AccessibilityService() = default;
+  virtual platform::AXAnswer copyAttribute(AXElementID element, const std::string& attribute, double timeout) = 0;
+  virtual AXError setAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
+                               double timeout) = 0;
+  virtual AXError performAction(AXElementID element, const std::string& action, double timeout) = 0;
+  virtual std::pair<AXError, std::uint64_t> createObserver(
+      std::int32_t pid, std::function<void(AXElementID element, const std::string& notification)> deliver) = 0;
+  virtual AXError addNotification(std::uint64_t observer, AXElementID element, const std::string& notification) = 0;
+  virtual AXError removeNotification(std::uint64_t observer, AXElementID element, const std::string& notification) = 0;
+  virtual void destroyObserver(std::uint64_t observer) = 0;
+};
+
+/// The event half of the port (posting, taps, devices), attached by the event service.
+class EventService {
+ public:
+  virtual ~EventService() = default;
+  virtual bool listenEventAccess() = 0;
+  virtual bool postEventAccess() = 0;
+  virtual void postEvent(CGEventTapLocation tap, const CGEvent& event) = 0;
+  virtual std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
+                                                      platform::EventTapHandler handler) = 0;
+  virtual void setEventTapEnabled(std::uint64_t tap, bool enabled) = 0;
+  virtual bool isEventTapEnabled(std::uint64_t tap) = 0;
+  virtual void removeEventTap(std::uint64_t tap) = 0;
+  virtual std::optional<std::uint32_t> addServiceMatching(const std::string& className,
+                                                          std::function<void()> arrived) = 0;
+  virtual std::uint32_t nextMatchedService(std::uint32_t iterator) = 0;
+  virtual void releaseIOObject(std::uint32_t object) = 0;
+};
+
+class WindowServer : public platform::WindowServerPort {
+ public:
+  static constexpr std::int32_t kConnectionID = 0x5A3D;
+  static constexpr std::int32_t kWindowServerPID = 150;  // owner of "Window Server" entries; not an app
+  static constexpr std::int32_t kOwnPID = 4242;          // the program, unless changed
+
+  /// A window server for `world`'s displays with no Spaces, windows or apps but the
+  /// program itself (not yet windowed). Registers the private functions in the world and
+  /// attaches itself to it (display pictures then show the desk); the world must outlive it.
+  explicit WindowServer(World& world);
+  ~WindowServer() override;
+  WindowServer(const WindowServer&) = delete;
+  WindowServer& operator=(const WindowServer&) = delete;
+
+  /// The server the registered private functions act on (the newest one alive), or null.
+  static WindowServer* active();
+
+  // ---- Services ----
+  /// Attaches the accessibility or event service (replacing the previous one), before the
+  /// server is installed: the port's calls reach them without a lock. Without one,
+  /// accessibility calls fail with kAXErrorCannotComplete and taps are refused.
+  void attachAccessibility(std::unique_ptr<AccessibilityService> service);
+  void attachEvents(std::unique_ptr<EventService> service);
+  World& world() { return world_; }
+
+  /// Forgets every app but the program, every window and every Space (each display starts
+  /// again with one desktop), without notifications. Settings and listeners stay.
+  void resetDesk();
+
+  // ---- Reactions ----
+  void setTimings(const Timings& timings);
+  Timings timings() const;
+  void setFailure(Reaction reaction, Failure failure);
+  Failure failure(Reaction reaction) const;
+  void setSpaceFollow(SpaceFollow follow);
+  SpaceFollow spaceFollow() const;
+
+  // ---- Displays and Spaces ----
+  /// The managed displays (the world's, in its order) with their Spaces. A display that
+  /// has none yet gets one desktop. In shared mode every display lists the one shared set.
+  std::vector<DisplaySpaces> displays();
+  /// One set of Spaces for all screens (described as one "Main" display), or one per display.
+  void setSharedSpaces(bool shared);
+  bool sharedSpaces() const;
+  /// Replaces a display's Spaces (ids unique across the desk); the current one is `current`
+  /// or the first. Desktop-picture windows are made for the desktops. False for an unknown display.
+  bool setSpaces(std::uint32_t displayID, std::vector<Space> spaces, std::optional<std::uint64_t> current = {});
+  /// Adds a Space at the end of (or before position `at` on) a display; its id (new when 0).
+  std::uint64_t addSpace(std::uint32_t displayID, Space space, std::optional<std::size_t> at = {});
+  bool removeSpace(std::uint64_t space);
+  std::optional<Space> space(std::uint64_t space) const;
+  /// The display a managed Space belongs to (the first display in shared mode).
+  std::optional<std::uint32_t> displayOfSpace(std::uint64_t space) const;
+  std::optional<std::uint64_t> currentSpace(std::uint32_t displayID);
+  /// The current Space of every display.
+  std::vector<std::uint64_t> currentSpaces();
+  /// The neighbours of a display's current Space in the server's order (all types).
+  std::optional<std::uint64_t> spaceToLeft(std::uint32_t displayID);
+  std::optional<std::uint64_t> spaceToRight(std::uint32_t displayID);
+  /// Shows `space` on its display: at once, or as a slide (the current Space changes when
+  /// the slide ends). Posts the Space-change notification. False for an unknown Space.
+  bool switchSpace(std::uint64_t space, SwitchStyle style);
+  /// True while a display's slide is under way.
+  bool isSliding(std::uint32_t displayID) const;
+  /// The display under a global top-left point (the nearest one when none holds it).
+  std::optional<std::uint32_t> displayAt(CGPoint point);
+
+  // ---- Applications ----
+  /// Adds a running application (a launch date of now when it has none; pid chosen when 0)
+  /// and posts the launch notification. Its pid.
+  std::int32_t addApp(App app);
+  /// An app that is not running but can be opened by its bundle path.
+  void addInstalledApp(App app);
+  std::vector<App> apps() const;  // running ones, oldest launch first
+  std::optional<App> app(std::int32_t pid) const;
+  std::optional<std::int32_t> appWithBundlePath(const std::string& path) const;
+  std::optional<std::int32_t> frontmost() const;
+  /// Applications front to back by their last activation (running ones only).
+  std::vector<std::int32_t> activationOrder() const;
+  /// Makes the app frontmost at once (posting deactivate/activate), raising its focused window.
+  bool makeFrontmost(std::int32_t pid);
+  bool setHidden(std::int32_t pid, bool hidden);
+  /// Ends the process at once: its windows go, the terminate notification is posted.
+  bool terminate(std::int32_t pid);
+  /// Changes an app's behaviour fields (quit behaviour, hung, first window …).
+  bool updateApp(std::int32_t pid, const std::function<void(App&)>& change);
+  void setOwnPID(std::int32_t pid);
+  /// Sets the program's own app entry (name, bundle …); it is always running.
+  void setOwnApp(App app);
+  /// Registers the default application of a URL scheme ("https") or file extension (".txt").
+  void setURLHandler(const std::string& schemeOrExtension, const std::string& bundlePath);
+  std::vector<std::string> openedURLs() const;
+
+  // ---- Windows ----
+  /// Adds a window in front of its layer (number chosen when 0, Spaces: the current one of
+  /// the display under it when none is given). Its number.
+  std::uint32_t addWindow(Window window);
+  bool removeWindow(std::uint32_t number);
+  /// Every window front to back (see windowList for the order).
+  std::vector<Window> windows() const;
+  std::optional<Window> window(std::uint32_t number) const;
+  /// The app's windows, front to back.
+  std::vector<Window> windowsOf(std::int32_t pid) const;
+  /// The window with this accessibility element id in that app.
+  std::optional<std::uint32_t> windowWithElement(std::int32_t pid, std::uint64_t element) const;
+  /// Changes any fields of a window at once (number and owner excepted).
+  bool updateWindow(std::uint32_t number, const std::function<void(Window&)>& change);
+  /// Puts the window in front of its layer (ordering it in) and makes it its app's focused window.
+  bool raiseWindow(std::uint32_t number);
+  bool setMinimized(std::uint32_t number, bool minimized);
+  /// Into a new full-screen Space right after the window's Space (which then shows), or
+  /// back to where it was (the full-screen Space goes away).
+  bool setFullScreen(std::uint32_t number, bool fullScreen);
+  bool moveWindow(std::uint32_t number, CGPoint origin);
+  bool resizeWindow(std::uint32_t number, CGSize size);
+  bool setWindowTitle(std::uint32_t number, const std::string& title);
+  bool setWindowSpaces(std::uint32_t number, std::vector<std::uint64_t> spaces);
+  /// The Spaces a window is on now: its own, every current Space for all-Spaces windows,
+  /// plus unmanaged Spaces it was added to.
+  std::vector<std::uint64_t> spacesOfWindow(std::uint32_t number) const;
+  /// Ordered in on a Space that shows (or in a shown overlay Space), not minimized.
+  bool isOnScreen(std::uint32_t number) const;
+  /// The frontmost on-screen window holding a global top-left point (layer 0 and above).
+  std::optional<std::uint32_t> windowAt(CGPoint point) const;
+
+  // ---- Requests (delayed on the clock, failing on demand) ----
+  /// The process becomes frontmost with `window` in front (0: its focused window).
+  bool requestFrontProcess(std::int32_t pid, std::uint32_t window);
+  bool requestActivate(std::int32_t pid, std::uint32_t options);
+  bool requestRaise(std::uint32_t window);
+  bool requestMinimize(std::uint32_t window, bool minimized);
+  bool requestFullScreen(std::uint32_t window, bool fullScreen);
+  bool requestMove(std::uint32_t window, std::optional<CGPoint> origin, std::optional<CGSize> size);
+  bool requestHide(std::int32_t pid, bool hidden);
+  bool requestTerminate(std::int32_t pid, bool force);
+
+  // ---- The pointer and events for the program ----
+  void setPointer(CGPoint location);
+  /// Hands an event the server routes to the program to its listener (any thread).
+  void deliverToProgram(const CGEvent& event, std::uint32_t windowNumber);
+
+  // ---- Pictures ----
+  /// The display showing its current Space: desktop picture, windows back to front with
+  /// their alpha, the overlay Spaces' windows on top; during a slide both Spaces side by side.
+  QImage composeDisplay(std::uint32_t displayID, int width, int height);
+  /// A window's own generated picture (title bar with its title, body in its colour).
+  QImage composeWindow(std::uint32_t number, int width, int height);
+  /// Changes whenever something a display picture shows changes (for caching).
+  std::uint64_t generation() const;
+
+  // ---- What the private functions ask ----
+  void recordPrivateCall(PrivateCall call);
+  /// One dictionary per managed display ("Display Identifier", "Spaces", "Current Space");
+  /// in shared mode a single one named "Main".
+  platform::PlistArray managedDisplaySpaces();
+  /// A new Space of the program's own, not managed by any display; its id.
+  std::uint64_t createOverlaySpace();
+  bool setSpaceLevel(std::uint64_t space, std::int32_t level);
+  /// Shows unmanaged Spaces above the managed ones; unknown or managed ids are ignored.
+  void showSpaces(const std::vector<std::uint64_t>& spaces);
+  /// Adds windows to Spaces, keeping their others (unknown ones are ignored).
+  void addWindowsToSpaces(const std::vector<std::uint32_t>& windows, const std::vector<std::uint64_t>& spaces);
+  /// Moves windows to one managed Space; false for an unknown or unmanaged Space.
+  bool moveWindowsToManagedSpace(const std::vector<std::uint32_t>& windows, std::uint64_t space);
+
+  // ---- Records ----
+  /// Recorded private calls, oldest first (only those of `symbol` when given).
+  std::vector<PrivateCall> privateCalls(const std::string& symbol = "") const;
+  void clearPrivateCalls();
+  /// Every desk change so far, oldest first.
+  std::vector<DeskChange> changes() const;
+  void clearChanges();
+  /// Listens to desk changes (any thread, no lock held); the id removes it.
+  std::uint64_t addChangeListener(std::function<void(const DeskChange&)> listener);
+  void removeChangeListener(std::uint64_t id);
+  /// The state of a system symbolic hot key (true unless turned off).
+  static bool symbolicHotKeyEnabled(std::uint32_t hotKey);
+
+  // ---- platform::WindowServerPort ----
+  std::vector<platform::WindowEntry> windowList() override;
+  CGPoint pointerLocation() override;
+  void warpPointer(CGPoint location) override;
+  bool listenEventAccess() override;
+  bool postEventAccess() override;
+  void postEvent(CGEventTapLocation tap, const CGEvent& event) override;
+  std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
+                                              platform::EventTapHandler handler) override;
+  void setEventTapEnabled(std::uint64_t tap, bool enabled) override;
+  bool isEventTapEnabled(std::uint64_t tap) override;
+  void removeEventTap(std::uint64_t tap) override;
+  std::int32_t ownProcessIdentifier() override;
+  platform::OperatingSystemVersion operatingSystemVersion() override;
+  std::vector<platform::RunningApplicationInfo> runningApplications() override;
+  std::optional<platform::RunningApplicationInfo> application(std::int32_t pid) override;
+  std::optional<std::int32_t> frontmostApplication() override;
+  bool activateApplication(std::int32_t pid, std::uint32_t options) override;
+  bool hideApplication(std::int32_t pid) override;
+  bool unhideApplication(std::int32_t pid) override;
+  bool terminateApplication(std::int32_t pid, bool force) override;
+  void openApplication(
+      const std::string& path, bool activates,
+      std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
+  bool openURL(const std::string& url) override;
+  void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;
+  std::uint32_t createOwnWindow(const platform::OwnWindowState& state) override;
+  void updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) override;
+  void orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) override;
+  void setOwnKeyWindow(std::uint32_t number) override;
+  std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
+  void destroyOwnWindow(std::uint32_t number) override;
+  void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
+  platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
+  AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
+                         double timeout) override;
+  AXError axPerformAction(AXElementID element, const std::string& action, double timeout) override;
+  std::pair<AXError, std::uint64_t> axCreateObserver(
+      std::int32_t pid, std::function<void(AXElementID element, const std::string& notification)> deliver) override;
+  AXError axAddNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
+  AXError axRemoveNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
+  void axDestroyObserver(std::uint64_t observer) override;
+  std::optional<std::vector<platform::ShareableWindow>> shareableWindows(bool onScreenOnly) override;
+  CGImageRef captureWindowPicture(std::uint32_t windowID, int width, int height) override;
+  std::optional<std::uint32_t> addServiceMatching(const std::string& className, std::function<void()> arrived) override;
+  std::uint32_t nextMatchedService(std::uint32_t iterator) override;
+  void releaseIOObject(std::uint32_t object) override;
+
+  struct State;  // the desk, behind the mutex (defined in the implementation)
+
+ private:
+  struct Lifetime;
+  /// Runs `change` on the desk under the lock (displays synced, finished slides landed),
+  /// then hands the changes and workspace events to the listeners with no lock held.
+  void edit(const std::function<void(Desk&)>& change) const;
+  /// Runs `work` after `delay` seconds on the server's queue, unless the server is gone by then.
+  void after(double delay, std::function<void()> work) const;
+  /// Lets the display follow `window` to its Space, as the follow setting says.
+  void follow(std::uint32_t window) const;
+  /// Starts a Space change and lands it when its slide ends.
+  bool startSwitch(std::uint64_t space, SwitchStyle style) const;
+  /// Gives an app without windows its first window (after the open).
+  void openFirstWindow(std::int32_t pid) const;
+
+  World& world_;
+  std::unique_ptr<State> state_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<Lifetime> lifetime_;
+  std::unique_ptr<AccessibilityService> accessibility_;
+  std::unique_ptr<EventService> events_;
+};
+
+}  // namespace sim

@@ -1,0 +1,41 @@
+#pragma once
+// What WindowServer keeps behind its mutex besides the desk: reaction settings,
+// listeners and generated icons. Shared by the window server's implementation files.
+
+#include <map>
+#include <memory>
+#include <shared_mutex>
+
+#include "platform/sim/Desk.h"
+#include "platform/sim/WindowServer.h"
+
+namespace sim {
+
+struct WindowServer::Lifetime {
+  std::shared_mutex mutex;  // held shared while delayed work runs
+  bool alive = true;
+};
+
+struct WindowServer::State {
+  Desk desk;
+  Timings timings;
+  std::map<Reaction, Failure> failures;
+  SpaceFollow follow = SpaceFollow::follows;
+  bool pointerSet = false;
+  std::uint32_t ownKey = 0;
+  std::uint64_t nextListener = 1;
+  std::map<std::uint64_t, std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
+  std::shared_ptr<std::function<void(const platform::WorkspaceEvent&)>> workspaceListener;
+  std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> ownEventListener;
+  std::map<std::int32_t, CGImageRef> icons;
+
+  Failure failureOf(Reaction r) const {
+    auto it = failures.find(r);
+    return it == failures.end() ? Failure::none : it->second;
+  }
+};
+
+/// A generated application icon: a rounded square in the app's colour with its initial.
+CGImageRef makeAppIcon(const App& app);
+
+}  // namespace sim

@@ -1,0 +1,94 @@
+#include "selftest/DumpMode.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "settings/Diagnostics.h"
+#include "workspace/Private.h"
+
+namespace trelliq {
+
+namespace {
+
+// Whole points, truncated toward zero.
+std::string whole(double value) {
+  if (!std::isfinite(value)) return "0";
+  return std::to_string(static_cast<long long>(std::trunc(value)));
+}
+
+std::string windowLine(const WindowInfo& w) {
+  std::string line = "      " + (w.windowID ? std::to_string(*w.windowID) : std::string("?"));
+  if (w.minimized) line += " minimized";
+  if (!w.element) line += " off-Space";
+  line += " '" + Diagnostics::outside(w.title.value_or("")) + "' ";
+  if (w.bounds) {
+    line += whole(w.bounds->origin.x) + "," + whole(w.bounds->origin.y) + " " + whole(w.bounds->size.width) + "x" +
+            whole(w.bounds->size.height);
+  }
+  return line;
+}
+
+}  // namespace
+
+std::string DumpMode::decimal(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
+  char buffer[64];
+  const std::string scientific(buffer,
+                               std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr);
+  const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
+  if (exponent < -4 || exponent >= 16) return scientific;
+  std::string fixed(buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr);
+  if (fixed.find('.') == std::string::npos) fixed += ".0";
+  return fixed;
+}
+
+std::vector<std::string> DumpMode::lines(const Workspace& workspace, std::int64_t milliseconds, bool sharedSpaces) {
+  std::vector<std::string> out;
+  out.push_back("loaded in " + std::to_string(milliseconds) +
+                "ms, shared Spaces: " + (sharedSpaces ? "true" : "false"));
+  for (const DisplayGroup& display : workspace.displays) {
+    const CGRect f = display.screen.frame();
+    out.push_back("display " + Diagnostics::outside(display.screen.localizedName()) + " (" + decimal(f.origin.x) +
+                  ", " + decimal(f.origin.y) + ", " + decimal(f.size.width) + ", " + decimal(f.size.height) +
+                  ") here=" + display.here.value_or("-"));
+    for (const SpaceGroup& space : display.spaces) {
+      out.push_back("  " + Diagnostics::outside(space.label) + " [space " + std::to_string(space.id) +
+                    (space.fullScreen ? ", full screen" : "") + (space.current ? ", showing" : "") + "]");
+      for (const Cluster& c : space.clusters) {
+        out.push_back("    " + Diagnostics::outside(c.name()) + " (" + c.id + ")" + (c.hidden() ? " hidden" : "") +
+                      ", last #" + (c.lastWindow ? std::to_string(*c.lastWindow) : std::string("-")));
+        for (const WindowInfo& w : c.windows) out.push_back(windowLine(w));
+      }
+    }
+  }
+  std::string tray = "tray: ";
+  for (std::size_t i = 0; i < workspace.tray.size(); ++i) {
+    if (i > 0) tray += ", ";
+    tray += Diagnostics::outside(workspace.tray[i].name);
+  }
+  out.push_back(tray);
+  return out;
+}
+
+int DumpMode::run(const std::string& out) {
+  const std::uint64_t start = platform::clock().monotonicNanos();
+  const Workspace snapshot = Workspace::load(true);
+  const std::uint64_t finish = platform::clock().monotonicNanos();
+  const auto milliseconds = static_cast<std::int64_t>((finish - start) / 1000000);
+  const bool shared = Private::displayLayout().shared;
+  std::string text;
+  const std::vector<std::string> outline = lines(snapshot, milliseconds, shared);
+  for (std::size_t i = 0; i < outline.size(); ++i) {
+    if (i > 0) text += "\n";
+    text += outline[i];
+  }
+  platform::FileManager::writeAtomically(out, text);
+  return 0;
+}
+
+}  // namespace trelliq

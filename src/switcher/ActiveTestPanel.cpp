@@ -1,0 +1,9 @@
+#include "switcher/ActiveTestPanel.h"
+
+namespace trelliq {
+
+bool ActiveTestPanel::_hasActiveAppearance() const { return true; }
+bool ActiveTestPanel::_hasActiveAppearanceIgnoringKeyFocus() const { return true; }
+bool ActiveTestPanel::_hasKeyAppearance() const { return true; }
+
+}  // namespace trelliq

@@ -1,0 +1,647 @@
+#pragma once
+// The one controller of the switcher. It owns the model, the display panels, the preview
+// panel, the ghost and the backdrops, and it is where two threads meet: the "event tap"
+// thread decides for every key and mouse event at once whether it is passed on or
+// consumed, and the main thread runs every session. Work crosses from the tap to the main
+// queue only through `onMain`, which drops it unless the session it was posted for is
+// still the active one.
+//
+// The state shared by both threads sits behind `openLock` (see LockedState); everything
+// else is owned by one thread, as marked. The open flag belongs to one opening: each
+// opening takes a fresh generation in one locked test-and-set, and a session's cancel or a
+// failed begin clears the flag only while it still carries that session's generation.
+//
+// Implementation files, by concern:
+//   SwitcherTap.cpp      the tap, the key bindings, modifier taps, scrolling (tap thread,
+//                        plus the small main-thread tap operations shiftDown ... optionUp)
+//   SwitcherSteering.cpp steering the selection and acting on it (stepWindow ...
+//                        toggleFullScreen, forgetShift, forgetControlAndStep)
+//   SwitcherSession.cpp  construction and observers, the lock faces and locked steps,
+//                        opening (open, begin, warmUp, corner and gesture), commit and
+//                        cancel, pointer tracking and the opening display,
+//                        showing and refreshing, the callbacks' bodies, renaming
+//   SwitcherPanels.cpp   display panels, hit testing, click targets, the preview panel,
+//                        the ghost, backdrops, washes and haze, destination pictures, the
+//                        panels' self-check
+//   SwitcherPerform.cpp  planning and performing a switch, the re-check, focusing a
+//                        desktop, full-screen asking and following
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/AppKit.h"
+#include "platform/AppKitWindows.h"
+#include "platform/AppKitWorkspace.h"
+#include "platform/CGEvent.h"
+#include "platform/Clock.h"
+#include "platform/Geometry.h"
+#include "platform/Image.h"
+#include "switcher/PanelViews.h"
+#include "switcher/SwitcherPanel.h"
+#include "switcher/model/ModelChange.h"
+#include "switcher/model/OpeningDisplay.h"
+#include "switcher/model/PanelGeometry.h"
+#include "switcher/model/SwitcherModel.h"
+#include "switcher/model/TileID.h"
+#include "workspace/WorkspaceTypes.h"
+
+namespace trelliq {
+
+class Switcher : public std::enable_shared_from_this<Switcher> {
+ public:
+  // ======================================================================================
+  // Types
+  // ======================================================================================
+
+  /// What a trigger asks the switcher to open; `step` is +1, or −1 with ⇧.
+  struct Action {
+    enum class Kind { cycle, space, tile, clusters, appWindows, tray, clusterTray };
+    Kind kind = Kind::cycle;
+    int step = 1;
+
+    static Action cycle(int step) { return {Kind::cycle, step}; }
+    static Action space(int step) { return {Kind::space, step}; }
+    static Action tile(int step) { return {Kind::tile, step}; }
+    static Action clusters(int step) { return {Kind::clusters, step}; }
+    static Action appWindows(int step) { return {Kind::appWindows, step}; }
+    static Action tray() { return {Kind::tray, 1}; }
+    static Action clusterTray() { return {Kind::clusterTray, 1}; }
+    /// Window tiles: `tile`, `clusters`, `clusterTray`.
+    bool isClusters() const { return kind == Kind::tile || kind == Kind::clusters || kind == Kind::clusterTray; }
+    bool isAppWindows() const { return kind == Kind::appWindows; }
+    friend bool operator==(const Action&, const Action&) = default;
+  };
+
+  /// One planned activation.
+  struct Switch {
+    /// Raise this window of this app.
+    struct Window {
+      AppInfo app;
+      WindowInfo window;
+    };
+    /// Activate a windowless app and place its first new window on `screen`.
+    struct Open {
+      AppInfo app;
+      NSScreen screen;
+    };
+    /// Show the desktop of Space `space` on `screen`.
+    struct Desktop {
+      std::int64_t space = 0;
+      NSScreen screen;
+    };
+    std::variant<Window, Open, Desktop> what;
+  };
+
+  /// A glass surface over a haze layer, always placed together.
+  struct Pane {
+    std::unique_ptr<Layer> glass = std::make_unique<Layer>();
+    std::unique_ptr<Layer> haze = std::make_unique<Layer>();
+    /// Both layers' corner radius.
+    void setRadius(double radius);
+    /// No rect: hides both. Otherwise shows both, sets the radius and the frame (the
+    /// views animate over 0.25 s when `animated`).
+    void place(const std::optional<CGRect>& rect, double radius, bool animated);
+  };
+
+  /// One display's panel, made on demand and never removed. Members are heap-held so
+  /// views and callbacks may keep pointers to them.
+  struct DisplayPanel {
+    std::unique_ptr<SwitcherPanel> window;
+    std::unique_ptr<PanelGeometry> geometry;
+    std::unique_ptr<MouseView> mouse;
+    /// Null while no view library is installed.
+    std::unique_ptr<PanelView> view;
+  };
+
+  /// A panel of the switcher's own with picture layers: the ghost (one layer) and the
+  /// backdrops (wash, veil, destination: found by position, first and last).
+  struct LayeredPanel {
+    std::unique_ptr<NSPanel> window;
+    std::vector<std::unique_ptr<Layer>> layers;
+  };
+
+  /// A screen area (bottom-left screen coordinates) where clicks reach the panels
+  /// (`passes`) or are swallowed.
+  struct ClickTarget {
+    CGRect rect;
+    bool passes = true;
+    friend bool operator==(const ClickTarget&, const ClickTarget&) = default;
+  };
+
+  /// An ⌥ press under ⌘ that may become a tap while the switcher is closed.
+  struct PendingTap {
+    CGEventFlags flag = 0;
+    CGEventTimestamp time = 0;
+  };
+
+  /// One consistent read of the values both threads use, taken under `openLock`.
+  struct OpenState {
+    bool open = false;
+    bool staysOpen = false;
+    bool renaming = false;
+    bool tapStopped = false;
+    /// The opening that owns `open` (0: none yet).
+    std::uint64_t generation = 0;
+    /// Modifiers whose release ends the session.
+    CGEventFlags holding = kCGEventFlagMaskCommand;
+    bool clusterSession = false;
+    bool appSession = false;
+  };
+
+  /// Where the hot-corner and multitouch watches plug in (empty until they exist).
+  struct Watches {
+    std::function<void()> start;
+    std::function<void()> stop;
+  };
+
+  // ======================================================================================
+  // Constants
+  // ======================================================================================
+
+  // Event mask of the tap: key down, flags changed, the nine mouse button types, scroll.
+  static constexpr CGEventMask eventMask = 0xE4014DE;
+  // Key codes.
+  static constexpr CGKeyCode keyTab = 48, keyGrave = 50, keyReturn = 36, keyEnter = 76, keyEscape = 53, keyLeft = 123,
+                             keyRight = 124, keyDown = 125, keyUp = 126;
+  /// Modifiers whose presses the flags-changed handling collects, in this order.
+  static constexpr std::array<CGEventFlags, 3> tapKeys{kCGEventFlagMaskControl, kCGEventFlagMaskAlternate,
+                                                       kCGEventFlagMaskSecondaryFn};
+  /// The longest modifier press (event nanoseconds) that still counts as a closed ⌥ tap.
+  static constexpr std::uint64_t maxTapNanos = 400'000'000;
+  /// The same for the taps inside an open session (wall-clock seconds, exclusive).
+  static constexpr double tapSeconds = 0.4;
+  /// The animation of tiles leaving the model.
+  static constexpr Animation removal = Animation::removal();
+
+  static constexpr double showDelay = 0.15;
+  static constexpr std::array<double, 2> lookAgainDelays{0.3, 1.0};
+  static constexpr double pictureFade = 0.25;
+  static constexpr double checkPanelsDelay = 0.4;
+  static constexpr double pointerInterval = 1.0 / 30;
+  static constexpr double fnLogDelay = 0.5;
+  static constexpr double fnPointerWindow = 2.0;
+  static constexpr double closeCheckDelay = 0.15;
+  static constexpr int closeAttempts = 5;
+  static constexpr double renameSettle = 1.0;
+  static constexpr double switchCheckDelay = 0.4;
+  static constexpr int switchCheckAttempts = 2;
+  static constexpr double commitGhostDelay = 0.05;
+  static constexpr double fullScreenPoll = 0.2;
+  static constexpr double fullScreenSettle = 0.4;
+  static constexpr double fullScreenWait = 3.0;
+  static constexpr double fullScreenMessagingTimeout = 0.5;
+  static constexpr double ghostInterval = 0.1;
+  static constexpr double ghostFade = 0.2;
+  static constexpr double clearEndHaze = 0.3;
+  static constexpr double previewCornerRadius = 18;
+  static constexpr int overlayGlassVariant = 2;
+  // Scrolling (points of scroll delta, except the factors).
+  static constexpr double scrollSmoothing = 0.4, scrollSettle = 8, rowSwitch = 2.5, scrollSwitch = 1.5, rowSettle = 30,
+                          scrollStep = 50;
+  // Window levels.
+  static constexpr NSWindowLevel backdropLevel = 2, ghostLevel = 3, panelLevel = 101;
+  /// Borderless, non-activating.
+  static constexpr NSWindowStyleMask panelStyle = NSWindowStyleMaskNonactivatingPanel;
+  /// All Spaces, stationary, outside the window cycle, beside full-screen windows (337).
+  static constexpr NSWindowCollectionBehavior panelBehavior =
+      NSWindowCollectionBehaviorCanJoinAllSpaces | NSWindowCollectionBehaviorStationary |
+      NSWindowCollectionBehaviorIgnoresCycle | NSWindowCollectionBehaviorFullScreenAuxiliary;
+  static constexpr const char* finderBundleIdentifier = "com.apple.finder";
+
+  // ======================================================================================
+  // Lifecycle and the shared instance                                   (SwitcherSession)
+  // ======================================================================================
+
+  /// The controller of the process, made on first use from any thread. A newly installed
+  /// simulated system gets a fresh one; an earlier one is stopped and kept, never destroyed.
+  static Switcher& shared();
+  /// A separate controller for tests; it behaves as `shared` (its tap calls it, its
+  /// callbacks hold it weakly). Main thread.
+  static std::shared_ptr<Switcher> make();
+  /// Builds the model, subscribes to it and registers the termination, hide and unhide
+  /// observers (main queue). Use `make` or `shared`.
+  Switcher();
+  ~Switcher();
+  Switcher(const Switcher&) = delete;
+  Switcher& operator=(const Switcher&) = delete;
+
+  /// A weak handle for delayed work; delayed work that finds it expired does nothing.
+  std::weak_ptr<Switcher> weak() { return weak_from_this(); }
+
+  /// Posts `work` to the main queue. It runs only if the controller still exists, a
+  /// session is `active`, and that session is the opening current when `onMain` was
+  /// called (work posted for an earlier opening is dropped). Any thread.
+  void onMain(std::function<void(Switcher&)> work);
+  /// Coalesced model-change pass: one main-queue pass for any number of changes; the
+  /// pass updates the ghost and places the preview while `active`. Main thread.
+  void scheduleModelChanged();
+  /// An app terminated: drops its quit watch; while `active`, removes it from the model
+  /// (removal animation) and refreshes desktop pictures that came into view. Main thread.
+  void appQuit(std::int32_t pid);
+
+  // ---- Lock faces: each takes `openLock` once --------------------------------- any thread
+  bool isOpen() const;
+  void setOpen(bool open);
+  bool staysOpen() const;
+  void setStaysOpen(bool staysOpen);
+  bool isRenaming() const;
+  void setRenaming(bool renaming);
+  bool tapStopped() const;
+  void setTapStopped(bool stopped);
+  std::vector<ClickTarget> clickTargets() const;
+  void setClickTargets(std::vector<ClickTarget> targets);
+  /// Every shared value in one locked read (what the tap reads per event).
+  OpenState openState() const;
+  /// The installed tap, read under the lock (the tap thread re-enables it).
+  CFMachPortRef tapPort() const;
+
+  // ---- Locked steps (one lock each) ------------------------------------------ any thread
+  /// The test-and-set of every opening: when the switcher is neither open nor renaming,
+  /// marks it open with these values and a fresh generation, and answers that generation;
+  /// otherwise changes nothing and answers none (a second trigger at the same instant loses).
+  std::optional<std::uint64_t> tryOpen(CGEventFlags holding, bool clusterSession, bool appSession, bool staying);
+  /// Clears open, stays-open, click targets and renaming, but only while the flag still
+  /// belongs to `generation` (none: unconditionally). True when it cleared.
+  bool endOpen(std::optional<std::uint64_t> generation);
+  /// Starting a rename: open false and renaming true together, only while `generation`
+  /// owns the flag and it is open; false (nothing changed) otherwise.
+  bool lockForRenaming(std::uint64_t generation);
+  /// Finishing a rename without dismissing: renaming false and open true together; when the
+  /// holding modifier is no longer down the session also becomes stays-open, so the
+  /// keyboard is not swallowed. False, with no change, unless `generation` owns the flag
+  /// and is still renaming.
+  bool unlockAfterRenaming(bool holdingHeld, std::uint64_t generation);
+
+  // ======================================================================================
+  // Event tap and key bindings                                  (SwitcherTap, tap thread)
+  // ======================================================================================
+
+  /// Installs the active session tap at the head on the "event tap" thread, then starts the
+  /// watches and `warmUp`. True when it runs (also already), false when the system refuses
+  /// (nothing else changes; the caller retries). Main thread.
+  bool startTap();
+  /// Marks the tap stopped, removes it, stops the watches and cancels any session. Main thread.
+  void stopTap();
+  /// The tap callback's decision: the event to pass it on, null to consume it. Reads only
+  /// options, the locked state and tap-thread fields; all other work goes through `onMain`.
+  /// Tap thread.
+  CGEventRef handle(CGEventType type, const CGEventRef& event);
+  /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
+  Watches watches;
+
+  /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps"). Any thread.
+  static CGEventFlags windowTileModifier();
+  /// How a typed key counts while open: a digit 1–9 by numeric value, a letter (any
+  /// script), another number, or nothing. `text` is the key's typed text. Pure.
+  struct TypedKey {
+    bool letterOrNumber = false;
+    std::optional<int> digit;  // 1–9 only
+    std::u16string lowered;
+  };
+  static TypedKey classify(const std::u16string& text);
+
+  // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
+  void shiftDown();
+  /// A ⇧ tap (< 0.4 s) toggles between a tile and its desktop.
+  void shiftUp();
+  void controlDown();
+  /// Clears ⌃-held; a ⌃ tap toggles the tray.
+  void controlUp();
+  void optionDown();
+  /// An ⌥ tap steps window tiles (window-tile session) or Spaces; backwards with `shift`.
+  void optionUp(bool shift);
+
+  // ---- Scrolling (tap thread) ------------------------------------------------------------
+  /// True swallows the event. Steps go to the main queue as `stepAlong` / `toRow` work.
+  bool scrolled(const CGEventRef& event);
+  /// Clears the scroll state but `scrollOurs`.
+  void resetScroll();
+
+  // ---- Steering entry points of the tap (tap thread; work through `onMain`) ---------------
+  /// ← / →: forgets the ⌃ press, then app-window, sideways or tile step by session kind.
+  void stepAlong(int step);
+  /// ↓ / ↑: forgets the ⌃ press, then moves between tile row and tray row.
+  void toRow(bool down);
+
+  // ======================================================================================
+  // Opening a session                                                  (SwitcherSession)
+  // ======================================================================================
+
+  /// Tap thread (or any): `tryOpen`, then posts `begin` with the press time; a `begin` that
+  /// fails clears the flag for this opening only. Nothing when another opening won.
+  void open(Action action, CGEventFlags holding, bool staying, std::optional<NSScreen> screen);
+  /// Main thread: snapshot, display, model reset, first step, schedules `show` at press
+  /// time + `showDelay` (0 staying). False when there is nothing to show (no front app,
+  /// empty app-windows snapshot, empty tray). `generation` is the opening's.
+  bool begin(Action action, std::uint64_t pressedNanos, std::optional<NSScreen> screen, std::uint64_t generation);
+  /// Posts the one-time build of the panels, preview and ghost. Main thread.
+  void warmUp();
+  /// The hot corner: closes a stays-open session (not while renaming), leaves an ordinary
+  /// one alone, else opens a stays-open session on `screen`. Main thread.
+  void openFromCorner(const NSScreen& screen);
+  /// The double tap: as the corner, but cancels any active session and opens with no screen.
+  void toggleFromGesture();
+
+  // ======================================================================================
+  // Commit and cancel                                                  (SwitcherSession)
+  // ======================================================================================
+
+  /// Plans, cancels (keeping the ghost with instant Spaces) and performs, in that order.
+  void commit();
+  /// Ends any session: records the last display and time when active, clears the session's
+  /// open state (only its own generation), renaming marks, keys, show work, tap presses,
+  /// pointer timer; orders panels and preview out; hides the ghost unless `keepGhost`.
+  void cancel(bool keepGhost);
+
+  // ======================================================================================
+  // Steering                                                          (SwitcherSteering)
+  // ======================================================================================
+
+  /// Next/previous window of the selected tile, raised live when on a showing Space.
+  void stepWindow(int step);
+  /// Geometric left/right step through the focused panel's stops (model fallback).
+  void stepWindowSideways(int step);
+  /// Hides the selected app unless it is this program.
+  void hideSelectedApp();
+  /// Asks the selected app to quit (never the file manager or this program) and watches it.
+  void quitSelectedApp();
+  /// Presses the target window's close button (own windows: performClose) and checks it went.
+  void closeTargetWindow();
+  /// 0.15 s later, while active: removes the window when gone, else checks again while
+  /// `attempts` ≥ 2.
+  void confirmClosed(std::uint32_t window, bool minimized, int attempts);
+  /// ↑ (true) / ↓ (false): moves the target window's tile at once and starts the change
+  /// (jumping to its Space first when needed); while one is pending only that window.
+  void toggleFullScreen(bool on);
+  /// Tap callbacks: forget the ⇧ press; forget the ⌃ press and step (tiles or window tiles).
+  void forgetShift();
+  void forgetControlAndStep(bool windowTiles, int step);
+
+  // ======================================================================================
+  // Pointer tracking and the opening display                           (SwitcherSession)
+  // ======================================================================================
+
+  /// The first display whose screen frame holds the point (bottom-left global). Pure.
+  static std::optional<int> display(CGPoint point, const Workspace& workspace);
+  /// The display a session opens on (click, focus, last display, pointer, 0).
+  int openingDisplay(const Workspace& workspace) const;
+  /// The display an app-windows session opens on.
+  int appDisplay(const Workspace& workspace) const;
+  /// Whether a bottom-left global point lies on the bare desktop.
+  static bool isOnDesktop(CGPoint point);
+  /// The controller's memory as the opening-display rules take it.
+  OpeningHints openingHints() const;
+  /// Starts the 1/30 s pointer check of the session (replacing an old timer).
+  void trackPointer();
+  /// One tick: follows the pointer onto another display (logs after a recent fn).
+  void pointerTick();
+  /// Posted by the tap for left/right downs while closed: records a desktop click and
+  /// touches that display's current desktop.
+  void recordDesktopClick(CGPoint point, double at);
+  /// Posted by the tap when fn goes down while open: logs and checks again 0.5 s later.
+  void logFn(CGEventFlags flags, CGEventFlags before);
+
+  // ======================================================================================
+  // Showing and refreshing                                             (SwitcherSession)
+  // ======================================================================================
+
+  /// The session's snapshot (narrowed to `appPID` in an app-windows session).
+  Workspace loadWorkspace() const;
+  /// Runs as `showWork`: panels, ghost, preview; schedules the self-check and two looks.
+  void show();
+  /// Whether thumbnails are wanted in this session.
+  bool capturesThumbnails() const;
+  /// Drops pictures of windows that left and captures again, most relevant first.
+  void refreshThumbnails();
+  /// A captured picture arrives (also after the session ended).
+  void thumbnailArrived(std::uint32_t window, CGImageRef picture);
+  /// Captures the desktop picture of every desktop and screen tile's Space ("thumbnails" queue).
+  void refreshWallpapers();
+  /// 0.3 s / 1.0 s after `show`: refreshes the model only when the snapshot's shape changed;
+  /// nothing for another session, while renaming or while a full-screen change is pending.
+  void lookAgain(int session);
+  /// `refreshWallpapers` once when some desktop tile has no picture yet.
+  void wallpaperNewDesktops();
+  /// Ends a window's picture transition (stores the picture when given).
+  void endTransition(std::uint32_t window, CGImageRef picture);
+  /// The app the selection stands for; none on a desktop.
+  std::optional<AppInfo> selectedApp() const;
+
+  // ======================================================================================
+  // Renaming desktops                                                  (SwitcherSession)
+  // ======================================================================================
+
+  /// A click on a name label while shown: the panel takes keys, the label becomes the
+  /// field; the tap stops treating keys as switcher keys. Remembers the display.
+  void startRenaming(const std::string& id, int display);
+  /// Saves (trimmed; the usual text clears) when `save`; ends editing. Not dismissing: the
+  /// session goes on (stays-open when the holding modifier is up). Dismissing: shows the
+  /// name, then cancels 1.0 s later unless superseded.
+  void finishRenaming(bool save, bool dismissing);
+  /// The reset button: removes the tile's stored name at once.
+  void resetName(const std::string& id);
+
+  // ======================================================================================
+  // Panels, hit testing and click targets                               (SwitcherPanels)
+  // ======================================================================================
+
+  /// Display `index`'s panel, making lower ones first. The reference stays valid.
+  DisplayPanel& panel(int index);
+  /// Builds one panel (called by `panel` only).
+  DisplayPanel makePanel(int index);
+  /// Frames and orders the snapshot's panels in, the rest out, and keeps them on top.
+  void showPanels();
+  /// The mouse view of `display` reports a move or a release (its own coordinates).
+  void pointer(CGPoint point, const MouseView& view, int display, bool click);
+  /// The panel content of `display` in screen coordinates; none before it is reported.
+  std::optional<CGRect> contentFrame(int display) const;
+  /// Recomputes and stores the click targets (empty unless active and shown).
+  void updateClickTargets();
+  /// Every panel's `takesKeys`.
+  void setPanelsTakeKeys(bool takesKeys);
+
+  // ======================================================================================
+  // Preview panel                                                       (SwitcherPanels)
+  // ======================================================================================
+
+  /// Shows, moves or hides the preview above the focused content, then the click targets.
+  void placePreview();
+  /// Sizes the glass and the picture to `previewImage`, or hides them.
+  void placePreviewGlass();
+  /// The picture to show and whether it is a full-screen window; none without one.
+  std::optional<std::pair<CGImageRef, bool>> previewImage() const;
+  // Made on first use, kept for the process.
+  SwitcherPanel& previewPanel();
+  Pane& previewPane();
+  Layer& previewPicture();
+  Layer& fullScreenBadge();
+  /// Whether the glass offers its private variant (from the installed views; false without).
+  static bool usesGlassVariant();
+
+  // ======================================================================================
+  // Ghost, backdrops, haze, destination pictures                        (SwitcherPanels)
+  // ======================================================================================
+
+  /// Brings ghost and backdrops in line with the selection (nothing while a full-screen
+  /// change is pending).
+  void updateGhost();
+  /// Stops the ghost timer, forgets window and desktop, orders ghost and backdrops out.
+  void hideGhost();
+  /// Shows `space`'s desktop picture on `screen`'s backdrop (nothing when already shown).
+  void showDesktop(std::int64_t space, const NSScreen& screen);
+  /// Makes missing backdrops and shows those not visible (framed, washed, cleared).
+  void showBackdrops();
+  /// One capture of the ghost window on the "ghost" queue (at most one in flight).
+  void captureGhost();
+  /// Fades ghost and backdrops in or out over 0.2 s around a full-screen change.
+  void fadeGhost(bool in);
+  /// Loads `screen`'s current wallpaper into the backdrop's wash (first layer).
+  void setWash(LayeredPanel& backdrop, const NSScreen& screen);
+  /// Puts a picture (none hides) into the backdrop's destination (last layer).
+  void setDestination(CGImageRef image, LayeredPanel& backdrop);
+  /// Recomputes `hazeStrength` and writes it to the model and the preview's haze.
+  void updateHaze();
+  /// Shows the composed picture of the window's Space on its screen, or clears all.
+  void showDestination(std::uint32_t window);
+  /// Composes a Space's window picture once at a time; shows it if it still fits.
+  void buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen);
+  /// The same for a desktop picture.
+  void buildDesktopDestination(std::int64_t space, const NSScreen& screen);
+  /// Empties both caches and composes what the snapshot may need.
+  void prebuildDestinations();
+  /// Made on first use, kept for the process.
+  LayeredPanel& ghost();
+  /// The serial "ghost" queue (user-interactive).
+  static platform::Executor& ghostQueue();
+  /// Sets the windows' alpha to `alpha` over `duration` (end values once it has passed),
+  /// then calls `done` on the main queue.
+  void animateAlpha(const std::vector<NSWindow*>& windows, double alpha, double duration, std::function<void()> done);
+
+  // ======================================================================================
+  // Panel self-check                                                    (SwitcherPanels)
+  // ======================================================================================
+
+  /// While active: logs one entry on every panel (on screen, covered, frames, Spaces).
+  void checkPanels();
+
+  // ======================================================================================
+  // Planning and performing a switch                                   (SwitcherPerform)
+  // ======================================================================================
+
+  /// What letting go would do now: empty, or one switch. Reads the model only.
+  std::vector<Switch> plannedSwitches() const;
+  /// Performs the switches one after the other (after each jump's callback), then `done`
+  /// exactly once. Logs one "switch to ..." line per switch.
+  void perform(std::vector<Switch> switches, std::function<void()> done);
+  /// 0.4 s after a switch, while no session is active: jumps again when the front window's
+  /// Space is not showing, at most `attempts` times.
+  void makeSureShowing(const AppInfo& app, const WindowInfo& window, int attempts);
+  /// The commit's completion: 0.05 s later, hides the ghost unless a session is active.
+  void commitDone();
+  /// Focuses the file manager's desktop window of `screen`; false when none fits.
+  static bool focusDesktop(const NSScreen& screen);
+  /// "[3, 12]": ids in brackets, comma and blank between.
+  static std::string spaceList(const std::vector<std::int64_t>& spaces);
+  /// The current Spaces, ascending.
+  static std::vector<std::int64_t> currentSpacesSorted();
+
+  // ======================================================================================
+  // Full screen                                                        (SwitcherPerform)
+  // ======================================================================================
+
+  /// Records the wish and runs `setFullScreen` on the main queue (own window) or
+  /// `fullScreenQueue`.
+  void askFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
+  /// One poll 0.2 s later; settles when the change landed or `until` passed, else polls again.
+  void followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window, double until);
+  /// Asks the app to take the window into / out of full screen; logs an AX error. Any thread.
+  static void setFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
+  /// Whether one of the window's Spaces is a full-screen Space.
+  static bool onFullScreenSpace(std::uint32_t number);
+  /// The serial "fullScreen" queue (user-interactive).
+  static platform::Executor& fullScreenQueue();
+
+  // ======================================================================================
+  // State
+  // ======================================================================================
+
+  // ---- Main thread --------------------------------------------------------------------
+  SwitcherModel model;
+  ObserverToken modelObserver = 0;
+  std::map<std::int32_t, NSKeyValueObservation> quitWatches;
+  bool changeScheduled = false;
+  /// A session is running on the main thread (set by `begin`, cleared by `cancel`).
+  bool active = false;
+  /// One panel per display index; only grows.
+  std::deque<DisplayPanel> panels;
+  platform::Timer pointerTimer;
+  std::optional<CGPoint> lastPointerLocation;
+  std::optional<double> lastFn;  // seconds since 1970, as every date here
+  std::optional<std::string> lastDisplayID;
+  std::optional<double> lastSessionEnd;
+  std::optional<OpeningHints::DesktopClick> lastDesktopClick;
+  double hazeStrength = 0;
+  std::vector<LayeredPanel> backdrops;
+  std::optional<std::uint32_t> ghostWindow;
+  std::optional<std::int64_t> ghostDesktop;
+  bool ghostCapturing = false;
+  platform::Timer ghostTimer;
+  std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
+  std::set<std::int64_t> building, buildingDesktops;
+  std::optional<double> optionPressedAt, controlPressedAt, shiftPressedAt;
+  bool shown = false;
+  platform::WorkItem showWork;
+  bool clusterTiles = false;
+  std::optional<std::int32_t> appPID;
+  bool appDesktops = false;
+  /// +1 at every `begin`; delayed work of a session compares it.
+  int session = 0;
+  /// The opening generation the active session began with (0: none).
+  std::uint64_t sessionGeneration = 0;
+  int openedOn = 0;
+  /// The display whose name is being edited (remembered when the edit starts).
+  std::optional<int> renamingDisplay;
+  std::optional<std::uint32_t> fullScreenPending;
+  bool fullScreenAsked = false, fullScreenWanted = false;
+  int fullScreenMoves = 0;
+  std::vector<NSNotificationToken> notificationTokens;
+
+  // ---- Tap thread ---------------------------------------------------------------------
+  /// Modifier flags of the last flags-changed event; atomic because renaming's end reads it.
+  std::atomic<CGEventFlags> prevFlags{0};
+  std::optional<PendingTap> pendingTap;
+  std::set<std::int64_t> swallowedButtons;
+  double scrollAcross = 0, scrollDown = 0, scrollStart = 0;
+  std::optional<bool> scrollSideways;
+  double scrollTravel = 0;
+  bool scrollFresh = true;
+  bool scrollOurs = false;
+
+ private:
+  // Guarded by openLock; reached only through the faces and locked steps above.
+  mutable std::mutex openLock;
+  OpenState lockedState;
+  std::vector<ClickTarget> clickTargetsValue;
+  CFMachPortRef tap;
+
+  // Main thread: the "event tap" thread's executor, while the tap runs.
+  platform::Executor* tapThread = nullptr;
+  std::unique_ptr<SwitcherPanel> previewPanel_;
+  std::unique_ptr<Pane> previewPane_;
+  std::unique_ptr<Layer> previewPicture_;
+  std::unique_ptr<Layer> fullScreenBadge_;
+  std::unique_ptr<LayeredPanel> ghost_;
+};
+
+}  // namespace trelliq

@@ -1,0 +1,50 @@
+#pragma once
+// Small live pictures of windows for the switcher's tiles and preview: each window is
+// taken with the window server's own capture first, and whatever that misses with the
+// screen-capture framework. Pictures arrive one by one on the main queue, in no fixed
+// order and possibly after the caller moved on; nothing is cached and failures are not
+// reported. A caseless namespace.
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Image.h"
+
+namespace trelliq {
+
+class Thumbnails final {
+ public:
+  Thumbnails() = delete;
+
+  /// Called on the main queue with a window number and its picture.
+  using Each = std::function<void(std::uint32_t window, CGImageRef picture)>;
+
+  /// The longest side, in pixels, of a delivered picture.
+  static constexpr double maxPixels = 720;
+  /// The options passed unchanged to the window server's capture of one window.
+  static constexpr std::uint32_t captureOptions = 0x80A00;
+
+  /// The serial "thumbnails" queue (user-initiated), made on first use. Runs the window
+  /// server captures and the switcher's desktop-picture captures.
+  static platform::Executor& queue();
+
+  /// Returns at once. Without ids or without the screen-capture permission nothing
+  /// happens; otherwise every window that can be taken is delivered to `each` exactly
+  /// once, on the main queue. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, Each each);
+
+  /// The picture itself when its longer side is at most `maxPixels` (never copied or
+  /// enlarged); else a copy scaled down to that, sides truncated to whole pixels. Null
+  /// when the bitmap cannot be made. Any thread.
+  static CGImageRef downscale(const CGImageRef& image);
+
+  /// The fallback: asks the capture framework for its windows (off-screen ones too) and
+  /// takes each of `ids` it lists at most 720 points on the longer side. Windows it does
+  /// not list, with an empty frame, or that fail get no delivery. Returns at once.
+  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each);
+};
+
+}  // namespace trelliq

@@ -1,0 +1,67 @@
+#include "switcher/model/WindowSpread.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace trelliq {
+
+namespace {
+
+CGRect moved(const CGRect& r, double dx, double dy) {
+  return CGRect(r.minX() + dx, r.minY() + dy, r.width(), r.height());
+}
+
+// Back inside `bounds`; a rectangle larger than the bounds along an axis ends on the
+// bound's left (or top) edge.
+CGRect keepIn(const CGRect& r, const CGRect& bounds) {
+  const double dx = std::max(bounds.minX() - r.minX(), std::min(bounds.maxX() - r.maxX(), 0.0));
+  const double dy = std::max(bounds.minY() - r.minY(), std::min(bounds.maxY() - r.maxY(), 0.0));
+  return moved(r, dx, dy);
+}
+
+}  // namespace
+
+std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& bounds) {
+  if (frames.size() < 2) return frames;
+  // Keys ascend in the map; work on a dense array in that order.
+  std::vector<int> keys;
+  std::vector<CGRect> result;
+  for (const auto& [key, r] : frames) {
+    keys.push_back(key);
+    const double ix = r.width() * (1 - spreadShrink) / 2, iy = r.height() * (1 - spreadShrink) / 2;
+    result.push_back(r.insetBy(ix, iy));
+  }
+  const std::size_t n = result.size();
+  for (int pass = 0; pass < spreadPasses; ++pass) {
+    bool any = false;
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = i + 1; j < n; ++j) {
+        CGRect& a = result[i];
+        CGRect& b = result[j];
+        const CGRect o = a.intersection(b);
+        if (o.isNull() || o.width() <= 0.5 || o.height() <= 0.5) continue;
+        CGRect na, nb;
+        if (o.width() <= o.height()) {
+          const double d = o.width() / 4;
+          const double s = b.midX() < a.midX() ? 1 : -1;  // a goes right when b lies left of it
+          na = moved(a, s * d, 0);
+          nb = moved(b, -s * d, 0);
+        } else {
+          const double d = o.height() / 4;
+          const double s = b.midY() < a.midY() ? 1 : -1;  // a goes down when b lies above it
+          na = moved(a, 0, s * d);
+          nb = moved(b, 0, -s * d);
+        }
+        a = keepIn(na, bounds);
+        b = keepIn(nb, bounds);
+        any = true;
+      }
+    }
+    if (!any) break;
+  }
+  std::map<int, CGRect> out;
+  for (std::size_t i = 0; i < n; ++i) out.emplace(keys[i], result[i].integral());
+  return out;
+}
+
+}  // namespace trelliq

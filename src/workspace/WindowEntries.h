@@ -1,0 +1,65 @@
+#pragma once
+// Typed reads of one window-list entry. A value of the wrong type, or a number that does
+// not fit the field, counts as missing.
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+
+#include "platform/CGWindow.h"
+#include "platform/PlistValue.h"
+
+namespace trelliq::entries {
+
+inline std::optional<std::uint32_t> windowNumber(const platform::PlistDictionary& entry) {
+  auto value = platform::integerEntry(entry, kCGWindowNumber);
+  if (!value || *value < 0 || *value > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
+inline std::optional<std::int32_t> ownerPID(const platform::PlistDictionary& entry) {
+  auto value = platform::integerEntry(entry, kCGWindowOwnerPID);
+  if (!value || *value < std::numeric_limits<std::int32_t>::min() || *value > std::numeric_limits<std::int32_t>::max())
+    return std::nullopt;
+  return static_cast<std::int32_t>(*value);
+}
+
+inline std::optional<std::int64_t> layer(const platform::PlistDictionary& entry) {
+  return platform::integerEntry(entry, kCGWindowLayer);
+}
+
+inline std::optional<double> alpha(const platform::PlistDictionary& entry) {
+  return platform::doubleEntry(entry, kCGWindowAlpha);
+}
+
+/// The bounds dictionary as a rectangle; nothing when it is missing or not a rectangle.
+inline std::optional<CGRect> bounds(const platform::PlistDictionary& entry) {
+  const platform::PlistDictionary* dict = platform::dictionaryEntry(entry, kCGWindowBounds);
+  CGRect rect;
+  if (!dict || !CGRectMakeWithDictionaryRepresentation(*dict, &rect)) return std::nullopt;
+  return rect;
+}
+
+/// Whether the bounds dictionary has a "Width" and a "Height" of at least `minimum` points.
+inline bool atLeast(const platform::PlistDictionary& entry, double minimum) {
+  const platform::PlistDictionary* dict = platform::dictionaryEntry(entry, kCGWindowBounds);
+  if (!dict) return false;
+  auto width = platform::doubleEntry(*dict, "Width");
+  auto height = platform::doubleEntry(*dict, "Height");
+  return width && height && *width >= minimum && *height >= minimum;
+}
+
+/// The window list, or an empty one when it cannot be read; entries that are not
+/// dictionaries are left out.
+inline std::vector<platform::PlistDictionary> windowList(CGWindowListOption option, CGWindowID relativeTo) {
+  std::vector<platform::PlistDictionary> result;
+  auto list = CGWindowListCopyWindowInfo(option, relativeTo);
+  if (!list) return result;
+  result.reserve(list->size());
+  for (const auto& item : *list) {
+    if (const auto* dict = item.asDictionary()) result.push_back(*dict);
+  }
+  return result;
+}
+
+}  // namespace trelliq::entries

@@ -1,0 +1,179 @@
+#include "workspace/WindowSnapshot.h"
+
+#include <algorithm>
+
+#include "platform/AppKitWindows.h"
+#include "platform/CGWindow.h"
+#include "platform/Clock.h"
+#include "platform/CoreGraphics.h"
+#include "workspace/Focus.h"
+#include "workspace/Minimized.h"
+#include "workspace/Private.h"
+#include "workspace/WindowEntries.h"
+
+namespace trelliq {
+
+namespace {
+
+constexpr float kApplicationTimeout = 0.25f;
+// An app launched this recently may not have reported its windows yet.
+constexpr double kJustLaunchedSeconds = 5.0;
+constexpr double kMinimumSide = 100;
+
+bool sharesAny(const std::vector<std::int64_t>& spaces, const std::set<std::int64_t>& set) {
+  return std::any_of(spaces.begin(), spaces.end(), [&](std::int64_t space) { return set.count(space) != 0; });
+}
+
+struct ListedWindow {
+  WindowInfo info;
+  std::vector<std::int64_t> spaces;
+};
+
+}  // namespace
+
+WindowSnapshot::WindowSnapshot() {
+  titlesKnown = CGPreflightScreenCaptureAccess();
+  auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
+  listRead = list.has_value();
+  int position = 0;
+  for (const auto& item : list.value_or(platform::PlistArray{})) {
+    const auto* entry = item.asDictionary();
+    if (!entry || entries::layer(*entry) != 0) continue;
+    if (auto number = entries::windowNumber(*entry)) order.emplace(*number, position);
+    ++position;
+    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back(*entry);
+  }
+  currentSpaces = Private::currentSpaces();
+  fullScreenSpaces = Private::fullScreenSpaces();
+}
+
+std::optional<CGRect> WindowSnapshot::bounds(std::uint32_t window) const {
+  for (const auto& [pid, group] : cgWindows) {
+    auto entry = std::find_if(group.begin(), group.end(),
+                              [&](const platform::PlistDictionary& e) { return entries::windowNumber(e) == window; });
+    if (entry == group.end() || !platform::dictionaryEntry(*entry, kCGWindowBounds)) continue;
+    return entries::bounds(*entry);
+  }
+  return std::nullopt;
+}
+
+bool WindowSnapshot::isFullScreen(std::optional<std::uint32_t> window) const {
+  if (!window || fullScreenSpaces.empty()) return false;
+  return sharesAny(Private::spaces(*window), fullScreenSpaces);
+}
+
+std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app, bool titledOnly) const {
+  const std::int32_t pid = app.processIdentifier();
+  std::vector<WindowInfo> result;
+  std::set<std::uint32_t> known;
+
+  // What the app itself reports.
+  AXUIElementRef application = AXUIElementCreateApplication(pid);
+  AXUIElementSetMessagingTimeout(application, kApplicationTimeout);
+  AXValue value;
+  std::optional<std::vector<AXUIElementRef>> elements;
+  if (AXUIElementCopyAttributeValue(application, kAXWindowsAttribute, &value) == kAXErrorSuccess) {
+    elements = value.asElementArray();
+  }
+  bool incomplete = !elements;
+  if (elements && elements->empty()) {
+    const auto launched = app.launchDate();
+    incomplete = launched && *launched - platform::now() > -kJustLaunchedSeconds;
+  }
+  for (const AXUIElementRef& element : elements.value_or(std::vector<AXUIElementRef>{})) {
+    // Handles read from a list start with the long default timeout; a hung app must not
+    // hold the snapshot longer than the app element allows.
+    AXUIElementSetMessagingTimeout(element, kApplicationTimeout);
+    auto subrole = axAttr(element, kAXSubroleAttribute);
+    if (!subrole || !subrole->asString() || *subrole->asString() != kAXStandardWindowSubrole) continue;
+    const auto number = Private::windowID(element);
+    if (number) known.insert(*number);
+    std::optional<std::string> title;
+    if (auto text = axAttr(element, kAXTitleAttribute); text && text->asString() && !text->asString()->empty()) {
+      title = *text->asString();
+    }
+    auto minimizedValue = axAttr(element, kAXMinimizedAttribute);
+    const bool minimized = minimizedValue && minimizedValue->asBool().value_or(false);
+    Minimized::changed(element, minimized);
+    result.emplace_back(pid, number, element, std::move(title), minimized, isFullScreen(number),
+                        number ? bounds(*number) : std::nullopt);
+  }
+
+  // What only the window server lists.
+  std::vector<ListedWindow> listed;
+  auto group = cgWindows.find(pid);
+  const bool hidden = app.isHidden();
+  if (group != cgWindows.end()) {
+    for (const auto& entry : group->second) {
+      const auto number = entries::windowNumber(entry);
+      if (!number || known.count(*number)) continue;
+      const auto alpha = entries::alpha(entry);
+      if (!alpha || !(*alpha > 0)) continue;
+      if (!entries::atLeast(entry, kMinimumSide)) continue;
+      auto spaces = Private::spaces(*number);
+      if (spaces.empty()) continue;
+      const auto name = platform::stringEntry(entry, kCGWindowName);
+      const bool named = name && !name->empty();
+      if (titledOnly && !named) continue;
+      const bool onCurrent = sharesAny(spaces, currentSpaces);
+      const bool orderedIn = Private::isOrderedIn(*number);
+      const bool minimized = !orderedIn && Minimized::element(*number) != nullptr;
+      if (!(hidden || minimized || (orderedIn && (onCurrent || incomplete)))) continue;
+      if (!onCurrent && incomplete && !minimized && !hidden && !named && titlesKnown) continue;
+      const bool fullScreen = !minimized && sharesAny(spaces, fullScreenSpaces);
+      listed.push_back(
+          {WindowInfo(pid, number, nullptr, named ? name : std::nullopt, minimized, fullScreen, bounds(*number)),
+           std::move(spaces)});
+    }
+  }
+
+  // A full-screen or hidden app's untitled window sharing a Space with a titled one is
+  // only its companion (a toolbar or backdrop), not a window of its own.
+  std::set<std::int64_t> titledSpaces;
+  for (const auto& window : listed) {
+    if ((window.info.fullScreen || hidden) && window.info.title) {
+      titledSpaces.insert(window.spaces.begin(), window.spaces.end());
+    }
+  }
+  for (auto& window : listed) {
+    const bool companion =
+        (window.info.fullScreen || hidden) && !window.info.title && sharesAny(window.spaces, titledSpaces);
+    if (!companion) result.push_back(std::move(window.info));
+  }
+
+  std::stable_sort(result.begin(), result.end(), [](const WindowInfo& a, const WindowInfo& b) {
+    if (!a.windowID || !b.windowID) return a.windowID.has_value() && !b.windowID.has_value();
+    return *a.windowID < *b.windowID;
+  });
+  return result;
+}
+
+bool WindowSnapshot::mayHaveWindows(std::int32_t pid) const {
+  auto group = cgWindows.find(pid);
+  if (group == cgWindows.end()) return false;
+  for (const auto& entry : group->second) {
+    const auto number = entries::windowNumber(entry);
+    const auto alpha = entries::alpha(entry);
+    if (!number || !alpha || !(*alpha > 0) || !entries::atLeast(entry, kMinimumSide)) continue;
+    if (Private::isOrderedIn(*number)) return true;
+  }
+  return false;
+}
+
+std::vector<WindowInfo> WindowSnapshot::ownWindows() const {
+  std::vector<WindowInfo> result;
+  const std::int32_t pid = NSProcessInfo::processInfo().processIdentifier();
+  for (NSWindow* window : NSApplication::shared().windows()) {
+    if (!(window->isVisible() || window->isMiniaturized())) continue;
+    const NSWindowStyleMask style = window->styleMask();
+    if (!(style & NSWindowStyleMaskTitled)) continue;
+    const auto number = static_cast<std::uint32_t>(window->windowNumber());
+    std::optional<std::string> title;
+    if (!window->title().empty()) title = window->title();
+    result.emplace_back(pid, number, nullptr, std::move(title), window->isMiniaturized(),
+                        (style & NSWindowStyleMaskFullScreen) != 0, bounds(number));
+  }
+  return result;
+}
+
+}  // namespace trelliq

@@ -1,0 +1,117 @@
+// The per-tile decisions of a load, also used when a snapshot is edited: which window
+// a tile preselects, how a tile becomes a picture of its whole Space, and which tile
+// of a display is in front.
+
+#include <algorithm>
+#include <limits>
+#include <unordered_map>
+
+#include "workspace/Recency.h"
+#include "workspace/WorkspaceTypes.h"
+
+namespace trelliq {
+
+std::optional<int> Workspace::lastWindow(const std::vector<WindowInfo>& windows,
+                                         const std::set<std::uint32_t>& focused) {
+  if (windows.empty()) return std::nullopt;
+  std::vector<int> candidates;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    if (!windows[i].minimized) candidates.push_back(static_cast<int>(i));
+  }
+  if (candidates.empty()) {
+    for (std::size_t i = 0; i < windows.size(); ++i) candidates.push_back(static_cast<int>(i));
+  }
+  Recency& recency = Recency::shared();
+  std::uint64_t best = 0;
+  std::optional<int> newest;
+  for (int i : candidates) {
+    const std::uint64_t stamp = recency.stamp(windows[static_cast<std::size_t>(i)].windowID);
+    if (stamp > best) {
+      best = stamp;
+      newest = i;
+    }
+  }
+  if (newest) return newest;
+  for (int i : candidates) {
+    const auto& number = windows[static_cast<std::size_t>(i)].windowID;
+    if (number && focused.contains(*number)) return i;
+  }
+  return candidates.front();
+}
+
+Cluster Workspace::screenTile(const Cluster& cluster, const std::map<std::uint32_t, int>& order,
+                              const std::string& desktopName) {
+  Cluster tile = cluster;
+  const auto origin = [](const WindowInfo& w) { return w.bounds ? w.bounds->origin : CGPoint{}; };
+  std::stable_sort(tile.windows.begin(), tile.windows.end(), [&](const WindowInfo& a, const WindowInfo& b) {
+    if (a.minimized != b.minimized) return !a.minimized;
+    const CGPoint pa = origin(a), pb = origin(b);
+    if (pa.x != pb.x) return pa.x < pb.x;
+    return pa.y < pb.y;
+  });
+  tile.lastWindow.reset();
+  if (cluster.lastWindow && *cluster.lastWindow >= 0 &&
+      static_cast<std::size_t>(*cluster.lastWindow) < cluster.windows.size()) {
+    const ValueID chosen = cluster.windows[static_cast<std::size_t>(*cluster.lastWindow)].id;
+    for (std::size_t i = 0; i < tile.windows.size(); ++i) {
+      if (tile.windows[i].id == chosen) tile.lastWindow = static_cast<int>(i);
+    }
+  }
+  // Back to front: the largest front-to-back index first; windows the list does not
+  // hold count as furthest back.
+  std::vector<std::pair<int, ValueID>> stack;
+  for (const WindowInfo& w : tile.windows) {
+    if (w.minimized) continue;
+    const auto it = order.find(w.windowID.value_or(0));
+    stack.emplace_back(it == order.end() ? std::numeric_limits<int>::max() : it->second, w.id);
+  }
+  std::stable_sort(stack.begin(), stack.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  tile.stacking.clear();
+  for (const auto& entry : stack) tile.stacking.push_back(entry.second);
+  tile.desktopName = desktopName;
+  tile.screen = true;
+  Recency& recency = Recency::shared();
+  const std::uint64_t desktop = recency.desktopStamp(tile.space);
+  tile.lastOnDesktop = desktop > 0 && std::all_of(tile.windows.begin(), tile.windows.end(), [&](const WindowInfo& w) {
+                         return recency.stamp(w.windowID) < desktop;
+                       });
+  return tile;
+}
+
+std::optional<std::string> Workspace::topCluster(const DisplayGroup& display, const std::vector<std::uint32_t>& front) {
+  std::vector<const Cluster*> tiles;
+  for (const SpaceGroup& group : display.spaces) {
+    if (!group.current) continue;
+    for (const Cluster& c : group.clusters) tiles.push_back(&c);
+  }
+  if (tiles.empty()) return std::nullopt;
+
+  const auto desktop = std::find_if(tiles.begin(), tiles.end(), [](const Cluster* c) { return c->isDesktop(); });
+  if (desktop != tiles.end()) {
+    const std::uint64_t used = (*desktop)->lastUsed();
+    const bool newest = used > 0 && std::all_of(tiles.begin(), tiles.end(), [&](const Cluster* c) {
+                          return c->isDesktop() || c->lastUsed() < used;
+                        });
+    if (newest) return (*desktop)->id;
+  }
+
+  // The first tile, in tile order, that holds each window number.
+  std::unordered_map<std::uint32_t, const Cluster*> holder;
+  for (const Cluster* c : tiles) {
+    for (const WindowInfo& w : c->windows) {
+      if (w.windowID) holder.emplace(*w.windowID, c);
+    }
+  }
+  for (std::uint32_t number : front) {
+    if (auto it = holder.find(number); it != holder.end()) return it->second->id;
+  }
+  for (const Cluster* c : tiles) {
+    if (c->isDesktop() ||
+        std::any_of(c->windows.begin(), c->windows.end(), [](const WindowInfo& w) { return !w.minimized; })) {
+      return c->id;
+    }
+  }
+  return tiles.front()->id;
+}
+
+}  // namespace trelliq

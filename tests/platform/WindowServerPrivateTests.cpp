@@ -1,0 +1,165 @@
+// The private functions as the program finds and calls them: each can be taken away,
+// and each records what it was asked.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "platform/DynamicLoader.h"
+#include "platform/PrivateSymbols.h"
+#include "support/Scene.h"
+
+namespace {
+
+using platform::PlistArray;
+using platform::PlistData;
+using platform::PlistValue;
+
+template <typename F>
+F* symbol(const char* library, const char* name) {
+  return platform::symbolAs<F>(platform::dlopen(library, platform::RTLD_NOW_), name);
+}
+
+constexpr std::int32_t kCID = sim::WindowServer::kConnectionID;
+
+class PrivateTest : public ::testing::Test {
+ protected:
+  Scene scene{Scene::Start::defaultScenario};
+  sim::WindowServer& server = scene.windowServer;
+};
+
+}  // namespace
+
+TEST_F(PrivateTest, EachFunctionCanBeTakenAwayAlone) {
+  const std::vector<std::pair<const char*, const char*>> all = {
+      {kSkyLightPath, "SLSMainConnectionID"},
+      {kSkyLightPath, "SLSCopyManagedDisplaySpaces"},
+      {kSkyLightPath, "SLSCopySpacesForWindows"},
+      {kSkyLightPath, "SLSWindowIsOrderedIn"},
+      {kSkyLightPath, "_SLPSSetFrontProcessWithOptions"},
+      {kSkyLightPath, "SLPSPostEventRecordTo"},
+      {kSkyLightPath, "SLSHWCaptureWindowList"},
+      {kSkyLightPath, "SLSSpaceCreate"},
+      {kSkyLightPath, "SLSSpaceSetAbsoluteLevel"},
+      {kSkyLightPath, "SLSShowSpaces"},
+      {kSkyLightPath, "SLSAddWindowsToSpaces"},
+      {kSkyLightPath, "SLSMoveWindowsToManagedSpace"},
+      {kSkyLightPath, "SLSSetSymbolicHotKeyEnabled"},
+      {kApplicationServicesPath, "GetProcessForPID"},
+      {kCoreServicesPath, "_LSCopyApplicationArrayInFrontToBackOrder"},
+      {kCoreServicesPath, "_LSCopyApplicationInformationItem"},
+      {kCoreServicesPath, "_kLSPIDKey"},
+  };
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    ASSERT_NE(platform::dlsym(platform::dlopen(all[i].first, 2), all[i].second), nullptr) << all[i].second;
+  }
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    scene.world.removeSymbol(all[i].first, all[i].second);
+    EXPECT_EQ(platform::dlsym(platform::dlopen(all[i].first, 2), all[i].second), nullptr) << all[i].second;
+    for (std::size_t k = i + 1; k < all.size(); ++k)
+      EXPECT_NE(platform::dlsym(platform::dlopen(all[k].first, 2), all[k].second), nullptr) << all[k].second;
+  }
+  // The libraries stay: a missing symbol is not a missing library.
+  EXPECT_NE(platform::dlopen(kSkyLightPath, 2), nullptr);
+}
+
+TEST_F(PrivateTest, FocusRecordsAreKeptByteForByte) {
+  ProcessSerialNumber psn;
+  ASSERT_EQ(symbol<GetProcessForPID_t>(kApplicationServicesPath, "GetProcessForPID")(302, &psn), 0);
+  std::array<std::uint8_t, 0xF8> record{};
+  record[0x04] = 0xF8;
+  record[0x08] = 1;
+  for (int i = 0x20; i < 0x30; ++i) record[i] = 0xFF;
+  record[0x3A] = 0x10;
+  const std::uint32_t window = 3102;
+  std::memcpy(&record[0x3C], &window, 4);
+  auto post = symbol<SLPSPostEventRecordTo_t>(kSkyLightPath, "SLPSPostEventRecordTo");
+  EXPECT_EQ(post(&psn, record.data()), 0);
+  record[0x08] = 2;
+  EXPECT_EQ(post(&psn, record.data()), 0);
+
+  const auto calls = server.privateCalls("SLPSPostEventRecordTo");
+  ASSERT_EQ(calls.size(), 2u);
+  const PlistData* second = calls[1].arguments[1].asData();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(*second, PlistData(record.begin(), record.end()));
+  EXPECT_EQ((*calls[0].arguments[1].asData())[0x08], 1);
+  EXPECT_EQ(calls[0].arguments[0], calls[1].arguments[0]);  // the same serial number both times
+  // The record hands the keyboard to that window within its app.
+  EXPECT_EQ(server.app(302)->focusedWindow, 3102u);
+
+  ProcessSerialNumber nobody;
+  EXPECT_NE(symbol<GetProcessForPID_t>(kApplicationServicesPath, "GetProcessForPID")(99999, &nobody), 0);
+  server.terminate(311);
+  EXPECT_NE(symbol<GetProcessForPID_t>(kApplicationServicesPath, "GetProcessForPID")(311, &nobody), 0);
+}
+
+TEST_F(PrivateTest, WindowCapturesRecordTheirOptionsAndShowTheWindow) {
+  auto capture = symbol<SLSHWCaptureWindowList_t>(kSkyLightPath, "SLSHWCaptureWindowList");
+  const std::uint32_t draft = 2101;
+  auto full = capture(kCID, &draft, 1, 0x80900);
+  auto reduced = capture(kCID, &draft, 1, 0x80a00);
+  ASSERT_TRUE(full && reduced);
+  ASSERT_EQ(full->size(), 1u);
+  // Display 1 has two pixels per point; the reduced picture is in points.
+  EXPECT_EQ((*full)[0]->width(), 1800);
+  EXPECT_EQ((*full)[0]->height(), 1400);
+  EXPECT_EQ((*reduced)[0]->width(), 900);
+  // The body has the window's colour; the title bar across its top is darker.
+  const std::uint32_t body = (*reduced)[0]->pixel(450, 500) & 0xFFFFFF;
+  EXPECT_EQ(body, 0xFFF8E7u);
+  EXPECT_LT((*reduced)[0]->pixel(5, 5) & 0xFF, body & 0xFF);
+
+  const auto calls = server.privateCalls("SLSHWCaptureWindowList");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].arguments[2], PlistValue(0x80900));
+  EXPECT_EQ(calls[1].arguments[2], PlistValue(0x80a00));
+  EXPECT_EQ(calls[0].arguments[1], PlistValue(PlistArray{2101}));
+
+  // A window on another Space or minimized is captured too; unknown ones and a missing permission give nothing.
+  const std::uint32_t minimized = 2103, unknown = 424242;
+  EXPECT_TRUE(capture(kCID, &minimized, 1, 0x80a00));
+  EXPECT_FALSE(capture(kCID, &unknown, 1, 0x80a00));
+  EXPECT_FALSE(capture(kCID + 1, &draft, 1, 0x80a00));
+  scene.world.setScreenCaptureAllowed(false);
+  EXPECT_FALSE(capture(kCID, &draft, 1, 0x80a00));
+}
+
+TEST_F(PrivateTest, OverlayCallsAreRecordedAndCheckTheirConnection) {
+  auto create = symbol<SLSSpaceCreate_t>(kSkyLightPath, "SLSSpaceCreate");
+  EXPECT_EQ(create(kCID + 1, 1, nullptr), 0u);
+  const CGSSpaceID overlay = create(kCID, 1, nullptr);
+  EXPECT_NE(overlay, 0u);
+  EXPECT_NE(create(kCID, 1, nullptr), overlay);  // each call makes another
+  EXPECT_EQ(symbol<SLSSpaceSetAbsoluteLevel_t>(kSkyLightPath, "SLSSpaceSetAbsoluteLevel")(kCID, overlay, 100), 0);
+  EXPECT_NE(symbol<SLSSpaceSetAbsoluteLevel_t>(kSkyLightPath, "SLSSpaceSetAbsoluteLevel")(kCID, 1, 100), 0);
+  EXPECT_EQ(server.space(overlay)->absoluteLevel, 100);
+  EXPECT_FALSE(server.space(overlay)->managed);
+
+  const PlistArray spaces{PlistValue(static_cast<long long>(overlay))};
+  symbol<SLSShowSpaces_t>(kSkyLightPath, "SLSShowSpaces")(kCID, spaces);
+  symbol<SLSAddWindowsToSpaces_t>(kSkyLightPath, "SLSAddWindowsToSpaces")(kCID, PlistArray{}, spaces);
+  const auto shown = server.privateCalls("SLSShowSpaces");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].arguments[1], PlistValue(spaces));
+  const auto added = server.privateCalls("SLSAddWindowsToSpaces");
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(added[0].arguments[1], PlistValue(PlistArray{}));  // an empty list is still a call
+  EXPECT_EQ(server.privateCalls("SLSSpaceCreate")[1].arguments[1], PlistValue(1));
+}
+
+TEST_F(PrivateTest, SymbolicHotKeysAreSwitchedWithoutLocks) {
+  auto set = symbol<SLSSetSymbolicHotKeyEnabled_t>(kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
+  EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(1));
+  EXPECT_EQ(set(1, false), 0);
+  EXPECT_EQ(set(2, false), 0);
+  EXPECT_FALSE(sim::WindowServer::symbolicHotKeyEnabled(1));
+  EXPECT_FALSE(sim::WindowServer::symbolicHotKeyEnabled(2));
+  EXPECT_EQ(set(2, true), 0);
+  EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(2));
+  EXPECT_NE(set(100000, false), 0);
+  // A new simulated Mac starts with every hot key on.
+  scene.restart(Scene::Start::defaultScenario);
+  EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(1));
+}

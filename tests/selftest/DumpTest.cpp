@@ -1,0 +1,166 @@
+// "--dump": the outline of one snapshot, to the character, on a small scene and on the
+// default desk; and the lines for the cases a scene cannot easily show.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/sim/Scenario.h"
+#include "selftest/Dispatch.h"
+#include "selftest/DumpMode.h"
+#include "support/Scene.h"
+#include "workspace/DesktopFrames.h"
+
+namespace trelliq {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string read(const std::string& path) {
+  const auto bytes = platform::FileManager::contents(path);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<no file>");
+}
+
+class Dump : public ::testing::Test {
+ protected:
+  Dump() { DesktopFrames::reset(); }
+  ~Dump() override { DesktopFrames::reset(); }
+
+  std::int32_t app(const std::string& name, platform::ActivationPolicy policy = platform::ActivationPolicy::regular) {
+    sim::App a;
+    a.name = name;
+    a.launchDate = platform::now() - 3600 + static_cast<double>(++launches_);
+    a.policy = policy;
+    return scene_.windowServer.addApp(a);
+  }
+  std::uint32_t window(std::int32_t pid, std::uint64_t space, CGRect bounds, const std::string& title,
+                       bool accessible = true) {
+    sim::Window w;
+    w.pid = pid;
+    w.spaces = {space};
+    w.bounds = bounds;
+    w.title = title;
+    w.accessible = accessible;
+    return scene_.windowServer.addWindow(w);
+  }
+
+  Scene scene_;
+  int launches_ = 0;
+};
+
+TEST_F(Dump, TheOutlineOfASmallDesk) {
+  scene_.world.setScreenCaptureAllowed(true);
+  scene_.world.setAccessibilityTrusted(true);
+  scene_.world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1440, 900), "Built-in")});
+  sim::Space first, second, third;
+  first.id = 11;
+  first.uuid = "U-11";
+  second.id = 12;
+  second.uuid = "U-12";
+  third.id = 13;
+  third.uuid = "U-13";
+  ASSERT_TRUE(scene_.windowServer.setSpaces(1, {first, second, third}, 11));
+  const std::int32_t notes = app("Notes"), chat = app("Chat");
+  app("Music");
+  app("Clock", platform::ActivationPolicy::accessory);
+  const std::uint32_t old = window(notes, 11, CGRect(300.7, 20.2, 300, 200), "Old");
+  ASSERT_TRUE(scene_.windowServer.setMinimized(old, true));
+  const std::uint32_t draft = window(notes, 11, CGRect(100, 100, 400, 300), "Draft\nForged line");
+  const std::uint32_t talk = window(chat, 12, CGRect(50, 60, 500, 400), "", /*accessible=*/false);
+  ASSERT_TRUE(scene_.windowServer.setHidden(chat, true));
+  UserDefaults::standard().set("spaceNames", platform::PlistDictionary{{"desktop/U-13", "Quiet"}});
+
+  const std::string out = scene_.path("dump.txt");
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", out}), 0);
+  const std::string d = std::to_string(draft), o = std::to_string(old), t = std::to_string(talk);
+  const Lines expected{"loaded in 0ms, shared Spaces: false",
+                       "display Built-in (0.0, 0.0, 1440.0, 900.0) here=0:11:screen",
+                       "  Desktop 1 [space 11, showing]",
+                       "    Notes (0:11:screen), last #0",
+                       "      " + d + " 'Draft\\nForged line' 100,100 400x300",
+                       "      " + o + " minimized 'Old' 300,20 300x200",
+                       "  Desktop 2 [space 12]",
+                       "    Chat (0:12:screen) hidden, last #0",
+                       "      " + t + " off-Space '' 50,60 500x400",
+                       "  Quiet [space 13]",
+                       "    Quiet (0:13:desktop), last #-",
+                       "tray: Music"};
+  std::string joined;
+  for (const std::string& line : expected) joined += (joined.empty() ? "" : "\n") + line;
+  EXPECT_EQ(read(out), joined);
+}
+
+TEST_F(Dump, TheDefaultDeskGivesAPlausibleOutline) {
+  scene_.restart(Scene::Start::defaultScenario);
+  const std::string out = scene_.path("desk.txt");
+  EXPECT_EQ(DumpMode::run(out), 0);
+  const std::string text = read(out);
+  ASSERT_NE(text, "<no file>");
+  EXPECT_EQ(text.rfind("loaded in ", 0), 0u) << text;
+  EXPECT_NE(text.find("ms, shared Spaces: false\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("display Built-in Display (0.0, 0.0, 1512.0, 982.0) here="), std::string::npos) << text;
+  EXPECT_NE(text.find("\ndisplay Wide Monitor (1512.0, "), std::string::npos) << text;
+  EXPECT_NE(text.find("[space 1, showing]"), std::string::npos) << text;
+  EXPECT_NE(text.find("'Draft.txt'"), std::string::npos) << text;
+  EXPECT_NE(text.find(" minimized 'Old Letter.txt'"), std::string::npos) << text;
+  // Windows on Spaces that do not show are part of the desk too.
+  EXPECT_NE(text.find("'Notes.txt'"), std::string::npos) << text;
+  EXPECT_NE(text.find("  Tally [space 5, full screen]\n    Tally (0:fullScreen:5101), last #0\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\ntray: Easel"), std::string::npos) << "the one windowless app:\n" << text;
+  EXPECT_EQ(text.substr(text.rfind('\n') + 1), "tray: Easel");
+  EXPECT_EQ(text.back() == '\n', false) << "no newline after the last line";
+  EXPECT_EQ(text.find("Trelliq ("), std::string::npos) << "the program itself is no tile";
+}
+
+TEST_F(Dump, AnUnwritablePathWritesNothingAndStillSucceeds) {
+  const std::string out = scene_.path("missing-folder/dump.txt");
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", out}), 0);
+  EXPECT_FALSE(platform::FileManager::fileExists(out));
+}
+
+TEST_F(Dump, ASnapshotWithoutDisplaysGivesTheFirstAndLastLineOnly) {
+  EXPECT_EQ(DumpMode::lines(Workspace(), 12, true), (Lines{"loaded in 12ms, shared Spaces: true", "tray: "}));
+  const std::string out = scene_.path("empty.txt");
+  DumpMode::run(out);
+  EXPECT_EQ(read(out), "loaded in 0ms, shared Spaces: false\ntray: ");
+}
+
+TEST_F(Dump, LinesForWindowsWithoutNumberTitleOrBoundsAndEmptySpaces) {
+  platform::RunningApplicationInfo info;
+  info.pid = 5;
+  const AppInfo odd(5, NSRunningApplication(info), "Odd\r\x1b[2J", nullptr, false);
+  Cluster c;
+  c.id = "0:3:5";
+  c.space = 3;
+  c.apps = {odd};
+  c.windows = {WindowInfo(5, std::nullopt, nullptr, std::nullopt, false, false, std::nullopt),
+               WindowInfo(5, 77, nullptr, "T", true, false, CGRect(-10.9, 5.5, 99.99, 0.4))};
+  SpaceGroup empty{4, "Desktop 2", false, false, {}, std::nullopt};
+  SpaceGroup full{3, "Odd", true, true, {c}, std::nullopt};
+  const NSScreen screen(9, CGRect(-1280.5, 1e-05, 1280, 1e16), CGRect(), NSEdgeInsets{}, "Side", 1);
+  const Workspace w{{DisplayGroup{"X", screen, {full, empty}, std::nullopt}}, {odd, odd}};
+  EXPECT_EQ(DumpMode::lines(w, 3, false),
+            (Lines{"loaded in 3ms, shared Spaces: false", "display Side (-1280.5, 1e-05, 1280.0, 1e+16) here=-",
+                   "  Odd [space 3, full screen, showing]", "    Odd\\r\\u{1B}[2J (0:3:5), last #-",
+                   "      ? off-Space '' ", "      77 minimized off-Space 'T' -10,5 99x0", "  Desktop 2 [space 4]",
+                   "tray: Odd\\r\\u{1B}[2J, Odd\\r\\u{1B}[2J"}));
+}
+
+TEST(DumpNumbers, FramesPrintAsTheShortestDecimalThatReadsBack) {
+  EXPECT_EQ(DumpMode::decimal(0), "0.0");
+  EXPECT_EQ(DumpMode::decimal(-0.0), "-0.0");
+  EXPECT_EQ(DumpMode::decimal(1512), "1512.0");
+  EXPECT_EQ(DumpMode::decimal(-458), "-458.0");
+  EXPECT_EQ(DumpMode::decimal(0.1), "0.1");
+  EXPECT_EQ(DumpMode::decimal(1.0 / 3), "0.3333333333333333");
+  EXPECT_EQ(DumpMode::decimal(0.0001), "0.0001");
+  EXPECT_EQ(DumpMode::decimal(0.00001), "1e-05");
+  EXPECT_EQ(DumpMode::decimal(1e15), "1000000000000000.0");
+  EXPECT_EQ(DumpMode::decimal(1.5e16), "1.5e+16");
+}
+
+}  // namespace
+}  // namespace trelliq
