@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/AppKitWorkspace.h"
 #include "platform/CoreFoundation.h"
 #include "platform/SystemPort.h"
 
@@ -75,11 +76,13 @@ std::optional<platform::PlistDictionary> UserDefaults::dictionaryForKey(const st
 void UserDefaults::set(const std::string& key, const PlistValue& value) {
   platform::SystemPort& port = platform::system();
   port.setPreferenceValue(port.applicationDomainName(), key, value);
+  NSNotificationCenter::defaultCenter().post({NSUserDefaultsDidChangeNotification, this, std::nullopt});
 }
 
 void UserDefaults::removeObject(const std::string& key) {
   platform::SystemPort& port = platform::system();
   port.setPreferenceValue(port.applicationDomainName(), key, std::nullopt);
+  NSNotificationCenter::defaultCenter().post({NSUserDefaultsDidChangeNotification, this, std::nullopt});
 }
 
 void UserDefaults::registerDefaults(const platform::PlistDictionary& defaults) {

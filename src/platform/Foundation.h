@@ -25,7 +25,8 @@ class UserDefaults {
   std::optional<std::string> stringForKey(const std::string& key) const;
   std::optional<platform::PlistDictionary> dictionaryForKey(const std::string& key) const;
 
-  /// Stores into the application domain and persists it.
+  /// Stores into the application domain and persists it; both then post
+  /// NSUserDefaultsDidChangeNotification to the default centre on the calling thread.
   void set(const std::string& key, const platform::PlistValue& value);
   void removeObject(const std::string& key);
 

@@ -4,20 +4,14 @@
 
 #include "platform/Files.h"
 #include "platform/SystemPort.h"
+#include "selftest/Dispatch.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
-
-#if __has_include("selftest/Dispatch.h")
-#include "selftest/Dispatch.h"
-#define TRELLIQ_HAS_DISPATCH 1
-#endif
 
 namespace trelliq {
 
 int launch(const std::vector<std::string>& args) {
-#ifdef TRELLIQ_HAS_DISPATCH
   if (int status = dispatchSelfTests(args); status >= 0) return status;
-#endif
   // Until the application shell stands, a normal start registers the options, logs
   // and says where its files live.
   Settings::registerDefaults();

@@ -1,6 +1,9 @@
 // The program's entry point: start the simulated Mac, then run a self-test mode
 // when the command line selects one, else start normally.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <cstdlib>
 #include <iostream>
@@ -16,6 +19,13 @@ int main(int argc, char** argv) {
   // Without a display server the program still runs, drawing off screen.
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+
+  // Qt wants a private runtime folder and complains on every start without one.
+  if (!std::getenv("XDG_RUNTIME_DIR")) {
+    const std::string runtime = "/tmp/trelliq-runtime-" + std::to_string(getuid());
+    mkdir(runtime.c_str(), 0700);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   }
 
   sim::SimulatedMac mac;

@@ -21,8 +21,8 @@
 //                        cancel, pointer tracking and the opening display,
 //                        showing and refreshing, the callbacks' bodies, renaming
 //   SwitcherPanels.cpp   display panels, hit testing, click targets, the preview panel,
-//                        the ghost, backdrops, washes and haze, destination pictures, the
-//                        panels' self-check
+//                        the panels' self-check
+//   SwitcherGhost.cpp    the ghost, backdrops, washes and haze, destination pictures
 //   SwitcherPerform.cpp  planning and performing a switch, the re-check, focusing a
 //                        desktop, full-screen asking and following
 
@@ -490,7 +490,7 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   static bool usesGlassVariant();
 
   // ======================================================================================
-  // Ghost, backdrops, haze, destination pictures                        (SwitcherPanels)
+  // Ghost, backdrops, haze, destination pictures                         (SwitcherGhost)
   // ======================================================================================
 
   /// Brings ghost and backdrops in line with the selection (nothing while a full-screen
@@ -599,6 +599,7 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   platform::Timer ghostTimer;
   std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
   std::set<std::int64_t> building, buildingDesktops;
+  /// When a modifier that may become a tap went down: monotonic seconds, as the wall clock may jump.
   std::optional<double> optionPressedAt, controlPressedAt, shiftPressedAt;
   bool shown = false;
   platform::WorkItem showWork;

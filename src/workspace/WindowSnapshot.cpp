@@ -33,28 +33,36 @@ struct ListedWindow {
 
 WindowSnapshot::WindowSnapshot() {
   titlesKnown = CGPreflightScreenCaptureAccess();
-  auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
+  const auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
   listRead = list.has_value();
   int position = 0;
   for (const auto& item : list.value_or(platform::PlistArray{})) {
     const auto* entry = item.asDictionary();
     if (!entry || entries::layer(*entry) != 0) continue;
-    if (auto number = entries::windowNumber(*entry)) order.emplace(*number, position);
+    const auto number = entries::windowNumber(*entry);
+    if (number) order.emplace(*number, position);
     ++position;
-    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back(*entry);
+    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back(
+        {number, entries::alpha(*entry), platform::dictionaryEntry(*entry, kCGWindowBounds) != nullptr,
+         entries::bounds(*entry), entries::atLeast(*entry, kMinimumSide),
+         platform::stringEntry(*entry, kCGWindowName)});
+  }
+  // A number's bounds come from the first owner (by pid) whose first entry for it has a
+  // bounds dictionary; a later entry of the same owner never counts.
+  for (const auto& [pid, group] : cgWindows) {
+    std::set<std::uint32_t> seen;
+    for (const Listed& entry : group) {
+      if (!entry.number || !seen.insert(*entry.number).second) continue;
+      if (entry.hasBounds) bounds_.try_emplace(*entry.number, entry.bounds);
+    }
   }
   currentSpaces = Private::currentSpaces();
   fullScreenSpaces = Private::fullScreenSpaces();
 }
 
 std::optional<CGRect> WindowSnapshot::bounds(std::uint32_t window) const {
-  for (const auto& [pid, group] : cgWindows) {
-    auto entry = std::find_if(group.begin(), group.end(),
-                              [&](const platform::PlistDictionary& e) { return entries::windowNumber(e) == window; });
-    if (entry == group.end() || !platform::dictionaryEntry(*entry, kCGWindowBounds)) continue;
-    return entries::bounds(*entry);
-  }
-  return std::nullopt;
+  auto found = bounds_.find(window);
+  return found == bounds_.end() ? std::nullopt : found->second;
 }
 
 bool WindowSnapshot::isFullScreen(std::optional<std::uint32_t> window) const {
@@ -104,15 +112,15 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
   auto group = cgWindows.find(pid);
   const bool hidden = app.isHidden();
   if (group != cgWindows.end()) {
-    for (const auto& entry : group->second) {
-      const auto number = entries::windowNumber(entry);
+    for (const Listed& entry : group->second) {
+      const auto number = entry.number;
       if (!number || known.count(*number)) continue;
-      const auto alpha = entries::alpha(entry);
+      const auto alpha = entry.alpha;
       if (!alpha || !(*alpha > 0)) continue;
-      if (!entries::atLeast(entry, kMinimumSide)) continue;
+      if (!entry.large) continue;
       auto spaces = Private::spaces(*number);
       if (spaces.empty()) continue;
-      const auto name = platform::stringEntry(entry, kCGWindowName);
+      const auto& name = entry.name;
       const bool named = name && !name->empty();
       if (titledOnly && !named) continue;
       const bool onCurrent = sharesAny(spaces, currentSpaces);
@@ -151,10 +159,10 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
 bool WindowSnapshot::mayHaveWindows(std::int32_t pid) const {
   auto group = cgWindows.find(pid);
   if (group == cgWindows.end()) return false;
-  for (const auto& entry : group->second) {
-    const auto number = entries::windowNumber(entry);
-    const auto alpha = entries::alpha(entry);
-    if (!number || !alpha || !(*alpha > 0) || !entries::atLeast(entry, kMinimumSide)) continue;
+  for (const Listed& entry : group->second) {
+    const auto number = entry.number;
+    const auto alpha = entry.alpha;
+    if (!number || !alpha || !(*alpha > 0) || !entry.large) continue;
     if (Private::isOrderedIn(*number)) return true;
   }
   return false;

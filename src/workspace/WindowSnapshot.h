@@ -11,11 +11,11 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
 #include "platform/Geometry.h"
-#include "platform/PlistValue.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -27,8 +27,17 @@ class WindowSnapshot {
   /// empty snapshot.
   WindowSnapshot();
 
+  /// What the snapshot uses of one layer-0 entry of the window list.
+  struct Listed {
+    std::optional<std::uint32_t> number;
+    std::optional<double> alpha;
+    bool hasBounds = false;        // it has a bounds dictionary ...
+    std::optional<CGRect> bounds;  // ... and this is it as a rectangle, when it is one
+    bool large = false;            // the bounds have a width and a height of at least 100 points
+    std::optional<std::string> name;
+  };
   /// The layer-0 entries grouped by owner pid (0 when missing), each group front to back.
-  std::map<std::int32_t, std::vector<platform::PlistDictionary>> cgWindows;
+  std::map<std::int32_t, std::vector<Listed>> cgWindows;
   std::set<std::int64_t> currentSpaces;
   std::set<std::int64_t> fullScreenSpaces;
   /// Window number -> its position (from 0) in the layer-0 list, front first; the first
@@ -53,6 +62,10 @@ class WindowSnapshot {
   bool mayHaveWindows(std::int32_t pid) const;
   /// The program's own titled windows that are visible or minimized.
   std::vector<WindowInfo> ownWindows() const;
+
+ private:
+  /// What bounds() answers per listed number, worked out once from cgWindows.
+  std::map<std::uint32_t, std::optional<CGRect>> bounds_;
 };
 
 }  // namespace trelliq

@@ -240,12 +240,7 @@ Workspace Workspace::load(Settings::Desktops desktops, bool screenTiles) {
   const std::vector<std::uint32_t> front = frontRead.value_or(std::vector<std::uint32_t>{});
   if (frontRead && snapshot.listRead) {
     std::set<std::uint32_t> listed;
-    for (const auto& [pid, entries] : snapshot.cgWindows) {
-      for (const platform::PlistDictionary& entry : entries) {
-        const auto number = platform::integerEntry(entry, kCGWindowNumber);
-        if (number && *number >= 0 && *number <= 0xFFFFFFFFll) listed.insert(static_cast<std::uint32_t>(*number));
-      }
-    }
+    for (const auto& [number, position] : snapshot.order) listed.insert(listed.end(), number);
     SpaceNames::forgetWindows(listed);
     DesktopFrames::forget(listed);
   }

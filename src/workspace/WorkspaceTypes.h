@@ -128,6 +128,14 @@ struct Workspace {
   std::map<std::string, std::string> names;
   std::set<std::int64_t> appDesktops;
 
+  Workspace() = default;
+  Workspace(std::vector<DisplayGroup> displays, std::vector<AppInfo> tray,
+            std::map<std::string, std::string> names = {}, std::set<std::int64_t> appDesktops = {})
+      : displays(std::move(displays)),
+        tray(std::move(tray)),
+        names(std::move(names)),
+        appDesktops(std::move(appDesktops)) {}
+
   /// Every window of the snapshot, over all displays, Spaces and tiles (spare desktop
   /// tiles and the tray add nothing).
   std::vector<WindowInfo> windows() const;

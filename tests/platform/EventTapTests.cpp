@@ -79,8 +79,8 @@ TEST(EventTapTest, ConsumedEventsGoNowhereElseAndChangesReachLaterTaps) {
 TEST(EventTapTest, ListenOnlyTapsSeeButCannotChangeOrConsume) {
   TapDesk desk;
   int heard = 0;
-  const auto listener = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly,
-                                 kKeyDownMask, [&](CGEventTapProxy, CGEventType, CGEventRef e, void*) -> CGEventRef {
+  const auto listener = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly, kKeyDownMask,
+                                 [&](CGEventTapProxy, CGEventType, CGEventRef e, void*) -> CGEventRef {
                                    ++heard;
                                    CGEventSetFlags(e, kCGEventFlagMaskControl);
                                    return heard == 1 ? nullptr : e;
@@ -103,8 +103,9 @@ TEST(EventTapTest, MasksDisabledTapsAndTapsWithoutRunLoopLetEventsPass) {
   const auto keys = desk.recorder(seen, "keys", kKeyDownMask);
   const auto mouse = desk.recorder(seen, "mouse", CGEventMaskBit(kCGEventMouseMoved) | CGEventMaskBit(30));
   // A consuming tap never put on a run loop: its events pass untouched.
-  const auto idle = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                                     kCGEventMaskForAllEvents, [](auto...) { return CGEventRef(); }, nullptr);
+  const auto idle = CGEventTapCreate(
+      kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, kCGEventMaskForAllEvents,
+      [](auto...) { return CGEventRef(); }, nullptr);
   ASSERT_TRUE(keys && mouse && idle);
 
   CGEventPost(kCGHIDEventTap, keyEvent(0));
@@ -222,8 +223,9 @@ TEST(EventTapTest, PermissionsDecideWhichTapsMayBeMadeAndHeard) {
   EXPECT_FALSE(desk.recorder(seen, "active", kKeyDownMask));
   EXPECT_FALSE(desk.recorder(seen, "listen", kKeyDownMask, kCGSessionEventTap, kCGTailAppendEventTap,
                              kCGEventTapOptionListenOnly));
-  EXPECT_FALSE(CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, 7, kKeyDownMask,
-                                [](auto, auto, CGEventRef e, auto) { return e; }, nullptr));
+  EXPECT_FALSE(CGEventTapCreate(
+      kCGSessionEventTap, kCGHeadInsertEventTap, 7, kKeyDownMask, [](auto, auto, CGEventRef e, auto) { return e; },
+      nullptr));
   desk.events->setInputMonitoringAllowed(true);
   EXPECT_TRUE(CGPreflightListenEventAccess());
   EXPECT_FALSE(CGPreflightPostEventAccess());
@@ -344,8 +346,9 @@ TEST(EventTapTest, PointerAndModifiersFollowEventsThatReachTheSession) {
   EXPECT_EQ(desk.events->delivered().size(), 1u);
 
   // Eaten at the HID point, the move never happens.
-  const auto hid = desk.tap(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                            CGEventMaskBit(kCGEventMouseMoved), [](auto, auto, CGEventRef, auto) { return CGEventRef(); });
+  const auto hid =
+      desk.tap(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, CGEventMaskBit(kCGEventMouseMoved),
+               [](auto, auto, CGEventRef, auto) { return CGEventRef(); });
   CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, {10, 10}, 0));
   CGEventPost(kCGHIDEventTap, CGEventCreateMouseEvent(nullptr, kCGEventRightMouseUp, {641, 301}, 1));
   desk.settle();
@@ -379,8 +382,9 @@ TEST(EventTapTest, ClicksActivateOtherAppsAndDragsStayWithTheProgramsWindow) {
   EXPECT_EQ(program, (Got{{kCGEventLeftMouseDown, own}, {kCGEventLeftMouseDragged, own}, {kCGEventLeftMouseUp, own}}));
   EXPECT_EQ(desk.server.frontmost(), other) << "panels do not activate the program";
 
-  const auto eat = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                            CGEventMaskBit(kCGEventLeftMouseDown), [](auto, auto, CGEventRef, auto) { return CGEventRef(); });
+  const auto eat =
+      desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+               CGEventMaskBit(kCGEventLeftMouseDown), [](auto, auto, CGEventRef, auto) { return CGEventRef(); });
   post(kCGEventLeftMouseDown, {700, 200});
   desk.settle();
   EXPECT_EQ(desk.server.frontmost(), other) << "a consumed click does nothing";

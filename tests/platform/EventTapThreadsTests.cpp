@@ -39,16 +39,16 @@ TEST(EventTapThreadsTest, EveryEventIsDecidedOnTheTapThreadAndOrderIsKept) {
   platform::installClock(&clock);
   platform::Executor& tapThread = clock.thread("event tap");
   std::atomic<bool> offThread{false};
-  const auto port = CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                                     CGEventMaskBit(kCGEventKeyDown),
-                                     [&](CGEventTapProxy, CGEventType type, CGEventRef e, void*) -> CGEventRef {
-                                       if (!tapThread.isCurrent()) offThread = true;
-                                       if (type != kCGEventKeyDown) return e;
-                                       if (CGEventGetIntegerValueField(e, kSequence) % 3 == 0) return nullptr;
-                                       CGEventSetFlags(e, kCGEventFlagMaskShift);
-                                       return e;
-                                     },
-                                     nullptr);
+  const auto port = CGEventTapCreate(
+      kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, CGEventMaskBit(kCGEventKeyDown),
+      [&](CGEventTapProxy, CGEventType type, CGEventRef e, void*) -> CGEventRef {
+        if (!tapThread.isCurrent()) offThread = true;
+        if (type != kCGEventKeyDown) return e;
+        if (CGEventGetIntegerValueField(e, kSequence) % 3 == 0) return nullptr;
+        CGEventSetFlags(e, kCGEventFlagMaskShift);
+        return e;
+      },
+      nullptr);
   ASSERT_TRUE(port);
   CFRunLoopAddSource(&tapThread, CFMachPortCreateRunLoopSource(nullptr, port, 0), kCFRunLoopCommonModes);
 
@@ -73,9 +73,8 @@ TEST(EventTapThreadsTest, EveryEventIsDecidedOnTheTapThreadAndOrderIsKept) {
     CGEventTapEnable(port, true);
   });
   for (auto& t : threads) t.join();
-  ASSERT_TRUE(waitFor([&] {
-    return desk.events->delivered().size() + desk.events->consumed().size() == kPosters * kEach;
-  }));
+  ASSERT_TRUE(
+      waitFor([&] { return desk.events->delivered().size() + desk.events->consumed().size() == kPosters * kEach; }));
 
   EXPECT_FALSE(offThread);
   std::map<std::int64_t, std::int64_t> last;
@@ -104,18 +103,18 @@ TEST(EventTapThreadsTest, ABlockedTapIsTimedOutAndCanTurnItselfBackOn) {
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> keys{0}, notices{0};
   CFMachPortRef port;
-  port = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
-                          CGEventMaskBit(kCGEventKeyDown),
-                          [&](CGEventTapProxy, CGEventType type, CGEventRef, void*) -> CGEventRef {
-                            if (type == kCGEventTapDisabledByTimeout) {
-                              ++notices;
-                              CGEventTapEnable(port, true);
-                            } else if (++keys == 1) {
-                              released.wait();  // stuck past the limit
-                            }
-                            return nullptr;
-                          },
-                          nullptr);
+  port = CGEventTapCreate(
+      kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, CGEventMaskBit(kCGEventKeyDown),
+      [&](CGEventTapProxy, CGEventType type, CGEventRef, void*) -> CGEventRef {
+        if (type == kCGEventTapDisabledByTimeout) {
+          ++notices;
+          CGEventTapEnable(port, true);
+        } else if (++keys == 1) {
+          released.wait();  // stuck past the limit
+        }
+        return nullptr;
+      },
+      nullptr);
   ASSERT_TRUE(port);
   CFRunLoopAddSource(&tapThread, CFMachPortCreateRunLoopSource(nullptr, port, 0), kCFRunLoopCommonModes);
 

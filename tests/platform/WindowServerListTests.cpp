@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "platform/CGWindow.h"
@@ -170,6 +171,63 @@ TEST_F(WindowListTest, SpecialWindowsAreWhereTheProgramLooksForThem) {
     older = older || stringEntry(*v.asDictionary(), kCGWindowName).value_or("").rfind("Desktop Picture - ", 0) == 0;
   }
   EXPECT_TRUE(older);
+}
+
+// The server keeps what it worked out between questions; each change must show in the
+// very next answer, whatever was asked before it.
+TEST_F(WindowListTest, EveryChangeShowsInTheNextAnswer) {
+  const std::int32_t quill = server.window(2101)->pid;
+  const auto windowsOfQuill = [&] {
+    std::vector<std::uint32_t> result;
+    for (const sim::Window& w : server.windowsOf(quill)) result.push_back(w.number);
+    return result;
+  };
+  const auto before = windowsOfQuill();
+  ASSERT_GE(before.size(), 2u);
+  const std::uint32_t back = before.back();
+
+  // Lifted to a higher layer, the app's backmost window leads its windows and the list.
+  server.updateWindow(back, [](sim::Window& w) { w.layer = 3; });
+  EXPECT_EQ(windowsOfQuill().front(), back);
+  auto order = numbers(*CGWindowListCopyWindowInfo(kCGWindowListOptionAll, kCGNullWindowID));
+  EXPECT_LT(position(order, back), position(order, 1101));
+
+  // A new window is listed at once, and gone at once when removed.
+  sim::Window added;
+  added.pid = quill;
+  added.title = "Notes.txt";
+  const std::uint32_t number = server.addWindow(added);
+  EXPECT_EQ(position(windowsOfQuill(), number), 1);  // in front of layer 0, behind the lifted one
+  server.removeWindow(number);
+  EXPECT_EQ(position(windowsOfQuill(), number), static_cast<std::ptrdiff_t>(before.size()));
+
+  // A display the world moves takes its desktop window along; a new one gets a desktop.
+  const auto finderDesktop = [&](const CGRect& frame) {
+    for (const sim::Window& w : server.windows())
+      if (w.desktopElement && w.layer == CGWindowLevelForKey(kCGDesktopIconWindowLevelKey) && w.bounds == frame)
+        return true;
+    return false;
+  };
+  const std::uint32_t second = server.displays()[1].displayID;
+  const CGRect old = server.displays()[1].frame;
+  ASSERT_TRUE(finderDesktop(old));
+  std::optional<sim::Display> moved = scene.world.display(second);
+  ASSERT_TRUE(moved);
+  moved->screen.frame.size = CGSize(1920, 1080);
+  ASSERT_TRUE(scene.world.replaceDisplay(second, *moved));
+  const CGRect now = server.displays()[1].frame;
+  EXPECT_EQ(now.size, CGSize(1920, 1080));
+  EXPECT_TRUE(finderDesktop(now));
+  EXPECT_FALSE(finderDesktop(old));
+  scene.world.addDisplay(sim::makeDisplay(99, CGRect(-800, 0, 800, 600), "Projector"));
+  const auto displays = server.displays();
+  ASSERT_EQ(displays.size(), 3u);
+  EXPECT_EQ(displays[2].spaces.size(), 1u);
+
+  // A desk started afresh forgets every window read before.
+  server.resetDesk();
+  EXPECT_TRUE(server.windowsOf(quill).empty());
+  EXPECT_FALSE(server.window(2101));
 }
 
 TEST(WindowListWithoutServerTest, NoServerAnswersNothing) {

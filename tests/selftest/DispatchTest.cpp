@@ -80,12 +80,8 @@ TEST(Dispatch, TheProgramsTableExaminesDumpLateAndKeepsItsArgumentCounts) {
   EXPECT_EQ(dispatchSelfTests({"trelliq"}), -1);
 
   const SelfTestMode& fullscreen = modes[static_cast<std::size_t>(index("--fullscreen-test"))];
-  EXPECT_EQ(fullscreen.arguments, 3u);
-  EXPECT_TRUE(fullscreen.check({"t", "--fullscreen-test", "out", "12", "13"}, 1));
-  EXPECT_FALSE(fullscreen.check({"t", "--fullscreen-test", "out", "12", "x"}, 1));
-  const SelfTestMode& hover = modes[static_cast<std::size_t>(index("--hover-test"))];
-  EXPECT_TRUE(hover.check({"t", "--hover-test", "out", "7", "1.5", "-2e3"}, 1));
-  EXPECT_FALSE(hover.check({"t", "--hover-test", "out", "7", "1.5", "left"}, 1));
+  EXPECT_FALSE(fullscreen.check({"t", "--fullscreen-test", "out", "12", "x"}, 1))
+      << "a second window that is no number";
 }
 
 TEST(Dispatch, IntegersAreASignAndDigitsInRange) {

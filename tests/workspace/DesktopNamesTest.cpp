@@ -33,12 +33,6 @@ class DesktopNames : public ::testing::Test {
   Scene scene_;
 };
 
-TEST_F(DesktopNames, KeysNameDesktopsByUUIDAndWindowsByNumber) {
-  EXPECT_EQ(SpaceNames::key(std::string("5D2C-11")), "desktop/5D2C-11");
-  EXPECT_EQ(SpaceNames::key(std::uint32_t{4294967295u}), "window/4294967295");
-  EXPECT_EQ(SpaceNames::key(std::uint32_t{0}), "window/0");
-}
-
 TEST_F(DesktopNames, SetTrimsAndBlankNamesRemoveTheKey) {
   SpaceNames::set(" Work \n", "desktop/A");
   SpaceNames::set("\t Mail", "window/7");
@@ -112,13 +106,6 @@ TEST_F(DesktopNames, ForgettingWritesOnlyWhenSomethingWasDropped) {
   EXPECT_EQ(inode(), second) << "no window name left to drop";
 }
 
-TEST_F(DesktopNames, SavingNothingRemovesTheKey) {
-  SpaceNames::save({{"desktop/A", "Work"}});
-  ASSERT_TRUE(stored());
-  SpaceNames::save({});
-  EXPECT_FALSE(stored());
-}
-
 // ---- Remembered frames ----
 
 class RememberedFrames : public ::testing::Test {
@@ -161,9 +148,8 @@ TEST_F(RememberedFrames, AFrozenFrameHoldsUntilTheWindowIsSeenInFullScreen) {
   EXPECT_FALSE(DesktopFrames::frozen().contains(5));
   DesktopFrames::note(window(5, CGRect(20, 50, 300, 300)));
   EXPECT_EQ(DesktopFrames::frame(5), CGRect(20, 50, 300, 300));
-}
 
-TEST_F(RememberedFrames, FreezingRemembersTheFrameWhateverTheFlags) {
+  // Freezing takes the frame whatever the flags say; a window without a number is ignored.
   DesktopFrames::freeze(window(6, CGRect(1, 2, 300, 200), /*minimized=*/true));
   EXPECT_EQ(DesktopFrames::frame(6), CGRect(1, 2, 300, 200));
   DesktopFrames::freeze(WindowInfo(100, std::nullopt, nullptr, std::nullopt, false, false, CGRect(1, 1, 1, 1)));
@@ -201,15 +187,6 @@ TEST_F(RememberedFrames, TheNewestFullScreenFrameOnTheScreenWins) {
   DesktopFrames::reset();
   DesktopFrames::note(window(10, CGRect(100, 100, 800, 600), false, true));
   EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(0)), CGRect(0, 32, 1440, 868));
-}
-
-TEST_F(RememberedFrames, TwoSeparateFramesOnOneScreenTheNewerWins) {
-  // Two frames of the screen's width that do not overlap (one left over from a
-  // resolution change): the newer one is the answer.
-  DesktopFrames::note(window(11, CGRect(0, 0, 1440, 400), false, true));
-  DesktopFrames::note(window(12, CGRect(0, 450, 1440, 400), false, true));
-  EXPECT_EQ(DesktopFrames::fullScreenFrames().size(), 2u);
-  EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(0)), CGRect(0, 450, 1440, 400));
 }
 
 TEST_F(RememberedFrames, ScreenFramesWithoutScreensUseTheScreenItself) {

@@ -162,21 +162,6 @@ TEST_F(SnapshotShape, MinimizedAndAppOfWindow) {
   EXPECT_TRUE(tile(0, 1, {app(5, "Clock", true)}, {window(5, 1)}).accessory());
 }
 
-TEST_F(SnapshotShape, KeysAndTilesOfGroups) {
-  const Cluster full = fullScreenTile(0, 9, mail_, window(200, 90));
-  EXPECT_EQ(fullScreenSpace(full).key(), "0:fullScreen:90");
-  SpaceGroup emptyFull = fullScreenSpace(full);
-  emptyFull.clusters.clear();
-  EXPECT_EQ(emptyFull.key(), "9");
-  EXPECT_EQ(space(12, {desktop(0, 12, 1)}).key(), "12");
-
-  const DisplayGroup d = display("A", {space(1, {desktop(0, 1, 1)}, true, desktop(0, 1, 1))});
-  EXPECT_EQ(tileIDs(d), (IDs{"0:1:desktop"})) << "spare desktops are not among the tiles";
-  EXPECT_FALSE(d.hasWindows());
-  EXPECT_FALSE(display("B", {}).hasWindows());
-  EXPECT_TRUE(display("C", {space(1, {tile(0, 1, {notes_}, {})})}).hasWindows());
-}
-
 TEST_F(SnapshotShape, LastUsedReadsTheRecencyClock) {
   Recency& recency = Recency::shared();
   recency.touch(1, false);
@@ -211,13 +196,6 @@ TEST_F(SnapshotShape, AppInfoFromARunningApplication) {
   ASSERT_TRUE(nameless.icon);
   EXPECT_NE(nameless.id, 0);
   EXPECT_EQ(nameless.app.processIdentifier(), nameless.id);
-}
-
-TEST_F(SnapshotShape, ValueIDsAreFreshPerConstructionAndKeptByCopies) {
-  const WindowInfo a = window(1, 5), b = window(1, 5);
-  EXPECT_NE(a.id, b.id);
-  const WindowInfo copy = a;
-  EXPECT_EQ(copy.id, a.id);
 }
 
 }  // namespace

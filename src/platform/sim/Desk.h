@@ -134,6 +134,7 @@ class Desk {
   void touch() { ++generation_; }
 
   CGPoint pointer;
+  std::uint64_t syncedDisplays = 0;  // the world's display version last synced (World::displaysSince)
   std::map<std::string, std::string> urlHandlers;
   std::vector<std::string> openedURLs;
   std::vector<PrivateCall> privateCalls;

@@ -12,8 +12,6 @@ namespace {
 constexpr std::size_t kMaxRecords = 10'000;
 
 std::atomic<EventServer*> gActive{nullptr};
-// Unique for the process: a port outliving its server cannot reach the next one's objects.
-std::atomic<std::uint32_t> gNextObject{0x1000};
 std::atomic<std::uint64_t> gNextTap{1};
 
 constexpr CGEventType kGestureType = 29;
@@ -70,7 +68,8 @@ std::uint64_t nowNanos() { return platform::clock().monotonicNanos(); }
 
 }  // namespace
 
-EventServer::EventServer(WindowServer& server) : server_(server), switcher_(server), guard_(std::make_shared<Guard>()) {
+EventServer::EventServer(WindowServer& server)
+    : server_(server), switcher_(server), multitouch_(server, registry_), guard_(std::make_shared<Guard>()) {
   guard_->self = this;
   gActive.store(this, std::memory_order_release);
 }
@@ -138,19 +137,14 @@ std::string EventServer::keyboardLayout() const {
   return layout_->name();
 }
 
-std::optional<std::uint32_t> EventServer::addServiceMatching(const std::string&, std::function<void()>) {
-  std::lock_guard lock(mutex_);
-  const std::uint32_t id = gNextObject.fetch_add(1);
-  iterators_[id] = true;
-  return id;
+std::optional<std::uint32_t> EventServer::addServiceMatching(const std::string& className,
+                                                             std::function<void()> arrived) {
+  return registry_.addMatching(className, std::move(arrived));
 }
 
-std::uint32_t EventServer::nextMatchedService(std::uint32_t) { return 0; }
+std::uint32_t EventServer::nextMatchedService(std::uint32_t iterator) { return registry_.next(iterator); }
 
-void EventServer::releaseIOObject(std::uint32_t object) {
-  std::lock_guard lock(mutex_);
-  iterators_.erase(object);
-}
+void EventServer::releaseIOObject(std::uint32_t object) { registry_.release(object); }
 
 // ---------------------------------------------------------------------------------------------
 // Taps
@@ -254,6 +248,33 @@ void EventServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
   if (start) schedule();
 }
 
+void EventServer::hardwareEvent(const CGEvent& event) {
+  bool start = false;
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(Queued{kCGHIDEventTap, event});
+    start = !delivering_;
+    delivering_ = true;
+  }
+  if (start) schedule();
+}
+
+void EventServer::pointerMoved(CGPoint location) {
+  CGEvent event;
+  event.type = kCGEventMouseMoved;
+  event.location = location;
+  event.timestamp = nowNanos();
+  bool start = false;
+  {
+    std::lock_guard lock(mutex_);
+    event.flags = modifiers_;
+    queue_.push_back(Queued{kCGHIDEventTap, std::move(event), true});
+    start = !delivering_;
+    delivering_ = true;
+  }
+  if (start) schedule();
+}
+
 void EventServer::schedule() {
   onQueue(guard_, [](EventServer& s) { s.deliverNext(); });
 }
@@ -269,6 +290,11 @@ void EventServer::deliverNext() {
     item = std::move(queue_.front());
     queue_.pop_front();
   }
+  if (item.listenersOnly) {
+    showListeners(item.event);
+    schedule();
+    return;
+  }
   typeText(item.event);
   {
     std::lock_guard lock(mutex_);
@@ -282,6 +308,24 @@ void EventServer::deliverNext() {
     flight_ = std::move(flight);
   }
   proceed();
+}
+
+// Shows a move that no event carried to the enabled listen-only taps that want it, in tap order.
+void EventServer::showListeners(const CGEvent& event) {
+  // Without the permission to listen a tap hears nothing.
+  if (!listenEventAccess()) return;
+  std::vector<std::shared_ptr<const platform::EventTapHandler>> handlers;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& list : taps_) {
+      for (Tap& tap : list) {
+        if (!tap.info.request.listenOnly || !tap.info.enabled || !wants(tap.info, event.type)) continue;
+        ++tap.info.shown;
+        handlers.push_back(tap.handler);
+      }
+    }
+  }
+  for (const auto& handler : handlers) (*handler)(event.type, event, [](std::optional<CGEvent>) {});
 }
 
 // Types a key event that still carries the text it was made with (or none).
@@ -360,14 +404,16 @@ void EventServer::proceed() {
       (*handler)(type, std::move(event), [](std::optional<CGEvent>) {});
       continue;
     }
-    platform::WorkItem timer = onQueue(guard_, [call](EventServer& s) { s.expire(call); }, tapTimeout());
+    platform::WorkItem timer = onQueue(
+        guard_, [call](EventServer& s) { s.expire(call); }, tapTimeout());
     {
       std::lock_guard lock(mutex_);
       if (waiting_ && waiting_->call == call) waiting_->timer = timer;
     }
     std::weak_ptr<Guard> guard = guard_;
     (*handler)(type, std::move(event), [guard, call](std::optional<CGEvent> answer) {
-      onQueue(guard, [call, answer = std::move(answer)](EventServer& s) mutable { s.answered(call, std::move(answer)); });
+      onQueue(guard,
+              [call, answer = std::move(answer)](EventServer& s) mutable { s.answered(call, std::move(answer)); });
     });
     return;
   }
@@ -434,7 +480,7 @@ void EventServer::timedOut() {
 
 // The hardware state follows the event where it enters the session, before the session's taps.
 void EventServer::reachSession(const CGEvent& event) {
-  if (isMouse(event.type)) server_.setPointer(event.location);
+  if (isMouse(event.type)) server_.placePointer(event.location);
   std::lock_guard lock(mutex_);
   if (isKey(event.type)) modifiers_ = event.flags & 0xFFFF0000;
   const std::int64_t button = buttonOf(event);

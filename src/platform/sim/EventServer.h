@@ -38,6 +38,8 @@
 #include "platform/Clock.h"
 #include "platform/KeyboardLayout.h"
 #include "platform/sim/DockSwitcher.h"
+#include "platform/sim/IORegistry.h"
+#include "platform/sim/MultitouchDevices.h"
 #include "platform/sim/WindowServer.h"
 
 namespace sim {
@@ -79,6 +81,9 @@ class EventServer : public EventService {
   bool postEventAccess() override;
   /// Dropped (and recorded as such) without the permission to post.
   void postEvent(CGEventTapLocation tap, const CGEvent& event) override;
+  /// An event of the simulated keyboard, mouse or trackpad (see UserInput): it enters at the
+  /// HID point like a posted one, whatever the program's permissions, and is not recorded as posted.
+  void hardwareEvent(const CGEvent& event);
   /// Refused (nothing) for an active tap without the Accessibility permission, a
   /// listen-only one without listen access, or an unknown point or placement.
   std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
@@ -87,10 +92,13 @@ class EventServer : public EventService {
   bool isEventTapEnabled(std::uint64_t tap) override;
   /// An event held by the tap goes on at once, unchanged.
   void removeEventTap(std::uint64_t tap) override;
-  /// No devices yet: every iterator starts and stays empty.
+  /// Served by the IOKit registry (see ioRegistry): the multitouch devices publish there.
   std::optional<std::uint32_t> addServiceMatching(const std::string& className, std::function<void()> arrived) override;
   std::uint32_t nextMatchedService(std::uint32_t iterator) override;
   void releaseIOObject(std::uint32_t object) override;
+  /// A move of the pointer without an event: the listen-only taps for mouse moves are shown
+  /// one (in order with the events queued before it); active taps and the system see nothing.
+  void pointerMoved(CGPoint location) override;
 
   // ---- Settings ----
   /// How long an active tap may hold an event before it is disabled (1 s unless set).
@@ -116,6 +124,10 @@ class EventServer : public EventService {
   bool naturalScrolling();
   /// The system's own application switcher.
   DockSwitcher& dockSwitcher() { return switcher_; }
+  /// The trackpads and touch mice, and the registry of hardware services they are published in.
+  MultitouchDevices& multitouch() { return multitouch_; }
+  IORegistry& ioRegistry() { return registry_; }
+  WindowServer& windowServer() { return server_; }
 
   // ---- Records ----
   struct Posted {
@@ -153,6 +165,7 @@ class EventServer : public EventService {
   struct Queued {
     CGEventTapLocation tap = kCGSessionEventTap;
     CGEvent event;
+    bool listenersOnly = false;  // a pointer move without an event: only listen-only taps hear it
   };
   struct Tap {
     TapInfo info;
@@ -189,6 +202,7 @@ class EventServer : public EventService {
                                     platform::Seconds delay = 0);
   void schedule();
   void deliverNext();
+  void showListeners(const CGEvent& event);
   void typeText(CGEvent& event);
   void proceed();
   void answered(std::uint64_t call, std::optional<CGEvent> answer);
@@ -234,7 +248,8 @@ class EventServer : public EventService {
   std::vector<CGEvent> delivered_;
   std::vector<Consumed> consumed_;
   std::vector<SwipeRecord> swipes_;
-  std::map<std::uint32_t, bool> iterators_;
+  IORegistry registry_;
+  MultitouchDevices multitouch_;
   std::shared_ptr<Guard> guard_;
 };
 

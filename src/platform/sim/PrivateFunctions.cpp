@@ -322,7 +322,7 @@ void registerPrivateFunctions(World& world) {
 
 PlistArray WindowServer::managedDisplaySpaces() {
   PlistArray result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     auto describe = [&](const Space& s) {
       return PlistDictionary{{"id64", PlistValue(static_cast<long long>(s.id))},
                              {"ManagedSpaceID", PlistValue(static_cast<long long>(s.id))},

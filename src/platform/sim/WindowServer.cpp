@@ -52,32 +52,41 @@ WindowServer* WindowServer::active() { return gActive.load(); }
 // ---------------------------------------------------------------------------------------------
 // The lock, the listeners and the clock
 
-void WindowServer::edit(const std::function<void(Desk&)>& change) const {
-  std::vector<DeskChange> changes;
+void WindowServer::edit(const std::function<void(Desk&)>& change) const { access(change, true); }
+
+void WindowServer::read(const std::function<void(const Desk&)>& look) const {
+  access([&](Desk& desk) { look(desk); }, false);
+}
+
+void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) const {
+  std::vector<DeskChange> changed;
   std::vector<WorkspaceEvent> events;
   std::vector<std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
   std::shared_ptr<std::function<void(const WorkspaceEvent&)>> workspace;
   {
-    const auto displays = world_.displays();
     std::lock_guard lock(mutex_);
     Desk& desk = state_->desk;
-    desk.syncDisplays(displays);
+    const std::uint64_t generation = desk.generation();
+    // Taking the world's displays again is only needed after they changed.
+    if (auto displays = world_.displaysSince(desk.syncedDisplays)) desk.syncDisplays(*displays);
     if (!state_->pointerSet && !desk.displayOrder().empty()) {
       const CGRect& f = desk.display(desk.displayOrder().front())->frame;
       desk.pointer = {f.midX(), f.midY()};
       state_->pointerSet = true;
     }
     desk.finishSlides(monotonicNow());
-    change(desk);
+    if (desk.generation() != generation) state_->order.reset();
+    work(desk);
     if (desk.systemDirty()) desk.refreshSystemWindows(world_.osVersion());
-    changes = desk.takeChanges();
+    if (changes || desk.generation() != generation) state_->order.reset();
+    changed = desk.takeChanges();
     events = desk.takeEvents();
-    if (!changes.empty()) {
+    if (!changed.empty()) {
       for (const auto& [id, l] : state_->listeners) listeners.push_back(l);
     }
     if (!events.empty()) workspace = state_->workspaceListener;
   }
-  for (const DeskChange& c : changes) {
+  for (const DeskChange& c : changed) {
     for (const auto& l : listeners) (*l)(c);
   }
   if (workspace) {
@@ -206,7 +215,7 @@ SpaceFollow WindowServer::spaceFollow() const {
 
 std::vector<DisplaySpaces> WindowServer::displays() {
   std::vector<DisplaySpaces> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     for (std::uint32_t id : desk.displayOrder()) {
       const DeskDisplay* dd = desk.display(id);
       const DeskDisplay* h = desk.holder(id);
@@ -247,7 +256,7 @@ bool WindowServer::removeSpace(std::uint64_t space) {
 
 std::optional<Space> WindowServer::space(std::uint64_t space) const {
   std::optional<Space> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const Space* s = desk.space(space)) result = *s;
   });
   return result;
@@ -255,13 +264,13 @@ std::optional<Space> WindowServer::space(std::uint64_t space) const {
 
 std::optional<std::uint32_t> WindowServer::displayOfSpace(std::uint64_t space) const {
   std::optional<std::uint32_t> result;
-  edit([&](Desk& desk) { result = desk.displayOfSpace(space); });
+  read([&](const Desk& desk) { result = desk.displayOfSpace(space); });
   return result;
 }
 
 std::optional<std::uint64_t> WindowServer::currentSpace(std::uint32_t displayID) {
   std::optional<std::uint64_t> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const DeskDisplay* dd = desk.holder(displayID); dd && dd->current) result = dd->current;
   });
   return result;
@@ -269,19 +278,19 @@ std::optional<std::uint64_t> WindowServer::currentSpace(std::uint32_t displayID)
 
 std::vector<std::uint64_t> WindowServer::currentSpaces() {
   std::vector<std::uint64_t> result;
-  edit([&](Desk& desk) { result = desk.currentSpaces(); });
+  read([&](const Desk& desk) { result = desk.currentSpaces(); });
   return result;
 }
 
 std::optional<std::uint64_t> WindowServer::spaceToLeft(std::uint32_t displayID) {
   std::optional<std::uint64_t> result;
-  edit([&](Desk& desk) { result = desk.neighbour(displayID, -1); });
+  read([&](const Desk& desk) { result = desk.neighbour(displayID, -1); });
   return result;
 }
 
 std::optional<std::uint64_t> WindowServer::spaceToRight(std::uint32_t displayID) {
   std::optional<std::uint64_t> result;
-  edit([&](Desk& desk) { result = desk.neighbour(displayID, 1); });
+  read([&](const Desk& desk) { result = desk.neighbour(displayID, 1); });
   return result;
 }
 
@@ -289,7 +298,7 @@ bool WindowServer::switchSpace(std::uint64_t space, SwitchStyle style) { return 
 
 bool WindowServer::isSliding(std::uint32_t displayID) const {
   bool result = false;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     const DeskDisplay* dd = desk.holder(displayID);
     result = dd && dd->slide.has_value();
   });
@@ -298,7 +307,7 @@ bool WindowServer::isSliding(std::uint32_t displayID) const {
 
 std::optional<std::uint32_t> WindowServer::displayAt(CGPoint point) {
   std::optional<std::uint32_t> result;
-  edit([&](Desk& desk) { result = desk.displayAt(point); });
+  read([&](const Desk& desk) { result = desk.displayAt(point); });
   return result;
 }
 
@@ -321,13 +330,13 @@ void WindowServer::addInstalledApp(App app) {
 
 std::vector<App> WindowServer::apps() const {
   std::vector<App> result;
-  edit([&](Desk& desk) { result = desk.runningApps(); });
+  read([&](const Desk& desk) { result = desk.runningApps(); });
   return result;
 }
 
 std::optional<App> WindowServer::app(std::int32_t pid) const {
   std::optional<App> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const App* a = desk.app(pid)) result = *a;
   });
   return result;
@@ -335,7 +344,7 @@ std::optional<App> WindowServer::app(std::int32_t pid) const {
 
 std::optional<std::int32_t> WindowServer::appWithBundlePath(const std::string& path) const {
   std::optional<std::int32_t> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     for (const App& a : desk.runningApps()) {
       if (a.bundlePath == path) {
         result = a.pid;
@@ -348,13 +357,13 @@ std::optional<std::int32_t> WindowServer::appWithBundlePath(const std::string& p
 
 std::optional<std::int32_t> WindowServer::frontmost() const {
   std::optional<std::int32_t> result;
-  edit([&](Desk& desk) { result = desk.frontmost(); });
+  read([&](const Desk& desk) { result = desk.frontmost(); });
   return result;
 }
 
 std::vector<std::int32_t> WindowServer::activationOrder() const {
   std::vector<std::int32_t> result;
-  edit([&](Desk& desk) { result = desk.activation(); });
+  read([&](const Desk& desk) { result = desk.activation(); });
   return result;
 }
 
@@ -410,7 +419,7 @@ void WindowServer::setURLHandler(const std::string& schemeOrExtension, const std
 
 std::vector<std::string> WindowServer::openedURLs() const {
   std::vector<std::string> result;
-  edit([&](Desk& desk) { result = desk.openedURLs; });
+  read([&](const Desk& desk) { result = desk.openedURLs; });
   return result;
 }
 
@@ -431,15 +440,15 @@ bool WindowServer::removeWindow(std::uint32_t number) {
 
 std::vector<Window> WindowServer::windows() const {
   std::vector<Window> result;
-  edit([&](Desk& desk) {
-    for (const Window* w : desk.ordered()) result.push_back(*w);
+  read([&](const Desk&) {
+    for (const Window* w : state_->ordered().all) result.push_back(*w);
   });
   return result;
 }
 
 std::optional<Window> WindowServer::window(std::uint32_t number) const {
   std::optional<Window> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const Window* w = desk.window(number)) result = *w;
   });
   return result;
@@ -447,9 +456,10 @@ std::optional<Window> WindowServer::window(std::uint32_t number) const {
 
 std::vector<Window> WindowServer::windowsOf(std::int32_t pid) const {
   std::vector<Window> result;
-  edit([&](Desk& desk) {
-    for (const Window* w : desk.ordered()) {
-      if (w->pid == pid) result.push_back(*w);
+  read([&](const Desk&) {
+    const auto& byOwner = state_->ordered().byOwner;
+    if (auto it = byOwner.find(pid); it != byOwner.end()) {
+      for (const Window* w : it->second) result.push_back(*w);
     }
   });
   return result;
@@ -458,12 +468,12 @@ std::vector<Window> WindowServer::windowsOf(std::int32_t pid) const {
 std::optional<std::uint32_t> WindowServer::windowWithElement(std::int32_t pid, std::uint64_t element) const {
   std::optional<std::uint32_t> result;
   if (element == 0) return result;
-  edit([&](Desk& desk) {
-    for (const auto& [number, w] : desk.allWindows()) {
-      if (w.pid == pid && w.axElement == element) {
-        result = number;
-        return;
-      }
+  read([&](const Desk&) {
+    const auto& byOwner = state_->ordered().byOwner;
+    auto it = byOwner.find(pid);
+    if (it == byOwner.end()) return;
+    for (const Window* w : it->second) {
+      if (w->axElement == element && (!result || w->number < *result)) result = w->number;
     }
   });
   return result;
@@ -536,19 +546,19 @@ bool WindowServer::setWindowSpaces(std::uint32_t number, std::vector<std::uint64
 
 std::vector<std::uint64_t> WindowServer::spacesOfWindow(std::uint32_t number) const {
   std::vector<std::uint64_t> result;
-  edit([&](Desk& desk) { result = desk.spacesOf(number); });
+  read([&](const Desk& desk) { result = desk.spacesOf(number); });
   return result;
 }
 
 bool WindowServer::isOnScreen(std::uint32_t number) const {
   bool result = false;
-  edit([&](Desk& desk) { result = desk.onScreen(number); });
+  read([&](const Desk& desk) { result = desk.onScreen(number); });
   return result;
 }
 
 std::optional<std::uint32_t> WindowServer::windowAt(CGPoint point) const {
   std::optional<std::uint32_t> result;
-  edit([&](Desk& desk) { result = desk.windowAt(point); });
+  read([&](const Desk& desk) { result = desk.windowAt(point); });
   return result;
 }
 
@@ -556,15 +566,29 @@ std::optional<std::uint32_t> WindowServer::windowAt(CGPoint point) const {
 // Pointer, program events, records
 
 void WindowServer::setPointer(CGPoint location) {
+  bool moved = false;
+  edit([&](Desk& desk) {
+    moved = !(desk.pointer == location);
+    desk.pointer = location;
+    state_->pointerSet = true;
+  });
+  if (moved && events_) events_->pointerMoved(location);
+}
+
+void WindowServer::placePointer(CGPoint location) {
   edit([&](Desk& desk) {
     desk.pointer = location;
     state_->pointerSet = true;
   });
 }
 
+void WindowServer::announceWake() {
+  edit([](Desk& desk) { desk.post(platform::WorkspaceEvent::Kind::didWake); });
+}
+
 CGPoint WindowServer::pointerLocation() {
   CGPoint p;
-  edit([&](Desk& desk) { p = desk.pointer; });
+  read([&](const Desk& desk) { p = desk.pointer; });
   return p;
 }
 

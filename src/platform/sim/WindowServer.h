@@ -231,6 +231,8 @@ class EventService {
                                                           std::function<void()> arrived) = 0;
   virtual std::uint32_t nextMatchedService(std::uint32_t iterator) = 0;
   virtual void releaseIOObject(std::uint32_t object) = 0;
+  /// The pointer was put somewhere without an event (a test, or the program warping it).
+  virtual void pointerMoved(CGPoint location) {}
 };
 
 class WindowServer : public platform::WindowServerPort {
@@ -370,7 +372,13 @@ class WindowServer : public platform::WindowServerPort {
   bool requestTerminate(std::int32_t pid, bool force);
 
   // ---- The pointer and events for the program ----
+  /// Moves the pointer without an event, as a test or a warp does; listen-only taps for
+  /// mouse moves are shown the move all the same.
   void setPointer(CGPoint location);
+  /// Where an event that reached the session point leaves the pointer (nothing further shown).
+  void placePointer(CGPoint location);
+  /// The Mac woke from sleep: the workspace posts its wake notification.
+  void announceWake();
   /// Hands an event the server routes to the program to its listener (any thread).
   void deliverToProgram(const CGEvent& event, std::uint32_t windowNumber);
 
@@ -466,6 +474,11 @@ class WindowServer : public platform::WindowServerPort {
   /// Runs `change` on the desk under the lock (displays synced, finished slides landed),
   /// then hands the changes and workspace events to the listeners with no lock held.
   void edit(const std::function<void(Desk&)>& change) const;
+  /// The same for a question that changes nothing: it may use the front-to-back order kept
+  /// since the last change (State::order) instead of working it out again.
+  void read(const std::function<void(const Desk&)>& look) const;
+  /// What edit and read share; `changes` false promises that `work` changes nothing.
+  void access(const std::function<void(Desk&)>& work, bool changes) const;
   /// Runs `work` after `delay` seconds on the server's queue, unless the server is gone by then.
   void after(double delay, std::function<void()> work) const;
   /// Lets the display follow `window` to its Space, as the follow setting says.

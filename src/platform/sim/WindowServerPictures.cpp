@@ -66,8 +66,8 @@ CGImageRef makeAppIcon(const App& app) {
 
 std::vector<platform::WindowEntry> WindowServer::windowList() {
   std::vector<platform::WindowEntry> result;
-  edit([&](Desk& desk) {
-    const auto ordered = desk.ordered();
+  read([&](const Desk& desk) {
+    const auto& ordered = state_->ordered().all;
     result.reserve(ordered.size());
     for (const Window* w : ordered) {
       platform::WindowEntry e;
@@ -96,8 +96,8 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
 std::optional<std::vector<platform::ShareableWindow>> WindowServer::shareableWindows(bool onScreenOnly) {
   if (!world_.screenCaptureAllowed()) return std::nullopt;
   std::vector<platform::ShareableWindow> result;
-  edit([&](Desk& desk) {
-    for (const Window* w : desk.ordered()) {
+  read([&](const Desk& desk) {
+    for (const Window* w : state_->ordered().all) {
       const bool on = desk.onScreen(w->number);
       if (onScreenOnly && !on) continue;
       platform::ShareableWindow s;
@@ -122,7 +122,7 @@ CGImageRef WindowServer::captureWindowPicture(std::uint32_t windowID, int width,
 
 QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) {
   std::optional<Window> w;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const Window* found = desk.window(number)) w = *found;
   });
   if (!w || width <= 0 || height <= 0) return QImage();
@@ -140,13 +140,13 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
   int direction = 1;
   bool sliding = false;
   bool known = false;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     const DeskDisplay* dd = desk.display(displayID);
     const DeskDisplay* h = desk.holder(displayID);
     if (!dd || !h) return;
     known = true;
     frame = dd->frame;
-    const auto ordered = desk.ordered();
+    const auto& ordered = state_->ordered().all;
     auto gather = [&](std::uint64_t id) {
       SpacePicture p;
       p.space = id;

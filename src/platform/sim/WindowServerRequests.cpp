@@ -237,7 +237,7 @@ std::vector<platform::RunningApplicationInfo> WindowServer::runningApplications(
   std::vector<App> running;
   std::optional<std::int32_t> front;
   std::map<std::int32_t, CGImageRef> icons;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     running = desk.runningApps();
     front = desk.frontmost();
     icons = state_->icons;
@@ -260,7 +260,7 @@ std::optional<platform::RunningApplicationInfo> WindowServer::application(std::i
   std::optional<App> found;
   std::optional<std::int32_t> front;
   CGImageRef icon;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     if (const App* a = desk.app(pid)) found = *a;
     front = desk.frontmost();
     if (auto it = state_->icons.find(pid); it != state_->icons.end()) icon = it->second;
@@ -462,7 +462,7 @@ void WindowServer::setOwnKeyWindow(std::uint32_t number) {
 
 std::optional<platform::OwnWindowStatus> WindowServer::ownWindowStatus(std::uint32_t number) {
   std::optional<platform::OwnWindowStatus> result;
-  edit([&](Desk& desk) {
+  read([&](const Desk& desk) {
     const Window* w = desk.window(number);
     if (!w || !w->own) return;
     platform::OwnWindowStatus s;
@@ -475,7 +475,7 @@ std::optional<platform::OwnWindowStatus> WindowServer::ownWindowStatus(std::uint
       // Visible unless an opaque on-screen window in front covers it entirely.
       bool covered = false;
       bool inFront = true;
-      for (const Window* other : desk.ordered()) {
+      for (const Window* other : state_->ordered().all) {
         if (other->number == number) {
           inFront = false;
           break;

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
 
 #include "platform/sim/Desk.h"
@@ -28,6 +29,22 @@ struct WindowServer::State {
   std::shared_ptr<std::function<void(const platform::WorkspaceEvent&)>> workspaceListener;
   std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> ownEventListener;
   std::map<std::int32_t, CGImageRef> icons;
+  /// The desk's windows front to back, all and by owner. Every edit drops it, so it is
+  /// only for reads: an edit must ask Desk::ordered() after its own changes.
+  struct Order {
+    std::vector<const Window*> all;
+    std::map<std::int32_t, std::vector<const Window*>> byOwner;
+  };
+  std::optional<Order> order;
+
+  const Order& ordered() {
+    if (!order) {
+      order.emplace();
+      order->all = desk.ordered();
+      for (const Window* w : order->all) order->byOwner[w->pid].push_back(w);
+    }
+    return *order;
+  }
 
   Failure failureOf(Reaction r) const {
     auto it = failures.find(r);

@@ -85,12 +85,15 @@ std::vector<Display>::iterator World::findDisplay(std::uint32_t displayID) {
                       [&](const Display& d) { return d.screen.displayID == displayID; });
 }
 
-void World::forgetPictures() { pictures_.clear(); }
+void World::displaysChanged() {
+  pictures_.clear();
+  ++displaysVersion_;
+}
 
 void World::setDisplays(std::vector<Display> displays) {
   std::lock_guard lock(mutex_);
   displays_ = std::move(displays);
-  forgetPictures();
+  displaysChanged();
 }
 
 void World::addDisplay(Display display, std::optional<std::size_t> at) {
@@ -99,7 +102,7 @@ void World::addDisplay(Display display, std::optional<std::size_t> at) {
   if (existing != displays_.end()) displays_.erase(existing);
   const std::size_t index = std::min(at.value_or(displays_.size()), displays_.size());
   displays_.insert(displays_.begin() + static_cast<std::ptrdiff_t>(index), std::move(display));
-  forgetPictures();
+  displaysChanged();
 }
 
 bool World::removeDisplay(std::uint32_t displayID) {
@@ -107,7 +110,7 @@ bool World::removeDisplay(std::uint32_t displayID) {
   auto it = findDisplay(displayID);
   if (it == displays_.end()) return false;
   displays_.erase(it);
-  forgetPictures();
+  displaysChanged();
   return true;
 }
 
@@ -116,12 +119,19 @@ bool World::replaceDisplay(std::uint32_t displayID, Display display) {
   auto it = findDisplay(displayID);
   if (it == displays_.end()) return false;
   *it = std::move(display);
-  forgetPictures();
+  displaysChanged();
   return true;
 }
 
 std::vector<Display> World::displays() const {
   std::lock_guard lock(mutex_);
+  return displays_;
+}
+
+std::optional<std::vector<Display>> World::displaysSince(std::uint64_t& version) const {
+  std::lock_guard lock(mutex_);
+  if (version == displaysVersion_) return std::nullopt;
+  version = displaysVersion_;
   return displays_;
 }
 
@@ -138,7 +148,7 @@ bool World::setDesktopColor(std::uint32_t displayID, std::uint32_t rgb) {
   auto it = findDisplay(displayID);
   if (it == displays_.end()) return false;
   it->desktopColor = rgb & 0xFFFFFF;
-  forgetPictures();
+  displaysChanged();
   return true;
 }
 

@@ -75,6 +75,9 @@ class World : public platform::SystemPort {
   bool removeDisplay(std::uint32_t displayID);
   bool replaceDisplay(std::uint32_t displayID, Display display);
   std::vector<Display> displays() const;
+  /// The displays when they changed since `version` was had (then brought up to date);
+  /// nothing when they did not. A version of 0 always gets them.
+  std::optional<std::vector<Display>> displaysSince(std::uint64_t& version) const;
   std::optional<Display> display(std::uint32_t displayID) const;
   bool setDesktopColor(std::uint32_t displayID, std::uint32_t rgb);
   /// Makes captures of one display fail (or work again).
@@ -150,7 +153,8 @@ class World : public platform::SystemPort {
  private:
   void count(const std::string& call);
   std::vector<Display>::iterator findDisplay(std::uint32_t displayID);
-  void forgetPictures();
+  /// Drops the display pictures and tells readers of displaysSince that they changed.
+  void displaysChanged();
 
   std::string home_;
   DefaultsStore store_;    // the program's view of the preferences
@@ -158,6 +162,7 @@ class World : public platform::SystemPort {
 
   mutable std::mutex mutex_;
   std::vector<Display> displays_;
+  std::uint64_t displaysVersion_ = 1;
   bool shareableContentAvailable_ = true;
   bool screenCaptureAllowed_ = false;
   bool screenCaptureGrantedOnRequest_ = false;

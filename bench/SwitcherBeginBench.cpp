@@ -1,0 +1,91 @@
+// What opening a session costs the main thread: `Switcher::begin` (the snapshot, the
+// display choice, the model reset and the first step, plus posting the picture work) on
+// the large desk of the workspace benchmark (3 displays, 24 Spaces, 60 apps, 1,600
+// windows) and on a quarter of it. The counter "of show delay" is the time of one begin
+// as a fraction of the 0.15 s between the key press and the panels; it must stay under 0.1.
+// "snapshot" is the share of the workspace snapshot alone (timed apart, same options): the
+// difference is what the controller adds to it.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/CGEvent.h"
+#include "settings/Settings.h"
+#include "support/LargeDesk.h"
+#include "support/Scene.h"
+#include "switcher/Switcher.h"
+#include "workspace/DesktopFrames.h"
+#include "workspace/WorkspaceTypes.h"
+
+namespace {
+
+using trelliq::Switcher;
+
+std::unique_ptr<Scene> gBeginScene;
+std::shared_ptr<Switcher> gSwitcher;
+
+// The workspace benchmark's desk (tests/support/LargeDesk.h), with the switcher's options
+// registered and a fresh controller.
+void buildDesk(LargeDeskSize size) {
+  gBeginScene = std::make_unique<Scene>();
+  trelliq::DesktopFrames::reset();
+  const std::vector<std::int32_t> pids = buildLargeDesk(*gBeginScene, size);
+  gBeginScene->windowServer.makeFrontmost(pids.front());
+  trelliq::Settings::registerDefaults();
+  gSwitcher = Switcher::make();
+}
+
+void largeBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::large()); }
+void quarterBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarter()); }
+void dropBeginDesk(const benchmark::State&) {
+  gSwitcher.reset();
+  gBeginScene->clock.advance(5);
+  trelliq::DesktopFrames::reset();
+  gBeginScene.reset();
+}
+
+// One ⌘⇥ opening on the main thread; between iterations the session is cancelled and the
+// picture work it posted is let run, outside the measured time.
+void SwitcherBegin(benchmark::State& state) {
+  Switcher& s = *gSwitcher;
+  double total = 0, snapshot = 0;
+  for (auto _ : state) {
+    const auto generation = s.tryOpen(kCGEventFlagMaskCommand, false, false, false);
+    const auto start = std::chrono::steady_clock::now();
+    const bool began =
+        s.begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt, generation.value_or(0));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    total += seconds;
+    benchmark::DoNotOptimize(began);
+    if (!began) state.SkipWithError("begin found nothing to show");
+    s.cancel(false);
+    gBeginScene->clock.runUntilIdle();
+    const auto loadStart = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(trelliq::Workspace::load(trelliq::Settings::desktops(), false));
+    snapshot += std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
+  }
+  const double n = state.iterations() ? static_cast<double>(state.iterations()) : 1;
+  state.counters["windows"] = static_cast<double>(s.model.workspace().windows().size());
+  state.counters["of show delay"] = total / n / Switcher::showDelay;
+  state.counters["snapshot"] = snapshot / n / Switcher::showDelay;
+}
+
+BENCHMARK(SwitcherBegin)
+    ->Name("SwitcherBegin/large")
+    ->Setup(largeBeginDesk)
+    ->Teardown(dropBeginDesk)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SwitcherBegin)
+    ->Name("SwitcherBegin/quarter")
+    ->Setup(quarterBeginDesk)
+    ->Teardown(dropBeginDesk)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

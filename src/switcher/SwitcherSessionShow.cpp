@@ -1,0 +1,342 @@
+// What a running session does on the main thread besides steering: the display it opens
+// on and the pointer that moves the steering, showing the panels and looking at the
+// screen again, window and desktop pictures, and renaming desktops in place.
+
+#include <cinttypes>
+#include <cstdio>
+#include <set>
+
+#include "platform/AppKitWindows.h"
+#include "platform/CoreGraphics.h"
+#include "settings/Diagnostics.h"
+#include "settings/Settings.h"
+#include "switcher/Switcher.h"
+#include "switcher/Thumbnails.h"
+#include "workspace/Private.h"
+#include "workspace/Recency.h"
+#include "workspace/SpaceNames.h"
+
+namespace trelliq {
+
+namespace {
+
+// The tile with that id and the display it was found on: `preferred` first, then every
+// display in order.
+std::pair<const Cluster*, int> findCluster(const Workspace& workspace, const std::string& id,
+                                           std::optional<int> preferred = std::nullopt) {
+  auto search = [&](int d) -> const Cluster* {
+    for (const SpaceGroup& group : workspace.displays[static_cast<std::size_t>(d)].spaces) {
+      for (const Cluster& c : group.clusters) {
+        if (c.id == id) return &c;
+      }
+    }
+    return nullptr;
+  };
+  const int count = static_cast<int>(workspace.displays.size());
+  if (preferred && *preferred >= 0 && *preferred < count) {
+    if (const Cluster* c = search(*preferred)) return {c, *preferred};
+  }
+  for (int d = 0; d < count; ++d) {
+    if (const Cluster* c = search(d)) return {c, d};
+  }
+  return {nullptr, -1};
+}
+
+std::string hex(CGEventFlags flags) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%" PRIx64, static_cast<std::uint64_t>(flags));
+  return text;
+}
+
+}  // namespace
+
+// ---- The opening display and the pointer -----------------------------------------------------
+
+std::optional<int> Switcher::display(CGPoint point, const Workspace& workspace) {
+  return OpeningDisplay::displayAt(point, workspace);
+}
+
+int Switcher::openingDisplay(const Workspace& workspace) const {
+  return OpeningDisplay::openingDisplay(workspace, openingHints());
+}
+
+int Switcher::appDisplay(const Workspace& workspace) const {
+  return OpeningDisplay::appDisplay(workspace, openingHints(), Recency::shared());
+}
+
+bool Switcher::isOnDesktop(CGPoint point) { return OpeningDisplay::isOnDesktop(point); }
+
+OpeningHints Switcher::openingHints() const {
+  OpeningHints hints;
+  hints.lastSessionEnd = lastSessionEnd;
+  hints.lastDisplayID = lastDisplayID;
+  hints.lastDesktopClick = lastDesktopClick;
+  hints.latestFocus = Recency::shared().latest();
+  hints.pointer = NSEvent::mouseLocation();
+  return hints;
+}
+
+void Switcher::trackPointer() {
+  lastPointerLocation = NSEvent::mouseLocation();
+  pointerTimer.invalidate();
+  pointerTimer = platform::clock().scheduleTimer(platform::mainQueue(), pointerInterval, true, [weak = weak()] {
+    if (auto self = weak.lock()) self->pointerTick();
+  });
+}
+
+void Switcher::pointerTick() {
+  // While a name is edited or just saved the pointer belongs to the name field.
+  if (!active || model.renaming() || model.justNamed()) return;
+  const CGPoint location = NSEvent::mouseLocation();
+  if (lastPointerLocation && *lastPointerLocation == location) return;
+  lastPointerLocation = location;
+  const auto d = display(location, model.workspace());
+  if (!d) return;
+  if (*d != model.focused() && lastFn) {
+    const double since = platform::now() - *lastFn;
+    if (since < fnPointerWindow) {
+      Diagnostics::log("  pointer moved: steering display " + std::to_string(*d) + " again, " +
+                       std::to_string(static_cast<long long>(since * 1000)) + "ms after fn");
+    }
+  }
+  model.focus(*d);
+}
+
+void Switcher::recordDesktopClick(CGPoint point, double at) {
+  if (!isOnDesktop(point)) return;
+  lastDesktopClick = OpeningHints::DesktopClick{point, at};
+  for (const Private::DisplayLayout& d : Private::displayLayout().displays) {
+    if (!NSMouseInRect(point, d.screen.frame(), false)) continue;
+    if (d.current) Recency::shared().touchDesktop(*d.current);
+    break;
+  }
+}
+
+void Switcher::logFn(CGEventFlags flags, CGEventFlags before) {
+  lastFn = platform::now();
+  const int steered = model.focused();
+  Diagnostics::log("fn down (flags 0x" + hex(flags) + ", before 0x" + hex(before) + ") steering display " +
+                   std::to_string(steered) + " of " + std::to_string(model.workspace().displays.size()));
+  platform::mainQueue().asyncAfter(fnLogDelay, [weak = weak(), steered] {
+    auto self = weak.lock();
+    if (!self || !self->active) return;
+    const int now = self->model.focused();
+    Diagnostics::log("  0.5s after fn: steering display " + std::to_string(now) +
+                     (now == steered ? " (didn't move)" : ""));
+  });
+}
+
+// ---- Showing and refreshing ----------------------------------------------------------------
+
+Workspace Switcher::loadWorkspace() const {
+  if (!appPID) return Workspace::load(Settings::desktops(), clusterTiles);
+  // The file manager's windows come with its desktops, so they must all be loaded first.
+  const Settings::Desktops desktops =
+      appDesktops ? Settings::Desktops(Settings::Desktops::always) : Settings::desktops();
+  return Workspace::load(desktops, clusterTiles).only(*appPID, appDesktops);
+}
+
+void Switcher::show() {
+  if (!active) return;
+  shown = true;
+  showPanels();
+  updateGhost();
+  placePreview();
+  platform::mainQueue().asyncAfter(checkPanelsDelay, [weak = weak()] {
+    if (auto self = weak.lock()) self->checkPanels();
+  });
+  for (const double delay : lookAgainDelays) {
+    platform::mainQueue().asyncAfter(delay, [weak = weak(), current = session] {
+      if (auto self = weak.lock()) self->lookAgain(current);
+    });
+  }
+}
+
+bool Switcher::capturesThumbnails() const {
+  if (Settings::showThumbnails()) return true;
+  return clusterTiles && CGPreflightScreenCaptureAccess();
+}
+
+void Switcher::refreshThumbnails() {
+  const Workspace& workspace = model.workspace();
+  std::vector<std::uint32_t> ids;
+  for (const WindowInfo& w : workspace.windows()) {
+    if (w.windowID) ids.push_back(*w.windowID);
+  }
+  const std::set<std::uint32_t> present(ids.begin(), ids.end());
+  auto kept = model.thumbnails();
+  std::erase_if(kept, [&](const auto& entry) { return !present.count(entry.first); });
+  model.thumbnails.set(std::move(kept));
+
+  // The order the user looks: the selected window, its tile's other windows, the rest.
+  std::vector<std::uint32_t> order;
+  std::set<std::uint32_t> queued;
+  auto add = [&](std::uint32_t number) {
+    if (queued.insert(number).second) order.push_back(number);
+  };
+  if (const WindowInfo* target = model.focusedTarget(); target && target->windowID) add(*target->windowID);
+  std::set<std::uint32_t> inSelected;
+  if (const Cluster* selected = model.selectedCluster(model.focused())) {
+    for (const WindowInfo& w : selected->windows) {
+      if (!w.windowID) continue;
+      inSelected.insert(*w.windowID);
+      add(*w.windowID);
+    }
+  }
+  for (const std::uint32_t number : ids) {
+    if (!inSelected.count(number)) add(number);
+  }
+  Thumbnails::capture(order, [weak = weak()](std::uint32_t window, CGImageRef picture) {
+    if (auto self = weak.lock()) self->thumbnailArrived(window, std::move(picture));
+  });
+}
+
+void Switcher::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
+  if (model.transitioning.count(window)) {
+    // The picture of a window moving in or out of full screen waits for the move to end.
+    if (!fullScreenPending) endTransition(window, std::move(picture));
+    return;
+  }
+  auto store = [&] { model.thumbnails.modify([&](auto& pictures) { pictures[window] = picture; }); };
+  if (model.thumbnails().count(window)) {
+    store();
+  } else {
+    model.animating(Animation::pictureFade(), store);
+  }
+}
+
+void Switcher::refreshWallpapers() {
+  std::set<std::int64_t> spaces;
+  for (const DisplayGroup& d : model.workspace().displays) {
+    for (const SpaceGroup& group : d.spaces) {
+      for (const Cluster& c : group.clusters) {
+        if ((c.isDesktop() || c.screen) && !c.fullScreen) spaces.insert(c.space);
+      }
+    }
+  }
+  if (spaces.empty() || !CGPreflightScreenCaptureAccess()) return;
+  Thumbnails::queue().async([weak = weak(), spaces] {
+    for (const std::int64_t space : spaces) {
+      const auto window = Private::wallpaperWindow(space);
+      if (!window) continue;
+      const CGImageRef captured = Private::capture(*window, false);
+      if (!captured) continue;
+      CGImageRef picture = Thumbnails::downscale(captured);
+      if (!picture) continue;
+      platform::mainQueue().async([weak, space, picture = std::move(picture)] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->model.wallpapers.modify([&](auto& pictures) { pictures[space] = picture; });
+      });
+    }
+  });
+}
+
+void Switcher::lookAgain(int current) {
+  // An edit field or a window moving into full screen must not be rebuilt under the user.
+  if (!active || current != session || fullScreenPending || isRenaming()) return;
+  Workspace fresh = loadWorkspace();
+  if (fresh.shape() == model.workspace().shape()) return;
+  model.animating(removal, [&] { model.refresh(std::move(fresh)); });
+  wallpaperNewDesktops();
+  if (capturesThumbnails()) refreshThumbnails();
+}
+
+void Switcher::wallpaperNewDesktops() {
+  for (const DisplayGroup& d : model.workspace().displays) {
+    for (const SpaceGroup& group : d.spaces) {
+      for (const Cluster& c : group.clusters) {
+        if (c.isDesktop() && !model.wallpapers().count(c.space)) {
+          refreshWallpapers();
+          return;
+        }
+      }
+    }
+  }
+}
+
+void Switcher::endTransition(std::uint32_t window, CGImageRef picture) {
+  if (!model.transitioning.count(window)) return;
+  if (picture) model.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(picture); });
+  model.transitioning.erase(window);
+}
+
+std::optional<AppInfo> Switcher::selectedApp() const {
+  const int focused = model.focused();
+  if (model.landsOnDesktop(focused)) return std::nullopt;
+  if (const AppInfo* tray = model.selectedTrayApp()) return *tray;
+  if (const Cluster* c = model.selectedCluster(focused)) {
+    if (const AppInfo* app = c->app(model.targetWindow(focused))) return *app;
+  }
+  return std::nullopt;
+}
+
+// ---- Renaming desktops -----------------------------------------------------------------------
+
+void Switcher::startRenaming(const std::string& id, int display) {
+  if (!shown || display < 0 || static_cast<std::size_t>(display) >= panels.size()) return;
+  if (!model.display(display)) return;
+  const auto [cluster, found] = findCluster(model.workspace(), id, display);
+  if (!cluster || found != display) return;
+  const TileLabel label = model.label(*cluster, display, true);
+  if (!label.key) return;
+  // One locked step, so the tap never sees the session closed and not renaming.
+  if (!lockForRenaming(sessionGeneration)) return;
+
+  // The edit ends with this display's label and key even if the focus moves meanwhile.
+  renamingDisplay = display;
+  model.hoveredName.set(std::nullopt);
+  model.nameDraft.set(label.name);
+  model.renamingKey = label.key;
+  DisplayPanel& p = panel(display);
+  p.window->setTakesKeys(true);
+  p.window->makeKeyWindow();
+  model.renaming.set(id);
+  if (p.view) p.view->focusNameField();
+}
+
+void Switcher::finishRenaming(bool save, bool dismissing) {
+  if (!active || !model.renaming()) return;
+  const std::string edited = *model.renaming();
+  const int display = renamingDisplay.value_or(model.focused());
+
+  if (save && model.renamingKey) {
+    const auto [cluster, found] = findCluster(model.workspace(), edited, display);
+    if (cluster) {
+      std::string name = SpaceNames::trimmed(model.nameDraft());
+      // Typing the usual label back means "no name of my own".
+      if (name == model.label(*cluster, found, true).usual) name.clear();
+      const std::string key = *model.renamingKey;
+      SpaceNames::set(name, key);
+      model.setName(name.empty() ? std::nullopt : std::optional(name), key);
+    }
+  }
+  model.renaming.set(std::nullopt);
+
+  if (!dismissing) {
+    setPanelsTakeKeys(false);
+    const OpenState state = openState();
+    const bool holdingHeld = (prevFlags.load() & state.holding) == state.holding;
+    unlockAfterRenaming(holdingHeld, sessionGeneration);
+    renamingDisplay.reset();
+    return;
+  }
+  model.justNamed.set(edited);
+  platform::mainQueue().asyncAfter(renameSettle, [weak = weak(), edited] {
+    auto self = weak.lock();
+    if (!self || !self->active || self->model.justNamed() != std::optional(edited)) return;
+    self->cancel(false);
+  });
+}
+
+void Switcher::resetName(const std::string& id) {
+  const auto [cluster, found] = findCluster(model.workspace(), id);
+  if (!cluster) return;
+  // The label of the display the tile is on: the one whose reset button was clicked.
+  const std::optional<std::string> key = model.label(*cluster, found, true).key;
+  if (!key) return;
+  SpaceNames::set("", *key);
+  model.setName(std::nullopt, *key);
+}
+
+}  // namespace trelliq

@@ -1,0 +1,617 @@
+// The event tap: installing it, deciding for every event on the "event tap" thread
+// whether it is passed on or consumed, the key bindings, the modifier taps and
+// scrolling. The tap thread reads only options, the locked state (one `openState()`
+// per event) and its own fields; whatever an event means for the session is posted
+// with `onMain`, so the model and the window server are touched on the main thread only.
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "platform/ApplicationServices.h"
+#include "platform/Unicode.h"
+#include "settings/Diagnostics.h"
+#include "settings/Settings.h"
+#include "switcher/Switcher.h"
+#include "workspace/SpaceSwipe.h"
+
+namespace trelliq {
+namespace {
+
+constexpr CGEventFlags kShift = kCGEventFlagMaskShift;
+constexpr CGEventFlags kControl = kCGEventFlagMaskControl;
+constexpr CGEventFlags kOption = kCGEventFlagMaskAlternate;
+constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
+constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
+constexpr CGEventFlags kTapKeys = kControl | kOption | kFn;
+
+// Scroll phases of a trackpad gesture.
+constexpr std::int64_t kPhaseBegan = 1, kPhaseEnded = 4, kPhaseCancelled = 8, kPhaseMayBegin = 128;
+
+bool isMouseDown(CGEventType type) {
+  return type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown || type == kCGEventOtherMouseDown;
+}
+
+bool isMouseUpOrDrag(CGEventType type) {
+  switch (type) {
+    case kCGEventLeftMouseUp:
+    case kCGEventRightMouseUp:
+    case kCGEventOtherMouseUp:
+    case kCGEventLeftMouseDragged:
+    case kCGEventRightMouseDragged:
+    case kCGEventOtherMouseDragged:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isMouseUp(CGEventType type) {
+  return type == kCGEventLeftMouseUp || type == kCGEventRightMouseUp || type == kCGEventOtherMouseUp;
+}
+
+// Modifier-tap intervals are measured on the monotonic clock: the wall clock may jump
+// between a press and its release. Whole microseconds keep "exactly 0.4 s" from rounding
+// into a tap.
+double tapNow() { return platform::clock().monotonicSeconds(); }
+
+bool isQuickTap(const std::optional<double>& pressedAt) {
+  if (!pressedAt) return false;
+  const long long micros = std::llround((tapNow() - *pressedAt) * 1e6);
+  return micros < std::llround(Switcher::tapSeconds * 1e6);
+}
+
+// ---- Steps handed to the main queue ----------------------------------------------------
+
+// ← / → and sideways scrolling: the session kind is read on the tap thread, at the step.
+void postAlong(Switcher& s, const Switcher::OpenState& state, int step) {
+  const bool appSession = state.appSession, clusterSession = state.clusterSession;
+  s.onMain([=](Switcher& s) {
+    s.controlPressedAt.reset();
+    if (appSession) {
+      s.model.stepAppWindow(step);
+    } else if (clusterSession) {
+      s.stepWindowSideways(step);
+    } else {
+      s.model.stepCluster(step);
+    }
+  });
+}
+
+void postRow(Switcher& s, bool down) {
+  s.onMain([down](Switcher& s) {
+    s.controlPressedAt.reset();
+    s.model.toRow(down);
+  });
+}
+
+// ---- Mouse -----------------------------------------------------------------------------
+
+// The top of the first screen, where window-server y turns into screen y.
+double firstScreenTop() {
+  const auto screens = NSScreen::screens();
+  return screens.empty() ? 0 : screens.front().frame().maxY();
+}
+
+CGEventRef mouseDown(Switcher& s, CGEventType type, const CGEventRef& event, const Switcher::OpenState& state) {
+  s.pendingTap.reset();
+  const std::int64_t button = CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber);
+  const CGPoint location = CGEventGetLocation(event);
+  const CGPoint point = platform::flipPoint(location, firstScreenTop());
+  if (state.open) {
+    if (type == kCGEventRightMouseDown && state.staysOpen) {
+      s.setOpen(false);
+      s.swallowedButtons.insert(button);
+      s.onMain([](Switcher& s) { s.commit(); });
+      return nullptr;
+    }
+    for (const Switcher::ClickTarget& target : s.clickTargets()) {
+      if (target.rect.contains(point)) return target.passes ? event : nullptr;
+    }
+    // Outside every panel: the click ends the session and nothing under it sees the
+    // press, its drags or its release.
+    s.setOpen(false);
+    s.swallowedButtons.insert(button);
+    s.onMain([](Switcher& s) { s.cancel(false); });
+    return nullptr;
+  }
+  if (type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown) {
+    const double at = platform::now();
+    // Not through onMain: the record is for the next session, so it must run without one.
+    platform::mainQueue().async([weak = s.weak(), point, at] {
+      if (auto self = weak.lock()) self->recordDesktopClick(point, at);
+    });
+  }
+  return event;
+}
+
+CGEventRef mouseUpOrDrag(Switcher& s, CGEventType type, const CGEventRef& event) {
+  const std::int64_t button = CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber);
+  const auto found = s.swallowedButtons.find(button);
+  if (found == s.swallowedButtons.end()) return event;
+  if (isMouseUp(type)) s.swallowedButtons.erase(found);
+  return nullptr;
+}
+
+// ---- Keys ------------------------------------------------------------------------------
+
+std::u16string typedText(const CGEventRef& event) {
+  UniChar buffer[4] = {};
+  UniCharCount length = 0;
+  CGEventKeyboardGetUnicodeString(event, 4, &length, buffer);
+  return std::u16string(buffer, std::min<UniCharCount>(length, 4));
+}
+
+// The grave-accent key steps the windows of the selected tile.
+bool graveRule(CGEventFlags flags, const Switcher::OpenState& state, bool holdingHeld) {
+  if (flags & kControl) return false;
+  if (state.clusterSession) {
+    return holdingHeld && (state.holding == kCommand ? !(flags & kOption) : !(flags & kCommand));
+  }
+  return (flags & (kCommand | kOption)) == kCommand;
+}
+
+// The binding table; true consumes the key.
+bool bindKey(Switcher& s, const CGEventRef& event, const Switcher::OpenState& state) {
+  const auto key = static_cast<CGKeyCode>(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
+  const bool repeat = CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat) != 0;
+  const bool open = state.open;
+  CGEventFlags flags = CGEventGetFlags(event);
+  if (open && state.staysOpen) flags |= state.holding;
+  const int step = (flags & kShift) ? -1 : 1;
+  const bool holdingHeld = (flags & state.holding) == state.holding;
+  const bool tab = key == Switcher::keyTab;
+  const bool grave = key == Switcher::keyGrave;
+
+  if (open) s.onMain([](Switcher& s) { s.forgetShift(); });
+
+  // 1: ⌥⇥ / ⌥` through the front app's windows.
+  if ((tab || grave) && (flags & (kControl | kOption | kCommand)) == kOption &&
+      (open ? state.appSession : grave && Settings::appWindows())) {
+    s.pendingTap.reset();
+    if (open) {
+      s.onMain([step](Switcher& s) { s.model.stepAppWindow(step); });
+    } else if (!repeat) {
+      s.open(Switcher::Action::appWindows(step), kOption, false, std::nullopt);
+    }
+    return true;
+  }
+
+  // 2: ⇥ with the window-tile modifier.
+  if (tab) {
+    const CGEventFlags m = open ? (state.clusterSession ? state.holding : 0) : Switcher::windowTileModifier();
+    const CGEventFlags other = (kCommand | kOption) & ~m;
+    if (m != 0 && (flags & m) == m && (flags & other) == 0) {
+      s.pendingTap.reset();
+      if (open) {
+        s.onMain([step](Switcher& s) { s.forgetControlAndStep(true, step); });
+      } else if (!repeat) {
+        s.open((flags & kControl) ? Switcher::Action::clusterTray() : Switcher::Action::clusters(step), m, false,
+               std::nullopt);
+      }
+      return true;
+    }
+  }
+
+  // 3: ⌘⇥ through apps and tiles.
+  if (tab && (flags & kCommand) && !(flags & kOption)) {
+    s.pendingTap.reset();
+    if (open) {
+      s.onMain([step](Switcher& s) { s.forgetControlAndStep(false, step); });
+    } else if (!repeat) {
+      s.open((flags & kControl) ? Switcher::Action::tray() : Switcher::Action::cycle(step), kCommand, false,
+             std::nullopt);
+    }
+    return true;
+  }
+
+  // 4: everything else belongs to the front app while the switcher is closed.
+  if (!open) {
+    s.pendingTap.reset();
+    return false;
+  }
+
+  // 5: the holding modifier is already up; the release is about to commit.
+  if (key != Switcher::keyEscape && !holdingHeld) return true;
+
+  // 6
+  if (key == Switcher::keyEscape) {
+    s.setOpen(false);
+    s.onMain([](Switcher& s) { s.cancel(false); });
+    return true;
+  }
+
+  // 7
+  if ((key == Switcher::keyReturn || key == Switcher::keyEnter) && state.staysOpen) {
+    s.setOpen(false);
+    s.onMain([](Switcher& s) { s.commit(); });
+    return true;
+  }
+
+  // 8
+  if (grave && graveRule(flags, state, holdingHeld)) {
+    if (!repeat) s.onMain([step](Switcher& s) { s.stepWindow(step); });
+    return true;
+  }
+
+  // 9: arrows repeat.
+  if (key == Switcher::keyRight || key == Switcher::keyLeft) {
+    postAlong(s, state, key == Switcher::keyRight ? 1 : -1);
+    return true;
+  }
+
+  // 10: a held arrow must not toggle full screen back and forth.
+  if (key == Switcher::keyDown || key == Switcher::keyUp) {
+    const bool on = key == Switcher::keyUp;
+    if (!repeat) s.onMain([on](Switcher& s) { s.toggleFullScreen(on); });
+    return true;
+  }
+
+  // 11: letters and numbers of any script are the switcher's while it is open.
+  const Switcher::TypedKey typed = Switcher::classify(typedText(event));
+  if (typed.letterOrNumber) {
+    if (repeat) return true;
+    if (typed.digit) {
+      const int number = *typed.digit;
+      s.onMain([number](Switcher& s) { s.model.pickWindow(number); });
+    } else if (typed.lowered == u"q") {
+      s.onMain([](Switcher& s) { s.quitSelectedApp(); });
+    } else if (typed.lowered == u"h") {
+      s.onMain([](Switcher& s) { s.hideSelectedApp(); });
+    } else if (typed.lowered == u"w") {
+      s.onMain([](Switcher& s) { s.closeTargetWindow(); });
+    }
+    return true;
+  }
+
+  // 12
+  return false;
+}
+
+// ---- Modifiers -------------------------------------------------------------------------
+
+// An ⌥ tap under ⌘ while the switcher is closed opens the Spaces (or tiles) session.
+void closedOptionTap(Switcher& s, const CGEventRef& event, CGEventFlags flags, CGEventFlags held,
+                     CGEventFlags newPresses) {
+  if (!s.pendingTap) {
+    if ((flags & kCommand) && held == kOption && (newPresses & kOption)) {
+      s.pendingTap = Switcher::PendingTap{kOption, CGEventGetTimestamp(event)};
+    }
+    return;
+  }
+  const Switcher::PendingTap pending = *s.pendingTap;
+  s.pendingTap.reset();
+  if (!(flags & kCommand) || (held != 0 && held != kOption)) return;
+  const CGEventTimestamp released = CGEventGetTimestamp(event);
+  if (flags & kOption) {
+    s.pendingTap = pending;  // still down
+    return;
+  }
+  // A release stamped before its press is no tap and is not kept for later either.
+  if (released < pending.time) return;
+  if (released - pending.time >= Switcher::maxTapNanos) {
+    s.pendingTap = pending;
+    return;
+  }
+  const int step = (flags & kShift) ? -1 : 1;
+  const bool tiles = Settings::tiles() == Settings::Tiles::windows;
+  s.open(tiles ? Switcher::Action::tile(step) : Switcher::Action::space(step), kCommand, false, std::nullopt);
+}
+
+void postControl(Switcher& s, bool down) {
+  if (down) {
+    s.onMain([](Switcher& s) { s.controlDown(); });
+  } else {
+    s.onMain([](Switcher& s) { s.controlUp(); });
+  }
+}
+
+void postOption(Switcher& s, bool down, bool shift) {
+  if (down) {
+    s.onMain([](Switcher& s) { s.optionDown(); });
+  } else {
+    s.onMain([shift](Switcher& s) { s.optionUp(shift); });
+  }
+}
+
+void postNextDisplay(Switcher& s) {
+  s.onMain([](Switcher& s) { s.model.focusNextDisplay(); });
+}
+
+void modifierChanges(Switcher& s, const Switcher::OpenState& state, CGEventFlags flags, CGEventFlags before,
+                     CGEventFlags held, CGEventFlags newPresses) {
+  const CGEventFlags changed = flags ^ before;
+  if (state.clusterSession) {
+    if ((changed & kShift) && (held == 0 || held == state.holding)) {
+      if (flags & kShift) {
+        s.onMain([](Switcher& s) { s.shiftDown(); });
+      } else {
+        s.onMain([](Switcher& s) { s.shiftUp(); });
+      }
+    } else if (changed & kControl) {
+      postControl(s, flags & kControl);
+    } else if ((changed & kOption) && state.holding == kCommand) {
+      postOption(s, flags & kOption, flags & kShift);
+    } else if (newPresses == kFn) {
+      postNextDisplay(s);
+    }
+    return;
+  }
+  if (changed & kControl) {
+    postControl(s, flags & kControl);
+  } else if (changed & kOption) {
+    postOption(s, flags & kOption, flags & kShift);
+  } else if (newPresses == kFn && held == kFn) {
+    postNextDisplay(s);
+  }
+}
+
+void modifiersChanged(Switcher& s, const CGEventRef& event, const Switcher::OpenState& state) {
+  const CGEventFlags flags = CGEventGetFlags(event);
+  const CGEventFlags held = flags & kTapKeys;
+  const CGEventFlags before = s.prevFlags.exchange(flags);
+  const CGEventFlags newPresses = held & ~before;
+
+  if (!state.open) {
+    closedOptionTap(s, event, flags, held, newPresses);
+    return;
+  }
+  if ((flags & kFn) && !(before & kFn)) {
+    s.onMain([flags, before](Switcher& s) { s.logFn(flags, before); });
+  }
+  const CGEventFlags holding = state.holding;
+  if ((flags & holding) == holding) {
+    modifierChanges(s, state, flags, before, held, newPresses);
+  } else if ((before & holding) == holding) {
+    // The holding modifier was let go: the following events already see a closed switcher.
+    s.setOpen(false);
+    s.onMain([](Switcher& s) { s.commit(); });
+  } else if (state.staysOpen) {
+    modifierChanges(s, state, flags, before, held, newPresses);
+  }
+}
+
+void tapDisabled(Switcher& s, CGEventType type, const Switcher::OpenState& state) {
+  const char* reason = type == kCGEventTapDisabledByTimeout ? "timeout" : "user input";
+  Diagnostics::log(std::string("event tap disabled by macOS (") + reason +
+                   "); trusted=" + (AXIsProcessTrusted() ? "true" : "false"));
+  if (state.tapStopped) return;
+  if (CFMachPortRef port = s.tapPort()) CGEventTapEnable(port, true);
+}
+
+}  // namespace
+
+// ======================================================================================
+// The tap
+// ======================================================================================
+
+bool Switcher::startTap() {
+  if (tapPort()) return true;
+  std::weak_ptr<Switcher> weakSelf = weak();
+  CGEventTapCallBack callback = [weakSelf](CGEventTapProxy, CGEventType type, CGEventRef event, void*) -> CGEventRef {
+    auto self = weakSelf.lock();
+    return self ? self->handle(type, event) : event;
+  };
+  CFMachPortRef port = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, eventMask,
+                                        std::move(callback), nullptr);
+  if (!port) return false;
+  {
+    std::lock_guard<std::mutex> lock(openLock);
+    tap = port;
+    lockedState.tapStopped = false;
+  }
+  CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+  platform::Executor& thread = platform::clock().thread("event tap");
+  tapThread = &thread;
+  thread.async([&thread, source, port] {
+    CFRunLoopAddSource(&thread, source, kCFRunLoopCommonModes);
+    CGEventTapEnable(port, true);
+  });
+  if (watches.start) watches.start();
+  warmUp();
+  return true;
+}
+
+void Switcher::stopTap() {
+  setTapStopped(true);
+  CFMachPortRef port;
+  {
+    std::lock_guard<std::mutex> lock(openLock);
+    port = std::move(tap);
+    tap = nullptr;
+  }
+  if (port) {
+    CGEventTapEnable(port, false);
+    CFMachPortInvalidate(port);
+  }
+  tapThread = nullptr;
+  if (watches.stop) watches.stop();
+  cancel(false);
+}
+
+CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) {
+  const OpenState state = openState();
+  const bool disabled = type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput;
+  if (disabled) {
+    tapDisabled(*this, type, state);
+    return event;
+  }
+  if (state.renaming) {
+    // Typing belongs to the name field; only the modifier memory is kept current.
+    pendingTap.reset();
+    if (type == kCGEventFlagsChanged) prevFlags.store(CGEventGetFlags(event));
+    return event;
+  }
+  if (isMouseDown(type)) return mouseDown(*this, type, event, state);
+  if (isMouseUpOrDrag(type)) return mouseUpOrDrag(*this, type, event);
+  switch (type) {
+    case kCGEventKeyDown:
+      return bindKey(*this, event, state) ? nullptr : event;
+    case kCGEventFlagsChanged:
+      modifiersChanged(*this, event, state);
+      return event;
+    case kCGEventScrollWheel:
+      return scrolled(event) ? nullptr : event;
+    default:
+      return event;
+  }
+}
+
+CGEventFlags Switcher::windowTileModifier() {
+  switch (Settings::tiles()) {
+    case Settings::Tiles::windows:
+      return kCommand;
+    case Settings::Tiles::both:
+      return kOption;
+    case Settings::Tiles::apps:
+      break;
+  }
+  return 0;
+}
+
+Switcher::TypedKey Switcher::classify(const std::u16string& text) {
+  TypedKey result;
+  result.lowered = platform::Unicode::lowercased(text);
+  const std::u32string points = platform::Unicode::codePoints(result.lowered);
+  if (points.empty()) return result;
+  const char32_t first = points.front();
+  result.letterOrNumber = platform::Unicode::isLetterOrNumber(first);
+  if (const auto digit = platform::Unicode::digitValue(first); digit && *digit >= 1 && *digit <= 9) {
+    result.digit = digit;
+  }
+  return result;
+}
+
+// ======================================================================================
+// Modifier taps (main thread)
+// ======================================================================================
+
+void Switcher::shiftDown() { shiftPressedAt = tapNow(); }
+
+void Switcher::shiftUp() {
+  if (isQuickTap(shiftPressedAt)) model.toggleDesktop();
+  shiftPressedAt.reset();
+}
+
+void Switcher::controlDown() {
+  controlPressedAt = tapNow();
+  shiftPressedAt.reset();
+}
+
+void Switcher::controlUp() {
+  model.controlHeld = false;
+  if (isQuickTap(controlPressedAt)) model.toggleTray();
+  controlPressedAt.reset();
+}
+
+void Switcher::optionDown() {
+  optionPressedAt = tapNow();
+  shiftPressedAt.reset();
+}
+
+void Switcher::optionUp(bool shift) {
+  if (isQuickTap(optionPressedAt)) {
+    const int step = shift ? -1 : 1;
+    if (clusterTiles) {
+      model.stepTile(step);
+    } else {
+      model.stepSpace(step);
+    }
+  }
+  optionPressedAt.reset();
+}
+
+// ======================================================================================
+// Scrolling (tap thread)
+// ======================================================================================
+
+void Switcher::resetScroll() {
+  scrollAcross = scrollDown = scrollStart = scrollTravel = 0;
+  scrollSideways.reset();
+  scrollFresh = true;
+}
+
+bool Switcher::scrolled(const CGEventRef& event) {
+  const std::int64_t phase = CGEventGetIntegerValueField(event, kCGScrollWheelEventScrollPhase);
+  const std::int64_t momentum = CGEventGetIntegerValueField(event, kCGScrollWheelEventMomentumPhase);
+  const OpenState state = openState();
+  if (phase == kPhaseMayBegin || phase == kPhaseBegan) {
+    resetScroll();
+    scrollOurs = state.open;
+  }
+  // Momentum of a gesture that began in the switcher must not scroll what lies beneath.
+  if (!state.open) return momentum != 0 && scrollOurs;
+  if (momentum != 0) return true;
+
+  const double sign = SpaceSwipe::naturalScrolling() ? 1 : -1;
+  if (CGEventGetIntegerValueField(event, kCGScrollWheelEventIsContinuous) == 0) {
+    const double across = sign * static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis2));
+    const double down = sign * static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis1));
+    if (across != 0) {
+      postAlong(*this, state, across > 0 ? 1 : -1);
+    } else if (down != 0) {
+      postRow(*this, down > 0);
+    }
+    return true;
+  }
+
+  const double across = sign * CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis2);
+  const double down = sign * CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis1);
+  scrollAcross += (across - scrollAcross) * scrollSmoothing;
+  scrollDown += (down - scrollDown) * scrollSmoothing;
+  const double a = std::abs(scrollAcross), d = std::abs(scrollDown);
+
+  bool sideways;
+  if (!scrollSideways) {
+    scrollStart += std::abs(across) + std::abs(down);
+    if (scrollStart < scrollSettle) return true;
+    sideways = d <= a * rowSwitch;
+  } else if (*scrollSideways) {
+    sideways = d <= a * rowSwitch;
+  } else {
+    sideways = d * scrollSwitch < a;
+  }
+  const double dominant = sideways ? scrollAcross : scrollDown;
+
+  if (!scrollSideways || *scrollSideways != sideways) {
+    scrollSideways = sideways;
+    scrollTravel = 0;
+    scrollFresh = true;
+  } else if (scrollTravel != 0 && dominant != 0 && (scrollTravel > 0) != (dominant > 0)) {
+    // Reversed: start the travel again; a reversed row step needs the first threshold again.
+    scrollTravel = 0;
+    if (!sideways) scrollFresh = true;
+  }
+  scrollTravel += sideways ? across : down;
+
+  const double threshold = scrollFresh ? (sideways ? scrollSettle : rowSettle) : scrollStep;
+  if (std::abs(scrollTravel) >= threshold) {
+    while (true) {
+      const int direction = scrollTravel > 0 ? 1 : -1;
+      if (sideways) {
+        postAlong(*this, state, direction);
+      } else {
+        postRow(*this, direction > 0);
+      }
+      if (scrollFresh) {
+        scrollFresh = false;
+        scrollTravel = 0;
+        break;
+      }
+      scrollTravel -= direction * scrollStep;
+      if (std::abs(scrollTravel) < scrollStep) break;
+    }
+  }
+  if (phase == kPhaseEnded || phase == kPhaseCancelled) resetScroll();
+  return true;
+}
+
+// ======================================================================================
+// Steering entry points of the tap (tap thread)
+// ======================================================================================
+
+void Switcher::stepAlong(int step) { postAlong(*this, openState(), step); }
+
+void Switcher::toRow(bool down) { postRow(*this, down); }
+
+}  // namespace trelliq

@@ -1,0 +1,108 @@
+#include "switcher/Thumbnails.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <utility>
+
+#include "platform/CGContext.h"
+#include "platform/CoreGraphics.h"
+#include "platform/ScreenCaptureKit.h"
+#include "workspace/PrivateFunctions.h"
+
+namespace trelliq {
+namespace {
+
+void deliver(const Thumbnails::Each& each, std::uint32_t window, CGImageRef picture) {
+  platform::mainQueue().async([each, window, picture = std::move(picture)] { each(window, picture); });
+}
+
+/// The hardware capture of one window, scaled down; null when it is missed.
+CGImageRef captureOne(std::uint32_t window) {
+  const std::optional<CGSConnectionID> connection = PrivateFunctions::connection();
+  SLSHWCaptureWindowList_t* capture = PrivateFunctions::hwCaptureWindowList();
+  if (!connection || !capture) return nullptr;
+  const auto pictures = capture(*connection, &window, 1, Thumbnails::captureOptions);
+  if (!pictures || pictures->empty()) return nullptr;
+  return Thumbnails::downscale(pictures->front());
+}
+
+/// One window through the capture framework, at most `maxPixels` points on its longer side.
+void captureShareable(const SCWindow& window, const Thumbnails::Each& each) {
+  const double width = window.frame.width(), height = window.frame.height();
+  if (width == 0 || height == 0) return;
+  const double scale = std::min(1.0, Thumbnails::maxPixels / std::max(width, height));
+  SCStreamConfiguration configuration;
+  configuration.width = static_cast<int>(width * scale);
+  configuration.height = static_cast<int>(height * scale);
+  configuration.showsCursor = false;
+  configuration.ignoreShadowsSingleWindow = true;
+  SCContentFilter filter;
+  filter.desktopIndependentWindow = window;
+  if (CGImageRef picture = SCScreenshotManager::captureImageNow(filter, configuration)) {
+    deliver(each, window.windowID, std::move(picture));
+  }
+}
+
+}  // namespace
+
+platform::Executor& Thumbnails::queue() {
+  // Asked of the installed clock every time: a test that installs a new clock gets its queue.
+  return platform::clock().queue("thumbnails");
+}
+
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each) {
+  if (ids.empty() || !CGPreflightScreenCaptureAccess()) return;
+  // A number asked twice is still taken and delivered once.
+  std::vector<std::uint32_t> unique;
+  std::set<std::uint32_t> seen;
+  for (std::uint32_t id : ids) {
+    if (seen.insert(id).second) unique.push_back(id);
+  }
+  queue().async([ids = std::move(unique), each = std::move(each)] {
+    std::set<std::uint32_t> missed;
+    for (std::uint32_t id : ids) {
+      if (CGImageRef picture = captureOne(id)) {
+        deliver(each, id, std::move(picture));
+      } else {
+        missed.insert(id);
+      }
+    }
+    if (!missed.empty()) captureWithScreenCaptureKit(missed, each);
+  });
+}
+
+CGImageRef Thumbnails::downscale(const CGImageRef& image) {
+  if (!image) return nullptr;
+  const double width = image->width(), height = image->height();
+  const double longer = std::max(width, height);
+  if (longer <= maxPixels) return image;
+  const double scale = maxPixels / longer;
+  const auto newWidth = static_cast<std::size_t>(width * scale);
+  const auto newHeight = static_cast<std::size_t>(height * scale);
+  CGColorSpaceRef space = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
+  if (!space) return nullptr;
+  CGContextRef context =
+      CGBitmapContextCreate(nullptr, newWidth, newHeight, 8, 0, space, kCGImageAlphaPremultipliedFirst);
+  if (!context) return nullptr;
+  CGContextSetInterpolationQuality(context, kCGInterpolationHigh);
+  CGContextDrawImage(context, CGRect(0, 0, static_cast<double>(newWidth), static_cast<double>(newHeight)), image);
+  return CGBitmapContextCreateImage(context);
+}
+
+void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each) {
+  if (ids.empty()) return;
+  platform::clock().background([ids, each = std::move(each)] {
+    const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
+    if (!content) return;
+    std::set<std::uint32_t> started;
+    for (const SCWindow& window : content->windows) {
+      if (!ids.count(window.windowID) || !started.insert(window.windowID).second) continue;
+      // Each window is taken on a task of its own, so the captures run side by side.
+      platform::clock().background([window, each] { captureShareable(window, each); });
+    }
+  });
+}
+
+}  // namespace trelliq

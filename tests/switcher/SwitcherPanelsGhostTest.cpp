@@ -1,0 +1,264 @@
+// The in-place preview: the ghost over the selected window with its live captures, the
+// backdrops with wash, veil and destination pictures, the fades around a full-screen
+// change, and the haze of the glass.
+
+#include "SwitcherPanelsStage.h"
+
+namespace trelliq::panels {
+namespace {
+
+class GhostTest : public PanelsStage {
+ protected:
+  /// An in-place session, then Draft (on the Space showing) selected and the pass run.
+  void openOnDraft() {
+    setPreview("fullScreen");
+    holdSession();
+    ASSERT_TRUE(switcher->shown);
+    // In-place sessions of app tiles capture no thumbnails; window-tile sessions do.
+    switcher->model.thumbnails.modify([&](auto& pictures) {
+      pictures[kDraft] = picture(720, 560);
+      pictures[kDocuments] = picture(720, 456);
+    });
+    select(tileOf(kQuillPID, 0, 1), 0);
+    ASSERT_EQ(switcher->ghostWindow, kDraft);
+  }
+  void select(const std::string& tile, int display) {
+    switcher->model.select(TileID::cluster(tile), display);
+    scene.clock.advance(0.001);
+  }
+  NSWindow& ghostWindow() { return *switcher->ghost().window; }
+  const CGImageRef& ghostPicture() { return switcher->ghost().layers.front()->contents(); }
+  double alphaOf(const NSWindow& window) { return served(window)->alpha; }
+  /// The body colour (0xRRGGBB) in the middle of the ghost's picture.
+  std::uint32_t ghostColour() {
+    const CGImageRef& p = ghostPicture();
+    return p ? p->pixel(p->width() / 2, p->height() / 2) & 0xFFFFFF : 0;
+  }
+  Layer& destination(int backdrop) { return *switcher->backdrops.at(backdrop).layers.back(); }
+};
+
+TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
+  openOnDraft();
+  const CGRect bounds = scene.windowServer.window(kDraft)->bounds;
+  EXPECT_TRUE(ghostWindow().isVisible());
+  EXPECT_EQ(ghostWindow().frame(), platform::flipRect(bounds, 982));
+  EXPECT_EQ(ghostWindow().level(), Switcher::ghostLevel);
+  ASSERT_TRUE(ghostPicture());
+  EXPECT_NE(ghostPicture(), switcher->model.thumbnails().at(kDraft)) << "the live capture replaced the thumbnail";
+
+  const int before = fullCapturesOf(kDraft);
+  scene.windowServer.updateWindow(kDraft, [](sim::Window& w) { w.color = 0xC03020; });
+  scene.clock.advance(0.1);
+  EXPECT_EQ(ghostColour(), 0xC03020u) << "the next capture shows the change";
+  scene.clock.advance(0.85);
+  EXPECT_EQ(fullCapturesOf(kDraft), before + 9);
+
+  switcher->cancel(false);
+  EXPECT_FALSE(ghostWindow().isVisible());
+  EXPECT_FALSE(ghostPicture());
+  scene.clock.advance(0.5);
+  EXPECT_EQ(fullCapturesOf(kDraft), before + 9) << "hiding stops the captures";
+}
+
+TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
+  openOnDraft();
+  switcher->captureGhost();
+  switcher->captureGhost();
+  EXPECT_TRUE(scene.clock.step("ghost"));
+  EXPECT_FALSE(scene.clock.step("ghost")) << "one capture in flight at a time";
+
+  // Draft's capture is on its way back when Documents becomes the ghost.
+  switcher->model.select(TileID::cluster(tileOf(kFinderPID, 0)), 0);
+  switcher->updateGhost();
+  const CGImageRef thumbnail = switcher->model.thumbnails().at(kDocuments);
+  EXPECT_EQ(ghostPicture(), thumbnail);
+  EXPECT_EQ(ghostWindow().frame(), platform::flipRect(scene.windowServer.window(kDocuments)->bounds, 982));
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(ghostPicture(), thumbnail) << "Draft's late picture is not shown";
+  EXPECT_FALSE(switcher->ghostCapturing);
+  scene.clock.advance(0.1);
+  EXPECT_NE(ghostPicture(), thumbnail);
+
+  // A model change that keeps the target leaves the ghost alone.
+  const CGImageRef live = ghostPicture();
+  switcher->model.hoveredName.set("something");
+  scene.clock.advance(0.001);
+  EXPECT_EQ(ghostPicture(), live);
+}
+
+TEST_F(GhostTest, BackdropsCoverEveryScreenWithWashAndVeil) {
+  openOnDraft();
+  scene.clock.advance(0.01);
+  ASSERT_EQ(switcher->backdrops.size(), 2u);
+  const CGRect frames[] = {kBuiltInFrame, kWideFrame};
+  for (int i = 0; i < 2; ++i) {
+    const Switcher::LayeredPanel& backdrop = switcher->backdrops[i];
+    EXPECT_TRUE(backdrop.window->isVisible());
+    EXPECT_EQ(backdrop.window->frame(), frames[i]);
+    EXPECT_EQ(backdrop.window->level(), Switcher::backdropLevel);
+    const Layer& wash = *backdrop.layers.front();
+    EXPECT_DOUBLE_EQ(wash.alpha(), 0.15);
+    EXPECT_TRUE(wash.contents()) << "the wallpaper of the Space showing";
+    EXPECT_EQ(wash.frame(), CGRect(0, 0, frames[i].width(), frames[i].height()));
+    EXPECT_EQ(backdrop.layers[1]->background() >> 24, 0x73u) << "the veil darkens at 0.45";
+    EXPECT_TRUE(destination(i).isHidden()) << "Draft's Space is on screen";
+  }
+  // Bottom to top: backdrops, ghost, panels.
+  std::vector<std::uint32_t> order;
+  for (const sim::Window& w : scene.windowServer.windows()) order.push_back(w.number);
+  auto at = [&](const NSWindow& w) { return std::find(order.begin(), order.end(), w.windowNumber()) - order.begin(); };
+  EXPECT_LT(at(*switcher->panels[0].window), at(ghostWindow()));
+  EXPECT_LT(at(ghostWindow()), at(*switcher->backdrops[0].window));
+}
+
+TEST_F(GhostTest, AWindowOnAnotherSpaceShowsThatSpaceOnItsScreensBackdrop) {
+  openOnDraft();
+  scene.clock.advance(0.01);
+  ASSERT_TRUE(switcher->destinations.count(7)) << "built ahead when the session began";
+  select(tileOf(kLumenPID, 1, 7), 1);
+  EXPECT_EQ(switcher->ghostWindow, kReleaseNotes);
+  EXPECT_TRUE(destination(0).isHidden());
+  EXPECT_FALSE(destination(1).isHidden());
+  EXPECT_EQ(destination(1).contents(), switcher->destinations.at(7));
+
+  select(tileOf(kQuillPID, 0, 1), 0);
+  EXPECT_TRUE(destination(1).isHidden());
+
+  // A picture that arrives after the selection moved on is kept but not shown.
+  switcher->destinations.clear();
+  select(tileOf(kLumenPID, 1, 7), 1);
+  select(tileOf(kQuillPID, 0, 1), 0);
+  scene.clock.advance(0.5);
+  ASSERT_TRUE(switcher->destinations.count(7));
+  EXPECT_TRUE(destination(1).isHidden());
+  select(tileOf(kLumenPID, 1, 7), 1);
+  EXPECT_FALSE(destination(1).isHidden()) << "from the cache at once";
+}
+
+TEST_F(GhostTest, DesktopsShowThroughOrOnTheirBackdrop) {
+  openOnDraft();
+  select("0:1:desktop", 0);
+  EXPECT_EQ(switcher->ghostDesktop, 1);
+  EXPECT_EQ(switcher->ghostWindow, std::nullopt);
+  EXPECT_FALSE(ghostWindow().isVisible());
+  for (const auto& backdrop : switcher->backdrops) EXPECT_FALSE(backdrop.window->isVisible()) << "Space 1 shows";
+
+  select("0:4:desktop", 0);
+  scene.clock.advance(0.01);
+  ASSERT_TRUE(switcher->desktopDestinations.count(4));
+  EXPECT_TRUE(switcher->backdrops[0].window->isVisible());
+  EXPECT_FALSE(destination(0).isHidden());
+  EXPECT_EQ(destination(0).contents(), switcher->desktopDestinations.at(4));
+  EXPECT_TRUE(destination(1).isHidden());
+
+  const int captures = fullCapturesOf(kDraft);
+  scene.clock.advance(0.5);
+  EXPECT_EQ(fullCapturesOf(kDraft), captures) << "no ghost timer for a desktop";
+}
+
+TEST_F(GhostTest, FadesOutAndBackInAroundAFullScreenChange) {
+  openOnDraft();
+  scene.clock.advance(0.01);
+  std::vector<NSWindow*> all{&ghostWindow()};
+  for (auto& backdrop : switcher->backdrops) all.push_back(backdrop.window.get());
+
+  switcher->fadeGhost(false);
+  scene.clock.advance(0.1);
+  for (NSWindow* w : all) {
+    EXPECT_GT(alphaOf(*w), 0.2);
+    EXPECT_LT(alphaOf(*w), 0.8);
+  }
+  scene.clock.advance(0.15);
+  for (NSWindow* w : all) {
+    EXPECT_EQ(alphaOf(*w), 1) << "alpha restored";
+    EXPECT_TRUE(w->isVisible()) << "no full-screen change pending";
+  }
+
+  switcher->fullScreenPending = kDraft;
+  switcher->fadeGhost(false);
+  scene.clock.advance(0.25);
+  for (NSWindow* w : all) {
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(alphaOf(*w), 1);
+  }
+
+  switcher->fullScreenPending.reset();
+  switcher->backdrops[1].window->orderFrontRegardless();  // one backdrop still showing
+  switcher->fadeGhost(true);
+  EXPECT_TRUE(ghostWindow().isVisible());
+  EXPECT_EQ(switcher->ghostWindow, kDraft);
+  EXPECT_TRUE(ghostPicture()) << "captured at once";
+  scene.clock.advance(0.1);
+  EXPECT_GT(alphaOf(*switcher->backdrops[1].window), 0.2);
+  EXPECT_LT(alphaOf(*switcher->backdrops[1].window), 0.8);
+  scene.clock.advance(0.15);
+  for (auto& backdrop : switcher->backdrops) EXPECT_EQ(alphaOf(*backdrop.window), 1);
+}
+
+TEST_F(GhostTest, OtherPreviewOptionsHideGhostAndBackdrops) {
+  openOnDraft();
+  setPreview("thumbnail");
+  switcher->model.hoveredName.set("anything");
+  scene.clock.advance(0.01);
+  EXPECT_FALSE(ghostWindow().isVisible());
+  for (auto& backdrop : switcher->backdrops) EXPECT_FALSE(backdrop.window->isVisible());
+  EXPECT_EQ(switcher->ghostWindow, std::nullopt);
+}
+
+TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
+  setPreview("fullScreen");
+  switcher->model.reset(switcher->loadWorkspace(), 0);
+  switcher->prebuildDestinations();
+  switcher->prebuildDestinations();
+  EXPECT_EQ(switcher->building, (std::set<std::int64_t>{4, 5, 6, 7}));
+  EXPECT_EQ(switcher->buildingDesktops, (std::set<std::int64_t>{4, 6, 7})) << "no picture of a desktop showing";
+  int compositions = 0;
+  while (scene.clock.step("destination")) ++compositions;
+  EXPECT_EQ(compositions, 7) << "two windows of one Space, or a second pass, compose nothing more";
+  scene.clock.runUntilIdle();
+  EXPECT_TRUE(switcher->building.empty());
+  EXPECT_EQ(switcher->destinations.size(), 4u);
+  EXPECT_EQ(switcher->desktopDestinations.size(), 3u);
+}
+
+// A view library whose glass offers the private variant.
+class GlassViews : public PanelViews {
+ public:
+  std::unique_ptr<PanelView> makeDisplayPanelView(SwitcherModel&, int, PanelGeometry&, NSWindow&,
+                                                  PanelView::NameFieldHooks) override {
+    return nullptr;
+  }
+  void host(NSWindow&, const std::vector<Layer*>&) override {}
+  bool glassVariant() const override { return true; }
+};
+
+TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
+  GlassViews views;
+  PanelViews::install(&views);
+  struct Uninstall {
+    ~Uninstall() { PanelViews::install(nullptr); }
+  } uninstall;
+  struct Case {
+    std::optional<double> tint;
+    double haze;
+  };
+  for (const Case& c : {Case{std::nullopt, 0.3}, Case{0.5, 0.15}, Case{1, 0}, Case{2, 0}, Case{-1, 0.3}}) {
+    if (c.tint) {
+      UserDefaults::standard().set("NSGlassTintAmount", *c.tint);
+    } else {
+      UserDefaults::standard().removeObject("NSGlassTintAmount");
+    }
+    switcher->updateHaze();
+    EXPECT_NEAR(switcher->hazeStrength, c.haze, 1e-12) << c.tint.value_or(-99);
+    EXPECT_NEAR(switcher->model.haze(), c.haze, 1e-12);
+    EXPECT_NEAR(switcher->previewPane().haze->alpha(), c.haze, 1e-12);
+  }
+  PanelViews::install(nullptr);
+  UserDefaults::standard().set("NSGlassTintAmount", 0.5);
+  switcher->updateHaze();
+  EXPECT_EQ(switcher->hazeStrength, 0);
+  EXPECT_EQ(switcher->previewPane().haze->alpha(), 0);
+}
+
+}  // namespace
+}  // namespace trelliq::panels

@@ -1,0 +1,134 @@
+// The floating preview: where it sits over the steered panel's content, how its glass and
+// picture are sized, which picture it shows, and the click target of its glass.
+
+#include "SwitcherPanelsStage.h"
+
+namespace trelliq::panels {
+namespace {
+
+class PreviewTest : public PanelsStage {
+ protected:
+  /// A session on the built-in display with Draft selected and content reported at
+  /// (200, 600, 1000, 200) of the panel: (200, 182, 1000, 200) on screen.
+  void openOnDraft(const std::string& preview = "thumbnail") {
+    setPreview(preview);
+    holdSession();
+    ASSERT_TRUE(switcher->shown);
+    switcher->model.select(tileOf(kQuillPID, 0, 1), 0);
+    geometry(0).setContent(CGRect(200, 600, 1000, 200));
+    scene.clock.advance(0.01);
+  }
+  void setThumbnail(std::uint32_t window, CGImageRef image) {
+    switcher->model.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(image); });
+    scene.clock.advance(0.01);
+  }
+  Layer& glass() { return *switcher->previewPane().glass; }
+  Layer& shownPicture() { return switcher->previewPicture(); }
+};
+
+TEST_F(PreviewTest, SitsAboveTheContentAndItsGlassSwallowsClicks) {
+  openOnDraft();
+  setThumbnail(kDraft, picture(1440, 900));
+  const SwitcherPanel& preview = switcher->previewPanel();
+  ASSERT_TRUE(preview.isVisible());
+  EXPECT_EQ(preview.frame(), CGRect(472, 354, 456, 321));
+  EXPECT_EQ(glass().frame(), CGRect(40, 40, 376, 241));
+  EXPECT_FALSE(glass().isHidden());
+  EXPECT_FALSE(switcher->previewPane().haze->isHidden());
+  EXPECT_EQ(shownPicture().frame(), CGRect(48, 48, 360, 225));
+  EXPECT_EQ(shownPicture().contents(), switcher->model.thumbnails().at(kDraft));
+  EXPECT_TRUE(switcher->fullScreenBadge().isHidden());
+  EXPECT_EQ(switcher->clickTargets(), (std::vector<Switcher::ClickTarget>{{CGRect(200, 182, 1000, 200), true},
+                                                                          {CGRect(512, 394, 376, 241), false}}));
+
+  // Pressed through the simulated Mac: the glass swallows, the content lets through.
+  sim::EventServer& events = *sim::EventServer::active();
+  events.clearRecords();
+  post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, {600, 982 - 500.0}, kCGMouseButtonLeft));
+  post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, {300, 982 - 200.0}, kCGMouseButtonLeft));
+  scene.clock.advance(0.05);
+  ASSERT_EQ(events.consumed().size(), 1u);
+  EXPECT_EQ(events.consumed().front().event.location.y, 482);
+  EXPECT_TRUE(switcher->active) << "neither press ends the session";
+}
+
+TEST_F(PreviewTest, PicturesAreFittedIntoTheBox) {
+  openOnDraft();
+  struct Case {
+    int width, height;
+    CGRect glass;
+  };
+  for (const Case& c : {Case{900, 1440, CGRect(150, 40, 157, 241)}, Case{100, 50, CGRect(40, 40, 376, 196)},
+                        Case{1440, 900, CGRect(40, 40, 376, 241)}}) {
+    setThumbnail(kDraft, picture(c.width, c.height));
+    EXPECT_EQ(glass().frame(), c.glass) << c.width << "x" << c.height;
+    EXPECT_EQ(shownPicture().frame(), c.glass.insetBy(8, 8)) << c.width << "x" << c.height;
+    EXPECT_EQ(glass().cornerRadius(), 18);
+  }
+}
+
+TEST_F(PreviewTest, AFullScreenWindowCarriesTheBadgeADesktopItsWallpaper) {
+  openOnDraft();
+  setThumbnail(kBudget, picture(1440, 900));
+  switcher->model.select("0:fullScreen:5101", 0);
+  scene.clock.advance(0.01);
+  EXPECT_FALSE(switcher->fullScreenBadge().isHidden());
+  EXPECT_EQ(switcher->fullScreenBadge().frame(), CGRect(360 - 28, 6, 22, 22)) << "6 points from right and bottom";
+
+  switcher->model.select("0:4:desktop", 0);
+  scene.clock.advance(0.01);
+  ASSERT_TRUE(switcher->model.wallpapers().count(4));
+  EXPECT_EQ(shownPicture().contents(), switcher->model.wallpapers().at(4));
+  EXPECT_FALSE(shownPicture().isHidden());
+  EXPECT_TRUE(switcher->fullScreenBadge().isHidden());
+
+  switcher->model.wallpapers.modify([](auto& pictures) { pictures.erase(4); });
+  scene.clock.advance(0.01);
+  EXPECT_TRUE(shownPicture().isHidden());
+  EXPECT_TRUE(glass().isHidden());
+  EXPECT_EQ(switcher->clickTargets().size(), 1u) << "a hidden glass is no click target";
+}
+
+TEST_F(PreviewTest, WithoutAThumbnailThePanelWaitsEmptyForIt) {
+  openOnDraft();
+  switcher->model.thumbnails.modify([](auto& pictures) { pictures.erase(kDraft); });
+  scene.clock.advance(0.01);
+  EXPECT_TRUE(switcher->previewPanel().isVisible());
+  EXPECT_TRUE(glass().isHidden());
+  EXPECT_TRUE(switcher->previewPane().haze->isHidden());
+  EXPECT_TRUE(shownPicture().isHidden());
+  EXPECT_EQ(switcher->clickTargets().size(), 1u);
+
+  setThumbnail(kDraft, picture(720, 450));
+  EXPECT_FALSE(glass().isHidden());
+  EXPECT_EQ(switcher->clickTargets().size(), 2u);
+}
+
+TEST_F(PreviewTest, FollowsTheFocusToAnotherDisplayOnceItsContentIsKnown) {
+  openOnDraft();
+  setThumbnail(kDraft, picture(1440, 900));
+  ASSERT_TRUE(switcher->previewPanel().isVisible());
+  switcher->model.focus(1);
+  scene.clock.advance(0.01);
+  EXPECT_FALSE(switcher->previewPanel().isVisible()) << "no content frame on the wide display yet";
+
+  geometry(1).setContent(CGRect(300, 700, 1960, 240));
+  const CGRect content = *switcher->contentFrame(1);
+  ASSERT_EQ(content, CGRect(1812, 500, 1960, 240));
+  EXPECT_TRUE(switcher->previewPanel().isVisible());
+  EXPECT_EQ(switcher->previewPanel().frame(), CGRect(std::round(content.midX() - 228), 740 + 12 - 40, 456, 321));
+}
+
+class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OtherPreviewOption, NeverShowsIt) {
+  openOnDraft(GetParam());
+  setThumbnail(kDraft, picture(1440, 900));
+  EXPECT_FALSE(switcher->previewPanel().isVisible());
+  EXPECT_EQ(switcher->clickTargets().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, OtherPreviewOption, ::testing::Values("fullScreen", "none"));
+
+}  // namespace
+}  // namespace trelliq::panels

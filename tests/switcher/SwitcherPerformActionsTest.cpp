@@ -1,0 +1,130 @@
+// Acting on the selection while the switcher is open: quitting (never the Finder or the
+// program itself; apps that refuse or take their time), hiding, and closing the target
+// window with its five checks that it went.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "SwitcherPerformScenes.h"
+#include "platform/sim/AccessibilityServer.h"
+
+namespace trelliq::perform {
+namespace {
+
+// Default desk: Harbor Mail (303) ignores quit requests, Cadence (305) takes 1.5 s to
+// quit, the Finder (201) refuses. Finder's "Documents" (1101) and Quill's draft (2101)
+// lie on Space 1 of the built-in display; Cadence's window 6101 and Slate's two windows
+// 7102 and 7101 on Space 2 of the wide display (index 1).
+constexpr std::uint32_t kDocuments = 1101, kCadenceWindow = 6101, kSlateBuild = 7102, kInbox = 4101, kDraft = 2101,
+                        kStartPage = 3101;
+
+class PerformActions : public PerformScene {};
+
+TEST_F(PerformActions, AnAppThatQuitsLeavesTheSession) {
+  openOn(1, kCadenceWindow);
+  switcher->quitSelectedApp();
+  EXPECT_TRUE(switcher->model.quitting().contains(kCadence));
+  EXPECT_TRUE(switcher->quitWatches.contains(kCadence));
+  scene.clock.advance(1.0);
+  EXPECT_TRUE(appInModel(kCadence)) << "still quitting";
+  scene.clock.advance(1.0);
+  EXPECT_TRUE(NSRunningApplication::withProcessIdentifier(kCadence)->isTerminated());
+  EXPECT_FALSE(appInModel(kCadence));
+  EXPECT_FALSE(switcher->model.quitting().contains(kCadence));
+  EXPECT_FALSE(switcher->quitWatches.contains(kCadence));
+}
+
+TEST_F(PerformActions, AnAppThatIgnoresTheRequestKeepsItsTilesAndItsMark) {
+  openOn(0, kInbox, 4);
+  switcher->quitSelectedApp();
+  scene.clock.advance(5);
+  EXPECT_TRUE(appInModel(kHarbor));
+  EXPECT_TRUE(switcher->model.quitting().contains(kHarbor));
+}
+
+TEST_F(PerformActions, TheFinderIsNeverAskedToQuit) {
+  openOn(0, kDocuments);
+  switcher->quitSelectedApp();
+  EXPECT_TRUE(switcher->model.quitting().empty());
+  EXPECT_TRUE(switcher->quitWatches.empty());
+}
+
+TEST_F(PerformActions, TheProgramItselfIsNeverQuitNorHidden) {
+  // A window of the program's own in the snapshot, selected.
+  NSWindow own(CGRect(100, 100, 400, 300), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  own.orderFront(nullptr);
+  const auto number = static_cast<std::uint32_t>(own.windowNumber());
+  Workspace workspace = Workspace::load(false);
+  ASSERT_FALSE(workspace.displays.empty());
+  SpaceGroup& here = workspace.displays[0].spaces.front();
+  Cluster tile;
+  const AppInfo self(NSRunningApplication::current());
+  tile.id = "0:" + std::to_string(here.id) + ":" + std::to_string(self.id);
+  tile.space = here.id;
+  tile.apps = {self};
+  tile.windows = {WindowInfo(self.id, number, nullptr, std::string("Preferences"), false, false, std::nullopt)};
+  here.clusters.insert(here.clusters.begin(), tile);
+  switcher->active = true;
+  switcher->model.reset(workspace, 0);
+  switcher->model.select(tile.id, 0);
+  ASSERT_EQ(switcher->selectedApp()->id, self.id);
+
+  switcher->quitSelectedApp();
+  switcher->hideSelectedApp();
+  scene.clock.advance(1);
+  EXPECT_TRUE(switcher->model.quitting().empty());
+  EXPECT_FALSE(scene.windowServer.app(self.id)->hidden);
+  EXPECT_FALSE(scene.windowServer.app(self.id)->terminated);
+}
+
+TEST_F(PerformActions, HidingHidesTheSelectedApp) {
+  openOn(1, kStartPage);
+  switcher->hideSelectedApp();
+  scene.clock.advance(0.2);
+  EXPECT_TRUE(scene.windowServer.app(kLumen)->hidden);
+}
+
+TEST_F(PerformActions, AClosedWindowLeavesTheSessionAtTheNextCheck) {
+  openOn(1, kSlateBuild);
+  switcher->closeTargetWindow();
+  EXPECT_TRUE(inModel(kSlateBuild));
+  scene.clock.advance(0.2);
+  EXPECT_FALSE(scene.windowServer.window(kSlateBuild));
+  EXPECT_FALSE(inModel(kSlateBuild));
+  EXPECT_TRUE(inModel(7101)) << "its app's other window stays";
+}
+
+TEST_F(PerformActions, AWindowThatGoesDuringTheChecksIsNoticed) {
+  // The app answers the press but keeps the window (an unsaved document, say).
+  sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
+  openOn(0, kDraft);
+  switcher->closeTargetWindow();
+  scene.clock.advance(0.5);
+  // Gone during the checks: noticed.
+  ASSERT_TRUE(scene.windowServer.removeWindow(kDraft));
+  scene.clock.advance(0.2);
+  EXPECT_FALSE(inModel(kDraft));
+}
+
+TEST_F(PerformActions, AWindowThatGoesAfterTheFifthCheckKeepsItsTile) {
+  sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
+  openOn(0, kDraft);
+  switcher->closeTargetWindow();
+  scene.clock.advance(0.8);
+  ASSERT_TRUE(scene.windowServer.removeWindow(kDraft));
+  scene.clock.advance(1);
+  EXPECT_TRUE(inModel(kDraft));
+}
+
+TEST_F(PerformActions, AWindowMerelyOrderedOutCountsAsClosed) {
+  sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
+  openOn(0, kDraft);
+  switcher->closeTargetWindow();
+  ASSERT_TRUE(scene.windowServer.updateWindow(kDraft, [](sim::Window& w) { w.orderedIn = false; }));
+  scene.clock.advance(0.2);
+  EXPECT_FALSE(inModel(kDraft));
+}
+
+}  // namespace
+}  // namespace trelliq::perform

@@ -1,0 +1,284 @@
+// What a running session does besides steering: the display it opens on (from real
+// desktop clicks, focus changes, the last session and the pointer), the pointer moving
+// the steering and the fn trace, the second looks that refresh only a changed snapshot,
+// and the pictures and app changes arriving while it runs.
+
+#include <gtest/gtest.h>
+
+#include "SwitcherSessionStage.h"
+#include "platform/AppKit.h"
+#include "workspace/Recency.h"
+
+namespace trelliq::session {
+namespace {
+
+constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
+constexpr CGKeyCode kFnKey = 63;
+
+class SwitcherSessionShow : public SessionStage {
+ protected:
+  // Screen coordinates (bottom-left) to the window server's (top-left).
+  static CGPoint serverPoint(CGPoint p) { return CGPoint{p.x, NSScreen::screens().front().frame().maxY() - p.y}; }
+  static CGRect screenFrame(std::size_t index) { return NSScreen::screens().at(index).frame(); }
+
+  // A point of the bare desktop on the screen, found by looking, not assumed.
+  static std::optional<CGPoint> bareDesktop(std::size_t screen) {
+    const CGRect v = NSScreen::screens().at(screen).visibleFrame();
+    for (double y = v.maxY() - 20; y > v.minY(); y -= 40) {
+      for (double x = v.maxX() - 20; x > v.minX(); x -= 40) {
+        if (Switcher::isOnDesktop({x, y})) return CGPoint{x, y};
+      }
+    }
+    return std::nullopt;
+  }
+  // The index in the snapshot of the display on that screen.
+  int displayIndexOf(std::size_t screen) const {
+    const auto& displays = switcher->model.workspace().displays;
+    for (std::size_t i = 0; i < displays.size(); ++i) {
+      if (displays[i].screen == NSScreen::screens().at(screen)) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  void openHolding() {
+    modifiers(kCommand);
+    press(Switcher::keyTab, kCommand);
+    scene.clock.advance(0.05);
+  }
+  void escape() {
+    press(Switcher::keyEscape, kCommand);
+    modifiers(0);
+    scene.clock.advance(0.1);
+  }
+  // Records every model change from now on.
+  void record() {
+    token = switcher->model.subscribe([this](const ModelChange& change) { changes.push_back(change); });
+  }
+  int count(ModelField field) const {
+    return static_cast<int>(
+        std::count_if(changes.begin(), changes.end(), [&](const ModelChange& c) { return c.field == field; }));
+  }
+  ~SwitcherSessionShow() override {
+    if (token) switcher->model.unsubscribe(token);
+  }
+
+  ObserverToken token = 0;
+  std::vector<ModelChange> changes;
+};
+
+TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnlessAFocusCameLater) {
+  startTap();
+  Recency::shared().touch(kDraft, true);  // the user worked on the built-in display
+  scene.clock.advance(0.1);
+  const auto wide = bareDesktop(1);
+  ASSERT_TRUE(wide) << "the wide display shows some bare desktop";
+  click(serverPoint(*wide));
+  scene.clock.advance(0.1);
+  ASSERT_TRUE(switcher->lastDesktopClick);
+  EXPECT_GT(Recency::shared().desktopStamp(*scene.windowServer.currentSpace(perform::kWide)), 0u)
+      << "going to a desktop is a use of that desktop";
+
+  openHolding();
+  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1));
+  escape();
+
+  // The click before that session no longer counts; a focus after a new click wins.
+  click(serverPoint(*wide));
+  scene.clock.advance(0.1);
+  Recency::shared().touch(kDraft, true);
+  scene.clock.advance(0.1);
+  openHolding();
+  EXPECT_EQ(switcher->model.focused(), displayIndexOf(0));
+  escape();
+
+  // Clicks on a window or the menu bar are not desktop clicks.
+  const auto before = switcher->lastDesktopClick;
+  const CGRect built = screenFrame(0);
+  click(serverPoint({built.midX(), built.maxY() - 5}));
+  scene.clock.advance(0.1);
+  EXPECT_EQ(switcher->lastDesktopClick->at, before->at);
+}
+
+TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePointerNextTime) {
+  startTap();
+  const CGRect built = screenFrame(0), wide = screenFrame(1);
+  movePointer(serverPoint({built.midX(), built.midY()}));
+  scene.clock.advance(0.05);
+  openHolding();
+  ASSERT_EQ(switcher->model.focused(), displayIndexOf(0));
+
+  movePointer(serverPoint({wide.midX(), wide.midY()}));
+  scene.clock.advance(0.1);
+  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1)) << "the pointer took the steering along";
+  escape();
+
+  movePointer(serverPoint({built.midX(), built.midY()}));
+  scene.clock.advance(0.05);
+  openHolding();
+  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1)) << "the display steered last time";
+  escape();
+
+  // That display gone from the snapshot: the one under the pointer.
+  switcher->lastDisplayID = "unplugged";
+  openHolding();
+  EXPECT_EQ(switcher->model.focused(), displayIndexOf(0));
+}
+
+TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
+  startTap();
+  const CGRect built = screenFrame(0);
+  movePointer(serverPoint({built.midX(), built.midY()}));
+  scene.clock.advance(0.05);
+  openHolding();
+  const int start = switcher->model.focused();
+  ASSERT_EQ(start, displayIndexOf(0));
+
+  modifiers(kCommand | kFn, kFnKey);  // fn alone steers the next display
+  scene.clock.advance(0.05);
+  modifiers(kCommand, kFnKey);
+  scene.clock.advance(0.05);
+  EXPECT_EQ(linesStarting("fn down (flags 0x900000, before 0x100000) steering display 0 of 2").size(), 1u);
+  EXPECT_NE(switcher->model.focused(), start);
+
+  movePointer(serverPoint({built.midX() + 30, built.midY()}));
+  scene.clock.advance(0.1);
+  EXPECT_EQ(switcher->model.focused(), start);
+  const auto moved = linesStarting("  pointer moved: steering display 0 again, ");
+  ASSERT_EQ(moved.size(), 1u);
+  // fn went down 0.1 s before the move; the next 1/30 s tick notices it.
+  const std::string prefix = "  pointer moved: steering display 0 again, ";
+  const std::string text = moved.front().substr(prefix.size());
+  ASSERT_TRUE(text.ends_with("ms after fn")) << moved.front();
+  const int ms = std::stoi(text);
+  EXPECT_GE(ms, 100);
+  EXPECT_LE(ms, 134);
+  scene.clock.advance(0.5);
+  EXPECT_EQ(linesStarting("  0.5s after fn: steering display 0").size(), 1u);
+  EXPECT_EQ(linesStarting("  0.5s after fn: steering display 0 (didn't move)").size(), 1u);
+
+  // Long after fn the pointer still steers, silently.
+  modifiers(kCommand | kFn, kFnKey);
+  modifiers(kCommand, kFnKey);
+  scene.clock.advance(2.1);
+  movePointer(serverPoint({built.midX() - 30, built.midY()}));
+  scene.clock.advance(0.1);
+  EXPECT_EQ(switcher->model.focused(), start);
+  EXPECT_EQ(linesStarting("  pointer moved:").size(), 1u);
+}
+
+TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
+  startTap();
+  openHolding();
+  scene.clock.advance(0.15);
+  ASSERT_TRUE(switcher->shown);
+  record();
+  scene.clock.advance(1.2);  // both looks have run
+  EXPECT_EQ(count(ModelField::workspace), 0);
+  EXPECT_EQ(count(ModelField::thumbnails), 0) << "an unchanged snapshot takes no new pictures";
+  escape();
+
+  // A window that opens 0.5 s after the panels appear is there at the 1.0 s look and
+  // its picture fades in.
+  openHolding();
+  scene.clock.advance(0.15);
+  ASSERT_TRUE(switcher->shown);
+  changes.clear();
+  scene.clock.advance(0.5);
+  sim::Window letter;
+  letter.pid = kQuillPID;
+  letter.title = "Letter.txt";
+  letter.bounds = CGRect(200, 200, 700, 500);
+  letter.spaces = {1};
+  const std::uint32_t added = scene.windowServer.addWindow(letter);
+  scene.clock.advance(0.3);
+  EXPECT_EQ(count(ModelField::workspace), 0) << "nothing looks between the two looks";
+  scene.clock.advance(0.3);
+  ASSERT_EQ(count(ModelField::workspace), 1);
+  const auto refreshed = std::find_if(changes.begin(), changes.end(),
+                                      [](const ModelChange& c) { return c.field == ModelField::workspace; });
+  EXPECT_EQ(refreshed->animation, Animation::removal());
+  bool present = false;
+  for (const WindowInfo& w : switcher->model.workspace().windows()) present = present || w.windowID == added;
+  EXPECT_TRUE(present);
+  ASSERT_TRUE(switcher->model.thumbnails().count(added));
+  const bool faded = std::any_of(changes.begin(), changes.end(), [](const ModelChange& c) {
+    return c.field == ModelField::thumbnails && c.animation == Animation::pictureFade();
+  });
+  EXPECT_TRUE(faded);
+}
+
+TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) {
+  startTap();
+  openHolding();
+  scene.clock.advance(0.15);
+  ASSERT_TRUE(switcher->shown);
+  sim::Window letter;
+  letter.pid = kQuillPID;
+  letter.title = "Letter.txt";
+  letter.bounds = CGRect(200, 200, 700, 500);
+  letter.spaces = {1};
+  scene.windowServer.addWindow(letter);
+  record();
+
+  switcher->lookAgain(switcher->session - 1);
+  EXPECT_EQ(count(ModelField::workspace), 0);
+  switcher->fullScreenPending = 1;
+  switcher->lookAgain(switcher->session);
+  EXPECT_EQ(count(ModelField::workspace), 0);
+  switcher->fullScreenPending.reset();
+  switcher->startRenaming("0:1:desktop", 0);
+  ASSERT_TRUE(switcher->isRenaming());
+  switcher->lookAgain(switcher->session);
+  EXPECT_EQ(count(ModelField::workspace), 0);
+  switcher->finishRenaming(false, false);
+  switcher->lookAgain(switcher->session);
+  EXPECT_EQ(count(ModelField::workspace), 1);
+}
+
+TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenChange) {
+  startTap();
+  openHolding();
+  switcher->model.transitioning.insert(kDraft);
+  const CGImageRef picture = CGImage::empty();
+  switcher->fullScreenPending = kDraft;
+  switcher->thumbnailArrived(kDraft, picture);
+  EXPECT_TRUE(switcher->model.transitioning.count(kDraft));
+  EXPECT_NE(switcher->model.thumbnails().at(kDraft), picture) << "dropped while the change is pending";
+
+  switcher->fullScreenPending.reset();
+  switcher->thumbnailArrived(kDraft, picture);
+  EXPECT_FALSE(switcher->model.transitioning.count(kDraft));
+  EXPECT_EQ(switcher->model.thumbnails().at(kDraft), picture);
+
+  // Pictures keep arriving after the session ended; they are kept.
+  escape();
+  const CGImageRef later = CGImage::empty();
+  switcher->thumbnailArrived(kDocuments, later);
+  EXPECT_EQ(switcher->model.thumbnails().at(kDocuments), later);
+}
+
+TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {
+  startTap();
+  openHolding();
+  record();
+  scene.windowServer.terminate(kLumenPID);
+  scene.clock.advance(0.1);
+  for (const WindowInfo& w : switcher->model.workspace().windows()) EXPECT_NE(w.pid, kLumenPID);
+  const auto removal = std::find_if(changes.begin(), changes.end(),
+                                    [](const ModelChange& c) { return c.field == ModelField::workspace; });
+  ASSERT_NE(removal, changes.end());
+  EXPECT_EQ(removal->animation, Animation::removal());
+  escape();
+
+  // Between sessions only the quit watch goes.
+  changes.clear();
+  bool watchStopped = false;
+  switcher->quitWatches[kSlatePID] = NSKeyValueObservation([&] { watchStopped = true; });
+  scene.windowServer.terminate(kSlatePID);
+  scene.clock.advance(0.1);
+  EXPECT_TRUE(watchStopped);
+  EXPECT_FALSE(switcher->quitWatches.count(kSlatePID));
+  EXPECT_EQ(count(ModelField::workspace), 0);
+}
+
+}  // namespace
+}  // namespace trelliq::session

@@ -1,0 +1,325 @@
+// Sessions opened, steered and ended by real key events through the tap: the quick
+// ⌘⇥, ⌘⇥⇥, esc, the show delay counted from the press, and the open flag's ownership by
+// one opening (a late commit or a failed begin never closes a newer session; a corner
+// and a key at the same instant open once).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SwitcherSessionStage.h"
+#include "platform/AppKit.h"
+#include "workspace/Recency.h"
+
+namespace trelliq::session {
+namespace {
+
+class SwitcherSessionKeys : public SessionStage {
+ protected:
+  // The user works in Finder's window, then in Quill's draft: Finder's window is the most
+  // recently used other window.
+  void workInFinderThenQuill() {
+    Recency::shared().touch(kDocuments, true);
+    scene.clock.advance(0.01);
+    Recency::shared().touch(kDraft, true);
+    scene.clock.advance(0.01);
+  }
+  // The events of one executor only, as the tap thread would see them while the main
+  // thread is busy elsewhere.
+  void deliverEventsOnly() {
+    for (int guard = 0; guard < 1000; ++guard) {
+      if (!scene.clock.step(sim::EventServer::kQueueLabel) && !scene.clock.step("event tap")) return;
+    }
+    FAIL() << "events kept coming";
+  }
+};
+
+TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPanel) {
+  startTap();
+  workInFinderThenQuill();
+  const std::size_t before = linesStarting("switch to ").size();
+
+  bool panelSeen = false;
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  during(0.1, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
+  EXPECT_TRUE(switcher->active);
+  modifiers(0);
+  during(1.5, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
+
+  EXPECT_FALSE(panelSeen);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->active);
+  EXPECT_EQ(frontmost(), kFinderPID);
+  EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
+  const auto lines = linesStarting("switch to ");
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_NE(lines.back().find("Finder"), std::string::npos) << lines.back();
+}
+
+TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
+  startTap();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.14);
+  EXPECT_TRUE(switcher->active);
+  EXPECT_FALSE(anyPanelVisible());
+  scene.clock.advance(0.02);
+  EXPECT_TRUE(switcher->shown);
+  EXPECT_TRUE(anyPanelVisible());
+
+  // Ending the session orders every panel out again; nothing is switched.
+  const std::size_t before = linesStarting("switch to ").size();
+  press(Switcher::keyEscape, kCommand);
+  scene.clock.advance(0.05);
+  EXPECT_FALSE(anyPanelVisible());
+  modifiers(0);
+  scene.clock.advance(1);
+  EXPECT_EQ(linesStarting("switch to ").size(), before);
+}
+
+TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
+  startTap();
+  workInFinderThenQuill();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  const std::string stepBack = selected();
+  const std::vector<std::string> order = tileOrder();
+  const auto at = std::find(order.begin(), order.end(), stepBack);
+  ASSERT_NE(at, order.end());
+  const std::string expected = order[static_cast<std::size_t>((at - order.begin() + 1)) % order.size()];
+  ASSERT_NE(expected, stepBack);
+
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  EXPECT_EQ(selected(), expected);
+
+  // Letting go switches to what the second ⇥ chose.
+  const WindowInfo* target = switcher->model.focusedTarget();
+  const std::int32_t expectedPID = target ? target->pid : 0;
+  const bool landsOnDesktop = switcher->model.landsOnDesktop(switcher->model.focused());
+  modifiers(0);
+  scene.clock.advance(1.5);
+  EXPECT_FALSE(switcher->active);
+  if (!landsOnDesktop) EXPECT_EQ(frontmost(), expectedPID);
+}
+
+TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay) {
+  startTap();
+  const std::size_t before = linesStarting("switch to ").size();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.3);
+  ASSERT_TRUE(switcher->shown);
+  const std::string focusedID = switcher->model.display(switcher->model.focused())->id;
+
+  const double escapedAt = scene.clock.now();
+  press(Switcher::keyEscape, kCommand);
+  scene.clock.advance(0.05);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->shown);
+  EXPECT_FALSE(anyPanelVisible());
+  EXPECT_EQ(switcher->lastDisplayID, focusedID);
+  ASSERT_TRUE(switcher->lastSessionEnd);
+  EXPECT_GE(*switcher->lastSessionEnd, escapedAt);
+  EXPECT_LE(*switcher->lastSessionEnd, scene.clock.now());
+
+  // The ⌘ release after esc switches nothing.
+  modifiers(0);
+  scene.clock.advance(1);
+  EXPECT_EQ(linesStarting("switch to ").size(), before);
+  EXPECT_EQ(frontmost(), kQuillPID);
+}
+
+TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
+  startTap();
+  // Every regular app without a window leaves: the tray is empty.
+  for (const auto& app : NSWorkspace::shared().runningApplications()) {
+    const std::int32_t pid = app.processIdentifier();
+    if (app.activationPolicy() != NSApplicationActivationPolicyRegular || pid == kFinderPID) continue;
+    if (scene.windowServer.windowsOf(pid).empty()) scene.windowServer.terminate(pid);
+  }
+  scene.clock.advance(0.5);
+  modifiers(kCommand | kCGEventFlagMaskControl);
+  press(Switcher::keyTab, kCommand | kCGEventFlagMaskControl);
+  scene.clock.advance(0.3);
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(anyPanelVisible());
+
+  // The flag went back, so the next ⌘⇥ opens normally.
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isOpen());
+}
+
+// ⌘ released and ⌘⇥ pressed again while the main thread is still busy: the tap closes
+// session 1 and opens session 2 before the main queue runs session 1's commit.
+TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
+  startTap();
+  workInFinderThenQuill();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.3);
+  ASSERT_TRUE(switcher->shown);
+  const std::uint64_t first = switcher->sessionGeneration;
+
+  modifiers(0);
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  deliverEventsOnly();
+  const Switcher::OpenState opening = switcher->openState();
+  EXPECT_TRUE(opening.open);
+  EXPECT_GT(opening.generation, first);
+  EXPECT_TRUE(switcher->active) << "the main queue has not run the commit yet";
+  EXPECT_EQ(switcher->sessionGeneration, first);
+
+  // Now the main queue catches up: the commit of session 1, then session 2's begin.
+  scene.clock.advance(0.05);
+  EXPECT_TRUE(switcher->isOpen()) << "the late commit closed the newer session";
+  EXPECT_TRUE(switcher->active);
+  EXPECT_EQ(switcher->sessionGeneration, opening.generation);
+
+  // Session 2 is a working session: it shows, and letting go ends it.
+  scene.clock.advance(0.2);
+  EXPECT_TRUE(switcher->shown);
+  modifiers(0);
+  scene.clock.advance(1);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(anyPanelVisible());
+}
+
+// The tap stopped between the key and its begin: nothing could close that session.
+TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
+  startTap();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  deliverEventsOnly();
+  ASSERT_TRUE(switcher->isOpen());
+  switcher->stopTap();
+  scene.clock.advance(0.3);
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(anyPanelVisible());
+}
+
+TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
+  startTap();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  int ran = 0;
+  switcher->onMain([&](Switcher&) { ++ran; });
+  scene.clock.advance(0.01);
+  EXPECT_EQ(ran, 1);
+
+  // Posted for session 1, arriving after session 2 began: dropped.
+  switcher->onMain([&](Switcher&) { ++ran; });
+  switcher->cancel(false);
+  const auto second = switcher->tryOpen(kCommand, false, false, false);
+  ASSERT_TRUE(second);
+  ASSERT_TRUE(switcher->begin(Switcher::Action::cycle(1), scene.clock.monotonicNanos(), std::nullopt, *second));
+  scene.clock.advance(0.01);
+  EXPECT_EQ(ran, 1);
+
+  // Posted for session 2 but arriving after it ended: dropped too.
+  switcher->onMain([&](Switcher&) { ++ran; });
+  switcher->cancel(false);
+  scene.clock.advance(0.05);
+  EXPECT_EQ(ran, 1);
+}
+
+class SwitcherSessionOpening : public SessionStage {};
+
+TEST_F(SwitcherSessionOpening, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
+  const auto first = switcher->tryOpen(kCommand, false, false, false);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(switcher->tryOpen(kCommand, false, false, true)) << "an opening is under way";
+  EXPECT_TRUE(switcher->endOpen(*first));
+
+  const auto second = switcher->tryOpen(kCommand, true, false, true);
+  ASSERT_TRUE(second);
+  EXPECT_NE(*second, *first);
+  EXPECT_FALSE(switcher->endOpen(*first)) << "the first opening's late end";
+  const Switcher::OpenState state = switcher->openState();
+  EXPECT_TRUE(state.open);
+  EXPECT_TRUE(state.staysOpen);
+  EXPECT_TRUE(state.clusterSession);
+  EXPECT_EQ(state.generation, *second);
+}
+
+TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
+  startTap();
+  const int sessions = switcher->session;
+  // The tap thread's opening and the corner's, both before the main queue ran.
+  switcher->open(Switcher::Action::cycle(1), kCommand, false, std::nullopt);
+  switcher->openFromCorner(NSScreen::screens().front());
+  scene.clock.advance(0.05);
+  EXPECT_EQ(switcher->session, sessions + 1);
+  EXPECT_TRUE(switcher->active);
+  EXPECT_FALSE(switcher->staysOpen()) << "the key's ordinary session won";
+  EXPECT_FALSE(switcher->shown) << "an ordinary session waits for the show delay";
+
+  // The other way round: the corner's stays-open session shows at once, and a ⌘⇥ now
+  // steers it instead of opening another.
+  press(Switcher::keyEscape, kCommand);
+  scene.clock.advance(0.05);
+  switcher->openFromCorner(NSScreen::screens().front());
+  scene.clock.advance(0.01);
+  EXPECT_TRUE(switcher->shown);
+  EXPECT_TRUE(switcher->staysOpen());
+  const std::string before = selected();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  EXPECT_EQ(switcher->session, sessions + 2);
+  EXPECT_NE(selected(), before);
+}
+
+TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySessionAlone) {
+  startTap();
+  const NSScreen screen = NSScreen::screens().back();
+  switcher->openFromCorner(screen);
+  scene.clock.advance(0.01);
+  ASSERT_TRUE(switcher->active);
+  EXPECT_EQ(switcher->model.display(switcher->model.focused())->screen, screen) << "opens on the corner's screen";
+  EXPECT_EQ(selected(), switcher->model.display(switcher->model.focused())->here.value_or("")) << "no first step";
+  switcher->openFromCorner(screen);
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isOpen());
+
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.05);
+  switcher->openFromCorner(screen);
+  EXPECT_TRUE(switcher->active) << "a ⌘⇥ session is not the corner's to close";
+  switcher->toggleFromGesture();
+  EXPECT_FALSE(switcher->active) << "the double tap cancels any session";
+  EXPECT_FALSE(switcher->isOpen());
+}
+
+TEST_F(SwitcherSessionOpening, ANewSystemGetsAFreshSharedControllerAndTheOldOneStops) {
+  Switcher& first = Switcher::shared();
+  EXPECT_EQ(&Switcher::shared(), &first);
+  scene.restart(Scene::Start::defaultScenario);
+  Switcher& second = Switcher::shared();
+  EXPECT_NE(&second, &first);
+  EXPECT_TRUE(first.tapStopped()) << "the old controller must not re-enable a tap of the old system";
+  EXPECT_FALSE(second.tapStopped());
+}
+
+TEST_F(SwitcherSessionOpening, CornerOpensNothingWithoutTheTap) {
+  switcher->openFromCorner(NSScreen::screens().front());
+  switcher->toggleFromGesture();
+  scene.clock.advance(0.1);
+  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->active);
+}
+
+}  // namespace
+}  // namespace trelliq::session

@@ -1,0 +1,64 @@
+// The open state shared with the tap thread, under real threads: two openers racing
+// for the flag, and a tap-like reader that must never catch a rename half done.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "SwitcherSessionStage.h"
+
+namespace trelliq::session {
+namespace {
+
+TEST(SwitcherSessionThreads, OfTwoOpeningsAtTheSameInstantExactlyOneWins) {
+  Scene scene;
+  auto switcher = Switcher::make();
+  for (int round = 0; round < 500; ++round) {
+    std::atomic<int> ready{0};
+    std::atomic<int> winners{0};
+    auto opener = [&](bool staying) {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      if (switcher->tryOpen(kCommand, false, false, staying)) winners.fetch_add(1);
+    };
+    std::thread key(opener, false), corner(opener, true);
+    key.join();
+    corner.join();
+    ASSERT_EQ(winners.load(), 1) << "round " << round;
+    ASSERT_TRUE(switcher->endOpen(std::nullopt));
+  }
+}
+
+class SwitcherSessionRenameThreads : public SessionStage {};
+
+TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) {
+  startTap();
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.2);
+  ASSERT_TRUE(switcher->shown);
+
+  std::atomic<bool> done{false};
+  std::atomic<long> torn{0}, reads{0};
+  std::thread tap([&] {
+    while (!done.load()) {
+      const Switcher::OpenState state = switcher->openState();
+      if (!state.open && !state.renaming) torn.fetch_add(1);
+      reads.fetch_add(1);
+    }
+  });
+  for (int round = 0; round < 3000; ++round) {
+    switcher->startRenaming("0:1:desktop", 0);
+    switcher->finishRenaming(false, false);
+  }
+  done.store(true);
+  tap.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_TRUE(switcher->isOpen());
+}
+
+}  // namespace
+}  // namespace trelliq::session
