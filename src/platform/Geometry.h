@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 struct CGPoint {
   double x = 0;
@@ -92,5 +93,11 @@ inline CGRect flipRect(const CGRect& r, double firstScreenMaxY) {
   return CGRect(r.minX(), firstScreenMaxY - r.maxY(), r.width(), r.height());
 }
 inline CGPoint flipPoint(CGPoint p, double firstScreenMaxY) { return {p.x, firstScreenMaxY - p.y}; }
+
+/// A number as the platform's standard description prints it: "1512.0", "0.1", "1e-05",
+/// "1e+16", "-0.0", "nan", "inf".
+std::string describe(double value);
+/// The standard description of a rectangle: "(x, y, width, height)".
+std::string describe(const CGRect& rect);
 
 }  // namespace platform

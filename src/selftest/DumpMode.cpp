@@ -1,11 +1,10 @@
 #include "selftest/DumpMode.h"
 
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Geometry.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
@@ -33,29 +32,14 @@ std::string windowLine(const WindowInfo& w) {
 
 }  // namespace
 
-std::string DumpMode::decimal(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
-  char buffer[64];
-  const std::string scientific(buffer,
-                               std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific).ptr);
-  const int exponent = std::atoi(scientific.c_str() + scientific.find('e') + 1);
-  if (exponent < -4 || exponent >= 16) return scientific;
-  std::string fixed(buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr);
-  if (fixed.find('.') == std::string::npos) fixed += ".0";
-  return fixed;
-}
-
 std::vector<std::string> DumpMode::lines(const Workspace& workspace, std::int64_t milliseconds, bool sharedSpaces) {
   std::vector<std::string> out;
   out.push_back("loaded in " + std::to_string(milliseconds) +
                 "ms, shared Spaces: " + (sharedSpaces ? "true" : "false"));
   for (const DisplayGroup& display : workspace.displays) {
     const CGRect f = display.screen.frame();
-    out.push_back("display " + Diagnostics::outside(display.screen.localizedName()) + " (" + decimal(f.origin.x) +
-                  ", " + decimal(f.origin.y) + ", " + decimal(f.size.width) + ", " + decimal(f.size.height) +
-                  ") here=" + display.here.value_or("-"));
+    out.push_back("display " + Diagnostics::outside(display.screen.localizedName()) + " " + platform::describe(f) +
+                  " here=" + display.here.value_or("-"));
     for (const SpaceGroup& space : display.spaces) {
       out.push_back("  " + Diagnostics::outside(space.label) + " [space " + std::to_string(space.id) +
                     (space.fullScreen ? ", full screen" : "") + (space.current ? ", showing" : "") + "]");

@@ -24,7 +24,7 @@ class DumpMode final {
 
   /// A number as the outline prints frames: the shortest text that reads back the same,
   /// with ".0" for whole numbers ("1440.0", "0.5", "-0.0", "1e-05").
-  static std::string decimal(double value);
+
 };
 
 }  // namespace trelliq

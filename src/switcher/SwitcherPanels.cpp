@@ -30,21 +30,6 @@ using panelwindow::host;
 
 namespace {
 
-// Numbers as the standard description prints them: "1512.0", "0.5".
-std::string decimal(double value) {
-  char buffer[64];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  if (error != std::errc()) return "nan";
-  std::string text(buffer, end);
-  if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
-  return text;
-}
-
-std::string describe(const CGRect& r) {
-  return "(" + decimal(r.origin.x) + ", " + decimal(r.origin.y) + ", " + decimal(r.size.width) + ", " +
-         decimal(r.size.height) + ")";
-}
-
 std::string truncated(double value) {
   if (!std::isfinite(value)) return "0";
   return std::to_string(static_cast<long long>(std::trunc(value)));
@@ -394,9 +379,9 @@ void Switcher::checkPanels() {
         std::string(" visible=") + yesNo(visible) + " onScreen=" + yesNo(listed) + " unoccluded=" + yesNo(unoccluded);
     line += std::string(" activeSpace=") + yesNo(window.isOnActiveSpace());
     line += " spaces=" + spaceList(Private::spaces(static_cast<std::uint32_t>(std::max<std::int64_t>(number, 0))));
-    line += " frame=" + describe(window.frame()) + " screen=" + describe(group.screen.frame());
-    line += " glass=" + (glass ? describe(*glass) : std::string("none"));
-    line += " alpha=" + decimal(window.alphaValue());
+    line += " frame=" + platform::describe(window.frame()) + " screen=" + platform::describe(group.screen.frame());
+    line += " glass=" + (glass ? platform::describe(*glass) : std::string("none"));
+    line += " alpha=" + platform::describe(window.alphaValue());
     line += " clusters=" + std::to_string(group.clusters().size());
     if (!above.empty()) {
       line += " above it: ";

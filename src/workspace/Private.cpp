@@ -51,22 +51,6 @@ std::vector<const PlistDictionary*> spaceDictionaries(const PlistDictionary& dis
   return result;
 }
 
-/// A number as the standard description prints it: "1440.0", "0.5".
-std::string describeNumber(double value) {
-  char buffer[64];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  if (error != std::errc()) return "nan";
-  std::string text(buffer, end);
-  if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
-  return text;
-}
-
-/// The standard description of a rectangle: "(x, y, width, height)".
-std::string describeRect(const CGRect& rect) {
-  return "(" + describeNumber(rect.origin.x) + ", " + describeNumber(rect.origin.y) + ", " +
-         describeNumber(rect.size.width) + ", " + describeNumber(rect.size.height) + ")";
-}
-
 /// The overlay Space, made on first use and kept; nothing when it could not be made (never retried).
 std::optional<std::uint64_t> overlaySpace() {
   static auto& slot = *new OncePerSystem<std::optional<std::uint64_t>>([]() -> std::optional<std::uint64_t> {
@@ -131,7 +115,7 @@ Private::Layout Private::displayLayout() {
     const DisplayLayout first = layouts.front();
     layouts.clear();
     for (const auto& screen : screens) {
-      std::string id = uuid(screen).value_or(describeRect(screen.frame()));
+      std::string id = uuid(screen).value_or(platform::describe(screen.frame()));
       layouts.push_back({std::move(id), screen, first.spaces, first.current});
     }
   }

@@ -30,21 +30,6 @@ SLSMoveWindowsToManagedSpace_t* moveWindows() {
   return slot.get();
 }
 
-/// A number as the standard description prints it: "960.0", "0.5".
-std::string describe(double value) {
-  char buffer[64];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  if (error != std::errc()) return "nan";
-  std::string text(buffer, end);
-  if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) text += ".0";
-  return text;
-}
-
-std::string describe(const CGRect& rect) {
-  return "(" + describe(rect.origin.x) + ", " + describe(rect.origin.y) + ", " + describe(rect.size.width) + ", " +
-         describe(rect.size.height) + ")";
-}
-
 std::string describe(const std::vector<std::int64_t>& spaces) {
   std::string text = "[";
   for (std::size_t i = 0; i < spaces.size(); ++i) {
@@ -73,7 +58,7 @@ void waitForSlide(Slide slide) {
     const auto number = static_cast<std::uint32_t>(slide.panel->windowNumber());
     Diagnostics::log("no slide to space " + std::to_string(slide.space) + " (" + std::to_string(slide.distance) +
                      " along; our window on " + describe(Private::spaces(number)) + " at " +
-                     describe(slide.panel->frame()) + "); jumping");
+                     platform::describe(slide.panel->frame()) + "); jumping");
     slide.panel->close();
     slide.panel.reset();
     SpaceSwipe::swipe(slide.space, std::move(slide.done));

@@ -114,3 +114,17 @@ TEST(ScreensTest, MadeDisplaysLeaveRoomForTheMenuBarAndHaveStableIdentities) {
 TEST(SystemPortDeathTest, CallingThePlatformWithNoWorldStopsWithAReason) {
   EXPECT_DEATH(NSScreen::screens(), "no SystemPort is installed");
 }
+
+TEST(GeometryDescription, FramesPrintAsTheShortestDecimalThatReadsBack) {
+  EXPECT_EQ(platform::describe(0), "0.0");
+  EXPECT_EQ(platform::describe(-0.0), "-0.0");
+  EXPECT_EQ(platform::describe(1512), "1512.0");
+  EXPECT_EQ(platform::describe(-458), "-458.0");
+  EXPECT_EQ(platform::describe(0.1), "0.1");
+  EXPECT_EQ(platform::describe(1.0 / 3), "0.3333333333333333");
+  EXPECT_EQ(platform::describe(0.0001), "0.0001");
+  EXPECT_EQ(platform::describe(0.00001), "1e-05");
+  EXPECT_EQ(platform::describe(1e15), "1000000000000000.0");
+  EXPECT_EQ(platform::describe(1.5e16), "1.5e+16");
+  EXPECT_EQ(platform::describe(CGRect(1512, -458, 2560, 1440)), "(1512.0, -458.0, 2560.0, 1440.0)");
+}

@@ -149,18 +149,5 @@ TEST_F(Dump, LinesForWindowsWithoutNumberTitleOrBoundsAndEmptySpaces) {
                    "tray: Odd\\r\\u{1B}[2J, Odd\\r\\u{1B}[2J"}));
 }
 
-TEST(DumpNumbers, FramesPrintAsTheShortestDecimalThatReadsBack) {
-  EXPECT_EQ(DumpMode::decimal(0), "0.0");
-  EXPECT_EQ(DumpMode::decimal(-0.0), "-0.0");
-  EXPECT_EQ(DumpMode::decimal(1512), "1512.0");
-  EXPECT_EQ(DumpMode::decimal(-458), "-458.0");
-  EXPECT_EQ(DumpMode::decimal(0.1), "0.1");
-  EXPECT_EQ(DumpMode::decimal(1.0 / 3), "0.3333333333333333");
-  EXPECT_EQ(DumpMode::decimal(0.0001), "0.0001");
-  EXPECT_EQ(DumpMode::decimal(0.00001), "1e-05");
-  EXPECT_EQ(DumpMode::decimal(1e15), "1000000000000000.0");
-  EXPECT_EQ(DumpMode::decimal(1.5e16), "1.5e+16");
-}
-
 }  // namespace
 }  // namespace trelliq

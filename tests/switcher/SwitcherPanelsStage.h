@@ -13,22 +13,22 @@
 #include <vector>
 
 #include "SwitcherSessionStage.h"
-#include "platform/Files.h"
 #include "platform/Foundation.h"
 #include "platform/sim/WindowServer.h"
-#include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
 namespace trelliq::panels {
 
 using session::kCommand;
+using session::kDocuments, session::kDraft, session::kSlateBuild;
+using session::kFinderPID, session::kLumenPID, session::kQuillPID, session::kSlatePID;
 
 // The default desk's screens in screen coordinates (bottom-left origin).
 inline const CGRect kBuiltInFrame(0, 0, 1512, 982);
 inline const CGRect kWideFrame(1512, 0, 2560, 1440);
 
-constexpr std::uint32_t kDraft = 2101, kDocuments = 1101, kReleaseNotes = 3102, kBudget = 5101, kSlateBuild = 7102;
-constexpr std::int32_t kFinderPID = 201, kQuillPID = 301, kLumenPID = 302, kTallyPID = 304, kSlatePID = 306;
+constexpr std::uint32_t kReleaseNotes = 3102, kBudget = 5101;
+constexpr std::int32_t kTallyPID = 304;
 
 class PanelsStage : public session::SessionStage {
  protected:
@@ -98,14 +98,7 @@ class PanelsStage : public session::SessionStage {
   /// The log's entries, each with its continuation lines, without the time stamp.
   static std::vector<std::string> logEntries() {
     std::vector<std::string> entries;
-    const auto bytes = platform::FileManager::contents(Diagnostics::url());
-    if (!bytes) return entries;
-    const std::string text(bytes->begin(), bytes->end());
-    std::size_t at = 0;
-    while (at < text.size()) {
-      std::size_t end = text.find('\n', at);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(at, end - at);
+    for (const std::string& line : perform::logFileLines()) {
       // Continuation lines carry no stamp ("HH:mm:ss.SSS ").
       const bool stamped = line.size() > 13 && line[2] == ':' && line[5] == ':' && line[8] == '.';
       if (stamped || entries.empty()) {
@@ -113,7 +106,6 @@ class PanelsStage : public session::SessionStage {
       } else {
         entries.back() += "\n" + line;
       }
-      at = end + 1;
     }
     return entries;
   }

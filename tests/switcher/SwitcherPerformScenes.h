@@ -28,8 +28,8 @@ constexpr std::uint32_t kWide = 3;
 constexpr std::int32_t kFinder = 201, kQuill = 301, kLumen = 302, kHarbor = 303, kTally = 304, kCadence = 305,
                        kEasel = 308, kViewer = 310;
 
-/// The log's lines without their time stamps ("HH:mm:ss.SSS ").
-inline std::vector<std::string> logLines() {
+/// The log's lines as written; none when there is no log.
+inline std::vector<std::string> logFileLines() {
   std::vector<std::string> lines;
   const auto bytes = platform::FileManager::contents(Diagnostics::url());
   if (!bytes) return lines;
@@ -38,10 +38,16 @@ inline std::vector<std::string> logLines() {
   while (at < text.size()) {
     std::size_t end = text.find('\n', at);
     if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    lines.push_back(line.size() > 13 ? line.substr(13) : line);
+    lines.push_back(text.substr(at, end - at));
     at = end + 1;
   }
+  return lines;
+}
+
+/// The log's lines without their time stamps ("HH:mm:ss.SSS ").
+inline std::vector<std::string> logLines() {
+  std::vector<std::string> lines;
+  for (const std::string& line : logFileLines()) lines.push_back(line.size() > 13 ? line.substr(13) : line);
   return lines;
 }
 

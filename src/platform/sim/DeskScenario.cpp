@@ -1,64 +1,20 @@
 #include "platform/sim/DeskScenario.h"
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
 #include "platform/Clock.h"
+#include "platform/sim/ScenarioJson.h"
 #include "platform/sim/World.h"
 
 namespace sim {
 
 using json = nlohmann::json;
+using namespace scenario;
 
 namespace {
-
-[[noreturn]] void fail(const std::string& where, const std::string& what) { throw DeskScenarioProblem{where, what}; }
-
-std::string kindOf(const json& j) {
-  switch (j.type()) {
-    case json::value_t::null:
-      return "null";
-    case json::value_t::boolean:
-      return "a Boolean";
-    case json::value_t::string:
-      return "a string";
-    case json::value_t::array:
-      return "an array";
-    case json::value_t::object:
-      return "an object";
-    default:
-      return "a number";
-  }
-}
-
-void expectObject(const json& j, const std::string& where) {
-  if (!j.is_object()) fail(where, "expected an object, found " + kindOf(j));
-}
-
-const json& expectArray(const json& j, const std::string& where) {
-  if (!j.is_array()) fail(where, "expected an array, found " + kindOf(j));
-  return j;
-}
-
-void onlyFields(const json& j, const std::string& where, std::initializer_list<const char*> allowed) {
-  for (const auto& [key, value] : j.items()) {
-    if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; }))
-      fail(where + "." + key, "unknown field");
-  }
-}
-
-bool boolean(const json& j, const std::string& where) {
-  if (!j.is_boolean()) fail(where, "expected true or false, found " + kindOf(j));
-  return j.get<bool>();
-}
-
-double number(const json& j, const std::string& where) {
-  if (!j.is_number() || !std::isfinite(j.get<double>())) fail(where, "expected a number, found " + kindOf(j));
-  return j.get<double>();
-}
 
 std::int64_t integer(const json& j, const std::string& where, std::int64_t min, std::int64_t max) {
   if (!j.is_number_integer() && !j.is_number_unsigned()) fail(where, "expected a whole number, found " + kindOf(j));
@@ -67,28 +23,6 @@ std::int64_t integer(const json& j, const std::string& where, std::int64_t min, 
   const std::int64_t v = j.get<std::int64_t>();
   if (v < min || v > max) fail(where, "expected a number from " + std::to_string(min) + " to " + std::to_string(max));
   return v;
-}
-
-std::string string(const json& j, const std::string& where) {
-  if (!j.is_string()) fail(where, "expected a string, found " + kindOf(j));
-  return j.get<std::string>();
-}
-
-std::uint32_t color(const json& j, const std::string& where) {
-  const std::string text = j.is_string() ? j.get<std::string>() : "";
-  if (text.size() != 7 || text[0] != '#' || text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos)
-    fail(where, "expected a colour like \"#3A6EA5\"");
-  return static_cast<std::uint32_t>(std::stoul(text.substr(1), nullptr, 16));
-}
-
-CGRect frame(const json& j, const std::string& where) {
-  if (!j.is_array() || j.size() != 4 || !std::all_of(j.begin(), j.end(), [](const json& v) { return v.is_number(); }))
-    fail(where, "expected an array of 4 numbers");
-  const CGRect r(j[0].get<double>(), j[1].get<double>(), j[2].get<double>(), j[3].get<double>());
-  if (!(r.size.width > 0 && r.size.height > 0) || !std::isfinite(r.origin.x) || !std::isfinite(r.origin.y) ||
-      !std::isfinite(r.size.width) || !std::isfinite(r.size.height))
-    fail(where, "expected a finite origin and a positive width and height");
-  return r;
 }
 
 template <typename T>
@@ -160,7 +94,7 @@ Window readWindow(const json& j, const std::string& where) {
   if (!j.contains("app")) fail(where, "expected an \"app\" (the owner's pid)");
   if (!j.contains("frame")) fail(where, "expected a \"frame\"");
   w.pid = static_cast<std::int32_t>(integer(j["app"], where + ".app", 1, 99999));
-  w.bounds = frame(j["frame"], where + ".frame");
+  w.bounds = rect(j["frame"], where + ".frame");
   if (j.contains("number")) w.number = static_cast<std::uint32_t>(integer(j["number"], where + ".number", 1, 0xFFFFFF));
   if (j.contains("title")) w.title = string(j["title"], where + ".title");
   if (j.contains("layer"))

@@ -29,12 +29,6 @@ namespace sim {
 
 class World;
 
-/// A problem in a desk section: where (a JSON path such as "windows[3].app") and what.
-struct DeskScenarioProblem {
-  std::string where;
-  std::string what;
-};
-
 struct DeskScenario {
   std::optional<bool> shared;
   std::optional<SpaceFollow> follow;
@@ -51,7 +45,7 @@ struct DeskScenario {
 };
 
 /// Reads and checks the desk sections of `root` against the displays the scenario (or,
-/// without a "displays" section, `world`) has. Throws DeskScenarioProblem.
+/// without a "displays" section, `world`) has. Throws scenario::Problem (ScenarioJson.h).
 DeskScenario readDeskScenario(const nlohmann::json& root, const World& world);
 /// Puts the desk into the world's window server (nothing when it has none).
 void applyDeskScenario(World& world, const DeskScenario& desk);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -12,6 +11,7 @@
 
 #include "platform/Files.h"
 #include "platform/sim/DeskScenario.h"
+#include "platform/sim/ScenarioJson.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -20,77 +20,9 @@ using json = nlohmann::json;
 using platform::LoginItemStatus;
 using platform::PlistDictionary;
 using platform::PlistValue;
+using namespace scenario;
 
 namespace {
-
-// A problem found while reading a scenario; caught before loading returns.
-struct Problem {
-  std::string where;
-  std::string what;
-};
-
-[[noreturn]] void fail(const std::string& where, const std::string& what) { throw Problem{where, what}; }
-
-std::string kindOf(const json& j) {
-  switch (j.type()) {
-    case json::value_t::null:
-      return "null";
-    case json::value_t::boolean:
-      return "a Boolean";
-    case json::value_t::string:
-      return "a string";
-    case json::value_t::array:
-      return "an array";
-    case json::value_t::object:
-      return "an object";
-    default:
-      return "a number";
-  }
-}
-
-void expectObject(const json& j, const std::string& where) {
-  if (!j.is_object()) fail(where, "expected an object, found " + kindOf(j));
-}
-
-void onlyFields(const json& j, const std::string& where, std::initializer_list<const char*> allowed) {
-  for (const auto& [key, value] : j.items()) {
-    bool known = false;
-    for (const char* name : allowed) known = known || key == name;
-    if (!known) fail(where.empty() ? key : where + "." + key, "unknown field");
-  }
-}
-
-bool boolean(const json& j, const std::string& where) {
-  if (!j.is_boolean()) fail(where, "expected true or false, found " + kindOf(j));
-  return j.get<bool>();
-}
-
-double number(const json& j, const std::string& where) {
-  if (!j.is_number()) fail(where, "expected a number, found " + kindOf(j));
-  return j.get<double>();
-}
-
-std::string string(const json& j, const std::string& where) {
-  if (!j.is_string()) fail(where, "expected a string, found " + kindOf(j));
-  return j.get<std::string>();
-}
-
-CGRect rect(const json& j, const std::string& where) {
-  if (!j.is_array() || j.size() != 4 || !std::all_of(j.begin(), j.end(), [](const json& v) { return v.is_number(); }))
-    fail(where, "expected an array of 4 numbers");
-  const CGRect r(j[0].get<double>(), j[1].get<double>(), j[2].get<double>(), j[3].get<double>());
-  if (!(r.size.width > 0 && r.size.height > 0) || !std::isfinite(r.origin.x) || !std::isfinite(r.origin.y) ||
-      !std::isfinite(r.size.width) || !std::isfinite(r.size.height))
-    fail(where, "expected a finite origin and a positive width and height");
-  return r;
-}
-
-std::uint32_t color(const json& j, const std::string& where) {
-  const std::string text = j.is_string() ? j.get<std::string>() : "";
-  if (text.size() != 7 || text[0] != '#' || text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos)
-    fail(where, "expected a colour like \"#3A6EA5\"");
-  return static_cast<std::uint32_t>(std::stoul(text.substr(1), nullptr, 16));
-}
 
 std::optional<std::vector<std::uint8_t>> base64(const std::string& text) {
   std::vector<std::uint8_t> out;
@@ -275,8 +207,7 @@ Scenario read(const json& root) {
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
 
   if (root.contains("displays")) {
-    const json& list = root["displays"];
-    if (!list.is_array()) fail("displays", "expected an array, found " + kindOf(list));
+    const json& list = expectArray(root["displays"], "displays");
     std::vector<Display> displays;
     std::set<std::uint32_t> ids;
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -332,8 +263,7 @@ Scenario read(const json& root) {
   }
 
   if (root.contains("missingSymbols")) {
-    const json& list = root["missingSymbols"];
-    if (!list.is_array()) fail("missingSymbols", "expected an array, found " + kindOf(list));
+    const json& list = expectArray(root["missingSymbols"], "missingSymbols");
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string where = "missingSymbols[" + std::to_string(i) + "]";
       expectObject(list[i], where);
@@ -412,8 +342,6 @@ std::optional<std::string> loadScenarioText(World& world, const std::string& tex
     return std::nullopt;
   } catch (const Problem& p) {
     return name + ": " + (p.where.empty() ? "" : p.where + ": ") + p.what;
-  } catch (const DeskScenarioProblem& p) {
-    return name + ": " + p.where + ": " + p.what;
   } catch (const std::exception& e) {
     return name + ": " + e.what();
   }

@@ -33,16 +33,9 @@ void SwitcherModel::reset(Workspace snapshot, int focusedDisplay) {
 }
 
 void SwitcherModel::reload(Workspace snapshot, std::uint32_t window) {
-  const DisplayGroup* before = display(focused());
-  const std::optional<std::string> focusedID = before ? std::optional(before->id) : std::nullopt;
+  const std::optional<std::string> focusedID = focusedDisplayID();
   workspace.set(std::move(snapshot));
-
-  std::vector<int> gone;
-  for (const auto& [d, id] : selection()) {
-    const DisplayGroup* g = display(d);
-    if (!g || !tiles::find(*g, id)) gone.push_back(d);
-  }
-  for (int d : gone) {
+  for (int d : lostSelections()) {
     eraseSelection(d);
     erasePick(d);
   }
@@ -77,6 +70,20 @@ void SwitcherModel::moveFullScreen(std::uint32_t window, bool on, bool screenTil
   if (thumbnails().count(window)) thumbnails.modify([window](auto& t) { t.erase(window); });
   Workspace copy = workspace();
   if (copy.moveFullScreen(window, on, screenTiles)) reload(std::move(copy), window);
+}
+
+std::optional<std::string> SwitcherModel::focusedDisplayID() const {
+  const DisplayGroup* g = display(focused());
+  return g ? std::optional(g->id) : std::nullopt;
+}
+
+std::vector<int> SwitcherModel::lostSelections() const {
+  std::vector<int> lost;
+  for (const auto& [d, id] : selection()) {
+    const DisplayGroup* g = display(d);
+    if (!g || !tiles::find(*g, id)) lost.push_back(d);
+  }
+  return lost;
 }
 
 void SwitcherModel::keepFocusInRange(const std::optional<std::string>& focusedDisplayID) {

@@ -213,6 +213,10 @@ class SwitcherModel {
   };
 
   void keepingSelection(const std::function<void(Workspace&)>& body);
+  /// The focused display's id; none when the focus is out of range.
+  std::optional<std::string> focusedDisplayID() const;
+  /// Displays whose selected tile the snapshot no longer holds, or that are gone themselves.
+  std::vector<int> lostSelections() const;
   void keepFocusInRange(const std::optional<std::string>& focusedDisplayID);
 
   // Writes that announce only a real change.

@@ -23,33 +23,18 @@ void SwitcherModel::refresh(Workspace snapshot) {
   // Pin each pick to its window's number, read in the old snapshot.
   std::map<int, std::uint32_t> pinned;
   for (const auto& [d, pick] : windowPick()) {
-    const DisplayGroup* g = display(d);
-    if (!g) continue;
-    auto sel = selection().find(d);
-    const std::optional<std::string> id = sel != selection().end() ? std::optional(sel->second) : g->here;
-    const Cluster* c = tiles::find(*g, id);
+    const Cluster* c = selectedCluster(d);
     if (!c || pick < 0 || static_cast<std::size_t>(pick) >= c->windows.size()) continue;
     if (auto number = c->windows[static_cast<std::size_t>(pick)].windowID) pinned[d] = *number;
   }
-  const DisplayGroup* before = display(focused());
-  const std::optional<std::string> focusedID = before ? std::optional(before->id) : std::nullopt;
+  const std::optional<std::string> focusedID = focusedDisplayID();
 
   workspace.set(std::move(snapshot));
-
-  std::vector<int> gone;
-  for (const auto& [d, id] : selection()) {
-    const DisplayGroup* g = display(d);
-    if (!g || !tiles::find(*g, id)) gone.push_back(d);
-  }
-  for (int d : gone) eraseSelection(d);
+  for (int d : lostSelections()) eraseSelection(d);
 
   std::map<int, int> picks;
   for (const auto& [d, number] : pinned) {
-    const DisplayGroup* g = display(d);
-    if (!g) continue;
-    auto sel = selection().find(d);
-    const std::optional<std::string> id = sel != selection().end() ? std::optional(sel->second) : g->here;
-    const Cluster* c = tiles::find(*g, id);
+    const Cluster* c = selectedCluster(d);
     if (!c) continue;
     for (std::size_t i = 0; i < c->windows.size(); ++i) {
       if (c->windows[i].windowID == number) {

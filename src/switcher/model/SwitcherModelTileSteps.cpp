@@ -21,6 +21,15 @@ const Cluster* mostRecentOf(const std::vector<const Cluster*>& list, const std::
   return best;
 }
 
+// The tile `delta` steps from the focused display's selection, wrapping; null without tiles.
+const Cluster* tileAfter(const SwitcherModel& model, int delta) {
+  const DisplayGroup* g = model.display(model.focused());
+  if (!g) return nullptr;
+  const auto list = tiles::of(*g);
+  if (list.empty()) return nullptr;
+  return list[tiles::stepFrom(tiles::indexOf(list, model.selectedID(model.focused())), delta, list.size())];
+}
+
 }  // namespace
 
 std::optional<std::string> SwitcherModel::mostRecent(const std::vector<Cluster>& clusters,
@@ -49,14 +58,7 @@ void SwitcherModel::stepCluster(int delta) {
     stepTray(delta);
     return;
   }
-  const DisplayGroup* g = display(focused());
-  if (!g) return;
-  const auto list = tiles::of(*g);
-  if (list.empty()) return;
-  const auto i = tiles::indexOf(list, selectedID(focused()));
-  const std::size_t j =
-      i ? tiles::wrap(static_cast<std::ptrdiff_t>(*i), delta, list.size()) : (delta < 1 ? list.size() - 1 : 0);
-  select(list[j]->id, focused());
+  if (const Cluster* t = tileAfter(*this, delta)) select(t->id, focused());
 }
 
 void SwitcherModel::stepTray(int delta) {
@@ -91,7 +93,7 @@ void SwitcherModel::stepSpace(int delta) {
   for (std::size_t i = 0; i < n && !current; ++i) {
     if (spaces[i].current) current = i;
   }
-  std::size_t j = current ? tiles::wrap(static_cast<std::ptrdiff_t>(*current), delta, n) : (delta < 1 ? n - 1 : 0);
+  std::size_t j = tiles::stepFrom(current, delta, n);
   // A Space group shown without any tile has nothing to land on: go on past it in the
   // same direction; when every group is empty nothing changes.
   const int onward = delta < 0 ? -1 : 1;
@@ -110,17 +112,11 @@ void SwitcherModel::stepSpace(int delta) {
 }
 
 void SwitcherModel::stepTile(int delta) {
-  const DisplayGroup* g = display(focused());
-  if (!g) return;
-  const auto list = tiles::of(*g);
-  if (list.empty()) return;
-  const auto i = tiles::indexOf(list, selectedID(focused()));
-  const std::size_t j =
-      i ? tiles::wrap(static_cast<std::ptrdiff_t>(*i), delta, list.size()) : (delta < 1 ? list.size() - 1 : 0);
-  const Cluster& t = *list[j];
-  select(t.id, focused());
+  const Cluster* t = tileAfter(*this, delta);
+  if (!t) return;
+  select(t->id, focused());
   setOnTray(false);
-  const auto stops = t.screen ? windowStops(t) : std::vector<int>{};
+  const auto stops = t->screen ? windowStops(*t) : std::vector<int>{};
   if (!stops.empty()) {
     setPick(focused(), stops.front());
   } else {

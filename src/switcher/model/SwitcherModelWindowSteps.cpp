@@ -66,8 +66,7 @@ void SwitcherModel::stepWindowAcross(int delta) {
   }
   const auto list = tiles::of(*g);
   const std::size_t n = list.size();
-  auto sel = selection().find(f);
-  const auto i = tiles::indexOf(list, sel != selection().end() ? std::optional(sel->second) : g->here);
+  const auto i = tiles::indexOf(list, selectedID(f));
 
   std::size_t j;
   if (!i) {

@@ -56,4 +56,10 @@ inline std::size_t wrap(std::ptrdiff_t i, int delta, std::size_t n) {
   return static_cast<std::size_t>((((i + delta) % m) + m) % m);
 }
 
+/// `delta` steps on from position `i`, wrapped into 0 ..< n; from no position, the last
+/// going back (delta < 1) and the first going forward. n must be positive.
+inline std::size_t stepFrom(std::optional<std::size_t> i, int delta, std::size_t n) {
+  return i ? wrap(static_cast<std::ptrdiff_t>(*i), delta, n) : (delta < 1 ? n - 1 : 0);
+}
+
 }  // namespace trelliq::tiles
