@@ -70,8 +70,8 @@ void WorkspaceLoad(benchmark::State& state) {
 // The questions a load puts to the simulated Mac on this desk, in the same numbers, with
 // none of the snapshot's decisions: two window-list reads, the display description and
 // Space sets, the running apps; per app its accessibility windows with their attributes,
-// each window's number (asked twice: once more when its minimized state is noted) and
-// Spaces, and the app's focused window; then each window's Spaces again to place it.
+// each window's number and Spaces (asked once: the snapshot keeps them for placing the
+// window), and the app's focused window.
 void queryLikeALoad() {
   benchmark::DoNotOptimize(CGPreflightScreenCaptureAccess());
   const auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
@@ -79,7 +79,6 @@ void queryLikeALoad() {
   benchmark::DoNotOptimize(Private::currentSpaces());
   benchmark::DoNotOptimize(Private::fullScreenSpaces());
   benchmark::DoNotOptimize(Private::displayLayout());
-  std::vector<std::uint32_t> numbers;
   for (const NSRunningApplication& app : NSWorkspace::shared().runningApplications()) {
     // The program's own windows are read without asking; every other app here is regular.
     if (app.activationPolicy() != NSApplicationActivationPolicyRegular || app.isTerminated()) continue;
@@ -95,16 +94,11 @@ void queryLikeALoad() {
       const auto number = Private::windowID(window);
       AXUIElementCopyAttributeValue(window, kAXTitleAttribute, &value);
       AXUIElementCopyAttributeValue(window, kAXMinimizedAttribute, &value);
-      benchmark::DoNotOptimize(Private::windowID(window));
-      if (number) {
-        benchmark::DoNotOptimize(Private::spaces(*number));
-        numbers.push_back(*number);
-      }
+      if (number) benchmark::DoNotOptimize(Private::spaces(*number));
     }
     benchmark::DoNotOptimize(app.isHidden());
     benchmark::DoNotOptimize(trelliq::focusedWindowID(pid));
   }
-  for (std::uint32_t number : numbers) benchmark::DoNotOptimize(Private::spaces(number));
   const auto front = CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements,
                                                 kCGNullWindowID);
   benchmark::DoNotOptimize(front);

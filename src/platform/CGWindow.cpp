@@ -1,6 +1,8 @@
 #include "platform/CGWindow.h"
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
@@ -24,6 +26,47 @@ PlistDictionary describe(const platform::WindowEntry& w, bool titles) {
   if (titles && w.name) d[kCGWindowName] = PlistValue(*w.name);
   if (w.onScreen) d[kCGWindowIsOnscreen] = PlistValue(true);
   return d;
+}
+
+// The window list is read often and changes little from one read to the next, so each
+// window's description is kept and handed out again (a shared, read-only dictionary) while
+// its entry stays the same. Thread-safe.
+class Descriptions {
+ public:
+  PlistValue of(const platform::WindowEntry& w, bool titles) {
+    Described& kept = kept_[w.number];
+    if (!kept.value || kept.titles != titles || !(kept.entry == w)) {
+      kept.entry = w;
+      kept.titles = titles;
+      kept.value = describe(w, titles);
+    }
+    return *kept.value;
+  }
+
+  /// Forgets the windows that are no longer listed once they outnumber the listed ones.
+  void prune(const std::vector<platform::WindowEntry>& listed) {
+    if (kept_.size() <= 2 * listed.size() + 64) return;
+    std::unordered_map<std::uint32_t, Described> still;
+    for (const platform::WindowEntry& w : listed) {
+      if (auto it = kept_.find(w.number); it != kept_.end()) still.insert(std::move(*it));
+    }
+    kept_ = std::move(still);
+  }
+
+  std::mutex mutex;
+
+ private:
+  struct Described {
+    platform::WindowEntry entry;
+    bool titles = false;
+    std::optional<PlistValue> value;
+  };
+  std::unordered_map<std::uint32_t, Described> kept_;
+};
+
+Descriptions& descriptions() {
+  static auto* kept = new Descriptions;
+  return *kept;
 }
 
 }  // namespace
@@ -56,10 +99,13 @@ std::optional<platform::PlistArray> CGWindowListCopyWindowInfo(CGWindowListOptio
   }
   platform::PlistArray result;
   result.reserve(chosen.size());
+  Descriptions& kept = descriptions();
+  std::lock_guard lock(kept.mutex);
   for (const platform::WindowEntry* w : chosen) {
     if ((option & kCGWindowListExcludeDesktopElements) && w->desktopElement) continue;
-    result.push_back(describe(*w, titles));
+    result.push_back(kept.of(*w, titles));
   }
+  kept.prune(all);
   return result;
 }
 

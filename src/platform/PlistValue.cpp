@@ -80,7 +80,7 @@ const PlistDictionary* PlistValue::asDictionary() const {
   return nullptr;
 }
 
-const PlistValue* PlistValue::find(const std::string& key) const {
+const PlistValue* PlistValue::find(std::string_view key) const {
   const PlistDictionary* dict = asDictionary();
   if (!dict) return nullptr;
   auto it = dict->find(key);
@@ -174,36 +174,36 @@ std::string PlistValue::describe() const {
   return out;
 }
 
-std::optional<std::string> stringEntry(const PlistDictionary& dict, const std::string& key) {
+std::optional<std::string> stringEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   if (it == dict.end() || !it->second.asString()) return std::nullopt;
   return *it->second.asString();
 }
 
-std::optional<std::int64_t> integerEntry(const PlistDictionary& dict, const std::string& key) {
+std::optional<std::int64_t> integerEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   if (it == dict.end()) return std::nullopt;
   return it->second.asInteger();
 }
 
-std::optional<double> doubleEntry(const PlistDictionary& dict, const std::string& key) {
+std::optional<double> doubleEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   if (it == dict.end()) return std::nullopt;
   return it->second.asDouble();
 }
 
-std::optional<bool> boolEntry(const PlistDictionary& dict, const std::string& key) {
+std::optional<bool> boolEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   if (it == dict.end()) return std::nullopt;
   return it->second.asBool();
 }
 
-const PlistDictionary* dictionaryEntry(const PlistDictionary& dict, const std::string& key) {
+const PlistDictionary* dictionaryEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   return it == dict.end() ? nullptr : it->second.asDictionary();
 }
 
-const PlistArray* arrayEntry(const PlistDictionary& dict, const std::string& key) {
+const PlistArray* arrayEntry(const PlistDictionary& dict, std::string_view key) {
   auto it = dict.find(key);
   return it == dict.end() ? nullptr : it->second.asArray();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -16,7 +17,8 @@ namespace platform {
 
 class PlistValue;
 using PlistArray = std::vector<PlistValue>;
-using PlistDictionary = std::map<std::string, PlistValue>;
+// Keys are looked up by any string type without building a std::string first.
+using PlistDictionary = std::map<std::string, PlistValue, std::less<>>;
 using PlistData = std::vector<std::uint8_t>;
 
 /// A point in time as seconds since 1970-01-01 00:00 UTC.
@@ -65,7 +67,7 @@ class PlistValue {
   const PlistDictionary* asDictionary() const;
 
   /// Looks up `key` when this is a dictionary; nullptr otherwise or when missing.
-  const PlistValue* find(const std::string& key) const;
+  const PlistValue* find(std::string_view key) const;
 
   friend bool operator==(const PlistValue& a, const PlistValue& b);
 
@@ -80,11 +82,11 @@ class PlistValue {
 };
 
 /// Reads a typed entry of a dictionary; nothing when it is missing or of another type.
-std::optional<std::string> stringEntry(const PlistDictionary& dict, const std::string& key);
-std::optional<std::int64_t> integerEntry(const PlistDictionary& dict, const std::string& key);
-std::optional<double> doubleEntry(const PlistDictionary& dict, const std::string& key);
-std::optional<bool> boolEntry(const PlistDictionary& dict, const std::string& key);
-const PlistDictionary* dictionaryEntry(const PlistDictionary& dict, const std::string& key);
-const PlistArray* arrayEntry(const PlistDictionary& dict, const std::string& key);
+std::optional<std::string> stringEntry(const PlistDictionary& dict, std::string_view key);
+std::optional<std::int64_t> integerEntry(const PlistDictionary& dict, std::string_view key);
+std::optional<double> doubleEntry(const PlistDictionary& dict, std::string_view key);
+std::optional<bool> boolEntry(const PlistDictionary& dict, std::string_view key);
+const PlistDictionary* dictionaryEntry(const PlistDictionary& dict, std::string_view key);
+const PlistArray* arrayEntry(const PlistDictionary& dict, std::string_view key);
 
 }  // namespace platform

@@ -36,6 +36,7 @@ struct WindowEntry {
   std::int64_t sharingState = 1;
   std::int64_t storeType = 1;
   std::int64_t memoryUsage = 0;
+  friend bool operator==(const WindowEntry&, const WindowEntry&) = default;
 };
 
 enum class ActivationPolicy { regular = 0, accessory = 1, prohibited = 2 };

@@ -35,7 +35,10 @@ std::string applicationName(const AXUIElementRef& element) {
 }  // namespace
 
 void Minimized::changed(const AXUIElementRef& element, bool minimized) {
-  const auto window = Private::windowID(element);
+  changed(element, Private::windowID(element), minimized);
+}
+
+void Minimized::changed(const AXUIElementRef& element, std::optional<std::uint32_t> window, bool minimized) {
   if (!window) return;
   auto& map = windows();
   const bool known = map.count(*window) != 0;

@@ -65,9 +65,15 @@ std::optional<CGRect> WindowSnapshot::bounds(std::uint32_t window) const {
   return found == bounds_.end() ? std::nullopt : found->second;
 }
 
+const std::vector<std::int64_t>& WindowSnapshot::spaces(std::uint32_t window) const {
+  auto found = spaces_.find(window);
+  if (found == spaces_.end()) found = spaces_.emplace(window, Private::spaces(window)).first;
+  return found->second;
+}
+
 bool WindowSnapshot::isFullScreen(std::optional<std::uint32_t> window) const {
   if (!window || fullScreenSpaces.empty()) return false;
-  return sharesAny(Private::spaces(*window), fullScreenSpaces);
+  return sharesAny(spaces(*window), fullScreenSpaces);
 }
 
 std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app, bool titledOnly) const {
@@ -102,7 +108,7 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
     }
     auto minimizedValue = axAttr(element, kAXMinimizedAttribute);
     const bool minimized = minimizedValue && minimizedValue->asBool().value_or(false);
-    Minimized::changed(element, minimized);
+    Minimized::changed(element, number, minimized);
     result.emplace_back(pid, number, element, std::move(title), minimized, isFullScreen(number),
                         number ? bounds(*number) : std::nullopt);
   }
@@ -118,7 +124,7 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
       const auto alpha = entry.alpha;
       if (!alpha || !(*alpha > 0)) continue;
       if (!entry.large) continue;
-      auto spaces = Private::spaces(*number);
+      const std::vector<std::int64_t>& spaces = this->spaces(*number);
       if (spaces.empty()) continue;
       const auto& name = entry.name;
       const bool named = name && !name->empty();
@@ -131,7 +137,7 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
       const bool fullScreen = !minimized && sharesAny(spaces, fullScreenSpaces);
       listed.push_back(
           {WindowInfo(pid, number, nullptr, named ? name : std::nullopt, minimized, fullScreen, bounds(*number)),
-           std::move(spaces)});
+           spaces});
     }
   }
 

@@ -51,6 +51,8 @@ class WindowSnapshot {
 
   /// The window's bounds (global, top-left origin) as listed; nothing when not listed.
   std::optional<CGRect> bounds(std::uint32_t window) const;
+  /// The Spaces the window lies on, asked of the window server once per snapshot.
+  const std::vector<std::int64_t>& spaces(std::uint32_t window) const;
   /// Whether the window lies on a full-screen Space; false for no window.
   bool isFullScreen(std::optional<std::uint32_t> window) const;
   /// The application's windows, sorted by window number with unnumbered ones last. With
@@ -66,6 +68,8 @@ class WindowSnapshot {
  private:
   /// What bounds() answers per listed number, worked out once from cgWindows.
   std::map<std::uint32_t, std::optional<CGRect>> bounds_;
+  /// What spaces() was answered so far.
+  mutable std::map<std::uint32_t, std::vector<std::int64_t>> spaces_;
 };
 
 }  // namespace trelliq

@@ -227,8 +227,8 @@ Workspace Workspace::load(Settings::Desktops desktops, bool screenTiles) {
   for (std::size_t a = 0; a < loaded.size(); ++a) {
     for (WindowInfo& window : windowsOf[a]) {
       DesktopFrames::note(window);
-      const std::vector<std::int64_t> spaces =
-          window.windowID ? Private::spaces(*window.windowID) : std::vector<std::int64_t>{};
+      static const std::vector<std::int64_t> nowhere;
+      const std::vector<std::int64_t>& spaces = window.windowID ? snapshot.spaces(*window.windowID) : nowhere;
       const auto [d, space] = placeOn(spaces, window.bounds, displays, layout.shared, primaryTop, fallback);
       placed[static_cast<std::size_t>(d)][space].push_back(Entry{a, std::move(window)});
     }

@@ -524,15 +524,6 @@ TEST(AccessibilityPrivateTest, TokensThatNameNothing) {
   EXPECT_EQ(desk.server.privateCalls("_AXUIElementCreateWithRemoteToken").size(), 6u);
 }
 
-TEST(AccessibilityPrivateTest, TakenAwaySymbolsCannotBeFound) {
-  Desk desk;
-  desk.scene.world.removeSymbol(kApplicationServicesPath, "_AXUIElementGetWindow");
-  EXPECT_EQ(getWindowFunction(), nullptr);
-  EXPECT_NE(remoteTokenFunction(), nullptr);
-  std::uint32_t number = 0;
-  EXPECT_EQ(desk.ax->windowOfElement(nullptr, &number), kAXErrorIllegalArgument);
-}
-
 // ---- Values -------------------------------------------------------------------------------
 
 TEST(AXValueTest, ReadersAnswerOnlyForTheirType) {

@@ -289,26 +289,6 @@ TEST(DockSwipeOlderTest, WithoutPermissionNothingArrives) {
 
 // ---- The newer layout ---------------------------------------------------------------------
 
-TEST(DockSwipeNewerTest, CompanionRecordsHaveTheirDocumentedShape) {
-  Desk desk;
-  const auto began = newerPhase(kBegan, -1);
-  const auto ended = newerPhase(kEnded, -1);
-  ASSERT_TRUE(began.companion);
-  ASSERT_TRUE(ended.companion);
-  ASSERT_EQ(began.companion->extraRecords.size(), 1u);
-  const auto& r1 = began.companion->extraRecords[0].payload;
-  const auto& r4 = ended.companion->extraRecords[0].payload;
-  ASSERT_EQ(r1.size(), 68u);
-  ASSERT_EQ(r4.size(), 96u);
-  EXPECT_EQ(r1[24], 1);
-  EXPECT_EQ(r4[24], 2);
-  EXPECT_EQ(platform::PlistData(r4.begin() + 36, r4.begin() + 40), (platform::PlistData{0, 0, 0, 4}));
-  EXPECT_EQ(platform::PlistData(r1.begin() + 64, r1.begin() + 68), (platform::PlistData{0xFF, 0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(platform::PlistData(r1.begin() + 44, r1.begin() + 48), (platform::PlistData{0x99, 0x19, 0, 0}));
-  const auto data = *CGEventCreateData(kCFAllocatorDefault, began.companion);
-  EXPECT_EQ(platform::PlistData(data.end() - 72, data.end() - 68), (platform::PlistData{0x00, 0x44, 0x10, 0x6D}));
-}
-
 TEST(DockSwipeNewerTest, DirectionFollowsNaturalScrolling) {
   struct Case {
     std::optional<bool> natural;

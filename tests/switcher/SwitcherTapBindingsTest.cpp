@@ -122,6 +122,7 @@ std::vector<BindingRow> rows() {
       {"CommandControlTabOpensTheTray", closed, tab, kCommand | kControl, false, true, opened(kCommand, false, true)},
       {"CommandTabSteps", ordinary, tab, kCommand, false, true, selectionMoved},
       {"CommandTabRepeatOpensNothing", closed, tab, kCommand, true, true, staysClosed},
+      {"CommandTabRepeatSteps", ordinary, tab, kCommand, true, true, selectionMoved},
       // Row 4
       {"OtherKeysPassWhileClosed", closed, kA, kCommand, false, false, staysClosed},
       // Row 5

@@ -118,21 +118,6 @@ TEST_F(MouseTest, ClicksWhileClosedPass) {
   EXPECT_FALSE(switcher->isOpen());
 }
 
-TEST_F(MouseTest, AutorepeatThroughTheKeyboardNeverOpensTheSwitcher) {
-  startTap();
-  commandTab(/*repeat=*/true);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
-  EXPECT_EQ(consumedOf(kCGEventKeyDown), 1) << "the repeat is still the switcher's, so nothing else opens";
-  // A real press opens it; its repeats then step.
-  commandTab();
-  ASSERT_TRUE(switcher->active);
-  const std::string first = selected();
-  post(key(Switcher::keyTab, kCommand, true));
-  scene.clock.advance(0.05);
-  EXPECT_NE(selected(), first);
-}
-
 TEST_F(MouseTest, TypedLettersOfOtherScriptsAreTheSwitchersKeys) {
   startTap();
   ASSERT_TRUE(sim::EventServer::active()->setKeyboardLayout("Arabic"));

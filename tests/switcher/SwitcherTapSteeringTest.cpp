@@ -15,7 +15,7 @@ namespace trelliq::tap {
 namespace {
 
 constexpr std::int32_t kFinder = 201, kQuill = 301, kHarbor = 303, kCadence = 305, kSlate = 306;
-constexpr std::uint32_t kDraft = 2101, kOldLetter = 2103, kNotes = 2102;
+constexpr std::uint32_t kDraft = 2101, kOldLetter = 2103;
 
 class SteeringTest : public TapStage {
  public:
@@ -239,70 +239,6 @@ TEST_F(SteeringTest, ACloseIsConfirmedByWhatTheWindowServerStillLists) {
   scene.windowServer.removeWindow(kOldLetter);
   scene.clock.advance(0.2);
   EXPECT_FALSE(modelHasWindow(kOldLetter));
-}
-
-// ---- Full screen while a change is pending --------------------------------------------------
-
-TEST_F(SteeringTest, OnlyThePendingWindowMayBeToggledAgainAndItGetsNoSecondFollowUp) {
-  openSession(Switcher::Action::cycle(1));
-  ASSERT_FALSE(selectTileOf(kQuill).empty());
-  pickWindow(kDraft);
-  switcher->toggleFullScreen(true);
-  ASSERT_EQ(switcher->fullScreenPending, std::optional<std::uint32_t>(kDraft));
-  EXPECT_EQ(switcher->fullScreenMoves, 1);
-  EXPECT_TRUE(switcher->model.transitioning.count(kDraft));
-
-  // Another window while Draft's change is pending: nothing.
-  ASSERT_FALSE(selectTileOf(kSlate).empty());
-  switcher->toggleFullScreen(true);
-  EXPECT_EQ(switcher->fullScreenMoves, 1);
-
-  // Draft again (the model selected it when it moved): the model moves, no second request.
-  const Cluster* draftTile = nullptr;
-  for (int d = 0; switcher->model.display(d) && !draftTile; ++d) {
-    for (const Cluster& c : switcher->model.display(d)->clusters()) {
-      for (const WindowInfo& w : c.windows) {
-        if (w.windowID == kDraft) {
-          switcher->model.focus(d);
-          switcher->model.select(c.id, d);
-          draftTile = switcher->model.selectedCluster(d);
-        }
-      }
-    }
-  }
-  ASSERT_TRUE(draftTile);
-  pickWindow(kDraft);
-  const bool nowFullScreen = switcher->model.targetWindow(focused())->fullScreen;
-  switcher->toggleFullScreen(!nowFullScreen);
-  EXPECT_EQ(switcher->fullScreenMoves, 2);
-  EXPECT_EQ(switcher->fullScreenWanted, !nowFullScreen);
-  scene.clock.advance(0.1);
-  std::size_t asks = 0;
-  for (const auto& call : ax().calls()) {
-    asks += call.kind == sim::AccessibilityServer::Call::Kind::set && call.name == "AXFullScreen";
-  }
-  EXPECT_EQ(asks, 1u) << "one request, one follow-up";
-}
-
-TEST_F(SteeringTest, NotesOnAnotherSpaceIsVisitedBeforeItsChangeIsAsked) {
-  openSession(Switcher::Action::cycle(1));
-  const DisplayGroup* group = switcher->model.display(0);
-  ASSERT_TRUE(group);
-  for (const Cluster& c : group->clusters()) {
-    if (c.space == 4 && c.app() && c.app()->id == kQuill) {
-      switcher->model.focus(0);
-      switcher->model.select(c.id, 0);
-    }
-  }
-  ASSERT_EQ(switcher->model.targetWindow(0)->windowID, std::optional<std::uint32_t>(kNotes));
-  switcher->toggleFullScreen(true);
-  EXPECT_EQ(switcher->fullScreenPending, std::optional<std::uint32_t>(kNotes));
-  EXPECT_TRUE(switcher->fullScreenAsked == false) << "asked only once its Space shows";
-  scene.clock.advance(3);
-  const auto swipes = sim::EventServer::active()->swipes();
-  ASSERT_FALSE(swipes.empty());
-  EXPECT_EQ(swipes.front().to, 4u) << "jumped to its Space first";
-  EXPECT_TRUE(switcher->fullScreenAsked);
 }
 
 }  // namespace

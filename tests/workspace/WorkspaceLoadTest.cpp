@@ -10,6 +10,7 @@
 #include "platform/PrivateSymbols.h"
 #include "platform/WindowServerPort.h"
 #include "platform/sim/AccessibilityServer.h"
+#include "WindowServerScenes.h"
 #include "support/Scene.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/Private.h"
@@ -39,11 +40,7 @@ class WorkspaceLoad : public ::testing::Test {
   sim::WindowServer& server() { return scene_.windowServer; }
 
   static sim::Space space(std::uint64_t id, std::int32_t type = sim::kSpaceTypeDesktop) {
-    sim::Space s;
-    s.id = id;
-    s.uuid = "uuid-" + std::to_string(id);
-    s.type = type;
-    return s;
+    return scenes::space(id, type);
   }
   void spaces(std::uint32_t display, std::vector<sim::Space> list, std::uint64_t current) {
     ASSERT_TRUE(server().setSpaces(display, std::move(list), current));

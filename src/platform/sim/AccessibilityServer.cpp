@@ -8,6 +8,8 @@
 
 #include "platform/PrivateSymbols.h"
 #include "platform/VirtualClock.h"
+#include "platform/sim/Desk.h"
+#include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -54,8 +56,10 @@ std::uint64_t littleEndian(const platform::PlistData& data, std::size_t at, int 
 
 AccessibilityServer::AccessibilityServer(WindowServer& server) : server_(server) {
   {
+    // Asked before locking: the server is never called with this lock held.
+    const std::vector<Window> windows = server_.windows();
     std::lock_guard lock(mutex_);
-    for (const Window& w : server_.windows()) rememberLocked(w);
+    for (const Window& w : windows) rememberLocked(w);
   }
   listener_ = server_.addChangeListener([this](const DeskChange& change) { onDeskChange(change); });
   server_.world().addFunction<AXUIElementGetWindow_t>(kApplicationServicesPath, kGetWindowName, &getWindowFunction);
@@ -77,60 +81,96 @@ AccessibilityServer* AccessibilityServer::active() { return gActive.load(std::me
 
 bool AccessibilityServer::trusted() { return server_.world().accessibilityTrusted(false); }
 
-std::optional<AXError> AccessibilityServer::reach(std::int32_t pid, const std::string& name, double timeout) {
-  if (!trusted()) return kAXErrorAPIDisabled;
-  const std::optional<App> app = server_.app(pid);
-  if (!app || app->terminated) return kAXErrorInvalidUIElement;
-  if (app->accessibilityHung) {
-    if (!(timeout > 0) || std::isinf(timeout)) timeout = kAXDefaultMessagingTimeout;
-    bool elapse = false;
-    {
-      std::lock_guard lock(mutex_);
-      waits_.push_back(Wait{pid, name, timeout});
-      elapse = elapseClock_;
-    }
-    if (auto* virtualClock = dynamic_cast<platform::VirtualClock*>(&platform::clock())) {
-      if (elapse) virtualClock->elapse(timeout);
-    } else {
-      std::this_thread::sleep_for(std::chrono::duration<double>(timeout));
-    }
-    return kAXErrorCannotComplete;
-  }
+AccessibilityServer::Candidates AccessibilityServer::candidates(AXElementID element, const std::string& name,
+                                                                std::optional<AXError>* injected) {
+  Candidates found;
   std::lock_guard lock(mutex_);
-  if (auto it = errors_.find({pid, name}); it != errors_.end()) return it->second;
-  return std::nullopt;
+  if (injected && !errors_.empty()) {
+    if (auto it = errors_.find({element.pid, name}); it != errors_.end()) *injected = it->second;
+  }
+  if (element.element == kAXApplicationElementID) return found;
+  if (auto it = windows_.find(element); it != windows_.end()) found.self = it->second;
+  if (element.element > 1) {
+    if (auto it = windows_.find(AXElementID{element.pid, element.element - 1}); it != windows_.end()) {
+      found.parent = it->second;
+    }
+  }
+  return found;
 }
 
-std::optional<AccessibilityServer::Target> AccessibilityServer::resolve(AXElementID element) {
-  const std::optional<App> app = server_.app(element.pid);
+std::optional<AccessibilityServer::Target> AccessibilityServer::targetIn(const Desk& desk, AXElementID element,
+                                                                         const Candidates& found) {
+  const App* app = desk.app(element.pid);
   if (!app || app->terminated) return std::nullopt;
   Target target;
-  target.app = *app;
+  target.app = app;
   if (element.element == kAXApplicationElementID) return target;
-  if (auto window = windowWithElement(element)) {
+  // The index may still name a window that went or changed hands; only a live match counts.
+  const auto live = [&](const std::optional<std::uint32_t>& number, std::uint64_t id) -> const Window* {
+    const Window* w = number ? desk.window(*number) : nullptr;
+    return w && w->pid == element.pid && w->axElement == id ? w : nullptr;
+  };
+  if (const Window* w = live(found.self, element.element)) {
     target.kind = Target::Kind::window;
-    target.window = *window;
+    target.window = w;
     return target;
   }
   if (element.element <= 1) return std::nullopt;  // 0 never names a window
-  if (auto window = windowWithElement(AXElementID{element.pid, element.element - 1})) {
+  if (const Window* w = live(found.parent, element.element - 1)) {
     target.kind = Target::Kind::closeButton;
-    target.window = *window;
+    target.window = w;
     return target;
   }
   return std::nullopt;
 }
 
-std::optional<Window> AccessibilityServer::windowWithElement(AXElementID element) {
-  std::optional<std::uint32_t> number;
+std::optional<AXError> AccessibilityServer::answer(AXElementID element, const std::string& name, double timeout,
+                                                   const Use& use) {
+  if (!trusted()) return kAXErrorAPIDisabled;
+  std::optional<AXError> injected;
+  const Candidates found = candidates(element, name, &injected);
+  std::optional<AXError> error;
+  bool hung = false;
+  server_.inspect([&](WindowServer::State& state) {
+    const Desk& desk = state.desk;
+    const App* app = desk.app(element.pid);
+    if (!app || app->terminated) {
+      error = kAXErrorInvalidUIElement;
+    } else if (app->accessibilityHung) {
+      hung = true;
+    } else if (injected) {
+      error = injected;
+    } else if (auto target = targetIn(desk, element, found)) {
+      use(state, *target);
+    } else {
+      error = kAXErrorInvalidUIElement;
+    }
+  });
+  if (hung) return waitForHung(element.pid, name, timeout);
+  return error;
+}
+
+bool AccessibilityServer::resolves(AXElementID element) {
+  const Candidates found = candidates(element, "", nullptr);
+  bool resolved = false;
+  server_.inspect([&](WindowServer::State& state) { resolved = targetIn(state.desk, element, found).has_value(); });
+  return resolved;
+}
+
+AXError AccessibilityServer::waitForHung(std::int32_t pid, const std::string& name, double timeout) {
+  if (!(timeout > 0) || std::isinf(timeout)) timeout = kAXDefaultMessagingTimeout;
+  bool elapse = false;
   {
     std::lock_guard lock(mutex_);
-    if (auto it = windows_.find(element); it != windows_.end()) number = it->second;
+    waits_.push_back(Wait{pid, name, timeout});
+    elapse = elapseClock_;
   }
-  if (!number) return std::nullopt;
-  std::optional<Window> window = server_.window(*number);
-  if (window && window->pid == element.pid && window->axElement == element.element) return window;
-  return std::nullopt;
+  if (auto* virtualClock = dynamic_cast<platform::VirtualClock*>(&platform::clock())) {
+    if (elapse) virtualClock->elapse(timeout);
+  } else {
+    std::this_thread::sleep_for(std::chrono::duration<double>(timeout));
+  }
+  return kAXErrorCannotComplete;
 }
 
 void AccessibilityServer::rememberLocked(const Window& window) {
@@ -149,12 +189,15 @@ bool AccessibilityServer::listsWindow(const Window& window) {
   return window.axElement != 0;
 }
 
-std::optional<std::uint32_t> AccessibilityServer::mainWindowOf(const App& app) {
+std::optional<std::uint32_t> AccessibilityServer::mainWindowOf(WindowServer::State& state, const App& app) {
+  const auto& byOwner = state.ordered().byOwner;
+  const auto own = byOwner.find(app.pid);
+  if (own == byOwner.end()) return std::nullopt;
   std::optional<std::uint32_t> fallback;
-  for (const Window& w : server_.windowsOf(app.pid)) {
-    if (w.axElement == 0 || w.minimized) continue;
-    if (w.number == app.focusedWindow && w.subrole == kAXStandardWindowSubrole) return w.number;
-    if (!fallback && w.subrole == kAXStandardWindowSubrole && listsWindow(w)) fallback = w.number;
+  for (const Window* w : own->second) {
+    if (w->axElement == 0 || w->minimized) continue;
+    if (w->number == app.focusedWindow && w->subrole == kAXStandardWindowSubrole) return w->number;
+    if (!fallback && w->subrole == kAXStandardWindowSubrole && listsWindow(*w)) fallback = w->number;
   }
   return fallback;
 }
@@ -162,10 +205,11 @@ std::optional<std::uint32_t> AccessibilityServer::mainWindowOf(const App& app) {
 // ---------------------------------------------------------------------------------------------
 // Attributes and actions
 
-platform::AXAnswer AccessibilityServer::read(const Target& target, const std::string& attribute) {
+platform::AXAnswer AccessibilityServer::read(WindowServer::State& state, const Target& target,
+                                             const std::string& attribute) {
   using platform::AXAnswer;
-  const App& app = target.app;
-  const Window& w = target.window;
+  const Desk& desk = state.desk;
+  const App& app = *target.app;
   const std::int32_t pid = app.pid;
   const AXAnswer noValue{kAXErrorNoValue, {}};
   const AXAnswer unsupported{kAXErrorAttributeUnsupported, {}};
@@ -174,29 +218,34 @@ platform::AXAnswer AccessibilityServer::read(const Target& target, const std::st
     case Target::Kind::app: {
       if (attribute == kAXRoleAttribute) return {kAXErrorSuccess, "AXApplication"};
       if (attribute == kAXTitleAttribute) return app.name ? AXAnswer{kAXErrorSuccess, *app.name} : noValue;
-      if (attribute == kAXFrontmostAttribute) return {kAXErrorSuccess, server_.frontmost() == pid};
+      if (attribute == kAXFrontmostAttribute) return {kAXErrorSuccess, desk.frontmost() == pid};
       if (attribute == "AXHidden") return {kAXErrorSuccess, app.hidden};
       if (attribute == kAXWindowsAttribute) {
         std::vector<AXValue> windows;
-        for (const Window& each : server_.windowsOf(pid)) {
-          if (listsWindow(each)) windows.emplace_back(AXElementID{pid, each.axElement});
+        const auto& byOwner = state.ordered().byOwner;
+        if (auto own = byOwner.find(pid); own != byOwner.end()) {
+          windows.reserve(own->second.size());
+          for (const Window* each : own->second) {
+            if (listsWindow(*each)) windows.emplace_back(AXElementID{pid, each->axElement});
+          }
         }
         return {kAXErrorSuccess, AXValue(std::move(windows))};
       }
       if (attribute == kAXFocusedWindowAttribute) {
-        const auto focused = app.focusedWindow ? server_.window(app.focusedWindow) : std::nullopt;
+        const Window* focused = app.focusedWindow ? desk.window(app.focusedWindow) : nullptr;
         if (!focused || focused->axElement == 0 || focused->minimized) return noValue;
         return {kAXErrorSuccess, AXElementID{pid, focused->axElement}};
       }
       if (attribute == kAXMainWindowAttribute) {
-        const auto main = mainWindowOf(app);
-        const auto window = main ? server_.window(*main) : std::nullopt;
+        const auto main = mainWindowOf(state, app);
+        const Window* window = main ? desk.window(*main) : nullptr;
         if (!window) return noValue;
         return {kAXErrorSuccess, AXElementID{pid, window->axElement}};
       }
       return unsupported;
     }
     case Target::Kind::window: {
+      const Window& w = *target.window;
       if (attribute == kAXRoleAttribute) return {kAXErrorSuccess, "AXWindow"};
       if (attribute == kAXSubroleAttribute) return w.subrole.empty() ? noValue : AXAnswer{kAXErrorSuccess, w.subrole};
       if (attribute == kAXTitleAttribute) return {kAXErrorSuccess, w.title};
@@ -206,7 +255,7 @@ platform::AXAnswer AccessibilityServer::read(const Target& target, const std::st
       if (attribute == kAXSizeAttribute) return {kAXErrorSuccess, w.bounds.size};
       if (attribute == kAXMainAttribute) return {kAXErrorSuccess, app.focusedWindow == w.number};
       if (attribute == "AXFocused") {
-        return {kAXErrorSuccess, app.focusedWindow == w.number && server_.frontmost() == pid};
+        return {kAXErrorSuccess, app.focusedWindow == w.number && desk.frontmost() == pid};
       }
       if (attribute == kAXCloseButtonAttribute) return {kAXErrorSuccess, AXElementID{pid, w.axElement + 1}};
       if (attribute == "AXParent") return {kAXErrorSuccess, AXElementID{pid, kAXApplicationElementID}};
@@ -216,7 +265,7 @@ platform::AXAnswer AccessibilityServer::read(const Target& target, const std::st
       if (attribute == kAXRoleAttribute) return {kAXErrorSuccess, "AXButton"};
       if (attribute == kAXSubroleAttribute) return {kAXErrorSuccess, "AXCloseButton"};
       if (attribute == "AXWindow" || attribute == "AXParent") {
-        return {kAXErrorSuccess, AXElementID{pid, w.axElement}};
+        return {kAXErrorSuccess, AXElementID{pid, target.window->axElement}};
       }
       return unsupported;
     }
@@ -224,22 +273,33 @@ platform::AXAnswer AccessibilityServer::read(const Target& target, const std::st
   return unsupported;
 }
 
-AXError AccessibilityServer::write(const Target& target, const std::string& attribute, const AXValue& value) {
+AccessibilityServer::Subject AccessibilityServer::subjectOf(const Target& target) {
+  Subject subject;
+  subject.kind = target.kind;
+  subject.pid = target.app->pid;
+  if (target.window) {
+    subject.window = target.window->number;
+    subject.minimized = target.window->minimized;
+    subject.fullScreen = target.window->fullScreen;
+  }
+  return subject;
+}
+
+AXError AccessibilityServer::write(const Subject& target, const std::string& attribute, const AXValue& value) {
   // A request the server refuses is the app's failure to comply.
   const auto answer = [](bool accepted) { return accepted ? kAXErrorSuccess : kAXErrorFailure; };
-  const Window& w = target.window;
 
   if (target.kind == Target::Kind::app) {
     if (attribute == kAXFrontmostAttribute) {
       const auto on = value.asBool();
       if (!on) return kAXErrorAttributeUnsupported;
       // Only bringing an app forward is a request; nobody can push one back this way.
-      return *on ? answer(server_.requestActivate(target.app.pid, 0)) : kAXErrorSuccess;
+      return *on ? answer(server_.requestActivate(target.pid, 0)) : kAXErrorSuccess;
     }
     if (attribute == "AXHidden") {
       const auto on = value.asBool();
       if (!on) return kAXErrorAttributeUnsupported;
-      return answer(server_.requestHide(target.app.pid, *on));
+      return answer(server_.requestHide(target.pid, *on));
     }
     return kAXErrorAttributeUnsupported;
   }
@@ -248,79 +308,71 @@ AXError AccessibilityServer::write(const Target& target, const std::string& attr
   if (attribute == kAXMinimizedAttribute) {
     const auto on = value.asBool();
     if (!on) return kAXErrorAttributeUnsupported;
-    return *on == w.minimized ? kAXErrorSuccess : answer(server_.requestMinimize(w.number, *on));
+    return *on == target.minimized ? kAXErrorSuccess : answer(server_.requestMinimize(target.window, *on));
   }
   if (attribute == kAXFullScreenAttribute) {
     const auto on = value.asBool();
     if (!on) return kAXErrorAttributeUnsupported;
-    return *on == w.fullScreen ? kAXErrorSuccess : answer(server_.requestFullScreen(w.number, *on));
+    return *on == target.fullScreen ? kAXErrorSuccess : answer(server_.requestFullScreen(target.window, *on));
   }
   if (attribute == kAXMainAttribute || attribute == "AXFocused") {
     const auto on = value.asBool();
     if (!on) return kAXErrorAttributeUnsupported;
-    return *on ? answer(server_.requestRaise(w.number)) : kAXErrorSuccess;
+    return *on ? answer(server_.requestRaise(target.window)) : kAXErrorSuccess;
   }
   if (attribute == kAXPositionAttribute) {
     const auto p = value.asPoint();
     if (!p) return kAXErrorAttributeUnsupported;
-    return answer(server_.requestMove(w.number, *p, std::nullopt));
+    return answer(server_.requestMove(target.window, *p, std::nullopt));
   }
   if (attribute == kAXSizeAttribute) {
     const auto s = value.asSize();
     if (!s || s->width < 0 || s->height < 0) return kAXErrorAttributeUnsupported;
-    return answer(server_.requestMove(w.number, std::nullopt, *s));
+    return answer(server_.requestMove(target.window, std::nullopt, *s));
   }
   return kAXErrorAttributeUnsupported;
 }
 
-AXError AccessibilityServer::act(const Target& target, const std::string& action) {
+AXError AccessibilityServer::act(const Subject& target, const std::string& action) {
   if (target.kind == Target::Kind::window && action == kAXRaiseAction) {
-    return server_.requestRaise(target.window.number) ? kAXErrorSuccess : kAXErrorFailure;
+    return server_.requestRaise(target.window) ? kAXErrorSuccess : kAXErrorFailure;
   }
   if (target.kind == Target::Kind::closeButton && action == kAXPressAction) {
-    return server_.removeWindow(target.window.number) ? kAXErrorSuccess : kAXErrorFailure;
+    return server_.removeWindow(target.window) ? kAXErrorSuccess : kAXErrorFailure;
   }
   return kAXErrorActionUnsupported;
 }
 
 platform::AXAnswer AccessibilityServer::copyAttribute(AXElementID element, const std::string& attribute,
                                                       double timeout) {
-  platform::AXAnswer answer;
-  if (auto error = reach(element.pid, attribute, timeout)) {
-    answer.error = *error;
-  } else if (auto target = resolve(element)) {
-    answer = read(*target, attribute);
-  } else {
-    answer.error = kAXErrorInvalidUIElement;
-  }
-  if (answer.error != kAXErrorSuccess) answer.value = AXValue();
-  record(Call{Call::Kind::copy, element, attribute, answer.value, answer.error});
-  return answer;
+  platform::AXAnswer result;
+  const auto error = answer(element, attribute, timeout, [&](WindowServer::State& state, const Target& target) {
+    result = read(state, target, attribute);
+  });
+  if (error) result.error = *error;
+  if (result.error != kAXErrorSuccess) result.value = AXValue();
+  record(Call{Call::Kind::copy, element, attribute, result.value, result.error});
+  return result;
 }
 
 AXError AccessibilityServer::setAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                                           double timeout) {
-  AXError error = kAXErrorSuccess;
-  if (auto refused = reach(element.pid, attribute, timeout)) {
-    error = *refused;
-  } else if (auto target = resolve(element)) {
-    error = write(*target, attribute, value);
-  } else {
-    error = kAXErrorInvalidUIElement;
-  }
+  // The request itself changes the desk, so it is made once the lock is let go.
+  std::optional<Subject> subject;
+  AXError error = answer(element, attribute, timeout, [&](WindowServer::State&, const Target& target) {
+                    subject = subjectOf(target);
+                  }).value_or(kAXErrorSuccess);
+  if (subject) error = write(*subject, attribute, value);
   record(Call{Call::Kind::set, element, attribute, value, error});
   return error;
 }
 
 AXError AccessibilityServer::performAction(AXElementID element, const std::string& action, double timeout) {
-  AXError error = kAXErrorSuccess;
-  if (auto refused = reach(element.pid, action, timeout)) {
-    error = *refused;
-  } else if (auto target = resolve(element)) {
-    error = act(*target, action);
-  } else {
-    error = kAXErrorInvalidUIElement;
-  }
+  std::optional<Subject> subject;
+  AXError error = answer(element, action, timeout, [&](WindowServer::State&, const Target& target) {
+                    subject = subjectOf(target);
+                  }).value_or(kAXErrorSuccess);
+  if (subject) error = act(*subject, action);
   record(Call{Call::Kind::action, element, action, AXValue(), error});
   return error;
 }
@@ -331,17 +383,17 @@ AXError AccessibilityServer::performAction(AXElementID element, const std::strin
 AXError AccessibilityServer::windowOfElement(const AXUIElementRef& element, std::uint32_t* window) {
   if (!element || !window) return kAXErrorIllegalArgument;
   const double timeout = element->messagingTimeout() > 0 ? element->messagingTimeout() : kAXDefaultMessagingTimeout;
-  AXError error = kAXErrorSuccess;
-  if (auto refused = reach(element->pid(), kGetWindowName, timeout)) {
-    error = *refused;
-  } else if (auto target = resolve(element->identity())) {
-    if (target->kind == Target::Kind::window) {
-      *window = target->window.number;
+  static const std::string name = kGetWindowName;
+  std::optional<std::uint32_t> number;
+  AXError error = answer(element->identity(), name, timeout, [&](WindowServer::State&, const Target& target) {
+                    if (target.kind == Target::Kind::window) number = target.window->number;
+                  }).value_or(kAXErrorSuccess);
+  if (error == kAXErrorSuccess) {
+    if (number) {
+      *window = *number;
     } else {
       error = kAXErrorIllegalArgument;  // not a window
     }
-  } else {
-    error = kAXErrorInvalidUIElement;
   }
   record(Call{Call::Kind::getWindow, element->identity(), "",
               error == kAXErrorSuccess ? AXValue(static_cast<std::int64_t>(*window)) : AXValue(), error});
@@ -355,7 +407,7 @@ AXUIElementRef AccessibilityServer::elementFromToken(const platform::PlistData& 
   }
   if (!trusted()) return nullptr;
   const AXElementID identity{static_cast<std::int32_t>(littleEndian(token, 0, 4)), littleEndian(token, 12, 8)};
-  if (!resolve(identity)) return nullptr;
+  if (!resolves(identity)) return nullptr;
   return AXUIElementMake(identity);
 }
 
@@ -384,7 +436,7 @@ AXError AccessibilityServer::addNotification(std::uint64_t observer, AXElementID
     if (it->second.pid != element.pid) return kAXErrorIllegalArgument;
   }
   if (!supportedNotifications().count(notification)) return kAXErrorNotificationUnsupported;
-  if (!resolve(element)) return kAXErrorInvalidUIElement;
+  if (!resolves(element)) return kAXErrorInvalidUIElement;
   std::lock_guard lock(mutex_);
   auto it = observers_.find(observer);
   if (it == observers_.end()) return kAXErrorInvalidUIElementObserver;

@@ -99,26 +99,48 @@ class AccessibilityServer : public AccessibilityService {
     std::function<void(AXElementID, const std::string&)> deliver;
     std::set<std::pair<AXElementID, std::string>> registered;
   };
-  // What an element id names.
+  // What an element id names, as found under the server's lock (pointers into the desk,
+  // valid only while it is held).
   struct Target {
     enum class Kind { app, window, closeButton };
     Kind kind = Kind::app;
-    App app;
-    Window window;
+    const App* app = nullptr;
+    const Window* window = nullptr;
   };
+  // The window numbers the element index gives an element id and the one before it (a
+  // close button's window), read before taking the server's lock.
+  struct Candidates {
+    std::optional<std::uint32_t> self;
+    std::optional<std::uint32_t> parent;
+  };
+  // What a set or an action needs of its target once the lock is let go.
+  struct Subject {
+    Target::Kind kind = Target::Kind::app;
+    std::int32_t pid = 0;
+    std::uint32_t window = 0;
+    bool minimized = false;
+    bool fullScreen = false;
+  };
+  using Use = std::function<void(WindowServer::State& state, const Target& target)>;
 
   bool trusted();
-  /// Null when the app answers; otherwise the error to give (after waiting when hung).
-  std::optional<AXError> reach(std::int32_t pid, const std::string& name, double timeout);
-  std::optional<Target> resolve(AXElementID element);
-  platform::AXAnswer read(const Target& target, const std::string& attribute);
-  AXError write(const Target& target, const std::string& attribute, const AXValue& value);
-  AXError act(const Target& target, const std::string& action);
+  Candidates candidates(AXElementID element, const std::string& name, std::optional<AXError>* injected);
+  static std::optional<Target> targetIn(const Desk& desk, AXElementID element, const Candidates& found);
+  /// Reaches the app (trust, a live app, a hung one, an injected error) and resolves the
+  /// element, then hands the target to `use` under the server's lock. The error instead
+  /// when the app does not answer (after waiting when hung) or the element names nothing.
+  std::optional<AXError> answer(AXElementID element, const std::string& name, double timeout, const Use& use);
+  /// Whether the element names a live app, window or close button (no reach).
+  bool resolves(AXElementID element);
+  /// A hung app's wait: recorded, elapsed on the virtual clock on request, or really slept.
+  AXError waitForHung(std::int32_t pid, const std::string& name, double timeout);
+  platform::AXAnswer read(WindowServer::State& state, const Target& target, const std::string& attribute);
+  AXError write(const Subject& subject, const std::string& attribute, const AXValue& value);
+  AXError act(const Subject& subject, const std::string& action);
+  static Subject subjectOf(const Target& target);
   static bool listsWindow(const Window& window);
-  /// The live window an element names (through the index kept from desk changes).
-  std::optional<Window> windowWithElement(AXElementID element);
   void rememberLocked(const Window& window);
-  std::optional<std::uint32_t> mainWindowOf(const App& app);
+  static std::optional<std::uint32_t> mainWindowOf(WindowServer::State& state, const App& app);
   void record(Call call);
   void onDeskChange(const DeskChange& change);
   void deliver(AXElementID subject, const std::string& notification);

@@ -10,6 +10,7 @@
 #include "platform/PrivateSymbols.h"
 #include "platform/sim/Desk.h"
 #include "platform/sim/WindowServer.h"
+#include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -98,18 +99,21 @@ std::optional<PlistArray> copySpacesForWindows(CGSConnectionID cid, std::int32_t
   if (!ws || cid != WindowServer::kConnectionID) return std::nullopt;
   PlistArray result;
   std::vector<std::uint64_t> seen;
-  for (std::uint32_t n : windowNumbers(windows)) {
-    for (std::uint64_t s : ws->spacesOfWindow(n)) {
-      auto sp = ws->space(s);
-      if (!sp || std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
-      // Mask bits: 1 the user's desktops (and other managed Spaces), 2 full-screen Spaces,
-      // 4 Spaces made by programs.
-      const int bit = !sp->managed ? 4 : sp->type == kSpaceTypeFullScreen ? 2 : 1;
-      if (!(mask & bit)) continue;
-      seen.push_back(s);
-      result.push_back(PlistValue(static_cast<long long>(s)));
+  ws->inspect([&](WindowServer::State& state) {
+    const Desk& desk = state.desk;
+    for (std::uint32_t n : windowNumbers(windows)) {
+      for (std::uint64_t s : desk.spacesOf(n)) {
+        const Space* sp = desk.space(s);
+        if (!sp || std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
+        // Mask bits: 1 the user's desktops (and other managed Spaces), 2 full-screen Spaces,
+        // 4 Spaces made by programs.
+        const int bit = !sp->managed ? 4 : sp->type == kSpaceTypeFullScreen ? 2 : 1;
+        if (!(mask & bit)) continue;
+        seen.push_back(s);
+        result.push_back(PlistValue(static_cast<long long>(s)));
+      }
     }
-  }
+  });
   return result;
 }
 
@@ -117,9 +121,12 @@ std::int32_t windowIsOrderedIn(CGSConnectionID cid, std::uint32_t window, bool* 
   WindowServer* ws = server();
   record(ws, "SLSWindowIsOrderedIn", {cid, window});
   if (!ws || cid != WindowServer::kConnectionID) return kErrorInvalidConnection;
-  auto w = ws->window(window);
-  if (!w || !orderedIn) return kErrorIllegalArgument;
-  *orderedIn = w->orderedIn;
+  std::optional<bool> in;
+  ws->inspect([&](WindowServer::State& state) {
+    if (const Window* w = state.desk.window(window)) in = w->orderedIn;
+  });
+  if (!in || !orderedIn) return kErrorIllegalArgument;
+  *orderedIn = *in;
   return 0;
 }
 

@@ -58,6 +58,10 @@ void WindowServer::read(const std::function<void(const Desk&)>& look) const {
   access([&](Desk& desk) { look(desk); }, false);
 }
 
+void WindowServer::inspect(const std::function<void(State&)>& look) const {
+  access([&](Desk&) { look(*state_); }, false);
+}
+
 void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) const {
   std::vector<DeskChange> changed;
   std::vector<WorkspaceEvent> events;

@@ -469,6 +469,12 @@ class WindowServer : public platform::WindowServerPort {
 
   struct State;  // the desk, behind the mutex (defined in the implementation)
 
+  /// Runs `look` on the server's state under its lock, as a question that changes nothing
+  /// (displays synced and finished slides landed first, like every question). For the
+  /// attached services and the private functions, which answer from several fields at once
+  /// without copying them out; `look` only reads and must not call the server.
+  void inspect(const std::function<void(State& state)>& look) const;
+
  private:
   struct Lifetime;
   /// Runs `change` on the desk under the lock (displays synced, finished slides landed),

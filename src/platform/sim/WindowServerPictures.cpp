@@ -67,6 +67,12 @@ CGImageRef makeAppIcon(const App& app) {
 std::vector<platform::WindowEntry> WindowServer::windowList() {
   std::vector<platform::WindowEntry> result;
   read([&](const Desk& desk) {
+    // The list is asked for several times between two changes of the desk.
+    auto& entries = state_->ordered().entries;
+    if (entries) {
+      result = *entries;
+      return;
+    }
     const auto& ordered = state_->ordered().all;
     result.reserve(ordered.size());
     for (const Window* w : ordered) {
@@ -89,6 +95,7 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
       e.memoryUsage = static_cast<std::int64_t>(w->bounds.width() * w->bounds.height() * 4) + 1024;
       result.push_back(std::move(e));
     }
+    entries = result;
   });
   return result;
 }

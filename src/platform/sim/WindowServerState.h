@@ -34,6 +34,8 @@ struct WindowServer::State {
   struct Order {
     std::vector<const Window*> all;
     std::map<std::int32_t, std::vector<const Window*>> byOwner;
+    /// The window list as last described (WindowServer::windowList), until the next change.
+    mutable std::optional<std::vector<platform::WindowEntry>> entries;
   };
   std::optional<Order> order;
 
