@@ -1,5 +1,6 @@
 #include "workspace/SpaceNames.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "platform/PlistValue.h"
@@ -93,6 +94,8 @@ void SpaceNames::save(const std::map<std::string, std::string>& names) {
 
 void SpaceNames::forgetWindows(const std::set<std::uint32_t>& windows) {
   std::map<std::string, std::string> names = all();
+  // With desktop names only (the usual case) no window key needs building.
+  if (std::all_of(names.begin(), names.end(), [](const auto& n) { return n.first.starts_with(desktopPrefix); })) return;
   std::set<std::string> kept;
   for (std::uint32_t window : windows) kept.insert(key(window));
   bool dropped = false;

@@ -49,6 +49,28 @@ inline bool atLeast(const platform::PlistDictionary& entry, double minimum) {
   return width && height && *width >= minimum && *height >= minimum;
 }
 
+/// The bounds dictionary read once for what the checks above ask of it: whether the entry
+/// has one, the rectangle (as bounds() answers) and the size check (as atLeast() answers).
+struct BoundsEntry {
+  bool present = false;
+  std::optional<CGRect> rect;
+  bool atLeast = false;
+};
+
+inline BoundsEntry boundsEntry(const platform::PlistDictionary& entry, double minimum) {
+  BoundsEntry result;
+  const platform::PlistDictionary* dict = platform::dictionaryEntry(entry, kCGWindowBounds);
+  if (!dict) return result;
+  result.present = true;
+  const auto x = platform::doubleEntry(*dict, "X");
+  const auto y = platform::doubleEntry(*dict, "Y");
+  const auto width = platform::doubleEntry(*dict, "Width");
+  const auto height = platform::doubleEntry(*dict, "Height");
+  if (x && y && width && height) result.rect = CGRect(*x, *y, *width, *height);
+  result.atLeast = width && height && *width >= minimum && *height >= minimum;
+  return result;
+}
+
 /// The window list, or an empty one when it cannot be read; entries that are not
 /// dictionaries are left out.
 inline std::vector<platform::PlistDictionary> windowList(CGWindowListOption option, CGWindowID relativeTo) {

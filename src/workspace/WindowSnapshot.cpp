@@ -42,10 +42,10 @@ WindowSnapshot::WindowSnapshot() {
     const auto number = entries::windowNumber(*entry);
     if (number) order.emplace(*number, position);
     ++position;
-    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back(
-        {number, entries::alpha(*entry), platform::dictionaryEntry(*entry, kCGWindowBounds) != nullptr,
-         entries::bounds(*entry), entries::atLeast(*entry, kMinimumSide),
-         platform::stringEntry(*entry, kCGWindowName)});
+    const entries::BoundsEntry frame = entries::boundsEntry(*entry, kMinimumSide);
+    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back({number, entries::alpha(*entry), frame.present,
+                                                                frame.rect, frame.atLeast,
+                                                                platform::stringEntry(*entry, kCGWindowName)});
   }
   // A number's bounds come from the first owner (by pid) whose first entry for it has a
   // bounds dictionary; a later entry of the same owner never counts.

@@ -124,8 +124,9 @@ std::optional<AccessibilityServer::Target> AccessibilityServer::targetIn(const D
   return std::nullopt;
 }
 
+template <typename Use>
 std::optional<AXError> AccessibilityServer::answer(AXElementID element, const std::string& name, double timeout,
-                                                   const Use& use) {
+                                                   Use&& use) {
   if (!trusted()) return kAXErrorAPIDisabled;
   std::optional<AXError> injected;
   const Candidates found = candidates(element, name, &injected);

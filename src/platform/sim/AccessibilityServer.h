@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Accessibility.h"
@@ -121,7 +122,6 @@ class AccessibilityServer : public AccessibilityService {
     bool minimized = false;
     bool fullScreen = false;
   };
-  using Use = std::function<void(WindowServer::State& state, const Target& target)>;
 
   bool trusted();
   Candidates candidates(AXElementID element, const std::string& name, std::optional<AXError>* injected);
@@ -129,7 +129,9 @@ class AccessibilityServer : public AccessibilityService {
   /// Reaches the app (trust, a live app, a hung one, an injected error) and resolves the
   /// element, then hands the target to `use` under the server's lock. The error instead
   /// when the app does not answer (after waiting when hung) or the element names nothing.
-  std::optional<AXError> answer(AXElementID element, const std::string& name, double timeout, const Use& use);
+  /// `use` is called as use(WindowServer::State&, const Target&).
+  template <typename Use>
+  std::optional<AXError> answer(AXElementID element, const std::string& name, double timeout, Use&& use);
   /// Whether the element names a live app, window or close button (no reach).
   bool resolves(AXElementID element);
   /// A hung app's wait: recorded, elapsed on the virtual clock on request, or really slept.
@@ -151,8 +153,14 @@ class AccessibilityServer : public AccessibilityService {
   mutable std::mutex mutex_;
   std::map<std::uint64_t, Observer> observers_;
   std::map<std::pair<std::int32_t, std::string>, AXError> errors_;
-  std::map<std::uint32_t, AXElementID> elements_;  // window number -> element, also after it went
-  std::map<AXElementID, std::uint32_t> windows_;   // element -> live window
+  struct ElementHash {
+    std::size_t operator()(const AXElementID& id) const noexcept {
+      return std::hash<std::uint64_t>()(id.element * 0x9E3779B97F4A7C15ull ^ static_cast<std::uint32_t>(id.pid));
+    }
+  };
+  // Asked on every call, so hashed rather than ordered.
+  std::unordered_map<std::uint32_t, AXElementID> elements_;           // window number -> element, also after it went
+  std::unordered_map<AXElementID, std::uint32_t, ElementHash> windows_;  // element -> live window
   std::vector<Call> calls_;
   std::vector<Wait> waits_;
   bool elapseClock_ = false;

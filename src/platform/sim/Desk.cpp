@@ -271,6 +271,7 @@ bool Desk::switchSpace(std::uint64_t id, bool slide, double now, double duration
     const auto from = std::find(dd.spaces.begin(), dd.spaces.end(), dd.current) - dd.spaces.begin();
     const auto to = std::find(dd.spaces.begin(), dd.spaces.end(), id) - dd.spaces.begin();
     dd.slide = DeskDisplay::Slide{dd.current, id, now, duration, to >= from ? 1 : -1};
+    slidesMayRun_ = true;
     return true;
   }
   dd.current = id;
@@ -280,6 +281,8 @@ bool Desk::switchSpace(std::uint64_t id, bool slide, double now, double duration
 }
 
 bool Desk::finishSlides(double now) {
+  // Asked before every question to the server; nearly always no slide is under way.
+  if (!slidesMayRun_) return false;
   bool any = false;
   for (std::uint32_t d : order_) {
     DeskDisplay& dd = displays_[d];
@@ -295,6 +298,7 @@ bool Desk::finishSlides(double now) {
     ++generation_;
     any = true;
   }
+  slidesMayRun_ = std::any_of(displays_.begin(), displays_.end(), [](const auto& d) { return d.second.slide.has_value(); });
   return any;
 }
 

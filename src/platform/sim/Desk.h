@@ -163,6 +163,7 @@ class Desk {
   std::set<std::uint32_t> systemWindows_;            // made by refreshSystemWindows
   std::map<std::string, std::uint32_t> systemKeys_;  // their roles ("wallpaper/<space>" …)
   bool systemDirty_ = true;
+  bool slidesMayRun_ = false;  // a display's slide was started and finishSlides has not seen them all end
   std::int32_t ownPID_ = WindowServer::kOwnPID;
   std::int32_t nextPID_ = 300;
   std::uint32_t nextWindow_ = 1;

@@ -236,8 +236,10 @@ bool Desk::setFullScreen(std::uint32_t number, bool fullScreen, double now, doub
       post(WorkspaceEvent::Kind::activeSpaceDidChange);
     }
     if (const Space* sp = space(fs); sp && sp->type == kSpaceTypeFullScreen) removeSpace(fs);
-    if (showing && slideDuration > 0)
+    if (showing && slideDuration > 0) {
       displays_[*owner].slide = DeskDisplay::Slide{fs, back, now, slideDuration, -1, true};
+      slidesMayRun_ = true;
+    }
     raise(number);
   }
   ++generation_;

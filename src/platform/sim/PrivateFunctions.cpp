@@ -98,18 +98,22 @@ std::optional<PlistArray> copySpacesForWindows(CGSConnectionID cid, std::int32_t
   record(ws, "SLSCopySpacesForWindows", {cid, mask, windows});
   if (!ws || cid != WindowServer::kConnectionID) return std::nullopt;
   PlistArray result;
-  std::vector<std::uint64_t> seen;
+  const auto listed = [&](std::uint64_t s) {
+    return std::any_of(result.begin(), result.end(),
+                       [&](const PlistValue& v) { return v.asInteger() == static_cast<std::int64_t>(s); });
+  };
   ws->inspect([&](WindowServer::State& state) {
     const Desk& desk = state.desk;
-    for (std::uint32_t n : windowNumbers(windows)) {
-      for (std::uint64_t s : desk.spacesOf(n)) {
+    for (const PlistValue& v : windows) {
+      const auto n = v.asInteger();
+      if (!n || *n <= 0 || *n > 0xFFFFFFFFll) continue;  // as windowNumbers() reads them
+      for (std::uint64_t s : desk.spacesOf(static_cast<std::uint32_t>(*n))) {
         const Space* sp = desk.space(s);
-        if (!sp || std::find(seen.begin(), seen.end(), s) != seen.end()) continue;
+        if (!sp || listed(s)) continue;
         // Mask bits: 1 the user's desktops (and other managed Spaces), 2 full-screen Spaces,
         // 4 Spaces made by programs.
         const int bit = !sp->managed ? 4 : sp->type == kSpaceTypeFullScreen ? 2 : 1;
         if (!(mask & bit)) continue;
-        seen.push_back(s);
         result.push_back(PlistValue(static_cast<long long>(s)));
       }
     }

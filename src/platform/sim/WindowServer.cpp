@@ -58,9 +58,7 @@ void WindowServer::read(const std::function<void(const Desk&)>& look) const {
   access([&](Desk& desk) { look(desk); }, false);
 }
 
-void WindowServer::inspect(const std::function<void(State&)>& look) const {
-  access([&](Desk&) { look(*state_); }, false);
-}
+WindowServer::State& WindowServer::lookedAt() const { return *state_; }
 
 void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) const {
   std::vector<DeskChange> changed;
@@ -625,8 +623,11 @@ std::uint64_t WindowServer::generation() const {
 }
 
 void WindowServer::recordPrivateCall(PrivateCall call) {
+  constexpr std::size_t kMaxPrivateCalls = 10'000;
   std::lock_guard lock(mutex_);
-  state_->desk.privateCalls.push_back(std::move(call));
+  auto& calls = state_->desk.privateCalls;
+  if (calls.size() >= kMaxPrivateCalls) calls.erase(calls.begin(), calls.begin() + kMaxPrivateCalls / 2);
+  calls.push_back(std::move(call));
 }
 
 std::vector<PrivateCall> WindowServer::privateCalls(const std::string& symbol) const {

@@ -407,7 +407,8 @@ class WindowServer : public platform::WindowServerPort {
   bool moveWindowsToManagedSpace(const std::vector<std::uint32_t>& windows, std::uint64_t space);
 
   // ---- Records ----
-  /// Recorded private calls, oldest first (only those of `symbol` when given).
+  /// Recorded private calls, oldest first (only those of `symbol` when given); the newest
+  /// 10,000 are kept, as with the accessibility calls, so a long run does not grow without end.
   std::vector<PrivateCall> privateCalls(const std::string& symbol = "") const;
   void clearPrivateCalls();
   /// Every desk change so far, oldest first.
@@ -473,7 +474,10 @@ class WindowServer : public platform::WindowServerPort {
   /// (displays synced and finished slides landed first, like every question). For the
   /// attached services and the private functions, which answer from several fields at once
   /// without copying them out; `look` only reads and must not call the server.
-  void inspect(const std::function<void(State& state)>& look) const;
+  template <typename Look>
+  void inspect(Look&& look) const {
+    access([&](Desk&) { look(lookedAt()); }, false);
+  }
 
  private:
   struct Lifetime;
@@ -485,6 +489,8 @@ class WindowServer : public platform::WindowServerPort {
   void read(const std::function<void(const Desk&)>& look) const;
   /// What edit and read share; `changes` false promises that `work` changes nothing.
   void access(const std::function<void(Desk&)>& work, bool changes) const;
+  /// The state `inspect` hands to its look, with the lock held.
+  State& lookedAt() const;
   /// Runs `work` after `delay` seconds on the server's queue, unless the server is gone by then.
   void after(double delay, std::function<void()> work) const;
   /// Lets the display follow `window` to its Space, as the follow setting says.

@@ -129,6 +129,8 @@ std::vector<Display> World::displays() const {
 }
 
 std::optional<std::vector<Display>> World::displaysSince(std::uint64_t& version) const {
+  // Asked on every window-server question: the usual "nothing changed" needs no lock.
+  if (version == displaysVersion_.load(std::memory_order_acquire)) return std::nullopt;
   std::lock_guard lock(mutex_);
   if (version == displaysVersion_) return std::nullopt;
   version = displaysVersion_;

@@ -5,6 +5,7 @@
 // through the control functions below. Every function is thread-safe: the event-tap
 // thread, the capture queues and the main queue all call in.
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -162,7 +163,7 @@ class World : public platform::SystemPort {
 
   mutable std::mutex mutex_;
   std::vector<Display> displays_;
-  std::uint64_t displaysVersion_ = 1;
+  std::atomic<std::uint64_t> displaysVersion_{1};  // changed under the mutex; read without it to skip a look
   bool shareableContentAvailable_ = true;
   bool screenCaptureAllowed_ = false;
   bool screenCaptureGrantedOnRequest_ = false;
