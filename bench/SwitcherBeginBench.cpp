@@ -35,6 +35,7 @@ void buildDesk(LargeDeskSize size) {
   trelliq::DesktopFrames::reset();
   const std::vector<std::int32_t> pids = buildLargeDesk(*gBeginScene, size);
   gBeginScene->windowServer.makeFrontmost(pids.front());
+  keepCallLogs(*gBeginScene, false);
   trelliq::Settings::registerDefaults();
   gSwitcher = Switcher::make();
 }

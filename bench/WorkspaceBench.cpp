@@ -32,6 +32,7 @@ void buildDesk(LargeDeskSize size) {
   gScene = std::make_unique<Scene>();
   trelliq::DesktopFrames::reset();
   buildLargeDesk(*gScene, size);
+  keepCallLogs(*gScene, false);
 }
 
 void largeDesk(const benchmark::State&) { buildDesk(LargeDeskSize::large()); }
@@ -48,7 +49,9 @@ void countCalls(benchmark::State& state, Pass pass) {
   sim::AccessibilityServer* accessibility = sim::AccessibilityServer::active();
   accessibility->clearCalls();
   gScene->windowServer.clearPrivateCalls();
+  keepCallLogs(*gScene, true);
   pass();
+  keepCallLogs(*gScene, false);
   state.counters["accessibility calls"] = static_cast<double>(accessibility->calls().size());
   state.counters["private calls"] = static_cast<double>(gScene->windowServer.privateCalls().size());
 }

@@ -1,6 +1,7 @@
 #include "workspace/WindowSnapshot.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "platform/AppKitWindows.h"
 #include "platform/CGWindow.h"
@@ -36,7 +37,8 @@ WindowSnapshot::WindowSnapshot() {
   const auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
   listRead = list.has_value();
   int position = 0;
-  for (const auto& item : list.value_or(platform::PlistArray{})) {
+  static const platform::PlistArray none;
+  for (const auto& item : list ? *list : none) {
     const auto* entry = item.asDictionary();
     if (!entry || entries::layer(*entry) != 0) continue;
     const auto number = entries::windowNumber(*entry);
@@ -49,8 +51,9 @@ WindowSnapshot::WindowSnapshot() {
   }
   // A number's bounds come from the first owner (by pid) whose first entry for it has a
   // bounds dictionary; a later entry of the same owner never counts.
+  std::unordered_set<std::uint32_t> seen;
   for (const auto& [pid, group] : cgWindows) {
-    std::set<std::uint32_t> seen;
+    seen.clear();
     for (const Listed& entry : group) {
       if (!entry.number || !seen.insert(*entry.number).second) continue;
       if (entry.hasBounds) bounds_.try_emplace(*entry.number, entry.bounds);
@@ -94,7 +97,8 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
     const auto launched = app.launchDate();
     incomplete = launched && *launched - platform::now() > -kJustLaunchedSeconds;
   }
-  for (const AXUIElementRef& element : elements.value_or(std::vector<AXUIElementRef>{})) {
+  static const std::vector<AXUIElementRef> noElements;
+  for (const AXUIElementRef& element : elements ? *elements : noElements) {
     // Handles read from a list start with the long default timeout; a hung app must not
     // hold the snapshot longer than the app element allows.
     AXUIElementSetMessagingTimeout(element, kApplicationTimeout);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
@@ -67,9 +68,9 @@ class WindowSnapshot {
 
  private:
   /// What bounds() answers per listed number, worked out once from cgWindows.
-  std::map<std::uint32_t, std::optional<CGRect>> bounds_;
+  std::unordered_map<std::uint32_t, std::optional<CGRect>> bounds_;
   /// What spaces() was answered so far.
-  mutable std::map<std::uint32_t, std::vector<std::int64_t>> spaces_;
+  mutable std::unordered_map<std::uint32_t, std::vector<std::int64_t>> spaces_;
 };
 
 }  // namespace trelliq

@@ -237,7 +237,8 @@ Workspace Workspace::load(Settings::Desktops desktops, bool screenTiles) {
   // 5. The front windows, and the stores pruned to the windows that still exist. A list
   // that could not be read says nothing about which windows exist, so nothing is pruned.
   const std::optional<std::vector<std::uint32_t>> frontRead = frontWindows();
-  const std::vector<std::uint32_t> front = frontRead.value_or(std::vector<std::uint32_t>{});
+  static const std::vector<std::uint32_t> noFront;
+  const std::vector<std::uint32_t>& front = frontRead ? *frontRead : noFront;
   if (frontRead && snapshot.listRead) {
     std::set<std::uint32_t> listed;
     for (const auto& [number, position] : snapshot.order) listed.insert(listed.end(), number);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/sim/AccessibilityServer.h"
 
 std::vector<std::int32_t> buildLargeDesk(Scene& scene, LargeDeskSize size) {
   sim::World& world = scene.world;
@@ -53,4 +54,9 @@ std::vector<std::int32_t> buildLargeDesk(Scene& scene, LargeDeskSize size) {
     server.addWindow(window);
   }
   return pids;
+}
+
+void keepCallLogs(Scene& scene, bool keep) {
+  scene.windowServer.keepCallLog(keep);
+  if (sim::AccessibilityServer* accessibility = sim::AccessibilityServer::active()) accessibility->keepCallLog(keep);
 }

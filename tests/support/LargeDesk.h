@@ -16,3 +16,8 @@ struct LargeDeskSize {
 /// regular apps and `windows` windows dealt round-robin over the apps and the ordinary
 /// Spaces (every 17th minimized), with both permissions granted. Answers the apps' pids.
 std::vector<std::int32_t> buildLargeDesk(Scene& scene, LargeDeskSize size);
+
+/// Switches the simulated Mac's call logs (accessibility and private calls) on or off.
+/// Timed loops switch them off: the real system keeps no such log, so its bookkeeping
+/// would only blur what the program itself costs.
+void keepCallLogs(Scene& scene, bool keep);

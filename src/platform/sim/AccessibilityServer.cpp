@@ -207,8 +207,10 @@ std::optional<std::uint32_t> AccessibilityServer::mainWindowOf(WindowServer::Sta
 // Attributes and actions
 
 platform::AXAnswer AccessibilityServer::read(WindowServer::State& state, const Target& target,
-                                             const std::string& attribute) {
+                                             const std::string& name) {
   using platform::AXAnswer;
+  // Compared as views: a different length rules a name out before any character is looked at.
+  const std::string_view attribute = name;
   const Desk& desk = state.desk;
   const App& app = *target.app;
   const std::int32_t pid = app.pid;
@@ -352,7 +354,7 @@ platform::AXAnswer AccessibilityServer::copyAttribute(AXElementID element, const
   });
   if (error) result.error = *error;
   if (result.error != kAXErrorSuccess) result.value = AXValue();
-  record(Call{Call::Kind::copy, element, attribute, result.value, result.error});
+  if (keepsCallLog()) record(Call{Call::Kind::copy, element, attribute, result.value, result.error});
   return result;
 }
 
@@ -364,7 +366,7 @@ AXError AccessibilityServer::setAttribute(AXElementID element, const std::string
                     subject = subjectOf(target);
                   }).value_or(kAXErrorSuccess);
   if (subject) error = write(*subject, attribute, value);
-  record(Call{Call::Kind::set, element, attribute, value, error});
+  if (keepsCallLog()) record(Call{Call::Kind::set, element, attribute, value, error});
   return error;
 }
 
@@ -374,7 +376,7 @@ AXError AccessibilityServer::performAction(AXElementID element, const std::strin
                     subject = subjectOf(target);
                   }).value_or(kAXErrorSuccess);
   if (subject) error = act(*subject, action);
-  record(Call{Call::Kind::action, element, action, AXValue(), error});
+  if (keepsCallLog()) record(Call{Call::Kind::action, element, action, AXValue(), error});
   return error;
 }
 
@@ -396,7 +398,7 @@ AXError AccessibilityServer::windowOfElement(const AXUIElementRef& element, std:
       error = kAXErrorIllegalArgument;  // not a window
     }
   }
-  record(Call{Call::Kind::getWindow, element->identity(), "",
+  if (keepsCallLog()) record(Call{Call::Kind::getWindow, element->identity(), "",
               error == kAXErrorSuccess ? AXValue(static_cast<std::int64_t>(*window)) : AXValue(), error});
   return error;
 }
@@ -571,13 +573,13 @@ void AccessibilityServer::setTimeoutsElapseClock(bool elapse) {
 
 void AccessibilityServer::record(Call call) {
   std::lock_guard lock(mutex_);
-  if (calls_.size() >= kMaxCalls) calls_.erase(calls_.begin(), calls_.begin() + kMaxCalls / 2);
+  if (calls_.size() >= kMaxCalls) calls_.pop_front();
   calls_.push_back(std::move(call));
 }
 
 std::vector<AccessibilityServer::Call> AccessibilityServer::calls() const {
   std::lock_guard lock(mutex_);
-  return calls_;
+  return {calls_.begin(), calls_.end()};
 }
 
 std::vector<std::string> AccessibilityServer::requests(AXElementID element) const {

@@ -10,7 +10,9 @@
 // only recorded (or, on request, elapsed on the clock); under a real clock the call
 // really blocks for it. Every function is thread-safe.
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -81,6 +83,10 @@ class AccessibilityServer : public AccessibilityService {
   /// The set and action calls only, as "AXMain=true" / "AXRaise" texts per element, oldest first.
   std::vector<std::string> requests(AXElementID element) const;
   void clearCalls();
+  /// The log is a test instrument the real system does not have: benchmarks switch it off
+  /// so they time what the program pays, not the bookkeeping. On by default.
+  void keepCallLog(bool keep) { callLog_.store(keep, std::memory_order_relaxed); }
+  bool keepsCallLog() const { return callLog_.load(std::memory_order_relaxed); }
   /// One wait for an app that did not answer: the caller's timeout.
   struct Wait {
     std::int32_t pid = 0;
@@ -161,7 +167,8 @@ class AccessibilityServer : public AccessibilityService {
   // Asked on every call, so hashed rather than ordered.
   std::unordered_map<std::uint32_t, AXElementID> elements_;           // window number -> element, also after it went
   std::unordered_map<AXElementID, std::uint32_t, ElementHash> windows_;  // element -> live window
-  std::vector<Call> calls_;
+  std::deque<Call> calls_;  // the newest kMaxCalls
+  std::atomic<bool> callLog_{true};
   std::vector<Wait> waits_;
   bool elapseClock_ = false;
 };

@@ -4,6 +4,7 @@
 // hands what it queued (desk changes, workspace events) to the listeners afterwards.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -68,6 +69,8 @@ class Desk {
   bool switchSpace(std::uint64_t space, bool slide, double now, double duration);
   /// Ends the slides whose time is up; true when one ended.
   bool finishSlides(double now);
+  /// False when no slide can be under way (finishSlides would do nothing).
+  bool slidesMayRun() const { return slidesMayRun_; }
   std::optional<std::uint32_t> displayAt(CGPoint point) const;
   /// The display holding most of `bounds` (the first when none).
   std::optional<std::uint32_t> displayUnder(const CGRect& bounds) const;
@@ -137,7 +140,7 @@ class Desk {
   std::uint64_t syncedDisplays = 0;  // the world's display version last synced (World::displaysSince)
   std::map<std::string, std::string> urlHandlers;
   std::vector<std::string> openedURLs;
-  std::vector<PrivateCall> privateCalls;
+  std::deque<PrivateCall> privateCalls;  // the newest WindowServer keeps
   std::vector<DeskChange> changeLog;
   std::map<std::uint32_t, platform::OwnWindowState> ownStates;
 

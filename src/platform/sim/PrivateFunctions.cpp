@@ -35,8 +35,8 @@ const std::string kLSPIDKeyString = "LSPID";
 
 WindowServer* server() { return WindowServer::active(); }
 
-void record(WindowServer* ws, const char* symbol, PlistArray arguments) {
-  if (ws) ws->recordPrivateCall({symbol, std::move(arguments)});
+void record(WindowServer* ws, const char* symbol, std::initializer_list<PlistValue> arguments) {
+  if (ws && ws->keepsCallLog()) ws->recordPrivateCall({symbol, PlistArray(arguments)});
 }
 
 std::vector<std::uint32_t> windowNumbers(const PlistArray& array) {
@@ -114,7 +114,7 @@ std::optional<PlistArray> copySpacesForWindows(CGSConnectionID cid, std::int32_t
         // 4 Spaces made by programs.
         const int bit = !sp->managed ? 4 : sp->type == kSpaceTypeFullScreen ? 2 : 1;
         if (!(mask & bit)) continue;
-        result.push_back(PlistValue(static_cast<long long>(s)));
+        result.emplace_back(static_cast<long long>(s));
       }
     }
   });

@@ -76,7 +76,7 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
       desk.pointer = {f.midX(), f.midY()};
       state_->pointerSet = true;
     }
-    desk.finishSlides(monotonicNow());
+    if (desk.slidesMayRun()) desk.finishSlides(monotonicNow());
     if (desk.generation() != generation) state_->order.reset();
     work(desk);
     if (desk.systemDirty()) desk.refreshSystemWindows(world_.osVersion());
@@ -626,7 +626,7 @@ void WindowServer::recordPrivateCall(PrivateCall call) {
   constexpr std::size_t kMaxPrivateCalls = 10'000;
   std::lock_guard lock(mutex_);
   auto& calls = state_->desk.privateCalls;
-  if (calls.size() >= kMaxPrivateCalls) calls.erase(calls.begin(), calls.begin() + kMaxPrivateCalls / 2);
+  if (calls.size() >= kMaxPrivateCalls) calls.pop_front();
   calls.push_back(std::move(call));
 }
 

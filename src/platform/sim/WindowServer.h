@@ -411,6 +411,9 @@ class WindowServer : public platform::WindowServerPort {
   /// 10,000 are kept, as with the accessibility calls, so a long run does not grow without end.
   std::vector<PrivateCall> privateCalls(const std::string& symbol = "") const;
   void clearPrivateCalls();
+  /// As AccessibilityServer::keepCallLog, for the private calls.
+  void keepCallLog(bool keep) { callLog_.store(keep, std::memory_order_relaxed); }
+  bool keepsCallLog() const { return callLog_.load(std::memory_order_relaxed); }
   /// Every desk change so far, oldest first.
   std::vector<DeskChange> changes() const;
   void clearChanges();
@@ -503,6 +506,7 @@ class WindowServer : public platform::WindowServerPort {
   World& world_;
   std::unique_ptr<State> state_;
   mutable std::mutex mutex_;
+  std::atomic<bool> callLog_{true};
   std::shared_ptr<Lifetime> lifetime_;
   std::unique_ptr<AccessibilityService> accessibility_;
   std::unique_ptr<EventService> events_;

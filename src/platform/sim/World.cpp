@@ -244,6 +244,8 @@ bool World::requestScreenCaptureAccess() {
 }
 
 bool World::accessibilityTrusted(bool prompt) {
+  // Every accessibility call asks; only a prompt changes anything.
+  if (!prompt) return accessibilityTrusted_.load(std::memory_order_acquire);
   std::lock_guard lock(mutex_);
   const bool trusted = accessibilityTrusted_;
   if (prompt && !trusted) {

@@ -167,7 +167,7 @@ class World : public platform::SystemPort {
   bool shareableContentAvailable_ = true;
   bool screenCaptureAllowed_ = false;
   bool screenCaptureGrantedOnRequest_ = false;
-  bool accessibilityTrusted_ = false;
+  std::atomic<bool> accessibilityTrusted_{false};  // changed under the mutex; read without it when not prompting
   bool accessibilityGrantedOnPrompt_ = false;
   platform::LoginItemStatus loginItemStatus_ = platform::LoginItemStatus::notRegistered;
   std::optional<std::string> registerError_;
