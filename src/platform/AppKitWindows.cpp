@@ -5,6 +5,9 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/AppKitPointer.h"
+#include "platform/FoundationProcesses.h"
+#include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 
 namespace {
@@ -108,6 +111,7 @@ struct NSApplication::State {
   std::optional<NSApplicationActivationPolicy> policy;
   CGImageRef icon;
   bool automatic = true;
+  NSApplicationDelegate* delegate = nullptr;
   std::mutex queueMutex;  // routed events arrive from the server's threads
   std::deque<NSEvent> queue;
 };
@@ -535,6 +539,15 @@ bool NSApplication::sendAction(const SEL& action, NSResponder* target, NSRespond
 }
 
 void NSApplication::sendEvent(const NSEvent& event) {
+  if (platform::isPointerEvent(event.type())) {
+    for (NSWindow* window : state_->windows) {
+      if (window->windowNumber() != event.windowNumber() || window->windowNumber() == 0) continue;
+      platform::deliverPointer(window->contentView(), platform::pointInWindow(window->frame(), event.cgLocation()),
+                               event);
+      return;
+    }
+    return;
+  }
   NSWindow* key = state_->key;
   if (event.type() != NSEventType::keyDown) return;  // responders here take key downs only
   if (!key) return;
@@ -544,7 +557,27 @@ void NSApplication::sendEvent(const NSEvent& event) {
   key->firstResponder()->keyDown(event);
 }
 
+NSApplicationDelegate* NSApplication::delegate() const { return state_->delegate; }
+
+void NSApplication::setDelegate(NSApplicationDelegate* delegate) { state_->delegate = delegate; }
+
+void NSApplication::terminate(NSResponder* sender) {
+  NSApplicationDelegate* delegate = state_->delegate;
+  if (delegate && delegate->applicationShouldTerminate(*this) == NSApplicationTerminateReply::terminateCancel) return;
+  if (delegate) delegate->applicationWillTerminate();
+  platform::exitProgram(0);
+}
+
 void NSApplication::finishLaunching() {
+  if (platform::hasSystem()) {
+    platform::system().setAppleEventListener([](const platform::AppleEvent& event) {
+      platform::mainQueue().async([event] {
+        NSAppleEventManager::shared().dispatch(event, [&] {
+          if (event.eventClass == kCoreEventClass && event.eventID == kAEQuitApplication) NSApp().terminate(nullptr);
+        });
+      });
+    });
+  }
   if (!platform::hasWindowServer()) return;
   platform::windowServer().setOwnEventListener([](const CGEvent& event, std::uint32_t windowNumber) {
     NSEvent routed(event, windowNumber);

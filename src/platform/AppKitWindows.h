@@ -310,6 +310,20 @@ class NSPanel : public NSWindow {
 
 // ---- The application object -------------------------------------------------------------
 
+enum class NSApplicationTerminateReply { terminateCancel = 0, terminateNow = 1, terminateLater = 2 };
+
+class NSApplication;
+
+/// Hooks the application's owner may set; the application does not own its delegate.
+class NSApplicationDelegate {
+ public:
+  virtual ~NSApplicationDelegate() = default;
+  virtual NSApplicationTerminateReply applicationShouldTerminate(NSApplication& sender) {
+    return NSApplicationTerminateReply::terminateNow;
+  }
+  virtual void applicationWillTerminate() {}
+};
+
 class NSApplication {
  public:
   /// The one application object, made on first use.
@@ -340,7 +354,16 @@ class NSApplication {
   /// first responder; mouse events to the window under them.
   void sendEvent(const NSEvent& event);
 
-  /// Starts taking the events the window server routes to the program.
+  NSApplicationDelegate* delegate() const;
+  void setDelegate(NSApplicationDelegate* delegate);
+  /// Asks the delegate whether to quit (no delegate: yes). When it answers now, tells it
+  /// the program will terminate and ends the program with status 0 (platform::exitProgram);
+  /// a cancel keeps it running, and a later answer is treated as now. Main thread.
+  void terminate(NSResponder* sender);
+
+  /// Starts taking the events the window server routes to the program, and the Apple
+  /// events sent to it: a quit event ('aevt' 'quit') is answered with terminate while it
+  /// is the current Apple event (NSAppleEventManager).
   void finishLaunching();
   /// While true (the default) routed events are dispatched on the main queue as they
   /// arrive; while false they wait for nextEvent (the self-tests' event pump).

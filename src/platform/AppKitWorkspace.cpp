@@ -226,6 +226,16 @@ bool NSWorkspace::open(const std::string& url) {
   return platform::hasWindowServer() && platform::windowServer().openURL(url);
 }
 
+std::optional<std::string> NSWorkspace::urlForApplication(const std::string& bundleIdentifier) {
+  if (!platform::hasWindowServer()) return std::nullopt;
+  return platform::windowServer().applicationPath(bundleIdentifier);
+}
+
+CGImageRef NSWorkspace::iconForFile(const std::string& path) {
+  CGImageRef icon = platform::hasWindowServer() ? platform::windowServer().bundleIcon(path) : nullptr;
+  return icon ? icon : CGImage::empty();
+}
+
 // ---------------------------------------------------------------------------------------------
 // NSProcessInfo
 

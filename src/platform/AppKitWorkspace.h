@@ -183,6 +183,11 @@ class NSWorkspace {
       std::function<void(std::optional<NSRunningApplication>, std::optional<NSError>)> completionHandler = {});
   /// Opens a URL with its default application; false when nothing handles it.
   bool open(const std::string& url);
+  /// The bundle path of the application with that bundle identifier; nothing when none is
+  /// installed or running.
+  std::optional<std::string> urlForApplication(const std::string& bundleIdentifier);
+  /// The icon shown for the file at `path`: an application bundle's icon, else an empty picture.
+  CGImageRef iconForFile(const std::string& path);
   NSNotificationCenter& notificationCenter() { return center_; }
 
  private:

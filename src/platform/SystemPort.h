@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/Geometry.h"
@@ -30,6 +32,14 @@ struct ScreenDescription {
 
 
 enum class LoginItemStatus { notRegistered = 0, enabled = 1, requiresApproval = 2, notFound = 3 };
+
+/// One Apple event sent to the program: class and identifier (four-character codes) and
+/// its attributes by keyword (the sender's pid under 'spid').
+struct AppleEvent {
+  std::uint32_t eventClass = 0;
+  std::uint32_t eventID = 0;
+  std::map<std::uint32_t, PlistValue> attributes;
+};
 
 /// The standard user-defaults domains a read walks, in order.
 enum class DefaultsDomain { application, global };
@@ -79,6 +89,26 @@ class SystemPort {
   // Private symbols: the address registered for `symbol` in the library at `path`, or null.
   virtual bool libraryExists(const std::string& path) = 0;
   virtual void* symbol(const std::string& path, const std::string& symbol) = 0;
+
+  // Processes.
+  /// Starts `executable` with `arguments`: its pid, or the error's description when it
+  /// cannot start. `terminated` then gets the exit status once, on any thread; never after
+  /// a failed start.
+  virtual std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
+                                                                const std::vector<std::string>& arguments,
+                                                                std::function<void(int status)> terminated) = 0;
+  /// The program's own bundle folder, and the executable inside it.
+  virtual std::string mainBundlePath() = 0;
+  virtual std::string mainExecutablePath() = 0;
+  /// The executable of a running process; nothing for an unknown pid.
+  virtual std::optional<std::string> processPath(std::int32_t pid) = 0;
+  /// Ends the program with `status`.
+  virtual void exitProgram(int status) = 0;
+
+  // Messages from other programs. Each replaces the one listener (null removes it); the
+  // world may call it on any thread.
+  virtual void setDistributedNotificationListener(std::function<void(const std::string& name)> listener) = 0;
+  virtual void setAppleEventListener(std::function<void(const AppleEvent& event)> listener) = 0;
 };
 
 /// The installed port. Product code reaches it only through the façades.

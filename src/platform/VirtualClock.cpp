@@ -88,7 +88,7 @@ bool VirtualClock::isRunning(const VirtualExecutor* executor) const {
   return running_ == executor && runningThread_ == std::this_thread::get_id();
 }
 
-bool VirtualClock::runOne(std::uint64_t limit, const VirtualExecutor* only) {
+bool VirtualClock::runOne(std::uint64_t limit, const VirtualExecutor* only, const VirtualExecutor* except) {
   std::vector<Entry> cancelled;  // destroyed after the lock is released: their captures may post
   Entry entry;
   const VirtualExecutor* previous;
@@ -101,7 +101,7 @@ bool VirtualClock::runOne(std::uint64_t limit, const VirtualExecutor* only) {
       if (it->second.state->cancelled.load()) {
         cancelled.push_back(std::move(it->second));
         it = agenda_.erase(it);
-      } else if (only && it->second.executor != only) {
+      } else if ((only && it->second.executor != only) || (except && it->second.executor == except)) {
         ++it;
       } else {
         break;
@@ -129,11 +129,11 @@ bool VirtualClock::runOne(std::uint64_t limit, const VirtualExecutor* only) {
   return true;
 }
 
-int VirtualClock::drain(std::uint64_t limit) {
+int VirtualClock::drain(std::uint64_t limit, const VirtualExecutor* except) {
   int count = 0;
   int atThisInstant = 0;
   std::uint64_t instant = monotonicNanos();
-  while (runOne(limit, nullptr)) {
+  while (runOne(limit, nullptr, except)) {
     ++count;
     const std::uint64_t time = monotonicNanos();
     atThisInstant = time == instant ? atThisInstant + 1 : 0;
@@ -148,6 +148,14 @@ int VirtualClock::drain(std::uint64_t limit) {
 void VirtualClock::advance(Seconds dt) {
   const std::uint64_t limit = detail::saturatingAdd(monotonicNanos(), detail::nanosFromSeconds(dt));
   drain(limit);
+  std::lock_guard lock(mutex_);
+  monotonic_ = std::max(monotonic_, limit);
+}
+
+void VirtualClock::advanceExcept(const std::string& blocked, Seconds dt) {
+  const VirtualExecutor* except = &executorNamed(blocked);
+  const std::uint64_t limit = detail::saturatingAdd(monotonicNanos(), detail::nanosFromSeconds(dt));
+  drain(limit, except);
   std::lock_guard lock(mutex_);
   monotonic_ = std::max(monotonic_, limit);
 }

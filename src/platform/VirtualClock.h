@@ -46,6 +46,10 @@ class VirtualClock : public Clock {
   /// Lets `dt` seconds pass without running anything, as if the work calling it took that
   /// long. Work that falls due meanwhile runs at the next advance(), runUntilIdle() or step().
   void elapse(Seconds dt);
+  /// Moves time forward by `dt` like advance(), but the executor labelled `blocked` runs
+  /// nothing meanwhile, as if its thread were asleep; its due work waits for the next
+  /// advance(), runUntilIdle() or step(). Call it from the test, not from work.
+  void advanceExcept(const std::string& blocked, Seconds dt);
   /// Sets the wall clock without touching monotonic time (a test can start at 23:59:59.9).
   void setWallTime(double secondsSince1970);
   /// How much work is waiting, due or not; cancelled work does not count.
@@ -64,8 +68,8 @@ class VirtualClock : public Clock {
 
   VirtualExecutor& executorNamed(const std::string& label);
   WorkItem enqueue(VirtualExecutor* executor, bool relative, std::uint64_t nanos, Work work);
-  bool runOne(std::uint64_t limit, const VirtualExecutor* only);
-  int drain(std::uint64_t limit);
+  bool runOne(std::uint64_t limit, const VirtualExecutor* only, const VirtualExecutor* except = nullptr);
+  int drain(std::uint64_t limit, const VirtualExecutor* except = nullptr);
   bool isRunning(const VirtualExecutor* executor) const;
 
   mutable std::mutex mutex_;  // never held while work runs, so work may post freely

@@ -174,6 +174,11 @@ class WindowServerPort {
       std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) = 0;
   /// Opens a URL or file with its default application; false when nothing handles it.
   virtual bool openURL(const std::string& url) = 0;
+  /// The bundle path of the application with that bundle identifier, a running one before
+  /// an installed one; nothing when the system has none.
+  virtual std::optional<std::string> applicationPath(const std::string& bundleIdentifier) = 0;
+  /// The icon of the application bundle at `path` (running or installed); null for any other path.
+  virtual CGImageRef bundleIcon(const std::string& path) = 0;
   /// Replaces the one listener of workspace events (null removes it).
   virtual void setWorkspaceListener(std::function<void(const WorkspaceEvent&)> listener) = 0;
 

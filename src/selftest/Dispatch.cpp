@@ -4,9 +4,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "selftest/DumpMode.h"
+#include "selftest/FocusModes.h"
+#include "selftest/SpaceModes.h"
+#include "selftest/WindowlessMode.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -35,13 +39,28 @@ std::vector<SelfTestMode> makeModes() {
   // Every flag in the order it is examined. Modes that are not part of the program yet
   // have no `run` and are never selected, so their flags fall through to the next ones.
   std::vector<SelfTestMode> modes = {
-      {"--jump-test", 3, {}, {}},
-      {"--destination-test", 2, knownSpaceAt(2), {}},
+      {"--jump-test",
+       3,
+       {},
+       [](const Args& args, std::size_t at) {
+         std::vector<std::uint32_t> windows;
+         for (std::size_t k : {2, 3}) {
+           if (auto w = parseWindowNumber(args[at + k])) windows.push_back(*w);
+         }
+         SpaceModes::jumpTest(args[at + 1], windows, SpaceModes::holdKey(std::getenv("HOLD")));
+       }},
+      {"--destination-test", 2, knownSpaceAt(2),
+       [](const Args& args, std::size_t at) {
+         SpaceModes::destinationTest(args[at + 1], *parseInteger(args[at + 2]));
+       }},
       {"--fullscreen-test", 3, windowNumbersAt({2, 3}), {}},
       {"--tab-test", 1, {}, {}},
       {"--steer-test", 1, {}, {}},
-      {"--focus-test", 2, {}, {}},
-      {"--self-focus-test", 1, {}, {}},
+      {"--focus-test",
+       2,
+       {},
+       [](const Args& args, std::size_t at) { FocusModes::focusTest(args[at + 1], args[at + 2]); }},
+      {"--self-focus-test", 1, {}, [](const Args& args, std::size_t at) { FocusModes::selfFocusTest(args[at + 1]); }},
       {"--opening-test", 1, {}, {}},
       {"--missing-test", 3, windowNumbersAt({2, 3}), {}},
       {"--space-loop-test",
@@ -50,9 +69,23 @@ std::vector<SelfTestMode> makeModes() {
          return parseWindowNumber(args[at + 2]) && parseInteger(args[at + 3]) && parseInteger(args[at + 4]);
        },
        {}},
-      {"--activate-test", 3, windowNumbersAt({2, 3}), {}},
-      {"--windowless-test", 1, {}, {}},
-      {"--desktop-focus-test", 1, {}, {}},
+      {"--activate-test", 3, windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
+                                  FocusModes::raiseMode(std::getenv("MODE")));
+       }},
+      {"--windowless-test",
+       1,
+       {},
+       [](const Args& args, std::size_t at) {
+         const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
+         const char* tray = std::getenv("TRAY");
+         WindowlessMode::run(args[at + 1], keep, tray && std::string(tray) == "finder");
+       }},
+      {"--desktop-focus-test",
+       1,
+       {},
+       [](const Args& args, std::size_t at) { FocusModes::desktopFocusTest(args[at + 1]); }},
       {"--fullscreen-key-test", 3, windowNumbersAt({2}), {}},
       {"--hover-test",
        4,
@@ -60,7 +93,8 @@ std::vector<SelfTestMode> makeModes() {
          return parseWindowNumber(args[at + 2]) && parseDecimal(args[at + 3]) && parseDecimal(args[at + 4]);
        },
        {}},
-      {"--goto", 1, windowNumbersAt({1}), {}},
+      {"--goto", 1, windowNumbersAt({1}),
+       [](const Args& args, std::size_t at) { SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
       {"--open-test", 1, {}, {}},
       {"--native-test", 1, {}, {}},
       {"--appear-test", 2, {}, {}},
@@ -69,7 +103,7 @@ std::vector<SelfTestMode> makeModes() {
       {"--glass-test", 1, {}, {}},
       {"--handoff-test", 1, {}, {}},
       {"--toggle-test", 1, {}, {}},
-      {"--swipe-test", 1, {}, {}},
+      {"--swipe-test", 1, {}, [](const Args& args, std::size_t at) { SpaceModes::swipeTest(args[at + 1]); }},
       {"--direction-test", 2, knownSpaceAt(2), {}},
       {"--guide-shot", 1, {}, {}},
       {"--permissions-shot", 1, {}, {}},

@@ -7,10 +7,13 @@
 #include "selftest/Dispatch.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
+#include "switcher/views/QtPanelViews.h"
 
 namespace trelliq {
 
 int launch(const std::vector<std::string>& args) {
+  // The switcher draws its panels with the views from the start, self-tests included.
+  views::installPanelViews();
   if (int status = dispatchSelfTests(args); status >= 0) return status;
   // Until the application shell stands, a normal start registers the options, logs
   // and says where its files live.

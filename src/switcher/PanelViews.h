@@ -121,6 +121,9 @@ class PanelViews {
                                                           NSWindow& panel, PanelView::NameFieldHooks hooks) = 0;
   /// Puts `layers` (bottom to top) into `window`'s content and mirrors their changes.
   virtual void host(NSWindow& window, const std::vector<Layer*>& layers) = 0;
+  /// Lays `mouse` over the content of display panel `panel` (above its panel view), so
+  /// that the pointer over the panel reaches it. `mouse` outlives the panel's view.
+  virtual void hostPointer(NSWindow& panel, MouseView& mouse) {}
   /// Whether the system's glass surface offers its private variant (decides the haze).
   virtual bool glassVariant() const = 0;
 

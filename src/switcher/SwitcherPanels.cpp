@@ -138,6 +138,7 @@ Switcher::DisplayPanel Switcher::makePanel(int index) {
       if (auto self = weak.lock()) self->finishRenaming(false, false);
     };
     made.view = views->makeDisplayPanelView(model, index, *made.geometry, *made.window, std::move(hooks));
+    views->hostPointer(*made.window, *mouse);
   }
   return made;
 }

@@ -70,7 +70,7 @@ TEST(Dispatch, TheProgramsTableExaminesDumpLateAndKeepsItsArgumentCounts) {
   const auto dump = static_cast<std::size_t>(index("--dump"));
   ASSERT_LT(index("--jump-test"), index("--dump"));
   // The earlier jump test with too few arguments does not stop the dump.
-  EXPECT_EQ(selectSelfTest({"trelliq", "--jump-test", "a", "--dump", "--prefs-shot"}, modes), (SelectedMode{dump, 3}));
+  EXPECT_EQ(selectSelfTest({"trelliq", "--jump-test", "--dump", "--prefs-shot"}, modes), (SelectedMode{dump, 2}));
   EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump"}), -1) << "the dump without its path starts normally";
   EXPECT_EQ(dispatchSelfTests({"trelliq"}), -1);
 
@@ -107,6 +107,69 @@ TEST(Dispatch, DecimalsTakePlainAndExponentNotation) {
   EXPECT_EQ(parseDecimal("1E3"), 1000.0);
   for (const char* bad : {"", ".", "1e", "1e+", "0x10", "inf", "nan", " 1", "1 ", "1.2.3", "1e400", "--1"}) {
     EXPECT_FALSE(parseDecimal(bad)) << '"' << bad << '"';
+  }
+}
+
+}  // namespace
+}  // namespace trelliq
+
+namespace trelliq {
+namespace {
+
+// Where the program's table puts a flag.
+std::size_t modeIndex(const std::string& flag) {
+  const std::vector<SelfTestMode>& modes = selfTestModes();
+  return static_cast<std::size_t>(
+      std::find_if(modes.begin(), modes.end(), [&](const SelfTestMode& m) { return m.flag == flag; }) - modes.begin());
+}
+
+TEST(Dispatch, TheInProcessModesAreBuiltAndTheDriverModesAreNot) {
+  const std::vector<SelfTestMode>& modes = selfTestModes();
+  for (const char* flag : {"--jump-test", "--destination-test", "--focus-test", "--self-focus-test", "--activate-test",
+                           "--windowless-test", "--desktop-focus-test", "--goto", "--swipe-test", "--dump"}) {
+    ASSERT_LT(modeIndex(flag), modes.size()) << flag;
+    EXPECT_TRUE(modes[modeIndex(flag)].run) << flag;
+  }
+  for (const char* flag : {"--fullscreen-test", "--tab-test", "--steer-test", "--opening-test", "--missing-test",
+                           "--space-loop-test", "--hover-test", "--fullscreen-key-test", "--open-test",
+                           "--handoff-test", "--toggle-test", "--direction-test"}) {
+    ASSERT_LT(modeIndex(flag), modes.size()) << flag;
+    EXPECT_FALSE(modes[modeIndex(flag)].run) << flag;
+  }
+}
+
+TEST(Dispatch, TheWiredFlagsNeedTheirArgumentsAndWhatMustParse) {
+  const std::vector<SelfTestMode>& modes = selfTestModes();
+  const auto select = [&](Args args) {
+    args.insert(args.begin(), "trelliq");
+    return selectSelfTest(args, modes);
+  };
+  const std::optional<SelectedMode> none;
+  const std::vector<std::pair<Args, std::optional<SelectedMode>>> cases = {
+      // The jump test takes any window text; the mode drops what does not parse.
+      {{"--jump-test", "out", "a", "b"}, SelectedMode{modeIndex("--jump-test"), 1}},
+      {{"--jump-test", "out", "1"}, none},
+      {{"--jump-test", "out", "1", "--dump", "x"}, SelectedMode{modeIndex("--jump-test"), 1}},
+      {{"--jump-test", "--dump", "x"}, SelectedMode{modeIndex("--dump"), 2}},
+      {{"--activate-test", "out", "1", "2"}, SelectedMode{modeIndex("--activate-test"), 1}},
+      {{"--activate-test", "out", "1", "two", "--swipe-test", "s"}, SelectedMode{modeIndex("--swipe-test"), 5}},
+      {{"--activate-test", "out", "1"}, none},
+      {{"--focus-test", "out"}, none},
+      {{"--focus-test", "out", "Harbor Mail"}, SelectedMode{modeIndex("--focus-test"), 1}},
+      {{"--self-focus-test", "out"}, SelectedMode{modeIndex("--self-focus-test"), 1}},
+      {{"--windowless-test", "dir"}, SelectedMode{modeIndex("--windowless-test"), 1}},
+      {{"--windowless-test", "dir", "x"}, SelectedMode{modeIndex("--windowless-test"), 1}},
+      {{"--desktop-focus-test"}, none},
+      {{"--goto", "12"}, SelectedMode{modeIndex("--goto"), 1}},
+      {{"--goto", "-12"}, none},
+      {{"--goto", "twelve", "--goto", "12"}, none},
+      {{"--goto", "12", "--jump-test", "o", "1", "2"}, SelectedMode{modeIndex("--jump-test"), 3}},
+      {{"--swipe-test"}, none},
+  };
+  for (const auto& [args, expected] : cases) {
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    EXPECT_EQ(select(args), expected) << line;
   }
 }
 

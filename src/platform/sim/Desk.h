@@ -79,6 +79,7 @@ class Desk {
   std::int32_t addApp(App app, double now);
   void addInstalled(App app);
   std::optional<App> installedWithPath(const std::string& path) const;
+  const std::vector<App>& installed() const { return installed_; }
   App* app(std::int32_t pid);
   const App* app(std::int32_t pid) const;
   std::map<std::int32_t, App>& allApps() { return apps_; }

@@ -108,6 +108,11 @@ bool EventServer::listenEventAccess() {
 
 bool EventServer::postEventAccess() { return server_.world().accessibilityTrusted(false); }
 
+void EventServer::setActiveTapsRefused(bool refused) {
+  std::lock_guard lock(mutex_);
+  activeTapsRefused_ = refused;
+}
+
 void EventServer::setTapTimeout(platform::Seconds seconds) {
   std::lock_guard lock(mutex_);
   tapTimeout_ = seconds > 0 ? seconds : 0;
@@ -163,6 +168,10 @@ std::optional<std::uint64_t> EventServer::createEventTap(const platform::EventTa
   if (!handler || request.location > kCGAnnotatedSessionEventTap) return std::nullopt;
   if (request.placement != kCGHeadInsertEventTap && request.placement != kCGTailAppendEventTap) return std::nullopt;
   if (request.listenOnly ? !listenEventAccess() : !postEventAccess()) return std::nullopt;
+  if (!request.listenOnly) {
+    std::lock_guard lock(mutex_);
+    if (activeTapsRefused_) return std::nullopt;
+  }
   Tap tap;
   tap.info.id = gNextTap.fetch_add(1);
   tap.info.request = request;

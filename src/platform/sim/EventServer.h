@@ -106,6 +106,9 @@ class EventServer : public EventService {
   platform::Seconds tapTimeout() const;
   /// Input monitoring: listen-only taps without the Accessibility permission.
   void setInputMonitoringAllowed(bool allowed);
+  /// With true, every new active tap is refused although the program is trusted (the
+  /// system's list and its event filter disagree, as after an update until a restart).
+  void setActiveTapsRefused(bool refused);
   /// Selects a built-in keyboard layout by name ("U.S." unless set); false for an unknown one.
   bool setKeyboardLayout(const std::string& name);
   std::string keyboardLayout() const;
@@ -236,6 +239,7 @@ class EventServer : public EventService {
   std::array<std::vector<Tap>, 3> taps_;  // HID, session, annotated session; each head first
   platform::Seconds tapTimeout_ = 1.0;
   bool inputMonitoring_ = false;
+  bool activeTapsRefused_ = false;
   const platform::KeyboardLayout* layout_ = &platform::KeyboardLayout::us();
   char16_t accent_ = 0;  // a dead key's accent waiting for the next key
   CGEventFlags modifiers_ = 0;

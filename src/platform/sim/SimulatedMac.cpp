@@ -61,6 +61,8 @@ std::optional<std::string> SimulatedMac::start(std::vector<std::string>& args) {
     return problem;
   }
 
+  // The program really ends when it asks to, as it would on the Mac.
+  world->processes().setExitHandler([](int status) { std::exit(status); });
   clock_ = std::move(clock);
   world_ = std::move(world);
   windowServer_ = std::move(windowServer);

@@ -448,6 +448,8 @@ class WindowServer : public platform::WindowServerPort {
       const std::string& path, bool activates,
       std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
   bool openURL(const std::string& url) override;
+  std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
+  CGImageRef bundleIcon(const std::string& path) override;
   void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;
   std::uint32_t createOwnWindow(const platform::OwnWindowState& state) override;
   void updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) override;

@@ -3,6 +3,7 @@
 // effect later on the server's queue.
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/AppKitWorkspace.h"
 #include "platform/sim/WindowServerState.h"
@@ -350,8 +351,15 @@ void WindowServer::openApplication(const std::string& path, bool activates,
 }
 
 bool WindowServer::openURL(const std::string& url) {
+  // A URL is handled by its scheme ("https", "x-apple.systempreferences"), a file by its extension.
   std::string key;
-  if (auto colon = url.find("://"); colon != std::string::npos) {
+  const auto colon = url.find(':');
+  const bool hasScheme =
+      colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(url[0])) &&
+      std::all_of(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+      });
+  if (hasScheme) {
     key = url.substr(0, colon);
   } else if (auto dot = url.rfind('.'); dot != std::string::npos && url.find('/', dot) == std::string::npos) {
     key = url.substr(dot);
@@ -499,6 +507,41 @@ void WindowServer::destroyOwnWindow(std::uint32_t number) {
     if (w && w->own) desk.removeWindow(number);
     if (state_->ownKey == number) state_->ownKey = 0;
   });
+}
+
+
+std::optional<std::string> WindowServer::applicationPath(const std::string& bundleIdentifier) {
+  std::optional<std::string> path;
+  read([&](const Desk& desk) {
+    for (const App& a : desk.runningApps()) {
+      if (a.bundleIdentifier == bundleIdentifier && a.bundlePath) {
+        path = a.bundlePath;
+        return;
+      }
+    }
+    for (const App& a : desk.installed()) {
+      if (a.bundleIdentifier == bundleIdentifier && a.bundlePath) {
+        path = a.bundlePath;
+        return;
+      }
+    }
+  });
+  return path;
+}
+
+CGImageRef WindowServer::bundleIcon(const std::string& path) {
+  std::optional<App> found;
+  read([&](const Desk& desk) {
+    for (const App& a : desk.runningApps()) {
+      if (a.bundlePath == path) {
+        found = a;
+        return;
+      }
+    }
+    found = desk.installedWithPath(path);
+  });
+  if (!found) return nullptr;
+  return makeAppIcon(*found);
 }
 
 }  // namespace sim

@@ -275,6 +275,38 @@ void World::setAccessibilityGrantedOnPrompt(bool granted) {
   accessibilityGrantedOnPrompt_ = granted;
 }
 
+void World::setScreenCaptureForNewProcesses(std::optional<bool> allowed) {
+  std::lock_guard lock(mutex_);
+  screenCaptureForNewProcesses_ = allowed;
+}
+
+bool World::screenCaptureForNewProcesses() const {
+  std::lock_guard lock(mutex_);
+  return screenCaptureForNewProcesses_.value_or(screenCaptureAllowed_);
+}
+
+std::variant<std::int32_t, std::string> World::launchProcess(const std::string& executable,
+                                                             const std::vector<std::string>& arguments,
+                                                             std::function<void(int status)> terminated) {
+  return processes_.launch(executable, arguments, std::move(terminated));
+}
+
+std::string World::mainBundlePath() { return processes_.mainBundlePath(); }
+
+std::string World::mainExecutablePath() { return processes_.mainExecutablePath(); }
+
+std::optional<std::string> World::processPath(std::int32_t pid) { return processes_.path(pid); }
+
+void World::exitProgram(int status) { processes_.exitProgram(status); }
+
+void World::setDistributedNotificationListener(std::function<void(const std::string& name)> listener) {
+  processes_.setDistributedNotificationListener(std::move(listener));
+}
+
+void World::setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) {
+  processes_.setAppleEventListener(std::move(listener));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Login item
 

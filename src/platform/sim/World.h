@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/SystemPort.h"
 #include "platform/sim/DefaultsStore.h"
+#include "platform/sim/Processes.h"
 
 namespace sim {
 
@@ -66,6 +67,15 @@ class World : public platform::SystemPort {
   CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
   bool libraryExists(const std::string& path) override;
   void* symbol(const std::string& path, const std::string& symbol) override;
+  std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
+                                                        const std::vector<std::string>& arguments,
+                                                        std::function<void(int status)> terminated) override;
+  std::string mainBundlePath() override;
+  std::string mainExecutablePath() override;
+  std::optional<std::string> processPath(std::int32_t pid) override;
+  void exitProgram(int status) override;
+  void setDistributedNotificationListener(std::function<void(const std::string& name)> listener) override;
+  void setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) override;
 
   // ---- Displays ----
   /// Replaces every display; the first one holds the menu bar.
@@ -93,6 +103,14 @@ class World : public platform::SystemPort {
   void setAccessibilityTrusted(bool trusted);
   /// Whether the Accessibility prompt makes the user grant it (seen by later checks).
   void setAccessibilityGrantedOnPrompt(bool granted);
+  /// Screen capture as a process started from now on sees it, while the running program
+  /// keeps its own answer until it restarts (nothing: the same as the program's).
+  void setScreenCaptureForNewProcesses(std::optional<bool> allowed);
+  bool screenCaptureForNewProcesses() const;
+
+  // ---- Processes ----
+  /// Launches, other processes, the program's exit and messages sent to it.
+  Processes& processes() { return processes_; }
 
   // ---- Login item ----
   void setLoginItemStatus(platform::LoginItemStatus status);
@@ -169,6 +187,7 @@ class World : public platform::SystemPort {
   bool screenCaptureGrantedOnRequest_ = false;
   std::atomic<bool> accessibilityTrusted_{false};  // changed under the mutex; read without it when not prompting
   bool accessibilityGrantedOnPrompt_ = false;
+  std::optional<bool> screenCaptureForNewProcesses_;
   platform::LoginItemStatus loginItemStatus_ = platform::LoginItemStatus::notRegistered;
   std::optional<std::string> registerError_;
   std::optional<std::string> unregisterError_;
@@ -178,6 +197,7 @@ class World : public platform::SystemPort {
   std::map<std::string, int> calls_;
   std::map<std::string, CGImageRef> pictures_;  // recent display pictures by what they show
   WindowServer* windowServer_ = nullptr;
+  Processes processes_{*this};
 };
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 #include "switcher/model/WindowSpread.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace trelliq {
@@ -20,6 +21,13 @@ CGRect keepIn(const CGRect& r, const CGRect& bounds) {
 }
 
 }  // namespace
+
+CGRect roundedOutward(const CGRect& r) {
+  if (r.isNull()) return r;
+  constexpr double hair = 1e-9;
+  const double x0 = std::floor(r.minX() + hair), y0 = std::floor(r.minY() + hair);
+  return CGRect(x0, y0, std::ceil(r.maxX() - hair) - x0, std::ceil(r.maxY() - hair) - y0);
+}
 
 std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& bounds) {
   if (frames.size() < 2) return frames;
@@ -60,7 +68,7 @@ std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& 
     if (!any) break;
   }
   std::map<int, CGRect> out;
-  for (std::size_t i = 0; i < n; ++i) out.emplace(keys[i], result[i].integral());
+  for (std::size_t i = 0; i < n; ++i) out.emplace(keys[i], roundedOutward(result[i]));
   return out;
 }
 

@@ -1,0 +1,147 @@
+#include "app/AppDelegate.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "app/NativeSwitcher.h"
+#include "app/Permission.h"
+#include "platform/AppKitWorkspace.h"
+#include "platform/ApplicationServices.h"
+#include "platform/CGEvent.h"
+#include "platform/SystemPort.h"
+#include "settings/Diagnostics.h"
+
+namespace trelliq {
+
+namespace {
+
+// The simulated Mac the relaunch is under way for (0: none). A new one is a new process.
+std::atomic<std::uint64_t> gLeaving{0};
+
+bool leaving() { return gLeaving.load() == platform::systemGeneration(); }
+
+const char* text(bool value) { return value ? "true" : "false"; }
+
+void launchShell(std::vector<std::string> arguments) {
+  Process shell;
+  shell.setExecutableURL(AppDelegate::shell);
+  shell.setArguments(std::move(arguments));
+  // A failed launch is not reported: the old process ends anyway.
+  (void)shell.run();
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppWindow& permissions, AppWindow& preferences)
+    : permissions_(permissions), preferences_(preferences) {}
+
+AppDelegate::~AppDelegate() {
+  if (accessibilityWatch) accessibilityWatch->cancel();
+  if (accessibilityNote) NSDistributedNotificationCenter::defaultCenter().removeObserver(*accessibilityNote);
+  if (NSApp().delegate() == this) NSApp().setDelegate(nullptr);
+}
+
+platform::Executor& AppDelegate::watchQueue() { return platform::clock().queue(watchQueueLabel); }
+
+void AppDelegate::watchAccessibility() {
+  if (accessibilityWatch) accessibilityWatch->cancel();
+  auto watch = DispatchSourceTimer::makeTimerSource(watchQueue());
+  auto lastState = std::make_shared<std::string>();
+  watch->setEventHandler([lastState] { tick(*lastState); });
+  watch->schedule(0, watchInterval, watchLeeway);
+  watch->resume();
+  accessibilityWatch = std::move(watch);
+
+  if (accessibilityNote) return;
+  accessibilityNote = NSDistributedNotificationCenter::defaultCenter().addObserver(
+      accessibilityNotification, platform::clock().queue("accessibility list changes"), [](const std::string&) {
+        // Only said for the log: the next tick acts on the change.
+        Diagnostics::log(std::string("accessibility: macOS says the list changed (trusted=") +
+                         text(AXIsProcessTrusted()) + ")");
+      });
+}
+
+std::string AppDelegate::stateString(bool trusted, bool canFilter, bool listen, bool post) {
+  return std::string("trusted=") + text(trusted) + " canFilter=" + text(canFilter) + " listen=" + text(listen) +
+         " post=" + text(post);
+}
+
+void AppDelegate::tick(std::string& lastState) {
+  if (leaving()) return;
+  const bool trusted = AXIsProcessTrusted();
+  const bool canFilter = trusted && Permission::canFilterEvents();
+  const std::string state =
+      stateString(trusted, canFilter, CGPreflightListenEventAccess(), CGPreflightPostEventAccess());
+  if (state != lastState) {
+    Diagnostics::log("accessibility: " + state);
+    lastState = state;
+  }
+  if (!canFilter) accessibilityLost();
+}
+
+void AppDelegate::accessibilityLost() {
+  const std::uint64_t generation = platform::systemGeneration();
+  if (gLeaving.exchange(generation) == generation) return;
+  Diagnostics::log("accessibility: went away while running; quitting and starting again");
+  launchShell({"-c", relaunchScript, Bundle::main().bundlePath()});
+
+  // The exit waits for the hot keys without blocking this queue: whichever comes first,
+  // their restore or the time limit, ends the process.
+  auto exited = std::make_shared<std::atomic<bool>>(false);
+  auto leave = [exited] {
+    if (!exited->exchange(true)) platform::exitProgram(0);
+  };
+  platform::clock().queue("global (user-interactive)").async([leave] {
+    NativeSwitcher::set(true);
+    watchQueue().async(leave);
+  });
+  watchQueue().asyncAfter(restoreWait, leave);
+}
+
+NSApplicationTerminateReply AppDelegate::applicationShouldTerminate(NSApplication& sender) {
+  const auto event = NSAppleEventManager::shared().currentAppleEvent();
+  if (!event || event->eventClass() != kCoreEventClass || event->eventID() != kAEQuitApplication) {
+    return NSApplicationTerminateReply::terminateNow;
+  }
+  const auto sender_ = event->attributeDescriptor(keySenderPIDAttr);
+  const std::int32_t pid = sender_ ? sender_->int32Value() : 0;
+  std::vector<char> buffer(PROC_PIDPATHINFO_MAXSIZE, 0);
+  const int length = proc_pidpath(pid, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+  const std::string path = length < 1 ? "pid " + std::to_string(pid) : std::string(buffer.data());
+  for (const char* settings : settingsPaths) {
+    if (path.find(settings) != std::string::npos) reopenAfterQuit = true;
+  }
+  Diagnostics::log("asked to quit by " + Diagnostics::outside(path) +
+                   (reopenAfterQuit ? "; opening again once quit" : ""));
+  return NSApplicationTerminateReply::terminateNow;
+}
+
+void AppDelegate::applicationWillTerminate() {
+  NativeSwitcher::set(true);
+  if (reopenAfterQuit) reopen();
+}
+
+void AppDelegate::reopen() {
+  std::optional<std::string> flag;
+  if (permissions_.isVisible()) {
+    flag = "--show-permissions";
+  } else if (preferences_.isVisible()) {
+    flag = "--show-preferences";
+  }
+  const std::string script = "while kill -0 " + std::to_string(NSProcessInfo::processInfo().processIdentifier()) +
+                             " 2>/dev/null; do sleep 0.1; done; sleep 0.5; /usr/bin/open \"$0\" \"$@\"";
+  std::vector<std::string> arguments{"-c", script, Bundle::main().bundlePath()};
+  if (flag) {
+    arguments.push_back("--args");
+    arguments.push_back(*flag);
+  }
+  launchShell(std::move(arguments));
+}
+
+void AppDelegate::restart() {
+  if (auto* delegate = dynamic_cast<AppDelegate*>(NSApp().delegate())) delegate->reopenAfterQuit = true;
+  NSApp().terminate(nullptr);
+}
+
+}  // namespace trelliq

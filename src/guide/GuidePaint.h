@@ -1,0 +1,65 @@
+#pragma once
+// Colours, shapes and the few drawn symbols shared by the guide's pictures. The colours
+// are the light appearance of the system's adaptive styles. Main thread only.
+
+#include <QColor>
+#include <QPainter>
+#include <QRectF>
+
+#include "platform/Image.h"
+
+namespace trelliq::guide {
+
+/// The primary foreground style at `opacity`.
+QColor primary(double opacity = 1);
+QColor secondary();
+QColor accent();
+QColor separator();
+QColor controlBackground();
+QColor windowBackground();
+
+/// Fills a rounded rectangle.
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color);
+/// Strokes a rounded rectangle inside its edge.
+void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width);
+/// A raised rounded plate: a soft shadow half a point down (unless `flat`), then the fill.
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, bool flat = false);
+/// Draws a picture scaled into `rect`; nothing for a null or empty picture.
+void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, double opacity = 1);
+
+/// The drawn symbols the guide uses, by their system names: "app.fill", "globe",
+/// "arrow.right", "cursorarrow". Each fits `rect` in `color`; an unknown name draws nothing
+/// and answers false.
+bool drawSymbol(QPainter& painter, const std::string& name, const QRectF& rect, const QColor& color);
+/// A symbol as a picture of `side` points; nothing for an unknown name.
+CGImageRef symbolImage(const std::string& name, int side);
+
+}  // namespace trelliq::guide
+
+#include <QPointer>
+#include <QWidget>
+
+#include "guide/model/Transition.h"
+
+namespace trelliq::guide {
+
+/// A number that moves to a new value over a transition, sampled on the installed clock;
+/// while it moves, each sample asks the widget for another frame.
+class Tween {
+ public:
+  explicit Tween(double value = 0) : from_(value), to_(value) {}
+  /// Moves towards `target` from where it stands now.
+  void set(double target, const Transition& transition, QWidget* widget);
+  /// The value now; schedules the widget's next frame while moving.
+  double value() const;
+  double target() const { return to_; }
+
+ private:
+  double from_;
+  double to_;
+  double start_ = 0;
+  Transition transition_;
+  QPointer<QWidget> widget_;
+};
+
+}  // namespace trelliq::guide

@@ -1,0 +1,91 @@
+#pragma once
+// The content of the Keyboard Shortcuts window: the mode menu, the header sentence with
+// key caps, the topic list beside the demonstration pane, the legend of the shown mode and
+// the "Done" button. It reads the stored "tiles" and "gesture" live and writes nothing.
+// It is also the window's first responder, so Return reaches "Done". Main thread only.
+
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "guide/model/GuideState.h"
+#include "platform/AppKitWindows.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace trelliq {
+
+class ShortcutLegendView;
+class TopicRow;
+
+class GuideView : public QWidget, public NSResponder {
+ public:
+  static constexpr int fixedWidth = 760;
+
+  /// Opens on the topic titled `topic` with the stored settings.
+  explicit GuideView(const std::string& topic, QWidget* parent = nullptr);
+  ~GuideView() override;
+
+  /// Called when "Done" is clicked or Return is pressed.
+  std::function<void()> onDone;
+
+  /// The window showing this view is closing: the mode menu returns to the current mode.
+  void windowWillClose();
+  /// Reads the stored settings again (also done on every defaults change).
+  void readSettings();
+
+  const GuideState& state() const { return state_; }
+  // The parts, for the window and for checks.
+  QComboBox& modePicker() const { return *modePicker_; }
+  const std::vector<TopicRow*>& topicRows() const { return rows_; }
+  const std::vector<QPushButton*>& variantButtons() const { return variantButtons_; }
+  /// The demonstration playing now (a GuideDemo or a DisplaysDemo).
+  QWidget* demo() const { return demo_; }
+  QLabel& caption() const { return *caption_; }
+  ShortcutLegendView& legend() const { return *legend_; }
+  QPushButton& doneButton() const { return *done_; }
+  /// The header sentence's words and key glyphs in order; the arrow reads "→".
+  std::vector<std::string> headerTexts() const;
+
+  // Acting as the user would.
+  void pickMode(Settings::Tiles mode);
+  void clickTopic(const std::string& title);
+  void clickVariant(const std::string& name);
+
+  // NSResponder: Return and Enter press "Done".
+  bool acceptsFirstResponder() const override { return true; }
+  void keyDown(const NSEvent& event) override;
+
+ private:
+  void refresh();
+  void rebuildHeader();
+  void rebuildTopics();
+  void rebuildPane();
+
+  GuideState state_;
+  QComboBox* modePicker_ = nullptr;
+  QHBoxLayout* header_ = nullptr;
+  QVBoxLayout* topics_ = nullptr;
+  QVBoxLayout* pane_ = nullptr;
+  QWidget* picker_ = nullptr;
+  QWidget* stage_ = nullptr;
+  QWidget* demo_ = nullptr;
+  QLabel* caption_ = nullptr;
+  ShortcutLegendView* legend_ = nullptr;
+  QPushButton* done_ = nullptr;
+  std::vector<TopicRow*> rows_;
+  std::vector<QPushButton*> variantButtons_;
+  std::vector<std::string> headerTexts_;
+  // What is built, to rebuild only what changed.
+  std::optional<Settings::Tiles> builtMode_;
+  std::vector<std::string> builtTitles_;
+  std::string builtPicker_;
+  std::string builtDemo_;
+  NSNotificationToken defaultsWatch_;
+};
+
+}  // namespace trelliq

@@ -1,0 +1,36 @@
+#pragma once
+// One keyboard key drawn as a small raised cap: its symbol, optionally a word under it and
+// for "fn" a globe, in a normal or a small size, lit in the accent colour while held or
+// pressed. The one key picture of the program (guide header, demo rows, legend headers,
+// preferences). Main thread only.
+
+#include <QWidget>
+
+#include "guide/model/KeyCapSpec.h"
+
+namespace trelliq {
+
+class KeyCap : public QWidget {
+ public:
+  explicit KeyCap(KeyCapSpec spec, QWidget* parent = nullptr);
+
+  const KeyCapSpec& spec() const { return spec_; }
+  /// Changes what the cap shows and repaints it.
+  void setSpec(KeyCapSpec spec);
+
+  /// The cap's size: measured text, padding and the fixed sizes of its kind.
+  static QSizeF capSize(const KeyCapSpec& spec);
+  /// Paints a cap with its top left corner at `origin`.
+  static void paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec);
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  KeyCapSpec spec_;
+};
+
+}  // namespace trelliq

@@ -1,0 +1,40 @@
+#pragma once
+// The small trackpad picture that plays a demonstration frame's gesture with finger dots,
+// in place of the key row of keyboard demonstrations. A new frame number plays the frame's
+// gesture again from its beginning. Main thread only.
+
+#include <QWidget>
+#include <optional>
+
+#include "guide/GuidePaint.h"
+#include "guide/model/TrackpadPlayer.h"
+
+namespace trelliq {
+
+class MiniTrackpad : public QWidget {
+ public:
+  static constexpr double padWidth = 104;
+  static constexpr double padHeight = 66;
+
+  MiniTrackpad(std::optional<TrackpadMove> move, int step, QWidget* parent = nullptr);
+
+  /// Shows frame `step` with its gesture; plays it when the frame number changed.
+  void setStep(std::optional<TrackpadMove> move, int step);
+  const TrackpadPlayer& player() const { return player_; }
+
+  QSize sizeHint() const override { return {static_cast<int>(padWidth), static_cast<int>(padHeight)}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void changed(const Transition& transition);
+  int step_;
+  TrackpadPlayer player_;
+  guide::Tween dotsOpacity_;
+  guide::Tween dx_;
+  guide::Tween dy_;
+  guide::Tween padScale_{1};
+};
+
+}  // namespace trelliq

@@ -1,0 +1,23 @@
+#include "guide/OwnWindow.h"
+
+#include <QWidget>
+
+#include "platform/AppKitWindows.h"
+#include "workspace/Private.h"
+
+namespace trelliq {
+
+void OwnWindow::bringForward(NSWindow& window) {
+  window.orderFrontRegardless();
+  const std::int32_t pid = NSProcessInfo::processInfo().processIdentifier();
+  const auto number = static_cast<std::uint32_t>(window.windowNumber());
+  Private::focus(pid, number);  // the activation below covers a refusal
+  NSApp().activate();
+  window.makeKeyAndOrderFront(nullptr);
+  if (QWidget* content = window.contentView()) {
+    if (auto* responder = dynamic_cast<NSResponder*>(content)) window.makeFirstResponder(responder);
+    content->setFocus(Qt::ActiveWindowFocusReason);
+  }
+}
+
+}  // namespace trelliq

@@ -1,0 +1,34 @@
+#pragma once
+// The reference card at the bottom of the Keyboard Shortcuts window: for one switcher mode,
+// each group's header (title, "· with", the held modifier's small cap, "held") and its
+// entries two to a row, keys in a fixed-width column and the description beside them. The
+// groups are chosen again at every paint, so the ⌥` setting shows at the next draw. Main
+// thread only.
+
+#include <QWidget>
+
+#include "guide/model/ShortcutLegend.h"
+
+namespace trelliq {
+
+class ShortcutLegendView : public QWidget {
+ public:
+  explicit ShortcutLegendView(Settings::Tiles mode, QWidget* parent = nullptr);
+
+  Settings::Tiles mode() const { return mode_; }
+  void setMode(Settings::Tiles mode);
+
+  /// The height the groups need at a given width.
+  static double heightFor(const std::vector<ShortcutLegend::Group>& groups);
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  Settings::Tiles mode_;
+};
+
+}  // namespace trelliq

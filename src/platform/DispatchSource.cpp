@@ -1,0 +1,166 @@
+#include "platform/DispatchSource.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Every source of the process, the catchers' pipe and the watcher thread. Never
+// destroyed: a signal may arrive while the process exits.
+struct SignalSources {
+  std::mutex mutex;
+  int pipe[2] = {-1, -1};
+  bool watching = false;
+  std::map<int, std::vector<std::shared_ptr<DispatchSourceSignal>>> sources;
+  std::map<int, struct sigaction> previous;
+
+  static SignalSources& shared() {
+    static SignalSources* all = new SignalSources();
+    return *all;
+  }
+
+  static void catcher(int signal) {
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const auto written = ::write(shared().pipe[1], &byte, 1);
+    errno = saved;
+  }
+
+  // Under the lock.
+  void startWatching() {
+    if (watching) return;
+    if (::pipe(pipe) != 0) return;
+    ::fcntl(pipe[1], F_SETFL, ::fcntl(pipe[1], F_GETFL) | O_NONBLOCK);
+    ::fcntl(pipe[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(pipe[1], F_SETFD, FD_CLOEXEC);
+    watching = true;
+    std::thread([this] {
+      unsigned char byte = 0;
+      for (;;) {
+        const auto got = ::read(pipe[0], &byte, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return;
+        // Posting under the lock: a source cancelled meanwhile never reaches its queue.
+        std::lock_guard lock(mutex);
+        auto it = sources.find(byte);
+        if (it == sources.end()) continue;
+        for (const auto& source : it->second) {
+          if (source->handler_) source->queue_->async(source->handler_);
+        }
+      }
+    }).detach();
+  }
+};
+
+std::shared_ptr<DispatchSourceSignal> DispatchSourceSignal::makeSignalSource(int signal, platform::Executor& queue) {
+  return std::make_shared<DispatchSourceSignal>(signal, queue);
+}
+
+void DispatchSourceSignal::setEventHandler(std::function<void()> handler) {
+  std::lock_guard lock(SignalSources::shared().mutex);
+  handler_ = std::move(handler);
+}
+
+void DispatchSourceSignal::resume() {
+  SignalSources& all = SignalSources::shared();
+  std::lock_guard lock(all.mutex);
+  if (resumed_ || cancelled_ || signal_ <= 0 || signal_ >= 256) return;
+  all.startWatching();
+  if (!all.watching) return;
+  resumed_ = true;
+  auto& list = all.sources[signal_];
+  if (list.empty()) {
+    struct sigaction action {};
+    action.sa_handler = &SignalSources::catcher;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    struct sigaction found {};
+    if (::sigaction(signal_, &action, &found) == 0) all.previous[signal_] = found;
+  }
+  list.push_back(shared_from_this());
+}
+
+void DispatchSourceSignal::cancel() {
+  SignalSources& all = SignalSources::shared();
+  std::lock_guard lock(all.mutex);
+  if (cancelled_) return;
+  cancelled_ = true;
+  if (!resumed_) return;
+  auto& list = all.sources[signal_];
+  std::erase_if(list, [this](const auto& source) { return source.get() == this; });
+  if (list.empty()) {
+    if (auto it = all.previous.find(signal_); it != all.previous.end()) {
+      ::sigaction(signal_, &it->second, nullptr);
+      all.previous.erase(it);
+    }
+  }
+}
+
+// ---- Timers ----
+
+std::shared_ptr<DispatchSourceTimer> DispatchSourceTimer::makeTimerSource(platform::Executor& queue) {
+  return std::make_shared<DispatchSourceTimer>(queue);
+}
+
+void DispatchSourceTimer::schedule(platform::Seconds deadline, platform::Seconds repeating, platform::Seconds leeway) {
+  std::lock_guard lock(mutex_);
+  deadline_ = deadline > 0 ? deadline : 0;
+  interval_ = repeating > 0 ? repeating : 0;
+}
+
+void DispatchSourceTimer::setEventHandler(std::function<void()> handler) {
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
+}
+
+void DispatchSourceTimer::resume() {
+  std::lock_guard lock(mutex_);
+  if (resumed_ || cancelled_) return;
+  resumed_ = true;
+  const std::weak_ptr<DispatchSourceTimer> weak = weak_from_this();
+  auto fireWeak = [weak] {
+    if (auto self = weak.lock()) self->fire();
+  };
+  if (interval_ == 0) {
+    first_ = queue_.asyncAfter(deadline_, fireWeak);
+    return;
+  }
+  // The repeats count from the first firing, so they stay on deadline + k·interval.
+  first_ = queue_.asyncAfter(deadline_, [weak, fireWeak] {
+    auto self = weak.lock();
+    if (!self) return;
+    {
+      std::lock_guard lock(self->mutex_);
+      if (self->cancelled_) return;
+      self->repeats_ = platform::clock().scheduleTimer(self->queue_, self->interval_, true, fireWeak);
+    }
+    self->fire();
+  });
+}
+
+void DispatchSourceTimer::fire() {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return;
+    handler = handler_;
+  }
+  if (handler) handler();
+}
+
+void DispatchSourceTimer::cancel() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  first_.cancel();
+  repeats_.invalidate();
+}
+
+bool DispatchSourceTimer::isCancelled() const {
+  std::lock_guard lock(mutex_);
+  return cancelled_;
+}

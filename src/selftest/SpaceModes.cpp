@@ -1,0 +1,102 @@
+#include "selftest/SpaceModes.h"
+
+#include <memory>
+
+#include "platform/AppKit.h"
+#include "platform/CGEvent.h"
+#include "selftest/Dispatch.h"
+#include "selftest/Toolkit.h"
+#include "switcher/DestinationScreen.h"
+#include "workspace/Private.h"
+#include "workspace/SpaceSwipe.h"
+
+namespace trelliq {
+
+namespace {
+
+// Starts the jump to the window's Space and runs the main run loop until it is over.
+// False when no jump was needed or possible.
+bool jumpAndWait(std::uint32_t window) {
+  auto done = std::make_shared<bool>(false);
+  if (!SpaceSwipe::jumpToSpaceOf(window, false, [done](bool) { *done = true; })) return false;
+  Toolkit::pumpUntil([done] { return *done; });
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> SpaceModes::holdKey(const char* value) {
+  if (!value) return std::nullopt;
+  const std::optional<std::int64_t> code = parseInteger(value);
+  if (!code || *code < 0 || *code > 0xFFFF) return std::nullopt;
+  return static_cast<std::uint16_t>(*code);
+}
+
+std::uint64_t SpaceModes::holdFlags(std::uint16_t code) {
+  switch (code) {
+    case 56:
+      return kCGEventFlagMaskShift;
+    case 58:
+      return kCGEventFlagMaskAlternate;
+    case 59:
+      return kCGEventFlagMaskControl;
+    default:
+      return kCGEventFlagMaskCommand;
+  }
+}
+
+int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t>& windows,
+                         std::optional<std::uint16_t> hold) {
+  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  for (const std::uint32_t w : windows) {
+    // The modifier goes down and up with the thread asleep, as a finger on the key would.
+    if (hold && Toolkit::post(*hold, true, holdFlags(*hold), true)) Toolkit::sleep(0.05);
+    const double start = Toolkit::seconds();
+    const bool jumped = jumpAndWait(w);
+    const std::int64_t ms = Toolkit::millisecondsSince(start);
+    lines.push_back("window " + std::to_string(w) + " (space " + Toolkit::list(Private::spaces(w)) + "): jumped=" +
+                    Toolkit::text(jumped) + " in " + std::to_string(ms) + "ms, now " + Toolkit::spaces());
+    Toolkit::sleep(0.5);
+    if (hold && Toolkit::post(*hold, false, 0, true)) Toolkit::sleep(0.05);
+  }
+  Toolkit::write(out, lines);
+  return 0;
+}
+
+int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
+  const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
+  if (!place) return 0;  // the dispatch only selects Spaces with a screen
+  const std::vector<NSScreen> screens = NSScreen::screens();
+  const double primaryTop = screens.empty() ? 0 : screens.front().frame().maxY();
+  const double start = Toolkit::seconds();
+  const CGImageRef image =
+      DestinationScreen::render(space, place->screen.frame(), primaryTop, place->fullScreen, false);
+  const std::int64_t ms = Toolkit::millisecondsSince(start);
+  const std::string size = image ? std::to_string(image->width()) + "x" + std::to_string(image->height()) : "none";
+  std::string drawn;
+  for (const std::string& entry : DestinationScreen::drawn()) drawn += (drawn.empty() ? "" : ", ") + entry;
+  Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" + Toolkit::text(place->fullScreen) +
+                           " image=" + size + " in " + std::to_string(ms) + "ms",
+                       "drawn bottom to top: " + drawn});
+  return 0;
+}
+
+int SpaceModes::go(std::uint32_t window) {
+  jumpAndWait(window);
+  return 0;
+}
+
+int SpaceModes::swipeTest(const std::string& out) {
+  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  for (const bool right : {true, false}) {
+    SpaceSwipe::post(SpaceSwipe::began, right, std::nullopt);
+    SpaceSwipe::post(SpaceSwipe::changed, right, std::nullopt);
+    SpaceSwipe::post(SpaceSwipe::ended, right, std::nullopt);
+    Toolkit::sleep(0.8);
+    lines.push_back(std::string(right ? "after right " : "after left ") + Toolkit::spaces());
+  }
+  Toolkit::write(out, lines);
+  return 0;
+}
+
+}  // namespace trelliq

@@ -1,0 +1,31 @@
+#pragma once
+// The whole panel of one display as a scene: the glass plate with one group of tiles per
+// Space, separators, name labels and the tray row, sized by Metrics and centred in the
+// panel, and the frames it reports. Pure; main thread (it reads the screens).
+
+#include "switcher/layout/PanelScene.h"
+#include "switcher/model/SwitcherModel.h"
+
+namespace trelliq::scene {
+
+struct PanelLayoutInput {
+  const SwitcherModel& model;
+  /// The display's index in the model's snapshot.
+  int index = 0;
+  /// The panel's size (it covers the display); the content is centred in it.
+  CGSize panel;
+  /// The "names" option: labels on every tile ("always") or only on the selected one.
+  bool namesAlways = false;
+  const TextMeasure& measure;
+};
+
+/// The panel's tree with its reported frames and content rectangle. A display index the
+/// snapshot lacks gives an empty tree that reports nothing.
+PanelScene layoutPanel(const PanelLayoutInput& input);
+
+/// Walks a tree in drawing order and gathers what its nodes report, in the root's space
+/// (the space the root's own frame is given in: the panel's); a later report of the same
+/// TileID wins, and the content is the union of every `reportsContent` node's frame.
+PanelScene collect(Node root);
+
+}  // namespace trelliq::scene

@@ -1,0 +1,75 @@
+#pragma once
+// The drawn content of one display's panel, set as the panel window's content. It lays
+// the model out for its display at every announced change (with the "names" option read
+// afresh each time), replaces the panel geometry's tile frames and content rectangle with
+// what the layout reports, animates to the new tree with the change's animation, and
+// shows a real text field where the tree has a name field: bound to the model's name
+// draft, Return submitting and Escape leaving through the hooks. The pointer bridge, once
+// attached, lies over everything. Main thread only.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "switcher/PanelViews.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/model/PanelGeometry.h"
+#include "switcher/model/SwitcherModel.h"
+#include "switcher/views/NameLineEdit.h"
+#include "switcher/views/PointerBridge.h"
+#include "switcher/views/SceneAnimator.h"
+#include "switcher/views/SystemFont.h"
+
+namespace trelliq::views {
+
+/// Turns the model into one panel's scene (the real layout in the program).
+using PanelLayoutFunction = std::function<scene::PanelScene(const scene::PanelLayoutInput&)>;
+
+class DisplayPanelView : public QWidget, public PanelView {
+ public:
+  /// Subscribes to `model` and draws display `index` in `panel`, whose content it becomes.
+  /// Model, geometry and panel must outlive the view.
+  DisplayPanelView(SwitcherModel& model, int index, PanelGeometry& geometry, NSWindow& panel,
+                   PanelView::NameFieldHooks hooks, PanelLayoutFunction layout);
+  ~DisplayPanelView() override;
+
+  void setShown(bool shown) override;
+  void focusNameField() override;
+
+  /// Lays the pointer bridge of `mouse` over the content (replacing an earlier one).
+  void attachPointer(const MouseView& mouse);
+
+  bool isShown() const { return shown_; }
+  /// The text field while a name is edited here, else null.
+  NameLineEdit* nameField() const;
+  PointerBridge* pointerBridge() const { return bridge_; }
+  const SceneAnimator& animator() const { return animator_; }
+
+  /// Lays out again and animates with `animation`; the model's changes call it.
+  void rebuild(const std::optional<Animation>& animation);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void placeNameField(const scene::Node& root);
+  QString helpAt(QPointF point) const;
+
+  SwitcherModel& model_;
+  const int index_;
+  PanelGeometry& geometry_;
+  NSWindow& panel_;
+  PanelView::NameFieldHooks hooks_;
+  PanelLayoutFunction layout_;
+  FontMeasure measure_;
+  SceneAnimator animator_;
+  ObserverToken token_ = 0;
+  bool shown_ = false;
+  NameLineEdit* field_ = nullptr;  // a child, made on first use and hidden when not editing
+  QPointer<PointerBridge> bridge_;
+};
+
+}  // namespace trelliq::views

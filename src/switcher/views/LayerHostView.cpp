@@ -1,0 +1,115 @@
+#include "switcher/views/LayerHostView.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "switcher/views/ScenePainter.h"
+
+namespace trelliq::views {
+
+namespace {
+
+// Layers are drawn from the animated frames of one node per layer, keyed by position.
+std::string keyOf(std::size_t i) { return std::to_string(i); }
+
+QColor argb(std::uint32_t value) {
+  return QColor::fromRgba(static_cast<QRgb>(value));  // QRgb is 0xAARRGGBB as well
+}
+
+}  // namespace
+
+LayerHostView::LayerHostView(NSWindow& window, std::vector<Layer*> layers)
+    : window_(window), layers_(std::move(layers)) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  animator_.onFrame = [this] { update(); };
+  for (Layer* layer : layers_) {
+    if (!layer) continue;
+    layer->onChange = [this, alive = std::weak_ptr<bool>(alive_)](const Layer& changed) {
+      if (alive.expired()) return;
+      std::optional<Animation> animation;
+      if (changed.frameAnimation() > 0) animation = Animation{changed.frameAnimation(), Animation::Curve::easeInOut};
+      follow(animation);
+    };
+  }
+  window_.setContentView(this);
+  follow(std::nullopt);
+}
+
+LayerHostView::~LayerHostView() {
+  alive_.reset();
+  for (Layer* layer : layers_) {
+    if (layer) layer->onChange = nullptr;
+  }
+  if (window_.contentView() == this) window_.setContentView(nullptr);
+}
+
+void LayerHostView::follow(const std::optional<Animation>& animation) {
+  const CGRect frame = window_.frame();
+  const QSize size(static_cast<int>(std::lround(frame.width())), static_cast<int>(std::lround(frame.height())));
+  if (this->size() != size) resize(size);
+  scene::Node root;
+  root.key = "layers";
+  root.frame = CGRect(0, 0, frame.width(), frame.height());
+  for (std::size_t i = 0; i < layers_.size(); ++i) {
+    const Layer* layer = layers_[i];
+    scene::Node node;
+    node.key = keyOf(i);
+    if (layer) {
+      const CGRect r = layer->frame();
+      node.frame = CGRect(r.minX(), frame.height() - r.maxY(), r.width(), r.height());
+      node.opacity = layer->isHidden() ? 0 : std::clamp(layer->alpha(), 0.0, 1.0);
+    } else {
+      node.opacity = 0;
+    }
+    // Only moves animate; the rest of a layer's values change at once.
+    if (animation) node.transitions.frame = animation;
+    root.children.push_back(std::move(node));
+  }
+  animator_.show(std::move(root), std::nullopt);
+  update();
+}
+
+std::vector<std::pair<QRectF, double>> LayerHostView::placed() const {
+  std::vector<std::pair<QRectF, double>> out;
+  const scene::Node shown = animator_.displayed();
+  for (const scene::Node& node : shown.children) {
+    out.emplace_back(QRectF(node.frame.origin.x, node.frame.origin.y, node.frame.size.width, node.frame.size.height),
+                     node.opacity);
+  }
+  return out;
+}
+
+void LayerHostView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  const auto where = placed();
+  for (std::size_t i = 0; i < layers_.size() && i < where.size(); ++i) {
+    const Layer* layer = layers_[i];
+    const auto& [rect, alpha] = where[i];
+    if (!layer || alpha <= 0 || rect.isEmpty()) continue;
+    painter.save();
+    painter.setOpacity(alpha);
+    const QPainterPath outline =
+        ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, rect, std::max(0.0, layer->cornerRadius()));
+    painter.setClipPath(outline);
+    if (layer->background() >> 24) painter.fillPath(outline, argb(layer->background()));
+    if (const CGImage* image = layer->contents().get(); image && image->width() > 0 && image->height() > 0) {
+      QRectF target = rect;
+      if (layer->gravity() == Layer::Gravity::resizeAspect) {
+        // Fit the whole picture, centred, keeping its proportions.
+        const double scale = std::min(rect.width() / image->width(), rect.height() / image->height());
+        const QSizeF fitted(image->width() * scale, image->height() * scale);
+        target = QRectF(rect.center().x() - fitted.width() / 2, rect.center().y() - fitted.height() / 2, fitted.width(),
+                        fitted.height());
+      }
+      painter.drawImage(target, image->qimage());
+    }
+    painter.restore();
+  }
+}
+
+}  // namespace trelliq::views

@@ -1,0 +1,40 @@
+#pragma once
+// The content of one of the switcher's picture windows (preview, ghost, backdrops): it
+// mirrors the window's `Layer`s, bottom to top, each drawn at its frame (the layer's
+// coordinates have their origin at the bottom left of the window's content) with its
+// alpha, corner radius, background fill and contents; hidden layers draw nothing. A frame
+// set with an animation moves there over that time. Main thread only.
+
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "switcher/PanelViews.h"
+#include "switcher/views/SceneAnimator.h"
+
+namespace trelliq::views {
+
+class LayerHostView : public QWidget {
+ public:
+  /// Becomes `window`'s content and follows every change of `layers`; the window and the
+  /// layers must outlive the view, which stops following them when destroyed.
+  LayerHostView(NSWindow& window, std::vector<Layer*> layers);
+  ~LayerHostView() override;
+
+  /// Where each layer shows now, in the widget's coordinates (top-left origin), and its
+  /// alpha now (0 when hidden): the animated values.
+  std::vector<std::pair<QRectF, double>> placed() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void follow(const std::optional<Animation>& animation);
+
+  NSWindow& window_;
+  std::vector<Layer*> layers_;
+  SceneAnimator animator_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace trelliq::views

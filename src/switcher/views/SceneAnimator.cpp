@@ -1,0 +1,205 @@
+#include "switcher/views/SceneAnimator.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "switcher/views/AnimationCurves.h"
+
+namespace trelliq::views {
+
+namespace {
+
+using scene::Node;
+
+std::string childPath(const std::string& parent, const std::string& key) { return parent + '\x1f' + key; }
+
+void index(const Node& node, const std::string& path, std::map<std::string, const Node*>& out) {
+  out.emplace(path, &node);
+  for (const Node& child : node.children) index(child, childPath(path, child.key), out);
+}
+
+double lerp(double a, double b, double p) { return p >= 1 ? b : a + (b - a) * p; }
+
+double progress(const Animation& animation, double start, double now) {
+  if (animation.duration <= 0 || now >= start + animation.duration - 1e-9) return 1;
+  return ease(animation.curve, (now - start) / animation.duration);
+}
+
+bool animates(const std::optional<Animation>& animation) { return animation && animation->duration > 0; }
+
+}  // namespace
+
+template <>
+double SceneAnimator::Track<double>::at(double now) const {
+  return lerp(from, to, progress(animation, start, now));
+}
+
+template <>
+CGRect SceneAnimator::Track<CGRect>::at(double now) const {
+  const double p = progress(animation, start, now);
+  return CGRect(lerp(from.origin.x, to.origin.x, p), lerp(from.origin.y, to.origin.y, p),
+                lerp(from.size.width, to.size.width, p), lerp(from.size.height, to.size.height, p));
+}
+
+namespace {
+
+// The track a value follows after a new tree arrived: a running one that already heads
+// for the new value goes on; otherwise a new one from what shows now, when animated.
+template <class Track, class T>
+std::optional<Track> retarget(const std::optional<Track>& running, const T& old, const T& next,
+                              const std::optional<Animation>& animation, double now) {
+  if (running && !running->done(now) && running->to == next) return running;
+  const T current = running ? running->at(now) : old;
+  if (current == next || !animates(animation)) return std::nullopt;
+  return Track{current, next, now, *animation};
+}
+
+}  // namespace
+
+SceneAnimator::~SceneAnimator() { ticker_.invalidate(); }
+
+double SceneAnimator::time() { return platform::clock().monotonicSeconds(); }
+
+void SceneAnimator::show(scene::Node next, const std::optional<Animation>& change) {
+  const double now = time();
+  if (!hasTarget_) {
+    target_ = std::move(next);
+    hasTarget_ = true;
+    return;
+  }
+  std::map<std::string, const Node*> old, fresh;
+  index(target_, target_.key, old);
+  index(next, next.key, fresh);
+
+  std::map<std::string, Motion> motions;
+  match(next, next.key, old, change, now, motions);
+
+  std::vector<Leaving> leaving;
+  for (Leaving& l : leaving_) {
+    // A node that comes back before it has faded out is drawn by the new tree.
+    if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
+  }
+  gatherLeaving(target_, target_.key, "", 0, fresh, change, now, leaving);
+
+  motions_ = std::move(motions);
+  leaving_ = std::move(leaving);
+  target_ = std::move(next);
+  if (isAnimating()) keepTicking();
+}
+
+void SceneAnimator::match(const Node& next, const std::string& path, const std::map<std::string, const Node*>& old,
+                          const std::optional<Animation>& change, double now,
+                          std::map<std::string, Motion>& motions) const {
+  Motion m;
+  const auto found = old.find(path);
+  if (found == old.end()) {
+    if (next.transitions.fades && animates(change)) m.opacity = Track<double>{0, next.opacity, now, *change};
+  } else {
+    const Node& was = *found->second;
+    const auto running = motions_.find(path);
+    const Motion before = running == motions_.end() ? Motion{} : running->second;
+    const auto pick = [&](const std::optional<Animation>& own) { return own ? own : change; };
+    m.frame = retarget(before.frame, was.frame, next.frame, pick(next.transitions.frame), now);
+    m.opacity = retarget(before.opacity, was.opacity, next.opacity, pick(next.transitions.opacity), now);
+    m.scale = retarget(before.scale, was.scale, next.scale, pick(next.transitions.scale), now);
+    if (before.settleStart && now < *before.settleStart + kSettleDuration) m.settleStart = before.settleStart;
+    // Only a flip plays it, not the first appearance of a value.
+    if (next.settle && was.settle && *next.settle != *was.settle) m.settleStart = now;
+  }
+  if (!m.empty()) motions.emplace(path, m);
+  for (const Node& child : next.children) match(child, childPath(path, child.key), old, change, now, motions);
+}
+
+void SceneAnimator::gatherLeaving(const Node& old, const std::string& path, const std::string& parent,
+                                  std::size_t index, const std::map<std::string, const Node*>& next,
+                                  const std::optional<Animation>& change, double now,
+                                  std::vector<Leaving>& leaving) const {
+  if (!next.count(path)) {
+    if (old.transitions.fades && animates(change) && !parent.empty()) {
+      Node shown = present(old, path, now, false);
+      const double from = shown.opacity;
+      leaving.push_back({parent, index, path, std::move(shown), Track<double>{from, 0, now, *change}});
+    }
+    return;  // its children go with it
+  }
+  for (std::size_t i = 0; i < old.children.size(); ++i) {
+    const Node& child = old.children[i];
+    gatherLeaving(child, childPath(path, child.key), path, i, next, change, now, leaving);
+  }
+}
+
+Node SceneAnimator::present(const Node& node, const std::string& path, double now, bool withLeaving) const {
+  Node out;
+  out.key = node.key;
+  out.frame = node.frame;
+  out.opacity = node.opacity;
+  out.scale = node.scale;
+  out.anchor = node.anchor;
+  out.settle = node.settle;
+  out.help = node.help;
+  out.transitions = node.transitions;
+  out.reportsContent = node.reportsContent;
+  out.content = node.content;
+  if (const auto m = motions_.find(path); m != motions_.end()) {
+    if (m->second.frame) out.frame = m->second.frame->at(now);
+    if (m->second.opacity) out.opacity = m->second.opacity->at(now);
+    if (m->second.scale) out.scale = m->second.scale->at(now);
+    if (m->second.settleStart) out.scale *= settleScale(now - *m->second.settleStart);
+  }
+  out.children.reserve(node.children.size());
+  for (const Node& child : node.children) {
+    out.children.push_back(present(child, childPath(path, child.key), now, withLeaving));
+  }
+  if (withLeaving) {
+    for (const Leaving& l : leaving_) {
+      if (l.parent != path || l.fade.done(now)) continue;
+      Node ghost = l.node;
+      ghost.opacity = l.fade.at(now);
+      const std::size_t at = std::min(l.index, out.children.size());
+      out.children.insert(out.children.begin() + static_cast<std::ptrdiff_t>(at), std::move(ghost));
+    }
+  }
+  return out;
+}
+
+Node SceneAnimator::displayed() const {
+  if (!hasTarget_) return Node{};
+  return present(target_, target_.key, time(), true);
+}
+
+bool SceneAnimator::isAnimating() const {
+  const double now = time();
+  for (const auto& [path, m] : motions_) {
+    if ((m.frame && !m.frame->done(now)) || (m.opacity && !m.opacity->done(now)) || (m.scale && !m.scale->done(now)) ||
+        (m.settleStart && now < *m.settleStart + kSettleDuration)) {
+      return true;
+    }
+  }
+  return std::any_of(leaving_.begin(), leaving_.end(), [&](const Leaving& l) { return !l.fade.done(now); });
+}
+
+void SceneAnimator::prune(double now) {
+  for (auto it = motions_.begin(); it != motions_.end();) {
+    Motion& m = it->second;
+    if (m.frame && m.frame->done(now)) m.frame.reset();
+    if (m.opacity && m.opacity->done(now)) m.opacity.reset();
+    if (m.scale && m.scale->done(now)) m.scale.reset();
+    if (m.settleStart && now >= *m.settleStart + kSettleDuration) m.settleStart.reset();
+    it = m.empty() ? motions_.erase(it) : std::next(it);
+  }
+  std::erase_if(leaving_, [&](const Leaving& l) { return l.fade.done(now); });
+}
+
+void SceneAnimator::keepTicking() {
+  if (ticker_.isValid()) return;
+  ticker_ = platform::clock().scheduleTimer(platform::mainQueue(), kFrameInterval, true, [this] { tick(); });
+}
+
+void SceneAnimator::tick() {
+  prune(time());
+  const bool more = isAnimating();
+  if (!more) ticker_.invalidate();
+  if (onFrame) onFrame();
+}
+
+}  // namespace trelliq::views

@@ -1,0 +1,92 @@
+#pragma once
+// Keeps the tree a panel shows and animates from one tree to the next. Nodes are matched
+// by their key path from the root: a matched node whose frame, opacity or scale changed
+// moves there from what it shows now, over its own transition or else the change's
+// animation; without either it jumps. Nodes marked `fades` fade in when they appear and
+// out when they go (with the change's animation; a leaving node keeps its place among
+// its old siblings while it fades). A flipped `settle` plays the settle on the node's
+// scale. Time is the platform clock; while anything moves, a timer on the main queue
+// calls `onFrame` about sixty times a second, and once more when all has come to rest.
+// Main thread only.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "switcher/layout/PanelScene.h"
+#include "switcher/model/ModelChange.h"
+
+namespace trelliq::views {
+
+class SceneAnimator {
+ public:
+  SceneAnimator() = default;
+  ~SceneAnimator();
+  SceneAnimator(const SceneAnimator&) = delete;
+  SceneAnimator& operator=(const SceneAnimator&) = delete;
+
+  /// Asked to redraw: on every frame while something animates, and after the last.
+  std::function<void()> onFrame;
+
+  /// Takes `next` as the tree to show, animating its differences from what shows now.
+  /// The first tree ever shown appears at once.
+  void show(scene::Node next, const std::optional<Animation>& change);
+  /// The last tree given to `show` (the end state of every animation).
+  const scene::Node& target() const { return target_; }
+  /// What shows now: the target with every running animation applied and the leaving
+  /// nodes still fading out.
+  scene::Node displayed() const;
+  /// Whether some animation is still running now.
+  bool isAnimating() const;
+
+  /// Seconds between two frames while animating.
+  static constexpr double kFrameInterval = 1.0 / 60;
+
+ private:
+  template <class T>
+  struct Track {
+    T from;
+    T to;
+    double start = 0;
+    Animation animation;
+    T at(double now) const;
+    // Clock readings are whole nanoseconds: allow for the rounding of their sum.
+    bool done(double now) const { return now >= start + animation.duration - 1e-9; }
+  };
+  struct Motion {
+    std::optional<Track<CGRect>> frame;
+    std::optional<Track<double>> opacity;
+    std::optional<Track<double>> scale;
+    std::optional<double> settleStart;
+    bool empty() const { return !frame && !opacity && !scale && !settleStart; }
+  };
+  struct Leaving {
+    std::string parent;  // key path of the parent it is drawn in
+    std::size_t index = 0;
+    std::string path;
+    scene::Node node;  // as it showed when it left
+    Track<double> fade;
+  };
+
+  static double time();
+  scene::Node present(const scene::Node& node, const std::string& path, double now, bool withLeaving) const;
+  void match(const scene::Node& next, const std::string& path, const std::map<std::string, const scene::Node*>& old,
+             const std::optional<Animation>& change, double now, std::map<std::string, Motion>& motions) const;
+  void gatherLeaving(const scene::Node& old, const std::string& path, const std::string& parent, std::size_t index,
+                     const std::map<std::string, const scene::Node*>& next, const std::optional<Animation>& change,
+                     double now, std::vector<Leaving>& leaving) const;
+  void prune(double now);
+  void tick();
+  void keepTicking();
+
+  scene::Node target_;
+  bool hasTarget_ = false;
+  std::map<std::string, Motion> motions_;  // by key path
+  std::vector<Leaving> leaving_;
+  platform::Timer ticker_;
+};
+
+}  // namespace trelliq::views

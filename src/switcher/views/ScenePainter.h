@@ -1,0 +1,42 @@
+#pragma once
+// Paints a panel's scene tree with QPainter: the glass plates with their haze, shapes,
+// one-line text, the symbols, pictures with their placeholders, borders and shadows.
+// Each node's opacity and its scale about its anchor apply to its whole subtree. The
+// name field itself is a real text field placed by the panel view; the painter leaves
+// its place empty. Colours are those of the panels' dark appearance. Main thread (fonts).
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "switcher/layout/PanelScene.h"
+
+namespace trelliq::views {
+
+class ScenePainter {
+ public:
+  /// Paints `root` and its subtree; the painter's coordinates are those of the root's
+  /// parent (the root's frame places it). Nodes at opacity or scale 0 draw nothing.
+  static void paint(QPainter& painter, const scene::Node& root);
+
+  /// `root` painted on a transparent picture of `size` points (self-checks and tests).
+  static QImage render(const scene::Node& root, QSize size);
+
+  /// A paint on the dark glass: primary is white at the opacity, secondary white at
+  /// 0.55 × the opacity, white and black as named. Opacities are clamped to [0, 1].
+  static QColor color(const scene::Paint& paint);
+
+  /// The plate of a glass surface and the haze under it (at full strength).
+  static QColor glassColor();
+  static QColor hazeColor();
+
+  /// The outline of a shape of `kind` filling `rect`; `radius` rounds a rounded rectangle
+  /// (never past half its shorter side).
+  static QPainterPath shapePath(scene::Shape::Kind kind, const QRectF& rect, double radius);
+
+  /// A soft black shadow of `path`, blurred by the shadow's radius and moved by its offset.
+  static void paintShadow(QPainter& painter, const QPainterPath& path, const scene::Shadow& shadow);
+};
+
+}  // namespace trelliq::views

@@ -1,0 +1,144 @@
+// The playing demonstrations as drawn: keys held and pressed, the switcher opening and
+// closing, the trackpad, the two displays, and the sample icons.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "GuideTestApp.h"
+#include "guide/DemoIcons.h"
+#include "guide/DisplaysDemo.h"
+#include "guide/GuideDemo.h"
+#include "guide/InlineKeys.h"
+#include "guide/MiniSwitcher.h"
+#include "guide/MiniTrackpad.h"
+#include "platform/AppKitWorkspace.h"
+#include "support/Scene.h"
+#include "switcher/model/Metrics.h"
+
+namespace trelliq {
+namespace {
+
+class DemoViews : public ::testing::Test {
+ protected:
+  void SetUp() override { test::ensureGuideWidgets(); }
+  Scene scene{Scene::Start::defaultScenario};
+
+  static std::set<std::string> lit(const InlineKeys& keys, bool pressed) {
+    std::set<std::string> result;
+    for (const auto& item : keys.items()) {
+      if (pressed ? item.cap.pressed : item.cap.held) result.insert(item.cap.key);
+    }
+    return result;
+  }
+};
+
+TEST_F(DemoViews, TheScriptsModifierIsAlwaysHeldAndTheTapShowsOnlyWhileTheKeyIsDown) {
+  GuideDemo demo(*GuideTopic::apps().variant("Backward").demo());
+  ASSERT_NE(demo.keys(), nullptr);
+  EXPECT_EQ(lit(*demo.keys(), false), (std::set<std::string>{"⌘", "⇧"}));
+  EXPECT_TRUE(lit(*demo.keys(), true).empty());  // frame 0's key is not shown pressed at the start
+  scene.clock.advance(0.65);
+  EXPECT_EQ(lit(*demo.keys(), true), (std::set<std::string>{"⇥"}));
+  EXPECT_EQ(demo.miniature().step().app, 1);
+  scene.clock.advance(0.22);
+  EXPECT_TRUE(lit(*demo.keys(), true).empty());
+  EXPECT_EQ(lit(*demo.keys(), false), (std::set<std::string>{"⌘", "⇧"}));
+
+  GuideDemo option(*GuideTopic::oneDesktop("⌥").variants[0].demo());
+  EXPECT_EQ(option.keys()->items().front().cap.key, "⌥");  // the held modifier leads the row
+  EXPECT_EQ(lit(*option.keys(), false), (std::set<std::string>{"⌥"}));
+}
+
+TEST_F(DemoViews, AClosedFrameHidesAndShrinksTheMiniatureButNotTheTrackpad) {
+  GuideDemo demo(*GuideTopic::withoutKeyboard(false, Settings::Gesture::threeFingerDoubleTap).variants[0].demo());
+  EXPECT_EQ(demo.keys(), nullptr);
+  ASSERT_NE(demo.trackpad(), nullptr);
+  EXPECT_EQ(demo.miniature().opacity(), 0);
+  EXPECT_DOUBLE_EQ(demo.miniature().scale(), 1.2);
+  scene.clock.advance(0.65);  // frame 1: a double tap opens it
+  EXPECT_EQ(demo.trackpad()->player().state().fingers, 3);
+  EXPECT_TRUE(demo.trackpad()->player().state().touching);
+  scene.clock.advance(0.06);
+  EXPECT_GT(demo.miniature().opacity(), 0);
+  EXPECT_LT(demo.miniature().opacity(), 1);  // fading in on the way
+  scene.clock.advance(0.1);
+  EXPECT_EQ(demo.miniature().opacity(), 1);
+  EXPECT_DOUBLE_EQ(demo.miniature().scale(), 1.3);
+  EXPECT_FALSE(demo.trackpad()->player().state().touching);
+}
+
+TEST_F(DemoViews, MiniaturesKeepTheirHeightAndOnlyTheirTrayWidensThem) {
+  Demo apps{.keys = {"⌘"}, .steps = {{}}};
+  Demo tray = apps;
+  tray.bottomApps = 3;
+  EXPECT_EQ(MiniSwitcher::contentSize(apps).height(), 86);
+  EXPECT_EQ(MiniSwitcher::contentSize(tray), MiniSwitcher::contentSize(apps));
+  Demo tiles = apps;
+  tiles.tiles = true;
+  EXPECT_EQ(MiniSwitcher::contentSize(tiles).height(), 86);
+  EXPECT_LT(MiniSwitcher::contentSize(tiles).width(), MiniSwitcher::contentSize(apps).width());
+}
+
+// The highlight is the one strong grey plate of the miniature: it must follow the frame.
+TEST_F(DemoViews, TheHighlightSitsBehindTheSelectedIconOnlyWhenTheUpperRowIsSelected) {
+  const Demo demo{.keys = {"⌘"}, .steps = {{}}, .bottomApps = 3};
+  auto render = [&](const Demo::Step& step) {
+    const QSizeF size = MiniSwitcher::contentSize(demo);
+    QImage image(size.toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    MiniSwitcher::paint(p, demo, step);
+    return image;
+  };
+  // A point inside icon item 3's plate, between its icon and its (empty) dot row.
+  const QPoint besideIcon3(6 + 3 * 34 + 7 + 17, 10 + 4 + 26 + 1);
+  const QRgb highlighted = render({.app = 3}).pixel(besideIcon3);
+  const QRgb plain = render({.app = 0}).pixel(besideIcon3);
+  const QRgb onTray = render({.app = 3, .bottom = true}).pixel(besideIcon3);
+  EXPECT_LT(qGray(highlighted), qGray(plain) - 20);
+  EXPECT_EQ(onTray, plain);
+}
+
+TEST_F(DemoViews, TheDisplaysTakeTurnsWhileFnFlashesAndThePointerStays) {
+  DisplaysDemo demo;
+  EXPECT_EQ(demo.displayScale(0), 1);
+  EXPECT_DOUBLE_EQ(demo.displayScale(1), Metrics::unfocusedScale);
+  EXPECT_DOUBLE_EQ(demo.displayOpacity(1), Metrics::unfocusedOpacity);
+  EXPECT_TRUE(lit(demo.keys(), true).empty());
+  EXPECT_EQ(lit(demo.keys(), false), (std::set<std::string>{"⌘"}));
+  scene.clock.advance(1.1);
+  EXPECT_EQ(lit(demo.keys(), true), (std::set<std::string>{"fn"}));
+  scene.clock.advance(0.22);
+  EXPECT_TRUE(lit(demo.keys(), true).empty());
+  scene.clock.advance(0.2);
+  EXPECT_DOUBLE_EQ(demo.displayScale(1), 1);
+  EXPECT_DOUBLE_EQ(demo.displayOpacity(0), Metrics::unfocusedOpacity);
+  EXPECT_EQ(DisplaysDemo::pointerAt(DisplaysDemo::steps()[0]), DisplaysDemo::pointerAt(DisplaysDemo::steps()[1]));
+  EXPECT_EQ(DisplaysDemo::pointerAt(DisplaysDemo::steps()[0]), QPointF(98, 62));
+}
+
+TEST_F(DemoViews, SampleIconsComeFromTheWorkspaceOrFallBackToTheAppSymbol) {
+  sim::App post;
+  post.name = "Post";
+  post.bundleIdentifier = "com.apple.mail";
+  post.bundlePath = "/Applications/Post.app";
+  post.iconColor = 0xC03030;
+  scene.windowServer.addInstalledApp(post);
+  ASSERT_EQ(NSWorkspace::shared().urlForApplication("com.apple.mail"), "/Applications/Post.app");
+  const CGImageRef found = DemoIcons::icon("com.apple.mail");
+  ASSERT_TRUE(found && found->width() > 0);
+  EXPECT_EQ(found->pixel(found->width() / 2, 8) & 0xFFFFFF, 0xC03030u);
+
+  EXPECT_FALSE(NSWorkspace::shared().urlForApplication("com.apple.Photos"));
+  const CGImageRef missing = DemoIcons::icon("com.apple.Photos");
+  ASSERT_TRUE(missing && missing->width() > 0);
+  EXPECT_NE(missing->pixel(missing->width() / 2, missing->height() / 2) >> 24, 0u);  // the drawn symbol
+
+  EXPECT_EQ(DemoIcons::top().size(), 4u);
+  EXPECT_EQ(DemoIcons::bottom().size(), 3u);
+  for (const auto& icon : DemoIcons::top()) EXPECT_TRUE(icon && icon->width() > 0);
+}
+
+}  // namespace
+}  // namespace trelliq

@@ -1,0 +1,118 @@
+// Key caps and the key row under the demonstrations: order, labels, sizes, lit states.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "GuideTestApp.h"
+#include "guide/InlineKeys.h"
+#include "guide/KeyCap.h"
+#include "guide/model/KeyRow.h"
+
+namespace trelliq {
+namespace {
+
+std::vector<std::string> keysOf(const std::vector<KeyRow::Item>& row) {
+  std::vector<std::string> keys;
+  for (const auto& item : row) keys.push_back(item.cap.key);
+  return keys;
+}
+
+TEST(KeyRows, TheLeadingKeyComesFirstThenTheFixedOrder) {
+  EXPECT_EQ(keysOf(KeyRow::items({"`", "⌥"}, {}, std::nullopt, "⌥")), (std::vector<std::string>{"⌥", "`"}));
+  EXPECT_EQ(keysOf(KeyRow::items({"⇥", "⇧", "⌘", "⌃", "fn", "⌥", "`"}, {}, std::nullopt)),
+            (std::vector<std::string>{"⌘", "fn", "⌃", "⌥", "⇧", "⇥", "`"}));
+  // A lead that is not among the keys is not shown, and the row then starts without a plus.
+  const auto row = KeyRow::items({"⇧", "⇥"}, {}, std::nullopt, "⌘");
+  EXPECT_EQ(keysOf(row), (std::vector<std::string>{"⇧", "⇥"}));
+  EXPECT_FALSE(row[0].plusBefore);
+  EXPECT_TRUE(row[1].plusBefore);
+  // Keys the row does not know are left out.
+  EXPECT_EQ(keysOf(KeyRow::items({"⌘", "Q"}, {}, std::nullopt)), (std::vector<std::string>{"⌘"}));
+  EXPECT_TRUE(KeyRow::items({}, {"⌘"}, "⇥").empty());
+}
+
+TEST(KeyRows, ModifiersAreNamedAndWiderThanUnnamedKeys) {
+  const auto row = KeyRow::items({"⌘", "fn", "⇥", "`"}, {"⌘"}, "⇥");
+  ASSERT_EQ(row.size(), 4u);
+  EXPECT_EQ(row[0].cap.label, "command");
+  EXPECT_EQ(row[0].cap.width, 56);
+  EXPECT_TRUE(row[0].cap.held);
+  EXPECT_FALSE(row[1].cap.label);
+  EXPECT_EQ(row[1].cap.width, 36);
+  EXPECT_EQ(row[2].cap.label, "tab");
+  EXPECT_TRUE(row[2].cap.pressed);
+  EXPECT_FALSE(row[2].cap.held);
+  EXPECT_EQ(row[3].cap.width, 36);
+  // A key both held and pressed is drawn lit once, like either alone.
+  const auto both = KeyRow::items({"⌘"}, {"⌘"}, "⌘");
+  EXPECT_TRUE(both[0].cap.held && both[0].cap.pressed && both[0].cap.lit());
+  // Pressing a key that is not shown lights nothing.
+  for (const auto& item : KeyRow::items({"⌘", "⇥"}, {}, "`")) EXPECT_FALSE(item.cap.lit());
+}
+
+TEST(KeyCapSizes, NormalCapsAreThirtyHighAndKeepAGivenWidth) {
+  const KeyCapSpec plain{.key = "esc"};
+  EXPECT_EQ(plain.size(20, 16), (CGSize{24, 30}));
+  const KeyCapSpec fixed{.key = "command and more", .width = 46};
+  EXPECT_EQ(fixed.size(200, 16), (CGSize{46, 30}));  // the text does not widen it
+  const KeyCapSpec small{.key = "⌥", .width = 46, .small = true};
+  EXPECT_EQ(small.size(6, 11), (CGSize{15, 14}));  // a small cap ignores the width
+  EXPECT_EQ(small.size(30, 20), (CGSize{36, 20}));
+}
+
+TEST(KeyCapSizes, LinesFollowTheLabelAndTheFnGlobe) {
+  using Line = KeyCapSpec::Line;
+  EXPECT_EQ((KeyCapSpec{.key = "fn", .label = "function"}.lines()),
+            (std::vector<Line>{Line::key, Line::label, Line::globe}));
+  EXPECT_EQ((KeyCapSpec{.key = "fn", .small = true}.lines()), (std::vector<Line>{Line::key}));
+  EXPECT_EQ((KeyCapSpec{.key = "⌘", .label = ""}.lines()), (std::vector<Line>{Line::key, Line::label}));
+}
+
+class KeyCapViews : public ::testing::Test {
+ protected:
+  void SetUp() override { test::ensureGuideWidgets(); }
+};
+
+TEST_F(KeyCapViews, MeasuredCapsKeepTheirFixedSizesAndSmallCapsGrowWithText) {
+  EXPECT_EQ(KeyCap::capSize({.key = "⇥", .label = "tab", .width = 46}), QSizeF(46, 30));
+  EXPECT_EQ(KeyCap::capSize({.key = "a much longer word than fits", .width = 20}).width(), 20);
+  const QSizeF tiny = KeyCap::capSize({.key = "⌥", .width = 80, .small = true});
+  EXPECT_GE(tiny.width(), 15);
+  EXPECT_LT(tiny.width(), 80);
+  EXPECT_GE(tiny.height(), 14);
+  EXPECT_GT(KeyCap::capSize({.key = "command", .small = true}).width(), tiny.width());
+  KeyCap cap({.key = "⌘", .width = 46});
+  EXPECT_EQ(cap.sizeHint(), QSize(46, 30));
+}
+
+TEST_F(KeyCapViews, ALitCapIsPaintedInTheAccentColour) {
+  auto centre = [](const KeyCapSpec& spec) {
+    KeyCap cap(spec);
+    cap.resize(cap.sizeHint());
+    QImage image(cap.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    cap.render(&image);
+    return image.pixelColor(3, 3);  // inside the plate, clear of the text
+  };
+  const QColor unlit = centre({.key = "⌘", .width = 46});
+  const QColor held = centre({.key = "⌘", .width = 46, .held = true});
+  const QColor pressed = centre({.key = "⌘", .width = 46, .pressed = true});
+  EXPECT_GT(held.blue(), held.red() + 100);
+  EXPECT_EQ(held, pressed);
+  EXPECT_EQ(unlit.red(), unlit.blue());  // the neutral control colour
+}
+
+TEST_F(KeyCapViews, TheRowIsEnlargedAndKeepsItsHeightWhenEmpty) {
+  InlineKeys empty({}, {}, std::nullopt);
+  EXPECT_EQ(empty.sizeHint().height(), 40);  // 39.2 rounded up
+  EXPECT_EQ(empty.contentWidth(), 0);
+  InlineKeys row({"⌘", "⇥"}, {"⌘"}, std::nullopt);
+  EXPECT_GT(row.contentWidth(), 56 + 8 + 8 + 56);
+  EXPECT_NEAR(row.sizeHint().width(), row.contentWidth() * 1.4, 1);
+  row.setState({"⌘"}, "⇥");
+  EXPECT_TRUE(row.items()[1].cap.pressed);
+}
+
+}  // namespace
+}  // namespace trelliq

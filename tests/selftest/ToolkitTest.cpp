@@ -1,0 +1,193 @@
+// The self-tests' shared operations on the simulated Mac: time with and without the main
+// run loop, keys as posted events, the one-line descriptions of the front, and the
+// screenshot of every display with its file names.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/AppKitWindows.h"
+#include "platform/AppKitWorkspace.h"
+#include "platform/Files.h"
+#include "platform/sim/EventServer.h"
+#include "selftest/Toolkit.h"
+#include "support/Scene.h"
+
+namespace trelliq {
+namespace {
+
+double elapsed(Scene& scene, double since) { return scene.clock.monotonicSeconds() - since; }
+
+TEST(Toolkit, PumpRunsTheMainQueueWhileASleepOnlyLetsTheRestOfTheSystemRun) {
+  Scene scene;
+  bool mainRan = false, workerRan = false;
+  platform::mainQueue().asyncAfter(0.1, [&] { mainRan = true; });
+  platform::clock().queue("worker").asyncAfter(0.1, [&] { workerRan = true; });
+
+  const double start = scene.clock.monotonicSeconds();
+  Toolkit::sleep(0.2);
+  EXPECT_DOUBLE_EQ(elapsed(scene, start), 0.2);
+  EXPECT_TRUE(workerRan);
+  EXPECT_FALSE(mainRan) << "a sleeping main thread runs nothing of its queue";
+
+  Toolkit::pump(0.01);
+  EXPECT_TRUE(mainRan) << "the overdue work runs once the run loop turns";
+
+  // No time at all, and backwards, return at once.
+  const double before = scene.clock.monotonicSeconds();
+  Toolkit::pump(0);
+  Toolkit::pump(-1);
+  Toolkit::sleep(-0.5);
+  EXPECT_EQ(scene.clock.monotonicSeconds(), before);
+}
+
+TEST(Toolkit, PumpUntilStopsAtTheConditionOrGivesUpAtItsLimit) {
+  Scene scene;
+  bool done = false;
+  platform::mainQueue().asyncAfter(0.25, [&] { done = true; });
+  double start = scene.clock.monotonicSeconds();
+  EXPECT_TRUE(Toolkit::pumpUntil([&] { return done; }, 0.01, 5));
+  EXPECT_NEAR(elapsed(scene, start), 0.25, 0.011) << "polled in 0.01 s slices";
+
+  start = scene.clock.monotonicSeconds();
+  EXPECT_FALSE(Toolkit::pumpUntil([] { return false; }, 0.1, 1.0));
+  EXPECT_NEAR(elapsed(scene, start), 1.0, 1e-9);
+
+  start = scene.clock.monotonicSeconds();
+  EXPECT_TRUE(Toolkit::pumpUntil([] { return true; }));
+  EXPECT_EQ(elapsed(scene, start), 0) << "a condition already met costs no time";
+  EXPECT_EQ(Toolkit::millisecondsSince(scene.clock.monotonicSeconds() - 0.0129), 12) << "truncated, not rounded";
+}
+
+TEST(Toolkit, KeysArePostedAtTheHidTapWithExactlyTheirFlags) {
+  Scene scene(Scene::Start::defaultScenario);
+  scene.world.setAccessibilityTrusted(true);
+  sim::EventServer& events = *sim::EventServer::active();
+  events.clearRecords();
+
+  const double start = scene.clock.monotonicSeconds();
+  Toolkit::key(58, true, 0x180000, true);
+  EXPECT_NEAR(elapsed(scene, start), 0.05, 1e-9) << "each key is followed by 0.05 s of run loop";
+  Toolkit::key(48, false, 0x100000, false);
+  ASSERT_TRUE(Toolkit::post(55, false, 0, true));
+
+  const auto posted = events.posted();
+  ASSERT_EQ(posted.size(), 3u);
+  const struct {
+    CGEventType type;
+    std::int64_t code;
+    CGEventFlags flags;
+  } expected[] = {{kCGEventFlagsChanged, 58, 0x180000}, {kCGEventKeyUp, 48, 0x100000}, {kCGEventFlagsChanged, 55, 0}};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(posted[i].tap, kCGHIDEventTap) << i;
+    EXPECT_EQ(posted[i].event.type, expected[i].type) << i;
+    EXPECT_EQ(posted[i].event.integerFields.at(kCGKeyboardEventKeycode), expected[i].code) << i;
+    EXPECT_EQ(posted[i].event.flags, expected[i].flags) << i;
+  }
+}
+
+// A responder that notes the keys the application hands it.
+struct KeyRecorder : NSResponder {
+  std::vector<std::uint16_t> keys;
+  bool acceptsFirstResponder() const override { return true; }
+  void keyDown(const NSEvent& event) override { keys.push_back(event.keyCode()); }
+};
+
+TEST(Toolkit, TheEventPumpAloneHandsRoutedEventsToTheApplication) {
+  Scene scene(Scene::Start::defaultScenario);
+  scene.world.setAccessibilityTrusted(true);
+  NSApplication& app = NSApp();
+  app.finishLaunching();
+  app.setDispatchesEventsAutomatically(false);
+  NSWindow window(CGRect(100, 100, 300, 200), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  KeyRecorder recorder;
+  window.makeKeyAndOrderFront(nullptr);
+  ASSERT_TRUE(window.makeFirstResponder(&recorder));
+  app.activate();
+  Toolkit::pump(0.5);
+  ASSERT_TRUE(app.isActive());
+
+  Toolkit::post(7, true, 0, false);
+  Toolkit::pump(0.2);
+  EXPECT_TRUE(recorder.keys.empty()) << "the run loop alone leaves events waiting";
+  Toolkit::pumpEvents(0.1, 0.01);
+  EXPECT_EQ(recorder.keys, std::vector<std::uint16_t>{7});
+  app.setDispatchesEventsAutomatically(true);
+}
+
+TEST(Toolkit, TheFrontIsDescribedInOneLine) {
+  {
+    Scene scene;  // nothing runs, nothing is in front
+    EXPECT_EQ(Toolkit::state(), "front ? focused window - ");
+    EXPECT_EQ(Toolkit::frontName("-"), "-");
+    EXPECT_EQ(Toolkit::spaces(), "[]");
+  }
+  Scene scene(Scene::Start::defaultScenario);
+  scene.world.setAccessibilityTrusted(true);
+  EXPECT_EQ(Toolkit::state(), "front Quill focused window 2101 main=1");
+  EXPECT_EQ(Toolkit::spaces(), "[1, 2]");
+  // Without the accessibility permission neither the window nor its main flag can be read.
+  scene.world.setAccessibilityTrusted(false);
+  EXPECT_EQ(Toolkit::state(), "front Quill focused window - ");
+  EXPECT_EQ(Toolkit::list({}), "[]");
+  EXPECT_EQ(Toolkit::list({-3, 12}), "[-3, 12]");
+}
+
+class Screenshot : public ::testing::Test {
+ protected:
+  Screenshot() {
+    scene_.world.setScreenCaptureAllowed(true);
+    // Two small displays side by side: Left (display 7) and Right (display 8).
+    scene_.world.setDisplays(
+        {sim::makeDisplay(7, CGRect(0, 0, 40, 30), "Left"), sim::makeDisplay(8, CGRect(40, 0, 50, 20), "Right")});
+  }
+  std::optional<std::pair<int, int>> size(const std::string& name) {
+    const auto bytes = platform::FileManager::contents(scene_.path(name));
+    if (!bytes) return std::nullopt;
+    QImage image;
+    if (!image.loadFromData(bytes->data(), static_cast<int>(bytes->size()), "PNG")) return std::pair{-1, -1};
+    return std::pair{image.width(), image.height()};
+  }
+  std::vector<std::string> files() {
+    auto names = platform::FileManager::contentsOfDirectory(scene_.home).value_or(std::vector<std::string>{});
+    std::erase_if(names, [](const std::string& n) { return n.find(".png") == std::string::npos; });
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  Scene scene_;
+};
+
+TEST_F(Screenshot, ThePointersDisplayTakesThePathAndTheOthersTheirPlaceFromTheLeft) {
+  scene_.windowServer.setPointer(CGPoint(60, 10));  // on Right
+  Toolkit::debugScreenshot(scene_.path("shot.png"));
+  EXPECT_EQ(files(), (std::vector<std::string>{"shot-display0.png", "shot.png"}));
+  EXPECT_EQ(size("shot.png"), (std::pair{100, 40})) << "twice the size in points";
+  EXPECT_EQ(size("shot-display0.png"), (std::pair{80, 60}));
+}
+
+TEST_F(Screenshot, NoPointerDisplayNoPngInThePathOrNoPermission) {
+  scene_.windowServer.setPointer(CGPoint(500, 500));  // on no screen
+  Toolkit::debugScreenshot(scene_.path("a.png"));
+  EXPECT_EQ(files(), (std::vector<std::string>{"a-display0.png", "a-display1.png"}));
+
+  // Without ".png" every display writes the same file, the last one staying.
+  scene_.windowServer.setPointer(CGPoint(10, 10));
+  Toolkit::debugScreenshot(scene_.path("b"));
+  EXPECT_EQ(size("b"), (std::pair{100, 40}));
+
+  // A folder that does not exist is not made.
+  Toolkit::debugScreenshot(scene_.path("none/d.png"));
+  EXPECT_FALSE(platform::FileManager::fileExists(scene_.path("none")));
+
+  scene_.world.setScreenCaptureAllowed(false);
+  Toolkit::debugScreenshot(scene_.path("c.png"));
+  EXPECT_FALSE(platform::FileManager::fileExists(scene_.path("c.png")));
+}
+
+}  // namespace
+}  // namespace trelliq

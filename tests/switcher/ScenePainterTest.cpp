@@ -1,0 +1,205 @@
+// Painting scene trees: small trees rendered off screen and checked pixel by pixel.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <memory>
+
+#include "ViewsTestApp.h"
+#include "platform/Image.h"
+#include "switcher/views/ScenePainter.h"
+
+// Fontconfig keeps a cache for the life of the process, which the leak checker would
+// report at exit once any test has drawn text.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace trelliq::views {
+namespace {
+
+using scene::Node;
+using scene::Paint;
+using Tone = scene::Paint::Tone;
+
+class ScenePainterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::ensureWidgets(); }
+
+  static Node node(CGRect frame, decltype(Node::content) content = std::monostate{}) {
+    Node n;
+    n.key = "n";
+    n.frame = frame;
+    n.content = std::move(content);
+    return n;
+  }
+  static scene::Shape fill(scene::Shape::Kind kind, Paint paint = {Tone::white, 1}) {
+    scene::Shape s;
+    s.kind = kind;
+    s.fill = paint;
+    return s;
+  }
+  static int alpha(const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)); }
+  // Whether any pixel in the columns [x0, x1) carries ink.
+  static bool inkInColumns(const QImage& image, int x0, int x1) {
+    for (int x = x0; x < x1; ++x) {
+      for (int y = 0; y < image.height(); ++y) {
+        if (alpha(image, x, y) > 0) return true;
+      }
+    }
+    return false;
+  }
+  // A picture of three bands: green | red | blue | green (10, 10, 10, 10 wide), 20 high.
+  static CGImageRef bands() {
+    QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
+    for (int x = 0; x < 40; ++x) {
+      const QRgb c = x < 10 || x >= 30 ? qRgb(0, 255, 0) : x < 20 ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
+      for (int y = 0; y < 20; ++y) image.setPixel(x, y, c);
+    }
+    return std::make_shared<const CGImage>(image);
+  }
+};
+
+TEST_F(ScenePainterTest, GlassRoundsItsEndsAtMostToHalfItsHeightAndLaysTheHazeUnder) {
+  // Asking for 58 on a 20-high plate gives round ends of radius 10, not flat ellipses.
+  const QImage plate = ScenePainter::render(node(CGRect(0, 0, 100, 20), scene::Glass{58, 0}), QSize(100, 20));
+  EXPECT_EQ(alpha(plate, 0, 0), 0) << "the corner is cut";
+  EXPECT_GT(alpha(plate, 3, 5), 0) << "inside a round end of radius 10";
+  EXPECT_GT(alpha(plate, 50, 1), 0) << "the straight top edge runs along the middle";
+
+  const QImage clear = ScenePainter::render(node(CGRect(0, 0, 60, 40), scene::Glass{8, 0}), QSize(60, 40));
+  const QImage hazy = ScenePainter::render(node(CGRect(0, 0, 60, 40), scene::Glass{8, 1}), QSize(60, 40));
+  EXPECT_GT(alpha(hazy, 30, 20), alpha(clear, 30, 20)) << "the haze makes the plate denser";
+  EXPECT_LT(qGray(hazy.pixel(30, 20)) * alpha(hazy, 30, 20), 255 * 255) << "and it stays dark";
+
+  const QImage flat = ScenePainter::render(node(CGRect(0, 0, 60, 0), scene::Glass{8, 1}), QSize(60, 10));
+  EXPECT_FALSE(inkInColumns(flat, 0, 60)) << "a plate without height draws nothing";
+}
+
+TEST_F(ScenePainterTest, OpacityAndScaleApplyToTheWholeSubtree) {
+  Node parent = node(CGRect(10, 10, 40, 40));
+  parent.opacity = 0.5;
+  parent.children.push_back(node(CGRect(0, 0, 40, 40), fill(scene::Shape::Kind::rectangle)));
+  QImage image = ScenePainter::render(parent, QSize(60, 60));
+  EXPECT_NEAR(alpha(image, 30, 30), 128, 2) << "the child is drawn at its parent's opacity";
+  EXPECT_EQ(alpha(image, 5, 5), 0) << "the parent's frame places the child";
+
+  // Half size about the top-left corner keeps the child in the parent's first quarter.
+  parent.opacity = 1;
+  parent.scale = 0.5;
+  parent.anchor = {0, 0};
+  image = ScenePainter::render(parent, QSize(60, 60));
+  EXPECT_EQ(alpha(image, 15, 15), 255);
+  EXPECT_EQ(alpha(image, 35, 35), 0);
+  // About the centre the same scale leaves the middle quarter.
+  parent.anchor = {0.5, 0.5};
+  image = ScenePainter::render(parent, QSize(60, 60));
+  EXPECT_EQ(alpha(image, 15, 15), 0);
+  EXPECT_EQ(alpha(image, 30, 30), 255);
+
+  parent.scale = 0;
+  EXPECT_FALSE(inkInColumns(ScenePainter::render(parent, QSize(60, 60)), 0, 60));
+}
+
+TEST_F(ScenePainterTest, ShapesStrokeInsideTheirEdgeAndCastTheirShadowOutside) {
+  scene::Shape ring;
+  ring.kind = scene::Shape::Kind::rectangle;
+  ring.stroke = scene::Stroke{{Tone::white, 1}, 2};
+  QImage image = ScenePainter::render(node(CGRect(5, 5, 20, 20), ring), QSize(30, 30));
+  EXPECT_EQ(alpha(image, 5, 15), 255) << "the line lies on the inside of the left edge";
+  EXPECT_EQ(alpha(image, 6, 15), 255);
+  EXPECT_EQ(alpha(image, 4, 15), 0) << "nothing spills outside";
+  EXPECT_EQ(alpha(image, 15, 15), 0) << "no fill";
+
+  // A circle in a wide frame keeps its round shape, centred.
+  image = ScenePainter::render(node(CGRect(0, 0, 40, 20), fill(scene::Shape::Kind::circle)), QSize(40, 20));
+  EXPECT_EQ(alpha(image, 20, 10), 255);
+  EXPECT_EQ(alpha(image, 5, 10), 0);
+
+  scene::Shape lifted = fill(scene::Shape::Kind::roundedRectangle);
+  lifted.radius = 4;
+  lifted.shadow = scene::Shadow{1, 4, {0, 6}};
+  image = ScenePainter::render(node(CGRect(10, 10, 20, 20), lifted), QSize(40, 50));
+  EXPECT_GT(alpha(image, 20, 33), 0) << "the shadow shows below";
+  EXPECT_LT(qRed(image.pixel(20, 33)), 40) << "in black";
+  EXPECT_EQ(alpha(image, 20, 4), 0) << "and not above, where the offset takes it away";
+}
+
+TEST_F(ScenePainterTest, ColoursFollowTheDarkGlass) {
+  EXPECT_EQ(ScenePainter::color({Tone::primary, 0.5}).rgba(), qRgba(255, 255, 255, 128));
+  EXPECT_LT(ScenePainter::color({Tone::secondary, 1}).alpha(), ScenePainter::color({Tone::primary, 1}).alpha());
+  EXPECT_EQ(ScenePainter::color({Tone::black, 2}).rgba(), qRgba(0, 0, 0, 255)) << "opacity is clamped";
+  EXPECT_EQ(ScenePainter::color({Tone::white, -1}).alpha(), 0);
+}
+
+TEST_F(ScenePainterTest, TextStaysOnOneLineInsideItsFrame) {
+  scene::Text text{"A long name that never fits in forty points", 13, scene::Weight::semibold, {Tone::white, 1}};
+  QImage image = ScenePainter::render(node(CGRect(10, 0, 40, 20), text), QSize(100, 20));
+  EXPECT_TRUE(inkInColumns(image, 10, 50)) << "the cut text shows";
+  EXPECT_FALSE(inkInColumns(image, 51, 100)) << "and stops at the frame's edge";
+  EXPECT_FALSE(inkInColumns(image, 0, 9));
+
+  // A short word sits in the middle of a wide frame.
+  text.text = "ok";
+  image = ScenePainter::render(node(CGRect(0, 0, 100, 20), text), QSize(100, 20));
+  EXPECT_FALSE(inkInColumns(image, 0, 35));
+  EXPECT_TRUE(inkInColumns(image, 40, 60));
+  EXPECT_FALSE(inkInColumns(image, 65, 100));
+}
+
+TEST_F(ScenePainterTest, SymbolsDrawTheirGlyphsAndUnknownNamesNothing) {
+  for (const char* name : {"menubar.rectangle", "minus", "xmark.circle.fill", "menubar.dock.rectangle"}) {
+    const scene::Symbol symbol{name, 16, scene::Weight::semibold, {Tone::white, 1}};
+    const QImage image = ScenePainter::render(node(CGRect(4, 4, 20, 20), symbol), QSize(28, 28));
+    EXPECT_TRUE(inkInColumns(image, 4, 24)) << name;
+    EXPECT_FALSE(inkInColumns(image, 0, 4)) << name << " stays inside its frame";
+  }
+  // The cross is cut out of the disc.
+  const QImage mark = ScenePainter::render(
+      node(CGRect(0, 0, 20, 20), scene::Symbol{"xmark.circle.fill", 20, scene::Weight::semibold, {Tone::white, 1}}),
+      QSize(20, 20));
+  EXPECT_EQ(alpha(mark, 10, 10), 0);
+  EXPECT_EQ(alpha(mark, 10, 3), 255);
+  // The dock glyph adds a bar at the foot that the plain one lacks.
+  const auto glyph = [&](const char* name) {
+    return ScenePainter::render(node(CGRect(0, 0, 40, 40), scene::Symbol{name, 40, scene::Weight::regular, {}}),
+                                QSize(40, 40));
+  };
+  EXPECT_GT(alpha(glyph("menubar.dock.rectangle"), 20, 26), alpha(glyph("menubar.rectangle"), 20, 26));
+
+  const QImage none =
+      ScenePainter::render(node(CGRect(0, 0, 20, 20), scene::Symbol{"star.fill", 16, {}, {}}), QSize(20, 20));
+  EXPECT_FALSE(inkInColumns(none, 0, 20));
+}
+
+TEST_F(ScenePainterTest, PicturesFillOrStretchInsideTheirRoundedClip) {
+  scene::Picture picture;
+  picture.image = bands();
+  picture.fit = scene::Picture::Fit::aspectFill;
+  // A square frame shows the middle of the wide picture: no green bands.
+  QImage image = ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20));
+  EXPECT_EQ(image.pixel(2, 10), qRgb(255, 0, 0));
+  EXPECT_EQ(image.pixel(17, 10), qRgb(0, 0, 255));
+
+  picture.fit = scene::Picture::Fit::stretch;
+  image = ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20));
+  EXPECT_EQ(image.pixel(1, 10), qRgb(0, 255, 0)) << "stretched, the whole picture shows";
+
+  picture.cornerRadius = 8;
+  picture.border = scene::Stroke{{Tone::black, 1}, 2};
+  image = ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20));
+  EXPECT_EQ(alpha(image, 0, 0), 0) << "the corner is clipped";
+  EXPECT_EQ(image.pixel(10, 0), qRgb(0, 0, 0)) << "the border runs along the inside";
+  EXPECT_EQ(image.pixel(7, 10), qRgb(255, 0, 0));
+
+  // Without a picture the placeholder is drawn, and without one of those nothing.
+  picture.image = nullptr;
+  picture.border.reset();
+  picture.placeholder = Paint{Tone::white, 1};
+  image = ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20));
+  EXPECT_EQ(image.pixel(10, 10), qRgb(255, 255, 255));
+  picture.image = CGImage::empty();
+  picture.placeholder.reset();
+  EXPECT_FALSE(inkInColumns(ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20)), 0, 20));
+}
+
+}  // namespace
+}  // namespace trelliq::views
