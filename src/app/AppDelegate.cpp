@@ -37,6 +37,9 @@ AppDelegate::AppDelegate(AppWindow& permissions, AppWindow& preferences)
     : permissions_(permissions), preferences_(preferences) {}
 
 AppDelegate::~AppDelegate() {
+  if (accessibilityTimer) accessibilityTimer->invalidate();
+  // Its menu's entries act on this delegate.
+  if (statusItem) NSStatusBar::systemStatusBar().removeStatusItem(statusItem);
   if (accessibilityWatch) accessibilityWatch->cancel();
   if (accessibilityNote) NSDistributedNotificationCenter::defaultCenter().removeObserver(*accessibilityNote);
   if (NSApp().delegate() == this) NSApp().setDelegate(nullptr);

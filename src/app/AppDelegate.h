@@ -6,14 +6,18 @@
 // When System Settings asks the program to quit (after a permission change), it notes
 // who asked, quits, and opens again once the old process has gone, with the window that
 // was showing; `restart` does the same for the windows' "Restart" buttons. Every way out
-// turns the system's hot keys back on. Main thread unless noted.
+// turns the system's hot keys back on. At launch it builds the status item and its menu,
+// starts the switcher once Accessibility is granted (retrying every second until then,
+// with the status item marked) and hands the system's ⌘⇥ over. Main thread unless noted.
 
 #include <array>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/AppWindow.h"
+#include "platform/AppKitMenus.h"
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
 #include "platform/DispatchSource.h"
@@ -38,10 +42,30 @@ class AppDelegate : public NSApplicationDelegate {
   /// The lost-access relaunch: wait a second, then open a new instance of the bundle ($0).
   static constexpr const char* relaunchScript = "sleep 1; /usr/bin/open -n \"$0\"";
 
-  /// `permissions` and `preferences` are the two windows a relaunch reopens; they must
-  /// outlive the delegate.
+  // ---- Launch and switcher start (AppLaunch.cpp) ----
+
+  static constexpr platform::Seconds permissionRetryInterval = 1.0;
+  static constexpr const char* permissionNeededTitle = "Permission needed";
+  static constexpr const char* permissionNeededSuffix = " (Permission needed)";
+  static constexpr const char* openPermissionSettingsTitle = "Open Permission Settings";
+  static constexpr const char* showPreferencesFlag = "--show-preferences";
+  static constexpr const char* showPermissionsFlag = "--show-permissions";
+
+  // ---- The status item (AppStatusItem.cpp) ----
+
+  static constexpr const char* iconName = "MenuBarIcon";
+  /// The button's title when the bundle has no icon.
+  static constexpr const char* iconFallbackTitle = "⌘⌥⌃";
+  static constexpr double iconHeight = 16;
+  static constexpr const char* guideTitle = "How It Works…";
+  static constexpr const char* preferencesTitle = "Preferences…";
+  static constexpr const char* quitTitle = "Quit Trelliq";
+
+  /// `permissions` and `preferences` are the two windows the launch shows and a relaunch
+  /// reopens; they must outlive the delegate.
   AppDelegate(AppWindow& permissions, AppWindow& preferences);
-  /// Stops the watch and the list-change observer, and stops being the application's delegate.
+  /// Stops the permission-wait timer, the watch and the list-change observer, and stops
+  /// being the application's delegate.
   ~AppDelegate() override;
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
@@ -77,6 +101,45 @@ class AppDelegate : public NSApplicationDelegate {
   /// the application to terminate.
   static void restart();
 
+  /// Builds the status item, registers the options, fixes the launch-time screen-recording
+  /// answer, starts the switcher, confirms screen capture, then shows the Preferences and
+  /// the Permissions window when `arguments` hold their flags (in that order).
+  void applicationDidFinishLaunching(const std::vector<std::string>& arguments);
+  /// The first call sets up the login item and the exit handling. Starts the keyboard tap
+  /// when Accessibility is granted (then `tapStarted`); otherwise gives the system its ⌘⇥,
+  /// shows the Permissions window, marks the status item and (re)starts the 1 s retry
+  /// timer on the main queue. Safe to call again.
+  void startSwitcher();
+  /// After the tap started: the system's ⌘⇥ off, recency started (once per delegate),
+  /// the accessibility watch (re)started.
+  void tapStarted();
+  /// Marks the status button's title and puts "Open Permission Settings" and a separator
+  /// at the top of the menu; false takes both away again. Each direction acts only once.
+  void permissionNeeded(bool needed);
+
+  /// Menu actions.
+  void showGuide();
+  void showPreferences();
+  void openAccessibilitySettings();
+
+  /// The status item with its image (or fallback title) and its menu: the mode picker, a
+  /// separator, the update check, the guide, Preferences, a separator and quit. Once.
+  void makeStatusItem();
+
+  std::shared_ptr<NSStatusItem> statusItem;
+  std::shared_ptr<NSImage> icon;
+  /// The picker's entry and the separator under it.
+  std::vector<std::shared_ptr<NSMenuItem>> modeItems;
+  /// The first-call set-up of `startSwitcher` has run.
+  bool started = false;
+  bool recencyStarted = false;
+  /// The permission-wait timer while it runs.
+  std::optional<platform::Timer> accessibilityTimer;
+  /// "Open Permission Settings" while it is in the menu.
+  std::shared_ptr<NSMenuItem> permissionItem;
+  /// The button's title from before the permission mark.
+  std::string title;
+
   /// Relaunch after termination; only ever goes from false to true.
   bool reopenAfterQuit = false;
   /// The running watch, if any.
@@ -85,8 +148,13 @@ class AppDelegate : public NSApplicationDelegate {
   std::optional<NSDistributedNotificationToken> accessibilityNote;
 
  private:
+  // One tick of the permission-wait timer.
+  void retryTap();
+
   AppWindow& permissions_;
   AppWindow& preferences_;
+  // Lets the timer's work tell that the delegate is gone.
+  std::shared_ptr<AppDelegate*> self_ = std::make_shared<AppDelegate*>(this);
 };
 
 }  // namespace trelliq

@@ -20,6 +20,22 @@ void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QCo
   painter.restore();
 }
 
+QLinearGradient sampleWallpaper(const QRectF& rect) {
+  QLinearGradient wash(rect.topLeft(), rect.bottomRight());
+  wash.setColorAt(0, QColor::fromRgbF(0.2f, 0.45f, 0.9f));
+  wash.setColorAt(1, QColor::fromRgbF(0.55f, 0.8f, 1.0f));
+  return wash;
+}
+
+void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, double opacity) {
+  painter.save();
+  painter.setOpacity(painter.opacity() * opacity);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(sampleWallpaper(rect));
+  painter.drawRoundedRect(rect, radius, radius);
+  painter.restore();
+}
+
 void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width) {
   painter.save();
   painter.setBrush(Qt::NoBrush);

@@ -3,6 +3,7 @@
 // are the light appearance of the system's adaptive styles. Main thread only.
 
 #include <QColor>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QRectF>
 
@@ -24,6 +25,10 @@ void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QCo
 void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width);
 /// A raised rounded plate: a soft shadow half a point down (unless `flat`), then the fill.
 void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, bool flat = false);
+/// The sample desktop picture of the demonstrations: a blue diagonal wash over `rect`.
+QLinearGradient sampleWallpaper(const QRectF& rect);
+/// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
+void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, double opacity);
 /// Draws a picture scaled into `rect`; nothing for a null or empty picture.
 void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, double opacity = 1);
 

@@ -79,15 +79,7 @@ void paintDesktop(QPainter& p, int d, const Demo::Step& step, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
   if (selected) guide::fillRounded(p, item, 7, guide::primary(0.2));
   const QPointF area = origin + QPointF(4, 4);
-  QLinearGradient wash(area + QPointF(4.32, 2.72), area + QPointF(4.32 + 45.36, 2.72 + 28.56));
-  wash.setColorAt(0, QColor::fromRgbF(0.2f, 0.45f, 0.9f));
-  wash.setColorAt(1, QColor::fromRgbF(0.55f, 0.8f, 1.0f));
-  p.save();
-  p.setOpacity(p.opacity() * 0.7);
-  p.setPen(Qt::NoPen);
-  p.setBrush(wash);
-  p.drawRoundedRect(QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 3);
-  p.restore();
+  guide::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
   const int picked = selected ? step.window : -1;
   // The picked window is drawn last, above the other.

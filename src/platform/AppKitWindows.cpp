@@ -7,6 +7,7 @@
 
 #include "platform/AppKitPointer.h"
 #include "platform/FoundationProcesses.h"
+#include "platform/OwnWindowPicture.h"
 #include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 
@@ -137,6 +138,8 @@ struct NSWindow::State {
   bool fullScreenWanted = false;
   bool miniaturizeWanted = false;
   NSResponder* firstResponder = nullptr;  // null: the window itself
+  /// What the window server shows of the window: its content view drawn.
+  std::shared_ptr<platform::OwnWindowPicture> picture = std::make_shared<platform::OwnWindowPicture>();
 };
 
 namespace {
@@ -251,6 +254,7 @@ bool NSWindow::isOpaque() const { return state_->opaque; }
 
 void NSWindow::setOpaque(bool opaque) {
   state_->opaque = opaque;
+  state_->picture->setOpaque(opaque);
   push(*state_);
 }
 
@@ -286,7 +290,10 @@ void NSWindow::setReleasedWhenClosed(bool released) { state_->released = release
 
 QWidget* NSWindow::contentView() const { return state_->content; }
 
-void NSWindow::setContentView(QWidget* view) { state_->content = view; }
+void NSWindow::setContentView(QWidget* view) {
+  state_->content = view;
+  state_->picture->setContent(view);
+}
 
 NSWindowDelegate* NSWindow::delegate() const { return state_->delegate; }
 
@@ -353,6 +360,7 @@ void order(NSWindow::State& s, platform::OwnWindowOrder how) {
   if (!s.number) {
     if (how == platform::OwnWindowOrder::out) return;
     s.number = server.createOwnWindow(serverState(s));
+    server.setOwnWindowRenderer(s.number, s.picture->renderer());
   }
   server.orderOwnWindow(s.number, how);
 }

@@ -194,6 +194,11 @@ class WindowServerPort {
   /// Replaces the one listener of the events the server routes to the program itself
   /// (keys while it is frontmost, clicks on its windows).
   virtual void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) = 0;
+  /// How the server gets the picture of an own window's content: a picture of the content
+  /// area at `width` × `height` pixels, or null when there is none. The server may call it
+  /// on any thread and without its lock held. Null removes it; destroying the window drops it.
+  using OwnWindowRenderer = std::function<CGImageRef(int width, int height)>;
+  virtual void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {}
 
   // ---- Accessibility (timeouts in seconds, already resolved from 0 to the default) ----
   virtual AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) = 0;

@@ -9,6 +9,9 @@
 
 #include "selftest/DumpMode.h"
 #include "selftest/FocusModes.h"
+#include "selftest/GlassTestMode.h"
+#include "selftest/NativeModes.h"
+#include "selftest/PictureModes.h"
 #include "selftest/SpaceModes.h"
 #include "selftest/WindowlessMode.h"
 #include "workspace/Private.h"
@@ -25,6 +28,12 @@ std::function<bool(const Args&, std::size_t)> windowNumbersAt(std::vector<std::s
     return std::all_of(offsets.begin(), offsets.end(),
                        [&](std::size_t k) { return parseWindowNumber(args[at + k]).has_value(); });
   };
+}
+
+// The argument `k` places after the flag, when there is one.
+std::optional<std::string> optionalAt(const Args& args, std::size_t at, std::size_t k) {
+  if (at + k < args.size()) return args[at + k];
+  return std::nullopt;
 }
 
 // The Space argument is an Int the window server knows (it has a screen).
@@ -96,18 +105,43 @@ std::vector<SelfTestMode> makeModes() {
       {"--goto", 1, windowNumbersAt({1}),
        [](const Args& args, std::size_t at) { SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
       {"--open-test", 1, {}, {}},
-      {"--native-test", 1, {}, {}},
+      {"--native-test", 1, {}, [](const Args& args, std::size_t at) { NativeModes::nativeTest(args[at + 1]); }},
       {"--appear-test", 2, {}, {}},
-      {"--screenshot", 1, {}, {}},
-      {"--native-shot", 1, {}, {}},
-      {"--glass-test", 1, {}, {}},
+      {"--screenshot",
+       1,
+       {},
+       [](const Args& args, std::size_t at) { PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2)); }},
+      {"--native-shot", 1, {}, [](const Args& args, std::size_t at) { NativeModes::nativeShot(args[at + 1]); }},
+      {"--glass-test",
+       1,
+       {},
+       [](const Args& args, std::size_t at) {
+         const char* suffix = std::getenv("SHOT_SUFFIX");
+         GlassTestMode::run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "",
+                            GlassTestMode::parseFrame(std::getenv("AT")));
+       }},
       {"--handoff-test", 1, {}, {}},
       {"--toggle-test", 1, {}, {}},
       {"--swipe-test", 1, {}, [](const Args& args, std::size_t at) { SpaceModes::swipeTest(args[at + 1]); }},
       {"--direction-test", 2, knownSpaceAt(2), {}},
-      {"--guide-shot", 1, {}, {}},
-      {"--permissions-shot", 1, {}, {}},
-      {"--prefs-shot", 1, {}, {}},
+      {"--guide-shot",
+       1,
+       {},
+       [](const Args& args, std::size_t at) {
+         PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
+       }},
+      {"--permissions-shot",
+       1,
+       {},
+       [](const Args& args, std::size_t at) {
+         PictureModes::permissionsShot(args[at + 1], PictureModes::delay(args, at + 2));
+       }},
+      {"--prefs-shot",
+       1,
+       {},
+       [](const Args& args, std::size_t at) {
+         PictureModes::prefsShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3) == "bottom");
+       }},
       {"--dump", 1, {}, [](const Args& args, std::size_t at) { DumpMode::run(args[at + 1]); }},
       {"--screen-recording-check", 0, {}, {}},
   };

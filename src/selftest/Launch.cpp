@@ -1,31 +1,81 @@
 #include "selftest/Launch.h"
 
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
 #include <iostream>
 
+#include "app/AppDelegate.h"
+#include "app/views/MenuSwitcherModeView.h"
+#include "app/views/PermissionsWindow.h"
+#include "platform/AppKitMenus.h"
+#include "platform/CoreGraphics.h"
 #include "platform/Files.h"
 #include "platform/SystemPort.h"
+#include "preferences/PreferencesWindow.h"
 #include "selftest/Dispatch.h"
 #include "settings/Diagnostics.h"
-#include "settings/Settings.h"
 #include "switcher/views/QtPanelViews.h"
 
 namespace trelliq {
 
+namespace {
+
+// The menu-bar icon the bundle ships: three small tiles, as a template (black on clear),
+// at two scales.
+NSImageRep iconRepresentation(int scale) {
+  QImage image(18 * scale, 16 * scale, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::black);
+  painter.scale(scale, scale);
+  painter.drawRoundedRect(QRectF(1, 3, 7, 10), 1.5, 1.5);
+  painter.drawRoundedRect(QRectF(10, 3, 7, 4.5), 1.5, 1.5);
+  painter.drawRoundedRect(QRectF(10, 8.5, 7, 4.5), 1.5, 1.5);
+  painter.end();
+  return NSImageRep{image.width(), image.height(), std::make_shared<const CGImage>(image)};
+}
+
+}  // namespace
+
 int launch(const std::vector<std::string>& args) {
   // The switcher draws its panels with the views from the start, self-tests included.
   views::installPanelViews();
+  // So does the status menu's mode picker.
+  installMenuSwitcherModePainter();
   if (int status = dispatchSelfTests(args); status >= 0) return status;
-  // Until the application shell stands, a normal start registers the options, logs
-  // and says where its files live.
-  Settings::registerDefaults();
-  Diagnostics::log("launched");
+  // A copy of the program asked only whether screen capture is allowed: it answers by
+  // its status and does nothing else.
+  if (std::find(args.begin(), args.end(), "--screen-recording-check") != args.end()) {
+    return CGPreflightScreenCaptureAccess() ? 0 : 1;
+  }
+
   const std::string domain = platform::system().applicationDomainName();
   std::cout << "Trelliq started on the simulated Mac.\n"
             << "  diagnostics log: " << Diagnostics::url() << "\n"
             << "  user defaults:   "
             << platform::joinPath(platform::FileManager::homeDirectory(), "Library/Preferences/" + domain + ".plist")
-            << "\n";
-  return 0;
+            << std::endl;  // the program keeps running: say it now
+
+  platform::addBundleImage(AppDelegate::iconName, {iconRepresentation(2), iconRepresentation(1)});
+  AppDelegate delegate(PermissionsWindow::shared(), PreferencesWindow::shared());
+  NSApp().setDelegate(&delegate);
+  NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  NSApp().finishLaunching();
+  delegate.applicationDidFinishLaunching(args);
+  Diagnostics::log("launched");
+
+  // The program lives in the menu bar: closing its last window does not end it; only
+  // quitting does (which exits from inside the loop).
+  QApplication::setQuitOnLastWindowClosed(false);
+  return QApplication::exec();
 }
 
 }  // namespace trelliq
+
+// The font library keeps its configuration cache until exit; a leak-checking build of the
+// running program would otherwise fail every normal quit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }

@@ -5,7 +5,7 @@
 
 #include <QImage>
 
-#include "GuideTestApp.h"
+#include "support/WidgetsApp.h"
 #include "guide/DemoIcons.h"
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
@@ -21,7 +21,7 @@ namespace {
 
 class DemoViews : public ::testing::Test {
  protected:
-  void SetUp() override { test::ensureGuideWidgets(); }
+  void SetUp() override { test::ensureWidgets(); }
   Scene scene{Scene::Start::defaultScenario};
 
   static std::set<std::string> lit(const InlineKeys& keys, bool pressed) {

@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "GuideTestApp.h"
+#include "support/WidgetsApp.h"
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
 #include "guide/GuideView.h"
@@ -25,7 +25,7 @@ namespace {
 class GuideWindows : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ensureGuideWidgets();
+    test::ensureWidgets();
     Settings::registerDefaults();
   }
   Scene scene{Scene::Start::defaultScenario};
@@ -126,8 +126,6 @@ TEST_F(GuideWindows, AModeChangedElsewhereClearsThePickedModeOnceTheNotification
   EXPECT_EQ(view.topicRows().size(), 9u);
   EXPECT_EQ(view.headerTexts().size(), 8u);
 }
-
-TEST_F(GuideWindows, TheSharedGuideIsOneForTheProcess) { EXPECT_EQ(&GuideWindow::shared(), &GuideWindow::shared()); }
 
 TEST_F(GuideWindows, BringingForwardAnyOwnWindowGivesItTheKeyboard) {
   ClosableWindow window(CGRect(100, 100, 300, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,

@@ -4,7 +4,7 @@
 
 #include <QImage>
 
-#include "GuideTestApp.h"
+#include "support/WidgetsApp.h"
 #include "guide/InlineKeys.h"
 #include "guide/KeyCap.h"
 #include "guide/model/KeyRow.h"
@@ -71,7 +71,7 @@ TEST(KeyCapSizes, LinesFollowTheLabelAndTheFnGlobe) {
 
 class KeyCapViews : public ::testing::Test {
  protected:
-  void SetUp() override { test::ensureGuideWidgets(); }
+  void SetUp() override { test::ensureWidgets(); }
 };
 
 TEST_F(KeyCapViews, MeasuredCapsKeepTheirFixedSizesAndSmallCapsGrowWithText) {

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "GuideTestApp.h"
+#include "support/WidgetsApp.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/model/ShortcutLegend.h"
 #include "support/Scene.h"
@@ -20,15 +20,14 @@ std::vector<std::string> titlesOf(const std::vector<ShortcutLegend::Group>& grou
   return result;
 }
 
-TEST(ShortcutLegends, GroupsFollowTheModeAndTheAppWindowsSetting) {
+TEST(ShortcutLegends, GroupsFollowTheModeAndTheAppWindowsSettingAndWindowTilesOnOptionDropKeys) {
   EXPECT_EQ(titlesOf(ShortcutLegend::groups(Tiles::apps, false)), (std::vector<std::string>{"⌘ All shortcuts 12"}));
   EXPECT_EQ(titlesOf(ShortcutLegend::groups(Tiles::windows, true)),
             (std::vector<std::string>{"⌘ All shortcuts 13", "⌥ An app's windows, opened with ⌥` 5"}));
   EXPECT_EQ(titlesOf(ShortcutLegend::groups(Tiles::both, true)),
             (std::vector<std::string>{"⌘ App tiles 12", "⌥ Window tiles 8", "⌥ An app's windows, opened with ⌥` 5"}));
-}
 
-TEST(ShortcutLegends, WindowTilesOnOptionDropTheKeysThatMeanSomethingElseThere) {
+  // Window tiles on ⌥ drop the keys that mean something else there.
   std::vector<std::string> firstKeys;
   for (const auto& e : ShortcutLegend::windowsOnOption()) firstKeys.push_back(e.keys.front());
   EXPECT_EQ(firstKeys, (std::vector<std::string>{"⇥", "←", "`", "⇧", "⌃", "fn", "↑", "esc"}));
@@ -63,7 +62,7 @@ TEST(ShortcutLegends, WordsAreSetSmallerThanSingleGlyphs) {
 }
 
 TEST(ShortcutLegendViews, TheSettingIsReadAgainAtEachLayoutNotWatched) {
-  test::ensureGuideWidgets();
+  test::ensureWidgets();
   Scene scene;
   Settings::registerDefaults();
   ShortcutLegendView legend(Tiles::apps);

@@ -12,7 +12,7 @@ using platform::PlistDate;
 using platform::PlistDictionary;
 using platform::PlistValue;
 
-TEST(PlistValueTest, BooleanIsToldApartFromNumbersButStillConverts) {
+TEST(PlistValueTest, BooleansAreToldApartFromNumbersAndIntegerReadingOfRealsIsExact) {
   const PlistValue yes(true), one(1), real(1.0);
   EXPECT_EQ(yes.asBool(), true);
   EXPECT_EQ(one.asBool(), std::nullopt);
@@ -28,9 +28,7 @@ TEST(PlistValueTest, BooleanIsToldApartFromNumbersButStillConverts) {
   EXPECT_NE(yes, one);
   EXPECT_NE(one, real);
   EXPECT_EQ(yes.asInteger(), 1);
-}
 
-TEST(PlistValueTest, IntegerReadingOfRealsIsExactOnly) {
   EXPECT_EQ(PlistValue(3.0).asInteger(), 3);
   EXPECT_EQ(PlistValue(-2.0).asInteger(), -2);
   EXPECT_EQ(PlistValue(2.5).asInteger(), std::nullopt);

@@ -83,17 +83,7 @@ TEST(ScreensTest, DisplaysComeAndGoWhileRunning) {
   EXPECT_EQ(NSScreen::main(), std::nullopt);
 }
 
-TEST(ScreensTest, AScreenWithoutADisplayNumberSaysSo) {
-  Scene scene;
-  sim::Display d = sim::makeDisplay(4, CGRect(0, 0, 1440, 900), "Mirror");
-  d.screen.hasDisplayNumber = false;
-  scene.world.addDisplay(d);
-  const NSScreen screen = NSScreen::screens().at(0);
-  EXPECT_EQ(screen.displayNumber(), std::nullopt);
-  EXPECT_EQ(screen.deviceDescription().count("NSScreenNumber"), 0u);
-}
-
-TEST(ScreensTest, MadeDisplaysLeaveRoomForTheMenuBarAndHaveStableIdentities) {
+TEST(ScreensTest, MadeDisplaysLeaveRoomForTheMenuBarHaveStableIdentitiesOrSayTheyHaveNoNumber) {
   const sim::Display plain = sim::makeDisplay(2, CGRect(1512, 0, 2560, 1440), "Plain", 1);
   EXPECT_EQ(plain.screen.visibleFrame, CGRect(1512, 0, 2560, 1416));
   const sim::Display notched = sim::makeDisplay(1, CGRect(0, 0, 1512, 982), "Notched", 2, 32);
@@ -109,6 +99,14 @@ TEST(ScreensTest, MadeDisplaysLeaveRoomForTheMenuBarAndHaveStableIdentities) {
     uuids.insert(uuid);
   }
   EXPECT_EQ(uuids.size(), 4u);
+
+  Scene scene;
+  sim::Display d = sim::makeDisplay(4, CGRect(0, 0, 1440, 900), "Mirror");
+  d.screen.hasDisplayNumber = false;
+  scene.world.addDisplay(d);
+  const NSScreen screen = NSScreen::screens().at(0);
+  EXPECT_EQ(screen.displayNumber(), std::nullopt);
+  EXPECT_EQ(screen.deviceDescription().count("NSScreenNumber"), 0u);
 }
 
 TEST(SystemPortDeathTest, CallingThePlatformWithNoWorldStopsWithAReason) {

@@ -79,7 +79,7 @@ TEST(Dispatch, TheProgramsTableExaminesDumpLateAndKeepsItsArgumentCounts) {
       << "a second window that is no number";
 }
 
-TEST(Dispatch, IntegersAreASignAndDigitsInRange) {
+TEST(Dispatch, IntegersAreASignAndDigitsInRangeAndWindowNumbersUnsigned32Bit) {
   EXPECT_EQ(parseInteger("42"), 42);
   EXPECT_EQ(parseInteger("+42"), 42);
   EXPECT_EQ(parseInteger("-42"), -42);
@@ -89,9 +89,7 @@ TEST(Dispatch, IntegersAreASignAndDigitsInRange) {
                           "99999999999999999999999"}) {
     EXPECT_FALSE(parseInteger(bad)) << '"' << bad << '"';
   }
-}
 
-TEST(Dispatch, WindowNumbersAreUnsigned32Bit) {
   EXPECT_EQ(parseWindowNumber("4294967295"), 4294967295u);
   EXPECT_EQ(parseWindowNumber("+7"), 7u);
   EXPECT_EQ(parseWindowNumber("-0"), 0u);

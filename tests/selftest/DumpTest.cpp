@@ -12,6 +12,7 @@
 #include "selftest/DumpMode.h"
 #include "support/Scene.h"
 #include "workspace/DesktopFrames.h"
+#include "workspace/WindowServerScenes.h"
 
 namespace trelliq {
 namespace {
@@ -28,49 +29,26 @@ class Dump : public ::testing::Test {
   Dump() { DesktopFrames::reset(); }
   ~Dump() override { DesktopFrames::reset(); }
 
-  std::int32_t app(const std::string& name, platform::ActivationPolicy policy = platform::ActivationPolicy::regular) {
-    sim::App a;
-    a.name = name;
-    a.launchDate = platform::now() - 3600 + static_cast<double>(++launches_);
-    a.policy = policy;
-    return scene_.windowServer.addApp(a);
-  }
-  std::uint32_t window(std::int32_t pid, std::uint64_t space, CGRect bounds, const std::string& title,
-                       bool accessible = true) {
-    sim::Window w;
-    w.pid = pid;
-    w.spaces = {space};
-    w.bounds = bounds;
-    w.title = title;
-    w.accessible = accessible;
-    return scene_.windowServer.addWindow(w);
-  }
-
   Scene scene_;
-  int launches_ = 0;
 };
 
 TEST_F(Dump, TheOutlineOfASmallDesk) {
   scene_.world.setScreenCaptureAllowed(true);
   scene_.world.setAccessibilityTrusted(true);
   scene_.world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1440, 900), "Built-in")});
-  sim::Space first, second, third;
-  first.id = 11;
-  first.uuid = "U-11";
-  second.id = 12;
-  second.uuid = "U-12";
-  third.id = 13;
-  third.uuid = "U-13";
-  ASSERT_TRUE(scene_.windowServer.setSpaces(1, {first, second, third}, 11));
-  const std::int32_t notes = app("Notes"), chat = app("Chat");
-  app("Music");
-  app("Clock", platform::ActivationPolicy::accessory);
-  const std::uint32_t old = window(notes, 11, CGRect(300.7, 20.2, 300, 200), "Old");
+  ASSERT_TRUE(scene_.windowServer.setSpaces(1, {scenes::space(11), scenes::space(12), scenes::space(13)}, 11));
+  const std::int32_t notes = scenes::addApp(scene_, "Notes"), chat = scenes::addApp(scene_, "Chat");
+  scenes::addApp(scene_, "Music");
+  scenes::addApp(scene_, "Clock", platform::ActivationPolicy::accessory);
+  const std::uint32_t old = scenes::addWindow(
+      scene_, {.pid = notes, .title = "Old", .bounds = CGRect(300.7, 20.2, 300, 200), .spaces = {11}});
   ASSERT_TRUE(scene_.windowServer.setMinimized(old, true));
-  const std::uint32_t draft = window(notes, 11, CGRect(100, 100, 400, 300), "Draft\nForged line");
-  const std::uint32_t talk = window(chat, 12, CGRect(50, 60, 500, 400), "", /*accessible=*/false);
+  const std::uint32_t draft = scenes::addWindow(
+      scene_, {.pid = notes, .title = "Draft\nForged line", .bounds = CGRect(100, 100, 400, 300), .spaces = {11}});
+  const std::uint32_t talk = scenes::addWindow(
+      scene_, {.pid = chat, .title = "", .bounds = CGRect(50, 60, 500, 400), .spaces = {12}, .accessible = false});
   ASSERT_TRUE(scene_.windowServer.setHidden(chat, true));
-  UserDefaults::standard().set("spaceNames", platform::PlistDictionary{{"desktop/U-13", "Quiet"}});
+  UserDefaults::standard().set("spaceNames", platform::PlistDictionary{{"desktop/uuid-13", "Quiet"}});
 
   const std::string out = scene_.path("dump.txt");
   EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", out}), 0);

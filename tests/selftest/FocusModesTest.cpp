@@ -14,6 +14,7 @@
 #include "selftest/Dispatch.h"
 #include "selftest/FocusModes.h"
 #include "support/Scene.h"
+#include "workspace/WindowServerScenes.h"
 
 namespace trelliq {
 namespace {
@@ -33,33 +34,13 @@ class SmallDesk : public ::testing::Test {
   SmallDesk() {
     scene_.world.setAccessibilityTrusted(true);
     scene_.world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1440, 900), "Built-in")});
-    sim::Space first, second;
-    first.id = 11;
-    first.uuid = "U-11";
-    second.id = 12;
-    second.uuid = "U-12";
-    scene_.windowServer.setSpaces(1, {first, second}, 11);
-    notes_ = app("Notes");
-    chat_ = app("Chat");
-    app("Music");
-    notesWindow_ = window(notes_, 11);
-    chatWindow_ = window(chat_, 12);
+    scene_.windowServer.setSpaces(1, {scenes::space(11), scenes::space(12)}, 11);
+    notes_ = scenes::addApp(scene_, "Notes");
+    chat_ = scenes::addApp(scene_, "Chat");
+    scenes::addApp(scene_, "Music");
+    notesWindow_ = scenes::addWindow(scene_, {.pid = notes_, .spaces = {11}});
+    chatWindow_ = scenes::addWindow(scene_, {.pid = chat_, .spaces = {12}});
     scene_.windowServer.makeFrontmost(notes_);
-  }
-  std::int32_t app(const std::string& name) {
-    sim::App a;
-    a.name = name;
-    a.bundleIdentifier = "org.example." + name;
-    a.launchDate = platform::now() - 600;
-    return scene_.windowServer.addApp(a);
-  }
-  std::uint32_t window(std::int32_t pid, std::uint64_t space) {
-    sim::Window w;
-    w.pid = pid;
-    w.spaces = {space};
-    w.bounds = CGRect(100, 100, 600, 400);
-    w.title = "Untitled";
-    return scene_.windowServer.addWindow(w);
   }
 
   Scene scene_;

@@ -174,12 +174,10 @@ TEST_F(SpaceModesTest, GotoWaitsForTheJumpOrReturnsAtOnce) {
   EXPECT_FALSE(platform::FileManager::fileExists(out_)) << "goto writes nothing";
 }
 
-TEST_F(SpaceModesTest, SwipeTestReportsTheSpacesAfterASwipeEachWay) {
+TEST_F(SpaceModesTest, SwipeTestReportsTheSpacesAfterASwipeEachWayAndWithoutPermissionNoChange) {
   EXPECT_EQ(run({"--swipe-test", out_}), 0);
   EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [2, 4]", "after left [1, 2]"}));
-}
 
-TEST_F(SpaceModesTest, SwipeTestShowsThatSwipesWithoutThePermissionToPostChangeNothing) {
   scene_.world.setAccessibilityTrusted(false);
   EXPECT_EQ(run({"--swipe-test", out_}), 0);
   EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [1, 2]", "after left [1, 2]"}));

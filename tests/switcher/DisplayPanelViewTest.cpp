@@ -8,7 +8,7 @@
 #include <QPainter>
 
 #include "Snapshots.h"
-#include "ViewsTestApp.h"
+#include "support/WidgetsApp.h"
 #include "platform/Foundation.h"
 #include "support/Scene.h"
 #include "switcher/views/DisplayPanelView.h"

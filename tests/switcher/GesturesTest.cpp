@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -242,7 +243,9 @@ TEST(GesturesThreads, TwoDevicesOnTwoThreadsWhileTheOptionFlips) {
   int argc = 1;
   char arg0[] = "tests";
   char* argv[] = {arg0, nullptr};
-  QCoreApplication app(argc, argv);
+  // The widget tests' application, if one was made, runs the loop; replacing it would leak it.
+  std::optional<QCoreApplication> own;
+  if (!QCoreApplication::instance()) own.emplace(argc, argv);
   MultitouchDevices& devices = sim::EventServer::active()->multitouch();
   const auto first = devices.addDevice(MultitouchDevices::kBuiltInTrackpad, "multitouch");
   const auto second = devices.addDevice(MultitouchDevices::kExternalTrackpad, "multitouch 2");
@@ -279,9 +282,12 @@ TEST(GesturesThreads, TwoDevicesOnTwoThreadsWhileTheOptionFlips) {
     }
   });
   look.start(1);
-  QTimer::singleShot(60000, &app, [] { QCoreApplication::exit(1); });  // fail-safe
+  QTimer failSafe;  // ends with the test, whichever application runs the loop
+  failSafe.setSingleShot(true);
+  QObject::connect(&failSafe, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  failSafe.start(60000);
 
-  EXPECT_EQ(app.exec(), 0);
+  EXPECT_EQ(QCoreApplication::exec(), 0);
   for (auto& thread : fingers) thread.join();
   gestures.stop();
   real.shutdown();

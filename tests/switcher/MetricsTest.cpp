@@ -69,7 +69,7 @@ TEST(PanelMetrics, EmptyCountsCountAsOne) {
   EXPECT_EQ(Metrics::icon(displayOf(230, 0, 1), 0), 78);
 }
 
-TEST(PanelMetrics, DegenerateScreensGetTheSmallestIconAndNeverNaN) {
+TEST(PanelMetrics, DegenerateScreensGetTheSmallestIconNeverNaNAndAFlatOneItsWidthAsAspect) {
   // Every tile a whole-Space tile on a screen of no width: nothing to divide by.
   EXPECT_EQ(Metrics::icon(displayOf(0, 0, 1, 3, CGRect(0, 0, 0, 900)), 1), Metrics::minIcon);
   EXPECT_EQ(Metrics::icon(displayOf(0, 4, 2), 0), Metrics::minIcon);
@@ -77,9 +77,7 @@ TEST(PanelMetrics, DegenerateScreensGetTheSmallestIconAndNeverNaN) {
   EXPECT_FALSE(std::isnan(flat));
   EXPECT_GE(flat, Metrics::minIcon);
   EXPECT_LE(flat, Metrics::maxIcon);
-}
 
-TEST(PanelMetrics, AFlatScreenTakesItsWidthAsAspect) {
   EXPECT_EQ(Metrics::aspect(displayOf(100, 0, 1, 0, CGRect(0, 0, 300, 0.5))), 300);
   EXPECT_EQ(Metrics::aspect(displayOf(100, 0, 1, 0, CGRect(0, 0, 300, 1))), 300);
   EXPECT_EQ(Metrics::aspect(displayOf(100, 0, 1, 0, CGRect(0, 0, 300, 2))), 150);

@@ -136,10 +136,12 @@ TEST_F(DesktopClicks, AClickOnTheMenuBarTheDockOrNoScreenIsNotOnTheDesktop) {
   EXPECT_TRUE(OpeningDisplay::isOnDesktop({1200, 200}, screens_, PlistArray{}));
 }
 
-TEST_F(DesktopClicks, WindowsAreMatchedInWindowServerCoordinates) {
+TEST_F(DesktopClicks, WindowsAreMatchedInWindowServerCoordinatesAndAnUnreadableListRecordsNoClick) {
   // 700 points up from the bottom is 100 points down from the top: under the window.
   EXPECT_FALSE(OpeningDisplay::isOnDesktop({100, 700}, screens_, covered_));
   EXPECT_TRUE(OpeningDisplay::isOnDesktop({100, 100}, screens_, covered_));
+
+  EXPECT_FALSE(OpeningDisplay::isOnDesktop({100, 100}, screens_, std::nullopt));
 }
 
 TEST_F(DesktopClicks, OnlyVisibleOrdinaryWindowsHideTheDesktop) {
@@ -153,10 +155,6 @@ TEST_F(DesktopClicks, OnlyVisibleOrdinaryWindowsHideTheDesktop) {
   PlistDictionary textLayer = windowEntry(everywhere);
   textLayer[kCGWindowLayer] = "0";
   EXPECT_TRUE(OpeningDisplay::isOnDesktop({100, 700}, screens_, PlistArray{noBounds, textLayer, "not a window"}));
-}
-
-TEST_F(DesktopClicks, AnUnreadableWindowListRecordsNoDesktopClick) {
-  EXPECT_FALSE(OpeningDisplay::isOnDesktop({100, 100}, screens_, std::nullopt));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // and the controller commits the tile under it.
 
 #include "SwitcherPanelsStage.h"
-#include "ViewsTestApp.h"
+#include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"
 

@@ -5,13 +5,9 @@
 #include <QImage>
 #include <memory>
 
-#include "ViewsTestApp.h"
+#include "support/WidgetsApp.h"
 #include "platform/Image.h"
 #include "switcher/views/ScenePainter.h"
-
-// Fontconfig keeps a cache for the life of the process, which the leak checker would
-// report at exit once any test has drawn text.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace trelliq::views {
 namespace {

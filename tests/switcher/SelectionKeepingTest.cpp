@@ -95,7 +95,7 @@ TEST_F(SelectionKeeping, RefreshReconcilesTheTray) {
   EXPECT_EQ(model_.traySelection(), std::nullopt);
 }
 
-TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndKeepAnInRangeFocus) {
+TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndHandTheFocusOn) {
   Workspace two = row();
   two.displays.push_back(display("D1", {space(5, {appTile(1, 5, app(4), {window(40, 4)})})}, "1:5:4"));
   model_.reset(two, 0);
@@ -103,9 +103,7 @@ TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndKeepAnInRangeFocus) 
   model_.refresh(row());
   EXPECT_EQ(model_.selection(), (std::map<int, std::string>{{0, "0:1:2"}}));
   EXPECT_EQ(model_.focused(), 0);
-}
 
-TEST_F(SelectionKeeping, AnUnpluggedFocusedDisplayHandsTheFocusOn) {
   Workspace three = row();
   for (int d : {1, 2}) {
     three.displays.push_back(
@@ -156,7 +154,7 @@ TEST_F(SelectionKeeping, AVanishedTileHandsTheSelectionToANeighbour) {
   }
 }
 
-TEST_F(SelectionKeeping, AVanishedWindowHandsThePickToTheWindowInItsPlace) {
+TEST_F(SelectionKeeping, AVanishedWindowHandsThePickToTheWindowInItsPlaceOrToTheDesktop) {
   struct Case {
     int picked;
     std::uint32_t removed;
@@ -170,9 +168,8 @@ TEST_F(SelectionKeeping, AVanishedWindowHandsThePickToTheWindowInItsPlace) {
     model_.removeWindow(c.removed);
     EXPECT_EQ(model_.windowPick().at(0), c.expected) << "pick " << c.picked << ", removed " << c.removed;
   }
-}
 
-TEST_F(SelectionKeeping, AWholeSpaceTileLeftWithoutWindowsLosesItsPick) {
+  // A whole-Space tile left without windows keeps no pick: it stands for its desktop.
   Workspace w =
       workspace({display("D0", {space(1, {screenTile(0, 1, {app(1)}, {window(10, 1)}, 0)}, true)}, "0:1:screen")});
   model_.reset(w, 0);

@@ -15,16 +15,10 @@
 #include "platform/sim/World.h"
 #include "support/Scene.h"
 #include "switcher/DestinationScreen.h"
+#include "workspace/WindowServerScenes.h"
 
 namespace trelliq {
 namespace {
-
-sim::Space desktop(std::uint64_t id) {
-  sim::Space space;
-  space.id = id;
-  space.uuid = "uuid-" + std::to_string(id);
-  return space;
-}
 
 std::uint32_t channel(std::uint32_t argb, int shift) { return (argb >> shift) & 0xFF; }
 
@@ -65,8 +59,8 @@ class PerformDestination : public ::testing::Test {
     scene.world.setScreenCaptureAllowed(true);
     scene.world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1920, 1080), "Primary"),
                              sim::makeDisplay(2, CGRect(1920, 0, 1440, 900), "Side")});
-    scene.windowServer.setSpaces(1, {desktop(11), desktop(12)}, 11);
-    scene.windowServer.setSpaces(2, {desktop(21), desktop(22)}, 21);
+    scene.windowServer.setSpaces(1, {scenes::space(11), scenes::space(12)}, 11);
+    scene.windowServer.setSpaces(2, {scenes::space(21), scenes::space(22)}, 21);
     sim::App app;
     app.name = "Paint";
     app.bundleIdentifier = "org.example.paint";
@@ -146,12 +140,10 @@ TEST_F(PerformDestination, WindowsThatCannotBeSeenThereAreLeftOut) {
   const std::uint32_t clear = addWindow({22}, CGRect(2000, 200, 300, 300), 0xFF0000, "Clear");
   scene.windowServer.updateWindow(clear, [](sim::Window& w) { w.alpha = 0; });
   addWindow({22}, CGRect(2000, 200, 300, 300), 0xFF0000, "Fullscreen Backdrop");
-  sim::Window server;
-  server.pid = sim::WindowServer::kWindowServerPID;
-  server.title = "Shield";
-  server.bounds = CGRect(2000, 200, 300, 300);
-  server.spaces = {22};
-  scene.windowServer.addWindow(server);
+  scenes::addWindow(scene, {.pid = sim::WindowServer::kWindowServerPID,
+                            .title = "Shield",
+                            .bounds = CGRect(2000, 200, 300, 300),
+                            .spaces = {22}});
   const std::uint32_t hidden = addWindow({22}, CGRect(2000, 200, 300, 300), 0xFF0000, "Ordered out");
   scene.windowServer.updateWindow(hidden, [](sim::Window& w) { w.orderedIn = false; });
   addWindow({21}, CGRect(2000, 200, 300, 300), 0xFF0000, "Elsewhere");
@@ -169,7 +161,7 @@ TEST_F(PerformDestination, WindowsThatCannotBeSeenThereAreLeftOut) {
   expectPixel(image, 100, 100, 0x000000);
 }
 
-TEST_F(PerformDestination, AFullScreenSpaceIsPlainBlackAndKeepsTheLastList) {
+TEST_F(PerformDestination, AFullScreenSpaceIsPlainBlackAndKeepsTheLastListAndNoCanvasNoPicture) {
   addWindow({22}, CGRect(2000, 200, 400, 300), 0xFF0000);
   ASSERT_TRUE(renderSide(22));
   ASSERT_EQ(DestinationScreen::drawn().size(), 1u);
@@ -179,6 +171,10 @@ TEST_F(PerformDestination, AFullScreenSpaceIsPlainBlackAndKeepsTheLastList) {
   EXPECT_EQ(black->width(), 1440);
   expectPixel(black, 100, 300, 0x000000);
   EXPECT_EQ(DestinationScreen::drawn(), std::vector<std::string>{"Paint@0"});
+
+  // A canvas that cannot be made gives no picture.
+  EXPECT_FALSE(DestinationScreen::render(22, CGRect(1920, 0, 0.5, 900), 1080, false, false));
+  EXPECT_FALSE(DestinationScreen::render(22, CGRect(1920, 0, 40000, 900), 1080, false, false));
 }
 
 TEST_F(PerformDestination, ForADesktopTileWindowsAreFaintAndNothingIsDimmed) {
@@ -186,11 +182,6 @@ TEST_F(PerformDestination, ForADesktopTileWindowsAreFaintAndNothingIsDimmed) {
   const CGImageRef image = renderSide(22, true);
   ASSERT_TRUE(image);
   expectPixel(image, 100, 300, scaled(0xFF0000, 0.35));
-}
-
-TEST_F(PerformDestination, ACanvasThatCannotBeMadeGivesNoPicture) {
-  EXPECT_FALSE(DestinationScreen::render(22, CGRect(1920, 0, 0.5, 900), 1080, false, false));
-  EXPECT_FALSE(DestinationScreen::render(22, CGRect(1920, 0, 40000, 900), 1080, false, false));
 }
 
 TEST_F(PerformDestination, AWindowIsComposedOnItsFirstSpaceOnlyWhileThatSpaceIsNotShowing) {

@@ -13,6 +13,7 @@
 #include "support/Scene.h"
 #include "switcher/NewWindowPlacer.h"
 #include "workspace/Focus.h"
+#include "workspace/WindowServerScenes.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -113,22 +114,13 @@ TEST_F(PerformPlacer, AWindowAlreadyOnTheChosenDisplayStaysWhereItOpened) {
 TEST_F(PerformPlacer, OnlyTheFirstStandardWindowIsMoved) {
   ASSERT_TRUE(builtIn);
   scene.windowServer.updateApp(kEasel, [](sim::App& a) { a.opensFirstWindow = false; });
-  sim::Window dialog;
-  dialog.pid = kEasel;
-  dialog.title = "Welcome";
-  dialog.subrole = "AXDialog";
-  dialog.bounds = CGRect(2000, 0, 400, 300);
-  dialog.spaces = {2};
-  const std::uint32_t dialogNumber = scene.windowServer.addWindow(dialog);
-  sim::Window canvas = dialog;
-  canvas.title = "Canvas";
-  canvas.subrole = "AXStandardWindow";
-  canvas.bounds = CGRect(2100, 100, 600, 400);
-  const std::uint32_t canvasNumber = scene.windowServer.addWindow(canvas);
-  sim::Window second = canvas;
-  second.title = "Canvas 2";
-  second.bounds = CGRect(2200, 200, 600, 400);
-  const std::uint32_t secondNumber = scene.windowServer.addWindow(second);
+  const std::uint32_t dialogNumber = scenes::addWindow(
+      scene,
+      {.pid = kEasel, .title = "Welcome", .bounds = CGRect(2000, 0, 400, 300), .spaces = {2}, .subrole = "AXDialog"});
+  const std::uint32_t canvasNumber = scenes::addWindow(
+      scene, {.pid = kEasel, .title = "Canvas", .bounds = CGRect(2100, 100, 600, 400), .spaces = {2}});
+  const std::uint32_t secondNumber = scenes::addWindow(
+      scene, {.pid = kEasel, .title = "Canvas 2", .bounds = CGRect(2200, 200, 600, 400), .spaces = {2}});
 
   NewWindowPlacer::bring(kEasel, *builtIn);
   scene.clock.advance(0.5);
@@ -152,12 +144,8 @@ TEST_F(PerformPlacer, AnAppThatNeverOpensAWindowIsGivenUpAfterTheDeadline) {
   EXPECT_LE(windowListReads(), 31);
 
   // A window that comes after the deadline is not touched.
-  sim::Window late;
-  late.pid = kEasel;
-  late.title = "Late";
-  late.bounds = CGRect(2000, 0, 400, 300);
-  late.spaces = {2};
-  const std::uint32_t number = scene.windowServer.addWindow(late);
+  const std::uint32_t number =
+      scenes::addWindow(scene, {.pid = kEasel, .title = "Late", .bounds = CGRect(2000, 0, 400, 300), .spaces = {2}});
   scene.clock.advance(1.0);
   EXPECT_EQ(scene.windowServer.window(number)->bounds.origin, (CGPoint{2000, 0}));
 }
@@ -165,12 +153,8 @@ TEST_F(PerformPlacer, AnAppThatNeverOpensAWindowIsGivenUpAfterTheDeadline) {
 TEST_F(PerformPlacer, AWindowLargerThanTheVisibleFrameGoesToItsTopLeftCorner) {
   ASSERT_TRUE(builtIn);
   scene.windowServer.updateApp(kEasel, [](sim::App& a) { a.opensFirstWindow = false; });
-  sim::Window huge;
-  huge.pid = kEasel;
-  huge.title = "Poster";
-  huge.bounds = CGRect(1600, -400, 2000, 1300);
-  huge.spaces = {2};
-  const std::uint32_t number = scene.windowServer.addWindow(huge);
+  const std::uint32_t number = scenes::addWindow(
+      scene, {.pid = kEasel, .title = "Poster", .bounds = CGRect(1600, -400, 2000, 1300), .spaces = {2}});
   NewWindowPlacer::bring(kEasel, *builtIn);
   scene.clock.advance(0.5);
   // The visible frame of display 1 starts below its menu bar.

@@ -51,7 +51,7 @@ TEST_F(TileStepping, StepClusterWrapsAndStartsAtAnEndWithoutASelection) {
   EXPECT_EQ(model_.selection().count(1), 0u);  // other displays untouched
 }
 
-TEST_F(TileStepping, StepClusterOnTheTrayStepsTheTray) {
+TEST_F(TileStepping, OnTheTrayStepClusterStepsTheTrayWhichStartsOverWhenTheSelectedAppLeft) {
   model_.reset(desk(), 0);
   model_.enterTray();
   model_.stepCluster(1);
@@ -59,10 +59,6 @@ TEST_F(TileStepping, StepClusterOnTheTrayStepsTheTray) {
   model_.stepCluster(1);
   EXPECT_EQ(model_.traySelection(), 7);
   EXPECT_TRUE(model_.selection().empty());
-}
-
-TEST_F(TileStepping, StepTrayStartsOverWhenTheSelectedAppLeft) {
-  model_.reset(desk(), 0);
   model_.onTray.set(true);
   model_.traySelection.set(99);
   model_.stepTray(-1);
@@ -83,15 +79,15 @@ TEST_F(TileStepping, StepBackGoesToTheMostRecentOtherTile) {
   model_.stepBack();
   EXPECT_EQ(model_.selectedID(0), "0:3:5");
   EXPECT_FALSE(model_.onTray());
-}
 
-TEST_F(TileStepping, StepBackSkipsMinimizedAndUnusedTiles) {
+  // Minimized or never used: nothing usable, so the next tile.
+  scene_.restart();
   Workspace w = desk();
   w.displays[0].spaces[1].clusters[0].windows[0].minimized = true;  // tile 3 minimized
   model_.reset(w, 0);
   touch(30);
   model_.stepBack();
-  EXPECT_EQ(model_.selectedID(0), "0:1:2");  // nothing usable: the next tile
+  EXPECT_EQ(model_.selectedID(0), "0:1:2");
 }
 
 TEST_F(TileStepping, MostRecentPrefersTheEarlierOfEqualKeys) {

@@ -15,22 +15,17 @@ double overlapWidth(const CGRect& a, const CGRect& b) {
   return o.isNull() ? 0 : o.width();
 }
 
-TEST(WindowSpread, ALonePictureIsLeftExactlyAsItCame) {
+TEST(WindowSpread, PicturesThatDoNotOverlapByMoreThanHalfAPointAreOnlyShrunk) {
   const std::map<int, CGRect> one{{3, CGRect(10.3, 20.7, 55.5, 40.2)}};
-  EXPECT_EQ(spread(one, kBounds), one);
+  EXPECT_EQ(spread(one, kBounds), one);  // a lone picture is left exactly as it came
   EXPECT_TRUE(spread({}, kBounds).empty());
-}
 
-TEST(WindowSpread, PicturesThatDoNotOverlapAreOnlyShrunk) {
-  const auto out = spread({{0, CGRect(0, 0, 100, 100)}, {1, CGRect(200, 0, 100, 60)}}, kBounds);
+  auto out = spread({{0, CGRect(0, 0, 100, 100)}, {1, CGRect(200, 0, 100, 60)}}, kBounds);
   // 85 % about the centre, rounded outward: 7.5 … 92.5 becomes 7 … 93.
   EXPECT_EQ(out.at(0), CGRect(7, 7, 86, 86));
   EXPECT_EQ(out.at(1), CGRect(207, 4, 86, 52));
-}
-
-TEST(WindowSpread, AnOverlapOfHalfAPointOrLessCountsAsNone) {
-  // After shrinking, the two overlap by exactly 0.5 point across.
-  const auto out = spread({{0, CGRect(0, 0, 100, 100)}, {1, CGRect(84.5, 0, 100, 100)}}, kBounds);
+  // After shrinking, these two overlap by exactly 0.5 point across.
+  out = spread({{0, CGRect(0, 0, 100, 100)}, {1, CGRect(84.5, 0, 100, 100)}}, kBounds);
   EXPECT_EQ(out.at(0), CGRect(7, 7, 86, 86));
   EXPECT_EQ(out.at(1), CGRect(92, 7, 85, 86));  // 92 … 177 is whole already
 }

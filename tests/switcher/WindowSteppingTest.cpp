@@ -149,24 +149,22 @@ TEST_F(WindowStepping, StepBackWindowNeverReturnsTheCurrentStop) {
   Recency::shared().touchDesktop(1);  // the whole-Space tile's desktop
   model_.stepBackWindow();
   EXPECT_EQ(where(), at("0:1:screen", kDesktop));
-}
 
-TEST_F(WindowStepping, StepBackWindowFromTheDesktopSkipsTheDesktop) {
-  Workspace w = desk();
-  w.displays[0].here = "0:2:desktop";
+  // From the desktop the user is on, that desktop is skipped.
+  scene_.restart();
   model_.reset(w, 0);
   touch(30);
-  Recency::shared().touchDesktop(2);  // the desktop the user is on
+  Recency::shared().touchDesktop(2);
   model_.stepBackWindow();
   EXPECT_EQ(where(), at("0:1:3", 0));
-}
 
-TEST_F(WindowStepping, StepBackWindowWithNothingUsedStepsAcross) {
+  // Nothing used: a step across; no display: nothing to step.
+  scene_.restart();
   model_.reset(desk(), 0);
   model_.stepBackWindow();
   EXPECT_EQ(where(), at("0:1:1", 1));
   model_.reset(desk(), 4);
-  model_.stepBackWindow();  // no display: nothing to step
+  model_.stepBackWindow();
   EXPECT_TRUE(model_.selection().empty());
 }
 
@@ -179,6 +177,16 @@ TEST_F(WindowStepping, ToggleDesktopTwiceReturnsToTheSameWindow) {
   EXPECT_TRUE(model_.landsOnDesktop(0));
   model_.toggleDesktop();
   EXPECT_EQ(where(), at("0:1:screen", 2));
+
+  // From the desktop with nothing remembered for the tile: its first stop.
+  Workspace w = desk();
+  Cluster& whole = w.displays[0].spaces[0].clusters[1];
+  whole.lastWindow.reset();
+  whole.lastOnDesktop = true;
+  model_.reset(w, 0);
+  model_.select("0:1:screen", 0);
+  model_.toggleDesktop();
+  EXPECT_EQ(where(), at("0:1:screen", 0));
 }
 
 TEST_F(WindowStepping, ToggleDesktopFollowsTheWindowLeftByItsNumber) {
@@ -203,17 +211,6 @@ TEST_F(WindowStepping, ToggleDesktopFollowsTheWindowLeftByItsNumber) {
   model_.toggleDesktop();
   ASSERT_NE(model_.focusedTarget(), nullptr);
   EXPECT_EQ(model_.focusedTarget()->windowID, 20u);
-}
-
-TEST_F(WindowStepping, ToggleDesktopWithoutAWindowToGoBackToUsesTheFirstStop) {
-  Workspace w = desk();
-  Cluster& whole = w.displays[0].spaces[0].clusters[1];
-  whole.lastWindow.reset();
-  whole.lastOnDesktop = true;
-  model_.reset(w, 0);
-  model_.select("0:1:screen", 0);
-  model_.toggleDesktop();  // from the desktop, nothing remembered for this tile
-  EXPECT_EQ(where(), at("0:1:screen", 0));
 }
 
 TEST_F(WindowStepping, ToggleDesktopOnlyForWholeSpaceTilesWithAWindow) {
@@ -284,26 +281,23 @@ TEST_F(WindowStepping, StepAppWindowWalksTheStopsAndLeavesTheTray) {
   EXPECT_EQ(where(), at("0:2:desktop", kDesktop));  // no selection: the last stop
 }
 
-TEST_F(WindowStepping, StepBackAppWindowTakesTheSecondMostRecentStop) {
-  model_.reset(desk(), 0);
-  touch(30);
-  touch(22);
-  touch(10);
-  model_.stepBackAppWindow();
-  EXPECT_EQ(where(), at("0:1:screen", 2));
-}
-
-TEST_F(WindowStepping, StepBackAppWindowWithOneUsedStopMovesPastIt) {
-  model_.reset(desk(), 0);
-  touch(22);
-  model_.stepBackAppWindow();
-  EXPECT_EQ(where(), at("0:1:3", 0));
-}
-
-TEST_F(WindowStepping, StepBackAppWindowWithNothingUsedStepsOn) {
-  model_.reset(desk(), 0);
-  model_.stepBackAppWindow();
-  EXPECT_EQ(where(), at("0:1:1", 1));  // a plain step from window 0
+TEST_F(WindowStepping, StepBackAppWindowTakesTheSecondMostRecentStopElseStepsOn) {
+  const struct {
+    std::vector<std::uint32_t> used;  // oldest first
+    Stop lands;
+  } cases[] = {
+      {{30, 22, 10}, at("0:1:screen", 2)},
+      {{22}, at("0:1:3", 0)},  // the one used stop is passed
+      {{}, at("0:1:1", 1)},    // a plain step from window 0
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.used.size());
+    scene_.restart();  // a fresh history
+    model_.reset(desk(), 0);
+    for (std::uint32_t w : c.used) touch(w);
+    model_.stepBackAppWindow();
+    EXPECT_EQ(where(), c.lands);
+  }
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ class DesktopNames : public ::testing::Test {
   Scene scene_;
 };
 
-TEST_F(DesktopNames, SetTrimsAndBlankNamesRemoveTheKey) {
+TEST_F(DesktopNames, SetTrimsKeepingMultiByteCharactersWholeAndBlankNamesRemoveTheKey) {
   SpaceNames::set(" Work \n", "desktop/A");
   SpaceNames::set("\t Mail", "window/7");
   EXPECT_EQ(SpaceNames::all(), (Names{{"desktop/A", "Work"}, {"window/7", "Mail"}}));
@@ -50,16 +50,14 @@ TEST_F(DesktopNames, SetTrimsAndBlankNamesRemoveTheKey) {
   SpaceNames::set("\n", "desktop/A");
   EXPECT_TRUE(SpaceNames::all().empty());
   EXPECT_FALSE(stored()) << "the last name gone removes the key";
-}
 
-TEST_F(DesktopNames, TrimmingKeepsMultiByteCharactersWhole) {
   EXPECT_EQ(SpaceNames::trimmed("  \xC3\xA9t\xC3\xA9 "), "\xC3\xA9t\xC3\xA9");
   EXPECT_EQ(SpaceNames::trimmed("\xE2\x80\x83"), "");  // an em space alone
   // A character that only ends in the byte of a space separator is not one.
   EXPECT_EQ(SpaceNames::trimmed("x\xE4\xB8\x80"), "x\xE4\xB8\x80");
 }
 
-TEST_F(DesktopNames, MalformedEntriesAreSkippedOneByOne) {
+TEST_F(DesktopNames, MalformedEntriesAreSkippedOneByOneAndAnotherTypeReadsAsNoNamesUntilTheNextSave) {
   store(PlistDictionary{
       {"desktop/A", "Work"}, {"desktop/B", 42}, {"window/9", PlistDictionary{{"x", "y"}}}, {"window/10", "Film"}});
   EXPECT_EQ(SpaceNames::all(), (Names{{"desktop/A", "Work"}, {"window/10", "Film"}}));
@@ -67,9 +65,8 @@ TEST_F(DesktopNames, MalformedEntriesAreSkippedOneByOne) {
   // Saving writes the valid names back, with the new one, instead of starting afresh.
   SpaceNames::set("Mail", "desktop/C");
   EXPECT_EQ(stored(), PlistValue(PlistDictionary{{"desktop/A", "Work"}, {"desktop/C", "Mail"}, {"window/10", "Film"}}));
-}
 
-TEST_F(DesktopNames, AValueOfAnotherTypeReadsAsNoNamesUntilTheNextSave) {
+  // A value of another type reads as no names until the next save.
   store(PlistValue("Work"));
   EXPECT_TRUE(SpaceNames::all().empty());
   SpaceNames::forgetWindows({});
@@ -168,14 +165,7 @@ TEST_F(RememberedFrames, ForgetKeepsListedWindowsAndEveryFullScreenFrame) {
   EXPECT_EQ(DesktopFrames::fullScreenFrames().size(), 1u);
 }
 
-TEST_F(RememberedFrames, FullScreenFrameBelowTheSafeAreaUntilOneIsSeen) {
-  EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(0)), CGRect(0, 32, 1440, 868));
-  // The second screen's top is at 800 in screen coordinates, 900 - 800 below the first's.
-  EXPECT_EQ(ScreenGeometry::windowServerFrame(screen(1)), CGRect(1440, 100, 1920, 1080));
-  EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(1)), CGRect(1440, 100, 1920, 1080));
-}
-
-TEST_F(RememberedFrames, TheNewestFullScreenFrameOnTheScreenWins) {
+TEST_F(RememberedFrames, FullScreenFrameIsBelowTheSafeAreaUntilOneIsSeenThenTheNewestOnTheScreen) {
   DesktopFrames::note(window(7, CGRect(0, 0, 1440, 900), false, true));
   DesktopFrames::note(window(8, CGRect(1440, 100, 1920, 1080), false, true));
   EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(0)), CGRect(0, 0, 1440, 900));
@@ -187,6 +177,9 @@ TEST_F(RememberedFrames, TheNewestFullScreenFrameOnTheScreenWins) {
   DesktopFrames::reset();
   DesktopFrames::note(window(10, CGRect(100, 100, 800, 600), false, true));
   EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(0)), CGRect(0, 32, 1440, 868));
+  // The second screen's top is at 800 in screen coordinates, 900 - 800 below the first's.
+  EXPECT_EQ(ScreenGeometry::windowServerFrame(screen(1)), CGRect(1440, 100, 1920, 1080));
+  EXPECT_EQ(DesktopFrames::fullScreenFrame(screen(1)), CGRect(1440, 100, 1920, 1080));
 }
 
 TEST_F(RememberedFrames, ScreenFramesWithoutScreensUseTheScreenItself) {

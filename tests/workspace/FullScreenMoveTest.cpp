@@ -69,15 +69,12 @@ TEST_F(FullScreenMove, IntoFullScreenAndBackBeforeTheNextLoad) {
   EXPECT_FALSE(back.windows[1].fullScreen);
 }
 
-TEST_F(FullScreenMove, TheOnlyWindowOfASpaceWithASpareDesktopLeavesTheDesktop) {
-  Workspace w{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10)})}, true, desktop(0, 1, 1))})}, {}};
+TEST_F(FullScreenMove, TheOnlyWindowOfASpaceLeavesItsSpareDesktopAndAStoredNameNamesTheNewSpace) {
+  Workspace w{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10)})}, true, desktop(0, 1, 1))})},
+              {},
+              {{"window/10", "Film"}}};
   ASSERT_TRUE(w.moveFullScreen(10, true, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:fullScreen:10"}));
-}
-
-TEST_F(FullScreenMove, AStoredNameNamesTheNewSpaceAtOnce) {
-  Workspace w{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10)})})})}, {}, {{"window/10", "Film"}}};
-  ASSERT_TRUE(w.moveFullScreen(10, true, false));
   EXPECT_EQ(w.displays[0].spaces.back().label, "Film");
   EXPECT_EQ(w.displays[0].spaces.back().clusters[0].named, "Film");
 }

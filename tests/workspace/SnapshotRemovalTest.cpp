@@ -46,7 +46,7 @@ TEST_F(SnapshotRemoval, TheLastWindowOfATileTakesTheTileAndItsSpace) {
   EXPECT_EQ(w.appDesktops, (std::set<std::int64_t>{2}));
 }
 
-TEST_F(SnapshotRemoval, AnEmptiedScreenTileStaysAsItsSpacesDesktop) {
+TEST_F(SnapshotRemoval, AnEmptiedScreenTileStaysAsItsSpacesDesktopButAFullScreenOneGoesWithItsSpace) {
   Cluster screen = screenTile(0, 5, 3, {notes_, mail_}, {window(100, 10), window(200, 20)});
   screen.named = "Work";
   screen.lastOnDesktop = true;
@@ -62,18 +62,17 @@ TEST_F(SnapshotRemoval, AnEmptiedScreenTileStaysAsItsSpacesDesktop) {
   EXPECT_FALSE(left.lastWindow);
   EXPECT_EQ(left.name(), "Work") << "shown as the named desktop";
   EXPECT_EQ(w.displays[0].here, "0:5:screen");
-}
 
-TEST_F(SnapshotRemoval, AnEmptiedFullScreenTileGoesWithItsSpace) {
+  // A full-screen tile drawn as a picture goes with its Space instead.
   Cluster full = fullScreenTile(0, 9, notes_, window(100, 30));
   full.screen = true;  // as with screen tiles on
-  Workspace w{{display("A", {space(1, {tile(0, 1, {mail_}, {window(200, 20)})}), fullScreenSpace(full)})}, {}};
-  w.removeWindows(number(30));
-  ASSERT_EQ(w.displays[0].spaces.size(), 1u);
-  EXPECT_EQ(w.displays[0].spaces[0].id, 1);
+  Workspace withFull{{display("A", {space(1, {tile(0, 1, {mail_}, {window(200, 20)})}), fullScreenSpace(full)})}, {}};
+  withFull.removeWindows(number(30));
+  ASSERT_EQ(withFull.displays[0].spaces.size(), 1u);
+  EXPECT_EQ(withFull.displays[0].spaces[0].id, 1);
 }
 
-TEST_F(SnapshotRemoval, ThePreselectionFollowsItsWindow) {
+TEST_F(SnapshotRemoval, ThePreselectionFollowsItsWindowAndOneOutOfRangeIsDroppedNotRead) {
   Workspace w{
       {display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10), window(100, 11), window(100, 12)}, 2)})})}, {}};
   w.removeWindows(number(10));
@@ -82,6 +81,11 @@ TEST_F(SnapshotRemoval, ThePreselectionFollowsItsWindow) {
   EXPECT_EQ(c.lastWindow, 1) << "still window 12";
   w.removeWindows(number(12));
   EXPECT_FALSE(w.displays[0].spaces[0].clusters[0].lastWindow) << "the preselected window went";
+
+  // One out of range is dropped, not read.
+  Workspace beyond{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10)}, 5)})})}, {}};
+  beyond.removeWindows([](const WindowInfo&) { return false; });
+  EXPECT_FALSE(beyond.displays[0].spaces[0].clusters[0].lastWindow);
 }
 
 TEST_F(SnapshotRemoval, AnAppLeavesASharedTileWithItsLastWindow) {
@@ -105,13 +109,6 @@ TEST_F(SnapshotRemoval, ASpaceWithNothingVisibleShowsItsSpareDesktopOnce) {
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:1:100", "0:2:200"}));
   w.removeWindows([](const WindowInfo&) { return false; });
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:1:100", "0:2:200"}));
-}
-
-TEST_F(SnapshotRemoval, APreselectionOutOfRangeIsDroppedNotRead) {
-  Cluster c = tile(0, 1, {notes_}, {window(100, 10)}, 5);
-  Workspace w{{display("A", {space(1, {c})})}, {}};
-  w.removeWindows([](const WindowInfo&) { return false; });
-  EXPECT_FALSE(w.displays[0].spaces[0].clusters[0].lastWindow);
 }
 
 }  // namespace

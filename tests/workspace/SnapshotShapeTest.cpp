@@ -24,14 +24,9 @@ class SnapshotShape : public ::testing::Test {
   const AppInfo music_ = app(300, "Music");
 };
 
-TEST_F(SnapshotShape, EmptyAndTrayOnlySnapshots) {
-  EXPECT_TRUE(Workspace().displays.empty());
-  EXPECT_TRUE(Workspace().windows().empty());
+TEST_F(SnapshotShape, OneLinePerTileThenTheTray) {
   EXPECT_TRUE(Workspace().shape().empty());
   EXPECT_EQ((Workspace{{}, {music_, mail_}}.shape()), (Lines{"300", "200"}));
-}
-
-TEST_F(SnapshotShape, OneLinePerTileThenTheTray) {
   Workspace w{
       {display("A", {space(7, {desktop(0, 7, 1), tile(0, 7, {notes_}, {window(412, 8817), window(412, 9002, true)})},
                            true, desktop(0, 7, 1))}),

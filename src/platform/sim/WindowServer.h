@@ -458,6 +458,7 @@ class WindowServer : public platform::WindowServerPort {
   std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
   void destroyOwnWindow(std::uint32_t number) override;
   void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
+  void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) override;
   platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
   AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                          double timeout) override;

@@ -1,6 +1,7 @@
 // What the window server shows: the window list, window and display pictures and
-// application icons. Pictures are generated (a colour and a title) so that captures have
-// content a test can check pixel by pixel.
+// application icons. Other apps' pictures are generated (a colour and a title) so that
+// captures have content a test can check pixel by pixel; the program's own windows show
+// what their content draws, through the renderer the program handed in.
 
 #include <QColor>
 #include <QImage>
@@ -40,11 +41,65 @@ QImage paintWindow(const Window& w, int width, int height) {
   return image;
 }
 
+using Renderer = platform::WindowServerPort::OwnWindowRenderer;
+
+/// A window as it is painted: its record and, for an own window with content, how to get
+/// that content and whether the window is opaque.
+struct Shown {
+  Window window;
+  std::shared_ptr<const Renderer> renderer;
+  bool opaque = true;
+};
+
+/// The picture of a window, with an own window's content drawn over its content area
+/// (below the title bar of a titled window). A window that is not opaque has no fill of
+/// its own, so what its content leaves clear shows what lies behind. Called unlocked: the
+/// renderer may wait for the program's main thread.
+QImage paintShown(const Shown& s, int width, int height) {
+  if (!s.renderer || !*s.renderer) return paintWindow(s.window, width, height);
+  const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
+  QImage image;
+  if (s.opaque) {
+    image = paintWindow(s.window, fullWidth, fullHeight);
+  } else {
+    image = QImage(fullWidth, fullHeight, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+  }
+  const Window& w = s.window;
+  const double scale = w.bounds.height() > 0 ? fullHeight / w.bounds.height() : 1;
+  const int bar =
+      w.subrole == kAXStandardWindowSubrole ? static_cast<int>(std::min(kTitleBarHeight * scale, fullHeight / 3.0)) : 0;
+  if (!s.opaque && bar > 0) {
+    // The title bar is the server's, whatever the content does.
+    const QImage frame = paintWindow(w, fullWidth, fullHeight);
+    QPainter painter(&image);
+    painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
+  }
+  const int contentHeight = fullHeight - bar;
+  if (contentHeight <= 0) return image;
+  const CGImageRef content = (*s.renderer)(fullWidth, contentHeight);
+  if (!content || content->width() <= 0 || content->height() <= 0) return image;
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content->qimage());
+  return image;
+}
+
+/// What `desk` knows of a window to paint it; the server's lock is held.
+Shown shown(const Window& w, const Desk& desk,
+            const std::map<std::uint32_t, std::shared_ptr<const Renderer>>& renderers) {
+  Shown s{w, nullptr, true};
+  if (!w.own) return s;
+  if (auto r = renderers.find(w.number); r != renderers.end()) s.renderer = r->second;
+  if (auto o = desk.ownStates.find(w.number); o != desk.ownStates.end()) s.opaque = o->second.opaque;
+  return s;
+}
+
 struct SpacePicture {
   std::uint64_t space = 0;
   std::int32_t type = kSpaceTypeDesktop;
   std::uint32_t color = 0;
-  std::vector<Window> windows;  // back to front
+  std::vector<Shown> windows;  // back to front
 };
 
 }  // namespace
@@ -128,12 +183,23 @@ CGImageRef WindowServer::captureWindowPicture(std::uint32_t windowID, int width,
 }
 
 QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) {
-  std::optional<Window> w;
+  std::optional<Shown> w;
   read([&](const Desk& desk) {
-    if (const Window* found = desk.window(number)) w = *found;
+    if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownRenderers);
   });
   if (!w || width <= 0 || height <= 0) return QImage();
-  return paintWindow(*w, width, height);
+  return paintShown(*w, width, height);
+}
+
+void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {
+  read([&](const Desk& desk) {
+    const Window* w = desk.window(number);
+    if (!renderer || !w || !w->own) {
+      state_->ownRenderers.erase(number);
+    } else {
+      state_->ownRenderers[number] = std::make_shared<const OwnWindowRenderer>(std::move(renderer));
+    }
+  });
 }
 
 QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height) {
@@ -142,7 +208,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
   if (!display) return QImage();
   CGRect frame;
   SpacePicture from, to;
-  std::vector<Window> overlay;
+  std::vector<Shown> overlay;
   double progress = 1;
   int direction = 1;
   bool sliding = false;
@@ -168,7 +234,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
         if (!w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
-        if (here && w.bounds.intersects(frame)) p.windows.push_back(w);
+        if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownRenderers));
       }
       return p;
     };
@@ -185,20 +251,21 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
       const Window& w = **it;
       if (desk.inShownOverlay(w.number) && w.orderedIn && !w.minimized && w.alpha > 0 && w.bounds.intersects(frame))
-        overlay.push_back(w);
+        overlay.push_back(shown(w, desk, state_->ownRenderers));
     }
   });
   if (!known) return QImage();
 
   const double sx = width / frame.width(), sy = height / frame.height();
-  auto drawWindows = [&](QPainter& painter, const std::vector<Window>& windows) {
-    for (const Window& w : windows) {
+  auto drawWindows = [&](QPainter& painter, const std::vector<Shown>& windows) {
+    for (const Shown& s : windows) {
+      const Window& w = s.window;
       const QRectF r((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
                      w.bounds.width() * sx, w.bounds.height() * sy);
       const int pw = std::max(1, static_cast<int>(std::lround(r.width())));
       const int ph = std::max(1, static_cast<int>(std::lround(r.height())));
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      painter.drawImage(QPointF(r.x(), r.y()), paintWindow(w, pw, ph));
+      painter.drawImage(QPointF(r.x(), r.y()), paintShown(s, pw, ph));
     }
     painter.setOpacity(1);
   };

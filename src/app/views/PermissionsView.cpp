@@ -1,0 +1,194 @@
+#include "app/views/PermissionsView.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/AppDelegate.h"
+#include "app/Permission.h"
+#include "app/views/PermissionNote.h"
+#include "app/views/PermissionRow.h"
+#include "app/views/PreviewDemo.h"
+#include "app/views/Symbol.h"
+#include "guide/GuidePaint.h"
+#include "guide/GuideWindow.h"
+#include "platform/CoreGraphics.h"
+
+namespace trelliq {
+
+namespace {
+
+QLabel* label(const QString& text, double pointSize, QFont::Weight weight, const QColor& color, QWidget* parent) {
+  auto* l = new QLabel(text, parent);
+  QFont font = l->font();
+  font.setPointSizeF(pointSize);
+  font.setWeight(weight);
+  l->setFont(font);
+  QPalette palette = l->palette();
+  palette.setColor(QPalette::WindowText, color);
+  l->setPalette(palette);
+  return l;
+}
+
+// The program's icon at the head of the window.
+class AppIcon : public QWidget {
+ public:
+  explicit AppIcon(QWidget* parent) : QWidget(parent) { setFixedSize(80, 80); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    guide::fillRaised(p, QRectF(6, 6, 68, 68), 16, guide::accent());
+    drawShellSymbol(p, "rectangle.dashed.badge.record", QRectF(22, 22, 36, 36), Qt::white);
+  }
+};
+
+}  // namespace
+
+PermissionsView::PermissionsView(QWidget* parent)
+    : QWidget(parent),
+      accessibility_(Permission::accessibility.isGranted()),
+      screenRecording_(Permission::screenRecording.isGranted()) {
+  setFixedWidth(fixedWidth);
+  auto* stack = new QVBoxLayout(this);
+  stack->setContentsMargins(28, 28, 28, 28);
+  stack->setSpacing(18);
+
+  auto* header = new QVBoxLayout();
+  header->setSpacing(8);
+  header->addWidget(new AppIcon(this), 0, Qt::AlignHCenter);
+  header->addWidget(label("Welcome to Trelliq", 17, QFont::DemiBold, guide::primary(), this), 0, Qt::AlignHCenter);
+  auto* intro = label("Here's what Trelliq needs from macOS.", 13, QFont::Normal, guide::secondary(), this);
+  intro->setWordWrap(true);
+  intro->setAlignment(Qt::AlignHCenter);
+  header->addWidget(intro);
+  stack->addLayout(header);
+
+  accessibilityRow_ = new PermissionRow(
+      Permission::accessibility, accessibility_, "accessibility", "Accessibility", true,
+      "Lets Trelliq take over \u2318\u21e5 and bring any window forward, on any Space or display. Trelliq can't work "
+      "without it.",
+      false, nullptr, this);
+  stack->addWidget(accessibilityRow_);
+  demo_ = new PreviewDemo();
+  screenRecordingRow_ = new PermissionRow(
+      Permission::screenRecording, screenRecording_, "rectangle.dashed.badge.record", "Screen Recording", false,
+      "Only for previews: see the window you're about to switch to before you let go. Trelliq works without it, "
+      "just with no previews.",
+      needsRestart_, demo_, this);
+  stack->addWidget(screenRecordingRow_);
+  note_ = new PermissionNote(
+      "macOS will ask once more to confirm, screen recording is required to capture the preview shown in Live "
+      "Preview.",
+      this);
+  stack->addWidget(note_);
+
+  footer_ = new QWidget(this);
+  auto* footer = new QHBoxLayout(footer_);
+  footer->setContentsMargins(0, 0, 0, 0);
+  lock_ = label("Allow Accessibility to continue", 12, QFont::Normal, guide::secondary(), footer_);
+  auto* lockSymbol = new SymbolView("lock.fill", guide::secondary(), 12, 14, lock_);
+  lockSymbol->move(0, 2);
+  lock_->setIndent(18);
+  footer->addWidget(lock_);
+  footer->addStretch(1);
+  howItWorks_ = new QPushButton("How It Works", footer_);
+  howItWorks_->setAutoDefault(false);
+  getStarted_ = new QPushButton("Get Started", footer_);
+  getStarted_->setDefault(true);
+  footer->addWidget(howItWorks_);
+  footer->addWidget(getStarted_);
+  stack->addWidget(footer_);
+  QObject::connect(howItWorks_, &QPushButton::clicked, this, [this] { showGuide(); });
+  QObject::connect(getStarted_, &QPushButton::clicked, this, [this] { start(); });
+  apply();
+}
+
+PermissionsView::~PermissionsView() { next_.cancel(); }
+
+void PermissionsView::apply() {
+  accessibilityRow_->setState(accessibility_, false);
+  screenRecordingRow_->setState(screenRecording_ || needsRestart_, needsRestart_);
+  note_->setHidden(!(screenRecording_ || needsRestart_));
+  footer_->setEnabled(accessibility_);
+  lock_->setHidden(accessibility_);
+  adjustSize();
+}
+
+void PermissionsView::appear() {
+  if (polling_) return;
+  polling_ = true;
+  demo_->start();
+  schedule();
+}
+
+void PermissionsView::disappear() {
+  polling_ = false;
+  next_.cancel();
+  demo_->stop();
+}
+
+void PermissionsView::schedule() {
+  QPointer<PermissionsView> self(this);
+  next_ = platform::mainQueue().asyncAfter(pollInterval, [self] {
+    if (!self) return;
+    self->poll([self] {
+      // The next pass waits for this one's answer; a window closed meanwhile stops here.
+      if (self && self->polling_) self->schedule();
+    });
+  });
+}
+
+void PermissionsView::poll(std::function<void()> done) {
+  const bool granted = Permission::accessibility.isGranted();
+  if (granted != accessibility_) {
+    accessibility_ = granted;
+    if (granted && onAccessibilityGranted) onAccessibilityGranted();
+  }
+  screenRecording_ = CGPreflightScreenCaptureAccess();
+  if (screenRecording_) Permission::confirmScreenCapture();
+  apply();
+  if (needsRestart_) {
+    if (done) done();
+    return;
+  }
+  QPointer<PermissionsView> self(this);
+  Permission::screenRecordingAllowedSinceLaunch([self, done = std::move(done)](bool since) {
+    if (self) {
+      self->needsRestart_ = since;
+      self->apply();
+    }
+    if (done) done();
+  });
+}
+
+void PermissionsView::showGuide() {
+  if (!footer_->isEnabled()) return;
+  if (onClose) onClose();
+  if (openGuide) {
+    openGuide();
+  } else {
+    GuideWindow::shared().show();
+  }
+}
+
+void PermissionsView::start() {
+  if (!footer_->isEnabled()) return;
+  const bool restart = needsRestart_;  // read first: closing may end this view's checks
+  if (onClose) onClose();
+  if (restart) AppDelegate::restart();
+}
+
+void PermissionsView::keyDown(const NSEvent& event) {
+  if (event.characters() == "\r" || event.keyCode() == 36 || event.keyCode() == 76) {
+    start();
+    return;
+  }
+  NSResponder::keyDown(event);
+}
+
+}  // namespace trelliq

@@ -1,0 +1,91 @@
+#pragma once
+// The welcome window's content: a header, one card per permission, the confirmation note
+// and the footer. While on screen it checks the system once a second and follows every
+// change; the footer stays disabled until Accessibility is granted. Main thread only.
+
+#include <QWidget>
+#include <functional>
+
+#include "platform/AppKitWindows.h"
+#include "platform/Clock.h"
+
+class QLabel;
+class QPushButton;
+
+namespace trelliq {
+
+class PermissionNote;
+class PermissionRow;
+class PreviewDemo;
+
+class PermissionsView : public QWidget, public NSResponder {
+ public:
+  static constexpr int fixedWidth = 600;
+  static constexpr platform::Seconds pollInterval = 1.0;
+
+  /// Starts from the permissions as they read now, with no restart pending.
+  explicit PermissionsView(QWidget* parent = nullptr);
+  ~PermissionsView() override;
+
+  /// The window came on screen: the checks start (the first one a second from now) and
+  /// the demonstration moves.
+  void appear();
+  /// The window left the screen: no further check starts and the demonstration stops.
+  void disappear();
+  bool isPolling() const { return polling_; }
+
+  /// One check of the system, as the timer runs it. The restart question, when still
+  /// open, is answered later on the main queue; `done` runs once the pass is complete.
+  void poll(std::function<void()> done = nullptr);
+
+  /// Called by both footer buttons before anything else: the window closes.
+  std::function<void()> onClose;
+  /// Called when Accessibility arrives while the window shows.
+  std::function<void()> onAccessibilityGranted;
+  /// Opens the keyboard-shortcut guide; by default the program's own guide window.
+  std::function<void()> openGuide;
+
+  bool accessibility() const { return accessibility_; }
+  bool screenRecording() const { return screenRecording_; }
+  bool needsRestart() const { return needsRestart_; }
+
+  PermissionRow* accessibilityRow() const { return accessibilityRow_; }
+  PermissionRow* screenRecordingRow() const { return screenRecordingRow_; }
+  /// Shown only while screen recording reads as granted or awaits a restart.
+  PermissionNote* note() const { return note_; }
+  PreviewDemo* demo() const { return demo_; }
+  QWidget* footer() const { return footer_; }
+  QLabel* lockLabel() const { return lock_; }
+  QPushButton* howItWorks() const { return howItWorks_; }
+  QPushButton* getStarted() const { return getStarted_; }
+
+  /// "How It Works": closes the window, opens the keyboard-shortcut guide.
+  void showGuide();
+  /// "Get Started": closes the window, then restarts when a restart is pending. Does
+  /// nothing while the footer is disabled.
+  void start();
+
+  bool acceptsFirstResponder() const override { return true; }
+  /// Return is "Get Started".
+  void keyDown(const NSEvent& event) override;
+
+ private:
+  void apply();
+  void schedule();
+
+  bool accessibility_;
+  bool screenRecording_;
+  bool needsRestart_ = false;
+  bool polling_ = false;
+  platform::WorkItem next_;
+  PermissionRow* accessibilityRow_;
+  PermissionRow* screenRecordingRow_;
+  PermissionNote* note_;
+  PreviewDemo* demo_;
+  QWidget* footer_;
+  QLabel* lock_;
+  QPushButton* howItWorks_;
+  QPushButton* getStarted_;
+};
+
+}  // namespace trelliq

@@ -1,0 +1,129 @@
+#include "app/views/PreviewDemo.h"
+
+#include <QPainter>
+#include <QPointer>
+
+#include "app/views/Symbol.h"
+#include "guide/DemoIcons.h"
+#include "guide/GuidePaint.h"
+#include "guide/model/Transition.h"
+
+namespace trelliq {
+
+namespace {
+
+constexpr double kWindowWidth = 130, kWindowHeight = 80, kWindowPad = 5;
+constexpr double kIcon = 22, kIconPad = 3, kStripPad = 4, kSpacing = 6;
+constexpr double kLines[] = {0.9, 0.7, 0.8, 0.5};
+
+double now() { return platform::clock().monotonicSeconds(); }
+
+}  // namespace
+
+const std::vector<CGImageRef>& PreviewDemo::icons() {
+  static const std::vector<CGImageRef> icons = [] {
+    const auto& all = DemoIcons::top();
+    std::vector<CGImageRef> first(all.begin(), all.begin() + std::min<std::size_t>(all.size(), 4));
+    // The cycle divides by the count, so an empty source still leaves one placeholder.
+    if (first.empty()) first.push_back(nullptr);
+    return first;
+  }();
+  return icons;
+}
+
+const std::vector<QColor>& PreviewDemo::tints() {
+  static const std::vector<QColor> tints{shellColors::blue(), shellColors::teal(), shellColors::yellow(),
+                                         shellColors::red()};
+  return tints;
+}
+
+PreviewDemo::PreviewDemo(int index, QWidget* parent)
+    : QWidget(parent), index_(index % static_cast<int>(icons().size())), previous_(index_) {
+  setFixedSize(sizeHint());
+}
+
+PreviewDemo::~PreviewDemo() { stop(); }
+
+QSize PreviewDemo::sizeHint() const {
+  const double window = kWindowHeight + 2 * kWindowPad;
+  const double strip = kIcon + 2 * kIconPad + 2 * kStripPad;
+  return QSize(fixedWidth, static_cast<int>(window + kSpacing + strip + 2));
+}
+
+void PreviewDemo::start() {
+  if (timer_.isValid()) return;
+  QPointer<PreviewDemo> self(this);
+  timer_ = platform::clock().scheduleTimer(platform::mainQueue(), stepInterval, true, [self] {
+    if (self) self->step();
+  });
+}
+
+void PreviewDemo::stop() { timer_.invalidate(); }
+
+void PreviewDemo::step() {
+  previous_ = index_;
+  index_ = (index_ + 1) % static_cast<int>(icons().size());
+  stepStart_ = now();
+  update();
+}
+
+double PreviewDemo::fade() const {
+  if (stepStart_ < 0) return 1;
+  return Transition::easeOut(fadeDuration).progress(now() - stepStart_);
+}
+
+void PreviewDemo::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const double p = fade();
+  const double windowWidth = kWindowWidth + 2 * kWindowPad;
+  const QRectF windowFrame((width() - windowWidth) / 2, 0, windowWidth, kWindowHeight + 2 * kWindowPad);
+  if (p < 1 && previous_ != index_) paintWindow(painter, windowFrame, previous_, 1 - p);
+  paintWindow(painter, windowFrame, index_, p < 1 ? p : 1);
+
+  const auto& all = icons();
+  const double cell = kIcon + 2 * kIconPad;
+  const double stripWidth = all.size() * cell + (all.size() - 1) * 2 + 2 * kStripPad;
+  const QRectF strip((width() - stripWidth) / 2, windowFrame.bottom() + kSpacing, stripWidth, cell + 2 * kStripPad);
+  guide::fillRounded(painter, strip, 10, guide::primary(0.08));
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const QRectF cellRect(strip.left() + kStripPad + i * (cell + 2), strip.top() + kStripPad, cell, cell);
+    // The highlight slides with the same eased step as the cross-fade.
+    if (static_cast<int>(i) == index_) guide::fillRounded(painter, cellRect, 6, guide::primary(0.2 * p));
+    if (static_cast<int>(i) == previous_ && p < 1) guide::fillRounded(painter, cellRect, 6, guide::primary(0.2 * (1 - p)));
+    guide::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
+  }
+  if (p < 1) {
+    QPointer<PreviewDemo> self(this);
+    platform::mainQueue().asyncAfter(1.0 / 60, [self] {
+      if (self) self->update();
+    });
+  }
+}
+
+void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, double opacity) {
+  painter.save();
+  painter.setOpacity(opacity);
+  guide::fillRaised(painter, outer, 9, guide::primary(0.08));
+  const QRectF frame = outer.adjusted(kWindowPad, kWindowPad, -kWindowPad, -kWindowPad);
+  guide::fillRounded(painter, frame, 6, guide::windowBackground());
+  guide::strokeRoundedInside(painter, frame, 6, guide::separator(), 1);
+  const QColor dots[] = {shellColors::red(), shellColors::yellow(), shellColors::green()};
+  for (int d = 0; d < 3; ++d) {
+    QColor c = dots[d];
+    c.setAlphaF(0.8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(c);
+    painter.drawEllipse(QRectF(frame.left() + 5 + d * 8, frame.top() + 5, 5, 5));
+  }
+  QColor tint = tints()[static_cast<std::size_t>(i) % tints().size()];
+  tint.setAlphaF(0.35);
+  const double top = frame.top() + 15;
+  for (int l = 0; l < 4; ++l) {
+    guide::fillRounded(painter, QRectF(frame.left() + 8, top + l * 8, kLines[l] * 70, 4), 2, tint);
+  }
+  guide::drawImage(painter, QRectF(frame.right() - 8 - 24, top, 24, 24), icons()[static_cast<std::size_t>(i)]);
+  painter.restore();
+}
+
+}  // namespace trelliq

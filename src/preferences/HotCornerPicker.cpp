@@ -1,0 +1,194 @@
+#include "preferences/HotCornerPicker.h"
+
+#include <QHelpEvent>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolTip>
+#include <cmath>
+
+#include "guide/DemoIcons.h"
+
+namespace trelliq {
+namespace {
+
+constexpr double kPadding = 4;  // above and below the screen
+constexpr Transition kChange = Transition::easeOut(0.15);
+
+}  // namespace
+
+HotCornerPicker::HotCornerPicker(StoredString selection, QWidget* parent)
+    : QWidget(parent), selection_(std::move(selection)) {
+  setMouseTracking(true);
+  const auto now = picked();
+  switcher_ = guide::Tween(now.empty() ? 0 : 1);
+  for (const Corner c : Corner::allCases()) chosen_[static_cast<std::size_t>(c)] = guide::Tween(now.contains(c) ? 1 : 0);
+  setAccessibleName("Hot corners");
+}
+
+std::set<HotCornerPicker::Corner> HotCornerPicker::picked() const { return Corner::set(selection_.get()); }
+
+void HotCornerPicker::click(Corner corner) {
+  auto set = picked();
+  if (set.contains(corner)) {
+    set.erase(corner);
+  } else {
+    set.insert(corner);
+  }
+  selection_.set(Corner::stored(set));
+  refresh();
+  if (onChange) onChange();
+}
+
+void HotCornerPicker::refresh() {
+  const auto now = picked();
+  switcher_.set(now.empty() ? 0 : 1, kChange, this);
+  for (const Corner c : Corner::allCases()) chosen_[static_cast<std::size_t>(c)].set(now.contains(c) ? 1 : 0, kChange, this);
+  update();
+}
+
+void HotCornerPicker::hover(Corner corner, bool inside) {
+  if (inside) {
+    hovered_ = corner;
+  } else if (hovered_ == corner) {
+    hovered_.reset();  // leaving one target never clears another's hover
+  }
+  update();
+}
+
+QRectF HotCornerPicker::screenRect() const { return QRectF(0, kPadding, width, height); }
+
+QPointF HotCornerPicker::cornerPoint(Corner corner) const {
+  const QRectF s = screenRect();
+  return QPointF(corner.isLeft() ? s.left() : s.right(), corner.isTop() ? s.top() : s.bottom());
+}
+
+std::optional<HotCornerPicker::Corner> HotCornerPicker::cornerAt(QPointF point) const {
+  if (!screenRect().contains(point)) return std::nullopt;  // the cut-off part takes no clicks
+  for (const Corner c : Corner::allCases()) {
+    const QPointF d = point - cornerPoint(c);
+    if (std::hypot(d.x(), d.y()) <= reach) return c;
+  }
+  return std::nullopt;
+}
+
+double HotCornerPicker::targetOpacity(Corner corner) const {
+  const double idle = hovered_ == corner ? 0.5 : 0.2;
+  const double c = chosen_[static_cast<std::size_t>(corner)].value();
+  return idle + (0.95 - idle) * c;
+}
+
+std::string HotCornerPicker::toolTip(Corner corner, bool chosen) {
+  const std::string title(corner.title());
+  return chosen ? "Turn off the " + title + " hot corner" : "Open the switcher from the " + title + " corner";
+}
+
+std::string HotCornerPicker::accessibilityLabel(Corner corner) { return "Hot corner: " + std::string(corner.title()); }
+
+QSize HotCornerPicker::sizeHint() const {
+  return QSize(static_cast<int>(width), static_cast<int>(height + 2 * kPadding));
+}
+
+void HotCornerPicker::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  if (const auto corner = cornerAt(event->position())) click(*corner);
+}
+
+void HotCornerPicker::mouseMoveEvent(QMouseEvent* event) {
+  const auto under = cornerAt(event->position());
+  if (hovered_ && hovered_ != under) hover(*hovered_, false);
+  if (under && hovered_ != under) hover(*under, true);
+  QWidget::mouseMoveEvent(event);
+}
+
+void HotCornerPicker::leaveEvent(QEvent* event) {
+  if (hovered_) hover(*hovered_, false);
+  QWidget::leaveEvent(event);
+}
+
+bool HotCornerPicker::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    if (const auto corner = cornerAt(help->pos())) {
+      QToolTip::showText(help->globalPos(), QString::fromStdString(toolTip(*corner, picked().contains(*corner))), this);
+    } else {
+      QToolTip::hideText();
+      event->ignore();
+    }
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+void HotCornerPicker::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF s = screenRect();
+  // A soft shadow under the screen, then everything clipped to its rounded outline.
+  guide::fillRounded(painter, s.translated(0, 1), 8, QColor::fromRgbF(0, 0, 0, 0.2f));
+  QPainterPath outline;
+  outline.addRoundedRect(s, 8, 8);
+  painter.save();
+  painter.setClipPath(outline);
+  painter.fillRect(s, guide::sampleWallpaper(s));
+  painter.fillRect(QRectF(s.left(), s.top(), s.width(), 6), QColor::fromRgbF(1, 1, 1, 0.3f));
+  paintSwitcher(painter);
+  for (const Corner c : Corner::allCases()) paintTarget(painter, c);
+  painter.restore();
+  guide::strokeRoundedInside(painter, s, 8, guide::separator(), 1);
+}
+
+void HotCornerPicker::paintSwitcher(QPainter& painter) const {
+  const double presence = switcher_.value();
+  if (presence <= 0) return;
+  const auto& icons = DemoIcons::top();
+  // Three 15-point icons padded by 2, 3 apart, inside 4 of padding.
+  const double cell = 15 + 4;
+  const double w = 3 * cell + 2 * 3 + 8;
+  const double h = cell + 8;
+  painter.save();
+  painter.setOpacity(presence);
+  const QPointF centre = screenRect().center();
+  painter.translate(centre);
+  const double scale = 0.8 + 0.2 * presence;
+  painter.scale(scale, scale);
+  const QRectF panel(-w / 2, -h / 2, w, h);
+  guide::fillRounded(painter, panel, 8, QColor::fromRgbF(1, 1, 1, 0.7f));
+  for (int i = 0; i < 3; ++i) {
+    const QRectF box(panel.left() + 4 + i * (cell + 3), panel.top() + 4, cell, cell);
+    if (i == 0) guide::fillRounded(painter, box, 4, QColor::fromRgbF(0, 0, 0, 0.3f));
+    if (static_cast<std::size_t>(i) < icons.size()) guide::drawImage(painter, box.adjusted(2, 2, -2, -2), icons[i]);
+  }
+  painter.restore();
+}
+
+void HotCornerPicker::paintTarget(QPainter& painter, Corner corner) const {
+  const QPointF p = cornerPoint(corner);
+  const QRectF circle(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach);
+  const double c = chosen_[static_cast<std::size_t>(corner)].value();
+  if (c > 0) {
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * c)));
+    painter.drawEllipse(circle.adjusted(-1, -1, 1, 1));
+    painter.restore();
+  }
+  painter.save();
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor::fromRgbF(1, 1, 1, static_cast<float>(targetOpacity(corner))));
+  painter.drawEllipse(circle);
+  painter.restore();
+  if (!picked().contains(corner)) return;
+  // The arrow points into its corner, in the quarter of the circle that shows.
+  const double shift = 0.42 * reach;
+  const QPointF centre(p.x() + (corner.isLeft() ? shift : -shift), p.y() + (corner.isTop() ? shift : -shift));
+  painter.save();
+  painter.setOpacity(c);
+  painter.translate(centre);
+  painter.scale(corner.isLeft() ? 1 : -1, corner.isTop() ? 1 : -1);
+  guide::drawSymbol(painter, "cursorarrow", QRectF(-6, -6, 12, 12), guide::accent());
+  painter.restore();
+}
+
+}  // namespace trelliq

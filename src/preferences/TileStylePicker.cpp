@@ -1,0 +1,206 @@
+#include "preferences/TileStylePicker.h"
+
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "guide/GuidePaint.h"
+#include "preferences/TileStylePicture.h"
+
+namespace trelliq {
+namespace {
+
+struct CardText {
+  const char* title;
+  const char* caption;
+};
+
+CardText text(Settings::Tiles style) {
+  switch (style) {
+    case Settings::Tiles::windows:
+      return {"Window tiles", "Each desktop is one tile, with its windows laid out as they are on screen"};
+    case Settings::Tiles::both:
+      return {"Hybrid", "App tiles on ⌘⇥, window tiles on ⌥⇥"};
+    case Settings::Tiles::apps:
+      break;
+  }
+  return {"App tiles", "Each app on a desktop gets its own tile, the way you're used to"};
+}
+
+struct Role {
+  const char* label;
+  const char* title;
+  std::array<const char*, 2> keys;
+};
+constexpr std::array<Role, 2> kRoles{Role{"Primary", "App tiles", {"⌘", "⇥"}},
+                                     Role{"Secondary", "Window tiles", {"⌥", "⇥"}}};
+
+// The well behind the pictures: 88 tall, full width.
+class PictureWell : public QWidget {
+ public:
+  explicit PictureWell(QWidget* parent) : QWidget(parent) { setFixedHeight(88); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    guide::fillRounded(painter, rect(), 8, guide::primary(0.05));
+  }
+};
+
+QLabel* secondaryText(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  label->setStyleSheet("color: rgba(0,0,0,128);");
+  return label;
+}
+
+}  // namespace
+
+// ---- KeyLabel ----------------------------------------------------------------------------
+
+KeyLabel::KeyLabel(std::string key, QWidget* parent) : QWidget(parent), key_(std::move(key)) {}
+
+QSize KeyLabel::sizeHint() const {
+  QFont font;
+  font.setPixelSize(13);
+  font.setBold(true);
+  const double text = QFontMetricsF(font).horizontalAdvance(QString::fromStdString(key_));
+  return QSize(static_cast<int>(std::ceil(std::max(26.0, text + 6))) + 4, 24);
+}
+
+void KeyLabel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF plate = QRectF(rect());
+  guide::fillRaised(painter, plate.adjusted(0, 0, 0, -0.5), 5, guide::controlBackground());
+  guide::strokeRoundedInside(painter, plate.adjusted(0, 0, 0, -0.5), 5, guide::separator(), 1);
+  QFont font;
+  font.setPixelSize(13);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(guide::primary());
+  painter.drawText(plate, Qt::AlignCenter, QString::fromStdString(key_));
+}
+
+// ---- TileStyleCard -----------------------------------------------------------------------
+
+TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClick, QWidget* parent)
+    : QWidget(parent), style_(style), onClick_(std::move(onClick)) {
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  auto* stack = new QVBoxLayout(this);
+  stack->setContentsMargins(10, 10, 10, 10);
+  stack->setSpacing(8);
+  auto* well = new PictureWell(this);
+  auto* pictures = new QVBoxLayout(well);
+  pictures->setContentsMargins(0, 0, 0, 0);
+  pictures->setSpacing(4);
+  pictures->setAlignment(Qt::AlignCenter);
+  if (style_ == Settings::Tiles::both) {
+    pictures->addWidget(new TileStylePicture(Settings::Tiles::apps, 0.45, well), 0, Qt::AlignHCenter);
+    pictures->addWidget(new TileStylePicture(Settings::Tiles::windows, 0.45, well), 0, Qt::AlignHCenter);
+  } else {
+    pictures->addWidget(new TileStylePicture(style_, 0.7, well), 0, Qt::AlignHCenter);
+  }
+  stack->addWidget(well);
+  mark_ = new QLabel(this);
+  stack->addWidget(mark_);
+  caption_ = secondaryText(text(style_).caption, this);
+  stack->addWidget(caption_);
+  if (style_ == Settings::Tiles::both) {
+    roles_ = new QWidget(this);
+    auto* rows = new QVBoxLayout(roles_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(8);
+    for (const Role& role : kRoles) {
+      auto* line = new QHBoxLayout();
+      line->setSpacing(6);
+      auto* label = new QLabel(QString(role.label).toUpper(), roles_);
+      label->setStyleSheet("color: rgba(0,0,0,128); font-weight: 600;");
+      label->setObjectName("role");
+      line->addWidget(label);
+      line->addStretch(1);
+      for (const char* key : role.keys) line->addWidget(new KeyLabel(key, roles_));
+      rows->addLayout(line);
+      auto* title = new QLabel(role.title, roles_);
+      title->setObjectName("roleTitle");
+      rows->addWidget(title);
+    }
+    stack->addWidget(roles_);
+  }
+  stack->addStretch(1);
+  setSelected(false);
+}
+
+void TileStyleCard::setSelected(bool selected) {
+  selected_ = selected;
+  // The round mark: filled with a check in the accent colour, or an empty circle.
+  const QString circle = selected_ ? "<span style='color:#007aff'>✔︎</span>" : "<span style='color:gray'>○</span>";
+  mark_->setText(circle + QString("&nbsp;&nbsp;<b>%1</b>").arg(text(style_).title));
+  if (roles_) {
+    roles_->setHidden(!selected_);
+    caption_->setHidden(selected_);
+  }
+  update();
+}
+
+std::string TileStyleCard::title() const { return text(style_).title; }
+
+std::string TileStyleCard::caption() const { return caption_->isHidden() ? std::string() : caption_->text().toStdString(); }
+
+std::vector<std::string> TileStyleCard::roles() const {
+  std::vector<std::string> rows;
+  if (!roles_ || roles_->isHidden()) return rows;
+  for (const Role& role : kRoles) {
+    std::string row = QString(role.label).toUpper().toStdString() + " " + role.title;
+    for (const char* key : role.keys) row += std::string(" ") + key;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void TileStyleCard::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  guide::fillRounded(painter, rect(), 12, guide::primary(fillOpacity()));
+  guide::strokeRoundedInside(painter, rect(), 12, selected_ ? guide::accent() : guide::separator(), borderWidth());
+}
+
+void TileStyleCard::mousePressEvent(QMouseEvent* event) {
+  // The whole card takes the click, its empty parts included.
+  if (event->button() == Qt::LeftButton && onClick_) {
+    onClick_();
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}
+
+// ---- TileStylePicker ---------------------------------------------------------------------
+
+TileStylePicker::TileStylePicker(StoredString selection, QWidget* parent)
+    : QWidget(parent), selection_(std::move(selection)) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 4, 0, 4);
+  row->setSpacing(12);
+  for (const auto style : Settings::Tiles::allCases()) {
+    auto* card = new TileStyleCard(style, [this, style] { click(style); }, this);
+    cards_[static_cast<std::size_t>(style)] = card;
+    row->addWidget(card, 1);
+  }
+  refresh();
+}
+
+void TileStylePicker::click(Settings::Tiles style) {
+  selection_.set(std::string(style.rawValue()));
+  refresh();
+  if (onChange) onChange();
+}
+
+void TileStylePicker::refresh() {
+  const std::string stored = selection_.get();
+  for (TileStyleCard* card : cards_) card->setSelected(stored == card->style().rawValue());
+}
+
+}  // namespace trelliq

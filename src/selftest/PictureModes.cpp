@@ -1,0 +1,110 @@
+#include "selftest/PictureModes.h"
+
+#include <QAbstractScrollArea>
+#include <QScrollBar>
+#include <QWidget>
+#include <algorithm>
+
+#include "app/views/PermissionsWindow.h"
+#include "guide/GuideWindow.h"
+#include "platform/AppKitWindows.h"
+#include "platform/Files.h"
+#include "preferences/PreferencesWindow.h"
+#include "selftest/Dispatch.h"
+#include "selftest/Toolkit.h"
+#include "settings/Settings.h"
+#include "workspace/Private.h"
+
+namespace trelliq {
+
+double PictureModes::delay(const std::vector<std::string>& args, std::size_t index) {
+  if (index >= args.size()) return kDefaultDelay;
+  const std::optional<double> seconds = parseDecimal(args[index]);
+  if (!seconds) return kDefaultDelay;
+  return std::clamp(*seconds, 0.0, kLongestDelay);
+}
+
+bool PictureModes::writeWindow(std::uint32_t window, const std::string& out) {
+  const CGImageRef image = Private::capture(window, true);
+  if (!image) return false;
+  const std::optional<std::vector<std::uint8_t>> png = image->pngData();
+  if (!png) return false;
+  return platform::FileManager::writeAtomically(out, png->data(), png->size());
+}
+
+std::optional<std::uint32_t> PictureModes::windowTitled(const std::string& title) {
+  for (const NSWindow* window : NSApp().windows()) {
+    if (window->title() != title) continue;
+    if (window->windowNumber() <= 0) return std::nullopt;
+    return static_cast<std::uint32_t>(window->windowNumber());
+  }
+  return std::nullopt;
+}
+
+std::vector<QAbstractScrollArea*> PictureModes::scrollViews(QWidget* view) {
+  if (!view) return {};
+  if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) return {area};
+  std::vector<QAbstractScrollArea*> found;
+  for (QObject* child : view->children()) {
+    if (auto* widget = qobject_cast<QWidget*>(child)) {
+      const std::vector<QAbstractScrollArea*> inner = scrollViews(widget);
+      found.insert(found.end(), inner.begin(), inner.end());
+    }
+  }
+  return found;
+}
+
+int PictureModes::screenshot(const std::string& out, const std::optional<std::string>& window) {
+  if (window) {
+    if (const std::optional<std::uint32_t> number = parseWindowNumber(*window)) {
+      if (const CGImageRef image = Private::capture(*number, true)) {
+        // An image that does not encode ends the mode without a file, and without the
+        // screens in its place.
+        if (const auto png = image->pngData()) platform::FileManager::writeAtomically(out, png->data(), png->size());
+        return 0;
+      }
+    }
+  }
+  Toolkit::debugScreenshot(out);
+  return 0;
+}
+
+int PictureModes::guideShot(const std::string& out, double delay, const std::optional<std::string>& topic) {
+  NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  GuideWindow::shared().show(topic);
+  Toolkit::pump(delay);
+  if (const std::optional<std::uint32_t> window = windowTitled("Keyboard Shortcuts")) writeWindow(*window, out);
+  return 0;
+}
+
+int PictureModes::permissionsShot(const std::string& out, double delay) {
+  NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  PermissionsWindow& permissions = PermissionsWindow::shared();
+  permissions.show();
+  Toolkit::pump(delay);
+  const NSWindow* window = permissions.window();
+  if (window && window->windowNumber() > 0) writeWindow(static_cast<std::uint32_t>(window->windowNumber()), out);
+  return 0;
+}
+
+int PictureModes::prefsShot(const std::string& out, double delay, bool bottom) {
+  NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  Settings::registerDefaults();
+  PreferencesWindow::shared().show();
+  Toolkit::pump(delay);
+  if (bottom) {
+    const std::vector<NSWindow*> windows = NSApp().windows();
+    QWidget* content = windows.empty() ? nullptr : windows.front()->contentView();
+    if (content) {
+      for (QAbstractScrollArea* area : scrollViews(content)) {
+        QScrollBar* bar = area->verticalScrollBar();
+        bar->setValue(bar->maximum());
+      }
+      Toolkit::pump(0.5);
+    }
+  }
+  if (const std::optional<std::uint32_t> window = windowTitled(PreferencesWindow::title)) writeWindow(*window, out);
+  return 0;
+}
+
+}  // namespace trelliq

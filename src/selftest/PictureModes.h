@@ -1,0 +1,53 @@
+#pragma once
+// The modes that write pictures of the program's own windows or of the screens:
+// "--screenshot", "--guide-shot", "--permissions-shot" and "--prefs-shot". Each shows
+// what it pictures in this process, lets the run loop turn for a while, and writes one
+// PNG. Nothing is reported: a window that is missing, cannot be captured or written
+// leaves no file, and every mode answers exit status 0. Main thread.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAbstractScrollArea;
+class QWidget;
+
+namespace trelliq {
+
+class PictureModes final {
+ public:
+  PictureModes() = delete;
+
+  /// The wait after showing a window when no delay (or one that is not a number) is given.
+  static constexpr double kDefaultDelay = 1.5;
+  /// The longest wait a delay argument gets, so that a huge number cannot stall the mode.
+  static constexpr double kLongestDelay = 600;
+
+  /// The delay argument at `index` of `args`, in seconds: the default when it is absent or
+  /// not a number, at least 0 and at most kLongestDelay.
+  static double delay(const std::vector<std::string>& args, std::size_t index);
+
+  /// "--screenshot": the window's picture when `window` names one that can be captured,
+  /// else a screenshot of every display (the one under the pointer at `out`).
+  static int screenshot(const std::string& out, const std::optional<std::string>& window);
+  /// "--guide-shot": the "Keyboard Shortcuts" window on `topic` (else its first topic).
+  static int guideShot(const std::string& out, double delay, const std::optional<std::string>& topic);
+  /// "--permissions-shot": the Permissions window.
+  static int permissionsShot(const std::string& out, double delay);
+  /// "--prefs-shot": the Preferences window after registering the defaults; with `bottom`
+  /// every scrolling area of the first window is scrolled to its end first.
+  static int prefsShot(const std::string& out, double delay, bool bottom);
+
+  /// Writes the full-resolution picture of a window as PNG; false when it cannot be
+  /// captured, encoded or written.
+  static bool writeWindow(std::uint32_t window, const std::string& out);
+  /// The first of the program's windows titled `title`, as its number; nothing without one
+  /// (or when it has no number yet).
+  static std::optional<std::uint32_t> windowTitled(const std::string& title);
+  /// The scrolling areas of `view`: the view itself when it is one (its children are not
+  /// searched), else those among its children, depth first in child order.
+  static std::vector<QAbstractScrollArea*> scrollViews(QWidget* view);
+};
+
+}  // namespace trelliq

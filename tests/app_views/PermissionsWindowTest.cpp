@@ -1,0 +1,222 @@
+// The welcome window: made once and reused, following the system once a second while it
+// shows, and its footer's ways out.
+
+#include <gtest/gtest.h>
+
+#include "ViewsDesk.h"
+#include "app/views/PermissionNote.h"
+#include "app/views/PermissionRow.h"
+#include "app/views/PermissionsView.h"
+#include "app/views/PermissionsWindow.h"
+#include "app/views/PreviewDemo.h"
+#include "guide/GuideWindow.h"
+#include "platform/AppKit.h"
+#include "switcher/ClosableWindow.h"
+
+namespace trelliq {
+namespace {
+
+using test::shown;
+using test::title;
+
+struct WelcomeDesk : test::ViewsDesk {
+  PermissionsWindow permissions;
+  WelcomeDesk() { installDelegate(permissions); }
+  PermissionsView& view() { return *permissions.view(); }
+  std::int32_t ownPID() const { return NSProcessInfo::processInfo().processIdentifier(); }
+  void pressReturn() {
+    NSApp().sendEvent(NSEvent::keyEvent(NSEventType::keyDown, 0, "\r", "\r", false, 36,
+                                        permissions.window()->windowNumber()));
+    scene.clock.runUntilIdle();
+  }
+};
+
+TEST(PermissionsWindowTest, TheFirstShowBuildsTheWindowCentredAndLaterShowsReuseIt) {
+  WelcomeDesk desk;
+  EXPECT_FALSE(desk.permissions.isVisible());
+  EXPECT_EQ(desk.permissions.window(), nullptr);
+  desk.permissions.show();
+  desk.scene.clock.advance(0.1);
+  NSWindow* window = desk.permissions.window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_NE(dynamic_cast<ClosableWindow*>(window), nullptr);
+  EXPECT_EQ(window->title(), "Welcome to Trelliq");
+  EXPECT_EQ(window->styleMask(), 3u);
+  EXPECT_FALSE(window->isReleasedWhenClosed());
+  EXPECT_TRUE(desk.permissions.isVisible());
+  EXPECT_TRUE(window->isKeyWindow());
+  EXPECT_EQ(desk.server.frontmost(), desk.ownPID());
+  EXPECT_EQ(window->frame().width(), PermissionsView::fixedWidth);
+  const CGRect screen = NSScreen::main()->visibleFrame();
+  EXPECT_NEAR(window->frame().midX(), screen.midX(), 1);
+
+  // Moved by the user, then shown again while visible: it stays where it is.
+  window->setFrame(CGRect(10, 20, window->frame().width(), window->frame().height()), true);
+  desk.permissions.show();
+  EXPECT_EQ(desk.permissions.window(), window);
+  EXPECT_EQ(window->frame().minX(), 10);
+
+  // Closed, it is only hidden; the next show centres it again.
+  window->performClose(nullptr);
+  EXPECT_FALSE(desk.permissions.isVisible());
+  desk.permissions.show();
+  EXPECT_EQ(desk.permissions.window(), window);
+  EXPECT_NEAR(window->frame().midX(), screen.midX(), 1);
+  EXPECT_TRUE(desk.permissions.isVisible());
+}
+
+TEST(PermissionsWindowTest, AccessibilityArrivingWithinASecondEnablesTheFooterAndBringsTheWindowForward) {
+  WelcomeDesk desk;
+  desk.world.setAccessibilityTrusted(false);
+  desk.permissions.show();
+  PermissionsView& view = desk.view();
+  EXPECT_FALSE(view.footer()->isEnabled());
+  EXPECT_EQ(title(view.lockLabel()), "Allow Accessibility to continue");
+  EXPECT_EQ(title(view.accessibilityRow()->button()), "Allow\u2026");
+  EXPECT_TRUE(view.accessibilityRow()->accentBorder());
+
+  // Another app comes in front; then the user grants access in System Settings.
+  const std::int32_t other = desk.addApp("Notes", "/Applications/Notes.app");
+  desk.server.makeFrontmost(other);
+  desk.scene.clock.advance(0.5);
+  desk.world.setAccessibilityTrusted(true);
+  desk.scene.clock.advance(0.49);
+  EXPECT_FALSE(view.accessibility()) << "the first check comes a second after showing";
+  desk.scene.clock.advance(0.02);
+  EXPECT_TRUE(view.accessibility());
+  EXPECT_TRUE(view.footer()->isEnabled());
+  EXPECT_FALSE(shown(view.lockLabel()));
+  EXPECT_EQ(title(view.accessibilityRow()->statusLabel()), "Granted");
+  EXPECT_FALSE(view.accessibilityRow()->accentBorder());
+  desk.scene.clock.advance(0.1);
+  EXPECT_EQ(desk.server.frontmost(), desk.ownPID());
+
+  // Losing it disables the footer again without bringing anything forward.
+  desk.server.makeFrontmost(other);
+  desk.scene.clock.advance(0.1);
+  desk.world.setAccessibilityTrusted(false);
+  desk.scene.clock.advance(1);
+  EXPECT_FALSE(view.footer()->isEnabled());
+  EXPECT_EQ(desk.server.frontmost(), other);
+}
+
+TEST(PermissionsWindowTest, ScreenRecordingGrantedAfterLaunchOffersARestart) {
+  WelcomeDesk desk;
+  Permission::screenRecordingAtLaunch();  // launched without it
+  desk.permissions.show();
+  PermissionsView& view = desk.view();
+  EXPECT_FALSE(shown(view.note()));
+  EXPECT_EQ(title(view.screenRecordingRow()->button()), "Allow\u2026");
+  desk.world.setScreenCaptureAllowed(true);
+  desk.scene.clock.advance(1.01);
+  EXPECT_TRUE(view.needsRestart());
+  EXPECT_TRUE(shown(view.note()));
+  EXPECT_EQ(title(view.screenRecordingRow()->statusLabel()), "Granted");
+  EXPECT_EQ(title(view.screenRecordingRow()->button()), "Restart Trelliq");
+  EXPECT_TRUE(Settings::defaults().boolForKey(Permission::screenCaptureConfirmedKey) ||
+              desk.server.openedURLs().empty())
+      << "the confirming capture runs once screen recording reads as allowed";
+
+  // Once true it stays, whatever the system says later.
+  desk.world.setScreenCaptureAllowed(false);
+  desk.scene.clock.advance(2);
+  EXPECT_TRUE(view.needsRestart());
+  EXPECT_EQ(title(view.screenRecordingRow()->button()), "Restart Trelliq");
+}
+
+TEST(PermissionsWindowTest, ScreenRecordingAllowedAtLaunchNeedsNoRestart) {
+  WelcomeDesk desk;
+  desk.world.setScreenCaptureAllowed(true);
+  Permission::screenRecordingAtLaunch();
+  desk.permissions.show();
+  PermissionsView& view = desk.view();
+  EXPECT_TRUE(shown(view.note()));
+  EXPECT_EQ(view.note()->text().toStdString().rfind("macOS will ask once more", 0), 0u);
+  desk.scene.clock.advance(3);
+  EXPECT_FALSE(view.needsRestart());
+  EXPECT_EQ(title(view.screenRecordingRow()->statusLabel()), "Granted");
+  EXPECT_EQ(title(view.screenRecordingRow()->button()), "");
+  view.getStarted()->click();
+  desk.scene.clock.runUntilIdle();
+  EXPECT_FALSE(desk.permissions.isVisible());
+  EXPECT_FALSE(desk.exited()) << "nothing to restart for";
+}
+
+TEST(PermissionsWindowTest, GetStartedRestartsWithoutReopeningButTheRowsRestartReopens) {
+  for (bool fromRow : {false, true}) {
+    WelcomeDesk desk;
+    Permission::screenRecordingAtLaunch();
+    desk.permissions.show();
+    desk.world.setScreenCaptureAllowed(true);
+    desk.scene.clock.advance(1.01);
+    ASSERT_TRUE(desk.view().needsRestart());
+    if (fromRow) {
+      desk.view().screenRecordingRow()->button()->click();
+    } else {
+      desk.view().getStarted()->click();
+    }
+    desk.scene.clock.runUntilIdle();
+    EXPECT_TRUE(desk.exited()) << fromRow;
+    EXPECT_TRUE(desk.relaunched()) << fromRow;
+    EXPECT_EQ(desk.reopensPermissions(), fromRow) << "closed first, so only the row's restart reopens it";
+  }
+}
+
+TEST(PermissionsWindowTest, ReturnAndTheFooterWorkOnlyWithAccessibility) {
+  WelcomeDesk desk;
+  int guides = 0;
+  desk.permissions.openGuide = [&] { ++guides; };
+  desk.world.setAccessibilityTrusted(false);
+  desk.permissions.show();
+  desk.pressReturn();
+  EXPECT_TRUE(desk.permissions.isVisible()) << "Return does nothing while the footer is disabled";
+  desk.view().showGuide();
+  EXPECT_TRUE(desk.permissions.isVisible());
+  EXPECT_EQ(guides, 0);
+
+  desk.world.setAccessibilityTrusted(true);
+  desk.scene.clock.advance(1.01);
+  desk.pressReturn();
+  EXPECT_FALSE(desk.permissions.isVisible());
+  EXPECT_FALSE(desk.exited());
+}
+
+TEST(PermissionsWindowTest, HowItWorksClosesTheWindowAndOpensTheGuide) {
+  WelcomeDesk desk;
+  GuideWindow guide;
+  desk.permissions.openGuide = [&] { guide.show(); };
+  desk.permissions.show();
+  desk.scene.clock.advance(0.1);
+  desk.view().howItWorks()->click();
+  desk.scene.clock.advance(0.1);
+  EXPECT_FALSE(desk.permissions.isVisible());
+  ASSERT_NE(guide.window(), nullptr);
+  EXPECT_TRUE(guide.window()->isVisible());
+  EXPECT_EQ(desk.server.frontmost(), desk.ownPID());
+}
+
+TEST(PermissionsWindowTest, NothingPollsOrMovesWhileTheWindowIsClosed) {
+  WelcomeDesk desk;
+  Permission::screenRecordingAtLaunch();
+  desk.permissions.show();
+  desk.scene.clock.advance(1.01);
+  const auto launches = desk.processes.launches().size();
+  EXPECT_EQ(launches, 1u) << "this process cannot tell: a child copy is asked";
+  const int index = desk.view().demo()->index();
+  desk.permissions.close();
+  EXPECT_FALSE(desk.view().isPolling());
+  desk.world.setAccessibilityTrusted(false);
+  desk.scene.clock.advance(5);
+  EXPECT_EQ(desk.processes.launches().size(), launches);
+  EXPECT_EQ(desk.view().demo()->index(), index);
+  EXPECT_TRUE(desk.view().accessibility()) << "no check ran";
+
+  desk.permissions.show();
+  EXPECT_TRUE(desk.view().isPolling());
+  EXPECT_TRUE(desk.view().demo()->isRunning());
+  desk.scene.clock.advance(1.01);
+  EXPECT_FALSE(desk.view().accessibility());
+}
+
+}  // namespace
+}  // namespace trelliq

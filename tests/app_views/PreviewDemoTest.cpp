@@ -1,0 +1,57 @@
+// The live-preview demonstration's stepping on the clock.
+
+#include <gtest/gtest.h>
+
+#include "ViewsDesk.h"
+#include "app/views/PreviewDemo.h"
+
+namespace trelliq {
+namespace {
+
+TEST(PreviewDemoTest, StepsEveryIntervalAndWrapsAfterTheFourIcons) {
+  test::ViewsDesk desk;
+  ASSERT_EQ(PreviewDemo::icons().size(), 4u);
+  ASSERT_GE(PreviewDemo::tints().size(), PreviewDemo::icons().size()) << "every index reached has a tint";
+  PreviewDemo demo;
+  demo.start();
+  desk.scene.clock.advance(1.09);
+  EXPECT_EQ(demo.index(), 0) << "nothing moves before the first interval";
+  EXPECT_EQ(demo.fade(), 1);
+  desk.scene.clock.advance(0.01);
+  EXPECT_EQ(demo.index(), 1);
+  EXPECT_LT(demo.fade(), 0.05);
+  desk.scene.clock.advance(0.1);
+  const double part = demo.fade();
+  EXPECT_GT(part, 0.4) << "eased out: more than the linear share early on";
+  EXPECT_LT(part, 1);
+  desk.scene.clock.advance(0.15);
+  EXPECT_EQ(demo.fade(), 1);
+  std::vector<int> seen;
+  for (int i = 0; i < 4; ++i) {
+    desk.scene.clock.advance(PreviewDemo::stepInterval);
+    seen.push_back(demo.index());
+  }
+  EXPECT_EQ(seen, (std::vector<int>{2, 3, 0, 1}));
+}
+
+TEST(PreviewDemoTest, StoppingHoldsTheIndexAndAStartResumesFromIt) {
+  test::ViewsDesk desk;
+  PreviewDemo demo(2);
+  EXPECT_EQ(demo.index(), 2);
+  demo.start();
+  demo.start();  // a second start keeps the one timer
+  desk.scene.clock.advance(1.1);
+  EXPECT_EQ(demo.index(), 3);
+  demo.stop();
+  EXPECT_FALSE(demo.isRunning());
+  desk.scene.clock.advance(10);
+  EXPECT_EQ(demo.index(), 3);
+  demo.start();
+  desk.scene.clock.advance(1.0);
+  EXPECT_EQ(demo.index(), 3) << "a restart waits a full interval";
+  desk.scene.clock.advance(0.1);
+  EXPECT_EQ(demo.index(), 0);
+}
+
+}  // namespace
+}  // namespace trelliq

@@ -1,0 +1,161 @@
+// What captures show of the program's own windows: the content view drawn where the
+// window stands, at the size asked for, and the window server's plain fill whenever there
+// is nothing to draw.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPainter>
+#include <QWidget>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/AppKit.h"
+#include "platform/AppKitWindows.h"
+#include "platform/ScreenCaptureKit.h"
+#include "support/Scene.h"
+#include "support/WidgetsApp.h"
+
+namespace {
+
+constexpr std::uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kFill = 0xF2F2F2;
+
+// Left half red; the right half blue, or left clear when `clearRight`.
+class TwoHalves : public QWidget {
+ public:
+  explicit TwoHalves(bool clearRight = false) : clearRight_(clearRight) { resize(200, 100); }
+  QColor left = QColor(255, 0, 0);
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(0, 0, width() / 2, height(), left);
+    if (!clearRight_) p.fillRect(width() / 2, 0, width() - width() / 2, height(), QColor(0, 0, 255));
+  }
+
+ private:
+  bool clearRight_;
+};
+
+std::uint32_t rgb(const CGImageRef& image, int x, int y) { return image->pixel(x, y) & 0xFFFFFF; }
+std::uint32_t alpha(const CGImageRef& image, int x, int y) { return image->pixel(x, y) >> 24; }
+
+class OwnWindowPictures : public ::testing::Test {
+ protected:
+  OwnWindowPictures() {
+    trelliq::test::ensureWidgets();
+    scene.world.setScreenCaptureAllowed(true);
+  }
+  // A titled window with a 200 × 100 content area (128 points high with its title bar).
+  std::unique_ptr<NSWindow> window(QWidget* content) {
+    auto w = std::make_unique<NSWindow>(CGRect(100, 300, 200, 100), NSWindowStyleMaskTitled,
+                                        NSBackingStoreType::buffered, false);
+    w->setLevel(NSFloatingWindowLevel);
+    w->setContentView(content);
+    w->orderFront(nullptr);
+    return w;
+  }
+  CGImageRef capture(const NSWindow& w, int width, int height) {
+    return server.captureWindowPicture(static_cast<std::uint32_t>(w.windowNumber()), width, height);
+  }
+  // Where the window stands on the desk (top-left points).
+  CGRect bounds(const NSWindow& w) {
+    for (const auto& e : server.windowList()) {
+      if (e.number == w.windowNumber()) return e.bounds;
+    }
+    return CGRect();
+  }
+  CGImageRef display() {
+    const NSScreen screen = NSScreen::screens().front();
+    const CGRect f = screen.frame();
+    SCContentFilter filter;
+    filter.display = SCDisplay{*screen.displayNumber(), static_cast<int>(f.width()), static_cast<int>(f.height())};
+    return SCScreenshotManager::captureImageNow(
+        filter, SCStreamConfiguration{.width = static_cast<int>(f.width()), .height = static_cast<int>(f.height())});
+  }
+
+  Scene scene{Scene::Start::defaultScenario};
+  sim::WindowServer& server = scene.windowServer;
+};
+
+TEST_F(OwnWindowPictures, AWindowCaptureShowsTheContentBelowTheServersTitleBarAtTheSizeAskedFor) {
+  TwoHalves content;
+  auto w = window(&content);
+
+  const CGImageRef doubled = capture(*w, 400, 256);
+  ASSERT_TRUE(doubled);
+  EXPECT_EQ(rgb(doubled, 40, 100), kRed);
+  EXPECT_EQ(rgb(doubled, 360, 250), kBlue);
+  EXPECT_EQ(rgb(doubled, 40, 60), kRed) << "the content starts right under the 28-point bar";
+  EXPECT_NE(rgb(doubled, 40, 50), kRed) << "the title bar is the server's";
+
+  // A capture at the window's own size scales the same content down.
+  const CGImageRef plain = capture(*w, 200, 128);
+  EXPECT_EQ(rgb(plain, 20, 80), kRed);
+  EXPECT_EQ(rgb(plain, 180, 80), kBlue);
+
+  // Drawing follows the view's state at each capture, not a copy made when it was set.
+  content.left = QColor(0, 255, 0);
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), 0x00FF00u);
+}
+
+TEST_F(OwnWindowPictures, TheDisplayShowsTheContentWhereTheWindowStandsAndThroughItsClearParts) {
+  TwoHalves content(/*clearRight=*/true);
+  auto w = window(&content);
+  w->setOpaque(false);
+  const CGRect b = bounds(*w);
+  const int x = static_cast<int>(b.minX()), y = static_cast<int>(b.minY()) + 28;
+
+  const CGImageRef shown = display();
+  EXPECT_EQ(rgb(shown, x + 20, y + 50), kRed);
+  w->orderOut(nullptr);
+  const CGImageRef without = display();
+  EXPECT_NE(rgb(without, x + 20, y + 50), kRed);
+  EXPECT_EQ(rgb(shown, x + 150, y + 50), rgb(without, x + 150, y + 50))
+      << "a window that is not opaque has no fill behind what its view leaves clear";
+
+  // Its own capture keeps the clear part clear.
+  w->orderFront(nullptr);
+  const CGImageRef own = capture(*w, 200, 128);
+  EXPECT_EQ(alpha(own, 150, 80), 0u);
+  EXPECT_EQ(alpha(own, 20, 80), 255u);
+}
+
+TEST_F(OwnWindowPictures, WithoutAViewTheWindowKeepsThePlainFillAndAGoneWindowHasNoPicture) {
+  auto content = std::make_unique<TwoHalves>();
+  auto w = window(content.get());
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kRed);
+
+  // The view is destroyed while the window still names it.
+  content.reset();
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kFill);
+
+  TwoHalves other;
+  w->setContentView(&other);
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kRed);
+  w->setContentView(nullptr);
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kFill);
+
+  const auto number = static_cast<std::uint32_t>(w->windowNumber());
+  w.reset();
+  EXPECT_FALSE(server.captureWindowPicture(number, 200, 128));
+}
+
+TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeARenderer) {
+  // Another app's window keeps its generated picture whatever is handed in for its number.
+  const auto entries = server.windowList();
+  const auto other = std::find_if(entries.begin(), entries.end(), [&](const platform::WindowEntry& e) {
+    return e.ownerPID != server.ownProcessIdentifier() && e.bounds.width() > 50 && e.bounds.height() > 50;
+  });
+  ASSERT_NE(other, entries.end());
+  const int wp = static_cast<int>(other->bounds.width()), hp = static_cast<int>(other->bounds.height());
+  const std::uint32_t before = rgb(server.captureWindowPicture(other->number, wp, hp), wp / 2, hp / 2);
+  server.setOwnWindowRenderer(other->number, [](int width, int height) {
+    QImage red(width, height, QImage::Format_ARGB32_Premultiplied);
+    red.fill(Qt::red);
+    return std::make_shared<const CGImage>(red);
+  });
+  EXPECT_EQ(rgb(server.captureWindowPicture(other->number, wp, hp), wp / 2, hp / 2), before);
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+// The form's pickers: each writes its key at once in canonical form, leaves a value it
+// does not recognise alone until the user picks, and shows the system's own uses.
+
+#include <gtest/gtest.h>
+
+#include <QLayout>
+#include <QMouseEvent>
+
+#include "support/WidgetsApp.h"
+#include "platform/sim/WindowServer.h"
+#include "preferences/GesturePopUp.h"
+#include "preferences/HotCornerPicker.h"
+#include "preferences/TileStylePicker.h"
+#include "support/Scene.h"
+
+namespace trelliq {
+namespace {
+
+using Corner = Settings::HotCorner;
+constexpr const char* kDock = "com.apple.dock";
+constexpr const char* kAccess = "com.apple.universalaccess";
+
+class Pickers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ensureWidgets();
+    Settings::registerDefaults();
+    scene.windowServer.setURLHandler("x-apple.systempreferences", "/System/Applications/System Settings.app");
+  }
+  std::optional<std::string> stored(const std::string& key) const { return Settings::defaults().stringForKey(key); }
+  void store(const std::string& key, const std::string& value) {
+    Settings::defaults().set(key, platform::PlistValue(value));
+  }
+  static void press(QWidget& widget, QPointF at) {
+    QMouseEvent event(QEvent::MouseButtonPress, at, widget.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&widget, &event);
+  }
+  Scene scene{Scene::Start::defaultScenario};
+};
+
+TEST_F(Pickers, CornersAreStoredInCaseOrderWhateverTheClickOrder) {
+  HotCornerPicker picker({"hotCorner", ""});
+  EXPECT_EQ(picker.switcherPresence(), 0);
+  picker.click(Corner::bottomLeft);
+  EXPECT_EQ(stored("hotCorner"), "bottomLeft");
+  picker.click(Corner::topLeft);
+  EXPECT_EQ(stored("hotCorner"), "topLeft,bottomLeft");
+  picker.click(Corner::bottomRight);
+  picker.click(Corner::topRight);
+  EXPECT_EQ(stored("hotCorner"), "topLeft,topRight,bottomLeft,bottomRight");
+  // With all four on, a click removes only its own corner; the last one leaves "".
+  picker.click(Corner::topRight);
+  EXPECT_EQ(stored("hotCorner"), "topLeft,bottomLeft,bottomRight");
+  for (const Corner c : {Corner::topLeft, Corner::bottomLeft, Corner::bottomRight}) picker.click(c);
+  EXPECT_EQ(stored("hotCorner"), "");
+}
+
+TEST_F(Pickers, AStoredValueWithStrayPiecesCountsOnlyExactOnesAndIsKeptUntilTheFirstClick) {
+  store("hotCorner", "bottomRight, topLeft,,middle");
+  HotCornerPicker picker({"hotCorner", ""});
+  EXPECT_EQ(picker.picked(), std::set<Corner>{Corner::bottomRight});
+  picker.refresh();
+  EXPECT_EQ(stored("hotCorner"), "bottomRight, topLeft,,middle");
+  picker.click(Corner::topRight);
+  EXPECT_EQ(stored("hotCorner"), "topRight,bottomRight");
+}
+
+TEST_F(Pickers, TheSwitcherAndTargetsAnimateInOnTheClockWhileHoverIsImmediate) {
+  HotCornerPicker picker({"hotCorner", ""});
+  EXPECT_DOUBLE_EQ(picker.targetOpacity(Corner::bottomRight), 0.2);
+  picker.hover(Corner::bottomRight, true);
+  EXPECT_DOUBLE_EQ(picker.targetOpacity(Corner::bottomRight), 0.5);
+  picker.hover(Corner::topLeft, true);
+  picker.hover(Corner::bottomRight, false);  // leaving an old target keeps the new hover
+  EXPECT_EQ(picker.hovered(), Corner::topLeft);
+  picker.hover(Corner::topLeft, false);
+  EXPECT_FALSE(picker.hovered());
+
+  picker.click(Corner::bottomRight);
+  scene.clock.advance(0.05);
+  EXPECT_GT(picker.switcherPresence(), 0);
+  EXPECT_LT(picker.switcherPresence(), 1);
+  scene.clock.advance(0.2);
+  EXPECT_EQ(picker.switcherPresence(), 1);
+  EXPECT_DOUBLE_EQ(picker.targetOpacity(Corner::bottomRight), 0.95);
+  picker.hover(Corner::bottomRight, true);  // a chosen target looks the same hovered
+  EXPECT_DOUBLE_EQ(picker.targetOpacity(Corner::bottomRight), 0.95);
+  picker.click(Corner::bottomRight);
+  scene.clock.advance(0.3);
+  EXPECT_EQ(picker.switcherPresence(), 0);
+}
+
+TEST_F(Pickers, TargetsAreQuarterCirclesInsideTheScreenAndTakeRealClicks) {
+  HotCornerPicker picker({"hotCorner", ""});
+  picker.resize(picker.sizeHint());
+  const double top = (picker.sizeHint().height() - HotCornerPicker::height) / 2;
+  EXPECT_EQ(picker.cornerAt({3, top + 3}), Corner::topLeft);
+  EXPECT_EQ(picker.cornerAt({165, top + 102}), Corner::bottomRight);
+  EXPECT_FALSE(picker.cornerAt({20, top + 20}));                 // 28.3 from the corner: outside the circle
+  EXPECT_FALSE(picker.cornerAt({84, top + 52}));                 // the middle
+  EXPECT_FALSE(picker.cornerAt({3, top - 2}));                   // above the screen: cut off
+  press(picker, {160, top + 8});
+  EXPECT_EQ(stored("hotCorner"), "topRight");
+  EXPECT_EQ(HotCornerPicker::toolTip(Corner::topRight, true), "Turn off the top right hot corner");
+  EXPECT_EQ(HotCornerPicker::toolTip(Corner::bottomLeft, false), "Open the switcher from the bottom left corner");
+  EXPECT_EQ(HotCornerPicker::accessibilityLabel(Corner::bottomLeft), "Hot corner: bottom left");
+}
+
+TEST_F(Pickers, TheGesturePopUpWritesAtOnceAndShowsBareTitlesWhileClosed) {
+  GesturePopUp popUp({"gesture", ""});
+  ASSERT_EQ(popUp.count(), 4);
+  EXPECT_EQ(popUp.currentText().toStdString(), "None");
+  EXPECT_FALSE(popUp.value(1));  // the separator
+  popUp.choose(3);
+  EXPECT_EQ(stored("gesture"), "fourFingerDoubleTap");
+  EXPECT_EQ(popUp.currentText().toStdString(), "Double-tap with four fingers");
+  popUp.choose(0);
+  EXPECT_EQ(stored("gesture"), "");
+  // The width never follows the choice.
+  const int width = popUp.sizeHint().width();
+  popUp.choose(2);
+  EXPECT_EQ(popUp.sizeHint().width(), width);
+  EXPECT_GE(width, GesturePopUp::fit());
+}
+
+TEST_F(Pickers, AnUnknownGestureSelectsNothingAndIsNotRewritten) {
+  store("gesture", "fiveFingerPinch");
+  GesturePopUp popUp({"gesture", ""});
+  EXPECT_EQ(popUp.currentIndex(), -1);
+  popUp.select();
+  popUp.menuWillOpen();
+  popUp.menuDidClose();
+  EXPECT_EQ(stored("gesture"), "fiveFingerPinch");
+}
+
+TEST_F(Pickers, AGestureMacOSUsesIsNotedInTheOpenMenuOnlyAndTheWarningFollowsTheSystem) {
+  scene.world.writeForeignPreference(kAccess, "closeViewTrackpadGestureZoomEnabled", platform::PlistValue(true));
+  GesturePopUp popUp({"gesture", ""});
+  EXPECT_EQ(popUp.text(2), "Double-tap with three fingers");
+  popUp.menuWillOpen();
+  EXPECT_EQ(popUp.text(2), "Double-tap with three fingers   in use: Zoom");
+  EXPECT_EQ(popUp.text(3), "Double-tap with four fingers");
+  popUp.choose(2);  // picking closes the menu afterwards
+  popUp.menuDidClose();
+  EXPECT_EQ(stored("gesture"), "threeFingerDoubleTap");
+  EXPECT_EQ(popUp.currentText().toStdString(), "Double-tap with three fingers");
+
+  GestureInUse warning(Settings::Gesture::threeFingerDoubleTap);
+  EXPECT_TRUE(warning.warns());
+  EXPECT_EQ(warning.text(),
+            "macOS uses this gesture for Zoom. You can turn it off in System Settings › Accessibility › Zoom");
+  warning.button().click();
+  const auto opened = scene.windowServer.openedURLs();
+  ASSERT_FALSE(opened.empty());
+  EXPECT_EQ(opened.back(), "x-apple.systempreferences:com.apple.preference.universalaccess?Zoom");
+
+  // The user turns Zoom's gesture off while the window stays open.
+  scene.world.writeForeignPreference(kAccess, "closeViewTrackpadGestureZoomEnabled", platform::PlistValue(false));
+  popUp.menuWillOpen();
+  EXPECT_EQ(popUp.text(2), "Double-tap with three fingers");
+  warning.refresh();
+  EXPECT_FALSE(warning.warns());
+  EXPECT_TRUE(warning.isHidden());
+  EXPECT_FALSE(GestureInUse(Settings::Gesture::fourFingerDoubleTap).warns());
+}
+
+TEST_F(Pickers, TheModeCardsFollowTheStoredStringExactly) {
+  TileStylePicker picker({"tiles", "apps"});
+  using Tiles = Settings::Tiles;
+  EXPECT_TRUE(picker.card(Tiles::apps).isSelected());
+  EXPECT_FALSE(picker.card(Tiles::windows).isSelected());
+  EXPECT_EQ(picker.card(Tiles::both).caption(), "App tiles on ⌘⇥, window tiles on ⌥⇥");
+  EXPECT_TRUE(picker.card(Tiles::both).roles().empty());
+  EXPECT_EQ(picker.card(Tiles::apps).borderWidth(), 2);
+  EXPECT_EQ(picker.card(Tiles::windows).fillOpacity(), 0.02);
+
+  picker.click(Tiles::both);
+  EXPECT_EQ(stored("tiles"), "both");
+  EXPECT_EQ(picker.card(Tiles::both).caption(), "");
+  EXPECT_EQ(picker.card(Tiles::both).roles(),
+            (std::vector<std::string>{"PRIMARY App tiles ⌘ ⇥", "SECONDARY Window tiles ⌥ ⇥"}));
+  EXPECT_FALSE(picker.card(Tiles::apps).isSelected());
+
+  for (const char* odd : {"", "Apps", "everything"}) {
+    store("tiles", odd);
+    picker.refresh();
+    for (const auto t : Tiles::allCases()) EXPECT_FALSE(picker.card(t).isSelected()) << odd;
+    EXPECT_EQ(stored("tiles"), odd);
+  }
+}
+
+TEST_F(Pickers, AClickAnywhereOnACardSelectsIt) {
+  TileStylePicker picker({"tiles", "apps"});
+  picker.resize(600, 260);
+  picker.layout()->activate();
+  TileStyleCard& windows = picker.card(Settings::Tiles::windows);
+  press(windows, QPointF(windows.width() / 2, windows.height() - 3));  // below the caption
+  EXPECT_EQ(stored("tiles"), "windows");
+  EXPECT_TRUE(windows.isSelected());
+  // Cards share the row equally.
+  EXPECT_NEAR(picker.card(Settings::Tiles::apps).width(), windows.width(), 1);
+}
+
+TEST_F(Pickers, KeyLabelsAreAtLeastThirtyByTwentyFourAndGrowWithLongerKeys) {
+  KeyLabel one("⌘");
+  EXPECT_GE(one.sizeHint().width(), 30);
+  EXPECT_EQ(one.sizeHint().height(), 24);
+  EXPECT_GT(KeyLabel("Return ↩").sizeHint().width(), one.sizeHint().width());
+}
+
+}  // namespace
+}  // namespace trelliq

@@ -1,0 +1,145 @@
+// The mode pictures and the looping demonstrations: what they draw for each mode and size,
+// and the demonstrations' pace on the virtual clock.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+
+#include "support/WidgetsApp.h"
+#include "guide/DemoIcons.h"
+#include "guide/InlineKeys.h"
+#include "preferences/PreferencesText.h"
+#include "preferences/TileStylePicture.h"
+#include "preferences/TilesDemo.h"
+#include "preferences/TilesOverview.h"
+#include "support/Scene.h"
+
+namespace trelliq {
+namespace {
+
+using Tiles = Settings::Tiles;
+
+class Pictures : public ::testing::Test {
+ protected:
+  void SetUp() override { test::ensureWidgets(); }
+  static QImage render(Tiles style, double scale) {
+    const QSizeF size = TileStylePicture::pictureSize(style, scale);
+    QImage image(size.toSize() + QSize(2, 2), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    TileStylePicture::paint(painter, QPointF(0, 0), style, scale);
+    return image;
+  }
+  static std::vector<std::string> keyRow(const TilesDemo& demo) {
+    std::vector<std::string> row;
+    for (const auto& item : demo.keys().items()) {
+      row.push_back(item.cap.key + (item.cap.pressed ? "↓" : "") + (item.cap.held ? "*" : ""));
+    }
+    return row;
+  }
+  Scene scene{Scene::Start::defaultScenario};
+};
+
+TEST_F(Pictures, HybridIsDrawnAsWindowTilesAndOnlyTheFirstTileIsHighlighted) {
+  EXPECT_EQ(render(Tiles::both, 0.7), render(Tiles::windows, 0.7));
+  EXPECT_NE(render(Tiles::apps, 0.7), render(Tiles::windows, 0.7));
+  // The highlight darkens the first tile's corner; the second tile's corner shows the plate.
+  const QImage apps = render(Tiles::apps, 1);
+  EXPECT_LT(qGray(apps.pixel(10, 28)), qGray(apps.pixel(10 + 48, 28)) - 40);
+  ASSERT_EQ(TileStylePicture::icons().size(), 4u);
+  EXPECT_EQ(TileStylePicture::icons()[2], DemoIcons::top()[2]);
+}
+
+TEST_F(Pictures, LengthsScaleButHairlinesStay) {
+  const QSizeF full = TileStylePicture::pictureSize(Tiles::apps, 1);
+  const QSizeF small = TileStylePicture::pictureSize(Tiles::apps, 0.45);
+  // Only the 1-point divider does not shrink.
+  EXPECT_NEAR(small.width() - 1, (full.width() - 1) * 0.45, 1e-9);
+  EXPECT_NEAR(small.height(), full.height() * 0.45, 1e-9);
+  EXPECT_DOUBLE_EQ(full.height(), 56);
+  EXPECT_DOUBLE_EQ(TileStylePicture::pictureSize(Tiles::windows, 1).height(), 74);
+}
+
+TEST_F(Pictures, TheDemoStepsEveryOnePointTwoTwoSecondsWithTheTabDownBetween) {
+  TilesDemo demo(TilesDemo::Kind::apps, "⌘", "App tiles", false);
+  EXPECT_EQ(demo.step(), 0);
+  EXPECT_EQ(keyRow(demo), (std::vector<std::string>{"⌘*", "⇥"}));
+  scene.clock.advance(0.999);
+  EXPECT_EQ(demo.step(), 0);
+  scene.clock.advance(0.002);
+  EXPECT_EQ(demo.step(), 1);
+  EXPECT_TRUE(demo.keyDown());
+  EXPECT_EQ(keyRow(demo), (std::vector<std::string>{"⌘*", "⇥↓"}));
+  scene.clock.advance(0.22);
+  EXPECT_FALSE(demo.keyDown());
+  EXPECT_EQ(keyRow(demo), (std::vector<std::string>{"⌘*", "⇥"}));
+  // Three more cycles come back round to Mail.
+  scene.clock.advance(3 * 1.22);
+  EXPECT_EQ(demo.step(), 0);
+  demo.setPlaying(false);
+  const int stopped = demo.step();
+  scene.clock.advance(5);
+  EXPECT_EQ(demo.step(), stopped);
+  EXPECT_FALSE(demo.keyDown());
+}
+
+TEST_F(Pictures, TheWindowDemoMovesToTheSecondDesktopAtStepTwo) {
+  TilesDemo demo(TilesDemo::Kind::windows, "⌥", "Window tiles", true);
+  EXPECT_EQ(keyRow(demo), (std::vector<std::string>{"⌥*", "⇥"}));
+  std::vector<std::pair<int, int>> shown;
+  for (int i = 0; i < 4; ++i) {
+    shown.emplace_back(TilesDemo::currentDesktop(demo.step()), TilesDemo::frontWindow(demo.step()));
+    scene.clock.advance(1.22);
+  }
+  EXPECT_EQ(shown, (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {1, 0}, {1, 1}}));
+  EXPECT_EQ(TilesDemo::sizes(true).height, 96);
+  EXPECT_EQ(TilesDemo::sizes(false).tileW, 100);
+}
+
+TEST_F(Pictures, TheOverviewHasItsDemosAndCaptionPerModeAndAFixedHeight) {
+  struct Row {
+    Tiles style;
+    std::vector<std::string> holds;
+    bool compact;
+    std::string caption;
+  };
+  const std::vector<Row> rows = {
+      {Tiles::apps, {"⌘"}, false, "Hold ⌘ and press ⇥ to step through your apps. Let go to switch."},
+      {Tiles::windows, {"⌘"}, false,
+       "Hold ⌘ and press ⇥ to step through your windows, desktop by desktop. Let go to switch."},
+      {Tiles::both, {"⌘", "⌥"}, true, "⌘⇥ steps through your apps, ⌥⇥ through your windows. Let go to switch."},
+  };
+  for (const Row& row : rows) {
+    TilesOverview overview(row.style);
+    std::vector<std::string> holds;
+    for (const TilesDemo* demo : overview.demos()) {
+      holds.push_back(demo->hold());
+      EXPECT_EQ(demo->compact(), row.compact);
+    }
+    EXPECT_EQ(holds, row.holds);
+    EXPECT_EQ(TilesOverview::caption(row.style), row.caption);
+    EXPECT_EQ(overview.height(), TilesOverview::fixedHeight + 8);
+    EXPECT_EQ(overview.minimumHeight(), overview.maximumHeight());
+  }
+}
+
+TEST(PreferencesWords, CaptionsAndLinesFollowTheStoredStrings) {
+  EXPECT_EQ(PreferencesText::previewCaption("fullScreen", false), "Just the switcher");
+  EXPECT_EQ(PreferencesText::previewCaption("none", true), "Just the switcher");
+  EXPECT_EQ(PreferencesText::previewCaption("", true), "A small picture of the window, above the switcher");
+  EXPECT_EQ(PreferencesText::desktopsCaption("whenEmpty"), "A stop for each desktop with no windows");
+  EXPECT_EQ(PreferencesText::desktopsCaption("WhenEmpty"), PreferencesText::desktopsCaption("always"));
+  EXPECT_EQ(PreferencesText::gestureSubtitle("fourFingerDoubleTap"),
+            "Double tap with four fingers to open or close the switcher");
+  using C = Settings::HotCorner;
+  EXPECT_EQ(PreferencesText::hotCornerState({C::bottomRight, C::topLeft, C::bottomLeft}),
+            "Top left, bottom left and bottom right");
+  EXPECT_EQ(PreferencesText::hotCornerHint({C::topLeft}), "Works on every display. Click a corner again to turn it off");
+  EXPECT_TRUE(PreferencesText::recommendsInstantSpaces("fullScreen", false, true));
+  EXPECT_FALSE(PreferencesText::recommendsInstantSpaces("fullScreen", false, false));
+  EXPECT_FALSE(PreferencesText::recommendsInstantSpaces("thumbnail", false, true));
+}
+
+}  // namespace
+}  // namespace trelliq

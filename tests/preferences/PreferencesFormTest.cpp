@@ -1,0 +1,287 @@
+// The Preferences window and its form: the sections in order, controls writing their keys
+// at once without ever rewriting what they do not recognise, the once-a-second permission
+// refresh while the window shows, the login item, and the window made once and reused.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+
+#include "support/WidgetsApp.h"
+#include "app/Permission.h"
+#include "platform/sim/WindowServer.h"
+#include "preferences/FormRow.h"
+#include "preferences/GesturePopUp.h"
+#include "preferences/HotCornerPicker.h"
+#include "preferences/PermissionsSection.h"
+#include "preferences/PreferencesView.h"
+#include "preferences/PreferencesWindow.h"
+#include "preferences/TileStylePicker.h"
+#include "preferences/TilesDemo.h"
+#include "preferences/TilesOverview.h"
+#include "support/Scene.h"
+#include "switcher/ClosableWindow.h"
+
+namespace trelliq {
+namespace {
+
+std::string titleOf(QWidget* row) {
+  if (auto* r = dynamic_cast<FormRow*>(row)) return r->title();
+  if (dynamic_cast<TileStylePicker*>(row)) return "<mode cards>";
+  if (dynamic_cast<PermissionsSection*>(row)) return "<permissions>";
+  if (dynamic_cast<QLabel*>(row)) return "<note>";
+  return "<" + std::string(row->findChild<TilesOverview*>() ? "overview" : row->findChild<GestureInUse*>() ? "in use" : "button") + ">";
+}
+
+class PreferencesForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ensureWidgets();
+    scene.world.setAccessibilityTrusted(true);
+    scene.world.setScreenCaptureAllowed(true);
+    scene.windowServer.setURLHandler("x-apple.systempreferences", "/System/Applications/System Settings.app");
+    Settings::registerDefaults();
+  }
+  std::optional<std::string> stored(const std::string& key) const { return Settings::defaults().stringForKey(key); }
+  void store(const std::string& key, const platform::PlistValue& value) { Settings::defaults().set(key, value); }
+  std::vector<std::string> shownRows(const PreferencesView& view, const std::string& section) const {
+    std::vector<std::string> titles;
+    for (QWidget* row : view.section(section).shownRows()) titles.push_back(titleOf(row));
+    return titles;
+  }
+  Scene scene{Scene::Start::defaultScenario};
+};
+
+TEST_F(PreferencesForm, SixSectionsInOrderWithTheirRows) {
+  PreferencesView view;
+  std::vector<std::string> sections;
+  for (const FormSection* s : view.sections()) sections.push_back(s->title());
+  EXPECT_EQ(sections, (std::vector<std::string>{"Switcher mode", "Permissions", "General", "Switching", "Previews",
+                                                "Gestures and hot corners"}));
+  EXPECT_EQ(shownRows(view, "Switcher mode"),
+            (std::vector<std::string>{"<mode cards>", "<overview>", "Keyboard shortcuts"}));
+  EXPECT_EQ(shownRows(view, "Switching"),
+            (std::vector<std::string>{"Show desktops", "Show tile names", "Switch Spaces instantly",
+                                      "Switch between an app's windows with"}));
+  EXPECT_EQ(shownRows(view, "Gestures and hot corners"),
+            (std::vector<std::string>{"Open and close with gesture",
+                                      "Open the switcher by moving the pointer into a corner"}));
+  EXPECT_EQ(view.gestureRow().subtitle()[0], "Don't open or close the switcher with a gesture");
+  EXPECT_EQ(view.hotCornerRow().subtitle(),
+            (std::vector<std::string>{"Pick one or more corners. Each works on every display", "Off"}));
+  EXPECT_FALSE(view.gestureInUse());
+  // Window tiles have no desktop stops to choose.
+  store("tiles", "windows");
+  view.reload();
+  EXPECT_EQ(shownRows(view, "Switching").front(), "Show tile names");
+  EXPECT_EQ(view.overview().style(), Settings::Tiles::windows);
+  store("tiles", "both");
+  scene.clock.runUntilIdle();  // the change is announced
+  EXPECT_EQ(shownRows(view, "Switching").front(), "Show desktops");
+  EXPECT_EQ(view.overview().demos().size(), 2u);
+}
+
+TEST_F(PreferencesForm, EveryControlWritesItsKeyAtOnce) {
+  PreferencesView view;
+  emit view.desktopsPicker().activated(2);
+  EXPECT_EQ(stored("desktops"), "firstWhenEmpty");
+  emit view.namesPicker().activated(1);
+  EXPECT_EQ(stored("names"), "always");
+  emit view.previewPicker().activated(2);
+  EXPECT_EQ(stored("preview"), "fullScreen");
+  view.instantSpacesToggle().click();
+  EXPECT_FALSE(Settings::instantSpaces());
+  view.appWindowsToggle().click();
+  EXPECT_FALSE(Settings::appWindows());
+  view.gesturePopUp().choose(2);
+  EXPECT_EQ(stored("gesture"), "threeFingerDoubleTap");
+  view.hotCornerPicker().click(Settings::HotCorner::topRight);
+  EXPECT_EQ(stored("hotCorner"), "topRight");
+  scene.clock.runUntilIdle();
+  // The captions and lines follow from the announcement.
+  EXPECT_EQ(view.desktopsRow().subtitle()[0], "A stop for Desktop 1 while it has no windows");
+  EXPECT_EQ(view.namesRow().subtitle()[0], "Always show a tile's name underneath");
+  EXPECT_EQ(view.previewRow().subtitle()[0], "The window shown full size, right where it is");
+  EXPECT_FALSE(view.recommendation().isHidden());
+  EXPECT_EQ(view.gestureRow().subtitle()[0], "Double tap with three fingers to open or close the switcher");
+  ASSERT_TRUE(view.gestureInUse());
+  EXPECT_EQ(view.hotCornerRow().subtitle()[1], "Top right");
+  view.instantSpacesToggle().click();  // back on: the recommendation goes at once
+  EXPECT_TRUE(view.recommendation().isHidden());
+}
+
+TEST_F(PreferencesForm, ValuesItDoesNotRecogniseAreShownAsTheirFallbackAndNeverRewritten) {
+  store("desktops", "sometimes");
+  store("names", "never");
+  store("preview", "hologram");
+  store("tiles", "cards");
+  store("gesture", "wink");
+  store("instantSpaces", "maybe");
+  PreferencesView view;
+  EXPECT_EQ(view.desktopsPicker().currentIndex(), -1);
+  EXPECT_EQ(view.desktopsRow().subtitle()[0], "Every desktop gets a stop, so you can go to the desktop itself");
+  EXPECT_EQ(view.namesRow().subtitle()[0], "Only show the selected tile's name underneath it");
+  EXPECT_EQ(view.previewRow().subtitle()[0], "A small picture of the window, above the switcher");
+  EXPECT_EQ(view.overview().style(), Settings::Tiles::apps);
+  view.reload();
+  view.hotCornerPicker().refresh();
+  scene.clock.advance(3);
+  EXPECT_EQ(stored("desktops"), "sometimes");
+  EXPECT_EQ(stored("names"), "never");
+  EXPECT_EQ(stored("preview"), "hologram");
+  EXPECT_EQ(stored("tiles"), "cards");
+  EXPECT_EQ(stored("gesture"), "wink");
+  EXPECT_EQ(stored("instantSpaces"), "maybe");
+}
+
+TEST_F(PreferencesForm, WithoutScreenRecordingThePreviewPickerShowsNoneAndKeepsTheStoredValue) {
+  scene.world.setScreenCaptureAllowed(false);
+  store("preview", "fullScreen");
+  store("instantSpaces", false);
+  PreferencesView view;
+  EXPECT_EQ(view.previewPicker().currentText().toStdString(), "No preview");
+  EXPECT_FALSE(view.previewPicker().isEnabled());
+  EXPECT_EQ(view.previewRow().subtitle()[0], "Just the switcher");
+  EXPECT_FALSE(view.screenRecordingWarning().isHidden());
+  EXPECT_TRUE(view.recommendation().isHidden());
+  EXPECT_EQ(stored("preview"), "fullScreen");
+}
+
+TEST_F(PreferencesForm, FindingsRefreshOnceASecondOnlyWhileShowing) {
+  scene.world.setAccessibilityTrusted(false);
+  PreferencesView view;
+  EXPECT_FALSE(view.accessibility());
+  scene.world.setAccessibilityTrusted(true);
+  scene.clock.advance(5);
+  EXPECT_FALSE(view.accessibility()) << "no refresh before the window shows";
+  view.setShowing(true);
+  scene.clock.advance(0.99);
+  EXPECT_FALSE(view.accessibility()) << "the first refresh comes a second later";
+  scene.clock.advance(0.02);
+  EXPECT_TRUE(view.accessibility());
+  scene.world.setAccessibilityTrusted(false);
+  scene.clock.advance(1);
+  EXPECT_FALSE(view.accessibility());
+  view.setShowing(false);
+  scene.world.setAccessibilityTrusted(true);
+  scene.clock.advance(3);
+  EXPECT_FALSE(view.accessibility());
+}
+
+TEST_F(PreferencesForm, GrantingScreenRecordingWhileOpenAsksForARestartOnceAndProbesOneAtATime) {
+  scene.world.setScreenCaptureAllowed(false);
+  Permission::screenRecordingAtLaunch();
+  scene.world.processes().holdAll(true);
+  PreferencesView view;
+  view.setShowing(true);
+  scene.clock.advance(4.5);
+  // The first probe's child has not answered: no second one is started meanwhile.
+  ASSERT_EQ(scene.world.processes().launches().size(), 1u);
+  ASSERT_TRUE(scene.world.processes().finish(scene.world.processes().launches()[0].pid, 1));
+  scene.clock.runUntilIdle();
+  EXPECT_FALSE(view.needsRestart());
+  scene.world.processes().holdAll(false);
+  scene.world.setScreenCaptureForNewProcesses(true);
+  scene.clock.advance(1);
+  EXPECT_TRUE(view.needsRestart());
+  EXPECT_FALSE(view.screenRecording()) << "this process keeps its answer";
+  EXPECT_FALSE(view.previewPicker().isEnabled());
+  const auto launches = scene.world.processes().launches().size();
+  scene.clock.advance(5);
+  EXPECT_EQ(scene.world.processes().launches().size(), launches) << "no probe once a restart is known";
+  EXPECT_TRUE(view.needsRestart());
+  view.setShowing(false);
+}
+
+TEST_F(PreferencesForm, TheLoginToggleEndsShowingWhatTheServiceReports) {
+  PreferencesView view;
+  EXPECT_FALSE(view.launchAtLogin());
+  EXPECT_TRUE(view.loginItemsButton().parentWidget()->isHidden());
+  scene.world.setLoginItemNeedsApproval(true);
+  view.loginToggle().click();
+  EXPECT_TRUE(view.launchAtLogin());
+  EXPECT_TRUE(view.loginToggle().isChecked());
+  EXPECT_EQ(view.loginRow().subtitle()[0], "Waiting for your OK in System Settings › General › Login Items");
+  EXPECT_FALSE(view.loginItemsButton().parentWidget()->isHidden());
+  view.loginItemsButton().click();
+  EXPECT_EQ(scene.windowServer.openedURLs().back(), PreferencesView::loginItemsSettings);
+  // Approved in System Settings: noticed when a window of the program becomes key.
+  scene.world.setLoginItemStatus(platform::LoginItemStatus::enabled);
+  ClosableWindow other(CGRect(10, 10, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  other.makeKeyAndOrderFront(nullptr);
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(view.loginRow().subtitle()[0], "Start Trelliq when you log in");
+  EXPECT_TRUE(view.loginToggle().isChecked());
+  // A refused removal leaves it on.
+  scene.world.failLoginItemUnregister("not allowed");
+  view.loginToggle().click();
+  EXPECT_TRUE(view.loginToggle().isChecked());
+  // A refused registration turns it back off.
+  scene.world.failLoginItemUnregister(std::nullopt);
+  view.loginToggle().click();
+  EXPECT_FALSE(view.loginToggle().isChecked());
+  scene.world.failLoginItemRegister("no");
+  const int calls = scene.world.callCount("setLoginItem");
+  view.loginToggle().click();
+  EXPECT_FALSE(view.loginToggle().isChecked());
+  EXPECT_EQ(scene.world.callCount("setLoginItem"), calls + 1);
+}
+
+TEST_F(PreferencesForm, DockCornersAreNamedInANote) {
+  scene.world.writeForeignPreferences("com.apple.dock", {{"wvous-tl-corner", 2}, {"wvous-br-corner", 4}});
+  store("hotCorner", "topLeft,topRight,bottomRight");
+  PreferencesView view;
+  EXPECT_EQ(view.dockNote(),
+            "macOS has a hot corner of its own in the top left and bottom right too (System Settings › Desktop & "
+            "Dock › Hot Corners)");
+  store("hotCorner", "topRight");
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(view.dockNote(), "");
+}
+
+TEST_F(PreferencesForm, TheScrollViewIsAsTallAsTheFormUpToTheScreen) {
+  PreferencesView view;
+  const int cap = PreferencesView::heightCap();
+  EXPECT_EQ(cap, static_cast<int>(NSScreen::main()->visibleFrame().height()) - 60);
+  EXPECT_LE(view.scrollHeight(), cap);
+  EXPECT_GT(view.scrollHeight(), 300);
+}
+
+class PreferencesWindows : public PreferencesForm {
+ protected:
+  PreferencesWindow preferences;
+};
+
+TEST_F(PreferencesWindows, MadeOnceCentredAndReusedAfterClosing) {
+  EXPECT_FALSE(preferences.isVisible());
+  EXPECT_EQ(preferences.window(), nullptr);
+  preferences.show();
+  scene.clock.advance(0.1);
+  NSWindow* window = preferences.window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->title(), "Trelliq Preferences");
+  EXPECT_EQ(window->styleMask(), 3u);
+  EXPECT_FALSE(window->isReleasedWhenClosed());
+  EXPECT_NE(dynamic_cast<ClosableWindow*>(window), nullptr);
+  EXPECT_TRUE(preferences.isVisible());
+  EXPECT_TRUE(window->isKeyWindow());
+  EXPECT_NEAR(window->frame().midX(), NSScreen::main()->visibleFrame().midX(), 1);
+  PreferencesView* view = preferences.view();
+  EXPECT_TRUE(view->isShowing());
+
+  // The user moves it; ⌘W hides it and stops the refresh; show brings back the same one there.
+  const CGRect moved(40, 60, window->frame().width(), window->frame().height());
+  window->setFrame(moved, true);
+  window->performKeyEquivalent(NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand, "w", "w", false, 13));
+  EXPECT_FALSE(preferences.isVisible());
+  EXPECT_FALSE(view->isShowing());
+  preferences.show();
+  EXPECT_EQ(preferences.window(), window);
+  EXPECT_EQ(preferences.view(), view);
+  EXPECT_EQ(window->frame(), moved);
+  EXPECT_TRUE(preferences.isVisible());
+  AppWindow& asShellSees = preferences;
+  EXPECT_TRUE(asShellSees.isVisible());
+}
+
+}  // namespace
+}  // namespace trelliq
