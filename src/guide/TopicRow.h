@@ -1,5 +1,5 @@
 #pragma once
-// One row of the guide's topic list: the title in semibold over the one-line summary, on
+// One row of the guide's topic list: the title in semibold over the short summary, on
 // the accent colour when selected. The whole row is clickable. Main thread only.
 
 #include <QAbstractButton>
@@ -18,7 +18,10 @@ class TopicRow : public QAbstractButton {
   bool isSelected() const { return selected_; }
   void setSelected(bool selected);
 
+  /// The row's width and the height its title and line take there, each wrapped as needed.
   QSize sizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -15,13 +15,17 @@ FormRow::FormRow(const std::string& title, const std::vector<std::string>& subti
   row->setContentsMargins(10, 6, 10, 6);
   label_ = new QVBoxLayout();
   label_->setSpacing(1);
+  // Stretches above and below keep the lines together, centred beside a taller control.
+  label_->addStretch(1);
   titleLine_ = new QHBoxLayout();
   titleLine_->setSpacing(3);
   title_ = new QLabel(QString::fromStdString(title), this);
   title_->setWordWrap(true);
-  titleLine_->addWidget(title_);
-  titleLine_->addStretch(1);
+  // The title takes the line's spare width so it wraps only when it cannot fit.
+  titleLine_->addWidget(title_, 1);
+  titleLine_->addStretch(0);
   label_->addLayout(titleLine_);
+  label_->addStretch(1);
   row->addLayout(label_, 1);
   setSubtitle(subtitle);
   if (control_) row->addWidget(control_, 0, Qt::AlignRight | Qt::AlignVCenter);
@@ -44,7 +48,7 @@ void FormRow::setSubtitle(const std::vector<std::string>& lines) {
     auto* line = new QLabel(this);
     line->setWordWrap(true);
     line->setStyleSheet("color: rgba(0,0,0,128);");
-    label_->addWidget(line);
+    label_->insertWidget(label_->count() - 1, line);
     lines_.push_back(line);
   }
   for (std::size_t i = 0; i < lines.size(); ++i) lines_[i]->setText(QString::fromStdString(lines[i]));
@@ -53,6 +57,9 @@ void FormRow::setSubtitle(const std::vector<std::string>& lines) {
 void FormRow::addTitleAccessory(QWidget* widget) {
   widget->setParent(this);
   titleLine_->insertWidget(titleLine_->count() - 1, widget, 0, Qt::AlignVCenter);
+  // Accessories follow the title directly; the spare width goes after them.
+  titleLine_->setStretchFactor(title_, 0);
+  titleLine_->setStretch(titleLine_->count() - 1, 1);
   title_->setWordWrap(false);
 }
 

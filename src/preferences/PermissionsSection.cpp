@@ -23,7 +23,7 @@ bool screenRecordingRestart(bool screenRecording, bool needsRestart) { return ne
 PermissionsSection::PermissionsSection(bool accessibility, bool screenRecording, bool needsRestart, QWidget* parent)
     : QWidget(parent) {
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
+  column->setContentsMargins(10, 6, 10, 6);  // inset like the form's other rows
   column->addWidget(PermissionRow::formRow(Permission::accessibility, accessibility, "Accessibility",
                                            "Required: lets Trelliq take over \u2318\u21e5", false, this));
   column->addWidget(PermissionRow::formRow(Permission::screenRecording, screenRecording, "Screen Recording",

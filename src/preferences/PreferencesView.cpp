@@ -2,12 +2,14 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Permission.h"
 #include "guide/GuideWindow.h"
 #include "guide/KeyCap.h"
+#include "guide/LayoutFit.h"
 #include "platform/AppKit.h"
 #include "preferences/FormRow.h"
 #include "preferences/GesturePopUp.h"
@@ -99,6 +101,7 @@ void PreferencesView::build() {
   // Switcher mode.
   FormSection* mode = section("Switcher mode");
   tilePicker_ = new TileStylePicker(tiles_);
+  tilePicker_->setContentsMargins(10, 0, 10, 0);  // inset like the rows below it
   mode->addRow(tilePicker_);
   overviewSlot_ = new QWidget();
   new QVBoxLayout(overviewSlot_);
@@ -332,11 +335,15 @@ int PreferencesView::heightCap() {
 int PreferencesView::scrollHeight() const { return scroll_->maximumHeight(); }
 
 void PreferencesView::updateHeight() {
-  form_->adjustSize();
-  const int formHeight = form_->sizeHint().height();
+  // Measured at the form's one width: the plain size hint guesses a wider form for its
+  // wrapped labels and would squash every row.
+  const int formHeight = guide::fittedHeight(*form_, formWidth);
+  form_->setFixedHeight(formHeight);
   const int height = std::min(formHeight, heightCap());
   scroll_->setFixedHeight(height);
-  scroll_->setFixedWidth(formWidth);
+  // A scrolling form keeps its full width beside the bar instead of sliding under it.
+  const int bar = formHeight > height ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
+  scroll_->setFixedWidth(formWidth + bar);
   adjustSize();
 }
 

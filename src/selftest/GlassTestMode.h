@@ -42,7 +42,7 @@ class GlassTestMode final {
   /// One panel as the mode makes it (not yet ordered in).
   static std::unique_ptr<NSWindow> makePanel(const PanelSpec& spec, const CGRect& frame);
 
-  /// Shows one panel per spec, lets 1.0 s pass and writes "<dir>/glass-test<suffix>.png"
+  /// Shows one panel per description, lets 1.0 s pass and writes "<dir>/glass-test<suffix>.png"
   /// through the per-display screenshot. Answers 0.
   static int run(const std::string& dir, const std::optional<std::string>& specs, const std::string& suffix,
                  const std::optional<CGRect>& at);

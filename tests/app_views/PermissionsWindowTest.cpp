@@ -218,5 +218,23 @@ TEST(PermissionsWindowTest, NothingPollsOrMovesWhileTheWindowIsClosed) {
   EXPECT_FALSE(desk.view().accessibility());
 }
 
+TEST(PermissionsWindowTest, CardsGrowToTheirWrappedReasonsAndKeepTheDemoInside) {
+  WelcomeDesk desk;
+  desk.permissions.show();
+  desk.scene.clock.advance(0.1);
+  PermissionsView& view = desk.view();
+  view.window()->show();  // the simulated window server never puts widgets on screen itself
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(view.height(), view.sizeHint().height());
+  for (PermissionRow* row : {view.accessibilityRow(), view.screenRecordingRow()}) {
+    const QLabel& reason = *row->reasonLabel();
+    EXPECT_GE(reason.height(), reason.heightForWidth(reason.width()));
+    EXPECT_TRUE(row->rect().contains(QRect(reason.mapTo(row, QPoint(0, 0)), reason.size())));
+    EXPECT_TRUE(view.rect().contains(row->geometry()));
+  }
+  const QWidget& demo = *view.screenRecordingRow()->extra();
+  EXPECT_TRUE(view.screenRecordingRow()->rect().contains(demo.geometry()));
+}
+
 }  // namespace
 }  // namespace trelliq

@@ -195,5 +195,23 @@ TEST_F(GuideViews, TheModeMenuShowsThePickedModeAndItsTopics) {
   EXPECT_EQ(view->legend().mode(), Settings::Tiles::windows);
 }
 
+TEST_F(GuideWindows, TopicRowsGrowToShowTextTooLongForOneLine) {
+  const TopicRow brief("Apps", "Step");
+  const TopicRow wordy("Apps without windows", "Open an app that has none open, then pick one of its windows");
+  EXPECT_GT(wordy.sizeHint().height(), brief.sizeHint().height());
+  EXPECT_EQ(wordy.sizeHint().width(), TopicRow::rowWidth);
+
+  guide.show();
+  QCoreApplication::sendPostedEvents();
+  int rows = 0;
+  for (QWidget* child : guide.view()->findChildren<QWidget*>()) {
+    const auto* row = dynamic_cast<const TopicRow*>(child);
+    if (!row || !row->isVisibleTo(guide.view())) continue;
+    ++rows;
+    EXPECT_GE(row->height(), row->heightForWidth(row->width())) << row->title();
+  }
+  EXPECT_GE(rows, 5);
+}
+
 }  // namespace
 }  // namespace trelliq

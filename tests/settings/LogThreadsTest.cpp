@@ -165,32 +165,40 @@ TEST(LogThreads, TwoProcessesAppendingAndCuttingLoseNothing) {
   Scene scene;
   const std::string path = scene.path("Library/Logs/Trelliq.log");
   constexpr int kEach = 2500;
+  // Both writers meet before their last lines, so those interleave and fit in the kept
+  // tail however the two processes are scheduled before that.
+  constexpr int kTogether = 100;
   const std::string padding(200, '-');
-  const auto write = [&](const char* who) {
-    for (int n = 0; n < kEach; ++n) {
+  const auto write = [&](const char* who, int from, int to) {
+    for (int n = from; n < to; ++n) {
       const std::string line = std::string(who) + " line " + std::to_string(n) + " " + padding + "\n";
       LogFile::append(path, line, Diagnostics::limit, Diagnostics::limit / 2);
     }
   };
-  // Both start together, so their appends and cuts interleave.
-  int start[2];
-  ASSERT_EQ(::pipe(start), 0);
+  int toChild[2], toParent[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(toParent), 0);
+  const auto meet = [](int tell, int hear) {
+    char token = 'g';
+    return ::write(tell, &token, 1) == 1 && ::read(hear, &token, 1) == 1;
+  };
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    char go;
-    ::close(start[1]);
-    if (::read(start[0], &go, 1) != 1) ::_exit(2);
-    write("child");
+    if (!meet(toParent[1], toChild[0])) ::_exit(2);
+    write("child", 0, kEach - kTogether);
+    if (!meet(toParent[1], toChild[0])) ::_exit(2);
+    write("child", kEach - kTogether, kEach);
     ::_exit(0);
   }
-  ::close(start[0]);
-  ASSERT_EQ(::write(start[1], "g", 1), 1);
-  ::close(start[1]);
-  write("parent");
+  ASSERT_TRUE(meet(toChild[1], toParent[0]));
+  write("parent", 0, kEach - kTogether);
+  ASSERT_TRUE(meet(toChild[1], toParent[0]));
+  write("parent", kEach - kTogether, kEach);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
 
   auto lines = linesOf(fileText(path));
   ASSERT_GT(lines.size(), 1u);

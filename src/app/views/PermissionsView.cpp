@@ -14,6 +14,7 @@
 #include "app/views/PreviewDemo.h"
 #include "app/views/Symbol.h"
 #include "guide/GuidePaint.h"
+#include "guide/LayoutFit.h"
 #include "guide/GuideWindow.h"
 #include "platform/CoreGraphics.h"
 
@@ -116,7 +117,9 @@ void PermissionsView::apply() {
   note_->setHidden(!(screenRecording_ || needsRestart_));
   footer_->setEnabled(accessibility_);
   lock_->setHidden(accessibility_);
-  adjustSize();
+  // Tall enough for every wrapped reason at the window's one width.
+  fittedHeight_ = guide::fittedHeight(*this, fixedWidth);
+  setFixedHeight(fittedHeight_);
 }
 
 void PermissionsView::appear() {

@@ -27,6 +27,9 @@ class PermissionsView : public QWidget, public NSResponder {
   explicit PermissionsView(QWidget* parent = nullptr);
   ~PermissionsView() override;
 
+  /// The window's one width and the height its content needs there, wrapped text included.
+  QSize sizeHint() const override { return {fixedWidth, fittedHeight_}; }
+
   /// The window came on screen: the checks start (the first one a second from now) and
   /// the demonstration moves.
   void appear();
@@ -77,6 +80,7 @@ class PermissionsView : public QWidget, public NSResponder {
   bool screenRecording_;
   bool needsRestart_ = false;
   bool polling_ = false;
+  int fittedHeight_ = 0;
   platform::WorkItem next_;
   PermissionRow* accessibilityRow_;
   PermissionRow* screenRecordingRow_;
