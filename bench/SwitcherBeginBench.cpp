@@ -17,7 +17,10 @@
 #include "settings/Settings.h"
 #include "support/LargeDesk.h"
 #include "support/Scene.h"
+#include "support/WidgetsApp.h"
 #include "switcher/Switcher.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/views/QtPanelViews.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -27,6 +30,7 @@ using trelliq::Switcher;
 
 std::unique_ptr<Scene> gBeginScene;
 std::shared_ptr<Switcher> gSwitcher;
+std::unique_ptr<trelliq::views::QtPanelViews> gViews;
 
 // The workspace benchmark's desk (tests/support/LargeDesk.h), with the switcher's options
 // registered and a fresh controller.
@@ -41,8 +45,24 @@ void buildDesk(LargeDeskSize size) {
 }
 
 void largeBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::large()); }
+// As the running program has it after its first session: the panel views exist and
+// follow every change of the model, begin's included.
+void largeBeginDeskWithViews(const benchmark::State&) {
+  trelliq::test::ensureWidgets();
+  gViews = std::make_unique<trelliq::views::QtPanelViews>(trelliq::scene::layoutPanel);
+  trelliq::PanelViews::install(gViews.get());
+  buildDesk(LargeDeskSize::large());
+  const auto generation = gSwitcher->tryOpen(kCGEventFlagMaskCommand, false, false, false);
+  gSwitcher->begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt, generation.value_or(0));
+  gBeginScene->clock.advance(0.3);  // past the show delay: the panels and their views are made
+  gSwitcher->cancel(false);
+  gBeginScene->clock.runUntilIdle();
+}
 void quarterBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarter()); }
 void dropBeginDesk(const benchmark::State&) {
+  // The views' mirrors let go of the controller's layers before the controller goes.
+  trelliq::PanelViews::install(nullptr);
+  gViews.reset();
   gSwitcher.reset();
   gBeginScene->clock.advance(5);
   trelliq::DesktopFrames::reset();
@@ -79,6 +99,12 @@ void SwitcherBegin(benchmark::State& state) {
 BENCHMARK(SwitcherBegin)
     ->Name("SwitcherBegin/large")
     ->Setup(largeBeginDesk)
+    ->Teardown(dropBeginDesk)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SwitcherBegin)
+    ->Name("SwitcherBegin/large/views")
+    ->Setup(largeBeginDeskWithViews)
     ->Teardown(dropBeginDesk)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -456,6 +456,7 @@ void Switcher::cancel(bool keepGhost) {
 
   for (DisplayPanel& p : panels) {
     if (p.window) p.window->orderOut(nullptr);
+    if (p.view) p.view->setShown(false);
   }
   if (previewPanel_) previewPanel_->orderOut(nullptr);
   if (keepGhost) {

@@ -88,12 +88,15 @@ class DisplayPanelViewTest : public ::testing::Test {
     return test::workspace({test::display("d0", {test::space(1, std::move(tiles), true)})});
   }
 
+  /// A view as during a session: made with the panel and shown with it.
   std::unique_ptr<DisplayPanelView> make(int index = 0) {
     PanelView::NameFieldHooks hooks;
     hooks.submit = [this] { ++submits; };
     hooks.escape = [this] { ++escapes; };
-    return std::make_unique<DisplayPanelView>(model, index, geometry, panel, std::move(hooks),
-                                              [this](const scene::PanelLayoutInput& in) { return layout(in); });
+    auto view = std::make_unique<DisplayPanelView>(model, index, geometry, panel, std::move(hooks),
+                                                   [this](const scene::PanelLayoutInput& in) { return layout(in); });
+    view->setShown(true);
+    return view;
   }
 
   static NSEvent key(std::uint16_t code, std::string text = "", NSEventModifierFlags flags = 0) {
@@ -121,11 +124,17 @@ TEST_F(DisplayPanelViewTest, EveryChangeReplacesTheReportedFramesAndContent) {
   EXPECT_EQ(geometry.tiles.find(TileID::cluster("0:1:101")), nullptr);
   EXPECT_EQ(geometry.content(), CGRect(100, 200, 120, 140));
 
+  // An ordered-out panel does not follow the model (opening a session changes it many
+  // times before the panels show); showing it again catches up.
+  view->setShown(false);
+  model.reset(desk({100, 101}), 0);
+  EXPECT_EQ(geometry.tiles.size(), 1u);
   // The panel is framed to its display before it shows; the view follows.
   panel.setFrame(CGRect(0, 0, 1024, 768), false);
   view->setShown(true);
   EXPECT_TRUE(view->isShown());
   EXPECT_EQ(view->size(), QSize(1024, 768));
+  EXPECT_EQ(geometry.tiles.size(), 2u);
 }
 
 TEST_F(DisplayPanelViewTest, ADisplayTheSnapshotLacksReportsNothing) {

@@ -45,7 +45,11 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
       layout_(std::move(layout)) {
   setAttribute(Qt::WA_TranslucentBackground);
   animator_.onFrame = [this] { update(); };
-  token_ = model_.subscribe([this](const ModelChange& change) { rebuild(change.animation); });
+  // A panel that is ordered out follows the model only when it is shown again: opening a
+  // session changes the model many times before the panels show.
+  token_ = model_.subscribe([this](const ModelChange& change) {
+    if (shown_) rebuild(change.animation);
+  });
   panel_.setContentView(this);
   rebuild(std::nullopt);
 }
