@@ -20,6 +20,22 @@ void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QCo
   painter.restore();
 }
 
+QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  QFont font = label->font();
+  font.setPointSizeF(points);
+  font.setWeight(weight);
+  label->setFont(font);
+  setTextColor(label, color);
+  return label;
+}
+
+void setTextColor(QLabel* label, const QColor& color) {
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, color);
+  label->setPalette(palette);
+}
+
 QLinearGradient sampleWallpaper(const QRectF& rect) {
   QLinearGradient wash(rect.topLeft(), rect.bottomRight());
   wash.setColorAt(0, QColor::fromRgbF(0.2f, 0.45f, 0.9f));

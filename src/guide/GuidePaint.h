@@ -3,6 +3,8 @@
 // are the light appearance of the system's adaptive styles. Main thread only.
 
 #include <QColor>
+#include <QFont>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRectF>
@@ -29,6 +31,10 @@ void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QCol
 QLinearGradient sampleWallpaper(const QRectF& rect);
 /// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
 void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, double opacity);
+/// A label in the system font at `points` and `weight`, its text drawn in `color`.
+QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent);
+/// Recolours a label's text.
+void setTextColor(QLabel* label, const QColor& color);
 /// Draws a picture scaled into `rect`; nothing for a null or empty picture.
 void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, double opacity = 1);
 

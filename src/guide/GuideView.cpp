@@ -283,9 +283,7 @@ void GuideView::rebuildPane() {
   caption_->setAlignment(Qt::AlignHCenter);
   caption_->setWordWrap(true);
   caption_->setContentsMargins(16, 0, 16, 0);
-  QPalette palette = caption_->palette();
-  palette.setColor(QPalette::WindowText, guide::secondary());
-  caption_->setPalette(palette);
+  guide::setTextColor(caption_, guide::secondary());
   column->addWidget(demo_, 0, Qt::AlignHCenter);
   column->addWidget(caption_);
   column->addStretch();

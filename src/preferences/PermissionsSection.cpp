@@ -55,9 +55,7 @@ ScreenRecordingWarning::ScreenRecordingWarning(bool needsRestart, QWidget* paren
   font.setWeight(QFont::Normal);
   font.setCapitalization(QFont::MixedCase);
   text->setFont(font);
-  QPalette palette = text->palette();
-  palette.setColor(QPalette::WindowText, guide::secondary());
-  text->setPalette(palette);
+  guide::setTextColor(text, guide::secondary());
   row->addWidget(text);
   auto* button = new QPushButton(this);
   button->setObjectName("action");

@@ -20,9 +20,7 @@ PermissionNote::PermissionNote(const std::string& text, QWidget* parent) : QWidg
   QFont font = text_->font();
   font.setPointSizeF(12);
   text_->setFont(font);
-  QPalette palette = text_->palette();
-  palette.setColor(QPalette::WindowText, guide::secondary());
-  text_->setPalette(palette);
+  guide::setTextColor(text_, guide::secondary());
   row->addWidget(text_, 1);
 }
 

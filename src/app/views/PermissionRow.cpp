@@ -17,15 +17,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 QString css(const QColor& c) { return c.name(QColor::HexArgb); }
 
 QLabel* text(const std::string& s, double pointSize, QFont::Weight weight, const QColor& color, QWidget* parent) {
-  auto* label = new QLabel(q(s), parent);
-  QFont font = label->font();
-  font.setPointSizeF(pointSize);
-  font.setWeight(weight);
-  label->setFont(font);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, color);
-  label->setPalette(palette);
-  return label;
+  return guide::styledLabel(q(s), pointSize, weight, color, parent);
 }
 
 }  // namespace
@@ -131,9 +123,7 @@ void PermissionRow::refreshStatus() {
   statusSymbol_->setVisible(!now.symbol.empty());
   statusText_->setText(q(now.text));
   statusText_->setVisible(!now.text.empty());
-  QPalette palette = statusText_->palette();
-  palette.setColor(QPalette::WindowText, color);
-  statusText_->setPalette(palette);
+  guide::setTextColor(statusText_, color);
   button_->setText(q(now.button));
   button_->setVisible(!now.button.empty());
 }

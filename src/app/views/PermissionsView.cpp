@@ -23,15 +23,7 @@ namespace trelliq {
 namespace {
 
 QLabel* label(const QString& text, double pointSize, QFont::Weight weight, const QColor& color, QWidget* parent) {
-  auto* l = new QLabel(text, parent);
-  QFont font = l->font();
-  font.setPointSizeF(pointSize);
-  font.setWeight(weight);
-  l->setFont(font);
-  QPalette palette = l->palette();
-  palette.setColor(QPalette::WindowText, color);
-  l->setPalette(palette);
-  return l;
+  return guide::styledLabel(text, pointSize, weight, color, parent);
 }
 
 // The program's icon at the head of the window.
