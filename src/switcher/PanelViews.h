@@ -27,9 +27,13 @@ class Layer {
  public:
   /// How the contents fill the frame.
   enum class Gravity { resize, resizeAspect };
+  /// The system surface the layer stands for, drawn under its background and contents:
+  /// none, the glass of a pane, or the haze under it (whose strength is the layer's alpha).
+  enum class Material { none, glass, haze };
 
   Layer() = default;
   explicit Layer(Gravity gravity) : gravity_(gravity) {}
+  explicit Layer(Material material) : material_(material) {}
   Layer(const Layer&) = delete;
   Layer& operator=(const Layer&) = delete;
 
@@ -58,6 +62,7 @@ class Layer {
   std::uint32_t background() const { return background_; }
   void setBackground(std::uint32_t argb) { background_ = argb, changed(); }
   Gravity gravity() const { return gravity_; }
+  Material material() const { return material_; }
 
   /// Called after every change, with the layer.
   std::function<void(const Layer&)> onChange;
@@ -74,6 +79,7 @@ class Layer {
   CGImageRef contents_;
   std::uint32_t background_ = 0;
   Gravity gravity_ = Gravity::resize;
+  Material material_ = Material::none;
 };
 
 /// The transparent view over a display panel's content that turns pointer events into

@@ -105,8 +105,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
   /// A glass surface over a haze layer, always placed together.
   struct Pane {
-    std::unique_ptr<Layer> glass = std::make_unique<Layer>();
-    std::unique_ptr<Layer> haze = std::make_unique<Layer>();
+    std::unique_ptr<Layer> glass = std::make_unique<Layer>(Layer::Material::glass);
+    std::unique_ptr<Layer> haze = std::make_unique<Layer>(Layer::Material::haze);
     /// Both layers' corner radius.
     void setRadius(double radius);
     /// No rect: hides both. Otherwise shows both, sets the radius and the frame (the

@@ -320,5 +320,25 @@ TEST_F(DisplayPanelViewTest, TheViewLibraryMirrorsLayersAndWiresPanels) {
   EXPECT_TRUE(above.onChange);
 }
 
+TEST_F(DisplayPanelViewTest, APaneMirrorsAsTheHazeUnderTheGlass) {
+  NSPanel window(CGRect(0, 0, 100, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+  Layer haze(Layer::Material::haze), glass(Layer::Material::glass);
+  for (Layer* layer : {&haze, &glass}) layer->setFrame(CGRect(0, 0, 100, 100));
+  QtPanelViews views([this](const scene::PanelLayoutInput& in) { return layout(in); });
+  views.host(window, {&haze, &glass});
+  const auto centre = [&] {
+    QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    views.hostOf(window)->render(&image);
+    return image.pixel(50, 50);
+  };
+  haze.setAlpha(0);
+  const QRgb glassAlone = centre();
+  EXPECT_GT(qAlpha(glassAlone), 0) << "a pane is never invisible";
+  haze.setAlpha(1);
+  EXPECT_GT(qAlpha(centre()), qAlpha(glassAlone)) << "the haze deepens it";
+  views.host(window, {});
+}
+
 }  // namespace
 }  // namespace trelliq::views

@@ -96,6 +96,9 @@ void LayerHostView::paintEvent(QPaintEvent*) {
     const QPainterPath outline =
         ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, rect, std::max(0.0, layer->cornerRadius()));
     painter.setClipPath(outline);
+    // The same materials the panels' glass plates are drawn with.
+    if (layer->material() == Layer::Material::haze) painter.fillPath(outline, ScenePainter::hazeColor());
+    if (layer->material() == Layer::Material::glass) painter.fillPath(outline, ScenePainter::glassColor());
     if (layer->background() >> 24) painter.fillPath(outline, argb(layer->background()));
     if (const CGImage* image = layer->contents().get(); image && image->width() > 0 && image->height() > 0) {
       QRectF target = rect;
