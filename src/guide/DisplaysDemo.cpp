@@ -43,7 +43,9 @@ class DisplaysDemo::Picture : public QWidget {
       guide::fillRounded(p, plate, 10, guide::primary(0.08));
       for (int i = 0; i < 3; ++i) {
         const QRectF item(plate.left() + 5 + i * 30, plate.top() + 5, 28, 28);
-        if (i == 0 && step.steered == d) guide::fillRounded(p, item, 6, guide::primary(0.2));
+        if (const double lit = demo_.displayHighlight(d); i == 0 && lit > 0) {
+          guide::fillRounded(p, item, 6, guide::primary(0.2 * lit));
+        }
         guide::drawImage(p, item.adjusted(3, 3, -3, -3),
                          icons[static_cast<std::size_t>(d)][static_cast<std::size_t>(i)]);
       }
@@ -73,6 +75,7 @@ DisplaysDemo::DisplaysDemo(int index, bool keyDown, QWidget* parent) : QWidget(p
     const bool steered = step.steered == d;
     scales_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : Metrics::unfocusedScale);
     opacities_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : Metrics::unfocusedOpacity);
+    highlights_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : 0);
   }
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(16);
@@ -94,8 +97,10 @@ void DisplaysDemo::show(const Transition& transition) {
     const bool steered = step.steered == d;
     scales_[static_cast<std::size_t>(d)].set(steered ? 1 : Metrics::unfocusedScale, transition, picture_);
     opacities_[static_cast<std::size_t>(d)].set(steered ? 1 : Metrics::unfocusedOpacity, transition, picture_);
+    highlights_[static_cast<std::size_t>(d)].set(steered ? 1 : 0, transition, picture_);
   }
-  keys_->setState({"⌘"}, player_->keyDown() && step.fn ? std::optional<std::string>("fn") : std::nullopt);
+  keys_->setState({"⌘"}, player_->keyDown() && step.fn ? std::optional<std::string>("fn") : std::nullopt,
+                  transition);
   picture_->update();
 }
 

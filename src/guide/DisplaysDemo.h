@@ -40,6 +40,9 @@ class DisplaysDemo : public QWidget {
   /// How display `d` shows now: 1 and full opacity when steered, else the unfocused look.
   double displayScale(int d) const { return scales_[static_cast<std::size_t>(d)].value(); }
   double displayOpacity(int d) const { return opacities_[static_cast<std::size_t>(d)].value(); }
+  /// How strongly the first icon of display `d` is highlighted now, 0 to 1: the highlight
+  /// moves with the focus.
+  double displayHighlight(int d) const { return highlights_[static_cast<std::size_t>(d)].value(); }
 
  private:
   class Picture;
@@ -49,6 +52,7 @@ class DisplaysDemo : public QWidget {
   InlineKeys* keys_ = nullptr;
   std::array<guide::Tween, 2> scales_;
   std::array<guide::Tween, 2> opacities_;
+  std::array<guide::Tween, 2> highlights_;
 };
 
 }  // namespace trelliq

@@ -47,7 +47,7 @@ void GuideDemo::show(const Transition& transition) {
   const Demo::Step& step = demo_.steps[static_cast<std::size_t>(player_->index())];
   miniature_->setStep(step, transition);
   if (trackpad_) trackpad_->setStep(step.move, player_->index());
-  if (keys_) keys_->setState(heldWith(demo_, step), player_->keyDown() ? step.tap : std::nullopt);
+  if (keys_) keys_->setState(heldWith(demo_, step), player_->keyDown() ? step.tap : std::nullopt, transition);
 }
 
 }  // namespace trelliq

@@ -31,10 +31,19 @@ void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QCol
 QLinearGradient sampleWallpaper(const QRectF& rect);
 /// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
 void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, double opacity);
+/// The system font at `size` (one point of the window is one pixel: a Qt point size would
+/// grow the text with the screen's dots per inch) and `weight`.
+QFont systemFont(double size, QFont::Weight weight = QFont::Normal);
 /// A label in the system font at `points` and `weight`, its text drawn in `color`.
 QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent);
 /// Recolours a label's text.
 void setTextColor(QLabel* label, const QColor& color);
+/// Draws `layer` (a picture whose device pixel ratio says how many pixels make a point)
+/// with its top left at `at`, over a soft shadow of its own shape: black at `opacity`,
+/// blurred over `radius` points and moved by `offset`. A faint layer casts a faint shadow,
+/// as a shadow of the layer's own pixels does.
+void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius,
+                    QPointF offset);
 /// Draws a picture scaled into `rect`; nothing for a null or empty picture.
 void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, double opacity = 1);
 

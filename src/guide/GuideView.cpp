@@ -10,12 +10,16 @@
 #include "guide/GuideDemo.h"
 #include "guide/GuidePaint.h"
 #include "guide/KeyCap.h"
+#include "guide/LayoutFit.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
 #include "platform/Foundation.h"
 
 namespace trelliq {
 namespace {
+
+// A click on a topic moves the selection over this curve.
+constexpr Transition kTopicClick = Transition::easeOut(0.15);
 
 std::string stored(const char* key, const char* fallback) {
   return Settings::defaults().stringForKey(key).value_or(fallback);
@@ -59,9 +63,7 @@ void clear(QLayout* layout) {
 
 QLabel* label(const std::string& text, QWidget* parent, double points) {
   auto* l = new QLabel(QString::fromStdString(text), parent);
-  QFont f = l->font();
-  f.setPointSizeF(points);
-  l->setFont(f);
+  l->setFont(guide::systemFont(points));
   return l;
 }
 
@@ -70,10 +72,10 @@ QLabel* label(const std::string& text, QWidget* parent, double points) {
 GuideView::GuideView(const std::string& topic, QWidget* parent)
     : QWidget(parent), state_(topic, stored("tiles", "apps"), stored("gesture", "")) {
   setFixedWidth(fixedWidth);
+  setFont(guide::systemFont(13));  // the body size for the controls and every unsized label
   auto* whole = new QVBoxLayout(this);
   whole->setContentsMargins(28, 28, 28, 28);
   whole->setSpacing(22);
-  whole->setSizeConstraint(QLayout::SetFixedSize);
 
   auto* modeLine = new QHBoxLayout;
   modeLine->setSpacing(8);
@@ -102,6 +104,7 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
   topicColumn->addStretch();
   middle->addLayout(topicColumn);
   auto* pane = new Pane(this);
+  paneBox_ = pane;
   pane->setMinimumHeight(300);
   pane->setFixedWidth(fixedWidth - 2 * 28 - TopicRow::rowWidth - 16);
   pane_ = new QVBoxLayout(pane);
@@ -152,7 +155,7 @@ void GuideView::pickMode(Settings::Tiles mode) {
 
 void GuideView::clickTopic(const std::string& title) {
   state_.selectTopic(title);
-  refresh();
+  refresh(kTopicClick);
 }
 
 void GuideView::clickVariant(const std::string& name) {
@@ -170,7 +173,7 @@ void GuideView::keyDown(const NSEvent& event) {
 
 std::vector<std::string> GuideView::headerTexts() const { return headerTexts_; }
 
-void GuideView::refresh() {
+void GuideView::refresh(const Transition& transition) {
   const auto items = state_.modeItems();
   modePicker_->clear();
   int shownIndex = 0;
@@ -184,9 +187,23 @@ void GuideView::refresh() {
     rebuildHeader();
     legend_->setMode(state_.mode());
   }
-  rebuildTopics();
+  rebuildTopics(transition);
   rebuildPane();
   legend_->update();
+  fitHeight();
+}
+
+void GuideView::fitHeight() {
+  // Measured at the one width: a plain size hint guesses a width for the wrapped caption
+  // and topic lines, and a layout keeps its old measures until the next event pass.
+  const int height = guide::fittedHeight(*this, fixedWidth);
+  if (height == fittedHeight_) return;
+  fittedHeight_ = height;
+  setFixedHeight(height);
+  // The parts take their places at the new height now, not at the next event pass.
+  layout()->invalidate();
+  layout()->activate();
+  if (onHeightChange) onHeightChange();
 }
 
 void GuideView::rebuildHeader() {
@@ -212,7 +229,7 @@ void GuideView::rebuildHeader() {
   header_->addStretch();
 }
 
-void GuideView::rebuildTopics() {
+void GuideView::rebuildTopics(const Transition& transition) {
   std::vector<std::string> titles;
   for (const GuideTopic& t : state_.topics()) titles.push_back(t.title + "\n" + t.line);
   if (titles != builtTitles_) {
@@ -227,7 +244,7 @@ void GuideView::rebuildTopics() {
       rows_.push_back(row);
     }
   }
-  for (TopicRow* row : rows_) row->setSelected(row->title() == state_.topic());
+  for (TopicRow* row : rows_) row->setSelected(row->title() == state_.topic(), transition);
 }
 
 void GuideView::rebuildPane() {

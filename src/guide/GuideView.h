@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "guide/model/GuideState.h"
+#include "guide/model/Transition.h"
 #include "platform/AppKitWindows.h"
 
 class QComboBox;
@@ -32,6 +33,14 @@ class GuideView : public QWidget, public NSResponder {
 
   /// Called when "Done" is clicked or Return is pressed.
   std::function<void()> onDone;
+  /// Called after the view took a new height to fit what it shows (another mode, topic or
+  /// variant); the window follows it.
+  std::function<void()> onHeightChange;
+
+  /// The one width and the height the content needs there, wrapped text included.
+  QSize sizeHint() const override { return {fixedWidth, fittedHeight_}; }
+  /// The demonstration pane (at least 300 high).
+  QWidget& pane() const { return *paneBox_; }
 
   /// The window showing this view is closing: the mode menu returns to the current mode.
   void windowWillClose();
@@ -61,16 +70,19 @@ class GuideView : public QWidget, public NSResponder {
   void keyDown(const NSEvent& event) override;
 
  private:
-  void refresh();
+  void refresh(const Transition& transition = Transition::immediate());
   void rebuildHeader();
-  void rebuildTopics();
+  void rebuildTopics(const Transition& transition);
   void rebuildPane();
+  void fitHeight();
 
   GuideState state_;
   QComboBox* modePicker_ = nullptr;
   QHBoxLayout* header_ = nullptr;
   QVBoxLayout* topics_ = nullptr;
   QVBoxLayout* pane_ = nullptr;
+  QWidget* paneBox_ = nullptr;
+  int fittedHeight_ = 0;
   QWidget* picker_ = nullptr;
   QWidget* stage_ = nullptr;
   QWidget* demo_ = nullptr;

@@ -28,7 +28,6 @@ void GuideWindow::show(const std::optional<std::string>& topic) {
     const auto topics = GuideTopic::all(Settings::tiles(), Settings::gesture());
     view_ = std::make_unique<GuideView>(topic.value_or(topics.front().title));
     view_->onDone = [this] { close(); };
-    view_->adjustSize();
     const QSize size = view_->sizeHint();
     CGRect content(0, 0, size.width(), size.height());
     if (auto screen = NSScreen::main()) {
@@ -38,14 +37,25 @@ void GuideWindow::show(const std::optional<std::string>& topic) {
       const double y = std::round(visible.minY() + (visible.height() - size.height() - 28) / 2.0);
       content = CGRect(x, y, size.width(), size.height());
     }
+    contentHeight_ = size.height();
     window_ = std::make_unique<ClosableWindow>(content, NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
                                                NSBackingStoreType::buffered, false);
     window_->setTitle("Keyboard Shortcuts");
     window_->setReleasedWhenClosed(false);
     window_->setContentView(view_.get());
     window_->setDelegate(this);
+    view_->onHeightChange = [this] { fitToView(); };
   }
   OwnWindow::bringForward(*window_);
+}
+
+void GuideWindow::fitToView() {
+  if (!window_ || !view_) return;
+  // The window keeps its top edge (frames count upwards) and grows or shrinks below it.
+  const CGRect frame = window_->frame();
+  const double height = view_->height() + (frame.height() - contentHeight_);
+  window_->setFrame(CGRect(frame.minX(), frame.maxY() - height, frame.width(), height), true);
+  contentHeight_ = view_->height();
 }
 
 void GuideWindow::close() {

@@ -40,8 +40,12 @@ class GuideWindow : public NSWindowDelegate {
   void windowWillClose(NSWindow& window) override;
 
  private:
+  /// Gives the window the view's height, keeping its top edge where it is.
+  void fitToView();
+
   std::unique_ptr<GuideView> view_;
   std::unique_ptr<ClosableWindow> window_;
+  double contentHeight_ = 0;  // the view's height the window's frame was last fitted to
 };
 
 }  // namespace trelliq

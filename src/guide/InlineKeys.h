@@ -7,7 +7,9 @@
 #include <set>
 #include <string>
 
+#include "guide/GuidePaint.h"
 #include "guide/model/KeyRow.h"
+#include "guide/model/Transition.h"
 
 namespace trelliq {
 
@@ -16,8 +18,11 @@ class InlineKeys : public QWidget {
   InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
              std::string first = "⌘", QWidget* parent = nullptr);
 
-  /// Changes which keys are held and pressed; repaints.
-  void setState(std::set<std::string> held, std::optional<std::string> pressed);
+  /// Changes which keys are held and pressed; each cap lights or dims over `transition`.
+  void setState(std::set<std::string> held, std::optional<std::string> pressed,
+                const Transition& transition = Transition::immediate());
+  /// How lit cap `index` is drawn now, 0 to 1.
+  double litness(std::size_t index) const;
   /// The caps as drawn, in order.
   const std::vector<KeyRow::Item>& items() const { return items_; }
 
@@ -30,12 +35,13 @@ class InlineKeys : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  void rebuild();
+  void rebuild(const Transition& transition);
   std::set<std::string> keys_;
   std::set<std::string> held_;
   std::optional<std::string> pressed_;
   std::string first_;
   std::vector<KeyRow::Item> items_;
+  std::vector<guide::Tween> lit_;
 };
 
 }  // namespace trelliq

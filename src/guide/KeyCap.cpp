@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "guide/GuidePaint.h"
@@ -9,12 +10,7 @@
 namespace trelliq {
 namespace {
 
-QFont font(double points, QFont::Weight weight) {
-  QFont f;
-  f.setPointSizeF(points);
-  f.setWeight(weight);
-  return f;
-}
+QFont font(double points, QFont::Weight weight) { return guide::systemFont(points, weight); }
 
 struct Line {
   KeyCapSpec::Line kind;
@@ -74,13 +70,27 @@ QSizeF KeyCap::capSize(const KeyCapSpec& spec) {
 }
 
 void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec) {
+  paint(painter, origin, spec, spec.lit() ? 1 : 0);
+}
+
+void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec, double lit) {
+  lit = std::clamp(lit, 0.0, 1.0);
+  const auto mix = [lit](const QColor& a, const QColor& b) {
+    const auto m = [lit](float x, float y) { return static_cast<float>(x + (y - x) * lit); };
+    return QColor::fromRgbF(m(a.redF(), b.redF()), m(a.greenF(), b.greenF()), m(a.blueF(), b.blueF()),
+                            m(a.alphaF(), b.alphaF()));
+  };
   const QRectF rect(origin, capSize(spec));
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
-  guide::fillRaised(painter, rect, spec.cornerRadius(), spec.lit() ? guide::accent() : guide::controlBackground(),
-                    spec.lit());
+  // The shadow goes as the cap lights up.
+  if (lit < 1) {
+    guide::fillRounded(painter, rect.translated(0, 0.5), spec.cornerRadius(),
+                       QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * (1 - lit))));
+  }
+  guide::fillRounded(painter, rect, spec.cornerRadius(), mix(guide::controlBackground(), guide::accent()));
   guide::strokeRoundedInside(painter, rect, spec.cornerRadius(), guide::separator(), 1);
-  const QColor ink = spec.lit() ? QColor(Qt::white) : guide::primary();
+  const QColor ink = mix(guide::primary(), QColor(Qt::white));
   const std::vector<Line> lines = measured(spec);
   double total = 0;
   for (const Line& line : lines) total += line.size.height();

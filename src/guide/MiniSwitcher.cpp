@@ -30,17 +30,43 @@ void divider(QPainter& p, double x, double rowH) {
   guide::fillRounded(p, QRectF(x + 3, (rowH - 30) / 2, 1, 30), 0, guide::primary(0.2));
 }
 
-void paintTray(QPainter& p, const Demo& demo, const Demo::Step& step, QPointF origin) {
+double mix(double a, double b, double t) { return a + (b - a) * t; }
+
+QColor mix(const QColor& a, const QColor& b, double t) {
+  return QColor::fromRgbF(static_cast<float>(mix(a.redF(), b.redF(), t)),
+                          static_cast<float>(mix(a.greenF(), b.greenF(), t)),
+                          static_cast<float>(mix(a.blueF(), b.blueF(), t)),
+                          static_cast<float>(mix(a.alphaF(), b.alphaF(), t)));
+}
+
+// How selected each part of the miniature is, 0 to 1, on the way from one frame to the
+// next: a highlight leaving one place fades as it grows in the other.
+struct Look {
+  const Demo::Step& from;
+  const Demo::Step& to;
+  double progress;
+
+  double blend(bool before, bool after) const { return mix(before ? 1 : 0, after ? 1 : 0, progress); }
+  static bool upper(const Demo::Step& s, int i) { return !s.bottom && s.app == i; }
+  static bool tray(const Demo::Step& s, int i) { return s.bottom && s.app == i; }
+  static bool window(const Demo::Step& s, int app, int w) { return upper(s, app) && s.window == w; }
+
+  double upper(int i) const { return blend(upper(from, i), upper(to, i)); }
+  double tray(int i) const { return blend(tray(from, i), tray(to, i)); }
+  double window(int app, int w) const { return blend(window(from, app, w), window(to, app, w)); }
+};
+
+void paintTray(QPainter& p, const Demo& demo, const Look& look, QPointF origin) {
   const auto& icons = DemoIcons::bottom();
   for (int i = 0; i < trayCount(demo); ++i) {
     const QRectF item(origin.x() + i * kTrayItem, origin.y(), kTrayItem, kTrayItem);
-    const bool selected = step.bottom && step.app == i;
-    if (selected) guide::fillRounded(p, item, 5, guide::primary(0.2));
-    guide::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], selected ? 1 : 0.55);
+    const double selected = look.tray(i);
+    if (selected > 0) guide::fillRounded(p, item, 5, guide::primary(0.2 * selected));
+    guide::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], mix(0.55, 1, selected));
   }
 }
 
-void paintIcons(QPainter& p, const Demo& demo, const Demo::Step& step) {
+void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
   const auto& icons = DemoIcons::top();
   double x = 0;
   for (int i = 0; i < 4; ++i) {
@@ -49,22 +75,25 @@ void paintIcons(QPainter& p, const Demo& demo, const Demo::Step& step) {
       x += kDivider;
     }
     const QRectF item(x, 0, kIconItem, kIconItemHeight);
-    const bool selected = !step.bottom && step.app == i;
-    if (selected) guide::fillRounded(p, item, 7, guide::primary(0.2));
+    const double selected = look.upper(i);
+    if (selected > 0) guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
     guide::drawImage(p, QRectF(x + 4, 4, 26, 26), icons[static_cast<std::size_t>(i)]);
     if (i == 1 && demo.windows >= 2) {
       // The dots of the app's windows, the picked one large and opaque.
-      std::vector<double> sizes;
-      for (int j = 0; j < demo.windows; ++j) sizes.push_back(selected && j == step.window ? 5 : 3);
+      std::vector<double> picked;
       double total = 2.0 * (demo.windows - 1);
-      for (double s : sizes) total += s;
+      for (int j = 0; j < demo.windows; ++j) {
+        picked.push_back(look.window(1, j));
+        total += mix(3, 5, picked.back());
+      }
       double dx = item.center().x() - total / 2;
       const double cy = 4 + 26 + 3 + 2.5;
       for (int j = 0; j < demo.windows; ++j) {
-        const double s = sizes[static_cast<std::size_t>(j)];
+        const double w = picked[static_cast<std::size_t>(j)];
+        const double s = mix(3, 5, w);
         p.save();
         p.setPen(Qt::NoPen);
-        p.setBrush(guide::primary(s == 5 ? 1 : 0.5));
+        p.setBrush(guide::primary(mix(0.5, 1, w)));
         p.drawEllipse(QRectF(dx, cy - s / 2, s, s));
         p.restore();
         dx += s + 2;
@@ -74,31 +103,32 @@ void paintIcons(QPainter& p, const Demo& demo, const Demo::Step& step) {
   }
 }
 
-void paintDesktop(QPainter& p, int d, const Demo::Step& step, QPointF origin) {
-  const bool selected = !step.bottom && step.app == d;
+void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
-  if (selected) guide::fillRounded(p, item, 7, guide::primary(0.2));
+  if (const double selected = look.upper(d); selected > 0) guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
   const QPointF area = origin + QPointF(4, 4);
   guide::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
-  const int picked = selected ? step.window : -1;
-  // The picked window is drawn last, above the other.
+  // The window picked in the frame being reached is drawn last, above the other.
+  const int top = Look::upper(look.to, d) ? look.to.window : -1;
   for (int pass = 0; pass < 2; ++pass) {
     for (int w = 0; w < 2; ++w) {
-      const bool isPicked = w == picked;
-      if (isPicked != (pass == 1)) continue;
+      if ((w == top) != (pass == 1)) continue;
+      const double picked = look.window(d, w);
       const auto& window = windows[static_cast<std::size_t>(w)];
       const QRectF frame(area.x() + kDesktopW * window.frame.minX(), area.y() + kDesktopH * window.frame.minY(),
                          kDesktopW * window.frame.width(), kDesktopH * window.frame.height());
       p.save();
-      p.setOpacity(p.opacity() * (isPicked ? 1 : 0.7));
-      if (isPicked) {
-        p.translate(frame.center());
-        p.scale(1.08, 1.08);
-        p.translate(-frame.center());
-      }
+      const double scale = mix(1, 1.08, picked);
+      p.translate(frame.center());
+      p.scale(scale, scale);
+      p.translate(-frame.center());
+      // The window fades with its pick; its icon stands over it at full strength.
+      p.save();
+      p.setOpacity(p.opacity() * mix(0.7, 1, picked));
       guide::fillRounded(p, frame, 2, guide::windowBackground());
-      guide::strokeRoundedInside(p, frame, 2, isPicked ? guide::accent() : guide::separator(), isPicked ? 1.2 : 0.5);
+      guide::strokeRoundedInside(p, frame, 2, mix(guide::separator(), guide::accent(), picked), mix(0.5, 1.2, picked));
+      p.restore();
       guide::drawImage(p, QRectF(frame.center().x() - 4.5, frame.bottom() - 4.5, 9, 9),
                        DemoIcons::top()[static_cast<std::size_t>(window.app)]);
       p.restore();
@@ -112,6 +142,7 @@ MiniSwitcher::MiniSwitcher(Demo demo, Demo::Step step, QWidget* parent)
     : QWidget(parent),
       demo_(std::move(demo)),
       step_(std::move(step)),
+      previous_(step_),
       opacity_(step_.open ? 1 : 0),
       scale_(step_.open ? kOpenScale : kClosedScale) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -119,7 +150,10 @@ MiniSwitcher::MiniSwitcher(Demo demo, Demo::Step step, QWidget* parent)
 
 void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
   const bool openChanged = step.open != step_.open;
+  previous_ = step_;
   step_ = std::move(step);
+  selection_ = guide::Tween(0);
+  selection_.set(1, transition, this);
   if (openChanged) {
     opacity_.set(step_.open ? 1 : 0, transition, this);
     scale_.set(step_.open ? kOpenScale : kClosedScale, transition, this);
@@ -132,7 +166,11 @@ QSizeF MiniSwitcher::contentSize(const Demo& demo) {
   return {std::max(rowWidth(demo), trayWidth) + 2 * kPadding, panelHeight};
 }
 
-void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& step) {
+void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& step) { paint(p, demo, step, step, 1); }
+
+void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& from, const Demo::Step& step,
+                         double progress) {
+  const Look look{from, step, std::clamp(progress, 0.0, 1.0)};
   const QSizeF size = contentSize(demo);
   p.save();
   p.setRenderHint(QPainter::Antialiasing);
@@ -143,16 +181,16 @@ void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& step) 
   p.save();
   p.translate(rowX, top);
   if (demo.tiles) {
-    paintDesktop(p, 0, step, {0, 0});
+    paintDesktop(p, 0, look, {0, 0});
     divider(p, kDesktopItemW, kDesktopItemH);
-    paintDesktop(p, 1, step, {kDesktopItemW + kDivider, 0});
+    paintDesktop(p, 1, look, {kDesktopItemW + kDivider, 0});
   } else {
-    paintIcons(p, demo, step);
+    paintIcons(p, demo, look);
   }
   p.restore();
   if (trayCount(demo) > 0) {
     const double trayX = (size.width() - trayCount(demo) * kTrayItem) / 2;
-    paintTray(p, demo, step, {trayX, top + rowHeight(demo) + kSpacing});
+    paintTray(p, demo, look, {trayX, top + rowHeight(demo) + kSpacing});
   }
   p.restore();
 }
@@ -172,7 +210,7 @@ void MiniSwitcher::paintEvent(QPaintEvent*) {
   p.translate(width() / 2.0, height() / 2.0);
   p.scale(scale(), scale());
   p.translate(-content.width() / 2, -content.height() / 2);
-  paint(p, demo_, step_);
+  paint(p, demo_, previous_, step_, selectionProgress());
 }
 
 }  // namespace trelliq

@@ -18,7 +18,8 @@ class MiniSwitcher : public QWidget {
 
   MiniSwitcher(Demo demo, Demo::Step step, QWidget* parent = nullptr);
 
-  /// Shows another frame; whether it is open fades and scales the miniature in or out.
+  /// Shows another frame: the highlight moves over `transition`, and whether it is open
+  /// fades and scales the miniature in or out.
   void setStep(Demo::Step step, const Transition& transition = Transition::immediate());
   const Demo::Step& step() const { return step_; }
 
@@ -26,10 +27,16 @@ class MiniSwitcher : public QWidget {
   static QSizeF contentSize(const Demo& demo);
   /// Paints the miniature unscaled with its top left at the origin.
   static void paint(QPainter& painter, const Demo& demo, const Demo::Step& step);
+  /// As above, `progress` (0 to 1) of the way from frame `from` to frame `step`: each
+  /// highlight, dot, tray icon and picked window between its two looks.
+  static void paint(QPainter& painter, const Demo& demo, const Demo::Step& from, const Demo::Step& step,
+                    double progress);
 
   /// The open or closed look now: opacity 1 and scale 1.3 open, 0 and 1.2 closed.
   double opacity() const { return opacity_.value(); }
   double scale() const { return scale_.value(); }
+  /// How far the highlight has moved from the previous frame to this one, 0 to 1.
+  double selectionProgress() const { return selection_.value(); }
 
   QSize sizeHint() const override;
 
@@ -39,6 +46,8 @@ class MiniSwitcher : public QWidget {
  private:
   Demo demo_;
   Demo::Step step_;
+  Demo::Step previous_;
+  guide::Tween selection_{1};
   guide::Tween opacity_;
   guide::Tween scale_;
 };

@@ -17,20 +17,12 @@ constexpr double kColumnGap = 18;
 constexpr double kRowGap = 10;
 constexpr double kCellGap = 10;
 
-QFont callout(bool semibold = false) {
-  QFont f;
-  f.setPointSizeF(12);
-  if (semibold) f.setWeight(QFont::DemiBold);
-  return f;
-}
+QFont callout(bool semibold = false) { return ShortcutLegendView::textFont(semibold); }
 
 void paintKey(QPainter& p, const QRectF& r, const std::string& key) {
   guide::fillRaised(p, r, 5, guide::controlBackground());
   guide::strokeRoundedInside(p, r, 5, guide::separator(), 1);
-  QFont f;
-  f.setPointSizeF(ShortcutLegend::keyFontSize(key));
-  f.setWeight(QFont::Medium);
-  p.setFont(f);
+  p.setFont(guide::systemFont(ShortcutLegend::keyFontSize(key), QFont::Medium));
   p.setPen(guide::primary());
   p.drawText(r, Qt::AlignCenter, QString::fromStdString(key));
 }
@@ -75,6 +67,15 @@ double paintHeader(QPainter& p, QPointF at, const ShortcutLegend::Group& g) {
 }
 
 }  // namespace
+
+QFont ShortcutLegendView::textFont(bool semibold) {
+  return guide::systemFont(12, semibold ? QFont::DemiBold : QFont::Normal);
+}
+
+double ShortcutLegendView::textRoom(double width) {
+  const double column = (width - kColumnGap) / ShortcutLegend::columns;
+  return column - ShortcutLegend::keysWidth - kCellGap;
+}
 
 ShortcutLegendView::ShortcutLegendView(Settings::Tiles mode, QWidget* parent) : QWidget(parent), mode_(mode) {
   QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -18,6 +18,10 @@ class ShortcutLegendView : public QWidget {
   Settings::Tiles mode() const { return mode_; }
   void setMode(Settings::Tiles mode);
 
+  /// The callout size the headers and descriptions are set in.
+  static QFont textFont(bool semibold = false);
+  /// The width a description has beside its keys when the legend is `width` wide.
+  static double textRoom(double width);
   /// The height the groups need at a given width.
   static double heightFor(const std::vector<ShortcutLegend::Group>& groups);
   bool hasHeightForWidth() const override { return true; }

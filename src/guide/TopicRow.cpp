@@ -10,20 +10,7 @@
 namespace trelliq {
 namespace {
 
-QFont titleFont() {
-  QFont f;
-  f.setPointSizeF(13);
-  f.setWeight(QFont::DemiBold);
-  return f;
-}
-
-QFont lineFont() {
-  QFont f;
-  f.setPointSizeF(12);
-  return f;
-}
-
-constexpr double kPadX = 12;
+constexpr double kPadX = TopicRow::padding;
 constexpr double kPadY = 8;
 constexpr double kGap = 2;
 constexpr int kWrap = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
@@ -37,6 +24,10 @@ double wrappedHeight(const QFont& font, double width, const std::string& text) {
 
 }  // namespace
 
+QFont TopicRow::titleFont() { return guide::systemFont(13, QFont::DemiBold); }
+
+QFont TopicRow::lineFont() { return guide::systemFont(12); }
+
 TopicRow::TopicRow(std::string title, std::string line, QWidget* parent)
     : QAbstractButton(parent), title_(std::move(title)), line_(std::move(line)) {
   setText(QString::fromStdString(title_));
@@ -44,9 +35,14 @@ TopicRow::TopicRow(std::string title, std::string line, QWidget* parent)
   setCursor(Qt::PointingHandCursor);
 }
 
-void TopicRow::setSelected(bool selected) {
+void TopicRow::setSelected(bool selected, const Transition& transition) {
   if (selected == selected_) return;
   selected_ = selected;
+  if (transition.curve == Transition::Curve::none || transition.duration <= 0) {
+    look_ = guide::Tween(selected ? 1 : 0);
+  } else {
+    look_.set(selected ? 1 : 0, transition, this);
+  }
   update();
 }
 
@@ -63,14 +59,24 @@ void TopicRow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
-  if (selected_) guide::fillRounded(p, QRectF(rect()), 10, guide::accent());
+  const double look = look_.value();
+  const auto mix = [look](const QColor& a, const QColor& b) {
+    const auto m = [look](float x, float y) { return static_cast<float>(x + (y - x) * look); };
+    return QColor::fromRgbF(m(a.redF(), b.redF()), m(a.greenF(), b.greenF()), m(a.blueF(), b.blueF()),
+                            m(a.alphaF(), b.alphaF()));
+  };
+  if (look > 0) {
+    QColor plate = guide::accent();
+    plate.setAlphaF(static_cast<float>(look));
+    guide::fillRounded(p, QRectF(rect()), 10, plate);
+  }
   const QRectF text = QRectF(rect()).adjusted(kPadX, kPadY, -kPadX, -kPadY);
   const double titleH = wrappedHeight(titleFont(), text.width(), title_);
   p.setFont(titleFont());
-  p.setPen(selected_ ? QColor(Qt::white) : guide::primary());
+  p.setPen(mix(guide::primary(), QColor(Qt::white)));
   p.drawText(QRectF(text.left(), text.top(), text.width(), titleH), kWrap, QString::fromStdString(title_));
   p.setFont(lineFont());
-  p.setPen(selected_ ? QColor::fromRgbF(1, 1, 1, 0.85f) : guide::secondary());
+  p.setPen(mix(guide::secondary(), QColor::fromRgbF(1, 1, 1, 0.85f)));
   p.drawText(QRectF(text.left(), text.top() + titleH + kGap, text.width(), text.height() - titleH - kGap), kWrap,
              QString::fromStdString(line_));
 }

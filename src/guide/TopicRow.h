@@ -5,18 +5,28 @@
 #include <QAbstractButton>
 #include <string>
 
+#include "guide/GuidePaint.h"
+
 namespace trelliq {
 
 class TopicRow : public QAbstractButton {
  public:
   static constexpr int rowWidth = 230;
+  /// Room left and right of the text.
+  static constexpr int padding = 12;
+  /// The body size in semibold for the title, the callout size for the line.
+  static QFont titleFont();
+  static QFont lineFont();
 
   TopicRow(std::string title, std::string line, QWidget* parent = nullptr);
 
   const std::string& title() const { return title_; }
   const std::string& line() const { return line_; }
   bool isSelected() const { return selected_; }
-  void setSelected(bool selected);
+  /// The row's look follows over `transition`: the accent plate fades in or out.
+  void setSelected(bool selected, const Transition& transition = Transition::immediate());
+  /// How strongly the row is drawn selected now, 0 to 1.
+  double selectedLook() const { return look_.value(); }
 
   /// The row's width and the height its title and line take there, each wrapped as needed.
   QSize sizeHint() const override;
@@ -30,6 +40,7 @@ class TopicRow : public QAbstractButton {
   std::string title_;
   std::string line_;
   bool selected_ = false;
+  guide::Tween look_;
 };
 
 }  // namespace trelliq

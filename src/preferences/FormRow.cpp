@@ -20,6 +20,7 @@ FormRow::FormRow(const std::string& title, const std::vector<std::string>& subti
   titleLine_ = new QHBoxLayout();
   titleLine_->setSpacing(3);
   title_ = new QLabel(QString::fromStdString(title), this);
+  title_->setFont(guide::systemFont(kTitleSize));
   title_->setWordWrap(true);
   // The title takes the line's spare width so it wraps only when it cannot fit.
   titleLine_->addWidget(title_, 1);
@@ -46,8 +47,9 @@ void FormRow::setSubtitle(const std::vector<std::string>& lines) {
   }
   while (lines_.size() < lines.size()) {
     auto* line = new QLabel(this);
+    line->setFont(guide::systemFont(kSubtitleSize));
     line->setWordWrap(true);
-    line->setStyleSheet("color: rgba(0,0,0,128);");
+    guide::setTextColor(line, guide::secondary());
     label_->insertWidget(label_->count() - 1, line);
     lines_.push_back(line);
   }
@@ -69,9 +71,7 @@ FormSection::FormSection(const std::string& title, QWidget* parent) : QWidget(pa
   column->setSpacing(6);
   header_ = new QHBoxLayout();
   auto* heading = new QLabel(QString::fromStdString(title), this);
-  QFont bold = heading->font();
-  bold.setBold(true);
-  heading->setFont(bold);
+  heading->setFont(guide::systemFont(FormRow::kTitleSize, QFont::Bold));
   header_->addWidget(heading);
   header_->addStretch(1);
   column->addLayout(header_);

@@ -15,6 +15,11 @@ namespace trelliq {
 
 class FormRow : public QWidget {
  public:
+  /// The sizes of the title and of the lines under it, those of the permission rows too, so
+  /// that text keeps one size down the whole form.
+  static constexpr double kTitleSize = 13;
+  static constexpr double kSubtitleSize = 11;
+
   /// `control` may be null (a row of text only); the row takes ownership.
   FormRow(const std::string& title, const std::vector<std::string>& subtitle, QWidget* control,
           QWidget* parent = nullptr);

@@ -1,24 +1,98 @@
 #include "preferences/GesturePopUp.h"
 
+#include <QAbstractItemDelegate>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
+#include "guide/GuidePaint.h"
 #include "platform/AppKitWorkspace.h"
 
 namespace trelliq {
 
+namespace {
+
+constexpr const char* kInUse = "   in use: ";
+// Where an item's in-use note starts in its text; absent for an item without one.
+constexpr int kNoteStartRole = Qt::UserRole + 1;
+
+// Draws a noted item of the open menu as its title followed by the note in italics; every
+// other item (the separator too) as the pop-up's own delegate draws it.
+class NotedItemDelegate : public QAbstractItemDelegate {
+ public:
+  NotedItemDelegate(QAbstractItemDelegate* plain, QObject* parent) : QAbstractItemDelegate(parent), plain_(plain) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const QVariant start = index.data(kNoteStartRole);
+    if (!start.isValid()) return plain_->paint(painter, option, index);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const int at = std::clamp(start.toInt(), 0, static_cast<int>(text.size()));
+    painter->save();
+    const bool selected = option.state & QStyle::State_Selected;
+    if (selected) painter->fillRect(option.rect, option.palette.highlight());
+    QColor ink = selected ? option.palette.highlightedText().color() : option.palette.text().color();
+    if (const QVariant color = index.data(Qt::ForegroundRole); color.canConvert<QColor>() && !selected) {
+      ink = color.value<QColor>();
+    }
+    painter->setPen(ink);
+    const QRect box = option.rect.adjusted(kTextInset, 0, -kTextInset, 0);
+    painter->setFont(option.font);
+    const QString title = text.left(at);
+    painter->drawText(box, Qt::AlignLeft | Qt::AlignVCenter, title);
+    QFont italic = option.font;
+    italic.setItalic(true);
+    painter->setFont(italic);
+    const int titleWidth = QFontMetrics(option.font).horizontalAdvance(title);
+    painter->drawText(box.adjusted(titleWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text.mid(at));
+    painter->restore();
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = plain_->sizeHint(option, index);
+    if (index.data(kNoteStartRole).isValid()) {
+      QFont italic = option.font;
+      italic.setItalic(true);
+      const QString text = index.data(Qt::DisplayRole).toString();
+      const int at = index.data(kNoteStartRole).toInt();
+      const int wide = QFontMetrics(option.font).horizontalAdvance(text.left(at)) +
+                       QFontMetrics(italic).horizontalAdvance(text.mid(at)) + 2 * kTextInset;
+      size.setWidth(std::max(size.width(), wide));
+    }
+    return size;
+  }
+
+ private:
+  static constexpr int kTextInset = 4;
+  QAbstractItemDelegate* plain_;  // owned by the pop-up
+};
+
+}  // namespace
+
 GesturePopUp::GesturePopUp(StoredString selection, QWidget* parent)
     : QComboBox(parent), selection_(std::move(selection)) {
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  // The pop-up keeps its own delegate (it is not deleted on replacement) for the plain items.
+  setItemDelegate(new NotedItemDelegate(itemDelegate(), this));
   connect(this, &QComboBox::activated, this, [this](int index) { choose(index); });
   fill();
+}
+
+void GesturePopUp::paintEvent(QPaintEvent*) {
+  // As the standard pop-up, with the shown title against the right edge.
+  QStylePainter painter(this);
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  option.textAlignment = Qt::AlignRight | Qt::AlignVCenter;
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 QString GesturePopUp::title(Settings::Gesture gesture, bool withNote) {
   QString text = QString::fromUtf8(gesture.title().data(), static_cast<qsizetype>(gesture.title().size()));
   if (!withNote) return text;
-  if (const auto used = gesture.usedByMacOS()) text += QString::fromStdString("   in use: " + used->what);
+  if (const auto used = gesture.usedByMacOS()) text += QString::fromStdString(kInUse + used->what);
   return text;
 }
 
@@ -62,6 +136,7 @@ void GesturePopUp::plain() {
     if (data.typeId() != QMetaType::QString) continue;
     if (const auto gesture = Settings::Gesture::fromRaw(data.toString().toStdString())) {
       if (itemText(i) != title(*gesture, false)) setItemText(i, title(*gesture, false));
+      setItemData(i, QVariant(), kNoteStartRole);
     }
   }
 }
@@ -85,6 +160,9 @@ void GesturePopUp::menuWillOpen() {
     if (data.typeId() != QMetaType::QString) continue;
     if (const auto gesture = Settings::Gesture::fromRaw(data.toString().toStdString())) {
       setItemText(i, title(*gesture, true));
+      const QString bare = title(*gesture, false);
+      setItemData(i, itemText(i).size() > bare.size() ? QVariant(static_cast<int>(bare.size())) : QVariant(),
+                  kNoteStartRole);
     }
   }
 }
@@ -106,6 +184,12 @@ void GesturePopUp::hidePopup() {
 
 std::string GesturePopUp::text(int index) const { return itemText(index).toStdString(); }
 
+std::optional<int> GesturePopUp::noteStart(int index) const {
+  const QVariant start = itemData(index, kNoteStartRole);
+  if (!start.isValid()) return std::nullopt;
+  return start.toInt();
+}
+
 std::optional<std::string> GesturePopUp::value(int index) const {
   const QVariant data = itemData(index);
   if (data.typeId() != QMetaType::QString) return std::nullopt;
@@ -115,6 +199,7 @@ std::optional<std::string> GesturePopUp::value(int index) const {
 int GesturePopUp::fit() {
   static const int width = [] {
     QComboBox probe;
+    probe.setFont(guide::systemFont(kFontSize));
     for (const auto gesture : Settings::Gesture::allCases()) probe.addItem(title(gesture, false));
     probe.setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return probe.sizeHint().width();
@@ -157,7 +242,8 @@ GestureInUse::GestureInUse(Settings::Gesture gesture, QWidget* parent) : QWidget
   row->addWidget(new WarningIcon(this));
   label_ = new QLabel(this);
   label_->setWordWrap(true);
-  label_->setStyleSheet("color: rgba(0,0,0,128);");
+  label_->setFont(guide::systemFont(12));
+  guide::setTextColor(label_, guide::secondary());
   row->addWidget(label_, 1);
   button_ = new QPushButton("Open Settings…", this);
   row->addWidget(button_);

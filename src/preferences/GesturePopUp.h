@@ -36,10 +36,17 @@ class GesturePopUp : public QComboBox {
 
   /// The width every gesture pop-up asks for: its longest bare gesture title.
   static int fit();
+  /// The form's text size, which the pop-up is measured in.
+  static constexpr double kFontSize = 13;
+  /// Where the item's italic in-use note starts in its text; nothing without a note.
+  std::optional<int> noteStart(int index) const;
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
   void showPopup() override;
   void hidePopup() override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   /// Gives the selected gesture item its bare title (not while the menu shows).

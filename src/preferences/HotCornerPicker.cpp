@@ -1,5 +1,7 @@
 #include "preferences/HotCornerPicker.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHelpEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -16,6 +18,39 @@ namespace {
 constexpr double kPadding = 4;  // above and below the screen
 constexpr Transition kChange = Transition::easeOut(0.15);
 
+// What assistive software finds of one corner target: a button named after its corner,
+// selected while the corner is chosen. The picker itself takes the clicks.
+class CornerTarget : public QWidget {
+ public:
+  CornerTarget(HotCornerPicker& picker, Settings::HotCorner corner)
+      : QWidget(&picker), picker_(picker), corner_(corner) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAccessibleName(QString::fromStdString(HotCornerPicker::accessibilityLabel(corner)));
+  }
+  bool chosen() const { return picker_.picked().contains(corner_); }
+  Settings::HotCorner corner() const { return corner_; }
+
+ private:
+  HotCornerPicker& picker_;
+  Settings::HotCorner corner_;
+};
+
+class CornerTargetAccessible : public QAccessibleWidget {
+ public:
+  explicit CornerTargetAccessible(CornerTarget* target) : QAccessibleWidget(target, QAccessible::Button) {}
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.selectable = true;
+    state.selected = static_cast<const CornerTarget*>(widget())->chosen();
+    return state;
+  }
+};
+
+QAccessibleInterface* cornerTargetAccessible(const QString&, QObject* object) {
+  if (auto* target = dynamic_cast<CornerTarget*>(object)) return new CornerTargetAccessible(target);
+  return nullptr;
+}
+
 }  // namespace
 
 HotCornerPicker::HotCornerPicker(StoredString selection, QWidget* parent)
@@ -25,7 +60,23 @@ HotCornerPicker::HotCornerPicker(StoredString selection, QWidget* parent)
   switcher_ = guide::Tween(now.empty() ? 0 : 1);
   for (const Corner c : Corner::allCases()) chosen_[static_cast<std::size_t>(c)] = guide::Tween(now.contains(c) ? 1 : 0);
   setAccessibleName("Hot corners");
+  static const bool described = [] {
+    QAccessible::installFactory(cornerTargetAccessible);
+    return true;
+  }();
+  (void)described;
+  for (const Corner c : Corner::allCases()) {
+    auto* target = new CornerTarget(*this, c);
+    // The part of the target's circle that shows, inside the screen.
+    const QPointF p = cornerPoint(c);
+    target->setGeometry(QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach)
+                            .intersected(screenRect())
+                            .toAlignedRect());
+    targets_[static_cast<std::size_t>(c)] = target;
+  }
 }
+
+QWidget& HotCornerPicker::target(Corner corner) const { return *targets_[static_cast<std::size_t>(corner)]; }
 
 std::set<HotCornerPicker::Corner> HotCornerPicker::picked() const { return Corner::set(selection_.get()); }
 
@@ -38,6 +89,11 @@ void HotCornerPicker::click(Corner corner) {
   }
   selection_.set(Corner::stored(set));
   refresh();
+  // Assistive software hears that the target's selected state changed.
+  QAccessible::State changed;
+  changed.selected = true;
+  QAccessibleStateChangeEvent event(targets_[static_cast<std::size_t>(corner)], changed);
+  QAccessible::updateAccessibility(&event);
   if (onChange) onChange();
 }
 

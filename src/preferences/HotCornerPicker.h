@@ -48,6 +48,9 @@ class HotCornerPicker : public QWidget {
   double switcherPresence() const { return switcher_.value(); }
   static std::string toolTip(Corner corner, bool chosen);
   static std::string accessibilityLabel(Corner corner);
+  /// The corner's target as assistive software finds it: a button labelled "Hot corner:
+  /// <title>", selected while the corner is chosen.
+  QWidget& target(Corner corner) const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -69,6 +72,7 @@ class HotCornerPicker : public QWidget {
   std::optional<Corner> hovered_;
   guide::Tween switcher_;
   std::array<guide::Tween, 4> chosen_;
+  std::array<QWidget*, 4> targets_{};
 };
 
 }  // namespace trelliq

@@ -50,9 +50,7 @@ ScreenRecordingWarning::ScreenRecordingWarning(bool needsRestart, QWidget* paren
   // Its own capitals: the section header around it would upper-case inherited text.
   auto* text = new QLabel(this);
   text->setObjectName("text");
-  QFont font = text->font();
-  font.setPointSizeF(12);
-  font.setWeight(QFont::Normal);
+  QFont font = guide::systemFont(12);
   font.setCapitalization(QFont::MixedCase);
   text->setFont(font);
   guide::setTextColor(text, guide::secondary());

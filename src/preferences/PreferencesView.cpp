@@ -2,11 +2,16 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Permission.h"
+#include "app/views/Symbol.h"
+#include "guide/GuidePaint.h"
 #include "guide/GuideWindow.h"
 #include "guide/KeyCap.h"
 #include "guide/LayoutFit.h"
@@ -49,20 +54,57 @@ void showToggle(QCheckBox& toggle, bool on) {
   toggle.setChecked(on);
 }
 
+// A note under a row: the info symbol, drawn like the other symbols (the fonts may lack
+// the character), beside wrapped text in the callout size and the secondary colour.
 QWidget* note(QWidget* parent) {
-  auto* label = new QLabel(parent);
+  auto* widget = new QWidget(parent);
+  widget->setObjectName("note");
+  auto* row = new QHBoxLayout(widget);
+  row->setContentsMargins(10, 4, 10, 4);
+  row->setSpacing(5);
+  row->addWidget(new SymbolView("info.circle", guide::secondary(), 12, 14, widget), 0, Qt::AlignTop);
+  auto* label = new QLabel(widget);
+  label->setObjectName("text");
   label->setWordWrap(true);
-  label->setStyleSheet("color: rgba(0,0,0,128); padding: 4px 10px;");
-  return label;
+  label->setFont(guide::systemFont(12));
+  guide::setTextColor(label, guide::secondary());
+  row->addWidget(label, 1);
+  return widget;
 }
 
-void setNote(QWidget& widget, const std::string& text) {
-  static_cast<QLabel&>(widget).setText(QString::fromStdString("ⓘ " + text));
-}
+// A change of mode with the picker cross-fades the overviews over this curve.
+constexpr Transition kModeFade = Transition::easeOut(0.15);
+
+// The picture of the overview of the mode just left, fading out above the new one.
+class FadingPicture : public QWidget {
+ public:
+  FadingPicture(QPixmap picture, QWidget* parent) : QWidget(parent), picture_(std::move(picture)) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    opacity_.set(0, kModeFade, this);
+  }
+  double opacity() const { return opacity_.value(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setOpacity(opacity_.value());
+    painter.drawPixmap(0, 0, picture_);
+  }
+
+ private:
+  QPixmap picture_;
+  guide::Tween opacity_{1};
+};
+
+QLabel& noteText(const QWidget& widget) { return *widget.findChild<QLabel*>("text"); }
+
+void setNote(QWidget& widget, const std::string& text) { noteText(widget).setText(QString::fromStdString(text)); }
 
 }  // namespace
 
 PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
+  // The body text size for every control and label that sets none of its own.
+  setFont(guide::systemFont(13));
   readLoginItem();
   accessibility_ = Permission::accessibility.isGranted();
   screenRecording_ = Permission::screenRecording.isGranted();
@@ -77,6 +119,22 @@ PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
                                           [this, alive](const NSNotification&) {
                                             if (alive.lock()) loginItemMayHaveChanged();
                                           }));
+}
+
+void PreferencesView::crossFade(QWidget& leaving) {
+  delete leaving_.data();
+  if (leaving.size().isEmpty()) return;
+  auto* picture = new FadingPicture(leaving.grab(), overviewSlot_);
+  picture->setGeometry(leaving.geometry());
+  picture->show();
+  leaving_ = picture;
+  QPointer<QWidget> gone(picture);
+  platform::mainQueue().asyncAfter(kModeFade.duration, [gone] { delete gone.data(); });
+}
+
+double PreferencesView::leavingOpacity() const {
+  const auto* picture = dynamic_cast<const FadingPicture*>(leaving_.data());
+  return picture ? picture->opacity() : 0;
 }
 
 PreferencesView::~PreferencesView() {
@@ -184,7 +242,11 @@ void PreferencesView::build() {
     connect(picker, &QComboBox::activated, this, [this] { reload(); });
   }
   for (QCheckBox* toggle : {instantSpaces_, appWindows_}) connect(toggle, &QCheckBox::clicked, this, [this] { reload(); });
-  tilePicker_->onChange = [this] { reload(); };
+  tilePicker_->onChange = [this] {
+    fadeNextMode_ = true;
+    reload();
+    fadeNextMode_ = false;
+  };
   hotCornerPicker_->onChange = [this] { reload(); };
 
   scroll_ = new QScrollArea(this);
@@ -203,11 +265,14 @@ void PreferencesView::reload() {
   const std::string tiles = tiles_.get();
   tilePicker_->refresh();
   if (!overview_ || tiles != overviewFor_) {
-    // The overview belongs to the stored string: a new mode gets new demonstrations.
+    // The overview belongs to the stored string: a new mode gets new demonstrations. A
+    // change made with the picker cross-fades from the old overview to the new one.
+    if (overview_ && fadeNextMode_) crossFade(*overview_);
     delete overview_;
     const auto style = Settings::Tiles::fromRaw(tiles).value_or(Settings::Tiles::apps);
     overview_ = new TilesOverview(style, overviewSlot_);
     overviewSlot_->layout()->addWidget(overview_);
+    if (leaving_) leaving_->raise();
     overview_->setPlaying(isShowing());
     overviewFor_ = tiles;
   }
@@ -247,8 +312,10 @@ void PreferencesView::reload() {
   const auto corners = Settings::HotCorner::set(hotCorner_.get());
   hotCornerPicker_->refresh();
   hotCornerRow_->setSubtitle({PreferencesText::hotCornerHint(corners), PreferencesText::hotCornerState(corners)});
-  hotCornerRow_->line(1).setStyleSheet(corners.empty() ? "color: rgba(0,0,0,128); font-weight: 600; padding-top: 2px;"
-                                                       : "color: #007aff; font-weight: 600; padding-top: 2px;");
+  QLabel& state = hotCornerRow_->line(1);
+  state.setFont(guide::systemFont(12, QFont::DemiBold));
+  state.setContentsMargins(0, 2, 0, 0);
+  guide::setTextColor(&state, corners.empty() ? guide::secondary() : guide::accent());
   const auto dock = PreferencesText::dockCornerNote(corners);
   if (dock) setNote(*dockNote_, *dock);
   dockNote_->setHidden(!dock);
@@ -324,7 +391,7 @@ FormSection& PreferencesView::section(const std::string& title) const {
 
 std::string PreferencesView::dockNote() const {
   if (dockNote_->isHidden()) return {};
-  return static_cast<QLabel*>(dockNote_)->text().toStdString().substr(std::string("ⓘ ").size());
+  return noteText(*dockNote_).text().toStdString();
 }
 
 int PreferencesView::heightCap() {

@@ -7,6 +7,7 @@
 // second on the installed clock. Main thread only.
 
 #include <QCheckBox>
+#include <QPointer>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -71,6 +72,11 @@ class PreferencesView : public QWidget {
   // The controls, for the window's owner and for tests.
   TileStylePicker& tilePicker() const { return *tilePicker_; }
   TilesOverview& overview() const { return *overview_; }
+  /// The picture of the previous mode's overview while it fades out after the picker
+  /// changed the mode; null once it is gone.
+  QWidget* leavingOverview() const { return leaving_.data(); }
+  /// Its opacity now (0 when there is none).
+  double leavingOpacity() const;
   QPushButton& shortcutsButton() const { return *shortcutsButton_; }
   PermissionsSection& permissions() const { return *permissions_; }
   QCheckBox& loginToggle() const { return *loginToggle_; }
@@ -100,6 +106,8 @@ class PreferencesView : public QWidget {
   void readLoginItem();
   void showPermissions();
   void updateHeight();
+  /// Lays a picture of `leaving` over it that fades out while its successor shows.
+  void crossFade(QWidget& leaving);
 
   StoredString preview_{"preview", "thumbnail"};
   StoredBool instantSpacesKey_{"instantSpaces", true};
@@ -126,6 +134,8 @@ class PreferencesView : public QWidget {
   TileStylePicker* tilePicker_ = nullptr;
   QWidget* overviewSlot_ = nullptr;
   TilesOverview* overview_ = nullptr;
+  QPointer<QWidget> leaving_;
+  bool fadeNextMode_ = false;  // the mode changes through the picker: cross-fade it
   std::string overviewFor_;
   QPushButton* shortcutsButton_ = nullptr;
   PermissionsSection* permissions_ = nullptr;

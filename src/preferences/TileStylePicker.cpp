@@ -53,7 +53,8 @@ class PictureWell : public QWidget {
 QLabel* secondaryText(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setWordWrap(true);
-  label->setStyleSheet("color: rgba(0,0,0,128);");
+  label->setFont(guide::systemFont(12));  // the callout size
+  guide::setTextColor(label, guide::secondary());
   return label;
 }
 
@@ -118,13 +119,15 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
       auto* line = new QHBoxLayout();
       line->setSpacing(6);
       auto* label = new QLabel(QString(role.label).toUpper(), roles_);
-      label->setStyleSheet("color: rgba(0,0,0,128); font-weight: 600;");
+      label->setFont(guide::systemFont(10, QFont::DemiBold));  // the caption size
+      guide::setTextColor(label, guide::secondary());
       label->setObjectName("role");
       line->addWidget(label);
       line->addStretch(1);
       for (const char* key : role.keys) line->addWidget(new KeyLabel(key, roles_));
       rows->addLayout(line);
       auto* title = new QLabel(role.title, roles_);
+      title->setFont(guide::systemFont(12, QFont::Medium));
       title->setObjectName("roleTitle");
       rows->addWidget(title);
     }

@@ -18,12 +18,7 @@ const std::vector<CGImageRef>& icons() {
   return copy;
 }
 
-QFont semibold(double size) {
-  QFont font;
-  font.setPointSizeF(size);
-  font.setWeight(QFont::DemiBold);
-  return font;
-}
+QFont semibold(double size) { return guide::systemFont(size, QFont::DemiBold); }
 
 // The miniature panel, drawn from the demo's step.
 class Miniature : public QWidget {

@@ -62,7 +62,8 @@ TilesOverview::TilesOverview(Settings::Tiles style, QWidget* parent) : QWidget(p
   auto* text = new QLabel(QString::fromStdString(caption(style_)), this);
   text->setAlignment(Qt::AlignCenter);
   text->setWordWrap(true);
-  text->setStyleSheet("color: rgba(0,0,0,128);");
+  text->setFont(guide::systemFont(12));  // the callout size
+  guide::setTextColor(text, guide::secondary());
   column->addWidget(text);
   column->addStretch(1);
 }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <algorithm>
 #include <iostream>
@@ -39,11 +40,42 @@ NSImageRep iconRepresentation(int scale) {
   return NSImageRep{image.width(), image.height(), std::make_shared<const CGImage>(image)};
 }
 
+// The application's icon the bundle ships: the menu-bar icon's three tiles, white on a
+// blue plate with a soft light from above.
+CGImageRef applicationIcon() {
+  constexpr int side = 256;
+  QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  const QRectF plate(side * 0.1, side * 0.1, side * 0.8, side * 0.8);
+  QLinearGradient wash(plate.topLeft(), plate.bottomLeft());
+  wash.setColorAt(0, QColor(64, 156, 255));
+  wash.setColorAt(1, QColor(0, 98, 224));
+  painter.setBrush(wash);
+  painter.drawRoundedRect(plate, side * 0.18, side * 0.18);
+  painter.setBrush(Qt::white);
+  const double unit = plate.width() / 18;  // the menu-bar glyph's 18-point grid
+  const QPointF o = plate.topLeft() + QPointF(0, unit);
+  const auto tile = [&](double x, double y, double w, double h) {
+    painter.drawRoundedRect(QRectF(o + QPointF(x * unit, y * unit), QSizeF(w * unit, h * unit)), unit, unit);
+  };
+  tile(3, 3, 5.5, 10);
+  tile(9.5, 3, 5.5, 4.5);
+  tile(9.5, 8.5, 5.5, 4.5);
+  painter.end();
+  return std::make_shared<const CGImage>(image);
+}
+
 }  // namespace
 
 int launch(const std::vector<std::string>& args) {
   // The switcher draws its panels with the views from the start, self-tests included.
   views::installPanelViews();
+  // The bundle's icon, as the system supplies it before any code runs (the windows of the
+  // self-test modes show it too).
+  NSApp().setApplicationIconImage(applicationIcon());
   // So does the status menu's mode picker.
   installMenuSwitcherModePainter();
   if (int status = dispatchSelfTests(args); status >= 0) return status;

@@ -71,6 +71,7 @@ int PictureModes::screenshot(const std::string& out, const std::optional<std::st
 
 int PictureModes::guideShot(const std::string& out, double delay, const std::optional<std::string>& topic) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  Settings::registerDefaults();  // the legend and topics read options, as in the running program
   GuideWindow::shared().show(topic);
   Toolkit::pump(delay);
   if (const std::optional<std::uint32_t> window = windowTitled("Keyboard Shortcuts")) writeWindow(*window, out);

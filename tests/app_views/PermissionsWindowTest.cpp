@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "ViewsDesk.h"
 #include "app/views/PermissionNote.h"
 #include "app/views/PermissionRow.h"
@@ -11,6 +13,7 @@
 #include "app/views/PreviewDemo.h"
 #include "guide/GuideWindow.h"
 #include "platform/AppKit.h"
+#include "support/TextFit.h"
 #include "switcher/ClosableWindow.h"
 
 namespace trelliq {
@@ -234,6 +237,41 @@ TEST(PermissionsWindowTest, CardsGrowToTheirWrappedReasonsAndKeepTheDemoInside) 
   }
   const QWidget& demo = *view.screenRecordingRow()->extra();
   EXPECT_TRUE(view.screenRecordingRow()->rect().contains(demo.geometry()));
+}
+
+TEST(PermissionsWindowTest, EveryTextFitsItsBoxWithOrWithoutThePermissions) {
+  for (const bool granted : {false, true}) {
+    WelcomeDesk desk;
+    desk.world.setAccessibilityTrusted(granted);
+    desk.world.setScreenCaptureAllowed(granted);  // the confirmation note shows with it
+    PermissionsView view;
+    view.resize(view.sizeHint());
+    ASSERT_EQ(shown(view.note()), granted);
+    ASSERT_EQ(shown(view.lockLabel()), !granted);
+    EXPECT_EQ(test::labelsThatDoNotFit(view), std::vector<std::string>{}) << granted;
+  }
+}
+
+TEST(PermissionsWindowTest, TheHeaderShowsTheApplicationsIconEightyPointsSquare) {
+  WelcomeDesk desk;
+  QImage art(32, 32, QImage::Format_ARGB32_Premultiplied);
+  art.fill(QColor(255, 0, 255));
+  NSApp().setApplicationIconImage(std::make_shared<const CGImage>(art));
+  PermissionsView view;
+  view.resize(view.sizeHint());
+  QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  view.render(&image);
+  NSApp().setApplicationIconImage(nullptr);
+  QRect icon;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (image.pixel(x, y) == qRgb(255, 0, 255)) icon |= QRect(x, y, 1, 1);
+    }
+  }
+  EXPECT_EQ(icon.size(), QSize(PermissionsView::iconSide, PermissionsView::iconSide));
+  EXPECT_NEAR(icon.center().x(), view.width() / 2, 1) << "centred over the welcome";
+  EXPECT_LT(icon.top(), 40) << "at the head of the window";
 }
 
 }  // namespace

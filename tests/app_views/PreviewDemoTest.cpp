@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "ViewsDesk.h"
 #include "app/views/PreviewDemo.h"
 
@@ -51,6 +53,23 @@ TEST(PreviewDemoTest, StoppingHoldsTheIndexAndAStartResumesFromIt) {
   EXPECT_EQ(demo.index(), 3) << "a restart waits a full interval";
   desk.scene.clock.advance(0.1);
   EXPECT_EQ(demo.index(), 0);
+}
+
+TEST(PreviewDemoTest, TheBezelIsAFaintPlateOverASoftShadowThatFallsBelow) {
+  test::ViewsDesk desk;
+  PreviewDemo demo;
+  QImage image(demo.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  demo.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  // The bezel is the 5-point band around the miniature window (140 × 90, centred at the top).
+  const int left = (demo.width() - 140) / 2;
+  const int top = qAlpha(image.pixel(75, 2));
+  const int side = qAlpha(image.pixel(left + 2, 45));
+  const int bottom = qAlpha(image.pixel(75, 86));
+  EXPECT_LT(top, 45) << "8 % of the primary colour, no opaque shape beneath";
+  EXPECT_LT(side, 45);
+  EXPECT_GT(bottom, top + 6) << "the shadow falls a point down, blurred";
+  EXPECT_GT(qAlpha(image.pixel(75, 45)), 250) << "the miniature window itself is opaque";
 }
 
 }  // namespace

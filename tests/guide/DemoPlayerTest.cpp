@@ -125,6 +125,10 @@ TEST(Transitions, CurvesRunFromZeroToOneWithinTheirDuration) {
     }
   }
   EXPECT_GT(Transition::easeOut(1).progress(0.5), 0.5);  // fast start, slow end
+  // The standard Bézier curves the switcher's panels move on, not cubic stand-ins.
+  EXPECT_NEAR(Transition::easeOut(1).progress(0.5), 0.6846, 1e-3);
+  EXPECT_NEAR((Transition{Transition::Curve::easeIn, 1}.progress(0.5)), 0.3154, 1e-3);
+  EXPECT_NEAR(Transition::easeInOut(1).progress(0.25), 0.1292, 1e-3);
   EXPECT_DOUBLE_EQ(Transition::easeInOut(1).progress(0.5), 0.5);
   EXPECT_DOUBLE_EQ(Transition::immediate().progress(0), 1);
 }

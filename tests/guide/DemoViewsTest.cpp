@@ -100,6 +100,73 @@ TEST_F(DemoViews, TheHighlightSitsBehindTheSelectedIconOnlyWhenTheUpperRowIsSele
   EXPECT_EQ(onTray, plain);
 }
 
+TEST_F(DemoViews, AWindowTilesIconStandsOverItsDimmedWindowAtFullStrength) {
+  const Demo demo{.keys = {"⌥"}, .steps = {{}}, .tiles = true};
+  const QSizeF size = MiniSwitcher::contentSize(demo);
+  QImage image((size * 4).toSize(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  {
+    QPainter p(&image);
+    p.scale(4, 4);
+    MiniSwitcher::paint(p, demo, {.app = 0});  // the second desktop's windows are dimmed to 0.7
+  }
+  // The third sample icon sits on the second desktop's first window, clear of the other.
+  const CGImageRef icon = DemoIcons::top()[2];
+  ASSERT_TRUE(icon && icon->width() > 0);
+  const QColor plate = icon->qimage().pixelColor(icon->width() / 2, icon->height() / 8);
+  int exact = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (std::abs(c.red() - plate.red()) <= 2 && std::abs(c.green() - plate.green()) <= 2 &&
+          std::abs(c.blue() - plate.blue()) <= 2) {
+        ++exact;
+      }
+    }
+  }
+  EXPECT_GT(exact, 20) << "the icon's own colour, not dimmed with its window";
+}
+
+TEST_F(DemoViews, TheHighlightAndTheKeysMoveOnTheFrameChangesCurve) {
+  GuideDemo demo(*GuideTopic::apps().variant("Backward").demo());
+  ASSERT_NE(demo.keys(), nullptr);
+  const auto tab = [&] {
+    for (std::size_t i = 0; i < demo.keys()->items().size(); ++i) {
+      if (demo.keys()->items()[i].cap.key == "⇥") return demo.keys()->litness(i);
+    }
+    return -1.0;
+  };
+  EXPECT_EQ(demo.miniature().selectionProgress(), 1);
+  EXPECT_EQ(tab(), 0);
+  scene.clock.advance(0.65);  // frame 1: the highlight moves and ⇥ goes down
+  EXPECT_EQ(demo.miniature().selectionProgress(), 0);
+  scene.clock.advance(0.04);
+  for (const double now : {demo.miniature().selectionProgress(), tab()}) {
+    EXPECT_GT(now, 1.0 / 3) << "a third of 0.12 s, eased out";
+    EXPECT_LT(now, 1);
+  }
+  scene.clock.advance(0.08);
+  EXPECT_EQ(demo.miniature().selectionProgress(), 1);
+  EXPECT_EQ(tab(), 1);
+  scene.clock.advance(0.1 + 0.04);  // ⇥ comes up 0.22 s into the frame, on the same curve
+  EXPECT_GT(tab(), 0);
+  EXPECT_LT(tab(), 2.0 / 3);
+  scene.clock.advance(0.1);
+  EXPECT_EQ(tab(), 0);
+}
+
+TEST_F(DemoViews, TheDisplaysHighlightMovesWithTheFocusOverFourTenths) {
+  DisplaysDemo demo;
+  EXPECT_EQ(demo.displayHighlight(0), 1);
+  EXPECT_EQ(demo.displayHighlight(1), 0);
+  scene.clock.advance(1.1 + 0.2);  // half way through the slide to the right display
+  EXPECT_NEAR(demo.displayHighlight(1), 0.5, 0.01) << "ease-in-out: half way at half time";
+  EXPECT_NEAR(demo.displayHighlight(0), 0.5, 0.01);
+  scene.clock.advance(0.2);
+  EXPECT_EQ(demo.displayHighlight(1), 1);
+  EXPECT_EQ(demo.displayHighlight(0), 0);
+}
+
 TEST_F(DemoViews, TheDisplaysTakeTurnsWhileFnFlashesAndThePointerStays) {
   DisplaysDemo demo;
   EXPECT_EQ(demo.displayScale(0), 1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPushButton>
 
@@ -17,6 +18,7 @@
 #include "guide/TopicRow.h"
 #include "platform/Foundation.h"
 #include "support/Scene.h"
+#include "support/TextFit.h"
 #include "switcher/ClosableWindow.h"
 
 namespace trelliq {
@@ -62,6 +64,36 @@ TEST_F(GuideWindows, TheFirstShowBuildsTheWindowOnTheModesFirstTopicAndBringsItF
   const CGRect screen = NSScreen::main()->visibleFrame();
   EXPECT_NEAR(window->frame().midX(), screen.midX(), 1);
   EXPECT_EQ(window->frame().width(), GuideView::fixedWidth);
+}
+
+TEST_F(GuideWindows, TheWindowFollowsTheHeightOfWhatTheGuideShowsAndKeepsItsTopEdge) {
+  guide.show();
+  NSWindow* window = guide.window();
+  GuideView& view = *guide.view();
+  const CGRect first = window->frame();
+  const double titleBar = first.height() - view.height();
+  EXPECT_EQ(view.height(), view.sizeHint().height());
+  EXPECT_GE(view.pane().height(), 300);
+
+  // Hybrid lists nine topics, a taller column than App cycling's seven; Window cycling
+  // six. Each time the window takes the view's height below the same top edge, and the
+  // pane is never squeezed under its 300 points.
+  for (const auto mode : {Settings::Tiles::both, Settings::Tiles::windows, Settings::Tiles::apps}) {
+    view.pickMode(mode);
+    const CGRect now = window->frame();
+    EXPECT_EQ(view.height(), view.sizeHint().height()) << static_cast<int>(mode);
+    EXPECT_DOUBLE_EQ(now.height(), view.height() + titleBar) << static_cast<int>(mode);
+    EXPECT_DOUBLE_EQ(now.maxY(), first.maxY()) << static_cast<int>(mode);
+    EXPECT_EQ(now.width(), first.width());
+    EXPECT_GE(view.pane().height(), 300) << static_cast<int>(mode);
+    QRect topics;
+    for (const TopicRow* row : view.topicRows()) topics |= row->geometry();
+    EXPECT_LE(topics.bottom(), view.legend().geometry().top()) << "the topics stay above the legend";
+    if (mode == Settings::Tiles::both) {
+      EXPECT_GT(now.height(), first.height());
+    }
+  }
+  EXPECT_DOUBLE_EQ(window->frame().height(), first.height()) << "back in the first mode, the first height";
 }
 
 TEST_F(GuideWindows, InWindowsModeTheFirstTopicIsWindows) {
@@ -193,6 +225,55 @@ TEST_F(GuideViews, TheModeMenuShowsThePickedModeAndItsTopics) {
   EXPECT_EQ(view->topicRows()[0]->title(), "Windows");
   EXPECT_EQ(view->headerTexts(), (std::vector<std::string>{"Hold", "⌘", "press", "⇥", "→", "let go to switch"}));
   EXPECT_EQ(view->legend().mode(), Settings::Tiles::windows);
+}
+
+TEST_F(GuideWindows, EveryTextOfTheGuideFitsItsBoxInEveryMode) {
+  Settings::defaults().set("appWindows", platform::PlistValue(true));  // the legend's longest group
+  guide.show();
+  GuideView& view = *guide.view();
+  for (const auto mode : {Settings::Tiles::apps, Settings::Tiles::windows, Settings::Tiles::both}) {
+    view.pickMode(mode);
+    EXPECT_EQ(test::labelsThatDoNotFit(view), std::vector<std::string>{}) << static_cast<int>(mode);
+    // Painted text: topic titles on one line, every legend description beside its keys.
+    const QFontMetricsF title(TopicRow::titleFont());
+    for (const TopicRow* row : view.topicRows()) {
+      EXPECT_LE(title.horizontalAdvance(QString::fromStdString(row->title())),
+                TopicRow::rowWidth - 2 * TopicRow::padding)
+          << row->title();
+    }
+    const QFontMetricsF text(ShortcutLegendView::textFont());
+    const double room = ShortcutLegendView::textRoom(view.legend().width());
+    for (const auto& group : ShortcutLegend::groups(mode)) {
+      for (const auto& entry : group.entries) {
+        EXPECT_LE(text.horizontalAdvance(QString::fromStdString(entry.text)), room) << entry.text;
+      }
+    }
+  }
+  // One point of the window is one pixel, whatever the screen's dots per inch.
+  EXPECT_EQ(TopicRow::titleFont().pixelSize(), 13);
+  EXPECT_EQ(ShortcutLegendView::textFont().pixelSize(), 12);
+}
+
+TEST_F(GuideWindows, AClickedTopicTakesTheSelectionOverAFifteenHundredthsEaseOut) {
+  guide.show();
+  GuideView& view = *guide.view();
+  TopicRow& first = *view.topicRows()[0];
+  TopicRow& second = *view.topicRows()[1];
+  EXPECT_EQ(first.selectedLook(), 1);
+  second.click();
+  EXPECT_TRUE(second.isSelected());
+  EXPECT_EQ(second.selectedLook(), 0) << "the plate starts from where it was";
+  scene.clock.advance(0.05);
+  const double early = second.selectedLook();
+  EXPECT_GT(early, 1.0 / 3) << "eased out: a third of the time, more than a third of the way";
+  EXPECT_LT(early, 1);
+  EXPECT_NEAR(first.selectedLook(), 1 - early, 1e-9);
+  scene.clock.advance(0.1);
+  EXPECT_EQ(second.selectedLook(), 1);
+  EXPECT_EQ(first.selectedLook(), 0);
+  // A mode picked in the menu changes the rows at once.
+  view.pickMode(Settings::Tiles::windows);
+  EXPECT_EQ(view.topicRows()[0]->selectedLook(), 1);
 }
 
 TEST_F(GuideWindows, TopicRowsGrowToShowTextTooLongForOneLine) {

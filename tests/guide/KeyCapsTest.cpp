@@ -114,5 +114,22 @@ TEST_F(KeyCapViews, TheRowIsEnlargedAndKeepsItsHeightWhenEmpty) {
   EXPECT_TRUE(row.items()[1].cap.pressed);
 }
 
+TEST_F(KeyCapViews, TheEnlargedCapsAreDrawnWholeWithClearSpaceAboveAndBelow) {
+  for (const std::set<std::string>& keys : {std::set<std::string>{"⌘", "⇥"}, std::set<std::string>{"⌘", "fn"}}) {
+    InlineKeys row(keys, {}, std::nullopt);
+    row.resize(row.sizeHint());
+    QImage image(row.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    row.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    // Down the first cap: its opaque plate in the middle, and at the widget's own top and
+    // bottom rows at most the faint edge of its shadow, where a cap cut flat is opaque.
+    const int x = 10;
+    EXPECT_GT(image.pixelColor(x, row.height() / 2).alpha(), 200) << "the cap's plate";
+    EXPECT_LT(image.pixelColor(x, 0).alpha(), 100) << "above the cap";
+    EXPECT_LT(image.pixelColor(x, row.height() - 1).alpha(), 100) << "below the cap";
+    EXPECT_GE(row.height(), 42) << "a 30-point cap enlarged 1.4 times";
+  }
+}
+
 }  // namespace
 }  // namespace trelliq

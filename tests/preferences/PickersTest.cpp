@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QImage>
 #include <QLayout>
 #include <QMouseEvent>
 
@@ -107,6 +109,44 @@ TEST_F(Pickers, TargetsAreQuarterCirclesInsideTheScreenAndTakeRealClicks) {
   EXPECT_EQ(HotCornerPicker::accessibilityLabel(Corner::bottomLeft), "Hot corner: bottom left");
 }
 
+TEST_F(Pickers, EachCornerTargetIsAButtonNamedForItsCornerAndSelectedWhileChosen) {
+  store("hotCorner", "bottomRight");
+  HotCornerPicker picker({"hotCorner", ""});
+  const auto described = [&](Corner corner) { return QAccessible::queryAccessibleInterface(&picker.target(corner)); };
+  for (const Corner corner : Corner::allCases()) {
+    QAccessibleInterface* target = described(corner);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(target->text(QAccessible::Name).toStdString(), "Hot corner: " + std::string(corner.title()));
+    EXPECT_EQ(target->role(), QAccessible::Button);
+    EXPECT_EQ(target->state().selected, corner == Corner::bottomRight) << corner.title();
+  }
+  picker.click(Corner::topLeft);
+  EXPECT_TRUE(described(Corner::topLeft)->state().selected);
+  picker.click(Corner::bottomRight);
+  EXPECT_FALSE(described(Corner::bottomRight)->state().selected);
+  // The targets cover their visible quarter circles and leave the clicks to the picker.
+  EXPECT_EQ(picker.target(Corner::topLeft).geometry().topLeft(), QPoint(0, 4));
+  EXPECT_TRUE(picker.target(Corner::topLeft).testAttribute(Qt::WA_TransparentForMouseEvents));
+}
+
+TEST_F(Pickers, TheGesturePopUpShowsItsChoiceAgainstItsRightEdge) {
+  GesturePopUp popUp({"gesture", ""});
+  popUp.resize(popUp.sizeHint());
+  ASSERT_EQ(popUp.currentText().toStdString(), "None");
+  QImage image(popUp.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::white);
+  popUp.render(&image);
+  // The darkest column of text: "None" is short, so against the right edge it stands in
+  // the right half, while a left-aligned title would start at the left.
+  int leftmostInk = image.width();
+  for (int x = 0; x < image.width(); ++x) {
+    for (int y = image.height() / 4; y < image.height() * 3 / 4; ++y) {
+      if (qGray(image.pixel(x, y)) < 90) leftmostInk = std::min(leftmostInk, x);
+    }
+  }
+  EXPECT_GT(leftmostInk, image.width() / 2);
+}
+
 TEST_F(Pickers, TheGesturePopUpWritesAtOnceAndShowsBareTitlesWhileClosed) {
   GesturePopUp popUp({"gesture", ""});
   ASSERT_EQ(popUp.count(), 4);
@@ -140,11 +180,15 @@ TEST_F(Pickers, AGestureMacOSUsesIsNotedInTheOpenMenuOnlyAndTheWarningFollowsThe
   EXPECT_EQ(popUp.text(2), "Double-tap with three fingers");
   popUp.menuWillOpen();
   EXPECT_EQ(popUp.text(2), "Double-tap with three fingers   in use: Zoom");
+  EXPECT_EQ(popUp.noteStart(2), static_cast<int>(std::string_view("Double-tap with three fingers").size()))
+      << "the note in italics";
   EXPECT_EQ(popUp.text(3), "Double-tap with four fingers");
+  EXPECT_FALSE(popUp.noteStart(3));
   popUp.choose(2);  // picking closes the menu afterwards
   popUp.menuDidClose();
   EXPECT_EQ(stored("gesture"), "threeFingerDoubleTap");
   EXPECT_EQ(popUp.currentText().toStdString(), "Double-tap with three fingers");
+  EXPECT_FALSE(popUp.noteStart(2)) << "closed, the bare title";
 
   GestureInUse warning(Settings::Gesture::threeFingerDoubleTap);
   EXPECT_TRUE(warning.warns());

@@ -8,6 +8,7 @@
 
 #include "support/WidgetsApp.h"
 #include "app/Permission.h"
+#include "app/views/Symbol.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/FormRow.h"
 #include "preferences/GesturePopUp.h"
@@ -19,6 +20,7 @@
 #include "preferences/TilesDemo.h"
 #include "preferences/TilesOverview.h"
 #include "support/Scene.h"
+#include "support/TextFit.h"
 #include "switcher/ClosableWindow.h"
 
 namespace trelliq {
@@ -28,7 +30,7 @@ std::string titleOf(QWidget* row) {
   if (auto* r = dynamic_cast<FormRow*>(row)) return r->title();
   if (dynamic_cast<TileStylePicker*>(row)) return "<mode cards>";
   if (dynamic_cast<PermissionsSection*>(row)) return "<permissions>";
-  if (dynamic_cast<QLabel*>(row)) return "<note>";
+  if (row->objectName() == "note") return "<note>";
   return "<" + std::string(row->findChild<TilesOverview*>() ? "overview" : row->findChild<GestureInUse*>() ? "in use" : "button") + ">";
 }
 
@@ -224,6 +226,71 @@ TEST_F(PreferencesForm, TheLoginToggleEndsShowingWhatTheServiceReports) {
   view.loginToggle().click();
   EXPECT_FALSE(view.loginToggle().isChecked());
   EXPECT_EQ(scene.world.callCount("setLoginItem"), calls + 1);
+}
+
+TEST_F(PreferencesForm, EveryTextFitsItsBoxAndRowsShareTheirSizes) {
+  store("gesture", platform::PlistValue(std::string("threeFingerDoubleTap")));
+  scene.world.writeForeignPreference("com.apple.universalaccess", "closeViewTrackpadGestureZoomEnabled",
+                                     platform::PlistValue(true));
+  store("hotCorner", platform::PlistValue(std::string("topLeft")));
+  scene.world.writeForeignPreference("com.apple.dock", "wvous-tl-corner", platform::PlistValue(2));
+  store("preview", platform::PlistValue(std::string("fullScreen")));
+  store("instantSpaces", platform::PlistValue(false));
+  for (const char* mode : {"apps", "windows", "both"}) {
+    store("tiles", platform::PlistValue(std::string(mode)));
+    PreferencesView view;
+    view.resize(view.sizeHint());
+    ASSERT_FALSE(view.recommendation().isHidden());
+    ASSERT_FALSE(view.dockNote().empty());
+    EXPECT_EQ(test::labelsThatDoNotFit(view), std::vector<std::string>{}) << mode;
+    // The form's rows are set as the permission rows are: 13 for titles, 11 beneath.
+    const auto* row = dynamic_cast<FormRow*>(view.section("Switching").shownRows().back());
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->line(0).font().pixelSize(), 11);
+    for (const QLabel* label : view.section("Permissions").findChildren<QLabel*>()) {
+      if (label->text() == "Accessibility") {
+        EXPECT_EQ(label->font().pixelSize(), 13);
+      }
+    }
+  }
+}
+
+TEST_F(PreferencesForm, TheNotesDrawTheirInfoSymbolRatherThanACharacter) {
+  store("hotCorner", platform::PlistValue(std::string("topLeft")));
+  scene.world.writeForeignPreference("com.apple.dock", "wvous-tl-corner", platform::PlistValue(2));
+  PreferencesView view;
+  ASSERT_FALSE(view.dockNote().empty());
+  EXPECT_EQ(view.dockNote().rfind("macOS has a hot corner of its own", 0), 0u) << "the text alone";
+  for (const QLabel* label : view.findChildren<QLabel*>()) {
+    EXPECT_EQ(label->text().indexOf(QChar(0x24D8)), -1) << label->text().toStdString();
+  }
+  int symbols = 0;
+  for (const QWidget* child : view.findChildren<QWidget*>()) {
+    const auto* symbol = dynamic_cast<const SymbolView*>(child);  // no meta-object of its own
+    if (symbol && symbol->name() == "info.circle" && symbol->isVisibleTo(&view)) ++symbols;
+  }
+  EXPECT_EQ(symbols, 1) << "the Dock's note shows; the recommendation is hidden";
+}
+
+TEST_F(PreferencesForm, APickedModeCrossFadesTheOverviews) {
+  PreferencesView view;
+  view.resize(view.sizeHint());
+  test::labelsThatDoNotFit(view);  // laid out and drawn as in the window
+  TilesOverview* before = &view.overview();
+  EXPECT_EQ(view.leavingOverview(), nullptr);
+  view.tilePicker().click(Settings::Tiles::both);
+  EXPECT_NE(&view.overview(), before);
+  ASSERT_NE(view.leavingOverview(), nullptr);
+  EXPECT_EQ(view.leavingOpacity(), 1);
+  scene.clock.advance(0.05);
+  EXPECT_GT(view.leavingOpacity(), 0);
+  EXPECT_LT(view.leavingOpacity(), 2.0 / 3) << "eased out over 0.15 s";
+  scene.clock.advance(0.1);
+  EXPECT_EQ(view.leavingOverview(), nullptr) << "gone once faded";
+  // A mode changed by another writer replaces the overview without a fade.
+  store("tiles", platform::PlistValue(std::string("windows")));
+  scene.clock.advance(0.01);
+  EXPECT_EQ(view.leavingOverview(), nullptr);
 }
 
 TEST_F(PreferencesForm, DockCornersAreNamedInANote) {

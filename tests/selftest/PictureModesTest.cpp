@@ -12,6 +12,7 @@
 #include "app/views/PermissionsWindow.h"
 #include "guide/GuideView.h"
 #include "guide/GuideWindow.h"
+#include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
 #include "preferences/PreferencesWindow.h"
 #include "selftest/PictureModes.h"
@@ -116,6 +117,11 @@ TEST_F(PictureModesTest, TheGuideShotOpensOnTheTopicAndWaitsTheDelay) {
       if (row->isSelected()) selected = row->title();
     }
     EXPECT_EQ(selected, "Spaces");
+    // The options' defaults are registered as at a launch, so the legend shows what the
+    // running program shows: the ⌥` switcher is on by default and has its group.
+    const auto groups = ShortcutLegend::groups(GuideWindow::shared().view()->legend().mode());
+    ASSERT_FALSE(groups.empty());
+    EXPECT_EQ(groups.back().title, "An app's windows, opened with ⌥`");
 
     EXPECT_NEAR(elapsed([&] { dispatch({"--guide-shot", path("later.png"), "soon"}); }), 1.5, 1e-6);
     EXPECT_TRUE(pngSize(path("later.png")));

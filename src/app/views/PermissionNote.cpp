@@ -17,9 +17,7 @@ PermissionNote::PermissionNote(const std::string& text, QWidget* parent) : QWidg
   row->addWidget(new SymbolView("info.circle", guide::secondary(), 14, 30, this), 0, Qt::AlignTop);
   text_ = new QLabel(QString::fromStdString(text), this);
   text_->setWordWrap(true);
-  QFont font = text_->font();
-  font.setPointSizeF(12);
-  text_->setFont(font);
+  text_->setFont(guide::systemFont(12));
   guide::setTextColor(text_, guide::secondary());
   row->addWidget(text_, 1);
 }

@@ -58,6 +58,8 @@ PermissionRow::PermissionRow(Permission permission, bool granted, std::string sy
   column->addWidget(reason_);
   column->addSpacing(4);
   column->addWidget(buildStatusLine());
+  // Beside a taller demonstration the lines keep their sizes and stand at the top.
+  column->addStretch(1);
   row->addLayout(column, 1);
 
   if (extra) {
@@ -93,10 +95,7 @@ QWidget* PermissionRow::buildStatusLine() {
   mark->setSpacing(4);
   statusSymbol_ = new SymbolView("", guide::secondary(), 13, 16, line);
   statusText_ = new QLabel(line);
-  QFont font = statusText_->font();
-  font.setPointSizeF(12);
-  if (kind_ == Kind::card) font.setWeight(QFont::Medium);
-  statusText_->setFont(font);
+  statusText_->setFont(guide::systemFont(12, kind_ == Kind::card ? QFont::Medium : QFont::Normal));
   mark->addWidget(statusSymbol_);
   mark->addWidget(statusText_);
   layout->addLayout(mark);

@@ -16,6 +16,7 @@
 #include "guide/GuidePaint.h"
 #include "guide/LayoutFit.h"
 #include "guide/GuideWindow.h"
+#include "platform/AppKitWindows.h"
 #include "platform/CoreGraphics.h"
 
 namespace trelliq {
@@ -26,17 +27,22 @@ QLabel* label(const QString& text, double pointSize, QFont::Weight weight, const
   return guide::styledLabel(text, pointSize, weight, color, parent);
 }
 
-// The program's icon at the head of the window.
+// The application's own icon at the head of the window, scaled to fill its box; the
+// generic application symbol while the program has none.
 class AppIcon : public QWidget {
  public:
-  explicit AppIcon(QWidget* parent) : QWidget(parent) { setFixedSize(80, 80); }
+  explicit AppIcon(QWidget* parent) : QWidget(parent) { setFixedSize(PermissionsView::iconSide, PermissionsView::iconSide); }
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    guide::fillRaised(p, QRectF(6, 6, 68, 68), 16, guide::accent());
-    drawShellSymbol(p, "rectangle.dashed.badge.record", QRectF(22, 22, 36, 36), Qt::white);
+    const CGImageRef icon = NSApp().applicationIconImage();
+    if (icon && icon->width() > 0 && icon->height() > 0) {
+      guide::drawImage(p, QRectF(rect()), icon);
+    } else {
+      guide::drawSymbol(p, "app.fill", QRectF(rect()), guide::secondary());
+    }
   }
 };
 
@@ -47,6 +53,7 @@ PermissionsView::PermissionsView(QWidget* parent)
       accessibility_(Permission::accessibility.isGranted()),
       screenRecording_(Permission::screenRecording.isGranted()) {
   setFixedWidth(fixedWidth);
+  setFont(guide::systemFont(13));  // the body size for the buttons and every unsized label
   auto* stack = new QVBoxLayout(this);
   stack->setContentsMargins(28, 28, 28, 28);
   stack->setSpacing(18);

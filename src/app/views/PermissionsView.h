@@ -21,6 +21,8 @@ class PreviewDemo;
 class PermissionsView : public QWidget, public NSResponder {
  public:
   static constexpr int fixedWidth = 600;
+  /// The application's icon in the header is this many points square.
+  static constexpr int iconSide = 80;
   static constexpr platform::Seconds pollInterval = 1.0;
 
   /// Starts from the permissions as they read now, with no restart pending.

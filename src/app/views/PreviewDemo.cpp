@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPointer>
+#include <cmath>
 
 #include "app/views/Symbol.h"
 #include "guide/DemoIcons.h"
@@ -15,6 +16,8 @@ namespace {
 constexpr double kWindowWidth = 130, kWindowHeight = 80, kWindowPad = 5;
 constexpr double kIcon = 22, kIconPad = 3, kStripPad = 4, kSpacing = 6;
 constexpr double kLines[] = {0.9, 0.7, 0.8, 0.5};
+// The miniature's shadow: black at this opacity, blurred over the radius, this far down.
+constexpr double kShadowOpacity = 0.15, kShadowRadius = 3, kShadowDrop = 1;
 
 double now() { return platform::clock().monotonicSeconds(); }
 
@@ -102,9 +105,31 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
 }
 
 void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, double opacity) {
+  // The miniature and its bezel are drawn as one layer so that the shadow is the layer's
+  // own: under the faint bezel it is faint, under the window it shows.
+  const double pixels = std::max(1.0, std::abs(painter.worldTransform().m11()));
+  const double margin = std::ceil(2 * kShadowRadius + 1);
+  const QSizeF size = outer.size() + QSizeF(2 * margin, 2 * margin);
+  QImage layer(static_cast<int>(std::ceil(size.width() * pixels)), static_cast<int>(std::ceil(size.height() * pixels)),
+               QImage::Format_ARGB32_Premultiplied);
+  layer.setDevicePixelRatio(pixels);
+  layer.fill(Qt::transparent);
+  {
+    QPainter inner(&layer);
+    inner.setRenderHint(QPainter::Antialiasing);
+    inner.translate(margin - outer.left(), margin - outer.top());
+    paintWindowLayer(inner, outer, i);
+  }
   painter.save();
-  painter.setOpacity(opacity);
-  guide::fillRaised(painter, outer, 9, guide::primary(0.08));
+  painter.setOpacity(painter.opacity() * opacity);
+  guide::drawWithShadow(painter, layer, outer.topLeft() - QPointF(margin, margin), kShadowOpacity, kShadowRadius,
+                        QPointF(0, kShadowDrop));
+  painter.restore();
+}
+
+void PreviewDemo::paintWindowLayer(QPainter& painter, const QRectF& outer, int i) {
+  painter.save();
+  guide::fillRounded(painter, outer, 9, guide::primary(0.08));
   const QRectF frame = outer.adjusted(kWindowPad, kWindowPad, -kWindowPad, -kWindowPad);
   guide::fillRounded(painter, frame, 6, guide::windowBackground());
   guide::strokeRoundedInside(painter, frame, 6, guide::separator(), 1);

@@ -45,6 +45,7 @@ class PreviewDemo : public QWidget {
  private:
   void step();
   void paintWindow(QPainter& painter, const QRectF& frame, int index, double opacity);
+  void paintWindowLayer(QPainter& painter, const QRectF& frame, int index);
 
   int index_;
   int previous_;

@@ -2,19 +2,21 @@
 
 #include <algorithm>
 
+#include "switcher/model/TimingCurves.h"
+
 namespace trelliq {
 
 double Transition::progress(double elapsed) const {
   if (curve == Curve::none || duration <= 0 || elapsed >= duration) return 1;
   const double t = std::clamp(elapsed / duration, 0.0, 1.0);
-  // Cubic curves: close enough to the system's timing curves at these short durations.
+  // The same curves as the switcher's panels.
   switch (curve) {
     case Curve::easeIn:
-      return t * t * t;
+      return timing::easeIn(t);
     case Curve::easeOut:
-      return 1 - (1 - t) * (1 - t) * (1 - t);
+      return timing::easeOut(t);
     case Curve::easeInOut:
-      return t < 0.5 ? 4 * t * t * t : 1 - 4 * (1 - t) * (1 - t) * (1 - t);
+      return timing::easeInOut(t);
     case Curve::none:
       break;
   }

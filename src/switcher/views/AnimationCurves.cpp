@@ -4,28 +4,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "switcher/model/TimingCurves.h"
+
 namespace trelliq::views {
-
-namespace {
-
-// y of the cubic Bézier (0,0) (x1,y1) (x2,y2) (1,1) at the parameter whose x is `x`.
-double bezier(double x1, double y1, double x2, double y2, double x) {
-  const auto coord = [](double a, double b, double u) {
-    const double v = 1 - u;
-    return 3 * v * v * u * a + 3 * v * u * u * b + u * u * u;
-  };
-  // x(u) is monotone for control x in [0, 1]: bisection converges without surprises.
-  double lo = 0, hi = 1, u = x;
-  for (int i = 0; i < 60; ++i) {
-    const double at = coord(x1, x2, u);
-    if (std::abs(at - x) < 1e-9) break;
-    (at < x ? lo : hi) = u;
-    u = (lo + hi) / 2;
-  }
-  return coord(y1, y2, u);
-}
-
-}  // namespace
 
 double ease(Animation::Curve curve, double t) {
   t = std::clamp(t, 0.0, 1.0);
@@ -34,11 +15,11 @@ double ease(Animation::Curve curve, double t) {
     case Animation::Curve::linear:
       return t;
     case Animation::Curve::easeIn:
-      return bezier(0.42, 0, 1, 1, t);
+      return timing::easeIn(t);
     case Animation::Curve::easeOut:
-      return bezier(0, 0, 0.58, 1, t);
+      return timing::easeOut(t);
     case Animation::Curve::easeInOut:
-      return bezier(0.42, 0, 0.58, 1, t);
+      return timing::easeInOut(t);
   }
   return t;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The timing functions the panels animate with: the four standard curves as cubic
-// Béziers, the damped spring, and the name label's settle (a short grow and a spring
+// The timing functions the panels animate with: the four standard curves (the Béziers
+// shared with every other animation, switcher/model/TimingCurves.h), the damped spring, and the name label's settle (a short grow and a spring
 // back). Pure functions of time; any thread.
 
 #include "switcher/model/ModelChange.h"
