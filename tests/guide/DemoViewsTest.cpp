@@ -108,9 +108,10 @@ TEST_F(DemoViews, AWindowTilesIconStandsOverItsDimmedWindowAtFullStrength) {
   {
     QPainter p(&image);
     p.scale(4, 4);
-    MiniSwitcher::paint(p, demo, {.app = 0});  // the second desktop's windows are dimmed to 0.7
+    MiniSwitcher::paint(p, demo, {.app = 0, .bottom = true});  // no window picked: all dimmed to 0.7
   }
-  // The third sample icon sits on the second desktop's first window, clear of the other.
+  // The third sample icon sits on the second desktop's first window, clear of the other;
+  // every window is dimmed, so the icons' own colours show only if drawn over the dimming.
   const CGImageRef icon = DemoIcons::top()[2];
   ASSERT_TRUE(icon && icon->width() > 0);
   const QColor plate = icon->qimage().pixelColor(icon->width() / 2, icon->height() / 8);
