@@ -23,7 +23,7 @@ class KeyCap : public QWidget {
   /// Paints a cap with its top left corner at `origin`.
   static void paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec);
   /// As above, `lit` (0 to 1) of the way from the plain look to the lit one, whatever the
-  /// spec's own held and pressed say: a cap going down or up passes through these.
+  /// cap's own `held` and `pressed` say: a cap going down or up passes through these.
   static void paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec, double lit);
 
   QSize sizeHint() const override;
