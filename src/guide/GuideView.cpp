@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "guide/DisplaysDemo.h"
+#include "guide/FadingPicture.h"
 #include "guide/GuideDemo.h"
 #include "guide/GuidePaint.h"
 #include "guide/KeyCap.h"
@@ -188,7 +189,7 @@ void GuideView::refresh(const Transition& transition) {
     legend_->setMode(state_.mode());
   }
   rebuildTopics(transition);
-  rebuildPane();
+  rebuildPane(transition);
   legend_->update();
   fitHeight();
 }
@@ -247,7 +248,7 @@ void GuideView::rebuildTopics(const Transition& transition) {
   for (TopicRow* row : rows_) row->setSelected(row->title() == state_.topic(), transition);
 }
 
-void GuideView::rebuildPane() {
+void GuideView::rebuildPane(const Transition& transition) {
   const GuideTopic& topic = state_.displayedTopic();
   const GuideVariant& variant = state_.displayedVariant();
   std::string pickerID = topic.title + ":";
@@ -285,7 +286,12 @@ void GuideView::rebuildPane() {
   }
   for (QPushButton* b : variantButtons_) b->setChecked(b->text().toStdString() == variant.name);
 
-  // A new topic or variant starts its demonstration over.
+  // A new topic or variant starts its demonstration over; after a click on a topic the old
+  // demonstration fades out over the new one.
+  if (stage_ && transition.curve != Transition::Curve::none && transition.duration > 0) {
+    delete leavingStage_.data();
+    leavingStage_ = guide::FadingPicture::over(*stage_, transition);
+  }
   delete stage_;
   stage_ = new QWidget;
   auto* column = new QVBoxLayout(stage_);
@@ -305,6 +311,7 @@ void GuideView::rebuildPane() {
   column->addWidget(caption_);
   column->addStretch();
   pane_->addWidget(stage_);
+  if (leavingStage_) leavingStage_->raise();
 }
 
 }  // namespace trelliq

@@ -4,10 +4,12 @@
 // the "Done" button. It reads the stored "tiles" and "gesture" live and writes nothing.
 // It is also the window's first responder, so Return reaches "Done". Main thread only.
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <vector>
 
+#include "guide/FadingPicture.h"
 #include "guide/model/GuideState.h"
 #include "guide/model/Transition.h"
 #include "platform/AppKitWindows.h"
@@ -41,6 +43,9 @@ class GuideView : public QWidget, public NSResponder {
   QSize sizeHint() const override { return {fixedWidth, fittedHeight_}; }
   /// The demonstration pane (at least 300 high).
   QWidget& pane() const { return *paneBox_; }
+  /// The picture of the demonstration a topic click replaced, while it fades out; null
+  /// once gone.
+  guide::FadingPicture* leavingDemonstration() const { return leavingStage_.data(); }
 
   /// The window showing this view is closing: the mode menu returns to the current mode.
   void windowWillClose();
@@ -73,7 +78,7 @@ class GuideView : public QWidget, public NSResponder {
   void refresh(const Transition& transition = Transition::immediate());
   void rebuildHeader();
   void rebuildTopics(const Transition& transition);
-  void rebuildPane();
+  void rebuildPane(const Transition& transition);
   void fitHeight();
 
   GuideState state_;
@@ -85,6 +90,7 @@ class GuideView : public QWidget, public NSResponder {
   int fittedHeight_ = 0;
   QWidget* picker_ = nullptr;
   QWidget* stage_ = nullptr;
+  QPointer<guide::FadingPicture> leavingStage_;
   QWidget* demo_ = nullptr;
   QLabel* caption_ = nullptr;
   ShortcutLegendView* legend_ = nullptr;

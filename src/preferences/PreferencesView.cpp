@@ -2,15 +2,13 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPixmap>
-#include <QPointer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/Permission.h"
 #include "app/views/Symbol.h"
+#include "guide/FadingPicture.h"
 #include "guide/GuidePaint.h"
 #include "guide/GuideWindow.h"
 #include "guide/KeyCap.h"
@@ -75,27 +73,6 @@ QWidget* note(QWidget* parent) {
 // A change of mode with the picker cross-fades the overviews over this curve.
 constexpr Transition kModeFade = Transition::easeOut(0.15);
 
-// The picture of the overview of the mode just left, fading out above the new one.
-class FadingPicture : public QWidget {
- public:
-  FadingPicture(QPixmap picture, QWidget* parent) : QWidget(parent), picture_(std::move(picture)) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    opacity_.set(0, kModeFade, this);
-  }
-  double opacity() const { return opacity_.value(); }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setOpacity(opacity_.value());
-    painter.drawPixmap(0, 0, picture_);
-  }
-
- private:
-  QPixmap picture_;
-  guide::Tween opacity_{1};
-};
-
 QLabel& noteText(const QWidget& widget) { return *widget.findChild<QLabel*>("text"); }
 
 void setNote(QWidget& widget, const std::string& text) { noteText(widget).setText(QString::fromStdString(text)); }
@@ -123,19 +100,10 @@ PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
 
 void PreferencesView::crossFade(QWidget& leaving) {
   delete leaving_.data();
-  if (leaving.size().isEmpty()) return;
-  auto* picture = new FadingPicture(leaving.grab(), overviewSlot_);
-  picture->setGeometry(leaving.geometry());
-  picture->show();
-  leaving_ = picture;
-  QPointer<QWidget> gone(picture);
-  platform::mainQueue().asyncAfter(kModeFade.duration, [gone] { delete gone.data(); });
+  leaving_ = guide::FadingPicture::over(leaving, kModeFade);
 }
 
-double PreferencesView::leavingOpacity() const {
-  const auto* picture = dynamic_cast<const FadingPicture*>(leaving_.data());
-  return picture ? picture->opacity() : 0;
-}
+double PreferencesView::leavingOpacity() const { return leaving_ ? leaving_->opacity() : 0; }
 
 PreferencesView::~PreferencesView() {
   alive_.reset();

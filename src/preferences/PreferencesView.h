@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "guide/FadingPicture.h"
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
 #include "preferences/StoredOption.h"
@@ -134,7 +135,7 @@ class PreferencesView : public QWidget {
   TileStylePicker* tilePicker_ = nullptr;
   QWidget* overviewSlot_ = nullptr;
   TilesOverview* overview_ = nullptr;
-  QPointer<QWidget> leaving_;
+  QPointer<guide::FadingPicture> leaving_;
   bool fadeNextMode_ = false;  // the mode changes through the picker: cross-fade it
   std::string overviewFor_;
   QPushButton* shortcutsButton_ = nullptr;

@@ -260,17 +260,28 @@ TEST_F(GuideWindows, AClickedTopicTakesTheSelectionOverAFifteenHundredthsEaseOut
   TopicRow& first = *view.topicRows()[0];
   TopicRow& second = *view.topicRows()[1];
   EXPECT_EQ(first.selectedLook(), 1);
+  view.grab();  // drawn once, as the window shows it
   second.click();
   EXPECT_TRUE(second.isSelected());
   EXPECT_EQ(second.selectedLook(), 0) << "the plate starts from where it was";
+  ASSERT_TRUE(view.leavingDemonstration()) << "the old demonstration fades out over the new one";
   scene.clock.advance(0.05);
   const double early = second.selectedLook();
   EXPECT_GT(early, 1.0 / 3) << "eased out: a third of the time, more than a third of the way";
   EXPECT_LT(early, 1);
   EXPECT_NEAR(first.selectedLook(), 1 - early, 1e-9);
+  ASSERT_TRUE(view.leavingDemonstration());
+  EXPECT_NEAR(view.leavingDemonstration()->opacity(), 1 - early, 1e-9);
   scene.clock.advance(0.1);
   EXPECT_EQ(second.selectedLook(), 1);
   EXPECT_EQ(first.selectedLook(), 0);
+  EXPECT_FALSE(view.leavingDemonstration()) << "gone once faded";
+  // A variant is picked without animation.
+  view.clickTopic("Apps");
+  scene.clock.advance(0.2);
+  view.grab();
+  view.clickVariant("Backward");
+  EXPECT_FALSE(view.leavingDemonstration());
   // A mode picked in the menu changes the rows at once.
   view.pickMode(Settings::Tiles::windows);
   EXPECT_EQ(view.topicRows()[0]->selectedLook(), 1);
