@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "app/views/Symbol.h"
 #include "guide/GuidePaint.h"
 #include "preferences/TileStylePicture.h"
 
@@ -106,8 +107,14 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
     pictures->addWidget(new TileStylePicture(style_, 0.7, well), 0, Qt::AlignHCenter);
   }
   stack->addWidget(well);
-  mark_ = new QLabel(this);
-  stack->addWidget(mark_);
+  auto* heading = new QHBoxLayout();
+  heading->setSpacing(6);
+  mark_ = new SymbolView("circle", guide::secondary(), 15, 17, this);
+  heading->addWidget(mark_, 0, Qt::AlignVCenter);
+  auto* title = new QLabel(text(style_).title, this);
+  title->setFont(guide::systemFont(13, QFont::DemiBold));  // the headline size
+  heading->addWidget(title, 1, Qt::AlignVCenter);
+  stack->addLayout(heading);
   caption_ = secondaryText(text(style_).caption, this);
   stack->addWidget(caption_);
   if (style_ == Settings::Tiles::both) {
@@ -139,9 +146,12 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
 
 void TileStyleCard::setSelected(bool selected) {
   selected_ = selected;
-  // The round mark: filled with a check in the accent colour, or an empty circle.
-  const QString circle = selected_ ? "<span style='color:#007aff'>✔︎</span>" : "<span style='color:gray'>○</span>";
-  mark_->setText(circle + QString("&nbsp;&nbsp;<b>%1</b>").arg(text(style_).title));
+  // The round mark, drawn: a check in an accent disc, or an empty ring.
+  if (selected_) {
+    mark_->set("checkmark.circle.fill", guide::accent());
+  } else {
+    mark_->set("circle", guide::secondary());
+  }
   if (roles_) {
     roles_->setHidden(!selected_);
     caption_->setHidden(selected_);

@@ -16,6 +16,8 @@
 
 namespace trelliq {
 
+class SymbolView;
+
 /// A key symbol on a small raised plate, at least 30 × 24 points with its side padding.
 class KeyLabel : public QWidget {
  public:
@@ -60,6 +62,8 @@ class TileStyleCard : public QWidget {
   bool isSelected() const { return selected_; }
   void setSelected(bool selected);
   std::string title() const;
+  /// The round mark beside the title: a check in a disc while selected, else a ring.
+  const SymbolView& mark() const { return *mark_; }
   /// The caption shown now; empty while the hybrid card shows its role rows instead.
   std::string caption() const;
   /// The hybrid card's role rows while shown: "PRIMARY App tiles ⌘ ⇥" style summaries.
@@ -76,7 +80,7 @@ class TileStyleCard : public QWidget {
   Settings::Tiles style_;
   std::function<void()> onClick_;
   bool selected_ = false;
-  QLabel* mark_ = nullptr;
+  SymbolView* mark_ = nullptr;
   QLabel* caption_ = nullptr;
   QWidget* roles_ = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include "support/WidgetsApp.h"
 #include "platform/sim/WindowServer.h"
+#include "app/views/Symbol.h"
 #include "preferences/GesturePopUp.h"
 #include "preferences/HotCornerPicker.h"
 #include "preferences/TileStylePicker.h"
@@ -219,7 +220,11 @@ TEST_F(Pickers, TheModeCardsFollowTheStoredStringExactly) {
   EXPECT_EQ(picker.card(Tiles::apps).borderWidth(), 2);
   EXPECT_EQ(picker.card(Tiles::windows).fillOpacity(), 0.02);
 
+  EXPECT_EQ(picker.card(Tiles::apps).mark().name(), "checkmark.circle.fill");
+  EXPECT_EQ(picker.card(Tiles::windows).mark().name(), "circle");
   picker.click(Tiles::both);
+  EXPECT_EQ(picker.card(Tiles::both).mark().name(), "checkmark.circle.fill") << "a drawn mark, never a character";
+  EXPECT_EQ(picker.card(Tiles::apps).mark().name(), "circle");
   EXPECT_EQ(stored("tiles"), "both");
   EXPECT_EQ(picker.card(Tiles::both).caption(), "");
   EXPECT_EQ(picker.card(Tiles::both).roles(),

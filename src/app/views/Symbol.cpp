@@ -45,6 +45,10 @@ void drawShellSymbol(QPainter& p, const std::string& name, const QRectF& rect, c
     disc(p, r, color);
     p.drawLine(at(0.34, 0.34), at(0.66, 0.66));
     p.drawLine(at(0.66, 0.34), at(0.34, 0.66));
+  } else if (name == "circle") {
+    p.setPen(QPen(color, w * 0.08));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(r.adjusted(w * 0.06, w * 0.06, -w * 0.06, -w * 0.06));
   } else if (name == "info.circle") {
     p.setPen(QPen(color, w * 0.08));
     p.drawEllipse(r.adjusted(w * 0.05, w * 0.05, -w * 0.05, -w * 0.05));
