@@ -99,8 +99,7 @@ void DisplaysDemo::show(const Transition& transition) {
     opacities_[static_cast<std::size_t>(d)].set(steered ? 1 : Metrics::unfocusedOpacity, transition, picture_);
     highlights_[static_cast<std::size_t>(d)].set(steered ? 1 : 0, transition, picture_);
   }
-  keys_->setState({"⌘"}, player_->keyDown() && step.fn ? std::optional<std::string>("fn") : std::nullopt,
-                  transition);
+  keys_->setState({"⌘"}, player_->keyDown() && step.fn ? std::optional<std::string>("fn") : std::nullopt, transition);
   picture_->update();
 }
 

@@ -99,8 +99,7 @@ void boxBlur(std::vector<float>& alpha, int width, int height, int reach, bool r
 
 }  // namespace
 
-void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius,
-                    QPointF offset) {
+void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius, QPointF offset) {
   if (layer.isNull()) return;
   const QImage source = layer.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   const int w = source.width(), h = source.height();

@@ -42,8 +42,7 @@ void setTextColor(QLabel* label, const QColor& color);
 /// with its top left at `at`, over a soft shadow of its own shape: black at `opacity`,
 /// blurred over `radius` points and moved by `offset`. A faint layer casts a faint shadow,
 /// as a shadow of the layer's own pixels does.
-void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius,
-                    QPointF offset);
+void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius, QPointF offset);
 /// Draws a picture scaled into `rect`; nothing for a null or empty picture.
 void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, double opacity = 1);
 

@@ -33,10 +33,9 @@ void divider(QPainter& p, double x, double rowH) {
 double mix(double a, double b, double t) { return a + (b - a) * t; }
 
 QColor mix(const QColor& a, const QColor& b, double t) {
-  return QColor::fromRgbF(static_cast<float>(mix(a.redF(), b.redF(), t)),
-                          static_cast<float>(mix(a.greenF(), b.greenF(), t)),
-                          static_cast<float>(mix(a.blueF(), b.blueF(), t)),
-                          static_cast<float>(mix(a.alphaF(), b.alphaF(), t)));
+  return QColor::fromRgbF(
+      static_cast<float>(mix(a.redF(), b.redF(), t)), static_cast<float>(mix(a.greenF(), b.greenF(), t)),
+      static_cast<float>(mix(a.blueF(), b.blueF(), t)), static_cast<float>(mix(a.alphaF(), b.alphaF(), t)));
 }
 
 // How selected each part of the miniature is, 0 to 1, on the way from one frame to the
@@ -105,7 +104,8 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
 
 void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
-  if (const double selected = look.upper(d); selected > 0) guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
+  if (const double selected = look.upper(d); selected > 0)
+    guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
   const QPointF area = origin + QPointF(4, 4);
   guide::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];

@@ -69,9 +69,8 @@ HotCornerPicker::HotCornerPicker(StoredString selection, QWidget* parent)
     auto* target = new CornerTarget(*this, c);
     // The part of the target's circle that shows, inside the screen.
     const QPointF p = cornerPoint(c);
-    target->setGeometry(QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach)
-                            .intersected(screenRect())
-                            .toAlignedRect());
+    target->setGeometry(
+        QRectF(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach).intersected(screenRect()).toAlignedRect());
     targets_[static_cast<std::size_t>(c)] = target;
   }
 }

@@ -7,8 +7,8 @@
 // second on the installed clock. Main thread only.
 
 #include <QCheckBox>
-#include <QPointer>
 #include <QComboBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>

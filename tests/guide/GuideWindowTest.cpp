@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "support/WidgetsApp.h"
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
 #include "guide/GuideView.h"
@@ -19,6 +18,7 @@
 #include "platform/Foundation.h"
 #include "support/Scene.h"
 #include "support/TextFit.h"
+#include "support/WidgetsApp.h"
 #include "switcher/ClosableWindow.h"
 
 namespace trelliq {

@@ -8,13 +8,13 @@
 #include <QLayout>
 #include <QMouseEvent>
 
-#include "support/WidgetsApp.h"
-#include "platform/sim/WindowServer.h"
 #include "app/views/Symbol.h"
+#include "platform/sim/WindowServer.h"
 #include "preferences/GesturePopUp.h"
 #include "preferences/HotCornerPicker.h"
 #include "preferences/TileStylePicker.h"
 #include "support/Scene.h"
+#include "support/WidgetsApp.h"
 
 namespace trelliq {
 namespace {

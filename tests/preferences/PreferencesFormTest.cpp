@@ -6,7 +6,6 @@
 
 #include <QLabel>
 
-#include "support/WidgetsApp.h"
 #include "app/Permission.h"
 #include "app/views/Symbol.h"
 #include "platform/sim/WindowServer.h"
@@ -21,6 +20,7 @@
 #include "preferences/TilesOverview.h"
 #include "support/Scene.h"
 #include "support/TextFit.h"
+#include "support/WidgetsApp.h"
 #include "switcher/ClosableWindow.h"
 
 namespace trelliq {

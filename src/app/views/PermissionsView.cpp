@@ -14,8 +14,8 @@
 #include "app/views/PreviewDemo.h"
 #include "app/views/Symbol.h"
 #include "guide/GuidePaint.h"
-#include "guide/LayoutFit.h"
 #include "guide/GuideWindow.h"
+#include "guide/LayoutFit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/CoreGraphics.h"
 
@@ -31,7 +31,9 @@ QLabel* label(const QString& text, double pointSize, QFont::Weight weight, const
 // generic application symbol while the program has none.
 class AppIcon : public QWidget {
  public:
-  explicit AppIcon(QWidget* parent) : QWidget(parent) { setFixedSize(PermissionsView::iconSide, PermissionsView::iconSide); }
+  explicit AppIcon(QWidget* parent) : QWidget(parent) {
+    setFixedSize(PermissionsView::iconSide, PermissionsView::iconSide);
+  }
 
  protected:
   void paintEvent(QPaintEvent*) override {

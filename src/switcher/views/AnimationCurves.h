@@ -1,7 +1,7 @@
 #pragma once
 // The timing functions the panels animate with: the four standard curves (the Béziers
-// shared with every other animation, switcher/model/TimingCurves.h), the damped spring, and the name label's settle (a short grow and a spring
-// back). Pure functions of time; any thread.
+// shared with every other animation, switcher/model/TimingCurves.h), the damped spring, and the name label's settle (a
+// short grow and a spring back). Pure functions of time; any thread.
 
 #include "switcher/model/ModelChange.h"
 
