@@ -182,8 +182,9 @@ int GlassTestMode::run(const std::string& dir, const std::optional<std::string>&
     panels.push_back(std::move(panel));
   }
   Toolkit::pump(1.0);
-  Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png");
-  return 0;
+  const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png");
+  if (shots.unwritable) return 1;
+  return shots.written > 0 ? 0 : Toolkit::failed("--glass-test: no display could be captured");
 }
 
 }  // namespace trelliq
