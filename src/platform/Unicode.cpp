@@ -75,7 +75,7 @@ std::string Unicode::oneLine(std::string_view text) {
       out += "\\r";
     } else if (c == '\t') {
       out += "\\t";
-    } else if (needsEscape(c)) {
+    } else if (needsEscape(c) && (length > 1 || lead < 0x80)) {
       appendEscape(out, c);
     } else {
       out.append(text.substr(i, length));
