@@ -40,7 +40,8 @@ TEST(DeskScenarioTest, MalformedSectionsNameTheFileAndThePath) {
       {R"({"apps": [{"name": "Ghost", "running": false}]})", "desk.json: apps[0]: an app that is not running"},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10]}]})", "desk.json: windows[0].frame: expected an array of 4"},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10], "alpha": 2}]})", "desk.json: windows[0].alpha: "},
-      {R"({"spaces": [{"display": 1, "spaces": [{"id": 1}]}], "windows": [{"app": 301, "frame": [0, 0, 10, 10],
+      {R"({"spaces": [{"display": 1, "spaces": [{"id": 1}]}], "apps": [{"pid": 301}],
+          "windows": [{"app": 301, "frame": [0, 0, 10, 10],
           "spaces": [1], "fullScreen": true}]})",
        "desk.json: windows[0].fullScreen: "},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10], "spaces": "some"}]})", "desk.json: windows[0].spaces: "},
@@ -159,4 +160,32 @@ TEST(DeskScenarioTest, TheBuiltInDeskHasWhatADeskHas) {
   ASSERT_FALSE(sim::loadScenarioText(again.world, sim::defaultScenarioText(), "built-in"));
   EXPECT_EQ(again.windowServer.windows().size(), ws.windows().size());
   EXPECT_EQ(again.windowServer.apps().size(), ws.apps().size());
+}
+
+TEST(DeskScenarioTest, PidsMustNameAProcessTheDeskHasAndNeverTheProgramsOrTheServers) {
+  Scene scene(Scene::Start::defaultScenario);
+  const std::size_t windows = scene.windowServer.windows().size();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // Without an "apps" section the desk's own apps are the ones to point at, unless
+      // "windows" clears the desk, apps and all.
+      {R"({"frontmost": 999})", "desk.json: frontmost: no running app has pid 999"},
+      {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10]}]})",
+       "desk.json: windows[0].app: no running app has pid 301 (a \"windows\" section clears the desk: list its apps "
+       "under \"apps\")"},
+      // The program's own pid, and the window server's, are nobody else's.
+      {R"({"apps": [{"pid": 4242}]})", "desk.json: apps[0].pid: pid 4242 is taken"},
+      {R"({"apps": [{"pid": 150}]})", "desk.json: apps[0].pid: pid 150 is taken"},
+      {R"({"apps": [{"own": true, "pid": 150}]})", "desk.json: apps[0].pid: pid 150 is taken"},
+      {R"({"apps": [{"pid": 500}, {"own": true, "pid": 500}]})", "desk.json: apps[1].pid: pid 500 is taken"},
+      {R"({"apps": [{"own": true, "pid": 500}, {"pid": 500}]})", "desk.json: apps[1].pid: pid 500 is taken"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(load(scene, text), expected) << text;
+    EXPECT_EQ(scene.windowServer.windows().size(), windows) << text;
+  }
+  // A desk app may be made frontmost without an "apps" section; the window server's own
+  // entries and the program's windows need no app.
+  EXPECT_EQ(load(scene, R"({"frontmost": 302})"), std::nullopt);
+  EXPECT_EQ(scene.windowServer.frontmost(), 302);
+  EXPECT_EQ(load(scene, R"({"windows": [{"app": 150, "frame": [0, 0, 10, 10], "layer": 20}]})"), std::nullopt);
 }

@@ -195,8 +195,24 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
     }
   }
 
+  // The processes windows and "frontmost" may name: the listed apps, the program itself,
+  // and without an "apps" section the desk's own apps, unless a "windows" section clears
+  // the desk (and with it every app but the program). A world without a window server
+  // takes no desk, so nothing is checked against one.
+  const bool knowsApps = root.contains("apps") || world.windowServer();
+  const bool replacesApps = root.contains("apps") || root.contains("windows");
   std::set<std::int32_t> running;
   running.insert(WindowServer::kOwnPID);
+  if (WindowServer* server = world.windowServer()) {
+    running.insert(server->ownProcessIdentifier());
+    if (!replacesApps) {
+      for (const App& app : server->apps()) running.insert(app.pid);
+    }
+  }
+  const auto missing = [&](std::int32_t pid) {
+    return "no running app has pid " + std::to_string(pid) +
+           (root.contains("apps") || !root.contains("windows") ? "" : " (a \"windows\" section clears the desk: list its apps under \"apps\")");
+  };
   if (root.contains("apps")) {
     const json& list = expectArray(root["apps"], "apps");
     d.apps.emplace();
@@ -206,6 +222,8 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
       App a = readApp(list[i], where, runs, own);
       if (own) {
         if (d.own) fail(where + ".own", "only one app can be the program itself");
+        if (a.pid && a.pid != WindowServer::kOwnPID && (a.pid == WindowServer::kWindowServerPID || running.count(a.pid)))
+          fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
         d.own = a;
         if (a.pid) running.insert(a.pid);
         continue;
@@ -222,8 +240,7 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
 
   if (root.contains("frontmost")) {
     d.frontmost = static_cast<std::int32_t>(integer(root["frontmost"], "frontmost", 1, 99999));
-    if (d.apps && !running.count(*d.frontmost))
-      fail("frontmost", "no running app has pid " + std::to_string(*d.frontmost));
+    if (knowsApps && !running.count(*d.frontmost)) fail("frontmost", missing(*d.frontmost));
   }
 
   if (root.contains("windows")) {
@@ -233,8 +250,8 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string where = "windows[" + std::to_string(i) + "]";
       Window w = readWindow(list[i], where);
-      if (d.apps && !running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
-        fail(where + ".app", "no running app has pid " + std::to_string(w.pid));
+      if (knowsApps && !running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
+        fail(where + ".app", missing(w.pid));
       if (w.number && !numbers.insert(w.number).second)
         fail(where + ".number", "window " + std::to_string(w.number) + " is listed twice");
       for (std::size_t k = 0; k < w.spaces.size(); ++k) {

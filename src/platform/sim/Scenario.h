@@ -13,6 +13,7 @@
 // The desk sections ("spaces", "apps", "windows" ...) are described in DeskScenario.h.
 // Unknown fields are errors, so a misspelt one is caught rather than ignored.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,13 @@ namespace sim {
 
 class World;
 
+/// The largest scenario file read: 16 MB, far above any desk a person writes.
+inline constexpr std::uint64_t kMaxScenarioBytes = 16 * 1024 * 1024;
+
 /// Loads the scenario file at `path` into `world`. Nothing on success; otherwise a
-/// message naming the file and the problem, and the world is left as it was.
+/// one-line message naming the file and the problem, and the world is left as it was.
+/// Anything but a regular file (a FIFO, a device) and a file over kMaxScenarioBytes is
+/// refused before it is read.
 std::optional<std::string> loadScenarioFile(World& world, const std::string& path);
 /// The same for scenario text; `name` stands for the file in messages.
 std::optional<std::string> loadScenarioText(World& world, const std::string& text, const std::string& name);

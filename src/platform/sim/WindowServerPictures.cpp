@@ -187,7 +187,8 @@ QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) 
   read([&](const Desk& desk) {
     if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownRenderers);
   });
-  if (!w || width <= 0 || height <= 0) return QImage();
+  if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
+    return QImage();
   return paintShown(*w, width, height);
 }
 
@@ -203,7 +204,8 @@ void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer 
 }
 
 QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height) {
-  if (width <= 0 || height <= 0) return QImage();
+  if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
+    return QImage();
   std::optional<Display> display = world_.display(displayID);
   if (!display) return QImage();
   CGRect frame;
@@ -262,8 +264,8 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       const Window& w = s.window;
       const QRectF r((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
                      w.bounds.width() * sx, w.bounds.height() * sy);
-      const int pw = std::max(1, static_cast<int>(std::lround(r.width())));
-      const int ph = std::max(1, static_cast<int>(std::lround(r.height())));
+      const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
+      const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
       painter.drawImage(QPointF(r.x(), r.y()), paintShown(s, pw, ph));
     }
