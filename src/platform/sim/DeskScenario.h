@@ -39,9 +39,21 @@ struct DeskScenario {
   };
   std::vector<DisplaySpaceList> spaces;
   std::optional<std::vector<std::pair<App, bool>>> apps;  // the app, whether it runs
+  /// What is set on a running app once the desk stands.
+  struct AppFacts {
+    std::int32_t pid = 0;
+    std::string where;  // "apps[2]", for messages
+    bool noLaunchDate = false;
+    bool terminated = false;  // and still listed by the workspace
+    std::optional<std::uint32_t> focusedWindow;
+    std::vector<std::pair<std::string, AXError>> accessibilityErrors;  // attribute, action or function
+  };
+  std::vector<AppFacts> appFacts;
   std::optional<App> own;
   std::optional<std::int32_t> frontmost;
+  bool frontmostRaisesWindow = true;
   std::optional<std::vector<Window>> windows;  // front to back
+  std::optional<platform::PlistArray> unmatchedDisplays;  // managed-display entries
 };
 
 /// Reads and checks the desk sections of `root` against the displays the scenario (or,

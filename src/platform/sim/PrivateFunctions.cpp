@@ -355,8 +355,13 @@ PlistArray WindowServer::managedDisplaySpaces() {
       result.push_back(entry);
       if (desk.shared()) break;
     }
+    result.insert(result.end(), state_->unmatchedManagedDisplays.begin(), state_->unmatchedManagedDisplays.end());
   });
   return result;
+}
+
+void WindowServer::setUnmatchedManagedDisplays(PlistArray entries) {
+  edit([&](Desk&) { state_->unmatchedManagedDisplays = std::move(entries); });
 }
 
 std::uint64_t WindowServer::createOverlaySpace() {

@@ -225,7 +225,8 @@ Scenario read(const json& root) {
   Scenario s;
   expectObject(root, "the top level");
   onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
-                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "windows"});
+                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "frontmostRaisesWindow",
+                        "windows", "unmatchedDisplays"});
 
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
 

@@ -131,6 +131,7 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
     const auto& ordered = state_->ordered().all;
     result.reserve(ordered.size());
     for (const Window* w : ordered) {
+      if (!w->listed) continue;
       platform::WindowEntry e;
       e.number = w->number;
       e.ownerPID = w->pid;
@@ -139,7 +140,7 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
       } else if (w->pid == kWindowServerPID) {
         e.ownerName = "Window Server";
       }
-      if (!w->title.empty()) e.name = w->title;
+      if (!w->title.empty() || w->emptyName) e.name = w->title;
       e.layer = w->layer;
       e.bounds = w->bounds;
       e.alpha = w->alpha;
@@ -160,12 +161,13 @@ std::optional<std::vector<platform::ShareableWindow>> WindowServer::shareableWin
   std::vector<platform::ShareableWindow> result;
   read([&](const Desk& desk) {
     for (const Window* w : state_->ordered().all) {
+      if (!w->listed) continue;
       const bool on = desk.onScreen(w->number);
       if (onScreenOnly && !on) continue;
       platform::ShareableWindow s;
       s.windowID = w->number;
       s.frame = w->bounds;
-      if (!w->title.empty()) s.title = w->title;
+      if (!w->title.empty() || w->emptyName) s.title = w->title;
       s.ownerPID = w->pid;
       s.layer = w->layer;
       s.onScreen = on;
@@ -233,7 +235,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       }
       for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         const Window& w = **it;
-        if (!w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
+        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
         if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownRenderers));
