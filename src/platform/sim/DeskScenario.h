@@ -1,20 +1,8 @@
 #pragma once
-// The desk sections of a scenario: what the window server holds. Top-level sections:
-//   "sharedSpaces"  true: one set of Spaces for all screens
-//   "followsSpace"  "follows" | "late" | "never": whether a display follows an activated window
-//   "spaces"        [{ "display": id, "current": space id,
-//                      "spaces": [{ "id", "type": "desktop" | "fullScreen" | <number>, "uuid",
-//                                   "desktopColor": "#RRGGBB" }] }]
-//   "apps"          [{ "pid", "name", "bundleIdentifier", "bundlePath",
-//                      "policy": "regular" | "accessory" | "prohibited", "launchedAgo": seconds,
-//                      "hidden", "iconColor", "quit": "quits" | "refuses" | "ignores", "quitDelay",
-//                      "opensFirstWindow", "firstWindowDisplay", "hung", "launchServicesPID",
-//                      "running": false (installed, not running), "own": true (the program itself) }]
-//   "frontmost"     the pid of the frontmost app
-//   "windows"       front to back: [{ "number", "app": pid, "title", "frame": [x, y, w, h] (global,
-//                      top-left origin), "layer", "alpha", "subrole", "spaces": [ids] | "all",
-//                      "minimized", "orderedIn", "fullScreen", "color", "accessible", "sharingState" }]
-// "apps" and "windows" replace what the desk held. Unknown fields are errors.
+// The desk sections of a scenario: what the window server holds ("sharedSpaces",
+// "followsSpace", "spaces", "unmatchedDisplays", "apps", "frontmost",
+// "frontmostRaisesWindow", "windows"), field by field in docs/SCENARIOS.md. "apps" and
+// "windows" replace what the desk held. Unknown fields are errors.
 
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>

@@ -1,16 +1,7 @@
 #pragma once
-// Scenarios: a desk described in JSON and loaded into a World. Top-level sections:
-//   "osVersion"      "15.3" or 15
-//   "displays"       [{ "id", "name", "uuid", "frame": [x, y, w, h] (bottom-left origin),
-//                       "visibleFrame", "safeAreaInsets": {"top", "left", "bottom", "right"},
-//                       "scale", "desktopColor": "#RRGGBB", "capturable", "hasDisplayNumber" }]
-//   "permissions"    { "screenCapture", "accessibility", "screenCaptureOnRequest", "accessibilityOnPrompt" }
-//   "loginItem"      { "status": "notRegistered" | "enabled" | "requiresApproval" | "notFound",
-//                       "requiresApproval", "registerError", "unregisterError" }
-//   "preferences"    { "<domain>": { "<key>": value } } written into the domains' files; a value
-//                     {"$date": seconds since 1970} or {"$data": "<base64>"} gives a date or data
-//   "missingSymbols" [{ "library": "<path>", "symbol": "<name>" }] taken away from the registered ones
-// The desk sections ("spaces", "apps", "windows" ...) are described in DeskScenario.h.
+// Scenarios: a desk described in JSON and loaded into a World. The format, field by field,
+// is docs/SCENARIOS.md; this file reads the system's sections ("osVersion", "displays",
+// "permissions", "loginItem", "preferences", "missingSymbols"), DeskScenario.h the desk's.
 // Unknown fields are errors, so a misspelt one is caught rather than ignored.
 
 #include <cstdint>
