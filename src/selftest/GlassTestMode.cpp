@@ -88,7 +88,7 @@ class GlassPanel : public Panel {
  public:
   GlassPanel(const GlassTestMode::PanelSpec& spec, const CGRect& frame)
       : Panel(frame, NSWindowStyleMaskNonactivatingPanel, NSBackingStoreType::buffered, false),
-        view_(*this, spec, QSize(static_cast<int>(frame.width()), static_cast<int>(frame.height()))) {
+        view_(*this, spec, QSize(platform::pictureSide(frame.width()), platform::pictureSide(frame.height()))) {
     this->setContentView(&view_);
   }
   ~GlassPanel() override { this->setContentView(nullptr); }
