@@ -216,15 +216,26 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const std::vec
 }
 
 std::string usage(const std::vector<SelfTestMode>& modes) {
-  std::string text =
-      "usage: trelliq [--scenario FILE] [--show-preferences] [--show-permissions]\n"
-      "       trelliq [--scenario FILE] MODE [ARGUMENTS]\n"
-      "modes:\n";
+  // Items separated by ", ", in lines of at most 96 characters after a heading.
+  const auto paragraph = [](const std::string& heading, const std::vector<std::string>& items) {
+    std::string text = heading, line;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+      if (!line.empty() && line.size() + 1 + item.size() > 94) {
+        text += "\n  " + line;
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + item;
+    }
+    return text + (line.empty() ? "" : "\n  " + line) + "\n";
+  };
+  std::vector<std::string> built, other;
   for (const SelfTestMode& mode : modes) {
-    text += "  " + mode.flag + (mode.arguments.empty() ? "" : " " + mode.arguments) +
-            (mode.run ? "" : "  (drives another running copy: not available)") + "\n";
+    (mode.run ? built : other).push_back(mode.flag + (mode.arguments.empty() ? "" : " " + mode.arguments));
   }
-  return text;
+  return "usage: trelliq [--scenario FILE] [--show-preferences] [--show-permissions]\n"
+         "       trelliq [--scenario FILE] MODE ARGUMENTS...\n" +
+         paragraph("modes:", built) + paragraph("modes that drive another running copy (not available here):", other);
 }
 
 const std::vector<SelfTestMode>& selfTestModes() {
