@@ -326,7 +326,13 @@ bool FileManager::writeAtomically(const std::string& path, const void* bytes, st
     return false;
   }
   const std::string folder = parentPath(path);
-  const std::string name = path.substr(folder.empty() ? 0 : folder.size() + 1);
+  const std::size_t nameAt = folder.empty() ? 0 : std::min(folder.size() + 1, path.size());
+  const std::string name = path.substr(nameAt);
+  // "/", "dir/" or "": a folder or nothing, never a file to replace.
+  if (name.empty() || name.find('/') != std::string::npos) {
+    errno = path.empty() ? ENOENT : EISDIR;
+    return false;
+  }
   std::string temp = joinPath(folder.empty() ? "." : folder, "." + name + ".tmp-XXXXXX");
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;

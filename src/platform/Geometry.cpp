@@ -25,4 +25,10 @@ std::string describe(const CGRect& rect) {
          describe(rect.size.height) + ")";
 }
 
+int pictureSide(double pixels) {
+  if (!(pixels > 0)) return 0;  // also NaN
+  if (pixels >= kMaxPictureSide) return kMaxPictureSide;
+  return static_cast<int>(pixels);
+}
+
 }  // namespace platform

@@ -100,4 +100,12 @@ std::string describe(double value);
 /// The standard description of a rectangle: "(x, y, width, height)".
 std::string describe(const CGRect& rect);
 
+/// The longest side, in pixels, of any picture the system makes (a capture, a display's
+/// or a window's picture): 16384, as a graphics card's largest texture.
+inline constexpr int kMaxPictureSide = 16384;
+/// A picture's width or height in whole pixels for `pixels` (points times a scale),
+/// truncated and kept within 0 … kMaxPictureSide (0 for NaN). Every conversion of a
+/// computed size to an int goes through it, so no value is ever out of an int's range.
+int pictureSide(double pixels);
+
 }  // namespace platform

@@ -20,8 +20,8 @@ void addWindows(SCShareableContent& content, bool excludeDesktopWindows, bool on
 // A single-window filter captures that window alone, at the configured size (its own when 0).
 CGImageRef captureWindow(const SCWindow& window, const SCStreamConfiguration& configuration) {
   if (!platform::hasWindowServer()) return nullptr;
-  const int width = configuration.width > 0 ? configuration.width : static_cast<int>(window.frame.width());
-  const int height = configuration.height > 0 ? configuration.height : static_cast<int>(window.frame.height());
+  const int width = platform::pictureSide(configuration.width > 0 ? configuration.width : window.frame.width());
+  const int height = platform::pictureSide(configuration.height > 0 ? configuration.height : window.frame.height());
   return platform::windowServer().captureWindowPicture(window.windowID, width, height);
 }
 

@@ -23,6 +23,13 @@ class Unicode final {
   static std::optional<int> digitValue(char32_t c);
   /// The text in lower case, independent of the user's locale.
   static std::u16string lowercased(std::u16string_view text);
+
+  /// UTF-8 text from outside the program (names, titles, file contents) made safe to put
+  /// inside one line of a log, report or message: line breaks and tabs become \n, \r, \t;
+  /// other C0 and C1 controls, DEL, the line and paragraph separators and the
+  /// bidirectional controls (which reorder what a terminal or viewer shows after them)
+  /// become \u{XX}. Everything else passes unchanged.
+  static std::string oneLine(std::string_view text);
 };
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
+#include <iterator>
 #include <limits>
 
 #include "selftest/DumpMode.h"
@@ -14,6 +16,7 @@
 #include "selftest/PictureModes.h"
 #include "selftest/SpaceModes.h"
 #include "selftest/WindowlessMode.h"
+#include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -45,107 +48,114 @@ std::function<bool(const Args&, std::size_t)> knownSpaceAt(std::size_t k) {
 }
 
 std::vector<SelfTestMode> makeModes() {
-  // Every flag in the order it is examined. Modes that are not part of the program yet
-  // have no `run` and are never selected, so their flags fall through to the next ones.
+  // Modes without `run` drive another running copy of the program; the simulated Mac lives
+  // inside one process, so no other copy can see its windows yet.
   std::vector<SelfTestMode> modes = {
-      {"--jump-test",
-       3,
-       {},
+      {"--jump-test", "out w1 w2", {},
        [](const Args& args, std::size_t at) {
          std::vector<std::uint32_t> windows;
          for (std::size_t k : {2, 3}) {
            if (auto w = parseWindowNumber(args[at + k])) windows.push_back(*w);
          }
-         SpaceModes::jumpTest(args[at + 1], windows, SpaceModes::holdKey(std::getenv("HOLD")));
+         return SpaceModes::jumpTest(args[at + 1], windows, SpaceModes::holdKey(std::getenv("HOLD")));
        }},
-      {"--destination-test", 2, knownSpaceAt(2),
+      {"--destination-test", "out space", knownSpaceAt(2),
        [](const Args& args, std::size_t at) {
-         SpaceModes::destinationTest(args[at + 1], *parseInteger(args[at + 2]));
+         return SpaceModes::destinationTest(args[at + 1], *parseInteger(args[at + 2]));
        }},
-      {"--fullscreen-test", 3, windowNumbersAt({2, 3}), {}},
-      {"--tab-test", 1, {}, {}},
-      {"--steer-test", 1, {}, {}},
-      {"--focus-test",
-       2,
-       {},
-       [](const Args& args, std::size_t at) { FocusModes::focusTest(args[at + 1], args[at + 2]); }},
-      {"--self-focus-test", 1, {}, [](const Args& args, std::size_t at) { FocusModes::selfFocusTest(args[at + 1]); }},
-      {"--opening-test", 1, {}, {}},
-      {"--missing-test", 3, windowNumbersAt({2, 3}), {}},
-      {"--space-loop-test",
-       4,
+      {"--fullscreen-test", "out w1 w2", windowNumbersAt({2, 3}), {}},
+      {"--tab-test", "out", {}, {}},
+      {"--steer-test", "dir", {}, {}},
+      {"--focus-test", "out app", {},
+       [](const Args& args, std::size_t at) { return FocusModes::focusTest(args[at + 1], args[at + 2]); }},
+      {"--self-focus-test", "out", {},
+       [](const Args& args, std::size_t at) { return FocusModes::selfFocusTest(args[at + 1]); }},
+      {"--opening-test", "out", {}, {}},
+      {"--missing-test", "dir w1 w2 [how]", windowNumbersAt({2, 3}), {}},
+      {"--space-loop-test", "out w taps passes",
        [](const Args& args, std::size_t at) {
          return parseWindowNumber(args[at + 2]) && parseInteger(args[at + 3]) && parseInteger(args[at + 4]);
        },
        {}},
-      {"--activate-test", 3, windowNumbersAt({2, 3}),
+      {"--activate-test", "out w1 w2", windowNumbersAt({2, 3}),
        [](const Args& args, std::size_t at) {
-         FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
-                                  FocusModes::raiseMode(std::getenv("MODE")));
+         return FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]),
+                                         *parseWindowNumber(args[at + 3]), FocusModes::raiseMode(std::getenv("MODE")));
        }},
-      {"--windowless-test",
-       1,
-       {},
+      {"--windowless-test", "dir [keep]", {},
        [](const Args& args, std::size_t at) {
          const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
          const char* tray = std::getenv("TRAY");
-         WindowlessMode::run(args[at + 1], keep, tray && std::string(tray) == "finder");
+         return WindowlessMode::run(args[at + 1], keep, tray && std::string(tray) == "finder");
        }},
-      {"--desktop-focus-test",
-       1,
-       {},
-       [](const Args& args, std::size_t at) { FocusModes::desktopFocusTest(args[at + 1]); }},
-      {"--fullscreen-key-test", 3, windowNumbersAt({2}), {}},
-      {"--hover-test",
-       4,
+      {"--desktop-focus-test", "out", {},
+       [](const Args& args, std::size_t at) { return FocusModes::desktopFocusTest(args[at + 1]); }},
+      {"--fullscreen-key-test", "out w directions", windowNumbersAt({2}), {}},
+      {"--hover-test", "out w x y",
        [](const Args& args, std::size_t at) {
          return parseWindowNumber(args[at + 2]) && parseDecimal(args[at + 3]) && parseDecimal(args[at + 4]);
        },
        {}},
-      {"--goto", 1, windowNumbersAt({1}),
-       [](const Args& args, std::size_t at) { SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
-      {"--open-test", 1, {}, {}},
-      {"--native-test", 1, {}, [](const Args& args, std::size_t at) { NativeModes::nativeTest(args[at + 1]); }},
-      {"--appear-test", 2, {}, {}},
-      {"--screenshot",
-       1,
-       {},
-       [](const Args& args, std::size_t at) { PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2)); }},
-      {"--native-shot", 1, {}, [](const Args& args, std::size_t at) { NativeModes::nativeShot(args[at + 1]); }},
-      {"--glass-test",
-       1,
-       {},
+      {"--goto", "w", windowNumbersAt({1}),
+       [](const Args& args, std::size_t at) { return SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
+      {"--open-test", "out", {}, {}},
+      {"--native-test", "dir", {},
+       [](const Args& args, std::size_t at) { return NativeModes::nativeTest(args[at + 1]); }},
+      {"--appear-test", "out owner [rounds]", {}, {}},
+      {"--screenshot", "out [w]", {},
+       [](const Args& args, std::size_t at) {
+         return PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2));
+       }},
+      {"--native-shot", "dir", {},
+       [](const Args& args, std::size_t at) { return NativeModes::nativeShot(args[at + 1]); }},
+      {"--glass-test", "dir [panels]", {},
        [](const Args& args, std::size_t at) {
          const char* suffix = std::getenv("SHOT_SUFFIX");
-         GlassTestMode::run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "",
-                            GlassTestMode::parseFrame(std::getenv("AT")));
+         return GlassTestMode::run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "",
+                                   GlassTestMode::parseFrame(std::getenv("AT")));
        }},
-      {"--handoff-test", 1, {}, {}},
-      {"--toggle-test", 1, {}, {}},
-      {"--swipe-test", 1, {}, [](const Args& args, std::size_t at) { SpaceModes::swipeTest(args[at + 1]); }},
-      {"--direction-test", 2, knownSpaceAt(2), {}},
-      {"--guide-shot",
-       1,
-       {},
+      {"--handoff-test", "out", {}, {}},
+      {"--toggle-test", "out", {}, {}},
+      {"--swipe-test", "out", {},
+       [](const Args& args, std::size_t at) { return SpaceModes::swipeTest(args[at + 1]); }},
+      {"--direction-test", "out space [back]", knownSpaceAt(2), {}},
+      {"--guide-shot", "out [delay] [topic]", {},
        [](const Args& args, std::size_t at) {
-         PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
+         return PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
        }},
-      {"--permissions-shot",
-       1,
-       {},
+      {"--permissions-shot", "out [delay]", {},
        [](const Args& args, std::size_t at) {
-         PictureModes::permissionsShot(args[at + 1], PictureModes::delay(args, at + 2));
+         return PictureModes::permissionsShot(args[at + 1], PictureModes::delay(args, at + 2));
        }},
-      {"--prefs-shot",
-       1,
-       {},
+      {"--prefs-shot", "out [delay] [bottom]", {},
        [](const Args& args, std::size_t at) {
-         PictureModes::prefsShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3) == "bottom");
+         return PictureModes::prefsShot(args[at + 1], PictureModes::delay(args, at + 2),
+                                        optionalAt(args, at, 3) == "bottom");
        }},
-      {"--dump", 1, {}, [](const Args& args, std::size_t at) { DumpMode::run(args[at + 1]); }},
-      {"--screen-recording-check", 0, {}, {}},
+      {"--dump", "out", {}, [](const Args& args, std::size_t at) { return DumpMode::run(args[at + 1]); }},
   };
   return modes;
+}
+
+// The program's own options, which start it normally or shape the start; "--scenario"
+// takes a file (and is normally taken out of the list before it gets here).
+constexpr const char* kProgramOptions[] = {"--show-preferences", "--show-permissions", "--screen-recording-check"};
+constexpr const char* kScenario = "--scenario";
+
+bool isProgramOption(const std::string& argument) {
+  return std::find(std::begin(kProgramOptions), std::end(kProgramOptions), argument) != std::end(kProgramOptions);
+}
+
+// The words of a usage text, and how many of them are in brackets.
+std::pair<std::size_t, std::size_t> countArguments(const std::string& text) {
+  std::size_t required = 0, optional = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    if (end > at) ++(text[at] == '[' ? optional : required);
+    at = end + 1;
+  }
+  return {required, optional};
 }
 
 // An optional sign, then at least one digit and nothing else; the digits without the sign.
@@ -165,19 +175,67 @@ std::optional<std::pair<bool, std::string>> signedDigits(const std::string& text
 
 }  // namespace
 
-std::optional<SelectedMode> selectSelfTest(const std::vector<std::string>& args,
-                                           const std::vector<SelfTestMode>& modes) {
-  for (std::size_t m = 0; m < modes.size(); ++m) {
-    const SelfTestMode& mode = modes[m];
-    if (!mode.run) continue;
-    const auto found = std::find(args.begin(), args.end(), mode.flag);
-    if (found == args.end()) continue;
-    const auto at = static_cast<std::size_t>(found - args.begin());
-    if (at + mode.arguments >= args.size()) continue;
-    if (mode.check && !mode.check(args, at)) continue;
-    return SelectedMode{m, at};
+std::size_t SelfTestMode::required() const { return countArguments(arguments).first; }
+
+std::size_t SelfTestMode::optional() const { return countArguments(arguments).second; }
+
+CommandLine readCommandLine(const std::vector<std::string>& args, const std::vector<SelfTestMode>& modes) {
+  CommandLine line;
+  const auto refuse = [&](const std::string& problem) {
+    line.mode.reset();
+    line.problem = problem;
+    return line;
+  };
+  bool scenario = false;
+  for (std::size_t i = 1; i < args.size();) {
+    const std::string& argument = args[i];
+    if (isProgramOption(argument)) {
+      ++i;
+      continue;
+    }
+    if (argument == kScenario) {
+      if (scenario) return refuse("--scenario is given twice");
+      if (i + 1 >= args.size()) return refuse("--scenario needs a file");
+      scenario = true;
+      i += 2;
+      continue;
+    }
+    const auto found =
+        std::find_if(modes.begin(), modes.end(), [&](const SelfTestMode& m) { return m.flag == argument; });
+    if (found == modes.end()) return refuse("unknown argument '" + Diagnostics::outside(argument) + "'");
+    const SelfTestMode& mode = *found;
+    if (line.mode) return refuse(mode.flag + " after " + modes[line.mode->mode].flag + ": one mode at a time");
+    if (i + mode.required() >= args.size()) return refuse(mode.flag + " needs " + mode.arguments);
+    if (mode.check && !mode.check(args, i)) return refuse(mode.flag + " " + mode.arguments + ": arguments that do not parse");
+    line.mode = SelectedMode{static_cast<std::size_t>(found - modes.begin()), i};
+    i += 1 + mode.required();
+    for (std::size_t k = 0; k < mode.optional() && i < args.size() && args[i].rfind("--", 0) != 0; ++k) ++i;
+    line.end = i;
   }
-  return std::nullopt;
+  return line;
+}
+
+std::string usage(const std::vector<SelfTestMode>& modes) {
+  // Items separated by ", ", in lines of at most 96 characters after a heading.
+  const auto paragraph = [](const std::string& heading, const std::vector<std::string>& items) {
+    std::string text = heading, line;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+      if (!line.empty() && line.size() + 1 + item.size() > 94) {
+        text += "\n  " + line;
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + item;
+    }
+    return text + (line.empty() ? "" : "\n  " + line) + "\n";
+  };
+  std::vector<std::string> built, other;
+  for (const SelfTestMode& mode : modes) {
+    (mode.run ? built : other).push_back(mode.flag + (mode.arguments.empty() ? "" : " " + mode.arguments));
+  }
+  return "usage: trelliq [--scenario FILE] [--show-preferences] [--show-permissions]\n"
+         "       trelliq [--scenario FILE] MODE ARGUMENTS...\n" +
+         paragraph("modes:", built) + paragraph("modes that drive another running copy (not available here):", other);
 }
 
 const std::vector<SelfTestMode>& selfTestModes() {
@@ -185,13 +243,28 @@ const std::vector<SelfTestMode>& selfTestModes() {
   return modes;
 }
 
-int dispatchSelfTests(const std::vector<std::string>& args) {
+int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors) {
   const std::vector<SelfTestMode>& modes = selfTestModes();
-  const std::optional<SelectedMode> selected = selectSelfTest(args, modes);
-  if (!selected) return -1;
-  modes[selected->mode].run(args, selected->at);
-  return 0;
+  const CommandLine line = readCommandLine(args, modes);
+  if (line.problem) {
+    errors << "trelliq: " << *line.problem << "\n" << usage(modes) << std::flush;
+    return 2;
+  }
+  if (!line.mode) return -1;
+  const SelfTestMode& mode = modes[line.mode->mode];
+  if (!mode.run) {
+    errors << "trelliq: " << mode.flag
+           << " drives another running copy of Trelliq, and the simulated Mac cannot host a second copy; "
+              "nothing was run\n"
+           << std::flush;
+    return 3;
+  }
+  // The mode sees its own arguments only, so an option after them is never read as one.
+  const std::vector<std::string> own(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(line.end));
+  return mode.run(own, line.mode->at);
 }
+
+int dispatchSelfTests(const std::vector<std::string>& args) { return dispatchSelfTests(args, std::cerr); }
 
 std::optional<std::int64_t> parseInteger(const std::string& text) {
   const auto parts = signedDigits(text);

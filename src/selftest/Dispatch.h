@@ -1,44 +1,70 @@
 #pragma once
-// The self-test modes the command line can select before the program starts normally.
-// A flag counts only as a whole argument, at its first position; the mode runs only
-// when the arguments it needs follow the flag and parse. Flags are examined in a fixed
-// order, so a flag skipped for missing arguments does not stop a later one.
+// The command line: the self-test mode it selects, or the normal start. A start without a
+// mode flag starts the menu-bar program; anything else must be exactly one mode flag with
+// its arguments, plus the program's own options. A command line that is not (an unknown
+// or mistyped argument, a mode without its arguments or with ones that do not parse, a
+// second mode or "--scenario") is refused with a short usage, so it never starts the
+// program that takes ⌘⇥ over by mistake.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace trelliq {
 
-/// One mode: its flag, how many arguments must follow it, what must parse among them,
-/// and the mode itself. `run` gets the whole argument list and the flag's position.
+/// One mode: its flag, the arguments it takes, what must parse among them, and the mode.
 struct SelfTestMode {
   std::string flag;
-  std::size_t arguments = 0;
+  /// The arguments as the usage shows them: required ones as words ("out w1 w2"), then
+  /// optional ones in brackets ("[delay] [topic]").
+  std::string arguments;
   /// Whether the arguments after position `at` are acceptable; none means anything is.
   std::function<bool(const std::vector<std::string>& args, std::size_t at)> check;
-  /// Null while the mode is not part of the program; such a flag is never selected.
-  std::function<void(const std::vector<std::string>& args, std::size_t at)> run;
+  /// The mode, answering its exit status. Null for a mode that drives another running copy
+  /// of the program, which the simulated Mac cannot host: such a flag is refused.
+  std::function<int(const std::vector<std::string>& args, std::size_t at)> run;
+
+  /// How many arguments must follow the flag, and how many more it may take.
+  std::size_t required() const;
+  std::size_t optional() const;
 };
 
-/// The mode `args` selects from `modes` (examined in order) and the flag's position.
+/// The mode a command line selects (by its index in the table) and the flag's position.
 struct SelectedMode {
   std::size_t mode = 0;
   std::size_t at = 0;
   friend bool operator==(const SelectedMode&, const SelectedMode&) = default;
 };
-std::optional<SelectedMode> selectSelfTest(const std::vector<std::string>& args,
-                                           const std::vector<SelfTestMode>& modes);
 
-/// The program's modes, in the order their flags are examined.
+/// What a command line asks for: a mode, or (neither) the normal start; or a problem.
+struct CommandLine {
+  std::optional<SelectedMode> mode;
+  std::size_t end = 0;                 // with a mode: one past its last argument
+  std::optional<std::string> problem;  // one line, for standard error
+};
+
+/// Reads `args` (the program path first) against `modes`. Besides one mode flag with its
+/// arguments, it accepts the program's own options: "--scenario FILE" (once),
+/// "--show-preferences", "--show-permissions" and "--screen-recording-check". A mode's
+/// required arguments are taken as they are; its optional ones end at the next argument
+/// that starts with "--".
+CommandLine readCommandLine(const std::vector<std::string>& args, const std::vector<SelfTestMode>& modes);
+
+/// The short usage for `modes`, several lines ending in a line feed.
+std::string usage(const std::vector<SelfTestMode>& modes);
+
+/// The program's modes.
 const std::vector<SelfTestMode>& selfTestModes();
 
-/// Runs the mode the command line selects and answers its exit status (0); -1 when no
-/// mode was selected and the program should start normally. `args` begins with the
-/// program path. Main thread.
+/// Runs the mode the command line selects and answers its exit status; -1 when it selects
+/// none and the program should start normally. A command line that cannot be read prints
+/// the problem and the usage to `errors` and answers 2; a mode that is not built says it
+/// needs another running copy and answers 3. `args` begins with the program path. Main thread.
+int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors);
 int dispatchSelfTests(const std::vector<std::string>& args);
 
 /// Decimal text of a signed 64-bit integer: an optional sign and digits only, in range.

@@ -1,10 +1,13 @@
 #include "selftest/DumpMode.h"
 
+#include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Geometry.h"
+#include "selftest/Toolkit.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
@@ -12,10 +15,16 @@ namespace trelliq {
 
 namespace {
 
-// Whole points, truncated toward zero.
+// Whole points, truncated toward zero, exactly, however far out the value lies: a double
+// that is already whole prints all its digits ("-10000000000000000000"), never a value
+// squeezed into a machine integer. Adding zero turns a truncated -0.5 into plain 0.
 std::string whole(double value) {
   if (!std::isfinite(value)) return "0";
-  return std::to_string(static_cast<long long>(std::trunc(value)));
+  char buffer[std::numeric_limits<double>::max_exponent10 + 8];
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, std::trunc(value) + 0.0, std::chars_format::fixed, 0);
+  if (error != std::errc()) return "0";
+  return std::string(buffer, end);
 }
 
 std::string windowLine(const WindowInfo& w) {
@@ -65,14 +74,7 @@ int DumpMode::run(const std::string& out) {
   const std::uint64_t finish = platform::clock().monotonicNanos();
   const auto milliseconds = static_cast<std::int64_t>((finish - start) / 1000000);
   const bool shared = Private::displayLayout().shared;
-  std::string text;
-  const std::vector<std::string> outline = lines(snapshot, milliseconds, shared);
-  for (std::size_t i = 0; i < outline.size(); ++i) {
-    if (i > 0) text += "\n";
-    text += outline[i];
-  }
-  platform::FileManager::writeAtomically(out, text);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines(snapshot, milliseconds, shared)));
 }
 
 }  // namespace trelliq

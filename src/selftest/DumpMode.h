@@ -14,8 +14,9 @@ class DumpMode final {
  public:
   DumpMode() = delete;
 
-  /// Takes the snapshot, writes the outline to `out` (UTF-8, atomically; a failed write
-  /// is ignored) and answers the exit status, always 0. Main thread.
+  /// Takes the snapshot, writes the outline to `out` (UTF-8, atomically) and answers the
+  /// exit status: 0, or 1 after saying on standard error that `out` cannot be written.
+  /// Main thread.
   static int run(const std::string& out);
 
   /// The outline's lines for `workspace`, loaded in `milliseconds`, with the shared-Spaces

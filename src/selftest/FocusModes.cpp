@@ -86,8 +86,7 @@ int FocusModes::focusTest(const std::string& out, const std::string& name) {
     }
   }
   if (!target || target->windows.empty() || !target->app() || !front || !front->app()) {
-    Toolkit::write(out, {"no " + name + " window (or nothing in front to come back to)"});
-    return 0;
+    return Toolkit::status(Toolkit::write(out, {"no " + name + " window (or nothing in front to come back to)"}));
   }
   std::vector<std::string> lines{"before: " + Toolkit::state()};
   const WindowInfo& window = target->windows.front();
@@ -104,8 +103,7 @@ int FocusModes::focusTest(const std::string& out, const std::string& name) {
   activate(*front->app(), back);
   Toolkit::pump(0.4);
   lines.push_back("back: " + Toolkit::state());
-  Toolkit::write(out, lines);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines));
 }
 
 int FocusModes::selfFocusTest(const std::string& out) {
@@ -136,9 +134,9 @@ int FocusModes::selfFocusTest(const std::string& out) {
     }
   }
   lines.push_back("back: front " + Toolkit::frontName());
-  Toolkit::write(out, lines);
+  const bool written = Toolkit::write(out, lines);
   app.setDispatchesEventsAutomatically(true);
-  return 0;
+  return Toolkit::status(written);
 }
 
 int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint32_t w2, Raise raise) {
@@ -181,8 +179,7 @@ int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint
     Toolkit::pump(0.5);
   }
   lines.push_back("back " + Toolkit::spaces() + " " + Toolkit::frontName());
-  Toolkit::write(out, lines);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines));
 }
 
 int FocusModes::desktopFocusTest(const std::string& out) {
@@ -209,8 +206,7 @@ int FocusModes::desktopFocusTest(const std::string& out) {
   if (remembered) remembered->activate(0);
   Toolkit::pump(0.5);
   lines.push_back("back: " + desktopState());
-  Toolkit::write(out, lines);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines));
 }
 
 }  // namespace trelliq

@@ -88,7 +88,7 @@ class GlassPanel : public Panel {
  public:
   GlassPanel(const GlassTestMode::PanelSpec& spec, const CGRect& frame)
       : Panel(frame, NSWindowStyleMaskNonactivatingPanel, NSBackingStoreType::buffered, false),
-        view_(*this, spec, QSize(static_cast<int>(frame.width()), static_cast<int>(frame.height()))) {
+        view_(*this, spec, QSize(platform::pictureSide(frame.width()), platform::pictureSide(frame.height()))) {
     this->setContentView(&view_);
   }
   ~GlassPanel() override { this->setContentView(nullptr); }
@@ -182,8 +182,9 @@ int GlassTestMode::run(const std::string& dir, const std::optional<std::string>&
     panels.push_back(std::move(panel));
   }
   Toolkit::pump(1.0);
-  Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png");
-  return 0;
+  const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png");
+  if (shots.unwritable) return 1;
+  return shots.written > 0 ? 0 : Toolkit::failed("--glass-test: no display could be captured");
 }
 
 }  // namespace trelliq

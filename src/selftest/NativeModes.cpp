@@ -80,6 +80,7 @@ int NativeModes::nativeTest(const std::string& dir) {
   }
   openSwitcher();
   std::vector<std::string> lines;
+  bool written = true;
   for (const platform::PlistDictionary& entry : dockWindows()) {
     const std::optional<std::uint32_t> number = numberOf(entry);
     if (!number || before.contains(*number)) continue;
@@ -87,21 +88,21 @@ int NativeModes::nativeTest(const std::string& dir) {
     const CGImageRef image = Private::capture(*number, true);
     if (!image) continue;
     if (const auto png = image->pngData()) {
-      platform::FileManager::writeAtomically(dir + "/native-" + std::to_string(*number) + ".png", png->data(),
-                                             png->size());
+      if (!Toolkit::save(dir + "/native-" + std::to_string(*number) + ".png", *png)) written = false;
     }
     lines.push_back("  saved " + std::to_string(image->width()) + "x" + std::to_string(image->height()));
   }
   closeSwitcher();
-  Toolkit::write(dir + "/native.txt", lines);
-  return 0;
+  if (!Toolkit::write(dir + "/native.txt", lines)) written = false;
+  return Toolkit::status(written);
 }
 
 int NativeModes::nativeShot(const std::string& dir) {
   openSwitcher();
-  Toolkit::debugScreenshot(dir + "/native-shot.png");
+  const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/native-shot.png");
   closeSwitcher();
-  return 0;
+  if (shots.unwritable) return 1;
+  return shots.written > 0 ? 0 : Toolkit::failed("--native-shot: no display could be captured");
 }
 
 }  // namespace trelliq

@@ -24,12 +24,12 @@ double PictureModes::delay(const std::vector<std::string>& args, std::size_t ind
   return std::clamp(*seconds, 0.0, kLongestDelay);
 }
 
-bool PictureModes::writeWindow(std::uint32_t window, const std::string& out) {
+int PictureModes::writeWindow(std::uint32_t window, const std::string& out, const std::string& what) {
   const CGImageRef image = Private::capture(window, true);
-  if (!image) return false;
+  if (!image) return Toolkit::failed("cannot capture " + what);
   const std::optional<std::vector<std::uint8_t>> png = image->pngData();
-  if (!png) return false;
-  return platform::FileManager::writeAtomically(out, png->data(), png->size());
+  if (!png) return Toolkit::failed("cannot encode the picture of " + what);
+  return Toolkit::status(Toolkit::save(out, *png));
 }
 
 std::optional<std::uint32_t> PictureModes::windowTitled(const std::string& title) {
@@ -60,13 +60,15 @@ int PictureModes::screenshot(const std::string& out, const std::optional<std::st
       if (const CGImageRef image = Private::capture(*number, true)) {
         // An image that does not encode ends the mode without a file, and without the
         // screens in its place.
-        if (const auto png = image->pngData()) platform::FileManager::writeAtomically(out, png->data(), png->size());
-        return 0;
+        const auto png = image->pngData();
+        if (!png) return Toolkit::failed("cannot encode the picture of window " + std::to_string(*number));
+        return Toolkit::status(Toolkit::save(out, *png));
       }
     }
   }
-  Toolkit::debugScreenshot(out);
-  return 0;
+  const Toolkit::Shots shots = Toolkit::debugScreenshot(out);
+  if (shots.unwritable) return 1;
+  return shots.written > 0 ? 0 : Toolkit::failed("--screenshot: no display could be captured");
 }
 
 int PictureModes::guideShot(const std::string& out, double delay, const std::optional<std::string>& topic) {
@@ -74,8 +76,9 @@ int PictureModes::guideShot(const std::string& out, double delay, const std::opt
   Settings::registerDefaults();  // the legend and topics read options, as in the running program
   GuideWindow::shared().show(topic);
   Toolkit::pump(delay);
-  if (const std::optional<std::uint32_t> window = windowTitled("Keyboard Shortcuts")) writeWindow(*window, out);
-  return 0;
+  const std::optional<std::uint32_t> window = windowTitled("Keyboard Shortcuts");
+  if (!window) return Toolkit::failed("--guide-shot: the guide window is not on screen");
+  return writeWindow(*window, out, "the guide window");
 }
 
 int PictureModes::permissionsShot(const std::string& out, double delay) {
@@ -84,8 +87,9 @@ int PictureModes::permissionsShot(const std::string& out, double delay) {
   permissions.show();
   Toolkit::pump(delay);
   const NSWindow* window = permissions.window();
-  if (window && window->windowNumber() > 0) writeWindow(static_cast<std::uint32_t>(window->windowNumber()), out);
-  return 0;
+  if (!window || window->windowNumber() <= 0)
+    return Toolkit::failed("--permissions-shot: the Permissions window is not on screen");
+  return writeWindow(static_cast<std::uint32_t>(window->windowNumber()), out, "the Permissions window");
 }
 
 int PictureModes::prefsShot(const std::string& out, double delay, bool bottom) {
@@ -104,8 +108,9 @@ int PictureModes::prefsShot(const std::string& out, double delay, bool bottom) {
       Toolkit::pump(0.5);
     }
   }
-  if (const std::optional<std::uint32_t> window = windowTitled(PreferencesWindow::title)) writeWindow(*window, out);
-  return 0;
+  const std::optional<std::uint32_t> window = windowTitled(PreferencesWindow::title);
+  if (!window) return Toolkit::failed("--prefs-shot: the Preferences window is not on screen");
+  return writeWindow(*window, out, "the Preferences window");
 }
 
 }  // namespace trelliq

@@ -2,8 +2,8 @@
 // The modes that write pictures of the program's own windows or of the screens:
 // "--screenshot", "--guide-shot", "--permissions-shot" and "--prefs-shot". Each shows
 // what it pictures in this process, lets the run loop turn for a while, and writes one
-// PNG. Nothing is reported: a window that is missing, cannot be captured or written
-// leaves no file, and every mode answers exit status 0. Main thread.
+// PNG. A picture that cannot be taken or written leaves no file, is reported on standard
+// error and makes the exit status 1. Main thread.
 
 #include <cstdint>
 #include <optional>
@@ -39,9 +39,9 @@ class PictureModes final {
   /// every scrolling area of the first window is scrolled to its end first.
   static int prefsShot(const std::string& out, double delay, bool bottom);
 
-  /// Writes the full-resolution picture of a window as PNG; false when it cannot be
-  /// captured, encoded or written.
-  static bool writeWindow(std::uint32_t window, const std::string& out);
+  /// Writes the full-resolution picture of a window (`what`, for messages) as PNG; the exit
+  /// status: 1, after saying why, when it cannot be captured, encoded or written.
+  static int writeWindow(std::uint32_t window, const std::string& out, const std::string& what);
   /// The first of the program's windows titled `title`, as its number; nothing without one
   /// (or when it has no number yet).
   static std::optional<std::uint32_t> windowTitled(const std::string& title);

@@ -59,13 +59,12 @@ int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t
     Toolkit::sleep(0.5);
     if (hold && Toolkit::post(*hold, false, 0, true)) Toolkit::sleep(0.05);
   }
-  Toolkit::write(out, lines);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines));
 }
 
 int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
   const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
-  if (!place) return 0;  // the dispatch only selects Spaces with a screen
+  if (!place) return Toolkit::failed("no screen shows Space " + std::to_string(space));
   const std::vector<NSScreen> screens = NSScreen::screens();
   const double primaryTop = screens.empty() ? 0 : screens.front().frame().maxY();
   const double start = Toolkit::seconds();
@@ -75,10 +74,10 @@ int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
   const std::string size = image ? std::to_string(image->width()) + "x" + std::to_string(image->height()) : "none";
   std::string drawn;
   for (const std::string& entry : DestinationScreen::drawn()) drawn += (drawn.empty() ? "" : ", ") + entry;
-  Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" + Toolkit::text(place->fullScreen) +
-                           " image=" + size + " in " + std::to_string(ms) + "ms",
-                       "drawn bottom to top: " + drawn});
-  return 0;
+  return Toolkit::status(Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" +
+                                                   Toolkit::text(place->fullScreen) + " image=" + size + " in " +
+                                                   std::to_string(ms) + "ms",
+                                               "drawn bottom to top: " + drawn}));
 }
 
 int SpaceModes::go(std::uint32_t window) {
@@ -95,8 +94,7 @@ int SpaceModes::swipeTest(const std::string& out) {
     Toolkit::sleep(0.8);
     lines.push_back(std::string(right ? "after right " : "after left ") + Toolkit::spaces());
   }
-  Toolkit::write(out, lines);
-  return 0;
+  return Toolkit::status(Toolkit::write(out, lines));
 }
 
 }  // namespace trelliq

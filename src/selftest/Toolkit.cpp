@@ -5,8 +5,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <iostream>
+#include <limits>
 #include <memory>
 #include <set>
 #include <thread>
@@ -18,6 +22,7 @@
 #include "platform/Files.h"
 #include "platform/ScreenCaptureKit.h"
 #include "platform/VirtualClock.h"
+#include "settings/Diagnostics.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
 
@@ -40,19 +45,23 @@ void runEventLoop(double seconds) {
   loop.exec();
 }
 
-// One display capture written as PNG; a failure leaves the file unwritten.
-void captureDisplay(const SCDisplay& display, const std::string& file) {
+// One display capture as PNG; nothing when the display cannot be captured or encoded.
+std::optional<std::vector<std::uint8_t>> captureDisplay(const SCDisplay& display) {
   SCContentFilter filter;
   filter.display = display;
   SCStreamConfiguration configuration;
-  configuration.width = display.width * 2;
-  configuration.height = display.height * 2;
+  // Twice the display's points, computed wide: a display's size is bounded where the
+  // desk is described, but a product that does not fit an int is no picture.
+  const std::int64_t width = std::int64_t{display.width} * 2, height = std::int64_t{display.height} * 2;
+  if (width <= 0 || height <= 0 || width > std::numeric_limits<int>::max() ||
+      height > std::numeric_limits<int>::max())
+    return std::nullopt;
+  configuration.width = static_cast<int>(width);
+  configuration.height = static_cast<int>(height);
   configuration.showsCursor = false;
   const CGImageRef image = SCScreenshotManager::captureImageNow(filter, configuration);
-  if (!image) return;
-  const auto png = image->pngData();
-  if (!png) return;
-  platform::FileManager::writeAtomically(file, png->data(), png->size());
+  if (!image) return std::nullopt;
+  return image->pngData();
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -161,7 +170,7 @@ std::string Toolkit::state(const NSApplication& app, const NSWindow& window) {
          text(window.isKeyWindow());
 }
 
-void Toolkit::debugScreenshot(const std::string& path) {
+Toolkit::Shots Toolkit::debugScreenshot(const std::string& path) {
   // Which display the pointer is on, and the displays from left to right.
   const std::vector<NSScreen> screens = NSScreen::screens();
   std::optional<std::uint32_t> pointerDisplay;
@@ -180,9 +189,14 @@ void Toolkit::debugScreenshot(const std::string& path) {
     if (const auto number = screen.displayNumber()) order.push_back(*number);
   }
 
-  // The captures run as a task of their own while this thread keeps the run loop turning.
-  auto finished = std::make_shared<std::atomic<bool>>(false);
-  platform::clock().background([finished, path, pointerDisplay, order] {
+  // The captures run as a task of their own while this thread keeps the run loop turning;
+  // the pictures are written here, once it is done.
+  struct Capture {
+    std::atomic<bool> finished{false};
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> pictures;  // read once finished
+  };
+  auto capture = std::make_shared<Capture>();
+  platform::clock().background([capture, path, pointerDisplay, order] {
     if (const std::optional<SCShareableContent> content = SCShareableContent::current(false, true)) {
       for (const SCDisplay& display : content->displays) {
         std::string file = path;
@@ -191,12 +205,21 @@ void Toolkit::debugScreenshot(const std::string& path) {
           const std::size_t k = at == order.end() ? 9 : static_cast<std::size_t>(at - order.begin());
           file = replaceAll(path, ".png", "-display" + std::to_string(k) + ".png");
         }
-        captureDisplay(display, file);
+        if (auto png = captureDisplay(display)) capture->pictures.emplace_back(std::move(file), std::move(*png));
       }
     }
-    finished->store(true);
+    capture->finished.store(true, std::memory_order_release);
   });
-  while (!finished->load()) pump(0.01);
+  while (!capture->finished.load(std::memory_order_acquire)) pump(0.01);
+  Shots shots;
+  for (const auto& [file, png] : capture->pictures) {
+    if (save(file, png)) {
+      ++shots.written;
+    } else {
+      shots.unwritable = true;
+    }
+  }
+  return shots;
 }
 
 // ---- Reports ----------------------------------------------------------------------------
@@ -210,13 +233,37 @@ std::string Toolkit::list(const std::vector<std::int64_t>& values) {
   return text + "]";
 }
 
-void Toolkit::write(const std::string& path, const std::vector<std::string>& lines) {
+namespace {
+
+// Says which file could not be written, and why, in one line.
+bool reportUnwritten(const std::string& path, int error) {
+  std::cerr << "trelliq: cannot write " << Diagnostics::outside(path) << ": "
+            << (error ? std::strerror(error) : "unknown error") << std::endl;
+  return false;
+}
+
+}  // namespace
+
+bool Toolkit::write(const std::string& path, const std::vector<std::string>& lines) {
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i > 0) text += "\n";
-    text += lines[i];
+    text += Diagnostics::outside(lines[i]);
   }
-  platform::FileManager::writeAtomically(path, text);
+  errno = 0;
+  if (platform::FileManager::writeAtomically(path, text)) return true;
+  return reportUnwritten(path, errno);
+}
+
+bool Toolkit::save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  errno = 0;
+  if (platform::FileManager::writeAtomically(path, bytes.data(), bytes.size())) return true;
+  return reportUnwritten(path, errno);
+}
+
+int Toolkit::failed(const std::string& why) {
+  std::cerr << "trelliq: " << why << std::endl;
+  return 1;
 }
 
 }  // namespace trelliq

@@ -8,6 +8,7 @@
 // loop is the Qt event loop and a sleep blocks the thread; under a VirtualClock (tests)
 // the same calls move virtual time, so a mode runs end to end without real waiting.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -59,17 +60,33 @@ class Toolkit final {
   static std::string state();
   /// "front <name>, we're active <bool>, window key <bool>" for the program's own window.
   static std::string state(const NSApplication& app, const NSWindow& window);
+  /// What a screenshot of every display came to: the pictures written, and whether a
+  /// picture that was taken could not be written (said on standard error already).
+  struct Shots {
+    std::size_t written = 0;
+    bool unwritable = false;
+  };
   /// Writes one PNG per display: the one under the pointer to `path`, the others to `path`
   /// with ".png" turned into "-display<k>.png" (k: left-to-right position, 9 when unknown).
-  /// Returns when every capture is written or has failed; nothing is reported.
-  static void debugScreenshot(const std::string& path);
+  /// Returns when every capture is written or has failed. A display that cannot be
+  /// captured is skipped without a word; a picture that cannot be written is reported.
+  static Shots debugScreenshot(const std::string& path);
 
   // ---- Reports --------------------------------------------------------------------------
   static std::string text(bool value) { return value ? "true" : "false"; }
   /// "[1, 2]", "[]" when empty.
   static std::string list(const std::vector<std::int64_t>& values);
-  /// Lines joined with "\n", written as UTF-8 and atomically; a failed write is ignored.
-  static void write(const std::string& path, const std::vector<std::string>& lines);
+  /// Lines joined with "\n", written as UTF-8 and atomically. Each line is made one line
+  /// first (Diagnostics::outside), so a name or title from outside cannot forge a line or
+  /// reach the terminal that shows the file. False, after saying so on standard error,
+  /// when the file cannot be written.
+  static bool write(const std::string& path, const std::vector<std::string>& lines);
+  /// Bytes (a picture) written atomically to `path`; false, after saying so, on failure.
+  static bool save(const std::string& path, const std::vector<std::uint8_t>& bytes);
+  /// Says on standard error that a mode produced no output and why; the exit status for it.
+  static int failed(const std::string& why);
+  /// The exit status of a mode whose outputs were all written (0) or not (1).
+  static int status(bool written) { return written ? 0 : 1; }
 };
 
 }  // namespace trelliq

@@ -128,14 +128,16 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
        }},
   };
   std::vector<std::string> lines;
+  bool written = true;
   for (const auto& [name, action] : steps) {
     action();
     Toolkit::pump(0.6);
     lines.push_back(line(name, model, switcher.plannedSwitches()));
-    Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png"));
+    // Displays that cannot be captured give no pictures; the log still says what happened.
+    if (Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
   }
-  Toolkit::write(platform::joinPath(dir, "log.txt"), lines);
-  return 0;
+  if (!Toolkit::write(platform::joinPath(dir, "log.txt"), lines)) written = false;
+  return Toolkit::status(written);
 }
 
 }  // namespace trelliq

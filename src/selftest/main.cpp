@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Unicode.h"
 #include "platform/sim/SimulatedMac.h"
 #include "selftest/Launch.h"
 
@@ -30,7 +31,7 @@ int main(int argc, char** argv) {
 
   sim::SimulatedMac mac;
   if (auto error = mac.start(args)) {
-    std::cerr << "trelliq: the simulated Mac could not start: " << *error << "\n";
+    std::cerr << "trelliq: the simulated Mac could not start: " << platform::Unicode::oneLine(*error) << "\n";
     return 2;
   }
   QApplication application(argc, argv);

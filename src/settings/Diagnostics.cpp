@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Unicode.h"
 #include "settings/LogFile.h"
 
 namespace trelliq {
@@ -19,12 +20,6 @@ constexpr std::uint64_t kKeptByCut = Diagnostics::limit / 2;
 std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
   const std::int64_t quotient = value / divisor;
   return (value % divisor != 0 && value < 0) ? quotient - 1 : quotient;
-}
-
-void appendEscape(std::string& out, unsigned codePoint) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "\\u{%02X}", codePoint);
-  out += buffer;
 }
 
 }  // namespace
@@ -64,44 +59,6 @@ std::string Diagnostics::stamp(double date) {
   return buffer;
 }
 
-std::string Diagnostics::outside(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    switch (byte) {
-      case '\n':
-        out += "\\n";
-        continue;
-      case '\r':
-        out += "\\r";
-        continue;
-      case '\t':
-        out += "\\t";
-        continue;
-      default:
-        break;
-    }
-    if (byte < 0x20 || byte == 0x7F) {
-      appendEscape(out, byte);
-      continue;
-    }
-    // C1 controls (U+0080...U+009F, among them the next-line character) and the line
-    // and paragraph separators U+2028 and U+2029 also end a line for some readers.
-    const auto next = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0; };
-    if (byte == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) {
-      appendEscape(out, next(1));
-      ++i;
-      continue;
-    }
-    if (byte == 0xE2 && next(1) == 0x80 && (next(2) == 0xA8 || next(2) == 0xA9)) {
-      appendEscape(out, next(2) == 0xA8 ? 0x2028 : 0x2029);
-      i += 2;
-      continue;
-    }
-    out += static_cast<char>(byte);
-  }
-  return out;
-}
+std::string Diagnostics::outside(std::string_view text) { return platform::Unicode::oneLine(text); }
 
 }  // namespace trelliq

@@ -36,8 +36,10 @@ class Diagnostics final {
   static std::string stamp(double date);
 
   /// Text from outside the program (app names, window titles, error descriptions) made
-  /// safe to put inside one log line: line breaks, tabs and other control characters
-  /// become visible escapes (\n, \r, \t, \u{1B}), so they cannot start a forged line.
+  /// safe to put inside one log line: line breaks, tabs, other control characters and the
+  /// bidirectional controls become visible escapes (\n, \r, \t, \u{1B}, \u{202E}), so they
+  /// cannot start a forged line or reorder what follows. The one escaping function of the
+  /// program (platform::Unicode::oneLine) under its usual name.
   static std::string outside(std::string_view text);
 
   /// The screenshot folder: "Trelliq" beside the log file.

@@ -34,8 +34,8 @@ void captureShareable(const SCWindow& window, const Thumbnails::Each& each) {
   if (width == 0 || height == 0) return;
   const double scale = std::min(1.0, Thumbnails::maxPixels / std::max(width, height));
   SCStreamConfiguration configuration;
-  configuration.width = static_cast<int>(width * scale);
-  configuration.height = static_cast<int>(height * scale);
+  configuration.width = platform::pictureSide(width * scale);
+  configuration.height = platform::pictureSide(height * scale);
   configuration.showsCursor = false;
   configuration.ignoreShadowsSingleWindow = true;
   SCContentFilter filter;

@@ -40,7 +40,8 @@ TEST(DeskScenarioTest, MalformedSectionsNameTheFileAndThePath) {
       {R"({"apps": [{"name": "Ghost", "running": false}]})", "desk.json: apps[0]: an app that is not running"},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10]}]})", "desk.json: windows[0].frame: expected an array of 4"},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10], "alpha": 2}]})", "desk.json: windows[0].alpha: "},
-      {R"({"spaces": [{"display": 1, "spaces": [{"id": 1}]}], "windows": [{"app": 301, "frame": [0, 0, 10, 10],
+      {R"({"spaces": [{"display": 1, "spaces": [{"id": 1}]}], "apps": [{"pid": 301}],
+          "windows": [{"app": 301, "frame": [0, 0, 10, 10],
           "spaces": [1], "fullScreen": true}]})",
        "desk.json: windows[0].fullScreen: "},
       {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10], "spaces": "some"}]})", "desk.json: windows[0].spaces: "},
@@ -159,4 +160,78 @@ TEST(DeskScenarioTest, TheBuiltInDeskHasWhatADeskHas) {
   ASSERT_FALSE(sim::loadScenarioText(again.world, sim::defaultScenarioText(), "built-in"));
   EXPECT_EQ(again.windowServer.windows().size(), ws.windows().size());
   EXPECT_EQ(again.windowServer.apps().size(), ws.apps().size());
+}
+
+TEST(DeskScenarioTest, PidsMustNameAProcessTheDeskHasAndNeverTheProgramsOrTheServers) {
+  Scene scene(Scene::Start::defaultScenario);
+  const std::size_t windows = scene.windowServer.windows().size();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // Without an "apps" section the desk's own apps are the ones to point at, unless
+      // "windows" clears the desk, apps and all.
+      {R"({"frontmost": 999})", "desk.json: frontmost: no running app has pid 999"},
+      {R"({"windows": [{"app": 301, "frame": [0, 0, 10, 10]}]})",
+       "desk.json: windows[0].app: no running app has pid 301 (a \"windows\" section clears the desk: list its apps "
+       "under \"apps\")"},
+      // The program's own pid, and the window server's, are nobody else's.
+      {R"({"apps": [{"pid": 4242}]})", "desk.json: apps[0].pid: pid 4242 is taken"},
+      {R"({"apps": [{"pid": 150}]})", "desk.json: apps[0].pid: pid 150 is taken"},
+      {R"({"apps": [{"own": true, "pid": 150}]})", "desk.json: apps[0].pid: pid 150 is taken"},
+      {R"({"apps": [{"pid": 500}, {"own": true, "pid": 500}]})", "desk.json: apps[1].pid: pid 500 is taken"},
+      {R"({"apps": [{"own": true, "pid": 500}, {"pid": 500}]})", "desk.json: apps[1].pid: pid 500 is taken"},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(load(scene, text), expected) << text;
+    EXPECT_EQ(scene.windowServer.windows().size(), windows) << text;
+  }
+  // A desk app may be made frontmost without an "apps" section; the window server's own
+  // entries and the program's windows need no app.
+  EXPECT_EQ(load(scene, R"({"frontmost": 302})"), std::nullopt);
+  EXPECT_EQ(scene.windowServer.frontmost(), 302);
+  EXPECT_EQ(load(scene, R"({"windows": [{"app": 150, "frame": [0, 0, 10, 10], "layer": 20}]})"), std::nullopt);
+}
+
+TEST(DeskScenarioTest, AuthoringMistakesInTheNewerFactsAreNamedWhereTheyAre) {
+  Scene scene(Scene::Start::defaultScenario);
+  const std::size_t windows = scene.windowServer.windows().size();
+  const std::string two = R"("displays": [{"id": 1, "uuid": "A", "frame": [0, 0, 100, 100]},
+                                          {"id": 2, "uuid": "B", "frame": [100, 0, 100, 100]}])";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // One list of Spaces for every display: a second entry would silently replace the first.
+      {"{" + two + R"(, "sharedSpaces": true, "spaces": [{"display": 1, "spaces": [{"id": 1}]},
+                                                         {"display": 2, "spaces": [{"id": 2}]}]})",
+       "desk.json: spaces[1]: with shared Spaces every display shows the one list of spaces[0]"},
+      {R"({"apps": [{"pid": 500, "focusedWindow": 7}], "windows": [{"number": 7, "app": 500, "frame": [0, 0, 9, 9],
+          "accessible": false}]})",
+       "desk.json: apps[0].focusedWindow: window 7 is not one of this app's accessible windows"},
+      {R"({"apps": [{"pid": 500, "focusedWindow": 7}, {"pid": 501}],
+          "windows": [{"number": 7, "app": 501, "frame": [0, 0, 9, 9]}]})",
+       "desk.json: apps[0].focusedWindow: window 7 is not one of this app's"},
+      {R"({"apps": [{"pid": 500, "terminated": true}], "windows": [{"app": 500, "frame": [0, 0, 9, 9]}]})",
+       "desk.json: windows[0].app: app 500 has terminated: its windows are gone"},
+      {R"({"apps": [{"pid": 500, "terminated": true}], "frontmost": 500})", "desk.json: frontmost: app 500 has terminated"},
+      {R"({"apps": [{"own": true, "terminated": true}]})", "desk.json: apps[0].terminated: only a running app"},
+      {R"({"apps": [{"pid": 500, "accessibilityErrors": {"AXTitle": "broken"}}]})",
+       "desk.json: apps[0].accessibilityErrors[\"AXTitle\"]: expected one of \"failure\""},
+      {R"({"apps": [{"name": "Later", "bundlePath": "/L.app", "running": false, "launchedAgo": null}]})",
+       "desk.json: apps[0]: an app that is not running has no windows"},
+      {R"({"windows": [{"app": 150, "title": "x", "emptyName": true, "frame": [0, 0, 9, 9]}]})",
+       "desk.json: windows[0].emptyName: a window with an empty name has no \"title\""},
+      {R"({"windows": [{"app": 150, "listed": false, "accessible": false, "frame": [0, 0, 9, 9]}]})",
+       "desk.json: windows[0].listed: a window neither the window server nor its app lists does not exist"},
+      {R"({"windows": [{"number": 5, "app": 150, "listed": false, "frame": [0, 0, 9, 9]}]})",
+       "desk.json: windows[0].number: a window the window server does not list has no number"},
+      {"{" + two + R"(, "unmatchedDisplays": [{"uuid": "B", "spaces": [{"id": 90}]}]})",
+       "desk.json: unmatchedDisplays[0].uuid: \"B\" must be a uuid no screen has"},
+      {R"({"unmatchedDisplays": [{"uuid": "X", "spaces": [{"id": 1}]}]})",
+       "desk.json: unmatchedDisplays[0].spaces[0].id: Space 1 is listed twice"},
+      {R"({"unmatchedDisplays": [{"uuid": "X", "current": 3, "spaces": [{"id": 90}]}]})",
+       "desk.json: unmatchedDisplays[0].current: Space 3 is not one of this entry's"},
+      {R"({"frontmostRaisesWindow": 0})", "desk.json: frontmostRaisesWindow: expected true or false"},
+  };
+  for (const auto& [text, expected] : cases) {
+    const auto problem = load(scene, text);
+    ASSERT_TRUE(problem) << text;
+    EXPECT_EQ(problem->rfind(expected, 0), 0u) << *problem;
+    EXPECT_EQ(scene.windowServer.windows().size(), windows) << text;
+  }
 }

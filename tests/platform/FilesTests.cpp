@@ -104,6 +104,12 @@ TEST(FileManagerTest, AtomicWriteReplacesWholeOrNotAtAll) {
     EXPECT_FALSE(FileManager::writeAtomically(path, "third"));
     EXPECT_EQ(text(path), "second");
   }
+  // A path that names a folder, or no file at all, is refused without a temporary file.
+  for (const std::string folder : {std::string("/"), scene.path("Library/"), scene.path("Library//"), std::string()}) {
+    errno = 0;
+    EXPECT_FALSE(FileManager::writeAtomically(folder, "x")) << folder;
+    EXPECT_EQ(errno, folder.empty() ? ENOENT : EISDIR) << folder;
+  }
   // No temporary file is left behind by the failures.
   EXPECT_EQ(FileManager::contentsOfDirectory(scene.path("Library")), std::vector<std::string>{"data.txt"});
 }

@@ -1,10 +1,15 @@
 #include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include "platform/AppKit.h"
 #include "platform/CoreFoundation.h"
 #include "platform/CoreGraphics.h"
 #include "platform/Files.h"
+#include "platform/Geometry.h"
 #include "platform/ServiceManagement.h"
 #include "platform/sim/Scenario.h"
 #include "support/Scene.h"
@@ -138,4 +143,76 @@ TEST(ScenarioTest, WrongFieldsAreNamedAndLeaveTheWorldAlone) {
   EXPECT_EQ(scene.world.displays().size(), 2u);
   EXPECT_EQ(scene.world.display(1)->screen.frame, CGRect(0, 0, 1512, 982));
   EXPECT_EQ(scene.world.preferenceDomain("com.apple.dock")->count("a"), 0u);
+}
+
+TEST(ScenarioTest, HostileFilesAreRefusedBeforeTheyAreRead) {
+  Scene scene(Scene::Start::defaultScenario);
+  // A FIFO with no writer would block a plain read for ever; a device never ends.
+  const std::string fifo = scene.path("desk.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(sim::loadScenarioFile(scene.world, fifo), fifo + ": not a regular file");
+  EXPECT_EQ(sim::loadScenarioFile(scene.world, "/dev/zero"), "/dev/zero: not a regular file");
+  EXPECT_EQ(sim::loadScenarioFile(scene.world, scene.home), scene.home + ": not a regular file");
+
+  // A sparse file just over the limit costs nothing to make and must cost nothing to refuse.
+  const std::string large = scene.path("large.json");
+  ASSERT_TRUE(platform::FileManager::writeAtomically(large, "{}"));
+  ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(sim::kMaxScenarioBytes + 1)), 0);
+  EXPECT_EQ(sim::loadScenarioFile(scene.world, large), large + ": larger than the 16 MB a scenario may have");
+  ASSERT_TRUE(platform::FileManager::writeAtomically(large, "{}" + std::string(sim::kMaxScenarioBytes - 2, ' ')));
+  EXPECT_EQ(sim::loadScenarioFile(scene.world, large), std::nullopt) << "a file at the limit is read";
+
+  // A name that would break the message's line is escaped, like every outside text.
+  const std::string odd = scene.path("odd\n\xe2\x80\xae.json");
+  EXPECT_THAT(sim::loadScenarioFile(scene.world, odd).value_or(""),
+              StartsWith(scene.path("odd\\n\\u{202E}.json") + ": cannot read the file"));
+  EXPECT_EQ(scene.world.displays().size(), 2u);
+}
+
+TEST(ScenarioTest, DeeplyNestedPreferencesAndHugeDisplaysGetAClearError) {
+  Scene scene(Scene::Start::defaultScenario);
+  const auto nested = [](int depth) {
+    return R"({"preferences": {"d": {"k": )" + std::string(static_cast<std::size_t>(depth), '[') +
+           std::string(static_cast<std::size_t>(depth), ']') + "}}}";
+  };
+  // 64 levels below the domain's key are fine; one more is refused where it happens.
+  EXPECT_EQ(sim::loadScenarioText(scene.world, nested(64), "deep.json"), std::nullopt);
+  std::string path = "preferences[\"d\"][\"k\"]";
+  for (int i = 0; i < 64; ++i) path += "[0]";
+  EXPECT_EQ(sim::loadScenarioText(scene.world, nested(65), "deep.json"),
+            "deep.json: " + path + ": nested more than 64 levels deep");
+  // Far deeper is the same short message, quickly.
+  EXPECT_EQ(sim::loadScenarioText(scene.world, nested(200000), "deep.json"),
+            "deep.json: " + path + ": nested more than 64 levels deep");
+
+  struct Case {
+    std::string display;
+    std::string message;
+  };
+  const Case cases[] = {
+      {R"({"id": 1, "frame": [0, 0, 1024, 1000000]})", "displays[0].frame: a display is at most 8192 points"},
+      {R"({"id": 1, "frame": [0, 0, 8193, 100]})", "displays[0].frame: a display is at most 8192 points"},
+      {R"({"id": 1, "frame": [0, 0, 8192, 100], "scale": 2.5})",
+       "displays[0].scale: the display would be more than 16384 pixels"},
+      {R"({"id": 1, "frame": [0, 0, 100, 100], "name": "A\u202eB", "scale": 0})",
+       "displays[0].scale: expected a scale from 1 to 8"},
+      {R"({"id": 1, "frame": [0, 0, 100, 100], "se\ncret": 1})", "displays[0].se\\ncret: unknown field"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sim::loadScenarioText(scene.world, R"({"displays": [)" + c.display + "]}", "big.json").value_or("")
+                  .rfind("big.json: " + c.message, 0),
+              0u)
+        << c.display;
+  }
+  EXPECT_EQ(sim::loadScenarioText(scene.world, R"({"displays": [{"id": 1, "frame": [0, 0, 8192, 8192], "scale": 2}]})",
+                                  "big.json"),
+            std::nullopt);
+}
+
+TEST(ScenarioTest, PictureSidesStayWithinAnIntAndTheLimit) {
+  const std::pair<double, int> rows[] = {
+      {0, 0}, {-5, 0}, {0.9, 0}, {1.9, 1}, {16383.99, 16383}, {16384, 16384}, {1e19, 16384}, {-1e19, 0},
+      {std::numeric_limits<double>::infinity(), 16384}, {std::numeric_limits<double>::quiet_NaN(), 0},
+  };
+  for (const auto& [pixels, side] : rows) EXPECT_EQ(platform::pictureSide(pixels), side) << pixels;
 }

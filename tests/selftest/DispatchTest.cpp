@@ -1,10 +1,10 @@
-// Which self-test mode a command line selects: flags as whole arguments at their first
-// position, the arguments that must follow, what must parse, and the fixed order in
-// which the flags are examined.
+// What a command line asks for: no mode (the normal start), exactly one mode with its
+// arguments, or a refusal with the usage; and the modes that are not built.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,68 +15,139 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// A table of three modes that record nothing; selection alone is under test.
+// A small table; reading the command line alone is under test.
 std::vector<SelfTestMode> table() {
-  const auto run = [](const Args&, std::size_t) {};
+  const auto run = [](const Args&, std::size_t) { return 0; };
   return {
-      {"--two", 2, {}, run},
-      {"--number", 1, [](const Args& a, std::size_t at) { return parseWindowNumber(a[at + 1]).has_value(); }, run},
-      {"--unbuilt", 0, {}, {}},
-      {"--one", 1, {}, run},
+      {"--two", "a b", {}, run},
+      {"--number", "w", [](const Args& a, std::size_t at) { return parseWindowNumber(a[at + 1]).has_value(); }, run},
+      {"--unbuilt", "out", {}, {}},
+      {"--one", "out [x] [y]", {}, run},
   };
 }
 
-std::optional<SelectedMode> select(const Args& args) { return selectSelfTest(args, table()); }
+// "mode@position", "normal start", or the problem.
+std::string read(const Args& args) {
+  const std::vector<SelfTestMode> modes = table();
+  const CommandLine line = readCommandLine(args, modes);
+  if (line.problem) return "refused: " + *line.problem;
+  if (!line.mode) return "normal start";
+  return modes[line.mode->mode].flag + "@" + std::to_string(line.mode->at) + " to " + std::to_string(line.end);
+}
 
-TEST(Dispatch, SelectionByTheFirstWholeFlagWhoseArgumentsFollowAndCheckOut) {
-  const std::optional<SelectedMode> none;
-  const std::vector<std::pair<Args, std::optional<SelectedMode>>> cases = {
-      {{"trelliq", "--two", "a", "b"}, SelectedMode{0, 1}},
-      {{"trelliq", "--two", "a"}, none},
-      {{"trelliq", "--one"}, none},
-      {{"trelliq"}, none},
-      // Flags are whole, case-sensitive arguments anywhere on the line.
-      {{"trelliq", "--one=x", "y"}, none},
-      {{"trelliq", "--ONE", "y"}, none},
-      {{"trelliq", "x--one", "y"}, none},
-      {{"trelliq", "y", "--one", "z"}, SelectedMode{3, 2}},
-      // Only the first occurrence counts, even when a later one would check out.
-      {{"trelliq", "--two", "a", "--two", "b", "c"}, SelectedMode{0, 1}},
-      {{"trelliq", "--number", "x", "--number", "5"}, none},
-      {{"trelliq", "x", "--one", "--one"}, SelectedMode{3, 2}},
-      // A flag skipped for too few arguments or a failed check lets a later one run; its
-      // text is then just an argument.
-      {{"trelliq", "--one", "out", "--two", "x"}, SelectedMode{3, 1}},
-      {{"trelliq", "--number", "x", "--one", "out"}, SelectedMode{3, 3}},
-      {{"trelliq", "--number", "12", "--one", "out"}, SelectedMode{1, 1}},
-      {{"trelliq", "--one", "--two"}, SelectedMode{3, 1}},
-      // A mode that is not built is never selected.
-      {{"trelliq", "--unbuilt"}, none},
-      {{"trelliq", "--unbuilt", "--one", "x"}, SelectedMode{3, 2}},
+TEST(Dispatch, OnlyOneWholeModeWithItsArgumentsOrNoModeAtAllIsAccepted) {
+  const std::vector<std::pair<Args, std::string>> cases = {
+      {{"trelliq"}, "normal start"},
+      {{"trelliq", "--show-preferences", "--show-permissions"}, "normal start"},
+      {{"trelliq", "--scenario", "desk.json"}, "normal start"},
+      {{"trelliq", "--scenario", "desk.json", "--show-permissions"}, "normal start"},
+      {{"trelliq", "--screen-recording-check"}, "normal start"},
+      {{"trelliq", "--two", "a", "b"}, "--two@1 to 4"},
+      {{"trelliq", "--scenario", "d.json", "--two", "a", "b", "--show-preferences"}, "--two@3 to 6"},
+      // Required arguments are taken as they are, even when they look like flags.
+      {{"trelliq", "--one", "--two"}, "--one@1 to 3"},
+      // Optional ones end at the next flag or after their number.
+      {{"trelliq", "--one", "o", "x"}, "--one@1 to 4"},
+      {{"trelliq", "--one", "o", "x", "y"}, "--one@1 to 5"},
+      {{"trelliq", "--one", "o", "x", "--show-permissions"}, "--one@1 to 4"},
+      {{"trelliq", "--number", "12"}, "--number@1 to 3"},
+      {{"trelliq", "--unbuilt", "out"}, "--unbuilt@1 to 3"},
+      // Everything else is refused, never a normal start.
+      {{"trelliq", "--one", "o", "x", "y", "z"}, "refused: unknown argument 'z'"},
+      {{"trelliq", "--one", "o", "--bogus"}, "refused: unknown argument '--bogus'"},
+      {{"trelliq", "--two", "a"}, "refused: --two needs a b"},
+      {{"trelliq", "--one"}, "refused: --one needs out [x] [y]"},
+      {{"trelliq", "--number", "x"}, "refused: --number w: arguments that do not parse"},
+      {{"trelliq", "--number", "-1"}, "refused: --number w: arguments that do not parse"},
+      {{"trelliq", "--one=x"}, "refused: unknown argument '--one=x'"},
+      {{"trelliq", "--ONE", "y"}, "refused: unknown argument '--ONE'"},
+      {{"trelliq", "-h"}, "refused: unknown argument '-h'"},
+      {{"trelliq", "--help"}, "refused: unknown argument '--help'"},
+      {{"trelliq", "--version"}, "refused: unknown argument '--version'"},
+      {{"trelliq", "stray"}, "refused: unknown argument 'stray'"},
+      {{"trelliq", "bad\nname\xe2\x80\xae"}, "refused: unknown argument 'bad\\nname\\u{202E}'"},
+      {{"trelliq", "--two", "a", "b", "--two", "c", "d"}, "refused: --two after --two: one mode at a time"},
+      {{"trelliq", "--one", "o", "--number", "5"}, "refused: --number after --one: one mode at a time"},
+      {{"trelliq", "--scenario"}, "refused: --scenario needs a file"},
+      {{"trelliq", "--scenario", "a", "--scenario", "b"}, "refused: --scenario is given twice"},
   };
   for (const auto& [args, expected] : cases) {
     std::string line;
     for (const auto& a : args) line += a + " ";
-    EXPECT_EQ(select(args), expected) << line;
+    EXPECT_EQ(read(args), expected) << line;
   }
 }
 
-TEST(Dispatch, TheProgramsTableExaminesDumpLateAndKeepsItsArgumentCounts) {
-  const std::vector<SelfTestMode>& modes = selfTestModes();
-  const auto index = [&](const std::string& flag) {
-    return std::find_if(modes.begin(), modes.end(), [&](const SelfTestMode& m) { return m.flag == flag; }) -
-           modes.begin();
-  };
-  const auto dump = static_cast<std::size_t>(index("--dump"));
-  ASSERT_LT(index("--jump-test"), index("--dump"));
-  // The earlier jump test with too few arguments does not stop the dump.
-  EXPECT_EQ(selectSelfTest({"trelliq", "--jump-test", "--dump", "--prefs-shot"}, modes), (SelectedMode{dump, 2}));
-  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump"}), -1) << "the dump without its path starts normally";
-  EXPECT_EQ(dispatchSelfTests({"trelliq"}), -1);
+TEST(Dispatch, ArgumentCountsComeFromTheUsageText) {
+  const SelfTestMode mode{"--x", "out w1 w2 [how] [why]", {}, {}};
+  EXPECT_EQ(mode.required(), 3u);
+  EXPECT_EQ(mode.optional(), 2u);
+  EXPECT_EQ((SelfTestMode{"--y", "", {}, {}}.required()), 0u);
+}
 
-  const SelfTestMode& fullscreen = modes[static_cast<std::size_t>(index("--fullscreen-test"))];
-  EXPECT_FALSE(fullscreen.check({"t", "--fullscreen-test", "out", "12", "x"}, 1))
-      << "a second window that is no number";
+// The dispatch's status and what it says on standard error.
+struct Outcome {
+  int status;
+  std::string errors;
+};
+Outcome dispatch(Args args) {
+  args.insert(args.begin(), "trelliq");
+  std::ostringstream errors;
+  const int status = dispatchSelfTests(args, errors);
+  return {status, errors.str()};
+}
+
+TEST(Dispatch, AMistypedCommandLinePrintsTheUsageAndAnswersTwo) {
+  for (const Args& args : std::vector<Args>{{"--dump"},
+                                            {"--goto", "NaN"},
+                                            {"--help"},
+                                            {"-h"},
+                                            {"--version"},
+                                            {"--dump=out.txt"},
+                                            {"--jump-test", "out", "1"},
+                                            {"--dump", "a", "--dump", "b"},
+                                            {"--dump", "a", "--prefs-shot", "b"},
+                                            {"--self-focus-test", "out", "extra"}}) {
+    const Outcome outcome = dispatch(args);
+    EXPECT_EQ(outcome.status, 2) << args[0];
+    EXPECT_EQ(outcome.errors.rfind("trelliq: ", 0), 0u) << outcome.errors;
+    EXPECT_NE(outcome.errors.find("\nusage: trelliq [--scenario FILE]"), std::string::npos) << outcome.errors;
+    EXPECT_NE(outcome.errors.find(" --dump out\n"), std::string::npos) << outcome.errors;
+    EXPECT_LT(std::count(outcome.errors.begin(), outcome.errors.end(), '\n'), 20) << "a short usage";
+  }
+  const Outcome none = dispatch({"--show-preferences"});
+  EXPECT_EQ(none.status, -1) << "the program's own options start it normally";
+  EXPECT_EQ(none.errors, "");
+}
+
+TEST(Dispatch, EveryModeThatDrivesAnotherCopySaysSoAndAnswersNonZero) {
+  const std::vector<Args> unbuilt = {
+      {"--fullscreen-test", "out", "1", "2"},
+      {"--tab-test", "out"},
+      {"--steer-test", "dir"},
+      {"--opening-test", "out"},
+      {"--missing-test", "dir", "1", "2", "pointer"},
+      {"--space-loop-test", "out", "1", "2", "3"},
+      {"--hover-test", "out", "1", "0.5", "2e1"},
+      {"--fullscreen-key-test", "out", "1", "left"},
+      {"--open-test", "out"},
+      {"--appear-test", "out", "Dock", "3"},
+      {"--handoff-test", "out"},
+      {"--toggle-test", "out"},
+  };
+  for (const Args& args : unbuilt) {
+    const Outcome outcome = dispatch(args);
+    EXPECT_EQ(outcome.status, 3) << args[0];
+    EXPECT_EQ(outcome.errors, "trelliq: " + args[0] +
+                                  " drives another running copy of Trelliq, and the simulated Mac cannot host a "
+                                  "second copy; nothing was run\n");
+  }
+  // The built modes are all there, and the table holds the thirteen that are not.
+  const std::vector<SelfTestMode>& modes = selfTestModes();
+  std::size_t missing = 0;
+  for (const SelfTestMode& mode : modes) missing += mode.run ? 0 : 1;
+  EXPECT_EQ(missing, 13u);
+  EXPECT_EQ(modes.size(), 30u);
 }
 
 TEST(Dispatch, IntegersAreASignAndDigitsInRangeAndWindowNumbersUnsigned32Bit) {
@@ -121,48 +192,30 @@ std::size_t modeIndex(const std::string& flag) {
       std::find_if(modes.begin(), modes.end(), [&](const SelfTestMode& m) { return m.flag == flag; }) - modes.begin());
 }
 
-TEST(Dispatch, TheInProcessModesAreBuiltAndTheDriverModesAreNot) {
+TEST(Dispatch, TheProgramsFlagsNeedTheirArgumentsAndWhatMustParse) {
   const std::vector<SelfTestMode>& modes = selfTestModes();
-  for (const char* flag : {"--jump-test", "--destination-test", "--focus-test", "--self-focus-test", "--activate-test",
-                           "--windowless-test", "--desktop-focus-test", "--goto", "--swipe-test", "--dump"}) {
-    ASSERT_LT(modeIndex(flag), modes.size()) << flag;
-    EXPECT_TRUE(modes[modeIndex(flag)].run) << flag;
-  }
-  for (const char* flag : {"--fullscreen-test", "--tab-test", "--steer-test", "--opening-test", "--missing-test",
-                           "--space-loop-test", "--hover-test", "--fullscreen-key-test", "--open-test",
-                           "--handoff-test", "--toggle-test", "--direction-test"}) {
-    ASSERT_LT(modeIndex(flag), modes.size()) << flag;
-    EXPECT_FALSE(modes[modeIndex(flag)].run) << flag;
-  }
-}
-
-TEST(Dispatch, TheWiredFlagsNeedTheirArgumentsAndWhatMustParse) {
-  const std::vector<SelfTestMode>& modes = selfTestModes();
-  const auto select = [&](Args args) {
+  const auto select = [&](Args args) -> std::optional<SelectedMode> {
     args.insert(args.begin(), "trelliq");
-    return selectSelfTest(args, modes);
+    const CommandLine line = readCommandLine(args, modes);
+    if (line.problem) return std::nullopt;
+    return line.mode;
   };
-  const std::optional<SelectedMode> none;
+  const std::optional<SelectedMode> refused;
   const std::vector<std::pair<Args, std::optional<SelectedMode>>> cases = {
       // The jump test takes any window text; the mode drops what does not parse.
       {{"--jump-test", "out", "a", "b"}, SelectedMode{modeIndex("--jump-test"), 1}},
-      {{"--jump-test", "out", "1"}, none},
-      {{"--jump-test", "out", "1", "--dump", "x"}, SelectedMode{modeIndex("--jump-test"), 1}},
-      {{"--jump-test", "--dump", "x"}, SelectedMode{modeIndex("--dump"), 2}},
+      {{"--jump-test", "out", "1"}, refused},
       {{"--activate-test", "out", "1", "2"}, SelectedMode{modeIndex("--activate-test"), 1}},
-      {{"--activate-test", "out", "1", "two", "--swipe-test", "s"}, SelectedMode{modeIndex("--swipe-test"), 5}},
-      {{"--activate-test", "out", "1"}, none},
-      {{"--focus-test", "out"}, none},
+      {{"--activate-test", "out", "1", "two"}, refused},
+      {{"--focus-test", "out"}, refused},
       {{"--focus-test", "out", "Harbor Mail"}, SelectedMode{modeIndex("--focus-test"), 1}},
-      {{"--self-focus-test", "out"}, SelectedMode{modeIndex("--self-focus-test"), 1}},
-      {{"--windowless-test", "dir"}, SelectedMode{modeIndex("--windowless-test"), 1}},
       {{"--windowless-test", "dir", "x"}, SelectedMode{modeIndex("--windowless-test"), 1}},
-      {{"--desktop-focus-test"}, none},
+      {{"--desktop-focus-test"}, refused},
       {{"--goto", "12"}, SelectedMode{modeIndex("--goto"), 1}},
-      {{"--goto", "-12"}, none},
-      {{"--goto", "twelve", "--goto", "12"}, none},
-      {{"--goto", "12", "--jump-test", "o", "1", "2"}, SelectedMode{modeIndex("--jump-test"), 3}},
-      {{"--swipe-test"}, none},
+      {{"--goto", "-12"}, refused},
+      {{"--prefs-shot", "out", "0.5", "bottom"}, SelectedMode{modeIndex("--prefs-shot"), 1}},
+      {{"--guide-shot", "out", "x", "Spaces"}, SelectedMode{modeIndex("--guide-shot"), 1}},
+      {{"--screenshot", "out", "2101", "3"}, refused},
   };
   for (const auto& [args, expected] : cases) {
     std::string line;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,9 +94,22 @@ TEST_F(Dump, TheDefaultDeskGivesAPlausibleOutline) {
   EXPECT_EQ(text.find("Trelliq ("), std::string::npos) << "the program itself is no tile";
 }
 
-TEST_F(Dump, AnUnwritablePathWritesNothingAndStillSucceeds) {
+TEST_F(Dump, AnUnwritablePathWritesNothingSaysSoAndFails) {
   const std::string out = scene_.path("missing-folder/dump.txt");
-  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", out}), 0);
+  const std::string bidi = scene_.path("\xe2\x80\xae\n/dump.txt");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {out, "trelliq: cannot write " + out + ": No such file or directory\n"},
+      {"/", "trelliq: cannot write /: Is a directory\n"},
+      {scene_.path(""), "trelliq: cannot write " + scene_.path("") + ": Is a directory\n"},
+      {bidi, "trelliq: cannot write " + scene_.path("\\u{202E}\\n/dump.txt") + ": No such file or directory\n"},
+  };
+  for (const auto& [path, message] : cases) {
+    std::ostringstream errors;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", path}, errors), 1) << path;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
+    EXPECT_EQ(errors.str(), "");
+  }
   EXPECT_FALSE(platform::FileManager::fileExists(out));
 }
 
@@ -125,6 +139,34 @@ TEST_F(Dump, LinesForWindowsWithoutNumberTitleOrBoundsAndEmptySpaces) {
                    "  Odd [space 3, full screen, showing]", "    Odd\\r\\u{1B}[2J (0:3:5), last #-",
                    "      ? off-Space '' ", "      77 minimized off-Space 'T' -10,5 99x0", "  Desktop 2 [space 4]",
                    "tray: Odd\\r\\u{1B}[2J, Odd\\r\\u{1B}[2J"}));
+}
+
+TEST_F(Dump, BoundsPrintTheirTruncatedValueExactlyHoweverLarge) {
+  struct Row {
+    CGRect bounds;
+    std::string printed;
+  };
+  const Row rows[] = {
+      {CGRect(1e19, -1e19, 9.2233720368547758e18, 1), "10000000000000000000,-10000000000000000000 9223372036854775808x1"},
+      {CGRect(-0.9, 0.9, 4294967296.5, 1e300 / 1e300), "0,0 4294967296x1"},
+      {CGRect(-1e22, 123456789012345678.0, 0.5, 2.5), "-10000000000000000000000,123456789012345680 0x2"},
+      {CGRect(1.7976931348623157e308, 0, 1, 1),
+       "17976931348623157081452742373170435679807056752584499659891747680315726078002853876058955863276687817154045895"
+       "35143824642343213268894641827684675467035375169860499105765512820762454900903893289440758685084551339423045832"
+       "36903222948165808559332123348274797826204144723168738177180919299881250404026184124858368,0 1x1"},
+  };
+  for (const Row& row : rows) {
+    const WindowInfo window(5, 77, nullptr, "T", false, false, row.bounds);
+    Cluster c;
+    c.id = "0:3:5";
+    c.windows = {window};
+    const NSScreen screen(9, CGRect(0, 0, 100, 100), CGRect(), NSEdgeInsets{}, "Side", 1);
+    const Workspace w{{DisplayGroup{"X", screen, {SpaceGroup{3, "D", false, true, {c}, std::nullopt}}, std::nullopt}},
+                      {}};
+    const Lines lines = DumpMode::lines(w, 0, false);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4], "      77 off-Space 'T' " + row.printed);
+  }
 }
 
 }  // namespace

@@ -75,6 +75,10 @@ TEST_F(SmallDesk, FocusTestWithoutATargetOrAFrontToComeBackToWritesOneLineAndAct
     EXPECT_EQ(run({"--focus-test", out_, name}), 0);
     EXPECT_EQ(reports::lines(out_), (Lines{"no " + name + " window (or nothing in front to come back to)"}));
   }
+  // A name from the command line is outside text: it cannot forge a line of the report.
+  EXPECT_EQ(run({"--focus-test", out_, "Nobody\nafter: forged\xe2\x80\xae"}), 0);
+  EXPECT_EQ(reports::lines(out_),
+            (Lines{"no Nobody\\nafter: forged\\u{202E} window (or nothing in front to come back to)"}));
   // The front app without a tile: nothing to come back to.
   scene_.windowServer.makeFrontmost(scene_.windowServer.apps().back().pid);  // Music
   EXPECT_EQ(run({"--focus-test", out_, "Chat"}), 0);

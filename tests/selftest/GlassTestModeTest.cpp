@@ -116,7 +116,10 @@ TEST_F(GlassPanels, TheModeWritesTheScreensAfterASecondWithTheSuffixAndPanelsInP
   EXPECT_NE(at->pixel(100, 100), empty->pixel(100, 100));
   EXPECT_EQ(at->pixel(100, 300), empty->pixel(100, 300));
 
-  EXPECT_EQ(GlassTestMode::run(scene.path("none"), std::string("key=1"), "", std::nullopt), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GlassTestMode::run(scene.path("none"), std::string("key=1"), "", std::nullopt), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("trelliq: cannot write " + path("none/glass-test.png")),
+            std::string::npos);
   EXPECT_FALSE(exists("none"));
 }
 

@@ -52,7 +52,7 @@ TEST_F(NativeModesTest, NothingNewGivesAnEmptyReportAndTheShotKeepsNoFileWhereNo
   EXPECT_EQ(shots::dispatch({"--native-shot", scene.home}), 0);
   EXPECT_EQ(shots::pngSize(path("native-shot.png")), QSize(3024, 1964));
   EXPECT_TRUE(exists("native-shot-display1.png"));
-  EXPECT_EQ(shots::dispatch({"--native-shot", path("none")}), 0);
+  EXPECT_EQ(shots::dispatch({"--native-shot", path("none")}), 1);
   EXPECT_FALSE(exists("none"));
 }
 

@@ -31,22 +31,25 @@ QSize doubled(const NSWindow& window) {
 
 class PictureModesTest : public ::testing::Test, public shots::ShotDesk {};
 
-TEST_F(PictureModesTest, TheFlagsFallThroughWithoutTheirArgumentsAndDelaysAreRead) {
+TEST_F(PictureModesTest, TheFlagsNeedTheirArgumentsAndDelaysAreRead) {
   const std::vector<SelfTestMode>& modes = selfTestModes();
   const auto flag = [&](Args args) -> std::string {
     args.insert(args.begin(), "trelliq");
-    const std::optional<SelectedMode> selected = selectSelfTest(args, modes);
-    return selected ? modes[selected->mode].flag + "@" + std::to_string(selected->at) : "normal start";
+    const CommandLine line = readCommandLine(args, modes);
+    if (line.problem) return "refused";
+    return line.mode ? modes[line.mode->mode].flag + "@" + std::to_string(line.mode->at) : "normal start";
   };
-  EXPECT_EQ(flag({"--screenshot"}), "normal start");
-  EXPECT_EQ(flag({"--prefs-shot"}), "normal start");
-  EXPECT_EQ(flag({"--glass-test", "--dump", "d.txt"}), "--glass-test@1") << "a later flag is just its folder";
-  EXPECT_EQ(flag({"--permissions-shot", "o.png", "--glass-test"}), "--permissions-shot@1")
-      << "the glass test, examined earlier, lacks its folder";
-  EXPECT_EQ(flag({"--guide-shot", "g.png", "x", "Spaces", "--guide-shot", "h.png"}), "--guide-shot@1");
+  EXPECT_EQ(flag({"--screenshot"}), "refused");
+  EXPECT_EQ(flag({"--prefs-shot"}), "refused");
+  EXPECT_EQ(flag({"--glass-test", "--dump"}), "--glass-test@1") << "a later flag is just its folder";
+  EXPECT_EQ(flag({"--permissions-shot", "o.png", "--glass-test"}), "refused") << "the glass test lacks its folder";
+  EXPECT_EQ(flag({"--guide-shot", "g.png", "x", "Spaces"}), "--guide-shot@1");
+  EXPECT_EQ(flag({"--guide-shot", "g.png", "x", "Spaces", "--guide-shot", "h.png"}), "refused");
   EXPECT_EQ(flag({"--native-shot", "dir"}), "--native-shot@1");
-  EXPECT_EQ(flag({"--native-test"}), "normal start");
-  EXPECT_EQ(dispatch({"--screenshot"}), -1);
+  EXPECT_EQ(flag({"--native-test"}), "refused");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatch({"--screenshot"}), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("--screenshot needs out [w]"), std::string::npos);
 
   const Args args = {"--prefs-shot", "out", "0.25", "-2", "bottom", "1e300", ""};
   EXPECT_EQ(PictureModes::delay(args, 2), 0.25);
@@ -68,12 +71,22 @@ TEST_F(PictureModesTest, AScreenshotIsTheWindowsPictureElseEveryDisplay) {
     EXPECT_EQ(pngSize(path(name + ".png")), QSize(3024, 1964)) << window;
     EXPECT_EQ(pngSize(path(name + "-display1.png")), QSize(5120, 2880)) << window;
   }
-  EXPECT_EQ(dispatch({"--screenshot", path("none/window.png"), "2101"}), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatch({"--screenshot", path("none/window.png"), "2101"}), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trelliq: cannot write " + path("none/window.png") + ": No such file or directory\n");
   EXPECT_FALSE(exists("none"));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatch({"--screenshot", "/"}), 1) << "a folder is no picture, and nothing aborts";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trelliq: cannot write /: Is a directory\ntrelliq: cannot write /: Is a directory\n")
+      << "one line for each display's picture";
 
   // Without screen capture neither the window nor the displays can be pictured.
   scene.world.setScreenCaptureAllowed(false);
-  EXPECT_EQ(dispatch({"--screenshot", path("denied.png"), "2101"}), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatch({"--screenshot", path("denied.png"), "2101"}), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "trelliq: --screenshot: no display could be captured\n");
   EXPECT_FALSE(exists("denied.png"));
   EXPECT_FALSE(exists("denied-display1.png"));
 }
@@ -101,7 +114,7 @@ TEST_F(PictureModesTest, ThePreferencesShotWaitsScrollsOnlyWithADelayBeforeBotto
 
     // "Bottom" is not "bottom": no extra half second.
     EXPECT_NEAR(elapsed([&] { dispatch({"--prefs-shot", path("again.png"), "0.2", "Bottom"}); }), 0.2, 1e-6);
-    EXPECT_EQ(dispatch({"--prefs-shot", path("none/prefs.png"), "0"}), 0);
+    EXPECT_EQ(dispatch({"--prefs-shot", path("none/prefs.png"), "0"}), 1);
     EXPECT_FALSE(exists("none"));
   });
 }
@@ -135,7 +148,9 @@ TEST_F(PictureModesTest, TheGuideShotOpensOnTheTopicAndWaitsTheDelay) {
 TEST_F(PictureModesTest, ThePermissionsShotNeedsScreenCapture) {
   shots::inOwnProcess([&] {
     scene.world.setScreenCaptureAllowed(false);
-    EXPECT_NEAR(elapsed([&] { EXPECT_EQ(dispatch({"--permissions-shot", path("denied.png")}), 0); }), 1.5, 1e-6);
+    testing::internal::CaptureStderr();
+    EXPECT_NEAR(elapsed([&] { EXPECT_EQ(dispatch({"--permissions-shot", path("denied.png")}), 1); }), 1.5, 1e-6);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "trelliq: cannot capture the Permissions window\n");
     EXPECT_FALSE(exists("denied.png"));
     NSWindow* window = PermissionsWindow::shared().window();
     ASSERT_TRUE(window);

@@ -153,9 +153,9 @@ TEST_F(SpaceModesTest, DestinationTestOfAFullScreenSpaceLeavesTheDrawnListAsItWa
             (Lines{"space 5 fullScreen=true image=1512x982 in 0ms", "drawn bottom to top: Earlier@0, Other@3"}));
 }
 
-TEST_F(SpaceModesTest, DestinationTestOfAnUnknownSpaceIsNotSelected) {
+TEST_F(SpaceModesTest, DestinationTestOfAnUnknownSpaceIsRefused) {
   for (const char* space : {"99", "x", "4.0", ""}) {
-    EXPECT_EQ(run({"--destination-test", out_, space}), -1) << space;
+    EXPECT_EQ(run({"--destination-test", out_, space}), 2) << space;
   }
   EXPECT_FALSE(platform::FileManager::fileExists(out_));
 }
@@ -170,7 +170,7 @@ TEST_F(SpaceModesTest, GotoWaitsForTheJumpOrReturnsAtOnce) {
   start = now();
   EXPECT_EQ(run({"--goto", "2101"}), 0);
   EXPECT_EQ(now(), start) << "a window on a showing Space needs no jump";
-  EXPECT_EQ(run({"--goto", "w2101"}), -1);
+  EXPECT_EQ(run({"--goto", "w2101"}), 2);
   EXPECT_FALSE(platform::FileManager::fileExists(out_)) << "goto writes nothing";
 }
 
@@ -183,11 +183,14 @@ TEST_F(SpaceModesTest, SwipeTestReportsTheSpacesAfterASwipeEachWayAndWithoutPerm
   EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [1, 2]", "after left [1, 2]"}));
 }
 
-TEST_F(SpaceModesTest, AReportInAFolderThatDoesNotExistIsNotWrittenAndTheStatusStaysZero) {
+TEST_F(SpaceModesTest, AReportInAFolderThatDoesNotExistIsNotWrittenAndTheModeFails) {
   const std::string nowhere = scene_.path("missing/report.txt");
-  EXPECT_EQ(run({"--jump-test", nowhere, "2102", "3102"}), 0);
-  EXPECT_EQ(run({"--swipe-test", nowhere}), 0);
-  EXPECT_EQ(run({"--destination-test", nowhere, "4"}), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run({"--jump-test", nowhere, "2102", "3102"}), 1);
+  EXPECT_EQ(run({"--swipe-test", nowhere}), 1);
+  EXPECT_EQ(run({"--destination-test", nowhere, "4"}), 1);
+  const std::string line = "trelliq: cannot write " + nowhere + ": No such file or directory\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line + line + line);
   EXPECT_FALSE(platform::FileManager::fileExists(scene_.path("missing")));
 }
 

@@ -213,7 +213,11 @@ TEST_F(WindowlessRun, AKeptDisplayKeepsItsAppsAndTheFileManagerCanBeTheWholeTray
 TEST_F(WindowlessRun, AFolderThatDoesNotExistGetsNothingAndAnUnparsableKeepCountsAsAbsent) {
   scene_.world.setScreenCaptureAllowed(false);
   const std::string missing = scene_.path("missing");
-  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", missing, "one"}), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", missing, "one"}), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trelliq: cannot write " + missing + "/log.txt: No such file or directory\n")
+      << "the displays cannot be captured here, which is no failure of the mode";
   EXPECT_FALSE(platform::FileManager::fileExists(missing));
   ScopedEnv tray("TRAY", "Finder");  // compared exactly: the tray stays as built
   EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", dir_, "one"}), 0);

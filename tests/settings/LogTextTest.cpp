@@ -77,6 +77,13 @@ TEST(OutsideText, LineBreaksAndControlsBecomeVisibleEscapes) {
       {"caf\xc3\xa9 \xe2\x80\x94 \xe2\x8c\x98", "caf\xc3\xa9 \xe2\x80\x94 \xe2\x8c\x98"},  // ordinary text stays
       {"C:\\path\\n", "C:\\path\\n"},  // backslashes are not doubled
       {"cut\xe2\x80", "cut\xe2\x80"},  // a truncated sequence at the end is left as it is
+      // Bidirectional controls reorder what a viewer shows after them: every one is
+      // escaped, its neighbours in the same block are not.
+      {"exe.\xe2\x80\xaetxt", "exe.\\u{202E}txt"},
+      {"\xe2\x80\xaa\xe2\x80\xab\xe2\x80\xac\xe2\x80\xad", "\\u{202A}\\u{202B}\\u{202C}\\u{202D}"},
+      {"\xe2\x81\xa6\xe2\x81\xa7\xe2\x81\xa8\xe2\x81\xa9", "\\u{2066}\\u{2067}\\u{2068}\\u{2069}"},
+      {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\u{200E}\\u{200F}\\u{61C}"},
+      {"\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b", "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b"},
   };
   for (const Row& row : rows) EXPECT_EQ(Diagnostics::outside(row.in), row.out) << row.in;
 }

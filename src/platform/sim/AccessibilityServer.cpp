@@ -251,7 +251,7 @@ platform::AXAnswer AccessibilityServer::read(WindowServer::State& state, const T
       const Window& w = *target.window;
       if (attribute == kAXRoleAttribute) return {kAXErrorSuccess, "AXWindow"};
       if (attribute == kAXSubroleAttribute) return w.subrole.empty() ? noValue : AXAnswer{kAXErrorSuccess, w.subrole};
-      if (attribute == kAXTitleAttribute) return {kAXErrorSuccess, w.title};
+      if (attribute == kAXTitleAttribute) return {kAXErrorSuccess, w.accessibilityTitle.value_or(w.title)};
       if (attribute == kAXMinimizedAttribute) return {kAXErrorSuccess, w.minimized};
       if (attribute == kAXFullScreenAttribute) return {kAXErrorSuccess, w.fullScreen};
       if (attribute == kAXPositionAttribute) return {kAXErrorSuccess, w.bounds.origin};
@@ -388,11 +388,17 @@ AXError AccessibilityServer::windowOfElement(const AXUIElementRef& element, std:
   const double timeout = element->messagingTimeout() > 0 ? element->messagingTimeout() : kAXDefaultMessagingTimeout;
   static const std::string name = kGetWindowName;
   std::optional<std::uint32_t> number;
+  bool unlisted = false;
   AXError error = answer(element->identity(), name, timeout, [&](WindowServer::State&, const Target& target) {
-                    if (target.kind == Target::Kind::window) number = target.window->number;
+                    if (target.kind != Target::Kind::window) return;
+                    // A window the server does not list has no number to give.
+                    unlisted = !target.window->listed;
+                    if (!unlisted) number = target.window->number;
                   }).value_or(kAXErrorSuccess);
   if (error == kAXErrorSuccess) {
-    if (number) {
+    if (unlisted) {
+      error = kAXErrorFailure;
+    } else if (number) {
       *window = *number;
     } else {
       error = kAXErrorIllegalArgument;  // not a window

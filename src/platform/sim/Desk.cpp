@@ -378,7 +378,7 @@ const App* Desk::app(std::int32_t pid) const { return const_cast<Desk*>(this)->a
 std::vector<App> Desk::runningApps() const {
   std::vector<App> result;
   for (const auto& [pid, a] : apps_) {
-    if (!a.terminated) result.push_back(a);
+    if (!a.terminated || a.listedAfterExit) result.push_back(a);
   }
   std::stable_sort(result.begin(), result.end(), [](const App& a, const App& b) {
     return a.launchDate.value_or(-1e18) < b.launchDate.value_or(-1e18);
@@ -386,7 +386,7 @@ std::vector<App> Desk::runningApps() const {
   return result;
 }
 
-bool Desk::makeFrontmost(std::int32_t pid) {
+bool Desk::makeFrontmost(std::int32_t pid, bool raiseWindow) {
   App* a = app(pid);
   if (!a || a->terminated) return false;
   if (a->hidden) setHidden(pid, false);
@@ -402,6 +402,7 @@ bool Desk::makeFrontmost(std::int32_t pid) {
     post(WorkspaceEvent::Kind::didActivate, pid);
   }
   a = app(pid);
+  if (!raiseWindow) return true;
   if (a->focusedWindow) {
     raise(a->focusedWindow);
   } else {

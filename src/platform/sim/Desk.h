@@ -87,7 +87,7 @@ class Desk {
   std::vector<App> runningApps() const;
   std::optional<std::int32_t> frontmost() const { return frontmost_; }
   const std::vector<std::int32_t>& activation() const { return activation_; }
-  bool makeFrontmost(std::int32_t pid);
+  bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
   bool terminate(std::int32_t pid);
   std::int32_t ownPID() const { return ownPID_; }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/Clock.h"
+#include "platform/sim/AccessibilityServer.h"
 #include "platform/sim/ScenarioJson.h"
 #include "platform/sim/World.h"
 
@@ -41,11 +42,25 @@ std::int32_t spaceType(const json& j, const std::string& where) {
   return choice<std::int32_t>(j, where, {{"desktop", kSpaceTypeDesktop}, {"fullScreen", kSpaceTypeFullScreen}});
 }
 
-App readApp(const json& j, const std::string& where, bool& running, bool& own) {
+AXError accessibilityError(const json& j, const std::string& where) {
+  return choice<AXError>(j, where,
+                         {{"failure", kAXErrorFailure},
+                          {"illegalArgument", kAXErrorIllegalArgument},
+                          {"invalidUIElement", kAXErrorInvalidUIElement},
+                          {"cannotComplete", kAXErrorCannotComplete},
+                          {"attributeUnsupported", kAXErrorAttributeUnsupported},
+                          {"actionUnsupported", kAXErrorActionUnsupported},
+                          {"notImplemented", kAXErrorNotImplemented},
+                          {"apiDisabled", kAXErrorAPIDisabled},
+                          {"noValue", kAXErrorNoValue}});
+}
+
+App readApp(const json& j, const std::string& where, bool& running, bool& own, DeskScenario::AppFacts& facts) {
   expectObject(j, where);
   onlyFields(j, where,
              {"pid", "name", "bundleIdentifier", "bundlePath", "policy", "launchedAgo", "hidden", "iconColor", "quit",
-              "quitDelay", "opensFirstWindow", "firstWindowDisplay", "hung", "launchServicesPID", "running", "own"});
+              "quitDelay", "opensFirstWindow", "firstWindowDisplay", "hung", "launchServicesPID", "running", "own",
+              "terminated", "focusedWindow", "accessibilityErrors"});
   App a;
   own = j.contains("own") && boolean(j["own"], where + ".own");
   running = !j.contains("running") || boolean(j["running"], where + ".running");
@@ -60,7 +75,9 @@ App readApp(const json& j, const std::string& where, bool& running, bool& own) {
                                                   {{"regular", platform::ActivationPolicy::regular},
                                                    {"accessory", platform::ActivationPolicy::accessory},
                                                    {"prohibited", platform::ActivationPolicy::prohibited}});
-  if (j.contains("launchedAgo")) {
+  if (j.contains("launchedAgo") && j["launchedAgo"].is_null()) {
+    facts.noLaunchDate = true;
+  } else if (j.contains("launchedAgo")) {
     const double ago = number(j["launchedAgo"], where + ".launchedAgo");
     if (ago < 0) fail(where + ".launchedAgo", "expected a number of seconds, 0 or more");
     a.launchDate = -ago;  // made absolute when applied
@@ -82,6 +99,23 @@ App readApp(const json& j, const std::string& where, bool& running, bool& own) {
   if (j.contains("hung")) a.accessibilityHung = boolean(j["hung"], where + ".hung");
   if (j.contains("launchServicesPID"))
     a.launchServicesPID = boolean(j["launchServicesPID"], where + ".launchServicesPID");
+  if (j.contains("terminated")) facts.terminated = boolean(j["terminated"], where + ".terminated");
+  if (facts.terminated && (!running || own))
+    fail(where + ".terminated", "only a running app other than the program can have ended");
+  if (j.contains("focusedWindow"))
+    facts.focusedWindow =
+        static_cast<std::uint32_t>(integer(j["focusedWindow"], where + ".focusedWindow", 1, 0xFFFFFF));
+  if (j.contains("accessibilityErrors")) {
+    const json& errors = j["accessibilityErrors"];
+    const std::string at = where + ".accessibilityErrors";
+    expectObject(errors, at);
+    for (const auto& [name, error] : errors.items()) {
+      if (name.empty()) fail(at, "expected attribute, action or function names as keys");
+      facts.accessibilityErrors.emplace_back(name, accessibilityError(error, at + "[\"" + name + "\"]"));
+    }
+  }
+  if ((facts.focusedWindow || !facts.accessibilityErrors.empty() || facts.noLaunchDate) && !running)
+    fail(where, "an app that is not running has no windows, answers nothing and has no launch date");
   return a;
 }
 
@@ -89,7 +123,7 @@ Window readWindow(const json& j, const std::string& where) {
   expectObject(j, where);
   onlyFields(j, where,
              {"number", "app", "title", "frame", "layer", "alpha", "subrole", "spaces", "minimized", "orderedIn",
-              "fullScreen", "color", "accessible", "sharingState"});
+              "fullScreen", "color", "accessible", "sharingState", "emptyName", "accessibilityTitle", "listed"});
   Window w;
   if (!j.contains("app")) fail(where, "expected an \"app\" (the owner's pid)");
   if (!j.contains("frame")) fail(where, "expected a \"frame\"");
@@ -122,14 +156,24 @@ Window readWindow(const json& j, const std::string& where) {
   if (j.contains("color")) w.color = color(j["color"], where + ".color");
   if (j.contains("accessible")) w.accessible = boolean(j["accessible"], where + ".accessible");
   if (j.contains("sharingState")) w.sharingState = integer(j["sharingState"], where + ".sharingState", 0, 2);
+  if (j.contains("emptyName")) w.emptyName = boolean(j["emptyName"], where + ".emptyName");
+  if (w.emptyName && !w.title.empty()) fail(where + ".emptyName", "a window with an empty name has no \"title\"");
+  if (j.contains("accessibilityTitle"))
+    w.accessibilityTitle = string(j["accessibilityTitle"], where + ".accessibilityTitle");
+  if (j.contains("listed")) w.listed = boolean(j["listed"], where + ".listed");
+  if (!w.listed && !w.accessible)
+    fail(where + ".listed", "a window neither the window server nor its app lists does not exist");
+  if (!w.listed && j.contains("number"))
+    fail(where + ".number", "a window the window server does not list has no number");
   return w;
 }
 
 }  // namespace
 
 const std::vector<const char*>& deskScenarioSections() {
-  static const std::vector<const char*> names = {"sharedSpaces", "followsSpace", "spaces",
-                                                 "apps",         "frontmost",    "windows"};
+  static const std::vector<const char*> names = {"sharedSpaces", "followsSpace",          "spaces",
+                                                 "apps",         "frontmost",             "frontmostRaisesWindow",
+                                                 "windows",      "unmatchedDisplays"};
   return names;
 }
 
@@ -154,12 +198,19 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
         root["followsSpace"], "followsSpace",
         {{"follows", SpaceFollow::follows}, {"late", SpaceFollow::followsLate}, {"never", SpaceFollow::doesNotFollow}});
 
+  // With shared Spaces one list serves every display: a second entry would replace the
+  // first and strand the windows on its Spaces.
+  WindowServer* server = world.windowServer();
+  const bool shared = d.shared.value_or(server && server->sharedSpaces());
+
   std::map<std::uint64_t, std::int32_t> spaceTypes;
   if (root.contains("spaces")) {
     const json& list = expectArray(root["spaces"], "spaces");
     std::set<std::uint32_t> seenDisplays;
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string where = "spaces[" + std::to_string(i) + "]";
+      if (shared && i > 0)
+        fail(where, "with shared Spaces every display shows the one list of spaces[0]; give only one entry");
       expectObject(list[i], where);
       onlyFields(list[i], where, {"display", "current", "spaces"});
       if (!list[i].contains("display") || !list[i].contains("spaces"))
@@ -195,17 +246,36 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
     }
   }
 
+  // The processes windows and "frontmost" may name: the listed apps, the program itself,
+  // and without an "apps" section the desk's own apps, unless a "windows" section clears
+  // the desk (and with it every app but the program). A world without a window server
+  // takes no desk, so nothing is checked against one.
+  const bool knowsApps = root.contains("apps") || world.windowServer();
+  const bool replacesApps = root.contains("apps") || root.contains("windows");
   std::set<std::int32_t> running;
   running.insert(WindowServer::kOwnPID);
+  if (WindowServer* server = world.windowServer()) {
+    running.insert(server->ownProcessIdentifier());
+    if (!replacesApps) {
+      for (const App& app : server->apps()) running.insert(app.pid);
+    }
+  }
+  const auto missing = [&](std::int32_t pid) {
+    return "no running app has pid " + std::to_string(pid) +
+           (root.contains("apps") || !root.contains("windows") ? "" : " (a \"windows\" section clears the desk: list its apps under \"apps\")");
+  };
   if (root.contains("apps")) {
     const json& list = expectArray(root["apps"], "apps");
     d.apps.emplace();
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string where = "apps[" + std::to_string(i) + "]";
       bool runs = true, own = false;
-      App a = readApp(list[i], where, runs, own);
+      DeskScenario::AppFacts facts;
+      App a = readApp(list[i], where, runs, own, facts);
       if (own) {
         if (d.own) fail(where + ".own", "only one app can be the program itself");
+        if (a.pid && a.pid != WindowServer::kOwnPID && (a.pid == WindowServer::kWindowServerPID || running.count(a.pid)))
+          fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
         d.own = a;
         if (a.pid) running.insert(a.pid);
         continue;
@@ -216,14 +286,31 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
       }
       if (a.firstWindowDisplay && !displays.count(*a.firstWindowDisplay))
         fail(where + ".firstWindowDisplay", "no display " + std::to_string(*a.firstWindowDisplay));
+      if (runs) {
+        facts.pid = a.pid;
+        facts.where = where;
+        d.appFacts.push_back(std::move(facts));
+      }
       d.apps->emplace_back(std::move(a), runs);
     }
   }
 
+  const auto factsOf = [&](std::int32_t pid) -> const DeskScenario::AppFacts* {
+    for (const DeskScenario::AppFacts& f : d.appFacts) {
+      if (f.pid == pid) return &f;
+    }
+    return nullptr;
+  };
+  const auto ended = [&](std::int32_t pid) {
+    const DeskScenario::AppFacts* f = factsOf(pid);
+    return f && f->terminated;
+  };
+  if (root.contains("frontmostRaisesWindow"))
+    d.frontmostRaisesWindow = boolean(root["frontmostRaisesWindow"], "frontmostRaisesWindow");
   if (root.contains("frontmost")) {
     d.frontmost = static_cast<std::int32_t>(integer(root["frontmost"], "frontmost", 1, 99999));
-    if (d.apps && !running.count(*d.frontmost))
-      fail("frontmost", "no running app has pid " + std::to_string(*d.frontmost));
+    if (knowsApps && !running.count(*d.frontmost)) fail("frontmost", missing(*d.frontmost));
+    if (ended(*d.frontmost)) fail("frontmost", "app " + std::to_string(*d.frontmost) + " has terminated");
   }
 
   if (root.contains("windows")) {
@@ -233,8 +320,9 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
     for (std::size_t i = 0; i < list.size(); ++i) {
       const std::string where = "windows[" + std::to_string(i) + "]";
       Window w = readWindow(list[i], where);
-      if (d.apps && !running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
-        fail(where + ".app", "no running app has pid " + std::to_string(w.pid));
+      if (knowsApps && !running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
+        fail(where + ".app", missing(w.pid));
+      if (ended(w.pid)) fail(where + ".app", "app " + std::to_string(w.pid) + " has terminated: its windows are gone");
       if (w.number && !numbers.insert(w.number).second)
         fail(where + ".number", "window " + std::to_string(w.number) + " is listed twice");
       for (std::size_t k = 0; k < w.spaces.size(); ++k) {
@@ -246,6 +334,76 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
           fail(where + ".fullScreen", "a full-screen window lies on exactly one full-screen Space");
       }
       d.windows->push_back(std::move(w));
+    }
+  }
+
+  // An app's focused window is one of its own windows of this file, one it reports.
+  for (const DeskScenario::AppFacts& f : d.appFacts) {
+    if (!f.focusedWindow) continue;
+    const bool mine = d.windows && std::any_of(d.windows->begin(), d.windows->end(), [&](const Window& w) {
+                        return w.number == *f.focusedWindow && w.pid == f.pid && w.accessible;
+                      });
+    if (!mine)
+      fail(f.where + ".focusedWindow",
+           "window " + std::to_string(*f.focusedWindow) + " is not one of this app's accessible windows");
+  }
+
+  if (root.contains("unmatchedDisplays")) {
+    // The uuids a screen has: the scenario's displays, or the world's.
+    std::set<std::string> screens;
+    if (root.contains("displays") && root["displays"].is_array()) {
+      for (const json& display : root["displays"]) {
+        if (display.is_object() && display.contains("uuid") && display["uuid"].is_string())
+          screens.insert(display["uuid"].get<std::string>());
+      }
+    } else {
+      for (const Display& display : world.displays()) screens.insert(display.screen.uuid);
+    }
+    // Space ids are the desk's: this file's, or without a "spaces" section those it has.
+    std::set<std::uint64_t> taken;
+    for (const auto& [id, type] : spaceTypes) taken.insert(id);
+    if (server && !root.contains("spaces")) {
+      for (const DisplaySpaces& display : server->displays()) {
+        for (const Space& space : display.spaces) taken.insert(space.id);
+      }
+    }
+    const json& list = expectArray(root["unmatchedDisplays"], "unmatchedDisplays");
+    d.unmatchedDisplays.emplace();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string where = "unmatchedDisplays[" + std::to_string(i) + "]";
+      expectObject(list[i], where);
+      onlyFields(list[i], where, {"uuid", "current", "spaces"});
+      if (!list[i].contains("uuid") || !list[i].contains("spaces")) fail(where, "expected \"uuid\" and \"spaces\"");
+      const std::string uuid = string(list[i]["uuid"], where + ".uuid");
+      if (uuid.empty() || screens.count(uuid) || uuid == "Main")
+        fail(where + ".uuid", "\"" + uuid + "\" must be a uuid no screen has");
+      const json& spaces = expectArray(list[i]["spaces"], where + ".spaces");
+      platform::PlistArray described;
+      std::optional<platform::PlistDictionary> current;
+      const std::optional<std::uint64_t> wanted =
+          list[i].contains("current")
+              ? std::optional<std::uint64_t>(integer(list[i]["current"], where + ".current", 1, 0xFFFFFFFF))
+              : std::nullopt;
+      for (std::size_t k = 0; k < spaces.size(); ++k) {
+        const std::string at = where + ".spaces[" + std::to_string(k) + "]";
+        expectObject(spaces[k], at);
+        onlyFields(spaces[k], at, {"id", "type", "uuid"});
+        if (!spaces[k].contains("id")) fail(at, "expected an \"id\"");
+        const auto id = static_cast<std::uint64_t>(integer(spaces[k]["id"], at + ".id", 1, 0xFFFFFFFF));
+        if (!taken.insert(id).second) fail(at + ".id", "Space " + std::to_string(id) + " is listed twice");
+        const std::int32_t type = spaces[k].contains("type") ? spaceType(spaces[k]["type"], at + ".type") : 0;
+        const std::string spaceUUID = spaces[k].contains("uuid") ? string(spaces[k]["uuid"], at + ".uuid") : "";
+        platform::PlistDictionary space{{"id64", platform::PlistValue(static_cast<long long>(id))},
+                                        {"ManagedSpaceID", platform::PlistValue(static_cast<long long>(id))},
+                                        {"type", type},
+                                        {"uuid", spaceUUID}};
+        if (wanted ? *wanted == id : k == 0) current = space;
+        described.push_back(std::move(space));
+      }
+      if (wanted && !current) fail(where + ".current", "Space " + std::to_string(*wanted) + " is not one of this entry's");
+      d.unmatchedDisplays->push_back(platform::PlistDictionary{{"Display Identifier", uuid},
+                                                               {"Spaces", described},
+                                                               {"Current Space", current.value_or(platform::PlistDictionary{})}});
     }
   }
   return d;
@@ -303,7 +461,19 @@ void applyDeskScenario(World& world, const DeskScenario& d) {
       ws->addWindow(w);
     }
   }
-  if (d.frontmost) ws->makeFrontmost(*d.frontmost);
+  for (const DeskScenario::AppFacts& f : d.appFacts) {
+    if (f.noLaunchDate) ws->updateApp(f.pid, [](App& a) { a.launchDate.reset(); });
+    if (f.focusedWindow) ws->updateApp(f.pid, [&](App& a) { a.focusedWindow = *f.focusedWindow; });
+    if (auto* accessibility = dynamic_cast<AccessibilityServer*>(ws->accessibility())) {
+      for (const auto& [name, error] : f.accessibilityErrors) accessibility->setError(f.pid, name, error);
+    }
+    if (f.terminated) {
+      ws->updateApp(f.pid, [](App& a) { a.listedAfterExit = true; });
+      ws->terminate(f.pid);
+    }
+  }
+  if (d.unmatchedDisplays) ws->setUnmatchedManagedDisplays(*d.unmatchedDisplays);
+  if (d.frontmost) ws->makeFrontmost(*d.frontmost, d.frontmostRaisesWindow);
   // The scenario's own setting-up is not something for tests to find in the records.
   ws->clearChanges();
 }

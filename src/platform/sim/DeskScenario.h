@@ -1,20 +1,8 @@
 #pragma once
-// The desk sections of a scenario: what the window server holds. Top-level sections:
-//   "sharedSpaces"  true: one set of Spaces for all screens
-//   "followsSpace"  "follows" | "late" | "never": whether a display follows an activated window
-//   "spaces"        [{ "display": id, "current": space id,
-//                      "spaces": [{ "id", "type": "desktop" | "fullScreen" | <number>, "uuid",
-//                                   "desktopColor": "#RRGGBB" }] }]
-//   "apps"          [{ "pid", "name", "bundleIdentifier", "bundlePath",
-//                      "policy": "regular" | "accessory" | "prohibited", "launchedAgo": seconds,
-//                      "hidden", "iconColor", "quit": "quits" | "refuses" | "ignores", "quitDelay",
-//                      "opensFirstWindow", "firstWindowDisplay", "hung", "launchServicesPID",
-//                      "running": false (installed, not running), "own": true (the program itself) }]
-//   "frontmost"     the pid of the frontmost app
-//   "windows"       front to back: [{ "number", "app": pid, "title", "frame": [x, y, w, h] (global,
-//                      top-left origin), "layer", "alpha", "subrole", "spaces": [ids] | "all",
-//                      "minimized", "orderedIn", "fullScreen", "color", "accessible", "sharingState" }]
-// "apps" and "windows" replace what the desk held. Unknown fields are errors.
+// The desk sections of a scenario: what the window server holds ("sharedSpaces",
+// "followsSpace", "spaces", "unmatchedDisplays", "apps", "frontmost",
+// "frontmostRaisesWindow", "windows"), field by field in docs/SCENARIOS.md. "apps" and
+// "windows" replace what the desk held. Unknown fields are errors.
 
 #include <cstdint>
 #include <nlohmann/json_fwd.hpp>
@@ -39,9 +27,21 @@ struct DeskScenario {
   };
   std::vector<DisplaySpaceList> spaces;
   std::optional<std::vector<std::pair<App, bool>>> apps;  // the app, whether it runs
+  /// What is set on a running app once the desk stands.
+  struct AppFacts {
+    std::int32_t pid = 0;
+    std::string where;  // "apps[2]", for messages
+    bool noLaunchDate = false;
+    bool terminated = false;  // and still listed by the workspace
+    std::optional<std::uint32_t> focusedWindow;
+    std::vector<std::pair<std::string, AXError>> accessibilityErrors;  // attribute, action or function
+  };
+  std::vector<AppFacts> appFacts;
   std::optional<App> own;
   std::optional<std::int32_t> frontmost;
+  bool frontmostRaisesWindow = true;
   std::optional<std::vector<Window>> windows;  // front to back
+  std::optional<platform::PlistArray> unmatchedDisplays;  // managed-display entries
 };
 
 /// Reads and checks the desk sections of `root` against the displays the scenario (or,

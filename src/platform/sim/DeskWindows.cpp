@@ -359,7 +359,7 @@ bool Desk::onScreen(std::uint32_t number) const {
 
 std::optional<std::uint32_t> Desk::windowAt(CGPoint p) const {
   for (const Window* w : ordered()) {
-    if (w->layer < 0 || w->alpha <= 0) continue;
+    if (w->layer < 0 || w->alpha <= 0 || !w->listed) continue;
     if (onScreen(w->number) && w->bounds.contains(p)) return w->number;
   }
   return std::nullopt;

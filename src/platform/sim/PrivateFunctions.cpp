@@ -191,8 +191,8 @@ std::optional<std::vector<CGImageRef>> hwCaptureWindowList(CGSConnectionID cid, 
         }
       }
     }
-    const int width = std::max(1, static_cast<int>(w->bounds.width() * scale));
-    const int height = std::max(1, static_cast<int>(w->bounds.height() * scale));
+    const int width = std::max(1, platform::pictureSide(w->bounds.width() * scale));
+    const int height = std::max(1, platform::pictureSide(w->bounds.height() * scale));
     if (auto image = ws->captureWindowPicture(windows[i], width, height)) images.push_back(image);
   }
   if (images.empty()) return std::nullopt;
@@ -355,8 +355,13 @@ PlistArray WindowServer::managedDisplaySpaces() {
       result.push_back(entry);
       if (desk.shared()) break;
     }
+    result.insert(result.end(), state_->unmatchedManagedDisplays.begin(), state_->unmatchedManagedDisplays.end());
   });
   return result;
+}
+
+void WindowServer::setUnmatchedManagedDisplays(PlistArray entries) {
+  edit([&](Desk&) { state_->unmatchedManagedDisplays = std::move(entries); });
 }
 
 std::uint64_t WindowServer::createOverlaySpace() {

@@ -1,5 +1,9 @@
 #include "platform/sim/Scenario.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -7,9 +11,11 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <variant>
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Unicode.h"
 #include "platform/sim/DeskScenario.h"
 #include "platform/sim/ScenarioJson.h"
 #include "platform/sim/World.h"
@@ -54,7 +60,14 @@ std::optional<std::vector<std::uint8_t>> base64(const std::string& text) {
   return out;
 }
 
-PlistValue plistValue(const json& j, const std::string& where) {
+// How deep a preference value may nest below its domain. Real settings nest a handful of
+// levels; the bound keeps a hostile file from running the reader (and the property-list
+// code after it) out of stack, and each message's path short.
+constexpr int kMaxPreferenceDepth = 64;
+
+PlistValue plistValue(const json& j, const std::string& where, int depth = 0) {
+  if (depth > kMaxPreferenceDepth && (j.is_array() || j.is_object()))
+    fail(where, "nested more than " + std::to_string(kMaxPreferenceDepth) + " levels deep");
   switch (j.type()) {
     case json::value_t::boolean:
       return PlistValue(j.get<bool>());
@@ -73,7 +86,7 @@ PlistValue plistValue(const json& j, const std::string& where) {
     case json::value_t::array: {
       platform::PlistArray items;
       for (std::size_t i = 0; i < j.size(); ++i)
-        items.push_back(plistValue(j[i], where + "[" + std::to_string(i) + "]"));
+        items.push_back(plistValue(j[i], where + "[" + std::to_string(i) + "]", depth + 1));
       return PlistValue(std::move(items));
     }
     case json::value_t::object: {
@@ -86,7 +99,8 @@ PlistValue plistValue(const json& j, const std::string& where) {
         return PlistValue(std::move(*bytes));
       }
       PlistDictionary dict;
-      for (const auto& [key, value] : j.items()) dict[key] = plistValue(value, where + "[\"" + key + "\"]");
+      for (const auto& [key, value] : j.items())
+        dict[key] = plistValue(value, where + "[\"" + key + "\"]", depth + 1);
       return PlistValue(std::move(dict));
     }
     default:
@@ -132,6 +146,10 @@ LoginItemStatus loginStatus(const json& j, const std::string& where) {
   fail(where, "expected \"notRegistered\", \"enabled\", \"requiresApproval\" or \"notFound\"");
 }
 
+// The largest display side, in points: twice today's widest screens, and small enough
+// that its pictures (up to twice its points in pixels) stay within kMaxPictureSide.
+constexpr int kMaxDisplaySide = platform::kMaxPictureSide / 2;
+
 Display display(const json& j, const std::string& where) {
   expectObject(j, where);
   onlyFields(j, where,
@@ -146,6 +164,8 @@ Display display(const json& j, const std::string& where) {
     fail(where + ".id", "expected a display number from 1 to 4294967295");
 
   const CGRect frame = rect(j["frame"], where + ".frame");
+  if (frame.width() > kMaxDisplaySide || frame.height() > kMaxDisplaySide)
+    fail(where + ".frame", "a display is at most " + std::to_string(kMaxDisplaySide) + " points wide and high");
   const std::string name =
       j.contains("name") ? string(j["name"], where + ".name") : "Display " + std::to_string(displayNumber);
   double top = 0;
@@ -163,6 +183,9 @@ Display display(const json& j, const std::string& where) {
   }
   const double scale = j.contains("scale") ? number(j["scale"], where + ".scale") : 1;
   if (!(scale > 0 && scale <= 8)) fail(where + ".scale", "expected a scale from 1 to 8");
+  if (frame.width() * scale > platform::kMaxPictureSide || frame.height() * scale > platform::kMaxPictureSide)
+    fail(where + ".scale", "the display would be more than " + std::to_string(platform::kMaxPictureSide) +
+                               " pixels wide or high");
 
   Display d = makeDisplay(static_cast<std::uint32_t>(displayNumber), frame, name, scale, top);
   d.screen.safeAreaInsets = insets;
@@ -202,7 +225,8 @@ Scenario read(const json& root) {
   Scenario s;
   expectObject(root, "the top level");
   onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
-                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "windows"});
+                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "frontmostRaisesWindow",
+                        "windows", "unmatchedDisplays"});
 
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
 
@@ -325,7 +349,9 @@ std::string parseMessage(const json::parse_error& e, const std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> loadScenarioText(World& world, const std::string& text, const std::string& name) {
+namespace {
+
+std::optional<std::string> loadText(World& world, const std::string& text, const std::string& name) {
   json root;
   try {
     root = json::parse(text, nullptr, true, /*ignore_comments=*/true);
@@ -347,10 +373,50 @@ std::optional<std::string> loadScenarioText(World& world, const std::string& tex
   }
 }
 
+// The file's text, read only when it is a regular file within the limit: a device, a
+// FIFO or a huge file is refused before anything is read (or waited for).
+std::variant<std::string, std::string> readFile(const std::string& path) {
+  using Text = std::variant<std::string, std::string>;
+  const auto problem = [&](const std::string& what) { return Text(std::in_place_index<1>, path + ": " + what); };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return problem(std::string("cannot read the file (") + std::strerror(errno) + ")");
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return problem(std::string("cannot read the file (") + std::strerror(errno) + ")");
+  if (!S_ISREG(info.st_mode)) return problem("not a regular file");
+  const auto tooLarge = [&] {
+    return problem("larger than the " + std::to_string(kMaxScenarioBytes / (1024 * 1024)) +
+                   " MB a scenario may have");
+  };
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxScenarioBytes) return tooLarge();
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return problem(std::string("cannot read the file (") + std::strerror(errno) + ")");
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxScenarioBytes) return tooLarge();  // it grew while being read
+  }
+  return Text(std::in_place_index<0>, std::move(text));
+}
+
+}  // namespace
+
+std::optional<std::string> loadScenarioText(World& world, const std::string& text, const std::string& name) {
+  // Names, keys and paths in the message come from outside: it stays one line.
+  if (auto problem = loadText(world, text, name)) return platform::Unicode::oneLine(*problem);
+  return std::nullopt;
+}
+
 std::optional<std::string> loadScenarioFile(World& world, const std::string& path) {
-  auto bytes = platform::FileManager::contents(path);
-  if (!bytes) return path + ": cannot read the file (" + std::strerror(errno) + ")";
-  return loadScenarioText(world, std::string(bytes->begin(), bytes->end()), path);
+  auto text = readFile(path);
+  if (text.index() == 1) return platform::Unicode::oneLine(std::get<1>(text));
+  return loadScenarioText(world, std::get<0>(text), path);
 }
 
 const std::string& defaultScenarioText() {

@@ -1,18 +1,10 @@
 #pragma once
-// Scenarios: a desk described in JSON and loaded into a World. Top-level sections:
-//   "osVersion"      "15.3" or 15
-//   "displays"       [{ "id", "name", "uuid", "frame": [x, y, w, h] (bottom-left origin),
-//                       "visibleFrame", "safeAreaInsets": {"top", "left", "bottom", "right"},
-//                       "scale", "desktopColor": "#RRGGBB", "capturable", "hasDisplayNumber" }]
-//   "permissions"    { "screenCapture", "accessibility", "screenCaptureOnRequest", "accessibilityOnPrompt" }
-//   "loginItem"      { "status": "notRegistered" | "enabled" | "requiresApproval" | "notFound",
-//                       "requiresApproval", "registerError", "unregisterError" }
-//   "preferences"    { "<domain>": { "<key>": value } } written into the domains' files; a value
-//                     {"$date": seconds since 1970} or {"$data": "<base64>"} gives a date or data
-//   "missingSymbols" [{ "library": "<path>", "symbol": "<name>" }] taken away from the registered ones
-// The desk sections ("spaces", "apps", "windows" ...) are described in DeskScenario.h.
+// Scenarios: a desk described in JSON and loaded into a World. The format, field by field,
+// is docs/SCENARIOS.md; this file reads the system's sections ("osVersion", "displays",
+// "permissions", "loginItem", "preferences", "missingSymbols"), DeskScenario.h the desk's.
 // Unknown fields are errors, so a misspelt one is caught rather than ignored.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,8 +12,13 @@ namespace sim {
 
 class World;
 
+/// The largest scenario file read: 16 MB, far above any desk a person writes.
+inline constexpr std::uint64_t kMaxScenarioBytes = 16 * 1024 * 1024;
+
 /// Loads the scenario file at `path` into `world`. Nothing on success; otherwise a
-/// message naming the file and the problem, and the world is left as it was.
+/// one-line message naming the file and the problem, and the world is left as it was.
+/// Anything but a regular file (a FIFO, a device) and a file over kMaxScenarioBytes is
+/// refused before it is read.
 std::optional<std::string> loadScenarioFile(World& world, const std::string& path);
 /// The same for scenario text; `name` stands for the file in messages.
 std::optional<std::string> loadScenarioText(World& world, const std::string& text, const std::string& name);

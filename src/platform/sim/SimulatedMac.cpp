@@ -33,6 +33,7 @@ std::optional<std::string> SimulatedMac::start(std::vector<std::string>& args) {
   auto flag = std::find(args.begin(), args.end(), "--scenario");
   if (flag != args.end()) {
     if (flag + 1 == args.end()) return std::string("--scenario needs a file");
+    if (std::find(flag + 2, args.end(), "--scenario") != args.end()) return std::string("--scenario is given twice");
     scenarioPath = *(flag + 1);
     args.erase(flag, flag + 2);
   }

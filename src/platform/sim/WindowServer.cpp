@@ -172,6 +172,7 @@ void WindowServer::resetDesk() {
     const CGPoint pointer = desk.pointer;
     desk = Desk();
     state_->icons.clear();
+    state_->unmatchedManagedDisplays.clear();
     state_->ownKey = 0;
     desk.setOwnPID(own);
     desk.pointer = pointer;
@@ -369,9 +370,9 @@ std::vector<std::int32_t> WindowServer::activationOrder() const {
   return result;
 }
 
-bool WindowServer::makeFrontmost(std::int32_t pid) {
+bool WindowServer::makeFrontmost(std::int32_t pid, bool raise) {
   bool ok = false;
-  edit([&](Desk& desk) { ok = desk.makeFrontmost(pid); });
+  edit([&](Desk& desk) { ok = desk.makeFrontmost(pid, raise); });
   return ok;
 }
 

@@ -80,13 +80,23 @@ struct App {
   bool accessibilityHung = false;
   /// Launch services list a process id for it (false: the item is missing).
   bool launchServicesPID = true;
+  /// Once terminated, the workspace still lists it among the running applications (its
+  /// entry then says it is terminated), as it does for a moment after a process ends.
+  bool listedAfterExit = false;
 };
 
 /// One window of the window list.
 struct Window {
   std::uint32_t number = 0;
   std::int32_t pid = 0;
-  std::string title;  // empty: the entry has no name
+  std::string title;  // empty: the entry has no name (unless `emptyName`)
+  /// The entry has a name, and it is empty (`title` is then empty too).
+  bool emptyName = false;
+  /// The title the app reports through accessibility when it differs from the entry's name.
+  std::optional<std::string> accessibilityTitle;
+  /// False for a window the app reports through accessibility that the window server does
+  /// not list: no entry, no number for its element, nothing drawn.
+  bool listed = true;
   std::int32_t layer = 0;
   CGRect bounds;  // global, top-left origin
   double alpha = 1;
@@ -259,6 +269,8 @@ class WindowServer : public platform::WindowServerPort {
   void attachAccessibility(std::unique_ptr<AccessibilityService> service);
   void attachEvents(std::unique_ptr<EventService> service);
   World& world() { return world_; }
+  /// The attached accessibility service, or null.
+  AccessibilityService* accessibility() const { return accessibility_.get(); }
 
   /// Forgets every app but the program, every window and every Space (each display starts
   /// again with one desktop), without notifications. Settings and listeners stay.
@@ -314,8 +326,9 @@ class WindowServer : public platform::WindowServerPort {
   std::optional<std::int32_t> frontmost() const;
   /// Applications front to back by their last activation (running ones only).
   std::vector<std::int32_t> activationOrder() const;
-  /// Makes the app frontmost at once (posting deactivate/activate), raising its focused window.
-  bool makeFrontmost(std::int32_t pid);
+  /// Makes the app frontmost at once (posting deactivate/activate), raising its focused
+  /// window unless `raise` is false (the windows keep their order).
+  bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
   /// Ends the process at once: its windows go, the terminate notification is posted.
   bool terminate(std::int32_t pid);
@@ -394,8 +407,11 @@ class WindowServer : public platform::WindowServerPort {
   // ---- What the private functions ask ----
   void recordPrivateCall(PrivateCall call);
   /// One dictionary per managed display ("Display Identifier", "Spaces", "Current Space");
-  /// in shared mode a single one named "Main".
+  /// in shared mode a single one named "Main"; then the entries set below.
   platform::PlistArray managedDisplaySpaces();
+  /// Entries the managed-display list carries after the real ones, for displays no screen
+  /// matches (in the same form; replaced as a whole, cleared by resetDesk).
+  void setUnmatchedManagedDisplays(platform::PlistArray entries);
   /// A new Space of the program's own, not managed by any display; its id.
   std::uint64_t createOverlaySpace();
   bool setSpaceLevel(std::uint64_t space, std::int32_t level);

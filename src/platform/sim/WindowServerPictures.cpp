@@ -131,6 +131,7 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
     const auto& ordered = state_->ordered().all;
     result.reserve(ordered.size());
     for (const Window* w : ordered) {
+      if (!w->listed) continue;
       platform::WindowEntry e;
       e.number = w->number;
       e.ownerPID = w->pid;
@@ -139,7 +140,7 @@ std::vector<platform::WindowEntry> WindowServer::windowList() {
       } else if (w->pid == kWindowServerPID) {
         e.ownerName = "Window Server";
       }
-      if (!w->title.empty()) e.name = w->title;
+      if (!w->title.empty() || w->emptyName) e.name = w->title;
       e.layer = w->layer;
       e.bounds = w->bounds;
       e.alpha = w->alpha;
@@ -160,12 +161,13 @@ std::optional<std::vector<platform::ShareableWindow>> WindowServer::shareableWin
   std::vector<platform::ShareableWindow> result;
   read([&](const Desk& desk) {
     for (const Window* w : state_->ordered().all) {
+      if (!w->listed) continue;
       const bool on = desk.onScreen(w->number);
       if (onScreenOnly && !on) continue;
       platform::ShareableWindow s;
       s.windowID = w->number;
       s.frame = w->bounds;
-      if (!w->title.empty()) s.title = w->title;
+      if (!w->title.empty() || w->emptyName) s.title = w->title;
       s.ownerPID = w->pid;
       s.layer = w->layer;
       s.onScreen = on;
@@ -187,7 +189,8 @@ QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) 
   read([&](const Desk& desk) {
     if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownRenderers);
   });
-  if (!w || width <= 0 || height <= 0) return QImage();
+  if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
+    return QImage();
   return paintShown(*w, width, height);
 }
 
@@ -203,7 +206,8 @@ void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer 
 }
 
 QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height) {
-  if (width <= 0 || height <= 0) return QImage();
+  if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
+    return QImage();
   std::optional<Display> display = world_.display(displayID);
   if (!display) return QImage();
   CGRect frame;
@@ -231,7 +235,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       }
       for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         const Window& w = **it;
-        if (!w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
+        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
         if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownRenderers));
@@ -262,8 +266,8 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       const Window& w = s.window;
       const QRectF r((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
                      w.bounds.width() * sx, w.bounds.height() * sy);
-      const int pw = std::max(1, static_cast<int>(std::lround(r.width())));
-      const int ph = std::max(1, static_cast<int>(std::lround(r.height())));
+      const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
+      const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
       painter.drawImage(QPointF(r.x(), r.y()), paintShown(s, pw, ph));
     }

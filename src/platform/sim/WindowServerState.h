@@ -29,6 +29,7 @@ struct WindowServer::State {
   std::shared_ptr<std::function<void(const platform::WorkspaceEvent&)>> workspaceListener;
   std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> ownEventListener;
   std::map<std::int32_t, CGImageRef> icons;
+  platform::PlistArray unmatchedManagedDisplays;
   /// The pictures of the own windows' content, by window number.
   std::map<std::uint32_t, std::shared_ptr<const platform::WindowServerPort::OwnWindowRenderer>> ownRenderers;
   /// The desk's windows front to back, all and by owner. Every edit drops it, so it is

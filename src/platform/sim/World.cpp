@@ -177,7 +177,7 @@ std::optional<std::vector<platform::SystemPort::ShareableDisplay>> World::sharea
   std::vector<ShareableDisplay> result;
   for (const Display& d : displays_) {
     result.push_back(
-        {d.screen.displayID, static_cast<int>(d.screen.frame.width()), static_cast<int>(d.screen.frame.height())});
+        {d.screen.displayID, platform::pictureSide(d.screen.frame.width()), platform::pictureSide(d.screen.frame.height())});
   }
   return result;
 }
@@ -189,7 +189,9 @@ CGImageRef World::captureDisplay(std::uint32_t displayID, int width, int height,
   {
     std::lock_guard lock(mutex_);
     ++calls_["captureDisplay"];
-    if (!screenCaptureAllowed_ || width <= 0 || height <= 0) return nullptr;
+    if (!screenCaptureAllowed_ || width <= 0 || height <= 0 || width > platform::kMaxPictureSide ||
+        height > platform::kMaxPictureSide)
+      return nullptr;
     auto it = findDisplay(displayID);
     if (it == displays_.end() || !it->capturable) return nullptr;
     display = *it;
