@@ -77,10 +77,13 @@ TEST(PermissionsWindowTest, AccessibilityArrivingWithinASecondEnablesTheFooterAn
   EXPECT_EQ(title(view.accessibilityRow()->button()), "Allow\u2026");
   EXPECT_TRUE(view.accessibilityRow()->accentBorder());
 
-  // Another app comes in front; then the user grants access in System Settings.
+  // Another app comes in front once the window's own activation is done; then the user
+  // grants access in System Settings.
+  desk.scene.clock.advance(0.1);
   const std::int32_t other = desk.addApp("Notes", "/Applications/Notes.app");
   desk.server.makeFrontmost(other);
-  desk.scene.clock.advance(0.5);
+  desk.scene.clock.advance(0.4);
+  ASSERT_EQ(desk.server.frontmost(), other);
   desk.world.setAccessibilityTrusted(true);
   desk.scene.clock.advance(0.49);
   EXPECT_FALSE(view.accessibility()) << "the first check comes a second after showing";
