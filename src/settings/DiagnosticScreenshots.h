@@ -32,8 +32,8 @@ class DiagnosticScreenshots final {
   /// set of ".png" files sharing the stamp before "-display"; its age is the newest
   /// modification time among them, because stamps carry no date and sort wrongly after
   /// midnight. A ".png" without "-display" is a stamp of its own (its whole name): it counts
-  /// towards `keep`, so the folder never holds more stamps than that, but it is never
-  /// deleted, as no capture's file begins with it. Other names are neither counted nor deleted.
+  /// towards `keep` like a capture but is never deleted, as no capture's file begins with
+  /// it. Other names are neither counted nor deleted.
   static std::vector<std::string> expired(const std::vector<File>& files, int keep);
 };
 

@@ -106,7 +106,7 @@ TEST_F(PanelRenameTypingTest, ATypedNameIsStoredAndThePanelsCloseASecondLaterWit
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(frontmost(), front) << "another app stayed in front throughout";
   EXPECT_TRUE(session::linesStarting("switch to ").empty());
-  EXPECT_EQ(UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey)->size(), 1u);
+  EXPECT_EQ(stored(), std::optional<std::string>("Studio")) << "the close keeps the name";
 }
 
 TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitching) {
