@@ -192,7 +192,7 @@ class WindowServerPort {
   virtual std::optional<OwnWindowStatus> ownWindowStatus(std::uint32_t number) = 0;
   virtual void destroyOwnWindow(std::uint32_t number) = 0;
   /// Replaces the one listener of the events the server routes to the program itself
-  /// (keys while it is frontmost, clicks on its windows).
+  /// (keys while it has the keyboard, clicks on its windows).
   virtual void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) = 0;
   /// How the server gets the picture of an own window's content: a picture of the content
   /// area at `width` × `height` pixels, or null when there is none. The server may call it

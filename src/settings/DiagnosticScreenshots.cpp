@@ -92,9 +92,8 @@ std::string DiagnosticScreenshots::fileName(const std::string& stamp, int number
 std::vector<std::string> DiagnosticScreenshots::expired(const std::vector<File>& files, int keep) {
   std::map<std::string, double> newest;  // stamp -> newest modification time among its files
   for (const File& file : files) {
-    const auto mark = file.name.find(kDisplayMark);
-    if (mark == std::string::npos || !endsWith(file.name, kPng)) continue;
-    auto [entry, added] = newest.emplace(file.name.substr(0, mark), file.modified);
+    if (!endsWith(file.name, kPng)) continue;
+    auto [entry, added] = newest.emplace(file.name.substr(0, file.name.find(kDisplayMark)), file.modified);
     if (!added) entry->second = std::max(entry->second, file.modified);
   }
   if (keep < 0 || newest.size() <= static_cast<std::size_t>(keep)) return {};

@@ -31,7 +31,9 @@ class DiagnosticScreenshots final {
   /// The names to delete so that only the newest `keep` captures remain. A capture is the
   /// set of ".png" files sharing the stamp before "-display"; its age is the newest
   /// modification time among them, because stamps carry no date and sort wrongly after
-  /// midnight. Names of other shapes are neither counted nor deleted.
+  /// midnight. A ".png" without "-display" is a stamp of its own (its whole name): it counts
+  /// towards `keep` like a capture but is never deleted, as no capture's file begins with
+  /// it. Other names are neither counted nor deleted.
   static std::vector<std::string> expired(const std::vector<File>& files, int keep);
 };
 

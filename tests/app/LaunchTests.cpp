@@ -72,6 +72,19 @@ TEST(LaunchTest, WithoutAccessibilityItWaitsMarkedAndStartsWithinASecondOfTheGra
   EXPECT_EQ(ShellDesk::log(), Strings{"accessibility: trusted=true canFilter=true listen=true post=true"});
 }
 
+TEST(LaunchTest, AFailedStartTurnsTheSystemSwitcherBackOnWhateverTheLastRunLeft) {
+  for (const bool trusted : {false, true}) {
+    LaunchDesk desk;
+    desk.world.setAccessibilityTrusted(trusted);
+    desk.events->setActiveTapsRefused(true);  // with trust, the tap itself fails
+    trelliq::NativeSwitcher::set(false);      // as a run that was killed outright leaves it
+    ASSERT_TRUE(ShellDesk::hotKeysOff());
+    desk.launch();
+    EXPECT_EQ(desk.activeTaps(), 0u);
+    EXPECT_TRUE(ShellDesk::hotKeysOn()) << (trusted ? "tap refused" : "no permission");
+  }
+}
+
 TEST(LaunchTest, ATapTheSystemRefusesDespiteTrustIsRetriedUntilItIsMade) {
   LaunchDesk desk;
   desk.events->setActiveTapsRefused(true);

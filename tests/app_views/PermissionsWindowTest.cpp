@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 
 #include "ViewsDesk.h"
 #include "app/views/PermissionNote.h"
@@ -78,10 +79,13 @@ TEST(PermissionsWindowTest, AccessibilityArrivingWithinASecondEnablesTheFooterAn
   EXPECT_EQ(title(view.accessibilityRow()->button()), "Allow\u2026");
   EXPECT_TRUE(view.accessibilityRow()->accentBorder());
 
-  // Another app comes in front; then the user grants access in System Settings.
+  // Another app comes in front once the window's own activation is done; then the user
+  // grants access in System Settings.
+  desk.scene.clock.advance(0.1);
   const std::int32_t other = desk.addApp("Notes", "/Applications/Notes.app");
   desk.server.makeFrontmost(other);
-  desk.scene.clock.advance(0.5);
+  desk.scene.clock.advance(0.4);
+  ASSERT_EQ(desk.server.frontmost(), other);
   desk.world.setAccessibilityTrusted(true);
   desk.scene.clock.advance(0.49);
   EXPECT_FALSE(view.accessibility()) << "the first check comes a second after showing";
@@ -105,6 +109,14 @@ TEST(PermissionsWindowTest, AccessibilityArrivingWithinASecondEnablesTheFooterAn
 
 TEST(PermissionsWindowTest, ScreenRecordingGrantedAfterLaunchOffersARestart) {
   WelcomeDesk desk;
+  // Another app's window on screen: the confirming capture has something to take.
+  const std::int32_t notes = desk.addApp("Notes", "/Applications/Notes.app");
+  sim::Window page;
+  page.pid = notes;
+  page.title = "Page";
+  page.bounds = CGRect(100, 100, 500, 400);
+  page.spaces = {test::ViewsDesk::kSpace};
+  desk.server.addWindow(page);
   Permission::screenRecordingAtLaunch();  // launched without it
   desk.permissions.show();
   PermissionsView& view = desk.view();
@@ -116,15 +128,22 @@ TEST(PermissionsWindowTest, ScreenRecordingGrantedAfterLaunchOffersARestart) {
   EXPECT_TRUE(shown(view.note()));
   EXPECT_EQ(title(view.screenRecordingRow()->statusLabel()), "Granted");
   EXPECT_EQ(title(view.screenRecordingRow()->button()), "Restart Trelliq");
-  EXPECT_TRUE(Settings::defaults().boolForKey(Permission::screenCaptureConfirmedKey) ||
-              desk.server.openedURLs().empty())
+  EXPECT_TRUE(Settings::defaults().boolForKey(Permission::screenCaptureConfirmedKey))
       << "the confirming capture runs once screen recording reads as allowed";
+  const std::string confirming = "screen recording: first capture, so macOS asks to confirm it now";
+  auto log = ShellDesk::log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), confirming), 1);
 
-  // Once true it stays, whatever the system says later.
+  // Once true it stays, whatever the system says later, and so do the note and the row.
   desk.world.setScreenCaptureAllowed(false);
   desk.scene.clock.advance(2);
+  EXPECT_FALSE(view.screenRecording());
   EXPECT_TRUE(view.needsRestart());
+  EXPECT_TRUE(shown(view.note())) << "the note stays while a restart is needed";
+  EXPECT_EQ(title(view.screenRecordingRow()->statusLabel()), "Granted");
   EXPECT_EQ(title(view.screenRecordingRow()->button()), "Restart Trelliq");
+  log = ShellDesk::log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), confirming), 1) << "confirmed once only";
 }
 
 TEST(PermissionsWindowTest, ScreenRecordingAllowedAtLaunchNeedsNoRestart) {

@@ -20,7 +20,7 @@ namespace {
 constexpr CGEventField kPoster = 200, kSequence = 201;
 
 bool waitFor(const std::function<bool()>& done) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);  // a hang guard only
   while (!done()) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

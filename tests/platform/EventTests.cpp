@@ -181,22 +181,50 @@ TEST(EventPostTest, WithoutPermissionPostedEventsAreDropped) {
   EXPECT_NE(desk.server.pointerLocation(), (CGPoint{9, 9}));
 }
 
-TEST(EventPostTest, KeysReachTheProgramOnlyWhileItIsFrontmost) {
+TEST(EventPostTest, KeysReachTheProgramWhileFrontmostOrThroughANonactivatingKeyPanel) {
   Desk desk;
   std::vector<CGKeyCode> received;
   desk.server.setOwnEventListener([&](const CGEvent& e, std::uint32_t) {
     received.push_back(static_cast<CGKeyCode>(e.integerFields.at(kCGKeyboardEventKeycode)));
   });
+  const auto type = [&](CGKeyCode key) {
+    CGEventPost(kCGSessionEventTap, CGEventCreateKeyboardEvent(nullptr, key, true));
+    desk.scene.clock.runUntilIdle();
+  };
   const auto other = desk.addApp("Jotter");
   desk.server.makeFrontmost(other);
-  CGEventPost(kCGSessionEventTap, CGEventCreateKeyboardEvent(nullptr, 13, true));
-  desk.scene.clock.runUntilIdle();
+  type(13);
   EXPECT_TRUE(received.empty());
 
+  // A titled key window of a background program does not take the keyboard.
+  platform::OwnWindowState titled;
+  titled.frame = CGRect(100, 100, 400, 300);
+  titled.styleMask = 1;
+  const std::uint32_t window = desk.server.createOwnWindow(titled);
+  desk.server.orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
+  desk.server.setOwnKeyWindow(window);
+  type(14);
+  EXPECT_TRUE(received.empty());
+
+  // A non-activating panel that is key takes it, and the other app stays in front.
+  platform::OwnWindowState panel;
+  panel.frame = CGRect(0, 0, 800, 200);
+  panel.styleMask = 1 << 7;
+  const std::uint32_t number = desk.server.createOwnWindow(panel);
+  desk.server.setOwnKeyWindow(number);
+  type(15);
+  EXPECT_TRUE(received.empty()) << "not ordered in yet";
+  desk.server.orderOwnWindow(number, platform::OwnWindowOrder::frontRegardless);
+  type(16);
+  EXPECT_EQ(received, (std::vector<CGKeyCode>{16}));
+  EXPECT_EQ(desk.server.frontmost(), other);
+  desk.server.orderOwnWindow(number, platform::OwnWindowOrder::out);
+  type(17);
+  EXPECT_EQ(received, (std::vector<CGKeyCode>{16}));
+
   desk.server.makeFrontmost(desk.server.ownProcessIdentifier());
-  CGEventPost(kCGSessionEventTap, CGEventCreateKeyboardEvent(nullptr, 12, true));
-  desk.scene.clock.runUntilIdle();
-  EXPECT_EQ(received, (std::vector<CGKeyCode>{12}));
+  type(12);
+  EXPECT_EQ(received, (std::vector<CGKeyCode>{16, 12}));
 }
 
 }  // namespace

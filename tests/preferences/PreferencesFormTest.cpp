@@ -293,6 +293,24 @@ TEST_F(PreferencesForm, APickedModeCrossFadesTheOverviews) {
   EXPECT_EQ(view.leavingOverview(), nullptr);
 }
 
+TEST_F(PreferencesForm, TheLoginToggleLeavesTheServiceAloneWhenItAlreadyAgrees) {
+  PreferencesView view;
+  ASSERT_FALSE(view.loginToggle().isChecked());
+  const int calls = scene.world.callCount("setLoginItem");
+  // Changed in System Settings behind the form's back: the click asks for what already is.
+  scene.world.setLoginItemStatus(platform::LoginItemStatus::enabled);
+  view.loginToggle().click();
+  EXPECT_TRUE(view.loginToggle().isChecked());
+  EXPECT_EQ(scene.world.callCount("setLoginItem"), calls) << "registered once already";
+  scene.world.setLoginItemStatus(platform::LoginItemStatus::notRegistered);
+  view.loginToggle().click();
+  EXPECT_FALSE(view.loginToggle().isChecked());
+  EXPECT_EQ(scene.world.callCount("setLoginItem"), calls) << "nothing to remove";
+  view.loginToggle().click();
+  EXPECT_TRUE(view.loginToggle().isChecked());
+  EXPECT_EQ(scene.world.callCount("setLoginItem"), calls + 1) << "a real change registers";
+}
+
 TEST_F(PreferencesForm, DockCornersAreNamedInANote) {
   scene.world.writeForeignPreferences("com.apple.dock", {{"wvous-tl-corner", 2}, {"wvous-br-corner", 4}});
   store("hotCorner", "topLeft,topRight,bottomRight");

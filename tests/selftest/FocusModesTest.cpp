@@ -58,6 +58,29 @@ TEST_F(SmallDesk, FocusTestRaisesTheNamedAppsWindowAndComesBack) {
                    "back: front Notes focused window " + n + " main=1"}));
 }
 
+TEST_F(SmallDesk, FocusTestLooksSixTenthsOfASecondAfterActivatingAndFourAfterGoingBack) {
+  sim::Timings slow = scene_.windowServer.timings();
+  slow.activate = 0.5;  // done before the first look, not yet at the second
+  scene_.windowServer.setTimings(slow);
+  const std::string n = std::to_string(notesWindow_), c = std::to_string(chatWindow_);
+  EXPECT_EQ(run({"--focus-test", out_, "Chat"}), 0);
+  EXPECT_EQ(reports::lines(out_),
+            (Lines{"before: front Notes focused window " + n + " main=1",
+                   "target: Chat window " + c + " accessory=false", "after: front Chat focused window " + c + " main=1",
+                   "back: front Chat focused window " + c + " main=1"}));
+}
+
+TEST_F(SmallDesk, FocusTestNeverTargetsItsOwnProgramEvenAloneOnASpace) {
+  scene_.windowServer.moveWindowsToManagedSpace({notesWindow_}, 12);
+  NSWindow own(CGRect(10, 10, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  own.setTitle("Trelliq");
+  own.orderFrontRegardless();
+  scene_.clock.advance(0.1);
+  EXPECT_EQ(run({"--focus-test", out_, "Trelliq"}), 0);
+  EXPECT_EQ(reports::lines(out_), (Lines{"no Trelliq window (or nothing in front to come back to)"}));
+  EXPECT_EQ(scene_.windowServer.frontmost(), notes_);
+}
+
 TEST_F(SmallDesk, FocusTestReportsAnAccessoryTarget) {
   scene_.windowServer.updateApp(chat_, [](sim::App& a) { a.policy = platform::ActivationPolicy::accessory; });
   EXPECT_EQ(run({"--focus-test", out_, "Chat"}), 0);

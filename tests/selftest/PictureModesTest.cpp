@@ -15,6 +15,7 @@
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
 #include "preferences/PreferencesWindow.h"
+#include "settings/Settings.h"
 #include "selftest/PictureModes.h"
 
 namespace trelliq {
@@ -93,11 +94,13 @@ TEST_F(PictureModesTest, AScreenshotIsTheWindowsPictureElseEveryDisplay) {
 
 TEST_F(PictureModesTest, ThePreferencesShotWaitsScrollsOnlyWithADelayBeforeBottomAndShowsTheForm) {
   shots::inOwnProcess([&] {
+    ASSERT_FALSE(Settings::defaults().stringForKey("tiles")) << "a fresh program has registered nothing";
     // "bottom" in the delay's place is a delay that does not parse: 1.5 s, nothing scrolled.
     EXPECT_NEAR(elapsed([&] { EXPECT_EQ(dispatch({"--prefs-shot", path("top.png"), "bottom"}), 0); }), 1.5, 1e-6);
     NSWindow* window = PreferencesWindow::shared().window();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->title(), "Trelliq Preferences");
+    EXPECT_EQ(Settings::defaults().stringForKey("tiles"), "apps") << "the form shows the registered options";
     EXPECT_EQ(pngSize(path("top.png")), doubled(*window));
     const std::vector<QAbstractScrollArea*> areas = PictureModes::scrollViews(window->contentView());
     ASSERT_FALSE(areas.empty());

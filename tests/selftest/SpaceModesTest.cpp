@@ -183,6 +183,16 @@ TEST_F(SpaceModesTest, SwipeTestReportsTheSpacesAfterASwipeEachWayAndWithoutPerm
   EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [1, 2]", "after left [1, 2]"}));
 }
 
+TEST_F(SpaceModesTest, SwipeTestGivesEachSwipeFourFifthsOfASecond) {
+  sim::Timings slow = scene_.windowServer.timings();
+  slow.slide = 0.7;  // a slide that a shorter look would catch half way
+  scene_.windowServer.setTimings(slow);
+  const double start = now();
+  EXPECT_EQ(run({"--swipe-test", out_}), 0);
+  EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [2, 4]", "after left [1, 2]"}));
+  EXPECT_GE(now() - start, 1.6);
+}
+
 TEST_F(SpaceModesTest, AReportInAFolderThatDoesNotExistIsNotWrittenAndTheModeFails) {
   const std::string nowhere = scene_.path("missing/report.txt");
   testing::internal::CaptureStderr();

@@ -147,12 +147,19 @@ TEST(ScreenshotDecisions, NumbersLeftToRightAndDistinctFromNineForTheRest) {
 
 TEST(ScreenshotDecisions, PruningCountsCapturesByTheirNewestFile) {
   using Shots = DiagnosticScreenshots;
-  // "a" has one file written late, so "b" is the oldest capture; other names never count.
+  // "a" has one file written late, so "b" is the oldest capture; names not ending in
+  // ".png" never count.
   const std::vector<Shots::File> files{{"a-display0.png", 10}, {"a-display1.png", 50},    {"b-display0.png", 20},
                                        {"c-display0.png", 30}, {"notes-display0.txt", 0}, {"holiday.png", 0},
                                        {"a-display0.PNG", 0}};
   EXPECT_EQ(Shots::expired(files, 2), std::vector<std::string>{"b-display0.png"});
   EXPECT_TRUE(Shots::expired(files, 3).empty());
+  // A stray picture is a stamp of its own: it counts, so the oldest capture goes, yet it
+  // is never deleted itself, not even when it is the oldest.
+  const std::vector<Shots::File> stray{{"a-display0.png", 10}, {"b-display0.png", 20}, {"holiday.png", 30}};
+  EXPECT_EQ(Shots::expired(stray, 2), std::vector<std::string>{"a-display0.png"});
+  EXPECT_TRUE(Shots::expired(stray, 3).empty());
+  EXPECT_TRUE(Shots::expired({{"holiday.png", 1}, {"b-display0.png", 20}, {"b-display1.png", 20}}, 1).empty());
   // Equal times fall back to the stamp's text.
   EXPECT_EQ(Shots::expired({{"b-display0.png", 7}, {"a-display0.png", 7}, {"c-display0.png", 7}}, 2),
             std::vector<std::string>{"a-display0.png"});

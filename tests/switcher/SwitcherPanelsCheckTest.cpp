@@ -41,11 +41,12 @@ class CheckTest : public PanelsStage {
     return 0;
   }
   /// A window of the editor, in front of everything in the overlay Space.
-  std::uint32_t addCover(CGRect bounds) {
+  std::uint32_t addCover(CGRect bounds, double alpha = 1) {
     sim::Window w;
     w.pid = kQuillPID;
     w.title = "Palette";
     w.layer = 1000;
+    w.alpha = alpha;
     w.bounds = bounds;
     w.color = 0x202020;
     const std::uint32_t number = scene.windowServer.addWindow(w);
@@ -131,6 +132,31 @@ TEST_F(CheckTest, APanelLeftOnAnotherSpaceIsAProblem) {
             0u)
       << entry[1];
   EXPECT_EQ(entry[2].rfind("  ok Wide Monitor", 0), 0u) << entry[2];
+}
+
+TEST_F(CheckTest, AFrameOffByHalfAPointIsAProblemAndClearWindowsDoNotCover) {
+  holdSession();
+  reportContent();
+  NSWindow& builtIn = *switcher->panels[0].window;
+  builtIn.setFrame(CGRect(0.5, 0, 1512, 982), false);
+  const std::uint32_t clear = addCover(CGRect(2000, 500, 300, 100), 0);
+  const std::uint32_t faint = addCover(CGRect(2400, 500, 100, 100), 0.2);
+
+  const auto entry = lines(check());
+  ASSERT_EQ(entry.size(), 3u);
+  EXPECT_EQ(entry[0].rfind("opened WITH A MISSING PANEL: ", 0), 0u) << entry[0];
+  EXPECT_EQ(entry[1].rfind("  PROBLEM Built-in Display (steered): panel #" + std::to_string(panelNumber(0)) +
+                               " visible=true onScreen=true unoccluded=true ",
+                           0),
+            0u)
+      << entry[1];
+  EXPECT_NE(entry[1].find(" frame=(0.5, 0.0, 1512.0, 982.0) screen=(0.0, 0.0, 1512.0, 982.0) "), std::string::npos)
+      << entry[1];
+  EXPECT_EQ(entry[2].rfind("  ok Wide Monitor: ", 0), 0u) << entry[2];
+  EXPECT_EQ(entry[2].find("#" + std::to_string(clear)), std::string::npos) << "a window of alpha 0 covers nothing";
+  EXPECT_NE(entry[2].find(" above it: Quill #" + std::to_string(faint) + " layer 1000 2400,500 100x100"),
+            std::string::npos)
+      << entry[2];
 }
 
 TEST_F(CheckTest, ADisplayWithoutAPanelIsCounted) {

@@ -205,6 +205,44 @@ TEST_F(GhostTest, OtherPreviewOptionsHideGhostAndBackdrops) {
   EXPECT_EQ(switcher->ghostWindow, std::nullopt);
 }
 
+TEST_F(GhostTest, ChangesInOneTurnMakeOnePassThatSeesOnlyTheLastSelection) {
+  openOnDraft();
+  const int documentsBefore = fullCapturesOf(kDocuments);
+  const CGRect draftFrame = ghostWindow().frame();
+  const std::string documents = tileOf(kFinderPID, 0), draft = tileOf(kQuillPID, 0, 1);
+  ASSERT_FALSE(documents.empty());
+
+  switcher->model.select(TileID::cluster(documents), 0);
+  const std::size_t posted = scene.clock.pending();
+  for (int i = 0; i < 5; ++i) {
+    switcher->model.select(TileID::cluster(i % 2 ? documents : draft), 0);
+    EXPECT_EQ(scene.clock.pending(), posted) << "change " << i + 2 << " joins the pass already posted";
+  }
+  scene.clock.advance(0.001);
+  EXPECT_EQ(switcher->ghostWindow, kDraft);
+  EXPECT_EQ(ghostWindow().frame(), draftFrame);
+  EXPECT_EQ(fullCapturesOf(kDocuments), documentsBefore) << "the ghost never went to Documents on the way";
+}
+
+// With instant Space switching the ghost bridges the switch; without it, it goes with the panels.
+class GhostThroughASwitchTest : public GhostTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GhostThroughASwitchTest, StaysUpAfterThePanelsOnlyWithInstantSpaces) {
+  const bool instant = GetParam();
+  UserDefaults::standard().set("instantSpaces", instant);
+  openOnDraft();
+  modifiers(0);  // letting go of ⌘ commits
+  for (int i = 0; i < 1000 && switcher->active; ++i) scene.clock.advance(0.001);
+  ASSERT_FALSE(switcher->active);
+  EXPECT_FALSE(anyPanelVisible());
+  EXPECT_EQ(ghostWindow().isVisible(), instant);
+  scene.clock.advance(1.0);
+  EXPECT_FALSE(ghostWindow().isVisible()) << "gone shortly after the switch";
+  EXPECT_EQ(frontWindowOf(kQuillPID), kDraft);
+}
+
+INSTANTIATE_TEST_SUITE_P(InstantSpaces, GhostThroughASwitchTest, ::testing::Bool());
+
 TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   setPreview("fullScreen");
   switcher->model.reset(switcher->loadWorkspace(), 0);

@@ -14,6 +14,7 @@ namespace {
 
 constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
 constexpr CGKeyCode kFnKey = 63;
+constexpr std::uint32_t kSpace4Draft = 2102;  // Quill's window on Space 4
 
 class SwitcherSessionShow : public SessionStage {
  protected:
@@ -204,6 +205,37 @@ TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
     return c.field == ModelField::thumbnails && c.animation == Animation::pictureFade();
   });
   EXPECT_TRUE(faded);
+}
+
+TEST_F(SwitcherSessionShow, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
+  UserDefaults::standard().set("preview", "thumbnail");
+  startTap();
+  openHolding();
+  press(Switcher::keyTab, kCommand);  // Quill's tile on Space 4
+  scene.clock.advance(0.05);
+  ASSERT_EQ(selected(), "0:4:301");
+
+  // A second window of the tile opens, and the next look takes every picture again.
+  sim::Window letter;
+  letter.pid = kQuillPID;
+  letter.title = "Letter";
+  letter.bounds = CGRect(200, 200, 700, 500);
+  letter.spaces = {4};
+  scene.windowServer.clearPrivateCalls();
+  const std::uint32_t added = scene.windowServer.addWindow(letter);
+  scene.clock.advance(1.2);
+  std::vector<std::uint32_t> asked;
+  for (const sim::PrivateCall& call : scene.windowServer.privateCalls("SLSHWCaptureWindowList")) {
+    const platform::PlistArray* windows = call.arguments.size() > 2 ? call.arguments[1].asArray() : nullptr;
+    // Desktop pictures are taken the same way; only windows of the snapshot count here.
+    if (!windows || windows->empty() || call.arguments[2].asInteger() != 0x80A00) continue;
+    const auto number = static_cast<std::uint32_t>(windows->front().asInteger().value_or(0));
+    if (number > 1000) asked.push_back(number);
+  }
+  ASSERT_EQ(switcher->model.focusedTarget()->windowID, std::optional<std::uint32_t>(added)) << "the newest in front";
+  // The target, the rest of its tile, then every other window in the snapshot's order.
+  EXPECT_EQ(asked, (std::vector<std::uint32_t>{added, kSpace4Draft, 1101, 2101, 2103, 4101, 5101, 9101, 9401, 3101, 6101,
+                                               7101, 7102, 9201, 3102, 8101}));
 }
 
 TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) {

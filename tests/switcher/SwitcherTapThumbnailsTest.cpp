@@ -125,6 +125,22 @@ TEST_F(ThumbnailsTest, EachWindowIsDeliveredOnceOnTheMainQueueAndScaledDown) {
   EXPECT_EQ(count, (std::map<std::uint32_t, int>{{large, 1}, {small, 1}}));
 }
 
+TEST_F(ThumbnailsTest, WindowsAreTakenInTheOrderGiven) {
+  const std::uint32_t first = addWindow(CGRect(0, 40, 300, 200));
+  const std::uint32_t second = addWindow(CGRect(0, 40, 300, 200));
+  const std::uint32_t third = addWindow(CGRect(0, 40, 300, 200));
+  scene.windowServer.clearPrivateCalls();
+  const auto got = capture({third, first, second, first});
+  std::vector<std::uint32_t> asked, delivered;
+  for (const sim::PrivateCall& call : scene.windowServer.privateCalls("SLSHWCaptureWindowList")) {
+    const platform::PlistArray* windows = call.arguments.size() > 1 ? call.arguments[1].asArray() : nullptr;
+    if (windows && !windows->empty()) asked.push_back(static_cast<std::uint32_t>(windows->front().asInteger().value_or(0)));
+  }
+  for (const Delivery& d : got) delivered.push_back(d.window);
+  EXPECT_EQ(asked, (std::vector<std::uint32_t>{third, first, second}));
+  EXPECT_EQ(delivered, asked);
+}
+
 TEST_F(ThumbnailsTest, WhatTheHardwareMissesComesFromTheFallbackAtMostMaxPoints) {
   const std::uint32_t direct = addWindow(CGRect(0, 40, 800, 500));
   const std::uint32_t fallback = addWindow(CGRect(0, 40, 2000, 1000));

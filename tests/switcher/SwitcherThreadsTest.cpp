@@ -124,22 +124,29 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
 
   // Once everything typed has gone through: stop the gestures, end whatever is open the
   // way a user would (esc, then ⌘ pressed and let go), and look.
+  std::function<void()> look, check;
   std::function<void()> settle = [&] {
     if (!typed || events.queued() > 0) return void(real.main().asyncAfter(0.02, settle));
     gestures = false;
     press(Switcher::keyEscape, kCommand);
     flags(kCommand);
     flags(0);
-    real.main().asyncAfter(1.0, [&] {
-      allClosed = !switcher->isOpen() && !switcher->active;
-      sessions = switcher->session;
-      panelsOut = true;
-      for (const auto& panel : switcher->panels) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
-      flagsConsumed = 0;
-      for (const auto& consumed : events.consumed()) flagsConsumed += consumed.event.type == kCGEventFlagsChanged;
-      switcher->stopTap();
-      QCoreApplication::quit();
-    });
+    real.main().async(look);
+  };
+  // Once those three have passed the tap, the work it posted for them is ahead of the check.
+  look = [&] {
+    if (events.queued() > 0) return void(real.main().asyncAfter(0.02, look));
+    real.main().async(check);
+  };
+  check = [&] {
+    allClosed = !switcher->isOpen() && !switcher->active;
+    sessions = switcher->session;
+    panelsOut = true;
+    for (const auto& panel : switcher->panels) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
+    flagsConsumed = 0;
+    for (const auto& consumed : events.consumed()) flagsConsumed += consumed.event.type == kCGEventFlagsChanged;
+    switcher->stopTap();
+    QCoreApplication::quit();
   };
   real.main().asyncAfter(0.05, settle);
   QTimer::singleShot(120000, &app, [] { QCoreApplication::exit(1); });  // fail-safe

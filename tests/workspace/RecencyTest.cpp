@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "WindowServerScenes.h"
 #include "platform/AppKitWindows.h"
 #include "platform/sim/AccessibilityServer.h"
@@ -28,11 +30,18 @@ TEST(RecencyClock, StampsAndTheDeliberateHistory) {
   EXPECT_GT(recency.desktopStamp(3), recency.stamp(20));
   recency.touch(10, false);
   EXPECT_GT(recency.stamp(10), recency.desktopStamp(3));
+}
 
-  for (std::uint32_t window = 1; window <= 9; ++window) recency.touch(window, true);
-  ASSERT_EQ(recency.recent().size(), 8u);
-  EXPECT_EQ(recency.recent().front().window, 2u);
-  EXPECT_EQ(recency.latest()->window, 9u);
+TEST(RecencyClock, TheDeliberateHistoryKeepsTheEightNewest) {
+  Scene scene;
+  Recency recency;
+  for (std::uint32_t window = 1; window <= 11; ++window) {
+    recency.touch(window, true);
+    recency.touch(100 + window, false);  // a use that is not deliberate leaves the history alone
+    ASSERT_EQ(recency.recent().size(), std::min<std::size_t>(window, 8)) << "after touch " << window;
+    EXPECT_EQ(recency.recent().front().window, window <= 8 ? 1u : window - 7) << "after touch " << window;
+    EXPECT_EQ(recency.latest()->window, window);
+  }
 }
 
 class RecencyWatching : public ::testing::Test {
@@ -170,6 +179,19 @@ TEST_F(RecencyWatching, HidingAnAppHandsFocusBackToItsLastWindow) {
   scene.windowServer.setHidden(notes, true);
   scene.clock.advance(0.1);
   EXPECT_EQ(recency().latest()->window, shopping);
+}
+
+TEST_F(RecencyWatching, TheHandOffStopsAtTheHiddenAppsOwnRecentWindow) {
+  start();
+  scene.clock.advance(2);
+  activate(mail);
+  scene.clock.advance(0.2);
+  activate(notes);  // Mail's window was chosen 0.3 s before Mail is hidden: it stays
+  scene.clock.advance(0.2);
+  scene.windowServer.setHidden(mail, true);
+  scene.clock.advance(0.1);
+  ASSERT_TRUE(recency().latest());
+  EXPECT_EQ(recency().latest()->window, inbox);
 }
 
 TEST_F(RecencyWatching, TheProgramsOwnWindowsCountOnlyWhenTitledAndItIsNeverObserved) {

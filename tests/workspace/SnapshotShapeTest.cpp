@@ -124,6 +124,32 @@ TEST_F(SnapshotShape, NarrowingCountsADesktopOfHiddenAppsAsEmpty) {
   EXPECT_EQ(tileIDs(narrowed.displays.at(0)), (IDs{"0:2:desktop", "0:2:412", "0:3:412"}));
 }
 
+TEST_F(SnapshotShape, NarrowingKeepsHereOnlyWhileItNamesATileThatStayed) {
+  // Space 1 keeps a tile of the app whatever happens to its desktop and Mail's tile.
+  const auto desk = [&](std::string here) {
+    return Workspace{{display("A",
+                              {space(1, {desktop(0, 1, 1), tile(0, 1, {mail_}, {window(200, 10)}),
+                                         tile(0, 1, {notes_}, {window(412, 11)})},
+                                     true)},
+                              std::move(here))},
+                     {}};
+  };
+  struct Case {
+    std::string here;
+    bool desktops;
+    std::optional<std::string> kept;
+  };
+  for (const Case& c : std::vector<Case>{{"0:1:desktop", false, std::nullopt},
+                                         {"0:1:desktop", true, "0:1:desktop"},
+                                         {"0:1:200", true, std::nullopt},
+                                         {"0:1:412", false, "0:1:412"},
+                                         {"0:7:412", true, std::nullopt}}) {
+    const Workspace narrowed = desk(c.here).only(412, c.desktops);
+    ASSERT_EQ(narrowed.displays.size(), 1u);
+    EXPECT_EQ(narrowed.displays[0].here, c.kept) << c.here << (c.desktops ? " with desktops" : "");
+  }
+}
+
 // ---- Values the tiles compute ----
 
 TEST_F(SnapshotShape, TileNamesFollowTheirKind) {

@@ -516,7 +516,7 @@ void EventServer::finish(const CGEvent& event) {
 void EventServer::route(const CGEvent& event) {
   const std::int32_t own = server_.ownProcessIdentifier();
   if (isKey(event.type)) {
-    if (server_.frontmost() == own) server_.deliverToProgram(event, 0);
+    if (server_.programHasKeyboard()) server_.deliverToProgram(event, 0);
     return;
   }
   if (!isMouse(event.type) && event.type != kCGEventScrollWheel) return;

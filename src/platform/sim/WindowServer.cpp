@@ -606,6 +606,22 @@ void WindowServer::deliverToProgram(const CGEvent& event, std::uint32_t windowNu
   if (listener) (*listener)(event, windowNumber);
 }
 
+bool WindowServer::programHasKeyboard() const {
+  constexpr std::uint64_t kNonactivatingPanel = 1 << 7;
+  bool has = false;
+  read([&](const Desk& desk) {
+    if (desk.frontmost() == desk.ownPID()) {
+      has = true;
+      return;
+    }
+    const Window* key = desk.window(state_->ownKey);
+    const auto requested = desk.ownStates.find(state_->ownKey);
+    has = key && key->own && key->orderedIn && requested != desk.ownStates.end() &&
+          (requested->second.styleMask & kNonactivatingPanel);
+  });
+  return has;
+}
+
 void WindowServer::setOwnEventListener(std::function<void(const CGEvent&, std::uint32_t)> listener) {
   std::lock_guard lock(mutex_);
   state_->ownEventListener =

@@ -394,6 +394,10 @@ class WindowServer : public platform::WindowServerPort {
   void announceWake();
   /// Hands an event the server routes to the program to its listener (any thread).
   void deliverToProgram(const CGEvent& event, std::uint32_t windowNumber);
+  /// Whether typed keys go to the program: it is frontmost, or its key window is a
+  /// non-activating panel that is ordered in (such a panel has the keyboard while another
+  /// application stays active).
+  bool programHasKeyboard() const;
 
   // ---- Pictures ----
   /// The display showing its current Space: desktop picture, windows back to front with

@@ -1,0 +1,146 @@
+// Renaming a desktop as a user does it: the real panel views draw the label, a click
+// posted through the simulated Mac opens the field, and the name is typed on the
+// simulated keyboard while another application stays in front.
+
+#include "SwitcherPanelsStage.h"
+#include "platform/sim/UserInput.h"
+#include "support/WidgetsApp.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/views/QtPanelViews.h"
+#include "workspace/SpaceNames.h"
+
+namespace trelliq::panels {
+namespace {
+
+// Key codes of the U.S. keyboard.
+constexpr CGKeyCode kA = 0, kS = 1, kD = 2, kI = 34, kO = 31, kT = 17, kU = 32, kX = 7, kReturn = 36, kEscape = 53,
+                    kTab = 48;
+constexpr const char* kDesktop = "0:1:desktop";  // Space 1's desktop on the built-in display
+
+class PanelRenameTypingTest : public PanelsStage {
+ protected:
+  PanelRenameTypingTest() : views_(std::make_unique<views::QtPanelViews>(scene::layoutPanel)) {
+    test::ensureWidgets();
+    NSApp().finishLaunching();  // the program takes the events routed to it
+    PanelViews::install(views_.get());
+  }
+  ~PanelRenameTypingTest() override {
+    PanelViews::install(nullptr);
+    views_.reset();
+  }
+
+  void SetUp() override {
+    setPreview("none");
+    startTap();
+    user.modifierDown(sim::UserInput::kCommand);
+    user.press(kTab);
+    scene.clock.advance(0.2);
+    ASSERT_TRUE(switcher->shown);
+    front = frontmost();
+    ASSERT_NE(front, scene.windowServer.ownProcessIdentifier());
+  }
+
+  /// Points at the desktop's tile, so that it is selected and shows its name, then clicks
+  /// the name where the view drew it.
+  void clickLabel() {
+    const CGRect* tile = geometry(0).tiles.find(TileID::cluster(kDesktop));
+    ASSERT_NE(tile, nullptr) << "the view reported the tile";
+    user.moveTo(globalPoint(0, {tile->midX(), tile->midY()}));
+    scene.clock.advance(0.05);
+    ASSERT_EQ(selected(), kDesktop);
+    const CGRect* label = geometry(0).tiles.find(TileID::name(kDesktop));
+    ASSERT_NE(label, nullptr) << "the view reported the label";
+    user.click(globalPoint(0, {label->midX(), label->midY()}));
+    scene.clock.advance(0.05);
+    ASSERT_EQ(switcher->model.renaming(), std::optional<std::string>(kDesktop));
+  }
+  void type(std::initializer_list<CGKeyCode> keys) {
+    for (const CGKeyCode key : keys) user.press(key);
+    scene.clock.advance(0.05);
+  }
+  void withModifier(CGKeyCode modifier, CGKeyCode key) {
+    user.modifierDown(modifier);
+    user.press(key);
+    user.modifierUp(modifier);
+    scene.clock.advance(0.05);
+  }
+  std::string usualName() {
+    for (const Cluster& c : switcher->model.display(0)->clusters()) {
+      if (c.id == kDesktop) return switcher->model.label(c, 0, true).usual;
+    }
+    return "";
+  }
+  std::optional<std::string> stored() {
+    const auto names = UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey);
+    if (!names || names->size() != 1) return std::nullopt;
+    const std::string* name = names->begin()->second.asString();
+    return name ? std::optional(*name) : std::nullopt;
+  }
+
+  sim::UserInput user{*sim::EventServer::active()};
+  std::int32_t front = 0;
+
+ private:
+  std::unique_ptr<views::QtPanelViews> views_;
+};
+
+TEST_F(PanelRenameTypingTest, ATypedNameIsStoredAndThePanelsCloseASecondLaterWithoutSwitching) {
+  clickLabel();
+  user.modifierUp(sim::UserInput::kCommand);  // letting go of ⌘ while editing commits nothing
+  scene.clock.advance(0.05);
+  ASSERT_TRUE(switcher->active);
+
+  withModifier(sim::UserInput::kCommand, kA);  // select the shown name, so typing replaces it
+  withModifier(sim::UserInput::kShift, kS);
+  type({kT, kU, kD, kI, kO});
+  EXPECT_EQ(switcher->model.nameDraft(), "Studio");
+  EXPECT_FALSE(stored()) << "nothing is stored before the name is submitted";
+  type({kReturn});
+
+  EXPECT_EQ(stored(), std::optional<std::string>("Studio"));
+  EXPECT_EQ(switcher->model.justNamed(), std::optional<std::string>(kDesktop));
+  scene.clock.advance(0.9);
+  EXPECT_TRUE(anyPanelVisible()) << "the new name shows for a second";
+  scene.clock.advance(0.2);
+  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(anyPanelVisible());
+  EXPECT_EQ(frontmost(), front) << "another app stayed in front throughout";
+  EXPECT_TRUE(session::linesStarting("switch to ").empty());
+  EXPECT_EQ(stored(), std::optional<std::string>("Studio")) << "the close keeps the name";
+}
+
+TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitching) {
+  SpaceNames::set("Home", SpaceNames::key("uuid-elsewhere"));  // another tile's name, untouched throughout
+  const auto before = UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey);
+  clickLabel();
+  withModifier(sim::UserInput::kCommand, kA);
+  type({kX, kO});
+  EXPECT_EQ(switcher->model.nameDraft(), "xo");
+  type({kEscape});
+
+  EXPECT_FALSE(switcher->model.renaming());
+  EXPECT_FALSE(switcher->isRenaming());
+  EXPECT_FALSE(switcher->panels[0].window->takesKeys());
+  EXPECT_EQ(UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey), before);
+  scene.clock.advance(1.5);
+  ASSERT_TRUE(switcher->active) << "escape ends the edit, not the session";
+  EXPECT_TRUE(anyPanelVisible());
+  for (const Cluster& c : switcher->model.display(0)->clusters()) {
+    if (c.id == kDesktop) EXPECT_EQ(switcher->model.label(c, 0, true).name, usualName());
+  }
+
+  // Keys are the switcher's again. ⌘ went up for ⌘A, so the session stays open: ⇥ steps
+  // and Return switches.
+  const std::string selectedBefore = selected();
+  user.press(kTab);
+  scene.clock.advance(0.05);
+  EXPECT_NE(selected(), selectedBefore);
+  EXPECT_TRUE(switcher->active);
+  user.press(kReturn);
+  scene.clock.advance(1.0);
+  EXPECT_FALSE(switcher->active);
+  EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);
+}
+
+}  // namespace
+}  // namespace trelliq::panels
