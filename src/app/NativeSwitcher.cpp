@@ -1,5 +1,6 @@
 #include "app/NativeSwitcher.h"
 
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -43,7 +44,9 @@ void stopRequested(int signal, siginfo_t* info, void* context) {
   const int saved = errno;
   // At once, in signal context: the main queue may never get to it.
   restoreFromSignal();
-  if (gStopPending.exchange(true)) ::_exit(0);
+  // The bare system call: the C library's (or a sanitizer's) exit may take locks the stuck
+  // thread holds.
+  if (gStopPending.exchange(true)) ::syscall(SYS_exit_group, 0);
   const struct sigaction& next = gForward[signal];
   if (next.sa_flags & SA_SIGINFO) {
     if (next.sa_sigaction) next.sa_sigaction(signal, info, context);

@@ -174,6 +174,11 @@ void stopWhileTheMainThreadIsStuck(int signal) {
   const std::string pipe = desk.scene.path("stuck");
   if (::mkfifo(pipe.c_str(), 0600) != 0) std::_Exit(3);
   std::thread([signal] {
+    // Delivered to one of the other threads, the stuck one among them.
+    sigset_t own;
+    sigemptyset(&own);
+    sigaddset(&own, signal);
+    pthread_sigmask(SIG_BLOCK, &own, nullptr);
     ::kill(::getpid(), signal);
     while (gKeysTurnedOn.load() < 2) std::this_thread::yield();
     ::kill(::getpid(), signal);
