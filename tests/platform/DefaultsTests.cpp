@@ -404,3 +404,14 @@ TEST(HostilePreferencesTest, ALeftoverOfAnInterruptedWriteGoesWithTheNextWrite) 
   EXPECT_FALSE(FileManager::fileExists(leftover));
   EXPECT_TRUE(FileManager::isRegularFile(file));
 }
+
+TEST(HostilePreferencesTest, APipeWhereThePreferencesFolderBelongsHoldsNoWrite) {
+  Scene scene;
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library")));
+  // Opening it to lock it, as a folder would be, would wait for a writer for ever.
+  ASSERT_EQ(::mkfifo(scene.path("Library/Preferences").c_str(), 0644), 0);
+  testing::internal::CaptureStderr();
+  UserDefaults::standard().set("tiles", "windows");
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("cannot write"));
+  EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "windows") << "kept for the rest of the run";
+}

@@ -1,6 +1,9 @@
 #include "platform/sim/DefaultsStore.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -207,19 +210,32 @@ bool DefaultsStore::set(const std::string& domain, const std::string& key, const
 namespace {
 
 // The folder's advisory lock, held while a domain is read, changed and written, so two
-// processes never interleave their read-modify-write of one file.
+// processes never interleave their read-modify-write of one file. Only a folder is
+// opened: something else in its place (a pipe) could hold the open for good.
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& folder) : handle_(platform::FileHandle::forReading(folder)) {
-    if (handle_ && !handle_->lock()) handle_.reset();
+  explicit FolderLock(const std::string& folder) {
+    if (FileFaults::check(FileOp::lock, folder)) return;
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return;
+    int rc;
+    do {
+      rc = ::flock(fd_, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
   }
   ~FolderLock() {
-    if (handle_) handle_->unlock();
+    if (fd_ >= 0) ::close(fd_);
   }
-  bool held() const { return handle_.has_value(); }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool held() const { return fd_ >= 0; }
 
  private:
-  std::optional<platform::FileHandle> handle_;
+  int fd_ = -1;
 };
 
 }  // namespace
