@@ -72,12 +72,13 @@ void chainStopHandler(int signal) {
 }  // namespace
 
 std::vector<int> NativeSwitcher::otherEndingSignals() {
-  std::vector<int> signals{SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS, SIGIO,
+  std::vector<int> signals{
+      SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGSYS, SIGIO,
 #ifdef SIGSTKFLT
-                           SIGSTKFLT,
+      SIGSTKFLT,
 #endif
 #ifdef SIGPWR
-                           SIGPWR,
+      SIGPWR,
 #endif
   };
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);

@@ -14,7 +14,20 @@ namespace platform {
 
 /// `partialWrite` stands for a disk that fills up: where a writer honours it, half of the
 /// bytes go in and the write then fails with the rule's error.
-enum class FileOp { open, read, write, seek, truncate, lock, rename, createDirectory, list, remove, stat, partialWrite };
+enum class FileOp {
+  open,
+  read,
+  write,
+  seek,
+  truncate,
+  lock,
+  rename,
+  createDirectory,
+  list,
+  remove,
+  stat,
+  partialWrite
+};
 
 /// Failures to inject. A rule matches an operation whose path ends with `pathSuffix`
 /// (an empty suffix matches every path) and fails it with `error` (an errno value),

@@ -124,7 +124,9 @@ bool appendWhole(const Descriptor& file, const std::string& path, std::uint64_t 
   if (!platform::fitsFileSizeLimit(size + text.size())) return false;
   if (injectedFault(FileOp::write, path)) return false;
   auto rollBack = [&](int error) {
-    if (locked) [[maybe_unused]] const int rc = ::ftruncate(file.get(), static_cast<off_t>(size));
+    if (locked) {
+      [[maybe_unused]] const int rc = ::ftruncate(file.get(), static_cast<off_t>(size));
+    }
     errno = error;
     return false;
   };

@@ -16,7 +16,7 @@ constexpr double kRanOut = 0.9;
 
 struct Remembered {
   std::mutex mutex;
-  std::uint64_t generation = 0;  // of the installed system; pids mean nothing across systems
+  std::uint64_t generation = 0;          // of the installed system; pids mean nothing across systems
   std::map<std::int32_t, double> until;  // pid -> monotonic seconds
 };
 
@@ -51,8 +51,7 @@ AXError Unresponsive::copyAttribute(const AXUIElementRef& element, const std::st
   if (!element) return kAXErrorIllegalArgument;
   const std::int32_t pid = element->pid();
   if (skipping(pid)) return kAXErrorCannotComplete;
-  const double timeout =
-      element->messagingTimeout() > 0 ? element->messagingTimeout() : kAXDefaultMessagingTimeout;
+  const double timeout = element->messagingTimeout() > 0 ? element->messagingTimeout() : kAXDefaultMessagingTimeout;
   const double asked = platform::clock().monotonicSeconds();
   const AXError error = AXUIElementCopyAttributeValue(element, attribute, value);
   const double answered = platform::clock().monotonicSeconds();

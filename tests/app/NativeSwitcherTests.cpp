@@ -1,16 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <string>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>

@@ -364,10 +364,11 @@ TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartI
 
     // The next start finds nothing to trip over.
     scene.restart();
-    EXPECT_EQ(stderrLinesMentioning("com.apple.dock", [] {
-                CFPreferencesAppSynchronize("com.apple.dock");
-                CFPreferencesCopyAppValue("wvous-tl-corner", "com.apple.dock");
-              }),
+    EXPECT_EQ(stderrLinesMentioning("com.apple.dock",
+                                    [] {
+                                      CFPreferencesAppSynchronize("com.apple.dock");
+                                      CFPreferencesCopyAppValue("wvous-tl-corner", "com.apple.dock");
+                                    }),
               0)
         << row.what;
   }

@@ -166,8 +166,9 @@ TEST(FileManagerTest, ReadingAPlainFileRefusesEverythingElseWithoutWaiting) {
   const struct {
     std::string path;
     Problem problem;
-  } rows[] = {{plain, Problem::none},       {scene.path("missing"), Problem::missing}, {pipe, Problem::notRegular},
-              {folder, Problem::notRegular}, {link, Problem::notRegular},           {big, Problem::tooLarge}};
+  } rows[] = {{plain, Problem::none},      {scene.path("missing"), Problem::missing},
+              {pipe, Problem::notRegular}, {folder, Problem::notRegular},
+              {link, Problem::notRegular}, {big, Problem::tooLarge}};
   for (const auto& row : rows) {
     const platform::FileRead read = FileManager::readRegularFile(row.path, 100);
     EXPECT_EQ(read.problem, row.problem) << row.path;

@@ -142,9 +142,8 @@ TEST_F(Screenshots, ALinkInTheFolderPlaceIsNeitherWrittenThroughNorPruned) {
   ASSERT_TRUE(FileManager::writeAtomically(pictures + "/Album-display.png/inside.jpg", "mine"));
   ASSERT_TRUE(FileManager::writeAtomically(pictures + "/Holiday-display1.png", "mine"));
   for (int i = 0; i < 13; ++i) {
-    ASSERT_TRUE(FileManager::writeAtomically(pictures + "/0" + std::to_string(i % 10) + "-00-0" +
-                                                 std::to_string(i / 10) + ".000-display0.png",
-                                             "mine too"));
+    ASSERT_TRUE(FileManager::writeAtomically(
+        pictures + "/0" + std::to_string(i % 10) + "-00-0" + std::to_string(i / 10) + ".000-display0.png", "mine too"));
   }
   const auto before = FileManager::contentsOfDirectory(pictures);
   fs::create_directories(scene_.path("Library/Logs"));
@@ -194,12 +193,18 @@ TEST(ScreenshotDecisions, OnlyTheProgramsOwnNamesAreCaptures) {
     bool capture;
     bool temporary;
   } rows[] = {
-      {"12-34-56.789-display0.png", true, false},    {"12-34-56.789-display12.png", true, false},
-      {"Holiday-display1.png", false, false},        {"Album-display.png", false, false},
-      {"12-34-56.789-display.png", false, false},    {"12-34-56.789-displayX.png", false, false},
-      {"12:34:56.789-display0.png", false, false},   {"12-34-56.789-display0.png.txt", false, false},
-      {"x12-34-56.789-display0.png", false, false},  {".12-34-56.789-display0.png.tmp-Ab12Cd", false, true},
-      {".12-34-56.789-display0.png.tmp-Ab12", false, false}, {".Holiday-display1.png.tmp-Ab12Cd", false, false},
+      {"12-34-56.789-display0.png", true, false},
+      {"12-34-56.789-display12.png", true, false},
+      {"Holiday-display1.png", false, false},
+      {"Album-display.png", false, false},
+      {"12-34-56.789-display.png", false, false},
+      {"12-34-56.789-displayX.png", false, false},
+      {"12:34:56.789-display0.png", false, false},
+      {"12-34-56.789-display0.png.txt", false, false},
+      {"x12-34-56.789-display0.png", false, false},
+      {".12-34-56.789-display0.png.tmp-Ab12Cd", false, true},
+      {".12-34-56.789-display0.png.tmp-Ab12", false, false},
+      {".Holiday-display1.png.tmp-Ab12Cd", false, false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name), row.capture) << row.name;

@@ -179,7 +179,7 @@ TEST_F(LogFileTest, TheFileSizeLimitNeitherTearsALineNorEndsTheProcess) {
   if (child == 0) {
     // SIGXFSZ as it comes: the process dies when a write passes the limit.
     std::signal(SIGXFSZ, SIG_DFL);
-    const struct rlimit small {20, 20};
+    const struct rlimit small { 20, 20 };
     if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
     const bool first = append("a line too long to fit\n");
     const bool second = append("short\n");

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 
+#include "WindowServerScenes.h"
 #include "platform/Foundation.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/WindowServerPort.h"
 #include "platform/sim/AccessibilityServer.h"
-#include "WindowServerScenes.h"
 #include "support/Scene.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/Focus.h"

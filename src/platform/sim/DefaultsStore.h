@@ -65,8 +65,8 @@ class DefaultsStore {
     bool exists = false;
     bool broken = false;      // the file is there but is no domain (damaged, or no plain file)
     bool unreadable = false;  // a plain file that would not open or read: never replaced
-    bool racy = false;    // the stamp was taken so soon after a write that a later one may share it
-    bool dirty = false;   // holds values a failed write could not save
+    bool racy = false;        // the stamp was taken so soon after a write that a later one may share it
+    bool dirty = false;       // holds values a failed write could not save
     Stamp stamp;
     std::vector<std::uint8_t> raw;
     platform::PlistDictionary values;

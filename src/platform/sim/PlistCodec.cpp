@@ -182,8 +182,8 @@ std::optional<std::string> checkXml(const std::vector<std::uint8_t>& bytes) {
       const std::size_t close = text.find('>', at);
       if (close != std::string_view::npos && text.substr(at, close - at).find("ENTITY") != std::string_view::npos)
         return "the property list declares entities";
-      if (rest.starts_with("<!DOCTYPE") && text.substr(at, close == std::string_view::npos ? close : close - at)
-                                                   .find('[') != std::string_view::npos)
+      if (rest.starts_with("<!DOCTYPE") &&
+          text.substr(at, close == std::string_view::npos ? close : close - at).find('[') != std::string_view::npos)
         return "the property list declares entities";
       at = close == std::string_view::npos ? text.size() : close + 1;
       continue;
@@ -194,8 +194,8 @@ std::optional<std::string> checkXml(const std::vector<std::uint8_t>& bytes) {
     at = close + 1;
     const bool closing = tag.starts_with("/");
     const bool empty = tag.ends_with("/");
-    const std::string_view name = tag.substr(closing ? 1 : 0, tag.find_first_of(" \t\r\n/", closing ? 1 : 0) -
-                                                                 (closing ? 1 : 0));
+    const std::string_view name =
+        tag.substr(closing ? 1 : 0, tag.find_first_of(" \t\r\n/", closing ? 1 : 0) - (closing ? 1 : 0));
     const bool container = name == "array" || name == "dict";
     if (!closing && name != "plist" && name != "key" && ++values > kMaxValues)
       return "the property list holds too many values";
