@@ -81,6 +81,7 @@ TEST(HostilePlistTest, TreesBeyondTheLimitsAreRefusedBeforeTheyAreBuilt) {
   std::string entities =
       "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
       "<plist><string>&b;</string></plist>";
+  const std::string nulKey = "<?xml version=\"1.0\"?><plist><dict><key>a&#x00;b</key><true/></dict></plist>";
   const Refused rows[] = {
       // 376 bytes standing for 2^40 values.
       {"forty levels shared twice each", sharedLevels(40, 2), "too many values"},
@@ -92,6 +93,10 @@ TEST(HostilePlistTest, TreesBeyondTheLimitsAreRefusedBeforeTheyAreBuilt) {
       {"XML nested 200,000 deep", nestedXml(200000), "nested too deeply"},
       {"XML entity declarations", Bytes(entities.begin(), entities.end()), "entities"},
       {"a reference past the last object", binaryPlist({array({5}, 1)}, 1), "damaged"},
+      // The library stops the whole program on a key with a NUL in it.
+      {"a binary key with a NUL inside", binaryPlist({Bytes{0xD1, 1, 2}, Bytes{0x53, 'a', 0, 'b'}, Bytes{0x10, 1}}, 1),
+       "damaged"},
+      {"an XML key with a NUL inside", Bytes(nulKey.begin(), nulKey.end()), "NUL"},
   };
   for (const Refused& row : rows) {
     std::string error;
@@ -115,6 +120,62 @@ TEST(HostilePlistTest, SharingAndNestingWithinTheLimitsStillRead) {
   EXPECT_TRUE(deepBinary);
   const auto deepXml = sim::decodePlist(nestedXml(255));
   EXPECT_TRUE(deepXml);
+}
+
+}  // namespace
+
+namespace {
+
+// Mutated copies of real files, a bounded number of them with a fixed seed: whatever the
+// bytes, the reader answers a value or a reason, and never more than the limits allow.
+TEST(HostilePlistTest, MutatedFilesAreReadOrRefusedNeverACrash) {
+  platform::PlistDictionary sample{{"tiles", "windows"},
+                                   {"count", 7},
+                                   {"ratio", 0.5},
+                                   {"flag", true},
+                                   {"names", platform::PlistDictionary{{"desktop/1", "Work"}, {"desktop/2", "Play"}}},
+                                   {"list", platform::PlistArray{1, "two", platform::PlistArray{3.0, false}}},
+                                   {"blob", platform::PlistData{0, 1, 2, 3}}};
+  const Bytes binary = sim::encodeBinaryPlist(platform::PlistValue(sample));
+  const std::string xmlText = sim::encodeXmlPlist(platform::PlistValue(sample));
+  const Bytes xml(xmlText.begin(), xmlText.end());
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  int read = 0, refused = 0;
+  for (const Bytes* original : {&binary, &xml}) {
+    for (int round = 0; round < 3000; ++round) {
+      Bytes bytes = *original;
+      const int changes = 1 + static_cast<int>(next() % 4);
+      for (int c = 0; c < changes; ++c) {
+        const std::size_t at = next() % bytes.size();
+        switch (next() % 3) {
+          case 0:
+            bytes[at] = static_cast<std::uint8_t>(next());
+            break;
+          case 1:
+            bytes[at] ^= static_cast<std::uint8_t>(1u << (next() % 8));
+            break;
+          default:
+            bytes.resize(std::max<std::size_t>(at, 1));
+            break;
+        }
+      }
+      std::string error;
+      if (sim::decodePlist(bytes, &error)) {
+        ++read;
+      } else {
+        ++refused;
+        EXPECT_FALSE(error.empty());
+      }
+    }
+  }
+  EXPECT_GT(read, 0);
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace

@@ -66,7 +66,22 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
     start += 1 + size;
     return true;
   };
-  // The references of a container, checked to lie in the file and name an object.
+  // Whether a string object holds a NUL character (other objects are no key at all and
+  // are refused by the library itself).
+  auto keyHasNul = [&](std::uint64_t object) {
+    const std::uint64_t at = offsets[object];
+    const std::uint8_t kind = bytes[at] >> 4;
+    if (kind != 0x5 && kind != 0x6) return false;
+    std::uint64_t length = 0, start = 0;
+    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (!lengthAt(at, length, start) || length > (tableAt - start) / unit) return true;
+    for (std::uint64_t i = 0; i < length; ++i) {
+      const std::uint8_t* c = bytes.data() + start + i * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
+    }
+    return false;
+  };
+    // The references of a container, checked to lie in the file and name an object.
   auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out) -> bool {
     out.clear();
     const std::uint64_t at = offsets[object];
@@ -101,6 +116,8 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
         for (std::uint64_t i = 0; i < length * refs; ++i) {
           const std::uint64_t ref = bigEndian(bytes.data() + start + i * refSize, refSize);
           if (ref >= count) return false;
+          // The library stops the program on a key with a NUL character in it.
+          if (kind == 0xD && i < length && keyHasNul(ref)) return false;
           out.push_back(ref);
         }
         return true;
@@ -157,10 +174,25 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
   return std::nullopt;
 }
 
+// Whether the text holds a character reference to NUL ("&#0;", "&#x00;"), which would
+// put a NUL inside a key.
+bool refersToNul(std::string_view text) {
+  for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    std::size_t i = at + 2;
+    const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    const std::size_t digits = i;
+    while (i < text.size() && text[i] == '0') ++i;
+    if (i > digits && i < text.size() && text[i] == ';') return true;
+  }
+  return false;
+}
+
 // Counts the nesting of an XML property list's containers without building anything,
 // and refuses entity declarations, which could expand without bound.
 std::optional<std::string> checkXml(const std::vector<std::uint8_t>& bytes) {
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (text.find('\0') != std::string_view::npos || refersToNul(text)) return "the property list holds a NUL character";
   std::size_t depth = 0;
   std::uint64_t values = 0;
   std::size_t at = 0;
