@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -320,9 +321,116 @@ std::optional<std::vector<std::uint8_t>> FileManager::contents(const std::string
   return handle->readToEnd();
 }
 
+FileRead FileManager::readRegularFile(const std::string& path, std::uint64_t limit) {
+  FileRead result;
+  auto failed = [&](FileRead::Problem problem, int error) {
+    result.problem = problem;
+    result.error = error;
+    result.bytes.clear();
+    errno = error;
+    return result;
+  };
+  if (int e = FileFaults::check(FileOp::open, path)) {
+    return failed(e == ENOENT ? FileRead::Problem::missing : FileRead::Problem::unreadable, e);
+  }
+  // Non-blocking, so a pipe without a writer or a device cannot hold the caller in open().
+  const int fd = openRetrying(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+  if (fd < 0) {
+    const int e = errno;
+    if (e == ENOENT || e == ENOTDIR) return failed(FileRead::Problem::missing, e);
+    // ELOOP: a symbolic link sits at the path itself.
+    if (e == ELOOP) return failed(FileRead::Problem::notRegular, e);
+    return failed(FileRead::Problem::unreadable, e);
+  }
+  FileHandle handle(fd, path);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return failed(FileRead::Problem::unreadable, errno);
+  if (!S_ISREG(st.st_mode)) return failed(FileRead::Problem::notRegular, EINVAL);
+  result.size = static_cast<std::uint64_t>(st.st_size);
+  if (result.size > limit) return failed(FileRead::Problem::tooLarge, EFBIG);
+  if (int e = FileFaults::check(FileOp::read, path)) return failed(FileRead::Problem::unreadable, e);
+  result.bytes.reserve(static_cast<std::size_t>(result.size));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return failed(FileRead::Problem::unreadable, errno);
+    }
+    if (n == 0) break;
+    // The file grew while being read: the limit still holds.
+    if (result.bytes.size() + static_cast<std::size_t>(n) > limit) {
+      result.size = result.bytes.size() + static_cast<std::size_t>(n);
+      return failed(FileRead::Problem::tooLarge, EFBIG);
+    }
+    result.bytes.insert(result.bytes.end(), buffer, buffer + n);
+  }
+  result.size = result.bytes.size();
+  return result;
+}
+
+bool FileManager::isSymbolicLink(const std::string& path) {
+  struct stat st {};
+  if (int e = FileFaults::check(FileOp::stat, path)) {
+    errno = e;
+    return false;
+  }
+  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool FileManager::isRegularFile(const std::string& path) {
+  struct stat st {};
+  if (int e = FileFaults::check(FileOp::stat, path)) {
+    errno = e;
+    return false;
+  }
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FileManager::removeFile(const std::string& path) {
+  if (int e = FileFaults::check(FileOp::remove, path)) {
+    errno = e;
+    return false;
+  }
+  // unlink never follows a link and refuses a folder.
+  return ::unlink(path.c_str()) == 0;
+}
+
+int FileManager::removeLeftoverTemporaries(const std::string& path) {
+  const std::string folder = parentPath(path);
+  const std::string name = path.substr(folder.empty() ? 0 : folder.size() + 1);
+  const std::string prefix = "." + name + ".tmp-";
+  const std::string where = folder.empty() ? "." : folder;
+  DIR* dir = ::opendir(where.c_str());
+  if (!dir) return 0;
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string found = entry->d_name;
+    // mkstemp's six characters and nothing more.
+    if (found.size() == prefix.size() + 6 && found.compare(0, prefix.size(), prefix) == 0) leftovers.push_back(found);
+  }
+  ::closedir(dir);
+  int removed = 0;
+  for (const std::string& leftover : leftovers) {
+    const std::string full = joinPath(where, leftover);
+    if (isRegularFile(full) && removeFile(full)) ++removed;
+  }
+  return removed;
+}
+
+bool fitsFileSizeLimit(std::uint64_t size) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  return size <= static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
 bool FileManager::writeAtomically(const std::string& path, const void* bytes, std::size_t count) {
   if (int e = FileFaults::check(FileOp::open, path)) {
     errno = e;
+    return false;
+  }
+  if (!fitsFileSizeLimit(count)) {
+    errno = EFBIG;
     return false;
   }
   const std::string folder = parentPath(path);
@@ -336,9 +444,10 @@ bool FileManager::writeAtomically(const std::string& path, const void* bytes, st
   std::string temp = joinPath(folder.empty() ? "." : folder, "." + name + ".tmp-XXXXXX");
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
-  // mkstemp makes the file private; keep the mode the target had, or the usual one for a new file.
+  // mkstemp makes the file private; keep the mode the target had, or the usual one for a
+  // new file. A link at the path is replaced, so what it points at has no say.
   struct stat target;
-  ::fchmod(fd, ::stat(path.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644);
+  ::fchmod(fd, ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode) ? (target.st_mode & 07777) : 0644);
 
   bool ok = true;
   // Faults aimed at the target also hit the write of its replacement.

@@ -12,7 +12,22 @@
 
 namespace platform {
 
-enum class FileOp { open, read, write, seek, truncate, lock, rename, createDirectory, list, remove, stat };
+/// `partialWrite` stands for a disk that fills up: where a writer honours it, half of the
+/// bytes go in and the write then fails with the rule's error.
+enum class FileOp {
+  open,
+  read,
+  write,
+  seek,
+  truncate,
+  lock,
+  rename,
+  createDirectory,
+  list,
+  remove,
+  stat,
+  partialWrite
+};
 
 /// Failures to inject. A rule matches an operation whose path ends with `pathSuffix`
 /// (an empty suffix matches every path) and fails it with `error` (an errno value),
@@ -54,10 +69,27 @@ class FileHandle {
   int lastError() const { return lastError_; }
 
  private:
+  friend class FileManager;
   FileHandle(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   int fd_ = -1;
   std::string path_;
   int lastError_ = 0;
+};
+
+/// What came of reading a file that must be a plain file of bounded size.
+struct FileRead {
+  enum class Problem {
+    none,
+    missing,     // nothing at the path
+    notRegular,  // a folder, a pipe, a device, a socket, or a symbolic link (never followed)
+    tooLarge,    // larger than the reader allows; `size` says how large
+    unreadable,  // there, plain, but it will not open or read; `error` says why
+  };
+  Problem problem = Problem::none;
+  int error = 0;
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  explicit operator bool() const { return problem == Problem::none; }
 };
 
 /// Whole-file and folder operations.
@@ -79,12 +111,33 @@ class FileManager {
   static std::optional<double> modificationDate(const std::string& path);
   static std::optional<std::uint64_t> fileSize(const std::string& path);
   static std::optional<std::vector<std::uint8_t>> contents(const std::string& path);
-  /// Writes `bytes` to a temporary file beside `path` and renames it over `path`.
+  /// Reads a plain file of at most `limit` bytes. Never follows a symbolic link at `path`
+  /// and never waits on a pipe or device: such a file is `notRegular`. The size is checked
+  /// before anything is read, so a huge or sparse file costs nothing.
+  static FileRead readRegularFile(const std::string& path, std::uint64_t limit);
+  /// Whether `path` itself (not what a link there points at) is a symbolic link.
+  static bool isSymbolicLink(const std::string& path);
+  /// Whether `path` itself is a plain file; a link to one is not.
+  static bool isRegularFile(const std::string& path);
+  /// Removes the one thing at `path` when it is not a folder; a link is removed, not what
+  /// it points at. Never recurses.
+  static bool removeFile(const std::string& path);
+  /// Writes `bytes` to a temporary file beside `path` (".NAME.tmp-XXXXXX") and renames it
+  /// over `path`; a link at `path` is replaced, never written through. Fails with EFBIG,
+  /// writing nothing, when the file would pass the process's file-size limit.
   static bool writeAtomically(const std::string& path, const void* bytes, std::size_t count);
   static bool writeAtomically(const std::string& path, const std::string& text) {
     return writeAtomically(path, text.data(), text.size());
   }
+  /// Removes the temporary files an interrupted writeAtomically of `path` left behind.
+  /// Only for a caller that holds the lock every writer of `path` takes, so that no live
+  /// write's file is taken away. How many were removed.
+  static int removeLeftoverTemporaries(const std::string& path);
 };
+
+/// Whether a file may grow to `size` bytes under the process's file-size limit. Writing
+/// past it would end the process by SIGXFSZ or leave a piece of the write behind.
+bool fitsFileSizeLimit(std::uint64_t size);
 
 /// Joins path components with single slashes.
 std::string joinPath(const std::string& a, const std::string& b);

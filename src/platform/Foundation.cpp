@@ -79,6 +79,13 @@ void UserDefaults::set(const std::string& key, const PlistValue& value) {
   NSNotificationCenter::defaultCenter().post({NSUserDefaultsDidChangeNotification, this, std::nullopt});
 }
 
+void UserDefaults::setValuesForKeys(const platform::PlistDictionary& values) {
+  if (values.empty()) return;
+  platform::SystemPort& port = platform::system();
+  port.setPreferenceValues(port.applicationDomainName(), values);
+  NSNotificationCenter::defaultCenter().post({NSUserDefaultsDidChangeNotification, this, std::nullopt});
+}
+
 void UserDefaults::removeObject(const std::string& key) {
   platform::SystemPort& port = platform::system();
   port.setPreferenceValue(port.applicationDomainName(), key, std::nullopt);

@@ -28,6 +28,9 @@ class UserDefaults {
   /// Stores into the application domain and persists it; both then post
   /// NSUserDefaultsDidChangeNotification to the default centre on the calling thread.
   void set(const std::string& key, const platform::PlistValue& value);
+  /// Stores every pair of `values` into the application domain in one write: all of
+  /// them are persisted, or none. Posts the change notification once.
+  void setValuesForKeys(const platform::PlistDictionary& values);
   void removeObject(const std::string& key);
 
   /// Adds to the registration domain (never persisted); later registrations win.

@@ -65,6 +65,11 @@ class SystemPort {
   /// Stores (or, with nothing, removes) one key of a domain and persists the domain.
   virtual void setPreferenceValue(const std::string& domain, const std::string& key,
                                   const std::optional<PlistValue>& value) = 0;
+  /// Stores several keys of a domain and persists the domain once, so either all of them
+  /// reach the file or none. This fallback stores them one by one.
+  virtual void setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
+    for (const auto& [key, value] : values) setPreferenceValue(domain, key, value);
+  }
   /// The whole domain; nothing when it does not exist.
   virtual std::optional<PlistDictionary> preferenceDomain(const std::string& domain) = 0;
   /// Re-reads the domain from its file so changes by other processes are seen.

@@ -1,6 +1,11 @@
 #include "settings/DiagnosticScreenshots.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <map>
 #include <set>
 
@@ -26,20 +31,55 @@ bool endsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
+// Only the program's own plain files are ever removed, one by one.
 void prune(const std::string& folder) {
   std::vector<DiagnosticScreenshots::File> files;
   for (const std::string& name : FileManager::contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
-    if (!endsWith(name, kPng)) continue;
-    files.push_back({name, FileManager::modificationDate(platform::joinPath(folder, name)).value_or(0)});
+    const std::string path = platform::joinPath(folder, name);
+    if (!FileManager::isRegularFile(path)) continue;
+    if (DiagnosticScreenshots::isCaptureName(name, true)) {
+      // Under the folder's lock no capture is being written: this one was interrupted.
+      FileManager::removeFile(path);
+      continue;
+    }
+    if (!DiagnosticScreenshots::isCaptureName(name)) continue;
+    files.push_back({name, FileManager::modificationDate(path).value_or(0)});
   }
   for (const std::string& name : DiagnosticScreenshots::expired(files, Diagnostics::keepShots)) {
-    FileManager::removeItem(platform::joinPath(folder, name));
+    FileManager::removeFile(platform::joinPath(folder, name));
   }
 }
 
+// The screenshot folder's advisory lock, held while one capture writes and prunes, so
+// captures of several copies of the program never meet halfway. Opening it refuses a link.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool isFolder() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
 // Runs on the screenshot queue: one picture per display, then the pruning.
 void captureDisplays(const std::string& folder, const std::string& stamp, const std::vector<std::uint32_t>& order) {
+  // A link in the folder's place may lead to the user's own pictures: nothing is written
+  // or removed through it.
+  if (FileManager::isSymbolicLink(folder)) return;
   FileManager::createDirectory(folder);
+  const FolderLock lock(folder);
+  if (!lock.isFolder()) return;
   const auto content = SCShareableContent::current(false, true);
   if (!content) return;
   std::vector<std::uint32_t> captured;
@@ -87,6 +127,29 @@ std::vector<int> DiagnosticScreenshots::numbers(const std::vector<std::uint32_t>
 
 std::string DiagnosticScreenshots::fileName(const std::string& stamp, int number) {
   return stamp + std::string(kDisplayMark) + std::to_string(number) + std::string(kPng);
+}
+
+bool DiagnosticScreenshots::isCaptureName(std::string_view name, bool temporary) {
+  if (temporary) {
+    // "." + name + ".tmp-" + six characters of mkstemp.
+    constexpr std::string_view kTemporary = ".tmp-";
+    if (name.size() < 1 + kTemporary.size() + 6 || name.front() != '.') return false;
+    const std::string_view rest = name.substr(name.size() - 6 - kTemporary.size());
+    if (rest.substr(0, kTemporary.size()) != kTemporary) return false;
+    return isCaptureName(name.substr(1, name.size() - 1 - kTemporary.size() - 6));
+  }
+  // HH-mm-ss.SSS: digits everywhere but the separators at 2, 5 and 8.
+  constexpr std::string_view kStampShape = "00-00-00.000";
+  if (name.size() < kStampShape.size()) return false;
+  for (std::size_t i = 0; i < kStampShape.size(); ++i) {
+    const bool digit = name[i] >= '0' && name[i] <= '9';
+    if (kStampShape[i] == '0' ? !digit : name[i] != kStampShape[i]) return false;
+  }
+  std::string_view rest = name.substr(kStampShape.size());
+  if (!rest.starts_with(kDisplayMark) || !endsWith(rest, kPng)) return false;
+  const std::string_view number = rest.substr(kDisplayMark.size(), rest.size() - kDisplayMark.size() - kPng.size());
+  return !number.empty() && number.size() <= 10 &&
+         std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::vector<std::string> DiagnosticScreenshots::expired(const std::vector<File>& files, int keep) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trelliq {
@@ -27,6 +28,11 @@ class DiagnosticScreenshots final {
 
   /// stamp + "-display" + number + ".png".
   static std::string fileName(const std::string& stamp, int number);
+
+  /// Whether `name` is one the program gives its captures ("HH-mm-ss.SSS-displayN.png"),
+  /// or, with `temporary`, what an interrupted write of one leaves (".NAME.tmp-XXXXXX").
+  /// Pruning touches nothing else: the folder may hold the user's own pictures.
+  static bool isCaptureName(std::string_view name, bool temporary = false);
 
   /// The names to delete so that only the newest `keep` captures remain. A capture is the
   /// set of ".png" files sharing the stamp before "-display"; its age is the newest

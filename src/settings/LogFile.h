@@ -5,7 +5,8 @@
 // Every append opens the file with O_APPEND, takes an exclusive advisory lock on it and
 // makes sure the path still names the locked file (a cut elsewhere may have replaced it)
 // before it writes. A cut writes the kept tail and the new line to a temporary file and
-// renames it over the old one under the lock, so a crash halfway never empties the file.
+// renames it over the old one under the lock, so a crash halfway never empties the file;
+// the temporary file of a cut that was interrupted is removed under the lock later.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,17 +20,20 @@ class LogFile final {
  public:
   LogFile() = delete;
 
-  /// Appends `text` to the file at `path`. When the file was larger than `cutAbove`
-  /// bytes, it first keeps only its last `keep` bytes (moved forward to the next UTF-8
-  /// character boundary). A missing file, and a missing parent folder, are created; a
-  /// file that exists but cannot be opened or sought to its end is left alone. Where no
-  /// lock can be had, the text is still appended. Answers whether `text` reached the file.
-  /// Any thread, any process.
+  /// Appends `text` (whole lines) to the file at `path`, whole or not at all. When the
+  /// file was larger than `cutAbove` bytes, it first keeps only the whole lines among its
+  /// last `keep` bytes. A missing file, and a missing parent folder, are created, and a
+  /// symbolic link at the path is replaced by a plain file (never written through); a file
+  /// that exists but cannot be opened or sought to its end, or is no plain file (a pipe, a
+  /// folder, a device), is left alone and the text dropped. Where no lock can be had, the
+  /// text is still appended. A writer never gives up because others cut the file meanwhile.
+  /// Answers whether `text` reached the file. Any thread, any process.
   static bool append(const std::string& path, std::string_view text, std::uint64_t cutAbove, std::uint64_t keep);
 
-  /// Where the first whole UTF-8 character of `bytes` begins: past at most three leading
-  /// continuation bytes, so a kept tail never starts inside a character.
-  static std::size_t characterStart(const std::vector<std::uint8_t>& bytes);
+  /// Where the first whole line of `bytes` begins: at once when `bytes` starts a line
+  /// (`afterFirstByte` false), else past the first line feed, or at the end when there is
+  /// none. With `afterFirstByte`, `bytes` holds the byte before the kept part first.
+  static std::size_t lineStart(const std::vector<std::uint8_t>& bytes, bool afterFirstByte);
 };
 
 }  // namespace trelliq

@@ -19,18 +19,22 @@ constexpr const char* kTrackpad = "com.apple.AppleMultitouchTrackpad";
 constexpr const char* kBluetoothTrackpad = "com.apple.driver.AppleBluetoothMultitouch.trackpad";
 constexpr const char* kUniversalAccess = "com.apple.universalaccess";
 
-// Copies every key of the earlier product's domain the program has no value for.
+// Copies every key of the earlier product's domain the program has no value for. The
+// copy and the mark that it was made go in one write: a copy cut short by a crash or a
+// full disk leaves no mark, and is made again on the next launch. A missing or broken
+// domain copies nothing and is still marked, so it is not looked at again.
 void carryOverFromEarlierProduct(UserDefaults& defaults) {
   if (defaults.boolForKey(kCarriedOver)) return;
-  // Marked first, so a missing or broken domain is not looked at again on the next launch.
-  defaults.set(kCarriedOver, true);
-  const auto earlier = defaults.persistentDomain(Settings::earlierProductDomain);
-  if (!earlier) return;
-  for (const auto& [key, value] : *earlier) {
-    if (key == kLaunchAtLoginSetUp) continue;
-    if (defaults.object(key)) continue;
-    defaults.set(key, value);
+  PlistDictionary copied;
+  if (const auto earlier = defaults.persistentDomain(Settings::earlierProductDomain)) {
+    for (const auto& [key, value] : *earlier) {
+      if (key == kLaunchAtLoginSetUp || key == kCarriedOver) continue;
+      if (defaults.object(key)) continue;
+      copied.emplace(key, value);
+    }
   }
+  copied[kCarriedOver] = PlistValue(true);
+  defaults.setValuesForKeys(copied);
 }
 
 // An old Boolean key counts as true unless a Boolean false is stored.

@@ -9,6 +9,7 @@
 #include "workspace/Private.h"
 #include "workspace/PrivateFunctions.h"
 #include "workspace/Recency.h"
+#include "workspace/Unresponsive.h"
 
 namespace trelliq {
 
@@ -116,7 +117,9 @@ std::optional<std::uint32_t> focusedWindowID(std::int32_t pid) {
   AXUIElementRef app = AXUIElementCreateApplication(pid);
   AXUIElementSetMessagingTimeout(app, kFocusedWindowTimeout);
   for (const char* attribute : {kAXFocusedWindowAttribute, kAXMainWindowAttribute}) {
-    auto value = axAttr(app, attribute);
+    // An app that just ran out a timeout (its window list, or the first question here)
+    // is not asked again for a while.
+    auto value = Unresponsive::attribute(app, attribute);
     AXUIElementRef window = value ? value->asElement() : nullptr;
     if (!window) continue;
     if (auto number = Private::windowID(window)) return number;

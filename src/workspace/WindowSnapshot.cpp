@@ -10,6 +10,7 @@
 #include "workspace/Focus.h"
 #include "workspace/Minimized.h"
 #include "workspace/Private.h"
+#include "workspace/Unresponsive.h"
 #include "workspace/WindowEntries.h"
 
 namespace trelliq {
@@ -89,7 +90,7 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
   AXUIElementSetMessagingTimeout(application, kApplicationTimeout);
   AXValue value;
   std::optional<std::vector<AXUIElementRef>> elements;
-  if (AXUIElementCopyAttributeValue(application, kAXWindowsAttribute, &value) == kAXErrorSuccess) {
+  if (Unresponsive::copyAttribute(application, kAXWindowsAttribute, &value) == kAXErrorSuccess) {
     elements = value.asElementArray();
   }
   bool incomplete = !elements;
@@ -99,18 +100,21 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
   }
   static const std::vector<AXUIElementRef> noElements;
   for (const AXUIElementRef& element : elements ? *elements : noElements) {
+    // An app that stopped answering halfway through its list is not asked about the rest.
+    if (Unresponsive::skipping(pid)) break;
     // Handles read from a list start with the long default timeout; a hung app must not
     // hold the snapshot longer than the app element allows.
     AXUIElementSetMessagingTimeout(element, kApplicationTimeout);
-    auto subrole = axAttr(element, kAXSubroleAttribute);
+    auto subrole = Unresponsive::attribute(element, kAXSubroleAttribute);
     if (!subrole || !subrole->asString() || *subrole->asString() != kAXStandardWindowSubrole) continue;
     const auto number = Private::windowID(element);
     if (number) known.insert(*number);
     std::optional<std::string> title;
-    if (auto text = axAttr(element, kAXTitleAttribute); text && text->asString() && !text->asString()->empty()) {
+    if (auto text = Unresponsive::attribute(element, kAXTitleAttribute);
+        text && text->asString() && !text->asString()->empty()) {
       title = *text->asString();
     }
-    auto minimizedValue = axAttr(element, kAXMinimizedAttribute);
+    auto minimizedValue = Unresponsive::attribute(element, kAXMinimizedAttribute);
     const bool minimized = minimizedValue && minimizedValue->asBool().value_or(false);
     Minimized::changed(element, number, minimized);
     result.emplace_back(pid, number, element, std::move(title), minimized, isFullScreen(number),

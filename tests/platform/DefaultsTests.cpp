@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 
 #include "platform/CoreFoundation.h"
 #include "platform/Files.h"
@@ -271,4 +272,147 @@ TEST(OtherProgramsPreferencesTest, NamesThatAreNoDomainTouchNoFile) {
   EXPECT_EQ(UserDefaults::standard().persistentDomain("../escape"), std::nullopt);
   EXPECT_FALSE(FileManager::fileExists(scene.path("Library/escape.plist")));
   EXPECT_FALSE(FileManager::isDirectory(scene.path("Library/Preferences/a")));
+}
+
+namespace {
+
+// The program's own domain file and its folder, made ready in `scene`'s home.
+std::string ownDomainFile(const Scene& scene) {
+  EXPECT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
+  return scene.path("Library/Preferences/app.ondrel.trelliq.plist");
+}
+
+}  // namespace
+
+TEST(HostilePreferencesTest, APipeOrALinkIsNeitherWaitedOnNorFollowedButKeptAside) {
+  Scene scene;
+  const std::string file = ownDomainFile(scene);
+  // With no writer on the pipe, a blocking open would wait for ever.
+  ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(UserDefaults::standard().object("tiles"), std::nullopt);
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("not a plain file"));
+  struct stat aside {};
+  ASSERT_EQ(::lstat((file + ".corrupt-1").c_str(), &aside), 0);
+  EXPECT_TRUE(S_ISFIFO(aside.st_mode));
+  UserDefaults::standard().set("tiles", "windows");
+  EXPECT_TRUE(FileManager::isRegularFile(file));
+
+  // A link to another program's settings: never read through, never written through.
+  const std::string other = scene.path("elsewhere.plist");
+  const auto otherBytes = sim::encodeBinaryPlist(PlistValue(PlistDictionary{{"tiles", "both"}}));
+  ASSERT_TRUE(FileManager::writeAtomically(other, otherBytes.data(), otherBytes.size()));
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  ASSERT_EQ(::symlink(other.c_str(), file.c_str()), 0);
+  testing::internal::CaptureStderr();
+  UserDefaults::standard().synchronize();
+  EXPECT_EQ(UserDefaults::standard().object("tiles"), std::nullopt);
+  UserDefaults::standard().set("names", "always");
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(FileManager::contents(other), otherBytes);
+  EXPECT_TRUE(FileManager::isSymbolicLink(file + ".corrupt-2"));
+  EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"names", "always"}}));
+}
+
+TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartIsClean) {
+  Scene scene;
+  const std::string dock = scene.path("Library/Preferences/com.apple.dock.plist");
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
+  struct Row {
+    const char* what;
+    std::function<void()> make;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"a sparse file of 2 GB",
+       [&] {
+         const int fd = ::open(dock.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+         ASSERT_GE(fd, 0);
+         ASSERT_EQ(::ftruncate(fd, 2ll << 30), 0);
+         ::close(fd);
+       },
+       "larger than 64 MB"},
+      {"forty levels of arrays each holding the next twice",
+       [&] {
+         // The same shape as the codec's own refusal test, at the Dock's domain.
+         std::vector<std::uint8_t> bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+         std::vector<std::uint8_t> offsets;
+         for (int i = 0; i < 40; ++i) {
+           offsets.push_back(static_cast<std::uint8_t>(bytes.size()));
+           bytes.insert(bytes.end(), {0xA2, static_cast<std::uint8_t>(i + 1), static_cast<std::uint8_t>(i + 1)});
+         }
+         offsets.push_back(static_cast<std::uint8_t>(bytes.size()));
+         bytes.insert(bytes.end(), {0x10, 0x01});
+         const auto table = static_cast<std::uint8_t>(bytes.size());
+         bytes.insert(bytes.end(), offsets.begin(), offsets.end());
+         const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 41,
+                                           0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, table};
+         bytes.insert(bytes.end(), trailer, trailer + 32);
+         ASSERT_TRUE(FileManager::writeAtomically(dock, bytes.data(), bytes.size()));
+       },
+       "too many values"},
+  };
+  int aside = 0;
+  for (const Row& row : rows) {
+    row.make();
+    testing::internal::CaptureStderr();
+    CFPreferencesAppSynchronize("com.apple.dock");
+    EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", "com.apple.dock"), std::nullopt) << row.what;
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr(row.reason)) << row.what;
+    EXPECT_TRUE(FileManager::fileExists(dock + ".corrupt-" + std::to_string(++aside))) << row.what;
+    EXPECT_FALSE(FileManager::fileExists(dock)) << row.what;
+
+    // The next start finds nothing to trip over.
+    scene.restart();
+    EXPECT_EQ(stderrLinesMentioning("com.apple.dock",
+                                    [] {
+                                      CFPreferencesAppSynchronize("com.apple.dock");
+                                      CFPreferencesCopyAppValue("wvous-tl-corner", "com.apple.dock");
+                                    }),
+              0)
+        << row.what;
+  }
+}
+
+TEST(HostilePreferencesTest, AValidFileThatCannotBeReadIsNeitherKeptAsideNorReplaced) {
+  Scene scene;
+  const std::string file = ownDomainFile(scene);
+  UserDefaults::standard().set("tiles", "both");
+  const auto before = FileManager::contents(file);
+  ASSERT_TRUE(before);
+
+  scene.restart();
+  platform::FileFaults::fail(platform::FileOp::read, "app.ondrel.trelliq.plist", EACCES);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(UserDefaults::standard().object("tiles"), std::nullopt);
+  UserDefaults::standard().set("names", "always");
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("cannot be read"));
+  EXPECT_FALSE(FileManager::fileExists(file + ".corrupt-1"));
+  platform::FileFaults::clear();
+  EXPECT_EQ(FileManager::contents(file), before);
+
+  // Once readable again, the stored settings are all there and new ones join them.
+  UserDefaults::standard().set("gesture", "");
+  EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "both"}, {"gesture", ""}}));
+}
+
+TEST(HostilePreferencesTest, ALeftoverOfAnInterruptedWriteGoesWithTheNextWrite) {
+  Scene scene;
+  const std::string file = ownDomainFile(scene);
+  const std::string leftover = scene.path("Library/Preferences/.app.ondrel.trelliq.plist.tmp-x1Y2z3");
+  ASSERT_TRUE(FileManager::writeAtomically(leftover, "half"));
+  UserDefaults::standard().set("tiles", "windows");
+  EXPECT_FALSE(FileManager::fileExists(leftover));
+  EXPECT_TRUE(FileManager::isRegularFile(file));
+}
+
+TEST(HostilePreferencesTest, APipeWhereThePreferencesFolderBelongsHoldsNoWrite) {
+  Scene scene;
+  ASSERT_TRUE(FileManager::createDirectory(scene.path("Library")));
+  // Opening it to lock it, as a folder would be, would wait for a writer for ever.
+  ASSERT_EQ(::mkfifo(scene.path("Library/Preferences").c_str(), 0644), 0);
+  testing::internal::CaptureStderr();
+  UserDefaults::standard().set("tiles", "windows");
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("cannot write"));
+  EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "windows") << "kept for the rest of the run";
 }

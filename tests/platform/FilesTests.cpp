@@ -158,3 +158,34 @@ TEST(PathsTest, JoinAndParent) {
   EXPECT_EQ(platform::parentPath("/tmp"), "/");
   EXPECT_EQ(platform::parentPath("file"), "");
 }
+
+TEST(FileManagerTest, ReadingAPlainFileRefusesEverythingElseWithoutWaiting) {
+  Scene scene;
+  const std::string plain = scene.path("plain.txt"), pipe = scene.path("pipe"), folder = scene.path("folder"),
+                    link = scene.path("link"), big = scene.path("big");
+  ASSERT_TRUE(FileManager::writeAtomically(plain, "hello"));
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);  // no writer: a blocking open would wait for ever
+  ASSERT_TRUE(FileManager::createDirectory(folder));
+  ASSERT_EQ(::symlink(plain.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(FileManager::writeAtomically(big, std::string(101, 'b')));
+  using Problem = platform::FileRead::Problem;
+  const struct {
+    std::string path;
+    Problem problem;
+  } rows[] = {{plain, Problem::none},      {scene.path("missing"), Problem::missing},
+              {pipe, Problem::notRegular}, {folder, Problem::notRegular},
+              {link, Problem::notRegular}, {big, Problem::tooLarge}};
+  for (const auto& row : rows) {
+    const platform::FileRead read = FileManager::readRegularFile(row.path, 100);
+    EXPECT_EQ(read.problem, row.problem) << row.path;
+    EXPECT_EQ(read.bytes.empty(), row.problem != Problem::none) << row.path;
+  }
+  EXPECT_EQ(FileManager::readRegularFile(big, 100).size, 101u);
+  EXPECT_EQ(FileManager::readRegularFile(big, 101).bytes.size(), 101u);
+
+  // Removing a file never goes through a link or into a folder.
+  EXPECT_TRUE(FileManager::removeFile(link));
+  EXPECT_TRUE(FileManager::fileExists(plain));
+  EXPECT_FALSE(FileManager::removeFile(folder));
+  EXPECT_TRUE(FileManager::isDirectory(folder));
+}

@@ -135,7 +135,83 @@ TEST_F(Screenshots, KeepsTheTwelveNewestCapturesByTimeAcrossMidnight) {
   EXPECT_EQ(files(), expected);
 }
 
+TEST_F(Screenshots, ALinkInTheFolderPlaceIsNeitherWrittenThroughNorPruned) {
+  // The user's picture folder, with names close to the captures' and more than twelve stamps.
+  const std::string pictures = scene_.path("Pictures");
+  fs::create_directories(pictures + "/Album-display.png");
+  ASSERT_TRUE(FileManager::writeAtomically(pictures + "/Album-display.png/inside.jpg", "mine"));
+  ASSERT_TRUE(FileManager::writeAtomically(pictures + "/Holiday-display1.png", "mine"));
+  for (int i = 0; i < 13; ++i) {
+    ASSERT_TRUE(FileManager::writeAtomically(
+        pictures + "/0" + std::to_string(i % 10) + "-00-0" + std::to_string(i / 10) + ".000-display0.png", "mine too"));
+  }
+  const auto before = FileManager::contentsOfDirectory(pictures);
+  fs::create_directories(scene_.path("Library/Logs"));
+  fs::create_directory_symlink(pictures, folder());
+
+  ASSERT_TRUE(Diagnostics::screenshot());
+  scene_.clock.runUntilIdle();
+  EXPECT_EQ(FileManager::contentsOfDirectory(pictures), before);
+  EXPECT_TRUE(FileManager::fileExists(pictures + "/Album-display.png/inside.jpg"));
+}
+
+TEST_F(Screenshots, PruningRemovesOnlyTheProgramsOwnPlainFiles) {
+  for (int i = 0; i < 12; ++i) oldCapture("10-00-" + std::to_string(10 + i) + ".000", 100 - i);
+  const std::string outside = scene_.path("precious.png");
+  ASSERT_TRUE(FileManager::writeAtomically(outside, "mine"));
+  // Each older than every capture, and each with "-display" and ".png" in its name.
+  fs::create_directories(folder() + "/Album-display.png");
+  ASSERT_TRUE(FileManager::writeAtomically(folder() + "/Album-display.png/inside.jpg", "mine"));
+  ASSERT_TRUE(FileManager::writeAtomically(folder() + "/Holiday-display1.png", "mine"));
+  fs::create_symlink(outside, folder() + "/09-00-00.000-display0.png");
+  fs::create_directories(folder() + "/09-00-01.000-display0.png");
+  // Older than any capture, so pruning by age alone would take them first.
+  for (const std::string& path : {outside, folder() + "/Album-display.png", folder() + "/Holiday-display1.png",
+                                  folder() + "/09-00-01.000-display0.png"}) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  }
+  const std::string leftover = folder() + "/.10-00-21.000-display1.png.tmp-Qx81Za";
+  ASSERT_TRUE(FileManager::writeAtomically(leftover, "half a picture"));
+
+  const auto stamp = Diagnostics::screenshot();
+  scene_.clock.runUntilIdle();
+  std::vector<std::string> expected{"09-00-00.000-display0.png", "09-00-01.000-display0.png", "Album-display.png",
+                                    "Holiday-display1.png"};
+  for (int i = 1; i < 12; ++i) expected.push_back("10-00-" + std::to_string(10 + i) + ".000-display0.png");
+  expected.push_back(*stamp + "-display0.png");
+  expected.push_back(*stamp + "-display1.png");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files(), expected);
+  EXPECT_EQ(FileManager::contents(outside), std::vector<std::uint8_t>({'m', 'i', 'n', 'e'}));
+  EXPECT_TRUE(FileManager::fileExists(folder() + "/Album-display.png/inside.jpg"));
+}
+
 // The decisions alone, on cases the simulated desk does not easily make.
+TEST(ScreenshotDecisions, OnlyTheProgramsOwnNamesAreCaptures) {
+  const struct {
+    const char* name;
+    bool capture;
+    bool temporary;
+  } rows[] = {
+      {"12-34-56.789-display0.png", true, false},
+      {"12-34-56.789-display12.png", true, false},
+      {"Holiday-display1.png", false, false},
+      {"Album-display.png", false, false},
+      {"12-34-56.789-display.png", false, false},
+      {"12-34-56.789-displayX.png", false, false},
+      {"12:34:56.789-display0.png", false, false},
+      {"12-34-56.789-display0.png.txt", false, false},
+      {"x12-34-56.789-display0.png", false, false},
+      {".12-34-56.789-display0.png.tmp-Ab12Cd", false, true},
+      {".12-34-56.789-display0.png.tmp-Ab12", false, false},
+      {".Holiday-display1.png.tmp-Ab12Cd", false, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name), row.capture) << row.name;
+    EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name, true), row.temporary) << row.name;
+  }
+}
+
 TEST(ScreenshotDecisions, NumbersLeftToRightAndDistinctFromNineForTheRest) {
   using Shots = DiagnosticScreenshots;
   EXPECT_EQ(Shots::numbers({7, 3, 5}, {5, 7, 3}), (std::vector<int>{2, 0, 1}));

@@ -1,9 +1,15 @@
 // Appending to a text file that is cut when it grows: where a cut starts, and the
 // failures that must leave the file as it was.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <string>
 
@@ -45,21 +51,31 @@ class LogFileTest : public ::testing::Test {
   const std::string path_ = scene_.path("Library/Logs/app.log");
 };
 
-TEST_F(LogFileTest, ACutStartsOnACharacterBoundary) {
-  // Characters of two, three and four bytes, placed so the plain cut would land inside them.
-  for (const std::string character : {"\xc3\xa9", "\xe2\x8c\x98", "\xf0\x9f\x98\x80"}) {
-    for (std::size_t inside = 1; inside < character.size(); ++inside) {
-      const std::string head(kLimit + 10 - (kKeep + inside), 'h');
-      std::string old = head + character;
-      old += std::string(kLimit + 10 - old.size(), 't');
-      put(old);
-      append("new\n");
-      EXPECT_EQ(read(), old.substr(head.size() + character.size()) + "new\n")
-          << character.size() << "-byte character cut after " << inside;
-    }
+TEST_F(LogFileTest, ACutKeepsOnlyWholeLines) {
+  struct Row {
+    const char* what;
+    std::string old;
+    std::string kept;
+  };
+  const std::string filler(kLimit + 10 - kKeep, 'f');
+  const std::string keptLines = std::string(kKeep - 20, 'k') + "\n" + std::string(18, 'l') + "\n";
+  const std::string longLine(kLimit + 10, 'x');
+  const Row rows[] = {
+      {"the cut falls inside a line", filler + "partial\n" + std::string(kKeep - 8, 'y') + "\n" + "z\n",
+       std::string(kKeep - 8, 'y') + "\nz\n"},
+      {"the cut falls just after a line feed", std::string(filler.size() - 1, 'f') + "\n" + keptLines, keptLines},
+      {"no line feed in the kept part", std::string(10, 'a') + "\n" + longLine, ""},
+      {"inside a character", filler + "\xe2\x8c\x98\n" + std::string(kKeep - 3, 'c') + "\n",
+       std::string(kKeep - 3, 'c') + "\n"},
+  };
+  for (const Row& row : rows) {
+    ASSERT_GT(row.old.size(), kLimit) << row.what;
+    put(row.old);
+    EXPECT_TRUE(append("new\n"));
+    const std::string text = read();
+    EXPECT_EQ(text.size(), row.kept.size() + 4) << row.what;
+    EXPECT_TRUE(text == row.kept + "new\n") << row.what;
   }
-  // Text that is not UTF-8 at all loses at most three more bytes.
-  EXPECT_EQ(LogFile::characterStart(std::vector<std::uint8_t>(100, 0x80)), 3u);
 }
 
 TEST_F(LogFileTest, AFileThatWillNotOpenSeekOrGetItsFolderIsLeftAlone) {
@@ -106,6 +122,85 @@ TEST_F(LogFileTest, ACutThatFailsHalfwayLeavesTheOldFileWhole) {
   EXPECT_FALSE(append("lost\n"));
   FileFaults::clear();
   EXPECT_EQ(read(), old + "new\nmore\n");
+}
+
+TEST_F(LogFileTest, APipeFolderOrDeviceAtThePathNeverTakesTheLine) {
+  std::filesystem::create_directories(platform::parentPath(path_));
+  // A pipe with a reader: a blocking open would succeed and hand the line to the reader.
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0644), 0);
+  const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(append("line\n"));
+  char buffer[16];
+  EXPECT_LE(::read(reader, buffer, sizeof buffer), 0) << "the line went into the pipe";
+  ::close(reader);
+  // Without a reader, the open alone would wait for one for ever.
+  EXPECT_FALSE(append("line\n"));
+  std::filesystem::remove(path_);
+
+  std::filesystem::create_directory(path_);
+  EXPECT_FALSE(append("line\n"));
+  EXPECT_TRUE(FileManager::isDirectory(path_));
+}
+
+TEST_F(LogFileTest, ALinkAtThePathIsReplacedNeverFollowed) {
+  const std::string outside = scene_.path("elsewhere/photos.txt");
+  std::filesystem::create_directories(platform::parentPath(outside));
+  std::filesystem::create_directories(platform::parentPath(path_));
+  ASSERT_TRUE(FileManager::writeAtomically(outside, std::string(kLimit + 100, 'p')));
+  std::filesystem::create_symlink(outside, path_);
+  EXPECT_TRUE(append("line\n"));
+  EXPECT_FALSE(FileManager::isSymbolicLink(path_));
+  EXPECT_EQ(read(), "line\n");
+  EXPECT_EQ(FileManager::fileSize(outside), kLimit + 100) << "the link's target was written";
+
+  // A link to nothing is not made into a file there either.
+  std::filesystem::remove(path_);
+  const std::string missing = scene_.path("elsewhere/new.txt");
+  std::filesystem::create_symlink(missing, path_);
+  EXPECT_TRUE(append("again\n"));
+  EXPECT_FALSE(FileManager::fileExists(missing));
+  EXPECT_EQ(read(), "again\n");
+}
+
+TEST_F(LogFileTest, ALineThatDoesNotFitIsTakenBackWhole) {
+  put("a\n");
+  FileFaults::fail(FileOp::partialWrite, "app.log", ENOSPC, 1);
+  EXPECT_FALSE(append("a line the disk had no room for\n"));
+  EXPECT_EQ(read(), "a\n");
+  EXPECT_TRUE(append("b\n"));
+  EXPECT_EQ(read(), "a\nb\n") << "the next line starts a line of its own";
+}
+
+TEST_F(LogFileTest, TheFileSizeLimitNeitherTearsALineNorEndsTheProcess) {
+  put("0123456789\n");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // SIGXFSZ as it comes: the process dies when a write passes the limit.
+    std::signal(SIGXFSZ, SIG_DFL);
+    const struct rlimit small { 20, 20 };
+    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) ::_exit(3);
+    const bool first = append("a line too long to fit\n");
+    const bool second = append("short\n");
+    ::_exit(!first && second ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+  EXPECT_EQ(read(), "0123456789\nshort\n");
+}
+
+TEST_F(LogFileTest, LeftoversOfAnInterruptedCutAreRemovedWhenSeen) {
+  put("a\n");
+  const std::string folder = platform::parentPath(path_);
+  ASSERT_TRUE(FileManager::writeAtomically(folder + "/.app.log.tmp-Ab12Cd", "half a cut"));
+  ASSERT_TRUE(FileManager::writeAtomically(folder + "/.app.log.tmp-notours", "someone else's"));
+  ASSERT_TRUE(FileManager::writeAtomically(folder + "/.other.log.tmp-Ab12Cd", "another file's"));
+  EXPECT_TRUE(append("b\n"));
+  EXPECT_EQ(FileManager::contentsOfDirectory(folder),
+            (std::vector<std::string>{".app.log.tmp-notours", ".other.log.tmp-Ab12Cd", "app.log"}));
 }
 
 }  // namespace

@@ -208,5 +208,55 @@ TEST(LogThreads, TwoProcessesAppendingAndCuttingLoseNothing) {
   expectUnbrokenEndings(writers, kEach - 1);
 }
 
+TEST(LogThreads, SixtyFourProcessesAppendingAndCuttingLoseNoLineAndCutOnWholeLines) {
+  Scene scene;
+  const std::string path = scene.path("Library/Logs/Trelliq.log");
+  constexpr int kProcesses = 64;
+  constexpr int kEach = 150;
+  // Small limits, so the file is cut every few dozen lines while everyone writes.
+  constexpr std::uint64_t kCutAbove = 8192, kKeep = 4096;
+  const std::string padding(60, '=');
+  int start[2];
+  ASSERT_EQ(::pipe(start), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(start[1]);
+      char go = 0;
+      if (::read(start[0], &go, 1) != 1) ::_exit(200);
+      int lost = 0;
+      for (int n = 0; n < kEach; ++n) {
+        const std::string line = "p" + std::to_string(p) + " line " + std::to_string(n) + " " + padding + "\n";
+        if (!LogFile::append(path, line, kCutAbove, kKeep)) ++lost;
+      }
+      ::_exit(std::min(lost, 199));
+    }
+    children.push_back(child);
+  }
+  ::close(start[0]);
+  // Everyone starts together.
+  const std::string go(kProcesses, 'g');
+  ASSERT_EQ(::write(start[1], go.data(), go.size()), static_cast<ssize_t>(go.size()));
+  ::close(start[1]);
+  int lost = 0;
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    lost += WEXITSTATUS(status);
+  }
+  EXPECT_EQ(lost, 0) << "lines given up on while others cut the file";
+
+  // Every line left is whole, the first one included, and each writer's lines are its
+  // newest ones without a gap.
+  const auto lines = linesOf(fileText(path));
+  ASSERT_FALSE(lines.empty());
+  const auto writers = linesByWriter(lines, std::regex(R"(p(\d+) line (\d+) ={60})"));
+  expectUnbrokenEndings(writers, kEach - 1);
+  EXPECT_LE(fileText(path).size(), kCutAbove + 100);
+}
+
 }  // namespace
 }  // namespace trelliq

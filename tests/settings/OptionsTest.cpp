@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/Foundation.h"
 #include "settings/Settings.h"
 #include "support/Scene.h"
@@ -181,6 +183,35 @@ TEST_F(Options, EarlierProductsSettingsAreCarriedOverOnce) {
   Settings::registerDefaults();
   EXPECT_EQ(Settings::tiles(), Settings::Tiles::windows);
   EXPECT_FALSE(stored("desktops"));
+}
+
+TEST_F(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
+  PlistDictionary many;
+  for (int n = 0; n < 2000; ++n) many.emplace("key" + std::to_string(n), PlistValue(n));
+  earlierProduct(many);
+  const std::string own = "writePreferences:" + std::string(sim::World::kApplicationDomain);
+  scene_.world.resetCallCounts();
+  Settings::registerDefaults();
+  EXPECT_EQ(scene_.world.callCount(own), 1) << "the domain is written once, not once per key";
+  EXPECT_EQ(stored("key1999"), PlistValue(1999));
+  EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
+
+  // A copy that never reached the disk leaves no mark, so the next launch makes it again.
+  scene_.restart();
+  const std::string file = scene_.world.preferencesFile(sim::World::kApplicationDomain);
+  ASSERT_TRUE(platform::FileManager::removeFile(file));
+  earlierProduct(PlistDictionary{{"tiles", "windows"}});
+  platform::FileFaults::fail(platform::FileOp::write, "app.ondrel.trelliq.plist", ENOSPC);
+  testing::internal::CaptureStderr();
+  Settings::registerDefaults();
+  testing::internal::GetCapturedStderr();
+  platform::FileFaults::clear();
+  scene_.restart();
+  scene_.world.setScreenCaptureAllowed(true);
+  EXPECT_FALSE(stored("carriedOverFromTabrook"));
+  Settings::registerDefaults();
+  EXPECT_EQ(Settings::tiles(), Settings::Tiles::windows);
+  EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
 }
 
 TEST_F(Options, CarriedOverOldKeysMigrateOnTheSameLaunch) {

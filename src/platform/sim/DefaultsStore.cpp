@@ -1,6 +1,9 @@
 #include "platform/sim/DefaultsStore.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +31,16 @@ long long realNowNanos() {
   timespec ts{};
   ::clock_gettime(CLOCK_REALTIME, &ts);
   return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// Larger than any real preference domain; reading more would only cost time and memory.
+constexpr std::uint64_t kMaxFileBytes = 64ull << 20;
+
+// Whether the decoder refused a tree for its size, depth or self-reference rather than
+// for its syntax.
+bool isLimit(const std::string& why) {
+  return why.find("too many") != std::string::npos || why.find("too deeply") != std::string::npos ||
+         why.find("refers to itself") != std::string::npos || why.find("entities") != std::string::npos;
 }
 
 // What has been reported, for the whole process: the same broken file is worth one line
@@ -75,7 +88,8 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
 
   struct stat st {};
   int statError = FileFaults::check(FileOp::stat, path);
-  if (!statError && ::stat(path.c_str(), &st) != 0) statError = errno;
+  // lstat: a link at the path is looked at itself, never followed.
+  if (!statError && ::lstat(path.c_str(), &st) != 0) statError = errno;
   if (statError == ENOENT || statError == ENOTDIR) {
     // Unsaved values of a failed write stay until something appears on disk.
     if (e.dirty && !e.exists) return e;
@@ -85,7 +99,7 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
     report(path + "#stat", path + ": preferences file cannot be examined (" + std::strerror(statError) +
                                "); treating the domain as empty");
     if (!e.dirty) e.values.clear();
-    e.loaded = e.exists = e.broken = true;
+    e.loaded = e.exists = e.unreadable = true;
     return e;
   }
 
@@ -95,31 +109,55 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
 
   const std::string reportKey = path + "#" + std::to_string(stamp.inode) + "#" + std::to_string(stamp.size) + "#" +
                                 std::to_string(stamp.modified);
-  auto bytes = FileManager::contents(path);
-  if (!bytes) {
-    const int error = errno;
-    report(reportKey,
-           path + ": preferences file cannot be read (" + std::strerror(error) + "); treating the domain as empty");
+  // A file that only makes trouble (a pipe that would hold the reader, a link, a size or
+  // a tree beyond reason) is put aside at once, so it costs nothing at the next start.
+  auto hostile = [&](const std::string& why) -> Entry& {
+    report(reportKey, path + ": preferences file is damaged (" + why + "); treating the domain as empty");
+    if (setAside(path)) return markMissing();
+    e = Entry{};
     e.loaded = e.exists = e.broken = true;
-    e.values.clear();
-    e.dirty = false;
-    e.raw.clear();
     e.stamp = stamp;
-    e.racy = false;
     return e;
+  };
+  platform::FileRead read = FileManager::readRegularFile(path, kMaxFileBytes);
+  switch (read.problem) {
+    case platform::FileRead::Problem::none:
+      break;
+    case platform::FileRead::Problem::missing:
+      return markMissing();
+    case platform::FileRead::Problem::notRegular:
+      return hostile("it is not a plain file");
+    case platform::FileRead::Problem::tooLarge:
+      return hostile("it is larger than " + std::to_string(kMaxFileBytes >> 20) + " MB");
+    case platform::FileRead::Problem::unreadable:
+      // Nothing is known to be wrong with the file: it stays as it is, and writes leave it
+      // alone rather than replace settings that could not be read.
+      report(reportKey, path + ": preferences file cannot be read (" + std::strerror(read.error) +
+                            "); treating the domain as empty");
+      e.loaded = e.exists = e.unreadable = true;
+      e.broken = false;
+      e.values.clear();
+      e.dirty = false;
+      e.raw.clear();
+      e.stamp = stamp;
+      e.racy = false;
+      return e;
   }
-  if (sameStamp && *bytes == e.raw) {
+  std::vector<std::uint8_t>& bytes = read.bytes;
+  e.unreadable = false;
+  if (sameStamp && bytes == e.raw) {
     // Nothing changed on disk; what is in memory (including unsaved values) stands.
     e.racy = realNowNanos() - stamp.modified < kRacyNanos;
     return e;
   }
 
   std::string why;
-  auto parsed = decodePlist(*bytes, &why);
+  auto parsed = decodePlist(bytes, &why);
   if (parsed && !parsed->asDictionary()) {
     parsed.reset();
     why = "the property list is not a dictionary";
   }
+  if (!parsed && isLimit(why)) return hostile(why);
   if (parsed) {
     e.values = *parsed->asDictionary();
     e.broken = false;
@@ -131,7 +169,7 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
   e.loaded = e.exists = true;
   e.dirty = false;
   e.stamp = stamp;
-  e.raw = std::move(*bytes);
+  e.raw = std::move(bytes);
   e.racy = realNowNanos() - stamp.modified < kRacyNanos;
   return e;
 }
@@ -172,18 +210,32 @@ bool DefaultsStore::set(const std::string& domain, const std::string& key, const
 namespace {
 
 // The folder's advisory lock, held while a domain is read, changed and written, so two
-// processes never interleave their read-modify-write of one file.
+// processes never interleave their read-modify-write of one file. Only a folder is
+// opened: something else in its place (a pipe) could hold the open for good.
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& folder) : handle_(platform::FileHandle::forReading(folder)) {
-    if (handle_ && !handle_->lock()) handle_.reset();
+  explicit FolderLock(const std::string& folder) {
+    if (FileFaults::check(FileOp::lock, folder)) return;
+    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return;
+    int rc;
+    do {
+      rc = ::flock(fd_, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
   }
   ~FolderLock() {
-    if (handle_) handle_->unlock();
+    if (fd_ >= 0) ::close(fd_);
   }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool held() const { return fd_ >= 0; }
 
  private:
-  std::optional<platform::FileHandle> handle_;
+  int fd_ = -1;
 };
 
 }  // namespace
@@ -198,7 +250,7 @@ bool DefaultsStore::update(const std::string& domain, const std::function<void(P
   change(next);
   if (!e.dirty && !e.broken && next == e.values && (e.exists || next.empty())) return true;
   e.values = next;
-  return write(domain, e, next);
+  return write(domain, e, next, folderLock.held());
 }
 
 bool DefaultsStore::replaceDomain(const std::string& domain, const std::optional<PlistDictionary>& values) {
@@ -208,7 +260,7 @@ bool DefaultsStore::replaceDomain(const std::string& domain, const std::optional
   FolderLock folderLock(folder_);
   Entry& e = refresh(domain, true);
   if (values) e.values = *values;
-  return write(domain, e, values);
+  return write(domain, e, values, folderLock.held());
 }
 
 bool DefaultsStore::setAside(const std::string& path) {
@@ -225,7 +277,8 @@ bool DefaultsStore::setAside(const std::string& path) {
   return false;
 }
 
-bool DefaultsStore::write(const std::string& domain, Entry& e, const std::optional<PlistDictionary>& values) {
+bool DefaultsStore::write(const std::string& domain, Entry& e, const std::optional<PlistDictionary>& values,
+                          bool folderLocked) {
   const std::string path = fileFor(domain);
   auto fail = [&](const std::string& what) {
     const int error = errno;
@@ -235,14 +288,19 @@ bool DefaultsStore::write(const std::string& domain, Entry& e, const std::option
     return false;
   };
 
-  // A file that could not be read is never replaced by what this store made of it.
+  // A plain file that could not be read may hold good settings: it is never replaced.
+  if (e.exists && e.unreadable) {
+    errno = EACCES;
+    return fail("cannot read the preferences file, so it is left unchanged");
+  }
+  // A damaged file is never replaced by what this store made of it.
   if (e.exists && e.broken) {
     if (!setAside(path)) return fail("cannot keep the damaged preferences file aside, so it is left unchanged");
     e.exists = e.broken = false;
   }
 
   if (!values) {
-    if (e.exists && !FileManager::removeItem(path)) return fail("cannot remove the preferences file");
+    if (e.exists && !FileManager::removeFile(path)) return fail("cannot remove the preferences file");
     e = Entry{};
     e.loaded = true;
     failedWrites_.erase(path);
@@ -254,12 +312,16 @@ bool DefaultsStore::write(const std::string& domain, Entry& e, const std::option
     errno = EINVAL;
     return fail("cannot encode the preferences");
   }
+  // Under the folder's lock no other store is writing: a temporary file beside the domain
+  // is what an interrupted write left.
+  if (folderLocked) FileManager::removeLeftoverTemporaries(path);
   if (!FileManager::writeAtomically(path, bytes.data(), bytes.size())) return fail("cannot write the preferences file");
 
   failedWrites_.erase(path);
   e.dirty = false;
   e.exists = true;
   e.broken = false;
+  e.unreadable = false;
   e.values = *values;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {

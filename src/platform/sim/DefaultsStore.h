@@ -35,6 +35,10 @@ class DefaultsStore {
 
   /// The whole domain; nothing when its file does not exist. A file that cannot be
   /// read or parsed counts as an empty domain and is reported once on standard error.
+  /// A file that is no plain file (a pipe, a link: never followed), is larger than
+  /// 64 MB, or holds a tree beyond the property-list limits is kept aside at once
+  /// (".corrupt-N") and the domain read as missing. A file that is plain and valid but
+  /// cannot be read is left where it is, and writes to its domain fail until it can be.
   std::optional<platform::PlistDictionary> domain(const std::string& name, Freshness freshness = Freshness::checkDisk);
   std::optional<platform::PlistValue> value(const std::string& domain, const std::string& key,
                                             Freshness freshness = Freshness::checkDisk);
@@ -59,9 +63,10 @@ class DefaultsStore {
   struct Entry {
     bool loaded = false;
     bool exists = false;
-    bool broken = false;  // the file is there but could not be read as a domain
-    bool racy = false;    // the stamp was taken so soon after a write that a later one may share it
-    bool dirty = false;   // holds values a failed write could not save
+    bool broken = false;      // the file is there but is no domain (damaged, or no plain file)
+    bool unreadable = false;  // a plain file that would not open or read: never replaced
+    bool racy = false;        // the stamp was taken so soon after a write that a later one may share it
+    bool dirty = false;       // holds values a failed write could not save
     Stamp stamp;
     std::vector<std::uint8_t> raw;
     platform::PlistDictionary values;
@@ -69,7 +74,8 @@ class DefaultsStore {
 
   static Stamp stampOf(const struct stat& st);
   Entry& refresh(const std::string& domain, bool force);
-  bool write(const std::string& domain, Entry& entry, const std::optional<platform::PlistDictionary>& values);
+  bool write(const std::string& domain, Entry& entry, const std::optional<platform::PlistDictionary>& values,
+             bool folderLocked);
   bool setAside(const std::string& path);
   void report(const std::string& key, const std::string& message);
 

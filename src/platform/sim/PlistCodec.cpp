@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
 
 namespace sim {
 
@@ -15,6 +16,230 @@ namespace {
 
 // Property-list dates count from 2001-01-01 00:00 UTC.
 constexpr double kReferenceDate = 978307200.0;
+
+// A binary property list names each value once and lets containers share them, so a
+// few hundred bytes can stand for a tree of billions of values; the library would build
+// all of them. Its parsers and its free also recurse once per level. So before the
+// library sees a file, the file is walked here without recursion and refused when the
+// tree it stands for is too deep or too large, or refers to itself.
+constexpr std::size_t kMaxDepth = 256;
+constexpr std::uint64_t kMaxValues = 1'000'000;
+
+std::uint64_t bigEndian(const std::uint8_t* p, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < size; ++i) value = (value << 8) | p[i];
+  return value;
+}
+
+// Checks the object table of a binary property list; a reason when it is refused.
+std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
+  constexpr std::size_t kHeader = 8, kTrailer = 32;
+  if (bytes.size() < kHeader + kTrailer + 1) return "the binary property list is cut short";
+  const std::uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
+  const std::size_t offsetSize = trailer[6], refSize = trailer[7];
+  const std::uint64_t count = bigEndian(trailer + 8, 8), top = bigEndian(trailer + 16, 8),
+                      tableAt = bigEndian(trailer + 24, 8);
+  const std::uint64_t objectsEnd = bytes.size() - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return "the binary property list is damaged";
+  if (count == 0 || top >= count) return "the binary property list is damaged";
+  if (count > kMaxValues) return "the property list holds too many values";
+  if (tableAt < kHeader || tableAt > objectsEnd || (objectsEnd - tableAt) / offsetSize < count)
+    return "the binary property list is damaged";
+
+  std::vector<std::uint64_t> offsets(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    offsets[i] = bigEndian(bytes.data() + tableAt + i * offsetSize, offsetSize);
+    if (offsets[i] < kHeader || offsets[i] >= tableAt) return "the binary property list is damaged";
+  }
+  // An object's length field: the low nibble, or an integer object after the marker.
+  auto lengthAt = [&](std::uint64_t at, std::uint64_t& length, std::uint64_t& start) {
+    const std::uint8_t low = bytes[at] & 0x0F;
+    start = at + 1;
+    if (low != 0x0F) {
+      length = low;
+      return true;
+    }
+    if (start >= tableAt || (bytes[start] & 0xF0) != 0x10) return false;
+    const std::size_t size = std::size_t{1} << (bytes[start] & 0x0F);
+    if (size > 8 || start + 1 + size > tableAt) return false;
+    length = bigEndian(bytes.data() + start + 1, size);
+    start += 1 + size;
+    return true;
+  };
+  // Whether a string object holds a NUL character (other objects are no key at all and
+  // are refused by the library itself).
+  auto keyHasNul = [&](std::uint64_t object) {
+    const std::uint64_t at = offsets[object];
+    const std::uint8_t kind = bytes[at] >> 4;
+    if (kind != 0x5 && kind != 0x6) return false;
+    std::uint64_t length = 0, start = 0;
+    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (!lengthAt(at, length, start) || length > (tableAt - start) / unit) return true;
+    for (std::uint64_t i = 0; i < length; ++i) {
+      const std::uint8_t* c = bytes.data() + start + i * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
+    }
+    return false;
+  };
+    // The references of a container, checked to lie in the file and name an object.
+  auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out) -> bool {
+    out.clear();
+    const std::uint64_t at = offsets[object];
+    const std::uint8_t kind = bytes[at] >> 4;
+    std::uint64_t length = 0, start = 0;
+    switch (kind) {
+      case 0x0:  // null, false, true, fill
+        return true;
+      case 0x1:
+      case 0x2: {
+        const std::uint64_t size = std::uint64_t{1} << (bytes[at] & 0x0F);
+        return size <= 16 && at + 1 + size <= tableAt;
+      }
+      case 0x3:
+        return at + 9 <= tableAt;
+      case 0x8:
+        return at + 2 + (bytes[at] & 0x0F) <= tableAt;
+      case 0x4:
+      case 0x5:
+      case 0x6: {
+        if (!lengthAt(at, length, start)) return false;
+        const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+        return length <= (tableAt - start) / unit;
+      }
+      case 0xA:
+      case 0xC:
+      case 0xD: {
+        if (!lengthAt(at, length, start)) return false;
+        const std::uint64_t refs = kind == 0xD ? 2 : 1;
+        if (length > (tableAt - start) / refSize / refs) return false;
+        out.reserve(static_cast<std::size_t>(length * refs));
+        for (std::uint64_t i = 0; i < length * refs; ++i) {
+          const std::uint64_t ref = bigEndian(bytes.data() + start + i * refSize, refSize);
+          if (ref >= count) return false;
+          // The library stops the program on a key with a NUL character in it.
+          if (kind == 0xD && i < length && keyHasNul(ref)) return false;
+          out.push_back(ref);
+        }
+        return true;
+      }
+      default:
+        return false;
+    }
+  };
+
+  // Depth-first from the top object, on an explicit stack: each object's size (the values
+  // of its whole subtree, counting shared ones every time they are reached) and height.
+  enum : std::uint8_t { unseen, open, done };
+  std::vector<std::uint8_t> state(count, unseen);
+  std::vector<std::uint64_t> size(count, 0);
+  std::vector<std::uint32_t> height(count, 0);
+  struct Frame {
+    std::uint64_t object;
+    std::vector<std::uint64_t> children;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  std::vector<std::uint64_t> found;
+  auto enter = [&](std::uint64_t object) -> std::optional<std::string> {
+    if (!children(object, found)) return "the binary property list is damaged";
+    state[object] = open;
+    stack.push_back({object, found, 0});
+    if (stack.size() > kMaxDepth) return "the property list is nested too deeply";
+    return std::nullopt;
+  };
+  if (auto problem = enter(top)) return problem;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next < frame.children.size()) {
+      const std::uint64_t child = frame.children[frame.next++];
+      if (state[child] == open) return "the property list refers to itself";
+      if (state[child] == unseen) {
+        if (auto problem = enter(child)) return problem;
+      }
+      continue;
+    }
+    std::uint64_t total = 1;
+    std::uint32_t tallest = 0;
+    for (const std::uint64_t child : frame.children) {
+      total += size[child];
+      tallest = std::max(tallest, height[child]);
+      if (total > kMaxValues) return "the property list holds too many values";
+    }
+    size[frame.object] = total;
+    height[frame.object] = tallest + 1;
+    if (height[frame.object] > kMaxDepth) return "the property list is nested too deeply";
+    state[frame.object] = done;
+    stack.pop_back();
+  }
+  return std::nullopt;
+}
+
+// Whether the text holds a character reference to NUL ("&#0;", "&#x00;"), which would
+// put a NUL inside a key.
+bool refersToNul(std::string_view text) {
+  for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
+    std::size_t i = at + 2;
+    const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+    if (hex) ++i;
+    const std::size_t digits = i;
+    while (i < text.size() && text[i] == '0') ++i;
+    if (i > digits && i < text.size() && text[i] == ';') return true;
+  }
+  return false;
+}
+
+// Counts the nesting of an XML property list's containers without building anything,
+// and refuses entity declarations, which could expand without bound.
+std::optional<std::string> checkXml(const std::vector<std::uint8_t>& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (text.find('\0') != std::string_view::npos || refersToNul(text)) return "the property list holds a NUL character";
+  std::size_t depth = 0;
+  std::uint64_t values = 0;
+  std::size_t at = 0;
+  while ((at = text.find('<', at)) != std::string_view::npos) {
+    const std::string_view rest = text.substr(at);
+    auto skipPast = [&](std::string_view end) {
+      const std::size_t found = text.find(end, at);
+      at = found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    if (rest.starts_with("<!--")) {
+      skipPast("-->");
+      continue;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      skipPast("]]>");
+      continue;
+    }
+    if (rest.starts_with("<?") || rest.starts_with("<!")) {
+      const std::size_t close = text.find('>', at);
+      if (close != std::string_view::npos && text.substr(at, close - at).find("ENTITY") != std::string_view::npos)
+        return "the property list declares entities";
+      if (rest.starts_with("<!DOCTYPE") &&
+          text.substr(at, close == std::string_view::npos ? close : close - at).find('[') != std::string_view::npos)
+        return "the property list declares entities";
+      at = close == std::string_view::npos ? text.size() : close + 1;
+      continue;
+    }
+    const std::size_t close = text.find('>', at);
+    if (close == std::string_view::npos) break;
+    const std::string_view tag = text.substr(at + 1, close - at - 1);
+    at = close + 1;
+    const bool closing = tag.starts_with("/");
+    const bool empty = tag.ends_with("/");
+    const std::string_view name =
+        tag.substr(closing ? 1 : 0, tag.find_first_of(" \t\r\n/", closing ? 1 : 0) - (closing ? 1 : 0));
+    const bool container = name == "array" || name == "dict";
+    if (!closing && name != "plist" && name != "key" && ++values > kMaxValues)
+      return "the property list holds too many values";
+    if (!container || empty) continue;
+    if (closing) {
+      if (depth > 0) --depth;
+    } else if (++depth > kMaxDepth) {
+      return "the property list is nested too deeply";
+    }
+  }
+  return std::nullopt;
+}
 
 struct PlistOwner {
   plist_t node;
@@ -155,6 +380,12 @@ std::optional<PlistValue> decodePlist(const std::vector<std::uint8_t>& bytes, st
   };
   if (bytes.empty()) return fail("the file is empty");
   if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("the file is too large");
+  static constexpr std::string_view kBinary = "bplist00";
+  const bool binary = bytes.size() >= kBinary.size() && std::equal(kBinary.begin(), kBinary.end(), bytes.begin());
+  if (auto problem = binary ? checkBinary(bytes) : checkXml(bytes)) {
+    if (error) *error = *problem;
+    return std::nullopt;
+  }
   PlistOwner root{nullptr};
   plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &root.node);
   if (!root.node) return fail("not a property list");

@@ -53,8 +53,10 @@ std::optional<std::string> SimulatedMac::start(std::vector<std::string>& args) {
   auto windowServer = std::make_unique<WindowServer>(*world);
   windowServer->attachAccessibility(std::make_unique<AccessibilityServer>(*windowServer));
   windowServer->attachEvents(std::make_unique<EventServer>(*windowServer));
-  auto problem = scenarioPath ? loadScenarioFile(*world, *scenarioPath) : std::nullopt;
-  if (!scenarioPath) applyDefaultScenario(*world);
+  // The built-in desk too can fail to apply (its preferences need a writable Preferences
+  // folder); the program then stops rather than run on a desk without displays.
+  auto problem = scenarioPath ? loadScenarioFile(*world, *scenarioPath)
+                              : loadScenarioText(*world, defaultScenarioText(), "built-in scenario");
   if (problem) {
     windowServer.reset();
     clock->shutdown();

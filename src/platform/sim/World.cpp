@@ -415,7 +415,15 @@ std::optional<PlistValue> World::preferenceValue(const std::string& domain, cons
 
 void World::setPreferenceValue(const std::string& domain, const std::string& key,
                                const std::optional<PlistValue>& value) {
+  count("writePreferences:" + domain);
   store_.set(domain, key, value);
+}
+
+void World::setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
+  count("writePreferences:" + domain);
+  store_.update(domain, [&](PlistDictionary& stored) {
+    for (const auto& [key, value] : values) stored[key] = value;
+  });
 }
 
 std::optional<PlistDictionary> World::preferenceDomain(const std::string& domain) {

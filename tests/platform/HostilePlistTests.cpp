@@ -1,0 +1,181 @@
+// Property lists made to hurt the reader: shared references that stand for an enormous
+// tree, self-reference, nesting that would exhaust the stack. Each is refused before any
+// tree is built, while ordinary sharing and nesting still read.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sim/PlistCodec.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void putBigEndian(Bytes& out, std::uint64_t value, std::size_t size) {
+  for (std::size_t i = size; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// A binary property list of the given objects (each already encoded, references
+// `refSize` bytes wide), the first one at the top.
+Bytes binaryPlist(const std::vector<Bytes>& objects, std::size_t refSize) {
+  Bytes out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<std::uint64_t> offsets;
+  for (const Bytes& object : objects) {
+    offsets.push_back(out.size());
+    out.insert(out.end(), object.begin(), object.end());
+  }
+  const std::uint64_t table = out.size();
+  const std::size_t offsetSize = table < 0x100 ? 1 : table < 0x10000 ? 2 : 4;
+  for (std::uint64_t offset : offsets) putBigEndian(out, offset, offsetSize);
+  for (int i = 0; i < 6; ++i) out.push_back(0);
+  out.push_back(static_cast<std::uint8_t>(offsetSize));
+  out.push_back(static_cast<std::uint8_t>(refSize));
+  putBigEndian(out, objects.size(), 8);
+  putBigEndian(out, 0, 8);
+  putBigEndian(out, table, 8);
+  return out;
+}
+
+// An array object holding the given references.
+Bytes array(const std::vector<std::uint64_t>& refs, std::size_t refSize) {
+  Bytes out;
+  if (refs.size() < 15) {
+    out.push_back(static_cast<std::uint8_t>(0xA0 | refs.size()));
+  } else {
+    out.push_back(0xAF);
+    out.push_back(0x11);
+    putBigEndian(out, refs.size(), 2);
+  }
+  for (std::uint64_t ref : refs) putBigEndian(out, ref, refSize);
+  return out;
+}
+
+// `levels` arrays, each holding the next one `width` times, above one integer: a file of
+// a few bytes per level that stands for width^levels values.
+Bytes sharedLevels(int levels, int width, std::size_t refSize = 1) {
+  std::vector<Bytes> objects;
+  for (int i = 0; i < levels; ++i) objects.push_back(array(std::vector<std::uint64_t>(width, i + 1), refSize));
+  objects.push_back(Bytes{0x10, 0x07});
+  return binaryPlist(objects, refSize);
+}
+
+Bytes nestedXml(int depth) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+  for (int i = 0; i < depth; ++i) text += "<array>";
+  text += "<integer>1</integer>";
+  for (int i = 0; i < depth; ++i) text += "</array>";
+  text += "</plist>\n";
+  return {text.begin(), text.end()};
+}
+
+struct Refused {
+  const char* what;
+  Bytes bytes;
+  const char* reason;
+};
+
+TEST(HostilePlistTest, TreesBeyondTheLimitsAreRefusedBeforeTheyAreBuilt) {
+  std::string entities =
+      "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
+      "<plist><string>&b;</string></plist>";
+  const std::string nulKey = "<?xml version=\"1.0\"?><plist><dict><key>a&#x00;b</key><true/></dict></plist>";
+  const Refused rows[] = {
+      // 376 bytes standing for 2^40 values.
+      {"forty levels shared twice each", sharedLevels(40, 2), "too many values"},
+      {"a million and more values", sharedLevels(3, 101), "too many values"},
+      {"an array inside itself", binaryPlist({array({0}, 1)}, 1), "refers to itself"},
+      {"a loop through two arrays", binaryPlist({array({1}, 1), array({0}, 1)}, 1), "refers to itself"},
+      {"binary nested 100,000 deep", sharedLevels(100000, 1, 4), "nested too deeply"},
+      {"binary nested 257 deep", sharedLevels(257, 1, 2), "nested too deeply"},
+      {"XML nested 200,000 deep", nestedXml(200000), "nested too deeply"},
+      {"XML entity declarations", Bytes(entities.begin(), entities.end()), "entities"},
+      {"a reference past the last object", binaryPlist({array({5}, 1)}, 1), "damaged"},
+      // The library stops the whole program on a key with a NUL in it.
+      {"a binary key with a NUL inside", binaryPlist({Bytes{0xD1, 1, 2}, Bytes{0x53, 'a', 0, 'b'}, Bytes{0x10, 1}}, 1),
+       "damaged"},
+      {"an XML key with a NUL inside", Bytes(nulKey.begin(), nulKey.end()), "NUL"},
+  };
+  for (const Refused& row : rows) {
+    std::string error;
+    EXPECT_FALSE(sim::decodePlist(row.bytes, &error)) << row.what;
+    EXPECT_NE(error.find(row.reason), std::string::npos) << row.what << ": " << error;
+  }
+}
+
+TEST(HostilePlistTest, SharingAndNestingWithinTheLimitsStillRead) {
+  // 2^12 values from a few dozen bytes: sharing itself is allowed.
+  const auto shared = sim::decodePlist(sharedLevels(12, 2));
+  ASSERT_TRUE(shared);
+  const platform::PlistValue* inner = &*shared;
+  for (int level = 0; level < 12; ++level) {
+    ASSERT_TRUE(inner->asArray() && inner->asArray()->size() == 2u) << level;
+    inner = &inner->asArray()->at(1);
+  }
+  EXPECT_EQ(*inner, platform::PlistValue(7));
+
+  const auto deepBinary = sim::decodePlist(sharedLevels(255, 1, 2));
+  EXPECT_TRUE(deepBinary);
+  const auto deepXml = sim::decodePlist(nestedXml(255));
+  EXPECT_TRUE(deepXml);
+}
+
+}  // namespace
+
+namespace {
+
+// Mutated copies of real files, a bounded number of them with a fixed seed: whatever the
+// bytes, the reader answers a value or a reason, and never more than the limits allow.
+TEST(HostilePlistTest, MutatedFilesAreReadOrRefusedNeverACrash) {
+  platform::PlistDictionary sample{{"tiles", "windows"},
+                                   {"count", 7},
+                                   {"ratio", 0.5},
+                                   {"flag", true},
+                                   {"names", platform::PlistDictionary{{"desktop/1", "Work"}, {"desktop/2", "Play"}}},
+                                   {"list", platform::PlistArray{1, "two", platform::PlistArray{3.0, false}}},
+                                   {"blob", platform::PlistData{0, 1, 2, 3}}};
+  const Bytes binary = sim::encodeBinaryPlist(platform::PlistValue(sample));
+  const std::string xmlText = sim::encodeXmlPlist(platform::PlistValue(sample));
+  const Bytes xml(xmlText.begin(), xmlText.end());
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  int read = 0, refused = 0;
+  for (const Bytes* original : {&binary, &xml}) {
+    for (int round = 0; round < 3000; ++round) {
+      Bytes bytes = *original;
+      const int changes = 1 + static_cast<int>(next() % 4);
+      for (int c = 0; c < changes; ++c) {
+        const std::size_t at = next() % bytes.size();
+        switch (next() % 3) {
+          case 0:
+            bytes[at] = static_cast<std::uint8_t>(next());
+            break;
+          case 1:
+            bytes[at] ^= static_cast<std::uint8_t>(1u << (next() % 8));
+            break;
+          default:
+            bytes.resize(std::max<std::size_t>(at, 1));
+            break;
+        }
+      }
+      std::string error;
+      if (sim::decodePlist(bytes, &error)) {
+        ++read;
+      } else {
+        ++refused;
+        EXPECT_FALSE(error.empty());
+      }
+    }
+  }
+  EXPECT_GT(read, 0);
+  EXPECT_GT(refused, 0);
+}
+
+}  // namespace
