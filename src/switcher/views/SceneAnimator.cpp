@@ -11,9 +11,20 @@ namespace {
 
 using scene::Node;
 
-std::string childPath(const std::string& parent, const std::string& key) { return parent + '\x1f' + key; }
+using Path = std::uint64_t;
 
-void index(const Node& node, const std::string& path, std::map<std::string, const Node*>& out) {
+// FNV-1a over the parent's hash and the key: a path is a chain of keys, so equal chains
+// give equal numbers without building the strings.
+Path childPath(Path parent, const std::string& key) {
+  Path h = (parent ^ 0xcbf29ce484222325ULL) * 0x100000001b3ULL;
+  for (const unsigned char c : key) h = (h ^ c) * 0x100000001b3ULL;
+  h = (h ^ 0x1f) * 0x100000001b3ULL;
+  return h == 0 ? 1 : h;
+}
+
+Path rootPath(const Node& root) { return childPath(0, root.key); }
+
+void index(const Node& node, Path path, std::unordered_map<Path, const Node*>& out) {
   out.emplace(path, &node);
   for (const Node& child : node.children) index(child, childPath(path, child.key), out);
 }
@@ -62,34 +73,37 @@ double SceneAnimator::time() { return platform::clock().monotonicSeconds(); }
 
 void SceneAnimator::show(scene::Node next, const std::optional<Animation>& change) {
   const double now = time();
+  Index fresh;
+  fresh.reserve(index_.size());
+  index(next, rootPath(next), fresh);
   if (!hasTarget_) {
     target_ = std::move(next);
+    index_ = std::move(fresh);
+    index_[rootPath(target_)] = &target_;  // the children moved with their storage
     hasTarget_ = true;
     return;
   }
-  std::map<std::string, const Node*> old, fresh;
-  index(target_, target_.key, old);
-  index(next, next.key, fresh);
 
-  std::map<std::string, Motion> motions;
-  match(next, next.key, old, change, now, motions);
+  std::unordered_map<Path, Motion> motions;
+  match(next, rootPath(next), index_, change, now, motions);
 
   std::vector<Leaving> leaving;
   for (Leaving& l : leaving_) {
     // A node that comes back before it has faded out is drawn by the new tree.
     if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
   }
-  gatherLeaving(target_, target_.key, "", 0, fresh, change, now, leaving);
+  gatherLeaving(target_, rootPath(target_), 0, 0, fresh, change, now, leaving);
 
   motions_ = std::move(motions);
   leaving_ = std::move(leaving);
   target_ = std::move(next);
+  index_ = std::move(fresh);
+  index_[rootPath(target_)] = &target_;
   if (isAnimating()) keepTicking();
 }
 
-void SceneAnimator::match(const Node& next, const std::string& path, const std::map<std::string, const Node*>& old,
-                          const std::optional<Animation>& change, double now,
-                          std::map<std::string, Motion>& motions) const {
+void SceneAnimator::match(const Node& next, Path path, const Index& old, const std::optional<Animation>& change,
+                          double now, std::unordered_map<Path, Motion>& motions) const {
   Motion m;
   const auto found = old.find(path);
   if (found == old.end()) {
@@ -110,12 +124,11 @@ void SceneAnimator::match(const Node& next, const std::string& path, const std::
   for (const Node& child : next.children) match(child, childPath(path, child.key), old, change, now, motions);
 }
 
-void SceneAnimator::gatherLeaving(const Node& old, const std::string& path, const std::string& parent,
-                                  std::size_t index, const std::map<std::string, const Node*>& next,
+void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::size_t index, const Index& next,
                                   const std::optional<Animation>& change, double now,
                                   std::vector<Leaving>& leaving) const {
   if (!next.count(path)) {
-    if (old.transitions.fades && animates(change) && !parent.empty()) {
+    if (old.transitions.fades && animates(change) && parent != 0) {
       Node shown = present(old, path, now, false);
       const double from = shown.opacity;
       leaving.push_back({parent, index, path, std::move(shown), Track<double>{from, 0, now, *change}});
@@ -128,7 +141,7 @@ void SceneAnimator::gatherLeaving(const Node& old, const std::string& path, cons
   }
 }
 
-Node SceneAnimator::present(const Node& node, const std::string& path, double now, bool withLeaving) const {
+Node SceneAnimator::present(const Node& node, Path path, double now, bool withLeaving) const {
   Node out;
   out.key = node.key;
   out.frame = node.frame;
@@ -164,7 +177,7 @@ Node SceneAnimator::present(const Node& node, const std::string& path, double no
 
 Node SceneAnimator::displayed() const {
   if (!hasTarget_) return Node{};
-  return present(target_, target_.key, time(), true);
+  return present(target_, rootPath(target_), time(), true);
 }
 
 bool SceneAnimator::isAnimating() const {

@@ -1,6 +1,6 @@
 #pragma once
 // Keeps the tree a panel shows and animates from one tree to the next. Nodes are matched
-// by their key path from the root: a matched node whose frame, opacity or scale changed
+// by their key path from the root (held as a hash of the keys along it): a matched node whose frame, opacity or scale changed
 // moves there from what it shows now, over its own transition or else the change's
 // animation; without either it jumps. Nodes marked `fades` fade in when they appear and
 // out when they go (with the change's animation; a leaving node keeps its place among
@@ -10,7 +10,8 @@
 // Main thread only.
 
 #include <functional>
-#include <map>
+#include <cstdint>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ class SceneAnimator {
   /// What shows now: the target with every running animation applied and the leaving
   /// nodes still fading out.
   scene::Node displayed() const;
-  /// Whether some animation is still running now.
+  /// Whether some animation is still running now. When none is, what shows is the target.
   bool isAnimating() const;
 
   /// Seconds between two frames while animating.
@@ -63,28 +64,31 @@ class SceneAnimator {
     std::optional<double> settleStart;
     bool empty() const { return !frame && !opacity && !scale && !settleStart; }
   };
+  /// A key path from the root, hashed; 0 stands for none (the root's parent).
+  using Path = std::uint64_t;
+  using Index = std::unordered_map<Path, const scene::Node*>;
   struct Leaving {
-    std::string parent;  // key path of the parent it is drawn in
+    Path parent = 0;  // the parent it is drawn in
     std::size_t index = 0;
-    std::string path;
+    Path path = 0;
     scene::Node node;  // as it showed when it left
     Track<double> fade;
   };
 
   static double time();
-  scene::Node present(const scene::Node& node, const std::string& path, double now, bool withLeaving) const;
-  void match(const scene::Node& next, const std::string& path, const std::map<std::string, const scene::Node*>& old,
-             const std::optional<Animation>& change, double now, std::map<std::string, Motion>& motions) const;
-  void gatherLeaving(const scene::Node& old, const std::string& path, const std::string& parent, std::size_t index,
-                     const std::map<std::string, const scene::Node*>& next, const std::optional<Animation>& change,
-                     double now, std::vector<Leaving>& leaving) const;
+  scene::Node present(const scene::Node& node, Path path, double now, bool withLeaving) const;
+  void match(const scene::Node& next, Path path, const Index& old, const std::optional<Animation>& change, double now,
+             std::unordered_map<Path, Motion>& motions) const;
+  void gatherLeaving(const scene::Node& old, Path path, Path parent, std::size_t index, const Index& next,
+                     const std::optional<Animation>& change, double now, std::vector<Leaving>& leaving) const;
   void prune(double now);
   void tick();
   void keepTicking();
 
   scene::Node target_;
   bool hasTarget_ = false;
-  std::map<std::string, Motion> motions_;  // by key path
+  Index index_;  // the target's nodes by key path
+  std::unordered_map<Path, Motion> motions_;
   std::vector<Leaving> leaving_;
   platform::Timer ticker_;
 };

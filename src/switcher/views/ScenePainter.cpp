@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -123,18 +124,27 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
   if (picture.border) strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, *picture.border);
 }
 
-void paintNode(QPainter& p, const Node& node) {
-  if (node.opacity <= 0 || node.scale <= 0) return;
-  p.save();
-  p.translate(node.frame.origin.x, node.frame.origin.y);
-  p.setOpacity(p.opacity() * std::min(1.0, node.opacity));
+void paintNode(QPainter& p, const Node& node);
+
+// How far a node's drawing may reach outside its frame: its shadows and its children,
+// in its own coordinates.
+QRectF reach(const Node& node) {
+  // A node without content of its own inks only through its children.
+  QRectF r;
+  if (!std::holds_alternative<std::monostate>(node.content)) r = QRectF(0, 0, node.frame.size.width, node.frame.size.height);
+  const auto grow = [&](const std::optional<scene::Shadow>& shadow) {
+    if (!shadow) return;
+    const double m = 3 * std::max(1.0, std::round(shadow->radius / 2)) + 2;
+    r |= r.translated(shadow->offset.width, shadow->offset.height).adjusted(-m, -m, m, m);
+  };
+  if (const auto* shape = std::get_if<scene::Shape>(&node.content)) grow(shape->shadow);
+  if (const auto* picture = std::get_if<scene::Picture>(&node.content)) grow(picture->shadow);
+  for (const Node& child : node.children) r |= ScenePainter::extent(child);
+  return r;
+}
+
+void paintContent(QPainter& p, const Node& node) {
   const QRectF bounds(0, 0, node.frame.size.width, node.frame.size.height);
-  if (node.scale != 1) {
-    const QPointF anchor(node.anchor.x * bounds.width(), node.anchor.y * bounds.height());
-    p.translate(anchor);
-    p.scale(node.scale, node.scale);
-    p.translate(-anchor);
-  }
   std::visit(
       [&](const auto& content) {
         using T = std::decay_t<decltype(content)>;
@@ -146,10 +156,65 @@ void paintNode(QPainter& p, const Node& node) {
       },
       node.content);
   for (const Node& child : node.children) paintNode(p, child);
+}
+
+// A see-through node with pieces that overlap is drawn whole first and then blended at
+// its opacity, so that its pieces cover each other as they do at full strength.
+bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
+  QPaintDevice* device = p.device();
+  if (!device) return false;
+  const QTransform toDevice = p.worldTransform();
+  QRect area = toDevice.mapRect(reach(node)).toAlignedRect().intersected(QRect(0, 0, device->width(), device->height()));
+  if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
+  if (area.isEmpty()) return true;
+  QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+  layer.fill(Qt::transparent);
+  {
+    QPainter l(&layer);
+    l.setRenderHints(p.renderHints());
+    l.setWorldTransform(toDevice * QTransform::fromTranslate(-area.left(), -area.top()));
+    paintContent(l, node);
+  }
+  p.save();
+  p.resetTransform();
+  p.setOpacity(opacity);
+  p.drawImage(area.topLeft(), layer);
+  p.restore();
+  return true;
+}
+
+void paintNode(QPainter& p, const Node& node) {
+  if (node.opacity <= 0 || node.scale <= 0) return;
+  p.save();
+  p.translate(node.frame.origin.x, node.frame.origin.y);
+  const QRectF bounds(0, 0, node.frame.size.width, node.frame.size.height);
+  if (node.scale != 1) {
+    const QPointF anchor(node.anchor.x * bounds.width(), node.anchor.y * bounds.height());
+    p.translate(anchor);
+    p.scale(node.scale, node.scale);
+    p.translate(-anchor);
+  }
+  const double opacity = p.opacity() * std::min(1.0, node.opacity);
+  const bool overlapping = node.opacity < 1 && !node.children.empty();
+  if (!overlapping || !paintAsGroup(p, node, opacity)) {
+    p.setOpacity(opacity);
+    paintContent(p, node);
+  }
   p.restore();
 }
 
 }  // namespace
+
+QRectF ScenePainter::extent(const scene::Node& node) {
+  if (node.opacity <= 0 || node.scale <= 0) return {};
+  QRectF r = reach(node);
+  if (r.isNull()) return r;
+  if (node.scale != 1) {
+    const QPointF anchor(node.anchor.x * node.frame.size.width, node.anchor.y * node.frame.size.height);
+    r = QRectF(anchor + (r.topLeft() - anchor) * node.scale, r.size() * node.scale);
+  }
+  return r.translated(node.frame.origin.x, node.frame.origin.y);
+}
 
 void ScenePainter::paint(QPainter& painter, const scene::Node& root) {
   painter.save();

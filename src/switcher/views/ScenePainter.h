@@ -20,6 +20,10 @@ class ScenePainter {
   /// parent (the root's frame places it). Nodes at opacity or scale 0 draw nothing.
   static void paint(QPainter& painter, const scene::Node& root);
 
+  /// Where painting `node` may put ink, in its parent's coordinates: the frames of the
+  /// nodes with content, their shadows, after every scale; null when nothing draws.
+  static QRectF extent(const scene::Node& node);
+
   /// `root` painted on a transparent picture of `size` points (self-checks and tests).
   static QImage render(const scene::Node& root, QSize size);
 

@@ -71,6 +71,20 @@ QPainterPath symbolPath(const std::string& name, const QRectF& frame, double siz
     // The mark is cut out of the disc, so whatever lies beneath shows through it.
     return disc.subtracted(stroked(cross, lw * 1.2));
   }
+  if (name == "arrow.up.left.and.arrow.down.right") {
+    // One diagonal with an open head at each end, pointing out of the corners.
+    const double reach = size * 0.42, head = size * 0.3;
+    QPainterPath arrows;
+    arrows.moveTo(c.x() - reach, c.y() - reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach);
+    arrows.moveTo(c.x() - reach + head, c.y() - reach);
+    arrows.lineTo(c.x() - reach, c.y() - reach);
+    arrows.lineTo(c.x() - reach, c.y() - reach + head);
+    arrows.moveTo(c.x() + reach - head, c.y() + reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach - head);
+    return stroked(arrows, lw * 1.25);
+  }
   if (name == "menubar.rectangle") return screenGlyph(c, size, lw, false);
   if (name == "menubar.dock.rectangle") return screenGlyph(c, size, lw, true);
   return {};
