@@ -23,6 +23,7 @@
 #include <QRegion>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,25 +158,33 @@ void dropStage(const benchmark::State&) { gStage.reset(); }
 
 void PanelsOpen(benchmark::State& state) {
   Stage& stage = *gStage;
-  double begins = 0, shows = 0, pixels = 0;
+  double begins = 0, shows = 0, pixels = 0, paints = 0;
   for (auto _ : state) {
     auto start = Clock::now();
     const bool began = stage.open();
     const double begin = since(start);
     start = Clock::now();
     stage.switcher->show();
+    const auto painting = Clock::now();
     pixels += stage.paint();
+    paints += since(painting);
     const double show = since(start);
     state.SetIterationTime(begin + show);
     begins += begin;
     shows += show;
     if (!began) state.SkipWithError("begin found nothing to show");
+    if (const char* dir = std::getenv("TRELLIQ_BENCH_PICTURES")) {
+      for (std::size_t i = 0; i < stage.stores.size(); ++i) {
+        stage.stores[i].save(QString::fromStdString(std::string(dir) + "/panel-" + std::to_string(i) + ".png"));
+      }
+    }
     stage.close();
   }
   const double n = std::max<double>(1, static_cast<double>(state.iterations()));
   state.counters["begin of budget"] = begins / n / 0.010;
   state.counters["show of budget"] = shows / n / kFrame;
   state.counters["painted Mpx"] = pixels / n / 1e6;
+  state.counters["paint ms"] = paints / n * 1000;
 }
 BENCHMARK(PanelsOpen)
     ->Name("PanelsOpen/large")

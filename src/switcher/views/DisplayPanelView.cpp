@@ -106,6 +106,8 @@ void DisplayPanelView::setShown(bool shown) {
   // The panel was framed to its display just before it was ordered in.
   if (shown) {
     namesAlways_ = readNamesOption();
+    // What the panel showed before it was ordered out is not kept: all of it is drawn anew.
+    marked_.reset();
     rebuild(std::nullopt);
   }
 }
@@ -181,14 +183,24 @@ void DisplayPanelView::rememberInputs() {
 }
 
 void DisplayPanelView::markChanged() {
-  // What was inked before and what is inked now: the rest of the display stays clear.
-  const QRectF now = ScenePainter::extent(animator_.displayed());
-  const QRectF both = now | inked_;
-  inked_ = now;
-  if (both.isNull()) return;
-  const QRect area = both.toAlignedRect().adjusted(-2, -2, 2, 2) & rect();
-  dirty_ += area;
-  update(area);
+  // Only where the tree now draws differently from the tree last marked: the rest of the
+  // display, and of the panel, stays as it was drawn.
+  scene::Node now = animator_.isAnimating() ? animator_.displayed() : animator_.target();
+  std::vector<QRectF> areas;
+  ScenePainter::damage(marked_ ? &*marked_ : nullptr, &now, areas);
+  marked_ = std::move(now);
+  markedAt_ = platform::clock().monotonicSeconds();
+  if (areas.empty()) return;
+  QRegion region;
+  if (areas.size() > 24) {
+    QRectF all;
+    for (const QRectF& r : areas) all |= r;
+    areas = {all};
+  }
+  for (const QRectF& r : areas) region += r.toAlignedRect().adjusted(-2, -2, 2, 2) & rect();
+  if (region.isEmpty()) return;
+  dirty_ += region;
+  update(region);
 }
 
 QRegion DisplayPanelView::takeDirtyRegion() { return std::exchange(dirty_, QRegion()); }
@@ -241,7 +253,14 @@ QString DisplayPanelView::helpAt(QPointF point) const {
 
 void DisplayPanelView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  ScenePainter::paint(painter, animator_.displayed());
+  // The tree just marked is what shows until the clock moves on.
+  if (marked_ && markedAt_ == platform::clock().monotonicSeconds()) {
+    ScenePainter::paint(painter, *marked_);
+  } else if (animator_.isAnimating()) {
+    ScenePainter::paint(painter, animator_.displayed());
+  } else {
+    ScenePainter::paint(painter, animator_.target());
+  }
 }
 
 void DisplayPanelView::resizeEvent(QResizeEvent* event) {

@@ -97,7 +97,8 @@ class DisplayPanelView : public QWidget, public PanelView {
   };
   Inputs seen_;
   QRegion dirty_;
-  QRectF inked_;  // the extent of the tree last marked
+  std::optional<scene::Node> marked_;  // the tree as it showed when last marked
+  double markedAt_ = -1;
 };
 
 }  // namespace trelliq::views
