@@ -13,8 +13,10 @@
 //                    of its animation (under 4 ms): "step of budget", "frame of budget".
 //   PanelsPicture    a window picture arriving while the panels show, painted: one nobody
 //                    sees (app tiles; under 1 ms) and the selected window's (under 16.7 ms).
-//   PanelsGrowth     begin + show on a desk four times the large one, against the large
-//                    desk's figure measured in the same run: within 4.5× of it.
+//   PanelsGrowth     begin + show on a desk four times the large one (four times the
+//                    Spaces and windows of the same apps), against the large desk's figure
+//                    measured in the same run: within 4.5× of it. "node growth" is how
+//                    many more scene nodes the panels have.
 
 #include <benchmark/benchmark.h>
 
@@ -298,46 +300,73 @@ BENCHMARK(PanelsPicture)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// begin + show on one desk, the median of `runs` sessions.
-double beginAndShow(Stage& stage, int runs) {
-  std::vector<double> times;
+// begin + show on one desk, the median of `runs` sessions; also the medians of each.
+struct Figures {
+  double total = 0, begin = 0, show = 0, nodes = 0;
+};
+
+std::size_t countNodes(const trelliq::scene::Node& node) {
+  std::size_t n = 1;
+  for (const trelliq::scene::Node& child : node.children) n += countNodes(child);
+  return n;
+}
+Figures beginAndShow(Stage& stage, int runs) {
+  std::vector<double> totals, begins, shows;
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
     stage.open();
+    const double begin = since(start);
     stage.switcher->show();
-    times.push_back(since(start));
+    totals.push_back(since(start));
+    begins.push_back(begin);
+    shows.push_back(totals.back() - begin);
     stage.close();
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  const auto median = [](std::vector<double>& v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  double nodes = 0;
+  stage.open();
+  stage.switcher->show();
+  for (const DisplayPanelView* view : stage.panelViews()) nodes += static_cast<double>(countNodes(view->animator().target()));
+  stage.close();
+  return {median(totals), median(begins), median(shows), nodes};
 }
 
-double gLargeFigure = 0;
+Figures gLarge;
 
 void makeFourTimes(const benchmark::State&) {
   {
     Stage large(largeAtScale2());
-    gLargeFigure = beginAndShow(large, 7);
+    gLarge = beginAndShow(large, 7);
   }
+  // Four times the Spaces and windows of the same sixty apps: four times the tiles.
   LargeDeskSize size = largeAtScale2();
   size.spacesPerDisplay *= 4;
-  size.apps *= 4;
   size.windows *= 4;
   gStage = std::make_unique<Stage>(size);
 }
 
 void PanelsGrowth(benchmark::State& state) {
   Stage& stage = *gStage;
-  double total = 0;
+  Figures sum;
+  const double nodes = beginAndShow(stage, 1).nodes;
   for (auto _ : state) {
-    const double t = beginAndShow(stage, 1);
-    state.SetIterationTime(t);
-    total += t;
+    const Figures f = beginAndShow(stage, 1);
+    state.SetIterationTime(f.total);
+    sum.total += f.total;
+    sum.begin += f.begin;
+    sum.show += f.show;
   }
   const double n = std::max<double>(1, static_cast<double>(state.iterations()));
-  state.counters["growth"] = total / n / gLargeFigure;
-  state.counters["of budget"] = total / n / gLargeFigure / 4.5;
-  state.counters["large ms"] = gLargeFigure * 1000;
+  state.counters["growth"] = sum.total / n / gLarge.total;
+  state.counters["of budget"] = sum.total / n / gLarge.total / 4.5;
+  state.counters["large ms"] = gLarge.total * 1000;
+  state.counters["begin growth"] = sum.begin / n / gLarge.begin;
+  state.counters["show growth"] = sum.show / n / gLarge.show;
+  state.counters["node growth"] = nodes / gLarge.nodes;
+  state.counters["nodes"] = nodes;
 }
 BENCHMARK(PanelsGrowth)
     ->Name("PanelsGrowth/4x")

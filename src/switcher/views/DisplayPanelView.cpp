@@ -69,7 +69,11 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
   // A panel that is ordered out follows the model only when it is shown again: opening a
   // session changes the model many times before the panels show.
   token_ = model_.subscribe([this](const ModelChange& change) {
-    if (shown_ && touches(change.field)) rebuild(change.animation);
+    if (!shown_ || !touches(change.field)) return;
+    // The panel is framed to its display when it is ordered in; a new snapshot may come
+    // with new displays.
+    if (change.field == ModelField::workspace) frame_ = panel_.frame();
+    rebuild(change.animation);
   });
   // The option is kept here and followed through the change notification, so a change
   // shows at once and a rebuild never goes to the defaults for it.
@@ -80,6 +84,7 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
         if (self) self->namesOptionMayHaveChanged();
       });
   panel_.setContentView(this);
+  frame_ = panel_.frame();
   rebuild(std::nullopt);
 }
 
@@ -108,6 +113,7 @@ void DisplayPanelView::setShown(bool shown) {
     namesAlways_ = readNamesOption();
     // What the panel showed before it was ordered out is not kept: all of it is drawn anew.
     marked_.reset();
+    frame_ = panel_.frame();
     rebuild(std::nullopt);
   }
 }
@@ -129,7 +135,7 @@ void DisplayPanelView::attachPointer(const MouseView& mouse) {
 }
 
 void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
-  const CGRect frame = panel_.frame();
+  const CGRect& frame = frame_;
   const QSize size(static_cast<int>(std::lround(frame.width())), static_cast<int>(std::lround(frame.height())));
   if (this->size() != size) {
     resize(size);
@@ -185,9 +191,11 @@ void DisplayPanelView::rememberInputs() {
 void DisplayPanelView::markChanged() {
   // Only where the tree now draws differently from the tree last marked: the rest of the
   // display, and of the panel, stays as it was drawn.
-  scene::Node now = animator_.isAnimating() ? animator_.displayed() : animator_.target();
+  std::shared_ptr<const scene::Node> now = animator_.isAnimating()
+                                               ? std::make_shared<const scene::Node>(animator_.displayed())
+                                               : animator_.sharedTarget();
   std::vector<QRectF> areas;
-  ScenePainter::damage(marked_ ? &*marked_ : nullptr, &now, areas);
+  ScenePainter::damage(marked_.get(), now.get(), areas);
   marked_ = std::move(now);
   markedAt_ = platform::clock().monotonicSeconds();
   if (areas.empty()) return;

@@ -87,6 +87,7 @@ class DisplayPanelView : public QWidget, public PanelView {
   NSNotificationToken defaultsWatch_;
   bool namesAlways_ = false;
   bool shown_ = false;
+  CGRect frame_;  // the panel's frame, read when it is shown or the snapshot changes
   NameLineEdit* field_ = nullptr;  // a child, made on first use and hidden when not editing
   QPointer<PointerBridge> bridge_;
   struct Inputs {
@@ -97,7 +98,7 @@ class DisplayPanelView : public QWidget, public PanelView {
   };
   Inputs seen_;
   QRegion dirty_;
-  std::optional<scene::Node> marked_;  // the tree as it showed when last marked
+  std::shared_ptr<const scene::Node> marked_;  // the tree as it showed when last marked
   double markedAt_ = -1;
 };
 

@@ -1,6 +1,8 @@
 #include "switcher/views/SceneAnimator.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "switcher/views/AnimationCurves.h"
@@ -24,10 +26,7 @@ Path childPath(Path parent, const std::string& key) {
 
 Path rootPath(const Node& root) { return childPath(0, root.key); }
 
-void index(const Node& node, Path path, std::unordered_map<Path, const Node*>& out) {
-  out.emplace(path, &node);
-  for (const Node& child : node.children) index(child, childPath(path, child.key), out);
-}
+
 
 double lerp(double a, double b, double p) { return p >= 1 ? b : a + (b - a) * p; }
 
@@ -71,63 +70,108 @@ SceneAnimator::~SceneAnimator() { ticker_.invalidate(); }
 
 double SceneAnimator::time() { return platform::clock().monotonicSeconds(); }
 
+namespace {
+
+// The children of `node` by key, for finding a node's counterpart in the other tree; a
+// short list is searched in place.
+class ChildrenByKey {
+ public:
+  explicit ChildrenByKey(const Node* node) : node_(node) {
+    if (!node || node->children.size() <= 8) return;
+    byKey_.reserve(node->children.size());
+    for (const Node& child : node->children) byKey_.emplace(child.key, &child);
+  }
+  const Node* find(const std::string& key) const {
+    if (!node_) return nullptr;
+    if (!byKey_.empty()) {
+      const auto found = byKey_.find(key);
+      return found == byKey_.end() ? nullptr : found->second;
+    }
+    for (const Node& child : node_->children) {
+      if (child.key == key) return &child;
+    }
+    return nullptr;
+  }
+
+ private:
+  const Node* node_;
+  std::unordered_map<std::string_view, const Node*> byKey_;
+};
+
+bool hasOwnTransition(const Node& node) {
+  return node.transitions.frame || node.transitions.opacity || node.transitions.scale || node.settle;
+}
+
+void gatherPaths(const Node& node, Path path, std::unordered_set<Path>& out) {
+  out.insert(path);
+  for (const Node& child : node.children) gatherPaths(child, childPath(path, child.key), out);
+}
+
+}  // namespace
+
 void SceneAnimator::show(scene::Node next, const std::optional<Animation>& change) {
   const double now = time();
-  Index fresh;
-  fresh.reserve(index_.size());
-  index(next, rootPath(next), fresh);
   if (!hasTarget_) {
-    target_ = std::move(next);
-    index_ = std::move(fresh);
-    index_[rootPath(target_)] = &target_;  // the children moved with their storage
+    target_ = std::make_shared<const Node>(std::move(next));
     hasTarget_ = true;
     return;
   }
-
+  const Node& shown = *target_;
+  // The trees are walked side by side, a node meeting its counterpart by key; with no
+  // animation asked and none running, only nodes with transitions of their own can move.
   std::unordered_map<Path, Motion> motions;
-  match(next, rootPath(next), index_, change, now, motions);
+  match(next, rootPath(next), next.key == shown.key ? &shown : nullptr, change, now, motions);
 
   std::vector<Leaving> leaving;
-  for (Leaving& l : leaving_) {
-    // A node that comes back before it has faded out is drawn by the new tree.
-    if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
+  if (!leaving_.empty()) {
+    std::unordered_set<Path> fresh;
+    gatherPaths(next, rootPath(next), fresh);
+    for (Leaving& l : leaving_) {
+      // A node that comes back before it has faded out is drawn by the new tree.
+      if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
+    }
   }
-  gatherLeaving(target_, rootPath(target_), 0, 0, fresh, change, now, leaving);
+  if (animates(change)) {
+    gatherLeaving(shown, rootPath(shown), 0, 0, next.key == shown.key ? &next : nullptr, change, now, leaving);
+  }
 
   motions_ = std::move(motions);
   leaving_ = std::move(leaving);
-  target_ = std::move(next);
-  index_ = std::move(fresh);
-  index_[rootPath(target_)] = &target_;
+  target_ = std::make_shared<const Node>(std::move(next));
   if (isAnimating()) keepTicking();
 }
 
-void SceneAnimator::match(const Node& next, Path path, const Index& old, const std::optional<Animation>& change,
+void SceneAnimator::match(const Node& next, Path path, const Node* was, const std::optional<Animation>& change,
                           double now, std::unordered_map<Path, Motion>& motions) const {
-  Motion m;
-  const auto found = old.find(path);
-  if (found == old.end()) {
-    if (next.transitions.fades && animates(change)) m.opacity = Track<double>{0, next.opacity, now, *change};
-  } else {
-    const Node& was = *found->second;
-    const auto running = motions_.find(path);
-    const Motion before = running == motions_.end() ? Motion{} : running->second;
-    const auto pick = [&](const std::optional<Animation>& own) { return own ? own : change; };
-    m.frame = retarget(before.frame, was.frame, next.frame, pick(next.transitions.frame), now);
-    m.opacity = retarget(before.opacity, was.opacity, next.opacity, pick(next.transitions.opacity), now);
-    m.scale = retarget(before.scale, was.scale, next.scale, pick(next.transitions.scale), now);
-    if (before.settleStart && now < *before.settleStart + kSettleDuration) m.settleStart = before.settleStart;
-    // Only a flip plays it, not the first appearance of a value.
-    if (next.settle && was.settle && *next.settle != *was.settle) m.settleStart = now;
+  const bool animated = animates(change);
+  const auto running = motions_.empty() ? motions_.end() : motions_.find(path);
+  if (animated || running != motions_.end() || hasOwnTransition(next)) {
+    Motion m;
+    if (!was) {
+      if (next.transitions.fades && animated) m.opacity = Track<double>{0, next.opacity, now, *change};
+    } else {
+      const Motion before = running == motions_.end() ? Motion{} : running->second;
+      const auto pick = [&](const std::optional<Animation>& own) { return own ? own : change; };
+      m.frame = retarget(before.frame, was->frame, next.frame, pick(next.transitions.frame), now);
+      m.opacity = retarget(before.opacity, was->opacity, next.opacity, pick(next.transitions.opacity), now);
+      m.scale = retarget(before.scale, was->scale, next.scale, pick(next.transitions.scale), now);
+      if (before.settleStart && now < *before.settleStart + kSettleDuration) m.settleStart = before.settleStart;
+      // Only a flip plays it, not the first appearance of a value.
+      if (next.settle && was->settle && *next.settle != *was->settle) m.settleStart = now;
+    }
+    if (!m.empty()) motions.emplace(path, m);
   }
-  if (!m.empty()) motions.emplace(path, m);
-  for (const Node& child : next.children) match(child, childPath(path, child.key), old, change, now, motions);
+  if (next.children.empty()) return;
+  const ChildrenByKey old(was);
+  for (const Node& child : next.children) {
+    match(child, childPath(path, child.key), old.find(child.key), change, now, motions);
+  }
 }
 
-void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::size_t index, const Index& next,
+void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::size_t index, const Node* now_,
                                   const std::optional<Animation>& change, double now,
                                   std::vector<Leaving>& leaving) const {
-  if (!next.count(path)) {
+  if (!now_) {
     if (old.transitions.fades && animates(change) && parent != 0) {
       Node shown = present(old, path, now, false);
       const double from = shown.opacity;
@@ -135,9 +179,11 @@ void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::
     }
     return;  // its children go with it
   }
+  if (old.children.empty()) return;
+  const ChildrenByKey next(now_);
   for (std::size_t i = 0; i < old.children.size(); ++i) {
     const Node& child = old.children[i];
-    gatherLeaving(child, childPath(path, child.key), path, i, next, change, now, leaving);
+    gatherLeaving(child, childPath(path, child.key), path, i, next.find(child.key), change, now, leaving);
   }
 }
 
@@ -177,7 +223,7 @@ Node SceneAnimator::present(const Node& node, Path path, double now, bool withLe
 
 Node SceneAnimator::displayed() const {
   if (!hasTarget_) return Node{};
-  return present(target_, rootPath(target_), time(), true);
+  return present(*target_, rootPath(*target_), time(), true);
 }
 
 bool SceneAnimator::isAnimating() const {

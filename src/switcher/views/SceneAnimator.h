@@ -10,6 +10,7 @@
 // Main thread only.
 
 #include <functional>
+#include <memory>
 #include <cstdint>
 #include <unordered_map>
 #include <optional>
@@ -36,7 +37,9 @@ class SceneAnimator {
   /// The first tree ever shown appears at once.
   void show(scene::Node next, const std::optional<Animation>& change);
   /// The last tree given to `show` (the end state of every animation).
-  const scene::Node& target() const { return target_; }
+  const scene::Node& target() const { return *target_; }
+  /// The same tree, shared: it is never changed, only replaced by the next.
+  std::shared_ptr<const scene::Node> sharedTarget() const { return target_; }
   /// What shows now: the target with every running animation applied and the leaving
   /// nodes still fading out.
   scene::Node displayed() const;
@@ -66,7 +69,6 @@ class SceneAnimator {
   };
   /// A key path from the root, hashed; 0 stands for none (the root's parent).
   using Path = std::uint64_t;
-  using Index = std::unordered_map<Path, const scene::Node*>;
   struct Leaving {
     Path parent = 0;  // the parent it is drawn in
     std::size_t index = 0;
@@ -77,17 +79,18 @@ class SceneAnimator {
 
   static double time();
   scene::Node present(const scene::Node& node, Path path, double now, bool withLeaving) const;
-  void match(const scene::Node& next, Path path, const Index& old, const std::optional<Animation>& change, double now,
-             std::unordered_map<Path, Motion>& motions) const;
-  void gatherLeaving(const scene::Node& old, Path path, Path parent, std::size_t index, const Index& next,
+  /// Motions of `next` against its counterpart `was` in the tree shown so far (null: none).
+  void match(const scene::Node& next, Path path, const scene::Node* was, const std::optional<Animation>& change,
+             double now, std::unordered_map<Path, Motion>& motions) const;
+  /// Leaving nodes of `old` against its counterpart `now_` in the next tree (null: none).
+  void gatherLeaving(const scene::Node& old, Path path, Path parent, std::size_t index, const scene::Node* now_,
                      const std::optional<Animation>& change, double now, std::vector<Leaving>& leaving) const;
   void prune(double now);
   void tick();
   void keepTicking();
 
-  scene::Node target_;
+  std::shared_ptr<const scene::Node> target_ = std::make_shared<const scene::Node>();
   bool hasTarget_ = false;
-  Index index_;  // the target's nodes by key path
   std::unordered_map<Path, Motion> motions_;
   std::vector<Leaving> leaving_;
   platform::Timer ticker_;
