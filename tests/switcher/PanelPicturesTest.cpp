@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "SwitcherPanelsStage.h"
@@ -56,6 +57,38 @@ class PanelPicturesTest : public PanelsStage {
     return image.copy(cut);
   }
 
+  // What a compositor keeping the panel's pixels between frames holds after drawing only
+  // what the view marked since the last time.
+  QImage& drawnAgain(int display) {
+    auto* view = dynamic_cast<views::DisplayPanelView*>(
+        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
+    QImage& store = stores_[display];
+    if (store.size() != view->size() * 2) {
+      store = QImage(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+      store.fill(Qt::transparent);
+    }
+    const QRegion dirty = view->takeDirtyRegion();
+    if (dirty.isEmpty()) return store;
+    QPainter painter(&store);
+    painter.scale(2, 2);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect& r : dirty) painter.fillRect(r, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    view->render(&painter, dirty.boundingRect().topLeft(), dirty, QWidget::DrawChildren);
+    return store;
+  }
+  QImage drawnWhole(int display) {
+    auto* view = dynamic_cast<views::DisplayPanelView*>(
+        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
+    QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
+  std::map<int, QImage> stores_;
+
   // Compares with the kept picture `name` (or writes it).
   void expectLooksAsKept(const QImage& image, const std::string& name) {
     ASSERT_FALSE(image.isNull()) << name;
@@ -66,6 +99,10 @@ class PanelPicturesTest : public PanelsStage {
     }
     const QImage kept(QString::fromStdString(std::string(TRELLIQ_TESTS_DIR) + "/switcher/pictures/" + file));
     ASSERT_FALSE(kept.isNull()) << "no kept picture " << file;
+    expectAlike(image, kept, file);
+  }
+
+  static void expectAlike(const QImage& image, const QImage& kept, const std::string& file) {
     const QImage a = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QImage b = kept.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     ASSERT_EQ(a.size(), b.size()) << file;
@@ -118,6 +155,31 @@ TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
   ASSERT_TRUE(switcher->shown);
   expectLooksAsKept(drawn(0), "names-steered");
   expectLooksAsKept(drawn(1), "names-other");
+}
+
+TEST_F(PanelPicturesTest, DrawingOnlyWhatWasMarkedKeepsThePanelsWhole) {
+  setPreview("none");
+  holdSession(0.6);
+  ASSERT_TRUE(switcher->shown);
+  const auto check = [&](const std::string& when) {
+    for (const int display : {0, 1}) {
+      expectAlike(drawnAgain(display), drawnWhole(display), when + ", display " + std::to_string(display));
+    }
+  };
+  check("shown");
+  // Steps and a change of the steered display, frame by frame.
+  for (int step = 0; step < 3; ++step) {
+    press(Switcher::keyTab, kCommand);
+    for (int frame = 0; frame < 20; ++frame) {
+      scene.clock.advance(1.0 / 60);
+      check("step " + std::to_string(step) + " frame " + std::to_string(frame));
+    }
+  }
+  scene.windowServer.setPointer({2500, 300});
+  for (int frame = 0; frame < 30; ++frame) {
+    scene.clock.advance(1.0 / 60);
+    check("focus frame " + std::to_string(frame));
+  }
 }
 
 }  // namespace
