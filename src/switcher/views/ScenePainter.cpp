@@ -101,6 +101,27 @@ void paintSymbol(QPainter& p, const QRectF& r, const scene::Symbol& symbol) {
   if (!glyph.isEmpty()) fillInside(p, glyph, ScenePainter::color(symbol.paint));
 }
 
+// The painter's coordinates to the pixels it paints, and its own transform beyond the
+// world transform (a widget drawn into a picture of another scale has one), so that a
+// picture made for those pixels can be laid on them one to one.
+struct Pixels {
+  QTransform toPixels;
+  QTransform beyondWorld;
+};
+
+Pixels pixelsOf(const QPainter& p) {
+  const QTransform toPixels = p.deviceTransform();
+  return {toPixels, p.worldTransform().inverted() * toPixels};
+}
+
+// Draws `image` with its top left at pixel `at`, one image pixel to one device pixel.
+void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint at) {
+  p.save();
+  p.setWorldTransform(pixels.beyondWorld.inverted());
+  p.drawImage(at, image);
+  p.restore();
+}
+
 // Pictures are sampled once for the size and place they are drawn at and kept, least
 // recently drawn going first past a budget: sampling a large picture (an app icon, a
 // window) down again on every paint was most of a paint's cost. A sampled picture is
@@ -174,17 +195,15 @@ class SampledPictures {
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
 // Draws `source` of the picture into `r` through a sample kept for this size and place;
-// false when the picture is drawn larger than its pixels or the painter's transform turns
-// or shears (then it is drawn directly). The
+// false when the painter's transform turns or shears (then it is drawn directly). The
 // sample is drawn with the painter's own transform moved by whole pixels, so it holds the
 // very pixels a direct drawing would give.
 bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QRectF& source, const QPainterPath& outline,
                  double radius) {
-  const QTransform t = p.worldTransform();
+  const Pixels pixels = pixelsOf(p);
+  const QTransform& t = pixels.toPixels;
   if (t.type() > QTransform::TxScale || t.m11() <= 0 || t.m22() <= 0) return false;
   const QRectF device = t.mapRect(r);
-  // Drawn larger than its pixels, a picture is cheap to draw directly.
-  if (device.width() >= source.width() && device.height() >= source.height()) return false;
   // A pixel of room all round: smooth sampling bleeds into the pixels next to the frame.
   const QPoint origin(static_cast<int>(std::floor(device.left())) - 1, static_cast<int>(std::floor(device.top())) - 1);
   const int width = static_cast<int>(std::ceil(device.right())) - origin.x() + 1;
@@ -214,10 +233,7 @@ bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QR
     }
     sample = &kept.keep(key, image, std::move(pixels));
   }
-  p.save();
-  p.resetTransform();
-  p.drawImage(origin, *sample);
-  p.restore();
+  layOnPixels(p, pixels, *sample, origin);
   return true;
 }
 
@@ -288,8 +304,10 @@ void paintContent(QPainter& p, const Node& node) {
 bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
   QPaintDevice* device = p.device();
   if (!device) return false;
-  const QTransform toDevice = p.worldTransform();
-  QRect area = toDevice.mapRect(reach(node)).toAlignedRect().intersected(QRect(0, 0, device->width(), device->height()));
+  const Pixels pixels = pixelsOf(p);
+  const QTransform& toDevice = pixels.toPixels;
+  QRect area = toDevice.mapRect(reach(node)).toAlignedRect();
+  area &= pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
   if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
   if (area.isEmpty()) return true;
   QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
@@ -302,9 +320,8 @@ bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
     paintContent(l, node);
   }
   p.save();
-  p.resetTransform();
   p.setOpacity(opacity);
-  p.drawImage(area.topLeft(), layer);
+  layOnPixels(p, pixels, layer, area.topLeft());
   p.restore();
   return true;
 }
