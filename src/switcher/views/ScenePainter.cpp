@@ -328,8 +328,17 @@ bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
 
 void paintNode(QPainter& p, const Node& node) {
   if (node.opacity <= 0 || node.scale <= 0) return;
-  // Drawing only part of the panel again: what lies wholly outside it is passed over.
-  if (p.hasClipping() && !ScenePainter::extent(node).adjusted(-2, -2, 2, 2).intersects(p.clipBoundingRect())) return;
+  // Drawing only part of the panel again: what lies wholly outside it is passed over. A
+  // node's own frame meeting that part settles it without going through its subtree.
+  if (p.hasClipping()) {
+    const QRectF clip = p.clipBoundingRect();
+    QRectF own(node.frame.origin.x, node.frame.origin.y, node.frame.size.width, node.frame.size.height);
+    if (node.scale != 1) {
+      const QPointF anchor(own.x() + node.anchor.x * own.width(), own.y() + node.anchor.y * own.height());
+      own = QRectF(anchor + (own.topLeft() - anchor) * node.scale, own.size() * node.scale);
+    }
+    if (!own.intersects(clip) && !ScenePainter::extent(node).adjusted(-2, -2, 2, 2).intersects(clip)) return;
+  }
   p.save();
   p.translate(node.frame.origin.x, node.frame.origin.y);
   const QRectF bounds(0, 0, node.frame.size.width, node.frame.size.height);
