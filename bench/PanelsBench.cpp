@@ -11,8 +11,10 @@
 //                    16.7 ms together): "begin of budget", "show of budget".
 //   PanelsStep       one ⇥ with its first painted frame (under 8 ms) and each further frame
 //                    of its animation (under 4 ms): "step of budget", "frame of budget".
-//   PanelsPicture    a window picture arriving while the panels show, painted: one nobody
-//                    sees (app tiles; under 1 ms) and the selected window's (under 16.7 ms).
+//   PanelsPicture    a window picture arriving while the panels show, applied and painted:
+//                    one nobody sees (app tiles; under 1 ms) and the selected window's,
+//                    which the preview shows (under 16.7 ms; the preview painted whole).
+//   PanelsMemory     the peak resident size over a hundred sessions, against 300 MB.
 //   PanelsGrowth     begin + show on a desk four times the large one (four times the
 //                    Spaces and windows of the same apps), against the large desk's figure
 //                    measured in the same run: within 4.5× of it. "node growth" is how
@@ -23,6 +25,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRegion>
+#include <sys/resource.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -108,6 +111,21 @@ struct Stage {
     }
     return out;
   }
+
+  // Paints the preview whole when it shows (it is small); answers the pixels painted.
+  double paintPreview() {
+    trelliq::SwitcherPanel& panel = switcher->previewPanel();
+    QWidget* view = panel.contentView();
+    if (!view || !panel.isVisible()) return 0;
+    const QSize size(static_cast<int>(view->width() * kScale), static_cast<int>(view->height() * kScale));
+    if (preview.size() != size) preview = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    preview.fill(Qt::transparent);
+    QPainter painter(&preview);
+    painter.scale(kScale, kScale);
+    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return size.width() * size.height();
+  }
+  QImage preview;
 
   // Paints every shown panel over what it marked; answers the pixels painted.
   double paint() {
@@ -272,7 +290,10 @@ void PanelsPicture(benchmark::State& state) {
     const CGImageRef picture = freshPicture(++seed);
     const auto start = Clock::now();
     stage.switcher->thumbnailArrived(window, picture);
+    // The controller's pass over the change (the preview's picture) runs next on the queue.
+    stage.scene->clock.advance(0);
     stage.paint();
+    if (seen) stage.paintPreview();
     const double t = since(start);
     state.SetIterationTime(t);
     total += t;
@@ -374,5 +395,33 @@ BENCHMARK(PanelsGrowth)
     ->Teardown(dropStage)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// Peak memory over many sessions on the large desk, each opened, shown, painted and
+// closed with every window's picture taken: the process's peak resident size against
+// 300 MB. Run it alone (--benchmark_filter=PanelsMemory): the peak is the process's.
+void PanelsMemory(benchmark::State& state) {
+  Stage& stage = *gStage;
+  const int sessions = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    for (int i = 0; i < sessions; ++i) {
+      stage.open();
+      stage.switcher->show();
+      stage.paint();
+      stage.close();
+    }
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double peakMB = static_cast<double>(usage.ru_maxrss) / 1024;
+  state.counters["peak MB"] = peakMB;
+  state.counters["of budget"] = peakMB / 300;
+}
+BENCHMARK(PanelsMemory)
+    ->Name("PanelsMemory/large")
+    ->Arg(100)
+    ->Setup(makeLarge)
+    ->Teardown(dropStage)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace

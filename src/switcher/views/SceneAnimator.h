@@ -1,6 +1,7 @@
 #pragma once
 // Keeps the tree a panel shows and animates from one tree to the next. Nodes are matched
-// by their key path from the root (held as a hash of the keys along it): a matched node whose frame, opacity or scale changed
+// by their key path from the root (the trees are walked side by side; running motions are
+// kept by a hash of the keys along the path): a matched node whose frame, opacity or scale changed
 // moves there from what it shows now, over its own transition or else the change's
 // animation; without either it jumps. Nodes marked `fades` fade in when they appear and
 // out when they go (with the change's animation; a leaving node keeps its place among
