@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/AppKitWindows.h"
@@ -63,6 +65,19 @@ class Layer {
   void setBackground(std::uint32_t argb) { background_ = argb, changed(); }
   Gravity gravity() const { return gravity_; }
   Material material() const { return material_; }
+  /// The layer it sits in: its frame is then in that layer's coordinates (bottom-left
+  /// origin) and it moves with it. Null: the content's coordinates. Not owned.
+  const Layer* superlayer() const { return superlayer_; }
+  void setSuperlayer(const Layer* layer) { superlayer_ = layer, changed(); }
+  /// A system symbol drawn white in the middle of the layer, `symbolSize` points tall;
+  /// empty for none.
+  const std::string& symbol() const { return symbol_; }
+  double symbolSize() const { return symbolSize_; }
+  void setSymbol(std::string name, double size) {
+    symbol_ = std::move(name);
+    symbolSize_ = size;
+    changed();
+  }
 
   /// Called after every change, with the layer.
   std::function<void(const Layer&)> onChange;
@@ -80,6 +95,9 @@ class Layer {
   std::uint32_t background_ = 0;
   Gravity gravity_ = Gravity::resize;
   Material material_ = Material::none;
+  const Layer* superlayer_ = nullptr;
+  std::string symbol_;
+  double symbolSize_ = 0;
 };
 
 /// The transparent view over a display panel's content that turns pointer events into

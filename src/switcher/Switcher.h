@@ -300,8 +300,17 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
   Watches watches;
 
-  /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps"). Any thread.
-  static CGEventFlags windowTileModifier();
+  /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps"), as the
+  /// tap knows it. Any thread.
+  CGEventFlags windowTileModifier();
+  /// The options the tap decides by, kept in memory: read from the defaults again only
+  /// after they announced a change, never per event. Any thread.
+  struct TapOptions {
+    CGEventFlags windowTileModifier = 0;
+    bool windowTiles = false;  // the tile style is "windows"
+    bool appWindows = false;
+  };
+  TapOptions tapOptions();
   /// How a typed key counts while open: a digit 1–9 by numeric value, a letter (any
   /// script), another number, or nothing. `text` is the key's typed text. Pure.
   struct TypedKey {
@@ -617,6 +626,12 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool fullScreenAsked = false, fullScreenWanted = false;
   int fullScreenMoves = 0;
   std::vector<NSNotificationToken> notificationTokens;
+  /// Set by the defaults' change notification (on the posting thread); the tap reads its
+  /// options again when it finds it set.
+  std::shared_ptr<std::atomic<bool>> tapOptionsStale = std::make_shared<std::atomic<bool>>(true);
+  std::atomic<CGEventFlags> tapTileModifier{0};
+  std::atomic<bool> tapWindowTiles{false}, tapAppWindows{false};
+  NSNotificationToken defaultsToken;
 
   // ---- Tap thread ---------------------------------------------------------------------
   /// Modifier flags of the last flags-changed event; atomic because renaming's end reads it.

@@ -261,6 +261,9 @@ Layer& Switcher::fullScreenBadge() {
     fullScreenBadge_->setFrame(CGRect(0, 0, 22, 22));
     fullScreenBadge_->setBackground(black(0.55));
     fullScreenBadge_->setCornerRadius(6);
+    fullScreenBadge_->setSymbol("arrow.up.left.and.arrow.down.right", 10);
+    // It sits in the picture's lower right, in the picture's coordinates.
+    fullScreenBadge_->setSuperlayer(&previewPicture());
   }
   return *fullScreenBadge_;
 }

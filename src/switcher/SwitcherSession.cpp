@@ -133,6 +133,9 @@ Switcher& Switcher::shared() {
 std::shared_ptr<Switcher> Switcher::make() {
   auto made = std::make_shared<Switcher>();
   observeWorkspace(*made);
+  made->defaultsToken = NSNotificationCenter::defaultCenter().addObserver(
+      NSUserDefaultsDidChangeNotification, nullptr, nullptr,
+      [stale = made->tapOptionsStale](const NSNotification&) { stale->store(true); });
   return made;
 }
 
@@ -145,6 +148,7 @@ Switcher::Switcher() {
 Switcher::~Switcher() {
   model.unsubscribe(modelObserver);
   stopObservingWorkspace(*this);
+  NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
   quitWatches.clear();
   pointerTimer.invalidate();
   ghostTimer.invalidate();

@@ -167,7 +167,7 @@ bool bindKey(Switcher& s, const CGEventRef& event, const Switcher::OpenState& st
 
   // 1: ⌥⇥ / ⌥` through the front app's windows.
   if ((tab || grave) && (flags & (kControl | kOption | kCommand)) == kOption &&
-      (open ? state.appSession : grave && Settings::appWindows())) {
+      (open ? state.appSession : grave && s.tapOptions().appWindows)) {
     s.pendingTap.reset();
     if (open) {
       s.onMain([step](Switcher& s) { s.model.stepAppWindow(step); });
@@ -179,7 +179,7 @@ bool bindKey(Switcher& s, const CGEventRef& event, const Switcher::OpenState& st
 
   // 2: ⇥ with the window-tile modifier.
   if (tab) {
-    const CGEventFlags m = open ? (state.clusterSession ? state.holding : 0) : Switcher::windowTileModifier();
+    const CGEventFlags m = open ? (state.clusterSession ? state.holding : 0) : s.windowTileModifier();
     const CGEventFlags other = (kCommand | kOption) & ~m;
     if (m != 0 && (flags & m) == m && (flags & other) == 0) {
       s.pendingTap.reset();
@@ -294,7 +294,7 @@ void closedOptionTap(Switcher& s, const CGEventRef& event, CGEventFlags flags, C
     return;
   }
   const int step = (flags & kShift) ? -1 : 1;
-  const bool tiles = Settings::tiles() == Settings::Tiles::windows;
+  const bool tiles = s.tapOptions().windowTiles;
   s.open(tiles ? Switcher::Action::tile(step) : Switcher::Action::space(step), kCommand, false, std::nullopt);
 }
 
@@ -457,17 +457,21 @@ CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) {
   }
 }
 
-CGEventFlags Switcher::windowTileModifier() {
-  switch (Settings::tiles()) {
-    case Settings::Tiles::windows:
-      return kCommand;
-    case Settings::Tiles::both:
-      return kOption;
-    case Settings::Tiles::apps:
-      break;
+Switcher::TapOptions Switcher::tapOptions() {
+  if (tapOptionsStale->exchange(false)) {
+    // A change announced while this reads sets the mark again, so the next event reads anew.
+    const Settings::Tiles tiles = Settings::tiles();
+    CGEventFlags modifier = 0;
+    if (tiles == Settings::Tiles::windows) modifier = kCommand;
+    if (tiles == Settings::Tiles::both) modifier = kOption;
+    tapTileModifier = modifier;
+    tapWindowTiles = tiles == Settings::Tiles::windows;
+    tapAppWindows = Settings::appWindows();
   }
-  return 0;
+  return {tapTileModifier.load(), tapWindowTiles.load(), tapAppWindows.load()};
 }
+
+CGEventFlags Switcher::windowTileModifier() { return tapOptions().windowTileModifier; }
 
 Switcher::TypedKey Switcher::classify(const std::u16string& text) {
   TypedKey result;

@@ -12,9 +12,9 @@ std::vector<std::int32_t> buildLargeDesk(Scene& scene, LargeDeskSize size) {
   sim::WindowServer& server = scene.windowServer;
   world.setScreenCaptureAllowed(true);
   world.setAccessibilityTrusted(true);
-  world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1512, 982), "Built-in"),
-                     sim::makeDisplay(2, CGRect(1512, 0, 2560, 1440), "Wide"),
-                     sim::makeDisplay(3, CGRect(4072, 0, 1920, 1080), "Side")});
+  world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1512, 982), "Built-in", size.scale),
+                     sim::makeDisplay(2, CGRect(1512, 0, 2560, 1440), "Wide", size.scale),
+                     sim::makeDisplay(3, CGRect(4072, 0, 1920, 1080), "Side", size.scale)});
   const std::uint32_t displays[] = {1, 2, 3};
   // The same frames in window-server coordinates (top-left origin).
   const CGRect frames[] = {CGRect(0, 0, 1512, 982), CGRect(1512, -458, 2560, 1440), CGRect(4072, -98, 1920, 1080)};

@@ -7,6 +7,7 @@ struct LargeDeskSize {
   int spacesPerDisplay = 8;  // the last Space of each display is full screen
   int apps = 60;
   int windows = 1600;
+  double scale = 1;  // every display's backing scale
 
   static LargeDeskSize large() { return {8, 60, 1600}; }
   static LargeDeskSize quarter() { return {2, 15, 400}; }

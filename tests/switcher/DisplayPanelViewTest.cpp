@@ -145,14 +145,25 @@ TEST_F(DisplayPanelViewTest, ADisplayTheSnapshotLacksReportsNothing) {
   EXPECT_TRUE(geometry.content().isNull());
 }
 
-TEST_F(DisplayPanelViewTest, TheNamesOptionIsReadAtEveryRebuild) {
+TEST_F(DisplayPanelViewTest, AChangeOfTheNamesOptionLaysThePanelOutAgainWithoutAModelChange) {
   const auto view = make();
   EXPECT_FALSE(layout.namesAlways);
+  const int before = layout.calls;
   UserDefaults::standard().set("names", platform::PlistValue("always"));
-  model.haze.set(0.2);
+  scene.clock.advance(0.01);
   EXPECT_TRUE(layout.namesAlways);
+  EXPECT_EQ(layout.calls, before + 1);
+
+  UserDefaults::standard().set("preview", platform::PlistValue("none"));
+  scene.clock.advance(0.01);
+  EXPECT_EQ(layout.calls, before + 1) << "another option changes nothing here";
+
+  // A panel that is ordered out catches up when it shows.
+  view->setShown(false);
   UserDefaults::standard().set("names", platform::PlistValue("sometimes"));
-  model.haze.set(0.1);
+  scene.clock.advance(0.01);
+  EXPECT_TRUE(layout.namesAlways) << "not laid out while ordered out";
+  view->setShown(true);
   EXPECT_FALSE(layout.namesAlways) << "anything but \"always\" counts as focused";
 }
 

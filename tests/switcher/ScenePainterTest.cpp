@@ -95,6 +95,30 @@ TEST_F(ScenePainterTest, OpacityAndScaleApplyToTheWholeSubtree) {
   EXPECT_FALSE(inkInColumns(ScenePainter::render(parent, QSize(60, 60)), 0, 60));
 }
 
+TEST_F(ScenePainterTest, ASeeThroughNodeIsBlendedAsOnePieceSoItsPiecesCoverEachOther) {
+  // White under black, overlapping in the middle column, in a parent at 0.6 that is also
+  // scaled and whose child casts a shadow past the parent's frame.
+  Node parent = node(CGRect(10, 10, 60, 20));
+  parent.opacity = 0.6;
+  parent.children.push_back(node(CGRect(0, 0, 40, 20), fill(scene::Shape::Kind::rectangle, {Tone::white, 1})));
+  scene::Shape dark = fill(scene::Shape::Kind::rectangle, {Tone::black, 1});
+  dark.shadow = scene::Shadow{1, 0, {0, 6}};
+  parent.children.push_back(node(CGRect(20, 0, 40, 20), dark));
+  for (const double scale : {1.0, 2.0}) {
+    parent.scale = scale;
+    parent.anchor = {0, 0};
+    const QImage image = ScenePainter::render(parent, QSize(150, 80));
+    const auto at = [&](double x, double y) {
+      return image.pixel(static_cast<int>(10 + x * scale), static_cast<int>(10 + y * scale));
+    };
+    EXPECT_NEAR(qAlpha(at(30, 10)), 153, 2) << "scale " << scale << ": the overlap at the parent's opacity";
+    EXPECT_EQ(qRed(at(30, 10)), 0) << "scale " << scale << ": and the white beneath does not show through";
+    EXPECT_NEAR(qAlpha(at(10, 10)), 153, 2) << "scale " << scale;
+    EXPECT_GT(qRed(at(10, 10)), 140) << "scale " << scale << ": the white alone is white";
+    EXPECT_NEAR(qAlpha(at(50, 23)), 153, 2) << "scale " << scale << ": the shadow below the frame is kept";
+  }
+}
+
 TEST_F(ScenePainterTest, ShapesStrokeInsideTheirEdgeAndCastTheirShadowOutside) {
   scene::Shape ring;
   ring.kind = scene::Shape::Kind::rectangle;

@@ -1,7 +1,13 @@
 // The floating preview: where it sits over the steered panel's content, how its glass and
 // picture are sized, which picture it shows, and the click target of its glass.
 
+#include <QImage>
+#include <QPainter>
+
 #include "SwitcherPanelsStage.h"
+#include "support/WidgetsApp.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/views/QtPanelViews.h"
 
 namespace trelliq::panels {
 namespace {
@@ -117,6 +123,57 @@ TEST_F(PreviewTest, FollowsTheFocusToAnotherDisplayOnceItsContentIsKnown) {
   ASSERT_EQ(content, CGRect(1812, 500, 1960, 240));
   EXPECT_TRUE(switcher->previewPanel().isVisible());
   EXPECT_EQ(switcher->previewPanel().frame(), CGRect(std::round(content.midX() - 228), 740 + 12 - 40, 456, 321));
+}
+
+// The same preview drawn by the real views.
+class DrawnPreviewTest : public PreviewTest {
+ protected:
+  DrawnPreviewTest() : views_(std::make_unique<views::QtPanelViews>(scene::layoutPanel)) {
+    test::ensureWidgets();
+    PanelViews::install(views_.get());
+  }
+  // The mirrors let go of the controller's layers before the controller goes.
+  ~DrawnPreviewTest() override {
+    PanelViews::install(nullptr);
+    views_.reset();
+  }
+  QImage drawnPreview() {
+    QWidget* view = switcher->previewPanel().contentView();
+    if (!view) return {};
+    QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
+
+ private:
+  std::unique_ptr<views::QtPanelViews> views_;
+};
+
+TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWithItsGlyph) {
+  openOnDraft();
+  setThumbnail(kBudget, picture(1440, 900, 0xFF00C000));
+  switcher->model.select("0:fullScreen:5101", 0);
+  scene.clock.advance(0.5);
+  ASSERT_FALSE(switcher->fullScreenBadge().isHidden());
+  const QImage image = drawnPreview();
+  ASSERT_FALSE(image.isNull());
+  // The picture's lower-right corner in the drawing's coordinates (top-left origin).
+  const CGRect picture = shownPicture().frame();
+  const int right = static_cast<int>(picture.maxX()), bottom = image.height() - static_cast<int>(picture.minY());
+  const QRgb plain = image.pixel(static_cast<int>(picture.minX()) + 20, bottom - 20);
+  ASSERT_GT(qGreen(plain), 150) << "the picture itself";
+
+  const QRgb badge = image.pixel(right - 24, bottom - 10);  // inside the badge, off its glyph
+  EXPECT_LT(qGreen(badge), qGreen(plain) * 6 / 10) << "the badge darkens the picture";
+  EXPECT_LT(qRed(badge), 30);
+  const QRgb glyph = image.pixel(right - 17, bottom - 17);  // the badge's middle
+  EXPECT_GT(qRed(glyph), 150) << "its glyph is drawn in white";
+  EXPECT_GT(qGreen(image.pixel(right - 3, bottom - 17)), 150) << "6 points of picture stay right of it";
+  EXPECT_GT(qGreen(image.pixel(right - 17, bottom - 3)), 150) << "and below it";
+  EXPECT_GT(qGreen(image.pixel(right - 24, bottom - 31)), 150) << "and it is 22 points tall";
+  EXPECT_EQ(qAlpha(image.pixel(right - 17, image.height() - 17)), 0) << "nothing is drawn in the margin below";
 }
 
 class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterface<const char*> {};

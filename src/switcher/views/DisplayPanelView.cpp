@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QTransform>
 #include <cmath>
+#include <map>
 #include <utility>
 
 #include "settings/Settings.h"
@@ -31,6 +32,26 @@ void walk(const Node& node, const QTransform& parent, Visit&& visit) {
   for (const Node& child : node.children) walk(child, t, visit);
 }
 
+template <class Key, class Value>
+std::optional<Value> entry(const std::map<Key, Value>& map, const Key& key) {
+  const auto found = map.find(key);
+  return found == map.end() ? std::nullopt : std::optional<Value>(found->second);
+}
+
+template <class Key>
+const CGImage* pictureOf(const std::map<Key, CGImageRef>& pictures, const Key& key) {
+  const auto found = pictures.find(key);
+  return found == pictures.end() ? nullptr : found->second.get();
+}
+
+template <class Key>
+bool anyChanged(const std::vector<std::pair<Key, const CGImage*>>& seen, const std::map<Key, CGImageRef>& now) {
+  for (const auto& [key, picture] : seen) {
+    if (pictureOf(now, key) != picture) return true;
+  }
+  return false;
+}
+
 QRectF boundsOf(const Node& node) { return QRectF(0, 0, node.frame.size.width, node.frame.size.height); }
 
 }  // namespace
@@ -44,26 +65,57 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
       hooks_(std::move(hooks)),
       layout_(std::move(layout)) {
   setAttribute(Qt::WA_TranslucentBackground);
-  animator_.onFrame = [this] { update(); };
+  animator_.onFrame = [this] { markChanged(); };
   // A panel that is ordered out follows the model only when it is shown again: opening a
   // session changes the model many times before the panels show.
   token_ = model_.subscribe([this](const ModelChange& change) {
-    if (shown_) rebuild(change.animation);
+    if (!shown_ || !touches(change.field)) return;
+    // The panel is framed to its display when it is ordered in; a new snapshot may come
+    // with new displays.
+    if (change.field == ModelField::workspace) frame_ = panel_.frame();
+    rebuild(change.animation);
   });
+  // The option is kept here and followed through the change notification, so a change
+  // shows at once and a rebuild never goes to the defaults for it.
+  namesAlways_ = readNamesOption();
+  QPointer<DisplayPanelView> self(this);
+  defaultsWatch_ = NSNotificationCenter::defaultCenter().addObserver(
+      NSUserDefaultsDidChangeNotification, nullptr, &platform::mainQueue(), [self](const NSNotification&) {
+        if (self) self->namesOptionMayHaveChanged();
+      });
   panel_.setContentView(this);
+  frame_ = panel_.frame();
   rebuild(std::nullopt);
 }
 
 DisplayPanelView::~DisplayPanelView() {
+  NSNotificationCenter::defaultCenter().removeObserver(defaultsWatch_);
   model_.unsubscribe(token_);
   if (field_ && panel_.firstResponder() == field_) panel_.makeFirstResponder(nullptr);
   if (panel_.contentView() == this) panel_.setContentView(nullptr);
 }
 
+bool DisplayPanelView::readNamesOption() {
+  return Settings::defaults().stringForKey("names") == std::optional<std::string>("always");
+}
+
+void DisplayPanelView::namesOptionMayHaveChanged() {
+  const bool always = readNamesOption();
+  if (always == namesAlways_) return;
+  namesAlways_ = always;
+  if (shown_) rebuild(std::nullopt);
+}
+
 void DisplayPanelView::setShown(bool shown) {
   shown_ = shown;
   // The panel was framed to its display just before it was ordered in.
-  if (shown) rebuild(std::nullopt);
+  if (shown) {
+    namesAlways_ = readNamesOption();
+    // What the panel showed before it was ordered out is not kept: all of it is drawn anew.
+    marked_.reset();
+    frame_ = panel_.frame();
+    rebuild(std::nullopt);
+  }
 }
 
 void DisplayPanelView::focusNameField() {
@@ -83,7 +135,7 @@ void DisplayPanelView::attachPointer(const MouseView& mouse) {
 }
 
 void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
-  const CGRect frame = panel_.frame();
+  const CGRect& frame = frame_;
   const QSize size(static_cast<int>(std::lround(frame.width())), static_cast<int>(std::lround(frame.height())));
   if (this->size() != size) {
     resize(size);
@@ -91,15 +143,75 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
     // is fitted here too.
     if (bridge_) bridge_->setGeometry(rect());
   }
-  // The option is read at every rebuild, so a change shows at the next one.
-  const bool namesAlways = Settings::defaults().stringForKey("names") == std::optional<std::string>("always");
-  scene::PanelScene built = layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways, measure_});
+  scene::PanelScene built = layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_});
+  rememberInputs();
   geometry_.tiles = built.frames;
   geometry_.setContent(built.content);
   placeNameField(built.root);
   animator_.show(std::move(built.root), animation);
-  update();
+  markChanged();
 }
+
+bool DisplayPanelView::touches(ModelField field) const {
+  switch (field) {
+    case ModelField::selection:
+      return entry(model_.selection(), index_) != seen_.selection;
+    case ModelField::windowPick:
+      return entry(model_.windowPick(), index_) != seen_.windowPick;
+    case ModelField::thumbnails:
+      return anyChanged(seen_.thumbnails, model_.thumbnails());
+    case ModelField::wallpapers:
+      return anyChanged(seen_.wallpapers, model_.wallpapers());
+    default:
+      return true;
+  }
+}
+
+void DisplayPanelView::rememberInputs() {
+  // A panel reads only its own display's entries of the steering maps, the pictures of the
+  // windows its screen tiles draw and the wallpapers of its desktop and screen tiles.
+  seen_.selection = entry(model_.selection(), index_);
+  seen_.windowPick = entry(model_.windowPick(), index_);
+  seen_.thumbnails.clear();
+  seen_.wallpapers.clear();
+  const DisplayGroup* display = model_.display(index_);
+  if (!display) return;
+  for (const SpaceGroup& group : display->spaces) {
+    for (const Cluster& c : group.clusters) {
+      if (c.screen) {
+        for (const WindowInfo& w : c.windows) {
+          if (w.windowID) seen_.thumbnails.emplace_back(*w.windowID, pictureOf(model_.thumbnails(), *w.windowID));
+        }
+      }
+      if (c.screen || c.isDesktop()) seen_.wallpapers.emplace_back(c.space, pictureOf(model_.wallpapers(), c.space));
+    }
+  }
+}
+
+void DisplayPanelView::markChanged() {
+  // Only where the tree now draws differently from the tree last marked: the rest of the
+  // display, and of the panel, stays as it was drawn.
+  std::shared_ptr<const scene::Node> now = animator_.isAnimating()
+                                               ? std::make_shared<const scene::Node>(animator_.displayed())
+                                               : animator_.sharedTarget();
+  std::vector<QRectF> areas;
+  ScenePainter::damage(marked_.get(), now.get(), areas);
+  marked_ = std::move(now);
+  markedAt_ = platform::clock().monotonicSeconds();
+  if (areas.empty()) return;
+  QRegion region;
+  if (areas.size() > 24) {
+    QRectF all;
+    for (const QRectF& r : areas) all |= r;
+    areas = {all};
+  }
+  for (const QRectF& r : areas) region += r.toAlignedRect().adjusted(-2, -2, 2, 2) & rect();
+  if (region.isEmpty()) return;
+  dirty_ += region;
+  update(region);
+}
+
+QRegion DisplayPanelView::takeDirtyRegion() { return std::exchange(dirty_, QRegion()); }
 
 void DisplayPanelView::placeNameField(const Node& root) {
   const scene::NameField* found = nullptr;
@@ -149,7 +261,14 @@ QString DisplayPanelView::helpAt(QPointF point) const {
 
 void DisplayPanelView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  ScenePainter::paint(painter, animator_.displayed());
+  // The tree just marked is what shows until the clock moves on.
+  if (marked_ && markedAt_ == platform::clock().monotonicSeconds()) {
+    ScenePainter::paint(painter, *marked_);
+  } else if (animator_.isAnimating()) {
+    ScenePainter::paint(painter, animator_.displayed());
+  } else {
+    ScenePainter::paint(painter, animator_.target());
+  }
 }
 
 void DisplayPanelView::resizeEvent(QResizeEvent* event) {

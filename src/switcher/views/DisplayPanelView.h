@@ -1,18 +1,23 @@
 #pragma once
 // The drawn content of one display's panel, set as the panel window's content. It lays
-// the model out for its display at every announced change (with the "names" option read
-// afresh each time), replaces the panel geometry's tile frames and content rectangle with
+// the model out for its display at every announced change and whenever the "names"
+// option changes, replaces the panel geometry's tile frames and content rectangle with
 // what the layout reports, animates to the new tree with the change's animation, and
 // shows a real text field where the tree has a name field: bound to the model's name
 // draft, Return submitting and Escape leaving through the hooks. The pointer bridge, once
 // attached, lies over everything. Main thread only.
 
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/AppKitWorkspace.h"
 #include "switcher/PanelViews.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/model/PanelGeometry.h"
@@ -46,6 +51,9 @@ class DisplayPanelView : public QWidget, public PanelView {
   NameLineEdit* nameField() const;
   PointerBridge* pointerBridge() const { return bridge_; }
   const SceneAnimator& animator() const { return animator_; }
+  /// What has to be drawn again since the last call (the compositor's next paint), in
+  /// the view's coordinates; empties it.
+  QRegion takeDirtyRegion();
 
   /// Lays out again and animates with `animation`; the model's changes call it.
   void rebuild(const std::optional<Animation>& animation);
@@ -56,6 +64,15 @@ class DisplayPanelView : public QWidget, public PanelView {
 
  private:
   void placeNameField(const scene::Node& root);
+  static bool readNamesOption();
+  /// Marks what changed since the last mark for drawing again.
+  void markChanged();
+  /// Whether a change of `field` can alter this panel's tree: a step or a picture on
+  /// another display, or a picture of a window no tile here draws, cannot.
+  bool touches(ModelField field) const;
+  /// Keeps the slices of the model that `touches` compares, as the last layout saw them.
+  void rememberInputs();
+  void namesOptionMayHaveChanged();
   QString helpAt(QPointF point) const;
 
   SwitcherModel& model_;
@@ -67,9 +84,22 @@ class DisplayPanelView : public QWidget, public PanelView {
   FontMeasure measure_;
   SceneAnimator animator_;
   ObserverToken token_ = 0;
+  NSNotificationToken defaultsWatch_;
+  bool namesAlways_ = false;
   bool shown_ = false;
+  CGRect frame_;  // the panel's frame, read when it is shown or the snapshot changes
   NameLineEdit* field_ = nullptr;  // a child, made on first use and hidden when not editing
   QPointer<PointerBridge> bridge_;
+  struct Inputs {
+    std::optional<std::string> selection;
+    std::optional<int> windowPick;
+    std::vector<std::pair<std::uint32_t, const CGImage*>> thumbnails;
+    std::vector<std::pair<std::int64_t, const CGImage*>> wallpapers;
+  };
+  Inputs seen_;
+  QRegion dirty_;
+  std::shared_ptr<const scene::Node> marked_;  // the tree as it showed when last marked
+  double markedAt_ = -1;
 };
 
 }  // namespace trelliq::views

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "switcher/views/ScenePainter.h"
+#include "switcher/views/SymbolGlyphs.h"
 
 namespace trelliq::views {
 
@@ -58,7 +59,11 @@ void LayerHostView::follow(const std::optional<Animation>& animation) {
     scene::Node node;
     node.key = keyOf(i);
     if (layer) {
-      const CGRect r = layer->frame();
+      CGRect r = layer->frame();
+      for (const Layer* super = layer->superlayer(); super; super = super->superlayer()) {
+        r.origin.x += super->frame().minX();
+        r.origin.y += super->frame().minY();
+      }
       node.frame = CGRect(r.minX(), frame.height() - r.maxY(), r.width(), r.height());
       node.opacity = layer->isHidden() ? 0 : std::clamp(layer->alpha(), 0.0, 1.0);
     } else {
@@ -110,6 +115,10 @@ void LayerHostView::paintEvent(QPaintEvent*) {
                         fitted.height());
       }
       painter.drawImage(target, image->qimage());
+    }
+    if (!layer->symbol().empty()) {
+      const QPainterPath glyph = symbolPath(layer->symbol(), rect, layer->symbolSize(), scene::Weight::semibold);
+      painter.fillPath(glyph, Qt::white);
     }
     painter.restore();
   }

@@ -1,6 +1,8 @@
 #include "switcher/views/SceneAnimator.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "switcher/views/AnimationCurves.h"
@@ -11,12 +13,20 @@ namespace {
 
 using scene::Node;
 
-std::string childPath(const std::string& parent, const std::string& key) { return parent + '\x1f' + key; }
+using Path = std::uint64_t;
 
-void index(const Node& node, const std::string& path, std::map<std::string, const Node*>& out) {
-  out.emplace(path, &node);
-  for (const Node& child : node.children) index(child, childPath(path, child.key), out);
+// FNV-1a over the parent's hash and the key: a path is a chain of keys, so equal chains
+// give equal numbers without building the strings.
+Path childPath(Path parent, const std::string& key) {
+  Path h = (parent ^ 0xcbf29ce484222325ULL) * 0x100000001b3ULL;
+  for (const unsigned char c : key) h = (h ^ c) * 0x100000001b3ULL;
+  h = (h ^ 0x1f) * 0x100000001b3ULL;
+  return h == 0 ? 1 : h;
 }
+
+Path rootPath(const Node& root) { return childPath(0, root.key); }
+
+
 
 double lerp(double a, double b, double p) { return p >= 1 ? b : a + (b - a) * p; }
 
@@ -60,75 +70,124 @@ SceneAnimator::~SceneAnimator() { ticker_.invalidate(); }
 
 double SceneAnimator::time() { return platform::clock().monotonicSeconds(); }
 
+namespace {
+
+// The children of `node` by key, for finding a node's counterpart in the other tree; a
+// short list is searched in place.
+class ChildrenByKey {
+ public:
+  explicit ChildrenByKey(const Node* node) : node_(node) {
+    if (!node || node->children.size() <= 8) return;
+    byKey_.reserve(node->children.size());
+    for (const Node& child : node->children) byKey_.emplace(child.key, &child);
+  }
+  const Node* find(const std::string& key) const {
+    if (!node_) return nullptr;
+    if (!byKey_.empty()) {
+      const auto found = byKey_.find(key);
+      return found == byKey_.end() ? nullptr : found->second;
+    }
+    for (const Node& child : node_->children) {
+      if (child.key == key) return &child;
+    }
+    return nullptr;
+  }
+
+ private:
+  const Node* node_;
+  std::unordered_map<std::string_view, const Node*> byKey_;
+};
+
+bool hasOwnTransition(const Node& node) {
+  return node.transitions.frame || node.transitions.opacity || node.transitions.scale || node.settle;
+}
+
+void gatherPaths(const Node& node, Path path, std::unordered_set<Path>& out) {
+  out.insert(path);
+  for (const Node& child : node.children) gatherPaths(child, childPath(path, child.key), out);
+}
+
+}  // namespace
+
 void SceneAnimator::show(scene::Node next, const std::optional<Animation>& change) {
   const double now = time();
   if (!hasTarget_) {
-    target_ = std::move(next);
+    target_ = std::make_shared<const Node>(std::move(next));
     hasTarget_ = true;
     return;
   }
-  std::map<std::string, const Node*> old, fresh;
-  index(target_, target_.key, old);
-  index(next, next.key, fresh);
-
-  std::map<std::string, Motion> motions;
-  match(next, next.key, old, change, now, motions);
+  const Node& shown = *target_;
+  // The trees are walked side by side, a node meeting its counterpart by key; with no
+  // animation asked and none running, only nodes with transitions of their own can move.
+  std::unordered_map<Path, Motion> motions;
+  match(next, rootPath(next), next.key == shown.key ? &shown : nullptr, change, now, motions);
 
   std::vector<Leaving> leaving;
-  for (Leaving& l : leaving_) {
-    // A node that comes back before it has faded out is drawn by the new tree.
-    if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
+  if (!leaving_.empty()) {
+    std::unordered_set<Path> fresh;
+    gatherPaths(next, rootPath(next), fresh);
+    for (Leaving& l : leaving_) {
+      // A node that comes back before it has faded out is drawn by the new tree.
+      if (!l.fade.done(now) && !fresh.count(l.path)) leaving.push_back(std::move(l));
+    }
   }
-  gatherLeaving(target_, target_.key, "", 0, fresh, change, now, leaving);
+  if (animates(change)) {
+    gatherLeaving(shown, rootPath(shown), 0, 0, next.key == shown.key ? &next : nullptr, change, now, leaving);
+  }
 
   motions_ = std::move(motions);
   leaving_ = std::move(leaving);
-  target_ = std::move(next);
+  target_ = std::make_shared<const Node>(std::move(next));
   if (isAnimating()) keepTicking();
 }
 
-void SceneAnimator::match(const Node& next, const std::string& path, const std::map<std::string, const Node*>& old,
-                          const std::optional<Animation>& change, double now,
-                          std::map<std::string, Motion>& motions) const {
-  Motion m;
-  const auto found = old.find(path);
-  if (found == old.end()) {
-    if (next.transitions.fades && animates(change)) m.opacity = Track<double>{0, next.opacity, now, *change};
-  } else {
-    const Node& was = *found->second;
-    const auto running = motions_.find(path);
-    const Motion before = running == motions_.end() ? Motion{} : running->second;
-    const auto pick = [&](const std::optional<Animation>& own) { return own ? own : change; };
-    m.frame = retarget(before.frame, was.frame, next.frame, pick(next.transitions.frame), now);
-    m.opacity = retarget(before.opacity, was.opacity, next.opacity, pick(next.transitions.opacity), now);
-    m.scale = retarget(before.scale, was.scale, next.scale, pick(next.transitions.scale), now);
-    if (before.settleStart && now < *before.settleStart + kSettleDuration) m.settleStart = before.settleStart;
-    // Only a flip plays it, not the first appearance of a value.
-    if (next.settle && was.settle && *next.settle != *was.settle) m.settleStart = now;
+void SceneAnimator::match(const Node& next, Path path, const Node* was, const std::optional<Animation>& change,
+                          double now, std::unordered_map<Path, Motion>& motions) const {
+  const bool animated = animates(change);
+  const auto running = motions_.empty() ? motions_.end() : motions_.find(path);
+  if (animated || running != motions_.end() || hasOwnTransition(next)) {
+    Motion m;
+    if (!was) {
+      if (next.transitions.fades && animated) m.opacity = Track<double>{0, next.opacity, now, *change};
+    } else {
+      const Motion before = running == motions_.end() ? Motion{} : running->second;
+      const auto pick = [&](const std::optional<Animation>& own) { return own ? own : change; };
+      m.frame = retarget(before.frame, was->frame, next.frame, pick(next.transitions.frame), now);
+      m.opacity = retarget(before.opacity, was->opacity, next.opacity, pick(next.transitions.opacity), now);
+      m.scale = retarget(before.scale, was->scale, next.scale, pick(next.transitions.scale), now);
+      if (before.settleStart && now < *before.settleStart + kSettleDuration) m.settleStart = before.settleStart;
+      // Only a flip plays it, not the first appearance of a value.
+      if (next.settle && was->settle && *next.settle != *was->settle) m.settleStart = now;
+    }
+    if (!m.empty()) motions.emplace(path, m);
   }
-  if (!m.empty()) motions.emplace(path, m);
-  for (const Node& child : next.children) match(child, childPath(path, child.key), old, change, now, motions);
+  if (next.children.empty()) return;
+  const ChildrenByKey old(was);
+  for (const Node& child : next.children) {
+    match(child, childPath(path, child.key), old.find(child.key), change, now, motions);
+  }
 }
 
-void SceneAnimator::gatherLeaving(const Node& old, const std::string& path, const std::string& parent,
-                                  std::size_t index, const std::map<std::string, const Node*>& next,
+void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::size_t index, const Node* now_,
                                   const std::optional<Animation>& change, double now,
                                   std::vector<Leaving>& leaving) const {
-  if (!next.count(path)) {
-    if (old.transitions.fades && animates(change) && !parent.empty()) {
+  if (!now_) {
+    if (old.transitions.fades && animates(change) && parent != 0) {
       Node shown = present(old, path, now, false);
       const double from = shown.opacity;
       leaving.push_back({parent, index, path, std::move(shown), Track<double>{from, 0, now, *change}});
     }
     return;  // its children go with it
   }
+  if (old.children.empty()) return;
+  const ChildrenByKey next(now_);
   for (std::size_t i = 0; i < old.children.size(); ++i) {
     const Node& child = old.children[i];
-    gatherLeaving(child, childPath(path, child.key), path, i, next, change, now, leaving);
+    gatherLeaving(child, childPath(path, child.key), path, i, next.find(child.key), change, now, leaving);
   }
 }
 
-Node SceneAnimator::present(const Node& node, const std::string& path, double now, bool withLeaving) const {
+Node SceneAnimator::present(const Node& node, Path path, double now, bool withLeaving) const {
   Node out;
   out.key = node.key;
   out.frame = node.frame;
@@ -164,7 +223,7 @@ Node SceneAnimator::present(const Node& node, const std::string& path, double no
 
 Node SceneAnimator::displayed() const {
   if (!hasTarget_) return Node{};
-  return present(target_, target_.key, time(), true);
+  return present(*target_, rootPath(*target_), time(), true);
 }
 
 bool SceneAnimator::isAnimating() const {

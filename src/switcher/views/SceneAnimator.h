@@ -1,6 +1,7 @@
 #pragma once
 // Keeps the tree a panel shows and animates from one tree to the next. Nodes are matched
-// by their key path from the root: a matched node whose frame, opacity or scale changed
+// by their key path from the root (the trees are walked side by side; running motions are
+// kept by a hash of the keys along the path): a matched node whose frame, opacity or scale changed
 // moves there from what it shows now, over its own transition or else the change's
 // animation; without either it jumps. Nodes marked `fades` fade in when they appear and
 // out when they go (with the change's animation; a leaving node keeps its place among
@@ -10,7 +11,9 @@
 // Main thread only.
 
 #include <functional>
-#include <map>
+#include <memory>
+#include <cstdint>
+#include <unordered_map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,11 +38,13 @@ class SceneAnimator {
   /// The first tree ever shown appears at once.
   void show(scene::Node next, const std::optional<Animation>& change);
   /// The last tree given to `show` (the end state of every animation).
-  const scene::Node& target() const { return target_; }
+  const scene::Node& target() const { return *target_; }
+  /// The same tree, shared: it is never changed, only replaced by the next.
+  std::shared_ptr<const scene::Node> sharedTarget() const { return target_; }
   /// What shows now: the target with every running animation applied and the leaving
   /// nodes still fading out.
   scene::Node displayed() const;
-  /// Whether some animation is still running now.
+  /// Whether some animation is still running now. When none is, what shows is the target.
   bool isAnimating() const;
 
   /// Seconds between two frames while animating.
@@ -63,28 +68,31 @@ class SceneAnimator {
     std::optional<double> settleStart;
     bool empty() const { return !frame && !opacity && !scale && !settleStart; }
   };
+  /// A key path from the root, hashed; 0 stands for none (the root's parent).
+  using Path = std::uint64_t;
   struct Leaving {
-    std::string parent;  // key path of the parent it is drawn in
+    Path parent = 0;  // the parent it is drawn in
     std::size_t index = 0;
-    std::string path;
+    Path path = 0;
     scene::Node node;  // as it showed when it left
     Track<double> fade;
   };
 
   static double time();
-  scene::Node present(const scene::Node& node, const std::string& path, double now, bool withLeaving) const;
-  void match(const scene::Node& next, const std::string& path, const std::map<std::string, const scene::Node*>& old,
-             const std::optional<Animation>& change, double now, std::map<std::string, Motion>& motions) const;
-  void gatherLeaving(const scene::Node& old, const std::string& path, const std::string& parent, std::size_t index,
-                     const std::map<std::string, const scene::Node*>& next, const std::optional<Animation>& change,
-                     double now, std::vector<Leaving>& leaving) const;
+  scene::Node present(const scene::Node& node, Path path, double now, bool withLeaving) const;
+  /// Motions of `next` against its counterpart `was` in the tree shown so far (null: none).
+  void match(const scene::Node& next, Path path, const scene::Node* was, const std::optional<Animation>& change,
+             double now, std::unordered_map<Path, Motion>& motions) const;
+  /// Leaving nodes of `old` against its counterpart `now_` in the next tree (null: none).
+  void gatherLeaving(const scene::Node& old, Path path, Path parent, std::size_t index, const scene::Node* now_,
+                     const std::optional<Animation>& change, double now, std::vector<Leaving>& leaving) const;
   void prune(double now);
   void tick();
   void keepTicking();
 
-  scene::Node target_;
+  std::shared_ptr<const scene::Node> target_ = std::make_shared<const scene::Node>();
   bool hasTarget_ = false;
-  std::map<std::string, Motion> motions_;  // by key path
+  std::unordered_map<Path, Motion> motions_;
   std::vector<Leaving> leaving_;
   platform::Timer ticker_;
 };

@@ -4,6 +4,10 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -97,6 +101,142 @@ void paintSymbol(QPainter& p, const QRectF& r, const scene::Symbol& symbol) {
   if (!glyph.isEmpty()) fillInside(p, glyph, ScenePainter::color(symbol.paint));
 }
 
+// The painter's coordinates to the pixels it paints, and its own transform beyond the
+// world transform (a widget drawn into a picture of another scale has one), so that a
+// picture made for those pixels can be laid on them one to one.
+struct Pixels {
+  QTransform toPixels;
+  QTransform beyondWorld;
+};
+
+Pixels pixelsOf(const QPainter& p) {
+  const QTransform toPixels = p.deviceTransform();
+  return {toPixels, p.worldTransform().inverted() * toPixels};
+}
+
+// Draws `image` with its top left at pixel `at`, one image pixel to one device pixel.
+void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint at) {
+  p.save();
+  p.setWorldTransform(pixels.beyondWorld.inverted());
+  p.drawImage(at, image);
+  p.restore();
+}
+
+// Pictures are sampled once for the size and place they are drawn at and kept, least
+// recently drawn going first past a budget: sampling a large picture (an app icon, a
+// window) down again on every paint was most of a paint's cost. A sampled picture is
+// tied to its source's address and lives no longer than the source does.
+class SampledPictures {
+ public:
+  struct Key {
+    const CGImage* image;
+    // In 64ths of a pixel: the drawn size, the fraction of a pixel it starts at, the
+    // part of the source and the corner radius.
+    int width, height;
+    int offsetX, offsetY;
+    int sourceX, sourceY, sourceW, sourceH;
+    int radius;
+    friend bool operator==(const Key&, const Key&) = default;
+  };
+
+  static SampledPictures& shared() {
+    static SampledPictures pictures;
+    return pictures;
+  }
+
+  const QImage* find(const Key& key, const CGImage* image) {
+    const auto found = entries_.find(key);
+    if (found == entries_.end()) return nullptr;
+    if (found->second.source.expired() || found->second.source.lock().get() != image) {
+      drop(found);
+      return nullptr;
+    }
+    uses_.splice(uses_.begin(), uses_, found->second.use);
+    return &found->second.pixels;
+  }
+
+  const QImage& keep(const Key& key, const CGImageRef& image, QImage pixels) {
+    const std::size_t bytes = static_cast<std::size_t>(pixels.sizeInBytes());
+    while (!uses_.empty() && bytes_ + bytes > kBudget) drop(entries_.find(uses_.back()));
+    uses_.push_front(key);
+    bytes_ += bytes;
+    Entry& entry = entries_[key];
+    entry = Entry{image, std::move(pixels), uses_.begin()};
+    return entry.pixels;
+  }
+
+ private:
+  static constexpr std::size_t kBudget = 96u << 20;
+  struct Hash {
+    std::size_t operator()(const Key& k) const {
+      std::size_t h = std::hash<const void*>()(k.image);
+      for (const int v : {k.width, k.height, k.offsetX, k.offsetY, k.sourceX, k.sourceY, k.sourceW, k.sourceH, k.radius}) {
+        h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ULL;
+      }
+      return h;
+    }
+  };
+  struct Entry {
+    std::weak_ptr<const CGImage> source;
+    QImage pixels;
+    std::list<Key>::iterator use;
+  };
+  void drop(std::unordered_map<Key, Entry, Hash>::iterator it) {
+    if (it == entries_.end()) return;
+    bytes_ -= static_cast<std::size_t>(it->second.pixels.sizeInBytes());
+    uses_.erase(it->second.use);
+    entries_.erase(it);
+  }
+  std::unordered_map<Key, Entry, Hash> entries_;
+  std::list<Key> uses_;  // most recently drawn first
+  std::size_t bytes_ = 0;
+};
+
+int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
+
+// Draws `source` of the picture into `r` through a sample kept for this size and place;
+// false when the painter's transform turns or shears (then it is drawn directly). The
+// sample is drawn with the painter's own transform moved by whole pixels, so it holds the
+// very pixels a direct drawing would give.
+bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QRectF& source, const QPainterPath& outline,
+                 double radius) {
+  const Pixels pixels = pixelsOf(p);
+  const QTransform& t = pixels.toPixels;
+  if (t.type() > QTransform::TxScale || t.m11() <= 0 || t.m22() <= 0) return false;
+  const QRectF device = t.mapRect(r);
+  // A pixel of room all round: smooth sampling bleeds into the pixels next to the frame.
+  const QPoint origin(static_cast<int>(std::floor(device.left())) - 1, static_cast<int>(std::floor(device.top())) - 1);
+  const int width = static_cast<int>(std::ceil(device.right())) - origin.x() + 1;
+  const int height = static_cast<int>(std::ceil(device.bottom())) - origin.y() + 1;
+  if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > 16'000'000) return false;
+  const SampledPictures::Key key{image.get(),
+                                 fine(device.width()),
+                                 fine(device.height()),
+                                 fine(device.left() - origin.x()),
+                                 fine(device.top() - origin.y()),
+                                 fine(source.x()),
+                                 fine(source.y()),
+                                 fine(source.width()),
+                                 fine(source.height()),
+                                 fine(radius * t.m11())};
+  SampledPictures& kept = SampledPictures::shared();
+  const QImage* sample = kept.find(key, image.get());
+  if (!sample) {
+    QImage pixels(width, height, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::transparent);
+    {
+      QPainter s(&pixels);
+      s.setRenderHints(p.renderHints() | QPainter::SmoothPixmapTransform);
+      s.setWorldTransform(t * QTransform::fromTranslate(-origin.x(), -origin.y()));
+      if (radius > 0) s.setClipPath(outline);
+      s.drawImage(r, image->qimage(), source);
+    }
+    sample = &kept.keep(key, image, std::move(pixels));
+  }
+  layOnPixels(p, pixels, *sample, origin);
+  return true;
+}
+
 void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
   if (r.width() <= 0 || r.height() <= 0) return;
   const double radius = std::max(0.0, picture.cornerRadius);
@@ -112,29 +252,40 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
       const double w = r.width() / scale, h = r.height() / scale;
       source = QRectF((pixels.width() - w) / 2, (pixels.height() - h) / 2, w, h);
     }
-    p.save();
-    if (radius > 0) p.setClipPath(outline, Qt::IntersectClip);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(r, pixels, source);
-    p.restore();
+    if (!drawSampled(p, r, picture.image, source, outline, radius)) {
+      p.save();
+      if (radius > 0) p.setClipPath(outline, Qt::IntersectClip);
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      p.drawImage(r, pixels, source);
+      p.restore();
+    }
   } else if (picture.placeholder) {
     fillInside(p, outline, ScenePainter::color(*picture.placeholder));
   }
   if (picture.border) strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, *picture.border);
 }
 
-void paintNode(QPainter& p, const Node& node) {
-  if (node.opacity <= 0 || node.scale <= 0) return;
-  p.save();
-  p.translate(node.frame.origin.x, node.frame.origin.y);
-  p.setOpacity(p.opacity() * std::min(1.0, node.opacity));
+void paintNode(QPainter& p, const Node& node);
+
+// How far a node's drawing may reach outside its frame: its shadows and its children,
+// in its own coordinates.
+QRectF reach(const Node& node) {
+  // A node without content of its own inks only through its children.
+  QRectF r;
+  if (!std::holds_alternative<std::monostate>(node.content)) r = QRectF(0, 0, node.frame.size.width, node.frame.size.height);
+  const auto grow = [&](const std::optional<scene::Shadow>& shadow) {
+    if (!shadow) return;
+    const double m = 3 * std::max(1.0, std::round(shadow->radius / 2)) + 2;
+    r |= r.translated(shadow->offset.width, shadow->offset.height).adjusted(-m, -m, m, m);
+  };
+  if (const auto* shape = std::get_if<scene::Shape>(&node.content)) grow(shape->shadow);
+  if (const auto* picture = std::get_if<scene::Picture>(&node.content)) grow(picture->shadow);
+  for (const Node& child : node.children) r |= ScenePainter::extent(child);
+  return r;
+}
+
+void paintContent(QPainter& p, const Node& node) {
   const QRectF bounds(0, 0, node.frame.size.width, node.frame.size.height);
-  if (node.scale != 1) {
-    const QPointF anchor(node.anchor.x * bounds.width(), node.anchor.y * bounds.height());
-    p.translate(anchor);
-    p.scale(node.scale, node.scale);
-    p.translate(-anchor);
-  }
   std::visit(
       [&](const auto& content) {
         using T = std::decay_t<decltype(content)>;
@@ -146,10 +297,115 @@ void paintNode(QPainter& p, const Node& node) {
       },
       node.content);
   for (const Node& child : node.children) paintNode(p, child);
+}
+
+// A see-through node with pieces that overlap is drawn whole first and then blended at
+// its opacity, so that its pieces cover each other as they do at full strength.
+bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
+  QPaintDevice* device = p.device();
+  if (!device) return false;
+  const Pixels pixels = pixelsOf(p);
+  const QTransform& toDevice = pixels.toPixels;
+  QRect area = toDevice.mapRect(reach(node)).toAlignedRect();
+  area &= pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+  if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
+  if (area.isEmpty()) return true;
+  QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
+  layer.fill(Qt::transparent);
+  {
+    QPainter l(&layer);
+    l.setRenderHints(p.renderHints());
+    l.setClipRect(QRect(QPoint(), area.size()));  // lets the pieces outside it be passed over
+    l.setWorldTransform(toDevice * QTransform::fromTranslate(-area.left(), -area.top()));
+    paintContent(l, node);
+  }
+  p.save();
+  p.setOpacity(opacity);
+  layOnPixels(p, pixels, layer, area.topLeft());
+  p.restore();
+  return true;
+}
+
+void paintNode(QPainter& p, const Node& node) {
+  if (node.opacity <= 0 || node.scale <= 0) return;
+  // Drawing only part of the panel again: what lies wholly outside it is passed over. A
+  // node's own frame meeting that part settles it without going through its subtree.
+  if (p.hasClipping()) {
+    const QRectF clip = p.clipBoundingRect();
+    QRectF own(node.frame.origin.x, node.frame.origin.y, node.frame.size.width, node.frame.size.height);
+    if (node.scale != 1) {
+      const QPointF anchor(own.x() + node.anchor.x * own.width(), own.y() + node.anchor.y * own.height());
+      own = QRectF(anchor + (own.topLeft() - anchor) * node.scale, own.size() * node.scale);
+    }
+    if (!own.intersects(clip) && !ScenePainter::extent(node).adjusted(-2, -2, 2, 2).intersects(clip)) return;
+  }
+  p.save();
+  p.translate(node.frame.origin.x, node.frame.origin.y);
+  const QRectF bounds(0, 0, node.frame.size.width, node.frame.size.height);
+  if (node.scale != 1) {
+    const QPointF anchor(node.anchor.x * bounds.width(), node.anchor.y * bounds.height());
+    p.translate(anchor);
+    p.scale(node.scale, node.scale);
+    p.translate(-anchor);
+  }
+  const double opacity = p.opacity() * std::min(1.0, node.opacity);
+  const bool overlapping = node.opacity < 1 && !node.children.empty();
+  if (!overlapping || !paintAsGroup(p, node, opacity)) {
+    p.setOpacity(opacity);
+    paintContent(p, node);
+  }
   p.restore();
 }
 
 }  // namespace
+
+QRectF ScenePainter::extent(const scene::Node& node) {
+  if (node.opacity <= 0 || node.scale <= 0) return {};
+  QRectF r = reach(node);
+  if (r.isNull()) return r;
+  if (node.scale != 1) {
+    const QPointF anchor(node.anchor.x * node.frame.size.width, node.anchor.y * node.frame.size.height);
+    r = QRectF(anchor + (r.topLeft() - anchor) * node.scale, r.size() * node.scale);
+  }
+  return r.translated(node.frame.origin.x, node.frame.origin.y);
+}
+
+namespace {
+
+bool drawsAlike(const Node& a, const Node& b) {
+  if (!(a.frame == b.frame) || a.opacity != b.opacity || a.scale != b.scale || !(a.anchor == b.anchor)) return false;
+  if (!(a.content == b.content) || a.children.size() != b.children.size()) return false;
+  for (std::size_t i = 0; i < a.children.size(); ++i) {
+    if (a.children[i].key != b.children[i].key) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ScenePainter::damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas) {
+  if (!before || !after || !drawsAlike(*before, *after)) {
+    for (const Node* n : {before, after}) {
+      if (!n) continue;
+      const QRectF r = extent(*n);
+      if (!r.isNull()) areas.push_back(r);
+    }
+    return;
+  }
+  if (before->opacity <= 0 || before->scale <= 0) return;
+  std::vector<QRectF> inner;
+  for (std::size_t i = 0; i < before->children.size(); ++i) damage(&before->children[i], &after->children[i], inner);
+  if (inner.empty()) return;
+  QTransform t;
+  t.translate(before->frame.origin.x, before->frame.origin.y);
+  if (before->scale != 1) {
+    const double ax = before->anchor.x * before->frame.size.width, ay = before->anchor.y * before->frame.size.height;
+    t.translate(ax, ay);
+    t.scale(before->scale, before->scale);
+    t.translate(-ax, -ay);
+  }
+  for (const QRectF& r : inner) areas.push_back(t.mapRect(r));
+}
 
 void ScenePainter::paint(QPainter& painter, const scene::Node& root) {
   painter.save();

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRectF>
+#include <vector>
 
 #include "switcher/layout/PanelScene.h"
 
@@ -19,6 +21,14 @@ class ScenePainter {
   /// Paints `root` and its subtree; the painter's coordinates are those of the root's
   /// parent (the root's frame places it). Nodes at opacity or scale 0 draw nothing.
   static void paint(QPainter& painter, const scene::Node& root);
+
+  /// Where painting `node` may put ink, in its parent's coordinates: the frames of the
+  /// nodes with content, their shadows, after every scale; null when nothing draws.
+  static QRectF extent(const scene::Node& node);
+
+  /// Adds to `areas` where `before` and `after` (one node in two trees, or null where a
+  /// tree lacks it) draw differently, in their parent's coordinates.
+  static void damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas);
 
   /// `root` painted on a transparent picture of `size` points (self-checks and tests).
   static QImage render(const scene::Node& root, QSize size);

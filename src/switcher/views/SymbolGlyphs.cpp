@@ -2,6 +2,10 @@
 
 #include <QPainterPathStroker>
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <tuple>
 
 namespace trelliq::views {
 
@@ -47,11 +51,9 @@ QPainterPath screenGlyph(const QPointF& c, double size, double lw, bool dock) {
   return glyph;
 }
 
-}  // namespace
-
-QPainterPath symbolPath(const std::string& name, const QRectF& frame, double size, scene::Weight weight) {
-  if (size <= 0) return {};
-  const QPointF c = frame.center();
+// The outline of a symbol about the origin (its centre).
+QPainterPath centredPath(const std::string& name, double size, scene::Weight weight) {
+  const QPointF c(0, 0);
   const double lw = lineWidth(size, weight);
   if (name == "minus") {
     QPainterPath line;
@@ -71,9 +73,51 @@ QPainterPath symbolPath(const std::string& name, const QRectF& frame, double siz
     // The mark is cut out of the disc, so whatever lies beneath shows through it.
     return disc.subtracted(stroked(cross, lw * 1.2));
   }
+  if (name == "arrow.up.left.and.arrow.down.right") {
+    // One diagonal with an open head at each end, pointing out of the corners.
+    const double reach = size * 0.42, head = size * 0.3;
+    QPainterPath arrows;
+    arrows.moveTo(c.x() - reach, c.y() - reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach);
+    arrows.moveTo(c.x() - reach + head, c.y() - reach);
+    arrows.lineTo(c.x() - reach, c.y() - reach);
+    arrows.lineTo(c.x() - reach, c.y() - reach + head);
+    arrows.moveTo(c.x() + reach - head, c.y() + reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach);
+    arrows.lineTo(c.x() + reach, c.y() + reach - head);
+    return stroked(arrows, lw * 1.25);
+  }
   if (name == "menubar.rectangle") return screenGlyph(c, size, lw, false);
   if (name == "menubar.dock.rectangle") return screenGlyph(c, size, lw, true);
   return {};
+}
+
+}  // namespace
+
+QPainterPath symbolPath(const std::string& name, const QRectF& frame, double size, scene::Weight weight) {
+  if (size <= 0) return {};
+  // Outlines are built from joined and cut shapes, which costs more than drawing them:
+  // each is built once per name, size and weight and moved into place.
+  struct Key {
+    std::string name;
+    double size;
+    scene::Weight weight;
+    bool operator<(const Key& o) const { return std::tie(name, size, weight) < std::tie(o.name, o.size, o.weight); }
+  };
+  static std::mutex lock;
+  static std::map<Key, QPainterPath> built;
+  QPainterPath path;
+  {
+    std::lock_guard guard(lock);
+    Key key{name, size, weight};
+    auto found = built.find(key);
+    if (found == built.end()) {
+      if (built.size() > 512) built.clear();
+      found = built.emplace(std::move(key), centredPath(name, size, weight)).first;
+    }
+    path = found->second;
+  }
+  return path.translated(frame.center());
 }
 
 }  // namespace trelliq::views

@@ -1,0 +1,186 @@
+// The drawn panels, pixel by pixel, against pictures kept with the tests: a session held
+// open on the default desk with the real layout and views, both displays' panels, at rest
+// and part-way through the animation of a change of the steered display (so the timing and
+// curve of the motion show in the pixels too). Faster drawing must draw the same thing: a pixel may differ by a little
+// (antialiasing), only a handful by more.
+//
+// TRELLIQ_WRITE_PANEL_PICTURES=<folder> writes the pictures instead of comparing (for a
+// deliberate change of the look; look at them before keeping them).
+
+#include <QImage>
+#include <QPainter>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "SwitcherPanelsStage.h"
+#include "support/WidgetsApp.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/views/DisplayPanelView.h"
+#include "switcher/views/QtPanelViews.h"
+
+namespace trelliq::panels {
+namespace {
+
+// A pixel differs when one of its channels moved by more than this.
+constexpr int kChannelTolerance = 24;
+// The share of pixels allowed to differ.
+constexpr double kDifferingShare = 0.002;
+
+class PanelPicturesTest : public PanelsStage {
+ protected:
+  PanelPicturesTest() : views_(std::make_unique<views::QtPanelViews>(scene::layoutPanel)) {
+    test::ensureWidgets();
+    PanelViews::install(views_.get());
+  }
+  ~PanelPicturesTest() override {
+    PanelViews::install(nullptr);
+    views_.reset();
+  }
+
+  // The panel of `display` as the window server would show it, at scale 2, cut to its
+  // content and a margin for the shadows.
+  QImage drawn(int display) {
+    NSWindow& window = *switcher->panels.at(static_cast<std::size_t>(display)).window;
+    auto* view = dynamic_cast<views::DisplayPanelView*>(window.contentView());
+    if (!view) return {};
+    QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    painter.end();
+    const CGRect c = geometry(display).content();
+    if (c.isNull()) return {};
+    const QRect cut(static_cast<int>(c.minX() - 40) * 2, static_cast<int>(c.minY() - 40) * 2,
+                    static_cast<int>(c.width() + 80) * 2, static_cast<int>(c.height() + 80) * 2);
+    return image.copy(cut);
+  }
+
+  // What a compositor keeping the panel's pixels between frames holds after drawing only
+  // what the view marked since the last time.
+  QImage& drawnAgain(int display) {
+    auto* view = dynamic_cast<views::DisplayPanelView*>(
+        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
+    QImage& store = stores_[display];
+    if (store.size() != view->size() * 2) {
+      store = QImage(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+      store.fill(Qt::transparent);
+    }
+    const QRegion dirty = view->takeDirtyRegion();
+    if (dirty.isEmpty()) return store;
+    QPainter painter(&store);
+    painter.scale(2, 2);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect& r : dirty) painter.fillRect(r, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    view->render(&painter, dirty.boundingRect().topLeft(), dirty, QWidget::DrawChildren);
+    return store;
+  }
+  QImage drawnWhole(int display) {
+    auto* view = dynamic_cast<views::DisplayPanelView*>(
+        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
+    QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
+  std::map<int, QImage> stores_;
+
+  // Compares with the kept picture `name` (or writes it).
+  void expectLooksAsKept(const QImage& image, const std::string& name) {
+    ASSERT_FALSE(image.isNull()) << name;
+    const std::string file = name + ".png";
+    if (const char* out = std::getenv("TRELLIQ_WRITE_PANEL_PICTURES")) {
+      ASSERT_TRUE(image.save(QString::fromStdString(std::string(out) + "/" + file))) << file;
+      return;
+    }
+    const QImage kept(QString::fromStdString(std::string(TRELLIQ_TESTS_DIR) + "/switcher/pictures/" + file));
+    ASSERT_FALSE(kept.isNull()) << "no kept picture " << file;
+    expectAlike(image, kept, file);
+  }
+
+  static void expectAlike(const QImage& image, const QImage& kept, const std::string& file) {
+    const QImage a = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage b = kept.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    ASSERT_EQ(a.size(), b.size()) << file;
+    long differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+      const auto* la = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+      const auto* lb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+      for (int x = 0; x < a.width(); ++x) {
+        const QRgb p = la[x], q = lb[x];
+        const int d = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
+        differing += d > kChannelTolerance;
+      }
+    }
+    const double share = static_cast<double>(differing) / (static_cast<double>(a.width()) * a.height());
+    EXPECT_LE(share, kDifferingShare) << file << ": " << differing << " pixels differ";
+  }
+
+ private:
+  std::unique_ptr<views::QtPanelViews> views_;
+};
+
+TEST_F(PanelPicturesTest, PanelsAtRestAfterAStepAndMidFocusChangeLookAsKept) {
+  setPreview("none");
+  holdSession(0.6);
+  ASSERT_TRUE(switcher->shown);
+  expectLooksAsKept(drawn(0), "rest-steered");
+  expectLooksAsKept(drawn(1), "rest-other");
+
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(0.3);
+  expectLooksAsKept(drawn(0), "step");
+
+  // The pointer on the wide display steers it: both panels animate, one out, one in.
+  scene.windowServer.setPointer({2500, 300});
+  scene.clock.advance(0.05);
+  expectLooksAsKept(drawn(0), "focus-early-out");
+  expectLooksAsKept(drawn(1), "focus-early-in");
+  scene.clock.advance(0.07);
+  expectLooksAsKept(drawn(0), "focus-late-out");
+  expectLooksAsKept(drawn(1), "focus-late-in");
+  scene.clock.advance(1.0);
+  expectLooksAsKept(drawn(1), "focus-rest");
+}
+
+TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
+  setPreview("none");
+  UserDefaults::standard().set("names", "always");
+  holdSession(0.6);
+  ASSERT_TRUE(switcher->shown);
+  expectLooksAsKept(drawn(0), "names-steered");
+  expectLooksAsKept(drawn(1), "names-other");
+}
+
+TEST_F(PanelPicturesTest, DrawingOnlyWhatWasMarkedKeepsThePanelsWhole) {
+  setPreview("none");
+  holdSession(0.6);
+  ASSERT_TRUE(switcher->shown);
+  const auto check = [&](const std::string& when) {
+    for (const int display : {0, 1}) {
+      expectAlike(drawnAgain(display), drawnWhole(display), when + ", display " + std::to_string(display));
+    }
+  };
+  check("shown");
+  // Steps and a change of the steered display, frame by frame.
+  for (int step = 0; step < 3; ++step) {
+    press(Switcher::keyTab, kCommand);
+    for (int frame = 0; frame < 20; ++frame) {
+      scene.clock.advance(1.0 / 60);
+      check("step " + std::to_string(step) + " frame " + std::to_string(frame));
+    }
+  }
+  scene.windowServer.setPointer({2500, 300});
+  for (int frame = 0; frame < 30; ++frame) {
+    scene.clock.advance(1.0 / 60);
+    check("focus frame " + std::to_string(frame));
+  }
+}
+
+}  // namespace
+}  // namespace trelliq::panels
