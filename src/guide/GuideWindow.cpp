@@ -37,7 +37,7 @@ void GuideWindow::show(const std::optional<std::string>& topic) {
       const double y = std::round(visible.minY() + (visible.height() - size.height() - 28) / 2.0);
       content = CGRect(x, y, size.width(), size.height());
     }
-    contentHeight_ = size.height();
+    fitted_ = size;
     window_ = std::make_unique<ClosableWindow>(content, NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
                                                NSBackingStoreType::buffered, false);
     window_->setTitle("Keyboard Shortcuts");
@@ -51,11 +51,8 @@ void GuideWindow::show(const std::optional<std::string>& topic) {
 
 void GuideWindow::fitToView() {
   if (!window_ || !view_) return;
-  // The window keeps its top edge (frames count upwards) and grows or shrinks below it.
-  const CGRect frame = window_->frame();
-  const double height = view_->height() + (frame.height() - contentHeight_);
-  window_->setFrame(CGRect(frame.minX(), frame.maxY() - height, frame.width(), height), true);
-  contentHeight_ = view_->height();
+  OwnWindow::followContent(*window_, fitted_, view_->size());
+  fitted_ = view_->size();
 }
 
 void GuideWindow::close() {

@@ -4,6 +4,7 @@
 // and mode it showed survive (closing returns the mode menu to the current mode). Main
 // thread only.
 
+#include <QSize>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,12 +41,12 @@ class GuideWindow : public NSWindowDelegate {
   void windowWillClose(NSWindow& window) override;
 
  private:
-  /// Gives the window the view's height, keeping its top edge where it is.
+  /// Gives the window the view's size, keeping its top edge where it is.
   void fitToView();
 
   std::unique_ptr<GuideView> view_;
   std::unique_ptr<ClosableWindow> window_;
-  double contentHeight_ = 0;  // the view's height the window's frame was last fitted to
+  QSize fitted_;  // the view's size the window's frame was last fitted to
 };
 
 }  // namespace trelliq

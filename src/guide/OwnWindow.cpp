@@ -20,4 +20,12 @@ void OwnWindow::bringForward(NSWindow& window) {
   }
 }
 
+void OwnWindow::followContent(NSWindow& window, QSize before, QSize now) {
+  if (before == now) return;
+  const CGRect frame = window.frame();
+  const double width = frame.width() + (now.width() - before.width());
+  const double height = frame.height() + (now.height() - before.height());
+  window.setFrame(CGRect(frame.minX(), frame.maxY() - height, width, height), true);
+}
+
 }  // namespace trelliq

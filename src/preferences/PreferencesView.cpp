@@ -220,7 +220,6 @@ void PreferencesView::build() {
   scroll_ = new QScrollArea(this);
   scroll_->setWidget(form_);
   scroll_->setWidgetResizable(false);
-  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll_->setFrameShape(QFrame::NoFrame);
   auto* outer = new QVBoxLayout(this);
@@ -376,10 +375,16 @@ void PreferencesView::updateHeight() {
   form_->setFixedHeight(formHeight);
   const int height = std::min(formHeight, heightCap());
   scroll_->setFixedHeight(height);
-  // A scrolling form keeps its full width beside the bar instead of sliding under it.
-  const int bar = formHeight > height ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
+  // A scrolling form keeps its full width beside the bar instead of sliding under it. The
+  // bar is shown or hidden here, not left to the scroll view: the view is drawn without ever
+  // being shown on screen, so it would go on deciding by a size it had before this one.
+  const bool scrolls = formHeight > height;
+  scroll_->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  const int bar = scrolls ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
   scroll_->setFixedWidth(formWidth + bar);
+  const QSize before = size();
   adjustSize();
+  if (size() != before && onSizeChange) onSizeChange();
 }
 
 }  // namespace trelliq

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ class PreferencesView : public QWidget {
   /// Reads the login item and both permissions once, then builds the form.
   explicit PreferencesView(QWidget* parent = nullptr);
   ~PreferencesView() override;
+
+  /// Called after the view took a new size to fit the form (rows shown or hidden, another
+  /// mode's overview, wrapped captions); the window follows it.
+  std::function<void()> onSizeChange;
 
   /// The window shows (the refresh and the demonstrations run) or closed (they stop).
   void setShowing(bool showing);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "guide/OwnWindow.h"
 #include "preferences/PreferencesView.h"
 #include "switcher/ClosableWindow.h"
 
@@ -43,10 +44,18 @@ void PreferencesWindow::show() {
     window_->setReleasedWhenClosed(false);
     window_->setContentView(view_.get());
     window_->setDelegate(this);
+    fitted_ = size;
+    view_->onSizeChange = [this] { fitToView(); };
   }
   NSApp().activate();
   window_->makeKeyAndOrderFront(nullptr);
   view_->setShowing(true);
+}
+
+void PreferencesWindow::fitToView() {
+  if (!window_ || !view_) return;
+  OwnWindow::followContent(*window_, fitted_, view_->size());
+  fitted_ = view_->size();
 }
 
 void PreferencesWindow::windowWillClose(NSWindow& window) {

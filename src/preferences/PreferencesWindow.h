@@ -3,6 +3,7 @@
 // for the life of the process; closing only hides it, and every later `show` brings back
 // the same window, view and view state where the user left it. Main thread only.
 
+#include <QSize>
 #include <memory>
 
 #include "app/AppWindow.h"
@@ -39,8 +40,12 @@ class PreferencesWindow : public AppWindow, public NSWindowDelegate {
   void windowWillClose(NSWindow& window) override;
 
  private:
+  /// Gives the window the view's size, keeping its top edge where it is.
+  void fitToView();
+
   std::unique_ptr<PreferencesView> view_;
   std::unique_ptr<ClosableWindow> window_;
+  QSize fitted_;  // the view's size the window's frame was last fitted to
 };
 
 }  // namespace trelliq

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QLabel>
 
 #include "app/Permission.h"
 #include "app/views/Symbol.h"
+#include "platform/sim/Scenario.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/FormRow.h"
 #include "preferences/GesturePopUp.h"
@@ -22,6 +24,7 @@
 #include "support/TextFit.h"
 #include "support/WidgetsApp.h"
 #include "switcher/ClosableWindow.h"
+#include "workspace/Private.h"
 
 namespace trelliq {
 namespace {
@@ -366,6 +369,120 @@ TEST_F(PreferencesWindows, MadeOnceCentredAndReusedAfterClosing) {
   EXPECT_TRUE(preferences.isVisible());
   AppWindow& asShellSees = preferences;
   EXPECT_TRUE(asShellSees.isVisible());
+}
+
+// A display tall enough for the whole form in every mode, so that nothing is capped.
+constexpr const char* kTallDesk = R"json({
+  "displays": [{"id": 1, "uuid": "TALL-1", "frame": [0, 0, 1600, 2400], "visibleFrame": [0, 0, 1600, 2375]}],
+  "spaces": [{"display": 1, "current": 11, "spaces": [{"id": 11, "uuid": "S11"}]}],
+  "apps": [],
+  "windows": []
+})json";
+
+class TallPreferencesWindows : public PreferencesWindows {
+ protected:
+  // Whether the window's picture has a scroll bar beside the form: a strip along the right
+  // edge, below the title bar, that differs from the form's plain margin to its left.
+  static bool scrollBarShows(const NSWindow& window) {
+    const CGImageRef picture = Private::capture(static_cast<std::uint32_t>(window.windowNumber()), true);
+    if (!picture) return false;
+    const QImage& image = picture->qimage();
+    const double scale = image.width() / window.frame().width();
+    const int y = static_cast<int>((28 + 60) * scale);
+    const int margin = static_cast<int>((PreferencesView::formWidth - 6) * scale);
+    return image.pixel(image.width() - static_cast<int>(5 * scale), y) != image.pixel(margin, y);
+  }
+  void SetUp() override {
+    const auto problem = sim::loadScenarioText(scene.world, kTallDesk, "tall.json");
+    ASSERT_FALSE(problem) << *problem;
+    PreferencesWindows::SetUp();
+  }
+};
+
+TEST_F(TallPreferencesWindows, TheWindowFollowsTheFormAsTheModeChangesAndKeepsItsTopEdge) {
+  preferences.show();
+  NSWindow* window = preferences.window();
+  PreferencesView& view = *preferences.view();
+  const CGRect first = window->frame();
+  const double titleBar = first.height() - view.height();
+  EXPECT_LT(view.scrollHeight(), PreferencesView::heightCap()) << "the whole form fits: nothing scrolls";
+  EXPECT_EQ(view.height(), view.scrollHeight());
+  EXPECT_FALSE(scrollBarShows(*window)) << "no bar over the form's right edge";
+
+  // Window tiles have no "Show desktops" row, so the form is shorter there; Hybrid brings
+  // the row back with its role rows in the card. Each time the window takes the form's
+  // height below the same top edge, and its picture is drawn at the view's own size.
+  for (const auto mode : {Settings::Tiles::windows, Settings::Tiles::both, Settings::Tiles::apps}) {
+    const double before = window->frame().height();
+    view.tilePicker().click(mode);
+    scene.clock.advance(0.5);  // the overview's cross-fade runs out
+    const CGRect now = window->frame();
+    const int m = static_cast<int>(mode);
+    EXPECT_EQ(view.height(), view.scrollHeight()) << m;
+    EXPECT_DOUBLE_EQ(now.height(), view.height() + titleBar) << m;
+    EXPECT_DOUBLE_EQ(now.width(), view.width()) << m;
+    EXPECT_DOUBLE_EQ(now.maxY(), first.maxY()) << m;
+    EXPECT_DOUBLE_EQ(now.minX(), first.minX()) << m;
+    if (mode == Settings::Tiles::windows) EXPECT_LT(now.height(), before) << "the desktops row is gone";
+    if (mode == Settings::Tiles::both) EXPECT_GT(now.height(), before) << "the desktops row is back";
+  }
+  EXPECT_EQ(window->frame(), first) << "back in the first mode, the first frame";
+
+  // A change made elsewhere (the status menu's mode picker) moves the window just the same.
+  store("tiles", "windows");
+  scene.clock.runUntilIdle();
+  EXPECT_DOUBLE_EQ(window->frame().height(), view.height() + titleBar);
+  EXPECT_LT(window->frame().height(), first.height());
+  EXPECT_DOUBLE_EQ(window->frame().maxY(), first.maxY());
+}
+
+TEST_F(TallPreferencesWindows, AFormTallerThanTheScreenScrollsAndTheWindowStillFollowsIt) {
+  // The form's height in two modes, measured where it fits whole.
+  int windowsHeight = 0;
+  int appsHeight = 0;
+  {
+    PreferencesView probe;
+    store("tiles", "windows");
+    scene.clock.runUntilIdle();
+    windowsHeight = probe.scrollHeight();
+    store("tiles", "apps");
+    scene.clock.runUntilIdle();
+    appsHeight = probe.scrollHeight();
+  }
+  ASSERT_LT(windowsHeight, appsHeight);
+  // A display whose cap (its visible height less 60) lies between the two.
+  const int visible = (windowsHeight + appsHeight) / 2 + 60;
+  const std::string desk = R"({"displays": [{"id": 1, "uuid": "TALL-1", "frame": [0, 0, 1600, 2400],
+    "visibleFrame": [0, 0, 1600, )" +
+                           std::to_string(visible) + R"(]}]})";
+  const auto problem = sim::loadScenarioText(scene.world, desk, "between.json");
+  ASSERT_FALSE(problem) << *problem;
+  const int cap = PreferencesView::heightCap();
+  ASSERT_EQ(cap, visible - 60);
+
+  preferences.show();
+  NSWindow* window = preferences.window();
+  PreferencesView& view = *preferences.view();
+  const CGRect first = window->frame();
+  const double titleBar = first.height() - view.height();
+  EXPECT_EQ(view.scrollHeight(), cap) << "the form scrolls";
+  EXPECT_GT(view.width(), PreferencesView::formWidth) << "with room for the scroll bar beside it";
+  EXPECT_TRUE(scrollBarShows(*window));
+  EXPECT_EQ(first.width(), view.width());
+
+  // In window-tile mode the form fits: no bar, the window narrower and shorter below the same
+  // top-left corner; back in app-tile mode it is capped again.
+  view.tilePicker().click(Settings::Tiles::windows);
+  CGRect now = window->frame();
+  EXPECT_EQ(view.scrollHeight(), windowsHeight);
+  EXPECT_EQ(view.width(), PreferencesView::formWidth);
+  EXPECT_FALSE(scrollBarShows(*window));
+  EXPECT_DOUBLE_EQ(now.height(), windowsHeight + titleBar);
+  EXPECT_DOUBLE_EQ(now.width(), PreferencesView::formWidth);
+  EXPECT_DOUBLE_EQ(now.maxY(), first.maxY());
+  EXPECT_DOUBLE_EQ(now.minX(), first.minX());
+  view.tilePicker().click(Settings::Tiles::apps);
+  EXPECT_EQ(window->frame(), first);
 }
 
 }  // namespace
