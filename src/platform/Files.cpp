@@ -502,4 +502,19 @@ std::string parentPath(const std::string& path) {
   return p.substr(0, slash);
 }
 
+FolderLock::FolderLock(const std::string& folder) {
+  if (FileFaults::check(FileOp::lock, folder)) return;
+  fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return;
+  int rc;
+  do {
+    rc = ::flock(fd_, LOCK_EX);
+  } while (rc != 0 && errno == EINTR);
+  held_ = rc == 0;
+}
+
+FolderLock::~FolderLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 }  // namespace platform

@@ -135,6 +135,25 @@ class FileManager {
   static int removeLeftoverTemporaries(const std::string& path);
 };
 
+/// An advisory lock on a folder (flock), held for the object's life, so that processes
+/// writing and tidying files in it never interleave. Only a folder is opened, without
+/// waiting: a pipe in its place could otherwise hold the open for good.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  /// Whether a folder stood at the path and could be opened.
+  bool opened() const { return fd_ >= 0; }
+  /// Whether the lock is held (some file systems refuse locks).
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
 /// Whether a file may grow to `size` bytes under the process's file-size limit. Writing
 /// past it would end the process by SIGXFSZ or leave a piece of the write behind.
 bool fitsFileSizeLimit(std::uint64_t size);

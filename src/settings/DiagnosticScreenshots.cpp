@@ -1,7 +1,5 @@
 #include "settings/DiagnosticScreenshots.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,36 +48,16 @@ void prune(const std::string& folder) {
   }
 }
 
-// The screenshot folder's advisory lock, held while one capture writes and prunes, so
-// captures of several copies of the program never meet halfway. Opening it refuses a link.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& folder)
-      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
-    if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-      }
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  bool isFolder() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
 // Runs on the screenshot queue: one picture per display, then the pruning.
 void captureDisplays(const std::string& folder, const std::string& stamp, const std::vector<std::uint32_t>& order) {
   // A link in the folder's place may lead to the user's own pictures: nothing is written
   // or removed through it.
   if (FileManager::isSymbolicLink(folder)) return;
   FileManager::createDirectory(folder);
-  const FolderLock lock(folder);
-  if (!lock.isFolder()) return;
+  // Held while one capture writes and prunes, so captures of several copies of the
+  // program never meet halfway.
+  const platform::FolderLock lock(folder);
+  if (!lock.opened()) return;
   const auto content = SCShareableContent::current(false, true);
   if (!content) return;
   std::vector<std::uint32_t> captured;

@@ -1,7 +1,5 @@
 #include "platform/sim/DefaultsStore.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -207,44 +205,12 @@ bool DefaultsStore::set(const std::string& domain, const std::string& key, const
   });
 }
 
-namespace {
-
-// The folder's advisory lock, held while a domain is read, changed and written, so two
-// processes never interleave their read-modify-write of one file. Only a folder is
-// opened: something else in its place (a pipe) could hold the open for good.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& folder) {
-    if (FileFaults::check(FileOp::lock, folder)) return;
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return;
-    int rc;
-    do {
-      rc = ::flock(fd_, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  bool held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-}  // namespace
 
 bool DefaultsStore::update(const std::string& domain, const std::function<void(PlistDictionary&)>& change) {
   std::lock_guard lock(mutex_);
   if (fileFor(domain).empty()) return false;
   FileManager::createDirectory(folder_);
-  FolderLock folderLock(folder_);
+  platform::FolderLock folderLock(folder_);
   Entry& e = refresh(domain, true);
   PlistDictionary next = e.values;
   change(next);
@@ -257,7 +223,7 @@ bool DefaultsStore::replaceDomain(const std::string& domain, const std::optional
   std::lock_guard lock(mutex_);
   if (fileFor(domain).empty()) return false;
   FileManager::createDirectory(folder_);
-  FolderLock folderLock(folder_);
+  platform::FolderLock folderLock(folder_);
   Entry& e = refresh(domain, true);
   if (values) e.values = *values;
   return write(domain, e, values, folderLock.held());
