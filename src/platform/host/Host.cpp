@@ -15,6 +15,8 @@
 #include <iostream>
 #include <set>
 
+#include <QImage>
+
 #include "platform/PrivateSymbols.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/WindowServer.h"
@@ -414,6 +416,16 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "captureDisplay") {
     return wire::encode(world_.captureDisplay(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"),
                                               field<bool>(v, "cursor")));
+  }
+  // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
+  if (m == "screenGeneration") return ws.generation();
+  if (m == "screenFrame") {
+    const int w = field<int>(v, "w"), h = field<int>(v, "h");
+    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return nullptr;
+    bool changing = false;
+    const QImage frame = ws.composeDisplay(field<std::uint32_t>(v, "id"), w, h, &changing);
+    if (frame.isNull()) return nullptr;
+    return json{{"image", wire::encode(std::make_shared<const CGImage>(frame))}, {"changing", changing}};
   }
   if (m == "libraryExists") return world_.libraryExists(read<std::string>(v));
   if (m == "symbol") {

@@ -338,7 +338,8 @@ void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer 
   });
 }
 
-QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height) {
+QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height, bool* changing) {
+  if (changing) *changing = false;
   if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return QImage();
   std::optional<Display> display = world_.display(displayID);
@@ -394,6 +395,12 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     }
   });
   if (!known) return QImage();
+  if (changing) {
+    auto drawn = [](const std::vector<Shown>& windows) {
+      return std::any_of(windows.begin(), windows.end(), [](const Shown& s) { return s.renderer != nullptr; });
+    };
+    *changing = sliding || drawn(from.windows) || drawn(to.windows) || drawn(overlay);
+  }
 
   const double sx = width / frame.width(), sy = height / frame.height();
   auto drawWindows = [&](QImage& target, QPainter& painter, const std::vector<Shown>& windows) {
