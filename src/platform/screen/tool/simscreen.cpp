@@ -1,15 +1,19 @@
 // The simulated Mac's screen: a window on the Linux desktop showing every simulated
 // display, through which a person uses the Mac with the keyboard and the pointer.
 //
-//   simscreen [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]
+//   simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]
 //
 // It attaches to the world host of the simulated home ($TRELLIQ_HOME, else
-// ~/.trelliq/home) and never starts one. Without a host, or when the host goes away, it
+// ~/.trelliq/home) and never starts one; --wait gives one being started that long to
+// answer. Without a host, or when the host goes away, it
 // says so in its window and on standard error for --notice seconds (3 unless given), then
 // ends: status 2 when there was none, 3 when it went away. With --shot it writes its own
 // picture to FILE (PNG) once --after seconds (1 unless given) have passed, and ends.
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +33,7 @@
 #include "platform/screen/ScreenWindow.h"
 
 int main(int argc, char** argv) {
-  double notice = 3, after = 1;
+  double notice = 3, after = 1, wait = 0;
   std::optional<std::string> shot;
   int width = 0, height = 0;
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -37,6 +41,8 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--notice" && hasValue) {
       notice = std::max(0.0, std::atof(args[++i].c_str()));
+    } else if (args[i] == "--wait" && hasValue) {
+      wait = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--after" && hasValue) {
       after = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--shot" && hasValue) {
@@ -46,7 +52,7 @@ int main(int argc, char** argv) {
       ++i;
     } else {
       std::cerr << "simscreen: unknown argument " << args[i]
-                << "\nusage: simscreen [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
+                << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
       return 64;
     }
   }
@@ -56,7 +62,14 @@ int main(int argc, char** argv) {
   const std::string home = chosen && *chosen ? chosen : std::string(real ? real : "/tmp") + "/.trelliq/home";
   const int noticeMs = static_cast<int>(notice * 1000);
 
-  auto attached = host::RemoteMac::attach(host::endpointFor(home).socket);
+  const std::string socket = host::endpointFor(home).socket;
+  auto attached = host::RemoteMac::attach(socket);
+  QElapsedTimer waited;
+  waited.start();
+  while (std::holds_alternative<std::string>(attached) && waited.elapsed() < wait * 1000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    attached = host::RemoteMac::attach(socket);
+  }
   if (auto* error = std::get_if<std::string>(&attached)) {
     const std::string why = "No simulated Mac runs for " + home + " (" + *error + ").";
     std::cerr << "simscreen: " << why << std::endl;
