@@ -69,14 +69,16 @@ void paintWindowButtons(QPainter& painter, double bar, double scale) {
 
 /// A window's picture at `width` × `height` pixels: its colour, and for standard windows a
 /// title bar with the three buttons and the title; the menu bar and the Dock draw theirs.
-QImage paintWindow(const Window& w, int width, int height, const SystemContent& system = {}) {
-  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
-  const double scale = w.bounds.width() > 0 ? image.width() / w.bounds.width() : 1;
+/// Painted straight onto `painter` with the window's top left at the origin: a frame does
+/// not need a picture of every window first.
+void paintWindowOn(QPainter& painter, const Window& w, int width, int height, const SystemContent& system) {
+  const QRect area(0, 0, std::max(width, 1), std::max(height, 1));
+  const double scale = w.bounds.width() > 0 ? area.width() / w.bounds.width() : 1;
+  painter.save();
+  painter.setRenderHint(QPainter::TextAntialiasing);
   if (system.dockStrip) {
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF strip = QRectF(image.rect()).adjusted(2 * scale, 4 * scale, -2 * scale, -4 * scale);
+    const QRectF strip = QRectF(area).adjusted(2 * scale, 4 * scale, -2 * scale, -4 * scale);
     painter.setBrush(QColor(255, 255, 255, 90));
     painter.setPen(QPen(QColor(255, 255, 255, 140), std::max(0.5, scale)));
     painter.drawRoundedRect(strip, 16 * scale, 16 * scale);
@@ -90,41 +92,47 @@ QImage paintWindow(const Window& w, int width, int height, const SystemContent& 
         x += side + gap;
       }
     }
-    return image;
+    painter.restore();
+    return;
   }
-  image.fill(rgb(w.color));
+  painter.fillRect(area, rgb(w.color));
   if (system.menuBar) {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::TextAntialiasing);
     const double size = 13 * scale;
     double x = 14 * scale;
     const auto item = [&](const std::string& text, bool bold) {
       const QFont font = systemFont(size, bold);
-      drawLabel(painter, text, QRectF(x, 0, image.width() - x, image.height()), font, 0xFF1E1E1E,
+      drawLabel(painter, text, QRectF(x, 0, area.width() - x, area.height()), font, 0xFF1E1E1E,
                 Qt::AlignLeft | Qt::AlignVCenter);
       if (canDrawText()) x += QFontMetricsF(font).horizontalAdvance(QString::fromStdString(text)) + 18 * scale;
     };
     item("\u25C6", false);  // the system menu's mark
     item(system.frontApp.empty() ? "Finder" : system.frontApp, true);
     for (const char* menu : {"File", "Edit", "View", "Window", "Help"}) item(menu, false);
-    return image;
+    painter.restore();
+    return;
   }
-  const int bar = static_cast<int>(std::min(kTitleBarHeight * scale, image.height() / 3.0));
+  const int bar = static_cast<int>(std::min(kTitleBarHeight * scale, area.height() / 3.0));
   if (w.subrole == kAXStandardWindowSubrole && bar >= 3) {
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::TextAntialiasing);
     QLinearGradient fill(0, 0, 0, bar);
     fill.setColorAt(0, rgb(w.color).darker(108));
     fill.setColorAt(1, rgb(w.color).darker(122));
-    painter.fillRect(0, 0, image.width(), bar, fill);
-    painter.fillRect(QRectF(0, bar - std::max(1.0, scale / 2), image.width(), std::max(1.0, scale / 2)),
+    painter.fillRect(0, 0, area.width(), bar, fill);
+    painter.fillRect(QRectF(0, bar - std::max(1.0, scale / 2), area.width(), std::max(1.0, scale / 2)),
                      rgb(w.color).darker(150));
     paintWindowButtons(painter, bar, scale);
     const double left = 80 * scale;
-    drawLabel(painter, w.title, QRectF(left, 0, std::max(0.0, image.width() - 2 * left), bar),
+    drawLabel(painter, w.title, QRectF(left, 0, std::max(0.0, area.width() - 2 * left), bar),
               systemFont(std::min(13 * scale, bar * 0.55), true), rgb(w.color).lightness() < 110 ? 0xFFD8D8D8 : 0xFF202020,
               Qt::AlignCenter);
   }
+  painter.restore();
+}
+
+QImage paintWindow(const Window& w, int width, int height, const SystemContent& system = {}) {
+  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  paintWindowOn(painter, w, width, height, system);
   return image;
 }
 
@@ -167,6 +175,9 @@ QImage paintShown(const Shown& s, int width, int height) {
   if (contentHeight <= 0) return image;
   const CGImageRef content = (*s.renderer)(fullWidth, contentHeight);
   if (!content || content->width() <= 0 || content->height() <= 0) return image;
+  if (!s.opaque && bar == 0 && content->width() == fullWidth && content->height() == fullHeight &&
+      content->qimage().format() == QImage::Format_ARGB32_Premultiplied)
+    return content->qimage();  // nothing of the server's to add: no copy of a whole panel
   QPainter painter(&image);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content->qimage());
@@ -199,10 +210,29 @@ Shown shown(const Window& w, const Desk& desk,
 /// window's content covers it. The content's own translucent fill then tints it. `scale`
 /// is pixels per point, so the blur spreads as far on every screen.
 QImage material(const QImage& target, const QImage& picture, QPointF at, double scale) {
-  const QRect area(QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y()))), picture.size());
-  const QRect inside = area.intersected(target.rect());
+  const QImage content = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Only where the content is: a panel as large as its display may have its glass in a
+  // strip across it.
+  const int cw = content.width(), ch = content.height();
+  int top = ch, bottom = -1, left = cw, right = -1;
+  for (int y = 0; y < ch; ++y) {
+    const auto* in = reinterpret_cast<const QRgb*>(content.constScanLine(y));
+    int first = 0;
+    while (first < cw && qAlpha(in[first]) == 0) ++first;
+    if (first == cw) continue;
+    int last = cw - 1;
+    while (qAlpha(in[last]) == 0) --last;
+    top = std::min(top, y);
+    bottom = y;
+    left = std::min(left, first);
+    right = std::max(right, last);
+  }
   QImage blurred(picture.size(), QImage::Format_ARGB32_Premultiplied);
   blurred.fill(Qt::transparent);
+  if (bottom < 0) return blurred;
+  const QPoint origin(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+  const QRect covered = QRect(QPoint(left, top), QPoint(right, bottom)).translated(origin);
+  const QRect inside = covered.intersected(target.rect());
   if (inside.isEmpty()) return blurred;
   {
     // Shrinking by the blur's spread and growing back smoothly comes close to a wide
@@ -215,15 +245,15 @@ QImage material(const QImage& target, const QImage& picture, QPointF at, double 
                       .scaled(small * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                       .scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&blurred);
-    painter.drawImage(inside.topLeft() - area.topLeft(), soft);
+    painter.drawImage(inside.topLeft() - origin, soft);
   }
   // Kept where the content is: fully from half its opacity up, so a faint shadow's edge
   // does not carry a frosted halo.
-  const QImage content = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  for (int y = 0; y < blurred.height(); ++y) {
+  const QRect local = inside.translated(-origin);
+  for (int y = local.top(); y <= local.bottom(); ++y) {
     auto* out = reinterpret_cast<QRgb*>(blurred.scanLine(y));
     const auto* in = reinterpret_cast<const QRgb*>(content.constScanLine(y));
-    for (int x = 0; x < blurred.width(); ++x) {
+    for (int x = local.left(); x <= local.right(); ++x) {
       const int keep = std::min(255, qAlpha(in[x]) * 2);
       if (keep == 255) continue;
       const QRgb p = out[x];
@@ -404,12 +434,39 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
 
   const double sx = width / frame.width(), sy = height / frame.height();
   auto drawWindows = [&](QImage& target, QPainter& painter, const std::vector<Shown>& windows) {
+    std::vector<QRectF> rects;
+    rects.reserve(windows.size());
     for (const Shown& s : windows) {
       const Window& w = s.window;
-      const QRectF r((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
-                     w.bounds.width() * sx, w.bounds.height() * sy);
+      rects.emplace_back((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
+                         w.bounds.width() * sx, w.bounds.height() * sy);
+    }
+    // A window hidden whole behind one solid window in front of it is not painted: a
+    // crowded Space holds dozens of them.
+    auto solid = [&](const Shown& s) {
+      return s.window.alpha >= 1 && !s.system.dockStrip && (!s.renderer || s.opaque);
+    };
+    const QRectF visible(0, 0, width, height);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      const Shown& s = windows[i];
+      const Window& w = s.window;
+      const QRectF& r = rects[i];
+      if (!r.intersects(visible)) continue;
+      bool hidden = false;
+      for (std::size_t j = i + 1; j < windows.size() && !hidden; ++j) {
+        hidden = solid(windows[j]) && rects[j].contains(r.intersected(visible));
+      }
+      if (hidden) continue;
       const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
       const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
+      if (!s.renderer && w.alpha >= 1) {
+        painter.save();
+        painter.translate(std::round(r.x()), std::round(r.y()));
+        painter.setClipRect(0, 0, pw, ph);
+        paintWindowOn(painter, w, pw, ph, s.system);
+        painter.restore();
+        continue;
+      }
       const QImage picture = paintShown(s, pw, ph);
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
       if (s.renderer && !s.opaque) painter.drawImage(QPointF(r.x(), r.y()), material(target, picture, r.topLeft(), sx));
@@ -432,17 +489,19 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     return image;
   };
 
-  QImage result(width, height, QImage::Format_RGB32);
+  QImage result;
+  if (sliding) {
+    result = QImage(width, height, QImage::Format_RGB32);
+    QPainter painter(&result);
+    // The old Space leaves towards one side while the new one comes in from the other.
+    const double shift = direction * progress * width;
+    painter.drawImage(QPointF(-shift, 0), paintSpace(from));
+    painter.drawImage(QPointF(direction * width - shift, 0), paintSpace(to));
+  } else {
+    result = paintSpace(to);  // no copy of a whole frame when nothing slides
+  }
   {
     QPainter painter(&result);
-    if (sliding) {
-      // The old Space leaves towards one side while the new one comes in from the other.
-      const double shift = direction * progress * width;
-      painter.drawImage(QPointF(-shift, 0), paintSpace(from));
-      painter.drawImage(QPointF(direction * width - shift, 0), paintSpace(to));
-    } else {
-      painter.drawImage(0, 0, paintSpace(to));
-    }
     drawWindows(result, painter, overlay);
   }
   return result;
