@@ -80,7 +80,6 @@ void ScreenWindow::fetch() {
   stale_ = false;
   changing_ = false;
   sinceFetch_.restart();
-  ++fetches_;
   const double ratio = devicePixelRatioF();
   std::map<std::uint32_t, QImage> frames;
   for (const Placed& p : layout_.displays) {
@@ -172,7 +171,6 @@ void ScreenWindow::keyReleaseEvent(QKeyEvent* event) { key(event, false); }
 void ScreenWindow::pointer(CGEventType type, const QPointF& at, CGMouseButton button, std::int64_t clicks) {
   const auto point = toDesk(layout_, at.x(), at.y(), kCornerReach);
   if (!point) return;
-  lastPoint_ = *point;
   if (auto e = CGEventCreateMouseEvent(nullptr, type, *point, button)) {
     CGEventSetFlags(e, flags_);
     if (clicks > 0) CGEventSetIntegerValueField(e, kCGMouseEventClickState, clicks);

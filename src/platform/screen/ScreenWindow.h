@@ -31,10 +31,6 @@ class ScreenWindow : public QWidget {
   /// application with status 3.
   void hostLost(const std::string& why);
   void setNoticeMs(int ms) { noticeMs_ = ms; }
-  /// The last layout (for tests).
-  const Layout& layout() const { return layout_; }
-  /// How many times the displays' pictures were fetched (for tests).
-  std::uint64_t fetches() const { return fetches_; }
 
   static constexpr int kFootHeight = 26;
   static constexpr double kCornerReach = 6;
@@ -68,9 +64,7 @@ class ScreenWindow : public QWidget {
   std::optional<std::uint64_t> generation_;
   bool changing_ = false;  // the last frames may change without the desk's generation moving
   bool stale_ = true;
-  std::uint64_t fetches_ = 0;
   CGEventFlags flags_ = 0;
-  CGPoint lastPoint_;
   int noticeMs_ = 3000;
 };
 
