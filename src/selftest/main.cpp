@@ -1,5 +1,6 @@
-// The program's entry point: start the simulated Mac, then run a self-test mode
-// when the command line selects one, else start normally.
+// The program's entry point: attach to the simulated Mac of the home (starting its world
+// host when none runs), then run a self-test mode when the command line selects one, else
+// start normally. TRELLIQ_IN_PROCESS=1 keeps a world of the program's own instead.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/Unicode.h"
+#include "platform/host/Attach.h"
 #include "platform/sim/SimulatedMac.h"
 #include "selftest/Launch.h"
 
@@ -29,8 +31,10 @@ int main(int argc, char** argv) {
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   }
 
+  const char* inProcess = std::getenv("TRELLIQ_IN_PROCESS");
   sim::SimulatedMac mac;
-  if (auto error = mac.start(args)) {
+  host::ProgramAttachment attachment;
+  if (auto error = inProcess && std::string(inProcess) == "1" ? mac.start(args) : attachment.start(args)) {
     std::cerr << "trelliq: the simulated Mac could not start: " << platform::Unicode::oneLine(*error) << "\n";
     return 2;
   }

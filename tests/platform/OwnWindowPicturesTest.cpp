@@ -159,3 +159,51 @@ TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeARenderer) {
 }
 
 }  // namespace
+
+// A clear window whose view lays a half-transparent grey over all of it, as a panel's glass does.
+class Frosted : public QWidget {
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor(128, 128, 128, 128)); }
+};
+
+TEST_F(OwnWindowPictures, WhatLiesBehindAClearWindowsTranslucentContentIsBlurred) {
+  // A sharp red edge under the middle of the frosted window.
+  sim::Window red;
+  red.pid = server.ownProcessIdentifier();
+  red.layer = 150;
+  red.bounds = CGRect(400, 0, 400, 3000);
+  red.color = 0xFF0000;
+  red.subrole.clear();
+  red.allSpaces = true;
+  server.addWindow(red);
+
+  Frosted content;
+  content.resize(200, 200);
+  auto w = std::make_unique<NSWindow>(CGRect(300, 300, 200, 200), NSWindowStyleMaskBorderless,
+                                      NSBackingStoreType::buffered, false);
+  w->setLevel(200);
+  w->setOpaque(false);
+  w->setContentView(&content);
+  w->orderFront(nullptr);
+  const int y = static_cast<int>(bounds(*w).midY());
+  const CGImageRef frosted = display();
+  w->orderOut(nullptr);
+  const CGImageRef bare = display();
+  // The edge in the picture: the display need not start at the origin.
+  int edge = -1;
+  for (int x = 1; x < bare->width() && edge < 0; ++x) {
+    if (rgb(bare, x, y) == kRed && rgb(bare, x - 1, y) != kRed) edge = x;
+  }
+  ASSERT_GT(edge, 100);
+  // What plain blending of the grey over the backdrop would give at `x`, in green (the red
+  // window has none).
+  auto plain = [&](int x) { return static_cast<int>((((rgb(bare, x, y) >> 8) & 0xFF) * 127 + 128 * 128) / 255); };
+  auto shown = [&](int x) { return static_cast<int>((rgb(frosted, x, y) >> 8) & 0xFF); };
+  // The edge spreads: red reaches out beside it and thins inside it ...
+  EXPECT_LT(shown(edge - 3), plain(edge - 3) - 8);
+  EXPECT_GT(shown(edge + 3), plain(edge + 3) + 8);
+  // ... while far from it the glass is the plain tint.
+  EXPECT_NEAR(shown(edge + 70), plain(edge + 70), 4);
+  // Beyond the window nothing changes.
+  EXPECT_EQ(rgb(frosted, edge - 150, y), rgb(bare, edge - 150, y));
+}

@@ -9,6 +9,7 @@
 #include "platform/CGWindow.h"
 #include "platform/WindowServerPort.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 namespace {
 
@@ -33,15 +34,16 @@ std::ptrdiff_t position(const std::vector<std::uint32_t>& list, std::uint32_t nu
   return std::find(list.begin(), list.end(), number) - list.begin();
 }
 
-class WindowListTest : public ::testing::Test {
+class WindowListTest : public ::testing::TestWithParam<Served> {
  protected:
   Scene scene{Scene::Start::defaultScenario};
   sim::WindowServer& server = scene.windowServer;
+  Attachment attachment{scene, GetParam()};
 };
 
 }  // namespace
 
-TEST_F(WindowListTest, ListRunsFrontToBackWithHigherLayersFirst) {
+TEST_P(WindowListTest, ListRunsFrontToBackWithHigherLayersFirst) {
   auto list = CGWindowListCopyWindowInfo(kCGWindowListOptionAll, kCGNullWindowID);
   ASSERT_TRUE(list);
   std::int64_t previous = INT64_MAX;
@@ -62,7 +64,7 @@ TEST_F(WindowListTest, ListRunsFrontToBackWithHigherLayersFirst) {
     EXPECT_LT(position(order, n), static_cast<std::ptrdiff_t>(order.size()));
 }
 
-TEST_F(WindowListTest, EntriesCarryTheKeysOnlyWhenTheyApply) {
+TEST_P(WindowListTest, EntriesCarryTheKeysOnlyWhenTheyApply) {
   auto list = *CGWindowListCopyWindowInfo(kCGWindowListOptionAll, kCGNullWindowID);
   const PlistDictionary* draft = entry(list, 2101);
   ASSERT_TRUE(draft);
@@ -83,7 +85,7 @@ TEST_F(WindowListTest, EntriesCarryTheKeysOnlyWhenTheyApply) {
   EXPECT_EQ(doubleEntry(*entry(list, 8102), kCGWindowAlpha), 0.0);
 }
 
-TEST_F(WindowListTest, TitlesNeedTheScreenCapturePermission) {
+TEST_P(WindowListTest, TitlesNeedTheScreenCapturePermission) {
   scene.world.setScreenCaptureAllowed(false);
   auto list = *CGWindowListCopyWindowInfo(kCGWindowListOptionAll, kCGNullWindowID);
   ASSERT_FALSE(list.empty());
@@ -93,7 +95,7 @@ TEST_F(WindowListTest, TitlesNeedTheScreenCapturePermission) {
   EXPECT_EQ(stringEntry(*entry(*CGWindowListCopyWindowInfo(0, 0), 2101), kCGWindowName), "Draft.txt");
 }
 
-TEST_F(WindowListTest, OnScreenAndDesktopOptionsFilter) {
+TEST_P(WindowListTest, OnScreenAndDesktopOptionsFilter) {
   const auto all = numbers(*CGWindowListCopyWindowInfo(kCGWindowListOptionAll, 0));
   const auto onScreen = numbers(*CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenOnly, 0));
   const auto noDesktop = numbers(*CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, 0));
@@ -115,7 +117,7 @@ TEST_F(WindowListTest, OnScreenAndDesktopOptionsFilter) {
   for (std::uint32_t n : both) EXPECT_TRUE(server.isOnScreen(n) && !desktop.count(n));
 }
 
-TEST_F(WindowListTest, AboveBelowAndIncludingAreRelativeToTheAnchor) {
+TEST_P(WindowListTest, AboveBelowAndIncludingAreRelativeToTheAnchor) {
   const auto onScreen = numbers(*CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenOnly, 0));
   const auto anchor = position(onScreen, 1101);
   ASSERT_LT(anchor, static_cast<std::ptrdiff_t>(onScreen.size()));
@@ -136,7 +138,7 @@ TEST_F(WindowListTest, AboveBelowAndIncludingAreRelativeToTheAnchor) {
   EXPECT_TRUE(CGWindowListCopyWindowInfo(kCGWindowListOptionOnScreenAboveWindow, kCGNullWindowID)->empty());
 }
 
-TEST_F(WindowListTest, SpecialWindowsAreWhereTheProgramLooksForThem) {
+TEST_P(WindowListTest, SpecialWindowsAreWhereTheProgramLooksForThem) {
   auto list = *CGWindowListCopyWindowInfo(kCGWindowListOptionAll, 0);
   const std::int64_t iconLevel = CGWindowLevelForKey(kCGDesktopIconWindowLevelKey);
   int finderDesktops = 0, wallpapers = 0, backdrops = 0, windowServer = 0;
@@ -175,7 +177,7 @@ TEST_F(WindowListTest, SpecialWindowsAreWhereTheProgramLooksForThem) {
 
 // The server keeps what it worked out between questions; each change must show in the
 // very next answer, whatever was asked before it.
-TEST_F(WindowListTest, EveryChangeShowsInTheNextAnswer) {
+TEST_P(WindowListTest, EveryChangeShowsInTheNextAnswer) {
   const std::int32_t quill = server.window(2101)->pid;
   const auto windowsOfQuill = [&] {
     std::vector<std::uint32_t> result;
@@ -252,3 +254,5 @@ TEST(WindowListRectTest, BoundsDictionariesRoundTripAndRejectGaps) {
   EXPECT_FALSE(CGRectMakeWithDictionaryRepresentation(wrong, &untouched));
   EXPECT_EQ(untouched, CGRect(1, 2, 3, 4));
 }
+
+TRELLIQ_SERVED_BOTH_WAYS(WindowListTest);

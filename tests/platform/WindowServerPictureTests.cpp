@@ -10,6 +10,7 @@
 #include "platform/ScreenCaptureKit.h"
 #include "platform/sim/DisplayPicture.h"
 #include "support/Scene.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ std::uint32_t rgb(const CGImageRef& image, int x, int y) { return image->pixel(x
 
 class PictureTest : public ::testing::Test {
  protected:
+  PictureTest() { trelliq::test::ensureWidgets(); }  // the title bars' text needs fonts
   Scene scene{Scene::Start::defaultScenario};
   sim::WindowServer& server = scene.windowServer;
 };

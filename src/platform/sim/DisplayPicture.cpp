@@ -1,76 +1,17 @@
 #include "platform/sim/DisplayPicture.h"
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <string>
 
 namespace sim {
 
 namespace {
-
-// A 5×7 pixel font: the labels must render the same on every machine, with or
-// without fonts installed. Each row is five bits, the leftmost pixel highest.
-struct Glyph {
-  char c;
-  std::array<std::uint8_t, 7> rows;
-};
-
-constexpr Glyph kGlyphs[] = {
-    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
-    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}}, {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
-    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
-    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
-    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
-    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}}, {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}}, {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
-    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}}, {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
-    {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}}, {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}}, {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
-    {',', {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08}}, {'(', {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02}},
-    {')', {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08}}, {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
-    {'/', {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x00}}, {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
-    {'?', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x00, 0x04}}, {' ', {0, 0, 0, 0, 0, 0, 0}},
-};
-
-const Glyph& glyphFor(char c) {
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const Glyph& g : kGlyphs) {
-    if (g.c == upper) return g;
-  }
-  for (const Glyph& g : kGlyphs) {
-    if (g.c == '?') return g;
-  }
-  return kGlyphs[0];
-}
-
-constexpr int kCellWidth = 6;  // five pixels and a gap
-constexpr int kCellHeight = 7;
-
-void drawText(QPainter& painter, const std::string& text, int x, int y, int scale, const QColor& color) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const Glyph& g = glyphFor(text[i]);
-    for (int row = 0; row < kCellHeight; ++row) {
-      for (int col = 0; col < 5; ++col) {
-        if (g.rows[row] & (0x10 >> col)) {
-          painter.fillRect(x + (static_cast<int>(i) * kCellWidth + col) * scale, y + row * scale, scale, scale, color);
-        }
-      }
-    }
-  }
-}
 
 QColor mix(QColor a, QColor b, double t) {
   return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * t),
@@ -83,9 +24,27 @@ QColor darkEnd(std::uint32_t rgb) { return mix(QColor::fromRgb(rgb), Qt::black, 
 
 }  // namespace
 
-void drawPixelText(QImage& image, const std::string& text, int x, int y, int scale, std::uint32_t argb) {
-  QPainter painter(&image);
-  drawText(painter, text, x, y, std::max(1, scale), QColor::fromRgba(argb));
+bool canDrawText() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+QFont systemFont(double pixelSize, bool bold) {
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(std::max(1, static_cast<int>(std::lround(pixelSize))));
+  font.setBold(bold);
+  font.setStyleStrategy(QFont::PreferAntialias);
+  font.setHintingPreference(QFont::PreferNoHinting);
+  return font;
+}
+
+void drawLabel(QPainter& painter, const std::string& text, const QRectF& box, const QFont& font, std::uint32_t argb,
+               int flags) {
+  if (text.empty() || box.width() < 1 || box.height() < 1 || !canDrawText()) return;
+  const QFontMetricsF metrics(font);
+  const QString shown = metrics.elidedText(QString::fromStdString(text), Qt::ElideRight, box.width());
+  painter.save();
+  painter.setFont(font);
+  painter.setPen(QColor::fromRgba(argb));
+  painter.drawText(box, flags | Qt::TextSingleLine, shown);
+  painter.restore();
 }
 
 std::uint32_t desktopCentreColor(std::uint32_t rgb) { return mix(lightEnd(rgb), darkEnd(rgb), 0.5).rgb(); }
@@ -93,6 +52,8 @@ std::uint32_t desktopCentreColor(std::uint32_t rgb) { return mix(lightEnd(rgb), 
 QImage composeDisplayPicture(const Display& display, int width, int height) {
   QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
   QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
 
   QLinearGradient gradient(0, 0, image.width(), image.height());
   gradient.setColorAt(0, lightEnd(display.desktopColor));
@@ -102,16 +63,16 @@ QImage composeDisplayPicture(const Display& display, int width, int height) {
   // The name and the number, centred, in the upper third so the centre keeps the plain gradient.
   const std::string name = display.screen.localizedName.empty() ? "Display" : display.screen.localizedName;
   const std::string number = "Display " + std::to_string(display.screen.displayID);
-  const int longest = static_cast<int>(std::max(name.size(), number.size()));
-  const int scale =
-      std::max(1, std::min(image.width() * 6 / 10 / (longest * kCellWidth), image.height() / (kCellHeight * 12)));
-  const int lineHeight = (kCellHeight + 3) * scale;
-  int y = image.height() / 4 - lineHeight;
-  for (const std::string& line : {name, number}) {
-    const int x = (image.width() - static_cast<int>(line.size()) * kCellWidth * scale) / 2;
-    drawText(painter, line, x + std::max(1, scale / 3), y + std::max(1, scale / 3), scale, QColor(0, 0, 0, 110));
-    drawText(painter, line, x, y, scale, Qt::white);
-    y += lineHeight;
+  const double size = std::clamp(image.height() / 14.0, 1.0, image.width() / 12.0);
+  const double line = size * 1.35;
+  double y = image.height() / 4.0 - line;
+  const double shadow = std::max(1.0, size / 18);
+  for (const auto& [text, bold] : {std::pair{name, true}, std::pair{number, false}}) {
+    const QFont font = systemFont(size, bold);
+    const QRectF box(0, y, image.width(), line);
+    drawLabel(painter, text, box.translated(shadow, shadow), font, 0x6E000000, Qt::AlignCenter);
+    drawLabel(painter, text, box, font, 0xFFFFFFFF, Qt::AlignCenter);
+    y += line;
   }
   painter.end();
   return image;

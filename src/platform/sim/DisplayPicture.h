@@ -1,24 +1,36 @@
 #pragma once
-// What a capture of a display shows. For now that is the display's desktop picture:
+// What a capture of a display shows underneath the windows: the display's desktop picture,
 // a diagonal gradient in the display's colour carrying its name and number, so two
-// displays' pictures are told apart at a glance and by a pixel test.
+// displays' pictures are told apart at a glance and by a pixel test. Also the text the
+// simulated Mac writes into its pictures (title bars, the menu bar, icons).
 
+#include <QFont>
 #include <QImage>
 
 #include <string>
 
 #include "platform/sim/World.h"
 
+class QPainter;
+class QRectF;
+
 namespace sim {
 
-/// Paints `display` at `width` × `height` pixels (both positive). Needs no application
-/// object and no fonts; any thread.
+/// Paints `display` at `width` × `height` pixels (both positive). Any thread; the text
+/// needs a QGuiApplication (without one the picture carries no text).
 QImage composeDisplayPicture(const Display& display, int width, int height);
 
-/// Draws `text` in the pictures' own 5×7 pixel font, each font pixel `scale` pixels wide,
-/// with its top left at `x`, `y`; `argb` is 0xAARRGGBB. The window server labels window
-/// pictures with it.
-void drawPixelText(QImage& image, const std::string& text, int x, int y, int scale, std::uint32_t argb);
+/// The simulated Mac's typeface (DejaVu Sans, from the system's fonts) at `pixelSize` pixels.
+QFont systemFont(double pixelSize, bool bold = false);
+
+/// Whether text can be drawn: fonts need a QGuiApplication in the process.
+bool canDrawText();
+
+/// Writes UTF-8 `text` in `font` and `argb` (0xAARRGGBB) inside `box` with Qt's `flags`
+/// (alignment), elided at the right when it does not fit. Does nothing when text cannot
+/// be drawn.
+void drawLabel(QPainter& painter, const std::string& text, const QRectF& box, const QFont& font, std::uint32_t argb,
+               int flags);
 
 /// The gradient's colour at its centre, 0xFFRRGGBB: what a test expects away from the text.
 std::uint32_t desktopCentreColor(std::uint32_t rgb);

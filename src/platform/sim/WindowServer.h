@@ -402,7 +402,9 @@ class WindowServer : public platform::WindowServerPort {
   // ---- Pictures ----
   /// The display showing its current Space: desktop picture, windows back to front with
   /// their alpha, the overlay Spaces' windows on top; during a slide both Spaces side by side.
-  QImage composeDisplay(std::uint32_t displayID, int width, int height);
+  /// `changing`, when given, is set when the picture may change without the desk's
+  /// generation moving: a slide is under way or a program's own content is drawn.
+  QImage composeDisplay(std::uint32_t displayID, int width, int height, bool* changing = nullptr);
   /// A window's own generated picture (title bar with its title, body in its colour).
   QImage composeWindow(std::uint32_t number, int width, int height);
   /// Changes whenever something a display picture shows changes (for caching).

@@ -5,8 +5,12 @@
 
 #include <QColor>
 #include <QImage>
+#include <QFontMetricsF>
+#include <QLinearGradient>
 #include <QPainter>
+#include <QPen>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/CGWindow.h"
 #include "platform/sim/DisplayPicture.h"
@@ -21,23 +25,111 @@ constexpr double kTitleBarHeight = 28;
 
 QColor rgb(std::uint32_t c) { return QColor::fromRgb(c & 0xFFFFFF); }
 
-/// A window's picture at `width` × `height` pixels: its colour, and for standard windows a
-/// darker title bar carrying the title.
-QImage paintWindow(const Window& w, int width, int height) {
-  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
-  image.fill(rgb(w.color));
-  const double scale = w.bounds.width() > 0 ? image.width() / w.bounds.width() : 1;
-  const int bar = static_cast<int>(std::min(kTitleBarHeight * scale, image.height() / 3.0));
-  if (w.subrole == kAXStandardWindowSubrole && bar >= 3) {
-    {
-      QPainter painter(&image);
-      painter.fillRect(0, 0, image.width(), bar, rgb(w.color).darker(135));
-    }
-    const int textScale = std::max(1, bar / 12);
-    const int textWidth = static_cast<int>(w.title.size()) * 6 * textScale;
-    drawPixelText(image, w.title, std::max(2, (image.width() - textWidth) / 2), std::max(0, (bar - 7 * textScale) / 2),
-                  textScale, 0xFF202020);
+/// What a system window shows besides its colour: the menu bar's front app, the Dock's
+/// apps. Gathered while the server's lock is held, painted without it.
+struct SystemContent {
+  std::string frontApp;                                  // the menu bar's bold name
+  std::vector<std::pair<std::string, std::uint32_t>> dock;  // name, icon colour
+  bool menuBar = false;
+  bool dockStrip = false;
+};
+
+/// An app's icon in `box`: a rounded square in its colour with its initial.
+void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, std::uint32_t color) {
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setBrush(rgb(color));  // flat: the icon's colour is what a test finds in it
+  painter.setPen(Qt::NoPen);
+  painter.drawRoundedRect(box, box.width() * 0.225, box.height() * 0.225);
+  painter.restore();
+  // The first character as written (a whole code point, not a byte of it).
+  const QString whole = QString::fromStdString(name);
+  const std::string initial = whole.isEmpty() ? "?" : QString(whole.at(0).isHighSurrogate() ? whole.left(2) : whole.left(1)).toUpper().toStdString();
+  drawLabel(painter, initial, box, systemFont(box.height() * 0.56, true), 0xFFFFFFFF, Qt::AlignCenter);
+}
+
+/// The three buttons at a title bar's left, `scale` pixels per point.
+void paintWindowButtons(QPainter& painter, double bar, double scale) {
+  const double d = 12 * scale;
+  if (d < 2) return;
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  const std::uint32_t colors[] = {0xFF5F57, 0xFEBC2E, 0x28C840};
+  for (int i = 0; i < 3; ++i) {
+    const QRectF r((20 + 20 * i) * scale - d / 2, bar / 2 - d / 2, d, d);
+    painter.setBrush(rgb(colors[i]));
+    painter.setPen(QPen(rgb(colors[i]).darker(125), std::max(0.5, 0.5 * scale)));
+    painter.drawEllipse(r);
   }
+  painter.restore();
+}
+
+/// A window's picture at `width` × `height` pixels: its colour, and for standard windows a
+/// title bar with the three buttons and the title; the menu bar and the Dock draw theirs.
+/// Painted straight onto `painter` with the window's top left at the origin: a frame does
+/// not need a picture of every window first.
+void paintWindowOn(QPainter& painter, const Window& w, int width, int height, const SystemContent& system) {
+  const QRect area(0, 0, std::max(width, 1), std::max(height, 1));
+  const double scale = w.bounds.width() > 0 ? area.width() / w.bounds.width() : 1;
+  painter.save();
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  if (system.dockStrip) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF strip = QRectF(area).adjusted(2 * scale, 4 * scale, -2 * scale, -4 * scale);
+    painter.setBrush(QColor(255, 255, 255, 90));
+    painter.setPen(QPen(QColor(255, 255, 255, 140), std::max(0.5, scale)));
+    painter.drawRoundedRect(strip, 16 * scale, 16 * scale);
+    const double n = static_cast<double>(system.dock.size());
+    const double gap = 6 * scale;
+    const double side = std::min(strip.height() - 2 * gap, n > 0 ? (strip.width() - gap * (n + 1)) / n : 0);
+    if (side >= 2) {
+      double x = strip.center().x() - (n * side + (n - 1) * gap) / 2;
+      for (const auto& [name, color] : system.dock) {
+        paintIcon(painter, QRectF(x, strip.center().y() - side / 2, side, side), name, color);
+        x += side + gap;
+      }
+    }
+    painter.restore();
+    return;
+  }
+  painter.fillRect(area, rgb(w.color));
+  if (system.menuBar) {
+    const double size = 13 * scale;
+    double x = 14 * scale;
+    const auto item = [&](const std::string& text, bool bold) {
+      const QFont font = systemFont(size, bold);
+      drawLabel(painter, text, QRectF(x, 0, area.width() - x, area.height()), font, 0xFF1E1E1E,
+                Qt::AlignLeft | Qt::AlignVCenter);
+      if (canDrawText()) x += QFontMetricsF(font).horizontalAdvance(QString::fromStdString(text)) + 18 * scale;
+    };
+    item("\u25C6", false);  // the system menu's mark
+    item(system.frontApp.empty() ? "Finder" : system.frontApp, true);
+    for (const char* menu : {"File", "Edit", "View", "Window", "Help"}) item(menu, false);
+    painter.restore();
+    return;
+  }
+  const int bar = static_cast<int>(std::min(kTitleBarHeight * scale, area.height() / 3.0));
+  if (w.subrole == kAXStandardWindowSubrole && bar >= 3) {
+    QLinearGradient fill(0, 0, 0, bar);
+    fill.setColorAt(0, rgb(w.color).darker(108));
+    fill.setColorAt(1, rgb(w.color).darker(122));
+    painter.fillRect(0, 0, area.width(), bar, fill);
+    painter.fillRect(QRectF(0, bar - std::max(1.0, scale / 2), area.width(), std::max(1.0, scale / 2)),
+                     rgb(w.color).darker(150));
+    paintWindowButtons(painter, bar, scale);
+    const double left = 80 * scale;
+    drawLabel(painter, w.title, QRectF(left, 0, std::max(0.0, area.width() - 2 * left), bar),
+              systemFont(std::min(13 * scale, bar * 0.55), true), rgb(w.color).lightness() < 110 ? 0xFFD8D8D8 : 0xFF202020,
+              Qt::AlignCenter);
+  }
+  painter.restore();
+}
+
+QImage paintWindow(const Window& w, int width, int height, const SystemContent& system = {}) {
+  QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  paintWindowOn(painter, w, width, height, system);
   return image;
 }
 
@@ -49,6 +141,7 @@ struct Shown {
   Window window;
   std::shared_ptr<const Renderer> renderer;
   bool opaque = true;
+  SystemContent system;
 };
 
 /// The picture of a window, with an own window's content drawn over its content area
@@ -56,7 +149,7 @@ struct Shown {
 /// its own, so what its content leaves clear shows what lies behind. Called unlocked: the
 /// renderer may wait for the program's main thread.
 QImage paintShown(const Shown& s, int width, int height) {
-  if (!s.renderer || !*s.renderer) return paintWindow(s.window, width, height);
+  if (!s.renderer || !*s.renderer) return paintWindow(s.window, width, height, s.system);
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
   QImage image;
   if (s.opaque) {
@@ -79,6 +172,9 @@ QImage paintShown(const Shown& s, int width, int height) {
   if (contentHeight <= 0) return image;
   const CGImageRef content = (*s.renderer)(fullWidth, contentHeight);
   if (!content || content->width() <= 0 || content->height() <= 0) return image;
+  if (!s.opaque && bar == 0 && content->width() == fullWidth && content->height() == fullHeight &&
+      content->qimage().format() == QImage::Format_ARGB32_Premultiplied)
+    return content->qimage();  // nothing of the server's to add: no copy of a whole panel
   QPainter painter(&image);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content->qimage());
@@ -88,11 +184,80 @@ QImage paintShown(const Shown& s, int width, int height) {
 /// What `desk` knows of a window to paint it; the server's lock is held.
 Shown shown(const Window& w, const Desk& desk,
             const std::map<std::uint32_t, std::shared_ptr<const Renderer>>& renderers) {
-  Shown s{w, nullptr, true};
+  Shown s{w, nullptr, true, {}};
+  if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
+    s.system.menuBar = true;
+    if (desk.frontmost())
+      if (const App* a = desk.app(*desk.frontmost()); a && a->name) s.system.frontApp = *a->name;
+  } else if (w.title == "Dock" && w.layer == CGWindowLevelForKey(kCGDockWindowLevelKey)) {
+    s.system.dockStrip = true;
+    for (const auto& [pid, a] : desk.allApps()) {
+      if (a.terminated || a.policy != platform::ActivationPolicy::regular || !a.name) continue;
+      s.system.dock.emplace_back(*a.name, a.iconColor);
+    }
+  }
   if (!w.own) return s;
   if (auto r = renderers.find(w.number); r != renderers.end()) s.renderer = r->second;
   if (auto o = desk.ownStates.find(w.number); o != desk.ownStates.end()) s.opaque = o->second.opaque;
   return s;
+}
+
+/// The material under a window that is not opaque, as the window server composes it: what
+/// lies behind (in `target`, under `picture` placed at `at`) blurred, kept where the
+/// window's content covers it. The content's own translucent fill then tints it. `scale`
+/// is pixels per point, so the blur spreads as far on every screen.
+QImage material(const QImage& target, const QImage& picture, QPointF at, double scale) {
+  const QImage content = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Only where the content is: a panel as large as its display may have its glass in a
+  // strip across it.
+  const int cw = content.width(), ch = content.height();
+  int top = ch, bottom = -1, left = cw, right = -1;
+  for (int y = 0; y < ch; ++y) {
+    const auto* in = reinterpret_cast<const QRgb*>(content.constScanLine(y));
+    int first = 0;
+    while (first < cw && qAlpha(in[first]) == 0) ++first;
+    if (first == cw) continue;
+    int last = cw - 1;
+    while (qAlpha(in[last]) == 0) --last;
+    top = std::min(top, y);
+    bottom = y;
+    left = std::min(left, first);
+    right = std::max(right, last);
+  }
+  QImage blurred(picture.size(), QImage::Format_ARGB32_Premultiplied);
+  blurred.fill(Qt::transparent);
+  if (bottom < 0) return blurred;
+  const QPoint origin(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+  const QRect covered = QRect(QPoint(left, top), QPoint(right, bottom)).translated(origin);
+  const QRect inside = covered.intersected(target.rect());
+  if (inside.isEmpty()) return blurred;
+  {
+    // Shrinking by the blur's spread and growing back smoothly comes close to a wide
+    // Gaussian at a small cost; twice, so no blocks show.
+    const double spread = std::max(2.0, 12 * scale);
+    QImage behind = target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QSize small(std::max(1, static_cast<int>(inside.width() / spread)),
+                      std::max(1, static_cast<int>(inside.height() / spread)));
+    QImage soft = behind.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                      .scaled(small * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                      .scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&blurred);
+    painter.drawImage(inside.topLeft() - origin, soft);
+  }
+  // Kept where the content is: fully from half its opacity up, so a faint shadow's edge
+  // does not carry a frosted halo.
+  const QRect local = inside.translated(-origin);
+  for (int y = local.top(); y <= local.bottom(); ++y) {
+    auto* out = reinterpret_cast<QRgb*>(blurred.scanLine(y));
+    const auto* in = reinterpret_cast<const QRgb*>(content.constScanLine(y));
+    for (int x = local.left(); x <= local.right(); ++x) {
+      const int keep = std::min(255, qAlpha(in[x]) * 2);
+      if (keep == 255) continue;
+      const QRgb p = out[x];
+      out[x] = qRgba(qRed(p) * keep / 255, qGreen(p) * keep / 255, qBlue(p) * keep / 255, qAlpha(p) * keep / 255);
+    }
+  }
+  return blurred;
 }
 
 struct SpacePicture {
@@ -109,13 +274,8 @@ CGImageRef makeAppIcon(const App& app) {
   image.fill(Qt::transparent);
   {
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(rgb(app.iconColor));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
+    paintIcon(painter, QRectF(4, 4, 56, 56), app.name.value_or("?"), app.iconColor);
   }
-  const std::string initial = app.name && !app.name->empty() ? app.name->substr(0, 1) : "?";
-  drawPixelText(image, initial, 23, 18, 4, 0xFFFFFFFF);
   return std::make_shared<const CGImage>(image);
 }
 
@@ -205,7 +365,8 @@ void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer 
   });
 }
 
-QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height) {
+QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height, bool* changing) {
+  if (changing) *changing = false;
   if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return QImage();
   std::optional<Display> display = world_.display(displayID);
@@ -235,7 +396,9 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       }
       for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         const Window& w = **it;
-        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || w.color == 0) continue;
+        // A window without a colour is clear, unless it is one of the program's own with content.
+        const bool clear = w.color == 0 && !(w.own && state_->ownRenderers.count(w.number));
+        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
         if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownRenderers));
@@ -259,17 +422,52 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     }
   });
   if (!known) return QImage();
+  if (changing) {
+    auto drawn = [](const std::vector<Shown>& windows) {
+      return std::any_of(windows.begin(), windows.end(), [](const Shown& s) { return s.renderer != nullptr; });
+    };
+    *changing = sliding || drawn(from.windows) || drawn(to.windows) || drawn(overlay);
+  }
 
   const double sx = width / frame.width(), sy = height / frame.height();
-  auto drawWindows = [&](QPainter& painter, const std::vector<Shown>& windows) {
+  auto drawWindows = [&](QImage& target, QPainter& painter, const std::vector<Shown>& windows) {
+    std::vector<QRectF> rects;
+    rects.reserve(windows.size());
     for (const Shown& s : windows) {
       const Window& w = s.window;
-      const QRectF r((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
-                     w.bounds.width() * sx, w.bounds.height() * sy);
+      rects.emplace_back((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
+                         w.bounds.width() * sx, w.bounds.height() * sy);
+    }
+    // A window hidden whole behind one solid window in front of it is not painted: a
+    // crowded Space holds dozens of them.
+    auto solid = [&](const Shown& s) {
+      return s.window.alpha >= 1 && !s.system.dockStrip && (!s.renderer || s.opaque);
+    };
+    const QRectF visible(0, 0, width, height);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      const Shown& s = windows[i];
+      const Window& w = s.window;
+      const QRectF& r = rects[i];
+      if (!r.intersects(visible)) continue;
+      bool hidden = false;
+      for (std::size_t j = i + 1; j < windows.size() && !hidden; ++j) {
+        hidden = solid(windows[j]) && rects[j].contains(r.intersected(visible));
+      }
+      if (hidden) continue;
       const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
       const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
+      if (!s.renderer && w.alpha >= 1) {
+        painter.save();
+        painter.translate(std::round(r.x()), std::round(r.y()));
+        painter.setClipRect(0, 0, pw, ph);
+        paintWindowOn(painter, w, pw, ph, s.system);
+        painter.restore();
+        continue;
+      }
+      const QImage picture = paintShown(s, pw, ph);
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      painter.drawImage(QPointF(r.x(), r.y()), paintShown(s, pw, ph));
+      if (s.renderer && !s.opaque) painter.drawImage(QPointF(r.x(), r.y()), material(target, picture, r.topLeft(), sx));
+      painter.drawImage(QPointF(r.x(), r.y()), picture);
     }
     painter.setOpacity(1);
   };
@@ -284,22 +482,24 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       image = composeDisplayPicture(shown, width, height).convertToFormat(QImage::Format_RGB32);
     }
     QPainter painter(&image);
-    drawWindows(painter, p.windows);
+    drawWindows(image, painter, p.windows);
     return image;
   };
 
-  QImage result(width, height, QImage::Format_RGB32);
+  QImage result;
+  if (sliding) {
+    result = QImage(width, height, QImage::Format_RGB32);
+    QPainter painter(&result);
+    // The old Space leaves towards one side while the new one comes in from the other.
+    const double shift = direction * progress * width;
+    painter.drawImage(QPointF(-shift, 0), paintSpace(from));
+    painter.drawImage(QPointF(direction * width - shift, 0), paintSpace(to));
+  } else {
+    result = paintSpace(to);  // no copy of a whole frame when nothing slides
+  }
   {
     QPainter painter(&result);
-    if (sliding) {
-      // The old Space leaves towards one side while the new one comes in from the other.
-      const double shift = direction * progress * width;
-      painter.drawImage(QPointF(-shift, 0), paintSpace(from));
-      painter.drawImage(QPointF(direction * width - shift, 0), paintSpace(to));
-    } else {
-      painter.drawImage(0, 0, paintSpace(to));
-    }
-    drawWindows(painter, overlay);
+    drawWindows(result, painter, overlay);
   }
   return result;
 }

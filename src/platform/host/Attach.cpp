@@ -1,0 +1,150 @@
+#include "platform/host/Attach.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <variant>
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/RealClock.h"
+#include "platform/SystemPort.h"
+#include "platform/WindowServerPort.h"
+#include "platform/host/Channel.h"
+#include "platform/host/Remote.h"
+
+extern char** environ;
+
+namespace host {
+
+std::string hostExecutable() {
+  if (const char* chosen = std::getenv("TRELLIQ_SIMMAC"); chosen && *chosen) return chosen;
+  char self[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+  std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+  const auto slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/simmac";
+}
+
+std::optional<std::string> startHost(const std::string& executable, const std::string& home,
+                                     const std::optional<std::string>& scenario, double lingerSeconds) {
+  if (::access(executable.c_str(), X_OK) != 0) return "the world host " + executable + " is missing";
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) return "cannot make a pipe";
+  const std::string log = home + "/Library/Logs/simmac.log";
+  platform::FileManager::createDirectory(home + "/Library/Logs");
+
+  // Everything the child needs is made before the fork.
+  std::vector<std::string> args = {executable, "--linger", std::to_string(lingerSeconds), "--ready-fd", "3"};
+  if (scenario) {
+    args.push_back("--scenario");
+    args.push_back(*scenario);
+  }
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment = {"TRELLIQ_HOME=" + home};
+  for (char** e = environ; *e; ++e) {
+    if (!std::string_view(*e).starts_with("TRELLIQ_HOME=")) environment.emplace_back(*e);
+  }
+  std::vector<char*> envp;
+  for (auto& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  // Twice forked, in a session of its own: the host is nobody's child to reap, and a
+  // Ctrl-C in the program's terminal does not reach it.
+  const pid_t child = ::fork();
+  if (child < 0) return "cannot start the world host";
+  if (child == 0) {
+    ::setsid();
+    if (::fork() != 0) ::_exit(0);
+    const int devnull = ::open("/dev/null", O_RDWR);
+    const int logFD = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
+    ::dup2(devnull, 0);
+    ::dup2(devnull, 1);
+    ::dup2(logFD >= 0 ? logFD : devnull, 2);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(ready[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  std::string said;
+  char buffer[512];
+  ssize_t n;
+  while ((n = ::read(ready[0], buffer, sizeof(buffer))) > 0) said.append(buffer, static_cast<std::size_t>(n));
+  ::close(ready[0]);
+  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) said.pop_back();
+  if (said == "ready") return std::nullopt;
+  if (said.empty()) return "the world host " + executable + " ended before it served (see " + log + ")";
+  return said;
+}
+
+ProgramAttachment::ProgramAttachment() = default;
+
+ProgramAttachment::~ProgramAttachment() {
+  if (remote_) {
+    platform::installWindowServer(nullptr);
+    platform::installSystem(nullptr);
+    remote_.reset();
+  }
+  if (clock_) {
+    clock_->shutdown();
+    platform::installClock(nullptr);
+  }
+}
+
+std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& args) {
+  std::optional<std::string> scenario;
+  auto flag = std::find(args.begin(), args.end(), "--scenario");
+  if (flag != args.end()) {
+    if (flag + 1 == args.end()) return std::string("--scenario needs a file");
+    scenario = *(flag + 1);
+    args.erase(flag, flag + 2);
+  }
+  const char* chosen = std::getenv("TRELLIQ_HOME");
+  const char* real = std::getenv("HOME");
+  const std::string home = chosen && *chosen ? chosen : platform::joinPath(real ? real : "/tmp", ".trelliq/home");
+  if (!platform::FileManager::createDirectory(home)) return "cannot make the home folder " + home;
+  platform::FileManager::setHomeDirectory(home);
+  if (scenario && !scenario->empty() && scenario->front() != '/') {
+    // The host starts elsewhere; it needs the file by a path that does not depend on where.
+    char here[4096];
+    if (::getcwd(here, sizeof(here))) scenario = std::string(here) + "/" + *scenario;
+  }
+
+  const std::string socket = endpointFor(home).socket;
+  auto attached = RemoteMac::attach(socket);
+  if (std::holds_alternative<std::unique_ptr<RemoteMac>>(attached) && scenario) {
+    return "a simulated Mac already runs for " + home + "; --scenario " + *scenario +
+           " cannot change its desk (stop that one first, or use another TRELLIQ_HOME)";
+  }
+  if (!std::holds_alternative<std::unique_ptr<RemoteMac>>(attached)) {
+    auto problem = startHost(hostExecutable(), home, scenario, kOnDemandLingerSeconds);
+    // Another program may have started one for the same home a moment earlier: use it.
+    if (problem && problem->find("already runs") == std::string::npos) return problem;
+    startedHost_ = !problem;
+    attached = RemoteMac::attach(socket);
+    if (auto* error = std::get_if<std::string>(&attached)) return "cannot attach to the world host: " + *error;
+  }
+  remote_ = std::move(std::get<std::unique_ptr<RemoteMac>>(attached));
+  // A program whose simulated Mac is gone cannot go on: say so and end, without waiting on
+  // anything (every call answers at once from now on).
+  remote_->connection->setLossHandler([](const std::string& why) {
+    std::cerr << "trelliq: the simulated Mac went away (" << why << "); quitting" << std::endl;
+    std::_Exit(3);
+  });
+  clock_ = std::make_unique<platform::RealClock>();
+  platform::installClock(clock_.get());
+  platform::installSystem(remote_->system.get());
+  platform::installWindowServer(remote_->windowServer.get());
+  return std::nullopt;
+}
+
+}  // namespace host

@@ -1,0 +1,121 @@
+#include "platform/host/Channel.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+namespace host {
+
+Endpoint endpointFor(const std::string& home) {
+  Endpoint e;
+  e.folder = home + "/Library/Simulated Mac";
+  e.socket = e.folder + "/world.sock";
+  e.lock = e.folder + "/host.lock";
+  return e;
+}
+
+std::variant<int, std::string> connectTo(const std::string& socketPath) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof(address.sun_path)) return "the socket path is too long: " + socketPath;
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return "cannot connect to " + socketPath + ": " + std::strerror(error);
+  }
+  return fd;
+}
+
+Channel::Channel(int fd) : fd_(fd) {
+  ucred credentials{};
+  socklen_t length = sizeof(credentials);
+  if (::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) {
+    peerPID_ = credentials.pid;
+    peerUID_ = credentials.uid;
+  }
+}
+
+Channel::~Channel() {
+  close();
+  join();
+  ::close(fd_);
+}
+
+void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
+  reader_ = std::thread([this, onMessage = std::move(onMessage), onClose = std::move(onClose)] {
+    readLoop(onMessage, onClose);
+  });
+}
+
+void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
+  wire::Decoder decoder;
+  std::vector<std::uint8_t> chunk(64 * 1024);
+  while (true) {
+    const ssize_t n = ::recv(fd_, chunk.data(), chunk.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) decoder.endOfStream();
+      break;
+    }
+    decoder.feed(chunk.data(), static_cast<std::size_t>(n));
+    while (auto message = decoder.next()) onMessage(std::move(*message));
+    if (decoder.fault()) break;
+  }
+  // The close handler may still say why (a peer of another protocol is told which one
+  // this side speaks); the socket is shut only after it.
+  onClose(decoder.fault());
+  open_ = false;
+  ::shutdown(fd_, SHUT_RDWR);
+}
+
+bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::send(fd_, bytes, count, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      open_ = false;
+      return false;
+    }
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool Channel::send(const wire::Message& message) {
+  if (!open_) return false;
+  const auto frame = wire::encode(message);
+  std::lock_guard lock(writeMutex_);
+  return writeAll(frame.data(), frame.size());
+}
+
+bool Channel::sendPreparedFromSignal(const std::vector<std::uint8_t>& frame) {
+  if (!open_ || !writeMutex_.try_lock()) return false;
+  const bool sent = writeAll(frame.data(), frame.size());
+  writeMutex_.unlock();
+  return sent;
+}
+
+void Channel::close() {
+  if (open_.exchange(false)) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void Channel::join() {
+  if (!reader_.joinable()) return;
+  // The last owner may let go of the channel from its own close handler.
+  if (reader_.get_id() == std::this_thread::get_id()) {
+    reader_.detach();
+  } else {
+    reader_.join();
+  }
+}
+
+}  // namespace host

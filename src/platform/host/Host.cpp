@@ -1,0 +1,805 @@
+#include "platform/host/Host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <iostream>
+#include <set>
+
+#include <QImage>
+
+#include "platform/PrivateSymbols.h"
+#include "platform/host/WireValues.h"
+#include "platform/sim/WindowServer.h"
+#include "platform/sim/World.h"
+
+namespace host {
+
+using nlohmann::json;
+using wire::field;
+using wire::read;
+
+struct Host::Client {
+  std::unique_ptr<Channel> channel;
+  std::uint64_t number = 0;  // for log lines
+  std::mutex mutex;
+  std::set<std::uint64_t> taps;
+  std::set<std::uint64_t> observers;
+  std::set<std::uint32_t> iterators;
+  std::set<std::uint32_t> windows;
+  bool workspace = false;
+  bool ownEvents = false;
+  bool notifications = false;
+  bool appleEvents = false;
+  struct PendingTap {
+    platform::EventTapReply reply;
+    CGEvent event;
+  };
+  std::map<std::uint64_t, PendingTap> pendingTaps;
+  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> pendingAnswers;
+  std::uint64_t nextPush = 1;
+
+  /// Sends a push; `id` 0 for one that wants no answer.
+  bool push(const std::string& method, json body, std::uint64_t id = 0) {
+    return channel->send({wire::Kind::push, id, method, std::move(body)});
+  }
+  std::uint64_t newPushID() {
+    std::lock_guard lock(mutex);
+    return nextPush++;
+  }
+};
+
+namespace {
+
+/// How long the host waits for a program to hand over a picture of its window.
+constexpr auto kPictureWait = std::chrono::seconds(2);
+
+std::optional<std::string> makePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    return "cannot make " + path + ": " + std::strerror(errno);
+  }
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return path + " is not a folder";
+  if (info.st_uid != ::getuid()) return path + " belongs to another user";
+  if ((info.st_mode & 0777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
+    return "cannot make " + path + " private: " + std::strerror(errno);
+  }
+  return std::nullopt;
+}
+
+template <typename Function>
+Function* privateFunction(sim::World& world, const char* path, const char* name) {
+  return reinterpret_cast<Function*>(world.symbol(path, name));
+}
+
+ProcessSerialNumber psnOf(const json& j) {
+  ProcessSerialNumber psn;
+  psn.highLongOfPSN = field<std::uint32_t>(j, "hi");
+  psn.lowLongOfPSN = field<std::uint32_t>(j, "lo");
+  return psn;
+}
+
+}  // namespace
+
+Host::Host(sim::World& world, sim::WindowServer& server) : world_(world), server_(server), allowedUID_(::getuid()) {
+  installListeners();
+}
+
+Host::~Host() {
+  stop();
+  server_.setWorkspaceListener(nullptr);
+  server_.setOwnEventListener(nullptr);
+  world_.setDistributedNotificationListener(nullptr);
+  world_.setAppleEventListener(nullptr);
+}
+
+void Host::setAllowedUser(uid_t uid) { allowedUID_ = uid; }
+
+void Host::note(const std::string& line) {
+  std::cerr << "simmac: " << line << std::endl;
+  std::lock_guard lock(mutex_);
+  log_.push_back(line);
+}
+
+std::vector<std::string> Host::log() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+std::optional<std::string> Host::listen(const std::string& home) {
+  endpoint_ = endpointFor(home);
+  if (auto problem = makePrivateFolder(endpoint_.folder)) return problem;
+  lockFD_ = ::open(endpoint_.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFD_ < 0) return "cannot open " + endpoint_.lock + ": " + std::strerror(errno);
+  // The lock is the host's life: the kernel lets go of it when the host dies, however it
+  // dies, so a socket found without a lock holder is a dead host's and can be replaced.
+  if (::flock(lockFD_, LOCK_EX | LOCK_NB) != 0) {
+    char pid[32] = {};
+    const ssize_t n = ::pread(lockFD_, pid, sizeof(pid) - 1, 0);
+    ::close(lockFD_);
+    lockFD_ = -1;
+    std::string who = n > 0 ? std::string(pid, static_cast<std::size_t>(n)) : std::string("?");
+    while (!who.empty() && (who.back() == '\n' || who.back() == ' ')) who.pop_back();
+    return "a world host already runs for " + home + " (pid " + who + ")";
+  }
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(lockFD_, 0) != 0 || ::pwrite(lockFD_, pid.data(), pid.size(), 0) < 0) {
+    return "cannot write " + endpoint_.lock;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (endpoint_.socket.size() >= sizeof(address.sun_path)) return "the socket path is too long: " + endpoint_.socket;
+  std::memcpy(address.sun_path, endpoint_.socket.c_str(), endpoint_.socket.size() + 1);
+  if (::unlink(endpoint_.socket.c_str()) == 0) note("replaced the socket of a host that is gone");
+  listenFD_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listenFD_ < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
+  // Made private before it can be reached: the folder is 0700 already, the socket 0600.
+  const mode_t previous = ::umask(0177);
+  const int bound = ::bind(listenFD_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  ::umask(previous);
+  if (bound != 0 || ::chmod(endpoint_.socket.c_str(), 0600) != 0 || ::listen(listenFD_, 16) != 0) {
+    return "cannot listen on " + endpoint_.socket + ": " + std::strerror(errno);
+  }
+  if (::pipe2(wakeFD_, O_CLOEXEC) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
+  return std::nullopt;
+}
+
+void Host::serve() { acceptor_ = std::thread([this] { acceptLoop(); }); }
+
+void Host::acceptLoop() {
+  while (true) {
+    pollfd fds[2] = {{listenFD_, POLLIN, 0}, {wakeFD_[0], POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents) break;
+    if (!(fds[0].revents & POLLIN)) continue;
+    const int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) attach(fd);
+    // Join the reader threads of connections that ended meanwhile.
+    std::vector<std::shared_ptr<Client>> done;
+    {
+      std::lock_guard lock(mutex_);
+      done.swap(finished_);
+    }
+    for (auto& client : done) client->channel->join();
+  }
+}
+
+void Host::attach(int fd) {
+  auto client = std::make_shared<Client>();
+  client->channel = std::make_unique<Channel>(fd);
+  if (client->channel->peerUID() != allowedUID_) {
+    note("refused a program of user " + std::to_string(client->channel->peerUID()));
+    client->channel->send({wire::Kind::error, 0, "", "the world host serves only its own user"});
+    return;  // the channel closes as it goes
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    client->number = ++attachments_;
+    clients_.push_back(client);
+  }
+  changed_.notify_all();
+  std::weak_ptr<Client> weak = client;
+  client->channel->start(
+      [this, weak](wire::Message message) {
+        if (auto c = weak.lock()) handle(c, std::move(message));
+      },
+      [this, weak](const std::optional<wire::Fault>& fault) {
+        if (auto c = weak.lock()) closed(c, fault);
+      });
+}
+
+void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault) {
+  if (fault) {
+    note("program " + std::to_string(client->channel->peerPID()) + ": " + fault->what + "; connection closed");
+    // A program of another protocol is told which one this host speaks before it goes.
+    if (fault->reason == wire::Fault::Reason::version) {
+      client->channel->send({wire::Kind::error, 0, "",
+                             "the world host speaks protocol " + std::to_string(wire::kProtocolVersion)});
+    }
+  }
+  reclaim(*client);
+  {
+    std::lock_guard lock(mutex_);
+    std::erase(clients_, client);
+    finished_.push_back(client);
+  }
+  changed_.notify_all();
+}
+
+void Host::reclaim(Client& client) {
+  std::set<std::uint64_t> taps, observers;
+  std::set<std::uint32_t> iterators, windows;
+  std::map<std::uint64_t, Client::PendingTap> pending;
+  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> answers;
+  {
+    std::lock_guard lock(client.mutex);
+    taps.swap(client.taps);
+    observers.swap(client.observers);
+    iterators.swap(client.iterators);
+    windows.swap(client.windows);
+    pending.swap(client.pendingTaps);
+    answers.swap(client.pendingAnswers);
+    client.workspace = client.ownEvents = client.notifications = client.appleEvents = false;
+  }
+  // A dead program's taps hold no event: what they were deciding goes on unchanged.
+  for (auto& [id, p] : pending) p.reply(p.event);
+  for (auto& [id, promise] : answers) promise->set_value(nullptr);
+  for (auto tap : taps) server_.removeEventTap(tap);
+  for (auto observer : observers) server_.axDestroyObserver(observer);
+  for (auto iterator : iterators) server_.releaseIOObject(iterator);
+  for (auto window : windows) server_.destroyOwnWindow(window);
+}
+
+void Host::stop() {
+  std::vector<std::shared_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return;
+    stopping_ = true;
+    clients = clients_;
+  }
+  changed_.notify_all();
+  if (wakeFD_[1] >= 0) {
+    const char wake = 1;
+    [[maybe_unused]] auto n = ::write(wakeFD_[1], &wake, 1);
+  }
+  if (acceptor_.joinable()) acceptor_.join();
+  for (auto& client : clients) client->channel->close();
+  for (auto& client : clients) client->channel->join();
+  {
+    std::lock_guard lock(mutex_);
+    clients.insert(clients.end(), finished_.begin(), finished_.end());
+    finished_.clear();
+  }
+  for (auto& client : clients) client->channel->join();
+  if (listenFD_ >= 0) {
+    ::close(listenFD_);
+    ::unlink(endpoint_.socket.c_str());
+    listenFD_ = -1;
+  }
+  for (int& fd : wakeFD_) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  if (lockFD_ >= 0) {
+    ::close(lockFD_);
+    lockFD_ = -1;
+  }
+}
+
+std::size_t Host::clientCount() const {
+  std::lock_guard lock(mutex_);
+  return clients_.size();
+}
+
+void Host::waitForClients(std::size_t count) const {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return clients_.size() == count || stopping_; });
+}
+
+void Host::waitUntilIdle(double lingerSeconds) const {
+  const auto linger = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(lingerSeconds));
+  std::unique_lock lock(mutex_);
+  auto idleSince = std::chrono::steady_clock::now();
+  while (!stopping_) {
+    if (!clients_.empty()) {
+      changed_.wait(lock, [&] { return clients_.empty() || stopping_; });
+      idleSince = std::chrono::steady_clock::now();
+      continue;
+    }
+    if (changed_.wait_until(lock, idleSince + linger, [&] { return !clients_.empty() || stopping_; })) continue;
+    return;
+  }
+}
+
+void Host::broadcast(const std::string& method, const json& body, bool Client::*wants) {
+  std::vector<std::shared_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients = clients_;
+  }
+  for (auto& client : clients) {
+    bool wanted = false;
+    {
+      std::lock_guard lock(client->mutex);
+      wanted = (*client).*wants;
+    }
+    if (wanted) client->push(method, body);
+  }
+}
+
+void Host::installListeners() {
+  server_.setWorkspaceListener([this](const platform::WorkspaceEvent& event) {
+    broadcast("workspace", wire::encode(event), &Client::workspace);
+  });
+  server_.setOwnEventListener([this](const CGEvent& event, std::uint32_t window) {
+    broadcast("ownEvent", json{{"event", wire::encode(event)}, {"window", window}}, &Client::ownEvents);
+  });
+  world_.setDistributedNotificationListener(
+      [this](const std::string& name) { broadcast("notification", name, &Client::notifications); });
+  world_.setAppleEventListener(
+      [this](const platform::AppleEvent& event) { broadcast("appleEvent", wire::encode(event), &Client::appleEvents); });
+}
+
+void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) {
+  if (message.kind == wire::Kind::answer) {
+    std::optional<Client::PendingTap> tap;
+    std::shared_ptr<std::promise<json>> promise;
+    {
+      std::lock_guard lock(client->mutex);
+      if (auto it = client->pendingTaps.find(message.id); it != client->pendingTaps.end()) {
+        tap = std::move(it->second);
+        client->pendingTaps.erase(it);
+      } else if (auto a = client->pendingAnswers.find(message.id); a != client->pendingAnswers.end()) {
+        promise = a->second;
+        client->pendingAnswers.erase(a);
+      }
+    }
+    if (tap) {
+      std::optional<CGEvent> verdict;
+      try {
+        wire::decode(message.body, verdict);
+      } catch (const std::exception&) {
+        verdict = tap->event;  // an answer that is not an event consumes nothing
+      }
+      tap->reply(verdict);
+    } else if (promise) {
+      promise->set_value(std::move(message.body));
+    }
+    return;
+  }
+  if (message.kind != wire::Kind::call) {
+    note("program " + std::to_string(client->channel->peerPID()) + " sent a " + wire::kindName(message.kind) +
+         "; ignored");
+    return;
+  }
+  wire::Message reply{wire::Kind::reply, message.id, "", nullptr};
+  try {
+    reply.body = call(client, message.method, message.body);
+  } catch (const std::exception& e) {
+    reply.kind = wire::Kind::error;
+    reply.body = "bad request " + message.method + ": " + e.what();
+  }
+  client->channel->send(reply);
+}
+
+json Host::call(const std::shared_ptr<Client>& client, const std::string& m, const json& v) {
+  using namespace platform;
+  sim::WindowServer& ws = server_;
+  std::weak_ptr<Client> weak = client;
+
+  // ---- SystemPort ----
+  if (m == "screens") return wire::encode(world_.screens());
+  if (m == "screenCaptureAllowed") return world_.screenCaptureAllowed();
+  if (m == "requestScreenCaptureAccess") return world_.requestScreenCaptureAccess();
+  if (m == "accessibilityTrusted") return world_.accessibilityTrusted(read<bool>(v));
+  if (m == "applicationDomainName") return world_.applicationDomainName();
+  if (m == "preferenceValue") {
+    return wire::encode(world_.preferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key")));
+  }
+  if (m == "setPreferenceValue") {
+    world_.setPreferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key"),
+                              field<std::optional<PlistValue>>(v, "value"));
+    return nullptr;
+  }
+  if (m == "preferenceDomain") {
+    auto domain = world_.preferenceDomain(read<std::string>(v));
+    return domain ? wire::encode(PlistValue(*domain)) : json(nullptr);
+  }
+  if (m == "synchronizePreferences") {
+    world_.synchronizePreferences(read<std::string>(v));
+    return nullptr;
+  }
+  if (m == "loginItemStatus") return static_cast<int>(world_.loginItemStatus());
+  if (m == "setLoginItem") return wire::encode(world_.setLoginItem(read<bool>(v)));
+  if (m == "shareableDisplays") {
+    auto displays = world_.shareableDisplays();
+    if (!displays) return nullptr;
+    json a = json::array();
+    for (const auto& d : *displays) a.push_back(json::array({d.displayID, d.width, d.height}));
+    return a;
+  }
+  if (m == "captureDisplay") {
+    return wire::encode(world_.captureDisplay(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"),
+                                              field<bool>(v, "cursor")));
+  }
+  // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
+  if (m == "screenGeneration") return ws.generation();
+  if (m == "screenFrame") {
+    const int w = field<int>(v, "w"), h = field<int>(v, "h");
+    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return nullptr;
+    bool changing = false;
+    const QImage frame = ws.composeDisplay(field<std::uint32_t>(v, "id"), w, h, &changing);
+    if (frame.isNull()) return nullptr;
+    return json{{"image", wire::encode(std::make_shared<const CGImage>(frame))}, {"changing", changing}};
+  }
+  if (m == "libraryExists") return world_.libraryExists(read<std::string>(v));
+  if (m == "symbol") {
+    return world_.symbol(field<std::string>(v, "path"), field<std::string>(v, "name")) != nullptr;
+  }
+  if (m == "launchProcess") {
+    const std::uint64_t token = field<std::uint64_t>(v, "token");
+    auto started = world_.launchProcess(
+        field<std::string>(v, "executable"), field<std::vector<std::string>>(v, "arguments"),
+        [weak, token](int status) {
+          if (auto c = weak.lock()) c->push("terminated", json{{"token", token}, {"status", status}});
+        });
+    if (auto* pid = std::get_if<std::int32_t>(&started)) return json{{"pid", *pid}};
+    return json{{"error", std::get<std::string>(started)}};
+  }
+  if (m == "mainBundlePath") return world_.mainBundlePath();
+  if (m == "mainExecutablePath") return world_.mainExecutablePath();
+  if (m == "processPath") return wire::encode(world_.processPath(read<std::int32_t>(v)));
+  if (m == "listen") {
+    // Which pushes the program wants: "workspace", "ownEvents", "notifications", "appleEvents".
+    const bool on = field<bool>(v, "on");
+    const std::string kind = field<std::string>(v, "kind");
+    std::lock_guard lock(client->mutex);
+    if (kind == "workspace") {
+      client->workspace = on;
+    } else if (kind == "ownEvents") {
+      client->ownEvents = on;
+    } else if (kind == "notifications") {
+      client->notifications = on;
+    } else if (kind == "appleEvents") {
+      client->appleEvents = on;
+    } else {
+      throw wire::BadValue("unknown push kind " + kind);
+    }
+    return nullptr;
+  }
+
+  // ---- WindowServerPort ----
+  if (m == "windowList") return wire::encode(ws.windowList());
+  if (m == "pointerLocation") return wire::encode(ws.pointerLocation());
+  if (m == "warpPointer") {
+    ws.warpPointer(read<CGPoint>(v));
+    return nullptr;
+  }
+  if (m == "listenEventAccess") return ws.listenEventAccess();
+  if (m == "postEventAccess") return ws.postEventAccess();
+  if (m == "postEvent") {
+    ws.postEvent(field<CGEventTapLocation>(v, "tap"), field<CGEvent>(v, "event"));
+    return nullptr;
+  }
+  if (m == "createEventTap") {
+    const auto key = field<std::uint64_t>(v, "key");
+    auto tap = ws.createEventTap(field<EventTapRequest>(v, "request"), [weak, key](CGEventType type, CGEvent event,
+                                                                                   EventTapReply reply) {
+      auto c = weak.lock();
+      if (!c) {
+        reply(event);
+        return;
+      }
+      const std::uint64_t push = c->newPushID();
+      {
+        std::lock_guard lock(c->mutex);
+        c->pendingTaps[push] = {reply, event};
+      }
+      if (!c->push("tap", json{{"key", key}, {"type", type}, {"event", wire::encode(event)}}, push)) {
+        std::lock_guard lock(c->mutex);
+        if (c->pendingTaps.erase(push)) reply(event);
+      }
+    });
+    if (!tap) return nullptr;
+    std::lock_guard lock(client->mutex);
+    client->taps.insert(*tap);
+    return *tap;
+  }
+  if (m == "setEventTapEnabled") {
+    ws.setEventTapEnabled(field<std::uint64_t>(v, "tap"), field<bool>(v, "on"));
+    return nullptr;
+  }
+  if (m == "isEventTapEnabled") return ws.isEventTapEnabled(read<std::uint64_t>(v));
+  if (m == "removeEventTap") {
+    const auto tap = read<std::uint64_t>(v);
+    {
+      std::lock_guard lock(client->mutex);
+      client->taps.erase(tap);
+    }
+    ws.removeEventTap(tap);
+    return nullptr;
+  }
+  if (m == "ownProcessIdentifier") return ws.ownProcessIdentifier();
+  if (m == "operatingSystemVersion") {
+    auto os = ws.operatingSystemVersion();
+    return json::array({os.majorVersion, os.minorVersion, os.patchVersion});
+  }
+  if (m == "runningApplications") return wire::encode(ws.runningApplications());
+  if (m == "application") return wire::encode(ws.application(read<std::int32_t>(v)));
+  if (m == "frontmostApplication") return wire::encode(ws.frontmostApplication());
+  if (m == "activateApplication") {
+    return ws.activateApplication(field<std::int32_t>(v, "pid"), field<std::uint32_t>(v, "options"));
+  }
+  if (m == "hideApplication") return ws.hideApplication(read<std::int32_t>(v));
+  if (m == "unhideApplication") return ws.unhideApplication(read<std::int32_t>(v));
+  if (m == "terminateApplication") return ws.terminateApplication(field<std::int32_t>(v, "pid"), field<bool>(v, "force"));
+  if (m == "openApplication") {
+    const std::uint64_t token = field<std::uint64_t>(v, "token");
+    ws.openApplication(field<std::string>(v, "path"), field<bool>(v, "activates"),
+                       [weak, token](std::optional<std::int32_t> pid, std::optional<std::string> error) {
+                         if (auto c = weak.lock()) {
+                           c->push("opened",
+                                   json{{"token", token}, {"pid", wire::encode(pid)}, {"error", wire::encode(error)}});
+                         }
+                       });
+    return nullptr;
+  }
+  if (m == "openURL") return ws.openURL(read<std::string>(v));
+  if (m == "applicationPath") return wire::encode(ws.applicationPath(read<std::string>(v)));
+  if (m == "bundleIcon") return wire::encode(ws.bundleIcon(read<std::string>(v)));
+  if (m == "createOwnWindow") {
+    const std::uint32_t number = ws.createOwnWindow(read<OwnWindowState>(v));
+    std::lock_guard lock(client->mutex);
+    client->windows.insert(number);
+    return number;
+  }
+  if (m == "updateOwnWindow") {
+    ws.updateOwnWindow(field<std::uint32_t>(v, "n"), field<OwnWindowState>(v, "state"));
+    return nullptr;
+  }
+  if (m == "orderOwnWindow") {
+    const int order = field<int>(v, "order");
+    if (order < 0 || order > static_cast<int>(OwnWindowOrder::out)) throw wire::BadValue("bad order");
+    ws.orderOwnWindow(field<std::uint32_t>(v, "n"), static_cast<OwnWindowOrder>(order));
+    return nullptr;
+  }
+  if (m == "setOwnKeyWindow") {
+    ws.setOwnKeyWindow(read<std::uint32_t>(v));
+    return nullptr;
+  }
+  if (m == "ownWindowStatus") return wire::encode(ws.ownWindowStatus(read<std::uint32_t>(v)));
+  if (m == "destroyOwnWindow") {
+    const auto number = read<std::uint32_t>(v);
+    {
+      std::lock_guard lock(client->mutex);
+      client->windows.erase(number);
+    }
+    ws.destroyOwnWindow(number);
+    return nullptr;
+  }
+  if (m == "setOwnWindowRenderer") {
+    const auto number = field<std::uint32_t>(v, "n");
+    if (!field<bool>(v, "on")) {
+      ws.setOwnWindowRenderer(number, nullptr);
+      return nullptr;
+    }
+    // The picture is the program's: the host asks for it when a capture needs it.
+    ws.setOwnWindowRenderer(number, [weak, number](int width, int height) -> CGImageRef {
+      auto c = weak.lock();
+      if (!c) return nullptr;
+      const std::uint64_t push = c->newPushID();
+      auto promise = std::make_shared<std::promise<json>>();
+      auto answer = promise->get_future();
+      {
+        std::lock_guard lock(c->mutex);
+        c->pendingAnswers[push] = promise;
+      }
+      if (!c->push("render", json{{"n", number}, {"w", width}, {"h", height}}, push) ||
+          answer.wait_for(kPictureWait) != std::future_status::ready) {
+        std::lock_guard lock(c->mutex);
+        c->pendingAnswers.erase(push);
+        return nullptr;
+      }
+      try {
+        return read<CGImageRef>(answer.get());
+      } catch (const std::exception&) {
+        return nullptr;
+      }
+    });
+    return nullptr;
+  }
+  if (m == "axCopyAttribute") {
+    auto answer = ws.axCopyAttribute(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<double>(v, "t"));
+    return json{{"error", answer.error}, {"value", wire::encode(answer.value)}};
+  }
+  if (m == "axSetAttribute") {
+    return ws.axSetAttribute(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<AXValue>(v, "value"),
+                             field<double>(v, "t"));
+  }
+  if (m == "axPerformAction") {
+    return ws.axPerformAction(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<double>(v, "t"));
+  }
+  if (m == "axCreateObserver") {
+    const auto key = field<std::uint64_t>(v, "key");
+    auto [error, observer] = ws.axCreateObserver(
+        field<std::int32_t>(v, "pid"), [weak, key](AXElementID element, const std::string& notification) {
+          if (auto c = weak.lock()) c->push("ax", json{{"key", key}, {"e", wire::encode(element)}, {"n", notification}});
+        });
+    if (observer) {
+      std::lock_guard lock(client->mutex);
+      client->observers.insert(observer);
+    }
+    return json::array({error, observer});
+  }
+  if (m == "axAddNotification") {
+    return ws.axAddNotification(field<std::uint64_t>(v, "o"), field<AXElementID>(v, "e"), field<std::string>(v, "n"));
+  }
+  if (m == "axRemoveNotification") {
+    return ws.axRemoveNotification(field<std::uint64_t>(v, "o"), field<AXElementID>(v, "e"),
+                                   field<std::string>(v, "n"));
+  }
+  if (m == "axDestroyObserver") {
+    const auto observer = read<std::uint64_t>(v);
+    {
+      std::lock_guard lock(client->mutex);
+      client->observers.erase(observer);
+    }
+    ws.axDestroyObserver(observer);
+    return nullptr;
+  }
+  if (m == "shareableWindows") return wire::encode(ws.shareableWindows(read<bool>(v)));
+  if (m == "captureWindowPicture") {
+    return wire::encode(ws.captureWindowPicture(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h")));
+  }
+  if (m == "addServiceMatching") {
+    const auto key = field<std::uint64_t>(v, "key");
+    auto iterator = ws.addServiceMatching(field<std::string>(v, "class"), [weak, key] {
+      if (auto c = weak.lock()) c->push("arrived", key);
+    });
+    if (iterator) {
+      std::lock_guard lock(client->mutex);
+      client->iterators.insert(*iterator);
+    }
+    return wire::encode(iterator);
+  }
+  if (m == "nextMatchedService") return ws.nextMatchedService(read<std::uint32_t>(v));
+  if (m == "releaseIOObject") {
+    const auto object = read<std::uint32_t>(v);
+    {
+      std::lock_guard lock(client->mutex);
+      client->iterators.erase(object);
+    }
+    ws.releaseIOObject(object);
+    return nullptr;
+  }
+
+  // ---- Private functions, called with the world's own registered addresses ----
+  if (m.starts_with("private.")) {
+    const std::string name = m.substr(8);
+    auto missing = [&] { throw wire::BadValue("the world has no " + name); };
+    if (name == "SLSMainConnectionID") {
+      auto f = privateFunction<SLSMainConnectionID_t>(world_, kSkyLightPath, "SLSMainConnectionID");
+      if (!f) missing();
+      return f();
+    }
+    if (name == "SLSCopyManagedDisplaySpaces") {
+      auto f = privateFunction<SLSCopyManagedDisplaySpaces_t>(world_, kSkyLightPath, "SLSCopyManagedDisplaySpaces");
+      if (!f) missing();
+      auto r = f(read<CGSConnectionID>(v));
+      return r ? wire::encode(PlistValue(*r)) : json(nullptr);
+    }
+    if (name == "SLSCopySpacesForWindows") {
+      auto f = privateFunction<SLSCopySpacesForWindows_t>(world_, kSkyLightPath, "SLSCopySpacesForWindows");
+      if (!f) missing();
+      auto windows = field<PlistValue>(v, "windows");
+      if (!windows.asArray()) throw wire::BadValue("windows is not an array");
+      auto r = f(field<CGSConnectionID>(v, "cid"), field<std::int32_t>(v, "mask"), *windows.asArray());
+      return r ? wire::encode(PlistValue(*r)) : json(nullptr);
+    }
+    if (name == "SLSWindowIsOrderedIn") {
+      auto f = privateFunction<SLSWindowIsOrderedIn_t>(world_, kSkyLightPath, "SLSWindowIsOrderedIn");
+      if (!f) missing();
+      bool in = false;
+      const auto error = f(field<CGSConnectionID>(v, "cid"), field<std::uint32_t>(v, "window"), &in);
+      return json::array({error, in});
+    }
+    if (name == "_SLPSSetFrontProcessWithOptions") {
+      auto f = privateFunction<SLPSSetFrontProcessWithOptions_t>(world_, kSkyLightPath, "_SLPSSetFrontProcessWithOptions");
+      if (!f) missing();
+      ProcessSerialNumber psn = psnOf(field<json>(v, "psn"));
+      return f(&psn, field<std::uint32_t>(v, "window"), field<std::uint32_t>(v, "options"));
+    }
+    if (name == "SLPSPostEventRecordTo") {
+      auto f = privateFunction<SLPSPostEventRecordTo_t>(world_, kSkyLightPath, "SLPSPostEventRecordTo");
+      if (!f) missing();
+      ProcessSerialNumber psn = psnOf(field<json>(v, "psn"));
+      const json& record = v.at("record");
+      if (!record.is_binary() || record.get_binary().size() != 248) throw wire::BadValue("a record is 248 bytes");
+      return f(&psn, record.get_binary().data());
+    }
+    if (name == "SLSHWCaptureWindowList") {
+      auto f = privateFunction<SLSHWCaptureWindowList_t>(world_, kSkyLightPath, "SLSHWCaptureWindowList");
+      if (!f) missing();
+      auto windows = field<std::vector<std::uint32_t>>(v, "windows");
+      auto r = f(field<CGSConnectionID>(v, "cid"), windows.data(), static_cast<std::int32_t>(windows.size()),
+                 field<std::uint32_t>(v, "options"));
+      return wire::encode(r);
+    }
+    if (name == "SLSSpaceCreate") {
+      auto f = privateFunction<SLSSpaceCreate_t>(world_, kSkyLightPath, "SLSSpaceCreate");
+      if (!f) missing();
+      auto options = field<std::optional<PlistValue>>(v, "options");
+      const PlistDictionary* dictionary = options ? options->asDictionary() : nullptr;
+      return f(field<CGSConnectionID>(v, "cid"), field<std::int32_t>(v, "type"), dictionary);
+    }
+    if (name == "SLSSpaceSetAbsoluteLevel") {
+      auto f = privateFunction<SLSSpaceSetAbsoluteLevel_t>(world_, kSkyLightPath, "SLSSpaceSetAbsoluteLevel");
+      if (!f) missing();
+      return f(field<CGSConnectionID>(v, "cid"), field<CGSSpaceID>(v, "space"), field<std::int32_t>(v, "level"));
+    }
+    auto arrayField = [&](const char* key) {
+      auto value = field<PlistValue>(v, key);
+      if (!value.asArray()) throw wire::BadValue(std::string(key) + " is not an array");
+      return *value.asArray();
+    };
+    if (name == "SLSShowSpaces") {
+      auto f = privateFunction<SLSShowSpaces_t>(world_, kSkyLightPath, "SLSShowSpaces");
+      if (!f) missing();
+      return f(field<CGSConnectionID>(v, "cid"), arrayField("spaces"));
+    }
+    if (name == "SLSAddWindowsToSpaces") {
+      auto f = privateFunction<SLSAddWindowsToSpaces_t>(world_, kSkyLightPath, "SLSAddWindowsToSpaces");
+      if (!f) missing();
+      return f(field<CGSConnectionID>(v, "cid"), arrayField("windows"), arrayField("spaces"));
+    }
+    if (name == "SLSMoveWindowsToManagedSpace") {
+      auto f = privateFunction<SLSMoveWindowsToManagedSpace_t>(world_, kSkyLightPath, "SLSMoveWindowsToManagedSpace");
+      if (!f) missing();
+      return f(field<CGSConnectionID>(v, "cid"), arrayField("windows"), field<CGSSpaceID>(v, "space"));
+    }
+    if (name == "SLSSetSymbolicHotKeyEnabled") {
+      auto f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
+      if (!f) missing();
+      return f(field<std::uint32_t>(v, "key"), field<bool>(v, "on"));
+    }
+    if (name == "_AXUIElementGetWindow") {
+      auto f = privateFunction<AXUIElementGetWindow_t>(world_, kApplicationServicesPath, "_AXUIElementGetWindow");
+      if (!f) missing();
+      std::uint32_t window = 0;
+      const AXError error = f(AXUIElementMake(read<AXElementID>(v)), &window);
+      return json::array({error, window});
+    }
+    if (name == "_AXUIElementCreateWithRemoteToken") {
+      auto f = privateFunction<AXUIElementCreateWithRemoteToken_t>(world_, kApplicationServicesPath,
+                                                                   "_AXUIElementCreateWithRemoteToken");
+      if (!f) missing();
+      if (!v.is_binary()) throw wire::BadValue("a token is data");
+      auto element = f(PlistData(v.get_binary().begin(), v.get_binary().end()));
+      return element ? wire::encode(element->identity()) : json(nullptr);
+    }
+    if (name == "GetProcessForPID") {
+      auto f = privateFunction<GetProcessForPID_t>(world_, kApplicationServicesPath, "GetProcessForPID");
+      if (!f) missing();
+      ProcessSerialNumber psn;
+      const auto error = f(read<std::int32_t>(v), &psn);
+      return json::array({error, psn.highLongOfPSN, psn.lowLongOfPSN});
+    }
+    if (name == "_LSCopyApplicationArrayInFrontToBackOrder") {
+      auto f = privateFunction<LSCopyApplicationArrayInFrontToBackOrder_t>(
+          world_, kCoreServicesPath, "_LSCopyApplicationArrayInFrontToBackOrder");
+      if (!f) missing();
+      auto r = f(read<std::int32_t>(v));
+      return r ? wire::encode(PlistValue(*r)) : json(nullptr);
+    }
+    if (name == "_LSCopyApplicationInformationItem") {
+      auto f = privateFunction<LSCopyApplicationInformationItem_t>(world_, kCoreServicesPath,
+                                                                   "_LSCopyApplicationInformationItem");
+      if (!f) missing();
+      return wire::encode(
+          f(field<std::int32_t>(v, "session"), field<PlistValue>(v, "app"), field<std::string>(v, "key")));
+    }
+    if (name == "_kLSPIDKey") {
+      auto key = reinterpret_cast<const LSPIDKey_t*>(world_.symbol(kCoreServicesPath, "_kLSPIDKey"));
+      if (!key) missing();
+      return *key;
+    }
+  }
+  throw wire::BadValue("unknown method");
+}
+
+}  // namespace host

@@ -1,0 +1,95 @@
+#pragma once
+// The world host: serves one simulated Mac (a world and its window server) to every
+// program attached over the home's socket. Each connection is a client; what a client
+// makes in the world (event taps, accessibility observers, device watches, its own
+// windows) is recorded against it and taken away the moment its connection ends, as the
+// system does when an app dies. Requests are answered on the connection's reader thread
+// straight from the world, which is thread-safe; pushes (tap events, notifications,
+// requests for a window's picture) go back as messages, and the ones that want an
+// answer wait for the client's "answer".
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/host/Channel.h"
+
+namespace sim {
+class World;
+class WindowServer;
+}  // namespace sim
+
+namespace host {
+
+class Host {
+ public:
+  /// Serves `world` and its `server`; both must outlive the host.
+  Host(sim::World& world, sim::WindowServer& server);
+  ~Host();
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
+
+  /// Takes the home's host lock and listens on its socket. Another live host for the home
+  /// is an error naming it; a socket left by a dead one is replaced.
+  std::optional<std::string> listen(const std::string& home);
+  /// Accepts programs on a thread of its own until stop().
+  void serve();
+  /// Closes every connection and stops accepting; the socket is removed.
+  void stop();
+
+  std::size_t clientCount() const;
+  /// Waits until the number of clients is `count`.
+  void waitForClients(std::size_t count) const;
+  /// Waits until no client has been attached for `linger` seconds (having waited at least
+  /// that long since the call), or until stop(): for a host started on demand.
+  void waitUntilIdle(double lingerSeconds) const;
+
+  /// The log lines so far (also written to standard error): faults of connections,
+  /// refused peers.
+  std::vector<std::string> log() const;
+
+  /// Refuses peers whose user is not `uid` (the host's own user unless changed).
+  void setAllowedUser(uid_t uid);
+
+  struct Client;
+
+ private:
+  void acceptLoop();
+  void attach(int fd);
+  void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
+  void reclaim(Client& client);
+  void handle(const std::shared_ptr<Client>& client, wire::Message message);
+  void note(const std::string& line);
+  /// Sends a push to every client that asked for that kind of push.
+  void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants);
+  void installListeners();
+  nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v);
+
+  sim::World& world_;
+  sim::WindowServer& server_;
+  Endpoint endpoint_;
+  int lockFD_ = -1;
+  int listenFD_ = -1;
+  int wakeFD_[2] = {-1, -1};
+  uid_t allowedUID_;
+  std::thread acceptor_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<std::shared_ptr<Client>> clients_;
+  std::vector<std::shared_ptr<Client>> finished_;  // closed, their reader threads to be joined
+  std::vector<std::string> log_;
+  bool stopping_ = false;
+  std::uint64_t attachments_ = 0;
+};
+
+}  // namespace host

@@ -1,0 +1,880 @@
+#include "platform/host/Remote.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/PrivateSymbols.h"
+#include "platform/host/WireValues.h"
+
+namespace host {
+
+using nlohmann::json;
+using wire::field;
+using wire::read;
+
+// ---- Connection -------------------------------------------------------------------------
+
+std::variant<std::shared_ptr<Connection>, std::string> Connection::open(const std::string& socketPath) {
+  auto fd = connectTo(socketPath);
+  if (auto* error = std::get_if<std::string>(&fd)) return *error;
+  std::shared_ptr<Connection> connection(new Connection(std::get<int>(fd)));
+  connection->pusher_ = std::thread([raw = connection.get()] { raw->pushLoop(); });
+  connection->channel_->start([raw = connection.get()](wire::Message m) { raw->received(std::move(m)); },
+                              [raw = connection.get()](const std::optional<wire::Fault>& fault) {
+                                if (!fault) {
+                                  raw->lost("the world host closed the connection");
+                                } else if (fault->reason == wire::Fault::Reason::version) {
+                                  raw->lost("the world host speaks protocol " + std::to_string(fault->peerVersion) +
+                                            ", this program " + std::to_string(wire::kProtocolVersion));
+                                } else {
+                                  raw->lost("the world host sent a bad message: " + fault->what);
+                                }
+                              });
+  return connection;
+}
+
+Connection::Connection(int fd) : channel_(std::make_unique<Channel>(fd)) {}
+
+Connection::~Connection() { shutdown(); }
+
+void Connection::close() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  channel_->close();
+  pushed_.notify_all();
+}
+
+void Connection::shutdown() {
+  close();
+  channel_->join();
+  if (pusher_.joinable()) {
+    if (pusher_.get_id() == std::this_thread::get_id()) {
+      pusher_.detach();
+    } else {
+      pusher_.join();
+    }
+  }
+}
+
+bool Connection::alive() const {
+  std::lock_guard lock(mutex_);
+  return !lostWhy_;
+}
+
+void Connection::setPushHandler(std::function<void(const wire::Message&)> handler) {
+  std::lock_guard lock(mutex_);
+  pushHandler_ = std::move(handler);
+}
+
+void Connection::setLossHandler(std::function<void(const std::string&)> handler) {
+  std::lock_guard lock(mutex_);
+  lossHandler_ = std::move(handler);
+}
+
+void Connection::lost(const std::string& why) {
+  std::function<void(const std::string&)> handler;
+  std::map<std::uint64_t, std::promise<std::optional<json>>> pending;
+  {
+    std::lock_guard lock(mutex_);
+    const bool first = !lostWhy_;
+    if (first) lostWhy_ = why;
+    pending.swap(pending_);
+    if (first && !closing_) handler = lossHandler_;
+  }
+  for (auto& [id, promise] : pending) promise.set_value(std::nullopt);
+  pushed_.notify_all();
+  if (handler) handler(why);
+}
+
+void Connection::received(wire::Message message) {
+  if (message.kind == wire::Kind::push) {
+    {
+      std::lock_guard lock(mutex_);
+      pushes_.push_back(std::move(message));
+    }
+    pushed_.notify_one();
+    return;
+  }
+  if (message.kind == wire::Kind::error && message.id == 0) {
+    // The host's word before it hangs up (another protocol, another user).
+    lost(message.body.is_string() ? message.body.get<std::string>() : "the world host refused this program");
+    channel_->close();
+    return;
+  }
+  std::optional<std::promise<std::optional<json>>> promise;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = pending_.find(message.id);
+    if (it == pending_.end()) return;  // an answer nobody waits for (a told request)
+    promise = std::move(it->second);
+    pending_.erase(it);
+  }
+  if (message.kind == wire::Kind::error) {
+    std::cerr << "trelliq: the world host refused a request: "
+              << (message.body.is_string() ? message.body.get<std::string>() : message.body.dump()) << "\n";
+    promise->set_value(std::nullopt);
+  } else {
+    promise->set_value(std::move(message.body));
+  }
+}
+
+void Connection::pushLoop() {
+  while (true) {
+    wire::Message message;
+    std::function<void(const wire::Message&)> handler;
+    {
+      std::unique_lock lock(mutex_);
+      pushed_.wait(lock, [&] { return !pushes_.empty() || closing_ || lostWhy_; });
+      if (closing_ || pushes_.empty()) return;
+      message = std::move(pushes_.front());
+      pushes_.pop_front();
+      handler = pushHandler_;
+    }
+    if (handler) handler(message);
+  }
+}
+
+std::optional<json> Connection::call(const std::string& method, json body) {
+  std::future<std::optional<json>> answer;
+  std::uint64_t id = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (lostWhy_) return std::nullopt;
+    id = nextID_++;
+    answer = pending_[id].get_future();
+  }
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) {
+    lost("the world host is gone");
+    return std::nullopt;
+  }
+  return answer.get();
+}
+
+void Connection::tell(const std::string& method, json body) {
+  std::uint64_t id = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (lostWhy_) return;
+    id = nextID_++;
+  }
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) lost("the world host is gone");
+}
+
+void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
+
+namespace {
+
+/// Reads an answer as T; the fallback when there is none or it is not a T.
+template <typename T>
+T answerAs(const std::optional<json>& answer, T fallback) {
+  if (!answer) return fallback;
+  try {
+    return read<T>(*answer);
+  } catch (const std::exception& e) {
+    std::cerr << "trelliq: an answer of the world host could not be read: " << e.what() << "\n";
+    return fallback;
+  }
+}
+
+// ---- Private functions: local stand-ins that forward to the host's world -----------------
+
+std::atomic<Connection*> forwardTo{nullptr};
+/// The pre-made frames of SLSSetSymbolicHotKeyEnabled for hot keys 1 and 2, off and on:
+/// it must work from a signal handler, which may not allocate.
+std::vector<std::uint8_t> hotKeyFrames[2][2];
+
+std::optional<json> forward(const std::string& name, json body) {
+  Connection* c = forwardTo.load();
+  return c ? c->call("private." + name, std::move(body)) : std::nullopt;
+}
+
+json psnJSON(const ProcessSerialNumber* psn) {
+  return json{{"hi", psn ? psn->highLongOfPSN : 0}, {"lo", psn ? psn->lowLongOfPSN : 0}};
+}
+
+std::optional<platform::PlistArray> arrayAnswer(const std::optional<json>& answer) {
+  auto value = answerAs<std::optional<platform::PlistValue>>(answer, std::nullopt);
+  if (!value || !value->asArray()) return std::nullopt;
+  return *value->asArray();
+}
+
+CGSConnectionID mainConnectionID() { return answerAs<CGSConnectionID>(forward("SLSMainConnectionID", nullptr), 0); }
+std::optional<platform::PlistArray> copyManagedDisplaySpaces(CGSConnectionID cid) {
+  return arrayAnswer(forward("SLSCopyManagedDisplaySpaces", cid));
+}
+std::optional<platform::PlistArray> copySpacesForWindows(CGSConnectionID cid, std::int32_t mask,
+                                                         const platform::PlistArray& windows) {
+  return arrayAnswer(forward("SLSCopySpacesForWindows", {{"cid", cid},
+                                                         {"mask", mask},
+                                                         {"windows", wire::encode(platform::PlistValue(windows))}}));
+}
+std::int32_t windowIsOrderedIn(CGSConnectionID cid, std::uint32_t window, bool* orderedIn) {
+  auto answer = answerAs<std::vector<json>>(forward("SLSWindowIsOrderedIn", {{"cid", cid}, {"window", window}}), {});
+  if (answer.size() != 2 || !answer[1].is_boolean()) return 1000;
+  if (orderedIn) *orderedIn = answer[1].get<bool>();
+  return answerAs<std::int32_t>(answer[0], 1000);
+}
+std::int32_t setFrontProcess(ProcessSerialNumber* psn, std::uint32_t window, std::uint32_t options) {
+  return answerAs<std::int32_t>(
+      forward("_SLPSSetFrontProcessWithOptions", {{"psn", psnJSON(psn)}, {"window", window}, {"options", options}}),
+      1000);
+}
+std::int32_t postEventRecordTo(ProcessSerialNumber* psn, const std::uint8_t* record) {
+  json bytes = json::binary(std::vector<std::uint8_t>(record, record + 248));
+  return answerAs<std::int32_t>(forward("SLPSPostEventRecordTo", {{"psn", psnJSON(psn)}, {"record", bytes}}), 1000);
+}
+std::optional<std::vector<CGImageRef>> hwCaptureWindowList(CGSConnectionID cid, const std::uint32_t* windows,
+                                                           std::int32_t count, std::uint32_t options) {
+  std::vector<std::uint32_t> list(windows, windows + std::max(count, 0));
+  return answerAs<std::optional<std::vector<CGImageRef>>>(
+      forward("SLSHWCaptureWindowList", {{"cid", cid}, {"windows", list}, {"options", options}}), std::nullopt);
+}
+CGSSpaceID spaceCreate(CGSConnectionID cid, std::int32_t type, const platform::PlistDictionary* options) {
+  json o = options ? wire::encode(platform::PlistValue(*options)) : json(nullptr);
+  return answerAs<CGSSpaceID>(forward("SLSSpaceCreate", {{"cid", cid}, {"type", type}, {"options", o}}), 0);
+}
+std::int32_t spaceSetAbsoluteLevel(CGSConnectionID cid, CGSSpaceID space, std::int32_t level) {
+  return answerAs<std::int32_t>(
+      forward("SLSSpaceSetAbsoluteLevel", {{"cid", cid}, {"space", space}, {"level", level}}), 1000);
+}
+std::int32_t showSpaces(CGSConnectionID cid, const platform::PlistArray& spaces) {
+  return answerAs<std::int32_t>(
+      forward("SLSShowSpaces", {{"cid", cid}, {"spaces", wire::encode(platform::PlistValue(spaces))}}), 1000);
+}
+std::int32_t addWindowsToSpaces(CGSConnectionID cid, const platform::PlistArray& windows,
+                                const platform::PlistArray& spaces) {
+  return answerAs<std::int32_t>(forward("SLSAddWindowsToSpaces", {{"cid", cid},
+                                                                  {"windows", wire::encode(platform::PlistValue(windows))},
+                                                                  {"spaces", wire::encode(platform::PlistValue(spaces))}}),
+                                1000);
+}
+std::int32_t moveWindowsToManagedSpace(CGSConnectionID cid, const platform::PlistArray& windows, CGSSpaceID space) {
+  return answerAs<std::int32_t>(
+      forward("SLSMoveWindowsToManagedSpace",
+              {{"cid", cid}, {"windows", wire::encode(platform::PlistValue(windows))}, {"space", space}}),
+      1000);
+}
+std::int32_t setSymbolicHotKeyEnabled(std::uint32_t hotKey, bool enabled) {
+  // Sent without waiting: the host handles a connection's messages in order, so whatever
+  // the program asks next sees the change. No allocation, no blocking lock.
+  Connection* c = forwardTo.load();
+  if (!c || (hotKey != 1 && hotKey != 2)) return 1000;
+  return c->channel().sendPreparedFromSignal(hotKeyFrames[hotKey - 1][enabled ? 1 : 0]) ? 0 : 1000;
+}
+AXError getWindow(const AXUIElementRef& element, std::uint32_t* window) {
+  if (!element) return kAXErrorIllegalArgument;
+  auto answer = answerAs<std::vector<std::int64_t>>(forward("_AXUIElementGetWindow", wire::encode(element->identity())),
+                                                    {});
+  if (answer.size() != 2) return kAXErrorCannotComplete;
+  if (answer[0] == kAXErrorSuccess && window) *window = static_cast<std::uint32_t>(answer[1]);
+  return static_cast<AXError>(answer[0]);
+}
+AXUIElementRef createWithRemoteToken(const platform::PlistData& token) {
+  auto id = answerAs<std::optional<AXElementID>>(forward("_AXUIElementCreateWithRemoteToken", json::binary(token)),
+                                                 std::nullopt);
+  return id ? AXUIElementMake(*id) : nullptr;
+}
+std::int32_t getProcessForPID(std::int32_t pid, ProcessSerialNumber* psn) {
+  auto answer = answerAs<std::vector<std::int64_t>>(forward("GetProcessForPID", pid), {});
+  if (answer.size() != 3) return -600;
+  if (answer[0] == 0 && psn) {
+    psn->highLongOfPSN = static_cast<std::uint32_t>(answer[1]);
+    psn->lowLongOfPSN = static_cast<std::uint32_t>(answer[2]);
+  }
+  return static_cast<std::int32_t>(answer[0]);
+}
+std::optional<platform::PlistArray> applicationArray(std::int32_t session) {
+  return arrayAnswer(forward("_LSCopyApplicationArrayInFrontToBackOrder", session));
+}
+std::optional<platform::PlistValue> informationItem(std::int32_t session, const platform::PlistValue& application,
+                                                    const std::string& key) {
+  return answerAs<std::optional<platform::PlistValue>>(
+      forward("_LSCopyApplicationInformationItem",
+              {{"session", session}, {"app", wire::encode(application)}, {"key", key}}),
+      std::nullopt);
+}
+/// The data symbol's string, fetched from the host once per attachment.
+std::string pidKey;
+
+void* localStandIn(const std::string& name) {
+  static const std::map<std::string, void*> table = {
+      {"SLSMainConnectionID", reinterpret_cast<void*>(&mainConnectionID)},
+      {"SLSCopyManagedDisplaySpaces", reinterpret_cast<void*>(&copyManagedDisplaySpaces)},
+      {"SLSCopySpacesForWindows", reinterpret_cast<void*>(&copySpacesForWindows)},
+      {"SLSWindowIsOrderedIn", reinterpret_cast<void*>(&windowIsOrderedIn)},
+      {"_SLPSSetFrontProcessWithOptions", reinterpret_cast<void*>(&setFrontProcess)},
+      {"SLPSPostEventRecordTo", reinterpret_cast<void*>(&postEventRecordTo)},
+      {"SLSHWCaptureWindowList", reinterpret_cast<void*>(&hwCaptureWindowList)},
+      {"SLSSpaceCreate", reinterpret_cast<void*>(&spaceCreate)},
+      {"SLSSpaceSetAbsoluteLevel", reinterpret_cast<void*>(&spaceSetAbsoluteLevel)},
+      {"SLSShowSpaces", reinterpret_cast<void*>(&showSpaces)},
+      {"SLSAddWindowsToSpaces", reinterpret_cast<void*>(&addWindowsToSpaces)},
+      {"SLSMoveWindowsToManagedSpace", reinterpret_cast<void*>(&moveWindowsToManagedSpace)},
+      {"SLSSetSymbolicHotKeyEnabled", reinterpret_cast<void*>(&setSymbolicHotKeyEnabled)},
+      {"_AXUIElementGetWindow", reinterpret_cast<void*>(&getWindow)},
+      {"_AXUIElementCreateWithRemoteToken", reinterpret_cast<void*>(&createWithRemoteToken)},
+      {"GetProcessForPID", reinterpret_cast<void*>(&getProcessForPID)},
+      {"_LSCopyApplicationArrayInFrontToBackOrder", reinterpret_cast<void*>(&applicationArray)},
+      {"_LSCopyApplicationInformationItem", reinterpret_cast<void*>(&informationItem)},
+  };
+  auto it = table.find(name);
+  return it == table.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+// ---- RemoteSystem -----------------------------------------------------------------------
+
+RemoteSystem::RemoteSystem(std::shared_ptr<Connection> connection)
+    : connection_(std::move(connection)), exitHandler_([](int status) { std::exit(status); }) {
+  for (int key = 1; key <= 2; ++key) {
+    for (int on = 0; on <= 1; ++on) {
+      hotKeyFrames[key - 1][on] = wire::encode(wire::Message{wire::Kind::call, 0, "private.SLSSetSymbolicHotKeyEnabled", json{{"key", key}, {"on", on == 1}}});
+    }
+  }
+  forwardTo.store(connection_.get());
+}
+
+RemoteSystem::~RemoteSystem() {
+  Connection* mine = connection_.get();
+  forwardTo.compare_exchange_strong(mine, nullptr);
+}
+
+std::vector<platform::ScreenDescription> RemoteSystem::screens() {
+  return answerAs<std::vector<platform::ScreenDescription>>(connection_->call("screens"), {});
+}
+bool RemoteSystem::screenCaptureAllowed() { return answerAs(connection_->call("screenCaptureAllowed"), false); }
+bool RemoteSystem::requestScreenCaptureAccess() {
+  return answerAs(connection_->call("requestScreenCaptureAccess"), false);
+}
+bool RemoteSystem::accessibilityTrusted(bool prompt) {
+  return answerAs(connection_->call("accessibilityTrusted", prompt), false);
+}
+std::string RemoteSystem::applicationDomainName() {
+  return answerAs<std::string>(connection_->call("applicationDomainName"), "");
+}
+std::optional<platform::PlistValue> RemoteSystem::preferenceValue(const std::string& domain, const std::string& key) {
+  return answerAs<std::optional<platform::PlistValue>>(
+      connection_->call("preferenceValue", {{"domain", domain}, {"key", key}}), std::nullopt);
+}
+void RemoteSystem::setPreferenceValue(const std::string& domain, const std::string& key,
+                                      const std::optional<platform::PlistValue>& value) {
+  connection_->call("setPreferenceValue", {{"domain", domain}, {"key", key}, {"value", wire::encode(value)}});
+}
+std::optional<platform::PlistDictionary> RemoteSystem::preferenceDomain(const std::string& domain) {
+  auto value = answerAs<std::optional<platform::PlistValue>>(connection_->call("preferenceDomain", domain),
+                                                             std::nullopt);
+  if (!value || !value->asDictionary()) return std::nullopt;
+  return *value->asDictionary();
+}
+void RemoteSystem::synchronizePreferences(const std::string& domain) {
+  connection_->call("synchronizePreferences", domain);
+}
+platform::LoginItemStatus RemoteSystem::loginItemStatus() {
+  const int status = answerAs(connection_->call("loginItemStatus"), static_cast<int>(platform::LoginItemStatus::notFound));
+  if (status < 0 || status > 3) return platform::LoginItemStatus::notFound;
+  return static_cast<platform::LoginItemStatus>(status);
+}
+std::optional<std::string> RemoteSystem::setLoginItem(bool on) {
+  auto answer = connection_->call("setLoginItem", on);
+  if (!answer) return std::string("the world host is gone");
+  return answerAs<std::optional<std::string>>(answer, std::nullopt);
+}
+std::optional<std::vector<platform::SystemPort::ShareableDisplay>> RemoteSystem::shareableDisplays() {
+  auto answer = answerAs<std::optional<std::vector<std::vector<std::int64_t>>>>(connection_->call("shareableDisplays"),
+                                                                                std::nullopt);
+  if (!answer) return std::nullopt;
+  std::vector<ShareableDisplay> out;
+  for (const auto& d : *answer) {
+    if (d.size() != 3) return std::nullopt;
+    out.push_back({static_cast<std::uint32_t>(d[0]), static_cast<int>(d[1]), static_cast<int>(d[2])});
+  }
+  return out;
+}
+CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) {
+  return answerAs<CGImageRef>(
+      connection_->call("captureDisplay", {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}}),
+      nullptr);
+}
+bool RemoteSystem::libraryExists(const std::string& path) {
+  return answerAs(connection_->call("libraryExists", path), false);
+}
+void* RemoteSystem::symbol(const std::string& path, const std::string& name) {
+  if (!answerAs(connection_->call("symbol", {{"path", path}, {"name", name}}), false)) return nullptr;
+  if (name == "_kLSPIDKey") {
+    auto key = answerAs<std::optional<std::string>>(forward(name, nullptr), std::nullopt);
+    if (!key) return nullptr;
+    pidKey = *key;
+    return &pidKey;
+  }
+  // Functions without a stand-in (the trackpad's frames) are missing for an attached
+  // program, which the program already handles as on a Mac that lacks them.
+  return localStandIn(name);
+}
+std::variant<std::int32_t, std::string> RemoteSystem::launchProcess(const std::string& executable,
+                                                                    const std::vector<std::string>& arguments,
+                                                                    std::function<void(int status)> terminated) {
+  std::uint64_t token = 0;
+  {
+    std::lock_guard lock(mutex_);
+    token = nextToken_++;
+    terminated_[token] = std::move(terminated);
+  }
+  auto answer = connection_->call("launchProcess", {{"executable", executable}, {"arguments", arguments}, {"token", token}});
+  if (answer && answer->is_object() && answer->contains("pid") && (*answer)["pid"].is_number_integer()) {
+    return (*answer)["pid"].get<std::int32_t>();
+  }
+  std::lock_guard lock(mutex_);
+  terminated_.erase(token);
+  if (answer && answer->is_object() && answer->contains("error") && (*answer)["error"].is_string()) {
+    return (*answer)["error"].get<std::string>();
+  }
+  return std::string("the world host is gone");
+}
+std::string RemoteSystem::mainBundlePath() { return answerAs<std::string>(connection_->call("mainBundlePath"), ""); }
+std::string RemoteSystem::mainExecutablePath() {
+  return answerAs<std::string>(connection_->call("mainExecutablePath"), "");
+}
+std::optional<std::string> RemoteSystem::processPath(std::int32_t pid) {
+  return answerAs<std::optional<std::string>>(connection_->call("processPath", pid), std::nullopt);
+}
+void RemoteSystem::exitProgram(int status) {
+  std::function<void(int)> handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = exitHandler_;
+  }
+  handler(status);
+}
+void RemoteSystem::setExitHandler(std::function<void(int)> handler) {
+  std::lock_guard lock(mutex_);
+  exitHandler_ = std::move(handler);
+}
+void RemoteSystem::setDistributedNotificationListener(std::function<void(const std::string& name)> listener) {
+  const bool on = static_cast<bool>(listener);
+  {
+    std::lock_guard lock(mutex_);
+    notificationListener_ = std::move(listener);
+  }
+  connection_->call("listen", {{"kind", "notifications"}, {"on", on}});
+}
+void RemoteSystem::setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) {
+  const bool on = static_cast<bool>(listener);
+  {
+    std::lock_guard lock(mutex_);
+    appleEventListener_ = std::move(listener);
+  }
+  connection_->call("listen", {{"kind", "appleEvents"}, {"on", on}});
+}
+
+bool RemoteSystem::handlePush(const wire::Message& push) {
+  try {
+    if (push.method == "notification") {
+      std::function<void(const std::string&)> listener;
+      {
+        std::lock_guard lock(mutex_);
+        listener = notificationListener_;
+      }
+      if (listener) listener(read<std::string>(push.body));
+      return true;
+    }
+    if (push.method == "appleEvent") {
+      std::function<void(const platform::AppleEvent&)> listener;
+      {
+        std::lock_guard lock(mutex_);
+        listener = appleEventListener_;
+      }
+      if (listener) listener(read<platform::AppleEvent>(push.body));
+      return true;
+    }
+    if (push.method == "terminated") {
+      std::function<void(int)> terminated;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = terminated_.find(field<std::uint64_t>(push.body, "token"));
+        if (it == terminated_.end()) return true;
+        terminated = std::move(it->second);
+        terminated_.erase(it);
+      }
+      if (terminated) terminated(field<int>(push.body, "status"));
+      return true;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "trelliq: a message of the world host could not be read: " << e.what() << "\n";
+    return true;
+  }
+  return false;
+}
+
+// ---- RemoteWindowServer -----------------------------------------------------------------
+
+RemoteWindowServer::RemoteWindowServer(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
+
+std::uint64_t RemoteWindowServer::newKey() {
+  std::lock_guard lock(mutex_);
+  return nextKey_++;
+}
+
+std::vector<platform::WindowEntry> RemoteWindowServer::windowList() {
+  return answerAs<std::vector<platform::WindowEntry>>(connection_->call("windowList"), {});
+}
+CGPoint RemoteWindowServer::pointerLocation() { return answerAs<CGPoint>(connection_->call("pointerLocation"), {}); }
+void RemoteWindowServer::warpPointer(CGPoint location) {
+  connection_->call("warpPointer", wire::encode(location));
+}
+bool RemoteWindowServer::listenEventAccess() { return answerAs(connection_->call("listenEventAccess"), false); }
+bool RemoteWindowServer::postEventAccess() { return answerAs(connection_->call("postEventAccess"), false); }
+void RemoteWindowServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
+  // Posting queues the event in the world, so the answer only says it arrived there.
+  connection_->call("postEvent", {{"tap", tap}, {"event", wire::encode(event)}});
+}
+std::optional<std::uint64_t> RemoteWindowServer::createEventTap(const platform::EventTapRequest& request,
+                                                                platform::EventTapHandler handler) {
+  const std::uint64_t key = newKey();
+  {
+    std::lock_guard lock(mutex_);
+    taps_[key] = std::move(handler);
+  }
+  auto tap = answerAs<std::optional<std::uint64_t>>(
+      connection_->call("createEventTap", {{"request", wire::encode(request)}, {"key", key}}), std::nullopt);
+  std::lock_guard lock(mutex_);
+  if (!tap) {
+    taps_.erase(key);
+  } else {
+    tapKeys_[*tap] = key;
+  }
+  return tap;
+}
+void RemoteWindowServer::setEventTapEnabled(std::uint64_t tap, bool enabled) {
+  connection_->call("setEventTapEnabled", {{"tap", tap}, {"on", enabled}});
+}
+bool RemoteWindowServer::isEventTapEnabled(std::uint64_t tap) {
+  return answerAs(connection_->call("isEventTapEnabled", tap), false);
+}
+void RemoteWindowServer::removeEventTap(std::uint64_t tap) {
+  connection_->call("removeEventTap", tap);
+  std::lock_guard lock(mutex_);
+  if (auto it = tapKeys_.find(tap); it != tapKeys_.end()) {
+    taps_.erase(it->second);
+    tapKeys_.erase(it);
+  }
+}
+std::int32_t RemoteWindowServer::ownProcessIdentifier() {
+  return answerAs<std::int32_t>(connection_->call("ownProcessIdentifier"), 0);
+}
+platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
+  auto v = answerAs<std::vector<std::int64_t>>(connection_->call("operatingSystemVersion"), {});
+  if (v.size() != 3) return {};
+  return {v[0], v[1], v[2]};
+}
+std::vector<platform::RunningApplicationInfo> RemoteWindowServer::runningApplications() {
+  return answerAs<std::vector<platform::RunningApplicationInfo>>(connection_->call("runningApplications"), {});
+}
+std::optional<platform::RunningApplicationInfo> RemoteWindowServer::application(std::int32_t pid) {
+  return answerAs<std::optional<platform::RunningApplicationInfo>>(connection_->call("application", pid), std::nullopt);
+}
+std::optional<std::int32_t> RemoteWindowServer::frontmostApplication() {
+  return answerAs<std::optional<std::int32_t>>(connection_->call("frontmostApplication"), std::nullopt);
+}
+bool RemoteWindowServer::activateApplication(std::int32_t pid, std::uint32_t options) {
+  return answerAs(connection_->call("activateApplication", {{"pid", pid}, {"options", options}}), false);
+}
+bool RemoteWindowServer::hideApplication(std::int32_t pid) {
+  return answerAs(connection_->call("hideApplication", pid), false);
+}
+bool RemoteWindowServer::unhideApplication(std::int32_t pid) {
+  return answerAs(connection_->call("unhideApplication", pid), false);
+}
+bool RemoteWindowServer::terminateApplication(std::int32_t pid, bool force) {
+  return answerAs(connection_->call("terminateApplication", {{"pid", pid}, {"force", force}}), false);
+}
+void RemoteWindowServer::openApplication(
+    const std::string& path, bool activates,
+    std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) {
+  const std::uint64_t token = newKey();
+  {
+    std::lock_guard lock(mutex_);
+    opens_[token] = std::move(done);
+  }
+  if (!connection_->call("openApplication", {{"path", path}, {"activates", activates}, {"token", token}})) {
+    std::function<void(std::optional<std::int32_t>, std::optional<std::string>)> failed;
+    {
+      std::lock_guard lock(mutex_);
+      failed = std::move(opens_[token]);
+      opens_.erase(token);
+    }
+    if (failed) failed(std::nullopt, std::string("the world host is gone"));
+  }
+}
+bool RemoteWindowServer::openURL(const std::string& url) { return answerAs(connection_->call("openURL", url), false); }
+std::optional<std::string> RemoteWindowServer::applicationPath(const std::string& bundleIdentifier) {
+  return answerAs<std::optional<std::string>>(connection_->call("applicationPath", bundleIdentifier), std::nullopt);
+}
+CGImageRef RemoteWindowServer::bundleIcon(const std::string& path) {
+  return answerAs<CGImageRef>(connection_->call("bundleIcon", path), nullptr);
+}
+void RemoteWindowServer::setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) {
+  const bool on = static_cast<bool>(listener);
+  {
+    std::lock_guard lock(mutex_);
+    workspaceListener_ = std::move(listener);
+  }
+  connection_->call("listen", {{"kind", "workspace"}, {"on", on}});
+}
+std::uint32_t RemoteWindowServer::createOwnWindow(const platform::OwnWindowState& state) {
+  return answerAs<std::uint32_t>(connection_->call("createOwnWindow", wire::encode(state)), 0);
+}
+void RemoteWindowServer::updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) {
+  connection_->call("updateOwnWindow", {{"n", number}, {"state", wire::encode(state)}});
+}
+void RemoteWindowServer::orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) {
+  connection_->call("orderOwnWindow", {{"n", number}, {"order", static_cast<int>(order)}});
+}
+void RemoteWindowServer::setOwnKeyWindow(std::uint32_t number) { connection_->call("setOwnKeyWindow", number); }
+std::optional<platform::OwnWindowStatus> RemoteWindowServer::ownWindowStatus(std::uint32_t number) {
+  return answerAs<std::optional<platform::OwnWindowStatus>>(connection_->call("ownWindowStatus", number), std::nullopt);
+}
+void RemoteWindowServer::destroyOwnWindow(std::uint32_t number) {
+  connection_->call("destroyOwnWindow", number);
+  std::lock_guard lock(mutex_);
+  renderers_.erase(number);
+}
+void RemoteWindowServer::setOwnEventListener(std::function<void(const CGEvent&, std::uint32_t)> listener) {
+  const bool on = static_cast<bool>(listener);
+  {
+    std::lock_guard lock(mutex_);
+    ownEventListener_ = std::move(listener);
+  }
+  connection_->call("listen", {{"kind", "ownEvents"}, {"on", on}});
+}
+void RemoteWindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {
+  const bool on = static_cast<bool>(renderer);
+  {
+    std::lock_guard lock(mutex_);
+    if (on) {
+      renderers_[number] = std::move(renderer);
+    } else {
+      renderers_.erase(number);
+    }
+  }
+  connection_->call("setOwnWindowRenderer", {{"n", number}, {"on", on}});
+}
+platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
+                                                       double timeout) {
+  auto answer = connection_->call("axCopyAttribute", {{"e", wire::encode(element)}, {"a", attribute}, {"t", timeout}});
+  platform::AXAnswer out{kAXErrorCannotComplete, {}};
+  if (!answer) return out;
+  try {
+    out.error = field<AXError>(*answer, "error");
+    out.value = field<AXValue>(*answer, "value");
+  } catch (const std::exception&) {
+    out = {kAXErrorCannotComplete, {}};
+  }
+  return out;
+}
+AXError RemoteWindowServer::axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
+                                           double timeout) {
+  return answerAs<AXError>(
+      connection_->call("axSetAttribute",
+                        {{"e", wire::encode(element)}, {"a", attribute}, {"value", wire::encode(value)}, {"t", timeout}}),
+      kAXErrorCannotComplete);
+}
+AXError RemoteWindowServer::axPerformAction(AXElementID element, const std::string& action, double timeout) {
+  return answerAs<AXError>(
+      connection_->call("axPerformAction", {{"e", wire::encode(element)}, {"a", action}, {"t", timeout}}),
+      kAXErrorCannotComplete);
+}
+std::pair<AXError, std::uint64_t> RemoteWindowServer::axCreateObserver(
+    std::int32_t pid, std::function<void(AXElementID, const std::string&)> deliver) {
+  const std::uint64_t key = newKey();
+  {
+    std::lock_guard lock(mutex_);
+    observers_[key] = std::move(deliver);
+  }
+  auto answer = answerAs<std::vector<std::int64_t>>(connection_->call("axCreateObserver", {{"pid", pid}, {"key", key}}),
+                                                    {});
+  std::lock_guard lock(mutex_);
+  if (answer.size() != 2 || answer[1] <= 0) {
+    observers_.erase(key);
+    return {answer.size() == 2 ? static_cast<AXError>(answer[0]) : kAXErrorCannotComplete, 0};
+  }
+  observerKeys_[static_cast<std::uint64_t>(answer[1])] = key;
+  return {static_cast<AXError>(answer[0]), static_cast<std::uint64_t>(answer[1])};
+}
+AXError RemoteWindowServer::axAddNotification(std::uint64_t observer, AXElementID element,
+                                              const std::string& notification) {
+  return answerAs<AXError>(
+      connection_->call("axAddNotification", {{"o", observer}, {"e", wire::encode(element)}, {"n", notification}}),
+      kAXErrorCannotComplete);
+}
+AXError RemoteWindowServer::axRemoveNotification(std::uint64_t observer, AXElementID element,
+                                                 const std::string& notification) {
+  return answerAs<AXError>(
+      connection_->call("axRemoveNotification", {{"o", observer}, {"e", wire::encode(element)}, {"n", notification}}),
+      kAXErrorCannotComplete);
+}
+void RemoteWindowServer::axDestroyObserver(std::uint64_t observer) {
+  connection_->call("axDestroyObserver", observer);
+  std::lock_guard lock(mutex_);
+  if (auto it = observerKeys_.find(observer); it != observerKeys_.end()) {
+    observers_.erase(it->second);
+    observerKeys_.erase(it);
+  }
+}
+std::optional<std::vector<platform::ShareableWindow>> RemoteWindowServer::shareableWindows(bool onScreenOnly) {
+  return answerAs<std::optional<std::vector<platform::ShareableWindow>>>(
+      connection_->call("shareableWindows", onScreenOnly), std::nullopt);
+}
+CGImageRef RemoteWindowServer::captureWindowPicture(std::uint32_t windowID, int width, int height) {
+  return answerAs<CGImageRef>(connection_->call("captureWindowPicture", {{"id", windowID}, {"w", width}, {"h", height}}),
+                              nullptr);
+}
+std::optional<std::uint32_t> RemoteWindowServer::addServiceMatching(const std::string& className,
+                                                                    std::function<void()> arrived) {
+  const std::uint64_t key = newKey();
+  {
+    std::lock_guard lock(mutex_);
+    matchings_[key] = std::move(arrived);
+  }
+  auto iterator = answerAs<std::optional<std::uint32_t>>(
+      connection_->call("addServiceMatching", {{"class", className}, {"key", key}}), std::nullopt);
+  std::lock_guard lock(mutex_);
+  if (!iterator) {
+    matchings_.erase(key);
+  } else {
+    matchingKeys_[*iterator] = key;
+  }
+  return iterator;
+}
+std::uint32_t RemoteWindowServer::nextMatchedService(std::uint32_t iterator) {
+  return answerAs<std::uint32_t>(connection_->call("nextMatchedService", iterator), 0);
+}
+void RemoteWindowServer::releaseIOObject(std::uint32_t object) {
+  connection_->call("releaseIOObject", object);
+  std::lock_guard lock(mutex_);
+  if (auto it = matchingKeys_.find(object); it != matchingKeys_.end()) {
+    matchings_.erase(it->second);
+    matchingKeys_.erase(it);
+  }
+}
+
+bool RemoteWindowServer::handlePush(const wire::Message& push) {
+  try {
+    if (push.method == "tap") {
+      platform::EventTapHandler handler;
+      {
+        std::lock_guard lock(mutex_);
+        if (auto it = taps_.find(field<std::uint64_t>(push.body, "key")); it != taps_.end()) handler = it->second;
+      }
+      const CGEvent event = field<CGEvent>(push.body, "event");
+      auto connection = connection_;
+      const std::uint64_t id = push.id;
+      if (!handler) {
+        connection->answer(id, wire::encode(event));  // a tap already removed passes events on
+        return true;
+      }
+      handler(field<CGEventType>(push.body, "type"), event, [connection, id](std::optional<CGEvent> verdict) {
+        connection->answer(id, wire::encode(verdict));
+      });
+      return true;
+    }
+    if (push.method == "workspace") {
+      std::function<void(const platform::WorkspaceEvent&)> listener;
+      {
+        std::lock_guard lock(mutex_);
+        listener = workspaceListener_;
+      }
+      if (listener) listener(read<platform::WorkspaceEvent>(push.body));
+      return true;
+    }
+    if (push.method == "ownEvent") {
+      std::function<void(const CGEvent&, std::uint32_t)> listener;
+      {
+        std::lock_guard lock(mutex_);
+        listener = ownEventListener_;
+      }
+      if (listener) listener(field<CGEvent>(push.body, "event"), field<std::uint32_t>(push.body, "window"));
+      return true;
+    }
+    if (push.method == "ax") {
+      std::function<void(AXElementID, const std::string&)> deliver;
+      {
+        std::lock_guard lock(mutex_);
+        if (auto it = observers_.find(field<std::uint64_t>(push.body, "key")); it != observers_.end()) {
+          deliver = it->second;
+        }
+      }
+      if (deliver) deliver(field<AXElementID>(push.body, "e"), field<std::string>(push.body, "n"));
+      return true;
+    }
+    if (push.method == "arrived") {
+      std::function<void()> arrived;
+      {
+        std::lock_guard lock(mutex_);
+        if (auto it = matchings_.find(read<std::uint64_t>(push.body)); it != matchings_.end()) arrived = it->second;
+      }
+      if (arrived) arrived();
+      return true;
+    }
+    if (push.method == "opened") {
+      std::function<void(std::optional<std::int32_t>, std::optional<std::string>)> done;
+      {
+        std::lock_guard lock(mutex_);
+        auto it = opens_.find(field<std::uint64_t>(push.body, "token"));
+        if (it == opens_.end()) return true;
+        done = std::move(it->second);
+        opens_.erase(it);
+      }
+      if (done) {
+        done(field<std::optional<std::int32_t>>(push.body, "pid"), field<std::optional<std::string>>(push.body, "error"));
+      }
+      return true;
+    }
+    if (push.method == "render") {
+      OwnWindowRenderer renderer;
+      {
+        std::lock_guard lock(mutex_);
+        if (auto it = renderers_.find(field<std::uint32_t>(push.body, "n")); it != renderers_.end()) {
+          renderer = it->second;
+        }
+      }
+      CGImageRef picture = renderer ? renderer(field<int>(push.body, "w"), field<int>(push.body, "h")) : nullptr;
+      connection_->answer(push.id, wire::encode(picture));
+      return true;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "trelliq: a message of the world host could not be read: " << e.what() << "\n";
+    if (push.id) connection_->answer(push.id, nullptr);
+    return true;
+  }
+  return false;
+}
+
+// ---- RemoteMac --------------------------------------------------------------------------
+
+RemoteMac::~RemoteMac() {
+  // Pushes reach the ports through the connection's threads: those end first.
+  if (connection) connection->shutdown();
+}
+
+std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const std::string& socketPath) {
+  auto opened = Connection::open(socketPath);
+  if (auto* error = std::get_if<std::string>(&opened)) return *error;
+  auto mac = std::make_unique<RemoteMac>();
+  mac->connection = std::get<std::shared_ptr<Connection>>(opened);
+  mac->system = std::make_unique<RemoteSystem>(mac->connection);
+  mac->windowServer = std::make_unique<RemoteWindowServer>(mac->connection);
+  RemoteSystem* system = mac->system.get();
+  RemoteWindowServer* windowServer = mac->windowServer.get();
+  mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
+    if (!windowServer->handlePush(push) && !system->handlePush(push)) {
+      std::cerr << "trelliq: the world host sent an unknown message " << push.method << "\n";
+    }
+  });
+  return mac;
+}
+
+}  // namespace host

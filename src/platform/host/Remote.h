@@ -1,0 +1,208 @@
+#pragma once
+// The program's side of the world host: a connection, and the two ports over it. Calls
+// are answered in order per connection; pushes (tap events, notifications, requests for
+// a window's picture) are handled one after another on a thread of the connection's own,
+// so a slow listener never holds up the answers to calls.
+//
+// When the host goes away, the call that finds out (or the reader, whichever is first)
+// reports it once to the loss handler, and every call from then on answers the port's
+// empty answer at once: nothing waits for a host that is gone.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "platform/SystemPort.h"
+#include "platform/WindowServerPort.h"
+#include "platform/host/Channel.h"
+
+namespace host {
+
+class Connection {
+ public:
+  /// Connects to the host at `socketPath`; the error's text when none answers there.
+  static std::variant<std::shared_ptr<Connection>, std::string> open(const std::string& socketPath);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  /// Asks the host; nothing when the host is gone or refused the request.
+  std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr);
+  /// Sends without waiting for the answer (the host still answers in order).
+  void tell(const std::string& method, nlohmann::json body);
+  /// Answers a push that wanted an answer.
+  void answer(std::uint64_t id, nlohmann::json body);
+  /// The handler of pushes, on the connection's push thread.
+  void setPushHandler(std::function<void(const wire::Message&)> handler);
+  /// Called once, on any thread, with the reason, when the host is found gone.
+  void setLossHandler(std::function<void(const std::string& why)> handler);
+  bool alive() const;
+  Channel& channel() { return *channel_; }
+  /// Ends the connection as a program's exit would; the host then takes back whatever
+  /// the program made. Calls from now on answer at once.
+  void close();
+  /// Closes and waits for the connection's threads (from one of them, lets it finish alone).
+  void shutdown();
+
+ private:
+  explicit Connection(int fd);
+  void received(wire::Message message);
+  void lost(const std::string& why);
+  void pushLoop();
+
+  std::unique_ptr<Channel> channel_;
+  mutable std::mutex mutex_;
+  std::condition_variable pushed_;
+  std::map<std::uint64_t, std::promise<std::optional<nlohmann::json>>> pending_;
+  std::deque<wire::Message> pushes_;
+  std::function<void(const wire::Message&)> pushHandler_;
+  std::function<void(const std::string&)> lossHandler_;
+  std::optional<std::string> lostWhy_;
+  bool closing_ = false;
+  std::uint64_t nextID_ = 1;
+  std::thread pusher_;
+};
+
+/// The SystemPort of a program attached to a host. Private functions resolve to local
+/// stand-ins that forward each call to the host's world.
+class RemoteSystem : public platform::SystemPort {
+ public:
+  explicit RemoteSystem(std::shared_ptr<Connection> connection);
+  ~RemoteSystem() override;
+
+  std::vector<platform::ScreenDescription> screens() override;
+  bool screenCaptureAllowed() override;
+  bool requestScreenCaptureAccess() override;
+  bool accessibilityTrusted(bool prompt) override;
+  std::string applicationDomainName() override;
+  std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
+  void setPreferenceValue(const std::string& domain, const std::string& key,
+                          const std::optional<platform::PlistValue>& value) override;
+  std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
+  void synchronizePreferences(const std::string& domain) override;
+  platform::LoginItemStatus loginItemStatus() override;
+  std::optional<std::string> setLoginItem(bool on) override;
+  std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
+  CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
+  bool libraryExists(const std::string& path) override;
+  void* symbol(const std::string& path, const std::string& symbol) override;
+  std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
+                                                        const std::vector<std::string>& arguments,
+                                                        std::function<void(int status)> terminated) override;
+  std::string mainBundlePath() override;
+  std::string mainExecutablePath() override;
+  std::optional<std::string> processPath(std::int32_t pid) override;
+  void exitProgram(int status) override;
+  void setDistributedNotificationListener(std::function<void(const std::string& name)> listener) override;
+  void setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) override;
+
+  /// How the program ends when it asks to (std::exit unless changed).
+  void setExitHandler(std::function<void(int status)> handler);
+  /// Handles the pushes meant for the system half; false for others.
+  bool handlePush(const wire::Message& push);
+
+ private:
+  std::shared_ptr<Connection> connection_;
+  std::mutex mutex_;
+  std::function<void(const std::string&)> notificationListener_;
+  std::function<void(const platform::AppleEvent&)> appleEventListener_;
+  std::map<std::uint64_t, std::function<void(int)>> terminated_;
+  std::uint64_t nextToken_ = 1;
+  std::function<void(int)> exitHandler_;
+};
+
+class RemoteWindowServer : public platform::WindowServerPort {
+ public:
+  explicit RemoteWindowServer(std::shared_ptr<Connection> connection);
+
+  std::vector<platform::WindowEntry> windowList() override;
+  CGPoint pointerLocation() override;
+  void warpPointer(CGPoint location) override;
+  bool listenEventAccess() override;
+  bool postEventAccess() override;
+  void postEvent(CGEventTapLocation tap, const CGEvent& event) override;
+  std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
+                                              platform::EventTapHandler handler) override;
+  void setEventTapEnabled(std::uint64_t tap, bool enabled) override;
+  bool isEventTapEnabled(std::uint64_t tap) override;
+  void removeEventTap(std::uint64_t tap) override;
+  std::int32_t ownProcessIdentifier() override;
+  platform::OperatingSystemVersion operatingSystemVersion() override;
+  std::vector<platform::RunningApplicationInfo> runningApplications() override;
+  std::optional<platform::RunningApplicationInfo> application(std::int32_t pid) override;
+  std::optional<std::int32_t> frontmostApplication() override;
+  bool activateApplication(std::int32_t pid, std::uint32_t options) override;
+  bool hideApplication(std::int32_t pid) override;
+  bool unhideApplication(std::int32_t pid) override;
+  bool terminateApplication(std::int32_t pid, bool force) override;
+  void openApplication(
+      const std::string& path, bool activates,
+      std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
+  bool openURL(const std::string& url) override;
+  std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
+  CGImageRef bundleIcon(const std::string& path) override;
+  void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;
+  std::uint32_t createOwnWindow(const platform::OwnWindowState& state) override;
+  void updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) override;
+  void orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) override;
+  void setOwnKeyWindow(std::uint32_t number) override;
+  std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
+  void destroyOwnWindow(std::uint32_t number) override;
+  void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
+  void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) override;
+  platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
+  AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
+                         double timeout) override;
+  AXError axPerformAction(AXElementID element, const std::string& action, double timeout) override;
+  std::pair<AXError, std::uint64_t> axCreateObserver(
+      std::int32_t pid, std::function<void(AXElementID element, const std::string& notification)> deliver) override;
+  AXError axAddNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
+  AXError axRemoveNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
+  void axDestroyObserver(std::uint64_t observer) override;
+  std::optional<std::vector<platform::ShareableWindow>> shareableWindows(bool onScreenOnly) override;
+  CGImageRef captureWindowPicture(std::uint32_t windowID, int width, int height) override;
+  std::optional<std::uint32_t> addServiceMatching(const std::string& className, std::function<void()> arrived) override;
+  std::uint32_t nextMatchedService(std::uint32_t iterator) override;
+  void releaseIOObject(std::uint32_t object) override;
+
+  /// Handles the pushes meant for the window-server half; false for others.
+  bool handlePush(const wire::Message& push);
+
+ private:
+  std::uint64_t newKey();
+
+  std::shared_ptr<Connection> connection_;
+  std::mutex mutex_;
+  std::uint64_t nextKey_ = 1;
+  std::map<std::uint64_t, platform::EventTapHandler> taps_;        // by key
+  std::map<std::uint64_t, std::uint64_t> tapKeys_;                 // tap id -> key
+  std::map<std::uint64_t, std::function<void(AXElementID, const std::string&)>> observers_;  // by key
+  std::map<std::uint64_t, std::uint64_t> observerKeys_;            // observer id -> key
+  std::map<std::uint64_t, std::function<void()>> matchings_;       // by key
+  std::map<std::uint32_t, std::uint64_t> matchingKeys_;            // iterator -> key
+  std::map<std::uint64_t, std::function<void(std::optional<std::int32_t>, std::optional<std::string>)>> opens_;
+  std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
+  std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
+  std::map<std::uint32_t, OwnWindowRenderer> renderers_;
+};
+
+/// Both ports over one connection, with the pushes routed to them.
+struct RemoteMac {
+  ~RemoteMac();
+  std::shared_ptr<Connection> connection;
+  std::unique_ptr<RemoteSystem> system;
+  std::unique_ptr<RemoteWindowServer> windowServer;
+  /// Connects and routes pushes; the error's text when no host answers at `socketPath`.
+  static std::variant<std::unique_ptr<RemoteMac>, std::string> attach(const std::string& socketPath);
+};
+
+}  // namespace host

@@ -1,0 +1,83 @@
+#pragma once
+// The wire between the world host and the programs attached to it. Every message is a
+// frame: an 8-byte header (payload length, 32-bit big-endian; protocol version, 16-bit
+// big-endian; two zero bytes) and a CBOR payload holding one object:
+//
+//   {"k": kind, "id": request id, "m": method name, "v": body}
+//
+// Kinds: "call" (client to host, answered by one "reply" or "error" with the same id),
+// "push" (host to client, unasked: tap events, notifications), "answer" (client to host:
+// the reply to a push that wants one, such as a tap's verdict). Bodies are plain values
+// as JSON, so both sides read them with the checked readers of WireValues.h.
+//
+// A reader never trusts the other side: a frame longer than kMaxPayload, a header of
+// another version, a payload that is not CBOR, not an object or lacks its fields ends
+// the stream with an error that says which, and nothing after it is read.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace host::wire {
+
+inline constexpr std::uint16_t kProtocolVersion = 1;
+inline constexpr std::size_t kHeaderSize = 8;
+/// Large enough for a full-resolution picture of a 6K display; anything longer is refused
+/// before a byte of it is buffered.
+inline constexpr std::size_t kMaxPayload = std::size_t{128} << 20;
+
+enum class Kind { call, reply, error, push, answer };
+
+struct Message {
+  Kind kind = Kind::call;
+  std::uint64_t id = 0;
+  std::string method;  // empty for replies
+  nlohmann::json body;
+  friend bool operator==(const Message&, const Message&) = default;
+};
+
+const char* kindName(Kind kind);
+
+/// The whole frame for one message.
+std::vector<std::uint8_t> encode(const Message& message);
+
+/// Why a stream was given up.
+struct Fault {
+  enum class Reason { oversized, version, malformed };
+  Reason reason = Reason::malformed;
+  std::string what;               // for the log line
+  std::uint16_t peerVersion = 0;  // with Reason::version: the version the peer speaks
+};
+
+/// Cuts a byte stream into messages. Feed it what the socket gave, then take messages
+/// until none is complete. After a fault it keeps answering that fault and reads nothing.
+class Decoder {
+ public:
+  explicit Decoder(std::size_t maxPayload = kMaxPayload) : maxPayload_(maxPayload) {}
+
+  void feed(const std::uint8_t* bytes, std::size_t count);
+  /// The next complete message; nothing while one is incomplete or after a fault.
+  std::optional<Message> next();
+  const std::optional<Fault>& fault() const { return fault_; }
+  /// The stream ended: a message cut short by it is a fault (truncated).
+  void endOfStream();
+  /// Bytes held for a message not yet complete.
+  std::size_t buffered() const { return buffer_.size() - consumed_; }
+
+ private:
+  void fail(Fault::Reason reason, std::string what, std::uint16_t peerVersion = 0);
+
+  std::size_t maxPayload_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t consumed_ = 0;
+  std::optional<Fault> fault_;
+};
+
+/// Reads one message from a decoded payload; the fault's text when it is not one.
+std::optional<Message> parsePayload(const std::uint8_t* bytes, std::size_t count, std::string& problem);
+
+}  // namespace host::wire

@@ -1,0 +1,105 @@
+// The world host: one simulated Mac for every program on the same simulated home.
+//
+//   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]
+//
+// It loads the scenario (the built-in desk without one), owns the world on the real
+// clock and serves programs on the socket in $TRELLIQ_HOME until it is stopped (SIGINT or
+// SIGTERM). With --linger, as when a program starts it on demand, it also ends once no
+// program has been attached for that many seconds. --ready-fd names a descriptor that
+// gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/host/Host.h"
+#include "platform/sim/SimulatedMac.h"
+#include "platform/sim/World.h"
+
+namespace {
+
+void tell(int fd, const std::string& line) {
+  if (fd < 0) return;
+  const std::string text = line + "\n";
+  [[maybe_unused]] auto n = ::write(fd, text.data(), text.size());
+  ::close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::optional<double> linger;
+  int readyFD = -1;
+  for (std::size_t i = 0; i < args.size();) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--linger" && hasValue) {
+      linger = std::atof(args[i + 1].c_str());
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i] == "--ready-fd" && hasValue) {
+      readyFD = std::atoi(args[i + 1].c_str());
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i] == "--scenario") {
+      i += 2;  // the simulated Mac takes it
+    } else {
+      std::cerr << "simmac: unknown argument " << args[i] << "\n"
+                << "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]\n";
+      tell(readyFD, "usage");
+      return 64;
+    }
+  }
+
+  // Stop signals are taken by a thread of their own, so the host closes its socket and
+  // lets its programs know instead of dying halfway.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QGuiApplication application(argc, argv);  // window titles in pictures need fonts
+
+  sim::SimulatedMac mac;
+  if (auto problem = mac.start(args)) {
+    std::cerr << "simmac: the simulated Mac could not start: " << *problem << "\n";
+    tell(readyFD, *problem);
+    return 2;
+  }
+  host::Host host(mac.world(), mac.windowServer());
+  if (auto problem = host.listen(mac.world().home())) {
+    std::cerr << "simmac: " << *problem << "\n";
+    tell(readyFD, *problem);
+    return 1;
+  }
+  host.serve();
+  std::cerr << "simmac: serving the simulated Mac of " << mac.world().home() << "\n";
+  tell(readyFD, "ready");
+
+  // An idle host stops itself the same way a user stops it: one path out.
+  std::thread idle;
+  if (linger) {
+    idle = std::thread([&host, seconds = *linger] {
+      host.waitUntilIdle(seconds);
+      ::kill(::getpid(), SIGTERM);
+    });
+  }
+  std::thread stopper([&application, stops] {
+    int signal = 0;
+    sigwait(&stops, &signal);
+    QMetaObject::invokeMethod(&application, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  });
+  application.exec();
+  stopper.join();
+  host.stop();
+  if (idle.joinable()) idle.join();
+  return 0;
+}

@@ -1,0 +1,213 @@
+#include "platform/screen/ScreenWindow.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "platform/host/Remote.h"
+#include "platform/host/WireValues.h"
+#include "platform/screen/ScreenKeys.h"
+
+namespace screen {
+
+namespace {
+
+// How often the desk's change count is read; a frame is fetched only when it moved.
+constexpr int kTickMs = 16;
+// While a frame may change without the count (a slide, the program's own content), it
+// is fetched again at most this often.
+constexpr int kChangingFrameMs = 33;
+constexpr double kMargin = 8;
+
+}  // namespace
+
+ScreenWindow::ScreenWindow(host::RemoteMac* mac, std::optional<std::string> problem)
+    : mac_(mac), problem_(std::move(problem)) {
+  setWindowTitle("Simulated Mac");
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMinimumSize(1, 1);
+  resize(1280, 720 + kFootHeight);
+  connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+  if (mac_ && !problem_) timer_.start(kTickMs);
+  sinceFetch_.start();
+}
+
+void ScreenWindow::hostLost(const std::string& why) {
+  QPointer<ScreenWindow> self(this);
+  QMetaObject::invokeMethod(
+      this,
+      [self, why] {
+        if (!self || self->problem_) return;
+        self->problem_ = "The simulated Mac went away (" + why + ").";
+        std::cerr << "simscreen: the simulated Mac went away (" << why << "); closing" << std::endl;
+        self->timer_.stop();
+        self->update();
+        QTimer::singleShot(self->noticeMs_, qApp, [] { QCoreApplication::exit(3); });
+      },
+      Qt::QueuedConnection);
+}
+
+void ScreenWindow::tick() {
+  if (problem_ || !mac_) return;
+  const auto answer = mac_->connection->call("screenGeneration");
+  if (!answer || !answer->is_number_unsigned()) return;  // a lost host is reported by the connection
+  const auto generation = answer->get<std::uint64_t>();
+  const bool moved = generation != generation_;
+  if (moved) {
+    generation_ = generation;
+    places_ = topLeftFrames(mac_->system->screens());
+    relayout();
+  }
+  if (moved || stale_ || (changing_ && sinceFetch_.elapsed() >= kChangingFrameMs)) fetch();
+}
+
+void ScreenWindow::relayout() {
+  layout_ = fit(places_, width(), std::max(0, height() - kFootHeight), kMargin);
+  stale_ = true;
+}
+
+void ScreenWindow::fetch() {
+  stale_ = false;
+  changing_ = false;
+  sinceFetch_.restart();
+  const double ratio = devicePixelRatioF();
+  std::map<std::uint32_t, QImage> frames;
+  for (const Placed& p : layout_.displays) {
+    const int w = static_cast<int>(std::lround(p.area.width() * ratio));
+    const int h = static_cast<int>(std::lround(p.area.height() * ratio));
+    if (w < 1 || h < 1) continue;
+    const auto answer = mac_->connection->call("screenFrame", {{"id", p.id}, {"w", w}, {"h", h}});
+    if (!answer || !answer->is_object()) continue;
+    try {
+      CGImageRef image;
+      host::wire::decode(answer->at("image"), image);
+      if (image) frames[p.id] = image->qimage();
+      changing_ = changing_ || answer->value("changing", false);
+    } catch (const std::exception& e) {
+      std::cerr << "simscreen: a frame of display " << p.id << " could not be read: " << e.what() << std::endl;
+    }
+  }
+  frames_ = std::move(frames);
+  update();
+}
+
+void ScreenWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), QColor(24, 24, 26));
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  const int foot = std::min(height(), kFootHeight);
+  if (problem_) {
+    painter.setPen(QColor(240, 240, 240));
+    QFont font = painter.font();
+    font.setPixelSize(16);
+    painter.setFont(font);
+    painter.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                     QString::fromStdString(*problem_));
+    return;
+  }
+  for (const Placed& p : layout_.displays) {
+    const QRectF area(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
+    if (auto it = frames_.find(p.id); it != frames_.end()) {
+      painter.drawImage(area, it->second);
+    } else {
+      painter.fillRect(area, QColor(48, 48, 52));
+    }
+  }
+  // The mapping, at the foot.
+  const QRect strip(0, height() - foot, width(), foot);
+  painter.fillRect(strip, QColor(40, 40, 44));
+  QFont font = painter.font();
+  font.setPixelSize(12);
+  painter.setFont(font);
+  painter.setPen(QColor(210, 210, 214));
+  const QString legend = QString::fromStdString(mappingLegend());
+  painter.drawText(strip.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   QFontMetrics(font).elidedText(legend, Qt::ElideRight, std::max(0, strip.width() - 20)));
+}
+
+void ScreenWindow::resizeEvent(QResizeEvent*) {
+  relayout();
+  update();
+}
+
+void ScreenWindow::post(const CGEvent& event) {
+  if (problem_ || !mac_) return;
+  mac_->windowServer->postEvent(kCGHIDEventTap, event);
+}
+
+void ScreenWindow::key(QKeyEvent* event, bool down) {
+  if (event->isAutoRepeat() && !down) return;
+  if (const auto modifier = macModifier(event->key())) {
+    flags_ = down ? (flags_ | modifier->flag) : (flags_ & ~modifier->flag);
+    if (auto e = CGEventCreateKeyboardEvent(nullptr, modifier->key, down)) {
+      CGEventSetType(e, kCGEventFlagsChanged);
+      CGEventSetFlags(e, flags_);
+      post(*e);
+    }
+    return;
+  }
+  const auto code = macKey(event->key());
+  if (!code) return;
+  flags_ = macFlags(event->modifiers());
+  if (auto e = CGEventCreateKeyboardEvent(nullptr, *code, down)) {
+    CGEventSetFlags(e, flags_);
+    post(*e);
+  }
+}
+
+void ScreenWindow::keyPressEvent(QKeyEvent* event) { key(event, true); }
+void ScreenWindow::keyReleaseEvent(QKeyEvent* event) { key(event, false); }
+
+void ScreenWindow::pointer(CGEventType type, const QPointF& at, CGMouseButton button, std::int64_t clicks) {
+  const auto point = toDesk(layout_, at.x(), at.y(), kCornerReach);
+  if (!point) return;
+  if (auto e = CGEventCreateMouseEvent(nullptr, type, *point, button)) {
+    CGEventSetFlags(e, flags_);
+    if (clicks > 0) CGEventSetIntegerValueField(e, kCGMouseEventClickState, clicks);
+    post(*e);
+  }
+}
+
+void ScreenWindow::mouseMoveEvent(QMouseEvent* event) {
+  const Qt::MouseButtons held = event->buttons();
+  const CGEventType type = held & Qt::LeftButton    ? kCGEventLeftMouseDragged
+                           : held & Qt::RightButton ? kCGEventRightMouseDragged
+                                                    : kCGEventMouseMoved;
+  pointer(type, event->position(), held & Qt::RightButton ? kCGMouseButtonRight : kCGMouseButtonLeft);
+}
+
+void ScreenWindow::mousePressEvent(QMouseEvent* event) {
+  const bool right = event->button() == Qt::RightButton;
+  pointer(right ? kCGEventRightMouseDown : kCGEventLeftMouseDown, event->position(),
+          right ? kCGMouseButtonRight : kCGMouseButtonLeft, 1);
+}
+
+void ScreenWindow::mouseReleaseEvent(QMouseEvent* event) {
+  const bool right = event->button() == Qt::RightButton;
+  pointer(right ? kCGEventRightMouseUp : kCGEventLeftMouseUp, event->position(),
+          right ? kCGMouseButtonRight : kCGMouseButtonLeft, 1);
+}
+
+void ScreenWindow::wheelEvent(QWheelEvent* event) {
+  const auto point = toDesk(layout_, event->position().x(), event->position().y(), 0);
+  if (!point) return;
+  const int lines = event->angleDelta().y() / 120;
+  if (lines == 0) return;
+  if (auto e = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitLine, 1, lines, 0)) {
+    e->location = *point;
+    CGEventSetFlags(e, flags_);
+    post(*e);
+  }
+}
+
+}  // namespace screen

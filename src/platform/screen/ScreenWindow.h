@@ -1,0 +1,71 @@
+#pragma once
+// The window in which a person uses the simulated Mac: every display side by side as the
+// world composes it, repainted when the desk changes, and the keyboard and pointer posted
+// to the world as a Mac's own hardware would post them. Main thread.
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/CGEvent.h"
+#include "platform/screen/ScreenLayout.h"
+
+namespace host {
+struct RemoteMac;
+}
+
+namespace screen {
+
+class ScreenWindow : public QWidget {
+ public:
+  /// Shows the world behind `mac`, or, without one, only `problem`.
+  ScreenWindow(host::RemoteMac* mac, std::optional<std::string> problem);
+
+  /// The host went away (any thread): says so, and after the notice's time ends the
+  /// application with status 3.
+  void hostLost(const std::string& why);
+  void setNoticeMs(int ms) { noticeMs_ = ms; }
+
+  static constexpr int kFootHeight = 26;
+  static constexpr double kCornerReach = 6;
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
+  void keyPressEvent(QKeyEvent*) override;
+  void keyReleaseEvent(QKeyEvent*) override;
+  void mouseMoveEvent(QMouseEvent*) override;
+  void mousePressEvent(QMouseEvent*) override;
+  void mouseReleaseEvent(QMouseEvent*) override;
+  void wheelEvent(QWheelEvent*) override;
+  bool focusNextPrevChild(bool) override { return false; }  // Tab belongs to the Mac
+
+ private:
+  void tick();
+  void relayout();
+  void fetch();
+  void key(QKeyEvent* event, bool down);
+  void pointer(CGEventType type, const QPointF& at, CGMouseButton button, std::int64_t clicks = 0);
+  void post(const CGEvent& event);
+
+  host::RemoteMac* mac_;
+  std::optional<std::string> problem_;
+  QTimer timer_;
+  QElapsedTimer sinceFetch_;
+  Layout layout_;
+  std::vector<DisplayPlace> places_;
+  std::map<std::uint32_t, QImage> frames_;
+  std::optional<std::uint64_t> generation_;
+  bool changing_ = false;  // the last frames may change without the desk's generation moving
+  bool stale_ = true;
+  CGEventFlags flags_ = 0;
+  int noticeMs_ = 3000;
+};
+
+}  // namespace screen

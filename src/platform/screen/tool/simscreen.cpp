@@ -1,0 +1,111 @@
+// The simulated Mac's screen: a window on the Linux desktop showing every simulated
+// display, through which a person uses the Mac with the keyboard and the pointer.
+//
+//   simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]
+//
+// It attaches to the world host of the simulated home ($TRELLIQ_HOME, else
+// ~/.trelliq/home) and never starts one; --wait gives one being started that long to
+// answer. Without a host, or when the host goes away, it
+// says so in its window and on standard error for --notice seconds (3 unless given), then
+// ends: status 2 when there was none, 3 when it went away. With --shot it writes its own
+// picture to FILE (PNG) once --after seconds (1 unless given) have passed, and ends.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/RealClock.h"
+#include "platform/SystemPort.h"
+#include "platform/WindowServerPort.h"
+#include "platform/host/Channel.h"
+#include "platform/host/Remote.h"
+#include "platform/screen/ScreenWindow.h"
+
+int main(int argc, char** argv) {
+  double notice = 3, after = 1, wait = 0;
+  std::optional<std::string> shot;
+  int width = 0, height = 0;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const bool hasValue = i + 1 < args.size();
+    if (args[i] == "--notice" && hasValue) {
+      notice = std::max(0.0, std::atof(args[++i].c_str()));
+    } else if (args[i] == "--wait" && hasValue) {
+      wait = std::max(0.0, std::atof(args[++i].c_str()));
+    } else if (args[i] == "--after" && hasValue) {
+      after = std::max(0.0, std::atof(args[++i].c_str()));
+    } else if (args[i] == "--shot" && hasValue) {
+      shot = args[++i];
+    } else if (args[i] == "--size" && hasValue && std::sscanf(args[i + 1].c_str(), "%dx%d", &width, &height) == 2 &&
+               width > 0 && height > 0) {
+      ++i;
+    } else {
+      std::cerr << "simscreen: unknown argument " << args[i]
+                << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
+      return 64;
+    }
+  }
+  QApplication application(argc, argv);
+  const char* chosen = std::getenv("TRELLIQ_HOME");
+  const char* real = std::getenv("HOME");
+  const std::string home = chosen && *chosen ? chosen : std::string(real ? real : "/tmp") + "/.trelliq/home";
+  const int noticeMs = static_cast<int>(notice * 1000);
+
+  const std::string socket = host::endpointFor(home).socket;
+  auto attached = host::RemoteMac::attach(socket);
+  QElapsedTimer waited;
+  waited.start();
+  while (std::holds_alternative<std::string>(attached) && waited.elapsed() < wait * 1000) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    attached = host::RemoteMac::attach(socket);
+  }
+  if (auto* error = std::get_if<std::string>(&attached)) {
+    const std::string why = "No simulated Mac runs for " + home + " (" + *error + ").";
+    std::cerr << "simscreen: " << why << std::endl;
+    screen::ScreenWindow window(nullptr, why + "\nStart one with ./run or simmac.");
+    window.show();
+    QTimer::singleShot(noticeMs, &application, [] { QCoreApplication::exit(2); });
+    return application.exec();
+  }
+  std::unique_ptr<host::RemoteMac> mac = std::move(std::get<std::unique_ptr<host::RemoteMac>>(attached));
+  // The platform's event functions stamp and type events through the installed ports.
+  platform::RealClock clock;
+  platform::installClock(&clock);
+  platform::installSystem(mac->system.get());
+  platform::installWindowServer(mac->windowServer.get());
+
+  int status = 0;
+  {
+    screen::ScreenWindow window(mac.get(), std::nullopt);
+    window.setNoticeMs(noticeMs);
+    mac->connection->setLossHandler([&window](const std::string& why) { window.hostLost(why); });
+    if (width > 0) window.resize(width, height);
+    window.show();
+    if (shot) {
+      QTimer::singleShot(static_cast<int>(after * 1000), &window, [&window, &shot] {
+        const bool saved = window.grab().save(QString::fromStdString(*shot), "PNG");
+        if (!saved) std::cerr << "simscreen: cannot write " << *shot << std::endl;
+        QCoreApplication::exit(saved ? 0 : 1);
+      });
+    }
+    status = application.exec();
+    mac->connection->setLossHandler(nullptr);
+  }
+  platform::installWindowServer(nullptr);
+  platform::installSystem(nullptr);
+  mac.reset();
+  clock.shutdown();
+  platform::installClock(nullptr);
+  return status;
+}

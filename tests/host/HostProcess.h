@@ -1,0 +1,121 @@
+#pragma once
+// A world host started as a real process for a test, on a temporary home of its own.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "platform/host/Channel.h"
+#include "platform/host/Remote.h"
+
+
+struct Home {
+  std::string path;
+  Home() {
+    char pattern[] = "/tmp/simmac-test-XXXXXX";
+    path = ::mkdtemp(pattern);
+  }
+  ~Home() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string socket() const { return host::endpointFor(path).socket; }
+};
+
+/// One host process: started, its first line read ("ready" or why not), stopped and reaped.
+struct HostProcess {
+  pid_t pid = -1;
+  std::string said;  // its ready line
+  int stderrFD = -1;
+
+  HostProcess(const std::string& home, std::vector<std::string> extra = {}) {
+    int ready[2], errors[2];
+    EXPECT_EQ(::pipe(ready), 0);
+    EXPECT_EQ(::pipe(errors), 0);
+    // Everything the child needs is made before the fork: the test process has threads.
+    std::vector<std::string> args = {TRELLIQ_SIMMAC, "--ready-fd", std::to_string(ready[1])};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen"};
+    for (char** e = environ; *e; ++e) {
+      if (!std::string(*e).starts_with("TRELLIQ_HOME=")) environment.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid = ::fork();
+    if (pid == 0) {
+      ::close(ready[0]);
+      ::close(errors[0]);
+      ::dup2(errors[1], 2);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(ready[1]);
+    ::close(errors[1]);
+    stderrFD = errors[0];
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(ready[0], buffer, sizeof(buffer))) > 0) said.append(buffer, static_cast<std::size_t>(n));
+    ::close(ready[0]);
+    while (!said.empty() && said.back() == '\n') said.pop_back();
+  }
+  /// Its exit status (waits for it to end).
+  int wait() {
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    pid = -1;
+    return status;
+  }
+  /// Everything it wrote to standard error (waits for it to end first).
+  std::string errors() {
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(stderrFD, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+  }
+  void stop(int signal = SIGTERM) {
+    if (pid > 0) ::kill(pid, signal);
+  }
+  ~HostProcess() {
+    stop(SIGKILL);
+    wait();
+    if (stderrFD >= 0) ::close(stderrFD);
+  }
+};
+
+inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket) {
+  auto attached = host::RemoteMac::attach(socket);
+  if (auto* problem = std::get_if<std::string>(&attached)) {
+    ADD_FAILURE() << *problem;
+    return nullptr;
+  }
+  return std::move(std::get<std::unique_ptr<host::RemoteMac>>(attached));
+}
+
+
+/// Waits until `done` holds, checking again as the other side makes progress; false only
+/// when it never does within a bound far beyond any loaded machine's delay.
+template <typename Done>
+bool eventually(Done done) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}

@@ -1,0 +1,208 @@
+// The host as a process of its own: one per home, a private socket, replacing a dead
+// host's socket, and what a program sees when the host goes away. Each test starts the
+// real executable and waits for what it says, never for a length of time.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/host/Channel.h"
+#include "platform/host/Remote.h"
+#include "platform/host/WireValues.h"
+#include "HostProcess.h"
+
+namespace {
+
+/// A raw connection for sending bytes no program would.
+int rawConnect(const std::string& socket) {
+  auto fd = host::connectTo(socket);
+  EXPECT_TRUE(std::holds_alternative<int>(fd)) << std::get<std::string>(fd);
+  return std::holds_alternative<int>(fd) ? std::get<int>(fd) : -1;
+}
+
+/// Reads messages until the peer closes; the decoder's fault, if any, is returned too.
+std::vector<host::wire::Message> readUntilClosed(int fd) {
+  host::wire::Decoder decoder;
+  std::vector<host::wire::Message> out;
+  std::uint8_t buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) {
+    decoder.feed(buffer, static_cast<std::size_t>(n));
+    while (auto m = decoder.next()) out.push_back(*m);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(HostProcessTest, OneHostPerHomeAndItsFilesArePrivate) {
+  Home home;
+  HostProcess first(home.path);
+  ASSERT_EQ(first.said, "ready");
+
+  struct stat folder {}, socket {};
+  ASSERT_EQ(::stat(host::endpointFor(home.path).folder.c_str(), &folder), 0);
+  ASSERT_EQ(::stat(home.socket().c_str(), &socket), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  EXPECT_EQ(socket.st_mode & 0777, 0600u);
+  EXPECT_TRUE(S_ISSOCK(socket.st_mode));
+
+  HostProcess second(home.path);
+  EXPECT_NE(second.said, "ready");
+  EXPECT_NE(second.said.find("already runs"), std::string::npos) << second.said;
+  EXPECT_NE(second.said.find(std::to_string(first.pid)), std::string::npos) << "names the running host";
+  const int status = second.wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+
+  // The first one was not disturbed.
+  auto mac = attach(home.socket());
+  ASSERT_TRUE(mac);
+  EXPECT_FALSE(mac->system->screens().empty());
+}
+
+TEST(HostProcessTest, ASocketLeftByAKilledHostIsReplaced) {
+  Home home;
+  {
+    HostProcess killed(home.path);
+    ASSERT_EQ(killed.said, "ready");
+    killed.stop(SIGKILL);
+    killed.wait();
+  }
+  ASSERT_TRUE(std::filesystem::exists(home.socket())) << "a killed host leaves its socket behind";
+  EXPECT_FALSE(std::holds_alternative<std::shared_ptr<host::Connection>>(host::Connection::open(home.socket())));
+
+  HostProcess next(home.path);
+  ASSERT_EQ(next.said, "ready");
+  auto mac = attach(home.socket());
+  ASSERT_TRUE(mac);
+  EXPECT_FALSE(mac->system->screens().empty());
+  next.stop();
+  EXPECT_TRUE(WIFEXITED(next.wait()));
+  EXPECT_NE(next.errors().find("replaced the socket"), std::string::npos);
+}
+
+TEST(HostProcessTest, BadMessagesCloseOnlyTheirConnection) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto bystander = attach(home.socket());
+  ASSERT_TRUE(bystander);
+  const auto screens = bystander->system->screens();
+
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+  };
+  auto header = [](std::uint32_t length, std::uint16_t version) -> std::vector<std::uint8_t> {
+    return {static_cast<std::uint8_t>(length >> 24),
+                                     static_cast<std::uint8_t>(length >> 16),
+                                     static_cast<std::uint8_t>(length >> 8),
+                                     static_cast<std::uint8_t>(length),
+                                     static_cast<std::uint8_t>(version >> 8),
+                                     static_cast<std::uint8_t>(version),
+                                     0,
+                                     0};
+  };
+  auto junk = header(3, host::wire::kProtocolVersion);
+  junk.insert(junk.end(), {0xFF, 0xFF, 0xFF});
+  auto truncated = host::wire::encode(host::wire::Message{host::wire::Kind::call, 1, "screens", nullptr});
+  truncated.resize(truncated.size() - 2);
+  const std::vector<Case> cases = {
+      {"not CBOR", junk},
+      {"oversized", header(0xFFFFFFFF, host::wire::kProtocolVersion)},
+      {"truncated, then hung up", truncated},
+  };
+  for (const Case& c : cases) {
+    const int fd = rawConnect(home.socket());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
+    if (std::string(c.name).starts_with("truncated")) ::shutdown(fd, SHUT_WR);
+    readUntilClosed(fd);  // the host hangs up
+    ::close(fd);
+    // Everyone else is still served.
+    EXPECT_EQ(bystander->system->screens().size(), screens.size()) << c.name;
+  }
+  // A request the host does not know, or with arguments of the wrong kind, is refused
+  // with an answer and the connection stays.
+  EXPECT_FALSE(bystander->connection->call("no such method", nullptr));
+  EXPECT_FALSE(bystander->connection->call("application", "not a pid"));
+  EXPECT_FALSE(bystander->connection->call("captureDisplay", {{"id", 1}}));
+  EXPECT_TRUE(bystander->connection->alive());
+  EXPECT_EQ(bystander->system->screens().size(), screens.size());
+
+  host.stop();
+  host.wait();
+  const std::string log = host.errors();
+  EXPECT_NE(log.find("not CBOR"), std::string::npos) << log;
+  EXPECT_NE(log.find("over the limit"), std::string::npos) << log;
+  EXPECT_NE(log.find("ended inside a message"), std::string::npos) << log;
+}
+
+TEST(HostProcessTest, AProgramOfAnotherProtocolIsToldWhichOneTheHostSpeaks) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  const int fd = rawConnect(home.socket());
+  auto frame = host::wire::encode(host::wire::Message{host::wire::Kind::call, 1, "screens", nullptr});
+  frame[5] = static_cast<std::uint8_t>(host::wire::kProtocolVersion + 1);
+  ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  const auto answers = readUntilClosed(fd);
+  ::close(fd);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].kind, host::wire::Kind::error);
+  EXPECT_EQ(answers[0].body, "the world host speaks protocol " + std::to_string(host::wire::kProtocolVersion));
+}
+
+TEST(HostProcessTest, WhenTheHostGoesAwayCallsFailAtOnceWithAReason) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto mac = attach(home.socket());
+  ASSERT_TRUE(mac);
+  std::promise<std::string> told;
+  std::atomic<int> times{0};
+  mac->connection->setLossHandler([&](const std::string& why) {
+    if (times++ == 0) told.set_value(why);
+  });
+  ASSERT_FALSE(mac->system->screens().empty());
+
+  host.stop(SIGKILL);
+  host.wait();
+  const std::string why = told.get_future().get();
+  EXPECT_NE(why.find("world host"), std::string::npos) << why;
+  // Nothing waits for a host that is gone: every call answers the empty answer.
+  EXPECT_TRUE(mac->system->screens().empty());
+  EXPECT_TRUE(mac->windowServer->windowList().empty());
+  EXPECT_FALSE(mac->windowServer->frontmostApplication());
+  EXPECT_EQ(times.load(), 1) << "the loss is told once";
+}
+
+TEST(HostProcessTest, AHostStartedOnDemandEndsAfterItsLastProgram) {
+  Home home;
+  HostProcess host(home.path, {"--linger", "0.2"});
+  ASSERT_EQ(host.said, "ready");
+  {
+    auto one = attach(home.socket());
+    auto two = attach(home.socket());
+    ASSERT_TRUE(one && two);
+    EXPECT_FALSE(one->system->screens().empty());
+    one.reset();
+    // One program still attached keeps it up.
+    EXPECT_FALSE(two->system->screens().empty());
+  }
+  const int status = host.wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(std::filesystem::exists(home.socket())) << "a host that ends removes its socket";
+}

@@ -1,0 +1,170 @@
+// Several programs on one host process: events posted by one run through another's
+// tap; a dead program's windows and taps go at once; a hung tap costs at most the tap
+// timeout. The programs here are attachments from this test process, each on its own
+// connection, as separate programs would be.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "HostProcess.h"
+#include "platform/CGEvent.h"
+
+namespace {
+
+constexpr CGKeyCode kTab = 0x30, kA = 0x00, kB = 0x0B;
+
+CGEvent key(CGKeyCode code, CGEventFlags flags = 0) {
+  CGEvent e;
+  e.type = kCGEventKeyDown;
+  e.flags = flags;
+  e.integerFields[kCGKeyboardEventKeycode] = code;
+  return e;
+}
+
+std::int64_t codeOf(const CGEvent& e) {
+  auto it = e.integerFields.find(kCGKeyboardEventKeycode);
+  return it == e.integerFields.end() ? -1 : it->second;
+}
+
+/// A listen-only tap at the session's tail: what got past every tap in front of it.
+struct Listener {
+  std::mutex mutex;
+  std::vector<std::int64_t> codes;
+  std::promise<void> sawLast;
+  std::int64_t last;
+  explicit Listener(std::int64_t lastCode) : last(lastCode) {}
+
+  platform::EventTapHandler handler() {
+    return [this](CGEventType type, CGEvent event, platform::EventTapReply reply) {
+      if (type == kCGEventKeyDown) {
+        std::lock_guard lock(mutex);
+        codes.push_back(codeOf(event));
+        if (codeOf(event) == last) sawLast.set_value();
+      }
+      reply(event);
+    };
+  }
+};
+
+platform::EventTapRequest request(CGEventTapLocation where, CGEventTapPlacement placement, bool listenOnly) {
+  platform::EventTapRequest r;
+  r.location = where;
+  r.placement = placement;
+  r.listenOnly = listenOnly;
+  r.mask = CGEventMaskBit(kCGEventKeyDown);
+  return r;
+}
+
+bool listsWindow(host::RemoteMac& mac, std::uint32_t number) {
+  auto list = mac.windowServer->windowList();
+  return std::any_of(list.begin(), list.end(), [&](const platform::WindowEntry& w) { return w.number == number; });
+}
+
+}  // namespace
+
+TEST(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto switcher = attach(home.socket());
+  auto poster = attach(home.socket());
+  ASSERT_TRUE(switcher && poster);
+
+  // The switcher consumes ⌘⇥ at the HID level and passes everything else.
+  std::promise<CGEvent> tabSeen;
+  auto tap = switcher->windowServer->createEventTap(
+      request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+      [&](CGEventType type, CGEvent event, platform::EventTapReply reply) {
+        if (type == kCGEventKeyDown && codeOf(event) == kTab && (event.flags & kCGEventFlagMaskCommand)) {
+          tabSeen.set_value(event);
+          reply(std::nullopt);
+          return;
+        }
+        reply(event);
+      });
+  ASSERT_TRUE(tap);
+  Listener after(kA);
+  ASSERT_TRUE(poster->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+                                                   after.handler()));
+
+  poster->windowServer->postEvent(kCGHIDEventTap, key(kTab, kCGEventFlagMaskCommand));
+  poster->windowServer->postEvent(kCGHIDEventTap, key(kA));
+  const CGEvent shown = tabSeen.get_future().get();
+  EXPECT_EQ(shown.flags & kCGEventFlagMaskCommand, kCGEventFlagMaskCommand);
+  after.sawLast.get_future().get();
+  std::lock_guard lock(after.mutex);
+  EXPECT_EQ(after.codes, std::vector<std::int64_t>{kA}) << "the consumed ⌘⇥ reached nobody behind the tap";
+}
+
+TEST(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto dying = attach(home.socket());
+  auto other = attach(home.socket());
+  ASSERT_TRUE(dying && other);
+
+  platform::OwnWindowState panel;
+  panel.frame = CGRect(100, 100, 400, 300);
+  panel.level = 101;
+  panel.title = "panel";
+  const std::uint32_t window = dying->windowServer->createOwnWindow(panel);
+  ASSERT_NE(window, 0u);
+  dying->windowServer->orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
+  EXPECT_TRUE(listsWindow(*other, window)) << "another program sees the panel";
+  // A tap that swallows every key, and never will again once its program is gone.
+  ASSERT_TRUE(dying->windowServer->createEventTap(request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+                                                  [](CGEventType, CGEvent, platform::EventTapReply reply) {
+                                                    reply(std::nullopt);
+                                                  }));
+
+  dying->connection->close();  // what the kernel does to the socket of a crashed program
+  EXPECT_TRUE(eventually([&] { return !listsWindow(*other, window); })) << "no stale panel";
+
+  Listener listener(kB);
+  ASSERT_TRUE(other->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+                                                  listener.handler()));
+  other->windowServer->postEvent(kCGHIDEventTap, key(kB));
+  listener.sawLast.get_future().get();  // no tap holds the key any more
+}
+
+TEST(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto hung = attach(home.socket());
+  auto poster = attach(home.socket());
+  ASSERT_TRUE(hung && poster);
+
+  std::promise<void> toldDisabled;
+  std::mutex mutex;
+  std::vector<platform::EventTapReply> held;  // never answered while the tap hangs
+  auto tap = hung->windowServer->createEventTap(request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+                                                [&](CGEventType type, CGEvent, platform::EventTapReply reply) {
+                                                  std::lock_guard lock(mutex);
+                                                  if (type == kCGEventTapDisabledByTimeout) {
+                                                    toldDisabled.set_value();
+                                                  } else {
+                                                    held.push_back(reply);
+                                                  }
+                                                });
+  ASSERT_TRUE(tap);
+  Listener after(kB);
+  ASSERT_TRUE(poster->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+                                                   after.handler()));
+  poster->windowServer->postEvent(kCGHIDEventTap, key(kA));
+  poster->windowServer->postEvent(kCGHIDEventTap, key(kB));
+  toldDisabled.get_future().get();
+  after.sawLast.get_future().get();
+  {
+    std::lock_guard lock(after.mutex);
+    EXPECT_EQ(after.codes, (std::vector<std::int64_t>{kA, kB})) << "the held key went on, in order";
+  }
+  EXPECT_FALSE(hung->windowServer->isEventTapEnabled(*tap));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(held.size(), 1u) << "a disabled tap is shown nothing more";
+}

@@ -1,0 +1,262 @@
+// The simulated Mac's screen used as a person would, under a virtual X server: a host, the
+// program and the screen run as their own processes; keys go in through X (xdotool), and
+// what the screen's window shows is grabbed from the X server.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "platform/host/Channel.h"
+#include "platform/host/Remote.h"
+#include "platform/screen/ScreenLayout.h"
+#include "platform/screen/ScreenWindow.h"
+
+namespace {
+
+constexpr int kWidth = 1400, kHeight = 800;
+constexpr std::int32_t kPanelLayer = 101;
+
+std::string binaries() {
+  const char* dir = std::getenv("TRELLIQ_BIN");
+  return dir ? dir : "src";
+}
+
+// Waits for `done` with a generous cap: the machine may be loaded.
+bool waitFor(const std::function<bool()>& done, int capMs = 30000) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < capMs) {
+    if (done()) return true;
+    QThread::msleep(50);
+  }
+  return done();
+}
+
+std::string xdo(const QStringList& args) {
+  QProcess p;
+  p.start("xdotool", args);
+  p.waitForFinished(30000);
+  return p.readAllStandardOutput().trimmed().toStdString();
+}
+
+class Screen : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "tests_screen";
+    static char* argv[] = {name, nullptr};
+    if (!QGuiApplication::instance()) new QGuiApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    char folder[] = "/tmp/trelliq-screen-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    home_ = folder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TRELLIQ_HOME", QString::fromStdString(home_));
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    QProcessEnvironment offscreen = env;
+    offscreen.insert("QT_QPA_PLATFORM", "offscreen");
+    start(host_, binaries() + "/simmac", {}, offscreen);
+    const std::string socket = host::endpointFor(home_).socket;
+    ASSERT_TRUE(waitFor([&] {
+      auto attached = host::RemoteMac::attach(socket);
+      if (auto* mac = std::get_if<std::unique_ptr<host::RemoteMac>>(&attached)) mac_ = std::move(*mac);
+      return mac_ != nullptr;
+    })) << "the host never answered";
+    start(program_, binaries() + "/trelliq", {}, offscreen);
+    QProcessEnvironment xcb = env;
+    xcb.insert("QT_QPA_PLATFORM", "xcb");
+    start(screen_, binaries() + "/simscreen",
+          {"--size", QString("%1x%2").arg(kWidth).arg(kHeight)},
+          xcb);
+    window_ = xdo({"search", "--sync", "--name", "Simulated Mac"});
+    ASSERT_FALSE(window_.empty());
+    xdo({"windowfocus", "--sync", QString::fromStdString(window_)});
+    displays_ = screen::topLeftFrames(mac_->system->screens());
+    ASSERT_GE(displays_.size(), 2u);
+  }
+
+  void TearDown() override {
+    xdo({"keyup", "ctrl"});
+    for (QProcess* p : {&screen_, &program_, &host_}) {
+      if (p->state() == QProcess::NotRunning) continue;
+      p->terminate();
+      if (!p->waitForFinished(15000)) p->kill();
+      p->waitForFinished(5000);
+    }
+    mac_.reset();
+    QProcess::execute("rm", {"-rf", QString::fromStdString(home_)});
+  }
+
+  void start(QProcess& p, const std::string& path, const QStringList& args, const QProcessEnvironment& env) {
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QString::fromStdString(path), args);
+    ASSERT_TRUE(p.waitForStarted(10000)) << path;
+  }
+
+  QImage grab() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->grabWindow(std::stoul(window_)).toImage().convertToFormat(QImage::Format_RGB32)
+                  : QImage();
+  }
+
+  // The program's panels on screen, by the window list.
+  std::vector<platform::WindowEntry> panels() {
+    std::vector<platform::WindowEntry> found;
+    for (const auto& e : mac_->windowServer->windowList()) {
+      if (e.layer == kPanelLayer && e.onScreen && e.alpha > 0) found.push_back(e);
+    }
+    return found;
+  }
+
+  // Whether every display holds a panel the window list names.
+  bool panelOnEveryDisplay() {
+    const auto shown = panels();
+    for (const auto& d : displays_) {
+      const bool here = std::any_of(shown.begin(), shown.end(), [&](const platform::WindowEntry& e) {
+        return d.frame.contains(CGPoint{e.bounds.midX(), e.bounds.midY()});
+      });
+      if (!here) return false;
+    }
+    return true;
+  }
+
+  // Where the screen's window shows a desk point (as the screen lays its displays out).
+  QPoint onScreen(CGPoint desk, const QImage& grabbed) {
+    const auto layout = screen::fit(displays_, grabbed.width(), grabbed.height() - screen::ScreenWindow::kFootHeight, 8);
+    for (const auto& p : layout.displays) {
+      if (!p.frame.contains(desk)) continue;
+      return QPoint(static_cast<int>(p.area.minX() + (desk.x - p.frame.minX()) * layout.scale),
+                    static_cast<int>(p.area.minY() + (desk.y - p.frame.minY()) * layout.scale));
+    }
+    return QPoint(-1, -1);
+  }
+
+  // Whether every display shows, in `now`, one of its panels drawn over what `rest` had:
+  // a fair share of the panel's area looks different. (A panel may be as large as its
+  // display with its glass in a strip across it.)
+  bool panelsDrawnOnEveryDisplay(const QImage& rest, const QImage& now) {
+    const auto shown = panels();
+    for (const auto& d : displays_) {
+      bool drawn = false;
+      for (const auto& panel : shown) {
+        const CGRect& b = panel.bounds;
+        if (!d.frame.contains(CGPoint{b.midX(), b.midY()})) continue;
+        int changed = 0, seen = 0;
+        for (int i = 0; i < 40; ++i) {
+          for (int k = 0; k < 40; ++k) {
+            const QPoint at = onScreen(CGPoint{b.minX() + b.width() * (i + 0.5) / 40, b.minY() + b.height() * (k + 0.5) / 40}, now);
+            if (!now.rect().contains(at) || !rest.rect().contains(at)) continue;
+            ++seen;
+            if (now.pixel(at) != rest.pixel(at)) ++changed;
+          }
+        }
+        drawn = drawn || (seen > 0 && changed * 50 >= seen);
+      }
+      if (!drawn) return false;
+    }
+    return true;
+  }
+
+  // Holds the mapped ⌘ and presses Tab until the switcher shows (the program may still be
+  // starting when the first press comes).
+  bool openSwitcher() {
+    return waitFor(
+        [&] {
+          xdo({"keydown", "ctrl"});
+          xdo({"key", "Tab"});
+          if (waitFor([&] { return panelOnEveryDisplay(); }, 3000)) return true;
+          // Not yet: cancel whatever began, so a later try starts from the same front app.
+          xdo({"key", "Escape"});
+          xdo({"keyup", "ctrl"});
+          QThread::msleep(300);
+          return false;
+        },
+        60000);
+  }
+
+  std::string home_;
+  QProcess host_, program_, screen_;
+  std::unique_ptr<host::RemoteMac> mac_;
+  std::string window_;
+  std::vector<screen::DisplayPlace> displays_;
+};
+
+TEST_F(Screen, TheMappedCommandTabShowsPanelsOnEveryDisplayAndReleaseSwitches) {
+  const QImage rest = grab();
+  ASSERT_FALSE(rest.isNull());
+  ASSERT_TRUE(openSwitcher()) << "no panel on every display after the mapped ⌘⇥";
+  // The front app while the switcher is up (a press made while the program was still
+  // starting may have switched already).
+  const auto before = mac_->windowServer->frontmostApplication();
+  // The screen redraws the panels on every display from the world's pictures.
+  QImage open;
+  EXPECT_TRUE(waitFor([&] {
+    open = grab();
+    return panelsDrawnOnEveryDisplay(rest, open);
+  }, 60000)) << "the screen's window does not show the panels";
+  if (const char* keep = std::getenv("TRELLIQ_SCREEN_SHOTS")) {  // for a person to look at
+    rest.save(QString(keep) + "/rest.png");
+    open.save(QString(keep) + "/open.png");
+  }
+
+  xdo({"keyup", "ctrl"});
+  EXPECT_TRUE(waitFor([&] { return panels().empty(); })) << "the panels stay after ⌘ is released";
+  EXPECT_TRUE(waitFor([&] { return mac_->windowServer->frontmostApplication() != before; }))
+      << "the chosen app did not come to the front";
+}
+
+TEST_F(Screen, EscapeCancelsTheSwitcher) {
+  ASSERT_TRUE(openSwitcher());
+  const auto before = mac_->windowServer->frontmostApplication();
+  xdo({"key", "Escape"});
+  EXPECT_TRUE(waitFor([&] { return panels().empty(); })) << "Escape left the panels up";
+  xdo({"keyup", "ctrl"});
+  // Nothing changes once ⌘ is up: give the world a moment to act on a switch it should not make.
+  QThread::msleep(500);
+  EXPECT_EQ(mac_->windowServer->frontmostApplication(), before);
+}
+
+TEST_F(Screen, TheScreenSaysSoAndEndsWhenTheHostGoesAway) {
+  host_.terminate();
+  ASSERT_TRUE(host_.waitForFinished(20000));
+  ASSERT_TRUE(screen_.waitForFinished(30000)) << "the screen kept running without its host";
+  EXPECT_EQ(screen_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(screen_.exitCode(), 3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScreenWithoutHost, SaysSoAndEnds) {
+  char folder[] = "/tmp/trelliq-screen-XXXXXX";
+  ASSERT_TRUE(mkdtemp(folder));
+  QProcess screen;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TRELLIQ_HOME", folder);
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  env.insert("ASAN_OPTIONS", "detect_leaks=0");  // the X plugin's own allocations are not ours
+  screen.setProcessEnvironment(env);
+  screen.start(QString::fromStdString(binaries() + "/simscreen"), {"--notice", "0.2"});
+  ASSERT_TRUE(screen.waitForFinished(30000));
+  EXPECT_EQ(screen.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(screen.exitCode(), 2);
+  EXPECT_NE(screen.readAllStandardError().indexOf("No simulated Mac runs for"), -1);
+  QProcess::execute("rm", {"-rf", folder});
+}
+
+}  // namespace
