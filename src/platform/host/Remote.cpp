@@ -137,6 +137,15 @@ void Connection::pushLoop() {
   }
 }
 
+namespace {
+/// The lane of the calling thread: each thread of the program gets its own.
+std::uint32_t threadLane() {
+  static std::atomic<std::uint32_t> next{1};
+  thread_local const std::uint32_t lane = next.fetch_add(1);
+  return lane;
+}
+}  // namespace
+
 std::optional<json> Connection::call(const std::string& method, json body) {
   std::future<std::optional<json>> answer;
   std::uint64_t id = 0;
@@ -146,7 +155,7 @@ std::optional<json> Connection::call(const std::string& method, json body) {
     id = nextID_++;
     answer = pending_[id].get_future();
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) {
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) {
     lost("the world host is gone");
     return std::nullopt;
   }
@@ -160,7 +169,7 @@ void Connection::tell(const std::string& method, json body) {
     if (lostWhy_) return;
     id = nextID_++;
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) lost("the world host is gone");
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) lost("the world host is gone");
 }
 
 void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
@@ -570,11 +579,49 @@ platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
   if (v.size() != 3) return {};
   return {v[0], v[1], v[2]};
 }
+CGImageRef RemoteWindowServer::takePicture(json& body) {
+  if (!body.is_object() || !body.contains("ref")) return answerAs<CGImageRef>(body, nullptr);
+  std::uint64_t ref = 0;
+  try {
+    ref = read<std::uint64_t>(body["ref"]);
+  } catch (const std::exception&) {
+    body = nullptr;
+    return nullptr;
+  }
+  CGImageRef picture;
+  if (body.contains("px")) {
+    body.erase("ref");
+    picture = answerAs<CGImageRef>(body, nullptr);
+    std::lock_guard lock(mutex_);
+    pictures_[ref] = picture;
+  } else {
+    std::lock_guard lock(mutex_);
+    if (auto it = pictures_.find(ref); it != pictures_.end()) picture = it->second;
+  }
+  body = nullptr;
+  return picture;
+}
+
+std::optional<platform::RunningApplicationInfo> RemoteWindowServer::readApplication(json body) {
+  if (!body.is_object()) return std::nullopt;
+  CGImageRef icon = body.contains("icon") ? takePicture(body["icon"]) : nullptr;
+  auto app = answerAs<std::optional<platform::RunningApplicationInfo>>(body, std::nullopt);
+  if (app) app->icon = icon;
+  return app;
+}
+
 std::vector<platform::RunningApplicationInfo> RemoteWindowServer::runningApplications() {
-  return answerAs<std::vector<platform::RunningApplicationInfo>>(connection_->call("runningApplications"), {});
+  auto answer = connection_->call("runningApplications");
+  std::vector<platform::RunningApplicationInfo> apps;
+  if (!answer || !answer->is_array()) return apps;
+  for (json& one : *answer) {
+    if (auto app = readApplication(std::move(one))) apps.push_back(std::move(*app));
+  }
+  return apps;
 }
 std::optional<platform::RunningApplicationInfo> RemoteWindowServer::application(std::int32_t pid) {
-  return answerAs<std::optional<platform::RunningApplicationInfo>>(connection_->call("application", pid), std::nullopt);
+  auto answer = connection_->call("application", pid);
+  return answer ? readApplication(std::move(*answer)) : std::nullopt;
 }
 std::optional<std::int32_t> RemoteWindowServer::frontmostApplication() {
   return answerAs<std::optional<std::int32_t>>(connection_->call("frontmostApplication"), std::nullopt);
@@ -614,7 +661,8 @@ std::optional<std::string> RemoteWindowServer::applicationPath(const std::string
   return answerAs<std::optional<std::string>>(connection_->call("applicationPath", bundleIdentifier), std::nullopt);
 }
 CGImageRef RemoteWindowServer::bundleIcon(const std::string& path) {
-  return answerAs<CGImageRef>(connection_->call("bundleIcon", path), nullptr);
+  auto answer = connection_->call("bundleIcon", path);
+  return answer ? takePicture(*answer) : nullptr;
 }
 void RemoteWindowServer::setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) {
   const bool on = static_cast<bool>(listener);

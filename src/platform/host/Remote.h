@@ -179,6 +179,9 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
  private:
   std::uint64_t newKey();
+  /// Reads a picture sent by reference (pixels the first time only) and keeps it.
+  CGImageRef takePicture(nlohmann::json& body);
+  std::optional<platform::RunningApplicationInfo> readApplication(nlohmann::json body);
 
   std::shared_ptr<Connection> connection_;
   std::mutex mutex_;
@@ -193,6 +196,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
   std::map<std::uint32_t, OwnWindowRenderer> renderers_;
+  std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
 };
 
 /// Both ports over one connection, with the pushes routed to them.
