@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -130,7 +131,8 @@ struct ProgramProcess {
   std::string output;  // the file its standard output and error go to
 
   ProgramProcess(const std::string& home, std::vector<std::string> extra = {}) {
-    output = home + "/program.out";
+    static std::atomic<int> started{0};
+    output = home + "/program" + std::to_string(++started) + ".out";
     std::vector<std::string> args = {TRELLIQ_PROGRAM};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;

@@ -10,6 +10,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "HostProcess.h"
@@ -225,4 +226,40 @@ TEST(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
   EXPECT_FALSE(listsWindow(*first, b));
   const auto apps = first->windowServer->runningApplications();
   EXPECT_TRUE(std::none_of(apps.begin(), apps.end(), [&](const auto& app) { return app.pid == secondPID; }));
+}
+
+TEST(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto one = attach(home.socket());
+  auto two = attach(home.socket());
+  ASSERT_TRUE(one && two);
+  std::vector<std::int32_t> regular;
+  for (const auto& app : one->windowServer->runningApplications()) {
+    if (app.activationPolicy == platform::ActivationPolicy::regular && app.pid != one->windowServer->ownProcessIdentifier() &&
+        app.pid != two->windowServer->ownProcessIdentifier())
+      regular.push_back(app.pid);
+  }
+  ASSERT_GE(regular.size(), 4u);
+  // Each program walks the apps in its own order, both at once.
+  auto walk = [&](host::RemoteMac& mac, bool backwards) {
+    for (int round = 0; round < 40; ++round) {
+      const std::size_t i = backwards ? regular.size() - 1 - round % regular.size() : round % regular.size();
+      mac.windowServer->activateApplication(regular[i], 0);
+      mac.windowServer->frontmostApplication();
+    }
+  };
+  std::thread a([&] { walk(*one, false); });
+  std::thread b([&] { walk(*two, true); });
+  a.join();
+  b.join();
+  // Once the reactions have landed, both see the same single active app.
+  EXPECT_TRUE(eventually([&] {
+    const auto apps = one->windowServer->runningApplications();
+    const auto front = one->windowServer->frontmostApplication();
+    const auto active = std::count_if(apps.begin(), apps.end(), [](const auto& app) { return app.active; });
+    return front && active == 1 && two->windowServer->frontmostApplication() == front &&
+           std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.active && app.pid == *front; });
+  }));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "HostProcess.h"
@@ -104,4 +105,40 @@ TEST(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheSwi
   menuBar.stop();
   const int status = menuBar.wait();
   EXPECT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
+}
+
+TEST(TwoProgramsTest, WhenTheHostGoesAwayTheProgramSaysSoAndEndsNonZero) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess menuBar(home.path);
+  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+      << fileText(menuBar.output);
+  host.stop(SIGKILL);
+  host.wait();
+  const int status = menuBar.wait();  // it ends by itself; nothing hangs
+  ASSERT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(fileText(menuBar.output).find("the simulated Mac went away"), std::string::npos) << fileText(menuBar.output);
+}
+
+TEST(TwoProgramsTest, AProgramStartsTheHostOnDemandAndAScenarioForARunningOneIsRefused) {
+  Home home;
+  {
+    ProgramProcess first(home.path);
+    const std::string log = home.path + "/Library/Logs/Trelliq.log";
+    ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+        << fileText(first.output);
+    EXPECT_TRUE(std::filesystem::exists(home.socket())) << "the program started a host for its home";
+
+    ProgramProcess second(home.path, {"--scenario", "/nonexistent.json", "--dump", home.path + "/desk.txt"});
+    const int status = second.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(fileText(second.output).find("already runs"), std::string::npos) << fileText(second.output);
+  }
+  // The program is gone; the host it started follows a few seconds later and takes its
+  // socket with it.
+  EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(home.socket()); }));
 }

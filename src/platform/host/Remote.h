@@ -62,8 +62,15 @@ class Connection {
   std::unique_ptr<Channel> channel_;
   mutable std::mutex mutex_;
   std::condition_variable pushed_;
-  std::map<std::uint64_t, std::promise<std::optional<nlohmann::json>>> pending_;
+  std::condition_variable answered_;
+  struct Slot {
+    bool done = false;
+    std::optional<nlohmann::json> value;
+  };
+  std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;
+  std::deque<wire::Message> renders_;  // requests for pictures of the program's windows
+  int mainWaiting_ = 0;  // calls the main thread waits on (drawing meanwhile)
   std::function<void(const wire::Message&)> pushHandler_;
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
