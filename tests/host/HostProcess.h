@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,7 @@ struct HostProcess {
     envp.push_back(nullptr);
     pid = ::fork();
     if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed halfway leaves no host behind
       ::close(ready[0]);
       ::close(errors[0]);
       ::dup2(errors[1], 2);
@@ -150,6 +152,7 @@ struct ProgramProcess {
     const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     pid = ::fork();
     if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::dup2(out, 1);
       ::dup2(out, 2);
       ::execve(argv[0], argv.data(), envp.data());

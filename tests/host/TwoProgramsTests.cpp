@@ -69,7 +69,16 @@ TEST(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheSwi
 
   // One panel per display, in this program's window list.
   ASSERT_TRUE(eventually([&] { return panelsOf(*driver, program).size() == screens.size(); }))
-      << panelsOf(*driver, program).size() << " panels";
+      << panelsOf(*driver, program).size() << " panels; the program's windows:" << [&] {
+           std::string text;
+           for (const auto& w : driver->windowServer->windowList()) {
+             if (w.ownerPID != program) continue;
+             text += "\n  " + std::to_string(w.number) + " layer " + std::to_string(w.layer) + " on " +
+                     std::to_string(w.onScreen) + " alpha " + std::to_string(w.alpha) + " at " +
+                     std::to_string(w.bounds.minX()) + "," + std::to_string(w.bounds.minY());
+           }
+           return text;
+         }();
   EXPECT_EQ(driver->windowServer->frontmostApplication(), before) << "nothing switches while ⌘ is held";
 
   const auto panels = panelsOf(*driver, program);
