@@ -17,6 +17,7 @@
 #include "settings/Settings.h"
 #include "support/LargeDesk.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 #include "support/WidgetsApp.h"
 #include "switcher/Switcher.h"
 #include "switcher/layout/PanelLayout.h"
@@ -31,15 +32,17 @@ using trelliq::Switcher;
 std::unique_ptr<Scene> gBeginScene;
 std::shared_ptr<Switcher> gSwitcher;
 std::unique_ptr<trelliq::views::QtPanelViews> gViews;
+std::unique_ptr<Attachment> gBeginAttachment;
 
 // The workspace benchmark's desk (tests/support/LargeDesk.h), with the switcher's options
 // registered and a fresh controller.
-void buildDesk(LargeDeskSize size) {
+void buildDesk(LargeDeskSize size, Served how = Served::inProcess) {
   gBeginScene = std::make_unique<Scene>();
   trelliq::DesktopFrames::reset();
   const std::vector<std::int32_t> pids = buildLargeDesk(*gBeginScene, size);
   gBeginScene->windowServer.makeFrontmost(pids.front());
   keepCallLogs(*gBeginScene, false);
+  gBeginAttachment = std::make_unique<Attachment>(*gBeginScene, how);
   trelliq::Settings::registerDefaults();
   gSwitcher = Switcher::make();
 }
@@ -59,12 +62,15 @@ void largeBeginDeskWithViews(const benchmark::State&) {
   gBeginScene->clock.runUntilIdle();
 }
 void quarterBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarter()); }
+// The program attached to a world host that serves the desk.
+void largeBeginDeskRemote(const benchmark::State&) { buildDesk(LargeDeskSize::large(), Served::remote); }
 void dropBeginDesk(const benchmark::State&) {
   // The views' mirrors let go of the controller's layers before the controller goes.
   trelliq::PanelViews::install(nullptr);
   gViews.reset();
   gSwitcher.reset();
   gBeginScene->clock.advance(5);
+  gBeginAttachment.reset();
   trelliq::DesktopFrames::reset();
   gBeginScene.reset();
 }
@@ -105,6 +111,12 @@ BENCHMARK(SwitcherBegin)
 BENCHMARK(SwitcherBegin)
     ->Name("SwitcherBegin/large/views")
     ->Setup(largeBeginDeskWithViews)
+    ->Teardown(dropBeginDesk)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(SwitcherBegin)
+    ->Name("SwitcherBegin/large/remote")
+    ->Setup(largeBeginDeskRemote)
     ->Teardown(dropBeginDesk)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

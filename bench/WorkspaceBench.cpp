@@ -16,6 +16,7 @@
 #include "platform/sim/AccessibilityServer.h"
 #include "support/LargeDesk.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
@@ -27,18 +28,23 @@ using trelliq::Private;
 using trelliq::Workspace;
 
 std::unique_ptr<Scene> gScene;
+std::unique_ptr<Attachment> gAttachment;
 
-void buildDesk(LargeDeskSize size) {
+void buildDesk(LargeDeskSize size, Served how = Served::inProcess) {
   gScene = std::make_unique<Scene>();
   trelliq::DesktopFrames::reset();
   buildLargeDesk(*gScene, size);
   keepCallLogs(*gScene, false);
+  gAttachment = std::make_unique<Attachment>(*gScene, how);
 }
 
 void largeDesk(const benchmark::State&) { buildDesk(LargeDeskSize::large()); }
+// The same desk served by a world host to a program attached over its socket.
+void largeDeskRemote(const benchmark::State&) { buildDesk(LargeDeskSize::large(), Served::remote); }
 void quarterDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarter()); }
 void dropDesk(const benchmark::State&) {
   trelliq::DesktopFrames::reset();
+  gAttachment.reset();
   gScene.reset();
 }
 
@@ -124,6 +130,12 @@ BENCHMARK(WorkspaceLoad)
     ->Arg(0)
     ->Arg(1)
     ->Setup(quarterDesk)
+    ->Teardown(dropDesk)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(WorkspaceLoad)
+    ->Name("WorkspaceLoad/large/remote")
+    ->Arg(0)
+    ->Setup(largeDeskRemote)
     ->Teardown(dropDesk)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(StandInQueries)

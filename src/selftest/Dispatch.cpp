@@ -254,8 +254,7 @@ int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors
   const SelfTestMode& mode = modes[line.mode->mode];
   if (!mode.run) {
     errors << "trelliq: " << mode.flag
-           << " drives another running copy of Trelliq, and the simulated Mac cannot host a second copy; "
-              "nothing was run\n"
+           << " drives another running copy of Trelliq; this mode is not built yet, so nothing was run\n"
            << std::flush;
     return 3;
   }

@@ -3,11 +3,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -58,6 +60,7 @@ struct HostProcess {
     envp.push_back(nullptr);
     pid = ::fork();
     if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed halfway leaves no host behind
       ::close(ready[0]);
       ::close(errors[0]);
       ::dup2(errors[1], 2);
@@ -94,6 +97,9 @@ struct HostProcess {
   ~HostProcess() {
     stop(SIGKILL);
     wait();
+    // A sanitizer's report in the host fails the test that drove it there.
+    const std::string rest = errors();
+    EXPECT_EQ(rest.find("Sanitizer"), std::string::npos) << rest;
     if (stderrFD >= 0) ::close(stderrFD);
   }
 };
@@ -118,4 +124,65 @@ bool eventually(Done done) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+/// A copy of the program started as a real process on `home` (headless), its output kept
+/// in a file of the home. Stopped with SIGTERM, as a user's Ctrl-C would, and reaped.
+struct ProgramProcess {
+  pid_t pid = -1;
+  std::string output;  // the file its standard output and error go to
+
+  ProgramProcess(const std::string& home, std::vector<std::string> extra = {}) {
+    static std::atomic<int> started{0};
+    output = home + "/program" + std::to_string(++started) + ".out";
+    std::vector<std::string> args = {TRELLIQ_PROGRAM};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen",
+                                            std::string("TRELLIQ_SIMMAC=") + TRELLIQ_SIMMAC};
+    for (char** e = environ; *e; ++e) {
+      const std::string_view entry(*e);
+      if (!entry.starts_with("TRELLIQ_") && !entry.starts_with("QT_QPA_PLATFORM=")) environment.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(out);
+  }
+  int wait() {
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    pid = -1;
+    return status;
+  }
+  void stop(int signal = SIGTERM) {
+    if (pid > 0) ::kill(pid, signal);
+  }
+  ~ProgramProcess() {
+    stop();
+    wait();
+  }
+};
+
+/// The text of a file (empty when it cannot be read).
+inline std::string fileText(const std::string& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
 }

@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "HostProcess.h"
@@ -167,4 +170,96 @@ TEST(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
   EXPECT_FALSE(hung->windowServer->isEventTapEnabled(*tap));
   std::lock_guard lock(mutex);
   EXPECT_EQ(held.size(), 1u) << "a disabled tap is shown nothing more";
+}
+
+TEST(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto first = attach(home.socket());
+  auto second = attach(home.socket());
+  ASSERT_TRUE(first && second);
+  const std::int32_t firstPID = first->windowServer->ownProcessIdentifier();
+  const std::int32_t secondPID = second->windowServer->ownProcessIdentifier();
+  ASSERT_NE(firstPID, 0);
+  ASSERT_NE(secondPID, 0);
+  EXPECT_NE(firstPID, secondPID);
+
+  // The first one sees the second as a running copy of itself.
+  const auto mine = first->windowServer->application(firstPID);
+  const auto copy = first->windowServer->application(secondPID);
+  ASSERT_TRUE(mine && copy);
+  EXPECT_EQ(copy->localizedName, mine->localizedName);
+  EXPECT_EQ(copy->bundleIdentifier, mine->bundleIdentifier);
+  EXPECT_FALSE(copy->terminated);
+
+  // Each one's panel belongs to it, and both see both.
+  platform::OwnWindowState panel;
+  panel.frame = CGRect(40, 40, 300, 200);
+  panel.level = 101;
+  const std::uint32_t a = first->windowServer->createOwnWindow(panel);
+  const std::uint32_t b = second->windowServer->createOwnWindow(panel);
+  first->windowServer->orderOwnWindow(a, platform::OwnWindowOrder::frontRegardless);
+  second->windowServer->orderOwnWindow(b, platform::OwnWindowOrder::frontRegardless);
+  for (auto* mac : {first.get(), second.get()}) {
+    std::map<std::uint32_t, platform::WindowEntry> byNumber;
+    for (const auto& w : mac->windowServer->windowList()) byNumber[w.number] = w;
+    ASSERT_TRUE(byNumber.count(a) && byNumber.count(b));
+    EXPECT_EQ(byNumber[a].ownerPID, firstPID);
+    EXPECT_EQ(byNumber[b].ownerPID, secondPID);
+    EXPECT_EQ(byNumber[b].layer, 101);
+    EXPECT_EQ(byNumber[b].ownerName, mine->localizedName);
+  }
+  EXPECT_TRUE(second->windowServer->ownWindowStatus(b)->orderedIn);
+
+  // The second one ends: the first is told, and its app and windows are gone.
+  auto told = std::make_shared<std::promise<void>>();
+  auto once = std::make_shared<std::atomic<bool>>(false);
+  first->windowServer->setWorkspaceListener([told, once, secondPID](const platform::WorkspaceEvent& e) {
+    if (e.kind == platform::WorkspaceEvent::Kind::didTerminate && e.pid == secondPID && !once->exchange(true)) {
+      told->set_value();
+    }
+  });
+  second.reset();
+  told->get_future().get();
+  EXPECT_TRUE(listsWindow(*first, a));
+  EXPECT_FALSE(listsWindow(*first, b));
+  const auto apps = first->windowServer->runningApplications();
+  EXPECT_TRUE(std::none_of(apps.begin(), apps.end(), [&](const auto& app) { return app.pid == secondPID; }));
+}
+
+TEST(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  auto one = attach(home.socket());
+  auto two = attach(home.socket());
+  ASSERT_TRUE(one && two);
+  std::vector<std::int32_t> regular;
+  for (const auto& app : one->windowServer->runningApplications()) {
+    if (app.activationPolicy == platform::ActivationPolicy::regular && app.pid != one->windowServer->ownProcessIdentifier() &&
+        app.pid != two->windowServer->ownProcessIdentifier())
+      regular.push_back(app.pid);
+  }
+  ASSERT_GE(regular.size(), 4u);
+  // Each program walks the apps in its own order, both at once.
+  auto walk = [&](host::RemoteMac& mac, bool backwards) {
+    for (int round = 0; round < 40; ++round) {
+      const std::size_t i = backwards ? regular.size() - 1 - round % regular.size() : round % regular.size();
+      mac.windowServer->activateApplication(regular[i], 0);
+      mac.windowServer->frontmostApplication();
+    }
+  };
+  std::thread a([&] { walk(*one, false); });
+  std::thread b([&] { walk(*two, true); });
+  a.join();
+  b.join();
+  // Once the reactions have landed, both see the same single active app.
+  EXPECT_TRUE(eventually([&] {
+    const auto apps = one->windowServer->runningApplications();
+    const auto front = one->windowServer->frontmostApplication();
+    const auto active = std::count_if(apps.begin(), apps.end(), [](const auto& app) { return app.active; });
+    return front && active == 1 && two->windowServer->frontmostApplication() == front &&
+           std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.active && app.pid == *front; });
+  }));
 }

@@ -54,8 +54,13 @@ std::vector<std::uint32_t> listedWindows(std::int32_t pid) {
 
 // ---- Reading ------------------------------------------------------------------------------
 
-TEST(AccessibilityReadTest, AppListsItsWindowsOnEverySpaceButNotThoseWithoutElements) {
-  Desk desk;
+class AccessibilityReadTest : public ::testing::TestWithParam<Served> {};
+class AccessibilityEffectTest : public ::testing::TestWithParam<Served> {};
+TRELLIQ_SERVED_BOTH_WAYS(AccessibilityReadTest);
+TRELLIQ_SERVED_BOTH_WAYS(AccessibilityEffectTest);
+
+TEST_P(AccessibilityReadTest, AppListsItsWindowsOnEverySpaceButNotThoseWithoutElements) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Jotter");
   const auto a = desk.addWindow(pid, "A", Desk::kLeft);
   const auto b = desk.addWindow(pid, "B", Desk::kRight);
@@ -80,8 +85,8 @@ TEST(AccessibilityReadTest, AppListsItsWindowsOnEverySpaceButNotThoseWithoutElem
   EXPECT_EQ(std::set<std::uint32_t>(listed.begin(), listed.end()), (std::set<std::uint32_t>{a, b, c, m}));
 }
 
-TEST(AccessibilityReadTest, WindowAttributesFollowTheDesk) {
-  Desk desk;
+TEST_P(AccessibilityReadTest, WindowAttributesFollowTheDesk) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Mailer");
   const auto w = desk.addWindow(pid, "Inbox", Desk::kLeft, CGRect(40, 60, 800, 500));
   const auto element = desk.elementOf(w);
@@ -114,8 +119,8 @@ TEST(AccessibilityReadTest, WindowAttributesFollowTheDesk) {
   EXPECT_EQ(AXUIElementPerformAction(close, kAXPressAction), kAXErrorInvalidUIElement);
 }
 
-TEST(AccessibilityReadTest, FocusedAndMainWindowsOfAnApp) {
-  Desk desk;
+TEST_P(AccessibilityReadTest, FocusedAndMainWindowsOfAnApp) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Writer");
   const auto app = AXUIElementCreateApplication(pid);
   read(app, kAXFocusedWindowAttribute, kAXErrorNoValue);
@@ -147,8 +152,8 @@ TEST(AccessibilityReadTest, FocusedAndMainWindowsOfAnApp) {
   read(app, kAXMainWindowAttribute, kAXErrorNoValue);
 }
 
-TEST(AccessibilityReadTest, ElementsThatAreGoneOrUnknown) {
-  Desk desk;
+TEST_P(AccessibilityReadTest, ElementsThatAreGoneOrUnknown) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Viewer");
   const auto w = desk.addWindow(pid, "photo.png", Desk::kLeft);
   const auto element = desk.elementOf(w);
@@ -169,8 +174,8 @@ TEST(AccessibilityReadTest, ElementsThatAreGoneOrUnknown) {
 
 // ---- Changing the desk --------------------------------------------------------------------
 
-TEST(AccessibilityEffectTest, MinimizingOrdersTheWindowOutAndBackIn) {
-  Desk desk;
+TEST_P(AccessibilityEffectTest, MinimizingOrdersTheWindowOutAndBackIn) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Jotter");
   const auto w = desk.addWindow(pid, "Todo", Desk::kLeft);
   const auto element = desk.elementOf(w);
@@ -187,8 +192,8 @@ TEST(AccessibilityEffectTest, MinimizingOrdersTheWindowOutAndBackIn) {
   EXPECT_TRUE(desk.server.isOnScreen(w));
 }
 
-TEST(AccessibilityEffectTest, FullScreenMovesIntoItsOwnSpaceAndBack) {
-  Desk desk;
+TEST_P(AccessibilityEffectTest, FullScreenMovesIntoItsOwnSpaceAndBack) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Slides");
   const auto w = desk.addWindow(pid, "Slides", Desk::kLeft);
   const auto element = desk.elementOf(w);
@@ -211,8 +216,8 @@ TEST(AccessibilityEffectTest, FullScreenMovesIntoItsOwnSpaceAndBack) {
   EXPECT_FALSE(desk.server.space(spaces[0]));
 }
 
-TEST(AccessibilityEffectTest, RaisingMovingAndActivating) {
-  Desk desk;
+TEST_P(AccessibilityEffectTest, RaisingMovingAndActivating) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Files");
   const auto other = desk.addApp("Browser");
   const auto a = desk.addWindow(pid, "A", Desk::kLeft);
@@ -242,8 +247,8 @@ TEST(AccessibilityEffectTest, RaisingMovingAndActivating) {
   EXPECT_EQ(requests, (std::vector<std::string>{"AXRaise", "AXPosition=(5, 30)", "AXSize=320×240"}));
 }
 
-TEST(AccessibilityEffectTest, RefusalsAndWrongValues) {
-  Desk desk;
+TEST_P(AccessibilityEffectTest, RefusalsAndWrongValues) {
+  Desk desk{GetParam()};
   const auto pid = desk.addApp("Sheets");
   const auto w = desk.addWindow(pid, "Budget", Desk::kLeft);
   const auto element = desk.elementOf(w);

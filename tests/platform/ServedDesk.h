@@ -10,6 +10,7 @@
 #include "platform/sim/EventServer.h"
 #include "platform/sim/WindowServer.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 struct ServedDesk {
   static constexpr std::uint32_t kDisplay = 1;
@@ -19,8 +20,10 @@ struct ServedDesk {
   sim::WindowServer& server = scene.windowServer;
   sim::AccessibilityServer* ax = sim::AccessibilityServer::active();
   sim::EventServer* events = sim::EventServer::active();
+  Attachment attachment;
 
-  ServedDesk() {
+  /// With Served::remote the façades reach this desk through a host; the scene shapes it either way.
+  explicit ServedDesk(Served how = Served::inProcess) : attachment(scene, how) {
     EXPECT_TRUE(ax && events) << "the scene serves accessibility and events";
     scene.world.addDisplay(sim::makeDisplay(kDisplay, CGRect(0, 0, 1440, 900), "Built-in"));
     scene.world.setAccessibilityTrusted(true);

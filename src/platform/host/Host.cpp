@@ -8,11 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <iostream>
+#include <deque>
 #include <set>
 
 #include <QImage>
@@ -31,6 +33,10 @@ using wire::read;
 struct Host::Client {
   std::unique_ptr<Channel> channel;
   std::uint64_t number = 0;  // for log lines
+  /// The first program attached is the world's own program; each further one is another
+  /// process of the world with a pid of its own (0 here: the world's own).
+  bool primary = false;
+  std::int32_t pid = 0;
   std::mutex mutex;
   std::set<std::uint64_t> taps;
   std::set<std::uint64_t> observers;
@@ -47,6 +53,37 @@ struct Host::Client {
   std::map<std::uint64_t, PendingTap> pendingTaps;
   std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> pendingAnswers;
   std::uint64_t nextPush = 1;
+  /// Pictures this program has already been sent (icons), so each crosses once.
+  struct SentPicture {
+    std::weak_ptr<const CGImage> picture;
+    std::uint64_t ref = 0;
+  };
+  std::map<const CGImage*, SentPicture> sentPictures;
+  std::uint64_t nextPicture = 1;
+  /// Each lane (a thread of the program) has its calls answered in order on a thread of
+  /// its own, so the connection's reader stays free for the program's answers to pushes
+  /// (a call that makes the world ask the same program for a picture would otherwise wait
+  /// on itself), and one thread's slow call does not hold up another's.
+  struct Lane {
+    std::thread worker;
+    std::deque<wire::Message> calls;
+  };
+  std::map<std::uint32_t, Lane> lanes;
+  std::condition_variable callsReady;
+  bool closing = false;
+
+  /// A picture the program keeps by reference: its pixels only the first time.
+  json pictureByReference(const CGImageRef& picture) {
+    if (!picture) return nullptr;
+    std::lock_guard lock(mutex);
+    auto it = sentPictures.find(picture.get());
+    if (it != sentPictures.end() && it->second.picture.lock() == picture) return json{{"ref", it->second.ref}};
+    const std::uint64_t ref = nextPicture++;
+    sentPictures[picture.get()] = {picture, ref};
+    json body = wire::encode(picture);
+    body["ref"] = ref;
+    return body;
+  }
 
   /// Sends a push; `id` 0 for one that wants no answer.
   bool push(const std::string& method, json body, std::uint64_t id = 0) {
@@ -117,6 +154,7 @@ std::vector<std::string> Host::log() const {
 
 std::optional<std::string> Host::listen(const std::string& home) {
   endpoint_ = endpointFor(home);
+  ::mkdir((home + "/Library").c_str(), 0755);  // a fresh home may have none yet
   if (auto problem = makePrivateFolder(endpoint_.folder)) return problem;
   lockFD_ = ::open(endpoint_.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockFD_ < 0) return "cannot open " + endpoint_.lock + ": " + std::strerror(errno);
@@ -188,6 +226,21 @@ void Host::attach(int fd) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     client->number = ++attachments_;
+    client->primary = !primaryTaken_;
+    primaryTaken_ = true;
+  }
+  if (!client->primary) {
+    // Another copy of the program: a process of the world beside the first, launched now.
+    sim::App copy = server_.app(server_.ownProcessIdentifier()).value_or(sim::App{});
+    copy.pid = 0;
+    copy.launchDate.reset();
+    copy.terminated = false;
+    copy.hidden = false;
+    copy.focusedWindow = 0;
+    client->pid = server_.addApp(copy);
+  }
+  {
+    std::lock_guard lock(mutex_);
     clients_.push_back(client);
   }
   changed_.notify_all();
@@ -210,36 +263,60 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
                              "the world host speaks protocol " + std::to_string(wire::kProtocolVersion)});
     }
   }
+  {
+    std::lock_guard lock(client->mutex);
+    client->closing = true;
+  }
+  client->callsReady.notify_all();
+  answerPending(*client);  // a call waiting on this program stops waiting
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard lock(client->mutex);
+    for (auto& [id, lane] : client->lanes) workers.push_back(std::move(lane.worker));
+  }
+  for (auto& worker : workers) worker.join();
   reclaim(*client);
+  // A copy that is gone ends as a process of the world does: its app terminates.
+  if (client->pid) server_.terminate(client->pid);
   {
     std::lock_guard lock(mutex_);
     std::erase(clients_, client);
     finished_.push_back(client);
+    if (client->primary) primaryTaken_ = false;
   }
   changed_.notify_all();
+}
+
+void Host::answerPending(Client& client) {
+  std::map<std::uint64_t, Client::PendingTap> pending;
+  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> answers;
+  {
+    std::lock_guard lock(client.mutex);
+    pending.swap(client.pendingTaps);
+    answers.swap(client.pendingAnswers);
+  }
+  // A dead program's taps hold no event: what they were deciding goes on unchanged.
+  for (auto& [id, p] : pending) p.reply(p.event);
+  for (auto& [id, promise] : answers) promise->set_value(nullptr);
 }
 
 void Host::reclaim(Client& client) {
   std::set<std::uint64_t> taps, observers;
   std::set<std::uint32_t> iterators, windows;
-  std::map<std::uint64_t, Client::PendingTap> pending;
-  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> answers;
   {
     std::lock_guard lock(client.mutex);
     taps.swap(client.taps);
     observers.swap(client.observers);
     iterators.swap(client.iterators);
     windows.swap(client.windows);
-    pending.swap(client.pendingTaps);
-    answers.swap(client.pendingAnswers);
     client.workspace = client.ownEvents = client.notifications = client.appleEvents = false;
   }
-  // A dead program's taps hold no event: what they were deciding goes on unchanged.
-  for (auto& [id, p] : pending) p.reply(p.event);
-  for (auto& [id, promise] : answers) promise->set_value(nullptr);
+  answerPending(client);
   for (auto tap : taps) server_.removeEventTap(tap);
   for (auto observer : observers) server_.axDestroyObserver(observer);
   for (auto iterator : iterators) server_.releaseIOObject(iterator);
+  std::optional<sim::WindowServer::ActingProgram> acting;
+  if (client.pid) acting.emplace(client.pid);
   for (auto window : windows) server_.destroyOwnWindow(window);
 }
 
@@ -306,7 +383,7 @@ void Host::waitUntilIdle(double lingerSeconds) const {
   }
 }
 
-void Host::broadcast(const std::string& method, const json& body, bool Client::*wants) {
+void Host::broadcast(const std::string& method, const json& body, bool Client::*wants, bool primaryOnly) {
   std::vector<std::shared_ptr<Client>> clients;
   {
     std::lock_guard lock(mutex_);
@@ -316,7 +393,7 @@ void Host::broadcast(const std::string& method, const json& body, bool Client::*
     bool wanted = false;
     {
       std::lock_guard lock(client->mutex);
-      wanted = (*client).*wants;
+      wanted = (*client).*wants && (client->primary || !primaryOnly);
     }
     if (wanted) client->push(method, body);
   }
@@ -327,7 +404,8 @@ void Host::installListeners() {
     broadcast("workspace", wire::encode(event), &Client::workspace);
   });
   server_.setOwnEventListener([this](const CGEvent& event, std::uint32_t window) {
-    broadcast("ownEvent", json{{"event", wire::encode(event)}, {"window", window}}, &Client::ownEvents);
+    // The world routes keys and clicks to its one program: the first attached.
+    broadcast("ownEvent", json{{"event", wire::encode(event)}, {"window", window}}, &Client::ownEvents, true);
   });
   world_.setDistributedNotificationListener(
       [this](const std::string& name) { broadcast("notification", name, &Client::notifications); });
@@ -367,7 +445,45 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
          "; ignored");
     return;
   }
+  if (message.lane == 0) {
+    // Lane 0 is answered at once, before anything read after it: what a program sends
+    // without waiting (the hot-key switch from a signal handler) takes effect before its
+    // next call, whichever thread makes that.
+    answer(client, std::move(message));
+    return;
+  }
+  {
+    std::lock_guard lock(client->mutex);
+    if (client->closing) return;
+    // A program has a handful of threads; one that makes up lanes shares the last one.
+    constexpr std::uint32_t kMaxLanes = 64;
+    const std::uint32_t id = std::min(message.lane, kMaxLanes);
+    Client::Lane& lane = client->lanes[id];
+    lane.calls.push_back(std::move(message));
+    if (!lane.worker.joinable()) lane.worker = std::thread([this, client, id] { work(client, id); });
+  }
+  client->callsReady.notify_all();
+}
+
+void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
+  while (true) {
+    wire::Message message;
+    {
+      std::unique_lock lock(client->mutex);
+      auto& calls = client->lanes[lane].calls;
+      client->callsReady.wait(lock, [&] { return client->closing || !calls.empty(); });
+      if (client->closing) return;
+      message = std::move(calls.front());
+      calls.pop_front();
+    }
+    answer(client, std::move(message));
+  }
+}
+
+void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) {
   wire::Message reply{wire::Kind::reply, message.id, "", nullptr};
+  std::optional<sim::WindowServer::ActingProgram> acting;
+  if (client->pid) acting.emplace(client->pid);
   try {
     reply.body = call(client, message.method, message.body);
   } catch (const std::exception& e) {
@@ -488,6 +604,10 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       const std::uint64_t push = c->newPushID();
       {
         std::lock_guard lock(c->mutex);
+        if (c->closing) {
+          reply(event);
+          return;
+        }
         c->pendingTaps[push] = {reply, event};
       }
       if (!c->push("tap", json{{"key", key}, {"type", type}, {"event", wire::encode(event)}}, push)) {
@@ -519,8 +639,22 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     auto os = ws.operatingSystemVersion();
     return json::array({os.majorVersion, os.minorVersion, os.patchVersion});
   }
-  if (m == "runningApplications") return wire::encode(ws.runningApplications());
-  if (m == "application") return wire::encode(ws.application(read<std::int32_t>(v)));
+  if (m == "runningApplications") {
+    json apps = json::array();
+    for (const auto& app : ws.runningApplications()) {
+      json one = wire::encode(app);
+      one["icon"] = client->pictureByReference(app.icon);
+      apps.push_back(std::move(one));
+    }
+    return apps;
+  }
+  if (m == "application") {
+    auto app = ws.application(read<std::int32_t>(v));
+    if (!app) return nullptr;
+    json one = wire::encode(*app);
+    one["icon"] = client->pictureByReference(app->icon);
+    return one;
+  }
   if (m == "frontmostApplication") return wire::encode(ws.frontmostApplication());
   if (m == "activateApplication") {
     return ws.activateApplication(field<std::int32_t>(v, "pid"), field<std::uint32_t>(v, "options"));
@@ -541,7 +675,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   }
   if (m == "openURL") return ws.openURL(read<std::string>(v));
   if (m == "applicationPath") return wire::encode(ws.applicationPath(read<std::string>(v)));
-  if (m == "bundleIcon") return wire::encode(ws.bundleIcon(read<std::string>(v)));
+  if (m == "bundleIcon") return client->pictureByReference(ws.bundleIcon(read<std::string>(v)));
   if (m == "createOwnWindow") {
     const std::uint32_t number = ws.createOwnWindow(read<OwnWindowState>(v));
     std::lock_guard lock(client->mutex);
@@ -587,12 +721,15 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       auto answer = promise->get_future();
       {
         std::lock_guard lock(c->mutex);
+        if (c->closing) return nullptr;
         c->pendingAnswers[push] = promise;
       }
       if (!c->push("render", json{{"n", number}, {"w", width}, {"h", height}}, push) ||
           answer.wait_for(kPictureWait) != std::future_status::ready) {
         std::lock_guard lock(c->mutex);
         c->pendingAnswers.erase(push);
+        std::cerr << "simmac: program " << c->channel->peerPID() << " did not hand over the picture of window "
+                  << number << " in time" << std::endl;
         return nullptr;
       }
       try {

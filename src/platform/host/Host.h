@@ -67,10 +67,15 @@ class Host {
   void attach(int fd);
   void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
   void reclaim(Client& client);
+  /// Lets go of whatever waits on the program: tap verdicts pass the event, pictures are none.
+  void answerPending(Client& client);
   void handle(const std::shared_ptr<Client>& client, wire::Message message);
+  void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
+  void answer(const std::shared_ptr<Client>& client, wire::Message message);
   void note(const std::string& line);
   /// Sends a push to every client that asked for that kind of push.
-  void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants);
+  void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants,
+                 bool primaryOnly = false);
   void installListeners();
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v);
 
@@ -89,6 +94,7 @@ class Host {
   std::vector<std::shared_ptr<Client>> finished_;  // closed, their reader threads to be joined
   std::vector<std::string> log_;
   bool stopping_ = false;
+  bool primaryTaken_ = false;
   std::uint64_t attachments_ = 0;
 };
 

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include "platform/PrivateSymbols.h"
 #include "platform/host/WireValues.h"
 
@@ -76,26 +79,36 @@ void Connection::setLossHandler(std::function<void(const std::string&)> handler)
 
 void Connection::lost(const std::string& why) {
   std::function<void(const std::string&)> handler;
-  std::map<std::uint64_t, std::promise<std::optional<json>>> pending;
   {
     std::lock_guard lock(mutex_);
     const bool first = !lostWhy_;
     if (first) lostWhy_ = why;
-    pending.swap(pending_);
+    // Every call still waiting answers nothing, at once.
+    for (auto& [id, slot] : pending_) slot.done = true;
     if (first && !closing_) handler = lossHandler_;
   }
-  for (auto& [id, promise] : pending) promise.set_value(std::nullopt);
+  answered_.notify_all();
   pushed_.notify_all();
   if (handler) handler(why);
 }
+
+namespace {
+bool onMainThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+}  // namespace
 
 void Connection::received(wire::Message message) {
   if (message.kind == wire::Kind::push) {
     {
       std::lock_guard lock(mutex_);
-      pushes_.push_back(std::move(message));
+      // Pictures of the program's windows are drawn on its main thread: by that thread
+      // itself when it is waiting on a call (often the very call that needs the picture).
+      (message.method == "render" ? renders_ : pushes_).push_back(std::move(message));
     }
-    pushed_.notify_one();
+    pushed_.notify_all();
+    answered_.notify_all();
     return;
   }
   if (message.kind == wire::Kind::error && message.id == 0) {
@@ -104,21 +117,19 @@ void Connection::received(wire::Message message) {
     channel_->close();
     return;
   }
-  std::optional<std::promise<std::optional<json>>> promise;
   {
     std::lock_guard lock(mutex_);
     auto it = pending_.find(message.id);
     if (it == pending_.end()) return;  // an answer nobody waits for (a told request)
-    promise = std::move(it->second);
-    pending_.erase(it);
+    if (message.kind == wire::Kind::error) {
+      std::cerr << "trelliq: the world host refused a request: "
+                << (message.body.is_string() ? message.body.get<std::string>() : message.body.dump()) << "\n";
+    } else {
+      it->second.value = std::move(message.body);
+    }
+    it->second.done = true;
   }
-  if (message.kind == wire::Kind::error) {
-    std::cerr << "trelliq: the world host refused a request: "
-              << (message.body.is_string() ? message.body.get<std::string>() : message.body.dump()) << "\n";
-    promise->set_value(std::nullopt);
-  } else {
-    promise->set_value(std::move(message.body));
-  }
+  answered_.notify_all();
 }
 
 void Connection::pushLoop() {
@@ -127,30 +138,62 @@ void Connection::pushLoop() {
     std::function<void(const wire::Message&)> handler;
     {
       std::unique_lock lock(mutex_);
-      pushed_.wait(lock, [&] { return !pushes_.empty() || closing_ || lostWhy_; });
-      if (closing_ || pushes_.empty()) return;
-      message = std::move(pushes_.front());
-      pushes_.pop_front();
+      pushed_.wait(lock, [&] {
+        return !pushes_.empty() || (!renders_.empty() && mainWaiting_ == 0) || closing_ || lostWhy_;
+      });
+      if (closing_) return;
+      if (!renders_.empty() && mainWaiting_ == 0) {
+        message = std::move(renders_.front());
+        renders_.pop_front();
+      } else if (!pushes_.empty()) {
+        message = std::move(pushes_.front());
+        pushes_.pop_front();
+      } else {
+        return;  // the host is gone and nothing is left
+      }
       handler = pushHandler_;
     }
     if (handler) handler(message);
   }
 }
 
+namespace {
+/// The lane of the calling thread: each thread of the program gets its own.
+std::uint32_t threadLane() {
+  static std::atomic<std::uint32_t> next{1};
+  thread_local const std::uint32_t lane = next.fetch_add(1);
+  return lane;
+}
+}  // namespace
+
 std::optional<json> Connection::call(const std::string& method, json body) {
-  std::future<std::optional<json>> answer;
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     if (lostWhy_) return std::nullopt;
     id = nextID_++;
-    answer = pending_[id].get_future();
+    pending_[id];
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) {
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) {
     lost("the world host is gone");
-    return std::nullopt;
   }
-  return answer.get();
+  const bool main = onMainThread();
+  std::unique_lock lock(mutex_);
+  if (main) ++mainWaiting_;  // a count: drawing may itself make calls
+  while (true) {
+    answered_.wait(lock, [&] { return pending_[id].done || (main && !renders_.empty()); });
+    if (pending_[id].done) break;
+    wire::Message render = std::move(renders_.front());
+    renders_.pop_front();
+    auto handler = pushHandler_;
+    lock.unlock();
+    if (handler) handler(render);
+    lock.lock();
+  }
+  if (main && --mainWaiting_ == 0 && !renders_.empty()) pushed_.notify_all();
+  std::optional<json> value = std::move(pending_[id].value);
+  pending_.erase(id);
+  return value;
 }
 
 void Connection::tell(const std::string& method, json body) {
@@ -160,7 +203,7 @@ void Connection::tell(const std::string& method, json body) {
     if (lostWhy_) return;
     id = nextID_++;
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body)})) lost("the world host is gone");
+  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) lost("the world host is gone");
 }
 
 void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
@@ -570,11 +613,49 @@ platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
   if (v.size() != 3) return {};
   return {v[0], v[1], v[2]};
 }
+CGImageRef RemoteWindowServer::takePicture(json& body) {
+  if (!body.is_object() || !body.contains("ref")) return answerAs<CGImageRef>(body, nullptr);
+  std::uint64_t ref = 0;
+  try {
+    ref = read<std::uint64_t>(body["ref"]);
+  } catch (const std::exception&) {
+    body = nullptr;
+    return nullptr;
+  }
+  CGImageRef picture;
+  if (body.contains("px")) {
+    body.erase("ref");
+    picture = answerAs<CGImageRef>(body, nullptr);
+    std::lock_guard lock(mutex_);
+    pictures_[ref] = picture;
+  } else {
+    std::lock_guard lock(mutex_);
+    if (auto it = pictures_.find(ref); it != pictures_.end()) picture = it->second;
+  }
+  body = nullptr;
+  return picture;
+}
+
+std::optional<platform::RunningApplicationInfo> RemoteWindowServer::readApplication(json body) {
+  if (!body.is_object()) return std::nullopt;
+  CGImageRef icon = body.contains("icon") ? takePicture(body["icon"]) : nullptr;
+  auto app = answerAs<std::optional<platform::RunningApplicationInfo>>(body, std::nullopt);
+  if (app) app->icon = icon;
+  return app;
+}
+
 std::vector<platform::RunningApplicationInfo> RemoteWindowServer::runningApplications() {
-  return answerAs<std::vector<platform::RunningApplicationInfo>>(connection_->call("runningApplications"), {});
+  auto answer = connection_->call("runningApplications");
+  std::vector<platform::RunningApplicationInfo> apps;
+  if (!answer || !answer->is_array()) return apps;
+  for (json& one : *answer) {
+    if (auto app = readApplication(std::move(one))) apps.push_back(std::move(*app));
+  }
+  return apps;
 }
 std::optional<platform::RunningApplicationInfo> RemoteWindowServer::application(std::int32_t pid) {
-  return answerAs<std::optional<platform::RunningApplicationInfo>>(connection_->call("application", pid), std::nullopt);
+  auto answer = connection_->call("application", pid);
+  return answer ? readApplication(std::move(*answer)) : std::nullopt;
 }
 std::optional<std::int32_t> RemoteWindowServer::frontmostApplication() {
   return answerAs<std::optional<std::int32_t>>(connection_->call("frontmostApplication"), std::nullopt);
@@ -614,7 +695,8 @@ std::optional<std::string> RemoteWindowServer::applicationPath(const std::string
   return answerAs<std::optional<std::string>>(connection_->call("applicationPath", bundleIdentifier), std::nullopt);
 }
 CGImageRef RemoteWindowServer::bundleIcon(const std::string& path) {
-  return answerAs<CGImageRef>(connection_->call("bundleIcon", path), nullptr);
+  auto answer = connection_->call("bundleIcon", path);
+  return answer ? takePicture(*answer) : nullptr;
 }
 void RemoteWindowServer::setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) {
   const bool on = static_cast<bool>(listener);

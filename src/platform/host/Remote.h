@@ -62,8 +62,15 @@ class Connection {
   std::unique_ptr<Channel> channel_;
   mutable std::mutex mutex_;
   std::condition_variable pushed_;
-  std::map<std::uint64_t, std::promise<std::optional<nlohmann::json>>> pending_;
+  std::condition_variable answered_;
+  struct Slot {
+    bool done = false;
+    std::optional<nlohmann::json> value;
+  };
+  std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;
+  std::deque<wire::Message> renders_;  // requests for pictures of the program's windows
+  int mainWaiting_ = 0;  // calls the main thread waits on (drawing meanwhile)
   std::function<void(const wire::Message&)> pushHandler_;
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
@@ -179,6 +186,9 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
  private:
   std::uint64_t newKey();
+  /// Reads a picture sent by reference (pixels the first time only) and keeps it.
+  CGImageRef takePicture(nlohmann::json& body);
+  std::optional<platform::RunningApplicationInfo> readApplication(nlohmann::json body);
 
   std::shared_ptr<Connection> connection_;
   std::mutex mutex_;
@@ -193,6 +203,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
   std::map<std::uint32_t, OwnWindowRenderer> renderers_;
+  std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
 };
 
 /// Both ports over one connection, with the pushes routed to them.

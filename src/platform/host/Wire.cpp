@@ -58,6 +58,7 @@ const char* kindName(Kind kind) { return kKindNames.at(static_cast<std::size_t>(
 std::vector<std::uint8_t> encode(const Message& message) {
   nlohmann::json object = {{"k", kindName(message.kind)}, {"id", message.id}, {"v", message.body}};
   if (!message.method.empty()) object["m"] = message.method;
+  if (message.lane) object["t"] = message.lane;
   std::vector<std::uint8_t> frame(kHeaderSize);
   nlohmann::json::to_cbor(object, frame);
   const std::size_t length = frame.size() - kHeaderSize;
@@ -123,6 +124,13 @@ std::optional<Message> parsePayload(const std::uint8_t* bytes, std::size_t count
   if (named && message.method.empty()) {
     problem = std::string("a ") + kindName(message.kind) + " without a method";
     return std::nullopt;
+  }
+  if (auto lane = object.find("t"); lane != object.end()) {
+    if (!lane->is_number_unsigned() || lane->get<std::uint64_t>() > 0xFFFFFFFFu) {
+      problem = "the lane is not a small unsigned number";
+      return std::nullopt;
+    }
+    message.lane = lane->get<std::uint32_t>();
   }
   message.body = std::move(*body);
   return message;

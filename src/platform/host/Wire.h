@@ -3,7 +3,7 @@
 // frame: an 8-byte header (payload length, 32-bit big-endian; protocol version, 16-bit
 // big-endian; two zero bytes) and a CBOR payload holding one object:
 //
-//   {"k": kind, "id": request id, "m": method name, "v": body}
+//   {"k": kind, "id": request id, "m": method name, "v": body, "t": lane}
 //
 // Kinds: "call" (client to host, answered by one "reply" or "error" with the same id),
 // "push" (host to client, unasked: tap events, notifications), "answer" (client to host:
@@ -37,6 +37,10 @@ struct Message {
   std::uint64_t id = 0;
   std::string method;  // empty for replies
   nlohmann::json body;
+  /// Calls of one lane (the program's thread that made them) are answered in order; calls
+  /// of different lanes may be answered side by side, as calls from several threads are.
+  /// Lane 0 is answered before anything sent after it (only for requests that never wait).
+  std::uint32_t lane = 0;
   friend bool operator==(const Message&, const Message&) = default;
 };
 

@@ -90,7 +90,11 @@ class Desk {
   bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
   bool terminate(std::int32_t pid);
-  std::int32_t ownPID() const { return ownPID_; }
+  /// The program asking: the world's own, or the one a host's connection acts for.
+  std::int32_t ownPID() const {
+    const std::int32_t acting = WindowServer::actingProgram();
+    return acting ? acting : ownPID_;
+  }
   void setOwnPID(std::int32_t pid);
   void setOwnApp(App app, double now);
   std::uint64_t nextElement(std::int32_t pid);

@@ -262,6 +262,22 @@ class WindowServer : public platform::WindowServerPort {
   /// The server the registered private functions act on (the newest one alive), or null.
   static WindowServer* active();
 
+  /// While it lives, the calls of this thread come from another program of the world (a
+  /// second copy attached to a world host): its own pid, own windows and key window are
+  /// that program's. Events for "the program" still go to the world's own one.
+  class ActingProgram {
+   public:
+    explicit ActingProgram(std::int32_t pid);
+    ~ActingProgram();
+    ActingProgram(const ActingProgram&) = delete;
+    ActingProgram& operator=(const ActingProgram&) = delete;
+
+   private:
+    std::int32_t previous_;
+  };
+  /// The program this thread acts for (0: the world's own).
+  static std::int32_t actingProgram();
+
   // ---- Services ----
   /// Attaches the accessibility or event service (replacing the previous one), before the
   /// server is installed: the port's calls reach them without a lock. Without one,

@@ -1,0 +1,153 @@
+// Two copies of the program on one home see one desk: the menu-bar program runs as a real
+// process attached to a host, and a second program (this test, attached as another
+// process of the world) presses ⌘⇥ at the HID level and watches what a user would.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "HostProcess.h"
+#include "platform/CGEvent.h"
+
+namespace {
+
+constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
+
+CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
+  CGEvent e;
+  e.type = type;
+  e.flags = flags;
+  e.integerFields[kCGKeyboardEventKeycode] = code;
+  return e;
+}
+
+/// The other copy's panels that show now (layer 101, on screen).
+std::vector<platform::WindowEntry> panelsOf(host::RemoteMac& mac, std::int32_t pid) {
+  std::vector<platform::WindowEntry> panels;
+  for (const auto& w : mac.windowServer->windowList()) {
+    if (w.ownerPID == pid && w.layer == 101 && w.onScreen && w.alpha > 0) panels.push_back(w);
+  }
+  return panels;
+}
+
+}  // namespace
+
+TEST(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheSwitchIsSeenByBoth) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess menuBar(home.path);
+  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+      << fileText(menuBar.output) << host.errors();
+
+  auto driver = attach(home.socket());
+  ASSERT_TRUE(driver);
+  const std::int32_t self = driver->windowServer->ownProcessIdentifier();
+  // The menu-bar program is the other process of the world with the program's bundle.
+  std::int32_t program = 0;
+  const auto selfInfo = driver->windowServer->application(self);
+  ASSERT_TRUE(selfInfo);
+  for (const auto& app : driver->windowServer->runningApplications()) {
+    if (app.pid != self && app.bundleIdentifier == selfInfo->bundleIdentifier) program = app.pid;
+  }
+  ASSERT_NE(program, 0);
+  const auto before = driver->windowServer->frontmostApplication();
+  ASSERT_TRUE(before);
+  const auto screens = driver->system->screens();
+  ASSERT_FALSE(screens.empty());
+  const auto& first = screens.front();
+  const int width = static_cast<int>(first.frame.size.width), height = static_cast<int>(first.frame.size.height);
+  const CGImageRef quiet = driver->system->captureDisplay(first.displayID, width, height, false);
+  ASSERT_TRUE(quiet);
+
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
+
+  // One panel per display, in this program's window list.
+  ASSERT_TRUE(eventually([&] { return panelsOf(*driver, program).size() == screens.size(); }))
+      << panelsOf(*driver, program).size() << " panels; the program's windows:" << [&] {
+           std::string text;
+           for (const auto& w : driver->windowServer->windowList()) {
+             if (w.ownerPID != program) continue;
+             text += "\n  " + std::to_string(w.number) + " layer " + std::to_string(w.layer) + " on " +
+                     std::to_string(w.onScreen) + " alpha " + std::to_string(w.alpha) + " at " +
+                     std::to_string(w.bounds.minX()) + "," + std::to_string(w.bounds.minY());
+           }
+           return text;
+         }();
+  EXPECT_EQ(driver->windowServer->frontmostApplication(), before) << "nothing switches while ⌘ is held";
+
+  const auto panels = panelsOf(*driver, program);
+  const auto onFirst = std::find_if(panels.begin(), panels.end(),
+                                    [&](const auto& w) { return w.bounds.intersects(first.frame); });
+  ASSERT_NE(onFirst, panels.end());
+  // The display picture shows the panel's content where it stands, once it has faded in.
+  int changed = 0, looked = 0;
+  auto compare = [&] {
+    const CGImageRef shown = driver->system->captureDisplay(first.displayID, width, height, false);
+    changed = looked = 0;
+    if (!shown) return false;
+    for (double y = onFirst->bounds.minY() + 4; y < onFirst->bounds.maxY() - 4; y += 7) {
+      for (double x = onFirst->bounds.minX() + 4; x < onFirst->bounds.maxX() - 4; x += 7) {
+        const int px = static_cast<int>(x - first.frame.minX()), py = static_cast<int>(y - first.frame.minY());
+        if (px < 0 || py < 0 || px >= width || py >= height) continue;
+        ++looked;
+        if (shown->pixel(px, py) != quiet->pixel(px, py)) ++changed;
+      }
+    }
+    return looked > 0 && changed > looked / 10;
+  };
+  EXPECT_TRUE(eventually(compare)) << changed << " of " << looked << " points show the panel";
+
+  // Letting go of ⌘ switches: the world's one frontmost app changes, for every program.
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
+  ASSERT_TRUE(eventually([&] { return driver->windowServer->frontmostApplication() != before; }));
+  const auto after = driver->windowServer->frontmostApplication();
+  ASSERT_TRUE(after);
+  EXPECT_NE(*after, program);
+  EXPECT_TRUE(eventually([&] { return panelsOf(*driver, program).empty(); })) << "the panels go";
+
+  menuBar.stop();
+  const int status = menuBar.wait();
+  EXPECT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
+}
+
+TEST(TwoProgramsTest, WhenTheHostGoesAwayTheProgramSaysSoAndEndsNonZero) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess menuBar(home.path);
+  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+      << fileText(menuBar.output);
+  host.stop(SIGKILL);
+  host.wait();
+  const int status = menuBar.wait();  // it ends by itself; nothing hangs
+  ASSERT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
+  EXPECT_NE(WEXITSTATUS(status), 0);
+  EXPECT_NE(fileText(menuBar.output).find("the simulated Mac went away"), std::string::npos) << fileText(menuBar.output);
+}
+
+TEST(TwoProgramsTest, AProgramStartsTheHostOnDemandAndAScenarioForARunningOneIsRefused) {
+  Home home;
+  {
+    ProgramProcess first(home.path);
+    const std::string log = home.path + "/Library/Logs/Trelliq.log";
+    ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+        << fileText(first.output);
+    EXPECT_TRUE(std::filesystem::exists(home.socket())) << "the program started a host for its home";
+
+    ProgramProcess second(home.path, {"--scenario", "/nonexistent.json", "--dump", home.path + "/desk.txt"});
+    const int status = second.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(fileText(second.output).find("already runs"), std::string::npos) << fileText(second.output);
+  }
+  // The program is gone; the host it started follows a few seconds later and takes its
+  // socket with it.
+  EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(home.socket()); }));
+}
