@@ -17,6 +17,7 @@
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
+#include "platform/sim/SimulatedMac.h"
 
 extern char** environ;
 
@@ -102,17 +103,9 @@ ProgramAttachment::~ProgramAttachment() {
 
 std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& args) {
   std::optional<std::string> scenario;
-  auto flag = std::find(args.begin(), args.end(), "--scenario");
-  if (flag != args.end()) {
-    if (flag + 1 == args.end()) return std::string("--scenario needs a file");
-    scenario = *(flag + 1);
-    args.erase(flag, flag + 2);
-  }
-  const char* chosen = std::getenv("TRELLIQ_HOME");
-  const char* real = std::getenv("HOME");
-  const std::string home = chosen && *chosen ? chosen : platform::joinPath(real ? real : "/tmp", ".trelliq/home");
-  if (!platform::FileManager::createDirectory(home)) return "cannot make the home folder " + home;
-  platform::FileManager::setHomeDirectory(home);
+  if (auto problem = sim::takeScenarioArgument(args, scenario)) return problem;
+  std::string home;
+  if (auto problem = sim::makeSimulatedHome(home)) return problem;
   if (scenario && !scenario->empty() && scenario->front() != '/') {
     // The host starts elsewhere; it needs the file by a path that does not depend on where.
     char here[4096];

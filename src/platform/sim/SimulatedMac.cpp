@@ -16,6 +16,27 @@
 
 namespace sim {
 
+std::optional<std::string> takeScenarioArgument(std::vector<std::string>& args, std::optional<std::string>& path) {
+  auto flag = std::find(args.begin(), args.end(), "--scenario");
+  if (flag == args.end()) return std::nullopt;
+  if (flag + 1 == args.end()) return std::string("--scenario needs a file");
+  if (std::find(flag + 2, args.end(), "--scenario") != args.end()) return std::string("--scenario is given twice");
+  path = *(flag + 1);
+  args.erase(flag, flag + 2);
+  return std::nullopt;
+}
+
+std::optional<std::string> makeSimulatedHome(std::string& home) {
+  // The simulated user gets a home folder of its own, so the scenario's files (other
+  // programs' preferences, the log) never land in the real user's folders.
+  const char* chosen = std::getenv("TRELLIQ_HOME");
+  const char* real = std::getenv("HOME");
+  home = chosen && *chosen ? chosen : platform::joinPath(real ? real : "/tmp", ".trelliq/home");
+  if (!platform::FileManager::createDirectory(home)) return "cannot make the home folder " + home;
+  platform::FileManager::setHomeDirectory(home);
+  return std::nullopt;
+}
+
 SimulatedMac::SimulatedMac() = default;
 
 SimulatedMac::~SimulatedMac() {
@@ -30,21 +51,10 @@ SimulatedMac::~SimulatedMac() {
 
 std::optional<std::string> SimulatedMac::start(std::vector<std::string>& args) {
   std::optional<std::string> scenarioPath;
-  auto flag = std::find(args.begin(), args.end(), "--scenario");
-  if (flag != args.end()) {
-    if (flag + 1 == args.end()) return std::string("--scenario needs a file");
-    if (std::find(flag + 2, args.end(), "--scenario") != args.end()) return std::string("--scenario is given twice");
-    scenarioPath = *(flag + 1);
-    args.erase(flag, flag + 2);
-  }
+  if (auto problem = takeScenarioArgument(args, scenarioPath)) return problem;
 
-  // The simulated user gets a home folder of its own, so the scenario's files (other
-  // programs' preferences, the log) never land in the real user's folders.
-  const char* chosen = std::getenv("TRELLIQ_HOME");
-  const char* real = std::getenv("HOME");
-  const std::string home = chosen && *chosen ? chosen : platform::joinPath(real ? real : "/tmp", ".trelliq/home");
-  if (!platform::FileManager::createDirectory(home)) return "cannot make the home folder " + home;
-  platform::FileManager::setHomeDirectory(home);
+  std::string home;
+  if (auto problem = makeSimulatedHome(home)) return problem;
 
   // The clock comes first: the desk stamps launch dates and schedules its reactions on it.
   auto clock = std::make_unique<platform::RealClock>();

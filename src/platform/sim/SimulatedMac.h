@@ -17,6 +17,14 @@ namespace sim {
 class World;
 class WindowServer;
 
+/// Takes "--scenario FILE" out of `args` into `path` (left alone when there is none); a
+/// flag without its file or given twice answers the problem and changes nothing.
+std::optional<std::string> takeScenarioArgument(std::vector<std::string>& args, std::optional<std::string>& path);
+
+/// Makes the simulated user's home folder ($TRELLIQ_HOME, else ~/.trelliq/home) and points
+/// the file façade at it; the folder's path, or the problem when it cannot be made.
+std::optional<std::string> makeSimulatedHome(std::string& home);
+
 class SimulatedMac {
  public:
   SimulatedMac();

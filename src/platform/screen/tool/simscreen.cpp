@@ -30,6 +30,7 @@
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
+#include "platform/sim/SimulatedMac.h"
 #include "platform/screen/ScreenWindow.h"
 
 int main(int argc, char** argv) {
@@ -57,9 +58,11 @@ int main(int argc, char** argv) {
     }
   }
   QApplication application(argc, argv);
-  const char* chosen = std::getenv("TRELLIQ_HOME");
-  const char* real = std::getenv("HOME");
-  const std::string home = chosen && *chosen ? chosen : std::string(real ? real : "/tmp") + "/.trelliq/home";
+  std::string home;
+  if (auto problem = sim::makeSimulatedHome(home)) {
+    std::cerr << "simscreen: " << *problem << std::endl;
+    return 2;
+  }
   const int noticeMs = static_cast<int>(notice * 1000);
 
   const std::string socket = host::endpointFor(home).socket;
