@@ -67,15 +67,26 @@ bool listsWindow(host::RemoteMac& mac, std::uint32_t number) {
   return std::any_of(list.begin(), list.end(), [&](const platform::WindowEntry& w) { return w.number == number; });
 }
 
+// A host of its own with two programs attached, as every case here starts.
+class HostThreadsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(server.said, "ready");
+    first = attach(home.socket());
+    second = attach(home.socket());
+    ASSERT_TRUE(first && second);
+  }
+  Home home;
+  HostProcess server{home.path};
+  std::unique_ptr<host::RemoteMac> first;
+  std::unique_ptr<host::RemoteMac> second;
+};
+
 }  // namespace
 
-TEST(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto switcher = attach(home.socket());
-  auto poster = attach(home.socket());
-  ASSERT_TRUE(switcher && poster);
+TEST_F(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
+  auto& switcher = first;
+  auto& poster = second;
 
   // The switcher consumes ⌘⇥ at the HID level and passes everything else.
   std::promise<CGEvent> tabSeen;
@@ -103,13 +114,9 @@ TEST(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
   EXPECT_EQ(after.codes, std::vector<std::int64_t>{kA}) << "the consumed ⌘⇥ reached nobody behind the tap";
 }
 
-TEST(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto dying = attach(home.socket());
-  auto other = attach(home.socket());
-  ASSERT_TRUE(dying && other);
+TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
+  auto& dying = first;
+  auto& other = second;
 
   platform::OwnWindowState panel;
   panel.frame = CGRect(100, 100, 400, 300);
@@ -135,13 +142,9 @@ TEST(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
   listener.sawLast.get_future().get();  // no tap holds the key any more
 }
 
-TEST(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto hung = attach(home.socket());
-  auto poster = attach(home.socket());
-  ASSERT_TRUE(hung && poster);
+TEST_F(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
+  auto& hung = first;
+  auto& poster = second;
 
   std::promise<void> toldDisabled;
   std::mutex mutex;
@@ -172,13 +175,7 @@ TEST(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
   EXPECT_EQ(held.size(), 1u) << "a disabled tap is shown nothing more";
 }
 
-TEST(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto first = attach(home.socket());
-  auto second = attach(home.socket());
-  ASSERT_TRUE(first && second);
+TEST_F(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
   const std::int32_t firstPID = first->windowServer->ownProcessIdentifier();
   const std::int32_t secondPID = second->windowServer->ownProcessIdentifier();
   ASSERT_NE(firstPID, 0);
@@ -228,13 +225,9 @@ TEST(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
   EXPECT_TRUE(std::none_of(apps.begin(), apps.end(), [&](const auto& app) { return app.pid == secondPID; }));
 }
 
-TEST(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto one = attach(home.socket());
-  auto two = attach(home.socket());
-  ASSERT_TRUE(one && two);
+TEST_F(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {
+  auto& one = first;
+  auto& two = second;
   std::vector<std::int32_t> regular;
   for (const auto& app : one->windowServer->runningApplications()) {
     if (app.activationPolicy == platform::ActivationPolicy::regular && app.pid != one->windowServer->ownProcessIdentifier() &&
