@@ -3,13 +3,19 @@
 // goes to the deepest widget at the point, and its drags and release follow it there
 // even when the pointer leaves it.
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QWheelEvent>
 #include <QWidget>
+#include <cmath>
+#include <optional>
 
 #include "platform/AppKit.h"
 #include "platform/AppKitPointer.h"
+#include "platform/WindowFrame.h"
 
 namespace platform {
 
@@ -53,9 +59,43 @@ Qt::MouseButtons heldDuring(NSEventType type) {
   }
 }
 
+// The title-bar button a press went down on, by window number.
+struct PressedButton {
+  std::int64_t window = 0;
+  TitleButton button = TitleButton::close;
+};
+std::optional<PressedButton>& pressedButton() {
+  static std::optional<PressedButton> pressed;
+  return pressed;
+}
+
+void deliverWheel(QWidget* content, CGPoint local, const NSEvent& event) {
+  const QPointF point(local.x, local.y);
+  QWidget* under = content->childAt(point.toPoint());
+  // A scroll goes to the scroll view under the pointer, never to a control inside it.
+  QWidget* target = under ? under : content;
+  for (QWidget* w = target; w && w != content->parentWidget(); w = w->parentWidget()) {
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(w)) {
+      target = area->viewport();  // the area takes its wheel through its viewport
+      break;
+    }
+  }
+  // A wheel's notch is 120 eighths of a degree; a precise scroll of ten points counts as one.
+  const double perUnit = event.hasPreciseScrollingDeltas() ? 12 : 120;
+  const QPoint angle(static_cast<int>(std::lround(event.scrollingDeltaX() * perUnit)),
+                     static_cast<int>(std::lround(event.scrollingDeltaY() * perUnit)));
+  const QPoint pixels = event.hasPreciseScrollingDeltas() ? QPoint(static_cast<int>(std::lround(event.scrollingDeltaX())),
+                                                                   static_cast<int>(std::lround(event.scrollingDeltaY())))
+                                                          : QPoint();
+  if (angle.isNull() && pixels.isNull()) return;
+  QWheelEvent qt(target->mapFrom(content, point), point, pixels, angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                 false);
+  QApplication::sendEvent(target, &qt);
+}
+
 }  // namespace
 
-bool isPointerEvent(NSEventType type) { return kindOf(type).has_value(); }
+bool isPointerEvent(NSEventType type) { return type == NSEventType::scrollWheel || kindOf(type).has_value(); }
 
 CGPoint pointInWindow(const CGRect& frame, CGPoint global) {
   const std::vector<NSScreen> screens = NSScreen::screens();
@@ -65,6 +105,7 @@ CGPoint pointInWindow(const CGRect& frame, CGPoint global) {
 }
 
 void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event) {
+  if (content && qApp && event.type() == NSEventType::scrollWheel) return deliverWheel(content, local, event);
   const std::optional<Kind> kind = kindOf(event.type());
   if (!content || !kind || !qApp) return;
   const QPointF point(local.x, local.y);
@@ -81,6 +122,48 @@ void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event) {
   const QPointF inTarget = target->mapFrom(content, point);
   QMouseEvent qt(kind->type, inTarget, point, point, kind->button, heldDuring(event.type()), Qt::NoModifier);
   QApplication::sendEvent(target, &qt);
+}
+
+void deliverToWindow(NSWindow& window, const NSEvent& event) {
+  const CGRect frame = window.frame();
+  const CGRect content = window.contentRectForFrameRect(frame);
+  const CGPoint local = pointInWindow(frame, event.cgLocation());
+  const double bar = frame.maxY() - content.maxY();
+  std::optional<PressedButton>& pressed = pressedButton();
+  const bool inBar = local.y < bar;
+  if (event.type() == NSEventType::leftMouseDown && inBar) {
+    if (const auto button = titleButtonAt(local)) pressed = PressedButton{window.windowNumber(), *button};
+    return;
+  }
+  if (event.type() == NSEventType::leftMouseUp && pressed && pressed->window == window.windowNumber()) {
+    const TitleButton button = pressed->button;
+    pressed.reset();
+    if (!inBar || titleButtonAt(local) != button) return;
+    const NSWindowStyleMask style = window.styleMask();
+    if (button == TitleButton::close && (style & NSWindowStyleMaskClosable)) window.performClose(nullptr);
+    if (button == TitleButton::miniaturize && (style & NSWindowStyleMaskMiniaturizable)) window.miniaturize(nullptr);
+    return;
+  }
+  if (event.type() == NSEventType::leftMouseDragged && pressed) return;
+  // The bar is the frame's: only a press that began in the content follows the pointer there.
+  if (inBar && !pressedWidget()) return;
+  deliverPointer(window.contentView(), CGPoint{local.x, local.y - bar}, event);
+}
+
+void moveTextFocus(NSResponder* from, NSResponder* to) {
+  if (!qApp) return;
+  // The windows are drawn, never shown, so Qt would not tell a widget it has the focus.
+  if (auto* widget = dynamic_cast<QWidget*>(from)) {
+    QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
+    QApplication::sendEvent(widget, &out);
+  }
+  auto* widget = dynamic_cast<QWidget*>(to);
+  if (!widget) return;
+  // A steady caret: a blinking one would change the window's picture twice a second.
+  QApplication::setCursorFlashTime(0);
+  QFocusEvent in(QEvent::FocusIn, Qt::OtherFocusReason);
+  QApplication::sendEvent(widget, &in);
+  if (auto* field = qobject_cast<QLineEdit*>(widget)) field->selectAll();
 }
 
 }  // namespace platform

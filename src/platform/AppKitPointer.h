@@ -9,13 +9,22 @@ class QWidget;
 
 namespace platform {
 
-/// Whether the event is a press, release, move or drag (the kinds delivered to widgets).
+/// Whether the event is a press, release, move, drag or scroll (the kinds delivered to widgets).
 bool isPointerEvent(NSEventType type);
 /// A global top-left point in the coordinates of a window of `frame` (screen coordinates),
 /// origin at the window's top left.
 CGPoint pointInWindow(const CGRect& frame, CGPoint global);
 /// Sends the event to the widget under `local` in `content` (a press's drags and release
-/// go where the press went).
+/// go where the press went; a scroll goes to the widget under the pointer).
 void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event);
+/// Hands an event the window server routed to `window` on, as its frame view would: a
+/// press and release on the same title-bar button closes (when closable) or minimises
+/// (when miniaturizable) the window, the rest of the title bar keeps the event, and the
+/// content area's points reach the widget under them in content coordinates.
+void deliverToWindow(NSWindow& window, const NSEvent& event);
+/// The keyboard focus moves from responder `from` to `to` (either may be null or no
+/// widget): the widgets are told, and a text field that takes it selects its whole text
+/// and shows its caret, as a field editor does.
+void moveTextFocus(NSResponder* from, NSResponder* to);
 
 }  // namespace platform

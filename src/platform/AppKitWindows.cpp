@@ -9,11 +9,12 @@
 #include "platform/FoundationProcesses.h"
 #include "platform/OwnWindowPicture.h"
 #include "platform/SystemPort.h"
+#include "platform/WindowFrame.h"
 #include "platform/WindowServerPort.h"
 
 namespace {
 
-constexpr double kTitleBarHeight = 28;
+using platform::kTitleBarHeight;
 constexpr NSWindowStyleMask kFullScreenBit = NSWindowStyleMaskFullScreen;
 
 /// The unshifted text of a key on a US layout; empty for keys without text.
@@ -81,6 +82,19 @@ NSEvent::NSEvent(const CGEvent& event, std::int64_t windowNumber) {
   }
   windowNumber_ = windowNumber;
   location_ = event.location;
+  if (type_ == NSEventType::scrollWheel) {
+    const auto integer = [&](CGEventField field) -> double {
+      auto it = event.integerFields.find(field);
+      return it == event.integerFields.end() ? 0 : static_cast<double>(it->second);
+    };
+    const auto real = [&](CGEventField field) -> double {
+      auto it = event.doubleFields.find(field);
+      return it == event.doubleFields.end() ? integer(field) : it->second;
+    };
+    precise_ = integer(kCGScrollWheelEventIsContinuous) != 0;
+    scrollY_ = precise_ ? real(kCGScrollWheelEventPointDeltaAxis1) : integer(kCGScrollWheelEventDeltaAxis1);
+    scrollX_ = precise_ ? real(kCGScrollWheelEventPointDeltaAxis2) : integer(kCGScrollWheelEventDeltaAxis2);
+  }
 }
 
 NSEvent NSEvent::keyEvent(NSEventType type, NSEventModifierFlags modifierFlags, std::string characters,
@@ -205,6 +219,13 @@ void push(NSWindow::State& s) {
 }
 
 }  // namespace
+
+CGRect NSWindow::contentRectForFrameRect(CGRect frame) const {
+  const NSWindowStyleMask style = styleMask();
+  if (!(style & NSWindowStyleMaskTitled) || (style & (NSWindowStyleMaskFullScreen | NSWindowStyleMaskFullSizeContentView)))
+    return frame;
+  return CGRect(frame.minX(), frame.minY(), frame.width(), std::max(0.0, frame.height() - kTitleBarHeight));
+}
 
 void NSWindow::setFrame(CGRect frame, bool display) {
   state_->frame = frame;
@@ -439,12 +460,15 @@ NSResponder* NSWindow::firstResponder() const {
 }
 
 bool NSWindow::makeFirstResponder(NSResponder* responder) {
+  NSResponder* before = state_->firstResponder;
   if (!responder || responder == this) {
     state_->firstResponder = nullptr;
+    platform::moveTextFocus(before, nullptr);
     return true;
   }
   if (!responder->acceptsFirstResponder()) return false;
   state_->firstResponder = responder;
+  if (responder != before) platform::moveTextFocus(before, responder);
   return true;
 }
 
@@ -548,12 +572,7 @@ bool NSApplication::sendAction(const SEL& action, NSResponder* target, NSRespond
 
 void NSApplication::sendEvent(const NSEvent& event) {
   if (platform::isPointerEvent(event.type())) {
-    for (NSWindow* window : state_->windows) {
-      if (window->windowNumber() != event.windowNumber() || window->windowNumber() == 0) continue;
-      platform::deliverPointer(window->contentView(), platform::pointInWindow(window->frame(), event.cgLocation()),
-                               event);
-      return;
-    }
+    if (NSWindow* window = windowWithWindowNumber(event.windowNumber())) platform::deliverToWindow(*window, event);
     return;
   }
   NSWindow* key = state_->key;

@@ -73,6 +73,11 @@ class NSEvent {
   std::int64_t windowNumber() const { return windowNumber_; }
   /// Global top-left location of the underlying event.
   CGPoint cgLocation() const { return location_; }
+  /// A scroll's movement: points for a precise (continuous) scroll, else lines; positive
+  /// is up and left, as the wheel rolled away from the user.
+  double scrollingDeltaX() const { return scrollX_; }
+  double scrollingDeltaY() const { return scrollY_; }
+  bool hasPreciseScrollingDeltas() const { return precise_; }
 
   /// The pointer now, in screen coordinates (bottom-left origin: flipped at the first
   /// screen's maxY). Thread-safe.
@@ -88,6 +93,9 @@ class NSEvent {
   bool isARepeat_ = false;
   std::int64_t windowNumber_ = 0;
   CGPoint location_;
+  double scrollX_ = 0;
+  double scrollY_ = 0;
+  bool precise_ = false;
 };
 
 /// `NSMouseInRect` with a non-flipped rectangle: the left and top edges count, the right and bottom do not
@@ -203,6 +211,9 @@ class NSWindow : public NSResponder {
   std::int64_t windowNumber() const;
 
   CGRect frame() const;
+  /// The content area of a window of this style with `frame` (screen coordinates): below
+  /// the title bar of a titled window that is neither full screen nor full-size content.
+  CGRect contentRectForFrameRect(CGRect frame) const;
   /// Moves and resizes the window; `display` is accepted for shape.
   void setFrame(CGRect frame, bool display);
   NSWindowLevel level() const;

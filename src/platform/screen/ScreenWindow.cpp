@@ -12,8 +12,6 @@
 #include <cmath>
 #include <iostream>
 
-#include "platform/host/Remote.h"
-#include "platform/host/WireValues.h"
 #include "platform/screen/ScreenKeys.h"
 
 namespace screen {
@@ -27,10 +25,20 @@ constexpr int kTickMs = 16;
 constexpr int kChangingFrameMs = 33;
 constexpr double kMargin = 8;
 
+// A touchpad scroll's phase as the platform numbers it (began 1, changed 2, ended 4).
+std::int64_t scrollPhase(Qt::ScrollPhase phase) {
+  switch (phase) {
+    case Qt::ScrollBegin: return 1;
+    case Qt::ScrollUpdate: return 2;
+    case Qt::ScrollEnd: return 4;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
-ScreenWindow::ScreenWindow(host::RemoteMac* mac, std::optional<std::string> problem)
-    : mac_(mac), problem_(std::move(problem)) {
+ScreenWindow::ScreenWindow(ScreenSource* source, std::optional<std::string> problem)
+    : source_(source), problem_(std::move(problem)) {
   setWindowTitle("Simulated Mac");
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
@@ -38,7 +46,7 @@ ScreenWindow::ScreenWindow(host::RemoteMac* mac, std::optional<std::string> prob
   setMinimumSize(1, 1);
   resize(1280, 720 + kFootHeight);
   connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
-  if (mac_ && !problem_) timer_.start(kTickMs);
+  if (source_ && !problem_) timer_.start(kTickMs);
   sinceFetch_.start();
 }
 
@@ -58,14 +66,13 @@ void ScreenWindow::hostLost(const std::string& why) {
 }
 
 void ScreenWindow::tick() {
-  if (problem_ || !mac_) return;
-  const auto answer = mac_->connection->call("screenGeneration");
-  if (!answer || !answer->is_number_unsigned()) return;  // a lost host is reported by the connection
-  const auto generation = answer->get<std::uint64_t>();
-  const bool moved = generation != generation_;
+  if (problem_ || !source_) return;
+  const auto generation = source_->generation();
+  if (!generation) return;
+  const bool moved = *generation != generation_;
   if (moved) {
-    generation_ = generation;
-    places_ = topLeftFrames(mac_->system->screens());
+    generation_ = *generation;
+    places_ = topLeftFrames(source_->screens());
     relayout();
   }
   if (moved || stale_ || (changing_ && sinceFetch_.elapsed() >= kChangingFrameMs)) fetch();
@@ -86,15 +93,9 @@ void ScreenWindow::fetch() {
     const int w = static_cast<int>(std::lround(p.area.width() * ratio));
     const int h = static_cast<int>(std::lround(p.area.height() * ratio));
     if (w < 1 || h < 1) continue;
-    const auto answer = mac_->connection->call("screenFrame", {{"id", p.id}, {"w", w}, {"h", h}});
-    if (!answer || !answer->is_object()) continue;
-    try {
-      CGImageRef image;
-      host::wire::decode(answer->at("image"), image);
-      if (image) frames[p.id] = image->qimage();
-      changing_ = changing_ || answer->value("changing", false);
-    } catch (const std::exception& e) {
-      std::cerr << "simscreen: a frame of display " << p.id << " could not be read: " << e.what() << std::endl;
+    if (auto frame = source_->frame(p.id, w, h)) {
+      frames[p.id] = std::move(frame->image);
+      changing_ = changing_ || frame->changing;
     }
   }
   frames_ = std::move(frames);
@@ -141,8 +142,8 @@ void ScreenWindow::resizeEvent(QResizeEvent*) {
 }
 
 void ScreenWindow::post(const CGEvent& event) {
-  if (problem_ || !mac_) return;
-  mac_->windowServer->postEvent(kCGHIDEventTap, event);
+  if (problem_ || !source_) return;
+  source_->post(event);
 }
 
 void ScreenWindow::key(QKeyEvent* event, bool down) {
@@ -156,11 +157,17 @@ void ScreenWindow::key(QKeyEvent* event, bool down) {
     }
     return;
   }
-  const auto code = macKey(event->key());
+  const std::u16string text = event->text().toStdU16String();
+  const auto code = postedKey(event->key(), event->nativeScanCode(), text);
   if (!code) return;
   flags_ = macFlags(event->modifiers());
   if (auto e = CGEventCreateKeyboardEvent(nullptr, *code, down)) {
     CGEventSetFlags(e, flags_);
+    // The Linux keyboard's own text, so any character it makes arrives; with ⌘ held the
+    // Mac's layout types the key instead, as shortcuts read the key, not the text.
+    if (down && isTypedText(text) && !(flags_ & kCGEventFlagMaskCommand)) {
+      CGEventKeyboardSetUnicodeString(e, text.size(), text.data());
+    }
     post(*e);
   }
 }
@@ -201,13 +208,29 @@ void ScreenWindow::mouseReleaseEvent(QMouseEvent* event) {
 void ScreenWindow::wheelEvent(QWheelEvent* event) {
   const auto point = toDesk(layout_, event->position().x(), event->position().y(), 0);
   if (!point) return;
-  const int lines = event->angleDelta().y() / 120;
-  if (lines == 0) return;
-  if (auto e = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitLine, 1, lines, 0)) {
-    e->location = *point;
-    CGEventSetFlags(e, flags_);
-    post(*e);
+  CGEventRef e;
+  if (!event->pixelDelta().isNull()) {
+    // A touchpad: a continuous scroll in points with its phases, as a trackpad's.
+    const QPoint pixels = event->pixelDelta();
+    e = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitPixel, 2, pixels.y(), pixels.x());
+    if (!e) return;
+    CGEventSetIntegerValueField(e, kCGScrollWheelEventScrollPhase, scrollPhase(event->phase()));
+    if (event->phase() == Qt::ScrollMomentum) {
+      CGEventSetIntegerValueField(e, kCGScrollWheelEventScrollPhase, 0);
+      CGEventSetIntegerValueField(e, kCGScrollWheelEventMomentumPhase, 2);
+    }
+  } else {
+    // A wheel: whole notches, keeping what a fine-grained wheel leaves over for the next turn.
+    wheelRest_ += event->angleDelta();
+    const int down = wheelRest_.y() / 120, across = wheelRest_.x() / 120;
+    wheelRest_ -= QPoint(across * 120, down * 120);
+    if (down == 0 && across == 0) return;
+    e = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitLine, 2, down, across);
+    if (!e) return;
   }
+  e->location = *point;
+  CGEventSetFlags(e, flags_);
+  post(*e);
 }
 
 }  // namespace screen

@@ -15,17 +15,15 @@
 
 #include "platform/CGEvent.h"
 #include "platform/screen/ScreenLayout.h"
-
-namespace host {
-struct RemoteMac;
-}
+#include "platform/screen/ScreenSource.h"
 
 namespace screen {
 
 class ScreenWindow : public QWidget {
  public:
-  /// Shows the world behind `mac`, or, without one, only `problem`.
-  ScreenWindow(host::RemoteMac* mac, std::optional<std::string> problem);
+  /// Shows the world `source` reads (not owned; it must outlive the window), or, without
+  /// one, only `problem`.
+  ScreenWindow(ScreenSource* source, std::optional<std::string> problem);
 
   /// The host went away (any thread): says so, and after the notice's time ends the
   /// application with status 3.
@@ -34,6 +32,11 @@ class ScreenWindow : public QWidget {
 
   static constexpr int kFootHeight = 26;
   static constexpr double kCornerReach = 6;
+
+  /// Reads the desk now as the next tick would (a test steps the screen with it).
+  void refresh() { tick(); }
+  /// Where the displays stand in the window.
+  const Layout& layout() const { return layout_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -54,7 +57,7 @@ class ScreenWindow : public QWidget {
   void pointer(CGEventType type, const QPointF& at, CGMouseButton button, std::int64_t clicks = 0);
   void post(const CGEvent& event);
 
-  host::RemoteMac* mac_;
+  ScreenSource* source_;
   std::optional<std::string> problem_;
   QTimer timer_;
   QElapsedTimer sinceFetch_;
@@ -65,6 +68,7 @@ class ScreenWindow : public QWidget {
   bool changing_ = false;  // the last frames may change without the desk's generation moving
   bool stale_ = true;
   CGEventFlags flags_ = 0;
+  QPoint wheelRest_;  // a wheel's turn short of a whole notch
   int noticeMs_ = 3000;
 };
 

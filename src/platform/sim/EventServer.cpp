@@ -3,6 +3,7 @@
 #include <atomic>
 #include <utility>
 
+#include "platform/WindowFrame.h"
 #include "platform/sim/World.h"
 
 namespace sim {
@@ -533,6 +534,7 @@ void EventServer::route(const CGEvent& event) {
     }
     if (captured) {
       if (*captured) server_.deliverToProgram(event, *captured);
+      if (!*captured && event.type == kCGEventLeftMouseUp) releaseTitleButton(event);
       return;
     }
   }
@@ -553,6 +555,35 @@ void EventServer::route(const CGEvent& event) {
     server_.raiseWindow(*number);
     server_.makeFrontmost(window->pid);
   }
+  if (event.type == kCGEventLeftMouseDown) {
+    const auto button = titleButtonUnder(*window, event.location);
+    std::lock_guard lock(mutex_);
+    titlePress_.reset();
+    if (button) titlePress_ = std::pair{*number, *button};
+  }
+}
+
+std::optional<int> EventServer::titleButtonUnder(const Window& window, CGPoint location) {
+  if (window.subrole != kAXStandardWindowSubrole || window.layer != 0) return std::nullopt;
+  const CGPoint inFrame{location.x - window.bounds.minX(), location.y - window.bounds.minY()};
+  if (inFrame.y < 0 || inFrame.y >= platform::kTitleBarHeight) return std::nullopt;
+  const auto button = platform::titleButtonAt(inFrame);
+  return button ? std::optional<int>(static_cast<int>(*button)) : std::nullopt;
+}
+
+// Another app's window button acts when the press and the release are on it, as its
+// app's frame view would: close removes the window, minimise sends it to the Dock.
+void EventServer::releaseTitleButton(const CGEvent& event) {
+  std::optional<std::pair<std::uint32_t, int>> press;
+  {
+    std::lock_guard lock(mutex_);
+    press = std::exchange(titlePress_, std::nullopt);
+  }
+  if (!press) return;
+  const auto window = server_.window(press->first);
+  if (!window || titleButtonUnder(*window, event.location) != press->second) return;
+  if (press->second == static_cast<int>(platform::TitleButton::close)) server_.removeWindow(press->first);
+  if (press->second == static_cast<int>(platform::TitleButton::miniaturize)) server_.requestMinimize(press->first, true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -216,6 +216,9 @@ class EventServer : public EventService {
   void reachSession(const CGEvent& event);
   void finish(const CGEvent& event);
   void route(const CGEvent& event);
+  // Another app's title-bar button under `location` (a platform::TitleButton), if any.
+  static std::optional<int> titleButtonUnder(const Window& window, CGPoint location);
+  void releaseTitleButton(const CGEvent& event);
   void dock(const CGEvent& event);
   void dockOlder(const CGEvent& event, std::uint32_t display, std::vector<SwipeRecord>& done);
   void dockNewer(const CGEvent& event, std::uint32_t display, std::vector<SwipeRecord>& done);
@@ -245,6 +248,7 @@ class EventServer : public EventService {
   CGEventFlags modifiers_ = 0;
   std::uint32_t buttons_ = 0;
   std::map<std::int64_t, std::uint32_t> captured_;  // button held -> the program's window it went down on, or 0
+  std::optional<std::pair<std::uint32_t, int>> titlePress_;  // another app's window and the title button pressed
   std::optional<Gathering> gathering_;
   std::optional<CGEvent> companion_;  // newer layout: waiting for its gesture event
   SwipeRecord::Layout swipeLayout_ = SwipeRecord::Layout::older;

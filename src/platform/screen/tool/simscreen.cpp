@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    screen::ScreenWindow window(mac.get(), std::nullopt);
+    screen::RemoteScreenSource source(*mac);
+    screen::ScreenWindow window(&source, std::nullopt);
     window.setNoticeMs(noticeMs);
     mac->connection->setLossHandler([&window](const std::string& why) { window.hostLost(why); });
     if (width > 0) window.resize(width, height);

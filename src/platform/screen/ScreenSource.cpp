@@ -1,0 +1,34 @@
+#include "platform/screen/ScreenSource.h"
+
+#include <iostream>
+
+#include "platform/host/Remote.h"
+#include "platform/host/WireValues.h"
+
+namespace screen {
+
+std::optional<std::uint64_t> RemoteScreenSource::generation() {
+  const auto answer = mac_.connection->call("screenGeneration");
+  if (!answer || !answer->is_number_unsigned()) return std::nullopt;  // a lost host is reported by the connection
+  return answer->get<std::uint64_t>();
+}
+
+std::vector<platform::ScreenDescription> RemoteScreenSource::screens() { return mac_.system->screens(); }
+
+std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, int width, int height) {
+  const auto answer = mac_.connection->call("screenFrame", {{"id", id}, {"w", width}, {"h", height}});
+  if (!answer || !answer->is_object()) return std::nullopt;
+  try {
+    CGImageRef image;
+    host::wire::decode(answer->at("image"), image);
+    if (!image) return std::nullopt;
+    return Frame{image->qimage(), answer->value("changing", false)};
+  } catch (const std::exception& e) {
+    std::cerr << "simscreen: a frame of display " << id << " could not be read: " << e.what() << std::endl;
+    return std::nullopt;
+  }
+}
+
+void RemoteScreenSource::post(const CGEvent& event) { mac_.windowServer->postEvent(kCGHIDEventTap, event); }
+
+}  // namespace screen

@@ -1,0 +1,55 @@
+#pragma once
+// What the screen shows and where its input goes: the desk's change count, the displays,
+// each display's composed frame and the events the keyboard and pointer make. The screen
+// program reads a world host through `RemoteScreenSource`; a test may hand the screen a
+// world in its own process. Main thread.
+
+#include <QImage>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/CGEvent.h"
+#include "platform/SystemPort.h"
+
+namespace host {
+struct RemoteMac;
+}
+
+namespace screen {
+
+class ScreenSource {
+ public:
+  virtual ~ScreenSource() = default;
+
+  /// The desk's change count; nothing while it cannot be read.
+  virtual std::optional<std::uint64_t> generation() = 0;
+  /// The displays, the first one the main display.
+  virtual std::vector<platform::ScreenDescription> screens() = 0;
+
+  struct Frame {
+    QImage image;
+    bool changing = false;  // it may change without the change count moving
+  };
+  /// Display `id` composed at `width` × `height` pixels; nothing when it cannot be.
+  virtual std::optional<Frame> frame(std::uint32_t id, int width, int height) = 0;
+
+  /// Posts `event` at the HID point, as the keyboard or the pointer would.
+  virtual void post(const CGEvent& event) = 0;
+};
+
+/// The world of a host the screen attached to (not owned; it must outlive this).
+class RemoteScreenSource : public ScreenSource {
+ public:
+  explicit RemoteScreenSource(host::RemoteMac& mac) : mac_(mac) {}
+
+  std::optional<std::uint64_t> generation() override;
+  std::vector<platform::ScreenDescription> screens() override;
+  std::optional<Frame> frame(std::uint32_t id, int width, int height) override;
+  void post(const CGEvent& event) override;
+
+ private:
+  host::RemoteMac& mac_;
+};
+
+}  // namespace screen

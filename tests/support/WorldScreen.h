@@ -1,0 +1,72 @@
+#pragma once
+// The simulated Mac's screen on a world of the test's own process: what the screen
+// shows is composed by the scene's window server and its keyboard and pointer post to
+// it, so a test can use the program's windows through the screen as a person would.
+// Links with trelliq_screen.
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include "platform/screen/ScreenSource.h"
+#include "platform/screen/ScreenWindow.h"
+#include "platform/sim/WindowServer.h"
+#include "platform/sim/World.h"
+
+class WorldScreenSource : public screen::ScreenSource {
+ public:
+  WorldScreenSource(sim::World& world, sim::WindowServer& server) : world_(world), server_(server) {}
+
+  std::optional<std::uint64_t> generation() override { return server_.generation(); }
+  std::vector<platform::ScreenDescription> screens() override { return world_.screens(); }
+  std::optional<Frame> frame(std::uint32_t id, int width, int height) override {
+    bool changing = false;
+    QImage image = server_.composeDisplay(id, width, height, &changing);
+    if (image.isNull()) return std::nullopt;
+    return Frame{std::move(image), changing};
+  }
+  void post(const CGEvent& event) override { server_.postEvent(kCGHIDEventTap, event); }
+
+ private:
+  sim::World& world_;
+  sim::WindowServer& server_;
+};
+
+/// A screen window over the scene's world, and a hand that uses it.
+struct WorldScreen {
+  WorldScreen(sim::World& world, sim::WindowServer& server, int width, int height) : source(world, server) {
+    window.resize(width, height);
+    window.refresh();
+  }
+
+  /// Where the screen's window shows desk point `desk` (global top-left points).
+  QPointF at(CGPoint desk) const {
+    for (const screen::Placed& p : window.layout().displays) {
+      if (!p.frame.contains(desk)) continue;
+      const double s = window.layout().scale;
+      return {p.area.minX() + (desk.x - p.frame.minX()) * s, p.area.minY() + (desk.y - p.frame.minY()) * s};
+    }
+    return {-1, -1};
+  }
+
+  void press(QPointF point, QEvent::Type type) {
+    QMouseEvent e(type, point, window.mapToGlobal(point), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &e);
+  }
+  void click(CGPoint desk) {
+    const QPointF point = at(desk);
+    press(point, QEvent::MouseButtonPress);
+    press(point, QEvent::MouseButtonRelease);
+  }
+  /// One notch of the wheel at `desk`, towards the user when `down`.
+  void wheel(CGPoint desk, bool down) {
+    const QPointF point = at(desk);
+    QWheelEvent e(point, window.mapToGlobal(point), QPoint(), QPoint(0, down ? -120 : 120), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&window, &e);
+  }
+
+  WorldScreenSource source;
+  screen::ScreenWindow window{&source, std::nullopt};
+};
