@@ -199,8 +199,10 @@ TEST_F(DisplayPanelViewTest, TheNameFieldEditsTheDraftAndCallsTheHooks) {
 
   view->focusNameField();
   EXPECT_EQ(panel.firstResponder(), static_cast<NSResponder*>(field)) << "keys routed to the panel reach the field";
+  EXPECT_EQ(field->selectedText(), "Quill") << "the field takes the keyboard with its text selected";
 
   // Typing writes the draft; the draft written elsewhere shows in the field.
+  field->keyDown(key(124));  // → leaves the selection for the end
   field->keyDown(key(1, "s"));
   EXPECT_EQ(model.nameDraft(), "Quills");
   field->keyDown(key(51));

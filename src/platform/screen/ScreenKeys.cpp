@@ -32,10 +32,42 @@ const std::map<int, CGKeyCode>& keys() {
   return table;
 }
 
+// The Mac key at each X key code of a PC keyboard's main block (evdev code + 8).
+const std::map<std::uint32_t, CGKeyCode>& places() {
+  static const std::map<std::uint32_t, CGKeyCode> table = {
+      {10, 18}, {11, 19}, {12, 20}, {13, 21}, {14, 23}, {15, 22}, {16, 26}, {17, 28}, {18, 25}, {19, 29},
+      {20, 27}, {21, 24}, {22, 51}, {23, 48}, {24, 12}, {25, 13}, {26, 14}, {27, 15}, {28, 17}, {29, 16},
+      {30, 32}, {31, 34}, {32, 31}, {33, 35}, {34, 33}, {35, 30}, {36, 36}, {38, 0},  {39, 1},  {40, 2},
+      {41, 3},  {42, 5},  {43, 4},  {44, 38}, {45, 40}, {46, 37}, {47, 41}, {48, 39}, {49, 50}, {51, 42},
+      {52, 6},  {53, 7},  {54, 8},  {55, 9},  {56, 11}, {57, 45}, {58, 46}, {59, 43}, {60, 47}, {61, 44},
+      {65, 49}, {94, 10},
+  };
+  return table;
+}
+
+// The ISO section key: no text on a US layout, so what the key carries is kept as typed.
+constexpr CGKeyCode kKeyWithoutUSText = 10;
+
 }  // namespace
 
 std::optional<CGKeyCode> macKey(int qtKey) {
   if (auto it = keys().find(qtKey); it != keys().end()) return it->second;
+  return std::nullopt;
+}
+
+std::optional<CGKeyCode> macKeyAt(std::uint32_t scanCode) {
+  if (auto it = places().find(scanCode); it != places().end()) return it->second;
+  return std::nullopt;
+}
+
+bool isTypedText(const std::u16string& text) {
+  return !text.empty() && text.front() >= 0x20 && text.front() != 0x7F;
+}
+
+std::optional<CGKeyCode> postedKey(int qtKey, std::uint32_t scanCode, const std::u16string& text) {
+  if (auto code = macKey(qtKey)) return code;
+  if (auto code = macKeyAt(scanCode)) return code;
+  if (isTypedText(text)) return kKeyWithoutUSText;
   return std::nullopt;
 }
 

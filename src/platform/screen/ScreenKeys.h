@@ -3,6 +3,7 @@
 // Super+Tab for its own switcher, so Ctrl plays ⌘ and Alt plays ⌥; Super plays ⌃.
 
 #include <Qt>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -12,6 +13,19 @@ namespace screen {
 
 /// The Mac key code of a key of the screen's keyboard, or nothing for keys the Mac lacks.
 std::optional<CGKeyCode> macKey(int qtKey);
+
+/// The Mac key code of the key at the place of X key code `scanCode` on a PC keyboard
+/// (the main block), or nothing for other places.
+std::optional<CGKeyCode> macKeyAt(std::uint32_t scanCode);
+
+/// The key code a key press is posted with: by its label (`qtKey`), else by its place,
+/// else, for a key that types `text` (any character the Linux keyboard makes), a key
+/// without a US meaning so the text is taken as typed. Nothing for keys that neither
+/// mean nor type anything.
+std::optional<CGKeyCode> postedKey(int qtKey, std::uint32_t scanCode, const std::u16string& text);
+
+/// Whether `text` is something typed rather than a control character.
+bool isTypedText(const std::u16string& text);
 
 /// The Mac modifier flags the held keys stand for.
 CGEventFlags macFlags(Qt::KeyboardModifiers held);
