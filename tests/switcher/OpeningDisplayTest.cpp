@@ -136,12 +136,13 @@ TEST_F(DesktopClicks, AClickOnTheMenuBarTheDockOrNoScreenIsNotOnTheDesktop) {
   EXPECT_TRUE(OpeningDisplay::isOnDesktop({1200, 200}, screens_, PlistArray{}));
 }
 
-TEST_F(DesktopClicks, WindowsAreMatchedInWindowServerCoordinatesAndAnUnreadableListRecordsNoClick) {
+TEST_F(DesktopClicks, WindowsAreMatchedInWindowServerCoordinatesAndAnUnreadableListHidesNothing) {
   // 700 points up from the bottom is 100 points down from the top: under the window.
   EXPECT_FALSE(OpeningDisplay::isOnDesktop({100, 700}, screens_, covered_));
   EXPECT_TRUE(OpeningDisplay::isOnDesktop({100, 100}, screens_, covered_));
 
-  EXPECT_FALSE(OpeningDisplay::isOnDesktop({100, 100}, screens_, std::nullopt));
+  EXPECT_TRUE(OpeningDisplay::isOnDesktop({100, 700}, screens_, std::nullopt));
+  EXPECT_FALSE(OpeningDisplay::isOnDesktop({500, 790}, screens_, std::nullopt));  // still not the menu bar
 }
 
 TEST_F(DesktopClicks, OnlyVisibleOrdinaryWindowsHideTheDesktop) {

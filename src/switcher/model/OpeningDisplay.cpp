@@ -75,7 +75,8 @@ bool OpeningDisplay::isOnDesktop(CGPoint point, const std::vector<NSScreen>& scr
                                    [&](const NSScreen& s) { return NSMouseInRect(point, s.frame(), false); });
   if (screen == screens.end()) return false;
   if (!NSMouseInRect(point, screen->visibleFrame(), false)) return false;  // menu bar or Dock
-  if (!windowList) return false;
+  // The click only biases the next opening: with no list to contradict it, it counts.
+  if (!windowList) return true;
 
   const double primaryTop = screens.front().frame().maxY();
   const CGPoint server = platform::flipPoint(point, primaryTop);

@@ -56,8 +56,8 @@ class OpeningDisplay {
 
   /// Whether a click at `point` landed on the bare desktop rather than the menu bar, the
   /// Dock or a window. `windowList` is the on-screen window list without desktop
-  /// elements; a list that could not be read (none) answers false, so a failed read
-  /// never records a desktop click.
+  /// elements; a list that could not be read (none) hides nothing, so the answer is then
+  /// true for any point inside a screen's visible frame.
   static bool isOnDesktop(CGPoint point, const std::vector<NSScreen>& screens,
                           const std::optional<platform::PlistArray>& windowList);
   /// The same, reading the screens and the window list now.
