@@ -40,7 +40,8 @@ void prune(const std::string& folder) {
       FileManager::removeFile(path);
       continue;
     }
-    if (!DiagnosticScreenshots::isCaptureName(name)) continue;
+    // Every picture counts towards the captures kept; `expired` names only captures.
+    if (!endsWith(name, kPng)) continue;
     files.push_back({name, FileManager::modificationDate(path).value_or(0)});
   }
   for (const std::string& name : DiagnosticScreenshots::expired(files, Diagnostics::keepShots)) {
@@ -148,8 +149,7 @@ std::vector<std::string> DiagnosticScreenshots::expired(const std::vector<File>&
 
   std::vector<std::string> doomed;
   for (const File& file : files) {
-    const auto mark = file.name.find(kDisplayMark);
-    if (mark != std::string::npos && endsWith(file.name, kPng) && old.count(file.name.substr(0, mark))) {
+    if (isCaptureName(file.name) && old.count(file.name.substr(0, file.name.find(kDisplayMark)))) {
       doomed.push_back(file.name);
     }
   }

@@ -34,12 +34,12 @@ class DiagnosticScreenshots final {
   /// Pruning touches nothing else: the folder may hold the user's own pictures.
   static bool isCaptureName(std::string_view name, bool temporary = false);
 
-  /// The names to delete so that only the newest `keep` captures remain. A capture is the
-  /// set of ".png" files sharing the stamp before "-display"; its age is the newest
-  /// modification time among them, because stamps carry no date and sort wrongly after
-  /// midnight. A ".png" without "-display" is a stamp of its own (its whole name): it counts
-  /// towards `keep` like a capture but is never deleted, as no capture's file begins with
-  /// it. Other names are neither counted nor deleted.
+  /// The names to delete so that only the newest `keep` stamps remain. Every ".png" name
+  /// has a stamp, the part before its first "-display" (the whole name when it has none),
+  /// and a stamp's age is the newest modification time among its files, because stamps
+  /// carry no date and sort wrongly after midnight. Of the stamps beyond the newest `keep`,
+  /// only the files named like captures (`isCaptureName`) are named: a stray picture counts
+  /// towards `keep` but is never deleted. Names not ending in ".png" are ignored.
   static std::vector<std::string> expired(const std::vector<File>& files, int keep);
 };
 

@@ -118,6 +118,9 @@ TEST_F(Screenshots, KeepsTheTwelveNewestCapturesByTimeAcrossMidnight) {
     ASSERT_TRUE(FileManager::writeAtomically(folder() + "/" + other, "keep"));
     fs::last_write_time(folder() + "/" + other, fs::file_time_type::clock::now() - std::chrono::hours(48));
   }
+  // A stray picture newer than every old capture is a stamp of its own, so it takes a
+  // capture's place without ever being deleted.
+  fs::last_write_time(folder() + "/holiday.png", fs::file_time_type::clock::now() - std::chrono::seconds(50));
   std::tm day{};
   day.tm_year = 2026 - 1900;
   day.tm_mday = 2;
@@ -130,7 +133,7 @@ TEST_F(Screenshots, KeepsTheTwelveNewestCapturesByTimeAcrossMidnight) {
 
   std::vector<std::string> expected{"00-00-00.000-display0.png.txt", "00-00-01.500-display0.png",
                                     "00-00-01.500-display1.png"};
-  for (int i = 1; i < 12; ++i) expected.push_back("23-59-" + std::to_string(40 + i) + ".000-display0.png");
+  for (int i = 2; i < 12; ++i) expected.push_back("23-59-" + std::to_string(40 + i) + ".000-display0.png");
   expected.insert(expected.end(), {"holiday.png", "notes.txt"});
   EXPECT_EQ(files(), expected);
 }
@@ -223,22 +226,25 @@ TEST(ScreenshotDecisions, NumbersLeftToRightAndDistinctFromNineForTheRest) {
 
 TEST(ScreenshotDecisions, PruningCountsCapturesByTheirNewestFile) {
   using Shots = DiagnosticScreenshots;
+  const std::string a = "10-00-01.000", b = "10-00-02.000", c = "10-00-03.000";
   // "a" has one file written late, so "b" is the oldest capture; names not ending in
   // ".png" never count.
-  const std::vector<Shots::File> files{{"a-display0.png", 10}, {"a-display1.png", 50},    {"b-display0.png", 20},
-                                       {"c-display0.png", 30}, {"notes-display0.txt", 0}, {"holiday.png", 0},
-                                       {"a-display0.PNG", 0}};
-  EXPECT_EQ(Shots::expired(files, 2), std::vector<std::string>{"b-display0.png"});
+  const std::vector<Shots::File> files{{a + "-display0.png", 10}, {a + "-display1.png", 50}, {b + "-display0.png", 20},
+                                       {c + "-display0.png", 30}, {a + "-display0.txt", 0},  {a + "-display0.PNG", 0}};
+  EXPECT_EQ(Shots::expired(files, 2), std::vector<std::string>{b + "-display0.png"});
   EXPECT_TRUE(Shots::expired(files, 3).empty());
   // A stray picture is a stamp of its own: it counts, so the oldest capture goes, yet it
-  // is never deleted itself, not even when it is the oldest.
-  const std::vector<Shots::File> stray{{"a-display0.png", 10}, {"b-display0.png", 20}, {"holiday.png", 30}};
-  EXPECT_EQ(Shots::expired(stray, 2), std::vector<std::string>{"a-display0.png"});
+  // is never deleted itself, not even when it is the oldest; nor is a stray that shares
+  // an old capture's stamp.
+  const std::vector<Shots::File> stray{{a + "-display0.png", 10}, {b + "-display0.png", 20}, {"holiday.png", 30}};
+  EXPECT_EQ(Shots::expired(stray, 2), std::vector<std::string>{a + "-display0.png"});
   EXPECT_TRUE(Shots::expired(stray, 3).empty());
-  EXPECT_TRUE(Shots::expired({{"holiday.png", 1}, {"b-display0.png", 20}, {"b-display1.png", 20}}, 1).empty());
+  EXPECT_TRUE(Shots::expired({{"holiday.png", 1}, {b + "-display0.png", 20}, {b + "-display1.png", 20}}, 1).empty());
+  EXPECT_EQ(Shots::expired({{a + "-display0.png", 1}, {a + "-displayX.png", 1}, {b + "-display0.png", 2}}, 1),
+            std::vector<std::string>{a + "-display0.png"});
   // Equal times fall back to the stamp's text.
-  EXPECT_EQ(Shots::expired({{"b-display0.png", 7}, {"a-display0.png", 7}, {"c-display0.png", 7}}, 2),
-            std::vector<std::string>{"a-display0.png"});
+  EXPECT_EQ(Shots::expired({{b + "-display0.png", 7}, {a + "-display0.png", 7}, {c + "-display0.png", 7}}, 2),
+            std::vector<std::string>{a + "-display0.png"});
 }
 
 }  // namespace
