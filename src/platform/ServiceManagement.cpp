@@ -1,6 +1,7 @@
 #include "platform/ServiceManagement.h"
 
 #include "platform/SystemPort.h"
+#include "platform/WindowServerPort.h"
 
 SMAppService::Status SMAppService::status() const {
   switch (platform::system().loginItemStatus()) {
@@ -24,4 +25,8 @@ std::optional<NSError> SMAppService::registerService() const {
 std::optional<NSError> SMAppService::unregisterService() const {
   if (auto error = platform::system().setLoginItem(false)) return NSError{*error};
   return std::nullopt;
+}
+
+void SMAppService::openSystemSettingsLoginItems() {
+  if (platform::hasWindowServer()) platform::windowServer().openSystemSettingsLoginItems();
 }

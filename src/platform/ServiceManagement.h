@@ -16,4 +16,6 @@ class SMAppService {
   /// Nothing on success, the error otherwise.
   std::optional<NSError> registerService() const;
   std::optional<NSError> unregisterService() const;
+  /// Opens System Settings at the Login Items pane, where the user approves the item.
+  static void openSystemSettingsLoginItems();
 };

@@ -174,6 +174,9 @@ class WindowServerPort {
       std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) = 0;
   /// Opens a URL or file with its default application; false when nothing handles it.
   virtual bool openURL(const std::string& url) = 0;
+  /// Opens the system's settings at the pane of login items (nothing happens when the
+  /// system cannot open its settings).
+  virtual void openSystemSettingsLoginItems() = 0;
   /// The bundle path of the application with that bundle identifier, a running one before
   /// an installed one; nothing when the system has none.
   virtual std::optional<std::string> applicationPath(const std::string& bundleIdentifier) = 0;

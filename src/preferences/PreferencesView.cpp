@@ -14,6 +14,7 @@
 #include "guide/KeyCap.h"
 #include "guide/LayoutFit.h"
 #include "platform/AppKit.h"
+#include "platform/ServiceManagement.h"
 #include "preferences/FormRow.h"
 #include "preferences/GesturePopUp.h"
 #include "preferences/HotCornerPicker.h"
@@ -149,7 +150,7 @@ void PreferencesView::build() {
   loginRow_ = new FormRow("Open at login", {PreferencesText::loginSubtitle(needsApproval_)}, loginToggle_);
   general->addRow(loginRow_);
   loginItemsButton_ = new QPushButton("Open Login Items Settings…");
-  connect(loginItemsButton_, &QPushButton::clicked, this, [] { NSWorkspace::shared().open(loginItemsSettings); });
+  connect(loginItemsButton_, &QPushButton::clicked, this, [] { SMAppService::openSystemSettingsLoginItems(); });
   auto* buttonRow = new QWidget();
   auto* buttonLine = new QHBoxLayout(buttonRow);
   buttonLine->setContentsMargins(10, 0, 10, 6);

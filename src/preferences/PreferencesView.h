@@ -37,8 +37,6 @@ class TilesOverview;
 class PreferencesView : public QWidget {
  public:
   static constexpr int formWidth = 600;
-  /// Where "Open Login Items Settings…" leads.
-  static constexpr const char* loginItemsSettings = "x-apple.systempreferences:com.apple.LoginItems-Settings.extension";
 
   /// Reads the login item and both permissions once, then builds the form.
   explicit PreferencesView(QWidget* parent = nullptr);

@@ -45,6 +45,16 @@ TEST(LoginItemTest, FailuresCarryTheirDescriptionAndChangeNothing) {
   EXPECT_EQ(service.status(), Status::notFound);
 }
 
+TEST(LoginItemTest, TheLoginItemsPaneOpensInSystemSettingsLikeAnyOtherPane) {
+  Scene scene;
+  SMAppService::openSystemSettingsLoginItems();
+  EXPECT_TRUE(scene.windowServer.openedURLs().empty()) << "nothing opens settings panes yet";
+
+  scene.windowServer.setURLHandler("x-apple.systempreferences", "/System/Applications/System Settings.app");
+  SMAppService::openSystemSettingsLoginItems();
+  EXPECT_EQ(scene.windowServer.openedURLs(), std::vector<std::string>{sim::WindowServer::kLoginItemsPane});
+}
+
 TEST(PermissionsTest, ScreenCaptureRequestGrantsOnlyForLaterChecks) {
   Scene scene;
   EXPECT_FALSE(CGPreflightScreenCaptureAccess());

@@ -208,7 +208,7 @@ TEST_F(PreferencesForm, TheLoginToggleEndsShowingWhatTheServiceReports) {
   EXPECT_EQ(view.loginRow().subtitle()[0], "Waiting for your OK in System Settings › General › Login Items");
   EXPECT_FALSE(view.loginItemsButton().parentWidget()->isHidden());
   view.loginItemsButton().click();
-  EXPECT_EQ(scene.windowServer.openedURLs().back(), PreferencesView::loginItemsSettings);
+  EXPECT_EQ(scene.windowServer.openedURLs().back(), sim::WindowServer::kLoginItemsPane);
   // Approved in System Settings: noticed when a window of the program becomes key.
   scene.world.setLoginItemStatus(platform::LoginItemStatus::enabled);
   ClosableWindow other(CGRect(10, 10, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);

@@ -674,6 +674,10 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return nullptr;
   }
   if (m == "openURL") return ws.openURL(read<std::string>(v));
+  if (m == "openSystemSettingsLoginItems") {
+    ws.openSystemSettingsLoginItems();
+    return nullptr;
+  }
   if (m == "applicationPath") return wire::encode(ws.applicationPath(read<std::string>(v)));
   if (m == "bundleIcon") return client->pictureByReference(ws.bundleIcon(read<std::string>(v)));
   if (m == "createOwnWindow") {

@@ -691,6 +691,7 @@ void RemoteWindowServer::openApplication(
   }
 }
 bool RemoteWindowServer::openURL(const std::string& url) { return answerAs(connection_->call("openURL", url), false); }
+void RemoteWindowServer::openSystemSettingsLoginItems() { connection_->call("openSystemSettingsLoginItems"); }
 std::optional<std::string> RemoteWindowServer::applicationPath(const std::string& bundleIdentifier) {
   return answerAs<std::optional<std::string>>(connection_->call("applicationPath", bundleIdentifier), std::nullopt);
 }

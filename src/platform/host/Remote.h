@@ -155,6 +155,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
       const std::string& path, bool activates,
       std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
   bool openURL(const std::string& url) override;
+  void openSystemSettingsLoginItems() override;
   std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
   CGImageRef bundleIcon(const std::string& path) override;
   void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;

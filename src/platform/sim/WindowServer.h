@@ -355,7 +355,10 @@ class WindowServer : public platform::WindowServerPort {
   void setOwnApp(App app);
   /// Registers the default application of a URL scheme ("https") or file extension (".txt").
   void setURLHandler(const std::string& schemeOrExtension, const std::string& bundlePath);
+  /// Every URL opened with a handler, in order; settings panes are opened as URLs, so
+  /// the login items' pane shows here as `kLoginItemsPane`.
   std::vector<std::string> openedURLs() const;
+  static constexpr const char* kLoginItemsPane = "x-apple.systempreferences:com.apple.LoginItems-Settings.extension";
 
   // ---- Windows ----
   /// Adds a window in front of its layer (number chosen when 0, Spaces: the current one of
@@ -486,6 +489,7 @@ class WindowServer : public platform::WindowServerPort {
       const std::string& path, bool activates,
       std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
   bool openURL(const std::string& url) override;
+  void openSystemSettingsLoginItems() override;
   std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
   CGImageRef bundleIcon(const std::string& path) override;
   void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;

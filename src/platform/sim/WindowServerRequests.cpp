@@ -374,6 +374,8 @@ bool WindowServer::openURL(const std::string& url) {
   return true;
 }
 
+void WindowServer::openSystemSettingsLoginItems() { openURL(kLoginItemsPane); }
+
 // ---------------------------------------------------------------------------------------------
 // The program's own windows
 
