@@ -59,15 +59,25 @@ TEST_F(SmallDesk, FocusTestRaisesTheNamedAppsWindowAndComesBack) {
 }
 
 TEST_F(SmallDesk, FocusTestLooksSixTenthsOfASecondAfterActivatingAndFourAfterGoingBack) {
-  sim::Timings slow = scene_.windowServer.timings();
-  slow.activate = 0.5;  // done before the first look, not yet at the second
-  scene_.windowServer.setTimings(slow);
+  // An activation lasting exactly as long as a wait is seen at its end and not before, and
+  // the two waits make one second: the looks are at 0.6 s and 0.4 s, no sooner, no later.
   const std::string n = std::to_string(notesWindow_), c = std::to_string(chatWindow_);
-  EXPECT_EQ(run({"--focus-test", out_, "Chat"}), 0);
-  EXPECT_EQ(reports::lines(out_),
-            (Lines{"before: front Notes focused window " + n + " main=1",
-                   "target: Chat window " + c + " accessory=false", "after: front Chat focused window " + c + " main=1",
-                   "back: front Chat focused window " + c + " main=1"}));
+  const std::string chat = "front Chat focused window " + c + " main=1";
+  const std::string notes = "front Notes focused window " + n + " main=1";
+  for (const double activate : {0.6, 0.4}) {
+    sim::Timings timings = scene_.windowServer.timings();
+    timings.activate = activate;
+    timings.raise = 0;
+    scene_.windowServer.setTimings(timings);
+    const double start = scene_.clock.monotonicSeconds();
+    EXPECT_EQ(run({"--focus-test", out_, "Chat"}), 0);
+    EXPECT_NEAR(scene_.clock.monotonicSeconds() - start, 1.0, 1e-9);
+    const auto lines = reports::lines(out_);
+    ASSERT_TRUE(lines && lines->size() == 4u);
+    EXPECT_EQ((*lines)[2], "after: " + chat) << activate;
+    EXPECT_EQ((*lines)[3], "back: " + (activate > 0.4 ? chat : notes)) << activate;
+    scene_.clock.advance(1);  // the last activation settles before the next run
+  }
 }
 
 TEST_F(SmallDesk, FocusTestNeverTargetsItsOwnProgramEvenAloneOnASpace) {

@@ -184,13 +184,15 @@ TEST_F(SpaceModesTest, SwipeTestReportsTheSpacesAfterASwipeEachWayAndWithoutPerm
 }
 
 TEST_F(SpaceModesTest, SwipeTestGivesEachSwipeFourFifthsOfASecond) {
-  sim::Timings slow = scene_.windowServer.timings();
-  slow.slide = 0.7;  // a slide that a shorter look would catch half way
-  scene_.windowServer.setTimings(slow);
+  // The other display shows Space 7 from 0.8 s after the swipe until a moment later: only
+  // a look at exactly 0.8 s sees it. The two waits then make 1.6 s, so the second is 0.8 s too.
+  platform::Executor& desk = scene_.clock.queue("desk");
+  desk.asyncAfter(0.8, [this] { scene_.windowServer.switchSpace(7, sim::SwitchStyle::instant); });
+  desk.asyncAfter(0.801, [this] { scene_.windowServer.switchSpace(2, sim::SwitchStyle::instant); });
   const double start = now();
   EXPECT_EQ(run({"--swipe-test", out_}), 0);
-  EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [2, 4]", "after left [1, 2]"}));
-  EXPECT_GE(now() - start, 1.6);
+  EXPECT_EQ(report(), (Lines{"start [1, 2]", "after right [4, 7]", "after left [1, 2]"}));
+  EXPECT_NEAR(now() - start, 1.6, 1e-9);
 }
 
 TEST_F(SpaceModesTest, AReportInAFolderThatDoesNotExistIsNotWrittenAndTheModeFails) {
