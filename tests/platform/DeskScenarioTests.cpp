@@ -5,12 +5,14 @@
 #include <set>
 
 #include "platform/sim/Scenario.h"
+#include "support/ScenarioText.h"
 #include "support/Scene.h"
 
 namespace {
 
+// Cases without displays of their own stand on the built-in desk's.
 std::optional<std::string> load(Scene& scene, const std::string& text) {
-  return sim::loadScenarioText(scene.world, text, "desk.json");
+  return sim::loadScenarioText(scene.world, scenarios::withBuiltInDisplays(text), "desk.json");
 }
 
 int runningWithBundle(const sim::WindowServer& ws, const std::string& bundle) {

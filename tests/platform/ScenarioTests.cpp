@@ -12,6 +12,7 @@
 #include "platform/Geometry.h"
 #include "platform/ServiceManagement.h"
 #include "platform/sim/Scenario.h"
+#include "support/ScenarioText.h"
 #include "support/Scene.h"
 
 using platform::PlistData;
@@ -135,10 +136,14 @@ TEST(ScenarioTest, WrongFieldsAreNamedAndLeaveTheWorldAlone) {
       {R"({"missingSymbols": [{"library": "/L"}]})", "missingSymbols[0]: expected \"library\" and \"symbol\""},
   };
   for (const Case& c : cases) {
-    const auto problem = sim::loadScenarioText(scene.world, c.json, "desk.json");
+    const auto problem = sim::loadScenarioText(scene.world, scenarios::withBuiltInDisplays(c.json), "desk.json");
     ASSERT_TRUE(problem) << c.json;
     EXPECT_THAT(*problem, StartsWith("desk.json: " + c.message)) << c.json;
   }
+  // A scenario is the whole desk: one without displays would start on none.
+  EXPECT_EQ(sim::loadScenarioText(scene.world, R"({"osVersion": "15.3"})", "desk.json"),
+            "desk.json: no \"displays\": a scenario describes the whole desk (\"displays\": [] for one without "
+            "screens)");
   // Nothing of the failed files reached the world.
   EXPECT_EQ(scene.world.displays().size(), 2u);
   EXPECT_EQ(scene.world.display(1)->screen.frame, CGRect(0, 0, 1512, 982));
@@ -159,7 +164,9 @@ TEST(ScenarioTest, HostileFilesAreRefusedBeforeTheyAreRead) {
   ASSERT_TRUE(platform::FileManager::writeAtomically(large, "{}"));
   ASSERT_EQ(::truncate(large.c_str(), static_cast<off_t>(sim::kMaxScenarioBytes + 1)), 0);
   EXPECT_EQ(sim::loadScenarioFile(scene.world, large), large + ": larger than the 16 MB a scenario may have");
-  ASSERT_TRUE(platform::FileManager::writeAtomically(large, "{}" + std::string(sim::kMaxScenarioBytes - 2, ' ')));
+  const std::string desk = scenarios::withBuiltInDisplays("{}");
+  ASSERT_TRUE(
+      platform::FileManager::writeAtomically(large, desk + std::string(sim::kMaxScenarioBytes - desk.size(), ' ')));
   EXPECT_EQ(sim::loadScenarioFile(scene.world, large), std::nullopt) << "a file at the limit is read";
 
   // A name that would break the message's line is escaped, like every outside text.
@@ -172,11 +179,12 @@ TEST(ScenarioTest, HostileFilesAreRefusedBeforeTheyAreRead) {
 TEST(ScenarioTest, DeeplyNestedPreferencesAndHugeDisplaysGetAClearError) {
   Scene scene(Scene::Start::defaultScenario);
   const auto nested = [](int depth) {
-    return R"({"preferences": {"d": {"k": )" + std::string(static_cast<std::size_t>(depth), '[') +
+    return R"({"displays": [], "preferences": {"d": {"k": )" + std::string(static_cast<std::size_t>(depth), '[') +
            std::string(static_cast<std::size_t>(depth), ']') + "}}}";
   };
   // 64 levels below the domain's key are fine; one more is refused where it happens.
   EXPECT_EQ(sim::loadScenarioText(scene.world, nested(64), "deep.json"), std::nullopt);
+  EXPECT_TRUE(scene.world.displays().empty()) << "an empty list of displays is a desk without screens";
   std::string path = "preferences[\"d\"][\"k\"]";
   for (int i = 0; i < 64; ++i) path += "[0]";
   EXPECT_EQ(sim::loadScenarioText(scene.world, nested(65), "deep.json"),

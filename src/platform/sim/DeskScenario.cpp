@@ -181,15 +181,13 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
   DeskScenario d;
   if (!root.is_object()) return d;
 
-  // The displays the desk is laid out on: the scenario's own, or those the world has.
+  // The displays the desk is laid out on: the scenario's own (it always lists them).
   std::set<std::uint32_t> displays;
   if (root.contains("displays") && root["displays"].is_array()) {
     for (const json& display : root["displays"]) {
       if (display.is_object() && display.contains("id") && display["id"].is_number_unsigned())
         displays.insert(display["id"].get<std::uint32_t>());
     }
-  } else {
-    for (const Display& display : world.displays()) displays.insert(display.screen.displayID);
   }
 
   if (root.contains("sharedSpaces")) d.shared = boolean(root["sharedSpaces"], "sharedSpaces");
@@ -349,15 +347,13 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
   }
 
   if (root.contains("unmatchedDisplays")) {
-    // The uuids a screen has: the scenario's displays, or the world's.
+    // The uuids a screen has: the scenario's displays.
     std::set<std::string> screens;
     if (root.contains("displays") && root["displays"].is_array()) {
       for (const json& display : root["displays"]) {
         if (display.is_object() && display.contains("uuid") && display["uuid"].is_string())
           screens.insert(display["uuid"].get<std::string>());
       }
-    } else {
-      for (const Display& display : world.displays()) screens.insert(display.screen.uuid);
     }
     // Space ids are the desk's: this file's, or without a "spaces" section those it has.
     std::set<std::uint64_t> taken;

@@ -44,8 +44,8 @@ struct DeskScenario {
   std::optional<platform::PlistArray> unmatchedDisplays;  // managed-display entries
 };
 
-/// Reads and checks the desk sections of `root` against the displays the scenario (or,
-/// without a "displays" section, `world`) has. Throws scenario::Problem (ScenarioJson.h).
+/// Reads and checks the desk sections of `root` against the displays the scenario lists.
+/// Throws scenario::Problem (ScenarioJson.h).
 DeskScenario readDeskScenario(const nlohmann::json& root, const World& world);
 /// Puts the desk into the world's window server (nothing when it has none).
 void applyDeskScenario(World& world, const DeskScenario& desk);

@@ -227,6 +227,9 @@ Scenario read(const json& root) {
   onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
                         "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "frontmostRaisesWindow",
                         "windows", "unmatchedDisplays"});
+  // A scenario is the whole desk: one that forgot its screens would start on none.
+  if (!root.contains("displays"))
+    fail("", "no \"displays\": a scenario describes the whole desk (\"displays\": [] for one without screens)");
 
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
 
