@@ -99,6 +99,15 @@ class DisplayPanelViewTest : public ::testing::Test {
     return view;
   }
 
+  static bool drawsAnything(QWidget& view) {
+    QImage drawn(view.size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    view.render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    for (int y = 0; y < drawn.height(); ++y)
+      for (int x = 0; x < drawn.width(); ++x)
+        if (qAlpha(drawn.pixel(x, y))) return true;
+    return false;
+  }
   static NSEvent key(std::uint16_t code, std::string text = "", NSEventModifierFlags flags = 0) {
     return NSEvent::keyEvent(NSEventType::keyDown, flags, text, text, false, code);
   }
@@ -129,10 +138,13 @@ TEST_F(DisplayPanelViewTest, EveryChangeReplacesTheReportedFramesAndContent) {
   view->setShown(false);
   model.reset(desk({100, 101}), 0);
   EXPECT_EQ(geometry.tiles.size(), 1u);
-  // The panel is framed to its display before it shows; the view follows.
+  // The panel is framed to its display and ordered in before it shows; until then it
+  // draws nothing of what it held.
   panel.setFrame(CGRect(0, 0, 1024, 768), false);
+  EXPECT_FALSE(drawsAnything(*view)) << "an ordered-out panel draws nothing";
   view->setShown(true);
   EXPECT_TRUE(view->isShown());
+  EXPECT_TRUE(drawsAnything(*view));
   EXPECT_EQ(view->size(), QSize(1024, 768));
   EXPECT_EQ(geometry.tiles.size(), 2u);
 }

@@ -260,6 +260,9 @@ QString DisplayPanelView::helpAt(QPointF point) const {
 }
 
 void DisplayPanelView::paintEvent(QPaintEvent*) {
+  // Between being ordered in and shown the panel still holds the tree of its last
+  // showing (or of its making, laid out for no display): it draws nothing until shown.
+  if (!shown_) return;
   QPainter painter(this);
   // The tree just marked is what shows until the clock moves on.
   if (marked_ && markedAt_ == platform::clock().monotonicSeconds()) {
