@@ -17,6 +17,7 @@
 #include "platform/AppKitWindows.h"
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/model/Weight.h"
 
 namespace trelliq {
 
@@ -69,15 +70,20 @@ class Layer {
   /// origin) and it moves with it. Null: the content's coordinates. Not owned.
   const Layer* superlayer() const { return superlayer_; }
   void setSuperlayer(const Layer* layer) { superlayer_ = layer, changed(); }
-  /// A system symbol drawn white in the middle of the layer, `symbolSize` points tall;
-  /// empty for none.
+  /// A system symbol drawn white in the middle of the layer, `symbolSize` points tall, at
+  /// `symbolWeight`; empty for none.
   const std::string& symbol() const { return symbol_; }
   double symbolSize() const { return symbolSize_; }
-  void setSymbol(std::string name, double size) {
+  scene::Weight symbolWeight() const { return symbolWeight_; }
+  void setSymbol(std::string name, double size, scene::Weight weight) {
     symbol_ = std::move(name);
     symbolSize_ = size;
+    symbolWeight_ = weight;
     changed();
   }
+  /// What assistive technology reads for the layer; empty for nothing.
+  const std::string& accessibilityDescription() const { return accessibilityDescription_; }
+  void setAccessibilityDescription(std::string text) { accessibilityDescription_ = std::move(text), changed(); }
 
   /// Called after every change, with the layer.
   std::function<void(const Layer&)> onChange;
@@ -98,6 +104,8 @@ class Layer {
   const Layer* superlayer_ = nullptr;
   std::string symbol_;
   double symbolSize_ = 0;
+  scene::Weight symbolWeight_ = scene::Weight::regular;
+  std::string accessibilityDescription_;
 };
 
 /// The transparent view over a display panel's content that turns pointer events into

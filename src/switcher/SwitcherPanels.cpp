@@ -261,7 +261,8 @@ Layer& Switcher::fullScreenBadge() {
     fullScreenBadge_->setFrame(CGRect(0, 0, 22, 22));
     fullScreenBadge_->setBackground(black(0.55));
     fullScreenBadge_->setCornerRadius(6);
-    fullScreenBadge_->setSymbol("arrow.up.left.and.arrow.down.right", 10);
+    fullScreenBadge_->setSymbol("arrow.up.left.and.arrow.down.right", 10, scene::Weight::bold);
+    fullScreenBadge_->setAccessibilityDescription("Full screen");
     // It sits in the picture's lower right, in the picture's coordinates.
     fullScreenBadge_->setSuperlayer(&previewPicture());
   }

@@ -8,6 +8,7 @@
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"
+#include "switcher/views/SymbolGlyphs.h"
 
 namespace trelliq::panels {
 namespace {
@@ -174,6 +175,29 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
   EXPECT_GT(qGreen(image.pixel(right - 17, bottom - 3)), 150) << "and below it";
   EXPECT_GT(qGreen(image.pixel(right - 24, bottom - 31)), 150) << "and it is 22 points tall";
   EXPECT_EQ(qAlpha(image.pixel(right - 17, image.height() - 17)), 0) << "nothing is drawn in the margin below";
+
+  // The glyph is bold: it covers as much as a bold outline does, more than a semibold one.
+  EXPECT_EQ(switcher->fullScreenBadge().accessibilityDescription(), "Full screen");
+  const auto whiteIn = [](const QImage& picture, const QRect& box) {
+    int white = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+      for (int x = box.left(); x <= box.right(); ++x) white += qRed(picture.pixel(x, y)) > 128;
+    }
+    return white;
+  };
+  const auto outline = [&](scene::Weight weight) {
+    QImage alone(22, 22, QImage::Format_ARGB32_Premultiplied);
+    alone.fill(Qt::black);
+    QPainter painter(&alone);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(views::symbolPath(switcher->fullScreenBadge().symbol(), QRectF(0, 0, 22, 22), 10, weight),
+                     Qt::white);
+    painter.end();
+    return whiteIn(alone, alone.rect());
+  };
+  const int bold = outline(scene::Weight::bold), semibold = outline(scene::Weight::semibold);
+  ASSERT_GT(bold, semibold + 2);
+  EXPECT_GT(whiteIn(image, QRect(right - 28, bottom - 28, 22, 22)), (bold + semibold) / 2);
 }
 
 class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterface<const char*> {};

@@ -16,6 +16,7 @@
 #include "platform/Image.h"
 #include "switcher/model/ModelChange.h"
 #include "switcher/model/PanelGeometry.h"
+#include "switcher/model/Weight.h"
 
 namespace trelliq::scene {
 
@@ -27,8 +28,6 @@ struct Paint {
   double opacity = 1;
   friend bool operator==(const Paint&, const Paint&) = default;
 };
-
-enum class Weight { regular, medium, semibold };
 
 /// A thin line along a shape's edge, drawn inside it.
 struct Stroke {

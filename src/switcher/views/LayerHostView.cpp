@@ -117,7 +117,7 @@ void LayerHostView::paintEvent(QPaintEvent*) {
       painter.drawImage(target, image->qimage());
     }
     if (!layer->symbol().empty()) {
-      const QPainterPath glyph = symbolPath(layer->symbol(), rect, layer->symbolSize(), scene::Weight::semibold);
+      const QPainterPath glyph = symbolPath(layer->symbol(), rect, layer->symbolSize(), layer->symbolWeight());
       painter.fillPath(glyph, Qt::white);
     }
     painter.restore();

@@ -19,6 +19,8 @@ double lineWidth(double size, scene::Weight weight) {
       return size * 0.095;
     case scene::Weight::semibold:
       return size * 0.11;
+    case scene::Weight::bold:
+      return size * 0.13;
   }
   return size * 0.08;
 }

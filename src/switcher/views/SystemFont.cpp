@@ -20,6 +20,9 @@ QFont systemFont(double size, scene::Weight weight) {
     case scene::Weight::semibold:
       font.setWeight(QFont::DemiBold);
       break;
+    case scene::Weight::bold:
+      font.setWeight(QFont::Bold);
+      break;
   }
   return font;
 }
