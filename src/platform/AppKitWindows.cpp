@@ -139,6 +139,7 @@ struct NSWindow::State {
   NSWindowCollectionBehavior behavior = 0;
   std::string title;
   bool opaque = true;
+  platform::GlassStyle glass = platform::GlassStyle::regular;
   std::uint32_t background = 0xFFECECEC;
   bool shadow = true;
   bool ignoresMouse = false;
@@ -167,6 +168,7 @@ platform::OwnWindowState serverState(const NSWindow::State& s) {
   o.collectionBehavior = s.behavior;
   o.title = s.title;
   o.opaque = s.opaque;
+  o.glass = s.glass;
   o.hasShadow = s.shadow;
   o.ignoresMouseEvents = s.ignoresMouse;
   o.miniaturized = s.miniaturizeWanted;
@@ -276,6 +278,18 @@ bool NSWindow::isOpaque() const { return state_->opaque; }
 void NSWindow::setOpaque(bool opaque) {
   state_->opaque = opaque;
   state_->picture->setOpaque(opaque);
+  push(*state_);
+}
+
+bool NSGlassEffectView::respondsToSelector(const std::string& selector) const {
+  return platform::hasSystem() && platform::system().glassEffectViewResponds(selector);
+}
+
+platform::GlassStyle NSWindow::glassStyle() const { return state_->glass; }
+
+void NSWindow::setGlassStyle(platform::GlassStyle style) {
+  if (state_->glass == style) return;
+  state_->glass = style;
   push(*state_);
 }
 

@@ -228,6 +228,11 @@ class NSWindow : public NSResponder {
   void setTitle(std::string title);
   bool isOpaque() const;
   void setOpaque(bool opaque);
+  /// The style of the glass effect views in the content, which the window server composes
+  /// behind the content's translucent pixels (a Mac's window server reads it from the view
+  /// tree; here the views that draw glass tell the window). Regular unless set.
+  platform::GlassStyle glassStyle() const;
+  void setGlassStyle(platform::GlassStyle style);
   /// 0xAARRGGBB; 0 is the clear colour.
   std::uint32_t backgroundColor() const;
   void setBackgroundColor(std::uint32_t argb);
@@ -308,6 +313,16 @@ class NSWindow : public NSResponder {
 
  private:
   std::unique_ptr<State> state_;
+};
+
+/// The system's glass material as the program sets it up: its style and, on systems that
+/// have one, a private variant set through key-value coding (the key "_variant").
+class NSGlassEffectView {
+ public:
+  using Style = platform::GlassStyle;
+  /// Whether this system's glass view answers `selector` (such as "set_variant:"); false
+  /// while no system is installed. Any thread.
+  bool respondsToSelector(const std::string& selector) const;
 };
 
 class NSPanel : public NSWindow {

@@ -93,6 +93,9 @@ class SystemPort {
 
   // Private symbols: the address registered for `symbol` in the library at `path`, or null.
   virtual bool libraryExists(const std::string& path) = 0;
+  /// Whether a fresh system glass effect view answers `selector` (its private variant's
+  /// "set_variant:" is there on some systems only).
+  virtual bool glassEffectViewResponds(const std::string& selector) = 0;
   virtual void* symbol(const std::string& path, const std::string& symbol) = 0;
 
   // Processes.

@@ -71,6 +71,9 @@ struct WorkspaceEvent {
   std::int32_t pid = 0;  // 0 for the two system-wide kinds
 };
 
+/// The style of the system's glass: frosted, or clear enough to see what lies behind.
+enum class GlassStyle { regular = 0, clear = 1 };
+
 /// What the program asks of one of its own windows; frames are global, top-left origin.
 struct OwnWindowState {
   CGRect frame;
@@ -80,6 +83,8 @@ struct OwnWindowState {
   std::uint64_t collectionBehavior = 0;  // bit 0: all Spaces, bit 4: stationary ...
   std::string title;
   bool opaque = true;
+  /// The glass the window server composes behind a window that is not opaque.
+  GlassStyle glass = GlassStyle::regular;
   bool hasShadow = true;
   bool ignoresMouseEvents = false;
   bool miniaturized = false;

@@ -17,6 +17,7 @@
 #include "platform/AppKitWindows.h"
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/model/GlassLook.h"
 #include "switcher/model/Weight.h"
 
 namespace trelliq {
@@ -66,6 +67,9 @@ class Layer {
   void setBackground(std::uint32_t argb) { background_ = argb, changed(); }
   Gravity gravity() const { return gravity_; }
   Material material() const { return material_; }
+  /// The glass's style and private variant (meaningful for the glass material only).
+  const GlassLook& glassLook() const { return glassLook_; }
+  void setGlassLook(GlassLook look) { glassLook_ = look, changed(); }
   /// The layer it sits in: its frame is then in that layer's coordinates (bottom-left
   /// origin) and it moves with it. Null: the content's coordinates. Not owned.
   const Layer* superlayer() const { return superlayer_; }
@@ -101,6 +105,7 @@ class Layer {
   std::uint32_t background_ = 0;
   Gravity gravity_ = Gravity::resize;
   Material material_ = Material::none;
+  GlassLook glassLook_;
   const Layer* superlayer_ = nullptr;
   std::string symbol_;
   double symbolSize_ = 0;
@@ -156,8 +161,6 @@ class PanelViews {
   /// Lays `mouse` over the content of display panel `panel` (above its panel view), so
   /// that the pointer over the panel reaches it. `mouse` outlives the panel's view.
   virtual void hostPointer(NSWindow& panel, MouseView& mouse) {}
-  /// Whether the system's glass surface offers its private variant (decides the haze).
-  virtual bool glassVariant() const = 0;
 
   /// The installed library, null when none is. Main thread.
   static PanelViews* installed() { return slot(); }

@@ -105,6 +105,9 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
   /// A glass surface over a haze layer, always placed together.
   struct Pane {
+    /// The glass in the regular style with variant 2 where the system offers the variant,
+    /// else in the clear style (`usesGlassVariant`).
+    Pane();
     std::unique_ptr<Layer> glass = std::make_unique<Layer>(Layer::Material::glass);
     std::unique_ptr<Layer> haze = std::make_unique<Layer>(Layer::Material::haze);
     /// Both layers' corner radius.
@@ -205,7 +208,7 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   static constexpr double ghostFade = 0.2;
   static constexpr double clearEndHaze = 0.3;
   static constexpr double previewCornerRadius = 18;
-  static constexpr int overlayGlassVariant = 2;
+  static constexpr int overlayGlassVariant = GlassLook::paneVariant;
   // Scrolling (points of scroll delta, except the factors).
   static constexpr double scrollSmoothing = 0.4, scrollSettle = 8, rowSwitch = 2.5, scrollSwitch = 1.5, rowSettle = 30,
                           scrollStep = 50;
@@ -495,7 +498,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   Pane& previewPane();
   Layer& previewPicture();
   Layer& fullScreenBadge();
-  /// Whether the glass offers its private variant (from the installed views; false without).
+  /// Whether a fresh system glass view answers "set_variant:"; asked once per installed
+  /// system. Any thread.
   static bool usesGlassVariant();
 
   // ======================================================================================

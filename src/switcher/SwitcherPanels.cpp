@@ -73,6 +73,8 @@ std::vector<std::string> coveringWindows(std::int64_t panel, const CGRect& glass
 // Panes
 // ======================================================================================
 
+Switcher::Pane::Pane() { glass->setGlassLook(GlassLook::ofPane(usesGlassVariant())); }
+
 void Switcher::Pane::setRadius(double radius) {
   glass->setCornerRadius(radius);
   haze->setCornerRadius(radius);
@@ -269,10 +271,7 @@ Layer& Switcher::fullScreenBadge() {
   return *fullScreenBadge_;
 }
 
-bool Switcher::usesGlassVariant() {
-  const PanelViews* views = PanelViews::installed();
-  return views && views->glassVariant();
-}
+bool Switcher::usesGlassVariant() { return GlassLook::systemOffersVariant(); }
 
 std::optional<std::pair<CGImageRef, bool>> Switcher::previewImage() const {
   if (const WindowInfo* target = model.focusedTarget(); target && target->windowID) {

@@ -1,11 +1,12 @@
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <limits>
 
 #include "platform/AppKit.h"
+#include "platform/AppKitWindows.h"
 #include "platform/CoreFoundation.h"
 #include "platform/CoreGraphics.h"
 #include "platform/Files.h"
@@ -32,6 +33,7 @@ TEST(ScenarioTest, DefaultDeskIsPlausible) {
   EXPECT_TRUE(CGPreflightScreenCaptureAccess());
   EXPECT_EQ(SMAppService::mainAppService().status(), SMAppService::Status::notRegistered);
   EXPECT_EQ(scene.world.osVersion().major, 15);
+  EXPECT_TRUE(NSGlassEffectView().respondsToSelector("set_variant:"));
   CFPreferencesAppSynchronize("com.apple.dock");
   EXPECT_EQ(CFPreferencesCopyAppValue("wvous-br-corner", "com.apple.dock"), PlistValue(14));
   EXPECT_EQ(CFPreferencesCopyAppValue("com.apple.swipescrolldirection", kCFPreferencesAnyApplication),
@@ -45,6 +47,7 @@ TEST(ScenarioTest, AFileDescribesTheWholeDesk) {
   ASSERT_TRUE(platform::FileManager::writeAtomically(path, R"({
     // Comments are allowed.
     "osVersion": "14.6.1",
+    "glassVariant": false,
     "displays": [
       {"id": 5, "frame": [0, 0, 1920, 1080], "desktopColor": "#112233", "scale": 2,
        "safeAreaInsets": {"top": 10}},
@@ -62,6 +65,7 @@ TEST(ScenarioTest, AFileDescribesTheWholeDesk) {
 
   ASSERT_EQ(sim::loadScenarioFile(scene.world, path), std::nullopt);
   EXPECT_EQ(scene.world.osVersion(), (sim::World::Version{14, 6, 1}));
+  EXPECT_FALSE(NSGlassEffectView().respondsToSelector("set_variant:"));
   const auto screens = NSScreen::screens();
   ASSERT_EQ(screens.size(), 2u);
   EXPECT_EQ(screens[0].localizedName(), "Display 5");
@@ -127,6 +131,7 @@ TEST(ScenarioTest, WrongFieldsAreNamedAndLeaveTheWorldAlone) {
       {R"({"loginItem": {"status": "on"}})", "loginItem.status: expected \"notRegistered\""},
       {R"({"loginItem": {"registerError": 5}})", "loginItem.registerError: expected a string, found a number"},
       {R"({"osVersion": "fifteen"})", "osVersion: expected a version like"},
+      {R"({"glassVariant": 0})", "glassVariant: expected true or false"},
       {R"({"osVersion": 4000000000})", "osVersion: expected a major version"},
       {R"({"preferences": {"../x": {}}})", "preferences[\"../x\"]: not a domain name"},
       {R"({"preferences": {"com.apple.dock": {"a": null}}})",

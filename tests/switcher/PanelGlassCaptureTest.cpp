@@ -86,5 +86,62 @@ TEST_F(PanelGlassCaptureTest, BothPanelsGlassTintsTheDisplayAcrossTheContent) {
   }
 }
 
+// The glass as the system offers it: without the private variant a pane is clear, so the
+// desk shows through with little blur, and has no haze. A sharp edge lies behind the
+// panel's glass: a light and a dark strip meeting under its middle.
+class GlassStyleCaptureTest : public PanelGlassCaptureTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GlassStyleCaptureTest, TheDeskShowsThroughClearGlassWithoutHazeAndFrostedThroughTheVariant) {
+  const bool variant = GetParam();
+  scene.world.setGlassVariantAvailable(variant);
+  constexpr std::uint32_t kLight = 0xE0E0E0, kDark = 0x202020;
+  for (const bool left : {true, false}) {
+    sim::Window strip;
+    strip.pid = sim::WindowServer::kWindowServerPID;
+    strip.layer = 20;
+    strip.subrole = "";
+    strip.allSpaces = true;
+    strip.color = left ? kLight : kDark;
+    strip.bounds = CGRect(left ? 0 : kBuiltInFrame.width() / 2, 0, kBuiltInFrame.width() / 2, kBuiltInFrame.height());
+    scene.windowServer.addWindow(strip);
+  }
+  setPreview("none");
+  holdSession();
+  scene.clock.advance(1.0);  // past the fade-in
+  ASSERT_TRUE(switcher->shown);
+  const CGRect content = geometry(0).content();
+  ASSERT_FALSE(content.isNull());
+  const CGImageRef shown = capture(0);
+  ASSERT_TRUE(shown);
+  // A row just inside the glass's top, above the tiles; the edge under its middle.
+  const int y = static_cast<int>(kBuiltInFrame.height() - content.maxY()) + 4;
+  const int edge = static_cast<int>(kBuiltInFrame.width() / 2);
+  ASSERT_GT(content.width(), 200);
+
+  // Far from the edge the glass tints the strip: glass over haze over the strip.
+  const double haze = variant ? Switcher::clearEndHaze : 0, glass = 150.0 / 255;
+  const auto tinted = [&](std::uint32_t rgb) {
+    const double behind = rgb & 0xFF;
+    return (behind * (1 - haze) + 18 * haze) * (1 - glass) + 38 * glass;
+  };
+  const int light = qBlue(shown->pixel(edge - 60, y)), dark = qBlue(shown->pixel(edge + 60, y));
+  EXPECT_NEAR(light, tinted(kLight), 5);
+  EXPECT_NEAR(dark, tinted(kDark), 5);
+
+  // Across the edge the frosted glass blurs over many points, the clear glass over few.
+  int between = 0;
+  for (int x = edge - 50; x < edge + 50; ++x) {
+    const int v = qBlue(shown->pixel(x, y));
+    between += v < light - 6 && v > dark + 6;
+  }
+  if (variant) {
+    EXPECT_GT(between, 12);
+  } else {
+    EXPECT_LT(between, 8);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Variant, GlassStyleCaptureTest, ::testing::Bool());
+
 }  // namespace
 }  // namespace trelliq::panels

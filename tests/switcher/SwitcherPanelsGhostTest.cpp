@@ -259,23 +259,7 @@ TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   EXPECT_EQ(switcher->desktopDestinations.size(), 3u);
 }
 
-// A view library whose glass offers the private variant.
-class GlassViews : public PanelViews {
- public:
-  std::unique_ptr<PanelView> makeDisplayPanelView(SwitcherModel&, int, PanelGeometry&, NSWindow&,
-                                                  PanelView::NameFieldHooks) override {
-    return nullptr;
-  }
-  void host(NSWindow&, const std::vector<Layer*>&) override {}
-  bool glassVariant() const override { return true; }
-};
-
 TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
-  GlassViews views;
-  PanelViews::install(&views);
-  struct Uninstall {
-    ~Uninstall() { PanelViews::install(nullptr); }
-  } uninstall;
   struct Case {
     std::optional<double> tint;
     double haze;
@@ -291,11 +275,17 @@ TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
     EXPECT_NEAR(switcher->model.haze(), c.haze, 1e-12);
     EXPECT_NEAR(switcher->previewPane().haze->alpha(), c.haze, 1e-12);
   }
-  PanelViews::install(nullptr);
+  EXPECT_EQ(switcher->previewPane().glass->glassLook(), (GlassLook{platform::GlassStyle::regular, 2}));
+}
+
+TEST_F(GhostTest, WithoutTheGlassVariantThePaneIsClearAndHasNoHaze) {
+  scene.world.setGlassVariantAvailable(false);
   UserDefaults::standard().set("NSGlassTintAmount", 0.5);
   switcher->updateHaze();
   EXPECT_EQ(switcher->hazeStrength, 0);
+  EXPECT_EQ(switcher->model.haze(), 0);
   EXPECT_EQ(switcher->previewPane().haze->alpha(), 0);
+  EXPECT_EQ(switcher->previewPane().glass->glassLook(), (GlassLook{platform::GlassStyle::clear, std::nullopt}));
 }
 
 }  // namespace

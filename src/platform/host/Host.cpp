@@ -544,6 +544,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return json{{"image", wire::encode(std::make_shared<const CGImage>(frame))}, {"changing", changing}};
   }
   if (m == "libraryExists") return world_.libraryExists(read<std::string>(v));
+  if (m == "glassEffectViewResponds") return world_.glassEffectViewResponds(read<std::string>(v));
   if (m == "symbol") {
     return world_.symbol(field<std::string>(v, "path"), field<std::string>(v, "name")) != nullptr;
   }

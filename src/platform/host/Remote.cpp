@@ -445,6 +445,9 @@ CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int 
 bool RemoteSystem::libraryExists(const std::string& path) {
   return answerAs(connection_->call("libraryExists", path), false);
 }
+bool RemoteSystem::glassEffectViewResponds(const std::string& selector) {
+  return answerAs(connection_->call("glassEffectViewResponds", selector), false);
+}
 void* RemoteSystem::symbol(const std::string& path, const std::string& name) {
   if (!answerAs(connection_->call("symbol", {{"path", path}, {"name", name}}), false)) return nullptr;
   if (name == "_kLSPIDKey") {

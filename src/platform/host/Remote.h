@@ -101,6 +101,7 @@ class RemoteSystem : public platform::SystemPort {
   std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
   CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
   bool libraryExists(const std::string& path) override;
+  bool glassEffectViewResponds(const std::string& selector) override;
   void* symbol(const std::string& path, const std::string& symbol) override;
   std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
                                                         const std::vector<std::string>& arguments,

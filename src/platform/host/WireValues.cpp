@@ -341,10 +341,17 @@ void decode(const json& j, platform::WorkspaceEvent& v) {
 }
 
 json encode(const platform::OwnWindowState& v) {
-  return json{{"frame", encode(v.frame)},   {"level", v.level},       {"alpha", v.alpha},
-              {"style", v.styleMask},       {"behavior", v.collectionBehavior},
-              {"title", v.title},           {"opaque", v.opaque},     {"shadow", v.hasShadow},
-              {"ignores", v.ignoresMouseEvents}, {"mini", v.miniaturized}};
+  return json{{"frame", encode(v.frame)},
+              {"level", v.level},
+              {"alpha", v.alpha},
+              {"style", v.styleMask},
+              {"behavior", v.collectionBehavior},
+              {"title", v.title},
+              {"opaque", v.opaque},
+              {"glass", static_cast<int>(v.glass)},
+              {"shadow", v.hasShadow},
+              {"ignores", v.ignoresMouseEvents},
+              {"mini", v.miniaturized}};
 }
 
 void decode(const json& j, platform::OwnWindowState& v) {
@@ -355,6 +362,10 @@ void decode(const json& j, platform::OwnWindowState& v) {
   take(j, "behavior", v.collectionBehavior);
   take(j, "title", v.title);
   take(j, "opaque", v.opaque);
+  int glass = static_cast<int>(v.glass);
+  take(j, "glass", glass);
+  v.glass = glass == static_cast<int>(platform::GlassStyle::clear) ? platform::GlassStyle::clear
+                                                                   : platform::GlassStyle::regular;
   take(j, "shadow", v.hasShadow);
   take(j, "ignores", v.ignoresMouseEvents);
   take(j, "mini", v.miniaturized);

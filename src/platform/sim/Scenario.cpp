@@ -207,6 +207,7 @@ Display display(const json& j, const std::string& where) {
 // Everything a scenario says, read in full before the world is touched.
 struct Scenario {
   std::optional<World::Version> os;
+  std::optional<bool> glassVariant;
   std::optional<std::vector<Display>> displays;
   std::optional<bool> screenCapture, accessibility, screenCaptureOnRequest, accessibilityOnPrompt;
   std::optional<LoginItemStatus> loginStatus;
@@ -224,14 +225,16 @@ std::optional<std::string> optionalString(const json& j, const std::string& wher
 Scenario read(const json& root) {
   Scenario s;
   expectObject(root, "the top level");
-  onlyFields(root, "", {"osVersion", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
-                        "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "frontmostRaisesWindow",
-                        "windows", "unmatchedDisplays"});
+  onlyFields(root, "",
+             {"osVersion", "glassVariant", "displays", "permissions", "loginItem", "preferences", "missingSymbols",
+              "sharedSpaces", "followsSpace", "spaces", "apps", "frontmost", "frontmostRaisesWindow", "windows",
+              "unmatchedDisplays"});
   // A scenario is the whole desk: one that forgot its screens would start on none.
   if (!root.contains("displays"))
     fail("", "no \"displays\": a scenario describes the whole desk (\"displays\": [] for one without screens)");
 
   if (root.contains("osVersion")) s.os = osVersion(root["osVersion"], "osVersion");
+  if (root.contains("glassVariant")) s.glassVariant = boolean(root["glassVariant"], "glassVariant");
 
   if (root.contains("displays")) {
     const json& list = expectArray(root["displays"], "displays");
@@ -311,6 +314,7 @@ std::optional<std::string> apply(World& world, const Scenario& s, const std::str
       return name + ": preferences[\"" + domain + "\"]: cannot write " + world.preferencesFile(domain);
   }
   if (s.os) world.setOSVersion(*s.os);
+  if (s.glassVariant) world.setGlassVariantAvailable(*s.glassVariant);
   if (s.displays) world.setDisplays(*s.displays);
   if (s.screenCapture) world.setScreenCaptureAllowed(*s.screenCapture);
   if (s.accessibility) world.setAccessibilityTrusted(*s.accessibility);

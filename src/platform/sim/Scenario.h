@@ -1,7 +1,8 @@
 #pragma once
 // Scenarios: a desk described in JSON and loaded into a World. The format, field by field,
-// is docs/SCENARIOS.md; this file reads the system's sections ("osVersion", "displays",
-// "permissions", "loginItem", "preferences", "missingSymbols"), DeskScenario.h the desk's.
+// is docs/SCENARIOS.md; this file reads the system's sections ("osVersion", "glassVariant",
+// "displays", "permissions", "loginItem", "preferences", "missingSymbols"), DeskScenario.h
+// the desk's.
 // Unknown fields are errors, so a misspelt one is caught rather than ignored.
 
 #include <cstdint>

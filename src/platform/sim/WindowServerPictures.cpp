@@ -141,6 +141,7 @@ struct Shown {
   Window window;
   std::shared_ptr<const Renderer> renderer;
   bool opaque = true;
+  platform::GlassStyle glass = platform::GlassStyle::regular;
   SystemContent system;
 };
 
@@ -184,7 +185,7 @@ QImage paintShown(const Shown& s, int width, int height) {
 /// What `desk` knows of a window to paint it; the server's lock is held.
 Shown shown(const Window& w, const Desk& desk,
             const std::map<std::uint32_t, std::shared_ptr<const Renderer>>& renderers) {
-  Shown s{w, nullptr, true, {}};
+  Shown s{w, nullptr, true, platform::GlassStyle::regular, {}};
   if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
     s.system.menuBar = true;
     if (desk.frontmost())
@@ -198,15 +199,20 @@ Shown shown(const Window& w, const Desk& desk,
   }
   if (!w.own) return s;
   if (auto r = renderers.find(w.number); r != renderers.end()) s.renderer = r->second;
-  if (auto o = desk.ownStates.find(w.number); o != desk.ownStates.end()) s.opaque = o->second.opaque;
+  if (auto o = desk.ownStates.find(w.number); o != desk.ownStates.end()) {
+    s.opaque = o->second.opaque;
+    s.glass = o->second.glass;
+  }
   return s;
 }
 
 /// The material under a window that is not opaque, as the window server composes it: what
 /// lies behind (in `target`, under `picture` placed at `at`) blurred, kept where the
 /// window's content covers it. The content's own translucent fill then tints it. `scale`
-/// is pixels per point, so the blur spreads as far on every screen.
-QImage material(const QImage& target, const QImage& picture, QPointF at, double scale) {
+/// is pixels per point, so the blur spreads as far on every screen: 12 points for the
+/// regular (frosted) glass, 3 for the clear glass, through which what lies behind stays
+/// legible.
+QImage material(const QImage& target, const QImage& picture, QPointF at, double scale, platform::GlassStyle style) {
   const QImage content = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   // Only where the content is: a panel as large as its display may have its glass in a
   // strip across it.
@@ -234,7 +240,8 @@ QImage material(const QImage& target, const QImage& picture, QPointF at, double 
   {
     // Shrinking by the blur's spread and growing back smoothly comes close to a wide
     // Gaussian at a small cost; twice, so no blocks show.
-    const double spread = std::max(2.0, 12 * scale);
+    const double points = style == platform::GlassStyle::clear ? 3 : 12;
+    const double spread = std::max(2.0, points * scale);
     QImage behind = target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const QSize small(std::max(1, static_cast<int>(inside.width() / spread)),
                       std::max(1, static_cast<int>(inside.height() / spread)));
@@ -466,7 +473,8 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       }
       const QImage picture = paintShown(s, pw, ph);
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      if (s.renderer && !s.opaque) painter.drawImage(QPointF(r.x(), r.y()), material(target, picture, r.topLeft(), sx));
+      if (s.renderer && !s.opaque)
+        painter.drawImage(QPointF(r.x(), r.y()), material(target, picture, r.topLeft(), sx, s.glass));
       painter.drawImage(QPointF(r.x(), r.y()), picture);
     }
     painter.setOpacity(1);

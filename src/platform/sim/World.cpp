@@ -365,6 +365,16 @@ void World::setOSVersion(Version version) {
   osVersion_ = version;
 }
 
+void World::setGlassVariantAvailable(bool available) {
+  std::lock_guard lock(mutex_);
+  glassVariant_ = available;
+}
+
+bool World::glassEffectViewResponds(const std::string& selector) {
+  std::lock_guard lock(mutex_);
+  return selector == "set_variant:" && glassVariant_;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Private symbols
 

@@ -68,6 +68,7 @@ class World : public platform::SystemPort {
   std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
   CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
   bool libraryExists(const std::string& path) override;
+  bool glassEffectViewResponds(const std::string& selector) override;
   void* symbol(const std::string& path, const std::string& symbol) override;
   std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
                                                         const std::vector<std::string>& arguments,
@@ -132,6 +133,8 @@ class World : public platform::SystemPort {
   /// The version the system reports (15.3.0 unless set).
   void setOSVersion(Version version);
   Version osVersion() const;
+  /// Whether the glass effect view has its private variant ("set_variant:"; yes unless set).
+  void setGlassVariantAvailable(bool available);
 
   // ---- Private symbols ----
   void addLibrary(const std::string& path);
@@ -195,6 +198,7 @@ class World : public platform::SystemPort {
   std::optional<std::string> unregisterError_;
   bool loginItemNeedsApproval_ = false;
   Version osVersion_;
+  bool glassVariant_ = true;
   std::map<std::string, std::map<std::string, void*>> libraries_;
   std::map<std::string, int> calls_;
   std::map<std::string, CGImageRef> pictures_;  // recent display pictures by what they show

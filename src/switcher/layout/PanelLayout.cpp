@@ -86,7 +86,7 @@ class PanelBuilder {
   Node strip() const {
     Node node;
     node.key = "strip";
-    node.content = Glass{Metrics::cornerRadius, model_.haze()};
+    node.content = Glass{Metrics::cornerRadius, model_.haze(), in_.glass};
     const double pad = Metrics::inset;
     double x = pad;
     for (std::size_t k = 0; k < display_.spaces.size(); ++k) {
@@ -268,7 +268,7 @@ class PanelBuilder {
 
     Node node;
     node.key = "tray";
-    node.content = Glass{Metrics::bottomCornerRadius, model_.haze()};
+    node.content = Glass{Metrics::bottomCornerRadius, model_.haze(), in_.glass};
     node.scale = onTray ? 1 : Metrics::bottomUnfocusedScale;
     node.anchor = {0.5, 0};
     node.opacity = onTray ? 1 : Metrics::bottomDimmed;

@@ -17,6 +17,8 @@ struct PanelLayoutInput {
   /// The "names" option: labels on every tile ("always") or only on the selected one.
   bool namesAlways = false;
   const TextMeasure& measure;
+  /// How the glass plates are set up (as a fresh pane's glass on this system).
+  GlassLook glass = {};
 };
 
 /// The panel's tree with its reported frames and content rectangle. A display index the

@@ -14,6 +14,7 @@
 
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/model/GlassLook.h"
 #include "switcher/model/ModelChange.h"
 #include "switcher/model/PanelGeometry.h"
 #include "switcher/model/Weight.h"
@@ -43,11 +44,12 @@ struct Shadow {
   friend bool operator==(const Shadow&, const Shadow&) = default;
 };
 
-/// The system's glass material with a haze of `haze` opacity under it; the painter clamps
-/// the corner radius to half the height.
+/// The system's glass material, of `look`'s style, with a haze of `haze` opacity under it;
+/// the painter clamps the corner radius to half the height.
 struct Glass {
   double radius = 0;
   double haze = 0;
+  GlassLook look;
   friend bool operator==(const Glass&, const Glass&) = default;
 };
 

@@ -78,6 +78,9 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
   // The option is kept here and followed through the change notification, so a change
   // shows at once and a rebuild never goes to the defaults for it.
   namesAlways_ = readNamesOption();
+  // The plates are a fresh pane's glass; the window server composes its style behind them.
+  glass_ = GlassLook::ofPane(GlassLook::systemOffersVariant());
+  panel_.setGlassStyle(glass_.style);
   QPointer<DisplayPanelView> self(this);
   defaultsWatch_ = NSNotificationCenter::defaultCenter().addObserver(
       NSUserDefaultsDidChangeNotification, nullptr, &platform::mainQueue(), [self](const NSNotification&) {
@@ -143,7 +146,8 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
     // is fitted here too.
     if (bridge_) bridge_->setGeometry(rect());
   }
-  scene::PanelScene built = layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_});
+  scene::PanelScene built =
+      layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_, glass_});
   rememberInputs();
   geometry_.tiles = built.frames;
   geometry_.setContent(built.content);

@@ -86,6 +86,7 @@ class DisplayPanelView : public QWidget, public PanelView {
   ObserverToken token_ = 0;
   NSNotificationToken defaultsWatch_;
   bool namesAlways_ = false;
+  GlassLook glass_;
   bool shown_ = false;
   CGRect frame_;  // the panel's frame, read when it is shown or the snapshot changes
   NameLineEdit* field_ = nullptr;  // a child, made on first use and hidden when not editing

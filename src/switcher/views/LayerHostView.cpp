@@ -74,6 +74,10 @@ void LayerHostView::follow(const std::optional<Animation>& animation) {
     root.children.push_back(std::move(node));
   }
   animator_.show(std::move(root), std::nullopt);
+  // The window server composes the glass of the window's glass layer behind the content.
+  for (const Layer* layer : layers_) {
+    if (layer && layer->material() == Layer::Material::glass) window_.setGlassStyle(layer->glassLook().style);
+  }
   update();
 }
 

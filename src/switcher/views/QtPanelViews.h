@@ -27,8 +27,6 @@ class QtPanelViews : public PanelViews {
   /// Lays the bridge of `mouse` over the display panel view in `panel`; nothing when the
   /// panel's content is not one of ours.
   void hostPointer(NSWindow& panel, MouseView& mouse) override;
-  /// Our glass is drawn with a haze layer under it, so the haze is worth computing.
-  bool glassVariant() const override { return true; }
 
   /// The mirror set up for `window`, null when none is.
   LayerHostView* hostOf(const NSWindow& window) const;
