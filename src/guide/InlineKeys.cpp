@@ -1,5 +1,6 @@
 #include "guide/InlineKeys.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <cmath>
@@ -19,6 +20,24 @@ double plusWidth() { return QFontMetricsF(plusFont()).horizontalAdvance("+"); }
 
 }  // namespace
 
+// The row drawn over the row's box grown by its overhang, in an ancestor: it takes no
+// pointer events and draws nothing but the caps.
+class InlineKeys::Spill : public QWidget {
+ public:
+  Spill(const InlineKeys& row, QWidget* host) : QWidget(host), row_(row) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    row_.paintRow(painter, {0, static_cast<double>(row_.overhang())});
+  }
+
+ private:
+  const InlineKeys& row_;
+};
+
 InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
                        std::string first, QWidget* parent)
     : QWidget(parent),
@@ -28,6 +47,13 @@ InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, s
       first_(std::move(first)) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   rebuild(Transition::immediate());
+}
+
+InlineKeys::~InlineKeys() {
+  for (const QPointer<QWidget>& w : watched_) {
+    if (w) w->removeEventFilter(this);
+  }
+  delete spill_.data();
 }
 
 void InlineKeys::setState(std::set<std::string> held, std::optional<std::string> pressed,
@@ -66,22 +92,93 @@ double InlineKeys::contentWidth() const {
 }
 
 QSize InlineKeys::sizeHint() const {
-  // The row stands for 28 points enlarged, but a 30-point cap enlarged is 42 and its shadow
-  // reaches below it: the widget takes what it draws, so no cap is cut flat.
-  double drawn = KeyRow::height;
+  return {static_cast<int>(std::ceil(contentWidth() * KeyRow::scale)), static_cast<int>(std::lround(KeyRow::height))};
+}
+
+int InlineKeys::overhang() const {
+  double drawn = 0;
   for (const KeyRow::Item& item : items_) {
     drawn = std::max(drawn, (KeyCap::capSize(item.cap).height() + kCapShadow) * KeyRow::scale);
   }
-  return {static_cast<int>(std::ceil(contentWidth() * KeyRow::scale)), static_cast<int>(std::ceil(drawn))};
+  // Centred on the row: half the excess on each side, and a pixel for the smoothing.
+  return std::max(0, static_cast<int>(std::ceil((drawn - height()) / 2)) + 1);
+}
+
+bool InlineKeys::event(QEvent* event) {
+  const bool handled = QWidget::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+      placeSpill();
+      break;
+    default:
+      break;
+  }
+  return handled;
+}
+
+bool InlineKeys::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+      placeSpill();
+      break;
+    default:
+      break;
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void InlineKeys::placeSpill() {
+  // Every ancestor's move moves the row within the host.
+  for (const QPointer<QWidget>& w : watched_) {
+    if (w) w->removeEventFilter(this);
+  }
+  watched_.clear();
+  const int reach = overhang();
+  const QRect grown = rect().adjusted(0, -reach, 0, reach);
+  QWidget* host = nullptr;
+  for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+    host = w;
+    if (w->rect().contains(QRect(mapTo(w, grown.topLeft()), grown.size()))) break;
+    w->installEventFilter(this);
+    watched_.emplace_back(w);
+  }
+  if (!host) {
+    delete spill_.data();
+    update();
+    return;
+  }
+  if (!spill_ || spill_->parentWidget() != host) {
+    delete spill_.data();
+    spill_ = new Spill(*this, host);
+  }
+  spill_->setGeometry(QRect(mapTo(host, grown.topLeft()), grown.size()));
+  spill_->setVisible(isVisibleTo(host));
+  spill_->raise();
+  spill_->update();
 }
 
 void InlineKeys::paintEvent(QPaintEvent*) {
+  if (spill_) {
+    spill_->update();  // the caps are drawn there, past the row's box
+    return;
+  }
   QPainter painter(this);
+  paintRow(painter, {0, 0});
+}
+
+void InlineKeys::paintRow(QPainter& painter, QPointF origin) const {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
   const double unscaledHeight = KeyRow::height / KeyRow::scale;
   // Enlarged about the row's centre.
-  painter.translate(width() / 2.0, height() / 2.0);
+  painter.translate(origin.x() + width() / 2.0, origin.y() + height() / 2.0);
   painter.scale(KeyRow::scale, KeyRow::scale);
   painter.translate(-contentWidth() / 2, -unscaledHeight / 2);
   double x = 0;

@@ -1,7 +1,10 @@
 #pragma once
 // The row of key caps joined by plus signs under a demonstration, in a fixed order with
-// the modifiers named under their symbols, drawn enlarged. Main thread only.
+// the modifiers named under their symbols, drawn enlarged. The row keeps its height and
+// the enlarged caps paint past it, over the space around it, as the row is drawn by a
+// see-through overlay in an ancestor with room for them. Main thread only.
 
+#include <QPointer>
 #include <QWidget>
 #include <optional>
 #include <set>
@@ -17,6 +20,7 @@ class InlineKeys : public QWidget {
  public:
   InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
              std::string first = "⌘", QWidget* parent = nullptr);
+  ~InlineKeys() override;
 
   /// Changes which keys are held and pressed; each cap lights or dims over `transition`.
   void setState(std::set<std::string> held, std::optional<std::string> pressed,
@@ -28,20 +32,35 @@ class InlineKeys : public QWidget {
 
   /// The row's unscaled width: caps and plus signs 8 points apart.
   double contentWidth() const;
+  /// The enlarged width, and the row's height of 28 points enlarged (39.2, to the nearest
+  /// point), whatever the caps: the caps are taller and paint past the row.
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
+  /// How far the enlarged caps and their shadows reach above and below the row.
+  int overhang() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  class Spill;
   void rebuild(const Transition& transition);
+  /// Paints the row with the top left of its box at `origin`.
+  void paintRow(QPainter& painter, QPointF origin) const;
+  /// Puts the spill over the row, in the nearest ancestor with room for the overhang, and
+  /// watches the ancestors' moves.
+  void placeSpill();
   std::set<std::string> keys_;
   std::set<std::string> held_;
   std::optional<std::string> pressed_;
   std::string first_;
   std::vector<KeyRow::Item> items_;
   std::vector<guide::Tween> lit_;
+  /// Where the row is drawn once it has a parent; without one it draws in its own box.
+  QPointer<QWidget> spill_;
+  std::vector<QPointer<QWidget>> watched_;
 };
 
 }  // namespace trelliq

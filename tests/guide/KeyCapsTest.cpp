@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QVBoxLayout>
 
-#include "support/WidgetsApp.h"
 #include "guide/InlineKeys.h"
 #include "guide/KeyCap.h"
 #include "guide/model/KeyRow.h"
+#include "support/WidgetsApp.h"
 
 namespace trelliq {
 namespace {
@@ -105,7 +106,7 @@ TEST_F(KeyCapViews, ALitCapIsPaintedInTheAccentColour) {
 
 TEST_F(KeyCapViews, TheRowIsEnlargedAndKeepsItsHeightWhenEmpty) {
   InlineKeys empty({}, {}, std::nullopt);
-  EXPECT_EQ(empty.sizeHint().height(), 40);  // 39.2 rounded up
+  EXPECT_EQ(empty.sizeHint().height(), 39);  // 39.2 to the nearest point
   EXPECT_EQ(empty.contentWidth(), 0);
   InlineKeys row({"⌘", "⇥"}, {"⌘"}, std::nullopt);
   EXPECT_GT(row.contentWidth(), 56 + 8 + 8 + 56);
@@ -114,20 +115,34 @@ TEST_F(KeyCapViews, TheRowIsEnlargedAndKeepsItsHeightWhenEmpty) {
   EXPECT_TRUE(row.items()[1].cap.pressed);
 }
 
-TEST_F(KeyCapViews, TheEnlargedCapsAreDrawnWholeWithClearSpaceAboveAndBelow) {
+TEST_F(KeyCapViews, TheEnlargedCapsPaintPastTheRowWhichKeepsItsHeight) {
   for (const std::set<std::string>& keys : {std::set<std::string>{"⌘", "⇥"}, std::set<std::string>{"⌘", "fn"}}) {
-    InlineKeys row(keys, {}, std::nullopt);
-    row.resize(row.sizeHint());
-    QImage image(row.size(), QImage::Format_ARGB32_Premultiplied);
+    // A column with the row between two blocks, 14 points apart.
+    QWidget column;
+    auto* layout = new QVBoxLayout(&column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    auto* above = new QWidget(&column);
+    above->setFixedSize(20, 20);
+    auto* row = new InlineKeys(keys, {}, std::nullopt, "⌘", &column);
+    auto* below = new QWidget(&column);
+    below->setFixedSize(20, 20);
+    layout->addWidget(above);
+    layout->addWidget(row, 0, Qt::AlignLeft);
+    layout->addWidget(below);
+    column.show();
+    EXPECT_EQ(row->height(), 39);
+    EXPECT_EQ(below->y(), row->y() + 39 + 14) << "what lies under the row sits where the row's height puts it";
+    QImage image(column.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    row.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    // Down the first cap: its opaque plate in the middle, and at the widget's own top and
-    // bottom rows at most the faint edge of its shadow, where a cap cut flat is opaque.
-    const int x = 10;
-    EXPECT_GT(image.pixelColor(x, row.height() / 2).alpha(), 200) << "the cap's plate";
-    EXPECT_LT(image.pixelColor(x, 0).alpha(), 100) << "above the cap";
-    EXPECT_LT(image.pixelColor(x, row.height() - 1).alpha(), 100) << "below the cap";
-    EXPECT_GE(row.height(), 42) << "a 30-point cap enlarged 1.4 times";
+    column.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    // Down the middle of the first cap: its plate past the row's top and bottom edges, and
+    // then nothing but the faint edge of its shadow.
+    const int x = row->x() + 39, top = row->y(), bottom = row->y() + row->height() - 1;
+    EXPECT_GT(image.pixelColor(x, top - 1).alpha(), 200) << "the cap above the row";
+    EXPECT_GT(image.pixelColor(x, bottom + 1).alpha(), 200) << "the cap below the row";
+    EXPECT_LT(image.pixelColor(x, top - row->overhang() - 1).alpha(), 100) << "clear above the cap";
+    EXPECT_LT(image.pixelColor(x, bottom + row->overhang() + 1).alpha(), 100) << "clear below the cap";
   }
 }
 
