@@ -1,5 +1,6 @@
 #include "preferences/TileStylePicker.h"
 
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,6 +52,28 @@ class PictureWell : public QWidget {
   }
 };
 
+// Shows `widget` at `opacity`; fully opaque, it is drawn directly again.
+void fade(QWidget* widget, double opacity) {
+  if (opacity >= 1) {
+    if (widget->graphicsEffect()) widget->setGraphicsEffect(nullptr);
+    return;
+  }
+  auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+  if (!effect) {
+    effect = new QGraphicsOpacityEffect(widget);
+    widget->setGraphicsEffect(effect);
+  }
+  if (effect->opacity() != opacity) effect->setOpacity(opacity);
+}
+
+QColor mix(const QColor& from, const QColor& to, double t) {
+  const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };
+  return QColor::fromRgbF(at(from.redF(), to.redF()), at(from.greenF(), to.greenF()), at(from.blueF(), to.blueF()),
+                          at(from.alphaF(), to.alphaF()));
+}
+
+constexpr int kMarkSize = 15, kMarkBox = 17;
+
 QLabel* secondaryText(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setWordWrap(true);
@@ -89,6 +112,28 @@ void KeyLabel::paintEvent(QPaintEvent*) {
 
 // ---- TileStyleCard -----------------------------------------------------------------------
 
+// The round mark, drawn: an empty ring fading into a check in an accent disc as the card
+// becomes selected. Its name is the symbol it shows once the change is over.
+class TileStyleCard::Mark : public SymbolView {
+ public:
+  Mark(const TileStyleCard& card, QWidget* parent)
+      : SymbolView("circle", guide::secondary(), kMarkSize, kMarkBox, parent), card_(card) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const double s = card_.selectedness();
+    const QRectF glyph(width() / 2.0 - kMarkSize / 2.0, height() / 2.0 - kMarkSize / 2.0, kMarkSize, kMarkSize);
+    painter.setOpacity(1 - s);
+    drawShellSymbol(painter, "circle", glyph, guide::secondary());
+    painter.setOpacity(s);
+    drawShellSymbol(painter, "checkmark.circle.fill", glyph, guide::accent());
+  }
+
+ private:
+  const TileStyleCard& card_;
+};
+
 TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClick, QWidget* parent)
     : QWidget(parent), style_(style), onClick_(std::move(onClick)) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -109,7 +154,7 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
   stack->addWidget(well);
   auto* heading = new QHBoxLayout();
   heading->setSpacing(6);
-  mark_ = new SymbolView("circle", guide::secondary(), 15, 17, this);
+  mark_ = new Mark(*this, this);
   heading->addWidget(mark_, 0, Qt::AlignVCenter);
   auto* title = new QLabel(text(style_).title, this);
   title->setFont(guide::systemFont(13, QFont::DemiBold));  // the headline size
@@ -121,8 +166,11 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
     roles_ = new QWidget(this);
     auto* rows = new QVBoxLayout(roles_);
     rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(8);
+    rows->setSpacing(8);  // the rows are children of the card's stack
     for (const Role& role : kRoles) {
+      // The role line and its title, 2 apart.
+      auto* stack = new QVBoxLayout();
+      stack->setSpacing(2);
       auto* line = new QHBoxLayout();
       line->setSpacing(6);
       auto* label = new QLabel(QString(role.label).toUpper(), roles_);
@@ -130,13 +178,17 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
       guide::setTextColor(label, guide::secondary());
       label->setObjectName("role");
       line->addWidget(label);
-      line->addStretch(1);
-      for (const char* key : role.keys) line->addWidget(new KeyLabel(key, roles_));
-      rows->addLayout(line);
+      line->addItem(new QSpacerItem(4, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+      auto* keys = new QHBoxLayout();
+      keys->setSpacing(3);
+      for (const char* key : role.keys) keys->addWidget(new KeyLabel(key, roles_));
+      line->addLayout(keys);
+      stack->addLayout(line);
       auto* title = new QLabel(role.title, roles_);
       title->setFont(guide::systemFont(12, QFont::Medium));
       title->setObjectName("roleTitle");
-      rows->addWidget(title);
+      stack->addWidget(title);
+      rows->addLayout(stack);
     }
     stack->addWidget(roles_);
   }
@@ -144,14 +196,15 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
   setSelected(false);
 }
 
-void TileStyleCard::setSelected(bool selected) {
+void TileStyleCard::setSelected(bool selected, const Transition& transition) {
   selected_ = selected;
-  // The round mark, drawn: a check in an accent disc, or an empty ring.
+  selection_.set(selected_ ? 1 : 0, transition, this);  // an immediate transition lands at once
   if (selected_) {
     mark_->set("checkmark.circle.fill", guide::accent());
   } else {
     mark_->set("circle", guide::secondary());
   }
+  // The hybrid card swaps its caption for the role rows at once; what comes in fades in.
   if (roles_) {
     roles_->setHidden(!selected_);
     caption_->setHidden(selected_);
@@ -177,8 +230,13 @@ std::vector<std::string> TileStyleCard::roles() const {
 void TileStyleCard::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
+  const double s = selectedness();
   guide::fillRounded(painter, rect(), 12, guide::primary(fillOpacity()));
-  guide::strokeRoundedInside(painter, rect(), 12, selected_ ? guide::accent() : guide::separator(), borderWidth());
+  guide::strokeRoundedInside(painter, rect(), 12, mix(guide::separator(), guide::accent(), s), borderWidth());
+  if (roles_) {
+    fade(roles_, s);
+    fade(caption_, 1 - s);
+  }
 }
 
 void TileStyleCard::mousePressEvent(QMouseEvent* event) {
@@ -207,13 +265,13 @@ TileStylePicker::TileStylePicker(StoredString selection, QWidget* parent)
 
 void TileStylePicker::click(Settings::Tiles style) {
   selection_.set(std::string(style.rawValue()));
-  refresh();
+  refresh(selectionChange);
   if (onChange) onChange();
 }
 
-void TileStylePicker::refresh() {
+void TileStylePicker::refresh(const Transition& transition) {
   const std::string stored = selection_.get();
-  for (TileStyleCard* card : cards_) card->setSelected(stored == card->style().rawValue());
+  for (TileStyleCard* card : cards_) card->setSelected(stored == card->style().rawValue(), transition);
 }
 
 }  // namespace trelliq

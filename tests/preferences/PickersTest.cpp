@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QImage>
+#include <QLabel>
 #include <QLayout>
 #include <QMouseEvent>
 
@@ -249,6 +250,60 @@ TEST_F(Pickers, AClickAnywhereOnACardSelectsIt) {
   EXPECT_TRUE(windows.isSelected());
   // Cards share the row equally.
   EXPECT_NEAR(picker.card(Settings::Tiles::apps).width(), windows.width(), 1);
+}
+
+TEST_F(Pickers, APickedCardChangesItsLookOverFifteenHundredthsOfASecondEasingOut) {
+  TileStylePicker picker({"tiles", "apps"});
+  picker.resize(600, 300);
+  picker.show();
+  TileStyleCard& both = picker.card(Settings::Tiles::both);
+  TileStyleCard& apps = picker.card(Settings::Tiles::apps);
+  const auto roleTitleInk = [&] {
+    // The darkest pixel of the first role title, as drawn.
+    const QImage image = both.grab().toImage();
+    const QLabel* title = both.findChild<QLabel*>("roleTitle");
+    const QRect box(title->mapTo(&both, QPoint(0, 0)), title->size());
+    int darkest = 255;
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+      for (int x = box.left(); x <= box.right(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
+    }
+    return darkest;
+  };
+  press(both, QPointF(both.width() / 2, both.height() - 3));
+  EXPECT_EQ(stored("tiles"), "both") << "written at once";
+  EXPECT_EQ(both.borderWidth(), 1) << "the look has not moved yet";
+  EXPECT_EQ(apps.fillOpacity(), 0.06);
+  scene.clock.advance(0.075);
+  // Half the time, more than half the way: the change eases out.
+  EXPECT_GT(both.selectedness(), 0.6);
+  EXPECT_LT(both.selectedness(), 0.9);
+  EXPECT_NEAR(apps.selectedness(), 1 - both.selectedness(), 1e-9);
+  const int halfway = roleTitleInk();
+  scene.clock.advance(0.075);
+  EXPECT_EQ(both.borderWidth(), 2);
+  EXPECT_EQ(apps.fillOpacity(), 0.02);
+  EXPECT_LT(roleTitleInk(), halfway - 20) << "the role rows fade in with the rest";
+}
+
+TEST_F(Pickers, TheHybridRoleRowsHoldTheirTitleTwoBelowAndTheirKeysThreeApart) {
+  TileStylePicker picker({"tiles", "both"});
+  picker.resize(600, 300);
+  picker.show();
+  picker.grab();  // laid out as drawn
+  const TileStyleCard& both = picker.card(Settings::Tiles::both);
+  const auto titles = both.findChildren<QLabel*>("roleTitle");
+  std::vector<const KeyLabel*> keys;
+  for (const QWidget* w : both.findChildren<QWidget*>()) {
+    if (const auto* key = dynamic_cast<const KeyLabel*>(w)) keys.push_back(key);
+  }
+  ASSERT_EQ(titles.size(), 2);
+  ASSERT_EQ(keys.size(), 4u);
+  for (int row = 0; row < 2; ++row) {
+    const QRect first = keys[2 * row]->geometry(), second = keys[2 * row + 1]->geometry();
+    EXPECT_EQ(second.left() - first.right() - 1, 3) << row;
+    EXPECT_EQ(titles[row]->geometry().top() - first.bottom() - 1, 2) << row;
+  }
+  EXPECT_EQ(keys[2]->geometry().top() - titles[0]->geometry().bottom() - 1, 8) << "the rows are 8 apart";
 }
 
 TEST_F(Pickers, KeyLabelsAreAtLeastThirtyByTwentyFourAndGrowWithLongerKeys) {
