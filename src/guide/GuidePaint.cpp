@@ -15,6 +15,12 @@ QColor separator() { return QColor::fromRgbF(0, 0, 0, 0.1f); }
 QColor controlBackground() { return QColor(255, 255, 255); }
 QColor windowBackground() { return QColor(236, 236, 236); }
 
+QColor mix(const QColor& from, const QColor& to, double t) {
+  const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };
+  return QColor::fromRgbF(at(from.redF(), to.redF()), at(from.greenF(), to.greenF()), at(from.blueF(), to.blueF()),
+                          at(from.alphaF(), to.alphaF()));
+}
+
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
   painter.save();
   painter.setPen(Qt::NoPen);

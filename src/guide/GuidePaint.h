@@ -20,6 +20,8 @@ QColor accent();
 QColor separator();
 QColor controlBackground();
 QColor windowBackground();
+/// The colour `t` of the way from `from` to `to` (0 to 1), alpha included.
+QColor mix(const QColor& from, const QColor& to, double t);
 
 /// Fills a rounded rectangle.
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color);

@@ -66,12 +66,6 @@ void fade(QWidget* widget, double opacity) {
   if (effect->opacity() != opacity) effect->setOpacity(opacity);
 }
 
-QColor mix(const QColor& from, const QColor& to, double t) {
-  const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };
-  return QColor::fromRgbF(at(from.redF(), to.redF()), at(from.greenF(), to.greenF()), at(from.blueF(), to.blueF()),
-                          at(from.alphaF(), to.alphaF()));
-}
-
 constexpr int kMarkSize = 15, kMarkBox = 17;
 
 QLabel* secondaryText(const QString& text, QWidget* parent) {
@@ -232,7 +226,7 @@ void TileStyleCard::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   const double s = selectedness();
   guide::fillRounded(painter, rect(), 12, guide::primary(fillOpacity()));
-  guide::strokeRoundedInside(painter, rect(), 12, mix(guide::separator(), guide::accent(), s), borderWidth());
+  guide::strokeRoundedInside(painter, rect(), 12, guide::mix(guide::separator(), guide::accent(), s), borderWidth());
   if (roles_) {
     fade(roles_, s);
     fade(caption_, 1 - s);

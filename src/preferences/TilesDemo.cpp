@@ -20,14 +20,34 @@ const std::vector<CGImageRef>& icons() {
 
 QFont semibold(double size) { return guide::systemFont(size, QFont::DemiBold); }
 
-// The miniature panel, drawn from the demo's step.
-class Miniature : public QWidget {
+}  // namespace
+
+// The miniature panel, drawn from the demo's step: each highlight, front window and name
+// label moves from one step's look to the next over the step's transition.
+class TilesDemo::Miniature : public QWidget {
  public:
   Miniature(const TilesDemo& demo, QWidget* parent) : QWidget(parent), demo_(demo) {
     const auto& z = TilesDemo::sizes(demo.compact());
     setFixedHeight(static_cast<int>(z.height + 18));
     setMinimumWidth(static_cast<int>(std::ceil(contentWidth() + 2 * z.sidePadding)));
+    follow(Transition::immediate());
   }
+
+  /// Moves every part towards the demo's step now.
+  void follow(const Transition& transition) {
+    const int step = demo_.step();
+    const int desktop = TilesDemo::currentDesktop(step), front = TilesDemo::frontWindow(step);
+    for (int app = 0; app < TilesDemo::steps; ++app) move(lit_[app], app == step, transition);
+    for (int d = 0; d < 2; ++d) {
+      move(current_[d], d == desktop, transition);
+      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition);
+    }
+  }
+
+  /// How far app `app`'s highlight and name label are shown now, 0 to 1.
+  double lit(int app) const { return lit_[static_cast<std::size_t>(app)].value(); }
+  /// How far window `k` of desktop `d` is drawn as the front window now, 0 to 1.
+  double front(int d, int k) const { return front_[static_cast<std::size_t>(d)][static_cast<std::size_t>(k)].value(); }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -62,6 +82,9 @@ class Miniature : public QWidget {
   }
 
  private:
+  // An immediate transition lands at once.
+  void move(guide::Tween& tween, bool on, const Transition& transition) { tween.set(on ? 1 : 0, transition, this); }
+
   double columnWidth() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
     return demo_.kind() == TilesDemo::Kind::apps ? 2 * (z.appIcon + 10) + 4 : z.tileW + 10;
@@ -71,20 +94,25 @@ class Miniature : public QWidget {
     return 2 * columnWidth() + 1 + 2 * z.dividerPadding;
   }
 
-  static void nameLabel(QPainter& painter, QPointF bottomCentre, int app) {
+  // The app's name just below `bottomCentre`, at `opacity`.
+  static void nameLabel(QPainter& painter, QPointF bottomCentre, int app, double opacity) {
+    if (opacity <= 0) return;
+    painter.save();
+    painter.setOpacity(opacity);
     painter.setFont(semibold(11));
     painter.setPen(guide::primary());
     const QString name = TilesDemo::names[static_cast<std::size_t>(app)];
     const double w = QFontMetricsF(painter.font()).horizontalAdvance(name) + 2;
     // Centred over the bottom edge, then 20 down: it stands just below.
     painter.drawText(QRectF(bottomCentre.x() - w / 2, bottomCentre.y() - 14 + 20, w, 14), Qt::AlignCenter, name);
+    painter.restore();
   }
 
   void appTile(QPainter& painter, QPointF at, int app, const TilesDemo::Sizes& z) const {
     const double zz = z.appIcon;
     const QRectF tile(at, QSizeF(zz + 10, zz + 4 + 4 + 10));
-    const bool lit = demo_.step() == app;
-    if (lit) guide::fillRounded(painter, tile, 0.3 * zz, guide::primary(0.2));
+    const double shown = lit(app);
+    if (shown > 0) guide::fillRounded(painter, tile, 0.3 * zz, guide::primary(0.2 * shown));
     guide::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
     if (app == 1) {  // Safari's two windows
       const double cy = at.y() + 5 + zz + 4 + 2;
@@ -94,54 +122,52 @@ class Miniature : public QWidget {
         painter.drawEllipse(QPointF(tile.center().x() + (k == 0 ? -3.5 : 3.5), cy), 2, 2);
       }
     }
-    if (lit) nameLabel(painter, QPointF(tile.center().x(), tile.bottom()), app);
+    nameLabel(painter, QPointF(tile.center().x(), tile.bottom()), app, shown);
   }
 
   void desktopTile(QPainter& painter, QPointF at, int d, const TilesDemo::Sizes& z) const {
     const double W = z.tileW;
     const double H = z.tileH;
     const double c = z.windowIcon;
-    const bool current = TilesDemo::currentDesktop(demo_.step()) == d;
-    const int front = current ? TilesDemo::frontWindow(demo_.step()) : -1;
     const QRectF outer(at, QSizeF(W + 10, H + c / 2 + 10));
-    if (current) guide::fillRounded(painter, outer, 10, guide::primary(0.2));
+    const double current = current_[static_cast<std::size_t>(d)].value();
+    if (current > 0) guide::fillRounded(painter, outer, 10, guide::primary(0.2 * current));
     const QPointF o = at + QPointF(5, 5);
     const QRectF wall(o.x() + 0.08 * W, o.y() + 0.08 * H, 0.84 * W, 0.84 * H);
     guide::fillSampleWallpaper(painter, wall, 4, 0.7);
     const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
-    // The front window is drawn last, above the other, wherever it stands in the list.
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int k = 0; k < 2; ++k) {
-        const bool isFront = k == front;
-        if (isFront != (pass == 1)) continue;
-        const auto& f = windows[static_cast<std::size_t>(k)].frame;
-        QRectF card(o.x() + W * f.minX(), o.y() + H * f.minY(), W * f.width(), H * f.height());
-        if (isFront) {
-          const QPointF centre = card.center();
-          card = QRectF(0, 0, card.width() * 1.08, card.height() * 1.08);
-          card.moveCenter(centre);
-        }
-        painter.save();
-        painter.setOpacity(isFront ? 1 : 0.7);
-        guide::fillRaised(painter, card, 3, guide::windowBackground());
-        guide::strokeRoundedInside(painter, card, 3, isFront ? guide::accent() : guide::separator(),
-                                   isFront ? 1.5 : 0.5);
-        const double icon = c * (isFront ? 1.08 : 1);
-        guide::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
-                         icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);
-        painter.restore();
-      }
+    // The front window of the step is drawn last, above the other, wherever it stands in
+    // the list; the order changes at once, the look over the transition.
+    const bool firstOnTop = front_[static_cast<std::size_t>(d)][0].target() > 0;
+    for (const int k : {firstOnTop ? 1 : 0, firstOnTop ? 0 : 1}) {
+      const double f = front(d, k);
+      const auto& frame = windows[static_cast<std::size_t>(k)].frame;
+      QRectF card(o.x() + W * frame.minX(), o.y() + H * frame.minY(), W * frame.width(), H * frame.height());
+      const double scale = 1 + 0.08 * f;
+      const QPointF centre = card.center();
+      card = QRectF(0, 0, card.width() * scale, card.height() * scale);
+      card.moveCenter(centre);
+      painter.save();
+      painter.setOpacity(0.7 + 0.3 * f);
+      guide::fillRaised(painter, card, 3, guide::windowBackground());
+      guide::strokeRoundedInside(painter, card, 3, guide::mix(guide::separator(), guide::accent(), f), 0.5 + f);
+      const double icon = c * scale;
+      guide::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
+                       icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);
+      painter.restore();
     }
-    if (current) {
-      nameLabel(painter, QPointF(outer.center().x(), outer.bottom()),
-                windows[static_cast<std::size_t>(front)].app);
+    // Under the desktop, the name of its front window's app.
+    for (int k = 0; k < 2; ++k) {
+      const int app = windows[static_cast<std::size_t>(k)].app;
+      nameLabel(painter, QPointF(outer.center().x(), outer.bottom()), app, lit(app));
     }
   }
 
   const TilesDemo& demo_;
+  std::array<guide::Tween, TilesDemo::steps> lit_;
+  std::array<guide::Tween, 2> current_;
+  std::array<std::array<guide::Tween, 2>, 2> front_;
 };
-
-}  // namespace
 
 const TilesDemo::Sizes& TilesDemo::sizes(bool compact) {
   static const Sizes normal{14, 112, 36, 100, 62, 15, 12, 10, 18, 10};
@@ -163,7 +189,7 @@ TilesDemo::TilesDemo(Kind kind, std::string hold, std::string title, bool compac
   layout->addWidget(miniature_);
   keys_ = new InlineKeys({hold_, "⇥"}, {hold_}, std::nullopt, "⌘", this);
   layout->addWidget(keys_, 0, Qt::AlignHCenter);
-  player_->onChange = [this](const Transition&) { changed(); };
+  player_->onChange = [this](const Transition& transition) { changed(transition); };
   player_->start();
 }
 
@@ -174,12 +200,17 @@ void TilesDemo::setPlaying(bool playing) {
     player_->start();
   } else {
     player_->stop();
-    changed();
+    changed(Transition::immediate());
   }
 }
 
-void TilesDemo::changed() {
-  keys_->setState({hold_}, keyDown() ? std::optional<std::string>("⇥") : std::nullopt);
+double TilesDemo::shown(int app) const { return miniature_->lit(app); }
+
+double TilesDemo::front(int desktop, int window) const { return miniature_->front(desktop, window); }
+
+void TilesDemo::changed(const Transition& transition) {
+  keys_->setState({hold_}, keyDown() ? std::optional<std::string>("⇥") : std::nullopt, transition);
+  miniature_->follow(transition);
   miniature_->update();
 }
 

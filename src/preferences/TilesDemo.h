@@ -25,7 +25,8 @@ class TilesDemo : public QWidget {
     double spacing, height, appIcon, tileW, tileH, windowIcon, sidePadding, bottomPadding, radius, dividerPadding;
   };
   static const Sizes& sizes(bool compact);
-  /// 1.0 s at rest, then the next step with ⇥ down for 0.22 s: a 1.22 s cycle.
+  /// 1.0 s at rest, then the next step with ⇥ down for 0.22 s: a 1.22 s cycle. The step
+  /// and ⇥ going down show over 0.15 s, ⇥ coming up over 0.12 s, both easing out.
   static constexpr DemoTiming timing{1.0, 0.22, Transition::easeOut(0.15), Transition::easeOut(0.12)};
   static constexpr int steps = 4;
   static constexpr std::array<const char*, 4> names{"Mail", "Safari", "Notes", "Calendar"};
@@ -50,14 +51,21 @@ class TilesDemo : public QWidget {
   static int currentDesktop(int step) { return step / 2; }
   static int frontWindow(int step) { return step % 2; }
 
+  /// As drawn now, 0 to 1: how far app `app` is shown picked (its tile's highlight among
+  /// app tiles, and its name label), and how far window `window` of desktop `desktop` is
+  /// drawn as the front one (enlarged 1.08 times, opaque, with the accent border).
+  double shown(int app) const;
+  double front(int desktop, int window) const;
+
  private:
-  void changed();
+  class Miniature;
+  void changed(const Transition& transition);
   Kind kind_;
   std::string hold_;
   std::string title_;
   bool compact_;
   std::unique_ptr<DemoPlayer> player_;
-  QWidget* miniature_ = nullptr;
+  Miniature* miniature_ = nullptr;
   InlineKeys* keys_ = nullptr;
 };
 

@@ -97,6 +97,30 @@ TEST_F(Pictures, TheWindowDemoMovesToTheSecondDesktopAtStepTwo) {
   EXPECT_EQ(TilesDemo::sizes(false).tileW, 100);
 }
 
+TEST_F(Pictures, EachStepMovesOverFifteenHundredthsEasingOutAndTheTabComesUpOverTwelve) {
+  TilesDemo demo(TilesDemo::Kind::windows, "⌘", "Window tiles", false);
+  const auto tab = [&] { return demo.keys().litness(1); };
+  EXPECT_EQ(demo.front(0, 0), 1);
+  EXPECT_EQ(demo.shown(0), 1);
+  scene.clock.advance(1.0 + 0.075);  // half-way into the change from Mail to Safari
+  const double safari = demo.front(0, 1);
+  EXPECT_GT(safari, 0.6) << "more than half the way at half the time: eased out";
+  EXPECT_LT(safari, 0.9);
+  EXPECT_NEAR(demo.front(0, 0), 1 - safari, 1e-9);
+  EXPECT_NEAR(demo.shown(1), safari, 1e-9) << "Safari's name comes in with its window";
+  EXPECT_NEAR(demo.shown(0), 1 - safari, 1e-9);
+  EXPECT_NEAR(tab(), safari, 1e-9) << "the tab goes down with the step";
+  scene.clock.advance(0.075);
+  EXPECT_EQ(demo.front(0, 1), 1);
+  EXPECT_EQ(demo.shown(0), 0);
+  EXPECT_EQ(tab(), 1);
+  scene.clock.advance(0.07 + 0.06);  // half-way up, 0.22 s after the press
+  EXPECT_GT(tab(), 0.1);
+  EXPECT_LT(tab(), 0.5);
+  scene.clock.advance(0.06);
+  EXPECT_EQ(tab(), 0);
+}
+
 TEST_F(Pictures, TheOverviewHasItsDemosAndCaptionPerModeAndAFixedHeight) {
   struct Row {
     Tiles style;
