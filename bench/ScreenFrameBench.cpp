@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/Image.h"
+#include "platform/SharedSurface.h"
 #include "platform/WindowServerPort.h"
 #include "support/LargeDesk.h"
 #include "support/Scene.h"
@@ -21,8 +22,8 @@ std::unique_ptr<Scene> gScene;
 std::uint32_t gDisplay = 0;
 
 // A panel's content: clear, with a rounded translucent plate across its middle as the
-// program's glass is drawn.
-CGImageRef glassContent(int width, int height) {
+// program's glass is drawn, published as the program publishes it.
+std::shared_ptr<const platform::SharedSurface> glassContent(int width, int height) {
   QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter painter(&image);
@@ -30,7 +31,10 @@ CGImageRef glassContent(int width, int height) {
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(38, 38, 42, 150));
   painter.drawRoundedRect(QRectF(width * 0.1, height * 0.35, width * 0.8, height * 0.3), 24, 24);
-  return std::make_shared<const CGImage>(image);
+  painter.end();
+  auto surface = platform::SharedSurface::create(width, height);
+  surface->publish(image, QRegion());
+  return surface;
 }
 
 void deskWithPanels(const benchmark::State&) {
@@ -52,7 +56,8 @@ void deskWithPanels(const benchmark::State&) {
     state.collectionBehavior = 1;  // all Spaces
     const std::uint32_t number = server.createOwnWindow(state);
     server.orderOwnWindow(number, platform::OwnWindowOrder::frontRegardless);
-    server.setOwnWindowRenderer(number, glassContent);
+    server.setOwnWindowSurface(number, glassContent(static_cast<int>(s.frame.width() * s.backingScaleFactor),
+                                                    static_cast<int>(s.frame.height() * s.backingScaleFactor)));
   }
 }
 

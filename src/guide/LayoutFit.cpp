@@ -10,6 +10,14 @@ int fittedHeight(QWidget& root, int width) {
   QLayout* layout = root.layout();
   if (!layout) return root.sizeHint().height();
   root.ensurePolished();
+  // In a window that is shown, a row just added to a layout is shown only at the next event
+  // pass; it is measured as the window will show it.
+  if (root.isVisible()) {
+    for (QWidget* child : root.findChildren<QWidget*>()) {
+      if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        child->show();
+    }
+  }
   // A widget's own item caches its sizes until the widget announces a change; the layouts
   // above it cache theirs until they are invalidated. Clear both, deepest parts included.
   for (QWidget* child : root.findChildren<QWidget*>()) child->updateGeometry();

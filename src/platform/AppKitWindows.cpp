@@ -7,7 +7,7 @@
 
 #include "platform/AppKitPointer.h"
 #include "platform/FoundationProcesses.h"
-#include "platform/OwnWindowPicture.h"
+#include "platform/OwnWindowSurface.h"
 #include "platform/SystemPort.h"
 #include "platform/WindowFrame.h"
 #include "platform/WindowServerPort.h"
@@ -153,15 +153,15 @@ struct NSWindow::State {
   bool fullScreenWanted = false;
   bool miniaturizeWanted = false;
   NSResponder* firstResponder = nullptr;  // null: the window itself
-  /// What the window server shows of the window: its content view drawn.
-  std::shared_ptr<platform::OwnWindowPicture> picture = std::make_shared<platform::OwnWindowPicture>();
+  /// What the window server shows of the window: its content view, published as it changes.
+  std::shared_ptr<platform::OwnWindowSurface> surface = std::make_shared<platform::OwnWindowSurface>();
 };
 
 namespace {
 
-platform::OwnWindowState serverState(const NSWindow::State& s) {
+platform::OwnWindowState serverState(const NSWindow::State& s, const std::vector<NSScreen>& screens) {
   platform::OwnWindowState o;
-  o.frame = platform::flipRect(s.frame, firstScreenMaxY());
+  o.frame = platform::flipRect(s.frame, screens.empty() ? 0 : screens.front().frame().maxY());
   o.level = s.level;
   o.alpha = s.alpha;
   o.styleMask = (s.style & ~kFullScreenBit) | (s.fullScreenWanted ? kFullScreenBit : 0);
@@ -173,6 +173,20 @@ platform::OwnWindowState serverState(const NSWindow::State& s) {
   o.ignoresMouseEvents = s.ignoresMouse;
   o.miniaturized = s.miniaturizeWanted;
   return o;
+}
+
+/// Pixels per point of the screen holding most of `frame` (1 on none).
+double backingScale(const CGRect& frame, const std::vector<NSScreen>& screens) {
+  double best = 0, scale = 1;
+  for (const NSScreen& screen : screens) {
+    const CGRect i = screen.frame().intersection(frame);
+    const double area = i.isNull() ? 0 : i.width() * i.height();
+    if (area > best) {
+      best = area;
+      scale = screen.backingScaleFactor();
+    }
+  }
+  return scale;
 }
 
 std::optional<platform::OwnWindowStatus> statusOf(const NSWindow::State& s) {
@@ -204,6 +218,7 @@ NSWindow::~NSWindow() {
   std::erase(app.windows, this);
   if (app.key == this) app.key = nullptr;
   if (app.main == this) app.main = nullptr;
+  state_->surface->attach(0);
   if (state_->number && platform::hasWindowServer()) platform::windowServer().destroyOwnWindow(state_->number);
 }
 
@@ -217,7 +232,10 @@ CGRect NSWindow::frame() const {
 namespace {
 
 void push(NSWindow::State& s) {
-  if (s.number && platform::hasWindowServer()) platform::windowServer().updateOwnWindow(s.number, serverState(s));
+  if (!s.number || !platform::hasWindowServer()) return;
+  const std::vector<NSScreen> screens = NSScreen::screens();
+  platform::windowServer().updateOwnWindow(s.number, serverState(s, screens));
+  s.surface->setScale(backingScale(s.frame, screens));
 }
 
 }  // namespace
@@ -277,7 +295,7 @@ bool NSWindow::isOpaque() const { return state_->opaque; }
 
 void NSWindow::setOpaque(bool opaque) {
   state_->opaque = opaque;
-  state_->picture->setOpaque(opaque);
+  state_->surface->setOpaque(opaque);
   push(*state_);
 }
 
@@ -327,7 +345,7 @@ QWidget* NSWindow::contentView() const { return state_->content; }
 
 void NSWindow::setContentView(QWidget* view) {
   state_->content = view;
-  state_->picture->setContent(view);
+  state_->surface->setContent(view);
 }
 
 NSWindowDelegate* NSWindow::delegate() const { return state_->delegate; }
@@ -394,8 +412,10 @@ void order(NSWindow::State& s, platform::OwnWindowOrder how) {
   platform::WindowServerPort& server = platform::windowServer();
   if (!s.number) {
     if (how == platform::OwnWindowOrder::out) return;
-    s.number = server.createOwnWindow(serverState(s));
-    server.setOwnWindowRenderer(s.number, s.picture->renderer());
+    const std::vector<NSScreen> screens = NSScreen::screens();
+    s.number = server.createOwnWindow(serverState(s, screens));
+    s.surface->setScale(backingScale(s.frame, screens));
+    s.surface->attach(s.number);
   }
   server.orderOwnWindow(s.number, how);
 }

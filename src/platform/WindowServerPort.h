@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +22,8 @@
 #include "platform/Image.h"
 
 namespace platform {
+
+class SharedSurface;
 
 /// One window of the window list.
 struct WindowEntry {
@@ -202,11 +205,11 @@ class WindowServerPort {
   /// Replaces the one listener of the events the server routes to the program itself
   /// (keys while it has the keyboard, clicks on its windows).
   virtual void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) = 0;
-  /// How the server gets the picture of an own window's content: a picture of the content
-  /// area at `width` × `height` pixels, or null when there is none. The server may call it
-  /// on any thread and without its lock held. Null removes it; destroying the window drops it.
-  using OwnWindowRenderer = std::function<CGImageRef(int width, int height)>;
-  virtual void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {}
+  /// Hands the server the surface an own window's content is published in (null: none;
+  /// the window then shows its plain fill). The server reads the newest published frame
+  /// whenever it draws the window, on any thread, and never asks the program for it; the
+  /// program hands over a new surface when the size changes. Destroying the window drops it.
+  virtual void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const SharedSurface> surface) {}
 
   // ---- Accessibility (timeouts in seconds, already resolved from 0 to the default) ----
   virtual AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) = 0;

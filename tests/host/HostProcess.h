@@ -127,12 +127,14 @@ bool eventually(Done done) {
 }
 
 /// A copy of the program started as a real process on `home` (headless), its output kept
-/// in a file of the home. Stopped with SIGTERM, as a user's Ctrl-C would, and reaped.
+/// in a file of the home, with `variables` ("NAME=value") added to its environment.
+/// Stopped with SIGTERM, as a user's Ctrl-C would, and reaped.
 struct ProgramProcess {
   pid_t pid = -1;
   std::string output;  // the file its standard output and error go to
 
-  ProgramProcess(const std::string& home, std::vector<std::string> extra = {}) {
+  ProgramProcess(const std::string& home, std::vector<std::string> extra = {},
+                 std::vector<std::string> variables = {}) {
     static std::atomic<int> started{0};
     output = home + "/program" + std::to_string(++started) + ".out";
     std::vector<std::string> args = {TRELLIQ_PROGRAM};
@@ -142,6 +144,7 @@ struct ProgramProcess {
     argv.push_back(nullptr);
     std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen",
                                             std::string("TRELLIQ_SIMMAC=") + TRELLIQ_SIMMAC};
+    environment.insert(environment.end(), variables.begin(), variables.end());
     for (char** e = environ; *e; ++e) {
       const std::string_view entry(*e);
       if (!entry.starts_with("TRELLIQ_") && !entry.starts_with("QT_QPA_PLATFORM=")) environment.emplace_back(*e);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <variant>
 
 namespace host {
@@ -55,23 +56,65 @@ void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
   });
 }
 
+namespace {
+
+/// Descriptors read but not yet matched with the message naming them; more is a peer
+/// sending descriptors nobody asked for.
+constexpr std::size_t kMaxWaitingDescriptors = 16;
+
+}  // namespace
+
 void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
   wire::Decoder decoder;
   std::vector<std::uint8_t> chunk(64 * 1024);
-  while (true) {
-    const ssize_t n = ::recv(fd_, chunk.data(), chunk.size(), 0);
+  std::deque<int> descriptors;  // in the order they came, which is the order of their messages
+  std::optional<wire::Fault> fault;
+  while (!fault) {
+    iovec data{chunk.data(), chunk.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
+    msghdr header{};
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof(control);
+    const ssize_t n = ::recvmsg(fd_, &header, MSG_CMSG_CLOEXEC);
     if (n < 0 && errno == EINTR) continue;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+      for (std::size_t i = 0; i < count; ++i) {
+        int received;
+        std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+        descriptors.push_back(received);
+      }
+    }
+    if ((header.msg_flags & MSG_CTRUNC) || descriptors.size() > kMaxWaitingDescriptors) {
+      fault = wire::Fault{wire::Fault::Reason::malformed, "the peer sent more descriptors than its messages name"};
+      break;
+    }
     if (n <= 0) {
       if (n == 0) decoder.endOfStream();
+      fault = decoder.fault();
       break;
     }
     decoder.feed(chunk.data(), static_cast<std::size_t>(n));
-    while (auto message = decoder.next()) onMessage(std::move(*message));
-    if (decoder.fault()) break;
+    while (auto message = decoder.next()) {
+      if (message->carriesDescriptor) {
+        if (descriptors.empty()) {
+          fault = wire::Fault{wire::Fault::Reason::malformed, "a message names a descriptor that did not come"};
+          break;
+        }
+        message->descriptor = std::make_shared<wire::Descriptor>(descriptors.front());
+        descriptors.pop_front();
+      }
+      onMessage(std::move(*message));
+    }
+    if (!fault) fault = decoder.fault();
   }
+  for (int fd : descriptors) ::close(fd);
   // The close handler may still say why (a peer of another protocol is told which one
   // this side speaks); the socket is shut only after it.
-  onClose(decoder.fault());
+  onClose(fault);
   open_ = false;
   ::shutdown(fd_, SHUT_RDWR);
 }
@@ -94,7 +137,30 @@ bool Channel::send(const wire::Message& message) {
   if (!open_) return false;
   const auto frame = wire::encode(message);
   std::lock_guard lock(writeMutex_);
-  return writeAll(frame.data(), frame.size());
+  if (!message.descriptor) return writeAll(frame.data(), frame.size());
+  // The descriptor rides on the frame's first bytes, so it arrives with its message.
+  const int fd = message.descriptor->get();
+  iovec data{const_cast<std::uint8_t*>(frame.data()), frame.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+  header.msg_iov = &data;
+  header.msg_iovlen = 1;
+  header.msg_control = control;
+  header.msg_controllen = sizeof(control);
+  cmsghdr* c = CMSG_FIRSTHDR(&header);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &fd, sizeof(int));
+  ssize_t n;
+  do {
+    n = ::sendmsg(fd_, &header, MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) {
+    open_ = false;
+    return false;
+  }
+  return writeAll(frame.data() + n, frame.size() - static_cast<std::size_t>(n));
 }
 
 bool Channel::sendPreparedFromSignal(const std::vector<std::uint8_t>& frame) {

@@ -8,18 +8,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QImage>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <future>
 #include <iostream>
-#include <deque>
 #include <set>
 
-#include <QImage>
-
 #include "platform/PrivateSymbols.h"
+#include "platform/SharedSurface.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
@@ -51,7 +51,6 @@ struct Host::Client {
     CGEvent event;
   };
   std::map<std::uint64_t, PendingTap> pendingTaps;
-  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> pendingAnswers;
   std::uint64_t nextPush = 1;
   /// Pictures this program has already been sent (icons), so each crosses once.
   struct SentPicture {
@@ -96,9 +95,6 @@ struct Host::Client {
 };
 
 namespace {
-
-/// How long the host waits for a program to hand over a picture of its window.
-constexpr auto kPictureWait = std::chrono::seconds(2);
 
 std::optional<std::string> makePrivateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -289,15 +285,12 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
 
 void Host::answerPending(Client& client) {
   std::map<std::uint64_t, Client::PendingTap> pending;
-  std::map<std::uint64_t, std::shared_ptr<std::promise<json>>> answers;
   {
     std::lock_guard lock(client.mutex);
     pending.swap(client.pendingTaps);
-    answers.swap(client.pendingAnswers);
   }
   // A dead program's taps hold no event: what they were deciding goes on unchanged.
   for (auto& [id, p] : pending) p.reply(p.event);
-  for (auto& [id, promise] : answers) promise->set_value(nullptr);
 }
 
 void Host::reclaim(Client& client) {
@@ -416,15 +409,11 @@ void Host::installListeners() {
 void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) {
   if (message.kind == wire::Kind::answer) {
     std::optional<Client::PendingTap> tap;
-    std::shared_ptr<std::promise<json>> promise;
     {
       std::lock_guard lock(client->mutex);
       if (auto it = client->pendingTaps.find(message.id); it != client->pendingTaps.end()) {
         tap = std::move(it->second);
         client->pendingTaps.erase(it);
-      } else if (auto a = client->pendingAnswers.find(message.id); a != client->pendingAnswers.end()) {
-        promise = a->second;
-        client->pendingAnswers.erase(a);
       }
     }
     if (tap) {
@@ -435,8 +424,6 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
         verdict = tap->event;  // an answer that is not an event consumes nothing
       }
       tap->reply(verdict);
-    } else if (promise) {
-      promise->set_value(std::move(message.body));
     }
     return;
   }
@@ -485,7 +472,7 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client->pid) acting.emplace(client->pid);
   try {
-    reply.body = call(client, message.method, message.body);
+    reply.body = call(client, message.method, message.body, message.descriptor.get());
   } catch (const std::exception& e) {
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();
@@ -493,7 +480,8 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   client->channel->send(reply);
 }
 
-json Host::call(const std::shared_ptr<Client>& client, const std::string& m, const json& v) {
+json Host::call(const std::shared_ptr<Client>& client, const std::string& m, const json& v,
+                wire::Descriptor* descriptor) {
   using namespace platform;
   sim::WindowServer& ws = server_;
   std::weak_ptr<Client> weak = client;
@@ -711,38 +699,23 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     ws.destroyOwnWindow(number);
     return nullptr;
   }
-  if (m == "setOwnWindowRenderer") {
+  if (m == "setOwnWindowSurface") {
     const auto number = field<std::uint32_t>(v, "n");
-    if (!field<bool>(v, "on")) {
-      ws.setOwnWindowRenderer(number, nullptr);
+    {
+      std::lock_guard lock(client->mutex);
+      if (!client->windows.count(number))
+        throw wire::BadValue("window " + std::to_string(number) + " is not the program's");
+    }
+    if (!descriptor) {
+      ws.setOwnWindowSurface(number, nullptr);
       return nullptr;
     }
-    // The picture is the program's: the host asks for it when a capture needs it.
-    ws.setOwnWindowRenderer(number, [weak, number](int width, int height) -> CGImageRef {
-      auto c = weak.lock();
-      if (!c) return nullptr;
-      const std::uint64_t push = c->newPushID();
-      auto promise = std::make_shared<std::promise<json>>();
-      auto answer = promise->get_future();
-      {
-        std::lock_guard lock(c->mutex);
-        if (c->closing) return nullptr;
-        c->pendingAnswers[push] = promise;
-      }
-      if (!c->push("render", json{{"n", number}, {"w", width}, {"h", height}}, push) ||
-          answer.wait_for(kPictureWait) != std::future_status::ready) {
-        std::lock_guard lock(c->mutex);
-        c->pendingAnswers.erase(push);
-        std::cerr << "simmac: program " << c->channel->peerPID() << " did not hand over the picture of window "
-                  << number << " in time" << std::endl;
-        return nullptr;
-      }
-      try {
-        return read<CGImageRef>(answer.get());
-      } catch (const std::exception&) {
-        return nullptr;
-      }
-    });
+    // The program's memory, mapped here read-only: pictures of the window read it and
+    // never ask the program.
+    std::string problem;
+    auto surface = platform::SharedSurface::map(descriptor->release(), &problem);
+    if (!surface) throw wire::BadValue(problem);
+    ws.setOwnWindowSurface(number, std::move(surface));
     return nullptr;
   }
   if (m == "axCopyAttribute") {

@@ -4,9 +4,10 @@
 // makes in the world (event taps, accessibility observers, device watches, its own
 // windows) is recorded against it and taken away the moment its connection ends, as the
 // system does when an app dies. Requests are answered on the connection's reader thread
-// straight from the world, which is thread-safe; pushes (tap events, notifications,
-// requests for a window's picture) go back as messages, and the ones that want an
-// answer wait for the client's "answer".
+// straight from the world, which is thread-safe; pushes (tap events, notifications) go
+// back as messages, and the ones that want an answer (a tap's verdict) wait for the
+// client's "answer", within the tap's time-out. Nothing the host does waits on a
+// program's drawing: its windows' pictures are read from the surfaces it publishes.
 
 #include <sys/types.h>
 
@@ -67,7 +68,7 @@ class Host {
   void attach(int fd);
   void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
   void reclaim(Client& client);
-  /// Lets go of whatever waits on the program: tap verdicts pass the event, pictures are none.
+  /// Lets go of whatever waits on the program: tap verdicts pass the event.
   void answerPending(Client& client);
   void handle(const std::shared_ptr<Client>& client, wire::Message message);
   void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
@@ -77,7 +78,8 @@ class Host {
   void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants,
                  bool primaryOnly = false);
   void installListeners();
-  nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v);
+  nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
+                      wire::Descriptor* descriptor);
 
   sim::World& world_;
   sim::WindowServer& server_;

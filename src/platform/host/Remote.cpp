@@ -1,13 +1,14 @@
 #include "platform/host/Remote.h"
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
 
-#include <QCoreApplication>
-#include <QThread>
-
+#include "platform/OwnWindowSurface.h"
 #include "platform/PrivateSymbols.h"
+#include "platform/SharedSurface.h"
 #include "platform/host/WireValues.h"
 
 namespace host {
@@ -92,23 +93,13 @@ void Connection::lost(const std::string& why) {
   if (handler) handler(why);
 }
 
-namespace {
-bool onMainThread() {
-  const QCoreApplication* app = QCoreApplication::instance();
-  return app && QThread::currentThread() == app->thread();
-}
-}  // namespace
-
 void Connection::received(wire::Message message) {
   if (message.kind == wire::Kind::push) {
     {
       std::lock_guard lock(mutex_);
-      // Pictures of the program's windows are drawn on its main thread: by that thread
-      // itself when it is waiting on a call (often the very call that needs the picture).
-      (message.method == "render" ? renders_ : pushes_).push_back(std::move(message));
+      pushes_.push_back(std::move(message));
     }
     pushed_.notify_all();
-    answered_.notify_all();
     return;
   }
   if (message.kind == wire::Kind::error && message.id == 0) {
@@ -138,14 +129,9 @@ void Connection::pushLoop() {
     std::function<void(const wire::Message&)> handler;
     {
       std::unique_lock lock(mutex_);
-      pushed_.wait(lock, [&] {
-        return !pushes_.empty() || (!renders_.empty() && mainWaiting_ == 0) || closing_ || lostWhy_;
-      });
+      pushed_.wait(lock, [&] { return !pushes_.empty() || closing_ || lostWhy_; });
       if (closing_) return;
-      if (!renders_.empty() && mainWaiting_ == 0) {
-        message = std::move(renders_.front());
-        renders_.pop_front();
-      } else if (!pushes_.empty()) {
+      if (!pushes_.empty()) {
         message = std::move(pushes_.front());
         pushes_.pop_front();
       } else {
@@ -166,7 +152,7 @@ std::uint32_t threadLane() {
 }
 }  // namespace
 
-std::optional<json> Connection::call(const std::string& method, json body) {
+std::optional<json> Connection::call(const std::string& method, json body, int descriptor) {
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
@@ -174,23 +160,11 @@ std::optional<json> Connection::call(const std::string& method, json body) {
     id = nextID_++;
     pending_[id];
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) {
-    lost("the world host is gone");
-  }
-  const bool main = onMainThread();
+  wire::Message message{wire::Kind::call, id, method, std::move(body), threadLane()};
+  if (descriptor >= 0) message.descriptor = std::make_shared<wire::Descriptor>(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+  if (!channel_->send(message)) lost("the world host is gone");
   std::unique_lock lock(mutex_);
-  if (main) ++mainWaiting_;  // a count: drawing may itself make calls
-  while (true) {
-    answered_.wait(lock, [&] { return pending_[id].done || (main && !renders_.empty()); });
-    if (pending_[id].done) break;
-    wire::Message render = std::move(renders_.front());
-    renders_.pop_front();
-    auto handler = pushHandler_;
-    lock.unlock();
-    if (handler) handler(render);
-    lock.lock();
-  }
-  if (main && --mainWaiting_ == 0 && !renders_.empty()) pushed_.notify_all();
+  answered_.wait(lock, [&] { return pending_[id].done; });
   std::optional<json> value = std::move(pending_[id].value);
   pending_.erase(id);
   return value;
@@ -271,6 +245,7 @@ std::int32_t postEventRecordTo(ProcessSerialNumber* psn, const std::uint8_t* rec
 }
 std::optional<std::vector<CGImageRef>> hwCaptureWindowList(CGSConnectionID cid, const std::uint32_t* windows,
                                                            std::int32_t count, std::uint32_t options) {
+  platform::OwnWindowSurface::publishAll();  // the program's own windows as it last drew them
   std::vector<std::uint32_t> list(windows, windows + std::max(count, 0));
   return answerAs<std::optional<std::vector<CGImageRef>>>(
       forward("SLSHWCaptureWindowList", {{"cid", cid}, {"windows", list}, {"options", options}}), std::nullopt);
@@ -438,6 +413,7 @@ std::optional<std::vector<platform::SystemPort::ShareableDisplay>> RemoteSystem:
   return out;
 }
 CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) {
+  platform::OwnWindowSurface::publishAll();
   return answerAs<CGImageRef>(
       connection_->call("captureDisplay", {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}}),
       nullptr);
@@ -723,11 +699,7 @@ void RemoteWindowServer::setOwnKeyWindow(std::uint32_t number) { connection_->ca
 std::optional<platform::OwnWindowStatus> RemoteWindowServer::ownWindowStatus(std::uint32_t number) {
   return answerAs<std::optional<platform::OwnWindowStatus>>(connection_->call("ownWindowStatus", number), std::nullopt);
 }
-void RemoteWindowServer::destroyOwnWindow(std::uint32_t number) {
-  connection_->call("destroyOwnWindow", number);
-  std::lock_guard lock(mutex_);
-  renderers_.erase(number);
-}
+void RemoteWindowServer::destroyOwnWindow(std::uint32_t number) { connection_->call("destroyOwnWindow", number); }
 void RemoteWindowServer::setOwnEventListener(std::function<void(const CGEvent&, std::uint32_t)> listener) {
   const bool on = static_cast<bool>(listener);
   {
@@ -736,17 +708,10 @@ void RemoteWindowServer::setOwnEventListener(std::function<void(const CGEvent&, 
   }
   connection_->call("listen", {{"kind", "ownEvents"}, {"on", on}});
 }
-void RemoteWindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {
-  const bool on = static_cast<bool>(renderer);
-  {
-    std::lock_guard lock(mutex_);
-    if (on) {
-      renderers_[number] = std::move(renderer);
-    } else {
-      renderers_.erase(number);
-    }
-  }
-  connection_->call("setOwnWindowRenderer", {{"n", number}, {"on", on}});
+void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
+                                             std::shared_ptr<const platform::SharedSurface> surface) {
+  // The memory itself crosses, once per surface: frames published later are read there.
+  connection_->call("setOwnWindowSurface", {{"n", number}}, surface ? surface->descriptor() : -1);
 }
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {
@@ -815,6 +780,7 @@ std::optional<std::vector<platform::ShareableWindow>> RemoteWindowServer::sharea
       connection_->call("shareableWindows", onScreenOnly), std::nullopt);
 }
 CGImageRef RemoteWindowServer::captureWindowPicture(std::uint32_t windowID, int width, int height) {
+  platform::OwnWindowSurface::publishAll();
   return answerAs<CGImageRef>(connection_->call("captureWindowPicture", {{"id", windowID}, {"w", width}, {"h", height}}),
                               nullptr);
 }
@@ -917,18 +883,6 @@ bool RemoteWindowServer::handlePush(const wire::Message& push) {
       if (done) {
         done(field<std::optional<std::int32_t>>(push.body, "pid"), field<std::optional<std::string>>(push.body, "error"));
       }
-      return true;
-    }
-    if (push.method == "render") {
-      OwnWindowRenderer renderer;
-      {
-        std::lock_guard lock(mutex_);
-        if (auto it = renderers_.find(field<std::uint32_t>(push.body, "n")); it != renderers_.end()) {
-          renderer = it->second;
-        }
-      }
-      CGImageRef picture = renderer ? renderer(field<int>(push.body, "w"), field<int>(push.body, "h")) : nullptr;
-      connection_->answer(push.id, wire::encode(picture));
       return true;
     }
   } catch (const std::exception& e) {

@@ -1,8 +1,9 @@
 #pragma once
 // The program's side of the world host: a connection, and the two ports over it. Calls
-// are answered in order per connection; pushes (tap events, notifications, requests for
-// a window's picture) are handled one after another on a thread of the connection's own,
-// so a slow listener never holds up the answers to calls.
+// are answered in order per thread; pushes (tap events, notifications) are handled one
+// after another on a thread of the connection's own, so a slow listener never holds up
+// the answers to calls. The host never asks the program for anything it must wait on
+// besides a tap's verdict: its windows' pictures are published in shared memory.
 //
 // When the host goes away, the call that finds out (or the reader, whichever is first)
 // reports it once to the loss handler, and every call from then on answers the port's
@@ -35,8 +36,9 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  /// Asks the host; nothing when the host is gone or refused the request.
-  std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr);
+  /// Asks the host; nothing when the host is gone or refused the request. A `descriptor`
+  /// (not -1) travels with the request as a copy; the caller keeps its own.
+  std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr, int descriptor = -1);
   /// Sends without waiting for the answer (the host still answers in order).
   void tell(const std::string& method, nlohmann::json body);
   /// Answers a push that wanted an answer.
@@ -69,8 +71,6 @@ class Connection {
   };
   std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;
-  std::deque<wire::Message> renders_;  // requests for pictures of the program's windows
-  int mainWaiting_ = 0;  // calls the main thread waits on (drawing meanwhile)
   std::function<void(const wire::Message&)> pushHandler_;
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
@@ -167,7 +167,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
   void destroyOwnWindow(std::uint32_t number) override;
   void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
-  void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) override;
+  void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) override;
   platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
   AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                          double timeout) override;
@@ -204,7 +204,6 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::map<std::uint64_t, std::function<void(std::optional<std::int32_t>, std::optional<std::string>)>> opens_;
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
-  std::map<std::uint32_t, OwnWindowRenderer> renderers_;
   std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
 };
 

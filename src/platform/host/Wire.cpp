@@ -1,5 +1,7 @@
 #include "platform/host/Wire.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 
@@ -53,12 +55,23 @@ class BoundedBuilder {
 
 }  // namespace
 
+Descriptor::~Descriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int Descriptor::release() {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
 const char* kindName(Kind kind) { return kKindNames.at(static_cast<std::size_t>(kind)); }
 
 std::vector<std::uint8_t> encode(const Message& message) {
   nlohmann::json object = {{"k", kindName(message.kind)}, {"id", message.id}, {"v", message.body}};
   if (!message.method.empty()) object["m"] = message.method;
   if (message.lane) object["t"] = message.lane;
+  if (message.descriptor) object["f"] = 1;
   std::vector<std::uint8_t> frame(kHeaderSize);
   nlohmann::json::to_cbor(object, frame);
   const std::size_t length = frame.size() - kHeaderSize;
@@ -131,6 +144,13 @@ std::optional<Message> parsePayload(const std::uint8_t* bytes, std::size_t count
       return std::nullopt;
     }
     message.lane = lane->get<std::uint32_t>();
+  }
+  if (auto carries = object.find("f"); carries != object.end()) {
+    if (!carries->is_number_unsigned() || carries->get<std::uint64_t>() != 1) {
+      problem = "a message carries one descriptor at most";
+      return std::nullopt;
+    }
+    message.carriesDescriptor = true;
   }
   message.body = std::move(*body);
   return message;

@@ -3,7 +3,10 @@
 // frame: an 8-byte header (payload length, 32-bit big-endian; protocol version, 16-bit
 // big-endian; two zero bytes) and a CBOR payload holding one object:
 //
-//   {"k": kind, "id": request id, "m": method name, "v": body, "t": lane}
+//   {"k": kind, "id": request id, "m": method name, "v": body, "t": lane, "f": 1}
+//
+// "f" says a descriptor travels beside the message (SCM_RIGHTS on the frame's first byte):
+// the memory of a surface or a picture, which never crosses as bytes.
 //
 // Kinds: "call" (client to host, answered by one "reply" or "error" with the same id),
 // "push" (host to client, unasked: tap events, notifications), "answer" (client to host:
@@ -17,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -32,6 +36,21 @@ inline constexpr std::size_t kMaxPayload = std::size_t{128} << 20;
 
 enum class Kind { call, reply, error, push, answer };
 
+/// A descriptor that travels beside a message; closed when the last copy of its message goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor();
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  /// Hands the descriptor over to the caller (-1 when it was taken already).
+  int release();
+
+ private:
+  int fd_;
+};
+
 struct Message {
   Kind kind = Kind::call;
   std::uint64_t id = 0;
@@ -41,6 +60,10 @@ struct Message {
   /// of different lanes may be answered side by side, as calls from several threads are.
   /// Lane 0 is answered before anything sent after it (only for requests that never wait).
   std::uint32_t lane = 0;
+  /// Set from the frame: a descriptor came with it, to be matched by the connection.
+  bool carriesDescriptor = false;
+  /// The descriptor sent or received with the message, if any.
+  std::shared_ptr<Descriptor> descriptor = nullptr;
   friend bool operator==(const Message&, const Message&) = default;
 };
 

@@ -636,7 +636,11 @@ void WindowServer::setWorkspaceListener(std::function<void(const WorkspaceEvent&
 
 std::uint64_t WindowServer::generation() const {
   std::lock_guard lock(mutex_);
-  return state_->desk.generation();
+  // Every frame a program publishes counts: sequences only grow, and a surface handed over
+  // or taken away counts once more.
+  std::uint64_t generation = state_->desk.generation() + state_->surfaceChanges;
+  for (const auto& [number, surface] : state_->ownSurfaces) generation += surface->sequence();
+  return generation;
 }
 
 void WindowServer::recordPrivateCall(PrivateCall call) {

@@ -422,11 +422,14 @@ class WindowServer : public platform::WindowServerPort {
   /// The display showing its current Space: desktop picture, windows back to front with
   /// their alpha, the overlay Spaces' windows on top; during a slide both Spaces side by side.
   /// `changing`, when given, is set when the picture may change without the desk's
-  /// generation moving: a slide is under way or a program's own content is drawn.
+  /// generation moving: a slide is under way.
   QImage composeDisplay(std::uint32_t displayID, int width, int height, bool* changing = nullptr);
+  /// The surface an own window's content is published in; null when it has none.
+  std::shared_ptr<const platform::SharedSurface> ownWindowSurface(std::uint32_t number) const;
   /// A window's own generated picture (title bar with its title, body in its colour).
   QImage composeWindow(std::uint32_t number, int width, int height);
-  /// Changes whenever something a display picture shows changes (for caching).
+  /// Changes whenever something a display picture shows changes (for caching), a frame an
+  /// own window's program publishes included.
   std::uint64_t generation() const;
 
   // ---- What the private functions ask ----
@@ -500,7 +503,7 @@ class WindowServer : public platform::WindowServerPort {
   std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
   void destroyOwnWindow(std::uint32_t number) override;
   void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
-  void setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) override;
+  void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) override;
   platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
   AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                          double timeout) override;

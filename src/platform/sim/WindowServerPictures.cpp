@@ -1,11 +1,11 @@
 // What the window server shows: the window list, window and display pictures and
 // application icons. Other apps' pictures are generated (a colour and a title) so that
 // captures have content a test can check pixel by pixel; the program's own windows show
-// what their content draws, through the renderer the program handed in.
+// the newest frame the program published in their surface, read without asking it.
 
 #include <QColor>
-#include <QImage>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPen>
@@ -13,6 +13,8 @@
 #include <cmath>
 
 #include "platform/CGWindow.h"
+#include "platform/OwnWindowSurface.h"
+#include "platform/SharedSurface.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
@@ -133,24 +135,24 @@ QImage paintWindow(const Window& w, int width, int height, const SystemContent& 
   return image;
 }
 
-using Renderer = platform::WindowServerPort::OwnWindowRenderer;
+using Surfaces = std::map<std::uint32_t, std::shared_ptr<const platform::SharedSurface>>;
 
-/// A window as it is painted: its record and, for an own window with content, how to get
-/// that content and whether the window is opaque.
+/// A window as it is painted: its record and, for an own window with content, the surface
+/// its content is published in and whether the window is opaque.
 struct Shown {
   Window window;
-  std::shared_ptr<const Renderer> renderer;
+  std::shared_ptr<const platform::SharedSurface> surface;
   bool opaque = true;
   platform::GlassStyle glass = platform::GlassStyle::regular;
   SystemContent system;
 };
 
-/// The picture of a window, with an own window's content drawn over its content area
-/// (below the title bar of a titled window). A window that is not opaque has no fill of
-/// its own, so what its content leaves clear shows what lies behind. Called unlocked: the
-/// renderer may wait for the program's main thread.
-QImage paintShown(const Shown& s, int width, int height) {
-  if (!s.renderer || !*s.renderer) return paintWindow(s.window, width, height, s.system);
+/// The picture of a window, with an own window's newest published content drawn over its
+/// content area (below the title bar of a titled window). A window that is not opaque has
+/// no fill of its own, so what its content leaves clear shows what lies behind. Nothing
+/// for an own window whose program has not published a frame yet.
+std::optional<QImage> paintShown(const Shown& s, int width, int height) {
+  if (!s.surface) return paintWindow(s.window, width, height, s.system);
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
   QImage image;
   if (s.opaque) {
@@ -170,21 +172,22 @@ QImage paintShown(const Shown& s, int width, int height) {
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
   const int contentHeight = fullHeight - bar;
-  if (contentHeight <= 0) return image;
-  const CGImageRef content = (*s.renderer)(fullWidth, contentHeight);
-  if (!content || content->width() <= 0 || content->height() <= 0) return image;
-  if (!s.opaque && bar == 0 && content->width() == fullWidth && content->height() == fullHeight &&
-      content->qimage().format() == QImage::Format_ARGB32_Premultiplied)
-    return content->qimage();  // nothing of the server's to add: no copy of a whole panel
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content->qimage());
+  const bool published = s.surface->read([&](const QImage& content, std::uint64_t) {
+    if (contentHeight <= 0) return;
+    if (!s.opaque && bar == 0 && content.size() == image.size()) {
+      image = content.copy();  // nothing of the server's to add
+      return;
+    }
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content);
+  });
+  if (!published) return std::nullopt;
   return image;
 }
 
 /// What `desk` knows of a window to paint it; the server's lock is held.
-Shown shown(const Window& w, const Desk& desk,
-            const std::map<std::uint32_t, std::shared_ptr<const Renderer>>& renderers) {
+Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces) {
   Shown s{w, nullptr, true, platform::GlassStyle::regular, {}};
   if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
     s.system.menuBar = true;
@@ -198,7 +201,7 @@ Shown shown(const Window& w, const Desk& desk,
     }
   }
   if (!w.own) return s;
-  if (auto r = renderers.find(w.number); r != renderers.end()) s.renderer = r->second;
+  if (auto r = surfaces.find(w.number); r != surfaces.end()) s.surface = r->second;
   if (auto o = desk.ownStates.find(w.number); o != desk.ownStates.end()) {
     s.opaque = o->second.opaque;
     s.glass = o->second.glass;
@@ -346,6 +349,7 @@ std::optional<std::vector<platform::ShareableWindow>> WindowServer::shareableWin
 
 CGImageRef WindowServer::captureWindowPicture(std::uint32_t windowID, int width, int height) {
   if (width <= 0 || height <= 0 || !world_.screenCaptureAllowed()) return nullptr;
+  platform::OwnWindowSurface::publishAll();  // a program capturing its own window sees its latest drawing
   QImage image = composeWindow(windowID, width, height);
   if (image.isNull()) return nullptr;
   return std::make_shared<const CGImage>(image);
@@ -354,21 +358,30 @@ CGImageRef WindowServer::captureWindowPicture(std::uint32_t windowID, int width,
 QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) {
   std::optional<Shown> w;
   read([&](const Desk& desk) {
-    if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownRenderers);
+    if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownSurfaces);
   });
   if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return QImage();
-  return paintShown(*w, width, height);
+  return paintShown(*w, width, height).value_or(QImage());
 }
 
-void WindowServer::setOwnWindowRenderer(std::uint32_t number, OwnWindowRenderer renderer) {
-  read([&](const Desk& desk) {
+std::shared_ptr<const platform::SharedSurface> WindowServer::ownWindowSurface(std::uint32_t number) const {
+  std::shared_ptr<const platform::SharedSurface> surface;
+  read([&](const Desk&) {
+    if (auto it = state_->ownSurfaces.find(number); it != state_->ownSurfaces.end()) surface = it->second;
+  });
+  return surface;
+}
+
+void WindowServer::setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) {
+  edit([&](Desk& desk) {
     const Window* w = desk.window(number);
-    if (!renderer || !w || !w->own) {
-      state_->ownRenderers.erase(number);
+    if (!surface || !w || !w->own) {
+      state_->ownSurfaces.erase(number);
     } else {
-      state_->ownRenderers[number] = std::make_shared<const OwnWindowRenderer>(std::move(renderer));
+      state_->ownSurfaces[number] = std::move(surface);
     }
+    ++state_->surfaceChanges;
   });
 }
 
@@ -404,11 +417,11 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         const Window& w = **it;
         // A window without a colour is clear, unless it is one of the program's own with content.
-        const bool clear = w.color == 0 && !(w.own && state_->ownRenderers.count(w.number));
+        const bool clear = w.color == 0 && !(w.own && state_->ownSurfaces.count(w.number));
         if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
-        if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownRenderers));
+        if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownSurfaces));
       }
       return p;
     };
@@ -425,16 +438,12 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
       const Window& w = **it;
       if (desk.inShownOverlay(w.number) && w.orderedIn && !w.minimized && w.alpha > 0 && w.bounds.intersects(frame))
-        overlay.push_back(shown(w, desk, state_->ownRenderers));
+        overlay.push_back(shown(w, desk, state_->ownSurfaces));
     }
   });
   if (!known) return QImage();
-  if (changing) {
-    auto drawn = [](const std::vector<Shown>& windows) {
-      return std::any_of(windows.begin(), windows.end(), [](const Shown& s) { return s.renderer != nullptr; });
-    };
-    *changing = sliding || drawn(from.windows) || drawn(to.windows) || drawn(overlay);
-  }
+  // What the programs publish moves the generation: only a slide changes the picture without it.
+  if (changing) *changing = sliding;
 
   const double sx = width / frame.width(), sy = height / frame.height();
   auto drawWindows = [&](QImage& target, QPainter& painter, const std::vector<Shown>& windows) {
@@ -447,9 +456,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     }
     // A window hidden whole behind one solid window in front of it is not painted: a
     // crowded Space holds dozens of them.
-    auto solid = [&](const Shown& s) {
-      return s.window.alpha >= 1 && !s.system.dockStrip && (!s.renderer || s.opaque);
-    };
+    auto solid = [&](const Shown& s) { return s.window.alpha >= 1 && !s.system.dockStrip && (!s.surface || s.opaque); };
     const QRectF visible(0, 0, width, height);
     for (std::size_t i = 0; i < windows.size(); ++i) {
       const Shown& s = windows[i];
@@ -463,7 +470,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       if (hidden) continue;
       const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
       const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
-      if (!s.renderer && w.alpha >= 1) {
+      if (!s.surface && w.alpha >= 1) {
         painter.save();
         painter.translate(std::round(r.x()), std::round(r.y()));
         painter.setClipRect(0, 0, pw, ph);
@@ -471,11 +478,12 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
         painter.restore();
         continue;
       }
-      const QImage picture = paintShown(s, pw, ph);
+      const std::optional<QImage> picture = paintShown(s, pw, ph);
+      if (!picture) continue;  // nothing published yet: not shown until it is
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      if (s.renderer && !s.opaque)
-        painter.drawImage(QPointF(r.x(), r.y()), material(target, picture, r.topLeft(), sx, s.glass));
-      painter.drawImage(QPointF(r.x(), r.y()), picture);
+      if (s.surface && !s.opaque)
+        painter.drawImage(QPointF(r.x(), r.y()), material(target, *picture, r.topLeft(), sx, s.glass));
+      painter.drawImage(QPointF(r.x(), r.y()), *picture);
     }
     painter.setOpacity(1);
   };

@@ -508,7 +508,7 @@ void WindowServer::destroyOwnWindow(std::uint32_t number) {
     const Window* w = desk.window(number);
     if (w && w->own) desk.removeWindow(number);
     if (state_->ownKey == number) state_->ownKey = 0;
-    state_->ownRenderers.erase(number);
+    state_->ownSurfaces.erase(number);
   });
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <shared_mutex>
 
+#include "platform/SharedSurface.h"
 #include "platform/sim/Desk.h"
 #include "platform/sim/WindowServer.h"
 
@@ -30,8 +31,10 @@ struct WindowServer::State {
   std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> ownEventListener;
   std::map<std::int32_t, CGImageRef> icons;
   platform::PlistArray unmatchedManagedDisplays;
-  /// The pictures of the own windows' content, by window number.
-  std::map<std::uint32_t, std::shared_ptr<const platform::WindowServerPort::OwnWindowRenderer>> ownRenderers;
+  /// The surfaces the own windows' content is published in, by window number.
+  std::map<std::uint32_t, std::shared_ptr<const platform::SharedSurface>> ownSurfaces;
+  /// Surfaces handed over or taken away so far (a new one may start at an old sequence).
+  std::uint64_t surfaceChanges = 0;
   /// The desk's windows front to back, all and by owner. Every edit drops it, so it is
   /// only for reads: an edit must ask Desk::ordered() after its own changes.
   struct Order {

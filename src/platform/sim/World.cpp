@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/OwnWindowSurface.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/WindowServer.h"
 
@@ -202,6 +203,7 @@ CGImageRef World::captureDisplay(std::uint32_t displayID, int width, int height,
     }
   }
   if (server) {
+    platform::OwnWindowSurface::publishAll();  // a program capturing its own display sees its latest drawing
     // The desk changes all the time (and moves during a slide): paint it afresh, unlocked.
     return std::make_shared<const CGImage>(server->composeDisplay(displayID, width, height));
   }

@@ -1,6 +1,6 @@
-// What captures show of the program's own windows: the content view drawn where the
-// window stands, at the size asked for, and the window server's plain fill whenever there
-// is nothing to draw.
+// What captures show of the program's own windows: the content view as last published,
+// where the window stands, at the size asked for, and the window server's plain fill
+// whenever there is nothing to draw.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/ScreenCaptureKit.h"
+#include "platform/SharedSurface.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
@@ -94,9 +95,19 @@ TEST_F(OwnWindowPictures, AWindowCaptureShowsTheContentBelowTheServersTitleBarAt
   EXPECT_EQ(rgb(plain, 20, 80), kRed);
   EXPECT_EQ(rgb(plain, 180, 80), kBlue);
 
-  // Drawing follows the view's state at each capture, not a copy made when it was set.
+  // What the view marks for drawing shows in the next capture, and only that part is
+  // published again.
+  const auto surface = server.ownWindowSurface(static_cast<std::uint32_t>(w->windowNumber()));
+  ASSERT_TRUE(surface);
+  const std::uint64_t before = surface->sequence();
   content.left = QColor(0, 255, 0);
-  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), 0x00FF00u);
+  content.update(0, 0, 100, 100);
+  const CGImageRef after = capture(*w, 200, 128);
+  EXPECT_EQ(rgb(after, 20, 80), 0x00FF00u);
+  EXPECT_EQ(rgb(after, 180, 80), kBlue);
+  EXPECT_EQ(surface->sequence(), before + 1);
+  const int scale = static_cast<int>(NSScreen::screens().front().backingScaleFactor());
+  EXPECT_EQ(surface->damageSince(before), QRegion(0, 0, 100 * scale, 100 * scale));
 }
 
 TEST_F(OwnWindowPictures, TheDisplayShowsTheContentWhereTheWindowStandsAndThroughItsClearParts) {
@@ -141,7 +152,7 @@ TEST_F(OwnWindowPictures, WithoutAViewTheWindowKeepsThePlainFillAndAGoneWindowHa
   EXPECT_FALSE(server.captureWindowPicture(number, 200, 128));
 }
 
-TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeARenderer) {
+TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeASurface) {
   // Another app's window keeps its generated picture whatever is handed in for its number.
   const auto entries = server.windowList();
   const auto other = std::find_if(entries.begin(), entries.end(), [&](const platform::WindowEntry& e) {
@@ -150,11 +161,11 @@ TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeARenderer) {
   ASSERT_NE(other, entries.end());
   const int wp = static_cast<int>(other->bounds.width()), hp = static_cast<int>(other->bounds.height());
   const std::uint32_t before = rgb(server.captureWindowPicture(other->number, wp, hp), wp / 2, hp / 2);
-  server.setOwnWindowRenderer(other->number, [](int width, int height) {
-    QImage red(width, height, QImage::Format_ARGB32_Premultiplied);
-    red.fill(Qt::red);
-    return std::make_shared<const CGImage>(red);
-  });
+  QImage red(wp, hp, QImage::Format_ARGB32_Premultiplied);
+  red.fill(Qt::red);
+  auto surface = platform::SharedSurface::create(wp, hp);
+  ASSERT_TRUE(surface && surface->publish(red, QRegion()));
+  server.setOwnWindowSurface(other->number, surface);
   EXPECT_EQ(rgb(server.captureWindowPicture(other->number, wp, hp), wp / 2, hp / 2), before);
 }
 

@@ -1,0 +1,81 @@
+#pragma once
+// The surface of one of the program's own windows: its content view drawn into shared
+// memory (platform::SharedSurface) and published to the window server whenever the view
+// changes, so that captures and display frames read the newest picture without ever
+// asking the program.
+//
+// What changed comes from Qt's own repaint machinery: the view is shown off screen (never
+// on the real desktop), so every update() a widget makes is tracked as Qt tracks it, and
+// each of Qt's paint passes over the view becomes one frame whose damage is what that
+// pass would have repainted. That part, and only that part, is drawn into a picture the
+// surface keeps at the window's pixel density, then published. A capture made on the main
+// thread first lets pending paint passes run (publishAll), so the program sees its own
+// latest drawing. Main thread only.
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QRegion>
+#include <cstdint>
+#include <memory>
+
+#include "platform/SharedSurface.h"
+
+class QWidget;
+
+namespace platform {
+
+class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
+ public:
+  OwnWindowSurface();
+  ~OwnWindowSurface();
+  OwnWindowSurface(const OwnWindowSurface&) = delete;
+  OwnWindowSurface& operator=(const OwnWindowSurface&) = delete;
+
+  /// The view to draw (not owned; it may be destroyed at any time) or null. A view of its
+  /// own (no parent) is shown off screen for as long as it is this surface's content.
+  void setContent(QWidget* view);
+  /// Whether the window fills its background; a window that does not leaves the view's
+  /// clear parts clear.
+  void setOpaque(bool opaque);
+  /// Pixels per point of the display the window is on (1 when not known).
+  void setScale(double scale);
+  /// Publishes for window `number` from now on, starting with a whole frame; 0 stops.
+  void attach(std::uint32_t number);
+
+  /// Draws and publishes what changed since the last frame; nothing when nothing did.
+  /// When every buffer is held by a reader it tries again a moment later on the main queue.
+  void publish();
+  /// The surface handed to the window server (null before the first frame).
+  std::shared_ptr<const SharedSurface> surface() const { return surface_; }
+
+  /// Lets every surface's pending paint pass run and publishes it, so that what the
+  /// program has drawn shows in a capture it makes next. Does nothing off the main thread.
+  static void publishAll();
+
+  /// Adds `region` (the view's coordinates) to what the next frame draws. For the
+  /// surfaces' paint hook.
+  void damage(const QRegion& region) { pending_ += region; }
+  QWidget* content() const;
+
+ private:
+  void showOffScreen(QWidget* view);
+  void withdraw();
+  void retryLater();
+
+  QPointer<QObject> content_;  // a QWidget; kept as an object so this header needs no widgets
+  bool shownHere_ = false;     // the view was shown off screen by this surface
+  bool opaque_ = true;
+  double scale_ = 1;
+  std::uint32_t number_ = 0;
+  QMetaObject::Connection destroyedWatch_;
+  QRegion pending_;          // the view's coordinates: to draw
+  QRegion unpublished_;      // pixels: drawn into kept_, not yet published
+  bool whole_ = true;        // the next frame draws everything
+  bool handedOver_ = false;  // the server has this surface for the window
+  bool retrying_ = false;
+  QImage kept_;  // the newest drawing at the window's pixels
+  std::shared_ptr<SharedSurface> surface_;
+};
+
+}  // namespace platform

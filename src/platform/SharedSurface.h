@@ -1,0 +1,95 @@
+#pragma once
+// A window's picture as a window server keeps it: pixels in shared memory that the
+// window's owner draws and publishes frame by frame, and that readers (the window server
+// in this process, or the world host in its own) take the newest frame of without ever
+// waiting for the owner. The memory is a sealed memfd: handed to another process as a
+// descriptor, mapped there read-only, and a new one is made when the size changes.
+//
+// Each published frame has a sequence number (1, 2, …; 0 means nothing is published yet)
+// and a damage record: the rectangles, in the surface's pixels, that differ from the frame
+// before. A reader that kept the sequence it last used asks what changed since, so it can
+// compose only when something changed and copy only the parts that did.
+//
+// The memory holds a header and three buffers. The owner writes a buffer that is neither
+// the newest frame nor held by a reader, then publishes it in one atomic store; a reader
+// holds the newest buffer by a count in the header while it reads. Neither side ever
+// blocks on the other: an owner that finds no free buffer publishes later, and a reader
+// always finds the newest frame whole.
+
+#include <QImage>
+#include <QRegion>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class SharedSurface {
+ public:
+  static constexpr int kBuffers = 3;
+  /// How many frames back a damage record is kept.
+  static constexpr int kDamageHistory = 16;
+  /// Rectangles per damage record; more are merged into their bounding rectangle.
+  static constexpr int kDamageRects = 16;
+
+  /// A new surface of `width` × `height` pixels (premultiplied ARGB), owned by the caller
+  /// for writing; null with the reason in `problem` when the memory cannot be had.
+  static std::shared_ptr<SharedSurface> create(int width, int height, std::string* problem = nullptr);
+  /// Maps a surface another process made from its descriptor `fd` (taken over: closed
+  /// here whatever the outcome), read-only; null with the reason when it is not one (not
+  /// sealed against shrinking, a size that does not match its header, out of bounds).
+  static std::shared_ptr<const SharedSurface> map(int fd, std::string* problem = nullptr);
+
+  ~SharedSurface();
+  SharedSurface(const SharedSurface&) = delete;
+  SharedSurface& operator=(const SharedSurface&) = delete;
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  /// The memory's descriptor, to hand to another process (it stays this surface's).
+  int descriptor() const { return fd_; }
+
+  // ---- The owner (one thread) ----
+  /// Publishes `picture` (this surface's size) as the next frame with `damage` (pixels,
+  /// clipped to the surface; empty means the whole picture) as what changed. Copies into
+  /// the free buffer only what it lacks. False, publishing nothing, when every other
+  /// buffer is held by a reader: the owner tries again with the damage kept.
+  bool publish(const QImage& picture, const QRegion& damage);
+
+  // ---- Readers (any thread, any process) ----
+  /// The newest frame's sequence; 0 before the first.
+  std::uint64_t sequence() const;
+  /// Calls `use` with the newest frame (a picture over the shared pixels, valid only during
+  /// the call, never to be written) and its sequence; false without calling it when
+  /// nothing is published yet.
+  bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use) const;
+  /// A copy of the newest frame; a null image before the first.
+  QImage copy() const;
+  /// The union of what changed after frame `since` up to the newest; nothing when the
+  /// records no longer reach back that far (or `since` is 0): take the whole frame.
+  std::optional<QRegion> damageSince(std::uint64_t since) const;
+
+ private:
+  struct Header;
+  SharedSurface(int fd, void* memory, std::size_t size, int width, int height, bool writable);
+  /// Buffer `index`'s first pixel.
+  const std::uint8_t* pixels(int index) const;
+  /// A buffer other than `front` that no reader holds; -1 when there is none.
+  int freeBuffer(int front) const;
+
+  int fd_;
+  void* memory_;
+  std::size_t size_;
+  int width_;
+  int height_;
+  std::size_t stride_;
+  bool writable_;
+  Header* header_;
+  std::uint8_t* pixels_ = nullptr;  // a reader's separate read-only mapping of the buffers
+  // The owner's own bookkeeping: which frame each buffer holds (0: none or unknown).
+  std::uint64_t held_[kBuffers] = {};
+};
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+// Surfaces in shared memory: frames and their damage as a reader in another process sees
+// them, buffers a reader holds left alone, and memory that is not a surface refused.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/SharedSurface.h"
+
+namespace {
+
+QImage filled(QRgb color) {
+  QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+  image.fill(color);
+  return image;
+}
+
+/// The surface as another process maps it, from a copy of its descriptor.
+std::shared_ptr<const platform::SharedSurface> mapped(const platform::SharedSurface& surface) {
+  return platform::SharedSurface::map(::fcntl(surface.descriptor(), F_DUPFD_CLOEXEC, 0));
+}
+
+TEST(SharedSurface, AMappedReaderSeesEachPublishedFrameAndWhatChangedSince) {
+  auto owner = platform::SharedSurface::create(40, 30);
+  ASSERT_TRUE(owner);
+  auto reader = mapped(*owner);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->sequence(), 0u);
+  EXPECT_TRUE(reader->copy().isNull()) << "nothing is published yet";
+
+  ASSERT_TRUE(owner->publish(filled(qRgb(255, 0, 0)), QRegion()));
+  QImage red = filled(qRgb(255, 0, 0));
+  QImage changed = red;
+  changed.setPixel(5, 5, qRgb(0, 0, 255));
+  ASSERT_TRUE(owner->publish(changed, QRegion(5, 5, 1, 1)));
+  changed.setPixel(30, 20, qRgb(0, 255, 0));
+  ASSERT_TRUE(owner->publish(changed, QRegion(30, 20, 1, 1)));
+
+  EXPECT_EQ(reader->sequence(), 3u);
+  EXPECT_EQ(reader->copy(), changed);
+  EXPECT_EQ(reader->damageSince(1), QRegion(5, 5, 1, 1) + QRegion(30, 20, 1, 1));
+  EXPECT_EQ(reader->damageSince(2), QRegion(30, 20, 1, 1));
+  EXPECT_EQ(reader->damageSince(3), QRegion());
+  EXPECT_FALSE(reader->damageSince(0)) << "a reader that has seen nothing takes the whole frame";
+  // The records reach back only so far.
+  for (int i = 0; i < platform::SharedSurface::kDamageHistory; ++i)
+    ASSERT_TRUE(owner->publish(changed, QRegion(0, 0, 1, 1)));
+  EXPECT_FALSE(reader->damageSince(3));
+  // Buffers written long ago get what changed meanwhile: the newest frame is whole.
+  EXPECT_EQ(reader->copy(), changed);
+}
+
+TEST(SharedSurface, ABufferAReaderHoldsIsNeverWrittenAndTheOwnerWaitsForNone) {
+  auto owner = platform::SharedSurface::create(40, 30);
+  ASSERT_TRUE(owner->publish(filled(qRgb(1, 0, 0)), QRegion()));
+  auto reader = mapped(*owner);
+  reader->read([&](const QImage& first, std::uint64_t) {
+    ASSERT_TRUE(owner->publish(filled(qRgb(2, 0, 0)), QRegion()));
+    reader->read([&](const QImage& second, std::uint64_t) {
+      ASSERT_TRUE(owner->publish(filled(qRgb(3, 0, 0)), QRegion()));
+      // Frames 1 and 2 are held and frame 3 is the newest: no buffer is free.
+      EXPECT_FALSE(owner->publish(filled(qRgb(4, 0, 0)), QRegion()));
+      EXPECT_EQ(second.pixel(0, 0), qRgb(2, 0, 0));
+    });
+    EXPECT_EQ(first.pixel(39, 29), qRgb(1, 0, 0));
+  });
+  EXPECT_TRUE(owner->publish(filled(qRgb(4, 0, 0)), QRegion())) << "let go, the buffers are free again";
+  EXPECT_EQ(reader->copy().pixel(0, 0), qRgb(4, 0, 0));
+}
+
+TEST(SharedSurface, MemoryThatIsNotASealedSurfaceIsRefused) {
+  std::string problem;
+  const int unsealed = ::memfd_create("not-a-surface", MFD_CLOEXEC);
+  ASSERT_EQ(::ftruncate(unsealed, 1 << 20), 0);
+  EXPECT_FALSE(platform::SharedSurface::map(unsealed, &problem));
+  EXPECT_NE(problem.find("sealed"), std::string::npos) << problem;
+
+  const int wrong = ::memfd_create("not-a-surface", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  ASSERT_EQ(::ftruncate(wrong, 1 << 20), 0);
+  ASSERT_EQ(::fcntl(wrong, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+  EXPECT_FALSE(platform::SharedSurface::map(wrong, &problem));
+  EXPECT_FALSE(platform::SharedSurface::create(0, 10));
+  EXPECT_FALSE(platform::SharedSurface::create(10, 1 << 20));
+}
+
+}  // namespace
