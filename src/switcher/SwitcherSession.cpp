@@ -368,7 +368,8 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
 void Switcher::warmUp() {
   platform::mainQueue().async([weak = weak()] {
     auto self = weak.lock();
-    if (!self) return;
+    // A session that began first (⌘⇥ right at the start) has the model and the panels.
+    if (!self || self->active) return;
     self->model.reset(Workspace::load(Settings::desktops(), false), 0);
     const std::vector<NSScreen> screens = NSScreen::screens();
     std::vector<NSWindow*> windows;
@@ -384,9 +385,11 @@ void Switcher::warmUp() {
     self->fullScreenBadge();
     self->ghost();
     platform::mainQueue().async([weak = self->weak(), windows] {
-      if (!weak.lock()) return;
+      auto self = weak.lock();
+      if (!self) return;
       for (NSWindow* window : windows) {
-        window->orderOut(nullptr);
+        // Panels a session showed meanwhile stay up.
+        if (!self->shown) window->orderOut(nullptr);
         window->setAlphaValue(1);
       }
     });

@@ -23,11 +23,16 @@ CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
   return e;
 }
 
-/// The other copy's panels that show now (layer 101, on screen).
+/// The other copy's display panels that show now (layer 101, on screen, each as large as
+/// a display; the preview beside them is smaller).
 std::vector<platform::WindowEntry> panelsOf(host::RemoteMac& mac, std::int32_t pid) {
+  const auto screens = mac.system->screens();
   std::vector<platform::WindowEntry> panels;
   for (const auto& w : mac.windowServer->windowList()) {
-    if (w.ownerPID == pid && w.layer == 101 && w.onScreen && w.alpha > 0) panels.push_back(w);
+    const bool displaySized = std::any_of(screens.begin(), screens.end(), [&](const auto& s) {
+      return s.frame.size.width == w.bounds.width() && s.frame.size.height == w.bounds.height();
+    });
+    if (w.ownerPID == pid && w.layer == 101 && w.onScreen && w.alpha > 0 && displaySized) panels.push_back(w);
   }
   return panels;
 }
@@ -69,16 +74,20 @@ TEST(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheSwi
 
   // One panel per display, in this program's window list.
   ASSERT_TRUE(eventually([&] { return panelsOf(*driver, program).size() == screens.size(); }))
-      << panelsOf(*driver, program).size() << " panels; the program's windows:" << [&] {
-           std::string text;
-           for (const auto& w : driver->windowServer->windowList()) {
-             if (w.ownerPID != program) continue;
-             text += "\n  " + std::to_string(w.number) + " layer " + std::to_string(w.layer) + " on " +
-                     std::to_string(w.onScreen) + " alpha " + std::to_string(w.alpha) + " at " +
-                     std::to_string(w.bounds.minX()) + "," + std::to_string(w.bounds.minY());
-           }
-           return text;
-         }();
+      << panelsOf(*driver, program).size() << " panels; the program's windows:" <<
+      [&] {
+        std::string text;
+        for (const auto& w : driver->windowServer->windowList()) {
+          if (w.ownerPID != program) continue;
+          text += "\n  " + std::to_string(w.number) + " layer " + std::to_string(w.layer) + " on " +
+                  std::to_string(w.onScreen) + " alpha " + std::to_string(w.alpha) + " at " +
+                  std::to_string(w.bounds.minX()) + "," + std::to_string(w.bounds.minY());
+        }
+        return text;
+      }()
+      << "\nits log:\n"
+      << fileText(log) << "\nits output:\n"
+      << fileText(menuBar.output);
   EXPECT_EQ(driver->windowServer->frontmostApplication(), before) << "nothing switches while ⌘ is held";
 
   const auto panels = panelsOf(*driver, program);
