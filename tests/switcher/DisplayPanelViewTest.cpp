@@ -149,6 +149,26 @@ TEST_F(DisplayPanelViewTest, EveryChangeReplacesTheReportedFramesAndContent) {
   EXPECT_EQ(geometry.tiles.size(), 2u);
 }
 
+TEST_F(DisplayPanelViewTest, APanelOrderedInAgainPublishesNothingOfItsLastShowingUntilShown) {
+  scene.world.setScreenCaptureAllowed(true);
+  panel.setOpaque(false);  // as the switcher's panels: only what the view draws shows
+  const auto view = make();
+  panel.orderFrontRegardless();
+  const auto number = static_cast<std::uint32_t>(panel.windowNumber());
+  auto published = [&] {
+    const CGImageRef picture = scene.windowServer.captureWindowPicture(number, 400, 300);
+    for (int y = 0; picture && y < picture->height(); ++y)
+      for (int x = 0; x < picture->width(); ++x)
+        if (picture->pixel(x, y) >> 24) return true;
+    return false;
+  };
+  EXPECT_TRUE(published());
+  panel.orderOut(nullptr);
+  view->setShown(false);
+  panel.orderFrontRegardless();
+  EXPECT_FALSE(published()) << "the last session's panel shows before the new one is laid out";
+}
+
 TEST_F(DisplayPanelViewTest, ADisplayTheSnapshotLacksReportsNothing) {
   geometry.setContent(CGRect(1, 2, 3, 4));
   geometry.tiles.set(TileID::cluster("stale"), CGRect(0, 0, 1, 1));

@@ -110,6 +110,9 @@ void DisplayPanelView::namesOptionMayHaveChanged() {
 }
 
 void DisplayPanelView::setShown(bool shown) {
+  // Ordered out, the panel draws nothing: what it published goes, so ordering it in again
+  // never shows the last session's panel for a frame.
+  if (shown_ && !shown) update();
   shown_ = shown;
   // The panel was framed to its display just before it was ordered in.
   if (shown) {
