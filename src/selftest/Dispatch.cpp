@@ -39,6 +39,28 @@ std::optional<std::string> optionalAt(const Args& args, std::size_t at, std::siz
   return std::nullopt;
 }
 
+// The optional argument `k` places after the flag parses, when it is given. Optional
+// arguments begin `first` places after the flag and end at the first that starts with "--".
+std::function<bool(const Args&, std::size_t)> optionalParsesAt(std::size_t first, std::size_t k,
+                                                               std::function<bool(const std::string&)> parses) {
+  return [first, k, parses](const Args& args, std::size_t at) {
+    for (std::size_t j = first; j <= k; ++j) {
+      if (at + j >= args.size() || args[at + j].rfind("--", 0) == 0) return true;
+    }
+    return parses(args[at + k]);
+  };
+}
+
+// Both checks pass.
+std::function<bool(const Args&, std::size_t)> both(std::function<bool(const Args&, std::size_t)> a,
+                                                   std::function<bool(const Args&, std::size_t)> b) {
+  return [a, b](const Args& args, std::size_t at) { return a(args, at) && b(args, at); };
+}
+
+bool isWindowNumber(const std::string& text) { return parseWindowNumber(text).has_value(); }
+bool isInteger(const std::string& text) { return parseInteger(text).has_value(); }
+bool isDecimal(const std::string& text) { return parseDecimal(text).has_value(); }
+
 // The Space argument is an Int the window server knows (it has a screen).
 std::function<bool(const Args&, std::size_t)> knownSpaceAt(std::size_t k) {
   return [k](const Args& args, std::size_t at) {
@@ -82,7 +104,7 @@ std::vector<SelfTestMode> makeModes() {
          return FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]),
                                          *parseWindowNumber(args[at + 3]), FocusModes::raiseMode(std::getenv("MODE")));
        }},
-      {"--windowless-test", "dir [keep]", {},
+      {"--windowless-test", "dir [keep]", optionalParsesAt(2, 2, isInteger),
        [](const Args& args, std::size_t at) {
          const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
          const char* tray = std::getenv("TRAY");
@@ -102,7 +124,7 @@ std::vector<SelfTestMode> makeModes() {
       {"--native-test", "dir", {},
        [](const Args& args, std::size_t at) { return NativeModes::nativeTest(args[at + 1]); }},
       {"--appear-test", "out owner [rounds]", {}, {}},
-      {"--screenshot", "out [w]", {},
+      {"--screenshot", "out [w]", optionalParsesAt(2, 2, isWindowNumber),
        [](const Args& args, std::size_t at) {
          return PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2));
        }},
@@ -119,15 +141,17 @@ std::vector<SelfTestMode> makeModes() {
       {"--swipe-test", "out", {},
        [](const Args& args, std::size_t at) { return SpaceModes::swipeTest(args[at + 1]); }},
       {"--direction-test", "out space [back]", knownSpaceAt(2), {}},
-      {"--guide-shot", "out [delay] [topic]", {},
+      {"--guide-shot", "out [delay] [topic]", optionalParsesAt(2, 2, isDecimal),
        [](const Args& args, std::size_t at) {
          return PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
        }},
-      {"--permissions-shot", "out [delay]", {},
+      {"--permissions-shot", "out [delay]", optionalParsesAt(2, 2, isDecimal),
        [](const Args& args, std::size_t at) {
          return PictureModes::permissionsShot(args[at + 1], PictureModes::delay(args, at + 2));
        }},
-      {"--prefs-shot", "out [delay] [bottom]", {},
+      {"--prefs-shot", "out [delay] [bottom]",
+       both(optionalParsesAt(2, 2, isDecimal),
+            optionalParsesAt(2, 3, [](const std::string& word) { return word == "bottom"; })),
        [](const Args& args, std::size_t at) {
          return PictureModes::prefsShot(args[at + 1], PictureModes::delay(args, at + 2),
                                         optionalAt(args, at, 3) == "bottom");

@@ -209,13 +209,21 @@ TEST(Dispatch, TheProgramsFlagsNeedTheirArgumentsAndWhatMustParse) {
       {{"--activate-test", "out", "1", "two"}, refused},
       {{"--focus-test", "out"}, refused},
       {{"--focus-test", "out", "Harbor Mail"}, SelectedMode{modeIndex("--focus-test"), 1}},
-      {{"--windowless-test", "dir", "x"}, SelectedMode{modeIndex("--windowless-test"), 1}},
+      // An optional argument that is given must parse like a required one.
+      {{"--windowless-test", "dir", "x"}, refused},
+      {{"--windowless-test", "dir", "2"}, SelectedMode{modeIndex("--windowless-test"), 1}},
       {{"--desktop-focus-test"}, refused},
       {{"--goto", "12"}, SelectedMode{modeIndex("--goto"), 1}},
       {{"--goto", "-12"}, refused},
       {{"--prefs-shot", "out", "0.5", "bottom"}, SelectedMode{modeIndex("--prefs-shot"), 1}},
-      {{"--guide-shot", "out", "x", "Spaces"}, SelectedMode{modeIndex("--guide-shot"), 1}},
+      {{"--prefs-shot", "out", "0.5", "top"}, refused},
+      {{"--prefs-shot", "out", "soon"}, refused},
+      {{"--permissions-shot", "out", "NaN"}, refused},
+      {{"--guide-shot", "out", "x", "Spaces"}, refused},
+      {{"--guide-shot", "out", "1", "Spaces"}, SelectedMode{modeIndex("--guide-shot"), 1}},
       {{"--screenshot", "out", "2101", "3"}, refused},
+      {{"--screenshot", "out", "NaN"}, refused},
+      {{"--screenshot", "out", "--scenario", "d.json"}, SelectedMode{modeIndex("--screenshot"), 1}},
   };
   for (const auto& [args, expected] : cases) {
     std::string line;

@@ -44,8 +44,8 @@ TEST_F(PictureModesTest, TheFlagsNeedTheirArgumentsAndDelaysAreRead) {
   EXPECT_EQ(flag({"--prefs-shot"}), "refused");
   EXPECT_EQ(flag({"--glass-test", "--dump"}), "--glass-test@1") << "a later flag is just its folder";
   EXPECT_EQ(flag({"--permissions-shot", "o.png", "--glass-test"}), "refused") << "the glass test lacks its folder";
-  EXPECT_EQ(flag({"--guide-shot", "g.png", "x", "Spaces"}), "--guide-shot@1");
-  EXPECT_EQ(flag({"--guide-shot", "g.png", "x", "Spaces", "--guide-shot", "h.png"}), "refused");
+  EXPECT_EQ(flag({"--guide-shot", "g.png", "1", "Spaces"}), "--guide-shot@1");
+  EXPECT_EQ(flag({"--guide-shot", "g.png", "1", "Spaces", "--guide-shot", "h.png"}), "refused");
   EXPECT_EQ(flag({"--native-shot", "dir"}), "--native-shot@1");
   EXPECT_EQ(flag({"--native-test"}), "refused");
   testing::internal::CaptureStderr();
@@ -66,11 +66,16 @@ TEST_F(PictureModesTest, AScreenshotIsTheWindowsPictureElseEveryDisplay) {
   EXPECT_EQ(pngSize(path("window.png")), QSize(1800, 1400)) << "Draft.txt, 900 × 700 points";
   EXPECT_FALSE(exists("window-display1.png"));
 
-  for (const char* window : {"Draft", "4000000000", "99999"}) {  // not a number, out of range, no such window
-    const std::string name = std::string("screens-") + window;
-    EXPECT_EQ(dispatch({"--screenshot", path(name + ".png"), window}), 0);
-    EXPECT_EQ(pngSize(path(name + ".png")), QSize(3024, 1964)) << window;
-    EXPECT_EQ(pngSize(path(name + "-display1.png")), QSize(5120, 2880)) << window;
+  // No such window: every display instead.
+  EXPECT_EQ(dispatch({"--screenshot", path("screens.png"), "99999"}), 0);
+  EXPECT_EQ(pngSize(path("screens.png")), QSize(3024, 1964));
+  EXPECT_EQ(pngSize(path("screens-display1.png")), QSize(5120, 2880));
+  for (const char* window : {"Draft", "5000000000", "NaN"}) {  // not a window number: a usage error
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dispatch({"--screenshot", path("bad.png"), window}), 2) << window;
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("--screenshot out [w]: arguments that do not parse"),
+              std::string::npos);
+    EXPECT_FALSE(exists("bad.png"));
   }
   testing::internal::CaptureStderr();
   EXPECT_EQ(dispatch({"--screenshot", path("none/window.png"), "2101"}), 1);
@@ -95,8 +100,8 @@ TEST_F(PictureModesTest, AScreenshotIsTheWindowsPictureElseEveryDisplay) {
 TEST_F(PictureModesTest, ThePreferencesShotWaitsScrollsOnlyWithADelayBeforeBottomAndShowsTheForm) {
   shots::inOwnProcess([&] {
     ASSERT_FALSE(Settings::defaults().stringForKey("tiles")) << "a fresh program has registered nothing";
-    // "bottom" in the delay's place is a delay that does not parse: 1.5 s, nothing scrolled.
-    EXPECT_NEAR(elapsed([&] { EXPECT_EQ(dispatch({"--prefs-shot", path("top.png"), "bottom"}), 0); }), 1.5, 1e-6);
+    // Without a delay: 1.5 s, nothing scrolled.
+    EXPECT_NEAR(elapsed([&] { EXPECT_EQ(dispatch({"--prefs-shot", path("top.png")}), 0); }), 1.5, 1e-6);
     NSWindow* window = PreferencesWindow::shared().window();
     ASSERT_TRUE(window);
     EXPECT_EQ(window->title(), "Trelliq Preferences");
@@ -115,8 +120,12 @@ TEST_F(PictureModesTest, ThePreferencesShotWaitsScrollsOnlyWithADelayBeforeBotto
     ASSERT_TRUE(top && bottom);
     EXPECT_NE(*top, *bottom) << "the picture is the form as it is drawn, scrolled";
 
-    // "Bottom" is not "bottom": no extra half second.
-    EXPECT_NEAR(elapsed([&] { dispatch({"--prefs-shot", path("again.png"), "0.2", "Bottom"}); }), 0.2, 1e-6);
+    // "Bottom" is not "bottom", nor is "bottom" a delay: usage errors, nothing drawn.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dispatch({"--prefs-shot", path("again.png"), "0.2", "Bottom"}), 2);
+    EXPECT_EQ(dispatch({"--prefs-shot", path("again.png"), "bottom"}), 2);
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(exists("again.png"));
     EXPECT_EQ(dispatch({"--prefs-shot", path("none/prefs.png"), "0"}), 1);
     EXPECT_FALSE(exists("none"));
   });
@@ -139,7 +148,7 @@ TEST_F(PictureModesTest, TheGuideShotOpensOnTheTopicAndWaitsTheDelay) {
     ASSERT_FALSE(groups.empty());
     EXPECT_EQ(groups.back().title, "An app's windows, opened with ⌥`");
 
-    EXPECT_NEAR(elapsed([&] { dispatch({"--guide-shot", path("later.png"), "soon"}); }), 1.5, 1e-6);
+    EXPECT_NEAR(elapsed([&] { dispatch({"--guide-shot", path("later.png")}); }), 1.5, 1e-6);
     EXPECT_TRUE(pngSize(path("later.png")));
     // The window closed by the user is gone from the screen; the mode brings it back.
     window->performClose(nullptr);

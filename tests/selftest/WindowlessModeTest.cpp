@@ -210,17 +210,21 @@ TEST_F(WindowlessRun, AKeptDisplayKeepsItsAppsAndTheFileManagerCanBeTheWholeTray
       "control: steering Wide Monitor, onTray true, selected Finder; letting go would open Finder on Wide Monitor");
 }
 
-TEST_F(WindowlessRun, AFolderThatDoesNotExistGetsNothingAndAnUnparsableKeepCountsAsAbsent) {
+TEST_F(WindowlessRun, AFolderThatDoesNotExistGetsNothingAndAnUnparsableKeepIsAUsageError) {
   scene_.world.setScreenCaptureAllowed(false);
   const std::string missing = scene_.path("missing");
   testing::internal::CaptureStderr();
-  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", missing, "one"}), 1);
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", missing}), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "trelliq: cannot write " + missing + "/log.txt: No such file or directory\n")
       << "the displays cannot be captured here, which is no failure of the mode";
   EXPECT_FALSE(platform::FileManager::fileExists(missing));
   ScopedEnv tray("TRAY", "Finder");  // compared exactly: the tray stays as built
-  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", dir_, "one"}), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", dir_, "one"}), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("arguments that do not parse"), std::string::npos);
+  EXPECT_FALSE(platform::FileManager::fileExists(dir_ + "/log.txt"));
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--windowless-test", dir_}), 0);
   const auto lines = reports::lines(dir_ + "/log.txt");
   ASSERT_TRUE(lines && lines->size() == 7u);
   EXPECT_EQ((*lines)[0].rfind("open: steering Built-in Display, ", 0), 0u);
