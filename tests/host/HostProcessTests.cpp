@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 #include <variant>
@@ -21,6 +22,7 @@
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
 #include "platform/host/WireValues.h"
+#include "platform/sim/World.h"
 #include "HostProcess.h"
 
 namespace {
@@ -205,4 +207,28 @@ TEST(HostProcessTest, AHostStartedOnDemandEndsAfterItsLastProgram) {
   const int status = host.wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(std::filesystem::exists(home.socket())) << "a host that ends removes its socket";
+}
+
+TEST(HostProcessTest, APreferencesFileNestedBeyondReasonIsSetAsideAndEveryStartServes) {
+  Home home;
+  const std::string folder = home.path + "/Library/Preferences/";
+  std::filesystem::create_directories(folder);
+  // Nesting that a reader ending the instruction at its first '>' would not see.
+  std::string hostile = "<?xml version=\"1.0\"?><plist><?x > <!-- ?>";
+  for (int i = 0; i < 200000; ++i) hostile += "<array>";
+  const std::string own = std::string(sim::World::kApplicationDomain);
+  for (int start = 1; start <= 2; ++start) {
+    for (const std::string domain : {"com.apple.dock", own.c_str()}) {
+      std::ofstream(folder + domain + ".plist") << hostile;
+    }
+    HostProcess host(home.path);
+    ASSERT_EQ(host.said, "ready") << "start " << start;
+    auto mac = attach(home.socket());
+    ASSERT_TRUE(mac);
+    const auto domain = mac->system->preferenceDomain(own);
+    EXPECT_TRUE(!domain || domain->empty());
+    for (const std::string domain : {"com.apple.dock", own.c_str()}) {
+      EXPECT_TRUE(std::filesystem::exists(folder + domain + ".plist.corrupt-" + std::to_string(start))) << domain;
+    }
+  }
 }

@@ -351,6 +351,13 @@ TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartI
          ASSERT_TRUE(FileManager::writeAtomically(dock, bytes.data(), bytes.size()));
        },
        "too many values"},
+      {"XML arrays 200,000 deep behind a processing instruction that holds a '>'",
+       [&] {
+         std::string text = "<?xml version=\"1.0\"?><plist><?x > <!-- ?>";
+         for (int i = 0; i < 200000; ++i) text += "<array>";
+         ASSERT_TRUE(FileManager::writeAtomically(dock, text));
+       },
+       "nested too deeply"},
   };
   int aside = 0;
   for (const Row& row : rows) {

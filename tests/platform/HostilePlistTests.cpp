@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,7 +98,7 @@ TEST(HostilePlistTest, TreesBeyondTheLimitsAreRefusedBeforeTheyAreBuilt) {
       // The library stops the whole program on a key with a NUL in it.
       {"a binary key with a NUL inside", binaryPlist({Bytes{0xD1, 1, 2}, Bytes{0x53, 'a', 0, 'b'}, Bytes{0x10, 1}}, 1),
        "damaged"},
-      {"an XML key with a NUL inside", Bytes(nulKey.begin(), nulKey.end()), "NUL"},
+      {"an XML key with a NUL inside", Bytes(nulKey.begin(), nulKey.end()), "not a property list"},
   };
   for (const Refused& row : rows) {
     std::string error;
@@ -176,6 +178,168 @@ TEST(HostilePlistTest, MutatedFilesAreReadOrRefusedNeverACrash) {
   }
   EXPECT_GT(read, 0);
   EXPECT_GT(refused, 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::uint64_t xorshift(std::uint64_t& state) {
+  state ^= state << 13;
+  state ^= state >> 7;
+  state ^= state << 17;
+  return state;
+}
+
+std::size_t depthOf(const platform::PlistValue& value) {
+  std::size_t deepest = 0;
+  if (const auto* items = value.asArray()) {
+    for (const auto& item : *items) deepest = std::max(deepest, depthOf(item));
+    return deepest + 1;
+  }
+  if (const auto* entries = value.asDictionary()) {
+    for (const auto& [key, item] : *entries) deepest = std::max(deepest, depthOf(item));
+    return deepest + 1;
+  }
+  return 0;
+}
+
+Bytes bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+
+// Constructs a reader must step over whole, each holding what a careless one would take
+// for its end or for markup.
+const char* const kNoise[] = {"<!-- ?> <![CDATA[ -->", "<?pi > <!-- ?>", "<!-- <array> -->", "<?x <dict> ?>", "\n\t "};
+
+// Nesting hidden behind every construct: what counts is what the file really opens.
+TEST(HostilePlistTest, NestingBehindCommentsInstructionsCdataOrADoctypeIsCountedAsItReallyIs) {
+  std::string arrays;
+  for (int i = 0; i < 200000; ++i) arrays += "<array>";
+  const std::string head = "<?xml version=\"1.0\"?>";
+  const std::vector<std::pair<std::string, const char*>> refused = {
+      {head + "<plist><?x > <!-- ?>" + arrays + "-->", "nested too deeply"},
+      {head + "<plist><!-- <?x -->" + arrays, "nested too deeply"},
+      {head + "<plist><array><string><![CDATA[ <!-- ]]></string>" + arrays, "nested too deeply"},
+      {head + "<!DOCTYPE plist SYSTEM \"a>b\"><plist>" + arrays, "nested too deeply"},
+      {head + "<!DOCTYPE plist [<!ENTITY a \"" + arrays + "\">]><plist>&a;</plist>", "entities"},
+  };
+  for (const auto& [text, reason] : refused) {
+    std::string error;
+    EXPECT_FALSE(sim::decodePlist(bytesOf(text), &error)) << text.substr(0, 80);
+    EXPECT_NE(error.find(reason), std::string::npos) << text.substr(0, 80) << ": " << error;
+  }
+  // The same markup inside a construct is no nesting at all.
+  for (const std::string& text :
+       {head + "<plist><?x " + arrays + "?><true/></plist>", head + "<plist><!-- " + arrays + " --><true/></plist>",
+        head + "<plist><string><![CDATA[" + arrays + "]]></string></plist>"}) {
+    const auto value = sim::decodePlist(bytesOf(text));
+    ASSERT_TRUE(value) << text.substr(0, 80);
+    EXPECT_EQ(depthOf(*value), 0u);
+  }
+}
+
+// Files of a known depth near the limit, with noise between their tags and then, for half
+// of them, a few bytes changed: an intact file is read exactly when its depth is within the
+// limit, and nothing read is ever deeper than the limit.
+TEST(HostilePlistTest, FuzzedNestingNeverReadsDeeperThanTheLimit) {
+  std::uint64_t state = 0x2545F4914F6CDD1Dull;
+  int read = 0, tooDeep = 0;
+  for (int round = 0; round < 600; ++round) {
+    const std::size_t depth = 250 + xorshift(state) % 12;
+    std::string text = "<?xml version=\"1.0\"?>";
+    if (xorshift(state) % 2) text += "<!DOCTYPE plist PUBLIC \"-//x//DTD PLIST 1.0//EN\" \"a>b\">";
+    text += "<plist version=\"1.0\">";
+    auto noise = [&] {
+      if (xorshift(state) % 3 == 0) text += kNoise[xorshift(state) % std::size(kNoise)];
+    };
+    for (std::size_t level = 0; level < depth; ++level) {
+      noise();
+      text += level % 2 ? "<dict><key>k</key>" : "<array>";
+    }
+    noise();
+    text += "<string><![CDATA[<dict>]]></string>";
+    for (std::size_t level = depth; level-- > 0;) {
+      noise();
+      text += level % 2 ? "</dict>" : "</array>";
+    }
+    text += "</plist>";
+    Bytes bytes = bytesOf(text);
+    const bool intact = round % 2 == 0;
+    if (!intact) {
+      for (int c = 0; c < 3; ++c) bytes[xorshift(state) % bytes.size()] = static_cast<std::uint8_t>(xorshift(state));
+    }
+    std::string error;
+    const auto value = sim::decodePlist(bytes, &error);
+    if (value) {
+      ++read;
+      EXPECT_LE(depthOf(*value), 256u) << text.substr(0, 200);
+    }
+    if (intact) {
+      EXPECT_EQ(value.has_value(), depth <= 256) << depth << ": " << error;
+      if (value) {
+        EXPECT_EQ(depthOf(*value), depth);
+      } else {
+        ++tooDeep;
+        EXPECT_NE(error.find("too deeply"), std::string::npos) << error;
+      }
+    }
+  }
+  EXPECT_GT(read, 0);
+  EXPECT_GT(tooDeep, 0);
+}
+
+// What the writer makes, the reader reads back as it was, noise between the tags or not.
+TEST(HostilePlistTest, TheXmlReaderReadsWhatTheWriterWrites) {
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  const std::function<platform::PlistValue(int)> make = [&](int level) -> platform::PlistValue {
+    switch (xorshift(state) % (level > 3 ? 7 : 9)) {
+      case 0:
+        return static_cast<long long>(xorshift(state));
+      case 1:
+        return static_cast<double>(static_cast<std::int64_t>(xorshift(state) % 2001) - 1000) / 8;
+      case 2:
+        return std::string("a <b> & \"c\" ]]> é ✓ ") + std::to_string(xorshift(state) % 100);
+      case 3:
+        return xorshift(state) % 2 == 0;
+      case 4:
+        return platform::PlistDate{978307200.0 + static_cast<double>(xorshift(state) % 1'000'000'000)};
+      case 5: {
+        platform::PlistData data(xorshift(state) % 70);
+        for (auto& b : data) b = static_cast<std::uint8_t>(xorshift(state));
+        return data;
+      }
+      case 6:
+        return std::string();
+      case 7: {
+        platform::PlistArray items;
+        for (std::uint64_t n = xorshift(state) % 4; n > 0; --n) items.push_back(make(level + 1));
+        return items;
+      }
+      default: {
+        platform::PlistDictionary entries;
+        for (std::uint64_t n = xorshift(state) % 4; n > 0; --n) entries["key " + std::to_string(n)] = make(level + 1);
+        return entries;
+      }
+    }
+  };
+  for (int round = 0; round < 200; ++round) {
+    platform::PlistDictionary top{{"value", make(0)}};
+    const platform::PlistValue original(top);
+    std::string text = sim::encodeXmlPlist(original);
+    ASSERT_FALSE(text.empty());
+    if (round % 2) {
+      // Comments and instructions before each tag but the document's own.
+      for (std::size_t at = text.find("<plist"); (at = text.find('<', at + 1)) != std::string::npos;) {
+        if (text.compare(at, 2, "</") == 0 && xorshift(state) % 2) continue;
+        const std::string noise = kNoise[xorshift(state) % 2 ? 2 : 3];
+        text.insert(at, noise);
+        at += noise.size();
+      }
+    }
+    std::string error;
+    const auto back = sim::decodePlist(bytesOf(text), &error);
+    ASSERT_TRUE(back) << error << "\n" << text;
+    EXPECT_EQ(*back, original) << text;
+  }
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string_view>
 
+#include "platform/sim/PlistXml.h"
+
 namespace sim {
 
 using platform::PlistValue;
@@ -19,7 +21,7 @@ constexpr double kReferenceDate = 978307200.0;
 
 // A binary property list names each value once and lets containers share them, so a
 // few hundred bytes can stand for a tree of billions of values; the library would build
-// all of them. Its parsers and its free also recurse once per level. So before the
+// all of them. Its parser and its free also recurse once per level. So before the
 // library sees a file, the file is walked here without recursion and refused when the
 // tree it stands for is too deep or too large, or refers to itself.
 constexpr std::size_t kMaxDepth = 256;
@@ -174,73 +176,6 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
   return std::nullopt;
 }
 
-// Whether the text holds a character reference to NUL ("&#0;", "&#x00;"), which would
-// put a NUL inside a key.
-bool refersToNul(std::string_view text) {
-  for (std::size_t at = text.find("&#"); at != std::string_view::npos; at = text.find("&#", at + 2)) {
-    std::size_t i = at + 2;
-    const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
-    if (hex) ++i;
-    const std::size_t digits = i;
-    while (i < text.size() && text[i] == '0') ++i;
-    if (i > digits && i < text.size() && text[i] == ';') return true;
-  }
-  return false;
-}
-
-// Counts the nesting of an XML property list's containers without building anything,
-// and refuses entity declarations, which could expand without bound.
-std::optional<std::string> checkXml(const std::vector<std::uint8_t>& bytes) {
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  if (text.find('\0') != std::string_view::npos || refersToNul(text)) return "the property list holds a NUL character";
-  std::size_t depth = 0;
-  std::uint64_t values = 0;
-  std::size_t at = 0;
-  while ((at = text.find('<', at)) != std::string_view::npos) {
-    const std::string_view rest = text.substr(at);
-    auto skipPast = [&](std::string_view end) {
-      const std::size_t found = text.find(end, at);
-      at = found == std::string_view::npos ? text.size() : found + end.size();
-    };
-    if (rest.starts_with("<!--")) {
-      skipPast("-->");
-      continue;
-    }
-    if (rest.starts_with("<![CDATA[")) {
-      skipPast("]]>");
-      continue;
-    }
-    if (rest.starts_with("<?") || rest.starts_with("<!")) {
-      const std::size_t close = text.find('>', at);
-      if (close != std::string_view::npos && text.substr(at, close - at).find("ENTITY") != std::string_view::npos)
-        return "the property list declares entities";
-      if (rest.starts_with("<!DOCTYPE") &&
-          text.substr(at, close == std::string_view::npos ? close : close - at).find('[') != std::string_view::npos)
-        return "the property list declares entities";
-      at = close == std::string_view::npos ? text.size() : close + 1;
-      continue;
-    }
-    const std::size_t close = text.find('>', at);
-    if (close == std::string_view::npos) break;
-    const std::string_view tag = text.substr(at + 1, close - at - 1);
-    at = close + 1;
-    const bool closing = tag.starts_with("/");
-    const bool empty = tag.ends_with("/");
-    const std::string_view name =
-        tag.substr(closing ? 1 : 0, tag.find_first_of(" \t\r\n/", closing ? 1 : 0) - (closing ? 1 : 0));
-    const bool container = name == "array" || name == "dict";
-    if (!closing && name != "plist" && name != "key" && ++values > kMaxValues)
-      return "the property list holds too many values";
-    if (!container || empty) continue;
-    if (closing) {
-      if (depth > 0) --depth;
-    } else if (++depth > kMaxDepth) {
-      return "the property list is nested too deeply";
-    }
-  }
-  return std::nullopt;
-}
-
 struct PlistOwner {
   plist_t node;
   ~PlistOwner() {
@@ -382,7 +317,12 @@ std::optional<PlistValue> decodePlist(const std::vector<std::uint8_t>& bytes, st
   if (bytes.size() > std::numeric_limits<uint32_t>::max()) return fail("the file is too large");
   static constexpr std::string_view kBinary = "bplist00";
   const bool binary = bytes.size() >= kBinary.size() && std::equal(kBinary.begin(), kBinary.end(), bytes.begin());
-  if (auto problem = binary ? checkBinary(bytes) : checkXml(bytes)) {
+  if (!binary) {
+    // Read without the library, whose XML parser recurses once per level.
+    return readXmlPlist(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                        PlistLimits{kMaxDepth, kMaxValues}, error);
+  }
+  if (auto problem = checkBinary(bytes)) {
     if (error) *error = *problem;
     return std::nullopt;
   }

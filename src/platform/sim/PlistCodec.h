@@ -14,7 +14,8 @@ namespace sim {
 /// Parses a binary or XML property list. Nothing, with `error` set to a short reason,
 /// when the bytes are not one, or stand for a tree deeper than 256 levels or of more than
 /// a million values (counting a shared value each time it is reached), or refer to
-/// themselves. Those limits are checked before any tree is built.
+/// themselves. A binary file is checked before any tree is built; an XML file is read
+/// without recursion and given up at the first limit it passes.
 std::optional<platform::PlistValue> decodePlist(const std::vector<std::uint8_t>& bytes, std::string* error = nullptr);
 
 /// The binary form of `value`; empty when it cannot be encoded.
