@@ -418,6 +418,40 @@ int FileManager::removeLeftoverTemporaries(const std::string& path) {
   return removed;
 }
 
+int openPlainFile(const std::string& path, int flags, mode_t mode) {
+  if (const int e = FileFaults::check(FileOp::open, path)) {
+    errno = e;
+    return -1;
+  }
+  auto notPlain = [] {
+    errno = EINVAL;
+    return -1;
+  };
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int fd = openRetrying(path, flags | O_NOFOLLOW | O_NONBLOCK, mode);
+    struct stat st {};
+    if (fd < 0) {
+      const int error = errno;
+      if (error == ENOENT || error == ENOTDIR || ::lstat(path.c_str(), &st) != 0) {
+        errno = error;
+        return -1;
+      }
+      // A link is taken away, never followed, where the file would be made anyway.
+      if (S_ISLNK(st.st_mode) && (flags & O_CREAT) && ::unlink(path.c_str()) == 0) continue;
+      if (!S_ISREG(st.st_mode)) return notPlain();
+      errno = error;
+      return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      return notPlain();
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+  }
+  return notPlain();
+}
+
 bool fitsFileSizeLimit(std::uint64_t size) {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;

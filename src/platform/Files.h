@@ -154,6 +154,13 @@ class FolderLock {
   bool held_ = false;
 };
 
+/// Opens the plain file at `path` with `flags` (O_CREAT makes one with `mode` when nothing
+/// is there), as the program's fixed files are opened: never through a symbolic link at the
+/// path and never waiting on a pipe or device. With O_CREAT a link there is replaced by a
+/// new plain file; anything else that is no plain file fails with EINVAL. The descriptor
+/// (close-on-exec), or -1 with errno set. Any thread.
+int openPlainFile(const std::string& path, int flags, mode_t mode = 0600);
+
 /// Whether a file may grow to `size` bytes under the process's file-size limit. Writing
 /// past it would end the process by SIGXFSZ or leave a piece of the write behind.
 bool fitsFileSizeLimit(std::uint64_t size);

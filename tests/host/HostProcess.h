@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <variant>
@@ -117,8 +118,8 @@ inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket) {
 /// Waits until `done` holds, checking again as the other side makes progress; false only
 /// when it never does within a bound far beyond any loaded machine's delay.
 template <typename Done>
-bool eventually(Done done) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+bool eventually(Done done, std::chrono::seconds bound = std::chrono::seconds(20)) {
+  const auto give_up = std::chrono::steady_clock::now() + bound;
   while (!done()) {
     if (std::chrono::steady_clock::now() > give_up) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -166,6 +167,15 @@ struct ProgramProcess {
   int wait() {
     int status = 0;
     if (pid > 0) ::waitpid(pid, &status, 0);
+    pid = -1;
+    return status;
+  }
+  /// Its exit status once it ends by itself; nothing when it is still running after a bound
+  /// far beyond any loaded machine's delay (a hang, which the test then reports).
+  std::optional<int> ended() {
+    int status = 0;
+    const bool done = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(120));
+    if (!done) return std::nullopt;
     pid = -1;
     return status;
   }

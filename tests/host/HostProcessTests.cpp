@@ -16,6 +16,7 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -231,4 +232,36 @@ TEST(HostProcessTest, APreferencesFileNestedBeyondReasonIsSetAsideAndEveryStartS
       EXPECT_TRUE(std::filesystem::exists(folder + domain + ".plist.corrupt-" + std::to_string(start))) << domain;
     }
   }
+}
+
+TEST(HostProcessTest, AProgramTheHostDoesNotServeSaysWhyAndEndsBeforeDoingAnything) {
+  Home home;
+  std::filesystem::create_directories(host::endpointFor(home.path).folder);
+  // A host that turns every program away: with the reason another user's host gives, or
+  // without a word.
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const host::SocketAddress address(home.socket());
+  ASSERT_EQ(::bind(listener, address.get(), address.size()), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  std::atomic<int> turnedAway{0};
+  std::thread refuser([&] {
+    for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(fd)) {
+      if (turnedAway++ > 0) continue;
+      const auto frame = host::wire::encode(
+          host::wire::Message{host::wire::Kind::error, 0, "", "the world host serves only its own user"});
+      [[maybe_unused]] auto sent = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+    }
+  });
+  for (const char* why : {"serves only its own user", "does not serve this program"}) {
+    const std::string out = home.path + "/dump.txt";
+    ProgramProcess program(home.path, {"--dump", out});
+    const auto status = program.ended();
+    ASSERT_TRUE(status) << fileText(program.output);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << fileText(program.output);
+    EXPECT_NE(fileText(program.output).find(why), std::string::npos) << fileText(program.output);
+    EXPECT_FALSE(std::filesystem::exists(out)) << "nothing was done";
+  }
+  ::shutdown(listener, SHUT_RDWR);
+  refuser.join();
+  ::close(listener);
 }

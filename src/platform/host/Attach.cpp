@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <variant>
 
@@ -14,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/RealClock.h"
 #include "platform/SystemPort.h"
+#include "platform/Unicode.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
@@ -39,6 +42,15 @@ std::optional<std::string> startHost(const std::string& executable, const std::s
   if (::pipe2(ready, O_CLOEXEC) != 0) return "cannot make a pipe";
   const std::string log = home + "/Library/Logs/simmac.log";
   platform::FileManager::createDirectory(home + "/Library/Logs");
+  // Opened here, by the rules of every fixed file: a pipe at the path would hold the
+  // child in open() for good, and a link there would put the log anywhere.
+  const int logFD = platform::openPlainFile(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (logFD < 0) {
+    const std::string why = errno == EINVAL ? "it is not a plain file" : std::strerror(errno);
+    std::cerr << "trelliq: the world host's log " << platform::Unicode::oneLine(log) << " cannot be used (" << why
+              << "); its messages are dropped\n";
+  }
+  const int devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
 
   // Everything the child needs is made before the fork.
   std::vector<std::string> args = {executable, "--linger", std::to_string(lingerSeconds), "--ready-fd", "3"};
@@ -60,13 +72,17 @@ std::optional<std::string> startHost(const std::string& executable, const std::s
   // Twice forked, in a session of its own: the host is nobody's child to reap, and a
   // Ctrl-C in the program's terminal does not reach it.
   const pid_t child = ::fork();
-  if (child < 0) return "cannot start the world host";
+  if (child < 0) {
+    for (int fd : {ready[0], ready[1], logFD, devnull}) {
+      if (fd >= 0) ::close(fd);
+    }
+    return "cannot start the world host";
+  }
   if (child == 0) {
     ::setsid();
     if (::fork() != 0) ::_exit(0);
-    const int devnull = ::open("/dev/null", O_RDWR);
-    const int logFD = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    ::dup2(ready[1], 3);  // dup2 clears close-on-exec on the copy
+    // dup2 clears close-on-exec on the copies.
+    ::dup2(ready[1], 3);
     ::dup2(devnull, 0);
     ::dup2(devnull, 1);
     ::dup2(logFD >= 0 ? logFD : devnull, 2);
@@ -74,6 +90,8 @@ std::optional<std::string> startHost(const std::string& executable, const std::s
     ::_exit(127);
   }
   ::close(ready[1]);
+  if (logFD >= 0) ::close(logFD);
+  if (devnull >= 0) ::close(devnull);
   int status = 0;
   ::waitpid(child, &status, 0);
   std::string said;
@@ -113,7 +131,12 @@ std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& ar
   }
 
   const std::string socket = endpointFor(home).socket;
-  auto attached = RemoteMac::attach(socket);
+  bool refused = false;
+  auto attached = RemoteMac::attach(socket, &refused);
+  auto refusal = [&] {
+    return "the simulated Mac of " + home + " does not serve this program: " + std::get<std::string>(attached);
+  };
+  if (refused) return refusal();
   if (std::holds_alternative<std::unique_ptr<RemoteMac>>(attached) && scenario) {
     return "a simulated Mac already runs for " + home + "; --scenario " + *scenario +
            " cannot change its desk (stop that one first, or use another TRELLIQ_HOME)";
@@ -123,14 +146,16 @@ std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& ar
     // Another program may have started one for the same home a moment earlier: use it.
     if (problem && problem->find("already runs") == std::string::npos) return problem;
     startedHost_ = !problem;
-    attached = RemoteMac::attach(socket);
+    attached = RemoteMac::attach(socket, &refused);
+    if (refused) return refusal();
     if (auto* error = std::get_if<std::string>(&attached)) return "cannot attach to the world host: " + *error;
   }
   remote_ = std::move(std::get<std::unique_ptr<RemoteMac>>(attached));
   // A program whose simulated Mac is gone cannot go on: say so and end, without waiting on
   // anything (every call answers at once from now on).
   remote_->connection->setLossHandler([](const std::string& why) {
-    std::cerr << "trelliq: the simulated Mac went away (" << why << "); quitting" << std::endl;
+    std::cerr << "trelliq: the simulated Mac went away (" << platform::Unicode::oneLine(why) << "); quitting"
+              << std::endl;
     std::_Exit(3);
   });
   clock_ = std::make_unique<platform::RealClock>();

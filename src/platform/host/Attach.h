@@ -28,7 +28,8 @@ class ProgramAttachment {
 
   /// Takes "--scenario FILE" out of `args`, makes the simulated home ($TRELLIQ_HOME, else
   /// ~/.trelliq/home), attaches to its host or starts one with that scenario, and installs
-  /// the clock and the ports. A scenario given while a host already runs is refused. On
+  /// the clock and the ports. A scenario given while a host already runs is refused, and so
+  /// is a host that does not serve the program (another user's, or one that is full). On
   /// failure nothing is installed and the answer says why.
   std::optional<std::string> start(std::vector<std::string>& args);
 

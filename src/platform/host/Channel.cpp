@@ -1,13 +1,16 @@
 #include "platform/host/Channel.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <system_error>
 #include <variant>
 
 namespace host {
@@ -20,14 +23,51 @@ Endpoint endpointFor(const std::string& home) {
   return e;
 }
 
+namespace {
+std::atomic<int> gThreadStartsLeft{-1};  // negative: no limit
+}  // namespace
+
+std::thread startThread(std::function<void()> body) {
+  int left = gThreadStartsLeft.load();
+  while (left >= 0) {
+    if (left == 0) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (gThreadStartsLeft.compare_exchange_weak(left, left - 1)) break;
+  }
+  return std::thread(std::move(body));
+}
+
+void failThreadStartsAfter(int succeeding) { gThreadStartsLeft = succeeding; }
+
+SocketAddress::SocketAddress(const std::string& path) {
+  address_.sun_family = AF_UNIX;
+  std::string usable = path;
+  if (path.size() >= sizeof(address_.sun_path)) {
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
+      problem_ = "cannot open " + folder + ": " + std::strerror(errno);
+      return;
+    }
+    usable = "/proc/self/fd/" + std::to_string(folder_) + "/" + path.substr(slash + 1);
+    if (usable.size() >= sizeof(address_.sun_path)) {
+      problem_ = "the socket's name is too long: " + path;
+      return;
+    }
+  }
+  std::memcpy(address_.sun_path, usable.c_str(), usable.size() + 1);
+}
+
+SocketAddress::~SocketAddress() {
+  if (folder_ >= 0) ::close(folder_);
+}
+
 std::variant<int, std::string> connectTo(const std::string& socketPath) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socketPath.size() >= sizeof(address.sun_path)) return "the socket path is too long: " + socketPath;
-  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  const SocketAddress address(socketPath);
+  if (address.problem()) return *address.problem();
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  if (::connect(fd, address.get(), address.size()) != 0) {
     const int error = errno;
     ::close(fd);
     return "cannot connect to " + socketPath + ": " + std::strerror(error);
@@ -51,9 +91,8 @@ Channel::~Channel() {
 }
 
 void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
-  reader_ = std::thread([this, onMessage = std::move(onMessage), onClose = std::move(onClose)] {
-    readLoop(onMessage, onClose);
-  });
+  reader_ = startThread(
+      [this, onMessage = std::move(onMessage), onClose = std::move(onClose)] { readLoop(onMessage, onClose); });
 }
 
 namespace {
@@ -124,7 +163,10 @@ bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
     const ssize_t n = ::send(fd_, bytes, count, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      // Part of a frame may be out: the stream is torn, and the connection ends here. The
+      // reader still gets what the peer sent before, then the end.
       open_ = false;
+      ::shutdown(fd_, SHUT_RDWR);
       return false;
     }
     bytes += n;
@@ -158,6 +200,7 @@ bool Channel::send(const wire::Message& message) {
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
     open_ = false;
+    ::shutdown(fd_, SHUT_RDWR);
     return false;
   }
   return writeAll(frame.data() + n, frame.size() - static_cast<std::size_t>(n));

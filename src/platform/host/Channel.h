@@ -3,7 +3,9 @@
 // a reader thread that cuts the stream into messages, and sends that may come from any
 // thread. Both sides use it.
 
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 
 #include <atomic>
 #include <functional>
@@ -26,6 +28,35 @@ struct Endpoint {
 };
 Endpoint endpointFor(const std::string& home);
 
+/// The address of a Unix socket at `path`, whatever the path's length. The address holds
+/// at most 108 bytes; a longer path is reached through a descriptor of its folder
+/// ("/proc/self/fd/N/NAME"), which stays open while this lives.
+class SocketAddress {
+ public:
+  explicit SocketAddress(const std::string& path = {});
+  ~SocketAddress();
+  SocketAddress(const SocketAddress&) = delete;
+  SocketAddress& operator=(const SocketAddress&) = delete;
+
+  /// Why the address cannot be used (the folder cannot be opened), or nothing.
+  const std::optional<std::string>& problem() const { return problem_; }
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address_); }
+  socklen_t size() const { return sizeof(address_); }
+  /// A path to the socket for chmod or unlink: the short one the address holds.
+  const char* usablePath() const { return address_.sun_path; }
+
+ private:
+  sockaddr_un address_{};
+  int folder_ = -1;
+  std::optional<std::string> problem_;
+};
+
+/// Starts a thread running `body`. Throws std::system_error when the system has no thread
+/// to give (a process or thread limit), or when a test has made starts fail. Any thread.
+std::thread startThread(std::function<void()> body);
+/// For tests: after `succeeding` more starts, every start fails; negative lifts that.
+void failThreadStartsAfter(int succeeding);
+
 /// Connects to the host listening at `socketPath`: the socket, or the error's text.
 std::variant<int, std::string> connectTo(const std::string& socketPath);
 
@@ -42,9 +73,10 @@ class Channel {
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
 
-  /// Starts the reader thread; handlers run on it.
+  /// Starts the reader thread; handlers run on it. Throws std::system_error when no thread
+  /// can be made (the channel then stays unstarted, and its socket closes with it).
   void start(MessageHandler onMessage, CloseHandler onClose);
-  /// Writes one message; false when the connection is gone.
+  /// Writes one message; false when the connection is gone (a write that fails ends it).
   bool send(const wire::Message& message);
   /// Writes bytes that are already a frame, without waiting for the write lock: for a
   /// signal handler, which must neither allocate nor block. False when it could not.

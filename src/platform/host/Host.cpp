@@ -15,9 +15,10 @@
 #include <cstring>
 #include <deque>
 #include <future>
-#include <iostream>
 #include <set>
+#include <system_error>
 
+#include "platform/Files.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
 #include "platform/host/WireValues.h"
@@ -59,6 +60,10 @@ struct Host::Client {
   };
   std::map<const CGImage*, SentPicture> sentPictures;
   std::uint64_t nextPicture = 1;
+  std::size_t sweepAt = 64;  // when sentPictures grows to this, gone pictures are looked for
+  /// "program <pid>", and how many lines the program may cause before the rest is counted.
+  std::string who;
+  LineBudget logBudget{kLinesPerProgram};
   /// Each lane (a thread of the program) has its calls answered in order on a thread of
   /// its own, so the connection's reader stays free for the program's answers to pushes
   /// (a call that makes the world ask the same program for a picture would otherwise wait
@@ -74,14 +79,46 @@ struct Host::Client {
   /// A picture the program keeps by reference: its pixels only the first time.
   json pictureByReference(const CGImageRef& picture) {
     if (!picture) return nullptr;
-    std::lock_guard lock(mutex);
-    auto it = sentPictures.find(picture.get());
-    if (it != sentPictures.end() && it->second.picture.lock() == picture) return json{{"ref", it->second.ref}};
-    const std::uint64_t ref = nextPicture++;
-    sentPictures[picture.get()] = {picture, ref};
-    json body = wire::encode(picture);
-    body["ref"] = ref;
+    std::vector<std::uint64_t> gone;
+    json body;
+    {
+      std::lock_guard lock(mutex);
+      auto it = sentPictures.find(picture.get());
+      if (it != sentPictures.end() && it->second.picture.lock() == picture) return json{{"ref", it->second.ref}};
+      if (it != sentPictures.end()) gone.push_back(it->second.ref);  // a picture gone before, at the same place
+      if (sentPictures.size() >= sweepAt) takeGonePictures(gone);
+      const std::uint64_t ref = nextPicture++;
+      sentPictures[picture.get()] = {picture, ref};
+      body = wire::encode(picture);
+      body["ref"] = ref;
+    }
+    forget(gone);
     return body;
+  }
+
+  /// Adds the references of pictures the host no longer has to `gone`, and drops them.
+  /// Under `mutex`.
+  void takeGonePictures(std::vector<std::uint64_t>& gone) {
+    std::erase_if(sentPictures, [&](const auto& entry) {
+      if (!entry.second.picture.expired()) return false;
+      gone.push_back(entry.second.ref);
+      return true;
+    });
+    sweepAt = std::max<std::size_t>(64, 2 * sentPictures.size());
+  }
+
+  /// Tells the program which pictures it can let go of: the host will send them whole if
+  /// they are ever needed again.
+  void forget(const std::vector<std::uint64_t>& refs) {
+    if (!refs.empty()) push("forget", refs);
+  }
+  void forgetGonePictures() {
+    std::vector<std::uint64_t> gone;
+    {
+      std::lock_guard lock(mutex);
+      takeGonePictures(gone);
+    }
+    forget(gone);
   }
 
   /// Sends a push; `id` 0 for one that wants no answer.
@@ -95,6 +132,11 @@ struct Host::Client {
 };
 
 namespace {
+
+/// How long the accept loop waits, first and at most, before it tries again after the
+/// system gave it no descriptor (or no memory) for a program.
+constexpr int kFirstAcceptRetryMs = 10;
+constexpr int kLongestAcceptRetryMs = 1000;
 
 std::optional<std::string> makePrivateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -137,23 +179,21 @@ Host::~Host() {
 
 void Host::setAllowedUser(uid_t uid) { allowedUID_ = uid; }
 
-void Host::note(const std::string& line) {
-  std::cerr << "simmac: " << line << std::endl;
-  std::lock_guard lock(mutex_);
-  log_.push_back(line);
-}
+void Host::note(const std::string& line) { log_.write(line); }
 
-std::vector<std::string> Host::log() const {
-  std::lock_guard lock(mutex_);
-  return log_;
-}
+void Host::noteAbout(Client& client, const std::string& line) { log_.write(client.logBudget, client.who, line); }
+
+std::vector<std::string> Host::log() const { return log_.lines(); }
 
 std::optional<std::string> Host::listen(const std::string& home) {
   endpoint_ = endpointFor(home);
   ::mkdir((home + "/Library").c_str(), 0755);  // a fresh home may have none yet
   if (auto problem = makePrivateFolder(endpoint_.folder)) return problem;
-  lockFD_ = ::open(endpoint_.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFD_ < 0) return "cannot open " + endpoint_.lock + ": " + std::strerror(errno);
+  lockFD_ = platform::openPlainFile(endpoint_.lock, O_RDWR | O_CREAT, 0600);
+  if (lockFD_ < 0) {
+    if (errno == EINVAL) return endpoint_.lock + " is not a plain file; remove it to start the world host";
+    return "cannot open " + endpoint_.lock + ": " + std::strerror(errno);
+  }
   // The lock is the host's life: the kernel lets go of it when the host dies, however it
   // dies, so a socket found without a lock holder is a dead host's and can be replaced.
   if (::flock(lockFD_, LOCK_EX | LOCK_NB) != 0) {
@@ -169,37 +209,54 @@ std::optional<std::string> Host::listen(const std::string& home) {
   if (::ftruncate(lockFD_, 0) != 0 || ::pwrite(lockFD_, pid.data(), pid.size(), 0) < 0) {
     return "cannot write " + endpoint_.lock;
   }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (endpoint_.socket.size() >= sizeof(address.sun_path)) return "the socket path is too long: " + endpoint_.socket;
-  std::memcpy(address.sun_path, endpoint_.socket.c_str(), endpoint_.socket.size() + 1);
-  if (::unlink(endpoint_.socket.c_str()) == 0) note("replaced the socket of a host that is gone");
+  // However long the home's path, the socket is bound where it belongs, in its folder.
+  address_ = std::make_unique<SocketAddress>(endpoint_.socket);
+  if (address_->problem()) return *address_->problem();
+  if (::unlink(address_->usablePath()) == 0) note("replaced the socket of a host that is gone");
   listenFD_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFD_ < 0) return std::string("cannot make a socket: ") + std::strerror(errno);
   // Made private before it can be reached: the folder is 0700 already, the socket 0600.
   const mode_t previous = ::umask(0177);
-  const int bound = ::bind(listenFD_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const int bound = ::bind(listenFD_, address_->get(), address_->size());
   ::umask(previous);
-  if (bound != 0 || ::chmod(endpoint_.socket.c_str(), 0600) != 0 || ::listen(listenFD_, 16) != 0) {
+  if (bound != 0 || ::chmod(address_->usablePath(), 0600) != 0 || ::listen(listenFD_, 16) != 0) {
     return "cannot listen on " + endpoint_.socket + ": " + std::strerror(errno);
   }
   if (::pipe2(wakeFD_, O_CLOEXEC) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
   return std::nullopt;
 }
 
-void Host::serve() { acceptor_ = std::thread([this] { acceptLoop(); }); }
+std::optional<std::string> Host::serve() {
+  try {
+    acceptor_ = startThread([this] { acceptLoop(); });
+  } catch (const std::system_error& e) {
+    return std::string("cannot make a thread to accept programs: ") + e.what();
+  }
+  return std::nullopt;
+}
 
 void Host::acceptLoop() {
+  int retryMs = 0;  // while the system has no descriptor to give: the wait before trying again
   while (true) {
     pollfd fds[2] = {{listenFD_, POLLIN, 0}, {wakeFD_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    // A program waiting to be accepted keeps the socket readable: without a wait between
+    // tries, a loop that cannot accept it would spin.
+    if (::poll(retryMs ? &fds[1] : fds, retryMs ? 1 : 2, retryMs ? retryMs : -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (fds[1].revents) break;
-    if (!(fds[0].revents & POLLIN)) continue;
+    if (!retryMs && !(fds[0].revents & POLLIN)) continue;
     const int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) attach(fd);
+    if (fd >= 0) {
+      if (retryMs) note("accepting programs again");
+      retryMs = 0;
+      attach(fd);
+    } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      if (!retryMs) note(std::string("cannot accept programs for now (") + std::strerror(errno) + "); trying again");
+      retryMs = retryMs ? std::min(2 * retryMs, kLongestAcceptRetryMs) : kFirstAcceptRetryMs;
+      acceptRetries_.fetch_add(1);
+    }
     // Join the reader threads of connections that ended meanwhile.
     std::vector<std::shared_ptr<Client>> done;
     {
@@ -213,17 +270,31 @@ void Host::acceptLoop() {
 void Host::attach(int fd) {
   auto client = std::make_shared<Client>();
   client->channel = std::make_unique<Channel>(fd);
+  client->who = "program " + std::to_string(client->channel->peerPID());
+  // A refused program is told why before its connection closes (as the channel goes).
+  auto refuse = [&](const std::string& why, const std::string& line) {
+    log_.write(refusals_, "refused " + client->who, line);
+    client->channel->send({wire::Kind::error, 0, "", why});
+  };
   if (client->channel->peerUID() != allowedUID_) {
-    note("refused a program of user " + std::to_string(client->channel->peerUID()));
-    client->channel->send({wire::Kind::error, 0, "", "the world host serves only its own user"});
-    return;  // the channel closes as it goes
+    refuse("the world host serves only its own user", "its user is " + std::to_string(client->channel->peerUID()));
+    return;
   }
+  bool full = false;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
-    client->number = ++attachments_;
-    client->primary = !primaryTaken_;
-    primaryTaken_ = true;
+    full = clients_.size() >= kMaxPrograms;
+    if (!full) {
+      client->number = ++attachments_;
+      client->primary = !primaryTaken_;
+      primaryTaken_ = true;
+    }
+  }
+  if (full) {
+    refuse("the world host serves at most " + std::to_string(kMaxPrograms) + " programs at once",
+           "the host already serves " + std::to_string(kMaxPrograms) + " programs");
+    return;
   }
   if (!client->primary) {
     // Another copy of the program: a process of the world beside the first, launched now.
@@ -239,20 +310,31 @@ void Host::attach(int fd) {
     std::lock_guard lock(mutex_);
     clients_.push_back(client);
   }
-  changed_.notify_all();
   std::weak_ptr<Client> weak = client;
-  client->channel->start(
-      [this, weak](wire::Message message) {
-        if (auto c = weak.lock()) handle(c, std::move(message));
-      },
-      [this, weak](const std::optional<wire::Fault>& fault) {
-        if (auto c = weak.lock()) closed(c, fault);
-      });
+  try {
+    client->channel->start(
+        [this, weak](wire::Message message) {
+          if (auto c = weak.lock()) handle(c, std::move(message));
+        },
+        [this, weak](const std::optional<wire::Fault>& fault) {
+          if (auto c = weak.lock()) closed(c, fault);
+        });
+  } catch (const std::system_error& e) {
+    // No thread to read the program: it is refused and everyone else goes on.
+    if (client->pid) server_.terminate(client->pid);
+    {
+      std::lock_guard lock(mutex_);
+      std::erase(clients_, client);
+      if (client->primary) primaryTaken_ = false;
+    }
+    refuse("the world host cannot take another program now", std::string("no thread for it (") + e.what() + ")");
+  }
+  changed_.notify_all();
 }
 
 void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault) {
   if (fault) {
-    note("program " + std::to_string(client->channel->peerPID()) + ": " + fault->what + "; connection closed");
+    noteAbout(*client, fault->what + "; connection closed");
     // A program of another protocol is told which one this host speaks before it goes.
     if (fault->reason == wire::Fault::Reason::version) {
       client->channel->send({wire::Kind::error, 0, "",
@@ -274,6 +356,7 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
   reclaim(*client);
   // A copy that is gone ends as a process of the world does: its app terminates.
   if (client->pid) server_.terminate(client->pid);
+  log_.summarize(client->logBudget, client->who);
   {
     std::lock_guard lock(mutex_);
     std::erase(clients_, client);
@@ -337,7 +420,7 @@ void Host::stop() {
   for (auto& client : clients) client->channel->join();
   if (listenFD_ >= 0) {
     ::close(listenFD_);
-    ::unlink(endpoint_.socket.c_str());
+    ::unlink(address_->usablePath());
     listenFD_ = -1;
   }
   for (int& fd : wakeFD_) {
@@ -348,6 +431,23 @@ void Host::stop() {
     ::close(lockFD_);
     lockFD_ = -1;
   }
+}
+
+Host::Counts Host::counts() const {
+  std::vector<std::shared_ptr<Client>> clients;
+  Counts counts;
+  {
+    std::lock_guard lock(mutex_);
+    clients = clients_;
+    counts.programs = clients_.size();
+  }
+  for (auto& client : clients) {
+    std::lock_guard lock(client->mutex);
+    for (const auto& [id, lane] : client->lanes) counts.lanes += lane.worker.joinable() ? 1 : 0;
+    counts.sentPictures += client->sentPictures.size();
+  }
+  counts.acceptRetries = acceptRetries_.load();
+  return counts;
 }
 
 std::size_t Host::clientCount() const {
@@ -395,6 +495,16 @@ void Host::broadcast(const std::string& method, const json& body, bool Client::*
 void Host::installListeners() {
   server_.setWorkspaceListener([this](const platform::WorkspaceEvent& event) {
     broadcast("workspace", wire::encode(event), &Client::workspace);
+    // An ending process may take the icon of an older ended one with it; programs that
+    // were sent that icon can let go of it too.
+    if (event.kind == platform::WorkspaceEvent::Kind::didTerminate) {
+      std::vector<std::shared_ptr<Client>> clients;
+      {
+        std::lock_guard lock(mutex_);
+        clients = clients_;
+      }
+      for (auto& client : clients) client->forgetGonePictures();
+    }
   });
   server_.setOwnEventListener([this](const CGEvent& event, std::uint32_t window) {
     // The world routes keys and clicks to its one program: the first attached.
@@ -428,8 +538,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     return;
   }
   if (message.kind != wire::Kind::call) {
-    note("program " + std::to_string(client->channel->peerPID()) + " sent a " + wire::kindName(message.kind) +
-         "; ignored");
+    noteAbout(*client, std::string("sent a ") + wire::kindName(message.kind) + "; ignored");
     return;
   }
   if (message.lane == 0) {
@@ -439,15 +548,32 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     answer(client, std::move(message));
     return;
   }
+  std::optional<wire::Message> unanswerable;
+  std::string why;
   {
     std::lock_guard lock(client->mutex);
     if (client->closing) return;
     // A program has a handful of threads; one that makes up lanes shares the last one.
-    constexpr std::uint32_t kMaxLanes = 64;
     const std::uint32_t id = std::min(message.lane, kMaxLanes);
     Client::Lane& lane = client->lanes[id];
     lane.calls.push_back(std::move(message));
-    if (!lane.worker.joinable()) lane.worker = std::thread([this, client, id] { work(client, id); });
+    if (!lane.worker.joinable()) {
+      try {
+        lane.worker = startThread([this, client, id] { work(client, id); });
+      } catch (const std::system_error& e) {
+        // The call is refused; the lane tries for a thread again with its next call.
+        unanswerable = std::move(lane.calls.back());
+        lane.calls.pop_back();
+        why = e.what();
+      }
+    }
+  }
+  if (unanswerable) {
+    noteAbout(*client, "no thread for the calls of its lane " + std::to_string(unanswerable->lane) + " (" + why +
+                           "); call refused");
+    client->channel->send(
+        {wire::Kind::error, unanswerable->id, "", "the world host cannot make a thread for this call now"});
+    return;
   }
   client->callsReady.notify_all();
 }
@@ -668,7 +794,8 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return nullptr;
   }
   if (m == "applicationPath") return wire::encode(ws.applicationPath(read<std::string>(v)));
-  if (m == "bundleIcon") return client->pictureByReference(ws.bundleIcon(read<std::string>(v)));
+  // Made afresh for each request: sent whole, never kept by reference.
+  if (m == "bundleIcon") return wire::encode(ws.bundleIcon(read<std::string>(v)));
   if (m == "createOwnWindow") {
     const std::uint32_t number = ws.createOwnWindow(read<OwnWindowState>(v));
     std::lock_guard lock(client->mutex);

@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "platform/host/Channel.h"
+#include "platform/host/HostLog.h"
 
 namespace sim {
 class World;
@@ -33,6 +35,13 @@ namespace host {
 
 class Host {
  public:
+  /// Programs served at once; one more is refused with the reason.
+  static constexpr std::size_t kMaxPrograms = 64;
+  /// Threads answering one program's calls, one per lane; lanes past the last share it.
+  static constexpr std::uint32_t kMaxLanes = 64;
+  /// Log lines one program can cause before the rest of them is only counted.
+  static constexpr std::uint32_t kLinesPerProgram = 20;
+
   /// Serves `world` and its `server`; both must outlive the host.
   Host(sim::World& world, sim::WindowServer& server);
   ~Host();
@@ -42,8 +51,8 @@ class Host {
   /// Takes the home's host lock and listens on its socket. Another live host for the home
   /// is an error naming it; a socket left by a dead one is replaced.
   std::optional<std::string> listen(const std::string& home);
-  /// Accepts programs on a thread of its own until stop().
-  void serve();
+  /// Accepts programs on a thread of its own until stop(); why it cannot, if so.
+  std::optional<std::string> serve();
   /// Closes every connection and stops accepting; the socket is removed.
   void stop();
 
@@ -54,9 +63,18 @@ class Host {
   /// that long since the call), or until stop(): for a host started on demand.
   void waitUntilIdle(double lingerSeconds) const;
 
-  /// The log lines so far (also written to standard error): faults of connections,
+  /// The last log lines (also written to standard error): faults of connections,
   /// refused peers.
   std::vector<std::string> log() const;
+
+  /// What the host keeps and has done, for a look from outside.
+  struct Counts {
+    std::size_t programs = 0;         // attached now
+    std::size_t lanes = 0;            // threads answering their calls
+    std::size_t sentPictures = 0;     // pictures they were sent and may keep
+    std::uint64_t acceptRetries = 0;  // times the system gave no descriptor for a program
+  };
+  Counts counts() const;
 
   /// Refuses peers whose user is not `uid` (the host's own user unless changed).
   void setAllowedUser(uid_t uid);
@@ -74,6 +92,8 @@ class Host {
   void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
   void answer(const std::shared_ptr<Client>& client, wire::Message message);
   void note(const std::string& line);
+  /// A line about a program, within what that program may cause.
+  void noteAbout(Client& client, const std::string& line);
   /// Sends a push to every client that asked for that kind of push.
   void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants,
                  bool primaryOnly = false);
@@ -84,6 +104,7 @@ class Host {
   sim::World& world_;
   sim::WindowServer& server_;
   Endpoint endpoint_;
+  std::unique_ptr<SocketAddress> address_;
   int lockFD_ = -1;
   int listenFD_ = -1;
   int wakeFD_[2] = {-1, -1};
@@ -94,7 +115,9 @@ class Host {
   mutable std::condition_variable changed_;
   std::vector<std::shared_ptr<Client>> clients_;
   std::vector<std::shared_ptr<Client>> finished_;  // closed, their reader threads to be joined
-  std::vector<std::string> log_;
+  HostLog log_;
+  LineBudget refusals_{kLinesPerProgram};
+  std::atomic<std::uint64_t> acceptRetries_{0};
   bool stopping_ = false;
   bool primaryTaken_ = false;
   std::uint64_t attachments_ = 0;

@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <iostream>
+#include <system_error>
 
 #include "platform/OwnWindowSurface.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
+#include "platform/Unicode.h"
 #include "platform/host/WireValues.h"
 
 namespace host {
@@ -23,18 +25,22 @@ std::variant<std::shared_ptr<Connection>, std::string> Connection::open(const st
   auto fd = connectTo(socketPath);
   if (auto* error = std::get_if<std::string>(&fd)) return *error;
   std::shared_ptr<Connection> connection(new Connection(std::get<int>(fd)));
-  connection->pusher_ = std::thread([raw = connection.get()] { raw->pushLoop(); });
-  connection->channel_->start([raw = connection.get()](wire::Message m) { raw->received(std::move(m)); },
-                              [raw = connection.get()](const std::optional<wire::Fault>& fault) {
-                                if (!fault) {
-                                  raw->lost("the world host closed the connection");
-                                } else if (fault->reason == wire::Fault::Reason::version) {
-                                  raw->lost("the world host speaks protocol " + std::to_string(fault->peerVersion) +
-                                            ", this program " + std::to_string(wire::kProtocolVersion));
-                                } else {
-                                  raw->lost("the world host sent a bad message: " + fault->what);
-                                }
-                              });
+  try {
+    connection->pusher_ = startThread([raw = connection.get()] { raw->pushLoop(); });
+    connection->channel_->start([raw = connection.get()](wire::Message m) { raw->received(std::move(m)); },
+                                [raw = connection.get()](const std::optional<wire::Fault>& fault) {
+                                  if (!fault) {
+                                    raw->lost("the world host closed the connection");
+                                  } else if (fault->reason == wire::Fault::Reason::version) {
+                                    raw->lost("the world host speaks protocol " + std::to_string(fault->peerVersion) +
+                                              ", this program " + std::to_string(wire::kProtocolVersion));
+                                  } else {
+                                    raw->lost("the world host sent a bad message: " + fault->what);
+                                  }
+                                });
+  } catch (const std::system_error& e) {
+    return std::string("cannot make a thread for the connection: ") + e.what();
+  }
   return connection;
 }
 
@@ -74,8 +80,19 @@ void Connection::setPushHandler(std::function<void(const wire::Message&)> handle
 }
 
 void Connection::setLossHandler(std::function<void(const std::string&)> handler) {
+  std::optional<std::string> already;
+  {
+    std::lock_guard lock(mutex_);
+    lossHandler_ = handler;
+    if (!closing_) already = lostWhy_;
+  }
+  // A loss before the handler was known is not dropped: it hears of it at once.
+  if (already && handler) handler(*already);
+}
+
+std::optional<std::string> Connection::whyLost() const {
   std::lock_guard lock(mutex_);
-  lossHandler_ = std::move(handler);
+  return lostWhy_;
 }
 
 void Connection::lost(const std::string& why) {
@@ -162,7 +179,9 @@ std::optional<json> Connection::call(const std::string& method, json body, int d
   }
   wire::Message message{wire::Kind::call, id, method, std::move(body), threadLane()};
   if (descriptor >= 0) message.descriptor = std::make_shared<wire::Descriptor>(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
-  if (!channel_->send(message)) lost("the world host is gone");
+  // A send that fails ends the channel; the reader then reads what the host said last
+  // (why it refused this program, say) and reports the loss with that.
+  channel_->send(message);
   std::unique_lock lock(mutex_);
   answered_.wait(lock, [&] { return pending_[id].done; });
   std::optional<json> value = std::move(pending_[id].value);
@@ -177,7 +196,7 @@ void Connection::tell(const std::string& method, json body) {
     if (lostWhy_) return;
     id = nextID_++;
   }
-  if (!channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()})) lost("the world host is gone");
+  channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()});
 }
 
 void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
@@ -592,6 +611,11 @@ platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
   if (v.size() != 3) return {};
   return {v[0], v[1], v[2]};
 }
+std::size_t RemoteWindowServer::keptPictures() const {
+  std::lock_guard lock(mutex_);
+  return pictures_.size();
+}
+
 CGImageRef RemoteWindowServer::takePicture(json& body) {
   if (!body.is_object() || !body.contains("ref")) return answerAs<CGImageRef>(body, nullptr);
   std::uint64_t ref = 0;
@@ -885,6 +909,13 @@ bool RemoteWindowServer::handlePush(const wire::Message& push) {
       }
       return true;
     }
+    if (push.method == "forget") {
+      // Pictures the host no longer has: it sends them whole should they be needed again.
+      const auto refs = read<std::vector<std::uint64_t>>(push.body);
+      std::lock_guard lock(mutex_);
+      for (const std::uint64_t ref : refs) pictures_.erase(ref);
+      return true;
+    }
   } catch (const std::exception& e) {
     std::cerr << "trelliq: a message of the world host could not be read: " << e.what() << "\n";
     if (push.id) connection_->answer(push.id, nullptr);
@@ -900,7 +931,8 @@ RemoteMac::~RemoteMac() {
   if (connection) connection->shutdown();
 }
 
-std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const std::string& socketPath) {
+std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const std::string& socketPath, bool* refused) {
+  if (refused) *refused = false;
   auto opened = Connection::open(socketPath);
   if (auto* error = std::get_if<std::string>(&opened)) return *error;
   auto mac = std::make_unique<RemoteMac>();
@@ -911,9 +943,18 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
   RemoteWindowServer* windowServer = mac->windowServer.get();
   mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
     if (!windowServer->handlePush(push) && !system->handlePush(push)) {
-      std::cerr << "trelliq: the world host sent an unknown message " << push.method << "\n";
+      std::cerr << "trelliq: the world host sent an unknown message " << platform::Unicode::oneLine(push.method)
+                << "\n";
     }
   });
+  // A host that will not serve this program (another user's, or one that cannot take
+  // another) says so first: the first answer tells whether it serves.
+  if (!mac->connection->call("ownProcessIdentifier")) {
+    if (auto why = mac->connection->whyLost()) {
+      if (refused) *refused = true;
+      return *why;
+    }
+  }
   return mac;
 }
 

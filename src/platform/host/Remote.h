@@ -45,8 +45,11 @@ class Connection {
   void answer(std::uint64_t id, nlohmann::json body);
   /// The handler of pushes, on the connection's push thread.
   void setPushHandler(std::function<void(const wire::Message&)> handler);
-  /// Called once, on any thread, with the reason, when the host is found gone.
+  /// Called once, on any thread, with the reason, when the host is found gone; at once,
+  /// on the calling thread, when it was found gone before.
   void setLossHandler(std::function<void(const std::string& why)> handler);
+  /// Why the host is gone (or refused this program); nothing while it serves.
+  std::optional<std::string> whyLost() const;
   bool alive() const;
   Channel& channel() { return *channel_; }
   /// Ends the connection as a program's exit would; the host then takes back whatever
@@ -185,6 +188,8 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
   /// Handles the pushes meant for the window-server half; false for others.
   bool handlePush(const wire::Message& push);
+  /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
+  std::size_t keptPictures() const;
 
  private:
   std::uint64_t newKey();
@@ -193,7 +198,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::optional<platform::RunningApplicationInfo> readApplication(nlohmann::json body);
 
   std::shared_ptr<Connection> connection_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::uint64_t nextKey_ = 1;
   std::map<std::uint64_t, platform::EventTapHandler> taps_;        // by key
   std::map<std::uint64_t, std::uint64_t> tapKeys_;                 // tap id -> key
@@ -213,8 +218,11 @@ struct RemoteMac {
   std::shared_ptr<Connection> connection;
   std::unique_ptr<RemoteSystem> system;
   std::unique_ptr<RemoteWindowServer> windowServer;
-  /// Connects and routes pushes; the error's text when no host answers at `socketPath`.
-  static std::variant<std::unique_ptr<RemoteMac>, std::string> attach(const std::string& socketPath);
+  /// Connects, routes pushes and waits for the host's first answer; the error's text when
+  /// no host answers at `socketPath`, or when one answers but refuses the program (then
+  /// `refused` is set).
+  static std::variant<std::unique_ptr<RemoteMac>, std::string> attach(const std::string& socketPath,
+                                                                      bool* refused = nullptr);
 };
 
 }  // namespace host

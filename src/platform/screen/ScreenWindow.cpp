@@ -12,6 +12,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "platform/Unicode.h"
 #include "platform/screen/ScreenKeys.h"
 
 namespace screen {
@@ -57,7 +58,8 @@ void ScreenWindow::hostLost(const std::string& why) {
       [self, why] {
         if (!self || self->problem_) return;
         self->problem_ = "The simulated Mac went away (" + why + ").";
-        std::cerr << "simscreen: the simulated Mac went away (" << why << "); closing" << std::endl;
+        std::cerr << "simscreen: the simulated Mac went away (" << platform::Unicode::oneLine(why) << "); closing"
+                  << std::endl;
         self->timer_.stop();
         self->update();
         QTimer::singleShot(self->noticeMs_, qApp, [] { QCoreApplication::exit(3); });

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "platform/Files.h"
+#include "platform/Unicode.h"
 #include "platform/sim/PlistCodec.h"
 
 namespace sim {
@@ -71,7 +72,7 @@ void DefaultsStore::report(const std::string& key, const std::string& message) {
     std::lock_guard lock(gReportedMutex);
     if (!gReported.insert(key).second) return;
   }
-  std::fprintf(stderr, "simulated system: %s\n", message.c_str());
+  std::fprintf(stderr, "simulated system: %s\n", platform::Unicode::oneLine(message).c_str());
 }
 
 DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool force) {
@@ -234,8 +235,8 @@ bool DefaultsStore::setAside(const std::string& path) {
     const std::string aside = path + ".corrupt-" + std::to_string(n);
     if (FileManager::fileExists(aside)) continue;
     if (FileManager::moveItem(path, aside)) {
-      std::fprintf(stderr, "simulated system: %s: kept the damaged preferences file as %s\n", path.c_str(),
-                   aside.c_str());
+      std::fprintf(stderr, "simulated system: %s\n",
+                   platform::Unicode::oneLine(path + ": kept the damaged preferences file as " + aside).c_str());
       return true;
     }
     if (errno != EEXIST) return false;
@@ -250,7 +251,8 @@ bool DefaultsStore::write(const std::string& domain, Entry& e, const std::option
     const int error = errno;
     e.dirty = values.has_value();
     if (failedWrites_.insert(path).second)
-      std::fprintf(stderr, "simulated system: %s: %s (%s)\n", path.c_str(), what.c_str(), std::strerror(error));
+      std::fprintf(stderr, "simulated system: %s\n",
+                   platform::Unicode::oneLine(path + ": " + what + " (" + std::strerror(error) + ")").c_str());
     return false;
   };
 

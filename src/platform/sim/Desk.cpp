@@ -466,6 +466,16 @@ bool Desk::terminate(std::int32_t pid) {
   post(WorkspaceEvent::Kind::didTerminate, pid);
   systemDirty_ = true;
   if (wasFront) activateNext(pid);
+  ended_.push_back(pid);
+  while (ended_.size() > WindowServer::kEndedKept) {
+    const std::int32_t old = ended_.front();
+    ended_.pop_front();
+    // Generated pids are never given out again, so nothing later is mistaken for it.
+    const App* gone = app(old);
+    if (!gone || !gone->terminated || gone->listedAfterExit) continue;
+    apps_.erase(old);
+    elements_.erase(old);
+  }
   return true;
 }
 

@@ -89,6 +89,9 @@ class Desk {
   const std::vector<std::int32_t>& activation() const { return activation_; }
   bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
+  /// Ends the app. An ended process is still described for a while (a program told of its
+  /// end asks about it after the fact); only the last WindowServer::kEndedKept ended ones
+  /// are, and older ones are forgotten whole. Apps a scenario lists after their exit stay.
   bool terminate(std::int32_t pid);
   /// The program asking: the world's own, or the one a host's connection acts for.
   std::int32_t ownPID() const {
@@ -168,6 +171,7 @@ class Desk {
   std::vector<std::int32_t> activation_;  // front to back
   std::optional<std::int32_t> frontmost_;
   std::map<std::int32_t, std::uint64_t> elements_;
+  std::deque<std::int32_t> ended_;                   // oldest first
   std::set<std::uint32_t> systemWindows_;            // made by refreshSystemWindows
   std::map<std::string, std::uint32_t> systemKeys_;  // their roles ("wallpaper/<space>" …)
   bool systemDirty_ = true;

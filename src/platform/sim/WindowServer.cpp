@@ -384,8 +384,18 @@ bool WindowServer::setHidden(std::int32_t pid, bool hidden) {
 
 bool WindowServer::terminate(std::int32_t pid) {
   bool ok = false;
-  edit([&](Desk& desk) { ok = desk.terminate(pid); });
+  edit([&](Desk& desk) {
+    ok = desk.terminate(pid);
+    // Icons go with the processes the desk forgot.
+    std::erase_if(state_->icons, [&](const auto& icon) { return !desk.app(icon.first); });
+  });
   return ok;
+}
+
+std::size_t WindowServer::keptProcessCount() const {
+  std::size_t count = 0;
+  read([&](const Desk& desk) { count = std::max(desk.allApps().size(), state_->icons.size()); });
+  return count;
 }
 
 bool WindowServer::updateApp(std::int32_t pid, const std::function<void(App&)>& change) {

@@ -346,8 +346,13 @@ class WindowServer : public platform::WindowServerPort {
   /// window unless `raise` is false (the windows keep their order).
   bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
-  /// Ends the process at once: its windows go, the terminate notification is posted.
+  /// Ends the process at once: its windows go, the terminate notification is posted. The
+  /// last kEndedKept ended processes are still described (a program told of an end asks
+  /// about it after the fact); older ones are forgotten with their icons.
   bool terminate(std::int32_t pid);
+  static constexpr std::size_t kEndedKept = 64;
+  /// How many processes the server keeps anything of (entries or icons), running or ended.
+  std::size_t keptProcessCount() const;
   /// Changes an app's behaviour fields (quit behaviour, hung, first window …).
   bool updateApp(std::int32_t pid, const std::function<void(App&)>& change);
   void setOwnPID(std::int32_t pid);

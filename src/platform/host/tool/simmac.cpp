@@ -13,13 +13,13 @@
 
 #include <QGuiApplication>
 #include <cstdlib>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/host/Host.h"
+#include "platform/host/HostLog.h"
 #include "platform/sim/SimulatedMac.h"
 #include "platform/sim/World.h"
 
@@ -49,8 +49,8 @@ int main(int argc, char** argv) {
     } else if (args[i] == "--scenario") {
       i += 2;  // the simulated Mac takes it
     } else {
-      std::cerr << "simmac: unknown argument " << args[i] << "\n"
-                << "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]\n";
+      host::writeLogLine("unknown argument " + args[i]);
+      host::writeLogLine("usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]");
       tell(readyFD, "usage");
       return 64;
     }
@@ -70,18 +70,19 @@ int main(int argc, char** argv) {
 
   sim::SimulatedMac mac;
   if (auto problem = mac.start(args)) {
-    std::cerr << "simmac: the simulated Mac could not start: " << *problem << "\n";
+    host::writeLogLine("the simulated Mac could not start: " + *problem);
     tell(readyFD, *problem);
     return 2;
   }
   host::Host host(mac.world(), mac.windowServer());
-  if (auto problem = host.listen(mac.world().home())) {
-    std::cerr << "simmac: " << *problem << "\n";
+  auto problem = host.listen(mac.world().home());
+  if (!problem) problem = host.serve();
+  if (problem) {
+    host::writeLogLine(*problem);
     tell(readyFD, *problem);
     return 1;
   }
-  host.serve();
-  std::cerr << "simmac: serving the simulated Mac of " << mac.world().home() << "\n";
+  host::writeLogLine("serving the simulated Mac of " + mac.world().home());
   tell(readyFD, "ready");
 
   // An idle host stops itself the same way a user stops it: one path out.

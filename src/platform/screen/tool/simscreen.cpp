@@ -11,6 +11,7 @@
 // picture to FILE (PNG) once --after seconds (1 unless given) have passed, and ends.
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <chrono>
 #include <thread>
@@ -25,8 +26,10 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/RealClock.h"
 #include "platform/SystemPort.h"
+#include "platform/Unicode.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
@@ -52,15 +55,16 @@ int main(int argc, char** argv) {
                width > 0 && height > 0) {
       ++i;
     } else {
-      std::cerr << "simscreen: unknown argument " << args[i]
-                << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
+      std::cerr
+          << "simscreen: unknown argument " << platform::Unicode::oneLine(args[i])
+          << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
       return 64;
     }
   }
   QApplication application(argc, argv);
   std::string home;
   if (auto problem = sim::makeSimulatedHome(home)) {
-    std::cerr << "simscreen: " << *problem << std::endl;
+    std::cerr << "simscreen: " << platform::Unicode::oneLine(*problem) << std::endl;
     return 2;
   }
   const int noticeMs = static_cast<int>(notice * 1000);
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
   }
   if (auto* error = std::get_if<std::string>(&attached)) {
     const std::string why = "No simulated Mac runs for " + home + " (" + *error + ").";
-    std::cerr << "simscreen: " << why << std::endl;
+    std::cerr << "simscreen: " << platform::Unicode::oneLine(why) << std::endl;
     screen::ScreenWindow window(nullptr, why + "\nStart one with ./run or simmac.");
     window.show();
     QTimer::singleShot(noticeMs, &application, [] { QCoreApplication::exit(2); });
@@ -98,8 +102,13 @@ int main(int argc, char** argv) {
     window.show();
     if (shot) {
       QTimer::singleShot(static_cast<int>(after * 1000), &window, [&window, &shot] {
-        const bool saved = window.grab().save(QString::fromStdString(*shot), "PNG");
-        if (!saved) std::cerr << "simscreen: cannot write " << *shot << std::endl;
+        // Written beside the path and renamed over it: a pipe there never holds the screen,
+        // and a link there is replaced rather than written through.
+        QByteArray png;
+        QBuffer buffer(&png);
+        const bool saved = buffer.open(QIODevice::WriteOnly) && window.grab().save(&buffer, "PNG") &&
+                           platform::FileManager::writeAtomically(*shot, png.constData(), png.size());
+        if (!saved) std::cerr << "simscreen: cannot write " << platform::Unicode::oneLine(*shot) << std::endl;
         QCoreApplication::exit(saved ? 0 : 1);
       });
     }

@@ -1,0 +1,149 @@
+// The host on homes made to trip it: a pipe or a link where its files go, a path longer
+// than a socket's address holds, a path with line breaks and escape sequences in it, and
+// many programs making it write at once. Each test starts the real executables and waits
+// for what they say or do, never for a length of time.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostProcess.h"
+#include "platform/host/Host.h"
+#include "platform/host/Wire.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+/// Stops the host a program started for `home` (it would linger a few seconds more).
+void stopStartedHost(const std::string& home) {
+  const pid_t pid = std::atoi(fileText(host::endpointFor(home).lock).c_str());
+  if (pid > 0) ::kill(pid, SIGTERM);
+  EXPECT_TRUE(eventually([&] { return !fs::exists(host::endpointFor(home).socket); }));
+}
+
+/// Runs `trelliq --dump` on `home` (starting its host); whether it ended well and wrote.
+void dumpRuns(const std::string& home, const std::string& what) {
+  ProgramProcess dump(home, {"--dump", home + "/dump.txt"});
+  const auto status = dump.ended();
+  ASSERT_TRUE(status) << what << ": the program hangs\n" << fileText(dump.output);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << what << "\n" << fileText(dump.output);
+  EXPECT_FALSE(fileText(home + "/dump.txt").empty()) << what;
+  stopStartedHost(home);
+}
+
+}  // namespace
+
+TEST(HostHomeTest, APipeOrALinkWhereTheHostsFilesGoNeitherHoldsAStartNorWritesOutsideTheHome) {
+  Home base;
+  const std::string home = base.path + "/home", log = home + "/Library/Logs/simmac.log";
+  fs::create_directories(home + "/Library/Logs");
+
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  dumpRuns(home, "a pipe at the host's log");
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(log))) << "left as it was";
+
+  fs::remove(log);
+  fs::create_symlink(base.path + "/elsewhere.log", log);
+  dumpRuns(home, "a link at the host's log");
+  EXPECT_FALSE(fs::exists(base.path + "/elsewhere.log"));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(log)));
+  EXPECT_NE(fileText(log).find("serving the simulated Mac"), std::string::npos);
+
+  const std::string precious = base.path + "/precious.txt";
+  std::ofstream(precious) << "precious";
+  fs::remove(host::endpointFor(home).lock);
+  fs::create_symlink(precious, host::endpointFor(home).lock);
+  HostProcess host(home);
+  ASSERT_EQ(host.said, "ready");
+  EXPECT_EQ(fileText(precious), "precious");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(host::endpointFor(home).lock)));
+  EXPECT_EQ(std::atoi(fileText(host::endpointFor(home).lock).c_str()), host.pid);
+}
+
+TEST(HostHomeTest, AHomePathLongerThanASocketAddressHoldsServesOneHostWithPrivateFiles) {
+  Home base;
+  const std::string home = base.path + "/" + std::string(120, 'h') + "/" + std::string(120, 'o');
+  fs::create_directories(home);
+  const host::Endpoint endpoint = host::endpointFor(home);
+  ASSERT_GT(endpoint.socket.size(), sizeof(sockaddr_un{}.sun_path));
+
+  HostProcess first(home);
+  ASSERT_EQ(first.said, "ready");
+  struct stat folder {
+  }, socket{};
+  ASSERT_EQ(::stat(endpoint.folder.c_str(), &folder), 0);
+  ASSERT_EQ(::stat(endpoint.socket.c_str(), &socket), 0) << "the socket is where it belongs";
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  EXPECT_EQ(socket.st_mode & 0777, 0600u);
+  HostProcess second(home);
+  EXPECT_NE(second.said.find("already runs"), std::string::npos) << second.said;
+
+  auto mac = attach(endpoint.socket);
+  ASSERT_TRUE(mac);
+  EXPECT_FALSE(mac->system->screens().empty());
+  ProgramProcess dump(home, {"--dump", home + "/dump.txt"});
+  const auto status = dump.ended();
+  ASSERT_TRUE(status) << fileText(dump.output);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << fileText(dump.output);
+  EXPECT_FALSE(fileText(home + "/dump.txt").empty());
+}
+
+TEST(HostHomeTest, EveryLineOfTheHostsLogIsOneEscapedLineWrittenWhole) {
+  Home base;
+  const std::string home = base.path + "/line\nbreak \x1b[31mred";
+  fs::create_directories(home);
+  HostProcess host(home);
+  ASSERT_EQ(host.said, "ready");
+
+  // Programs on many threads at once, each sending what the host ignores and notes.
+  constexpr int kThreads = 8, kEach = 4;
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&] {
+      for (int c = 0; c < kEach; ++c) {
+        auto fd = host::connectTo(host::endpointFor(home).socket);
+        if (!std::holds_alternative<int>(fd)) continue;
+        std::vector<std::uint8_t> frames;
+        for (std::uint32_t n = 1; n <= host::Host::kLinesPerProgram; ++n) {
+          const auto frame = host::wire::encode(host::wire::Message{host::wire::Kind::push, n, "tap", nullptr});
+          frames.insert(frames.end(), frame.begin(), frame.end());
+        }
+        // A call after them: its answer comes once everything before it was read.
+        const auto call = host::wire::encode(host::wire::Message{host::wire::Kind::call, 1, "screens", nullptr, 1});
+        frames.insert(frames.end(), call.begin(), call.end());
+        [[maybe_unused]] auto sent = ::send(std::get<int>(fd), frames.data(), frames.size(), MSG_NOSIGNAL);
+        std::uint8_t answer[64];
+        [[maybe_unused]] auto got = ::recv(std::get<int>(fd), answer, sizeof(answer), 0);
+        ::close(std::get<int>(fd));
+      }
+    });
+  }
+  for (auto& sender : senders) sender.join();
+  host.stop();
+  host.wait();
+  const std::string log = host.errors();
+
+  EXPECT_EQ(log.find('\x1b'), std::string::npos) << "no escape sequence reaches the log raw";
+  EXPECT_NE(log.find("serving the simulated Mac of " + base.path + "/line\\nbreak \\u{1B}[31mred\n"), std::string::npos)
+      << log;
+  const std::regex ignored("simmac: program [0-9]+: sent a push; ignored");
+  int whole = 0;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("ignored") == std::string::npos) continue;
+    EXPECT_TRUE(std::regex_match(line, ignored)) << "a line mixed with another: " << line;
+    ++whole;
+  }
+  EXPECT_EQ(whole, kThreads * kEach * static_cast<int>(host::Host::kLinesPerProgram));
+}

@@ -1,0 +1,194 @@
+// The host at the edges of what the system gives it: no thread for a program or a call, no
+// descriptor for a connection, programs coming and going by the hundred, a program that
+// keeps sending what the host ignores. It refuses what it cannot serve, says so once, and
+// keeps no more than it states. The host runs in this process on a scene's world, so what
+// it keeps can be counted.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "HostProcess.h"
+#include "platform/WindowServerPort.h"
+#include "platform/host/Host.h"
+#include "platform/host/Wire.h"
+#include "support/Scene.h"
+#include "support/Served.h"
+
+namespace {
+
+using host::wire::Kind;
+using host::wire::Message;
+
+/// A connection that speaks the wire by hand, for what no program would send.
+struct RawPeer {
+  int fd = -1;
+  host::wire::Decoder decoder;
+  explicit RawPeer(const std::string& socket) {
+    auto connected = host::connectTo(socket);
+    if (auto* error = std::get_if<std::string>(&connected)) ADD_FAILURE() << *error;
+    if (auto* fd_ = std::get_if<int>(&connected)) fd = *fd_;
+  }
+  ~RawPeer() {
+    if (fd >= 0) ::close(fd);
+  }
+  void send(const Message& message) {
+    const auto frame = host::wire::encode(message);
+    ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+  }
+  /// The next message, or nothing when the host hung up (or did not answer within a bound
+  /// far beyond any loaded machine's delay).
+  std::optional<Message> next() {
+    while (true) {
+      if (auto message = decoder.next()) return message;
+      pollfd readable{fd, POLLIN, 0};
+      if (::poll(&readable, 1, 20000) != 1) {
+        ADD_FAILURE() << "the host said nothing";
+        return std::nullopt;
+      }
+      std::uint8_t buffer[4096];
+      const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+      if (n <= 0) return std::nullopt;
+      decoder.feed(buffer, static_cast<std::size_t>(n));
+    }
+  }
+};
+
+bool logHas(host::Host& host, const std::string& text, std::size_t times = 1) {
+  const auto lines = host.log();
+  return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+           return line.find(text) != std::string::npos;
+         })) == times;
+}
+
+class HostLimitsThreadsTest : public testing::Test {
+ protected:
+  void TearDown() override { host::failThreadStartsAfter(-1); }
+  Scene scene{Scene::Start::defaultScenario};
+  Attachment attachment{scene, Served::remote};
+  host::Host& host = *attachment.host();
+  const std::string socket = host::endpointFor(scene.home).socket;
+};
+
+TEST_F(HostLimitsThreadsTest, AProgramOrCallWithoutAThreadIsRefusedAndEveryoneElseIsServed) {
+  RawPeer early(socket);  // attached while threads are to be had
+  ASSERT_TRUE(eventually([&] { return host.clientCount() == 2; }));
+
+  host::failThreadStartsAfter(0);
+  RawPeer refused(socket);
+  const auto told = refused.next();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->kind, Kind::error);
+  EXPECT_EQ(told->body, "the world host cannot take another program now");
+  EXPECT_FALSE(refused.next()) << "and then hung up";
+  early.send({Kind::call, 7, "screens", nullptr, 5});
+  const auto answer = early.next();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->kind, Kind::error) << "no thread for lane 5";
+  EXPECT_EQ(answer->id, 7u);
+  EXPECT_FALSE(platform::windowServer().windowList().empty()) << "the first program's lane has its thread";
+
+  host::failThreadStartsAfter(-1);
+  early.send({Kind::call, 8, "screens", nullptr, 5});
+  const auto later = early.next();
+  ASSERT_TRUE(later);
+  EXPECT_EQ(later->kind, Kind::reply) << "the lane gets its thread once there are threads again";
+  EXPECT_TRUE(logHas(host, "no thread for it"));
+  EXPECT_TRUE(logHas(host, "no thread for the calls of its lane 5"));
+}
+
+TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimitShareOne) {
+  std::vector<std::unique_ptr<RawPeer>> peers;
+  while (peers.size() + 1 < host::Host::kMaxPrograms) peers.push_back(std::make_unique<RawPeer>(socket));
+  ASSERT_TRUE(eventually([&] { return host.clientCount() == host::Host::kMaxPrograms; }));
+  RawPeer oneTooMany(socket);
+  const auto told = oneTooMany.next();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->body, "the world host serves at most 64 programs at once");
+  EXPECT_EQ(host.clientCount(), host::Host::kMaxPrograms);
+
+  RawPeer& busy = *peers.front();
+  const std::size_t lanesBefore = host.counts().lanes;
+  const std::uint32_t lanes = host::Host::kMaxLanes * 2;
+  for (std::uint32_t lane = 1; lane <= lanes; ++lane)
+    busy.send({Kind::call, lane, "ownProcessIdentifier", nullptr, lane});
+  for (std::uint32_t n = 0; n < lanes; ++n) {
+    const auto answer = busy.next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind, Kind::reply);
+  }
+  EXPECT_EQ(host.counts().lanes - lanesBefore, host::Host::kMaxLanes);
+}
+
+TEST_F(HostLimitsThreadsTest, WithoutDescriptorsTheHostWaitsBetweenTriesSaysSoOnceAndThenTakesEveryone) {
+  std::vector<int> pending;
+  for (int i = 0; i < 3; ++i) pending.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // Until the limit is lifted, nothing may need a descriptor (the sanitizers' checks of
+  // this fixture's type do), so only plain locals are used.
+  const host::SocketAddress address(socket);
+  host::Host* server = &host;
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  // Not one descriptor more for this process (the next would be the lowest free number):
+  // the host cannot accept what connects now.
+  const int lowestFree = ::dup(0);
+  ::close(lowestFree);
+  rlimit none = before;
+  none.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  int connected = 0;
+  for (int fd : pending) connected += ::connect(fd, address.get(), address.size()) == 0 ? 1 : 0;
+  const bool told = eventually([server] { return logHas(*server, "cannot accept programs for now"); });
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+  ASSERT_EQ(connected, 3);
+  ASSERT_TRUE(told);
+
+  EXPECT_TRUE(eventually([&] { return host.clientCount() == 1 + pending.size(); }));
+  EXPECT_TRUE(logHas(host, "cannot accept programs for now", 1)) << "said once";
+  EXPECT_TRUE(logHas(host, "accepting programs again", 1));
+  // Waits that double up to a second: a few dozen tries at most, where a loop that did
+  // not wait would have made millions.
+  EXPECT_LE(host.counts().acceptRetries, 40u);
+  for (int fd : pending) ::close(fd);
+}
+
+TEST_F(HostLimitsThreadsTest, ProgramsComingAndGoingLeaveNoMoreBehindThanTheLastEndedOnes) {
+  auto* program = dynamic_cast<host::RemoteWindowServer*>(&platform::windowServer());
+  ASSERT_TRUE(program);
+  const std::size_t processes = scene.windowServer.keptProcessCount();
+  for (int cycle = 0; cycle < 150; ++cycle) {
+    auto copy = attach(socket);
+    ASSERT_TRUE(copy);
+    // The first program looks at the new process, as its switcher would: its icon crosses.
+    const auto info = program->application(copy->windowServer->ownProcessIdentifier());
+    ASSERT_TRUE(info && info->icon);
+  }
+  program->runningApplications();
+  const std::size_t kept = sim::WindowServer::kEndedKept;
+  EXPECT_LE(scene.windowServer.keptProcessCount(), processes + kept);
+  EXPECT_TRUE(eventually([&] { return host.counts().programs == 1; })) << "the copies are gone";
+  EXPECT_LE(host.counts().sentPictures, processes + kept);
+  EXPECT_TRUE(eventually([&] { return program->keptPictures() <= processes + kept; }))
+      << program->keptPictures() << " pictures kept";
+}
+
+TEST_F(HostLimitsThreadsTest, AProgramThatKeepsSendingWhatIsIgnoredGetsAFewLinesAndACount) {
+  {
+    RawPeer chatty(socket);
+    for (std::uint64_t n = 1; n <= 1000; ++n) chatty.send({Kind::push, n, "tap", nullptr});
+    chatty.send({Kind::call, 1, "screens", nullptr, 1});
+    ASSERT_TRUE(chatty.next()) << "every frame before it was read";
+  }
+  ASSERT_TRUE(eventually([&] { return logHas(host, "… and 980 more"); }));
+  EXPECT_TRUE(logHas(host, "sent a push; ignored", host::Host::kLinesPerProgram));
+}
+
+}  // namespace
