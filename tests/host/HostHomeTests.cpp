@@ -69,6 +69,20 @@ TEST(HostHomeTest, APipeOrALinkWhereTheHostsFilesGoNeitherHoldsAStartNorWritesOu
   EXPECT_EQ(fileText(precious), "precious");
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(host::endpointFor(home).lock)));
   EXPECT_EQ(std::atoi(fileText(host::endpointFor(home).lock).c_str()), host.pid);
+
+  // The screen's picture of itself, asked for at a pipe and at a link.
+  const std::string screen = fs::path(TRELLIQ_SIMMAC).parent_path() / "simscreen";
+  const std::string atPipe = home + "/pipe.png", atLink = home + "/link.png";
+  ASSERT_EQ(::mkfifo(atPipe.c_str(), 0600), 0);
+  fs::create_symlink(base.path + "/elsewhere.png", atLink);
+  for (const std::string& shot : {atPipe, atLink}) {
+    ProgramProcess picture(home, {"--shot", shot, "--after", "0"}, {}, screen);
+    const auto status = picture.ended();
+    ASSERT_TRUE(status) << shot << ": the screen hangs";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << fileText(picture.output);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(shot))) << shot;
+  }
+  EXPECT_FALSE(fs::exists(base.path + "/elsewhere.png"));
 }
 
 TEST(HostHomeTest, AHomePathLongerThanASocketAddressHoldsServesOneHostWithPrivateFiles) {

@@ -171,10 +171,10 @@ TEST_F(HostLimitsThreadsTest, ProgramsComingAndGoingLeaveNoMoreBehindThanTheLast
     const auto info = program->application(copy->windowServer->ownProcessIdentifier());
     ASSERT_TRUE(info && info->icon);
   }
+  ASSERT_TRUE(eventually([&] { return host.counts().programs == 1; })) << "the copies are gone";
   program->runningApplications();
   const std::size_t kept = sim::WindowServer::kEndedKept;
   EXPECT_LE(scene.windowServer.keptProcessCount(), processes + kept);
-  EXPECT_TRUE(eventually([&] { return host.counts().programs == 1; })) << "the copies are gone";
   EXPECT_LE(host.counts().sentPictures, processes + kept);
   EXPECT_TRUE(eventually([&] { return program->keptPictures() <= processes + kept; }))
       << program->keptPictures() << " pictures kept";

@@ -135,10 +135,10 @@ struct ProgramProcess {
   std::string output;  // the file its standard output and error go to
 
   ProgramProcess(const std::string& home, std::vector<std::string> extra = {},
-                 std::vector<std::string> variables = {}) {
+                 std::vector<std::string> variables = {}, const std::string& executable = TRELLIQ_PROGRAM) {
     static std::atomic<int> started{0};
     output = home + "/program" + std::to_string(++started) + ".out";
-    std::vector<std::string> args = {TRELLIQ_PROGRAM};
+    std::vector<std::string> args = {executable};
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
