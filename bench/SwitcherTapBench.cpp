@@ -7,10 +7,15 @@
 // was being timed and must stay 0 (the callback touches neither the model nor the window
 // server). `consumed` is the share of events the callback consumed; in the option case
 // the stored tile style flips every 1,000 events between a style for which ⌥⇥ is no
-// trigger and one for which it is, so a share near 0.5 shows the option is read afresh.
+// trigger and one for which it is, so a share near 0.5 shows the change is followed.
+// `slowest µs` is the slowest event: each event's place in its stretch of 1,000 is timed
+// in every stretch, and the slowest place's median counts (the first event after a
+// change shows there, a preemption does not); "slowest of budget" holds it against 5 µs.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -75,22 +80,38 @@ CGEventRef trackpad(double across) {
   return event;
 }
 
+/// The slowest place's median over the stretches, in seconds.
+double slowestPlace(std::vector<std::vector<double>>& places) {
+  double slowest = 0;
+  for (std::vector<double>& times : places) {
+    if (times.empty()) continue;
+    std::nth_element(times.begin(), times.begin() + static_cast<long>(times.size() / 2), times.end());
+    slowest = std::max(slowest, times[times.size() / 2]);
+  }
+  return slowest;
+}
+
 /// Times the callback on `events` in turn; between stretches of kDrainEvery events the
 /// posted work runs and `between` may change the world, untimed.
 void run(benchmark::State& state, Stage& stage, const std::vector<std::pair<CGEventType, CGEventRef>>& events,
          const std::function<void(long)>& between = nullptr) {
   long n = 0, consumed = 0, privateCalls = 0;
   std::size_t callsBefore = stage.privateCalls();
+  std::vector<std::vector<double>> places(kDrainEvery);
   stage.timing = true;
   for (auto _ : state) {
     const auto& [type, event] = events[static_cast<std::size_t>(n) % events.size()];
+    const auto start = std::chrono::steady_clock::now();
     consumed += stage.switcher->handle(type, event) == nullptr;
+    places[static_cast<std::size_t>(n % kDrainEvery)].push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     if (++n % kDrainEvery == 0) {
       state.PauseTiming();
       privateCalls += static_cast<long>(stage.privateCalls() - callsBefore);
       stage.timing = false;
       stage.scene.clock.runUntilIdle();
       if (between) between(n / kDrainEvery);
+      stage.scene.clock.runUntilIdle();
       callsBefore = stage.privateCalls();
       stage.timing = true;
       state.ResumeTiming();
@@ -99,9 +120,12 @@ void run(benchmark::State& state, Stage& stage, const std::vector<std::pair<CGEv
   stage.timing = false;
   privateCalls += static_cast<long>(stage.privateCalls() - callsBefore);
   stage.scene.clock.runUntilIdle();
+  const double slowest = slowestPlace(places);
   state.counters["consumed"] = benchmark::Counter(static_cast<double>(consumed) / static_cast<double>(n));
   state.counters["modelChanges"] = stage.modelChanges;
   state.counters["privateCalls"] = static_cast<double>(privateCalls);
+  state.counters["slowest µs"] = slowest * 1e6;
+  state.counters["slowest of budget"] = slowest / 5e-6;
 }
 
 void BM_TapTypingWhileClosed(benchmark::State& state) {
@@ -110,13 +134,13 @@ void BM_TapTypingWhileClosed(benchmark::State& state) {
 }
 BENCHMARK(BM_TapTypingWhileClosed)->Unit(benchmark::kMicrosecond);
 
-void BM_TapOptionTabWhileClosedReadsTheTileStyle(benchmark::State& state) {
+void BM_TapOptionTabWhileClosedAcrossDefaultsChanges(benchmark::State& state) {
   Stage stage;
-  // Repeats: decided like a press (the option is read) but never opening.
+  // Repeats: decided like a press (the tile style counts) but never opening.
   run(state, stage, {{kCGEventKeyDown, keyDown(Switcher::keyTab, kOption, true)}},
       [](long stretch) { UserDefaults::standard().set("tiles", stretch % 2 ? "both" : "apps"); });
 }
-BENCHMARK(BM_TapOptionTabWhileClosedReadsTheTileStyle)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TapOptionTabWhileClosedAcrossDefaultsChanges)->Unit(benchmark::kMicrosecond);
 
 void BM_TapSteeringWhileOpen(benchmark::State& state) {
   Stage stage;

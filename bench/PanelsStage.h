@@ -1,0 +1,214 @@
+#pragma once
+// The stage of the panel benchmarks: the large desk with every display at scale 2, the
+// program's own panel views and layout, the switcher's event tap started, and keys posted
+// at the HID point as a keyboard sends them. The virtual clock is run as the program's
+// threads would run: each piece of main-queue work is timed on this thread's CPU clock
+// (and on the wall clock beside it), while the work of every other executor (the tap's
+// thread, the capture queue, background tasks) runs untimed, as it would on a thread of
+// its own. A paint is what the window server gets of the switcher's windows: each shown
+// one composed at its pixel size by the same function captures and the screen use.
+
+#include <time.h>
+#include <QImage>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/CGEvent.h"
+#include "platform/Foundation.h"
+#include "settings/Settings.h"
+#include "support/LargeDesk.h"
+#include "support/Scene.h"
+#include "support/WidgetsApp.h"
+#include "switcher/Switcher.h"
+#include "switcher/layout/PanelLayout.h"
+#include "switcher/views/QtPanelViews.h"
+#include "workspace/DesktopFrames.h"
+
+namespace panels {
+
+constexpr double kScale = 2;
+constexpr double kFrame = 1.0 / 60;
+
+/// Main-thread time: CPU seconds of this thread and wall seconds.
+struct Cost {
+  double cpu = 0, wall = 0;
+  Cost& operator+=(const Cost& o) {
+    cpu += o.cpu, wall += o.wall;
+    return *this;
+  }
+};
+
+inline double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+template <class F>
+Cost timed(F&& work) {
+  const double cpu = threadSeconds();
+  const auto wall = std::chrono::steady_clock::now();
+  work();
+  return {threadSeconds() - cpu, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count()};
+}
+
+inline LargeDeskSize largeAtScale2() {
+  LargeDeskSize size = LargeDeskSize::large();
+  size.scale = kScale;
+  return size;
+}
+
+class Stage {
+ public:
+  enum class Tiles { apps, windows };
+
+  Stage(LargeDeskSize size, Tiles tiles) {
+    trelliq::test::ensureWidgets();
+    views_ = std::make_unique<trelliq::views::QtPanelViews>([this](const trelliq::scene::PanelLayoutInput& input) {
+      ++layouts;
+      return trelliq::scene::layoutPanel(input);
+    });
+    trelliq::PanelViews::install(views_.get());
+    scene = std::make_unique<Scene>();
+    trelliq::DesktopFrames::reset();
+    const std::vector<std::int32_t> pids = buildLargeDesk(*scene, size);
+    scene->windowServer.makeFrontmost(pids.front());
+    keepCallLogs(*scene, false);
+    trelliq::Settings::registerDefaults();
+    if (tiles == Tiles::windows) UserDefaults::standard().set("tiles", "windows");
+    switcher = trelliq::Switcher::make();
+    switcher->startTap();
+    run(0.05);
+    // The first session after launch makes the panels, their views and the preview.
+    open();
+    first = toShown;
+    first += paint();
+    close();
+  }
+  ~Stage() {
+    if (switcher->tapPort()) switcher->stopTap();
+    switcher->cancel(false);
+    // The views' mirrors let go of the controller's layers before the controller goes.
+    trelliq::PanelViews::install(nullptr);
+    views_.reset();
+    switcher.reset();
+    scene->clock.advance(5);
+    trelliq::DesktopFrames::reset();
+  }
+
+  /// Lets `seconds` pass, or less when `stop` (asked after each piece of main work with
+  /// that piece's cost) answers true; answers what the main queue's work cost.
+  Cost run(double seconds, const std::function<bool(const Cost&)>& stop = nullptr) {
+    platform::VirtualClock& clock = scene->clock;
+    const std::uint64_t end = clock.monotonicNanos() + static_cast<std::uint64_t>(seconds * 1e9 + 0.5);
+    Cost total;
+    for (;;) {
+      clock.advanceExcept("main", 0);  // what the other threads have due now
+      bool ran = false;
+      const Cost piece = timed([&] { ran = clock.step("main"); });
+      if (ran) {
+        total += piece;
+        if (stop && stop(piece)) return total;
+        continue;
+      }
+      const double next = clock.nextDue();
+      const std::uint64_t now = clock.monotonicNanos();
+      if (next < 0 || now + static_cast<std::uint64_t>(next * 1e9) > end) {
+        if (end > now) clock.elapse(static_cast<double>(end - now) / 1e9);
+        return total;
+      }
+      clock.elapse(std::max(next, 1e-9));
+    }
+  }
+
+  // ---- Keys, posted at the HID point ------------------------------------------------
+  static void post(CGEventRef event) { CGEventPost(kCGHIDEventTap, event); }
+  static void modifiers(CGEventFlags flags) {
+    CGEventRef event = CGEventCreateKeyboardEvent(nullptr, 55, flags != 0);
+    CGEventSetType(event, kCGEventFlagsChanged);
+    CGEventSetFlags(event, flags);
+    post(event);
+  }
+  static void press(CGKeyCode key, CGEventFlags flags) {
+    for (const bool down : {true, false}) {
+      CGEventRef event = CGEventCreateKeyboardEvent(nullptr, key, down);
+      CGEventSetFlags(event, flags);
+      post(event);
+    }
+  }
+
+  /// ⌘ down and ⇥ pressed, run until the panels show and the main queue has done what
+  /// that instant holds. Sets `beginCost` (the piece that began the session) and
+  /// `toShown` (everything from the key on); answers the show and what followed it.
+  Cost open() {
+    modifiers(kCGEventFlagMaskCommand);
+    press(trelliq::Switcher::keyTab, kCGEventFlagMaskCommand);
+    beginCost = {};
+    bool began = false;
+    Cost show;
+    toShown = run(0.5, [&](const Cost& piece) {
+      if (!began && switcher->active) began = true, beginCost = piece;
+      if (switcher->shown) show = piece;
+      return switcher->shown;
+    });
+    const Cost rest = run(0);
+    toShown += rest;
+    return show += rest;
+  }
+  /// ⌘⇥ with the panels shown, from the ⇥ to the end of that instant.
+  Cost step() {
+    press(trelliq::Switcher::keyTab, kCGEventFlagMaskCommand);
+    return run(0);
+  }
+  /// Escape, then ⌘ up; the session's leftovers run out untimed.
+  void close() {
+    press(trelliq::Switcher::keyEscape, kCGEventFlagMaskCommand);
+    modifiers(0);
+    run(1);
+  }
+
+  /// The paint of every shown window of the switcher (display panels and the preview);
+  /// `pixels` counts what was composed.
+  Cost paint() {
+    return timed([&] {
+      for (trelliq::Switcher::DisplayPanel& p : switcher->panels) paintWindow(*p.window);
+      paintWindow(switcher->previewPanel());
+    });
+  }
+  bool animating() const {
+    for (const trelliq::Switcher::DisplayPanel& p : switcher->panels) {
+      const auto* view = dynamic_cast<const trelliq::views::DisplayPanelView*>(p.window->contentView());
+      if (view && p.window->isVisible() && view->animator().isAnimating()) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<Scene> scene;
+  std::shared_ptr<trelliq::Switcher> switcher;
+  long layouts = 0;
+  double pixels = 0;
+  Cost beginCost, toShown;
+  Cost first;  // key to painted, the first session after launch
+  /// The last picture composed of each window, by number (kept only when `keepPictures`).
+  bool keepPictures = false;
+  std::vector<std::pair<std::int64_t, QImage>> pictures;
+
+ private:
+  void paintWindow(NSWindow& window) {
+    if (!window.isVisible() || window.windowNumber() <= 0) return;
+    const CGRect frame = window.frame();
+    const int width = static_cast<int>(frame.width() * kScale), height = static_cast<int>(frame.height() * kScale);
+    QImage picture =
+        scene->windowServer.composeWindow(static_cast<std::uint32_t>(window.windowNumber()), width, height);
+    pixels += static_cast<double>(picture.width()) * picture.height();
+    if (keepPictures) pictures.emplace_back(window.windowNumber(), std::move(picture));
+  }
+
+  std::unique_ptr<trelliq::views::QtPanelViews> views_;
+};
+
+}  // namespace panels
