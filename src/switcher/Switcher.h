@@ -305,15 +305,18 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
   /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps"), as the
   /// tap knows it. Any thread.
-  CGEventFlags windowTileModifier();
-  /// The options the tap decides by, kept in memory: read from the defaults again only
-  /// after they announced a change, never per event. Any thread.
+  CGEventFlags windowTileModifier() const;
+  /// The options the tap decides by, kept in memory: the tap never reads the defaults.
+  /// Any thread.
   struct TapOptions {
     CGEventFlags windowTileModifier = 0;
     bool windowTiles = false;  // the tile style is "windows"
     bool appWindows = false;
   };
-  TapOptions tapOptions();
+  TapOptions tapOptions() const;
+  /// Reads the tap's options from the defaults into memory; `make` calls it and so does the
+  /// defaults' change notification, on the main queue. Main thread.
+  void readTapOptions();
   /// How a typed key counts while open: a digit 1–9 by numeric value, a letter (any
   /// script), another number, or nothing. `text` is the key's typed text. Pure.
   struct TypedKey {
@@ -630,11 +633,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool fullScreenAsked = false, fullScreenWanted = false;
   int fullScreenMoves = 0;
   std::vector<NSNotificationToken> notificationTokens;
-  /// Set by the defaults' change notification (on the posting thread); the tap reads its
-  /// options again when it finds it set.
-  std::shared_ptr<std::atomic<bool>> tapOptionsStale = std::make_shared<std::atomic<bool>>(true);
-  std::atomic<CGEventFlags> tapTileModifier{0};
-  std::atomic<bool> tapWindowTiles{false}, tapAppWindows{false};
+  /// The tap's options in one word, so one load reads them together (see `tapOptions`).
+  std::atomic<std::uint8_t> tapOptionBits{0};
   NSNotificationToken defaultsToken;
 
   // ---- Tap thread ---------------------------------------------------------------------

@@ -133,9 +133,17 @@ Switcher& Switcher::shared() {
 std::shared_ptr<Switcher> Switcher::make() {
   auto made = std::make_shared<Switcher>();
   observeWorkspace(*made);
+  // The tap never reads the defaults itself (a read may go to the disk); the main queue
+  // keeps its options current.
+  made->readTapOptions();
+  // The main queue is asked for when the change comes: a switcher may outlive a clock.
   made->defaultsToken = NSNotificationCenter::defaultCenter().addObserver(
       NSUserDefaultsDidChangeNotification, nullptr, nullptr,
-      [stale = made->tapOptionsStale](const NSNotification&) { stale->store(true); });
+      [weak = std::weak_ptr<Switcher>(made)](const NSNotification&) {
+        platform::mainQueue().async([weak] {
+          if (auto self = weak.lock()) self->readTapOptions();
+        });
+      });
   return made;
 }
 

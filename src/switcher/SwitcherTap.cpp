@@ -387,6 +387,8 @@ void tapDisabled(Switcher& s, CGEventType type, const Switcher::OpenState& state
 
 bool Switcher::startTap() {
   if (tapPort()) return true;
+  // Defaults registered after this controller was made announce no change.
+  readTapOptions();
   std::weak_ptr<Switcher> weakSelf = weak();
   CGEventTapCallBack callback = [weakSelf](CGEventTapProxy, CGEventType type, CGEventRef event, void*) -> CGEventRef {
     auto self = weakSelf.lock();
@@ -457,21 +459,32 @@ CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) {
   }
 }
 
-Switcher::TapOptions Switcher::tapOptions() {
-  if (tapOptionsStale->exchange(false)) {
-    // A change announced while this reads sets the mark again, so the next event reads anew.
-    const Settings::Tiles tiles = Settings::tiles();
-    CGEventFlags modifier = 0;
-    if (tiles == Settings::Tiles::windows) modifier = kCommand;
-    if (tiles == Settings::Tiles::both) modifier = kOption;
-    tapTileModifier = modifier;
-    tapWindowTiles = tiles == Settings::Tiles::windows;
-    tapAppWindows = Settings::appWindows();
-  }
-  return {tapTileModifier.load(), tapWindowTiles.load(), tapAppWindows.load()};
+namespace {
+
+// The bits of `Switcher::tapOptionBits`: the tile style and the ⌥` option.
+constexpr std::uint8_t kTilesWindows = 1, kTilesBoth = 2, kAppWindows = 4;
+
+}  // namespace
+
+void Switcher::readTapOptions() {
+  const Settings::Tiles tiles = Settings::tiles();
+  std::uint8_t bits = Settings::appWindows() ? kAppWindows : 0;
+  if (tiles == Settings::Tiles::windows) bits |= kTilesWindows;
+  if (tiles == Settings::Tiles::both) bits |= kTilesBoth;
+  tapOptionBits.store(bits);
 }
 
-CGEventFlags Switcher::windowTileModifier() { return tapOptions().windowTileModifier; }
+Switcher::TapOptions Switcher::tapOptions() const {
+  const std::uint8_t bits = tapOptionBits.load();
+  TapOptions options;
+  if (bits & kTilesWindows) options.windowTileModifier = kCommand;
+  if (bits & kTilesBoth) options.windowTileModifier = kOption;
+  options.windowTiles = (bits & kTilesWindows) != 0;
+  options.appWindows = (bits & kAppWindows) != 0;
+  return options;
+}
+
+CGEventFlags Switcher::windowTileModifier() const { return tapOptions().windowTileModifier; }
 
 Switcher::TypedKey Switcher::classify(const std::u16string& text) {
   TypedKey result;

@@ -9,6 +9,7 @@
 
 #include "SwitcherTapStage.h"
 #include "platform/AppKitWorkspace.h"
+#include "platform/Files.h"
 #include "platform/sim/WindowServer.h"
 
 namespace trelliq::tap {
@@ -41,7 +42,7 @@ class BindingTest : public TapStage, public ::testing::WithParamInterface<Bindin
 // ---- Setups -------------------------------------------------------------------------------
 
 auto closedWith(const char* key, platform::PlistValue value) {
-  return [key, value](TapStage&) { TapStage::setOption(key, value); };
+  return [key, value](TapStage& s) { s.setOption(key, value); };
 }
 void closed(TapStage&) {}
 void ordinary(TapStage& stage) { stage.openSession(Switcher::Action::cycle(1)); }
@@ -185,6 +186,23 @@ TEST_P(BindingTest, DecidesAndActs) {
 
 INSTANTIATE_TEST_SUITE_P(KeyBindings, BindingTest, ::testing::ValuesIn(rows()),
                          [](const ::testing::TestParamInfo<BindingRow>& info) { return info.param.name; });
+
+// A read of the defaults may go to the disk; the tap decides from what the main queue
+// handed it, before and after a change.
+TEST_F(TapStage, TheTapDecidesFromMemoryAndTheMainQueueBringsChanges) {
+  using platform::FileFaults, platform::FileOp;
+  UserDefaults::standard().set("tiles", "windows");
+  // A single failure of the next look at any preferences file, left in place unless used.
+  FileFaults::fail(FileOp::stat, ".plist", EIO, 1);
+  EXPECT_TRUE(consumesKey(Switcher::keyTab, kCommand));
+  EXPECT_EQ(FileFaults::check(FileOp::stat, ".plist"), EIO) << "the tap looked at a preferences file";
+  FileFaults::clear();
+  switcher->cancel(false);
+  settle();
+  EXPECT_TRUE(consumesKey(Switcher::keyTab, kCommand));
+  settle();
+  EXPECT_TRUE(switcher->openState().clusterSession) << "the main queue brought the change to the tap";
+}
 
 }  // namespace
 }  // namespace trelliq::tap

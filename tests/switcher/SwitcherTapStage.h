@@ -45,8 +45,10 @@ class TapStage : public ::testing::Test {
     scene.clock.advance(10);
   }
 
-  static void setOption(const std::string& key, const platform::PlistValue& value) {
+  /// Stores an option; the main queue hands it to the tap, as it does in the program.
+  void setOption(const std::string& key, const platform::PlistValue& value) {
     UserDefaults::standard().set(key, value);
+    settle();
   }
 
   // ---- Events --------------------------------------------------------------------------
