@@ -1,8 +1,10 @@
-// The drawn panels, pixel by pixel, against pictures kept with the tests: a session held
-// open on the default desk with the real layout and views, both displays' panels, at rest
-// and part-way through the animation of a change of the steered display (so the timing and
-// curve of the motion show in the pixels too). Faster drawing must draw the same thing: a pixel may differ by a little
-// (antialiasing), only a handful by more.
+// The drawn panels, as the window server gets them from the program, pixel by pixel
+// against pictures kept with the tests: a session held open on the default desk with the
+// real layout and views, both displays' panels, at rest and part-way through the animation
+// of a change of the steered display (so the timing and curve of the motion show in the
+// pixels too), and window tiles with their pictures beside the preview. Faster drawing
+// must draw the same thing: a pixel may differ by a little (antialiasing), only a handful
+// by more.
 //
 // TRELLIQ_WRITE_PANEL_PICTURES=<folder> writes the pictures instead of comparing (for a
 // deliberate change of the look; look at them before keeping them).
@@ -38,23 +40,20 @@ class PanelPicturesTest : public PanelsStage {
     views_.reset();
   }
 
-  // The panel of `display` as the window server would show it, at scale 2, cut to its
-  // content and a margin for the shadows.
+  // The panel of `display` as the window server shows it (the program's own paint, at
+  // scale 2), cut to its content and a margin for the shadows.
   QImage drawn(int display) {
-    NSWindow& window = *switcher->panels.at(static_cast<std::size_t>(display)).window;
-    auto* view = dynamic_cast<views::DisplayPanelView*>(window.contentView());
-    if (!view) return {};
-    QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.scale(2, 2);
-    view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-    painter.end();
     const CGRect c = geometry(display).content();
     if (c.isNull()) return {};
+    const QImage image = composed(*switcher->panels.at(static_cast<std::size_t>(display)).window);
     const QRect cut(static_cast<int>(c.minX() - 40) * 2, static_cast<int>(c.minY() - 40) * 2,
                     static_cast<int>(c.width() + 80) * 2, static_cast<int>(c.height() + 80) * 2);
     return image.copy(cut);
+  }
+  QImage composed(const NSWindow& window) {
+    const CGRect frame = window.frame();
+    return scene.windowServer.composeWindow(static_cast<std::uint32_t>(window.windowNumber()),
+                                            static_cast<int>(frame.width() * 2), static_cast<int>(frame.height() * 2));
   }
 
   // What a compositor keeping the panel's pixels between frames holds after drawing only
@@ -156,6 +155,15 @@ TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
   ASSERT_TRUE(switcher->shown);
   expectLooksAsKept(drawn(0), "names-steered");
   expectLooksAsKept(drawn(1), "names-other");
+}
+
+TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
+  setPreview("thumbnail");
+  UserDefaults::standard().set("tiles", "windows");
+  holdSession(1.5);  // every picture in, every fade done
+  ASSERT_TRUE(switcher->shown);
+  expectLooksAsKept(drawn(0), "window-tiles");
+  expectLooksAsKept(composed(switcher->previewPanel()), "window-tiles-preview");
 }
 
 TEST_F(PanelPicturesTest, DrawingOnlyWhatWasMarkedKeepsThePanelsWhole) {
