@@ -190,6 +190,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   static constexpr double showDelay = 0.15;
   static constexpr std::array<double, 2> lookAgainDelays{0.3, 1.0};
   static constexpr double pictureFade = 0.25;
+  /// Pictures that arrive within one frame of the last ones applied wait for that frame.
+  static constexpr double pictureFrame = 1.0 / 60;
   static constexpr double checkPanelsDelay = 0.4;
   static constexpr double pointerInterval = 1.0 / 30;
   static constexpr double fnLogDelay = 0.5;
@@ -439,8 +441,12 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool capturesThumbnails() const;
   /// Drops pictures of windows that left and captures again, most relevant first.
   void refreshThumbnails();
-  /// A captured picture arrives (also after the session ended).
+  /// A captured picture arrives (also after the session ended). It is applied with the
+  /// others of its frame: at once after a quiet frame, else when the frame ends.
   void thumbnailArrived(std::uint32_t window, CGImageRef picture);
+  /// Stores the pictures that arrived since the last call in one change of the model,
+  /// fading in on tiles that had none.
+  void applyArrivedPictures();
   /// Captures the desktop picture of every desktop and screen tile's Space ("thumbnails" queue).
   void refreshWallpapers();
   /// 0.3 s / 1.0 s after `show`: refreshes the model only when the snapshot's shape changed;
@@ -614,6 +620,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool ghostCapturing = false;
   platform::Timer ghostTimer;
   std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
+  /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
+  std::map<std::uint32_t, CGImageRef> arrivedPictures;
+  bool picturesScheduled = false;
+  double picturesApplied = -1;
   std::set<std::int64_t> building, buildingDesktops;
   /// When a modifier that may become a tap went down: monotonic seconds, as the wall clock may jump.
   std::optional<double> optionPressedAt, controlPressedAt, shiftPressedAt;

@@ -2,9 +2,11 @@
 // on and the pointer that moves the steering, showing the panels and looking at the
 // screen again, window and desktop pictures, and renaming desktops in place.
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <set>
+#include <utility>
 
 #include "platform/AppKitWindows.h"
 #include "platform/CoreGraphics.h"
@@ -197,11 +199,44 @@ void Switcher::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
     if (!fullScreenPending) endTransition(window, std::move(picture));
     return;
   }
-  auto store = [&] { model.thumbnails.modify([&](auto& pictures) { pictures[window] = picture; }); };
-  if (model.thumbnails().count(window)) {
-    store();
-  } else {
+  // Pictures come one by one, often many in a frame: each change of the model lays out
+  // every panel that draws one, so a frame's pictures go in together.
+  arrivedPictures[window] = std::move(picture);
+  if (picturesScheduled) return;
+  picturesScheduled = true;
+  const double wait = std::max(0.0, picturesApplied + pictureFrame - platform::clock().monotonicSeconds());
+  platform::mainQueue().asyncAfter(wait, [weak = weak()] {
+    if (auto self = weak.lock()) self->applyArrivedPictures();
+  });
+}
+
+void Switcher::applyArrivedPictures() {
+  picturesScheduled = false;
+  picturesApplied = platform::clock().monotonicSeconds();
+  std::map<std::uint32_t, CGImageRef> arrived = std::exchange(arrivedPictures, {});
+  // A window may have started moving into or out of full screen while its picture waited.
+  for (auto it = arrived.begin(); it != arrived.end();) {
+    if (!model.transitioning.count(it->first)) {
+      ++it;
+      continue;
+    }
+    if (!fullScreenPending) endTransition(it->first, it->second);
+    it = arrived.erase(it);
+  }
+  if (arrived.empty()) return;
+  // A picture replacing one is the same node in the panels' trees and does not animate, so
+  // new and replacing pictures share the fade of the new ones.
+  const auto& kept = model.thumbnails();
+  const bool anyNew = std::any_of(arrived.begin(), arrived.end(), [&](const auto& p) { return !kept.count(p.first); });
+  auto store = [&] {
+    model.thumbnails.modify([&](auto& pictures) {
+      for (auto& [window, picture] : arrived) pictures[window] = std::move(picture);
+    });
+  };
+  if (anyNew) {
     model.animating(Animation::pictureFade(), store);
+  } else {
+    store();
   }
 }
 

@@ -285,6 +285,7 @@ TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenCha
   escape();
   const CGImageRef later = CGImage::empty();
   switcher->thumbnailArrived(kDocuments, later);
+  scene.clock.advance(Switcher::pictureFrame);
   EXPECT_EQ(switcher->model.thumbnails().at(kDocuments), later);
 }
 
