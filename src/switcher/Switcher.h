@@ -192,6 +192,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   static constexpr double pictureFade = 0.25;
   /// Pictures that arrive within one frame of the last ones applied wait for that frame.
   static constexpr double pictureFrame = 1.0 / 60;
+  /// Where the preview reports the picture it draws (the display panels use their index).
+  static constexpr int previewSite = -1;
   static constexpr double checkPanelsDelay = 0.4;
   static constexpr double pointerInterval = 1.0 / 30;
   static constexpr double fnLogDelay = 0.5;
@@ -445,8 +447,16 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// others of its frame: at once after a quiet frame, else when the frame ends.
   void thumbnailArrived(std::uint32_t window, CGImageRef picture);
   /// Stores the pictures that arrived since the last call in one change of the model,
-  /// fading in on tiles that had none.
+  /// fading in on tiles that had none; then gives up what is over the pictures' budget.
   void applyArrivedPictures();
+  /// Captures `order` (thumbnail order), each window at the size worth keeping it at,
+  /// leaving out those the pictures' budget has no room for.
+  void capturePictures(const std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& worth);
+  /// Gives up the pictures over the budget (least recently drawn first) and, while a
+  /// session captures, takes again the given-up ones something draws now. Runs on the
+  /// main queue after the panels or the preview change what they draw.
+  void keepPictures();
+  void schedulePictureKeeping();
   /// Captures the desktop picture of every desktop and screen tile's Space ("thumbnails" queue).
   void refreshWallpapers();
   /// 0.3 s / 1.0 s after `show`: refreshes the model only when the snapshot's shape changed;
@@ -502,6 +512,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   void placePreviewGlass();
   /// The picture to show and whether it is a full-screen window; none without one.
   std::optional<std::pair<CGImageRef, bool>> previewImage() const;
+  /// The size in points the preview draws a picture of `picture`'s proportions at. Pure.
+  static CGSize previewPictureSize(CGSize picture);
+  /// Tells the model which window's picture the preview draws now, and how large.
+  void reportPreviewPicture(bool thumbnails, const CGImageRef& image);
   // Made on first use, kept for the process.
   SwitcherPanel& previewPanel();
   Pane& previewPane();
@@ -624,6 +638,7 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   std::map<std::uint32_t, CGImageRef> arrivedPictures;
   bool picturesScheduled = false;
   double picturesApplied = -1;
+  bool keepingScheduled = false;
   std::set<std::int64_t> building, buildingDesktops;
   /// When a modifier that may become a tap went down: monotonic seconds, as the wall clock may jump.
   std::optional<double> optionPressedAt, controlPressedAt, shiftPressedAt;

@@ -273,6 +273,27 @@ Layer& Switcher::fullScreenBadge() {
 
 bool Switcher::usesGlassVariant() { return GlassLook::systemOffersVariant(); }
 
+CGSize Switcher::previewPictureSize(CGSize picture) {
+  if (picture.width <= 0 || picture.height <= 0) return {};
+  const double scale = std::min(Metrics::previewBox.width / picture.width, Metrics::previewBox.height / picture.height);
+  return {std::round(picture.width * scale), std::round(picture.height * scale)};
+}
+
+void Switcher::reportPreviewPicture(bool thumbnails, const CGImageRef& image) {
+  const WindowInfo* target = model.focusedTarget();
+  const DisplayGroup* display = model.display(model.focused());
+  PictureKeeping::Sizes drawn;
+  if (thumbnails && target && target->windowID && display) {
+    // Drawn at the picture's proportions, or the window's until a picture is there.
+    CGSize size = image ? CGSize{static_cast<double>(image->width()), static_cast<double>(image->height())}
+                        : (target->bounds ? target->bounds->size : CGSize{});
+    size = previewPictureSize(size);
+    const double scale = display->screen.backingScaleFactor();
+    if (size.width > 0) drawn[*target->windowID] = {size.width * scale, size.height * scale};
+  }
+  model.pictureKeeping.setDrawn(previewSite, std::move(drawn));
+}
+
 std::optional<std::pair<CGImageRef, bool>> Switcher::previewImage() const {
   if (const WindowInfo* target = model.focusedTarget(); target && target->windowID) {
     const auto& thumbnails = model.thumbnails();
@@ -296,6 +317,7 @@ void Switcher::placePreview() {
       active && shown && Settings::showThumbnails() ? contentFrame(model.focused()) : std::nullopt;
   if (!content) {
     preview.orderOut(nullptr);
+    model.pictureKeeping.setDrawn(previewSite, {});
     updateClickTargets();
     return;
   }
@@ -316,16 +338,17 @@ void Switcher::placePreview() {
 void Switcher::placePreviewGlass() {
   Pane& pane = previewPane();
   Layer& picture = previewPicture();
-  const auto image = Settings::showThumbnails() ? previewImage() : std::nullopt;
+  const bool thumbnails = Settings::showThumbnails();
+  const auto image = thumbnails ? previewImage() : std::nullopt;
+  reportPreviewPicture(thumbnails, image ? image->first : CGImageRef());
   if (!image || image->first->width() <= 0 || image->first->height() <= 0) {
     picture.setHidden(true);
     pane.place(std::nullopt, previewCornerRadius, false);
     return;
   }
   const CGRect bounds = contentBounds(previewPanel());
-  const double width = image->first->width(), height = image->first->height();
-  const double scale = std::min(Metrics::previewBox.width / width, Metrics::previewBox.height / height);
-  const double w = std::round(width * scale), h = std::round(height * scale);
+  const auto [w, h] = previewPictureSize({static_cast<double>(image->first->width()),
+                                           static_cast<double>(image->first->height())});
   const CGRect glass(std::round((bounds.width() - w) / 2 - Metrics::previewPadding), Metrics::margin,
                      w + 2 * Metrics::previewPadding, h + 2 * Metrics::previewPadding);
   pane.place(glass, previewCornerRadius, false);

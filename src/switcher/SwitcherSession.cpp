@@ -151,6 +151,7 @@ Switcher::Switcher() {
   // The model belongs to this controller, so the subscription may use it directly; the
   // pass it schedules holds the controller weakly.
   modelObserver = model.subscribe([this](const ModelChange&) { scheduleModelChanged(); });
+  model.pictureKeeping.onDrawnChange = [this] { schedulePictureKeeping(); };
 }
 
 Switcher::~Switcher() {
@@ -474,6 +475,7 @@ void Switcher::cancel(bool keepGhost) {
     if (p.view) p.view->setShown(false);
   }
   if (previewPanel_) previewPanel_->orderOut(nullptr);
+  model.pictureKeeping.setDrawn(previewSite, {});
   if (keepGhost) {
     ghostTimer.invalidate();
     ghostTimer = {};

@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 #include "switcher/Switcher.h"
 #include "switcher/Thumbnails.h"
+#include "switcher/model/Metrics.h"
 #include "workspace/Private.h"
 #include "workspace/Recency.h"
 #include "workspace/SpaceNames.h"
@@ -169,6 +170,7 @@ void Switcher::refreshThumbnails() {
   auto kept = model.thumbnails();
   std::erase_if(kept, [&](const auto& entry) { return !present.count(entry.first); });
   model.thumbnails.set(std::move(kept));
+  model.pictureKeeping.keepOnly(present);
 
   // The order the user looks: the selected window, its tile's other windows, the rest.
   std::vector<std::uint32_t> order;
@@ -188,9 +190,76 @@ void Switcher::refreshThumbnails() {
   for (const std::uint32_t number : ids) {
     if (!inSelected.count(number)) add(number);
   }
-  Thumbnails::capture(order, [weak = weak()](std::uint32_t window, CGImageRef picture) {
-    if (auto self = weak.lock()) self->thumbnailArrived(window, std::move(picture));
+  // Worth keeping first, when not every picture can be kept: the selection's, then the
+  // window each tile's preview would show, then the capture order.
+  std::vector<std::uint32_t> worth;
+  if (!order.empty()) worth.push_back(order.front());
+  const auto& displays = model.workspace().displays;
+  for (std::size_t d = 0; d < displays.size(); ++d) {
+    for (const Cluster& c : displays[d].clusters()) {
+      if (const auto i = model.targetWindowIndex(c, static_cast<int>(d))) {
+        if (const auto number = c.windows[static_cast<std::size_t>(*i)].windowID) worth.push_back(*number);
+      }
+    }
+  }
+  worth.insert(worth.end(), order.begin(), order.end());
+  capturePictures(order, worth);
+}
+
+void Switcher::capturePictures(const std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& worth) {
+  // A window not drawn yet may become the preview's: its picture is kept at that size.
+  double scale = 1;
+  for (const DisplayGroup& d : model.workspace().displays) scale = std::max(scale, d.screen.backingScaleFactor());
+  std::map<std::uint32_t, CGSize> unseen;
+  for (const WindowInfo& w : model.workspace().windows()) {
+    if (!w.windowID) continue;
+    const CGSize drawn = previewPictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
+    unseen[*w.windowID] = {drawn.width * scale, drawn.height * scale};
+  }
+  const CGSize box{Metrics::previewBox.width * scale, Metrics::previewBox.height * scale};
+  const auto previewSize = [&](std::uint32_t window) {
+    const auto found = unseen.find(window);
+    return found == unseen.end() ? box : found->second;
+  };
+  Thumbnails::Sizes sizes = model.pictureKeeping.plan(worth, previewSize);
+  for (auto& [window, size] : sizes) {
+    // Only pictures drawn smaller than the preview draws them are taken smaller: the
+    // preview sizes its glass by the picture's proportions, which scaling shifts a little.
+    const CGSize preview = previewSize(window);
+    if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) size = CGSize{};
+  }
+  Thumbnails::capture(
+      order,
+      [weak = weak()](std::uint32_t window, CGImageRef picture) {
+        if (auto self = weak.lock()) self->thumbnailArrived(window, std::move(picture));
+      },
+      std::move(sizes));
+}
+
+void Switcher::schedulePictureKeeping() {
+  if (keepingScheduled) return;
+  if (!weak().lock()) return;  // not owned by a shared pointer (being built or torn down)
+  keepingScheduled = true;
+  platform::mainQueue().async([weak = weak()] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->keepingScheduled = false;
+    self->keepPictures();
   });
+}
+
+void Switcher::keepPictures() {
+  PictureKeeping& keeping = model.pictureKeeping;
+  const std::vector<std::uint32_t> over = keeping.overBudget(model.thumbnails());
+  if (!over.empty()) {
+    keeping.gaveUp(over);
+    model.thumbnails.modify([&](auto& pictures) {
+      for (const std::uint32_t window : over) pictures.erase(window);
+    });
+  }
+  if (!active || !capturesThumbnails()) return;
+  const std::vector<std::uint32_t> again = keeping.wantedAgain(model.thumbnails());
+  if (!again.empty()) capturePictures(again, again);
 }
 
 void Switcher::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
@@ -238,6 +307,7 @@ void Switcher::applyArrivedPictures() {
   } else {
     store();
   }
+  keepPictures();
 }
 
 void Switcher::refreshWallpapers() {

@@ -18,21 +18,37 @@ void deliver(const Thumbnails::Each& each, std::uint32_t window, CGImageRef pict
   platform::mainQueue().async([each, window, picture = std::move(picture)] { each(window, picture); });
 }
 
+/// The size a window's picture must cover: none when all of it is wanted.
+std::optional<CGSize> sizeFor(const Thumbnails::Sizes& sizes, std::uint32_t window) {
+  const auto found = sizes.find(window);
+  if (found == sizes.end() || found->second.width <= 0 || found->second.height <= 0) return std::nullopt;
+  return found->second;
+}
+
+/// The scale that brings `width` × `height` down to cover `size` and fit `maxPixels`.
+double coveringScale(double width, double height, std::optional<CGSize> size) {
+  double scale = std::min(1.0, Thumbnails::maxPixels / std::max(width, height));
+  if (size && size->width > 0 && size->height > 0) {
+    scale = std::min(scale, std::max(size->width / width, size->height / height));
+  }
+  return scale;
+}
+
 /// The hardware capture of one window, scaled down; null when it is missed.
-CGImageRef captureOne(std::uint32_t window) {
+CGImageRef captureOne(std::uint32_t window, std::optional<CGSize> size) {
   const std::optional<CGSConnectionID> connection = PrivateFunctions::connection();
   SLSHWCaptureWindowList_t* capture = PrivateFunctions::hwCaptureWindowList();
   if (!connection || !capture) return nullptr;
   const auto pictures = capture(*connection, &window, 1, Thumbnails::captureOptions);
   if (!pictures || pictures->empty()) return nullptr;
-  return Thumbnails::downscale(pictures->front());
+  return size ? Thumbnails::downscale(pictures->front(), *size) : Thumbnails::downscale(pictures->front());
 }
 
 /// One window through the capture framework, at most `maxPixels` points on its longer side.
-void captureShareable(const SCWindow& window, const Thumbnails::Each& each) {
+void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std::optional<CGSize> size) {
   const double width = window.frame.width(), height = window.frame.height();
   if (width == 0 || height == 0) return;
-  const double scale = std::min(1.0, Thumbnails::maxPixels / std::max(width, height));
+  const double scale = coveringScale(width, height, size);
   SCStreamConfiguration configuration;
   configuration.width = platform::pictureSide(width * scale);
   configuration.height = platform::pictureSide(height * scale);
@@ -52,24 +68,25 @@ platform::Executor& Thumbnails::queue() {
   return platform::clock().queue("thumbnails");
 }
 
-void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each) {
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes) {
   if (ids.empty() || !CGPreflightScreenCaptureAccess()) return;
   // A number asked twice is still taken and delivered once.
   std::vector<std::uint32_t> unique;
   std::set<std::uint32_t> seen;
   for (std::uint32_t id : ids) {
-    if (seen.insert(id).second) unique.push_back(id);
+    if ((sizes.empty() || sizes.count(id)) && seen.insert(id).second) unique.push_back(id);
   }
-  queue().async([ids = std::move(unique), each = std::move(each)] {
+  if (unique.empty()) return;
+  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes)] {
     std::set<std::uint32_t> missed;
     for (std::uint32_t id : ids) {
-      if (CGImageRef picture = captureOne(id)) {
+      if (CGImageRef picture = captureOne(id, sizeFor(sizes, id))) {
         deliver(each, id, std::move(picture));
       } else {
         missed.insert(id);
       }
     }
-    if (!missed.empty()) captureWithScreenCaptureKit(missed, each);
+    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes);
   });
 }
 
@@ -78,9 +95,21 @@ CGImageRef Thumbnails::downscale(const CGImageRef& image) {
   const double width = image->width(), height = image->height();
   const double longer = std::max(width, height);
   if (longer <= maxPixels) return image;
-  const double scale = maxPixels / longer;
-  const auto newWidth = static_cast<std::size_t>(width * scale);
-  const auto newHeight = static_cast<std::size_t>(height * scale);
+  return scaled(image, maxPixels / longer, false);
+}
+
+CGImageRef Thumbnails::downscale(const CGImageRef& image, CGSize size) {
+  if (!image || image->width() <= 0 || image->height() <= 0) return image;
+  const double scale = coveringScale(image->width(), image->height(), size);
+  if (scale >= 1) return image;
+  return scaled(image, scale, true);
+}
+
+CGImageRef Thumbnails::scaled(const CGImageRef& image, double scale, bool covering) {
+  const double width = image->width(), height = image->height();
+  // Covering a size rounds up, so the picture never falls short of it by a pixel.
+  const auto side = [&](double v) { return static_cast<std::size_t>(covering ? std::ceil(v * scale - 1e-6) : v * scale); };
+  const std::size_t newWidth = side(width), newHeight = side(height);
   CGColorSpaceRef space = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
   if (!space) return nullptr;
   CGContextRef context =
@@ -91,16 +120,17 @@ CGImageRef Thumbnails::downscale(const CGImageRef& image) {
   return CGBitmapContextCreateImage(context);
 }
 
-void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each) {
+void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes) {
   if (ids.empty()) return;
-  platform::clock().background([ids, each = std::move(each)] {
+  platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes)] {
     const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
     if (!content) return;
     std::set<std::uint32_t> started;
     for (const SCWindow& window : content->windows) {
       if (!ids.count(window.windowID) || !started.insert(window.windowID).second) continue;
       // Each window is taken on a task of its own, so the captures run side by side.
-      platform::clock().background([window, each] { captureShareable(window, each); });
+      platform::clock().background(
+          [window, each, size = sizeFor(sizes, window.windowID)] { captureShareable(window, each, size); });
     }
   });
 }

@@ -7,10 +7,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Geometry.h"
 #include "platform/Image.h"
 
 namespace trelliq {
@@ -21,6 +23,9 @@ class Thumbnails final {
 
   /// Called on the main queue with a window number and its picture.
   using Each = std::function<void(std::uint32_t window, CGImageRef picture)>;
+  /// Window number → the size in pixels a picture of it must cover, no more (an empty
+  /// size: as large as `maxPixels` allows).
+  using Sizes = std::map<std::uint32_t, CGSize>;
 
   /// The longest side, in pixels, of a delivered picture.
   static constexpr double maxPixels = 720;
@@ -33,18 +38,27 @@ class Thumbnails final {
 
   /// Returns at once. Without ids or without the screen-capture permission nothing
   /// happens; otherwise every window that can be taken is delivered to `each` exactly
-  /// once, on the main queue. Any thread.
-  static void capture(const std::vector<std::uint32_t>& ids, Each each);
+  /// once, on the main queue. With `sizes`, only the windows it holds are taken, each
+  /// scaled down to the least that covers its size there. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes = {});
 
   /// The picture itself when its longer side is at most `maxPixels` (never copied or
   /// enlarged); else a copy scaled down to that, sides truncated to whole pixels. Null
   /// when the bitmap cannot be made. Any thread.
   static CGImageRef downscale(const CGImageRef& image);
+  /// The picture scaled down (never up) to the least size that covers `size` with its
+  /// proportions kept, and to `maxPixels` at most. Any thread.
+  static CGImageRef downscale(const CGImageRef& image, CGSize size);
 
   /// The fallback: asks the capture framework for its windows (off-screen ones too) and
   /// takes each of `ids` it lists at most 720 points on the longer side. Windows it does
   /// not list, with an empty frame, or that fail get no delivery. Returns at once.
-  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each);
+  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes = {});
+
+ private:
+  /// A copy `scale` times the picture's size (sides truncated, or rounded up when
+  /// `covering`), drawn with high interpolation; null when the bitmap cannot be made.
+  static CGImageRef scaled(const CGImageRef& image, double scale, bool covering);
 };
 
 }  // namespace trelliq

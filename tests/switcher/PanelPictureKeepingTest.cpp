@@ -1,5 +1,6 @@
 // Window pictures in a session drawn by the real layout and views: pictures that arrive
-// together go in together.
+// together go in together, tile pictures are kept at the size the tiles draw them, and a
+// picture given up for the budget comes back when it is drawn again.
 
 #include <map>
 #include <memory>
@@ -49,6 +50,21 @@ class PanelPictureKeepingTest : public PanelsStage {
     return out;
   }
 
+  bool targetIs(std::uint32_t window) const {
+    const WindowInfo* target = switcher->model.focusedTarget();
+    return target && target->windowID == window;
+  }
+  /// Steps with ⇥ until the selection stands for a window other than `other`; its number.
+  std::uint32_t stepToAWindow(std::uint32_t other) {
+    for (int i = 0; i < 10; ++i) {
+      const WindowInfo* target = switcher->model.focusedTarget();
+      if (target && target->windowID && *target->windowID != other) return *target->windowID;
+      press(Switcher::keyTab, kCommand);
+      scene.clock.advance(0.1);
+    }
+    return 0;
+  }
+
   std::map<int, int> layouts;
 
  private:
@@ -75,6 +91,52 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEvery
   }
   ASSERT_FALSE(layouts.empty()) << "no panel took the pictures";
   for (const auto& [display, count] : layouts) EXPECT_EQ(count, 1) << "display " << display;
+}
+
+TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSizeTheTilesDrawThem) {
+  setPreview("thumbnail");
+  UserDefaults::standard().set("tiles", "windows");
+  holdSession(1.5);
+  press(Switcher::keyEscape, kCommand);
+  modifiers(0);
+  scene.clock.advance(0.5);
+  ASSERT_FALSE(switcher->active);
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(1.5);
+  ASSERT_TRUE(switcher->shown);
+  const WindowInfo* selected = switcher->model.focusedTarget();
+  int checked = 0;
+  for (const WindowInfo& w : switcher->model.workspace().windows()) {
+    if (!w.windowID || !w.bounds || (selected && selected->windowID == w.windowID)) continue;
+    const auto kept = switcher->model.thumbnails().find(*w.windowID);
+    if (kept == switcher->model.thumbnails().end()) continue;
+    // A tile draws a window at a small part of its size (the preview's picture is kept whole).
+    EXPECT_LT(kept->second->width(), w.bounds->width() / 2) << "window " << *w.windowID;
+    ++checked;
+  }
+  EXPECT_GE(checked, 3);
+}
+
+TEST_F(PanelPictureKeepingTest, OnlyWhatIsDrawnIsKeptWithoutRoomAndAPictureGivenUpComesBackWhenDrawnAgain) {
+  setPreview("thumbnail");
+  holdSession(0.6);
+  ASSERT_TRUE(switcher->shown);
+  switcher->model.pictureKeeping.budget = 0;
+  const std::uint32_t first = stepToAWindow(0);
+  const std::uint32_t second = stepToAWindow(first);
+  ASSERT_TRUE(first && second);
+  ASSERT_EQ(switcher->model.thumbnails().size(), 1u);
+  EXPECT_TRUE(switcher->model.thumbnails().count(second)) << "the picture the preview draws stays";
+
+  for (int i = 0; i < 10 && !targetIs(first); ++i) {
+    press(Switcher::keyTab, kCommand | kCGEventFlagMaskShift);
+    scene.clock.advance(0.1);
+  }
+  ASSERT_TRUE(targetIs(first));
+  const auto back = switcher->model.thumbnails().find(first);
+  ASSERT_NE(back, switcher->model.thumbnails().end()) << "taken again once the preview draws it";
+  EXPECT_EQ(switcher->previewPicture().contents(), back->second);
 }
 
 }  // namespace

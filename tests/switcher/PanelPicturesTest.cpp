@@ -161,6 +161,13 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   setPreview("thumbnail");
   UserDefaults::standard().set("tiles", "windows");
   holdSession(1.5);  // every picture in, every fade done
+  // The second session's tile pictures are kept at the size the tiles draw them.
+  press(Switcher::keyEscape, kCommand);
+  modifiers(0);
+  scene.clock.advance(0.5);
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->shown);
   expectLooksAsKept(drawn(0), "window-tiles");
   expectLooksAsKept(composed(switcher->previewPanel()), "window-tiles-preview");

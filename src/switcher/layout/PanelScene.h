@@ -138,6 +138,9 @@ struct Node {
   std::vector<std::pair<TileID, CGRect>> reports;
   /// Its frame joins the panel's content rectangle (with the same transforms).
   bool reportsContent = false;
+  /// The window whose live picture (or the stand-in for it) fills this node's frame; 0
+  /// for none. The panels tell the model how large they draw each window's picture.
+  std::uint32_t picturedWindow = 0;
   std::variant<std::monostate, Glass, Shape, Text, Symbol, Picture, NameField> content;
   /// Drawn over the content, first to last.
   std::vector<Node> children;

@@ -39,6 +39,7 @@ Node preview(const WindowInfo& w, const std::map<std::uint32_t, CGImageRef>& thu
              double corner) {
   const CGRect bounds(0, 0, width, height);
   Node n = sized("preview", bounds);
+  n.picturedWindow = w.windowID.value_or(0);
   CGImageRef picture;
   if (w.windowID) {
     if (auto it = thumbnails.find(*w.windowID); it != thumbnails.end() && hasPicture(it->second)) {

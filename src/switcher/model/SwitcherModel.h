@@ -18,6 +18,7 @@
 
 #include "platform/Image.h"
 #include "switcher/model/ModelChange.h"
+#include "switcher/model/PictureKeeping.h"
 #include "switcher/model/TileID.h"
 #include "workspace/Recency.h"
 #include "workspace/WorkspaceTypes.h"
@@ -76,6 +77,9 @@ class SwitcherModel {
   Published<std::map<std::uint32_t, CGImageRef>> thumbnails{hub_, ModelField::thumbnails};
   /// Unpublished: windows moving into or out of full screen whose old picture was dropped.
   std::set<std::uint32_t> transitioning;
+  /// Unpublished: where the panels and the preview draw window pictures, and so which
+  /// pictures are worth keeping at what size.
+  PictureKeeping pictureKeeping;
   /// Space id → picture of that Space's desktop.
   Published<std::map<std::int64_t, CGImageRef>> wallpapers{hub_, ModelField::wallpapers};
   /// Tint strength of the panels' glass (0 to 0.3).

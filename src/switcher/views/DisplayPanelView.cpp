@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QTransform>
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <utility>
@@ -114,6 +115,7 @@ void DisplayPanelView::setShown(bool shown) {
   // never shows the last session's panel for a frame.
   if (shown_ && !shown) update();
   shown_ = shown;
+  if (!shown) model_.pictureKeeping.setDrawn(index_, {});
   // The panel was framed to its display just before it was ordered in.
   if (shown) {
     namesAlways_ = readNamesOption();
@@ -152,6 +154,7 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
   scene::PanelScene built =
       layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_, glass_});
   rememberInputs();
+  if (shown_) reportPictures(built.root);
   geometry_.tiles = built.frames;
   geometry_.setContent(built.content);
   placeNameField(built.root);
@@ -193,6 +196,19 @@ void DisplayPanelView::rememberInputs() {
       if (c.screen || c.isDesktop()) seen_.wallpapers.emplace_back(c.space, pictureOf(model_.wallpapers(), c.space));
     }
   }
+}
+
+void DisplayPanelView::reportPictures(const Node& root) {
+  const DisplayGroup* display = model_.display(index_);
+  const double scale = display ? display->screen.backingScaleFactor() : 1;
+  PictureKeeping::Sizes sizes;
+  walk(root, QTransform(), [&](const Node& node, const QTransform& t) {
+    if (!node.picturedWindow) return;
+    const QRectF r = t.mapRect(boundsOf(node));
+    CGSize& size = sizes[node.picturedWindow];
+    size = {std::max(size.width, r.width() * scale), std::max(size.height, r.height() * scale)};
+  });
+  model_.pictureKeeping.setDrawn(index_, std::move(sizes));
 }
 
 void DisplayPanelView::markChanged() {

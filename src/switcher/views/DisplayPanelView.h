@@ -65,6 +65,8 @@ class DisplayPanelView : public QWidget, public PanelView {
  private:
   void placeNameField(const scene::Node& root);
   static bool readNamesOption();
+  /// Tells the model how large this panel draws each window's picture in `root`.
+  void reportPictures(const scene::Node& root);
   /// Marks what changed since the last mark for drawing again.
   void markChanged();
   /// Whether a change of `field` can alter this panel's tree: a step or a picture on

@@ -1,0 +1,71 @@
+#pragma once
+// Which window pictures are worth keeping, and how large. The panels and the preview
+// report where they draw each window's picture and at how many pixels; a picture is worth
+// keeping at the largest size it was last drawn at, and the pictures kept stay within a
+// budget, those drawn least recently going first. A picture drawn now is never given up,
+// and one given up is wanted again as soon as something draws it. Plain values; main
+// thread only.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Geometry.h"
+#include "platform/Image.h"
+
+namespace trelliq {
+
+class PictureKeeping {
+ public:
+  /// Bytes of kept window pictures (four per pixel) beyond which the least recently drawn go.
+  std::size_t budget = 48u << 20;
+  /// Window number → size in pixels.
+  using Sizes = std::map<std::uint32_t, CGSize>;
+
+  /// Called after a site's report changed what is drawn: a picture may now be over the
+  /// budget, or one given up may be drawn again.
+  std::function<void()> onDrawnChange;
+
+  /// What `site` (a display's panel, the preview, ...) draws now, replacing what it drew
+  /// before; every window in it counts as drawn at this moment.
+  void setDrawn(int site, Sizes sizes);
+  /// Whether some site draws the window now.
+  bool drawnNow(std::uint32_t window) const;
+  /// The largest size the window is drawn at now, else the one it was last drawn at, else
+  /// `unseen`.
+  CGSize wanted(std::uint32_t window, CGSize unseen) const;
+
+  /// Which windows of `worth` (in order of worth) are worth taking pictures of, and at
+  /// what size: every window drawn now, then those drawn before (latest first), then the
+  /// rest in the given order at their `unseen` size, until their sizes spend the budget.
+  /// Remembers the sizes; the windows left out count as given up.
+  Sizes plan(const std::vector<std::uint32_t>& worth, const std::function<CGSize(std::uint32_t)>& unseen);
+  /// The windows of `pictures` to give up, so that the rest fit the budget: never one
+  /// drawn now; never drawn before the drawn ones, then the least recently drawn.
+  std::vector<std::uint32_t> overBudget(const std::map<std::uint32_t, CGImageRef>& pictures) const;
+  /// Remembers pictures given up, to want them again when they are drawn.
+  void gaveUp(const std::vector<std::uint32_t>& windows);
+  /// The windows given up (or kept smaller than they are drawn now, by `kept`) that some
+  /// site draws now; they are no longer marked as given up.
+  std::vector<std::uint32_t> wantedAgain(const std::map<std::uint32_t, CGImageRef>& kept);
+  /// Forgets everything about windows not in `present` (they are gone).
+  void keepOnly(const std::set<std::uint32_t>& present);
+
+ private:
+  struct Seen {
+    std::uint64_t stamp = 0;  // when it was last drawn
+    CGSize size;              // the largest size it was drawn at then
+  };
+  std::map<int, Sizes> sites_;
+  std::unordered_map<std::uint32_t, Seen> seen_;
+  std::set<std::uint32_t> givenUp_;
+  std::unordered_map<std::uint32_t, CGSize> planned_;    // the size last planned for
+  std::unordered_map<std::uint32_t, std::size_t> rank_;  // place in the last plan's worth
+  std::uint64_t clock_ = 0;
+};
+
+}  // namespace trelliq

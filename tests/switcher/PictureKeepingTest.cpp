@@ -1,0 +1,62 @@
+// Which window pictures are kept, and how large: the order in which they go past the
+// budget and the plan of what to capture.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "switcher/model/PictureKeeping.h"
+
+namespace trelliq {
+namespace {
+
+constexpr std::uint32_t kA = 1, kB = 2, kC = 3, kNever = 4;
+constexpr std::size_t kPicture = 100 * 100 * 4;
+
+CGImageRef picture() { return std::make_shared<const CGImage>(QImage(100, 100, QImage::Format_ARGB32_Premultiplied)); }
+CGSize square(double side) { return {side, side}; }
+
+TEST(PictureKeepingTest, PicturesGoPastTheBudgetNeverDrawnFirstThenLeastRecentlyDrawnButNeverOneDrawnNow) {
+  PictureKeeping keeping;
+  int changes = 0;
+  keeping.onDrawnChange = [&] { ++changes; };
+  for (const std::uint32_t window : {kA, kB, kC}) keeping.setDrawn(-1, {{window, square(100)}});
+  EXPECT_EQ(changes, 3);
+  keeping.setDrawn(-1, {{kC, square(100)}});
+  EXPECT_EQ(changes, 3) << "drawing the same again is no change";
+  const std::map<std::uint32_t, CGImageRef> pictures{
+      {kA, picture()}, {kB, picture()}, {kC, picture()}, {kNever, picture()}};
+
+  keeping.budget = 3 * kPicture;
+  EXPECT_EQ(keeping.overBudget(pictures), std::vector<std::uint32_t>{kNever});
+  keeping.budget = 2 * kPicture;
+  EXPECT_EQ(keeping.overBudget(pictures), (std::vector<std::uint32_t>{kNever, kA}));
+  keeping.budget = 0;
+  EXPECT_EQ(keeping.overBudget(pictures), (std::vector<std::uint32_t>{kNever, kA, kB})) << "C is drawn now";
+
+  // A given-up picture is wanted again once drawn; one kept for a smaller use too.
+  keeping.gaveUp({kA});
+  EXPECT_TRUE(keeping.wantedAgain(pictures).empty()) << "A is not drawn now";
+  keeping.setDrawn(0, {{kA, square(100)}});
+  EXPECT_EQ(keeping.wantedAgain(pictures), (std::vector<std::uint32_t>{kA}));
+  keeping.plan({kB}, [](std::uint32_t) { return square(1000); });  // B was last drawn at 100
+  keeping.setDrawn(1, {{kB, square(400)}});
+  EXPECT_EQ(keeping.wantedAgain(pictures), std::vector<std::uint32_t>{kB}) << "planned at 100, drawn at 400";
+}
+
+TEST(PictureKeepingTest, APlanTakesWhatIsDrawnThenWhatWasDrawnThenTheRestUntilTheBudgetIsSpent) {
+  PictureKeeping keeping;
+  keeping.setDrawn(0, {{kA, square(10)}});
+  keeping.setDrawn(0, {{kB, square(20)}});  // A was drawn before, at 10 × 10
+  keeping.budget = 20 * 20 * 4 + 10 * 10 * 4 + 2 * kPicture;
+  const auto unseen = [](std::uint32_t) { return square(100); };
+  const PictureKeeping::Sizes plan = keeping.plan({kC, kNever, 5, kA, kB}, unseen);
+  EXPECT_EQ(plan,
+            (PictureKeeping::Sizes{{kA, square(10)}, {kB, square(20)}, {kC, square(100)}, {kNever, square(100)}}));
+  EXPECT_EQ(keeping.wantedAgain({}), std::vector<std::uint32_t>{}) << "window 5 is given up but not drawn";
+  keeping.setDrawn(1, {{5, square(50)}});
+  EXPECT_EQ(keeping.wantedAgain({}), std::vector<std::uint32_t>{5});
+}
+
+}  // namespace
+}  // namespace trelliq
