@@ -5,8 +5,8 @@
 // threads would run: each piece of main-queue work is timed on this thread's CPU clock
 // (and on the wall clock beside it), while the work of every other executor (the tap's
 // thread, the capture queue, background tasks) runs untimed, as it would on a thread of
-// its own. A paint is what the window server gets of the switcher's windows: each shown
-// one composed at its pixel size by the same function captures and the screen use.
+// its own. A paint is the program's: the pending paint passes of its windows drawn into
+// their shared surfaces and published, as the running program does between events.
 
 #include <time.h>
 #include <QImage>
@@ -19,6 +19,7 @@
 
 #include "platform/CGEvent.h"
 #include "platform/Foundation.h"
+#include "platform/OwnWindowSurface.h"
 #include "settings/Settings.h"
 #include "support/LargeDesk.h"
 #include "support/Scene.h"
@@ -171,13 +172,15 @@ class Stage {
     run(1);
   }
 
-  /// The paint of every shown window of the switcher (display panels and the preview);
-  /// `pixels` counts what was composed.
+  /// The program's paint: every pending paint pass of its windows (the switcher's panels
+  /// and preview among them) drawn into their surfaces and published.
   Cost paint() {
-    return timed([&] {
-      for (trelliq::Switcher::DisplayPanel& p : switcher->panels) paintWindow(*p.window);
-      paintWindow(switcher->previewPanel());
-    });
+    const Cost cost = timed([] { platform::OwnWindowSurface::publishAll(); });
+    if (keepPictures) {
+      for (trelliq::Switcher::DisplayPanel& p : switcher->panels) keepPicture(*p.window);
+      keepPicture(switcher->previewPanel());
+    }
+    return cost;
   }
   bool animating() const {
     for (const trelliq::Switcher::DisplayPanel& p : switcher->panels) {
@@ -190,7 +193,6 @@ class Stage {
   std::unique_ptr<Scene> scene;
   std::shared_ptr<trelliq::Switcher> switcher;
   long layouts = 0;
-  double pixels = 0;
   Cost beginCost, toShown;
   Cost first;  // key to painted, the first session after launch
   /// The last picture composed of each window, by number (kept only when `keepPictures`).
@@ -198,14 +200,13 @@ class Stage {
   std::vector<std::pair<std::int64_t, QImage>> pictures;
 
  private:
-  void paintWindow(NSWindow& window) {
+  // What the window server shows of the window, at its pixel size.
+  void keepPicture(NSWindow& window) {
     if (!window.isVisible() || window.windowNumber() <= 0) return;
     const CGRect frame = window.frame();
     const int width = static_cast<int>(frame.width() * kScale), height = static_cast<int>(frame.height() * kScale);
-    QImage picture =
-        scene->windowServer.composeWindow(static_cast<std::uint32_t>(window.windowNumber()), width, height);
-    pixels += static_cast<double>(picture.width()) * picture.height();
-    if (keepPictures) pictures.emplace_back(window.windowNumber(), std::move(picture));
+    pictures.emplace_back(window.windowNumber(), scene->windowServer.composeWindow(
+                                                     static_cast<std::uint32_t>(window.windowNumber()), width, height));
   }
 
   std::unique_ptr<trelliq::views::QtPanelViews> views_;
