@@ -22,6 +22,8 @@ namespace {
 
 /// How soon an owner whose buffers were all being read tries again.
 constexpr double kRetrySeconds = 0.004;
+/// A partly drawn window's surface is rounded out to this many pixels.
+constexpr int kPlacementGrid = 64;
 
 bool onMainThread() {
   const QCoreApplication* app = QCoreApplication::instance();
@@ -62,12 +64,16 @@ class PaintHook : public QObject {
     if (type != QEvent::UpdateRequest || syncing_ || !object->isWidgetType()) return false;
     OwnWindowSurface* surface = surfaceShowing(static_cast<QWidget*>(object));
     if (!surface) return false;
-    const std::shared_ptr<OwnWindowSurface> keep = surface->shared_from_this();
-    syncing_ = surface;
-    static_cast<QObject*>(object)->event(event);  // Qt's pass, with this hook answering its paints
-    syncing_ = nullptr;
-    keep->publish();
+    pass(*surface, *event);
     return true;
+  }
+
+  /// Runs Qt's paint pass over the surface's view now, whether or not Qt has asked for one
+  /// yet (its request may wait for a timer of the event loop), and publishes what it drew.
+  void syncNow(OwnWindowSurface& surface) {
+    if (syncing_ || !surface.content()) return;
+    QEvent request(QEvent::UpdateRequest);
+    pass(surface, request);
   }
 
   /// Installs the hook on the running application, once per application.
@@ -82,6 +88,14 @@ class PaintHook : public QObject {
   }
 
  private:
+  void pass(OwnWindowSurface& surface, QEvent& request) {
+    const std::shared_ptr<OwnWindowSurface> keep = surface.shared_from_this();
+    syncing_ = &surface;
+    static_cast<QObject*>(surface.content())->event(&request);  // Qt's pass, this hook answering its paints
+    syncing_ = nullptr;
+    keep->publish();
+  }
+
   OwnWindowSurface* syncing_ = nullptr;
 };
 
@@ -100,6 +114,7 @@ QWidget* OwnWindowSurface::content() const { return static_cast<QWidget*>(conten
 void OwnWindowSurface::setContent(QWidget* view) {
   if (view == content()) return;
   QObject::disconnect(destroyedWatch_);
+  if (auto* reporting = dynamic_cast<DamageReportingView*>(content())) reporting->damaged = nullptr;
   if (content() && shownHere_) content()->hide();
   shownHere_ = false;
   content_ = view;
@@ -110,6 +125,11 @@ void OwnWindowSurface::setContent(QWidget* view) {
   }
   showOffScreen(view);
   std::weak_ptr<OwnWindowSurface> self = weak_from_this();
+  if (auto* reporting = dynamic_cast<DamageReportingView*>(view)) {
+    reporting->damaged = [self] {
+      if (auto surface = self.lock()) surface->publishSoon();
+    };
+  }
   destroyedWatch_ = QObject::connect(view, &QObject::destroyed, &PaintHook::installed(), [self] {
     if (auto surface = self.lock()) surface->withdraw();
   });
@@ -158,6 +178,28 @@ void OwnWindowSurface::withdraw() {
   whole_ = true;
 }
 
+QRect OwnWindowSurface::placementFor(QWidget* view, int width, int height, double sx, double sy) const {
+  const QRect window(0, 0, width, height);
+  const auto* partly = dynamic_cast<const DamageReportingView*>(view);
+  if (opaque_ || !partly) return window;
+  const QRect area = partly->drawnArea() & view->rect();
+  QRect needed = QRectF(area.x() * sx, area.y() * sy, area.width() * sx, area.height() * sy).toAlignedRect() & window;
+  if (needed.isEmpty()) needed = QRect(0, 0, 1, 1);
+  if (surface_) {
+    // Kept while the part still fits and fills at least half of it.
+    const SharedSurface::Placement& p = surface_->placement();
+    const QRect current(p.x, p.y, surface_->width(), surface_->height());
+    const double fill = static_cast<double>(needed.width()) * needed.height() /
+                        (static_cast<double>(current.width()) * current.height());
+    if (p.windowWidth == width && p.windowHeight == height && current.contains(needed) && fill >= 0.5) return current;
+  }
+  const auto down = [](int v) { return v / kPlacementGrid * kPlacementGrid; };
+  const auto up = [](int v) { return (v + kPlacementGrid - 1) / kPlacementGrid * kPlacementGrid; };
+  return QRect(QPoint(down(needed.left()), down(needed.top())),
+               QPoint(up(needed.right() + 1) - 1, up(needed.bottom() + 1) - 1)) &
+         window;
+}
+
 void OwnWindowSurface::publish() {
   QWidget* view = content();
   if (!view || !number_ || !hasWindowServer()) return;
@@ -165,28 +207,35 @@ void OwnWindowSurface::publish() {
   if (size.isEmpty()) return;
   const int width = std::max(1, pictureSide(std::round(size.width() * scale_)));
   const int height = std::max(1, pictureSide(std::round(size.height() * scale_)));
-  if (!surface_ || surface_->width() != width || surface_->height() != height) {
+  const double sx = static_cast<double>(width) / size.width(), sy = static_cast<double>(height) / size.height();
+  const QRect place = placementFor(view, width, height, sx, sy);
+  const SharedSurface::Placement placement{width, height, place.x(), place.y()};
+  if (!surface_ || !(surface_->placement() == placement) || surface_->width() != place.width() ||
+      surface_->height() != place.height()) {
     std::string problem;
-    auto made = SharedSurface::create(width, height, &problem);
+    auto made = SharedSurface::create(place.width(), place.height(), &problem, placement);
     if (!made) {
       std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: " << problem << "\n";
       return;
     }
     surface_ = std::move(made);
-    kept_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    kept_ = QImage(place.width(), place.height(), QImage::Format_ARGB32_Premultiplied);
     kept_.fill(Qt::transparent);
     handedOver_ = false;
     whole_ = true;
   }
+  const QPoint origin(surface_->placement().x, surface_->placement().y);
+  const QRect placeInView =
+      QRectF(place.x() / sx, place.y() / sy, place.width() / sx, place.height() / sy).toAlignedRect();
 
-  const QRegion wanted = whole_ ? QRegion(view->rect()) : pending_ & view->rect();
+  if (auto* reporting = dynamic_cast<DamageReportingView*>(view)) pending_ += reporting->takeDamage();
+  const QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
   pending_ = QRegion();
   if (!wanted.isEmpty()) {
-    const double sx = static_cast<double>(width) / size.width(), sy = static_cast<double>(height) / size.height();
     QRegion pixels;
     for (const QRect& r : wanted)
       pixels += QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
-    pixels &= kept_.rect();
+    pixels = pixels.translated(-origin) & kept_.rect();
     // What the next event pass would do first: show the parts just added to the view's
     // layouts, and place them.
     if (shownHere_) {
@@ -203,6 +252,7 @@ void OwnWindowSurface::publish() {
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(-origin);
     painter.scale(sx, sy);
     const QWidget::RenderFlags flags =
         opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
@@ -222,6 +272,18 @@ void OwnWindowSurface::publish() {
     handedOver_ = true;
     windowServer().setOwnWindowSurface(number_, surface_);
   }
+}
+
+void OwnWindowSurface::publishSoon() {
+  if (publishing_) return;
+  publishing_ = true;
+  std::weak_ptr<OwnWindowSurface> self = weak_from_this();
+  mainQueue().async([self] {
+    if (auto surface = self.lock()) {
+      surface->publishing_ = false;
+      surface->publish();
+    }
+  });
 }
 
 void OwnWindowSurface::retryLater() {
@@ -244,10 +306,12 @@ void OwnWindowSurface::publishAll() {
     if (auto kept = s->weak_from_this().lock()) surfaces.push_back(std::move(kept));
   }
   for (const auto& s : surfaces) {
-    if (QWidget* view = s->content(); view && s->shownHere_)
-      QCoreApplication::sendPostedEvents(view, QEvent::UpdateRequest);
+    if (s->content() && s->shownHere_) {
+      PaintHook::installed().syncNow(*s);
+    } else {
+      s->publish();
+    }
   }
-  for (const auto& s : surfaces) s->publish();
 }
 
 }  // namespace platform

@@ -8,7 +8,10 @@
 // on the real desktop), so every update() a widget makes is tracked as Qt tracks it, and
 // each of Qt's paint passes over the view becomes one frame whose damage is what that
 // pass would have repainted. That part, and only that part, is drawn into a picture the
-// surface keeps at the window's pixel density, then published. A capture made on the main
+// surface keeps at the window's pixel density, then published. A view that reports its
+// damage itself (DamageReportingView) is published on the main queue after each report,
+// and a clear window's such view keeps a surface of only the part it inks, rounded out so
+// that a part that grows a little or moves does not need a new one. A capture made on the main
 // thread first lets pending paint passes run (publishAll), so the program sees its own
 // latest drawing. Main thread only.
 
@@ -17,6 +20,7 @@
 #include <QPointer>
 #include <QRegion>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/SharedSurface.h"
@@ -24,6 +28,24 @@
 class QWidget;
 
 namespace platform {
+
+/// A content view that tells its window's surface itself where it inks and what it must
+/// draw again, rather than through Qt's repaint machinery (which paints a window only once
+/// the platform has exposed it, and an event loop may not get to that): a clear window's
+/// panel in the middle of its display. Its surface covers only the part it inks, the rest
+/// of the window being clear. Main thread.
+class DamageReportingView {
+ public:
+  virtual ~DamageReportingView() = default;
+  /// The part of the view (its coordinates) that may hold ink now or until what moves in
+  /// it has come to rest.
+  virtual QRect drawnArea() const = 0;
+  /// What must be drawn again since the last call (the view's coordinates); empties it.
+  virtual QRegion takeDamage() = 0;
+  /// Set by the surface showing the view: call it after adding damage, and the surface
+  /// publishes it on the main queue (once for all the damage added before it runs).
+  std::function<void()> damaged;
+};
 
 class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
  public:
@@ -60,6 +82,12 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
 
  private:
   void showOffScreen(QWidget* view);
+  /// Publishes once on the main queue, after what is already queued there.
+  void publishSoon();
+  /// Where the surface of a window of `width` × `height` pixels must lie, in its pixels:
+  /// the whole window, or the part its view inks, rounded out; the current surface's place
+  /// while that part still fits it well.
+  QRect placementFor(QWidget* view, int width, int height, double sx, double sy) const;
   void withdraw();
   void retryLater();
 
@@ -74,7 +102,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool whole_ = true;        // the next frame draws everything
   bool handedOver_ = false;  // the server has this surface for the window
   bool retrying_ = false;
-  QImage kept_;  // the newest drawing at the window's pixels
+  bool publishing_ = false;  // publishSoon's work is queued
+  QImage kept_;              // the newest drawing at the window's pixels
   std::shared_ptr<SharedSurface> surface_;
 };
 

@@ -17,7 +17,7 @@ namespace platform {
 namespace {
 
 constexpr std::uint32_t kMagic = 0x54535246;  // "TSRF"
-constexpr std::uint32_t kLayoutVersion = 1;
+constexpr std::uint32_t kLayoutVersion = 2;
 /// The header's pages: readers map them writable (their holds live there), the pixels read-only.
 constexpr std::size_t kHeaderSize = 8192;
 /// How often a reader tries again when the owner keeps publishing under it.
@@ -32,6 +32,11 @@ struct SharedSurface::Header {
   std::uint32_t version;
   std::int32_t width;
   std::int32_t height;
+  /// The surface's place in its window (SharedSurface::Placement), fixed when it is made.
+  std::int32_t windowWidth;
+  std::int32_t windowHeight;
+  std::int32_t x;
+  std::int32_t y;
   std::uint64_t stride;
   /// The newest frame: its sequence shifted left by two, and its buffer in the low bits.
   std::atomic<std::uint64_t> published;
@@ -59,15 +64,22 @@ std::size_t sizeFor(int width, int height) {
 
 bool sideFits(int side) { return side > 0 && side <= kMaxPictureSide; }
 
+bool fitsIn(const SharedSurface::Placement& p, int width, int height) {
+  return sideFits(p.windowWidth) && sideFits(p.windowHeight) && p.x >= 0 && p.y >= 0 && p.x <= p.windowWidth - width &&
+         p.y <= p.windowHeight - height;
+}
+
 }  // namespace
 
-SharedSurface::SharedSurface(int fd, void* memory, std::size_t size, int width, int height, bool writable)
+SharedSurface::SharedSurface(int fd, void* memory, std::size_t size, int width, int height, Placement placement,
+                             bool writable)
     : fd_(fd),
       memory_(memory),
       size_(size),
       width_(width),
       height_(height),
       stride_(strideFor(width)),
+      placement_(placement),
       writable_(writable),
       header_(static_cast<Header*>(memory)) {
   static_assert(sizeof(Header) <= kHeaderSize);
@@ -83,7 +95,8 @@ SharedSurface::~SharedSurface() {
   ::close(fd_);
 }
 
-std::shared_ptr<SharedSurface> SharedSurface::create(int width, int height, std::string* problem) {
+std::shared_ptr<SharedSurface> SharedSurface::create(int width, int height, std::string* problem,
+                                                     std::optional<Placement> placement) {
   auto fail = [&](std::string text) -> std::shared_ptr<SharedSurface> {
     if (problem) *problem = std::move(text);
     return nullptr;
@@ -91,6 +104,8 @@ std::shared_ptr<SharedSurface> SharedSurface::create(int width, int height, std:
   if (!sideFits(width) || !sideFits(height)) {
     return fail("a surface of " + std::to_string(width) + " by " + std::to_string(height) + " pixels is out of bounds");
   }
+  const Placement place = placement.value_or(Placement{width, height, 0, 0});
+  if (!fitsIn(place, width, height)) return fail("a surface placed outside its window");
   const int fd = ::memfd_create("trelliq-surface", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (fd < 0) return fail(why("cannot make shared memory"));
   const std::size_t size = sizeFor(width, height);
@@ -112,8 +127,12 @@ std::shared_ptr<SharedSurface> SharedSurface::create(int width, int height, std:
   header->version = kLayoutVersion;
   header->width = width;
   header->height = height;
+  header->windowWidth = place.windowWidth;
+  header->windowHeight = place.windowHeight;
+  header->x = place.x;
+  header->y = place.y;
   header->stride = strideFor(width);
-  return std::shared_ptr<SharedSurface>(new SharedSurface(fd, memory, size, width, height, true));
+  return std::shared_ptr<SharedSurface>(new SharedSurface(fd, memory, size, width, height, place, true));
 }
 
 std::shared_ptr<const SharedSurface> SharedSurface::map(int fd, std::string* problem) {
@@ -135,9 +154,11 @@ std::shared_ptr<const SharedSurface> SharedSurface::map(int fd, std::string* pro
   const auto* header = static_cast<const Header*>(head);
   const std::uint32_t magic = header->magic, version = header->version;
   const int width = header->width, height = header->height;
+  const Placement place{header->windowWidth, header->windowHeight, header->x, header->y};
   const std::uint64_t stride = header->stride;
   if (magic != kMagic || version != kLayoutVersion || !sideFits(width) || !sideFits(height) ||
-      stride != strideFor(width) || static_cast<std::uint64_t>(info.st_size) != sizeFor(width, height)) {
+      !fitsIn(place, width, height) || stride != strideFor(width) ||
+      static_cast<std::uint64_t>(info.st_size) != sizeFor(width, height)) {
     ::munmap(head, kHeaderSize);
     return fail("the memory handed over is not a surface of this layout");
   }
@@ -149,7 +170,7 @@ std::shared_ptr<const SharedSurface> SharedSurface::map(int fd, std::string* pro
     return fail(text);
   }
   // The two mappings stand in for one: the pixels are reached from the header's address.
-  auto* surface = new SharedSurface(fd, head, size, width, height, false);
+  auto* surface = new SharedSurface(fd, head, size, width, height, place, false);
   surface->pixels_ = static_cast<std::uint8_t*>(pixels);
   return std::shared_ptr<const SharedSurface>(surface);
 }

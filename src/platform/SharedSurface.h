@@ -34,9 +34,20 @@ class SharedSurface {
   /// Rectangles per damage record; more are merged into their bounding rectangle.
   static constexpr int kDamageRects = 16;
 
+  /// Where a surface lies in its window, in the window's pixels: a window that draws into
+  /// only part of itself keeps a surface of that part, and is clear elsewhere.
+  struct Placement {
+    int windowWidth = 0, windowHeight = 0;
+    int x = 0, y = 0;  // the surface's top left corner
+    friend bool operator==(const Placement&, const Placement&) = default;
+  };
+
   /// A new surface of `width` × `height` pixels (premultiplied ARGB), owned by the caller
-  /// for writing; null with the reason in `problem` when the memory cannot be had.
-  static std::shared_ptr<SharedSurface> create(int width, int height, std::string* problem = nullptr);
+  /// for writing; null with the reason in `problem` when the memory cannot be had. It
+  /// covers its window whole unless `placement` puts it in a larger one (which it must
+  /// fit in).
+  static std::shared_ptr<SharedSurface> create(int width, int height, std::string* problem = nullptr,
+                                               std::optional<Placement> placement = std::nullopt);
   /// Maps a surface another process made from its descriptor `fd` (taken over: closed
   /// here whatever the outcome), read-only; null with the reason when it is not one (not
   /// sealed against shrinking, a size that does not match its header, out of bounds).
@@ -48,6 +59,7 @@ class SharedSurface {
 
   int width() const { return width_; }
   int height() const { return height_; }
+  const Placement& placement() const { return placement_; }
   /// The memory's descriptor, to hand to another process (it stays this surface's).
   int descriptor() const { return fd_; }
 
@@ -73,7 +85,7 @@ class SharedSurface {
 
  private:
   struct Header;
-  SharedSurface(int fd, void* memory, std::size_t size, int width, int height, bool writable);
+  SharedSurface(int fd, void* memory, std::size_t size, int width, int height, Placement placement, bool writable);
   /// Buffer `index`'s first pixel.
   const std::uint8_t* pixels(int index) const;
   /// A buffer other than `front` that no reader holds; -1 when there is none.
@@ -85,6 +97,7 @@ class SharedSurface {
   int width_;
   int height_;
   std::size_t stride_;
+  Placement placement_;
   bool writable_;
   Header* header_;
   std::uint8_t* pixels_ = nullptr;  // a reader's separate read-only mapping of the buffers

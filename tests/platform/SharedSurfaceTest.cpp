@@ -1,5 +1,6 @@
 // Surfaces in shared memory: frames and their damage as a reader in another process sees
-// them, buffers a reader holds left alone, and memory that is not a surface refused.
+// them, buffers a reader holds left alone, a surface's place in its window, and memory
+// that is not a surface refused.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -82,6 +83,26 @@ TEST(SharedSurface, MemoryThatIsNotASealedSurfaceIsRefused) {
   EXPECT_FALSE(platform::SharedSurface::map(wrong, &problem));
   EXPECT_FALSE(platform::SharedSurface::create(0, 10));
   EXPECT_FALSE(platform::SharedSurface::create(10, 1 << 20));
+}
+
+TEST(SharedSurface, APlacedSurfaceTellsItsPlaceAndOneClaimingAPlaceOutsideItsWindowIsRefused) {
+  using Placement = platform::SharedSurface::Placement;
+  EXPECT_FALSE(platform::SharedSurface::create(40, 30, nullptr, Placement{100, 50, 70, 0})) << "past the right edge";
+  auto owner = platform::SharedSurface::create(40, 30, nullptr, Placement{100, 50, 60, 20});
+  ASSERT_TRUE(owner);
+  auto reader = mapped(*owner);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->placement(), (Placement{100, 50, 60, 20}));
+
+  // An owner that moves its surface past its window's edge afterwards: the x of the
+  // place, after the header's magic, version, size and window size.
+  void* header = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, owner->descriptor(), 0);
+  ASSERT_NE(header, MAP_FAILED);
+  static_cast<std::int32_t*>(header)[6] = 61;
+  ::munmap(header, 4096);
+  std::string problem;
+  EXPECT_FALSE(platform::SharedSurface::map(::fcntl(owner->descriptor(), F_DUPFD_CLOEXEC, 0), &problem));
+  EXPECT_NE(problem.find("not a surface"), std::string::npos) << problem;
 }
 
 }  // namespace

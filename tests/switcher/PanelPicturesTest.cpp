@@ -7,15 +7,18 @@
 // by more.
 //
 // TRELLIQ_WRITE_PANEL_PICTURES=<folder> writes the pictures instead of comparing (for a
-// deliberate change of the look; look at them before keeping them).
+// deliberate change of the look; look at them before keeping them); a panel's is its view
+// drawn whole at its display's pixels, which the kept surfaces must match.
 
 #include <QImage>
 #include <QPainter>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <string>
 
 #include "SwitcherPanelsStage.h"
+#include "platform/SharedSurface.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/DisplayPanelView.h"
@@ -40,53 +43,53 @@ class PanelPicturesTest : public PanelsStage {
     views_.reset();
   }
 
-  // The panel of `display` as the window server shows it (the program's own paint, at
-  // scale 2), cut to its content and a margin for the shadows.
-  QImage drawn(int display) {
+  NSWindow& panelWindow(int display) { return *switcher->panels.at(static_cast<std::size_t>(display)).window; }
+  // Pixels per point of the display `window` stands on.
+  static double scaleOf(const NSWindow& window) {
+    for (const NSScreen& screen : NSScreen::screens()) {
+      if (screen.frame().intersects(window.frame())) return screen.backingScaleFactor();
+    }
+    return 1;
+  }
+
+  // The panel of `display` as the window server shows it: the program's own paint, at the
+  // display's pixels, cut to its content and a margin for the shadows. `whole` draws the
+  // panel's view whole instead, as the window's paint used to be.
+  QImage drawn(int display, bool whole = false) {
     const CGRect c = geometry(display).content();
     if (c.isNull()) return {};
-    const QImage image = composed(*switcher->panels.at(static_cast<std::size_t>(display)).window);
-    const QRect cut(static_cast<int>(c.minX() - 40) * 2, static_cast<int>(c.minY() - 40) * 2,
-                    static_cast<int>(c.width() + 80) * 2, static_cast<int>(c.height() + 80) * 2);
+    NSWindow& window = panelWindow(display);
+    const double scale = scaleOf(window);
+    const QImage image = whole ? drawnWhole(display, scale) : composed(window);
+    const auto pixels = [&](double points) { return static_cast<int>(static_cast<int>(points) * scale); };
+    const QRect cut(pixels(c.minX() - 40), pixels(c.minY() - 40), pixels(c.width() + 80), pixels(c.height() + 80));
     return image.copy(cut);
   }
   QImage composed(const NSWindow& window) {
     const CGRect frame = window.frame();
-    return scene.windowServer.composeWindow(static_cast<std::uint32_t>(window.windowNumber()),
-                                            static_cast<int>(frame.width() * 2), static_cast<int>(frame.height() * 2));
+    const double scale = scaleOf(window);
+    const CGImageRef captured = scene.windowServer.captureWindowPicture(
+        static_cast<std::uint32_t>(window.windowNumber()), static_cast<int>(std::lround(frame.width() * scale)),
+        static_cast<int>(std::lround(frame.height() * scale)));
+    return captured ? captured->qimage() : QImage();
   }
-
-  // What a compositor keeping the panel's pixels between frames holds after drawing only
-  // what the view marked since the last time.
-  QImage& drawnAgain(int display) {
-    auto* view = dynamic_cast<views::DisplayPanelView*>(
-        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
-    QImage& store = stores_[display];
-    if (store.size() != view->size() * 2) {
-      store = QImage(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
-      store.fill(Qt::transparent);
-    }
-    const QRegion dirty = view->takeDirtyRegion();
-    if (dirty.isEmpty()) return store;
-    QPainter painter(&store);
-    painter.scale(2, 2);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const QRect& r : dirty) painter.fillRect(r, Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    view->render(&painter, dirty.boundingRect().topLeft(), dirty, QWidget::DrawChildren);
-    return store;
-  }
-  QImage drawnWhole(int display) {
-    auto* view = dynamic_cast<views::DisplayPanelView*>(
-        switcher->panels.at(static_cast<std::size_t>(display)).window->contentView());
-    QImage image(view->size() * 2, QImage::Format_ARGB32_Premultiplied);
+  QImage drawnWhole(int display, double scale) {
+    auto* view = dynamic_cast<views::DisplayPanelView*>(panelWindow(display).contentView());
+    QImage image((QSizeF(view->size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    painter.scale(2, 2);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.scale(scale, scale);
     view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
   }
-  std::map<int, QImage> stores_;
+
+  // The program's panel of `display` against the kept picture `name`; writing pictures,
+  // the panel's view drawn whole (as the window's paint used to be) is kept instead.
+  void expectPanelLooksAsKept(int display, const std::string& name) {
+    expectLooksAsKept(std::getenv("TRELLIQ_WRITE_PANEL_PICTURES") ? drawn(display, true) : drawn(display), name);
+  }
 
   // Compares with the kept picture `name` (or writes it).
   void expectLooksAsKept(const QImage& image, const std::string& name) {
@@ -129,23 +132,23 @@ TEST_F(PanelPicturesTest, PanelsAtRestAfterAStepAndMidFocusChangeLookAsKept) {
   setPreview("none");
   holdSession(0.6);
   ASSERT_TRUE(switcher->shown);
-  expectLooksAsKept(drawn(0), "rest-steered");
-  expectLooksAsKept(drawn(1), "rest-other");
+  expectPanelLooksAsKept(0, "rest-steered");
+  expectPanelLooksAsKept(1, "rest-other");
 
   press(Switcher::keyTab, kCommand);
   scene.clock.advance(0.3);
-  expectLooksAsKept(drawn(0), "step");
+  expectPanelLooksAsKept(0, "step");
 
   // The pointer on the wide display steers it: both panels animate, one out, one in.
   scene.windowServer.setPointer({2500, 300});
   scene.clock.advance(0.05);
-  expectLooksAsKept(drawn(0), "focus-early-out");
-  expectLooksAsKept(drawn(1), "focus-early-in");
+  expectPanelLooksAsKept(0, "focus-early-out");
+  expectPanelLooksAsKept(1, "focus-early-in");
   scene.clock.advance(0.07);
-  expectLooksAsKept(drawn(0), "focus-late-out");
-  expectLooksAsKept(drawn(1), "focus-late-in");
+  expectPanelLooksAsKept(0, "focus-late-out");
+  expectPanelLooksAsKept(1, "focus-late-in");
   scene.clock.advance(1.0);
-  expectLooksAsKept(drawn(1), "focus-rest");
+  expectPanelLooksAsKept(1, "focus-rest");
 }
 
 TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
@@ -153,8 +156,8 @@ TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
   UserDefaults::standard().set("names", "always");
   holdSession(0.6);
   ASSERT_TRUE(switcher->shown);
-  expectLooksAsKept(drawn(0), "names-steered");
-  expectLooksAsKept(drawn(1), "names-other");
+  expectPanelLooksAsKept(0, "names-steered");
+  expectPanelLooksAsKept(1, "names-other");
 }
 
 TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
@@ -169,35 +172,47 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   press(Switcher::keyTab, kCommand);
   scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->shown);
-  expectLooksAsKept(drawn(0), "window-tiles");
+  expectPanelLooksAsKept(0, "window-tiles");
   expectLooksAsKept(composed(switcher->previewPanel()), "window-tiles-preview");
 }
 
-TEST_F(PanelPicturesTest, DrawingOnlyWhatWasMarkedKeepsThePanelsWhole) {
+TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   setPreview("none");
   holdSession(0.6);
   ASSERT_TRUE(switcher->shown);
-  // Every frame is drawn into the kept pixels; a whole drawing to hold them against is
-  // made on a sample of frames only, since each costs a full repaint of both displays.
-  const auto check = [&](const std::string& when, bool compare) {
+  // The window server gets what the program drew into its surfaces frame by frame; a
+  // whole drawing to hold them against is made on a sample of frames only, since each
+  // costs a full repaint of both displays.
+  const auto check = [&](const std::string& when) {
     for (const int display : {0, 1}) {
-      QImage& kept = drawnAgain(display);
-      if (compare) expectAlike(kept, drawnWhole(display), when + ", display " + std::to_string(display));
+      expectAlike(drawn(display), drawn(display, true), when + ", display " + std::to_string(display));
     }
   };
-  check("shown", true);
+  check("shown");
+  // The program publishes each change by itself, and only the part that changed.
+  const auto surface = scene.windowServer.ownWindowSurface(static_cast<std::uint32_t>(panelWindow(0).windowNumber()));
+  ASSERT_TRUE(surface);
+  const std::uint64_t before = surface->sequence();
+  press(Switcher::keyTab, kCommand);
+  scene.clock.advance(1.0 / 60);
+  ASSERT_GT(surface->sequence(), before);
+  const std::optional<QRegion> changed = surface->damageSince(before);
+  ASSERT_TRUE(changed && !changed->isEmpty());
+  const QRect bounds = changed->boundingRect();
+  EXPECT_LT(bounds.width() * bounds.height(), surface->width() * surface->height() / 4);
+  EXPECT_LT(surface->width() * surface->height(), 1512 * 982 * 4 / 2) << "a surface of the panel, not of its display";
   // Steps and a change of the steered display, frame by frame.
   for (int step = 0; step < 3; ++step) {
-    press(Switcher::keyTab, kCommand);
+    if (step) press(Switcher::keyTab, kCommand);
     for (int frame = 0; frame < 20; ++frame) {
       scene.clock.advance(1.0 / 60);
-      check("step " + std::to_string(step) + " frame " + std::to_string(frame), frame % 4 == 1 || frame == 19);
+      if (frame % 4 == 1 || frame == 19) check("step " + std::to_string(step) + " frame " + std::to_string(frame));
     }
   }
   scene.windowServer.setPointer({2500, 300});
   for (int frame = 0; frame < 30; ++frame) {
     scene.clock.advance(1.0 / 60);
-    check("focus frame " + std::to_string(frame), frame % 4 == 1 || frame == 29);
+    if (frame % 4 == 1 || frame == 29) check("focus frame " + std::to_string(frame));
   }
 }
 

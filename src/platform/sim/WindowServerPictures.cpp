@@ -147,43 +147,66 @@ struct Shown {
   SystemContent system;
 };
 
+/// A window's picture, or the part of it that has content: `at` is where `image` lies in
+/// the window's picture.
+struct Painted {
+  QImage image;
+  QPoint at;
+};
+
 /// The picture of a window, with an own window's newest published content drawn over its
 /// content area (below the title bar of a titled window). A window that is not opaque has
-/// no fill of its own, so what its content leaves clear shows what lies behind. Nothing
-/// for an own window whose program has not published a frame yet.
-std::optional<QImage> paintShown(const Shown& s, int width, int height) {
-  if (!s.surface) return paintWindow(s.window, width, height, s.system);
+/// no fill of its own, so what its content leaves clear shows what lies behind; with
+/// `part`, such a window without a title bar gives only the part its surface covers.
+/// Nothing for an own window whose program has not published a frame yet.
+std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part = false) {
+  if (!s.surface) return Painted{paintWindow(s.window, width, height, s.system), {}};
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
-  QImage image;
-  if (s.opaque) {
-    image = paintWindow(s.window, fullWidth, fullHeight);
-  } else {
-    image = QImage(fullWidth, fullHeight, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-  }
   const Window& w = s.window;
   const double scale = w.bounds.height() > 0 ? fullHeight / w.bounds.height() : 1;
   const int bar =
       w.subrole == kAXStandardWindowSubrole ? static_cast<int>(std::min(kTitleBarHeight * scale, fullHeight / 3.0)) : 0;
+  const int contentHeight = fullHeight - bar;
+  const platform::SharedSurface::Placement& place = s.surface->placement();
+  const double px = static_cast<double>(fullWidth) / place.windowWidth;
+  const double py = static_cast<double>(std::max(contentHeight, 1)) / place.windowHeight;
+  const QRectF covered(place.x * px, bar + place.y * py, s.surface->width() * px, s.surface->height() * py);
+  const bool onlyPart = part && !s.opaque && bar == 0;
+  Painted painted;
+  if (onlyPart) {
+    painted.at = covered.toAlignedRect().topLeft();
+    painted.image = QImage(covered.toAlignedRect().size(), QImage::Format_ARGB32_Premultiplied);
+    painted.image.fill(Qt::transparent);
+  } else if (s.opaque) {
+    painted.image = paintWindow(w, fullWidth, fullHeight);
+  } else {
+    painted.image = QImage(fullWidth, fullHeight, QImage::Format_ARGB32_Premultiplied);
+    painted.image.fill(Qt::transparent);
+  }
+  QImage& image = painted.image;
   if (!s.opaque && bar > 0) {
     // The title bar is the server's, whatever the content does.
     const QImage frame = paintWindow(w, fullWidth, fullHeight);
     QPainter painter(&image);
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
-  const int contentHeight = fullHeight - bar;
   const bool published = s.surface->read([&](const QImage& content, std::uint64_t) {
     if (contentHeight <= 0) return;
-    if (!s.opaque && bar == 0 && content.size() == image.size()) {
+    const QRectF target = covered.translated(-painted.at);
+    if (!s.opaque && target.toAlignedRect() == QRect(QPoint(), image.size()) && content.size() == image.size()) {
       image = content.copy();  // nothing of the server's to add
       return;
     }
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(0, bar, fullWidth, contentHeight), content);
+    if (content.size() == target.size().toSize() && target.topLeft() == target.toAlignedRect().topLeft()) {
+      painter.drawImage(target.topLeft(), content);  // one to one: a copy
+    } else {
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(target, content);
+    }
   });
   if (!published) return std::nullopt;
-  return image;
+  return painted;
 }
 
 /// What `desk` knows of a window to paint it; the server's lock is held.
@@ -362,7 +385,8 @@ QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) 
   });
   if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return QImage();
-  return paintShown(*w, width, height).value_or(QImage());
+  const std::optional<Painted> painted = paintShown(*w, width, height);
+  return painted ? painted->image : QImage();
 }
 
 std::shared_ptr<const platform::SharedSurface> WindowServer::ownWindowSurface(std::uint32_t number) const {
@@ -478,12 +502,13 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
         painter.restore();
         continue;
       }
-      const std::optional<QImage> picture = paintShown(s, pw, ph);
+      // A clear window's content covers only part of it: the rest shows what lies behind.
+      const std::optional<Painted> picture = paintShown(s, pw, ph, true);
       if (!picture) continue;  // nothing published yet: not shown until it is
+      const QPointF at = QPointF(r.x(), r.y()) + QPointF(picture->at);
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      if (s.surface && !s.opaque)
-        painter.drawImage(QPointF(r.x(), r.y()), material(target, *picture, r.topLeft(), sx, s.glass));
-      painter.drawImage(QPointF(r.x(), r.y()), *picture);
+      if (s.surface && !s.opaque) painter.drawImage(at, material(target, picture->image, at, sx, s.glass));
+      painter.drawImage(at, picture->image);
     }
     painter.setOpacity(1);
   };

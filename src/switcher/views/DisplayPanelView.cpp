@@ -214,13 +214,11 @@ void DisplayPanelView::reportPictures(const Node& root) {
 void DisplayPanelView::markChanged() {
   // Only where the tree now draws differently from the tree last marked: the rest of the
   // display, and of the panel, stays as it was drawn.
-  std::shared_ptr<const scene::Node> now = animator_.isAnimating()
-                                               ? std::make_shared<const scene::Node>(animator_.displayed())
-                                               : animator_.sharedTarget();
+  std::shared_ptr<const scene::Node> now =
+      animator_.isAnimating() ? std::make_shared<const scene::Node>(animator_.displayed()) : animator_.sharedTarget();
   std::vector<QRectF> areas;
   ScenePainter::damage(marked_.get(), now.get(), areas);
   marked_ = std::move(now);
-  markedAt_ = platform::clock().monotonicSeconds();
   if (areas.empty()) return;
   QRegion region;
   if (areas.size() > 24) {
@@ -232,9 +230,20 @@ void DisplayPanelView::markChanged() {
   if (region.isEmpty()) return;
   dirty_ += region;
   update(region);
+  if (damaged) damaged();
 }
 
-QRegion DisplayPanelView::takeDirtyRegion() { return std::exchange(dirty_, QRegion()); }
+QRect DisplayPanelView::drawnArea() const {
+  if (!shown_) return {};
+  // A settle overshoots its rest by a little; the name field is a child of its own.
+  constexpr int kMargin = 16;
+  QRectF area = ScenePainter::extent(animator_.target());
+  if (marked_) area |= ScenePainter::extent(*marked_);
+  if (field_ && !field_->isHidden()) area |= QRectF(field_->geometry());
+  return area.toAlignedRect().adjusted(-kMargin, -kMargin, kMargin, kMargin) & rect();
+}
+
+QRegion DisplayPanelView::takeDamage() { return std::exchange(dirty_, QRegion()); }
 
 void DisplayPanelView::placeNameField(const Node& root) {
   const scene::NameField* found = nullptr;
@@ -287,8 +296,10 @@ void DisplayPanelView::paintEvent(QPaintEvent*) {
   // showing (or of its making, laid out for no display): it draws nothing until shown.
   if (!shown_) return;
   QPainter painter(this);
-  // The tree just marked is what shows until the clock moves on.
-  if (marked_ && markedAt_ == platform::clock().monotonicSeconds()) {
+  // The tree last marked is what shows until the next frame marks another: the window's
+  // surface keeps the pixels of earlier frames wherever the marks left them alone, so
+  // whatever is drawn must be that tree, however much later the drawing comes.
+  if (marked_) {
     ScenePainter::paint(painter, *marked_);
   } else if (animator_.isAnimating()) {
     ScenePainter::paint(painter, animator_.displayed());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
+#include "platform/OwnWindowSurface.h"
 #include "switcher/PanelViews.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/model/PanelGeometry.h"
@@ -32,7 +33,7 @@ namespace trelliq::views {
 /// Turns the model into one panel's scene (the real layout in the program).
 using PanelLayoutFunction = std::function<scene::PanelScene(const scene::PanelLayoutInput&)>;
 
-class DisplayPanelView : public QWidget, public PanelView {
+class DisplayPanelView : public QWidget, public PanelView, public platform::DamageReportingView {
  public:
   /// Subscribes to `model` and draws display `index` in `panel`, whose content it becomes.
   /// Model, geometry and panel must outlive the view.
@@ -51,12 +52,17 @@ class DisplayPanelView : public QWidget, public PanelView {
   NameLineEdit* nameField() const;
   PointerBridge* pointerBridge() const { return bridge_; }
   const SceneAnimator& animator() const { return animator_; }
-  /// What has to be drawn again since the last call (the compositor's next paint), in
-  /// the view's coordinates; empties it.
-  QRegion takeDirtyRegion();
+  /// What has to be drawn again since the last call (the surface's next frame), in the
+  /// view's coordinates; empties it.
+  QRegion takeDamage() override;
 
   /// Lays out again and animates with `animation`; the model's changes call it.
   void rebuild(const std::optional<Animation>& animation);
+
+  /// Where the panel may ink until what moves has come to rest: the tree last marked and
+  /// the one it moves to, their shadows and a margin for a settle's overshoot; nothing
+  /// while the panel is not shown.
+  QRect drawnArea() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -90,7 +96,7 @@ class DisplayPanelView : public QWidget, public PanelView {
   bool namesAlways_ = false;
   GlassLook glass_;
   bool shown_ = false;
-  CGRect frame_;  // the panel's frame, read when it is shown or the snapshot changes
+  CGRect frame_;                   // the panel's frame, read when it is shown or the snapshot changes
   NameLineEdit* field_ = nullptr;  // a child, made on first use and hidden when not editing
   QPointer<PointerBridge> bridge_;
   struct Inputs {
@@ -102,7 +108,6 @@ class DisplayPanelView : public QWidget, public PanelView {
   Inputs seen_;
   QRegion dirty_;
   std::shared_ptr<const scene::Node> marked_;  // the tree as it showed when last marked
-  double markedAt_ = -1;
 };
 
 }  // namespace trelliq::views
