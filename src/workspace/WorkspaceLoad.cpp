@@ -148,6 +148,230 @@ std::optional<std::uint32_t> ownWindowNumber(NSWindow* window) {
   return static_cast<std::uint32_t>(number);
 }
 
+// The running apps that may own windows (regular and accessory ones still running),
+// oldest launch first.
+std::vector<NSRunningApplication> runningApps() {
+  std::vector<NSRunningApplication> running;
+  for (const NSRunningApplication& app : NSWorkspace::shared().runningApplications()) {
+    const NSApplicationActivationPolicy policy = app.activationPolicy();
+    if (policy != NSApplicationActivationPolicyRegular && policy != NSApplicationActivationPolicyAccessory) continue;
+    if (app.isTerminated()) continue;
+    running.push_back(app);
+  }
+  std::stable_sort(running.begin(), running.end(), [](const NSRunningApplication& a, const NSRunningApplication& b) {
+    const double distantPast = -std::numeric_limits<double>::infinity();
+    return a.launchDate().value_or(distantPast) < b.launchDate().value_or(distantPast);
+  });
+  return running;
+}
+
+// The window the app has focused; for the program itself, its key window, else its main one.
+std::optional<std::uint32_t> focusedWindow(std::int32_t pid, std::int32_t ownPID) {
+  if (pid != ownPID) return focusedWindowID(pid);
+  NSApplication& application = NSApp();
+  std::optional<std::uint32_t> own = ownWindowNumber(application.keyWindow());
+  if (!own) own = ownWindowNumber(application.mainWindow());
+  return own;
+}
+
+// The apps with windows, each beside its windows, the windowless regular apps for the
+// tray and the windows the apps have focused.
+struct Apps {
+  std::vector<Loaded> loaded;
+  std::vector<std::vector<WindowInfo>> windowsOf;  // one list per loaded app
+  std::vector<AppInfo> tray;
+  std::set<std::uint32_t> focused;
+};
+
+Apps loadApps(const WindowSnapshot& snapshot) {
+  const std::vector<NSRunningApplication> running = runningApps();
+  const std::int32_t ownPID = NSProcessInfo::processInfo().processIdentifier();
+  Apps apps;
+  for (const NSRunningApplication& app : running) {
+    AppInfo info(app);
+    const std::int32_t pid = info.id;
+    std::vector<WindowInfo> windows;
+    if (pid == ownPID) {
+      windows = snapshot.ownWindows();
+    } else if (info.accessory) {
+      if (snapshot.mayHaveWindows(pid)) windows = snapshot.windows(app, true);
+    } else {
+      windows = snapshot.windows(app, false);
+    }
+    if (windows.empty()) {
+      if (!info.accessory && pid != ownPID) apps.tray.push_back(std::move(info));
+      continue;
+    }
+    if (const auto focused = focusedWindow(pid, ownPID)) apps.focused.insert(*focused);
+    const bool hidden = app.isHidden();
+    apps.loaded.push_back(Loaded{std::move(info), hidden});
+    apps.windowsOf.push_back(std::move(windows));
+  }
+  return apps;
+}
+
+// Per display, the windows of each of its Spaces, in the apps' order.
+using Placed = std::vector<std::map<std::int64_t, std::vector<Entry>>>;
+
+// Puts every window onto a Space of a display, noting its frame on the way.
+Placed placeWindows(std::vector<std::vector<WindowInfo>>& windowsOf, const WindowSnapshot& snapshot,
+                    const Private::Layout& layout, double primaryTop, int fallback) {
+  const Layouts& displays = layout.displays;
+  Placed placed(displays.size());
+  for (std::size_t a = 0; a < windowsOf.size(); ++a) {
+    for (WindowInfo& window : windowsOf[a]) {
+      DesktopFrames::note(window);
+      static const std::vector<std::int64_t> nowhere;
+      const std::vector<std::int64_t>& spaces = window.windowID ? snapshot.spaces(*window.windowID) : nowhere;
+      const auto [d, space] = placeOn(spaces, window.bounds, displays, layout.shared, primaryTop, fallback);
+      placed[static_cast<std::size_t>(d)][space].push_back(Entry{a, std::move(window)});
+    }
+  }
+  return placed;
+}
+
+// The numbers of the front windows (none when unreadable), after pruning the remembered
+// frames and window names to the windows still listed. A list that could not be read
+// says nothing about which windows exist, so then nothing is pruned.
+std::vector<std::uint32_t> readFront(const WindowSnapshot& snapshot) {
+  std::optional<std::vector<std::uint32_t>> front = frontWindows();
+  if (!front) return {};
+  if (snapshot.listRead) {
+    std::set<std::uint32_t> listed;
+    for (const auto& [number, position] : snapshot.order) listed.insert(listed.end(), number);
+    SpaceNames::forgetWindows(listed);
+    DesktopFrames::forget(listed);
+  }
+  return std::move(*front);
+}
+
+// What every Space's tiles are made of, gathered once per load.
+struct TileSources {
+  const WindowSnapshot& snapshot;
+  const std::vector<Loaded>& loaded;
+  const std::set<std::uint32_t>& focused;
+  const std::map<std::string, std::string>& names;
+  Settings::Desktops desktops;  // as they apply to this load
+  bool screenTiles;
+};
+
+// One Space as the load sees it: where it is, how it is called and the windows on it.
+struct SpaceAt {
+  std::string prefix;  // "<display>:", the start of its tiles' ids
+  const Private::SpaceLayout& space;
+  std::string desktopName;  // "Desktop N", N counting the display's ordinary Spaces
+  std::string nameKey;
+  std::optional<std::string> named;  // the name the user gave it (never for a full-screen Space)
+  const std::vector<Entry>& entries;
+};
+
+// The loaded apps with a window on the Space, in the order their windows were placed.
+std::vector<std::size_t> appsOn(const std::vector<Entry>& entries) {
+  std::vector<std::size_t> apps;
+  for (const Entry& e : entries) {
+    if (std::find(apps.begin(), apps.end(), e.app) == apps.end()) apps.push_back(e.app);
+  }
+  return apps;
+}
+
+// A full-screen Space's one tile, named after its window shown first, known by its
+// smallest window number.
+Cluster fullScreenTile(const SpaceAt& at, const std::vector<std::size_t>& apps, const TileSources& from) {
+  std::uint32_t smallest = 0;
+  bool any = false;
+  for (const Entry& e : at.entries) {
+    if (e.window.windowID && (!any || *e.window.windowID < smallest)) {
+      smallest = *e.window.windowID;
+      any = true;
+    }
+  }
+  Cluster tile = makeTile(at.prefix + "fullScreen:" + std::to_string(smallest), at.space.id, true, apps, at.entries,
+                          from.loaded, from.focused);
+  const auto shown =
+      std::find_if(tile.windows.begin(), tile.windows.end(), [](const WindowInfo& w) { return !w.minimized; });
+  if (shown != tile.windows.end() && shown->windowID) {
+    tile.nameKey = SpaceNames::key(*shown->windowID);
+    tile.named = lookUp(from.names, *tile.nameKey);
+  }
+  if (from.screenTiles) tile = Workspace::screenTile(tile, from.snapshot.order, tile.appNames());
+  return tile;
+}
+
+// The Space's tiles: its full-screen tile, its screen tile, or its desktop tile (when it
+// shows one) followed by one tile per app.
+std::vector<Cluster> spaceTiles(const SpaceAt& at, const std::optional<Cluster>& desktopTile, const TileSources& from) {
+  const std::vector<std::size_t> apps = appsOn(at.entries);
+  const std::string spaceID = std::to_string(at.space.id);
+  std::vector<Cluster> tiles;
+  if (at.space.fullScreen) {
+    tiles.push_back(fullScreenTile(at, apps, from));
+  } else if (from.screenTiles && !apps.empty()) {
+    Cluster tile =
+        makeTile(at.prefix + spaceID + ":screen", at.space.id, false, apps, at.entries, from.loaded, from.focused);
+    tile.nameKey = at.nameKey;
+    tile.named = at.named;
+    tiles.push_back(Workspace::screenTile(tile, from.snapshot.order, at.desktopName));
+  } else {
+    if (desktopTile) tiles.push_back(*desktopTile);
+    for (std::size_t a : apps) {
+      tiles.push_back(makeTile(at.prefix + spaceID + ":" + std::to_string(from.loaded[a].info.id), at.space.id, false,
+                               {a}, at.entries, from.loaded, from.focused));
+    }
+  }
+  return tiles;
+}
+
+// The Space with its tiles and its spare desktop stop; nothing when it shows no tile.
+std::optional<SpaceGroup> spaceGroup(std::size_t d, const SpaceAt& at, int desktopCount,
+                                     const std::optional<std::int64_t>& current, const TileSources& from) {
+  const bool visible = std::any_of(at.entries.begin(), at.entries.end(),
+                                   [&](const Entry& e) { return !from.loaded[e.app].hidden && !e.window.minimized; });
+  std::optional<Cluster> desktopTile, emptyStop;
+  const bool mayHaveDesktop =
+      !at.space.fullScreen && !(from.desktops == Settings::Desktops::firstWhenEmpty && desktopCount > 1);
+  if (mayHaveDesktop) {
+    const Cluster desktop = Cluster::desktop(static_cast<int>(d), at.space.id, at.desktopName, at.nameKey, at.named);
+    if (!visible || from.desktops == Settings::Desktops::always) desktopTile = desktop;
+    if (!from.screenTiles) emptyStop = desktop;
+  }
+  if (at.entries.empty() && !desktopTile) return std::nullopt;
+
+  std::vector<Cluster> tiles = spaceTiles(at, desktopTile, from);
+  SpaceGroup group;
+  group.id = at.space.id;
+  group.label = at.space.fullScreen ? tiles.front().name() : at.named.value_or(at.desktopName);
+  group.fullScreen = at.space.fullScreen;
+  group.current = current && *current == at.space.id;
+  group.clusters = std::move(tiles);
+  group.emptyStop = std::move(emptyStop);
+  return group;
+}
+
+// One display's Spaces that show tiles, in the window server's order, and its front tile.
+DisplayGroup displayGroup(std::size_t d, const Private::DisplayLayout& display,
+                          const std::map<std::int64_t, std::vector<Entry>>& placed, const TileSources& from,
+                          const std::vector<std::uint32_t>& front) {
+  static const std::vector<Entry> none;
+  DisplayGroup group{display.id, display.screen, {}, std::nullopt};
+  int desktopCount = 0;
+  for (const Private::SpaceLayout& space : display.spaces) {
+    if (!space.fullScreen) ++desktopCount;
+    const std::string nameKey = SpaceNames::key(space.uuid);
+    const auto found = placed.find(space.id);
+    const SpaceAt at{std::to_string(d) + ":",
+                     space,
+                     "Desktop " + std::to_string(desktopCount),
+                     nameKey,
+                     space.fullScreen ? std::nullopt : lookUp(from.names, nameKey),
+                     found == placed.end() ? none : found->second};
+    if (std::optional<SpaceGroup> shown = spaceGroup(d, at, desktopCount, display.current, from)) {
+      group.spaces.push_back(std::move(*shown));
+    }
+  }
+  group.here = Workspace::topCluster(group, front);
+  return group;
+}
+
 }  // namespace
 
 int Workspace::display(const std::optional<CGRect>& bounds, const std::vector<Private::DisplayLayout>& displays,
@@ -167,167 +391,28 @@ std::pair<int, std::int64_t> Workspace::place(const WindowInfo& window,
 Workspace Workspace::load(bool screenTiles) { return load(Settings::desktops(), screenTiles); }
 
 Workspace Workspace::load(Settings::Desktops desktops, bool screenTiles) {
-  // 1. The window list and the displays.
   const WindowSnapshot snapshot;
   const Private::Layout layout = Private::displayLayout();
   if (layout.displays.empty()) return Workspace{};
-  const Layouts& displays = layout.displays;
   const double primaryTop = ScreenGeometry::primaryTop();
-  const int fallback = fallbackDisplay(displays);
-  const Settings::Desktops effective = screenTiles ? Settings::Desktops(Settings::Desktops::whenEmpty) : desktops;
+  const int fallback = fallbackDisplay(layout.displays);
 
-  // 2. Apps, oldest launch first, with their windows and focused windows.
-  std::vector<NSRunningApplication> running;
-  for (const NSRunningApplication& app : NSWorkspace::shared().runningApplications()) {
-    const NSApplicationActivationPolicy policy = app.activationPolicy();
-    if (policy != NSApplicationActivationPolicyRegular && policy != NSApplicationActivationPolicyAccessory) continue;
-    if (app.isTerminated()) continue;
-    running.push_back(app);
-  }
-  std::stable_sort(running.begin(), running.end(), [](const NSRunningApplication& a, const NSRunningApplication& b) {
-    const double distantPast = -std::numeric_limits<double>::infinity();
-    return a.launchDate().value_or(distantPast) < b.launchDate().value_or(distantPast);
-  });
-
-  const std::int32_t ownPID = NSProcessInfo::processInfo().processIdentifier();
-  std::vector<Loaded> loaded;
-  std::vector<std::vector<WindowInfo>> windowsOf;
-  std::vector<AppInfo> tray;
-  std::set<std::uint32_t> focused;
-  for (const NSRunningApplication& app : running) {
-    AppInfo info(app);
-    const std::int32_t pid = info.id;
-    std::vector<WindowInfo> windows;
-    if (pid == ownPID) {
-      windows = snapshot.ownWindows();
-    } else if (info.accessory) {
-      if (snapshot.mayHaveWindows(pid)) windows = snapshot.windows(app, true);
-    } else {
-      windows = snapshot.windows(app, false);
-    }
-    if (windows.empty()) {
-      if (!info.accessory && pid != ownPID) tray.push_back(std::move(info));
-      continue;
-    }
-    if (pid == ownPID) {
-      NSApplication& application = NSApp();
-      std::optional<std::uint32_t> own = ownWindowNumber(application.keyWindow());
-      if (!own) own = ownWindowNumber(application.mainWindow());
-      if (own) focused.insert(*own);
-    } else if (const auto number = focusedWindowID(pid)) {
-      focused.insert(*number);
-    }
-    const bool hidden = app.isHidden();
-    loaded.push_back(Loaded{std::move(info), hidden});
-    windowsOf.push_back(std::move(windows));
-  }
-
-  // 3. Every window onto a Space of a display.
-  std::vector<std::map<std::int64_t, std::vector<Entry>>> placed(displays.size());
-  for (std::size_t a = 0; a < loaded.size(); ++a) {
-    for (WindowInfo& window : windowsOf[a]) {
-      DesktopFrames::note(window);
-      static const std::vector<std::int64_t> nowhere;
-      const std::vector<std::int64_t>& spaces = window.windowID ? snapshot.spaces(*window.windowID) : nowhere;
-      const auto [d, space] = placeOn(spaces, window.bounds, displays, layout.shared, primaryTop, fallback);
-      placed[static_cast<std::size_t>(d)][space].push_back(Entry{a, std::move(window)});
-    }
-  }
-
-  // 5. The front windows, and the stores pruned to the windows that still exist. A list
-  // that could not be read says nothing about which windows exist, so nothing is pruned.
-  const std::optional<std::vector<std::uint32_t>> frontRead = frontWindows();
-  static const std::vector<std::uint32_t> noFront;
-  const std::vector<std::uint32_t>& front = frontRead ? *frontRead : noFront;
-  if (frontRead && snapshot.listRead) {
-    std::set<std::uint32_t> listed;
-    for (const auto& [number, position] : snapshot.order) listed.insert(listed.end(), number);
-    SpaceNames::forgetWindows(listed);
-    DesktopFrames::forget(listed);
-  }
+  Apps apps = loadApps(snapshot);
+  const Placed placed = placeWindows(apps.windowsOf, snapshot, layout, primaryTop, fallback);
+  const std::vector<std::uint32_t> front = readFront(snapshot);
   const std::map<std::string, std::string> names = SpaceNames::all();
 
-  // 6-10. Spaces, their tiles, and each display's front tile.
+  const TileSources from{snapshot,
+                         apps.loaded,
+                         apps.focused,
+                         names,
+                         screenTiles ? Settings::Desktops(Settings::Desktops::whenEmpty) : desktops,
+                         screenTiles};
   std::vector<DisplayGroup> groups;
-  const std::vector<Entry> none;
-  for (std::size_t d = 0; d < displays.size(); ++d) {
-    const Private::DisplayLayout& display = displays[d];
-    const std::string prefix = std::to_string(d) + ":";
-    DisplayGroup group{display.id, display.screen, {}, std::nullopt};
-    int desktopCount = 0;
-    for (const Private::SpaceLayout& space : display.spaces) {
-      if (!space.fullScreen) ++desktopCount;
-      const std::string desktopName = "Desktop " + std::to_string(desktopCount);
-      const std::string nameKey = SpaceNames::key(space.uuid);
-      const std::optional<std::string> named = space.fullScreen ? std::nullopt : lookUp(names, nameKey);
-      const auto found = placed[d].find(space.id);
-      const std::vector<Entry>& entries = found == placed[d].end() ? none : found->second;
-      const bool visible = std::any_of(entries.begin(), entries.end(),
-                                       [&](const Entry& e) { return !loaded[e.app].hidden && !e.window.minimized; });
-
-      std::optional<Cluster> desktopTile, emptyStop;
-      const bool mayHaveDesktop =
-          !space.fullScreen && !(effective == Settings::Desktops::firstWhenEmpty && desktopCount > 1);
-      if (mayHaveDesktop) {
-        const Cluster desktop = Cluster::desktop(static_cast<int>(d), space.id, desktopName, nameKey, named);
-        if (!visible || effective == Settings::Desktops::always) desktopTile = desktop;
-        if (!screenTiles) emptyStop = desktop;
-      }
-      if (entries.empty() && !desktopTile) continue;
-
-      std::vector<std::size_t> apps;
-      for (const Entry& e : entries) {
-        if (std::find(apps.begin(), apps.end(), e.app) == apps.end()) apps.push_back(e.app);
-      }
-      const std::string spaceID = std::to_string(space.id);
-      std::vector<Cluster> tiles;
-      if (space.fullScreen) {
-        std::uint32_t smallest = 0;
-        bool any = false;
-        for (const Entry& e : entries) {
-          if (e.window.windowID && (!any || *e.window.windowID < smallest)) {
-            smallest = *e.window.windowID;
-            any = true;
-          }
-        }
-        Cluster tile =
-            makeTile(prefix + "fullScreen:" + std::to_string(smallest), space.id, true, apps, entries, loaded, focused);
-        const auto shown =
-            std::find_if(tile.windows.begin(), tile.windows.end(), [](const WindowInfo& w) { return !w.minimized; });
-        if (shown != tile.windows.end() && shown->windowID) {
-          tile.nameKey = SpaceNames::key(*shown->windowID);
-          tile.named = lookUp(names, *tile.nameKey);
-        }
-        if (screenTiles) tile = screenTile(tile, snapshot.order, tile.appNames());
-        tiles.push_back(std::move(tile));
-      } else if (screenTiles && !apps.empty()) {
-        Cluster tile = makeTile(prefix + spaceID + ":screen", space.id, false, apps, entries, loaded, focused);
-        tile.nameKey = nameKey;
-        tile.named = named;
-        tiles.push_back(screenTile(tile, snapshot.order, desktopName));
-      } else {
-        if (desktopTile) tiles.push_back(*desktopTile);
-        for (std::size_t a : apps) {
-          tiles.push_back(makeTile(prefix + spaceID + ":" + std::to_string(loaded[a].info.id), space.id, false, {a},
-                                   entries, loaded, focused));
-        }
-      }
-
-      SpaceGroup spaceGroup;
-      spaceGroup.id = space.id;
-      spaceGroup.label = space.fullScreen ? tiles.front().name() : named.value_or(desktopName);
-      spaceGroup.fullScreen = space.fullScreen;
-      spaceGroup.current = display.current && *display.current == space.id;
-      spaceGroup.clusters = std::move(tiles);
-      spaceGroup.emptyStop = std::move(emptyStop);
-      group.spaces.push_back(std::move(spaceGroup));
-    }
-    group.here = topCluster(group, front);
-    groups.push_back(std::move(group));
+  for (std::size_t d = 0; d < layout.displays.size(); ++d) {
+    groups.push_back(displayGroup(d, layout.displays[d], placed[d], from, front));
   }
-
-  // 11.
-  return Workspace{std::move(groups), std::move(tray), names, {}};
+  return Workspace{std::move(groups), std::move(apps.tray), names, {}};
 }
 
 }  // namespace trelliq
