@@ -78,6 +78,135 @@ bool hasTile(const DisplayGroup& display, const std::string& id) {
   return false;
 }
 
+// Where the moved window will lie: the full-screen frame of its screen when entering;
+// when leaving, its remembered frame, else the middle two thirds of its screen.
+CGRect movedFrame(const NSScreen& screen, std::uint32_t window, bool on) {
+  if (on) return DesktopFrames::fullScreenFrame(screen);
+  if (std::optional<CGRect> remembered = DesktopFrames::frame(window)) return *remembered;
+  const CGRect frame = ScreenGeometry::windowServerFrame(screen);
+  return frame.insetBy(frame.width() / 6, frame.height() / 6);
+}
+
+// Takes the window out of its tile and gives it a provisional full-screen Space at the
+// end of display `d`.
+void enterFullScreen(Workspace& workspace, std::size_t d, const WindowInfo& old, const WindowInfo& moved,
+                     const AppInfo& app, bool screenTiles) {
+  const std::uint32_t window = *moved.windowID;
+  DesktopFrames::freeze(old);
+  const ValueID oldID = old.id;
+  workspace.removeWindows([oldID](const WindowInfo& x) { return x.id == oldID; });
+  // The display may have lost Space groups, but never the display itself.
+  DisplayGroup& target = workspace.displays[d];
+  Cluster fresh;
+  fresh.id = std::to_string(d) + ":fullScreen:" + std::to_string(window);
+  fresh.space = -static_cast<std::int64_t>(window);
+  fresh.fullScreen = true;
+  fresh.apps = {app};
+  fresh.windows = {moved};
+  fresh.lastWindow = 0;
+  fresh.nameKey = SpaceNames::key(window);
+  if (auto it = workspace.names.find(*fresh.nameKey); it != workspace.names.end()) fresh.named = it->second;
+  if (screenTiles) fresh = Workspace::screenTile(fresh, {{window, 0}}, fresh.appNames());
+  SpaceGroup group;
+  group.id = fresh.space;
+  group.label = fresh.name();
+  group.fullScreen = true;
+  group.current = false;
+  group.clusters = {std::move(fresh)};
+  target.spaces.push_back(std::move(group));
+}
+
+// The ordinary Space nearest before the display's Space group `g`, else nearest after it.
+std::optional<std::size_t> nearestOrdinarySpace(const DisplayGroup& display, std::size_t g) {
+  for (std::size_t i = g; i-- > 0;) {
+    if (!display.spaces[i].fullScreen) return i;
+  }
+  for (std::size_t i = g + 1; i < display.spaces.size(); ++i) {
+    if (!display.spaces[i].fullScreen) return i;
+  }
+  return std::nullopt;
+}
+
+// Puts the window back into the Space's screen tile, or makes one of it in place of the
+// Space's desktop. False when the Space has neither.
+bool rejoinScreenTile(SpaceGroup& target, const std::string& prefix, const WindowInfo& moved, const AppInfo& app) {
+  auto screenIt =
+      std::find_if(target.clusters.begin(), target.clusters.end(), [](const Cluster& c) { return c.screen; });
+  auto desktopIt =
+      std::find_if(target.clusters.begin(), target.clusters.end(), [](const Cluster& c) { return c.isDesktop(); });
+  if (screenIt != target.clusters.end()) {
+    screenIt->windows.push_back(moved);
+    screenIt->stacking.push_back(moved.id);
+    screenIt->lastWindow = static_cast<int>(screenIt->windows.size() - 1);
+    screenIt->lastOnDesktop = false;
+    if (std::none_of(screenIt->apps.begin(), screenIt->apps.end(), [&](const AppInfo& a) { return a.id == app.id; })) {
+      screenIt->apps.push_back(app);
+    }
+    return true;
+  }
+  if (desktopIt == target.clusters.end()) return false;
+  Cluster tile;
+  tile.id = prefix + ":screen";
+  tile.space = target.id;
+  tile.apps = {app};
+  tile.windows = {moved};
+  tile.lastWindow = 0;
+  tile.nameKey = desktopIt->nameKey;
+  tile.named = desktopIt->named;
+  const std::string desktopName = desktopIt->desktopName;
+  target.clusters = {Workspace::screenTile(tile, {{*moved.windowID, 0}}, desktopName)};
+  return true;
+}
+
+// Puts the window into its app's tile on the Space, in window-number order, or gives the
+// app a tile there; the Space's desktop tile goes when the desktops option shows it only
+// while nothing is visible.
+void rejoinAppTile(SpaceGroup& target, const std::string& prefix, const WindowInfo& moved, const AppInfo& app) {
+  const std::uint32_t window = *moved.windowID;
+  const std::string tileID = prefix + ":" + std::to_string(app.id);
+  auto tileIt =
+      std::find_if(target.clusters.begin(), target.clusters.end(), [&](const Cluster& c) { return c.id == tileID; });
+  if (tileIt != target.clusters.end()) {
+    auto& ws = tileIt->windows;
+    auto at =
+        std::find_if(ws.begin(), ws.end(), [&](const WindowInfo& x) { return !x.windowID || *x.windowID > window; });
+    const auto index = at - ws.begin();
+    ws.insert(at, moved);
+    tileIt->lastWindow = static_cast<int>(index);
+  } else {
+    Cluster tile;
+    tile.id = tileID;
+    tile.space = target.id;
+    tile.apps = {app};
+    tile.windows = {moved};
+    tile.lastWindow = 0;
+    target.clusters.push_back(std::move(tile));
+  }
+  if (Settings::desktops() != Settings::Desktops::always && !app.app.isHidden()) {
+    std::erase_if(target.clusters, [](const Cluster& c) { return c.isDesktop(); });
+  }
+}
+
+// Moves the window from its full-screen Space at `at` into the nearest ordinary Space of
+// its display. False, with nothing changed, when there is none or it cannot take the window.
+bool leaveFullScreen(Workspace& workspace, const Position& at, const WindowInfo& old, const WindowInfo& moved,
+                     const AppInfo& app, bool screenTiles) {
+  DisplayGroup& display = workspace.displays[at.display];
+  const std::optional<std::size_t> targetIndex = nearestOrdinarySpace(display, at.group);
+  if (!targetIndex) return false;
+  SpaceGroup target = display.spaces[*targetIndex];
+  const std::string prefix = std::to_string(at.display) + ":" + std::to_string(target.id);
+  if (screenTiles) {
+    if (!rejoinScreenTile(target, prefix, moved, app)) return false;
+  } else {
+    rejoinAppTile(target, prefix, moved, app);
+  }
+  display.spaces[*targetIndex] = std::move(target);
+  const ValueID oldID = old.id;
+  workspace.removeWindows([oldID](const WindowInfo& x) { return x.id == oldID; });
+  return true;
+}
+
 }  // namespace
 
 void Workspace::removeWindows(const std::function<bool(const WindowInfo&)>& test) {
@@ -102,130 +231,20 @@ void Workspace::removeWindows(const std::function<bool(const WindowInfo&)>& test
 bool Workspace::moveFullScreen(std::uint32_t window, bool on, bool screenTiles) {
   const std::optional<Position> at = find(*this, window);
   if (!at) return false;
-  const std::size_t d = at->display, g = at->group;
-
-  DisplayGroup& display = displays[d];
-  const Cluster& cluster = display.spaces[g].clusters[at->cluster];
+  const DisplayGroup& display = displays[at->display];
+  const Cluster& cluster = display.spaces[at->group].clusters[at->cluster];
   const WindowInfo old = cluster.windows[at->window];
   const AppInfo* owner = cluster.app(&old);
   if (!owner) return false;
   const AppInfo app = *owner;
   const bool fromFullScreen = cluster.fullScreen;
-  const int displayIndex = static_cast<int>(d);
-
-  CGRect frame;
+  const WindowInfo moved(old.pid, old.windowID, old.element, old.title, false, on,
+                         movedFrame(display.screen, window, on));
   if (on) {
-    frame = DesktopFrames::fullScreenFrame(display.screen);
-  } else if (std::optional<CGRect> remembered = DesktopFrames::frame(window)) {
-    frame = *remembered;
-  } else {
-    const CGRect screen = ScreenGeometry::windowServerFrame(display.screen);
-    frame = screen.insetBy(screen.width() / 6, screen.height() / 6);
-  }
-  WindowInfo moved(old.pid, old.windowID, old.element, old.title, false, on, frame);
-  const ValueID oldID = old.id;
-  const auto isOld = [oldID](const WindowInfo& x) { return x.id == oldID; };
-
-  if (on) {
-    DesktopFrames::freeze(old);
-    removeWindows(isOld);
-    // The display may have lost Space groups, but never the display itself.
-    DisplayGroup& target = displays[d];
-    Cluster fresh;
-    fresh.id = std::to_string(displayIndex) + ":fullScreen:" + std::to_string(window);
-    fresh.space = -static_cast<std::int64_t>(window);
-    fresh.fullScreen = true;
-    fresh.apps = {app};
-    fresh.windows = {moved};
-    fresh.lastWindow = 0;
-    fresh.nameKey = SpaceNames::key(window);
-    if (auto it = names.find(*fresh.nameKey); it != names.end()) fresh.named = it->second;
-    if (screenTiles) fresh = screenTile(fresh, {{window, 0}}, fresh.appNames());
-    SpaceGroup group;
-    group.id = fresh.space;
-    group.label = fresh.name();
-    group.fullScreen = true;
-    group.current = false;
-    group.clusters = {std::move(fresh)};
-    target.spaces.push_back(std::move(group));
+    enterFullScreen(*this, at->display, old, moved, app, screenTiles);
     return true;
   }
-
-  if (!fromFullScreen) return false;
-  std::optional<std::size_t> targetIndex;
-  for (std::size_t i = g; i-- > 0;) {
-    if (!display.spaces[i].fullScreen) {
-      targetIndex = i;
-      break;
-    }
-  }
-  if (!targetIndex) {
-    for (std::size_t i = g + 1; i < display.spaces.size(); ++i) {
-      if (!display.spaces[i].fullScreen) {
-        targetIndex = i;
-        break;
-      }
-    }
-  }
-  if (!targetIndex) return false;
-  SpaceGroup target = display.spaces[*targetIndex];
-  const std::string prefix = std::to_string(displayIndex) + ":" + std::to_string(target.id);
-
-  if (screenTiles) {
-    auto screenIt =
-        std::find_if(target.clusters.begin(), target.clusters.end(), [](const Cluster& c) { return c.screen; });
-    auto desktopIt =
-        std::find_if(target.clusters.begin(), target.clusters.end(), [](const Cluster& c) { return c.isDesktop(); });
-    if (screenIt != target.clusters.end()) {
-      screenIt->windows.push_back(moved);
-      screenIt->stacking.push_back(moved.id);
-      screenIt->lastWindow = static_cast<int>(screenIt->windows.size() - 1);
-      screenIt->lastOnDesktop = false;
-      if (std::none_of(screenIt->apps.begin(), screenIt->apps.end(),
-                       [&](const AppInfo& a) { return a.id == app.id; })) {
-        screenIt->apps.push_back(app);
-      }
-    } else if (desktopIt != target.clusters.end()) {
-      Cluster tile;
-      tile.id = prefix + ":screen";
-      tile.space = target.id;
-      tile.apps = {app};
-      tile.windows = {moved};
-      tile.lastWindow = 0;
-      tile.nameKey = desktopIt->nameKey;
-      tile.named = desktopIt->named;
-      const std::string desktopName = desktopIt->desktopName;
-      target.clusters = {screenTile(tile, {{window, 0}}, desktopName)};
-    } else {
-      return false;
-    }
-  } else {
-    const std::string tileID = prefix + ":" + std::to_string(app.id);
-    auto tileIt =
-        std::find_if(target.clusters.begin(), target.clusters.end(), [&](const Cluster& c) { return c.id == tileID; });
-    if (tileIt != target.clusters.end()) {
-      auto& ws = tileIt->windows;
-      auto at =
-          std::find_if(ws.begin(), ws.end(), [&](const WindowInfo& x) { return !x.windowID || *x.windowID > window; });
-      const auto index = at - ws.begin();
-      ws.insert(at, moved);
-      tileIt->lastWindow = static_cast<int>(index);
-    } else {
-      Cluster tile;
-      tile.id = tileID;
-      tile.space = target.id;
-      tile.apps = {app};
-      tile.windows = {moved};
-      tile.lastWindow = 0;
-      target.clusters.push_back(std::move(tile));
-    }
-    if (Settings::desktops() != Settings::Desktops::always && !app.app.isHidden()) {
-      std::erase_if(target.clusters, [](const Cluster& c) { return c.isDesktop(); });
-    }
-  }
-  display.spaces[*targetIndex] = std::move(target);
-  removeWindows(isOld);
-  return true;
+  return fromFullScreen && leaveFullScreen(*this, *at, old, moved, app, screenTiles);
 }
 
 }  // namespace trelliq
