@@ -31,6 +31,103 @@ struct ListedWindow {
   std::vector<std::int64_t> spaces;
 };
 
+// The standard windows an app reports through the accessibility interface.
+struct Reported {
+  std::vector<WindowInfo> windows;
+  std::set<std::uint32_t> numbers;  // theirs, for the window list to leave out
+  bool incomplete = false;          // the app gave no list, or an empty one just after launching
+};
+
+Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplication& app) {
+  const std::int32_t pid = app.processIdentifier();
+  Reported reported;
+  AXUIElementRef application = AXUIElementCreateApplication(pid);
+  AXUIElementSetMessagingTimeout(application, kApplicationTimeout);
+  AXValue value;
+  std::optional<std::vector<AXUIElementRef>> elements;
+  if (Unresponsive::copyAttribute(application, kAXWindowsAttribute, &value) == kAXErrorSuccess) {
+    elements = value.asElementArray();
+  }
+  reported.incomplete = !elements;
+  if (elements && elements->empty()) {
+    const auto launched = app.launchDate();
+    reported.incomplete = launched && *launched - platform::now() > -kJustLaunchedSeconds;
+  }
+  static const std::vector<AXUIElementRef> noElements;
+  for (const AXUIElementRef& element : elements ? *elements : noElements) {
+    // An app that stopped answering halfway through its list is not asked about the rest.
+    if (Unresponsive::skipping(pid)) break;
+    // Handles read from a list start with the long default timeout; a hung app must not
+    // hold the snapshot longer than the app element allows.
+    AXUIElementSetMessagingTimeout(element, kApplicationTimeout);
+    auto subrole = Unresponsive::attribute(element, kAXSubroleAttribute);
+    if (!subrole || !subrole->asString() || *subrole->asString() != kAXStandardWindowSubrole) continue;
+    const auto number = Private::windowID(element);
+    if (number) reported.numbers.insert(*number);
+    std::optional<std::string> title;
+    if (auto text = Unresponsive::attribute(element, kAXTitleAttribute);
+        text && text->asString() && !text->asString()->empty()) {
+      title = *text->asString();
+    }
+    auto minimizedValue = Unresponsive::attribute(element, kAXMinimizedAttribute);
+    const bool minimized = minimizedValue && minimizedValue->asBool().value_or(false);
+    Minimized::changed(element, number, minimized);
+    reported.windows.emplace_back(pid, number, element, std::move(title), minimized, snapshot.isFullScreen(number),
+                                  number ? snapshot.bounds(*number) : std::nullopt);
+  }
+  return reported;
+}
+
+// The app's windows only the window server lists that count as windows of its own:
+// minimized ones, a hidden app's, and ordered-in ones on a current Space (or on any
+// Space while the app's own list may be incomplete).
+std::vector<ListedWindow> listedWindows(const WindowSnapshot& snapshot, std::int32_t pid, const Reported& reported,
+                                        bool hidden, bool titledOnly) {
+  std::vector<ListedWindow> listed;
+  auto group = snapshot.cgWindows.find(pid);
+  if (group == snapshot.cgWindows.end()) return listed;
+  for (const WindowSnapshot::Listed& entry : group->second) {
+    const auto number = entry.number;
+    if (!number || reported.numbers.count(*number)) continue;
+    const auto alpha = entry.alpha;
+    if (!alpha || !(*alpha > 0)) continue;
+    if (!entry.large) continue;
+    const std::vector<std::int64_t>& spaces = snapshot.spaces(*number);
+    if (spaces.empty()) continue;
+    const auto& name = entry.name;
+    const bool named = name && !name->empty();
+    if (titledOnly && !named) continue;
+    const bool onCurrent = sharesAny(spaces, snapshot.currentSpaces);
+    const bool orderedIn = Private::isOrderedIn(*number);
+    const bool minimized = !orderedIn && Minimized::element(*number) != nullptr;
+    const bool incomplete = reported.incomplete;
+    if (!(hidden || minimized || (orderedIn && (onCurrent || incomplete)))) continue;
+    if (!onCurrent && incomplete && !minimized && !hidden && !named && snapshot.titlesKnown) continue;
+    const bool fullScreen = !minimized && sharesAny(spaces, snapshot.fullScreenSpaces);
+    listed.push_back(
+        {WindowInfo(pid, number, nullptr, named ? name : std::nullopt, minimized, fullScreen, snapshot.bounds(*number)),
+         spaces});
+  }
+  return listed;
+}
+
+// Appends the listed windows, leaving out companions: a full-screen or hidden app's
+// untitled window sharing a Space with a titled one is only a toolbar or backdrop of it,
+// not a window of its own.
+void addWithoutCompanions(std::vector<WindowInfo>& result, std::vector<ListedWindow> listed, bool hidden) {
+  std::set<std::int64_t> titledSpaces;
+  for (const auto& window : listed) {
+    if ((window.info.fullScreen || hidden) && window.info.title) {
+      titledSpaces.insert(window.spaces.begin(), window.spaces.end());
+    }
+  }
+  for (auto& window : listed) {
+    const bool companion =
+        (window.info.fullScreen || hidden) && !window.info.title && sharesAny(window.spaces, titledSpaces);
+    if (!companion) result.push_back(std::move(window.info));
+  }
+}
+
 }  // namespace
 
 WindowSnapshot::WindowSnapshot() {
@@ -81,88 +178,11 @@ bool WindowSnapshot::isFullScreen(std::optional<std::uint32_t> window) const {
 }
 
 std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app, bool titledOnly) const {
-  const std::int32_t pid = app.processIdentifier();
-  std::vector<WindowInfo> result;
-  std::set<std::uint32_t> known;
-
-  // What the app itself reports.
-  AXUIElementRef application = AXUIElementCreateApplication(pid);
-  AXUIElementSetMessagingTimeout(application, kApplicationTimeout);
-  AXValue value;
-  std::optional<std::vector<AXUIElementRef>> elements;
-  if (Unresponsive::copyAttribute(application, kAXWindowsAttribute, &value) == kAXErrorSuccess) {
-    elements = value.asElementArray();
-  }
-  bool incomplete = !elements;
-  if (elements && elements->empty()) {
-    const auto launched = app.launchDate();
-    incomplete = launched && *launched - platform::now() > -kJustLaunchedSeconds;
-  }
-  static const std::vector<AXUIElementRef> noElements;
-  for (const AXUIElementRef& element : elements ? *elements : noElements) {
-    // An app that stopped answering halfway through its list is not asked about the rest.
-    if (Unresponsive::skipping(pid)) break;
-    // Handles read from a list start with the long default timeout; a hung app must not
-    // hold the snapshot longer than the app element allows.
-    AXUIElementSetMessagingTimeout(element, kApplicationTimeout);
-    auto subrole = Unresponsive::attribute(element, kAXSubroleAttribute);
-    if (!subrole || !subrole->asString() || *subrole->asString() != kAXStandardWindowSubrole) continue;
-    const auto number = Private::windowID(element);
-    if (number) known.insert(*number);
-    std::optional<std::string> title;
-    if (auto text = Unresponsive::attribute(element, kAXTitleAttribute);
-        text && text->asString() && !text->asString()->empty()) {
-      title = *text->asString();
-    }
-    auto minimizedValue = Unresponsive::attribute(element, kAXMinimizedAttribute);
-    const bool minimized = minimizedValue && minimizedValue->asBool().value_or(false);
-    Minimized::changed(element, number, minimized);
-    result.emplace_back(pid, number, element, std::move(title), minimized, isFullScreen(number),
-                        number ? bounds(*number) : std::nullopt);
-  }
-
-  // What only the window server lists.
-  std::vector<ListedWindow> listed;
-  auto group = cgWindows.find(pid);
+  Reported reported = reportedWindows(*this, app);
   const bool hidden = app.isHidden();
-  if (group != cgWindows.end()) {
-    for (const Listed& entry : group->second) {
-      const auto number = entry.number;
-      if (!number || known.count(*number)) continue;
-      const auto alpha = entry.alpha;
-      if (!alpha || !(*alpha > 0)) continue;
-      if (!entry.large) continue;
-      const std::vector<std::int64_t>& spaces = this->spaces(*number);
-      if (spaces.empty()) continue;
-      const auto& name = entry.name;
-      const bool named = name && !name->empty();
-      if (titledOnly && !named) continue;
-      const bool onCurrent = sharesAny(spaces, currentSpaces);
-      const bool orderedIn = Private::isOrderedIn(*number);
-      const bool minimized = !orderedIn && Minimized::element(*number) != nullptr;
-      if (!(hidden || minimized || (orderedIn && (onCurrent || incomplete)))) continue;
-      if (!onCurrent && incomplete && !minimized && !hidden && !named && titlesKnown) continue;
-      const bool fullScreen = !minimized && sharesAny(spaces, fullScreenSpaces);
-      listed.push_back(
-          {WindowInfo(pid, number, nullptr, named ? name : std::nullopt, minimized, fullScreen, bounds(*number)),
-           spaces});
-    }
-  }
-
-  // A full-screen or hidden app's untitled window sharing a Space with a titled one is
-  // only its companion (a toolbar or backdrop), not a window of its own.
-  std::set<std::int64_t> titledSpaces;
-  for (const auto& window : listed) {
-    if ((window.info.fullScreen || hidden) && window.info.title) {
-      titledSpaces.insert(window.spaces.begin(), window.spaces.end());
-    }
-  }
-  for (auto& window : listed) {
-    const bool companion =
-        (window.info.fullScreen || hidden) && !window.info.title && sharesAny(window.spaces, titledSpaces);
-    if (!companion) result.push_back(std::move(window.info));
-  }
-
+  std::vector<ListedWindow> listed = listedWindows(*this, app.processIdentifier(), reported, hidden, titledOnly);
+  std::vector<WindowInfo> result = std::move(reported.windows);
+  addWithoutCompanions(result, std::move(listed), hidden);
   std::stable_sort(result.begin(), result.end(), [](const WindowInfo& a, const WindowInfo& b) {
     if (!a.windowID || !b.windowID) return a.windowID.has_value() && !b.windowID.has_value();
     return *a.windowID < *b.windowID;
