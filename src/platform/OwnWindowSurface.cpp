@@ -184,15 +184,19 @@ QRect OwnWindowSurface::placementFor(QWidget* view, int width, int height, doubl
   if (opaque_ || !partly) return window;
   const QRect area = partly->drawnArea() & view->rect();
   QRect needed = QRectF(area.x() * sx, area.y() * sy, area.width() * sx, area.height() * sy).toAlignedRect() & window;
-  if (needed.isEmpty()) needed = QRect(0, 0, 1, 1);
   if (surface_) {
-    // Kept while the part still fits and fills at least half of it.
+    // Kept while the part still fits and fills at least half of it, and while nothing is
+    // inked (a panel between sessions): its next session most likely draws the same part,
+    // and a new surface costs the faulting-in of every page, kept and shared, once more.
     const SharedSurface::Placement& p = surface_->placement();
     const QRect current(p.x, p.y, surface_->width(), surface_->height());
     const double fill = static_cast<double>(needed.width()) * needed.height() /
                         (static_cast<double>(current.width()) * current.height());
-    if (p.windowWidth == width && p.windowHeight == height && current.contains(needed) && fill >= 0.5) return current;
+    if (p.windowWidth == width && p.windowHeight == height &&
+        (needed.isEmpty() || (current.contains(needed) && fill >= 0.5)))
+      return current;
   }
+  if (needed.isEmpty()) needed = QRect(0, 0, 1, 1);
   const auto down = [](int v) { return v / kPlacementGrid * kPlacementGrid; };
   const auto up = [](int v) { return (v + kPlacementGrid - 1) / kPlacementGrid * kPlacementGrid; };
   return QRect(QPoint(down(needed.left()), down(needed.top())),

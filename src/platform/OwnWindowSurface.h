@@ -86,7 +86,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   void publishSoon();
   /// Where the surface of a window of `width` × `height` pixels must lie, in its pixels:
   /// the whole window, or the part its view inks, rounded out; the current surface's place
-  /// while that part still fits it well.
+  /// while that part still fits it well, or while the view inks nothing.
   QRect placementFor(QWidget* view, int width, int height, double sx, double sy) const;
   void withdraw();
   void retryLater();

@@ -164,6 +164,8 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   setPreview("thumbnail");
   UserDefaults::standard().set("tiles", "windows");
   holdSession(1.5);  // every picture in, every fade done
+  const auto number = static_cast<std::uint32_t>(panelWindow(0).windowNumber());
+  const auto firstSurface = scene.windowServer.ownWindowSurface(number);
   // The second session's tile pictures are kept at the size the tiles draw them.
   press(Switcher::keyEscape, kCommand);
   modifiers(0);
@@ -172,6 +174,8 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   press(Switcher::keyTab, kCommand);
   scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->shown);
+  // The panel keeps its surface between sessions, and what the last one left is gone.
+  EXPECT_EQ(scene.windowServer.ownWindowSurface(number).get(), firstSurface.get());
   expectPanelLooksAsKept(0, "window-tiles");
   expectLooksAsKept(composed(switcher->previewPanel()), "window-tiles-preview");
 }

@@ -240,6 +240,7 @@ QRect DisplayPanelView::drawnArea() const {
   QRectF area = ScenePainter::extent(animator_.target());
   if (marked_) area |= ScenePainter::extent(*marked_);
   if (field_ && !field_->isHidden()) area |= QRectF(field_->geometry());
+  if (area.isEmpty()) return {};
   return area.toAlignedRect().adjusted(-kMargin, -kMargin, kMargin, kMargin) & rect();
 }
 
