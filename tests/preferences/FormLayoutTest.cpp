@@ -7,6 +7,7 @@
 #include <QLabel>
 
 #include "preferences/FormRow.h"
+#include "preferences/ModeSection.h"
 #include "preferences/PreferencesView.h"
 #include "preferences/TileStylePicker.h"
 #include "preferences/TileStylePicture.h"
@@ -47,7 +48,7 @@ TEST_F(FormLayout, EachCardStacksPictureTitleAndCaptionWithoutOverlap) {
     PreferencesView view;
     layOut(view);
     for (const auto style : Settings::Tiles::allCases()) {
-      const TileStyleCard& card = view.tilePicker().card(style);
+      const TileStyleCard& card = view.mode().tilePicker().card(style);
       const QRect cardRect = inView(card, view);
       int pictureBottom = 0;
       int pictures = 0;
@@ -78,7 +79,7 @@ TEST_F(FormLayout, EachCardStacksPictureTitleAndCaptionWithoutOverlap) {
 TEST_F(FormLayout, RowsAndOverviewAreAsTallAsTheirContent) {
   PreferencesView view;
   layOut(view);
-  const TilesOverview& overview = view.overview();
+  const TilesOverview& overview = view.mode().overview();
   EXPECT_EQ(overview.height(), TilesOverview::fixedHeight + 8);
   EXPECT_TRUE(inView(*overview.parentWidget(), view).contains(inView(overview, view)));
   int rows = 0;

@@ -12,14 +12,19 @@
 #include "platform/sim/Scenario.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/FormRow.h"
+#include "preferences/GeneralSection.h"
 #include "preferences/GesturePopUp.h"
 #include "preferences/HotCornerPicker.h"
+#include "preferences/ModeSection.h"
 #include "preferences/PermissionsSection.h"
 #include "preferences/PreferencesView.h"
 #include "preferences/PreferencesWindow.h"
+#include "preferences/PreviewsSection.h"
+#include "preferences/SwitchingSection.h"
 #include "preferences/TileStylePicker.h"
 #include "preferences/TilesDemo.h"
 #include "preferences/TilesOverview.h"
+#include "preferences/TriggersSection.h"
 #include "support/Scene.h"
 #include "support/TextFit.h"
 #include "support/WidgetsApp.h"
@@ -70,48 +75,48 @@ TEST_F(PreferencesForm, SixSectionsInOrderWithTheirRows) {
   EXPECT_EQ(shownRows(view, "Gestures and hot corners"),
             (std::vector<std::string>{"Open and close with gesture",
                                       "Open the switcher by moving the pointer into a corner"}));
-  EXPECT_EQ(view.gestureRow().subtitle()[0], "Don't open or close the switcher with a gesture");
-  EXPECT_EQ(view.hotCornerRow().subtitle(),
+  EXPECT_EQ(view.triggers().gestureRow().subtitle()[0], "Don't open or close the switcher with a gesture");
+  EXPECT_EQ(view.triggers().hotCornerRow().subtitle(),
             (std::vector<std::string>{"Pick one or more corners. Each works on every display", "Off"}));
-  EXPECT_FALSE(view.gestureInUse());
+  EXPECT_FALSE(view.triggers().gestureInUse());
   // Window tiles have no desktop stops to choose.
   store("tiles", "windows");
   view.reload();
   EXPECT_EQ(shownRows(view, "Switching").front(), "Show tile names");
-  EXPECT_EQ(view.overview().style(), Settings::Tiles::windows);
+  EXPECT_EQ(view.mode().overview().style(), Settings::Tiles::windows);
   store("tiles", "both");
   scene.clock.runUntilIdle();  // the change is announced
   EXPECT_EQ(shownRows(view, "Switching").front(), "Show desktops");
-  EXPECT_EQ(view.overview().demos().size(), 2u);
+  EXPECT_EQ(view.mode().overview().demos().size(), 2u);
 }
 
 TEST_F(PreferencesForm, EveryControlWritesItsKeyAtOnce) {
   PreferencesView view;
-  emit view.desktopsPicker().activated(2);
+  emit view.switching().desktopsPicker().activated(2);
   EXPECT_EQ(stored("desktops"), "firstWhenEmpty");
-  emit view.namesPicker().activated(1);
+  emit view.switching().namesPicker().activated(1);
   EXPECT_EQ(stored("names"), "always");
-  emit view.previewPicker().activated(2);
+  emit view.previews().previewPicker().activated(2);
   EXPECT_EQ(stored("preview"), "fullScreen");
-  view.instantSpacesToggle().click();
+  view.switching().instantSpacesToggle().click();
   EXPECT_FALSE(Settings::instantSpaces());
-  view.appWindowsToggle().click();
+  view.switching().appWindowsToggle().click();
   EXPECT_FALSE(Settings::appWindows());
-  view.gesturePopUp().choose(2);
+  view.triggers().gesturePopUp().choose(2);
   EXPECT_EQ(stored("gesture"), "threeFingerDoubleTap");
-  view.hotCornerPicker().click(Settings::HotCorner::topRight);
+  view.triggers().hotCornerPicker().click(Settings::HotCorner::topRight);
   EXPECT_EQ(stored("hotCorner"), "topRight");
   scene.clock.runUntilIdle();
   // The captions and lines follow from the announcement.
-  EXPECT_EQ(view.desktopsRow().subtitle()[0], "A stop for Desktop 1 while it has no windows");
-  EXPECT_EQ(view.namesRow().subtitle()[0], "Always show a tile's name underneath");
-  EXPECT_EQ(view.previewRow().subtitle()[0], "The window shown full size, right where it is");
-  EXPECT_FALSE(view.recommendation().isHidden());
-  EXPECT_EQ(view.gestureRow().subtitle()[0], "Double tap with three fingers to open or close the switcher");
-  ASSERT_TRUE(view.gestureInUse());
-  EXPECT_EQ(view.hotCornerRow().subtitle()[1], "Top right");
-  view.instantSpacesToggle().click();  // back on: the recommendation goes at once
-  EXPECT_TRUE(view.recommendation().isHidden());
+  EXPECT_EQ(view.switching().desktopsRow().subtitle()[0], "A stop for Desktop 1 while it has no windows");
+  EXPECT_EQ(view.switching().namesRow().subtitle()[0], "Always show a tile's name underneath");
+  EXPECT_EQ(view.previews().previewRow().subtitle()[0], "The window shown full size, right where it is");
+  EXPECT_FALSE(view.previews().recommendation().isHidden());
+  EXPECT_EQ(view.triggers().gestureRow().subtitle()[0], "Double tap with three fingers to open or close the switcher");
+  ASSERT_TRUE(view.triggers().gestureInUse());
+  EXPECT_EQ(view.triggers().hotCornerRow().subtitle()[1], "Top right");
+  view.switching().instantSpacesToggle().click();  // back on: the recommendation goes at once
+  EXPECT_TRUE(view.previews().recommendation().isHidden());
 }
 
 TEST_F(PreferencesForm, ValuesItDoesNotRecogniseAreShownAsTheirFallbackAndNeverRewritten) {
@@ -122,13 +127,14 @@ TEST_F(PreferencesForm, ValuesItDoesNotRecogniseAreShownAsTheirFallbackAndNeverR
   store("gesture", "wink");
   store("instantSpaces", "maybe");
   PreferencesView view;
-  EXPECT_EQ(view.desktopsPicker().currentIndex(), -1);
-  EXPECT_EQ(view.desktopsRow().subtitle()[0], "Every desktop gets a stop, so you can go to the desktop itself");
-  EXPECT_EQ(view.namesRow().subtitle()[0], "Only show the selected tile's name underneath it");
-  EXPECT_EQ(view.previewRow().subtitle()[0], "A small picture of the window, above the switcher");
-  EXPECT_EQ(view.overview().style(), Settings::Tiles::apps);
+  EXPECT_EQ(view.switching().desktopsPicker().currentIndex(), -1);
+  EXPECT_EQ(view.switching().desktopsRow().subtitle()[0],
+            "Every desktop gets a stop, so you can go to the desktop itself");
+  EXPECT_EQ(view.switching().namesRow().subtitle()[0], "Only show the selected tile's name underneath it");
+  EXPECT_EQ(view.previews().previewRow().subtitle()[0], "A small picture of the window, above the switcher");
+  EXPECT_EQ(view.mode().overview().style(), Settings::Tiles::apps);
   view.reload();
-  view.hotCornerPicker().refresh();
+  view.triggers().hotCornerPicker().refresh();
   scene.clock.advance(3);
   EXPECT_EQ(stored("desktops"), "sometimes");
   EXPECT_EQ(stored("names"), "never");
@@ -143,11 +149,11 @@ TEST_F(PreferencesForm, WithoutScreenRecordingThePreviewPickerShowsNoneAndKeepsT
   store("preview", "fullScreen");
   store("instantSpaces", false);
   PreferencesView view;
-  EXPECT_EQ(view.previewPicker().currentText().toStdString(), "No preview");
-  EXPECT_FALSE(view.previewPicker().isEnabled());
-  EXPECT_EQ(view.previewRow().subtitle()[0], "Just the switcher");
-  EXPECT_FALSE(view.screenRecordingWarning().isHidden());
-  EXPECT_TRUE(view.recommendation().isHidden());
+  EXPECT_EQ(view.previews().previewPicker().currentText().toStdString(), "No preview");
+  EXPECT_FALSE(view.previews().previewPicker().isEnabled());
+  EXPECT_EQ(view.previews().previewRow().subtitle()[0], "Just the switcher");
+  EXPECT_FALSE(view.previews().screenRecordingWarning().isHidden());
+  EXPECT_TRUE(view.previews().recommendation().isHidden());
   EXPECT_EQ(stored("preview"), "fullScreen");
 }
 
@@ -189,7 +195,7 @@ TEST_F(PreferencesForm, GrantingScreenRecordingWhileOpenAsksForARestartOnceAndPr
   scene.clock.advance(1);
   EXPECT_TRUE(view.needsRestart());
   EXPECT_FALSE(view.screenRecording()) << "this process keeps its answer";
-  EXPECT_FALSE(view.previewPicker().isEnabled());
+  EXPECT_FALSE(view.previews().previewPicker().isEnabled());
   const auto launches = scene.world.processes().launches().size();
   scene.clock.advance(5);
   EXPECT_EQ(scene.world.processes().launches().size(), launches) << "no probe once a restart is known";
@@ -199,35 +205,35 @@ TEST_F(PreferencesForm, GrantingScreenRecordingWhileOpenAsksForARestartOnceAndPr
 
 TEST_F(PreferencesForm, TheLoginToggleEndsShowingWhatTheServiceReports) {
   PreferencesView view;
-  EXPECT_FALSE(view.launchAtLogin());
-  EXPECT_TRUE(view.loginItemsButton().parentWidget()->isHidden());
+  EXPECT_FALSE(view.general().launchAtLogin());
+  EXPECT_TRUE(view.general().loginItemsButton().parentWidget()->isHidden());
   scene.world.setLoginItemNeedsApproval(true);
-  view.loginToggle().click();
-  EXPECT_TRUE(view.launchAtLogin());
-  EXPECT_TRUE(view.loginToggle().isChecked());
-  EXPECT_EQ(view.loginRow().subtitle()[0], "Waiting for your OK in System Settings › General › Login Items");
-  EXPECT_FALSE(view.loginItemsButton().parentWidget()->isHidden());
-  view.loginItemsButton().click();
+  view.general().loginToggle().click();
+  EXPECT_TRUE(view.general().launchAtLogin());
+  EXPECT_TRUE(view.general().loginToggle().isChecked());
+  EXPECT_EQ(view.general().loginRow().subtitle()[0], "Waiting for your OK in System Settings › General › Login Items");
+  EXPECT_FALSE(view.general().loginItemsButton().parentWidget()->isHidden());
+  view.general().loginItemsButton().click();
   EXPECT_EQ(scene.windowServer.openedURLs().back(), sim::WindowServer::kLoginItemsPane);
   // Approved in System Settings: noticed when a window of the program becomes key.
   scene.world.setLoginItemStatus(platform::LoginItemStatus::enabled);
   ClosableWindow other(CGRect(10, 10, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
   other.makeKeyAndOrderFront(nullptr);
   scene.clock.runUntilIdle();
-  EXPECT_EQ(view.loginRow().subtitle()[0], "Start Trelliq when you log in");
-  EXPECT_TRUE(view.loginToggle().isChecked());
+  EXPECT_EQ(view.general().loginRow().subtitle()[0], "Start Trelliq when you log in");
+  EXPECT_TRUE(view.general().loginToggle().isChecked());
   // A refused removal leaves it on.
   scene.world.failLoginItemUnregister("not allowed");
-  view.loginToggle().click();
-  EXPECT_TRUE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_TRUE(view.general().loginToggle().isChecked());
   // A refused registration turns it back off.
   scene.world.failLoginItemUnregister(std::nullopt);
-  view.loginToggle().click();
-  EXPECT_FALSE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_FALSE(view.general().loginToggle().isChecked());
   scene.world.failLoginItemRegister("no");
   const int calls = scene.world.callCount("setLoginItem");
-  view.loginToggle().click();
-  EXPECT_FALSE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_FALSE(view.general().loginToggle().isChecked());
   EXPECT_EQ(scene.world.callCount("setLoginItem"), calls + 1);
 }
 
@@ -243,8 +249,8 @@ TEST_F(PreferencesForm, EveryTextFitsItsBoxAndRowsShareTheirSizes) {
     store("tiles", platform::PlistValue(std::string(mode)));
     PreferencesView view;
     view.resize(view.sizeHint());
-    ASSERT_FALSE(view.recommendation().isHidden());
-    ASSERT_FALSE(view.dockNote().empty());
+    ASSERT_FALSE(view.previews().recommendation().isHidden());
+    ASSERT_FALSE(view.triggers().dockNote().empty());
     EXPECT_EQ(test::labelsThatDoNotFit(view), std::vector<std::string>{}) << mode;
     // The form's rows are set as the permission rows are: 13 for titles, 11 beneath.
     const auto* row = dynamic_cast<FormRow*>(view.section("Switching").shownRows().back());
@@ -262,8 +268,8 @@ TEST_F(PreferencesForm, TheNotesDrawTheirInfoSymbolRatherThanACharacter) {
   store("hotCorner", platform::PlistValue(std::string("topLeft")));
   scene.world.writeForeignPreference("com.apple.dock", "wvous-tl-corner", platform::PlistValue(2));
   PreferencesView view;
-  ASSERT_FALSE(view.dockNote().empty());
-  EXPECT_EQ(view.dockNote().rfind("macOS has a hot corner of its own", 0), 0u) << "the text alone";
+  ASSERT_FALSE(view.triggers().dockNote().empty());
+  EXPECT_EQ(view.triggers().dockNote().rfind("macOS has a hot corner of its own", 0), 0u) << "the text alone";
   for (const QLabel* label : view.findChildren<QLabel*>()) {
     EXPECT_EQ(label->text().indexOf(QChar(0x24D8)), -1) << label->text().toStdString();
   }
@@ -279,38 +285,38 @@ TEST_F(PreferencesForm, APickedModeCrossFadesTheOverviews) {
   PreferencesView view;
   view.resize(view.sizeHint());
   test::labelsThatDoNotFit(view);  // laid out and drawn as in the window
-  TilesOverview* before = &view.overview();
-  EXPECT_EQ(view.leavingOverview(), nullptr);
-  view.tilePicker().click(Settings::Tiles::both);
-  EXPECT_NE(&view.overview(), before);
-  ASSERT_NE(view.leavingOverview(), nullptr);
-  EXPECT_EQ(view.leavingOpacity(), 1);
+  TilesOverview* before = &view.mode().overview();
+  EXPECT_EQ(view.mode().leavingOverview(), nullptr);
+  view.mode().tilePicker().click(Settings::Tiles::both);
+  EXPECT_NE(&view.mode().overview(), before);
+  ASSERT_NE(view.mode().leavingOverview(), nullptr);
+  EXPECT_EQ(view.mode().leavingOpacity(), 1);
   scene.clock.advance(0.05);
-  EXPECT_GT(view.leavingOpacity(), 0);
-  EXPECT_LT(view.leavingOpacity(), 2.0 / 3) << "eased out over 0.15 s";
+  EXPECT_GT(view.mode().leavingOpacity(), 0);
+  EXPECT_LT(view.mode().leavingOpacity(), 2.0 / 3) << "eased out over 0.15 s";
   scene.clock.advance(0.1);
-  EXPECT_EQ(view.leavingOverview(), nullptr) << "gone once faded";
+  EXPECT_EQ(view.mode().leavingOverview(), nullptr) << "gone once faded";
   // A mode changed by another writer replaces the overview without a fade.
   store("tiles", platform::PlistValue(std::string("windows")));
   scene.clock.advance(0.01);
-  EXPECT_EQ(view.leavingOverview(), nullptr);
+  EXPECT_EQ(view.mode().leavingOverview(), nullptr);
 }
 
 TEST_F(PreferencesForm, TheLoginToggleLeavesTheServiceAloneWhenItAlreadyAgrees) {
   PreferencesView view;
-  ASSERT_FALSE(view.loginToggle().isChecked());
+  ASSERT_FALSE(view.general().loginToggle().isChecked());
   const int calls = scene.world.callCount("setLoginItem");
   // Changed in System Settings behind the form's back: the click asks for what already is.
   scene.world.setLoginItemStatus(platform::LoginItemStatus::enabled);
-  view.loginToggle().click();
-  EXPECT_TRUE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_TRUE(view.general().loginToggle().isChecked());
   EXPECT_EQ(scene.world.callCount("setLoginItem"), calls) << "registered once already";
   scene.world.setLoginItemStatus(platform::LoginItemStatus::notRegistered);
-  view.loginToggle().click();
-  EXPECT_FALSE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_FALSE(view.general().loginToggle().isChecked());
   EXPECT_EQ(scene.world.callCount("setLoginItem"), calls) << "nothing to remove";
-  view.loginToggle().click();
-  EXPECT_TRUE(view.loginToggle().isChecked());
+  view.general().loginToggle().click();
+  EXPECT_TRUE(view.general().loginToggle().isChecked());
   EXPECT_EQ(scene.world.callCount("setLoginItem"), calls + 1) << "a real change registers";
 }
 
@@ -318,12 +324,12 @@ TEST_F(PreferencesForm, DockCornersAreNamedInANote) {
   scene.world.writeForeignPreferences("com.apple.dock", {{"wvous-tl-corner", 2}, {"wvous-br-corner", 4}});
   store("hotCorner", "topLeft,topRight,bottomRight");
   PreferencesView view;
-  EXPECT_EQ(view.dockNote(),
+  EXPECT_EQ(view.triggers().dockNote(),
             "macOS has a hot corner of its own in the top left and bottom right too (System Settings › Desktop & "
             "Dock › Hot Corners)");
   store("hotCorner", "topRight");
   scene.clock.runUntilIdle();
-  EXPECT_EQ(view.dockNote(), "");
+  EXPECT_EQ(view.triggers().dockNote(), "");
 }
 
 TEST_F(PreferencesForm, TheScrollViewIsAsTallAsTheFormUpToTheScreen) {
@@ -359,7 +365,8 @@ TEST_F(PreferencesWindows, MadeOnceCentredAndReusedAfterClosing) {
   // The user moves it; ⌘W hides it and stops the refresh; show brings back the same one there.
   const CGRect moved(40, 60, window->frame().width(), window->frame().height());
   window->setFrame(moved, true);
-  window->performKeyEquivalent(NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand, "w", "w", false, 13));
+  window->performKeyEquivalent(
+      NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand, "w", "w", false, 13));
   EXPECT_FALSE(preferences.isVisible());
   EXPECT_FALSE(view->isShowing());
   preferences.show();
@@ -414,7 +421,7 @@ TEST_F(TallPreferencesWindows, TheWindowFollowsTheFormAsTheModeChangesAndKeepsIt
   // height below the same top edge, and its picture is drawn at the view's own size.
   for (const auto mode : {Settings::Tiles::windows, Settings::Tiles::both, Settings::Tiles::apps}) {
     const double before = window->frame().height();
-    view.tilePicker().click(mode);
+    view.mode().tilePicker().click(mode);
     scene.clock.advance(0.5);  // the overview's cross-fade runs out
     const CGRect now = window->frame();
     const int m = static_cast<int>(mode);
@@ -472,7 +479,7 @@ TEST_F(TallPreferencesWindows, AFormTallerThanTheScreenScrollsAndTheWindowStillF
 
   // In window-tile mode the form fits: no bar, the window narrower and shorter below the same
   // top-left corner; back in app-tile mode it is capped again.
-  view.tilePicker().click(Settings::Tiles::windows);
+  view.mode().tilePicker().click(Settings::Tiles::windows);
   CGRect now = window->frame();
   EXPECT_EQ(view.scrollHeight(), windowsHeight);
   EXPECT_EQ(view.width(), PreferencesView::formWidth);
@@ -481,7 +488,7 @@ TEST_F(TallPreferencesWindows, AFormTallerThanTheScreenScrollsAndTheWindowStillF
   EXPECT_DOUBLE_EQ(now.width(), PreferencesView::formWidth);
   EXPECT_DOUBLE_EQ(now.maxY(), first.maxY());
   EXPECT_DOUBLE_EQ(now.minX(), first.minX());
-  view.tilePicker().click(Settings::Tiles::apps);
+  view.mode().tilePicker().click(Settings::Tiles::apps);
   EXPECT_EQ(window->frame(), first);
 }
 
