@@ -5,8 +5,8 @@
 #include <QImage>
 #include <memory>
 
-#include "support/WidgetsApp.h"
 #include "platform/Image.h"
+#include "support/WidgetsApp.h"
 #include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
@@ -141,6 +141,13 @@ TEST_F(ScenePainterTest, ShapesStrokeInsideTheirEdgeAndCastTheirShadowOutside) {
   EXPECT_GT(alpha(image, 20, 33), 0) << "the shadow shows below";
   EXPECT_LT(qRed(image.pixel(20, 33)), 40) << "in black";
   EXPECT_EQ(alpha(image, 20, 4), 0) << "and not above, where the offset takes it away";
+
+  // Each shape's shadow is its own, however many were cast before; the same one looks the same.
+  const QImage first = image;
+  image = ScenePainter::render(node(CGRect(10, 10, 20, 30), lifted), QSize(40, 60));
+  EXPECT_GT(alpha(image, 20, 43), 0) << "a taller shape's shadow reaches below it";
+  EXPECT_EQ(alpha(image, 20, 58), 0);
+  EXPECT_EQ(ScenePainter::render(node(CGRect(10, 10, 20, 20), lifted), QSize(40, 50)), first);
 }
 
 TEST_F(ScenePainterTest, ColoursFollowTheDarkGlass) {

@@ -6,12 +6,13 @@
 #include <cmath>
 #include <list>
 #include <memory>
-#include <unordered_map>
 #include <optional>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Image.h"
+#include "switcher/views/ShadowMasks.h"
 #include "switcher/views/SymbolGlyphs.h"
 #include "switcher/views/SystemFont.h"
 
@@ -20,27 +21,6 @@ namespace trelliq::views {
 namespace {
 
 using scene::Node;
-
-// One box-blur pass over the alpha of a black picture, along rows or columns.
-void boxBlur(std::vector<int>& alpha, int w, int h, int radius, bool rows) {
-  if (radius <= 0) return;
-  std::vector<int> out(alpha.size());
-  const int lines = rows ? h : w, length = rows ? w : h;
-  const auto at = [&](int line, int i) -> int& { return rows ? alpha[line * w + i] : alpha[i * w + line]; };
-  const auto put = [&](int line, int i) -> int& { return rows ? out[line * w + i] : out[i * w + line]; };
-  const int span = 2 * radius + 1;
-  for (int line = 0; line < lines; ++line) {
-    int sum = 0;
-    for (int i = -radius; i <= radius; ++i) sum += (i >= 0 && i < length) ? at(line, i) : 0;
-    for (int i = 0; i < length; ++i) {
-      put(line, i) = sum / span;
-      const int leaving = i - radius, entering = i + radius + 1;
-      if (leaving >= 0) sum -= at(line, leaving);
-      if (entering < length) sum += at(line, entering);
-    }
-  }
-  alpha.swap(out);
-}
 
 void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   if (color.alpha() == 0) return;
@@ -170,7 +150,8 @@ class SampledPictures {
   struct Hash {
     std::size_t operator()(const Key& k) const {
       std::size_t h = std::hash<const void*>()(k.image);
-      for (const int v : {k.width, k.height, k.offsetX, k.offsetY, k.sourceX, k.sourceY, k.sourceW, k.sourceH, k.radius}) {
+      for (const int v :
+           {k.width, k.height, k.offsetX, k.offsetY, k.sourceX, k.sourceY, k.sourceW, k.sourceH, k.radius}) {
         h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ULL;
       }
       return h;
@@ -198,8 +179,8 @@ int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 // false when the painter's transform turns or shears (then it is drawn directly). The
 // sample is drawn with the painter's own transform moved by whole pixels, so it holds the
 // very pixels a direct drawing would give.
-bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QRectF& source, const QPainterPath& outline,
-                 double radius) {
+bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QRectF& source,
+                 const QPainterPath& outline, double radius) {
   const Pixels pixels = pixelsOf(p);
   const QTransform& t = pixels.toPixels;
   if (t.type() > QTransform::TxScale || t.m11() <= 0 || t.m22() <= 0) return false;
@@ -272,7 +253,8 @@ void paintNode(QPainter& p, const Node& node);
 QRectF reach(const Node& node) {
   // A node without content of its own inks only through its children.
   QRectF r;
-  if (!std::holds_alternative<std::monostate>(node.content)) r = QRectF(0, 0, node.frame.size.width, node.frame.size.height);
+  if (!std::holds_alternative<std::monostate>(node.content))
+    r = QRectF(0, 0, node.frame.size.width, node.frame.size.height);
   const auto grow = [&](const std::optional<scene::Shadow>& shadow) {
     if (!shadow) return;
     const double m = 3 * std::max(1.0, std::round(shadow->radius / 2)) + 2;
@@ -488,27 +470,7 @@ void ScenePainter::paintShadow(QPainter& painter, const QPainterPath& path, cons
   const QRectF box = path.boundingRect().adjusted(-margin, -margin, margin, margin);
   const int w = static_cast<int>(std::ceil(box.width())), h = static_cast<int>(std::ceil(box.height()));
   if (w <= 0 || h <= 0 || static_cast<long long>(w) * h > 16'000'000) return;
-  QImage mask(w, h, QImage::Format_ARGB32_Premultiplied);
-  mask.fill(Qt::transparent);
-  {
-    QPainter m(&mask);
-    m.setRenderHint(QPainter::Antialiasing);
-    m.translate(-box.topLeft());
-    m.fillPath(path, Qt::black);
-  }
-  std::vector<int> alpha(static_cast<std::size_t>(w) * h);
-  for (int y = 0; y < h; ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
-    for (int x = 0; x < w; ++x) alpha[static_cast<std::size_t>(y) * w + x] = qAlpha(line[x]);
-  }
-  for (int i = 0; i < 3; ++i) {
-    boxBlur(alpha, w, h, pass, true);
-    boxBlur(alpha, w, h, pass, false);
-  }
-  for (int y = 0; y < h; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(mask.scanLine(y));
-    for (int x = 0; x < w; ++x) line[x] = qRgba(0, 0, 0, alpha[static_cast<std::size_t>(y) * w + x]);
-  }
+  const QImage& mask = blurredMask(path.translated(-box.topLeft()), QSize(w, h), pass);
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
   painter.drawImage(box.topLeft() + offset, mask);
