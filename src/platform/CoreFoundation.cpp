@@ -9,10 +9,9 @@
 
 std::optional<platform::PlistValue> CFPreferencesCopyAppValue(const std::string& key, const std::string& application) {
   platform::SystemPort& port = platform::system();
-  if (auto value = port.preferenceValue(application, key)) return value;
   // An application's search list ends with the global domain.
-  if (application != kCFPreferencesAnyApplication) return port.preferenceValue(kCFPreferencesAnyApplication, key);
-  return std::nullopt;
+  if (application == kCFPreferencesAnyApplication) return port.preferenceValue(application, key);
+  return port.firstPreferenceValue({application, kCFPreferencesAnyApplication}, key);
 }
 
 bool CFPreferencesGetAppBooleanValue(const std::string& key, const std::string& application,

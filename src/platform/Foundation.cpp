@@ -16,8 +16,7 @@ UserDefaults& UserDefaults::standard() {
 
 std::optional<PlistValue> UserDefaults::object(const std::string& key) const {
   platform::SystemPort& port = platform::system();
-  if (auto v = port.preferenceValue(port.applicationDomainName(), key)) return v;
-  if (auto v = port.preferenceValue(kCFPreferencesAnyApplication, key)) return v;
+  if (auto v = port.firstPreferenceValue({port.applicationDomainName(), kCFPreferencesAnyApplication}, key)) return v;
   std::lock_guard lock(mutex_);
   auto it = registration_.find(key);
   if (it == registration_.end()) return std::nullopt;

@@ -62,6 +62,16 @@ class SystemPort {
   // named by applicationDomainName(). Missing keys answer nothing.
   virtual std::string applicationDomainName() = 0;
   virtual std::optional<PlistValue> preferenceValue(const std::string& domain, const std::string& key) = 0;
+  /// The value of `key` in the first of `domains` that holds it: the search list a
+  /// program's defaults read (its own domain, then the global one). This fallback asks
+  /// each domain in turn.
+  virtual std::optional<PlistValue> firstPreferenceValue(const std::vector<std::string>& domains,
+                                                         const std::string& key) {
+    for (const std::string& domain : domains) {
+      if (auto value = preferenceValue(domain, key)) return value;
+    }
+    return std::nullopt;
+  }
   /// Stores (or, with nothing, removes) one key of a domain and persists the domain.
   virtual void setPreferenceValue(const std::string& domain, const std::string& key,
                                   const std::optional<PlistValue>& value) = 0;

@@ -145,12 +145,12 @@ TEST_P(PrivateTest, SymbolicHotKeysAreSwitchedWithoutLocks) {
   EXPECT_EQ(set(1, false), 0);
   EXPECT_EQ(set(2, false), 0);
   // An attached program sends the switch without waiting (a signal handler cannot wait);
-  // the host answers its next call only after it.
-  platform::system().screens();
+  // the host answers its next question only after it.
+  platform::windowServer().frontmostApplication();
   EXPECT_FALSE(sim::WindowServer::symbolicHotKeyEnabled(1));
   EXPECT_FALSE(sim::WindowServer::symbolicHotKeyEnabled(2));
   EXPECT_EQ(set(2, true), 0);
-  platform::system().screens();
+  platform::windowServer().frontmostApplication();
   EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(2));
   EXPECT_NE(set(100000, false), 0);
   // A new simulated Mac starts with every hot key on.

@@ -21,6 +21,8 @@
 #include "platform/Files.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
+#include "platform/host/HostReads.h"
+#include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
@@ -75,6 +77,8 @@ struct Host::Client {
   std::map<std::uint32_t, Lane> lanes;
   std::condition_variable callsReady;
   bool closing = false;
+  /// What this program reads ahead, and the tables it was sent.
+  std::unique_ptr<HostReads> reads;
 
   /// A picture the program keeps by reference: its pixels only the first time.
   json pictureByReference(const CGImageRef& picture) {
@@ -171,6 +175,7 @@ Host::Host(sim::World& world, sim::WindowServer& server) : world_(world), server
 
 Host::~Host() {
   stop();
+  world_.setChangeListener(nullptr);
   server_.setWorkspaceListener(nullptr);
   server_.setOwnEventListener(nullptr);
   world_.setDistributedNotificationListener(nullptr);
@@ -208,6 +213,15 @@ std::optional<std::string> Host::listen(const std::string& home) {
   const std::string pid = std::to_string(::getpid()) + "\n";
   if (::ftruncate(lockFD_, 0) != 0 || ::pwrite(lockFD_, pid.data(), pid.size(), 0) < 0) {
     return "cannot write " + endpoint_.lock;
+  }
+  // Programs keep answers while the world's change count, on a page they map, stands still.
+  auto count = SharedCount::create(endpoint_.folder + "/changes");
+  if (auto* made = std::get_if<std::unique_ptr<SharedCount>>(&count)) {
+    changes_ = std::move(*made);
+    changesPath_ = endpoint_.folder + "/changes";
+    world_.setChangeListener([counter = changes_.get()] { counter->raise(); });
+  } else {
+    note(std::get<std::string>(count) + "; programs will ask for everything");
   }
   // However long the home's path, the socket is bound where it belongs, in its folder.
   address_ = std::make_unique<SocketAddress>(endpoint_.socket);
@@ -270,6 +284,7 @@ void Host::acceptLoop() {
 void Host::attach(int fd) {
   auto client = std::make_shared<Client>();
   client->channel = std::make_unique<Channel>(fd);
+  client->reads = std::make_unique<HostReads>(world_, server_, changes_.get());
   client->who = "program " + std::to_string(client->channel->peerPID());
   // A refused program is told why before its connection closes (as the channel goes).
   auto refuse = [&](const std::string& why, const std::string& line) {
@@ -626,6 +641,16 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
                               field<std::optional<PlistValue>>(v, "value"));
     return nullptr;
   }
+  if (m == "firstPreferenceValue") {
+    return wire::encode(
+        world_.firstPreferenceValue(field<std::vector<std::string>>(v, "domains"), field<std::string>(v, "key")));
+  }
+  if (m == "setPreferenceValues") {
+    const auto values = field<PlistValue>(v, "values");
+    if (!values.asDictionary()) throw wire::BadValue("values is not a dictionary");
+    world_.setPreferenceValues(field<std::string>(v, "domain"), *values.asDictionary());
+    return nullptr;
+  }
   if (m == "preferenceDomain") {
     auto domain = world_.preferenceDomain(read<std::string>(v));
     return domain ? wire::encode(PlistValue(*domain)) : json(nullptr);
@@ -675,6 +700,15 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "mainBundlePath") return world_.mainBundlePath();
   if (m == "mainExecutablePath") return world_.mainExecutablePath();
   if (m == "processPath") return wire::encode(world_.processPath(read<std::int32_t>(v)));
+  // ---- Reading ahead (HostReads) ----
+  if (m == "changeCount") return changes_ ? json(changesPath_) : json(nullptr);
+  if (m == "read") {
+    return client->reads->read(v, [&](const std::string& method, const json& body) {
+      if (method == "read" || method == "rows") throw wire::BadValue("a read of a read");
+      return call(client, method, body, nullptr);
+    });
+  }
+  if (m == "rows") return client->reads->rows(v);
   if (m == "listen") {
     // Which pushes the program wants: "workspace", "ownEvents", "notifications", "appleEvents".
     const bool on = field<bool>(v, "on");

@@ -33,6 +33,8 @@ class WindowServer;
 
 namespace host {
 
+class SharedCount;
+
 class Host {
  public:
   /// Programs served at once; one more is refused with the reason.
@@ -105,6 +107,8 @@ class Host {
   sim::WindowServer& server_;
   Endpoint endpoint_;
   std::unique_ptr<SocketAddress> address_;
+  std::unique_ptr<SharedCount> changes_;  // the world's change count, mapped by the programs
+  std::string changesPath_;
   int lockFD_ = -1;
   int listenFD_ = -1;
   int wakeFD_[2] = {-1, -1};

@@ -53,6 +53,7 @@ void Connection::close() {
     std::lock_guard lock(mutex_);
     closing_ = true;
   }
+  reads_.forget();
   channel_->close();
   pushed_.notify_all();
 }
@@ -105,6 +106,7 @@ void Connection::lost(const std::string& why) {
     for (auto& [id, slot] : pending_) slot.done = true;
     if (first && !closing_) handler = lossHandler_;
   }
+  reads_.forget();
   answered_.notify_all();
   pushed_.notify_all();
   if (handler) handler(why);
@@ -155,9 +157,22 @@ void Connection::pushLoop() {
         return;  // the host is gone and nothing is left
       }
       handler = pushHandler_;
+      handlingPush_ = true;
     }
     if (handler) handler(message);
+    {
+      std::lock_guard lock(mutex_);
+      handlingPush_ = false;
+      ++pushesHandled_;
+    }
+    pushesDone_.notify_all();
   }
+}
+
+std::uint64_t Connection::waitForPushes() {
+  std::unique_lock lock(mutex_);
+  pushesDone_.wait(lock, [&] { return (pushes_.empty() && !handlingPush_) || closing_ || lostWhy_; });
+  return pushesHandled_;
 }
 
 namespace {
@@ -170,6 +185,7 @@ std::uint32_t threadLane() {
 }  // namespace
 
 std::optional<json> Connection::call(const std::string& method, json body, int descriptor) {
+  calls_.fetch_add(1, std::memory_order_relaxed);
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
@@ -237,17 +253,44 @@ std::optional<platform::PlistArray> arrayAnswer(const std::optional<json>& answe
   return *value->asArray();
 }
 
-CGSConnectionID mainConnectionID() { return answerAs<CGSConnectionID>(forward("SLSMainConnectionID", nullptr), 0); }
+/// A question the host answers from counted state: kept while the world stands still.
+std::optional<json> forwardKept(const std::string& name, json body) {
+  Connection* c = forwardTo.load();
+  if (!c) return std::nullopt;
+  if (auto kept = c->reads().answer("private." + name, body)) return kept;
+  return c->call("private." + name, std::move(body));
+}
+
+CGSConnectionID mainConnectionID() { return answerAs<CGSConnectionID>(forwardKept("SLSMainConnectionID", nullptr), 0); }
 std::optional<platform::PlistArray> copyManagedDisplaySpaces(CGSConnectionID cid) {
-  return arrayAnswer(forward("SLSCopyManagedDisplaySpaces", cid));
+  return arrayAnswer(forwardKept("SLSCopyManagedDisplaySpaces", cid));
 }
 std::optional<platform::PlistArray> copySpacesForWindows(CGSConnectionID cid, std::int32_t mask,
                                                          const platform::PlistArray& windows) {
+  // One window's Spaces, asked once per window by a snapshot, come from the table.
+  Connection* c = forwardTo.load();
+  if (c && windows.size() == 1) {
+    const auto number = windows.front().asInteger();
+    if (number && *number > 0 && *number <= 0xFFFFFFFFll) {
+      if (auto kept = c->reads().spacesOf(cid, mask, static_cast<std::uint32_t>(*number))) {
+        if (!*kept) return std::nullopt;
+        platform::PlistArray spaces;
+        for (std::int64_t space : **kept) spaces.emplace_back(static_cast<long long>(space));
+        return spaces;
+      }
+    }
+  }
   return arrayAnswer(forward("SLSCopySpacesForWindows", {{"cid", cid},
                                                          {"mask", mask},
                                                          {"windows", wire::encode(platform::PlistValue(windows))}}));
 }
 std::int32_t windowIsOrderedIn(CGSConnectionID cid, std::uint32_t window, bool* orderedIn) {
+  if (Connection* c = forwardTo.load()) {
+    if (auto kept = c->reads().orderedIn(cid, window)) {
+      if (orderedIn) *orderedIn = kept->second;
+      return kept->first;
+    }
+  }
   auto answer = answerAs<std::vector<json>>(forward("SLSWindowIsOrderedIn", {{"cid", cid}, {"window", window}}), {});
   if (answer.size() != 2 || !answer[1].is_boolean()) return 1000;
   if (orderedIn) *orderedIn = answer[1].get<bool>();
@@ -303,6 +346,12 @@ std::int32_t setSymbolicHotKeyEnabled(std::uint32_t hotKey, bool enabled) {
 }
 AXError getWindow(const AXUIElementRef& element, std::uint32_t* window) {
   if (!element) return kAXErrorIllegalArgument;
+  if (Connection* c = forwardTo.load()) {
+    if (auto kept = c->reads().windowOf(element->identity(), element->messagingTimeout())) {
+      if (kept->first == kAXErrorSuccess && window) *window = kept->second;
+      return kept->first;
+    }
+  }
   auto answer = answerAs<std::vector<std::int64_t>>(forward("_AXUIElementGetWindow", wire::encode(element->identity())),
                                                     {});
   if (answer.size() != 2) return kAXErrorCannotComplete;
@@ -380,10 +429,15 @@ RemoteSystem::~RemoteSystem() {
   forwardTo.compare_exchange_strong(mine, nullptr);
 }
 
-std::vector<platform::ScreenDescription> RemoteSystem::screens() {
-  return answerAs<std::vector<platform::ScreenDescription>>(connection_->call("screens"), {});
+std::optional<json> RemoteSystem::kept(const std::string& method, const json& body) {
+  if (auto answer = connection_->reads().answer(method, body)) return answer;
+  return connection_->call(method, body);
 }
-bool RemoteSystem::screenCaptureAllowed() { return answerAs(connection_->call("screenCaptureAllowed"), false); }
+
+std::vector<platform::ScreenDescription> RemoteSystem::screens() {
+  return answerAs<std::vector<platform::ScreenDescription>>(kept("screens"), {});
+}
+bool RemoteSystem::screenCaptureAllowed() { return answerAs(kept("screenCaptureAllowed"), false); }
 bool RemoteSystem::requestScreenCaptureAccess() {
   return answerAs(connection_->call("requestScreenCaptureAccess"), false);
 }
@@ -391,11 +445,20 @@ bool RemoteSystem::accessibilityTrusted(bool prompt) {
   return answerAs(connection_->call("accessibilityTrusted", prompt), false);
 }
 std::string RemoteSystem::applicationDomainName() {
-  return answerAs<std::string>(connection_->call("applicationDomainName"), "");
+  return answerAs<std::string>(kept("applicationDomainName"), "");
 }
 std::optional<platform::PlistValue> RemoteSystem::preferenceValue(const std::string& domain, const std::string& key) {
   return answerAs<std::optional<platform::PlistValue>>(
       connection_->call("preferenceValue", {{"domain", domain}, {"key", key}}), std::nullopt);
+}
+std::optional<platform::PlistValue> RemoteSystem::firstPreferenceValue(const std::vector<std::string>& domains,
+                                                                     const std::string& key) {
+  return answerAs<std::optional<platform::PlistValue>>(
+      connection_->call("firstPreferenceValue", {{"domains", domains}, {"key", key}}), std::nullopt);
+}
+void RemoteSystem::setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) {
+  // One message and one write of the file, as in process: all the keys reach it or none.
+  connection_->call("setPreferenceValues", {{"domain", domain}, {"values", wire::encode(platform::PlistValue(values))}});
 }
 void RemoteSystem::setPreferenceValue(const std::string& domain, const std::string& key,
                                       const std::optional<platform::PlistValue>& value) {
@@ -437,14 +500,12 @@ CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int 
       connection_->call("captureDisplay", {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}}),
       nullptr);
 }
-bool RemoteSystem::libraryExists(const std::string& path) {
-  return answerAs(connection_->call("libraryExists", path), false);
-}
+bool RemoteSystem::libraryExists(const std::string& path) { return answerAs(kept("libraryExists", path), false); }
 bool RemoteSystem::glassEffectViewResponds(const std::string& selector) {
   return answerAs(connection_->call("glassEffectViewResponds", selector), false);
 }
 void* RemoteSystem::symbol(const std::string& path, const std::string& name) {
-  if (!answerAs(connection_->call("symbol", {{"path", path}, {"name", name}}), false)) return nullptr;
+  if (!answerAs(kept("symbol", {{"path", path}, {"name", name}}), false)) return nullptr;
   if (name == "_kLSPIDKey") {
     auto key = answerAs<std::optional<std::string>>(forward(name, nullptr), std::nullopt);
     if (!key) return nullptr;
@@ -560,9 +621,13 @@ std::uint64_t RemoteWindowServer::newKey() {
 }
 
 std::vector<platform::WindowEntry> RemoteWindowServer::windowList() {
+  if (auto kept = connection_->reads().windowList()) return std::move(*kept);
   return answerAs<std::vector<platform::WindowEntry>>(connection_->call("windowList"), {});
 }
-CGPoint RemoteWindowServer::pointerLocation() { return answerAs<CGPoint>(connection_->call("pointerLocation"), {}); }
+CGPoint RemoteWindowServer::pointerLocation() {
+  auto kept = connection_->reads().answer("pointerLocation", nullptr);
+  return answerAs<CGPoint>(kept ? kept : connection_->call("pointerLocation"), {});
+}
 void RemoteWindowServer::warpPointer(CGPoint location) {
   connection_->call("warpPointer", wire::encode(location));
 }
@@ -604,7 +669,8 @@ void RemoteWindowServer::removeEventTap(std::uint64_t tap) {
   }
 }
 std::int32_t RemoteWindowServer::ownProcessIdentifier() {
-  return answerAs<std::int32_t>(connection_->call("ownProcessIdentifier"), 0);
+  auto kept = connection_->reads().answer("ownProcessIdentifier", nullptr);
+  return answerAs<std::int32_t>(kept ? kept : connection_->call("ownProcessIdentifier"), 0);
 }
 platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
   auto v = answerAs<std::vector<std::int64_t>>(connection_->call("operatingSystemVersion"), {});
@@ -648,6 +714,9 @@ std::optional<platform::RunningApplicationInfo> RemoteWindowServer::readApplicat
 }
 
 std::vector<platform::RunningApplicationInfo> RemoteWindowServer::runningApplications() {
+  if (auto kept = connection_->reads().applications([this](json one) { return readApplication(std::move(one)); })) {
+    return std::move(*kept);
+  }
   auto answer = connection_->call("runningApplications");
   std::vector<platform::RunningApplicationInfo> apps;
   if (!answer || !answer->is_array()) return apps;
@@ -657,6 +726,7 @@ std::vector<platform::RunningApplicationInfo> RemoteWindowServer::runningApplica
   return apps;
 }
 std::optional<platform::RunningApplicationInfo> RemoteWindowServer::application(std::int32_t pid) {
+  if (auto kept = connection_->reads().application(pid)) return kept;
   auto answer = connection_->call("application", pid);
   return answer ? readApplication(std::move(*answer)) : std::nullopt;
 }
@@ -739,6 +809,7 @@ void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
 }
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {
+  if (auto kept = connection_->reads().attribute(element, attribute, timeout)) return std::move(*kept);
   auto answer = connection_->call("axCopyAttribute", {{"e", wire::encode(element)}, {"a", attribute}, {"t", timeout}});
   platform::AXAnswer out{kAXErrorCannotComplete, {}};
   if (!answer) return out;
@@ -941,6 +1012,9 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
   mac->windowServer = std::make_unique<RemoteWindowServer>(mac->connection);
   RemoteSystem* system = mac->system.get();
   RemoteWindowServer* windowServer = mac->windowServer.get();
+  if (auto count = mac->connection->call("changeCount"); count && count->is_string()) {
+    mac->connection->reads().attach(count->get<std::string>());
+  }
   mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
     if (!windowServer->handlePush(push) && !system->handlePush(push)) {
       std::cerr << "trelliq: the world host sent an unknown message " << platform::Unicode::oneLine(push.method)

@@ -9,6 +9,7 @@
 // reports it once to the loss handler, and every call from then on answers the port's
 // empty answer at once: nothing waits for a host that is gone.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,6 +26,7 @@
 #include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
+#include "platform/host/ReadCache.h"
 
 namespace host {
 
@@ -39,12 +41,17 @@ class Connection {
   /// Asks the host; nothing when the host is gone or refused the request. A `descriptor`
   /// (not -1) travels with the request as a copy; the caller keeps its own.
   std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr, int descriptor = -1);
+  /// How many questions went to the host so far (each a round trip).
+  std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
   /// Sends without waiting for the answer (the host still answers in order).
   void tell(const std::string& method, nlohmann::json body);
   /// Answers a push that wanted an answer.
   void answer(std::uint64_t id, nlohmann::json body);
   /// The handler of pushes, on the connection's push thread.
   void setPushHandler(std::function<void(const wire::Message&)> handler);
+  /// Waits until every push received so far was handled; answers how many pushes were
+  /// handled since the connection opened. For tests that let the program catch up.
+  std::uint64_t waitForPushes();
   /// Called once, on any thread, with the reason, when the host is found gone; at once,
   /// on the calling thread, when it was found gone before.
   void setLossHandler(std::function<void(const std::string& why)> handler);
@@ -52,6 +59,8 @@ class Connection {
   std::optional<std::string> whyLost() const;
   bool alive() const;
   Channel& channel() { return *channel_; }
+  /// The answers kept from the host (reading ahead).
+  ReadCache& reads() { return reads_; }
   /// Ends the connection as a program's exit would; the host then takes back whatever
   /// the program made. Calls from now on answer at once.
   void close();
@@ -74,12 +83,17 @@ class Connection {
   };
   std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;
+  std::atomic<std::uint64_t> calls_{0};
+  bool handlingPush_ = false;
+  std::uint64_t pushesHandled_ = 0;
+  std::condition_variable pushesDone_;
   std::function<void(const wire::Message&)> pushHandler_;
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
   bool closing_ = false;
   std::uint64_t nextID_ = 1;
   std::thread pusher_;
+  ReadCache reads_{*this};
 };
 
 /// The SystemPort of a program attached to a host. Private functions resolve to local
@@ -95,6 +109,9 @@ class RemoteSystem : public platform::SystemPort {
   bool accessibilityTrusted(bool prompt) override;
   std::string applicationDomainName() override;
   std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
+  std::optional<platform::PlistValue> firstPreferenceValue(const std::vector<std::string>& domains,
+                                                           const std::string& key) override;
+  void setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) override;
   void setPreferenceValue(const std::string& domain, const std::string& key,
                           const std::optional<platform::PlistValue>& value) override;
   std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
@@ -122,6 +139,9 @@ class RemoteSystem : public platform::SystemPort {
   bool handlePush(const wire::Message& push);
 
  private:
+  /// A question the host tags: kept while the world stands still, else asked.
+  std::optional<nlohmann::json> kept(const std::string& method, const nlohmann::json& body = nullptr);
+
   std::shared_ptr<Connection> connection_;
   std::mutex mutex_;
   std::function<void(const std::string&)> notificationListener_;

@@ -564,12 +564,15 @@ void AccessibilityServer::setHung(std::int32_t pid, bool hung) {
 }
 
 void AccessibilityServer::setError(std::int32_t pid, const std::string& name, std::optional<AXError> error) {
-  std::lock_guard lock(mutex_);
-  if (error) {
-    errors_[{pid, name}] = *error;
-  } else {
-    errors_.erase({pid, name});
+  {
+    std::lock_guard lock(mutex_);
+    if (error) {
+      errors_[{pid, name}] = *error;
+    } else {
+      errors_.erase({pid, name});
+    }
   }
+  server_.world().noteChange();
 }
 
 void AccessibilityServer::setTimeoutsElapseClock(bool elapse) {

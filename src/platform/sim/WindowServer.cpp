@@ -65,6 +65,7 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
   std::vector<WorkspaceEvent> events;
   std::vector<std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
   std::shared_ptr<std::function<void(const WorkspaceEvent&)>> workspace;
+  bool counted = false;
   {
     std::lock_guard lock(mutex_);
     Desk& desk = state_->desk;
@@ -80,7 +81,8 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
     if (desk.generation() != generation) state_->order.reset();
     work(desk);
     if (desk.systemDirty()) desk.refreshSystemWindows(world_.osVersion());
-    if (changes || desk.generation() != generation) state_->order.reset();
+    counted = changes || desk.generation() != generation;
+    if (counted) state_->order.reset();
     changed = desk.takeChanges();
     events = desk.takeEvents();
     if (!changed.empty()) {
@@ -94,6 +96,9 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
   if (workspace) {
     for (const WorkspaceEvent& e : events) (*workspace)(e);
   }
+  // Counted once the listeners (the accessibility service's element index among them)
+  // caught up, so an answer read before the count moved is never newer than its count.
+  if (counted) world_.noteChange();
 }
 
 void WindowServer::after(double delay, std::function<void()> work) const {
@@ -651,6 +656,12 @@ std::uint64_t WindowServer::generation() const {
   std::uint64_t generation = state_->desk.generation() + state_->surfaceChanges;
   for (const auto& [number, surface] : state_->ownSurfaces) generation += surface->sequence();
   return generation;
+}
+
+bool WindowServer::changesWithTime() const {
+  bool sliding = false;
+  read([&](const Desk& desk) { sliding = desk.slidesMayRun(); });
+  return sliding;
 }
 
 void WindowServer::recordPrivateCall(PrivateCall call) {

@@ -436,6 +436,9 @@ class WindowServer : public platform::WindowServerPort {
   /// Changes whenever something a display picture shows changes (for caching), a frame an
   /// own window's program publishes included.
   std::uint64_t generation() const;
+  /// Whether the desk's answers may change with time alone (a Space slide under way), not
+  /// only through changes the world counts (World::changeCount).
+  bool changesWithTime() const;
 
   // ---- What the private functions ask ----
   void recordPrivateCall(PrivateCall call);

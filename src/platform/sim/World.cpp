@@ -53,6 +53,17 @@ World::World(std::string home)
 
 World::~World() = default;
 
+void World::noteChange() {
+  changes_.fetch_add(1, std::memory_order_acq_rel);
+  std::lock_guard lock(changeListenerMutex_);
+  if (changeListener_) changeListener_();
+}
+
+void World::setChangeListener(std::function<void()> listener) {
+  std::lock_guard lock(changeListenerMutex_);
+  changeListener_ = std::move(listener);
+}
+
 void World::count(const std::string& call) {
   std::lock_guard lock(mutex_);
   ++calls_[call];
@@ -89,6 +100,7 @@ std::vector<Display>::iterator World::findDisplay(std::uint32_t displayID) {
 void World::displaysChanged() {
   pictures_.clear();
   ++displaysVersion_;
+  noteChange();
 }
 
 void World::setDisplays(std::vector<Display> displays) {
@@ -243,7 +255,10 @@ bool World::requestScreenCaptureAccess() {
   ++calls_["requestScreenCaptureAccess"];
   // The answer is the state before the user reacts; a grant shows in later checks.
   const bool allowed = screenCaptureAllowed_;
-  if (!allowed && screenCaptureGrantedOnRequest_) screenCaptureAllowed_ = true;
+  if (!allowed && screenCaptureGrantedOnRequest_) {
+    screenCaptureAllowed_ = true;
+    noteChange();
+  }
   return allowed;
 }
 
@@ -254,7 +269,10 @@ bool World::accessibilityTrusted(bool prompt) {
   const bool trusted = accessibilityTrusted_;
   if (prompt && !trusted) {
     ++calls_["accessibilityPrompt"];
-    if (accessibilityGrantedOnPrompt_) accessibilityTrusted_ = true;
+    if (accessibilityGrantedOnPrompt_) {
+      accessibilityTrusted_ = true;
+      noteChange();
+    }
   }
   return trusted;
 }
@@ -262,6 +280,7 @@ bool World::accessibilityTrusted(bool prompt) {
 void World::setScreenCaptureAllowed(bool allowed) {
   std::lock_guard lock(mutex_);
   screenCaptureAllowed_ = allowed;
+  noteChange();
 }
 
 void World::setScreenCaptureGrantedOnRequest(bool granted) {
@@ -272,6 +291,7 @@ void World::setScreenCaptureGrantedOnRequest(bool granted) {
 void World::setAccessibilityTrusted(bool trusted) {
   std::lock_guard lock(mutex_);
   accessibilityTrusted_ = trusted;
+  noteChange();
 }
 
 void World::setAccessibilityGrantedOnPrompt(bool granted) {
@@ -282,6 +302,7 @@ void World::setAccessibilityGrantedOnPrompt(bool granted) {
 void World::setScreenCaptureForNewProcesses(std::optional<bool> allowed) {
   std::lock_guard lock(mutex_);
   screenCaptureForNewProcesses_ = allowed;
+  noteChange();
 }
 
 bool World::screenCaptureForNewProcesses() const {
@@ -365,6 +386,7 @@ World::Version World::osVersion() const {
 void World::setOSVersion(Version version) {
   std::lock_guard lock(mutex_);
   osVersion_ = version;
+  noteChange();
 }
 
 void World::setGlassVariantAvailable(bool available) {
@@ -397,22 +419,26 @@ void* World::symbol(const std::string& path, const std::string& name) {
 void World::addLibrary(const std::string& path) {
   std::lock_guard lock(mutex_);
   libraries_[path];
+  noteChange();
 }
 
 void World::removeLibrary(const std::string& path) {
   std::lock_guard lock(mutex_);
   libraries_.erase(path);
+  noteChange();
 }
 
 void World::addSymbol(const std::string& path, const std::string& name, void* address) {
   std::lock_guard lock(mutex_);
   libraries_[path][name] = address;
+  noteChange();
 }
 
 void World::removeSymbol(const std::string& path, const std::string& name) {
   std::lock_guard lock(mutex_);
   auto library = libraries_.find(path);
   if (library != libraries_.end()) library->second.erase(name);
+  noteChange();
 }
 
 // ---------------------------------------------------------------------------------------------

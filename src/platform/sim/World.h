@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -167,6 +168,17 @@ class World : public platform::SystemPort {
   void attachWindowServer(WindowServer* server);
   WindowServer* windowServer() const;
 
+  // ---- Changes ----
+  /// How many changes a program could read have been made to this world and the desk
+  /// beside it (displays, permissions, symbols, the window server's state, accessibility
+  /// answers). Answers read while the count stood still are still the answers. Thread-safe.
+  std::uint64_t changeCount() const { return changes_.load(std::memory_order_acquire); }
+  /// Counts a change, after it is made and before its maker goes on; the window server and
+  /// its services call it for theirs. The listener then runs on the calling thread.
+  void noteChange();
+  /// Called after each counted change (null: none); it must not call back into the world.
+  void setChangeListener(std::function<void()> listener);
+
   // ---- Record of calls ----
   /// How often a port call was made: "screens", "requestScreenCaptureAccess",
   /// "accessibilityPrompt", "setLoginItem", "shareableDisplays", "captureDisplay",
@@ -181,6 +193,9 @@ class World : public platform::SystemPort {
   void displaysChanged();
 
   std::string home_;
+  std::atomic<std::uint64_t> changes_{1};
+  std::mutex changeListenerMutex_;  // held while the listener runs, so it can be taken away safely
+  std::function<void()> changeListener_;
   DefaultsStore store_;    // the program's view of the preferences
   DefaultsStore foreign_;  // other programs writing their own files
 

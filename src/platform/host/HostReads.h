@@ -1,0 +1,67 @@
+#pragma once
+// The host's half of reading ahead (Reads.h), one per attached program: answers a single
+// question with the change count it holds at, and whole tables (the window list, every
+// app's accessibility answers, every window's Spaces) as changes against the table this
+// program was sent last. Every answer is read through the same calls a single question
+// makes, under the asking program's identity. Called on the program's lane threads.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/WindowServerPort.h"
+#include "platform/host/Reads.h"
+
+namespace sim {
+class World;
+class WindowServer;
+}  // namespace sim
+
+namespace host {
+
+class SharedCount;
+
+class HostReads {
+ public:
+  /// Reads `world` and `server`; `count` is the page programs compare with (null: nothing
+  /// the host answers is to be kept).
+  HostReads(sim::World& world, sim::WindowServer& server, const SharedCount* count);
+
+  using Ask = std::function<nlohmann::json(const std::string& method, const nlohmann::json& body)>;
+  /// "read" {m, v}: {"g": the count the answer holds at (0: not to be kept), "v": the
+  /// answer `ask` gives}, or "always" when it holds for the program's whole attachment.
+  /// Only questions that read counted state are tagged. Throws wire::BadValue for a bad request.
+  nlohmann::json read(const nlohmann::json& request, const Ask& ask);
+  /// "rows" {kind: "windows" | "ax" | "spaces", have: the table held (0: none), and for
+  /// "ax" pids (null: every app) and t, for "spaces" cid and mask}: {"g", "seq", "base",
+  /// "pieces"} (Reads.h). Throws wire::BadValue for a bad request.
+  nlohmann::json rows(const nlohmann::json& request);
+
+ private:
+  template <typename Row>
+  struct Sent {
+    std::uint64_t seq = 0;
+    std::int64_t variant = 0;  // the mask of a Spaces table
+    std::vector<Row> rows;
+  };
+  std::vector<reads::AXRow> accessibilityRows(const nlohmann::json& request);
+  std::vector<reads::SpaceRow> spaceRows(std::int32_t cid, std::int32_t mask);
+  /// Changes against what was sent, and keeps `rows` as sent.
+  template <typename Row>
+  nlohmann::json answerRows(Sent<Row>& sent, std::uint64_t have, std::int64_t variant, std::vector<Row> rows);
+  std::uint64_t countNow() const;
+
+  sim::World& world_;
+  sim::WindowServer& server_;
+  const SharedCount* count_;
+  std::mutex mutex_;
+  std::uint64_t nextSeq_ = 1;
+  Sent<platform::WindowEntry> windows_;
+  Sent<reads::AXRow> accessibility_;
+  Sent<reads::SpaceRow> spaces_;
+};
+
+}  // namespace host

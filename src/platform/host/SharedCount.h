@@ -1,0 +1,37 @@
+#pragma once
+// The world's change count on a page the host and its programs both map. The host raises
+// it after every change a program could read (sim::World's change listener); a program
+// compares it with the count its kept answers were read at, so it can answer again from
+// what it kept without asking the host, and never from anything older than a change it
+// could know of. The page is a small file in the home's private folder.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+namespace host {
+
+class SharedCount {
+ public:
+  /// The host's side: makes the file at `path` (0600, no link followed, replacing what a
+  /// host before left there) and maps it for writing; the error's text when it cannot.
+  static std::variant<std::unique_ptr<SharedCount>, std::string> create(const std::string& path);
+  /// A program's side: maps the host's file for reading; null when it is not a plain file
+  /// of this user that holds a count (the program then keeps nothing).
+  static std::unique_ptr<SharedCount> open(const std::string& path);
+  ~SharedCount();
+  SharedCount(const SharedCount&) = delete;
+  SharedCount& operator=(const SharedCount&) = delete;
+
+  /// The count now; any thread.
+  std::uint64_t load() const;
+  /// Counts one change (host only); any thread.
+  void raise();
+
+ private:
+  explicit SharedCount(std::uint64_t* word) : word_(word) {}
+  std::uint64_t* word_;
+};
+
+}  // namespace host
