@@ -4,6 +4,13 @@
 
 #include "platform/AppKitWorkspace.h"
 #include "support/Scene.h"
+#include "support/Served.h"
+
+// The workspace as a program meets it in process and attached to a host.
+class RunningApplicationTest : public ::testing::TestWithParam<Served> {};
+class ProcessInfoTest : public ::testing::TestWithParam<Served> {};
+TRELLIQ_SERVED_BOTH_WAYS(RunningApplicationTest);
+TRELLIQ_SERVED_BOTH_WAYS(ProcessInfoTest);
 
 TEST(NotificationCenterTest, ObserversMatchByNameAndSenderAndRunWhereTheyAsked) {
   Scene scene;
@@ -33,8 +40,9 @@ TEST(NotificationCenterTest, ObserversMatchByNameAndSenderAndRunWhereTheyAsked) 
   EXPECT_EQ(a, 2);
 }
 
-TEST(RunningApplicationTest, HandlesKeepWhatCannotChangeAndAskTheRestAfresh) {
+TEST_P(RunningApplicationTest, HandlesKeepWhatCannotChangeAndAskTheRestAfresh) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   auto quill = NSRunningApplication::withProcessIdentifier(301);
   ASSERT_TRUE(quill);
   EXPECT_EQ(quill->localizedName(), "Quill");
@@ -63,8 +71,9 @@ TEST(RunningApplicationTest, HandlesKeepWhatCannotChangeAndAskTheRestAfresh) {
                           [](const auto& app) { return app == NSRunningApplication::current(); }));
 }
 
-TEST(RunningApplicationTest, TheWorkspaceFollowsTheInstalledServer) {
+TEST_P(RunningApplicationTest, TheWorkspaceFollowsTheInstalledServer) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   int launches = 0;
   NSNotificationCenter& center = NSWorkspace::shared().notificationCenter();
   const auto token =
@@ -76,18 +85,21 @@ TEST(RunningApplicationTest, TheWorkspaceFollowsTheInstalledServer) {
   sim::App probe;
   probe.name = "Probe";
   scene.windowServer.addApp(probe);
+  attachment.settle();
   EXPECT_EQ(launches, 1);
 
   // A relaunched simulated Mac (even one at the same address) is heard from as well.
-  scene.restart(Scene::Start::empty);
+  attachment.restart(Scene::Start::empty);
   NSWorkspace::shared();
   scene.windowServer.addApp(probe);
+  attachment.settle();
   EXPECT_EQ(launches, 2);
   center.removeObserver(token);
 }
 
-TEST(ProcessInfoTest, ThePidAndVersionAreTheSimulatedSystems) {
+TEST_P(ProcessInfoTest, ThePidAndVersionAreTheSimulatedSystems) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   scene.world.setOSVersion({14, 6, 1});
   EXPECT_EQ(NSProcessInfo::processInfo().processIdentifier(), sim::WindowServer::kOwnPID);
   const auto v = NSProcessInfo::processInfo().operatingSystemVersion();

@@ -7,6 +7,7 @@
 #include "platform/ScreenCaptureKit.h"
 #include "platform/sim/DisplayPicture.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 namespace {
 
@@ -29,10 +30,15 @@ CGImageRef capture(std::uint32_t display, int width, int height) {
                                               SCStreamConfiguration{.width = width, .height = height});
 }
 
+// Each case in process and in a program attached to a host serving the scene.
+class CaptureTest : public ::testing::TestWithParam<Served> {};
+TRELLIQ_SERVED_BOTH_WAYS(CaptureTest);
+
 }  // namespace
 
-TEST(CaptureTest, EachDisplayHasItsOwnPictureAtTheAskedSize) {
+TEST_P(CaptureTest, EachDisplayHasItsOwnPictureAtTheAskedSize) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   scene.windowServer.resetDesk();  // no windows in front of the desktop pictures
   auto content = SCShareableContent::current(false, true);
   ASSERT_TRUE(content);
@@ -55,8 +61,9 @@ TEST(CaptureTest, EachDisplayHasItsOwnPictureAtTheAskedSize) {
   EXPECT_FALSE(near(centres[0], centres[1]));
 }
 
-TEST(CaptureTest, NameIsWrittenOnThePicture) {
+TEST_P(CaptureTest, NameIsWrittenOnThePicture) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   scene.world.setScreenCaptureAllowed(true);
   scene.world.addDisplay(sim::makeDisplay(1, CGRect(0, 0, 800, 600), "Left"));
   scene.world.addDisplay(sim::makeDisplay(2, CGRect(800, 0, 800, 600), "Right"));
@@ -67,8 +74,9 @@ TEST(CaptureTest, NameIsWrittenOnThePicture) {
   EXPECT_EQ(left.copy(0, 400, 800, 200), right.copy(0, 400, 800, 200));
 }
 
-TEST(CaptureTest, PngDataRoundTrips) {
+TEST_P(CaptureTest, PngDataRoundTrips) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   CGImageRef image = capture(1, 302, 196);
   ASSERT_TRUE(image);
   auto png = image->pngData();
@@ -80,8 +88,9 @@ TEST(CaptureTest, PngDataRoundTrips) {
   EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), image->qimage().convertToFormat(QImage::Format_RGB32));
 }
 
-TEST(CaptureTest, ChangesShowInTheNextCapture) {
+TEST_P(CaptureTest, ChangesShowInTheNextCapture) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   scene.windowServer.resetDesk();  // no windows in front of the desktop pictures
   const std::uint32_t before = capture(1, 200, 100)->pixel(100, 80);
   scene.world.setDesktopColor(1, 0x00FF00);
@@ -90,8 +99,9 @@ TEST(CaptureTest, ChangesShowInTheNextCapture) {
   EXPECT_TRUE(near(capture(1, 200, 100)->pixel(100, 50), sim::desktopCentreColor(0x00FF00)));
 }
 
-TEST(CaptureTest, FailuresWithoutPermissionOrForOneDisplay) {
+TEST_P(CaptureTest, FailuresWithoutPermissionOrForOneDisplay) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   scene.world.setCaptureFails(3, true);
   EXPECT_FALSE(capture(3, 100, 100));
   EXPECT_TRUE(capture(1, 100, 100));
@@ -106,8 +116,9 @@ TEST(CaptureTest, FailuresWithoutPermissionOrForOneDisplay) {
   EXPECT_FALSE(capture(1, 100, 100));
 }
 
-TEST(CaptureTest, CompletionsArriveOnABackgroundTaskNotOnTheCaller) {
+TEST_P(CaptureTest, CompletionsArriveOnABackgroundTaskNotOnTheCaller) {
   Scene scene(Scene::Start::defaultScenario);
+  Attachment attachment(scene, GetParam());
   int delivered = 0;
   std::optional<SCShareableContent> got;
   SCShareableContent::getExcludingDesktopWindows(false, true, [&](auto content, auto error) {

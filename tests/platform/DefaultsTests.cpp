@@ -12,6 +12,7 @@
 #include "platform/Foundation.h"
 #include "platform/sim/PlistCodec.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 using platform::FileManager;
 using platform::PlistData;
@@ -40,10 +41,19 @@ int stderrLinesMentioning(const std::string& needle, Work work) {
   return count;
 }
 
+// Each case in process and in a program attached to a host serving the scene.
+class DefaultsTest : public ::testing::TestWithParam<Served> {};
+class OtherProgramsPreferencesTest : public ::testing::TestWithParam<Served> {};
+class HostilePreferencesTest : public ::testing::TestWithParam<Served> {};
+TRELLIQ_SERVED_BOTH_WAYS(DefaultsTest);
+TRELLIQ_SERVED_BOTH_WAYS(OtherProgramsPreferencesTest);
+TRELLIQ_SERVED_BOTH_WAYS(HostilePreferencesTest);
+
 }  // namespace
 
-TEST(DefaultsTest, ApplicationThenGlobalThenRegistration) {
+TEST_P(DefaultsTest, ApplicationThenGlobalThenRegistration) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   UserDefaults& defaults = UserDefaults::standard();
   defaults.registerDefaults({{"tiles", "apps"}, {"names", "focused"}, {"gesture", ""}});
   scene.world.writeForeignPreferences(".GlobalPreferences", {{"names", "always"}, {"gesture", "global"}});
@@ -62,8 +72,9 @@ TEST(DefaultsTest, ApplicationThenGlobalThenRegistration) {
   EXPECT_EQ(scene.world.preferenceValue("app.ondrel.trelliq", "tiles"), std::nullopt);
 }
 
-TEST(DefaultsTest, BooleansStayBooleansAndConvertLikeTheSystem) {
+TEST_P(DefaultsTest, BooleansStayBooleansAndConvertLikeTheSystem) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   UserDefaults& defaults = UserDefaults::standard();
   defaults.set("flag", true);
   defaults.set("number", 1);
@@ -110,8 +121,9 @@ TEST(DefaultsTest, BooleansStayBooleansAndConvertLikeTheSystem) {
   EXPECT_EQ(defaults.dictionaryForKey("key"), std::nullopt);
 }
 
-TEST(DefaultsTest, ValuesSurviveARestartWithTheirTypes) {
+TEST_P(DefaultsTest, ValuesSurviveARestartWithTheirTypes) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const PlistDictionary names{{"desktop/1234", "Mail"}, {"window/77", "Notes"}};
   UserDefaults::standard().set("instantSpaces", false);
   UserDefaults::standard().set("count", 3);
@@ -119,7 +131,7 @@ TEST(DefaultsTest, ValuesSurviveARestartWithTheirTypes) {
   UserDefaults::standard().set("blob", PlistData{9, 8, 7});
   UserDefaults::standard().set("spaceNames", names);
 
-  scene.restart();
+  attachment.restart();
   UserDefaults& defaults = UserDefaults::standard();
   EXPECT_EQ(defaults.object("instantSpaces"), PlistValue(false));
   EXPECT_EQ(defaults.object("count"), PlistValue(3));
@@ -129,8 +141,9 @@ TEST(DefaultsTest, ValuesSurviveARestartWithTheirTypes) {
   EXPECT_TRUE(FileManager::fileExists(scene.path("Library/Preferences/app.ondrel.trelliq.plist")));
 }
 
-TEST(DefaultsTest, TwoProgramsOnOneHomeSeeEachOthersWrites) {
+TEST_P(DefaultsTest, TwoProgramsOnOneHomeSeeEachOthersWrites) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   sim::World other(scene.home);
   const std::string app = "app.ondrel.trelliq";
   // Writes of the same size, one right after another, must still be seen.
@@ -144,8 +157,9 @@ TEST(DefaultsTest, TwoProgramsOnOneHomeSeeEachOthersWrites) {
   EXPECT_EQ(scene.world.preferenceDomain(app), (PlistDictionary{{"flag", false}, {"count", 19}}));
 }
 
-TEST(DefaultsTest, AFileRewrittenInPlaceWithItsTimeStampPutBackIsStillSeen) {
+TEST_P(DefaultsTest, AFileRewrittenInPlaceWithItsTimeStampPutBackIsStillSeen) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string app = "app.ondrel.trelliq";
   const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
   ASSERT_TRUE(scene.world.writeForeignPreference(app, "flag", true));
@@ -165,8 +179,9 @@ TEST(DefaultsTest, AFileRewrittenInPlaceWithItsTimeStampPutBackIsStillSeen) {
   EXPECT_EQ(UserDefaults::standard().object("flag"), PlistValue(false));
 }
 
-TEST(DefaultsTest, DamagedFileIsReportedOnceAndKeptAside) {
+TEST_P(DefaultsTest, DamagedFileIsReportedOnceAndKeptAside) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
   ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
   ASSERT_TRUE(FileManager::writeAtomically(file, "<?xml version=\"1.0\"?><plist><dict><key>tiles"));
@@ -188,8 +203,9 @@ TEST(DefaultsTest, DamagedFileIsReportedOnceAndKeptAside) {
   EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"names", "always"}}));
 }
 
-TEST(DefaultsTest, DamagedFileThatCannotBeKeptAsideIsNeverOverwritten) {
+TEST_P(DefaultsTest, DamagedFileThatCannotBeKeptAsideIsNeverOverwritten) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string file = scene.path("Library/Preferences/app.ondrel.trelliq.plist");
   ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
   ASSERT_TRUE(FileManager::writeAtomically(file, "garbage"));
@@ -203,8 +219,9 @@ TEST(DefaultsTest, DamagedFileThatCannotBeKeptAsideIsNeverOverwritten) {
   EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "both");
 }
 
-TEST(DefaultsTest, FailedWriteKeepsTheValueAndSavesItWithTheNextWrite) {
+TEST_P(DefaultsTest, FailedWriteKeepsTheValueAndSavesItWithTheNextWrite) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   UserDefaults& defaults = UserDefaults::standard();
   defaults.set("tiles", "apps");
   platform::FileFaults::fail(platform::FileOp::write, "app.ondrel.trelliq.plist", ENOSPC, 1);
@@ -218,8 +235,9 @@ TEST(DefaultsTest, FailedWriteKeepsTheValueAndSavesItWithTheNextWrite) {
   EXPECT_EQ(fresh.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "windows"}, {"names", "always"}}));
 }
 
-TEST(OtherProgramsPreferencesTest, ReadAfterSynchronisingLikeTheSystem) {
+TEST_P(OtherProgramsPreferencesTest, ReadAfterSynchronisingLikeTheSystem) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string dock = "com.apple.dock";
   EXPECT_EQ(UserDefaults::standard().persistentDomain(dock), std::nullopt);
   EXPECT_EQ(CFPreferencesCopyAppValue("wvous-tl-corner", dock), std::nullopt);
@@ -243,8 +261,9 @@ TEST(OtherProgramsPreferencesTest, ReadAfterSynchronisingLikeTheSystem) {
             PlistValue(false));
 }
 
-TEST(OtherProgramsPreferencesTest, BooleanReadingSaysWhetherTheValueWasUsable) {
+TEST_P(OtherProgramsPreferencesTest, BooleanReadingSaysWhetherTheValueWasUsable) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string access = "com.apple.universalaccess";
   struct Case {
     std::optional<PlistValue> stored;
@@ -265,8 +284,9 @@ TEST(OtherProgramsPreferencesTest, BooleanReadingSaysWhetherTheValueWasUsable) {
   }
 }
 
-TEST(OtherProgramsPreferencesTest, NamesThatAreNoDomainTouchNoFile) {
+TEST_P(OtherProgramsPreferencesTest, NamesThatAreNoDomainTouchNoFile) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   EXPECT_FALSE(scene.world.writeForeignPreference("../escape", "key", 1));
   scene.world.setPreferenceValue("a/b", "key", 1);
   EXPECT_EQ(UserDefaults::standard().persistentDomain("../escape"), std::nullopt);
@@ -284,8 +304,9 @@ std::string ownDomainFile(const Scene& scene) {
 
 }  // namespace
 
-TEST(HostilePreferencesTest, APipeOrALinkIsNeitherWaitedOnNorFollowedButKeptAside) {
+TEST_P(HostilePreferencesTest, APipeOrALinkIsNeitherWaitedOnNorFollowedButKeptAside) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string file = ownDomainFile(scene);
   // With no writer on the pipe, a blocking open would wait for ever.
   ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
@@ -314,8 +335,9 @@ TEST(HostilePreferencesTest, APipeOrALinkIsNeitherWaitedOnNorFollowedButKeptAsid
   EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"names", "always"}}));
 }
 
-TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartIsClean) {
+TEST_P(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartIsClean) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string dock = scene.path("Library/Preferences/com.apple.dock.plist");
   ASSERT_TRUE(FileManager::createDirectory(scene.path("Library/Preferences")));
   struct Row {
@@ -370,7 +392,7 @@ TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartI
     EXPECT_FALSE(FileManager::fileExists(dock)) << row.what;
 
     // The next start finds nothing to trip over.
-    scene.restart();
+    attachment.restart();
     EXPECT_EQ(stderrLinesMentioning("com.apple.dock",
                                     [] {
                                       CFPreferencesAppSynchronize("com.apple.dock");
@@ -381,14 +403,15 @@ TEST(HostilePreferencesTest, AHugeOrExplosiveFileIsRefusedUnreadAndTheNextStartI
   }
 }
 
-TEST(HostilePreferencesTest, AValidFileThatCannotBeReadIsNeitherKeptAsideNorReplaced) {
+TEST_P(HostilePreferencesTest, AValidFileThatCannotBeReadIsNeitherKeptAsideNorReplaced) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string file = ownDomainFile(scene);
   UserDefaults::standard().set("tiles", "both");
   const auto before = FileManager::contents(file);
   ASSERT_TRUE(before);
 
-  scene.restart();
+  attachment.restart();
   platform::FileFaults::fail(platform::FileOp::read, "app.ondrel.trelliq.plist", EACCES);
   testing::internal::CaptureStderr();
   EXPECT_EQ(UserDefaults::standard().object("tiles"), std::nullopt);
@@ -403,8 +426,9 @@ TEST(HostilePreferencesTest, AValidFileThatCannotBeReadIsNeitherKeptAsideNorRepl
   EXPECT_EQ(scene.world.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "both"}, {"gesture", ""}}));
 }
 
-TEST(HostilePreferencesTest, ALeftoverOfAnInterruptedWriteGoesWithTheNextWrite) {
+TEST_P(HostilePreferencesTest, ALeftoverOfAnInterruptedWriteGoesWithTheNextWrite) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   const std::string file = ownDomainFile(scene);
   const std::string leftover = scene.path("Library/Preferences/.app.ondrel.trelliq.plist.tmp-x1Y2z3");
   ASSERT_TRUE(FileManager::writeAtomically(leftover, "half"));
@@ -413,8 +437,9 @@ TEST(HostilePreferencesTest, ALeftoverOfAnInterruptedWriteGoesWithTheNextWrite) 
   EXPECT_TRUE(FileManager::isRegularFile(file));
 }
 
-TEST(HostilePreferencesTest, APipeWhereThePreferencesFolderBelongsHoldsNoWrite) {
+TEST_P(HostilePreferencesTest, APipeWhereThePreferencesFolderBelongsHoldsNoWrite) {
   Scene scene;
+  Attachment attachment(scene, GetParam());
   ASSERT_TRUE(FileManager::createDirectory(scene.path("Library")));
   // Opening it to lock it, as a folder would be, would wait for a writer for ever.
   ASSERT_EQ(::mkfifo(scene.path("Library/Preferences").c_str(), 0644), 0);

@@ -9,6 +9,10 @@ namespace {
 
 using Seen = std::vector<std::string>;
 
+// Each case runs in process and in a program attached to a host serving the desk.
+class EventTapTest : public ::testing::TestWithParam<Served> {};
+TRELLIQ_SERVED_BOTH_WAYS(EventTapTest);
+
 std::u16string textOf(const CGEventRef& e) {
   UniChar units[8] = {};
   UniCharCount length = 0;
@@ -18,8 +22,8 @@ std::u16string textOf(const CGEventRef& e) {
 
 // ---- Order and consumption ------------------------------------------------------------------
 
-TEST(EventTapTest, HeadTapsComeFirstAndHIDTapsOnlySeeHIDEvents) {
-  TapDesk desk;
+TEST_P(EventTapTest, HeadTapsComeFirstAndHIDTapsOnlySeeHIDEvents) {
+  TapDesk desk(GetParam());
   Seen seen;
   const auto a = desk.recorder(seen, "session tail", kKeyDownMask, kCGSessionEventTap, kCGTailAppendEventTap);
   const auto b = desk.recorder(seen, "session head 1", kKeyDownMask);
@@ -41,8 +45,8 @@ TEST(EventTapTest, HeadTapsComeFirstAndHIDTapsOnlySeeHIDEvents) {
   EXPECT_EQ(desk.events->taps().size(), 5u);
 }
 
-TEST(EventTapTest, ConsumedEventsGoNowhereElseAndChangesReachLaterTaps) {
-  TapDesk desk;
+TEST_P(EventTapTest, ConsumedEventsGoNowhereElseAndChangesReachLaterTaps) {
+  TapDesk desk(GetParam());
   desk.server.makeFrontmost(desk.server.ownProcessIdentifier());
   std::vector<CGKeyCode> program;
   desk.server.setOwnEventListener([&](const CGEvent& e, std::uint32_t) {
@@ -76,8 +80,8 @@ TEST(EventTapTest, ConsumedEventsGoNowhereElseAndChangesReachLaterTaps) {
   EXPECT_EQ(desk.scene.clock.pending(), 0u) << "answered taps leave no time-out waiting";
 }
 
-TEST(EventTapTest, ListenOnlyTapsSeeButCannotChangeOrConsume) {
-  TapDesk desk;
+TEST_P(EventTapTest, ListenOnlyTapsSeeButCannotChangeOrConsume) {
+  TapDesk desk(GetParam());
   int heard = 0;
   const auto listener = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionListenOnly, kKeyDownMask,
                                  [&](CGEventTapProxy, CGEventType, CGEventRef e, void*) -> CGEventRef {
@@ -97,8 +101,8 @@ TEST(EventTapTest, ListenOnlyTapsSeeButCannotChangeOrConsume) {
   EXPECT_TRUE(desk.events->consumed().empty());
 }
 
-TEST(EventTapTest, MasksDisabledTapsAndTapsWithoutRunLoopLetEventsPass) {
-  TapDesk desk;
+TEST_P(EventTapTest, MasksDisabledTapsAndTapsWithoutRunLoopLetEventsPass) {
+  TapDesk desk(GetParam());
   Seen seen;
   const auto keys = desk.recorder(seen, "keys", kKeyDownMask);
   const auto mouse = desk.recorder(seen, "mouse", CGEventMaskBit(kCGEventMouseMoved) | CGEventMaskBit(30));
@@ -132,8 +136,8 @@ TEST(EventTapTest, MasksDisabledTapsAndTapsWithoutRunLoopLetEventsPass) {
 
 // ---- Time-outs, user input, permissions -----------------------------------------------------
 
-TEST(EventTapTest, ATapAnsweringTooLateIsDisabledToldAndPassedBy) {
-  TapDesk desk;
+TEST_P(EventTapTest, ATapAnsweringTooLateIsDisabledToldAndPassedBy) {
+  TapDesk desk(GetParam());
   std::vector<CGEventType> types;
   CFMachPortRef port;
   double work = 1.5;  // seconds the callback takes for a key
@@ -163,8 +167,8 @@ TEST(EventTapTest, ATapAnsweringTooLateIsDisabledToldAndPassedBy) {
   EXPECT_EQ(desk.events->consumed().size(), 1u);
 }
 
-TEST(EventTapTest, ATapWhoseThreadDoesNotRunInTimeIsDisabledAndTheEventGoesOn) {
-  TapDesk desk;
+TEST_P(EventTapTest, ATapWhoseThreadDoesNotRunInTimeIsDisabledAndTheEventGoesOn) {
+  TapDesk desk(GetParam());
   desk.events->setTapTimeout(0.25);
   std::vector<CGEventType> types;
   const auto port = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, kKeyDownMask,
@@ -189,8 +193,8 @@ TEST(EventTapTest, ATapWhoseThreadDoesNotRunInTimeIsDisabledAndTheEventGoesOn) {
   EXPECT_TRUE(desk.events->consumed().empty());
 }
 
-TEST(EventTapTest, RemovingOrDisablingAHoldingTapReleasesItsEvent) {
-  TapDesk desk;
+TEST_P(EventTapTest, RemovingOrDisablingAHoldingTapReleasesItsEvent) {
+  TapDesk desk(GetParam());
   int calls = 0;
   auto port = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, kKeyDownMask,
                        [&](CGEventTapProxy, CGEventType type, CGEventRef e, void*) -> CGEventRef {
@@ -216,8 +220,8 @@ TEST(EventTapTest, RemovingOrDisablingAHoldingTapReleasesItsEvent) {
   EXPECT_FALSE(CGEventTapIsEnabled(other));
 }
 
-TEST(EventTapTest, PermissionsDecideWhichTapsMayBeMadeAndHeard) {
-  TapDesk desk;
+TEST_P(EventTapTest, PermissionsDecideWhichTapsMayBeMadeAndHeard) {
+  TapDesk desk(GetParam());
   desk.scene.world.setAccessibilityTrusted(false);
   Seen seen;
   EXPECT_FALSE(desk.recorder(seen, "active", kKeyDownMask));
@@ -246,8 +250,8 @@ TEST(EventTapTest, PermissionsDecideWhichTapsMayBeMadeAndHeard) {
 
 // ---- What a tap reads -------------------------------------------------------------------------
 
-TEST(EventTapTest, EveryFieldThePosterSetReachesTheTap) {
-  TapDesk desk;
+TEST_P(EventTapTest, EveryFieldThePosterSetReachesTheTap) {
+  TapDesk desk(GetParam());
   std::vector<CGEventRef> seen;
   const auto port = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                              kCGEventMaskForAllEvents, [&](CGEventTapProxy, CGEventType, CGEventRef e, void*) {
@@ -285,8 +289,8 @@ TEST(EventTapTest, EveryFieldThePosterSetReachesTheTap) {
   EXPECT_EQ(textOf(seen[2]), u"\x19");
 }
 
-TEST(EventTapTest, KeysTypeTheTextOfTheLayoutAndModifiers) {
-  TapDesk desk;
+TEST_P(EventTapTest, KeysTypeTheTextOfTheLayoutAndModifiers) {
+  TapDesk desk(GetParam());
   std::vector<std::u16string> typed;
   const auto port = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, kKeyDownMask,
                              [&](CGEventTapProxy, CGEventType, CGEventRef e, void*) {
@@ -330,8 +334,8 @@ TEST(EventTapTest, KeysTypeTheTextOfTheLayoutAndModifiers) {
 
 // ---- What the system does with what passed ---------------------------------------------------
 
-TEST(EventTapTest, PointerAndModifiersFollowEventsThatReachTheSession) {
-  TapDesk desk;
+TEST_P(EventTapTest, PointerAndModifiersFollowEventsThatReachTheSession) {
+  TapDesk desk(GetParam());
   const auto eatMoves = desk.tap(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                                  CGEventMaskBit(kCGEventMouseMoved) | CGEventMaskBit(kCGEventFlagsChanged),
                                  [](auto, auto, CGEventRef, auto) { return CGEventRef(); });
@@ -356,8 +360,8 @@ TEST(EventTapTest, PointerAndModifiersFollowEventsThatReachTheSession) {
   EXPECT_EQ(desk.events->pressedButtons(), 0u);
 }
 
-TEST(EventTapTest, ClicksActivateOtherAppsAndDragsStayWithTheProgramsWindow) {
-  TapDesk desk;
+TEST_P(EventTapTest, ClicksActivateOtherAppsAndDragsStayWithTheProgramsWindow) {
+  TapDesk desk(GetParam());
   const auto pid = desk.addApp("Jotter");
   const auto theirs = desk.addWindow(pid, "Jotter", ServedDesk::kLeft, CGRect(600, 100, 400, 300));
   sim::Window panel;

@@ -9,6 +9,7 @@
 #include "platform/CGEvent.h"
 
 struct TapDesk : ServedDesk {
+  using ServedDesk::ServedDesk;
   platform::Executor& tapThread = scene.clock.thread("event tap");
 
   /// A tap whose source is on `runLoop` (the "event tap" thread unless given); null when refused.
@@ -33,7 +34,7 @@ struct TapDesk : ServedDesk {
     });
   }
 
-  void settle() { scene.clock.runUntilIdle(); }
+  void settle() { attachment.settle(); }
 };
 
 inline CGEventRef keyEvent(CGKeyCode code, CGEventFlags flags = 0, bool down = true) {

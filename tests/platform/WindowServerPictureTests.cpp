@@ -10,6 +10,7 @@
 #include "platform/ScreenCaptureKit.h"
 #include "platform/sim/DisplayPicture.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 #include "support/WidgetsApp.h"
 
 namespace {
@@ -33,16 +34,20 @@ CGImageRef capture(std::uint32_t display, int width, int height) {
 
 std::uint32_t rgb(const CGImageRef& image, int x, int y) { return image->pixel(x, y) & 0xFFFFFF; }
 
-class PictureTest : public ::testing::Test {
+// Each case in process and in a program attached to a host serving the scene.
+class PictureTest : public ::testing::TestWithParam<Served> {
  protected:
   PictureTest() { trelliq::test::ensureWidgets(); }  // the title bars' text needs fonts
   Scene scene{Scene::Start::defaultScenario};
   sim::WindowServer& server = scene.windowServer;
+  Attachment attachment{scene, GetParam()};
 };
+
+TRELLIQ_SERVED_BOTH_WAYS(PictureTest);
 
 }  // namespace
 
-TEST_F(PictureTest, ADisplayShowsItsSpacesWindowsOverTheDesktopPicture) {
+TEST_P(PictureTest, ADisplayShowsItsSpacesWindowsOverTheDesktopPicture) {
   const auto picture = capture(1, 1512, 982);
   ASSERT_TRUE(picture);
   EXPECT_EQ(rgb(picture, 700, 500), 0xFFF8E7u);  // Draft.txt, in front of Documents
@@ -67,7 +72,7 @@ TEST_F(PictureTest, ADisplayShowsItsSpacesWindowsOverTheDesktopPicture) {
   EXPECT_TRUE(text);
 }
 
-TEST_F(PictureTest, AlphaBlendsAWindowWithWhatLiesBehind) {
+TEST_P(PictureTest, AlphaBlendsAWindowWithWhatLiesBehind) {
   server.updateWindow(2101, [](sim::Window& w) { w.alpha = 0.5; });
   const auto picture = capture(1, 1512, 982);
   // Half of Draft.txt's 0xFFF8E7 over Documents' 0xF5F5F5.
@@ -76,7 +81,7 @@ TEST_F(PictureTest, AlphaBlendsAWindowWithWhatLiesBehind) {
   EXPECT_EQ(rgb(capture(1, 1512, 982), 700, 500), 0xF5F5F5u);
 }
 
-TEST_F(PictureTest, AnotherSpaceShowsItsOwnDesktopAndWindows) {
+TEST_P(PictureTest, AnotherSpaceShowsItsOwnDesktopAndWindows) {
   server.switchSpace(4, sim::SwitchStyle::instant);
   const auto picture = capture(1, 756, 491);     // half size: windows scale with the picture
   EXPECT_EQ(rgb(picture, 300, 250), 0xFFF8E7u);  // Notes.txt at (200, 120)-(1000, 720) in points
@@ -88,7 +93,7 @@ TEST_F(PictureTest, AnotherSpaceShowsItsOwnDesktopAndWindows) {
   EXPECT_EQ(rgb(capture(3, 2560, 1440), 2400 - 1512 + 100, 100 + 458 + 100), 0x1E1E1Eu);  // Slate — build
 }
 
-TEST_F(PictureTest, OverlayWindowsAreDrawnOverAFullScreenSpace) {
+TEST_P(PictureTest, OverlayWindowsAreDrawnOverAFullScreenSpace) {
   server.switchSpace(5, sim::SwitchStyle::instant);
   EXPECT_EQ(rgb(capture(1, 1512, 982), 600, 400), 0xE9F5ECu);  // the full-screen spreadsheet
 
@@ -115,7 +120,7 @@ TEST_F(PictureTest, OverlayWindowsAreDrawnOverAFullScreenSpace) {
   EXPECT_EQ(rgb(picture, 800, 400), 0xE9F5ECu);
 }
 
-TEST_F(PictureTest, ASlideShowsBothSpacesSideBySide) {
+TEST_P(PictureTest, ASlideShowsBothSpacesSideBySide) {
   const auto before = capture(1, 1512, 982);
   server.switchSpace(4, sim::SwitchStyle::instant);
   const auto target = capture(1, 1512, 982);
@@ -133,7 +138,7 @@ TEST_F(PictureTest, ASlideShowsBothSpacesSideBySide) {
   EXPECT_EQ(capture(1, 1512, 982)->qimage(), target->qimage());
 }
 
-TEST_F(PictureTest, SingleWindowsAreCapturedWhereverTheyAre) {
+TEST_P(PictureTest, SingleWindowsAreCapturedWhereverTheyAre) {
   auto content = SCShareableContent::current(true, false);
   ASSERT_TRUE(content);
   const auto notes = std::find_if(content->windows.begin(), content->windows.end(),

@@ -9,6 +9,7 @@
 #include "platform/DynamicLoader.h"
 #include "platform/PrivateSymbols.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 namespace {
 
@@ -47,15 +48,19 @@ bool contains(const std::vector<std::uint32_t>& v, std::uint32_t n) {
   return std::find(v.begin(), v.end(), n) != v.end();
 }
 
-class SpacesTest : public ::testing::Test {
+// Each case in process and in a program attached to a host serving the scene.
+class SpacesTest : public ::testing::TestWithParam<Served> {
  protected:
   Scene scene{Scene::Start::defaultScenario};
   sim::WindowServer& server = scene.windowServer;
+  Attachment attachment{scene, GetParam()};
 };
+
+TRELLIQ_SERVED_BOTH_WAYS(SpacesTest);
 
 }  // namespace
 
-TEST_F(SpacesTest, EachDisplayDescribesItsOwnSpacesInOrder) {
+TEST_P(SpacesTest, EachDisplayDescribesItsOwnSpacesInOrder) {
   const PlistArray displays = describeSpaces();
   ASSERT_EQ(displays.size(), 2u);
   const PlistDictionary& first = *displays[0].asDictionary();
@@ -76,7 +81,7 @@ TEST_F(SpacesTest, EachDisplayDescribesItsOwnSpacesInOrder) {
   EXPECT_FALSE(sky<SLSCopyManagedDisplaySpaces_t>("SLSCopyManagedDisplaySpaces")(1));
 }
 
-TEST_F(SpacesTest, SharedSpacesAreOneDisplayCalledMain) {
+TEST_P(SpacesTest, SharedSpacesAreOneDisplayCalledMain) {
   server.setSharedSpaces(true);
   const PlistArray displays = describeSpaces();
   ASSERT_EQ(displays.size(), 1u);
@@ -94,7 +99,7 @@ TEST_F(SpacesTest, SharedSpacesAreOneDisplayCalledMain) {
   EXPECT_EQ(describeSpaces().size(), 2u);
 }
 
-TEST_F(SpacesTest, OtherSpaceTypesAreListedAndCountedAsNeighbours) {
+TEST_P(SpacesTest, OtherSpaceTypesAreListedAndCountedAsNeighbours) {
   sim::Space system;
   system.id = 40;
   system.type = sim::kSpaceTypeSystem;
@@ -110,7 +115,7 @@ TEST_F(SpacesTest, OtherSpaceTypesAreListedAndCountedAsNeighbours) {
   EXPECT_EQ(server.spaceToRight(3), std::nullopt);
 }
 
-TEST_F(SpacesTest, WindowsLieOnTheirSpacesAndAllSpacesWindowsOnEveryCurrentOne) {
+TEST_P(SpacesTest, WindowsLieOnTheirSpacesAndAllSpacesWindowsOnEveryCurrentOne) {
   EXPECT_EQ(spacesFor(2102), std::vector<std::int64_t>{4});
   EXPECT_EQ(spacesFor(5101), std::vector<std::int64_t>{5});
   EXPECT_TRUE(spacesFor(5101, 1).empty());                        // full-screen Spaces only with their mask bit
@@ -128,12 +133,13 @@ TEST_F(SpacesTest, WindowsLieOnTheirSpacesAndAllSpacesWindowsOnEveryCurrentOne) 
   EXPECT_NE(ordered(sim::WindowServer::kConnectionID, 424242, &in), 0);
 }
 
-TEST_F(SpacesTest, InstantSwitchLandsAtOnceAndASlideWhenItEnds) {
+TEST_P(SpacesTest, InstantSwitchLandsAtOnceAndASlideWhenItEnds) {
   int changes = 0;
   NSNotificationCenter& center = NSWorkspace::shared().notificationCenter();
   const auto token = center.addObserver(NSWorkspaceActiveSpaceDidChangeNotification, nullptr, nullptr,
                                         [&](const NSNotification&) { ++changes; });
   ASSERT_TRUE(server.switchSpace(4, sim::SwitchStyle::instant));
+  attachment.settle();
   EXPECT_EQ(server.currentSpace(1), 4u);
   EXPECT_EQ(changes, 1);
   EXPECT_TRUE(server.isOnScreen(2102));
@@ -145,6 +151,7 @@ TEST_F(SpacesTest, InstantSwitchLandsAtOnceAndASlideWhenItEnds) {
   scene.clock.advance(server.timings().slide / 2);
   EXPECT_EQ(server.currentSpace(1), 4u);
   scene.clock.advance(server.timings().slide);
+  attachment.settle();
   EXPECT_FALSE(server.isSliding(1));
   EXPECT_EQ(server.currentSpace(1), 6u);
   EXPECT_EQ(changes, 2);
@@ -152,7 +159,7 @@ TEST_F(SpacesTest, InstantSwitchLandsAtOnceAndASlideWhenItEnds) {
   center.removeObserver(token);
 }
 
-TEST_F(SpacesTest, OverlaySpaceWindowsAreListedAndShownAboveEverySpace) {
+TEST_P(SpacesTest, OverlaySpaceWindowsAreListedAndShownAboveEverySpace) {
   // Show the full-screen Space, then put a panel of the program's own into an overlay Space.
   server.switchSpace(5, sim::SwitchStyle::instant);
   sim::Window panel;
@@ -193,7 +200,7 @@ TEST_F(SpacesTest, OverlaySpaceWindowsAreListedAndShownAboveEverySpace) {
   EXPECT_EQ(spacesFor(n, 4), std::vector<std::int64_t>{static_cast<std::int64_t>(overlay)});
 }
 
-TEST_F(SpacesTest, WindowsMoveToAManagedSpace) {
+TEST_P(SpacesTest, WindowsMoveToAManagedSpace) {
   const auto cid = sky<SLSMainConnectionID_t>("SLSMainConnectionID")();
   auto move = sky<SLSMoveWindowsToManagedSpace_t>("SLSMoveWindowsToManagedSpace");
   EXPECT_EQ(move(cid, PlistArray{2101, 1101}, 6), 0);
@@ -205,7 +212,7 @@ TEST_F(SpacesTest, WindowsMoveToAManagedSpace) {
   EXPECT_EQ(server.privateCalls("SLSMoveWindowsToManagedSpace")[0].arguments[1], PlistValue(PlistArray{2101, 1101}));
 }
 
-TEST_F(SpacesTest, RemovingASpaceKeepsItsWindowsOnTheDisplay) {
+TEST_P(SpacesTest, RemovingASpaceKeepsItsWindowsOnTheDisplay) {
   server.switchSpace(4, sim::SwitchStyle::instant);
   ASSERT_TRUE(server.removeSpace(4));
   EXPECT_EQ(server.currentSpace(1), 1u);  // the Space to its left shows

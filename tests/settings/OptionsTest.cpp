@@ -12,6 +12,7 @@
 #include "platform/Foundation.h"
 #include "settings/Settings.h"
 #include "support/Scene.h"
+#include "support/Served.h"
 
 namespace trelliq {
 namespace {
@@ -19,7 +20,9 @@ namespace {
 using platform::PlistDictionary;
 using platform::PlistValue;
 
-class Options : public ::testing::Test {
+// Each case in process and in a program attached to a host serving the scene (the
+// carry-over, above all, must be as quick and as whole through the host).
+class Options : public ::testing::TestWithParam<Served> {
  protected:
   void SetUp() override { scene_.world.setScreenCaptureAllowed(true); }
 
@@ -33,9 +36,11 @@ class Options : public ::testing::Test {
   }
 
   Scene scene_;
+  Attachment attachment_{scene_, GetParam()};
 };
+TRELLIQ_SERVED_BOTH_WAYS(Options);
 
-TEST_F(Options, AFreshUserReadsTheRegisteredDefaults) {
+TEST_P(Options, AFreshUserReadsTheRegisteredDefaults) {
   Settings::registerDefaults();
   EXPECT_EQ(Settings::preview(), Settings::Preview::thumbnail);
   EXPECT_TRUE(Settings::showThumbnails());
@@ -59,7 +64,7 @@ TEST_F(Options, AFreshUserReadsTheRegisteredDefaults) {
   }
 }
 
-TEST_F(Options, GettersFallBackOnMissingOrUnknownValues) {
+TEST_P(Options, GettersFallBackOnMissingOrUnknownValues) {
   struct Row {
     const char* key;
     std::optional<PlistValue> value;
@@ -107,7 +112,7 @@ TEST_F(Options, GettersFallBackOnMissingOrUnknownValues) {
   }
 }
 
-TEST_F(Options, WithoutScreenCaptureThereIsNoPreview) {
+TEST_P(Options, WithoutScreenCaptureThereIsNoPreview) {
   Settings::registerDefaults();
   store("preview", "fullScreen");
   EXPECT_TRUE(Settings::showInPlace());
@@ -159,7 +164,7 @@ TEST(OptionsMigration, OldPreviewAndDesktopKeysMigrateOnce) {
   }
 }
 
-TEST_F(Options, EarlierProductsSettingsAreCarriedOverOnce) {
+TEST_P(Options, EarlierProductsSettingsAreCarriedOverOnce) {
   store("preview", "fullScreen");
   earlierProduct(PlistDictionary{{"preview", "none"},
                                  {"tiles", "windows"},
@@ -178,14 +183,14 @@ TEST_F(Options, EarlierProductsSettingsAreCarriedOverOnce) {
 
   // A later launch copies nothing, even what the earlier product stored since.
   earlierProduct(PlistDictionary{{"tiles", "both"}, {"desktops", "whenEmpty"}});
-  scene_.restart();
+  attachment_.restart();
   scene_.world.setScreenCaptureAllowed(true);
   Settings::registerDefaults();
   EXPECT_EQ(Settings::tiles(), Settings::Tiles::windows);
   EXPECT_FALSE(stored("desktops"));
 }
 
-TEST_F(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
+TEST_P(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
   PlistDictionary many;
   for (int n = 0; n < 2000; ++n) many.emplace("key" + std::to_string(n), PlistValue(n));
   earlierProduct(many);
@@ -197,7 +202,7 @@ TEST_F(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
   EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
 
   // A copy that never reached the disk leaves no mark, so the next launch makes it again.
-  scene_.restart();
+  attachment_.restart();
   const std::string file = scene_.world.preferencesFile(sim::World::kApplicationDomain);
   ASSERT_TRUE(platform::FileManager::removeFile(file));
   earlierProduct(PlistDictionary{{"tiles", "windows"}});
@@ -206,7 +211,7 @@ TEST_F(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
   Settings::registerDefaults();
   testing::internal::GetCapturedStderr();
   platform::FileFaults::clear();
-  scene_.restart();
+  attachment_.restart();
   scene_.world.setScreenCaptureAllowed(true);
   EXPECT_FALSE(stored("carriedOverFromTabrook"));
   Settings::registerDefaults();
@@ -214,18 +219,18 @@ TEST_F(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
   EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
 }
 
-TEST_F(Options, CarriedOverOldKeysMigrateOnTheSameLaunch) {
+TEST_P(Options, CarriedOverOldKeysMigrateOnTheSameLaunch) {
   earlierProduct(PlistDictionary{{"showThumbnails", false}, {"showDesktops", true}});
   Settings::registerDefaults();
   EXPECT_EQ(stored("preview"), PlistValue("fullScreen"));
   EXPECT_EQ(stored("desktops"), PlistValue("always"));
 }
 
-TEST_F(Options, AMissingEarlierProductIsLookedForOnlyOnce) {
+TEST_P(Options, AMissingEarlierProductIsLookedForOnlyOnce) {
   Settings::registerDefaults();
   EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
   earlierProduct(PlistDictionary{{"tiles", "both"}});
-  scene_.restart();
+  attachment_.restart();
   Settings::registerDefaults();
   EXPECT_FALSE(stored("tiles"));
   EXPECT_EQ(Settings::tiles(), Settings::Tiles::apps);

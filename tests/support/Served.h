@@ -29,9 +29,23 @@ class Attachment {
 
   /// The host (remote only; else null).
   host::Host* host() { return host_.get(); }
+  /// The attached program's side (remote only; else null).
+  host::RemoteMac* remote() { return remote_.get(); }
+
+  /// Restarts the scene (Scene::restart); remote, its host and the program's attachment
+  /// start afresh with it, as after a restart of the simulated Mac.
+  void restart(Scene::Start start = Scene::Start::empty);
+  /// Runs what is due now until nothing is left, as VirtualClock::runUntilIdle does in
+  /// process; remote, the program's answers and the host's pushes that this sets off
+  /// travel meanwhile, so it goes on until neither side has anything left to do.
+  void settle();
 
  private:
+  void serve();
+  void leave();
+
   Scene& scene_;
+  Served how_;
   std::unique_ptr<host::Host> host_;
   std::unique_ptr<host::RemoteMac> remote_;
 };
