@@ -1,8 +1,15 @@
 #pragma once
-// A world host started as a real process for a test, on a temporary home of its own.
+// A world host and copies of the program started as real processes for a test, on a home
+// of the test's own. Every wait has a deadline far beyond any loaded machine's delay, so a
+// process that hangs fails the test at once with a message instead of holding it up; a
+// test's teardown stops every process it started (a host a program started on demand too)
+// and removes its home.
 
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -22,19 +30,96 @@
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
 
+/// How long a test waits for a process to do what it waits for before failing.
+inline constexpr std::chrono::seconds kProcessDeadline{20};
 
+/// Waits until `done` holds, checking again as the other side makes progress; false only
+/// when it never does within the deadline.
+template <typename Done>
+bool eventually(Done done, std::chrono::seconds bound = kProcessDeadline) {
+  const auto give_up = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > give_up) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+/// The exit status of the child `pid` once it ended; nothing when it did not within the
+/// deadline (it is then killed and reaped, and the test failed saying `what` hung).
+inline std::optional<int> reap(pid_t pid, const std::string& what) {
+  int status = 0;
+  if (eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return status;
+  ADD_FAILURE() << what << " did not end within " << kProcessDeadline.count() << " s; killed";
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return std::nullopt;
+}
+
+/// Stops the host that holds `home`'s lock, if one does (also one a program started on
+/// demand, which is no child of the test), and waits until the kernel let go of its lock.
+inline void stopHostOf(const std::string& home) {
+  const int fd = ::open(host::endpointFor(home).lock.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  auto held = [&] { return ::flock(fd, LOCK_SH | LOCK_NB) != 0; };
+  if (held()) {
+    char text[32] = {};
+    pid_t pid = 0;
+    eventually([&] {  // a host that just took the lock writes its pid a moment later
+      const ssize_t n = ::pread(fd, text, sizeof(text) - 1, 0);
+      pid = n > 0 ? static_cast<pid_t>(std::atol(text)) : 0;
+      return pid > 0 || !held();
+    });
+    if (pid > 0) ::kill(pid, SIGTERM);
+    if (!eventually([&] { return !held(); })) {
+      ADD_FAILURE() << "the host of " << home << " (pid " << pid << ") did not stop; killed";
+      if (pid > 0) ::kill(pid, SIGKILL);
+      eventually([&] { return !held(); });
+    }
+  }
+  ::close(fd);
+}
+
+/// A home of the test's own: in $TRELLIQ_HOME when that is set, else in the temporary
+/// folder ($TMPDIR). Its teardown stops its host and removes it.
 struct Home {
   std::string path;
   Home() {
-    char pattern[] = "/tmp/simmac-test-XXXXXX";
-    path = ::mkdtemp(pattern);
+    const char* chosen = std::getenv("TRELLIQ_HOME");
+    const std::filesystem::path base =
+        chosen && *chosen ? std::filesystem::path(chosen) : std::filesystem::temp_directory_path();
+    std::error_code ignored;
+    std::filesystem::create_directories(base, ignored);
+    std::string pattern = (base / "simmac-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) path = pattern;
+    EXPECT_FALSE(path.empty()) << "cannot make a home in " << base;
   }
   ~Home() {
+    if (path.empty()) return;
+    stopHostOf(path);
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }
   std::string socket() const { return host::endpointFor(path).socket; }
 };
+
+/// The environment of a child on `home`: the test's own, with the home (and `more`) set.
+inline std::vector<std::string> childEnvironment(const std::string& home, std::vector<std::string> more = {}) {
+  std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen"};
+  environment.insert(environment.end(), more.begin(), more.end());
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry(*e);
+    if (!entry.starts_with("TRELLIQ_") && !entry.starts_with("QT_QPA_PLATFORM=")) environment.emplace_back(*e);
+  }
+  return environment;
+}
+
+inline std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
 
 /// One host process: started, its first line read ("ready" or why not), stopped and reaped.
 struct HostProcess {
@@ -42,49 +127,44 @@ struct HostProcess {
   std::string said;  // its ready line
   int stderrFD = -1;
 
-  HostProcess(const std::string& home, std::vector<std::string> extra = {}) {
+  /// With `user`, the host runs as that user (the test must be able to switch to it).
+  HostProcess(const std::string& home, std::vector<std::string> extra = {}, std::optional<uid_t> user = {}) {
     int ready[2], errors[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    EXPECT_EQ(::pipe(errors), 0);
+    EXPECT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(errors, O_CLOEXEC), 0);
     // Everything the child needs is made before the fork: the test process has threads.
     std::vector<std::string> args = {TRELLIQ_SIMMAC, "--ready-fd", std::to_string(ready[1])};
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e; ++e) {
-      if (!std::string(*e).starts_with("TRELLIQ_HOME=")) environment.emplace_back(*e);
-    }
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto argv = pointers(args);
+    auto environment = childEnvironment(home);
+    auto envp = pointers(environment);
+    static const char kCannotSwitch[] = "cannot switch to that user\n";
     pid = ::fork();
     if (pid == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed halfway leaves no host behind
-      ::close(ready[0]);
-      ::close(errors[0]);
       ::dup2(errors[1], 2);
+      ::fcntl(ready[1], F_SETFD, 0);  // the one descriptor the host inherits
+      if (user && (::setgroups(0, nullptr) != 0 || ::setgid(*user) != 0 || ::setuid(*user) != 0)) {
+        [[maybe_unused]] auto n = ::write(ready[1], kCannotSwitch, sizeof(kCannotSwitch) - 1);
+        ::_exit(126);
+      }
       ::execve(argv[0], argv.data(), envp.data());
       ::_exit(127);
     }
     ::close(ready[1]);
     ::close(errors[1]);
     stderrFD = errors[0];
-    char buffer[512];
-    ssize_t n;
-    while ((n = ::read(ready[0], buffer, sizeof(buffer))) > 0) said.append(buffer, static_cast<std::size_t>(n));
+    said = readLine(ready[0]);
     ::close(ready[0]);
-    while (!said.empty() && said.back() == '\n') said.pop_back();
   }
-  /// Its exit status (waits for it to end).
-  int wait() {
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
+  /// Its exit status once it ended (nothing, and the test failed, when it did not).
+  std::optional<int> wait() {
+    std::optional<int> status;
+    if (pid > 0) status = reap(pid, "the host");
     pid = -1;
     return status;
   }
-  /// Everything it wrote to standard error (waits for it to end first).
+  /// Everything it wrote to standard error (it must have ended).
   std::string errors() {
     std::string text;
     char buffer[512];
@@ -103,6 +183,28 @@ struct HostProcess {
     EXPECT_EQ(rest.find("Sanitizer"), std::string::npos) << rest;
     if (stderrFD >= 0) ::close(stderrFD);
   }
+
+ private:
+  /// What the child wrote to `fd` until it closed it, without the last newline; the test
+  /// fails when it writes nothing and keeps it open past the deadline.
+  static std::string readLine(int fd) {
+    std::string text;
+    const auto give_up = std::chrono::steady_clock::now() + kProcessDeadline;
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - std::chrono::steady_clock::now());
+      pollfd p{fd, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
+        ADD_FAILURE() << "the host said nothing within " << kProcessDeadline.count() << " s";
+        break;
+      }
+      char buffer[512];
+      const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
 };
 
 inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket) {
@@ -114,17 +216,16 @@ inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket) {
   return std::move(std::get<std::unique_ptr<host::RemoteMac>>(attached));
 }
 
-
-/// Waits until `done` holds, checking again as the other side makes progress; false only
-/// when it never does within a bound far beyond any loaded machine's delay.
-template <typename Done>
-bool eventually(Done done, std::chrono::seconds bound = std::chrono::seconds(20)) {
-  const auto give_up = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+/// The text of a file (empty when it cannot be read).
+inline std::string fileText(const std::string& path) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
 }
 
 /// A copy of the program started as a real process on `home` (headless), its output kept
@@ -140,19 +241,11 @@ struct ProgramProcess {
     output = home + "/program" + std::to_string(++started) + ".out";
     std::vector<std::string> args = {executable};
     args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> environment = {"TRELLIQ_HOME=" + home, "QT_QPA_PLATFORM=offscreen",
-                                            std::string("TRELLIQ_SIMMAC=") + TRELLIQ_SIMMAC};
-    environment.insert(environment.end(), variables.begin(), variables.end());
-    for (char** e = environ; *e; ++e) {
-      const std::string_view entry(*e);
-      if (!entry.starts_with("TRELLIQ_") && !entry.starts_with("QT_QPA_PLATFORM=")) environment.emplace_back(*e);
-    }
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto argv = pointers(args);
+    std::vector<std::string> more = {std::string("TRELLIQ_SIMMAC=") + TRELLIQ_SIMMAC};
+    more.insert(more.end(), variables.begin(), variables.end());
+    auto environment = childEnvironment(home, std::move(more));
+    auto envp = pointers(environment);
     const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     pid = ::fork();
     if (pid == 0) {
@@ -164,9 +257,10 @@ struct ProgramProcess {
     }
     ::close(out);
   }
-  int wait() {
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
+  /// Its exit status once it ended (nothing, and the test failed, when it did not).
+  std::optional<int> wait() {
+    std::optional<int> status;
+    if (pid > 0) status = reap(pid, "the program");
     pid = -1;
     return status;
   }
@@ -187,15 +281,3 @@ struct ProgramProcess {
     wait();
   }
 };
-
-/// The text of a file (empty when it cannot be read).
-inline std::string fileText(const std::string& path) {
-  std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
-  return text;
-}

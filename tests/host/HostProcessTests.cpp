@@ -3,6 +3,7 @@
 // real executable and waits for what it says, never for a length of time.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -21,10 +23,12 @@
 #include <vector>
 
 #include "platform/host/Channel.h"
+#include "platform/host/Host.h"
 #include "platform/host/Remote.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/World.h"
 #include "HostProcess.h"
+#include "support/Scene.h"
 
 namespace {
 
@@ -35,13 +39,22 @@ int rawConnect(const std::string& socket) {
   return std::holds_alternative<int>(fd) ? std::get<int>(fd) : -1;
 }
 
-/// Reads messages until the peer closes; the decoder's fault, if any, is returned too.
-std::vector<host::wire::Message> readUntilClosed(int fd) {
+/// Reads messages until the peer closes; the test fails when it keeps the connection open
+/// past the deadline.
+std::vector<host::wire::Message> readUntilClosed(int fd, const std::string& what) {
   host::wire::Decoder decoder;
   std::vector<host::wire::Message> out;
-  std::uint8_t buffer[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0) {
+  const auto give_up = std::chrono::steady_clock::now() + kProcessDeadline;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(give_up - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) == 0) {
+      ADD_FAILURE() << "the host kept the connection open after " << what;
+      break;
+    }
+    std::uint8_t buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n <= 0) break;
     decoder.feed(buffer, static_cast<std::size_t>(n));
     while (auto m = decoder.next()) out.push_back(*m);
   }
@@ -66,8 +79,9 @@ TEST(HostProcessTest, OneHostPerHomeAndItsFilesArePrivate) {
   EXPECT_NE(second.said, "ready");
   EXPECT_NE(second.said.find("already runs"), std::string::npos) << second.said;
   EXPECT_NE(second.said.find(std::to_string(first.pid)), std::string::npos) << "names the running host";
-  const int status = second.wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+  const auto status = second.wait();
+  ASSERT_TRUE(status) << "a second host for the home must end at once";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) != 0);
 
   // The first one was not disturbed.
   auto mac = attach(home.socket());
@@ -92,7 +106,8 @@ TEST(HostProcessTest, ASocketLeftByAKilledHostIsReplaced) {
   ASSERT_TRUE(mac);
   EXPECT_FALSE(mac->system->screens().empty());
   next.stop();
-  EXPECT_TRUE(WIFEXITED(next.wait()));
+  const auto status = next.wait();
+  EXPECT_TRUE(status && WIFEXITED(*status));
   EXPECT_NE(next.errors().find("replaced the socket"), std::string::npos);
 }
 
@@ -132,7 +147,7 @@ TEST(HostProcessTest, BadMessagesCloseOnlyTheirConnection) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, c.bytes.data(), c.bytes.size()), static_cast<ssize_t>(c.bytes.size()));
     if (std::string(c.name).starts_with("truncated")) ::shutdown(fd, SHUT_WR);
-    readUntilClosed(fd);  // the host hangs up
+    readUntilClosed(fd, c.name);  // the host hangs up
     ::close(fd);
     // Everyone else is still served.
     EXPECT_EQ(bystander->system->screens().size(), screens.size()) << c.name;
@@ -161,7 +176,7 @@ TEST(HostProcessTest, AProgramOfAnotherProtocolIsToldWhichOneTheHostSpeaks) {
   auto frame = host::wire::encode(host::wire::Message{host::wire::Kind::call, 1, "screens", nullptr});
   frame[5] = static_cast<std::uint8_t>(host::wire::kProtocolVersion + 1);
   ASSERT_EQ(::write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
-  const auto answers = readUntilClosed(fd);
+  const auto answers = readUntilClosed(fd, "a frame of another protocol");
   ::close(fd);
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0].kind, host::wire::Kind::error);
@@ -205,8 +220,8 @@ TEST(HostProcessTest, AHostStartedOnDemandEndsAfterItsLastProgram) {
     // One program still attached keeps it up.
     EXPECT_FALSE(two->system->screens().empty());
   }
-  const int status = host.wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto status = host.wait();
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_FALSE(std::filesystem::exists(home.socket())) << "a host that ends removes its socket";
 }
 
@@ -264,4 +279,41 @@ TEST(HostProcessTest, AProgramTheHostDoesNotServeSaysWhyAndEndsBeforeDoingAnythi
   ::shutdown(listener, SHUT_RDWR);
   refuser.join();
   ::close(listener);
+}
+
+TEST(HostProcessTest, AProgramOfAnotherUserIsRefused) {
+  // A host in this process that serves one other user only: this test is that other user.
+  Scene scene;
+  host::Host server(scene.world, scene.windowServer);
+  server.setAllowedUser(::getuid() + 1);
+  ASSERT_FALSE(server.listen(scene.home));
+  server.serve();
+  auto mac = attach(host::endpointFor(scene.home).socket);
+  ASSERT_TRUE(mac);
+  EXPECT_TRUE(eventually([&] { return !mac->connection->alive(); })) << "the connection is ended";
+  EXPECT_TRUE(mac->system->screens().empty()) << "nothing is served";
+  const auto log = server.log();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+    return line.starts_with("refused program") && line.ends_with("its user is " + std::to_string(::getuid()));
+  }));
+  server.stop();
+}
+
+TEST(HostProcessTest, AHostRunningAsAnotherUserRefusesThisOne) {
+  // Two real users need the right to switch: root has it, as on the CI machines.
+  if (::geteuid() != 0) GTEST_SKIP() << "not run as root, so no host can be started as another user";
+  constexpr uid_t kNobody = 65534;
+  Home home;
+  ASSERT_EQ(::chown(home.path.c_str(), kNobody, kNobody), 0);
+  HostProcess other(home.path, {}, kNobody);
+  if (other.said == "cannot switch to that user") GTEST_SKIP() << "this machine does not let root become user 65534";
+  ASSERT_EQ(other.said, "ready");
+  auto mac = attach(home.socket());
+  ASSERT_TRUE(mac);
+  EXPECT_TRUE(eventually([&] { return !mac->connection->alive(); })) << "the connection is ended";
+  EXPECT_TRUE(mac->windowServer->windowList().empty()) << "nothing is served";
+  other.stop();
+  other.wait();
+  const std::string log = other.errors();
+  EXPECT_NE(log.find("its user is 0"), std::string::npos) << log;
 }

@@ -121,8 +121,8 @@ TEST(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheSwi
   EXPECT_TRUE(eventually([&] { return panelsOf(*driver, program).empty(); })) << "the panels go";
 
   menuBar.stop();
-  const int status = menuBar.wait();
-  EXPECT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
+  const auto status = menuBar.wait();
+  EXPECT_TRUE(status && WIFEXITED(*status)) << fileText(menuBar.output);
 }
 
 TEST(TwoProgramsTest, WhenTheHostGoesAwayTheProgramSaysSoAndEndsNonZero) {
@@ -135,9 +135,9 @@ TEST(TwoProgramsTest, WhenTheHostGoesAwayTheProgramSaysSoAndEndsNonZero) {
       << fileText(menuBar.output);
   host.stop(SIGKILL);
   host.wait();
-  const int status = menuBar.wait();  // it ends by itself; nothing hangs
-  ASSERT_TRUE(WIFEXITED(status)) << fileText(menuBar.output);
-  EXPECT_NE(WEXITSTATUS(status), 0);
+  const auto status = menuBar.wait();  // it ends by itself; nothing hangs
+  ASSERT_TRUE(status && WIFEXITED(*status)) << fileText(menuBar.output);
+  EXPECT_NE(WEXITSTATUS(*status), 0);
   EXPECT_NE(fileText(menuBar.output).find("the simulated Mac went away"), std::string::npos) << fileText(menuBar.output);
 }
 
@@ -151,9 +151,9 @@ TEST(TwoProgramsTest, AProgramStartsTheHostOnDemandAndAScenarioForARunningOneIsR
     EXPECT_TRUE(std::filesystem::exists(home.socket())) << "the program started a host for its home";
 
     ProgramProcess second(home.path, {"--scenario", "/nonexistent.json", "--dump", home.path + "/desk.txt"});
-    const int status = second.wait();
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
+    const auto status = second.wait();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
     EXPECT_NE(fileText(second.output).find("already runs"), std::string::npos) << fileText(second.output);
   }
   // The program is gone; the host it started follows a few seconds later and takes its

@@ -129,13 +129,17 @@ TEST(WireTest, AStreamEndingInsideAMessageIsAFault) {
 }
 
 TEST(WireTest, OversizedFrameIsRefusedFromItsHeaderAlone) {
-  // Only the header arrives: the decoder refuses before waiting for (or buffering) the body.
-  Decoder decoder(1000);
-  auto h = header(1001, host::wire::kProtocolVersion);
-  decoder.feed(h.data(), h.size());
-  EXPECT_FALSE(decoder.next());
-  ASSERT_TRUE(decoder.fault());
-  EXPECT_EQ(decoder.fault()->reason, Fault::Reason::oversized);
+  // Only the header arrives: the decoder refuses before waiting for (or buffering) the body,
+  // at a limit of its own and at the wire's, which a header's 32-bit length can exceed.
+  for (std::size_t limit : {std::size_t{1000}, host::wire::kMaxPayload}) {
+    Decoder decoder(limit);
+    auto h = header(static_cast<std::uint32_t>(std::min<std::size_t>(limit + 1, 0xFFFFFFFF)),
+                    host::wire::kProtocolVersion);
+    decoder.feed(h.data(), h.size());
+    EXPECT_FALSE(decoder.next());
+    ASSERT_TRUE(decoder.fault()) << "a frame over " << limit << " bytes is waited for";
+    EXPECT_EQ(decoder.fault()->reason, Fault::Reason::oversized);
+  }
 }
 
 // Random damage to valid streams and random bytes: the decoder either yields messages or
