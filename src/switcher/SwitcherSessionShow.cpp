@@ -321,10 +321,8 @@ void Switcher::refreshWallpapers() {
   }
   if (spaces.empty() || !CGPreflightScreenCaptureAccess()) return;
   Thumbnails::queue().async([weak = weak(), spaces] {
-    for (const std::int64_t space : spaces) {
-      const auto window = Private::wallpaperWindow(space);
-      if (!window) continue;
-      const CGImageRef captured = Private::capture(*window, false);
+    for (const auto& [space, window] : Private::wallpaperWindows(spaces)) {
+      const CGImageRef captured = Private::capture(window, false);
       if (!captured) continue;
       CGImageRef picture = Thumbnails::downscale(captured);
       if (!picture) continue;

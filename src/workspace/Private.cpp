@@ -246,8 +246,17 @@ std::optional<std::uint32_t> Private::windowID(const AXUIElementRef& element) {
 }
 
 std::optional<std::uint32_t> Private::wallpaperWindow(std::int64_t space) {
+  const auto found = wallpaperWindows({space});
+  if (found.empty()) return std::nullopt;
+  return found.begin()->second;
+}
+
+std::map<std::int64_t, std::uint32_t> Private::wallpaperWindows(const std::set<std::int64_t>& spaces) {
+  // One pass over the list for every Space: a read per Space grew with Spaces times windows.
   static const char* const kOwners[] = {"WindowManager", "Dock", "WallpaperAgent"};
+  std::map<std::int64_t, std::uint32_t> found;
   for (const auto& entry : entries::windowList(kCGWindowListOptionAll, kCGNullWindowID)) {
+    if (found.size() == spaces.size()) break;
     const std::string name = platform::stringEntry(entry, kCGWindowName).value_or("");
     const std::string owner = platform::stringEntry(entry, kCGWindowOwnerName).value_or("");
     const bool ownerQualifies =
@@ -255,10 +264,13 @@ std::optional<std::uint32_t> Private::wallpaperWindow(std::int64_t space) {
     const bool nameQualifies = name.starts_with("Wallpaper") || name.starts_with("Desktop Picture");
     if (!ownerQualifies || !nameQualifies) continue;
     const auto number = entries::windowNumber(entry);
-    const auto holding = spaces(number.value_or(0));
-    if (std::find(holding.begin(), holding.end(), space) != holding.end()) return number;
+    if (!number) continue;
+    // The first such window listed for a Space is its picture.
+    for (const std::int64_t space : Private::spaces(*number)) {
+      if (spaces.contains(space)) found.emplace(space, *number);
+    }
   }
-  return std::nullopt;
+  return found;
 }
 
 void Private::keepOnTop(const std::vector<NSWindow*>& windows) {

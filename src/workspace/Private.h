@@ -101,6 +101,9 @@ class Private final {
   static std::optional<std::uint32_t> windowID(const AXUIElementRef& element);
   /// The desktop-picture window of a Space; nothing when there is none.
   static std::optional<std::uint32_t> wallpaperWindow(std::int64_t space);
+  /// The desktop-picture window of each of `spaces` that has one, from one read of the
+  /// window list; empty on failure. Any thread.
+  static std::map<std::int64_t, std::uint32_t> wallpaperWindows(const std::set<std::int64_t>& spaces);
   /// Puts the windows (those with a number) into the program's overlay Space, made once and
   /// kept above every other Space. Does nothing when the overlay Space cannot be made.
   static void keepOnTop(const std::vector<NSWindow*>& windows);

@@ -69,6 +69,10 @@ TEST_F(PrivateWindows, TheDesktopPictureBelongsToTheDockAndItsSpace) {
     EXPECT_EQ(scene.windowServer.window(*number)->spaces, (std::vector<std::uint64_t>{std::uint64_t(space)}));
   }
   EXPECT_FALSE(Private::wallpaperWindow(404));
+  // Several Spaces at once find the same pictures, and none for a Space without one.
+  const std::map<std::int64_t, std::uint32_t> together = Private::wallpaperWindows({11, 12, 21, 404});
+  EXPECT_EQ(together.size(), 3u);
+  for (const auto& [space, number] : together) EXPECT_EQ(Private::wallpaperWindow(space), number) << space;
   scene.world.setOSVersion({13, 6, 0});  // older systems name it "Desktop Picture …"
   EXPECT_TRUE(Private::wallpaperWindow(13));
   scene.world.setScreenCaptureAllowed(false);  // no names, nothing to recognise
