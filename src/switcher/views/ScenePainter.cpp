@@ -146,7 +146,9 @@ class SampledPictures {
   }
 
  private:
-  static constexpr std::size_t kBudget = 96u << 20;
+  // Window pictures come at about the size they are drawn, so sampling one again is cheap,
+  // and a panel's surface keeps what it drew between paints: more room only grew the heap.
+  static constexpr std::size_t kBudget = 24u << 20;
   struct Hash {
     std::size_t operator()(const Key& k) const {
       std::size_t h = std::hash<const void*>()(k.image);
