@@ -9,16 +9,17 @@
 
 #include "platform/Clock.h"
 #include "platform/FoundationProcesses.h"
-#include "platform/SystemPort.h"
-#include "workspace/OncePerSystem.h"
+#include "platform/OncePerSystem.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
 
 namespace {
 
+// The stop signals' sources, made for one system; a new system's are made afresh after
+// the old ones are cancelled, since their queue went with their system.
 std::vector<std::shared_ptr<DispatchSourceSignal>> gSignalSources;
-std::uint64_t gSourcesGeneration = 0;
+platform::SystemStamp gSourcesSystem;
 
 // What a signal handler calls to turn the hot keys on: read without locks or allocation,
 // so it is safe in signal context.
@@ -87,7 +88,7 @@ std::vector<int> NativeSwitcher::otherEndingSignals() {
 
 SLSSetSymbolicHotKeyEnabled_t* NativeSwitcher::setEnabled() {
   // Never destroyed: a crash handler may reach it while the process exits.
-  static auto& slot = *new OncePerSystem<SLSSetSymbolicHotKeyEnabled_t*>([] {
+  static auto& slot = *new platform::OncePerSystem<SLSSetSymbolicHotKeyEnabled_t*>([] {
     return platform::symbolAs<SLSSetSymbolicHotKeyEnabled_t>(Private::skyLight(), "SLSSetSymbolicHotKeyEnabled");
   });
   return slot.get();
@@ -107,11 +108,11 @@ void NativeSwitcher::crashed(int signal) {
 }
 
 void NativeSwitcher::restoreOnExit() {
-  const std::uint64_t generation = platform::systemGeneration();
-  if (gSourcesGeneration == generation && !gSignalSources.empty()) return;
+  const platform::SystemStamp system = platform::SystemStamp::now();
+  if (gSourcesSystem == system && !gSignalSources.empty()) return;
   for (const auto& source : gSignalSources) source->cancel();
   gSignalSources.clear();
-  gSourcesGeneration = generation;
+  gSourcesSystem = system;
 
   // Looked up now, so the signal handlers find it without any lookup.
   gRestore.store(setEnabled(), std::memory_order_release);

@@ -11,10 +11,10 @@
 #include "platform/Clock.h"
 #include "platform/CoreGraphics.h"
 #include "platform/FoundationProcesses.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
 #include "switcher/Thumbnails.h"
-#include "workspace/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -80,7 +80,7 @@ bool Permission::canFilterEvents() {
 }
 
 bool Permission::screenRecordingAtLaunch() {
-  static auto& atLaunch = *new OncePerSystem<bool>([] { return CGPreflightScreenCaptureAccess(); });
+  static auto& atLaunch = *new platform::OncePerSystem<bool>([] { return CGPreflightScreenCaptureAccess(); });
   return atLaunch.get();
 }
 

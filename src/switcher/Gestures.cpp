@@ -10,9 +10,9 @@
 
 #include "platform/CFRunLoop.h"
 #include "platform/DynamicLoader.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 #include "switcher/HotCorners.h"
-#include "workspace/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -29,7 +29,7 @@ struct Framework {
 };
 
 const Framework& framework() {
-  static auto* slot = new OncePerSystem<Framework>([] {
+  static auto* slot = new platform::OncePerSystem<Framework>([] {
     Framework f;
     const platform::LibraryHandle handle = platform::dlopen(kMultitouchSupportPath, platform::RTLD_NOW_);
     if (!handle) return f;

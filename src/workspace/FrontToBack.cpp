@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/DynamicLoader.h"
+#include "platform/OncePerSystem.h"
 #include "platform/PrivateSymbols.h"
-#include "workspace/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -20,7 +20,7 @@ struct LaunchServices {
 
 // Resolved together on first use: the three are only ever used together.
 const LaunchServices& launchServices() {
-  static auto& slot = *new OncePerSystem<LaunchServices>([] {
+  static auto& slot = *new platform::OncePerSystem<LaunchServices>([] {
     LaunchServices services;
     platform::LibraryHandle handle = platform::dlopen(kCoreServicesPath, platform::RTLD_NOW_);
     services.copyArray = platform::symbolAs<LSCopyApplicationArrayInFrontToBackOrder_t>(

@@ -6,7 +6,7 @@
 
 #include "platform/CGWindow.h"
 #include "platform/CoreGraphics.h"
-#include "workspace/OncePerSystem.h"
+#include "platform/OncePerSystem.h"
 #include "workspace/PrivateFunctions.h"
 #include "workspace/WindowEntries.h"
 
@@ -53,7 +53,7 @@ std::vector<const PlistDictionary*> spaceDictionaries(const PlistDictionary& dis
 
 /// The overlay Space, made on first use and kept; nothing when it could not be made (never retried).
 std::optional<std::uint64_t> overlaySpace() {
-  static auto& slot = *new OncePerSystem<std::optional<std::uint64_t>>([]() -> std::optional<std::uint64_t> {
+  static auto& slot = *new platform::OncePerSystem<std::optional<std::uint64_t>>([]() -> std::optional<std::uint64_t> {
     auto connection = PrivateFunctions::connection();
     auto* create = PrivateFunctions::spaceCreate();
     auto* setLevel = PrivateFunctions::spaceSetAbsoluteLevel();

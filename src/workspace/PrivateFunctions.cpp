@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "workspace/OncePerSystem.h"
+#include "platform/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -10,8 +10,8 @@ namespace {
 
 // Never destroyed: a capture queue may still reach a slot while the process exits.
 template <typename T>
-OncePerSystem<T>& makeSlot(std::function<T()> make) {
-  return *new OncePerSystem<T>(std::move(make));
+platform::OncePerSystem<T>& makeSlot(std::function<T()> make) {
+  return *new platform::OncePerSystem<T>(std::move(make));
 }
 
 template <typename Function>

@@ -8,10 +8,10 @@
 
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
+#include "platform/OncePerSystem.h"
 #include "platform/PrivateSymbols.h"
 #include "settings/Diagnostics.h"
 #include "switcher/KeyablePanel.h"
-#include "workspace/OncePerSystem.h"
 #include "workspace/Private.h"
 #include "workspace/PrivateFunctions.h"
 
@@ -24,7 +24,7 @@ constexpr platform::Seconds kCheckInterval = 0.01;
 constexpr double kPanelSide = 2;
 
 SLSMoveWindowsToManagedSpace_t* moveWindows() {
-  static auto& slot = *new OncePerSystem<SLSMoveWindowsToManagedSpace_t*>([] {
+  static auto& slot = *new platform::OncePerSystem<SLSMoveWindowsToManagedSpace_t*>([] {
     return platform::symbolAs<SLSMoveWindowsToManagedSpace_t>(Private::skyLight(), "SLSMoveWindowsToManagedSpace");
   });
   return slot.get();

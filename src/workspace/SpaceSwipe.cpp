@@ -11,9 +11,8 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
 #include "platform/CoreFoundation.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
-#include "workspace/OncePerSystem.h"
 #include "workspace/Private.h"
 #include "workspace/SpaceSlide.h"
 
@@ -42,15 +41,9 @@ constexpr std::uint16_t kGestureStage = 3;
 const std::int64_t kPhases[] = {SpaceSwipe::began, SpaceSwipe::changed, SpaceSwipe::ended};
 
 // The count belongs to the installed system, so a fresh simulated Mac starts from 0.
-struct MissCount {
-  std::uint64_t generation = 0;
-  int value = 0;
-};
-MissCount& missCount() {
-  static MissCount count;
-  const std::uint64_t generation = platform::systemGeneration();
-  if (count.generation != generation) count = {generation, 0};
-  return count;
+int& missCount() {
+  static auto& count = *new platform::OncePerSystem<int>();
+  return count.get();
 }
 
 void putLittleEndian(platform::PlistData& out, std::uint64_t value, int bytes) {
@@ -99,12 +92,12 @@ std::vector<CGEventRef> phaseEvents(std::int64_t phase, bool right, const std::o
 /// Checks until the target shows or the deadline has passed; runs once now, then every 0.01 s.
 void waitForSwipe(std::int64_t space, std::uint64_t deadline, SpaceSwipe::Done done) {
   if (Private::currentSpaces().contains(space)) {
-    missCount().value = 0;
+    missCount() = 0;
     done(true);
     return;
   }
   if (platform::clock().monotonicNanos() > deadline) {
-    const int misses = ++missCount().value;
+    const int misses = ++missCount();
     std::string line =
         "instant jump to space " + std::to_string(space) + " didn't land (" + std::to_string(misses) + " in a row)";
     if (misses == SpaceSwipe::maxMisses) line += "; sliding from now on";
@@ -119,10 +112,10 @@ void waitForSwipe(std::int64_t space, std::uint64_t deadline, SpaceSwipe::Done d
 
 }  // namespace
 
-int SpaceSwipe::misses() { return missCount().value; }
+int SpaceSwipe::misses() { return missCount(); }
 
 bool SpaceSwipe::augmented() {
-  static auto& slot = *new OncePerSystem<bool>(
+  static auto& slot = *new platform::OncePerSystem<bool>(
       [] { return NSProcessInfo::processInfo().operatingSystemVersion().majorVersion > kNewerLayoutAbove; });
   return slot.get();
 }
