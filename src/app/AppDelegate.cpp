@@ -9,17 +9,20 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/ApplicationServices.h"
 #include "platform/CGEvent.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 
 namespace trelliq {
 
 namespace {
 
-// The simulated Mac the relaunch is under way for (0: none). A new one is a new process.
-std::atomic<std::uint64_t> gLeaving{0};
+// Set once a relaunch is under way. A new simulated Mac is a new process: it starts unset.
+std::atomic<bool>& leavingFlag() {
+  static auto& flag = *new platform::OncePerSystem<std::atomic<bool>>();
+  return flag.get();
+}
 
-bool leaving() { return gLeaving.load() == platform::systemGeneration(); }
+bool leaving() { return leavingFlag().load(); }
 
 const char* text(bool value) { return value ? "true" : "false"; }
 
@@ -84,8 +87,7 @@ void AppDelegate::tick(std::string& lastState) {
 }
 
 void AppDelegate::accessibilityLost() {
-  const std::uint64_t generation = platform::systemGeneration();
-  if (gLeaving.exchange(generation) == generation) return;
+  if (leavingFlag().exchange(true)) return;
   Diagnostics::log("accessibility: went away while running; quitting and starting again");
   launchShell({"-c", relaunchScript, Bundle::main().bundlePath()});
 

@@ -2,17 +2,17 @@
 
 #include <memory>
 
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 
 namespace trelliq {
 
 Updates& Updates::controller() {
-  static std::uint64_t generation = 0;
+  static platform::SystemStamp system;
   // A fresh simulated Mac is a fresh process: its updater starts with no requests.
-  if (!current() || generation != platform::systemGeneration()) {
+  if (!current() || !system.isCurrent()) {
     current() = std::make_shared<Updates>();
-    generation = platform::systemGeneration();
+    system = platform::SystemStamp::now();
   }
   return *current();
 }

@@ -96,6 +96,8 @@ std::string Bundle::bundlePath() const { return platform::system().mainBundlePat
 
 std::string Bundle::executableURL() const { return platform::system().mainExecutablePath(); }
 
+std::string Bundle::bundleIdentifier() const { return platform::system().applicationDomainName(); }
+
 int proc_pidpath(std::int32_t pid, void* buffer, std::uint32_t size) {
   const auto path = platform::system().processPath(pid);
   if (!path || !buffer || path->size() >= size) return 0;

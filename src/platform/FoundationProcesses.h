@@ -54,6 +54,8 @@ class Bundle {
   std::string bundlePath() const;
   /// The executable inside it.
   std::string executableURL() const;
+  /// The bundle identifier, which also names the program's own defaults domain.
+  std::string bundleIdentifier() const;
 
  private:
   Bundle() = default;

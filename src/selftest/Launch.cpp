@@ -13,7 +13,7 @@
 #include "platform/AppKitMenus.h"
 #include "platform/CoreGraphics.h"
 #include "platform/Files.h"
-#include "platform/SystemPort.h"
+#include "platform/FoundationProcesses.h"
 #include "preferences/PreferencesWindow.h"
 #include "selftest/Dispatch.h"
 #include "settings/Diagnostics.h"
@@ -85,7 +85,7 @@ int launch(const std::vector<std::string>& args) {
     return CGPreflightScreenCaptureAccess() ? 0 : 1;
   }
 
-  const std::string domain = platform::system().applicationDomainName();
+  const std::string domain = Bundle::main().bundleIdentifier();
   std::cout << "Trelliq started on the simulated Mac.\n"
             << "  diagnostics log: " << Diagnostics::url() << "\n"
             << "  user defaults:   "

@@ -7,7 +7,7 @@
 
 #include "platform/AppKitWorkspace.h"
 #include "platform/CoreGraphics.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Settings.h"
 #include "switcher/Gestures.h"
 #include "switcher/Switcher.h"
@@ -21,7 +21,7 @@ namespace {
 struct SharedSlot {
   std::mutex mutex;
   std::shared_ptr<Switcher> current;
-  std::uint64_t generation = 0;
+  platform::SystemStamp system;
   std::vector<std::shared_ptr<Switcher>> retired;
 };
 
@@ -113,8 +113,8 @@ bool firstStep(SwitcherModel& model, const Switcher::Action& action) {
 Switcher& Switcher::shared() {
   SharedSlot& slot = sharedSlot();
   std::lock_guard lock(slot.mutex);
-  const std::uint64_t generation = platform::systemGeneration();
-  if (!slot.current || slot.generation != generation) {
+  const platform::SystemStamp system = platform::SystemStamp::now();
+  if (!slot.current || slot.system != system) {
     if (slot.current) {
       // Its tap belongs to the system that is gone: it must not re-enable itself there,
       // nor hear of the new system's apps.
@@ -125,7 +125,7 @@ Switcher& Switcher::shared() {
     slot.current = make();
     // The process's switcher also opens from the hot corners and the double tap.
     slot.current->watches = triggerWatches();
-    slot.generation = generation;
+    slot.system = system;
   }
   return *slot.current;
 }

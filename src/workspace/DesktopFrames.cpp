@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/OncePerSystem.h"
 #include "workspace/ScreenGeometry.h"
 
 namespace trelliq {
@@ -14,9 +15,10 @@ struct Store {
   std::vector<CGRect> fullScreenFrames;  // oldest first; no two intersect
 };
 
+// Window numbers mean nothing across systems: each has its own store.
 Store& store() {
-  static Store s;
-  return s;
+  static auto& stores = *new platform::OncePerSystem<Store>();
+  return stores.get();
 }
 
 }  // namespace

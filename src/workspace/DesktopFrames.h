@@ -2,7 +2,7 @@
 // The last known frames of windows, kept in memory so that a window that has just
 // entered or left full screen can be drawn where it was or will be before the window
 // server reports its new place. Frames are in window-server coordinates (top-left
-// origin). Empty at launch, never persisted. Main thread only.
+// origin). Empty at launch (for each installed system), never persisted. Main thread only.
 
 #include <cstdint>
 #include <map>
@@ -46,7 +46,8 @@ class DesktopFrames final {
   static const std::set<std::uint32_t>& frozen();
   static const std::vector<CGRect>& fullScreenFrames();
 
-  /// Empties everything, as at launch (a test starting a fresh scene).
+  /// Empties everything, as at launch (a fresh system starts empty by itself; this is for
+  /// starting over within one).
   static void reset();
 };
 

@@ -1,10 +1,12 @@
 #include "workspace/Focus.h"
 
 #include <array>
+#include <map>
+#include <mutex>
 
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "workspace/Minimized.h"
 #include "workspace/Private.h"
 #include "workspace/PrivateFunctions.h"
@@ -48,11 +50,20 @@ AXUIElementRef tryElementID(AXUIElementCreateWithRemoteToken_t* create, platform
   return number == window ? element : nullptr;
 }
 
-}  // namespace
+// Window number -> element id, for the installed system (ids of an earlier system mean
+// nothing here); entries are only added or overwritten. Guarded by the lock, which is
+// never held while an element is made or asked anything.
+struct ElementIDs {
+  std::mutex lock;
+  std::map<std::uint32_t, std::uint64_t> ids;
+};
 
-std::map<std::uint32_t, std::uint64_t> Private::elementIDs;
-std::uint64_t Private::elementIDsGeneration = 0;
-std::mutex Private::elementIDsLock;
+ElementIDs& elementIDs() {
+  static auto& all = *new platform::OncePerSystem<ElementIDs>();
+  return all.get();
+}
+
+}  // namespace
 
 bool Private::focus(std::int32_t pid, std::uint32_t window) {
   auto* setFrontProcess = PrivateFunctions::setFrontProcess();
@@ -71,10 +82,10 @@ bool Private::focus(std::int32_t pid, std::uint32_t window) {
 }
 
 std::optional<std::uint64_t> Private::cachedElementID(std::uint32_t window) {
-  std::lock_guard lock(elementIDsLock);
-  if (elementIDsGeneration != platform::systemGeneration()) return std::nullopt;
-  auto found = elementIDs.find(window);
-  if (found == elementIDs.end()) return std::nullopt;
+  ElementIDs& known = elementIDs();
+  std::lock_guard lock(known.lock);
+  auto found = known.ids.find(window);
+  if (found == known.ids.end()) return std::nullopt;
   return found->second;
 }
 
@@ -93,13 +104,9 @@ AXUIElementRef Private::axElement(std::int32_t pid, std::uint32_t window) {
   for (std::uint64_t id = 0; id < kScanLimit; ++id) {
     if (platform::clock().monotonicSeconds() >= deadline) break;
     if (auto element = tryElementID(create, token, id, window)) {
-      std::lock_guard lock(elementIDsLock);
-      const std::uint64_t generation = platform::systemGeneration();
-      if (elementIDsGeneration != generation) {
-        elementIDs.clear();  // ids of an earlier system mean nothing here
-        elementIDsGeneration = generation;
-      }
-      elementIDs[window] = id;
+      ElementIDs& known = elementIDs();
+      std::lock_guard lock(known.lock);
+      known.ids[window] = id;
       return element;
     }
   }

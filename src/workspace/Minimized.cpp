@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/AppKitWorkspace.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
@@ -15,13 +15,8 @@ namespace {
 /// Window number -> the element it was reported minimized with. Lives as long as the
 /// system it was learnt from (the process, in the running program).
 std::map<std::uint32_t, AXUIElementRef>& windows() {
-  static std::map<std::uint32_t, AXUIElementRef> map;
-  static std::uint64_t generation = 0;
-  if (generation != platform::systemGeneration()) {
-    map.clear();
-    generation = platform::systemGeneration();
-  }
-  return map;
+  static auto& map = *new platform::OncePerSystem<std::map<std::uint32_t, AXUIElementRef>>();
+  return map.get();
 }
 
 std::string applicationName(const AXUIElementRef& element) {

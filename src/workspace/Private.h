@@ -116,15 +116,9 @@ class Private final {
   /// first, else a scan of ids 0..1999 for at most 1.0 s. Null when none is found. Main thread.
   static AXUIElementRef axElement(std::int32_t pid, std::uint32_t window);
 
-  /// The element id that last produced each window's element (under `elementIDsLock`).
+  /// The element id that last produced each window's element in the installed system.
+  /// Thread-safe.
   static std::optional<std::uint64_t> cachedElementID(std::uint32_t window);
-
- private:
-  // Window number -> element id; entries are only added or overwritten. Guarded by the lock,
-  // which is never held while an element is made or asked anything.
-  static std::map<std::uint32_t, std::uint64_t> elementIDs;
-  static std::uint64_t elementIDsGeneration;
-  static std::mutex elementIDsLock;
 };
 
 }  // namespace trelliq

@@ -6,7 +6,6 @@
 #include "platform/CFRunLoop.h"
 #include "platform/CGWindow.h"
 #include "platform/Clock.h"
-#include "platform/SystemPort.h"
 #include "workspace/Focus.h"
 #include "workspace/FrontToBack.h"
 #include "workspace/Minimized.h"
@@ -30,7 +29,7 @@ AXUIElementRef applicationElement(std::int32_t pid) {
 Recency& Recency::shared() {
   // Never destroyed, so nothing runs against torn-down notification centres at exit.
   static auto& instance = *new std::shared_ptr<Recency>();
-  if (!instance || instance->generation_ != platform::systemGeneration()) {
+  if (!instance || !instance->system_.isCurrent()) {
     // A fresh simulated system is a fresh launch: the old history and its observers go.
     instance.reset();
     instance = std::make_shared<Recency>();
@@ -38,13 +37,13 @@ Recency& Recency::shared() {
   return *instance;
 }
 
-Recency::Recency() : generation_(platform::systemGeneration()) {}
+Recency::Recency() = default;
 
 Recency::~Recency() {
   auto& workspace = NSWorkspace::shared().notificationCenter();
   for (auto token : workspaceTokens_) workspace.removeObserver(token);
   for (auto token : defaultTokens_) NSNotificationCenter::defaultCenter().removeObserver(token);
-  if (generation_ != platform::systemGeneration()) {
+  if (!system_.isCurrent()) {
     // The observers belong to a system that is gone; releasing them would talk to its
     // successor about registrations it never made, so they are parked instead.
     static auto& parked = *new std::vector<AXObserverRef>();

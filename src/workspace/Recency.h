@@ -16,6 +16,7 @@
 
 #include "platform/Accessibility.h"
 #include "platform/AppKitWorkspace.h"
+#include "platform/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -87,7 +88,7 @@ class Recency : public std::enable_shared_from_this<Recency> {
   std::map<std::int64_t, std::uint64_t> desktopStamps_;
   double desktopUntil_ = -1e300;
 
-  const std::uint64_t generation_;  // the simulated system this history was made for
+  const platform::SystemStamp system_ = platform::SystemStamp::now();  // the system this history was made for
   std::vector<NSNotificationToken> workspaceTokens_;
   std::vector<NSNotificationToken> defaultTokens_;
 };

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "platform/Clock.h"
-#include "platform/SystemPort.h"
+#include "platform/OncePerSystem.h"
 
 namespace trelliq {
 
@@ -16,22 +16,13 @@ constexpr double kRanOut = 0.9;
 
 struct Remembered {
   std::mutex mutex;
-  std::uint64_t generation = 0;          // of the installed system; pids mean nothing across systems
   std::map<std::int32_t, double> until;  // pid -> monotonic seconds
 };
 
+// Pids mean nothing across systems: each has its own.
 Remembered& memory() {
-  static Remembered* all = new Remembered();
-  return *all;
-}
-
-// Under the lock: drops what belongs to another system.
-void keepToSystem(Remembered& all) {
-  const std::uint64_t generation = platform::systemGeneration();
-  if (all.generation != generation) {
-    all.until.clear();
-    all.generation = generation;
-  }
+  static auto& all = *new platform::OncePerSystem<Remembered>();
+  return all.get();
 }
 
 }  // namespace
@@ -39,7 +30,6 @@ void keepToSystem(Remembered& all) {
 bool Unresponsive::skipping(std::int32_t pid) {
   Remembered& all = memory();
   std::lock_guard lock(all.mutex);
-  keepToSystem(all);
   const auto found = all.until.find(pid);
   if (found == all.until.end()) return false;
   if (platform::clock().monotonicSeconds() < found->second) return true;
@@ -58,7 +48,6 @@ AXError Unresponsive::copyAttribute(const AXUIElementRef& element, const std::st
   if (error == kAXErrorCannotComplete && answered - asked >= kRanOut * timeout) {
     Remembered& all = memory();
     std::lock_guard lock(all.mutex);
-    keepToSystem(all);
     all.until[pid] = answered + remembered;
   }
   return error;
