@@ -207,8 +207,9 @@ struct HostProcess {
   }
 };
 
-inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket) {
-  auto attached = host::RemoteMac::attach(socket);
+inline std::unique_ptr<host::RemoteMac> attach(const std::string& socket,
+                                               host::AttachAs as = host::AttachAs::program) {
+  auto attached = host::RemoteMac::attach(socket, nullptr, as);
   if (auto* problem = std::get_if<std::string>(&attached)) {
     ADD_FAILURE() << *problem;
     return nullptr;

@@ -33,24 +33,44 @@ std::int64_t codeOf(const CGEvent& e) {
   return it == e.integerFields.end() ? -1 : it->second;
 }
 
-/// A listen-only tap at the session's tail: what got past every tap in front of it.
-struct Listener {
-  std::mutex mutex;
-  std::vector<std::int64_t> codes;
-  std::promise<void> sawLast;
-  std::int64_t last;
-  explicit Listener(std::int64_t lastCode) : last(lastCode) {}
+/// A listen-only tap at the session's tail: what got past every tap in front of it. What the
+/// tap records is shared with its handler, which may still be returning when the test,
+/// told of the last key, ends.
+class Listener {
+ public:
+  explicit Listener(std::int64_t lastCode) : state_(std::make_shared<State>()) {
+    state_->last = lastCode;
+    sawLast_ = state_->sawLast.get_future();
+  }
 
   platform::EventTapHandler handler() {
-    return [this](CGEventType type, CGEvent event, platform::EventTapReply reply) {
+    return [state = state_](CGEventType type, CGEvent event, platform::EventTapReply reply) {
+      bool last = false;
       if (type == kCGEventKeyDown) {
-        std::lock_guard lock(mutex);
-        codes.push_back(codeOf(event));
-        if (codeOf(event) == last) sawLast.set_value();
+        std::lock_guard lock(state->mutex);
+        state->codes.push_back(codeOf(event));
+        last = codeOf(event) == state->last;
       }
       reply(event);
+      if (last) state->sawLast.set_value();
     };
   }
+  /// Waits until the last key got past.
+  void waitForLast() { sawLast_.get(); }
+  std::vector<std::int64_t> codes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->codes;
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::vector<std::int64_t> codes;
+    std::promise<void> sawLast;
+    std::int64_t last = 0;
+  };
+  std::shared_ptr<State> state_;
+  std::future<void> sawLast_;
 };
 
 platform::EventTapRequest request(CGEventTapLocation where, CGEventTapPlacement placement, bool listenOnly) {
@@ -109,9 +129,8 @@ TEST_F(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
   poster->windowServer->postEvent(kCGHIDEventTap, key(kA));
   const CGEvent shown = tabSeen.get_future().get();
   EXPECT_EQ(shown.flags & kCGEventFlagMaskCommand, kCGEventFlagMaskCommand);
-  after.sawLast.get_future().get();
-  std::lock_guard lock(after.mutex);
-  EXPECT_EQ(after.codes, std::vector<std::int64_t>{kA}) << "the consumed ⌘⇥ reached nobody behind the tap";
+  after.waitForLast();
+  EXPECT_EQ(after.codes(), std::vector<std::int64_t>{kA}) << "the consumed ⌘⇥ reached nobody behind the tap";
 }
 
 TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
@@ -139,7 +158,7 @@ TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
   ASSERT_TRUE(other->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
                                                   listener.handler()));
   other->windowServer->postEvent(kCGHIDEventTap, key(kB));
-  listener.sawLast.get_future().get();  // no tap holds the key any more
+  listener.waitForLast();  // no tap holds the key any more
 }
 
 TEST_F(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
@@ -165,11 +184,8 @@ TEST_F(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
   poster->windowServer->postEvent(kCGHIDEventTap, key(kA));
   poster->windowServer->postEvent(kCGHIDEventTap, key(kB));
   toldDisabled.get_future().get();
-  after.sawLast.get_future().get();
-  {
-    std::lock_guard lock(after.mutex);
-    EXPECT_EQ(after.codes, (std::vector<std::int64_t>{kA, kB})) << "the held key went on, in order";
-  }
+  after.waitForLast();
+  EXPECT_EQ(after.codes(), (std::vector<std::int64_t>{kA, kB})) << "the held key went on, in order";
   EXPECT_FALSE(hung->windowServer->isEventTapEnabled(*tap));
   std::lock_guard lock(mutex);
   EXPECT_EQ(held.size(), 1u) << "a disabled tap is shown nothing more";
@@ -223,6 +239,30 @@ TEST_F(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
   EXPECT_FALSE(listsWindow(*first, b));
   const auto apps = first->windowServer->runningApplications();
   EXPECT_TRUE(std::none_of(apps.begin(), apps.end(), [&](const auto& app) { return app.pid == secondPID; }));
+}
+
+TEST_F(HostThreadsTest, AScreenAttachedFirstIsNoProcessAndTheFirstProgramIsTheWorldsOwn) {
+  // A host of its own, with the screen attached before any program.
+  Home fresh;
+  HostProcess freshHost{fresh.path};
+  ASSERT_EQ(freshHost.said, "ready");
+  auto screen = attach(fresh.socket(), host::AttachAs::screen);
+  ASSERT_TRUE(screen);
+  auto program = attach(fresh.socket());
+  auto copy = attach(fresh.socket());
+  ASSERT_TRUE(program && copy);
+  const std::int32_t firstPID = program->windowServer->ownProcessIdentifier();
+  const std::int32_t secondPID = copy->windowServer->ownProcessIdentifier();
+  // Acting for no program, the screen is told the world's own program's pid.
+  EXPECT_EQ(firstPID, screen->windowServer->ownProcessIdentifier()) << "the first program is the world's own";
+  EXPECT_NE(secondPID, firstPID);
+  const auto apps = screen->windowServer->runningApplications();
+  const auto mine = std::find_if(apps.begin(), apps.end(), [&](const auto& app) { return app.pid == firstPID; });
+  ASSERT_NE(mine, apps.end());
+  EXPECT_EQ(std::count_if(apps.begin(), apps.end(),
+                          [&](const auto& app) { return app.bundleIdentifier == mine->bundleIdentifier; }),
+            2)
+      << "the program and its copy, and no process for the screen";
 }
 
 TEST_F(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {

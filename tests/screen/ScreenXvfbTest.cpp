@@ -71,7 +71,8 @@ class Screen : public ::testing::Test {
     start(host_, binaries() + "/simmac", {}, offscreen);
     const std::string socket = host::endpointFor(home_).socket;
     ASSERT_TRUE(waitFor([&] {
-      auto attached = host::RemoteMac::attach(socket);
+      // The test looks on as the screen does: it is no program of the world.
+      auto attached = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
       if (auto* mac = std::get_if<std::unique_ptr<host::RemoteMac>>(&attached)) mac_ = std::move(*mac);
       return mac_ != nullptr;
     })) << "the host never answered";

@@ -37,7 +37,10 @@ struct Host::Client {
   std::unique_ptr<Channel> channel;
   std::uint64_t number = 0;  // for log lines
   /// The first program attached is the world's own program; each further one is another
-  /// process of the world with a pid of its own (0 here: the world's own).
+  /// process of the world with a pid of its own (0 here: the world's own). A client whose
+  /// first call is "screenAttach" is the screen: a monitor and input devices, no process.
+  enum class Role { undecided, program, screen };
+  Role role = Role::undecided;
   bool primary = false;
   std::int32_t pid = 0;
   std::mutex mutex;
@@ -300,26 +303,12 @@ void Host::attach(int fd) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     full = clients_.size() >= kMaxPrograms;
-    if (!full) {
-      client->number = ++attachments_;
-      client->primary = !primaryTaken_;
-      primaryTaken_ = true;
-    }
+    if (!full) client->number = ++attachments_;
   }
   if (full) {
     refuse("the world host serves at most " + std::to_string(kMaxPrograms) + " programs at once",
            "the host already serves " + std::to_string(kMaxPrograms) + " programs");
     return;
-  }
-  if (!client->primary) {
-    // Another copy of the program: a process of the world beside the first, launched now.
-    sim::App copy = server_.app(server_.ownProcessIdentifier()).value_or(sim::App{});
-    copy.pid = 0;
-    copy.launchDate.reset();
-    copy.terminated = false;
-    copy.hidden = false;
-    copy.focusedWindow = 0;
-    client->pid = server_.addApp(copy);
   }
   {
     std::lock_guard lock(mutex_);
@@ -531,6 +520,30 @@ void Host::installListeners() {
       [this](const platform::AppleEvent& event) { broadcast("appleEvent", wire::encode(event), &Client::appleEvents); });
 }
 
+void Host::settleRole(Client& client, const std::string& firstCall) {
+  {
+    std::lock_guard lock(mutex_);
+    if (client.role != Client::Role::undecided) return;
+    if (firstCall == "screenAttach") {
+      client.role = Client::Role::screen;
+      return;
+    }
+    client.role = Client::Role::program;
+    client.primary = !primaryTaken_;
+    primaryTaken_ = true;
+    if (client.primary) return;
+  }
+  // Another copy of the program: a process of the world beside the first, launched now,
+  // before its first call is answered.
+  sim::App copy = server_.app(server_.ownProcessIdentifier()).value_or(sim::App{});
+  copy.pid = 0;
+  copy.launchDate.reset();
+  copy.terminated = false;
+  copy.hidden = false;
+  copy.focusedWindow = 0;
+  client.pid = server_.addApp(copy);
+}
+
 void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) {
   if (message.kind == wire::Kind::answer) {
     std::optional<Client::PendingTap> tap;
@@ -556,6 +569,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     noteAbout(*client, std::string("sent a ") + wire::kindName(message.kind) + "; ignored");
     return;
   }
+  settleRole(*client, message.method);
   if (message.lane == 0) {
     // Lane 0 is answered at once, before anything read after it: what a program sends
     // without waiting (the hot-key switch from a signal handler) takes effect before its
@@ -673,6 +687,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
                                               field<bool>(v, "cursor")));
   }
   // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
+  if (m == "screenAttach") return true;  // the screen says what it is (see settleRole)
   if (m == "screenGeneration") return ws.generation();
   if (m == "screenFrame") {
     const int w = field<int>(v, "w"), h = field<int>(v, "h");

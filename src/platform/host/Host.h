@@ -90,6 +90,9 @@ class Host {
   void reclaim(Client& client);
   /// Lets go of whatever waits on the program: tap verdicts pass the event.
   void answerPending(Client& client);
+  /// A client's first call says what it is: the screen, or a program (the first one the
+  /// world's own, each further one another process of the world). Reader thread.
+  void settleRole(Client& client, const std::string& firstCall);
   void handle(const std::shared_ptr<Client>& client, wire::Message message);
   void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
   void answer(const std::shared_ptr<Client>& client, wire::Message message);

@@ -1002,7 +1002,8 @@ RemoteMac::~RemoteMac() {
   if (connection) connection->shutdown();
 }
 
-std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const std::string& socketPath, bool* refused) {
+std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const std::string& socketPath, bool* refused,
+                                                                        AttachAs as) {
   if (refused) *refused = false;
   auto opened = Connection::open(socketPath);
   if (auto* error = std::get_if<std::string>(&opened)) return *error;
@@ -1012,6 +1013,15 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
   mac->windowServer = std::make_unique<RemoteWindowServer>(mac->connection);
   RemoteSystem* system = mac->system.get();
   RemoteWindowServer* windowServer = mac->windowServer.get();
+  // A host that will not serve this client (another user's, or one that cannot take
+  // another) says so first: the first answer tells whether it serves. The first call also
+  // tells the host what the client is, so a screen never takes a program's place.
+  if (!mac->connection->call(as == AttachAs::screen ? "screenAttach" : "ownProcessIdentifier")) {
+    if (auto why = mac->connection->whyLost()) {
+      if (refused) *refused = true;
+      return *why;
+    }
+  }
   if (auto count = mac->connection->call("changeCount"); count && count->is_string()) {
     mac->connection->reads().attach(count->get<std::string>());
   }
@@ -1021,14 +1031,6 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
                 << "\n";
     }
   });
-  // A host that will not serve this program (another user's, or one that cannot take
-  // another) says so first: the first answer tells whether it serves.
-  if (!mac->connection->call("ownProcessIdentifier")) {
-    if (auto why = mac->connection->whyLost()) {
-      if (refused) *refused = true;
-      return *why;
-    }
-  }
   return mac;
 }
 

@@ -232,17 +232,22 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
 };
 
+/// What a client is to the host, said by its first call: a program (a process of the world)
+/// or the screen (a monitor and input devices, no process).
+enum class AttachAs { program, screen };
+
 /// Both ports over one connection, with the pushes routed to them.
 struct RemoteMac {
   ~RemoteMac();
   std::shared_ptr<Connection> connection;
   std::unique_ptr<RemoteSystem> system;
   std::unique_ptr<RemoteWindowServer> windowServer;
-  /// Connects, routes pushes and waits for the host's first answer; the error's text when
-  /// no host answers at `socketPath`, or when one answers but refuses the program (then
-  /// `refused` is set).
+  /// Connects, routes pushes and waits for the host's first answer, to a first call that
+  /// says what this client is (`as`); the error's text when no host answers at
+  /// `socketPath`, or when one answers but refuses the client (then `refused` is set).
   static std::variant<std::unique_ptr<RemoteMac>, std::string> attach(const std::string& socketPath,
-                                                                      bool* refused = nullptr);
+                                                                      bool* refused = nullptr,
+                                                                      AttachAs as = AttachAs::program);
 };
 
 }  // namespace host

@@ -41,6 +41,7 @@ class ScreenSource {
 /// The world of a host the screen attached to (not owned; it must outlive this).
 class RemoteScreenSource : public ScreenSource {
  public:
+  /// `mac` attached as the screen (`host::AttachAs::screen`).
   explicit RemoteScreenSource(host::RemoteMac& mac) : mac_(mac) {}
 
   std::optional<std::uint64_t> generation() override;

@@ -70,12 +70,12 @@ int main(int argc, char** argv) {
   const int noticeMs = static_cast<int>(notice * 1000);
 
   const std::string socket = host::endpointFor(home).socket;
-  auto attached = host::RemoteMac::attach(socket);
+  auto attached = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
   QElapsedTimer waited;
   waited.start();
   while (std::holds_alternative<std::string>(attached) && waited.elapsed() < wait * 1000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    attached = host::RemoteMac::attach(socket);
+    attached = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
   }
   if (auto* error = std::get_if<std::string>(&attached)) {
     const std::string why = "No simulated Mac runs for " + home + " (" + *error + ").";
@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     return application.exec();
   }
   std::unique_ptr<host::RemoteMac> mac = std::move(std::get<std::unique_ptr<host::RemoteMac>>(attached));
+  auto source = std::make_unique<screen::RemoteScreenSource>(*mac);
   // The platform's event functions stamp and type events through the installed ports.
   platform::RealClock clock;
   platform::installClock(&clock);
@@ -94,8 +95,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
-    screen::RemoteScreenSource source(*mac);
-    screen::ScreenWindow window(&source, std::nullopt);
+    screen::ScreenWindow window(source.get(), std::nullopt);
     window.setNoticeMs(noticeMs);
     mac->connection->setLossHandler([&window](const std::string& why) { window.hostLost(why); });
     if (width > 0) window.resize(width, height);
@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
   }
   platform::installWindowServer(nullptr);
   platform::installSystem(nullptr);
+  source.reset();
   mac.reset();
   clock.shutdown();
   platform::installClock(nullptr);
