@@ -6,14 +6,23 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/AppKitAppearance.h"
+
 namespace trelliq::guide {
 
-QColor primary(double opacity) { return QColor::fromRgbF(0, 0, 0, static_cast<float>(0.85 * opacity)); }
-QColor secondary() { return QColor::fromRgbF(0, 0, 0, 0.5f); }
+namespace {
+bool dark() { return NSAppearance::current().isDark(); }
+}  // namespace
+
+QColor primary(double opacity) {
+  const float ink = dark() ? 1 : 0;
+  return QColor::fromRgbF(ink, ink, ink, static_cast<float>(0.85 * opacity));
+}
+QColor secondary() { return dark() ? QColor::fromRgbF(1, 1, 1, 0.55f) : QColor::fromRgbF(0, 0, 0, 0.5f); }
 QColor accent() { return QColor(0, 122, 255); }
-QColor separator() { return QColor::fromRgbF(0, 0, 0, 0.1f); }
-QColor controlBackground() { return QColor(255, 255, 255); }
-QColor windowBackground() { return QColor(236, 236, 236); }
+QColor separator() { return dark() ? QColor::fromRgbF(1, 1, 1, 0.12f) : QColor::fromRgbF(0, 0, 0, 0.1f); }
+QColor controlBackground() { return dark() ? QColor(30, 30, 30) : QColor(255, 255, 255); }
+QColor windowBackground() { return dark() ? QColor(40, 40, 42) : QColor(236, 236, 236); }
 
 QColor mix(const QColor& from, const QColor& to, double t) {
   const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };

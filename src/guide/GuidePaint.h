@@ -1,6 +1,6 @@
 #pragma once
 // Colours, shapes and the few drawn symbols shared by the guide's pictures. The colours
-// are the light appearance of the system's adaptive styles. Main thread only.
+// are the system's adaptive styles in its current appearance, light or dark. Main thread only.
 
 #include <QColor>
 #include <QFont>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/AppKitMenuWindows.h"
 #include "platform/SystemPort.h"
 
 namespace {
@@ -118,11 +119,21 @@ void NSMenu::removeItemAtIndex(std::int64_t index) {
 
 void NSMenu::removeItem(const NSMenuItem& item) { removeItemAtIndex(indexOfItem(item)); }
 
+void NSMenu::popUpMenuAtLocation(CGPoint location) {
+  tracking_ = true;
+  window_ = platform::showMenu(*this, location);
+}
+
+void NSMenu::cancelTracking() {
+  tracking_ = false;
+  platform::closeMenu(std::move(window_));
+}
+
 bool NSMenu::performActionForItemAtIndex(std::int64_t index) {
   auto item = itemAtIndex(index);
   if (!item || item->isSeparatorItem() || !item->isEnabled()) return false;
   if (item->action().empty()) return false;
-  if (item->hasTarget() || item->action() == "terminate:") tracking_ = false;
+  if (item->hasTarget() || item->action() == "terminate:") cancelTracking();
   return item->perform();
 }
 
@@ -136,9 +147,28 @@ bool NSMenu::clickViewOfItemAtIndex(std::int64_t index, CGPoint point) {
 
 // ---- The status bar ---------------------------------------------------------------------
 
+void NSStatusBarButton::setTitle(std::string title) {
+  title_ = std::move(title);
+  if (changed_) changed_();
+}
+
+void NSStatusBarButton::setImage(std::shared_ptr<NSImage> image) {
+  image_ = std::move(image);
+  if (changed_) changed_();
+}
+
+void NSStatusBarButton::setImagePosition(NSCellImagePosition position) {
+  imagePosition_ = position;
+  if (changed_) changed_();
+}
+
 bool NSStatusItem::click() {
   if (!menu_) return false;
-  menu_->popUp();
+  if (const auto below = platform::statusItemMenuLocation(shown_)) {
+    menu_->popUpMenuAtLocation(*below);
+  } else {
+    menu_->popUp();
+  }
   return true;
 }
 
@@ -147,7 +177,14 @@ NSStatusBar& NSStatusBar::systemStatusBar() { return current().bar; }
 std::shared_ptr<NSStatusItem> NSStatusBar::statusItemWithLength(double length) {
   auto item = std::make_shared<NSStatusItem>(length);
   items_.push_back(item);
+  item->shown_ = platform::showStatusItem(item);
   return item;
 }
 
-void NSStatusBar::removeStatusItem(const std::shared_ptr<NSStatusItem>& item) { std::erase(items_, item); }
+void NSStatusBar::removeStatusItem(const std::shared_ptr<NSStatusItem>& item) {
+  if (item) {
+    if (item->menu_) item->menu_->cancelTracking();
+    item->shown_.reset();
+  }
+  std::erase(items_, item);
+}

@@ -73,6 +73,9 @@ class NSMenuItemView {
   /// The size the view wants; the entry takes it as its frame size.
   virtual CGSize fittingSize() const = 0;
   virtual void click(CGPoint point) = 0;
+  /// The view as it stands, drawn at `scale` pixels per point for the menu's window; the
+  /// default draws nothing (the entry then shows empty).
+  virtual CGImageRef picture(double scale) const { return nullptr; }
 };
 
 /// One entry of a menu. The action is a selector name and, for an entry with a target,
@@ -155,10 +158,13 @@ class NSMenu {
 
   /// Whether the menu is open on screen.
   bool isTracking() const { return tracking_; }
-  /// Opens the menu (the user clicked its status item).
+  /// Opens the menu (the user clicked its status item), without a place to show it.
   void popUp() { tracking_ = true; }
-  /// Closes the menu if it is open.
-  void cancelTracking() { tracking_ = false; }
+  /// Opens the menu with its top-left corner at `location` (global top-left points) and,
+  /// where the menu bar can show windows, as a window there. Main thread.
+  void popUpMenuAtLocation(CGPoint location);
+  /// Closes the menu (and its window) if it is open.
+  void cancelTracking();
   /// The user chooses the entry at `index`: the menu closes, then the action is sent.
   /// False when there is no such entry or its action reached nobody (the menu then stays open).
   bool performActionForItemAtIndex(std::int64_t index);
@@ -170,6 +176,7 @@ class NSMenu {
   std::string title_;
   std::vector<std::shared_ptr<NSMenuItem>> items_;
   bool tracking_ = false;
+  std::shared_ptr<void> window_;  // the menu's window while it is open on screen
 };
 
 // ---- The status bar ---------------------------------------------------------------------
@@ -180,16 +187,19 @@ enum class NSCellImagePosition { noImage = 0, imageOnly = 1, imageLeft = 2, imag
 class NSStatusBarButton {
  public:
   const std::string& title() const { return title_; }
-  void setTitle(std::string title) { title_ = std::move(title); }
+  void setTitle(std::string title);
   const std::shared_ptr<NSImage>& image() const { return image_; }
-  void setImage(std::shared_ptr<NSImage> image) { image_ = std::move(image); }
+  void setImage(std::shared_ptr<NSImage> image);
   NSCellImagePosition imagePosition() const { return imagePosition_; }
-  void setImagePosition(NSCellImagePosition position) { imagePosition_ = position; }
+  void setImagePosition(NSCellImagePosition position);
+  /// How the menu bar learns that the button changed and redraws it (not for the program).
+  void setOnChange(std::function<void()> changed) { changed_ = std::move(changed); }
 
  private:
   std::string title_;
   std::shared_ptr<NSImage> image_;
   NSCellImagePosition imagePosition_ = NSCellImagePosition::noImage;
+  std::function<void()> changed_;  // the menu bar redraws the item
 };
 
 inline constexpr double NSVariableStatusItemLength = -1;
@@ -198,18 +208,23 @@ inline constexpr double NSSquareStatusItemLength = -2;
 class NSStatusItem {
  public:
   explicit NSStatusItem(double length) : length_(length) {}
+  NSStatusItem(const NSStatusItem&) = delete;
+  NSStatusItem& operator=(const NSStatusItem&) = delete;
   double length() const { return length_; }
   NSStatusBarButton* button() { return &button_; }
   const NSStatusBarButton* button() const { return &button_; }
   const std::shared_ptr<NSMenu>& menu() const { return menu_; }
   void setMenu(std::shared_ptr<NSMenu> menu) { menu_ = std::move(menu); }
-  /// The user clicks the item: its menu opens. False when it has none.
+  /// The user clicks the item: its menu opens (below the item's window when it has one).
+  /// False when it has none.
   bool click();
 
  private:
+  friend class NSStatusBar;
   double length_;
   NSStatusBarButton button_;
   std::shared_ptr<NSMenu> menu_;
+  std::shared_ptr<void> shown_;  // its windows in the menu bars
 };
 
 class NSStatusBar {

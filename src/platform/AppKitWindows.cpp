@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/AppKitAppearance.h"
 #include "platform/AppKitPointer.h"
 #include "platform/FoundationProcesses.h"
 #include "platform/OwnWindowSurface.h"
@@ -630,6 +631,7 @@ void NSApplication::terminate(NSResponder* sender) {
 }
 
 void NSApplication::finishLaunching() {
+  platform::applyAppearancePalette();
   if (platform::hasSystem()) {
     platform::system().setAppleEventListener([](const platform::AppleEvent& event) {
       platform::mainQueue().async([event] {

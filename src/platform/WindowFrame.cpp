@@ -17,4 +17,10 @@ std::optional<TitleButton> titleButtonAt(CGPoint inFrame) {
   return std::nullopt;
 }
 
+double menuBarHeight(const CGRect& frame, const CGRect& visibleFrame, bool bottomLeft) {
+  if (visibleFrame.isEmpty()) return kMenuBarMinHeight;
+  const double room = bottomLeft ? frame.maxY() - visibleFrame.maxY() : visibleFrame.minY() - frame.minY();
+  return room > kMenuBarMinHeight && room < frame.height() / 4 ? room : kMenuBarMinHeight;
+}
+
 }  // namespace platform

@@ -1,8 +1,8 @@
 #pragma once
-// The frame the window server draws around a titled window: the title bar's height and
-// the three buttons at its left. The application kit hit-tests the buttons and the window
-// server draws them from the same numbers, so a click lands on what is drawn. Points,
-// measured from the window's top-left corner.
+// What the window server draws around windows and in the menu bar, in points: a titled
+// window's title bar and its three buttons (from the window's top-left corner), and the
+// menu bar's clock and status items. The application kit hit-tests and places what the
+// window server draws from the same numbers, so a click lands on what is drawn.
 
 #include <optional>
 
@@ -24,5 +24,16 @@ CGPoint titleButtonCentre(TitleButton button);
 /// The button under `inFrame` (a point from the frame's top-left corner), counting a
 /// small margin around each circle as a finger would; nothing elsewhere.
 std::optional<TitleButton> titleButtonAt(CGPoint inFrame);
+
+/// The menu bar is at least this tall; a display with a notch has a taller one.
+inline constexpr double kMenuBarMinHeight = 24;
+/// The clock's slot at the menu bar's right end, and the room between status items.
+inline constexpr double kMenuBarClockWidth = 132;
+inline constexpr double kStatusItemSpacing = 6;
+
+/// The menu bar's height on a display of `frame` whose `visibleFrame` leaves room for it
+/// (both bottom-left or both top-left, one coordinate space): the room above the visible
+/// frame, at least the usual height.
+double menuBarHeight(const CGRect& frame, const CGRect& visibleFrame, bool bottomLeft = true);
 
 }  // namespace platform

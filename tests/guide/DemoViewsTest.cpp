@@ -82,6 +82,8 @@ TEST_F(DemoViews, MiniaturesKeepTheirHeightAndOnlyTheirTrayWidensThem) {
 
 // The highlight is the one strong grey plate of the miniature: it must follow the frame.
 TEST_F(DemoViews, TheHighlightSitsBehindTheSelectedIconOnlyWhenTheUpperRowIsSelected) {
+  // On white, in the light appearance: the highlight is a darker plate.
+  scene.world.setPreferenceValue(sim::World::kGlobalDomain, "AppleInterfaceStyle", std::nullopt);
   const Demo demo{.keys = {"⌘"}, .steps = {{}}, .bottomApps = 3};
   auto render = [&](const Demo::Step& step) {
     const QSizeF size = MiniSwitcher::contentSize(demo);

@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kWidth = 1400, kHeight = 800;
-constexpr std::int32_t kPanelLayer = 101;
+constexpr std::int32_t kPanelLayer = 101, kMenuLayer = 101, kStatusLayer = 25;
 
 std::string binaries() {
   const char* dir = std::getenv("TRELLIQ_BIN");
@@ -76,6 +76,8 @@ class Screen : public ::testing::Test {
       if (auto* mac = std::get_if<std::unique_ptr<host::RemoteMac>>(&attached)) mac_ = std::move(*mac);
       return mac_ != nullptr;
     })) << "the host never answered";
+    // The test looks on as the screen does: it is no program of the world.
+    mac_->connection->call("screenAttach");
     start(program_, binaries() + "/trelliq", {}, offscreen);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
@@ -121,6 +123,13 @@ class Screen : public ::testing::Test {
       if (e.layer == kPanelLayer && e.onScreen && e.alpha > 0) found.push_back(e);
     }
     return found;
+  }
+
+  // A click of the pointer at a desk point, where the screen's window shows it.
+  void click(CGPoint desk, const QImage& grabbed) {
+    const QPoint at = onScreen(desk, grabbed);
+    xdo({"mousemove", "--window", QString::fromStdString(window_), QString::number(at.x()), QString::number(at.y())});
+    xdo({"click", "1"});
   }
 
   // Whether every display holds a panel the window list names.
@@ -218,6 +227,45 @@ TEST_F(Screen, TheMappedCommandTabShowsPanelsOnEveryDisplayAndReleaseSwitches) {
   EXPECT_TRUE(waitFor([&] { return panels().empty(); })) << "the panels stay after ⌘ is released";
   EXPECT_TRUE(waitFor([&] { return mac_->windowServer->frontmostApplication() != before; }))
       << "the chosen app did not come to the front";
+}
+
+TEST_F(Screen, AClickOnTheStatusItemOpensItsMenuAndItsKeysOpenPreferences) {
+  // The program's status item, in the built-in display's menu bar.
+  std::optional<platform::WindowEntry> item;
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.layer == kStatusLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
+          displays_[0].frame.contains(CGPoint{e.bounds.midX(), e.bounds.midY()}))
+        item = e;
+    return item.has_value();
+  })) << "no status item of the program in the menu bar";
+  const QImage rest = grab();
+  auto menu = [&]() -> std::optional<platform::WindowEntry> {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.layer == kMenuLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
+          e.bounds.height() < displays_[0].frame.height() / 2)
+        return e;
+    return std::nullopt;
+  };
+  // The program may still be starting when the first click comes.
+  ASSERT_TRUE(waitFor([&] {
+    click(CGPoint{item->bounds.midX(), item->bounds.midY()}, rest);
+    return waitFor([&] { return menu().has_value(); }, 3000);
+  }, 30000)) << "a click on the status item opened no menu";
+  const CGRect shown = menu()->bounds;
+  EXPECT_TRUE(waitFor([&] {
+    const QImage now = grab();
+    const QPoint inside = onScreen(CGPoint{shown.midX(), shown.midY()}, now);
+    return now.rect().contains(inside) && now.pixel(inside) != rest.pixel(inside);
+  })) << "the menu is not drawn on the screen";
+
+  for (const char* key : {"Down", "Down", "Down", "Return"}) xdo({"key", key});
+  EXPECT_TRUE(waitFor([&] {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.name == std::string("Trelliq Preferences") && e.onScreen) return true;
+    return false;
+  })) << "the menu's \"Preferences…\" did not open Preferences";
+  EXPECT_FALSE(menu()) << "choosing closes the menu";
 }
 
 TEST_F(Screen, EscapeCancelsTheSwitcher) {

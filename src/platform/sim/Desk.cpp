@@ -1,5 +1,7 @@
 #include "platform/sim/Desk.h"
 
+#include "platform/WindowFrame.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -31,7 +33,13 @@ void Desk::syncDisplays(const std::vector<Display>& displays) {
   for (const Display& d : displays) {
     DeskDisplay& dd = displays_[d.screen.displayID];
     const CGRect frame = platform::flipRect(d.screen.frame, top);
-    if (dd.id != d.screen.displayID || !(dd.frame == frame) || dd.color != d.desktopColor) systemDirty_ = true;
+    const double menuBar = platform::menuBarHeight(d.screen.frame, d.screen.visibleFrame);
+    const double notch = d.screen.safeAreaInsets.top;
+    if (dd.id != d.screen.displayID || !(dd.frame == frame) || dd.color != d.desktopColor || dd.menuBar != menuBar ||
+        dd.notch != notch)
+      systemDirty_ = true;
+    dd.menuBar = menuBar;
+    dd.notch = notch;
     dd.id = d.screen.displayID;
     dd.uuid = d.screen.uuid;
     dd.name = d.screen.localizedName;

@@ -25,6 +25,8 @@ struct DeskDisplay {
   CGRect frame;  // global, top-left origin
   double scale = 1;
   std::uint32_t color = 0x3A6EA5;
+  double menuBar = 24;  // the menu bar's height: the room above the visible frame
+  double notch = 0;     // the top safe-area inset: a notch in the middle of the menu bar
   std::vector<std::uint64_t> spaces;  // in the server's order
   std::uint64_t current = 0;
   struct Slide {

@@ -123,7 +123,8 @@ Window readWindow(const json& j, const std::string& where) {
   expectObject(j, where);
   onlyFields(j, where,
              {"number", "app", "title", "frame", "layer", "alpha", "subrole", "spaces", "minimized", "orderedIn",
-              "fullScreen", "color", "accessible", "sharingState", "emptyName", "accessibilityTitle", "listed"});
+              "fullScreen", "color", "accessible", "sharingState", "emptyName", "accessibilityTitle", "listed",
+              "glyph"});
   Window w;
   if (!j.contains("app")) fail(where, "expected an \"app\" (the owner's pid)");
   if (!j.contains("frame")) fail(where, "expected a \"frame\"");
@@ -154,6 +155,10 @@ Window readWindow(const json& j, const std::string& where) {
   if (w.minimized) w.orderedIn = false;
   if (j.contains("fullScreen")) w.fullScreen = boolean(j["fullScreen"], where + ".fullScreen");
   if (j.contains("color")) w.color = color(j["color"], where + ".color");
+  if (j.contains("glyph")) {
+    w.glyph = string(j["glyph"], where + ".glyph");
+    if (w.glyph.size() > 32) fail(where + ".glyph", "expected at most 8 characters");
+  }
   if (j.contains("accessible")) w.accessible = boolean(j["accessible"], where + ".accessible");
   if (j.contains("sharingState")) w.sharingState = integer(j["sharingState"], where + ".sharingState", 0, 2);
   if (j.contains("emptyName")) w.emptyName = boolean(j["emptyName"], where + ".emptyName");
@@ -532,8 +537,8 @@ constexpr const char* kDefaultDesk = R"json(
   ],
   "frontmost": 301,
   "windows": [
-    {"number": 9301, "app": 309, "title": "Meterbar", "frame": [1270, 0, 30, 24], "layer": 25, "spaces": "all",
-     "accessible": false, "subrole": "", "color": "#708090"},
+    {"number": 9301, "app": 309, "title": "Meterbar", "frame": [1344, 0, 30, 37], "layer": 25, "spaces": "all",
+     "accessible": false, "subrole": "", "color": "#708090", "glyph": "\u25D4"},
     {"number": 2101, "app": 301, "title": "Draft.txt", "frame": [300, 90, 900, 700], "spaces": [1], "color": "#FFF8E7"},
     {"number": 1101, "app": 201, "title": "Documents", "frame": [120, 140, 820, 520], "spaces": [1], "color": "#F5F5F5"},
     {"number": 2103, "app": 301, "title": "Old Letter.txt", "frame": [260, 120, 760, 600], "spaces": [1],

@@ -474,7 +474,7 @@ void Desk::refreshSystemWindows(const World::Version& os) {
     bar.pid = WindowServer::kWindowServerPID;
     bar.title = "Menubar";
     bar.layer = CGWindowLevelForKey(kCGMainMenuWindowLevelKey);
-    bar.bounds = CGRect(dd.frame.minX(), dd.frame.minY(), dd.frame.width(), 24);
+    bar.bounds = CGRect(dd.frame.minX(), dd.frame.minY(), dd.frame.width(), dd.menuBar);
     bar.allSpaces = true;
     bar.accessible = false;
     bar.subrole.clear();

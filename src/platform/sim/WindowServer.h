@@ -109,6 +109,7 @@ struct Window {
   bool fullScreen = false;
   bool desktopElement = false;     // desktop picture and desktop-icon windows
   std::uint32_t color = 0xE0E0E0;  // 0xRRGGBB of its generated picture
+  std::string glyph;               // a status item's template glyph (text); empty: the app's initial
   /// Its accessibility element id within the app (0: the app does not report it). Ids
   /// element+1 … element+3 are left free for the window's children (close button …).
   std::uint64_t axElement = 0;

@@ -15,7 +15,10 @@
 #include "platform/CGWindow.h"
 #include "platform/OwnWindowSurface.h"
 #include "platform/SharedSurface.h"
+#include "platform/AppKitAppearance.h"
+#include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
+#include "platform/sim/WindowChrome.h"
 #include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
 
@@ -23,115 +26,13 @@ namespace sim {
 
 namespace {
 
-constexpr double kTitleBarHeight = 28;
-
-QColor rgb(std::uint32_t c) { return QColor::fromRgb(c & 0xFFFFFF); }
-
-/// What a system window shows besides its colour: the menu bar's front app, the Dock's
-/// apps. Gathered while the server's lock is held, painted without it.
-struct SystemContent {
-  std::string frontApp;                                  // the menu bar's bold name
-  std::vector<std::pair<std::string, std::uint32_t>> dock;  // name, icon colour
-  bool menuBar = false;
-  bool dockStrip = false;
-};
-
-/// An app's icon in `box`: a rounded square in its colour with its initial.
-void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, std::uint32_t color) {
-  painter.save();
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(rgb(color));  // flat: the icon's colour is what a test finds in it
-  painter.setPen(Qt::NoPen);
-  painter.drawRoundedRect(box, box.width() * 0.225, box.height() * 0.225);
-  painter.restore();
-  // The first character as written (a whole code point, not a byte of it).
-  const QString whole = QString::fromStdString(name);
-  const std::string initial = whole.isEmpty() ? "?" : QString(whole.at(0).isHighSurrogate() ? whole.left(2) : whole.left(1)).toUpper().toStdString();
-  drawLabel(painter, initial, box, systemFont(box.height() * 0.56, true), 0xFFFFFFFF, Qt::AlignCenter);
-}
-
-/// The three buttons at a title bar's left, `scale` pixels per point.
-void paintWindowButtons(QPainter& painter, double bar, double scale) {
-  const double d = 12 * scale;
-  if (d < 2) return;
-  painter.save();
-  painter.setRenderHint(QPainter::Antialiasing);
-  const std::uint32_t colors[] = {0xFF5F57, 0xFEBC2E, 0x28C840};
-  for (int i = 0; i < 3; ++i) {
-    const QRectF r((20 + 20 * i) * scale - d / 2, bar / 2 - d / 2, d, d);
-    painter.setBrush(rgb(colors[i]));
-    painter.setPen(QPen(rgb(colors[i]).darker(125), std::max(0.5, 0.5 * scale)));
-    painter.drawEllipse(r);
-  }
-  painter.restore();
-}
-
-/// A window's picture at `width` × `height` pixels: its colour, and for standard windows a
-/// title bar with the three buttons and the title; the menu bar and the Dock draw theirs.
-/// Painted straight onto `painter` with the window's top left at the origin: a frame does
-/// not need a picture of every window first.
-void paintWindowOn(QPainter& painter, const Window& w, int width, int height, const SystemContent& system) {
-  const QRect area(0, 0, std::max(width, 1), std::max(height, 1));
-  const double scale = w.bounds.width() > 0 ? area.width() / w.bounds.width() : 1;
-  painter.save();
-  painter.setRenderHint(QPainter::TextAntialiasing);
-  if (system.dockStrip) {
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF strip = QRectF(area).adjusted(2 * scale, 4 * scale, -2 * scale, -4 * scale);
-    painter.setBrush(QColor(255, 255, 255, 90));
-    painter.setPen(QPen(QColor(255, 255, 255, 140), std::max(0.5, scale)));
-    painter.drawRoundedRect(strip, 16 * scale, 16 * scale);
-    const double n = static_cast<double>(system.dock.size());
-    const double gap = 6 * scale;
-    const double side = std::min(strip.height() - 2 * gap, n > 0 ? (strip.width() - gap * (n + 1)) / n : 0);
-    if (side >= 2) {
-      double x = strip.center().x() - (n * side + (n - 1) * gap) / 2;
-      for (const auto& [name, color] : system.dock) {
-        paintIcon(painter, QRectF(x, strip.center().y() - side / 2, side, side), name, color);
-        x += side + gap;
-      }
-    }
-    painter.restore();
-    return;
-  }
-  painter.fillRect(area, rgb(w.color));
-  if (system.menuBar) {
-    const double size = 13 * scale;
-    double x = 14 * scale;
-    const auto item = [&](const std::string& text, bool bold) {
-      const QFont font = systemFont(size, bold);
-      drawLabel(painter, text, QRectF(x, 0, area.width() - x, area.height()), font, 0xFF1E1E1E,
-                Qt::AlignLeft | Qt::AlignVCenter);
-      if (canDrawText()) x += QFontMetricsF(font).horizontalAdvance(QString::fromStdString(text)) + 18 * scale;
-    };
-    item("\u25C6", false);  // the system menu's mark
-    item(system.frontApp.empty() ? "Finder" : system.frontApp, true);
-    for (const char* menu : {"File", "Edit", "View", "Window", "Help"}) item(menu, false);
-    painter.restore();
-    return;
-  }
-  const int bar = static_cast<int>(std::min(kTitleBarHeight * scale, area.height() / 3.0));
-  if (w.subrole == kAXStandardWindowSubrole && bar >= 3) {
-    QLinearGradient fill(0, 0, 0, bar);
-    fill.setColorAt(0, rgb(w.color).darker(108));
-    fill.setColorAt(1, rgb(w.color).darker(122));
-    painter.fillRect(0, 0, area.width(), bar, fill);
-    painter.fillRect(QRectF(0, bar - std::max(1.0, scale / 2), area.width(), std::max(1.0, scale / 2)),
-                     rgb(w.color).darker(150));
-    paintWindowButtons(painter, bar, scale);
-    const double left = 80 * scale;
-    drawLabel(painter, w.title, QRectF(left, 0, std::max(0.0, area.width() - 2 * left), bar),
-              systemFont(std::min(13 * scale, bar * 0.55), true), rgb(w.color).lightness() < 110 ? 0xFFD8D8D8 : 0xFF202020,
-              Qt::AlignCenter);
-  }
-  painter.restore();
-}
-
-QImage paintWindow(const Window& w, int width, int height, const SystemContent& system = {}) {
+/// A window's picture at `width` × `height` pixels: its colour and what the server draws
+/// of it, on a clear picture.
+QImage paintWindow(const Chrome& chrome, int width, int height, double scale) {
   QImage image(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter painter(&image);
-  paintWindowOn(painter, w, width, height, system);
+  paintChrome(painter, chrome, width, height, scale);
   return image;
 }
 
@@ -144,7 +45,17 @@ struct Shown {
   std::shared_ptr<const platform::SharedSurface> surface;
   bool opaque = true;
   platform::GlassStyle glass = platform::GlassStyle::regular;
-  SystemContent system;
+  Chrome chrome;
+
+  /// Pixels per point when drawn `width` pixels wide.
+  double scaleAt(int width) const { return window.bounds.width() > 0 ? width / window.bounds.width() : 1; }
+};
+
+/// What every window of one picture shares: the appearance, the key window, the time.
+struct Look {
+  bool dark = false;
+  std::uint32_t key = 0;
+  std::string clock;
 };
 
 /// A window's picture, or the part of it that has content: `at` is where `image` lies in
@@ -160,12 +71,12 @@ struct Painted {
 /// `part`, such a window without a title bar gives only the part its surface covers.
 /// Nothing for an own window whose program has not published a frame yet.
 std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part = false) {
-  if (!s.surface) return Painted{paintWindow(s.window, width, height, s.system), {}};
+  const double scale = s.scaleAt(std::max(width, 1));
+  if (!s.surface) return Painted{paintWindow(s.chrome, width, height, scale), {}};
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
-  const Window& w = s.window;
-  const double scale = w.bounds.height() > 0 ? fullHeight / w.bounds.height() : 1;
-  const int bar =
-      w.subrole == kAXStandardWindowSubrole ? static_cast<int>(std::min(kTitleBarHeight * scale, fullHeight / 3.0)) : 0;
+  const int bar = s.chrome.kind == Chrome::Kind::titled
+                      ? static_cast<int>(std::min(platform::kTitleBarHeight * scale, fullHeight / 3.0))
+                      : 0;
   const int contentHeight = fullHeight - bar;
   const platform::SharedSurface::Placement& place = s.surface->placement();
   const double px = static_cast<double>(fullWidth) / place.windowWidth;
@@ -178,7 +89,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     painted.image = QImage(covered.toAlignedRect().size(), QImage::Format_ARGB32_Premultiplied);
     painted.image.fill(Qt::transparent);
   } else if (s.opaque) {
-    painted.image = paintWindow(w, fullWidth, fullHeight);
+    painted.image = paintWindow(s.chrome, fullWidth, fullHeight, scale);
   } else {
     painted.image = QImage(fullWidth, fullHeight, QImage::Format_ARGB32_Premultiplied);
     painted.image.fill(Qt::transparent);
@@ -186,7 +97,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
   QImage& image = painted.image;
   if (!s.opaque && bar > 0) {
     // The title bar is the server's, whatever the content does.
-    const QImage frame = paintWindow(w, fullWidth, fullHeight);
+    const QImage frame = paintWindow(s.chrome, fullWidth, fullHeight, scale);
     QPainter painter(&image);
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
@@ -209,19 +120,54 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
   return painted;
 }
 
+/// The window that has the keyboard: the front app's focused (else front-most) window, or
+/// the program's own key window while it is in front. The server's lock is held.
+std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& ordered, std::uint32_t ownKey) {
+  const auto front = desk.frontmost();
+  if (!front) return 0;
+  if (*front == desk.ownPID()) return ownKey;
+  if (const App* a = desk.app(*front); a && a->focusedWindow) return a->focusedWindow;
+  for (const Window* w : ordered)
+    if (w->pid == *front && w->layer == 0 && desk.onScreen(w->number)) return w->number;
+  return 0;
+}
+
+/// The appearance and the time, read outside the server's lock.
+Look lookOf(World& world) {
+  Look look;
+  look.dark = platform::isDarkInterfaceStyle(world.preferenceValue(World::kGlobalDomain, "AppleInterfaceStyle"));
+  look.clock = clockText(platform::clock().now());
+  return look;
+}
+
 /// What `desk` knows of a window to paint it; the server's lock is held.
-Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces) {
+Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const Look& look) {
   Shown s{w, nullptr, true, platform::GlassStyle::regular, {}};
+  Chrome& c = s.chrome;
+  c.dark = look.dark;
+  c.color = w.color;
   if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
-    s.system.menuBar = true;
+    c.kind = Chrome::Kind::menuBar;
     if (desk.frontmost())
-      if (const App* a = desk.app(*desk.frontmost()); a && a->name) s.system.frontApp = *a->name;
+      if (const App* a = desk.app(*desk.frontmost()); a && a->name) c.frontApp = *a->name;
+    c.clock = look.clock;
+    if (const auto d = desk.displayUnder(w.bounds))
+      if (const DeskDisplay* dd = desk.display(*d)) c.notch = dd->notch;
   } else if (w.title == "Dock" && w.layer == CGWindowLevelForKey(kCGDockWindowLevelKey)) {
-    s.system.dockStrip = true;
+    c.kind = Chrome::Kind::dock;
     for (const auto& [pid, a] : desk.allApps()) {
       if (a.terminated || a.policy != platform::ActivationPolicy::regular || !a.name) continue;
-      s.system.dock.emplace_back(*a.name, a.iconColor);
+      c.dock.emplace_back(*a.name, a.iconColor);
     }
+  } else if (w.layer == CGWindowLevelForKey(kCGStatusWindowLevelKey) && !w.own) {
+    c.kind = Chrome::Kind::statusItem;
+    c.glyph = w.glyph;
+    if (c.glyph.empty())
+      if (const App* a = desk.app(w.pid); a && a->name && !a->name->empty()) c.glyph = a->name->substr(0, 1);
+  } else if (w.subrole == kAXStandardWindowSubrole && !w.fullScreen) {
+    c.kind = Chrome::Kind::titled;
+    c.title = w.title;
+    c.key = w.number == look.key;
   }
   if (!w.own) return s;
   if (auto r = surfaces.find(w.number); r != surfaces.end()) s.surface = r->second;
@@ -380,8 +326,10 @@ CGImageRef WindowServer::captureWindowPicture(std::uint32_t windowID, int width,
 
 QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) {
   std::optional<Shown> w;
+  Look seen = lookOf(world_);
   read([&](const Desk& desk) {
-    if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownSurfaces);
+    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey);
+    if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownSurfaces, seen);
   });
   if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return QImage();
@@ -422,7 +370,9 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
   int direction = 1;
   bool sliding = false;
   bool known = false;
+  Look seen = lookOf(world_);
   read([&](const Desk& desk) {
+    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey);
     const DeskDisplay* dd = desk.display(displayID);
     const DeskDisplay* h = desk.holder(displayID);
     if (!dd || !h) return;
@@ -445,7 +395,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
         if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear) continue;
         if (desk.inShownOverlay(w.number)) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
-        if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownSurfaces));
+        if (here && w.bounds.intersects(frame)) p.windows.push_back(shown(w, desk, state_->ownSurfaces, seen));
       }
       return p;
     };
@@ -462,7 +412,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
       const Window& w = **it;
       if (desk.inShownOverlay(w.number) && w.orderedIn && !w.minimized && w.alpha > 0 && w.bounds.intersects(frame))
-        overlay.push_back(shown(w, desk, state_->ownSurfaces));
+        overlay.push_back(shown(w, desk, state_->ownSurfaces, seen));
     }
   });
   if (!known) return QImage();
@@ -480,7 +430,10 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     }
     // A window hidden whole behind one solid window in front of it is not painted: a
     // crowded Space holds dozens of them.
-    auto solid = [&](const Shown& s) { return s.window.alpha >= 1 && !s.system.dockStrip && (!s.surface || s.opaque); };
+    auto solid = [&](const Shown& s) {
+      return s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock && s.chrome.kind != Chrome::Kind::menuBar &&
+             s.chrome.kind != Chrome::Kind::statusItem && (!s.surface || s.opaque);
+    };
     const QRectF visible(0, 0, width, height);
     for (std::size_t i = 0; i < windows.size(); ++i) {
       const Shown& s = windows[i];
@@ -494,21 +447,36 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       if (hidden) continue;
       const int pw = std::max(1, platform::pictureSide(std::round(r.width())));
       const int ph = std::max(1, platform::pictureSide(std::round(r.height())));
-      if (!s.surface && w.alpha >= 1) {
-        painter.save();
-        painter.translate(std::round(r.x()), std::round(r.y()));
-        painter.setClipRect(0, 0, pw, ph);
-        paintWindowOn(painter, w, pw, ph, s.system);
-        painter.restore();
-        continue;
-      }
+      const QRectF placed(std::round(r.x()), std::round(r.y()), pw, ph);
       // A clear window's content covers only part of it: the rest shows what lies behind.
-      const std::optional<Painted> picture = paintShown(s, pw, ph, true);
-      if (!picture) continue;  // nothing published yet: not shown until it is
-      const QPointF at = QPointF(r.x(), r.y()) + QPointF(picture->at);
+      std::optional<Painted> picture;
+      if (s.surface || w.alpha < 1) {
+        picture = paintShown(s, pw, ph, true);
+        if (!picture) continue;  // nothing published yet: not shown until it is
+      }
+      const bool framed = s.chrome.framed();
       painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-      if (s.surface && !s.opaque) painter.drawImage(at, material(target, picture->image, at, sx, s.glass));
-      painter.drawImage(at, picture->image);
+      if (framed) {
+        paintShadow(painter, placed, sx, s.chrome.key);
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setClipPath(windowShape(placed, sx));
+      }
+      if (!picture) {
+        painter.save();
+        painter.translate(placed.topLeft());
+        painter.setClipRect(0, 0, pw, ph, framed ? Qt::IntersectClip : Qt::ReplaceClip);
+        paintChrome(painter, s.chrome, pw, ph, sx);
+        painter.restore();
+      } else {
+        const QPointF at = placed.topLeft() + QPointF(picture->at);
+        if (s.surface && !s.opaque) painter.drawImage(at, material(target, picture->image, at, sx, s.glass));
+        painter.drawImage(at, picture->image);
+      }
+      if (framed) {
+        painter.restore();
+        paintBorder(painter, placed, sx, s.chrome.dark);
+      }
     }
     painter.setOpacity(1);
   };

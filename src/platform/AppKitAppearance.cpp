@@ -1,0 +1,99 @@
+#include "platform/AppKitAppearance.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <mutex>
+
+#include "platform/Clock.h"
+#include "platform/CoreFoundation.h"
+#include "platform/SystemPort.h"
+
+namespace platform {
+
+bool isDarkInterfaceStyle(const std::optional<PlistValue>& value) {
+  const std::string* text = value ? value->asString() : nullptr;
+  return text && *text == "Dark";
+}
+
+void applyAppearancePalette() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  if (!NSAppearance::current().isDark()) return;
+  // The dark system colours: window and control backgrounds, label text and its
+  // secondary shade, the accent for selections.
+  QPalette p;
+  const QColor window(30, 30, 30), base(40, 40, 40), text(255, 255, 255, 217), dim(255, 255, 255, 64);
+  p.setColor(QPalette::Window, window);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::AlternateBase, QColor(50, 50, 50));
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, QColor(72, 72, 74));
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::Light, QColor(90, 90, 92));
+  p.setColor(QPalette::Midlight, QColor(70, 70, 72));
+  p.setColor(QPalette::Mid, QColor(50, 50, 52));
+  p.setColor(QPalette::Dark, QColor(20, 20, 20));
+  p.setColor(QPalette::Shadow, Qt::black);
+  p.setColor(QPalette::Highlight, QColor(0, 122, 255));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::PlaceholderText, dim);
+  p.setColor(QPalette::ToolTipBase, base);
+  p.setColor(QPalette::ToolTipText, text);
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    p.setColor(QPalette::Disabled, role, dim);
+  QApplication::setPalette(p);
+}
+
+}  // namespace platform
+
+namespace {
+
+struct Cached {
+  std::mutex mutex;
+  std::uint64_t system = 0;  // the system the value was read from; 0: none read
+  double readAt = 0;
+  bool dark = false;
+  bool refreshing = false;
+};
+
+Cached& cached() {
+  static auto* state = new Cached;  // drawing threads may ask until the process ends
+  return *state;
+}
+
+bool readDark() {
+  return platform::isDarkInterfaceStyle(CFPreferencesCopyAppValue("AppleInterfaceStyle", kCFPreferencesAnyApplication));
+}
+
+}  // namespace
+
+NSAppearance NSAppearance::current() {
+  if (!platform::hasSystem()) return NSAppearance(NSAppearanceNameAqua);
+  Cached& c = cached();
+  const std::uint64_t system = platform::systemGeneration();
+  const double now = platform::clock().monotonicSeconds();
+  std::unique_lock lock(c.mutex);
+  if (c.system != system) {
+    // The first look at a system reads at once; later ones never wait: a drawing asks
+    // here, and a drawing may be under way inside a call to the system.
+    lock.unlock();
+    const bool dark = readDark();
+    lock.lock();
+    c.system = system;
+    c.readAt = now;
+    c.dark = dark;
+    c.refreshing = false;
+  } else if (now - c.readAt >= 1 && !c.refreshing) {
+    c.refreshing = true;
+    platform::clock().queue("appearance").async([system] {
+      const bool dark = readDark();
+      Cached& c = cached();
+      std::lock_guard lock(c.mutex);
+      c.refreshing = false;
+      if (c.system != system) return;
+      c.dark = dark;
+      c.readAt = platform::clock().monotonicSeconds();
+    });
+  }
+  return NSAppearance(c.dark ? NSAppearanceNameDarkAqua : NSAppearanceNameAqua);
+}

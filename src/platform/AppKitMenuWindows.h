@@ -1,0 +1,34 @@
+#pragma once
+// Status items and menus as the menu bar shows them. A status item is a window in every
+// display's menu bar, left of the clock and of the items already there, drawn from its
+// button (a template image tinted for the bar, then its title) and highlighted while its
+// menu is open; a press on it opens the menu. An open menu is a window under its item,
+// drawn from the menu's entries, which the pointer (hover, click) and the keyboard
+// (arrows, Return, Escape) use; a press anywhere else closes it. Main thread. Without a
+// widget application or a window server nothing is shown and menus stay plain values.
+
+#include <memory>
+#include <optional>
+
+#include "platform/Geometry.h"
+
+class NSMenu;
+class NSStatusItem;
+
+namespace platform {
+
+/// Shows `item` in the menu bars for as long as the answer is kept; null when nothing
+/// can be shown. The windows follow changes of the item's button.
+std::shared_ptr<void> showStatusItem(const std::shared_ptr<NSStatusItem>& item);
+/// Where a status item's menu opens (global top-left points): under the item's window on
+/// the first display. Nothing when `shown` is not a status item on screen.
+std::optional<CGPoint> statusItemMenuLocation(const std::shared_ptr<void>& shown);
+
+/// Shows `menu` as a window with its top left at `location`, kept within the display;
+/// null when nothing can be shown. The menu must outlive the answer.
+std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location);
+/// Takes a menu's window off the screen at once and lets it go once the event that closed
+/// it has been handled.
+void closeMenu(std::shared_ptr<void> window);
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#pragma once
+// What the window server draws itself: the frame of a titled window (rounded corners, a
+// hairline border, a soft shadow, the title bar with its three buttons and the title), the
+// menu bar (the front app's menus, the clock, a display's notch), the Dock and other apps'
+// status items, in the system's light or dark appearance. Gathered under the server's lock
+// into plain values, painted without it. Any thread; text needs a QGuiApplication.
+
+#include <QImage>
+#include <QPainterPath>
+#include <QRectF>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+class QPainter;
+
+namespace sim {
+
+struct Chrome {
+  enum class Kind { plain, titled, menuBar, dock, statusItem };
+  Kind kind = Kind::plain;
+  bool dark = false;
+  std::uint32_t color = 0;  // the window's own colour, 0xRRGGBB
+  // A titled window: the key window has coloured buttons and a full-strength title.
+  std::string title;
+  bool key = false;
+  // The menu bar.
+  std::string frontApp;
+  std::string clock;
+  double notch = 0;  // the notch's height in points; 0: none
+  // The Dock: each app's name and icon colour.
+  std::vector<std::pair<std::string, std::uint32_t>> dock;
+  // A status item's template glyph.
+  std::string glyph;
+
+  /// Whether the window server draws the window with rounded corners, border and shadow.
+  bool framed() const { return kind == Kind::titled; }
+};
+
+/// The corner radius of a titled window, in points.
+inline constexpr double kWindowCornerRadius = 10;
+
+/// Paints the window's picture at `width` × `height` pixels (`scale` pixels per point)
+/// with its top left at the painter's origin: its colour and what the server draws of it.
+void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height, double scale);
+
+/// The outline of a framed window of `rect` (pixels) at `scale` pixels per point.
+QPainterPath windowShape(const QRectF& rect, double scale);
+/// The soft shadow a framed window of `rect` casts, wider and darker for the key window.
+void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key);
+/// The hairline border around a framed window of `rect`.
+void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark);
+
+/// An app's icon in `box`: a rounded square in its colour with its initial.
+void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, std::uint32_t color);
+
+/// The menu bar's clock text for `secondsSince1970` in the local time zone ("Tue 14 Jan 9:41").
+std::string clockText(double secondsSince1970);
+
+}  // namespace sim

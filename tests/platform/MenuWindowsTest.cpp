@@ -1,0 +1,104 @@
+// A status item and its menu as the menu bar shows them, used through the simulated Mac's
+// screen: the item is a window in the menu bar beside the other programs' items, a click
+// opens its menu as a window under it, and the keys and the pointer choose from it.
+
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+
+#include "platform/AppKitMenus.h"
+#include "platform/CGWindow.h"
+#include "platform/WindowFrame.h"
+#include "support/Scene.h"
+#include "support/WidgetsApp.h"
+#include "support/WorldScreen.h"
+
+namespace {
+
+class MenuWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    trelliq::test::ensureWidgets();
+    scene.world.setAccessibilityTrusted(true);
+    NSApp().finishLaunching();
+    hand = std::make_unique<WorldScreen>(scene.world, scene.windowServer, 2400, 1000);
+    item = NSStatusBar::systemStatusBar().statusItemWithLength(NSVariableStatusItemLength);
+    item->button()->setTitle("Q");
+    for (const char* title : {"First", "", "Off", "Last"}) {
+      auto entry = *title ? std::make_shared<NSMenuItem>(title, "pick:", "") : NSMenuItem::separatorItem();
+      if (*title) entry->setTarget([this, title] { chosen.push_back(title); });
+      menu->addItem(entry);
+    }
+    menu->itemWithTitle("Off")->setEnabled(false);
+    item->setMenu(menu);
+  }
+  void TearDown() override { NSStatusBar::systemStatusBar().removeStatusItem(item); }
+
+  void settle() {
+    scene.clock.advance(0.2);
+    hand->window.refresh();
+  }
+  void key(int qtKey) {
+    for (QEvent::Type t : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QKeyEvent e(t, qtKey, Qt::NoModifier);
+      QApplication::sendEvent(&hand->window, &e);
+    }
+    settle();
+  }
+  // The program's windows at `layer` on the built-in display, as the window list has them.
+  std::vector<platform::WindowEntry> ownAt(std::int32_t layer) {
+    std::vector<platform::WindowEntry> found;
+    for (const auto& e : scene.windowServer.windowList())
+      if (e.ownerPID == scene.windowServer.ownProcessIdentifier() && e.layer == layer && e.onScreen &&
+          e.bounds.minX() < 1512)
+        found.push_back(e);
+    return found;
+  }
+  static CGPoint centre(const CGRect& r) { return {r.midX(), r.midY()}; }
+
+  Scene scene{Scene::Start::defaultScenario};
+  std::unique_ptr<WorldScreen> hand;
+  std::shared_ptr<NSStatusItem> item;
+  std::shared_ptr<NSMenu> menu = std::make_shared<NSMenu>();
+  std::vector<std::string> chosen;
+};
+
+TEST_F(MenuWindows, TheItemSitsInTheMenuBarAndItsMenuOpensUnderItForKeysAndPointer) {
+  settle();
+  const auto items = ownAt(NSStatusWindowLevel);
+  ASSERT_EQ(items.size(), 1u);
+  const CGRect bar = items[0].bounds;
+  EXPECT_EQ(bar.minY(), 0);
+  EXPECT_EQ(bar.height(), 37) << "as tall as the notched display's menu bar";
+  EXPECT_LE(bar.maxX(), 1344 - platform::kStatusItemSpacing) << "left of the other program's item";
+
+  // A click opens the menu under the item; the keys skip the separator and the disabled
+  // entry, stop at the ends, and Return chooses.
+  hand->click(centre(bar));
+  settle();
+  ASSERT_TRUE(menu->isTracking());
+  const auto open = ownAt(NSPopUpMenuWindowLevel);
+  ASSERT_FALSE(open.empty());
+  const CGRect shown = open.front().bounds;  // in front of what covers the displays meanwhile
+  EXPECT_EQ(shown.minY(), bar.maxY() + 1);
+  for (int k : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down}) key(k);
+  key(Qt::Key_Return);
+  EXPECT_EQ(chosen, std::vector<std::string>{"Last"});
+  EXPECT_FALSE(menu->isTracking());
+  EXPECT_TRUE(ownAt(NSPopUpMenuWindowLevel).empty()) << "the menu's windows go";
+
+  // The pointer chooses the entry it releases on; a press beside the menu closes it.
+  hand->click(centre(bar));
+  settle();
+  hand->click({shown.minX() + 40, shown.minY() + 5 + 11});
+  settle();
+  EXPECT_EQ(chosen, (std::vector<std::string>{"Last", "First"}));
+  hand->click(centre(bar));
+  settle();
+  hand->click({700, 500});
+  settle();
+  EXPECT_FALSE(menu->isTracking());
+  EXPECT_EQ(chosen.size(), 2u);
+}
+
+}  // namespace
