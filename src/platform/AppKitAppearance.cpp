@@ -17,6 +17,10 @@ bool isDarkInterfaceStyle(const std::optional<PlistValue>& value) {
 
 void applyAppearancePalette() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  // Once per system: the first window of the program sets it.
+  static std::uint64_t applied = 0;
+  if (applied == systemGeneration()) return;
+  applied = systemGeneration();
   if (!NSAppearance::current().isDark()) return;
   // The dark system colours: window and control backgrounds, label text and its
   // secondary shade, the accent for selections.

@@ -31,8 +31,9 @@ namespace platform {
 /// Whether a global-domain "AppleInterfaceStyle" value means dark (the string "Dark").
 bool isDarkInterfaceStyle(const std::optional<PlistValue>& value);
 
-/// Gives the application's standard controls the palette of the current appearance.
-/// Main thread; does nothing without a widget application.
+/// Gives the application's standard controls the palette of the current appearance, once
+/// per system (the first window of the program). Main thread; does nothing without a
+/// widget application.
 void applyAppearancePalette();
 
 }  // namespace platform

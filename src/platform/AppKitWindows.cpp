@@ -345,6 +345,7 @@ void NSWindow::setReleasedWhenClosed(bool released) { state_->released = release
 QWidget* NSWindow::contentView() const { return state_->content; }
 
 void NSWindow::setContentView(QWidget* view) {
+  if (view) platform::applyAppearancePalette();
   state_->content = view;
   state_->surface->setContent(view);
 }

@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr std::uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kFill = 0xF2F2F2;
+// The plain fill of an own window in the desk's dark appearance.
+constexpr std::uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kFill = sim::kOwnWindowDarkFill;
 
 // Left half red; the right half blue, or left clear when `clearRight`.
 class TwoHalves : public QWidget {

@@ -56,6 +56,10 @@ struct Space {
 /// How an application answers a request to quit.
 enum class QuitBehavior { quits, refuses, ignores };
 
+/// The plain fill of the program's own windows, as the light appearance draws it; the dark
+/// appearance draws it as `kOwnWindowDarkFill`.
+inline constexpr std::uint32_t kOwnWindowFill = 0xF2F2F2, kOwnWindowDarkFill = 0x28282A;
+
 /// One process. `pid` never changes; a relaunch is a new process.
 struct App {
   std::int32_t pid = 0;

@@ -121,8 +121,11 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
 }
 
 /// The window that has the keyboard: the front app's focused (else front-most) window, or
-/// the program's own key window while it is in front. The server's lock is held.
-std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& ordered, std::uint32_t ownKey) {
+/// the program's own key window while it is in front or on its way there (an app is drawn
+/// active from the moment it asks). The server's lock is held.
+std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& ordered, std::uint32_t ownKey,
+                          const std::map<std::int32_t, int>& activating) {
+  if (activating.count(desk.ownPID())) return ownKey;
   const auto front = desk.frontmost();
   if (!front) return 0;
   if (*front == desk.ownPID()) return ownKey;
@@ -145,7 +148,8 @@ Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const L
   Shown s{w, nullptr, true, platform::GlassStyle::regular, {}};
   Chrome& c = s.chrome;
   c.dark = look.dark;
-  c.color = w.color;
+  // The program's own windows are filled with the appearance's window background.
+  c.color = w.own && w.color == kOwnWindowFill && look.dark ? kOwnWindowDarkFill : w.color;
   if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
     c.kind = Chrome::Kind::menuBar;
     if (desk.frontmost())
@@ -328,7 +332,7 @@ QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) 
   std::optional<Shown> w;
   Look seen = lookOf(world_);
   read([&](const Desk& desk) {
-    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey);
+    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey, state_->activating);
     if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownSurfaces, seen);
   });
   if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
@@ -372,7 +376,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
   bool known = false;
   Look seen = lookOf(world_);
   read([&](const Desk& desk) {
-    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey);
+    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey, state_->activating);
     const DeskDisplay* dd = desk.display(displayID);
     const DeskDisplay* h = desk.holder(displayID);
     if (!dd || !h) return;

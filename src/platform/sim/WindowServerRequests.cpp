@@ -78,12 +78,15 @@ bool WindowServer::requestActivate(std::int32_t pid, std::uint32_t options) {
     known = a && !a->terminated && a->policy != platform::ActivationPolicy::prohibited;
     go = admit(state_->failureOf(Reaction::activate), ignored);
     delay = state_->timings.activate;
+    if (known && go && !ignored) ++state_->activating[pid];
   });
   if (!known || !go) return false;
   if (ignored) return true;
   after(delay, [this, pid, options] {
     std::uint32_t focused = 0;
     edit([&](Desk& desk) {
+      if (auto it = state_->activating.find(pid); it != state_->activating.end() && --it->second <= 0)
+        state_->activating.erase(it);
       if (!desk.makeFrontmost(pid)) return;
       if (options & NSApplicationActivateAllWindows) {
         // Raise back to front so the app's windows keep their order among themselves.
@@ -403,7 +406,7 @@ std::uint32_t WindowServer::createOwnWindow(const platform::OwnWindowState& stat
     w.own = true;
     applyOwnState(w, state);
     w.orderedIn = false;
-    w.color = state.opaque ? 0xF2F2F2 : 0xF2F2F2;
+    w.color = kOwnWindowFill;
     number = desk.addWindow(w);
     desk.ownStates[number] = state;
   });

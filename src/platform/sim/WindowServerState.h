@@ -25,6 +25,8 @@ struct WindowServer::State {
   SpaceFollow follow = SpaceFollow::follows;
   bool pointerSet = false;
   std::uint32_t ownKey = 0;
+  /// Apps asked to become frontmost whose activation has not taken place yet.
+  std::map<std::int32_t, int> activating;
   std::uint64_t nextListener = 1;
   std::map<std::uint64_t, std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
   std::shared_ptr<std::function<void(const platform::WorkspaceEvent&)>> workspaceListener;
