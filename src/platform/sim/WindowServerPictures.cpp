@@ -69,10 +69,14 @@ struct Painted {
 /// content area (below the title bar of a titled window). A window that is not opaque has
 /// no fill of its own, so what its content leaves clear shows what lies behind; with
 /// `part`, such a window without a title bar gives only the part its surface covers.
-/// Nothing for an own window whose program has not published a frame yet.
+/// Nothing for an own window whose program has not published a frame yet, nor for a clear
+/// own window without a view: its background is clear.
 std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part = false) {
   const double scale = s.scaleAt(std::max(width, 1));
-  if (!s.surface) return Painted{paintWindow(s.chrome, width, height, scale), {}};
+  if (!s.surface) {
+    if (s.window.own && !s.opaque) return std::nullopt;
+    return Painted{paintWindow(s.chrome, width, height, scale), {}};
+  }
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
   const int bar = s.chrome.kind == Chrome::Kind::titled
                       ? static_cast<int>(std::min(platform::kTitleBarHeight * scale, fullHeight / 3.0))
@@ -454,7 +458,7 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
       const QRectF placed(std::round(r.x()), std::round(r.y()), pw, ph);
       // A clear window's content covers only part of it: the rest shows what lies behind.
       std::optional<Painted> picture;
-      if (s.surface || w.alpha < 1) {
+      if (s.surface || (w.own && !s.opaque) || w.alpha < 1) {
         picture = paintShown(s, pw, ph, true);
         if (!picture) continue;  // nothing published yet: not shown until it is
       }
