@@ -10,6 +10,7 @@
 
 #include "platform/screen/ScreenSource.h"
 #include "platform/screen/ScreenWindow.h"
+#include "platform/sim/MultitouchDevices.h"
 #include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
 
@@ -26,6 +27,9 @@ class WorldScreenSource : public screen::ScreenSource {
     return Frame{std::move(image), changing};
   }
   void post(const CGEvent& event) override { server_.postEvent(kCGHIDEventTap, event); }
+  void doubleTap(int fingers) override {
+    if (sim::MultitouchDevices* devices = sim::MultitouchDevices::active()) devices->doubleTap(fingers);
+  }
 
  private:
   sim::World& world_;

@@ -24,6 +24,7 @@
 #include "platform/host/HostReads.h"
 #include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
+#include "platform/sim/MultitouchDevices.h"
 #include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
 
@@ -521,13 +522,19 @@ void Host::installListeners() {
 }
 
 void Host::settleRole(Client& client, const std::string& firstCall) {
+  if (firstCall == "screenAttach") {
+    {
+      std::lock_guard lock(mutex_);
+      if (client.role != Client::Role::undecided) return;
+      client.role = Client::Role::screen;
+    }
+    // The screen brings its input devices: a trackpad, for the double tap its keys make.
+    if (sim::MultitouchDevices* devices = sim::MultitouchDevices::active()) devices->trackpad();
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     if (client.role != Client::Role::undecided) return;
-    if (firstCall == "screenAttach") {
-      client.role = Client::Role::screen;
-      return;
-    }
     client.role = Client::Role::program;
     client.primary = !primaryTaken_;
     primaryTaken_ = true;
@@ -689,6 +696,12 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
   if (m == "screenAttach") return true;  // the screen says what it is (see settleRole)
   if (m == "screenGeneration") return ws.generation();
+  if (m == "screenDoubleTap") {
+    const int fingers = read<int>(v);
+    if (fingers != 3 && fingers != 4) return false;
+    sim::MultitouchDevices* devices = sim::MultitouchDevices::active();
+    return devices && devices->doubleTap(fingers);
+  }
   if (m == "screenFrame") {
     const int w = field<int>(v, "w"), h = field<int>(v, "h");
     if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return nullptr;

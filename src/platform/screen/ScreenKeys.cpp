@@ -22,7 +22,7 @@ const std::map<int, CGKeyCode>& keys() {
       {Qt::Key_Semicolon, 41}, {Qt::Key_Backslash, 42}, {Qt::Key_Comma, 43},      {Qt::Key_Slash, 44},
       {Qt::Key_N, 45},         {Qt::Key_M, 46},         {Qt::Key_Period, 47},     {Qt::Key_Tab, 48},
       {Qt::Key_Backtab, 48},   {Qt::Key_Space, 49},     {Qt::Key_QuoteLeft, 50},  {Qt::Key_Backspace, 51},
-      {Qt::Key_Escape, 53},    {Qt::Key_Enter, 76},     {Qt::Key_F5, 96},         {Qt::Key_F6, 97},
+      {Qt::Key_Escape, 53},    {Qt::Key_Enter, 76},     {Qt::Key_F6, 97},
       {Qt::Key_F7, 98},        {Qt::Key_F3, 99},        {Qt::Key_F8, 100},        {Qt::Key_F9, 101},
       {Qt::Key_F11, 103},      {Qt::Key_F10, 109},      {Qt::Key_F12, 111},       {Qt::Key_Home, 115},
       {Qt::Key_PageUp, 116},   {Qt::Key_Delete, 117},   {Qt::Key_F4, 118},        {Qt::Key_End, 119},
@@ -71,6 +71,11 @@ std::optional<CGKeyCode> postedKey(int qtKey, std::uint32_t scanCode, const std:
   return std::nullopt;
 }
 
+std::optional<int> doubleTapFingers(int qtKey, Qt::KeyboardModifiers held) {
+  if (qtKey != Qt::Key_F5) return std::nullopt;
+  return held & Qt::ShiftModifier ? 4 : 3;
+}
+
 CGEventFlags macFlags(Qt::KeyboardModifiers held) {
   CGEventFlags flags = 0;
   if (held & Qt::ControlModifier) flags |= kCGEventFlagMaskCommand;
@@ -94,7 +99,7 @@ std::optional<Modifier> macModifier(int qtKey) {
 
 std::string mappingLegend() {
   return "Ctrl = \u2318 Command    Alt = \u2325 Option    Super = \u2303 Control    Shift = \u21E7 Shift    "
-         "A display's corner = hot corner";
+         "F5 = three-finger double tap (\u21E7F5 four)    A display's corner = hot corner";
 }
 
 }  // namespace screen

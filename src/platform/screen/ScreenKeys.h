@@ -1,6 +1,7 @@
 #pragma once
 // How the screen's keyboard stands in for a Mac's. The host desktop keeps Alt+Tab and
-// Super+Tab for its own switcher, so Ctrl plays ⌘ and Alt plays ⌥; Super plays ⌃.
+// Super+Tab for its own switcher, so Ctrl plays ⌘ and Alt plays ⌥; Super plays ⌃. F5 stands
+// for the trackpad's double tap.
 
 #include <Qt>
 #include <cstdint>
@@ -26,6 +27,10 @@ std::optional<CGKeyCode> postedKey(int qtKey, std::uint32_t scanCode, const std:
 
 /// Whether `text` is something typed rather than a control character.
 bool isTypedText(const std::u16string& text);
+
+/// The fingers of the trackpad double tap a key stands for (F5 three, with Shift four), or
+/// nothing for other keys.
+std::optional<int> doubleTapFingers(int qtKey, Qt::KeyboardModifiers held);
 
 /// The Mac modifier flags the held keys stand for.
 CGEventFlags macFlags(Qt::KeyboardModifiers held);

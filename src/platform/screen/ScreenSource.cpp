@@ -31,4 +31,6 @@ std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, i
 
 void RemoteScreenSource::post(const CGEvent& event) { mac_.windowServer->postEvent(kCGHIDEventTap, event); }
 
+void RemoteScreenSource::doubleTap(int fingers) { mac_.connection->call("screenDoubleTap", fingers); }
+
 }  // namespace screen

@@ -36,6 +36,8 @@ class ScreenSource {
 
   /// Posts `event` at the HID point, as the keyboard or the pointer would.
   virtual void post(const CGEvent& event) = 0;
+  /// Double-taps the trackpad with `fingers` fingers (3 or 4), as a hand would.
+  virtual void doubleTap(int fingers) = 0;
 };
 
 /// The world of a host the screen attached to (not owned; it must outlive this).
@@ -48,6 +50,7 @@ class RemoteScreenSource : public ScreenSource {
   std::vector<platform::ScreenDescription> screens() override;
   std::optional<Frame> frame(std::uint32_t id, int width, int height) override;
   void post(const CGEvent& event) override;
+  void doubleTap(int fingers) override;
 
  private:
   host::RemoteMac& mac_;

@@ -159,6 +159,10 @@ void ScreenWindow::key(QKeyEvent* event, bool down) {
     }
     return;
   }
+  if (const auto fingers = doubleTapFingers(event->key(), event->modifiers())) {
+    if (down && !event->isAutoRepeat() && !problem_ && source_) source_->doubleTap(*fingers);
+    return;
+  }
   const std::u16string text = event->text().toStdU16String();
   const auto code = postedKey(event->key(), event->nativeScanCode(), text);
   if (!code) return;

@@ -139,6 +139,34 @@ bool MultitouchDevices::removeDevice(std::uint64_t id) {
   return true;
 }
 
+std::uint64_t MultitouchDevices::trackpad() {
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, device] : devices_) {
+      const std::int32_t family = device.info.family;
+      if (device.info.attached && family != kMouse && family != kSecondMouse) return id;
+    }
+  }
+  return addDevice(kBuiltInTrackpad);
+}
+
+bool MultitouchDevices::doubleTap(int fingers) {
+  const std::uint64_t id = trackpad();
+  std::vector<Contact> down;
+  for (int i = 0; i < fingers; ++i) {
+    down.push_back(Contact{i + 1, 0.35F + 0.1F * static_cast<float>(i), 0.5F, kTouching});
+  }
+  // Each touch: fingers down, a frame later still in place, then lifted.
+  const double start = platform::clock().monotonicSeconds();
+  bool sent = true;
+  for (const double touch : {start, start + 0.25}) {
+    sent = sendFrame(id, down, touch) && sent;
+    sent = sendFrame(id, down, touch + 0.05) && sent;
+    sent = sendFrame(id, {}, touch + 0.1) && sent;
+  }
+  return sent;
+}
+
 void MultitouchDevices::setFamilyUnreadable(std::uint64_t id, bool unreadable) {
   std::lock_guard lock(mutex_);
   if (auto it = devices_.find(id); it != devices_.end()) it->second.familyUnreadable = unreadable;

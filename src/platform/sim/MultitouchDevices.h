@@ -89,6 +89,12 @@ class MultitouchDevices {
   /// records of `contacts` or no record pointer at all.
   bool sendRawFrame(std::uint64_t id, const std::vector<Contact>& contacts, std::int32_t count, bool nullRecords,
                     std::optional<double> timestamp = {});
+  /// The first trackpad attached (a mouse is none), adding a built-in one when there is
+  /// none. Its id.
+  std::uint64_t trackpad();
+  /// A person's double tap with `fingers` fingers on `trackpad()`: two still touches of
+  /// 0.1 s, 0.15 s apart, stamped from now on. False when nobody reads that trackpad.
+  bool doubleTap(int fingers);
   /// Puts the Mac to sleep: nothing is delivered; started devices go stale.
   void sleep();
   /// Wakes it and posts the workspace's wake notification.

@@ -1,5 +1,6 @@
 // The simulated Mac's screen: a window on the Linux desktop showing every simulated
-// display, through which a person uses the Mac with the keyboard and the pointer.
+// display, through which a person uses the Mac with the keyboard and the pointer. Without
+// --size it takes most of the Linux screen.
 //
 //   simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]
 //
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <chrono>
 #include <thread>
 #include <QTimer>
@@ -98,7 +100,15 @@ int main(int argc, char** argv) {
     screen::ScreenWindow window(source.get(), std::nullopt);
     window.setNoticeMs(noticeMs);
     mac->connection->setLossHandler([&window](const std::string& why) { window.hostLost(why); });
-    if (width > 0) window.resize(width, height);
+    if (width > 0) {
+      window.resize(width, height);
+    } else if (const QScreen* desktop = QGuiApplication::primaryScreen()) {
+      // Most of the Linux screen, so the Mac's displays are drawn as large as they can be.
+      const QRect room = desktop->availableGeometry();
+      const QSize size(room.width() * 9 / 10, room.height() * 9 / 10);
+      window.resize(size);
+      window.move(room.center() - QPoint(size.width() / 2, size.height() / 2));
+    }
     window.show();
     if (shot) {
       QTimer::singleShot(static_cast<int>(after * 1000), &window, [&window, &shot] {
