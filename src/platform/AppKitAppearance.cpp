@@ -6,6 +6,7 @@
 
 #include "platform/Clock.h"
 #include "platform/CoreFoundation.h"
+#include "platform/OncePerSystem.h"
 #include "platform/SystemPort.h"
 
 namespace platform {
@@ -18,9 +19,9 @@ bool isDarkInterfaceStyle(const std::optional<PlistValue>& value) {
 void applyAppearancePalette() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
   // Once per system: the first window of the program sets it.
-  static std::uint64_t applied = 0;
-  if (applied == systemGeneration()) return;
-  applied = systemGeneration();
+  static SystemStamp applied;
+  if (applied.isCurrent()) return;
+  applied = SystemStamp::now();
   if (!NSAppearance::current().isDark()) return;
   // The dark system colours: window and control backgrounds, label text and its
   // secondary shade, the accent for selections.
@@ -54,7 +55,7 @@ namespace {
 
 struct Cached {
   std::mutex mutex;
-  std::uint64_t system = 0;  // the system the value was read from; 0: none read
+  platform::SystemStamp system;  // the system the value was read from
   double readAt = 0;
   bool dark = false;
   bool refreshing = false;
@@ -74,7 +75,7 @@ bool readDark() {
 NSAppearance NSAppearance::current() {
   if (!platform::hasSystem()) return NSAppearance(NSAppearanceNameAqua);
   Cached& c = cached();
-  const std::uint64_t system = platform::systemGeneration();
+  const platform::SystemStamp system = platform::SystemStamp::now();
   const double now = platform::clock().monotonicSeconds();
   std::unique_lock lock(c.mutex);
   if (c.system != system) {
