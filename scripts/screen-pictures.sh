@@ -40,7 +40,7 @@ shot docs/pictures/screen-rest.png
 xdotool keydown ctrl
 sleep 0.2
 xdotool key Tab
-sleep 3  # past the show delay, with room for a loaded machine
+sleep 6  # past the show delay, with room for a loaded machine
 shot docs/pictures/screen-panels.png
 xdotool keyup ctrl
 echo "wrote docs/pictures/screen-rest.png and docs/pictures/screen-panels.png"
