@@ -3,12 +3,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+namespace {
+// Set by the catcher, cleared once the work it posted has run: constant-initialised and
+// trivially destroyed, so a handler may touch it at any time.
+constinit std::atomic<std::int64_t> gWorkPendingSince{0};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+}  // namespace
 
 // Every source of the process, the catchers' pipe and the watcher thread. Never
 // destroyed: a signal may arrive while the process exits.
@@ -26,6 +35,10 @@ struct SignalSources {
 
   static void catcher(int signal) {
     const int saved = errno;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);  // the steady clock's, and safe in a handler
+    std::int64_t none = 0;
+    gWorkPendingSince.compare_exchange_strong(none, std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec);
     const unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] const auto written = ::write(shared().pipe[1], &byte, 1);
     errno = saved;
@@ -50,12 +63,18 @@ struct SignalSources {
         auto it = sources.find(byte);
         if (it == sources.end()) continue;
         for (const auto& source : it->second) {
-          if (source->handler_) source->queue_->async(source->handler_);
+          if (!source->handler_) continue;
+          source->queue_->async([handler = source->handler_] {
+            handler();
+            gWorkPendingSince.store(0);
+          });
         }
       }
     }).detach();
   }
 };
+
+std::int64_t DispatchSourceSignal::workPendingSince() { return gWorkPendingSince.load(); }
 
 std::shared_ptr<DispatchSourceSignal> DispatchSourceSignal::makeSignalSource(int signal, platform::Executor& queue) {
   return std::make_shared<DispatchSourceSignal>(signal, queue);

@@ -2,6 +2,7 @@
 // Dispatch sources: a timer that runs work on a queue, and a POSIX signal turned into
 // work on a queue, outside signal context, the way the system's dispatch sources do.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,12 @@ class DispatchSourceSignal : public std::enable_shared_from_this<DispatchSourceS
   /// first resume is put back. Any thread.
   void cancel();
   int signal() const { return signal_; }
+
+  /// When a signal whose source has work to post last arrived while none was waiting
+  /// (steady-clock nanoseconds), until that work has run on its queue; 0 while none waits.
+  /// Lets a thread that waits on something slow give way to the stop a signal asks for.
+  /// Any thread.
+  static std::int64_t workPendingSince();
 
   DispatchSourceSignal(int signal, platform::Executor& queue) : signal_(signal), queue_(&queue) {}
 

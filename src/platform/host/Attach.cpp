@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -159,6 +161,23 @@ std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& ar
     std::_Exit(3);
   });
   clock_ = std::make_unique<platform::RealClock>();
+  // The program's threads reach its statics (pushes through the connection's threads,
+  // queued work through the clock's): all of them end before any static is destroyed. The
+  // connection goes first, so that work waiting on the host is answered at once; a thread
+  // of it that does not end within the stop's patience is left to the end of the process,
+  // which then destroys no static at all. Whoever asks second (a watch that finds the host
+  // gone meanwhile) goes back to what it was doing; the first one ends the process.
+  remote_->system->setExitHandler([connection = remote_->connection, clock = clock_.get()](int status) {
+    static std::atomic<bool> leaving{false};
+    if (leaving.exchange(true)) return;
+    const bool joined = connection->shutdownWithin(std::chrono::duration<double>(kStopPatience).count());
+    clock->shutdown();
+    if (!joined) {
+      std::fflush(nullptr);
+      std::_Exit(status);
+    }
+    std::exit(status);
+  });
   platform::installClock(clock_.get());
   platform::installSystem(remote_->system.get());
   platform::installWindowServer(remote_->windowServer.get());

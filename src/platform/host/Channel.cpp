@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <system_error>
@@ -91,8 +92,12 @@ Channel::~Channel() {
 }
 
 void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
-  reader_ = startThread(
-      [this, onMessage = std::move(onMessage), onClose = std::move(onClose)] { readLoop(onMessage, onClose); });
+  reader_ = startThread([this, onMessage = std::move(onMessage), onClose = std::move(onClose)] {
+    readLoop(onMessage, onClose);
+    std::lock_guard lock(finishedMutex_);
+    finished_ = true;
+    finishedChanged_.notify_all();
+  });
 }
 
 namespace {
@@ -206,15 +211,25 @@ bool Channel::send(const wire::Message& message) {
   return writeAll(frame.data() + n, frame.size() - static_cast<std::size_t>(n));
 }
 
-bool Channel::sendPreparedFromSignal(const std::vector<std::uint8_t>& frame) {
-  if (!open_ || !writeMutex_.try_lock()) return false;
-  const bool sent = writeAll(frame.data(), frame.size());
-  writeMutex_.unlock();
-  return sent;
+void Channel::close() {
+  if (!open_.exchange(false)) return;
+  // A writer still busy (a full socket to a stopped peer) gets a second, then is cut off.
+  std::unique_lock writing(writeMutex_, std::defer_lock);
+  [[maybe_unused]] const bool idle = writing.try_lock_for(std::chrono::seconds(1));
+  ::shutdown(fd_, SHUT_RDWR);
 }
 
-void Channel::close() {
-  if (open_.exchange(false)) ::shutdown(fd_, SHUT_RDWR);
+bool Channel::joinWithin(double seconds) {
+  if (!reader_.joinable()) return true;
+  if (reader_.get_id() == std::this_thread::get_id()) {
+    reader_.detach();
+    return true;
+  }
+  std::unique_lock lock(finishedMutex_);
+  if (!finishedChanged_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return finished_; })) return false;
+  lock.unlock();
+  reader_.join();
+  return true;
 }
 
 void Channel::join() {

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -76,15 +77,17 @@ class Channel {
   /// Starts the reader thread; handlers run on it. Throws std::system_error when no thread
   /// can be made (the channel then stays unstarted, and its socket closes with it).
   void start(MessageHandler onMessage, CloseHandler onClose);
-  /// Writes one message; false when the connection is gone (a write that fails ends it).
+  /// Writes one message whole; false when the connection is gone (a write that fails ends it).
   bool send(const wire::Message& message);
-  /// Writes bytes that are already a frame, without waiting for the write lock: for a
-  /// signal handler, which must neither allocate nor block. False when it could not.
-  bool sendPreparedFromSignal(const std::vector<std::uint8_t>& frame);
-  /// Ends the connection; the reader thread then sees the end and calls onClose.
+  /// Ends the connection; the reader thread then sees the end and calls onClose. A message
+  /// another thread is writing is let finish first (for a second at most), so the peer
+  /// never reads half a frame.
   void close();
   /// Waits for the reader thread (from the reader itself, lets it finish alone).
   void join();
+  /// Waits at most `seconds` for the reader thread to end and joins it; false (leaving it
+  /// running) when it has not.
+  bool joinWithin(double seconds);
   bool open() const { return open_.load(); }
   /// The peer's process and user (from the socket's credentials).
   pid_t peerPID() const { return peerPID_; }
@@ -96,8 +99,11 @@ class Channel {
 
   int fd_;
   std::atomic<bool> open_{true};
-  std::mutex writeMutex_;
+  std::timed_mutex writeMutex_;
   std::thread reader_;
+  std::mutex finishedMutex_;
+  std::condition_variable finishedChanged_;
+  bool finished_ = false;  // the reader has returned
   pid_t peerPID_ = 0;
   uid_t peerUID_ = static_cast<uid_t>(-1);
 };

@@ -25,6 +25,7 @@
 #include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/MultitouchDevices.h"
+#include "platform/sim/EventServer.h"
 #include "platform/sim/WindowServer.h"
 #include "platform/sim/World.h"
 
@@ -83,6 +84,12 @@ struct Host::Client {
   bool closing = false;
   /// What this program reads ahead, and the tables it was sent.
   std::unique_ptr<HostReads> reads;
+  /// The signal channel: a record socket of the program's that carries only the frames a
+  /// signal handler may send (the hot-key switch), read by a thread of its own and, before
+  /// every call, by the connection's reader, so what it says takes effect first.
+  int signalFD = -1;
+  std::thread signalReader;
+  std::mutex signalMutex;  // one reader at a time, so its records apply in order
 
   /// A picture the program keeps by reference: its pixels only the first time.
   json pictureByReference(const CGImageRef& picture) {
@@ -358,6 +365,12 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
     for (auto& [id, lane] : client->lanes) workers.push_back(std::move(lane.worker));
   }
   for (auto& worker : workers) worker.join();
+  if (client->signalFD >= 0) {
+    ::shutdown(client->signalFD, SHUT_RDWR);  // its reader sees the end, after what was sent last
+    if (client->signalReader.joinable()) client->signalReader.join();
+    ::close(client->signalFD);
+    client->signalFD = -1;
+  }
   reclaim(*client);
   // A copy that is gone ends as a process of the world does: its app terminates.
   if (client->pid) server_.terminate(client->pid);
@@ -396,9 +409,64 @@ void Host::reclaim(Client& client) {
   for (auto tap : taps) server_.removeEventTap(tap);
   for (auto observer : observers) server_.axDestroyObserver(observer);
   for (auto iterator : iterators) server_.releaseIOObject(iterator);
+  releaseHotKeys(client);
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client.pid) acting.emplace(client.pid);
   for (auto window : windows) server_.destroyOwnWindow(window);
+}
+
+void Host::readSignals(Client& client) {
+  std::lock_guard lock(client.signalMutex);
+  if (client.signalFD < 0) return;
+  std::uint8_t record[512];
+  while (true) {
+    const ssize_t n = ::recv(client.signalFD, record, sizeof(record), MSG_DONTWAIT);
+    if (n <= 0) return;  // nothing more now, or the program is gone
+    wire::Decoder decoder(sizeof(record));
+    decoder.feed(record, static_cast<std::size_t>(n));
+    auto message = decoder.next();
+    bool switched = false;
+    if (message && decoder.buffered() == 0 && message->kind == wire::Kind::call &&
+        message->method == "private.SLSSetSymbolicHotKeyEnabled") {
+      try {
+        switched = switchHotKey(client, field<std::uint32_t>(message->body, "key"), field<bool>(message->body, "on"))
+                       .has_value();
+      } catch (const std::exception&) {
+        switched = false;
+      }
+    }
+    if (!switched)
+      note("program " + std::to_string(client.channel->peerPID()) +
+           " sent something else on its signal channel; ignored");
+  }
+}
+
+std::optional<std::int32_t> Host::switchHotKey(const Client& client, std::uint32_t key, bool on) {
+  auto* f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
+  if (!f) return std::nullopt;
+  // The world's switch and its owner change together: a program that turns a hot key off
+  // holds it until it turns it on or its connection ends.
+  std::lock_guard lock(hotKeysMutex_);
+  const std::int32_t status = f(key, on);
+  if (on) {
+    hotKeyHolders_.erase(key);
+  } else {
+    hotKeyHolders_[key] = client.number;
+  }
+  return status;
+}
+
+void Host::releaseHotKeys(const Client& client) {
+  auto* f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
+  std::lock_guard lock(hotKeysMutex_);
+  for (auto it = hotKeyHolders_.begin(); it != hotKeyHolders_.end();) {
+    if (it->second != client.number) {
+      ++it;
+      continue;
+    }
+    if (f) f(it->first, true);
+    it = hotKeyHolders_.erase(it);
+  }
 }
 
 void Host::stop() {
@@ -577,6 +645,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     return;
   }
   settleRole(*client, message.method);
+  readSignals(*client);
   if (message.lane == 0) {
     // Lane 0 is answered at once, before anything read after it: what a program sends
     // without waiting (the hot-key switch from a signal handler) takes effect before its
@@ -710,6 +779,16 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     if (frame.isNull()) return nullptr;
     return json{{"image", wire::encode(std::make_shared<const CGImage>(frame))}, {"changing", changing}};
   }
+  // ---- What the host tells tests about the world's shared state (not a port either) ----
+  if (m == "eventTaps") {
+    json ids = json::array();
+    if (sim::EventServer* events = sim::EventServer::active())
+      for (const auto& tap : events->taps()) ids.push_back(tap.id);
+    return ids;
+  }
+  if (m == "hotKeysEnabled") {
+    return json::array({sim::WindowServer::symbolicHotKeyEnabled(1), sim::WindowServer::symbolicHotKeyEnabled(2)});
+  }
   if (m == "libraryExists") return world_.libraryExists(read<std::string>(v));
   if (m == "glassEffectViewResponds") return world_.glassEffectViewResponds(read<std::string>(v));
   if (m == "symbol") {
@@ -737,6 +816,29 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     });
   }
   if (m == "rows") return client->reads->rows(v);
+  if (m == "signalChannel") {
+    if (!descriptor) throw wire::BadValue("no socket came with the request");
+    const int fd = descriptor->get();
+    int type = 0;
+    socklen_t length = sizeof(type);
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_SEQPACKET) {
+      throw wire::BadValue("the signal channel is not a record socket");
+    }
+    std::scoped_lock lock(client->mutex, client->signalMutex);
+    if (client->signalFD >= 0 || client->closing) throw wire::BadValue("the program has its signal channel already");
+    // No thread for it: the call fails (a std::system_error) and the program goes on
+    // without the channel; its hot keys still come back when it ends.
+    client->signalReader = startThread([this, c = client.get(), fd] {
+      pollfd watch{fd, POLLIN, 0};
+      while (true) {
+        if (::poll(&watch, 1, -1) < 0 && errno != EINTR) return;
+        readSignals(*c);
+        if (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) return;
+      }
+    });
+    client->signalFD = descriptor->release();
+    return nullptr;
+  }
   if (m == "listen") {
     // Which pushes the program wants: "workspace", "ownEvents", "notifications", "appleEvents".
     const bool on = field<bool>(v, "on");
@@ -1057,9 +1159,9 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       return f(field<CGSConnectionID>(v, "cid"), arrayField("windows"), field<CGSSpaceID>(v, "space"));
     }
     if (name == "SLSSetSymbolicHotKeyEnabled") {
-      auto f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
-      if (!f) missing();
-      return f(field<std::uint32_t>(v, "key"), field<bool>(v, "on"));
+      auto status = switchHotKey(*client, field<std::uint32_t>(v, "key"), field<bool>(v, "on"));
+      if (!status) missing();
+      return *status;
     }
     if (name == "_AXUIElementGetWindow") {
       auto f = privateFunction<AXUIElementGetWindow_t>(world_, kApplicationServicesPath, "_AXUIElementGetWindow");

@@ -88,6 +88,13 @@ class Host {
   void attach(int fd);
   void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
   void reclaim(Client& client);
+  /// Applies every record waiting on the client's signal channel, in order.
+  void readSignals(Client& client);
+  /// Turns a symbolic hot key of the world on or off for `client`, who then holds it while
+  /// it is off; the function's status, or nothing when the world lacks it.
+  std::optional<std::int32_t> switchHotKey(const Client& client, std::uint32_t key, bool on);
+  /// Turns back on every hot key `client` holds off: claims die with their owner.
+  void releaseHotKeys(const Client& client);
   /// Lets go of whatever waits on the program: tap verdicts pass the event.
   void answerPending(Client& client);
   /// A client's first call says what it is: the screen, or a program (the first one the
@@ -126,6 +133,8 @@ class Host {
   LineBudget refusals_{kLinesPerProgram};
   std::atomic<std::uint64_t> acceptRetries_{0};
   bool stopping_ = false;
+  std::mutex hotKeysMutex_;
+  std::map<std::uint32_t, std::uint64_t> hotKeyHolders_;  // hot key -> client number that turned it off
   bool primaryTaken_ = false;
   std::uint64_t attachments_ = 0;
 };

@@ -1,12 +1,18 @@
 #include "platform/host/Remote.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <system_error>
 
+#include "platform/DispatchSource.h"
 #include "platform/OwnWindowSurface.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
@@ -52,8 +58,11 @@ void Connection::close() {
   {
     std::lock_guard lock(mutex_);
     closing_ = true;
+    // Every call still waiting answers nothing, at once.
+    for (auto& [id, slot] : pending_) slot.done = true;
   }
   reads_.forget();
+  answered_.notify_all();
   channel_->close();
   pushed_.notify_all();
 }
@@ -68,6 +77,22 @@ void Connection::shutdown() {
       pusher_.join();
     }
   }
+}
+
+bool Connection::shutdownWithin(double seconds) {
+  close();
+  if (!channel_->joinWithin(seconds)) return false;
+  if (!pusher_.joinable()) return true;
+  if (pusher_.get_id() == std::this_thread::get_id()) {
+    pusher_.detach();
+    return true;
+  }
+  {
+    std::unique_lock lock(mutex_);
+    if (!pushed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return pusherDone_; })) return false;
+  }
+  pusher_.join();
+  return true;
 }
 
 bool Connection::alive() const {
@@ -143,6 +168,14 @@ void Connection::received(wire::Message message) {
 }
 
 void Connection::pushLoop() {
+  struct Done {
+    Connection& c;
+    ~Done() {
+      std::lock_guard lock(c.mutex_);
+      c.pusherDone_ = true;
+      c.pushed_.notify_all();
+    }
+  } done{*this};
   while (true) {
     wire::Message message;
     std::function<void(const wire::Message&)> handler;
@@ -184,22 +217,48 @@ std::uint32_t threadLane() {
 }
 }  // namespace
 
-std::optional<json> Connection::call(const std::string& method, json body, int descriptor) {
+std::optional<json> Connection::call(const std::string& method, json body, CallOptions options) {
   calls_.fetch_add(1, std::memory_order_relaxed);
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
-    if (lostWhy_) return std::nullopt;
+    if (lostWhy_ || closing_) return std::nullopt;
     id = nextID_++;
     pending_[id];
   }
   wire::Message message{wire::Kind::call, id, method, std::move(body), threadLane()};
-  if (descriptor >= 0) message.descriptor = std::make_shared<wire::Descriptor>(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+  if (options.descriptor >= 0) {
+    message.descriptor = std::make_shared<wire::Descriptor>(::fcntl(options.descriptor, F_DUPFD_CLOEXEC, 0));
+  }
   // A send that fails ends the channel; the reader then reads what the host said last
   // (why it refused this program, say) and reports the loss with that.
   channel_->send(message);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(kCallDeadline + options.patience));
+  bool late = false;
   std::unique_lock lock(mutex_);
-  answered_.wait(lock, [&] { return pending_[id].done; });
+  while (!pending_[id].done) {
+    auto until = deadline;
+    // A stop signal's work waits for this thread, perhaps: a host that does not answer
+    // (stopped, say) keeps it a second at most.
+    if (const std::int64_t since = DispatchSourceSignal::workPendingSince()) {
+      until = std::min(until, Clock::time_point(std::chrono::nanoseconds(since)) + kStopPatience);
+    }
+    const auto now = Clock::now();
+    if (now >= until) {
+      late = until == deadline;
+      break;
+    }
+    answered_.wait_until(lock, std::min(until, now + std::chrono::milliseconds(100)));
+  }
+  if (late) {
+    pending_.erase(id);
+    lock.unlock();
+    lost("the world host did not answer " + method + " within " + std::to_string(static_cast<int>(kCallDeadline)) +
+         " s");
+    return std::nullopt;
+  }
   std::optional<json> value = std::move(pending_[id].value);
   pending_.erase(id);
   return value;
@@ -219,6 +278,9 @@ void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kin
 
 namespace {
 
+/// What an accessibility request may take in the world: its time-out.
+double patienceFor(double timeout) { return std::isfinite(timeout) && timeout > 0 ? timeout : 0; }
+
 /// Reads an answer as T; the fallback when there is none or it is not a T.
 template <typename T>
 T answerAs(const std::optional<json>& answer, T fallback) {
@@ -234,9 +296,20 @@ T answerAs(const std::optional<json>& answer, T fallback) {
 // ---- Private functions: local stand-ins that forward to the host's world -----------------
 
 std::atomic<Connection*> forwardTo{nullptr};
-/// The pre-made frames of SLSSetSymbolicHotKeyEnabled for hot keys 1 and 2, off and on:
-/// it must work from a signal handler, which may not allocate.
-std::vector<std::uint8_t> hotKeyFrames[2][2];
+
+/// A frame made in advance, in plain storage that lives for the whole process: a signal
+/// handler may send it while statics are being destroyed.
+struct PreparedFrame {
+  std::uint8_t bytes[128];
+  std::size_t size;
+};
+/// SLSSetSymbolicHotKeyEnabled for hot keys 1 and 2, off and on.
+PreparedFrame gHotKeyFrames[2][2];
+/// The program's end of the signal channel: a socket of its own that carries only these
+/// frames, one record each, so a handler never waits for a lock another thread holds and
+/// never leaves half a frame.
+std::atomic<int> gSignalFD{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 std::optional<json> forward(const std::string& name, json body) {
   Connection* c = forwardTo.load();
@@ -338,11 +411,17 @@ std::int32_t moveWindowsToManagedSpace(CGSConnectionID cid, const platform::Plis
       1000);
 }
 std::int32_t setSymbolicHotKeyEnabled(std::uint32_t hotKey, bool enabled) {
-  // Sent without waiting: the host handles a connection's messages in order, so whatever
-  // the program asks next sees the change. No allocation, no blocking lock.
-  Connection* c = forwardTo.load();
-  if (!c || (hotKey != 1 && hotKey != 2)) return 1000;
-  return c->channel().sendPreparedFromSignal(hotKeyFrames[hotKey - 1][enabled ? 1 : 0]) ? 0 : 1000;
+  // Safe in a signal handler: no allocation, no lock, no wait (a host that reads nothing
+  // leaves the record unsent; the hot keys come back when the program's connection ends).
+  // The host reads this channel before anything the program sends after it.
+  const int fd = gSignalFD.load();
+  if (fd < 0 || (hotKey != 1 && hotKey != 2)) return 1000;
+  const PreparedFrame& frame = gHotKeyFrames[hotKey - 1][enabled ? 1 : 0];
+  ssize_t sent;
+  do {
+    sent = ::send(fd, frame.bytes, frame.size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(frame.size) ? 0 : 1000;
 }
 AXError getWindow(const AXUIElementRef& element, std::uint32_t* window) {
   if (!element) return kAXErrorIllegalArgument;
@@ -418,15 +497,37 @@ RemoteSystem::RemoteSystem(std::shared_ptr<Connection> connection)
     : connection_(std::move(connection)), exitHandler_([](int status) { std::exit(status); }) {
   for (int key = 1; key <= 2; ++key) {
     for (int on = 0; on <= 1; ++on) {
-      hotKeyFrames[key - 1][on] = wire::encode(wire::Message{wire::Kind::call, 0, "private.SLSSetSymbolicHotKeyEnabled", json{{"key", key}, {"on", on == 1}}});
+      const auto frame = wire::encode(wire::Message{wire::Kind::call, 0, "private.SLSSetSymbolicHotKeyEnabled",
+                                                    json{{"key", key}, {"on", on == 1}}});
+      PreparedFrame& prepared = gHotKeyFrames[key - 1][on];
+      if (frame.size() > sizeof(prepared.bytes)) std::abort();  // cannot happen: a fixed short message
+      std::memcpy(prepared.bytes, frame.data(), frame.size());
+      prepared.size = frame.size();
     }
   }
   forwardTo.store(connection_.get());
 }
 
+void RemoteSystem::openSignalChannel() {
+  // Records, so each frame arrives whole or not at all.
+  int ends[2];
+  if (signalFD_ >= 0 || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return;
+  ::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+  if (connection_->call("signalChannel", nullptr, {.descriptor = ends[1]})) {
+    signalFD_ = ends[0];
+  } else {
+    ::close(ends[0]);
+  }
+  ::close(ends[1]);
+  gSignalFD.store(signalFD_);
+}
+
 RemoteSystem::~RemoteSystem() {
   Connection* mine = connection_.get();
   forwardTo.compare_exchange_strong(mine, nullptr);
+  int fd = signalFD_;
+  gSignalFD.compare_exchange_strong(fd, -1);
+  if (signalFD_ >= 0) ::close(signalFD_);
 }
 
 std::optional<json> RemoteSystem::kept(const std::string& method, const json& body) {
@@ -805,12 +906,13 @@ void RemoteWindowServer::setOwnEventListener(std::function<void(const CGEvent&, 
 void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
                                              std::shared_ptr<const platform::SharedSurface> surface) {
   // The memory itself crosses, once per surface: frames published later are read there.
-  connection_->call("setOwnWindowSurface", {{"n", number}}, surface ? surface->descriptor() : -1);
+  connection_->call("setOwnWindowSurface", {{"n", number}}, {.descriptor = surface ? surface->descriptor() : -1});
 }
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {
   if (auto kept = connection_->reads().attribute(element, attribute, timeout)) return std::move(*kept);
-  auto answer = connection_->call("axCopyAttribute", {{"e", wire::encode(element)}, {"a", attribute}, {"t", timeout}});
+  auto answer = connection_->call("axCopyAttribute", {{"e", wire::encode(element)}, {"a", attribute}, {"t", timeout}},
+                                  {.patience = patienceFor(timeout)});
   platform::AXAnswer out{kAXErrorCannotComplete, {}};
   if (!answer) return out;
   try {
@@ -824,13 +926,16 @@ platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, cons
 AXError RemoteWindowServer::axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                                            double timeout) {
   return answerAs<AXError>(
-      connection_->call("axSetAttribute",
-                        {{"e", wire::encode(element)}, {"a", attribute}, {"value", wire::encode(value)}, {"t", timeout}}),
+      connection_->call(
+          "axSetAttribute",
+          {{"e", wire::encode(element)}, {"a", attribute}, {"value", wire::encode(value)}, {"t", timeout}},
+          {.patience = patienceFor(timeout)}),
       kAXErrorCannotComplete);
 }
 AXError RemoteWindowServer::axPerformAction(AXElementID element, const std::string& action, double timeout) {
   return answerAs<AXError>(
-      connection_->call("axPerformAction", {{"e", wire::encode(element)}, {"a", action}, {"t", timeout}}),
+      connection_->call("axPerformAction", {{"e", wire::encode(element)}, {"a", action}, {"t", timeout}},
+                        {.patience = patienceFor(timeout)}),
       kAXErrorCannotComplete);
 }
 std::pair<AXError, std::uint64_t> RemoteWindowServer::axCreateObserver(
@@ -1022,6 +1127,7 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
       return *why;
     }
   }
+  if (as == AttachAs::program) mac->system->openSignalChannel();
   if (auto count = mac->connection->call("changeCount"); count && count->is_string()) {
     mac->connection->reads().attach(count->get<std::string>());
   }

@@ -10,6 +10,7 @@
 // empty answer at once: nothing waits for a host that is gone.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -30,6 +31,17 @@
 
 namespace host {
 
+/// How long a call waits for the host's answer (beyond what the call itself may take,
+/// such as an accessibility time-out) before the host counts as gone.
+inline constexpr double kCallDeadline = 60;
+/// How long a waiting call holds up the work of a stop signal that has arrived.
+inline constexpr std::chrono::seconds kStopPatience{1};
+
+struct CallOptions {
+  int descriptor = -1;  // travels with the request as a copy; the caller keeps its own
+  double patience = 0;  // seconds the request may take in the world, on top of the deadline
+};
+
 class Connection {
  public:
   /// Connects to the host at `socketPath`; the error's text when none answers there.
@@ -38,9 +50,11 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  /// Asks the host; nothing when the host is gone or refused the request. A `descriptor`
-  /// (not -1) travels with the request as a copy; the caller keeps its own.
-  std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr, int descriptor = -1);
+  /// Asks the host; nothing when the host is gone or refused the request. Waits at most
+  /// kCallDeadline (plus the options' patience), after which the host counts as gone, and
+  /// at most kStopPatience after a stop signal arrived.
+  std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr,
+                                     CallOptions options = {});
   /// How many questions went to the host so far (each a round trip).
   std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
   /// Sends without waiting for the answer (the host still answers in order).
@@ -66,6 +80,9 @@ class Connection {
   void close();
   /// Closes and waits for the connection's threads (from one of them, lets it finish alone).
   void shutdown();
+  /// As shutdown, but waits at most `seconds` for each thread; false when one is still
+  /// running (it is left to end with the process).
+  bool shutdownWithin(double seconds);
 
  private:
   explicit Connection(int fd);
@@ -91,6 +108,7 @@ class Connection {
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
   bool closing_ = false;
+  bool pusherDone_ = false;
   std::uint64_t nextID_ = 1;
   std::thread pusher_;
   ReadCache reads_{*this};
@@ -102,6 +120,9 @@ class RemoteSystem : public platform::SystemPort {
  public:
   explicit RemoteSystem(std::shared_ptr<Connection> connection);
   ~RemoteSystem() override;
+  /// Hands the host the signal channel SLSSetSymbolicHotKeyEnabled goes over (a program's,
+  /// once the host knows it is one); without it the switch answers an error. Any thread.
+  void openSignalChannel();
 
   std::vector<platform::ScreenDescription> screens() override;
   bool screenCaptureAllowed() override;
@@ -149,6 +170,7 @@ class RemoteSystem : public platform::SystemPort {
   std::map<std::uint64_t, std::function<void(int)>> terminated_;
   std::uint64_t nextToken_ = 1;
   std::function<void(int)> exitHandler_;
+  int signalFD_ = -1;  // the program's end of the signal channel
 };
 
 class RemoteWindowServer : public platform::WindowServerPort {

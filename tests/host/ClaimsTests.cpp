@@ -1,0 +1,57 @@
+// What a program holds in the shared world dies with it, however it ends: killed, the
+// menu-bar program gives the system its ⌘⇥ back and its event taps leave the world.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "HostProcess.h"
+#include "platform/CGEvent.h"
+
+namespace {
+
+constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
+
+CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
+  CGEvent e;
+  e.type = type;
+  e.flags = flags;
+  e.integerFields[kCGKeyboardEventKeycode] = code;
+  return e;
+}
+
+bool hotKeysOn(host::RemoteMac& mac) {
+  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
+}
+
+std::size_t worldTaps(host::RemoteMac& mac) {
+  const auto taps = mac.connection->call("eventTaps");
+  return taps && taps->is_array() ? taps->size() : 0;
+}
+
+}  // namespace
+
+TEST(Claims, AKilledProgramGivesBackTheSystemsCommandTabAndItsTapsLeaveTheWorld) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess program(home.path);
+  ASSERT_TRUE(eventually([&] {
+    return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
+  })) << fileText(program.output);
+  auto driver = attach(home.socket());
+  ASSERT_TRUE(driver);
+  ASSERT_TRUE(eventually([&] { return !hotKeysOn(*driver) && worldTaps(*driver) > 0; }))
+      << "the program turned ⌘⇥ off and put its tap in";
+
+  ::kill(program.pid, SIGKILL);
+  program.wait();
+  EXPECT_TRUE(eventually([&] { return hotKeysOn(*driver); })) << "⌘⇥ stays off for good";
+  EXPECT_TRUE(eventually([&] { return worldTaps(*driver) == 0; })) << worldTaps(*driver) << " taps left";
+
+  // As a user finds it: ⌘⇥ opens the system's own switcher, and letting go switches.
+  const auto before = driver->windowServer->frontmostApplication();
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
+  EXPECT_TRUE(eventually([&] { return driver->windowServer->frontmostApplication() != before; }));
+}

@@ -1,0 +1,178 @@
+// Stopping the program attached to a host: by SIGTERM or SIGINT right after a switch,
+// every stop ends with the status those signals ask for (0), gives the system its ⌘⇥
+// back and leaves no message half written; a stopped host holds the stop up a second at
+// most. Runs several programs at once, each on a home and host of its own.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostProcess.h"
+#include "platform/CGEvent.h"
+
+namespace {
+
+constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
+
+CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
+  CGEvent e;
+  e.type = type;
+  e.flags = flags;
+  e.integerFields[kCGKeyboardEventKeycode] = code;
+  return e;
+}
+
+/// Waits until `done` holds; false past a bound far beyond a loaded machine's delays
+/// (many sanitized programs starting at once).
+template <typename Done>
+bool within(Done done, int seconds = 120) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+/// The program's exit status once it has ended; -1 when it has not.
+int ended(ProgramProcess& program) {
+  int status = -1;
+  if (!within([&] { return ::waitpid(program.pid, &status, WNOHANG) == program.pid; })) return -1;
+  program.pid = -1;
+  return status;
+}
+
+bool hotKeysOn(host::RemoteMac& mac) {
+  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
+}
+
+/// How often the program's log says the system disabled its tap for answering late (on a
+/// loaded machine a starting program may): the key it held went on without it.
+std::size_t tapTimeouts(const std::string& log) {
+  std::size_t count = 0;
+  for (auto at = log.find("disabled by macOS (timeout)"); at != std::string::npos;
+       at = log.find("disabled by macOS (timeout)", at + 1))
+    ++count;
+  return count;
+}
+
+/// Switches as a user does: ⌘⇥, ⌘ held until the switcher shows on some display, then let
+/// go. Pressed again when the program's tap lost a key to a time-out. False when nothing
+/// switched.
+bool switchApps(host::RemoteMac& mac, std::int32_t program, const std::string& log) {
+  const auto before = mac.windowServer->frontmostApplication();
+  auto shows = [&] {
+    for (const auto& w : mac.windowServer->windowList())
+      if (w.ownerPID == program && w.layer == 101 && w.onScreen && w.alpha > 0) return true;
+    return false;
+  };
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::size_t lost = tapTimeouts(fileText(log));
+    auto lostOne = [&] { return tapTimeouts(fileText(log)) > lost; };
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
+    const bool shown = within([&] { return shows() || lostOne(); }) && !lostOne();
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
+    if (shown && within([&] { return mac.windowServer->frontmostApplication() != before || lostOne(); }) &&
+        mac.windowServer->frontmostApplication() != before)
+      return true;
+  }
+  return false;
+}
+
+/// A program started, switched with, and stopped by `signal`: what went wrong, or nothing.
+std::string stopRightAfterASwitch(int signal) {
+  Home home;
+  HostProcess host(home.path);
+  if (host.said != "ready") return "the host did not start: " + host.said;
+  ProgramProcess program(home.path);
+  if (!within([&] { return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos; }))
+    return "the program did not launch: " + fileText(program.output);
+  auto driver = host::RemoteMac::attach(home.socket());
+  if (!std::holds_alternative<std::unique_ptr<host::RemoteMac>>(driver)) return "cannot attach";
+  host::RemoteMac& mac = *std::get<std::unique_ptr<host::RemoteMac>>(driver);
+  if (!within([&] { return !hotKeysOn(mac); })) return "the program never took ⌘⇥";
+  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  // The program in the world: the copy of this one's bundle that is not this one.
+  const std::int32_t self = mac.windowServer->ownProcessIdentifier();
+  const auto selfInfo = mac.windowServer->application(self);
+  if (!selfInfo) return "this attachment is no process of the world";
+  std::int32_t pid = 0;
+  for (const auto& app : mac.windowServer->runningApplications())
+    if (app.pid != self && app.bundleIdentifier == selfInfo->bundleIdentifier) pid = app.pid;
+  if (!switchApps(mac, pid, log))
+    return "nothing switched; the program's log:\n" + fileText(log) + "\nits output:\n" + fileText(program.output);
+
+  ::kill(program.pid, signal);
+  const int status = ended(program);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return "a stop by signal " + std::to_string(signal) + " ended with status " + std::to_string(status) + ": " +
+           fileText(program.output);
+  }
+  if (!within([&] { return hotKeysOn(mac); })) return "⌘⇥ stayed off after a stop by signal " + std::to_string(signal);
+  std::get<std::unique_ptr<host::RemoteMac>>(driver).reset();
+  host.stop();
+  host.wait();
+  // A frame cut short, or anything else the host could not read, is a line of its log.
+  const std::string hostLog = host.errors();
+  if (hostLog.find("connection closed") != std::string::npos) return "the host read a broken message: " + hostLog;
+  return "";
+}
+
+/// Stops per signal in a run: a few by default, as many as TRELLIQ_STOPS asks.
+int stopsPerSignal() {
+  const char* asked = std::getenv("TRELLIQ_STOPS");
+  return asked && std::atoi(asked) > 0 ? std::atoi(asked) : 3;
+}
+
+}  // namespace
+
+TEST(Stops, EveryStopBySigtermOrSigintRightAfterASwitchEndsCleanlyAndGivesTheSystemItsCommandTab) {
+  const int perSignal = stopsPerSignal();
+  constexpr int kAtOnce = 4;
+  std::vector<int> signals;
+  for (int i = 0; i < perSignal; ++i) signals.insert(signals.end(), {SIGTERM, SIGINT});
+  int failed = 0;
+  for (std::size_t first = 0; first < signals.size(); first += kAtOnce) {
+    std::vector<std::future<std::string>> runs;
+    for (std::size_t i = first; i < std::min(signals.size(), first + kAtOnce); ++i)
+      runs.push_back(std::async(std::launch::async, stopRightAfterASwitch, signals[i]));
+    for (auto& run : runs) {
+      const std::string why = run.get();
+      if (!why.empty()) {
+        ++failed;
+        ADD_FAILURE() << why;
+      }
+    }
+  }
+  EXPECT_EQ(failed, 0) << "of " << signals.size() << " stops";
+}
+
+TEST(Stops, AStoppedHostHoldsUpTheProgramsStopASecondAtMost) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess program(home.path);
+  ASSERT_TRUE(within([&] {
+    return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
+  })) << fileText(program.output);
+  auto driver = attach(home.socket());
+  ASSERT_TRUE(driver);
+  ASSERT_TRUE(within([&] { return !hotKeysOn(*driver); }));
+
+  host.stop(SIGSTOP);
+  ::kill(program.pid, SIGTERM);
+  const int status = ended(program);
+  host.stop(SIGCONT);
+  ASSERT_TRUE(WIFEXITED(status)) << "the program did not end while its host was stopped";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << fileText(program.output);
+  EXPECT_TRUE(within([&] { return hotKeysOn(*driver); })) << "⌘⇥ came back once the host went on";
+}
