@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
@@ -295,4 +296,66 @@ TEST_F(HostThreadsTest, TwoProgramsActivatingAppsAtOnceLeaveOneConsistentDesk) {
     return front && active == 1 && two->windowServer->frontmostApplication() == front &&
            std::any_of(apps.begin(), apps.end(), [&](const auto& app) { return app.active && app.pid == *front; });
   }));
+}
+
+TEST_F(HostThreadsTest, ClicksAndKeysReachTheProgramTheyAreForWhicheverAttachedFirst) {
+  // What each program's windows were given, in order, and a latch per program.
+  struct Received {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::pair<CGEventType, std::uint32_t>> events;
+    void add(const CGEvent& e, std::uint32_t window) {
+      std::lock_guard lock(mutex);
+      events.emplace_back(e.type, window);
+      arrived.notify_all();
+    }
+    /// Everything received once `count` events have come (or a minute has passed).
+    std::vector<std::pair<CGEventType, std::uint32_t>> awaited(std::size_t count) {
+      std::unique_lock lock(mutex);
+      arrived.wait_for(lock, std::chrono::minutes(1), [&] { return events.size() >= count; });
+      return events;
+    }
+  };
+  Received toFirst, toSecond;
+  first->windowServer->setOwnEventListener([&](const CGEvent& e, std::uint32_t w) { toFirst.add(e, w); });
+  second->windowServer->setOwnEventListener([&](const CGEvent& e, std::uint32_t w) { toSecond.add(e, w); });
+
+  // Side by side, each a non-activating panel (bit 7) as the switcher's are.
+  platform::OwnWindowState panel;
+  panel.level = 101;
+  panel.styleMask = 1 << 7;
+  panel.frame = CGRect(40, 100, 200, 150);
+  const std::uint32_t a = first->windowServer->createOwnWindow(panel);
+  panel.frame = CGRect(400, 100, 200, 150);
+  const std::uint32_t b = second->windowServer->createOwnWindow(panel);
+  first->windowServer->orderOwnWindow(a, platform::OwnWindowOrder::frontRegardless);
+  second->windowServer->orderOwnWindow(b, platform::OwnWindowOrder::frontRegardless);
+
+  auto mouse = [](CGEventType type, CGPoint at) {
+    CGEvent e;
+    e.type = type;
+    e.location = at;
+    return e;
+  };
+  // A pointer move and a click over the second copy's panel, then one over the first's.
+  first->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventMouseMoved, CGPoint(500, 170)));
+  first->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventLeftMouseDown, CGPoint(500, 170)));
+  first->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventLeftMouseUp, CGPoint(500, 170)));
+  second->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventLeftMouseDown, CGPoint(100, 170)));
+  using Seen = std::vector<std::pair<CGEventType, std::uint32_t>>;
+  EXPECT_EQ(toSecond.awaited(3), (Seen{{kCGEventMouseMoved, b}, {kCGEventLeftMouseDown, b}, {kCGEventLeftMouseUp, b}}));
+  EXPECT_EQ(toFirst.awaited(1), (Seen{{kCGEventLeftMouseDown, a}})) << "the first copy got the second's pointer";
+
+  // The second copy's panel takes the keyboard while another app stays active.
+  second->windowServer->setOwnKeyWindow(b);
+  first->windowServer->postEvent(kCGHIDEventTap, key(kA));
+  EXPECT_EQ(toSecond.awaited(4).at(3), std::make_pair(kCGEventKeyDown, 0u));
+  // The first one's, made key after it, takes it over.
+  first->windowServer->setOwnKeyWindow(a);
+  second->windowServer->postEvent(kCGHIDEventTap, key(kB));
+  EXPECT_EQ(toFirst.awaited(2), (Seen{{kCGEventLeftMouseDown, a}, {kCGEventKeyDown, 0u}}));
+  // The next thing the second copy gets is this move, not the first one's key.
+  first->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventMouseMoved, CGPoint(510, 170)));
+  EXPECT_EQ(toSecond.awaited(5).at(4), std::make_pair(kCGEventMouseMoved, b))
+      << "the second copy got a key meant for the first";
 }

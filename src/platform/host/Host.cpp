@@ -188,7 +188,7 @@ Host::~Host() {
   stop();
   world_.setChangeListener(nullptr);
   server_.setWorkspaceListener(nullptr);
-  server_.setOwnEventListener(nullptr);
+  server_.setProgramEventListener(nullptr);
   world_.setDistributedNotificationListener(nullptr);
   world_.setAppleEventListener(nullptr);
 }
@@ -579,9 +579,28 @@ void Host::installListeners() {
       for (auto& client : clients) client->forgetGonePictures();
     }
   });
-  server_.setOwnEventListener([this](const CGEvent& event, std::uint32_t window) {
-    // The world routes keys and clicks to its one program: the first attached.
-    broadcast("ownEvent", json{{"event", wire::encode(event)}, {"window", window}}, &Client::ownEvents, true);
+  server_.setProgramEventListener([this](const CGEvent& event, std::uint32_t window, std::int32_t pid) {
+    // Keys and clicks go to the program they are for: the world's own is the primary one.
+    // Posted by a copy, the event is routed on that copy's thread: its own pid is not the
+    // world's there.
+    bool worlds = false;
+    {
+      sim::WindowServer::ActingProgram world(0);
+      worlds = pid == server_.ownProcessIdentifier();
+    }
+    std::shared_ptr<Client> to;
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& client : clients_) {
+        if (worlds ? client->primary : client->pid == pid) to = client;
+      }
+    }
+    if (!to) return;
+    {
+      std::lock_guard lock(to->mutex);
+      if (!to->ownEvents) return;
+    }
+    to->push("ownEvent", json{{"event", wire::encode(event)}, {"window", window}});
   });
   world_.setDistributedNotificationListener(
       [this](const std::string& name) { broadcast("notification", name, &Client::notifications); });

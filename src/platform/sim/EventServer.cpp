@@ -517,14 +517,14 @@ void EventServer::finish(const CGEvent& event) {
 void EventServer::route(const CGEvent& event) {
   const std::int32_t own = server_.ownProcessIdentifier();
   if (isKey(event.type)) {
-    if (server_.programHasKeyboard()) server_.deliverToProgram(event, 0);
+    if (const auto program = server_.keyboardProgram()) server_.deliverToProgram(event, 0, *program);
     return;
   }
   if (!isMouse(event.type) && event.type != kCGEventScrollWheel) return;
   const std::int64_t button = buttonOf(event);
   if (isDrag(event.type) || isMouseUp(event.type)) {
     // Drags and the release belong to the window the button went down on (0: not the program's).
-    std::optional<std::uint32_t> captured;
+    std::optional<Grab> captured;
     {
       std::lock_guard lock(mutex_);
       if (auto it = captured_.find(button); it != captured_.end()) {
@@ -533,21 +533,23 @@ void EventServer::route(const CGEvent& event) {
       }
     }
     if (captured) {
-      if (*captured) server_.deliverToProgram(event, *captured);
-      if (!*captured && event.type == kCGEventLeftMouseUp) releaseTitleButton(event);
+      if (captured->window) server_.deliverToProgram(event, captured->window, captured->pid);
+      if (!captured->window && event.type == kCGEventLeftMouseUp) releaseTitleButton(event);
       return;
     }
   }
   const auto number = server_.windowAt(event.location);
   const auto window = number ? server_.window(*number) : std::nullopt;
-  const bool programs = window && window->pid == own;
+  // Any program's own window: with several programs on one world, each gets the pointer
+  // over its own windows.
+  const bool programs = window && (window->own || window->pid == own);
   if (isMouseDown(event.type)) {
     std::lock_guard lock(mutex_);
-    captured_[button] = programs ? *number : 0;
+    captured_[button] = programs ? Grab{*number, window->pid} : Grab{};
   }
   if (!window) return;
   if (programs) {
-    server_.deliverToProgram(event, *number);
+    server_.deliverToProgram(event, *number, window->pid);
     return;
   }
   // A click on another application's window brings the window and its application forward.

@@ -247,7 +247,12 @@ class EventServer : public EventService {
   char16_t accent_ = 0;  // a dead key's accent waiting for the next key
   CGEventFlags modifiers_ = 0;
   std::uint32_t buttons_ = 0;
-  std::map<std::int64_t, std::uint32_t> captured_;  // button held -> the program's window it went down on, or 0
+  /// A program's window a button went down on, and its program (window 0: none's).
+  struct Grab {
+    std::uint32_t window = 0;
+    std::int32_t pid = 0;
+  };
+  std::map<std::int64_t, Grab> captured_;  // by the button held
   std::optional<std::pair<std::uint32_t, int>> titlePress_;  // another app's window and the title button pressed
   std::optional<Gathering> gathering_;
   std::optional<CGEvent> companion_;  // newer layout: waiting for its gesture event

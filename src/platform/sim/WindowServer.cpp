@@ -178,7 +178,7 @@ void WindowServer::resetDesk() {
     desk = Desk();
     state_->icons.clear();
     state_->unmatchedManagedDisplays.clear();
-    state_->ownKey = 0;
+    state_->ownKeys.clear();
     desk.setOwnPID(own);
     desk.pointer = pointer;
     if (ownApp) {
@@ -612,29 +612,55 @@ CGPoint WindowServer::pointerLocation() {
 
 void WindowServer::warpPointer(CGPoint location) { setPointer(location); }
 
-void WindowServer::deliverToProgram(const CGEvent& event, std::uint32_t windowNumber) {
-  std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> listener;
+void WindowServer::deliverToProgram(const CGEvent& event, std::uint32_t windowNumber, std::int32_t pid) {
+  std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> own;
+  std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t, std::int32_t)>> programs;
   {
     std::lock_guard lock(mutex_);
-    listener = state_->ownEventListener;
+    ActingProgram world(0);  // whoever posted the event
+    if (!pid) pid = state_->desk.ownPID();
+    programs = state_->programEventListener;
+    if (pid == state_->desk.ownPID()) own = state_->ownEventListener;
   }
-  if (listener) (*listener)(event, windowNumber);
+  if (own) (*own)(event, windowNumber);
+  if (programs) (*programs)(event, windowNumber, pid);
 }
 
-bool WindowServer::programHasKeyboard() const {
+std::optional<std::int32_t> WindowServer::keyboardProgram() const {
   constexpr std::uint64_t kNonactivatingPanel = 1 << 7;
-  bool has = false;
+  std::optional<std::int32_t> program;
   read([&](const Desk& desk) {
-    if (desk.frontmost() == desk.ownPID()) {
-      has = true;
-      return;
+    if (const std::optional<std::int32_t> front = desk.frontmost()) {
+      const auto& windows = desk.allWindows();
+      const bool hasOwnWindows = std::any_of(windows.begin(), windows.end(), [&](const auto& entry) {
+        return entry.second.own && entry.second.pid == *front;
+      });
+      sim::WindowServer::ActingProgram world(0);  // whoever posted the key
+      if (*front == desk.ownPID() || hasOwnWindows) {
+        program = *front;
+        return;
+      }
     }
-    const Window* key = desk.window(state_->ownKey);
-    const auto requested = desk.ownStates.find(state_->ownKey);
-    has = key && key->own && key->orderedIn && requested != desk.ownStates.end() &&
-          (requested->second.styleMask & kNonactivatingPanel);
+    std::uint64_t newest = 0;
+    for (const auto& [pid, key] : state_->ownKeys) {
+      const Window* w = desk.window(key.number);
+      const auto requested = desk.ownStates.find(key.number);
+      if (w && w->own && w->orderedIn && requested != desk.ownStates.end() &&
+          (requested->second.styleMask & kNonactivatingPanel) && key.made > newest) {
+        newest = key.made;
+        program = pid;
+      }
+    }
   });
-  return has;
+  return program;
+}
+
+void WindowServer::setProgramEventListener(
+    std::function<void(const CGEvent&, std::uint32_t, std::int32_t)> listener) {
+  std::lock_guard lock(mutex_);
+  state_->programEventListener =
+      listener ? std::make_shared<std::function<void(const CGEvent&, std::uint32_t, std::int32_t)>>(std::move(listener))
+               : nullptr;
 }
 
 void WindowServer::setOwnEventListener(std::function<void(const CGEvent&, std::uint32_t)> listener) {

@@ -269,7 +269,7 @@ class WindowServer : public platform::WindowServerPort {
 
   /// While it lives, the calls of this thread come from another program of the world (a
   /// second copy attached to a world host): its own pid, own windows and key window are
-  /// that program's. Events for "the program" still go to the world's own one.
+  /// that program's, and so are the events routed to them.
   class ActingProgram {
    public:
     explicit ActingProgram(std::int32_t pid);
@@ -421,12 +421,17 @@ class WindowServer : public platform::WindowServerPort {
   void placePointer(CGPoint location);
   /// The Mac woke from sleep: the workspace posts its wake notification.
   void announceWake();
-  /// Hands an event the server routes to the program to its listener (any thread).
-  void deliverToProgram(const CGEvent& event, std::uint32_t windowNumber);
-  /// Whether typed keys go to the program: it is frontmost, or its key window is a
-  /// non-activating panel that is ordered in (such a panel has the keyboard while another
-  /// application stays active).
-  bool programHasKeyboard() const;
+  /// Hands an event the server routes to the program `pid` (0: the world's own) to the
+  /// program listener, and the world's own program's to the own listener (any thread).
+  void deliverToProgram(const CGEvent& event, std::uint32_t windowNumber, std::int32_t pid = 0);
+  /// Which program typed keys go to: the frontmost app when it is the world's own program
+  /// or one with windows of its own, else the owner of the newest key window that is a
+  /// non-activating panel ordered in (such a panel has the keyboard while another
+  /// application stays active); nothing when none.
+  std::optional<std::int32_t> keyboardProgram() const;
+  /// Every program's own events, with the pid of the program each is for: how a world host
+  /// reaches the program an event belongs to.
+  void setProgramEventListener(std::function<void(const CGEvent&, std::uint32_t, std::int32_t)> listener);
 
   // ---- Pictures ----
   /// The display showing its current Space: desktop picture, windows back to front with

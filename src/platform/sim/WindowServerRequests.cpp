@@ -461,7 +461,7 @@ void WindowServer::orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder
 
 void WindowServer::setOwnKeyWindow(std::uint32_t number) {
   edit([&](Desk& desk) {
-    state_->ownKey = number;
+    state_->ownKeys[desk.ownPID()] = {number, ++state_->keysMade};
     App* own = desk.app(desk.ownPID());
     if (!own) return;
     const Window* w = desk.window(number);
@@ -510,7 +510,7 @@ void WindowServer::destroyOwnWindow(std::uint32_t number) {
   edit([&](Desk& desk) {
     const Window* w = desk.window(number);
     if (w && w->own) desk.removeWindow(number);
-    if (state_->ownKey == number) state_->ownKey = 0;
+    std::erase_if(state_->ownKeys, [&](const auto& entry) { return entry.second.number == number; });
     state_->ownSurfaces.erase(number);
   });
 }

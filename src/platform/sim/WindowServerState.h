@@ -24,13 +24,21 @@ struct WindowServer::State {
   std::map<Reaction, Failure> failures;
   SpaceFollow follow = SpaceFollow::follows;
   bool pointerSet = false;
-  std::uint32_t ownKey = 0;
+  /// Each program's key window (by pid), and when it was made key: the newest shown
+  /// non-activating key panel has the keyboard while another application is active.
+  struct OwnKey {
+    std::uint32_t number = 0;
+    std::uint64_t made = 0;
+  };
+  std::map<std::int32_t, OwnKey> ownKeys;
+  std::uint64_t keysMade = 0;
   /// Apps asked to become frontmost whose activation has not taken place yet.
   std::map<std::int32_t, int> activating;
   std::uint64_t nextListener = 1;
   std::map<std::uint64_t, std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
   std::shared_ptr<std::function<void(const platform::WorkspaceEvent&)>> workspaceListener;
   std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t)>> ownEventListener;
+  std::shared_ptr<std::function<void(const CGEvent&, std::uint32_t, std::int32_t)>> programEventListener;
   std::map<std::int32_t, CGImageRef> icons;
   platform::PlistArray unmatchedManagedDisplays;
   /// The surfaces the own windows' content is published in, by window number.
