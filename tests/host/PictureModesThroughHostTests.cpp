@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <QImage>
+#include <QImageReader>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,3 +95,19 @@ TEST(PictureModesThroughHost, GiveTheSamePicturesAsInProcess) {
 }
 
 }  // namespace
+
+TEST(PictureModesThroughHost, AScreenshotOfTheLargestDisplaysTravelsWhole) {
+  // Larger than a message may be (8192 × 4608 pixels, 151 MB): the picture comes in
+  // shared memory. Each side as large as the scenario lets a display be at that scale.
+  Home home;
+  const std::string scenario = home.path + "/large.json";
+  std::ofstream(scenario) << R"({"displays": [{"id": 1, "frame": [0, 0, 4096, 2304], "scale": 2}],
+                                "permissions": {"screenCapture": true, "accessibility": true}})";
+  HostProcess host(home.path, {"--scenario", scenario});
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess program(home.path, {"--screenshot", home.path + "/out.png"});
+  const int status = ended(program);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << ": " << fileText(program.output);
+  QImageReader picture(QString::fromStdString(home.path + "/out.png"));
+  EXPECT_EQ(picture.size(), QSize(8192, 4608)) << fileText(program.output);
+}

@@ -99,7 +99,7 @@ class Channel {
 
   int fd_;
   std::atomic<bool> open_{true};
-  std::timed_mutex writeMutex_;
+  std::mutex writeMutex_;
   std::thread reader_;
   std::mutex finishedMutex_;
   std::condition_variable finishedChanged_;

@@ -22,6 +22,7 @@
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
 #include "platform/host/HostReads.h"
+#include "platform/host/PictureMemory.h"
 #include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/MultitouchDevices.h"
@@ -723,6 +724,8 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   if (client->pid) acting.emplace(client->pid);
   try {
     reply.body = call(client, message.method, message.body, message.descriptor.get());
+    // A large picture (a display at scale 2) goes beside the reply, in shared memory.
+    reply.descriptor = wire::movePixelsToMemory(reply.body);
   } catch (const std::exception& e) {
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();

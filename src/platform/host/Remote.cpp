@@ -17,6 +17,7 @@
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
 #include "platform/Unicode.h"
+#include "platform/host/PictureMemory.h"
 #include "platform/host/WireValues.h"
 
 namespace host {
@@ -151,6 +152,14 @@ void Connection::received(wire::Message message) {
     lost(message.body.is_string() ? message.body.get<std::string>() : "the world host refused this program");
     channel_->close();
     return;
+  }
+  if (message.kind == wire::Kind::reply) {
+    try {
+      wire::takePixelsFromMemory(message.body, message.descriptor.get());
+    } catch (const wire::BadValue& e) {
+      std::cerr << "trelliq: a picture from the world host could not be read: " << e.what() << "\n";
+      message.body = nullptr;
+    }
   }
   {
     std::lock_guard lock(mutex_);

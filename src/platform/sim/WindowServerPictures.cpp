@@ -336,7 +336,9 @@ QImage WindowServer::composeWindow(std::uint32_t number, int width, int height) 
   std::optional<Shown> w;
   Look seen = lookOf(world_);
   read([&](const Desk& desk) {
-    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey, state_->activating);
+    const auto ownKey = state_->ownKeys.find(desk.ownPID());
+    seen.key = keyWindowOf(desk, state_->ordered().all, ownKey == state_->ownKeys.end() ? 0 : ownKey->second.number,
+                           state_->activating);
     if (const Window* found = desk.window(number)) w = shown(*found, desk, state_->ownSurfaces, seen);
   });
   if (!w || width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
@@ -380,7 +382,9 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
   bool known = false;
   Look seen = lookOf(world_);
   read([&](const Desk& desk) {
-    seen.key = keyWindowOf(desk, state_->ordered().all, state_->ownKey, state_->activating);
+    const auto ownKey = state_->ownKeys.find(desk.ownPID());
+    seen.key = keyWindowOf(desk, state_->ordered().all, ownKey == state_->ownKeys.end() ? 0 : ownKey->second.number,
+                           state_->activating);
     const DeskDisplay* dd = desk.display(displayID);
     const DeskDisplay* h = desk.holder(displayID);
     if (!dd || !h) return;
