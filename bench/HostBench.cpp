@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/CGEvent.h"
+#include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Host.h"
 #include "platform/host/Remote.h"
@@ -47,6 +48,34 @@ void PortRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(PortRoundTrip)->Name("PortRoundTrip/inProcess")->Setup(servedInProcess)->Teardown(dropServed)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PortRoundTrip)->Name("PortRoundTrip/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMicrosecond);
+
+// A capture of one window at its size, and a picture of the first display at its pixels,
+// as the switcher's thumbnails and a screenshot take them: pictures cross the socket (or,
+// when large, shared memory beside it) attached.
+void WindowCapture(benchmark::State& state) {
+  const auto windows = platform::windowServer().windowList();
+  const auto first = std::find_if(windows.begin(), windows.end(), [](const platform::WindowEntry& w) {
+    return w.layer == 0 && w.onScreen && w.bounds.width() >= 200;
+  });
+  if (first == windows.end()) {
+    state.SkipWithError("no window to capture");
+    return;
+  }
+  const int w = static_cast<int>(first->bounds.width()), h = static_cast<int>(first->bounds.height());
+  for (auto _ : state) benchmark::DoNotOptimize(platform::windowServer().captureWindowPicture(first->number, w, h));
+}
+BENCHMARK(WindowCapture)->Name("WindowCapture/inProcess")->Setup(servedInProcess)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
+BENCHMARK(WindowCapture)->Name("WindowCapture/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
+
+void DisplayFrame(benchmark::State& state) {
+  const auto screens = platform::system().screens();
+  const auto& screen = screens.front();
+  const int w = static_cast<int>(screen.frame.size.width * screen.backingScaleFactor);
+  const int h = static_cast<int>(screen.frame.size.height * screen.backingScaleFactor);
+  for (auto _ : state) benchmark::DoNotOptimize(platform::system().captureDisplay(screen.displayID, w, h, false));
+}
+BENCHMARK(DisplayFrame)->Name("DisplayFrame/inProcess")->Setup(servedInProcess)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
+BENCHMARK(DisplayFrame)->Name("DisplayFrame/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
 
 // ---- A key through another program's tap, on the real clock --------------------------
 
