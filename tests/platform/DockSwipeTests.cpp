@@ -139,6 +139,8 @@ TEST(DockSwipeOlderTest, OneWholeSwipeMovesOneSpaceAtOnce) {
   EXPECT_EQ(desk.server.currentSpace(Desk::kDisplay), kB) << "nothing before the events are delivered";
   desk.scene.clock.runUntilIdle();
   EXPECT_EQ(desk.server.currentSpace(Desk::kDisplay), kC);
+  EXPECT_TRUE(desk.server.isSliding(Desk::kDisplay)) << "only the picture still moves into place";
+  desk.scene.clock.advance(desk.server.timings().settle);
   EXPECT_FALSE(desk.server.isSliding(Desk::kDisplay));
 
   const auto swipes = desk.events->swipes();

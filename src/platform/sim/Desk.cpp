@@ -259,7 +259,7 @@ std::optional<std::uint64_t> Desk::neighbour(std::uint32_t displayID, int step) 
   return dd->spaces[static_cast<std::size_t>(target)];
 }
 
-bool Desk::switchSpace(std::uint64_t id, bool slide, double now, double duration) {
+bool Desk::switchSpace(std::uint64_t id, bool slide, double now, double duration, bool settle) {
   auto found = displayOfSpace(id);
   if (!found) return false;
   DeskDisplay& dd = displays_[*found];
@@ -278,9 +278,9 @@ bool Desk::switchSpace(std::uint64_t id, bool slide, double now, double duration
   if (slide && duration > 0) {
     const auto from = std::find(dd.spaces.begin(), dd.spaces.end(), dd.current) - dd.spaces.begin();
     const auto to = std::find(dd.spaces.begin(), dd.spaces.end(), id) - dd.spaces.begin();
-    dd.slide = DeskDisplay::Slide{dd.current, id, now, duration, to >= from ? 1 : -1};
+    dd.slide = DeskDisplay::Slide{dd.current, id, now, duration, to >= from ? 1 : -1, settle};
     slidesMayRun_ = true;
-    return true;
+    if (!settle) return true;
   }
   dd.current = id;
   note({Kind::spaceChanged, 0, 0, dd.id, id});
@@ -306,7 +306,8 @@ bool Desk::finishSlides(double now) {
     ++generation_;
     any = true;
   }
-  slidesMayRun_ = std::any_of(displays_.begin(), displays_.end(), [](const auto& d) { return d.second.slide.has_value(); });
+  slidesMayRun_ =
+      std::any_of(displays_.begin(), displays_.end(), [](const auto& d) { return d.second.slide.has_value(); });
   return any;
 }
 

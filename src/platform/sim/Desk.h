@@ -68,7 +68,8 @@ class Desk {
   std::vector<std::uint64_t> currentSpaces() const;
   std::optional<std::uint64_t> neighbour(std::uint32_t displayID, int step) const;
   /// Shows `space`: at once, or starting a slide at `now` of `duration` seconds (finishSlides ends it).
-  bool switchSpace(std::uint64_t space, bool slide, double now, double duration);
+  /// `settle`: the Space shows at once and only its picture slides into place meanwhile.
+  bool switchSpace(std::uint64_t space, bool slide, double now, double duration, bool settle = false);
   /// Ends the slides whose time is up; true when one ended.
   bool finishSlides(double now);
   /// False when no slide can be under way (finishSlides would do nothing).

@@ -293,7 +293,7 @@ void EventServer::land(SwipeRecord& record) {
   if (record.layout == SwipeRecord::Layout::newer && naturalScrolling()) record.direction = -record.direction;
   record.from = server_.currentSpace(record.display).value_or(0);
   const auto target = record.direction > 0 ? server_.spaceToRight(record.display) : server_.spaceToLeft(record.display);
-  if (!target || !server_.switchSpace(*target, SwitchStyle::instant)) {
+  if (!target || !server_.switchSpace(*target, SwitchStyle::swipe)) {
     record.outcome = SwipeRecord::Outcome::atEdge;
     record.to = record.from;
     return;

@@ -121,8 +121,10 @@ bool WindowServer::startSwitch(std::uint64_t space, SwitchStyle style) const {
   bool ok = false;
   double duration = 0;
   edit([&](Desk& desk) {
-    duration = style == SwitchStyle::slide ? state_->timings.slide : 0;
-    ok = desk.switchSpace(space, duration > 0, monotonicNow(), duration);
+    duration = style == SwitchStyle::slide   ? state_->timings.slide
+               : style == SwitchStyle::swipe ? state_->timings.settle
+                                             : 0;
+    ok = desk.switchSpace(space, duration > 0, monotonicNow(), duration, style == SwitchStyle::swipe);
   });
   // Landing the slide on time posts its notification even when nobody looks meanwhile.
   if (ok && duration > 0) after(duration, [this] { edit([](Desk&) {}); });

@@ -138,8 +138,9 @@ struct DisplaySpaces {
 /// Whether the display follows an activated window to its Space.
 enum class SpaceFollow { follows, followsLate, doesNotFollow };
 
-/// How a Space change is shown: the system's slide, or at once (a landed swipe).
-enum class SwitchStyle { slide, instant };
+/// How a Space change is shown: the system's slide; at once, with only its picture
+/// settling into place (a landed swipe); or at once and still.
+enum class SwitchStyle { slide, swipe, instant };
 
 /// The system reactions that can be made to fail.
 enum class Reaction {
@@ -170,6 +171,7 @@ struct Timings {
   double follow = 0.05;     // a display following an activated window (SpaceFollow::follows)
   double followLate = 0.8;  // the same with SpaceFollow::followsLate
   double slide = 0.35;      // the slide animation of an ordinary Space change
+  double settle = 0.25;     // the picture of a landed swipe moving into place
   double minimize = 0.25;
   double fullScreen = 0.7;  // into or out of a full-screen Space
   double hide = 0.05;
