@@ -17,13 +17,21 @@ std::uint32_t CGImage::pixel(int x, int y) const {
   return image_->pixel(x, y);
 }
 
-std::optional<std::vector<std::uint8_t>> CGImage::pngData() const {
-  if (image_->isNull()) return std::nullopt;
+namespace {
+
+std::optional<std::vector<std::uint8_t>> encoded(const QImage& image, const char* format) {
+  if (image.isNull()) return std::nullopt;
   QByteArray bytes;
   QBuffer buffer(&bytes);
-  if (!buffer.open(QIODevice::WriteOnly) || !image_->save(&buffer, "PNG")) return std::nullopt;
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, format)) return std::nullopt;
   return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> CGImage::pngData() const { return encoded(*image_, "PNG"); }
+
+std::optional<std::vector<std::uint8_t>> CGImage::jpegData() const { return encoded(*image_, "JPEG"); }
 
 const QImage& CGImage::qimage() const { return *image_; }
 

@@ -23,6 +23,8 @@ class CGImage {
   std::uint32_t pixel(int x, int y) const;
   /// PNG bytes, or nothing when encoding fails.
   std::optional<std::vector<std::uint8_t>> pngData() const;
+  /// JPEG bytes at the encoder's default quality, or nothing when encoding fails.
+  std::optional<std::vector<std::uint8_t>> jpegData() const;
   const QImage& qimage() const;
 
   /// A new picture without pixels (0 by 0): the stand-in for something that has no picture.

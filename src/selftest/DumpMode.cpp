@@ -1,9 +1,5 @@
 #include "selftest/DumpMode.h"
 
-#include <charconv>
-#include <cmath>
-#include <limits>
-
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Geometry.h"
@@ -15,26 +11,14 @@ namespace trelliq {
 
 namespace {
 
-// Whole points, truncated toward zero, exactly, however far out the value lies: a double
-// that is already whole prints all its digits ("-10000000000000000000"), never a value
-// squeezed into a machine integer. Adding zero turns a truncated -0.5 into plain 0.
-std::string whole(double value) {
-  if (!std::isfinite(value)) return "0";
-  char buffer[std::numeric_limits<double>::max_exponent10 + 8];
-  const auto [end, error] =
-      std::to_chars(buffer, buffer + sizeof buffer, std::trunc(value) + 0.0, std::chars_format::fixed, 0);
-  if (error != std::errc()) return "0";
-  return std::string(buffer, end);
-}
-
 std::string windowLine(const WindowInfo& w) {
   std::string line = "      " + (w.windowID ? std::to_string(*w.windowID) : std::string("?"));
   if (w.minimized) line += " minimized";
   if (!w.element) line += " off-Space";
   line += " '" + Diagnostics::outside(w.title.value_or("")) + "' ";
   if (w.bounds) {
-    line += whole(w.bounds->origin.x) + "," + whole(w.bounds->origin.y) + " " + whole(w.bounds->size.width) + "x" +
-            whole(w.bounds->size.height);
+    line += Toolkit::whole(w.bounds->origin.x) + "," + Toolkit::whole(w.bounds->origin.y) + " " +
+            Toolkit::whole(w.bounds->size.width) + "x" + Toolkit::whole(w.bounds->size.height);
   }
   return line;
 }

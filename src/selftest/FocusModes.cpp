@@ -7,12 +7,10 @@
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/AppKitWorkspace.h"
-#include "platform/CGWindow.h"
 #include "selftest/Toolkit.h"
 #include "switcher/Switcher.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
-#include "workspace/SpaceSwipe.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -30,19 +28,6 @@ std::optional<std::int32_t> frontPID() {
 // A window known by its number alone, as the window list gives it.
 WindowInfo bare(std::int32_t pid, std::optional<std::uint32_t> window, std::optional<std::string> title = {}) {
   return WindowInfo(pid, window, nullptr, std::move(title), false, false, std::nullopt);
-}
-
-// The app owning window `w` (from the window list) and the window as a bare value.
-std::optional<std::pair<AppInfo, WindowInfo>> info(std::uint32_t w) {
-  const std::optional<platform::PlistArray> list = CGWindowListCopyWindowInfo(kCGWindowListOptionIncludingWindow, w);
-  if (!list || list->empty()) return std::nullopt;
-  const platform::PlistValue* owner = list->front().find(kCGWindowOwnerPID);
-  const std::optional<std::int64_t> pid = owner ? owner->asInteger() : std::nullopt;
-  if (!pid) return std::nullopt;
-  const auto pid32 = static_cast<std::int32_t>(*pid);
-  const std::optional<NSRunningApplication> app = NSRunningApplication::withProcessIdentifier(pid32);
-  if (!app) return std::nullopt;
-  return std::make_pair(AppInfo(*app), bare(pid32, w));
 }
 
 // The desktop-focus test's line: front app, its focused window and the Spaces showing.
@@ -141,7 +126,7 @@ int FocusModes::selfFocusTest(const std::string& out) {
 
 int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint32_t w2, Raise raise) {
   std::vector<std::string> lines{"start " + Toolkit::spaces() + " " + Toolkit::frontName()};
-  if (const auto first = info(w1)) {
+  if (const auto first = Toolkit::owner(w1)) {
     const auto& [app, window] = *first;
     switch (raise) {
       case Raise::own:
@@ -170,11 +155,8 @@ int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint
                       (focused ? std::to_string(*focused) : std::string("-")));
     }
   }
-  if (const auto second = info(w2)) {
-    auto done = std::make_shared<bool>(false);
-    if (SpaceSwipe::jumpToSpaceOf(w2, false, [done](bool) { *done = true; })) {
-      Toolkit::pumpUntil([done] { return *done; });
-    }
+  if (const auto second = Toolkit::owner(w2)) {
+    Toolkit::jumpToSpaceOf(w2);
     activate(second->first, second->second);
     Toolkit::pump(0.5);
   }

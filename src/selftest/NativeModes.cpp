@@ -13,9 +13,6 @@ namespace trelliq {
 
 namespace {
 
-constexpr CGKeyCode kCommand = 55, kTab = 48, kEscape = 53;
-constexpr CGEventFlags kCommandFlag = 0x100000;
-
 std::optional<std::uint32_t> numberOf(const platform::PlistDictionary& entry) {
   const auto it = entry.find(kCGWindowNumber);
   if (it == entry.end()) return std::nullopt;
@@ -24,19 +21,10 @@ std::optional<std::uint32_t> numberOf(const platform::PlistDictionary& entry) {
   return static_cast<std::uint32_t>(*n);
 }
 
-// ⌘ down, then ⇥ down and up: the system's switcher opens on the next application.
+// ⌘⇥: the system's switcher opens on the next application.
 void openSwitcher() {
-  Toolkit::key(kCommand, true, kCommandFlag, true);
-  Toolkit::key(kTab, true, kCommandFlag, false);
-  Toolkit::key(kTab, false, kCommandFlag, false);
+  Toolkit::commandTab();
   Toolkit::pump(1.0);
-}
-
-// esc closes it without switching; then ⌘ is let go.
-void closeSwitcher() {
-  Toolkit::key(kEscape, true, kCommandFlag, false);
-  Toolkit::key(kEscape, false, kCommandFlag, false);
-  Toolkit::key(kCommand, false, 0, true);
 }
 
 }  // namespace
@@ -92,7 +80,7 @@ int NativeModes::nativeTest(const std::string& dir) {
     }
     lines.push_back("  saved " + std::to_string(image->width()) + "x" + std::to_string(image->height()));
   }
-  closeSwitcher();
+  Toolkit::escapeAndLetGo();
   if (!Toolkit::write(dir + "/native.txt", lines)) written = false;
   return Toolkit::status(written);
 }
@@ -100,7 +88,7 @@ int NativeModes::nativeTest(const std::string& dir) {
 int NativeModes::nativeShot(const std::string& dir) {
   openSwitcher();
   const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/native-shot.png");
-  closeSwitcher();
+  Toolkit::escapeAndLetGo();
   if (shots.unwritable) return 1;
   return shots.written > 0 ? 0 : Toolkit::failed("--native-shot: no display could be captured");
 }

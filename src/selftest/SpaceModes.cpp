@@ -1,7 +1,5 @@
 #include "selftest/SpaceModes.h"
 
-#include <memory>
-
 #include "platform/AppKit.h"
 #include "platform/CGEvent.h"
 #include "selftest/Dispatch.h"
@@ -11,19 +9,6 @@
 #include "workspace/SpaceSwipe.h"
 
 namespace trelliq {
-
-namespace {
-
-// Starts the jump to the window's Space and runs the main run loop until it is over.
-// False when no jump was needed or possible.
-bool jumpAndWait(std::uint32_t window) {
-  auto done = std::make_shared<bool>(false);
-  if (!SpaceSwipe::jumpToSpaceOf(window, false, [done](bool) { *done = true; })) return false;
-  Toolkit::pumpUntil([done] { return *done; });
-  return true;
-}
-
-}  // namespace
 
 std::optional<std::uint16_t> SpaceModes::holdKey(const char* value) {
   if (!value) return std::nullopt;
@@ -52,7 +37,7 @@ int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t
     // The modifier goes down and up with the thread asleep, as a finger on the key would.
     if (hold && Toolkit::post(*hold, true, holdFlags(*hold), true)) Toolkit::sleep(0.05);
     const double start = Toolkit::seconds();
-    const bool jumped = jumpAndWait(w);
+    const bool jumped = Toolkit::jumpToSpaceOf(w);
     const std::int64_t ms = Toolkit::millisecondsSince(start);
     lines.push_back("window " + std::to_string(w) + " (space " + Toolkit::list(Private::spaces(w)) + "): jumped=" +
                     Toolkit::text(jumped) + " in " + std::to_string(ms) + "ms, now " + Toolkit::spaces());
@@ -74,14 +59,14 @@ int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
   const std::string size = image ? std::to_string(image->width()) + "x" + std::to_string(image->height()) : "none";
   std::string drawn;
   for (const std::string& entry : DestinationScreen::drawn()) drawn += (drawn.empty() ? "" : ", ") + entry;
-  return Toolkit::status(Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" +
-                                                   Toolkit::text(place->fullScreen) + " image=" + size + " in " +
-                                                   std::to_string(ms) + "ms",
-                                               "drawn bottom to top: " + drawn}));
+  return Toolkit::status(
+      Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" + Toolkit::text(place->fullScreen) +
+                               " image=" + size + " in " + std::to_string(ms) + "ms",
+                           "drawn bottom to top: " + drawn}));
 }
 
 int SpaceModes::go(std::uint32_t window) {
-  jumpAndWait(window);
+  Toolkit::jumpToSpaceOf(window);
   return 0;
 }
 

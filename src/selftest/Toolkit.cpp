@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -20,11 +23,13 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Geometry.h"
 #include "platform/ScreenCaptureKit.h"
 #include "platform/VirtualClock.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
+#include "workspace/SpaceSwipe.h"
 
 namespace trelliq {
 
@@ -53,8 +58,7 @@ std::optional<std::vector<std::uint8_t>> captureDisplay(const SCDisplay& display
   // Twice the display's points, computed wide: a display's size is bounded where the
   // desk is described, but a product that does not fit an int is no picture.
   const std::int64_t width = std::int64_t{display.width} * 2, height = std::int64_t{display.height} * 2;
-  if (width <= 0 || height <= 0 || width > std::numeric_limits<int>::max() ||
-      height > std::numeric_limits<int>::max())
+  if (width <= 0 || height <= 0 || width > std::numeric_limits<int>::max() || height > std::numeric_limits<int>::max())
     return std::nullopt;
   configuration.width = static_cast<int>(width);
   configuration.height = static_cast<int>(height);
@@ -133,6 +137,154 @@ bool Toolkit::post(CGKeyCode code, bool down, CGEventFlags flags, bool modifier)
 
 void Toolkit::key(CGKeyCode code, bool down, CGEventFlags flags, bool modifier) {
   if (post(code, down, flags, modifier)) pump(0.05);
+}
+
+void Toolkit::press(CGKeyCode code) {
+  key(code, true, keys::commandFlag, false);
+  key(code, false, keys::commandFlag, false);
+}
+
+void Toolkit::tapUnderCommand(CGKeyCode code, CGEventFlags flags) {
+  key(code, true, flags, true);
+  key(code, false, keys::commandFlag, true);
+}
+
+void Toolkit::commandTab() {
+  key(keys::command, true, keys::commandFlag, true);
+  key(keys::tab, true, keys::commandFlag, false);
+  key(keys::tab, false, keys::commandFlag, false);
+}
+
+void Toolkit::commandOptionTap() {
+  key(keys::command, true, keys::commandFlag, true);
+  key(keys::option, true, keys::commandOption, true);
+  key(keys::option, false, keys::commandFlag, true);
+}
+
+void Toolkit::escapeAndLetGo() {
+  press(keys::escape);
+  key(keys::command, false, 0, true);
+}
+
+bool Toolkit::movePointer(CGPoint point) {
+  const CGEventRef event = CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, point, kCGMouseButtonLeft);
+  if (!event) return false;
+  CGEventPost(kCGHIDEventTap, event);
+  return true;
+}
+
+// ---- Windows and their Spaces -----------------------------------------------------------
+
+std::optional<std::pair<AppInfo, WindowInfo>> Toolkit::owner(std::uint32_t window) {
+  const std::vector<Listed> entry = windowList(kCGWindowListOptionIncludingWindow, window);
+  if (entry.empty() || !entry.front().pid) return std::nullopt;
+  const std::int32_t pid = *entry.front().pid;
+  const std::optional<NSRunningApplication> app = NSRunningApplication::withProcessIdentifier(pid);
+  if (!app) return std::nullopt;
+  return std::make_pair(AppInfo(*app), WindowInfo(pid, window, nullptr, std::nullopt, false, false, std::nullopt));
+}
+
+bool Toolkit::jumpToSpaceOf(std::uint32_t window) {
+  auto done = std::make_shared<bool>(false);
+  if (!SpaceSwipe::jumpToSpaceOf(window, false, [done](bool) { *done = true; })) return false;
+  pumpUntil([done] { return *done; });
+  return true;
+}
+
+void Toolkit::go(std::uint32_t window) {
+  const auto found = owner(window);
+  if (!found) return;
+  jumpToSpaceOf(window);
+  activate(found->first, found->second);
+  pump(1.0);
+}
+
+// ---- The other copy ---------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kProgramName = "Trelliq";
+
+// A number as the window list prints it: integers in decimal, reals in their shortest
+// form without a point when whole ("1", "0.5"); "?" for anything else.
+std::string printed(const platform::PlistValue& value) {
+  if (value.type() == platform::PlistValue::Type::integer) return std::to_string(*value.asInteger());
+  if (value.type() == platform::PlistValue::Type::real) {
+    const double d = *value.asDouble();
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.15g", d);
+    if (std::strtod(buffer, nullptr) != d) std::snprintf(buffer, sizeof buffer, "%.17g", d);
+    return buffer;
+  }
+  return "?";
+}
+
+}  // namespace
+
+bool Toolkit::Listed::foreign() const { return !pid || *pid != NSProcessInfo::processInfo().processIdentifier(); }
+
+bool Toolkit::Listed::otherCopy() const { return owner == kProgramName && foreign(); }
+
+std::vector<Toolkit::Listed> Toolkit::windowList(CGWindowListOption option, std::uint32_t relativeTo) {
+  std::vector<Listed> listed;
+  const std::optional<platform::PlistArray> list = CGWindowListCopyWindowInfo(option, relativeTo);
+  if (!list) return listed;
+  for (const platform::PlistValue& value : *list) {
+    const platform::PlistDictionary* entry = value.asDictionary();
+    if (!entry) continue;
+    Listed w;
+    if (const auto n = platform::integerEntry(*entry, kCGWindowNumber); n && *n >= 0 && *n <= 0xFFFFFFFFll)
+      w.number = static_cast<std::uint32_t>(*n);
+    w.owner = platform::stringEntry(*entry, kCGWindowOwnerName);
+    if (const auto pid = platform::integerEntry(*entry, kCGWindowOwnerPID)) w.pid = static_cast<std::int32_t>(*pid);
+    if (const auto it = entry->find(kCGWindowLayer); it != entry->end()) {
+      w.layerText = printed(it->second);
+      if (it->second.type() == platform::PlistValue::Type::integer) w.layer = it->second.asInteger();
+    }
+    if (const auto it = entry->find(kCGWindowAlpha); it != entry->end()) w.alphaText = printed(it->second);
+    if (const platform::PlistDictionary* bounds = platform::dictionaryEntry(*entry, kCGWindowBounds)) {
+      CGRect rect;
+      if (CGRectMakeWithDictionaryRepresentation(*bounds, &rect)) w.bounds = rect;
+    }
+    w.title = platform::stringEntry(*entry, kCGWindowName).value_or("");
+    w.onScreen = platform::boolEntry(*entry, kCGWindowIsOnscreen).value_or(false);
+    listed.push_back(std::move(w));
+  }
+  return listed;
+}
+
+std::vector<std::string> Toolkit::ours() {
+  std::vector<std::string> lines;
+  for (const Listed& w : windowList(kCGWindowListOptionOnScreenOnly)) {
+    if (w.otherCopy())
+      lines.push_back("layer " + w.layerText + " bounds " + platform::describe(w.bounds.value_or(CGRect())));
+  }
+  return lines;
+}
+
+std::vector<std::string> Toolkit::onScreen(const std::string& owner) {
+  std::vector<std::string> lines;
+  for (const Listed& w : windowList(kCGWindowListOptionOnScreenOnly)) {
+    if (w.owner == owner && w.foreign())
+      lines.push_back("layer " + w.layerText + " " + w.title + " " + platform::describe(w.bounds.value_or(CGRect())));
+  }
+  return lines;
+}
+
+std::set<std::uint32_t> Toolkit::windows(const std::string& owner) {
+  std::set<std::uint32_t> numbers;
+  for (const Listed& w : windowList(kCGWindowListOptionOnScreenOnly)) {
+    if (w.owner == owner && w.foreign() && w.number && w.layer && *w.layer >= 1) numbers.insert(*w.number);
+  }
+  return numbers;
+}
+
+std::size_t Toolkit::count(const std::string& owner, std::int64_t layer) {
+  std::size_t n = 0;
+  for (const Listed& w : windowList(kCGWindowListOptionOnScreenOnly)) {
+    if (w.owner == owner && w.foreign() && w.layer == layer) ++n;
+  }
+  return n;
 }
 
 // ---- The desk ---------------------------------------------------------------------------
@@ -229,6 +381,25 @@ std::string Toolkit::list(const std::vector<std::int64_t>& values) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i > 0) text += ", ";
     text += std::to_string(values[i]);
+  }
+  return text + "]";
+}
+
+std::string Toolkit::whole(double value) {
+  // Adding zero turns a truncated -0.5 into plain 0.
+  if (!std::isfinite(value)) return "0";
+  char buffer[std::numeric_limits<double>::max_exponent10 + 8];
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, std::trunc(value) + 0.0, std::chars_format::fixed, 0);
+  if (error != std::errc()) return "0";
+  return std::string(buffer, end);
+}
+
+std::string Toolkit::strings(const std::vector<std::string>& values) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += "\"" + values[i] + "\"";
   }
   return text + "]";
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the self-test modes share: letting time pass with or without the main run loop,
-// posting keys as a user would type them, one-line descriptions of the front
+// posting keys as a user would type them, bringing a window forward on its Space, the
+// windows another running copy of the program shows, one-line descriptions of the front
 // application, a screenshot of every display, and the report formats. Everything runs on
 // the main thread and keeps no state between calls.
 //
@@ -12,13 +13,25 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/AppKitWindows.h"
 #include "platform/CGEvent.h"
+#include "platform/CGWindow.h"
+#include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
+
+/// The virtual key codes (US keyboard) and flag masks the modes type with.
+namespace keys {
+inline constexpr CGKeyCode command = 55, tab = 48, escape = 53, option = 58, shift = 56, fn = 63, grave = 50, one = 18,
+                           two = 19, x = 7, down = 125, up = 126;
+inline constexpr CGEventFlags commandFlag = 0x100000, commandOption = 0x180000, commandShift = 0x120000,
+                              commandFn = 0x900000, arrows = 0xb00000;
+}  // namespace keys
 
 class Toolkit final {
  public:
@@ -49,6 +62,64 @@ class Toolkit final {
   static void key(CGKeyCode code, bool down, CGEventFlags flags, bool modifier);
   /// The same event without the run loop afterwards; false when none could be made.
   static bool post(CGKeyCode code, bool down, CGEventFlags flags, bool modifier);
+  /// A key typed while ⌘ is held: down, then up, both ordinary key events with the ⌘ flag,
+  /// each followed by 0.05 s of run loop.
+  static void press(CGKeyCode code);
+  /// A quick tap of a modifier while ⌘ is held: its flags-changed down with `flags`, then
+  /// its release back to ⌘ alone, each followed by 0.05 s of run loop.
+  static void tapUnderCommand(CGKeyCode code, CGEventFlags flags);
+  /// ⌘ down, then ⇥ down and up under it: a switcher opens on the next app.
+  static void commandTab();
+  /// ⌘ down with a quick ⌥ tap under it: the Spaces session of another copy's switcher.
+  static void commandOptionTap();
+  /// esc down and up under ⌘, then ⌘ up: an open session ends without a switch.
+  static void escapeAndLetGo();
+  /// A mouse-moved event (no button) at `point`, global top-left, posted at the HID tap.
+  /// False when none could be made.
+  static bool movePointer(CGPoint point);
+
+  // ---- Windows and their Spaces ---------------------------------------------------------
+  /// The running application owning `window` (from the window list) and the window as a
+  /// bare value (number and pid only); nothing when the list does not know it or its
+  /// owner no longer runs.
+  static std::optional<std::pair<AppInfo, WindowInfo>> owner(std::uint32_t window);
+  /// Starts the jump to the first Space of `window` and runs the main run loop in 0.01 s
+  /// slices until it is over. False, at once, when no jump was needed or possible.
+  static bool jumpToSpaceOf(std::uint32_t window);
+  /// Brings `window` forward the way a user would: to its Space first, then `activate`,
+  /// then 1.0 s of run loop. Nothing at all when `owner` finds nothing.
+  static void go(std::uint32_t window);
+
+  // ---- The other copy -------------------------------------------------------------------
+  /// One entry of the window list as the modes read it; a missing field stays empty.
+  struct Listed {
+    std::optional<std::uint32_t> number;
+    std::optional<std::string> owner;
+    std::optional<std::int32_t> pid;
+    std::optional<std::int64_t> layer;
+    std::string layerText = "?";  // as the list holds it
+    std::string alphaText = "?";
+    std::optional<CGRect> bounds;  // nothing when missing or unreadable
+    std::string title;
+    bool onScreen = false;
+
+    /// Of another process than this one (an entry without a process id counts).
+    bool foreign() const;
+    /// Of another running copy of the program: owned by "Trelliq" and foreign.
+    bool otherCopy() const;
+  };
+  /// The window list with `option`, front to back; [] when it cannot be read.
+  static std::vector<Listed> windowList(CGWindowListOption option, std::uint32_t relativeTo = 0);
+  /// The other copy's on-screen windows: "layer <layer> bounds (<x>, <y>, <w>, <h>)".
+  static std::vector<std::string> ours();
+  /// Another process's on-screen windows of `owner`: "layer <layer> <title> (<x>, …)".
+  static std::vector<std::string> onScreen(const std::string& owner);
+  /// The numbers of another process's on-screen windows of `owner` above layer 0.
+  static std::set<std::uint32_t> windows(const std::string& owner);
+  /// How many on-screen windows of `owner`, in another process, are at `layer`.
+  static std::size_t count(const std::string& owner, std::int64_t layer);
+  /// Whether a line of `ours` or `onScreen` stands for a switcher panel (layer 101).
+  static bool isPanel(const std::string& line) { return line.starts_with("layer 101"); }
 
   // ---- The desk -------------------------------------------------------------------------
   /// The current Spaces, ascending, as "[1, 2]".
@@ -76,6 +147,11 @@ class Toolkit final {
   static std::string text(bool value) { return value ? "true" : "false"; }
   /// "[1, 2]", "[]" when empty.
   static std::string list(const std::vector<std::int64_t>& values);
+  /// A number truncated toward zero and written out whole, however large ("-10000000000000000000");
+  /// "0" for infinities and NaN.
+  static std::string whole(double value);
+  /// "[\"a\", \"b\"]", "[]" when empty.
+  static std::string strings(const std::vector<std::string>& values);
   /// Lines joined with "\n", written as UTF-8 and atomically. Each line is made one line
   /// first (Diagnostics::outside), so a name or title from outside cannot forge a line or
   /// reach the terminal that shows the file. False, after saying so on standard error,
