@@ -66,6 +66,25 @@ class SwitcherSessionShow : public SessionStage {
   std::vector<ModelChange> changes;
 };
 
+TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels) {
+  ASSERT_TRUE(switcher->startTap());           // its warm-up waits on the main queue
+  ASSERT_TRUE(scene.clock.step("event tap"));  // the tap is in place
+  modifiers(kCommand);
+  press(Switcher::keyTab, kCommand);
+  for (int guard = 0; guard < 20; ++guard) {
+    if (!scene.clock.step(sim::EventServer::kQueueLabel) && !scene.clock.step("event tap")) break;
+  }
+  // A slow warm-up: the show falls due before the warm-up has tidied up after itself.
+  scene.clock.advanceExcept(platform::mainQueue().label(), 0.2);
+  scene.clock.advance(0.1);
+  ASSERT_TRUE(switcher->shown);
+  for (const auto& p : switcher->panels) {
+    EXPECT_TRUE(p.window->isVisible());
+    EXPECT_EQ(p.window->alphaValue(), 1);
+  }
+  escape();
+}
+
 TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnlessAFocusCameLater) {
   startTap();
   Recency::shared().touch(kDraft, true);  // the user worked on the built-in display
