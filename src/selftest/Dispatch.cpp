@@ -9,12 +9,19 @@
 #include <iterator>
 #include <limits>
 
+#include "selftest/DirectionMode.h"
 #include "selftest/DumpMode.h"
 #include "selftest/FocusModes.h"
+#include "selftest/FullScreenModes.h"
+#include "selftest/GestureModes.h"
 #include "selftest/GlassTestMode.h"
+#include "selftest/HandoffModes.h"
+#include "selftest/MissingMode.h"
 #include "selftest/NativeModes.h"
+#include "selftest/OpenModes.h"
 #include "selftest/PictureModes.h"
 #include "selftest/SpaceModes.h"
+#include "selftest/SteeringModes.h"
 #include "selftest/WindowlessMode.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
@@ -70,8 +77,6 @@ std::function<bool(const Args&, std::size_t)> knownSpaceAt(std::size_t k) {
 }
 
 std::vector<SelfTestMode> makeModes() {
-  // Modes without `run` drive another running copy of the program; the simulated Mac lives
-  // inside one process, so no other copy can see its windows yet.
   std::vector<SelfTestMode> modes = {
       {"--jump-test", "out w1 w2", {},
        [](const Args& args, std::size_t at) {
@@ -85,20 +90,38 @@ std::vector<SelfTestMode> makeModes() {
        [](const Args& args, std::size_t at) {
          return SpaceModes::destinationTest(args[at + 1], *parseInteger(args[at + 2]));
        }},
-      {"--fullscreen-test", "out w1 w2", windowNumbersAt({2, 3}), {}},
-      {"--tab-test", "out", {}, {}},
-      {"--steer-test", "dir", {}, {}},
+      {"--fullscreen-test", "out w1 w2", windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         return FullScreenModes::fullscreenTest(args[at + 1], *parseWindowNumber(args[at + 2]),
+                                                *parseWindowNumber(args[at + 3]));
+       }},
+      {"--tab-test", "out", {},
+       [](const Args& args, std::size_t at) {
+         return SteeringModes::tabTest(args[at + 1], SteeringModes::TabExtras::fromEnvironment());
+       }},
+      {"--steer-test", "dir", {},
+       [](const Args& args, std::size_t at) { return SteeringModes::steerTest(args[at + 1]); }},
       {"--focus-test", "out app", {},
        [](const Args& args, std::size_t at) { return FocusModes::focusTest(args[at + 1], args[at + 2]); }},
       {"--self-focus-test", "out", {},
        [](const Args& args, std::size_t at) { return FocusModes::selfFocusTest(args[at + 1]); }},
-      {"--opening-test", "out", {}, {}},
-      {"--missing-test", "dir w1 w2 [how]", windowNumbersAt({2, 3}), {}},
+      {"--opening-test", "out", {},
+       [](const Args& args, std::size_t at) { return SteeringModes::openingTest(args[at + 1]); }},
+      {"--missing-test", "dir w1 w2 [how]", windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         return MissingMode::run(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
+                                 MissingMode::move(optionalAt(args, at, 4)), MissingMode::pointer(std::getenv("POINTER")));
+       }},
       {"--space-loop-test", "out w taps passes",
        [](const Args& args, std::size_t at) {
-         return parseWindowNumber(args[at + 2]) && parseInteger(args[at + 3]) && parseInteger(args[at + 4]);
+         // No taps is a ⌘ press alone; a run needs at least one pass.
+         const std::optional<std::int64_t> taps = parseInteger(args[at + 3]), passes = parseInteger(args[at + 4]);
+         return parseWindowNumber(args[at + 2]) && taps && *taps >= 0 && passes && *passes >= 1;
        },
-       {}},
+       [](const Args& args, std::size_t at) {
+         return GestureModes::spaceLoopTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseInteger(args[at + 3]),
+                                            *parseInteger(args[at + 4]));
+       }},
       {"--activate-test", "out w1 w2", windowNumbersAt({2, 3}),
        [](const Args& args, std::size_t at) {
          return FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]),
@@ -112,18 +135,31 @@ std::vector<SelfTestMode> makeModes() {
        }},
       {"--desktop-focus-test", "out", {},
        [](const Args& args, std::size_t at) { return FocusModes::desktopFocusTest(args[at + 1]); }},
-      {"--fullscreen-key-test", "out w directions", windowNumbersAt({2}), {}},
+      {"--fullscreen-key-test", "out w directions", windowNumbersAt({2}),
+       [](const Args& args, std::size_t at) {
+         return FullScreenModes::fullscreenKeyTest(args[at + 1], *parseWindowNumber(args[at + 2]), args[at + 3],
+                                                   FullScreenModes::Pictures::fromEnvironment());
+       }},
       {"--hover-test", "out w x y",
        [](const Args& args, std::size_t at) {
          return parseWindowNumber(args[at + 2]) && parseDecimal(args[at + 3]) && parseDecimal(args[at + 4]);
        },
-       {}},
+       [](const Args& args, std::size_t at) {
+         return GestureModes::hoverTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseDecimal(args[at + 3]),
+                                        *parseDecimal(args[at + 4]));
+       }},
       {"--goto", "w", windowNumbersAt({1}),
        [](const Args& args, std::size_t at) { return SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
-      {"--open-test", "out", {}, {}},
+      {"--open-test", "out", {},
+       [](const Args& args, std::size_t at) {
+         return OpenModes::openTest(args[at + 1], OpenModes::OpenExtras::fromEnvironment());
+       }},
       {"--native-test", "dir", {},
        [](const Args& args, std::size_t at) { return NativeModes::nativeTest(args[at + 1]); }},
-      {"--appear-test", "out owner [rounds]", {}, {}},
+      {"--appear-test", "out owner [rounds]", optionalParsesAt(3, 3, isInteger),
+       [](const Args& args, std::size_t at) {
+         return OpenModes::appearTest(args[at + 1], args[at + 2], OpenModes::rounds(optionalAt(args, at, 3)));
+       }},
       {"--screenshot", "out [w]", optionalParsesAt(2, 2, isWindowNumber),
        [](const Args& args, std::size_t at) {
          return PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2));
@@ -136,11 +172,18 @@ std::vector<SelfTestMode> makeModes() {
          return GlassTestMode::run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "",
                                    GlassTestMode::parseFrame(std::getenv("AT")));
        }},
-      {"--handoff-test", "out", {}, {}},
-      {"--toggle-test", "out", {}, {}},
+      {"--handoff-test", "out", {},
+       [](const Args& args, std::size_t at) { return HandoffModes::handoffTest(args[at + 1]); }},
+      {"--toggle-test", "out", {},
+       [](const Args& args, std::size_t at) { return HandoffModes::toggleTest(args[at + 1]); }},
       {"--swipe-test", "out", {},
        [](const Args& args, std::size_t at) { return SpaceModes::swipeTest(args[at + 1]); }},
-      {"--direction-test", "out space [back]", knownSpaceAt(2), {}},
+      {"--direction-test", "out space [back]", both(knownSpaceAt(2), optionalParsesAt(3, 3, isInteger)),
+       [](const Args& args, std::size_t at) {
+         const std::int64_t space = *parseInteger(args[at + 2]);
+         return DirectionMode::run(args[at + 1], space, DirectionMode::back(space, optionalAt(args, at, 3)),
+                                   DirectionMode::How::fromEnvironment());
+       }},
       {"--guide-shot", "out [delay] [topic]", optionalParsesAt(2, 2, isDecimal),
        [](const Args& args, std::size_t at) {
          return PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
@@ -253,13 +296,13 @@ std::string usage(const std::vector<SelfTestMode>& modes) {
     }
     return text + (line.empty() ? "" : "\n  " + line) + "\n";
   };
-  std::vector<std::string> built, other;
+  std::vector<std::string> flags;
   for (const SelfTestMode& mode : modes) {
-    (mode.run ? built : other).push_back(mode.flag + (mode.arguments.empty() ? "" : " " + mode.arguments));
+    flags.push_back(mode.flag + (mode.arguments.empty() ? "" : " " + mode.arguments));
   }
   return "usage: trelliq [--scenario FILE] [--show-preferences] [--show-permissions]\n"
          "       trelliq [--scenario FILE] MODE ARGUMENTS...\n" +
-         paragraph("modes:", built) + paragraph("modes that drive another running copy (not available here):", other);
+         paragraph("modes:", flags);
 }
 
 const std::vector<SelfTestMode>& selfTestModes() {
@@ -276,12 +319,6 @@ int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors
   }
   if (!line.mode) return -1;
   const SelfTestMode& mode = modes[line.mode->mode];
-  if (!mode.run) {
-    errors << "trelliq: " << mode.flag
-           << " drives another running copy of Trelliq; this mode is not built yet, so nothing was run\n"
-           << std::flush;
-    return 3;
-  }
   // The mode sees its own arguments only, so an option after them is never read as one.
   const std::vector<std::string> own(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(line.end));
   return mode.run(own, line.mode->at);

@@ -24,8 +24,7 @@ struct SelfTestMode {
   std::string arguments;
   /// Whether the arguments after position `at` are acceptable; none means anything is.
   std::function<bool(const std::vector<std::string>& args, std::size_t at)> check;
-  /// The mode, answering its exit status. Null for a mode that drives another running copy
-  /// of the program, which the simulated Mac cannot host: such a flag is refused.
+  /// The mode, answering its exit status.
   std::function<int(const std::vector<std::string>& args, std::size_t at)> run;
 
   /// How many arguments must follow the flag, and how many more it may take.
@@ -62,8 +61,8 @@ const std::vector<SelfTestMode>& selfTestModes();
 
 /// Runs the mode the command line selects and answers its exit status; -1 when it selects
 /// none and the program should start normally. A command line that cannot be read prints
-/// the problem and the usage to `errors` and answers 2; a mode that is not built says it
-/// needs another running copy and answers 3. `args` begins with the program path. Main thread.
+/// the problem and the usage to `errors` and answers 2. `args` begins with the program path.
+/// Main thread.
 int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors);
 int dispatchSelfTests(const std::vector<std::string>& args);
 

@@ -1,5 +1,5 @@
 // What a command line asks for: no mode (the normal start), exactly one mode with its
-// arguments, or a refusal with the usage; and the modes that are not built.
+// arguments, or a refusal with the usage.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "selftest/Dispatch.h"
+#include "support/Scene.h"
 
 namespace trelliq {
 namespace {
@@ -21,7 +22,6 @@ std::vector<SelfTestMode> table() {
   return {
       {"--two", "a b", {}, run},
       {"--number", "w", [](const Args& a, std::size_t at) { return parseWindowNumber(a[at + 1]).has_value(); }, run},
-      {"--unbuilt", "out", {}, {}},
       {"--one", "out [x] [y]", {}, run},
   };
 }
@@ -51,7 +51,6 @@ TEST(Dispatch, OnlyOneWholeModeWithItsArgumentsOrNoModeAtAllIsAccepted) {
       {{"trelliq", "--one", "o", "x", "y"}, "--one@1 to 5"},
       {{"trelliq", "--one", "o", "x", "--show-permissions"}, "--one@1 to 4"},
       {{"trelliq", "--number", "12"}, "--number@1 to 3"},
-      {{"trelliq", "--unbuilt", "out"}, "--unbuilt@1 to 3"},
       // Everything else is refused, never a normal start.
       {{"trelliq", "--one", "o", "x", "y", "z"}, "refused: unknown argument 'z'"},
       {{"trelliq", "--one", "o", "--bogus"}, "refused: unknown argument '--bogus'"},
@@ -120,36 +119,6 @@ TEST(Dispatch, AMistypedCommandLinePrintsTheUsageAndAnswersTwo) {
   EXPECT_EQ(none.errors, "");
 }
 
-TEST(Dispatch, EveryModeThatDrivesAnotherCopySaysSoAndAnswersNonZero) {
-  const std::vector<Args> unbuilt = {
-      {"--fullscreen-test", "out", "1", "2"},
-      {"--tab-test", "out"},
-      {"--steer-test", "dir"},
-      {"--opening-test", "out"},
-      {"--missing-test", "dir", "1", "2", "pointer"},
-      {"--space-loop-test", "out", "1", "2", "3"},
-      {"--hover-test", "out", "1", "0.5", "2e1"},
-      {"--fullscreen-key-test", "out", "1", "left"},
-      {"--open-test", "out"},
-      {"--appear-test", "out", "Dock", "3"},
-      {"--handoff-test", "out"},
-      {"--toggle-test", "out"},
-  };
-  for (const Args& args : unbuilt) {
-    const Outcome outcome = dispatch(args);
-    EXPECT_EQ(outcome.status, 3) << args[0];
-    EXPECT_EQ(outcome.errors, "trelliq: " + args[0] +
-                                  " drives another running copy of Trelliq; this mode is not built yet, so "
-                                  "nothing was run\n");
-  }
-  // The built modes are all there, and the table holds the thirteen that are not.
-  const std::vector<SelfTestMode>& modes = selfTestModes();
-  std::size_t missing = 0;
-  for (const SelfTestMode& mode : modes) missing += mode.run ? 0 : 1;
-  EXPECT_EQ(missing, 13u);
-  EXPECT_EQ(modes.size(), 30u);
-}
-
 TEST(Dispatch, IntegersAreASignAndDigitsInRangeAndWindowNumbersUnsigned32Bit) {
   EXPECT_EQ(parseInteger("42"), 42);
   EXPECT_EQ(parseInteger("+42"), 42);
@@ -193,6 +162,7 @@ std::size_t modeIndex(const std::string& flag) {
 }
 
 TEST(Dispatch, TheProgramsFlagsNeedTheirArgumentsAndWhatMustParse) {
+  Scene scene(Scene::Start::defaultScenario);  // the Spaces a Space argument must name
   const std::vector<SelfTestMode>& modes = selfTestModes();
   const auto select = [&](Args args) -> std::optional<SelectedMode> {
     args.insert(args.begin(), "trelliq");
@@ -224,7 +194,20 @@ TEST(Dispatch, TheProgramsFlagsNeedTheirArgumentsAndWhatMustParse) {
       {{"--screenshot", "out", "2101", "3"}, refused},
       {{"--screenshot", "out", "NaN"}, refused},
       {{"--screenshot", "out", "--scenario", "d.json"}, SelectedMode{modeIndex("--screenshot"), 1}},
+      {{"--fullscreen-test", "out", "1", "x"}, refused},
+      {{"--missing-test", "dir", "1", "2", "tab"}, SelectedMode{modeIndex("--missing-test"), 1}},
+      // A loop needs no taps at all but at least one pass.
+      {{"--space-loop-test", "out", "1", "0", "1"}, SelectedMode{modeIndex("--space-loop-test"), 1}},
+      {{"--space-loop-test", "out", "1", "-1", "1"}, refused},
+      {{"--space-loop-test", "out", "1", "2", "0"}, refused},
+      {{"--hover-test", "out", "1", "0.5", "2e1"}, SelectedMode{modeIndex("--hover-test"), 1}},
+      {{"--hover-test", "out", "1", "0.5", "y"}, refused},
+      {{"--appear-test", "out", "Dock", "x"}, refused},
+      {{"--direction-test", "out", "4", "7"}, SelectedMode{modeIndex("--direction-test"), 1}},
+      {{"--direction-test", "out", "4", "x"}, refused},
+      {{"--direction-test", "out", "999"}, refused},
   };
+  EXPECT_EQ(modes.size(), 30u);
   for (const auto& [args, expected] : cases) {
     std::string line;
     for (const auto& a : args) line += a + " ";

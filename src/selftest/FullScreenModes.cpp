@@ -1,0 +1,178 @@
+#include "selftest/FullScreenModes.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include "platform/CGWindow.h"
+#include "platform/ScreenCaptureKit.h"
+#include "selftest/Repeating.h"
+#include "selftest/Toolkit.h"
+#include "workspace/WorkspaceTypes.h"
+
+namespace trelliq {
+
+namespace {
+
+// The 7.103 jump: to the window's Space if needed, then 0.6 s of run loop in every case.
+void jump(std::uint32_t window) {
+  Toolkit::jumpToSpaceOf(window);
+  Toolkit::pump(0.6);
+}
+
+// Whether one of the copy's panels shows now.
+bool panelShows() {
+  for (const std::string& line : Toolkit::ours()) {
+    if (Toolkit::isPanel(line)) return true;
+  }
+  return false;
+}
+
+// JPEG frames of the main display at half its size, for 2 s from now, numbered without
+// gaps; the files are written here once the sampler is done.
+bool recordFrames(const std::string& dir, const std::string& direction) {
+  struct Frames {
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> files;
+    std::optional<SCDisplay> display;
+    int counter = 0;
+  };
+  auto frames = std::make_shared<Frames>();
+  const double start = Toolkit::seconds();
+  auto sampler = Repeating::start("frames", 0.005, [frames, start, dir, direction] {
+    std::lock_guard lock(frames->lock);
+    if (!frames->display) {
+      const std::optional<SCShareableContent> content = SCShareableContent::current(false, true);
+      if (!content) return false;
+      for (const SCDisplay& d : content->displays) {
+        if (d.displayID == CGMainDisplayID()) frames->display = d;
+      }
+      if (!frames->display) return false;
+    }
+    if (Toolkit::seconds() - start >= 2.0) return false;
+    SCContentFilter filter;
+    filter.display = *frames->display;
+    SCStreamConfiguration configuration;
+    configuration.width = frames->display->width / 2;
+    configuration.height = frames->display->height / 2;
+    if (const CGImageRef image = SCScreenshotManager::captureImageNow(filter, configuration)) {
+      const std::int64_t ms = Toolkit::millisecondsSince(start);
+      char number[16];
+      std::snprintf(number, sizeof number, "%02d", frames->counter);
+      if (auto jpeg = image->jpegData()) {
+        frames->files.emplace_back(dir + "/" + direction + "-" + number + "-" + std::to_string(ms) + "ms.jpg",
+                                   std::move(*jpeg));
+      }
+      ++frames->counter;
+    }
+    return true;
+  });
+  Toolkit::pumpUntil([&] { return sampler->finished(); }, 0.01, 60);
+  bool written = true;
+  std::lock_guard lock(frames->lock);
+  for (const auto& [file, bytes] : frames->files) written &= Toolkit::save(file, bytes);
+  return written;
+}
+
+}  // namespace
+
+FullScreenModes::Pictures FullScreenModes::Pictures::fromEnvironment() {
+  Pictures pictures;
+  if (const char* frames = std::getenv("FRAMES_DIR")) pictures.framesDir = frames;
+  if (const char* capture = std::getenv("CAPTURE_DIR")) pictures.captureDir = capture;
+  return pictures;
+}
+
+std::vector<std::string> FullScreenModes::split(const std::string& list) {
+  std::vector<std::string> items;
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    const std::size_t end = std::min(list.find(',', at), list.size());
+    if (end > at) items.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return items;
+}
+
+std::string FullScreenModes::layout() {
+  const Workspace snapshot = Workspace::load(true);
+  std::string text;
+  for (const DisplayGroup& display : snapshot.displays) {
+    for (const SpaceGroup& space : display.spaces) {
+      std::string entry = space.label + (space.fullScreen ? " (full screen)" : "") + ": ";
+      for (std::size_t i = 0; i < space.clusters.size(); ++i) {
+        std::vector<std::int64_t> numbers;
+        for (const WindowInfo& w : space.clusters[i].windows) {
+          if (w.windowID) numbers.push_back(*w.windowID);
+        }
+        entry += (i > 0 ? ", " : "") + space.clusters[i].name() + " " + Toolkit::list(numbers);
+      }
+      text += (text.empty() ? "" : " | ") + entry;
+    }
+  }
+  return text;
+}
+
+int FullScreenModes::fullscreenTest(const std::string& out, std::uint32_t w1, std::uint32_t w2) {
+  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  jump(w1);
+  lines.push_back("on full-screen Space " + Toolkit::spaces() + ", front: " + Toolkit::frontName());
+  Toolkit::commandOptionTap();
+  const double start = Toolkit::seconds();
+  std::optional<std::int64_t> appeared;
+  while (Toolkit::seconds() - start < 2.0) {
+    if (panelShows()) {
+      appeared = Toolkit::millisecondsSince(start);
+      break;
+    }
+    Toolkit::pump(0.01);
+  }
+  lines.push_back("panel appeared after " + (appeared ? std::to_string(*appeared) + "ms" : std::string("never (2s)")));
+  Toolkit::pump(0.3);
+  lines.push_back("switcher windows on screen: " + Toolkit::strings(Toolkit::ours()));
+  Toolkit::escapeAndLetGo();
+  Toolkit::pump(0.3);
+  jump(w2);
+  lines.push_back("back on " + Toolkit::spaces());
+  return Toolkit::status(Toolkit::write(out, lines));
+}
+
+int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t window, const std::string& directions,
+                                       const Pictures& pictures) {
+  bool written = true;
+  std::vector<std::string> lines{"start: " + layout()};
+  for (const std::string& direction : split(directions)) {
+    Toolkit::go(window);
+    Toolkit::commandTab();
+    Toolkit::pump(0.6);
+    const CGKeyCode arrow = direction == "up" ? keys::up : keys::down;
+    Toolkit::key(arrow, true, keys::arrows, false);
+    Toolkit::key(arrow, false, keys::arrows, false);
+    if (pictures.framesDir) written &= recordFrames(*pictures.framesDir, direction);
+    // Every change of what shows, with the time it was first seen.
+    const double start = Toolkit::seconds();
+    std::string previous;
+    do {
+      const std::string watch =
+          std::to_string(Toolkit::count("Trelliq", 101)) + " switcher windows on screen, showing " + Toolkit::spaces();
+      if (watch != previous) {
+        lines.push_back("  +" + std::to_string(Toolkit::millisecondsSince(start)) + "ms: " + watch);
+        previous = watch;
+      }
+      Toolkit::pump(0.02);
+    } while (Toolkit::seconds() - start < 3.0);
+    const bool stillOpen = Toolkit::count("Trelliq", 101) > 0;
+    if (pictures.captureDir)
+      written &= !Toolkit::debugScreenshot(*pictures.captureDir + "/" + direction + ".png").unwritable;
+    Toolkit::escapeAndLetGo();
+    Toolkit::pump(0.5);
+    lines.push_back(direction + ": switcher still open after 3s: " + Toolkit::text(stillOpen) + "; front " +
+                    Toolkit::frontName() + "; " + layout());
+  }
+  Toolkit::go(window);
+  written &= Toolkit::write(out, lines);
+  return Toolkit::status(written);
+}
+
+}  // namespace trelliq

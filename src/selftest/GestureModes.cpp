@@ -1,0 +1,62 @@
+#include "selftest/GestureModes.h"
+
+#include <vector>
+
+#include "platform/Geometry.h"
+#include "selftest/Toolkit.h"
+#include "workspace/Focus.h"
+
+namespace trelliq {
+
+namespace {
+
+std::string where() { return Toolkit::spaces() + " " + Toolkit::frontName(); }
+
+}  // namespace
+
+int GestureModes::spaceLoopTest(const std::string& out, std::uint32_t window, std::int64_t taps, std::int64_t passes) {
+  std::vector<std::string> lines;
+  for (std::int64_t pass = 1; pass <= passes; ++pass) {
+    Toolkit::go(window);
+    const std::string from = where();
+    // Every key of this gesture is a flags-changed event, ⌘ and ⌥ alike.
+    Toolkit::key(keys::command, true, keys::commandFlag, true);
+    for (std::int64_t i = 0; i < taps; ++i) {
+      Toolkit::key(keys::option, true, keys::commandOption, true);
+      Toolkit::key(keys::option, false, keys::commandFlag, true);
+      Toolkit::pump(0.25);
+    }
+    Toolkit::pump(0.3);
+    Toolkit::key(keys::command, false, 0, true);
+    const double release = Toolkit::seconds();
+    std::string samples;
+    for (const double t : {0.3, 0.6, 1.0, 2.0}) {
+      Toolkit::pump(t - (Toolkit::seconds() - release));
+      samples += (samples.empty() ? "" : " | ") + platform::describe(t) + "s: " + where();
+    }
+    lines.push_back(std::to_string(pass) + ": from " + from + " → " + samples);
+  }
+  Toolkit::go(window);
+  return Toolkit::status(Toolkit::write(out, lines));
+}
+
+int GestureModes::hoverTest(const std::string& out, std::uint32_t window, double x, double y) {
+  if (const auto found = Toolkit::owner(window)) {
+    activate(found->first, found->second);
+    Toolkit::pump(1.0);
+  }
+  Toolkit::commandTab();
+  Toolkit::pump(0.6);
+  // The pointer glides from 60 points left of the point to the point, 6 points a step.
+  for (int i = 0; i <= 10; ++i) {
+    Toolkit::movePointer(CGPoint(x - 60 + 6 * i, y));
+    Toolkit::pump(0.03);
+  }
+  Toolkit::pump(0.4);
+  Toolkit::key(keys::command, false, 0, true);
+  Toolkit::pump(1.0);
+  return Toolkit::status(Toolkit::write(out, {"front after hovering " + platform::describe(x) + "," +
+                                              platform::describe(y) + ": " + Toolkit::frontName()}));
+}
+
+}  // namespace trelliq

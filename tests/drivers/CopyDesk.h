@@ -1,0 +1,174 @@
+#pragma once
+// A small desk served by a real world host, with the menu-bar program running on it as
+// the copy under test, warmed up by one ⌘⇥ of its own; the modes run as a third process
+// against it. Two displays of 960 by 720 side by side ("Left", display 1, Spaces 1, 4 and
+// the full-screen 5; "Right", display 3, Spaces 2 and 7); Quill in front unless a test
+// says otherwise.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/HostProcess.h"
+#include "platform/CGEvent.h"
+
+namespace drivers {
+
+inline constexpr const char* kDesk = R"json({
+  "displays": [
+    {"id": 1, "name": "Left", "frame": [0, 0, 960, 720], "visibleFrame": [0, 40, 960, 656], "scale": 1},
+    {"id": 3, "name": "Right", "frame": [960, 0, 960, 720], "visibleFrame": [960, 0, 960, 696], "scale": 1,
+     "desktopColor": "#A0522D"}
+  ],
+  "permissions": {"screenCapture": true, "accessibility": true},
+  "spaces": [
+    {"display": 1, "current": 1, "spaces": [{"id": 1, "type": "desktop"},
+      {"id": 4, "type": "desktop", "desktopColor": "#3C6E47"}, {"id": 5, "type": "fullScreen"}]},
+    {"display": 3, "current": 2, "spaces": [{"id": 2, "type": "desktop"},
+      {"id": 7, "type": "desktop", "desktopColor": "#8A5A2B"}]}
+  ],
+  "apps": [
+    {"pid": 160, "name": "Dock", "bundleIdentifier": "com.apple.dock", "bundlePath": "/System/Library/CoreServices/Dock.app",
+     "policy": "prohibited"},
+    {"pid": 201, "name": "Finder", "bundleIdentifier": "com.apple.finder",
+     "bundlePath": "/System/Library/CoreServices/Finder.app", "iconColor": "#1E90FF"},
+    {"pid": 301, "name": "Quill", "bundleIdentifier": "com.example.quill", "bundlePath": "/Applications/Quill.app",
+     "iconColor": "#E0A526"},
+    {"pid": 302, "name": "Lumen", "bundleIdentifier": "com.example.lumen", "bundlePath": "/Applications/Lumen.app",
+     "iconColor": "#2A7FD4"},
+    {"pid": 304, "name": "Tally", "bundleIdentifier": "com.example.tally", "bundlePath": "/Applications/Tally.app",
+     "iconColor": "#2E8B57"},
+    {"pid": 306, "name": "Slate", "bundleIdentifier": "com.example.slate", "bundlePath": "/Applications/Slate.app",
+     "iconColor": "#333333"}
+  ],
+  "frontmost": FRONT,
+  "windows": [
+    {"number": 2101, "app": 301, "title": "Draft", "frame": [60, 60, 400, 260], "spaces": [1], "color": "#FFF8E7"},
+    {"number": 1101, "app": 201, "title": "Documents", "frame": [120, 100, 300, 200], "spaces": [1], "color": "#F5F5F5"},
+    {"number": 2102, "app": 301, "title": "Notes", "frame": [80, 80, 400, 260], "spaces": [4], "color": "#FFF8E7"},
+    {"number": 5101, "app": 304, "title": "Budget", "frame": [0, 0, 960, 720], "spaces": [5], "fullScreen": true,
+     "color": "#E9F5EC"},
+    {"number": 3101, "app": 302, "title": "Start Page", "frame": [1020, 60, 400, 260], "spaces": [2], "color": "#FFFFFF"},
+    {"number": 7101, "app": 306, "title": "Shell", "frame": [1140, 120, 300, 200], "spaces": [2], "color": "#1E1E1E"},
+    {"number": 3102, "app": 302, "title": "Release Notes", "frame": [1040, 80, 400, 260], "spaces": [7],
+     "color": "#FFFFFF"}
+  ]
+})json";
+
+/// The two displays' frames as the window list prints them.
+inline constexpr const char* kLeftFrame = "(0.0, 0.0, 960.0, 720.0)";
+inline constexpr const char* kRightFrame = "(960.0, 0.0, 960.0, 720.0)";
+
+class CopyDesk : public ::testing::Test {
+ protected:
+  /// Starts the host on the desk with the app of pid `front` in front, then the menu-bar
+  /// program, and lets the program open and close its switcher once, so the mode meets a
+  /// copy that has drawn its panels before.
+  void startCopy(const std::string& front = "301") {
+    const std::string desk = home.path + "/desk.json";
+    {
+      std::string text = kDesk;
+      text.replace(text.find("FRONT"), 5, front);
+      const int fd = ::open(desk.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      ::close(fd);
+    }
+    host = std::make_unique<HostProcess>(home.path, std::vector<std::string>{"--scenario", desk});
+    ASSERT_EQ(host->said, "ready");
+    copy = std::make_unique<ProgramProcess>(home.path);
+    ASSERT_TRUE(eventually([&] { return fileText(log()).find("launched") != std::string::npos; }))
+        << fileText(copy->output);
+    auto driver = attach(home.socket());
+    ASSERT_TRUE(driver);
+    const std::int32_t self = driver->windowServer->ownProcessIdentifier();
+    const auto shown = [&] {
+      int panels = 0;
+      for (const auto& w : driver->windowServer->windowList()) {
+        panels += w.ownerPID != self && w.layer == 101 && w.onScreen && w.alpha > 0 && w.bounds.width() == 960 ? 1 : 0;
+      }
+      return panels;
+    };
+    key(*driver, kCGEventFlagsChanged, 55, kCGEventFlagMaskCommand);
+    key(*driver, kCGEventKeyDown, 48, kCGEventFlagMaskCommand);
+    key(*driver, kCGEventKeyUp, 48, kCGEventFlagMaskCommand);
+    ASSERT_TRUE(eventually([&] { return shown() == 2; })) << shown() << " panels\n" << fileText(log());
+    // Its own look at the panels it showed ends the warm-up's work.
+    ASSERT_TRUE(eventually([&] { return fileText(log()).find("opened") != std::string::npos; })) << fileText(log());
+    key(*driver, kCGEventKeyDown, 53, kCGEventFlagMaskCommand);
+    key(*driver, kCGEventKeyUp, 53, kCGEventFlagMaskCommand);
+    key(*driver, kCGEventFlagsChanged, 55, 0);
+    ASSERT_TRUE(eventually([&] { return shown() == 0; })) << "the warm-up session closes";
+  }
+
+  /// Runs the program with `args` (a mode) and answers its exit status; a mode still
+  /// running after two minutes fails the test and is stopped.
+  int run(const std::vector<std::string>& args) {
+    ProgramProcess mode(home.path, args);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    int status = 0;
+    while (::waitpid(mode.pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > give_up) {
+        mode.stop(SIGKILL);
+        ADD_FAILURE() << args.front() << " still runs after two minutes:\n" << fileText(mode.output);
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    mode.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status)) << fileText(mode.output);
+    EXPECT_EQ(fileText(mode.output).find("Sanitizer"), std::string::npos) << fileText(mode.output);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  /// A report's lines.
+  std::vector<std::string> lines(const std::string& name) const {
+    const std::string text = fileText(path(name));
+    std::vector<std::string> result;
+    for (std::size_t at = 0; at <= text.size();) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      result.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    return result;
+  }
+  std::string path(const std::string& name) const { return home.path + "/" + name; }
+  std::string log() const { return home.path + "/Library/Logs/Trelliq.log"; }
+
+  static void key(host::RemoteMac& mac, CGEventType type, CGKeyCode code, CGEventFlags flags) {
+    CGEvent e;
+    e.type = type;
+    e.flags = flags;
+    e.integerFields[kCGKeyboardEventKeycode] = code;
+    mac.windowServer->postEvent(kCGHIDEventTap, e);
+  }
+
+  void TearDown() override {
+    // The copy ends with SIGTERM as at a user's Ctrl-C; one that does not is killed.
+    if (!copy) return;
+    copy->stop();
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int status = 0;
+    while (::waitpid(copy->pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > give_up) {
+        copy->stop(SIGKILL);  // reaped by its destructor
+        ADD_FAILURE() << "the copy did not end on SIGTERM:\n" << fileText(copy->output);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    copy->pid = -1;
+  }
+
+  Home home;
+  std::unique_ptr<HostProcess> host;
+  std::unique_ptr<ProgramProcess> copy;
+};
+
+}  // namespace drivers

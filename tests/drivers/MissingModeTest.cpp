@@ -1,0 +1,47 @@
+// Moving between an ordinary and a full-screen window while another running copy's
+// switcher is opened in every scenario: which of its windows show, and on which Spaces.
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "CopyDesk.h"
+
+namespace drivers {
+namespace {
+
+class MissingModeTest : public CopyDesk {};
+
+TEST_F(MissingModeTest, TheCopysPanelsAreLoggedInEveryScenarioAndJoinTheFullScreenSpace) {
+  startCopy();
+  ASSERT_EQ(run({"--missing-test", home.path, "5101", "2101"}), 0);
+  const auto log = lines("log.txt");
+  std::vector<std::string> summaries;
+  std::map<std::string, std::vector<std::string>> windows;
+  for (const std::string& line : log) {
+    if (line.starts_with("  ")) {
+      ASSERT_FALSE(summaries.empty()) << line;
+      windows[summaries.back()].push_back(line);
+    } else {
+      summaries.push_back(line);
+    }
+  }
+  EXPECT_EQ(summaries,
+            (std::vector<std::string>{
+                "before: spaces showing [1, 2], front Quill", "fullscreen: spaces showing [2, 5], front Tally",
+                "fullscreen-again: spaces showing [2, 5], front Tally", "after: spaces showing [1, 2], front Quill"}));
+  // Each scenario lists both panels and the preview, shown or not.
+  for (const auto& [summary, lines] : windows) EXPECT_EQ(lines.size(), 3u) << summary;
+  // On the full-screen Space the left panel shows there, in the overlay Space as well.
+  bool joined = false;
+  for (const std::string& line : windows["fullscreen-again: spaces showing [2, 5], front Tally"]) {
+    joined |= line.find(" layer 101 0,0 960x720 alpha 1 ON SCREEN ordered=true spaces [5, ") != std::string::npos;
+  }
+  EXPECT_TRUE(joined) << log.size() << " lines";
+  for (const char* name : {"before", "fullscreen", "fullscreen-again", "after"}) {
+    EXPECT_FALSE(fileText(path(std::string(name) + ".png")).empty()) << name;
+  }
+}
+
+}  // namespace
+}  // namespace drivers
