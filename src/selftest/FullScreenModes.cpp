@@ -78,21 +78,7 @@ bool recordFrames(const std::string& dir, const std::string& direction) {
 }  // namespace
 
 FullScreenModes::Pictures FullScreenModes::Pictures::fromEnvironment() {
-  Pictures pictures;
-  if (const char* frames = std::getenv("FRAMES_DIR")) pictures.framesDir = frames;
-  if (const char* capture = std::getenv("CAPTURE_DIR")) pictures.captureDir = capture;
-  return pictures;
-}
-
-std::vector<std::string> FullScreenModes::split(const std::string& list) {
-  std::vector<std::string> items;
-  std::size_t at = 0;
-  while (at <= list.size()) {
-    const std::size_t end = std::min(list.find(',', at), list.size());
-    if (end > at) items.push_back(list.substr(at, end - at));
-    at = end + 1;
-  }
-  return items;
+  return Pictures{Toolkit::variable("FRAMES_DIR"), Toolkit::variable("CAPTURE_DIR")};
 }
 
 std::string FullScreenModes::layout() {
@@ -142,7 +128,7 @@ int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t win
                                        const Pictures& pictures) {
   bool written = true;
   std::vector<std::string> lines{"start: " + layout()};
-  for (const std::string& direction : split(directions)) {
+  for (const std::string& direction : Toolkit::items(directions)) {
     Toolkit::go(window);
     Toolkit::commandTab();
     Toolkit::pump(0.6);

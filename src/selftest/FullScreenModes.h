@@ -34,8 +34,6 @@ class FullScreenModes final {
   /// The Spaces with their tiles: "<label>[ (full screen)]: <name> [numbers], …" for
   /// every Space of every display, joined with " | ".
   static std::string layout();
-  /// The items of a comma-separated list, empty ones dropped.
-  static std::vector<std::string> split(const std::string& list);
 };
 
 }  // namespace trelliq

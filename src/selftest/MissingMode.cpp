@@ -55,15 +55,9 @@ MissingMode::Move MissingMode::move(const std::optional<std::string>& how) {
 
 std::optional<CGPoint> MissingMode::pointer(const char* value) {
   if (!value) return std::nullopt;
-  const std::string text = value;
   std::vector<double> numbers;
-  std::size_t at = 0;
-  while (at <= text.size()) {
-    const std::size_t end = std::min(text.find(',', at), text.size());
-    if (end > at) {
-      if (const std::optional<double> n = parseDecimal(text.substr(at, end - at))) numbers.push_back(*n);
-    }
-    at = end + 1;
+  for (const std::string& item : Toolkit::items(value)) {
+    if (const std::optional<double> n = parseDecimal(item)) numbers.push_back(*n);
   }
   if (numbers.size() != 2) return std::nullopt;
   return CGPoint(numbers[0], numbers[1]);

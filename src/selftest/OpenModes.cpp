@@ -31,11 +31,8 @@ bool capturePanels(const std::string& dir) {
 }  // namespace
 
 OpenModes::OpenExtras OpenModes::OpenExtras::fromEnvironment() {
-  OpenExtras extras;
-  if (const char* dir = std::getenv("NUMBER_DIR")) extras.numberDir = dir;
-  if (const char* dir = std::getenv("CAPTURE_DIR")) extras.captureDir = dir;
-  extras.focusBottom = std::getenv("FOCUS_BOTTOM") != nullptr;
-  return extras;
+  return OpenExtras{Toolkit::variable("NUMBER_DIR"), Toolkit::variable("CAPTURE_DIR"),
+                    Toolkit::variable("FOCUS_BOTTOM").has_value()};
 }
 
 std::int64_t OpenModes::rounds(const std::optional<std::string>& argument) {

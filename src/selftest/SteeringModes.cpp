@@ -16,12 +16,6 @@ namespace trelliq {
 
 namespace {
 
-std::optional<std::string> variable(const char* name) {
-  const char* value = std::getenv(name);
-  if (!value) return std::nullopt;
-  return std::string(value);
-}
-
 // The copy's panels among another process's on-screen windows of the program.
 std::vector<std::string> panels() {
   std::vector<std::string> lines = Toolkit::onScreen("Trelliq");
@@ -55,11 +49,11 @@ void fnStep() {
 
 SteeringModes::TabExtras SteeringModes::TabExtras::fromEnvironment() {
   TabExtras extras;
-  extras.captureDir = variable("CAPTURE_DIR");
-  extras.numberDir = variable("NUMBER_DIR");
-  extras.tapOptionDir = variable("TAP_OPT_DIR");
-  extras.holdOptionDir = variable("HOLD_OPT_DIR");
-  if (const auto tabs = variable("EXTRA_TABS"))
+  extras.captureDir = Toolkit::variable("CAPTURE_DIR");
+  extras.numberDir = Toolkit::variable("NUMBER_DIR");
+  extras.tapOptionDir = Toolkit::variable("TAP_OPT_DIR");
+  extras.holdOptionDir = Toolkit::variable("HOLD_OPT_DIR");
+  if (const auto tabs = Toolkit::variable("EXTRA_TABS"))
     extras.extraTabs = std::max<long long>(0, parseInteger(*tabs).value_or(0));
   return extras;
 }

@@ -385,6 +385,23 @@ std::string Toolkit::list(const std::vector<std::int64_t>& values) {
   return text + "]";
 }
 
+std::optional<std::string> Toolkit::variable(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
+std::vector<std::string> Toolkit::items(const std::string& list) {
+  std::vector<std::string> items;
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    const std::size_t end = std::min(list.find(',', at), list.size());
+    if (end > at) items.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return items;
+}
+
 std::string Toolkit::whole(double value) {
   // Adding zero turns a truncated -0.5 into plain 0.
   if (!std::isfinite(value)) return "0";

@@ -143,6 +143,12 @@ class Toolkit final {
   /// captured is skipped without a word; a picture that cannot be written is reported.
   static Shots debugScreenshot(const std::string& path);
 
+  // ---- Arguments ------------------------------------------------------------------------
+  /// An environment variable's value; nothing when it is not set.
+  static std::optional<std::string> variable(const char* name);
+  /// The items of a comma-separated list, empty ones dropped.
+  static std::vector<std::string> items(const std::string& list);
+
   // ---- Reports --------------------------------------------------------------------------
   static std::string text(bool value) { return value ? "true" : "false"; }
   /// "[1, 2]", "[]" when empty.

@@ -104,7 +104,7 @@ TEST_F(CopyModesAloneTest, LoopHoverAndArrowModesReportWhereTheDeskIs) {
   EXPECT_EQ(keys[0], "start: " + layout);
   EXPECT_EQ(keys[1], "  +0ms: 0 switcher windows on screen, showing [2, 5]");
   EXPECT_EQ(keys[2].rfind("up: switcher still open after 3s: false; front ", 0), 0u) << keys[2];
-  EXPECT_EQ(FullScreenModes::split("up,,down,"), (Lines{"up", "down"}));
+  EXPECT_EQ(Toolkit::items("up,,down,"), (Lines{"up", "down"}));
 }
 
 TEST_F(CopyModesAloneTest, OpeningTestFindsNoCardButStillGoesToTheOtherDisplay) {
