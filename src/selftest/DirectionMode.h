@@ -36,7 +36,7 @@ class DirectionMode final {
   /// samples, now […], back […]" to `out`; then goes to `back` when it is another Space.
   /// `back` absent means no return.
   static int run(const std::string& out, std::int64_t space, std::optional<std::int64_t> back, const How& how);
-  /// The back argument: absent gives the current Space of `space`'s display; a non-number none.
+  /// The back argument (an integer): absent gives the current Space of `space`'s display.
   static std::optional<std::int64_t> back(std::int64_t space, const std::optional<std::string>& argument);
 
   /// The mean absolute difference of two samples over every other row and column.

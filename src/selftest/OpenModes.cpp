@@ -37,7 +37,7 @@ OpenModes::OpenExtras OpenModes::OpenExtras::fromEnvironment() {
 
 std::int64_t OpenModes::rounds(const std::optional<std::string>& argument) {
   if (!argument) return 5;
-  return std::max<std::int64_t>(0, parseInteger(*argument).value_or(5));
+  return std::max<std::int64_t>(0, parseInteger(*argument).value_or(0));
 }
 
 std::vector<std::string> OpenModes::copyWindows(CGWindowListOption option) {

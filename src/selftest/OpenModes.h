@@ -30,7 +30,7 @@ class OpenModes final {
   /// "--appear-test": `rounds` times, ⌘⇥ and the milliseconds until another process's
   /// window of `owner` (above layer 0) appears that was not there before, up to 1.5 s.
   static int appearTest(const std::string& out, const std::string& owner, std::int64_t rounds);
-  /// The rounds argument: an integer when it is one (negative ones run none), else 5.
+  /// The rounds argument (an integer): 5 when absent, none when negative.
   static std::int64_t rounds(const std::optional<std::string>& argument);
 
   /// The copy's windows in the list with `option`: "layer <layer> on=<bool> spaces=<[…]>".
