@@ -61,6 +61,10 @@ class PaintHook : public QObject {
       syncing_->damage(static_cast<QPaintEvent*>(event)->region().translated(at));
       return true;
     }
+    if (type == QEvent::Resize && object->isWidgetType() && static_cast<QWidget*>(object)->isWindow()) {
+      if (OwnWindowSurface* surface = surfaceShowing(static_cast<QWidget*>(object))) surface->resized();
+      return false;
+    }
     if (type != QEvent::UpdateRequest || syncing_ || !object->isWidgetType()) return false;
     OwnWindowSurface* surface = surfaceShowing(static_cast<QWidget*>(object));
     if (!surface) return false;
@@ -146,6 +150,27 @@ void OwnWindowSurface::showOffScreen(QWidget* view) {
   if (!view->testAttribute(Qt::WA_Resized)) view->resize(view->size());
   view->show();
   shownHere_ = true;
+}
+
+void OwnWindowSurface::resized() {
+  QWidget* view = content();
+  if (!shownHere_ || !view || view->size().isEmpty() || view->testAttribute(Qt::WA_Mapped) || remapping_) return;
+  // Qt leaves a window shown while it had no size unmapped when it grows, and drops every
+  // paint pass asked for it from then on: shown again (after this resize is through), it
+  // is drawn whole and its updates come as they do for any other view.
+  remapping_ = true;
+  std::weak_ptr<OwnWindowSurface> self = weak_from_this();
+  mainQueue().async([self] {
+    auto surface = self.lock();
+    if (!surface) return;
+    surface->remapping_ = false;
+    QWidget* shown = surface->content();
+    if (!surface->shownHere_ || !shown || shown->size().isEmpty() || shown->testAttribute(Qt::WA_Mapped)) return;
+    shown->hide();
+    shown->show();
+    surface->whole_ = true;
+    PaintHook::installed().syncNow(*surface);
+  });
 }
 
 void OwnWindowSurface::setOpaque(bool opaque) {

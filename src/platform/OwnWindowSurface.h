@@ -79,6 +79,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// surfaces' paint hook.
   void damage(const QRegion& region) { pending_ += region; }
   QWidget* content() const;
+  /// For the surfaces' paint hook: the view shown off screen by this surface was resized.
+  void resized();
 
  private:
   void showOffScreen(QWidget* view);
@@ -103,6 +105,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool handedOver_ = false;  // the server has this surface for the window
   bool retrying_ = false;
   bool publishing_ = false;  // publishSoon's work is queued
+  bool remapping_ = false;   // resized's showing again is queued
   QImage kept_;              // the newest drawing at the window's pixels
   std::shared_ptr<SharedSurface> surface_;
 };

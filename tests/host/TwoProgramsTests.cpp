@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "HostProcess.h"
@@ -35,6 +38,17 @@ std::vector<platform::WindowEntry> panelsOf(host::RemoteMac& mac, std::int32_t p
     if (w.ownerPID == pid && w.layer == 101 && w.onScreen && w.alpha > 0 && displaySized) panels.push_back(w);
   }
   return panels;
+}
+
+/// The part of `picture` its opaque pixels span.
+QRect opaquePart(const QImage& picture) {
+  QRect part;
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      if (qAlpha(picture.pixel(x, y)) == 255) part |= QRect(x, y, 1, 1);
+    }
+  }
+  return part;
 }
 
 }  // namespace
@@ -159,4 +173,74 @@ TEST(TwoProgramsTest, AProgramStartsTheHostOnDemandAndAScenarioForARunningOneIsR
   // The program is gone; the host it started follows a few seconds later and takes its
   // socket with it.
   EXPECT_TRUE(eventually([&] { return !std::filesystem::exists(home.socket()); }));
+}
+
+TEST(TwoProgramsTest, TheOtherCopysPreviewShowsThePictureOfTheSelectedWindow) {
+  Home home;
+  HostProcess host(home.path);
+  ASSERT_EQ(host.said, "ready");
+  ProgramProcess menuBar(home.path);
+  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  ASSERT_TRUE(eventually([&] { return fileText(log).find("launched") != std::string::npos; }))
+      << fileText(menuBar.output) << host.errors();
+  auto driver = attach(home.socket());
+  ASSERT_TRUE(driver);
+  const std::int32_t self = driver->windowServer->ownProcessIdentifier();
+  const auto selfInfo = driver->windowServer->application(self);
+  ASSERT_TRUE(selfInfo);
+  std::int32_t program = 0;
+  for (const auto& app : driver->windowServer->runningApplications()) {
+    if (app.pid != self && app.bundleIdentifier == selfInfo->bundleIdentifier) program = app.pid;
+  }
+  ASSERT_NE(program, 0);
+  const auto before = driver->windowServer->frontmostApplication();
+  const auto screens = driver->system->screens();
+
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
+  // The preview above the panels (the program's panel smaller than a display), as the
+  // window server has it from the program, once the picture in it has faded in.
+  QImage preview;
+  QRect shown;
+  const bool appeared = eventually([&] {
+    for (const auto& w : driver->windowServer->windowList()) {
+      const bool displaySized = std::any_of(screens.begin(), screens.end(), [&](const auto& s) {
+        return s.frame.size.width == w.bounds.width() && s.frame.size.height == w.bounds.height();
+      });
+      if (w.ownerPID != program || w.layer != 101 || !w.onScreen || displaySized) continue;
+      const CGImageRef picture = driver->windowServer->captureWindowPicture(
+          w.number, static_cast<int>(w.bounds.width()), static_cast<int>(w.bounds.height()));
+      preview = picture ? picture->qimage() : QImage();
+      shown = opaquePart(preview);
+      if (shown.width() > 100 && shown.height() > 60) return true;
+    }
+    return false;
+  });
+  ASSERT_TRUE(appeared) << "the preview shows no picture";
+
+  // Letting go of ⌘ brings the selected window to the front: the one the preview showed.
+  driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
+  ASSERT_TRUE(eventually([&] { return driver->windowServer->frontmostApplication() != before; }));
+  const auto front = driver->windowServer->frontmostApplication();
+  std::optional<platform::WindowEntry> selected;
+  for (const auto& w : driver->windowServer->windowList()) {
+    if (!selected && front && w.ownerPID == *front && w.layer == 0 && w.onScreen) selected = w;
+  }
+  ASSERT_TRUE(selected);
+  const CGImageRef whole = driver->windowServer->captureWindowPicture(
+      selected->number, static_cast<int>(selected->bounds.width()), static_cast<int>(selected->bounds.height()));
+  ASSERT_TRUE(whole);
+  const QImage window = whole->qimage().scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  // Inside its rounded corners the preview holds the window's pixels, scaled.
+  double difference = 0;
+  int counted = 0;
+  for (int y = 12; y < shown.height() - 12; y += 2) {
+    for (int x = 12; x < shown.width() - 12; x += 2) {
+      const QRgb p = preview.pixel(shown.x() + x, shown.y() + y), q = window.pixel(x, y);
+      difference += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+      ++counted;
+    }
+  }
+  EXPECT_LT(difference / counted, 12) << "the preview differs from window " << selected->number;
 }
