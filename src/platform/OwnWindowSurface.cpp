@@ -52,6 +52,10 @@ class PaintHook : public QObject {
  public:
   bool eventFilter(QObject* object, QEvent* event) override {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Move) {
+      if (object->isWidgetType()) moved(*static_cast<QWidget*>(object), *static_cast<QMoveEvent*>(event));
+      return false;
+    }
     if (type == QEvent::Paint) {
       if (!syncing_ || !object->isWidgetType()) return false;
       auto* widget = static_cast<QWidget*>(object);
@@ -92,6 +96,18 @@ class PaintHook : public QObject {
   }
 
  private:
+  /// Qt moves an opaque child (a scrolled form) by shifting its pixels inside its own
+  /// backing store and repaints only what the move uncovers. The surface keeps no such
+  /// copy to shift, so the parent's area the child left and the one it took are drawn again.
+  static void moved(QWidget& widget, const QMoveEvent& event) {
+    QWidget* parent = widget.parentWidget();
+    if (widget.isWindow() || !parent || !widget.isVisible()) return;
+    OwnWindowSurface* surface = surfaceShowing(widget.window());
+    if (!surface) return;
+    const QRegion area = (QRect(event.oldPos(), widget.size()) | QRect(event.pos(), widget.size())) & parent->rect();
+    surface->damage(area.translated(parent->mapTo(surface->content(), QPoint())));
+  }
+
   void pass(OwnWindowSurface& surface, QEvent& request) {
     const std::shared_ptr<OwnWindowSurface> keep = surface.shared_from_this();
     syncing_ = &surface;

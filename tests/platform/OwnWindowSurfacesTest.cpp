@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
@@ -37,6 +39,16 @@ class TwoHalves : public QWidget {
 
  private:
   bool clearRight_;
+};
+
+// A red band 50 points high over blue.
+class RedTop : public QWidget {
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0, 0, 255));
+    p.fillRect(0, 0, width(), 50, QColor(255, 0, 0));
+  }
 };
 
 std::uint32_t rgb(const CGImageRef& image, int x, int y) { return image->pixel(x, y) & 0xFFFFFF; }
@@ -109,6 +121,26 @@ TEST_F(OwnWindowPictures, AWindowCaptureShowsTheContentBelowTheServersTitleBarAt
   EXPECT_EQ(surface->sequence(), before + 1);
   const int scale = static_cast<int>(NSScreen::screens().front().backingScaleFactor());
   EXPECT_EQ(surface->damageSince(before), QRegion(0, 0, 100 * scale, 100 * scale));
+}
+
+TEST_F(OwnWindowPictures, AScrolledViewShowsOnlyWhatItScrolledTo) {
+  // A 200 × 150 form, its top third red, in the 100-point-high window: scrolled to its foot
+  // it shows only blue, though Qt repaints just the 50 points the scroll uncovers.
+  QScrollArea content;
+  content.setFrameShape(QFrame::NoFrame);
+  content.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  content.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  auto* form = new RedTop();
+  form->resize(200, 150);
+  content.setWidget(form);
+  content.resize(200, 100);
+  auto w = window(&content);
+  ASSERT_EQ(rgb(capture(*w, 200, 128), 100, 40), kRed);
+
+  content.verticalScrollBar()->setValue(content.verticalScrollBar()->maximum());
+  ASSERT_EQ(form->y(), -50);
+  const CGImageRef scrolled = capture(*w, 200, 128);
+  for (int y = 29; y < 128; y += 7) EXPECT_EQ(rgb(scrolled, 100, y), kBlue) << "row " << y;
 }
 
 TEST_F(OwnWindowPictures, TheDisplayShowsTheContentWhereTheWindowStandsAndThroughItsClearParts) {
