@@ -111,6 +111,8 @@ void PreferencesView::refreshPermissions() {
   accessibility_ = Permission::accessibility.isGranted();
   screenRecording_ = Permission::screenRecording.isGranted();
   showPermissions();
+  // The user may turn macOS's own use of the chosen gesture on or off meanwhile.
+  if (triggers_->recheckGestureInUse()) updateHeight();
   // One probe at a time; once a restart is known to be needed, never again.
   if (needsRestart_ || probing_) return;
   probing_ = true;

@@ -41,10 +41,8 @@ void TriggersSection::showStored() {
       gestureInUse_ = new GestureInUse(*chosen, gestureInUseSlot_);
       gestureInUseSlot_->layout()->addWidget(gestureInUse_);
     }
-  } else {
-    gestureInUse_->refresh();
   }
-  gestureInUseSlot_->setHidden(!gestureInUse_);
+  recheckGestureInUse();
 
   const auto corners = Settings::HotCorner::set(hotCorner_.get());
   hotCornerPicker_->refresh();
@@ -56,6 +54,14 @@ void TriggersSection::showStored() {
   const auto dock = PreferencesText::dockCornerNote(corners);
   if (dock) form::setNote(*dockNote_, *dock);
   dockNote_->setHidden(!dock);
+}
+
+bool TriggersSection::recheckGestureInUse() {
+  const bool shown = !gestureInUseSlot_->isHidden();
+  if (gestureInUse_) gestureInUse_->refresh();
+  // The slot takes room only while there is a warning in it, not as an empty strip.
+  gestureInUseSlot_->setHidden(!gestureInUse_ || !gestureInUse_->warns());
+  return shown == gestureInUseSlot_->isHidden();
 }
 
 std::string TriggersSection::dockNote() const {

@@ -22,6 +22,9 @@ class TriggersSection : public FormSection {
 
   /// Shows the stored gesture and corners.
   void showStored();
+  /// Asks macOS again whether it uses the chosen gesture itself, and shows the warning
+  /// only then. Answers whether the section's height changed.
+  bool recheckGestureInUse();
 
   FormRow& gestureRow() const { return *gestureRow_; }
   GesturePopUp& gesturePopUp() const { return *gesturePopUp_; }

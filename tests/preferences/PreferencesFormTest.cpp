@@ -492,5 +492,41 @@ TEST_F(TallPreferencesWindows, AFormTallerThanTheScreenScrollsAndTheWindowStillF
   EXPECT_EQ(window->frame(), first);
 }
 
+TEST_F(TallPreferencesWindows, TheGestureWarningShowsWhileMacOSUsesTheChosenGestureAndTakesNoRoomOtherwise) {
+  // The warning's yellow sign, counted in the window's picture.
+  const auto signs = [&] {
+    const CGImageRef picture = Private::capture(static_cast<std::uint32_t>(preferences.window()->windowNumber()), true);
+    const QImage& image = picture->qimage();
+    int yellow = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        yellow += c.red() > 240 && std::abs(c.green() - 204) < 12 && c.blue() < 40;
+      }
+    }
+    return yellow;
+  };
+  preferences.show();
+  PreferencesView& view = *preferences.view();
+  TriggersSection& triggers = view.triggers();
+  emit triggers.gesturePopUp().activated(2);
+  scene.clock.advance(0.1);
+  const int bare = view.height();
+  EXPECT_EQ(triggers.hotCornerRow().y(), triggers.gestureRow().geometry().bottom() + 1)
+      << "macOS uses no gesture: nothing between the pop-up's row and the next";
+  EXPECT_EQ(signs(), 0);
+
+  // The user turns Zoom's gesture on in System Settings, then off, with the window open.
+  scene.world.writeForeignPreference("com.apple.universalaccess", "closeViewTrackpadGestureZoomEnabled",
+                                     platform::PlistValue(true));
+  scene.clock.advance(1);
+  EXPECT_GT(signs(), 20) << "the warning is drawn";
+  EXPECT_GT(view.height(), bare);
+  scene.world.writeForeignPreference("com.apple.universalaccess", "closeViewTrackpadGestureZoomEnabled",
+                                     platform::PlistValue(false));
+  scene.clock.advance(1);
+  EXPECT_EQ(signs(), 0);
+  EXPECT_EQ(view.height(), bare);
+}
 }  // namespace
 }  // namespace trelliq
