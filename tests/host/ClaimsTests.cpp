@@ -9,16 +9,6 @@
 
 namespace {
 
-constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
-
-CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
-  CGEvent e;
-  e.type = type;
-  e.flags = flags;
-  e.integerFields[kCGKeyboardEventKeycode] = code;
-  return e;
-}
-
 bool hotKeysOn(host::RemoteMac& mac) {
   return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
 }

@@ -27,6 +27,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/CGEvent.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
 
@@ -282,3 +283,14 @@ struct ProgramProcess {
     wait();
   }
 };
+
+inline constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
+
+/// A key event as a keyboard posts it at the HID level.
+inline CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
+  CGEvent e;
+  e.type = type;
+  e.flags = flags;
+  e.integerFields[kCGKeyboardEventKeycode] = code;
+  return e;
+}

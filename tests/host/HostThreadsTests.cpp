@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr CGKeyCode kTab = 0x30, kA = 0x00, kB = 0x0B;
+constexpr CGKeyCode kA = 0x00, kB = 0x0B;
 
 CGEvent key(CGKeyCode code, CGEventFlags flags = 0) {
   CGEvent e;

@@ -19,16 +19,6 @@
 
 namespace {
 
-constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
-
-CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
-  CGEvent e;
-  e.type = type;
-  e.flags = flags;
-  e.integerFields[kCGKeyboardEventKeycode] = code;
-  return e;
-}
-
 /// Waits until `done` holds; false past a bound far beyond a loaded machine's delays
 /// (many sanitized programs starting at once).
 template <typename Done>

@@ -16,16 +16,6 @@
 
 namespace {
 
-constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
-
-CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
-  CGEvent e;
-  e.type = type;
-  e.flags = flags;
-  e.integerFields[kCGKeyboardEventKeycode] = code;
-  return e;
-}
-
 /// The other copy's display panels that show now (layer 101, on screen, each as large as
 /// a display; the preview beside them is smaller).
 std::vector<platform::WindowEntry> panelsOf(host::RemoteMac& mac, std::int32_t pid) {
