@@ -209,4 +209,16 @@ int DirectionMode::run(const std::string& out, std::int64_t space, std::optional
   return Toolkit::status(Toolkit::save(out, std::vector<std::uint8_t>(line.begin(), line.end())));
 }
 
+std::vector<SelfTestMode> DirectionMode::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--direction-test", "out space [back]", both(knownSpaceAt(2), optionalParsesAt(3, 3, isInteger)),
+       [](const Args& args, std::size_t at) {
+         const std::int64_t space = *parseInteger(args[at + 2]);
+         return run(args[at + 1], space, back(space, optionalAt(args, at, 3)), How::fromEnvironment());
+       }},
+  };
+}
+
 }  // namespace trelliq

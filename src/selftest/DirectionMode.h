@@ -10,11 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class DirectionMode final {
  public:
   DirectionMode() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   static constexpr int sampleWidth = 192, sampleHeight = 108;
 

@@ -30,180 +30,6 @@ namespace trelliq {
 
 namespace {
 
-using Args = std::vector<std::string>;
-
-// Checks used by the table: the argument `k` places after the flag parses as the type.
-std::function<bool(const Args&, std::size_t)> windowNumbersAt(std::vector<std::size_t> offsets) {
-  return [offsets](const Args& args, std::size_t at) {
-    return std::all_of(offsets.begin(), offsets.end(),
-                       [&](std::size_t k) { return parseWindowNumber(args[at + k]).has_value(); });
-  };
-}
-
-// The argument `k` places after the flag, when there is one.
-std::optional<std::string> optionalAt(const Args& args, std::size_t at, std::size_t k) {
-  if (at + k < args.size()) return args[at + k];
-  return std::nullopt;
-}
-
-// The optional argument `k` places after the flag parses, when it is given. Optional
-// arguments begin `first` places after the flag and end at the first that starts with "--".
-std::function<bool(const Args&, std::size_t)> optionalParsesAt(std::size_t first, std::size_t k,
-                                                               std::function<bool(const std::string&)> parses) {
-  return [first, k, parses](const Args& args, std::size_t at) {
-    for (std::size_t j = first; j <= k; ++j) {
-      if (at + j >= args.size() || args[at + j].rfind("--", 0) == 0) return true;
-    }
-    return parses(args[at + k]);
-  };
-}
-
-// Both checks pass.
-std::function<bool(const Args&, std::size_t)> both(std::function<bool(const Args&, std::size_t)> a,
-                                                   std::function<bool(const Args&, std::size_t)> b) {
-  return [a, b](const Args& args, std::size_t at) { return a(args, at) && b(args, at); };
-}
-
-bool isWindowNumber(const std::string& text) { return parseWindowNumber(text).has_value(); }
-bool isInteger(const std::string& text) { return parseInteger(text).has_value(); }
-bool isDecimal(const std::string& text) { return parseDecimal(text).has_value(); }
-
-// The Space argument is an Int the window server knows (it has a screen).
-std::function<bool(const Args&, std::size_t)> knownSpaceAt(std::size_t k) {
-  return [k](const Args& args, std::size_t at) {
-    const std::optional<std::int64_t> space = parseInteger(args[at + k]);
-    return space && Private::screenOfSpace(*space).has_value();
-  };
-}
-
-std::vector<SelfTestMode> makeModes() {
-  std::vector<SelfTestMode> modes = {
-      {"--jump-test", "out w1 w2", {},
-       [](const Args& args, std::size_t at) {
-         std::vector<std::uint32_t> windows;
-         for (std::size_t k : {2, 3}) {
-           if (auto w = parseWindowNumber(args[at + k])) windows.push_back(*w);
-         }
-         return SpaceModes::jumpTest(args[at + 1], windows, SpaceModes::holdKey(std::getenv("HOLD")));
-       }},
-      {"--destination-test", "out space", knownSpaceAt(2),
-       [](const Args& args, std::size_t at) {
-         return SpaceModes::destinationTest(args[at + 1], *parseInteger(args[at + 2]));
-       }},
-      {"--fullscreen-test", "out w1 w2", windowNumbersAt({2, 3}),
-       [](const Args& args, std::size_t at) {
-         return FullScreenModes::fullscreenTest(args[at + 1], *parseWindowNumber(args[at + 2]),
-                                                *parseWindowNumber(args[at + 3]));
-       }},
-      {"--tab-test", "out", {},
-       [](const Args& args, std::size_t at) {
-         return SteeringModes::tabTest(args[at + 1], SteeringModes::TabExtras::fromEnvironment());
-       }},
-      {"--steer-test", "dir", {},
-       [](const Args& args, std::size_t at) { return SteeringModes::steerTest(args[at + 1]); }},
-      {"--focus-test", "out app", {},
-       [](const Args& args, std::size_t at) { return FocusModes::focusTest(args[at + 1], args[at + 2]); }},
-      {"--self-focus-test", "out", {},
-       [](const Args& args, std::size_t at) { return FocusModes::selfFocusTest(args[at + 1]); }},
-      {"--opening-test", "out", {},
-       [](const Args& args, std::size_t at) { return SteeringModes::openingTest(args[at + 1]); }},
-      {"--missing-test", "dir w1 w2 [how]", windowNumbersAt({2, 3}),
-       [](const Args& args, std::size_t at) {
-         return MissingMode::run(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
-                                 MissingMode::move(optionalAt(args, at, 4)), MissingMode::pointer(std::getenv("POINTER")));
-       }},
-      {"--space-loop-test", "out w taps passes",
-       [](const Args& args, std::size_t at) {
-         // No taps is a ⌘ press alone; a run needs at least one pass.
-         const std::optional<std::int64_t> taps = parseInteger(args[at + 3]), passes = parseInteger(args[at + 4]);
-         return parseWindowNumber(args[at + 2]) && taps && *taps >= 0 && passes && *passes >= 1;
-       },
-       [](const Args& args, std::size_t at) {
-         return GestureModes::spaceLoopTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseInteger(args[at + 3]),
-                                            *parseInteger(args[at + 4]));
-       }},
-      {"--activate-test", "out w1 w2", windowNumbersAt({2, 3}),
-       [](const Args& args, std::size_t at) {
-         return FocusModes::activateTest(args[at + 1], *parseWindowNumber(args[at + 2]),
-                                         *parseWindowNumber(args[at + 3]), FocusModes::raiseMode(std::getenv("MODE")));
-       }},
-      {"--windowless-test", "dir [keep]", optionalParsesAt(2, 2, isInteger),
-       [](const Args& args, std::size_t at) {
-         const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
-         const char* tray = std::getenv("TRAY");
-         return WindowlessMode::run(args[at + 1], keep, tray && std::string(tray) == "finder");
-       }},
-      {"--desktop-focus-test", "out", {},
-       [](const Args& args, std::size_t at) { return FocusModes::desktopFocusTest(args[at + 1]); }},
-      {"--fullscreen-key-test", "out w directions", windowNumbersAt({2}),
-       [](const Args& args, std::size_t at) {
-         return FullScreenModes::fullscreenKeyTest(args[at + 1], *parseWindowNumber(args[at + 2]), args[at + 3],
-                                                   FullScreenModes::Pictures::fromEnvironment());
-       }},
-      {"--hover-test", "out w x y",
-       [](const Args& args, std::size_t at) {
-         return parseWindowNumber(args[at + 2]) && parseDecimal(args[at + 3]) && parseDecimal(args[at + 4]);
-       },
-       [](const Args& args, std::size_t at) {
-         return GestureModes::hoverTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseDecimal(args[at + 3]),
-                                        *parseDecimal(args[at + 4]));
-       }},
-      {"--goto", "w", windowNumbersAt({1}),
-       [](const Args& args, std::size_t at) { return SpaceModes::go(*parseWindowNumber(args[at + 1])); }},
-      {"--open-test", "out", {},
-       [](const Args& args, std::size_t at) {
-         return OpenModes::openTest(args[at + 1], OpenModes::OpenExtras::fromEnvironment());
-       }},
-      {"--native-test", "dir", {},
-       [](const Args& args, std::size_t at) { return NativeModes::nativeTest(args[at + 1]); }},
-      {"--appear-test", "out owner [rounds]", optionalParsesAt(3, 3, isInteger),
-       [](const Args& args, std::size_t at) {
-         return OpenModes::appearTest(args[at + 1], args[at + 2], OpenModes::rounds(optionalAt(args, at, 3)));
-       }},
-      {"--screenshot", "out [w]", optionalParsesAt(2, 2, isWindowNumber),
-       [](const Args& args, std::size_t at) {
-         return PictureModes::screenshot(args[at + 1], optionalAt(args, at, 2));
-       }},
-      {"--native-shot", "dir", {},
-       [](const Args& args, std::size_t at) { return NativeModes::nativeShot(args[at + 1]); }},
-      {"--glass-test", "dir [panels]", {},
-       [](const Args& args, std::size_t at) {
-         const char* suffix = std::getenv("SHOT_SUFFIX");
-         return GlassTestMode::run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "",
-                                   GlassTestMode::parseFrame(std::getenv("AT")));
-       }},
-      {"--handoff-test", "out", {},
-       [](const Args& args, std::size_t at) { return HandoffModes::handoffTest(args[at + 1]); }},
-      {"--toggle-test", "out", {},
-       [](const Args& args, std::size_t at) { return HandoffModes::toggleTest(args[at + 1]); }},
-      {"--swipe-test", "out", {},
-       [](const Args& args, std::size_t at) { return SpaceModes::swipeTest(args[at + 1]); }},
-      {"--direction-test", "out space [back]", both(knownSpaceAt(2), optionalParsesAt(3, 3, isInteger)),
-       [](const Args& args, std::size_t at) {
-         const std::int64_t space = *parseInteger(args[at + 2]);
-         return DirectionMode::run(args[at + 1], space, DirectionMode::back(space, optionalAt(args, at, 3)),
-                                   DirectionMode::How::fromEnvironment());
-       }},
-      {"--guide-shot", "out [delay] [topic]", optionalParsesAt(2, 2, isDecimal),
-       [](const Args& args, std::size_t at) {
-         return PictureModes::guideShot(args[at + 1], PictureModes::delay(args, at + 2), optionalAt(args, at, 3));
-       }},
-      {"--permissions-shot", "out [delay]", optionalParsesAt(2, 2, isDecimal),
-       [](const Args& args, std::size_t at) {
-         return PictureModes::permissionsShot(args[at + 1], PictureModes::delay(args, at + 2));
-       }},
-      {"--prefs-shot", "out [delay] [bottom]",
-       both(optionalParsesAt(2, 2, isDecimal),
-            optionalParsesAt(2, 3, [](const std::string& word) { return word == "bottom"; })),
-       [](const Args& args, std::size_t at) {
-         return PictureModes::prefsShot(args[at + 1], PictureModes::delay(args, at + 2),
-                                        optionalAt(args, at, 3) == "bottom");
-       }},
-      {"--dump", "out", {}, [](const Args& args, std::size_t at) { return DumpMode::run(args[at + 1]); }},
-  };
-  return modes;
-}
-
 // The program's own options, which start it normally or shape the start; "--scenario"
 // takes a file (and is normally taken out of the list before it gets here).
 constexpr const char* kProgramOptions[] = {"--show-preferences", "--show-permissions", "--screen-recording-check"};
@@ -241,6 +67,46 @@ std::optional<std::pair<bool, std::string>> signedDigits(const std::string& text
 }
 
 }  // namespace
+
+namespace modeArguments {
+
+SelfTestMode::Check windowNumbersAt(std::vector<std::size_t> offsets) {
+  return [offsets](const SelfTestMode::Args& args, std::size_t at) {
+    return std::all_of(offsets.begin(), offsets.end(),
+                       [&](std::size_t k) { return parseWindowNumber(args[at + k]).has_value(); });
+  };
+}
+
+SelfTestMode::Check optionalParsesAt(std::size_t first, std::size_t k, std::function<bool(const std::string&)> parses) {
+  return [first, k, parses](const SelfTestMode::Args& args, std::size_t at) {
+    for (std::size_t j = first; j <= k; ++j) {
+      if (at + j >= args.size() || args[at + j].rfind("--", 0) == 0) return true;
+    }
+    return parses(args[at + k]);
+  };
+}
+
+SelfTestMode::Check both(SelfTestMode::Check a, SelfTestMode::Check b) {
+  return [a, b](const SelfTestMode::Args& args, std::size_t at) { return a(args, at) && b(args, at); };
+}
+
+SelfTestMode::Check knownSpaceAt(std::size_t k) {
+  return [k](const SelfTestMode::Args& args, std::size_t at) {
+    const std::optional<std::int64_t> space = parseInteger(args[at + k]);
+    return space && Private::screenOfSpace(*space).has_value();
+  };
+}
+
+std::optional<std::string> optionalAt(const SelfTestMode::Args& args, std::size_t at, std::size_t k) {
+  if (at + k < args.size()) return args[at + k];
+  return std::nullopt;
+}
+
+bool isWindowNumber(const std::string& text) { return parseWindowNumber(text).has_value(); }
+bool isInteger(const std::string& text) { return parseInteger(text).has_value(); }
+bool isDecimal(const std::string& text) { return parseDecimal(text).has_value(); }
+
+}  // namespace modeArguments
 
 std::size_t SelfTestMode::required() const { return countArguments(arguments).first; }
 
@@ -306,7 +172,17 @@ std::string usage(const std::vector<SelfTestMode>& modes) {
 }
 
 const std::vector<SelfTestMode>& selfTestModes() {
-  static const std::vector<SelfTestMode> modes = makeModes();
+  static const std::vector<SelfTestMode> modes = [] {
+    std::vector<SelfTestMode> all;
+    for (std::vector<SelfTestMode> (*list)() :
+         {&SpaceModes::modes, &FullScreenModes::modes, &SteeringModes::modes, &FocusModes::modes, &MissingMode::modes,
+          &GestureModes::modes, &WindowlessMode::modes, &OpenModes::modes, &NativeModes::modes, &PictureModes::modes,
+          &GlassTestMode::modes, &HandoffModes::modes, &DirectionMode::modes, &DumpMode::modes}) {
+      std::vector<SelfTestMode> own = list();
+      std::move(own.begin(), own.end(), std::back_inserter(all));
+    }
+    return all;
+  }();
   return modes;
 }
 

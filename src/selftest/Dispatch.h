@@ -17,15 +17,19 @@
 namespace trelliq {
 
 /// One mode: its flag, the arguments it takes, what must parse among them, and the mode.
+/// Each mode file lists its own (`modes()` of its class); `selfTestModes` joins them.
 struct SelfTestMode {
+  using Args = std::vector<std::string>;
+  using Check = std::function<bool(const Args& args, std::size_t at)>;
+
   std::string flag;
   /// The arguments as the usage shows them: required ones as words ("out w1 w2"), then
   /// optional ones in brackets ("[delay] [topic]").
   std::string arguments;
   /// Whether the arguments after position `at` are acceptable; none means anything is.
-  std::function<bool(const std::vector<std::string>& args, std::size_t at)> check;
+  Check check;
   /// The mode, answering its exit status.
-  std::function<int(const std::vector<std::string>& args, std::size_t at)> run;
+  std::function<int(const Args& args, std::size_t at)> run;
 
   /// How many arguments must follow the flag, and how many more it may take.
   std::size_t required() const;
@@ -65,6 +69,25 @@ const std::vector<SelfTestMode>& selfTestModes();
 /// Main thread.
 int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors);
 int dispatchSelfTests(const std::vector<std::string>& args);
+
+/// Checks and readers of a mode's arguments; `at` is the flag's position in `args`, and
+/// argument `k` is the one `k` places after the flag.
+namespace modeArguments {
+/// The arguments at `offsets` are window numbers.
+SelfTestMode::Check windowNumbersAt(std::vector<std::size_t> offsets);
+/// The optional argument `k` parses with `parses` when it is given. Optional arguments
+/// begin at `first` and end at the first that starts with "--".
+SelfTestMode::Check optionalParsesAt(std::size_t first, std::size_t k, std::function<bool(const std::string&)> parses);
+/// Both checks pass.
+SelfTestMode::Check both(SelfTestMode::Check a, SelfTestMode::Check b);
+/// Argument `k` is an integer Space that the window server knows (it has a screen).
+SelfTestMode::Check knownSpaceAt(std::size_t k);
+/// Argument `k`, when there is one.
+std::optional<std::string> optionalAt(const SelfTestMode::Args& args, std::size_t at, std::size_t k);
+bool isWindowNumber(const std::string& text);
+bool isInteger(const std::string& text);
+bool isDecimal(const std::string& text);
+}  // namespace modeArguments
 
 /// Decimal text of a signed 64-bit integer: an optional sign and digits only, in range.
 std::optional<std::int64_t> parseInteger(const std::string& text);

@@ -61,4 +61,12 @@ int DumpMode::run(const std::string& out) {
   return Toolkit::status(Toolkit::write(out, lines(snapshot, milliseconds, shared)));
 }
 
+std::vector<SelfTestMode> DumpMode::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--dump", "out", {}, [](const Args& args, std::size_t at) { return run(args[at + 1]); }},
+  };
+}
+
 }  // namespace trelliq

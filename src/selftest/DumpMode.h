@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "selftest/Dispatch.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -13,6 +14,9 @@ namespace trelliq {
 class DumpMode final {
  public:
   DumpMode() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// Takes the snapshot, writes the outline to `out` (UTF-8, atomically) and answers the
   /// exit status: 0, or 1 after saying on standard error that `out` cannot be written.

@@ -1,5 +1,6 @@
 #include "selftest/FocusModes.h"
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -189,6 +190,23 @@ int FocusModes::desktopFocusTest(const std::string& out) {
   Toolkit::pump(0.5);
   lines.push_back("back: " + desktopState());
   return Toolkit::status(Toolkit::write(out, lines));
+}
+
+std::vector<SelfTestMode> FocusModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--focus-test", "out app", {},
+       [](const Args& args, std::size_t at) { return focusTest(args[at + 1], args[at + 2]); }},
+      {"--self-focus-test", "out", {}, [](const Args& args, std::size_t at) { return selfFocusTest(args[at + 1]); }},
+      {"--activate-test", "out w1 w2", windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         return activateTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
+                             raiseMode(std::getenv("MODE")));
+       }},
+      {"--desktop-focus-test", "out", {},
+       [](const Args& args, std::size_t at) { return desktopFocusTest(args[at + 1]); }},
+  };
 }
 
 }  // namespace trelliq

@@ -8,11 +8,16 @@
 #include <optional>
 #include <string>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class FocusModes final {
  public:
   FocusModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// How "--activate-test" brings its first window forward (the `MODE` variable).
   enum class Raise { own, application, both, accessibility };

@@ -161,4 +161,20 @@ int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t win
   return Toolkit::status(written);
 }
 
+std::vector<SelfTestMode> FullScreenModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--fullscreen-test", "out w1 w2", windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         return fullscreenTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]));
+       }},
+      {"--fullscreen-key-test", "out w directions", windowNumbersAt({2}),
+       [](const Args& args, std::size_t at) {
+         return fullscreenKeyTest(args[at + 1], *parseWindowNumber(args[at + 2]), args[at + 3],
+                                  Pictures::fromEnvironment());
+       }},
+  };
+}
+
 }  // namespace trelliq

@@ -9,11 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class FullScreenModes final {
  public:
   FullScreenModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// "--fullscreen-test": to the Space of `w1`, ⌘ with a quick ⌥, the time until the
   /// copy's panel shows (up to 2 s), its windows, then esc and back to `w2`'s Space.

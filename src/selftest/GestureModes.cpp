@@ -59,4 +59,29 @@ int GestureModes::hoverTest(const std::string& out, std::uint32_t window, double
                                               platform::describe(y) + ": " + Toolkit::frontName()}));
 }
 
+std::vector<SelfTestMode> GestureModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--space-loop-test", "out w taps passes",
+       [](const Args& args, std::size_t at) {
+         // No taps is a ⌘ press alone; a run needs at least one pass.
+         const std::optional<std::int64_t> taps = parseInteger(args[at + 3]), passes = parseInteger(args[at + 4]);
+         return parseWindowNumber(args[at + 2]) && taps && *taps >= 0 && passes && *passes >= 1;
+       },
+       [](const Args& args, std::size_t at) {
+         return spaceLoopTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseInteger(args[at + 3]),
+                              *parseInteger(args[at + 4]));
+       }},
+      {"--hover-test", "out w x y",
+       [](const Args& args, std::size_t at) {
+         return parseWindowNumber(args[at + 2]) && parseDecimal(args[at + 3]) && parseDecimal(args[at + 4]);
+       },
+       [](const Args& args, std::size_t at) {
+         return hoverTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseDecimal(args[at + 3]),
+                          *parseDecimal(args[at + 4]));
+       }},
+  };
+}
+
 }  // namespace trelliq

@@ -8,11 +8,16 @@
 #include <cstdint>
 #include <string>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class GestureModes final {
  public:
   GestureModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// "--space-loop-test": `passes` times, from `window`: ⌘ down, `taps` ⌥ taps, ⌘ up, then
   /// the Spaces and the front app 0.3, 0.6, 1.0 and 2.0 s after the release.

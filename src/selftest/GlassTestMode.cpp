@@ -1,5 +1,6 @@
 #include "selftest/GlassTestMode.h"
 
+#include <cstdlib>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariant>
@@ -185,6 +186,18 @@ int GlassTestMode::run(const std::string& dir, const std::optional<std::string>&
   const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png");
   if (shots.unwritable) return 1;
   return shots.written > 0 ? 0 : Toolkit::failed("--glass-test: no display could be captured");
+}
+
+std::vector<SelfTestMode> GlassTestMode::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--glass-test", "dir [panels]", {},
+       [](const Args& args, std::size_t at) {
+         const char* suffix = std::getenv("SHOT_SUFFIX");
+         return run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "", parseFrame(std::getenv("AT")));
+       }},
+  };
 }
 
 }  // namespace trelliq

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Geometry.h"
+#include "selftest/Dispatch.h"
 
 class NSWindow;
 
@@ -19,6 +20,9 @@ namespace trelliq {
 class GlassTestMode final {
  public:
   GlassTestMode() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// One panel's description: named integers in the order given.
   struct PanelSpec {

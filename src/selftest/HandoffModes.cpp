@@ -40,4 +40,13 @@ int HandoffModes::toggleTest(const std::string& out) {
   return Toolkit::status(Toolkit::write(out, lines));
 }
 
+std::vector<SelfTestMode> HandoffModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--handoff-test", "out", {}, [](const Args& args, std::size_t at) { return handoffTest(args[at + 1]); }},
+      {"--toggle-test", "out", {}, [](const Args& args, std::size_t at) { return toggleTest(args[at + 1]); }},
+  };
+}
+
 }  // namespace trelliq

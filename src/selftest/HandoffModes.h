@@ -6,11 +6,16 @@
 
 #include <string>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class HandoffModes final {
  public:
   HandoffModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// "--handoff-test": ⌘ with a quick ⌥, the copy's panels; then ⇥ under ⌘, the copy's
   /// panels and the Dock's windows at layer 20 (the system switcher's overlay and its bar).

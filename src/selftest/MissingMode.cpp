@@ -1,5 +1,6 @@
 #include "selftest/MissingMode.h"
 
+#include <cstdlib>
 #include <set>
 
 #include "platform/CGEvent.h"
@@ -110,6 +111,18 @@ int MissingMode::run(const std::string& dir, std::uint32_t w1, std::uint32_t w2,
   run.session("after");
   run.written &= Toolkit::write(dir + "/log.txt", run.log);
   return Toolkit::status(run.written);
+}
+
+std::vector<SelfTestMode> MissingMode::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--missing-test", "dir w1 w2 [how]", windowNumbersAt({2, 3}),
+       [](const Args& args, std::size_t at) {
+         return run(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
+                    MissingMode::move(optionalAt(args, at, 4)), pointer(std::getenv("POINTER")));
+       }},
+  };
 }
 
 }  // namespace trelliq

@@ -11,12 +11,16 @@
 #include <vector>
 
 #include "platform/Geometry.h"
+#include "selftest/Dispatch.h"
 
 namespace trelliq {
 
 class MissingMode final {
  public:
   MissingMode() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// How the mode moves into the full-screen window.
   enum class Move { direct, keys, tab };

@@ -93,4 +93,13 @@ int NativeModes::nativeShot(const std::string& dir) {
   return shots.written > 0 ? 0 : Toolkit::failed("--native-shot: no display could be captured");
 }
 
+std::vector<SelfTestMode> NativeModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--native-test", "dir", {}, [](const Args& args, std::size_t at) { return nativeTest(args[at + 1]); }},
+      {"--native-shot", "dir", {}, [](const Args& args, std::size_t at) { return nativeShot(args[at + 1]); }},
+  };
+}
+
 }  // namespace trelliq

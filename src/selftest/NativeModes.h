@@ -8,12 +8,16 @@
 #include <vector>
 
 #include "platform/PlistValue.h"
+#include "selftest/Dispatch.h"
 
 namespace trelliq {
 
 class NativeModes final {
  public:
   NativeModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// Writes "<dir>/native.txt" (one "window …" line per new Dock window, each followed by
   /// "  saved <w>x<h>" when its picture was written to "<dir>/native-<number>.png").

@@ -112,4 +112,17 @@ int OpenModes::appearTest(const std::string& out, const std::string& owner, std:
   return Toolkit::status(Toolkit::write(out, lines));
 }
 
+std::vector<SelfTestMode> OpenModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--open-test", "out", {},
+       [](const Args& args, std::size_t at) { return openTest(args[at + 1], OpenExtras::fromEnvironment()); }},
+      {"--appear-test", "out owner [rounds]", optionalParsesAt(3, 3, isInteger),
+       [](const Args& args, std::size_t at) {
+         return appearTest(args[at + 1], args[at + 2], rounds(optionalAt(args, at, 3)));
+       }},
+  };
+}
+
 }  // namespace trelliq

@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "platform/CGWindow.h"
+#include "selftest/Dispatch.h"
 
 namespace trelliq {
 
 class OpenModes final {
  public:
   OpenModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// What "--open-test" does besides its report (`NUMBER_DIR`, `FOCUS_BOTTOM`, `CAPTURE_DIR`).
   struct OpenExtras {

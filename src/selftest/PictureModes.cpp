@@ -113,4 +113,25 @@ int PictureModes::prefsShot(const std::string& out, double delay, bool bottom) {
   return writeWindow(*window, out, "the Preferences window");
 }
 
+std::vector<SelfTestMode> PictureModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--screenshot", "out [w]", optionalParsesAt(2, 2, isWindowNumber),
+       [](const Args& args, std::size_t at) { return screenshot(args[at + 1], optionalAt(args, at, 2)); }},
+      {"--guide-shot", "out [delay] [topic]", optionalParsesAt(2, 2, isDecimal),
+       [](const Args& args, std::size_t at) {
+         return guideShot(args[at + 1], delay(args, at + 2), optionalAt(args, at, 3));
+       }},
+      {"--permissions-shot", "out [delay]", optionalParsesAt(2, 2, isDecimal),
+       [](const Args& args, std::size_t at) { return permissionsShot(args[at + 1], delay(args, at + 2)); }},
+      {"--prefs-shot", "out [delay] [bottom]",
+       both(optionalParsesAt(2, 2, isDecimal),
+            optionalParsesAt(2, 3, [](const std::string& word) { return word == "bottom"; })),
+       [](const Args& args, std::size_t at) {
+         return prefsShot(args[at + 1], delay(args, at + 2), optionalAt(args, at, 3) == "bottom");
+       }},
+  };
+}
+
 }  // namespace trelliq

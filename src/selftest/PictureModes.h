@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "selftest/Dispatch.h"
+
 class QAbstractScrollArea;
 class QWidget;
 
@@ -18,6 +20,9 @@ namespace trelliq {
 class PictureModes final {
  public:
   PictureModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// The wait after showing a window when no delay (or one that is not a number) is given.
   static constexpr double kDefaultDelay = 1.5;

@@ -1,5 +1,7 @@
 #include "selftest/SpaceModes.h"
 
+#include <cstdlib>
+
 #include "platform/AppKit.h"
 #include "platform/CGEvent.h"
 #include "selftest/Dispatch.h"
@@ -80,6 +82,26 @@ int SpaceModes::swipeTest(const std::string& out) {
     lines.push_back(std::string(right ? "after right " : "after left ") + Toolkit::spaces());
   }
   return Toolkit::status(Toolkit::write(out, lines));
+}
+
+std::vector<SelfTestMode> SpaceModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--jump-test", "out w1 w2", {},
+       [](const Args& args, std::size_t at) {
+         std::vector<std::uint32_t> windows;
+         for (std::size_t k : {2, 3}) {
+           if (auto w = parseWindowNumber(args[at + k])) windows.push_back(*w);
+         }
+         return jumpTest(args[at + 1], windows, holdKey(std::getenv("HOLD")));
+       }},
+      {"--destination-test", "out space", knownSpaceAt(2),
+       [](const Args& args, std::size_t at) { return destinationTest(args[at + 1], *parseInteger(args[at + 2])); }},
+      {"--goto", "w", windowNumbersAt({1}),
+       [](const Args& args, std::size_t at) { return go(*parseWindowNumber(args[at + 1])); }},
+      {"--swipe-test", "out", {}, [](const Args& args, std::size_t at) { return swipeTest(args[at + 1]); }},
+  };
 }
 
 }  // namespace trelliq

@@ -9,11 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "selftest/Dispatch.h"
+
 namespace trelliq {
 
 class SpaceModes final {
  public:
   SpaceModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// "--jump-test": for each of `windows` (those that parsed), a jump to its Space with
   /// the `hold` key (a modifier's key code) held meanwhile, reporting how long it took.

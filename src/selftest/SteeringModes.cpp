@@ -224,4 +224,15 @@ int SteeringModes::openingTest(const std::string& out) {
   return Toolkit::status(Toolkit::write(out, lines));
 }
 
+std::vector<SelfTestMode> SteeringModes::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--tab-test", "out", {},
+       [](const Args& args, std::size_t at) { return tabTest(args[at + 1], TabExtras::fromEnvironment()); }},
+      {"--steer-test", "dir", {}, [](const Args& args, std::size_t at) { return steerTest(args[at + 1]); }},
+      {"--opening-test", "out", {}, [](const Args& args, std::size_t at) { return openingTest(args[at + 1]); }},
+  };
+}
+
 }  // namespace trelliq

@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "platform/AppKit.h"
+#include "selftest/Dispatch.h"
 
 namespace trelliq {
 
 class SteeringModes final {
  public:
   SteeringModes() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// What "--tab-test" does besides counting: folders for its pictures and timeline, and
   /// how many further Tabs to press.

@@ -140,4 +140,17 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   return Toolkit::status(written);
 }
 
+std::vector<SelfTestMode> WindowlessMode::modes() {
+  using namespace modeArguments;
+  using Args = SelfTestMode::Args;
+  return {
+      {"--windowless-test", "dir [keep]", optionalParsesAt(2, 2, isInteger),
+       [](const Args& args, std::size_t at) {
+         const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
+         const char* tray = std::getenv("TRAY");
+         return run(args[at + 1], keep, tray && std::string(tray) == "finder");
+       }},
+  };
+}
+
 }  // namespace trelliq

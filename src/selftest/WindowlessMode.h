@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
+#include "selftest/Dispatch.h"
 #include "switcher/Switcher.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -18,6 +19,9 @@ namespace trelliq {
 class WindowlessMode final {
  public:
   WindowlessMode() = delete;
+
+  /// This file's rows of the command-line table, in the table's order.
+  static std::vector<SelfTestMode> modes();
 
   /// Opens the switcher, runs the steps, writes "<dir>/log.txt" and "<dir>/<step>.png".
   /// `keep` names a display left as loaded; `finderOnly` keeps only the file manager in
