@@ -153,6 +153,7 @@ void Switcher::showPanels() {
     const CGRect frame = displays[i].screen.frame();
     if (!(p.window->frame() == frame)) p.window->setFrame(frame, false);
     p.window->orderFrontRegardless();
+    { FILE* f = fopen("/tmp/i20dbg.txt", "a"); fprintf(f, "copy %f front panel %d\n", platform::now(), (int)i); fclose(f); }
     if (p.view) p.view->setShown(true);
     inUse.push_back(p.window.get());
   }
@@ -160,7 +161,11 @@ void Switcher::showPanels() {
     panels[i].window->orderOut(nullptr);
     if (panels[i].view) panels[i].view->setShown(false);
   }
-  inUse.push_back(&previewPanel());
+  // A panel's view may place the preview while it is shown: the panels ordered after it
+  // would then cover its part on their displays, so it floats above them all again.
+  SwitcherPanel& preview = previewPanel();
+  if (preview.isVisible()) preview.orderFrontRegardless();
+  inUse.push_back(&preview);
   Private::keepOnTop(inUse);
 }
 
@@ -328,6 +333,7 @@ void Switcher::placePreview() {
   if (!preview.isVisible()) {
     const bool numbered = preview.windowNumber() > 0;
     preview.orderFrontRegardless();
+    { FILE* f = fopen("/tmp/i20dbg.txt", "a"); fprintf(f, "copy %f front preview\n", platform::now()); fclose(f); }
     // The panel gets its number only now; the overlay Space needs that number.
     if (!numbered) Private::keepOnTop({&preview});
   }
