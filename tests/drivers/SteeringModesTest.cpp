@@ -24,20 +24,23 @@ TEST_F(SteeringModesTest, TabTestCountsOnePanelPerDisplayOnceTheyShowAndListsThe
   ASSERT_EQ(run({"--tab-test", path("tab.txt")}), 0);
 
   // The samples only grow, never past the two panels and the preview above one of them.
+  // Their labels are the schedule's names, not times: the first is taken three 0.05 s
+  // waits after Tab went down, at the show delay itself, so it may or may not see the
+  // panels (how soon they show is measured by the appear test).
   const auto timeline = lines("timeline.txt");
   ASSERT_EQ(timeline.size(), 1u);
-  int before = 0, samples = 0;
+  std::vector<std::string> labels;
+  int before = 0;
   for (std::size_t at = 0; at < timeline[0].size();) {
     const std::size_t colon = timeline[0].find(':', at), end = std::min(timeline[0].find(' ', at), timeline[0].size());
+    labels.push_back(timeline[0].substr(at, colon - at));
     const int count = std::stoi(timeline[0].substr(colon + 1, end - colon - 1));
     EXPECT_GE(count, before) << timeline[0];
     EXPECT_LE(count, 3) << timeline[0];
     before = count;
-    ++samples;
     at = end + 1;
   }
-  EXPECT_EQ(samples, 6);
-  EXPECT_TRUE(timeline[0].starts_with("0.05s:0 0.15s:")) << "nothing shows before the show delay: " << timeline[0];
+  EXPECT_EQ(labels, (std::vector<std::string>{"0.05s", "0.15s", "0.3s", "0.5s", "0.8s", "1.2s"}));
 
   const auto report = lines("tab.txt");
   ASSERT_EQ(report.size(), 2u);
@@ -75,8 +78,10 @@ TEST_F(SteeringModesTest, SteerTestPhotographsEveryDisplayAfterEveryStep) {
   }
 }
 
-// The copy draws its panels for the capture while its main thread may be busy; on a loaded
-// machine the picture often comes without them.
+// The copy orders its panels in and draws them some 0.3 s after the show delay on a quiet
+// machine, and up to a second later under load (each show asks the window server about its
+// own windows some twenty times, one host round trip each); this picture is taken 0.45 s
+// after the show delay, and often comes too soon.
 TEST_F(SteeringModesTest, DISABLED_TheStepsPicturesShowTheCopysPanels) {
   startCopy();
   ASSERT_EQ(run({"--screenshot", path("quiet.png")}), 0);
@@ -89,8 +94,11 @@ TEST_F(SteeringModesTest, DISABLED_TheStepsPicturesShowTheCopysPanels) {
   EXPECT_GT(colours, 20u) << "with the tiles' icons and names on it";
 }
 
-// Each session must show the copy's card within the mode's 0.5 s; on a loaded machine the
-// copy still waits behind pictures it draws for others, and a card often comes later.
+// Each session must show the copy's panels and the preview above the steered one within
+// the mode's 0.5 s; the copy orders them in some 0.3 s after the show delay on a quiet
+// machine and up to a second later under load (each show asks the window server about its
+// own windows some twenty times, one host round trip each), so a session often reads the
+// panels half shown.
 TEST_F(SteeringModesTest, DISABLED_OpeningTestFollowsTheCopyToTheDisplayItWasSteeredTo) {
   startCopy("304");  // Tally in front, its window on the full-screen Space that does not show
   ASSERT_EQ(run({"--opening-test", path("opening.txt")}), 0);
@@ -105,7 +113,7 @@ TEST_F(SteeringModesTest, DISABLED_OpeningTestFollowsTheCopyToTheDisplayItWasSte
   EXPECT_EQ(report[2], endedLeft ? "went to Lumen & Slate on Right" : "went to Finder & Quill on Left");
   EXPECT_EQ(report[3],
             std::string("3 (should be there): opened on ") + (endedLeft ? "display 1 (Right)" : "display 0 (Left)"))
-      << fileText(log());
+      << fileText(path("opening.txt")) << "\n" << fileText(log());
 }
 
 }  // namespace
