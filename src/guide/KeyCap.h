@@ -6,25 +6,25 @@
 
 #include <QWidget>
 
-#include "guide/model/KeyCapSpec.h"
+#include "guide/model/KeyCapLook.h"
 
 namespace trelliq {
 
 class KeyCap : public QWidget {
  public:
-  explicit KeyCap(KeyCapSpec spec, QWidget* parent = nullptr);
+  explicit KeyCap(KeyCapLook look, QWidget* parent = nullptr);
 
-  const KeyCapSpec& spec() const { return spec_; }
+  const KeyCapLook& look() const { return look_; }
   /// Changes what the cap shows and repaints it.
-  void setSpec(KeyCapSpec spec);
+  void setLook(KeyCapLook look);
 
   /// The cap's size: measured text, padding and the fixed sizes of its kind.
-  static QSizeF capSize(const KeyCapSpec& spec);
+  static QSizeF capSize(const KeyCapLook& look);
   /// Paints a cap with its top left corner at `origin`.
-  static void paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec);
+  static void paint(QPainter& painter, QPointF origin, const KeyCapLook& look);
   /// As above, `lit` (0 to 1) of the way from the plain look to the lit one, whatever the
   /// cap's own `held` and `pressed` say: a cap going down or up passes through these.
-  static void paint(QPainter& painter, QPointF origin, const KeyCapSpec& spec, double lit);
+  static void paint(QPainter& painter, QPointF origin, const KeyCapLook& look, double lit);
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -33,7 +33,7 @@ class KeyCap : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  KeyCapSpec spec_;
+  KeyCapLook look_;
 };
 
 }  // namespace trelliq

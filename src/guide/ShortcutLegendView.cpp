@@ -58,7 +58,7 @@ double paintHeader(QPainter& p, QPointF at, const ShortcutLegend::Group& g) {
   };
   text(g.title, callout(true), guide::primary());
   text("· with", callout(), guide::secondary());
-  const KeyCapSpec cap{.key = g.hold, .small = true};
+  const KeyCapLook cap{.key = g.hold, .small = true};
   const QSizeF capSize = KeyCap::capSize(cap);
   KeyCap::paint(p, {x, at.y() + (kHeaderHeight - capSize.height()) / 2}, cap);
   x += capSize.width() + 4;

@@ -25,7 +25,7 @@ SwitchingSection::SwitchingSection(std::function<void()> edited, QWidget* parent
   auto* appWindowsRow = new FormRow("Switch between an app's windows with",
                                     {"Opens the switcher with only the windows of the app you're in"}, appWindows_);
   for (const char* key : {"⌥", "`"})
-    appWindowsRow->addTitleAccessory(new KeyCap(KeyCapSpec{key, {}, {}, false, false, true}));
+    appWindowsRow->addTitleAccessory(new KeyCap(KeyCapLook{key, {}, {}, false, false, true}));
   addRow(appWindowsRow);
 
   // Every change shows at once; the announcement of the write comes later.

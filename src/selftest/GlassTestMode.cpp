@@ -43,13 +43,13 @@ std::vector<std::string> split(const std::string& text, char separator) {
 // properties of the view.
 class GlassView : public QWidget {
  public:
-  GlassView(const NSWindow& window, const GlassTestMode::PanelSpec& spec, QSize size)
-      : window_(window), label_(QString::fromStdString(spec.label())) {
+  GlassView(const NSWindow& window, const GlassTestMode::PanelRecipe& recipe, QSize size)
+      : window_(window), label_(QString::fromStdString(recipe.label())) {
     resize(size);
-    under_ = spec.value("under");
-    haze_ = spec.value("haze");
+    under_ = recipe.value("under");
+    haze_ = recipe.value("haze");
     static const std::set<std::string> own = {"key", "active", "haze", "under"};
-    for (const auto& [name, value] : spec.items) {
+    for (const auto& [name, value] : recipe.items) {
       if (!own.contains(name)) setProperty(name.c_str(), QVariant::fromValue<qlonglong>(value));
     }
   }
@@ -87,9 +87,9 @@ class GlassView : public QWidget {
 template <typename Panel>
 class GlassPanel : public Panel {
  public:
-  GlassPanel(const GlassTestMode::PanelSpec& spec, const CGRect& frame)
+  GlassPanel(const GlassTestMode::PanelRecipe& recipe, const CGRect& frame)
       : Panel(frame, NSWindowStyleMaskNonactivatingPanel, NSBackingStoreType::buffered, false),
-        view_(*this, spec, QSize(platform::pictureSide(frame.width()), platform::pictureSide(frame.height()))) {
+        view_(*this, recipe, QSize(platform::pictureSide(frame.width()), platform::pictureSide(frame.height()))) {
     this->setContentView(&view_);
   }
   ~GlassPanel() override { this->setContentView(nullptr); }
@@ -100,14 +100,14 @@ class GlassPanel : public Panel {
 
 }  // namespace
 
-std::optional<std::int64_t> GlassTestMode::PanelSpec::value(const std::string& name) const {
+std::optional<std::int64_t> GlassTestMode::PanelRecipe::value(const std::string& name) const {
   for (const auto& [n, v] : items) {
     if (n == name) return v;
   }
   return std::nullopt;
 }
 
-std::string GlassTestMode::PanelSpec::label() const {
+std::string GlassTestMode::PanelRecipe::label() const {
   std::vector<std::string> texts;
   for (const auto& [name, value] : items) texts.push_back(name + "=" + std::to_string(value));
   std::sort(texts.begin(), texts.end());
@@ -116,21 +116,21 @@ std::string GlassTestMode::PanelSpec::label() const {
   return joined;
 }
 
-std::vector<GlassTestMode::PanelSpec> GlassTestMode::parseSpecs(const std::string& text) {
-  std::vector<PanelSpec> specs;
+std::vector<GlassTestMode::PanelRecipe> GlassTestMode::parseRecipes(const std::string& text) {
+  std::vector<PanelRecipe> recipes;
   for (const std::string& description : split(text, ';')) {
     if (description.empty()) continue;
-    PanelSpec spec;
+    PanelRecipe recipe;
     for (const std::string& item : split(description, ',')) {
       const std::vector<std::string> parts = split(item, '=');
       if (parts.size() != 2 || parts[0].empty()) continue;
       const std::optional<std::int64_t> value = parseInteger(parts[1]);
-      if (!value || spec.value(parts[0])) continue;
-      spec.items.emplace_back(parts[0], *value);
+      if (!value || recipe.value(parts[0])) continue;
+      recipe.items.emplace_back(parts[0], *value);
     }
-    specs.push_back(std::move(spec));
+    recipes.push_back(std::move(recipe));
   }
-  return specs;
+  return recipes;
 }
 
 std::optional<CGRect> GlassTestMode::parseFrame(const char* text) {
@@ -152,12 +152,12 @@ CGRect GlassTestMode::frame(std::size_t index, const CGRect& screen, const std::
   return CGRect(screen.minX() + 60 + column * 390, screen.maxY() - 120 - (row + 1) * 205, 360, 175);
 }
 
-std::unique_ptr<NSWindow> GlassTestMode::makePanel(const PanelSpec& spec, const CGRect& frame) {
+std::unique_ptr<NSWindow> GlassTestMode::makePanel(const PanelRecipe& recipe, const CGRect& frame) {
   std::unique_ptr<NSWindow> panel;
-  if (spec.value("active") == 1) {
-    panel = std::make_unique<GlassPanel<ActiveTestPanel>>(spec, frame);
+  if (recipe.value("active") == 1) {
+    panel = std::make_unique<GlassPanel<ActiveTestPanel>>(recipe, frame);
   } else {
-    panel = std::make_unique<GlassPanel<KeyablePanel>>(spec, frame);
+    panel = std::make_unique<GlassPanel<KeyablePanel>>(recipe, frame);
   }
   panel->setLevel(kPanelLevel);
   panel->setOpaque(false);
@@ -166,7 +166,7 @@ std::unique_ptr<NSWindow> GlassTestMode::makePanel(const PanelSpec& spec, const 
   return panel;
 }
 
-int GlassTestMode::run(const std::string& dir, const std::optional<std::string>& specs, const std::string& suffix,
+int GlassTestMode::run(const std::string& dir, const std::optional<std::string>& recipes, const std::string& suffix,
                        const std::optional<CGRect>& at) {
   NSApplication& app = NSApp();
   app.setActivationPolicy(NSApplicationActivationPolicyAccessory);
@@ -175,7 +175,7 @@ int GlassTestMode::run(const std::string& dir, const std::optional<std::string>&
   const CGRect screen = screens.empty() ? CGRect() : screens.front().frame();
   // The panels stay up until the mode ends, which ends the process.
   std::vector<std::unique_ptr<NSWindow>> panels;
-  const std::vector<PanelSpec> parsed = specs ? parseSpecs(*specs) : std::vector<PanelSpec>{};
+  const std::vector<PanelRecipe> parsed = recipes ? parseRecipes(*recipes) : std::vector<PanelRecipe>{};
   for (std::size_t i = 0; i < parsed.size(); ++i) {
     std::unique_ptr<NSWindow> panel = makePanel(parsed[i], frame(i, screen, at));
     panel->orderFrontRegardless();

@@ -25,18 +25,18 @@ class GlassTestMode final {
   static std::vector<SelfTestMode> modes();
 
   /// One panel's description: named integers in the order given.
-  struct PanelSpec {
+  struct PanelRecipe {
     std::vector<std::pair<std::string, std::int64_t>> items;
     std::optional<std::int64_t> value(const std::string& name) const;
     /// The items as "name=value", sorted as text and joined with blanks.
     std::string label() const;
-    friend bool operator==(const PanelSpec&, const PanelSpec&) = default;
+    friend bool operator==(const PanelRecipe&, const PanelRecipe&) = default;
   };
 
   /// Descriptions separated by ";" (empty ones dropped), items by ","; an item that is not
   /// exactly one non-empty name, "=" and an integer is dropped, and so is a name already
   /// given in the same description.
-  static std::vector<PanelSpec> parseSpecs(const std::string& text);
+  static std::vector<PanelRecipe> parseRecipes(const std::string& text);
   /// `AT`: exactly four decimals separated by "," (x, y, width, height); else nothing.
   static std::optional<CGRect> parseFrame(const char* text);
   /// The frame of panel `index` (0-based) in screen coordinates: four to a row from the
@@ -44,11 +44,11 @@ class GlassTestMode final {
   static CGRect frame(std::size_t index, const CGRect& screen, const std::optional<CGRect>& at);
 
   /// One panel as the mode makes it (not yet ordered in).
-  static std::unique_ptr<NSWindow> makePanel(const PanelSpec& spec, const CGRect& frame);
+  static std::unique_ptr<NSWindow> makePanel(const PanelRecipe& recipe, const CGRect& frame);
 
   /// Shows one panel per description, lets 1.0 s pass and writes "<dir>/glass-test<suffix>.png"
   /// through the per-display screenshot. Answers 0.
-  static int run(const std::string& dir, const std::optional<std::string>& specs, const std::string& suffix,
+  static int run(const std::string& dir, const std::optional<std::string>& recipes, const std::string& suffix,
                  const std::optional<CGRect>& at);
 };
 

@@ -53,21 +53,21 @@ TEST(KeyRows, ModifiersAreNamedAndWiderThanUnnamedKeys) {
 }
 
 TEST(KeyCapSizes, NormalCapsAreThirtyHighAndKeepAGivenWidth) {
-  const KeyCapSpec plain{.key = "esc"};
+  const KeyCapLook plain{.key = "esc"};
   EXPECT_EQ(plain.size(20, 16), (CGSize{24, 30}));
-  const KeyCapSpec fixed{.key = "command and more", .width = 46};
+  const KeyCapLook fixed{.key = "command and more", .width = 46};
   EXPECT_EQ(fixed.size(200, 16), (CGSize{46, 30}));  // the text does not widen it
-  const KeyCapSpec small{.key = "⌥", .width = 46, .small = true};
+  const KeyCapLook small{.key = "⌥", .width = 46, .small = true};
   EXPECT_EQ(small.size(6, 11), (CGSize{15, 14}));  // a small cap ignores the width
   EXPECT_EQ(small.size(30, 20), (CGSize{36, 20}));
 }
 
 TEST(KeyCapSizes, LinesFollowTheLabelAndTheFnGlobe) {
-  using Line = KeyCapSpec::Line;
-  EXPECT_EQ((KeyCapSpec{.key = "fn", .label = "function"}.lines()),
+  using Line = KeyCapLook::Line;
+  EXPECT_EQ((KeyCapLook{.key = "fn", .label = "function"}.lines()),
             (std::vector<Line>{Line::key, Line::label, Line::globe}));
-  EXPECT_EQ((KeyCapSpec{.key = "fn", .small = true}.lines()), (std::vector<Line>{Line::key}));
-  EXPECT_EQ((KeyCapSpec{.key = "⌘", .label = ""}.lines()), (std::vector<Line>{Line::key, Line::label}));
+  EXPECT_EQ((KeyCapLook{.key = "fn", .small = true}.lines()), (std::vector<Line>{Line::key}));
+  EXPECT_EQ((KeyCapLook{.key = "⌘", .label = ""}.lines()), (std::vector<Line>{Line::key, Line::label}));
 }
 
 class KeyCapViews : public ::testing::Test {
@@ -88,8 +88,8 @@ TEST_F(KeyCapViews, MeasuredCapsKeepTheirFixedSizesAndSmallCapsGrowWithText) {
 }
 
 TEST_F(KeyCapViews, ALitCapIsPaintedInTheAccentColour) {
-  auto centre = [](const KeyCapSpec& spec) {
-    KeyCap cap(spec);
+  auto centre = [](const KeyCapLook& look) {
+    KeyCap cap(look);
     cap.resize(cap.sizeHint());
     QImage image(cap.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);

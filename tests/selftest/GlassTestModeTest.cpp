@@ -18,11 +18,11 @@
 namespace trelliq {
 namespace {
 
-using Spec = GlassTestMode::PanelSpec;
+using Recipe = GlassTestMode::PanelRecipe;
 using Items = std::vector<std::pair<std::string, std::int64_t>>;
 
-TEST(GlassTestSpecs, DescriptionsItemsAndTheFrameOverride) {
-  const std::vector<Spec> three = GlassTestMode::parseSpecs("haze=40;under=60,key=1;active=1,_variant=2");
+TEST(GlassTestRecipes, DescriptionsItemsAndTheFrameOverride) {
+  const std::vector<Recipe> three = GlassTestMode::parseRecipes("haze=40;under=60,key=1;active=1,_variant=2");
   ASSERT_EQ(three.size(), 3u);
   EXPECT_EQ(three[0].items, (Items{{"haze", 40}}));
   EXPECT_EQ(three[1].items, (Items{{"under", 60}, {"key", 1}}));
@@ -31,12 +31,12 @@ TEST(GlassTestSpecs, DescriptionsItemsAndTheFrameOverride) {
   EXPECT_EQ(three[2].value("key"), std::nullopt);
 
   // Empty descriptions go; bad items go; a name given twice keeps its first value.
-  const std::vector<Spec> odd = GlassTestMode::parseSpecs(";;a=1,b,c=x,=3,d=1=2,e= 4,a=2,f=-7;;");
+  const std::vector<Recipe> odd = GlassTestMode::parseRecipes(";;a=1,b,c=x,=3,d=1=2,e= 4,a=2,f=-7;;");
   ASSERT_EQ(odd.size(), 1u);
   EXPECT_EQ(odd[0].items, (Items{{"a", 1}, {"f", -7}}));
   EXPECT_EQ(odd[0].label(), "a=1 f=-7");
-  EXPECT_EQ(GlassTestMode::parseSpecs("x").size(), 1u) << "a description without items is still a panel";
-  EXPECT_TRUE(GlassTestMode::parseSpecs("").empty());
+  EXPECT_EQ(GlassTestMode::parseRecipes("x").size(), 1u) << "a description without items is still a panel";
+  EXPECT_TRUE(GlassTestMode::parseRecipes("").empty());
 
   EXPECT_EQ(GlassTestMode::parseFrame("10,20.5,300,1e2"), CGRect(10, 20.5, 300, 100));
   for (const char* bad : {"1,2,3", "1,2,3,4,5", "1,2,three,4", "1, 2,3,4", ""}) {
@@ -63,7 +63,7 @@ class GlassPanels : public ::testing::Test, public shots::ShotDesk {
 
 TEST_F(GlassPanels, EachPanelIsAClearFloatingPanelWhoseGlassShowsItsConfiguration) {
   const CGRect frame(100, 100, 360, 175);
-  const auto plain = GlassTestMode::makePanel(GlassTestMode::parseSpecs("_variant=2,haze=0")[0], frame);
+  const auto plain = GlassTestMode::makePanel(GlassTestMode::parseRecipes("_variant=2,haze=0")[0], frame);
   EXPECT_TRUE(dynamic_cast<KeyablePanel*>(plain.get()));
   EXPECT_EQ(plain->level(), 101);
   EXPECT_FALSE(plain->isOpaque());
@@ -74,10 +74,10 @@ TEST_F(GlassPanels, EachPanelIsAClearFloatingPanelWhoseGlassShowsItsConfiguratio
   EXPECT_EQ(plain->contentView()->property("_variant").toLongLong(), 2);
   EXPECT_FALSE(plain->contentView()->property("haze").isValid()) << "the four own names are not set on the glass";
 
-  const auto active = GlassTestMode::makePanel(GlassTestMode::parseSpecs("active=1")[0], frame);
+  const auto active = GlassTestMode::makePanel(GlassTestMode::parseRecipes("active=1")[0], frame);
   EXPECT_TRUE(dynamic_cast<ActiveTestPanel*>(active.get()));
-  const auto under = GlassTestMode::makePanel(GlassTestMode::parseSpecs("under=60")[0], frame);
-  const auto haze = GlassTestMode::makePanel(GlassTestMode::parseSpecs("haze=100")[0], frame);
+  const auto under = GlassTestMode::makePanel(GlassTestMode::parseRecipes("under=60")[0], frame);
+  const auto haze = GlassTestMode::makePanel(GlassTestMode::parseRecipes("haze=100")[0], frame);
 
   const CGImageRef p = picture(*plain), a = picture(*active), u = picture(*under), h = picture(*haze);
   ASSERT_TRUE(p && a && u && h);

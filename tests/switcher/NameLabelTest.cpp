@@ -30,8 +30,8 @@ const Node* child(const Node& node, const std::string& key) {
 
 const CGRect* reported(const PanelScene& scene, const TileID& id) { return scene.frames.find(id); }
 
-NameLabelSpec spec(std::string name) {
-  NameLabelSpec s;
+NameLabelState state(std::string name) {
+  NameLabelState s;
   s.name = std::move(name);
   s.report = TileID::name("t");
   return s;
@@ -39,7 +39,7 @@ NameLabelSpec spec(std::string name) {
 
 struct SizeRow {
   const char* what;
-  NameLabelSpec spec;
+  NameLabelState state;
   CGRect label;  // the node's layout frame
   CGRect pill;   // what it reports under its name id
   double inner;  // width of the text or field
@@ -50,11 +50,11 @@ class NameLabelSize : public ::testing::TestWithParam<SizeRow> {};
 
 TEST_P(NameLabelSize, PadsItsContentAndReportsThePill) {
   const SizeRow& row = GetParam();
-  const PanelScene scene = collect(nameLabel(row.spec, FixedWidth()));
+  const PanelScene scene = collect(nameLabel(row.state, FixedWidth()));
   EXPECT_EQ(scene.root.frame, row.label);
   ASSERT_NE(reported(scene, TileID::name("t")), nullptr);
   EXPECT_EQ(*reported(scene, TileID::name("t")), row.pill);
-  const Node* inner = child(scene.root, row.spec.editing ? "field" : "text");
+  const Node* inner = child(scene.root, row.state.editing ? "field" : "text");
   ASSERT_NE(inner, nullptr);
   EXPECT_EQ(inner->frame.width(), row.inner);
   // The content sits inside the 8 × 3 padding of the pill.
@@ -62,15 +62,15 @@ TEST_P(NameLabelSize, PadsItsContentAndReportsThePill) {
   EXPECT_EQ(inner->frame.minY(), 3);
 }
 
-NameLabelSpec withWidth(NameLabelSpec s, double width) {
+NameLabelState withWidth(NameLabelState s, double width) {
   s.width = width;
   return s;
 }
-NameLabelSpec editing(NameLabelSpec s, std::string draft) {
+NameLabelState editing(NameLabelState s, std::string draft) {
   s.editing = std::move(draft);
   return s;
 }
-NameLabelSpec small(NameLabelSpec s) {
+NameLabelState small(NameLabelState s) {
   s.small = true;
   return s;
 }
@@ -78,21 +78,21 @@ NameLabelSpec small(NameLabelSpec s) {
 // "Mail" at 13 pt is 26 × 16, at 12 pt 24 × 15.
 INSTANTIATE_TEST_SUITE_P(
     NameLabel, NameLabelSize,
-    ::testing::Values(SizeRow{"natural", spec("Mail"), CGRect(0, 0, 42, 22), CGRect(0, 0, 42, 22), 26},
-                      SizeRow{"small type", small(spec("Mail")), CGRect(0, 0, 40, 21), CGRect(0, 0, 40, 21), 24},
-                      SizeRow{"long name grows the pill", spec("Mail Inbox Drafts"), CGRect(0, 0, 126.5, 22),
+    ::testing::Values(SizeRow{"natural", state("Mail"), CGRect(0, 0, 42, 22), CGRect(0, 0, 42, 22), 26},
+                      SizeRow{"small type", small(state("Mail")), CGRect(0, 0, 40, 21), CGRect(0, 0, 40, 21), 24},
+                      SizeRow{"long name grows the pill", state("Mail Inbox Drafts"), CGRect(0, 0, 126.5, 22),
                               CGRect(0, 0, 126.5, 22), 110.5},
-                      SizeRow{"fixed width centres the pill", withWidth(spec("Mail"), 100), CGRect(0, 0, 100, 22),
+                      SizeRow{"fixed width centres the pill", withWidth(state("Mail"), 100), CGRect(0, 0, 100, 22),
                               CGRect(29, 0, 42, 22), 26},
-                      SizeRow{"fixed width cuts a long name", withWidth(spec("Mail Inbox Drafts"), 60),
+                      SizeRow{"fixed width cuts a long name", withWidth(state("Mail Inbox Drafts"), 60),
                               CGRect(0, 0, 60, 22), CGRect(0, 0, 60, 22), 44},
-                      SizeRow{"width narrower than the padding", withWidth(spec("Mail"), 10), CGRect(0, 0, 10, 22),
+                      SizeRow{"width narrower than the padding", withWidth(state("Mail"), 10), CGRect(0, 0, 10, 22),
                               CGRect(-3, 0, 16, 22), 0},
-                      SizeRow{"empty draft keeps the placeholder's width", editing(spec("Mail"), ""),
+                      SizeRow{"empty draft keeps the placeholder's width", editing(state("Mail"), ""),
                               CGRect(0, 0, 46, 22), CGRect(0, 0, 46, 22), 30},
-                      SizeRow{"the field follows the draft", editing(spec("Mail"), "Notebook"), CGRect(0, 0, 72, 22),
+                      SizeRow{"the field follows the draft", editing(state("Mail"), "Notebook"), CGRect(0, 0, 72, 22),
                               CGRect(0, 0, 72, 22), 56},
-                      SizeRow{"the field ignores the fixed width", withWidth(editing(spec("Mail"), "Notebook"), 50),
+                      SizeRow{"the field ignores the fixed width", withWidth(editing(state("Mail"), "Notebook"), 50),
                               CGRect(0, 0, 50, 22), CGRect(-11, 0, 72, 22), 56}));
 
 struct LookRow {
@@ -106,7 +106,7 @@ class NameLabelLooks : public ::testing::TestWithParam<LookRow> {};
 
 TEST_P(NameLabelLooks, CapsuleOpacityAndSettle) {
   const LookRow& row = GetParam();
-  NameLabelSpec s = spec("Mail");
+  NameLabelState s = state("Mail");
   s.hovered = row.hovered;
   if (row.editing) s.editing = "Ma";
   s.confirmed = row.confirmed;
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(NameLabel, NameLabelLooks,
                                            LookRow{"just named while hovered", true, false, true, 0.2}));
 
 TEST(NameLabelText, SecondaryDimsOnlyAFixedWidthLabel) {
-  NameLabelSpec s = spec("Mail");
+  NameLabelState s = state("Mail");
   s.secondary = true;
   EXPECT_DOUBLE_EQ(std::get<Text>(child(nameLabel(s, FixedWidth()), "text")->content).paint.opacity, 1);
   s.width = 80;
@@ -143,7 +143,7 @@ TEST(NameLabelText, SecondaryDimsOnlyAFixedWidthLabel) {
 }
 
 TEST(NameLabelText, FieldIsBoundToTheDraftWithTheNameAsPlaceholder) {
-  NameLabelSpec s = small(editing(spec("Desktop 2"), "Studio"));
+  NameLabelState s = small(editing(state("Desktop 2"), "Studio"));
   const Node label = nameLabel(s, FixedWidth());
   EXPECT_EQ(child(label, "text"), nullptr);
   const Node* field = child(label, "field");
@@ -155,7 +155,7 @@ TEST(NameLabelText, FieldIsBoundToTheDraftWithTheNameAsPlaceholder) {
 
 struct ResetRow {
   const char* what;
-  NameLabelSpec spec;
+  NameLabelState state;
   CGRect glyph;  // where it is hit-tested
   CGRect capsule;
 };
@@ -165,9 +165,9 @@ class NameLabelReset : public ::testing::TestWithParam<ResetRow> {};
 
 TEST_P(NameLabelReset, GlyphReportsBeforeItsShiftAndTheCapsuleGrowsAlone) {
   const ResetRow& row = GetParam();
-  NameLabelSpec s = row.spec;
+  NameLabelState s = row.state;
   s.reset = TileID::resetName("t");
-  const NameLabelSpec plain = row.spec;
+  const NameLabelState plain = row.state;
   const PanelScene scene = collect(nameLabel(s, FixedWidth()));
   // The label keeps the size it has without the reset glyph.
   EXPECT_EQ(scene.root.frame, nameLabel(plain, FixedWidth()).frame);
@@ -189,9 +189,9 @@ TEST_P(NameLabelReset, GlyphReportsBeforeItsShiftAndTheCapsuleGrowsAlone) {
 // The glyph does not need the pointer over the label: it follows `reset` alone.
 INSTANTIATE_TEST_SUITE_P(
     NameLabel, NameLabelReset,
-    ::testing::Values(ResetRow{"natural", spec("Mail"), CGRect(31, 5.5, 11, 11), CGRect(0, 0, 58, 22)},
-                      ResetRow{"small", small(spec("Mail")), CGRect(30, 5.5, 10, 10), CGRect(0, 0, 56, 21)},
-                      ResetRow{"fixed width", withWidth(spec("Mail"), 100), CGRect(60, 5.5, 11, 11),
+    ::testing::Values(ResetRow{"natural", state("Mail"), CGRect(31, 5.5, 11, 11), CGRect(0, 0, 58, 22)},
+                      ResetRow{"small", small(state("Mail")), CGRect(30, 5.5, 10, 10), CGRect(0, 0, 56, 21)},
+                      ResetRow{"fixed width", withWidth(state("Mail"), 100), CGRect(60, 5.5, 11, 11),
                                CGRect(29, 0, 58, 22)}));
 
 }  // namespace

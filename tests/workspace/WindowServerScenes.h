@@ -44,7 +44,7 @@ inline std::int32_t addApp(Scene& scene, const std::string& name,
   return scene.windowServer.addApp(app);
 }
 
-struct WindowSpec {
+struct NewWindow {
   std::int32_t pid = 0;
   std::string title = "Untitled";
   CGRect bounds = CGRect(100, 100, 800, 600);
@@ -55,16 +55,16 @@ struct WindowSpec {
   std::string subrole = "AXStandardWindow";
 };
 
-inline std::uint32_t addWindow(Scene& scene, const WindowSpec& spec) {
+inline std::uint32_t addWindow(Scene& scene, const NewWindow& window) {
   sim::Window w;
-  w.pid = spec.pid;
-  w.title = spec.title;
-  w.bounds = spec.bounds;
-  w.spaces = spec.spaces;
-  w.accessible = spec.accessible;
-  w.orderedIn = spec.orderedIn;
-  w.alpha = spec.alpha;
-  w.subrole = spec.subrole;
+  w.pid = window.pid;
+  w.title = window.title;
+  w.bounds = window.bounds;
+  w.spaces = window.spaces;
+  w.accessible = window.accessible;
+  w.orderedIn = window.orderedIn;
+  w.alpha = window.alpha;
+  w.subrole = window.subrole;
   return scene.windowServer.addWindow(w);
 }
 

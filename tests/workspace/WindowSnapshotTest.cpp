@@ -42,13 +42,13 @@ class Snapshot : public ::testing::Test {
     pid = scenes::addApp(scene, "Notes");
   }
   /// A window only the window list knows; `reported` ones the app reports too.
-  std::uint32_t listed(scenes::WindowSpec spec) {
-    spec.accessible = false;
-    return reported(spec);
+  std::uint32_t listed(scenes::NewWindow window) {
+    window.accessible = false;
+    return reported(window);
   }
-  std::uint32_t reported(scenes::WindowSpec spec) {
-    if (!spec.pid) spec.pid = pid;
-    return scenes::addWindow(scene, spec);
+  std::uint32_t reported(scenes::NewWindow window) {
+    if (!window.pid) window.pid = pid;
+    return scenes::addWindow(scene, window);
   }
   std::vector<WindowInfo> windowsOf(std::int32_t which, bool titledOnly = false) {
     return WindowSnapshot().windows(*NSRunningApplication::withProcessIdentifier(which), titledOnly);

@@ -22,7 +22,7 @@ std::vector<KeyRow::Item> KeyRow::items(const std::set<std::string>& keys, const
   }
   std::vector<Item> row;
   for (const std::string& key : shown) {
-    KeyCapSpec cap{.key = key};
+    KeyCapLook cap{.key = key};
     if (auto it = labels().find(key); it != labels().end()) cap.label = it->second;
     cap.width = cap.label ? 56 : 36;
     cap.held = held.count(key) > 0;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "guide/model/KeyCapSpec.h"
+#include "guide/model/KeyCapLook.h"
 
 namespace trelliq {
 
@@ -25,7 +25,7 @@ struct KeyRow {
 
   /// One cap of the row; every cap but the first is preceded by a "+".
   struct Item {
-    KeyCapSpec cap;
+    KeyCapLook cap;
     bool plusBefore = false;
     friend bool operator==(const Item&, const Item&) = default;
   };

@@ -15,7 +15,7 @@ struct NameLabelLook {
   static constexpr double resetRoom = 16;
 };
 
-struct NameLabelSpec {
+struct NameLabelState {
   std::string name;
   bool small = false;
   std::optional<double> width;
@@ -30,6 +30,6 @@ struct NameLabelSpec {
 
 /// The pill as a node at (0, 0), as large as its layout size (text or field plus the
 /// padding; exactly `width` wide when set).
-Node nameLabel(const NameLabelSpec& spec, const TextMeasure& measure);
+Node nameLabel(const NameLabelState& state, const TextMeasure& measure);
 
 }  // namespace trelliq::scene

@@ -244,16 +244,16 @@ class PanelBuilder {
     const TileLabel label = model_.label(c, in_.index, selected);
     const bool renaming = model_.renaming() == c.id;
     const bool hovered = model_.hoveredName() == c.id;
-    NameLabelSpec spec;
-    spec.name = renaming ? label.usual : label.name;
-    spec.width = width;
-    spec.secondary = !selected;
-    spec.hovered = hovered;
-    if (renaming) spec.editing = model_.nameDraft();
-    spec.confirmed = model_.justNamed() == c.id;
-    if (renaming || label.key) spec.report = TileID::name(c.id);
-    if (hovered && label.key && label.name != label.usual) spec.reset = TileID::resetName(c.id);
-    Node node = nameLabel(spec, in_.measure);
+    NameLabelState state;
+    state.name = renaming ? label.usual : label.name;
+    state.width = width;
+    state.secondary = !selected;
+    state.hovered = hovered;
+    if (renaming) state.editing = model_.nameDraft();
+    state.confirmed = model_.justNamed() == c.id;
+    if (renaming || label.key) state.report = TileID::name(c.id);
+    if (hovered && label.key && label.name != label.usual) state.reset = TileID::resetName(c.id);
+    Node node = nameLabel(state, in_.measure);
     node.key = "label";
     node.transitions.fades = true;
     return node;
@@ -305,10 +305,10 @@ class PanelBuilder {
     node.children.push_back(std::move(icon));
 
     if (chosen) {
-      NameLabelSpec spec;
-      spec.name = app.name;
-      spec.small = true;
-      Node label = nameLabel(spec, in_.measure);
+      NameLabelState state;
+      state.name = app.name;
+      state.small = true;
+      Node label = nameLabel(state, in_.measure);
       label.key = "label";
       moveTo(label, (t - label.frame.width()) / 2, t - label.frame.height() + kTrayLabelDrop);
       node.children.push_back(std::move(label));

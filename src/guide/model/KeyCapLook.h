@@ -11,7 +11,7 @@
 
 namespace trelliq {
 
-struct KeyCapSpec {
+struct KeyCapLook {
   std::string key;
   /// A small word printed under the key.
   std::optional<std::string> label{};
@@ -41,7 +41,7 @@ struct KeyCapSpec {
   /// text plus padding; a small cap grows with its text from 15 × 14.
   CGSize size(double textWidth, double textHeight) const;
 
-  friend bool operator==(const KeyCapSpec&, const KeyCapSpec&) = default;
+  friend bool operator==(const KeyCapLook&, const KeyCapLook&) = default;
 };
 
 }  // namespace trelliq
