@@ -9,7 +9,7 @@
 #include "platform/CGContext.h"
 #include "platform/CoreGraphics.h"
 #include "platform/ScreenCaptureKit.h"
-#include "workspace/PrivateFunctions.h"
+#include "workspace/UnpublishedFunctions.h"
 
 namespace trelliq {
 namespace {
@@ -36,8 +36,8 @@ double coveringScale(double width, double height, std::optional<CGSize> size) {
 
 /// The hardware capture of one window, scaled down; null when it is missed.
 CGImageRef captureOne(std::uint32_t window, std::optional<CGSize> size) {
-  const std::optional<CGSConnectionID> connection = PrivateFunctions::connection();
-  SLSHWCaptureWindowList_t* capture = PrivateFunctions::hwCaptureWindowList();
+  const std::optional<CGSConnectionID> connection = UnpublishedFunctions::connection();
+  SLSHWCaptureWindowList_t* capture = UnpublishedFunctions::hwCaptureWindowList();
   if (!connection || !capture) return nullptr;
   const auto pictures = capture(*connection, &window, 1, Thumbnails::captureOptions);
   if (!pictures || pictures->empty()) return nullptr;

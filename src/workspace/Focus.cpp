@@ -9,8 +9,8 @@
 #include "platform/OncePerSystem.h"
 #include "workspace/Minimized.h"
 #include "workspace/Private.h"
-#include "workspace/PrivateFunctions.h"
 #include "workspace/Recency.h"
+#include "workspace/UnpublishedFunctions.h"
 #include "workspace/Unresponsive.h"
 
 namespace trelliq {
@@ -66,9 +66,9 @@ ElementIDs& elementIDs() {
 }  // namespace
 
 bool Private::focus(std::int32_t pid, std::uint32_t window) {
-  auto* setFrontProcess = PrivateFunctions::setFrontProcess();
-  auto* postEventRecord = PrivateFunctions::postEventRecord();
-  auto* getProcessForPID = PrivateFunctions::getProcessForPID();
+  auto* setFrontProcess = UnpublishedFunctions::setFrontProcess();
+  auto* postEventRecord = UnpublishedFunctions::postEventRecord();
+  auto* getProcessForPID = UnpublishedFunctions::getProcessForPID();
   if (!setFrontProcess || !postEventRecord || !getProcessForPID) return false;
   ProcessSerialNumber psn{};
   if (getProcessForPID(pid, &psn) != 0) return false;
@@ -90,7 +90,7 @@ std::optional<std::uint64_t> Private::cachedElementID(std::uint32_t window) {
 }
 
 AXUIElementRef Private::axElement(std::int32_t pid, std::uint32_t window) {
-  auto* create = PrivateFunctions::createWithRemoteToken();
+  auto* create = UnpublishedFunctions::createWithRemoteToken();
   if (!create) return nullptr;
   platform::PlistData token(20, 0);
   putLittleEndian(&token[0], static_cast<std::uint32_t>(pid), 4);

@@ -7,7 +7,7 @@
 #include "platform/CGWindow.h"
 #include "platform/CoreGraphics.h"
 #include "platform/OncePerSystem.h"
-#include "workspace/PrivateFunctions.h"
+#include "workspace/UnpublishedFunctions.h"
 #include "workspace/WindowEntries.h"
 
 namespace trelliq {
@@ -54,10 +54,10 @@ std::vector<const PlistDictionary*> spaceDictionaries(const PlistDictionary& dis
 /// The overlay Space, made on first use and kept; nothing when it could not be made (never retried).
 std::optional<std::uint64_t> overlaySpace() {
   static auto& slot = *new platform::OncePerSystem<std::optional<std::uint64_t>>([]() -> std::optional<std::uint64_t> {
-    auto connection = PrivateFunctions::connection();
-    auto* create = PrivateFunctions::spaceCreate();
-    auto* setLevel = PrivateFunctions::spaceSetAbsoluteLevel();
-    auto* show = PrivateFunctions::showSpaces();
+    auto connection = UnpublishedFunctions::connection();
+    auto* create = UnpublishedFunctions::spaceCreate();
+    auto* setLevel = UnpublishedFunctions::spaceSetAbsoluteLevel();
+    auto* show = UnpublishedFunctions::showSpaces();
     if (!connection || !create || !setLevel || !show) return std::nullopt;
     const CGSSpaceID space = create(*connection, 1, nullptr);
     if (space == 0) return std::nullopt;
@@ -70,11 +70,11 @@ std::optional<std::uint64_t> overlaySpace() {
 
 }  // namespace
 
-platform::LibraryHandle Private::skyLight() { return PrivateFunctions::skyLight(); }
+platform::LibraryHandle Private::skyLight() { return UnpublishedFunctions::skyLight(); }
 
 std::vector<PlistDictionary> Private::displaySpaces() {
-  auto connection = PrivateFunctions::connection();
-  auto* copy = PrivateFunctions::copyDisplaySpaces();
+  auto connection = UnpublishedFunctions::connection();
+  auto* copy = UnpublishedFunctions::copyDisplaySpaces();
   if (!connection || !copy) return {};
   auto raw = copy(*connection);
   if (!raw) return {};
@@ -143,8 +143,8 @@ std::optional<std::int64_t> Private::currentSpace(const NSScreen& screen) {
 }
 
 std::vector<std::int64_t> Private::spaces(std::uint32_t window) {
-  auto connection = PrivateFunctions::connection();
-  auto* copy = PrivateFunctions::copySpacesForWindows();
+  auto connection = UnpublishedFunctions::connection();
+  auto* copy = UnpublishedFunctions::copySpacesForWindows();
   if (!connection || !copy) return {};
   auto raw = copy(*connection, kAllSpacesMask, PlistArray{PlistValue(window)});
   if (!raw) return {};
@@ -221,16 +221,16 @@ std::optional<Private::SpaceScreen> Private::screenOfSpace(std::int64_t space) {
 }
 
 bool Private::isOrderedIn(std::uint32_t window) {
-  auto connection = PrivateFunctions::connection();
-  auto* orderedIn = PrivateFunctions::isOrderedIn();
+  auto connection = UnpublishedFunctions::connection();
+  auto* orderedIn = UnpublishedFunctions::isOrderedIn();
   if (!connection || !orderedIn) return false;
   bool flag = false;
   return orderedIn(*connection, window, &flag) == 0 && flag;
 }
 
 CGImageRef Private::capture(std::uint32_t window, bool fullResolution) {
-  auto connection = PrivateFunctions::connection();
-  auto* hwCapture = PrivateFunctions::hwCaptureWindowList();
+  auto connection = UnpublishedFunctions::connection();
+  auto* hwCapture = UnpublishedFunctions::hwCaptureWindowList();
   if (!connection || !hwCapture) return nullptr;
   auto images = hwCapture(*connection, &window, 1, fullResolution ? kCaptureFull : kCaptureReduced);
   if (!images || images->empty()) return nullptr;
@@ -238,7 +238,7 @@ CGImageRef Private::capture(std::uint32_t window, bool fullResolution) {
 }
 
 std::optional<std::uint32_t> Private::windowID(const AXUIElementRef& element) {
-  auto* getWindow = PrivateFunctions::getWindow();
+  auto* getWindow = UnpublishedFunctions::getWindow();
   if (!getWindow || !element) return std::nullopt;
   std::uint32_t window = 0;
   if (getWindow(element, &window) != kAXErrorSuccess) return std::nullopt;
@@ -274,8 +274,8 @@ std::map<std::int64_t, std::uint32_t> Private::wallpaperWindows(const std::set<s
 }
 
 void Private::keepOnTop(const std::vector<NSWindow*>& windows) {
-  auto connection = PrivateFunctions::connection();
-  auto* add = PrivateFunctions::addWindowsToSpaces();
+  auto connection = UnpublishedFunctions::connection();
+  auto* add = UnpublishedFunctions::addWindowsToSpaces();
   if (!connection || !add) return;
   auto overlay = overlaySpace();
   if (!overlay) return;

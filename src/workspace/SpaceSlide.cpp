@@ -13,7 +13,7 @@
 #include "settings/Diagnostics.h"
 #include "switcher/KeyablePanel.h"
 #include "workspace/Private.h"
-#include "workspace/PrivateFunctions.h"
+#include "workspace/UnpublishedFunctions.h"
 
 namespace trelliq {
 
@@ -71,7 +71,7 @@ void waitForSlide(Slide slide) {
 }  // namespace
 
 void SpaceSlide::go(std::int64_t space, SpaceSwipe::Done done) {
-  const auto connection = PrivateFunctions::connection();
+  const auto connection = UnpublishedFunctions::connection();
   auto* move = moveWindows();
   const auto screen = Private::screenOfSpace(space);
   const auto steps = Private::steps(space);

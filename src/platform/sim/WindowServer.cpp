@@ -18,8 +18,8 @@ double monotonicNow() { return platform::clock().monotonicSeconds(); }
 
 }  // namespace
 
-void registerPrivateFunctions(World& world);  // PrivateFunctions.cpp
-void resetSymbolicHotKeys();                  // PrivateFunctions.cpp
+void registerUnpublishedFunctions(World& world);  // UnpublishedFunctions.cpp
+void resetSymbolicHotKeys();                      // UnpublishedFunctions.cpp
 
 WindowServer::WindowServer(World& world)
     : world_(world), state_(std::make_unique<State>()), lifetime_(std::make_shared<Lifetime>()) {
@@ -32,7 +32,7 @@ WindowServer::WindowServer(World& world)
   state_->desk.setOwnApp(own, 0);
   state_->desk.allApps().at(kOwnPID).launchDate.reset();
   resetSymbolicHotKeys();
-  registerPrivateFunctions(world_);
+  registerUnpublishedFunctions(world_);
   world_.attachWindowServer(this);
   gActive.store(this);
 }

@@ -297,7 +297,7 @@ bool WindowServer::symbolicHotKeyEnabled(std::uint32_t hotKey) {
   return hotKey >= kHotKeys || !gHotKeyDisabled[hotKey].load(std::memory_order_relaxed);
 }
 
-void registerPrivateFunctions(World& world) {
+void registerUnpublishedFunctions(World& world) {
   world.addLibrary(kSkyLightPath);
   world.addLibrary(kApplicationServicesPath);
   world.addLibrary(kCoreServicesPath);

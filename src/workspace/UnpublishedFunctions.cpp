@@ -1,4 +1,4 @@
-#include "workspace/PrivateFunctions.h"
+#include "workspace/UnpublishedFunctions.h"
 
 #include <string>
 
@@ -22,19 +22,19 @@ Function* lookUp(platform::LibraryHandle library, const char* name) {
 
 }  // namespace
 
-platform::LibraryHandle PrivateFunctions::skyLight() {
+platform::LibraryHandle UnpublishedFunctions::skyLight() {
   static auto& slot =
       makeSlot<platform::LibraryHandle>([] { return platform::dlopen(kSkyLightPath, platform::RTLD_NOW_); });
   return slot.get();
 }
 
-platform::LibraryHandle PrivateFunctions::appServices() {
+platform::LibraryHandle UnpublishedFunctions::appServices() {
   static auto& slot =
       makeSlot<platform::LibraryHandle>([] { return platform::dlopen(kApplicationServicesPath, platform::RTLD_NOW_); });
   return slot.get();
 }
 
-std::optional<CGSConnectionID> PrivateFunctions::connection() {
+std::optional<CGSConnectionID> UnpublishedFunctions::connection() {
   static auto& slot = makeSlot<std::optional<CGSConnectionID>>([]() -> std::optional<CGSConnectionID> {
     auto* mainConnection = lookUp<SLSMainConnectionID_t>(skyLight(), "SLSMainConnectionID");
     if (!mainConnection) return std::nullopt;
@@ -44,7 +44,7 @@ std::optional<CGSConnectionID> PrivateFunctions::connection() {
 }
 
 #define TRELLIQ_PRIVATE_FUNCTION(member, type, library, name)                          \
-  type* PrivateFunctions::member() {                                                   \
+  type* UnpublishedFunctions::member() {                                               \
     static auto& slot = makeSlot<type*>([] { return lookUp<type>(library(), name); }); \
     return slot.get();                                                                 \
   }

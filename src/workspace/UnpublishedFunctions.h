@@ -11,9 +11,9 @@
 
 namespace trelliq {
 
-class PrivateFunctions final {
+class UnpublishedFunctions final {
  public:
-  PrivateFunctions() = delete;
+  UnpublishedFunctions() = delete;
 
   /// The libraries, opened once with "resolve everything now"; null when they cannot be opened.
   static platform::LibraryHandle skyLight();

@@ -24,7 +24,7 @@ F* symbol(const char* library, const char* name) {
 
 constexpr std::int32_t kCID = sim::WindowServer::kConnectionID;
 
-class PrivateTest : public ::testing::TestWithParam<Served> {
+class UnpublishedTest : public ::testing::TestWithParam<Served> {
  protected:
   Scene scene{Scene::Start::defaultScenario};
   sim::WindowServer& server = scene.windowServer;
@@ -33,7 +33,7 @@ class PrivateTest : public ::testing::TestWithParam<Served> {
 
 }  // namespace
 
-TEST_P(PrivateTest, EachFunctionCanBeTakenAwayAlone) {
+TEST_P(UnpublishedTest, EachFunctionCanBeTakenAwayAlone) {
   const std::vector<std::pair<const char*, const char*>> all = {
       {kSkyLightPath, "SLSMainConnectionID"},
       {kSkyLightPath, "SLSCopyManagedDisplaySpaces"},
@@ -66,7 +66,7 @@ TEST_P(PrivateTest, EachFunctionCanBeTakenAwayAlone) {
   EXPECT_NE(platform::dlopen(kSkyLightPath, 2), nullptr);
 }
 
-TEST_P(PrivateTest, AFocusRecordHandsTheKeyboardToItsWindow) {
+TEST_P(UnpublishedTest, AFocusRecordHandsTheKeyboardToItsWindow) {
   ProcessSerialNumber psn;
   ASSERT_EQ(symbol<GetProcessForPID_t>(kApplicationServicesPath, "GetProcessForPID")(302, &psn), 0);
   std::array<std::uint8_t, 0xF8> record{};
@@ -85,7 +85,7 @@ TEST_P(PrivateTest, AFocusRecordHandsTheKeyboardToItsWindow) {
   EXPECT_NE(symbol<GetProcessForPID_t>(kApplicationServicesPath, "GetProcessForPID")(311, &nobody), 0);
 }
 
-TEST_P(PrivateTest, WindowCapturesRecordTheirOptionsAndShowTheWindow) {
+TEST_P(UnpublishedTest, WindowCapturesRecordTheirOptionsAndShowTheWindow) {
   auto capture = symbol<SLSHWCaptureWindowList_t>(kSkyLightPath, "SLSHWCaptureWindowList");
   const std::uint32_t draft = 2101;
   auto full = capture(kCID, &draft, 1, 0x80900);
@@ -116,7 +116,7 @@ TEST_P(PrivateTest, WindowCapturesRecordTheirOptionsAndShowTheWindow) {
   EXPECT_FALSE(capture(kCID, &draft, 1, 0x80a00));
 }
 
-TEST_P(PrivateTest, OverlayCallsAreRecordedAndCheckTheirConnection) {
+TEST_P(UnpublishedTest, OverlayCallsAreRecordedAndCheckTheirConnection) {
   auto create = symbol<SLSSpaceCreate_t>(kSkyLightPath, "SLSSpaceCreate");
   EXPECT_EQ(create(kCID + 1, 1, nullptr), 0u);
   const CGSSpaceID overlay = create(kCID, 1, nullptr);
@@ -139,7 +139,7 @@ TEST_P(PrivateTest, OverlayCallsAreRecordedAndCheckTheirConnection) {
   EXPECT_EQ(server.privateCalls("SLSSpaceCreate")[1].arguments[1], PlistValue(1));
 }
 
-TEST_P(PrivateTest, SymbolicHotKeysAreSwitchedWithoutLocks) {
+TEST_P(UnpublishedTest, SymbolicHotKeysAreSwitchedWithoutLocks) {
   auto set = symbol<SLSSetSymbolicHotKeyEnabled_t>(kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
   EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(1));
   EXPECT_EQ(set(1, false), 0);
@@ -158,4 +158,4 @@ TEST_P(PrivateTest, SymbolicHotKeysAreSwitchedWithoutLocks) {
   EXPECT_TRUE(sim::WindowServer::symbolicHotKeyEnabled(1));
 }
 
-TRELLIQ_SERVED_BOTH_WAYS(PrivateTest);
+TRELLIQ_SERVED_BOTH_WAYS(UnpublishedTest);
