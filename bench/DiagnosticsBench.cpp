@@ -18,7 +18,7 @@ void makeHome(const benchmark::State&) { gScene = std::make_unique<Scene>(); }
 void dropHome(const benchmark::State&) { gScene.reset(); }
 
 void DiagnosticsLogLine(benchmark::State& state) {
-  const std::string message = "switch to 4242 \"" + trelliq::Diagnostics::outside("Project notes — draft 3") +
+  const std::string message = "switch to 4242 \"" + trelliq::Diagnostics::escapeForeign("Project notes — draft 3") +
                               "\" on display 2, Space 17 (thread " + std::to_string(state.thread_index()) + ")";
   for (auto _ : state) trelliq::Diagnostics::log(message);
   state.SetItemsProcessed(state.iterations());

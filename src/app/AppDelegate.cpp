@@ -117,7 +117,7 @@ NSApplicationTerminateReply AppDelegate::applicationShouldTerminate(NSApplicatio
   for (const char* settings : settingsPaths) {
     if (path.find(settings) != std::string::npos) reopenAfterQuit = true;
   }
-  Diagnostics::log("asked to quit by " + Diagnostics::outside(path) +
+  Diagnostics::log("asked to quit by " + Diagnostics::escapeForeign(path) +
                    (reopenAfterQuit ? "; opening again once quit" : ""));
   return NSApplicationTerminateReply::terminateNow;
 }

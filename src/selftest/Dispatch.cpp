@@ -135,7 +135,7 @@ CommandLine readCommandLine(const std::vector<std::string>& args, const std::vec
     }
     const auto found =
         std::find_if(modes.begin(), modes.end(), [&](const SelfTestMode& m) { return m.flag == argument; });
-    if (found == modes.end()) return refuse("unknown argument '" + Diagnostics::outside(argument) + "'");
+    if (found == modes.end()) return refuse("unknown argument '" + Diagnostics::escapeForeign(argument) + "'");
     const SelfTestMode& mode = *found;
     if (line.mode) return refuse(mode.flag + " after " + modes[line.mode->mode].flag + ": one mode at a time");
     if (i + mode.required() >= args.size()) return refuse(mode.flag + " needs " + mode.arguments);

@@ -15,7 +15,7 @@ std::string windowLine(const WindowInfo& w) {
   std::string line = "      " + (w.windowID ? std::to_string(*w.windowID) : std::string("?"));
   if (w.minimized) line += " minimized";
   if (!w.element) line += " off-Space";
-  line += " '" + Diagnostics::outside(w.title.value_or("")) + "' ";
+  line += " '" + Diagnostics::escapeForeign(w.title.value_or("")) + "' ";
   if (w.bounds) {
     line += Toolkit::whole(w.bounds->origin.x) + "," + Toolkit::whole(w.bounds->origin.y) + " " +
             Toolkit::whole(w.bounds->size.width) + "x" + Toolkit::whole(w.bounds->size.height);
@@ -31,14 +31,15 @@ std::vector<std::string> DumpMode::lines(const Workspace& workspace, std::int64_
                 "ms, shared Spaces: " + (sharedSpaces ? "true" : "false"));
   for (const DisplayGroup& display : workspace.displays) {
     const CGRect f = display.screen.frame();
-    out.push_back("display " + Diagnostics::outside(display.screen.localizedName()) + " " + platform::describe(f) +
-                  " here=" + display.here.value_or("-"));
+    out.push_back("display " + Diagnostics::escapeForeign(display.screen.localizedName()) + " " +
+                  platform::describe(f) + " here=" + display.here.value_or("-"));
     for (const SpaceGroup& space : display.spaces) {
-      out.push_back("  " + Diagnostics::outside(space.label) + " [space " + std::to_string(space.id) +
+      out.push_back("  " + Diagnostics::escapeForeign(space.label) + " [space " + std::to_string(space.id) +
                     (space.fullScreen ? ", full screen" : "") + (space.current ? ", showing" : "") + "]");
       for (const Cluster& c : space.clusters) {
-        out.push_back("    " + Diagnostics::outside(c.name()) + " (" + c.id + ")" + (c.hidden() ? " hidden" : "") +
-                      ", last #" + (c.lastWindow ? std::to_string(*c.lastWindow) : std::string("-")));
+        out.push_back("    " + Diagnostics::escapeForeign(c.name()) + " (" + c.id + ")" +
+                      (c.hidden() ? " hidden" : "") + ", last #" +
+                      (c.lastWindow ? std::to_string(*c.lastWindow) : std::string("-")));
         for (const WindowInfo& w : c.windows) out.push_back(windowLine(w));
       }
     }
@@ -46,7 +47,7 @@ std::vector<std::string> DumpMode::lines(const Workspace& workspace, std::int64_
   std::string tray = "tray: ";
   for (std::size_t i = 0; i < workspace.tray.size(); ++i) {
     if (i > 0) tray += ", ";
-    tray += Diagnostics::outside(workspace.tray[i].name);
+    tray += Diagnostics::escapeForeign(workspace.tray[i].name);
   }
   out.push_back(tray);
   return out;

@@ -425,7 +425,7 @@ namespace {
 
 // Says which file could not be written, and why, in one line.
 bool reportUnwritten(const std::string& path, int error) {
-  std::cerr << "trelliq: cannot write " << Diagnostics::outside(path) << ": "
+  std::cerr << "trelliq: cannot write " << Diagnostics::escapeForeign(path) << ": "
             << (error ? std::strerror(error) : "unknown error") << std::endl;
   return false;
 }
@@ -436,7 +436,7 @@ bool Toolkit::write(const std::string& path, const std::vector<std::string>& lin
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i > 0) text += "\n";
-    text += Diagnostics::outside(lines[i]);
+    text += Diagnostics::escapeForeign(lines[i]);
   }
   errno = 0;
   if (platform::FileManager::writeAtomically(path, text)) return true;

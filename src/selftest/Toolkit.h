@@ -159,7 +159,7 @@ class Toolkit final {
   /// "[\"a\", \"b\"]", "[]" when empty.
   static std::string strings(const std::vector<std::string>& values);
   /// Lines joined with "\n", written as UTF-8 and atomically. Each line is made one line
-  /// first (Diagnostics::outside), so a name or title from outside cannot forge a line or
+  /// first (Diagnostics::escapeForeign), so a name or title from outside cannot forge a line or
   /// reach the terminal that shows the file. False, after saying so on standard error,
   /// when the file cannot be written.
   static bool write(const std::string& path, const std::vector<std::string>& lines);

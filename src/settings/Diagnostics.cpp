@@ -59,6 +59,6 @@ std::string Diagnostics::stamp(double date) {
   return buffer;
 }
 
-std::string Diagnostics::outside(std::string_view text) { return platform::Unicode::oneLine(text); }
+std::string Diagnostics::escapeForeign(std::string_view text) { return platform::Unicode::oneLine(text); }
 
 }  // namespace trelliq

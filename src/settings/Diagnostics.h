@@ -23,7 +23,7 @@ class Diagnostics final {
   /// Appends the current time, a blank, `message` and a line feed. Callable from any
   /// thread and from several copies of the program at once; lines never overwrite each
   /// other. Failures are swallowed: the line is then lost. `message` is written as is,
-  /// so text from outside the program must pass through `outside` first.
+  /// so text from outside the program must pass through `escapeForeign` first.
   static void log(std::string_view message);
 
   /// The log file, under the current home folder. Looked up on every call rather than
@@ -40,7 +40,7 @@ class Diagnostics final {
   /// bidirectional controls become visible escapes (\n, \r, \t, \u{1B}, \u{202E}), so they
   /// cannot start a forged line or reorder what follows. The one escaping function of the
   /// program (platform::Unicode::oneLine) under its usual name.
-  static std::string outside(std::string_view text);
+  static std::string escapeForeign(std::string_view text);
 
   /// The screenshot folder: "Trelliq" beside the log file.
   static std::string shots();

@@ -21,7 +21,7 @@ bool LaunchAtLogin::set(bool on) {
   const auto error = on ? service.registerService() : service.unregisterService();
   if (!error) return true;
   Diagnostics::log(std::string("couldn't turn ") + (on ? "on" : "off") +
-                   " opening at login: " + Diagnostics::outside(error->localizedDescription));
+                   " opening at login: " + Diagnostics::escapeForeign(error->localizedDescription));
   return false;
 }
 

@@ -58,7 +58,7 @@ std::vector<std::string> coveringWindows(std::int64_t panel, const CGRect& glass
     if (number && *number == preview) continue;
     const auto owner = platform::stringEntry(*info, kCGWindowOwnerName);
     const auto layer = platform::integerEntry(*info, kCGWindowLayer);
-    found.push_back((owner ? Diagnostics::outside(*owner) : std::string("?")) + " #" +
+    found.push_back((owner ? Diagnostics::escapeForeign(*owner) : std::string("?")) + " #" +
                     (number ? std::to_string(*number) : std::string("?")) + " layer " +
                     (layer ? std::to_string(*layer) : std::string("?")) + " " + truncated(bounds.origin.x) + "," +
                     truncated(bounds.origin.y) + " " + truncated(bounds.size.width) + "x" +
@@ -405,7 +405,7 @@ void Switcher::checkPanels() {
     if (!ok) problem = true;
 
     std::string line =
-        std::string("  ") + (ok ? "ok" : "PROBLEM") + " " + Diagnostics::outside(group.screen.localizedName());
+        std::string("  ") + (ok ? "ok" : "PROBLEM") + " " + Diagnostics::escapeForeign(group.screen.localizedName());
     if (static_cast<int>(i) == model.focused()) line += " (steered)";
     line += ": panel #" + std::to_string(number);
     line +=
@@ -438,7 +438,7 @@ void Switcher::checkPanels() {
   entry += "showing " + spaceList(currentSpacesSorted()) + ", front ";
   const auto front = NSWorkspace::shared().frontmostApplication();
   // Names come from other programs: escaped, so they cannot start a forged line.
-  entry += front && front->localizedName() ? Diagnostics::outside(*front->localizedName()) : std::string("?");
+  entry += front && front->localizedName() ? Diagnostics::escapeForeign(*front->localizedName()) : std::string("?");
   for (const std::string& line : lines) entry += "\n" + line;
   Diagnostics::log(entry);
 }

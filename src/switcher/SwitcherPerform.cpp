@@ -56,7 +56,7 @@ void windowStep(const std::weak_ptr<Switcher>& weak, const AppInfo& app, const W
   activate(app, window);
   const std::vector<std::int64_t> spaces =
       window.windowID ? Private::spaces(*window.windowID) : std::vector<std::int64_t>{};
-  Diagnostics::log("switch to " + Diagnostics::outside(app.name) + " window " +
+  Diagnostics::log("switch to " + Diagnostics::escapeForeign(app.name) + " window " +
                    (window.windowID ? std::to_string(*window.windowID) : std::string("-")) + " on space " +
                    list(spaces) + " from " + list(before) + ": " + how + ", showing " + showingNow() + " after " +
                    std::to_string(elapsedMillis(startNanos)) + "ms");
@@ -155,8 +155,8 @@ void Switcher::perform(std::vector<Switch> switches, std::function<void()> done)
     activate(target->app, std::nullopt);
     NewWindowPlacer::bring(target->app.id, target->screen, platform::now() + kOpenWait);
     // Every switch leaves one line; this one has no window to name yet.
-    Diagnostics::log("switch to " + Diagnostics::outside(target->app.name) + ", opening its first window on " +
-                     Diagnostics::outside(target->screen.localizedName()));
+    Diagnostics::log("switch to " + Diagnostics::escapeForeign(target->app.name) + ", opening its first window on " +
+                     Diagnostics::escapeForeign(target->screen.localizedName()));
     rest();
     return;
   }
@@ -189,7 +189,7 @@ void Switcher::makeSureShowing(const AppInfo& app, const WindowInfo& window, int
     const auto current = Private::currentSpaces();
     if (std::any_of(spaces.begin(), spaces.end(), [&](std::int64_t s) { return current.contains(s); })) return;
 
-    Diagnostics::log("  " + Diagnostics::outside(app.name) + "'s window " + std::to_string(number) +
+    Diagnostics::log("  " + Diagnostics::escapeForeign(app.name) + "'s window " + std::to_string(number) +
                      " is in front but its Space " + list(spaces) + " isn't showing (" + showingNow() +
                      "); going there again");
     // Once an instant jump has missed, sliding is the surer way.
@@ -316,8 +316,9 @@ void Switcher::setFullScreen(bool on, const AppInfo& app, const WindowInfo& wind
 
   const AXError error = AXUIElementSetAttributeValue(element, kAXFullScreenAttribute, AXValue(on));
   if (error == kAXErrorSuccess) return;
-  const std::string line = "couldn't take " + Diagnostics::outside(app.name) + " window " + std::to_string(number) +
-                           " " + (on ? "into" : "out of") + " full screen: AX error " + std::to_string(error);
+  const std::string line = "couldn't take " + Diagnostics::escapeForeign(app.name) + " window " +
+                           std::to_string(number) + " " + (on ? "into" : "out of") + " full screen: AX error " +
+                           std::to_string(error);
   platform::mainQueue().async([line] { Diagnostics::log(line); });
 }
 

@@ -23,7 +23,7 @@ std::string applicationName(const AXUIElementRef& element) {
   std::int32_t pid = 0;
   if (AXUIElementGetPid(element, &pid) != kAXErrorSuccess) pid = 0;
   auto app = NSRunningApplication::withProcessIdentifier(pid);
-  if (app && !app->isTerminated() && app->localizedName()) return Diagnostics::outside(*app->localizedName());
+  if (app && !app->isTerminated() && app->localizedName()) return Diagnostics::escapeForeign(*app->localizedName());
   return "pid " + std::to_string(pid);
 }
 

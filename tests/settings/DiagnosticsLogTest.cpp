@@ -61,7 +61,7 @@ TEST_F(DiagnosticsLog, EachCallAppendsOneStampedEntryAsGiven) {
   scene_.clock.advance(0.5);
   Diagnostics::log("first\nsecond");
   scene_.clock.advance(0.001);
-  Diagnostics::log("app \"" + Diagnostics::outside("Evil\n08:00:00.502 forged") + "\" quit");
+  Diagnostics::log("app \"" + Diagnostics::escapeForeign("Evil\n08:00:00.502 forged") + "\" quit");
   EXPECT_EQ(logText(),
             "08:00:00.000 \n"
             "08:00:00.500 first\n"

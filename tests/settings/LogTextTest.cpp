@@ -85,13 +85,13 @@ TEST(OutsideText, LineBreaksAndControlsBecomeVisibleEscapes) {
       {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\u{200E}\\u{200F}\\u{61C}"},
       {"\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b", "\xe2\x80\x8d\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa\xd8\x9b"},
   };
-  for (const Row& row : rows) EXPECT_EQ(Diagnostics::outside(row.in), row.out) << row.in;
+  for (const Row& row : rows) EXPECT_EQ(Diagnostics::escapeForeign(row.in), row.out) << row.in;
 }
 
 TEST(OutsideText, EscapedTextNeverHoldsALineBreak) {
   std::string everything;
   for (int byte = 0; byte < 256; ++byte) everything += static_cast<char>(byte);
-  const std::string escaped = Diagnostics::outside(everything);
+  const std::string escaped = Diagnostics::escapeForeign(everything);
   EXPECT_EQ(escaped.find('\n'), std::string::npos);
   EXPECT_EQ(escaped.find('\r'), std::string::npos);
 }
