@@ -34,8 +34,8 @@ TEST(TileParts, IconsDrawTheirArtworkAtTheSizeAndShowAtMostTwoApps) {
 
   AppInfo a = app(1), b = app(2);
   b.icon = picture();
-  EXPECT_EQ(clusterIcon({a}, 100).children.size(), 1u);
-  const Node three = clusterIcon({a, b, app(3)}, 100);
+  EXPECT_EQ(tileIcon({a}, 100).children.size(), 1u);
+  const Node three = tileIcon({a, b, app(3)}, 100);
   ASSERT_EQ(three.children.size(), 2u);
   EXPECT_EQ(three.children[1].frame, CGRect(63, 63, 45, 45));  // 100 − 45 + 8
   EXPECT_EQ(std::get<Picture>(three.children[1].children[0].content).image, b.icon);

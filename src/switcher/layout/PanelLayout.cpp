@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "switcher/layout/NameLabel.h"
-#include "switcher/layout/ScreenClusterLayout.h"
+#include "switcher/layout/ScreenTileLayout.h"
 #include "switcher/layout/TileParts.h"
 #include "switcher/model/Metrics.h"
 #include "workspace/ScreenGeometry.h"
@@ -132,7 +132,7 @@ class PanelBuilder {
     double x = 0;
     for (const Cluster& c : space.clusters) {
       if (x > 0) x += Metrics::tileGap;
-      Node tile = clusterTile(c);
+      Node tile = tileNode(c);
       moveTo(tile, x, 0);
       x += tile.frame.width();
       node.children.push_back(std::move(tile));
@@ -169,7 +169,7 @@ class PanelBuilder {
     return std::any_of(apps.begin(), apps.end(), [&](const AppInfo& a) { return quitting(a.id); });
   }
 
-  Node clusterTile(const Cluster& c) const {
+  Node tileNode(const Cluster& c) const {
     const bool selected = model_.isSelected(c.id, in_.index);
     const bool here = display_.here && *display_.here == c.id;
     const CGSize size = Metrics::tile(c, display_, icon_);
@@ -192,8 +192,8 @@ class PanelBuilder {
       std::optional<int> picked;
       if (selected && focused_) picked = p.desktop ? std::optional<int>(SwitcherModel::desktopPick) : p.window;
       const CGSize map{w - 2 * Metrics::selectionPadding, Metrics::map(s)};
-      Node picture = screenCluster(c, ScreenGeometry::windowServerFrame(display_.screen), wallpaper(c),
-                                   model_.thumbnails(), map, picked, selected);
+      Node picture = screenTilePicture(c, ScreenGeometry::windowServerFrame(display_.screen), wallpaper(c),
+                                       model_.thumbnails(), map, picked, selected);
       moveTo(picture, (w - map.width) / 2, top);
       node.children.push_back(keyed(std::move(picture), "screen"));
     } else {
@@ -232,7 +232,7 @@ class PanelBuilder {
     node.key = "icon";
     node.frame = CGRect((Metrics::tile(s).width - s) / 2, Metrics::selectionPadding, s, s);
     node.opacity = !selected && (c.hidden() || c.minimized()) ? Metrics::bottomDimmed : 1;
-    node.children.push_back(keyed(clusterIcon(c.apps, s), "apps"));
+    node.children.push_back(keyed(tileIcon(c.apps, s), "apps"));
     if (c.accessory()) {
       node.children.push_back(keyed(iconBadge("menubar.rectangle", "Menu bar app", s, false, frame), "accessory"));
     }

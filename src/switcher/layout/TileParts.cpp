@@ -44,7 +44,7 @@ Node appIcon(const CGImageRef& icon, double size) {
   return n;
 }
 
-Node clusterIcon(const std::vector<AppInfo>& apps, double size) {
+Node tileIcon(const std::vector<AppInfo>& apps, double size) {
   Node n = sized("icon", CGRect(0, 0, size, size));
   if (apps.empty()) return n;
   Node first = appIcon(apps[0].icon, size);

@@ -26,7 +26,7 @@ Node appIcon(const CGImageRef& icon, double size);
 /// An app tile's icon: the first app's icon at `size`, and with two or more apps the
 /// second one's at 0.45 × size on the bottom-trailing corner, moved out by 0.08 × size.
 /// `apps` is never empty (desktop tiles use desktopIcon).
-Node clusterIcon(const std::vector<AppInfo>& apps, double size);
+Node tileIcon(const std::vector<AppInfo>& apps, double size);
 
 /// A desktop tile's picture: a size × size node holding the size × round(0.65 × size)
 /// rounded picture (or the translucent placeholder with its symbol), centred.

@@ -13,7 +13,7 @@
 
 namespace trelliq::scene {
 
-struct ScreenClusterLook {
+struct ScreenTileLook {
   static constexpr double maxBadge = 16;
   static constexpr double minimizedHeight = 14;
   static constexpr double wallpaperScale = 0.8;
@@ -26,9 +26,9 @@ struct ScreenClusterLook {
 /// `picked` is a window index, SwitcherModel::desktopPick for the desktop, or none.
 /// Window pictures report TileID::window(cluster.id, index, z); the desktop reports
 /// index desktopPick with z 0.
-Node screenCluster(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
-                   const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
-                   bool selected);
+Node screenTilePicture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
+                       const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
+                       bool selected);
 
 /// Where window `window`'s picture goes in the miniature screen `miniature` at `scale`:
 /// its part on `screen`, scaled and rounded outward; none when it has no frame, is off

@@ -1,4 +1,4 @@
-#include "switcher/layout/ScreenClusterLayout.h"
+#include "switcher/layout/ScreenTileLayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@ namespace trelliq::scene {
 
 namespace {
 
-using Look = ScreenClusterLook;
+using Look = ScreenTileLook;
 
 constexpr Animation kPickAnimation{0.15, Animation::Curve::easeOut};
 
@@ -218,9 +218,9 @@ std::optional<CGRect> windowRect(const WindowInfo& window, const CGRect& screen,
   return r;
 }
 
-Node screenCluster(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
-                   const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
-                   bool selected) {
+Node screenTilePicture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
+                       const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
+                       bool selected) {
   const Builder build(cluster, thumbnails, picked, selected);
   const std::vector<int> order = build.backToFront();
   std::vector<int> minimized;

@@ -8,7 +8,7 @@
 
 #include "Snapshots.h"
 #include "support/Scene.h"
-#include "switcher/layout/ScreenClusterLayout.h"
+#include "switcher/layout/ScreenTileLayout.h"
 
 namespace trelliq::scene {
 namespace {
@@ -52,10 +52,10 @@ double shown(const Node& window) { return at(at(window, "body"), "preview").opac
 
 Node draw(const Cluster& c, std::optional<int> picked = std::nullopt, bool selected = true,
           const std::map<std::uint32_t, CGImageRef>& thumbnails = {}) {
-  return screenCluster(c, kScreen, nullptr, thumbnails, kTile, picked, selected);
+  return screenTilePicture(c, kScreen, nullptr, thumbnails, kTile, picked, selected);
 }
 
-TEST(ScreenCluster, AWindowsPictureIsItsPartOnTheDisplayScaledAndRoundedOutward) {
+TEST(ScreenTile, AWindowsPictureIsItsPartOnTheDisplayScaledAndRoundedOutward) {
   const CGRect mini(0, 0, 200, 100), above(-1000, -500, 1000, 500);
   const std::tuple<const char*, std::optional<CGRect>, bool, CGRect, std::optional<CGRect>> cases[] = {
       {"inside", CGRect(100.5, 50, 301, 200), false, kScreen, CGRect(20, 10, 61, 40)},
@@ -74,7 +74,7 @@ TEST(ScreenCluster, AWindowsPictureIsItsPartOnTheDisplayScaledAndRoundedOutward)
   }
 }
 
-TEST(ScreenCluster, ALoneWindowKeepsItsRectangleAndSeveralAreShrunk) {
+TEST(ScreenTile, ALoneWindowKeepsItsRectangleAndSeveralAreShrunk) {
   const Node one = draw(tile({framed(42, CGRect(100.5, 50, 301, 200))}));
   EXPECT_EQ(at(one, "desktop").frame, CGRect(20, 10, 160, 80));
   EXPECT_EQ(at(one, "desktop").reports.at(0).first, TileID::window("0:1:screen", -1, 0));
@@ -95,7 +95,7 @@ TEST(ScreenCluster, ALoneWindowKeepsItsRectangleAndSeveralAreShrunk) {
   EXPECT_EQ(at(at(at(tiny, "window -1"), "body"), "badge").frame.width(), 9);
 }
 
-TEST(ScreenCluster, ThePickDecidesOpacitiesTheRingAndTheScale) {
+TEST(ScreenTile, ThePickDecidesOpacitiesTheRingAndTheScale) {
   const Cluster c = tile({framed(1, CGRect(0, 0, 400, 300)), framed(2, CGRect(600, 200, 400, 300))});
   // picked, selected, then the desktop's and the two windows' opacities and the first one's ring.
   const std::tuple<std::optional<int>, bool, double, double, double, std::optional<double>> cases[] = {
@@ -123,7 +123,7 @@ TEST(ScreenCluster, ThePickDecidesOpacitiesTheRingAndTheScale) {
   EXPECT_EQ(at(top, "body").transitions.scale, (Animation{0.15, Animation::Curve::easeOut}));
 }
 
-TEST(ScreenCluster, MinimizedWindowsLineUpAlongTheBottom) {
+TEST(ScreenTile, MinimizedWindowsLineUpAlongTheBottom) {
   const Cluster c =
       tile({framed(1, CGRect(0, 0, 400, 200), true), framed(2, CGRect(0, 0, 100, 200), true), window(3, 100, true),
             framed(4, CGRect(0, 0, 300, 100), true), framed(5, CGRect(0, 0, 190, 100), true)});
@@ -147,7 +147,7 @@ TEST(ScreenCluster, MinimizedWindowsLineUpAlongTheBottom) {
   EXPECT_EQ(find(n, "window 1"), nullptr);
 }
 
-TEST(ScreenCluster, StackingLivePicturesAndTheGround) {
+TEST(ScreenTile, StackingLivePicturesAndTheGround) {
   Cluster c = tile(
       {framed(1, CGRect(0, 0, 200, 100)), framed(2, CGRect(500, 0, 200, 100)), framed(3, CGRect(0, 300, 200, 100))});
   // Front-most last; an id matching no window is skipped.
@@ -168,10 +168,10 @@ TEST(ScreenCluster, StackingLivePicturesAndTheGround) {
   c.fullScreen = true;
   EXPECT_EQ(find(draw(c), "desktop"), nullptr);
   // A display without size gives no window picture at all.
-  EXPECT_EQ(screenCluster(c, CGRect(0, 0, 0, 500), nullptr, {}, kTile, std::nullopt, true).children.size(), 0u);
+  EXPECT_EQ(screenTilePicture(c, CGRect(0, 0, 0, 500), nullptr, {}, kTile, std::nullopt, true).children.size(), 0u);
 }
 
-TEST(ScreenCluster, AHiddenAppsPicturesAreDimmedButNotTheirBadges) {
+TEST(ScreenTile, AHiddenAppsPicturesAreDimmedButNotTheirBadges) {
   Scene scene;
   scene.windowServer.addApp(sim::App{.pid = 300, .hidden = true});
   const Cluster c = tile(
