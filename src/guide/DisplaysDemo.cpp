@@ -3,9 +3,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "guide/DemoIcons.h"
 #include "guide/InlineKeys.h"
 #include "switcher/model/Metrics.h"
+#include "ui/DemoIcons.h"
 
 namespace trelliq {
 
@@ -31,8 +31,8 @@ class DisplaysDemo::Picture : public QWidget {
     const Step& step = steps()[static_cast<std::size_t>(demo_.player().index())];
     for (int d = 0; d < 2; ++d) {
       const QRectF screen(d * (screenWidth + screenGap), 0, screenWidth, screenHeight);
-      guide::fillRounded(p, screen, 6, guide::primary(0.05));
-      guide::strokeRoundedInside(p, screen, 6, guide::separator(), 1);
+      ui::fillRounded(p, screen, 6, ui::primary(0.05));
+      ui::strokeRoundedInside(p, screen, 6, ui::separator(), 1);
       // The display's little switcher panel.
       const QSizeF panel(3 * 28 + 2 * 2 + 2 * 5, 28 + 2 * 5);
       p.save();
@@ -40,20 +40,19 @@ class DisplaysDemo::Picture : public QWidget {
       p.scale(demo_.displayScale(d), demo_.displayScale(d));
       p.setOpacity(demo_.displayOpacity(d));
       const QRectF plate(QPointF(-panel.width() / 2, -panel.height() / 2), panel);
-      guide::fillRounded(p, plate, 10, guide::primary(0.08));
+      ui::fillRounded(p, plate, 10, ui::primary(0.08));
       for (int i = 0; i < 3; ++i) {
         const QRectF item(plate.left() + 5 + i * 30, plate.top() + 5, 28, 28);
         if (const double lit = demo_.displayHighlight(d); i == 0 && lit > 0) {
-          guide::fillRounded(p, item, 6, guide::primary(0.2 * lit));
+          ui::fillRounded(p, item, 6, ui::primary(0.2 * lit));
         }
-        guide::drawImage(p, item.adjusted(3, 3, -3, -3),
-                         icons[static_cast<std::size_t>(d)][static_cast<std::size_t>(i)]);
+        ui::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(d)][static_cast<std::size_t>(i)]);
       }
       p.restore();
     }
     const QPointF tip = pointerAt(step);
-    guide::drawSymbol(p, "cursorarrow", QRectF(tip + QPointF(0, 0.5), QSizeF(15, 15)), QColor::fromRgbF(0, 0, 0, 0.4f));
-    guide::drawSymbol(p, "cursorarrow", QRectF(tip, QSizeF(15, 15)), QColor(Qt::black));
+    ui::drawSymbol(p, "cursorarrow", QRectF(tip + QPointF(0, 0.5), QSizeF(15, 15)), QColor::fromRgbF(0, 0, 0, 0.4f));
+    ui::drawSymbol(p, "cursorarrow", QRectF(tip, QSizeF(15, 15)), QColor(Qt::black));
   }
 
  private:
@@ -73,9 +72,9 @@ DisplaysDemo::DisplaysDemo(int index, bool keyDown, QWidget* parent) : QWidget(p
   const Step& step = steps()[static_cast<std::size_t>(player_->index())];
   for (int d = 0; d < 2; ++d) {
     const bool steered = step.steered == d;
-    scales_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : Metrics::unfocusedScale);
-    opacities_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : Metrics::unfocusedOpacity);
-    highlights_[static_cast<std::size_t>(d)] = guide::Tween(steered ? 1 : 0);
+    scales_[static_cast<std::size_t>(d)] = ui::Tween(steered ? 1 : Metrics::unfocusedScale);
+    opacities_[static_cast<std::size_t>(d)] = ui::Tween(steered ? 1 : Metrics::unfocusedOpacity);
+    highlights_[static_cast<std::size_t>(d)] = ui::Tween(steered ? 1 : 0);
   }
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(16);

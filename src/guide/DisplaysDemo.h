@@ -7,8 +7,8 @@
 #include <array>
 #include <memory>
 
-#include "guide/GuidePaint.h"
 #include "guide/model/DemoPlayer.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -50,9 +50,9 @@ class DisplaysDemo : public QWidget {
   std::unique_ptr<DemoPlayer> player_;
   Picture* picture_ = nullptr;
   InlineKeys* keys_ = nullptr;
-  std::array<guide::Tween, 2> scales_;
-  std::array<guide::Tween, 2> opacities_;
-  std::array<guide::Tween, 2> highlights_;
+  std::array<ui::Tween, 2> scales_;
+  std::array<ui::Tween, 2> opacities_;
+  std::array<ui::Tween, 2> highlights_;
 };
 
 }  // namespace trelliq

@@ -7,11 +7,11 @@
 #include <QVBoxLayout>
 
 #include "guide/DisplaysDemo.h"
-#include "guide/FadingPicture.h"
+#include "ui/FadingPicture.h"
 #include "guide/GuideDemo.h"
-#include "guide/GuidePaint.h"
-#include "guide/KeyCap.h"
-#include "guide/LayoutFit.h"
+#include "ui/Paint.h"
+#include "ui/KeyCap.h"
+#include "ui/LayoutFit.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
 #include "platform/Foundation.h"
@@ -35,8 +35,8 @@ class Pane : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    guide::fillRounded(p, QRectF(rect()), 14, guide::primary(0.04));
-    guide::strokeRoundedInside(p, QRectF(rect()), 14, guide::separator(), 1);
+    ui::fillRounded(p, QRectF(rect()), 14, ui::primary(0.04));
+    ui::strokeRoundedInside(p, QRectF(rect()), 14, ui::separator(), 1);
   }
 };
 
@@ -48,7 +48,7 @@ class Symbol : public QWidget {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
-    guide::drawSymbol(p, name_, QRectF(rect()).adjusted(1, 3, -1, -3), guide::secondary());
+    ui::drawSymbol(p, name_, QRectF(rect()).adjusted(1, 3, -1, -3), ui::secondary());
   }
 
  private:
@@ -64,7 +64,7 @@ void clear(QLayout* layout) {
 
 QLabel* label(const std::string& text, QWidget* parent, double points) {
   auto* l = new QLabel(QString::fromStdString(text), parent);
-  l->setFont(guide::systemFont(points));
+  l->setFont(ui::systemFont(points));
   return l;
 }
 
@@ -73,7 +73,7 @@ QLabel* label(const std::string& text, QWidget* parent, double points) {
 GuideView::GuideView(const std::string& topic, QWidget* parent)
     : QWidget(parent), state_(topic, stored("tiles", "apps"), stored("gesture", "")) {
   setFixedWidth(fixedWidth);
-  setFont(guide::systemFont(13));  // the body size for the controls and every unsized label
+  setFont(ui::systemFont(13));  // the body size for the controls and every unsized label
   auto* whole = new QVBoxLayout(this);
   whole->setContentsMargins(28, 28, 28, 28);
   whole->setSpacing(22);
@@ -197,7 +197,7 @@ void GuideView::refresh(const Transition& transition) {
 void GuideView::fitHeight() {
   // Measured at the one width: a plain size hint guesses a width for the wrapped caption
   // and topic lines, and a layout keeps its old measures until the next event pass.
-  const int height = guide::fittedHeight(*this, fixedWidth);
+  const int height = ui::fittedHeight(*this, fixedWidth);
   if (height == fittedHeight_) return;
   fittedHeight_ = height;
   setFixedHeight(height);
@@ -290,7 +290,7 @@ void GuideView::rebuildPane(const Transition& transition) {
   // demonstration fades out over the new one.
   if (stage_ && transition.curve != Transition::Curve::none && transition.duration > 0) {
     delete leavingStage_.data();
-    leavingStage_ = guide::FadingPicture::over(*stage_, transition);
+    leavingStage_ = ui::FadingPicture::over(*stage_, transition);
   }
   delete stage_;
   stage_ = new QWidget;
@@ -306,7 +306,7 @@ void GuideView::rebuildPane(const Transition& transition) {
   caption_->setAlignment(Qt::AlignHCenter);
   caption_->setWordWrap(true);
   caption_->setContentsMargins(16, 0, 16, 0);
-  guide::setTextColor(caption_, guide::secondary());
+  ui::setTextColor(caption_, ui::secondary());
   column->addWidget(demo_, 0, Qt::AlignHCenter);
   column->addWidget(caption_);
   column->addStretch();

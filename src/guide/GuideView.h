@@ -9,10 +9,10 @@
 #include <functional>
 #include <vector>
 
-#include "guide/FadingPicture.h"
 #include "guide/model/GuideState.h"
 #include "guide/model/Transition.h"
 #include "platform/AppKitWindows.h"
+#include "ui/FadingPicture.h"
 
 class QComboBox;
 class QLabel;
@@ -45,7 +45,7 @@ class GuideView : public QWidget, public NSResponder {
   QWidget& pane() const { return *paneBox_; }
   /// The picture of the demonstration a topic click replaced, while it fades out; null
   /// once gone.
-  guide::FadingPicture* leavingDemonstration() const { return leavingStage_.data(); }
+  ui::FadingPicture* leavingDemonstration() const { return leavingStage_.data(); }
 
   /// The window showing this view is closing: the mode menu returns to the current mode.
   void windowWillClose();
@@ -90,7 +90,7 @@ class GuideView : public QWidget, public NSResponder {
   int fittedHeight_ = 0;
   QWidget* picker_ = nullptr;
   QWidget* stage_ = nullptr;
-  QPointer<guide::FadingPicture> leavingStage_;
+  QPointer<ui::FadingPicture> leavingStage_;
   QWidget* demo_ = nullptr;
   QLabel* caption_ = nullptr;
   ShortcutLegendView* legend_ = nullptr;

@@ -4,16 +4,15 @@
 // and mode it showed survive (closing returns the mode menu to the current mode). Main
 // thread only.
 
-#include <QSize>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "ownwindows/views/KeptWindow.h"
 #include "platform/AppKitWindows.h"
 
 namespace trelliq {
 
-class ClosableWindow;
 class GuideView;
 
 class GuideWindow : public NSWindowDelegate {
@@ -35,18 +34,14 @@ class GuideWindow : public NSWindowDelegate {
   void close();
 
   /// Null until the first `show`.
-  NSWindow* window() const;
+  NSWindow* window() const { return window_.window(); }
   GuideView* view() const { return view_.get(); }
 
   void windowWillClose(NSWindow& window) override;
 
  private:
-  /// Gives the window the view's size, keeping its top edge where it is.
-  void fitToView();
-
   std::unique_ptr<GuideView> view_;
-  std::unique_ptr<ClosableWindow> window_;
-  QSize fitted_;  // the view's size the window's frame was last fitted to
+  KeptWindow window_{*this};  // after the view: it lets go of the view first
 };
 
 }  // namespace trelliq

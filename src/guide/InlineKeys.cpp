@@ -5,13 +5,13 @@
 #include <QPainter>
 #include <cmath>
 
-#include "guide/GuidePaint.h"
-#include "guide/KeyCap.h"
+#include "ui/KeyCap.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
 
-QFont plusFont() { return guide::systemFont(15); }  // the title-3 text style
+QFont plusFont() { return ui::systemFont(15); }  // the title-3 text style
 
 // How far a cap's shadow reaches below it, both edges counted (unscaled points).
 constexpr double kCapShadow = 1;
@@ -68,11 +68,11 @@ void InlineKeys::setState(std::set<std::string> held, std::optional<std::string>
 void InlineKeys::rebuild(const Transition& transition) {
   items_ = KeyRow::items(keys_, held_, pressed_, first_);
   // The keys never change, so the caps keep their places: each lights or dims in place.
-  lit_.resize(items_.size(), guide::Tween(0));
+  lit_.resize(items_.size(), ui::Tween(0));
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const double target = items_[i].cap.lit() ? 1 : 0;
     if (transition.curve == Transition::Curve::none || transition.duration <= 0) {
-      lit_[i] = guide::Tween(target);
+      lit_[i] = ui::Tween(target);
     } else {
       lit_[i].set(target, transition, this);
     }
@@ -186,7 +186,7 @@ void InlineKeys::paintRow(QPainter& painter, QPointF origin) const {
     const KeyRow::Item& item = items_[i];
     if (item.plusBefore) {
       painter.setFont(plusFont());
-      painter.setPen(guide::secondary());
+      painter.setPen(ui::secondary());
       painter.drawText(QRectF(x, 0, plusWidth(), unscaledHeight), Qt::AlignCenter, "+");
       x += plusWidth() + KeyRow::spacing;
     }

@@ -10,9 +10,9 @@
 #include <set>
 #include <string>
 
-#include "guide/GuidePaint.h"
 #include "guide/model/KeyRow.h"
 #include "guide/model/Transition.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -57,7 +57,7 @@ class InlineKeys : public QWidget {
   std::optional<std::string> pressed_;
   std::string first_;
   std::vector<KeyRow::Item> items_;
-  std::vector<guide::Tween> lit_;
+  std::vector<ui::Tween> lit_;
   /// Where the row is drawn once it has a parent; without one it draws in its own box.
   QPointer<QWidget> spill_;
   std::vector<QPointer<QWidget>> watched_;

@@ -3,8 +3,8 @@
 #include <QLinearGradient>
 #include <cmath>
 
-#include "guide/DemoIcons.h"
 #include "guide/model/SampleDesktops.h"
+#include "ui/DemoIcons.h"
 
 namespace trelliq {
 namespace {
@@ -27,7 +27,7 @@ double rowHeight(const Demo& demo) { return demo.tiles ? kDesktopItemH : kIconIt
 int trayCount(const Demo& demo) { return std::clamp(demo.bottomApps, 0, 3); }
 
 void divider(QPainter& p, double x, double rowH) {
-  guide::fillRounded(p, QRectF(x + 3, (rowH - 30) / 2, 1, 30), 0, guide::primary(0.2));
+  ui::fillRounded(p, QRectF(x + 3, (rowH - 30) / 2, 1, 30), 0, ui::primary(0.2));
 }
 
 double mix(double a, double b, double t) { return a + (b - a) * t; }
@@ -60,8 +60,8 @@ void paintTray(QPainter& p, const Demo& demo, const Look& look, QPointF origin) 
   for (int i = 0; i < trayCount(demo); ++i) {
     const QRectF item(origin.x() + i * kTrayItem, origin.y(), kTrayItem, kTrayItem);
     const double selected = look.tray(i);
-    if (selected > 0) guide::fillRounded(p, item, 5, guide::primary(0.2 * selected));
-    guide::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], mix(0.55, 1, selected));
+    if (selected > 0) ui::fillRounded(p, item, 5, ui::primary(0.2 * selected));
+    ui::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], mix(0.55, 1, selected));
   }
 }
 
@@ -75,8 +75,8 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
     }
     const QRectF item(x, 0, kIconItem, kIconItemHeight);
     const double selected = look.upper(i);
-    if (selected > 0) guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
-    guide::drawImage(p, QRectF(x + 4, 4, 26, 26), icons[static_cast<std::size_t>(i)]);
+    if (selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected));
+    ui::drawImage(p, QRectF(x + 4, 4, 26, 26), icons[static_cast<std::size_t>(i)]);
     if (i == 1 && demo.windows >= 2) {
       // The dots of the app's windows, the picked one large and opaque.
       std::vector<double> picked;
@@ -92,7 +92,7 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
         const double s = mix(3, 5, w);
         p.save();
         p.setPen(Qt::NoPen);
-        p.setBrush(guide::primary(mix(0.5, 1, w)));
+        p.setBrush(ui::primary(mix(0.5, 1, w)));
         p.drawEllipse(QRectF(dx, cy - s / 2, s, s));
         p.restore();
         dx += s + 2;
@@ -104,10 +104,9 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
 
 void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
-  if (const double selected = look.upper(d); selected > 0)
-    guide::fillRounded(p, item, 7, guide::primary(0.2 * selected));
+  if (const double selected = look.upper(d); selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected));
   const QPointF area = origin + QPointF(4, 4);
-  guide::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
+  ui::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
   // The window picked in the frame being reached is drawn last, above the other.
   const int top = Look::upper(look.to, d) ? look.to.window : -1;
@@ -126,11 +125,11 @@ void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
       // The window fades with its pick; its icon stands over it at full strength.
       p.save();
       p.setOpacity(p.opacity() * mix(0.7, 1, picked));
-      guide::fillRounded(p, frame, 2, guide::windowBackground());
-      guide::strokeRoundedInside(p, frame, 2, mix(guide::separator(), guide::accent(), picked), mix(0.5, 1.2, picked));
+      ui::fillRounded(p, frame, 2, ui::windowBackground());
+      ui::strokeRoundedInside(p, frame, 2, mix(ui::separator(), ui::accent(), picked), mix(0.5, 1.2, picked));
       p.restore();
-      guide::drawImage(p, QRectF(frame.center().x() - 4.5, frame.bottom() - 4.5, 9, 9),
-                       DemoIcons::top()[static_cast<std::size_t>(window.app)]);
+      ui::drawImage(p, QRectF(frame.center().x() - 4.5, frame.bottom() - 4.5, 9, 9),
+                    DemoIcons::top()[static_cast<std::size_t>(window.app)]);
       p.restore();
     }
   }
@@ -152,7 +151,7 @@ void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
   const bool openChanged = step.open != step_.open;
   previous_ = step_;
   step_ = std::move(step);
-  selection_ = guide::Tween(0);
+  selection_ = ui::Tween(0);
   selection_.set(1, transition, this);
   if (openChanged) {
     opacity_.set(step_.open ? 1 : 0, transition, this);
@@ -174,7 +173,7 @@ void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& from, 
   const QSizeF size = contentSize(demo);
   p.save();
   p.setRenderHint(QPainter::Antialiasing);
-  guide::fillRounded(p, QRectF(QPointF(0, 0), size), 12, guide::primary(0.05));
+  ui::fillRounded(p, QRectF(QPointF(0, 0), size), 12, ui::primary(0.05));
   const double stackH = rowHeight(demo) + (trayCount(demo) > 0 ? kSpacing + kTrayItem : 0);
   const double top = (size.height() - stackH) / 2;
   const double rowX = (size.width() - rowWidth(demo)) / 2;

@@ -6,8 +6,8 @@
 
 #include <QWidget>
 
-#include "guide/GuidePaint.h"
 #include "guide/model/GuideTopic.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -47,9 +47,9 @@ class MiniSwitcher : public QWidget {
   Demo demo_;
   Demo::Step step_;
   Demo::Step previous_;
-  guide::Tween selection_{1};
-  guide::Tween opacity_;
-  guide::Tween scale_;
+  ui::Tween selection_{1};
+  ui::Tween opacity_;
+  ui::Tween scale_;
 };
 
 }  // namespace trelliq

@@ -31,7 +31,7 @@ void MiniTrackpad::paintEvent(QPaintEvent*) {
   p.translate(pad.center());
   p.scale(s, s);
   p.translate(-pad.center());
-  guide::fillRaised(p, pad, 9, guide::controlBackground());
+  ui::fillRaised(p, pad, 9, ui::controlBackground());
   const int fingers = std::max(0, player_.state().fingers);
   const double row = fingers * 11 + std::max(0, fingers - 1) * 5;
   const double opacity = dotsOpacity_.value();
@@ -39,12 +39,12 @@ void MiniTrackpad::paintEvent(QPaintEvent*) {
     p.save();
     p.setOpacity(opacity);
     p.setPen(Qt::NoPen);
-    p.setBrush(guide::accent());
+    p.setBrush(ui::accent());
     const QPointF start = pad.center() + QPointF(dx_.value() - row / 2, dy_.value() - 5.5);
     for (int i = 0; i < fingers; ++i) p.drawEllipse(QRectF(start + QPointF(i * 16, 0), QSizeF(11, 11)));
     p.restore();
   }
-  guide::strokeRoundedInside(p, pad, 9, guide::separator(), 1);
+  ui::strokeRoundedInside(p, pad, 9, ui::separator(), 1);
 }
 
 }  // namespace trelliq

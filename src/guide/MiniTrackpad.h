@@ -6,8 +6,8 @@
 #include <QWidget>
 #include <optional>
 
-#include "guide/GuidePaint.h"
 #include "guide/model/TrackpadPlayer.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -31,10 +31,10 @@ class MiniTrackpad : public QWidget {
   void changed(const Transition& transition);
   int step_;
   TrackpadPlayer player_;
-  guide::Tween dotsOpacity_;
-  guide::Tween dx_;
-  guide::Tween dy_;
-  guide::Tween padScale_{1};
+  ui::Tween dotsOpacity_;
+  ui::Tween dx_;
+  ui::Tween dy_;
+  ui::Tween padScale_{1};
 };
 
 }  // namespace trelliq

@@ -4,8 +4,8 @@
 #include <QPainter>
 #include <cmath>
 
-#include "guide/GuidePaint.h"
-#include "guide/KeyCap.h"
+#include "ui/KeyCap.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -20,10 +20,10 @@ constexpr double kCellGap = 10;
 QFont callout(bool semibold = false) { return ShortcutLegendView::textFont(semibold); }
 
 void paintKey(QPainter& p, const QRectF& r, const std::string& key) {
-  guide::fillRaised(p, r, 5, guide::controlBackground());
-  guide::strokeRoundedInside(p, r, 5, guide::separator(), 1);
-  p.setFont(guide::systemFont(ShortcutLegend::keyFontSize(key), QFont::Medium));
-  p.setPen(guide::primary());
+  ui::fillRaised(p, r, 5, ui::controlBackground());
+  ui::strokeRoundedInside(p, r, 5, ui::separator(), 1);
+  p.setFont(ui::systemFont(ShortcutLegend::keyFontSize(key), QFont::Medium));
+  p.setPen(ui::primary());
   p.drawText(r, Qt::AlignCenter, QString::fromStdString(key));
 }
 
@@ -33,7 +33,7 @@ void paintCell(QPainter& p, QPointF at, double width, const ShortcutLegend::Entr
   for (std::size_t i = 0; i < e.keys.size(); ++i) {
     if (i > 0 && !e.between.empty()) {
       p.setFont(callout());
-      p.setPen(guide::secondary());
+      p.setPen(ui::secondary());
       p.drawText(QRectF(x, at.y(), 8, size), Qt::AlignCenter, QString::fromStdString(e.between));
       x += 8 + 4;
     }
@@ -41,7 +41,7 @@ void paintCell(QPainter& p, QPointF at, double width, const ShortcutLegend::Entr
     x += size + 4;
   }
   p.setFont(callout());
-  p.setPen(guide::secondary());
+  p.setPen(ui::secondary());
   const double textX = at.x() + ShortcutLegend::keysWidth + kCellGap;
   p.drawText(QRectF(textX, at.y(), std::max(0.0, at.x() + width - textX), size), Qt::AlignVCenter | Qt::AlignLeft,
              QString::fromStdString(e.text));
@@ -56,20 +56,20 @@ double paintHeader(QPainter& p, QPointF at, const ShortcutLegend::Group& g) {
     p.drawText(QRectF(x, at.y(), w + 1, kHeaderHeight), Qt::AlignVCenter | Qt::AlignLeft, QString::fromStdString(s));
     x += w + 4;
   };
-  text(g.title, callout(true), guide::primary());
-  text("· with", callout(), guide::secondary());
+  text(g.title, callout(true), ui::primary());
+  text("· with", callout(), ui::secondary());
   const KeyCapLook cap{.key = g.hold, .small = true};
   const QSizeF capSize = KeyCap::capSize(cap);
   KeyCap::paint(p, {x, at.y() + (kHeaderHeight - capSize.height()) / 2}, cap);
   x += capSize.width() + 4;
-  text("held", callout(), guide::secondary());
+  text("held", callout(), ui::secondary());
   return kHeaderHeight;
 }
 
 }  // namespace
 
 QFont ShortcutLegendView::textFont(bool semibold) {
-  return guide::systemFont(12, semibold ? QFont::DemiBold : QFont::Normal);
+  return ui::systemFont(12, semibold ? QFont::DemiBold : QFont::Normal);
 }
 
 double ShortcutLegendView::textRoom(double width) {

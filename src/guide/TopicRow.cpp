@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -24,9 +24,9 @@ double wrappedHeight(const QFont& font, double width, const std::string& text) {
 
 }  // namespace
 
-QFont TopicRow::titleFont() { return guide::systemFont(13, QFont::DemiBold); }
+QFont TopicRow::titleFont() { return ui::systemFont(13, QFont::DemiBold); }
 
-QFont TopicRow::lineFont() { return guide::systemFont(12); }
+QFont TopicRow::lineFont() { return ui::systemFont(12); }
 
 TopicRow::TopicRow(std::string title, std::string line, QWidget* parent)
     : QAbstractButton(parent), title_(std::move(title)), line_(std::move(line)) {
@@ -39,7 +39,7 @@ void TopicRow::setSelected(bool selected, const Transition& transition) {
   if (selected == selected_) return;
   selected_ = selected;
   if (transition.curve == Transition::Curve::none || transition.duration <= 0) {
-    look_ = guide::Tween(selected ? 1 : 0);
+    look_ = ui::Tween(selected ? 1 : 0);
   } else {
     look_.set(selected ? 1 : 0, transition, this);
   }
@@ -66,17 +66,17 @@ void TopicRow::paintEvent(QPaintEvent*) {
                             m(a.alphaF(), b.alphaF()));
   };
   if (look > 0) {
-    QColor plate = guide::accent();
+    QColor plate = ui::accent();
     plate.setAlphaF(static_cast<float>(look));
-    guide::fillRounded(p, QRectF(rect()), 10, plate);
+    ui::fillRounded(p, QRectF(rect()), 10, plate);
   }
   const QRectF text = QRectF(rect()).adjusted(kPadX, kPadY, -kPadX, -kPadY);
   const double titleH = wrappedHeight(titleFont(), text.width(), title_);
   p.setFont(titleFont());
-  p.setPen(mix(guide::primary(), QColor(Qt::white)));
+  p.setPen(mix(ui::primary(), QColor(Qt::white)));
   p.drawText(QRectF(text.left(), text.top(), text.width(), titleH), kWrap, QString::fromStdString(title_));
   p.setFont(lineFont());
-  p.setPen(mix(guide::secondary(), QColor::fromRgbF(1, 1, 1, 0.85f)));
+  p.setPen(mix(ui::secondary(), QColor::fromRgbF(1, 1, 1, 0.85f)));
   p.drawText(QRectF(text.left(), text.top() + titleH + kGap, text.width(), text.height() - titleH - kGap), kWrap,
              QString::fromStdString(line_));
 }

@@ -5,7 +5,7 @@
 #include <QAbstractButton>
 #include <string>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -40,7 +40,7 @@ class TopicRow : public QAbstractButton {
   std::string title_;
   std::string line_;
   bool selected_ = false;
-  guide::Tween look_;
+  ui::Tween look_;
 };
 
 }  // namespace trelliq

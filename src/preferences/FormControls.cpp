@@ -4,7 +4,7 @@
 #include <QSignalBlocker>
 
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq::form {
 
@@ -35,12 +35,12 @@ QWidget* note(QWidget* parent) {
   row->setContentsMargins(10, 4, 10, 4);
   row->setSpacing(5);
   // Drawn like the other symbols: the fonts may lack the character.
-  row->addWidget(new SymbolView("info.circle", guide::secondary(), 12, 14, widget), 0, Qt::AlignTop);
+  row->addWidget(new SymbolView("info.circle", ui::secondary(), 12, 14, widget), 0, Qt::AlignTop);
   auto* label = new QLabel(widget);
   label->setObjectName("text");
   label->setWordWrap(true);
-  label->setFont(guide::systemFont(12));
-  guide::setTextColor(label, guide::secondary());
+  label->setFont(ui::systemFont(12));
+  ui::setTextColor(label, ui::secondary());
   row->addWidget(label, 1);
   return widget;
 }

@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -20,7 +20,7 @@ FormRow::FormRow(const std::string& title, const std::vector<std::string>& subti
   titleLine_ = new QHBoxLayout();
   titleLine_->setSpacing(3);
   title_ = new QLabel(QString::fromStdString(title), this);
-  title_->setFont(guide::systemFont(kTitleSize));
+  title_->setFont(ui::systemFont(kTitleSize));
   title_->setWordWrap(true);
   // The title takes the line's spare width so it wraps only when it cannot fit.
   titleLine_->addWidget(title_, 1);
@@ -47,9 +47,9 @@ void FormRow::setSubtitle(const std::vector<std::string>& lines) {
   }
   while (lines_.size() < lines.size()) {
     auto* line = new QLabel(this);
-    line->setFont(guide::systemFont(kSubtitleSize));
+    line->setFont(ui::systemFont(kSubtitleSize));
     line->setWordWrap(true);
-    guide::setTextColor(line, guide::secondary());
+    ui::setTextColor(line, ui::secondary());
     label_->insertWidget(label_->count() - 1, line);
     lines_.push_back(line);
   }
@@ -71,7 +71,7 @@ FormSection::FormSection(const std::string& title, QWidget* parent) : QWidget(pa
   column->setSpacing(6);
   header_ = new QHBoxLayout();
   auto* heading = new QLabel(QString::fromStdString(title), this);
-  heading->setFont(guide::systemFont(FormRow::kTitleSize, QFont::Bold));
+  heading->setFont(ui::systemFont(FormRow::kTitleSize, QFont::Bold));
   header_->addWidget(heading);
   header_->addStretch(1);
   column->addLayout(header_);
@@ -100,8 +100,8 @@ void FormSection::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF group = QRectF(group_->geometry());
-  guide::fillRounded(painter, group, 8, QColor::fromRgbF(0, 0, 0, 0.03f));
-  guide::strokeRoundedInside(painter, group, 8, guide::separator(), 1);
+  ui::fillRounded(painter, group, 8, QColor::fromRgbF(0, 0, 0, 0.03f));
+  ui::strokeRoundedInside(painter, group, 8, ui::separator(), 1);
 }
 
 }  // namespace trelliq

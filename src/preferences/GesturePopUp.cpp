@@ -7,8 +7,8 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
-#include "guide/GuidePaint.h"
 #include "platform/AppKitWorkspace.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -199,7 +199,7 @@ std::optional<std::string> GesturePopUp::value(int index) const {
 int GesturePopUp::fit() {
   static const int width = [] {
     QComboBox probe;
-    probe.setFont(guide::systemFont(kFontSize));
+    probe.setFont(ui::systemFont(kFontSize));
     for (const auto gesture : Settings::Gesture::allCases()) probe.addItem(title(gesture, false));
     probe.setSizeAdjustPolicy(QComboBox::AdjustToContents);
     return probe.sizeHint().width();
@@ -242,8 +242,8 @@ GestureInUse::GestureInUse(Settings::Gesture gesture, QWidget* parent) : QWidget
   row->addWidget(new WarningIcon(this));
   label_ = new QLabel(this);
   label_->setWordWrap(true);
-  label_->setFont(guide::systemFont(12));
-  guide::setTextColor(label_, guide::secondary());
+  label_->setFont(ui::systemFont(12));
+  ui::setTextColor(label_, ui::secondary());
   row->addWidget(label_, 1);
   button_ = new QPushButton("Open Settings…", this);
   row->addWidget(button_);

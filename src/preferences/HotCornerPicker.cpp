@@ -10,7 +10,7 @@
 #include <QToolTip>
 #include <cmath>
 
-#include "guide/DemoIcons.h"
+#include "ui/DemoIcons.h"
 
 namespace trelliq {
 namespace {
@@ -57,8 +57,8 @@ HotCornerPicker::HotCornerPicker(StoredString selection, QWidget* parent)
     : QWidget(parent), selection_(std::move(selection)) {
   setMouseTracking(true);
   const auto now = picked();
-  switcher_ = guide::Tween(now.empty() ? 0 : 1);
-  for (const Corner c : Corner::allCases()) chosen_[static_cast<std::size_t>(c)] = guide::Tween(now.contains(c) ? 1 : 0);
+  switcher_ = ui::Tween(now.empty() ? 0 : 1);
+  for (const Corner c : Corner::allCases()) chosen_[static_cast<std::size_t>(c)] = ui::Tween(now.contains(c) ? 1 : 0);
   setAccessibleName("Hot corners");
   static const bool described = [] {
     QAccessible::installFactory(cornerTargetAccessible);
@@ -181,17 +181,17 @@ void HotCornerPicker::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF s = screenRect();
   // A soft shadow under the screen, then everything clipped to its rounded outline.
-  guide::fillRounded(painter, s.translated(0, 1), 8, QColor::fromRgbF(0, 0, 0, 0.2f));
+  ui::fillRounded(painter, s.translated(0, 1), 8, QColor::fromRgbF(0, 0, 0, 0.2f));
   QPainterPath outline;
   outline.addRoundedRect(s, 8, 8);
   painter.save();
   painter.setClipPath(outline);
-  painter.fillRect(s, guide::sampleWallpaper(s));
+  painter.fillRect(s, ui::sampleWallpaper(s));
   painter.fillRect(QRectF(s.left(), s.top(), s.width(), 6), QColor::fromRgbF(1, 1, 1, 0.3f));
   paintSwitcher(painter);
   for (const Corner c : Corner::allCases()) paintTarget(painter, c);
   painter.restore();
-  guide::strokeRoundedInside(painter, s, 8, guide::separator(), 1);
+  ui::strokeRoundedInside(painter, s, 8, ui::separator(), 1);
 }
 
 void HotCornerPicker::paintSwitcher(QPainter& painter) const {
@@ -209,11 +209,11 @@ void HotCornerPicker::paintSwitcher(QPainter& painter) const {
   const double scale = 0.8 + 0.2 * presence;
   painter.scale(scale, scale);
   const QRectF panel(-w / 2, -h / 2, w, h);
-  guide::fillRounded(painter, panel, 8, QColor::fromRgbF(1, 1, 1, 0.7f));
+  ui::fillRounded(painter, panel, 8, QColor::fromRgbF(1, 1, 1, 0.7f));
   for (int i = 0; i < 3; ++i) {
     const QRectF box(panel.left() + 4 + i * (cell + 3), panel.top() + 4, cell, cell);
-    if (i == 0) guide::fillRounded(painter, box, 4, QColor::fromRgbF(0, 0, 0, 0.3f));
-    if (static_cast<std::size_t>(i) < icons.size()) guide::drawImage(painter, box.adjusted(2, 2, -2, -2), icons[i]);
+    if (i == 0) ui::fillRounded(painter, box, 4, QColor::fromRgbF(0, 0, 0, 0.3f));
+    if (static_cast<std::size_t>(i) < icons.size()) ui::drawImage(painter, box.adjusted(2, 2, -2, -2), icons[i]);
   }
   painter.restore();
 }
@@ -242,7 +242,7 @@ void HotCornerPicker::paintTarget(QPainter& painter, Corner corner) const {
   painter.setOpacity(c);
   painter.translate(centre);
   painter.scale(corner.isLeft() ? 1 : -1, corner.isTop() ? 1 : -1);
-  guide::drawSymbol(painter, "cursorarrow", QRectF(-6, -6, 12, 12), guide::accent());
+  ui::drawSymbol(painter, "cursorarrow", QRectF(-6, -6, 12, 12), ui::accent());
   painter.restore();
 }
 

@@ -10,9 +10,9 @@
 #include <optional>
 #include <set>
 
-#include "guide/GuidePaint.h"
 #include "preferences/StoredOption.h"
 #include "settings/Settings.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -70,8 +70,8 @@ class HotCornerPicker : public QWidget {
 
   StoredString selection_;
   std::optional<Corner> hovered_;
-  guide::Tween switcher_;
-  std::array<guide::Tween, 4> chosen_;
+  ui::Tween switcher_;
+  std::array<ui::Tween, 4> chosen_;
   std::array<QWidget*, 4> targets_{};
 };
 

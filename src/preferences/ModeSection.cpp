@@ -58,7 +58,7 @@ void ModeSection::setPlaying(bool playing) {
 
 void ModeSection::crossFade(QWidget& leaving) {
   delete leaving_.data();
-  leaving_ = guide::FadingPicture::over(leaving, kModeFade);
+  leaving_ = ui::FadingPicture::over(leaving, kModeFade);
 }
 
 double ModeSection::leavingOpacity() const { return leaving_ ? leaving_->opacity() : 0; }

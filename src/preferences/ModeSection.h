@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "guide/FadingPicture.h"
+#include "ui/FadingPicture.h"
 #include "preferences/FormRow.h"
 #include "preferences/StoredOption.h"
 
@@ -47,7 +47,7 @@ class ModeSection : public FormSection {
   TileStylePicker* tilePicker_ = nullptr;
   QWidget* overviewSlot_ = nullptr;
   TilesOverview* overview_ = nullptr;
-  QPointer<guide::FadingPicture> leaving_;
+  QPointer<ui::FadingPicture> leaving_;
   bool fadeNextMode_ = false;  // the mode changes through the picker: cross-fade it
   std::string overviewFor_;
   QPushButton* shortcutsButton_ = nullptr;

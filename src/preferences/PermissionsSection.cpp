@@ -9,7 +9,7 @@
 #include "app/PermissionStatus.h"
 #include "app/views/PermissionRow.h"
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -50,17 +50,17 @@ ScreenRecordingWarning::ScreenRecordingWarning(bool needsRestart, QWidget* paren
   // Its own capitals: the section header around it would upper-case inherited text.
   auto* text = new QLabel(this);
   text->setObjectName("text");
-  QFont font = guide::systemFont(12);
+  QFont font = ui::systemFont(12);
   font.setCapitalization(QFont::MixedCase);
   text->setFont(font);
-  guide::setTextColor(text, guide::secondary());
+  ui::setTextColor(text, ui::secondary());
   row->addWidget(text);
   auto* button = new QPushButton(this);
   button->setObjectName("action");
   button->setFlat(true);  // a link, not a bordered button
   button->setFont(font);
   button->setCursor(Qt::PointingHandCursor);
-  button->setStyleSheet(QString("QPushButton { border: none; color: %1; padding: 0; }").arg(guide::accent().name()));
+  button->setStyleSheet(QString("QPushButton { border: none; color: %1; padding: 0; }").arg(ui::accent().name()));
   row->addWidget(button);
   row->addStretch(1);
   QObject::connect(button, &QPushButton::clicked, this, [this] {

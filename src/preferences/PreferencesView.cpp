@@ -5,8 +5,6 @@
 #include <algorithm>
 
 #include "app/Permission.h"
-#include "guide/GuidePaint.h"
-#include "guide/LayoutFit.h"
 #include "platform/AppKit.h"
 #include "preferences/FormRow.h"
 #include "preferences/GeneralSection.h"
@@ -15,12 +13,14 @@
 #include "preferences/PreviewsSection.h"
 #include "preferences/SwitchingSection.h"
 #include "preferences/TriggersSection.h"
+#include "ui/LayoutFit.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
 PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
   // The body text size for every control and label that sets none of its own.
-  setFont(guide::systemFont(13));
+  setFont(ui::systemFont(13));
   accessibility_ = Permission::accessibility.isGranted();
   screenRecording_ = Permission::screenRecording.isGranted();
   build();
@@ -144,7 +144,7 @@ int PreferencesView::scrollHeight() const { return scroll_->maximumHeight(); }
 void PreferencesView::updateHeight() {
   // Measured at the form's one width: the plain size hint guesses a wider form for its
   // wrapped labels and would squash every row.
-  const int formHeight = guide::fittedHeight(*form_, formWidth);
+  const int formHeight = ui::fittedHeight(*form_, formWidth);
   form_->setFixedHeight(formHeight);
   const int height = std::min(formHeight, heightCap());
   scroll_->setFixedHeight(height);

@@ -3,15 +3,14 @@
 // for the life of the process; closing only hides it, and every later `show` brings back
 // the same window, view and view state where the user left it. Main thread only.
 
-#include <QSize>
 #include <memory>
 
 #include "app/AppWindow.h"
+#include "ownwindows/views/KeptWindow.h"
 #include "platform/AppKitWindows.h"
 
 namespace trelliq {
 
-class ClosableWindow;
 class PreferencesView;
 
 class PreferencesWindow : public AppWindow, public NSWindowDelegate {
@@ -34,18 +33,14 @@ class PreferencesWindow : public AppWindow, public NSWindowDelegate {
   bool isVisible() const override;
 
   /// Null until the first `show`.
-  NSWindow* window() const;
+  NSWindow* window() const { return window_.window(); }
   PreferencesView* view() const { return view_.get(); }
 
   void windowWillClose(NSWindow& window) override;
 
  private:
-  /// Gives the window the view's size, keeping its top edge where it is.
-  void fitToView();
-
   std::unique_ptr<PreferencesView> view_;
-  std::unique_ptr<ClosableWindow> window_;
-  QSize fitted_;  // the view's size the window's frame was last fitted to
+  KeptWindow window_{*this};  // after the view: it lets go of the view first
 };
 
 }  // namespace trelliq

@@ -1,8 +1,8 @@
 #include "preferences/SwitchingSection.h"
 
-#include "guide/KeyCap.h"
 #include "preferences/FormControls.h"
 #include "preferences/PreferencesText.h"
+#include "ui/KeyCap.h"
 
 namespace trelliq {
 

@@ -8,8 +8,8 @@
 #include <cmath>
 
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
 #include "preferences/TileStylePicture.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -48,7 +48,7 @@ class PictureWell : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    guide::fillRounded(painter, rect(), 8, guide::primary(0.05));
+    ui::fillRounded(painter, rect(), 8, ui::primary(0.05));
   }
 };
 
@@ -71,8 +71,8 @@ constexpr int kMarkSize = 15, kMarkBox = 17;
 QLabel* secondaryText(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setWordWrap(true);
-  label->setFont(guide::systemFont(12));  // the callout size
-  guide::setTextColor(label, guide::secondary());
+  label->setFont(ui::systemFont(12));  // the callout size
+  ui::setTextColor(label, ui::secondary());
   return label;
 }
 
@@ -94,13 +94,13 @@ void KeyLabel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF plate = QRectF(rect());
-  guide::fillRaised(painter, plate.adjusted(0, 0, 0, -0.5), 5, guide::controlBackground());
-  guide::strokeRoundedInside(painter, plate.adjusted(0, 0, 0, -0.5), 5, guide::separator(), 1);
+  ui::fillRaised(painter, plate.adjusted(0, 0, 0, -0.5), 5, ui::controlBackground());
+  ui::strokeRoundedInside(painter, plate.adjusted(0, 0, 0, -0.5), 5, ui::separator(), 1);
   QFont font;
   font.setPixelSize(13);
   font.setBold(true);
   painter.setFont(font);
-  painter.setPen(guide::primary());
+  painter.setPen(ui::primary());
   painter.drawText(plate, Qt::AlignCenter, QString::fromStdString(key_));
 }
 
@@ -111,7 +111,7 @@ void KeyLabel::paintEvent(QPaintEvent*) {
 class TileStyleCard::Mark : public SymbolView {
  public:
   Mark(const TileStyleCard& card, QWidget* parent)
-      : SymbolView("circle", guide::secondary(), kMarkSize, kMarkBox, parent), card_(card) {}
+      : SymbolView("circle", ui::secondary(), kMarkSize, kMarkBox, parent), card_(card) {}
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -119,9 +119,9 @@ class TileStyleCard::Mark : public SymbolView {
     const double s = card_.selectedness();
     const QRectF glyph(width() / 2.0 - kMarkSize / 2.0, height() / 2.0 - kMarkSize / 2.0, kMarkSize, kMarkSize);
     painter.setOpacity(1 - s);
-    drawShellSymbol(painter, "circle", glyph, guide::secondary());
+    drawShellSymbol(painter, "circle", glyph, ui::secondary());
     painter.setOpacity(s);
-    drawShellSymbol(painter, "checkmark.circle.fill", glyph, guide::accent());
+    drawShellSymbol(painter, "checkmark.circle.fill", glyph, ui::accent());
   }
 
  private:
@@ -151,7 +151,7 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
   mark_ = new Mark(*this, this);
   heading->addWidget(mark_, 0, Qt::AlignVCenter);
   auto* title = new QLabel(text(style_).title, this);
-  title->setFont(guide::systemFont(13, QFont::DemiBold));  // the headline size
+  title->setFont(ui::systemFont(13, QFont::DemiBold));  // the headline size
   heading->addWidget(title, 1, Qt::AlignVCenter);
   stack->addLayout(heading);
   caption_ = secondaryText(text(style_).caption, this);
@@ -168,8 +168,8 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
       auto* line = new QHBoxLayout();
       line->setSpacing(6);
       auto* label = new QLabel(QString(role.label).toUpper(), roles_);
-      label->setFont(guide::systemFont(10, QFont::DemiBold));  // the caption size
-      guide::setTextColor(label, guide::secondary());
+      label->setFont(ui::systemFont(10, QFont::DemiBold));  // the caption size
+      ui::setTextColor(label, ui::secondary());
       label->setObjectName("role");
       line->addWidget(label);
       line->addItem(new QSpacerItem(4, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
@@ -179,7 +179,7 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
       line->addLayout(keys);
       stack->addLayout(line);
       auto* title = new QLabel(role.title, roles_);
-      title->setFont(guide::systemFont(12, QFont::Medium));
+      title->setFont(ui::systemFont(12, QFont::Medium));
       title->setObjectName("roleTitle");
       stack->addWidget(title);
       rows->addLayout(stack);
@@ -194,9 +194,9 @@ void TileStyleCard::setSelected(bool selected, const Transition& transition) {
   selected_ = selected;
   selection_.set(selected_ ? 1 : 0, transition, this);  // an immediate transition lands at once
   if (selected_) {
-    mark_->set("checkmark.circle.fill", guide::accent());
+    mark_->set("checkmark.circle.fill", ui::accent());
   } else {
-    mark_->set("circle", guide::secondary());
+    mark_->set("circle", ui::secondary());
   }
   // The hybrid card swaps its caption for the role rows at once; what comes in fades in.
   if (roles_) {
@@ -225,8 +225,8 @@ void TileStyleCard::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const double s = selectedness();
-  guide::fillRounded(painter, rect(), 12, guide::primary(fillOpacity()));
-  guide::strokeRoundedInside(painter, rect(), 12, guide::mix(guide::separator(), guide::accent(), s), borderWidth());
+  ui::fillRounded(painter, rect(), 12, ui::primary(fillOpacity()));
+  ui::strokeRoundedInside(painter, rect(), 12, ui::mix(ui::separator(), ui::accent(), s), borderWidth());
   if (roles_) {
     fade(roles_, s);
     fade(caption_, 1 - s);

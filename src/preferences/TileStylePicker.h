@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "guide/GuidePaint.h"
 #include "guide/model/Transition.h"
 #include "preferences/StoredOption.h"
 #include "settings/Settings.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -93,7 +93,7 @@ class TileStyleCard : public QWidget {
   Settings::Tiles style_;
   std::function<void()> onClick_;
   bool selected_ = false;
-  guide::Tween selection_;
+  ui::Tween selection_;
   SymbolView* mark_ = nullptr;
   QLabel* caption_ = nullptr;
   QWidget* roles_ = nullptr;

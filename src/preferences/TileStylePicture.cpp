@@ -4,8 +4,8 @@
 #include <QPainter>
 #include <cmath>
 
-#include "guide/DemoIcons.h"
-#include "guide/GuidePaint.h"
+#include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -20,30 +20,30 @@ constexpr double kDesk = 5;  // padding around a desktop
 
 void appTile(QPainter& painter, QPointF at, int icon, bool selected, double s) {
   const QRectF tile(at, QSizeF(kTile * s, kTile * s));
-  if (selected) guide::fillRounded(painter, tile, 9 * s, QColor::fromRgbF(0, 0, 0, 0.35f));
-  guide::drawImage(painter, tile.adjusted(5 * s, 5 * s, -5 * s, -5 * s),
-                   TileStylePicture::icons()[static_cast<std::size_t>(icon)]);
+  if (selected) ui::fillRounded(painter, tile, 9 * s, QColor::fromRgbF(0, 0, 0, 0.35f));
+  ui::drawImage(painter, tile.adjusted(5 * s, 5 * s, -5 * s, -5 * s),
+                TileStylePicture::icons()[static_cast<std::size_t>(icon)]);
 }
 
 void desktop(QPainter& painter, QPointF at, const TileStylePicture::Layout& layout, bool selected, double s) {
   const double w = kDeskW * s;
   const double h = kDeskH * s;
   const QRectF outer(at, QSizeF(w + 2 * kDesk * s, h + 6 * s + 2 * kDesk * s));
-  if (selected) guide::fillRounded(painter, outer, 9 * s, QColor::fromRgbF(0, 0, 0, 0.35f));
+  if (selected) ui::fillRounded(painter, outer, 9 * s, QColor::fromRgbF(0, 0, 0, 0.35f));
   const QPointF o = at + QPointF(kDesk * s, kDesk * s);
   const QRectF wall(o.x() + 0.1 * w, o.y() + 0.1 * h, 0.8 * w, 0.8 * h);
-  guide::fillSampleWallpaper(painter, wall, 4 * s, 0.7);
+  ui::fillSampleWallpaper(painter, wall, 4 * s, 0.7);
   for (const auto& window : layout) {
     const CGRect& f = window.frame;
     const QRectF card(o.x() + w * f.minX(), o.y() + h * f.minY(), w * f.width(), h * f.height());
-    guide::fillRounded(painter, card.translated(0, 0.5 * s).adjusted(-s / 2, -s / 2, s / 2, s / 2), 2 * s,
-                       QColor::fromRgbF(0, 0, 0, 0.12f));
-    guide::fillRounded(painter, card, 2 * s, guide::windowBackground());
-    guide::strokeRoundedInside(painter, card, 2 * s, guide::separator(), 0.5);
+    ui::fillRounded(painter, card.translated(0, 0.5 * s).adjusted(-s / 2, -s / 2, s / 2, s / 2), 2 * s,
+                    QColor::fromRgbF(0, 0, 0, 0.12f));
+    ui::fillRounded(painter, card, 2 * s, ui::windowBackground());
+    ui::strokeRoundedInside(painter, card, 2 * s, ui::separator(), 0.5);
     const double icon = 12 * s;
     // Aligned to the card's bottom edge, then 5 down: it hangs out below the card.
     const QRectF iconRect(card.center().x() - icon / 2, card.bottom() - icon + 5 * s, icon, icon);
-    guide::drawImage(painter, iconRect, TileStylePicture::icons()[static_cast<std::size_t>(window.icon)]);
+    ui::drawImage(painter, iconRect, TileStylePicture::icons()[static_cast<std::size_t>(window.icon)]);
   }
 }
 
@@ -74,12 +74,12 @@ void TileStylePicture::paint(QPainter& painter, QPointF origin, Settings::Tiles 
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   const QSizeF size = pictureSize(style, s);
-  guide::fillRounded(painter, QRectF(origin, size), 16 * s, guide::primary(0.08));
+  ui::fillRounded(painter, QRectF(origin, size), 16 * s, ui::primary(0.08));
   const double inner = size.height() - 16 * s;
   double x = origin.x() + 8 * s;
   const double top = origin.y() + 8 * s;
   auto divider = [&] {
-    painter.fillRect(QRectF(x, top + (inner - 32 * s) / 2, 1, 32 * s), guide::primary(0.15));
+    painter.fillRect(QRectF(x, top + (inner - 32 * s) / 2, 1, 32 * s), ui::primary(0.15));
     x += 1 + 8 * s;
   };
   if (drawsApps(style)) {

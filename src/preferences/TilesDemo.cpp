@@ -6,9 +6,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "guide/DemoIcons.h"
-#include "guide/GuidePaint.h"
 #include "guide/InlineKeys.h"
+#include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -18,7 +18,7 @@ const std::vector<CGImageRef>& icons() {
   return copy;
 }
 
-QFont semibold(double size) { return guide::systemFont(size, QFont::DemiBold); }
+QFont semibold(double size) { return ui::systemFont(size, QFont::DemiBold); }
 
 }  // namespace
 
@@ -56,18 +56,18 @@ class TilesDemo::Miniature : public QWidget {
     const auto& z = TilesDemo::sizes(demo_.compact());
     const double w = contentWidth();
     const QRectF panel((width() - w) / 2 - z.sidePadding, 0, w + 2 * z.sidePadding, z.height);
-    guide::fillRounded(painter, panel, z.radius, guide::primary(0.07));
+    ui::fillRounded(painter, panel, z.radius, ui::primary(0.07));
     double x = panel.left() + z.sidePadding;
     const double top = 6;
     for (int d = 0; d < 2; ++d) {
       if (d > 0) {
         x += z.dividerPadding;
-        painter.fillRect(QRectF(x, top + 18, 1, 30), guide::primary(0.15));
+        painter.fillRect(QRectF(x, top + 18, 1, 30), ui::primary(0.15));
         x += 1 + z.dividerPadding;
       }
       const double column = columnWidth();
       painter.setFont(semibold(9));
-      painter.setPen(guide::secondary());
+      painter.setPen(ui::secondary());
       painter.drawText(QRectF(x, top, column, 12), Qt::AlignCenter, QString("Desktop %1").arg(d + 1));
       const double y = top + 12 + 4;
       if (demo_.kind() == TilesDemo::Kind::apps) {
@@ -83,7 +83,7 @@ class TilesDemo::Miniature : public QWidget {
 
  private:
   // An immediate transition lands at once.
-  void move(guide::Tween& tween, bool on, const Transition& transition) { tween.set(on ? 1 : 0, transition, this); }
+  void move(ui::Tween& tween, bool on, const Transition& transition) { tween.set(on ? 1 : 0, transition, this); }
 
   double columnWidth() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
@@ -100,7 +100,7 @@ class TilesDemo::Miniature : public QWidget {
     painter.save();
     painter.setOpacity(opacity);
     painter.setFont(semibold(11));
-    painter.setPen(guide::primary());
+    painter.setPen(ui::primary());
     const QString name = TilesDemo::names[static_cast<std::size_t>(app)];
     const double w = QFontMetricsF(painter.font()).horizontalAdvance(name) + 2;
     // Centred over the bottom edge, then 20 down: it stands just below.
@@ -112,13 +112,13 @@ class TilesDemo::Miniature : public QWidget {
     const double zz = z.appIcon;
     const QRectF tile(at, QSizeF(zz + 10, zz + 4 + 4 + 10));
     const double shown = lit(app);
-    if (shown > 0) guide::fillRounded(painter, tile, 0.3 * zz, guide::primary(0.2 * shown));
-    guide::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
+    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown));
+    ui::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
     if (app == 1) {  // Safari's two windows
       const double cy = at.y() + 5 + zz + 4 + 2;
       for (int k = 0; k < 2; ++k) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(guide::primary(0.6));
+        painter.setBrush(ui::primary(0.6));
         painter.drawEllipse(QPointF(tile.center().x() + (k == 0 ? -3.5 : 3.5), cy), 2, 2);
       }
     }
@@ -131,10 +131,10 @@ class TilesDemo::Miniature : public QWidget {
     const double c = z.windowIcon;
     const QRectF outer(at, QSizeF(W + 10, H + c / 2 + 10));
     const double current = current_[static_cast<std::size_t>(d)].value();
-    if (current > 0) guide::fillRounded(painter, outer, 10, guide::primary(0.2 * current));
+    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current));
     const QPointF o = at + QPointF(5, 5);
     const QRectF wall(o.x() + 0.08 * W, o.y() + 0.08 * H, 0.84 * W, 0.84 * H);
-    guide::fillSampleWallpaper(painter, wall, 4, 0.7);
+    ui::fillSampleWallpaper(painter, wall, 4, 0.7);
     const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
     // The front window of the step is drawn last, above the other, wherever it stands in
     // the list; the order changes at once, the look over the transition.
@@ -149,11 +149,11 @@ class TilesDemo::Miniature : public QWidget {
       card.moveCenter(centre);
       painter.save();
       painter.setOpacity(0.7 + 0.3 * f);
-      guide::fillRaised(painter, card, 3, guide::windowBackground());
-      guide::strokeRoundedInside(painter, card, 3, guide::mix(guide::separator(), guide::accent(), f), 0.5 + f);
+      ui::fillRaised(painter, card, 3, ui::windowBackground());
+      ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f);
       const double icon = c * scale;
-      guide::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
-                       icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);
+      ui::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
+                    icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);
       painter.restore();
     }
     // Under the desktop, the name of its front window's app.
@@ -164,9 +164,9 @@ class TilesDemo::Miniature : public QWidget {
   }
 
   const TilesDemo& demo_;
-  std::array<guide::Tween, TilesDemo::steps> lit_;
-  std::array<guide::Tween, 2> current_;
-  std::array<std::array<guide::Tween, 2>, 2> front_;
+  std::array<ui::Tween, TilesDemo::steps> lit_;
+  std::array<ui::Tween, 2> current_;
+  std::array<std::array<ui::Tween, 2>, 2> front_;
 };
 
 const TilesDemo::Sizes& TilesDemo::sizes(bool compact) {

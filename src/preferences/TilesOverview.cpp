@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "guide/GuidePaint.h"
 #include "preferences/TilesDemo.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -17,9 +17,7 @@ class Separator : public QWidget {
   QSize sizeHint() const override { return QSize(1, 10); }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter(this).fillRect(QRectF(0, 4, 1, height() - 8), guide::primary(0.1));
-  }
+  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(QRectF(0, 4, 1, height() - 8), ui::primary(0.1)); }
 };
 
 }  // namespace
@@ -62,8 +60,8 @@ TilesOverview::TilesOverview(Settings::Tiles style, QWidget* parent) : QWidget(p
   auto* text = new QLabel(QString::fromStdString(caption(style_)), this);
   text->setAlignment(Qt::AlignCenter);
   text->setWordWrap(true);
-  text->setFont(guide::systemFont(12));  // the callout size
-  guide::setTextColor(text, guide::secondary());
+  text->setFont(ui::systemFont(12));  // the callout size
+  ui::setTextColor(text, ui::secondary());
   column->addWidget(text);
   column->addStretch(1);
 }
@@ -76,8 +74,8 @@ void TilesOverview::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF panel = QRectF(rect()).adjusted(0, 4, 0, -4);
-  guide::fillRounded(painter, panel, 14, guide::primary(0.04));
-  guide::strokeRoundedInside(painter, panel, 14, guide::separator(), 1);
+  ui::fillRounded(painter, panel, 14, ui::primary(0.04));
+  ui::strokeRoundedInside(painter, panel, 14, ui::separator(), 1);
 }
 
 }  // namespace trelliq

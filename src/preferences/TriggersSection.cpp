@@ -2,11 +2,11 @@
 
 #include <QVBoxLayout>
 
-#include "guide/GuidePaint.h"
 #include "preferences/FormControls.h"
 #include "preferences/GesturePopUp.h"
 #include "preferences/HotCornerPicker.h"
 #include "preferences/PreferencesText.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -48,9 +48,9 @@ void TriggersSection::showStored() {
   hotCornerPicker_->refresh();
   hotCornerRow_->setSubtitle({PreferencesText::hotCornerHint(corners), PreferencesText::hotCornerState(corners)});
   QLabel& state = hotCornerRow_->line(1);
-  state.setFont(guide::systemFont(12, QFont::DemiBold));
+  state.setFont(ui::systemFont(12, QFont::DemiBold));
   state.setContentsMargins(0, 2, 0, 0);
-  guide::setTextColor(&state, corners.empty() ? guide::secondary() : guide::accent());
+  ui::setTextColor(&state, corners.empty() ? ui::secondary() : ui::accent());
   const auto dock = PreferencesText::dockCornerNote(corners);
   if (dock) form::setNote(*dockNote_, *dock);
   dockNote_->setHidden(!dock);

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <set>
 
+#include "ownwindows/KeyablePanel.h"
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
+#include "selftest/ActiveTestPanel.h"
 #include "selftest/Dispatch.h"
 #include "selftest/Toolkit.h"
-#include "switcher/ActiveTestPanel.h"
-#include "switcher/KeyablePanel.h"
 #include "switcher/views/ScenePainter.h"
 #include "switcher/views/SystemFont.h"
 

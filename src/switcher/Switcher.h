@@ -220,10 +220,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   static constexpr NSWindowLevel backdropLevel = 2, ghostLevel = 3, panelLevel = 101;
   /// Borderless, non-activating.
   static constexpr NSWindowStyleMask panelStyle = NSWindowStyleMaskNonactivatingPanel;
-  /// All Spaces, stationary, outside the window cycle, beside full-screen windows (337).
-  static constexpr NSWindowCollectionBehavior panelBehavior =
-      NSWindowCollectionBehaviorCanJoinAllSpaces | NSWindowCollectionBehaviorStationary |
-      NSWindowCollectionBehaviorIgnoresCycle | NSWindowCollectionBehaviorFullScreenAuxiliary;
   static constexpr const char* finderBundleIdentifier = "com.apple.finder";
 
   // ======================================================================================

@@ -1,6 +1,6 @@
 #include "switcher/SwitcherPanel.h"
 
-#include "switcher/ClosableWindow.h"
+#include "ownwindows/ClosableWindow.h"
 
 namespace trelliq {
 

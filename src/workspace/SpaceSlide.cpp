@@ -11,7 +11,7 @@
 #include "platform/OncePerSystem.h"
 #include "platform/PrivateSymbols.h"
 #include "settings/Diagnostics.h"
-#include "switcher/KeyablePanel.h"
+#include "ownwindows/KeyablePanel.h"
 #include "workspace/Private.h"
 #include "workspace/UnpublishedFunctions.h"
 

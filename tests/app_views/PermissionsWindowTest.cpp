@@ -13,9 +13,9 @@
 #include "app/views/PermissionsWindow.h"
 #include "app/views/PreviewDemo.h"
 #include "guide/GuideWindow.h"
+#include "ownwindows/ClosableWindow.h"
 #include "platform/AppKit.h"
 #include "support/TextFit.h"
-#include "switcher/ClosableWindow.h"
 
 namespace trelliq {
 namespace {

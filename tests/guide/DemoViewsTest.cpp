@@ -5,8 +5,6 @@
 
 #include <QImage>
 
-#include "support/WidgetsApp.h"
-#include "guide/DemoIcons.h"
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
 #include "guide/InlineKeys.h"
@@ -14,7 +12,9 @@
 #include "guide/MiniTrackpad.h"
 #include "platform/AppKitWorkspace.h"
 #include "support/Scene.h"
+#include "support/WidgetsApp.h"
 #include "switcher/model/Metrics.h"
+#include "ui/DemoIcons.h"
 
 namespace trelliq {
 namespace {

@@ -12,14 +12,14 @@
 #include "guide/GuideDemo.h"
 #include "guide/GuideView.h"
 #include "guide/GuideWindow.h"
-#include "guide/OwnWindow.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
+#include "ownwindows/ClosableWindow.h"
+#include "ownwindows/views/OwnWindow.h"
 #include "platform/Foundation.h"
 #include "support/Scene.h"
 #include "support/TextFit.h"
 #include "support/WidgetsApp.h"
-#include "switcher/ClosableWindow.h"
 
 namespace trelliq {
 namespace {

@@ -6,9 +6,9 @@
 #include <QVBoxLayout>
 
 #include "guide/InlineKeys.h"
-#include "guide/KeyCap.h"
 #include "guide/model/KeyRow.h"
 #include "support/WidgetsApp.h"
+#include "ui/KeyCap.h"
 
 namespace trelliq {
 namespace {

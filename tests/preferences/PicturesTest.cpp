@@ -6,14 +6,14 @@
 #include <QImage>
 #include <QPainter>
 
-#include "support/WidgetsApp.h"
-#include "guide/DemoIcons.h"
 #include "guide/InlineKeys.h"
 #include "preferences/PreferencesText.h"
 #include "preferences/TileStylePicture.h"
 #include "preferences/TilesDemo.h"
 #include "preferences/TilesOverview.h"
 #include "support/Scene.h"
+#include "support/WidgetsApp.h"
+#include "ui/DemoIcons.h"
 
 namespace trelliq {
 namespace {

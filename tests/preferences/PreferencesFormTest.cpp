@@ -9,6 +9,7 @@
 
 #include "app/Permission.h"
 #include "app/views/Symbol.h"
+#include "ownwindows/ClosableWindow.h"
 #include "platform/sim/Scenario.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/FormRow.h"
@@ -28,7 +29,6 @@
 #include "support/Scene.h"
 #include "support/TextFit.h"
 #include "support/WidgetsApp.h"
-#include "switcher/ClosableWindow.h"
 #include "workspace/Private.h"
 
 namespace trelliq {

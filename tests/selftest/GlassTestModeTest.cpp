@@ -8,11 +8,11 @@
 #include <QWidget>
 
 #include "ShotDesk.h"
+#include "ownwindows/KeyablePanel.h"
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
+#include "selftest/ActiveTestPanel.h"
 #include "selftest/GlassTestMode.h"
-#include "switcher/ActiveTestPanel.h"
-#include "switcher/KeyablePanel.h"
 #include "workspace/Private.h"
 
 namespace trelliq {

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ownwindows/ClosableWindow.h"
 #include "platform/AppKitWindows.h"
 #include "support/Scene.h"
-#include "switcher/ActiveTestPanel.h"
-#include "switcher/ClosableWindow.h"
-#include "switcher/KeyablePanel.h"
 #include "switcher/SwitcherPanel.h"
 
 namespace trelliq {
@@ -143,23 +141,6 @@ TEST_F(PanelWindows, AClosableWindowsEditKeysAndWhatFallsThrough) {
       NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand, "", "a", false, 0)));
   EXPECT_EQ(field.actions.size(), 2u);
   EXPECT_EQ(field.offered, "cvva");
-}
-
-TEST_F(PanelWindows, KeyableAndActiveTestPanels) {
-  NSPanel plain(kRect, kBorderless, kBuffered, false);
-  KeyablePanel keyable(kRect, kBorderless, kBuffered, false);
-  ActiveTestPanel active(kRect, kBorderless, kBuffered, false);
-  EXPECT_FALSE(plain.canBecomeKeyWindow());
-  keyable.orderFrontRegardless();
-  keyable.makeKeyWindow();
-  EXPECT_TRUE(keyable.isKeyWindow());
-
-  active.orderFrontRegardless();
-  active.makeKeyWindow();
-  EXPECT_FALSE(active.isKeyWindow());
-  EXPECT_TRUE(active._hasActiveAppearance() && active._hasActiveAppearanceIgnoringKeyFocus() &&
-              active._hasKeyAppearance());
-  EXPECT_FALSE(plain._hasKeyAppearance());
 }
 
 }  // namespace

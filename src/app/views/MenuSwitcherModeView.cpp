@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <cmath>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -42,32 +42,32 @@ double appsWidth(int count) { return count <= 0 ? 0 : count * appSide + (count -
 void drawApps(QPainter& painter, int count, double left, double midY, const QColor& color) {
   for (int i = 0; i < count; ++i) {
     const QRectF square(left + i * (appSide + appGap), midY - appSide / 2, appSide, appSide);
-    guide::fillRounded(painter, square, appRadius, color);
+    ui::fillRounded(painter, square, appRadius, color);
   }
 }
 
 // A display outline with a solid window top left and a fainter one bottom right.
 void drawScreen(QPainter& painter, double left, double midY, const QColor& color) {
   const QRectF frame(QPointF(left, midY - screenSize.height() / 2), screenSize);
-  guide::strokeRoundedInside(painter, frame, screenRadius, color, screenLine);
-  guide::fillRounded(painter, QRectF(frame.topLeft() + QPointF(windowInset, windowInset), windowSize), windowRadius,
-                     color);
+  ui::strokeRoundedInside(painter, frame, screenRadius, color, screenLine);
+  ui::fillRounded(painter, QRectF(frame.topLeft() + QPointF(windowInset, windowInset), windowSize), windowRadius,
+                  color);
   QColor faint = color;
   faint.setAlphaF(color.alphaF() * 0.5f);
   const QPointF bottomRight = frame.bottomRight() - QPointF(windowInset, windowInset);
-  guide::fillRounded(painter, QRectF(bottomRight - QPointF(windowSize.width(), windowSize.height()), windowSize),
-                     windowRadius, faint);
+  ui::fillRounded(painter, QRectF(bottomRight - QPointF(windowSize.width(), windowSize.height()), windowSize),
+                  windowRadius, faint);
 }
 
 QRectF qrect(const CGRect& r) { return QRectF(r.minX(), r.minY(), r.width(), r.height()); }
 
 void paintOption(QPainter& painter, const MenuSwitcherMode::Option& option, const QRectF& tile) {
   const bool selected = MenuSwitcherMode::isSelected(option.style);
-  const QColor foreground = selected ? guide::accent() : guide::primary();
-  QColor fill = selected ? guide::accent() : guide::primary(0.05);
+  const QColor foreground = selected ? ui::accent() : ui::primary();
+  QColor fill = selected ? ui::accent() : ui::primary(0.05);
   if (selected) fill.setAlphaF(0.15f);
-  guide::fillRounded(painter, tile, tileRadius, fill);
-  if (selected) guide::strokeRoundedInside(painter, tile, tileRadius, guide::accent(), tileBorder);
+  ui::fillRounded(painter, tile, tileRadius, fill);
+  if (selected) ui::strokeRoundedInside(painter, tile, tileRadius, ui::accent(), tileBorder);
 
   const QRectF glyph(tile.left(), tile.top() + tilePadding, tile.width(), glyphHeight);
   drawMenuModeGlyph(painter, option.style, glyph, foreground);
@@ -117,7 +117,7 @@ void MenuSwitcherModeView::paint(QPainter& painter) {
   painter.setRenderHint(QPainter::TextAntialiasing);
   const QFont headingFont = pointFont(12, QFont::DemiBold);
   painter.setFont(headingFont);
-  painter.setPen(guide::secondary());
+  painter.setPen(ui::secondary());
   const QRectF heading(MenuSwitcherMode::horizontalPadding, MenuSwitcherMode::topPadding,
                        MenuSwitcherMode::width - 2 * MenuSwitcherMode::horizontalPadding,
                        MenuSwitcherMode::headingHeight);

@@ -5,7 +5,7 @@
 #include <QPainter>
 
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -14,11 +14,11 @@ PermissionNote::PermissionNote(const std::string& text, QWidget* parent) : QWidg
   // The rows' side padding, symbol column and gap, so this text starts where their reasons do.
   row->setContentsMargins(16, 10, 16, 10);
   row->setSpacing(14);
-  row->addWidget(new SymbolView("info.circle", guide::secondary(), 14, 30, this), 0, Qt::AlignTop);
+  row->addWidget(new SymbolView("info.circle", ui::secondary(), 14, 30, this), 0, Qt::AlignTop);
   text_ = new QLabel(QString::fromStdString(text), this);
   text_->setWordWrap(true);
-  text_->setFont(guide::systemFont(12));
-  guide::setTextColor(text_, guide::secondary());
+  text_->setFont(ui::systemFont(12));
+  ui::setTextColor(text_, ui::secondary());
   row->addWidget(text_, 1);
 }
 
@@ -27,7 +27,7 @@ QString PermissionNote::text() const { return text_->text(); }
 void PermissionNote::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  guide::fillRounded(painter, QRectF(0, 0, width(), height()), 14, guide::primary(0.03));
+  ui::fillRounded(painter, QRectF(0, 0, width(), height()), 14, ui::primary(0.03));
 }
 
 }  // namespace trelliq

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -17,7 +17,7 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 QString css(const QColor& c) { return c.name(QColor::HexArgb); }
 
 QLabel* text(const std::string& s, double pointSize, QFont::Weight weight, const QColor& color, QWidget* parent) {
-  return guide::styledLabel(q(s), pointSize, weight, color, parent);
+  return ui::styledLabel(q(s), pointSize, weight, color, parent);
 }
 
 }  // namespace
@@ -38,22 +38,22 @@ PermissionRow::PermissionRow(Permission permission, bool granted, std::string sy
   row->setContentsMargins(16, 16, 16, 16);
   row->setSpacing(14);
   row->setAlignment(Qt::AlignTop);
-  row->addWidget(new SymbolView(symbol, guide::accent(), 22, 30, this), 0, Qt::AlignTop);
+  row->addWidget(new SymbolView(symbol, ui::accent(), 22, 30, this), 0, Qt::AlignTop);
 
   auto* column = new QVBoxLayout();
   column->setSpacing(6);
   auto* titleLine = new QHBoxLayout();
   titleLine->setSpacing(8);
-  titleLine->addWidget(text(title, 13, QFont::Bold, guide::primary(), this));
-  badge_ = text(required ? "Required" : "Optional", 10, QFont::DemiBold,
-                required ? QColor(Qt::white) : guide::secondary(), this);
-  badge_->setStyleSheet(QString("QLabel { background: %1; border-radius: 8px; padding: 2px 7px; color: %2; }")
-                            .arg(css(required ? guide::accent() : guide::primary(0.1)),
-                                 css(required ? QColor(Qt::white) : guide::secondary())));
+  titleLine->addWidget(text(title, 13, QFont::Bold, ui::primary(), this));
+  badge_ = text(required ? "Required" : "Optional", 10, QFont::DemiBold, required ? QColor(Qt::white) : ui::secondary(),
+                this);
+  badge_->setStyleSheet(
+      QString("QLabel { background: %1; border-radius: 8px; padding: 2px 7px; color: %2; }")
+          .arg(css(required ? ui::accent() : ui::primary(0.1)), css(required ? QColor(Qt::white) : ui::secondary())));
   titleLine->addWidget(badge_);
   titleLine->addStretch(1);
   column->addLayout(titleLine);
-  reason_ = text(reason, 12, QFont::Normal, guide::secondary(), this);
+  reason_ = text(reason, 12, QFont::Normal, ui::secondary(), this);
   reason_->setWordWrap(true);  // wraps within the column, never cut short
   column->addWidget(reason_);
   column->addSpacing(4);
@@ -77,8 +77,8 @@ PermissionRow* PermissionRow::formRow(Permission permission, bool granted, std::
   row->setContentsMargins(0, 4, 0, 4);
   auto* labels = new QVBoxLayout();
   labels->setSpacing(2);
-  labels->addWidget(text(title, 13, QFont::Normal, guide::primary(), self));
-  self->reason_ = text(detail, 11, QFont::Normal, guide::secondary(), self);
+  labels->addWidget(text(title, 13, QFont::Normal, ui::primary(), self));
+  self->reason_ = text(detail, 11, QFont::Normal, ui::secondary(), self);
   labels->addWidget(self->reason_);
   row->addLayout(labels, 1);
   row->addWidget(self->buildStatusLine(), 0, Qt::AlignVCenter);
@@ -93,9 +93,9 @@ QWidget* PermissionRow::buildStatusLine() {
   layout->setSpacing(10);
   auto* mark = new QHBoxLayout();
   mark->setSpacing(4);
-  statusSymbol_ = new SymbolView("", guide::secondary(), 13, 16, line);
+  statusSymbol_ = new SymbolView("", ui::secondary(), 13, 16, line);
   statusText_ = new QLabel(line);
-  statusText_->setFont(guide::systemFont(12, kind_ == Kind::card ? QFont::Medium : QFont::Normal));
+  statusText_->setFont(ui::systemFont(12, kind_ == Kind::card ? QFont::Medium : QFont::Normal));
   mark->addWidget(statusSymbol_);
   mark->addWidget(statusText_);
   layout->addLayout(mark);
@@ -117,12 +117,12 @@ void PermissionRow::setState(bool granted, bool needsRestart) {
 
 void PermissionRow::refreshStatus() {
   const PermissionStatus now = status();
-  const QColor color = now.grantedMark ? shellColors::green() : guide::secondary();
+  const QColor color = now.grantedMark ? shellColors::green() : ui::secondary();
   statusSymbol_->set(now.symbol, color);
   statusSymbol_->setVisible(!now.symbol.empty());
   statusText_->setText(q(now.text));
   statusText_->setVisible(!now.text.empty());
-  guide::setTextColor(statusText_, color);
+  ui::setTextColor(statusText_, color);
   button_->setText(q(now.button));
   button_->setVisible(!now.button.empty());
 }
@@ -134,8 +134,8 @@ void PermissionRow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF box(0, 0, width(), height());
-  guide::fillRounded(painter, box, 14, guide::primary(0.04));
-  guide::strokeRoundedInside(painter, box, 14, accentBorder() ? guide::accent() : guide::separator(), 1);
+  ui::fillRounded(painter, box, 14, ui::primary(0.04));
+  ui::strokeRoundedInside(painter, box, 14, accentBorder() ? ui::accent() : ui::separator(), 1);
 }
 
 }  // namespace trelliq

@@ -13,18 +13,18 @@
 #include "app/views/PermissionRow.h"
 #include "app/views/PreviewDemo.h"
 #include "app/views/Symbol.h"
-#include "guide/GuidePaint.h"
 #include "guide/GuideWindow.h"
-#include "guide/LayoutFit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/CoreGraphics.h"
+#include "ui/LayoutFit.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
 namespace {
 
 QLabel* label(const QString& text, double pointSize, QFont::Weight weight, const QColor& color, QWidget* parent) {
-  return guide::styledLabel(text, pointSize, weight, color, parent);
+  return ui::styledLabel(text, pointSize, weight, color, parent);
 }
 
 // The application's own icon at the head of the window, scaled to fill its box; the
@@ -41,9 +41,9 @@ class AppIcon : public QWidget {
     p.setRenderHint(QPainter::Antialiasing);
     const CGImageRef icon = NSApp().applicationIconImage();
     if (icon && icon->width() > 0 && icon->height() > 0) {
-      guide::drawImage(p, QRectF(rect()), icon);
+      ui::drawImage(p, QRectF(rect()), icon);
     } else {
-      guide::drawSymbol(p, "app.fill", QRectF(rect()), guide::secondary());
+      ui::drawSymbol(p, "app.fill", QRectF(rect()), ui::secondary());
     }
   }
 };
@@ -55,7 +55,7 @@ PermissionsView::PermissionsView(QWidget* parent)
       accessibility_(Permission::accessibility.isGranted()),
       screenRecording_(Permission::screenRecording.isGranted()) {
   setFixedWidth(fixedWidth);
-  setFont(guide::systemFont(13));  // the body size for the buttons and every unsized label
+  setFont(ui::systemFont(13));  // the body size for the buttons and every unsized label
   auto* stack = new QVBoxLayout(this);
   stack->setContentsMargins(28, 28, 28, 28);
   stack->setSpacing(18);
@@ -63,8 +63,8 @@ PermissionsView::PermissionsView(QWidget* parent)
   auto* header = new QVBoxLayout();
   header->setSpacing(8);
   header->addWidget(new AppIcon(this), 0, Qt::AlignHCenter);
-  header->addWidget(label("Welcome to Trelliq", 17, QFont::DemiBold, guide::primary(), this), 0, Qt::AlignHCenter);
-  auto* intro = label("Here's what Trelliq needs from macOS.", 13, QFont::Normal, guide::secondary(), this);
+  header->addWidget(label("Welcome to Trelliq", 17, QFont::DemiBold, ui::primary(), this), 0, Qt::AlignHCenter);
+  auto* intro = label("Here's what Trelliq needs from macOS.", 13, QFont::Normal, ui::secondary(), this);
   intro->setWordWrap(true);
   intro->setAlignment(Qt::AlignHCenter);
   header->addWidget(intro);
@@ -92,8 +92,8 @@ PermissionsView::PermissionsView(QWidget* parent)
   footer_ = new QWidget(this);
   auto* footer = new QHBoxLayout(footer_);
   footer->setContentsMargins(0, 0, 0, 0);
-  lock_ = label("Allow Accessibility to continue", 12, QFont::Normal, guide::secondary(), footer_);
-  auto* lockSymbol = new SymbolView("lock.fill", guide::secondary(), 12, 14, lock_);
+  lock_ = label("Allow Accessibility to continue", 12, QFont::Normal, ui::secondary(), footer_);
+  auto* lockSymbol = new SymbolView("lock.fill", ui::secondary(), 12, 14, lock_);
   lockSymbol->move(0, 2);
   lock_->setIndent(18);
   footer->addWidget(lock_);
@@ -119,7 +119,7 @@ void PermissionsView::apply() {
   footer_->setEnabled(accessibility_);
   lock_->setHidden(accessibility_);
   // Tall enough for every wrapped reason at the window's one width.
-  fittedHeight_ = guide::fittedHeight(*this, fixedWidth);
+  fittedHeight_ = ui::fittedHeight(*this, fixedWidth);
   setFixedHeight(fittedHeight_);
 }
 

@@ -7,11 +7,11 @@
 #include <memory>
 
 #include "app/AppWindow.h"
+#include "ownwindows/views/KeptWindow.h"
 #include "platform/AppKitWindows.h"
 
 namespace trelliq {
 
-class ClosableWindow;
 class PermissionsView;
 
 class PermissionsWindow : public AppWindow, public NSWindowDelegate {
@@ -36,7 +36,7 @@ class PermissionsWindow : public AppWindow, public NSWindowDelegate {
   void close();
 
   /// Null until the first `show`.
-  NSWindow* window() const;
+  NSWindow* window() const { return window_.window(); }
   /// The view the window shows now; null until the first `show`.
   PermissionsView* view() const { return view_.get(); }
 
@@ -49,7 +49,7 @@ class PermissionsWindow : public AppWindow, public NSWindowDelegate {
   void install(std::unique_ptr<PermissionsView> view);
 
   std::unique_ptr<PermissionsView> view_;
-  std::unique_ptr<ClosableWindow> window_;
+  KeptWindow window_{*this};  // after the view: it lets go of the view first
 };
 
 }  // namespace trelliq

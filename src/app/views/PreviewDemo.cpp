@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "app/views/Symbol.h"
-#include "guide/DemoIcons.h"
-#include "guide/GuidePaint.h"
 #include "guide/model/Transition.h"
+#include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -88,13 +88,13 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
   const double cell = kIcon + 2 * kIconPad;
   const double stripWidth = all.size() * cell + (all.size() - 1) * 2 + 2 * kStripPad;
   const QRectF strip((width() - stripWidth) / 2, windowFrame.bottom() + kSpacing, stripWidth, cell + 2 * kStripPad);
-  guide::fillRounded(painter, strip, 10, guide::primary(0.08));
+  ui::fillRounded(painter, strip, 10, ui::primary(0.08));
   for (std::size_t i = 0; i < all.size(); ++i) {
     const QRectF cellRect(strip.left() + kStripPad + i * (cell + 2), strip.top() + kStripPad, cell, cell);
     // The highlight slides with the same eased step as the cross-fade.
-    if (static_cast<int>(i) == index_) guide::fillRounded(painter, cellRect, 6, guide::primary(0.2 * p));
-    if (static_cast<int>(i) == previous_ && p < 1) guide::fillRounded(painter, cellRect, 6, guide::primary(0.2 * (1 - p)));
-    guide::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
+    if (static_cast<int>(i) == index_) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * p));
+    if (static_cast<int>(i) == previous_ && p < 1) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)));
+    ui::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
   }
   if (p < 1) {
     QPointer<PreviewDemo> self(this);
@@ -122,17 +122,17 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   }
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
-  guide::drawWithShadow(painter, layer, outer.topLeft() - QPointF(margin, margin), kShadowOpacity, kShadowRadius,
-                        QPointF(0, kShadowDrop));
+  ui::drawWithShadow(painter, layer, outer.topLeft() - QPointF(margin, margin), kShadowOpacity, kShadowRadius,
+                     QPointF(0, kShadowDrop));
   painter.restore();
 }
 
 void PreviewDemo::paintWindowLayer(QPainter& painter, const QRectF& outer, int i) {
   painter.save();
-  guide::fillRounded(painter, outer, 9, guide::primary(0.08));
+  ui::fillRounded(painter, outer, 9, ui::primary(0.08));
   const QRectF frame = outer.adjusted(kWindowPad, kWindowPad, -kWindowPad, -kWindowPad);
-  guide::fillRounded(painter, frame, 6, guide::windowBackground());
-  guide::strokeRoundedInside(painter, frame, 6, guide::separator(), 1);
+  ui::fillRounded(painter, frame, 6, ui::windowBackground());
+  ui::strokeRoundedInside(painter, frame, 6, ui::separator(), 1);
   const QColor dots[] = {shellColors::red(), shellColors::yellow(), shellColors::green()};
   for (int d = 0; d < 3; ++d) {
     QColor c = dots[d];
@@ -145,9 +145,9 @@ void PreviewDemo::paintWindowLayer(QPainter& painter, const QRectF& outer, int i
   tint.setAlphaF(0.35);
   const double top = frame.top() + 15;
   for (int l = 0; l < 4; ++l) {
-    guide::fillRounded(painter, QRectF(frame.left() + 8, top + l * 8, kLines[l] * 70, 4), 2, tint);
+    ui::fillRounded(painter, QRectF(frame.left() + 8, top + l * 8, kLines[l] * 70, 4), 2, tint);
   }
-  guide::drawImage(painter, QRectF(frame.right() - 8 - 24, top, 24, 24), icons()[static_cast<std::size_t>(i)]);
+  ui::drawImage(painter, QRectF(frame.right() - 8 - 24, top, 24, 24), icons()[static_cast<std::size_t>(i)]);
   painter.restore();
 }
 

@@ -2,7 +2,7 @@
 
 #include <QPainterPath>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 
@@ -68,7 +68,7 @@ void drawShellSymbol(QPainter& p, const std::string& name, const QRectF& rect, c
   } else if (name == "lock.fill") {
     p.setPen(QPen(color, w * 0.1));
     p.drawArc(QRectF(at(0.3, 0.1), QSizeF(w * 0.4, w * 0.5)), 0, 180 * 16);
-    guide::fillRounded(p, QRectF(at(0.18, 0.42), QSizeF(w * 0.64, w * 0.5)), w * 0.08, color);
+    ui::fillRounded(p, QRectF(at(0.18, 0.42), QSizeF(w * 0.64, w * 0.5)), w * 0.08, color);
   } else if (name == "accessibility") {
     p.setPen(QPen(color, w * 0.08));
     p.drawEllipse(r.adjusted(w * 0.04, w * 0.04, -w * 0.04, -w * 0.04));
@@ -84,8 +84,8 @@ void drawShellSymbol(QPainter& p, const std::string& name, const QRectF& rect, c
     p.setPen(Qt::NoPen);
     p.setBrush(color);
     p.drawEllipse(QRectF(at(0.6, 0.56), QSizeF(w * 0.36, w * 0.36)));
-  } else if (!guide::drawSymbol(p, name, r, color)) {
-    guide::fillRounded(p, r.adjusted(w * 0.1, w * 0.1, -w * 0.1, -w * 0.1), w * 0.2, color);
+  } else if (!ui::drawSymbol(p, name, r, color)) {
+    ui::fillRounded(p, r.adjusted(w * 0.1, w * 0.1, -w * 0.1, -w * 0.1), w * 0.2, color);
   }
   p.restore();
 }

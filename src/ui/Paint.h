@@ -1,5 +1,6 @@
 #pragma once
-// Colours, shapes and the few drawn symbols shared by the guide's pictures. The colours
+// Colours, shapes, fonts and the few drawn symbols shared by every window of the program's
+// own: the guide, Preferences, the welcome window and the menu's mode picker. The colours
 // are the system's adaptive styles in its current appearance, light or dark. Main thread only.
 
 #include <QColor>
@@ -11,7 +12,7 @@
 
 #include "platform/Image.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 /// The primary foreground style at `opacity`.
 QColor primary(double opacity = 1);
@@ -55,14 +56,14 @@ bool drawSymbol(QPainter& painter, const std::string& name, const QRectF& rect, 
 /// A symbol as a picture of `side` points; nothing for an unknown name.
 CGImageRef symbolImage(const std::string& name, int side);
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui
 
 #include <QPointer>
 #include <QWidget>
 
 #include "guide/model/Transition.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 /// A number that moves to a new value over a transition, sampled on the installed clock;
 /// while it moves, each sample asks the widget for another frame.
@@ -83,4 +84,4 @@ class Tween {
   QPointer<QWidget> widget_;
 };
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

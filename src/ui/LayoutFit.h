@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 /// Shows the rows a shown `root` has not shown yet, drops every cached layout measure under
 /// it, then answers the height its layout needs at `width`: enough for every wrapped line,
@@ -14,4 +14,4 @@ namespace trelliq::guide {
 /// layout. Changes no geometry.
 int fittedHeight(QWidget& root, int width);
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

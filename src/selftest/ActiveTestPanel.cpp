@@ -1,4 +1,4 @@
-#include "switcher/ActiveTestPanel.h"
+#include "selftest/ActiveTestPanel.h"
 
 namespace trelliq {
 

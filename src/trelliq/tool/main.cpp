@@ -14,7 +14,7 @@
 #include "platform/Unicode.h"
 #include "platform/host/Attach.h"
 #include "platform/sim/SimulatedMac.h"
-#include "selftest/Launch.h"
+#include "trelliq/Launch.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);

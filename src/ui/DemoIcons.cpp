@@ -1,7 +1,7 @@
-#include "guide/DemoIcons.h"
+#include "ui/DemoIcons.h"
 
-#include "guide/GuidePaint.h"
 #include "platform/AppKitWorkspace.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -19,7 +19,7 @@ CGImageRef DemoIcons::icon(const std::string& bundleIdentifier) {
     CGImageRef image = NSWorkspace::shared().iconForFile(*path);
     if (image && image->width() > 0) return image;
   }
-  if (CGImageRef symbol = guide::symbolImage("app.fill", 64)) return symbol;
+  if (CGImageRef symbol = ui::symbolImage("app.fill", 64)) return symbol;
   return CGImage::empty();
 }
 

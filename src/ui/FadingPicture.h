@@ -6,9 +6,9 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 class FadingPicture : public QWidget {
  public:
@@ -28,4 +28,4 @@ class FadingPicture : public QWidget {
   Tween opacity_{1};
 };
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

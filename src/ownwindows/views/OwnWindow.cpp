@@ -1,4 +1,4 @@
-#include "guide/OwnWindow.h"
+#include "ownwindows/views/OwnWindow.h"
 
 #include <QWidget>
 

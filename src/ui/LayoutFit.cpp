@@ -1,10 +1,10 @@
-#include "guide/LayoutFit.h"
+#include "ui/LayoutFit.h"
 
 #include <QLayout>
 #include <QWidget>
 #include <algorithm>
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 int fittedHeight(QWidget& root, int width) {
   QLayout* layout = root.layout();
@@ -29,4 +29,4 @@ int fittedHeight(QWidget& root, int width) {
   return std::max(layout->totalHeightForWidth(width), minimum);
 }
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

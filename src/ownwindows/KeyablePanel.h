@@ -2,7 +2,7 @@
 // A panel of the program's own that may become the key window although it has no title
 // bar: giving it the keyboard focus is how the program brings the panel's Space forward.
 // Complete in this header, so the workspace code that places one on another Space needs
-// no link to the switcher. Main thread only.
+// nothing but the platform. Main thread only.
 
 #include "platform/AppKitWindows.h"
 

@@ -1,4 +1,4 @@
-#include "switcher/ClosableWindow.h"
+#include "ownwindows/ClosableWindow.h"
 
 namespace trelliq {
 

@@ -1,4 +1,4 @@
-#include "selftest/Launch.h"
+#include "trelliq/Launch.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 #include <QImage>
 #include <QPainterPath>
@@ -8,7 +8,7 @@
 
 #include "platform/AppKitAppearance.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 namespace {
 bool dark() { return NSAppearance::current().isDark(); }
@@ -209,11 +209,11 @@ CGImageRef symbolImage(const std::string& name, int side) {
   return std::make_shared<const CGImage>(image);
 }
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui
 
 #include "platform/Clock.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 void Tween::set(double target, const Transition& transition, QWidget* widget) {
   if (target == to_) return;  // a move under way to the same place keeps its own curve
@@ -235,4 +235,4 @@ double Tween::value() const {
   return from_ + (to_ - from_) * p;
 }
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

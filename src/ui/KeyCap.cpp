@@ -1,16 +1,16 @@
-#include "guide/KeyCap.h"
+#include "ui/KeyCap.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
 
-#include "guide/GuidePaint.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
 
-QFont font(double points, QFont::Weight weight) { return guide::systemFont(points, weight); }
+QFont font(double points, QFont::Weight weight) { return ui::systemFont(points, weight); }
 
 struct Line {
   KeyCapLook::Line kind;
@@ -85,12 +85,12 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
   painter.setRenderHint(QPainter::Antialiasing);
   // The shadow goes as the cap lights up.
   if (lit < 1) {
-    guide::fillRounded(painter, rect.translated(0, 0.5), look.cornerRadius(),
-                       QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * (1 - lit))));
+    ui::fillRounded(painter, rect.translated(0, 0.5), look.cornerRadius(),
+                    QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * (1 - lit))));
   }
-  guide::fillRounded(painter, rect, look.cornerRadius(), mix(guide::controlBackground(), guide::accent()));
-  guide::strokeRoundedInside(painter, rect, look.cornerRadius(), guide::separator(), 1);
-  const QColor ink = mix(guide::primary(), QColor(Qt::white));
+  ui::fillRounded(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()));
+  ui::strokeRoundedInside(painter, rect, look.cornerRadius(), ui::separator(), 1);
+  const QColor ink = mix(ui::primary(), QColor(Qt::white));
   const std::vector<Line> lines = measured(look);
   double total = 0;
   for (const Line& line : lines) total += line.size.height();
@@ -100,9 +100,8 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
     QColor color = ink;
     if (line.kind != KeyCapLook::Line::key) color.setAlphaF(color.alphaF() * 0.7f);
     if (line.kind == KeyCapLook::Line::globe) {
-      guide::drawSymbol(painter, "globe",
-                        QRectF(box.center() - QPointF(line.size.width() / 2, line.size.height() / 2), line.size),
-                        color);
+      ui::drawSymbol(painter, "globe",
+                     QRectF(box.center() - QPointF(line.size.width() / 2, line.size.height() / 2), line.size), color);
     } else {
       painter.setFont(line.font);
       painter.setPen(color);

@@ -1,11 +1,11 @@
-#include "guide/FadingPicture.h"
+#include "ui/FadingPicture.h"
 
 #include <QPainter>
 #include <QPointer>
 
 #include "platform/Clock.h"
 
-namespace trelliq::guide {
+namespace trelliq::ui {
 
 FadingPicture::FadingPicture(QPixmap picture, QWidget* parent) : QWidget(parent), picture_(std::move(picture)) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -30,4 +30,4 @@ void FadingPicture::paintEvent(QPaintEvent*) {
   painter.drawPixmap(0, 0, picture_);
 }
 
-}  // namespace trelliq::guide
+}  // namespace trelliq::ui

@@ -1,0 +1,66 @@
+#include "ownwindows/views/KeptWindow.h"
+
+#include <cmath>
+
+#include "ownwindows/ClosableWindow.h"
+#include "ownwindows/views/OwnWindow.h"
+#include "platform/WindowFrame.h"
+
+namespace trelliq {
+
+KeptWindow::KeptWindow(NSWindowDelegate& delegate) : delegate_(delegate) {}
+
+KeptWindow::~KeptWindow() {
+  if (window_) {
+    window_->setDelegate(nullptr);
+    window_->setContentView(nullptr);
+  }
+}
+
+void KeptWindow::make(const std::string& title, QWidget& view, QSize size, CGPoint origin) {
+  window_ = std::make_unique<ClosableWindow>(CGRect(origin.x, origin.y, size.width(), size.height()),
+                                             NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
+                                             NSBackingStoreType::buffered, false);
+  window_->setTitle(title);
+  window_->setReleasedWhenClosed(false);
+  window_->setContentView(&view);
+  window_->setDelegate(&delegate_);
+  fitted_ = size;
+}
+
+std::optional<CGPoint> KeptWindow::centred(CGSize frame) {
+  const auto screen = NSScreen::main();
+  if (!screen) return std::nullopt;
+  const CGRect visible = screen->visibleFrame();
+  return CGPoint{std::round(visible.midX() - frame.width / 2.0),
+                 std::round(visible.minY() + (visible.height() - frame.height) / 2.0)};
+}
+
+CGPoint KeptWindow::centredContent(QSize content) {
+  return centred(CGSize{static_cast<double>(content.width()), content.height() + platform::kTitleBarHeight})
+      .value_or(CGPoint{});
+}
+
+void KeptWindow::centre() {
+  if (!window_) return;
+  const CGRect frame = window_->frame();
+  if (const auto origin = centred(frame.size)) {
+    window_->setFrame(CGRect(origin->x, origin->y, frame.width(), frame.height()), true);
+  }
+}
+
+void KeptWindow::fitToView(QSize now) {
+  if (!window_) return;
+  OwnWindow::followContent(*window_, fitted_, now);
+  fitted_ = now;
+}
+
+NSWindow* KeptWindow::window() const { return window_.get(); }
+
+bool KeptWindow::isVisible() const { return window_ && window_->isVisible(); }
+
+void KeptWindow::close() {
+  if (window_) window_->close();
+}
+
+}  // namespace trelliq
