@@ -11,12 +11,13 @@
 
 #include "platform/AppKitMenus.h"
 #include "settings/Settings.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
 class MenuSwitcherMode : public NSMenuItemView {
  public:
-  static constexpr const char* key = "tiles";
+  static constexpr const char* key = defaultskey::tiles;
   static constexpr const char* heading = "Switcher mode";
   static constexpr double width = 300;
   static constexpr double horizontalPadding = 14;

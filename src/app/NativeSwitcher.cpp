@@ -10,7 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/FoundationProcesses.h"
 #include "platform/OncePerSystem.h"
-#include "workspace/Private.h"
+#include "workspace/UnpublishedFunctions.h"
 
 namespace trelliq {
 
@@ -86,13 +86,7 @@ std::vector<int> NativeSwitcher::otherEndingSignals() {
   return signals;
 }
 
-SLSSetSymbolicHotKeyEnabled_t* NativeSwitcher::setEnabled() {
-  // Never destroyed: a crash handler may reach it while the process exits.
-  static auto& slot = *new platform::OncePerSystem<SLSSetSymbolicHotKeyEnabled_t*>([] {
-    return platform::symbolAs<SLSSetSymbolicHotKeyEnabled_t>(Private::skyLight(), "SLSSetSymbolicHotKeyEnabled");
-  });
-  return slot.get();
-}
+SLSSetSymbolicHotKeyEnabled_t* NativeSwitcher::setEnabled() { return UnpublishedFunctions::setSymbolicHotKeyEnabled(); }
 
 void NativeSwitcher::set(bool enabled) {
   auto* function = setEnabled();

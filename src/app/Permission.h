@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "settings/DefaultsKeys.h"
+
 namespace trelliq {
 
 class Permission {
@@ -22,7 +24,7 @@ class Permission {
   static const std::array<Permission, 2> allCases;
 
   /// The defaults key set once the confirming first capture was started.
-  static constexpr const char* screenCaptureConfirmedKey = "screenCaptureConfirmed";
+  static constexpr const char* screenCaptureConfirmedKey = defaultskey::screenCaptureConfirmed;
   /// The event mask of the test tap: key down only.
   static constexpr std::uint64_t testTapMask = std::uint64_t{1} << 10;
 

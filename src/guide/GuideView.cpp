@@ -7,14 +7,15 @@
 #include <QVBoxLayout>
 
 #include "guide/DisplaysDemo.h"
-#include "ui/FadingPicture.h"
 #include "guide/GuideDemo.h"
-#include "ui/Paint.h"
-#include "ui/KeyCap.h"
-#include "ui/LayoutFit.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
 #include "platform/Foundation.h"
+#include "settings/DefaultsKeys.h"
+#include "ui/FadingPicture.h"
+#include "ui/KeyCap.h"
+#include "ui/LayoutFit.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -71,7 +72,7 @@ QLabel* label(const std::string& text, QWidget* parent, double points) {
 }  // namespace
 
 GuideView::GuideView(const std::string& topic, QWidget* parent)
-    : QWidget(parent), state_(topic, stored("tiles", "apps"), stored("gesture", "")) {
+    : QWidget(parent), state_(topic, stored(defaultskey::tiles, registereddefault::tiles), stored(defaultskey::gesture, registereddefault::gesture)) {
   setFixedWidth(fixedWidth);
   setFont(ui::systemFont(13));  // the body size for the controls and every unsized label
   auto* whole = new QVBoxLayout(this);
@@ -139,8 +140,8 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
 GuideView::~GuideView() { NSNotificationCenter::defaultCenter().removeObserver(defaultsWatch_); }
 
 void GuideView::readSettings() {
-  state_.setStoredTiles(stored("tiles", "apps"));
-  state_.setStoredGesture(stored("gesture", ""));
+  state_.setStoredTiles(stored(defaultskey::tiles, registereddefault::tiles));
+  state_.setStoredGesture(stored(defaultskey::gesture, registereddefault::gesture));
   refresh();
 }
 

@@ -8,9 +8,10 @@
 #include <functional>
 #include <string>
 
-#include "ui/FadingPicture.h"
 #include "preferences/FormRow.h"
 #include "preferences/StoredOption.h"
+#include "settings/DefaultsKeys.h"
+#include "ui/FadingPicture.h"
 
 namespace trelliq {
 
@@ -42,7 +43,7 @@ class ModeSection : public FormSection {
   /// Lays a picture of `leaving` over it that fades out while its successor shows.
   void crossFade(QWidget& leaving);
 
-  StoredString tiles_{"tiles", "apps"};
+  StoredString tiles_{defaultskey::tiles, registereddefault::tiles};
   std::function<void()> edited_;
   TileStylePicker* tilePicker_ = nullptr;
   QWidget* overviewSlot_ = nullptr;

@@ -8,6 +8,7 @@
 
 #include "preferences/FormRow.h"
 #include "preferences/StoredOption.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
@@ -28,7 +29,7 @@ class PreviewsSection : public FormSection {
   QWidget& recommendation() const { return *recommendation_; }
 
  private:
-  StoredString preview_{"preview", "thumbnail"};
+  StoredString preview_{defaultskey::preview, registereddefault::preview};
   ScreenRecordingWarning* warning_ = nullptr;
   FormRow* previewRow_ = nullptr;
   QComboBox* previewPicker_ = nullptr;

@@ -9,6 +9,7 @@
 
 #include "preferences/FormRow.h"
 #include "preferences/StoredOption.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
@@ -31,10 +32,10 @@ class SwitchingSection : public FormSection {
   QCheckBox& appWindowsToggle() const { return *appWindows_; }
 
  private:
-  StoredString desktops_{"desktops", "always"};
-  StoredString names_{"names", "focused"};
-  StoredBool instantSpacesKey_{"instantSpaces", true};
-  StoredBool appWindowsKey_{"appWindows", true};
+  StoredString desktops_{defaultskey::desktops, registereddefault::desktops};
+  StoredString names_{defaultskey::names, registereddefault::names};
+  StoredBool instantSpacesKey_{defaultskey::instantSpaces, registereddefault::instantSpaces};
+  StoredBool appWindowsKey_{defaultskey::appWindows, registereddefault::appWindows};
   FormRow* desktopsRow_ = nullptr;
   QComboBox* desktopsPicker_ = nullptr;
   FormRow* namesRow_ = nullptr;

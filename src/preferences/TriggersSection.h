@@ -8,6 +8,7 @@
 
 #include "preferences/FormRow.h"
 #include "preferences/StoredOption.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
@@ -36,8 +37,8 @@ class TriggersSection : public FormSection {
   std::string dockNote() const;
 
  private:
-  StoredString hotCorner_{"hotCorner", ""};
-  StoredString gesture_{"gesture", ""};
+  StoredString hotCorner_{defaultskey::hotCorner, registereddefault::hotCorner};
+  StoredString gesture_{defaultskey::gesture, registereddefault::gesture};
   FormRow* gestureRow_ = nullptr;
   GesturePopUp* gesturePopUp_ = nullptr;
   QWidget* gestureInUseSlot_ = nullptr;

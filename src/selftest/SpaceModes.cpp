@@ -8,6 +8,7 @@
 #include "selftest/Toolkit.h"
 #include "switcher/DestinationScreen.h"
 #include "workspace/Private.h"
+#include "workspace/ScreenGeometry.h"
 #include "workspace/SpaceSwipe.h"
 
 namespace trelliq {
@@ -52,8 +53,7 @@ int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t
 int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
   const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
   if (!place) return Toolkit::failed("no screen shows Space " + std::to_string(space));
-  const std::vector<NSScreen> screens = NSScreen::screens();
-  const double primaryTop = screens.empty() ? 0 : screens.front().frame().maxY();
+  const double primaryTop = ScreenGeometry::primaryTop();
   const double start = Toolkit::seconds();
   const CGImageRef image =
       DestinationScreen::render(space, place->screen.frame(), primaryTop, place->fullScreen, false);

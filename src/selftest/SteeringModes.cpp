@@ -10,6 +10,7 @@
 #include "selftest/Dispatch.h"
 #include "selftest/Toolkit.h"
 #include "workspace/Focus.h"
+#include "workspace/ScreenGeometry.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -150,13 +151,12 @@ int SteeringModes::steerTest(const std::string& dir) {
 }
 
 std::string SteeringModes::steered(const std::vector<NSScreen>& screens) {
-  const std::vector<NSScreen> system = NSScreen::screens();
-  const double primaryTop = system.empty() ? 0 : system.front().frame().maxY();
+  const double primaryTop = ScreenGeometry::primaryTop();
   for (const Toolkit::Listed& w : Toolkit::windowList(kCGWindowListOptionOnScreenOnly)) {
     if (!w.otherCopy() || w.layer != 101) continue;
     if (!w.bounds) return "no card";
     if (w.bounds->size.width >= 1000) continue;
-    const CGPoint centre(w.bounds->midX(), primaryTop - w.bounds->midY());
+    const CGPoint centre = platform::flipPoint(CGPoint{w.bounds->midX(), w.bounds->midY()}, primaryTop);
     for (std::size_t i = 0; i < screens.size(); ++i) {
       if (NSMouseInRect(centre, screens[i].frame())) {
         return "display " + std::to_string(i) + " (" + screens[i].localizedName() + ")";

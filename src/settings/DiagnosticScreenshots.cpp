@@ -14,6 +14,7 @@
 #include "platform/ScreenCaptureKit.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
@@ -159,7 +160,7 @@ std::vector<std::string> DiagnosticScreenshots::expired(const std::vector<File>&
 std::string Diagnostics::shots() { return platform::joinPath(platform::parentPath(url()), "Trelliq"); }
 
 std::optional<std::string> Diagnostics::screenshot() {
-  if (!Settings::defaults().boolForKey("diagnosticScreenshots") || !CGPreflightScreenCaptureAccess()) {
+  if (!Settings::defaults().boolForKey(defaultskey::diagnosticScreenshots) || !CGPreflightScreenCaptureAccess()) {
     return std::nullopt;
   }
   std::string name = stamp(platform::clock().now());

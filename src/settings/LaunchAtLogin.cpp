@@ -1,13 +1,13 @@
 #include "settings/LaunchAtLogin.h"
 
 #include "platform/ServiceManagement.h"
+#include "settings/DefaultsKeys.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
 
 namespace trelliq {
 
 namespace {
-constexpr const char* kSetUp = "launchAtLoginSetUp";
 }
 
 bool LaunchAtLogin::isOn() { return SMAppService::mainAppService().status() == SMAppService::Status::enabled; }
@@ -27,9 +27,9 @@ bool LaunchAtLogin::set(bool on) {
 
 void LaunchAtLogin::setUpOnFirstLaunch() {
   UserDefaults& defaults = Settings::defaults();
-  if (defaults.boolForKey(kSetUp)) return;
+  if (defaults.boolForKey(defaultskey::launchAtLoginSetUp)) return;
   // Marked before trying, so a failure is not retried on every launch.
-  defaults.set(kSetUp, true);
+  defaults.set(defaultskey::launchAtLoginSetUp, true);
   set(true);
 }
 

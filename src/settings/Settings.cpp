@@ -2,6 +2,7 @@
 
 #include "platform/CoreFoundation.h"
 #include "platform/CoreGraphics.h"
+#include "settings/DefaultsKeys.h"
 
 namespace trelliq {
 
@@ -10,8 +11,8 @@ using platform::PlistValue;
 
 namespace {
 
-// Never carried over: whether to open at login is settled afresh for this program.
-constexpr const char* kLaunchAtLoginSetUp = "launchAtLoginSetUp";
+// Never carried over: the mark of the copy itself (whether to open at login, under
+// defaultskey::launchAtLoginSetUp, is settled afresh for this program too).
 constexpr const char* kCarriedOver = "carriedOverFromTabrook";
 
 constexpr const char* kDock = "com.apple.dock";
@@ -28,7 +29,7 @@ void carryOverFromEarlierProduct(UserDefaults& defaults) {
   PlistDictionary copied;
   if (const auto earlier = defaults.persistentDomain(Settings::earlierProductDomain)) {
     for (const auto& [key, value] : *earlier) {
-      if (key == kLaunchAtLoginSetUp || key == kCarriedOver) continue;
+      if (key == defaultskey::launchAtLoginSetUp || key == kCarriedOver) continue;
       if (defaults.object(key)) continue;
       copied.emplace(key, value);
     }
@@ -44,14 +45,15 @@ bool oldKeyOn(const UserDefaults& defaults, const std::string& key) {
 }
 
 void migrateOldKeys(UserDefaults& defaults) {
-  if (!defaults.stringForKey("preview") && (defaults.object("showThumbnails") || defaults.object("showInPlace"))) {
-    const char* preview = oldKeyOn(defaults, "showInPlace")      ? "fullScreen"
-                          : oldKeyOn(defaults, "showThumbnails") ? "thumbnail"
-                                                                 : "none";
-    defaults.set("preview", preview);
+  using namespace defaultskey;
+  if (!defaults.stringForKey(preview) && (defaults.object(showThumbnails) || defaults.object(showInPlace))) {
+    const char* chosen = oldKeyOn(defaults, showInPlace)      ? "fullScreen"
+                         : oldKeyOn(defaults, showThumbnails) ? "thumbnail"
+                                                              : "none";
+    defaults.set(preview, chosen);
   }
-  if (!defaults.stringForKey("desktops") && defaults.boolForKey("showDesktops")) {
-    defaults.set("desktops", "always");
+  if (!defaults.stringForKey(desktops) && defaults.boolForKey(showDesktops)) {
+    defaults.set(desktops, "always");
   }
 }
 
@@ -77,20 +79,20 @@ void Settings::registerDefaults() {
   // Before registering: a registered default would hide a missing stored value.
   migrateOldKeys(store);
   store.registerDefaults(PlistDictionary{
-      {"preview", PlistValue("thumbnail")},
-      {"instantSpaces", PlistValue(true)},
-      {"desktops", PlistValue("always")},
-      {"tiles", PlistValue("apps")},
-      {"names", PlistValue("focused")},
-      {"hotCorner", PlistValue("")},
-      {"gesture", PlistValue("")},
-      {"appWindows", PlistValue(true)},
+      {defaultskey::preview, PlistValue(registereddefault::preview)},
+      {defaultskey::instantSpaces, PlistValue(registereddefault::instantSpaces)},
+      {defaultskey::desktops, PlistValue(registereddefault::desktops)},
+      {defaultskey::tiles, PlistValue(registereddefault::tiles)},
+      {defaultskey::names, PlistValue(registereddefault::names)},
+      {defaultskey::hotCorner, PlistValue(registereddefault::hotCorner)},
+      {defaultskey::gesture, PlistValue(registereddefault::gesture)},
+      {defaultskey::appWindows, PlistValue(registereddefault::appWindows)},
   });
 }
 
 Settings::Preview Settings::preview() {
   if (!CGPreflightScreenCaptureAccess()) return Preview::none;
-  const auto stored = defaults().stringForKey("preview");
+  const auto stored = defaults().stringForKey(defaultskey::preview);
   if (stored == "none") return Preview::none;
   if (stored == "fullScreen") return Preview::fullScreen;
   return Preview::thumbnail;
@@ -98,24 +100,24 @@ Settings::Preview Settings::preview() {
 
 bool Settings::showThumbnails() { return preview() == Preview::thumbnail; }
 bool Settings::showInPlace() { return preview() == Preview::fullScreen; }
-bool Settings::instantSpaces() { return defaults().boolForKey("instantSpaces"); }
-bool Settings::appWindows() { return defaults().boolForKey("appWindows"); }
+bool Settings::instantSpaces() { return defaults().boolForKey(defaultskey::instantSpaces); }
+bool Settings::appWindows() { return defaults().boolForKey(defaultskey::appWindows); }
 
 Settings::Desktops Settings::desktops() {
-  return Desktops::fromRaw(defaults().stringForKey("desktops").value_or("")).value_or(Desktops::always);
+  return Desktops::fromRaw(defaults().stringForKey(defaultskey::desktops).value_or("")).value_or(Desktops::always);
 }
 
 Settings::Tiles Settings::tiles() {
-  return Tiles::fromRaw(defaults().stringForKey("tiles").value_or("")).value_or(Tiles::apps);
+  return Tiles::fromRaw(defaults().stringForKey(defaultskey::tiles).value_or("")).value_or(Tiles::apps);
 }
 
 std::optional<Settings::Gesture> Settings::gesture() {
-  const auto stored = defaults().stringForKey("gesture");
+  const auto stored = defaults().stringForKey(defaultskey::gesture);
   return stored ? Gesture::fromRaw(*stored) : std::nullopt;
 }
 
 std::set<Settings::HotCorner> Settings::hotCorners() {
-  return HotCorner::set(defaults().stringForKey("hotCorner").value_or(""));
+  return HotCorner::set(defaults().stringForKey(defaultskey::hotCorner).value_or(""));
 }
 
 // Hot corners

@@ -9,41 +9,13 @@
 #include <utility>
 
 #include "platform/CFRunLoop.h"
-#include "platform/DynamicLoader.h"
-#include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 #include "switcher/HotCorners.h"
+#include "workspace/UnpublishedFunctions.h"
 
 namespace trelliq {
 
 namespace {
-
-// The framework's functions, looked up once per system; a missing one stays null.
-struct Framework {
-  MTDeviceCreateList_t* createList = nullptr;
-  MTRegisterContactFrameCallback_t* registerCallback = nullptr;
-  MTUnregisterContactFrameCallback_t* unregisterCallback = nullptr;
-  MTDeviceStart_t* startDevice = nullptr;
-  MTDeviceStop_t* stopDevice = nullptr;
-  MTDeviceGetFamilyID_t* familyID = nullptr;
-};
-
-const Framework& framework() {
-  static auto* slot = new platform::OncePerSystem<Framework>([] {
-    Framework f;
-    const platform::LibraryHandle handle = platform::dlopen(kMultitouchSupportPath, platform::RTLD_NOW_);
-    if (!handle) return f;
-    f.createList = platform::symbolAs<MTDeviceCreateList_t>(handle, "MTDeviceCreateList");
-    f.registerCallback = platform::symbolAs<MTRegisterContactFrameCallback_t>(handle, "MTRegisterContactFrameCallback");
-    f.unregisterCallback =
-        platform::symbolAs<MTUnregisterContactFrameCallback_t>(handle, "MTUnregisterContactFrameCallback");
-    f.startDevice = platform::symbolAs<MTDeviceStart_t>(handle, "MTDeviceStart");
-    f.stopDevice = platform::symbolAs<MTDeviceStop_t>(handle, "MTDeviceStop");
-    f.familyID = platform::symbolAs<MTDeviceGetFamilyID_t>(handle, "MTDeviceGetFamilyID");
-    return f;
-  });
-  return slot->get();
-}
 
 // Who reads which device, and the devices' recognition state, made on a device's first
 // frame. The frame callback gets nothing but the device, so it finds its way here; frames
@@ -239,9 +211,12 @@ void Gestures::restartSoon() {
 }
 
 void Gestures::startDevices() {
-  const Framework& f = framework();
-  if (!f.createList || !f.registerCallback || !f.startDevice) return;
-  auto list = f.createList();
+  auto* createList = UnpublishedFunctions::deviceCreateList();
+  auto* registerCallback = UnpublishedFunctions::registerContactFrameCallback();
+  auto* startDevice = UnpublishedFunctions::deviceStart();
+  auto* familyID = UnpublishedFunctions::deviceFamilyID();
+  if (!createList || !registerCallback || !startDevice) return;
+  auto list = createList();
   if (!list) return;
   list_ = std::move(list);
   devices_.clear();
@@ -249,7 +224,7 @@ void Gestures::startDevices() {
     if (!device) continue;
     std::int32_t family = 0;
     // A device whose family cannot be read is taken for a trackpad.
-    if (f.familyID && f.familyID(device, &family) == 0 &&
+    if (familyID && familyID(device, &family) == 0 &&
         std::find(std::begin(mice), std::end(mice), family) != std::end(mice)) {
       continue;
     }
@@ -261,18 +236,19 @@ void Gestures::startDevices() {
     for (MTDeviceRef device : devices_) all.devices[key(device)] = Reader{life_, this};
   }
   for (MTDeviceRef device : devices_) {
-    f.registerCallback(device, &Gestures::frame);
-    f.startDevice(device, 0);
+    registerCallback(device, &Gestures::frame);
+    startDevice(device, 0);
   }
   const std::size_t n = devices_.size();
   Diagnostics::log("gestures: reading " + std::to_string(n) + " trackpad" + (n == 1 ? "" : "s"));
 }
 
 void Gestures::stopDevices() {
-  const Framework& f = framework();
+  auto* unregisterCallback = UnpublishedFunctions::unregisterContactFrameCallback();
+  auto* stopDevice = UnpublishedFunctions::deviceStop();
   for (MTDeviceRef device : devices_) {
-    if (f.unregisterCallback) f.unregisterCallback(device, &Gestures::frame);
-    if (f.stopDevice) f.stopDevice(device);
+    if (unregisterCallback) unregisterCallback(device, &Gestures::frame);
+    if (stopDevice) stopDevice(device);
   }
   {
     // Forgetting the tracks too: a half-seen tap from before the stop must not pair with

@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "workspace/Focus.h"
+#include "workspace/ScreenGeometry.h"
 
 namespace trelliq {
 
@@ -49,9 +50,9 @@ void NewWindowPlacer::move(const AXUIElementRef& window, const NSScreen& screen)
   const auto size = sizeValue ? sizeValue->asSize() : std::nullopt;
   if (!position || !size) return;
 
-  const auto screens = NSScreen::screens();
-  const double primaryTop = screens.empty() ? 0 : screens.front().frame().maxY();
-  const CGPoint centre{position->x + size->width * 0.5, primaryTop - (position->y + size->height * 0.5)};
+  const double primaryTop = ScreenGeometry::primaryTop();
+  const CGPoint centre =
+      platform::flipPoint(CGPoint{position->x + size->width * 0.5, position->y + size->height * 0.5}, primaryTop);
   if (screen.frame().contains(centre)) return;
 
   // Centred in the visible frame, but never with its top-left corner above or left of it.

@@ -187,7 +187,7 @@ std::optional<CGPoint> Private::center(const std::optional<std::string>& display
   const auto screens = NSScreen::screens();
   if (!screen || screens.empty()) return std::nullopt;
   const CGRect frame = screen->frame();
-  return CGPoint{frame.midX(), screens.front().frame().maxY() - frame.midY()};
+  return platform::flipPoint(CGPoint{frame.midX(), frame.midY()}, screens.front().frame().maxY());
 }
 
 std::optional<Private::Steps> Private::steps(std::int64_t space) {

@@ -5,7 +5,7 @@
 namespace trelliq {
 
 CGRect ScreenGeometry::windowServerFrame(const CGRect& frame, const CGRect& first) {
-  return CGRect(frame.minX(), first.maxY() - frame.maxY(), frame.width(), frame.height());
+  return platform::flipRect(frame, first.maxY());
 }
 
 CGRect ScreenGeometry::windowServerFrame(const NSScreen& screen) {

@@ -9,13 +9,15 @@
 #include <set>
 #include <string>
 
+#include "settings/DefaultsKeys.h"
+
 namespace trelliq {
 
 class SpaceNames final {
  public:
   SpaceNames() = delete;
 
-  static constexpr const char* defaultsKey = "spaceNames";
+  static constexpr const char* defaultsKey = defaultskey::spaceNames;
 
   /// "desktop/" + uuid.
   static std::string key(const std::string& desktopUUID);

@@ -6,12 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "ownwindows/KeyablePanel.h"
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
-#include "platform/OncePerSystem.h"
 #include "platform/PrivateSymbols.h"
 #include "settings/Diagnostics.h"
-#include "ownwindows/KeyablePanel.h"
 #include "workspace/Private.h"
 #include "workspace/UnpublishedFunctions.h"
 
@@ -22,13 +21,6 @@ namespace {
 constexpr std::uint64_t kSlideWaitNanos = 1'500'000'000;
 constexpr platform::Seconds kCheckInterval = 0.01;
 constexpr double kPanelSide = 2;
-
-SLSMoveWindowsToManagedSpace_t* moveWindows() {
-  static auto& slot = *new platform::OncePerSystem<SLSMoveWindowsToManagedSpace_t*>([] {
-    return platform::symbolAs<SLSMoveWindowsToManagedSpace_t>(Private::skyLight(), "SLSMoveWindowsToManagedSpace");
-  });
-  return slot.get();
-}
 
 std::string describe(const std::vector<std::int64_t>& spaces) {
   std::string text = "[";
@@ -72,7 +64,7 @@ void waitForSlide(Slide slide) {
 
 void SpaceSlide::go(std::int64_t space, SpaceSwipe::Done done) {
   const auto connection = UnpublishedFunctions::connection();
-  auto* move = moveWindows();
+  auto* move = UnpublishedFunctions::moveWindowsToManagedSpace();
   const auto screen = Private::screenOfSpace(space);
   const auto steps = Private::steps(space);
   if (!connection || !move || !screen || !steps) {

@@ -8,6 +8,7 @@
 #include "workspace/DesktopFrames.h"
 #include "workspace/ScreenGeometry.h"
 #include "workspace/SpaceNames.h"
+#include "workspace/TileIds.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -98,7 +99,7 @@ void enterFullScreen(Workspace& workspace, std::size_t d, const WindowInfo& old,
   // The display may have lost Space groups, but never the display itself.
   DisplayGroup& target = workspace.displays[d];
   Cluster fresh;
-  fresh.id = std::to_string(d) + ":fullScreen:" + std::to_string(window);
+  fresh.id = tileid::fullScreen(d, window);
   fresh.space = -static_cast<std::int64_t>(window);
   fresh.fullScreen = true;
   fresh.apps = {app};
@@ -129,7 +130,7 @@ std::optional<std::size_t> nearestOrdinarySpace(const DisplayGroup& display, std
 
 // Puts the window back into the Space's screen tile, or makes one of it in place of the
 // Space's desktop. False when the Space has neither.
-bool rejoinScreenTile(SpaceGroup& target, const std::string& prefix, const WindowInfo& moved, const AppInfo& app) {
+bool rejoinScreenTile(SpaceGroup& target, std::size_t display, const WindowInfo& moved, const AppInfo& app) {
   auto screenIt =
       std::find_if(target.clusters.begin(), target.clusters.end(), [](const Cluster& c) { return c.screen; });
   auto desktopIt =
@@ -146,7 +147,7 @@ bool rejoinScreenTile(SpaceGroup& target, const std::string& prefix, const Windo
   }
   if (desktopIt == target.clusters.end()) return false;
   Cluster tile;
-  tile.id = prefix + ":screen";
+  tile.id = tileid::screen(display, target.id);
   tile.space = target.id;
   tile.apps = {app};
   tile.windows = {moved};
@@ -161,9 +162,9 @@ bool rejoinScreenTile(SpaceGroup& target, const std::string& prefix, const Windo
 // Puts the window into its app's tile on the Space, in window-number order, or gives the
 // app a tile there; the Space's desktop tile goes when the desktops option shows it only
 // while nothing is visible.
-void rejoinAppTile(SpaceGroup& target, const std::string& prefix, const WindowInfo& moved, const AppInfo& app) {
+void rejoinAppTile(SpaceGroup& target, std::size_t display, const WindowInfo& moved, const AppInfo& app) {
   const std::uint32_t window = *moved.windowID;
-  const std::string tileID = prefix + ":" + std::to_string(app.id);
+  const std::string tileID = tileid::app(display, target.id, app.id);
   auto tileIt =
       std::find_if(target.clusters.begin(), target.clusters.end(), [&](const Cluster& c) { return c.id == tileID; });
   if (tileIt != target.clusters.end()) {
@@ -195,11 +196,10 @@ bool leaveFullScreen(Workspace& workspace, const Position& at, const WindowInfo&
   const std::optional<std::size_t> targetIndex = nearestOrdinarySpace(display, at.group);
   if (!targetIndex) return false;
   SpaceGroup target = display.spaces[*targetIndex];
-  const std::string prefix = std::to_string(at.display) + ":" + std::to_string(target.id);
   if (screenTiles) {
-    if (!rejoinScreenTile(target, prefix, moved, app)) return false;
+    if (!rejoinScreenTile(target, at.display, moved, app)) return false;
   } else {
-    rejoinAppTile(target, prefix, moved, app);
+    rejoinAppTile(target, at.display, moved, app);
   }
   display.spaces[*targetIndex] = std::move(target);
   const ValueID oldID = old.id;

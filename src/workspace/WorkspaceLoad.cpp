@@ -12,6 +12,7 @@
 #include "workspace/Focus.h"
 #include "workspace/ScreenGeometry.h"
 #include "workspace/SpaceNames.h"
+#include "workspace/TileIds.h"
 #include "workspace/WindowSnapshot.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -66,8 +67,7 @@ int displayUnder(const std::optional<CGRect>& bounds, const Layouts& displays, d
   int best = -1;
   double bestArea = 0;
   for (std::size_t i = 0; i < displays.size(); ++i) {
-    const CGRect f = displays[i].screen.frame();
-    const CGRect frame(f.minX(), primaryTop - f.maxY(), f.width(), f.height());
+    const CGRect frame = platform::flipRect(displays[i].screen.frame(), primaryTop);
     const CGRect overlap = frame.intersection(*bounds);
     if (overlap.isNull()) continue;
     const double area = overlap.width() * overlap.height();
@@ -257,7 +257,7 @@ struct TileSources {
 
 // One Space as the load sees it: where it is, how it is called and the windows on it.
 struct SpaceAt {
-  std::string prefix;  // "<display>:", the start of its tiles' ids
+  std::size_t display;  // the display's index, the start of its tiles' ids
   const Private::SpaceLayout& space;
   std::string desktopName;  // "Desktop N", N counting the display's ordinary Spaces
   std::string nameKey;
@@ -285,8 +285,8 @@ Cluster fullScreenTile(const SpaceAt& at, const std::vector<std::size_t>& apps, 
       any = true;
     }
   }
-  Cluster tile = makeTile(at.prefix + "fullScreen:" + std::to_string(smallest), at.space.id, true, apps, at.entries,
-                          from.loaded, from.focused);
+  Cluster tile = makeTile(tileid::fullScreen(at.display, smallest), at.space.id, true, apps, at.entries, from.loaded,
+                          from.focused);
   const auto shown =
       std::find_if(tile.windows.begin(), tile.windows.end(), [](const WindowInfo& w) { return !w.minimized; });
   if (shown != tile.windows.end() && shown->windowID) {
@@ -301,21 +301,20 @@ Cluster fullScreenTile(const SpaceAt& at, const std::vector<std::size_t>& apps, 
 // shows one) followed by one tile per app.
 std::vector<Cluster> spaceTiles(const SpaceAt& at, const std::optional<Cluster>& desktopTile, const TileSources& from) {
   const std::vector<std::size_t> apps = appsOn(at.entries);
-  const std::string spaceID = std::to_string(at.space.id);
   std::vector<Cluster> tiles;
   if (at.space.fullScreen) {
     tiles.push_back(fullScreenTile(at, apps, from));
   } else if (from.screenTiles && !apps.empty()) {
-    Cluster tile =
-        makeTile(at.prefix + spaceID + ":screen", at.space.id, false, apps, at.entries, from.loaded, from.focused);
+    Cluster tile = makeTile(tileid::screen(at.display, at.space.id), at.space.id, false, apps, at.entries, from.loaded,
+                            from.focused);
     tile.nameKey = at.nameKey;
     tile.named = at.named;
     tiles.push_back(Workspace::screenTile(tile, from.snapshot.order, at.desktopName));
   } else {
     if (desktopTile) tiles.push_back(*desktopTile);
     for (std::size_t a : apps) {
-      tiles.push_back(makeTile(at.prefix + spaceID + ":" + std::to_string(from.loaded[a].info.id), at.space.id, false,
-                               {a}, at.entries, from.loaded, from.focused));
+      tiles.push_back(makeTile(tileid::app(at.display, at.space.id, from.loaded[a].info.id), at.space.id, false, {a},
+                               at.entries, from.loaded, from.focused));
     }
   }
   return tiles;
@@ -358,7 +357,7 @@ DisplayGroup displayGroup(std::size_t d, const Private::DisplayLayout& display,
     if (!space.fullScreen) ++desktopCount;
     const std::string nameKey = SpaceNames::key(space.uuid);
     const auto found = placed.find(space.id);
-    const SpaceAt at{std::to_string(d) + ":",
+    const SpaceAt at{d,
                      space,
                      "Desktop " + std::to_string(desktopCount),
                      nameKey,

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "workspace/Recency.h"
+#include "workspace/TileIds.h"
 
 namespace trelliq {
 
@@ -22,7 +23,7 @@ AppInfo::AppInfo(const NSRunningApplication& running)
 Cluster Cluster::desktop(int display, std::int64_t space, std::string name, std::optional<std::string> nameKey,
                          std::optional<std::string> named) {
   Cluster c;
-  c.id = std::to_string(display) + ":" + std::to_string(space) + ":desktop";
+  c.id = tileid::desktop(static_cast<std::size_t>(display), space);
   c.space = space;
   c.desktopName = std::move(name);
   c.nameKey = std::move(nameKey);

@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 
+#include "settings/DefaultsKeys.h"
 #include "settings/Settings.h"
 #include "switcher/views/ScenePainter.h"
 
@@ -100,7 +101,7 @@ DisplayPanelView::~DisplayPanelView() {
 }
 
 bool DisplayPanelView::readNamesOption() {
-  return Settings::defaults().stringForKey("names") == std::optional<std::string>("always");
+  return Settings::defaults().stringForKey(defaultskey::names) == std::optional<std::string>("always");
 }
 
 void DisplayPanelView::namesOptionMayHaveChanged() {
