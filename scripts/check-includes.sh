@@ -1,21 +1,41 @@
 #!/usr/bin/env bash
-# Fails when the layering is broken: a logic folder includes a Qt header, or product code
-# includes the port behind the façade. Run by ./test before it builds; give the tree's
-# root as the argument to check another one.
+# Fails when the layering is broken: a logic folder includes a Qt header, product code
+# includes the simulated world's, the host's or the screen's headers (or the port behind
+# the façade), or a folder includes one on a floor above its own. Run by ./test before it
+# builds; give the tree's root as the argument to check another one.
 set -uo pipefail
 cd "${1:-$(dirname "$0")/..}"
 status=0
 fail() { echo "check-includes: $*" >&2; status=1; }
 
 # Plain C++ folders (their own files; subfolders are listed on their own).
-logic=(src/settings src/workspace src/switcher/model src/switcher/layout src/switcher src/guide/model src/app)
+logic=(src/settings src/ownwindows src/workspace src/switcher/model src/switcher/layout src/switcher src/guide/model
+       src/app)
 for dir in "${logic[@]}"; do
   while IFS= read -r hit; do fail "$hit: a logic folder includes Qt"; done < <(
     grep -HnE '^\s*#\s*include\s*[<"]Q[A-Za-z]*(/|>|")' "$dir"/*.h "$dir"/*.cpp 2>/dev/null)
 done
 
-# Product code calls the façade only, never the port behind it.
-while IFS= read -r hit; do fail "$hit: product code includes the port behind the façade"; done < <(
-  grep -rHnE '^\s*#\s*include\s*"platform/SystemPort\.h"' src --include='*.h' --include='*.cpp' |
-    grep -vE '^src/platform/')
+# Product code calls the façade only, never the port behind it nor the world; the
+# program's own folder (src/trelliq) is where it attaches to the world.
+while IFS= read -r hit; do fail "$hit: product code includes the world or the port behind the façade"; done < <(
+  grep -rHnE '^\s*#\s*include\s*"platform/(sim|host|screen)/|^\s*#\s*include\s*"platform/SystemPort\.h"' \
+    src --include='*.h' --include='*.cpp' | grep -vE '^src/(platform|trelliq)/')
+
+# Floors, lowest first: a folder may include its own floor and the ones below it.
+floors=(settings ownwindows workspace ownwindows/views switcher/model switcher/layout switcher switcher/views
+        guide/model ui guide app app/views preferences selftest trelliq)
+floor() {
+  local i
+  for i in "${!floors[@]}"; do [[ "${floors[$i]}" == "$1" ]] && { echo "$i"; return; }; done
+  echo -1
+}
+for from in "${floors[@]}"; do
+  f=$(floor "$from")
+  while IFS=: read -r file line target; do
+    t=$(floor "$(dirname "$target")")
+    ((t > f)) && fail "$file:$line: $from includes $target, a floor above it"
+  done < <(grep -HnoE '^\s*#\s*include\s*"[^"]+"' "src/$from"/*.h "src/$from"/*.cpp 2>/dev/null |
+             sed -E 's/:\s*#\s*include\s*"/:/; s/"$//')
+done
 exit $status
