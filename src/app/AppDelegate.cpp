@@ -68,17 +68,19 @@ void AppDelegate::watchAccessibility() {
       });
 }
 
-std::string AppDelegate::stateString(bool trusted, bool canFilter, bool listen, bool post) {
-  return std::string("trusted=") + text(trusted) + " canFilter=" + text(canFilter) + " listen=" + text(listen) +
-         " post=" + text(post);
+std::string AppDelegate::stateString(const AccessState& state) {
+  return std::string("trusted=") + text(state.trusted) + " canFilter=" + text(state.canFilter) +
+         " listen=" + text(state.listen) + " post=" + text(state.post);
 }
 
 void AppDelegate::tick(std::string& lastState) {
   if (leaving()) return;
   const bool trusted = AXIsProcessTrusted();
   const bool canFilter = trusted && Permission::canFilterEvents();
-  const std::string state =
-      stateString(trusted, canFilter, CGPreflightListenEventAccess(), CGPreflightPostEventAccess());
+  const std::string state = stateString({.trusted = trusted,
+                                         .canFilter = canFilter,
+                                         .listen = CGPreflightListenEventAccess(),
+                                         .post = CGPreflightPostEventAccess()});
   if (state != lastState) {
     Diagnostics::log("accessibility: " + state);
     lastState = state;

@@ -80,8 +80,15 @@ class AppDelegate : public NSApplicationDelegate {
   /// One tick of the watch (on the watch queue): logs "accessibility: " and the state when
   /// it differs from `lastState` (then updated), and calls accessibilityLost without access.
   static void tick(std::string& lastState);
+  /// What the watch reads of the program's access at one tick.
+  struct AccessState {
+    bool trusted = false;    // Accessibility is granted
+    bool canFilter = false;  // and the event tap may filter keys
+    bool listen = false;     // listening to input events is allowed
+    bool post = false;       // posting input events is allowed
+  };
   /// "trusted=T canFilter=C listen=L post=P" with each as "true" or "false".
-  static std::string stateString(bool trusted, bool canFilter, bool listen, bool post);
+  static std::string stateString(const AccessState& state);
   /// Logs, launches the relaunch shell (errors ignored), turns the hot keys on from a
   /// global queue and exits with status 0 once that is done or `restoreWait` has passed,
   /// whichever comes first. Watch queue. Only the first call in a process acts, and no

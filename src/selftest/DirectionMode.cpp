@@ -40,7 +40,7 @@ void jump(std::int64_t space, bool slide) {
 }
 
 void key(CGKeyCode code, CGEventFlags flags) {
-  Toolkit::post(code, true, flags, true);
+  Toolkit::post(code, keys::press, flags, keys::modifier);
   pump(0.05);
 }
 

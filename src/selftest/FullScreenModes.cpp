@@ -133,8 +133,8 @@ int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t win
     Toolkit::commandTab();
     Toolkit::pump(0.6);
     const CGKeyCode arrow = direction == "up" ? keys::up : keys::down;
-    Toolkit::key(arrow, true, keys::arrows, false);
-    Toolkit::key(arrow, false, keys::arrows, false);
+    Toolkit::key(arrow, keys::press, keys::arrows, keys::plain);
+    Toolkit::key(arrow, keys::release, keys::arrows, keys::plain);
     if (pictures.framesDir) written &= recordFrames(*pictures.framesDir, direction);
     // Every change of what shows, with the time it was first seen.
     const double start = Toolkit::seconds();

@@ -20,14 +20,14 @@ int GestureModes::spaceLoopTest(const std::string& out, std::uint32_t window, st
     Toolkit::go(window);
     const std::string from = where();
     // Every key of this gesture is a flags-changed event, ⌘ and ⌥ alike.
-    Toolkit::key(keys::command, true, keys::commandFlag, true);
+    Toolkit::key(keys::command, keys::press, keys::commandFlag, keys::modifier);
     for (std::int64_t i = 0; i < taps; ++i) {
-      Toolkit::key(keys::option, true, keys::commandOption, true);
-      Toolkit::key(keys::option, false, keys::commandFlag, true);
+      Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
+      Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
       Toolkit::pump(0.25);
     }
     Toolkit::pump(0.3);
-    Toolkit::key(keys::command, false, 0, true);
+    Toolkit::key(keys::command, keys::release, 0, keys::modifier);
     const double release = Toolkit::seconds();
     std::string samples;
     for (const double t : {0.3, 0.6, 1.0, 2.0}) {
@@ -53,7 +53,7 @@ int GestureModes::hoverTest(const std::string& out, std::uint32_t window, double
     Toolkit::pump(0.03);
   }
   Toolkit::pump(0.4);
-  Toolkit::key(keys::command, false, 0, true);
+  Toolkit::key(keys::command, keys::release, 0, keys::modifier);
   Toolkit::pump(1.0);
   return Toolkit::status(Toolkit::write(out, {"front after hovering " + platform::describe(x) + "," +
                                               platform::describe(y) + ": " + Toolkit::frontName()}));

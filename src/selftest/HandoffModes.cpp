@@ -11,7 +11,7 @@ namespace {
 // ⌘⇥ let go at once, well under the show delay; then time for the switch to land.
 void quickCommandTab() {
   Toolkit::commandTab();
-  Toolkit::key(keys::command, false, 0, true);
+  Toolkit::key(keys::command, keys::release, 0, keys::modifier);
   Toolkit::pump(1.2);
 }
 

@@ -40,7 +40,7 @@ struct Run {
       Toolkit::commandOptionTap();
     }
     Toolkit::pump(0.6);
-    Toolkit::key(keys::command, false, 0, true);
+    Toolkit::key(keys::command, keys::release, 0, keys::modifier);
     Toolkit::pump(1.5);
     log.push_back(std::string(tab ? "switched with ⌘⇥: " : "switched with keys: ") + where());
   }

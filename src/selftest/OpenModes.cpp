@@ -63,7 +63,7 @@ int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
     }
   }
   if (extras.focusBottom) {
-    Toolkit::key(keys::shift, true, keys::commandShift, true);
+    Toolkit::key(keys::shift, keys::press, keys::commandShift, keys::modifier);
     Toolkit::pump(0.5);
   }
   if (extras.captureDir) {
@@ -73,7 +73,7 @@ int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
                               {"at screenshot: " + Toolkit::strings(copyWindows(kCGWindowListOptionOnScreenOnly))});
     written &= capturePanels(dir);
   }
-  if (extras.focusBottom) Toolkit::key(keys::shift, false, keys::commandFlag, true);
+  if (extras.focusBottom) Toolkit::key(keys::shift, keys::release, keys::commandFlag, keys::modifier);
   Toolkit::press(keys::x);
   const std::vector<std::string> lines{
       "space " + Toolkit::spaces() + " front " + Toolkit::frontName(),
@@ -88,11 +88,11 @@ int OpenModes::appearTest(const std::string& out, const std::string& owner, std:
   std::vector<std::string> lines;
   for (std::int64_t round = 0; round < rounds; ++round) {
     const std::set<std::uint32_t> before = Toolkit::windows(owner);
-    Toolkit::post(keys::command, true, keys::commandFlag, true);
+    Toolkit::post(keys::command, keys::press, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.05);
     const double start = Toolkit::seconds();
-    Toolkit::post(keys::tab, true, keys::commandFlag, false);
-    Toolkit::post(keys::tab, false, keys::commandFlag, false);
+    Toolkit::post(keys::tab, keys::press, keys::commandFlag, keys::plain);
+    Toolkit::post(keys::tab, keys::release, keys::commandFlag, keys::plain);
     std::optional<std::int64_t> appeared;
     while (Toolkit::seconds() - start < 1.5) {
       const std::set<std::uint32_t> now = Toolkit::windows(owner);
@@ -104,9 +104,9 @@ int OpenModes::appearTest(const std::string& out, const std::string& owner, std:
     }
     lines.push_back(appeared ? "appeared after " + std::to_string(*appeared) + "ms" : std::string("never (1.5s)"));
     Toolkit::pump(0.2);
-    Toolkit::post(keys::escape, true, keys::commandFlag, false);
-    Toolkit::post(keys::escape, false, keys::commandFlag, false);
-    Toolkit::post(keys::command, false, 0, true);
+    Toolkit::post(keys::escape, keys::press, keys::commandFlag, keys::plain);
+    Toolkit::post(keys::escape, keys::release, keys::commandFlag, keys::plain);
+    Toolkit::post(keys::command, keys::release, 0, keys::modifier);
     Toolkit::pump(0.6);
   }
   return Toolkit::status(Toolkit::write(out, lines));

@@ -92,12 +92,12 @@ int PictureModes::permissionsShot(const std::string& out, double delay) {
   return writeWindow(static_cast<std::uint32_t>(window->windowNumber()), out, "the Permissions window");
 }
 
-int PictureModes::prefsShot(const std::string& out, double delay, bool bottom) {
+int PictureModes::prefsShot(const std::string& out, double delay, FormEnd end) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
   Settings::registerDefaults();
   PreferencesWindow::shared().show();
   Toolkit::pump(delay);
-  if (bottom) {
+  if (end == FormEnd::bottom) {
     const std::vector<NSWindow*> windows = NSApp().windows();
     QWidget* content = windows.empty() ? nullptr : windows.front()->contentView();
     if (content) {
@@ -129,7 +129,8 @@ std::vector<SelfTestMode> PictureModes::modes() {
        both(optionalParsesAt(2, 2, isDecimal),
             optionalParsesAt(2, 3, [](const std::string& word) { return word == "bottom"; })),
        [](const Args& args, std::size_t at) {
-         return prefsShot(args[at + 1], delay(args, at + 2), optionalAt(args, at, 3) == "bottom");
+         return prefsShot(args[at + 1], delay(args, at + 2),
+                          optionalAt(args, at, 3) == "bottom" ? FormEnd::bottom : FormEnd::top);
        }},
   };
 }

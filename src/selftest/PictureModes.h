@@ -40,9 +40,11 @@ class PictureModes final {
   static int guideShot(const std::string& out, double delay, const std::optional<std::string>& topic);
   /// "--permissions-shot": the Permissions window.
   static int permissionsShot(const std::string& out, double delay);
-  /// "--prefs-shot": the Preferences window after registering the defaults; with `bottom`
+  /// Where the Preferences form's scrolling areas stand for the picture.
+  enum class FormEnd { top, bottom };
+  /// "--prefs-shot": the Preferences window after registering the defaults; at `bottom`
   /// every scrolling area of the first window is scrolled to its end first.
-  static int prefsShot(const std::string& out, double delay, bool bottom);
+  static int prefsShot(const std::string& out, double delay, FormEnd end);
 
   /// Writes the full-resolution picture of a window (`what`, for messages) as PNG; the exit
   /// status: 1, after saying why, when it cannot be captured, encoded or written.

@@ -38,14 +38,14 @@ int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t
   std::vector<std::string> lines{"start " + Toolkit::spaces()};
   for (const std::uint32_t w : windows) {
     // The modifier goes down and up with the thread asleep, as a finger on the key would.
-    if (hold && Toolkit::post(*hold, true, holdFlags(*hold), true)) Toolkit::sleep(0.05);
+    if (hold && Toolkit::post(*hold, keys::press, holdFlags(*hold), keys::modifier)) Toolkit::sleep(0.05);
     const double start = Toolkit::seconds();
     const bool jumped = Toolkit::jumpToSpaceOf(w);
     const std::int64_t ms = Toolkit::millisecondsSince(start);
     lines.push_back("window " + std::to_string(w) + " (space " + Toolkit::list(Private::spaces(w)) + "): jumped=" +
                     Toolkit::text(jumped) + " in " + std::to_string(ms) + "ms, now " + Toolkit::spaces());
     Toolkit::sleep(0.5);
-    if (hold && Toolkit::post(*hold, false, 0, true)) Toolkit::sleep(0.05);
+    if (hold && Toolkit::post(*hold, keys::release, 0, keys::modifier)) Toolkit::sleep(0.05);
   }
   return Toolkit::status(Toolkit::write(out, lines));
 }

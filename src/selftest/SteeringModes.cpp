@@ -41,8 +41,8 @@ std::string session(const std::vector<NSScreen>& screens, const std::function<vo
 
 // The fn tap under ⌘: the copy's switcher steps to the next display.
 void fnStep() {
-  Toolkit::key(keys::fn, true, keys::commandFn, true);
-  Toolkit::key(keys::fn, false, keys::commandFlag, true);
+  Toolkit::key(keys::fn, keys::press, keys::commandFn, keys::modifier);
+  Toolkit::key(keys::fn, keys::release, keys::commandFlag, keys::modifier);
   Toolkit::pump(0.3);
 }
 
@@ -88,27 +88,27 @@ int SteeringModes::tabTest(const std::string& out, const TabExtras& extras) {
   }
   if (extras.tapOptionDir) {
     const std::string& dir = *extras.tapOptionDir;
-    Toolkit::key(keys::option, true, keys::commandOption, true);
+    Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
     Toolkit::pump(0.05);
-    Toolkit::key(keys::option, false, keys::commandFlag, true);
+    Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.4);
     written &= shot(dir + "/opt-tap.png");
-    Toolkit::key(keys::option, true, keys::commandOption, true);
+    Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
     Toolkit::pump(0.6);
     written &= shot(dir + "/opt-hold.png");
-    Toolkit::key(keys::option, false, keys::commandFlag, true);
+    Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.5);
     written &= shot(dir + "/opt-let-go.png");
   }
   if (extras.holdOptionDir) {
     const std::string& dir = *extras.holdOptionDir;
-    Toolkit::key(keys::option, true, keys::commandOption, true);
+    Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
     Toolkit::pump(0.4);
-    Toolkit::key(keys::tab, true, keys::commandOption, false);
-    Toolkit::key(keys::tab, false, keys::commandOption, false);
+    Toolkit::key(keys::tab, keys::press, keys::commandOption, keys::plain);
+    Toolkit::key(keys::tab, keys::release, keys::commandOption, keys::plain);
     Toolkit::pump(0.5);
     written &= shot(dir + "/opt-held.png");
-    Toolkit::key(keys::option, false, keys::commandFlag, true);
+    Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.5);
     written &= shot(dir + "/opt-released.png");
   }
@@ -134,7 +134,7 @@ int SteeringModes::steerTest(const std::string& dir) {
       {"option", [] { Toolkit::tapUnderCommand(keys::option, keys::commandOption); }},
       {"backtick", [] { Toolkit::press(keys::grave); }},
   };
-  Toolkit::key(keys::command, true, keys::commandFlag, true);
+  Toolkit::key(keys::command, keys::press, keys::commandFlag, keys::modifier);
   bool written = true;
   std::size_t pictures = 0;
   for (std::size_t n = 0; n < std::size(steps); ++n) {

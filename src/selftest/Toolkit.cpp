@@ -126,44 +126,44 @@ std::int64_t Toolkit::millisecondsSince(double start) {
 
 // ---- Keys -------------------------------------------------------------------------------
 
-bool Toolkit::post(CGKeyCode code, bool down, CGEventFlags flags, bool modifier) {
-  const CGEventRef event = CGEventCreateKeyboardEvent(nullptr, code, down);
+bool Toolkit::post(CGKeyCode code, keys::Stroke stroke, CGEventFlags flags, keys::KeyKind kind) {
+  const CGEventRef event = CGEventCreateKeyboardEvent(nullptr, code, stroke == keys::press);
   if (!event) return false;
-  if (modifier) CGEventSetType(event, kCGEventFlagsChanged);
+  if (kind == keys::modifier) CGEventSetType(event, kCGEventFlagsChanged);
   CGEventSetFlags(event, flags);
   CGEventPost(kCGHIDEventTap, event);
   return true;
 }
 
-void Toolkit::key(CGKeyCode code, bool down, CGEventFlags flags, bool modifier) {
-  if (post(code, down, flags, modifier)) pump(0.05);
+void Toolkit::key(CGKeyCode code, keys::Stroke stroke, CGEventFlags flags, keys::KeyKind kind) {
+  if (post(code, stroke, flags, kind)) pump(0.05);
 }
 
 void Toolkit::press(CGKeyCode code) {
-  key(code, true, keys::commandFlag, false);
-  key(code, false, keys::commandFlag, false);
+  key(code, keys::press, keys::commandFlag, keys::plain);
+  key(code, keys::release, keys::commandFlag, keys::plain);
 }
 
 void Toolkit::tapUnderCommand(CGKeyCode code, CGEventFlags flags) {
-  key(code, true, flags, true);
-  key(code, false, keys::commandFlag, true);
+  key(code, keys::press, flags, keys::modifier);
+  key(code, keys::release, keys::commandFlag, keys::modifier);
 }
 
 void Toolkit::commandTab() {
-  key(keys::command, true, keys::commandFlag, true);
-  key(keys::tab, true, keys::commandFlag, false);
-  key(keys::tab, false, keys::commandFlag, false);
+  key(keys::command, keys::press, keys::commandFlag, keys::modifier);
+  key(keys::tab, keys::press, keys::commandFlag, keys::plain);
+  key(keys::tab, keys::release, keys::commandFlag, keys::plain);
 }
 
 void Toolkit::commandOptionTap() {
-  key(keys::command, true, keys::commandFlag, true);
-  key(keys::option, true, keys::commandOption, true);
-  key(keys::option, false, keys::commandFlag, true);
+  key(keys::command, keys::press, keys::commandFlag, keys::modifier);
+  key(keys::option, keys::press, keys::commandOption, keys::modifier);
+  key(keys::option, keys::release, keys::commandFlag, keys::modifier);
 }
 
 void Toolkit::escapeAndLetGo() {
   press(keys::escape);
-  key(keys::command, false, 0, true);
+  key(keys::command, keys::release, 0, keys::modifier);
 }
 
 bool Toolkit::movePointer(CGPoint point) {

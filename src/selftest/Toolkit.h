@@ -31,6 +31,12 @@ inline constexpr CGKeyCode command = 55, tab = 48, escape = 53, option = 58, shi
                            two = 19, x = 7, down = 125, up = 126;
 inline constexpr CGEventFlags commandFlag = 0x100000, commandOption = 0x180000, commandShift = 0x120000,
                               commandFn = 0x900000, arrows = 0xb00000;
+/// Whether a posted key goes down or comes up, and whether it is typed as a modifier
+/// (a flags change) or as an ordinary key.
+enum class Stroke { press, release };
+enum class KeyKind { plain, modifier };
+inline constexpr Stroke press = Stroke::press, release = Stroke::release;
+inline constexpr KeyKind plain = KeyKind::plain, modifier = KeyKind::modifier;
 }  // namespace keys
 
 class Toolkit final {
@@ -58,10 +64,10 @@ class Toolkit final {
 
   // ---- Keys -----------------------------------------------------------------------------
   /// Posts one keyboard event at the HID tap with exactly `flags`, typed as flags-changed
-  /// when `modifier`; then `pump(0.05)`. Nothing (and no wait) when no event can be made.
-  static void key(CGKeyCode code, bool down, CGEventFlags flags, bool modifier);
+  /// for a `keys::modifier`; then `pump(0.05)`. Nothing (and no wait) when no event can be made.
+  static void key(CGKeyCode code, keys::Stroke stroke, CGEventFlags flags, keys::KeyKind kind);
   /// The same event without the run loop afterwards; false when none could be made.
-  static bool post(CGKeyCode code, bool down, CGEventFlags flags, bool modifier);
+  static bool post(CGKeyCode code, keys::Stroke stroke, CGEventFlags flags, keys::KeyKind kind);
   /// A key typed while ⌘ is held: down, then up, both ordinary key events with the ⌘ flag,
   /// each followed by 0.05 s of run loop.
   static void press(CGKeyCode code);

@@ -34,8 +34,7 @@ void onlyDesktops(DisplayGroup& display) {
 }  // namespace
 
 Workspace WindowlessMode::snapshot(const Workspace& loaded, std::optional<std::int64_t> keep,
-                                   const std::vector<NSRunningApplication>& running, std::int32_t own,
-                                   bool finderOnly) {
+                                   const std::vector<NSRunningApplication>& running, std::int32_t own, Tray trayApps) {
   std::vector<DisplayGroup> displays = loaded.displays;
   for (std::size_t d = 0; d < displays.size(); ++d) {
     if (keep && static_cast<std::int64_t>(d) == *keep) continue;
@@ -54,7 +53,7 @@ Workspace WindowlessMode::snapshot(const Workspace& loaded, std::optional<std::i
     tray.emplace_back(app);
     --room;
   }
-  if (finderOnly) {
+  if (trayApps == Tray::finderOnly) {
     std::erase_if(tray,
                   [](const AppInfo& a) { return a.app.bundleIdentifier() != std::optional<std::string>(kFinder); });
   }
@@ -97,11 +96,11 @@ std::string WindowlessMode::line(const std::string& name, const SwitcherModel& m
          (plan.empty() ? std::string("do nothing") : planText);
 }
 
-int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep, bool finderOnly) {
+int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep, Tray tray) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
   const Workspace loaded = Workspace::load(Settings::desktops(), false);
   const Workspace shown = snapshot(loaded, keep, NSWorkspace::shared().runningApplications(),
-                                   NSProcessInfo::processInfo().processIdentifier(), finderOnly);
+                                   NSProcessInfo::processInfo().processIdentifier(), tray);
   const int focused = focusedDisplay(shown.displays.size(), keep);
 
   Switcher& switcher = Switcher::shared();
@@ -148,7 +147,7 @@ std::vector<SelfTestMode> WindowlessMode::modes() {
        [](const Args& args, std::size_t at) {
          const std::optional<std::int64_t> keep = at + 2 < args.size() ? parseInteger(args[at + 2]) : std::nullopt;
          const char* tray = std::getenv("TRAY");
-         return run(args[at + 1], keep, tray && std::string(tray) == "finder");
+         return run(args[at + 1], keep, tray && std::string(tray) == "finder" ? Tray::finderOnly : Tray::topped);
        }},
   };
 }

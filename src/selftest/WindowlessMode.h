@@ -23,18 +23,21 @@ class WindowlessMode final {
   /// This file's rows of the command-line table, in the table's order.
   static std::vector<SelfTestMode> modes();
 
+  /// Which apps the test's tray holds.
+  enum class Tray { topped, finderOnly };
+
   /// Opens the switcher, runs the steps, writes "<dir>/log.txt" and "<dir>/<step>.png".
-  /// `keep` names a display left as loaded; `finderOnly` keeps only the file manager in
-  /// the tray. Answers the exit status, always 0. Main thread.
-  static int run(const std::string& dir, std::optional<std::int64_t> keep, bool finderOnly);
+  /// `keep` names a display left as loaded; `Tray::finderOnly` keeps only the file manager
+  /// in the tray. Answers the exit status, always 0. Main thread.
+  static int run(const std::string& dir, std::optional<std::int64_t> keep, Tray tray);
 
   /// The test snapshot made from `loaded`: every display but `keep` loses its full-screen
   /// Spaces and its app tiles (Spaces left without tiles go) and gets the first desktop
   /// tile of its current Space as its front tile; the tray is the loaded one (at most six)
   /// topped up towards four with the regular apps of `running` that are neither `own` nor
-  /// in it already. With `finderOnly`, only the file manager stays in the tray.
+  /// in it already. With `Tray::finderOnly`, only the file manager stays in the tray.
   static Workspace snapshot(const Workspace& loaded, std::optional<std::int64_t> keep,
-                            const std::vector<NSRunningApplication>& running, std::int32_t own, bool finderOnly);
+                            const std::vector<NSRunningApplication>& running, std::int32_t own, Tray trayApps);
   /// The display the switcher starts on: the first one that is not `keep`, else 0.
   static int focusedDisplay(std::size_t displays, std::optional<std::int64_t> keep);
   /// What a planned switch does, in words ("go to Quill window 2101", "open Easel on

@@ -36,7 +36,7 @@ void prune(const std::string& folder) {
   for (const std::string& name : FileManager::contentsOfDirectory(folder).value_or(std::vector<std::string>{})) {
     const std::string path = platform::joinPath(folder, name);
     if (!FileManager::isRegularFile(path)) continue;
-    if (DiagnosticScreenshots::isCaptureName(name, true)) {
+    if (DiagnosticScreenshots::isCaptureName(name, DiagnosticScreenshots::CaptureFile::temporary)) {
       // Under the folder's lock no capture is being written: this one was interrupted.
       FileManager::removeFile(path);
       continue;
@@ -109,8 +109,8 @@ std::string DiagnosticScreenshots::fileName(const std::string& stamp, int number
   return stamp + std::string(kDisplayMark) + std::to_string(number) + std::string(kPng);
 }
 
-bool DiagnosticScreenshots::isCaptureName(std::string_view name, bool temporary) {
-  if (temporary) {
+bool DiagnosticScreenshots::isCaptureName(std::string_view name, CaptureFile file) {
+  if (file == CaptureFile::temporary) {
     // "." + name + ".tmp-" + six characters of mkstemp.
     constexpr std::string_view kTemporary = ".tmp-";
     if (name.size() < 1 + kTemporary.size() + 6 || name.front() != '.') return false;

@@ -29,10 +29,13 @@ class DiagnosticScreenshots final {
   /// stamp + "-display" + number + ".png".
   static std::string fileName(const std::string& stamp, int number);
 
+  /// A capture's file as written, or the temporary file an interrupted write leaves.
+  enum class CaptureFile { written, temporary };
+
   /// Whether `name` is one the program gives its captures ("HH-mm-ss.SSS-displayN.png"),
-  /// or, with `temporary`, what an interrupted write of one leaves (".NAME.tmp-XXXXXX").
+  /// or, for `temporary`, what an interrupted write of one leaves (".NAME.tmp-XXXXXX").
   /// Pruning touches nothing else: the folder may hold the user's own pictures.
-  static bool isCaptureName(std::string_view name, bool temporary = false);
+  static bool isCaptureName(std::string_view name, CaptureFile file = CaptureFile::written);
 
   /// The names to delete so that only the newest `keep` stamps remain. Every ".png" name
   /// has a stamp, the part before its first "-display" (the whole name when it has none),

@@ -71,10 +71,10 @@ TEST(Toolkit, KeysArePostedAtTheHidTapWithExactlyTheirFlags) {
   events.clearRecords();
 
   const double start = scene.clock.monotonicSeconds();
-  Toolkit::key(58, true, 0x180000, true);
+  Toolkit::key(58, keys::press, 0x180000, keys::modifier);
   EXPECT_NEAR(elapsed(scene, start), 0.05, 1e-9) << "each key is followed by 0.05 s of run loop";
-  Toolkit::key(48, false, 0x100000, false);
-  ASSERT_TRUE(Toolkit::post(55, false, 0, true));
+  Toolkit::key(48, keys::release, 0x100000, keys::plain);
+  ASSERT_TRUE(Toolkit::post(55, keys::release, 0, keys::modifier));
 
   const auto posted = events.posted();
   ASSERT_EQ(posted.size(), 3u);
@@ -112,7 +112,7 @@ TEST(Toolkit, TheEventPumpAloneHandsRoutedEventsToTheApplication) {
   Toolkit::pump(0.5);
   ASSERT_TRUE(app.isActive());
 
-  Toolkit::post(7, true, 0, false);
+  Toolkit::post(7, keys::press, 0, keys::plain);
   Toolkit::pump(0.2);
   EXPECT_TRUE(recorder.keys.empty()) << "the run loop alone leaves events waiting";
   Toolkit::pumpEvents(0.1, 0.01);

@@ -65,20 +65,23 @@ TEST(WindowlessSnapshot, TheTrayIsCutToSixAndToppedUpTowardsFourWithOtherRegular
       running(9015, "Finder", platform::ActivationPolicy::regular, "com.apple.finder")};
   Workspace loaded;
   for (int i = 1; i <= 7; ++i) loaded.tray.push_back(appInfo(9000 + i, "T" + std::to_string(i)));
-  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, false).tray),
+  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, WindowlessMode::Tray::topped).tray),
             (Lines{"T1", "T2", "T3", "T4", "T5", "T6"}));
 
   loaded.tray = {appInfo(9001, "A"), appInfo(9002, "B")};
-  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, false).tray), (Lines{"A", "B", "R1", "R2"}))
+  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, WindowlessMode::Tray::topped).tray),
+            (Lines{"A", "B", "R1", "R2"}))
       << "neither itself, an accessory app nor one already there";
 
   loaded.tray = {};
-  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, false).tray),
+  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, WindowlessMode::Tray::topped).tray),
             (Lines{"A", "R1", "R2", "R3"}));
-  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, true).tray), Lines{})
+  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, WindowlessMode::Tray::finderOnly).tray),
+            Lines{})
       << "the file manager was not among the four";
   loaded.tray = {appInfo(9015, "Finder", "com.apple.finder"), appInfo(9002, "B")};
-  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, true).tray), Lines{"Finder"});
+  EXPECT_EQ(names(WindowlessMode::snapshot(loaded, std::nullopt, all, own, WindowlessMode::Tray::finderOnly).tray),
+            Lines{"Finder"});
 }
 
 TEST(WindowlessSnapshot, DisplaysKeepOnlyDesktopTilesOfOrdinarySpaces) {
@@ -95,7 +98,7 @@ TEST(WindowlessSnapshot, DisplaysKeepOnlyDesktopTilesOfOrdinarySpaces) {
   const DisplayGroup fullScreenOnly{"d1", kScreen, {space(5, true, true, {tile("1:5:fs", 5, app)})}, "1:5:fs"};
   const Workspace loaded({first, fullScreenOnly}, {}, {{"k", "v"}}, {4});
 
-  const Workspace shown = WindowlessMode::snapshot(loaded, std::nullopt, {}, 0, false);
+  const Workspace shown = WindowlessMode::snapshot(loaded, std::nullopt, {}, 0, WindowlessMode::Tray::topped);
   ASSERT_EQ(shown.displays.size(), 2u);
   const DisplayGroup& d = shown.displays[0];
   ASSERT_EQ(d.spaces.size(), 2u);
@@ -112,11 +115,11 @@ TEST(WindowlessSnapshot, DisplaysKeepOnlyDesktopTilesOfOrdinarySpaces) {
   EXPECT_EQ(shown.appDesktops, loaded.appDesktops);
 
   // The kept display stays as loaded; a keep naming no display keeps nothing.
-  const Workspace kept = WindowlessMode::snapshot(loaded, 1, {}, 0, false);
+  const Workspace kept = WindowlessMode::snapshot(loaded, 1, {}, 0, WindowlessMode::Tray::topped);
   EXPECT_EQ(kept.displays[1].spaces.size(), 1u);
   EXPECT_EQ(kept.displays[1].here, "1:5:fs");
   EXPECT_EQ(kept.displays[0].spaces.size(), 2u);
-  EXPECT_EQ(WindowlessMode::snapshot(loaded, 7, {}, 0, false).displays[1].spaces.size(), 0u);
+  EXPECT_EQ(WindowlessMode::snapshot(loaded, 7, {}, 0, WindowlessMode::Tray::topped).displays[1].spaces.size(), 0u);
 
   // No current Space left: no front tile.
   const DisplayGroup noCurrent{
@@ -124,7 +127,9 @@ TEST(WindowlessSnapshot, DisplaysKeepOnlyDesktopTilesOfOrdinarySpaces) {
       kScreen,
       {space(6, false, true, {tile("2:6:a", 6, app)}), space(7, false, false, {tile("2:7:desktop", 7, std::nullopt)})},
       "2:6:a"};
-  EXPECT_EQ(WindowlessMode::snapshot(Workspace({noCurrent}, {}), std::nullopt, {}, 0, false).displays[0].here,
+  EXPECT_EQ(WindowlessMode::snapshot(Workspace({noCurrent}, {}), std::nullopt, {}, 0, WindowlessMode::Tray::topped)
+                .displays[0]
+                .here,
             std::nullopt);
 }
 

@@ -211,7 +211,9 @@ TEST(ScreenshotDecisions, OnlyTheProgramsOwnNamesAreCaptures) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name), row.capture) << row.name;
-    EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name, true), row.temporary) << row.name;
+    EXPECT_EQ(DiagnosticScreenshots::isCaptureName(row.name, DiagnosticScreenshots::CaptureFile::temporary),
+              row.temporary)
+        << row.name;
   }
 }
 
