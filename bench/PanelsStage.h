@@ -147,7 +147,7 @@ class Stage {
   /// `toShown` (everything from the key on); answers the show and what followed it.
   Cost open() {
     modifiers(kCGEventFlagMaskCommand);
-    press(trelliq::Switcher::keyTab, kCGEventFlagMaskCommand);
+    press(trelliq::SwitcherKeys::tab, kCGEventFlagMaskCommand);
     beginCost = {};
     bool began = false;
     Cost show;
@@ -162,12 +162,12 @@ class Stage {
   }
   /// ⌘⇥ with the panels shown, from the ⇥ to the end of that instant.
   Cost step() {
-    press(trelliq::Switcher::keyTab, kCGEventFlagMaskCommand);
+    press(trelliq::SwitcherKeys::tab, kCGEventFlagMaskCommand);
     return run(0);
   }
   /// Escape, then ⌘ up; the session's leftovers run out untimed.
   void close() {
-    press(trelliq::Switcher::keyEscape, kCGEventFlagMaskCommand);
+    press(trelliq::SwitcherKeys::escape, kCGEventFlagMaskCommand);
     modifiers(0);
     run(1);
   }

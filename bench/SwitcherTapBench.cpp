@@ -137,7 +137,7 @@ BENCHMARK(BM_TapTypingWhileClosed)->Unit(benchmark::kMicrosecond);
 void BM_TapOptionTabWhileClosedAcrossDefaultsChanges(benchmark::State& state) {
   Stage stage;
   // Repeats: decided like a press (the tile style counts) but never opening.
-  run(state, stage, {{kCGEventKeyDown, keyDown(Switcher::keyTab, kOption, true)}},
+  run(state, stage, {{kCGEventKeyDown, keyDown(trelliq::SwitcherKeys::tab, kOption, true)}},
       [](long stretch) { UserDefaults::standard().set("tiles", stretch % 2 ? "both" : "apps"); });
 }
 BENCHMARK(BM_TapOptionTabWhileClosedAcrossDefaultsChanges)->Unit(benchmark::kMicrosecond);
@@ -146,9 +146,9 @@ void BM_TapSteeringWhileOpen(benchmark::State& state) {
   Stage stage;
   stage.open(Switcher::Action::cycle(1));
   run(state, stage,
-      {{kCGEventKeyDown, keyDown(Switcher::keyTab, kCommand)},
-       {kCGEventKeyDown, keyDown(Switcher::keyRight, kCommand, true)},
-       {kCGEventKeyDown, keyDown(Switcher::keyGrave, kCommand)},
+      {{kCGEventKeyDown, keyDown(trelliq::SwitcherKeys::tab, kCommand)},
+       {kCGEventKeyDown, keyDown(trelliq::SwitcherKeys::right, kCommand, true)},
+       {kCGEventKeyDown, keyDown(trelliq::SwitcherKeys::grave, kCommand)},
        {kCGEventKeyDown, keyDown(7, kCommand)}});  // a letter without a binding
 }
 BENCHMARK(BM_TapSteeringWhileOpen)->Unit(benchmark::kMicrosecond);

@@ -49,9 +49,14 @@
 #include "platform/Image.h"
 #include "switcher/PanelViews.h"
 #include "switcher/SwitcherPanel.h"
+#include "switcher/SwitcherTiming.h"
+#include "switcher/model/KeyDecision.h"
 #include "switcher/model/ModelChange.h"
+#include "switcher/model/OpenState.h"
 #include "switcher/model/OpeningDisplay.h"
 #include "switcher/model/PanelGeometry.h"
+#include "switcher/model/ScrollSteering.h"
+#include "switcher/model/SessionAction.h"
 #include "switcher/model/SwitcherModel.h"
 #include "switcher/model/TileID.h"
 #include "workspace/WorkspaceTypes.h"
@@ -64,24 +69,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   // Types
   // ======================================================================================
 
-  /// What a trigger asks the switcher to open; `step` is +1, or −1 with ⇧.
-  struct Action {
-    enum class Kind { cycle, space, tile, clusters, appWindows, tray, clusterTray };
-    Kind kind = Kind::cycle;
-    int step = 1;
-
-    static Action cycle(int step) { return {Kind::cycle, step}; }
-    static Action space(int step) { return {Kind::space, step}; }
-    static Action tile(int step) { return {Kind::tile, step}; }
-    static Action clusters(int step) { return {Kind::clusters, step}; }
-    static Action appWindows(int step) { return {Kind::appWindows, step}; }
-    static Action tray() { return {Kind::tray, 1}; }
-    static Action clusterTray() { return {Kind::clusterTray, 1}; }
-    /// Window tiles: `tile`, `clusters`, `clusterTray`.
-    bool isClusters() const { return kind == Kind::tile || kind == Kind::clusters || kind == Kind::clusterTray; }
-    bool isAppWindows() const { return kind == Kind::appWindows; }
-    friend bool operator==(const Action&, const Action&) = default;
-  };
+  /// What a trigger asks the switcher to open.
+  using Action = SessionAction;
+  using ClickTarget = trelliq::ClickTarget;
+  using OpenState = trelliq::OpenState;
 
   /// One planned activation.
   struct Switch {
@@ -134,32 +125,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
     std::vector<std::unique_ptr<Layer>> layers;
   };
 
-  /// A screen area (bottom-left screen coordinates) where clicks reach the panels
-  /// (`passes`) or are swallowed.
-  struct ClickTarget {
-    CGRect rect;
-    bool passes = true;
-    friend bool operator==(const ClickTarget&, const ClickTarget&) = default;
-  };
-
   /// An ⌥ press under ⌘ that may become a tap while the switcher is closed.
   struct PendingTap {
     CGEventFlags flag = 0;
     CGEventTimestamp time = 0;
-  };
-
-  /// One consistent read of the values both threads use, taken under `openLock`.
-  struct OpenState {
-    bool open = false;
-    bool staysOpen = false;
-    bool renaming = false;
-    bool tapStopped = false;
-    /// The opening that owns `open` (0: none yet).
-    std::uint64_t generation = 0;
-    /// Modifiers whose release ends the session.
-    CGEventFlags holding = kCGEventFlagMaskCommand;
-    bool clusterSession = false;
-    bool appSession = false;
   };
 
   /// Where the hot-corner and multitouch watches plug in (empty until they exist).
@@ -174,48 +143,16 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
   // Event mask of the tap: key down, flags changed, the nine mouse button types, scroll.
   static constexpr CGEventMask eventMask = 0xE4014DE;
-  // Key codes.
-  static constexpr CGKeyCode keyTab = 48, keyGrave = 50, keyReturn = 36, keyEnter = 76, keyEscape = 53, keyLeft = 123,
-                             keyRight = 124, keyDown = 125, keyUp = 126;
   /// Modifiers whose presses the flags-changed handling collects, in this order.
   static constexpr std::array<CGEventFlags, 3> tapKeys{kCGEventFlagMaskControl, kCGEventFlagMaskAlternate,
                                                        kCGEventFlagMaskSecondaryFn};
-  /// The longest modifier press (event nanoseconds) that still counts as a closed ⌥ tap.
-  static constexpr std::uint64_t maxTapNanos = 400'000'000;
-  /// The same for the taps inside an open session (wall-clock seconds, exclusive).
-  static constexpr double tapSeconds = 0.4;
   /// The animation of tiles leaving the model.
   static constexpr Animation removal = Animation::removal();
-
-  static constexpr double showDelay = 0.15;
-  static constexpr std::array<double, 2> lookAgainDelays{0.3, 1.0};
-  static constexpr double pictureFade = 0.25;
-  /// Pictures that arrive within one frame of the last ones applied wait for that frame.
-  static constexpr double pictureFrame = 1.0 / 60;
   /// Where the preview reports the picture it draws (the display panels use their index).
   static constexpr int previewSite = -1;
-  static constexpr double checkPanelsDelay = 0.4;
-  static constexpr double pointerInterval = 1.0 / 30;
-  static constexpr double fnLogDelay = 0.5;
-  static constexpr double fnPointerWindow = 2.0;
-  static constexpr double closeCheckDelay = 0.15;
-  static constexpr int closeAttempts = 5;
-  static constexpr double renameSettle = 1.0;
-  static constexpr double switchCheckDelay = 0.4;
-  static constexpr int switchCheckAttempts = 2;
-  static constexpr double commitGhostDelay = 0.05;
-  static constexpr double fullScreenPoll = 0.2;
-  static constexpr double fullScreenSettle = 0.4;
-  static constexpr double fullScreenWait = 3.0;
-  static constexpr double fullScreenMessagingTimeout = 0.5;
-  static constexpr double ghostInterval = 0.1;
-  static constexpr double ghostFade = 0.2;
   static constexpr double clearEndHaze = 0.3;
   static constexpr double previewCornerRadius = 18;
   static constexpr int overlayGlassVariant = GlassLook::paneVariant;
-  // Scrolling (points of scroll delta, except the factors).
-  static constexpr double scrollSmoothing = 0.4, scrollSettle = 8, rowSwitch = 2.5, scrollSwitch = 1.5, rowSettle = 30,
-                          scrollStep = 50;
   // Window levels.
   static constexpr NSWindowLevel backdropLevel = 2, ghostLevel = 3, panelLevel = 101;
   /// Borderless, non-activating.
@@ -303,28 +240,12 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
   Watches watches;
 
-  /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps"), as the
-  /// tap knows it. Any thread.
-  CGEventFlags windowTileModifier() const;
   /// The options the tap decides by, kept in memory: the tap never reads the defaults.
   /// Any thread.
-  struct TapOptions {
-    CGEventFlags windowTileModifier = 0;
-    bool windowTiles = false;  // the tile style is "windows"
-    bool appWindows = false;
-  };
   TapOptions tapOptions() const;
   /// Reads the tap's options from the defaults into memory; `make` calls it and so does the
   /// defaults' change notification, on the main queue. Main thread.
   void readTapOptions();
-  /// How a typed key counts while open: a digit 1–9 by numeric value, a letter (any
-  /// script), another number, or nothing. `text` is the key's typed text. Pure.
-  struct TypedKey {
-    bool letterOrNumber = false;
-    std::optional<int> digit;  // 1–9 only
-    std::u16string lowered;
-  };
-  static TypedKey classify(const std::u16string& text);
 
   // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
   void shiftDown();
@@ -340,8 +261,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   // ---- Scrolling (tap thread) ------------------------------------------------------------
   /// True swallows the event. Steps go to the main queue as `stepAlong` / `toRow` work.
   bool scrolled(const CGEventRef& event);
-  /// Clears the scroll state but `scrollOurs`.
-  void resetScroll();
 
   // ---- Steering entry points of the tap (tap thread; work through `onMain`) ---------------
   /// ← / →: forgets the ⌃ press, then app-window, sideways or tile step by session kind.
@@ -663,11 +582,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   std::atomic<CGEventFlags> prevFlags{0};
   std::optional<PendingTap> pendingTap;
   std::set<std::int64_t> swallowedButtons;
-  double scrollAcross = 0, scrollDown = 0, scrollStart = 0;
-  std::optional<bool> scrollSideways;
-  double scrollTravel = 0;
-  bool scrollFresh = true;
-  bool scrollOurs = false;
+  /// Turns scrolls into steps while open.
+  ScrollSteering scrollSteering;
 
  private:
   // Guarded by openLock; reached only through the faces and locked steps above.

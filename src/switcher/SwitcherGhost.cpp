@@ -84,8 +84,6 @@ struct AlphaFade {
   double duration = 0;
   std::function<void()> done;
 
-  static constexpr double frame = 1.0 / 60;
-
   void step(const std::shared_ptr<AlphaFade>& self) {
     if (!owner.lock()) return;  // the windows went with their owner
     const double elapsed = platform::clock().monotonicSeconds() - start;
@@ -97,7 +95,7 @@ struct AlphaFade {
       window->setAlphaValue(progress >= 1 ? to : from[i] + (to - from[i]) * progress);
     }
     if (progress < 1) {
-      platform::mainQueue().asyncAfter(frame, [self] { self->step(self); });
+      platform::mainQueue().asyncAfter(SwitcherTiming::fadeFrame, [self] { self->step(self); });
       return;
     }
     if (done) done();
@@ -164,9 +162,10 @@ void Switcher::updateGhost() {
   g.window->orderFrontRegardless();
   captureGhost();
   if (!ghostTimer.isValid()) {
-    ghostTimer = platform::clock().scheduleTimer(platform::mainQueue(), ghostInterval, true, [weak = weak()] {
-      if (auto self = weak.lock()) self->captureGhost();
-    });
+    ghostTimer =
+        platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::ghostInterval, true, [weak = weak()] {
+          if (auto self = weak.lock()) self->captureGhost();
+        });
   }
 }
 
@@ -300,7 +299,7 @@ void Switcher::fadeGhost(bool in) {
       for (NSWindow* window : all) window->setAlphaValue(1);
     };
   }
-  animateAlpha(animated, in ? 1 : 0, ghostFade, std::move(done));
+  animateAlpha(animated, in ? 1 : 0, SwitcherTiming::ghostFade, std::move(done));
 }
 
 void Switcher::animateAlpha(const std::vector<NSWindow*>& windows, double alpha, double duration,

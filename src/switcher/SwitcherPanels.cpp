@@ -85,7 +85,7 @@ void Switcher::Pane::place(const std::optional<CGRect>& rect, double radius, boo
   haze->setHidden(!rect);
   if (!rect) return;
   setRadius(radius);
-  const double animation = animated ? 0.25 : 0;
+  const double animation = animated ? SwitcherTiming::paneMove : 0;
   glass->setFrame(*rect, animation);
   haze->setFrame(*rect, animation);
 }

@@ -23,8 +23,6 @@ namespace trelliq {
 
 namespace {
 
-constexpr double kOpenWait = 3.0;
-
 std::string list(const std::vector<std::int64_t>& spaces) { return Switcher::spaceList(spaces); }
 
 std::string showingNow() { return list(Switcher::currentSpacesSorted()); }
@@ -60,7 +58,7 @@ void windowStep(const std::weak_ptr<Switcher>& weak, const AppInfo& app, const W
                    (window.windowID ? std::to_string(*window.windowID) : std::string("-")) + " on space " +
                    list(spaces) + " from " + list(before) + ": " + how + ", showing " + showingNow() + " after " +
                    std::to_string(elapsedMillis(startNanos)) + "ms");
-  if (auto self = weak.lock()) self->makeSureShowing(app, window, Switcher::switchCheckAttempts);
+  if (auto self = weak.lock()) self->makeSureShowing(app, window, SwitcherTiming::switchCheckAttempts);
 }
 
 /// Focuses the screen's desktop and writes the switch's line.
@@ -79,7 +77,7 @@ void settleFullScreen(const std::weak_ptr<Switcher>& weak, bool asked, std::uint
   if (!self) return;
   if (asked != self->fullScreenWanted) {
     self->askFullScreen(self->fullScreenWanted, app, window);
-    self->followFullScreen(number, app, window, platform::now() + Switcher::fullScreenWait);
+    self->followFullScreen(number, app, window, platform::now() + SwitcherTiming::fullScreenWait);
     return;
   }
   self->fullScreenPending.reset();
@@ -90,7 +88,7 @@ void settleFullScreen(const std::weak_ptr<Switcher>& weak, bool asked, std::uint
   if (capturing) self->refreshThumbnails();
   // The new picture gets 3 s to arrive; a later toggle owns the transition instead.
   const int moves = self->fullScreenMoves;
-  platform::mainQueue().asyncAfter(capturing ? Switcher::fullScreenWait : 0, [weak, moves, number] {
+  platform::mainQueue().asyncAfter(capturing ? SwitcherTiming::fullScreenWait : 0, [weak, moves, number] {
     auto again = weak.lock();
     if (again && again->fullScreenMoves == moves) again->endTransition(number, nullptr);
   });
@@ -153,7 +151,7 @@ void Switcher::perform(std::vector<Switch> switches, std::function<void()> done)
 
   if (auto* target = std::get_if<Switch::Open>(&first.what)) {
     activate(target->app, std::nullopt);
-    NewWindowPlacer::bring(target->app.id, target->screen, platform::now() + kOpenWait);
+    NewWindowPlacer::bring(target->app.id, target->screen, platform::now() + NewWindowPlacer::defaultWait);
     // Every switch leaves one line; this one has no window to name yet.
     Diagnostics::log("switch to " + Diagnostics::escapeForeign(target->app.name) + ", opening its first window on " +
                      Diagnostics::escapeForeign(target->screen.localizedName()));
@@ -178,7 +176,7 @@ void Switcher::perform(std::vector<Switch> switches, std::function<void()> done)
 
 void Switcher::makeSureShowing(const AppInfo& app, const WindowInfo& window, int attempts) {
   if (!window.windowID || window.minimized) return;
-  platform::mainQueue().asyncAfter(switchCheckDelay, [weakSelf = weak(), app, window, attempts] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::switchCheckDelay, [weakSelf = weak(), app, window, attempts] {
     auto self = weakSelf.lock();
     if (!self || self->active || attempts < 1) return;
     const std::uint32_t number = *window.windowID;
@@ -204,7 +202,7 @@ void Switcher::makeSureShowing(const AppInfo& app, const WindowInfo& window, int
 }
 
 void Switcher::commitDone() {
-  platform::mainQueue().asyncAfter(commitGhostDelay, [weakSelf = weak()] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::commitGhostDelay, [weakSelf = weak()] {
     auto self = weakSelf.lock();
     if (self && !self->active) self->hideGhost();
   });
@@ -264,7 +262,7 @@ void Switcher::askFullScreen(bool on, const AppInfo& app, const WindowInfo& wind
 }
 
 void Switcher::followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window, double until) {
-  platform::mainQueue().asyncAfter(fullScreenPoll, [weakSelf = weak(), number, app, window, until] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::fullScreenPoll, [weakSelf = weak(), number, app, window, until] {
     auto self = weakSelf.lock();
     if (!self) return;
     const bool asked = self->fullScreenAsked;
@@ -273,7 +271,7 @@ void Switcher::followFullScreen(std::uint32_t number, const AppInfo& app, const 
       return;
     }
     if (asked == onFullScreenSpace(number)) {
-      platform::mainQueue().asyncAfter(fullScreenSettle, [weakSelf, asked, number, app, window] {
+      platform::mainQueue().asyncAfter(SwitcherTiming::fullScreenSettle, [weakSelf, asked, number, app, window] {
         settleFullScreen(weakSelf, asked, number, app, window);
       });
     } else if (platform::now() > until) {
@@ -298,7 +296,7 @@ void Switcher::setFullScreen(bool on, const AppInfo& app, const WindowInfo& wind
   }
 
   AXUIElementRef application = AXUIElementCreateApplication(app.id);
-  AXUIElementSetMessagingTimeout(application, static_cast<float>(fullScreenMessagingTimeout));
+  AXUIElementSetMessagingTimeout(application, static_cast<float>(SwitcherTiming::fullScreenMessagingTimeout));
   AXUIElementRef element;
   if (const auto windows = axAttr(application, kAXWindowsAttribute)) {
     if (const auto elements = windows->asElementArray()) {

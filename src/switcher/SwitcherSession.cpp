@@ -359,7 +359,8 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
   shown = false;
 
   // The delay counts from the key press, so a quick press and release never shows panels.
-  const std::uint64_t due = staying ? pressedNanos : pressedNanos + static_cast<std::uint64_t>(showDelay * 1e9);
+  const std::uint64_t due =
+      staying ? pressedNanos : pressedNanos + static_cast<std::uint64_t>(SwitcherTiming::showDelay * 1e9);
   showWork = platform::mainQueue().asyncAt(due, [weak = weak()] {
     if (auto self = weak.lock()) self->show();
   });

@@ -82,9 +82,10 @@ OpeningHints Switcher::openingHints() const {
 void Switcher::trackPointer() {
   lastPointerLocation = NSEvent::mouseLocation();
   pointerTimer.invalidate();
-  pointerTimer = platform::clock().scheduleTimer(platform::mainQueue(), pointerInterval, true, [weak = weak()] {
-    if (auto self = weak.lock()) self->pointerTick();
-  });
+  pointerTimer =
+      platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::pointerInterval, true, [weak = weak()] {
+        if (auto self = weak.lock()) self->pointerTick();
+      });
 }
 
 void Switcher::pointerTick() {
@@ -97,7 +98,7 @@ void Switcher::pointerTick() {
   if (!d) return;
   if (*d != model.focused() && lastFn) {
     const double since = platform::now() - *lastFn;
-    if (since < fnPointerWindow) {
+    if (since < SwitcherTiming::fnPointerWindow) {
       Diagnostics::log("  pointer moved: steering display " + std::to_string(*d) + " again, " +
                        std::to_string(static_cast<long long>(since * 1000)) + "ms after fn");
     }
@@ -120,7 +121,7 @@ void Switcher::logFn(CGEventFlags flags, CGEventFlags before) {
   const int steered = model.focused();
   Diagnostics::log("fn down (flags 0x" + hex(flags) + ", before 0x" + hex(before) + ") steering display " +
                    std::to_string(steered) + " of " + std::to_string(model.workspace().displays.size()));
-  platform::mainQueue().asyncAfter(fnLogDelay, [weak = weak(), steered] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::fnLogDelay, [weak = weak(), steered] {
     auto self = weak.lock();
     if (!self || !self->active) return;
     const int now = self->model.focused();
@@ -145,10 +146,10 @@ void Switcher::show() {
   showPanels();
   updateGhost();
   placePreview();
-  platform::mainQueue().asyncAfter(checkPanelsDelay, [weak = weak()] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::checkPanelsDelay, [weak = weak()] {
     if (auto self = weak.lock()) self->checkPanels();
   });
-  for (const double delay : lookAgainDelays) {
+  for (const double delay : SwitcherTiming::lookAgainDelays) {
     platform::mainQueue().asyncAfter(delay, [weak = weak(), current = session] {
       if (auto self = weak.lock()) self->lookAgain(current);
     });
@@ -273,7 +274,8 @@ void Switcher::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
   arrivedPictures[window] = std::move(picture);
   if (picturesScheduled) return;
   picturesScheduled = true;
-  const double wait = std::max(0.0, picturesApplied + pictureFrame - platform::clock().monotonicSeconds());
+  const double wait =
+      std::max(0.0, picturesApplied + SwitcherTiming::pictureFrame - platform::clock().monotonicSeconds());
   platform::mainQueue().asyncAfter(wait, [weak = weak()] {
     if (auto self = weak.lock()) self->applyArrivedPictures();
   });
@@ -425,7 +427,7 @@ void Switcher::finishRenaming(bool save, bool dismissing) {
     return;
   }
   model.justNamed.set(edited);
-  platform::mainQueue().asyncAfter(renameSettle, [weak = weak(), edited] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::renameSettle, [weak = weak(), edited] {
     auto self = weak.lock();
     if (!self || !self->active || self->model.justNamed() != std::optional(edited)) return;
     self->cancel(false);

@@ -169,7 +169,7 @@ void Switcher::closeTargetWindow() {
   if (target.pid == ownPID()) {
     if (NSWindow* window = NSApplication::shared().windowWithWindowNumber(number)) {
       window->performClose(nullptr);
-      confirmClosed(number, target.minimized, closeAttempts);
+      confirmClosed(number, target.minimized, SwitcherTiming::closeAttempts);
     }
     return;
   }
@@ -179,11 +179,11 @@ void Switcher::closeTargetWindow() {
   AXUIElementRef closeButton = button ? button->asElement() : nullptr;
   if (!closeButton) return;
   AXUIElementPerformAction(closeButton, kAXPressAction);
-  confirmClosed(number, target.minimized, closeAttempts);
+  confirmClosed(number, target.minimized, SwitcherTiming::closeAttempts);
 }
 
 void Switcher::confirmClosed(std::uint32_t window, bool minimized, int attempts) {
-  platform::mainQueue().asyncAfter(closeCheckDelay, [weakSelf = weak(), window, minimized, attempts] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::closeCheckDelay, [weakSelf = weak(), window, minimized, attempts] {
     auto self = weakSelf.lock();
     if (!self || !self->active) return;
     const auto listed = CGWindowListCopyWindowInfo(kCGWindowListOptionIncludingWindow, window);
@@ -226,7 +226,7 @@ void Switcher::toggleFullScreen(bool on) {
     auto self = weakSelf.lock();
     if (!self) return;
     self->askFullScreen(on, app, window);
-    self->followFullScreen(number, app, window, platform::now() + fullScreenWait);
+    self->followFullScreen(number, app, window, platform::now() + SwitcherTiming::fullScreenWait);
   };
   // The app can only change a window on a showing Space: go there first.
   if (!Private::spaces(number).empty() && !onCurrentSpace(number) &&

@@ -25,9 +25,6 @@ constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
 constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
 constexpr CGEventFlags kTapKeys = kControl | kOption | kFn;
 
-// Scroll phases of a trackpad gesture.
-constexpr std::int64_t kPhaseBegan = 1, kPhaseEnded = 4, kPhaseCancelled = 8, kPhaseMayBegin = 128;
-
 bool isMouseDown(CGEventType type) {
   return type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown || type == kCGEventOtherMouseDown;
 }
@@ -58,13 +55,13 @@ double tapNow() { return platform::clock().monotonicSeconds(); }
 bool isQuickTap(const std::optional<double>& pressedAt) {
   if (!pressedAt) return false;
   const long long micros = std::llround((tapNow() - *pressedAt) * 1e6);
-  return micros < std::llround(Switcher::tapSeconds * 1e6);
+  return micros < std::llround(SwitcherTiming::tapSeconds * 1e6);
 }
 
 // ---- Steps handed to the main queue ----------------------------------------------------
 
 // ← / → and sideways scrolling: the session kind is read on the tap thread, at the step.
-void postAlong(Switcher& s, const Switcher::OpenState& state, int step) {
+void postAlong(Switcher& s, const OpenState& state, int step) {
   const bool appSession = state.appSession, clusterSession = state.clusterSession;
   s.onMain([=](Switcher& s) {
     s.controlPressedAt.reset();
@@ -93,7 +90,7 @@ double firstScreenTop() {
   return screens.empty() ? 0 : screens.front().frame().maxY();
 }
 
-CGEventRef mouseDown(Switcher& s, CGEventType type, const CGEventRef& event, const Switcher::OpenState& state) {
+CGEventRef mouseDown(Switcher& s, CGEventType type, const CGEventRef& event, const OpenState& state) {
   s.pendingTap.reset();
   const std::int64_t button = CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber);
   const CGPoint location = CGEventGetLocation(event);
@@ -105,7 +102,7 @@ CGEventRef mouseDown(Switcher& s, CGEventType type, const CGEventRef& event, con
       s.onMain([](Switcher& s) { s.commit(); });
       return nullptr;
     }
-    for (const Switcher::ClickTarget& target : s.clickTargets()) {
+    for (const ClickTarget& target : s.clickTargets()) {
       if (target.rect.contains(point)) return target.passes ? event : nullptr;
     }
     // Outside every panel: the click ends the session and nothing under it sees the
@@ -142,130 +139,67 @@ std::u16string typedText(const CGEventRef& event) {
   return std::u16string(buffer, std::min<UniCharCount>(length, 4));
 }
 
-// The grave-accent key steps the windows of the selected tile.
-bool graveRule(CGEventFlags flags, const Switcher::OpenState& state, bool holdingHeld) {
-  if (flags & kControl) return false;
-  if (state.clusterSession) {
-    return holdingHeld && (state.holding == kCommand ? !(flags & kOption) : !(flags & kCommand));
+// Carries out what the binding table decided for one key.
+void postCommand(Switcher& s, const OpenState& state, const KeyCommand& command) {
+  using Kind = KeyCommand::Kind;
+  const int value = command.value;
+  switch (command.kind) {
+    case Kind::none:
+      return;
+    case Kind::stepAppWindow:
+      s.onMain([value](Switcher& s) { s.model.stepAppWindow(value); });
+      return;
+    case Kind::stepWindowTiles:
+      s.onMain([value](Switcher& s) { s.forgetControlAndStep(true, value); });
+      return;
+    case Kind::stepTiles:
+      s.onMain([value](Switcher& s) { s.forgetControlAndStep(false, value); });
+      return;
+    case Kind::stepAlong:
+      postAlong(s, state, value);
+      return;
+    case Kind::stepWindow:
+      s.onMain([value](Switcher& s) { s.stepWindow(value); });
+      return;
+    case Kind::toggleFullScreen:
+      s.onMain([on = value != 0](Switcher& s) { s.toggleFullScreen(on); });
+      return;
+    case Kind::pickWindow:
+      s.onMain([value](Switcher& s) { s.model.pickWindow(value); });
+      return;
+    case Kind::quitApp:
+      s.onMain([](Switcher& s) { s.quitSelectedApp(); });
+      return;
+    case Kind::hideApp:
+      s.onMain([](Switcher& s) { s.hideSelectedApp(); });
+      return;
+    case Kind::closeWindow:
+      s.onMain([](Switcher& s) { s.closeTargetWindow(); });
+      return;
+    case Kind::cancel:
+      s.onMain([](Switcher& s) { s.cancel(false); });
+      return;
+    case Kind::commit:
+      s.onMain([](Switcher& s) { s.commit(); });
+      return;
   }
-  return (flags & (kCommand | kOption)) == kCommand;
 }
 
-// The binding table; true consumes the key.
-bool bindKey(Switcher& s, const CGEventRef& event, const Switcher::OpenState& state) {
-  const auto key = static_cast<CGKeyCode>(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
-  const bool repeat = CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat) != 0;
-  const bool open = state.open;
-  CGEventFlags flags = CGEventGetFlags(event);
-  if (open && state.staysOpen) flags |= state.holding;
-  const int step = (flags & kShift) ? -1 : 1;
-  const bool holdingHeld = (flags & state.holding) == state.holding;
-  const bool tab = key == Switcher::keyTab;
-  const bool grave = key == Switcher::keyGrave;
-
-  if (open) s.onMain([](Switcher& s) { s.forgetShift(); });
-
-  // 1: ⌥⇥ / ⌥` through the front app's windows.
-  if ((tab || grave) && (flags & (kControl | kOption | kCommand)) == kOption &&
-      (open ? state.appSession : grave && s.tapOptions().appWindows)) {
-    s.pendingTap.reset();
-    if (open) {
-      s.onMain([step](Switcher& s) { s.model.stepAppWindow(step); });
-    } else if (!repeat) {
-      s.open(Switcher::Action::appWindows(step), kOption, false, std::nullopt);
-    }
-    return true;
-  }
-
-  // 2: ⇥ with the window-tile modifier.
-  if (tab) {
-    const CGEventFlags m = open ? (state.clusterSession ? state.holding : 0) : s.windowTileModifier();
-    const CGEventFlags other = (kCommand | kOption) & ~m;
-    if (m != 0 && (flags & m) == m && (flags & other) == 0) {
-      s.pendingTap.reset();
-      if (open) {
-        s.onMain([step](Switcher& s) { s.forgetControlAndStep(true, step); });
-      } else if (!repeat) {
-        s.open((flags & kControl) ? Switcher::Action::clusterTray() : Switcher::Action::clusters(step), m, false,
-               std::nullopt);
-      }
-      return true;
-    }
-  }
-
-  // 3: ⌘⇥ through apps and tiles.
-  if (tab && (flags & kCommand) && !(flags & kOption)) {
-    s.pendingTap.reset();
-    if (open) {
-      s.onMain([step](Switcher& s) { s.forgetControlAndStep(false, step); });
-    } else if (!repeat) {
-      s.open((flags & kControl) ? Switcher::Action::tray() : Switcher::Action::cycle(step), kCommand, false,
-             std::nullopt);
-    }
-    return true;
-  }
-
-  // 4: everything else belongs to the front app while the switcher is closed.
-  if (!open) {
-    s.pendingTap.reset();
-    return false;
-  }
-
-  // 5: the holding modifier is already up; the release is about to commit.
-  if (key != Switcher::keyEscape && !holdingHeld) return true;
-
-  // 6
-  if (key == Switcher::keyEscape) {
-    s.setOpen(false);
-    s.onMain([](Switcher& s) { s.cancel(false); });
-    return true;
-  }
-
-  // 7
-  if ((key == Switcher::keyReturn || key == Switcher::keyEnter) && state.staysOpen) {
-    s.setOpen(false);
-    s.onMain([](Switcher& s) { s.commit(); });
-    return true;
-  }
-
-  // 8
-  if (grave && graveRule(flags, state, holdingHeld)) {
-    if (!repeat) s.onMain([step](Switcher& s) { s.stepWindow(step); });
-    return true;
-  }
-
-  // 9: arrows repeat.
-  if (key == Switcher::keyRight || key == Switcher::keyLeft) {
-    postAlong(s, state, key == Switcher::keyRight ? 1 : -1);
-    return true;
-  }
-
-  // 10: a held arrow must not toggle full screen back and forth.
-  if (key == Switcher::keyDown || key == Switcher::keyUp) {
-    const bool on = key == Switcher::keyUp;
-    if (!repeat) s.onMain([on](Switcher& s) { s.toggleFullScreen(on); });
-    return true;
-  }
-
-  // 11: letters and numbers of any script are the switcher's while it is open.
-  const Switcher::TypedKey typed = Switcher::classify(typedText(event));
-  if (typed.letterOrNumber) {
-    if (repeat) return true;
-    if (typed.digit) {
-      const int number = *typed.digit;
-      s.onMain([number](Switcher& s) { s.model.pickWindow(number); });
-    } else if (typed.lowered == u"q") {
-      s.onMain([](Switcher& s) { s.quitSelectedApp(); });
-    } else if (typed.lowered == u"h") {
-      s.onMain([](Switcher& s) { s.hideSelectedApp(); });
-    } else if (typed.lowered == u"w") {
-      s.onMain([](Switcher& s) { s.closeTargetWindow(); });
-    }
-    return true;
-  }
-
-  // 12
-  return false;
+// A key-down: the binding table decides, the tap carries it out; true consumes the key.
+bool bindKey(Switcher& s, const CGEventRef& event, const OpenState& state) {
+  KeyPress press;
+  press.key = static_cast<CGKeyCode>(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
+  press.flags = CGEventGetFlags(event);
+  press.repeat = CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat) != 0;
+  press.text = typedText(event);
+  const KeyDecision decision = decide(press, state, s.tapOptions());
+  // ⇧ pressed together with a key is no ⇧ tap.
+  if (state.open) s.onMain([](Switcher& s) { s.forgetShift(); });
+  if (decision.forgetsPendingTap) s.pendingTap.reset();
+  if (decision.closesGate) s.setOpen(false);
+  if (decision.opens) s.open(decision.opens->action, decision.opens->holding, false, std::nullopt);
+  postCommand(s, state, decision.command);
+  return decision.consumes;
 }
 
 // ---- Modifiers -------------------------------------------------------------------------
@@ -289,13 +223,13 @@ void closedOptionTap(Switcher& s, const CGEventRef& event, CGEventFlags flags, C
   }
   // A release stamped before its press is no tap and is not kept for later either.
   if (released < pending.time) return;
-  if (released - pending.time >= Switcher::maxTapNanos) {
+  if (released - pending.time >= SwitcherTiming::maxTapNanos) {
     s.pendingTap = pending;
     return;
   }
   const int step = (flags & kShift) ? -1 : 1;
   const bool tiles = s.tapOptions().windowTiles;
-  s.open(tiles ? Switcher::Action::tile(step) : Switcher::Action::space(step), kCommand, false, std::nullopt);
+  s.open(tiles ? SessionAction::tile(step) : SessionAction::space(step), kCommand, false, std::nullopt);
 }
 
 void postControl(Switcher& s, bool down) {
@@ -318,8 +252,8 @@ void postNextDisplay(Switcher& s) {
   s.onMain([](Switcher& s) { s.model.focusNextDisplay(); });
 }
 
-void modifierChanges(Switcher& s, const Switcher::OpenState& state, CGEventFlags flags, CGEventFlags before,
-                     CGEventFlags held, CGEventFlags newPresses) {
+void modifierChanges(Switcher& s, const OpenState& state, CGEventFlags flags, CGEventFlags before, CGEventFlags held,
+                     CGEventFlags newPresses) {
   const CGEventFlags changed = flags ^ before;
   if (state.clusterSession) {
     if ((changed & kShift) && (held == 0 || held == state.holding)) {
@@ -346,7 +280,7 @@ void modifierChanges(Switcher& s, const Switcher::OpenState& state, CGEventFlags
   }
 }
 
-void modifiersChanged(Switcher& s, const CGEventRef& event, const Switcher::OpenState& state) {
+void modifiersChanged(Switcher& s, const CGEventRef& event, const OpenState& state) {
   const CGEventFlags flags = CGEventGetFlags(event);
   const CGEventFlags held = flags & kTapKeys;
   const CGEventFlags before = s.prevFlags.exchange(flags);
@@ -371,7 +305,7 @@ void modifiersChanged(Switcher& s, const CGEventRef& event, const Switcher::Open
   }
 }
 
-void tapDisabled(Switcher& s, CGEventType type, const Switcher::OpenState& state) {
+void tapDisabled(Switcher& s, CGEventType type, const OpenState& state) {
   const char* reason = type == kCGEventTapDisabledByTimeout ? "timeout" : "user input";
   Diagnostics::log(std::string("event tap disabled by macOS (") + reason +
                    "); trusted=" + (AXIsProcessTrusted() ? "true" : "false"));
@@ -474,7 +408,7 @@ void Switcher::readTapOptions() {
   tapOptionBits.store(bits);
 }
 
-Switcher::TapOptions Switcher::tapOptions() const {
+TapOptions Switcher::tapOptions() const {
   const std::uint8_t bits = tapOptionBits.load();
   TapOptions options;
   if (bits & kTilesWindows) options.windowTileModifier = kCommand;
@@ -482,21 +416,6 @@ Switcher::TapOptions Switcher::tapOptions() const {
   options.windowTiles = (bits & kTilesWindows) != 0;
   options.appWindows = (bits & kAppWindows) != 0;
   return options;
-}
-
-CGEventFlags Switcher::windowTileModifier() const { return tapOptions().windowTileModifier; }
-
-Switcher::TypedKey Switcher::classify(const std::u16string& text) {
-  TypedKey result;
-  result.lowered = platform::Unicode::lowercased(text);
-  const std::u32string points = platform::Unicode::codePoints(result.lowered);
-  if (points.empty()) return result;
-  const char32_t first = points.front();
-  result.letterOrNumber = platform::Unicode::isLetterOrNumber(first);
-  if (const auto digit = platform::Unicode::digitValue(first); digit && *digit >= 1 && *digit <= 9) {
-    result.digit = digit;
-  }
-  return result;
 }
 
 // ======================================================================================
@@ -542,85 +461,28 @@ void Switcher::optionUp(bool shift) {
 // Scrolling (tap thread)
 // ======================================================================================
 
-void Switcher::resetScroll() {
-  scrollAcross = scrollDown = scrollStart = scrollTravel = 0;
-  scrollSideways.reset();
-  scrollFresh = true;
-}
-
 bool Switcher::scrolled(const CGEventRef& event) {
-  const std::int64_t phase = CGEventGetIntegerValueField(event, kCGScrollWheelEventScrollPhase);
-  const std::int64_t momentum = CGEventGetIntegerValueField(event, kCGScrollWheelEventMomentumPhase);
   const OpenState state = openState();
-  if (phase == kPhaseMayBegin || phase == kPhaseBegan) {
-    resetScroll();
-    scrollOurs = state.open;
-  }
-  // Momentum of a gesture that began in the switcher must not scroll what lies beneath.
-  if (!state.open) return momentum != 0 && scrollOurs;
-  if (momentum != 0) return true;
-
-  const double sign = SpaceSwipe::naturalScrolling() ? 1 : -1;
-  if (CGEventGetIntegerValueField(event, kCGScrollWheelEventIsContinuous) == 0) {
-    const double across = sign * static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis2));
-    const double down = sign * static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis1));
-    if (across != 0) {
-      postAlong(*this, state, across > 0 ? 1 : -1);
-    } else if (down != 0) {
-      postRow(*this, down > 0);
-    }
-    return true;
-  }
-
-  const double across = sign * CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis2);
-  const double down = sign * CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis1);
-  scrollAcross += (across - scrollAcross) * scrollSmoothing;
-  scrollDown += (down - scrollDown) * scrollSmoothing;
-  const double a = std::abs(scrollAcross), d = std::abs(scrollDown);
-
-  bool sideways;
-  if (!scrollSideways) {
-    scrollStart += std::abs(across) + std::abs(down);
-    if (scrollStart < scrollSettle) return true;
-    sideways = d <= a * rowSwitch;
-  } else if (*scrollSideways) {
-    sideways = d <= a * rowSwitch;
+  ScrollEvent scroll;
+  scroll.phase = CGEventGetIntegerValueField(event, kCGScrollWheelEventScrollPhase);
+  scroll.momentum = CGEventGetIntegerValueField(event, kCGScrollWheelEventMomentumPhase);
+  scroll.continuous = CGEventGetIntegerValueField(event, kCGScrollWheelEventIsContinuous) != 0;
+  if (scroll.continuous) {
+    scroll.pointAcross = CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis2);
+    scroll.pointDown = CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis1);
   } else {
-    sideways = d * scrollSwitch < a;
+    scroll.lineAcross = static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis2));
+    scroll.lineDown = static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis1));
   }
-  const double dominant = sideways ? scrollAcross : scrollDown;
-
-  if (!scrollSideways || *scrollSideways != sideways) {
-    scrollSideways = sideways;
-    scrollTravel = 0;
-    scrollFresh = true;
-  } else if (scrollTravel != 0 && dominant != 0 && (scrollTravel > 0) != (dominant > 0)) {
-    // Reversed: start the travel again; a reversed row step needs the first threshold again.
-    scrollTravel = 0;
-    if (!sideways) scrollFresh = true;
-  }
-  scrollTravel += sideways ? across : down;
-
-  const double threshold = scrollFresh ? (sideways ? scrollSettle : rowSettle) : scrollStep;
-  if (std::abs(scrollTravel) >= threshold) {
-    while (true) {
-      const int direction = scrollTravel > 0 ? 1 : -1;
-      if (sideways) {
-        postAlong(*this, state, direction);
-      } else {
-        postRow(*this, direction > 0);
-      }
-      if (scrollFresh) {
-        scrollFresh = false;
-        scrollTravel = 0;
-        break;
-      }
-      scrollTravel -= direction * scrollStep;
-      if (std::abs(scrollTravel) < scrollStep) break;
-    }
-  }
-  if (phase == kPhaseEnded || phase == kPhaseCancelled) resetScroll();
-  return true;
+  return scrollSteering.scrolled(
+      scroll, state.open, [] { return SpaceSwipe::naturalScrolling(); },
+      [this, &state](ScrollSteering::Step step) {
+        if (step.axis == ScrollSteering::Step::Axis::sideways) {
+          postAlong(*this, state, step.direction);
+        } else {
+          postRow(*this, step.direction > 0);
+        }
+      });
 }
 
 // ======================================================================================

@@ -59,7 +59,7 @@ class PanelPictureKeepingTest : public PanelsStage {
     for (int i = 0; i < 10; ++i) {
       const WindowInfo* target = switcher->model.focusedTarget();
       if (target && target->windowID && *target->windowID != other) return *target->windowID;
-      press(Switcher::keyTab, kCommand);
+      press(SwitcherKeys::tab, kCommand);
       scene.clock.advance(0.1);
     }
     return 0;
@@ -85,7 +85,7 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEvery
     sent.push_back(picture(300, 200, 0xFF000000u | (window * 2654435761u >> 8)));
     deliver(window, sent.back());
   }
-  scene.clock.advance(Switcher::pictureFrame);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
   for (std::size_t i = 0; i < windows.size(); ++i) {
     EXPECT_EQ(switcher->model.thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
   }
@@ -97,12 +97,12 @@ TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSi
   setPreview("thumbnail");
   UserDefaults::standard().set("tiles", "windows");
   holdSession(1.5);
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.5);
   ASSERT_FALSE(switcher->active);
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->shown);
   const WindowInfo* selected = switcher->model.focusedTarget();
@@ -130,7 +130,7 @@ TEST_F(PanelPictureKeepingTest, OnlyWhatIsDrawnIsKeptWithoutRoomAndAPictureGiven
   EXPECT_TRUE(switcher->model.thumbnails().count(second)) << "the picture the preview draws stays";
 
   for (int i = 0; i < 10 && !targetIs(first); ++i) {
-    press(Switcher::keyTab, kCommand | kCGEventFlagMaskShift);
+    press(SwitcherKeys::tab, kCommand | kCGEventFlagMaskShift);
     scene.clock.advance(0.1);
   }
   ASSERT_TRUE(targetIs(first));

@@ -135,7 +135,7 @@ TEST_F(PanelPicturesTest, PanelsAtRestAfterAStepAndMidFocusChangeLookAsKept) {
   expectPanelLooksAsKept(0, "rest-steered");
   expectPanelLooksAsKept(1, "rest-other");
 
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.3);
   expectPanelLooksAsKept(0, "step");
 
@@ -167,11 +167,11 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   const auto number = static_cast<std::uint32_t>(panelWindow(0).windowNumber());
   const auto firstSurface = scene.windowServer.ownWindowSurface(number);
   // The second session's tile pictures are kept at the size the tiles draw them.
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.5);
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->shown);
   // The panel keeps its surface between sessions, and what the last one left is gone.
@@ -197,7 +197,7 @@ TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   const auto surface = scene.windowServer.ownWindowSurface(static_cast<std::uint32_t>(panelWindow(0).windowNumber()));
   ASSERT_TRUE(surface);
   const std::uint64_t before = surface->sequence();
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.0 / 60);
   ASSERT_GT(surface->sequence(), before);
   const std::optional<QRegion> changed = surface->damageSince(before);
@@ -207,7 +207,7 @@ TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   EXPECT_LT(surface->width() * surface->height(), 1512 * 982 * 4 / 2) << "a surface of the panel, not of its display";
   // Steps and a change of the steered display, frame by frame.
   for (int step = 0; step < 3; ++step) {
-    if (step) press(Switcher::keyTab, kCommand);
+    if (step) press(SwitcherKeys::tab, kCommand);
     for (int frame = 0; frame < 20; ++frame) {
       scene.clock.advance(1.0 / 60);
       if (frame % 4 == 1 || frame == 19) check("step " + std::to_string(step) + " frame " + std::to_string(frame));

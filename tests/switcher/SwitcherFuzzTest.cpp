@@ -35,17 +35,28 @@ class SwitcherFuzz : public SessionStage {
     return flags;
   }
   CGKeyCode someKey() {
-    static const CGKeyCode keys[] = {Switcher::keyTab,    Switcher::keyTab,
-                                     Switcher::keyTab,    Switcher::keyTab,
-                                     Switcher::keyGrave,  Switcher::keyEscape,
-                                     Switcher::keyReturn, Switcher::keyEnter,
-                                     Switcher::keyLeft,   Switcher::keyRight,
-                                     Switcher::keyUp,     Switcher::keyDown,
-                                     0 /* a */,           1 /* s */,
-                                     4 /* h */,           12 /* q */,
-                                     13 /* w */,          18 /* 1 */,
-                                     19 /* 2 */,          29 /* 0 */,
-                                     43 /* , */,          49 /* space */};
+    static const CGKeyCode keys[] = {SwitcherKeys::tab,
+                                     SwitcherKeys::tab,
+                                     SwitcherKeys::tab,
+                                     SwitcherKeys::tab,
+                                     SwitcherKeys::grave,
+                                     SwitcherKeys::escape,
+                                     SwitcherKeys::returnKey,
+                                     SwitcherKeys::enter,
+                                     SwitcherKeys::left,
+                                     SwitcherKeys::right,
+                                     SwitcherKeys::up,
+                                     SwitcherKeys::down,
+                                     0 /* a */,
+                                     1 /* s */,
+                                     4 /* h */,
+                                     12 /* q */,
+                                     13 /* w */,
+                                     18 /* 1 */,
+                                     19 /* 2 */,
+                                     29 /* 0 */,
+                                     43 /* , */,
+                                     49 /* space */};
     return keys[pick(static_cast<int>(std::size(keys)))];
   }
   CGPoint somePoint() {
@@ -128,7 +139,7 @@ TEST_F(SwitcherFuzz, RandomInputAlwaysSettlesClosedWithNoPanelLeftAndModifiersPa
       if (switcher->isRenaming()) continue;
       if (switcher->active) {
         EXPECT_TRUE(switcher->staysOpen() && switcher->shown) << where.str() << ": an ordinary session stayed open";
-        press(Switcher::keyEscape, 0);
+        press(SwitcherKeys::escape, 0);
         scene.clock.advance(0.5);
       }
       EXPECT_FALSE(switcher->active) << where.str();

@@ -40,7 +40,7 @@ class PanelsStage : public session::SessionStage {
   void holdSession(double wait = 0.2) {
     startTap();
     modifiers(kCommand);
-    press(Switcher::keyTab, kCommand);
+    press(SwitcherKeys::tab, kCommand);
     scene.clock.advance(wait);
   }
 

@@ -400,7 +400,7 @@ class PerformByKeys : public PerformSwitch {
   }
   static void tab() {
     for (const bool down : {true, false}) {
-      CGEventRef event = CGEventCreateKeyboardEvent(nullptr, Switcher::keyTab, down);
+      CGEventRef event = CGEventCreateKeyboardEvent(nullptr, SwitcherKeys::tab, down);
       CGEventSetFlags(event, kCGEventFlagMaskCommand);
       post(event);
     }

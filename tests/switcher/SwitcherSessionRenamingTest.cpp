@@ -23,7 +23,7 @@ class SwitcherSessionRenaming : public SessionStage {
   }
   void openAndShow() {
     modifiers(kCommand);
-    press(Switcher::keyTab, kCommand);
+    press(SwitcherKeys::tab, kCommand);
     scene.clock.advance(0.2);
     ASSERT_TRUE(switcher->shown);
   }
@@ -71,8 +71,8 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   // Letters, esc and Return now reach the field instead of the switcher.
   const std::size_t consumed = consumedCount();
   press(kKeyQ, kCommand);
-  press(Switcher::keyEscape, kCommand);
-  press(Switcher::keyReturn, kCommand);
+  press(SwitcherKeys::escape, kCommand);
+  press(SwitcherKeys::returnKey, kCommand);
   scene.clock.advance(0.05);
   EXPECT_EQ(consumedCount(), consumed);
   EXPECT_TRUE(switcher->active);
@@ -83,12 +83,12 @@ TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTi
   switcher->startRenaming("0:999:desktop", 0);
   switcher->startRenaming(kDesktop, 7);
   EXPECT_FALSE(switcher->isRenaming());
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.1);
 
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   ASSERT_TRUE(switcher->active);
   ASSERT_FALSE(switcher->shown);
@@ -158,10 +158,10 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   scene.clock.advance(0.05);
   EXPECT_EQ(consumedCount(), consumed);
   const std::string before = selected();
-  press(Switcher::keyRight, 0);
+  press(SwitcherKeys::right, 0);
   scene.clock.advance(0.05);
   EXPECT_NE(selected(), before);
-  press(Switcher::keyReturn, 0);
+  press(SwitcherKeys::returnKey, 0);
   scene.clock.advance(1);
   EXPECT_FALSE(switcher->active);
   EXPECT_FALSE(switcher->isOpen());

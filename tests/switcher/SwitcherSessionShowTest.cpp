@@ -42,11 +42,11 @@ class SwitcherSessionShow : public SessionStage {
   }
   void openHolding() {
     modifiers(kCommand);
-    press(Switcher::keyTab, kCommand);
+    press(SwitcherKeys::tab, kCommand);
     scene.clock.advance(0.05);
   }
   void escape() {
-    press(Switcher::keyEscape, kCommand);
+    press(SwitcherKeys::escape, kCommand);
     modifiers(0);
     scene.clock.advance(0.1);
   }
@@ -70,7 +70,7 @@ TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels
   ASSERT_TRUE(switcher->startTap());           // its warm-up waits on the main queue
   ASSERT_TRUE(scene.clock.step("event tap"));  // the tap is in place
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   for (int guard = 0; guard < 20; ++guard) {
     if (!scene.clock.step(sim::EventServer::kQueueLabel) && !scene.clock.step("event tap")) break;
   }
@@ -230,7 +230,7 @@ TEST_F(SwitcherSessionShow, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
   UserDefaults::standard().set("preview", "thumbnail");
   startTap();
   openHolding();
-  press(Switcher::keyTab, kCommand);  // Quill's tile on Space 4
+  press(SwitcherKeys::tab, kCommand);  // Quill's tile on Space 4
   scene.clock.advance(0.05);
   ASSERT_EQ(selected(), "0:4:301");
 
@@ -304,7 +304,7 @@ TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenCha
   escape();
   const CGImageRef later = CGImage::empty();
   switcher->thumbnailArrived(kDocuments, later);
-  scene.clock.advance(Switcher::pictureFrame);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
   EXPECT_EQ(switcher->model.thumbnails().at(kDocuments), later);
 }
 

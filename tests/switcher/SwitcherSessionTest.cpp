@@ -41,7 +41,7 @@ TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPane
 
   bool panelSeen = false;
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   during(0.1, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
   EXPECT_TRUE(switcher->active);
   modifiers(0);
@@ -60,7 +60,7 @@ TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPane
 TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
   startTap();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.14);
   EXPECT_TRUE(switcher->active);
   EXPECT_FALSE(anyPanelVisible());
@@ -70,7 +70,7 @@ TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
 
   // Ending the session orders every panel out again; nothing is switched.
   const std::size_t before = linesStarting("switch to ").size();
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   scene.clock.advance(0.05);
   EXPECT_FALSE(anyPanelVisible());
   modifiers(0);
@@ -82,7 +82,7 @@ TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   startTap();
   workInFinderThenQuill();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   const std::string stepBack = selected();
   const std::vector<std::string> order = tileOrder();
@@ -91,7 +91,7 @@ TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   const std::string expected = order[static_cast<std::size_t>((at - order.begin() + 1)) % order.size()];
   ASSERT_NE(expected, stepBack);
 
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   EXPECT_EQ(selected(), expected);
 
@@ -109,13 +109,13 @@ TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay)
   startTap();
   const std::size_t before = linesStarting("switch to ").size();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.3);
   ASSERT_TRUE(switcher->shown);
   const std::string focusedID = switcher->model.display(switcher->model.focused())->id;
 
   const double escapedAt = scene.clock.now();
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   scene.clock.advance(0.05);
   EXPECT_FALSE(switcher->isOpen());
   EXPECT_FALSE(switcher->active);
@@ -143,7 +143,7 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
   }
   scene.clock.advance(0.5);
   modifiers(kCommand | kCGEventFlagMaskControl);
-  press(Switcher::keyTab, kCommand | kCGEventFlagMaskControl);
+  press(SwitcherKeys::tab, kCommand | kCGEventFlagMaskControl);
   scene.clock.advance(0.3);
   EXPECT_FALSE(switcher->active);
   EXPECT_FALSE(switcher->isOpen());
@@ -151,7 +151,7 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
 
   // The flag went back, so the next ⌘⇥ opens normally.
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   EXPECT_TRUE(switcher->active);
   EXPECT_TRUE(switcher->isOpen());
@@ -163,14 +163,14 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   startTap();
   workInFinderThenQuill();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.3);
   ASSERT_TRUE(switcher->shown);
   const std::uint64_t first = switcher->sessionGeneration;
 
   modifiers(0);
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   deliverEventsOnly();
   const Switcher::OpenState opening = switcher->openState();
   EXPECT_TRUE(opening.open);
@@ -198,7 +198,7 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
 TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
   startTap();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   deliverEventsOnly();
   ASSERT_TRUE(switcher->isOpen());
   switcher->stopTap();
@@ -211,7 +211,7 @@ TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
 TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
   startTap();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   int ran = 0;
   switcher->onMain([&](Switcher&) { ++ran; });
@@ -267,7 +267,7 @@ TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
 
   // The other way round: the corner's stays-open session shows at once, and a ⌘⇥ now
   // steers it instead of opening another.
-  press(Switcher::keyEscape, kCommand);
+  press(SwitcherKeys::escape, kCommand);
   scene.clock.advance(0.05);
   switcher->openFromCorner(NSScreen::screens().front());
   scene.clock.advance(0.01);
@@ -275,7 +275,7 @@ TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   EXPECT_TRUE(switcher->staysOpen());
   const std::string before = selected();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   EXPECT_EQ(switcher->session, sessions + 2);
   EXPECT_NE(selected(), before);
@@ -294,7 +294,7 @@ TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySession
   EXPECT_FALSE(switcher->isOpen());
 
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   switcher->openFromCorner(screen);
   EXPECT_TRUE(switcher->active) << "a ⌘⇥ session is not the corner's to close";

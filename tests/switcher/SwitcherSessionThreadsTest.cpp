@@ -36,7 +36,7 @@ class SwitcherSessionRenameThreads : public SessionStage {};
 TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) {
   startTap();
   modifiers(kCommand);
-  press(Switcher::keyTab, kCommand);
+  press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.2);
   ASSERT_TRUE(switcher->shown);
 

@@ -95,7 +95,7 @@ auto opened(CGEventFlags holding, bool clusters, bool onTray) {
 }
 
 std::vector<BindingRow> rows() {
-  const CGKeyCode tab = Switcher::keyTab, grave = Switcher::keyGrave;
+  const CGKeyCode tab = SwitcherKeys::tab, grave = SwitcherKeys::grave;
   return {
       // Row 1
       {"OptionGraveOpensAppWindows", closedWith("appWindows", true), grave, kOption, false, true,
@@ -129,24 +129,24 @@ std::vector<BindingRow> rows() {
       // Row 5
       {"KeysAreSwallowedOnceHoldingIsUp", ordinary, kA, 0, false, true, unchanged},
       // Row 6
-      {"EscapeCancels", ordinary, Switcher::keyEscape, kCommand, false, true, ended},
+      {"EscapeCancels", ordinary, SwitcherKeys::escape, kCommand, false, true, ended},
       // Row 7
-      {"ReturnCommitsAStaysOpenSession", staying, Switcher::keyReturn, 0, false, true, ended},
-      {"EnterCommitsAStaysOpenSession", staying, Switcher::keyEnter, 0, false, true, ended},
-      {"ReturnPassesInAnOrdinarySession", ordinary, Switcher::keyReturn, kCommand, false, false, unchanged},
+      {"ReturnCommitsAStaysOpenSession", staying, SwitcherKeys::returnKey, 0, false, true, ended},
+      {"EnterCommitsAStaysOpenSession", staying, SwitcherKeys::enter, 0, false, true, ended},
+      {"ReturnPassesInAnOrdinarySession", ordinary, SwitcherKeys::returnKey, kCommand, false, false, unchanged},
       // Row 8
       {"CommandGraveStepsWindows", ordinaryOnQuill, grave, kCommand, false, true, selectionMoved},
       {"CommandGraveRepeatDoesNothing", ordinaryOnQuill, grave, kCommand, true, true, unchanged},
       // Row 9
-      {"RightArrowStepsAlsoRepeated", ordinary, Switcher::keyRight, kCommand, true, true, selectionMoved},
-      {"LeftArrowSteps", ordinary, Switcher::keyLeft, kCommand, false, true, selectionMoved},
+      {"RightArrowStepsAlsoRepeated", ordinary, SwitcherKeys::right, kCommand, true, true, selectionMoved},
+      {"LeftArrowSteps", ordinary, SwitcherKeys::left, kCommand, false, true, selectionMoved},
       // Row 10
-      {"UpArrowTakesTheTargetIntoFullScreen", ordinaryOnQuill, Switcher::keyUp, kCommand, false, true,
+      {"UpArrowTakesTheTargetIntoFullScreen", ordinaryOnQuill, SwitcherKeys::up, kCommand, false, true,
        [](TapStage& stage, const Before&) {
          EXPECT_EQ(stage.switcher->fullScreenMoves, 1);
          EXPECT_EQ(stage.switcher->fullScreenPending, std::optional<std::uint32_t>(kDraft));
        }},
-      {"UpArrowRepeatDoesNothing", ordinaryOnQuill, Switcher::keyUp, kCommand, true, true,
+      {"UpArrowRepeatDoesNothing", ordinaryOnQuill, SwitcherKeys::up, kCommand, true, true,
        [](TapStage& stage, const Before&) { EXPECT_EQ(stage.switcher->fullScreenMoves, 0); }},
       // Row 11
       {"DigitPicksAWindow", ordinaryOnQuill, k2, kCommand, false, true,
@@ -194,12 +194,12 @@ TEST_F(TapStage, TheTapDecidesFromMemoryAndTheMainQueueBringsChanges) {
   UserDefaults::standard().set("tiles", "windows");
   // A single failure of the next look at any preferences file, left in place unless used.
   FileFaults::fail(FileOp::stat, ".plist", EIO, 1);
-  EXPECT_TRUE(consumesKey(Switcher::keyTab, kCommand));
+  EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand));
   EXPECT_EQ(FileFaults::check(FileOp::stat, ".plist"), EIO) << "the tap looked at a preferences file";
   FileFaults::clear();
   switcher->cancel(false);
   settle();
-  EXPECT_TRUE(consumesKey(Switcher::keyTab, kCommand));
+  EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand));
   settle();
   EXPECT_TRUE(switcher->openState().clusterSession) << "the main queue brought the change to the tap";
 }

@@ -41,7 +41,7 @@ class TapTiming : public ModifierTest, public ::testing::WithParamInterface<std:
 
 TEST_P(TapTiming, OnlyReleasesWithinTheTapWindowCount) {
   const auto [modifier, held] = GetParam();
-  const bool counts = held < Switcher::tapSeconds;
+  const bool counts = held < SwitcherTiming::tapSeconds;
   const CGEventFlags key = modifier == Modifier::shift ? kShift : modifier == Modifier::control ? kControl : kOption;
   if (modifier == Modifier::shift) {
     // ⇧ taps count in window-tile sessions only.
@@ -102,7 +102,7 @@ TEST_F(ModifierTest, ControlHeldForTabStepsIsNoControlTap) {
   openSession(Switcher::Action::cycle(1));
   flags(kCommand);
   flags(kCommand | kControl);
-  EXPECT_TRUE(consumesKey(Switcher::keyTab, kCommand | kControl));
+  EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand | kControl));
   settle();
   flags(kCommand);
   EXPECT_FALSE(switcher->model.onTray());
@@ -143,7 +143,7 @@ TEST_P(ClosedOptionTap, OpensTheSpacesSessionOnlyWithinTheTapWindow) {
   flags(kCommand, t - kNanos);
   flags(kCommand | kOption, t);
   flags(kCommand, t + heldNanos);
-  const bool tap = heldNanos < Switcher::maxTapNanos;
+  const bool tap = heldNanos < SwitcherTiming::maxTapNanos;
   EXPECT_EQ(switcher->isOpen(), tap);
   EXPECT_EQ(switcher->active, tap);
   if (tap) {
@@ -188,7 +188,7 @@ TEST_F(ModifierTest, ClosedOptionTapIsSpoiledByKeysOtherModifiersAndTimeTravel) 
   // A key between press and release.
   flags(kCommand, kNanos);
   flags(kCommand | kOption, 2 * kNanos);
-  EXPECT_FALSE(consumesKey(Switcher::keyTab, kCommand | kOption));
+  EXPECT_FALSE(consumesKey(SwitcherKeys::tab, kCommand | kOption));
   flags(kCommand, 2 * kNanos + 100'000'000);
   EXPECT_FALSE(switcher->isOpen());
 
@@ -254,7 +254,8 @@ TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) 
   flags(kCommand | kOption, kNanos);
   EXPECT_FALSE(switcher->pendingTap);
   EXPECT_EQ(switcher->prevFlags.load(), kCommand | kOption);
-  for (CGKeyCode code : {kA, kQ, Switcher::keyEscape, Switcher::keyTab, Switcher::keyLeft, Switcher::keyReturn}) {
+  for (CGKeyCode code :
+       {kA, kQ, SwitcherKeys::escape, SwitcherKeys::tab, SwitcherKeys::left, SwitcherKeys::returnKey}) {
     EXPECT_FALSE(consumesKey(code, kCommand)) << "key " << code;
   }
   EXPECT_FALSE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, {5, 5})));

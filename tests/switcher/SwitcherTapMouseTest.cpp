@@ -25,8 +25,8 @@ class MouseTest : public TapStage {
   /// ⌘ down and ⇥ pressed through the keyboard.
   void commandTab(bool repeat = false) {
     post(modifiers(kCommand));
-    post(key(Switcher::keyTab, kCommand, repeat));
-    CGEventRef up = CGEventCreateKeyboardEvent(nullptr, Switcher::keyTab, false);
+    post(key(SwitcherKeys::tab, kCommand, repeat));
+    CGEventRef up = CGEventCreateKeyboardEvent(nullptr, SwitcherKeys::tab, false);
     CGEventSetFlags(up, kCommand);
     post(up);
     scene.clock.advance(0.3);

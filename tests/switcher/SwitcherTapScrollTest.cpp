@@ -180,7 +180,7 @@ TEST_F(ScrollTest, MomentumNeverStepsAndIsSwallowedAfterItsGestureClosedTheSwitc
   EXPECT_EQ(stepsTaken(), 1) << "momentum never steps";
 
   // The session ends while the fingers' momentum goes on: still swallowed.
-  ASSERT_TRUE(consumesKey(Switcher::keyEscape, kCommand));
+  ASSERT_TRUE(consumesKey(SwitcherKeys::escape, kCommand));
   settle();
   EXPECT_TRUE(scroll(40, 0, 0, 2));
   EXPECT_FALSE(scroll(4, 0)) << "plain scrolling passes while closed";

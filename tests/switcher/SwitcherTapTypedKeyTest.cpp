@@ -22,7 +22,7 @@ class TypedKeyTest : public ::testing::TestWithParam<Typed> {};
 
 TEST_P(TypedKeyTest, Classifies) {
   const Typed& t = GetParam();
-  const Switcher::TypedKey key = Switcher::classify(t.text);
+  const TypedKey key = classify(t.text);
   EXPECT_EQ(key.letterOrNumber, t.letterOrNumber);
   EXPECT_EQ(key.digit, t.digit);
   EXPECT_TRUE(key.lowered == t.lowered);

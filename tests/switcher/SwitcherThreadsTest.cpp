@@ -51,10 +51,10 @@ void press(CGKeyCode key, CGEventFlags now, bool repeat = false) {
 /// One user's worth of ⌘⇥ sequences: open, steer for a while, let go (or esc).
 void typeSequences(std::mt19937& random, int count) {
   std::uniform_int_distribution<int> pick(0, 99);
-  const CGKeyCode steering[] = {Switcher::keyTab, Switcher::keyLeft, Switcher::keyRight, Switcher::keyGrave, 7, 29};
+  const CGKeyCode steering[] = {SwitcherKeys::tab, SwitcherKeys::left, SwitcherKeys::right, SwitcherKeys::grave, 7, 29};
   for (int n = 0; n < count; ++n) {
     flags(kCommand);
-    press(Switcher::keyTab, kCommand, pick(random) < 5);
+    press(SwitcherKeys::tab, kCommand, pick(random) < 5);
     const int steps = pick(random) % 8;
     for (int i = 0; i < steps; ++i) {
       const int what = pick(random);
@@ -74,7 +74,7 @@ void typeSequences(std::mt19937& random, int count) {
         post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDragged, {at.x + 3, at.y}, kCGMouseButtonLeft));
         post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseUp, {at.x + 3, at.y}, kCGMouseButtonLeft));
       } else if (what < 90) {
-        press(Switcher::keyEscape, kCommand);
+        press(SwitcherKeys::escape, kCommand);
       } else {
         std::this_thread::sleep_for(std::chrono::microseconds(200 * (what - 89)));
       }
@@ -128,7 +128,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   std::function<void()> settle = [&] {
     if (!typed || events.queued() > 0) return void(real.main().asyncAfter(0.02, settle));
     gestures = false;
-    press(Switcher::keyEscape, kCommand);
+    press(SwitcherKeys::escape, kCommand);
     flags(kCommand);
     flags(0);
     real.main().async(look);
