@@ -24,6 +24,8 @@ namespace {
 constexpr double kRetrySeconds = 0.004;
 /// A partly drawn window's surface is rounded out to this many pixels.
 constexpr int kPlacementGrid = 64;
+/// Damage of up to this many rectangles is drawn one rectangle at a time.
+constexpr int kSeparateParts = 16;
 
 bool onMainThread() {
   const QCoreApplication* app = QCoreApplication::instance();
@@ -301,7 +303,26 @@ void OwnWindowSurface::publish() {
     painter.scale(sx, sy);
     const QWidget::RenderFlags flags =
         opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
-    view->render(&painter, wanted.boundingRect().topLeft(), wanted, flags);
+    // At a scale of whole pixels the parts' pixels never overlap (drawn twice, an edge
+    // would darken).
+    const bool wholeScale = sx == std::floor(sx) && sy == std::floor(sy);
+    if (wanted.rectCount() == 1 || wanted.rectCount() > kSeparateParts || !wholeScale) {
+      view->render(&painter, wanted.boundingRect().topLeft(), wanted, flags);
+    } else {
+      // Drawn part by part: under a clip of one rectangle pictures are copied as they are,
+      // under one of several every pixel goes through the slow, threaded path.
+      for (const QRect& part : wanted) {
+        const QRect onSurface =
+            QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy).toAlignedRect().translated(-origin);
+        painter.save();
+        painter.resetTransform();
+        painter.setClipRect(onSurface & kept_.rect());
+        painter.translate(-origin);
+        painter.scale(sx, sy);
+        view->render(&painter, part.topLeft(), QRegion(part), flags);
+        painter.restore();
+      }
+    }
     unpublished_ += pixels;
   }
   const bool whole = whole_;

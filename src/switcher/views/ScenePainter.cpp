@@ -109,7 +109,9 @@ void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint 
 class SampledPictures {
  public:
   struct Key {
+    // A window's picture by its address, or a kept shadow mask by its cache key.
     const CGImage* image;
+    qint64 mask;
     // In 64ths of a pixel: the drawn size, the fraction of a pixel it starts at, the
     // part of the source and the corner radius.
     int width, height;
@@ -124,10 +126,11 @@ class SampledPictures {
     return pictures;
   }
 
-  const QImage* find(const Key& key, const CGImage* image) {
+  const QImage* find(const Key& key) {
     const auto found = entries_.find(key);
     if (found == entries_.end()) return nullptr;
-    if (found->second.source.expired() || found->second.source.lock().get() != image) {
+    // A mask's cache key is never handed out again, so only a picture's address can lie.
+    if (key.image && (found->second.source.expired() || found->second.source.lock().get() != key.image)) {
       drop(found);
       return nullptr;
     }
@@ -151,7 +154,7 @@ class SampledPictures {
   static constexpr std::size_t kBudget = 24u << 20;
   struct Hash {
     std::size_t operator()(const Key& k) const {
-      std::size_t h = std::hash<const void*>()(k.image);
+      std::size_t h = std::hash<const void*>()(k.image) ^ std::hash<qint64>()(k.mask);
       for (const int v :
            {k.width, k.height, k.offsetX, k.offsetY, k.sourceX, k.sourceY, k.sourceW, k.sourceH, k.radius}) {
         h = (h ^ static_cast<std::size_t>(v)) * 0x100000001b3ULL;
@@ -177,22 +180,73 @@ class SampledPictures {
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
-// Draws `source` of the picture into `r` through a sample kept for this size and place;
-// false when the painter's transform turns or shears (then it is drawn directly). The
-// sample is drawn with the painter's own transform moved by whole pixels, so it holds the
-// very pixels a direct drawing would give.
-bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QRectF& source,
+// Draws `source` of `image` (whole pixels) one to one with its top left at device pixel
+// `at`, its corners rounded by `outline` (in device pixels; empty for none), through blits
+// only: the straight parts as they are, each corner through a small picture cut by the
+// outline. False when `source` lies outside the image.
+bool blitRounded(QPainter& p, const Pixels& pixels, const QImage& image, const QRect& source, QPoint at,
+                 const QPainterPath& outline, double radius) {
+  if (!image.rect().contains(source)) return false;
+  const int w = source.width(), h = source.height();
+  const int k = std::min({static_cast<int>(std::ceil(radius)), w / 2, h / 2});
+  p.save();
+  p.setWorldTransform(pixels.beyondWorld.inverted());
+  const auto part = [&](int x, int y, int pw, int ph) {
+    if (pw > 0 && ph > 0) p.drawImage(at + QPoint(x, y), image, QRect(source.topLeft() + QPoint(x, y), QSize(pw, ph)));
+  };
+  part(0, k, w, h - 2 * k);
+  part(k, 0, w - 2 * k, k);
+  part(k, h - k, w - 2 * k, k);
+  if (k > 0) {
+    const QPainterPath local = outline.translated(-at);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(w - k, 0), QPoint(0, h - k), QPoint(w - k, h - k)}) {
+      QImage piece(k, k, QImage::Format_ARGB32_Premultiplied);
+      piece.fill(Qt::transparent);
+      {
+        QPainter s(&piece);
+        s.setRenderHint(QPainter::Antialiasing);
+        s.setClipPath(local.translated(-corner));
+        s.drawImage(QPoint(), image, QRect(source.topLeft() + corner, QSize(k, k)));
+      }
+      p.drawImage(at + corner, piece);
+    }
+  }
+  p.restore();
+  return true;
+}
+
+// What a sample is made from: a window's picture (the sample lives no longer than it
+// does) or a kept shadow mask (`picture` null).
+struct SampleSource {
+  const QImage& pixels;
+  const CGImageRef* picture;
+};
+
+// Draws `source` of `from` into `r` through a sample kept for this size and place, laid
+// one to one on the device's pixels: a scaled or clipped image draw is many times the
+// cost of a blit. False when the painter's transform turns or shears (then nothing is
+// drawn). The sample is drawn with the painter's own transform moved by whole pixels, so
+// it holds the very pixels a direct drawing would give.
+bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& source,
                  const QPainterPath& outline, double radius) {
   const Pixels pixels = pixelsOf(p);
   const QTransform& t = pixels.toPixels;
   if (t.type() > QTransform::TxScale || t.m11() <= 0 || t.m22() <= 0) return false;
-  const QRectF device = t.mapRect(r);
+  QRectF device = t.mapRect(r);
+  if (!from.picture) {
+    // A blurred mask moved by less than a pixel looks the same: set on whole pixels, every
+    // place it is drawn at shares one sample.
+    const QPointF shift(std::round(device.left()) - device.left(), std::round(device.top()) - device.top());
+    device.translate(shift);
+    r = t.inverted().mapRect(device);
+  }
   // A pixel of room all round: smooth sampling bleeds into the pixels next to the frame.
   const QPoint origin(static_cast<int>(std::floor(device.left())) - 1, static_cast<int>(std::floor(device.top())) - 1);
   const int width = static_cast<int>(std::ceil(device.right())) - origin.x() + 1;
   const int height = static_cast<int>(std::ceil(device.bottom())) - origin.y() + 1;
   if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > 16'000'000) return false;
-  const SampledPictures::Key key{image.get(),
+  const SampledPictures::Key key{from.picture ? from.picture->get() : nullptr,
+                                 from.picture ? 0 : from.pixels.cacheKey(),
                                  fine(device.width()),
                                  fine(device.height()),
                                  fine(device.left() - origin.x()),
@@ -202,19 +256,30 @@ bool drawSampled(QPainter& p, const QRectF& r, const CGImageRef& image, const QR
                                  fine(source.width()),
                                  fine(source.height()),
                                  fine(radius * t.m11())};
+  // A picture already at the pixels it is drawn at, on whole pixels: laid on as it is.
+  const auto whole = [](double v) { return std::abs(v - std::round(v)) < 1.0 / 64; };
+  if (from.picture && whole(device.left()) && whole(device.top()) && whole(source.x()) && whole(source.y()) &&
+      std::abs(device.width() - source.width()) < 1.0 / 64 && std::abs(device.height() - source.height()) < 1.0 / 64 &&
+      whole(source.width()) && whole(source.height())) {
+    const QPainterPath onPixels = t.map(outline);
+    if (blitRounded(p, pixels, from.pixels, source.toRect(), device.topLeft().toPoint(),
+                    radius > 0 ? onPixels : QPainterPath(), radius * t.m11()))
+      return true;
+  }
   SampledPictures& kept = SampledPictures::shared();
-  const QImage* sample = kept.find(key, image.get());
+  const QImage* sample = kept.find(key);
   if (!sample) {
-    QImage pixels(width, height, QImage::Format_ARGB32_Premultiplied);
-    pixels.fill(Qt::transparent);
+    QImage made(width, height, QImage::Format_ARGB32_Premultiplied);
+    made.fill(Qt::transparent);
     {
-      QPainter s(&pixels);
-      s.setRenderHints(p.renderHints() | QPainter::SmoothPixmapTransform);
+      QPainter s(&made);
+      s.setRenderHints(p.renderHints());
+      if (from.picture) s.setRenderHint(QPainter::SmoothPixmapTransform);
       s.setWorldTransform(t * QTransform::fromTranslate(-origin.x(), -origin.y()));
       if (radius > 0) s.setClipPath(outline);
-      s.drawImage(r, image->qimage(), source);
+      s.drawImage(r, from.pixels, source);
     }
-    sample = &kept.keep(key, image, std::move(pixels));
+    sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
   }
   layOnPixels(p, pixels, *sample, origin);
   return true;
@@ -235,7 +300,7 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
       const double w = r.width() / scale, h = r.height() / scale;
       source = QRectF((pixels.width() - w) / 2, (pixels.height() - h) / 2, w, h);
     }
-    if (!drawSampled(p, r, picture.image, source, outline, radius)) {
+    if (!drawSampled(p, r, {pixels, &picture.image}, source, outline, radius)) {
       p.save();
       if (radius > 0) p.setClipPath(outline, Qt::IntersectClip);
       p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -475,7 +540,11 @@ void ScenePainter::paintShadow(QPainter& painter, const QPainterPath& path, cons
   const QImage& mask = blurredMask(path.translated(-box.topLeft()), QSize(w, h), pass);
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
-  painter.drawImage(box.topLeft() + offset, mask);
+  // Tiles draw the same shadow at many places: each is laid on from a sample at its
+  // pixels rather than scaled there again.
+  const QRectF at(box.topLeft() + offset, QSizeF(mask.size()));
+  if (!drawSampled(painter, at, {mask, nullptr}, QRectF(mask.rect()), QPainterPath(), 0))
+    painter.drawImage(at.topLeft(), mask);
   painter.restore();
 }
 
