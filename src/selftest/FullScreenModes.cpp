@@ -15,7 +15,8 @@ namespace trelliq {
 
 namespace {
 
-// The 7.103 jump: to the window's Space if needed, then 0.6 s of run loop in every case.
+// To the window's Space if needed, then 0.6 s of run loop in every case, so the jump's
+// slide has settled before anything is counted.
 void jump(std::uint32_t window) {
   Toolkit::jumpToSpaceOf(window);
   Toolkit::pump(0.6);

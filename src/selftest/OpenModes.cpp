@@ -12,8 +12,6 @@ namespace trelliq {
 
 namespace {
 
-bool shot(const std::string& path) { return !Toolkit::debugScreenshot(path).unwritable; }
-
 // Saves a picture of each of the copy's panels now on screen, as the window server has it.
 bool capturePanels(const std::string& dir) {
   bool written = true;
@@ -37,7 +35,7 @@ OpenModes::OpenExtras OpenModes::OpenExtras::fromEnvironment() {
 
 std::int64_t OpenModes::rounds(const std::optional<std::string>& argument) {
   if (!argument) return 5;
-  return std::max<std::int64_t>(0, parseInteger(*argument).value_or(0));
+  return std::max<std::int64_t>(0, parseInteger(*argument).value_or(5));
 }
 
 std::vector<std::string> OpenModes::copyWindows(CGWindowListOption option) {
@@ -55,11 +53,11 @@ int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
   Toolkit::commandOptionTap();
   Toolkit::pump(0.6);
   if (extras.numberDir) {
-    written &= shot(*extras.numberDir + "/number-start.png");
+    written &= Toolkit::writeScreenshot(*extras.numberDir + "/number-start.png");
     for (const auto& [code, digit] : {std::pair{keys::two, "2"}, std::pair{keys::one, "1"}}) {
       Toolkit::press(code);
       Toolkit::pump(0.4);
-      written &= shot(*extras.numberDir + "/number-" + digit + ".png");
+      written &= Toolkit::writeScreenshot(*extras.numberDir + "/number-" + digit + ".png");
     }
   }
   if (extras.focusBottom) {
@@ -68,7 +66,7 @@ int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
   }
   if (extras.captureDir) {
     const std::string& dir = *extras.captureDir;
-    written &= shot(dir + "/ours-shot.png");
+    written &= Toolkit::writeScreenshot(dir + "/ours-shot.png");
     written &= Toolkit::write(dir + "/ours-state.txt",
                               {"at screenshot: " + Toolkit::strings(copyWindows(kCGWindowListOptionOnScreenOnly))});
     written &= capturePanels(dir);

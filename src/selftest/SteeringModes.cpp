@@ -24,9 +24,6 @@ std::vector<std::string> panels() {
   return lines;
 }
 
-// A screenshot of every display; false when a picture that was taken could not be written.
-bool shot(const std::string& path) { return !Toolkit::debugScreenshot(path).unwritable; }
-
 // One switcher session on the copy: where it opened, and where `body` left it.
 std::string session(const std::vector<NSScreen>& screens, const std::function<void()>& body) {
   Toolkit::commandTab();
@@ -78,12 +75,12 @@ int SteeringModes::tabTest(const std::string& out, const TabExtras& extras) {
     Toolkit::press(keys::tab);
     Toolkit::pump(0.4);
   }
-  if (extras.captureDir) written &= shot(*extras.captureDir + "/ours-shot.png");
+  if (extras.captureDir) written &= Toolkit::writeScreenshot(*extras.captureDir + "/ours-shot.png");
   if (extras.numberDir) {
     for (const auto& [code, digit] : {std::pair{keys::two, "2"}, std::pair{keys::one, "1"}}) {
       Toolkit::press(code);
       Toolkit::pump(0.4);
-      written &= shot(*extras.numberDir + "/number-" + digit + ".png");
+      written &= Toolkit::writeScreenshot(*extras.numberDir + "/number-" + digit + ".png");
     }
   }
   if (extras.tapOptionDir) {
@@ -92,13 +89,13 @@ int SteeringModes::tabTest(const std::string& out, const TabExtras& extras) {
     Toolkit::pump(0.05);
     Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.4);
-    written &= shot(dir + "/opt-tap.png");
+    written &= Toolkit::writeScreenshot(dir + "/opt-tap.png");
     Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
     Toolkit::pump(0.6);
-    written &= shot(dir + "/opt-hold.png");
+    written &= Toolkit::writeScreenshot(dir + "/opt-hold.png");
     Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.5);
-    written &= shot(dir + "/opt-let-go.png");
+    written &= Toolkit::writeScreenshot(dir + "/opt-let-go.png");
   }
   if (extras.holdOptionDir) {
     const std::string& dir = *extras.holdOptionDir;
@@ -107,10 +104,10 @@ int SteeringModes::tabTest(const std::string& out, const TabExtras& extras) {
     Toolkit::key(keys::tab, keys::press, keys::commandOption, keys::plain);
     Toolkit::key(keys::tab, keys::release, keys::commandOption, keys::plain);
     Toolkit::pump(0.5);
-    written &= shot(dir + "/opt-held.png");
+    written &= Toolkit::writeScreenshot(dir + "/opt-held.png");
     Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
     Toolkit::pump(0.5);
-    written &= shot(dir + "/opt-released.png");
+    written &= Toolkit::writeScreenshot(dir + "/opt-released.png");
   }
   const std::vector<std::string> ours = panels();
   std::vector<std::string> dock = Toolkit::onScreen("Dock");

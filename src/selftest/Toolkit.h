@@ -148,6 +148,8 @@ class Toolkit final {
   /// Returns when every capture is written or has failed. A display that cannot be
   /// captured is skipped without a word; a picture that cannot be written is reported.
   static Shots debugScreenshot(const std::string& path);
+  /// `debugScreenshot`, answering false only when a picture that was taken could not be written.
+  static bool writeScreenshot(const std::string& path) { return !debugScreenshot(path).unwritable; }
 
   // ---- Arguments ------------------------------------------------------------------------
   /// An environment variable's value; nothing when it is not set.

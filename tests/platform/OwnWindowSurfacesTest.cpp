@@ -251,3 +251,40 @@ TEST_F(OwnWindowPictures, WhatLiesBehindAClearWindowsTranslucentContentIsBlurred
   // Beyond the window nothing changes.
   EXPECT_EQ(rgb(frosted, edge - 150, y), rgb(bare, edge - 150, y));
 }
+
+TEST_F(OwnWindowPictures, AClearWindowWithNothingPublishedHidesNothingAndASurfaceHandedOverNeverTurnsTheCountBack) {
+  // A clear own window that has drawn nothing yet, wholly in front of a red window.
+  auto w = std::make_unique<NSWindow>(CGRect(200, 200, 400, 400), NSWindowStyleMaskBorderless,
+                                      NSBackingStoreType::buffered, false);
+  w->setLevel(200);
+  w->setOpaque(false);
+  w->orderFront(nullptr);
+  const auto number = static_cast<std::uint32_t>(w->windowNumber());
+  server.setOwnWindowSurface(number, nullptr);
+  const CGRect b = bounds(*w);
+  sim::Window red;
+  red.pid = server.ownProcessIdentifier();
+  red.layer = 150;
+  red.bounds = CGRect(b.minX() + 100, b.minY() + 100, 200, 200);
+  red.color = 0xFF0000;
+  red.subrole.clear();
+  red.allSpaces = true;
+  server.addWindow(red);
+  const int x = static_cast<int>(b.midX()), y = static_cast<int>(b.midY());
+  EXPECT_EQ(rgb(display(), x, y), kRed) << "no surface yet";
+  auto blank = platform::SharedSurface::create(400, 400);
+  ASSERT_TRUE(blank);
+  server.setOwnWindowSurface(number, blank);
+  EXPECT_EQ(rgb(display(), x, y), kRed) << "a surface with no frame in it";
+
+  // A surface three frames on is replaced by a new one at its first frame: the screen,
+  // which fetches only when the count moves, must still see a change.
+  QImage clear(400, 400, QImage::Format_ARGB32_Premultiplied);
+  clear.fill(Qt::transparent);
+  for (int n = 0; n < 3; ++n) ASSERT_TRUE(blank->publish(clear, QRegion()));
+  const std::uint64_t before = server.generation();
+  auto fresh = platform::SharedSurface::create(400, 400);
+  ASSERT_TRUE(fresh && fresh->publish(clear, QRegion()));
+  server.setOwnWindowSurface(number, fresh);
+  EXPECT_GT(server.generation(), before);
+}

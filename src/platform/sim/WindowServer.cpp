@@ -681,7 +681,7 @@ std::uint64_t WindowServer::generation() const {
   std::lock_guard lock(mutex_);
   // Every frame a program publishes counts: sequences only grow, and a surface handed over
   // or taken away counts once more.
-  std::uint64_t generation = state_->desk.generation() + state_->surfaceChanges;
+  std::uint64_t generation = state_->desk.generation() + state_->surfaceChanges + state_->retiredFrames;
   for (const auto& [number, surface] : state_->ownSurfaces) generation += surface->sequence();
   return generation;
 }

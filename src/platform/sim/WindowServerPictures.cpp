@@ -358,11 +358,8 @@ std::shared_ptr<const platform::SharedSurface> WindowServer::ownWindowSurface(st
 void WindowServer::setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) {
   edit([&](Desk& desk) {
     const Window* w = desk.window(number);
-    if (!surface || !w || !w->own) {
-      state_->ownSurfaces.erase(number);
-    } else {
-      state_->ownSurfaces[number] = std::move(surface);
-    }
+    state_->retireSurface(number);
+    if (surface && w && w->own) state_->ownSurfaces[number] = std::move(surface);
     ++state_->surfaceChanges;
   });
 }
@@ -442,9 +439,12 @@ QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int heig
     }
     // A window hidden whole behind one solid window in front of it is not painted: a
     // crowded Space holds dozens of them.
+    // Only a window that will be painted hides anything: a clear own window, or one whose
+    // surface has published nothing yet, is skipped below and must not hide what is behind.
     auto solid = [&](const Shown& s) {
-      return s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock && s.chrome.kind != Chrome::Kind::menuBar &&
-             s.chrome.kind != Chrome::Kind::statusItem && (!s.surface || s.opaque);
+      const bool painted = s.surface ? s.opaque && s.surface->sequence() > 0 : !(s.window.own && !s.opaque);
+      return painted && s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock &&
+             s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
     };
     const QRectF visible(0, 0, width, height);
     for (std::size_t i = 0; i < windows.size(); ++i) {

@@ -511,7 +511,7 @@ void WindowServer::destroyOwnWindow(std::uint32_t number) {
     const Window* w = desk.window(number);
     if (w && w->own) desk.removeWindow(number);
     std::erase_if(state_->ownKeys, [&](const auto& entry) { return entry.second.number == number; });
-    state_->ownSurfaces.erase(number);
+    state_->retireSurface(number);
   });
 }
 

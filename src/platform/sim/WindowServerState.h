@@ -45,6 +45,17 @@ struct WindowServer::State {
   std::map<std::uint32_t, std::shared_ptr<const platform::SharedSurface>> ownSurfaces;
   /// Surfaces handed over or taken away so far (a new one may start at an old sequence).
   std::uint64_t surfaceChanges = 0;
+  /// The frames published in surfaces no longer held, so the generation never goes back
+  /// when a surface is replaced by one that starts again from its first frame.
+  std::uint64_t retiredFrames = 0;
+
+  /// Lets go of a window's surface, keeping the count of the frames it published.
+  void retireSurface(std::uint32_t number) {
+    if (auto it = ownSurfaces.find(number); it != ownSurfaces.end()) {
+      retiredFrames += it->second->sequence();
+      ownSurfaces.erase(it);
+    }
+  }
   /// The desk's windows front to back, all and by owner. Every edit drops it, so it is
   /// only for reads: an edit must ask Desk::ordered() after its own changes.
   struct Order {
