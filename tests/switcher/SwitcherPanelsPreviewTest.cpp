@@ -200,6 +200,20 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
   EXPECT_GT(whiteIn(image, QRect(right - 28, bottom - 28, 22, 22)), (bold + semibold) / 2);
 }
 
+// A panel's view places the preview while the panels are ordered in: a panel ordered in
+// after it would cover its part on that display.
+TEST_F(DrawnPreviewTest, FloatsAboveEveryPanelOnceTheyAreShown) {
+  setPreview("thumbnail");
+  holdSession();
+  ASSERT_TRUE(switcher->previewPanel().isVisible());
+  std::vector<std::uint32_t> frontToBack;
+  for (const platform::WindowEntry& w : scene.windowServer.windowList()) {
+    if (w.layer == Switcher::panelLevel && w.onScreen) frontToBack.push_back(w.number);
+  }
+  ASSERT_EQ(frontToBack.size(), 3u) << "two panels and the preview";
+  EXPECT_EQ(frontToBack.front(), switcher->previewPanel().windowNumber());
+}
+
 class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(OtherPreviewOption, NeverShowsIt) {
