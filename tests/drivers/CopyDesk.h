@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/HostProcess.h"
@@ -70,10 +71,10 @@ class CopyDesk : public ::testing::Test {
   /// Starts the host on the desk with the app of pid `front` in front, then the menu-bar
   /// program, and lets the program open and close its switcher once, so the mode meets a
   /// copy that has drawn its panels before.
-  void startCopy(const std::string& front = "301") {
+  void startCopy(const std::string& front = "301", int width = 960) {
     const std::string desk = home.path + "/desk.json";
     {
-      std::string text = kDesk;
+      std::string text = deskOfWidth(width);
       text.replace(text.find("FRONT"), 5, front);
       const int fd = ::open(desk.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
       ASSERT_GE(fd, 0);
@@ -91,7 +92,7 @@ class CopyDesk : public ::testing::Test {
     const auto shown = [&] {
       int panels = 0;
       for (const auto& w : driver->windowServer->windowList()) {
-        panels += w.ownerPID != self && w.layer == 101 && w.onScreen && w.alpha > 0 && w.bounds.width() == 960 ? 1 : 0;
+        panels += w.ownerPID != self && w.layer == 101 && w.onScreen && w.alpha > 0 && w.bounds.width() == width ? 1 : 0;
       }
       return panels;
     };
@@ -105,6 +106,26 @@ class CopyDesk : public ::testing::Test {
     key(*driver, kCGEventKeyUp, 53, kCGEventFlagMaskCommand);
     key(*driver, kCGEventFlagsChanged, 55, 0);
     ASSERT_TRUE(eventually([&] { return shown() == 0; })) << "the warm-up session closes";
+  }
+
+  /// The desk with both displays `width` points wide, the right one and its windows moved
+  /// along with the left one's edge.
+  static std::string deskOfWidth(int width) {
+    const std::string w = std::to_string(width);
+    const std::pair<std::string, std::string> moves[] = {
+        {"[0, 0, 960, 720]", "[0, 0, " + w + ", 720]"},
+        {"[0, 40, 960, 656]", "[0, 40, " + w + ", 656]"},
+        {"[960, 0, 960, 720]", "[" + w + ", 0, " + w + ", 720]"},
+        {"[960, 0, 960, 696]", "[" + w + ", 0, " + w + ", 696]"},
+        {"[1020, ", "[" + std::to_string(width + 60) + ", "},
+        {"[1140, ", "[" + std::to_string(width + 180) + ", "},
+        {"[1040, ", "[" + std::to_string(width + 80) + ", "}};
+    std::string text = kDesk;
+    for (const auto& [from, to] : moves) {
+      for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    }
+    return text;
   }
 
   /// Runs the program with `args` (a mode) and answers its exit status; a mode still
