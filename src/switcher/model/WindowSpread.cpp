@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <list>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace trelliq {
@@ -20,6 +23,41 @@ CGRect keepIn(const CGRect& r, const CGRect& bounds) {
   return moved(r, dx, dy);
 }
 
+std::map<int, CGRect> spreadNow(const std::map<int, CGRect>& frames, const CGRect& bounds);
+
+// Spreads lately asked for: every layout of a panel asks again for each of its tiles,
+// mostly for the same frames, and a spread costs passes over all pairs.
+class RecentSpreads {
+ public:
+  std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& bounds) {
+    {
+      const std::lock_guard lock(mutex_);
+      for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (it->bounds == bounds && it->frames == frames) {
+          entries_.splice(entries_.begin(), entries_, it);
+          return entries_.front().spread;
+        }
+      }
+    }
+    std::map<int, CGRect> made = spreadNow(frames, bounds);
+    const std::lock_guard lock(mutex_);
+    entries_.push_front({frames, bounds, made});
+    if (entries_.size() > kKept) entries_.pop_back();
+    return made;
+  }
+
+ private:
+  // More than the whole-Space tiles of a large desk's panels.
+  static constexpr std::size_t kKept = 128;
+  struct Entry {
+    std::map<int, CGRect> frames;
+    CGRect bounds;
+    std::map<int, CGRect> spread;
+  };
+  std::mutex mutex_;
+  std::list<Entry> entries_;  // most recently asked for first
+};
+
 }  // namespace
 
 CGRect roundedOutward(const CGRect& r) {
@@ -31,6 +69,13 @@ CGRect roundedOutward(const CGRect& r) {
 
 std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& bounds) {
   if (frames.size() < 2) return frames;
+  static RecentSpreads recent;
+  return recent.spread(frames, bounds);
+}
+
+namespace {
+
+std::map<int, CGRect> spreadNow(const std::map<int, CGRect>& frames, const CGRect& bounds) {
   // Keys ascend in the map; work on a dense array in that order.
   std::vector<int> keys;
   std::vector<CGRect> result;
@@ -71,5 +116,7 @@ std::map<int, CGRect> spread(const std::map<int, CGRect>& frames, const CGRect& 
   for (std::size_t i = 0; i < n; ++i) out.emplace(keys[i], roundedOutward(result[i]));
   return out;
 }
+
+}  // namespace
 
 }  // namespace trelliq

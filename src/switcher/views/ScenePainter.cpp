@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
 #include <unordered_map>
@@ -180,17 +182,61 @@ class SampledPictures {
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
+// A premultiplied pixel at `weight` (0–255) of its strength, rounded as the painter does.
+QRgb weighed(QRgb pixel, unsigned weight) {
+  if (weight == 255) return pixel;
+  unsigned redBlue = (pixel & 0xff00ffu) * weight;
+  redBlue = ((redBlue + ((redBlue >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+  unsigned alphaGreen = ((pixel >> 8) & 0xff00ffu) * weight;
+  alphaGreen = (alphaGreen + ((alphaGreen >> 8) & 0xff00ffu) + 0x800080u) & 0xff00ff00u;
+  return alphaGreen | redBlue;
+}
+
+// How much of each pixel of a k × k corner (0 top left, 1 top right, 2 bottom left, 3
+// bottom right) of a w × h rounded rectangle of `radius` device pixels lies inside it:
+// kept, as every tile of a size and corner shares them. Past a few pixels more than the
+// corners, the rectangle's size no longer matters.
+QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
+  const int boxW = std::min(w, 2 * k + 4), boxH = std::min(h, 2 * k + 4);
+  struct Key {
+    int radius, k, corner, w, h;
+    auto operator<=>(const Key&) const = default;
+  };
+  static std::mutex mutex;
+  static std::map<Key, QImage> kept;
+  const Key key{static_cast<int>(std::lround(radius * 64)), k, corner, boxW, boxH};
+  const std::lock_guard lock(mutex);
+  if (const auto found = kept.find(key); found != kept.end()) return found->second;
+  if (kept.size() > 256) kept.clear();
+  const QPoint at[] = {{0, 0}, {boxW - k, 0}, {0, boxH - k}, {boxW - k, boxH - k}};
+  QImage mask(k, k, QImage::Format_ARGB32_Premultiplied);
+  mask.fill(Qt::transparent);
+  {
+    QPainter m(&mask);
+    m.setRenderHint(QPainter::Antialiasing);
+    m.fillPath(ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
+                                       QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius),
+               Qt::white);
+  }
+  return kept.emplace(key, std::move(mask)).first->second;
+}
+
 // Draws `source` of `image` (whole pixels) one to one with its top left at device pixel
-// `at`, its corners rounded by `outline` (in device pixels; empty for none), through blits
-// only: the straight parts as they are, each corner through a small picture cut by the
-// outline. False when `source` lies outside the image.
+// `at`, its corners rounded by `radius` device pixels, through blits only: the straight
+// parts as they are, each corner through a small picture weighed by the corner's coverage.
+// False when `source` lies outside the image or its pixels are not of a plain kind.
 bool blitRounded(QPainter& p, const Pixels& pixels, const QImage& image, const QRect& source, QPoint at,
-                 const QPainterPath& outline, double radius) {
+                 double radius) {
   if (!image.rect().contains(source)) return false;
+  const bool opaque = image.format() == QImage::Format_RGB32;
+  if (!opaque && image.format() != QImage::Format_ARGB32_Premultiplied) return false;
   const int w = source.width(), h = source.height();
   const int k = std::min({static_cast<int>(std::ceil(radius)), w / 2, h / 2});
   p.save();
   p.setWorldTransform(pixels.beyondWorld.inverted());
+  // Copied one to one, a picture needs no smoothing; asked for, it sends every part of a
+  // picture through the painter's slow path, spread over threads woken for each.
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
   const auto part = [&](int x, int y, int pw, int ph) {
     if (pw > 0 && ph > 0) p.drawImage(at + QPoint(x, y), image, QRect(source.topLeft() + QPoint(x, y), QSize(pw, ph)));
   };
@@ -198,17 +244,22 @@ bool blitRounded(QPainter& p, const Pixels& pixels, const QImage& image, const Q
   part(k, 0, w - 2 * k, k);
   part(k, h - k, w - 2 * k, k);
   if (k > 0) {
-    const QPainterPath local = outline.translated(-at);
-    for (const QPoint corner : {QPoint(0, 0), QPoint(w - k, 0), QPoint(0, h - k), QPoint(w - k, h - k)}) {
-      QImage piece(k, k, QImage::Format_ARGB32_Premultiplied);
-      piece.fill(Qt::transparent);
-      {
-        QPainter s(&piece);
-        s.setRenderHint(QPainter::Antialiasing);
-        s.setClipPath(local.translated(-corner));
-        s.drawImage(QPoint(), image, QRect(source.topLeft() + corner, QSize(k, k)));
+    const double round = std::min({radius, w / 2.0, h / 2.0});
+    const QPoint corners[] = {{0, 0}, {w - k, 0}, {0, h - k}, {w - k, h - k}};
+    QImage piece(k, k, QImage::Format_ARGB32_Premultiplied);
+    for (int c = 0; c < 4; ++c) {
+      const QImage coverage = cornerCoverage(round, k, c, w, h);
+      for (int y = 0; y < k; ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(image.constScanLine(source.y() + corners[c].y() + y)) +
+                           source.x() + corners[c].x();
+        const auto* weight = reinterpret_cast<const QRgb*>(coverage.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(piece.scanLine(y));
+        for (int x = 0; x < k; ++x) {
+          const QRgb pixel = opaque ? (from[x] | 0xff000000u) : from[x];
+          to[x] = weighed(pixel, qAlpha(weight[x]));
+        }
       }
-      p.drawImage(at + corner, piece);
+      p.drawImage(at + corners[c], piece);
     }
   }
   p.restore();
@@ -261,9 +312,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
   if (from.picture && whole(device.left()) && whole(device.top()) && whole(source.x()) && whole(source.y()) &&
       std::abs(device.width() - source.width()) < 1.0 / 64 && std::abs(device.height() - source.height()) < 1.0 / 64 &&
       whole(source.width()) && whole(source.height())) {
-    const QPainterPath onPixels = t.map(outline);
-    if (blitRounded(p, pixels, from.pixels, source.toRect(), device.topLeft().toPoint(),
-                    radius > 0 ? onPixels : QPainterPath(), radius * t.m11()))
+    if (blitRounded(p, pixels, from.pixels, source.toRect(), device.topLeft().toPoint(), radius * t.m11()))
       return true;
   }
   SampledPictures& kept = SampledPictures::shared();
