@@ -91,7 +91,7 @@ class Stage {
     close();
   }
   ~Stage() {
-    if (switcher->tapPort()) switcher->stopTap();
+    if (switcher->gate().tapPort()) switcher->stopTap();
     switcher->cancel(false);
     // The views' mirrors let go of the controller's layers before the controller goes.
     trelliq::PanelViews::install(nullptr);

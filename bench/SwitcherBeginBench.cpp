@@ -28,6 +28,8 @@
 
 namespace {
 
+using trelliq::SessionAction;
+using trelliq::Staying;
 using trelliq::Switcher;
 
 std::unique_ptr<Scene> gBeginScene;
@@ -56,7 +58,8 @@ void largeBeginDeskWithViews(const benchmark::State&) {
   gViews = std::make_unique<trelliq::views::QtPanelViews>(trelliq::scene::layoutPanel);
   trelliq::PanelViews::install(gViews.get());
   buildDesk(LargeDeskSize::large());
-  const auto generation = gSwitcher->tryOpen(kCGEventFlagMaskCommand, false, false, false);
+  const auto generation =
+      gSwitcher->gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
   gSwitcher->begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
                    generation.value_or(0));
   gBeginScene->clock.advance(0.3);  // past the show delay: the panels and their views are made
@@ -69,7 +72,8 @@ void quarterBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarte
 // begin then receives only what changed since.
 void largeBeginDeskRemote(const benchmark::State&) {
   buildDesk(LargeDeskSize::large(), Served::remote);
-  const auto generation = gSwitcher->tryOpen(kCGEventFlagMaskCommand, false, false, false);
+  const auto generation =
+      gSwitcher->gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
   gSwitcher->begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
                    generation.value_or(0));
   gSwitcher->cancel(false);
@@ -92,7 +96,7 @@ void SwitcherBegin(benchmark::State& state) {
   Switcher& s = *gSwitcher;
   panels::Cost total, snapshot;
   for (auto _ : state) {
-    const auto generation = s.tryOpen(kCGEventFlagMaskCommand, false, false, false);
+    const auto generation = s.gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
     bool began = false;
     const panels::Cost cost = panels::timed([&] {
       began =

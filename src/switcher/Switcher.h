@@ -6,10 +6,8 @@
 // queue only through `onMain`, which drops it unless the session it was posted for is
 // still the active one.
 //
-// The state shared by both threads sits behind `openLock` (see LockedState); everything
-// else is owned by one thread, as marked. The open flag belongs to one opening: each
-// opening takes a fresh generation in one locked test-and-set, and a session's cancel or a
-// failed begin clears the flag only while it still carries that session's generation.
+// The state shared by both threads sits in the `OpenGate`, behind one lock; everything
+// else is owned by one thread, as marked.
 //
 // Implementation files, by concern:
 //   SwitcherTap.cpp      the tap, the key bindings, modifier taps, scrolling (tap thread,
@@ -47,6 +45,7 @@
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/OpenGate.h"
 #include "switcher/PanelViews.h"
 #include "switcher/SwitcherPanel.h"
 #include "switcher/SwitcherTiming.h"
@@ -190,38 +189,19 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// (removal animation) and refreshes desktop pictures that came into view. Main thread.
   void appQuit(std::int32_t pid);
 
-  // ---- Lock faces: each takes `openLock` once --------------------------------- any thread
-  bool isOpen() const;
-  void setOpen(bool open);
-  bool staysOpen() const;
-  void setStaysOpen(bool staysOpen);
-  bool isRenaming() const;
-  void setRenaming(bool renaming);
-  bool tapStopped() const;
-  void setTapStopped(bool stopped);
-  std::vector<ClickTarget> clickTargets() const;
-  void setClickTargets(std::vector<ClickTarget> targets);
-  /// Every shared value in one locked read (what the tap reads per event).
-  OpenState openState() const;
-  /// The installed tap, read under the lock (the tap thread re-enables it).
-  CFMachPortRef tapPort() const;
-
-  // ---- Locked steps (one lock each) ------------------------------------------ any thread
-  /// The test-and-set of every opening: when the switcher is neither open nor renaming,
-  /// marks it open with these values and a fresh generation, and answers that generation;
-  /// otherwise changes nothing and answers none (a second trigger at the same instant loses).
-  std::optional<std::uint64_t> tryOpen(CGEventFlags holding, bool clusterSession, bool appSession, bool staying);
-  /// Clears open, stays-open, click targets and renaming, but only while the flag still
-  /// belongs to `generation` (none: unconditionally). True when it cleared.
-  bool endOpen(std::optional<std::uint64_t> generation);
-  /// Starting a rename: open false and renaming true together, only while `generation`
-  /// owns the flag and it is open; false (nothing changed) otherwise.
-  bool lockForRenaming(std::uint64_t generation);
-  /// Finishing a rename without dismissing: renaming false and open true together; when the
-  /// holding modifier is no longer down the session also becomes stays-open, so the
-  /// keyboard is not swallowed. False, with no change, unless `generation` owns the flag
-  /// and is still renaming.
-  bool unlockAfterRenaming(bool holdingHeld, std::uint64_t generation);
+  // ---- The state shared with the tap thread (any thread) ---------------------------------
+  /// The lock, the open state, the generations and the locked steps.
+  OpenGate& gate() { return gate_; }
+  const OpenGate& gate() const { return gate_; }
+  // Faces of the gate, one lock each.
+  bool isOpen() const { return gate_.isOpen(); }
+  void setOpen(bool open) { gate_.setOpen(open); }
+  bool staysOpen() const { return gate_.staysOpen(); }
+  bool isRenaming() const { return gate_.isRenaming(); }
+  bool tapStopped() const { return gate_.tapStopped(); }
+  void setTapStopped(bool stopped) { gate_.setTapStopped(stopped); }
+  std::vector<ClickTarget> clickTargets() const { return gate_.clickTargets(); }
+  void setClickTargets(std::vector<ClickTarget> targets) { gate_.setClickTargets(std::move(targets)); }
 
   // ======================================================================================
   // Event tap and key bindings                                  (SwitcherTap, tap thread)
@@ -586,11 +566,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   ScrollSteering scrollSteering;
 
  private:
-  // Guarded by openLock; reached only through the faces and locked steps above.
-  mutable std::mutex openLock;
-  OpenState lockedState;
-  std::vector<ClickTarget> clickTargetsValue;
-  CFMachPortRef tap;
+  // Any thread, guarded inside.
+  OpenGate gate_;
 
   // Main thread: the "event tap" thread's executor, while the tap runs.
   platform::Executor* tapThread = nullptr;

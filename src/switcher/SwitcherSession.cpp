@@ -1,6 +1,5 @@
-// The controller's life and its sessions: construction and the observers, the state the
-// tap thread shares (lock faces and locked steps), opening a session, committing and
-// cancelling it. Pointer tracking, showing and renaming are in SwitcherSessionShow.cpp.
+// The controller's life and its sessions: construction and the observers, opening a
+// session, committing and cancelling it. Pointer tracking, showing and renaming are in SwitcherSessionShow.cpp.
 
 #include <mutex>
 #include <utility>
@@ -72,7 +71,7 @@ void postBegin(Switcher& self, Switcher::Action action, std::uint64_t generation
   platform::mainQueue().async([weak = self.weak(), action, pressed, screen = std::move(screen), generation] {
     auto strong = weak.lock();
     if (!strong) return;
-    if (!strong->begin(action, pressed, screen, generation)) strong->endOpen(generation);
+    if (!strong->begin(action, pressed, screen, generation)) strong->gate().endOpen(generation);
   });
 }
 
@@ -162,11 +161,11 @@ Switcher::~Switcher() {
   pointerTimer.invalidate();
   ghostTimer.invalidate();
   showWork.cancel();
-  if (tap) CFMachPortInvalidate(tap);
+  if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);
 }
 
 void Switcher::onMain(std::function<void(Switcher&)> work) {
-  const std::uint64_t generation = openState().generation;
+  const std::uint64_t generation = gate_.openState().generation;
   platform::mainQueue().async([weak = weak(), generation, work = std::move(work)] {
     auto strong = weak.lock();
     if (!strong || !strong->active || strong->sessionGeneration != generation) return;
@@ -196,113 +195,10 @@ void Switcher::appQuit(std::int32_t pid) {
   wallpaperNewDesktops();
 }
 
-// ---- Lock faces ----------------------------------------------------------------------------
-
-bool Switcher::isOpen() const {
-  std::lock_guard lock(openLock);
-  return lockedState.open;
-}
-
-void Switcher::setOpen(bool open) {
-  std::lock_guard lock(openLock);
-  lockedState.open = open;
-}
-
-bool Switcher::staysOpen() const {
-  std::lock_guard lock(openLock);
-  return lockedState.staysOpen;
-}
-
-void Switcher::setStaysOpen(bool value) {
-  std::lock_guard lock(openLock);
-  lockedState.staysOpen = value;
-}
-
-bool Switcher::isRenaming() const {
-  std::lock_guard lock(openLock);
-  return lockedState.renaming;
-}
-
-void Switcher::setRenaming(bool renaming) {
-  std::lock_guard lock(openLock);
-  lockedState.renaming = renaming;
-}
-
-bool Switcher::tapStopped() const {
-  std::lock_guard lock(openLock);
-  return lockedState.tapStopped;
-}
-
-void Switcher::setTapStopped(bool stopped) {
-  std::lock_guard lock(openLock);
-  lockedState.tapStopped = stopped;
-}
-
-std::vector<Switcher::ClickTarget> Switcher::clickTargets() const {
-  std::lock_guard lock(openLock);
-  return clickTargetsValue;
-}
-
-void Switcher::setClickTargets(std::vector<ClickTarget> targets) {
-  std::lock_guard lock(openLock);
-  clickTargetsValue = std::move(targets);
-}
-
-Switcher::OpenState Switcher::openState() const {
-  std::lock_guard lock(openLock);
-  return lockedState;
-}
-
-CFMachPortRef Switcher::tapPort() const {
-  std::lock_guard lock(openLock);
-  return tap;
-}
-
-// ---- Locked steps --------------------------------------------------------------------------
-
-std::optional<std::uint64_t> Switcher::tryOpen(CGEventFlags holding, bool clusterSession, bool appSession,
-                                               bool staying) {
-  std::lock_guard lock(openLock);
-  if (lockedState.open || lockedState.renaming) return std::nullopt;
-  lockedState.open = true;
-  lockedState.staysOpen = staying;
-  lockedState.holding = holding;
-  lockedState.clusterSession = clusterSession;
-  lockedState.appSession = appSession;
-  return ++lockedState.generation;
-}
-
-bool Switcher::endOpen(std::optional<std::uint64_t> generation) {
-  std::lock_guard lock(openLock);
-  if (generation && lockedState.generation != *generation) return false;
-  lockedState.open = false;
-  lockedState.staysOpen = false;
-  lockedState.renaming = false;
-  clickTargetsValue.clear();
-  return true;
-}
-
-bool Switcher::lockForRenaming(std::uint64_t generation) {
-  std::lock_guard lock(openLock);
-  if (lockedState.generation != generation || !lockedState.open || lockedState.renaming) return false;
-  lockedState.open = false;
-  lockedState.renaming = true;
-  return true;
-}
-
-bool Switcher::unlockAfterRenaming(bool holdingHeld, std::uint64_t generation) {
-  std::lock_guard lock(openLock);
-  if (lockedState.generation != generation || !lockedState.renaming) return false;
-  lockedState.renaming = false;
-  lockedState.open = true;
-  if (!holdingHeld) lockedState.staysOpen = true;
-  return true;
-}
-
 // ---- Opening -------------------------------------------------------------------------------
 
 void Switcher::open(Action action, CGEventFlags holding, bool staying, std::optional<NSScreen> screen) {
-  const auto generation = tryOpen(holding, action.isClusters(), action.isAppWindows(), staying);
+  const auto generation = gate_.tryOpen(holding, action, staying ? Staying::open : Staying::untilReleased);
   if (!generation) return;
   postBegin(*this, action, *generation, std::move(screen));
 }
@@ -407,27 +303,27 @@ void Switcher::warmUp() {
 }
 
 void Switcher::openFromCorner(const NSScreen& screen) {
-  if (!tapPort()) return;
+  if (!gate_.tapPort()) return;
   if (active) {
     if (staysOpen() && !isRenaming()) cancel(false);
     return;
   }
   const bool windowTiles = Settings::tiles() == Settings::Tiles::windows;
   const Action action = windowTiles ? Action::clusters(1) : Action::cycle(1);
-  const auto generation = tryOpen(kCGEventFlagMaskCommand, windowTiles, false, true);
+  const auto generation = gate_.tryOpen(kCGEventFlagMaskCommand, action, Staying::open);
   if (!generation) return;
   postBegin(*this, action, *generation, screen);
 }
 
 void Switcher::toggleFromGesture() {
-  if (!tapPort()) return;
+  if (!gate_.tapPort()) return;
   if (active) {
     if (!isRenaming()) cancel(false);
     return;
   }
   const bool windowTiles = Settings::tiles() == Settings::Tiles::windows;
   const Action action = windowTiles ? Action::clusters(1) : Action::cycle(1);
-  const auto generation = tryOpen(kCGEventFlagMaskCommand, windowTiles, false, true);
+  const auto generation = gate_.tryOpen(kCGEventFlagMaskCommand, action, Staying::open);
   if (!generation) return;
   postBegin(*this, action, *generation, std::nullopt);
 }
@@ -453,7 +349,7 @@ void Switcher::cancel(bool keepGhost) {
   // A newer opening may already own the flag (⌘ released and ⌘⇥ pressed again before
   // this ran): only this session's own flag is cleared. Its click targets go regardless,
   // since no later session has shown anything yet.
-  endOpen(wasActive ? std::optional(sessionGeneration) : std::nullopt);
+  gate_.endOpen(wasActive ? std::optional(sessionGeneration) : std::nullopt);
   setClickTargets({});
 
   model.renaming.set(std::nullopt);

@@ -386,7 +386,7 @@ void Switcher::startRenaming(const std::string& id, int display) {
   const TileLabel label = model.label(*cluster, display, true);
   if (!label.key) return;
   // One locked step, so the tap never sees the session closed and not renaming.
-  if (!lockForRenaming(sessionGeneration)) return;
+  if (!gate_.lockForRenaming(sessionGeneration)) return;
 
   // The edit ends with this display's label and key even if the focus moves meanwhile.
   renamingDisplay = display;
@@ -420,9 +420,9 @@ void Switcher::finishRenaming(bool save, bool dismissing) {
 
   if (!dismissing) {
     setPanelsTakeKeys(false);
-    const OpenState state = openState();
+    const OpenState state = gate_.openState();
     const bool holdingHeld = (prevFlags.load() & state.holding) == state.holding;
-    unlockAfterRenaming(holdingHeld, sessionGeneration);
+    gate_.unlockAfterRenaming(holdingHeld ? Holding::held : Holding::released, sessionGeneration);
     renamingDisplay.reset();
     return;
   }

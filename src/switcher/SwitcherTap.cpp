@@ -310,7 +310,7 @@ void tapDisabled(Switcher& s, CGEventType type, const OpenState& state) {
   Diagnostics::log(std::string("event tap disabled by macOS (") + reason +
                    "); trusted=" + (AXIsProcessTrusted() ? "true" : "false"));
   if (state.tapStopped) return;
-  if (CFMachPortRef port = s.tapPort()) CGEventTapEnable(port, true);
+  if (CFMachPortRef port = s.gate().tapPort()) CGEventTapEnable(port, true);
 }
 
 }  // namespace
@@ -320,7 +320,7 @@ void tapDisabled(Switcher& s, CGEventType type, const OpenState& state) {
 // ======================================================================================
 
 bool Switcher::startTap() {
-  if (tapPort()) return true;
+  if (gate_.tapPort()) return true;
   // Defaults registered after this controller was made announce no change.
   readTapOptions();
   std::weak_ptr<Switcher> weakSelf = weak();
@@ -331,11 +331,7 @@ bool Switcher::startTap() {
   CFMachPortRef port = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, eventMask,
                                         std::move(callback), nullptr);
   if (!port) return false;
-  {
-    std::lock_guard<std::mutex> lock(openLock);
-    tap = port;
-    lockedState.tapStopped = false;
-  }
+  gate_.installTap(port);
   CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
   platform::Executor& thread = platform::clock().thread("event tap");
   tapThread = &thread;
@@ -350,12 +346,7 @@ bool Switcher::startTap() {
 
 void Switcher::stopTap() {
   setTapStopped(true);
-  CFMachPortRef port;
-  {
-    std::lock_guard<std::mutex> lock(openLock);
-    port = std::move(tap);
-    tap = nullptr;
-  }
+  CFMachPortRef port = gate_.removeTap();
   if (port) {
     CGEventTapEnable(port, false);
     CFMachPortInvalidate(port);
@@ -366,7 +357,7 @@ void Switcher::stopTap() {
 }
 
 CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) {
-  const OpenState state = openState();
+  const OpenState state = gate_.openState();
   const bool disabled = type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput;
   if (disabled) {
     tapDisabled(*this, type, state);
@@ -462,7 +453,7 @@ void Switcher::optionUp(bool shift) {
 // ======================================================================================
 
 bool Switcher::scrolled(const CGEventRef& event) {
-  const OpenState state = openState();
+  const OpenState state = gate_.openState();
   ScrollEvent scroll;
   scroll.phase = CGEventGetIntegerValueField(event, kCGScrollWheelEventScrollPhase);
   scroll.momentum = CGEventGetIntegerValueField(event, kCGScrollWheelEventMomentumPhase);
@@ -489,7 +480,7 @@ bool Switcher::scrolled(const CGEventRef& event) {
 // Steering entry points of the tap (tap thread)
 // ======================================================================================
 
-void Switcher::stepAlong(int step) { postAlong(*this, openState(), step); }
+void Switcher::stepAlong(int step) { postAlong(*this, gate_.openState(), step); }
 
 void Switcher::toRow(bool down) { postRow(*this, down); }
 

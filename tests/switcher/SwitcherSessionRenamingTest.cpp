@@ -59,7 +59,7 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   const TileLabel label = labelOf(kDesktop, 0);
   ASSERT_TRUE(label.key);
   switcher->startRenaming(kDesktop, 0);
-  const Switcher::OpenState state = switcher->openState();
+  const Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.renaming);
   EXPECT_FALSE(state.open);
   EXPECT_EQ(switcher->model.renaming(), std::optional<std::string>(kDesktop));
@@ -107,7 +107,7 @@ TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlan
   EXPECT_EQ(labelOf(kDesktop, 0).name, "Studio");
   EXPECT_EQ(switcher->model.workspace().names.at(key), "Studio");
   // The session goes on as before, ⌘ still held.
-  Switcher::OpenState state = switcher->openState();
+  Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.open);
   EXPECT_FALSE(state.renaming);
   EXPECT_FALSE(state.staysOpen);
@@ -148,7 +148,7 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   EXPECT_EQ(linesStarting("switch to ").size(), switches);
 
   switcher->finishRenaming(false, false);
-  Switcher::OpenState state = switcher->openState();
+  Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.open);
   EXPECT_TRUE(state.staysOpen);
 

@@ -42,7 +42,7 @@ class SessionStage : public ::testing::Test {
     switcher = Switcher::make();
   }
   ~SessionStage() override {
-    if (switcher && switcher->tapPort()) switcher->stopTap();
+    if (switcher && switcher->gate().tapPort()) switcher->stopTap();
     switcher.reset();
     scene.clock.advance(10);
   }

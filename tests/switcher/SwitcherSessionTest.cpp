@@ -172,7 +172,7 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   deliverEventsOnly();
-  const Switcher::OpenState opening = switcher->openState();
+  const Switcher::OpenState opening = switcher->gate().openState();
   EXPECT_TRUE(opening.open);
   EXPECT_GT(opening.generation, first);
   EXPECT_TRUE(switcher->active) << "the main queue has not run the commit yet";
@@ -221,7 +221,7 @@ TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
   // Posted for session 1, arriving after session 2 began: dropped.
   switcher->onMain([&](Switcher&) { ++ran; });
   switcher->cancel(false);
-  const auto second = switcher->tryOpen(kCommand, false, false, false);
+  const auto second = switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::untilReleased);
   ASSERT_TRUE(second);
   ASSERT_TRUE(switcher->begin(Switcher::Action::cycle(1), scene.clock.monotonicNanos(), std::nullopt, *second));
   scene.clock.advance(0.01);
@@ -237,16 +237,16 @@ TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
 class SwitcherSessionOpening : public SessionStage {};
 
 TEST_F(SwitcherSessionOpening, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
-  const auto first = switcher->tryOpen(kCommand, false, false, false);
+  const auto first = switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::untilReleased);
   ASSERT_TRUE(first);
-  EXPECT_FALSE(switcher->tryOpen(kCommand, false, false, true)) << "an opening is under way";
-  EXPECT_TRUE(switcher->endOpen(*first));
+  EXPECT_FALSE(switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::open)) << "an opening is under way";
+  EXPECT_TRUE(switcher->gate().endOpen(*first));
 
-  const auto second = switcher->tryOpen(kCommand, true, false, true);
+  const auto second = switcher->gate().tryOpen(kCommand, SessionAction::clusters(1), Staying::open);
   ASSERT_TRUE(second);
   EXPECT_NE(*second, *first);
-  EXPECT_FALSE(switcher->endOpen(*first)) << "the first opening's late end";
-  const Switcher::OpenState state = switcher->openState();
+  EXPECT_FALSE(switcher->gate().endOpen(*first)) << "the first opening's late end";
+  const Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.open);
   EXPECT_TRUE(state.staysOpen);
   EXPECT_TRUE(state.clusterSession);

@@ -21,13 +21,14 @@ TEST(SwitcherSessionThreads, OfTwoOpeningsAtTheSameInstantExactlyOneWins) {
       ready.fetch_add(1);
       while (ready.load() < 2) {
       }
-      if (switcher->tryOpen(kCommand, false, false, staying)) winners.fetch_add(1);
+      if (switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), staying ? Staying::open : Staying::untilReleased))
+        winners.fetch_add(1);
     };
     std::thread key(opener, false), corner(opener, true);
     key.join();
     corner.join();
     ASSERT_EQ(winners.load(), 1) << "round " << round;
-    ASSERT_TRUE(switcher->endOpen(std::nullopt));
+    ASSERT_TRUE(switcher->gate().endOpen(std::nullopt));
   }
 }
 
@@ -44,7 +45,7 @@ TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) 
   std::atomic<long> torn{0}, reads{0};
   std::thread tap([&] {
     while (!done.load()) {
-      const Switcher::OpenState state = switcher->openState();
+      const Switcher::OpenState state = switcher->gate().openState();
       if (!state.open && !state.renaming) torn.fetch_add(1);
       reads.fetch_add(1);
     }

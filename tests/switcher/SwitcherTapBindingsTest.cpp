@@ -85,7 +85,7 @@ auto opened(CGEventFlags holding, bool clusters, bool onTray) {
   return [=](TapStage& stage, const Before&) {
     TapStage& s = stage;
     ASSERT_TRUE(s.switcher->active);
-    const Switcher::OpenState state = s.switcher->openState();
+    const Switcher::OpenState state = s.switcher->gate().openState();
     EXPECT_TRUE(state.open);
     EXPECT_EQ(state.holding, holding);
     EXPECT_EQ(state.clusterSession, clusters);
@@ -103,8 +103,8 @@ std::vector<BindingRow> rows() {
          TapStage& s = stage;
          ASSERT_TRUE(s.switcher->active);
          EXPECT_EQ(s.switcher->appPID, std::optional<std::int32_t>(kQuill));
-         EXPECT_EQ(s.switcher->openState().holding, kOption);
-         EXPECT_TRUE(s.switcher->openState().appSession);
+         EXPECT_EQ(s.switcher->gate().openState().holding, kOption);
+         EXPECT_TRUE(s.switcher->gate().openState().appSession);
        }},
       {"OptionGravePassesWithAppWindowsOff", closedWith("appWindows", false), grave, kOption, false, false,
        staysClosed},
@@ -201,7 +201,7 @@ TEST_F(TapStage, TheTapDecidesFromMemoryAndTheMainQueueBringsChanges) {
   settle();
   EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand));
   settle();
-  EXPECT_TRUE(switcher->openState().clusterSession) << "the main queue brought the change to the tap";
+  EXPECT_TRUE(switcher->gate().openState().clusterSession) << "the main queue brought the change to the tap";
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST_P(ClosedOptionTap, OpensTheSpacesSessionOnlyWithinTheTapWindow) {
   EXPECT_EQ(switcher->active, tap);
   if (tap) {
     EXPECT_FALSE(switcher->clusterTiles);
-    EXPECT_EQ(switcher->openState().holding, kCommand);
+    EXPECT_EQ(switcher->gate().openState().holding, kCommand);
   } else {
     EXPECT_TRUE(switcher->pendingTap) << "kept until ⌘ goes up";
     flags(0, t + 2 * kNanos);
@@ -250,7 +250,7 @@ TEST_F(ModifierTest, FnMovesTheSteeringToTheNextDisplay) {
 
 TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) {
   openSession(Switcher::Action::cycle(1));
-  ASSERT_TRUE(switcher->lockForRenaming(switcher->sessionGeneration));
+  ASSERT_TRUE(switcher->gate().lockForRenaming(switcher->sessionGeneration));
   flags(kCommand | kOption, kNanos);
   EXPECT_FALSE(switcher->pendingTap);
   EXPECT_EQ(switcher->prevFlags.load(), kCommand | kOption);
@@ -266,7 +266,7 @@ TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) 
 TEST_F(ModifierTest, ADisabledTapIsLoggedAndTurnedBackOnUnlessStopped) {
   ASSERT_TRUE(switcher->startTap());
   scene.clock.advance(0.05);
-  CFMachPortRef port = switcher->tapPort();
+  CFMachPortRef port = switcher->gate().tapPort();
   ASSERT_TRUE(port);
   sim::EventServer::active()->disableTapsByUserInput();
   scene.clock.advance(0.05);

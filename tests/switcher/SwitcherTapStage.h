@@ -40,7 +40,7 @@ class TapStage : public ::testing::Test {
     switcher = Switcher::make();
   }
   ~TapStage() override {
-    if (switcher->tapPort()) switcher->stopTap();
+    if (switcher->gate().tapPort()) switcher->stopTap();
     switcher->cancel(false);
     scene.clock.advance(10);
   }
