@@ -10,8 +10,8 @@
 // else is owned by one thread, as marked.
 //
 // Implementation files, by concern:
-//   SwitcherTap.cpp      the tap, the key bindings, modifier taps, scrolling (tap thread,
-//                        plus the small main-thread tap operations shiftDown ... optionUp)
+//   SwitcherTap.cpp      starting and stopping the tap, the main-thread modifier-tap
+//                        operations shiftDown ... optionUp (the tap itself is `EventTap`)
 //   SwitcherSteering.cpp steering the selection and acting on it (stepWindow ...
 //                        toggleFullScreen, forgetShift, forgetControlAndStep)
 //   SwitcherSession.cpp  construction and observers, the lock faces and locked steps,
@@ -45,6 +45,8 @@
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/EventTap.h"
+#include "switcher/ModifierTaps.h"
 #include "switcher/OpenGate.h"
 #include "switcher/PanelViews.h"
 #include "switcher/SwitcherPanel.h"
@@ -54,7 +56,6 @@
 #include "switcher/model/OpenState.h"
 #include "switcher/model/OpeningDisplay.h"
 #include "switcher/model/PanelGeometry.h"
-#include "switcher/model/ScrollSteering.h"
 #include "switcher/model/SessionAction.h"
 #include "switcher/model/SwitcherModel.h"
 #include "switcher/model/TileID.h"
@@ -124,12 +125,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
     std::vector<std::unique_ptr<Layer>> layers;
   };
 
-  /// An ⌥ press under ⌘ that may become a tap while the switcher is closed.
-  struct PendingTap {
-    CGEventFlags flag = 0;
-    CGEventTimestamp time = 0;
-  };
-
   /// Where the hot-corner and multitouch watches plug in (empty until they exist).
   struct Watches {
     std::function<void()> start;
@@ -140,11 +135,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   // Constants
   // ======================================================================================
 
-  // Event mask of the tap: key down, flags changed, the nine mouse button types, scroll.
-  static constexpr CGEventMask eventMask = 0xE4014DE;
-  /// Modifiers whose presses the flags-changed handling collects, in this order.
-  static constexpr std::array<CGEventFlags, 3> tapKeys{kCGEventFlagMaskControl, kCGEventFlagMaskAlternate,
-                                                       kCGEventFlagMaskSecondaryFn};
   /// The animation of tiles leaving the model.
   static constexpr Animation removal = Animation::removal();
   /// Where the preview reports the picture it draws (the display panels use their index).
@@ -220,12 +210,11 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
   Watches watches;
 
-  /// The options the tap decides by, kept in memory: the tap never reads the defaults.
-  /// Any thread.
-  TapOptions tapOptions() const;
-  /// Reads the tap's options from the defaults into memory; `make` calls it and so does the
-  /// defaults' change notification, on the main queue. Main thread.
-  void readTapOptions();
+  /// The tap: its thread's decisions, its options and what it remembers between events.
+  EventTap& eventTap() { return tap_; }
+  const EventTap& eventTap() const { return tap_; }
+  /// The presses of ⇧, ⌃ and ⌥ that may become taps. Main thread.
+  ModifierTaps& modifierTaps() { return modifierTaps_; }
 
   // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
   void shiftDown();
@@ -237,10 +226,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   void optionDown();
   /// An ⌥ tap steps window tiles (window-tile session) or Spaces; backwards with `shift`.
   void optionUp(bool shift);
-
-  // ---- Scrolling (tap thread) ------------------------------------------------------------
-  /// True swallows the event. Steps go to the main queue as `stepAlong` / `toRow` work.
-  bool scrolled(const CGEventRef& event);
 
   // ---- Steering entry points of the tap (tap thread; work through `onMain`) ---------------
   /// ← / →: forgets the ⌃ press, then app-window, sideways or tile step by session kind.
@@ -535,8 +520,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   double picturesApplied = -1;
   bool keepingScheduled = false;
   std::set<std::int64_t> building, buildingDesktops;
-  /// When a modifier that may become a tap went down: monotonic seconds, as the wall clock may jump.
-  std::optional<double> optionPressedAt, controlPressedAt, shiftPressedAt;
   bool shown = false;
   platform::WorkItem showWork;
   bool clusterTiles = false;
@@ -553,24 +536,17 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool fullScreenAsked = false, fullScreenWanted = false;
   int fullScreenMoves = 0;
   std::vector<NSNotificationToken> notificationTokens;
-  /// The tap's options in one word, so one load reads them together (see `tapOptions`).
-  std::atomic<std::uint8_t> tapOptionBits{0};
   NSNotificationToken defaultsToken;
 
-  // ---- Tap thread ---------------------------------------------------------------------
-  /// Modifier flags of the last flags-changed event; atomic because renaming's end reads it.
-  std::atomic<CGEventFlags> prevFlags{0};
-  std::optional<PendingTap> pendingTap;
-  std::set<std::int64_t> swallowedButtons;
-  /// Turns scrolls into steps while open.
-  ScrollSteering scrollSteering;
-
  private:
+  /// What the tap asks of the controller.
+  EventTap::Hooks tapHooks();
+
   // Any thread, guarded inside.
   OpenGate gate_;
+  EventTap tap_{gate_, tapHooks()};
+  ModifierTaps modifierTaps_;
 
-  // Main thread: the "event tap" thread's executor, while the tap runs.
-  platform::Executor* tapThread = nullptr;
   std::unique_ptr<SwitcherPanel> previewPanel_;
   std::unique_ptr<Pane> previewPane_;
   std::unique_ptr<Layer> previewPicture_;

@@ -134,15 +134,15 @@ std::shared_ptr<Switcher> Switcher::make() {
   observeWorkspace(*made);
   // The tap never reads the defaults itself (a read may go to the disk); the main queue
   // keeps its options current.
-  made->readTapOptions();
+  made->eventTap().readOptions();
   // The main queue is asked for when the change comes: a switcher may outlive a clock.
-  made->defaultsToken = NSNotificationCenter::defaultCenter().addObserver(
-      NSUserDefaultsDidChangeNotification, nullptr, nullptr,
-      [weak = std::weak_ptr<Switcher>(made)](const NSNotification&) {
-        platform::mainQueue().async([weak] {
-          if (auto self = weak.lock()) self->readTapOptions();
-        });
-      });
+  made->defaultsToken =
+      NSNotificationCenter::defaultCenter().addObserver(NSUserDefaultsDidChangeNotification, nullptr, nullptr,
+                                                        [weak = std::weak_ptr<Switcher>(made)](const NSNotification&) {
+                                                          platform::mainQueue().async([weak] {
+                                                            if (auto self = weak.lock()) self->eventTap().readOptions();
+                                                          });
+                                                        });
   return made;
 }
 
@@ -361,9 +361,7 @@ void Switcher::cancel(bool keepGhost) {
   showWork.cancel();
   showWork = {};
   shown = false;
-  optionPressedAt.reset();
-  shiftPressedAt.reset();
-  controlPressedAt.reset();
+  modifierTaps_.forgetAll();
   pointerTimer.invalidate();
   pointerTimer = {};
 

@@ -421,7 +421,7 @@ void Switcher::finishRenaming(bool save, bool dismissing) {
   if (!dismissing) {
     setPanelsTakeKeys(false);
     const OpenState state = gate_.openState();
-    const bool holdingHeld = (prevFlags.load() & state.holding) == state.holding;
+    const bool holdingHeld = (tap_.lastFlags() & state.holding) == state.holding;
     gate_.unlockAfterRenaming(holdingHeld ? Holding::held : Holding::released, sessionGeneration);
     renamingDisplay.reset();
     return;

@@ -236,10 +236,10 @@ void Switcher::toggleFullScreen(bool on) {
   ask();
 }
 
-void Switcher::forgetShift() { shiftPressedAt.reset(); }
+void Switcher::forgetShift() { modifierTaps_.forget(ModifierTaps::Modifier::shift); }
 
 void Switcher::forgetControlAndStep(bool windowTiles, int step) {
-  controlPressedAt.reset();
+  modifierTaps_.forget(ModifierTaps::Modifier::control);
   if (windowTiles) {
     model.stepWindowAcross(step);
   } else {

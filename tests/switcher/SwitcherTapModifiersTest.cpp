@@ -150,9 +150,9 @@ TEST_P(ClosedOptionTap, OpensTheSpacesSessionOnlyWithinTheTapWindow) {
     EXPECT_FALSE(switcher->clusterTiles);
     EXPECT_EQ(switcher->gate().openState().holding, kCommand);
   } else {
-    EXPECT_TRUE(switcher->pendingTap) << "kept until ⌘ goes up";
+    EXPECT_TRUE(switcher->eventTap().hasPendingTap()) << "kept until ⌘ goes up";
     flags(0, t + 2 * kNanos);
-    EXPECT_FALSE(switcher->pendingTap);
+    EXPECT_FALSE(switcher->eventTap().hasPendingTap());
     EXPECT_FALSE(switcher->isOpen());
   }
 }
@@ -202,7 +202,7 @@ TEST_F(ModifierTest, ClosedOptionTapIsSpoiledByKeysOtherModifiersAndTimeTravel) 
   flags(kCommand | kOption, 4 * kNanos);
   flags(kCommand, 4 * kNanos - 1);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->pendingTap);
+  EXPECT_FALSE(switcher->eventTap().hasPendingTap());
 
   // A mouse press clears it too.
   flags(kCommand | kOption, 5 * kNanos);
@@ -252,8 +252,8 @@ TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) 
   openSession(Switcher::Action::cycle(1));
   ASSERT_TRUE(switcher->gate().lockForRenaming(switcher->sessionGeneration));
   flags(kCommand | kOption, kNanos);
-  EXPECT_FALSE(switcher->pendingTap);
-  EXPECT_EQ(switcher->prevFlags.load(), kCommand | kOption);
+  EXPECT_FALSE(switcher->eventTap().hasPendingTap());
+  EXPECT_EQ(switcher->eventTap().lastFlags(), kCommand | kOption);
   for (CGKeyCode code :
        {kA, kQ, SwitcherKeys::escape, SwitcherKeys::tab, SwitcherKeys::left, SwitcherKeys::returnKey}) {
     EXPECT_FALSE(consumesKey(code, kCommand)) << "key " << code;

@@ -1,0 +1,426 @@
+// Every event of the session passes here on the "event tap" thread. The tap
+// reads one `OpenState` per event and its own fields; whatever an event means
+// for the session is posted with `onMain`, so the model and the window server
+// are touched on the main thread only.
+
+#include "switcher/EventTap.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "platform/AppKit.h"
+#include "platform/ApplicationServices.h"
+#include "settings/Diagnostics.h"
+#include "settings/Settings.h"
+#include "switcher/Switcher.h"
+#include "switcher/SwitcherTiming.h"
+#include "workspace/SpaceSwipe.h"
+
+namespace trelliq {
+namespace {
+
+constexpr CGEventFlags kShift = kCGEventFlagMaskShift;
+constexpr CGEventFlags kControl = kCGEventFlagMaskControl;
+constexpr CGEventFlags kOption = kCGEventFlagMaskAlternate;
+constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
+constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
+constexpr CGEventFlags kTapKeys = EventTap::tapKeys[0] | EventTap::tapKeys[1] | EventTap::tapKeys[2];
+
+// The bits of `tapOptionBits`: the tile style and the ⌥` option.
+constexpr std::uint8_t kTilesWindows = 1, kTilesBoth = 2, kAppWindows = 4;
+
+bool isMouseDown(CGEventType type) {
+  return type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown || type == kCGEventOtherMouseDown;
+}
+
+bool isMouseUpOrDrag(CGEventType type) {
+  switch (type) {
+    case kCGEventLeftMouseUp:
+    case kCGEventRightMouseUp:
+    case kCGEventOtherMouseUp:
+    case kCGEventLeftMouseDragged:
+    case kCGEventRightMouseDragged:
+    case kCGEventOtherMouseDragged:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isMouseUp(CGEventType type) {
+  return type == kCGEventLeftMouseUp || type == kCGEventRightMouseUp || type == kCGEventOtherMouseUp;
+}
+
+// The top of the first screen, where window-server y turns into screen y.
+double firstScreenTop() {
+  const auto screens = NSScreen::screens();
+  return screens.empty() ? 0 : screens.front().frame().maxY();
+}
+
+std::u16string typedText(const CGEventRef& event) {
+  UniChar buffer[4] = {};
+  UniCharCount length = 0;
+  CGEventKeyboardGetUnicodeString(event, 4, &length, buffer);
+  return std::u16string(buffer, std::min<UniCharCount>(length, 4));
+}
+
+ScrollEvent scrollEventOf(const CGEventRef& event) {
+  ScrollEvent scroll;
+  scroll.phase = CGEventGetIntegerValueField(event, kCGScrollWheelEventScrollPhase);
+  scroll.momentum = CGEventGetIntegerValueField(event, kCGScrollWheelEventMomentumPhase);
+  scroll.continuous = CGEventGetIntegerValueField(event, kCGScrollWheelEventIsContinuous) != 0;
+  if (scroll.continuous) {
+    scroll.pointAcross = CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis2);
+    scroll.pointDown = CGEventGetDoubleValueField(event, kCGScrollWheelEventPointDeltaAxis1);
+  } else {
+    scroll.lineAcross = static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis2));
+    scroll.lineDown = static_cast<double>(CGEventGetIntegerValueField(event, kCGScrollWheelEventDeltaAxis1));
+  }
+  return scroll;
+}
+
+using Modifier = ModifierTaps::Modifier;
+
+}  // namespace
+
+EventTap::EventTap(OpenGate& gate, Hooks hooks) : gate(gate), hooks(std::move(hooks)) {}
+
+// ---- Installing
+// ----------------------------------------------------------------------------
+
+bool EventTap::start(CGEventTapCallBack callback) {
+  CFMachPortRef port = CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault, eventMask,
+                                        std::move(callback), nullptr);
+  if (!port) return false;
+  gate.installTap(port);
+  CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+  platform::Executor& thread = platform::clock().thread("event tap");
+  tapThread = &thread;
+  thread.async([&thread, source, port] {
+    CFRunLoopAddSource(&thread, source, kCFRunLoopCommonModes);
+    CGEventTapEnable(port, true);
+  });
+  return true;
+}
+
+void EventTap::stop() {
+  gate.setTapStopped(true);
+  CFMachPortRef port = gate.removeTap();
+  if (port) {
+    CGEventTapEnable(port, false);
+    CFMachPortInvalidate(port);
+  }
+  tapThread = nullptr;
+}
+
+void EventTap::readOptions() {
+  const Settings::Tiles tiles = Settings::tiles();
+  std::uint8_t bits = Settings::appWindows() ? kAppWindows : 0;
+  if (tiles == Settings::Tiles::windows) bits |= kTilesWindows;
+  if (tiles == Settings::Tiles::both) bits |= kTilesBoth;
+  tapOptionBits.store(bits);
+}
+
+TapOptions EventTap::options() const {
+  const std::uint8_t bits = tapOptionBits.load();
+  TapOptions options;
+  if (bits & kTilesWindows) options.windowTileModifier = kCommand;
+  if (bits & kTilesBoth) options.windowTileModifier = kOption;
+  options.windowTiles = (bits & kTilesWindows) != 0;
+  options.appWindows = (bits & kAppWindows) != 0;
+  return options;
+}
+
+// ---- Every event
+// ---------------------------------------------------------------------------
+
+CGEventRef EventTap::handle(CGEventType type, const CGEventRef& event) {
+  const OpenState state = gate.openState();
+  if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
+    tapDisabled(type, state);
+    return event;
+  }
+  if (state.renaming) {
+    // Typing belongs to the name field; only the modifier memory is kept
+    // current.
+    pendingTap.reset();
+    if (type == kCGEventFlagsChanged) prevFlags.store(CGEventGetFlags(event));
+    return event;
+  }
+  if (isMouseDown(type)) return mouseDown(type, event, state);
+  if (isMouseUpOrDrag(type)) return mouseUpOrDrag(type, event);
+  switch (type) {
+    case kCGEventKeyDown:
+      return keyDown(event, state) ? nullptr : event;
+    case kCGEventFlagsChanged:
+      modifiersChanged(event, state);
+      return event;
+    case kCGEventScrollWheel:
+      return scrolled(event) ? nullptr : event;
+    default:
+      return event;
+  }
+}
+
+void EventTap::tapDisabled(CGEventType type, const OpenState& state) {
+  const char* reason = type == kCGEventTapDisabledByTimeout ? "timeout" : "user input";
+  Diagnostics::log(std::string("event tap disabled by macOS (") + reason +
+                   "); trusted=" + (AXIsProcessTrusted() ? "true" : "false"));
+  if (state.tapStopped) return;
+  if (CFMachPortRef port = gate.tapPort()) CGEventTapEnable(port, true);
+}
+
+// ---- Steps handed to the main queue
+// ----------------------------------------------------
+
+void EventTap::stepAlong(int step) { postAlong(gate.openState(), step); }
+
+void EventTap::toRow(bool down) { postRow(down); }
+
+// ← / → and sideways scrolling: the session kind is read on the tap thread, at
+// the step.
+void EventTap::postAlong(const OpenState& state, int step) {
+  const bool appSession = state.appSession, clusterSession = state.clusterSession;
+  hooks.onMain([=](Switcher& s) {
+    s.modifierTaps().forget(Modifier::control);
+    if (appSession) {
+      s.model.stepAppWindow(step);
+    } else if (clusterSession) {
+      s.stepWindowSideways(step);
+    } else {
+      s.model.stepCluster(step);
+    }
+  });
+}
+
+void EventTap::postRow(bool down) {
+  hooks.onMain([down](Switcher& s) {
+    s.modifierTaps().forget(Modifier::control);
+    s.model.toRow(down);
+  });
+}
+
+// ---- Mouse
+// -----------------------------------------------------------------------------
+
+CGEventRef EventTap::mouseDown(CGEventType type, const CGEventRef& event, const OpenState& state) {
+  pendingTap.reset();
+  const std::int64_t button = CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber);
+  const CGPoint location = CGEventGetLocation(event);
+  const CGPoint point = platform::flipPoint(location, firstScreenTop());
+  if (state.open) {
+    if (type == kCGEventRightMouseDown && state.staysOpen) {
+      gate.setOpen(false);
+      swallowedButtons.insert(button);
+      hooks.onMain([](Switcher& s) { s.commit(); });
+      return nullptr;
+    }
+    for (const ClickTarget& target : gate.clickTargets()) {
+      if (target.rect.contains(point)) return target.passes ? event : nullptr;
+    }
+    // Outside every panel: the click ends the session and nothing under it sees
+    // the press, its drags or its release.
+    gate.setOpen(false);
+    swallowedButtons.insert(button);
+    hooks.onMain([](Switcher& s) { s.cancel(false); });
+    return nullptr;
+  }
+  if (type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown) hooks.desktopClick(point, platform::now());
+  return event;
+}
+
+CGEventRef EventTap::mouseUpOrDrag(CGEventType type, const CGEventRef& event) {
+  const std::int64_t button = CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber);
+  const auto found = swallowedButtons.find(button);
+  if (found == swallowedButtons.end()) return event;
+  if (isMouseUp(type)) swallowedButtons.erase(found);
+  return nullptr;
+}
+
+// ---- Keys
+// ------------------------------------------------------------------------------
+
+// Carries out what the binding table decided for one key.
+void EventTap::post(const OpenState& state, const KeyCommand& command) {
+  using Kind = KeyCommand::Kind;
+  const int value = command.value;
+  switch (command.kind) {
+    case Kind::none:
+      return;
+    case Kind::stepAppWindow:
+      hooks.onMain([value](Switcher& s) { s.model.stepAppWindow(value); });
+      return;
+    case Kind::stepWindowTiles:
+      hooks.onMain([value](Switcher& s) { s.forgetControlAndStep(true, value); });
+      return;
+    case Kind::stepTiles:
+      hooks.onMain([value](Switcher& s) { s.forgetControlAndStep(false, value); });
+      return;
+    case Kind::stepAlong:
+      postAlong(state, value);
+      return;
+    case Kind::stepWindow:
+      hooks.onMain([value](Switcher& s) { s.stepWindow(value); });
+      return;
+    case Kind::toggleFullScreen:
+      hooks.onMain([on = value != 0](Switcher& s) { s.toggleFullScreen(on); });
+      return;
+    case Kind::pickWindow:
+      hooks.onMain([value](Switcher& s) { s.model.pickWindow(value); });
+      return;
+    case Kind::quitApp:
+      hooks.onMain([](Switcher& s) { s.quitSelectedApp(); });
+      return;
+    case Kind::hideApp:
+      hooks.onMain([](Switcher& s) { s.hideSelectedApp(); });
+      return;
+    case Kind::closeWindow:
+      hooks.onMain([](Switcher& s) { s.closeTargetWindow(); });
+      return;
+    case Kind::cancel:
+      hooks.onMain([](Switcher& s) { s.cancel(false); });
+      return;
+    case Kind::commit:
+      hooks.onMain([](Switcher& s) { s.commit(); });
+      return;
+  }
+}
+
+// A key-down: the binding table decides, the tap carries it out; true consumes
+// the key.
+bool EventTap::keyDown(const CGEventRef& event, const OpenState& state) {
+  KeyPress press;
+  press.key = static_cast<CGKeyCode>(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode));
+  press.flags = CGEventGetFlags(event);
+  press.repeat = CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat) != 0;
+  press.text = typedText(event);
+  const KeyDecision decision = decide(press, state, options());
+  // ⇧ pressed together with a key is no ⇧ tap.
+  if (state.open) hooks.onMain([](Switcher& s) { s.forgetShift(); });
+  if (decision.forgetsPendingTap) pendingTap.reset();
+  if (decision.closesGate) gate.setOpen(false);
+  if (decision.opens) hooks.open(decision.opens->action, decision.opens->holding);
+  post(state, decision.command);
+  return decision.consumes;
+}
+
+// ---- Modifiers
+// -------------------------------------------------------------------------
+
+// An ⌥ tap under ⌘ while the switcher is closed opens the Spaces (or tiles)
+// session.
+void EventTap::closedOptionTap(const CGEventRef& event, CGEventFlags flags, CGEventFlags held,
+                               CGEventFlags newPresses) {
+  if (!pendingTap) {
+    if ((flags & kCommand) && held == kOption && (newPresses & kOption)) {
+      pendingTap = PendingTap{kOption, CGEventGetTimestamp(event)};
+    }
+    return;
+  }
+  const PendingTap pending = *pendingTap;
+  pendingTap.reset();
+  if (!(flags & kCommand) || (held != 0 && held != kOption)) return;
+  const CGEventTimestamp released = CGEventGetTimestamp(event);
+  if (flags & kOption) {
+    pendingTap = pending;  // still down
+    return;
+  }
+  // A release stamped before its press is no tap and is not kept for later
+  // either.
+  if (released < pending.time) return;
+  if (released - pending.time >= SwitcherTiming::maxTapNanos) {
+    pendingTap = pending;
+    return;
+  }
+  const int step = (flags & kShift) ? -1 : 1;
+  const bool tiles = options().windowTiles;
+  hooks.open(tiles ? SessionAction::tile(step) : SessionAction::space(step), kCommand);
+}
+
+void EventTap::modifierChanges(const OpenState& state, CGEventFlags flags, CGEventFlags before, CGEventFlags held,
+                               CGEventFlags newPresses) {
+  const CGEventFlags changed = flags ^ before;
+  const auto control = [&] {
+    if (flags & kControl) {
+      hooks.onMain([](Switcher& s) { s.controlDown(); });
+    } else {
+      hooks.onMain([](Switcher& s) { s.controlUp(); });
+    }
+  };
+  const auto option = [&] {
+    if (flags & kOption) {
+      hooks.onMain([](Switcher& s) { s.optionDown(); });
+    } else {
+      hooks.onMain([shift = (flags & kShift) != 0](Switcher& s) { s.optionUp(shift); });
+    }
+  };
+  const auto nextDisplay = [&] { hooks.onMain([](Switcher& s) { s.model.focusNextDisplay(); }); };
+  if (state.clusterSession) {
+    if ((changed & kShift) && (held == 0 || held == state.holding)) {
+      if (flags & kShift) {
+        hooks.onMain([](Switcher& s) { s.shiftDown(); });
+      } else {
+        hooks.onMain([](Switcher& s) { s.shiftUp(); });
+      }
+    } else if (changed & kControl) {
+      control();
+    } else if ((changed & kOption) && state.holding == kCommand) {
+      option();
+    } else if (newPresses == kFn) {
+      nextDisplay();
+    }
+    return;
+  }
+  if (changed & kControl) {
+    control();
+  } else if (changed & kOption) {
+    option();
+  } else if (newPresses == kFn && held == kFn) {
+    nextDisplay();
+  }
+}
+
+void EventTap::modifiersChanged(const CGEventRef& event, const OpenState& state) {
+  const CGEventFlags flags = CGEventGetFlags(event);
+  const CGEventFlags held = flags & kTapKeys;
+  const CGEventFlags before = prevFlags.exchange(flags);
+  const CGEventFlags newPresses = held & ~before;
+
+  if (!state.open) {
+    closedOptionTap(event, flags, held, newPresses);
+    return;
+  }
+  if ((flags & kFn) && !(before & kFn)) {
+    hooks.onMain([flags, before](Switcher& s) { s.logFn(flags, before); });
+  }
+  const CGEventFlags holding = state.holding;
+  if ((flags & holding) == holding) {
+    modifierChanges(state, flags, before, held, newPresses);
+  } else if ((before & holding) == holding) {
+    // The holding modifier was let go: the following events already see a
+    // closed switcher.
+    gate.setOpen(false);
+    hooks.onMain([](Switcher& s) { s.commit(); });
+  } else if (state.staysOpen) {
+    modifierChanges(state, flags, before, held, newPresses);
+  }
+}
+
+// ---- Scrolling
+// -------------------------------------------------------------------------
+
+bool EventTap::scrolled(const CGEventRef& event) {
+  const OpenState state = gate.openState();
+  return scrollSteering.scrolled(
+      scrollEventOf(event), state.open, [] { return SpaceSwipe::naturalScrolling(); },
+      [this, &state](ScrollSteering::Step step) {
+        if (step.axis == ScrollSteering::Step::Axis::sideways) {
+          postAlong(state, step.direction);
+        } else {
+          postRow(step.direction > 0);
+        }
+      });
+}
+
+}  // namespace trelliq

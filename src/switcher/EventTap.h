@@ -1,0 +1,119 @@
+#pragma once
+// The event tap: it decides on the "event tap" thread, for every key, modifier,
+// mouse and scroll event of the session, whether the event is passed on or
+// consumed, and hands what the event means for the session to the main queue.
+// It reads only its options, one `OpenState` per event from the gate and its
+// own fields; it never touches the model or the window server, and it never
+// waits for the main thread.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+
+#include "platform/CGEvent.h"
+#include "platform/Clock.h"
+#include "platform/Geometry.h"
+#include "switcher/OpenGate.h"
+#include "switcher/model/KeyDecision.h"
+#include "switcher/model/ScrollSteering.h"
+#include "switcher/model/SessionAction.h"
+
+namespace trelliq {
+
+class Switcher;
+
+class EventTap {
+ public:
+  /// Event mask of the tap: key down, flags changed, the nine mouse button
+  /// types, scroll.
+  static constexpr CGEventMask eventMask = 0xE4014DE;
+  /// Modifiers whose presses the flags-changed handling collects, in this
+  /// order.
+  static constexpr std::array<CGEventFlags, 3> tapKeys{kCGEventFlagMaskControl, kCGEventFlagMaskAlternate,
+                                                       kCGEventFlagMaskSecondaryFn};
+
+  /// What the tap asks of the rest of the switcher.
+  struct Hooks {
+    /// Posts work for the opening current now; it runs only while that session
+    /// is active.
+    std::function<void(std::function<void(Switcher&)>)> onMain;
+    /// Opens a session from the tap thread (never staying, on no given screen).
+    std::function<void(SessionAction, CGEventFlags holding)> open;
+    /// A left or right click while closed, at a bottom-left screen point and a
+    /// date: posted to the main queue for the next session, so it runs without
+    /// one.
+    std::function<void(CGPoint, double)> desktopClick;
+  };
+
+  /// An ⌥ press under ⌘ that may become a tap while the switcher is closed.
+  struct PendingTap {
+    CGEventFlags flag = 0;
+    CGEventTimestamp time = 0;
+  };
+
+  EventTap(OpenGate& gate, Hooks hooks);
+  EventTap(const EventTap&) = delete;
+  EventTap& operator=(const EventTap&) = delete;
+
+  /// Creates the active session tap at the head with `callback` and runs it on
+  /// the "event tap" thread. False when the system refuses (nothing changes).
+  /// Main thread.
+  bool start(CGEventTapCallBack callback);
+  /// Marks the tap stopped in the gate, disables and removes it. Main thread.
+  void stop();
+  /// The decision for one event: the event to pass it on, null to consume it.
+  /// Tap thread.
+  CGEventRef handle(CGEventType type, const CGEventRef& event);
+
+  /// ← / → (+1 / −1) and ↓ / ↑ as the tap posts them: forget the ⌃ press, then
+  /// step by the kind of session read now. Any thread; the step runs on the
+  /// main queue.
+  void stepAlong(int step);
+  void toRow(bool down);
+
+  /// Reads the options from the defaults into memory. Main thread.
+  void readOptions();
+  /// The options as the tap knows them. Any thread.
+  TapOptions options() const;
+
+  /// Modifier flags of the last flags-changed event. Any thread.
+  CGEventFlags lastFlags() const { return prevFlags.load(); }
+  // What the tap thread holds now (read there, or while it is quiet).
+  bool hasPendingTap() const { return pendingTap.has_value(); }
+  std::size_t swallowedButtonCount() const { return swallowedButtons.size(); }
+
+ private:
+  CGEventRef mouseDown(CGEventType type, const CGEventRef& event, const OpenState& state);
+  CGEventRef mouseUpOrDrag(CGEventType type, const CGEventRef& event);
+  bool keyDown(const CGEventRef& event, const OpenState& state);
+  void modifiersChanged(const CGEventRef& event, const OpenState& state);
+  void closedOptionTap(const CGEventRef& event, CGEventFlags flags, CGEventFlags held, CGEventFlags newPresses);
+  void modifierChanges(const OpenState& state, CGEventFlags flags, CGEventFlags before, CGEventFlags held,
+                       CGEventFlags newPresses);
+  bool scrolled(const CGEventRef& event);
+  void tapDisabled(CGEventType type, const OpenState& state);
+  void post(const OpenState& state, const KeyCommand& command);
+  void postAlong(const OpenState& state, int step);
+  void postRow(bool down);
+
+  OpenGate& gate;
+  Hooks hooks;
+
+  // Main thread: the "event tap" thread's executor, while the tap runs.
+  platform::Executor* tapThread = nullptr;
+  /// The options in one word, so one load reads them together (see `options`).
+  std::atomic<std::uint8_t> tapOptionBits{0};
+
+  // ---- Tap thread
+  // ---------------------------------------------------------------------
+  /// Atomic because renaming's end reads it on the main thread.
+  std::atomic<CGEventFlags> prevFlags{0};
+  std::optional<PendingTap> pendingTap;
+  std::set<std::int64_t> swallowedButtons;
+  ScrollSteering scrollSteering;
+};
+
+}  // namespace trelliq
