@@ -55,6 +55,20 @@ class MenuPanel : public NSPanel {
   bool canBecomeKeyWindow() const override { return true; }
 };
 
+/// A menu panel and the view it shows; the panel lets go of the view before either goes.
+template <class View>
+struct PanelWithView {
+  std::unique_ptr<MenuPanel> window;
+  std::unique_ptr<View> view;
+
+  PanelWithView() = default;
+  PanelWithView(PanelWithView&&) = default;
+  PanelWithView& operator=(PanelWithView&&) = default;
+  ~PanelWithView() {
+    if (window) window->setContentView(nullptr);
+  }
+};
+
 // ---- Status items --------------------------------------------------------------------
 
 /// The button's template image tinted for the bar, at its size in points.
@@ -127,16 +141,9 @@ class StatusButtonView : public QWidget {
 
 /// One status item's windows, one in each display's menu bar.
 struct StatusItemWindows {
-  struct Place {
-    std::unique_ptr<MenuPanel> window;
-    std::unique_ptr<StatusButtonView> view;
-  };
+  using Place = PanelWithView<StatusButtonView>;
   std::weak_ptr<NSStatusItem> item;
   std::vector<Place> places;
-
-  ~StatusItemWindows() {
-    for (Place& p : places) p.window->setContentView(nullptr);
-  }
 
   /// The frames (global, top-left) the item takes: left of the clock and of every other
   /// program's status item in each display's menu bar.
@@ -390,23 +397,14 @@ class Dismisser : public QWidget {
 };
 
 struct MenuWindow {
-  struct Cover {
-    std::unique_ptr<MenuPanel> window;
-    std::unique_ptr<Dismisser> view;
-  };
-  std::unique_ptr<MenuPanel> panel;
-  std::unique_ptr<MenuView> view;
+  using Cover = PanelWithView<Dismisser>;
+  PanelWithView<MenuView> menu;
   std::vector<Cover> covers;  // one over each display, under the menu
   NSWindow* keyBefore = nullptr;
 
-  ~MenuWindow() {
-    panel->setContentView(nullptr);
-    for (Cover& c : covers) c.window->setContentView(nullptr);
-  }
-
   void orderOut() {
-    const bool wasKey = panel->isKeyWindow();
-    panel->orderOut(nullptr);
+    const bool wasKey = menu.window->isKeyWindow();
+    menu.window->orderOut(nullptr);
     for (Cover& c : covers) c.window->orderOut(nullptr);
     // The keyboard goes back where it was, unless the choice gave it to another window.
     const auto live = NSApp().windows();
@@ -464,9 +462,9 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location) {
     c.window->orderFrontRegardless();
     shown->covers.push_back(std::move(c));
   }
-  shown->view = std::make_unique<MenuView>(menu);
-  const QSizeF size = shown->view->fittingSize();
-  shown->view->resize(size.toSize());
+  shown->menu.view = std::make_unique<MenuView>(menu);
+  const QSizeF size = shown->menu.view->fittingSize();
+  shown->menu.view->resize(size.toSize());
   // Kept on the display it opens on.
   CGRect frame(location.x, location.y, size.width(), size.height());
   for (const NSScreen& screen : NSScreen::screens()) {
@@ -475,12 +473,12 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location) {
     frame.origin.x = std::clamp(frame.origin.x, display.minX() + kEdge,
                                 std::max(display.minX(), display.maxX() - frame.width() - kEdge));
   }
-  shown->panel = std::make_unique<MenuPanel>(flipRect(frame, top), NSPopUpMenuWindowLevel);
-  shown->panel->setContentView(shown->view.get());
+  shown->menu.window = std::make_unique<MenuPanel>(flipRect(frame, top), NSPopUpMenuWindowLevel);
+  shown->menu.window->setContentView(shown->menu.view.get());
   shown->keyBefore = NSApp().keyWindow();
-  shown->panel->orderFrontRegardless();
-  shown->panel->makeKeyWindow();
-  shown->panel->makeFirstResponder(shown->view.get());
+  shown->menu.window->orderFrontRegardless();
+  shown->menu.window->makeKeyWindow();
+  shown->menu.window->makeFirstResponder(shown->menu.view.get());
   redrawStatusItems();
   return shown;
 }
