@@ -20,11 +20,21 @@ class WorldScreenSource : public screen::ScreenSource {
 
   std::optional<std::uint64_t> generation() override { return server_.generation(); }
   std::vector<platform::ScreenDescription> screens() override { return world_.screens(); }
-  std::optional<Frame> frame(std::uint32_t id, int width, int height) override {
-    bool changing = false;
-    QImage image = server_.composeDisplay(id, width, height, &changing);
-    if (image.isNull()) return std::nullopt;
-    return Frame{std::move(image), changing};
+  std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) override {
+    Frame frame;
+    const bool composed = server_.composeDisplayFrame(
+        id, width, height, since, [&](const QImage& image, const sim::WindowServer::DisplayFrame& change) {
+          frame.sequence = change.sequence;
+          frame.changing = change.changing;
+          if (!change.damage) frame.whole = image.copy();
+          for (const CGRect& r : change.damage.value_or(std::vector<CGRect>{})) {
+            const QRect part(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
+                             static_cast<int>(r.height()));
+            frame.pieces.emplace_back(part.topLeft(), image.copy(part));
+          }
+        });
+    if (!composed) return std::nullopt;
+    return frame;
   }
   void post(const CGEvent& event) override { server_.postEvent(kCGHIDEventTap, event); }
   void doubleTap(int fingers) override {

@@ -796,10 +796,27 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "screenFrame") {
     const int w = field<int>(v, "w"), h = field<int>(v, "h");
     if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return nullptr;
-    bool changing = false;
-    const QImage frame = ws.composeDisplay(field<std::uint32_t>(v, "id"), w, h, &changing);
-    if (frame.isNull()) return nullptr;
-    return json{{"image", wire::encode(std::make_shared<const CGImage>(frame))}, {"changing", changing}};
+    // Only what changed since the frame the screen holds, when the kept frames reach back to it.
+    json answer = nullptr;
+    ws.composeDisplayFrame(
+        field<std::uint32_t>(v, "id"), w, h, v.value("since", std::uint64_t{0}),
+        [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
+          answer = json{{"seq", change.sequence}, {"changing", change.changing}};
+          if (!change.damage) {
+            answer["image"] = wire::encode(std::make_shared<const CGImage>(frame));
+            return;
+          }
+          json pieces = json::array();
+          for (const CGRect& r : *change.damage) {
+            const QRect part(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
+                             static_cast<int>(r.height()));
+            pieces.push_back(json{{"x", part.x()},
+                                  {"y", part.y()},
+                                  {"image", wire::encode(std::make_shared<const CGImage>(frame.copy(part)))}});
+          }
+          answer["pieces"] = std::move(pieces);
+        });
+    return answer;
   }
   // ---- What the host tells tests about the world's shared state (not a port either) ----
   if (m == "eventTaps") {

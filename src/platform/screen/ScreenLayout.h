@@ -16,6 +16,7 @@ namespace screen {
 struct DisplayPlace {
   std::uint32_t id = 0;
   CGRect frame;
+  friend bool operator==(const DisplayPlace&, const DisplayPlace&) = default;
 };
 
 /// One display as drawn: `frame` on the desk, `area` in the window's pixels.

@@ -15,14 +15,28 @@ std::optional<std::uint64_t> RemoteScreenSource::generation() {
 
 std::vector<platform::ScreenDescription> RemoteScreenSource::screens() { return mac_.system->screens(); }
 
-std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, int width, int height) {
-  const auto answer = mac_.connection->call("screenFrame", {{"id", id}, {"w", width}, {"h", height}});
+std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, int width, int height,
+                                                             std::uint64_t since) {
+  const auto answer =
+      mac_.connection->call("screenFrame", {{"id", id}, {"w", width}, {"h", height}, {"since", since}});
   if (!answer || !answer->is_object()) return std::nullopt;
   try {
+    Frame frame;
+    frame.sequence = answer->value("seq", std::uint64_t{0});
+    frame.changing = answer->value("changing", false);
     CGImageRef image;
-    host::wire::decode(answer->at("image"), image);
-    if (!image) return std::nullopt;
-    return Frame{image->qimage(), answer->value("changing", false)};
+    if (answer->contains("image")) {
+      host::wire::decode(answer->at("image"), image);
+      if (!image) return std::nullopt;
+      frame.whole = image->qimage();
+      return frame;
+    }
+    for (const auto& piece : answer->at("pieces")) {
+      host::wire::decode(piece.at("image"), image);
+      if (!image) return std::nullopt;
+      frame.pieces.emplace_back(QPoint(piece.at("x").get<int>(), piece.at("y").get<int>()), image->qimage());
+    }
+    return frame;
   } catch (const std::exception& e) {
     std::cerr << "simscreen: a frame of display " << id << " could not be read: " << e.what() << std::endl;
     return std::nullopt;

@@ -5,8 +5,10 @@
 // world in its own process. Main thread.
 
 #include <QImage>
+#include <QPoint>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/CGEvent.h"
@@ -27,12 +29,16 @@ class ScreenSource {
   /// The displays, the first one the main display.
   virtual std::vector<platform::ScreenDescription> screens() = 0;
 
+  /// A display's frame, whole or as what changed since a frame the screen holds.
   struct Frame {
-    QImage image;
-    bool changing = false;  // it may change without the change count moving
+    std::uint64_t sequence = 0;  // the frame's number, to ask from next time
+    QImage whole;                // the frame whole; null when only `pieces` changed
+    std::vector<std::pair<QPoint, QImage>> pieces;  // else each changed part and where it lies
+    bool changing = false;       // it may change without the change count moving
   };
-  /// Display `id` composed at `width` × `height` pixels; nothing when it cannot be.
-  virtual std::optional<Frame> frame(std::uint32_t id, int width, int height) = 0;
+  /// Display `id` composed at `width` × `height` pixels: what changed since frame `since`
+  /// of that size (0: the whole frame); nothing when it cannot be.
+  virtual std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) = 0;
 
   /// Posts `event` at the HID point, as the keyboard or the pointer would.
   virtual void post(const CGEvent& event) = 0;
@@ -48,7 +54,7 @@ class RemoteScreenSource : public ScreenSource {
 
   std::optional<std::uint64_t> generation() override;
   std::vector<platform::ScreenDescription> screens() override;
-  std::optional<Frame> frame(std::uint32_t id, int width, int height) override;
+  std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) override;
   void post(const CGEvent& event) override;
   void doubleTap(int fingers) override;
 

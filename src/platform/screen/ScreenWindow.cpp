@@ -74,8 +74,12 @@ void ScreenWindow::tick() {
   const bool moved = *generation != generation_;
   if (moved) {
     generation_ = *generation;
-    places_ = topLeftFrames(source_->screens());
-    relayout();
+    auto places = topLeftFrames(source_->screens());
+    if (places != places_) {
+      places_ = std::move(places);
+      relayout();
+      update();
+    }
   }
   if (moved || stale_ || (changing_ && sinceFetch_.elapsed() >= kChangingFrameMs)) fetch();
 }
@@ -90,18 +94,37 @@ void ScreenWindow::fetch() {
   changing_ = false;
   sinceFetch_.restart();
   const double ratio = devicePixelRatioF();
-  std::map<std::uint32_t, QImage> frames;
+  std::map<std::uint32_t, Held> frames;
   for (const Placed& p : layout_.displays) {
     const int w = static_cast<int>(std::lround(p.area.width() * ratio));
     const int h = static_cast<int>(std::lround(p.area.height() * ratio));
     if (w < 1 || h < 1) continue;
-    if (auto frame = source_->frame(p.id, w, h)) {
-      frames[p.id] = std::move(frame->image);
-      changing_ = changing_ || frame->changing;
+    auto held = frames_.find(p.id);
+    const bool fits = held != frames_.end() && held->second.image.size() == QSize(w, h);
+    auto frame = source_->frame(p.id, w, h, fits ? held->second.sequence : 0);
+    if (!frame) continue;
+    changing_ = changing_ || frame->changing;
+    // Only what changed is copied in and drawn again.
+    const QPointF origin(p.area.minX(), p.area.minY());
+    if (!frame->whole.isNull()) {
+      frames[p.id] = Held{std::move(frame->whole), frame->sequence};
+      update(QRectF(origin, QSizeF(p.area.width(), p.area.height())).toAlignedRect());
+      continue;
     }
+    if (!fits) continue;
+    Held kept = std::move(held->second);
+    {
+      QPainter painter(&kept.image);
+      painter.setCompositionMode(QPainter::CompositionMode_Source);
+      for (const auto& [at, piece] : frame->pieces) {
+        painter.drawImage(at, piece);
+        update(QRectF(origin + QPointF(at) / ratio, QSizeF(piece.size()) / ratio).toAlignedRect().adjusted(-1, -1, 1, 1));
+      }
+    }
+    kept.sequence = frame->sequence;
+    frames[p.id] = std::move(kept);
   }
   frames_ = std::move(frames);
-  update();
 }
 
 void ScreenWindow::paintEvent(QPaintEvent*) {
@@ -121,7 +144,7 @@ void ScreenWindow::paintEvent(QPaintEvent*) {
   for (const Placed& p : layout_.displays) {
     const QRectF area(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
     if (auto it = frames_.find(p.id); it != frames_.end()) {
-      painter.drawImage(area, it->second);
+      painter.drawImage(area, it->second.image);
     } else {
       painter.fillRect(area, QColor(48, 48, 52));
     }

@@ -63,7 +63,12 @@ class ScreenWindow : public QWidget {
   QElapsedTimer sinceFetch_;
   Layout layout_;
   std::vector<DisplayPlace> places_;
-  std::map<std::uint32_t, QImage> frames_;
+  /// Each display's frame as last fetched, and its number to ask what changed since.
+  struct Held {
+    QImage image;
+    std::uint64_t sequence = 0;
+  };
+  std::map<std::uint32_t, Held> frames_;
   std::optional<std::uint64_t> generation_;
   bool changing_ = false;  // the last frames may change without the desk's generation moving
   bool stale_ = true;

@@ -225,12 +225,23 @@ QPainterPath windowShape(const QRectF& rect, double scale) {
   return path;
 }
 
+namespace {
+constexpr double kKeyShadowSpread = 30, kShadowSpread = 18;    // points
+constexpr double kKeyShadowDrop = 12, kShadowDrop = 6;         // points down
+}  // namespace
+
+int shadowReach(double scale) {
+  return std::max(2, static_cast<int>(std::lround(kKeyShadowSpread * scale))) +
+         static_cast<int>(std::ceil(kKeyShadowDrop * scale)) + 2;
+}
+
 void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key) {
-  const int spread = std::max(2, static_cast<int>(std::lround((key ? 30 : 18) * scale)));
+  const int spread = std::max(2, static_cast<int>(std::lround((key ? kKeyShadowSpread : kShadowSpread) * scale)));
   const int corner = std::max(1, static_cast<int>(std::lround(kWindowCornerRadius * scale)));
   const ShadowPatch& patch = shadowPatch(spread, corner, key ? 120 : 70);
   const double m = patch.margin, side = patch.image.width();
-  const QRectF t = rect.adjusted(-spread, -spread, spread, spread).translated(0, (key ? 12 : 6) * scale);
+  const QRectF t =
+      rect.adjusted(-spread, -spread, spread, spread).translated(0, (key ? kKeyShadowDrop : kShadowDrop) * scale);
   if (t.width() < 2 * m || t.height() < 2 * m) return;
   // Corners as they are, edges stretched along the window, the middle left out: the
   // window covers it.

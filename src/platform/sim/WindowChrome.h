@@ -36,6 +36,8 @@ struct Chrome {
 
   /// Whether the window server draws the window with rounded corners, border and shadow.
   bool framed() const { return kind == Kind::titled; }
+
+  friend bool operator==(const Chrome&, const Chrome&) = default;
 };
 
 /// The corner radius of a titled window, in points.
@@ -49,6 +51,8 @@ void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height,
 QPainterPath windowShape(const QRectF& rect, double scale);
 /// The soft shadow a framed window of `rect` casts, wider and darker for the key window.
 void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key);
+/// How many pixels beyond a framed window's rectangle its shadow may reach.
+int shadowReach(double scale);
 /// The hairline border around a framed window of `rect`.
 void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark);
 

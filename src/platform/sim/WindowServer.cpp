@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/sim/DisplayComposer.h"
 #include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
 
@@ -22,7 +23,10 @@ void registerUnpublishedFunctions(World& world);  // UnpublishedFunctions.cpp
 void resetSymbolicHotKeys();                      // UnpublishedFunctions.cpp
 
 WindowServer::WindowServer(World& world)
-    : world_(world), state_(std::make_unique<State>()), lifetime_(std::make_shared<Lifetime>()) {
+    : world_(world),
+      state_(std::make_unique<State>()),
+      composer_(std::make_unique<DisplayComposer>()),
+      lifetime_(std::make_shared<Lifetime>()) {
   App own;
   own.name = "Trelliq";
   own.bundleIdentifier = World::kApplicationDomain;
@@ -682,6 +686,8 @@ std::uint64_t WindowServer::generation() const {
   // Every frame a program publishes counts: sequences only grow, and a surface handed over
   // or taken away counts once more.
   std::uint64_t generation = state_->desk.generation() + state_->surfaceChanges + state_->retiredFrames;
+  // The menu bar's clock shows the minute.
+  generation += static_cast<std::uint64_t>(std::max(0.0, platform::clock().now() / 60));
   for (const auto& [number, surface] : state_->ownSurfaces) generation += surface->sequence();
   return generation;
 }

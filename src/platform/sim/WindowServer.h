@@ -33,6 +33,7 @@ class QImage;
 namespace sim {
 
 class World;
+class DisplayComposer;
 class Desk;
 
 inline constexpr std::int32_t kSpaceTypeDesktop = 0;
@@ -441,12 +442,29 @@ class WindowServer : public platform::WindowServerPort {
   /// `changing`, when given, is set when the picture may change without the desk's
   /// generation moving: a slide is under way.
   QImage composeDisplay(std::uint32_t displayID, int width, int height, bool* changing = nullptr);
+  /// What a screen shows of a display: its frame and what changed in it.
+  struct DisplayFrame {
+    std::uint64_t sequence = 0;  // the frame's number (never 0)
+    /// The rectangles (frame pixels, whole) that differ from frame `since`: a few, or their
+    /// bounding one when they are many. Nothing: take the frame whole.
+    std::optional<std::vector<CGRect>> damage;
+    bool changing = false;  // it may change without the desk's generation moving
+  };
+  /// Composes display `displayID` at `width` × `height` pixels as composeDisplay does,
+  /// recomposing only what changed since its last frame at that size, and calls `use`
+  /// with the frame (valid only during the call; other composers wait) and what changed
+  /// after frame `since`. False, without calling `use`, for an unknown display or a size
+  /// out of bounds. Any thread.
+  bool composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
+                           const std::function<void(const QImage& frame, const DisplayFrame& change)>& use);
+  /// Forgets the display frames kept so far: the next frame of each is composed whole.
+  void dropDisplayFrames();
   /// The surface an own window's content is published in; null when it has none.
   std::shared_ptr<const platform::SharedSurface> ownWindowSurface(std::uint32_t number) const;
   /// A window's own generated picture (title bar with its title, body in its colour).
   QImage composeWindow(std::uint32_t number, int width, int height);
   /// Changes whenever something a display picture shows changes (for caching), a frame an
-  /// own window's program publishes included.
+  /// own window's program publishes and the clock's minute included.
   std::uint64_t generation() const;
   /// Whether the desk's answers may change with time alone (a Space slide under way), not
   /// only through changes the world counts (World::changeCount).
@@ -574,6 +592,7 @@ class WindowServer : public platform::WindowServerPort {
   World& world_;
   std::unique_ptr<State> state_;
   mutable std::mutex mutex_;
+  std::unique_ptr<DisplayComposer> composer_;  // its own lock, taken without mutex_
   std::atomic<bool> callLog_{true};
   std::shared_ptr<Lifetime> lifetime_;
   std::unique_ptr<AccessibilityService> accessibility_;

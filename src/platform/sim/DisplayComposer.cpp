@@ -1,0 +1,385 @@
+#include "platform/sim/DisplayComposer.h"
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <unordered_map>
+
+#include "platform/Geometry.h"
+#include "platform/sim/DisplayPicture.h"
+
+namespace sim {
+
+namespace {
+
+using Placed = DisplayComposer::Placed;
+using Backdrops = std::map<std::uint32_t, DisplayComposer::Backdrop>;
+
+/// Three passes of a box of `radius` pixels along rows, then along columns: close to a
+/// Gaussian, with no steps. Edges repeat their last pixel.
+void boxBlur(QImage& image, int radius) {
+  const int w = image.width(), h = image.height();
+  auto* bits = reinterpret_cast<QRgb*>(image.bits());
+  const std::ptrdiff_t stride = image.bytesPerLine() / static_cast<std::ptrdiff_t>(sizeof(QRgb));
+  std::vector<QRgb> line(static_cast<std::size_t>(std::max(w, h)));
+  const int span = 2 * radius + 1;
+  // One pass along `length` pixels `step` apart from `first`.
+  auto pass = [&](QRgb* first, int length, std::ptrdiff_t step) {
+    for (int k = 0; k < length; ++k) line[k] = first[k * step];
+    int a = 0, r = 0, g = 0, b = 0;
+    auto add = [&](QRgb p, int sign) { a += sign * qAlpha(p), r += sign * qRed(p), g += sign * qGreen(p), b += sign * qBlue(p); };
+    for (int k = -radius; k <= radius; ++k) add(line[std::clamp(k, 0, length - 1)], 1);
+    for (int k = 0; k < length; ++k) {
+      first[k * step] = qRgba(r / span, g / span, b / span, a / span);
+      add(line[std::min(k + radius + 1, length - 1)], 1);
+      add(line[std::max(k - radius, 0)], -1);
+    }
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (int y = 0; y < h; ++y) pass(bits + y * stride, w, 1);
+    for (int x = 0; x < w; ++x) pass(bits + x, h, stride);
+  }
+}
+
+/// The backdrop under `p`, kept only where its content is: fully from half its opacity
+/// up, so a faint shadow's edge does not carry a frosted halo. `content` is the window's
+/// picture placed at `at`; `part` is where it is needed (frame pixels).
+QImage maskedBackdrop(const DisplayComposer::Backdrop& backdrop, const QImage& content, QPoint at, const QRect& part) {
+  QImage out = backdrop.soft.copy(part.translated(-backdrop.area.topLeft()));
+  const int cw = content.width(), ch = content.height(), ow = out.width(), oh = out.height();
+  for (int y = 0; y < oh; ++y) {
+    auto* px = reinterpret_cast<QRgb*>(out.scanLine(y));
+    const int cy = part.top() + y - at.y();
+    const auto* in = cy >= 0 && cy < ch ? reinterpret_cast<const QRgb*>(content.constScanLine(cy)) : nullptr;
+    for (int x = 0; x < ow; ++x) {
+      const int cx = part.left() + x - at.x();
+      const int keep = in && cx >= 0 && cx < cw ? std::min(255, qAlpha(in[cx]) * 2) : 0;
+      if (keep == 255) continue;
+      const QRgb p = px[x];
+      px[x] = qRgba(qRed(p) * keep / 255, qGreen(p) * keep / 255, qBlue(p) * keep / 255, qAlpha(p) * keep / 255);
+    }
+  }
+  return out;
+}
+
+/// Only a window that will be painted hides anything: a clear own window, or one whose
+/// surface has published nothing yet, is skipped and must not hide what is behind.
+bool solid(const Shown& s) {
+  const bool painted = s.surface ? s.opaque && s.surface->sequence() > 0 : !(s.window.own && !s.opaque);
+  return painted && s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock &&
+         s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
+}
+
+/// Where each window of `windows` lies in a frame of `width` × `height` pixels of `frame`.
+std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, const CGRect& frame, int width,
+                          int height) {
+  const double sx = width / frame.width(), sy = height / frame.height();
+  const QRect all(0, 0, width, height);
+  std::vector<Placed> placed;
+  for (const auto* list : lists) {
+    for (const Shown& s : *list) {
+      Placed p;
+      p.shown = s;
+      const Window& w = s.window;
+      p.rect = QRectF((w.bounds.minX() - frame.minX()) * sx, (w.bounds.minY() - frame.minY()) * sy,
+                      w.bounds.width() * sx, w.bounds.height() * sy);
+      const int pw = std::max(1, platform::pictureSide(std::round(p.rect.width())));
+      const int ph = std::max(1, platform::pictureSide(std::round(p.rect.height())));
+      p.placed = QRect(static_cast<int>(std::round(p.rect.x())), static_cast<int>(std::round(p.rect.y())), pw, ph);
+      const int reach = s.chrome.framed() ? shadowReach(sx) : 1;
+      p.extent = p.placed.adjusted(-reach, -reach, reach, reach);
+      if (s.surface) {
+        p.surfaceSeq = s.surface->sequence();
+        if (!s.opaque)
+          p.glass = surfaceArea(s, pw, ph).toAlignedRect().translated(p.placed.topLeft()).intersected(all);
+      }
+      placed.push_back(std::move(p));
+    }
+  }
+  return placed;
+}
+
+bool sameLook(const Placed& a, const Placed& b) {
+  return a.placed == b.placed && a.shown.chrome == b.shown.chrome && a.shown.window.alpha == b.shown.window.alpha &&
+         a.shown.opaque == b.shown.opaque && a.shown.glass == b.shown.glass && a.shown.surface == b.shown.surface;
+}
+
+/// Where a surface's damage `region` (its own pixels) lies in the frame.
+QRect surfaceDamage(const Placed& p, const QRegion& region) {
+  const Shown& s = p.shown;
+  const QRectF area = surfaceArea(s, p.placed.width(), p.placed.height());
+  const double kx = area.width() / std::max(1, s.surface->width());
+  const double ky = area.height() / std::max(1, s.surface->height());
+  const QRectF r = region.boundingRect();
+  return QRectF(p.placed.x() + area.x() + r.x() * kx, p.placed.y() + area.y() + r.y() * ky, r.width() * kx,
+                r.height() * ky)
+      .toAlignedRect()
+      .adjusted(-2, -2, 2, 2);
+}
+
+/// The windows (by index into `now`) whose place in the order moved: all but the longest
+/// run whose order before and now agree.
+std::vector<std::size_t> reordered(const std::vector<std::pair<std::size_t, std::size_t>>& common) {
+  // Longest increasing run of the former indices, in the present order.
+  std::vector<std::size_t> tails, tailAt, parent(common.size(), SIZE_MAX);
+  for (std::size_t i = 0; i < common.size(); ++i) {
+    const std::size_t before = common[i].second;
+    auto it = std::lower_bound(tails.begin(), tails.end(), before);
+    const std::size_t k = static_cast<std::size_t>(it - tails.begin());
+    if (it == tails.end()) {
+      tails.push_back(before);
+      tailAt.push_back(i);
+    } else {
+      *it = before;
+      tailAt[k] = i;
+    }
+    if (k > 0) parent[i] = tailAt[k - 1];
+  }
+  std::vector<bool> kept(common.size(), false);
+  for (std::size_t i = tailAt.empty() ? SIZE_MAX : tailAt.back(); i != SIZE_MAX; i = parent[i]) kept[i] = true;
+  std::vector<std::size_t> moved;
+  for (std::size_t i = 0; i < common.size(); ++i)
+    if (!kept[i]) moved.push_back(common[i].first);
+  return moved;
+}
+
+/// Paints `windows` back to front into `target` where `dirty` says, over what is already
+/// there; clear windows in `stale` get their backdrop blurred anew from what lies behind.
+void paintWindows(QImage& target, const std::vector<Placed>& windows, const QRegion& dirty, Backdrops& backdrops,
+                  const std::set<std::uint32_t>& stale, double sx) {
+  QPainter painter(&target);
+  painter.setClipRegion(dirty);
+  const QRect visible = target.rect();
+  const QRect bounds = dirty.boundingRect();
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    const Placed& p = windows[i];
+    const Shown& s = p.shown;
+    const Window& w = s.window;
+    if (!dirty.intersects(p.extent)) continue;
+    // A window hidden whole behind one solid window in front of it is not painted: a
+    // crowded Space holds dozens of them.
+    bool hidden = false;
+    const QRectF seen = p.rect.intersected(QRectF(visible));
+    for (std::size_t j = i + 1; j < windows.size() && !hidden; ++j)
+      hidden = solid(windows[j].shown) && windows[j].rect.contains(seen);
+    if (hidden) continue;
+    const QRect& placed = p.placed;
+    std::optional<Painted> picture;
+    if (s.surface || (w.own && !s.opaque) || w.alpha < 1) {
+      picture = paintShown(s, placed.width(), placed.height(), true,
+                           bounds.intersected(placed).translated(-placed.topLeft()));
+      if (!picture) continue;  // nothing published yet: not shown until it is
+    }
+    const bool framed = s.chrome.framed();
+    painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
+    if (framed) {
+      paintShadow(painter, QRectF(placed), sx, s.chrome.key);
+      painter.save();
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setClipPath(windowShape(QRectF(placed), sx), Qt::IntersectClip);
+    }
+    if (!picture) {
+      painter.save();
+      painter.translate(placed.topLeft());
+      painter.setClipRect(0, 0, placed.width(), placed.height(), Qt::IntersectClip);
+      paintChrome(painter, s.chrome, placed.width(), placed.height(), sx);
+      painter.restore();
+    } else {
+      const QPoint at = placed.topLeft() + picture->at;
+      if (!p.glass.isEmpty()) {
+        auto b = backdrops.find(w.number);
+        if (stale.count(w.number) || b == backdrops.end() || b->second.area != p.glass) {
+          b = backdrops.insert_or_assign(w.number, DisplayComposer::Backdrop{
+                                                       p.glass, frostedBackdrop(target, p.glass, sx, s.glass)})
+                  .first;
+        }
+        const QRect part = bounds.intersected(p.glass);
+        if (!part.isEmpty()) painter.drawImage(part.topLeft(), maskedBackdrop(b->second, picture->image, at, part));
+      }
+      painter.drawImage(at, picture->image);
+    }
+    if (framed) {
+      painter.restore();
+      paintBorder(painter, QRectF(placed), sx, s.chrome.dark);
+    }
+  }
+}
+
+QImage desktopOf(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
+  if (space.type == kSpaceTypeFullScreen) {
+    QImage black(width, height, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    return black;
+  }
+  Display shown = scene.display;
+  if (space.color) shown.desktopColor = space.color;
+  return composeDisplayPicture(shown, width, height).convertToFormat(QImage::Format_RGB32);
+}
+
+/// One Space's picture composed whole (a slide's two halves).
+QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
+  QImage image = desktopOf(scene, space, width, height);
+  Backdrops backdrops;
+  paintWindows(image, place({&space.windows}, scene.frame, width, height), QRegion(image.rect()), backdrops, {},
+               width / scene.frame.width());
+  return image;
+}
+
+}  // namespace
+
+QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, platform::GlassStyle style) {
+  const QRect inside = area.intersected(target.rect());
+  if (inside.isEmpty()) return QImage();
+  const double points = style == platform::GlassStyle::clear ? 3 : 40;
+  const double spread = std::max(2.0, points * scale);
+  // Shrunk so that a small box, passed three times, spreads as far as the glass asks; the
+  // shrinking averages areas and the growing back interpolates an image already smooth,
+  // so neither leaves steps.
+  constexpr int kRadius = 2;
+  const double shrink = std::max(1.0, spread / (2 * kRadius));
+  const QImage behind = target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const QSize small(std::max(1, static_cast<int>(std::lround(inside.width() / shrink))),
+                    std::max(1, static_cast<int>(std::lround(inside.height() / shrink))));
+  QImage soft = small == inside.size() ? behind : behind.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  soft = soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  boxBlur(soft, kRadius);
+  if (soft.size() != inside.size()) soft = soft.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  return soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int height) {
+  auto it = std::find_if(frames_.begin(), frames_.end(),
+                         [&](const Kept& k) { return k.id == id && k.width == width && k.height == height; });
+  if (it != frames_.end()) {
+    frames_.splice(frames_.begin(), frames_, it);
+  } else {
+    if (frames_.size() >= kKeptFrames) frames_.pop_back();
+    frames_.emplace_front();
+    frames_.front().id = id, frames_.front().width = width, frames_.front().height = height;
+  }
+  return frames_.front();
+}
+
+void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
+  k.sequence = ++sequence_;
+  k.history.emplace_back(k.sequence, changed);
+  while (k.history.size() > kHistory) k.history.pop_front();
+}
+
+void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
+                              std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use) {
+  std::lock_guard lock(mutex_);
+  Kept& k = kept(id, width, height);
+  const double sx = width / scene.frame.width();
+  const QRect all(0, 0, width, height);
+  if (scene.from) {
+    // A slide moves every pixel: the old Space leaves towards one side while the new one
+    // comes in from the other.
+    QImage image(width, height, QImage::Format_RGB32);
+    {
+      QPainter painter(&image);
+      const double shift = scene.direction * scene.progress * width;
+      painter.drawImage(QPointF(-shift, 0), wholeSpace(scene, *scene.from, width, height));
+      painter.drawImage(QPointF(scene.direction * width - shift, 0), wholeSpace(scene, scene.to, width, height));
+    }
+    Backdrops backdrops;
+    paintWindows(image, place({&scene.overlay}, scene.frame, width, height), QRegion(all), backdrops, {}, sx);
+    k.image = std::move(image);
+    k.valid = false;
+    k.history.clear();
+    recordFrame(k, QRegion(all));
+    use(k.image, FrameChange{k.sequence, std::nullopt});
+    return;
+  }
+
+  std::vector<Placed> now = place({&scene.to.windows, &scene.overlay}, scene.frame, width, height);
+  const std::uint32_t color = scene.to.color ? scene.to.color : scene.display.desktopColor;
+  const bool whole = !k.valid || k.image.size() != QSize(width, height) || k.space != scene.to.space ||
+                     k.type != scene.to.type || k.color != color || !(k.frame == scene.frame);
+  QRegion dirty;
+  std::set<std::uint32_t> stale;
+  if (whole) {
+    k.desktop = desktopOf(scene, scene.to, width, height);
+    k.image = QImage(width, height, QImage::Format_RGB32);
+    k.backdrops.clear();
+    k.history.clear();
+    dirty = QRegion(all);
+  } else {
+    // What changed, each with how deep in the order it lies: a clear window's backdrop
+    // changes only with what lies behind it. -1: anywhere.
+    std::vector<std::pair<int, QRect>> changes;
+    std::unordered_map<std::uint32_t, std::size_t> before;
+    for (std::size_t i = 0; i < k.windows.size(); ++i) before[k.windows[i].shown.window.number] = i;
+    std::vector<std::pair<std::size_t, std::size_t>> common;
+    std::vector<bool> stays(k.windows.size(), false);
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      const Placed& p = now[i];
+      const int depth = static_cast<int>(i);
+      auto was = before.find(p.shown.window.number);
+      if (was == before.end()) {
+        changes.emplace_back(depth, p.extent);
+        continue;
+      }
+      const Placed& old = k.windows[was->second];
+      stays[was->second] = true;
+      common.emplace_back(i, was->second);
+      if (!sameLook(p, old)) {
+        changes.emplace_back(depth, p.extent);
+        changes.emplace_back(depth, old.extent);
+      } else if (p.surfaceSeq != old.surfaceSeq) {
+        const auto region = p.shown.surface->damageSince(old.surfaceSeq);
+        changes.emplace_back(depth, region ? surfaceDamage(p, *region) : p.extent);
+      }
+    }
+    for (std::size_t i = 0; i < k.windows.size(); ++i)
+      if (!stays[i]) changes.emplace_back(-1, k.windows[i].extent);
+    for (const std::size_t i : reordered(common)) {
+      changes.emplace_back(-1, now[i].extent);
+      changes.emplace_back(-1, k.windows[before[now[i].shown.window.number]].extent);
+    }
+    // Glass over something that changed is composed whole, its backdrop blurred anew.
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      const Placed& p = now[i];
+      if (p.glass.isEmpty()) continue;
+      const auto b = k.backdrops.find(p.shown.window.number);
+      bool renew = b == k.backdrops.end() || b->second.area != p.glass;
+      for (std::size_t c = 0; c < changes.size() && !renew; ++c)
+        renew = changes[c].first < static_cast<int>(i) && changes[c].second.intersects(p.glass);
+      if (!renew) continue;
+      stale.insert(p.shown.window.number);
+      changes.emplace_back(static_cast<int>(i), p.glass);
+    }
+    for (const auto& [depth, rect] : changes) dirty += rect.intersected(all);
+  }
+  std::erase_if(k.backdrops, [&](const auto& b) {
+    return std::none_of(now.begin(), now.end(), [&](const Placed& p) { return p.shown.window.number == b.first; });
+  });
+  if (!dirty.isEmpty()) {
+    {
+      QPainter painter(&k.image);
+      painter.setClipRegion(dirty);
+      painter.drawImage(QPoint(0, 0), k.desktop);
+    }
+    paintWindows(k.image, now, dirty, k.backdrops, stale, sx);
+    recordFrame(k, dirty);
+  }
+  k.valid = true;
+  k.space = scene.to.space, k.type = scene.to.type, k.color = color, k.frame = scene.frame;
+  k.windows = std::move(now);
+
+  FrameChange change{k.sequence, std::nullopt};
+  if (since == k.sequence) {
+    change.damage = QRegion();
+  } else if (!whole) {
+    auto from = std::find_if(k.history.begin(), k.history.end(), [&](const auto& h) { return h.first == since; });
+    if (from != k.history.end()) {
+      QRegion sinceThen;
+      for (auto it = std::next(from); it != k.history.end(); ++it) sinceThen += it->second;
+      change.damage = sinceThen;
+    }
+  }
+  use(k.image, change);
+}
+
+}  // namespace sim

@@ -1,0 +1,114 @@
+#pragma once
+// The display frames the window server keeps: each display's last frame at the sizes it
+// was asked for, brought up to date by recomposing only the union of what changed since
+// (a window's published damage, windows that came, went, moved, changed their look or
+// their place in the order, the clock in the menu bar), and a record of what each frame
+// changed, so a screen copies only that. Glass keeps the blurred backdrop it was composed
+// over until something behind it changes. Any thread; one composition at a time.
+
+#include <QImage>
+#include <QRegion>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/sim/ShownWindow.h"
+#include "platform/sim/World.h"
+
+namespace sim {
+
+/// One Space's part of a display's picture, gathered under the server's lock.
+struct SpaceScene {
+  std::uint64_t space = 0;
+  std::int32_t type = 0;      // the Space's type (a full-screen Space has a black backdrop)
+  std::uint32_t color = 0;    // its desktop colour; 0: the display's
+  std::vector<Shown> windows;  // back to front
+};
+
+/// Everything a display's frame shows, gathered under the server's lock.
+struct DisplayScene {
+  Display display;
+  CGRect frame;  // the display's frame, global top-left points
+  SpaceScene to;
+  std::vector<Shown> overlay;  // the shown overlay Spaces' windows, back to front
+  /// During a slide: the Space leaving, how far the slide is (0 … 1) and its direction.
+  std::optional<SpaceScene> from;
+  double progress = 1;
+  int direction = 1;
+};
+
+/// A kept frame and what changed in it.
+struct FrameChange {
+  std::uint64_t sequence = 0;     // the frame's number (never 0)
+  std::optional<QRegion> damage;  // what differs from frame `since`; nothing: take it whole
+};
+
+class DisplayComposer {
+ public:
+  /// Brings the frame kept for display `id` at `width` × `height` pixels up to `scene`,
+  /// recomposing only what changed (the whole frame the first time, for a new size and
+  /// during a slide), then calls `use` with it (valid only during the call) and what
+  /// changed after frame `since`. Any thread.
+  void compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
+               const std::function<void(const QImage&, const FrameChange&)>& use);
+
+  /// Forgets every kept frame.
+  void clear() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+  }
+
+  /// How many frames are kept (the least recently asked size goes first).
+  static constexpr std::size_t kKeptFrames = 6;
+  /// How many frames back what changed is remembered.
+  static constexpr std::size_t kHistory = 16;
+
+  /// A window where a frame draws it.
+  struct Placed {
+    Shown shown;
+    QRectF rect;                   // frame pixels, unrounded
+    QRect placed;                  // where its picture is drawn
+    QRect extent;                  // every pixel it may touch, its shadow included
+    QRect glass;                   // a clear own window's content area; empty otherwise
+    std::uint64_t surfaceSeq = 0;  // the published frame its content came from
+  };
+  /// The blurred backdrop a clear window was composed over.
+  struct Backdrop {
+    QRect area;
+    QImage soft;
+  };
+
+ private:
+  struct Kept {
+    std::uint32_t id = 0;
+    int width = 0, height = 0;
+    QImage image;
+    std::uint64_t sequence = 0;
+    bool valid = false;  // `windows` and `backdrops` describe `image`
+    std::uint64_t space = 0;
+    std::int32_t type = 0;
+    std::uint32_t color = 0;
+    CGRect frame;
+    QImage desktop;
+    std::vector<Placed> windows;
+    std::map<std::uint32_t, Backdrop> backdrops;
+    std::list<std::pair<std::uint64_t, QRegion>> history;  // each frame and what it changed
+  };
+
+  Kept& kept(std::uint32_t id, int width, int height);
+  void recordFrame(Kept& k, const QRegion& changed);
+
+  std::mutex mutex_;
+  std::list<Kept> frames_;  // most recently asked first
+  std::uint64_t sequence_ = 0;
+};
+
+/// The blurred backdrop under a clear window of `style` over `area` of `target`, `scale`
+/// pixels per point: a wide, even frost (40 points for the regular glass, 3 for the
+/// clear glass, through which what lies behind stays legible).
+QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, platform::GlassStyle style);
+
+}  // namespace sim

@@ -1,0 +1,117 @@
+// A display's frame as the window server composes it for a screen or a capture: what the
+// desk shows of the display gathered under the server's lock, then composed without it
+// by the display composer, which recomposes only what changed since the frame it kept.
+
+#include <QImage>
+#include <QRegion>
+#include <algorithm>
+
+#include "platform/Geometry.h"
+#include "platform/sim/DisplayComposer.h"
+#include "platform/sim/WindowServerState.h"
+#include "platform/sim/World.h"
+
+namespace sim {
+
+namespace {
+
+/// The rectangles to copy for `damage`: its own, or its bounding one when they are many or
+/// leave little of it out.
+std::vector<CGRect> pieces(const QRegion& damage) {
+  if (damage.isEmpty()) return {};
+  const QRect bounds = damage.boundingRect();
+  std::int64_t area = 0;
+  for (const QRect& r : damage) area += static_cast<std::int64_t>(r.width()) * r.height();
+  std::vector<CGRect> rects;
+  auto add = [&](const QRect& r) { rects.emplace_back(r.x(), r.y(), r.width(), r.height()); };
+  if (damage.rectCount() > 8 || area * 4 >= static_cast<std::int64_t>(bounds.width()) * bounds.height() * 3) {
+    add(bounds);
+  } else {
+    for (const QRect& r : damage) add(r);
+  }
+  return rects;
+}
+
+}  // namespace
+
+bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
+                                       const std::function<void(const QImage&, const DisplayFrame&)>& use) {
+  if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
+    return false;
+  std::optional<Display> display = world_.display(displayID);
+  if (!display) return false;
+  DisplayScene scene;
+  scene.display = *display;
+  bool known = false;
+  Look seen = lookOf(world_);
+  read([&](const Desk& desk) {
+    const auto ownKey = state_->ownKeys.find(desk.ownPID());
+    seen.key = keyWindowOf(desk, state_->ordered().all, ownKey == state_->ownKeys.end() ? 0 : ownKey->second.number,
+                           state_->activating);
+    const DeskDisplay* dd = desk.display(displayID);
+    const DeskDisplay* h = desk.holder(displayID);
+    if (!dd || !h) return;
+    known = true;
+    scene.frame = dd->frame;
+    const auto& ordered = state_->ordered().all;
+    auto gather = [&](std::uint64_t id) {
+      SpaceScene p;
+      p.space = id;
+      if (const Space* s = desk.space(id)) {
+        p.type = s->type;
+        p.color = s->desktopColor;
+      } else {
+        p.type = kSpaceTypeFullScreen;  // a full-screen Space already gone: its black backdrop
+      }
+      for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
+        const Window& w = **it;
+        // A window without a colour is clear, unless it is one of the program's own with content.
+        const bool clear = w.color == 0 && !(w.own && state_->ownSurfaces.count(w.number));
+        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear) continue;
+        if (desk.inShownOverlay(w.number)) continue;
+        const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
+        if (here && w.bounds.intersects(scene.frame))
+          p.windows.push_back(shown(w, desk, state_->ownSurfaces, seen));
+      }
+      return p;
+    };
+    if (h->slide) {
+      const double elapsed = platform::clock().monotonicSeconds() - h->slide->start;
+      scene.progress = std::clamp(elapsed / std::max(h->slide->duration, 1e-6), 0.0, 1.0);
+      scene.direction = h->slide->direction;
+      scene.from = gather(h->slide->from);
+      scene.to = gather(h->slide->to);
+    } else {
+      scene.to = gather(h->current);
+    }
+    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
+      const Window& w = **it;
+      if (desk.inShownOverlay(w.number) && w.orderedIn && !w.minimized && w.alpha > 0 &&
+          w.bounds.intersects(scene.frame))
+        scene.overlay.push_back(shown(w, desk, state_->ownSurfaces, seen));
+    }
+  });
+  if (!known) return false;
+  // What the programs publish moves the generation: only a slide changes the picture without it.
+  const bool changing = scene.from.has_value();
+  composer_->compose(displayID, width, height, scene, since, [&](const QImage& frame, const FrameChange& change) {
+    DisplayFrame answer{change.sequence, std::nullopt, changing};
+    if (change.damage) answer.damage = pieces(*change.damage);
+    use(frame, answer);
+  });
+  return true;
+}
+
+void WindowServer::dropDisplayFrames() { composer_->clear(); }
+
+QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height, bool* changing) {
+  if (changing) *changing = false;
+  QImage result;
+  composeDisplayFrame(displayID, width, height, 0, [&](const QImage& frame, const DisplayFrame& change) {
+    result = frame;  // shared: the composer copies only if it changes the frame while this is held
+    if (changing) *changing = change.changing;
+  });
+  return result;
+}
+
+}  // namespace sim
