@@ -1,6 +1,7 @@
 #include "switcher/views/LayerHostView.h"
 
 #include <QPainter>
+#include <QPen>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
@@ -107,7 +108,11 @@ void LayerHostView::paintEvent(QPaintEvent*) {
     painter.setClipPath(outline);
     // The same materials the panels' glass plates are drawn with.
     if (layer->material() == Layer::Material::haze) painter.fillPath(outline, ScenePainter::hazeColor());
-    if (layer->material() == Layer::Material::glass) painter.fillPath(outline, ScenePainter::glassColor());
+    if (layer->material() == Layer::Material::glass) {
+      painter.fillPath(outline, ScenePainter::glassColor());
+      // The rim catches the light, as the panels' plates do (half the pen lies outside the clip).
+      painter.strokePath(outline, QPen(QColor(255, 255, 255, 31), 2));
+    }
     if (layer->background() >> 24) painter.fillPath(outline, argb(layer->background()));
     if (const CGImage* image = layer->contents().get(); image && image->width() > 0 && image->height() > 0) {
       QRectF target = rect;
