@@ -6,12 +6,14 @@
 #include <stdlib.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QScreen>
 #include <QThread>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,6 +94,11 @@ class Screen : public ::testing::Test {
   }
 
   void TearDown() override {
+    // What the program wrote down, for whoever reads a failure.
+    if (HasFailure()) {
+      QFile log(QString::fromStdString(home_ + "/Library/Logs/Trelliq.log"));
+      if (log.open(QIODevice::ReadOnly)) std::cerr << "---- the program's log ----\n" << log.readAll().toStdString();
+    }
     xdo({"keyup", "ctrl"});
     for (QProcess* p : {&screen_, &program_, &host_}) {
       if (p->state() == QProcess::NotRunning) continue;

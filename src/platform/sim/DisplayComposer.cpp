@@ -94,6 +94,8 @@ std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, c
         if (!s.opaque)
           p.glass = surfaceArea(s, pw, ph).toAlignedRect().translated(p.placed.topLeft()).intersected(all);
       }
+      // The Dock is frosted too: what lies behind its translucent strip is blurred.
+      if (s.chrome.kind == Chrome::Kind::dock) p.glass = p.placed.intersected(all);
       placed.push_back(std::move(p));
     }
   }
@@ -166,7 +168,7 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const QReg
     if (hidden) continue;
     const QRect& placed = p.placed;
     std::optional<Painted> picture;
-    if (s.surface || (w.own && !s.opaque) || w.alpha < 1) {
+    if (s.surface || (w.own && !s.opaque) || w.alpha < 1 || !p.glass.isEmpty()) {
       picture = paintShown(s, placed.width(), placed.height(), true,
                            bounds.intersected(placed).translated(-placed.topLeft()));
       if (!picture) continue;  // nothing published yet: not shown until it is
