@@ -119,8 +119,10 @@ void PermissionsView::apply() {
   footer_->setEnabled(accessibility_);
   lock_->setHidden(accessibility_);
   // Tall enough for every wrapped reason at the window's one width.
+  const int before = fittedHeight_;
   fittedHeight_ = ui::fittedHeight(*this, fixedWidth);
   setFixedHeight(fittedHeight_);
+  if (before != 0 && before != fittedHeight_ && onHeightChanged) onHeightChanged();
 }
 
 void PermissionsView::appear() {

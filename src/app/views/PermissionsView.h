@@ -49,6 +49,9 @@ class PermissionsView : public QWidget, public NSResponder {
   std::function<void()> onAccessibilityGranted;
   /// Opens the keyboard-shortcut guide; by default the program's own guide window.
   std::function<void()> openGuide;
+  /// Called when the view's fitted height changed (a note or a restart appeared), so its
+  /// window can follow it.
+  std::function<void()> onHeightChanged;
 
   bool accessibility() const { return accessibility_; }
   bool screenRecording() const { return screenRecording_; }

@@ -30,15 +30,24 @@ void PermissionsWindow::install(std::unique_ptr<PermissionsView> view) {
   view_->onAccessibilityGranted = [this] {
     if (isVisible()) OwnWindow::bringForward(*window_.window());
   };
+  // A window shorter than its view would show one layout and hit-test another.
+  view_->onHeightChanged = [this] { fitHeight(); };
   view_->adjustSize();
   if (NSWindow* window = window_.window()) {
     window->setContentView(view_.get());
     if (window->firstResponder() == static_cast<NSResponder*>(old.get())) window->makeFirstResponder(nullptr);
-    CGRect frame = window->frame();
-    // Keep the top edge where it is while the height follows the new content.
-    const double height = view_->sizeHint().height() + platform::kTitleBarHeight;
-    window->setFrame(CGRect(frame.minX(), frame.maxY() - height, frame.width(), height), true);
+    fitHeight();
   }
+}
+
+void PermissionsWindow::fitHeight() {
+  NSWindow* window = window_.window();
+  if (!window || !view_) return;
+  const CGRect frame = window->frame();
+  // Keep the top edge where it is while the height follows the new content.
+  const double height = view_->sizeHint().height() + platform::kTitleBarHeight;
+  if (height == frame.height()) return;
+  window->setFrame(CGRect(frame.minX(), frame.maxY() - height, frame.width(), height), true);
 }
 
 void PermissionsWindow::show() {

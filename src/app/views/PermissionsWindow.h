@@ -47,6 +47,8 @@ class PermissionsWindow : public AppWindow, public NSWindowDelegate {
 
  private:
   void install(std::unique_ptr<PermissionsView> view);
+  /// Makes the window as tall as its view, its top edge where it was.
+  void fitHeight();
 
   std::unique_ptr<PermissionsView> view_;
   KeptWindow window_{*this};  // after the view: it lets go of the view first
