@@ -268,9 +268,9 @@ struct ProgramProcess {
   }
   /// Its exit status once it ends by itself; nothing when it is still running after a bound
   /// far beyond any loaded machine's delay (a hang, which the test then reports).
-  std::optional<int> ended() {
+  std::optional<int> ended(std::chrono::seconds bound = std::chrono::seconds(120)) {
     int status = 0;
-    const bool done = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(120));
+    const bool done = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, bound);
     if (!done) return std::nullopt;
     pid = -1;
     return status;
@@ -293,4 +293,33 @@ inline CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
   e.flags = flags;
   e.integerFields[kCGKeyboardEventKeycode] = code;
   return e;
+}
+
+/// How often the program's log says the system disabled its tap for answering late (on a
+/// loaded machine a starting program may): the key it held went on without it.
+inline std::size_t tapTimeouts(const std::string& log) {
+  std::size_t count = 0;
+  for (auto at = log.find("disabled by macOS (timeout)"); at != std::string::npos;
+       at = log.find("disabled by macOS (timeout)", at + 1))
+    ++count;
+  return count;
+}
+
+/// Presses ⌘⇥ at the HID level as a user does and keeps ⌘ held until `shows` holds; when
+/// the program's tap lost a key to a time-out meanwhile (its log, `log`, says so), ⌘ is
+/// let go and the keys pressed again. False when it never showed within `bound`.
+template <typename Shows>
+bool holdCommandTab(host::RemoteMac& mac, const std::string& log, Shows shows,
+                    std::chrono::seconds bound = kProcessDeadline) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::size_t lost = tapTimeouts(fileText(log));
+    auto lostOne = [&] { return tapTimeouts(fileText(log)) > lost; };
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
+    if (eventually([&] { return shows() || lostOne(); }, bound) && !lostOne()) return true;
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
+    if (!lostOne()) return false;
+  }
+  return false;
 }

@@ -3,6 +3,9 @@
 // timeout. The programs here are attachments from this test process, each on its own
 // connection, as separate programs would be.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 
 #include "HostProcess.h"
 #include "platform/CGEvent.h"
+#include "platform/sim/DefaultsStore.h"
 
 namespace {
 
@@ -358,4 +362,32 @@ TEST_F(HostThreadsTest, ClicksAndKeysReachTheProgramTheyAreForWhicheverAttachedF
   first->windowServer->postEvent(kCGHIDEventTap, mouse(kCGEventMouseMoved, CGPoint(510, 170)));
   EXPECT_EQ(toSecond.awaited(5).at(4), std::make_pair(kCGEventMouseMoved, b))
       << "the second copy got a key meant for the first";
+}
+
+TEST_F(HostThreadsTest, ADefaultReadAgainCostsNoRoundTripUntilAnotherProgramOrItsFileChangesIt) {
+  const std::string domain = "com.example.other";
+  sim::DefaultsStore files(home.path + "/Library/Preferences");  // another program writing its own file
+  // Stamped a while ago, as a file nobody is writing now.
+  auto settle = [&] {
+    const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, files.fileFor(domain).c_str(), times, 0), 0);
+  };
+  auto read = [&] { return first->system->preferenceValue(domain, "k"); };
+  ASSERT_TRUE(files.set(domain, "k", platform::PlistValue(1)));
+  settle();
+  EXPECT_EQ(read(), platform::PlistValue(1));
+  const auto calls = first->connection->calls();
+  EXPECT_EQ(read(), platform::PlistValue(1));
+  EXPECT_EQ(first->connection->calls(), calls) << "an unchanged default is answered without the host";
+
+  second->system->setPreferenceValue(domain, "k", platform::PlistValue(2));
+  EXPECT_EQ(read(), platform::PlistValue(2)) << "a write through the host is seen at the next read";
+
+  // A write to the file itself: the host keeps another program's domain as it read it...
+  ASSERT_TRUE(files.set(domain, "k", platform::PlistValue(3)));
+  settle();
+  EXPECT_EQ(read(), platform::PlistValue(2));
+  // ...until someone asks it to read the domain again.
+  second->system->synchronizePreferences(domain);
+  EXPECT_EQ(read(), platform::PlistValue(3)) << "a fresh read by another program is seen at the next read";
 }

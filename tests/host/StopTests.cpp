@@ -43,16 +43,6 @@ bool hotKeysOn(host::RemoteMac& mac) {
   return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
 }
 
-/// How often the program's log says the system disabled its tap for answering late (on a
-/// loaded machine a starting program may): the key it held went on without it.
-std::size_t tapTimeouts(const std::string& log) {
-  std::size_t count = 0;
-  for (auto at = log.find("disabled by macOS (timeout)"); at != std::string::npos;
-       at = log.find("disabled by macOS (timeout)", at + 1))
-    ++count;
-  return count;
-}
-
 /// Switches as a user does: ⌘⇥, ⌘ held until the switcher shows on some display, then let
 /// go. Pressed again when the program's tap lost a key to a time-out. False when nothing
 /// switched.
@@ -64,14 +54,11 @@ bool switchApps(host::RemoteMac& mac, std::int32_t program, const std::string& l
     return false;
   };
   for (int attempt = 0; attempt < 5; ++attempt) {
+    if (!holdCommandTab(mac, log, shows, std::chrono::seconds(120))) return false;
     const std::size_t lost = tapTimeouts(fileText(log));
     auto lostOne = [&] { return tapTimeouts(fileText(log)) > lost; };
-    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
-    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
-    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
-    const bool shown = within([&] { return shows() || lostOne(); }) && !lostOne();
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
-    if (shown && within([&] { return mac.windowServer->frontmostApplication() != before || lostOne(); }) &&
+    if (within([&] { return mac.windowServer->frontmostApplication() != before || lostOne(); }) &&
         mac.windowServer->frontmostApplication() != before)
       return true;
   }

@@ -21,6 +21,7 @@
 #include "platform/Unicode.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
+#include "platform/host/Relaunch.h"
 #include "platform/host/Remote.h"
 #include "platform/sim/SimulatedMac.h"
 
@@ -30,9 +31,7 @@ namespace host {
 
 std::string hostExecutable() {
   if (const char* chosen = std::getenv("TRELLIQ_SIMMAC"); chosen && *chosen) return chosen;
-  char self[4096] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
-  std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+  const std::string path = ownExecutable();
   const auto slash = path.rfind('/');
   return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/simmac";
 }

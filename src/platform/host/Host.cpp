@@ -23,6 +23,7 @@
 #include "platform/SharedSurface.h"
 #include "platform/host/HostReads.h"
 #include "platform/host/PictureMemory.h"
+#include "platform/host/HostMultitouch.h"
 #include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/MultitouchDevices.h"
@@ -181,7 +182,8 @@ ProcessSerialNumber psnOf(const json& j) {
 
 }  // namespace
 
-Host::Host(sim::World& world, sim::WindowServer& server) : world_(world), server_(server), allowedUID_(::getuid()) {
+Host::Host(sim::World& world, sim::WindowServer& server)
+    : world_(world), server_(server), allowedUID_(::getuid()), multitouch_(std::make_unique<HostMultitouch>(world)) {
   installListeners();
 }
 
@@ -410,6 +412,7 @@ void Host::reclaim(Client& client) {
   for (auto tap : taps) server_.removeEventTap(tap);
   for (auto observer : observers) server_.axDestroyObserver(observer);
   for (auto iterator : iterators) server_.releaseIOObject(iterator);
+  multitouch_->forget(client.number);
   releaseHotKeys(client);
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client.pid) acting.emplace(client.pid);
@@ -738,6 +741,11 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   using namespace platform;
   sim::WindowServer& ws = server_;
   std::weak_ptr<Client> weak = client;
+  // Programs keep what they read while this count stands (PreferenceCache); a file
+  // written behind the host's back changes its stamp, which they look at themselves.
+  auto preferencesChanged = [this] {
+    if (changes_) changes_->raise(SharedCount::preferences);
+  };
 
   // ---- SystemPort ----
   if (m == "screens") return wire::encode(world_.screens());
@@ -751,6 +759,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "setPreferenceValue") {
     world_.setPreferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key"),
                               field<std::optional<PlistValue>>(v, "value"));
+    preferencesChanged();
     return nullptr;
   }
   if (m == "firstPreferenceValue") {
@@ -761,6 +770,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     const auto values = field<PlistValue>(v, "values");
     if (!values.asDictionary()) throw wire::BadValue("values is not a dictionary");
     world_.setPreferenceValues(field<std::string>(v, "domain"), *values.asDictionary());
+    preferencesChanged();
     return nullptr;
   }
   if (m == "preferenceDomain") {
@@ -769,8 +779,10 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   }
   if (m == "synchronizePreferences") {
     world_.synchronizePreferences(read<std::string>(v));
+    preferencesChanged();
     return nullptr;
   }
+  if (m == "preferencesFolder") return world_.preferencesFolder();
   if (m == "loginItemStatus") return static_cast<int>(world_.loginItemStatus());
   if (m == "setLoginItem") return wire::encode(world_.setLoginItem(read<bool>(v)));
   if (m == "shareableDisplays") {
@@ -1116,6 +1128,13 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   // ---- Private functions, called with the world's own registered addresses ----
   if (m.starts_with("private.")) {
     const std::string name = m.substr(8);
+    if (HostMultitouch::serves(name)) {
+      auto push = [weak](const std::string& method, json body) {
+        auto c = weak.lock();
+        return c && c->push(method, std::move(body));
+      };
+      return multitouch_->call(client->number, push, name, v);
+    }
     auto missing = [&] { throw wire::BadValue("the world has no " + name); };
     if (name == "SLSMainConnectionID") {
       auto f = privateFunction<SLSMainConnectionID_t>(world_, kSkyLightPath, "SLSMainConnectionID");

@@ -33,6 +33,7 @@ class WindowServer;
 
 namespace host {
 
+class HostMultitouch;
 class SharedCount;
 
 class Host {
@@ -137,6 +138,7 @@ class Host {
   std::map<std::uint32_t, std::uint64_t> hotKeyHolders_;  // hot key -> client number that turned it off
   bool primaryTaken_ = false;
   std::uint64_t attachments_ = 0;
+  std::unique_ptr<HostMultitouch> multitouch_;  // the trackpad's frames, for the programs that read them
 };
 
 }  // namespace host

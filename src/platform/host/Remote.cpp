@@ -18,6 +18,8 @@
 #include "platform/SharedSurface.h"
 #include "platform/Unicode.h"
 #include "platform/host/PictureMemory.h"
+#include "platform/host/Relaunch.h"
+#include "platform/host/RemoteMultitouch.h"
 #include "platform/host/WireValues.h"
 
 namespace host {
@@ -515,6 +517,7 @@ RemoteSystem::RemoteSystem(std::shared_ptr<Connection> connection)
     }
   }
   forwardTo.store(connection_.get());
+  multitouch::forwardTo(connection_.get());
 }
 
 void RemoteSystem::openSignalChannel() {
@@ -534,6 +537,7 @@ void RemoteSystem::openSignalChannel() {
 RemoteSystem::~RemoteSystem() {
   Connection* mine = connection_.get();
   forwardTo.compare_exchange_strong(mine, nullptr);
+  multitouch::stopForwarding(connection_.get());
   int fd = signalFD_;
   gSignalFD.compare_exchange_strong(fd, -1);
   if (signalFD_ >= 0) ::close(signalFD_);
@@ -558,13 +562,17 @@ std::string RemoteSystem::applicationDomainName() {
   return answerAs<std::string>(kept("applicationDomainName"), "");
 }
 std::optional<platform::PlistValue> RemoteSystem::preferenceValue(const std::string& domain, const std::string& key) {
-  return answerAs<std::optional<platform::PlistValue>>(
-      connection_->call("preferenceValue", {{"domain", domain}, {"key", key}}), std::nullopt);
+  return preferences_.read({domain}, key, [&] {
+    return answerAs<std::optional<platform::PlistValue>>(
+        connection_->call("preferenceValue", {{"domain", domain}, {"key", key}}), std::nullopt);
+  });
 }
 std::optional<platform::PlistValue> RemoteSystem::firstPreferenceValue(const std::vector<std::string>& domains,
                                                                      const std::string& key) {
-  return answerAs<std::optional<platform::PlistValue>>(
-      connection_->call("firstPreferenceValue", {{"domains", domains}, {"key", key}}), std::nullopt);
+  return preferences_.read(domains, key, [&] {
+    return answerAs<std::optional<platform::PlistValue>>(
+        connection_->call("firstPreferenceValue", {{"domains", domains}, {"key", key}}), std::nullopt);
+  });
 }
 void RemoteSystem::setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) {
   // One message and one write of the file, as in process: all the keys reach it or none.
@@ -622,8 +630,7 @@ void* RemoteSystem::symbol(const std::string& path, const std::string& name) {
     pidKey = *key;
     return &pidKey;
   }
-  // Functions without a stand-in (the trackpad's frames) are missing for an attached
-  // program, which the program already handles as on a Mac that lacks them.
+  if (void* framework = multitouch::standIn(name)) return framework;
   return localStandIn(name);
 }
 std::variant<std::int32_t, std::string> RemoteSystem::launchProcess(const std::string& executable,
@@ -637,6 +644,13 @@ std::variant<std::int32_t, std::string> RemoteSystem::launchProcess(const std::s
   }
   auto answer = connection_->call("launchProcess", {{"executable", executable}, {"arguments", arguments}, {"token", token}});
   if (answer && answer->is_object() && answer->contains("pid") && (*answer)["pid"].is_number_integer()) {
+    // The world records the shell; opening the program's own bundle again starts a real
+    // copy of it on the same home, as the shell would on a Mac. A failed start is no
+    // error, as a failed open in the shell is none.
+    const std::int32_t self = answerAs<std::int32_t>(connection_->call("ownProcessIdentifier"), 0);
+    if (auto real = relaunchCommand(executable, arguments, mainBundlePath(), self, ::getpid(), ownExecutable())) {
+      spawnDetached(*real);
+    }
     return (*answer)["pid"].get<std::int32_t>();
   }
   std::lock_guard lock(mutex_);
@@ -691,6 +705,10 @@ bool RemoteSystem::handlePush(const wire::Message& push) {
         listener = notificationListener_;
       }
       if (listener) listener(read<std::string>(push.body));
+      return true;
+    }
+    if (push.method == "mtFrame") {
+      multitouch::deliver(push.body);  // a frame it cannot read is dropped, as a torn one would be
       return true;
     }
     if (push.method == "appleEvent") {
@@ -1139,6 +1157,9 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
   if (as == AttachAs::program) mac->system->openSignalChannel();
   if (auto count = mac->connection->call("changeCount"); count && count->is_string()) {
     mac->connection->reads().attach(count->get<std::string>());
+    if (auto folder = mac->connection->call("preferencesFolder"); folder && folder->is_string()) {
+      system->preferences().attach(count->get<std::string>(), folder->get<std::string>());
+    }
   }
   mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
     if (!windowServer->handlePush(push) && !system->handlePush(push)) {

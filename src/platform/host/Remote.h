@@ -27,6 +27,7 @@
 #include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
+#include "platform/host/PreferenceCache.h"
 #include "platform/host/ReadCache.h"
 
 namespace host {
@@ -158,6 +159,8 @@ class RemoteSystem : public platform::SystemPort {
   void setExitHandler(std::function<void(int status)> handler);
   /// Handles the pushes meant for the system half; false for others.
   bool handlePush(const wire::Message& push);
+  /// Where answered preferences are kept between reads (attached by RemoteMac::attach).
+  PreferenceCache& preferences() { return preferences_; }
 
  private:
   /// A question the host tags: kept while the world stands still, else asked.
@@ -171,6 +174,7 @@ class RemoteSystem : public platform::SystemPort {
   std::uint64_t nextToken_ = 1;
   std::function<void(int)> exitHandler_;
   int signalFD_ = -1;  // the program's end of the signal channel
+  PreferenceCache preferences_;
 };
 
 class RemoteWindowServer : public platform::WindowServerPort {

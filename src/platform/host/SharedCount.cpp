@@ -13,7 +13,7 @@ namespace host {
 
 namespace {
 
-// One page: the count is its first word, aligned as an atomic needs.
+// One page: the counts are its first words, aligned as an atomic needs.
 constexpr std::size_t kPageSize = 4096;
 
 std::uint64_t* mapWord(int fd, bool writable) {
@@ -31,7 +31,8 @@ std::variant<std::unique_ptr<SharedCount>, std::string> SharedCount::create(cons
   const int error = errno;
   ::close(fd);
   if (!word) return "cannot map " + path + ": " + std::strerror(error);
-  std::atomic_ref<std::uint64_t>(*word).store(1, std::memory_order_release);
+  std::atomic_ref<std::uint64_t>(word[world]).store(1, std::memory_order_release);
+  std::atomic_ref<std::uint64_t>(word[preferences]).store(1, std::memory_order_release);
   return std::unique_ptr<SharedCount>(new SharedCount(word));
 }
 
@@ -50,10 +51,12 @@ std::unique_ptr<SharedCount> SharedCount::open(const std::string& path) {
 
 SharedCount::~SharedCount() { ::munmap(word_, kPageSize); }
 
-std::uint64_t SharedCount::load() const {
-  return std::atomic_ref<std::uint64_t>(*word_).load(std::memory_order_acquire);
+std::uint64_t SharedCount::load(Slot slot) const {
+  return std::atomic_ref<std::uint64_t>(word_[slot]).load(std::memory_order_acquire);
 }
 
-void SharedCount::raise() { std::atomic_ref<std::uint64_t>(*word_).fetch_add(1, std::memory_order_acq_rel); }
+void SharedCount::raise(Slot slot) {
+  std::atomic_ref<std::uint64_t>(word_[slot]).fetch_add(1, std::memory_order_acq_rel);
+}
 
 }  // namespace host

@@ -3,7 +3,9 @@
 // it after every change a program could read (sim::World's change listener); a program
 // compares it with the count its kept answers were read at, so it can answer again from
 // what it kept without asking the host, and never from anything older than a change it
-// could know of. The page is a small file in the home's private folder.
+// could know of. A second count on the same page counts the host's writes of preferences,
+// which programs keep in the same way (their files' stamps tell the rest). The page is a
+// small file in the home's private folder.
 
 #include <cstdint>
 #include <memory>
@@ -14,6 +16,9 @@ namespace host {
 
 class SharedCount {
  public:
+  /// Which count: the world's changes, or the preferences the host wrote or read again.
+  enum Slot : std::size_t { world = 0, preferences = 1 };
+
   /// The host's side: makes the file at `path` (0600, no link followed, replacing what a
   /// host before left there) and maps it for writing; the error's text when it cannot.
   static std::variant<std::unique_ptr<SharedCount>, std::string> create(const std::string& path);
@@ -25,9 +30,9 @@ class SharedCount {
   SharedCount& operator=(const SharedCount&) = delete;
 
   /// The count now; any thread.
-  std::uint64_t load() const;
+  std::uint64_t load(Slot slot = world) const;
   /// Counts one change (host only); any thread.
-  void raise();
+  void raise(Slot slot = world);
 
  private:
   explicit SharedCount(std::uint64_t* word) : word_(word) {}
