@@ -9,6 +9,7 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/ApplicationServices.h"
 #include "platform/CGEvent.h"
+#include "platform/DispatchSource.h"
 #include "platform/OncePerSystem.h"
 #include "settings/Diagnostics.h"
 
@@ -81,6 +82,10 @@ void AppDelegate::tick(std::string& lastState) {
                                          .canFilter = canFilter,
                                          .listen = CGPreflightListenEventAccess(),
                                          .post = CGPreflightPostEventAccess()});
+  // Once a stop signal has arrived, a system that does not answer in time gives its empty
+  // answer: read as lost access, it would start a second copy and end the process from
+  // this queue while the main thread still runs. The stop ends the program anyway.
+  if (DispatchSourceSignal::workPendingSince() != 0) return;
   if (state != lastState) {
     Diagnostics::log("accessibility: " + state);
     lastState = state;
