@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "HostProcess.h"
+#include "RawPeer.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Host.h"
 #include "platform/host/Wire.h"
@@ -27,47 +28,6 @@ namespace {
 
 using host::wire::Kind;
 using host::wire::Message;
-
-/// A connection that speaks the wire by hand, for what no program would send.
-struct RawPeer {
-  int fd = -1;
-  host::wire::Decoder decoder;
-  explicit RawPeer(const std::string& socket) {
-    auto connected = host::connectTo(socket);
-    if (auto* error = std::get_if<std::string>(&connected)) ADD_FAILURE() << *error;
-    if (auto* fd_ = std::get_if<int>(&connected)) fd = *fd_;
-  }
-  ~RawPeer() {
-    if (fd >= 0) ::close(fd);
-  }
-  void send(const Message& message) {
-    const auto frame = host::wire::encode(message);
-    ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
-  }
-  /// The next message, or nothing when the host hung up (or did not answer within a bound
-  /// far beyond any loaded machine's delay).
-  std::optional<Message> next() {
-    while (true) {
-      if (auto message = decoder.next()) return message;
-      pollfd readable{fd, POLLIN, 0};
-      if (::poll(&readable, 1, 20000) != 1) {
-        ADD_FAILURE() << "the host said nothing";
-        return std::nullopt;
-      }
-      std::uint8_t buffer[4096];
-      const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-      if (n <= 0) return std::nullopt;
-      decoder.feed(buffer, static_cast<std::size_t>(n));
-    }
-  }
-};
-
-bool logHas(host::Host& host, const std::string& text, std::size_t times = 1) {
-  const auto lines = host.log();
-  return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
-           return line.find(text) != std::string::npos;
-         })) == times;
-}
 
 class HostLimitsThreadsTest : public testing::Test {
  protected:

@@ -91,6 +91,60 @@ Channel::~Channel() {
   ::close(fd_);
 }
 
+void Channel::startPosting(std::size_t maxQueuedBytes) {
+  {
+    std::lock_guard lock(postMutex_);
+    maxPostedBytes_ = maxQueuedBytes;
+  }
+  poster_ = startThread([this] { postLoop(); });
+}
+
+void Channel::wakePoster() {
+  // Under the lock, so a poster about to wait cannot miss the change.
+  std::lock_guard lock(postMutex_);
+  postReady_.notify_all();
+}
+
+void Channel::cut() {
+  open_ = false;
+  ::shutdown(fd_, SHUT_RDWR);
+  wakePoster();
+}
+
+bool Channel::post(const wire::Message& message, bool bounded) {
+  if (!open_) return false;
+  Posted posted{wire::encode(message), message.descriptor, bounded};
+  {
+    std::lock_guard lock(postMutex_);
+    if (!bounded || postedBytes_ + posted.frame.size() <= maxPostedBytes_) {
+      if (bounded) postedBytes_ += posted.frame.size();
+      posted_.push_back(std::move(posted));
+      postReady_.notify_one();
+      return true;
+    }
+  }
+  // A peer that stopped reading (a stopped process) would hold everything it is sent:
+  // it is let go instead, and whatever waits on it stops waiting.
+  overflowed_ = true;
+  cut();
+  return false;
+}
+
+void Channel::postLoop() {
+  while (true) {
+    Posted next;
+    {
+      std::unique_lock lock(postMutex_);
+      postReady_.wait(lock, [&] { return !posted_.empty() || !open_; });
+      if (!open_) return;
+      next = std::move(posted_.front());
+      posted_.pop_front();
+      if (next.bounded) postedBytes_ -= next.frame.size();
+    }
+    if (!writeFrame(next.frame, next.descriptor.get())) return;
+  }
+}
+
 void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
   reader_ = startThread([this, onMessage = std::move(onMessage), onClose = std::move(onClose)] {
     readLoop(onMessage, onClose);
@@ -158,9 +212,11 @@ void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
   for (int fd : descriptors) ::close(fd);
   // The close handler may still say why (a peer of another protocol is told which one
   // this side speaks); the socket is shut only after it.
+  if (!fault && overflowed_) {
+    fault = wire::Fault{wire::Fault::Reason::unread, "stopped reading what it was sent"};
+  }
   onClose(fault);
-  open_ = false;
-  ::shutdown(fd_, SHUT_RDWR);
+  cut();
 }
 
 bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
@@ -170,8 +226,7 @@ bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
     if (n <= 0) {
       // Part of a frame may be out: the stream is torn, and the connection ends here. The
       // reader still gets what the peer sent before, then the end.
-      open_ = false;
-      ::shutdown(fd_, SHUT_RDWR);
+      cut();
       return false;
     }
     bytes += n;
@@ -182,11 +237,14 @@ bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
 
 bool Channel::send(const wire::Message& message) {
   if (!open_) return false;
-  const auto frame = wire::encode(message);
+  return writeFrame(wire::encode(message), message.descriptor.get());
+}
+
+bool Channel::writeFrame(const std::vector<std::uint8_t>& frame, const wire::Descriptor* descriptor) {
   std::lock_guard lock(writeMutex_);
-  if (!message.descriptor) return writeAll(frame.data(), frame.size());
+  if (!descriptor) return writeAll(frame.data(), frame.size());
   // The descriptor rides on the frame's first bytes, so it arrives with its message.
-  const int fd = message.descriptor->get();
+  const int fd = descriptor->get();
   iovec data{const_cast<std::uint8_t*>(frame.data()), frame.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr header{};
@@ -204,21 +262,32 @@ bool Channel::send(const wire::Message& message) {
     n = ::sendmsg(fd_, &header, MSG_NOSIGNAL);
   } while (n < 0 && errno == EINTR);
   if (n <= 0) {
-    open_ = false;
-    ::shutdown(fd_, SHUT_RDWR);
+    cut();
     return false;
   }
   return writeAll(frame.data() + n, frame.size() - static_cast<std::size_t>(n));
 }
 
-void Channel::close() {
+void Channel::close(const std::optional<wire::Message>& parting) {
   if (!open_.exchange(false)) return;
+  wakePoster();
   // A writer still busy (a full socket to a stopped peer) gets a second, then is cut off.
   // (Tried rather than timed: the sanitizers do not follow timed locks.)
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   bool idle = false;
   while (!(idle = writeMutex_.try_lock()) && std::chrono::steady_clock::now() < giveUp)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (idle && parting) {
+    // Only what the socket takes now: a peer that does not read is not waited for.
+    const auto frame = wire::encode(*parting);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+      const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+  }
   ::shutdown(fd_, SHUT_RDWR);
   if (idle) writeMutex_.unlock();
 }
@@ -237,12 +306,17 @@ bool Channel::joinWithin(double seconds) {
 }
 
 void Channel::join() {
-  if (!reader_.joinable()) return;
-  // The last owner may let go of the channel from its own close handler.
-  if (reader_.get_id() == std::this_thread::get_id()) {
-    reader_.detach();
-  } else {
-    reader_.join();
+  if (reader_.joinable()) {
+    // The reader's own close handler may wait for the channel's end (the channel lives on).
+    if (reader_.get_id() == std::this_thread::get_id()) {
+      reader_.detach();
+    } else {
+      reader_.join();
+    }
+  }
+  if (poster_.joinable() && poster_.get_id() != std::this_thread::get_id()) {
+    if (!open_) wakePoster();
+    poster_.join();
   }
 }
 

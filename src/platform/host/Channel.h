@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -77,13 +78,24 @@ class Channel {
   /// Starts the reader thread; handlers run on it. Throws std::system_error when no thread
   /// can be made (the channel then stays unstarted, and its socket closes with it).
   void start(MessageHandler onMessage, CloseHandler onClose);
+  /// Starts the thread that writes what post() queues, at most `maxQueuedBytes` of frames
+  /// waiting. Throws std::system_error when no thread can be made. Before start().
+  void startPosting(std::size_t maxQueuedBytes);
   /// Writes one message whole; false when the connection is gone (a write that fails ends it).
   bool send(const wire::Message& message);
+  /// Queues one message for the posting thread and returns at once, whatever the peer does:
+  /// for threads that must never wait on a peer. Messages go out in the order they were
+  /// posted. A `bounded` one counts against the bound: false when the connection is gone,
+  /// or when the peer left more than the bound unread (the connection then ends, and the
+  /// close handler is told so). Any thread, after startPosting().
+  bool post(const wire::Message& message, bool bounded = true);
   /// Ends the connection; the reader thread then sees the end and calls onClose. A message
   /// another thread is writing is let finish first (for a second at most), so the peer
-  /// never reads half a frame.
-  void close();
-  /// Waits for the reader thread (from the reader itself, lets it finish alone).
+  /// never reads half a frame; `parting` is then written if the socket takes it at once.
+  void close(const std::optional<wire::Message>& parting = std::nullopt);
+  /// Waits for the reader and posting threads (from the reader itself, lets it finish alone:
+  /// the reader still uses the channel after its handlers return, so the last owner never
+  /// lets go of it from one of them).
   void join();
   /// Waits at most `seconds` for the reader thread to end and joins it; false (leaving it
   /// running) when it has not.
@@ -95,7 +107,12 @@ class Channel {
 
  private:
   void readLoop(MessageHandler onMessage, CloseHandler onClose);
+  void postLoop();
+  bool writeFrame(const std::vector<std::uint8_t>& frame, const wire::Descriptor* descriptor);
   bool writeAll(const std::uint8_t* bytes, std::size_t count);
+  /// Marks the connection gone and shuts the socket at once; the posting thread stops.
+  void cut();
+  void wakePoster();
 
   int fd_;
   std::atomic<bool> open_{true};
@@ -104,6 +121,18 @@ class Channel {
   std::mutex finishedMutex_;
   std::condition_variable finishedChanged_;
   bool finished_ = false;  // the reader has returned
+  struct Posted {
+    std::vector<std::uint8_t> frame;
+    std::shared_ptr<wire::Descriptor> descriptor;
+    bool bounded = true;
+  };
+  std::thread poster_;
+  std::mutex postMutex_;
+  std::condition_variable postReady_;
+  std::deque<Posted> posted_;
+  std::size_t postedBytes_ = 0;  // of bounded messages
+  std::size_t maxPostedBytes_ = 0;
+  std::atomic<bool> overflowed_{false};  // the peer left more than the bound unread
   pid_t peerPID_ = 0;
   uid_t peerUID_ = static_cast<uid_t>(-1);
 };

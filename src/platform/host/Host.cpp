@@ -138,9 +138,10 @@ struct Host::Client {
     forget(gone);
   }
 
-  /// Sends a push; `id` 0 for one that wants no answer.
+  /// Queues a push, never waiting on the program (world threads call this); `id` 0 for one
+  /// that wants no answer. False when the program is gone or was let go for not reading.
   bool push(const std::string& method, json body, std::uint64_t id = 0) {
-    return channel->send({wire::Kind::push, id, method, std::move(body)});
+    return channel->post({wire::Kind::push, id, method, std::move(body)});
   }
   std::uint64_t newPushID() {
     std::lock_guard lock(mutex);
@@ -321,6 +322,13 @@ void Host::attach(int fd) {
            "the host already serves " + std::to_string(kMaxPrograms) + " programs");
     return;
   }
+  try {
+    // Before the client is listed: from then on world threads may push to it.
+    client->channel->startPosting(kMaxUnreadBytes);
+  } catch (const std::system_error& e) {
+    refuse("the world host cannot take another program now", std::string("no thread for it (") + e.what() + ")");
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     clients_.push_back(client);
@@ -348,14 +356,17 @@ void Host::attach(int fd) {
 }
 
 void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault) {
+  std::optional<wire::Message> parting;
   if (fault) {
     noteAbout(*client, fault->what + "; connection closed");
     // A program of another protocol is told which one this host speaks before it goes.
     if (fault->reason == wire::Fault::Reason::version) {
-      client->channel->send({wire::Kind::error, 0, "",
-                             "the world host speaks protocol " + std::to_string(wire::kProtocolVersion)});
+      parting = wire::Message{wire::Kind::error, 0, "",
+                              "the world host speaks protocol " + std::to_string(wire::kProtocolVersion)};
     }
   }
+  // Shut before its lanes are joined: one may be writing to a peer that reads no more.
+  client->channel->close(parting);
   {
     std::lock_guard lock(client->mutex);
     client->closing = true;
@@ -699,8 +710,8 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
   if (unanswerable) {
     noteAbout(*client, "no thread for the calls of its lane " + std::to_string(unanswerable->lane) + " (" + why +
                            "); call refused");
-    client->channel->send(
-        {wire::Kind::error, unanswerable->id, "", "the world host cannot make a thread for this call now"});
+    client->channel->post(
+        {wire::Kind::error, unanswerable->id, "", "the world host cannot make a thread for this call now"}, false);
     return;
   }
   client->callsReady.notify_all();
@@ -733,7 +744,9 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();
   }
-  client->channel->send(reply);
+  // Behind every push made before it, so a program that has its answer has those too; an
+  // answer is what the program asked for, and never counts as left unread.
+  client->channel->post(reply, false);
 }
 
 json Host::call(const std::shared_ptr<Client>& client, const std::string& m, const json& v,

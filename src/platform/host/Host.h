@@ -5,7 +5,8 @@
 // windows) is recorded against it and taken away the moment its connection ends, as the
 // system does when an app dies. Requests are answered on the connection's reader thread
 // straight from the world, which is thread-safe; pushes (tap events, notifications) go
-// back as messages, and the ones that want an answer (a tap's verdict) wait for the
+// back as messages, queued for a writer thread of the connection's own so the world never
+// waits on a program, and the ones that want an answer (a tap's verdict) wait for the
 // client's "answer", within the tap's time-out. Nothing the host does waits on a
 // program's drawing: its windows' pictures are read from the surfaces it publishes.
 
@@ -44,6 +45,9 @@ class Host {
   static constexpr std::uint32_t kMaxLanes = 64;
   /// Log lines one program can cause before the rest of them is only counted.
   static constexpr std::uint32_t kLinesPerProgram = 20;
+  /// Pushes a program may leave unread (beyond what its socket holds) before it is let go:
+  /// the world never waits on a program that stopped reading.
+  static constexpr std::size_t kMaxUnreadBytes = std::size_t{1} << 20;
 
   /// Serves `world` and its `server`; both must outlive the host.
   Host(sim::World& world, sim::WindowServer& server);

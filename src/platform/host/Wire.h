@@ -74,7 +74,7 @@ std::vector<std::uint8_t> encode(const Message& message);
 
 /// Why a stream was given up.
 struct Fault {
-  enum class Reason { oversized, version, malformed };
+  enum class Reason { oversized, version, malformed, unread };
   Reason reason = Reason::malformed;
   std::string what;               // for the log line
   std::uint16_t peerVersion = 0;  // with Reason::version: the version the peer speaks

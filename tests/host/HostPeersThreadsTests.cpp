@@ -1,0 +1,131 @@
+// Programs that misbehave toward the host and the others on it: one stops reading, one
+// sends a bad frame while an answer to it is still being written, one reaches for another
+// program's taps and windows, one has no descriptor to spare. Nobody else's keys or
+// windows suffer, and the misbehaving program is let go as soon as it cannot be served.
+// The host mostly runs in this process on a scene's world (the attached program is the
+// primary); where keys must flow, it runs as a process of its own, on a real clock.
+
+#include <sys/ioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "HostProcess.h"
+#include "RawPeer.h"
+#include "platform/WindowServerPort.h"
+#include "platform/host/Host.h"
+#include "platform/host/WireValues.h"
+#include "support/Scene.h"
+#include "support/Served.h"
+
+namespace {
+
+using host::wire::Kind;
+using nlohmann::json;
+
+platform::EventTapRequest listenOnly(CGEventTapLocation where) {
+  platform::EventTapRequest r;
+  r.location = where;
+  r.placement = kCGTailAppendEventTap;
+  r.listenOnly = true;
+  r.mask = CGEventMaskBit(kCGEventKeyDown);
+  return r;
+}
+
+/// Counts the keys a listen-only tap hears; the count is shared with its handler, which
+/// may still be running when the test ends.
+class KeyCount {
+ public:
+  platform::EventTapHandler handler() {
+    return [s = state_](CGEventType type, CGEvent event, platform::EventTapReply reply) {
+      reply(event);
+      if (type != kCGEventKeyDown) return;
+      {
+        std::lock_guard lock(s->mutex);
+        ++s->keys;
+      }
+      s->changed.notify_all();
+    };
+  }
+  /// Whether `keys` keys were heard within the deadline.
+  bool heard(std::size_t keys) {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, kProcessDeadline, [&] { return state_->keys >= keys; });
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t keys = 0;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+bool listsWindow(sim::WindowServer& server, std::uint32_t number) {
+  for (const auto& w : server.windowList())
+    if (w.number == number) return true;
+  return false;
+}
+
+class HostPeersThreadsTest : public testing::Test {
+ protected:
+  Scene scene{Scene::Start::defaultScenario};
+  Attachment attachment{scene, Served::remote};
+  host::Host& host = *attachment.host();
+  const std::string socket = host::endpointFor(scene.home).socket;
+};
+
+}  // namespace
+
+TEST(HostPeersProcessThreadsTest, AProgramThatStopsReadingHoldsUpNobodysKeysAndIsLetGo) {
+  Home home;
+  HostProcess server{home.path};
+  ASSERT_EQ(server.said, "ready");
+  auto program = attach(home.socket());
+  ASSERT_TRUE(program);
+  RawPeer stopped(home.socket());  // a copy stopped with Ctrl-Z: it never reads again
+  stopped.send({Kind::call, 1, "createEventTap",
+                json{{"key", 1}, {"request", host::wire::encode(listenOnly(kCGHIDEventTap))}}, 1});
+  const auto made = stopped.next();
+  ASSERT_TRUE(made && made->kind == Kind::reply && made->body.is_number()) << "the stopped copy's tap";
+  KeyCount other;
+  ASSERT_TRUE(program->windowServer->createEventTap(listenOnly(kCGSessionEventTap), other.handler()));
+
+  // Keys that carry a record of 4 KB (as a serialised event may): the stopped copy's
+  // socket, and then what the host keeps for it, fill within a few hundred.
+  CGEvent key = keyEvent(kCGEventKeyDown, 0, 0);
+  CGEventRecord record;
+  record.tag = 0x40;
+  record.payload.assign(4096, 0x5a);
+  key.extraRecords.push_back(record);
+  for (std::size_t posted = 1; posted <= 1000; ++posted) {
+    program->windowServer->postEvent(kCGHIDEventTap, key);
+    ASSERT_TRUE(other.heard(posted)) << "key " << posted << " never reached the other program";
+  }
+  // Resumed, the copy finds what was sent before it was let go, then the end.
+  std::size_t unread = 0;
+  while (stopped.next()) ++unread;
+  EXPECT_GT(unread, 0u);
+  EXPECT_LT(unread, 1000u) << "the copy was let go before it was sent every key";
+}
+
+TEST_F(HostPeersThreadsTest, AProgramThatSendsABadFrameWhileItsAnswerWaitsUnreadIsLetGo) {
+  // An answer far larger than a socket holds: the lane writing it waits on the reader.
+  scene.world.setPreferenceValue("test.peers", "large", platform::PlistValue(std::string(4 << 20, 'x')));
+  RawPeer faulty(socket);
+  faulty.send({Kind::call, 1, "preferenceValue", json{{"domain", "test.peers"}, {"key", "large"}}, 1});
+  int unread = 0;
+  ASSERT_TRUE(eventually([&] { return ::ioctl(faulty.fd, FIONREAD, &unread) == 0 && unread > 0; }))
+      << "the answer began";
+  const std::uint8_t anotherVersion[] = {0, 0, 0, 4, 0, 99, 0, 0};
+  faulty.sendBytes(anotherVersion, sizeof(anotherVersion));
+  EXPECT_TRUE(eventually([&] { return host.clientCount() == 1; })) << "the program was let go";
+  EXPECT_TRUE(eventually([&] { return logHas(host, "speaks protocol 99"); }));
+}
