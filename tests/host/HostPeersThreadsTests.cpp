@@ -129,3 +129,40 @@ TEST_F(HostPeersThreadsTest, AProgramThatSendsABadFrameWhileItsAnswerWaitsUnread
   EXPECT_TRUE(eventually([&] { return host.clientCount() == 1; })) << "the program was let go";
   EXPECT_TRUE(eventually([&] { return logHas(host, "speaks protocol 99"); }));
 }
+
+TEST_F(HostPeersThreadsTest, ACopyCannotReachAnotherProgramsTapsOrWindows) {
+  auto& primary = platform::windowServer();
+  const auto tap = primary.createEventTap(listenOnly(kCGSessionEventTap),
+                                          [](CGEventType, CGEvent event, platform::EventTapReply reply) { reply(event); });
+  ASSERT_TRUE(tap);
+  platform::OwnWindowState panel;
+  panel.frame = CGRect(100, 100, 400, 300);
+  panel.level = 101;
+  panel.title = "panel";
+  const std::uint32_t window = primary.createOwnWindow(panel);
+  primary.orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
+  ASSERT_TRUE(listsWindow(scene.windowServer, window));
+
+  RawPeer copy(socket);
+  platform::OwnWindowState moved = panel;
+  moved.frame = CGRect(0, 0, 10, 10);
+  const std::vector<host::wire::Message> meddling = {
+      {Kind::call, 1, "setEventTapEnabled", json{{"tap", *tap}, {"on", false}}, 1},
+      {Kind::call, 2, "removeEventTap", *tap, 1},
+      {Kind::call, 3, "updateOwnWindow", json{{"n", window}, {"state", host::wire::encode(moved)}}, 1},
+      {Kind::call, 4, "orderOwnWindow", json{{"n", window}, {"order", static_cast<int>(platform::OwnWindowOrder::out)}},
+       1},
+      {Kind::call, 5, "setOwnKeyWindow", window, 1},
+      {Kind::call, 6, "destroyOwnWindow", window, 1},
+  };
+  for (const auto& call : meddling) {
+    copy.send(call);
+    const auto answer = copy.next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->kind, Kind::error) << call.method << " of another program's";
+  }
+  EXPECT_TRUE(scene.windowServer.isEventTapEnabled(*tap)) << "the primary's tap is still there, and on";
+  ASSERT_TRUE(listsWindow(scene.windowServer, window));
+  for (const auto& w : scene.windowServer.windowList())
+    if (w.number == window) EXPECT_EQ(w.bounds, panel.frame) << "the panel stayed where it was";
+}

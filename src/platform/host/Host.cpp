@@ -147,6 +147,20 @@ struct Host::Client {
     std::lock_guard lock(mutex);
     return nextPush++;
   }
+
+  /// Throws unless the program made `id` (one of `own`): a program reaches only its own
+  /// taps, windows, observers and iterators, however small and guessable their numbers.
+  template <typename Id>
+  void requireOwn(const std::set<Id>& own, Id id, const char* what) {
+    std::lock_guard lock(mutex);
+    if (!own.count(id)) throw wire::BadValue(std::string(what) + " " + std::to_string(id) + " is not the program's");
+  }
+  /// Takes `id` out of the program's `own`, or throws as requireOwn does.
+  template <typename Id>
+  void takeOwn(std::set<Id>& own, Id id, const char* what) {
+    std::lock_guard lock(mutex);
+    if (!own.erase(id)) throw wire::BadValue(std::string(what) + " " + std::to_string(id) + " is not the program's");
+  }
 };
 
 namespace {
@@ -964,16 +978,15 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return *tap;
   }
   if (m == "setEventTapEnabled") {
-    ws.setEventTapEnabled(field<std::uint64_t>(v, "tap"), field<bool>(v, "on"));
+    const auto tap = field<std::uint64_t>(v, "tap");
+    client->requireOwn(client->taps, tap, "tap");
+    ws.setEventTapEnabled(tap, field<bool>(v, "on"));
     return nullptr;
   }
   if (m == "isEventTapEnabled") return ws.isEventTapEnabled(read<std::uint64_t>(v));
   if (m == "removeEventTap") {
     const auto tap = read<std::uint64_t>(v);
-    {
-      std::lock_guard lock(client->mutex);
-      client->taps.erase(tap);
-    }
+    client->takeOwn(client->taps, tap, "tap");
     ws.removeEventTap(tap);
     return nullptr;
   }
@@ -1031,36 +1044,35 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return number;
   }
   if (m == "updateOwnWindow") {
-    ws.updateOwnWindow(field<std::uint32_t>(v, "n"), field<OwnWindowState>(v, "state"));
+    const auto number = field<std::uint32_t>(v, "n");
+    client->requireOwn(client->windows, number, "window");
+    ws.updateOwnWindow(number, field<OwnWindowState>(v, "state"));
     return nullptr;
   }
   if (m == "orderOwnWindow") {
     const int order = field<int>(v, "order");
     if (order < 0 || order > static_cast<int>(OwnWindowOrder::out)) throw wire::BadValue("bad order");
-    ws.orderOwnWindow(field<std::uint32_t>(v, "n"), static_cast<OwnWindowOrder>(order));
+    const auto number = field<std::uint32_t>(v, "n");
+    client->requireOwn(client->windows, number, "window");
+    ws.orderOwnWindow(number, static_cast<OwnWindowOrder>(order));
     return nullptr;
   }
   if (m == "setOwnKeyWindow") {
-    ws.setOwnKeyWindow(read<std::uint32_t>(v));
+    const auto number = read<std::uint32_t>(v);
+    if (number != 0) client->requireOwn(client->windows, number, "window");  // 0: none is key
+    ws.setOwnKeyWindow(number);
     return nullptr;
   }
   if (m == "ownWindowStatus") return wire::encode(ws.ownWindowStatus(read<std::uint32_t>(v)));
   if (m == "destroyOwnWindow") {
     const auto number = read<std::uint32_t>(v);
-    {
-      std::lock_guard lock(client->mutex);
-      client->windows.erase(number);
-    }
+    client->takeOwn(client->windows, number, "window");
     ws.destroyOwnWindow(number);
     return nullptr;
   }
   if (m == "setOwnWindowSurface") {
     const auto number = field<std::uint32_t>(v, "n");
-    {
-      std::lock_guard lock(client->mutex);
-      if (!client->windows.count(number))
-        throw wire::BadValue("window " + std::to_string(number) + " is not the program's");
-    }
+    client->requireOwn(client->windows, number, "window");
     if (!descriptor) {
       ws.setOwnWindowSurface(number, nullptr);
       return nullptr;
@@ -1097,18 +1109,17 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return json::array({error, observer});
   }
   if (m == "axAddNotification") {
+    client->requireOwn(client->observers, field<std::uint64_t>(v, "o"), "observer");
     return ws.axAddNotification(field<std::uint64_t>(v, "o"), field<AXElementID>(v, "e"), field<std::string>(v, "n"));
   }
   if (m == "axRemoveNotification") {
+    client->requireOwn(client->observers, field<std::uint64_t>(v, "o"), "observer");
     return ws.axRemoveNotification(field<std::uint64_t>(v, "o"), field<AXElementID>(v, "e"),
                                    field<std::string>(v, "n"));
   }
   if (m == "axDestroyObserver") {
     const auto observer = read<std::uint64_t>(v);
-    {
-      std::lock_guard lock(client->mutex);
-      client->observers.erase(observer);
-    }
+    client->takeOwn(client->observers, observer, "observer");
     ws.axDestroyObserver(observer);
     return nullptr;
   }
@@ -1127,12 +1138,18 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     }
     return wire::encode(iterator);
   }
-  if (m == "nextMatchedService") return ws.nextMatchedService(read<std::uint32_t>(v));
+  if (m == "nextMatchedService") {
+    const auto iterator = read<std::uint32_t>(v);
+    client->requireOwn(client->iterators, iterator, "iterator");
+    return ws.nextMatchedService(iterator);
+  }
   if (m == "releaseIOObject") {
     const auto object = read<std::uint32_t>(v);
     {
+      // Services (what an iterator hands out) are released too; only the world's matching
+      // is anybody's to end, and only the program's own.
       std::lock_guard lock(client->mutex);
-      client->iterators.erase(object);
+      if (!client->iterators.erase(object)) return nullptr;
     }
     ws.releaseIOObject(object);
     return nullptr;
