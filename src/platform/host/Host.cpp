@@ -183,11 +183,6 @@ std::optional<std::string> makePrivateFolder(const std::string& path) {
   return std::nullopt;
 }
 
-template <typename Function>
-Function* privateFunction(sim::World& world, const char* path, const char* name) {
-  return reinterpret_cast<Function*>(world.symbol(path, name));
-}
-
 ProcessSerialNumber psnOf(const json& j) {
   ProcessSerialNumber psn;
   psn.highLongOfPSN = field<std::uint32_t>(j, "hi");
@@ -1086,15 +1081,15 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return nullptr;
   }
   if (m == "axCopyAttribute") {
-    auto answer = ws.axCopyAttribute(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<double>(v, "t"));
+    auto answer = ws.axCopyAttribute(field<AXElementID>(v, "e"), field<std::string>(v, "a"), axTimeoutOf(v));
     return json{{"error", answer.error}, {"value", wire::encode(answer.value)}};
   }
   if (m == "axSetAttribute") {
     return ws.axSetAttribute(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<AXValue>(v, "value"),
-                             field<double>(v, "t"));
+                             axTimeoutOf(v));
   }
   if (m == "axPerformAction") {
-    return ws.axPerformAction(field<AXElementID>(v, "e"), field<std::string>(v, "a"), field<double>(v, "t"));
+    return ws.axPerformAction(field<AXElementID>(v, "e"), field<std::string>(v, "a"), axTimeoutOf(v));
   }
   if (m == "axCreateObserver") {
     const auto key = field<std::uint64_t>(v, "key");

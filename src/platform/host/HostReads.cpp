@@ -1,5 +1,7 @@
 #include "platform/host/HostReads.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <set>
 
@@ -34,12 +36,13 @@ const std::set<std::string>& lastingQuestions() {
   return names;
 }
 
-template <typename Function>
-Function* privateFunction(sim::World& world, const char* path, const char* name) {
-  return reinterpret_cast<Function*>(world.symbol(path, name));
-}
-
 }  // namespace
+
+double axTimeoutOf(const json& request) {
+  const double t = field<double>(request, "t");
+  if (!std::isfinite(t) || t <= 0) return 0;
+  return std::min(t, kLongestAXTimeout);
+}
 
 HostReads::HostReads(sim::World& world, sim::WindowServer& server, const SharedCount* count)
     : world_(world), server_(server), count_(count) {}
@@ -92,7 +95,7 @@ json HostReads::answerRows(Sent<Row>& sent, std::uint64_t have, std::int64_t var
 }
 
 std::vector<reads::AXRow> HostReads::accessibilityRows(const json& request) {
-  const auto timeout = field<double>(request, "t");
+  const auto timeout = axTimeoutOf(request);
   std::vector<std::int32_t> pids;
   if (const json& asked = field<json>(request, "pids"); !asked.is_null()) {
     pids = wire::read<std::vector<std::int32_t>>(asked);

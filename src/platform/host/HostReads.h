@@ -64,4 +64,20 @@ class HostReads {
   Sent<reads::SpaceRow> spaces_;
 };
 
+/// The world's own registered address of a private function, as `Function`; null when the
+/// world lacks it.
+template <typename Function, typename World>
+Function* privateFunction(World& world, const char* path, const char* name) {
+  return reinterpret_cast<Function*>(world.symbol(path, name));
+}
+
+/// Longest accessibility time-out a program may ask for: as long as it waits for any call.
+inline constexpr double kLongestAXTimeout = 60;
+
+/// The accessibility time-out ("t") of a request, at most kLongestAXTimeout; 0 (the
+/// default time-out) when it is no positive finite number. A wait a program asks for
+/// never holds a thread of the host longer than the program itself waits. Throws
+/// wire::BadValue when there is none.
+double axTimeoutOf(const nlohmann::json& request);
+
 }  // namespace host
