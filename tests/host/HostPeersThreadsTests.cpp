@@ -166,3 +166,13 @@ TEST_F(HostPeersThreadsTest, ACopyCannotReachAnotherProgramsTapsOrWindows) {
   for (const auto& w : scene.windowServer.windowList())
     if (w.number == window) EXPECT_EQ(w.bounds, panel.frame) << "the panel stayed where it was";
 }
+
+TEST_F(HostPeersThreadsTest, AProgramThatCannotCopyADescriptorLosesOneCallNotItsConnection) {
+  auto& primary = platform::windowServer();
+  const std::uint32_t window = primary.createOwnWindow(platform::OwnWindowState{});
+  host::Connection& connection = *attachment.remote()->connection;
+  // A number no descriptor has: its copy fails, as one does when the program has none to spare.
+  EXPECT_FALSE(connection.call("setOwnWindowSurface", json{{"n", window}}, {.descriptor = 1 << 20}));
+  EXPECT_TRUE(connection.alive());
+  EXPECT_TRUE(primary.ownWindowStatus(window).has_value()) << "the program is still attached";
+}

@@ -239,7 +239,16 @@ std::optional<json> Connection::call(const std::string& method, json body, CallO
   }
   wire::Message message{wire::Kind::call, id, method, std::move(body), threadLane()};
   if (options.descriptor >= 0) {
-    message.descriptor = std::make_shared<wire::Descriptor>(::fcntl(options.descriptor, F_DUPFD_CLOEXEC, 0));
+    const int copy = ::fcntl(options.descriptor, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+      // No descriptor to spare: this one call fails; the connection is no worse for it.
+      std::cerr << "trelliq: cannot pass memory to the world host with " << method << ": " << std::strerror(errno)
+                << "\n";
+      std::lock_guard lock(mutex_);
+      pending_.erase(id);
+      return std::nullopt;
+    }
+    message.descriptor = std::make_shared<wire::Descriptor>(copy);
   }
   // A send that fails ends the channel; the reader then reads what the host said last
   // (why it refused this program, say) and reports the loss with that.
