@@ -1,8 +1,14 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "platform/host/PictureMemory.h"
 #include "platform/host/Wire.h"
+#include "platform/host/WireValues.h"
 
 using host::wire::Decoder;
 using host::wire::Fault;
@@ -183,4 +189,31 @@ TEST(WireTest, FuzzedStreamsNeverCrashTheDecoder) {
   // Both outcomes were reached, so the fuzzing got past the header into the payloads.
   EXPECT_GT(faults, 100);
   EXPECT_GT(decoded, 100);
+}
+
+TEST(WireTest, APictureInSharedMemoryIsReadOnlyWhenItsSizeIsThePictures) {
+  // Sealed and sparse: a terabyte that costs the sender nothing, however large it says it is.
+  const int fd = ::memfd_create("huge", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  ASSERT_GE(fd, 0);
+  const std::size_t huge = std::size_t{1} << 40;
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(huge)), 0);
+  ASSERT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL), 0);
+  const host::wire::Descriptor memory(fd);
+  const struct {
+    const char* what;
+    nlohmann::json picture;
+  } cases[] = {
+      {"a size far past its pixels", {{"w", 2}, {"h", 2}, {"shm", huge}}},
+      {"a size of none of its pixels", {{"w", 2}, {"h", 2}, {"shm", 20u}}},
+      {"sides past the largest picture", {{"w", 1 << 20}, {"h", 1 << 18}, {"shm", huge}}},
+      {"no sides", {{"shm", 16u}}},
+  };
+  for (const auto& c : cases) {
+    nlohmann::json body = c.picture;
+    EXPECT_THROW(host::wire::takePixelsFromMemory(body, &memory), host::wire::BadValue) << c.what;
+  }
+  nlohmann::json fits = {{"w", 2}, {"h", 2}, {"shm", 16u}};
+  host::wire::takePixelsFromMemory(fits, &memory);
+  ASSERT_TRUE(fits.contains("px"));
+  EXPECT_EQ(fits["px"].get_binary().size(), 16u) << "a picture the memory holds is read";
 }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/Geometry.h"
 #include "platform/host/WireValues.h"
 
 namespace host::wire {
@@ -59,6 +60,17 @@ void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor) {
   const auto size = (*picture)["shm"];
   if (!size.is_number_unsigned()) throw BadValue("a picture in shared memory without its size");
   const std::size_t bytes = size.get<std::size_t>();
+  // Checked before a byte is mapped or copied: the memory may be far larger than any picture
+  // (a sealed sparse file), and what is copied must be the picture its size says.
+  const auto side = [&](const char* key) {
+    const auto it = picture->find(key);
+    return it != picture->end() && it->is_number_integer() ? it->get<std::int64_t>() : std::int64_t{-1};
+  };
+  const std::int64_t w = side("w"), h = side("h");
+  if (w < 0 || h < 0 || w > platform::kMaxPictureSide || h > platform::kMaxPictureSide ||
+      bytes != static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4) {
+    throw BadValue("a picture in shared memory whose size does not match its pixels");
+  }
   if (!descriptor || descriptor->get() < 0) throw BadValue("a picture in shared memory that did not come");
   const int fd = descriptor->get();
   struct stat info {};

@@ -158,7 +158,7 @@ void Connection::received(wire::Message message) {
   if (message.kind == wire::Kind::reply) {
     try {
       wire::takePixelsFromMemory(message.body, message.descriptor.get());
-    } catch (const wire::BadValue& e) {
+    } catch (const std::exception& e) {  // a bad value, or no memory for a copy
       std::cerr << "trelliq: a picture from the world host could not be read: " << e.what() << "\n";
       message.body = nullptr;
     }
