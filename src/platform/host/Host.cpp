@@ -459,9 +459,7 @@ void Host::readSignals(Client& client) {
         switched = false;
       }
     }
-    if (!switched)
-      note("program " + std::to_string(client.channel->peerPID()) +
-           " sent something else on its signal channel; ignored");
+    if (!switched) noteAbout(client, "sent something else on its signal channel; ignored");
   }
 }
 
