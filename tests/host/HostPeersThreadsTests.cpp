@@ -176,3 +176,19 @@ TEST_F(HostPeersThreadsTest, AProgramThatCannotCopyADescriptorLosesOneCallNotIts
   EXPECT_TRUE(connection.alive());
   EXPECT_TRUE(primary.ownWindowStatus(window).has_value()) << "the program is still attached";
 }
+
+TEST_F(HostPeersThreadsTest, AProgramThatEndsIsLetGoOfWithoutWaitingForTheNextOne) {
+  auto openDescriptors = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  };
+  const std::size_t before = openDescriptors();
+  {
+    RawPeer gone(socket);
+    gone.send({Kind::call, 1, "ownProcessIdentifier", nullptr, 1});
+    ASSERT_TRUE(gone.next());
+  }
+  EXPECT_TRUE(eventually([&] { return host.clientCount() == 1 && openDescriptors() <= before; }))
+      << "the host still holds the connection of a program that ended";
+}

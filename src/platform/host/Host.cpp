@@ -260,7 +260,7 @@ std::optional<std::string> Host::listen(const std::string& home) {
   if (bound != 0 || ::chmod(address_->usablePath(), 0600) != 0 || ::listen(listenFD_, 16) != 0) {
     return "cannot listen on " + endpoint_.socket + ": " + std::strerror(errno);
   }
-  if (::pipe2(wakeFD_, O_CLOEXEC) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
+  if (::pipe2(wakeFD_, O_CLOEXEC | O_NONBLOCK) != 0) return std::string("cannot make a pipe: ") + std::strerror(errno);
   return std::nullopt;
 }
 
@@ -283,10 +283,19 @@ void Host::acceptLoop() {
       if (errno == EINTR) continue;
       break;
     }
-    if (fds[1].revents) break;
-    if (!retryMs && !(fds[0].revents & POLLIN)) continue;
-    const int fd = ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd >= 0) {
+    if (fds[1].revents) {
+      // Woken to stop, or to let go of a connection that ended.
+      char wakes[64];
+      while (::read(wakeFD_[0], wakes, sizeof(wakes)) > 0) {
+      }
+      std::lock_guard lock(mutex_);
+      if (stopping_) break;
+    }
+    const bool due = retryMs ? fds[1].revents == 0 : (fds[0].revents & POLLIN) != 0;
+    const int fd = due ? ::accept4(listenFD_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    if (!due) {
+      // Only woken: nothing to accept yet.
+    } else if (fd >= 0) {
       if (retryMs) note("accepting programs again");
       retryMs = 0;
       attach(fd);
@@ -404,7 +413,14 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
     finished_.push_back(client);
     if (client->primary) primaryTaken_ = false;
   }
+  wakeAcceptor();  // which lets go of the connection now, not when the next program comes
   changed_.notify_all();
+}
+
+void Host::wakeAcceptor() {
+  if (wakeFD_[1] < 0) return;
+  const char wake = 1;
+  [[maybe_unused]] auto n = ::write(wakeFD_[1], &wake, 1);  // a full pipe wakes it already
 }
 
 void Host::answerPending(Client& client) {
@@ -588,7 +604,9 @@ void Host::broadcast(const std::string& method, const json& body, bool Client::*
 }
 
 void Host::installListeners() {
-  server_.setWorkspaceListener([this](const platform::WorkspaceEvent& event) {
+  server_.setWorkspaceListener([this, gate = gate_](const platform::WorkspaceEvent& event) {
+    CallbackGate::Pass pass(*gate);
+    if (!pass) return;
     broadcast("workspace", wire::encode(event), &Client::workspace);
     // An ending process may take the icon of an older ended one with it; programs that
     // were sent that icon can let go of it too.

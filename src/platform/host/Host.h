@@ -90,6 +90,8 @@ class Host {
 
  private:
   void acceptLoop();
+  /// Wakes the accept loop: to stop, or to let go of connections that ended. Any thread.
+  void wakeAcceptor();
   void attach(int fd);
   void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
   void reclaim(Client& client);
