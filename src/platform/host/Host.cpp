@@ -192,8 +192,49 @@ ProcessSerialNumber psnOf(const json& j) {
 
 }  // namespace
 
+class Host::CallbackGate {
+ public:
+  /// One callback's way through: it goes on only while the host lives.
+  class Pass {
+   public:
+    explicit Pass(CallbackGate& gate) : gate_(gate) {
+      std::lock_guard lock(gate_.mutex_);
+      open_ = !gate_.closed_;
+      if (open_) ++gate_.inside_;
+    }
+    ~Pass() {
+      if (!open_) return;
+      std::lock_guard lock(gate_.mutex_);
+      if (--gate_.inside_ == 0) gate_.left_.notify_all();
+    }
+    Pass(const Pass&) = delete;
+    Pass& operator=(const Pass&) = delete;
+    explicit operator bool() const { return open_; }
+
+   private:
+    CallbackGate& gate_;
+    bool open_ = false;
+  };
+  /// Lets no callback in any more and waits for those inside.
+  void closeAndWait() {
+    std::unique_lock lock(mutex_);
+    closed_ = true;
+    left_.wait(lock, [&] { return inside_ == 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable left_;
+  std::size_t inside_ = 0;
+  bool closed_ = false;
+};
+
 Host::Host(sim::World& world, sim::WindowServer& server)
-    : world_(world), server_(server), allowedUID_(::getuid()), multitouch_(std::make_unique<HostMultitouch>(world)) {
+    : gate_(std::make_shared<CallbackGate>()),
+      world_(world),
+      server_(server),
+      allowedUID_(::getuid()),
+      multitouch_(std::make_unique<HostMultitouch>(world)) {
   installListeners();
 }
 
@@ -204,6 +245,8 @@ Host::~Host() {
   server_.setProgramEventListener(nullptr);
   world_.setDistributedNotificationListener(nullptr);
   world_.setAppleEventListener(nullptr);
+  // A listener the world took before it was unset may still be running.
+  gate_->closeAndWait();
 }
 
 void Host::setAllowedUser(uid_t uid) { allowedUID_ = uid; }
@@ -243,7 +286,9 @@ std::optional<std::string> Host::listen(const std::string& home) {
   if (auto* made = std::get_if<std::unique_ptr<SharedCount>>(&count)) {
     changes_ = std::move(*made);
     changesPath_ = endpoint_.folder + "/changes";
-    world_.setChangeListener([counter = changes_.get()] { counter->raise(); });
+    world_.setChangeListener([gate = gate_, counter = changes_.get()] {
+      if (CallbackGate::Pass pass(*gate); pass) counter->raise();
+    });
   } else {
     note(std::get<std::string>(count) + "; programs will ask for everything");
   }
@@ -516,10 +561,7 @@ void Host::stop() {
     clients = clients_;
   }
   changed_.notify_all();
-  if (wakeFD_[1] >= 0) {
-    const char wake = 1;
-    [[maybe_unused]] auto n = ::write(wakeFD_[1], &wake, 1);
-  }
+  wakeAcceptor();
   if (acceptor_.joinable()) acceptor_.join();
   for (auto& client : clients) client->channel->close();
   for (auto& client : clients) client->channel->join();
@@ -619,7 +661,9 @@ void Host::installListeners() {
       for (auto& client : clients) client->forgetGonePictures();
     }
   });
-  server_.setProgramEventListener([this](const CGEvent& event, std::uint32_t window, std::int32_t pid) {
+  server_.setProgramEventListener([this, gate = gate_](const CGEvent& event, std::uint32_t window, std::int32_t pid) {
+    CallbackGate::Pass pass(*gate);
+    if (!pass) return;
     // Keys and clicks go to the program they are for: the world's own is the primary one.
     // Posted by a copy, the event is routed on that copy's thread: its own pid is not the
     // world's there.
@@ -642,10 +686,12 @@ void Host::installListeners() {
     }
     to->push("ownEvent", json{{"event", wire::encode(event)}, {"window", window}});
   });
-  world_.setDistributedNotificationListener(
-      [this](const std::string& name) { broadcast("notification", name, &Client::notifications); });
-  world_.setAppleEventListener(
-      [this](const platform::AppleEvent& event) { broadcast("appleEvent", wire::encode(event), &Client::appleEvents); });
+  world_.setDistributedNotificationListener([this, gate = gate_](const std::string& name) {
+    if (CallbackGate::Pass pass(*gate); pass) broadcast("notification", name, &Client::notifications);
+  });
+  world_.setAppleEventListener([this, gate = gate_](const platform::AppleEvent& event) {
+    if (CallbackGate::Pass pass(*gate); pass) broadcast("appleEvent", wire::encode(event), &Client::appleEvents);
+  });
 }
 
 void Host::settleRole(Client& client, const std::string& firstCall) {

@@ -120,6 +120,10 @@ class Host {
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
                       wire::Descriptor* descriptor);
 
+  /// Lets the world's callbacks into the host while it lives, and lets its destructor wait
+  /// for those already in: the world calls them outside its own locks, from its threads.
+  class CallbackGate;
+  std::shared_ptr<CallbackGate> gate_;
   sim::World& world_;
   sim::WindowServer& server_;
   Endpoint endpoint_;
