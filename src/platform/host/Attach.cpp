@@ -109,15 +109,17 @@ std::optional<std::string> startHost(const std::string& executable, const std::s
 ProgramAttachment::ProgramAttachment() = default;
 
 ProgramAttachment::~ProgramAttachment() {
+  // The clock's threads may be inside a call to the host (a capture): the connection ends
+  // first, so such a call answers nothing at once, and those threads end before the ports
+  // and the connection they use go.
+  if (remote_ && remote_->connection) remote_->connection->close();
+  if (clock_) clock_->shutdown();
   if (remote_) {
     platform::installWindowServer(nullptr);
     platform::installSystem(nullptr);
     remote_.reset();
   }
-  if (clock_) {
-    clock_->shutdown();
-    platform::installClock(nullptr);
-  }
+  if (clock_) platform::installClock(nullptr);
 }
 
 std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& args) {
