@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "platform/DispatchSource.h"
 #include "platform/OwnWindowSurface.h"
@@ -330,6 +332,10 @@ PreparedFrame gHotKeyFrames[2][2];
 /// never leaves half a frame.
 std::atomic<int> gSignalFD{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
+/// Signal channels let go of: shut, their numbers kept until a new channel takes one over,
+/// so a handler that read a number just before it was let go never writes to another file.
+std::mutex gRetiredSignalMutex;
+std::vector<int> gRetiredSignalFDs;
 
 std::optional<json> forward(const std::string& name, json body) {
   Connection* c = forwardTo.load();
@@ -536,6 +542,13 @@ void RemoteSystem::openSignalChannel() {
   ::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
   if (connection_->call("signalChannel", nullptr, {.descriptor = ends[1]})) {
     signalFD_ = ends[0];
+    std::lock_guard lock(gRetiredSignalMutex);
+    if (!gRetiredSignalFDs.empty() && ::dup3(ends[0], gRetiredSignalFDs.back(), O_CLOEXEC) >= 0) {
+      // The retired number now names the new channel (in one step: never another file).
+      signalFD_ = gRetiredSignalFDs.back();
+      gRetiredSignalFDs.pop_back();
+      ::close(ends[0]);
+    }
   } else {
     ::close(ends[0]);
   }
@@ -549,7 +562,11 @@ RemoteSystem::~RemoteSystem() {
   multitouch::stopForwarding(connection_.get());
   int fd = signalFD_;
   gSignalFD.compare_exchange_strong(fd, -1);
-  if (signalFD_ >= 0) ::close(signalFD_);
+  if (signalFD_ >= 0) {
+    ::shutdown(signalFD_, SHUT_RDWR);  // the host sees the end; a late handler's send fails
+    std::lock_guard lock(gRetiredSignalMutex);
+    gRetiredSignalFDs.push_back(signalFD_);
+  }
 }
 
 std::optional<json> RemoteSystem::kept(const std::string& method, const json& body) {
