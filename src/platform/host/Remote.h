@@ -79,7 +79,8 @@ class Connection {
   /// Ends the connection as a program's exit would; the host then takes back whatever
   /// the program made. Calls from now on answer at once.
   void close();
-  /// Closes and waits for the connection's threads (from one of them, lets it finish alone).
+  /// Closes and waits for the connection's threads (from one of them, lets it finish alone:
+  /// the connection must then outlive that handler, so it is never destroyed from one).
   void shutdown();
   /// As shutdown, but waits at most `seconds` for each thread; false when one is still
   /// running (it is left to end with the process).
