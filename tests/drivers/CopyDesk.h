@@ -132,16 +132,13 @@ class CopyDesk : public ::testing::Test {
   /// running after two minutes fails the test and is stopped.
   int run(const std::vector<std::string>& args) {
     ProgramProcess mode(home.path, args);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    int status = 0;
-    while (::waitpid(mode.pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > give_up) {
-        mode.stop(SIGKILL);
-        ADD_FAILURE() << args.front() << " still runs after two minutes:\n" << fileText(mode.output);
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto ended = exitStatusWithin(mode.pid, std::chrono::minutes(2));
+    if (!ended) {
+      mode.stop(SIGKILL);
+      ADD_FAILURE() << args.front() << " still runs after two minutes:\n" << fileText(mode.output);
+      return -1;
     }
+    const int status = *ended;
     mode.pid = -1;
     EXPECT_TRUE(WIFEXITED(status)) << fileText(mode.output);
     EXPECT_EQ(fileText(mode.output).find("Sanitizer"), std::string::npos) << fileText(mode.output);
@@ -174,15 +171,10 @@ class CopyDesk : public ::testing::Test {
     // The copy ends with SIGTERM as at a user's Ctrl-C; one that does not is killed.
     if (!copy) return;
     copy->stop();
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int status = 0;
-    while (::waitpid(copy->pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > give_up) {
-        copy->stop(SIGKILL);  // reaped by its destructor
-        ADD_FAILURE() << "the copy did not end on SIGTERM:\n" << fileText(copy->output);
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!exitStatusWithin(copy->pid, std::chrono::seconds(20))) {
+      copy->stop(SIGKILL);  // reaped by its destructor
+      ADD_FAILURE() << "the copy did not end on SIGTERM:\n" << fileText(copy->output);
+      return;
     }
     copy->pid = -1;
   }

@@ -30,6 +30,7 @@
 #include "platform/CGEvent.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
+#include "support/Eventually.h"
 
 /// How long a test waits for a process to do what it waits for before failing.
 inline constexpr std::chrono::seconds kProcessDeadline{20};
@@ -37,22 +38,17 @@ inline constexpr std::chrono::seconds kProcessDeadline{20};
 /// Waits until `done` holds, checking again as the other side makes progress; false only
 /// when it never does within the deadline.
 template <typename Done>
-bool eventually(Done done, std::chrono::seconds bound = kProcessDeadline) {
-  const auto give_up = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+bool eventually(Done done) {
+  return eventually(done, kProcessDeadline);
 }
 
 /// The exit status of the child `pid` once it ended; nothing when it did not within the
 /// deadline (it is then killed and reaped, and the test failed saying `what` hung).
 inline std::optional<int> reap(pid_t pid, const std::string& what) {
-  int status = 0;
-  if (eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return status;
+  if (auto status = exitStatusWithin(pid, kProcessDeadline)) return status;
   ADD_FAILURE() << what << " did not end within " << kProcessDeadline.count() << " s; killed";
   ::kill(pid, SIGKILL);
+  int status = 0;
   ::waitpid(pid, &status, 0);
   return std::nullopt;
 }
@@ -269,10 +265,8 @@ struct ProgramProcess {
   /// Its exit status once it ends by itself; nothing when it is still running after a bound
   /// far beyond any loaded machine's delay (a hang, which the test then reports).
   std::optional<int> ended(std::chrono::seconds bound = std::chrono::seconds(120)) {
-    int status = 0;
-    const bool done = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, bound);
-    if (!done) return std::nullopt;
-    pid = -1;
+    auto status = exitStatusWithin(pid, bound);
+    if (status) pid = -1;
     return status;
   }
   void stop(int signal = SIGTERM) {

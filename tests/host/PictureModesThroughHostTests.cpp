@@ -37,14 +37,10 @@ long differing(const QImage& a, const QImage& b, bool clock = false) {
 /// Its exit status once it has ended; -1 past a deadline far beyond any loaded machine's
 /// delay (eight sanitized programs drawing at once).
 int ended(ProgramProcess& program) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-  int status = -1;
-  while (::waitpid(program.pid, &status, WNOHANG) != program.pid) {
-    if (std::chrono::steady_clock::now() > giveUp) return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  const auto status = exitStatusWithin(program.pid, std::chrono::minutes(3));
+  if (!status) return -1;
   program.pid = -1;
-  return status;
+  return *status;
 }
 
 TEST(PictureModesThroughHost, GiveTheSamePicturesAsInProcess) {

@@ -23,12 +23,7 @@ namespace {
 /// (many sanitized programs starting at once).
 template <typename Done>
 bool within(Done done, int seconds = 120) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return eventually(done, std::chrono::seconds(seconds));
 }
 
 /// The program's exit status once it has ended; -1 when it has not.

@@ -10,6 +10,7 @@
 
 #include "platform/RealClock.h"
 #include "selftest/Repeating.h"
+#include "support/Eventually.h"
 
 namespace trelliq {
 namespace {
@@ -17,12 +18,7 @@ namespace {
 // Only a hang guard: a loaded machine may be slow, but never this slow.
 template <typename Done>
 bool within(Done done) {
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > give_up) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return eventually(done, std::chrono::seconds(60));
 }
 
 TEST(RepeatingThreads, RoundsRunBesideTheCallerUntilTheWorkEndsOrTheyAreStopped) {
