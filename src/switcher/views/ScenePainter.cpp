@@ -202,8 +202,10 @@ QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
     int radius, k, corner, w, h;
     auto operator<=>(const Key&) const = default;
   };
-  static std::mutex mutex;
-  static std::map<Key, QImage> kept;
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static std::mutex& mutex = *new std::mutex;
+  static std::map<Key, QImage>& kept = *new std::map<Key, QImage>;
   const Key key{static_cast<int>(std::lround(radius * 64)), k, corner, boxW, boxH};
   const std::lock_guard lock(mutex);
   if (const auto found = kept.find(key); found != kept.end()) return found->second;

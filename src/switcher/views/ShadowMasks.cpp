@@ -117,7 +117,9 @@ class Kept {
 }  // namespace
 
 const QImage& blurredMask(const QPainterPath& shape, QSize size, int pass) {
-  static Kept kept;
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static Kept& kept = *new Kept;
   return kept.mask(shape, size, pass);
 }
 

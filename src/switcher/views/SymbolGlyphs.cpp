@@ -106,8 +106,10 @@ QPainterPath symbolPath(const std::string& name, const QRectF& frame, double siz
     scene::Weight weight;
     bool operator<(const Key& o) const { return std::tie(name, size, weight) < std::tie(o.name, o.size, o.weight); }
   };
-  static std::mutex lock;
-  static std::map<Key, QPainterPath> built;
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static std::mutex& lock = *new std::mutex;
+  static std::map<Key, QPainterPath>& built = *new std::map<Key, QPainterPath>;
   QPainterPath path;
   {
     std::lock_guard guard(lock);
