@@ -89,8 +89,7 @@ int NativeModes::nativeShot(const std::string& dir) {
   openSwitcher();
   const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/native-shot.png");
   Toolkit::escapeAndLetGo();
-  if (shots.unwritable) return 1;
-  return shots.written > 0 ? 0 : Toolkit::failed("--native-shot: no display could be captured");
+  return shots.status("--native-shot");
 }
 
 std::vector<SelfTestMode> NativeModes::modes() {

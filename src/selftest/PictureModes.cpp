@@ -66,9 +66,7 @@ int PictureModes::screenshot(const std::string& out, const std::optional<std::st
       }
     }
   }
-  const Toolkit::Shots shots = Toolkit::debugScreenshot(out);
-  if (shots.unwritable) return 1;
-  return shots.written > 0 ? 0 : Toolkit::failed("--screenshot: no display could be captured");
+  return Toolkit::debugScreenshot(out).status("--screenshot");
 }
 
 int PictureModes::guideShot(const std::string& out, double delay, const std::optional<std::string>& topic) {

@@ -322,6 +322,11 @@ std::string Toolkit::state(const NSApplication& app, const NSWindow& window) {
          text(window.isKeyWindow());
 }
 
+int Toolkit::Shots::status(const std::string& mode) const {
+  if (unwritable) return 1;
+  return written > 0 ? 0 : failed(mode + ": no display could be captured");
+}
+
 Toolkit::Shots Toolkit::debugScreenshot(const std::string& path) {
   // Which display the pointer is on, and the displays from left to right.
   const std::vector<NSScreen> screens = NSScreen::screens();

@@ -142,6 +142,9 @@ class Toolkit final {
   struct Shots {
     std::size_t written = 0;
     bool unwritable = false;
+    /// The exit status of `mode` (its flag) that took these: 1 when a picture could not be
+    /// written, `failed` (said on standard error) when no display could be captured, else 0.
+    int status(const std::string& mode) const;
   };
   /// Writes one PNG per display: the one under the pointer to `path`, the others to `path`
   /// with ".png" turned into "-display<k>.png" (k: left-to-right position, 9 when unknown).
