@@ -68,12 +68,7 @@ void Desk::syncDisplays(const std::vector<Display>& displays) {
     if (shared_ && i > 0) continue;
     DeskDisplay& dd = displays_[order_[i]];
     if (dd.spaces.empty()) {
-      Space s;
-      s.id = newSpaceID();
-      s.uuid = spaceUUID(s.id);
-      s.displayID = dd.id;
-      spaces_[s.id] = s;
-      dd.spaces.push_back(s.id);
+      addDesktop(dd);
       systemDirty_ = true;
     }
     if (!contains(dd.spaces, dd.current)) dd.current = dd.spaces.front();
@@ -115,13 +110,7 @@ void Desk::setShared(bool shared) {
     for (std::size_t i = 1; i < order_.size(); ++i) {
       DeskDisplay& dd = displays_[order_[i]];
       if (!dd.spaces.empty()) continue;
-      Space s;
-      s.id = newSpaceID();
-      s.uuid = spaceUUID(s.id);
-      s.displayID = dd.id;
-      spaces_[s.id] = s;
-      dd.spaces.push_back(s.id);
-      dd.current = s.id;
+      dd.current = addDesktop(dd);
     }
   }
   systemDirty_ = true;
@@ -144,6 +133,16 @@ std::optional<std::uint32_t> Desk::displayOfSpace(std::uint64_t id) const {
 std::uint64_t Desk::newSpaceID() {
   while (spaces_.count(nextSpace_)) ++nextSpace_;
   return nextSpace_++;
+}
+
+std::uint64_t Desk::addDesktop(DeskDisplay& dd) {
+  Space s;
+  s.id = newSpaceID();
+  s.uuid = spaceUUID(s.id);
+  s.displayID = dd.id;
+  spaces_[s.id] = s;
+  dd.spaces.push_back(s.id);
+  return s.id;
 }
 
 std::string Desk::spaceUUID(std::uint64_t id) const {

@@ -161,6 +161,8 @@ class Desk {
   void placeOnActiveSpace(Window& w);
   std::uint64_t newSpaceID();
   std::string spaceUUID(std::uint64_t id) const;
+  // Appends a new desktop to `dd`'s Spaces and answers its id; the caller marks the change.
+  std::uint64_t addDesktop(DeskDisplay& dd);
 
   std::map<std::uint32_t, DeskDisplay> displays_;
   std::vector<std::uint32_t> order_;
