@@ -12,38 +12,43 @@ Entry pair(std::string a, std::string b, std::string between, std::string text) 
   return {{std::move(a), std::move(b)}, std::move(between), std::move(text)};
 }
 
+// `moving` (the keys that move through the tiles) followed by the keys app and window
+// tiles share.
+std::vector<Entry> withSharedKeys(std::vector<Entry> moving) {
+  const std::vector<Entry> shared{
+      pair("1", "9", "–", "Pick a window"),
+      one("⌃", "Apps without windows (tap)"),
+      one("fn", "Steer another display"),
+      pair("↑", "↓", "/", "Full screen on / off"),
+      one("Q", "Quit the app"),
+      one("H", "Hide the app"),
+      one("W", "Close the window"),
+      one("esc", "Cancel"),
+  };
+  moving.insert(moving.end(), shared.begin(), shared.end());
+  return moving;
+}
+
 }  // namespace
 
 const std::vector<Entry>& ShortcutLegend::apps() {
-  static const std::vector<Entry> table{one("⇥", "Next app (⇧ goes back)"),
-                                        pair("←", "→", "/", "Previous / next app"),
-                                        one("⌥", "Next Space (tap)"),
-                                        one("`", "Next window"),
-                                        pair("1", "9", "–", "Pick a window"),
-                                        one("⌃", "Apps without windows (tap)"),
-                                        one("fn", "Steer another display"),
-                                        pair("↑", "↓", "/", "Full screen on / off"),
-                                        one("Q", "Quit the app"),
-                                        one("H", "Hide the app"),
-                                        one("W", "Close the window"),
-                                        one("esc", "Cancel")};
+  static const std::vector<Entry> table = withSharedKeys({
+      one("⇥", "Next app (⇧ goes back)"),
+      pair("←", "→", "/", "Previous / next app"),
+      one("⌥", "Next Space (tap)"),
+      one("`", "Next window"),
+  });
   return table;
 }
 
 const std::vector<Entry>& ShortcutLegend::windows() {
-  static const std::vector<Entry> table{one("⇥", "Next window (⇧ goes back)"),
-                                        pair("←", "→", "/", "Previous / next tile"),
-                                        one("⌥", "Next tile (tap)"),
-                                        one("`", "Next window on this desktop"),
-                                        one("⇧", "The desktop itself (tap)"),
-                                        pair("1", "9", "–", "Pick a window"),
-                                        one("⌃", "Apps without windows (tap)"),
-                                        one("fn", "Steer another display"),
-                                        pair("↑", "↓", "/", "Full screen on / off"),
-                                        one("Q", "Quit the app"),
-                                        one("H", "Hide the app"),
-                                        one("W", "Close the window"),
-                                        one("esc", "Cancel")};
+  static const std::vector<Entry> table = withSharedKeys({
+      one("⇥", "Next window (⇧ goes back)"),
+      pair("←", "→", "/", "Previous / next tile"),
+      one("⌥", "Next tile (tap)"),
+      one("`", "Next window on this desktop"),
+      one("⇧", "The desktop itself (tap)"),
+  });
   return table;
 }
 
