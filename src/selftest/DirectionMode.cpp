@@ -69,6 +69,87 @@ struct Box {
   std::optional<SCDisplay> display;
 };
 
+// Goes to the Space the run starts from and lets the desk settle there.
+void startAt(std::int64_t from) {
+  jump(from, false);
+  pump(0.5);
+}
+
+// The number of the display that shows `space`; none when the Space is unknown.
+std::optional<std::uint32_t> displayOf(std::int64_t space) {
+  const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
+  return place ? place->screen.displayNumber() : std::nullopt;
+}
+
+// Samples the display `displayID` into `box` every 5 ms until stopped, timed from `start`.
+// Until the display is found among the shareable content, a round takes no sample.
+std::shared_ptr<Repeating> startSampling(std::shared_ptr<Box> box, std::optional<std::uint32_t> displayID,
+                                         double start) {
+  return Repeating::start("direction samples", 0.005, [box, displayID, start] {
+    if (!box->display) {
+      const std::optional<SCShareableContent> content = SCShareableContent::current(false, true);
+      if (!content || !displayID) return false;
+      for (const SCDisplay& d : content->displays) {
+        if (d.displayID == *displayID) box->display = d;
+      }
+      if (!box->display) return false;
+    }
+    if (auto pixels = sample(*box->display)) {
+      std::lock_guard lock(box->lock);
+      box->frames.push_back(DirectionMode::Frame{(Toolkit::seconds() - start) * 1000, std::move(*pixels)});
+    }
+    return true;
+  });
+}
+
+// Changes to `space`: a jump of this process without `taps`; with them, the other copy's
+// switcher under a held ⌘ with that many ⌥ taps, waited for until the Space is current.
+void change(std::int64_t space, std::optional<std::int64_t> taps) {
+  if (!taps) {
+    jump(space, true);
+    return;
+  }
+  key(keys::command, keys::commandFlag);
+  for (std::int64_t i = 0; i < *taps; ++i) {
+    key(keys::option, keys::commandOption);
+    key(keys::option, keys::commandFlag);
+    pump(0.2);
+  }
+  pump(0.3);
+  key(keys::command, 0);
+  pumpUntil([space] { return Private::currentSpaces().contains(space); }, 2.5);
+}
+
+// Lets the sampler watch the change settle for a second, stops it and takes its samples.
+std::vector<DirectionMode::Frame> stopSampling(Repeating& sampler, Box& box) {
+  pump(1.0);
+  sampler.stop();
+  pump(0.1);
+  pumpUntil([&] { return sampler.finished(); });
+  std::lock_guard lock(box.lock);
+  return std::move(box.frames);
+}
+
+// "<verdict>, shifts <t>ms:<s> …" for the motion the samples show.
+std::string describe(const DirectionMode::Motion& motion) {
+  std::string shifts;
+  for (const std::string& s : motion.shifts) shifts += (shifts.empty() ? "" : " ") + s;
+  const char* verdict = motion.sum < 0   ? "moved left (went right)"
+                        : motion.sum > 0 ? "moved right (went left)"
+                                         : "no sideways motion";
+  return verdict + std::string(", shifts ") + shifts;
+}
+
+// Appends `line` to the log at `out`: the log grows by one line a run, and a log that is
+// not there yet starts with it.
+int append(const std::string& out, const std::string& line) {
+  if (std::optional<platform::FileHandle> log = platform::FileHandle::forWriting(out, true)) {
+    if (log->write(line)) return 0;
+    return Toolkit::failed("cannot append to " + out);
+  }
+  return Toolkit::status(Toolkit::save(out, std::vector<std::uint8_t>(line.begin(), line.end())));
+}
+
 }  // namespace
 
 DirectionMode::How DirectionMode::How::fromEnvironment() {
@@ -130,68 +211,23 @@ int DirectionMode::run(const std::string& out, std::int64_t space, std::optional
   app.setActivationPolicy(NSApplicationActivationPolicyAccessory);
   app.finishLaunching();
   app.setDispatchesEventsAutomatically(false);
-  if (how.from) {
-    jump(*how.from, false);
-    pump(0.5);
-  }
+  if (how.from) startAt(*how.from);
   const std::string from = Toolkit::spaces();
   const std::optional<Private::Steps> steps = Private::steps(space);
   const int along = steps ? steps->steps : 0;
-  const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
-  const std::optional<std::uint32_t> displayID = place ? place->screen.displayNumber() : std::nullopt;
+  const std::optional<std::uint32_t> displayID = displayOf(space);
 
   auto box = std::make_shared<Box>();
   const double start = Toolkit::seconds();
-  auto sampler = Repeating::start("direction samples", 0.005, [box, displayID, start] {
-    if (!box->display) {
-      const std::optional<SCShareableContent> content = SCShareableContent::current(false, true);
-      if (!content || !displayID) return false;
-      for (const SCDisplay& d : content->displays) {
-        if (d.displayID == *displayID) box->display = d;
-      }
-      if (!box->display) return false;
-    }
-    if (auto pixels = sample(*box->display)) {
-      std::lock_guard lock(box->lock);
-      box->frames.push_back(Frame{(Toolkit::seconds() - start) * 1000, std::move(*pixels)});
-    }
-    return true;
-  });
-
+  const std::shared_ptr<Repeating> sampler = startSampling(box, displayID, start);
   pump(0.3);
   const std::int64_t fired = Toolkit::millisecondsSince(start);
-  if (!how.taps) {
-    jump(space, true);
-  } else {
-    key(keys::command, keys::commandFlag);
-    for (std::int64_t i = 0; i < *how.taps; ++i) {
-      key(keys::option, keys::commandOption);
-      key(keys::option, keys::commandFlag);
-      pump(0.2);
-    }
-    pump(0.3);
-    key(keys::command, 0);
-    pumpUntil([space] { return Private::currentSpaces().contains(space); }, 2.5);
-  }
+  change(space, how.taps);
   const std::int64_t landed = Toolkit::millisecondsSince(start);
-  pump(1.0);
-  sampler->stop();
-  pump(0.1);
-  pumpUntil([&] { return sampler->finished(); });
+  const std::vector<Frame> frames = stopSampling(*sampler, *box);
 
-  std::vector<Frame> frames;
-  {
-    std::lock_guard lock(box->lock);
-    frames = std::move(box->frames);
-  }
-  const Motion motion = analyse(frames);
-  std::string shifts;
-  for (const std::string& s : motion.shifts) shifts += (shifts.empty() ? "" : " ") + s;
-  const char* verdict = motion.sum < 0   ? "moved left (went right)"
-                        : motion.sum > 0 ? "moved right (went left)"
-                                         : "no sideways motion";
   std::string line = "from " + from + " to " + std::to_string(space) + " (" + std::to_string(along) +
-                     " along): " + verdict + ", shifts " + shifts + "; fired " + std::to_string(fired) + "ms, landed " +
+                     " along): " + describe(analyse(frames)) + "; fired " + std::to_string(fired) + "ms, landed " +
                      std::to_string(landed) + "ms, " + std::to_string(frames.size()) + " samples, now " +
                      Toolkit::spaces();
   if (back && *back != space) {
@@ -200,13 +236,7 @@ int DirectionMode::run(const std::string& out, std::int64_t space, std::optional
   }
   line += ", back " + Toolkit::spaces() + "\n";
   app.setDispatchesEventsAutomatically(true);
-
-  // The log grows by one line a run; a log that is not there yet starts with it.
-  if (std::optional<platform::FileHandle> log = platform::FileHandle::forWriting(out, true)) {
-    if (log->write(line)) return 0;
-    return Toolkit::failed("cannot append to " + out);
-  }
-  return Toolkit::status(Toolkit::save(out, std::vector<std::uint8_t>(line.begin(), line.end())));
+  return append(out, line);
 }
 
 std::vector<SelfTestMode> DirectionMode::modes() {
