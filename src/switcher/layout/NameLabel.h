@@ -1,7 +1,7 @@
 #pragma once
 // The name pill under a tile: its text (or the name field while renaming), the hover and
-// just-named capsules, the reset glyph, the settle, and the frames it reports. Pure;
-// main thread like every scene builder.
+// just-named capsules, the reset glyph, the settle, and the frames it reports. Pure: a
+// function of its state and the text measure; it reads no screen.
 
 #include <optional>
 #include <string>

@@ -1,7 +1,9 @@
 #pragma once
 // The whole panel of one display as a scene: the glass plate with one group of tiles per
 // Space, separators, name labels and the tray row, sized by Metrics and centred in the
-// panel, and the frames it reports. Pure; main thread (it reads the screens).
+// panel, and the frames it reports. A function of its input but for one read: a
+// whole-Space tile places its display among the screens (`NSScreen::screens()`, the first
+// screen's frame), so it runs on the main thread.
 
 #include "switcher/layout/PanelScene.h"
 #include "switcher/model/SwitcherModel.h"

@@ -2,7 +2,8 @@
 // The picture of a whole-Space tile as a scene node: the Space's desktop picture, every
 // window's live picture where it stands on the display (spread apart where they overlap),
 // the minimized windows along the bottom, the pick marks and the frames the pointer
-// picks windows by. Pure; main thread like every scene builder.
+// picks windows by. Pure: a function of its arguments (the display's frame among them);
+// it reads no screen.
 
 #include <cstdint>
 #include <map>

@@ -2,7 +2,8 @@
 // The small pieces of a switcher tile as scene nodes: app icons, the icon of an app tile,
 // the desktop icon, the corner badges, the row of window dots and the selection
 // highlight. Each returns a node whose frame starts at (0, 0) unless it says otherwise;
-// the panel layout moves it into place. Pure; main thread like every scene builder.
+// the panel layout moves it into place. Pure: functions of their arguments; they read no
+// screen.
 
 #include <optional>
 #include <string>
