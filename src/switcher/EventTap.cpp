@@ -20,10 +20,7 @@
 namespace trelliq {
 namespace {
 
-constexpr CGEventFlags kShift = kCGEventFlagMaskShift;
-constexpr CGEventFlags kControl = kCGEventFlagMaskControl;
-constexpr CGEventFlags kOption = kCGEventFlagMaskAlternate;
-constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
+using namespace modifierbits;
 constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
 constexpr CGEventFlags kTapKeys = EventTap::tapKeys[0] | EventTap::tapKeys[1] | EventTap::tapKeys[2];
 

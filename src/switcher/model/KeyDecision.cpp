@@ -5,10 +5,7 @@
 namespace trelliq {
 namespace {
 
-constexpr CGEventFlags kShift = kCGEventFlagMaskShift;
-constexpr CGEventFlags kControl = kCGEventFlagMaskControl;
-constexpr CGEventFlags kOption = kCGEventFlagMaskAlternate;
-constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
+using namespace modifierbits;
 
 using Kind = KeyCommand::Kind;
 

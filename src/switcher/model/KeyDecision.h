@@ -20,6 +20,14 @@ struct SwitcherKeys final {
                              down = 125, up = 126;
 };
 
+/// The modifier bits the switcher's keys are read with, by short names.
+namespace modifierbits {
+inline constexpr CGEventFlags kShift = kCGEventFlagMaskShift;
+inline constexpr CGEventFlags kControl = kCGEventFlagMaskControl;
+inline constexpr CGEventFlags kOption = kCGEventFlagMaskAlternate;
+inline constexpr CGEventFlags kCommand = kCGEventFlagMaskCommand;
+}  // namespace modifierbits
+
 /// The options the tap decides by, kept in memory: the tap never reads the defaults.
 struct TapOptions {
   /// The window-tile modifier of the tile style (⌘ "windows", ⌥ "both", 0 "apps").
