@@ -1,53 +1,22 @@
-// The window classes of the program's panels and windows, given key downs the way the
-// application object dispatches them: who may become key, how they look, where ⌘W and
-// the edit keys go, and which keys fall through to the standard handling.
+// The switcher's panel window, given key downs the way the application object dispatches
+// them: whether it may become key, how it looks, and where the edit keys go.
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <string>
 #include <vector>
 
-#include "ownwindows/ClosableWindow.h"
 #include "platform/AppKitWindows.h"
+#include "support/KeyResponder.h"
 #include "support/Scene.h"
 #include "switcher/SwitcherPanel.h"
 
 namespace trelliq {
 namespace {
 
-/// A text field: records the actions it takes (selectAll: selects its text) and the key
-/// equivalents the standard handling offers it, consuming those in `consumes`.
-class Field : public NSResponder {
- public:
-  bool acceptsFirstResponder() const override { return true; }
-  bool respondsToAction(const SEL& a) const override { return accepted.find(a) != std::string::npos; }
-  void performAction(const SEL& action, NSResponder* sender) override {
-    actions.push_back(action);
-    senders.push_back(sender);
-    if (action == "selectAll:") selected = text;
-  }
-  bool performKeyEquivalent(const NSEvent& e) override {
-    offered += e.charactersIgnoringModifiers();
-    return consumes.find(e.charactersIgnoringModifiers()) != std::string::npos;
-  }
-  std::string text = "Desktop 3", selected, offered, consumes;
-  std::string accepted = "cut: copy: paste: selectAll:";
-  std::vector<SEL> actions;
-  std::vector<NSResponder*> senders;
-};
-
-struct Keeper : NSWindowDelegate {
-  bool windowShouldClose(NSWindow&) override { return ++asked, allow; }
-  void windowWillClose(NSWindow&) override { ++closed; }
-  bool allow = true;
-  int asked = 0, closed = 0;
-};
-
-NSEvent key(const std::string& k, NSEventModifierFlags extra = 0) {
-  const std::string typed = extra & NSEventModifierFlagCapsLock ? std::string(1, std::toupper(k[0])) : k;
-  return NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand | extra, typed, k, false, 0);
-}
+using test::Field;
+using test::focus;
+using test::key;
 
 const CGRect kRect(100, 100, 400, 300);
 constexpr auto kBuffered = NSBackingStoreType::buffered;
@@ -55,11 +24,6 @@ constexpr NSWindowStyleMask kBorderless = NSWindowStyleMaskNonactivatingPanel;
 
 class PanelWindows : public ::testing::Test {
  protected:
-  void focus(NSWindow& window, Field& field) {
-    field.setNextResponder(&window);
-    window.makeKeyAndOrderFront(nullptr);
-    ASSERT_TRUE(window.makeFirstResponder(&field));
-  }
   Scene scene_{Scene::Start::defaultScenario};
 };
 
@@ -98,49 +62,6 @@ TEST_F(PanelWindows, ASwitcherPanelLooksKeyButTakesKeysOnlyWhileRenaming) {
   EXPECT_FALSE(panel.performKeyEquivalent(key("a")));
   EXPECT_TRUE(field.selected.empty());
   EXPECT_FALSE(panel.canBecomeKeyWindow());
-}
-
-TEST_F(PanelWindows, CommandWClosesAClosableWindowAsItsCloseButtonWould) {
-  ClosableWindow preferences(kRect, NSWindowStyleMaskTitled | NSWindowStyleMaskClosable, kBuffered, false);
-  Keeper keeper;
-  preferences.setDelegate(&keeper);
-  Field field;
-  focus(preferences, field);
-
-  EXPECT_FALSE(preferences.performKeyEquivalent(key("w", NSEventModifierFlagShift)));  // ⌘⇧W: not here
-  keeper.allow = false;
-  EXPECT_TRUE(preferences.performKeyEquivalent(key("w")));  // consumed, though the delegate keeps it
-  EXPECT_TRUE(preferences.isVisible());
-  keeper.allow = true;
-  NSApp().sendEvent(key("w"));
-  EXPECT_FALSE(preferences.isVisible());
-  EXPECT_EQ(keeper.asked, 2);
-  EXPECT_EQ(keeper.closed, 1);
-  preferences.makeKeyAndOrderFront(nullptr);  // kept by its owner and shown again
-  EXPECT_TRUE(preferences.isVisible());
-}
-
-TEST_F(PanelWindows, AClosableWindowsEditKeysAndWhatFallsThrough) {
-  ClosableWindow shortcuts(kRect, NSWindowStyleMaskTitled, kBuffered, false);
-  Field field;
-  field.accepted = "copy: selectAll:";  // a read-only field: no paste:
-  focus(shortcuts, field);
-
-  NSApp().sendEvent(key("a"));
-  NSApp().sendEvent(key("c"));
-  EXPECT_EQ(field.actions, (std::vector<SEL>{"selectAll:", "copy:"}));
-  EXPECT_EQ(field.senders, (std::vector<NSResponder*>{&shortcuts, &shortcuts}));
-  EXPECT_TRUE(field.offered.empty());
-
-  // ⌘C with Caps Lock, a ⌘V nobody takes and keys without text: the standard handling.
-  EXPECT_FALSE(shortcuts.performKeyEquivalent(key("c", NSEventModifierFlagCapsLock)));
-  EXPECT_FALSE(shortcuts.performKeyEquivalent(key("v")));
-  field.consumes = "v";
-  EXPECT_TRUE(shortcuts.performKeyEquivalent(key("v")));
-  EXPECT_FALSE(shortcuts.performKeyEquivalent(
-      NSEvent::keyEvent(NSEventType::keyDown, NSEventModifierFlagCommand, "", "a", false, 0)));
-  EXPECT_EQ(field.actions.size(), 2u);
-  EXPECT_EQ(field.offered, "cvva");
 }
 
 }  // namespace
