@@ -153,7 +153,6 @@ void Switcher::showPanels() {
     const CGRect frame = displays[i].screen.frame();
     if (!(p.window->frame() == frame)) p.window->setFrame(frame, false);
     p.window->orderFrontRegardless();
-    { FILE* f = fopen("/tmp/i20dbg.txt", "a"); fprintf(f, "copy %f front panel %d\n", platform::now(), (int)i); fclose(f); }
     if (p.view) p.view->setShown(true);
     inUse.push_back(p.window.get());
   }
@@ -333,7 +332,6 @@ void Switcher::placePreview() {
   if (!preview.isVisible()) {
     const bool numbered = preview.windowNumber() > 0;
     preview.orderFrontRegardless();
-    { FILE* f = fopen("/tmp/i20dbg.txt", "a"); fprintf(f, "copy %f front preview\n", platform::now()); fclose(f); }
     // The panel gets its number only now; the overlay Space needs that number.
     if (!numbered) Private::keepOnTop({&preview});
   }
