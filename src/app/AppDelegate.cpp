@@ -41,27 +41,27 @@ AppDelegate::AppDelegate(AppWindow& permissions, AppWindow& preferences)
     : permissions_(permissions), preferences_(preferences) {}
 
 AppDelegate::~AppDelegate() {
-  if (accessibilityTimer) accessibilityTimer->invalidate();
+  if (accessibilityTimer_) accessibilityTimer_->invalidate();
   // Its menu's entries act on this delegate.
-  if (statusItem) NSStatusBar::systemStatusBar().removeStatusItem(statusItem);
-  if (accessibilityWatch) accessibilityWatch->cancel();
-  if (accessibilityNote) NSDistributedNotificationCenter::defaultCenter().removeObserver(*accessibilityNote);
+  if (statusItem_) NSStatusBar::systemStatusBar().removeStatusItem(statusItem_);
+  if (accessibilityWatch_) accessibilityWatch_->cancel();
+  if (accessibilityNote_) NSDistributedNotificationCenter::defaultCenter().removeObserver(*accessibilityNote_);
   if (NSApp().delegate() == this) NSApp().setDelegate(nullptr);
 }
 
 platform::Executor& AppDelegate::watchQueue() { return platform::clock().queue(watchQueueLabel); }
 
 void AppDelegate::watchAccessibility() {
-  if (accessibilityWatch) accessibilityWatch->cancel();
+  if (accessibilityWatch_) accessibilityWatch_->cancel();
   auto watch = DispatchSourceTimer::makeTimerSource(watchQueue());
   auto lastState = std::make_shared<std::string>();
   watch->setEventHandler([lastState] { tick(*lastState); });
   watch->schedule(0, watchInterval, watchLeeway);
   watch->resume();
-  accessibilityWatch = std::move(watch);
+  accessibilityWatch_ = std::move(watch);
 
-  if (accessibilityNote) return;
-  accessibilityNote = NSDistributedNotificationCenter::defaultCenter().addObserver(
+  if (accessibilityNote_) return;
+  accessibilityNote_ = NSDistributedNotificationCenter::defaultCenter().addObserver(
       accessibilityNotification, platform::clock().queue("accessibility list changes"), [](const std::string&) {
         // Only said for the log: the next tick acts on the change.
         Diagnostics::log(std::string("accessibility: macOS says the list changed (trusted=") +
@@ -122,16 +122,16 @@ NSApplicationTerminateReply AppDelegate::applicationShouldTerminate(NSApplicatio
   const int length = proc_pidpath(pid, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
   const std::string path = length < 1 ? "pid " + std::to_string(pid) : std::string(buffer.data());
   for (const char* settings : settingsPaths) {
-    if (path.find(settings) != std::string::npos) reopenAfterQuit = true;
+    if (path.find(settings) != std::string::npos) reopenAfterQuit_ = true;
   }
   Diagnostics::log("asked to quit by " + Diagnostics::escapeForeign(path) +
-                   (reopenAfterQuit ? "; opening again once quit" : ""));
+                   (reopenAfterQuit_ ? "; opening again once quit" : ""));
   return NSApplicationTerminateReply::terminateNow;
 }
 
 void AppDelegate::applicationWillTerminate() {
   NativeSwitcher::set(true);
-  if (reopenAfterQuit) reopen();
+  if (reopenAfterQuit_) reopen();
 }
 
 void AppDelegate::reopen() {
@@ -152,7 +152,7 @@ void AppDelegate::reopen() {
 }
 
 void AppDelegate::restart() {
-  if (auto* delegate = dynamic_cast<AppDelegate*>(NSApp().delegate())) delegate->reopenAfterQuit = true;
+  if (auto* delegate = dynamic_cast<AppDelegate*>(NSApp().delegate())) delegate->reopenAfterQuit_ = true;
   NSApp().terminate(nullptr);
 }
 

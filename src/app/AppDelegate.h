@@ -133,30 +133,33 @@ class AppDelegate : public NSApplicationDelegate {
   /// separator, the update check, the guide, Preferences, a separator and quit. Once.
   void makeStatusItem();
 
-  std::shared_ptr<NSStatusItem> statusItem;
-  std::shared_ptr<NSImage> icon;
-  /// The picker's entry and the separator under it.
-  std::vector<std::shared_ptr<NSMenuItem>> modeItems;
-  /// The first-call set-up of `startSwitcher` has run.
-  bool started = false;
-  bool recencyStarted = false;
-  /// The permission-wait timer while it runs.
-  std::optional<platform::Timer> accessibilityTimer;
-  /// "Open Permission Settings" while it is in the menu.
-  std::shared_ptr<NSMenuItem> permissionItem;
-  /// The button's title from before the permission mark.
-  std::string title;
-
-  /// Relaunch after termination; only ever goes from false to true.
-  bool reopenAfterQuit = false;
-  /// The running watch, if any.
-  std::shared_ptr<DispatchSourceTimer> accessibilityWatch;
-  /// The list-change observer, added once.
-  std::optional<NSDistributedNotificationToken> accessibilityNote;
-
  private:
+  // The tests' read of the state below.
+  friend struct AppDelegatePeer;
+
   // One tick of the permission-wait timer.
   void retryTap();
+
+  std::shared_ptr<NSStatusItem> statusItem_;
+  std::shared_ptr<NSImage> icon_;
+  // The picker's entry and the separator under it.
+  std::vector<std::shared_ptr<NSMenuItem>> modeItems_;
+  // The first-call set-up of `startSwitcher` has run.
+  bool started_ = false;
+  bool recencyStarted_ = false;
+  // The permission-wait timer while it runs.
+  std::optional<platform::Timer> accessibilityTimer_;
+  // "Open Permission Settings" while it is in the menu.
+  std::shared_ptr<NSMenuItem> permissionItem_;
+  // The button's title from before the permission mark.
+  std::string title_;
+
+  // Relaunch after termination; only ever goes from false to true.
+  bool reopenAfterQuit_ = false;
+  // The running watch, if any.
+  std::shared_ptr<DispatchSourceTimer> accessibilityWatch_;
+  // The list-change observer, added once.
+  std::optional<NSDistributedNotificationToken> accessibilityNote_;
 
   AppWindow& permissions_;
   AppWindow& preferences_;

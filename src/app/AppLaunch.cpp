@@ -32,10 +32,10 @@ void AppDelegate::applicationDidFinishLaunching(const std::vector<std::string>& 
 }
 
 void AppDelegate::startSwitcher() {
-  if (!started) {
+  if (!started_) {
     // Also when this first attempt fails: the exit handling must be in place while the
     // system's ⌘⇥ may be handed over later.
-    started = true;
+    started_ = true;
     LaunchAtLogin::setUpOnFirstLaunch();
     NativeSwitcher::restoreOnExit();
   }
@@ -46,9 +46,9 @@ void AppDelegate::startSwitcher() {
   NativeSwitcher::set(true);
   permissions_.show();
   permissionNeeded(true);
-  if (accessibilityTimer) accessibilityTimer->invalidate();
+  if (accessibilityTimer_) accessibilityTimer_->invalidate();
   std::weak_ptr<AppDelegate*> self = self_;
-  accessibilityTimer = platform::clock().scheduleTimer(platform::mainQueue(), permissionRetryInterval, true, [self] {
+  accessibilityTimer_ = platform::clock().scheduleTimer(platform::mainQueue(), permissionRetryInterval, true, [self] {
     if (auto live = self.lock()) (*live)->retryTap();
   });
 }
@@ -56,16 +56,16 @@ void AppDelegate::startSwitcher() {
 void AppDelegate::retryTap() {
   if (!Permission::accessibility.isGranted()) return;
   if (!Switcher::shared().startTap()) return;  // the next tick tries again
-  if (accessibilityTimer) accessibilityTimer->invalidate();
-  accessibilityTimer.reset();
+  if (accessibilityTimer_) accessibilityTimer_->invalidate();
+  accessibilityTimer_.reset();
   permissionNeeded(false);
   tapStarted();
 }
 
 void AppDelegate::tapStarted() {
   NativeSwitcher::set(false);
-  if (!recencyStarted) {
-    recencyStarted = true;
+  if (!recencyStarted_) {
+    recencyStarted_ = true;
     Recency::shared().start();
   }
   watchAccessibility();

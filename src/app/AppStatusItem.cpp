@@ -30,8 +30,8 @@ const NSImageRep* widest(const NSImage& image) {
 }  // namespace
 
 void AppDelegate::makeStatusItem() {
-  statusItem = NSStatusBar::systemStatusBar().statusItemWithLength(NSVariableStatusItemLength);
-  NSStatusBarButton* button = statusItem->button();
+  statusItem_ = NSStatusBar::systemStatusBar().statusItemWithLength(NSVariableStatusItemLength);
+  NSStatusBarButton* button = statusItem_->button();
   if (auto image = NSImage::imageNamed(iconName)) {
     if (const NSImageRep* rep = widest(*image); rep && rep->pixelsHigh >= 1) {
       // 16 points high, the width in proportion to the sharpest bitmap.
@@ -39,7 +39,7 @@ void AppDelegate::makeStatusItem() {
     }
     image->setTemplate(true);
     image->setAccessibilityDescription("Trelliq");
-    icon = image;
+    icon_ = image;
     button->setImage(image);
     button->setImagePosition(NSCellImagePosition::imageLeading);
   } else {
@@ -63,34 +63,34 @@ void AppDelegate::makeStatusItem() {
       preferencesTitle, [this] { showPreferences(); }, "showPreferences"));
   menu->addItem(NSMenuItem::separatorItem());
   menu->addItem(std::make_shared<NSMenuItem>(quitTitle, "terminate:", ""));
-  modeItems = {picker, separator};
-  statusItem->setMenu(menu);
+  modeItems_ = {picker, separator};
+  statusItem_->setMenu(menu);
 }
 
 void AppDelegate::permissionNeeded(bool needed) {
   if (needed) {
-    if (permissionItem) return;
-    const std::shared_ptr<NSMenu> menu = statusItem ? statusItem->menu() : nullptr;
+    if (permissionItem_) return;
+    const std::shared_ptr<NSMenu> menu = statusItem_ ? statusItem_->menu() : nullptr;
     if (!menu) return;
-    title = statusItem->button() ? statusItem->button()->title() : "";
-    statusItem->button()->setTitle(title.empty() ? std::string(permissionNeededTitle) : title + permissionNeededSuffix);
+    title_ = statusItem_->button() ? statusItem_->button()->title() : "";
+    statusItem_->button()->setTitle(title_.empty() ? std::string(permissionNeededTitle) : title_ + permissionNeededSuffix);
     auto item = entry(
         openPermissionSettingsTitle, [this] { openAccessibilitySettings(); }, "openAccessibilitySettings");
     menu->insertItem(NSMenuItem::separatorItem(), 0);
     menu->insertItem(item, 0);
-    permissionItem = item;
+    permissionItem_ = item;
     return;
   }
-  if (!permissionItem) return;
-  const std::shared_ptr<NSMenu> menu = statusItem ? statusItem->menu() : nullptr;
+  if (!permissionItem_) return;
+  const std::shared_ptr<NSMenu> menu = statusItem_ ? statusItem_->menu() : nullptr;
   if (!menu) return;
-  statusItem->button()->setTitle(title);
+  statusItem_->button()->setTitle(title_);
   // The separator under the entry goes with it.
-  if (const std::int64_t index = menu->indexOfItem(*permissionItem); index >= 0) {
+  if (const std::int64_t index = menu->indexOfItem(*permissionItem_); index >= 0) {
     menu->removeItemAtIndex(index + 1);
     menu->removeItemAtIndex(index);
   }
-  permissionItem = nullptr;
+  permissionItem_ = nullptr;
 }
 
 void AppDelegate::showGuide() { GuideWindow::shared().show(); }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "AppDelegatePeer.h"
 #include "ShellDesk.h"
 #include "app/AppDelegate.h"
 #include "app/NativeSwitcher.h"
@@ -10,6 +11,7 @@
 namespace {
 
 using trelliq::AppDelegate;
+using trelliq::AppDelegatePeer;
 using trelliq::NativeSwitcher;
 using Lines = std::vector<std::string>;
 
@@ -19,6 +21,7 @@ const std::string kLeaving = "accessibility: went away while running; quitting a
 struct WatchDesk : ShellDesk {
   FakeWindow permissions, preferences;
   AppDelegate delegate{permissions, preferences};
+  AppDelegatePeer peer{delegate};
 
   // The switcher running: the system's switcher handed over, the watch started.
   WatchDesk() {
@@ -52,7 +55,7 @@ TEST(AccessibilityWatchTest, LogsTheStateAtOnceAndThenOnlyChanges) {
 TEST(AccessibilityWatchTest, RestartingTheWatchReplacesItAndLogsAgain) {
   WatchDesk desk;
   desk.scene.clock.advance(1.5);
-  const auto first = desk.delegate.accessibilityWatch;
+  const auto first = desk.peer.accessibilityWatch();
   desk.delegate.watchAccessibility();
   EXPECT_TRUE(first->isCancelled());
   desk.scene.clock.advance(3);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "AppDelegatePeer.h"
 #include "ShellDesk.h"
 #include "app/AppDelegate.h"
 #include "platform/AppKitMenus.h"
@@ -31,6 +32,7 @@ struct LaunchDesk : ShellDesk {
   RecordingWindow permissions{"permissions", shows};
   RecordingWindow preferences{"preferences", shows};
   trelliq::AppDelegate delegate{permissions, preferences};
+  trelliq::AppDelegatePeer peer{delegate};
 
   LaunchDesk() { NSApp().setDelegate(&delegate); }
   // The switcher's watches observe the defaults on this clock's main queue; they must not
@@ -39,8 +41,8 @@ struct LaunchDesk : ShellDesk {
 
   void launch(const std::vector<std::string>& arguments = {}) { delegate.applicationDidFinishLaunching(arguments); }
 
-  NSMenu& menu() { return *delegate.statusItem->menu(); }
-  std::string buttonTitle() const { return delegate.statusItem->button()->title(); }
+  NSMenu& menu() { return *peer.statusItem()->menu(); }
+  std::string buttonTitle() const { return peer.statusItem()->button()->title(); }
 
   /// The menu as the user reads it: titles, "—" for a separator, "[picker]" for the picker.
   std::vector<std::string> entries() {
@@ -60,7 +62,7 @@ struct LaunchDesk : ShellDesk {
 
   /// Chooses the entry with that title, as the user would after opening the menu.
   bool choose(const std::string& title) {
-    delegate.statusItem->click();
+    peer.statusItem()->click();
     auto item = menu().itemWithTitle(title);
     return item && menu().performActionForItemAtIndex(menu().indexOfItem(*item));
   }

@@ -10,6 +10,7 @@
 namespace {
 
 using trelliq::AppDelegate;
+using trelliq::AppDelegatePeer;
 using Strings = std::vector<std::string>;
 
 const Strings kWaitingMenu = [] {
@@ -24,8 +25,8 @@ TEST(LaunchTest, WithAccessibilityTheSwitcherStartsAndTakesOverTheSystemSwitcher
   desk.launch();
   EXPECT_EQ(desk.activeTaps(), 1u);
   EXPECT_TRUE(ShellDesk::hotKeysOff());
-  EXPECT_TRUE(desk.delegate.recencyStarted);
-  EXPECT_FALSE(desk.delegate.accessibilityTimer);
+  EXPECT_TRUE(desk.peer.recencyStarted());
+  EXPECT_FALSE(desk.peer.accessibilityTimer());
   EXPECT_TRUE(desk.shows.empty()) << "no window at a plain launch";
   EXPECT_EQ(desk.entries(), kMenu);
   EXPECT_EQ(desk.buttonTitle(), AppDelegate::iconFallbackTitle) << "the bundle here has no icon";
@@ -46,7 +47,7 @@ TEST(LaunchTest, WithoutAccessibilityItWaitsMarkedAndStartsWithinASecondOfTheGra
   EXPECT_EQ(desk.shows, Strings{"permissions"});
   EXPECT_EQ(desk.buttonTitle(), std::string(AppDelegate::iconFallbackTitle) + " (Permission needed)");
   EXPECT_EQ(desk.entries(), kWaitingMenu);
-  EXPECT_FALSE(desk.delegate.recencyStarted);
+  EXPECT_FALSE(desk.peer.recencyStarted());
 
   desk.scene.clock.advance(3.5);
   EXPECT_EQ(desk.activeTaps(), 0u) << "the retries find no permission";
@@ -60,15 +61,15 @@ TEST(LaunchTest, WithoutAccessibilityItWaitsMarkedAndStartsWithinASecondOfTheGra
   EXPECT_TRUE(ShellDesk::hotKeysOff());
   EXPECT_EQ(desk.buttonTitle(), AppDelegate::iconFallbackTitle);
   EXPECT_EQ(desk.entries(), kMenu);
-  EXPECT_FALSE(desk.delegate.accessibilityTimer);
-  EXPECT_TRUE(desk.delegate.recencyStarted);
-  ASSERT_TRUE(desk.delegate.accessibilityWatch);
+  EXPECT_FALSE(desk.peer.accessibilityTimer());
+  EXPECT_TRUE(desk.peer.recencyStarted());
+  ASSERT_TRUE(desk.peer.accessibilityWatch());
 
   // The timer is gone: no second tap, no second watch.
-  const auto watch = desk.delegate.accessibilityWatch;
+  const auto watch = desk.peer.accessibilityWatch();
   desk.scene.clock.advance(5);
   EXPECT_EQ(desk.activeTaps(), 1u);
-  EXPECT_EQ(desk.delegate.accessibilityWatch, watch);
+  EXPECT_EQ(desk.peer.accessibilityWatch(), watch);
   EXPECT_EQ(ShellDesk::log(), Strings{"accessibility: trusted=true canFilter=true listen=true post=true"});
 }
 
@@ -104,12 +105,12 @@ TEST(LaunchTest, StartingAgainRestartsOnlyTheWatch) {
   LaunchDesk desk;
   desk.launch();
   const auto sources = trelliq::NativeSwitcher::signalSources();
-  const auto watch = desk.delegate.accessibilityWatch;
+  const auto watch = desk.peer.accessibilityWatch();
   desk.delegate.startSwitcher();
   EXPECT_EQ(desk.activeTaps(), 1u);
   EXPECT_EQ(trelliq::NativeSwitcher::signalSources(), sources) << "exit handling is installed once";
   EXPECT_TRUE(watch->isCancelled());
-  EXPECT_NE(desk.delegate.accessibilityWatch, watch);
+  EXPECT_NE(desk.peer.accessibilityWatch(), watch);
   EXPECT_TRUE(desk.shows.empty());
 }
 
@@ -117,10 +118,10 @@ TEST(LaunchTest, AFailedStartAgainKeepsOneTimerAndOneMark) {
   LaunchDesk desk;
   desk.world.setAccessibilityTrusted(false);
   desk.launch();
-  const auto firstTimer = *desk.delegate.accessibilityTimer;
+  const auto firstTimer = *desk.peer.accessibilityTimer();
   desk.delegate.startSwitcher();
   EXPECT_FALSE(firstTimer.isValid()) << "the old timer is replaced, not doubled";
-  EXPECT_TRUE(desk.delegate.accessibilityTimer->isValid());
+  EXPECT_TRUE(desk.peer.accessibilityTimer()->isValid());
   EXPECT_EQ(desk.entries(), kWaitingMenu);
   EXPECT_EQ(desk.shows, (Strings{"permissions", "permissions"}));
 }
@@ -130,7 +131,7 @@ TEST(LaunchTest, ADelegateThatIsGoneNeitherRetriesNorLeavesItsStatusItem) {
   desk.world.setAccessibilityTrusted(false);
   auto other = std::make_unique<AppDelegate>(desk.permissions, desk.preferences);
   other->applicationDidFinishLaunching({});
-  const auto timer = *other->accessibilityTimer;
+  const auto timer = *AppDelegatePeer(*other).accessibilityTimer();
   ASSERT_EQ(NSStatusBar::systemStatusBar().items().size(), 1u);
   other.reset();
   EXPECT_FALSE(timer.isValid());

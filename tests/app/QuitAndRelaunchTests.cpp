@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "AppDelegatePeer.h"
 #include "ShellDesk.h"
 #include "app/AppDelegate.h"
 #include "app/NativeSwitcher.h"
@@ -12,6 +13,7 @@
 namespace {
 
 using trelliq::AppDelegate;
+using trelliq::AppDelegatePeer;
 using trelliq::NativeSwitcher;
 using Lines = std::vector<std::string>;
 using Args = std::vector<std::string>;
@@ -24,6 +26,7 @@ const std::string kWaitForExit =
 struct QuitDesk : ShellDesk {
   FakeWindow permissions, preferences;
   AppDelegate delegate{permissions, preferences};
+  AppDelegatePeer peer{delegate};
   std::int32_t settings = addApp("System Settings", "/System/Applications/System Settings.app");
   std::int32_t notes = addApp("Notes", "/Applications/Notes.app");
 
@@ -135,7 +138,7 @@ TEST(QuitAndRelaunchTest, OnlyQuitEventsAreLookedAt) {
   NSAppleEventManager::shared().dispatch(open, [&] { reply = desk.delegate.applicationShouldTerminate(NSApp()); });
   EXPECT_EQ(reply, NSApplicationTerminateReply::terminateNow);
   EXPECT_TRUE(ShellDesk::log().empty());
-  EXPECT_FALSE(desk.delegate.reopenAfterQuit);
+  EXPECT_FALSE(desk.peer.reopenAfterQuit());
 
   // An event that is not a quit does not end the program either.
   ASSERT_TRUE(desk.processes.sendAppleEvent(open));
@@ -148,7 +151,7 @@ TEST(QuitAndRelaunchTest, RestartReopensWithoutNamingASender) {
   QuitDesk desk;
   desk.preferences.visible = true;
   AppDelegate::restart();
-  EXPECT_TRUE(desk.delegate.reopenAfterQuit);
+  EXPECT_TRUE(desk.peer.reopenAfterQuit());
   EXPECT_TRUE(ShellDesk::log().empty());
   EXPECT_EQ(desk.shells(),
             (std::vector<Args>{{"-c", kWaitForExit, "/Applications/Trelliq.app", "--args", "--show-preferences"}}));
@@ -158,7 +161,7 @@ TEST(QuitAndRelaunchTest, RestartReopensWithoutNamingASender) {
 
 TEST(QuitAndRelaunchTest, AnEarlierMarkIsReportedByALaterQuit) {
   QuitDesk desk;
-  desk.delegate.reopenAfterQuit = true;
+  desk.peer.markReopen();
   desk.quitFrom(desk.notes);
   EXPECT_EQ(ShellDesk::log(),
             Lines{"asked to quit by /Applications/Notes.app/Contents/MacOS/Notes; opening again once quit"});

@@ -31,15 +31,15 @@ TEST(StatusItemTest, TheIconIsSixteenPointsHighAfterItsWidestBitmap) {
   LaunchDesk desk;
   platform::addBundleImage(AppDelegate::iconName, {rep(18, 16), rep(36, 32), rep(36, 10)});
   desk.launch();
-  ASSERT_TRUE(desk.delegate.icon);
-  const NSStatusBarButton& button = *desk.delegate.statusItem->button();
-  EXPECT_EQ(button.image(), desk.delegate.icon);
-  EXPECT_EQ(desk.delegate.icon->size(), (CGSize{18, 16})) << "the first of the equally wide ones counts";
-  EXPECT_TRUE(desk.delegate.icon->isTemplate());
-  EXPECT_EQ(desk.delegate.icon->accessibilityDescription(), "Trelliq");
+  ASSERT_TRUE(desk.peer.icon());
+  const NSStatusBarButton& button = *desk.peer.statusItem()->button();
+  EXPECT_EQ(button.image(), desk.peer.icon());
+  EXPECT_EQ(desk.peer.icon()->size(), (CGSize{18, 16})) << "the first of the equally wide ones counts";
+  EXPECT_TRUE(desk.peer.icon()->isTemplate());
+  EXPECT_EQ(desk.peer.icon()->accessibilityDescription(), "Trelliq");
   EXPECT_EQ(button.imagePosition(), NSCellImagePosition::imageLeading);
   EXPECT_EQ(button.title(), "");
-  EXPECT_EQ(desk.delegate.statusItem->length(), NSVariableStatusItemLength);
+  EXPECT_EQ(desk.peer.statusItem()->length(), NSVariableStatusItemLength);
 }
 
 TEST(StatusItemTest, OddIconsKeepTheirOwnSizeAndAMissingOneGivesTheFallbackTitle) {
@@ -47,26 +47,26 @@ TEST(StatusItemTest, OddIconsKeepTheirOwnSizeAndAMissingOneGivesTheFallbackTitle
     LaunchDesk desk;
     platform::addBundleImage(AppDelegate::iconName, {rep(20, 0)});
     desk.launch();
-    EXPECT_EQ(desk.delegate.icon->size(), (CGSize{20, 0}));
+    EXPECT_EQ(desk.peer.icon()->size(), (CGSize{20, 0}));
   }
   {
     LaunchDesk desk;
     platform::addBundleImage(AppDelegate::iconName, {rep(40, 30)});
     desk.launch();
-    EXPECT_EQ(desk.delegate.icon->size(), (CGSize{21, 16})) << "21.33 rounds to 21";
+    EXPECT_EQ(desk.peer.icon()->size(), (CGSize{21, 16})) << "21.33 rounds to 21";
   }
   {
     LaunchDesk desk;
     platform::addBundleImage(AppDelegate::iconName, {});
     desk.launch();
-    EXPECT_TRUE(desk.delegate.icon->isTemplate()) << "no bitmap: used as it is";
-    EXPECT_EQ(desk.delegate.icon->size(), (CGSize{0, 0}));
+    EXPECT_TRUE(desk.peer.icon()->isTemplate()) << "no bitmap: used as it is";
+    EXPECT_EQ(desk.peer.icon()->size(), (CGSize{0, 0}));
   }
   {
     LaunchDesk desk;
     desk.launch();
-    EXPECT_FALSE(desk.delegate.icon);
-    EXPECT_FALSE(desk.delegate.statusItem->button()->image());
+    EXPECT_FALSE(desk.peer.icon());
+    EXPECT_FALSE(desk.peer.statusItem()->button()->image());
     EXPECT_EQ(desk.buttonTitle(), "⌘⌥⌃");
   }
 }
@@ -90,13 +90,13 @@ TEST(StatusItemTest, ThePermissionMarkStandsAfterTheIconAndIsShownOnce) {
   desk.delegate.permissionNeeded(false);
   EXPECT_EQ(desk.buttonTitle(), "");
   EXPECT_EQ(desk.entries(), kMenu);
-  EXPECT_FALSE(desk.delegate.permissionItem);
+  EXPECT_FALSE(desk.peer.permissionItem());
 }
 
 TEST(StatusItemTest, WithoutAStatusItemThePermissionMarkIsNotTaken) {
   LaunchDesk desk;
   desk.delegate.permissionNeeded(true);
-  EXPECT_FALSE(desk.delegate.permissionItem);
+  EXPECT_FALSE(desk.peer.permissionItem());
   desk.delegate.permissionNeeded(false);
 }
 
@@ -106,9 +106,9 @@ TEST(StatusMenuTest, EntriesHaveNoKeyEquivalentsAndTheirActionsReachTheirTargets
   LaunchDesk desk;
   desk.launch();
   for (const auto& item : desk.menu().items()) EXPECT_EQ(item->keyEquivalent(), "") << item->title();
-  EXPECT_EQ(desk.delegate.modeItems.size(), 2u);
-  EXPECT_EQ(desk.delegate.modeItems[0], desk.menu().itemAtIndex(0));
-  EXPECT_TRUE(desk.delegate.modeItems[1]->isSeparatorItem());
+  EXPECT_EQ(desk.peer.modeItems().size(), 2u);
+  EXPECT_EQ(desk.peer.modeItems()[0], desk.menu().itemAtIndex(0));
+  EXPECT_TRUE(desk.peer.modeItems()[1]->isSeparatorItem());
 
   EXPECT_TRUE(desk.choose("Preferences…"));
   EXPECT_EQ(desk.shows, Strings{"preferences"});
@@ -169,7 +169,7 @@ TEST(MenuSwitcherModeTest, PickingWritesTheModeClosesTheMenuAndHighlightsIt) {
   const std::int64_t picker = 0;
   EXPECT_EQ(MenuSwitcherMode::selectedTitle(), "App tiles") << "the registered default";
 
-  desk.delegate.statusItem->click();
+  desk.peer.statusItem()->click();
   ASSERT_TRUE(desk.menu().isTracking());
   EXPECT_TRUE(desk.menu().clickViewOfItemAtIndex(picker, centre(MenuSwitcherMode::optionFrame(1))));
   EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "windows");
@@ -177,7 +177,7 @@ TEST(MenuSwitcherModeTest, PickingWritesTheModeClosesTheMenuAndHighlightsIt) {
   EXPECT_FALSE(desk.menu().isTracking());
   EXPECT_EQ(MenuSwitcherMode::selectedTitle(), "Window tiles");
 
-  desk.delegate.statusItem->click();
+  desk.peer.statusItem()->click();
   desk.menu().clickViewOfItemAtIndex(picker, centre(MenuSwitcherMode::optionFrame(2)));
   EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "both");
   EXPECT_EQ(MenuSwitcherMode::selectedTitle(), "Hybrid");
@@ -186,7 +186,7 @@ TEST(MenuSwitcherModeTest, PickingWritesTheModeClosesTheMenuAndHighlightsIt) {
 TEST(MenuSwitcherModeTest, ClicksOutsideTheTilesPickNothing) {
   LaunchDesk desk;
   desk.launch();
-  desk.delegate.statusItem->click();
+  desk.peer.statusItem()->click();
   const CGRect first = MenuSwitcherMode::optionFrame(0);
   const CGRect second = MenuSwitcherMode::optionFrame(1);
   const double gap = (first.maxX() + second.minX()) / 2;
