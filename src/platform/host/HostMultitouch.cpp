@@ -3,12 +3,16 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/host/MultitouchWire.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/World.h"
 
 namespace host {
 
 using json = nlohmann::json;
+using multitouch::deviceOf;
+using multitouch::idOf;
+using multitouch::kNoDevice;
 using wire::field;
 
 namespace {
@@ -17,11 +21,6 @@ namespace {
 // ends waits for the frame under way.
 std::mutex gActiveMutex;
 HostMultitouch* gActive = nullptr;
-
-std::uint64_t idOf(MTDeviceRef device) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(device)); }
-MTDeviceRef deviceOf(std::uint64_t id) { return reinterpret_cast<MTDeviceRef>(static_cast<std::uintptr_t>(id)); }
-
-constexpr std::int32_t kNoDevice = static_cast<std::int32_t>(0xE00002C0);
 
 }  // namespace
 

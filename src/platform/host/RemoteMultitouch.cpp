@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/PrivateSymbols.h"
+#include "platform/host/MultitouchWire.h"
 #include "platform/host/Remote.h"
 #include "platform/host/WireValues.h"
 
@@ -15,8 +16,6 @@ namespace host::multitouch {
 namespace {
 
 using json = nlohmann::json;
-
-constexpr std::int32_t kNoDevice = static_cast<std::int32_t>(0xE00002C0);
 
 std::atomic<Connection*> gConnection{nullptr};
 
@@ -30,9 +29,6 @@ Callbacks& callbacks() {
   static auto* shared = new Callbacks;  // frames may still arrive while the process ends
   return *shared;
 }
-
-std::uint64_t idOf(MTDeviceRef device) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(device)); }
-MTDeviceRef deviceOf(std::uint64_t id) { return reinterpret_cast<MTDeviceRef>(static_cast<std::uintptr_t>(id)); }
 
 std::optional<json> ask(const std::string& name, json body) {
   Connection* c = gConnection.load();
