@@ -9,10 +9,6 @@
 
 namespace {
 
-bool hotKeysOn(host::RemoteMac& mac) {
-  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
-}
-
 std::size_t worldTaps(host::RemoteMac& mac) {
   const auto taps = mac.connection->call("eventTaps");
   return taps && taps->is_array() ? taps->size() : 0;
@@ -21,20 +17,13 @@ std::size_t worldTaps(host::RemoteMac& mac) {
 }  // namespace
 
 TEST(Claims, AKilledProgramGivesBackTheSystemsCommandTabAndItsTapsLeaveTheWorld) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  ProgramProcess program(home.path);
-  ASSERT_TRUE(eventually([&] {
-    return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
-  })) << fileText(program.output);
-  auto driver = attach(home.socket());
-  ASSERT_TRUE(driver);
-  ASSERT_TRUE(eventually([&] { return !hotKeysOn(*driver) && worldTaps(*driver) > 0; }))
-      << "the program turned ⌘⇥ off and put its tap in";
+  ProgramOnHost stage;
+  ASSERT_EQ(stage.start(), "");
+  auto& driver = stage.driver;
+  ASSERT_TRUE(eventually([&] { return worldTaps(*driver) > 0; })) << "the program put its tap in";
 
-  ::kill(program.pid, SIGKILL);
-  program.wait();
+  ::kill(stage.program->pid, SIGKILL);
+  stage.program->wait();
   EXPECT_TRUE(eventually([&] { return hotKeysOn(*driver); })) << "⌘⇥ stays off for good";
   EXPECT_TRUE(eventually([&] { return worldTaps(*driver) == 0; })) << worldTaps(*driver) << " taps left";
 

@@ -39,11 +39,9 @@ class DefaultsColoured : public QWidget {
 
 TEST(HostLanes, AProgramCapturesItsOwnWindowWhoseDrawingReadsTheDefaults) {
   trelliq::test::ensureWidgets();
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto mac = attach(home.socket());
-  ASSERT_TRUE(mac);
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  auto& mac = stage.mac;
   platform::RealClock clock;
   platform::installClock(&clock);
   platform::installSystem(mac->system.get());
@@ -67,18 +65,15 @@ TEST(HostLanes, AProgramCapturesItsOwnWindowWhoseDrawingReadsTheDefaults) {
 }
 
 TEST(HostLanes, CallsOfOneThreadSentWithoutWaitingAreAnsweredInTheOrderSent) {
-  Home home;
+  AttachedHost stage;
   // An app that never answers accessibility holds the thread's lane for its time-out, so
   // what is sent next waits in line behind it.
-  const std::string scenario = home.path + "/stuck.json";
+  const std::string scenario = stage.home.path + "/stuck.json";
   std::ofstream(scenario) << R"({"displays": [], "permissions": {"accessibility": true},
                                 "apps": [{"pid": 501, "name": "Stuck", "bundleIdentifier": "com.example.stuck",
                                            "bundlePath": "/Applications/Stuck.app", "hung": true}]})";
-  HostProcess host(home.path, {"--scenario", scenario});
-  ASSERT_EQ(host.said, "ready");
-  auto mac = attach(home.socket());
-  ASSERT_TRUE(mac);
-  host::Connection& connection = *mac->connection;
+  ASSERT_NO_FATAL_FAILURE(stage.start({"--scenario", scenario}));
+  host::Connection& connection = *stage.mac->connection;
   connection.tell("axCopyAttribute", {{"e", host::wire::encode(AXElementID{501, 0})}, {"a", "AXTitle"}, {"t", 1.0}});
   connection.tell("setPreferenceValue",
                   {{"domain", kDomain},

@@ -29,14 +29,7 @@ namespace {
 using host::wire::Kind;
 using nlohmann::json;
 
-platform::EventTapRequest listenOnly(CGEventTapLocation where) {
-  platform::EventTapRequest r;
-  r.location = where;
-  r.placement = kCGTailAppendEventTap;
-  r.listenOnly = true;
-  r.mask = CGEventMaskBit(kCGEventKeyDown);
-  return r;
-}
+platform::EventTapRequest listenOnly(CGEventTapLocation where) { return keyDownTap(where, kCGTailAppendEventTap, true); }
 
 /// Counts the keys a listen-only tap hears; the count is shared with its handler, which
 /// may still be running when the test ends.
@@ -85,12 +78,10 @@ class HostPeersThreadsTest : public testing::Test {
 }  // namespace
 
 TEST(HostPeersProcessThreadsTest, AProgramThatStopsReadingHoldsUpNobodysKeysAndIsLetGo) {
-  Home home;
-  HostProcess server{home.path};
-  ASSERT_EQ(server.said, "ready");
-  auto program = attach(home.socket());
-  ASSERT_TRUE(program);
-  RawPeer stopped(home.socket());  // a copy stopped with Ctrl-Z: it never reads again
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  auto& program = stage.mac;
+  RawPeer stopped(stage.home.socket());  // a copy stopped with Ctrl-Z: it never reads again
   stopped.send({Kind::call, 1, "createEventTap",
                 json{{"key", 1}, {"request", host::wire::encode(listenOnly(kCGHIDEventTap))}}, 1});
   const auto made = stopped.next();

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/CGEvent.h"
+#include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
 #include "platform/host/Remote.h"
 #include "support/Eventually.h"
@@ -278,6 +279,72 @@ struct ProgramProcess {
   }
 };
 
+/// A host of its own on a home of the test's own, with this test attached to it as a
+/// program: where most host tests start.
+struct AttachedHost {
+  Home home;
+  std::optional<HostProcess> host;
+  std::unique_ptr<host::RemoteMac> mac;
+
+  /// Starts the host (with `extra`) and attaches; fails the test when either cannot be had.
+  void start(std::vector<std::string> extra = {}) {
+    host.emplace(home.path, std::move(extra));
+    ASSERT_EQ(host->said, "ready");
+    mac = attach(home.socket());
+    ASSERT_TRUE(mac);
+  }
+};
+
+/// Whether both of the system's ⌘⇥ hot keys are `on`, as `mac` asks the host.
+inline bool hotKeysAre(host::RemoteMac& mac, bool on) {
+  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({on, on});
+}
+inline bool hotKeysOn(host::RemoteMac& mac) { return hotKeysAre(mac, true); }
+
+/// The menu-bar program as a real process on a host of its own, and this test attached
+/// beside it as a second program that acts as the user and looks on.
+struct ProgramOnHost {
+  /// Whether the test attaches to look on, or only watches the program's log.
+  enum class Onlooker { attached, none };
+
+  Home home;
+  std::optional<HostProcess> host;
+  std::optional<ProgramProcess> program;
+  std::unique_ptr<host::RemoteMac> driver;
+
+  /// Starts the host (with `hostArguments`) and the program (with `programArguments`),
+  /// waits until the program has launched, then (unless told not to) attaches this test and
+  /// waits until the program has taken ⌘⇥ from the system (a loaded machine starts its tap
+  /// late), each within `bound`. What went wrong, or nothing: callable from any thread.
+  std::string start(std::vector<std::string> hostArguments = {}, std::vector<std::string> programArguments = {},
+                    Onlooker onlooker = Onlooker::attached, std::chrono::seconds bound = std::chrono::seconds(120)) {
+    host.emplace(home.path, std::move(hostArguments));
+    if (host->said != "ready") return "the host did not start: " + host->said;
+    program.emplace(home.path, std::move(programArguments));
+    if (!eventually([&] { return fileText(log()).find("launched") != std::string::npos; }, bound))
+      return "the program did not launch: " + fileText(program->output);
+    if (onlooker == Onlooker::none) return "";
+    auto attached = host::RemoteMac::attach(home.socket());
+    if (auto* problem = std::get_if<std::string>(&attached)) return "cannot attach: " + *problem;
+    driver = std::move(std::get<std::unique_ptr<host::RemoteMac>>(attached));
+    if (!eventually([&] { return !hotKeysOn(*driver); }, bound)) return "the program never took ⌘⇥: " + fileText(log());
+    return "";
+  }
+  /// The program's log.
+  std::string log() const { return home.path + "/Library/Logs/Trelliq.log"; }
+  /// The process of the world with this program's bundle that is neither the driver nor
+  /// `other`; 0 when there is none.
+  std::int32_t copyOtherThan(std::int32_t other = 0) const {
+    const std::int32_t self = driver->windowServer->ownProcessIdentifier();
+    const auto selfInfo = driver->windowServer->application(self);
+    if (!selfInfo) return 0;
+    for (const auto& app : driver->windowServer->runningApplications()) {
+      if (app.pid != self && app.pid != other && app.bundleIdentifier == selfInfo->bundleIdentifier) return app.pid;
+    }
+    return 0;
+  }
+};
+
 inline constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
 
 /// A key event as a keyboard posts it at the HID level.
@@ -287,6 +354,18 @@ inline CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
   e.flags = flags;
   e.integerFields[kCGKeyboardEventKeycode] = code;
   return e;
+}
+
+/// A tap at `where` for key downs, in front of the taps there or (`kCGTailAppendEventTap`)
+/// behind them; a listen-only one hears what got past the taps before it.
+inline platform::EventTapRequest keyDownTap(CGEventTapLocation where, CGEventTapPlacement placement,
+                                            bool listenOnly) {
+  platform::EventTapRequest r;
+  r.location = where;
+  r.placement = placement;
+  r.listenOnly = listenOnly;
+  r.mask = CGEventMaskBit(kCGEventKeyDown);
+  return r;
 }
 
 /// How often the program's log says the system disabled its tap for answering late (on a

@@ -112,11 +112,11 @@ TEST(HostProcessTest, ASocketLeftByAKilledHostIsReplaced) {
 }
 
 TEST(HostProcessTest, BadMessagesCloseOnlyTheirConnection) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto bystander = attach(home.socket());
-  ASSERT_TRUE(bystander);
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  HostProcess& host = *stage.host;
+  const Home& home = stage.home;
+  auto& bystander = stage.mac;
   const auto screens = bystander->system->screens();
 
   struct Case {
@@ -184,11 +184,10 @@ TEST(HostProcessTest, AProgramOfAnotherProtocolIsToldWhichOneTheHostSpeaks) {
 }
 
 TEST(HostProcessTest, WhenTheHostGoesAwayCallsFailAtOnceWithAReason) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto mac = attach(home.socket());
-  ASSERT_TRUE(mac);
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  HostProcess& host = *stage.host;
+  auto& mac = stage.mac;
   std::promise<std::string> told;
   std::atomic<int> times{0};
   mac->connection->setLossHandler([&](const std::string& why) {

@@ -25,13 +25,7 @@ namespace {
 
 constexpr CGKeyCode kA = 0x00, kB = 0x0B;
 
-CGEvent key(CGKeyCode code, CGEventFlags flags = 0) {
-  CGEvent e;
-  e.type = kCGEventKeyDown;
-  e.flags = flags;
-  e.integerFields[kCGKeyboardEventKeycode] = code;
-  return e;
-}
+CGEvent key(CGKeyCode code, CGEventFlags flags = 0) { return keyEvent(kCGEventKeyDown, code, flags); }
 
 std::int64_t codeOf(const CGEvent& e) {
   auto it = e.integerFields.find(kCGKeyboardEventKeycode);
@@ -78,15 +72,6 @@ class Listener {
   std::future<void> sawLast_;
 };
 
-platform::EventTapRequest request(CGEventTapLocation where, CGEventTapPlacement placement, bool listenOnly) {
-  platform::EventTapRequest r;
-  r.location = where;
-  r.placement = placement;
-  r.listenOnly = listenOnly;
-  r.mask = CGEventMaskBit(kCGEventKeyDown);
-  return r;
-}
-
 bool listsWindow(host::RemoteMac& mac, std::uint32_t number) {
   auto list = mac.windowServer->windowList();
   return std::any_of(list.begin(), list.end(), [&](const platform::WindowEntry& w) { return w.number == number; });
@@ -96,14 +81,13 @@ bool listsWindow(host::RemoteMac& mac, std::uint32_t number) {
 class HostThreadsTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(server.said, "ready");
-    first = attach(home.socket());
+    ASSERT_NO_FATAL_FAILURE(stage.start());
     second = attach(home.socket());
-    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(second);
   }
-  Home home;
-  HostProcess server{home.path};
-  std::unique_ptr<host::RemoteMac> first;
+  AttachedHost stage;
+  const Home& home = stage.home;
+  std::unique_ptr<host::RemoteMac>& first = stage.mac;
   std::unique_ptr<host::RemoteMac> second;
 };
 
@@ -116,7 +100,7 @@ TEST_F(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
   // The switcher consumes ⌘⇥ at the HID level and passes everything else.
   std::promise<CGEvent> tabSeen;
   auto tap = switcher->windowServer->createEventTap(
-      request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+      keyDownTap(kCGHIDEventTap, kCGHeadInsertEventTap, false),
       [&](CGEventType type, CGEvent event, platform::EventTapReply reply) {
         if (type == kCGEventKeyDown && codeOf(event) == kTab && (event.flags & kCGEventFlagMaskCommand)) {
           tabSeen.set_value(event);
@@ -127,7 +111,7 @@ TEST_F(HostThreadsTest, AKeyPostedByOneProgramRunsThroughAnothersTap) {
       });
   ASSERT_TRUE(tap);
   Listener after(kA);
-  ASSERT_TRUE(poster->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+  ASSERT_TRUE(poster->windowServer->createEventTap(keyDownTap(kCGSessionEventTap, kCGTailAppendEventTap, true),
                                                    after.handler()));
 
   poster->windowServer->postEvent(kCGHIDEventTap, key(kTab, kCGEventFlagMaskCommand));
@@ -151,7 +135,7 @@ TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
   dying->windowServer->orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
   EXPECT_TRUE(listsWindow(*other, window)) << "another program sees the panel";
   // A tap that swallows every key, and never will again once its program is gone.
-  ASSERT_TRUE(dying->windowServer->createEventTap(request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+  ASSERT_TRUE(dying->windowServer->createEventTap(keyDownTap(kCGHIDEventTap, kCGHeadInsertEventTap, false),
                                                   [](CGEventType, CGEvent, platform::EventTapReply reply) {
                                                     reply(std::nullopt);
                                                   }));
@@ -160,7 +144,7 @@ TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
   EXPECT_TRUE(eventually([&] { return !listsWindow(*other, window); })) << "no stale panel";
 
   Listener listener(kB);
-  ASSERT_TRUE(other->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+  ASSERT_TRUE(other->windowServer->createEventTap(keyDownTap(kCGSessionEventTap, kCGTailAppendEventTap, true),
                                                   listener.handler()));
   other->windowServer->postEvent(kCGHIDEventTap, key(kB));
   listener.waitForLast();  // no tap holds the key any more
@@ -173,7 +157,7 @@ TEST_F(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
   std::promise<void> toldDisabled;
   std::mutex mutex;
   std::vector<platform::EventTapReply> held;  // never answered while the tap hangs
-  auto tap = hung->windowServer->createEventTap(request(kCGHIDEventTap, kCGHeadInsertEventTap, false),
+  auto tap = hung->windowServer->createEventTap(keyDownTap(kCGHIDEventTap, kCGHeadInsertEventTap, false),
                                                 [&](CGEventType type, CGEvent, platform::EventTapReply reply) {
                                                   std::lock_guard lock(mutex);
                                                   if (type == kCGEventTapDisabledByTimeout) {
@@ -184,7 +168,7 @@ TEST_F(HostThreadsTest, AHungTapIsDisabledAfterTheTimeoutAndTheEventGoesOn) {
                                                 });
   ASSERT_TRUE(tap);
   Listener after(kB);
-  ASSERT_TRUE(poster->windowServer->createEventTap(request(kCGSessionEventTap, kCGTailAppendEventTap, true),
+  ASSERT_TRUE(poster->windowServer->createEventTap(keyDownTap(kCGSessionEventTap, kCGTailAppendEventTap, true),
                                                    after.handler()));
   poster->windowServer->postEvent(kCGHIDEventTap, key(kA));
   poster->windowServer->postEvent(kCGHIDEventTap, key(kB));

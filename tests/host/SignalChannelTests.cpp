@@ -24,18 +24,12 @@ void switchFromHandler(int) {
   }
 }
 
-bool hotKeysAre(host::RemoteMac& mac, bool on) {
-  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({on, on});
-}
-
 }  // namespace
 
 TEST(SignalChannel, TheHotKeySwitchOfASignalHandlerAlwaysReachesTheHostWhateverElseIsBeingWritten) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  auto mac = attach(home.socket());
-  ASSERT_TRUE(mac);
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  auto& mac = stage.mac;
   gSwitch = reinterpret_cast<SLSSetSymbolicHotKeyEnabled_t*>(
       mac->system->symbol(kSkyLightPath, "SLSSetSymbolicHotKeyEnabled"));
   ASSERT_TRUE(gSwitch.load());

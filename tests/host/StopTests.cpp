@@ -34,10 +34,6 @@ int ended(ProgramProcess& program) {
   return status;
 }
 
-bool hotKeysOn(host::RemoteMac& mac) {
-  return mac.connection->call("hotKeysEnabled") == nlohmann::json::array({true, true});
-}
-
 /// Switches as a user does: ⌘⇥, ⌘ held until the switcher shows on some display, then let
 /// go. Pressed again when the program's tap lost a key to a time-out. False when nothing
 /// switched.
@@ -62,24 +58,14 @@ bool switchApps(host::RemoteMac& mac, std::int32_t program, const std::string& l
 
 /// A program started, switched with, and stopped by `signal`: what went wrong, or nothing.
 std::string stopRightAfterASwitch(int signal) {
-  Home home;
-  HostProcess host(home.path);
-  if (host.said != "ready") return "the host did not start: " + host.said;
-  ProgramProcess program(home.path);
-  if (!within([&] { return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos; }))
-    return "the program did not launch: " + fileText(program.output);
-  auto driver = host::RemoteMac::attach(home.socket());
-  if (!std::holds_alternative<std::unique_ptr<host::RemoteMac>>(driver)) return "cannot attach";
-  host::RemoteMac& mac = *std::get<std::unique_ptr<host::RemoteMac>>(driver);
-  if (!within([&] { return !hotKeysOn(mac); })) return "the program never took ⌘⇥";
-  const std::string log = home.path + "/Library/Logs/Trelliq.log";
+  ProgramOnHost stage;
+  if (auto why = stage.start(); !why.empty()) return why;
+  host::RemoteMac& mac = *stage.driver;
+  ProgramProcess& program = *stage.program;
+  const std::string log = stage.log();
   // The program in the world: the copy of this one's bundle that is not this one.
-  const std::int32_t self = mac.windowServer->ownProcessIdentifier();
-  const auto selfInfo = mac.windowServer->application(self);
-  if (!selfInfo) return "this attachment is no process of the world";
-  std::int32_t pid = 0;
-  for (const auto& app : mac.windowServer->runningApplications())
-    if (app.pid != self && app.bundleIdentifier == selfInfo->bundleIdentifier) pid = app.pid;
+  const std::int32_t pid = stage.copyOtherThan();
+  if (pid == 0) return "the program is no process of the world";
   if (!switchApps(mac, pid, log))
     return "nothing switched; the program's log:\n" + fileText(log) + "\nits output:\n" + fileText(program.output);
 
@@ -90,11 +76,11 @@ std::string stopRightAfterASwitch(int signal) {
            fileText(program.output);
   }
   if (!within([&] { return hotKeysOn(mac); })) return "⌘⇥ stayed off after a stop by signal " + std::to_string(signal);
-  std::get<std::unique_ptr<host::RemoteMac>>(driver).reset();
-  host.stop();
-  host.wait();
+  stage.driver.reset();
+  stage.host->stop();
+  stage.host->wait();
   // A frame cut short, or anything else the host could not read, is a line of its log.
-  const std::string hostLog = host.errors();
+  const std::string hostLog = stage.host->errors();
   if (hostLog.find("connection closed") != std::string::npos) return "the host read a broken message: " + hostLog;
   return "";
 }
@@ -129,21 +115,15 @@ TEST(Stops, EveryStopBySigtermOrSigintRightAfterASwitchEndsCleanlyAndGivesTheSys
 }
 
 TEST(Stops, AStoppedHostHoldsUpTheProgramsStopASecondAtMost) {
-  Home home;
-  HostProcess host(home.path);
-  ASSERT_EQ(host.said, "ready");
-  ProgramProcess program(home.path);
-  ASSERT_TRUE(within([&] {
-    return fileText(home.path + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
-  })) << fileText(program.output);
-  auto driver = attach(home.socket());
-  ASSERT_TRUE(driver);
-  ASSERT_TRUE(within([&] { return !hotKeysOn(*driver); }));
+  ProgramOnHost stage;
+  ASSERT_EQ(stage.start(), "");
+  ProgramProcess& program = *stage.program;
+  auto& driver = stage.driver;
 
-  host.stop(SIGSTOP);
+  stage.host->stop(SIGSTOP);
   ::kill(program.pid, SIGTERM);
   const int status = ended(program);
-  host.stop(SIGCONT);
+  stage.host->stop(SIGCONT);
   ASSERT_TRUE(WIFEXITED(status)) << "the program did not end while its host was stopped";
   EXPECT_EQ(WEXITSTATUS(status), 0) << fileText(program.output);
   EXPECT_TRUE(within([&] { return hotKeysOn(*driver); })) << "⌘⇥ came back once the host went on";

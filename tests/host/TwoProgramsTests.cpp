@@ -115,41 +115,24 @@ std::string deskWith(const std::string& folder, const nlohmann::json& permission
 // as a second program that acts as the user and looks on.
 class TwoProgramsTest : public testing::Test {
  protected:
+  using Onlooker = ProgramOnHost::Onlooker;
   /// Starts the host (with `hostArguments`) and the program (with `programArguments`),
-  /// waits until the program has launched, and attaches this test.
+  /// waits until the program has launched, and attaches this test unless told not to.
   void startCopies(std::vector<std::string> hostArguments = {}, std::vector<std::string> programArguments = {},
-                   bool look = true) {
-    host.emplace(home.path, std::move(hostArguments));
-    ASSERT_EQ(host->said, "ready");
-    menuBar.emplace(home.path, std::move(programArguments));
-    ASSERT_TRUE(eventually([&] { return fileText(log()).find("launched") != std::string::npos; }))
-        << fileText(menuBar->output) << host->errors();
-    if (!look) return;
-    driver = attach(home.socket());
-    ASSERT_TRUE(driver);
-    program = copyOtherThan(0);
+                   Onlooker onlooker = Onlooker::attached) {
+    ASSERT_EQ(stage.start(std::move(hostArguments), std::move(programArguments), onlooker), "");
+    if (onlooker == Onlooker::none) return;
+    program = stage.copyOtherThan();
     ASSERT_NE(program, 0) << "the program is no process of the world";
-    // Its tap runs once it has taken ⌘⇥ from the system (a loaded machine starts it late).
-    ASSERT_TRUE(eventually([&] { return !hotKeysOn(); }, std::chrono::seconds(120))) << fileText(log());
   }
-  /// The process of the world with this program's bundle that is neither this test nor
-  /// `other`; 0 when there is none.
-  std::int32_t copyOtherThan(std::int32_t other) const {
-    const std::int32_t self = driver->windowServer->ownProcessIdentifier();
-    const auto selfInfo = driver->windowServer->application(self);
-    if (!selfInfo) return 0;
-    for (const auto& app : driver->windowServer->runningApplications()) {
-      if (app.pid != self && app.pid != other && app.bundleIdentifier == selfInfo->bundleIdentifier) return app.pid;
-    }
-    return 0;
-  }
-  std::string log() const { return home.path + "/Library/Logs/Trelliq.log"; }
-  bool hotKeysOn() const { return driver->connection->call("hotKeysEnabled") == nlohmann::json::array({true, true}); }
+  std::string log() const { return stage.log(); }
+  bool hotKeysOn() const { return ::hotKeysOn(*driver); }
 
-  Home home;
-  std::optional<HostProcess> host;
-  std::optional<ProgramProcess> menuBar;
-  std::unique_ptr<host::RemoteMac> driver;
+  ProgramOnHost stage;
+  Home& home = stage.home;
+  std::optional<HostProcess>& host = stage.host;
+  std::optional<ProgramProcess>& menuBar = stage.program;
+  std::unique_ptr<host::RemoteMac>& driver = stage.driver;
   std::int32_t program = 0;
 };
 
@@ -220,7 +203,7 @@ TEST_F(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheS
 }
 
 TEST_F(TwoProgramsTest, WhenTheHostGoesAwayTheProgramSaysSoAndEndsNonZero) {
-  ASSERT_NO_FATAL_FAILURE(startCopies({}, {}, false));
+  ASSERT_NO_FATAL_FAILURE(startCopies({}, {}, Onlooker::none));
   host->stop(SIGKILL);
   host->wait();
   const auto status = menuBar->wait();  // it ends by itself; nothing hangs
