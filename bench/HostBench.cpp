@@ -50,8 +50,8 @@ BENCHMARK(PortRoundTrip)->Name("PortRoundTrip/inProcess")->Setup(servedInProcess
 BENCHMARK(PortRoundTrip)->Name("PortRoundTrip/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMicrosecond);
 
 // A capture of one window at its size, and a picture of the first display at its pixels,
-// as the switcher's thumbnails and a screenshot take them: pictures cross the socket (or,
-// when large, shared memory beside it) attached.
+// as the switcher's thumbnails and a screenshot take them: attached, the pixels travel in
+// shared memory beside the reply.
 void WindowCapture(benchmark::State& state) {
   const auto windows = platform::windowServer().windowList();
   const auto first = std::find_if(windows.begin(), windows.end(), [](const platform::WindowEntry& w) {

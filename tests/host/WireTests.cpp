@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <cstdio>
+#include <fstream>
 #include <random>
+#include <string>
 
 #include "platform/host/PictureMemory.h"
 #include "platform/host/Wire.h"
@@ -24,6 +28,18 @@ Message sample(std::uint64_t id) {
   m.method = "windowList";
   m.body = {{"number", id}, {"title", "Start Page \u2013 Lumen"}, {"bytes", nlohmann::json::binary({1, 2, 3})}};
   return m;
+}
+
+/// Whether `address` lies in a mapping of a memfd named `name`.
+bool inMemoryNamed(const void* address, const std::string& name) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  for (std::string line; std::getline(maps, line);) {
+    unsigned long from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx", &from, &to) == 2 && at >= from && at < to)
+      return line.find("/memfd:" + name) != std::string::npos;
+  }
+  return false;
 }
 
 std::vector<std::uint8_t> header(std::uint32_t length, std::uint16_t version, std::uint8_t reserved = 0) {
@@ -216,4 +232,27 @@ TEST(WireTest, APictureInSharedMemoryIsReadOnlyWhenItsSizeIsThePictures) {
   host::wire::takePixelsFromMemory(fits, &memory);
   ASSERT_TRUE(fits.contains("px"));
   EXPECT_EQ(fits["px"].get_binary().size(), 16u) << "a picture the memory holds is read";
+}
+
+TEST(WireTest, ACapturedPictureTravelsInSealedMemoryAndIsReadWhereItLies) {
+  QImage drawn(3, 2, QImage::Format_ARGB32_Premultiplied);
+  drawn.fill(0xff336699);
+  drawn.setPixel(2, 1, 0xffff0000);
+  std::shared_ptr<host::wire::Descriptor> memory;
+  const auto body = host::wire::pictureInMemory(std::make_shared<const CGImage>(drawn), memory);
+  ASSERT_TRUE(memory);
+  EXPECT_FALSE(body.contains("px")) << "the pixels are not in the message";
+  const CGImageRef picture = host::wire::pictureFrom(body, memory.get());
+  memory.reset();  // the picture keeps its pixels mapped
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->pixel(0, 0), 0xff336699u);
+  EXPECT_EQ(picture->pixel(2, 1), 0xffff0000u);
+  EXPECT_TRUE(inMemoryNamed(picture->qimage().constBits(), "trelliq-picture")) << "read where it lies, not copied";
+
+  // Memory its sender could still write is no picture to keep.
+  const int fd = ::memfd_create("open", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  ASSERT_EQ(::ftruncate(fd, 24), 0);
+  ASSERT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+  const host::wire::Descriptor writable(fd);
+  EXPECT_THROW(host::wire::pictureFrom(body, &writable), host::wire::BadValue);
 }

@@ -808,9 +808,13 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client->pid) acting.emplace(client->pid);
   try {
-    reply.body = call(client, message.method, message.body, message.descriptor.get());
-    // A large picture (a display at scale 2) goes beside the reply, in shared memory.
-    reply.descriptor = wire::movePixelsToMemory(reply.body);
+    if (auto picture = capture(message.method, message.body)) {
+      reply.body = wire::pictureInMemory(*picture, reply.descriptor);
+    } else {
+      reply.body = call(client, message.method, message.body, message.descriptor.get());
+      // A large picture (a display at scale 2) goes beside the reply, in shared memory.
+      reply.descriptor = wire::movePixelsToMemory(reply.body);
+    }
   } catch (const std::exception& e) {
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();
@@ -818,6 +822,17 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   // Behind every push made before it, so a program that has its answer has those too; an
   // answer is what the program asked for, and never counts as left unread.
   client->channel->post(reply, false);
+}
+
+std::optional<CGImageRef> Host::capture(const std::string& m, const json& v) {
+  if (m == "captureDisplay") {
+    return world_.captureDisplay(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"),
+                                 field<bool>(v, "cursor"));
+  }
+  if (m == "captureWindowPicture") {
+    return server_.captureWindowPicture(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"));
+  }
+  return std::nullopt;
 }
 
 json Host::call(const std::shared_ptr<Client>& client, const std::string& m, const json& v,
@@ -875,10 +890,6 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     json a = json::array();
     for (const auto& d : *displays) a.push_back(json::array({d.displayID, d.width, d.height}));
     return a;
-  }
-  if (m == "captureDisplay") {
-    return wire::encode(world_.captureDisplay(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"),
-                                              field<bool>(v, "cursor")));
   }
   // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
   if (m == "screenAttach") return true;  // the screen says what it is (see settleRole)
@@ -1181,9 +1192,6 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return nullptr;
   }
   if (m == "shareableWindows") return wire::encode(ws.shareableWindows(read<bool>(v)));
-  if (m == "captureWindowPicture") {
-    return wire::encode(ws.captureWindowPicture(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h")));
-  }
   if (m == "addServiceMatching") {
     const auto key = field<std::uint64_t>(v, "key");
     auto iterator = ws.addServiceMatching(field<std::string>(v, "class"), [weak, key] {

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Image.h"
 #include "platform/host/Channel.h"
 #include "platform/host/HostLog.h"
 
@@ -119,6 +120,10 @@ class Host {
   void installListeners();
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
                       wire::Descriptor* descriptor);
+  /// The picture a capture request asks for (null when there is none), which goes back in
+  /// shared memory; nothing for any other request. Throws BadValue for a malformed one.
+  /// A lane's thread.
+  std::optional<CGImageRef> capture(const std::string& method, const nlohmann::json& v);
 
   /// Lets the world's callbacks into the host while it lives, and lets its destructor wait
   /// for those already in: the world calls them outside its own locks, from its threads.

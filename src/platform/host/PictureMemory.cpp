@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QImage>
 #include <cstring>
+#include <utility>
 
 #include "platform/Geometry.h"
 #include "platform/host/WireValues.h"
@@ -54,17 +56,20 @@ std::shared_ptr<Descriptor> movePixelsToMemory(nlohmann::json& body) {
   return memory;
 }
 
-void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor) {
-  nlohmann::json* picture = pictureIn(body);
-  if (!picture || !picture->contains("shm")) return;
-  const auto size = (*picture)["shm"];
-  if (!size.is_number_unsigned()) throw BadValue("a picture in shared memory without its size");
-  const std::size_t bytes = size.get<std::size_t>();
-  // Checked before a byte is mapped or copied: the memory may be far larger than any picture
-  // (a sealed sparse file), and what is copied must be the picture its size says.
+namespace {
+
+/// The picture's size in bytes when `descriptor` holds a sealed memory of at least that
+/// many, with `seals` among its seals; throws BadValue otherwise. Checked before a byte is
+/// mapped: the memory may be far larger than any picture (a sealed sparse file), and what
+/// is read must be the picture its size says.
+std::size_t checkedMemory(const nlohmann::json& picture, const Descriptor* descriptor, int seals) {
+  const auto size = picture.find("shm");
+  if (size == picture.end() || !size->is_number_unsigned())
+    throw BadValue("a picture in shared memory without its size");
+  const std::size_t bytes = size->get<std::size_t>();
   const auto side = [&](const char* key) {
-    const auto it = picture->find(key);
-    return it != picture->end() && it->is_number_integer() ? it->get<std::int64_t>() : std::int64_t{-1};
+    const auto it = picture.find(key);
+    return it != picture.end() && it->is_number_integer() ? it->get<std::int64_t>() : std::int64_t{-1};
   };
   const std::int64_t w = side("w"), h = side("h");
   if (w < 0 || h < 0 || w > platform::kMaxPictureSide || h > platform::kMaxPictureSide ||
@@ -72,16 +77,78 @@ void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor) {
     throw BadValue("a picture in shared memory whose size does not match its pixels");
   }
   if (!descriptor || descriptor->get() < 0) throw BadValue("a picture in shared memory that did not come");
-  const int fd = descriptor->get();
   struct stat info {};
-  const int seals = ::fcntl(fd, F_GET_SEALS);
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || seals < 0 || !(seals & F_SEAL_SHRINK) ||
+  const int held = ::fcntl(descriptor->get(), F_GET_SEALS);
+  if (::fstat(descriptor->get(), &info) != 0 || !S_ISREG(info.st_mode) || held < 0 || (held & seals) != seals ||
       static_cast<std::size_t>(info.st_size) < bytes) {
     throw BadValue("a picture's shared memory that does not hold it");
   }
+  return bytes;
+}
+
+void unmapPicture(void* info) {
+  auto* mapping = static_cast<std::pair<void*, std::size_t>*>(info);
+  ::munmap(mapping->first, mapping->second);
+  delete mapping;
+}
+
+}  // namespace
+
+nlohmann::json pictureInMemory(const CGImageRef& picture, std::shared_ptr<Descriptor>& memory) {
+  if (!picture) return nullptr;
+  const QImage& original = picture->qimage();
+  // Captures come in one of the two formats whose bytes are premultiplied ARGB already
+  // (opaque ones with an alpha of 0xFF): those are written as they are.
+  const bool opaque = original.format() == QImage::Format_RGB32;
+  const QImage image = opaque || original.format() == QImage::Format_ARGB32_Premultiplied
+                           ? original
+                           : original.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const std::size_t row = static_cast<std::size_t>(image.width()) * 4;
+  const std::size_t bytes = row * static_cast<std::size_t>(image.height());
+  if (bytes == 0) return encode(picture);
+  auto made = std::make_shared<Descriptor>(::memfd_create("trelliq-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  bool written = made->get() >= 0;
+  if (written && static_cast<std::size_t>(image.bytesPerLine()) == row) {
+    written = writeAll(made->get(), image.constBits(), bytes);
+  } else {
+    for (int y = 0; written && y < image.height(); ++y) written = writeAll(made->get(), image.constScanLine(y), row);
+  }
+  // Sealed whole: the program keeps it mapped as the picture, which nothing may change.
+  if (!written || ::fcntl(made->get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+    return encode(picture);
+  memory = std::move(made);
+  nlohmann::json body = {{"w", image.width()}, {"h", image.height()}, {"shm", bytes}};
+  if (opaque) body["opaque"] = true;
+  return body;
+}
+
+CGImageRef pictureFrom(const nlohmann::json& body, const Descriptor* memory) {
+  if (!body.is_object() || !body.contains("shm")) {
+    CGImageRef picture;
+    decode(body, picture);
+    return picture;
+  }
+  const std::size_t bytes = checkedMemory(body, memory, F_SEAL_SHRINK | F_SEAL_WRITE);
+  if (bytes == 0) return CGImage::empty();
+  void* mapped = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, memory->get(), 0);
+  if (mapped == MAP_FAILED) throw BadValue("a picture's shared memory that cannot be mapped");
+  const int w = body["w"].get<int>(), h = body["h"].get<int>();
+  // The picture reads the mapping itself; a change to it (there is none: it is read-only)
+  // would take a copy first. The mapping goes with the picture's last copy.
+  const bool opaque = body.value("opaque", false);
+  const QImage image(static_cast<const uchar*>(mapped), w, h, static_cast<qsizetype>(w) * 4,
+                     opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied, &unmapPicture,
+                     new std::pair<void*, std::size_t>(mapped, bytes));
+  return std::make_shared<const CGImage>(image);
+}
+
+void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor) {
+  nlohmann::json* picture = pictureIn(body);
+  if (!picture || !picture->contains("shm")) return;
+  const std::size_t bytes = checkedMemory(*picture, descriptor, F_SEAL_SHRINK);
   nlohmann::json::binary_t pixels;
   if (bytes > 0) {
-    void* mapped = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, descriptor->get(), 0);
     if (mapped == MAP_FAILED) throw BadValue("a picture's shared memory that cannot be mapped");
     const auto* from = static_cast<const std::uint8_t*>(mapped);
     pixels.assign(from, from + bytes);

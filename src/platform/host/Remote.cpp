@@ -157,14 +157,6 @@ void Connection::received(wire::Message message) {
     channel_->close();
     return;
   }
-  if (message.kind == wire::Kind::reply) {
-    try {
-      wire::takePixelsFromMemory(message.body, message.descriptor.get());
-    } catch (const std::exception& e) {  // a bad value, or no memory for a copy
-      std::cerr << "trelliq: a picture from the world host could not be read: " << e.what() << "\n";
-      message.body = nullptr;
-    }
-  }
   {
     std::lock_guard lock(mutex_);
     auto it = pending_.find(message.id);
@@ -174,6 +166,7 @@ void Connection::received(wire::Message message) {
                 << (message.body.is_string() ? message.body.get<std::string>() : message.body.dump()) << "\n";
     } else {
       it->second.value = std::move(message.body);
+      it->second.memory = std::move(message.descriptor);
     }
     it->second.done = true;
   }
@@ -231,6 +224,33 @@ std::uint32_t threadLane() {
 }  // namespace
 
 std::optional<json> Connection::call(const std::string& method, json body, CallOptions options) {
+  std::shared_ptr<wire::Descriptor> memory;
+  auto value = exchange(method, std::move(body), options, memory);
+  if (value && memory) {
+    try {
+      wire::takePixelsFromMemory(*value, memory.get());
+    } catch (const std::exception& e) {  // a bad value, or no memory for a copy
+      std::cerr << "trelliq: a picture from the world host could not be read: " << e.what() << "\n";
+      value = nullptr;
+    }
+  }
+  return value;
+}
+
+CGImageRef Connection::callForPicture(const std::string& method, json body) {
+  std::shared_ptr<wire::Descriptor> memory;
+  const auto value = exchange(method, std::move(body), {}, memory);
+  if (!value) return nullptr;
+  try {
+    return wire::pictureFrom(*value, memory.get());
+  } catch (const std::exception& e) {
+    std::cerr << "trelliq: a picture from the world host could not be read: " << e.what() << "\n";
+    return nullptr;
+  }
+}
+
+std::optional<json> Connection::exchange(const std::string& method, json body, const CallOptions& options,
+                                         std::shared_ptr<wire::Descriptor>& memory) {
   calls_.fetch_add(1, std::memory_order_relaxed);
   std::uint64_t id = 0;
   {
@@ -282,6 +302,7 @@ std::optional<json> Connection::call(const std::string& method, json body, CallO
     return std::nullopt;
   }
   std::optional<json> value = std::move(pending_[id].value);
+  memory = std::move(pending_[id].memory);
   pending_.erase(id);
   return value;
 }
@@ -640,9 +661,8 @@ std::optional<std::vector<platform::SystemPort::ShareableDisplay>> RemoteSystem:
 }
 CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) {
   platform::OwnWindowSurface::publishAll();
-  return answerAs<CGImageRef>(
-      connection_->call("captureDisplay", {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}}),
-      nullptr);
+  return connection_->callForPicture("captureDisplay",
+                                     {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}});
 }
 bool RemoteSystem::libraryExists(const std::string& path) { return answerAs(kept("libraryExists", path), false); }
 bool RemoteSystem::glassEffectViewResponds(const std::string& selector) {
@@ -1034,8 +1054,7 @@ std::optional<std::vector<platform::ShareableWindow>> RemoteWindowServer::sharea
 }
 CGImageRef RemoteWindowServer::captureWindowPicture(std::uint32_t windowID, int width, int height) {
   platform::OwnWindowSurface::publishAll();
-  return answerAs<CGImageRef>(connection_->call("captureWindowPicture", {{"id", windowID}, {"w", width}, {"h", height}}),
-                              nullptr);
+  return connection_->callForPicture("captureWindowPicture", {{"id", windowID}, {"w", width}, {"h", height}});
 }
 std::optional<std::uint32_t> RemoteWindowServer::addServiceMatching(const std::string& className,
                                                                     std::function<void()> arrived) {

@@ -56,6 +56,10 @@ class Connection {
   /// at most kStopPatience after a stop signal arrived.
   std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr,
                                      CallOptions options = {});
+  /// As call, for a request answered by a picture: the picture (its pixels in the shared
+  /// memory the host wrote them to, mapped, never copied), or null when there is none, the
+  /// host is gone or the answer cannot be read.
+  CGImageRef callForPicture(const std::string& method, nlohmann::json body);
   /// How many questions went to the host so far (each a round trip).
   std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
   /// Sends without waiting for the answer (the host still answers in order).
@@ -88,6 +92,10 @@ class Connection {
 
  private:
   explicit Connection(int fd);
+  /// Sends one request and waits for its answer, as call says; `memory` gets what came
+  /// beside the answer.
+  std::optional<nlohmann::json> exchange(const std::string& method, nlohmann::json body, const CallOptions& options,
+                                         std::shared_ptr<wire::Descriptor>& memory);
   void received(wire::Message message);
   void lost(const std::string& why);
   void pushLoop();
@@ -99,6 +107,7 @@ class Connection {
   struct Slot {
     bool done = false;
     std::optional<nlohmann::json> value;
+    std::shared_ptr<wire::Descriptor> memory;  // shared memory that came beside the answer
   };
   std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;
