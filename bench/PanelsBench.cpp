@@ -234,7 +234,7 @@ void PanelsPictures(benchmark::State& state) {
     return;
   }
   std::size_t shownPanels = 0;
-  for (const trelliq::Switcher::DisplayPanel& p : stage.switcher->panels) shownPanels += p.window->isVisible();
+  for (const trelliq::DisplayPanel& p : stage.switcher->panels()) shownPanels += p.window->isVisible();
   Cost total;
   long layouts = 0;
   int seed = 0;

@@ -177,13 +177,13 @@ class Stage {
   Cost paint() {
     const Cost cost = timed([] { platform::OwnWindowSurface::publishAll(); });
     if (keepPictures) {
-      for (trelliq::Switcher::DisplayPanel& p : switcher->panels) keepPicture(*p.window);
-      keepPicture(switcher->previewPanel());
+      for (const trelliq::DisplayPanel& p : switcher->panels()) keepPicture(*p.window);
+      keepPicture(switcher->preview().window());
     }
     return cost;
   }
   bool animating() const {
-    for (const trelliq::Switcher::DisplayPanel& p : switcher->panels) {
+    for (const trelliq::DisplayPanel& p : switcher->panels()) {
       const auto* view = dynamic_cast<const trelliq::views::DisplayPanelView*>(p.window->contentView());
       if (view && p.window->isVisible() && view->animator().isAnimating()) return true;
     }

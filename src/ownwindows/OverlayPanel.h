@@ -16,6 +16,12 @@ inline constexpr NSWindowCollectionBehavior behavior =
     NSWindowCollectionBehaviorCanJoinAllSpaces | NSWindowCollectionBehaviorStationary |
     NSWindowCollectionBehaviorIgnoresCycle | NSWindowCollectionBehaviorFullScreenAuxiliary;
 
+// Their levels: backdrops under the ghost, the ghost under the panels (display panels
+// and preview), all of them above ordinary windows.
+inline constexpr NSWindowLevel backdropLevel = 2, ghostLevel = 3, panelLevel = 101;
+/// Borderless, non-activating.
+inline constexpr NSWindowStyleMask style = NSWindowStyleMaskNonactivatingPanel;
+
 /// 0xAARRGGBB black at the given alpha.
 inline std::uint32_t black(double alpha) { return static_cast<std::uint32_t>(std::lround(alpha * 255)) << 24; }
 

@@ -9,7 +9,7 @@
 #include "platform/AppKitWindows.h"
 #include "platform/AppKitWorkspace.h"
 #include "selftest/Toolkit.h"
-#include "switcher/Switcher.h"
+#include "switcher/SwitchPerformer.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
 #include "workspace/WorkspaceTypes.h"
@@ -182,7 +182,7 @@ int FocusModes::desktopFocusTest(const std::string& out) {
   std::vector<std::string> lines{"before: " + desktopState()};
   // Without any screen there is no desktop to focus, and the report says nothing of one.
   if (screen) {
-    lines.push_back("focusDesktop(" + screen->localizedName() + "): " + Toolkit::text(Switcher::focusDesktop(*screen)));
+    lines.push_back("focusDesktop(" + screen->localizedName() + "): " + Toolkit::text(SwitchPerformer::focusDesktop(*screen)));
   }
   Toolkit::pump(0.5);
   lines.push_back("after: " + desktopState());

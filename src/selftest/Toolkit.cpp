@@ -29,6 +29,7 @@
 #include "settings/Diagnostics.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
+#include "workspace/SpaceList.h"
 #include "workspace/SpaceSwipe.h"
 
 namespace trelliq {
@@ -381,14 +382,7 @@ Toolkit::Shots Toolkit::debugScreenshot(const std::string& path) {
 
 // ---- Reports ----------------------------------------------------------------------------
 
-std::string Toolkit::list(const std::vector<std::int64_t>& values) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += std::to_string(values[i]);
-  }
-  return text + "]";
-}
+std::string Toolkit::list(const std::vector<std::int64_t>& values) { return spaceListText(values); }
 
 std::optional<std::string> Toolkit::variable(const char* name) {
   const char* value = std::getenv(name);

@@ -108,9 +108,9 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   switcher.model.stepCluster(1);
   switcher.active = true;
   switcher.updateHaze();
-  switcher.showPanels();
+  switcher.panels().showPanels(switcher.preview().window());
   switcher.refreshWallpapers();
-  if (Settings::showInPlace()) switcher.prebuildDestinations();
+  if (Settings::showInPlace()) switcher.ghost().prebuildDestinations();
 
   SwitcherModel& model = switcher.model;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
@@ -131,7 +131,7 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   for (const auto& [name, action] : steps) {
     action();
     Toolkit::pump(0.6);
-    lines.push_back(line(name, model, switcher.plannedSwitches()));
+    lines.push_back(line(name, model, SwitchPerformer::plannedSwitches(switcher.model, switcher.openedOn)));
     // Displays that cannot be captured give no pictures; the log still says what happened.
     if (Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
   }

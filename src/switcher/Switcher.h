@@ -18,11 +18,12 @@
 //                        opening (open, begin, warmUp, corner and gesture), commit and
 //                        cancel, pointer tracking and the opening display,
 //                        showing and refreshing, the callbacks' bodies, renaming
-//   SwitcherPanels.cpp   display panels, hit testing, click targets, the preview panel,
-//                        the panels' self-check
-//   SwitcherGhost.cpp    the ghost, backdrops, washes and haze, destination pictures
-//   SwitcherPerform.cpp  planning and performing a switch, the re-check, focusing a
-//                        desktop, full-screen asking and following
+//   SwitcherPanels.cpp   what the display panels and the preview report, hit testing,
+//                        click targets (the panels are `DisplayPanels`, the preview
+//                        `PreviewPanel`, their check `PanelSelfCheck`)
+//   SwitcherGhost.cpp    what the ghost asks (the ghost and backdrops are `Ghost`), haze
+//   SwitcherPerform.cpp  what the switch performer and the full-screen follower ask
+//                        (`SwitchPerformer`, `FullScreenFollower`), the commit's end
 
 #include <array>
 #include <atomic>
@@ -45,10 +46,15 @@
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
 #include "platform/Image.h"
+#include "switcher/DisplayPanels.h"
 #include "switcher/EventTap.h"
+#include "switcher/FullScreenFollower.h"
+#include "switcher/Ghost.h"
 #include "switcher/ModifierTaps.h"
 #include "switcher/OpenGate.h"
 #include "switcher/PanelViews.h"
+#include "switcher/PreviewPanel.h"
+#include "switcher/SwitchPerformer.h"
 #include "switcher/SwitcherPanel.h"
 #include "switcher/SwitcherTiming.h"
 #include "switcher/model/KeyDecision.h"
@@ -74,56 +80,9 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   using ClickTarget = trelliq::ClickTarget;
   using OpenState = trelliq::OpenState;
 
-  /// One planned activation.
-  struct Switch {
-    /// Raise this window of this app.
-    struct Window {
-      AppInfo app;
-      WindowInfo window;
-    };
-    /// Activate a windowless app and place its first new window on `screen`.
-    struct Open {
-      AppInfo app;
-      NSScreen screen;
-    };
-    /// Show the desktop of Space `space` on `screen`.
-    struct Desktop {
-      std::int64_t space = 0;
-      NSScreen screen;
-    };
-    std::variant<Window, Open, Desktop> what;
-  };
-
-  /// A glass surface over a haze layer, always placed together.
-  struct Pane {
-    /// The glass in the regular style with variant 2 where the system offers the variant,
-    /// else in the clear style (`usesGlassVariant`).
-    Pane();
-    std::unique_ptr<Layer> glass = std::make_unique<Layer>(Layer::Material::glass);
-    std::unique_ptr<Layer> haze = std::make_unique<Layer>(Layer::Material::haze);
-    /// Both layers' corner radius.
-    void setRadius(double radius);
-    /// No rect: hides both. Otherwise shows both, sets the radius and the frame (the
-    /// views animate over 0.25 s when `animated`).
-    void place(const std::optional<CGRect>& rect, double radius, bool animated);
-  };
-
-  /// One display's panel, made on demand and never removed. Members are heap-held so
-  /// views and callbacks may keep pointers to them.
-  struct DisplayPanel {
-    std::unique_ptr<SwitcherPanel> window;
-    std::unique_ptr<PanelGeometry> geometry;
-    std::unique_ptr<MouseView> mouse;
-    /// Null while no view library is installed.
-    std::unique_ptr<PanelView> view;
-  };
-
-  /// A panel of the switcher's own with picture layers: the ghost (one layer) and the
-  /// backdrops (wash, veil, destination: found by position, first and last).
-  struct LayeredPanel {
-    std::unique_ptr<NSPanel> window;
-    std::vector<std::unique_ptr<Layer>> layers;
-  };
+  using Switch = trelliq::Switch;
+  using DisplayPanel = trelliq::DisplayPanel;
+  using Pane = GlassPane;
 
   /// Where the hot-corner and multitouch watches plug in (empty until they exist).
   struct Watches {
@@ -137,15 +96,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
   /// The animation of tiles leaving the model.
   static constexpr Animation removal = Animation::removal();
-  /// Where the preview reports the picture it draws (the display panels use their index).
-  static constexpr int previewSite = -1;
+  /// The haze under the glass at the clear end of the system's tint.
   static constexpr double clearEndHaze = 0.3;
-  static constexpr double previewCornerRadius = 18;
-  static constexpr int overlayGlassVariant = GlassLook::paneVariant;
-  // Window levels.
-  static constexpr NSWindowLevel backdropLevel = 2, ghostLevel = 3, panelLevel = 101;
-  /// Borderless, non-activating.
-  static constexpr NSWindowStyleMask panelStyle = NSWindowStyleMaskNonactivatingPanel;
   static constexpr const char* finderBundleIdentifier = "com.apple.finder";
 
   // ======================================================================================
@@ -215,6 +167,17 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   const EventTap& eventTap() const { return tap_; }
   /// The presses of ⇧, ⌃ and ⌥ that may become taps. Main thread.
   ModifierTaps& modifierTaps() { return modifierTaps_; }
+  /// The display panels. Main thread.
+  DisplayPanels& panels() { return panels_; }
+  const DisplayPanels& panels() const { return panels_; }
+  /// The floating preview. Main thread.
+  PreviewPanel& preview() { return preview_; }
+  /// The ghost and the backdrops. Main thread.
+  Ghost& ghost() { return ghost_; }
+  /// Planning and performing a switch. Main thread.
+  SwitchPerformer& performer() { return performer_; }
+  /// The full-screen change under way. Main thread.
+  FullScreenFollower& fullScreen() { return fullScreen_; }
 
   // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
   void shiftDown();
@@ -364,129 +327,18 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   void resetName(const std::string& id);
 
   // ======================================================================================
-  // Panels, hit testing and click targets                               (SwitcherPanels)
+  // Haze                                                                 (SwitcherGhost)
   // ======================================================================================
 
-  /// Display `index`'s panel, making lower ones first. The reference stays valid.
-  DisplayPanel& panel(int index);
-  /// Builds one panel (called by `panel` only).
-  DisplayPanel makePanel(int index);
-  /// Frames and orders the snapshot's panels in, the rest out, and keeps them on top.
-  void showPanels();
-  /// The mouse view of `display` reports a move or a release (its own coordinates).
-  void pointer(CGPoint point, const MouseView& view, int display, bool click);
-  /// The panel content of `display` in screen coordinates; none before it is reported.
-  std::optional<CGRect> contentFrame(int display) const;
-  /// Recomputes and stores the click targets (empty unless active and shown).
-  void updateClickTargets();
-  /// Every panel's `takesKeys`.
-  void setPanelsTakeKeys(bool takesKeys);
-
-  // ======================================================================================
-  // Preview panel                                                       (SwitcherPanels)
-  // ======================================================================================
-
-  /// Shows, moves or hides the preview above the focused content, then the click targets.
-  void placePreview();
-  /// Sizes the glass and the picture to `previewImage`, or hides them.
-  void placePreviewGlass();
-  /// The picture to show and whether it is a full-screen window; none without one.
-  std::optional<std::pair<CGImageRef, bool>> previewImage() const;
-  /// The size in points the preview draws a picture of `picture`'s proportions at. Pure.
-  static CGSize previewPictureSize(CGSize picture);
-  /// Tells the model which window's picture the preview draws now, and how large.
-  void reportPreviewPicture(bool thumbnails, const CGImageRef& image);
-  // Made on first use, kept for the process.
-  SwitcherPanel& previewPanel();
-  Pane& previewPane();
-  Layer& previewPicture();
-  Layer& fullScreenBadge();
-  /// Whether a fresh system glass view answers "set_variant:"; asked once per installed
-  /// system. Any thread.
-  static bool usesGlassVariant();
-
-  // ======================================================================================
-  // Ghost, backdrops, haze, destination pictures                         (SwitcherGhost)
-  // ======================================================================================
-
-  /// Brings ghost and backdrops in line with the selection (nothing while a full-screen
-  /// change is pending).
-  void updateGhost();
-  /// Stops the ghost timer, forgets window and desktop, orders ghost and backdrops out.
-  void hideGhost();
-  /// Shows `space`'s desktop picture on `screen`'s backdrop (nothing when already shown).
-  void showDesktop(std::int64_t space, const NSScreen& screen);
-  /// Makes missing backdrops and shows those not visible (framed, washed, cleared).
-  void showBackdrops();
-  /// One capture of the ghost window on the "ghost" queue (at most one in flight).
-  void captureGhost();
-  /// Fades ghost and backdrops in or out over 0.2 s around a full-screen change.
-  void fadeGhost(bool in);
-  /// Loads `screen`'s current wallpaper into the backdrop's wash (first layer).
-  void setWash(LayeredPanel& backdrop, const NSScreen& screen);
-  /// Puts a picture (none hides) into the backdrop's destination (last layer).
-  void setDestination(CGImageRef image, LayeredPanel& backdrop);
   /// Recomputes `hazeStrength` and writes it to the model and the preview's haze.
   void updateHaze();
-  /// Shows the composed picture of the window's Space on its screen, or clears all.
-  void showDestination(std::uint32_t window);
-  /// Composes a Space's window picture once at a time; shows it if it still fits.
-  void buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen);
-  /// The same for a desktop picture.
-  void buildDesktopDestination(std::int64_t space, const NSScreen& screen);
-  /// Empties both caches and composes what the snapshot may need.
-  void prebuildDestinations();
-  /// Made on first use, kept for the process.
-  LayeredPanel& ghost();
-  /// The serial "ghost" queue (user-interactive).
-  static platform::Executor& ghostQueue();
-  /// Sets the windows' alpha to `alpha` over `duration` (end values once it has passed),
-  /// then calls `done` on the main queue.
-  void animateAlpha(const std::vector<NSWindow*>& windows, double alpha, double duration, std::function<void()> done);
 
   // ======================================================================================
-  // Panel self-check                                                    (SwitcherPanels)
+  // Switching                                                          (SwitcherPerform)
   // ======================================================================================
 
-  /// While active: logs one entry on every panel (on screen, covered, frames, Spaces).
-  void checkPanels();
-
-  // ======================================================================================
-  // Planning and performing a switch                                   (SwitcherPerform)
-  // ======================================================================================
-
-  /// What letting go would do now: empty, or one switch. Reads the model only.
-  std::vector<Switch> plannedSwitches() const;
-  /// Performs the switches one after the other (after each jump's callback), then `done`
-  /// exactly once. Logs one "switch to ..." line per switch.
-  void perform(std::vector<Switch> switches, std::function<void()> done);
-  /// 0.4 s after a switch, while no session is active: jumps again when the front window's
-  /// Space is not showing, at most `attempts` times.
-  void makeSureShowing(const AppInfo& app, const WindowInfo& window, int attempts);
   /// The commit's completion: 0.05 s later, hides the ghost unless a session is active.
   void commitDone();
-  /// Focuses the file manager's desktop window of `screen`; false when none fits.
-  static bool focusDesktop(const NSScreen& screen);
-  /// "[3, 12]": ids in brackets, comma and blank between.
-  static std::string spaceList(const std::vector<std::int64_t>& spaces);
-  /// The current Spaces, ascending.
-  static std::vector<std::int64_t> currentSpacesSorted();
-
-  // ======================================================================================
-  // Full screen                                                        (SwitcherPerform)
-  // ======================================================================================
-
-  /// Records the wish and runs `setFullScreen` on the main queue (own window) or
-  /// `fullScreenQueue`.
-  void askFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
-  /// One poll 0.2 s later; settles when the change landed or `until` passed, else polls again.
-  void followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window, double until);
-  /// Asks the app to take the window into / out of full screen; logs an AX error. Any thread.
-  static void setFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
-  /// Whether one of the window's Spaces is a full-screen Space.
-  static bool onFullScreenSpace(std::uint32_t number);
-  /// The serial "fullScreen" queue (user-interactive).
-  static platform::Executor& fullScreenQueue();
 
   // ======================================================================================
   // State
@@ -499,8 +351,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   bool changeScheduled = false;
   /// A session is running on the main thread (set by `begin`, cleared by `cancel`).
   bool active = false;
-  /// One panel per display index; only grows.
-  std::deque<DisplayPanel> panels;
   platform::Timer pointerTimer;
   std::optional<CGPoint> lastPointerLocation;
   std::optional<double> lastFn;  // seconds since 1970, as every date here
@@ -508,18 +358,11 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   std::optional<double> lastSessionEnd;
   std::optional<OpeningHints::DesktopClick> lastDesktopClick;
   double hazeStrength = 0;
-  std::vector<LayeredPanel> backdrops;
-  std::optional<std::uint32_t> ghostWindow;
-  std::optional<std::int64_t> ghostDesktop;
-  bool ghostCapturing = false;
-  platform::Timer ghostTimer;
-  std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
   /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
   std::map<std::uint32_t, CGImageRef> arrivedPictures;
   bool picturesScheduled = false;
   double picturesApplied = -1;
   bool keepingScheduled = false;
-  std::set<std::int64_t> building, buildingDesktops;
   bool shown = false;
   platform::WorkItem showWork;
   bool clusterTiles = false;
@@ -532,26 +375,41 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   int openedOn = 0;
   /// The display whose name is being edited (remembered when the edit starts).
   std::optional<int> renamingDisplay;
-  std::optional<std::uint32_t> fullScreenPending;
-  bool fullScreenAsked = false, fullScreenWanted = false;
-  int fullScreenMoves = 0;
   std::vector<NSNotificationToken> notificationTokens;
   NSNotificationToken defaultsToken;
 
  private:
   /// What the tap asks of the controller.
   EventTap::Hooks tapHooks();
+  /// What the display panels report to the controller.
+  DisplayPanels::Hooks panelHooks();
+  /// What the ghost asks of the controller.
+  Ghost::Hooks ghostHooks();
+  /// What the full-screen follower tells the controller.
+  FullScreenFollower::Hooks fullScreenHooks();
+  /// A full-screen change landed: while active, the snapshot is refreshed, the ghost fades
+  /// in and the window's picture is taken again (its transition ends 3 s later at most).
+  void fullScreenSettled(std::uint32_t window, int moves);
+  /// Shows, moves or hides the preview above the focused content, then the click targets.
+  void placePreview();
+  /// Recomputes and stores the click targets (empty unless active and shown).
+  void updateClickTargets();
+  /// The mouse view of `display` reports a move or a release (its own coordinates):
+  /// hovers, renames or selects, and a release on a tile commits.
+  void pointer(CGPoint point, const MouseView& view, int display, bool click);
+  /// While active: logs the panels' self-check.
+  void checkPanels();
 
   // Any thread, guarded inside.
   OpenGate gate_;
   EventTap tap_{gate_, tapHooks()};
   ModifierTaps modifierTaps_;
-
-  std::unique_ptr<SwitcherPanel> previewPanel_;
-  std::unique_ptr<Pane> previewPane_;
-  std::unique_ptr<Layer> previewPicture_;
-  std::unique_ptr<Layer> fullScreenBadge_;
-  std::unique_ptr<LayeredPanel> ghost_;
+  // Main thread. Declared after the model, so they go before it.
+  DisplayPanels panels_{model, panelHooks()};
+  PreviewPanel preview_{model};
+  Ghost ghost_{model, ghostHooks()};
+  SwitchPerformer performer_{[this] { return active; }};
+  FullScreenFollower fullScreen_{fullScreenHooks()};
 };
 
 }  // namespace trelliq

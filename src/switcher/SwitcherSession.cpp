@@ -159,7 +159,6 @@ Switcher::~Switcher() {
   NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
   quitWatches.clear();
   pointerTimer.invalidate();
-  ghostTimer.invalidate();
   showWork.cancel();
   if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);
 }
@@ -183,7 +182,7 @@ void Switcher::scheduleModelChanged() {
     if (!self) return;
     self->changeScheduled = false;
     if (!self->active) return;
-    self->updateGhost();
+    self->ghost_.updateGhost();
     self->placePreview();
   });
 }
@@ -267,7 +266,7 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
     model.thumbnails.set({});
   }
   refreshWallpapers();
-  if (Settings::showInPlace()) prebuildDestinations();
+  if (Settings::showInPlace()) ghost_.prebuildDestinations();
   return true;
 }
 
@@ -279,17 +278,15 @@ void Switcher::warmUp() {
     self->model.reset(Workspace::load(Settings::desktops(), false), 0);
     const std::vector<NSScreen> screens = NSScreen::screens();
     std::vector<NSWindow*> windows;
-    for (std::size_t i = 0; i < screens.size(); ++i) windows.push_back(self->panel(static_cast<int>(i)).window.get());
+    for (std::size_t i = 0; i < screens.size(); ++i)
+      windows.push_back(self->panels_.panel(static_cast<int>(i)).window.get());
     for (std::size_t i = 0; i < windows.size(); ++i) {
       windows[i]->setFrame(screens[i].frame(), false);
       windows[i]->setAlphaValue(0);
       windows[i]->orderFrontRegardless();
     }
-    self->previewPanel();
-    self->previewPane();
-    self->previewPicture();
-    self->fullScreenBadge();
-    self->ghost();
+    self->preview_.window();
+    self->ghost_.panel();
     platform::mainQueue().async([weak = self->weak(), windows] {
       auto self = weak.lock();
       if (!self) return;
@@ -331,9 +328,9 @@ void Switcher::toggleFromGesture() {
 // ---- Commit and cancel -----------------------------------------------------------------------
 
 void Switcher::commit() {
-  std::vector<Switch> plan = plannedSwitches();
+  std::vector<Switch> plan = SwitchPerformer::plannedSwitches(model, openedOn);
   cancel(Settings::instantSpaces());
-  perform(std::move(plan), [weak = weak()] {
+  performer_.perform(std::move(plan), [weak = weak()] {
     if (auto self = weak.lock()) self->commitDone();
   });
 }
@@ -356,7 +353,7 @@ void Switcher::cancel(bool keepGhost) {
   model.justNamed.set(std::nullopt);
   model.hoveredName.set(std::nullopt);
   renamingDisplay.reset();
-  setPanelsTakeKeys(false);
+  panels_.setTakesKeys(false);
 
   showWork.cancel();
   showWork = {};
@@ -365,17 +362,12 @@ void Switcher::cancel(bool keepGhost) {
   pointerTimer.invalidate();
   pointerTimer = {};
 
-  for (DisplayPanel& p : panels) {
-    if (p.window) p.window->orderOut(nullptr);
-    if (p.view) p.view->setShown(false);
-  }
-  if (previewPanel_) previewPanel_->orderOut(nullptr);
-  model.pictureKeeping.setDrawn(previewSite, {});
+  panels_.hide();
+  preview_.hide();
   if (keepGhost) {
-    ghostTimer.invalidate();
-    ghostTimer = {};
+    ghost_.stopCapturing();
   } else {
-    hideGhost();
+    ghost_.hideGhost();
   }
 }
 

@@ -143,8 +143,8 @@ Workspace Switcher::loadWorkspace() const {
 void Switcher::show() {
   if (!active) return;
   shown = true;
-  showPanels();
-  updateGhost();
+  panels_.showPanels(preview_.window());
+  ghost_.updateGhost();
   placePreview();
   platform::mainQueue().asyncAfter(SwitcherTiming::checkPanelsDelay, [weak = weak()] {
     if (auto self = weak.lock()) self->checkPanels();
@@ -214,7 +214,7 @@ void Switcher::capturePictures(const std::vector<std::uint32_t>& order, const st
   std::map<std::uint32_t, CGSize> unseen;
   for (const WindowInfo& w : model.workspace().windows()) {
     if (!w.windowID) continue;
-    const CGSize drawn = previewPictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
+    const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
     unseen[*w.windowID] = {drawn.width * scale, drawn.height * scale};
   }
   const CGSize box{Metrics::previewBox.width * scale, Metrics::previewBox.height * scale};
@@ -266,7 +266,7 @@ void Switcher::keepPictures() {
 void Switcher::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
   if (model.transitioning.count(window)) {
     // The picture of a window moving in or out of full screen waits for the move to end.
-    if (!fullScreenPending) endTransition(window, std::move(picture));
+    if (!fullScreen_.pending()) endTransition(window, std::move(picture));
     return;
   }
   // Pictures come one by one, often many in a frame: each change of the model lays out
@@ -291,7 +291,7 @@ void Switcher::applyArrivedPictures() {
       ++it;
       continue;
     }
-    if (!fullScreenPending) endTransition(it->first, it->second);
+    if (!fullScreen_.pending()) endTransition(it->first, it->second);
     it = arrived.erase(it);
   }
   if (arrived.empty()) return;
@@ -339,7 +339,7 @@ void Switcher::refreshWallpapers() {
 
 void Switcher::lookAgain(int current) {
   // An edit field or a window moving into full screen must not be rebuilt under the user.
-  if (!active || current != session || fullScreenPending || isRenaming()) return;
+  if (!active || current != session || fullScreen_.pending() || isRenaming()) return;
   Workspace fresh = loadWorkspace();
   if (fresh.shape() == model.workspace().shape()) return;
   model.animating(removal, [&] { model.refresh(std::move(fresh)); });
@@ -379,7 +379,7 @@ std::optional<AppInfo> Switcher::selectedApp() const {
 // ---- Renaming desktops -----------------------------------------------------------------------
 
 void Switcher::startRenaming(const std::string& id, int display) {
-  if (!shown || display < 0 || static_cast<std::size_t>(display) >= panels.size()) return;
+  if (!shown || display < 0 || static_cast<std::size_t>(display) >= panels_.count()) return;
   if (!model.display(display)) return;
   const auto [cluster, found] = findCluster(model.workspace(), id, display);
   if (!cluster || found != display) return;
@@ -393,7 +393,7 @@ void Switcher::startRenaming(const std::string& id, int display) {
   model.hoveredName.set(std::nullopt);
   model.nameDraft.set(label.name);
   model.renamingKey = label.key;
-  DisplayPanel& p = panel(display);
+  DisplayPanel& p = panels_.panel(display);
   p.window->setTakesKeys(true);
   p.window->makeKeyWindow();
   model.renaming.set(id);
@@ -419,7 +419,7 @@ void Switcher::finishRenaming(bool save, bool dismissing) {
   model.renaming.set(std::nullopt);
 
   if (!dismissing) {
-    setPanelsTakeKeys(false);
+    panels_.setTakesKeys(false);
     const OpenState state = gate_.openState();
     const bool holdingHeld = (tap_.lastFlags() & state.holding) == state.holding;
     gate_.unlockAfterRenaming(holdingHeld ? Holding::held : Holding::released, sessionGeneration);

@@ -15,19 +15,13 @@
 #include "switcher/Switcher.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
+#include "workspace/SpaceList.h"
 #include "workspace/SpaceSwipe.h"
 
 namespace trelliq {
 namespace {
 
 std::int32_t ownPID() { return NSRunningApplication::current().processIdentifier(); }
-
-bool onCurrentSpace(std::uint32_t window) {
-  const std::vector<std::int64_t> spaces = Private::spaces(window);
-  if (spaces.empty()) return true;  // unknown: treat as showing
-  const std::set<std::int64_t> current = Private::currentSpaces();
-  return std::any_of(spaces.begin(), spaces.end(), [&](std::int64_t s) { return current.count(s) > 0; });
-}
 
 /// One place sideways stepping can land on: a tile, or one window (or the desktop) of a
 /// whole-Space tile, with where it lies on the focused panel.
@@ -85,13 +79,13 @@ void Switcher::stepWindow(int step) {
 void Switcher::stepWindowSideways(int step) {
   const int focused = model.focused();
   const DisplayGroup* group = model.display(focused);
-  const bool hasPanel = focused >= 0 && static_cast<std::size_t>(focused) < panels.size();
+  const bool hasPanel = focused >= 0 && static_cast<std::size_t>(focused) < panels_.count();
   const Cluster* selected = group ? model.selectedCluster(focused) : nullptr;
   if (model.onTray() || !group || !hasPanel || !selected) {
     model.stepWindowAcross(step);
     return;
   }
-  const TileFrames& tiles = panels[static_cast<std::size_t>(focused)].geometry->tiles;
+  const TileFrames& tiles = panels_.at(static_cast<std::size_t>(focused)).geometry->tiles;
 
   std::vector<Stop> stops;
   for (const Cluster& cluster : group->clusters()) {
@@ -200,9 +194,9 @@ void Switcher::confirmClosed(std::uint32_t window, bool minimized, int attempts)
 
 void Switcher::toggleFullScreen(bool on) {
   const int focused = model.focused();
-  if (fullScreenPending) {
+  if (const auto pending = fullScreen_.pending()) {
     const WindowInfo* target = model.targetWindow(focused);
-    if (!target || target->windowID != fullScreenPending) return;
+    if (!target || target->windowID != pending) return;
   }
   if (model.onTray()) return;
   const Cluster* cluster = model.selectedCluster(focused);
@@ -213,27 +207,12 @@ void Switcher::toggleFullScreen(bool on) {
   const AppInfo app = *owner;
   const WindowInfo window = *target;
   const std::uint32_t number = *window.windowID;
-  const bool followingAlready = fullScreenPending.has_value();
+  const bool followingAlready = fullScreen_.pending().has_value();
 
-  ++fullScreenMoves;
-  fullScreenWanted = on;
-  fadeGhost(false);
+  fullScreen_.wish(on);
+  ghost_.fadeGhost(Ghost::Fade::out);
   model.animating(removal, [&] { model.moveFullScreen(number, on, clusterTiles); });
-  if (followingAlready) return;
-
-  fullScreenPending = number;
-  auto ask = [weakSelf = weak(), on, app, window, number] {
-    auto self = weakSelf.lock();
-    if (!self) return;
-    self->askFullScreen(on, app, window);
-    self->followFullScreen(number, app, window, platform::now() + SwitcherTiming::fullScreenWait);
-  };
-  // The app can only change a window on a showing Space: go there first.
-  if (!Private::spaces(number).empty() && !onCurrentSpace(number) &&
-      SpaceSwipe::jumpToSpaceOf(number, !Settings::instantSpaces(), [ask](bool) { ask(); })) {
-    return;
-  }
-  ask();
+  if (!followingAlready) fullScreen_.follow(app, window);
 }
 
 void Switcher::forgetShift() { modifierTaps_.forget(ModifierTaps::Modifier::shift); }

@@ -136,7 +136,7 @@ TEST_F(PanelPictureKeepingTest, OnlyWhatIsDrawnIsKeptWithoutRoomAndAPictureGiven
   ASSERT_TRUE(targetIs(first));
   const auto back = switcher->model.thumbnails().find(first);
   ASSERT_NE(back, switcher->model.thumbnails().end()) << "taken again once the preview draws it";
-  EXPECT_EQ(switcher->previewPicture().contents(), back->second);
+  EXPECT_EQ(switcher->preview().picture().contents(), back->second);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ class PanelPicturesTest : public PanelsStage {
     views_.reset();
   }
 
-  NSWindow& panelWindow(int display) { return *switcher->panels.at(static_cast<std::size_t>(display)).window; }
+  NSWindow& panelWindow(int display) { return *switcher->panels().at(static_cast<std::size_t>(display)).window; }
   // Pixels per point of the display `window` stands on.
   static double scaleOf(const NSWindow& window) {
     for (const NSScreen& screen : NSScreen::screens()) {
@@ -177,7 +177,7 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   // The panel keeps its surface between sessions, and what the last one left is gone.
   EXPECT_EQ(scene.windowServer.ownWindowSurface(number).get(), firstSurface.get());
   expectPanelLooksAsKept(0, "window-tiles");
-  expectLooksAsKept(composed(switcher->previewPanel()), "window-tiles-preview");
+  expectLooksAsKept(composed(switcher->preview().window()), "window-tiles-preview");
 }
 
 TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {

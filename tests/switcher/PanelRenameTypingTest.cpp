@@ -120,7 +120,7 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
 
   EXPECT_FALSE(switcher->model.renaming());
   EXPECT_FALSE(switcher->isRenaming());
-  EXPECT_FALSE(switcher->panels[0].window->takesKeys());
+  EXPECT_FALSE(switcher->panels().at(0).window->takesKeys());
   EXPECT_EQ(UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey), before);
   scene.clock.advance(1.5);
   ASSERT_TRUE(switcher->active) << "escape ends the edit, not the session";

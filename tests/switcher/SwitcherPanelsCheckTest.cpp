@@ -33,7 +33,7 @@ class CheckTest : public PanelsStage {
     }
     return result;
   }
-  std::uint32_t panelNumber(int i) { return static_cast<std::uint32_t>(switcher->panels[i].window->windowNumber()); }
+  std::uint32_t panelNumber(int i) { return static_cast<std::uint32_t>(switcher->panels().at(i).window->windowNumber()); }
   std::uint64_t overlaySpace() {
     for (const std::uint64_t s : scene.windowServer.spacesOfWindow(panelNumber(0))) {
       if (!scene.windowServer.space(s)->managed) return s;
@@ -97,8 +97,8 @@ TEST_F(CheckTest, WindowsAboveTheGlassAreListedAndACoveredPanelIsAProblem) {
   switcher->model.thumbnails.modify([](auto& pictures) { pictures[kDraft] = picture(1440, 900); });
   switcher->model.select(TileID::cluster(tileOf(kQuillPID, 0, 1)), 0);
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->previewPanel().isVisible());
-  ASSERT_TRUE(switcher->previewPanel().frame().intersects(*switcher->contentFrame(0))) << "it floats over the glass";
+  ASSERT_TRUE(switcher->preview().window().isVisible());
+  ASSERT_TRUE(switcher->preview().window().frame().intersects(*switcher->panels().contentFrame(0))) << "it floats over the glass";
   const std::uint32_t cover = addCover(CGRect(0, 0, 1512, 982));
   const std::uint32_t corner = addCover(CGRect(2000, 500, 300, 100));  // over the top of the wide display's glass
 
@@ -137,7 +137,7 @@ TEST_F(CheckTest, APanelLeftOnAnotherSpaceIsAProblem) {
 TEST_F(CheckTest, AFrameOffByHalfAPointIsAProblemAndClearWindowsDoNotCover) {
   holdSession();
   reportContent();
-  NSWindow& builtIn = *switcher->panels[0].window;
+  NSWindow& builtIn = *switcher->panels().at(0).window;
   builtIn.setFrame(CGRect(0.5, 0, 1512, 982), false);
   const std::uint32_t clear = addCover(CGRect(2000, 500, 300, 100), 0);
   const std::uint32_t faint = addCover(CGRect(2400, 500, 100, 100), 0.2);

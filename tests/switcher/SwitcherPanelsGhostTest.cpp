@@ -3,6 +3,7 @@
 // change, and the haze of the glass.
 
 #include "SwitcherPanelsStage.h"
+#include "SwitcherPeer.h"
 
 namespace trelliq::panels {
 namespace {
@@ -20,21 +21,21 @@ class GhostTest : public PanelsStage {
       pictures[kDocuments] = picture(720, 456);
     });
     select(tileOf(kQuillPID, 0, 1), 0);
-    ASSERT_EQ(switcher->ghostWindow, kDraft);
+    ASSERT_EQ(switcher->ghost().shownWindow(), kDraft);
   }
   void select(const std::string& tile, int display) {
     switcher->model.select(TileID::cluster(tile), display);
     scene.clock.advance(0.001);
   }
-  NSWindow& ghostWindow() { return *switcher->ghost().window; }
-  const CGImageRef& ghostPicture() { return switcher->ghost().layers.front()->contents(); }
+  NSWindow& ghostWindow() { return *switcher->ghost().panel().window; }
+  const CGImageRef& ghostPicture() { return switcher->ghost().panel().layers.front()->contents(); }
   double alphaOf(const NSWindow& window) { return served(window)->alpha; }
   /// The body colour (0xRRGGBB) in the middle of the ghost's picture.
   std::uint32_t ghostColour() {
     const CGImageRef& p = ghostPicture();
     return p ? p->pixel(p->width() / 2, p->height() / 2) & 0xFFFFFF : 0;
   }
-  Layer& destination(int backdrop) { return *switcher->backdrops.at(backdrop).layers.back(); }
+  Layer& destination(int backdrop) { return *switcher->ghost().backdropWindows().at(backdrop).layers.back(); }
 };
 
 TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
@@ -42,7 +43,7 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
   const CGRect bounds = scene.windowServer.window(kDraft)->bounds;
   EXPECT_TRUE(ghostWindow().isVisible());
   EXPECT_EQ(ghostWindow().frame(), platform::flipRect(bounds, 982));
-  EXPECT_EQ(ghostWindow().level(), Switcher::ghostLevel);
+  EXPECT_EQ(ghostWindow().level(), panelwindow::ghostLevel);
   ASSERT_TRUE(ghostPicture());
   EXPECT_NE(ghostPicture(), switcher->model.thumbnails().at(kDraft)) << "the live capture replaced the thumbnail";
 
@@ -62,20 +63,20 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
 
 TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   openOnDraft();
-  switcher->captureGhost();
-  switcher->captureGhost();
+  switcher->ghost().captureGhost();
+  switcher->ghost().captureGhost();
   EXPECT_TRUE(scene.clock.step("ghost"));
   EXPECT_FALSE(scene.clock.step("ghost")) << "one capture in flight at a time";
 
   // Draft's capture is on its way back when Documents becomes the ghost.
   switcher->model.select(TileID::cluster(tileOf(kFinderPID, 0)), 0);
-  switcher->updateGhost();
+  switcher->ghost().updateGhost();
   const CGImageRef thumbnail = switcher->model.thumbnails().at(kDocuments);
   EXPECT_EQ(ghostPicture(), thumbnail);
   EXPECT_EQ(ghostWindow().frame(), platform::flipRect(scene.windowServer.window(kDocuments)->bounds, 982));
   scene.clock.runUntilIdle();
   EXPECT_EQ(ghostPicture(), thumbnail) << "Draft's late picture is not shown";
-  EXPECT_FALSE(switcher->ghostCapturing);
+  EXPECT_FALSE(switcher->ghost().isCapturing());
   scene.clock.advance(0.1);
   EXPECT_NE(ghostPicture(), thumbnail);
 
@@ -89,13 +90,13 @@ TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
 TEST_F(GhostTest, BackdropsCoverEveryScreenWithWashAndVeil) {
   openOnDraft();
   scene.clock.advance(0.01);
-  ASSERT_EQ(switcher->backdrops.size(), 2u);
+  ASSERT_EQ(switcher->ghost().backdropWindows().size(), 2u);
   const CGRect frames[] = {kBuiltInFrame, kWideFrame};
   for (int i = 0; i < 2; ++i) {
-    const Switcher::LayeredPanel& backdrop = switcher->backdrops[i];
+    const LayeredWindow& backdrop = switcher->ghost().backdropWindows()[i];
     EXPECT_TRUE(backdrop.window->isVisible());
     EXPECT_EQ(backdrop.window->frame(), frames[i]);
-    EXPECT_EQ(backdrop.window->level(), Switcher::backdropLevel);
+    EXPECT_EQ(backdrop.window->level(), panelwindow::backdropLevel);
     const Layer& wash = *backdrop.layers.front();
     EXPECT_DOUBLE_EQ(wash.alpha(), 0.15);
     EXPECT_TRUE(wash.contents()) << "the wallpaper of the Space showing";
@@ -107,29 +108,29 @@ TEST_F(GhostTest, BackdropsCoverEveryScreenWithWashAndVeil) {
   std::vector<std::uint32_t> order;
   for (const sim::Window& w : scene.windowServer.windows()) order.push_back(w.number);
   auto at = [&](const NSWindow& w) { return std::find(order.begin(), order.end(), w.windowNumber()) - order.begin(); };
-  EXPECT_LT(at(*switcher->panels[0].window), at(ghostWindow()));
-  EXPECT_LT(at(ghostWindow()), at(*switcher->backdrops[0].window));
+  EXPECT_LT(at(*switcher->panels().at(0).window), at(ghostWindow()));
+  EXPECT_LT(at(ghostWindow()), at(*switcher->ghost().backdropWindows()[0].window));
 }
 
 TEST_F(GhostTest, AWindowOnAnotherSpaceShowsThatSpaceOnItsScreensBackdrop) {
   openOnDraft();
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->destinations.count(7)) << "built ahead when the session began";
+  ASSERT_TRUE(switcher->ghost().destinationPictures().count(7)) << "built ahead when the session began";
   select(tileOf(kLumenPID, 1, 7), 1);
-  EXPECT_EQ(switcher->ghostWindow, kReleaseNotes);
+  EXPECT_EQ(switcher->ghost().shownWindow(), kReleaseNotes);
   EXPECT_TRUE(destination(0).isHidden());
   EXPECT_FALSE(destination(1).isHidden());
-  EXPECT_EQ(destination(1).contents(), switcher->destinations.at(7));
+  EXPECT_EQ(destination(1).contents(), switcher->ghost().destinationPictures().at(7));
 
   select(tileOf(kQuillPID, 0, 1), 0);
   EXPECT_TRUE(destination(1).isHidden());
 
   // A picture that arrives after the selection moved on is kept but not shown.
-  switcher->destinations.clear();
+  SwitcherPeer::forgetDestinations(*switcher);
   select(tileOf(kLumenPID, 1, 7), 1);
   select(tileOf(kQuillPID, 0, 1), 0);
   scene.clock.advance(0.5);
-  ASSERT_TRUE(switcher->destinations.count(7));
+  ASSERT_TRUE(switcher->ghost().destinationPictures().count(7));
   EXPECT_TRUE(destination(1).isHidden());
   select(tileOf(kLumenPID, 1, 7), 1);
   EXPECT_FALSE(destination(1).isHidden()) << "from the cache at once";
@@ -138,17 +139,17 @@ TEST_F(GhostTest, AWindowOnAnotherSpaceShowsThatSpaceOnItsScreensBackdrop) {
 TEST_F(GhostTest, DesktopsShowThroughOrOnTheirBackdrop) {
   openOnDraft();
   select("0:1:desktop", 0);
-  EXPECT_EQ(switcher->ghostDesktop, 1);
-  EXPECT_EQ(switcher->ghostWindow, std::nullopt);
+  EXPECT_EQ(switcher->ghost().shownDesktop(), 1);
+  EXPECT_EQ(switcher->ghost().shownWindow(), std::nullopt);
   EXPECT_FALSE(ghostWindow().isVisible());
-  for (const auto& backdrop : switcher->backdrops) EXPECT_FALSE(backdrop.window->isVisible()) << "Space 1 shows";
+  for (const auto& backdrop : switcher->ghost().backdropWindows()) EXPECT_FALSE(backdrop.window->isVisible()) << "Space 1 shows";
 
   select("0:4:desktop", 0);
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->desktopDestinations.count(4));
-  EXPECT_TRUE(switcher->backdrops[0].window->isVisible());
+  ASSERT_TRUE(switcher->ghost().desktopPictures().count(4));
+  EXPECT_TRUE(switcher->ghost().backdropWindows()[0].window->isVisible());
   EXPECT_FALSE(destination(0).isHidden());
-  EXPECT_EQ(destination(0).contents(), switcher->desktopDestinations.at(4));
+  EXPECT_EQ(destination(0).contents(), switcher->ghost().desktopPictures().at(4));
   EXPECT_TRUE(destination(1).isHidden());
 
   const int captures = fullCapturesOf(kDraft);
@@ -160,9 +161,9 @@ TEST_F(GhostTest, FadesOutAndBackInAroundAFullScreenChange) {
   openOnDraft();
   scene.clock.advance(0.01);
   std::vector<NSWindow*> all{&ghostWindow()};
-  for (auto& backdrop : switcher->backdrops) all.push_back(backdrop.window.get());
+  for (auto& backdrop : switcher->ghost().backdropWindows()) all.push_back(backdrop.window.get());
 
-  switcher->fadeGhost(false);
+  switcher->ghost().fadeGhost(Ghost::Fade::out);
   scene.clock.advance(0.1);
   for (NSWindow* w : all) {
     EXPECT_GT(alphaOf(*w), 0.2);
@@ -174,25 +175,25 @@ TEST_F(GhostTest, FadesOutAndBackInAroundAFullScreenChange) {
     EXPECT_TRUE(w->isVisible()) << "no full-screen change pending";
   }
 
-  switcher->fullScreenPending = kDraft;
-  switcher->fadeGhost(false);
+  SwitcherPeer::setPendingFullScreen(*switcher, kDraft);
+  switcher->ghost().fadeGhost(Ghost::Fade::out);
   scene.clock.advance(0.25);
   for (NSWindow* w : all) {
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(alphaOf(*w), 1);
   }
 
-  switcher->fullScreenPending.reset();
-  switcher->backdrops[1].window->orderFrontRegardless();  // one backdrop still showing
-  switcher->fadeGhost(true);
+  SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
+  switcher->ghost().backdropWindows()[1].window->orderFrontRegardless();  // one backdrop still showing
+  switcher->ghost().fadeGhost(Ghost::Fade::in);
   EXPECT_TRUE(ghostWindow().isVisible());
-  EXPECT_EQ(switcher->ghostWindow, kDraft);
+  EXPECT_EQ(switcher->ghost().shownWindow(), kDraft);
   EXPECT_TRUE(ghostPicture()) << "captured at once";
   scene.clock.advance(0.1);
-  EXPECT_GT(alphaOf(*switcher->backdrops[1].window), 0.2);
-  EXPECT_LT(alphaOf(*switcher->backdrops[1].window), 0.8);
+  EXPECT_GT(alphaOf(*switcher->ghost().backdropWindows()[1].window), 0.2);
+  EXPECT_LT(alphaOf(*switcher->ghost().backdropWindows()[1].window), 0.8);
   scene.clock.advance(0.15);
-  for (auto& backdrop : switcher->backdrops) EXPECT_EQ(alphaOf(*backdrop.window), 1);
+  for (auto& backdrop : switcher->ghost().backdropWindows()) EXPECT_EQ(alphaOf(*backdrop.window), 1);
 }
 
 TEST_F(GhostTest, OtherPreviewOptionsHideGhostAndBackdrops) {
@@ -201,8 +202,8 @@ TEST_F(GhostTest, OtherPreviewOptionsHideGhostAndBackdrops) {
   switcher->model.hoveredName.set("anything");
   scene.clock.advance(0.01);
   EXPECT_FALSE(ghostWindow().isVisible());
-  for (auto& backdrop : switcher->backdrops) EXPECT_FALSE(backdrop.window->isVisible());
-  EXPECT_EQ(switcher->ghostWindow, std::nullopt);
+  for (auto& backdrop : switcher->ghost().backdropWindows()) EXPECT_FALSE(backdrop.window->isVisible());
+  EXPECT_EQ(switcher->ghost().shownWindow(), std::nullopt);
 }
 
 TEST_F(GhostTest, ChangesInOneTurnMakeOnePassThatSeesOnlyTheLastSelection) {
@@ -219,7 +220,7 @@ TEST_F(GhostTest, ChangesInOneTurnMakeOnePassThatSeesOnlyTheLastSelection) {
     EXPECT_EQ(scene.clock.pending(), posted) << "change " << i + 2 << " joins the pass already posted";
   }
   scene.clock.advance(0.001);
-  EXPECT_EQ(switcher->ghostWindow, kDraft);
+  EXPECT_EQ(switcher->ghost().shownWindow(), kDraft);
   EXPECT_EQ(ghostWindow().frame(), draftFrame);
   EXPECT_EQ(fullCapturesOf(kDocuments), documentsBefore) << "the ghost never went to Documents on the way";
 }
@@ -246,17 +247,17 @@ INSTANTIATE_TEST_SUITE_P(InstantSpaces, GhostThroughASwitchTest, ::testing::Bool
 TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   setPreview("fullScreen");
   switcher->model.reset(switcher->loadWorkspace(), 0);
-  switcher->prebuildDestinations();
-  switcher->prebuildDestinations();
-  EXPECT_EQ(switcher->building, (std::set<std::int64_t>{4, 5, 6, 7}));
-  EXPECT_EQ(switcher->buildingDesktops, (std::set<std::int64_t>{4, 6, 7})) << "no picture of a desktop showing";
+  switcher->ghost().prebuildDestinations();
+  switcher->ghost().prebuildDestinations();
+  EXPECT_EQ(switcher->ghost().composing(), (std::set<std::int64_t>{4, 5, 6, 7}));
+  EXPECT_EQ(switcher->ghost().composingDesktops(), (std::set<std::int64_t>{4, 6, 7})) << "no picture of a desktop showing";
   int compositions = 0;
   while (scene.clock.step("destination")) ++compositions;
   EXPECT_EQ(compositions, 7) << "two windows of one Space, or a second pass, compose nothing more";
   scene.clock.runUntilIdle();
-  EXPECT_TRUE(switcher->building.empty());
-  EXPECT_EQ(switcher->destinations.size(), 4u);
-  EXPECT_EQ(switcher->desktopDestinations.size(), 3u);
+  EXPECT_TRUE(switcher->ghost().composing().empty());
+  EXPECT_EQ(switcher->ghost().destinationPictures().size(), 4u);
+  EXPECT_EQ(switcher->ghost().desktopPictures().size(), 3u);
 }
 
 TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
@@ -273,9 +274,9 @@ TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
     switcher->updateHaze();
     EXPECT_NEAR(switcher->hazeStrength, c.haze, 1e-12) << c.tint.value_or(-99);
     EXPECT_NEAR(switcher->model.haze(), c.haze, 1e-12);
-    EXPECT_NEAR(switcher->previewPane().haze->alpha(), c.haze, 1e-12);
+    EXPECT_NEAR(switcher->preview().pane().haze().alpha(), c.haze, 1e-12);
   }
-  EXPECT_EQ(switcher->previewPane().glass->glassLook(), (GlassLook{platform::GlassStyle::regular, 2}));
+  EXPECT_EQ(switcher->preview().pane().glass().glassLook(), (GlassLook{platform::GlassStyle::regular, 2}));
 }
 
 TEST_F(GhostTest, WithoutTheGlassVariantThePaneIsClearAndHasNoHaze) {
@@ -284,8 +285,8 @@ TEST_F(GhostTest, WithoutTheGlassVariantThePaneIsClearAndHasNoHaze) {
   switcher->updateHaze();
   EXPECT_EQ(switcher->hazeStrength, 0);
   EXPECT_EQ(switcher->model.haze(), 0);
-  EXPECT_EQ(switcher->previewPane().haze->alpha(), 0);
-  EXPECT_EQ(switcher->previewPane().glass->glassLook(), (GlassLook{platform::GlassStyle::clear, std::nullopt}));
+  EXPECT_EQ(switcher->preview().pane().haze().alpha(), 0);
+  EXPECT_EQ(switcher->preview().pane().glass().glassLook(), (GlassLook{platform::GlassStyle::clear, std::nullopt}));
 }
 
 }  // namespace

@@ -29,22 +29,22 @@ class PreviewTest : public PanelsStage {
     switcher->model.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(image); });
     scene.clock.advance(0.01);
   }
-  Layer& glass() { return *switcher->previewPane().glass; }
-  Layer& shownPicture() { return switcher->previewPicture(); }
+  Layer& glass() { return switcher->preview().pane().glass(); }
+  Layer& shownPicture() { return switcher->preview().picture(); }
 };
 
 TEST_F(PreviewTest, SitsAboveTheContentAndItsGlassSwallowsClicks) {
   openOnDraft();
   setThumbnail(kDraft, picture(1440, 900));
-  const SwitcherPanel& preview = switcher->previewPanel();
+  const SwitcherPanel& preview = switcher->preview().window();
   ASSERT_TRUE(preview.isVisible());
   EXPECT_EQ(preview.frame(), CGRect(472, 354, 456, 321));
   EXPECT_EQ(glass().frame(), CGRect(40, 40, 376, 241));
   EXPECT_FALSE(glass().isHidden());
-  EXPECT_FALSE(switcher->previewPane().haze->isHidden());
+  EXPECT_FALSE(switcher->preview().pane().haze().isHidden());
   EXPECT_EQ(shownPicture().frame(), CGRect(48, 48, 360, 225));
   EXPECT_EQ(shownPicture().contents(), switcher->model.thumbnails().at(kDraft));
-  EXPECT_TRUE(switcher->fullScreenBadge().isHidden());
+  EXPECT_TRUE(switcher->preview().badge().isHidden());
   EXPECT_EQ(switcher->clickTargets(), (std::vector<Switcher::ClickTarget>{{CGRect(200, 182, 1000, 200), true},
                                                                           {CGRect(512, 394, 376, 241), false}}));
 
@@ -79,15 +79,15 @@ TEST_F(PreviewTest, AFullScreenWindowCarriesTheBadgeADesktopItsWallpaper) {
   setThumbnail(kBudget, picture(1440, 900));
   switcher->model.select("0:fullScreen:5101", 0);
   scene.clock.advance(0.01);
-  EXPECT_FALSE(switcher->fullScreenBadge().isHidden());
-  EXPECT_EQ(switcher->fullScreenBadge().frame(), CGRect(360 - 28, 6, 22, 22)) << "6 points from right and bottom";
+  EXPECT_FALSE(switcher->preview().badge().isHidden());
+  EXPECT_EQ(switcher->preview().badge().frame(), CGRect(360 - 28, 6, 22, 22)) << "6 points from right and bottom";
 
   switcher->model.select("0:4:desktop", 0);
   scene.clock.advance(0.01);
   ASSERT_TRUE(switcher->model.wallpapers().count(4));
   EXPECT_EQ(shownPicture().contents(), switcher->model.wallpapers().at(4));
   EXPECT_FALSE(shownPicture().isHidden());
-  EXPECT_TRUE(switcher->fullScreenBadge().isHidden());
+  EXPECT_TRUE(switcher->preview().badge().isHidden());
 
   switcher->model.wallpapers.modify([](auto& pictures) { pictures.erase(4); });
   scene.clock.advance(0.01);
@@ -100,9 +100,9 @@ TEST_F(PreviewTest, WithoutAThumbnailThePanelWaitsEmptyForIt) {
   openOnDraft();
   switcher->model.thumbnails.modify([](auto& pictures) { pictures.erase(kDraft); });
   scene.clock.advance(0.01);
-  EXPECT_TRUE(switcher->previewPanel().isVisible());
+  EXPECT_TRUE(switcher->preview().window().isVisible());
   EXPECT_TRUE(glass().isHidden());
-  EXPECT_TRUE(switcher->previewPane().haze->isHidden());
+  EXPECT_TRUE(switcher->preview().pane().haze().isHidden());
   EXPECT_TRUE(shownPicture().isHidden());
   EXPECT_EQ(switcher->clickTargets().size(), 1u);
 
@@ -114,16 +114,16 @@ TEST_F(PreviewTest, WithoutAThumbnailThePanelWaitsEmptyForIt) {
 TEST_F(PreviewTest, FollowsTheFocusToAnotherDisplayOnceItsContentIsKnown) {
   openOnDraft();
   setThumbnail(kDraft, picture(1440, 900));
-  ASSERT_TRUE(switcher->previewPanel().isVisible());
+  ASSERT_TRUE(switcher->preview().window().isVisible());
   switcher->model.focus(1);
   scene.clock.advance(0.01);
-  EXPECT_FALSE(switcher->previewPanel().isVisible()) << "no content frame on the wide display yet";
+  EXPECT_FALSE(switcher->preview().window().isVisible()) << "no content frame on the wide display yet";
 
   geometry(1).setContent(CGRect(300, 700, 1960, 240));
-  const CGRect content = *switcher->contentFrame(1);
+  const CGRect content = *switcher->panels().contentFrame(1);
   ASSERT_EQ(content, CGRect(1812, 500, 1960, 240));
-  EXPECT_TRUE(switcher->previewPanel().isVisible());
-  EXPECT_EQ(switcher->previewPanel().frame(), CGRect(std::round(content.midX() - 228), 740 + 12 - 40, 456, 321));
+  EXPECT_TRUE(switcher->preview().window().isVisible());
+  EXPECT_EQ(switcher->preview().window().frame(), CGRect(std::round(content.midX() - 228), 740 + 12 - 40, 456, 321));
 }
 
 // The same preview drawn by the real views.
@@ -139,7 +139,7 @@ class DrawnPreviewTest : public PreviewTest {
     views_.reset();
   }
   QImage drawnPreview() {
-    QWidget* view = switcher->previewPanel().contentView();
+    QWidget* view = switcher->preview().window().contentView();
     if (!view) return {};
     QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -157,7 +157,7 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
   setThumbnail(kBudget, picture(1440, 900, 0xFF00C000));
   switcher->model.select("0:fullScreen:5101", 0);
   scene.clock.advance(0.5);
-  ASSERT_FALSE(switcher->fullScreenBadge().isHidden());
+  ASSERT_FALSE(switcher->preview().badge().isHidden());
   const QImage image = drawnPreview();
   ASSERT_FALSE(image.isNull());
   // The picture's lower-right corner in the drawing's coordinates (top-left origin).
@@ -177,7 +177,7 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
   EXPECT_EQ(qAlpha(image.pixel(right - 17, image.height() - 17)), 0) << "nothing is drawn in the margin below";
 
   // The glyph is bold: it covers as much as a bold outline does, more than a semibold one.
-  EXPECT_EQ(switcher->fullScreenBadge().accessibilityDescription(), "Full screen");
+  EXPECT_EQ(switcher->preview().badge().accessibilityDescription(), "Full screen");
   const auto whiteIn = [](const QImage& picture, const QRect& box) {
     int white = 0;
     for (int y = box.top(); y <= box.bottom(); ++y) {
@@ -190,7 +190,7 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
     alone.fill(Qt::black);
     QPainter painter(&alone);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(views::symbolPath(switcher->fullScreenBadge().symbol(), QRectF(0, 0, 22, 22), 10, weight),
+    painter.fillPath(views::symbolPath(switcher->preview().badge().symbol(), QRectF(0, 0, 22, 22), 10, weight),
                      Qt::white);
     painter.end();
     return whiteIn(alone, alone.rect());
@@ -205,13 +205,13 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
 TEST_F(DrawnPreviewTest, FloatsAboveEveryPanelOnceTheyAreShown) {
   setPreview("thumbnail");
   holdSession();
-  ASSERT_TRUE(switcher->previewPanel().isVisible());
+  ASSERT_TRUE(switcher->preview().window().isVisible());
   std::vector<std::uint32_t> frontToBack;
   for (const platform::WindowEntry& w : scene.windowServer.windowList()) {
-    if (w.layer == Switcher::panelLevel && w.onScreen) frontToBack.push_back(w.number);
+    if (w.layer == panelwindow::panelLevel && w.onScreen) frontToBack.push_back(w.number);
   }
   ASSERT_EQ(frontToBack.size(), 3u) << "two panels and the preview";
-  EXPECT_EQ(frontToBack.front(), switcher->previewPanel().windowNumber());
+  EXPECT_EQ(frontToBack.front(), switcher->preview().window().windowNumber());
 }
 
 class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterface<const char*> {};
@@ -219,7 +219,7 @@ class OtherPreviewOption : public PreviewTest, public ::testing::WithParamInterf
 TEST_P(OtherPreviewOption, NeverShowsIt) {
   openOnDraft(GetParam());
   setThumbnail(kDraft, picture(1440, 900));
-  EXPECT_FALSE(switcher->previewPanel().isVisible());
+  EXPECT_FALSE(switcher->preview().window().isVisible());
   EXPECT_EQ(switcher->clickTargets().size(), 1u);
 }
 

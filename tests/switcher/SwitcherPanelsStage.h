@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "SwitcherSessionStage.h"
+#include "ownwindows/OverlayPanel.h"
 #include "platform/Foundation.h"
 #include "platform/sim/WindowServer.h"
 #include "workspace/Private.h"
@@ -44,8 +45,8 @@ class PanelsStage : public session::SessionStage {
     scene.clock.advance(wait);
   }
 
-  PanelGeometry& geometry(int display) { return *switcher->panels.at(static_cast<std::size_t>(display)).geometry; }
-  MouseView& mouseView(int display) { return *switcher->panels.at(static_cast<std::size_t>(display)).mouse; }
+  PanelGeometry& geometry(int display) { return *switcher->panels().at(static_cast<std::size_t>(display)).geometry; }
+  MouseView& mouseView(int display) { return *switcher->panels().at(static_cast<std::size_t>(display)).mouse; }
 
   /// The id of the tile of `pid` on display `display` (on `space` when given).
   std::string tileOf(std::int32_t pid, int display, std::optional<std::int64_t> space = std::nullopt) const {

@@ -62,15 +62,15 @@ TEST_F(PanelsTest, PanelsAreMadeInOrderFramedToTheirScreensAndKeptForReuse) {
   scene.world.addDisplay(sim::makeDisplay(5, CGRect(4072, 0, 1280, 800), "Side Display"));
   holdSession();
   ASSERT_EQ(switcher->model.workspace().displays.size(), 3u);
-  ASSERT_EQ(switcher->panels.size(), 3u);
+  ASSERT_EQ(switcher->panels().count(), 3u);
   std::int64_t previous = 0;
   for (int i = 0; i < 3; ++i) {
-    const SwitcherPanel& panel = *switcher->panels[i].window;
+    const SwitcherPanel& panel = *switcher->panels().at(i).window;
     EXPECT_GT(panel.windowNumber(), previous) << "panel " << i << " was made after the ones before it";
     previous = panel.windowNumber();
     EXPECT_TRUE(panel.isVisible());
     EXPECT_EQ(panel.frame(), switcher->model.display(i)->screen.frame());
-    EXPECT_EQ(panel.level(), Switcher::panelLevel);
+    EXPECT_EQ(panel.level(), panelwindow::panelLevel);
     EXPECT_EQ(panel.collectionBehavior(), 337u);
     EXPECT_EQ(panel.styleMask(), 128u);
     EXPECT_TRUE(inOverlaySpace(panel)) << "panel " << i;
@@ -80,17 +80,17 @@ TEST_F(PanelsTest, PanelsAreMadeInOrderFramedToTheirScreensAndKeptForReuse) {
   Workspace one = switcher->model.workspace();
   one.displays.erase(one.displays.begin() + 1, one.displays.end());
   switcher->model.refresh(one);
-  switcher->showPanels();
-  EXPECT_EQ(switcher->panels.size(), 3u);
-  EXPECT_TRUE(switcher->panels[0].window->isVisible());
-  EXPECT_FALSE(switcher->panels[1].window->isVisible());
-  EXPECT_FALSE(switcher->panels[2].window->isVisible());
+  switcher->panels().showPanels(switcher->preview().window());
+  EXPECT_EQ(switcher->panels().count(), 3u);
+  EXPECT_TRUE(switcher->panels().at(0).window->isVisible());
+  EXPECT_FALSE(switcher->panels().at(1).window->isVisible());
+  EXPECT_FALSE(switcher->panels().at(2).window->isVisible());
 
-  const std::int64_t second = switcher->panels[1].window->windowNumber();
+  const std::int64_t second = switcher->panels().at(1).window->windowNumber();
   switcher->model.refresh(switcher->loadWorkspace());
-  switcher->showPanels();
-  EXPECT_TRUE(switcher->panels[1].window->isVisible());
-  EXPECT_EQ(switcher->panels[1].window->windowNumber(), second);
+  switcher->panels().showPanels(switcher->preview().window());
+  EXPECT_TRUE(switcher->panels().at(1).window->isVisible());
+  EXPECT_EQ(switcher->panels().at(1).window->windowNumber(), second);
 }
 
 TEST_F(PanelsTest, ContentFramesBecomeClickTargetsOnlyOnceShown) {
@@ -99,21 +99,21 @@ TEST_F(PanelsTest, ContentFramesBecomeClickTargetsOnlyOnceShown) {
   ASSERT_TRUE(switcher->active);
   ASSERT_FALSE(switcher->shown);
   geometry(0).setContent(CGRect(100, 50, 800, 200));
-  EXPECT_EQ(switcher->contentFrame(0), CGRect(100, 732, 800, 200));
+  EXPECT_EQ(switcher->panels().contentFrame(0), CGRect(100, 732, 800, 200));
   EXPECT_TRUE(switcher->clickTargets().empty()) << "open but not shown yet";
 
   scene.clock.advance(0.15);
   ASSERT_TRUE(switcher->shown);
-  EXPECT_EQ(switcher->contentFrame(1), std::nullopt) << "nothing reported for the second display";
+  EXPECT_EQ(switcher->panels().contentFrame(1), std::nullopt) << "nothing reported for the second display";
   EXPECT_EQ(switcher->clickTargets().size(), 1u);
 
   // The wide display lies right of the built-in one, its bottom edge level with it.
   geometry(1).setContent(CGRect(10, 20, 300, 100));
-  EXPECT_EQ(switcher->contentFrame(1), CGRect(1522, 1320, 300, 100));
+  EXPECT_EQ(switcher->panels().contentFrame(1), CGRect(1522, 1320, 300, 100));
   EXPECT_EQ(switcher->clickTargets(), (std::vector<Switcher::ClickTarget>{{CGRect(100, 732, 800, 200), true},
                                                                           {CGRect(1522, 1320, 300, 100), true}}));
-  EXPECT_EQ(switcher->contentFrame(2), std::nullopt);
-  EXPECT_EQ(switcher->contentFrame(-1), std::nullopt);
+  EXPECT_EQ(switcher->panels().contentFrame(2), std::nullopt);
+  EXPECT_EQ(switcher->panels().contentFrame(-1), std::nullopt);
 
   switcher->cancel(false);
   EXPECT_TRUE(switcher->clickTargets().empty());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SwitcherPeer.h"
 #include "SwitcherPerformScenes.h"
 #include "platform/AppKitWindows.h"
 #include "platform/sim/AccessibilityServer.h"
@@ -52,7 +53,7 @@ class PerformFullScreen : public PerformScene {
 TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceItLanded) {
   openOn(1, kStartPage);
   switcher->toggleFullScreen(true);
-  EXPECT_EQ(switcher->fullScreenPending, kStartPage);
+  EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   EXPECT_TRUE(switcher->model.transitioning.contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true) << "the tile moves at once";
   scene.clock.runUntilIdle();
@@ -61,9 +62,9 @@ TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceIt
   // The app needs 0.7 s; the follower notices at its next poll and settles 0.4 s later.
   scene.clock.advance(1.0);
   EXPECT_TRUE(serverFullScreen(kStartPage));
-  EXPECT_EQ(switcher->fullScreenPending, kStartPage);
+  EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   scene.clock.advance(0.4);
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true);
   EXPECT_EQ(asked(kLumen, kStartPage).size(), 1u);
@@ -79,7 +80,7 @@ TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
   EXPECT_EQ(asked(kHarbor, kInbox), std::vector<std::string>{"AXFullScreen=true"});
   scene.clock.advance(2);
   EXPECT_TRUE(serverFullScreen(kInbox));
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
 }
 
 TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLanded) {
@@ -88,17 +89,17 @@ TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLande
   scene.clock.advance(0.3);
   // The model reselected the moved window; taking it back out is accepted but asks nothing yet.
   switcher->toggleFullScreen(false);
-  EXPECT_EQ(switcher->fullScreenMoves, 2);
+  EXPECT_EQ(switcher->fullScreen().moves(), 2);
   EXPECT_EQ(modelFullScreen(kStartPage), false);
   scene.clock.runUntilIdle();
   EXPECT_EQ(asked(kLumen, kStartPage).size(), 1u);
 
   scene.clock.advance(1.0);
   EXPECT_EQ(asked(kLumen, kStartPage), (std::vector<std::string>{"AXFullScreen=true", "AXFullScreen=false"}));
-  EXPECT_EQ(switcher->fullScreenPending, kStartPage) << "still following the way back";
+  EXPECT_EQ(switcher->fullScreen().pending(), kStartPage) << "still following the way back";
   scene.clock.advance(2);
   EXPECT_FALSE(serverFullScreen(kStartPage));
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(modelFullScreen(kStartPage), false);
   EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
 }
@@ -106,14 +107,14 @@ TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLande
 TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
   openOn(1, kStartPage);
   switcher->toggleFullScreen(true);
-  const int moves = switcher->fullScreenMoves;
+  const int moves = switcher->fullScreen().moves();
   // Over to the built-in display, whose front window is Quill's draft.
   switcher->model.focus(0);
   ASSERT_TRUE(switcher->model.focusedTarget());
   const auto other = *switcher->model.focusedTarget()->windowID;
   ASSERT_NE(other, kStartPage);
   switcher->toggleFullScreen(true);
-  EXPECT_EQ(switcher->fullScreenMoves, moves);
+  EXPECT_EQ(switcher->fullScreen().moves(), moves);
   scene.clock.advance(3);
   EXPECT_FALSE(serverFullScreen(other));
 }
@@ -121,8 +122,8 @@ TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
 TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
   openOn(1, kStartPage);
   switcher->toggleFullScreen(false);
-  EXPECT_FALSE(switcher->fullScreenPending);
-  EXPECT_EQ(switcher->fullScreenMoves, 0);
+  EXPECT_FALSE(switcher->fullScreen().pending());
+  EXPECT_EQ(switcher->fullScreen().moves(), 0);
   scene.clock.advance(1);
   EXPECT_TRUE(asked(kLumen, kStartPage).empty());
 }
@@ -133,7 +134,7 @@ TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARef
   const auto shape = switcher->model.workspace().shape();
   closeSession();
   scene.clock.advance(0.25);
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
   scene.clock.advance(3);
   EXPECT_TRUE(serverFullScreen(kStartPage)) << "the app still made the change";
   EXPECT_EQ(switcher->model.workspace().shape(), shape);
@@ -151,10 +152,10 @@ TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeco
       << lines[0];
 
   scene.clock.advance(2.8);
-  EXPECT_EQ(switcher->fullScreenPending, kStartPage);
+  EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   EXPECT_EQ(modelFullScreen(kStartPage), true) << "the prediction stands while waiting";
   scene.clock.advance(0.5);
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(modelFullScreen(kStartPage), false);
 }
 
@@ -163,7 +164,7 @@ TEST_F(PerformFullScreen, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture)
   openOn(1, kStartPage);
   switcher->toggleFullScreen(true);
   scene.clock.advance(1.3);
-  EXPECT_FALSE(switcher->fullScreenPending);
+  EXPECT_FALSE(switcher->fullScreen().pending());
   // The window's new picture ends it.
   scene.clock.advance(0.5);
   EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
@@ -178,15 +179,15 @@ TEST_F(PerformFullScreen, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {
   const AppInfo self(NSRunningApplication::current());
   const WindowInfo window(self.id, number, nullptr, std::nullopt, false, false, std::nullopt);
 
-  switcher->askFullScreen(true, self, window);
-  EXPECT_TRUE(switcher->fullScreenAsked);
+  SwitcherPeer::askFullScreen(*switcher, true, self, window);
+  EXPECT_TRUE(switcher->fullScreen().asked());
   scene.clock.advance(1);
   ASSERT_TRUE(own.styleMask() & NSWindowStyleMaskFullScreen);
   // Asking for the state it is in changes nothing (a blind toggle would take it back out).
-  switcher->askFullScreen(true, self, window);
+  SwitcherPeer::askFullScreen(*switcher, true, self, window);
   scene.clock.advance(1);
   EXPECT_TRUE(own.styleMask() & NSWindowStyleMaskFullScreen);
-  switcher->askFullScreen(false, self, window);
+  SwitcherPeer::askFullScreen(*switcher, false, self, window);
   scene.clock.advance(1);
   EXPECT_FALSE(own.styleMask() & NSWindowStyleMaskFullScreen);
 }
@@ -196,7 +197,7 @@ TEST_F(PerformFullScreen, AWindowMissingFromTheAppsListIsReachedThroughItsOwnEle
   ASSERT_TRUE(lumen.window.element);
   // The app stops listing its windows; the element from the snapshot still works.
   sim::AccessibilityServer::active()->setError(kLumen, "AXWindows", kAXErrorCannotComplete);
-  Switcher::setFullScreen(true, lumen.app, lumen.window);
+  FullScreenFollower::setFullScreen(true, lumen.app, lumen.window);
   scene.clock.advance(1);
   EXPECT_TRUE(serverFullScreen(kStartPage));
 }

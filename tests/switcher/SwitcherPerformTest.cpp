@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "SwitcherPeer.h"
 #include "SwitcherPerformScenes.h"
 #include "platform/CGEvent.h"
 #include "platform/CGWindow.h"
 #include "platform/sim/EventServer.h"
 #include "platform/sim/World.h"
 #include "workspace/Recency.h"
+#include "workspace/SpaceList.h"
 #include "workspace/SpaceSwipe.h"
 
 namespace trelliq::perform {
@@ -42,11 +44,11 @@ class PerformPlanning : public PerformScene {
 
 TEST_F(PerformPlanning, NothingChangedOnTheOpeningDisplayPlansNothingButAnotherDisplayCounts) {
   start();
-  EXPECT_TRUE(switcher->plannedSwitches().empty());
+  EXPECT_TRUE(SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn).empty());
 
   // Moving over to the wide display without stepping there is a choice of its front tile.
   switcher->model.focus(1);
-  const auto plan = switcher->plannedSwitches();
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -61,7 +63,7 @@ TEST_F(PerformPlanning, AStepOnTheOpeningDisplayPlansItsTargetWindow) {
   start();
   // Quill is in front; the Finder's tile on the same Space is chosen.
   switcher->model.select("0:1:201", 0);
-  const auto plan = switcher->plannedSwitches();
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -73,7 +75,7 @@ TEST_F(PerformPlanning, ATrayAppIsOpenedOnItsDisplayEvenWhenNothingElseMoved) {
   start();
   switcher->model.enterTray();
   ASSERT_TRUE(switcher->model.selectedTrayApp());
-  const auto plan = switcher->plannedSwitches();
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Open>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -92,7 +94,7 @@ TEST_F(PerformPlanning, ASelectedDesktopPlansThatSpacesDesktopOnItsScreen) {
   }
   ASSERT_FALSE(desk.empty()) << "Space 6 has a desktop tile";
   switcher->model.select(desk, 0);
-  const auto plan = switcher->plannedSwitches();
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Desktop>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -106,7 +108,7 @@ class PerformSwitch : public PerformScene {
  protected:
   /// Performs the plan; counts the calls of its completion.
   void run(std::vector<Switch> plan) {
-    switcher->perform(std::move(plan), [this] { ++doneCalls; });
+    switcher->performer().perform(std::move(plan), [this] { ++doneCalls; });
   }
   Switch windowSwitch(std::uint32_t number) {
     Chosen c = chosen(number);
@@ -282,18 +284,18 @@ TEST_F(PerformSwitch, AControllerThatWentAwayEndsThePlanAfterTheCurrentSwitch) {
 }
 
 TEST_F(PerformSwitch, TheCommitsCompletionHidesTheGhostUnlessANewSessionOpened) {
-  switcher->ghostWindow = 2101;
+  SwitcherPeer::pretendGhostOf(*switcher, 2101);
   switcher->commitDone();
   scene.clock.advance(0.04);
-  EXPECT_TRUE(switcher->ghostWindow);
+  EXPECT_TRUE(switcher->ghost().shownWindow());
   scene.clock.advance(0.02);
-  EXPECT_FALSE(switcher->ghostWindow);
+  EXPECT_FALSE(switcher->ghost().shownWindow());
 
-  switcher->ghostWindow = 2101;
+  SwitcherPeer::pretendGhostOf(*switcher, 2101);
   switcher->commitDone();
   switcher->active = true;
   scene.clock.advance(0.1);
-  EXPECT_TRUE(switcher->ghostWindow);
+  EXPECT_TRUE(switcher->ghost().shownWindow());
   switcher->active = false;
 }
 
@@ -353,7 +355,7 @@ TEST_F(PerformSwitch, TheDesktopWindowIsToldApartByItsExactBounds) {
   ASSERT_TRUE(scene.world.replaceDisplay(kWide, sim::makeDisplay(kWide, CGRect(1512, 0, 1512, 982), "Twin")));
   const auto twin = screenOf(kWide);
   ASSERT_TRUE(twin);
-  ASSERT_TRUE(Switcher::focusDesktop(*twin));
+  ASSERT_TRUE(SwitchPerformer::focusDesktop(*twin));
   scene.clock.advance(0.5);
   const std::uint32_t desk = finderDesktop(scene.windowServer, kWide);
   ASSERT_NE(desk, 0u);
@@ -436,16 +438,16 @@ TEST_F(PerformByKeys, LettingGoOnTheDesktopOfAnotherSpaceGoesThere) {
     scene.clock.advance(0.02);
   }
   ASSERT_EQ(switcher->model.selectedID(focused), target);
-  const auto before = Switcher::currentSpacesSorted();
+  const auto before = currentSpacesSorted();
 
   command(false);
   scene.clock.advance(1);
   EXPECT_FALSE(switcher->active);
-  EXPECT_TRUE(Switcher::currentSpacesSorted() != before);
+  EXPECT_TRUE(currentSpacesSorted() != before);
   const auto lines = linesStarting("switch to");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("switch to the desktop on space [" + std::to_string(space) + "] from " +
-                               Switcher::spaceList(before) + ": jumped, showing ",
+                               spaceListText(before) + ": jumped, showing ",
                            0),
             0u)
       << lines[0];

@@ -65,8 +65,8 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   EXPECT_EQ(switcher->model.renaming(), std::optional<std::string>(kDesktop));
   EXPECT_EQ(switcher->model.nameDraft(), label.name);
   EXPECT_EQ(switcher->model.renamingKey, label.key);
-  EXPECT_TRUE(switcher->panels[0].window->takesKeys());
-  EXPECT_TRUE(switcher->panels[0].window->isKeyWindow());
+  EXPECT_TRUE(switcher->panels().at(0).window->takesKeys());
+  EXPECT_TRUE(switcher->panels().at(0).window->isKeyWindow());
 
   // Letters, esc and Return now reach the field instead of the switcher.
   const std::size_t consumed = consumedCount();
@@ -111,7 +111,7 @@ TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlan
   EXPECT_TRUE(state.open);
   EXPECT_FALSE(state.renaming);
   EXPECT_FALSE(state.staysOpen);
-  EXPECT_FALSE(switcher->panels[0].window->takesKeys());
+  EXPECT_FALSE(switcher->panels().at(0).window->takesKeys());
   EXPECT_FALSE(switcher->model.renaming());
 
   rename(usual);

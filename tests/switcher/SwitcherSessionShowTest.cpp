@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SwitcherPeer.h"
 #include "SwitcherSessionStage.h"
 #include "platform/AppKit.h"
 #include "workspace/Recency.h"
@@ -78,7 +79,7 @@ TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels
   scene.clock.advanceExcept(platform::mainQueue().label(), 0.2);
   scene.clock.advance(0.1);
   ASSERT_TRUE(switcher->shown);
-  for (const auto& p : switcher->panels) {
+  for (const auto& p : switcher->panels()) {
     EXPECT_TRUE(p.window->isVisible());
     EXPECT_EQ(p.window->alphaValue(), 1);
   }
@@ -272,10 +273,10 @@ TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) 
 
   switcher->lookAgain(switcher->session - 1);
   EXPECT_EQ(count(ModelField::workspace), 0);
-  switcher->fullScreenPending = 1;
+  SwitcherPeer::setPendingFullScreen(*switcher, 1);
   switcher->lookAgain(switcher->session);
   EXPECT_EQ(count(ModelField::workspace), 0);
-  switcher->fullScreenPending.reset();
+  SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
   switcher->startRenaming("0:1:desktop", 0);
   ASSERT_TRUE(switcher->isRenaming());
   switcher->lookAgain(switcher->session);
@@ -290,12 +291,12 @@ TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenCha
   openHolding();
   switcher->model.transitioning.insert(kDraft);
   const CGImageRef picture = CGImage::empty();
-  switcher->fullScreenPending = kDraft;
+  SwitcherPeer::setPendingFullScreen(*switcher, kDraft);
   switcher->thumbnailArrived(kDraft, picture);
   EXPECT_TRUE(switcher->model.transitioning.count(kDraft));
   EXPECT_NE(switcher->model.thumbnails().at(kDraft), picture) << "dropped while the change is pending";
 
-  switcher->fullScreenPending.reset();
+  SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
   switcher->thumbnailArrived(kDraft, picture);
   EXPECT_FALSE(switcher->model.transitioning.count(kDraft));
   EXPECT_EQ(switcher->model.thumbnails().at(kDraft), picture);

@@ -91,10 +91,10 @@ class SessionStage : public ::testing::Test {
   // ---- What the tests look at -------------------------------------------------------------
   /// Whether any display panel or the preview panel is ordered in.
   bool anyPanelVisible() const {
-    for (const auto& p : switcher->panels) {
+    for (const auto& p : switcher->panels()) {
       if (p.window && p.window->isVisible()) return true;
     }
-    return switcher->previewPanel().isVisible();
+    return switcher->preview().window().isVisible();
   }
   std::int32_t frontmost() { return scene.windowServer.frontmost().value_or(0); }
   /// The front window of an app on the window server's stacking (layer 0).

@@ -143,11 +143,11 @@ std::vector<BindingRow> rows() {
       // Row 10
       {"UpArrowTakesTheTargetIntoFullScreen", ordinaryOnQuill, SwitcherKeys::up, kCommand, false, true,
        [](TapStage& stage, const Before&) {
-         EXPECT_EQ(stage.switcher->fullScreenMoves, 1);
-         EXPECT_EQ(stage.switcher->fullScreenPending, std::optional<std::uint32_t>(kDraft));
+         EXPECT_EQ(stage.switcher->fullScreen().moves(), 1);
+         EXPECT_EQ(stage.switcher->fullScreen().pending(), std::optional<std::uint32_t>(kDraft));
        }},
       {"UpArrowRepeatDoesNothing", ordinaryOnQuill, SwitcherKeys::up, kCommand, true, true,
-       [](TapStage& stage, const Before&) { EXPECT_EQ(stage.switcher->fullScreenMoves, 0); }},
+       [](TapStage& stage, const Before&) { EXPECT_EQ(stage.switcher->fullScreen().moves(), 0); }},
       // Row 11
       {"DigitPicksAWindow", ordinaryOnQuill, k2, kCommand, false, true,
        [](TapStage& stage, const Before&) { EXPECT_EQ(stage.pick(), std::optional<int>(1)); }},

@@ -75,7 +75,7 @@ TEST_P(SidewaysTest, StopsGoLeftToRightAndTopFirstWithinAColumn) {
   const int f = focused();
   const DisplayGroup* group = switcher->model.display(f);
   ASSERT_TRUE(group);
-  PanelGeometry& geometry = *switcher->panel(f).geometry;
+  PanelGeometry& geometry = *switcher->panels().panel(f).geometry;
 
   std::vector<Stop> expected;
   bool columnPlaced = false;

@@ -142,7 +142,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
     allClosed = !switcher->isOpen() && !switcher->active;
     sessions = switcher->session;
     panelsOut = true;
-    for (const auto& panel : switcher->panels) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
+    for (const auto& panel : switcher->panels()) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
     flagsConsumed = 0;
     for (const auto& consumed : events.consumed()) flagsConsumed += consumed.event.type == kCGEventFlagsChanged;
     switcher->stopTap();

@@ -1,0 +1,340 @@
+#include "switcher/Ghost.h"
+
+#include <utility>
+
+#include "platform/Foundation.h"
+#include "switcher/DestinationScreen.h"
+#include "switcher/PanelWindowSetup.h"
+#include "switcher/SwitcherTiming.h"
+#include "workspace/Private.h"
+
+namespace trelliq {
+
+using panelwindow::black;
+using panelwindow::configure;
+using panelwindow::contentBounds;
+using panelwindow::host;
+
+namespace {
+
+// The index of `screen` in the system's screen list; none when it is not there.
+std::optional<std::size_t> screenIndex(const NSScreen& screen) {
+  const std::vector<NSScreen> screens = NSScreen::screens();
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    if (screens[i] == screen) return i;
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<NSPanel> makeLayeredWindow(NSWindowLevel level, bool shadow) {
+  auto window = std::make_unique<NSPanel>(CGRect(), panelwindow::style, NSBackingStoreType::buffered, false);
+  configure(*window, level, shadow);
+  window->setIgnoresMouseEvents(true);
+  return window;
+}
+
+// Wash (the screen's wallpaper, faint), veil (dark) and destination (hidden until it has
+// a picture), bottom to top: the operations find wash and destination by position.
+LayeredWindow makeBackdrop() {
+  LayeredWindow backdrop;
+  backdrop.window = makeLayeredWindow(panelwindow::backdropLevel, false);
+  auto wash = std::make_unique<Layer>(Layer::Gravity::resize);
+  wash->setAlpha(1 - DestinationScreen::windowOpacity);
+  auto veil = std::make_unique<Layer>();
+  veil->setBackground(black(DestinationScreen::dimming));
+  auto destination = std::make_unique<Layer>(Layer::Gravity::resize);
+  destination->setHidden(true);
+  backdrop.layers.push_back(std::move(wash));
+  backdrop.layers.push_back(std::move(veil));
+  backdrop.layers.push_back(std::move(destination));
+  host(*backdrop.window, {backdrop.layers[0].get(), backdrop.layers[1].get(), backdrop.layers[2].get()});
+  return backdrop;
+}
+
+// The layers follow the window's size as subviews with flexible width and height would.
+void fitLayers(LayeredWindow& panel) {
+  const CGRect bounds = contentBounds(*panel.window);
+  for (auto& layer : panel.layers) layer->setFrame(bounds);
+}
+
+// Puts a picture (none hides) into the backdrop's destination (last layer).
+void setDestination(CGImageRef image, LayeredWindow& backdrop) {
+  if (!backdrop.window || backdrop.layers.empty()) return;
+  Layer& destination = *backdrop.layers.back();
+  destination.setFrame(contentBounds(*backdrop.window));
+  destination.setHidden(!image);
+  destination.setContents(std::move(image));
+}
+
+}  // namespace
+
+Ghost::Ghost(const SwitcherModel& model, Hooks hooks) : model_(model), hooks_(std::move(hooks)) {}
+
+Ghost::~Ghost() { ghostTimer.invalidate(); }
+
+LayeredWindow& Ghost::panel() {
+  if (!ghost) {
+    ghost = std::make_unique<LayeredWindow>();
+    ghost->window = makeLayeredWindow(panelwindow::ghostLevel, true);
+    ghost->layers.push_back(std::make_unique<Layer>(Layer::Gravity::resize));
+    host(*ghost->window, {ghost->layers.front().get()});
+  }
+  return *ghost;
+}
+
+platform::Executor& Ghost::ghostQueue() {
+  // Asked of the installed clock each time: a test installs a new clock per scene.
+  return platform::clock().queue("ghost");
+}
+
+void Ghost::updateGhost() {
+  if (hooks_.changingFullScreen()) return;
+  if (!hooks_.showing()) {
+    hideGhost();
+    return;
+  }
+  const int focused = model_.focused();
+  if (model_.landsOnDesktop(focused)) {
+    const Cluster* cluster = model_.selectedCluster(focused);
+    const DisplayGroup* group = model_.display(focused);
+    if (cluster && group) {
+      showDesktop(cluster->space, group->screen);
+      return;
+    }
+  }
+  const WindowInfo* target = model_.focusedTarget();
+  const std::vector<NSScreen> screens = NSScreen::screens();
+  if (!target || !target->windowID || !target->bounds || screens.empty()) {
+    hideGhost();
+    return;
+  }
+  const std::uint32_t number = *target->windowID;
+  if (ghostWindow == number) return;
+  ghostWindow = number;
+  ghostDesktop.reset();
+
+  LayeredWindow& g = panel();
+  g.window->setFrame(platform::flipRect(*target->bounds, screens.front().frame().maxY()), false);
+  fitLayers(g);
+  // The last thumbnail bridges the time until the first live capture returns.
+  const auto& thumbnails = model_.thumbnails();
+  const auto found = thumbnails.find(number);
+  g.layers.front()->setContents(found == thumbnails.end() ? CGImageRef() : found->second);
+
+  showBackdrops();
+  showDestination(number);
+  g.window->orderFrontRegardless();
+  captureGhost();
+  if (!ghostTimer.isValid()) {
+    ghostTimer = platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::ghostInterval, true,
+                                                 [this, life = std::weak_ptr<int>(life_)] {
+                                                   if (life.lock()) captureGhost();
+                                                 });
+  }
+}
+
+void Ghost::captureGhost() {
+  if (!ghostWindow || ghostCapturing) return;
+  const std::uint32_t number = *ghostWindow;
+  ghostCapturing = true;
+  ghostQueue().async([this, life = std::weak_ptr<int>(life_), number] {
+    CGImageRef picture = Private::capture(number, true);
+    platform::mainQueue().async([this, life, number, picture = std::move(picture)] {
+      if (!life.lock()) return;
+      ghostCapturing = false;
+      // A failed capture keeps the picture shown; a late one for another window is dropped.
+      if (ghostWindow == number && picture) panel().layers.front()->setContents(picture);
+    });
+  });
+}
+
+void Ghost::stopCapturing() {
+  ghostTimer.invalidate();
+  ghostTimer = {};
+}
+
+void Ghost::hideGhost() {
+  stopCapturing();
+  ghostWindow.reset();
+  ghostDesktop.reset();
+  if (ghost) {
+    ghost->window->orderOut(nullptr);
+    ghost->layers.front()->setContents(nullptr);
+  }
+  for (LayeredWindow& backdrop : backdrops) backdrop.window->orderOut(nullptr);
+}
+
+void Ghost::showDesktop(std::int64_t space, const NSScreen& screen) {
+  if (ghostDesktop == space) return;
+  stopCapturing();
+  ghostWindow.reset();
+  if (ghost) ghost->window->orderOut(nullptr);
+  ghostDesktop = space;
+
+  // The real desktop shows through when its Space is on screen.
+  if (Private::currentSpaces().count(space)) {
+    for (LayeredWindow& backdrop : backdrops) backdrop.window->orderOut(nullptr);
+    return;
+  }
+  showBackdrops();
+  const auto index = screenIndex(screen);
+  if (!index || *index >= backdrops.size()) return;
+  for (std::size_t i = 0; i < backdrops.size(); ++i) {
+    if (i != *index) setDestination(nullptr, backdrops[i]);
+  }
+  if (const auto cached = desktopDestinations.find(space); cached != desktopDestinations.end()) {
+    setDestination(cached->second, backdrops[*index]);
+  } else {
+    buildDesktopDestination(space, screen);
+  }
+}
+
+void Ghost::showBackdrops() {
+  const std::vector<NSScreen> screens = NSScreen::screens();
+  while (backdrops.size() < screens.size()) backdrops.push_back(makeBackdrop());
+  for (std::size_t i = 0; i < screens.size(); ++i) {
+    LayeredWindow& backdrop = backdrops[i];
+    if (backdrop.window->isVisible()) continue;
+    backdrop.window->setFrame(screens[i].frame(), false);
+    fitLayers(backdrop);
+    setDestination(nullptr, backdrop);
+    setWash(backdrop, screens[i]);
+    backdrop.window->orderFrontRegardless();
+  }
+}
+
+void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
+  if (!backdrop.window || backdrop.layers.empty()) return;
+  Layer* wash = backdrop.layers.front().get();
+  // Cleared at once, so no stale wallpaper shows while the capture runs.
+  wash->setFrame(contentBounds(*backdrop.window));
+  wash->setContents(nullptr);
+  const auto space = Private::currentSpace(screen);
+  const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
+  if (!window) return;
+  DestinationScreen::queue().async([life = std::weak_ptr<int>(life_), wash, number = *window] {
+    CGImageRef picture = Private::capture(number, false);
+    platform::mainQueue().async([life, wash, picture = std::move(picture)] {
+      // The layer lives as long as the ghost.
+      if (life.lock()) wash->setContents(picture);
+    });
+  });
+}
+
+void Ghost::fadeGhost(Fade direction) {
+  const bool in = direction == Fade::in;
+  std::vector<NSWindow*> all{panel().window.get()};
+  for (LayeredWindow& backdrop : backdrops) all.push_back(backdrop.window.get());
+
+  if (in) {
+    ghostWindow.reset();
+    ghostDesktop.reset();
+    for (LayeredWindow& backdrop : backdrops) backdrop.window->setAlphaValue(0);
+    updateGhost();
+    if (ghostWindow) {
+      if (CGImageRef picture = Private::capture(*ghostWindow, true)) panel().layers.front()->setContents(picture);
+    }
+  }
+  std::vector<NSWindow*> animated;
+  if (in) {
+    for (LayeredWindow& backdrop : backdrops) {
+      if (backdrop.window->isVisible()) {
+        animated.push_back(backdrop.window.get());
+      } else {
+        backdrop.window->setAlphaValue(1);
+      }
+    }
+  } else {
+    for (NSWindow* window : all) {
+      if (window->isVisible()) animated.push_back(window);
+    }
+  }
+  std::function<void()> done;
+  if (!in) {
+    // The fader stops calling once it is gone, and it goes with this ghost.
+    done = [this, all] {
+      if (hooks_.changingFullScreen()) hideGhost();
+      for (NSWindow* window : all) window->setAlphaValue(1);
+    };
+  }
+  fader_.fade(animated, in ? 1 : 0, SwitcherTiming::ghostFade, std::move(done));
+}
+
+// ---- Destination pictures --------------------------------------------------------------------
+
+void Ghost::showDestination(std::uint32_t window) {
+  const auto place = DestinationScreen::space(window);
+  const auto index = place ? screenIndex(place->screen) : std::nullopt;
+  if (!index || *index >= backdrops.size()) {
+    for (LayeredWindow& backdrop : backdrops) setDestination(nullptr, backdrop);
+    return;
+  }
+  for (std::size_t i = 0; i < backdrops.size(); ++i) {
+    if (i != *index) setDestination(nullptr, backdrops[i]);
+  }
+  if (const auto cached = destinations.find(place->space); cached != destinations.end()) {
+    setDestination(cached->second, backdrops[*index]);
+    return;
+  }
+  // The backdrop keeps what it showed until the picture arrives.
+  buildDestination(place->space, place->screen, place->fullScreen);
+}
+
+void Ghost::showComposed(const CGImageRef& image, const NSScreen& screen) {
+  const auto index = screenIndex(screen);
+  if (index && *index < backdrops.size()) setDestination(image, backdrops[*index]);
+}
+
+void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen) {
+  if (!building.insert(space).second) return;
+  DestinationScreen::compose(space, screen, fullScreen, false,
+                             [this, life = std::weak_ptr<int>(life_), space, screen](CGImageRef image) {
+                               if (!life.lock()) return;
+                               building.erase(space);
+                               if (!image) return;  // nothing cached: the next request composes again
+                               destinations[space] = image;
+                               if (!ghostWindow) return;
+                               const auto place = DestinationScreen::space(*ghostWindow);
+                               if (place && place->space == space) showComposed(image, screen);
+                             });
+}
+
+void Ghost::buildDesktopDestination(std::int64_t space, const NSScreen& screen) {
+  if (buildingDesktops.insert(space).second) composeDesktop(space, screen);
+}
+
+void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
+  DestinationScreen::compose(space, screen, false, true,
+                             [this, life = std::weak_ptr<int>(life_), space, screen](CGImageRef image) {
+                               if (!life.lock()) return;
+                               buildingDesktops.erase(space);
+                               if (!image) return;
+                               desktopDestinations[space] = image;
+                               if (ghostDesktop == space) showComposed(image, screen);
+                             });
+}
+
+void Ghost::prebuildDestinations() {
+  // Compositions still in flight store into the fresh tables when they finish.
+  destinations.clear();
+  desktopDestinations.clear();
+  const Workspace& workspace = model_.workspace();
+  std::set<std::int64_t> handled;
+  for (const WindowInfo& w : workspace.windows()) {
+    if (!w.windowID) continue;
+    const auto place = DestinationScreen::space(*w.windowID);
+    if (!place || !handled.insert(place->space).second) continue;
+    buildDestination(place->space, place->screen, place->fullScreen);
+  }
+  const std::set<std::int64_t> current = Private::currentSpaces();
+  for (const DisplayGroup& group : workspace.displays) {
+    for (const Cluster& c : group.clusters()) {
+      if (!(c.isDesktop() || c.screen) || c.fullScreen) continue;
+      if (current.count(c.space) || buildingDesktops.count(c.space)) continue;
+      buildingDesktops.insert(c.space);
+      composeDesktop(c.space, group.screen);
+    }
+  }
+}
+
+}  // namespace trelliq

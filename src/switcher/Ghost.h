@@ -1,0 +1,118 @@
+#pragma once
+// The in-place preview: the ghost shows the selected window where it is, with a live
+// capture every 0.1 s, over one backdrop per screen (the wallpaper's wash, a dark veil
+// and, for a Space not on screen, its composed picture); a selected desktop shows as its
+// Space's picture on the backdrop. Ghost and backdrops fade out and in around a
+// full-screen change. Main thread, except the captures, which run on the "ghost" and
+// "destination" queues and hand their pictures back on the main queue.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "platform/AppKitWindows.h"
+#include "platform/Clock.h"
+#include "platform/Image.h"
+#include "switcher/AlphaFader.h"
+#include "switcher/PanelViews.h"
+#include "switcher/model/SwitcherModel.h"
+
+namespace trelliq {
+
+/// A window of the switcher's own with picture layers: the ghost (one layer) and the
+/// backdrops (wash, veil, destination: found by position, first and last).
+struct LayeredWindow {
+  std::unique_ptr<NSPanel> window;
+  std::vector<std::unique_ptr<Layer>> layers;
+};
+
+class Ghost {
+ public:
+  /// What the ghost asks of its owner.
+  struct Hooks {
+    /// Whether a session shows its panels with the in-place preview now.
+    std::function<bool()> showing;
+    /// Whether a full-screen change is under way: the ghost holds still meanwhile.
+    std::function<bool()> changingFullScreen;
+  };
+  enum class Fade { in, out };
+
+  /// Follows the selection of `model`.
+  Ghost(const SwitcherModel& model, Hooks hooks);
+  ~Ghost();
+  Ghost(const Ghost&) = delete;
+  Ghost& operator=(const Ghost&) = delete;
+
+  /// Brings ghost and backdrops in line with the selection; hides them when not showing;
+  /// nothing during a full-screen change.
+  void updateGhost();
+  /// Stops the live capture, forgets window and desktop, orders ghost and backdrops out.
+  void hideGhost();
+  /// Stops the live capture only (ghost and backdrops stay as they are).
+  void stopCapturing();
+  /// One capture of the ghost window on the "ghost" queue (at most one in flight).
+  void captureGhost();
+  /// Fades ghost and backdrops over 0.2 s. Out: once faded, hides them when a
+  /// full-screen change is still under way and restores their alpha. In: follows the
+  /// selection afresh first and captures the window at once.
+  void fadeGhost(Fade direction);
+  /// Empties the destination caches and composes what the snapshot may need.
+  void prebuildDestinations();
+  /// The ghost's window, made on first use and kept for the process.
+  LayeredWindow& panel();
+
+  /// The window the ghost shows, or the Space whose desktop it shows.
+  std::optional<std::uint32_t> shownWindow() const { return ghostWindow; }
+  std::optional<std::int64_t> shownDesktop() const { return ghostDesktop; }
+  bool isCapturing() const { return ghostCapturing; }
+  /// One per screen, made when first needed.
+  const std::vector<LayeredWindow>& backdropWindows() const { return backdrops; }
+  /// Composed pictures by Space: of its windows, of its desktop.
+  const std::map<std::int64_t, CGImageRef>& destinationPictures() const { return destinations; }
+  const std::map<std::int64_t, CGImageRef>& desktopPictures() const { return desktopDestinations; }
+  /// The Spaces whose pictures are being composed.
+  const std::set<std::int64_t>& composing() const { return building; }
+  const std::set<std::int64_t>& composingDesktops() const { return buildingDesktops; }
+
+ private:
+  friend struct SwitcherPeer;
+
+  /// Shows `space`'s desktop picture on `screen`'s backdrop (nothing when already shown).
+  void showDesktop(std::int64_t space, const NSScreen& screen);
+  /// Makes missing backdrops and shows those not visible (framed, washed, cleared).
+  void showBackdrops();
+  /// Loads `screen`'s current wallpaper into the backdrop's wash (first layer).
+  void setWash(LayeredWindow& backdrop, const NSScreen& screen);
+  /// Shows the composed picture of the window's Space on its screen, or clears all.
+  void showDestination(std::uint32_t window);
+  /// Composes a Space's window picture once at a time; shows it if it still fits.
+  void buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen);
+  /// The same for a desktop picture.
+  void buildDesktopDestination(std::int64_t space, const NSScreen& screen);
+  /// The composition of a desktop picture, once its Space is marked in `buildingDesktops`.
+  void composeDesktop(std::int64_t space, const NSScreen& screen);
+  /// Puts a composed picture on the backdrop of `screen`.
+  void showComposed(const CGImageRef& image, const NSScreen& screen);
+  /// The serial "ghost" queue (user-interactive).
+  static platform::Executor& ghostQueue();
+
+  const SwitcherModel& model_;
+  Hooks hooks_;
+  std::unique_ptr<LayeredWindow> ghost;
+  std::vector<LayeredWindow> backdrops;
+  std::optional<std::uint32_t> ghostWindow;
+  std::optional<std::int64_t> ghostDesktop;
+  bool ghostCapturing = false;
+  platform::Timer ghostTimer;
+  std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
+  std::set<std::int64_t> building, buildingDesktops;
+  AlphaFader fader_;
+  /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
+  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+};
+
+}  // namespace trelliq
