@@ -12,6 +12,7 @@
 #include "platform/PrivateSymbols.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
+#include "workspace/SpaceList.h"
 #include "workspace/UnpublishedFunctions.h"
 
 namespace trelliq {
@@ -21,15 +22,6 @@ namespace {
 constexpr std::uint64_t kSlideWaitNanos = 1'500'000'000;
 constexpr platform::Seconds kCheckInterval = 0.01;
 constexpr double kPanelSide = 2;
-
-std::string describe(const std::vector<std::int64_t>& spaces) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < spaces.size(); ++i) {
-    if (i > 0) text += ", ";
-    text += std::to_string(spaces[i]);
-  }
-  return text + "]";
-}
 
 struct Slide {
   std::int64_t space = 0;
@@ -49,7 +41,7 @@ void waitForSlide(Slide slide) {
   if (platform::clock().monotonicNanos() > slide.deadline) {
     const auto number = static_cast<std::uint32_t>(slide.panel->windowNumber());
     Diagnostics::log("no slide to space " + std::to_string(slide.space) + " (" + std::to_string(slide.distance) +
-                     " along; our window on " + describe(Private::spaces(number)) + " at " +
+                     " along; our window on " + spaceListText(Private::spaces(number)) + " at " +
                      platform::describe(slide.panel->frame()) + "); jumping");
     slide.panel->close();
     slide.panel.reset();
