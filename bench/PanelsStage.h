@@ -152,7 +152,7 @@ class Stage {
     bool began = false;
     Cost show;
     toShown = run(0.5, [&](const Cost& piece) {
-      if (!began && switcher->active) began = true, beginCost = piece;
+      if (!began && switcher->isActive()) began = true, beginCost = piece;
       if (switcher->shown) show = piece;
       return switcher->shown;
     });

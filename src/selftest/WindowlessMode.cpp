@@ -106,11 +106,7 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   Switcher& switcher = Switcher::shared();
   switcher.model.reset(shown, focused);
   switcher.model.stepCluster(1);
-  switcher.active = true;
-  switcher.updateHaze();
-  switcher.panels().showPanels(switcher.preview().window());
-  switcher.refreshWallpapers();
-  if (Settings::showInPlace()) switcher.ghost().prebuildDestinations();
+  switcher.presentSnapshot();
 
   SwitcherModel& model = switcher.model;
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
@@ -131,7 +127,7 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   for (const auto& [name, action] : steps) {
     action();
     Toolkit::pump(0.6);
-    lines.push_back(line(name, model, SwitchPerformer::plannedSwitches(switcher.model, switcher.openedOn)));
+    lines.push_back(line(name, model, SwitchPerformer::plannedSwitches(switcher.model, switcher.openedOnDisplay())));
     // Displays that cannot be captured give no pictures; the log still says what happened.
     if (Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
   }

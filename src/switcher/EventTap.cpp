@@ -389,7 +389,7 @@ void EventTap::modifiersChanged(const CGEventRef& event, const OpenState& state)
     return;
   }
   if ((flags & kFn) && !(before & kFn)) {
-    hooks.onMain([flags, before](Switcher& s) { s.logFn(flags, before); });
+    hooks.onMain([flags, before](Switcher& s) { s.pointerFollower().logFn(flags, before); });
   }
   const CGEventFlags holding = state.holding;
   if ((flags & holding) == holding) {

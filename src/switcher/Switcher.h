@@ -14,10 +14,10 @@
 //                        operations shiftDown ... optionUp (the tap itself is `EventTap`)
 //   SwitcherSteering.cpp steering the selection and acting on it (stepWindow ...
 //                        toggleFullScreen, forgetShift, forgetControlAndStep)
-//   SwitcherSession.cpp  construction and observers, the lock faces and locked steps,
-//                        opening (open, begin, warmUp, corner and gesture), commit and
-//                        cancel, pointer tracking and the opening display,
-//                        showing and refreshing, the callbacks' bodies, renaming
+//   SwitcherSession.cpp  construction and observers, opening (open, begin, warmUp,
+//                        corner and gesture), commit and cancel (the opening display is
+//                        `OpeningMemory`'s, the pointer `PointerFollower`'s)
+//   SwitcherSessionShow.cpp  showing and refreshing, pictures, renaming
 //   SwitcherPanels.cpp   what the display panels and the preview report, hit testing,
 //                        click targets (the panels are `DisplayPanels`, the preview
 //                        `PreviewPanel`, their check `PanelSelfCheck`)
@@ -52,7 +52,9 @@
 #include "switcher/Ghost.h"
 #include "switcher/ModifierTaps.h"
 #include "switcher/OpenGate.h"
+#include "switcher/OpeningMemory.h"
 #include "switcher/PanelViews.h"
+#include "switcher/PointerFollower.h"
 #include "switcher/PreviewPanel.h"
 #include "switcher/SwitchPerformer.h"
 #include "switcher/SwitcherPanel.h"
@@ -159,6 +161,15 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// options, the locked state and tap-thread fields; all other work goes through `onMain`.
   /// Tap thread.
   CGEventRef handle(CGEventType type, const CGEventRef& event);
+  /// A session is running on the main thread (from `begin` to `cancel`). Main thread.
+  bool isActive() const { return active; }
+  /// The display index the session opened on. Main thread.
+  int openedOnDisplay() const { return openedOn; }
+  /// Shows the model's snapshot as a session would, without a tap, a show delay or
+  /// timers: marks a session active, sets the haze, shows the panels, loads the desktop
+  /// pictures and, with the in-place preview, composes the destinations. For the picture
+  /// modes. Main thread.
+  void presentSnapshot();
   /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
   Watches watches;
 
@@ -178,6 +189,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   SwitchPerformer& performer() { return performer_; }
   /// The full-screen change under way. Main thread.
   FullScreenFollower& fullScreen() { return fullScreen_; }
+  /// What sessions remember for the display the next one opens on. Main thread.
+  OpeningMemory& memory() { return memory_; }
+  /// The pointer's and fn's part in steering. Main thread.
+  PointerFollower& pointerFollower() { return pointerFollower_; }
 
   // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
   void shiftDown();
@@ -249,30 +264,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// Tap callbacks: forget the ⇧ press; forget the ⌃ press and step (tiles or window tiles).
   void forgetShift();
   void forgetControlAndStep(bool windowTiles, int step);
-
-  // ======================================================================================
-  // Pointer tracking and the opening display                           (SwitcherSession)
-  // ======================================================================================
-
-  /// The first display whose screen frame holds the point (bottom-left global). Pure.
-  static std::optional<int> display(CGPoint point, const Workspace& workspace);
-  /// The display a session opens on (click, focus, last display, pointer, 0).
-  int openingDisplay(const Workspace& workspace) const;
-  /// The display an app-windows session opens on.
-  int appDisplay(const Workspace& workspace) const;
-  /// Whether a bottom-left global point lies on the bare desktop.
-  static bool isOnDesktop(CGPoint point);
-  /// The controller's memory as the opening-display rules take it.
-  OpeningHints openingHints() const;
-  /// Starts the 1/30 s pointer check of the session (replacing an old timer).
-  void trackPointer();
-  /// One tick: follows the pointer onto another display (logs after a recent fn).
-  void pointerTick();
-  /// Posted by the tap for left/right downs while closed: records a desktop click and
-  /// touches that display's current desktop.
-  void recordDesktopClick(CGPoint point, double at);
-  /// Posted by the tap when fn goes down while open: logs and checks again 0.5 s later.
-  void logFn(CGEventFlags flags, CGEventFlags before);
 
   // ======================================================================================
   // Showing and refreshing                                             (SwitcherSession)
@@ -349,14 +340,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   ObserverToken modelObserver = 0;
   std::map<std::int32_t, NSKeyValueObservation> quitWatches;
   bool changeScheduled = false;
-  /// A session is running on the main thread (set by `begin`, cleared by `cancel`).
-  bool active = false;
-  platform::Timer pointerTimer;
-  std::optional<CGPoint> lastPointerLocation;
-  std::optional<double> lastFn;  // seconds since 1970, as every date here
-  std::optional<std::string> lastDisplayID;
-  std::optional<double> lastSessionEnd;
-  std::optional<OpeningHints::DesktopClick> lastDesktopClick;
   double hazeStrength = 0;
   /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
   std::map<std::uint32_t, CGImageRef> arrivedPictures;
@@ -372,7 +355,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   int session = 0;
   /// The opening generation the active session began with (0: none).
   std::uint64_t sessionGeneration = 0;
-  int openedOn = 0;
   /// The display whose name is being edited (remembered when the edit starts).
   std::optional<int> renamingDisplay;
   std::vector<NSNotificationToken> notificationTokens;
@@ -381,6 +363,13 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
  private:
   /// What the tap asks of the controller.
   EventTap::Hooks tapHooks();
+  friend struct SwitcherPeer;
+
+  /// A session is running on the main thread (set by `begin`, cleared by `cancel`).
+  bool active = false;
+  /// The display index the session opened on.
+  int openedOn = 0;
+
   /// What the display panels report to the controller.
   DisplayPanels::Hooks panelHooks();
   /// What the ghost asks of the controller.
@@ -410,6 +399,8 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   Ghost ghost_{model, ghostHooks()};
   SwitchPerformer performer_{[this] { return active; }};
   FullScreenFollower fullScreen_{fullScreenHooks()};
+  OpeningMemory memory_;
+  PointerFollower pointerFollower_{model, [this] { return active; }};
 };
 
 }  // namespace trelliq

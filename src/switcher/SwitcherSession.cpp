@@ -50,7 +50,7 @@ void observeWorkspace(Switcher& self) {
                                                        })));
   // Hidden apps draw differently on their tiles; a no-op edit announces the snapshot.
   auto redraw = hop([](Switcher& s, const NSNotification&) {
-    if (s.active) s.model.workspace.modify([](Workspace&) {});
+    if (s.isActive()) s.model.workspace.modify([](Workspace&) {});
   });
   self.notificationTokens.push_back(
       center.addObserver(NSWorkspaceDidHideApplicationNotification, nullptr, nullptr, redraw));
@@ -158,7 +158,6 @@ Switcher::~Switcher() {
   stopObservingWorkspace(*this);
   NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
   quitWatches.clear();
-  pointerTimer.invalidate();
   showWork.cancel();
   if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);
 }
@@ -240,7 +239,7 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
       if (snapshot.displays[i].screen == *screen) display = static_cast<int>(i);
     }
   }
-  if (!display) display = action.isAppWindows() ? appDisplay(snapshot) : openingDisplay(snapshot);
+  if (!display) display = action.isAppWindows() ? memory_.appDisplay(snapshot) : memory_.openingDisplay(snapshot);
 
   openedOn = *display;
   model.reset(std::move(snapshot), *display);
@@ -250,7 +249,7 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
   active = true;
   sessionGeneration = generation;
   updateHaze();
-  trackPointer();
+  pointerFollower_.trackPointer();
   shown = false;
 
   // The delay counts from the key press, so a quick press and release never shows panels.
@@ -268,6 +267,14 @@ bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NS
   refreshWallpapers();
   if (Settings::showInPlace()) ghost_.prebuildDestinations();
   return true;
+}
+
+void Switcher::presentSnapshot() {
+  active = true;
+  updateHaze();
+  panels_.showPanels(preview_.window());
+  refreshWallpapers();
+  if (Settings::showInPlace()) ghost_.prebuildDestinations();
 }
 
 void Switcher::warmUp() {
@@ -339,8 +346,7 @@ void Switcher::cancel(bool keepGhost) {
   const bool wasActive = active;
   if (wasActive) {
     const DisplayGroup* focusedDisplay = model.display(model.focused());
-    lastDisplayID = focusedDisplay ? std::optional(focusedDisplay->id) : std::nullopt;
-    lastSessionEnd = platform::now();
+    memory_.sessionEnded(focusedDisplay ? std::optional(focusedDisplay->id) : std::nullopt);
   }
   active = false;
   // A newer opening may already own the flag (⌘ released and ⌘⇥ pressed again before
@@ -359,8 +365,7 @@ void Switcher::cancel(bool keepGhost) {
   showWork = {};
   shown = false;
   modifierTaps_.forgetAll();
-  pointerTimer.invalidate();
-  pointerTimer = {};
+  pointerFollower_.stop();
 
   panels_.hide();
   preview_.hide();

@@ -1,10 +1,7 @@
-// What a running session does on the main thread besides steering: the display it opens
-// on and the pointer that moves the steering, showing the panels and looking at the
-// screen again, window and desktop pictures, and renaming desktops in place.
+// What a running session does on the main thread besides steering: showing the panels and
+// looking at the screen again, window and desktop pictures, and renaming desktops in place.
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <set>
 #include <utility>
 
@@ -45,90 +42,7 @@ std::pair<const Cluster*, int> findCluster(const Workspace& workspace, const std
   return {nullptr, -1};
 }
 
-std::string hex(CGEventFlags flags) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%" PRIx64, static_cast<std::uint64_t>(flags));
-  return text;
-}
-
 }  // namespace
-
-// ---- The opening display and the pointer -----------------------------------------------------
-
-std::optional<int> Switcher::display(CGPoint point, const Workspace& workspace) {
-  return OpeningDisplay::displayAt(point, workspace);
-}
-
-int Switcher::openingDisplay(const Workspace& workspace) const {
-  return OpeningDisplay::openingDisplay(workspace, openingHints());
-}
-
-int Switcher::appDisplay(const Workspace& workspace) const {
-  return OpeningDisplay::appDisplay(workspace, openingHints(), Recency::shared());
-}
-
-bool Switcher::isOnDesktop(CGPoint point) { return OpeningDisplay::isOnDesktop(point); }
-
-OpeningHints Switcher::openingHints() const {
-  OpeningHints hints;
-  hints.lastSessionEnd = lastSessionEnd;
-  hints.lastDisplayID = lastDisplayID;
-  hints.lastDesktopClick = lastDesktopClick;
-  hints.latestFocus = Recency::shared().latest();
-  hints.pointer = NSEvent::mouseLocation();
-  return hints;
-}
-
-void Switcher::trackPointer() {
-  lastPointerLocation = NSEvent::mouseLocation();
-  pointerTimer.invalidate();
-  pointerTimer =
-      platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::pointerInterval, true, [weak = weak()] {
-        if (auto self = weak.lock()) self->pointerTick();
-      });
-}
-
-void Switcher::pointerTick() {
-  // While a name is edited or just saved the pointer belongs to the name field.
-  if (!active || model.renaming() || model.justNamed()) return;
-  const CGPoint location = NSEvent::mouseLocation();
-  if (lastPointerLocation && *lastPointerLocation == location) return;
-  lastPointerLocation = location;
-  const auto d = display(location, model.workspace());
-  if (!d) return;
-  if (*d != model.focused() && lastFn) {
-    const double since = platform::now() - *lastFn;
-    if (since < SwitcherTiming::fnPointerWindow) {
-      Diagnostics::log("  pointer moved: steering display " + std::to_string(*d) + " again, " +
-                       std::to_string(static_cast<long long>(since * 1000)) + "ms after fn");
-    }
-  }
-  model.focus(*d);
-}
-
-void Switcher::recordDesktopClick(CGPoint point, double at) {
-  if (!isOnDesktop(point)) return;
-  lastDesktopClick = OpeningHints::DesktopClick{point, at};
-  for (const Private::DisplayLayout& d : Private::displayLayout().displays) {
-    if (!NSMouseInRect(point, d.screen.frame(), false)) continue;
-    if (d.current) Recency::shared().touchDesktop(*d.current);
-    break;
-  }
-}
-
-void Switcher::logFn(CGEventFlags flags, CGEventFlags before) {
-  lastFn = platform::now();
-  const int steered = model.focused();
-  Diagnostics::log("fn down (flags 0x" + hex(flags) + ", before 0x" + hex(before) + ") steering display " +
-                   std::to_string(steered) + " of " + std::to_string(model.workspace().displays.size()));
-  platform::mainQueue().asyncAfter(SwitcherTiming::fnLogDelay, [weak = weak(), steered] {
-    auto self = weak.lock();
-    if (!self || !self->active) return;
-    const int now = self->model.focused();
-    Diagnostics::log("  0.5s after fn: steering display " + std::to_string(now) +
-                     (now == steered ? " (didn't move)" : ""));
-  });
-}
 
 // ---- Showing and refreshing ----------------------------------------------------------------
 

@@ -24,7 +24,7 @@ EventTap::Hooks Switcher::tapHooks() {
   hooks.open = [this](SessionAction action, CGEventFlags holding) { open(action, holding, false, std::nullopt); };
   hooks.desktopClick = [this](CGPoint point, double at) {
     platform::mainQueue().async([weak = weak(), point, at] {
-      if (auto self = weak.lock()) self->recordDesktopClick(point, at);
+      if (auto self = weak.lock()) self->memory_.recordDesktopClick(point, at);
     });
   };
   return hooks;

@@ -46,7 +46,7 @@ TEST_F(PanelClickTest, AClickOnADrawnTileCommitsIt) {
   ASSERT_FALSE(switcher->clickTargets().empty()) << "the view reported its content";
 
   click({tile->midX(), tile->midY()});
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(frontmost(), kFinderPID);
   EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);

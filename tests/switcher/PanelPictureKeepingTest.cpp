@@ -100,7 +100,7 @@ TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSi
   press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.5);
-  ASSERT_FALSE(switcher->active);
+  ASSERT_FALSE(switcher->isActive());
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.5);

@@ -88,7 +88,7 @@ TEST_F(PanelRenameTypingTest, ATypedNameIsStoredAndThePanelsCloseASecondLaterWit
   clickLabel();
   user.modifierUp(sim::UserInput::kCommand);  // letting go of ⌘ while editing commits nothing
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
 
   withModifier(sim::UserInput::kCommand, kA);  // select the shown name, so typing replaces it
   withModifier(sim::UserInput::kShift, kS);
@@ -102,7 +102,7 @@ TEST_F(PanelRenameTypingTest, ATypedNameIsStoredAndThePanelsCloseASecondLaterWit
   scene.clock.advance(0.9);
   EXPECT_TRUE(anyPanelVisible()) << "the new name shows for a second";
   scene.clock.advance(0.2);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(frontmost(), front) << "another app stayed in front throughout";
   EXPECT_TRUE(session::linesStarting("switch to ").empty());
@@ -123,7 +123,7 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   EXPECT_FALSE(switcher->panels().at(0).window->takesKeys());
   EXPECT_EQ(UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey), before);
   scene.clock.advance(1.5);
-  ASSERT_TRUE(switcher->active) << "escape ends the edit, not the session";
+  ASSERT_TRUE(switcher->isActive()) << "escape ends the edit, not the session";
   EXPECT_TRUE(anyPanelVisible());
   for (const Cluster& c : switcher->model.display(0)->clusters()) {
     if (c.id == kDesktop) EXPECT_EQ(switcher->model.label(c, 0, true).name, usualName());
@@ -135,10 +135,10 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   user.press(kTab);
   scene.clock.advance(0.05);
   EXPECT_NE(selected(), selectedBefore);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   user.press(kReturn);
   scene.clock.advance(1.0);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);
 }
 

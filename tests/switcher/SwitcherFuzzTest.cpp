@@ -137,12 +137,12 @@ TEST_F(SwitcherFuzz, RandomInputAlwaysSettlesClosedWithNoPanelLeftAndModifiersPa
       std::ostringstream where;
       where << "seed " << seed << " round " << round;
       if (switcher->isRenaming()) continue;
-      if (switcher->active) {
+      if (switcher->isActive()) {
         EXPECT_TRUE(switcher->staysOpen() && switcher->shown) << where.str() << ": an ordinary session stayed open";
         press(SwitcherKeys::escape, 0);
         scene.clock.advance(0.5);
       }
-      EXPECT_FALSE(switcher->active) << where.str();
+      EXPECT_FALSE(switcher->isActive()) << where.str();
       EXPECT_FALSE(switcher->isOpen()) << where.str();
       EXPECT_FALSE(anyPanelVisible()) << where.str() << ": a panel stayed ordered in";
       if (::testing::Test::HasFailure()) return;

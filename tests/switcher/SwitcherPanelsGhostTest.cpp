@@ -233,8 +233,8 @@ TEST_P(GhostThroughASwitchTest, StaysUpAfterThePanelsOnlyWithInstantSpaces) {
   UserDefaults::standard().set("instantSpaces", instant);
   openOnDraft();
   modifiers(0);  // letting go of ⌘ commits
-  for (int i = 0; i < 1000 && switcher->active; ++i) scene.clock.advance(0.001);
-  ASSERT_FALSE(switcher->active);
+  for (int i = 0; i < 1000 && switcher->isActive(); ++i) scene.clock.advance(0.001);
+  ASSERT_FALSE(switcher->isActive());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(ghostWindow().isVisible(), instant);
   scene.clock.advance(1.0);

@@ -56,7 +56,7 @@ TEST_F(PreviewTest, SitsAboveTheContentAndItsGlassSwallowsClicks) {
   scene.clock.advance(0.05);
   ASSERT_EQ(events.consumed().size(), 1u);
   EXPECT_EQ(events.consumed().front().event.location.y, 482);
-  EXPECT_TRUE(switcher->active) << "neither press ends the session";
+  EXPECT_TRUE(switcher->isActive()) << "neither press ends the session";
 }
 
 TEST_F(PreviewTest, PicturesAreFittedIntoTheBox) {

@@ -44,14 +44,14 @@ TEST_F(PanelsTest, AClickOnATileCommitsItThroughTheClickTargets) {
   post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, globalPoint(0, tile), kCGMouseButtonLeft));
   scene.clock.advance(0.02);
   EXPECT_TRUE(delivered(kCGEventLeftMouseDown)) << "the press reaches the panel";
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
 
   // The panel's mouse view reports the release.
   mouseView(0).onClick(viewPoint(0, tile));
   post(CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseUp, globalPoint(0, tile), kCGMouseButtonLeft));
   scene.clock.advance(1.0);
   EXPECT_TRUE(delivered(kCGEventLeftMouseUp));
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(frontmost(), kFinderPID);
   EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);
@@ -96,7 +96,7 @@ TEST_F(PanelsTest, PanelsAreMadeInOrderFramedToTheirScreensAndKeptForReuse) {
 TEST_F(PanelsTest, ContentFramesBecomeClickTargetsOnlyOnceShown) {
   setPreview("none");
   holdSession(0.05);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   ASSERT_FALSE(switcher->shown);
   geometry(0).setContent(CGRect(100, 50, 800, 200));
   EXPECT_EQ(switcher->panels().contentFrame(0), CGRect(100, 732, 800, 200));
@@ -147,7 +147,7 @@ TEST_F(PanelsTest, NameLabelsResetButtonsAndRenamingTakeThePointerFirst) {
   switcher->model.setName("Papers", nameKey);
   click({255, 270});
   EXPECT_EQ(SpaceNames::all().count(nameKey), 0u);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
 
   // A click on the label starts the edit; the field alone gets the pointer then.
   click({130, 270});
@@ -161,13 +161,13 @@ TEST_F(PanelsTest, NameLabelsResetButtonsAndRenamingTakeThePointerFirst) {
   click({450, 150});
   EXPECT_EQ(switcher->model.renaming(), std::nullopt);
   EXPECT_EQ(SpaceNames::all()[nameKey], "Letters") << "a click outside the field saves";
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_TRUE(switcher->isOpen());
 
   // Right after a name was submitted the pointer is ignored.
   switcher->model.justNamed.set(documents);
   click({450, 150});
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_EQ(selected(), documents);
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "SwitcherPeer.h"
 #include "SwitcherPerformScenes.h"
 #include "platform/sim/AccessibilityServer.h"
 
@@ -33,7 +34,7 @@ TEST_F(PerformActions, TheProgramItselfIsNeverQuitNorHidden) {
   tile.apps = {self};
   tile.windows = {WindowInfo(self.id, number, nullptr, std::string("Preferences"), false, false, std::nullopt)};
   here.clusters.insert(here.clusters.begin(), tile);
-  switcher->active = true;
+  SwitcherPeer::setActive(*switcher, true);
   switcher->model.reset(workspace, 0);
   switcher->model.select(tile.id, 0);
   ASSERT_EQ(switcher->selectedApp()->id, self.id);

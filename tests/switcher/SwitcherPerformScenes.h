@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "SwitcherPeer.h"
 #include "platform/Files.h"
 #include "platform/sim/WindowServer.h"
 #include "settings/Diagnostics.h"
@@ -118,9 +119,9 @@ class PerformScene : public ::testing::Test {
   /// A session as `begin` leaves it, but whose selection on `display` is the tile of
   /// `window` (found among that display's tiles).
   void openOn(int display, std::uint32_t window, std::optional<std::uint64_t> showing = std::nullopt) {
-    switcher->active = true;
+    SwitcherPeer::setActive(*switcher, true);
     switcher->model.reset(showing ? loadShowing(*showing) : Workspace::load(false), display);
-    switcher->openedOn = display;
+    SwitcherPeer::setOpenedOn(*switcher, display);
     const DisplayGroup* group = switcher->model.display(display);
     ASSERT_TRUE(group);
     for (const Cluster& c : group->clusters()) {

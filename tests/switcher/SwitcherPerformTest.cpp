@@ -37,18 +37,18 @@ class PerformPlanning : public PerformScene {
  protected:
   void start(int display = 0) {
     switcher->model.reset(Workspace::load(false), display);
-    switcher->openedOn = display;
+    SwitcherPeer::setOpenedOn(*switcher, display);
   }
   const DisplayGroup& display(int index) { return *switcher->model.display(index); }
 };
 
 TEST_F(PerformPlanning, NothingChangedOnTheOpeningDisplayPlansNothingButAnotherDisplayCounts) {
   start();
-  EXPECT_TRUE(SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn).empty());
+  EXPECT_TRUE(SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay()).empty());
 
   // Moving over to the wide display without stepping there is a choice of its front tile.
   switcher->model.focus(1);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -63,7 +63,7 @@ TEST_F(PerformPlanning, AStepOnTheOpeningDisplayPlansItsTargetWindow) {
   start();
   // Quill is in front; the Finder's tile on the same Space is chosen.
   switcher->model.select("0:1:201", 0);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -75,7 +75,7 @@ TEST_F(PerformPlanning, ATrayAppIsOpenedOnItsDisplayEvenWhenNothingElseMoved) {
   start();
   switcher->model.enterTray();
   ASSERT_TRUE(switcher->model.selectedTrayApp());
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Open>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -94,7 +94,7 @@ TEST_F(PerformPlanning, ASelectedDesktopPlansThatSpacesDesktopOnItsScreen) {
   }
   ASSERT_FALSE(desk.empty()) << "Space 6 has a desktop tile";
   switcher->model.select(desk, 0);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOn);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Desktop>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -217,7 +217,7 @@ TEST_F(PerformSwitch, ASessionOpenedMeanwhileEndsTheCheck) {
   dropSwipes(true);
   run({windowSwitch(4101)});
   scene.clock.advance(0.55);
-  switcher->active = true;
+  SwitcherPeer::setActive(*switcher, true);
   scene.clock.advance(5);
   EXPECT_TRUE(linesStarting("  ").empty());
 }
@@ -293,10 +293,10 @@ TEST_F(PerformSwitch, TheCommitsCompletionHidesTheGhostUnlessANewSessionOpened) 
 
   SwitcherPeer::pretendGhostOf(*switcher, 2101);
   switcher->commitDone();
-  switcher->active = true;
+  SwitcherPeer::setActive(*switcher, true);
   scene.clock.advance(0.1);
   EXPECT_TRUE(switcher->ghost().shownWindow());
-  switcher->active = false;
+  SwitcherPeer::setActive(*switcher, false);
 }
 
 // ---- Desktops --------------------------------------------------------------------------------
@@ -416,7 +416,7 @@ TEST_F(PerformByKeys, LettingGoOnTheDesktopOfAnotherSpaceGoesThere) {
   command(true);
   tab();
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
 
   // The desktop tile of a Space the focused display does not show.
   const int focused = switcher->model.focused();
@@ -442,7 +442,7 @@ TEST_F(PerformByKeys, LettingGoOnTheDesktopOfAnotherSpaceGoesThere) {
 
   command(false);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_TRUE(currentSpacesSorted() != before);
   const auto lines = linesStarting("switch to");
   ASSERT_EQ(lines.size(), 1u);

@@ -75,7 +75,7 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   press(SwitcherKeys::returnKey, kCommand);
   scene.clock.advance(0.05);
   EXPECT_EQ(consumedCount(), consumed);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_TRUE(switcher->isRenaming());
 }
 
@@ -90,7 +90,7 @@ TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTi
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   ASSERT_FALSE(switcher->shown);
   switcher->startRenaming(kDesktop, 0);
   EXPECT_FALSE(switcher->isRenaming());
@@ -135,7 +135,7 @@ TEST_F(SwitcherSessionRenaming, EscapeKeepsTheStoredNameAndTheSessionSwitchesAsU
   const std::size_t switches = linesStarting("switch to ").size();
   modifiers(0);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
 
@@ -144,7 +144,7 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   const std::size_t switches = linesStarting("switch to ").size();
   modifiers(0);  // ⌘ goes up while typing: the field's business, no commit
   scene.clock.advance(0.1);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_EQ(linesStarting("switch to ").size(), switches);
 
   switcher->finishRenaming(false, false);
@@ -163,7 +163,7 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   EXPECT_NE(selected(), before);
   press(SwitcherKeys::returnKey, 0);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->isOpen());
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
@@ -180,9 +180,9 @@ TEST_F(SwitcherSessionRenaming, SubmittingShowsTheNameThenClosesASecondLaterWith
 
   modifiers(0);
   scene.clock.advance(0.95);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   scene.clock.advance(0.1);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->isOpen());
   EXPECT_FALSE(switcher->isRenaming());
   EXPECT_FALSE(anyPanelVisible());
@@ -196,7 +196,7 @@ TEST_F(SwitcherSessionRenaming, ASubmittedSessionCancelledMeanwhileDoesNotCloseT
   switcher->cancel(false);
   openAndShow();
   scene.clock.advance(1);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_TRUE(switcher->isOpen());
 }
 

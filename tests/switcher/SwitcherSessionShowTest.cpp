@@ -28,7 +28,7 @@ class SwitcherSessionShow : public SessionStage {
     const CGRect v = NSScreen::screens().at(screen).visibleFrame();
     for (double y = v.maxY() - 20; y > v.minY(); y -= 40) {
       for (double x = v.maxX() - 20; x > v.minX(); x -= 40) {
-        if (Switcher::isOnDesktop({x, y})) return CGPoint{x, y};
+        if (OpeningDisplay::isOnDesktop({x, y})) return CGPoint{x, y};
       }
     }
     return std::nullopt;
@@ -94,7 +94,7 @@ TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnl
   ASSERT_TRUE(wide) << "the wide display shows some bare desktop";
   click(serverPoint(*wide));
   scene.clock.advance(0.1);
-  ASSERT_TRUE(switcher->lastDesktopClick);
+  ASSERT_TRUE(switcher->memory().desktopClick());
   EXPECT_GT(Recency::shared().desktopStamp(*scene.windowServer.currentSpace(perform::kWide)), 0u)
       << "going to a desktop is a use of that desktop";
 
@@ -112,11 +112,11 @@ TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnl
   escape();
 
   // Clicks on a window or the menu bar are not desktop clicks.
-  const auto before = switcher->lastDesktopClick;
+  const auto before = switcher->memory().desktopClick();
   const CGRect built = screenFrame(0);
   click(serverPoint({built.midX(), built.maxY() - 5}));
   scene.clock.advance(0.1);
-  EXPECT_EQ(switcher->lastDesktopClick->at, before->at);
+  EXPECT_EQ(switcher->memory().desktopClick()->at, before->at);
 }
 
 TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePointerNextTime) {
@@ -139,7 +139,7 @@ TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePoi
   escape();
 
   // That display gone from the snapshot: the one under the pointer.
-  switcher->lastDisplayID = "unplugged";
+  SwitcherPeer::setLastDisplay(*switcher, "unplugged");
   openHolding();
   EXPECT_EQ(switcher->model.focused(), displayIndexOf(0));
 }

@@ -43,13 +43,13 @@ TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPane
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   during(0.1, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   modifiers(0);
   during(1.5, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
 
   EXPECT_FALSE(panelSeen);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(frontmost(), kFinderPID);
   EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
   const auto lines = linesStarting("switch to ");
@@ -62,7 +62,7 @@ TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.14);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_FALSE(anyPanelVisible());
   scene.clock.advance(0.02);
   EXPECT_TRUE(switcher->shown);
@@ -101,7 +101,7 @@ TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   const bool landsOnDesktop = switcher->model.landsOnDesktop(switcher->model.focused());
   modifiers(0);
   scene.clock.advance(1.5);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   if (!landsOnDesktop) EXPECT_EQ(frontmost(), expectedPID);
 }
 
@@ -118,13 +118,13 @@ TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay)
   press(SwitcherKeys::escape, kCommand);
   scene.clock.advance(0.05);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->shown);
   EXPECT_FALSE(anyPanelVisible());
-  EXPECT_EQ(switcher->lastDisplayID, focusedID);
-  ASSERT_TRUE(switcher->lastSessionEnd);
-  EXPECT_GE(*switcher->lastSessionEnd, escapedAt);
-  EXPECT_LE(*switcher->lastSessionEnd, scene.clock.now());
+  EXPECT_EQ(switcher->memory().displayAtEnd(), focusedID);
+  ASSERT_TRUE(switcher->memory().endedAt());
+  EXPECT_GE(*switcher->memory().endedAt(), escapedAt);
+  EXPECT_LE(*switcher->memory().endedAt(), scene.clock.now());
 
   // The ⌘ release after esc switches nothing.
   modifiers(0);
@@ -145,7 +145,7 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
   modifiers(kCommand | kCGEventFlagMaskControl);
   press(SwitcherKeys::tab, kCommand | kCGEventFlagMaskControl);
   scene.clock.advance(0.3);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->isOpen());
   EXPECT_FALSE(anyPanelVisible());
 
@@ -153,7 +153,7 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_TRUE(switcher->isOpen());
 }
 
@@ -175,13 +175,13 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   const Switcher::OpenState opening = switcher->gate().openState();
   EXPECT_TRUE(opening.open);
   EXPECT_GT(opening.generation, first);
-  EXPECT_TRUE(switcher->active) << "the main queue has not run the commit yet";
+  EXPECT_TRUE(switcher->isActive()) << "the main queue has not run the commit yet";
   EXPECT_EQ(switcher->sessionGeneration, first);
 
   // Now the main queue catches up: the commit of session 1, then session 2's begin.
   scene.clock.advance(0.05);
   EXPECT_TRUE(switcher->isOpen()) << "the late commit closed the newer session";
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_EQ(switcher->sessionGeneration, opening.generation);
 
   // Session 2 is a working session: it shows, and letting go ends it.
@@ -190,7 +190,7 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   modifiers(0);
   scene.clock.advance(1);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(anyPanelVisible());
 }
 
@@ -203,7 +203,7 @@ TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
   ASSERT_TRUE(switcher->isOpen());
   switcher->stopTap();
   scene.clock.advance(0.3);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->isOpen());
   EXPECT_FALSE(anyPanelVisible());
 }
@@ -261,7 +261,7 @@ TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   switcher->openFromCorner(NSScreen::screens().front());
   scene.clock.advance(0.05);
   EXPECT_EQ(switcher->session, sessions + 1);
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   EXPECT_FALSE(switcher->staysOpen()) << "the key's ordinary session won";
   EXPECT_FALSE(switcher->shown) << "an ordinary session waits for the show delay";
 
@@ -286,20 +286,20 @@ TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySession
   const NSScreen screen = NSScreen::screens().back();
   switcher->openFromCorner(screen);
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   EXPECT_EQ(switcher->model.display(switcher->model.focused())->screen, screen) << "opens on the corner's screen";
   EXPECT_EQ(selected(), switcher->model.display(switcher->model.focused())->here.value_or("")) << "no first step";
   switcher->openFromCorner(screen);
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_FALSE(switcher->isOpen());
 
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   switcher->openFromCorner(screen);
-  EXPECT_TRUE(switcher->active) << "a ⌘⇥ session is not the corner's to close";
+  EXPECT_TRUE(switcher->isActive()) << "a ⌘⇥ session is not the corner's to close";
   switcher->toggleFromGesture();
-  EXPECT_FALSE(switcher->active) << "the double tap cancels any session";
+  EXPECT_FALSE(switcher->isActive()) << "the double tap cancels any session";
   EXPECT_FALSE(switcher->isOpen());
 }
 
@@ -318,7 +318,7 @@ TEST_F(SwitcherSessionOpening, CornerOpensNothingWithoutTheTap) {
   switcher->toggleFromGesture();
   scene.clock.advance(0.1);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ void windowTileSession(TapStage& stage) {
 
 void staysClosed(TapStage& stage, const Before&) {
   EXPECT_FALSE(stage.switcher->isOpen());
-  EXPECT_FALSE(stage.switcher->active);
+  EXPECT_FALSE(stage.switcher->isActive());
 }
 void unchanged(TapStage& stage, const Before& before) {
   TapStage& s = stage;
@@ -79,12 +79,12 @@ void selectionMoved(TapStage& stage, const Before& before) {
 }
 void ended(TapStage& stage, const Before&) {
   EXPECT_FALSE(stage.switcher->isOpen());
-  EXPECT_FALSE(stage.switcher->active);
+  EXPECT_FALSE(stage.switcher->isActive());
 }
 auto opened(CGEventFlags holding, bool clusters, bool onTray) {
   return [=](TapStage& stage, const Before&) {
     TapStage& s = stage;
-    ASSERT_TRUE(s.switcher->active);
+    ASSERT_TRUE(s.switcher->isActive());
     const Switcher::OpenState state = s.switcher->gate().openState();
     EXPECT_TRUE(state.open);
     EXPECT_EQ(state.holding, holding);
@@ -101,7 +101,7 @@ std::vector<BindingRow> rows() {
       {"OptionGraveOpensAppWindows", closedWith("appWindows", true), grave, kOption, false, true,
        [](TapStage& stage, const Before&) {
          TapStage& s = stage;
-         ASSERT_TRUE(s.switcher->active);
+         ASSERT_TRUE(s.switcher->isActive());
          EXPECT_EQ(s.switcher->appPID, std::optional<std::int32_t>(kQuill));
          EXPECT_EQ(s.switcher->gate().openState().holding, kOption);
          EXPECT_TRUE(s.switcher->gate().openState().appSession);

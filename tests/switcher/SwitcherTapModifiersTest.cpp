@@ -145,7 +145,7 @@ TEST_P(ClosedOptionTap, OpensTheSpacesSessionOnlyWithinTheTapWindow) {
   flags(kCommand, t + heldNanos);
   const bool tap = heldNanos < SwitcherTiming::maxTapNanos;
   EXPECT_EQ(switcher->isOpen(), tap);
-  EXPECT_EQ(switcher->active, tap);
+  EXPECT_EQ(switcher->isActive(), tap);
   if (tap) {
     EXPECT_FALSE(switcher->clusterTiles);
     EXPECT_EQ(switcher->gate().openState().holding, kCommand);
@@ -166,21 +166,21 @@ TEST_F(ModifierTest, ClosedOptionTapStepsBackWithShiftAndOpensTilesWithWindowTil
     flags(kCommand | extra, at + kNanos + 100'000'000);
   };
   tap(0, kNanos);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   EXPECT_FALSE(switcher->clusterTiles);
   const std::int64_t forward = selectedSpace();
   switcher->cancel(false);
   flags(0, 3 * kNanos);
 
   tap(kShift, 4 * kNanos);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   EXPECT_NE(selectedSpace(), forward);
   switcher->cancel(false);
   flags(0, 6 * kNanos);
 
   setOption("tiles", "windows");
   tap(0, 7 * kNanos);
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   EXPECT_TRUE(switcher->clusterTiles);
 }
 
@@ -219,9 +219,9 @@ TEST_F(ModifierTest, LettingGoOfTheHoldingModifierClosesAtOnceAndCommits) {
   EXPECT_FALSE(consumes(kCGEventFlagsChanged, modifiers(kCommand)));
   EXPECT_FALSE(consumes(kCGEventFlagsChanged, modifiers(0)));
   EXPECT_FALSE(switcher->isOpen()) << "closed for the tap before the main queue runs";
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
   settle();
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
 }
 
 TEST_F(ModifierTest, AStaysOpenSessionEndsOnAPressAndReleaseOfCommand) {
@@ -233,7 +233,7 @@ TEST_F(ModifierTest, AStaysOpenSessionEndsOnAPressAndReleaseOfCommand) {
   EXPECT_TRUE(switcher->isOpen());
   flags(0);
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
 }
 
 TEST_F(ModifierTest, FnMovesTheSteeringToTheNextDisplay) {
@@ -260,7 +260,7 @@ TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) 
   }
   EXPECT_FALSE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, {5, 5})));
   settle();
-  EXPECT_TRUE(switcher->active) << "nothing ended the session";
+  EXPECT_TRUE(switcher->isActive()) << "nothing ended the session";
 }
 
 TEST_F(ModifierTest, ADisabledTapIsLoggedAndTurnedBackOnUnlessStopped) {

@@ -49,7 +49,7 @@ class MouseTest : public TapStage {
 TEST_F(MouseTest, AClickOutsideCancelsAndSwallowsItsDragsAndRelease) {
   startTap();
   commandTab();
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   const std::int32_t front = scene.windowServer.frontmost().value_or(0);
   const CGPoint at = centreOf(kDraft);
   events().clearRecords();
@@ -61,7 +61,7 @@ TEST_F(MouseTest, AClickOutsideCancelsAndSwallowsItsDragsAndRelease) {
   scene.clock.advance(0.2);
 
   EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
   EXPECT_EQ(consumedOf(kCGEventLeftMouseDown), 1);
   EXPECT_EQ(consumedOf(kCGEventLeftMouseDragged), 2);
   EXPECT_EQ(consumedOf(kCGEventLeftMouseUp), 1);
@@ -90,7 +90,7 @@ TEST_F(MouseTest, ClickTargetsDecideInOrderAndKeepTheSessionOpen) {
   EXPECT_FALSE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, passes)));
   settle();
   EXPECT_TRUE(switcher->isOpen());
-  EXPECT_TRUE(switcher->active);
+  EXPECT_TRUE(switcher->isActive());
 
   EXPECT_TRUE(consumes(kCGEventOtherMouseDown, mouse(kCGEventOtherMouseDown, {1000, 900}, kCGMouseButtonCenter)));
   EXPECT_FALSE(switcher->isOpen()) << "outside every target";
@@ -106,7 +106,7 @@ TEST_F(MouseTest, ARightClickAnywhereCommitsAStaysOpenSession) {
   EXPECT_TRUE(consumes(kCGEventRightMouseDragged, mouse(kCGEventRightMouseDragged, {310, 300}, kCGMouseButtonRight)));
   EXPECT_TRUE(consumes(kCGEventRightMouseUp, mouse(kCGEventRightMouseUp, {310, 300}, kCGMouseButtonRight)));
   settle();
-  EXPECT_FALSE(switcher->active);
+  EXPECT_FALSE(switcher->isActive());
 }
 
 TEST_F(MouseTest, ClicksWhileClosedPass) {
@@ -122,7 +122,7 @@ TEST_F(MouseTest, TypedLettersOfOtherScriptsAreTheSwitchersKeys) {
   startTap();
   ASSERT_TRUE(sim::EventServer::active()->setKeyboardLayout("Arabic"));
   commandTab();
-  ASSERT_TRUE(switcher->active);
+  ASSERT_TRUE(switcher->isActive());
   ASSERT_FALSE(selectTileOf(301).empty());
   // The "2" key of this layout types an Arabic-Indic two.
   post(key(k2, kCommand));

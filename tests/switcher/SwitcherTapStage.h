@@ -98,7 +98,7 @@ class TapStage : public ::testing::Test {
   void openSession(Switcher::Action action, CGEventFlags holding = kCommand, bool staying = false) {
     switcher->open(action, holding, staying, std::nullopt);
     settle();
-    ASSERT_TRUE(switcher->active) << "the session did not begin";
+    ASSERT_TRUE(switcher->isActive()) << "the session did not begin";
   }
   /// Focuses the display holding the tile of `pid` with the most windows and selects it.
   std::string selectTileOf(std::int32_t pid) {

@@ -139,7 +139,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
     real.main().async(check);
   };
   check = [&] {
-    allClosed = !switcher->isOpen() && !switcher->active;
+    allClosed = !switcher->isOpen() && !switcher->isActive();
     sessions = switcher->session;
     panelsOut = true;
     for (const auto& panel : switcher->panels()) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
