@@ -72,7 +72,8 @@ bool spawnDetached(const std::vector<std::string>& command) {
   }
   if (child == 0) {
     ::setsid();
-    if (::fork() != 0) ::_exit(0);
+    // The first child's status tells the caller whether the program was started at all.
+    if (const pid_t grandchild = ::fork(); grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
     if (devnull >= 0) ::dup2(devnull, 0);
     // The program's connection, signal channel and surfaces stay its own.
     ::syscall(SYS_close_range, 3U, ~0U, 0U);
