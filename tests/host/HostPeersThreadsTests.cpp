@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -119,6 +118,25 @@ TEST_F(HostPeersThreadsTest, AProgramThatSendsABadFrameWhileItsAnswerWaitsUnread
   faulty.sendBytes(anotherVersion, sizeof(anotherVersion));
   EXPECT_TRUE(eventually([&] { return host.clientCount() == 1; })) << "the program was let go";
   EXPECT_TRUE(eventually([&] { return logHas(host, "speaks protocol 99"); }));
+}
+
+TEST_F(HostPeersThreadsTest, AProgramThatAsksWithoutReadingIsServedOnlyAsFastAsItReads) {
+  const auto displays = scene.world.displays();
+  ASSERT_FALSE(displays.empty());
+  const int before = scene.world.callCount("captureDisplay");
+  // Pictures just small enough to travel inside their answers: 4 MB each.
+  RawPeer greedy(socket);
+  constexpr int kAsked = 12;
+  for (int id = 1; id <= kAsked; ++id) {
+    greedy.send({Kind::call, static_cast<std::uint64_t>(id), "captureDisplay",
+                 json{{"id", displays.front().screen.displayID}, {"w", 1000}, {"h", 1000}, {"cursor", false}}, 1});
+  }
+  for (int id = 1; id <= kAsked; ++id) {
+    const auto answer = greedy.next();
+    ASSERT_TRUE(answer && answer->kind == Kind::reply) << "answer " << id;
+    EXPECT_EQ(answer->id, static_cast<std::uint64_t>(id));
+    EXPECT_LE(scene.world.callCount("captureDisplay") - before, id + 3) << "pictures made ahead of the reader";
+  }
 }
 
 TEST_F(HostPeersThreadsTest, ACopyCannotReachAnotherProgramsTapsOrWindows) {

@@ -103,6 +103,7 @@ void Channel::wakePoster() {
   // Under the lock, so a poster about to wait cannot miss the change.
   std::lock_guard lock(postMutex_);
   postReady_.notify_all();
+  answerTaken_.notify_all();
 }
 
 void Channel::cut() {
@@ -111,11 +112,35 @@ void Channel::cut() {
   wakePoster();
 }
 
+namespace {
+
+/// Answers a peer may leave unread before the next one waits for it to read.
+constexpr std::size_t kMaxUnreadAnswerDescriptors = 4;
+
+}  // namespace
+
+bool Channel::postAnswer(const wire::Message& message) {
+  Posted posted{wire::encode(message), message.descriptor, false, true};
+  std::unique_lock lock(postMutex_);
+  answerTaken_.wait(lock, [&] {
+    return !open_ || (answerBytes_ <= maxPostedBytes_ && answerDescriptors_ < kMaxUnreadAnswerDescriptors);
+  });
+  if (!open_) return false;
+  answerBytes_ += posted.frame.size();
+  answerDescriptors_ += posted.descriptor ? 1 : 0;
+  posted_.push_back(std::move(posted));
+  postReady_.notify_one();
+  return true;
+}
+
 bool Channel::post(const wire::Message& message, bool bounded) {
   if (!open_) return false;
   Posted posted{wire::encode(message), message.descriptor, bounded};
   {
     std::lock_guard lock(postMutex_);
+    // Again under the lock: a message queued after the poster has gone would be reported
+    // as sent.
+    if (!open_) return false;
     if (!bounded || postedBytes_ + posted.frame.size() <= maxPostedBytes_) {
       if (bounded) postedBytes_ += posted.frame.size();
       posted_.push_back(std::move(posted));
@@ -140,6 +165,11 @@ void Channel::postLoop() {
       next = std::move(posted_.front());
       posted_.pop_front();
       if (next.bounded) postedBytes_ -= next.frame.size();
+      if (next.answer) {
+        answerBytes_ -= next.frame.size();
+        answerDescriptors_ -= next.descriptor ? 1 : 0;
+        answerTaken_.notify_all();
+      }
     }
     if (!writeFrame(next.frame, next.descriptor.get())) return;
   }

@@ -89,6 +89,11 @@ class Channel {
   /// or when the peer left more than the bound unread (the connection then ends, and the
   /// close handler is told so). Any thread, after startPosting().
   bool post(const wire::Message& message, bool bounded = true);
+  /// Queues an answer like an unbounded post(), but first waits while the answers queued
+  /// before it hold more than the bound, or more than a few descriptors: a peer that asks
+  /// without reading holds up only the thread answering it, never the host's memory or
+  /// descriptors. False when the connection is gone. The thread that answers the peer.
+  bool postAnswer(const wire::Message& message);
   /// Ends the connection; the reader thread then sees the end and calls onClose. A message
   /// another thread is writing is let finish first (for a second at most), so the peer
   /// never reads half a frame; `parting` is then written if the socket takes it at once.
@@ -125,12 +130,16 @@ class Channel {
     std::vector<std::uint8_t> frame;
     std::shared_ptr<wire::Descriptor> descriptor;
     bool bounded = true;
+    bool answer = false;
   };
   std::thread poster_;
   std::mutex postMutex_;
   std::condition_variable postReady_;
   std::deque<Posted> posted_;
   std::size_t postedBytes_ = 0;  // of bounded messages
+  std::condition_variable answerTaken_;
+  std::size_t answerBytes_ = 0;        // of answers queued by postAnswer
+  std::size_t answerDescriptors_ = 0;  // carried by them
   std::size_t maxPostedBytes_ = 0;
   std::atomic<bool> overflowed_{false};  // the peer left more than the bound unread
   pid_t peerPID_ = 0;

@@ -553,16 +553,21 @@ void Host::releaseHotKeys(const Client& client) {
 }
 
 void Host::stop() {
-  std::vector<std::shared_ptr<Client>> clients;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     stopping_ = true;
-    clients = clients_;
   }
   changed_.notify_all();
   wakeAcceptor();
   if (acceptor_.joinable()) acceptor_.join();
+  // Only now: a program the acceptor was attaching as the stop came is listed by the time
+  // the acceptor has ended, and is closed with the rest.
+  std::vector<std::shared_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients = clients_;
+  }
   for (auto& client : clients) client->channel->close();
   for (auto& client : clients) client->channel->join();
   {
@@ -820,8 +825,9 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
     reply.body = "bad request " + message.method + ": " + e.what();
   }
   // Behind every push made before it, so a program that has its answer has those too; an
-  // answer is what the program asked for, and never counts as left unread.
-  client->channel->post(reply, false);
+  // answer is what the program asked for, and never counts as left unread. A program that
+  // asks without reading waits here, on its own lane.
+  client->channel->postAnswer(reply);
 }
 
 std::optional<CGImageRef> Host::capture(const std::string& m, const json& v) {
