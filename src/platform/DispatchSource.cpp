@@ -16,7 +16,16 @@ namespace {
 // Set by the catcher, cleared once the work it posted has run: constant-initialised and
 // trivially destroyed, so a handler may touch it at any time.
 constinit std::atomic<std::int64_t> gWorkPendingSince{0};
+// Signal work posted and not yet done; the mark above is cleared when the last is done.
+constinit std::atomic<int> gPendingWork{0};
 static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+// The steady clock's time, read in a way that is safe in a signal handler.
+std::int64_t steadyNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 }  // namespace
 
 // Every source of the process, the catchers' pipe and the watcher thread. Never
@@ -35,10 +44,8 @@ struct SignalSources {
 
   static void catcher(int signal) {
     const int saved = errno;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);  // the steady clock's, and safe in a handler
     std::int64_t none = 0;
-    gWorkPendingSince.compare_exchange_strong(none, std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec);
+    gWorkPendingSince.compare_exchange_strong(none, steadyNanoseconds());
     const unsigned char byte = static_cast<unsigned char>(signal);
     [[maybe_unused]] const auto written = ::write(shared().pipe[1], &byte, 1);
     errno = saved;
@@ -61,14 +68,22 @@ struct SignalSources {
         // Posting under the lock: a source cancelled meanwhile never reaches its queue.
         std::lock_guard lock(mutex);
         auto it = sources.find(byte);
-        if (it == sources.end()) continue;
-        for (const auto& source : it->second) {
-          if (!source->handler_) continue;
-          source->queue_->async([handler = source->handler_] {
-            handler();
-            gWorkPendingSince.store(0);
-          });
+        if (it != sources.end()) {
+          for (const auto& source : it->second) {
+            if (!source->handler_) continue;
+            // Marked while its work waits, even when an earlier clearing raced the catcher.
+            std::int64_t none = 0;
+            gWorkPendingSince.compare_exchange_strong(none, steadyNanoseconds());
+            gPendingWork.fetch_add(1);
+            source->queue_->async([handler = source->handler_] {
+              handler();
+              if (gPendingWork.fetch_sub(1) == 1) gWorkPendingSince.store(0);
+            });
+          }
         }
+        // A signal nobody handles leaves no work behind: the mark must not outlive it, or
+        // every later wait would read it as a stop long pending.
+        if (gPendingWork.load() == 0) gWorkPendingSince.store(0);
       }
     }).detach();
   }
