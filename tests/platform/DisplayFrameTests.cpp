@@ -114,6 +114,15 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   for (const auto& e : server.windowList())
     if (e.number == 1101) ASSERT_TRUE(server.makeFrontmost(e.ownerPID));
   expectSameAsWhole("another app came to the front");
+  // With the desktop's name in sight: the windows pushed down out of its way.
+  ASSERT_TRUE(server.moveWindow(2101, {320, 700}));
+  ASSERT_TRUE(server.moveWindow(1101, {100, 700}));
+  expectSameAsWhole("the windows moved down");
+  auto displays = scene.world.displays();
+  for (auto& d : displays)
+    if (d.screen.displayID == 1) d.screen.localizedName = "Projector";  // the same display, newly named
+  scene.world.setDisplays(displays);
+  expectSameAsWhole("the display was renamed");
 
   glassPanel();
   expectSameAsWhole("a glass panel came");

@@ -298,7 +298,8 @@ void DisplayComposer::compose(std::uint32_t id, int width, int height, const Dis
   std::vector<Placed> now = place({&scene.to.windows, &scene.overlay}, scene.frame, width, height);
   const std::uint32_t color = scene.to.color ? scene.to.color : scene.display.desktopColor;
   const bool whole = !k.valid || k.image.size() != QSize(width, height) || k.space != scene.to.space ||
-                     k.type != scene.to.type || k.color != color || !(k.frame == scene.frame);
+                     k.type != scene.to.type || k.color != color || !(k.frame == scene.frame) ||
+                     k.name != scene.display.screen.localizedName;
   QRegion dirty;
   std::set<std::uint32_t> stale;
   if (whole) {
@@ -368,6 +369,7 @@ void DisplayComposer::compose(std::uint32_t id, int width, int height, const Dis
   }
   k.valid = true;
   k.space = scene.to.space, k.type = scene.to.type, k.color = color, k.frame = scene.frame;
+  k.name = scene.display.screen.localizedName;
   k.windows = std::move(now);
 
   FrameChange change{k.sequence, std::nullopt};

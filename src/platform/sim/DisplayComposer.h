@@ -13,6 +13,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/sim/ShownWindow.h"
@@ -92,6 +93,7 @@ class DisplayComposer {
     std::int32_t type = 0;
     std::uint32_t color = 0;
     CGRect frame;
+    std::string name;  // the display's, which its desktop picture shows
     QImage desktop;
     std::vector<Placed> windows;
     std::map<std::uint32_t, Backdrop> backdrops;
