@@ -120,16 +120,21 @@ TEST_F(HostPeersThreadsTest, AProgramThatSendsABadFrameWhileItsAnswerWaitsUnread
   EXPECT_TRUE(eventually([&] { return logHas(host, "speaks protocol 99"); }));
 }
 
-TEST_F(HostPeersThreadsTest, AProgramThatAsksWithoutReadingIsServedOnlyAsFastAsItReads) {
+// Megabytes through a hand-made reader: too slow to run under the thread checker, which the
+// answering thread's plain wait does not need.
+class HostAnswers : public HostPeersThreadsTest {};
+
+TEST_F(HostAnswers, AProgramThatAsksWithoutReadingIsServedOnlyAsFastAsItReads) {
   const auto displays = scene.world.displays();
   ASSERT_FALSE(displays.empty());
   const int before = scene.world.callCount("captureDisplay");
-  // Pictures just small enough to travel inside their answers: 4 MB each.
+  // Pictures small enough to travel inside their answers, and each over the bound of
+  // what a program may leave unread: 2.2 MB.
   RawPeer greedy(socket);
-  constexpr int kAsked = 12;
+  constexpr int kAsked = 8;
   for (int id = 1; id <= kAsked; ++id) {
     greedy.send({Kind::call, static_cast<std::uint64_t>(id), "captureDisplay",
-                 json{{"id", displays.front().screen.displayID}, {"w", 1000}, {"h", 1000}, {"cursor", false}}, 1});
+                 json{{"id", displays.front().screen.displayID}, {"w", 800}, {"h", 700}, {"cursor", false}}, 1});
   }
   for (int id = 1; id <= kAsked; ++id) {
     const auto answer = greedy.next();
