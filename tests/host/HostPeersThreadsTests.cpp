@@ -120,27 +120,25 @@ TEST_F(HostPeersThreadsTest, AProgramThatSendsABadFrameWhileItsAnswerWaitsUnread
   EXPECT_TRUE(eventually([&] { return logHas(host, "speaks protocol 99"); }));
 }
 
-// Megabytes through a hand-made reader: too slow to run under the thread checker, which the
-// answering thread's plain wait does not need.
-class HostAnswers : public HostPeersThreadsTest {};
-
-TEST_F(HostAnswers, AProgramThatAsksWithoutReadingIsServedOnlyAsFastAsItReads) {
+TEST_F(HostPeersThreadsTest, AProgramThatAsksForPicturesWithoutReadingIsServedOnlyAsFastAsItReads) {
   const auto displays = scene.world.displays();
   ASSERT_FALSE(displays.empty());
   const int before = scene.world.callCount("captureDisplay");
-  // Pictures small enough to travel inside their answers, and each over the bound of
-  // what a program may leave unread: 2.2 MB.
+  // Each picture travels in shared memory, its descriptor beside its answer.
   RawPeer greedy(socket);
-  constexpr int kAsked = 8;
+  constexpr int kAsked = 60;
   for (int id = 1; id <= kAsked; ++id) {
     greedy.send({Kind::call, static_cast<std::uint64_t>(id), "captureDisplay",
-                 json{{"id", displays.front().screen.displayID}, {"w", 800}, {"h", 700}, {"cursor", false}}, 1});
+                 json{{"id", displays.front().screen.displayID}, {"w", 64}, {"h", 48}, {"cursor", false}}, 1});
   }
+  // Served in a moment, all of them would be; a loaded machine can only make this pass.
+  const auto made = [&] { return scene.world.callCount("captureDisplay") - before; };
+  EXPECT_FALSE(eventually([&] { return made() > 24; }, std::chrono::seconds(1)))
+      << made() << " pictures made while nobody reads";
   for (int id = 1; id <= kAsked; ++id) {
     const auto answer = greedy.next();
     ASSERT_TRUE(answer && answer->kind == Kind::reply) << "answer " << id;
     EXPECT_EQ(answer->id, static_cast<std::uint64_t>(id));
-    EXPECT_LE(scene.world.callCount("captureDisplay") - before, id + 3) << "pictures made ahead of the reader";
   }
 }
 

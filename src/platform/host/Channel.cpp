@@ -1,7 +1,9 @@
 #include "platform/host/Channel.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -114,8 +116,11 @@ void Channel::cut() {
 
 namespace {
 
-/// Answers a peer may leave unread before the next one waits for it to read.
+/// Answers with descriptors a peer may leave queued, and descriptors it may leave sent but
+/// unread, before the next waits for it to read. A program waits for each answer on each of
+/// its few lanes, so only one that asks without reading ever comes near either.
 constexpr std::size_t kMaxUnreadAnswerDescriptors = 4;
+constexpr std::size_t kMaxDescriptorsInFlight = 16;
 
 }  // namespace
 
@@ -162,8 +167,16 @@ void Channel::postLoop() {
       std::unique_lock lock(postMutex_);
       postReady_.wait(lock, [&] { return !posted_.empty() || !open_; });
       if (!open_) return;
+      if (posted_.front().descriptor && !roomForDescriptor()) {
+        // The kernel holds each descriptor sent until the peer reads it: a peer that asks
+        // for pictures without reading them waits for its answers instead, and only it.
+        // Nothing tells when it reads, so look again shortly (or at once when it ends).
+        answerTaken_.wait_for(lock, std::chrono::milliseconds(2));
+        continue;
+      }
       next = std::move(posted_.front());
       posted_.pop_front();
+      if (next.descriptor) ++descriptorsInFlight_;
       if (next.bounded) postedBytes_ -= next.frame.size();
       if (next.answer) {
         answerBytes_ -= next.frame.size();
@@ -173,6 +186,12 @@ void Channel::postLoop() {
     }
     if (!writeFrame(next.frame, next.descriptor.get())) return;
   }
+}
+
+bool Channel::roomForDescriptor() {
+  int unread = 0;
+  if (::ioctl(fd_, SIOCOUTQ, &unread) == 0 && unread == 0) descriptorsInFlight_ = 0;
+  return descriptorsInFlight_ < kMaxDescriptorsInFlight;
 }
 
 void Channel::start(MessageHandler onMessage, CloseHandler onClose) {

@@ -118,6 +118,8 @@ class Channel {
   /// Marks the connection gone and shuts the socket at once; the posting thread stops.
   void cut();
   void wakePoster();
+  // Whether another descriptor may go to the peer now. The posting thread, under postMutex_.
+  bool roomForDescriptor();
 
   int fd_;
   std::atomic<bool> open_{true};
@@ -140,6 +142,7 @@ class Channel {
   std::condition_variable answerTaken_;
   std::size_t answerBytes_ = 0;        // of answers queued by postAnswer
   std::size_t answerDescriptors_ = 0;  // carried by them
+  std::size_t descriptorsInFlight_ = 0;  // sent, perhaps not yet read (the posting thread's)
   std::size_t maxPostedBytes_ = 0;
   std::atomic<bool> overflowed_{false};  // the peer left more than the bound unread
   pid_t peerPID_ = 0;
