@@ -61,6 +61,9 @@ json HostMultitouch::call(std::uint64_t client, const Push& push, const std::str
     const std::int32_t status = f ? f(deviceOf(device), &family) : kNoDevice;
     return json::array({status, family});
   }
+  // Whether this program is the first or the last to read a device, and the world told so,
+  // are one step: two programs crossing would otherwise leave a device read by nobody.
+  std::lock_guard changing(changing_);
   if (name == "MTDeviceStart") {
     auto f = frameworkFunction<MTDeviceStart_t>(world_, "MTDeviceStart");
     const std::int32_t status = f ? f(deviceOf(device), field<std::int32_t>(v, "mode")) : kNoDevice;
@@ -111,6 +114,7 @@ json HostMultitouch::call(std::uint64_t client, const Push& push, const std::str
 }
 
 void HostMultitouch::forget(std::uint64_t client) {
+  std::lock_guard changing(changing_);
   Reader gone;
   {
     std::lock_guard lock(mutex_);

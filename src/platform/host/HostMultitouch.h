@@ -58,6 +58,9 @@ class HostMultitouch {
   void stopIfUnused(std::uint64_t device);
 
   sim::World& world_;
+  // Held across a change of who reads a device and the world's call for it; taken before
+  // mutex_, which the device's frames take on their own thread.
+  std::mutex changing_;
   mutable std::mutex mutex_;
   std::map<std::uint64_t, Reader> readers_;
 };
