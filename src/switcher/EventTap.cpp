@@ -1,7 +1,7 @@
 // Every event of the session passes here on the "event tap" thread. The tap
 // reads one `OpenState` per event and its own fields; whatever an event means
-// for the session is posted with `onMain`, so the model and the window server
-// are touched on the main thread only.
+// for the session is handed to the main queue as a `TapCommand`, so the model
+// and the window server are touched on the main thread only.
 
 #include "switcher/EventTap.h"
 
@@ -13,7 +13,6 @@
 #include "platform/ApplicationServices.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
-#include "switcher/Switcher.h"
 #include "switcher/SwitcherTiming.h"
 #include "workspace/SpaceSwipe.h"
 
@@ -76,8 +75,6 @@ ScrollEvent scrollEventOf(const CGEventRef& event) {
   }
   return scroll;
 }
-
-using Modifier = ModifierTaps::Modifier;
 
 }  // namespace
 
@@ -171,32 +168,13 @@ void EventTap::tapDisabled(CGEventType type, const OpenState& state) {
 // ---- Steps handed to the main queue
 // ----------------------------------------------------
 
-void EventTap::stepAlong(int step) { postAlong(gate.openState(), step); }
-
-void EventTap::toRow(bool down) { postRow(down); }
-
 // ← / → and sideways scrolling: the session kind is read on the tap thread, at
 // the step.
 void EventTap::postAlong(const OpenState& state, int step) {
-  const bool appSession = state.appSession, clusterSession = state.clusterSession;
-  hooks.onMain([=](Switcher& s) {
-    s.modifierTaps().forget(Modifier::control);
-    if (appSession) {
-      s.model.stepAppWindow(step);
-    } else if (clusterSession) {
-      s.stepWindowSideways(step);
-    } else {
-      s.model.stepCluster(step);
-    }
-  });
+  hooks.post(tapcommand::StepAlong{step, state.appSession, state.clusterSession});
 }
 
-void EventTap::postRow(bool down) {
-  hooks.onMain([down](Switcher& s) {
-    s.modifierTaps().forget(Modifier::control);
-    s.model.toRow(down);
-  });
-}
+void EventTap::postRow(bool down) { hooks.post(tapcommand::ToRow{down}); }
 
 // ---- Mouse
 // -----------------------------------------------------------------------------
@@ -210,7 +188,7 @@ CGEventRef EventTap::mouseDown(CGEventType type, const CGEventRef& event, const 
     if (type == kCGEventRightMouseDown && state.staysOpen) {
       gate.setOpen(false);
       swallowedButtons.insert(button);
-      hooks.onMain([](Switcher& s) { s.commit(); });
+      hooks.post(KeyCommand{KeyCommand::Kind::commit});
       return nullptr;
     }
     for (const ClickTarget& target : gate.clickTargets()) {
@@ -220,7 +198,7 @@ CGEventRef EventTap::mouseDown(CGEventType type, const CGEventRef& event, const 
     // the press, its drags or its release.
     gate.setOpen(false);
     swallowedButtons.insert(button);
-    hooks.onMain([](Switcher& s) { s.cancel(false); });
+    hooks.post(KeyCommand{KeyCommand::Kind::cancel});
     return nullptr;
   }
   if (type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown) hooks.desktopClick(point, platform::now());
@@ -240,46 +218,14 @@ CGEventRef EventTap::mouseUpOrDrag(CGEventType type, const CGEventRef& event) {
 
 // Carries out what the binding table decided for one key.
 void EventTap::post(const OpenState& state, const KeyCommand& command) {
-  using Kind = KeyCommand::Kind;
-  const int value = command.value;
   switch (command.kind) {
-    case Kind::none:
+    case KeyCommand::Kind::none:
       return;
-    case Kind::stepAppWindow:
-      hooks.onMain([value](Switcher& s) { s.model.stepAppWindow(value); });
+    case KeyCommand::Kind::stepAlong:
+      postAlong(state, command.value);
       return;
-    case Kind::stepWindowTiles:
-      hooks.onMain([value](Switcher& s) { s.forgetControlAndStep(true, value); });
-      return;
-    case Kind::stepTiles:
-      hooks.onMain([value](Switcher& s) { s.forgetControlAndStep(false, value); });
-      return;
-    case Kind::stepAlong:
-      postAlong(state, value);
-      return;
-    case Kind::stepWindow:
-      hooks.onMain([value](Switcher& s) { s.stepWindow(value); });
-      return;
-    case Kind::toggleFullScreen:
-      hooks.onMain([on = value != 0](Switcher& s) { s.toggleFullScreen(on); });
-      return;
-    case Kind::pickWindow:
-      hooks.onMain([value](Switcher& s) { s.model.pickWindow(value); });
-      return;
-    case Kind::quitApp:
-      hooks.onMain([](Switcher& s) { s.quitSelectedApp(); });
-      return;
-    case Kind::hideApp:
-      hooks.onMain([](Switcher& s) { s.hideSelectedApp(); });
-      return;
-    case Kind::closeWindow:
-      hooks.onMain([](Switcher& s) { s.closeTargetWindow(); });
-      return;
-    case Kind::cancel:
-      hooks.onMain([](Switcher& s) { s.cancel(false); });
-      return;
-    case Kind::commit:
-      hooks.onMain([](Switcher& s) { s.commit(); });
+    default:
+      hooks.post(command);
       return;
   }
 }
@@ -294,7 +240,7 @@ bool EventTap::keyDown(const CGEventRef& event, const OpenState& state) {
   press.text = typedText(event);
   const KeyDecision decision = decide(press, state, options());
   // ⇧ pressed together with a key is no ⇧ tap.
-  if (state.open) hooks.onMain([](Switcher& s) { s.forgetShift(); });
+  if (state.open) hooks.post(tapcommand::ForgetShift{});
   if (decision.forgetsPendingTap) pendingTap.reset();
   if (decision.closesGate) gate.setOpen(false);
   if (decision.opens) hooks.open(decision.opens->action, decision.opens->holding);
@@ -338,28 +284,15 @@ void EventTap::closedOptionTap(const CGEventRef& event, CGEventFlags flags, CGEv
 void EventTap::modifierChanges(const OpenState& state, CGEventFlags flags, CGEventFlags before, CGEventFlags held,
                                CGEventFlags newPresses) {
   const CGEventFlags changed = flags ^ before;
-  const auto control = [&] {
-    if (flags & kControl) {
-      hooks.onMain([](Switcher& s) { s.controlDown(); });
-    } else {
-      hooks.onMain([](Switcher& s) { s.controlUp(); });
-    }
-  };
+  using Key = tapcommand::ModifierChange::Key;
+  const auto control = [&] { hooks.post(tapcommand::ModifierChange{Key::control, (flags & kControl) != 0}); };
   const auto option = [&] {
-    if (flags & kOption) {
-      hooks.onMain([](Switcher& s) { s.optionDown(); });
-    } else {
-      hooks.onMain([shift = (flags & kShift) != 0](Switcher& s) { s.optionUp(shift); });
-    }
+    hooks.post(tapcommand::ModifierChange{Key::option, (flags & kOption) != 0, (flags & kShift) != 0});
   };
-  const auto nextDisplay = [&] { hooks.onMain([](Switcher& s) { s.model.focusNextDisplay(); }); };
+  const auto nextDisplay = [&] { hooks.post(tapcommand::NextDisplay{}); };
   if (state.clusterSession) {
     if ((changed & kShift) && (held == 0 || held == state.holding)) {
-      if (flags & kShift) {
-        hooks.onMain([](Switcher& s) { s.shiftDown(); });
-      } else {
-        hooks.onMain([](Switcher& s) { s.shiftUp(); });
-      }
+      hooks.post(tapcommand::ModifierChange{Key::shift, (flags & kShift) != 0});
     } else if (changed & kControl) {
       control();
     } else if ((changed & kOption) && state.holding == kCommand) {
@@ -389,7 +322,7 @@ void EventTap::modifiersChanged(const CGEventRef& event, const OpenState& state)
     return;
   }
   if ((flags & kFn) && !(before & kFn)) {
-    hooks.onMain([flags, before](Switcher& s) { s.pointerFollower().logFn(flags, before); });
+    hooks.post(tapcommand::FnDown{flags, before});
   }
   const CGEventFlags holding = state.holding;
   if ((flags & holding) == holding) {
@@ -398,7 +331,7 @@ void EventTap::modifiersChanged(const CGEventRef& event, const OpenState& state)
     // The holding modifier was let go: the following events already see a
     // closed switcher.
     gate.setOpen(false);
-    hooks.onMain([](Switcher& s) { s.commit(); });
+    hooks.post(KeyCommand{KeyCommand::Kind::commit});
   } else if (state.staysOpen) {
     modifierChanges(state, flags, before, held, newPresses);
   }

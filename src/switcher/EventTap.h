@@ -20,10 +20,9 @@
 #include "switcher/model/KeyDecision.h"
 #include "switcher/model/ScrollSteering.h"
 #include "switcher/model/SessionAction.h"
+#include "switcher/model/TapCommand.h"
 
 namespace trelliq {
-
-class Switcher;
 
 class EventTap {
  public:
@@ -37,9 +36,9 @@ class EventTap {
 
   /// What the tap asks of the rest of the switcher.
   struct Hooks {
-    /// Posts work for the opening current now; it runs only while that session
-    /// is active.
-    std::function<void(std::function<void(Switcher&)>)> onMain;
+    /// Hands a command to the main queue for the opening current now; it is
+    /// carried out only while that session is active.
+    std::function<void(TapCommand)> post;
     /// Opens a session from the tap thread (never staying, on no given screen).
     std::function<void(SessionAction, CGEventFlags holding)> open;
     /// A left or right click while closed, at a bottom-left screen point and a
@@ -67,12 +66,6 @@ class EventTap {
   /// The decision for one event: the event to pass it on, null to consume it.
   /// Tap thread.
   CGEventRef handle(CGEventType type, const CGEventRef& event);
-
-  /// ← / → (+1 / −1) and ↓ / ↑ as the tap posts them: forget the ⌃ press, then
-  /// step by the kind of session read now. Any thread; the step runs on the
-  /// main queue.
-  void stepAlong(int step);
-  void toRow(bool down);
 
   /// Reads the options from the defaults into memory. Main thread.
   void readOptions();

@@ -194,23 +194,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// The pointer's and fn's part in steering. Main thread.
   PointerFollower& pointerFollower() { return pointerFollower_; }
 
-  // ---- Modifier taps (main thread, posted by the tap) --------------------------------------
-  void shiftDown();
-  /// A ⇧ tap (< 0.4 s) toggles between a tile and its desktop.
-  void shiftUp();
-  void controlDown();
-  /// Clears ⌃-held; a ⌃ tap toggles the tray.
-  void controlUp();
-  void optionDown();
-  /// An ⌥ tap steps window tiles (window-tile session) or Spaces; backwards with `shift`.
-  void optionUp(bool shift);
-
-  // ---- Steering entry points of the tap (tap thread; work through `onMain`) ---------------
-  /// ← / →: forgets the ⌃ press, then app-window, sideways or tile step by session kind.
-  void stepAlong(int step);
-  /// ↓ / ↑: forgets the ⌃ press, then moves between tile row and tray row.
-  void toRow(bool down);
-
   // ======================================================================================
   // Opening a session                                                  (SwitcherSession)
   // ======================================================================================
@@ -261,9 +244,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// ↑ (true) / ↓ (false): moves the target window's tile at once and starts the change
   /// (jumping to its Space first when needed); while one is pending only that window.
   void toggleFullScreen(bool on);
-  /// Tap callbacks: forget the ⇧ press; forget the ⌃ press and step (tiles or window tiles).
-  void forgetShift();
-  void forgetControlAndStep(bool windowTiles, int step);
 
   // ======================================================================================
   // Showing and refreshing                                             (SwitcherSession)
@@ -363,6 +343,23 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
  private:
   /// What the tap asks of the controller.
   EventTap::Hooks tapHooks();
+  /// Carries out what the tap handed the main queue for this session. Main thread.
+  void apply(const TapCommand& command);
+  void apply(const KeyCommand& command);
+
+  // ---- Modifier taps (main thread, handed over by the tap) ---------------------------------
+  void shiftDown();
+  /// A ⇧ tap (< 0.4 s) toggles between a tile and its desktop.
+  void shiftUp();
+  void controlDown();
+  /// Clears ⌃-held; a ⌃ tap toggles the tray.
+  void controlUp();
+  void optionDown();
+  /// An ⌥ tap steps window tiles (window-tile session) or Spaces; backwards with `shift`.
+  void optionUp(bool shift);
+  /// Forget the ⇧ press; forget the ⌃ press and step (tiles or window tiles).
+  void forgetShift();
+  void forgetControlAndStep(bool windowTiles, int step);
   friend struct SwitcherPeer;
 
   /// A session is running on the main thread (set by `begin`, cleared by `cancel`).

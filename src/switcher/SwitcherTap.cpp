@@ -1,9 +1,10 @@
-// Starting and stopping the event tap, and the main-thread halves of the
-// modifier taps. What the tap decides for every event is `EventTap`'s; it
+// Starting and stopping the event tap, carrying out what it hands the main
+// queue, and the main-thread halves of the modifier taps. What the tap decides for every event is `EventTap`'s; it
 // reaches the controller only through the hooks made here.
 
 #include <memory>
 #include <utility>
+#include <variant>
 
 #include "platform/Clock.h"
 #include "switcher/Switcher.h"
@@ -20,7 +21,9 @@ EventTap::Hooks Switcher::tapHooks() {
   // The tap lives inside this controller, and its callback holds the controller
   // while it runs, so the hooks may use `this`.
   EventTap::Hooks hooks;
-  hooks.onMain = [this](std::function<void(Switcher&)> work) { onMain(std::move(work)); };
+  hooks.post = [this](TapCommand command) {
+    onMain([command = std::move(command)](Switcher& s) { s.apply(command); });
+  };
   hooks.open = [this](SessionAction action, CGEventFlags holding) { open(action, holding, false, std::nullopt); };
   hooks.desktopClick = [this](CGPoint point, double at) {
     platform::mainQueue().async([weak = weak(), point, at] {
@@ -53,9 +56,99 @@ void Switcher::stopTap() {
 
 CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) { return tap_.handle(type, event); }
 
-void Switcher::stepAlong(int step) { tap_.stepAlong(step); }
+namespace {
 
-void Switcher::toRow(bool down) { tap_.toRow(down); }
+template <typename... Cases>
+struct Overloaded : Cases... {
+  using Cases::operator()...;
+};
+template <typename... Cases>
+Overloaded(Cases...) -> Overloaded<Cases...>;
+
+}  // namespace
+
+void Switcher::apply(const TapCommand& command) {
+  std::visit(Overloaded{
+                 [this](const KeyCommand& key) { apply(key); },
+                 [this](const tapcommand::StepAlong& along) {
+                   modifierTaps_.forget(Modifier::control);
+                   if (along.appSession) {
+                     model.stepAppWindow(along.step);
+                   } else if (along.clusterSession) {
+                     stepWindowSideways(along.step);
+                   } else {
+                     model.stepCluster(along.step);
+                   }
+                 },
+                 [this](const tapcommand::ToRow& row) {
+                   modifierTaps_.forget(Modifier::control);
+                   model.toRow(row.down);
+                 },
+                 [this](const tapcommand::ForgetShift&) { forgetShift(); },
+                 [this](const tapcommand::ModifierChange& change) {
+                   using Key = tapcommand::ModifierChange::Key;
+                   switch (change.key) {
+                     case Key::shift:
+                       change.down ? shiftDown() : shiftUp();
+                       return;
+                     case Key::control:
+                       change.down ? controlDown() : controlUp();
+                       return;
+                     case Key::option:
+                       change.down ? optionDown() : optionUp(change.shift);
+                       return;
+                   }
+                 },
+                 [this](const tapcommand::NextDisplay&) { model.focusNextDisplay(); },
+                 [this](const tapcommand::FnDown& fn) { pointerFollower_.logFn(fn.flags, fn.before); },
+             },
+             command);
+}
+
+void Switcher::apply(const KeyCommand& command) {
+  using Kind = KeyCommand::Kind;
+  const int value = command.value;
+  switch (command.kind) {
+    case Kind::none:
+      return;
+    case Kind::stepAppWindow:
+      model.stepAppWindow(value);
+      return;
+    case Kind::stepWindowTiles:
+      forgetControlAndStep(true, value);
+      return;
+    case Kind::stepTiles:
+      forgetControlAndStep(false, value);
+      return;
+    case Kind::stepAlong:
+      // The tap sends steps along with the session kind it read (`StepAlong`).
+      return;
+    case Kind::stepWindow:
+      stepWindow(value);
+      return;
+    case Kind::toggleFullScreen:
+      toggleFullScreen(value != 0);
+      return;
+    case Kind::pickWindow:
+      model.pickWindow(value);
+      return;
+    case Kind::quitApp:
+      quitSelectedApp();
+      return;
+    case Kind::hideApp:
+      hideSelectedApp();
+      return;
+    case Kind::closeWindow:
+      closeTargetWindow();
+      return;
+    case Kind::cancel:
+      cancel(false);
+      return;
+    case Kind::commit:
+      commit();
+      return;
+  }
+}
 
 // ======================================================================================
 // Modifier taps (main thread)
