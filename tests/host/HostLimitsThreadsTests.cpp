@@ -29,13 +29,9 @@ namespace {
 using host::wire::Kind;
 using host::wire::Message;
 
-class HostLimitsThreadsTest : public testing::Test {
+class HostLimitsThreadsTest : public ServedHostTest {
  protected:
   void TearDown() override { host::failThreadStartsAfter(-1); }
-  Scene scene{Scene::Start::defaultScenario};
-  Attachment attachment{scene, Served::remote};
-  host::Host& host = *attachment.host();
-  const std::string socket = host::endpointFor(scene.home).socket;
 };
 
 TEST_F(HostLimitsThreadsTest, AProgramOrCallWithoutAThreadIsRefusedAndEveryoneElseIsServed) {

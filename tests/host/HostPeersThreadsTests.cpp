@@ -66,13 +66,7 @@ bool listsWindow(sim::WindowServer& server, std::uint32_t number) {
   return false;
 }
 
-class HostPeersThreadsTest : public testing::Test {
- protected:
-  Scene scene{Scene::Start::defaultScenario};
-  Attachment attachment{scene, Served::remote};
-  host::Host& host = *attachment.host();
-  const std::string socket = host::endpointFor(scene.home).socket;
-};
+class HostPeersThreadsTest : public ServedHostTest {};
 
 }  // namespace
 
@@ -147,10 +141,7 @@ TEST_F(HostPeersThreadsTest, ACopyCannotReachAnotherProgramsTapsOrWindows) {
   const auto tap = primary.createEventTap(listenOnly(kCGSessionEventTap),
                                           [](CGEventType, CGEvent event, platform::EventTapReply reply) { reply(event); });
   ASSERT_TRUE(tap);
-  platform::OwnWindowState panel;
-  panel.frame = CGRect(100, 100, 400, 300);
-  panel.level = 101;
-  panel.title = "panel";
+  const platform::OwnWindowState panel = panelAt(CGRect(100, 100, 400, 300));
   const std::uint32_t window = primary.createOwnWindow(panel);
   primary.orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
   ASSERT_TRUE(listsWindow(scene.windowServer, window));

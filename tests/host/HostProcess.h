@@ -356,6 +356,15 @@ inline CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
   return e;
 }
 
+/// A panel at the switcher's level (101) with `frame`, as a program asks the server for one.
+inline platform::OwnWindowState panelAt(CGRect frame) {
+  platform::OwnWindowState panel;
+  panel.frame = frame;
+  panel.level = 101;
+  panel.title = "panel";
+  return panel;
+}
+
 /// A tap at `where` for key downs, in front of the taps there or (`kCGTailAppendEventTap`)
 /// behind them; a listen-only one hears what got past the taps before it.
 inline platform::EventTapRequest keyDownTap(CGEventTapLocation where, CGEventTapPlacement placement,

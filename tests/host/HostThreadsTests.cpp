@@ -126,10 +126,7 @@ TEST_F(HostThreadsTest, ADeadProgramsWindowsAndTapsGoAtOnce) {
   auto& dying = first;
   auto& other = second;
 
-  platform::OwnWindowState panel;
-  panel.frame = CGRect(100, 100, 400, 300);
-  panel.level = 101;
-  panel.title = "panel";
+  const platform::OwnWindowState panel = panelAt(CGRect(100, 100, 400, 300));
   const std::uint32_t window = dying->windowServer->createOwnWindow(panel);
   ASSERT_NE(window, 0u);
   dying->windowServer->orderOwnWindow(window, platform::OwnWindowOrder::frontRegardless);
@@ -196,9 +193,7 @@ TEST_F(HostThreadsTest, EachAttachedCopyIsAProcessOfTheWorldWithItsOwnWindows) {
   EXPECT_FALSE(copy->terminated);
 
   // Each one's panel belongs to it, and both see both.
-  platform::OwnWindowState panel;
-  panel.frame = CGRect(40, 40, 300, 200);
-  panel.level = 101;
+  const platform::OwnWindowState panel = panelAt(CGRect(40, 40, 300, 200));
   const std::uint32_t a = first->windowServer->createOwnWindow(panel);
   const std::uint32_t b = second->windowServer->createOwnWindow(panel);
   first->windowServer->orderOwnWindow(a, platform::OwnWindowOrder::frontRegardless);

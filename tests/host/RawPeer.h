@@ -1,6 +1,6 @@
 #pragma once
 // A connection to a world host that speaks the wire by hand, for what no program would
-// send (or for a program that stops reading).
+// send (or for a program that stops reading), and the in-process host such peers meet.
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -16,6 +16,8 @@
 #include "platform/host/Channel.h"
 #include "platform/host/Host.h"
 #include "platform/host/Wire.h"
+#include "support/Scene.h"
+#include "support/Served.h"
 
 struct RawPeer {
   using Message = host::wire::Message;
@@ -54,6 +56,15 @@ struct RawPeer {
   }
 };
 
+/// A host serving a scene's world in this process, the scene's program attached to it
+/// over its socket: where the tests of peers that misbehave start.
+class ServedHostTest : public testing::Test {
+ protected:
+  Scene scene{Scene::Start::defaultScenario};
+  Attachment attachment{scene, Served::remote};
+  host::Host& host = *attachment.host();
+  const std::string socket = host::endpointFor(scene.home).socket;
+};
 
 /// Whether the host's log has a line with `text`, exactly `times` times.
 inline bool logHas(host::Host& host, const std::string& text, std::size_t times = 1) {
