@@ -171,7 +171,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// modes. Main thread.
   void presentSnapshot();
   /// Where the corner and gesture watches plug in; set before `startTap`. Main thread.
-  Watches watches;
+  void setWatches(Watches plugged) { watches = std::move(plugged); }
+  /// Whether the app `pid` is watched for quitting, and how many apps are. Main thread.
+  bool watchesQuitOf(std::int32_t pid) const { return quitWatches.count(pid) > 0; }
+  std::size_t quitWatchCount() const { return quitWatches.size(); }
 
   /// The tap: its thread's decisions, its options and what it remembers between events.
   EventTap& eventTap() { return tap_; }
@@ -318,7 +321,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   // ---- Main thread --------------------------------------------------------------------
   SwitcherModel model;
   ObserverToken modelObserver = 0;
-  std::map<std::int32_t, NSKeyValueObservation> quitWatches;
   bool changeScheduled = false;
   double hazeStrength = 0;
   /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
@@ -361,6 +363,10 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   void forgetShift();
   void forgetControlAndStep(bool windowTiles, int step);
   friend struct SwitcherPeer;
+
+  Watches watches;
+  /// Apps asked to quit, watched until they are gone.
+  std::map<std::int32_t, NSKeyValueObservation> quitWatches;
 
   /// A session is running on the main thread (set by `begin`, cleared by `cancel`).
   bool active = false;

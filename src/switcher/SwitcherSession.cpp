@@ -123,7 +123,7 @@ Switcher& Switcher::shared() {
     }
     slot.current = make();
     // The process's switcher also opens from the hot corners and the double tap.
-    slot.current->watches = triggerWatches();
+    slot.current->setWatches(triggerWatches());
     slot.system = system;
   }
   return *slot.current;

@@ -148,7 +148,7 @@ TEST(HotCornersSwitcherTest, ACornerOpensAndClosesAStayingSession) {
   HotCorners corners([weak = switcher->weak()](const NSScreen& screen) {
     if (auto s = weak.lock()) s->openFromCorner(screen);
   });
-  switcher->watches = {[&] { corners.start(); }, [&] { corners.stop(); }};
+  switcher->setWatches({[&] { corners.start(); }, [&] { corners.stop(); }});
   ASSERT_TRUE(switcher->startTap());
   scene.clock.advance(0.05);
   ASSERT_TRUE(corners.isStarted());

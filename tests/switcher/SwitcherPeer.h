@@ -15,6 +15,10 @@ struct SwitcherPeer {
   /// A session runs (or not) as far as the controller's main-thread work can tell, with no
   /// tap, panels or timers behind it.
   static void setActive(Switcher& switcher, bool active) { switcher.active = active; }
+  /// The app `pid` is watched for quitting through `watch`.
+  static void watchQuit(Switcher& switcher, std::int32_t pid, NSKeyValueObservation watch) {
+    switcher.quitWatches[pid] = std::move(watch);
+  }
   /// The session opened on display `display`.
   static void setOpenedOn(Switcher& switcher, int display) { switcher.openedOn = display; }
   /// The ghost believes it shows `window` (as after following a selection).

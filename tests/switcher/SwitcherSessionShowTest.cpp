@@ -325,11 +325,11 @@ TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimatio
   // Between sessions only the quit watch goes.
   changes.clear();
   bool watchStopped = false;
-  switcher->quitWatches[kSlatePID] = NSKeyValueObservation([&] { watchStopped = true; });
+  SwitcherPeer::watchQuit(*switcher, kSlatePID, NSKeyValueObservation([&] { watchStopped = true; }));
   scene.windowServer.terminate(kSlatePID);
   scene.clock.advance(0.1);
   EXPECT_TRUE(watchStopped);
-  EXPECT_FALSE(switcher->quitWatches.count(kSlatePID));
+  EXPECT_FALSE(switcher->watchesQuitOf(kSlatePID));
   EXPECT_EQ(count(ModelField::workspace), 0);
 }
 

@@ -191,7 +191,7 @@ TEST_F(SteeringTest, TheFileManagerIsNeverAskedToQuit) {
   ASSERT_FALSE(selectTileOf(kFinder).empty());
   switcher->quitSelectedApp();
   EXPECT_FALSE(switcher->model.quitting().count(kFinder));
-  EXPECT_TRUE(switcher->quitWatches.empty());
+  EXPECT_EQ(switcher->quitWatchCount(), 0u);
 }
 
 TEST_F(SteeringTest, AQuittingAppLeavesWhenItEndsAndARefusingOneKeepsItsMark) {
@@ -205,7 +205,7 @@ TEST_F(SteeringTest, AQuittingAppLeavesWhenItEndsAndARefusingOneKeepsItsMark) {
   EXPECT_TRUE(modelHasApp(kCadence)) << "it takes its time";
   scene.clock.advance(3);
   EXPECT_FALSE(modelHasApp(kCadence));
-  EXPECT_FALSE(switcher->quitWatches.count(kCadence));
+  EXPECT_FALSE(switcher->watchesQuitOf(kCadence));
   EXPECT_TRUE(modelHasApp(kHarbor));
   EXPECT_TRUE(switcher->model.quitting().count(kHarbor));
 }
