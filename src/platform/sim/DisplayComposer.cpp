@@ -208,20 +208,22 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const QReg
   }
 }
 
-QImage desktopOf(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
+/// The desktop `space` shows on the display of `scene`, painted into `image` where `region` says.
+void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& space, const QRegion& region) {
   if (space.type == kSpaceTypeFullScreen) {
-    QImage black(width, height, QImage::Format_RGB32);
-    black.fill(Qt::black);
-    return black;
+    QPainter painter(&image);
+    for (const QRect& r : region) painter.fillRect(r, Qt::black);
+    return;
   }
   Display shown = scene.display;
   if (space.color) shown.desktopColor = space.color;
-  return composeDisplayPicture(shown, width, height).convertToFormat(QImage::Format_RGB32);
+  paintDisplayPicture(image, shown, region);
 }
 
 /// One Space's picture composed whole (a slide's two halves).
 QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
-  QImage image = desktopOf(scene, space, width, height);
+  QImage image(width, height, QImage::Format_RGB32);
+  paintDesktop(image, scene, space, QRegion(image.rect()));
   Backdrops backdrops;
   paintWindows(image, place({&space.windows}, scene.frame, width, height), QRegion(image.rect()), backdrops, {},
                width / scene.frame.width());
@@ -303,7 +305,6 @@ void DisplayComposer::compose(std::uint32_t id, int width, int height, const Dis
   QRegion dirty;
   std::set<std::uint32_t> stale;
   if (whole) {
-    k.desktop = desktopOf(scene, scene.to, width, height);
     k.image = QImage(width, height, QImage::Format_RGB32);
     k.backdrops.clear();
     k.history.clear();
@@ -359,11 +360,7 @@ void DisplayComposer::compose(std::uint32_t id, int width, int height, const Dis
     return std::none_of(now.begin(), now.end(), [&](const Placed& p) { return p.shown.window.number == b.first; });
   });
   if (!dirty.isEmpty()) {
-    {
-      QPainter painter(&k.image);
-      painter.setClipRegion(dirty);
-      painter.drawImage(QPoint(0, 0), k.desktop);
-    }
+    paintDesktop(k.image, scene, scene.to, dirty);
     paintWindows(k.image, now, dirty, k.backdrops, stale, sx);
     recordFrame(k, dirty);
   }

@@ -94,7 +94,6 @@ class DisplayComposer {
     std::uint32_t color = 0;
     CGRect frame;
     std::string name;  // the display's, which its desktop picture shows
-    QImage desktop;
     std::vector<Placed> windows;
     std::map<std::uint32_t, Backdrop> backdrops;
     std::list<std::pair<std::uint64_t, QRegion>> history;  // each frame and what it changed

@@ -6,6 +6,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QRegion>
 
 #include <string>
 
@@ -19,6 +20,9 @@ namespace sim {
 /// Paints `display` at `width` × `height` pixels (both positive). Any thread; the text
 /// needs a QGuiApplication (without one the picture carries no text).
 QImage composeDisplayPicture(const Display& display, int width, int height);
+/// Paints `display`'s picture over `image` (Format_RGB32, the whole display) only where
+/// `region` says, the rest left as it is: a frame repaints the desktop behind what changed.
+void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region);
 
 /// The simulated Mac's typeface (DejaVu Sans, from the system's fonts) at `pixelSize` pixels.
 QFont systemFont(double pixelSize, bool bold = false);
