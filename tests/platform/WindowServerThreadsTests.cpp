@@ -1,14 +1,20 @@
 // The window server under callers on several real threads at once: the event-tap
-// thread, capture queues and the main queue all reach it in the running program.
+// thread, capture queues, the screen's connections and the main queue all reach it in
+// the running program.
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QRegion>
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/CGWindow.h"
 #include "platform/DynamicLoader.h"
 #include "platform/PrivateSymbols.h"
+#include "platform/SharedSurface.h"
 #include "support/Scene.h"
 
 TEST(WindowServerThreadsTest, ConcurrentCallersKeepTheDeskConsistent) {
@@ -69,4 +75,63 @@ TEST(WindowServerThreadsTest, ConcurrentCallersKeepTheDeskConsistent) {
   EXPECT_EQ(server.windows().size(), windowsBefore);
   EXPECT_EQ(server.currentSpace(1), 4u);
   EXPECT_EQ(server.frontmost(), 302);
+}
+
+// The screen's connection and a capture compose frames of one display at once while a
+// program publishes its glass panel and a window moves: afterwards the frame each kept,
+// brought up to date, still matches one composed whole.
+TEST(WindowServerThreadsTest, FramesComposedOnSeveralThreadsStayTrue) {
+  Scene scene(Scene::Start::defaultScenario);
+  sim::WindowServer& server = scene.windowServer;
+  platform::OwnWindowState state;
+  state.frame = CGRect(200, 300, 800, 300);
+  state.level = 101;
+  state.opaque = false;
+  const std::uint32_t panel = server.createOwnWindow(state);
+  server.orderOwnWindow(panel, platform::OwnWindowOrder::frontRegardless);
+  auto surface = platform::SharedSurface::create(800, 300);
+  QImage plate(800, 300, QImage::Format_ARGB32_Premultiplied);
+  plate.fill(QColor(40, 40, 44, 140));
+  surface->publish(plate, QRegion());
+  server.setOwnWindowSurface(panel, surface);
+
+  constexpr int kFrames = 40, kWidth = 378, kHeight = 245;
+  std::atomic<int> composing{2};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      std::uint64_t since = 0;
+      for (int i = 0; i < kFrames; ++i) {
+        // One asks what changed at one size, the other whole frames at two sizes.
+        const int width = t == 0 ? kWidth : kWidth + 1 + i % 2;
+        EXPECT_TRUE(server.composeDisplayFrame(1, width, kHeight, t == 0 ? since : 0,
+                                               [&](const QImage& frame, const auto& change) {
+                                                 EXPECT_EQ(frame.size(), QSize(width, kHeight));
+                                                 since = change.sequence;
+                                               }));
+      }
+      --composing;
+    });
+  }
+  for (int i = 0; composing.load() > 0; ++i) {
+    QImage lit = plate;
+    lit.fill(QColor(90, 140, 230, 100 + i % 100));
+    surface->publish(lit, QRegion(QRect(0, 0, 800, 300)));
+    server.moveWindow(2101, {static_cast<double>(100 + i % 200), 140});
+  }
+  for (auto& t : threads) t.join();
+
+  QImage updated, whole;
+  server.composeDisplayFrame(1, kWidth, kHeight, 0, [&](const QImage& f, const auto&) { updated = f.copy(); });
+  server.dropDisplayFrames();
+  server.composeDisplayFrame(1, kWidth, kHeight, 0, [&](const QImage& f, const auto&) { whole = f.copy(); });
+  ASSERT_EQ(updated.size(), whole.size());
+  int worst = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const QRgb a = updated.pixel(x, y), b = whole.pixel(x, y);
+      worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                        std::abs(qBlue(a) - qBlue(b))});
+    }
+  EXPECT_LE(worst, 2) << "the frame kept through the changes differs from a whole one";
 }
