@@ -9,7 +9,8 @@
 // (below 1 is met).
 //
 //   ScreenFrameWhole   a frame composed whole: each at a size not kept, so nothing
-//                      composed before helps (the first frame, a resize).
+//                      composed before helps (the first frame, a resize) but the
+//                      desktop's name labels, kept per text and size.
 //   ScreenFrameStep    the frame after a ⇥ step, once the program has published the
 //                      panels' new picture: only what changed is composed again.
 //   ScreenFrameIdle    a frame asked for while nothing changed.
