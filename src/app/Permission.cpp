@@ -120,7 +120,7 @@ void Permission::confirmScreenCapture() {
   if (!chosen) return;
   defaults.set(screenCaptureConfirmedKey, platform::PlistValue(true));
   Diagnostics::log("screen recording: first capture, so macOS asks to confirm it now");
-  Thumbnails::capture({*chosen}, [](std::uint32_t, CGImageRef) {});
+  Thumbnails::capture({*chosen}, [](std::uint32_t, CGImageRef) {}, Thumbnails::noLimit);
 }
 
 }  // namespace trelliq

@@ -29,6 +29,8 @@ std::optional<std::vector<std::uint8_t>> encoded(const QImage& image, const char
 
 }  // namespace
 
+bool CGImage::samePixels(const CGImage& other) const { return *image_ == *other.image_; }
+
 std::optional<std::vector<std::uint8_t>> CGImage::pngData() const { return encoded(*image_, "PNG"); }
 
 std::optional<std::vector<std::uint8_t>> CGImage::jpegData() const { return encoded(*image_, "JPEG"); }

@@ -21,6 +21,8 @@ class CGImage {
   int height() const;
   /// The colour of one pixel as 0xAARRGGBB (for tests and self-checks).
   std::uint32_t pixel(int x, int y) const;
+  /// Whether `other` is as large and holds the very same pixels. Any thread.
+  bool samePixels(const CGImage& other) const;
   /// PNG bytes, or nothing when encoding fails.
   std::optional<std::vector<std::uint8_t>> pngData() const;
   /// JPEG bytes at the encoder's default quality, or nothing when encoding fails.

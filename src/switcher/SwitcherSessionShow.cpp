@@ -141,14 +141,14 @@ void Switcher::capturePictures(const std::vector<std::uint32_t>& order, const st
     // Only pictures drawn smaller than the preview draws them are taken smaller: the
     // preview sizes its glass by the picture's proportions, which scaling shifts a little.
     const CGSize preview = previewSize(window);
-    if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) size = CGSize{};
+    if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) size = Thumbnails::largest;
   }
   Thumbnails::capture(
       order,
       [weak = weak()](std::uint32_t window, CGImageRef picture) {
         if (auto self = weak.lock()) self->thumbnailArrived(window, std::move(picture));
       },
-      std::move(sizes));
+      std::move(sizes), model.thumbnails());
 }
 
 void Switcher::schedulePictureKeeping() {
@@ -236,12 +236,13 @@ void Switcher::refreshWallpapers() {
     }
   }
   if (spaces.empty() || !CGPreflightScreenCaptureAccess()) return;
-  Thumbnails::queue().async([weak = weak(), spaces] {
+  Thumbnails::queue().async([weak = weak(), spaces, held = model.wallpapers()] {
     for (const auto& [space, window] : Private::wallpaperWindows(spaces)) {
       const CGImageRef captured = Private::capture(window, false);
       if (!captured) continue;
       CGImageRef picture = Thumbnails::downscale(captured);
       if (!picture) continue;
+      if (const auto kept = held.find(space); kept != held.end()) picture = Thumbnails::heldIfSame(kept->second, picture);
       platform::mainQueue().async([weak, space, picture = std::move(picture)] {
         auto self = weak.lock();
         if (!self) return;

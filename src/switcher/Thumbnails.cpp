@@ -18,7 +18,13 @@ void deliver(const Thumbnails::Each& each, std::uint32_t window, CGImageRef pict
   platform::mainQueue().async([each, window, picture = std::move(picture)] { each(window, picture); });
 }
 
-/// The size a window's picture must cover: none when all of it is wanted.
+/// The picture held of `window` when `fresh` has its very pixels, else `fresh`.
+CGImageRef heldOrFresh(const Thumbnails::Held& held, std::uint32_t window, CGImageRef fresh) {
+  const auto found = held.find(window);
+  return found == held.end() ? fresh : Thumbnails::heldIfSame(found->second, std::move(fresh));
+}
+
+/// The size a window's picture must cover: none when it is taken at `largest`.
 std::optional<CGSize> sizeFor(const Thumbnails::Sizes& sizes, std::uint32_t window) {
   const auto found = sizes.find(window);
   if (found == sizes.end() || found->second.width <= 0 || found->second.height <= 0) return std::nullopt;
@@ -45,7 +51,8 @@ CGImageRef captureOne(std::uint32_t window, std::optional<CGSize> size) {
 }
 
 /// One window through the capture framework, at most `maxPixels` points on its longer side.
-void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std::optional<CGSize> size) {
+void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std::optional<CGSize> size,
+                      const Thumbnails::Held& held) {
   const double width = window.frame.width(), height = window.frame.height();
   if (width == 0 || height == 0) return;
   const double scale = coveringScale(width, height, size);
@@ -57,7 +64,7 @@ void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std:
   SCContentFilter filter;
   filter.desktopIndependentWindow = window;
   if (CGImageRef picture = SCScreenshotManager::captureImageNow(filter, configuration)) {
-    deliver(each, window.windowID, std::move(picture));
+    deliver(each, window.windowID, heldOrFresh(held, window.windowID, std::move(picture)));
   }
 }
 
@@ -68,26 +75,43 @@ platform::Executor& Thumbnails::queue() {
   return platform::clock().queue("thumbnails");
 }
 
-void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes) {
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, NoLimit) {
+  start(ids, std::move(each), {}, {});
+}
+
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held) {
+  std::vector<std::uint32_t> planned;
+  for (const std::uint32_t id : ids) {
+    if (sizes.count(id)) planned.push_back(id);
+  }
+  start(std::move(planned), std::move(each), std::move(sizes), std::move(held));
+}
+
+void Thumbnails::start(std::vector<std::uint32_t> ids, Each each, Sizes sizes, Held held) {
   if (ids.empty() || !CGPreflightScreenCaptureAccess()) return;
   // A number asked twice is still taken and delivered once.
   std::vector<std::uint32_t> unique;
   std::set<std::uint32_t> seen;
-  for (std::uint32_t id : ids) {
-    if ((sizes.empty() || sizes.count(id)) && seen.insert(id).second) unique.push_back(id);
+  for (const std::uint32_t id : ids) {
+    if (seen.insert(id).second) unique.push_back(id);
   }
-  if (unique.empty()) return;
-  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes)] {
+  // Only the pictures of windows taken are looked at again.
+  std::erase_if(held, [&](const auto& entry) { return !seen.count(entry.first); });
+  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes), held = std::move(held)] {
     std::set<std::uint32_t> missed;
     for (std::uint32_t id : ids) {
       if (CGImageRef picture = captureOne(id, sizeFor(sizes, id))) {
-        deliver(each, id, std::move(picture));
+        deliver(each, id, heldOrFresh(held, id, std::move(picture)));
       } else {
         missed.insert(id);
       }
     }
-    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes);
+    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes, held);
   });
+}
+
+CGImageRef Thumbnails::heldIfSame(const CGImageRef& held, CGImageRef fresh) {
+  return fresh && held && held->samePixels(*fresh) ? held : fresh;
 }
 
 CGImageRef Thumbnails::downscale(const CGImageRef& image) {
@@ -120,17 +144,22 @@ CGImageRef Thumbnails::scaled(const CGImageRef& image, double scale, bool coveri
   return CGBitmapContextCreateImage(context);
 }
 
-void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes) {
+void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes,
+                                             Held held) {
   if (ids.empty()) return;
-  platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes)] {
+  platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes), held = std::move(held)] {
     const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
     if (!content) return;
     std::set<std::uint32_t> started;
     for (const SCWindow& window : content->windows) {
       if (!ids.count(window.windowID) || !started.insert(window.windowID).second) continue;
       // Each window is taken on a task of its own, so the captures run side by side.
-      platform::clock().background(
-          [window, each, size = sizeFor(sizes, window.windowID)] { captureShareable(window, each, size); });
+      const auto found = held.find(window.windowID);
+      Thumbnails::Held mine;
+      if (found != held.end()) mine.insert(*found);
+      platform::clock().background([window, each, size = sizeFor(sizes, window.windowID), mine = std::move(mine)] {
+        captureShareable(window, each, size, mine);
+      });
     }
   });
 }

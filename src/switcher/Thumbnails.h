@@ -23,9 +23,16 @@ class Thumbnails final {
 
   /// Called on the main queue with a window number and its picture.
   using Each = std::function<void(std::uint32_t window, CGImageRef picture)>;
-  /// Window number → the size in pixels a picture of it must cover, no more (an empty
-  /// size: as large as `maxPixels` allows).
+  /// Window number → the size in pixels a picture of it must cover, no more (`largest`:
+  /// as large as `maxPixels` allows).
   using Sizes = std::map<std::uint32_t, CGSize>;
+  /// The size in `Sizes` of a window taken as large as `maxPixels` allows.
+  static constexpr CGSize largest{};
+  /// Window number → the picture the caller holds of it.
+  using Held = std::map<std::uint32_t, CGImageRef>;
+  /// Asks for every window given, each as large as `maxPixels` allows.
+  struct NoLimit {};
+  static constexpr NoLimit noLimit{};
 
   /// The longest side, in pixels, of a delivered picture.
   static constexpr double maxPixels = 720;
@@ -37,10 +44,18 @@ class Thumbnails final {
   static platform::Executor& queue();
 
   /// Returns at once. Without ids or without the screen-capture permission nothing
-  /// happens; otherwise every window that can be taken is delivered to `each` exactly
-  /// once, on the main queue. With `sizes`, only the windows it holds are taken, each
-  /// scaled down to the least that covers its size there. Any thread.
-  static void capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes = {});
+  /// happens; otherwise every window of `ids` that can be taken is delivered to `each`
+  /// exactly once, on the main queue, scaled down to fit `maxPixels`. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, Each each, NoLimit);
+  /// The same for only the windows of `ids` that `sizes` holds, each scaled down to the
+  /// least that covers its size there: an empty `sizes` takes nothing. A window whose
+  /// new picture has the very pixels of its picture in `held` is delivered the held one,
+  /// so whatever draws it has nothing new to draw. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held = {});
+
+  /// `held` when `fresh` has its very pixels, else `fresh`: what did not change keeps the
+  /// picture that is drawn already, so nothing draws it anew. Any thread.
+  static CGImageRef heldIfSame(const CGImageRef& held, CGImageRef fresh);
 
   /// The picture itself when its longer side is at most `maxPixels` (never copied or
   /// enlarged); else a copy scaled down to that, sides truncated to whole pixels. Null
@@ -51,11 +66,16 @@ class Thumbnails final {
   static CGImageRef downscale(const CGImageRef& image, CGSize size);
 
   /// The fallback: asks the capture framework for its windows (off-screen ones too) and
-  /// takes each of `ids` it lists at most 720 points on the longer side. Windows it does
-  /// not list, with an empty frame, or that fail get no delivery. Returns at once.
-  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes = {});
+  /// takes each of `ids` it lists at most 720 points on the longer side, scaled down to
+  /// cover its size in `sizes` (`largest` where it has none), unchanged ones as `held`
+  /// ones as `capture` does. Windows it does not list,
+  /// with an empty frame, or that fail get no delivery. Returns at once.
+  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes = {},
+                                          Held held = {});
 
  private:
+  /// Takes `ids` (each once) on the queue; a window `sizes` lacks is taken at `largest`.
+  static void start(std::vector<std::uint32_t> ids, Each each, Sizes sizes, Held held);
   /// A copy `scale` times the picture's size (sides truncated, or rounded up when
   /// `covering`), drawn with high interpolation; null when the bitmap cannot be made.
   static CGImageRef scaled(const CGImageRef& image, double scale, bool covering);

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -62,12 +63,18 @@ class ThumbnailsTest : public ::testing::Test {
         reinterpret_cast<SLSHWCaptureWindowList_t*>(scene.world.symbol(kSkyLightPath, "SLSHWCaptureWindowList"));
     scene.world.addFunction<SLSHWCaptureWindowList_t>(kSkyLightPath, "SLSHWCaptureWindowList", &partialHardware);
   }
-  std::vector<Delivery> capture(const std::vector<std::uint32_t>& ids) {
+  // Every window of `ids`, or only those of `plan` at its sizes.
+  std::vector<Delivery> capture(const std::vector<std::uint32_t>& ids,
+                                std::optional<Thumbnails::Sizes> plan = std::nullopt) {
     std::vector<Delivery> got;
-    Thumbnails::capture(ids, [&](std::uint32_t window, CGImageRef image) {
-      got.push_back(
-          {window, image ? image->width() : -1, image ? image->height() : -1, platform::mainQueue().isCurrent()});
-    });
+    Thumbnails::Each each = [&](std::uint32_t window, CGImageRef image) {
+      got.push_back({window, image ? image->width() : -1, image ? image->height() : -1, platform::mainQueue().isCurrent()});
+    };
+    if (plan) {
+      Thumbnails::capture(ids, each, *plan);
+    } else {
+      Thumbnails::capture(ids, each, Thumbnails::noLimit);
+    }
     scene.clock.advance(1);
     return got;
   }
@@ -125,6 +132,42 @@ TEST_F(ThumbnailsTest, EachWindowIsDeliveredOnceOnTheMainQueueAndScaledDown) {
   EXPECT_EQ(count, (std::map<std::uint32_t, int>{{large, 1}, {small, 1}}));
 }
 
+TEST_F(ThumbnailsTest, APlanTakesOnlyItsWindowsAtItsSizesAndAnEmptyOneNothing) {
+  const std::uint32_t large = addWindow(CGRect(0, 40, 1440, 900));
+  const std::uint32_t small = addWindow(CGRect(0, 40, 600, 400));
+  const std::uint32_t left = addWindow(CGRect(0, 40, 300, 200));
+  EXPECT_TRUE(capture({large, small, left}, Thumbnails::Sizes{}).empty());
+  EXPECT_EQ(hardwareCalls(), 0u);
+
+  const auto got = capture({large, small, left}, Thumbnails::Sizes{{large, {300, 150}}, {small, Thumbnails::largest}});
+  std::map<std::uint32_t, std::pair<int, int>> sizes;
+  for (const Delivery& d : got) sizes[d.window] = {d.width, d.height};
+  EXPECT_EQ(sizes, (std::map<std::uint32_t, std::pair<int, int>>{{large, {300, 188}}, {small, {600, 400}}}));
+}
+
+TEST_F(ThumbnailsTest, AWindowThatDidNotChangeIsDeliveredThePictureHeldOfIt) {
+  const std::uint32_t same = addWindow(CGRect(0, 40, 300, 200));
+  const std::uint32_t changed = addWindow(CGRect(0, 40, 300, 200));
+  const std::uint32_t fallback = addWindow(CGRect(0, 40, 300, 200));
+  const Thumbnails::Sizes plan{{same, Thumbnails::largest}, {changed, {150, 100}}, {fallback, Thumbnails::largest}};
+  const auto take = [&](const Thumbnails::Held& held) {
+    Thumbnails::Held got;
+    Thumbnails::capture({same, changed, fallback}, [&](std::uint32_t window, CGImageRef p) { got[window] = p; }, plan,
+                        held);
+    scene.clock.advance(1);
+    return got;
+  };
+  const Thumbnails::Held held = take({});
+  ASSERT_EQ(held.size(), 3u);
+  scene.windowServer.updateWindow(changed, [](sim::Window& w) { w.color = 0x993322; });
+  missInHardware({fallback});
+  Thumbnails::Held again = take(held);
+  EXPECT_EQ(again[same], held.at(same));
+  EXPECT_EQ(again[fallback], held.at(fallback)) << "the fallback keeps it too";
+  ASSERT_TRUE(again[changed]);
+  EXPECT_NE(again[changed]->pixel(75, 60), held.at(changed)->pixel(75, 60));
+}
+
 TEST_F(ThumbnailsTest, WindowsAreTakenInTheOrderGiven) {
   const std::uint32_t first = addWindow(CGRect(0, 40, 300, 200));
   const std::uint32_t second = addWindow(CGRect(0, 40, 300, 200));
@@ -166,7 +209,7 @@ TEST_F(ThumbnailsTest, AWindowMissedByBothIsNeverDelivered) {
   const std::uint32_t closing = addWindow(CGRect(0, 40, 300, 200));
   // Closed before the capture ran: neither capture finds it.
   std::vector<std::uint32_t> got;
-  Thumbnails::capture({kept, closing}, [&](std::uint32_t window, CGImageRef) { got.push_back(window); });
+  Thumbnails::capture({kept, closing}, [&](std::uint32_t window, CGImageRef) { got.push_back(window); }, Thumbnails::noLimit);
   scene.windowServer.removeWindow(closing);
   scene.clock.advance(1);
   EXPECT_EQ(got, std::vector<std::uint32_t>{kept});
