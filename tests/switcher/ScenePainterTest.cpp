@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cstdlib>
 #include <memory>
 
 #include "platform/Image.h"
 #include "support/WidgetsApp.h"
+#include "switcher/views/KeptLayers.h"
 #include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
@@ -195,6 +197,51 @@ TEST_F(ScenePainterTest, SymbolsDrawTheirGlyphsAndUnknownNamesNothing) {
   const QImage none =
       ScenePainter::render(node(CGRect(0, 0, 20, 20), scene::Symbol{"star.fill", 16, {}, {}}), QSize(20, 20));
   EXPECT_FALSE(inkInColumns(none, 0, 20));
+}
+
+TEST_F(ScenePainterTest, AFadedTileIsLaidOnFromItsKeptLayerUntilItsPictureChanges) {
+  // A window tile at rest: its picture and border blended at the faded opacity.
+  const auto tile = [&](const CGImageRef& image, double width, double height = 20) {
+    Node faded = node(CGRect(5, 5, width, height));
+    faded.opacity = 0.7;
+    scene::Picture picture;
+    picture.image = image;
+    picture.cornerRadius = 3;
+    faded.children.push_back(node(CGRect(0, 0, width, height), picture));
+    scene::Shape border;
+    border.kind = scene::Shape::Kind::roundedRectangle;
+    border.radius = 3;
+    border.stroke = scene::Stroke{{Tone::white, 0.3}, 0.5};
+    faded.children.push_back(node(CGRect(0, 0, width, height), border));
+    return ScenePainter::render(faded, QSize(static_cast<int>(width) + 10, static_cast<int>(height) + 10));
+  };
+  const auto solid = [](QColor colour) {
+    QImage image(40, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return std::make_shared<const CGImage>(image);
+  };
+  // The middle of the tile: the picture's colour at the faded opacity.
+  const auto shows = [](const QImage& image, QColor colour) {
+    const QRgb p = image.pixel(25, 15);  // premultiplied
+    const auto near = [](int value, int full) { return std::abs(value - full * 178 / 255) <= 2; };
+    return near(qAlpha(p), 255) && near(qRed(p), colour.red()) && near(qGreen(p), colour.green()) &&
+           near(qBlue(p), colour.blue());
+  };
+  KeptLayers& kept = KeptLayers::shared();
+  const CGImageRef red = solid(Qt::red);
+  EXPECT_TRUE(shows(tile(red, 40), Qt::red));
+  const std::size_t layers = kept.count();
+  EXPECT_TRUE(shows(tile(red, 40), Qt::red));
+  EXPECT_EQ(kept.count(), layers) << "the same tile again is laid on from its layer";
+
+  // The window's next picture shows at once.
+  EXPECT_TRUE(shows(tile(solid(Qt::blue), 40), Qt::blue));
+  EXPECT_TRUE(shows(tile(solid(Qt::green), 40), Qt::green));
+
+  // Many tiles of other sizes: the layers kept stay within their budget.
+  for (int width = 300; width < 500; ++width) tile(red, width, 500);
+  EXPECT_LE(kept.bytes(), KeptLayers::budget);
+  EXPECT_GT(kept.count(), 10u);
 }
 
 TEST_F(ScenePainterTest, PicturesFillOrStretchInsideTheirRoundedClip) {

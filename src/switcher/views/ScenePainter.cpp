@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Image.h"
+#include "switcher/views/KeptLayers.h"
 #include "switcher/views/ShadowMasks.h"
 #include "switcher/views/SymbolGlyphs.h"
 #include "switcher/views/SystemFont.h"
@@ -366,6 +367,11 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
 
 void paintNode(QPainter& p, const Node& node);
 
+// The largest layer kept whenever it is drawn, in pixels: a window tile's. Larger ones,
+// up to a display's content, are kept only when drawn whole.
+constexpr long long kKeptLayerPixels = 512 * 512;
+constexpr long long kLargestKeptLayer = 4096 * 1024;
+
 // How far a node's drawing may reach outside its frame: its shadows and its children,
 // in its own coordinates.
 QRectF reach(const Node& node) {
@@ -399,29 +405,52 @@ void paintContent(QPainter& p, const Node& node) {
   for (const Node& child : node.children) paintNode(p, child);
 }
 
+// The layer of `node` drawn at `toLayer` on a transparent picture of `size`.
+QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer, QSize size) {
+  QImage layer(size, QImage::Format_ARGB32_Premultiplied);
+  layer.fill(Qt::transparent);
+  QPainter l(&layer);
+  l.setRenderHints(p.renderHints());
+  l.setClipRect(QRect(QPoint(), size));  // lets the pieces outside it be passed over
+  l.setWorldTransform(toLayer);
+  paintContent(l, node);
+  return layer;
+}
+
 // A see-through node with pieces that overlap is drawn whole first and then blended at
-// its opacity, so that its pieces cover each other as they do at full strength.
+// its opacity, so that its pieces cover each other as they do at full strength. Its layer
+// is kept (see KeptLayers) when it is small (a window tile's) or drawn whole anyway (a
+// dimmed display's content, shown again as it was); else it is drawn only where it shows.
 bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
   QPaintDevice* device = p.device();
   if (!device) return false;
   const Pixels pixels = pixelsOf(p);
   const QTransform& toDevice = pixels.toPixels;
-  QRect area = toDevice.mapRect(reach(node)).toAlignedRect();
-  area &= pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+  const QRect whole = toDevice.mapRect(reach(node)).toAlignedRect();
+  QRect area = whole & pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+  const QRect shown = area;
   if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
   if (area.isEmpty()) return true;
-  QImage layer(area.size(), QImage::Format_ARGB32_Premultiplied);
-  layer.fill(Qt::transparent);
-  {
-    QPainter l(&layer);
-    l.setRenderHints(p.renderHints());
-    l.setClipRect(QRect(QPoint(), area.size()));  // lets the pieces outside it be passed over
-    l.setWorldTransform(toDevice * QTransform::fromTranslate(-area.left(), -area.top()));
-    paintContent(l, node);
+  const QImage* layer = nullptr;
+  QImage drawn;
+  QPoint at = whole.topLeft();
+  const long long size = static_cast<long long>(whole.width()) * whole.height();
+  if (toDevice.type() <= QTransform::TxScale && size <= kLargestKeptLayer) {
+    const KeptLayers::Placement placement{toDevice * QTransform::fromTranslate(-whole.left(), -whole.top()),
+                                          whole.size()};
+    KeptLayers& kept = KeptLayers::shared();
+    layer = kept.find(node, placement);
+    if (!layer && (size <= kKeptLayerPixels || area == shown))
+      layer = &kept.keep(node, placement, drawnLayer(p, node, placement.toLayer, whole.size()));
+  }
+  if (!layer) {
+    drawn = drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size());
+    layer = &drawn;
+    at = area.topLeft();
   }
   p.save();
   p.setOpacity(opacity);
-  layOnPixels(p, pixels, layer, area.topLeft());
+  layOnPixels(p, pixels, *layer, at);
   p.restore();
   return true;
 }

@@ -1,0 +1,161 @@
+#include "switcher/views/KeptLayers.h"
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace trelliq::views {
+
+namespace {
+
+using scene::Node;
+
+int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
+
+void mix(std::size_t& h, std::size_t v) { h = (h ^ v) * 0x100000001b3ULL; }
+void mix(std::size_t& h, double v) { mix(h, static_cast<std::size_t>(static_cast<long long>(fine(v)))); }
+
+void mixContent(std::size_t& h, const Node& node) {
+  mix(h, node.content.index());
+  if (const auto* p = std::get_if<scene::Picture>(&node.content)) {
+    mix(h, std::hash<const void*>()(p->image.get()));
+    mix(h, p->cornerRadius);
+  } else if (const auto* s = std::get_if<scene::Shape>(&node.content)) {
+    mix(h, static_cast<std::size_t>(s->kind));
+    mix(h, s->radius);
+  } else if (const auto* t = std::get_if<scene::Text>(&node.content)) {
+    mix(h, std::hash<std::string>()(t->text));
+  } else if (const auto* y = std::get_if<scene::Symbol>(&node.content)) {
+    mix(h, std::hash<std::string>()(y->name));
+  }
+}
+
+// What a node's drawing depends on; the root's place and own opacity are left to the
+// blend that lays its layer on.
+std::size_t hashOf(const Node& node, bool root) {
+  std::size_t h = 0xcbf29ce484222325ULL;
+  if (!root) {
+    mix(h, node.frame.origin.x), mix(h, node.frame.origin.y);
+    mix(h, node.opacity), mix(h, node.scale);
+  }
+  mix(h, node.frame.size.width), mix(h, node.frame.size.height);
+  mixContent(h, node);
+  for (const Node& child : node.children) mix(h, hashOf(child, false));
+  return h;
+}
+
+std::size_t hashOf(const KeptLayers::Placement& at) {
+  std::size_t h = 0;
+  const QTransform& t = at.toLayer;
+  for (const double v : {t.m11(), t.m22(), t.dx(), t.dy()}) mix(h, v);
+  mix(h, static_cast<std::size_t>(at.size.width()) << 20 | static_cast<std::size_t>(at.size.height()));
+  return h;
+}
+
+bool samePlacement(const QTransform& a, const QTransform& b) {
+  return fine(a.m11()) == fine(b.m11()) && fine(a.m22()) == fine(b.m22()) && fine(a.dx()) == fine(b.dx()) &&
+         fine(a.dy()) == fine(b.dy());
+}
+
+// The drawing's pictures taken out (held weakly instead), in walking order.
+void takePictures(Node& node, std::vector<std::weak_ptr<const CGImage>>& pictures,
+                  std::vector<const CGImage*>& addresses) {
+  if (auto* p = std::get_if<scene::Picture>(&node.content)) {
+    pictures.emplace_back(p->image);
+    addresses.push_back(p->image.get());
+    p->image.reset();
+  }
+  for (Node& child : node.children) takePictures(child, pictures, addresses);
+}
+
+struct Matcher {
+  const std::vector<std::weak_ptr<const CGImage>>& pictures;
+  const std::vector<const CGImage*>& addresses;
+  std::size_t next = 0;
+
+  // The kept picture is the very one drawn now: the same address, and still alive (an
+  // address may be handed out again once its picture is gone).
+  bool samePicture(const CGImageRef& now) {
+    if (next >= addresses.size()) return false;
+    const std::size_t i = next++;
+    if (addresses[i] != now.get()) return false;
+    return !now || !pictures[i].expired();
+  }
+
+  bool sameContent(const Node& kept, const Node& now) {
+    if (kept.content.index() != now.content.index()) return false;
+    if (const auto* p = std::get_if<scene::Picture>(&now.content)) {
+      const auto& k = std::get<scene::Picture>(kept.content);
+      return samePicture(p->image) && k.fit == p->fit && k.cornerRadius == p->cornerRadius &&
+             k.placeholder == p->placeholder && k.border == p->border && k.shadow == p->shadow;
+    }
+    return kept.content == now.content;
+  }
+
+  bool same(const Node& kept, const Node& now, bool root) {
+    if (!root && (!(kept.frame == now.frame) || kept.opacity != now.opacity || kept.scale != now.scale ||
+                  !(kept.anchor == now.anchor)))
+      return false;
+    if (!(kept.frame.size == now.frame.size) || kept.children.size() != now.children.size()) return false;
+    if (!sameContent(kept, now)) return false;
+    for (std::size_t i = 0; i < now.children.size(); ++i) {
+      if (!same(kept.children[i], now.children[i], false)) return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+KeptLayers& KeptLayers::shared() {
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static KeptLayers& layers = *new KeptLayers;
+  return layers;
+}
+
+const QImage* KeptLayers::find(const Node& node, const Placement& at) {
+  std::size_t hash = hashOf(node, true);
+  mix(hash, hashOf(at));
+  const auto [from, to] = entries_.equal_range(hash);
+  for (auto it = from; it != to; ++it) {
+    const Uses::iterator entry = it->second;
+    if (entry->layer.size() != at.size || !samePlacement(entry->toLayer, at.toLayer)) continue;
+    Matcher matcher{entry->pictures, entry->addresses};
+    if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size()) continue;
+    uses_.splice(uses_.begin(), uses_, entry);
+    return &entry->layer;
+  }
+  return nullptr;
+}
+
+const QImage& KeptLayers::keep(const Node& node, const Placement& at, QImage layer) {
+  const auto size = static_cast<std::size_t>(layer.sizeInBytes());
+  while (!uses_.empty() && bytes_ + size > budget) drop(std::prev(uses_.end()));
+  Entry entry;
+  entry.hash = hashOf(node, true);
+  mix(entry.hash, hashOf(at));
+  entry.drawing = node;
+  takePictures(entry.drawing, entry.pictures, entry.addresses);
+  entry.toLayer = at.toLayer;
+  entry.layer = std::move(layer);
+  uses_.push_front(std::move(entry));
+  entries_.emplace(uses_.front().hash, uses_.begin());
+  bytes_ += size;
+  return uses_.front().layer;
+}
+
+void KeptLayers::drop(Uses::iterator entry) {
+  const auto [from, to] = entries_.equal_range(entry->hash);
+  for (auto it = from; it != to; ++it) {
+    if (it->second == entry) {
+      entries_.erase(it);
+      break;
+    }
+  }
+  bytes_ -= static_cast<std::size_t>(entry->layer.sizeInBytes());
+  uses_.erase(entry);
+}
+
+}  // namespace trelliq::views

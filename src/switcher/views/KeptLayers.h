@@ -1,0 +1,65 @@
+#pragma once
+// The layers see-through nodes are drawn into before they are blended, kept between
+// paints and between sessions: a window tile's faded picture (its shadow, picture and
+// border) looks the same from one paint to the next, and drawing each of hundreds anew
+// was most of a panel's first paint. A layer is found again only for a node that draws
+// exactly as the one it was made for (sizes, paints, the very same pictures) at the same
+// scale and the same fraction of a pixel, so a changed picture is always drawn anew.
+// Kept layers never keep a picture alive. Main thread only.
+
+#include <QImage>
+#include <QTransform>
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "switcher/layout/PanelScene.h"
+
+namespace trelliq::views {
+
+class KeptLayers {
+ public:
+  /// The layers the panels share.
+  static KeptLayers& shared();
+
+  /// Where a layer lies on the device: its transform from the node's coordinates to the
+  /// layer's pixels (no turn or shear) and its size in pixels.
+  struct Placement {
+    QTransform toLayer;
+    QSize size;
+  };
+
+  /// The layer kept for `node` (its content and subtree; not its place or its own
+  /// opacity) at `at`, or null; a layer found counts as just used.
+  const QImage* find(const scene::Node& node, const Placement& at);
+  /// Keeps `layer` as `node`'s at `at`, letting the least recently used go past the
+  /// budget; answers the kept layer (valid until the next `keep`).
+  const QImage& keep(const scene::Node& node, const Placement& at, QImage layer);
+
+  /// Bytes of pixels kept; never more than `budget` after a `keep`.
+  std::size_t bytes() const { return bytes_; }
+  std::size_t count() const { return entries_.size(); }
+  static constexpr std::size_t budget = 96u << 20;
+
+ private:
+  /// A node's drawing with its pictures left out (they are held weakly beside it, in the
+  /// order a walk meets them), and where its layer lies.
+  struct Entry {
+    std::size_t hash = 0;
+    scene::Node drawing;
+    std::vector<std::weak_ptr<const CGImage>> pictures;
+    std::vector<const CGImage*> addresses;
+    QTransform toLayer;
+    QImage layer;
+  };
+  using Uses = std::list<Entry>;
+  void drop(Uses::iterator entry);
+
+  Uses uses_;  // most recently used first
+  std::unordered_multimap<std::size_t, Uses::iterator> entries_;
+  std::size_t bytes_ = 0;
+};
+
+}  // namespace trelliq::views
