@@ -160,6 +160,10 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
   geometry_.setContent(built.content);
   placeNameField(built.root);
   animator_.show(std::move(built.root), animation);
+  // What moves now goes from the tree on the surface to the new one: between them, so
+  // where either inks bounds every frame until the next change.
+  reach_ = ScenePainter::extent(animator_.target());
+  if (marked_) reach_ |= ScenePainter::extent(*marked_);
   markChanged();
 }
 
@@ -238,8 +242,7 @@ QRect DisplayPanelView::drawnArea() const {
   if (!shown_) return {};
   // A settle overshoots its rest by a little; the name field is a child of its own.
   constexpr int kMargin = 16;
-  QRectF area = ScenePainter::extent(animator_.target());
-  if (marked_) area |= ScenePainter::extent(*marked_);
+  QRectF area = reach_;
   if (field_ && !field_->isHidden()) area |= QRectF(field_->geometry());
   if (area.isEmpty()) return {};
   return area.toAlignedRect().adjusted(-kMargin, -kMargin, kMargin, kMargin) & rect();

@@ -59,9 +59,9 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   /// Lays out again and animates with `animation`; the model's changes call it.
   void rebuild(const std::optional<Animation>& animation);
 
-  /// Where the panel may ink until what moves has come to rest: the tree last marked and
-  /// the one it moves to, their shadows and a margin for a settle's overshoot; nothing
-  /// while the panel is not shown.
+  /// Where the panel may ink until what moves has come to rest: the tree marked when the
+  /// last change began and the one it moves to, their shadows and a margin for a
+  /// settle's overshoot; nothing while the panel is not shown.
   QRect drawnArea() const override;
 
  protected:
@@ -108,6 +108,7 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   Inputs seen_;
   QRegion dirty_;
   std::shared_ptr<const scene::Node> marked_;  // the tree as it showed when last marked
+  QRectF reach_;  // where the tree marked at the last change and the tree it moves to ink
 };
 
 }  // namespace trelliq::views
