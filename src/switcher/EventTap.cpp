@@ -90,7 +90,6 @@ bool EventTap::start(CGEventTapCallBack callback) {
   gate.installTap(port);
   CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
   platform::Executor& thread = platform::clock().thread("event tap");
-  tapThread = &thread;
   thread.async([&thread, source, port] {
     CFRunLoopAddSource(&thread, source, kCFRunLoopCommonModes);
     CGEventTapEnable(port, true);
@@ -105,7 +104,6 @@ void EventTap::stop() {
     CGEventTapEnable(port, false);
     CFMachPortInvalidate(port);
   }
-  tapThread = nullptr;
 }
 
 void EventTap::readOptions() {

@@ -95,8 +95,6 @@ class EventTap {
   OpenGate& gate;
   Hooks hooks;
 
-  // Main thread: the "event tap" thread's executor, while the tap runs.
-  platform::Executor* tapThread = nullptr;
   /// The options in one word, so one load reads them together (see `options`).
   std::atomic<std::uint8_t> tapOptionBits{0};
 
