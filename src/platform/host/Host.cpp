@@ -165,6 +165,17 @@ struct Host::Client {
 
 namespace {
 
+/// The state of every window `client` owns, after a request of its own changed one: the
+/// program keeps it (OwnWindowTable), so reading it back costs no further round trip.
+json ownWindowsOf(Host::Client& client) {
+  std::set<std::uint32_t> numbers;
+  {
+    std::lock_guard lock(client.mutex);
+    numbers = client.windows;
+  }
+  return client.reads->ownWindows(numbers);
+}
+
 /// How long the accept loop waits, first and at most, before it tries again after the
 /// system gave it no descriptor (or no memory) for a program.
 constexpr int kFirstAcceptRetryMs = 10;
@@ -1113,15 +1124,17 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "bundleIcon") return wire::encode(ws.bundleIcon(read<std::string>(v)));
   if (m == "createOwnWindow") {
     const std::uint32_t number = ws.createOwnWindow(read<OwnWindowState>(v));
-    std::lock_guard lock(client->mutex);
-    client->windows.insert(number);
-    return number;
+    {
+      std::lock_guard lock(client->mutex);
+      client->windows.insert(number);
+    }
+    return json{{"n", number}, {"own", ownWindowsOf(*client)}};
   }
   if (m == "updateOwnWindow") {
     const auto number = field<std::uint32_t>(v, "n");
     client->requireOwn(client->windows, number, "window");
     ws.updateOwnWindow(number, field<OwnWindowState>(v, "state"));
-    return nullptr;
+    return ownWindowsOf(*client);
   }
   if (m == "orderOwnWindow") {
     const int order = field<int>(v, "order");
@@ -1129,20 +1142,21 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     const auto number = field<std::uint32_t>(v, "n");
     client->requireOwn(client->windows, number, "window");
     ws.orderOwnWindow(number, static_cast<OwnWindowOrder>(order));
-    return nullptr;
+    return ownWindowsOf(*client);
   }
   if (m == "setOwnKeyWindow") {
     const auto number = read<std::uint32_t>(v);
     if (number != 0) client->requireOwn(client->windows, number, "window");  // 0: none is key
     ws.setOwnKeyWindow(number);
-    return nullptr;
+    return ownWindowsOf(*client);
   }
   if (m == "ownWindowStatus") return wire::encode(ws.ownWindowStatus(read<std::uint32_t>(v)));
+  if (m == "ownWindows") return ownWindowsOf(*client);
   if (m == "destroyOwnWindow") {
     const auto number = read<std::uint32_t>(v);
     client->takeOwn(client->windows, number, "window");
     ws.destroyOwnWindow(number);
-    return nullptr;
+    return ownWindowsOf(*client);
   }
   if (m == "setOwnWindowSurface") {
     const auto number = field<std::uint32_t>(v, "n");

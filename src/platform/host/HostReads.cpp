@@ -62,6 +62,16 @@ json HostReads::read(const json& request, const Ask& ask) {
   return json{{"g", tag}, {"v", std::move(answer)}};
 }
 
+json HostReads::ownWindows(const std::set<std::uint32_t>& numbers) {
+  const std::uint64_t before = countNow();
+  json rows = json::array();
+  for (const std::uint32_t number : numbers) {
+    if (const auto status = server_.ownWindowStatus(number)) rows.push_back(json::array({number, wire::encode(*status)}));
+  }
+  const std::uint64_t tag = !server_.changesWithTime() && countNow() == before ? before : 0;
+  return json{{"g", tag}, {"w", std::move(rows)}};
+}
+
 json HostReads::rows(const json& request) {
   const auto kind = field<std::string>(request, "kind");
   const auto have = field<std::uint64_t>(request, "have");

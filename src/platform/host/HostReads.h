@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ class HostReads {
   /// "ax" pids (null: every app) and t, for "spaces" cid and mask}: {"g", "seq", "base",
   /// "pieces"} (Reads.h). Throws wire::BadValue for a bad request.
   nlohmann::json rows(const nlohmann::json& request);
+  /// The state of the asking program's own windows `numbers` now, for it to keep:
+  /// {"g": the count it holds at (0: not to be kept), "w": [[number, status], ...]}, a
+  /// window the server no longer has left out.
+  nlohmann::json ownWindows(const std::set<std::uint32_t>& numbers);
 
  private:
   template <typename Row>

@@ -954,20 +954,37 @@ void RemoteWindowServer::setWorkspaceListener(std::function<void(const platform:
   }
   connection_->call("listen", {{"kind", "workspace"}, {"on", on}});
 }
+// Every change to one of the program's windows is answered with the state of all of them,
+// which the program keeps; its questions are answered from that while nothing changed.
 std::uint32_t RemoteWindowServer::createOwnWindow(const platform::OwnWindowState& state) {
-  return answerAs<std::uint32_t>(connection_->call("createOwnWindow", wire::encode(state)), 0);
+  const auto answer = connection_->call("createOwnWindow", wire::encode(state));
+  if (!answer || !answer->is_object() || !answer->contains("own")) return 0;
+  ownWindows_.take(answer->at("own"));
+  return answerAs<std::uint32_t>(answer->value("n", json()), 0);
 }
 void RemoteWindowServer::updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) {
-  connection_->call("updateOwnWindow", {{"n", number}, {"state", wire::encode(state)}});
+  keepOwnWindows(connection_->call("updateOwnWindow", {{"n", number}, {"state", wire::encode(state)}}));
 }
 void RemoteWindowServer::orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) {
-  connection_->call("orderOwnWindow", {{"n", number}, {"order", static_cast<int>(order)}});
+  keepOwnWindows(connection_->call("orderOwnWindow", {{"n", number}, {"order", static_cast<int>(order)}}));
 }
-void RemoteWindowServer::setOwnKeyWindow(std::uint32_t number) { connection_->call("setOwnKeyWindow", number); }
+void RemoteWindowServer::setOwnKeyWindow(std::uint32_t number) {
+  keepOwnWindows(connection_->call("setOwnKeyWindow", number));
+}
 std::optional<platform::OwnWindowStatus> RemoteWindowServer::ownWindowStatus(std::uint32_t number) {
+  if (!connection_->alive()) return std::nullopt;
+  if (auto kept = ownWindows_.status(number)) return *kept;
+  if (const auto table = connection_->call("ownWindows")) {
+    if (auto fresh = ownWindows_.take(*table, number)) return *fresh;
+  }
   return answerAs<std::optional<platform::OwnWindowStatus>>(connection_->call("ownWindowStatus", number), std::nullopt);
 }
-void RemoteWindowServer::destroyOwnWindow(std::uint32_t number) { connection_->call("destroyOwnWindow", number); }
+void RemoteWindowServer::destroyOwnWindow(std::uint32_t number) {
+  keepOwnWindows(connection_->call("destroyOwnWindow", number));
+}
+void RemoteWindowServer::keepOwnWindows(const std::optional<json>& answer) {
+  if (answer && answer->is_object()) ownWindows_.take(*answer);
+}
 void RemoteWindowServer::setOwnEventListener(std::function<void(const CGEvent&, std::uint32_t)> listener) {
   const bool on = static_cast<bool>(listener);
   {
@@ -1202,6 +1219,7 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
   if (as == AttachAs::program) mac->system->openSignalChannel();
   if (auto count = mac->connection->call("changeCount"); count && count->is_string()) {
     mac->connection->reads().attach(count->get<std::string>());
+    mac->windowServer->ownWindows().attach(count->get<std::string>());
     if (auto folder = mac->connection->call("preferencesFolder"); folder && folder->is_string()) {
       system->preferences().attach(count->get<std::string>(), folder->get<std::string>());
     }

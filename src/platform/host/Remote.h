@@ -27,6 +27,7 @@
 #include "platform/SystemPort.h"
 #include "platform/WindowServerPort.h"
 #include "platform/host/Channel.h"
+#include "platform/host/OwnWindowTable.h"
 #include "platform/host/PreferenceCache.h"
 #include "platform/host/ReadCache.h"
 
@@ -246,12 +247,16 @@ class RemoteWindowServer : public platform::WindowServerPort {
   bool handlePush(const wire::Message& push);
   /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
   std::size_t keptPictures() const;
+  /// The state of the program's own windows as the host last sent it (attached by RemoteMac::attach).
+  OwnWindowTable& ownWindows() { return ownWindows_; }
 
  private:
   std::uint64_t newKey();
   /// Reads a picture sent by reference (pixels the first time only) and keeps it.
   CGImageRef takePicture(nlohmann::json& body);
   std::optional<platform::RunningApplicationInfo> readApplication(nlohmann::json body);
+  /// Keeps the state of the program's windows that came with the answer to a change of one.
+  void keepOwnWindows(const std::optional<nlohmann::json>& answer);
 
   std::shared_ptr<Connection> connection_;
   mutable std::mutex mutex_;
@@ -266,6 +271,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
   std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
+  OwnWindowTable ownWindows_;
 };
 
 /// What a client is to the host, said by its first call: a program (a process of the world)

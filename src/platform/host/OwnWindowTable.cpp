@@ -1,0 +1,54 @@
+#include "platform/host/OwnWindowTable.h"
+
+#include <iostream>
+
+#include "platform/host/WireValues.h"
+
+namespace host {
+
+using nlohmann::json;
+
+void OwnWindowTable::attach(const std::string& countPath) {
+  auto count = SharedCount::open(countPath);
+  std::lock_guard lock(mutex_);
+  count_ = std::move(count);
+}
+
+std::optional<OwnWindowTable::Status> OwnWindowTable::take(const json& table, std::uint32_t number) {
+  std::uint64_t tag = 0;
+  std::map<std::uint32_t, platform::OwnWindowStatus> windows;
+  try {
+    tag = wire::field<std::uint64_t>(table, "g");
+    for (const json& row : wire::field<json>(table, "w")) {
+      if (!row.is_array() || row.size() != 2) throw wire::BadValue("a window's row is [number, state]");
+      windows[wire::read<std::uint32_t>(row[0])] = wire::read<platform::OwnWindowStatus>(row[1]);
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "trelliq: the world host's state of this program's windows could not be read: " << e.what() << "\n";
+    return std::nullopt;
+  }
+  Status answer;
+  if (const auto it = windows.find(number); it != windows.end()) answer = it->second;
+  std::lock_guard lock(mutex_);
+  // Answers of several threads may arrive out of order: only a newer state replaces the kept one.
+  if (count_ && tag > tag_) {
+    tag_ = tag;
+    windows_ = std::move(windows);
+  }
+  return answer;
+}
+
+std::optional<OwnWindowTable::Status> OwnWindowTable::status(std::uint32_t number) const {
+  std::lock_guard lock(mutex_);
+  if (!count_ || tag_ == 0 || count_->load() != tag_) return std::nullopt;
+  ++hits_;
+  if (const auto it = windows_.find(number); it != windows_.end()) return Status(it->second);
+  return Status();
+}
+
+std::uint64_t OwnWindowTable::hits() const {
+  std::lock_guard lock(mutex_);
+  return hits_;
+}
+
+}  // namespace host
