@@ -632,15 +632,22 @@ void Host::waitForClients(std::size_t count) const {
 void Host::waitUntilIdle(double lingerSeconds) const {
   const auto linger = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
       std::chrono::duration<double>(lingerSeconds));
+  // The program that started the host attaches once it has read "ready", which a loaded
+  // machine can delay past a short linger: until a first program came, the host waits longer.
+  const auto firstWait = std::max(linger, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                              std::chrono::seconds(kFirstProgramWaitSeconds)));
   std::unique_lock lock(mutex_);
   auto idleSince = std::chrono::steady_clock::now();
+  bool anyCame = false;
   while (!stopping_) {
     if (!clients_.empty()) {
+      anyCame = true;
       changed_.wait(lock, [&] { return clients_.empty() || stopping_; });
       idleSince = std::chrono::steady_clock::now();
       continue;
     }
-    if (changed_.wait_until(lock, idleSince + linger, [&] { return !clients_.empty() || stopping_; })) continue;
+    const auto until = idleSince + (anyCame ? linger : firstWait);
+    if (changed_.wait_until(lock, until, [&] { return !clients_.empty() || stopping_; })) continue;
     return;
   }
 }

@@ -67,9 +67,11 @@ class Host {
   std::size_t clientCount() const;
   /// Waits until the number of clients is `count`.
   void waitForClients(std::size_t count) const;
-  /// Waits until no client has been attached for `linger` seconds (having waited at least
-  /// that long since the call), or until stop(): for a host started on demand.
+  /// Waits until no client has been attached for `linger` seconds, or until stop(): for a
+  /// host started on demand. Before the first client came it waits at least
+  /// kFirstProgramWaitSeconds.
   void waitUntilIdle(double lingerSeconds) const;
+  static constexpr int kFirstProgramWaitSeconds = 10;
 
   /// The last log lines (also written to standard error): faults of connections,
   /// refused peers.

@@ -5,7 +5,7 @@
 // It loads the scenario (the built-in desk without one), owns the world on the real
 // clock and serves programs on the socket in $TRELLIQ_HOME until it is stopped (SIGINT or
 // SIGTERM). With --linger, as when a program starts it on demand, it also ends once no
-// program has been attached for that many seconds. --ready-fd names a descriptor that
+// program has been attached for that many seconds (at least ten before the first came). --ready-fd names a descriptor that
 // gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
 
 #include <signal.h>
