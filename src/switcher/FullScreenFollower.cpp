@@ -25,7 +25,7 @@ void FullScreenFollower::follow(const AppInfo& app, const WindowInfo& window) {
   if (!window.windowID) return;
   const std::uint32_t number = *window.windowID;
   fullScreenPending = number;
-  auto start = [this, life = std::weak_ptr<int>(life_), on = fullScreenWanted, app, window, number] {
+  auto start = [this, life = life_.watch(), on = fullScreenWanted, app, window, number] {
     if (!life.lock()) return;
     askFullScreen(on, app, window);
     followFullScreen(number, app, window, platform::now() + SwitcherTiming::fullScreenWait);
@@ -49,7 +49,7 @@ void FullScreenFollower::askFullScreen(bool on, const AppInfo& app, const Window
 void FullScreenFollower::followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window,
                                           double until) {
   platform::mainQueue().asyncAfter(
-      SwitcherTiming::fullScreenPoll, [this, life = std::weak_ptr<int>(life_), number, app, window, until] {
+      SwitcherTiming::fullScreenPoll, [this, life = life_.watch(), number, app, window, until] {
         if (!life.lock()) return;
         const bool asked = fullScreenAsked;
         if (!hooks_.sessionActive() && asked == fullScreenWanted) {

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "platform/Clock.h"
+#include "switcher/LifeToken.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -67,7 +68,7 @@ class FullScreenFollower {
   bool fullScreenAsked = false, fullScreenWanted = false;
   int fullScreenMoves = 0;
   /// Work handed to the main queue holds this weakly: it stops once the follower is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 }  // namespace trelliq

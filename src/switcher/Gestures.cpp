@@ -146,7 +146,7 @@ Gestures& Gestures::shared() {
 void Gestures::start() {
   if (running_) return;
   running_ = true;
-  const std::weak_ptr<int> life = life_;
+  const std::weak_ptr<int> life = life_.watch();
   NSNotificationCenter& defaults = NSNotificationCenter::defaultCenter();
   observers_.push_back({&defaults, defaults.addObserver(NSUserDefaultsDidChangeNotification, nullptr,
                                                         &platform::mainQueue(), [this, life](const NSNotification&) {
@@ -201,7 +201,7 @@ void Gestures::sync() {
 
 void Gestures::restartSoon() {
   restart_.cancel();
-  const std::weak_ptr<int> life = life_;
+  const std::weak_ptr<int> life = life_.watch();
   restart_ = platform::mainQueue().asyncAfter(restartDelay, [this, life] {
     if (!life.lock()) return;
     restart_ = {};
@@ -233,7 +233,7 @@ void Gestures::startDevices() {
   {
     Readers& all = readers();
     std::lock_guard lock(all.mutex);
-    for (MTDeviceRef device : devices_) all.devices[key(device)] = Reader{life_, this};
+    for (MTDeviceRef device : devices_) all.devices[key(device)] = Reader{life_.watch(), this};
   }
   for (MTDeviceRef device : devices_) {
     registerCallback(device, &Gestures::frame);

@@ -25,6 +25,7 @@
 #include "platform/IOKit.h"
 #include "platform/PrivateSymbols.h"
 #include "settings/Settings.h"
+#include "switcher/LifeToken.h"
 #include "switcher/Switcher.h"
 
 namespace trelliq {
@@ -113,7 +114,7 @@ class Gestures {
   IONotificationPortRef arrivals_;
   std::vector<MTDeviceRef> devices_;
   // Callbacks already queued hold this weakly and do nothing once it is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 /// The start and stop of the hot corners and the double tap of the process, for `Switcher::watches`.

@@ -127,7 +127,7 @@ void Ghost::updateGhost() {
   captureGhost();
   if (!ghostTimer.isValid()) {
     ghostTimer = platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::ghostInterval, true,
-                                                 [this, life = std::weak_ptr<int>(life_)] {
+                                                 [this, life = life_.watch()] {
                                                    if (life.lock()) captureGhost();
                                                  });
   }
@@ -137,7 +137,7 @@ void Ghost::captureGhost() {
   if (!ghostWindow || ghostCapturing) return;
   const std::uint32_t number = *ghostWindow;
   ghostCapturing = true;
-  ghostQueue().async([this, life = std::weak_ptr<int>(life_), number] {
+  ghostQueue().async([this, life = life_.watch(), number] {
     CGImageRef picture = Private::capture(number, true);
     platform::mainQueue().async([this, life, number, picture = std::move(picture)] {
       if (!life.lock()) return;
@@ -212,7 +212,7 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([life = std::weak_ptr<int>(life_), wash, number = *window] {
+  DestinationScreen::queue().async([life = life_.watch(), wash, number = *window] {
     CGImageRef picture = Private::capture(number, false);
     platform::mainQueue().async([life, wash, picture = std::move(picture)] {
       // The layer lives as long as the ghost.
@@ -288,7 +288,7 @@ void Ghost::showComposed(const CGImageRef& image, const NSScreen& screen) {
 void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen) {
   if (!building.insert(space).second) return;
   DestinationScreen::compose(space, screen, fullScreen, false,
-                             [this, life = std::weak_ptr<int>(life_), space, screen](CGImageRef image) {
+                             [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                building.erase(space);
                                if (!image) return;  // nothing cached: the next request composes again
@@ -305,7 +305,7 @@ void Ghost::buildDesktopDestination(std::int64_t space, const NSScreen& screen) 
 
 void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
   DestinationScreen::compose(space, screen, false, true,
-                             [this, life = std::weak_ptr<int>(life_), space, screen](CGImageRef image) {
+                             [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                buildingDesktops.erase(space);
                                if (!image) return;

@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/Image.h"
 #include "switcher/AlphaFader.h"
+#include "switcher/LifeToken.h"
 #include "switcher/PanelViews.h"
 #include "switcher/model/SwitcherModel.h"
 
@@ -112,7 +113,7 @@ class Ghost {
   std::set<std::int64_t> building, buildingDesktops;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 }  // namespace trelliq

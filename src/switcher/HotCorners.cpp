@@ -23,7 +23,7 @@ HotCorners& HotCorners::shared() {
 
 void HotCorners::start() {
   if (tap_) return;
-  std::weak_ptr<int> life = life_;
+  std::weak_ptr<int> life = life_.watch();
   CGEventTapCallBack callback = [this, life](CGEventTapProxy, CGEventType type, CGEventRef event, void*) -> CGEventRef {
     // A move that was on its way when the tap stopped is not acted on.
     if (!life.lock() || !tap_) return event;
@@ -57,7 +57,7 @@ void HotCorners::moved() {
   const auto corners = Settings::hotCorners();
   if (!corners.empty() && screen(NSEvent::mouseLocation(), corners)) {
     if (armed_ && !pending_) {
-      std::weak_ptr<int> life = life_;
+      std::weak_ptr<int> life = life_.watch();
       pending_ = platform::mainQueue().asyncAfter(dwell, [this, life] {
         if (life.lock()) check();
       });

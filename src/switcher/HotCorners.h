@@ -16,6 +16,7 @@
 #include "platform/CGEvent.h"
 #include "platform/Clock.h"
 #include "settings/Settings.h"
+#include "switcher/LifeToken.h"
 
 namespace trelliq {
 
@@ -64,7 +65,7 @@ class HotCorners {
   bool armed_ = true;
   platform::WorkItem pending_;
   // Callbacks already on the main queue hold this weakly and do nothing once it is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 }  // namespace trelliq

@@ -31,7 +31,7 @@ void PointerFollower::trackPointer() {
   lastPointerLocation = NSEvent::mouseLocation();
   pointerTimer.invalidate();
   pointerTimer = platform::clock().scheduleTimer(platform::mainQueue(), SwitcherTiming::pointerInterval, true,
-                                                 [this, life = std::weak_ptr<int>(life_)] {
+                                                 [this, life = life_.watch()] {
                                                    if (life.lock()) pointerTick();
                                                  });
 }
@@ -64,7 +64,7 @@ void PointerFollower::logFn(CGEventFlags flags, CGEventFlags before) {
   const int steered = model_.focused();
   Diagnostics::log("fn down (flags 0x" + hex(flags) + ", before 0x" + hex(before) + ") steering display " +
                    std::to_string(steered) + " of " + std::to_string(model_.workspace().displays.size()));
-  platform::mainQueue().asyncAfter(SwitcherTiming::fnLogDelay, [this, life = std::weak_ptr<int>(life_), steered] {
+  platform::mainQueue().asyncAfter(SwitcherTiming::fnLogDelay, [this, life = life_.watch(), steered] {
     if (!life.lock() || !sessionActive_()) return;
     const int now = model_.focused();
     Diagnostics::log("  0.5s after fn: steering display " + std::to_string(now) +

@@ -11,6 +11,7 @@
 #include "platform/CGEvent.h"
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
+#include "switcher/LifeToken.h"
 #include "switcher/model/SwitcherModel.h"
 
 namespace trelliq {
@@ -39,7 +40,7 @@ class PointerFollower {
   std::optional<CGPoint> lastPointerLocation;
   std::optional<double> lastFn;  // seconds since 1970
   /// Work handed to the main queue holds this weakly: it stops once the follower is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 }  // namespace trelliq

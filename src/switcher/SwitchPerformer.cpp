@@ -98,7 +98,7 @@ void SwitchPerformer::perform(std::vector<Switch> switches, std::function<void()
   }
   Switch first = std::move(switches.front());
   switches.erase(switches.begin());
-  const std::weak_ptr<int> life = life_;
+  const std::weak_ptr<int> life = life_.watch();
   // The rest of the plan, once this switch has finished; it stops with the performer.
   auto rest = [this, life, switches = std::move(switches), done = std::move(done)]() mutable {
     if (life.lock()) perform(std::move(switches), std::move(done));
@@ -151,7 +151,7 @@ void SwitchPerformer::perform(std::vector<Switch> switches, std::function<void()
 void SwitchPerformer::makeSureShowing(const AppInfo& app, const WindowInfo& window, int attempts) {
   if (!window.windowID || window.minimized) return;
   platform::mainQueue().asyncAfter(
-      SwitcherTiming::switchCheckDelay, [this, life = std::weak_ptr<int>(life_), app, window, attempts] {
+      SwitcherTiming::switchCheckDelay, [this, life = life_.watch(), app, window, attempts] {
         if (!life.lock() || sessionActive_() || attempts < 1) return;
         const std::uint32_t number = *window.windowID;
         const auto front = NSWorkspace::shared().frontmostApplication();

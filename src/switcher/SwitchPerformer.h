@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/AppKit.h"
+#include "switcher/LifeToken.h"
 #include "switcher/model/SwitcherModel.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -66,7 +67,7 @@ class SwitchPerformer {
 
   std::function<bool()> sessionActive_;
   /// Work handed to the main queue holds this weakly: it stops once the performer is gone.
-  std::shared_ptr<int> life_ = std::make_shared<int>(0);
+  LifeToken life_;
 };
 
 }  // namespace trelliq
