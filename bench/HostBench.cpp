@@ -1,16 +1,18 @@
 // What the world host costs a program: one port call's round trip over the socket (beside
-// the same call in process), and a key posted by one program that runs through a second
+// the same call in process, and while another thread takes window pictures), and a key posted by one program that runs through a second
 // program's tap before it reaches the system, with its median and 99th percentile.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -23,6 +25,7 @@
 #include "platform/sim/World.h"
 #include "support/Scene.h"
 #include "support/Served.h"
+#include "workspace/UnpublishedFunctions.h"
 
 namespace {
 
@@ -76,6 +79,38 @@ void DisplayFrame(benchmark::State& state) {
 }
 BENCHMARK(DisplayFrame)->Name("DisplayFrame/inProcess")->Setup(servedInProcess)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
 BENCHMARK(DisplayFrame)->Name("DisplayFrame/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
+
+// A small question asked while another thread of the program takes window pictures one
+// after another, as the switcher's thumbnails do while it shows: what the capture adds to
+// every other call made meanwhile.
+void RoundTripBesideCapture(benchmark::State& state) {
+  auto* capture = trelliq::UnpublishedFunctions::hwCaptureWindowList();
+  const auto connection = trelliq::UnpublishedFunctions::connection();
+  std::vector<std::uint32_t> numbers;
+  for (const auto& w : platform::windowServer().windowList()) {
+    if (w.layer == 0 && w.onScreen && w.bounds.width() >= 200) numbers.push_back(w.number);
+  }
+  if (!capture || !connection || numbers.empty() || !capture(*connection, numbers.data(), 1, 0)) {
+    state.SkipWithError("no window to capture");
+    return;
+  }
+  std::atomic<bool> done{false};
+  std::atomic<std::uint64_t> taken{0};
+  std::thread capturing([&] {
+    while (!done.load()) {
+      for (std::uint32_t number : numbers) {
+        if (capture(*connection, &number, 1, 0)) taken.fetch_add(1);
+      }
+    }
+  });
+  while (taken.load() == 0) std::this_thread::yield();  // under way before the first question
+  for (auto _ : state) benchmark::DoNotOptimize(platform::windowServer().frontmostApplication());
+  done = true;
+  capturing.join();
+  state.counters["pictures"] = static_cast<double>(taken.load());
+}
+BENCHMARK(RoundTripBesideCapture)->Name("RoundTripBesideCapture/inProcess")->Setup(servedInProcess)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
+BENCHMARK(RoundTripBesideCapture)->Name("RoundTripBesideCapture/remote")->Setup(servedRemote)->Teardown(dropServed)->Unit(benchmark::kMillisecond);
 
 // ---- A key through another program's tap, on the real clock --------------------------
 

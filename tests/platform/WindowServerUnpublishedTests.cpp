@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "platform/DynamicLoader.h"
 #include "platform/PrivateSymbols.h"
@@ -114,6 +118,39 @@ TEST_P(UnpublishedTest, WindowCapturesRecordTheirOptionsAndShowTheWindow) {
   EXPECT_FALSE(capture(kCID + 1, &draft, 1, 0x80a00));
   scene.world.setScreenCaptureAllowed(false);
   EXPECT_FALSE(capture(kCID, &draft, 1, 0x80a00));
+}
+
+namespace {
+
+// Whether `bytes` lie in a picture's memory that the host shared with this process.
+bool inHostsMemory(const void* bytes) {
+  std::ifstream maps("/proc/self/maps");
+  const auto at = reinterpret_cast<std::uintptr_t>(bytes);
+  for (std::string line; std::getline(maps, line);) {
+    unsigned long from = 0, to = 0;
+    if (line.find("memfd:trelliq-picture") != std::string::npos && std::sscanf(line.c_str(), "%lx-%lx", &from, &to) == 2 &&
+        at >= from && at < to) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// Attached, a capture's pixels never travel in the reply: a reply that size holds up every
+// other answer the program waits for meanwhile.
+TEST_P(UnpublishedTest, AWindowListIsCapturedInOrderEachPictureInTheHostsMemory) {
+  auto capture = symbol<SLSHWCaptureWindowList_t>(kSkyLightPath, "SLSHWCaptureWindowList");
+  const std::array<std::uint32_t, 3> windows = {3102, 424242, 2101};
+  const auto pictures = capture(kCID, windows.data(), 3, 0x80a00);
+  ASSERT_TRUE(pictures);
+  ASSERT_EQ(pictures->size(), 2u) << "the unknown window left out";
+  EXPECT_EQ((*pictures)[0]->width(), 1300);
+  EXPECT_EQ((*pictures)[1]->width(), 900);
+  for (const CGImageRef& picture : *pictures) {
+    EXPECT_EQ(inHostsMemory(picture->qimage().constBits()), GetParam() == Served::remote);
+  }
 }
 
 TEST_P(UnpublishedTest, OverlayCallsAreRecordedAndCheckTheirConnection) {

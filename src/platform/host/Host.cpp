@@ -856,6 +856,14 @@ std::optional<CGImageRef> Host::capture(const std::string& m, const json& v) {
   if (m == "captureWindowPicture") {
     return server_.captureWindowPicture(field<std::uint32_t>(v, "id"), field<int>(v, "w"), field<int>(v, "h"));
   }
+  if (m == "hwCaptureWindow") {
+    // SLSHWCaptureWindowList one window at a time, so each picture has memory of its own.
+    auto f = privateFunction<SLSHWCaptureWindowList_t>(world_, kSkyLightPath, "SLSHWCaptureWindowList");
+    if (!f) throw wire::BadValue("the world has no SLSHWCaptureWindowList");
+    const auto window = field<std::uint32_t>(v, "window");
+    const auto pictures = f(field<CGSConnectionID>(v, "cid"), &window, 1, field<std::uint32_t>(v, "options"));
+    return pictures && !pictures->empty() ? pictures->front() : CGImageRef();
+  }
   return std::nullopt;
 }
 
@@ -1297,14 +1305,6 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       const json& record = v.at("record");
       if (!record.is_binary() || record.get_binary().size() != 248) throw wire::BadValue("a record is 248 bytes");
       return f(&psn, record.get_binary().data());
-    }
-    if (name == "SLSHWCaptureWindowList") {
-      auto f = privateFunction<SLSHWCaptureWindowList_t>(world_, kSkyLightPath, "SLSHWCaptureWindowList");
-      if (!f) missing();
-      auto windows = field<std::vector<std::uint32_t>>(v, "windows");
-      auto r = f(field<CGSConnectionID>(v, "cid"), windows.data(), static_cast<std::int32_t>(windows.size()),
-                 field<std::uint32_t>(v, "options"));
-      return wire::encode(r);
     }
     if (name == "SLSSpaceCreate") {
       auto f = privateFunction<SLSSpaceCreate_t>(world_, kSkyLightPath, "SLSSpaceCreate");

@@ -427,10 +427,20 @@ std::int32_t postEventRecordTo(ProcessSerialNumber* psn, const std::uint8_t* rec
 }
 std::optional<std::vector<CGImageRef>> hwCaptureWindowList(CGSConnectionID cid, const std::uint32_t* windows,
                                                            std::int32_t count, std::uint32_t options) {
+  Connection* c = forwardTo.load();
+  if (!c || !windows) return std::nullopt;
   platform::OwnWindowSurface::publishAll();  // the program's own windows as it last drew them
-  std::vector<std::uint32_t> list(windows, windows + std::max(count, 0));
-  return answerAs<std::optional<std::vector<CGImageRef>>>(
-      forward("SLSHWCaptureWindowList", {{"cid", cid}, {"windows", list}, {"options", options}}), std::nullopt);
+  // One window a call: each picture comes in shared memory of its own, and the stream stays
+  // free for the answers other threads wait for meanwhile.
+  std::vector<CGImageRef> pictures;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (CGImageRef picture =
+            c->callForPicture("hwCaptureWindow", {{"cid", cid}, {"window", windows[i]}, {"options", options}})) {
+      pictures.push_back(std::move(picture));
+    }
+  }
+  if (pictures.empty()) return std::nullopt;
+  return pictures;
 }
 CGSSpaceID spaceCreate(CGSConnectionID cid, std::int32_t type, const platform::PlistDictionary* options) {
   json o = options ? wire::encode(platform::PlistValue(*options)) : json(nullptr);
