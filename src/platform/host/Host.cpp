@@ -297,8 +297,11 @@ std::optional<std::string> Host::listen(const std::string& home) {
   if (auto* made = std::get_if<std::unique_ptr<SharedCount>>(&count)) {
     changes_ = std::move(*made);
     changesPath_ = endpoint_.folder + "/changes";
-    world_.setChangeListener([gate = gate_, counter = changes_.get()] {
-      if (CallbackGate::Pass pass(*gate); pass) counter->raise();
+    world_.setChangeListener([gate = gate_, counter = changes_.get()](sim::World::Reach reach) {
+      CallbackGate::Pass pass(*gate);
+      if (!pass) return;
+      if (reach == sim::World::Reach::beyondDesk) counter->raise(SharedCount::beyondDesk);
+      counter->raise();
     });
   } else {
     note(std::get<std::string>(count) + "; programs will ask for everything");

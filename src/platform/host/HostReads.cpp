@@ -31,6 +31,12 @@ const std::set<std::string>& countedQuestions() {
                                               "private.SLSCopyManagedDisplaySpaces"};
   return names;
 }
+// Counted questions whose answers stand while only the desk's windows, Spaces and apps
+// change: a program's own window changes move past none of them.
+const std::set<std::string>& beyondDeskQuestions() {
+  static const std::set<std::string> names = {"screens", "screenCaptureAllowed", "pointerLocation"};
+  return names;
+}
 const std::set<std::string>& lastingQuestions() {
   static const std::set<std::string> names = {"applicationDomainName"};
   return names;
@@ -47,19 +53,24 @@ double axTimeoutOf(const json& request) {
 HostReads::HostReads(sim::World& world, sim::WindowServer& server, const SharedCount* count)
     : world_(world), server_(server), count_(count) {}
 
-std::uint64_t HostReads::countNow() const { return count_ ? count_->load() : 0; }
+std::uint64_t HostReads::countNow(int slot) const {
+  return count_ ? count_->load(static_cast<SharedCount::Slot>(slot)) : 0;
+}
 
 json HostReads::read(const json& request, const Ask& ask) {
   const auto method = field<std::string>(request, "m");
   const json body = field<json>(request, "v");
   if (lastingQuestions().count(method)) return json{{"always", true}, {"v", ask(method, body)}};
-  const std::uint64_t before = countNow();
+  const int slot = beyondDeskQuestions().count(method) ? SharedCount::beyondDesk : SharedCount::world;
+  const std::uint64_t before = countNow(slot);
   json answer = ask(method, body);
   // An answer holds at a count only when nothing changed while it was read, and nothing
   // (a Space slide) changes the desk with time alone.
   const bool counted = countedQuestions().count(method) && !server_.changesWithTime();
-  const std::uint64_t tag = counted && countNow() == before ? before : 0;
-  return json{{"g", tag}, {"v", std::move(answer)}};
+  const std::uint64_t tag = counted && countNow(slot) == before ? before : 0;
+  json reply{{"g", tag}, {"v", std::move(answer)}};
+  if (slot != SharedCount::world) reply["s"] = slot;
+  return reply;
 }
 
 json HostReads::ownWindows(const std::set<std::uint32_t>& numbers) {

@@ -32,9 +32,11 @@ class HostReads {
   HostReads(sim::World& world, sim::WindowServer& server, const SharedCount* count);
 
   using Ask = std::function<nlohmann::json(const std::string& method, const nlohmann::json& body)>;
-  /// "read" {m, v}: {"g": the count the answer holds at (0: not to be kept), "v": the
-  /// answer `ask` gives}, or "always" when it holds for the program's whole attachment.
-  /// Only questions that read counted state are tagged. Throws wire::BadValue for a bad request.
+  /// "read" {m, v}: {"g": the count the answer holds at (0: not to be kept), "s": which
+  /// count (SharedCount::Slot; absent: the world's), "v": the answer `ask` gives}, or
+  /// "always" when it holds for the program's whole attachment. Only questions that read
+  /// counted state are tagged; those that read nothing of the desk but the pointer, with
+  /// the count beyond the desk. Throws wire::BadValue for a bad request.
   nlohmann::json read(const nlohmann::json& request, const Ask& ask);
   /// "rows" {kind: "windows" | "ax" | "spaces", have: the table held (0: none), and for
   /// "ax" pids (null: every app) and t, for "spaces" cid and mask}: {"g", "seq", "base",
@@ -57,7 +59,7 @@ class HostReads {
   /// Changes against what was sent, and keeps `rows` as sent.
   template <typename Row>
   nlohmann::json answerRows(Sent<Row>& sent, std::uint64_t have, std::int64_t variant, std::vector<Row> rows);
-  std::uint64_t countNow() const;
+  std::uint64_t countNow(int slot = 0) const;
 
   sim::World& world_;
   sim::WindowServer& server_;

@@ -53,7 +53,9 @@ void ReadCache::forget() {
 
 std::uint64_t ReadCache::countNow() const { return count_ ? count_->load() : 0; }
 
-bool ReadCache::current(std::uint64_t tag) const { return tag != 0 && count_ && tag == count_->load(); }
+bool ReadCache::current(std::uint64_t tag, SharedCount::Slot slot) const {
+  return tag != 0 && count_ && tag == count_->load(slot);
+}
 
 std::uint64_t ReadCache::fetches() const {
   std::lock_guard lock(mutex_);
@@ -76,7 +78,8 @@ std::optional<json> ReadCache::answer(const std::string& method, const json& bod
   {
     std::lock_guard lock(mutex_);
     if (refused_ || !count_) return std::nullopt;
-    if (auto it = kept_.find(key); it != kept_.end() && (it->second.always || current(it->second.tag))) {
+    if (auto it = kept_.find(key);
+        it != kept_.end() && (it->second.always || current(it->second.tag, it->second.slot))) {
       return it->second.answer;
     }
   }
@@ -90,6 +93,9 @@ std::optional<json> ReadCache::answer(const std::string& method, const json& bod
     Kept kept;
     kept.always = reply->value("always", false);
     kept.tag = kept.always ? 0 : field<std::uint64_t>(*reply, "g");
+    const auto slot = reply->value("s", std::uint64_t{SharedCount::world});
+    if (slot != SharedCount::world && slot != SharedCount::beyondDesk) throw wire::BadValue("no count " + std::to_string(slot));
+    kept.slot = static_cast<SharedCount::Slot>(slot);
     kept.answer = field<json>(*reply, "v");
     if (kept_.size() >= kMaxKept) kept_.clear();
     auto& stored = kept_[key] = std::move(kept);

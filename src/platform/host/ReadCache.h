@@ -78,7 +78,7 @@ class ReadCache {
   };
   enum class Next { askAlone, fetchGroup, fetchAll };
 
-  bool current(std::uint64_t tag) const;
+  bool current(std::uint64_t tag, SharedCount::Slot slot = SharedCount::world) const;
   std::uint64_t countNow() const;
   /// Records a miss of `group` and says what to do about it.
   Next afterMiss(Miss& miss, std::int64_t group);
@@ -95,6 +95,7 @@ class ReadCache {
   bool refused_ = false;  // a host that does not read ahead: everything is asked alone
   struct Kept {
     std::uint64_t tag = 0;
+    SharedCount::Slot slot = SharedCount::world;  // the count the tag is of
     bool always = false;
     nlohmann::json answer;
   };

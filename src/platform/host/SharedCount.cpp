@@ -33,6 +33,7 @@ std::variant<std::unique_ptr<SharedCount>, std::string> SharedCount::create(cons
   if (!word) return "cannot map " + path + ": " + std::strerror(error);
   std::atomic_ref<std::uint64_t>(word[world]).store(1, std::memory_order_release);
   std::atomic_ref<std::uint64_t>(word[preferences]).store(1, std::memory_order_release);
+  std::atomic_ref<std::uint64_t>(word[beyondDesk]).store(1, std::memory_order_release);
   return std::unique_ptr<SharedCount>(new SharedCount(word));
 }
 

@@ -4,8 +4,10 @@
 // compares it with the count its kept answers were read at, so it can answer again from
 // what it kept without asking the host, and never from anything older than a change it
 // could know of. A second count on the same page counts the host's writes of preferences,
-// which programs keep in the same way (their files' stamps tell the rest). The page is a
-// small file in the home's private folder.
+// which programs keep in the same way (their files' stamps tell the rest). A third counts
+// only the changes beyond the desk's windows, Spaces and apps (displays, permissions, the
+// pointer), so answers that depend on nothing else outlast a program's own window changes.
+// The page is a small file in the home's private folder.
 
 #include <cstdint>
 #include <memory>
@@ -16,8 +18,9 @@ namespace host {
 
 class SharedCount {
  public:
-  /// Which count: the world's changes, or the preferences the host wrote or read again.
-  enum Slot : std::size_t { world = 0, preferences = 1 };
+  /// Which count: the world's changes, the preferences the host wrote or read again, or the
+  /// world's changes beyond the desk (World::Reach::beyondDesk).
+  enum Slot : std::size_t { world = 0, preferences = 1, beyondDesk = 2 };
 
   /// The host's side: makes the file at `path` (0600, no link followed, replacing what a
   /// host before left there) and maps it for writing; the error's text when it cannot.

@@ -69,11 +69,12 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
   std::vector<WorkspaceEvent> events;
   std::vector<std::shared_ptr<std::function<void(const DeskChange&)>>> listeners;
   std::shared_ptr<std::function<void(const WorkspaceEvent&)>> workspace;
-  bool counted = false;
+  bool counted = false, pointerMoved = false;
   {
     std::lock_guard lock(mutex_);
     Desk& desk = state_->desk;
     const std::uint64_t generation = desk.generation();
+    const CGPoint pointer = desk.pointer;
     // Taking the world's displays again is only needed after they changed.
     if (auto displays = world_.displaysSince(desk.syncedDisplays)) desk.syncDisplays(*displays);
     if (!state_->pointerSet && !desk.displayOrder().empty()) {
@@ -86,6 +87,7 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
     work(desk);
     if (desk.systemDirty()) desk.refreshSystemWindows(world_.osVersion());
     counted = changes || desk.generation() != generation;
+    pointerMoved = desk.pointer != pointer;
     if (counted) state_->order.reset();
     changed = desk.takeChanges();
     events = desk.takeEvents();
@@ -102,7 +104,7 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
   }
   // Counted once the listeners (the accessibility service's element index among them)
   // caught up, so an answer read before the count moved is never newer than its count.
-  if (counted) world_.noteChange();
+  if (counted) world_.noteChange(pointerMoved ? World::Reach::beyondDesk : World::Reach::desk);
 }
 
 void WindowServer::after(double delay, std::function<void()> work) const {

@@ -53,13 +53,13 @@ World::World(std::string home)
 
 World::~World() = default;
 
-void World::noteChange() {
+void World::noteChange(Reach reach) {
   changes_.fetch_add(1, std::memory_order_acq_rel);
   std::lock_guard lock(changeListenerMutex_);
-  if (changeListener_) changeListener_();
+  if (changeListener_) changeListener_(reach);
 }
 
-void World::setChangeListener(std::function<void()> listener) {
+void World::setChangeListener(std::function<void(Reach)> listener) {
   std::lock_guard lock(changeListenerMutex_);
   changeListener_ = std::move(listener);
 }

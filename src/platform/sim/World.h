@@ -173,11 +173,15 @@ class World : public platform::SystemPort {
   /// beside it (displays, permissions, symbols, the window server's state, accessibility
   /// answers). Answers read while the count stood still are still the answers. Thread-safe.
   std::uint64_t changeCount() const { return changes_.load(std::memory_order_acquire); }
+  /// What a counted change may have touched: only the desk's windows, Spaces and apps, or
+  /// more (displays, permissions, symbols, the pointer).
+  enum class Reach { desk, beyondDesk };
   /// Counts a change, after it is made and before its maker goes on; the window server and
   /// its services call it for theirs. The listener then runs on the calling thread.
-  void noteChange();
-  /// Called after each counted change (null: none); it must not call back into the world.
-  void setChangeListener(std::function<void()> listener);
+  void noteChange(Reach reach = Reach::beyondDesk);
+  /// Called after each counted change with its reach (null: none); it must not call back
+  /// into the world.
+  void setChangeListener(std::function<void(Reach)> listener);
 
   // ---- Record of calls ----
   /// How often a port call was made: "screens", "requestScreenCaptureAccess",
@@ -195,7 +199,7 @@ class World : public platform::SystemPort {
   std::string home_;
   std::atomic<std::uint64_t> changes_{1};
   std::mutex changeListenerMutex_;  // held while the listener runs, so it can be taken away safely
-  std::function<void()> changeListener_;
+  std::function<void(Reach)> changeListener_;
   DefaultsStore store_;    // the program's view of the preferences
   DefaultsStore foreign_;  // other programs writing their own files
 
