@@ -58,7 +58,7 @@ void PanelsOpen(benchmark::State& state) {
   Cost begins, shows;
   for (auto _ : state) {
     Cost show = stage.open();
-    if (!stage.switcher->shown) state.SkipWithError("the panels did not show");
+    if (!stage.switcher->session().isShown()) state.SkipWithError("the panels did not show");
     show += stage.paint();
     state.SetIterationTime(stage.beginCost.cpu + show.cpu);
     begins += stage.beginCost;
@@ -169,7 +169,7 @@ CGImageRef freshPicture(int seed, QSize size) {
 void deliver(Stage& stage, std::uint32_t window, CGImageRef picture) {
   std::weak_ptr<trelliq::Switcher> weak = stage.switcher;
   platform::mainQueue().async([weak, window, picture] {
-    if (auto s = weak.lock()) s->thumbnailArrived(window, picture);
+    if (auto s = weak.lock()) s->pictures().thumbnailArrived(window, picture);
   });
 }
 
@@ -177,11 +177,11 @@ void deliver(Stage& stage, std::uint32_t window, CGImageRef picture) {
 void PanelsPicture(benchmark::State& state) {
   Stage& stage = *gStage;
   const bool seen = state.range(0) != 0;
-  const trelliq::WindowInfo* target = stage.switcher->model.focusedTarget();
+  const trelliq::WindowInfo* target = stage.switcher->model().focusedTarget();
   std::uint32_t window = 0;
   if (seen && target && target->windowID) window = *target->windowID;
   if (!seen) {
-    for (const trelliq::WindowInfo& w : stage.switcher->model.workspace().windows()) {
+    for (const trelliq::WindowInfo& w : stage.switcher->model().workspace().windows()) {
       if (w.windowID && (!target || w.windowID != target->windowID)) window = *w.windowID;
     }
   }
@@ -224,7 +224,7 @@ BENCHMARK(PanelsPicture)
 void PanelsPictures(benchmark::State& state) {
   Stage& stage = *gStage;
   std::vector<std::uint32_t> drawn;  // windows the screen tiles draw
-  for (const trelliq::DisplayGroup& d : stage.switcher->model.workspace().displays) {
+  for (const trelliq::DisplayGroup& d : stage.switcher->model().workspace().displays) {
     for (const trelliq::Cluster& c : d.clusters()) {
       if (!c.screen) continue;
       for (const trelliq::WindowInfo& w : c.windows) {

@@ -92,7 +92,7 @@ class Stage {
   }
   ~Stage() {
     if (switcher->gate().tapPort()) switcher->stopTap();
-    switcher->cancel(false);
+    switcher->session().cancel(false);
     // The views' mirrors let go of the controller's layers before the controller goes.
     trelliq::PanelViews::install(nullptr);
     views_.reset();
@@ -152,9 +152,9 @@ class Stage {
     bool began = false;
     Cost show;
     toShown = run(0.5, [&](const Cost& piece) {
-      if (!began && switcher->isActive()) began = true, beginCost = piece;
-      if (switcher->shown) show = piece;
-      return switcher->shown;
+      if (!began && switcher->session().isActive()) began = true, beginCost = piece;
+      if (switcher->session().isShown()) show = piece;
+      return switcher->session().isShown();
     });
     const Cost rest = run(0);
     toShown += rest;

@@ -16,7 +16,6 @@
 //   ScreenFrameIdle    a frame asked for while nothing changed.
 
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <QImage>
@@ -85,7 +84,7 @@ void measured(benchmark::State& state, Timed&& timed) {
 }
 
 void ScreenFrameWhole(benchmark::State& state) {
-  if (!gStage->switcher->shown) state.SkipWithError("the panels did not show");
+  if (!gStage->switcher->session().isShown()) state.SkipWithError("the panels did not show");
   int round = 0;
   measured(state, [&] {
     // Seven sizes in turn, more than the frames the window server keeps.
@@ -95,7 +94,7 @@ void ScreenFrameWhole(benchmark::State& state) {
 }
 
 void ScreenFrameStep(benchmark::State& state) {
-  if (!gStage->switcher->shown) state.SkipWithError("the panels did not show");
+  if (!gStage->switcher->session().isShown()) state.SkipWithError("the panels did not show");
   frame(kWidth, kHeight);
   measured(state, [&] {
     gStage->step();
@@ -112,13 +111,28 @@ void ScreenFrameStep(benchmark::State& state) {
 }
 
 void ScreenFrameIdle(benchmark::State& state) {
-  if (!gStage->switcher->shown) state.SkipWithError("the panels did not show");
+  if (!gStage->switcher->session().isShown()) state.SkipWithError("the panels did not show");
   frame(kWidth, kHeight);
   measured(state, [&] { return cost([&] { benchmark::DoNotOptimize(frame(kWidth, kHeight).constBits()); }); });
 }
 
-BENCHMARK(ScreenFrameWhole)->Setup(panelsUp)->Teardown(dropStage)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(ScreenFrameStep)->Setup(panelsUp)->Teardown(dropStage)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
-BENCHMARK(ScreenFrameIdle)->Setup(panelsUp)->Teardown(dropStage)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(100);
+BENCHMARK(ScreenFrameWhole)
+    ->Setup(panelsUp)
+    ->Teardown(dropStage)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
+BENCHMARK(ScreenFrameStep)
+    ->Setup(panelsUp)
+    ->Teardown(dropStage)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40);
+BENCHMARK(ScreenFrameIdle)
+    ->Setup(panelsUp)
+    ->Teardown(dropStage)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(100);
 
 }  // namespace

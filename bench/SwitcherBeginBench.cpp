@@ -1,4 +1,4 @@
-// What opening a session costs the main thread: `Switcher::begin` (the snapshot, the
+// What opening a session costs the main thread: `Session::begin` (the snapshot, the
 // display choice, the model reset and the first step, plus posting the picture work) on
 // the large desk of the workspace benchmark (3 displays, 24 Spaces, 60 apps, 1,600
 // windows) and on a quarter of it, called directly (PanelsOpen times it from a posted key).
@@ -60,10 +60,10 @@ void largeBeginDeskWithViews(const benchmark::State&) {
   buildDesk(LargeDeskSize::large());
   const auto generation =
       gSwitcher->gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
-  gSwitcher->begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
-                   generation.value_or(0));
+  gSwitcher->session().begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
+                             generation.value_or(0));
   gBeginScene->clock.advance(0.3);  // past the show delay: the panels and their views are made
-  gSwitcher->cancel(false);
+  gSwitcher->session().cancel(false);
   gBeginScene->clock.runUntilIdle();
 }
 void quarterBeginDesk(const benchmark::State&) { buildDesk(LargeDeskSize::quarter()); }
@@ -74,9 +74,9 @@ void largeBeginDeskRemote(const benchmark::State&) {
   buildDesk(LargeDeskSize::large(), Served::remote);
   const auto generation =
       gSwitcher->gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
-  gSwitcher->begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
-                   generation.value_or(0));
-  gSwitcher->cancel(false);
+  gSwitcher->session().begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
+                             generation.value_or(0));
+  gSwitcher->session().cancel(false);
   gBeginScene->clock.runUntilIdle();
 }
 void dropBeginDesk(const benchmark::State&) {
@@ -99,19 +99,19 @@ void SwitcherBegin(benchmark::State& state) {
     const auto generation = s.gate().tryOpen(kCGEventFlagMaskCommand, SessionAction::cycle(1), Staying::untilReleased);
     bool began = false;
     const panels::Cost cost = panels::timed([&] {
-      began =
-          s.begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt, generation.value_or(0));
+      began = s.session().begin(Switcher::Action::cycle(1), platform::clock().monotonicNanos(), std::nullopt,
+                                generation.value_or(0));
     });
     state.SetIterationTime(cost.cpu);
     total += cost;
     if (!began) state.SkipWithError("begin found nothing to show");
-    s.cancel(false);
+    s.session().cancel(false);
     gBeginScene->clock.runUntilIdle();
     snapshot +=
         panels::timed([] { benchmark::DoNotOptimize(trelliq::Workspace::load(trelliq::Settings::desktops(), false)); });
   }
   const double n = state.iterations() ? static_cast<double>(state.iterations()) : 1;
-  state.counters["windows"] = static_cast<double>(s.model.workspace().windows().size());
+  state.counters["windows"] = static_cast<double>(s.model().workspace().windows().size());
   state.counters["wall ms"] = total.wall / n * 1000;
   state.counters["of budget"] = total.cpu / n / 0.010;
   state.counters["snapshot"] = snapshot.cpu / n / 0.010;

@@ -46,14 +46,14 @@ struct Stage {
     scene.world.setAccessibilityTrusted(true);
     Settings::registerDefaults();
     switcher = Switcher::make();
-    switcher->model.subscribe([this](const trelliq::ModelChange&) { modelChanges += timing ? 1 : 0; });
+    switcher->model().subscribe([this](const trelliq::ModelChange&) { modelChanges += timing ? 1 : 0; });
   }
   ~Stage() {
-    switcher->cancel(false);
+    switcher->session().cancel(false);
     scene.clock.advance(5);
   }
   void open(Switcher::Action action) {
-    switcher->open(action, kCommand, false, std::nullopt);
+    switcher->session().open(action, kCommand, trelliq::Staying::untilReleased, std::nullopt);
     scene.clock.runUntilIdle();
   }
   std::size_t privateCalls() const { return scene.windowServer.privateCalls().size(); }
@@ -168,7 +168,7 @@ void BM_TapClickOnAPanel(benchmark::State& state) {
   Stage stage;
   stage.open(Switcher::Action::cycle(1));
   const CGPoint at{300, 300};
-  auto targets = [&stage](long) { stage.switcher->setClickTargets({{CGRect(0, 0, 1512, 982), true}}); };
+  auto targets = [&stage](long) { stage.switcher->gate().setClickTargets({{CGRect(0, 0, 1512, 982), true}}); };
   targets(0);
   run(state, stage,
       {{kCGEventLeftMouseDown, CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, at, kCGMouseButtonLeft)},

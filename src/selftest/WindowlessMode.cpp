@@ -104,11 +104,11 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   const int focused = focusedDisplay(shown.displays.size(), keep);
 
   Switcher& switcher = Switcher::shared();
-  switcher.model.reset(shown, focused);
-  switcher.model.stepCluster(1);
-  switcher.presentSnapshot();
+  switcher.model().reset(shown, focused);
+  switcher.model().stepCluster(1);
+  switcher.session().present();
 
-  SwitcherModel& model = switcher.model;
+  SwitcherModel& model = switcher.model();
   const std::vector<std::pair<std::string, std::function<void()>>> steps = {
       {"open", [] {}},
       {"tab", [&] { model.stepCluster(1); }},
@@ -127,7 +127,8 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   for (const auto& [name, action] : steps) {
     action();
     Toolkit::pump(0.6);
-    lines.push_back(line(name, model, SwitchPerformer::plannedSwitches(switcher.model, switcher.openedOnDisplay())));
+    lines.push_back(
+        line(name, model, SwitchPerformer::plannedSwitches(switcher.model(), switcher.session().openedOnDisplay())));
     // Displays that cannot be captured give no pictures; the log still says what happened.
     if (Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
   }

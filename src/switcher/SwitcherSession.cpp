@@ -1,5 +1,6 @@
-// The controller's life and its sessions: construction and the observers, opening a
-// session, committing and cancelling it. Pointer tracking, showing and renaming are in SwitcherSessionShow.cpp.
+// The controller's life: the shared instance, construction and the workspace observers,
+// the hop to the main queue, and the corner and gesture openers. A session's own life is
+// `Session`'s.
 
 #include <mutex>
 #include <utility>
@@ -29,83 +30,40 @@ SharedSlot& sharedSlot() {
   return slot;
 }
 
+}  // namespace
+
 // The workspace observers hold the controller weakly, so they are registered once the
 // controller is owned by a shared pointer. They hop to the main queue themselves, taken
 // when a notification arrives: a queue taken at registration would outlive its clock in
 // a process that installs a fresh simulated system.
-void observeWorkspace(Switcher& self) {
+void Switcher::observeWorkspace() {
   auto& center = NSWorkspace::shared().notificationCenter();
-  std::weak_ptr<Switcher> weak = self.weak();
-  auto hop = [weak](auto work) {
+  auto hop = [weak = weak()](auto work) {
     return [weak, work](const NSNotification& note) {
       platform::mainQueue().async([weak, work, note] {
         if (auto strong = weak.lock()) work(*strong, note);
       });
     };
   };
-  self.notificationTokens.push_back(center.addObserver(NSWorkspaceDidTerminateApplicationNotification, nullptr, nullptr,
-                                                       hop([](Switcher& s, const NSNotification& note) {
-                                                         if (note.application)
-                                                           s.appQuit(note.application->processIdentifier());
-                                                       })));
+  notificationTokens.push_back(center.addObserver(NSWorkspaceDidTerminateApplicationNotification, nullptr, nullptr,
+                                                  hop([](Switcher& s, const NSNotification& note) {
+                                                    if (note.application)
+                                                      s.actions_.appQuit(note.application->processIdentifier());
+                                                  })));
   // Hidden apps draw differently on their tiles; a no-op edit announces the snapshot.
   auto redraw = hop([](Switcher& s, const NSNotification&) {
-    if (s.isActive()) s.model.workspace.modify([](Workspace&) {});
+    if (s.session_.isActive()) s.model_.workspace.modify([](Workspace&) {});
   });
-  self.notificationTokens.push_back(
-      center.addObserver(NSWorkspaceDidHideApplicationNotification, nullptr, nullptr, redraw));
-  self.notificationTokens.push_back(
+  notificationTokens.push_back(center.addObserver(NSWorkspaceDidHideApplicationNotification, nullptr, nullptr, redraw));
+  notificationTokens.push_back(
       center.addObserver(NSWorkspaceDidUnhideApplicationNotification, nullptr, nullptr, redraw));
 }
 
-void stopObservingWorkspace(Switcher& self) {
+void Switcher::stopObservingWorkspace() {
   auto& center = NSWorkspace::shared().notificationCenter();
-  for (const NSNotificationToken& token : self.notificationTokens) center.removeObserver(token);
-  self.notificationTokens.clear();
+  for (const NSNotificationToken& token : notificationTokens) center.removeObserver(token);
+  notificationTokens.clear();
 }
-
-// Posts the main-thread half of an opening. A begin that finds nothing to show hands the
-// flag back, but only while it still belongs to this opening.
-void postBegin(Switcher& self, Switcher::Action action, std::uint64_t generation, std::optional<NSScreen> screen) {
-  const std::uint64_t pressed = platform::clock().monotonicNanos();
-  platform::mainQueue().async([weak = self.weak(), action, pressed, screen = std::move(screen), generation] {
-    auto strong = weak.lock();
-    if (!strong) return;
-    if (!strong->begin(action, pressed, screen, generation)) strong->gate().endOpen(generation);
-  });
-}
-
-// The first step of the selection; false when a tray session finds the tray empty.
-bool firstStep(SwitcherModel& model, const Switcher::Action& action) {
-  using Kind = Switcher::Action::Kind;
-  const int n = action.step;
-  switch (action.kind) {
-    case Kind::cycle:
-      n >= 1 ? model.stepBack() : model.stepCluster(n);
-      return true;
-    case Kind::space:
-      model.stepSpace(n);
-      return true;
-    case Kind::tile:
-      model.stepTile(n);
-      return true;
-    case Kind::clusters:
-      n >= 1 ? model.stepBackWindow() : model.stepWindowAcross(n);
-      return true;
-    case Kind::appWindows:
-      n >= 1 ? model.stepBackAppWindow() : model.stepAppWindow(n);
-      return true;
-    case Kind::tray:
-    case Kind::clusterTray:
-      if (model.workspace().tray.empty()) return false;
-      model.controlHeld = true;
-      model.enterTray();
-      return true;
-  }
-  return true;
-}
-
-}  // namespace
 
 // ---- Lifecycle ---------------------------------------------------------------------------
 
@@ -117,8 +75,8 @@ Switcher& Switcher::shared() {
     if (slot.current) {
       // Its tap belongs to the system that is gone: it must not re-enable itself there,
       // nor hear of the new system's apps.
-      slot.current->setTapStopped(true);
-      stopObservingWorkspace(*slot.current);
+      slot.current->gate_.setTapStopped(true);
+      slot.current->stopObservingWorkspace();
       slot.retired.push_back(std::move(slot.current));
     }
     slot.current = make();
@@ -131,7 +89,7 @@ Switcher& Switcher::shared() {
 
 std::shared_ptr<Switcher> Switcher::make() {
   auto made = std::make_shared<Switcher>();
-  observeWorkspace(*made);
+  made->observeWorkspace();
   // The tap never reads the defaults itself (a read may go to the disk); the main queue
   // keeps its options current.
   made->eventTap().readOptions();
@@ -147,18 +105,16 @@ std::shared_ptr<Switcher> Switcher::make() {
 }
 
 Switcher::Switcher() {
-  // The model belongs to this controller, so the subscription may use it directly; the
-  // pass it schedules holds the controller weakly.
-  modelObserver = model.subscribe([this](const ModelChange&) { scheduleModelChanged(); });
-  model.pictureKeeping.onDrawnChange = [this] { schedulePictureKeeping(); };
+  // The model belongs to this controller, so the subscription may use its parts directly.
+  modelObserver = model_.subscribe([this](const ModelChange&) { session_.scheduleModelChanged(); });
+  model_.pictureKeeping.onDrawnChange = [this] { pictures_.schedulePictureKeeping(); };
 }
 
 Switcher::~Switcher() {
-  model.unsubscribe(modelObserver);
-  stopObservingWorkspace(*this);
+  model_.unsubscribe(modelObserver);
+  model_.pictureKeeping.onDrawnChange = nullptr;
+  stopObservingWorkspace();
   NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
-  quitWatches.clear();
-  showWork.cancel();
   if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);
 }
 
@@ -166,214 +122,32 @@ void Switcher::onMain(std::function<void(Switcher&)> work) {
   const std::uint64_t generation = gate_.openState().generation;
   platform::mainQueue().async([weak = weak(), generation, work = std::move(work)] {
     auto strong = weak.lock();
-    if (!strong || !strong->active || strong->sessionGeneration != generation) return;
+    if (!strong || !strong->session_.isActive() || strong->session_.generation() != generation) return;
     work(*strong);
   });
 }
 
-void Switcher::scheduleModelChanged() {
-  if (changeScheduled) return;
-  auto strong = weak().lock();
-  if (!strong) return;  // not owned by a shared pointer (being built or torn down)
-  changeScheduled = true;
-  platform::mainQueue().async([weak = weak()] {
-    auto self = weak.lock();
-    if (!self) return;
-    self->changeScheduled = false;
-    if (!self->active) return;
-    self->ghost_.updateGhost();
-    self->placePreview();
-  });
-}
-
-void Switcher::appQuit(std::int32_t pid) {
-  quitWatches.erase(pid);
-  if (!active) return;
-  model.animating(removal, [&] { model.removeApp(pid); });
-  wallpaperNewDesktops();
-}
-
-// ---- Opening -------------------------------------------------------------------------------
-
-void Switcher::open(Action action, CGEventFlags holding, bool staying, std::optional<NSScreen> screen) {
-  const auto generation = gate_.tryOpen(holding, action, staying ? Staying::open : Staying::untilReleased);
-  if (!generation) return;
-  postBegin(*this, action, *generation, std::move(screen));
-}
-
-bool Switcher::begin(Action action, std::uint64_t pressedNanos, std::optional<NSScreen> screen,
-                     std::uint64_t generation) {
-  // After stopTap nothing could close the session again.
-  if (tapStopped()) return false;
-  session += 1;
-  appPID.reset();
-
-  using Kind = Action::Kind;
-  switch (action.kind) {
-    case Kind::tile:
-    case Kind::clusters:
-    case Kind::clusterTray:
-      clusterTiles = true;
-      break;
-    case Kind::cycle:
-    case Kind::space:
-    case Kind::tray:
-      clusterTiles = false;
-      break;
-    case Kind::appWindows: {
-      const auto front = NSWorkspace::shared().frontmostApplication();
-      if (!front) return false;
-      appPID = front->processIdentifier();
-      appDesktops = front->bundleIdentifier() == std::optional<std::string>(finderBundleIdentifier);
-      clusterTiles = Settings::tiles() == Settings::Tiles::windows;
-      break;
-    }
-  }
-
-  Workspace snapshot = loadWorkspace();
-  if (action.isAppWindows() && snapshot.displays.empty()) return false;
-
-  std::optional<int> display;
-  if (screen) {
-    for (std::size_t i = 0; i < snapshot.displays.size() && !display; ++i) {
-      if (snapshot.displays[i].screen == *screen) display = static_cast<int>(i);
-    }
-  }
-  if (!display) display = action.isAppWindows() ? memory_.appDisplay(snapshot) : memory_.openingDisplay(snapshot);
-
-  openedOn = *display;
-  model.reset(std::move(snapshot), *display);
-  const bool staying = staysOpen();
-  if (!staying && !firstStep(model, action)) return false;
-
-  active = true;
-  sessionGeneration = generation;
-  updateHaze();
-  pointerFollower_.trackPointer();
-  shown = false;
-
-  // The delay counts from the key press, so a quick press and release never shows panels.
-  const std::uint64_t due =
-      staying ? pressedNanos : pressedNanos + static_cast<std::uint64_t>(SwitcherTiming::showDelay * 1e9);
-  showWork = platform::mainQueue().asyncAt(due, [weak = weak()] {
-    if (auto self = weak.lock()) self->show();
-  });
-
-  if (capturesThumbnails()) {
-    refreshThumbnails();
-  } else {
-    model.thumbnails.set({});
-  }
-  refreshWallpapers();
-  if (Settings::showInPlace()) ghost_.prebuildDestinations();
-  return true;
-}
-
-void Switcher::presentSnapshot() {
-  active = true;
-  updateHaze();
-  panels_.showPanels(preview_.window());
-  refreshWallpapers();
-  if (Settings::showInPlace()) ghost_.prebuildDestinations();
-}
-
-void Switcher::warmUp() {
-  platform::mainQueue().async([weak = weak()] {
-    auto self = weak.lock();
-    // A session that began first (⌘⇥ right at the start) has the model and the panels.
-    if (!self || self->active) return;
-    self->model.reset(Workspace::load(Settings::desktops(), false), 0);
-    const std::vector<NSScreen> screens = NSScreen::screens();
-    std::vector<NSWindow*> windows;
-    for (std::size_t i = 0; i < screens.size(); ++i)
-      windows.push_back(self->panels_.panel(static_cast<int>(i)).window.get());
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-      windows[i]->setFrame(screens[i].frame(), false);
-      windows[i]->setAlphaValue(0);
-      windows[i]->orderFrontRegardless();
-    }
-    self->preview_.window();
-    self->ghost_.panel();
-    platform::mainQueue().async([weak = self->weak(), windows] {
-      auto self = weak.lock();
-      if (!self) return;
-      for (NSWindow* window : windows) {
-        // Panels a session showed meanwhile stay up.
-        if (!self->shown) window->orderOut(nullptr);
-        window->setAlphaValue(1);
-      }
-    });
-  });
-}
+// ---- The corner and the double tap ---------------------------------------------------------
 
 void Switcher::openFromCorner(const NSScreen& screen) {
   if (!gate_.tapPort()) return;
-  if (active) {
-    if (staysOpen() && !isRenaming()) cancel(false);
+  if (session_.isActive()) {
+    if (gate_.staysOpen() && !gate_.isRenaming()) session_.cancel(false);
     return;
   }
   const bool windowTiles = Settings::tiles() == Settings::Tiles::windows;
-  const Action action = windowTiles ? Action::clusters(1) : Action::cycle(1);
-  const auto generation = gate_.tryOpen(kCGEventFlagMaskCommand, action, Staying::open);
-  if (!generation) return;
-  postBegin(*this, action, *generation, screen);
+  session_.open(windowTiles ? Action::clusters(1) : Action::cycle(1), kCGEventFlagMaskCommand, Staying::open, screen);
 }
 
 void Switcher::toggleFromGesture() {
   if (!gate_.tapPort()) return;
-  if (active) {
-    if (!isRenaming()) cancel(false);
+  if (session_.isActive()) {
+    if (!gate_.isRenaming()) session_.cancel(false);
     return;
   }
   const bool windowTiles = Settings::tiles() == Settings::Tiles::windows;
-  const Action action = windowTiles ? Action::clusters(1) : Action::cycle(1);
-  const auto generation = gate_.tryOpen(kCGEventFlagMaskCommand, action, Staying::open);
-  if (!generation) return;
-  postBegin(*this, action, *generation, std::nullopt);
-}
-
-// ---- Commit and cancel -----------------------------------------------------------------------
-
-void Switcher::commit() {
-  std::vector<Switch> plan = SwitchPerformer::plannedSwitches(model, openedOn);
-  cancel(Settings::instantSpaces());
-  performer_.perform(std::move(plan), [weak = weak()] {
-    if (auto self = weak.lock()) self->commitDone();
-  });
-}
-
-void Switcher::cancel(bool keepGhost) {
-  const bool wasActive = active;
-  if (wasActive) {
-    const DisplayGroup* focusedDisplay = model.display(model.focused());
-    memory_.sessionEnded(focusedDisplay ? std::optional(focusedDisplay->id) : std::nullopt);
-  }
-  active = false;
-  // A newer opening may already own the flag (⌘ released and ⌘⇥ pressed again before
-  // this ran): only this session's own flag is cleared. Its click targets go regardless,
-  // since no later session has shown anything yet.
-  gate_.endOpen(wasActive ? std::optional(sessionGeneration) : std::nullopt);
-  setClickTargets({});
-
-  model.renaming.set(std::nullopt);
-  model.justNamed.set(std::nullopt);
-  model.hoveredName.set(std::nullopt);
-  renamingDisplay.reset();
-  panels_.setTakesKeys(false);
-
-  showWork.cancel();
-  showWork = {};
-  shown = false;
-  modifierTaps_.forgetAll();
-  pointerFollower_.stop();
-
-  panels_.hide();
-  preview_.hide();
-  if (keepGhost) {
-    ghost_.stopCapturing();
-  } else {
-    ghost_.hideGhost();
-  }
+  session_.open(windowTiles ? Action::clusters(1) : Action::cycle(1), kCGEventFlagMaskCommand, Staying::open,
+                std::nullopt);
 }
 
 }  // namespace trelliq

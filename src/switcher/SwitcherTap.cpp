@@ -24,7 +24,9 @@ EventTap::Hooks Switcher::tapHooks() {
   hooks.post = [this](TapCommand command) {
     onMain([command = std::move(command)](Switcher& s) { s.apply(command); });
   };
-  hooks.open = [this](SessionAction action, CGEventFlags holding) { open(action, holding, false, std::nullopt); };
+  hooks.open = [this](SessionAction action, CGEventFlags holding) {
+    session_.open(action, holding, Staying::untilReleased, std::nullopt);
+  };
   hooks.desktopClick = [this](CGPoint point, double at) {
     platform::mainQueue().async([weak = weak(), point, at] {
       if (auto self = weak.lock()) self->memory_.recordDesktopClick(point, at);
@@ -44,14 +46,14 @@ bool Switcher::startTap() {
   };
   if (!tap_.start(std::move(callback))) return false;
   if (watches.start) watches.start();
-  warmUp();
+  session_.warmUp();
   return true;
 }
 
 void Switcher::stopTap() {
   tap_.stop();
   if (watches.stop) watches.stop();
-  cancel(false);
+  session_.cancel(false);
 }
 
 CGEventRef Switcher::handle(CGEventType type, const CGEventRef& event) { return tap_.handle(type, event); }
@@ -73,18 +75,18 @@ void Switcher::apply(const TapCommand& command) {
                  [this](const tapcommand::StepAlong& along) {
                    modifierTaps_.forget(Modifier::control);
                    if (along.appSession) {
-                     model.stepAppWindow(along.step);
+                     model_.stepAppWindow(along.step);
                    } else if (along.clusterSession) {
-                     stepWindowSideways(along.step);
+                     actions_.stepWindowSideways(along.step);
                    } else {
-                     model.stepCluster(along.step);
+                     model_.stepCluster(along.step);
                    }
                  },
                  [this](const tapcommand::ToRow& row) {
                    modifierTaps_.forget(Modifier::control);
-                   model.toRow(row.down);
+                   model_.toRow(row.down);
                  },
-                 [this](const tapcommand::ForgetShift&) { forgetShift(); },
+                 [this](const tapcommand::ForgetShift&) { modifierTaps_.forget(Modifier::shift); },
                  [this](const tapcommand::ModifierChange& change) {
                    using Key = tapcommand::ModifierChange::Key;
                    switch (change.key) {
@@ -99,7 +101,7 @@ void Switcher::apply(const TapCommand& command) {
                        return;
                    }
                  },
-                 [this](const tapcommand::NextDisplay&) { model.focusNextDisplay(); },
+                 [this](const tapcommand::NextDisplay&) { model_.focusNextDisplay(); },
                  [this](const tapcommand::FnDown& fn) { pointerFollower_.logFn(fn.flags, fn.before); },
              },
              command);
@@ -112,7 +114,7 @@ void Switcher::apply(const KeyCommand& command) {
     case Kind::none:
       return;
     case Kind::stepAppWindow:
-      model.stepAppWindow(value);
+      model_.stepAppWindow(value);
       return;
     case Kind::stepWindowTiles:
       forgetControlAndStep(true, value);
@@ -124,28 +126,28 @@ void Switcher::apply(const KeyCommand& command) {
       // The tap sends steps along with the session kind it read (`StepAlong`).
       return;
     case Kind::stepWindow:
-      stepWindow(value);
+      actions_.stepWindow(value);
       return;
     case Kind::toggleFullScreen:
-      toggleFullScreen(value != 0);
+      actions_.toggleFullScreen(value != 0);
       return;
     case Kind::pickWindow:
-      model.pickWindow(value);
+      model_.pickWindow(value);
       return;
     case Kind::quitApp:
-      quitSelectedApp();
+      actions_.quitSelectedApp();
       return;
     case Kind::hideApp:
-      hideSelectedApp();
+      actions_.hideSelectedApp();
       return;
     case Kind::closeWindow:
-      closeTargetWindow();
+      actions_.closeTargetWindow();
       return;
     case Kind::cancel:
-      cancel(false);
+      session_.cancel(false);
       return;
     case Kind::commit:
-      commit();
+      session_.commit();
       return;
   }
 }
@@ -157,7 +159,7 @@ void Switcher::apply(const KeyCommand& command) {
 void Switcher::shiftDown() { modifierTaps_.pressed(Modifier::shift); }
 
 void Switcher::shiftUp() {
-  if (modifierTaps_.released(Modifier::shift)) model.toggleDesktop();
+  if (modifierTaps_.released(Modifier::shift)) model_.toggleDesktop();
 }
 
 void Switcher::controlDown() {
@@ -166,8 +168,8 @@ void Switcher::controlDown() {
 }
 
 void Switcher::controlUp() {
-  model.controlHeld = false;
-  if (modifierTaps_.released(Modifier::control)) model.toggleTray();
+  model_.controlHeld = false;
+  if (modifierTaps_.released(Modifier::control)) model_.toggleTray();
 }
 
 void Switcher::optionDown() {
@@ -178,10 +180,19 @@ void Switcher::optionDown() {
 void Switcher::optionUp(bool shift) {
   if (!modifierTaps_.released(Modifier::option)) return;
   const int step = shift ? -1 : 1;
-  if (clusterTiles) {
-    model.stepTile(step);
+  if (session_.screenTiles()) {
+    model_.stepTile(step);
   } else {
-    model.stepSpace(step);
+    model_.stepSpace(step);
+  }
+}
+
+void Switcher::forgetControlAndStep(bool windowTiles, int step) {
+  modifierTaps_.forget(Modifier::control);
+  if (windowTiles) {
+    model_.stepWindowAcross(step);
+  } else {
+    model_.stepCluster(step);
   }
 }
 

@@ -196,7 +196,7 @@ TEST_F(WindowlessRun, StepsThroughDesktopsDisplaysAndTheTray) {
   }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(pictures(), expected);
-  EXPECT_TRUE(Switcher::shared().isActive()) << "left open, as the process ends right after";
+  EXPECT_TRUE(Switcher::shared().session().isActive()) << "left open, as the process ends right after";
 }
 
 TEST_F(WindowlessRun, AKeptDisplayKeepsItsAppsAndTheFileManagerCanBeTheWholeTray) {

@@ -160,10 +160,10 @@ TEST(HotCornersSwitcherTest, ACornerOpensAndClosesAStayingSession) {
     scene.clock.advance(0.5);
   };
   visit(1511);
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_TRUE(switcher->staysOpen());
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_TRUE(switcher->gate().staysOpen());
   visit(1510);
-  EXPECT_FALSE(switcher->isActive()) << "the same corner again closes it";
+  EXPECT_FALSE(switcher->session().isActive()) << "the same corner again closes it";
 
   switcher->stopTap();
   EXPECT_FALSE(corners.isStarted());

@@ -38,15 +38,15 @@ class PanelClickTest : public PanelsStage {
 TEST_F(PanelClickTest, AClickOnADrawnTileCommitsIt) {
   setPreview("none");
   holdSession();
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   const std::string documents = tileOf(kFinderPID, 0);
   ASSERT_FALSE(documents.empty());
   const CGRect* tile = geometry(0).tiles.find(TileID::cluster(documents));
   ASSERT_NE(tile, nullptr) << "the view reported the tile";
-  ASSERT_FALSE(switcher->clickTargets().empty()) << "the view reported its content";
+  ASSERT_FALSE(switcher->gate().clickTargets().empty()) << "the view reported its content";
 
   click({tile->midX(), tile->midY()});
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(frontmost(), kFinderPID);
   EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);

@@ -25,7 +25,7 @@ class PanelGlassCaptureTest : public PanelsStage {
 
   // The whole display at one pixel per point.
   CGImageRef capture(int display) {
-    const NSScreen& screen = switcher->model.display(display)->screen;
+    const NSScreen& screen = switcher->model().display(display)->screen;
     const CGRect f = screen.frame();
     SCContentFilter filter;
     filter.display = SCDisplay{*screen.displayNumber(), static_cast<int>(f.width()), static_cast<int>(f.height())};
@@ -41,7 +41,7 @@ TEST_F(PanelGlassCaptureTest, BothPanelsGlassTintsTheDisplayAcrossTheContent) {
   setPreview("none");
   holdSession();
   scene.clock.advance(1.0);  // past the fade-in
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   std::vector<CGImageRef> shownCaptures;
   std::vector<int> rows;
   std::vector<std::pair<int, int>> spans;
@@ -54,7 +54,7 @@ TEST_F(PanelGlassCaptureTest, BothPanelsGlassTintsTheDisplayAcrossTheContent) {
     ASSERT_FALSE(content.isNull()) << "the view reported its content";
     const CGImageRef shown = capture(display);
     ASSERT_TRUE(shown);
-    const double height = switcher->model.display(display)->screen.frame().height();
+    const double height = switcher->model().display(display)->screen.frame().height();
     // A row just inside the glass's top, above the tiles; the columns clear of the rounded
     // corners (the radius is at most half the height).
     const int y = static_cast<int>(height - content.maxY()) + 4;
@@ -65,9 +65,9 @@ TEST_F(PanelGlassCaptureTest, BothPanelsGlassTintsTheDisplayAcrossTheContent) {
     rows.push_back(y);
     spans.emplace_back(from, to);
   }
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   scene.clock.advance(1.0);
-  ASSERT_FALSE(switcher->shown);
+  ASSERT_FALSE(switcher->session().isShown());
   for (int display : {0, 1}) {
     SCOPED_TRACE(display);
     const CGImageRef bare = capture(display);
@@ -108,7 +108,7 @@ TEST_P(GlassStyleCaptureTest, TheDeskShowsThroughClearGlassWithoutHazeAndFrosted
   setPreview("none");
   holdSession();
   scene.clock.advance(1.0);  // past the fade-in
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   const CGRect content = geometry(0).content();
   ASSERT_FALSE(content.isNull());
   const CGImageRef shown = capture(0);
@@ -119,7 +119,7 @@ TEST_P(GlassStyleCaptureTest, TheDeskShowsThroughClearGlassWithoutHazeAndFrosted
   ASSERT_GT(content.width(), 200);
 
   // Far from the edge the glass tints the strip: glass over haze over the strip.
-  const double haze = variant ? Switcher::clearEndHaze : 0, glass = 150.0 / 255;
+  const double haze = variant ? Session::clearEndHaze : 0, glass = 150.0 / 255;
   const auto tinted = [&](std::uint32_t rgb) {
     const double behind = rgb & 0xFF;
     return (behind * (1 - haze) + 18 * haze) * (1 - glass) + 38 * glass;

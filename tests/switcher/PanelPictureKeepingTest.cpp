@@ -33,13 +33,13 @@ class PanelPictureKeepingTest : public PanelsStage {
   void deliver(std::uint32_t window, const CGImageRef& image) {
     std::weak_ptr<Switcher> weak = switcher;
     platform::mainQueue().async([weak, window, image] {
-      if (auto s = weak.lock()) s->thumbnailArrived(window, image);
+      if (auto s = weak.lock()) s->pictures().thumbnailArrived(window, image);
     });
   }
   /// The windows the screen tiles of shown panels draw.
   std::vector<std::uint32_t> tiledWindows() const {
     std::vector<std::uint32_t> out;
-    for (const DisplayGroup& d : switcher->model.workspace().displays) {
+    for (const DisplayGroup& d : switcher->model().workspace().displays) {
       for (const Cluster& c : d.clusters()) {
         if (!c.screen) continue;
         for (const WindowInfo& w : c.windows) {
@@ -51,13 +51,13 @@ class PanelPictureKeepingTest : public PanelsStage {
   }
 
   bool targetIs(std::uint32_t window) const {
-    const WindowInfo* target = switcher->model.focusedTarget();
+    const WindowInfo* target = switcher->model().focusedTarget();
     return target && target->windowID == window;
   }
   /// Steps with ⇥ until the selection stands for a window other than `other`; its number.
   std::uint32_t stepToAWindow(std::uint32_t other) {
     for (int i = 0; i < 10; ++i) {
-      const WindowInfo* target = switcher->model.focusedTarget();
+      const WindowInfo* target = switcher->model().focusedTarget();
       if (target && target->windowID && *target->windowID != other) return *target->windowID;
       press(SwitcherKeys::tab, kCommand);
       scene.clock.advance(0.1);
@@ -75,7 +75,7 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEvery
   setPreview("thumbnail");
   UserDefaults::standard().set("tiles", "windows");
   holdSession(1.5);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   const std::vector<std::uint32_t> windows = tiledWindows();
   ASSERT_GE(windows.size(), 4u);
 
@@ -87,7 +87,7 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEvery
   }
   scene.clock.advance(SwitcherTiming::pictureFrame);
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    EXPECT_EQ(switcher->model.thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
+    EXPECT_EQ(switcher->model().thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
   }
   ASSERT_FALSE(layouts.empty()) << "no panel took the pictures";
   for (const auto& [display, count] : layouts) EXPECT_EQ(count, 1) << "display " << display;
@@ -100,17 +100,17 @@ TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSi
   press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.5);
-  ASSERT_FALSE(switcher->isActive());
+  ASSERT_FALSE(switcher->session().isActive());
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.5);
-  ASSERT_TRUE(switcher->shown);
-  const WindowInfo* selected = switcher->model.focusedTarget();
+  ASSERT_TRUE(switcher->session().isShown());
+  const WindowInfo* selected = switcher->model().focusedTarget();
   int checked = 0;
-  for (const WindowInfo& w : switcher->model.workspace().windows()) {
+  for (const WindowInfo& w : switcher->model().workspace().windows()) {
     if (!w.windowID || !w.bounds || (selected && selected->windowID == w.windowID)) continue;
-    const auto kept = switcher->model.thumbnails().find(*w.windowID);
-    if (kept == switcher->model.thumbnails().end()) continue;
+    const auto kept = switcher->model().thumbnails().find(*w.windowID);
+    if (kept == switcher->model().thumbnails().end()) continue;
     // A tile draws a window at a small part of its size (the preview's picture is kept whole).
     EXPECT_LT(kept->second->width(), w.bounds->width() / 2) << "window " << *w.windowID;
     ++checked;
@@ -121,21 +121,21 @@ TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSi
 TEST_F(PanelPictureKeepingTest, OnlyWhatIsDrawnIsKeptWithoutRoomAndAPictureGivenUpComesBackWhenDrawnAgain) {
   setPreview("thumbnail");
   holdSession(0.6);
-  ASSERT_TRUE(switcher->shown);
-  switcher->model.pictureKeeping.budget = 0;
+  ASSERT_TRUE(switcher->session().isShown());
+  switcher->model().pictureKeeping.budget = 0;
   const std::uint32_t first = stepToAWindow(0);
   const std::uint32_t second = stepToAWindow(first);
   ASSERT_TRUE(first && second);
-  ASSERT_EQ(switcher->model.thumbnails().size(), 1u);
-  EXPECT_TRUE(switcher->model.thumbnails().count(second)) << "the picture the preview draws stays";
+  ASSERT_EQ(switcher->model().thumbnails().size(), 1u);
+  EXPECT_TRUE(switcher->model().thumbnails().count(second)) << "the picture the preview draws stays";
 
   for (int i = 0; i < 10 && !targetIs(first); ++i) {
     press(SwitcherKeys::tab, kCommand | kCGEventFlagMaskShift);
     scene.clock.advance(0.1);
   }
   ASSERT_TRUE(targetIs(first));
-  const auto back = switcher->model.thumbnails().find(first);
-  ASSERT_NE(back, switcher->model.thumbnails().end()) << "taken again once the preview draws it";
+  const auto back = switcher->model().thumbnails().find(first);
+  ASSERT_NE(back, switcher->model().thumbnails().end()) << "taken again once the preview draws it";
   EXPECT_EQ(switcher->preview().picture().contents(), back->second);
 }
 

@@ -131,7 +131,7 @@ class PanelPicturesTest : public PanelsStage {
 TEST_F(PanelPicturesTest, PanelsAtRestAfterAStepAndMidFocusChangeLookAsKept) {
   setPreview("none");
   holdSession(0.6);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   expectPanelLooksAsKept(0, "rest-steered");
   expectPanelLooksAsKept(1, "rest-other");
 
@@ -155,7 +155,7 @@ TEST_F(PanelPicturesTest, NamesOnEveryTileLookAsKept) {
   setPreview("none");
   UserDefaults::standard().set("names", "always");
   holdSession(0.6);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   expectPanelLooksAsKept(0, "names-steered");
   expectPanelLooksAsKept(1, "names-other");
 }
@@ -173,7 +173,7 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(1.5);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   // The panel keeps its surface between sessions, and what the last one left is gone.
   EXPECT_EQ(scene.windowServer.ownWindowSurface(number).get(), firstSurface.get());
   expectPanelLooksAsKept(0, "window-tiles");
@@ -183,7 +183,7 @@ TEST_F(PanelPicturesTest, WindowTilesWithTheirPicturesAndThePreviewLookAsKept) {
 TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   setPreview("none");
   holdSession(0.6);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   // The window server gets what the program drew into its surfaces frame by frame; a
   // whole drawing to hold them against is made on a sample of frames only, since each
   // costs a full repaint of both displays.

@@ -35,7 +35,7 @@ class PanelRenameTypingTest : public PanelsStage {
     user.modifierDown(sim::UserInput::kCommand);
     user.press(kTab);
     scene.clock.advance(0.2);
-    ASSERT_TRUE(switcher->shown);
+    ASSERT_TRUE(switcher->session().isShown());
     front = frontmost();
     ASSERT_NE(front, scene.windowServer.ownProcessIdentifier());
   }
@@ -52,7 +52,7 @@ class PanelRenameTypingTest : public PanelsStage {
     ASSERT_NE(label, nullptr) << "the view reported the label";
     user.click(globalPoint(0, {label->midX(), label->midY()}));
     scene.clock.advance(0.05);
-    ASSERT_EQ(switcher->model.renaming(), std::optional<std::string>(kDesktop));
+    ASSERT_EQ(switcher->model().renaming(), std::optional<std::string>(kDesktop));
   }
   void type(std::initializer_list<CGKeyCode> keys) {
     for (const CGKeyCode key : keys) user.press(key);
@@ -65,8 +65,8 @@ class PanelRenameTypingTest : public PanelsStage {
     scene.clock.advance(0.05);
   }
   std::string usualName() {
-    for (const Cluster& c : switcher->model.display(0)->clusters()) {
-      if (c.id == kDesktop) return switcher->model.label(c, 0, true).usual;
+    for (const Cluster& c : switcher->model().display(0)->clusters()) {
+      if (c.id == kDesktop) return switcher->model().label(c, 0, true).usual;
     }
     return "";
   }
@@ -88,21 +88,21 @@ TEST_F(PanelRenameTypingTest, ATypedNameIsStoredAndThePanelsCloseASecondLaterWit
   clickLabel();
   user.modifierUp(sim::UserInput::kCommand);  // letting go of ⌘ while editing commits nothing
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->isActive());
+  ASSERT_TRUE(switcher->session().isActive());
 
   withModifier(sim::UserInput::kCommand, kA);  // select the shown name, so typing replaces it
   withModifier(sim::UserInput::kShift, kS);
   type({kT, kU, kD, kI, kO});
-  EXPECT_EQ(switcher->model.nameDraft(), "Studio");
+  EXPECT_EQ(switcher->model().nameDraft(), "Studio");
   EXPECT_FALSE(stored()) << "nothing is stored before the name is submitted";
   type({kReturn});
 
   EXPECT_EQ(stored(), std::optional<std::string>("Studio"));
-  EXPECT_EQ(switcher->model.justNamed(), std::optional<std::string>(kDesktop));
+  EXPECT_EQ(switcher->model().justNamed(), std::optional<std::string>(kDesktop));
   scene.clock.advance(0.9);
   EXPECT_TRUE(anyPanelVisible()) << "the new name shows for a second";
   scene.clock.advance(0.2);
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(frontmost(), front) << "another app stayed in front throughout";
   EXPECT_TRUE(session::linesStarting("switch to ").empty());
@@ -115,18 +115,18 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   clickLabel();
   withModifier(sim::UserInput::kCommand, kA);
   type({kX, kO});
-  EXPECT_EQ(switcher->model.nameDraft(), "xo");
+  EXPECT_EQ(switcher->model().nameDraft(), "xo");
   type({kEscape});
 
-  EXPECT_FALSE(switcher->model.renaming());
-  EXPECT_FALSE(switcher->isRenaming());
+  EXPECT_FALSE(switcher->model().renaming());
+  EXPECT_FALSE(switcher->gate().isRenaming());
   EXPECT_FALSE(switcher->panels().at(0).window->takesKeys());
   EXPECT_EQ(UserDefaults::standard().dictionaryForKey(SpaceNames::defaultsKey), before);
   scene.clock.advance(1.5);
-  ASSERT_TRUE(switcher->isActive()) << "escape ends the edit, not the session";
+  ASSERT_TRUE(switcher->session().isActive()) << "escape ends the edit, not the session";
   EXPECT_TRUE(anyPanelVisible());
-  for (const Cluster& c : switcher->model.display(0)->clusters()) {
-    if (c.id == kDesktop) EXPECT_EQ(switcher->model.label(c, 0, true).name, usualName());
+  for (const Cluster& c : switcher->model().display(0)->clusters()) {
+    if (c.id == kDesktop) EXPECT_EQ(switcher->model().label(c, 0, true).name, usualName());
   }
 
   // Keys are the switcher's again. ⌘ went up for ⌘A, so the session stays open: ⇥ steps
@@ -135,10 +135,10 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   user.press(kTab);
   scene.clock.advance(0.05);
   EXPECT_NE(selected(), selectedBefore);
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_TRUE(switcher->session().isActive());
   user.press(kReturn);
   scene.clock.advance(1.0);
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);
 }
 

@@ -130,20 +130,21 @@ TEST_F(SwitcherFuzz, RandomInputAlwaysSettlesClosedWithNoPanelLeftAndModifiersPa
   for (const unsigned seed : {11u, 23u, 37u, 41u, 59u, 67u, 73u, 89u, 97u, 101u, 113u, 127u}) {
     random.seed(seed);
     for (int round = 0; round < 5; ++round) {
-      const int before = switcher->session;
+      const int before = switcher->session().number();
       runSequence(60);
-      sessions += switcher->session - before;
+      sessions += switcher->session().number() - before;
       ++sequences;
       std::ostringstream where;
       where << "seed " << seed << " round " << round;
-      if (switcher->isRenaming()) continue;
-      if (switcher->isActive()) {
-        EXPECT_TRUE(switcher->staysOpen() && switcher->shown) << where.str() << ": an ordinary session stayed open";
+      if (switcher->gate().isRenaming()) continue;
+      if (switcher->session().isActive()) {
+        EXPECT_TRUE(switcher->gate().staysOpen() && switcher->session().isShown())
+            << where.str() << ": an ordinary session stayed open";
         press(SwitcherKeys::escape, 0);
         scene.clock.advance(0.5);
       }
-      EXPECT_FALSE(switcher->isActive()) << where.str();
-      EXPECT_FALSE(switcher->isOpen()) << where.str();
+      EXPECT_FALSE(switcher->session().isActive()) << where.str();
+      EXPECT_FALSE(switcher->gate().isOpen()) << where.str();
       EXPECT_FALSE(anyPanelVisible()) << where.str() << ": a panel stayed ordered in";
       if (::testing::Test::HasFailure()) return;
     }

@@ -33,7 +33,9 @@ class CheckTest : public PanelsStage {
     }
     return result;
   }
-  std::uint32_t panelNumber(int i) { return static_cast<std::uint32_t>(switcher->panels().at(i).window->windowNumber()); }
+  std::uint32_t panelNumber(int i) {
+    return static_cast<std::uint32_t>(switcher->panels().at(i).window->windowNumber());
+  }
   std::uint64_t overlaySpace() {
     for (const std::uint64_t s : scene.windowServer.spacesOfWindow(panelNumber(0))) {
       if (!scene.windowServer.space(s)->managed) return s;
@@ -73,7 +75,7 @@ TEST_F(CheckTest, PanelsOnScreenReadOk) {
 
 TEST_F(CheckTest, NothingIsLoggedWhenTheSwitcherClosedFirst) {
   holdSession();
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   scene.clock.advance(1);
   EXPECT_TRUE(entriesStarting("opened").empty());
 }
@@ -94,11 +96,12 @@ TEST_F(CheckTest, WindowsAboveTheGlassAreListedAndACoveredPanelIsAProblem) {
   setPreview("thumbnail");
   holdSession();
   reportContent();
-  switcher->model.thumbnails.modify([](auto& pictures) { pictures[kDraft] = picture(1440, 900); });
-  switcher->model.select(TileID::cluster(tileOf(kQuillPID, 0, 1)), 0);
+  switcher->model().thumbnails.modify([](auto& pictures) { pictures[kDraft] = picture(1440, 900); });
+  switcher->model().select(TileID::cluster(tileOf(kQuillPID, 0, 1)), 0);
   scene.clock.advance(0.01);
   ASSERT_TRUE(switcher->preview().window().isVisible());
-  ASSERT_TRUE(switcher->preview().window().frame().intersects(*switcher->panels().contentFrame(0))) << "it floats over the glass";
+  ASSERT_TRUE(switcher->preview().window().frame().intersects(*switcher->panels().contentFrame(0)))
+      << "it floats over the glass";
   const std::uint32_t cover = addCover(CGRect(0, 0, 1512, 982));
   const std::uint32_t corner = addCover(CGRect(2000, 500, 300, 100));  // over the top of the wide display's glass
 
@@ -165,7 +168,7 @@ TEST_F(CheckTest, ADisplayWithoutAPanelIsCounted) {
   // A display arrives while the panels show; the next look takes it into the snapshot.
   scene.world.addDisplay(sim::makeDisplay(5, CGRect(4072, 0, 1280, 800), "Side Display"));
   const auto entry = lines(check());
-  ASSERT_EQ(switcher->model.workspace().displays.size(), 3u);
+  ASSERT_EQ(switcher->model().workspace().displays.size(), 3u);
   ASSERT_EQ(entry.size(), 4u);
   EXPECT_EQ(entry[0].rfind("opened WITH A MISSING PANEL: showing [", 0), 0u) << entry[0];
   EXPECT_EQ(entry[1].rfind("  ok ", 0), 0u) << entry[1];

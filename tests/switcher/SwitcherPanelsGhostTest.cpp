@@ -14,9 +14,9 @@ class GhostTest : public PanelsStage {
   void openOnDraft() {
     setPreview("fullScreen");
     holdSession();
-    ASSERT_TRUE(switcher->shown);
+    ASSERT_TRUE(switcher->session().isShown());
     // In-place sessions of app tiles capture no thumbnails; window-tile sessions do.
-    switcher->model.thumbnails.modify([&](auto& pictures) {
+    switcher->model().thumbnails.modify([&](auto& pictures) {
       pictures[kDraft] = picture(720, 560);
       pictures[kDocuments] = picture(720, 456);
     });
@@ -24,7 +24,7 @@ class GhostTest : public PanelsStage {
     ASSERT_EQ(switcher->ghost().shownWindow(), kDraft);
   }
   void select(const std::string& tile, int display) {
-    switcher->model.select(TileID::cluster(tile), display);
+    switcher->model().select(TileID::cluster(tile), display);
     scene.clock.advance(0.001);
   }
   NSWindow& ghostWindow() { return *switcher->ghost().panel().window; }
@@ -45,7 +45,7 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
   EXPECT_EQ(ghostWindow().frame(), platform::flipRect(bounds, 982));
   EXPECT_EQ(ghostWindow().level(), panelwindow::ghostLevel);
   ASSERT_TRUE(ghostPicture());
-  EXPECT_NE(ghostPicture(), switcher->model.thumbnails().at(kDraft)) << "the live capture replaced the thumbnail";
+  EXPECT_NE(ghostPicture(), switcher->model().thumbnails().at(kDraft)) << "the live capture replaced the thumbnail";
 
   const int before = fullCapturesOf(kDraft);
   scene.windowServer.updateWindow(kDraft, [](sim::Window& w) { w.color = 0xC03020; });
@@ -54,7 +54,7 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
   scene.clock.advance(0.85);
   EXPECT_EQ(fullCapturesOf(kDraft), before + 9);
 
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   EXPECT_FALSE(ghostWindow().isVisible());
   EXPECT_FALSE(ghostPicture());
   scene.clock.advance(0.5);
@@ -69,9 +69,9 @@ TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   EXPECT_FALSE(scene.clock.step("ghost")) << "one capture in flight at a time";
 
   // Draft's capture is on its way back when Documents becomes the ghost.
-  switcher->model.select(TileID::cluster(tileOf(kFinderPID, 0)), 0);
+  switcher->model().select(TileID::cluster(tileOf(kFinderPID, 0)), 0);
   switcher->ghost().updateGhost();
-  const CGImageRef thumbnail = switcher->model.thumbnails().at(kDocuments);
+  const CGImageRef thumbnail = switcher->model().thumbnails().at(kDocuments);
   EXPECT_EQ(ghostPicture(), thumbnail);
   EXPECT_EQ(ghostWindow().frame(), platform::flipRect(scene.windowServer.window(kDocuments)->bounds, 982));
   scene.clock.runUntilIdle();
@@ -82,7 +82,7 @@ TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
 
   // A model change that keeps the target leaves the ghost alone.
   const CGImageRef live = ghostPicture();
-  switcher->model.hoveredName.set("something");
+  switcher->model().hoveredName.set("something");
   scene.clock.advance(0.001);
   EXPECT_EQ(ghostPicture(), live);
 }
@@ -142,7 +142,8 @@ TEST_F(GhostTest, DesktopsShowThroughOrOnTheirBackdrop) {
   EXPECT_EQ(switcher->ghost().shownDesktop(), 1);
   EXPECT_EQ(switcher->ghost().shownWindow(), std::nullopt);
   EXPECT_FALSE(ghostWindow().isVisible());
-  for (const auto& backdrop : switcher->ghost().backdropWindows()) EXPECT_FALSE(backdrop.window->isVisible()) << "Space 1 shows";
+  for (const auto& backdrop : switcher->ghost().backdropWindows())
+    EXPECT_FALSE(backdrop.window->isVisible()) << "Space 1 shows";
 
   select("0:4:desktop", 0);
   scene.clock.advance(0.01);
@@ -199,7 +200,7 @@ TEST_F(GhostTest, FadesOutAndBackInAroundAFullScreenChange) {
 TEST_F(GhostTest, OtherPreviewOptionsHideGhostAndBackdrops) {
   openOnDraft();
   setPreview("thumbnail");
-  switcher->model.hoveredName.set("anything");
+  switcher->model().hoveredName.set("anything");
   scene.clock.advance(0.01);
   EXPECT_FALSE(ghostWindow().isVisible());
   for (auto& backdrop : switcher->ghost().backdropWindows()) EXPECT_FALSE(backdrop.window->isVisible());
@@ -213,10 +214,10 @@ TEST_F(GhostTest, ChangesInOneTurnMakeOnePassThatSeesOnlyTheLastSelection) {
   const std::string documents = tileOf(kFinderPID, 0), draft = tileOf(kQuillPID, 0, 1);
   ASSERT_FALSE(documents.empty());
 
-  switcher->model.select(TileID::cluster(documents), 0);
+  switcher->model().select(TileID::cluster(documents), 0);
   const std::size_t posted = scene.clock.pending();
   for (int i = 0; i < 5; ++i) {
-    switcher->model.select(TileID::cluster(i % 2 ? documents : draft), 0);
+    switcher->model().select(TileID::cluster(i % 2 ? documents : draft), 0);
     EXPECT_EQ(scene.clock.pending(), posted) << "change " << i + 2 << " joins the pass already posted";
   }
   scene.clock.advance(0.001);
@@ -233,8 +234,8 @@ TEST_P(GhostThroughASwitchTest, StaysUpAfterThePanelsOnlyWithInstantSpaces) {
   UserDefaults::standard().set("instantSpaces", instant);
   openOnDraft();
   modifiers(0);  // letting go of ⌘ commits
-  for (int i = 0; i < 1000 && switcher->isActive(); ++i) scene.clock.advance(0.001);
-  ASSERT_FALSE(switcher->isActive());
+  for (int i = 0; i < 1000 && switcher->session().isActive(); ++i) scene.clock.advance(0.001);
+  ASSERT_FALSE(switcher->session().isActive());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(ghostWindow().isVisible(), instant);
   scene.clock.advance(1.0);
@@ -246,11 +247,12 @@ INSTANTIATE_TEST_SUITE_P(InstantSpaces, GhostThroughASwitchTest, ::testing::Bool
 
 TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   setPreview("fullScreen");
-  switcher->model.reset(switcher->loadWorkspace(), 0);
+  switcher->model().reset(switcher->session().loadWorkspace(), 0);
   switcher->ghost().prebuildDestinations();
   switcher->ghost().prebuildDestinations();
   EXPECT_EQ(switcher->ghost().composing(), (std::set<std::int64_t>{4, 5, 6, 7}));
-  EXPECT_EQ(switcher->ghost().composingDesktops(), (std::set<std::int64_t>{4, 6, 7})) << "no picture of a desktop showing";
+  EXPECT_EQ(switcher->ghost().composingDesktops(), (std::set<std::int64_t>{4, 6, 7}))
+      << "no picture of a desktop showing";
   int compositions = 0;
   while (scene.clock.step("destination")) ++compositions;
   EXPECT_EQ(compositions, 7) << "two windows of one Space, or a second pass, compose nothing more";
@@ -271,9 +273,9 @@ TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
     } else {
       UserDefaults::standard().removeObject("NSGlassTintAmount");
     }
-    switcher->updateHaze();
-    EXPECT_NEAR(switcher->hazeStrength, c.haze, 1e-12) << c.tint.value_or(-99);
-    EXPECT_NEAR(switcher->model.haze(), c.haze, 1e-12);
+    switcher->session().updateHaze();
+    EXPECT_NEAR(switcher->session().haze(), c.haze, 1e-12) << c.tint.value_or(-99);
+    EXPECT_NEAR(switcher->model().haze(), c.haze, 1e-12);
     EXPECT_NEAR(switcher->preview().pane().haze().alpha(), c.haze, 1e-12);
   }
   EXPECT_EQ(switcher->preview().pane().glass().glassLook(), (GlassLook{platform::GlassStyle::regular, 2}));
@@ -282,9 +284,9 @@ TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
 TEST_F(GhostTest, WithoutTheGlassVariantThePaneIsClearAndHasNoHaze) {
   scene.world.setGlassVariantAvailable(false);
   UserDefaults::standard().set("NSGlassTintAmount", 0.5);
-  switcher->updateHaze();
-  EXPECT_EQ(switcher->hazeStrength, 0);
-  EXPECT_EQ(switcher->model.haze(), 0);
+  switcher->session().updateHaze();
+  EXPECT_EQ(switcher->session().haze(), 0);
+  EXPECT_EQ(switcher->model().haze(), 0);
   EXPECT_EQ(switcher->preview().pane().haze().alpha(), 0);
   EXPECT_EQ(switcher->preview().pane().glass().glassLook(), (GlassLook{platform::GlassStyle::clear, std::nullopt}));
 }

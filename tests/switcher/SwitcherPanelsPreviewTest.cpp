@@ -20,13 +20,13 @@ class PreviewTest : public PanelsStage {
   void openOnDraft(const std::string& preview = "thumbnail") {
     setPreview(preview);
     holdSession();
-    ASSERT_TRUE(switcher->shown);
-    switcher->model.select(tileOf(kQuillPID, 0, 1), 0);
+    ASSERT_TRUE(switcher->session().isShown());
+    switcher->model().select(tileOf(kQuillPID, 0, 1), 0);
     geometry(0).setContent(CGRect(200, 600, 1000, 200));
     scene.clock.advance(0.01);
   }
   void setThumbnail(std::uint32_t window, CGImageRef image) {
-    switcher->model.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(image); });
+    switcher->model().thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(image); });
     scene.clock.advance(0.01);
   }
   Layer& glass() { return switcher->preview().pane().glass(); }
@@ -43,10 +43,10 @@ TEST_F(PreviewTest, SitsAboveTheContentAndItsGlassSwallowsClicks) {
   EXPECT_FALSE(glass().isHidden());
   EXPECT_FALSE(switcher->preview().pane().haze().isHidden());
   EXPECT_EQ(shownPicture().frame(), CGRect(48, 48, 360, 225));
-  EXPECT_EQ(shownPicture().contents(), switcher->model.thumbnails().at(kDraft));
+  EXPECT_EQ(shownPicture().contents(), switcher->model().thumbnails().at(kDraft));
   EXPECT_TRUE(switcher->preview().badge().isHidden());
-  EXPECT_EQ(switcher->clickTargets(), (std::vector<Switcher::ClickTarget>{{CGRect(200, 182, 1000, 200), true},
-                                                                          {CGRect(512, 394, 376, 241), false}}));
+  EXPECT_EQ(switcher->gate().clickTargets(), (std::vector<Switcher::ClickTarget>{{CGRect(200, 182, 1000, 200), true},
+                                                                                 {CGRect(512, 394, 376, 241), false}}));
 
   // Pressed through the simulated Mac: the glass swallows, the content lets through.
   sim::EventServer& events = *sim::EventServer::active();
@@ -56,7 +56,7 @@ TEST_F(PreviewTest, SitsAboveTheContentAndItsGlassSwallowsClicks) {
   scene.clock.advance(0.05);
   ASSERT_EQ(events.consumed().size(), 1u);
   EXPECT_EQ(events.consumed().front().event.location.y, 482);
-  EXPECT_TRUE(switcher->isActive()) << "neither press ends the session";
+  EXPECT_TRUE(switcher->session().isActive()) << "neither press ends the session";
 }
 
 TEST_F(PreviewTest, PicturesAreFittedIntoTheBox) {
@@ -77,45 +77,45 @@ TEST_F(PreviewTest, PicturesAreFittedIntoTheBox) {
 TEST_F(PreviewTest, AFullScreenWindowCarriesTheBadgeADesktopItsWallpaper) {
   openOnDraft();
   setThumbnail(kBudget, picture(1440, 900));
-  switcher->model.select("0:fullScreen:5101", 0);
+  switcher->model().select("0:fullScreen:5101", 0);
   scene.clock.advance(0.01);
   EXPECT_FALSE(switcher->preview().badge().isHidden());
   EXPECT_EQ(switcher->preview().badge().frame(), CGRect(360 - 28, 6, 22, 22)) << "6 points from right and bottom";
 
-  switcher->model.select("0:4:desktop", 0);
+  switcher->model().select("0:4:desktop", 0);
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->model.wallpapers().count(4));
-  EXPECT_EQ(shownPicture().contents(), switcher->model.wallpapers().at(4));
+  ASSERT_TRUE(switcher->model().wallpapers().count(4));
+  EXPECT_EQ(shownPicture().contents(), switcher->model().wallpapers().at(4));
   EXPECT_FALSE(shownPicture().isHidden());
   EXPECT_TRUE(switcher->preview().badge().isHidden());
 
-  switcher->model.wallpapers.modify([](auto& pictures) { pictures.erase(4); });
+  switcher->model().wallpapers.modify([](auto& pictures) { pictures.erase(4); });
   scene.clock.advance(0.01);
   EXPECT_TRUE(shownPicture().isHidden());
   EXPECT_TRUE(glass().isHidden());
-  EXPECT_EQ(switcher->clickTargets().size(), 1u) << "a hidden glass is no click target";
+  EXPECT_EQ(switcher->gate().clickTargets().size(), 1u) << "a hidden glass is no click target";
 }
 
 TEST_F(PreviewTest, WithoutAThumbnailThePanelWaitsEmptyForIt) {
   openOnDraft();
-  switcher->model.thumbnails.modify([](auto& pictures) { pictures.erase(kDraft); });
+  switcher->model().thumbnails.modify([](auto& pictures) { pictures.erase(kDraft); });
   scene.clock.advance(0.01);
   EXPECT_TRUE(switcher->preview().window().isVisible());
   EXPECT_TRUE(glass().isHidden());
   EXPECT_TRUE(switcher->preview().pane().haze().isHidden());
   EXPECT_TRUE(shownPicture().isHidden());
-  EXPECT_EQ(switcher->clickTargets().size(), 1u);
+  EXPECT_EQ(switcher->gate().clickTargets().size(), 1u);
 
   setThumbnail(kDraft, picture(720, 450));
   EXPECT_FALSE(glass().isHidden());
-  EXPECT_EQ(switcher->clickTargets().size(), 2u);
+  EXPECT_EQ(switcher->gate().clickTargets().size(), 2u);
 }
 
 TEST_F(PreviewTest, FollowsTheFocusToAnotherDisplayOnceItsContentIsKnown) {
   openOnDraft();
   setThumbnail(kDraft, picture(1440, 900));
   ASSERT_TRUE(switcher->preview().window().isVisible());
-  switcher->model.focus(1);
+  switcher->model().focus(1);
   scene.clock.advance(0.01);
   EXPECT_FALSE(switcher->preview().window().isVisible()) << "no content frame on the wide display yet";
 
@@ -155,7 +155,7 @@ class DrawnPreviewTest : public PreviewTest {
 TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWithItsGlyph) {
   openOnDraft();
   setThumbnail(kBudget, picture(1440, 900, 0xFF00C000));
-  switcher->model.select("0:fullScreen:5101", 0);
+  switcher->model().select("0:fullScreen:5101", 0);
   scene.clock.advance(0.5);
   ASSERT_FALSE(switcher->preview().badge().isHidden());
   const QImage image = drawnPreview();
@@ -220,7 +220,7 @@ TEST_P(OtherPreviewOption, NeverShowsIt) {
   openOnDraft(GetParam());
   setThumbnail(kDraft, picture(1440, 900));
   EXPECT_FALSE(switcher->preview().window().isVisible());
-  EXPECT_EQ(switcher->clickTargets().size(), 1u);
+  EXPECT_EQ(switcher->gate().clickTargets().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, OtherPreviewOption, ::testing::Values("fullScreen", "none"));

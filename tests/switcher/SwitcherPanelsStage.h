@@ -50,7 +50,7 @@ class PanelsStage : public session::SessionStage {
 
   /// The id of the tile of `pid` on display `display` (on `space` when given).
   std::string tileOf(std::int32_t pid, int display, std::optional<std::int64_t> space = std::nullopt) const {
-    if (const DisplayGroup* g = switcher->model.display(display)) {
+    if (const DisplayGroup* g = switcher->model().display(display)) {
       for (const Cluster& c : g->clusters()) {
         if (space && c.space != *space) continue;
         for (const AppInfo& app : c.apps) {
@@ -68,7 +68,7 @@ class PanelsStage : public session::SessionStage {
 
   /// Window-server (top-left global) point of a panel-space point of display `display`.
   CGPoint globalPoint(int display, CGPoint panelPoint) {
-    const CGRect screen = switcher->model.display(display)->screen.frame();
+    const CGRect screen = switcher->model().display(display)->screen.frame();
     const CGPoint bottomLeft{screen.minX() + panelPoint.x, screen.maxY() - panelPoint.y};
     return platform::flipPoint(bottomLeft, kBuiltInFrame.maxY());
   }

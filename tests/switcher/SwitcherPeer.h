@@ -14,13 +14,13 @@ namespace trelliq {
 struct SwitcherPeer {
   /// A session runs (or not) as far as the controller's main-thread work can tell, with no
   /// tap, panels or timers behind it.
-  static void setActive(Switcher& switcher, bool active) { switcher.active = active; }
+  static void setActive(Switcher& switcher, bool active) { switcher.session().active = active; }
   /// The app `pid` is watched for quitting through `watch`.
   static void watchQuit(Switcher& switcher, std::int32_t pid, NSKeyValueObservation watch) {
-    switcher.quitWatches[pid] = std::move(watch);
+    switcher.actions().quitWatches[pid] = std::move(watch);
   }
   /// The session opened on display `display`.
-  static void setOpenedOn(Switcher& switcher, int display) { switcher.openedOn = display; }
+  static void setOpenedOn(Switcher& switcher, int display) { switcher.session().openedOn = display; }
   /// The ghost believes it shows `window` (as after following a selection).
   static void pretendGhostOf(Switcher& switcher, std::uint32_t window) { switcher.ghost().ghostWindow = window; }
   /// The ghost forgets its composed window pictures, as a fresh session would.

@@ -35,21 +35,21 @@ TEST_F(PerformActions, TheProgramItselfIsNeverQuitNorHidden) {
   tile.windows = {WindowInfo(self.id, number, nullptr, std::string("Preferences"), false, false, std::nullopt)};
   here.clusters.insert(here.clusters.begin(), tile);
   SwitcherPeer::setActive(*switcher, true);
-  switcher->model.reset(workspace, 0);
-  switcher->model.select(tile.id, 0);
-  ASSERT_EQ(switcher->selectedApp()->id, self.id);
+  switcher->model().reset(workspace, 0);
+  switcher->model().select(tile.id, 0);
+  ASSERT_EQ(switcher->actions().selectedApp()->id, self.id);
 
-  switcher->quitSelectedApp();
-  switcher->hideSelectedApp();
+  switcher->actions().quitSelectedApp();
+  switcher->actions().hideSelectedApp();
   scene.clock.advance(1);
-  EXPECT_TRUE(switcher->model.quitting().empty());
+  EXPECT_TRUE(switcher->model().quitting().empty());
   EXPECT_FALSE(scene.windowServer.app(self.id)->hidden);
   EXPECT_FALSE(scene.windowServer.app(self.id)->terminated);
 }
 
 TEST_F(PerformActions, AClosedWindowLeavesTheSessionAtTheNextCheck) {
   openOn(1, kSlateBuild);
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   EXPECT_TRUE(inModel(kSlateBuild));
   scene.clock.advance(0.2);
   EXPECT_FALSE(scene.windowServer.window(kSlateBuild));
@@ -61,7 +61,7 @@ TEST_F(PerformActions, AWindowThatGoesDuringTheChecksIsNoticed) {
   // The app answers the press but keeps the window (an unsaved document, say).
   sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
   openOn(0, kDraft);
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   scene.clock.advance(0.5);
   // Gone during the checks: noticed.
   ASSERT_TRUE(scene.windowServer.removeWindow(kDraft));
@@ -72,7 +72,7 @@ TEST_F(PerformActions, AWindowThatGoesDuringTheChecksIsNoticed) {
 TEST_F(PerformActions, AWindowThatGoesAfterTheFifthCheckKeepsItsTile) {
   sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
   openOn(0, kDraft);
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   scene.clock.advance(0.8);
   ASSERT_TRUE(scene.windowServer.removeWindow(kDraft));
   scene.clock.advance(1);

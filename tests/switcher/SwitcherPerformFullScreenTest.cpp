@@ -29,12 +29,12 @@ class PerformFullScreen : public PerformScene {
     Settings::defaults().set("preview", platform::PlistValue("none"));
   }
 
-  void closeSession() { switcher->cancel(false); }
+  void closeSession() { switcher->session().cancel(false); }
 
   bool serverFullScreen(std::uint32_t window) { return scene.windowServer.window(window)->fullScreen; }
   /// Whether the session's snapshot shows the window as full screen.
   std::optional<bool> modelFullScreen(std::uint32_t window) {
-    for (const WindowInfo& w : switcher->model.workspace().windows()) {
+    for (const WindowInfo& w : switcher->model().workspace().windows()) {
       if (w.windowID == window) return w.fullScreen;
     }
     return std::nullopt;
@@ -52,9 +52,9 @@ class PerformFullScreen : public PerformScene {
 
 TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceItLanded) {
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
-  EXPECT_TRUE(switcher->model.transitioning.contains(kStartPage));
+  EXPECT_TRUE(switcher->model().transitioning.contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true) << "the tile moves at once";
   scene.clock.runUntilIdle();
   EXPECT_EQ(asked(kLumen, kStartPage), std::vector<std::string>{"AXFullScreen=true"});
@@ -65,14 +65,14 @@ TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceIt
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   scene.clock.advance(0.4);
   EXPECT_FALSE(switcher->fullScreen().pending());
-  EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true);
   EXPECT_EQ(asked(kLumen, kStartPage).size(), 1u);
 }
 
 TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
   openOn(0, kInbox, 4);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   scene.clock.runUntilIdle();
   EXPECT_TRUE(asked(kHarbor, kInbox).empty()) << "not before its Space shows";
   scene.clock.advance(0.6);
@@ -85,10 +85,10 @@ TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
 
 TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLanded) {
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   scene.clock.advance(0.3);
   // The model reselected the moved window; taking it back out is accepted but asks nothing yet.
-  switcher->toggleFullScreen(false);
+  switcher->actions().toggleFullScreen(false);
   EXPECT_EQ(switcher->fullScreen().moves(), 2);
   EXPECT_EQ(modelFullScreen(kStartPage), false);
   scene.clock.runUntilIdle();
@@ -101,19 +101,19 @@ TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLande
   EXPECT_FALSE(serverFullScreen(kStartPage));
   EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(modelFullScreen(kStartPage), false);
-  EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
 }
 
 TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   const int moves = switcher->fullScreen().moves();
   // Over to the built-in display, whose front window is Quill's draft.
-  switcher->model.focus(0);
-  ASSERT_TRUE(switcher->model.focusedTarget());
-  const auto other = *switcher->model.focusedTarget()->windowID;
+  switcher->model().focus(0);
+  ASSERT_TRUE(switcher->model().focusedTarget());
+  const auto other = *switcher->model().focusedTarget()->windowID;
   ASSERT_NE(other, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   EXPECT_EQ(switcher->fullScreen().moves(), moves);
   scene.clock.advance(3);
   EXPECT_FALSE(serverFullScreen(other));
@@ -121,7 +121,7 @@ TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
 
 TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(false);
+  switcher->actions().toggleFullScreen(false);
   EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(switcher->fullScreen().moves(), 0);
   scene.clock.advance(1);
@@ -130,20 +130,20 @@ TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
 
 TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARefresh) {
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
-  const auto shape = switcher->model.workspace().shape();
+  switcher->actions().toggleFullScreen(true);
+  const auto shape = switcher->model().workspace().shape();
   closeSession();
   scene.clock.advance(0.25);
   EXPECT_FALSE(switcher->fullScreen().pending());
   scene.clock.advance(3);
   EXPECT_TRUE(serverFullScreen(kStartPage)) << "the app still made the change";
-  EXPECT_EQ(switcher->model.workspace().shape(), shape);
+  EXPECT_EQ(switcher->model().workspace().shape(), shape);
 }
 
 TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeconds) {
   scene.windowServer.setFailure(sim::Reaction::fullScreen, sim::Failure::refuse);
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   scene.clock.advance(0.1);
   const auto lines = linesStarting("couldn't take");
   ASSERT_EQ(lines.size(), 1u);
@@ -162,13 +162,13 @@ TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeco
 TEST_F(PerformFullScreen, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture) {
   Settings::defaults().set("preview", platform::PlistValue("thumbnail"));
   openOn(1, kStartPage);
-  switcher->toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(true);
   scene.clock.advance(1.3);
   EXPECT_FALSE(switcher->fullScreen().pending());
   // The window's new picture ends it.
   scene.clock.advance(0.5);
-  EXPECT_FALSE(switcher->model.transitioning.contains(kStartPage));
-  EXPECT_TRUE(switcher->model.thumbnails().contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
+  EXPECT_TRUE(switcher->model().thumbnails().contains(kStartPage));
 }
 
 TEST_F(PerformFullScreen, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {

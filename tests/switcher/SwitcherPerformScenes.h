@@ -120,28 +120,28 @@ class PerformScene : public ::testing::Test {
   /// `window` (found among that display's tiles).
   void openOn(int display, std::uint32_t window, std::optional<std::uint64_t> showing = std::nullopt) {
     SwitcherPeer::setActive(*switcher, true);
-    switcher->model.reset(showing ? loadShowing(*showing) : Workspace::load(false), display);
+    switcher->model().reset(showing ? loadShowing(*showing) : Workspace::load(false), display);
     SwitcherPeer::setOpenedOn(*switcher, display);
-    const DisplayGroup* group = switcher->model.display(display);
+    const DisplayGroup* group = switcher->model().display(display);
     ASSERT_TRUE(group);
     for (const Cluster& c : group->clusters()) {
       for (const WindowInfo& w : c.windows) {
-        if (w.windowID == window) switcher->model.select(c.id, display);
+        if (w.windowID == window) switcher->model().select(c.id, display);
       }
     }
-    ASSERT_TRUE(switcher->model.focusedTarget());
-    ASSERT_EQ(switcher->model.focusedTarget()->windowID, window);
+    ASSERT_TRUE(switcher->model().focusedTarget());
+    ASSERT_EQ(switcher->model().focusedTarget()->windowID, window);
   }
   /// Whether the session's snapshot still holds the window.
   bool inModel(std::uint32_t window) {
-    for (const WindowInfo& w : switcher->model.workspace().windows()) {
+    for (const WindowInfo& w : switcher->model().workspace().windows()) {
       if (w.windowID == window) return true;
     }
     return false;
   }
   /// Whether the session's snapshot still holds a window of the app.
   bool appInModel(std::int32_t pid) {
-    for (const WindowInfo& w : switcher->model.workspace().windows()) {
+    for (const WindowInfo& w : switcher->model().workspace().windows()) {
       if (w.pid == pid) return true;
     }
     return false;

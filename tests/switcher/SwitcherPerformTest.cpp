@@ -36,34 +36,34 @@ using Switch = Switcher::Switch;
 class PerformPlanning : public PerformScene {
  protected:
   void start(int display = 0) {
-    switcher->model.reset(Workspace::load(false), display);
+    switcher->model().reset(Workspace::load(false), display);
     SwitcherPeer::setOpenedOn(*switcher, display);
   }
-  const DisplayGroup& display(int index) { return *switcher->model.display(index); }
+  const DisplayGroup& display(int index) { return *switcher->model().display(index); }
 };
 
 TEST_F(PerformPlanning, NothingChangedOnTheOpeningDisplayPlansNothingButAnotherDisplayCounts) {
   start();
-  EXPECT_TRUE(SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay()).empty());
+  EXPECT_TRUE(SwitchPerformer::plannedSwitches(switcher->model(), switcher->session().openedOnDisplay()).empty());
 
   // Moving over to the wide display without stepping there is a choice of its front tile.
-  switcher->model.focus(1);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
+  switcher->model().focus(1);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model(), switcher->session().openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
-  const Cluster* front = switcher->model.selectedCluster(1);
+  const Cluster* front = switcher->model().selectedCluster(1);
   ASSERT_TRUE(front);
   EXPECT_EQ(front->space, 2);
   EXPECT_EQ(target->app.id, front->app()->id);
-  EXPECT_EQ(target->window.windowID, switcher->model.targetWindow(1)->windowID);
+  EXPECT_EQ(target->window.windowID, switcher->model().targetWindow(1)->windowID);
 }
 
 TEST_F(PerformPlanning, AStepOnTheOpeningDisplayPlansItsTargetWindow) {
   start();
   // Quill is in front; the Finder's tile on the same Space is chosen.
-  switcher->model.select("0:1:201", 0);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
+  switcher->model().select("0:1:201", 0);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model(), switcher->session().openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Window>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -73,13 +73,13 @@ TEST_F(PerformPlanning, AStepOnTheOpeningDisplayPlansItsTargetWindow) {
 
 TEST_F(PerformPlanning, ATrayAppIsOpenedOnItsDisplayEvenWhenNothingElseMoved) {
   start();
-  switcher->model.enterTray();
-  ASSERT_TRUE(switcher->model.selectedTrayApp());
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
+  switcher->model().enterTray();
+  ASSERT_TRUE(switcher->model().selectedTrayApp());
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model(), switcher->session().openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Open>(&plan[0].what);
   ASSERT_TRUE(target);
-  EXPECT_EQ(target->app.id, switcher->model.selectedTrayApp()->id);
+  EXPECT_EQ(target->app.id, switcher->model().selectedTrayApp()->id);
   EXPECT_EQ(target->screen.displayNumber(), kBuiltIn);
 }
 
@@ -93,8 +93,8 @@ TEST_F(PerformPlanning, ASelectedDesktopPlansThatSpacesDesktopOnItsScreen) {
     if (desk.empty() && space.id == 6 && space.emptyStop) desk = space.emptyStop->id;
   }
   ASSERT_FALSE(desk.empty()) << "Space 6 has a desktop tile";
-  switcher->model.select(desk, 0);
-  const auto plan = SwitchPerformer::plannedSwitches(switcher->model, switcher->openedOnDisplay());
+  switcher->model().select(desk, 0);
+  const auto plan = SwitchPerformer::plannedSwitches(switcher->model(), switcher->session().openedOnDisplay());
   ASSERT_EQ(plan.size(), 1u);
   const auto* target = std::get_if<Switch::Desktop>(&plan[0].what);
   ASSERT_TRUE(target);
@@ -285,14 +285,14 @@ TEST_F(PerformSwitch, AControllerThatWentAwayEndsThePlanAfterTheCurrentSwitch) {
 
 TEST_F(PerformSwitch, TheCommitsCompletionHidesTheGhostUnlessANewSessionOpened) {
   SwitcherPeer::pretendGhostOf(*switcher, 2101);
-  switcher->commitDone();
+  switcher->session().commitDone();
   scene.clock.advance(0.04);
   EXPECT_TRUE(switcher->ghost().shownWindow());
   scene.clock.advance(0.02);
   EXPECT_FALSE(switcher->ghost().shownWindow());
 
   SwitcherPeer::pretendGhostOf(*switcher, 2101);
-  switcher->commitDone();
+  switcher->session().commitDone();
   SwitcherPeer::setActive(*switcher, true);
   scene.clock.advance(0.1);
   EXPECT_TRUE(switcher->ghost().shownWindow());
@@ -416,11 +416,11 @@ TEST_F(PerformByKeys, LettingGoOnTheDesktopOfAnotherSpaceGoesThere) {
   command(true);
   tab();
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->isActive());
+  ASSERT_TRUE(switcher->session().isActive());
 
   // The desktop tile of a Space the focused display does not show.
-  const int focused = switcher->model.focused();
-  const DisplayGroup* group = switcher->model.display(focused);
+  const int focused = switcher->model().focused();
+  const DisplayGroup* group = switcher->model().display(focused);
   ASSERT_TRUE(group);
   std::string target;
   std::int64_t space = 0;
@@ -433,16 +433,16 @@ TEST_F(PerformByKeys, LettingGoOnTheDesktopOfAnotherSpaceGoesThere) {
     }
   }
   ASSERT_FALSE(target.empty());
-  for (int presses = 0; presses < 20 && switcher->model.selectedID(focused) != target; ++presses) {
+  for (int presses = 0; presses < 20 && switcher->model().selectedID(focused) != target; ++presses) {
     tab();
     scene.clock.advance(0.02);
   }
-  ASSERT_EQ(switcher->model.selectedID(focused), target);
+  ASSERT_EQ(switcher->model().selectedID(focused), target);
   const auto before = currentSpacesSorted();
 
   command(false);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_TRUE(currentSpacesSorted() != before);
   const auto lines = linesStarting("switch to");
   ASSERT_EQ(lines.size(), 1u);

@@ -25,10 +25,10 @@ class SwitcherSessionRenaming : public SessionStage {
     modifiers(kCommand);
     press(SwitcherKeys::tab, kCommand);
     scene.clock.advance(0.2);
-    ASSERT_TRUE(switcher->shown);
+    ASSERT_TRUE(switcher->session().isShown());
   }
   const Cluster* tile(const std::string& id) const {
-    for (const DisplayGroup& g : switcher->model.workspace().displays) {
+    for (const DisplayGroup& g : switcher->model().workspace().displays) {
       for (const SpaceGroup& s : g.spaces) {
         for (const Cluster& c : s.clusters) {
           if (c.id == id) return &c;
@@ -39,7 +39,7 @@ class SwitcherSessionRenaming : public SessionStage {
   }
   TileLabel labelOf(const std::string& id, int display) const {
     const Cluster* c = tile(id);
-    return c ? switcher->model.label(*c, display, true) : TileLabel{};
+    return c ? switcher->model().label(*c, display, true) : TileLabel{};
   }
   std::optional<std::string> stored(const std::string& key) const {
     const auto names = SpaceNames::all();
@@ -47,10 +47,10 @@ class SwitcherSessionRenaming : public SessionStage {
     return it == names.end() ? std::nullopt : std::optional(it->second);
   }
   void rename(const std::string& text, bool save = true) {
-    switcher->startRenaming(kDesktop, 0);
-    ASSERT_TRUE(switcher->isRenaming());
-    switcher->model.nameDraft.set(text);
-    switcher->finishRenaming(save, false);
+    switcher->renaming().startRenaming(kDesktop, 0);
+    ASSERT_TRUE(switcher->gate().isRenaming());
+    switcher->model().nameDraft.set(text);
+    switcher->renaming().finishRenaming(save, false);
   }
   std::size_t consumedCount() { return sim::EventServer::active()->consumed().size(); }
 };
@@ -58,13 +58,13 @@ class SwitcherSessionRenaming : public SessionStage {
 TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   const TileLabel label = labelOf(kDesktop, 0);
   ASSERT_TRUE(label.key);
-  switcher->startRenaming(kDesktop, 0);
+  switcher->renaming().startRenaming(kDesktop, 0);
   const Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.renaming);
   EXPECT_FALSE(state.open);
-  EXPECT_EQ(switcher->model.renaming(), std::optional<std::string>(kDesktop));
-  EXPECT_EQ(switcher->model.nameDraft(), label.name);
-  EXPECT_EQ(switcher->model.renamingKey, label.key);
+  EXPECT_EQ(switcher->model().renaming(), std::optional<std::string>(kDesktop));
+  EXPECT_EQ(switcher->model().nameDraft(), label.name);
+  EXPECT_EQ(switcher->model().renamingKey, label.key);
   EXPECT_TRUE(switcher->panels().at(0).window->takesKeys());
   EXPECT_TRUE(switcher->panels().at(0).window->isKeyWindow());
 
@@ -75,14 +75,14 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   press(SwitcherKeys::returnKey, kCommand);
   scene.clock.advance(0.05);
   EXPECT_EQ(consumedCount(), consumed);
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_TRUE(switcher->isRenaming());
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_TRUE(switcher->gate().isRenaming());
 }
 
 TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTile) {
-  switcher->startRenaming("0:999:desktop", 0);
-  switcher->startRenaming(kDesktop, 7);
-  EXPECT_FALSE(switcher->isRenaming());
+  switcher->renaming().startRenaming("0:999:desktop", 0);
+  switcher->renaming().startRenaming(kDesktop, 7);
+  EXPECT_FALSE(switcher->gate().isRenaming());
   press(SwitcherKeys::escape, kCommand);
   modifiers(0);
   scene.clock.advance(0.1);
@@ -90,11 +90,11 @@ TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTi
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
-  ASSERT_TRUE(switcher->isActive());
-  ASSERT_FALSE(switcher->shown);
-  switcher->startRenaming(kDesktop, 0);
-  EXPECT_FALSE(switcher->isRenaming());
-  EXPECT_TRUE(switcher->isOpen());
+  ASSERT_TRUE(switcher->session().isActive());
+  ASSERT_FALSE(switcher->session().isShown());
+  switcher->renaming().startRenaming(kDesktop, 0);
+  EXPECT_FALSE(switcher->gate().isRenaming());
+  EXPECT_TRUE(switcher->gate().isOpen());
 }
 
 TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlankRemovesIt) {
@@ -105,14 +105,14 @@ TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlan
   rename("  Studio \n");
   EXPECT_EQ(stored(key), "Studio");
   EXPECT_EQ(labelOf(kDesktop, 0).name, "Studio");
-  EXPECT_EQ(switcher->model.workspace().names.at(key), "Studio");
+  EXPECT_EQ(switcher->model().workspace().names.at(key), "Studio");
   // The session goes on as before, ⌘ still held.
   Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.open);
   EXPECT_FALSE(state.renaming);
   EXPECT_FALSE(state.staysOpen);
   EXPECT_FALSE(switcher->panels().at(0).window->takesKeys());
-  EXPECT_FALSE(switcher->model.renaming());
+  EXPECT_FALSE(switcher->model().renaming());
 
   rename(usual);
   EXPECT_EQ(stored(key), std::nullopt);
@@ -121,7 +121,7 @@ TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlan
   rename("Studio");
   rename("   ");
   EXPECT_EQ(stored(key), std::nullopt);
-  EXPECT_FALSE(switcher->model.workspace().names.count(key));
+  EXPECT_FALSE(switcher->model().workspace().names.count(key));
   EXPECT_EQ(stored("desktop/another-space"), "Elsewhere");
 }
 
@@ -135,19 +135,19 @@ TEST_F(SwitcherSessionRenaming, EscapeKeepsTheStoredNameAndTheSessionSwitchesAsU
   const std::size_t switches = linesStarting("switch to ").size();
   modifiers(0);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
 
 TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStaysOpenSession) {
-  switcher->startRenaming(kDesktop, 0);
+  switcher->renaming().startRenaming(kDesktop, 0);
   const std::size_t switches = linesStarting("switch to ").size();
   modifiers(0);  // ⌘ goes up while typing: the field's business, no commit
   scene.clock.advance(0.1);
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_TRUE(switcher->session().isActive());
   EXPECT_EQ(linesStarting("switch to ").size(), switches);
 
-  switcher->finishRenaming(false, false);
+  switcher->renaming().finishRenaming(false, false);
   Switcher::OpenState state = switcher->gate().openState();
   EXPECT_TRUE(state.open);
   EXPECT_TRUE(state.staysOpen);
@@ -163,53 +163,53 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   EXPECT_NE(selected(), before);
   press(SwitcherKeys::returnKey, 0);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
 
 TEST_F(SwitcherSessionRenaming, SubmittingShowsTheNameThenClosesASecondLaterWithoutSwitching) {
   const std::string key = *labelOf(kDesktop, 0).key;
   const std::size_t switches = linesStarting("switch to ").size();
-  switcher->startRenaming(kDesktop, 0);
-  switcher->model.nameDraft.set("Studio");
-  switcher->finishRenaming(true, true);
+  switcher->renaming().startRenaming(kDesktop, 0);
+  switcher->model().nameDraft.set("Studio");
+  switcher->renaming().finishRenaming(true, true);
   EXPECT_EQ(stored(key), "Studio");
-  EXPECT_EQ(switcher->model.justNamed(), std::optional<std::string>(kDesktop));
-  EXPECT_TRUE(switcher->isRenaming()) << "the tap keeps its hands off until the session closes";
+  EXPECT_EQ(switcher->model().justNamed(), std::optional<std::string>(kDesktop));
+  EXPECT_TRUE(switcher->gate().isRenaming()) << "the tap keeps its hands off until the session closes";
 
   modifiers(0);
   scene.clock.advance(0.95);
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_TRUE(switcher->session().isActive());
   scene.clock.advance(0.1);
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isRenaming());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->gate().isRenaming());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(linesStarting("switch to ").size(), switches);
 }
 
 TEST_F(SwitcherSessionRenaming, ASubmittedSessionCancelledMeanwhileDoesNotCloseTheNextOne) {
-  switcher->startRenaming(kDesktop, 0);
-  switcher->finishRenaming(true, true);
+  switcher->renaming().startRenaming(kDesktop, 0);
+  switcher->renaming().finishRenaming(true, true);
   scene.clock.advance(0.3);
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   openAndShow();
   scene.clock.advance(1);
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_TRUE(switcher->isOpen());
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_TRUE(switcher->gate().isOpen());
 }
 
 TEST_F(SwitcherSessionRenaming, ResetRemovesTheNameAtOnceWithoutOpeningTheField) {
   const std::string key = *labelOf(kDesktop, 0).key;
   rename("Studio");
   ASSERT_EQ(stored(key), "Studio");
-  switcher->resetName(kDesktop);
+  switcher->renaming().resetName(kDesktop);
   EXPECT_EQ(stored(key), std::nullopt);
   EXPECT_EQ(labelOf(kDesktop, 0).name, labelOf(kDesktop, 0).usual);
-  EXPECT_FALSE(switcher->isRenaming());
-  EXPECT_TRUE(switcher->isOpen());
-  switcher->resetName("0:999:desktop");  // a tile that is gone: nothing
+  EXPECT_FALSE(switcher->gate().isRenaming());
+  EXPECT_TRUE(switcher->gate().isOpen());
+  switcher->renaming().resetName("0:999:desktop");  // a tile that is gone: nothing
   EXPECT_EQ(stored(key), std::nullopt);
 }
 
@@ -218,21 +218,21 @@ TEST_F(SwitcherSessionRenaming, ResetRemovesTheNameAtOnceWithoutOpeningTheField)
 TEST_F(SwitcherSessionRenaming, ThePointerLeavesTheSteeringAloneDuringAnEdit) {
   const std::string key = *labelOf(kDesktop, 0).key;
   const std::string usual = labelOf(kDesktop, 0).usual;
-  ASSERT_EQ(switcher->model.focused(), 0);
-  switcher->startRenaming(kDesktop, 0);
+  ASSERT_EQ(switcher->model().focused(), 0);
+  switcher->renaming().startRenaming(kDesktop, 0);
   const CGRect wide = NSScreen::screens().at(1).frame();
   const double top = NSScreen::screens().front().frame().maxY();
   movePointer({wide.midX(), top - wide.midY()});
   scene.clock.advance(0.2);
-  EXPECT_EQ(switcher->model.focused(), 0);
-  switcher->model.nameDraft.set(usual);
-  switcher->finishRenaming(true, false);
+  EXPECT_EQ(switcher->model().focused(), 0);
+  switcher->model().nameDraft.set(usual);
+  switcher->renaming().finishRenaming(true, false);
   EXPECT_EQ(stored(key), std::nullopt);
 
   // Once the edit is over the pointer steers again.
   movePointer({wide.midX() + 10, top - wide.midY()});
   scene.clock.advance(0.2);
-  EXPECT_EQ(switcher->model.focused(), 1);
+  EXPECT_EQ(switcher->model().focused(), 1);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ class SwitcherSessionShow : public SessionStage {
   }
   // The index in the snapshot of the display on that screen.
   int displayIndexOf(std::size_t screen) const {
-    const auto& displays = switcher->model.workspace().displays;
+    const auto& displays = switcher->model().workspace().displays;
     for (std::size_t i = 0; i < displays.size(); ++i) {
       if (displays[i].screen == NSScreen::screens().at(screen)) return static_cast<int>(i);
     }
@@ -53,14 +53,14 @@ class SwitcherSessionShow : public SessionStage {
   }
   // Records every model change from now on.
   void record() {
-    token = switcher->model.subscribe([this](const ModelChange& change) { changes.push_back(change); });
+    token = switcher->model().subscribe([this](const ModelChange& change) { changes.push_back(change); });
   }
   int count(ModelField field) const {
     return static_cast<int>(
         std::count_if(changes.begin(), changes.end(), [&](const ModelChange& c) { return c.field == field; }));
   }
   ~SwitcherSessionShow() override {
-    if (token) switcher->model.unsubscribe(token);
+    if (token) switcher->model().unsubscribe(token);
   }
 
   ObserverToken token = 0;
@@ -78,7 +78,7 @@ TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels
   // A slow warm-up: the show falls due before the warm-up has tidied up after itself.
   scene.clock.advanceExcept(platform::mainQueue().label(), 0.2);
   scene.clock.advance(0.1);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   for (const auto& p : switcher->panels()) {
     EXPECT_TRUE(p.window->isVisible());
     EXPECT_EQ(p.window->alphaValue(), 1);
@@ -99,7 +99,7 @@ TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnl
       << "going to a desktop is a use of that desktop";
 
   openHolding();
-  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1));
+  EXPECT_EQ(switcher->model().focused(), displayIndexOf(1));
   escape();
 
   // The click before that session no longer counts; a focus after a new click wins.
@@ -108,7 +108,7 @@ TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnl
   Recency::shared().touch(kDraft, true);
   scene.clock.advance(0.1);
   openHolding();
-  EXPECT_EQ(switcher->model.focused(), displayIndexOf(0));
+  EXPECT_EQ(switcher->model().focused(), displayIndexOf(0));
   escape();
 
   // Clicks on a window or the menu bar are not desktop clicks.
@@ -125,23 +125,23 @@ TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePoi
   movePointer(serverPoint({built.midX(), built.midY()}));
   scene.clock.advance(0.05);
   openHolding();
-  ASSERT_EQ(switcher->model.focused(), displayIndexOf(0));
+  ASSERT_EQ(switcher->model().focused(), displayIndexOf(0));
 
   movePointer(serverPoint({wide.midX(), wide.midY()}));
   scene.clock.advance(0.1);
-  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1)) << "the pointer took the steering along";
+  EXPECT_EQ(switcher->model().focused(), displayIndexOf(1)) << "the pointer took the steering along";
   escape();
 
   movePointer(serverPoint({built.midX(), built.midY()}));
   scene.clock.advance(0.05);
   openHolding();
-  EXPECT_EQ(switcher->model.focused(), displayIndexOf(1)) << "the display steered last time";
+  EXPECT_EQ(switcher->model().focused(), displayIndexOf(1)) << "the display steered last time";
   escape();
 
   // That display gone from the snapshot: the one under the pointer.
   SwitcherPeer::setLastDisplay(*switcher, "unplugged");
   openHolding();
-  EXPECT_EQ(switcher->model.focused(), displayIndexOf(0));
+  EXPECT_EQ(switcher->model().focused(), displayIndexOf(0));
 }
 
 TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
@@ -150,7 +150,7 @@ TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   movePointer(serverPoint({built.midX(), built.midY()}));
   scene.clock.advance(0.05);
   openHolding();
-  const int start = switcher->model.focused();
+  const int start = switcher->model().focused();
   ASSERT_EQ(start, displayIndexOf(0));
 
   modifiers(kCommand | kFn, kFnKey);  // fn alone steers the next display
@@ -158,11 +158,11 @@ TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   modifiers(kCommand, kFnKey);
   scene.clock.advance(0.05);
   EXPECT_EQ(linesStarting("fn down (flags 0x900000, before 0x100000) steering display 0 of 2").size(), 1u);
-  EXPECT_NE(switcher->model.focused(), start);
+  EXPECT_NE(switcher->model().focused(), start);
 
   movePointer(serverPoint({built.midX() + 30, built.midY()}));
   scene.clock.advance(0.1);
-  EXPECT_EQ(switcher->model.focused(), start);
+  EXPECT_EQ(switcher->model().focused(), start);
   const auto moved = linesStarting("  pointer moved: steering display 0 again, ");
   ASSERT_EQ(moved.size(), 1u);
   // fn went down 0.1 s before the move; the next 1/30 s tick notices it.
@@ -182,7 +182,7 @@ TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   scene.clock.advance(2.1);
   movePointer(serverPoint({built.midX() - 30, built.midY()}));
   scene.clock.advance(0.1);
-  EXPECT_EQ(switcher->model.focused(), start);
+  EXPECT_EQ(switcher->model().focused(), start);
   EXPECT_EQ(linesStarting("  pointer moved:").size(), 1u);
 }
 
@@ -190,7 +190,7 @@ TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
   startTap();
   openHolding();
   scene.clock.advance(0.15);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   record();
   scene.clock.advance(1.2);  // both looks have run
   EXPECT_EQ(count(ModelField::workspace), 0);
@@ -201,7 +201,7 @@ TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
   // its picture fades in.
   openHolding();
   scene.clock.advance(0.15);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   changes.clear();
   scene.clock.advance(0.5);
   sim::Window letter;
@@ -218,9 +218,9 @@ TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
                                       [](const ModelChange& c) { return c.field == ModelField::workspace; });
   EXPECT_EQ(refreshed->animation, Animation::removal());
   bool present = false;
-  for (const WindowInfo& w : switcher->model.workspace().windows()) present = present || w.windowID == added;
+  for (const WindowInfo& w : switcher->model().workspace().windows()) present = present || w.windowID == added;
   EXPECT_TRUE(present);
-  ASSERT_TRUE(switcher->model.thumbnails().count(added));
+  ASSERT_TRUE(switcher->model().thumbnails().count(added));
   const bool faded = std::any_of(changes.begin(), changes.end(), [](const ModelChange& c) {
     return c.field == ModelField::thumbnails && c.animation == Animation::pictureFade();
   });
@@ -252,17 +252,17 @@ TEST_F(SwitcherSessionShow, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
     const auto number = static_cast<std::uint32_t>(windows->front().asInteger().value_or(0));
     if (number > 1000) asked.push_back(number);
   }
-  ASSERT_EQ(switcher->model.focusedTarget()->windowID, std::optional<std::uint32_t>(added)) << "the newest in front";
+  ASSERT_EQ(switcher->model().focusedTarget()->windowID, std::optional<std::uint32_t>(added)) << "the newest in front";
   // The target, the rest of its tile, then every other window in the snapshot's order.
-  EXPECT_EQ(asked, (std::vector<std::uint32_t>{added, kSpace4Draft, 1101, 2101, 2103, 4101, 5101, 9101, 9401, 3101, 6101,
-                                               7101, 7102, 9201, 3102, 8101}));
+  EXPECT_EQ(asked, (std::vector<std::uint32_t>{added, kSpace4Draft, 1101, 2101, 2103, 4101, 5101, 9101, 9401, 3101,
+                                               6101, 7101, 7102, 9201, 3102, 8101}));
 }
 
 TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) {
   startTap();
   openHolding();
   scene.clock.advance(0.15);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
   sim::Window letter;
   letter.pid = kQuillPID;
   letter.title = "Letter.txt";
@@ -271,42 +271,42 @@ TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) 
   scene.windowServer.addWindow(letter);
   record();
 
-  switcher->lookAgain(switcher->session - 1);
+  switcher->session().lookAgain(switcher->session().number() - 1);
   EXPECT_EQ(count(ModelField::workspace), 0);
   SwitcherPeer::setPendingFullScreen(*switcher, 1);
-  switcher->lookAgain(switcher->session);
+  switcher->session().lookAgain(switcher->session().number());
   EXPECT_EQ(count(ModelField::workspace), 0);
   SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
-  switcher->startRenaming("0:1:desktop", 0);
-  ASSERT_TRUE(switcher->isRenaming());
-  switcher->lookAgain(switcher->session);
+  switcher->renaming().startRenaming("0:1:desktop", 0);
+  ASSERT_TRUE(switcher->gate().isRenaming());
+  switcher->session().lookAgain(switcher->session().number());
   EXPECT_EQ(count(ModelField::workspace), 0);
-  switcher->finishRenaming(false, false);
-  switcher->lookAgain(switcher->session);
+  switcher->renaming().finishRenaming(false, false);
+  switcher->session().lookAgain(switcher->session().number());
   EXPECT_EQ(count(ModelField::workspace), 1);
 }
 
 TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenChange) {
   startTap();
   openHolding();
-  switcher->model.transitioning.insert(kDraft);
+  switcher->model().transitioning.insert(kDraft);
   const CGImageRef picture = CGImage::empty();
   SwitcherPeer::setPendingFullScreen(*switcher, kDraft);
-  switcher->thumbnailArrived(kDraft, picture);
-  EXPECT_TRUE(switcher->model.transitioning.count(kDraft));
-  EXPECT_NE(switcher->model.thumbnails().at(kDraft), picture) << "dropped while the change is pending";
+  switcher->pictures().thumbnailArrived(kDraft, picture);
+  EXPECT_TRUE(switcher->model().transitioning.count(kDraft));
+  EXPECT_NE(switcher->model().thumbnails().at(kDraft), picture) << "dropped while the change is pending";
 
   SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
-  switcher->thumbnailArrived(kDraft, picture);
-  EXPECT_FALSE(switcher->model.transitioning.count(kDraft));
-  EXPECT_EQ(switcher->model.thumbnails().at(kDraft), picture);
+  switcher->pictures().thumbnailArrived(kDraft, picture);
+  EXPECT_FALSE(switcher->model().transitioning.count(kDraft));
+  EXPECT_EQ(switcher->model().thumbnails().at(kDraft), picture);
 
   // Pictures keep arriving after the session ended; they are kept.
   escape();
   const CGImageRef later = CGImage::empty();
-  switcher->thumbnailArrived(kDocuments, later);
+  switcher->pictures().thumbnailArrived(kDocuments, later);
   scene.clock.advance(SwitcherTiming::pictureFrame);
-  EXPECT_EQ(switcher->model.thumbnails().at(kDocuments), later);
+  EXPECT_EQ(switcher->model().thumbnails().at(kDocuments), later);
 }
 
 TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {
@@ -315,7 +315,7 @@ TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimatio
   record();
   scene.windowServer.terminate(kLumenPID);
   scene.clock.advance(0.1);
-  for (const WindowInfo& w : switcher->model.workspace().windows()) EXPECT_NE(w.pid, kLumenPID);
+  for (const WindowInfo& w : switcher->model().workspace().windows()) EXPECT_NE(w.pid, kLumenPID);
   const auto removal = std::find_if(changes.begin(), changes.end(),
                                     [](const ModelChange& c) { return c.field == ModelField::workspace; });
   ASSERT_NE(removal, changes.end());
@@ -329,7 +329,7 @@ TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimatio
   scene.windowServer.terminate(kSlatePID);
   scene.clock.advance(0.1);
   EXPECT_TRUE(watchStopped);
-  EXPECT_FALSE(switcher->watchesQuitOf(kSlatePID));
+  EXPECT_FALSE(switcher->actions().watchesQuitOf(kSlatePID));
   EXPECT_EQ(count(ModelField::workspace), 0);
 }
 

@@ -105,11 +105,11 @@ class SessionStage : public ::testing::Test {
     return 0;
   }
   /// The selected tile's id on the focused display.
-  std::string selected() const { return switcher->model.selectedID(switcher->model.focused()).value_or(""); }
+  std::string selected() const { return switcher->model().selectedID(switcher->model().focused()).value_or(""); }
   /// The ids of the focused display's tiles, in order.
   std::vector<std::string> tileOrder() const {
     std::vector<std::string> ids;
-    if (const DisplayGroup* g = switcher->model.display(switcher->model.focused())) {
+    if (const DisplayGroup* g = switcher->model().display(switcher->model().focused())) {
       for (const Cluster& c : g->clusters()) ids.push_back(c.id);
     }
     return ids;

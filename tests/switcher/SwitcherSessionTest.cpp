@@ -42,14 +42,14 @@ TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPane
   bool panelSeen = false;
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
-  during(0.1, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
-  EXPECT_TRUE(switcher->isActive());
+  during(0.1, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->session().isShown(); });
+  EXPECT_TRUE(switcher->session().isActive());
   modifiers(0);
-  during(1.5, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->shown; });
+  during(1.5, [&] { panelSeen = panelSeen || anyPanelVisible() || switcher->session().isShown(); });
 
   EXPECT_FALSE(panelSeen);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(frontmost(), kFinderPID);
   EXPECT_EQ(frontWindowOf(kFinderPID), kDocuments);
   const auto lines = linesStarting("switch to ");
@@ -62,10 +62,10 @@ TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.14);
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_TRUE(switcher->session().isActive());
   EXPECT_FALSE(anyPanelVisible());
   scene.clock.advance(0.02);
-  EXPECT_TRUE(switcher->shown);
+  EXPECT_TRUE(switcher->session().isShown());
   EXPECT_TRUE(anyPanelVisible());
 
   // Ending the session orders every panel out again; nothing is switched.
@@ -96,12 +96,12 @@ TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   EXPECT_EQ(selected(), expected);
 
   // Letting go switches to what the second ⇥ chose.
-  const WindowInfo* target = switcher->model.focusedTarget();
+  const WindowInfo* target = switcher->model().focusedTarget();
   const std::int32_t expectedPID = target ? target->pid : 0;
-  const bool landsOnDesktop = switcher->model.landsOnDesktop(switcher->model.focused());
+  const bool landsOnDesktop = switcher->model().landsOnDesktop(switcher->model().focused());
   modifiers(0);
   scene.clock.advance(1.5);
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
   if (!landsOnDesktop) EXPECT_EQ(frontmost(), expectedPID);
 }
 
@@ -111,15 +111,15 @@ TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay)
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.3);
-  ASSERT_TRUE(switcher->shown);
-  const std::string focusedID = switcher->model.display(switcher->model.focused())->id;
+  ASSERT_TRUE(switcher->session().isShown());
+  const std::string focusedID = switcher->model().display(switcher->model().focused())->id;
 
   const double escapedAt = scene.clock.now();
   press(SwitcherKeys::escape, kCommand);
   scene.clock.advance(0.05);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->shown);
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->session().isShown());
   EXPECT_FALSE(anyPanelVisible());
   EXPECT_EQ(switcher->memory().displayAtEnd(), focusedID);
   ASSERT_TRUE(switcher->memory().endedAt());
@@ -145,16 +145,16 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
   modifiers(kCommand | kCGEventFlagMaskControl);
   press(SwitcherKeys::tab, kCommand | kCGEventFlagMaskControl);
   scene.clock.advance(0.3);
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
   EXPECT_FALSE(anyPanelVisible());
 
   // The flag went back, so the next ⌘⇥ opens normally.
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_TRUE(switcher->isOpen());
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_TRUE(switcher->gate().isOpen());
 }
 
 // ⌘ released and ⌘⇥ pressed again while the main thread is still busy: the tap closes
@@ -165,8 +165,8 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.3);
-  ASSERT_TRUE(switcher->shown);
-  const std::uint64_t first = switcher->sessionGeneration;
+  ASSERT_TRUE(switcher->session().isShown());
+  const std::uint64_t first = switcher->session().generation();
 
   modifiers(0);
   modifiers(kCommand);
@@ -175,22 +175,22 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   const Switcher::OpenState opening = switcher->gate().openState();
   EXPECT_TRUE(opening.open);
   EXPECT_GT(opening.generation, first);
-  EXPECT_TRUE(switcher->isActive()) << "the main queue has not run the commit yet";
-  EXPECT_EQ(switcher->sessionGeneration, first);
+  EXPECT_TRUE(switcher->session().isActive()) << "the main queue has not run the commit yet";
+  EXPECT_EQ(switcher->session().generation(), first);
 
   // Now the main queue catches up: the commit of session 1, then session 2's begin.
   scene.clock.advance(0.05);
-  EXPECT_TRUE(switcher->isOpen()) << "the late commit closed the newer session";
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_EQ(switcher->sessionGeneration, opening.generation);
+  EXPECT_TRUE(switcher->gate().isOpen()) << "the late commit closed the newer session";
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_EQ(switcher->session().generation(), opening.generation);
 
   // Session 2 is a working session: it shows, and letting go ends it.
   scene.clock.advance(0.2);
-  EXPECT_TRUE(switcher->shown);
+  EXPECT_TRUE(switcher->session().isShown());
   modifiers(0);
   scene.clock.advance(1);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_FALSE(anyPanelVisible());
 }
 
@@ -200,11 +200,11 @@ TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   deliverEventsOnly();
-  ASSERT_TRUE(switcher->isOpen());
+  ASSERT_TRUE(switcher->gate().isOpen());
   switcher->stopTap();
   scene.clock.advance(0.3);
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
   EXPECT_FALSE(anyPanelVisible());
 }
 
@@ -220,16 +220,17 @@ TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
 
   // Posted for session 1, arriving after session 2 began: dropped.
   switcher->onMain([&](Switcher&) { ++ran; });
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   const auto second = switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::untilReleased);
   ASSERT_TRUE(second);
-  ASSERT_TRUE(switcher->begin(Switcher::Action::cycle(1), scene.clock.monotonicNanos(), std::nullopt, *second));
+  ASSERT_TRUE(
+      switcher->session().begin(Switcher::Action::cycle(1), scene.clock.monotonicNanos(), std::nullopt, *second));
   scene.clock.advance(0.01);
   EXPECT_EQ(ran, 1);
 
   // Posted for session 2 but arriving after it ended: dropped too.
   switcher->onMain([&](Switcher&) { ++ran; });
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   scene.clock.advance(0.05);
   EXPECT_EQ(ran, 1);
 }
@@ -255,15 +256,15 @@ TEST_F(SwitcherSessionOpening, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
 
 TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   startTap();
-  const int sessions = switcher->session;
+  const int sessions = switcher->session().number();
   // The tap thread's opening and the corner's, both before the main queue ran.
-  switcher->open(Switcher::Action::cycle(1), kCommand, false, std::nullopt);
+  switcher->session().open(Switcher::Action::cycle(1), kCommand, Staying::untilReleased, std::nullopt);
   switcher->openFromCorner(NSScreen::screens().front());
   scene.clock.advance(0.05);
-  EXPECT_EQ(switcher->session, sessions + 1);
-  EXPECT_TRUE(switcher->isActive());
-  EXPECT_FALSE(switcher->staysOpen()) << "the key's ordinary session won";
-  EXPECT_FALSE(switcher->shown) << "an ordinary session waits for the show delay";
+  EXPECT_EQ(switcher->session().number(), sessions + 1);
+  EXPECT_TRUE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().staysOpen()) << "the key's ordinary session won";
+  EXPECT_FALSE(switcher->session().isShown()) << "an ordinary session waits for the show delay";
 
   // The other way round: the corner's stays-open session shows at once, and a ⌘⇥ now
   // steers it instead of opening another.
@@ -271,13 +272,13 @@ TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   scene.clock.advance(0.05);
   switcher->openFromCorner(NSScreen::screens().front());
   scene.clock.advance(0.01);
-  EXPECT_TRUE(switcher->shown);
-  EXPECT_TRUE(switcher->staysOpen());
+  EXPECT_TRUE(switcher->session().isShown());
+  EXPECT_TRUE(switcher->gate().staysOpen());
   const std::string before = selected();
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
-  EXPECT_EQ(switcher->session, sessions + 2);
+  EXPECT_EQ(switcher->session().number(), sessions + 2);
   EXPECT_NE(selected(), before);
 }
 
@@ -286,21 +287,21 @@ TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySession
   const NSScreen screen = NSScreen::screens().back();
   switcher->openFromCorner(screen);
   scene.clock.advance(0.01);
-  ASSERT_TRUE(switcher->isActive());
-  EXPECT_EQ(switcher->model.display(switcher->model.focused())->screen, screen) << "opens on the corner's screen";
-  EXPECT_EQ(selected(), switcher->model.display(switcher->model.focused())->here.value_or("")) << "no first step";
+  ASSERT_TRUE(switcher->session().isActive());
+  EXPECT_EQ(switcher->model().display(switcher->model().focused())->screen, screen) << "opens on the corner's screen";
+  EXPECT_EQ(selected(), switcher->model().display(switcher->model().focused())->here.value_or("")) << "no first step";
   switcher->openFromCorner(screen);
-  EXPECT_FALSE(switcher->isActive());
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
 
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.05);
   switcher->openFromCorner(screen);
-  EXPECT_TRUE(switcher->isActive()) << "a ⌘⇥ session is not the corner's to close";
+  EXPECT_TRUE(switcher->session().isActive()) << "a ⌘⇥ session is not the corner's to close";
   switcher->toggleFromGesture();
-  EXPECT_FALSE(switcher->isActive()) << "the double tap cancels any session";
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->session().isActive()) << "the double tap cancels any session";
+  EXPECT_FALSE(switcher->gate().isOpen());
 }
 
 TEST_F(SwitcherSessionOpening, ANewSystemGetsAFreshSharedControllerAndTheOldOneStops) {
@@ -309,16 +310,16 @@ TEST_F(SwitcherSessionOpening, ANewSystemGetsAFreshSharedControllerAndTheOldOneS
   scene.restart(Scene::Start::defaultScenario);
   Switcher& second = Switcher::shared();
   EXPECT_NE(&second, &first);
-  EXPECT_TRUE(first.tapStopped()) << "the old controller must not re-enable a tap of the old system";
-  EXPECT_FALSE(second.tapStopped());
+  EXPECT_TRUE(first.gate().tapStopped()) << "the old controller must not re-enable a tap of the old system";
+  EXPECT_FALSE(second.gate().tapStopped());
 }
 
 TEST_F(SwitcherSessionOpening, CornerOpensNothingWithoutTheTap) {
   switcher->openFromCorner(NSScreen::screens().front());
   switcher->toggleFromGesture();
   scene.clock.advance(0.1);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
 }
 
 }  // namespace

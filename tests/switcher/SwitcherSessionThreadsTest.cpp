@@ -39,7 +39,7 @@ TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) 
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
   scene.clock.advance(0.2);
-  ASSERT_TRUE(switcher->shown);
+  ASSERT_TRUE(switcher->session().isShown());
 
   std::atomic<bool> done{false};
   std::atomic<long> torn{0}, reads{0};
@@ -57,16 +57,16 @@ TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) 
     while (reads.load() == before) std::this_thread::yield();
   };
   for (int round = 0; round < 1000; ++round) {
-    switcher->startRenaming("0:1:desktop", 0);
+    switcher->renaming().startRenaming("0:1:desktop", 0);
     readerLooks();
-    switcher->finishRenaming(false, false);
+    switcher->renaming().finishRenaming(false, false);
     readerLooks();
   }
   done.store(true);
   tap.join();
   EXPECT_GE(reads.load(), 2000);
   EXPECT_EQ(torn.load(), 0);
-  EXPECT_TRUE(switcher->isOpen());
+  EXPECT_TRUE(switcher->gate().isOpen());
 }
 
 }  // namespace

@@ -62,15 +62,15 @@ void windowTileSession(TapStage& stage) {
 // ---- Effects ------------------------------------------------------------------------------
 
 void staysClosed(TapStage& stage, const Before&) {
-  EXPECT_FALSE(stage.switcher->isOpen());
-  EXPECT_FALSE(stage.switcher->isActive());
+  EXPECT_FALSE(stage.switcher->gate().isOpen());
+  EXPECT_FALSE(stage.switcher->session().isActive());
 }
 void unchanged(TapStage& stage, const Before& before) {
   TapStage& s = stage;
-  EXPECT_TRUE(s.switcher->isOpen());
+  EXPECT_TRUE(s.switcher->gate().isOpen());
   EXPECT_EQ(s.selected(), before.selected);
   EXPECT_EQ(s.pick(), before.pick);
-  EXPECT_EQ(s.switcher->model.onTray(), before.onTray);
+  EXPECT_EQ(s.switcher->model().onTray(), before.onTray);
 }
 void selectionMoved(TapStage& stage, const Before& before) {
   TapStage& s = stage;
@@ -78,19 +78,19 @@ void selectionMoved(TapStage& stage, const Before& before) {
       << "still on " << before.selected << " pick " << before.pick.value_or(-9);
 }
 void ended(TapStage& stage, const Before&) {
-  EXPECT_FALSE(stage.switcher->isOpen());
-  EXPECT_FALSE(stage.switcher->isActive());
+  EXPECT_FALSE(stage.switcher->gate().isOpen());
+  EXPECT_FALSE(stage.switcher->session().isActive());
 }
 auto opened(CGEventFlags holding, bool clusters, bool onTray) {
   return [=](TapStage& stage, const Before&) {
     TapStage& s = stage;
-    ASSERT_TRUE(s.switcher->isActive());
+    ASSERT_TRUE(s.switcher->session().isActive());
     const Switcher::OpenState state = s.switcher->gate().openState();
     EXPECT_TRUE(state.open);
     EXPECT_EQ(state.holding, holding);
     EXPECT_EQ(state.clusterSession, clusters);
-    EXPECT_EQ(s.switcher->clusterTiles, clusters);
-    EXPECT_EQ(s.switcher->model.onTray(), onTray);
+    EXPECT_EQ(s.switcher->session().screenTiles(), clusters);
+    EXPECT_EQ(s.switcher->model().onTray(), onTray);
   };
 }
 
@@ -101,8 +101,8 @@ std::vector<BindingRow> rows() {
       {"OptionGraveOpensAppWindows", closedWith("appWindows", true), grave, kOption, false, true,
        [](TapStage& stage, const Before&) {
          TapStage& s = stage;
-         ASSERT_TRUE(s.switcher->isActive());
-         EXPECT_EQ(s.switcher->appPID, std::optional<std::int32_t>(kQuill));
+         ASSERT_TRUE(s.switcher->session().isActive());
+         EXPECT_EQ(s.switcher->session().appSessionPID(), std::optional<std::int32_t>(kQuill));
          EXPECT_EQ(s.switcher->gate().openState().holding, kOption);
          EXPECT_TRUE(s.switcher->gate().openState().appSession);
        }},
@@ -152,7 +152,7 @@ std::vector<BindingRow> rows() {
       {"DigitPicksAWindow", ordinaryOnQuill, k2, kCommand, false, true,
        [](TapStage& stage, const Before&) { EXPECT_EQ(stage.pick(), std::optional<int>(1)); }},
       {"QAsksTheAppToQuit", ordinaryOnQuill, kQ, kCommand, false, true,
-       [](TapStage& stage, const Before&) { EXPECT_TRUE(stage.switcher->model.quitting().count(kQuill)); }},
+       [](TapStage& stage, const Before&) { EXPECT_TRUE(stage.switcher->model().quitting().count(kQuill)); }},
       {"HHidesTheApp", ordinaryOnQuill, kH, kCommand, false, true,
        [](TapStage& stage, const Before&) {
          stage.scene.clock.advance(0.5);
@@ -163,7 +163,7 @@ std::vector<BindingRow> rows() {
          TapStage& s = stage;
          s.scene.clock.advance(1.0);
          EXPECT_FALSE(s.scene.windowServer.window(kDraft).has_value());
-         for (const WindowInfo& w : s.switcher->model.workspace().windows()) EXPECT_NE(w.windowID, kDraft);
+         for (const WindowInfo& w : s.switcher->model().workspace().windows()) EXPECT_NE(w.windowID, kDraft);
        }},
       {"OtherLettersAreSwallowed", ordinaryOnQuill, kX, kCommand, false, true, unchanged},
       {"ZeroIsSwallowed", ordinaryOnQuill, k0, kCommand, false, true, unchanged},
@@ -178,7 +178,7 @@ TEST_P(BindingTest, DecidesAndActs) {
   const BindingRow& row = GetParam();
   row.setup(*this);
   if (HasFatalFailure()) return;
-  const Before before{selected(), pick(), switcher->model.onTray()};
+  const Before before{selected(), pick(), switcher->model().onTray()};
   EXPECT_EQ(consumesKey(row.key, row.flags, row.repeat), row.consumed);
   settle();
   row.effect(*this, before);
@@ -197,7 +197,7 @@ TEST_F(TapStage, TheTapDecidesFromMemoryAndTheMainQueueBringsChanges) {
   EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand));
   EXPECT_EQ(FileFaults::check(FileOp::stat, ".plist"), EIO) << "the tap looked at a preferences file";
   FileFaults::clear();
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   settle();
   EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand));
   settle();

@@ -23,13 +23,13 @@ class ModifierTest : public TapStage {
   }
   /// Space id of the focused display's selected tile.
   std::int64_t selectedSpace() const {
-    const Cluster* c = switcher->model.selectedCluster(switcher->model.focused());
+    const Cluster* c = switcher->model().selectedCluster(switcher->model().focused());
     return c ? c->space : -1;
   }
   bool picksDesktop() const {
-    const int focused = switcher->model.focused();
-    const Cluster* c = switcher->model.selectedCluster(focused);
-    return c && switcher->model.picksDesktop(*c, focused);
+    const int focused = switcher->model().focused();
+    const Cluster* c = switcher->model().selectedCluster(focused);
+    return c && switcher->model().picksDesktop(*c, focused);
   }
 };
 
@@ -51,7 +51,7 @@ TEST_P(TapTiming, OnlyReleasesWithinTheTapWindowCount) {
     openSession(Switcher::Action::cycle(1));
   }
   flags(kCommand);
-  const bool trayBefore = switcher->model.onTray();
+  const bool trayBefore = switcher->model().onTray();
   const bool desktopBefore = picksDesktop();
   const std::int64_t spaceBefore = selectedSpace();
 
@@ -64,13 +64,13 @@ TEST_P(TapTiming, OnlyReleasesWithinTheTapWindowCount) {
       EXPECT_EQ(picksDesktop(), counts ? !desktopBefore : desktopBefore);
       break;
     case Modifier::control:
-      EXPECT_EQ(switcher->model.onTray(), counts ? !trayBefore : trayBefore);
+      EXPECT_EQ(switcher->model().onTray(), counts ? !trayBefore : trayBefore);
       break;
     case Modifier::option:
       EXPECT_EQ(selectedSpace() != spaceBefore, counts);
       break;
   }
-  EXPECT_TRUE(switcher->isOpen()) << "a tap does not end the session";
+  EXPECT_TRUE(switcher->gate().isOpen()) << "a tap does not end the session";
 }
 
 std::string timingName(const ::testing::TestParamInfo<std::tuple<Modifier, double>>& info) {
@@ -105,18 +105,18 @@ TEST_F(ModifierTest, ControlHeldForTabStepsIsNoControlTap) {
   EXPECT_TRUE(consumesKey(SwitcherKeys::tab, kCommand | kControl));
   settle();
   flags(kCommand);
-  EXPECT_FALSE(switcher->model.onTray());
+  EXPECT_FALSE(switcher->model().onTray());
 }
 
 TEST_F(ModifierTest, ControlReleasedLateOnlyEndsTheHeldTray) {
   openSession(Switcher::Action::tray());
   flags(kCommand | kControl);
-  ASSERT_TRUE(switcher->model.controlHeld);
-  ASSERT_TRUE(switcher->model.onTray());
+  ASSERT_TRUE(switcher->model().controlHeld);
+  ASSERT_TRUE(switcher->model().onTray());
   scene.clock.advance(1.0);
   flags(kCommand);
-  EXPECT_FALSE(switcher->model.controlHeld);
-  EXPECT_TRUE(switcher->model.onTray()) << "a long ⌃ press is no tap";
+  EXPECT_FALSE(switcher->model().controlHeld);
+  EXPECT_TRUE(switcher->model().onTray()) << "a long ⌃ press is no tap";
 }
 
 TEST_F(ModifierTest, ShiftHeldWhileOptionIsTappedStepsSpacesBackwards) {
@@ -144,16 +144,16 @@ TEST_P(ClosedOptionTap, OpensTheSpacesSessionOnlyWithinTheTapWindow) {
   flags(kCommand | kOption, t);
   flags(kCommand, t + heldNanos);
   const bool tap = heldNanos < SwitcherTiming::maxTapNanos;
-  EXPECT_EQ(switcher->isOpen(), tap);
-  EXPECT_EQ(switcher->isActive(), tap);
+  EXPECT_EQ(switcher->gate().isOpen(), tap);
+  EXPECT_EQ(switcher->session().isActive(), tap);
   if (tap) {
-    EXPECT_FALSE(switcher->clusterTiles);
+    EXPECT_FALSE(switcher->session().screenTiles());
     EXPECT_EQ(switcher->gate().openState().holding, kCommand);
   } else {
     EXPECT_TRUE(switcher->eventTap().hasPendingTap()) << "kept until ⌘ goes up";
     flags(0, t + 2 * kNanos);
     EXPECT_FALSE(switcher->eventTap().hasPendingTap());
-    EXPECT_FALSE(switcher->isOpen());
+    EXPECT_FALSE(switcher->gate().isOpen());
   }
 }
 
@@ -166,22 +166,22 @@ TEST_F(ModifierTest, ClosedOptionTapStepsBackWithShiftAndOpensTilesWithWindowTil
     flags(kCommand | extra, at + kNanos + 100'000'000);
   };
   tap(0, kNanos);
-  ASSERT_TRUE(switcher->isActive());
-  EXPECT_FALSE(switcher->clusterTiles);
+  ASSERT_TRUE(switcher->session().isActive());
+  EXPECT_FALSE(switcher->session().screenTiles());
   const std::int64_t forward = selectedSpace();
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   flags(0, 3 * kNanos);
 
   tap(kShift, 4 * kNanos);
-  ASSERT_TRUE(switcher->isActive());
+  ASSERT_TRUE(switcher->session().isActive());
   EXPECT_NE(selectedSpace(), forward);
-  switcher->cancel(false);
+  switcher->session().cancel(false);
   flags(0, 6 * kNanos);
 
   setOption("tiles", "windows");
   tap(0, 7 * kNanos);
-  ASSERT_TRUE(switcher->isActive());
-  EXPECT_TRUE(switcher->clusterTiles);
+  ASSERT_TRUE(switcher->session().isActive());
+  EXPECT_TRUE(switcher->session().screenTiles());
 }
 
 TEST_F(ModifierTest, ClosedOptionTapIsSpoiledByKeysOtherModifiersAndTimeTravel) {
@@ -190,18 +190,18 @@ TEST_F(ModifierTest, ClosedOptionTapIsSpoiledByKeysOtherModifiersAndTimeTravel) 
   flags(kCommand | kOption, 2 * kNanos);
   EXPECT_FALSE(consumesKey(SwitcherKeys::tab, kCommand | kOption));
   flags(kCommand, 2 * kNanos + 100'000'000);
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
 
   // ⌃ joins in.
   flags(kCommand | kOption, 3 * kNanos);
   flags(kCommand | kOption | kControl, 3 * kNanos + 10'000'000);
   flags(kCommand, 3 * kNanos + 100'000'000);
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
 
   // A release stamped before its press is no tap and is not kept.
   flags(kCommand | kOption, 4 * kNanos);
   flags(kCommand, 4 * kNanos - 1);
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
   EXPECT_FALSE(switcher->eventTap().hasPendingTap());
 
   // A mouse press clears it too.
@@ -209,7 +209,7 @@ TEST_F(ModifierTest, ClosedOptionTapIsSpoiledByKeysOtherModifiersAndTimeTravel) 
   consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, {300, 300}));
   settle();
   flags(kCommand, 5 * kNanos + 1000);
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
 }
 
 // ---- The holding modifier, stays-open sessions, fn -------------------------------------------
@@ -218,39 +218,39 @@ TEST_F(ModifierTest, LettingGoOfTheHoldingModifierClosesAtOnceAndCommits) {
   openSession(Switcher::Action::cycle(1));
   EXPECT_FALSE(consumes(kCGEventFlagsChanged, modifiers(kCommand)));
   EXPECT_FALSE(consumes(kCGEventFlagsChanged, modifiers(0)));
-  EXPECT_FALSE(switcher->isOpen()) << "closed for the tap before the main queue runs";
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen()) << "closed for the tap before the main queue runs";
+  EXPECT_TRUE(switcher->session().isActive());
   settle();
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
 }
 
 TEST_F(ModifierTest, AStaysOpenSessionEndsOnAPressAndReleaseOfCommand) {
   openSession(Switcher::Action::cycle(1), kCommand, true);
   flags(kShift);
   flags(0);
-  EXPECT_TRUE(switcher->isOpen()) << "other modifiers do not end it";
+  EXPECT_TRUE(switcher->gate().isOpen()) << "other modifiers do not end it";
   flags(kCommand);
-  EXPECT_TRUE(switcher->isOpen());
+  EXPECT_TRUE(switcher->gate().isOpen());
   flags(0);
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
 }
 
 TEST_F(ModifierTest, FnMovesTheSteeringToTheNextDisplay) {
   openSession(Switcher::Action::cycle(1));
-  ASSERT_TRUE(switcher->model.display(1)) << "the desk has two displays";
+  ASSERT_TRUE(switcher->model().display(1)) << "the desk has two displays";
   flags(kCommand);
-  const int before = switcher->model.focused();
+  const int before = switcher->model().focused();
   flags(kCommand | kFn);
-  EXPECT_NE(switcher->model.focused(), before);
+  EXPECT_NE(switcher->model().focused(), before);
   flags(kCommand);
   flags(kCommand | kFn | kControl);
-  EXPECT_NE(switcher->model.focused(), before) << "fn with ⌃ is no display step";
+  EXPECT_NE(switcher->model().focused(), before) << "fn with ⌃ is no display step";
 }
 
 TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) {
   openSession(Switcher::Action::cycle(1));
-  ASSERT_TRUE(switcher->gate().lockForRenaming(switcher->sessionGeneration));
+  ASSERT_TRUE(switcher->gate().lockForRenaming(switcher->session().generation()));
   flags(kCommand | kOption, kNanos);
   EXPECT_FALSE(switcher->eventTap().hasPendingTap());
   EXPECT_EQ(switcher->eventTap().lastFlags(), kCommand | kOption);
@@ -260,7 +260,7 @@ TEST_F(ModifierTest, WhileRenamingEveryEventPassesAndOnlyTheFlagsAreRemembered) 
   }
   EXPECT_FALSE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, {5, 5})));
   settle();
-  EXPECT_TRUE(switcher->isActive()) << "nothing ended the session";
+  EXPECT_TRUE(switcher->session().isActive()) << "nothing ended the session";
 }
 
 TEST_F(ModifierTest, ADisabledTapIsLoggedAndTurnedBackOnUnlessStopped) {

@@ -49,7 +49,7 @@ class MouseTest : public TapStage {
 TEST_F(MouseTest, AClickOutsideCancelsAndSwallowsItsDragsAndRelease) {
   startTap();
   commandTab();
-  ASSERT_TRUE(switcher->isActive());
+  ASSERT_TRUE(switcher->session().isActive());
   const std::int32_t front = scene.windowServer.frontmost().value_or(0);
   const CGPoint at = centreOf(kDraft);
   events().clearRecords();
@@ -60,8 +60,8 @@ TEST_F(MouseTest, AClickOutsideCancelsAndSwallowsItsDragsAndRelease) {
   post(mouse(kCGEventLeftMouseUp, {at.x + 40, at.y + 9}));
   scene.clock.advance(0.2);
 
-  EXPECT_FALSE(switcher->isOpen());
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->gate().isOpen());
+  EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(consumedOf(kCGEventLeftMouseDown), 1);
   EXPECT_EQ(consumedOf(kCGEventLeftMouseDragged), 2);
   EXPECT_EQ(consumedOf(kCGEventLeftMouseUp), 1);
@@ -81,7 +81,7 @@ TEST_F(MouseTest, AClickOutsideCancelsAndSwallowsItsDragsAndRelease) {
 TEST_F(MouseTest, ClickTargetsDecideInOrderAndKeepTheSessionOpen) {
   openSession(Switcher::Action::cycle(1));
   // Screen coordinates: bottom-left origin; the first screen is 982 points high.
-  switcher->setClickTargets({{CGRect(100, 100, 200, 100), false}, {CGRect(0, 0, 800, 800), true}});
+  switcher->gate().setClickTargets({{CGRect(100, 100, 200, 100), false}, {CGRect(0, 0, 800, 800), true}});
   const CGPoint swallowed{150, 982 - 150};  // window-server point inside the first target
   const CGPoint passes{500, 982 - 500};
   EXPECT_TRUE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, swallowed)));
@@ -89,24 +89,24 @@ TEST_F(MouseTest, ClickTargetsDecideInOrderAndKeepTheSessionOpen) {
       << "only presses that ended a session take their release along";
   EXPECT_FALSE(consumes(kCGEventLeftMouseDown, mouse(kCGEventLeftMouseDown, passes)));
   settle();
-  EXPECT_TRUE(switcher->isOpen());
-  EXPECT_TRUE(switcher->isActive());
+  EXPECT_TRUE(switcher->gate().isOpen());
+  EXPECT_TRUE(switcher->session().isActive());
 
   EXPECT_TRUE(consumes(kCGEventOtherMouseDown, mouse(kCGEventOtherMouseDown, {1000, 900}, kCGMouseButtonCenter)));
-  EXPECT_FALSE(switcher->isOpen()) << "outside every target";
+  EXPECT_FALSE(switcher->gate().isOpen()) << "outside every target";
   EXPECT_TRUE(consumes(kCGEventOtherMouseUp, mouse(kCGEventOtherMouseUp, {1000, 900}, kCGMouseButtonCenter)));
   EXPECT_FALSE(consumes(kCGEventOtherMouseUp, mouse(kCGEventOtherMouseUp, {1000, 900}, kCGMouseButtonCenter)));
 }
 
 TEST_F(MouseTest, ARightClickAnywhereCommitsAStaysOpenSession) {
   openSession(Switcher::Action::cycle(1), kCommand, true);
-  switcher->setClickTargets({{CGRect(0, 0, 5000, 5000), true}});
+  switcher->gate().setClickTargets({{CGRect(0, 0, 5000, 5000), true}});
   EXPECT_TRUE(consumes(kCGEventRightMouseDown, mouse(kCGEventRightMouseDown, {300, 300}, kCGMouseButtonRight)));
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
   EXPECT_TRUE(consumes(kCGEventRightMouseDragged, mouse(kCGEventRightMouseDragged, {310, 300}, kCGMouseButtonRight)));
   EXPECT_TRUE(consumes(kCGEventRightMouseUp, mouse(kCGEventRightMouseUp, {310, 300}, kCGMouseButtonRight)));
   settle();
-  EXPECT_FALSE(switcher->isActive());
+  EXPECT_FALSE(switcher->session().isActive());
 }
 
 TEST_F(MouseTest, ClicksWhileClosedPass) {
@@ -115,14 +115,14 @@ TEST_F(MouseTest, ClicksWhileClosedPass) {
     EXPECT_FALSE(consumes(type, mouse(type, {200, 200}))) << "type " << type;
   }
   settle();
-  EXPECT_FALSE(switcher->isOpen());
+  EXPECT_FALSE(switcher->gate().isOpen());
 }
 
 TEST_F(MouseTest, TypedLettersOfOtherScriptsAreTheSwitchersKeys) {
   startTap();
   ASSERT_TRUE(sim::EventServer::active()->setKeyboardLayout("Arabic"));
   commandTab();
-  ASSERT_TRUE(switcher->isActive());
+  ASSERT_TRUE(switcher->session().isActive());
   ASSERT_FALSE(selectTileOf(301).empty());
   // The "2" key of this layout types an Arabic-Indic two.
   post(key(k2, kCommand));

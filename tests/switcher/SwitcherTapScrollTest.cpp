@@ -23,7 +23,7 @@ class ScrollTest : public TapStage {
   }
   std::vector<std::string> tiles() const {
     std::vector<std::string> ids;
-    if (const DisplayGroup* g = switcher->model.display(switcher->model.focused())) {
+    if (const DisplayGroup* g = switcher->model().display(switcher->model().focused())) {
       for (const Cluster& c : g->clusters()) ids.push_back(c.id);
     }
     return ids;
@@ -84,18 +84,18 @@ TEST_F(ScrollTest, LessThanEightPointsInAllMakesNoStep) {
   scroll(2, 1);
   EXPECT_TRUE(scroll(0, 0, kEnded)) << "swallowed while the switcher is open";
   EXPECT_EQ(stepsTaken(), 0);
-  EXPECT_FALSE(switcher->model.onTray());
+  EXPECT_FALSE(switcher->model().onTray());
 }
 
 TEST_F(ScrollTest, ADiagonalGestureLocksToOneAxisUntilTheOtherClearlyWins) {
   // Down more than 2.5 times across: vertical, and 30 points move onto the tray row.
   scroll(2, 6, kBegan);
   for (int i = 0; i < 6; ++i) scroll(2, 6);
-  ASSERT_TRUE(switcher->model.onTray());
+  ASSERT_TRUE(switcher->model().onTray());
   EXPECT_EQ(stepsTaken(), 0);
   // Back up onto the tile row (the reversal shows once the smoothing has turned).
   for (int i = 0; i < 8; ++i) scroll(0, -6);
-  ASSERT_FALSE(switcher->model.onTray());
+  ASSERT_FALSE(switcher->model().onTray());
   // Across a little more than up: a vertical gesture stays vertical ...
   for (int i = 0; i < 20; ++i) scroll(6, -5);
   EXPECT_EQ(stepsTaken(), 0);
@@ -113,7 +113,7 @@ TEST_F(ScrollTest, ADiagonalGestureLocksToOneAxisUntilTheOtherClearlyWins) {
 
 TEST_F(ScrollTest, ReversingVerticallyNeedsTheFirstThresholdAgain) {
   for (int i = 0; i < 3; ++i) scroll(0, 10, i == 0 ? kBegan : kChanged);
-  ASSERT_TRUE(switcher->model.onTray()) << "30 points down";
+  ASSERT_TRUE(switcher->model().onTray()) << "30 points down";
   scroll(0, 10);
   scroll(0, 10);
   // Turning round: the smoothed delta changes sign on the second event back, which
@@ -121,9 +121,9 @@ TEST_F(ScrollTest, ReversingVerticallyNeedsTheFirstThresholdAgain) {
   scroll(0, -10);
   scroll(0, -10);
   scroll(0, -10);
-  EXPECT_TRUE(switcher->model.onTray());
+  EXPECT_TRUE(switcher->model().onTray());
   scroll(0, -10);
-  EXPECT_FALSE(switcher->model.onTray());
+  EXPECT_FALSE(switcher->model().onTray());
 }
 
 TEST_F(ScrollTest, ReversingSidewaysAfterAStepNeedsFiftyPoints) {
@@ -153,10 +153,10 @@ TEST_F(ScrollTest, AWheelNotchStepsOncePerEvent) {
   EXPECT_EQ(stepsTaken(), 1);
   EXPECT_TRUE(consumes(kCGEventScrollWheel, wheel(0, 1)));
   settle();
-  EXPECT_TRUE(switcher->model.onTray());
+  EXPECT_TRUE(switcher->model().onTray());
   EXPECT_TRUE(consumes(kCGEventScrollWheel, wheel(0, -1)));
   settle();
-  EXPECT_FALSE(switcher->model.onTray());
+  EXPECT_FALSE(switcher->model().onTray());
   EXPECT_TRUE(consumes(kCGEventScrollWheel, wheel(0, 0))) << "an empty notch is swallowed too";
 }
 
@@ -169,7 +169,7 @@ TEST_F(ScrollTest, WithoutNaturalScrollingEveryDirectionIsReversed) {
   EXPECT_EQ(stepsTaken(), 0);
   consumes(kCGEventScrollWheel, wheel(0, -1));
   settle();
-  EXPECT_TRUE(switcher->model.onTray());
+  EXPECT_TRUE(switcher->model().onTray());
 }
 
 TEST_F(ScrollTest, MomentumNeverStepsAndIsSwallowedAfterItsGestureClosedTheSwitcher) {

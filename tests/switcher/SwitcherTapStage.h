@@ -41,7 +41,7 @@ class TapStage : public ::testing::Test {
   }
   ~TapStage() override {
     if (switcher->gate().tapPort()) switcher->stopTap();
-    switcher->cancel(false);
+    switcher->session().cancel(false);
     scene.clock.advance(10);
   }
 
@@ -96,13 +96,13 @@ class TapStage : public ::testing::Test {
   // ---- Sessions ------------------------------------------------------------------------
   /// Opens a session as a trigger would and lets `begin` run.
   void openSession(Switcher::Action action, CGEventFlags holding = kCommand, bool staying = false) {
-    switcher->open(action, holding, staying, std::nullopt);
+    switcher->session().open(action, holding, staying ? Staying::open : Staying::untilReleased, std::nullopt);
     settle();
-    ASSERT_TRUE(switcher->isActive()) << "the session did not begin";
+    ASSERT_TRUE(switcher->session().isActive()) << "the session did not begin";
   }
   /// Focuses the display holding the tile of `pid` with the most windows and selects it.
   std::string selectTileOf(std::int32_t pid) {
-    SwitcherModel& model = switcher->model;
+    SwitcherModel& model = switcher->model();
     std::string best;
     int bestDisplay = -1;
     std::size_t most = 0;
@@ -118,10 +118,10 @@ class TapStage : public ::testing::Test {
     }
     return best;
   }
-  std::string selected() const { return switcher->model.selectedID(switcher->model.focused()).value_or(""); }
+  std::string selected() const { return switcher->model().selectedID(switcher->model().focused()).value_or(""); }
   std::optional<int> pick() const {
-    const auto& picks = switcher->model.windowPick();
-    const auto found = picks.find(switcher->model.focused());
+    const auto& picks = switcher->model().windowPick();
+    const auto found = picks.find(switcher->model().focused());
     return found == picks.end() ? std::nullopt : std::optional<int>(found->second);
   }
 

@@ -19,25 +19,25 @@ constexpr std::uint32_t kDraft = 2101, kOldLetter = 2103;
 
 class SteeringTest : public TapStage {
  public:
-  int focused() const { return switcher->model.focused(); }
+  int focused() const { return switcher->model().focused(); }
   /// Whether any tile of the snapshot still shows the window / the app.
   bool modelHasWindow(std::uint32_t number) const {
-    const auto all = switcher->model.workspace().windows();
+    const auto all = switcher->model().workspace().windows();
     return std::any_of(all.begin(), all.end(), [&](const WindowInfo& w) { return w.windowID == number; });
   }
   bool modelHasApp(std::int32_t pid) const {
-    const auto all = switcher->model.workspace().windows();
+    const auto all = switcher->model().workspace().windows();
     return std::any_of(all.begin(), all.end(), [&](const WindowInfo& w) { return w.pid == pid; });
   }
   /// Picks the window with that number in the selected tile.
   void pickWindow(std::uint32_t number) {
-    const Cluster* c = switcher->model.selectedCluster(focused());
+    const Cluster* c = switcher->model().selectedCluster(focused());
     ASSERT_TRUE(c);
     for (std::size_t i = 0; i < c->windows.size(); ++i) {
       if (c->windows[i].windowID == number) {
-        auto picks = switcher->model.windowPick();
+        auto picks = switcher->model().windowPick();
         picks[focused()] = static_cast<int>(i);
-        switcher->model.windowPick.set(picks);
+        switcher->model().windowPick.set(picks);
         return;
       }
     }
@@ -73,7 +73,7 @@ TEST_P(SidewaysTest, StopsGoLeftToRightAndTopFirstWithinAColumn) {
   setOption("tiles", "windows");
   openSession(Switcher::Action::clusters(1));
   const int f = focused();
-  const DisplayGroup* group = switcher->model.display(f);
+  const DisplayGroup* group = switcher->model().display(f);
   ASSERT_TRUE(group);
   PanelGeometry& geometry = *switcher->panels().panel(f).geometry;
 
@@ -88,7 +88,7 @@ TEST_P(SidewaysTest, StopsGoLeftToRightAndTopFirstWithinAColumn) {
       expected.push_back({c.id, std::nullopt});
       continue;
     }
-    std::vector<int> stops = switcher->model.cycleStops(c, f);
+    std::vector<int> stops = switcher->model().cycleStops(c, f);
     std::vector<int> windows;
     for (int s : stops) {
       if (s >= 0) windows.push_back(s);
@@ -116,23 +116,23 @@ TEST_P(SidewaysTest, StopsGoLeftToRightAndTopFirstWithinAColumn) {
   ASSERT_TRUE(columnPlaced) << "the desk needs a whole-Space tile with two windows";
 
   auto current = [&]() -> Stop {
-    const Cluster* c = switcher->model.selectedCluster(f);
+    const Cluster* c = switcher->model().selectedCluster(f);
     if (!c || !c->screen) return {c ? c->id : "", std::nullopt};
-    if (switcher->model.picksDesktop(*c, f)) return {c->id, SwitcherModel::desktopPick};
-    return {c->id, switcher->model.targetWindowIndex(*c, f)};
+    if (switcher->model().picksDesktop(*c, f)) return {c->id, SwitcherModel::desktopPick};
+    return {c->id, switcher->model().targetWindowIndex(*c, f)};
   };
-  switcher->model.select(expected.front().cluster, f);
+  switcher->model().select(expected.front().cluster, f);
   if (expected.front().pick) {
-    auto picks = switcher->model.windowPick();
+    auto picks = switcher->model().windowPick();
     picks[f] = *expected.front().pick;
-    switcher->model.windowPick.set(picks);
+    switcher->model().windowPick.set(picks);
   }
   ASSERT_EQ(current(), expected.front());
   for (std::size_t i = 1; i <= expected.size(); ++i) {
-    switcher->stepWindowSideways(1);
+    switcher->actions().stepWindowSideways(1);
     ASSERT_EQ(current(), expected[i % expected.size()]) << "step " << i << (i == expected.size() ? " (wraps)" : "");
   }
-  switcher->stepWindowSideways(-1);
+  switcher->actions().stepWindowSideways(-1);
   EXPECT_EQ(current(), expected.back()) << "left from the first stop lands on the last";
 }
 
@@ -143,12 +143,12 @@ INSTANTIATE_TEST_SUITE_P(ColumnOffset, SidewaysTest, ::testing::Values(0.8, 1.5)
 TEST_F(SteeringTest, StepWindowRaisesTheWindowAtOnceOnAShowingSpace) {
   openSession(Switcher::Action::cycle(1));
   ASSERT_FALSE(selectTileOf(kSlate).empty());
-  const WindowInfo* before = switcher->model.targetWindow(focused());
+  const WindowInfo* before = switcher->model().targetWindow(focused());
   ASSERT_TRUE(before && before->windowID);
   const std::uint32_t from = *before->windowID;
   const std::size_t requests = focusRequests();
-  switcher->stepWindow(1);
-  const WindowInfo* target = switcher->model.targetWindow(focused());
+  switcher->actions().stepWindow(1);
+  const WindowInfo* target = switcher->model().targetWindow(focused());
   ASSERT_TRUE(target && target->windowID);
   ASSERT_NE(*target->windowID, from);
   EXPECT_GT(focusRequests(), requests);
@@ -166,19 +166,19 @@ TEST_F(SteeringTest, StepWindowOnAnotherSpaceChangesTheSelectionButRaisesNothing
   scene.windowServer.addWindow(second);
   openSession(Switcher::Action::cycle(1));
   // Quill's tile on Space 4 (not showing) now has two windows.
-  const DisplayGroup* group = switcher->model.display(0);
+  const DisplayGroup* group = switcher->model().display(0);
   ASSERT_TRUE(group);
   std::string id;
   for (const Cluster& c : group->clusters()) {
     if (c.space == 4 && c.app() && c.app()->id == kQuill) id = c.id;
   }
   ASSERT_FALSE(id.empty());
-  switcher->model.focus(0);
-  switcher->model.select(id, 0);
+  switcher->model().focus(0);
+  switcher->model().select(id, 0);
   const std::size_t requests = focusRequests();
-  const auto targetBefore = switcher->model.targetWindow(0)->windowID;
-  switcher->stepWindow(1);
-  EXPECT_NE(switcher->model.targetWindow(0)->windowID, targetBefore);
+  const auto targetBefore = switcher->model().targetWindow(0)->windowID;
+  switcher->actions().stepWindow(1);
+  EXPECT_NE(switcher->model().targetWindow(0)->windowID, targetBefore);
   scene.clock.advance(0.5);
   EXPECT_EQ(focusRequests(), requests);
   EXPECT_EQ(scene.windowServer.currentSpace(1), std::optional<std::uint64_t>(1)) << "no Space change";
@@ -189,25 +189,25 @@ TEST_F(SteeringTest, StepWindowOnAnotherSpaceChangesTheSelectionButRaisesNothing
 TEST_F(SteeringTest, TheFileManagerIsNeverAskedToQuit) {
   openSession(Switcher::Action::cycle(1));
   ASSERT_FALSE(selectTileOf(kFinder).empty());
-  switcher->quitSelectedApp();
-  EXPECT_FALSE(switcher->model.quitting().count(kFinder));
-  EXPECT_EQ(switcher->quitWatchCount(), 0u);
+  switcher->actions().quitSelectedApp();
+  EXPECT_FALSE(switcher->model().quitting().count(kFinder));
+  EXPECT_EQ(switcher->actions().quitWatchCount(), 0u);
 }
 
 TEST_F(SteeringTest, AQuittingAppLeavesWhenItEndsAndARefusingOneKeepsItsMark) {
   openSession(Switcher::Action::cycle(1));
   ASSERT_FALSE(selectTileOf(kCadence).empty());
-  switcher->quitSelectedApp();
+  switcher->actions().quitSelectedApp();
   ASSERT_FALSE(selectTileOf(kHarbor).empty());
-  switcher->quitSelectedApp();
-  EXPECT_EQ(switcher->model.quitting(), (std::set<std::int32_t>{kCadence, kHarbor}));
+  switcher->actions().quitSelectedApp();
+  EXPECT_EQ(switcher->model().quitting(), (std::set<std::int32_t>{kCadence, kHarbor}));
   scene.clock.advance(0.5);
   EXPECT_TRUE(modelHasApp(kCadence)) << "it takes its time";
   scene.clock.advance(3);
   EXPECT_FALSE(modelHasApp(kCadence));
-  EXPECT_FALSE(switcher->watchesQuitOf(kCadence));
+  EXPECT_FALSE(switcher->actions().watchesQuitOf(kCadence));
   EXPECT_TRUE(modelHasApp(kHarbor));
-  EXPECT_TRUE(switcher->model.quitting().count(kHarbor));
+  EXPECT_TRUE(switcher->model().quitting().count(kHarbor));
 }
 
 // The app refuses every close here; the window server's answer alone tells whether the
@@ -219,12 +219,12 @@ TEST_F(SteeringTest, ACloseIsConfirmedByWhatTheWindowServerStillLists) {
   ax().setError(kQuill, kAXPressAction, kAXErrorCannotComplete);
 
   pickWindow(kDraft);
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   scene.clock.advance(2);
   EXPECT_TRUE(modelHasWindow(kDraft));
   EXPECT_EQ(orderedInChecks(kDraft), 5u) << "five checks, then it gives up";
 
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   scene.clock.advance(0.2);
   ASSERT_TRUE(modelHasWindow(kDraft));
   scene.windowServer.updateWindow(kDraft, [](sim::Window& w) { w.orderedIn = false; });
@@ -233,7 +233,7 @@ TEST_F(SteeringTest, ACloseIsConfirmedByWhatTheWindowServerStillLists) {
 
   ASSERT_FALSE(selectTileOf(kQuill).empty());
   pickWindow(kOldLetter);
-  switcher->closeTargetWindow();
+  switcher->actions().closeTargetWindow();
   scene.clock.advance(0.5);
   EXPECT_TRUE(modelHasWindow(kOldLetter)) << "minimized windows are never ordered in";
   scene.windowServer.removeWindow(kOldLetter);

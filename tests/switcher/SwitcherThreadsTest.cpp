@@ -139,8 +139,8 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
     real.main().async(check);
   };
   check = [&] {
-    allClosed = !switcher->isOpen() && !switcher->isActive();
-    sessions = switcher->session;
+    allClosed = !switcher->gate().isOpen() && !switcher->session().isActive();
+    sessions = switcher->session().number();
     panelsOut = true;
     for (const auto& panel : switcher->panels()) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
     flagsConsumed = 0;
