@@ -127,7 +127,18 @@ TapOptions EventTap::options() const {
 // ---- Every event
 // ---------------------------------------------------------------------------
 
+bool EventTap::hasPendingTap() const {
+  std::lock_guard lock(handling);
+  return pendingTap.has_value();
+}
+
+std::size_t EventTap::swallowedButtonCount() const {
+  std::lock_guard lock(handling);
+  return swallowedButtons.size();
+}
+
 CGEventRef EventTap::handle(CGEventType type, const CGEventRef& event) {
+  std::lock_guard lock(handling);
   const OpenState state = gate.openState();
   if (type == kCGEventTapDisabledByTimeout || type == kCGEventTapDisabledByUserInput) {
     tapDisabled(type, state);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 
@@ -74,9 +75,12 @@ class EventTap {
 
   /// Modifier flags of the last flags-changed event. Any thread.
   CGEventFlags lastFlags() const { return prevFlags.load(); }
-  // What the tap thread holds now (read there, or while it is quiet).
-  bool hasPendingTap() const { return pendingTap.has_value(); }
-  std::size_t swallowedButtonCount() const { return swallowedButtons.size(); }
+  /// Whether an ⌥ press under ⌘ waits to become a tap, as the last event handled left
+  /// it. Any thread.
+  bool hasPendingTap() const;
+  /// How many buttons went down on a click the tap swallowed and are not up yet, as the
+  /// last event handled left them. Any thread.
+  std::size_t swallowedButtonCount() const;
 
  private:
   CGEventRef mouseDown(CGEventType type, const CGEventRef& event, const OpenState& state);
@@ -100,6 +104,9 @@ class EventTap {
 
   // ---- Tap thread
   // ---------------------------------------------------------------------
+  /// Held while one event is handled, so other threads read the fields below between
+  /// events only.
+  mutable std::mutex handling;
   /// Atomic because renaming's end reads it on the main thread.
   std::atomic<CGEventFlags> prevFlags{0};
   std::optional<PendingTap> pendingTap;

@@ -101,12 +101,15 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   std::thread keyboard;
   std::atomic<bool> typed{false};
   std::atomic<bool> gestures{true};
-  bool tapStarted = false, allClosed = false, panelsOut = false;
+  bool tapStarted = false, allClosed = false, panelsOut = false, nothingHeld = false;
   int flagsConsumed = -1, sessions = 0;
 
   // A gesture from the main thread now and then, racing the keyboard's openings.
+  // What the tap thread holds is read meanwhile, as a test on the main thread reads it.
+  std::size_t heldReads = 0;
   std::function<void()> gesture = [&] {
     if (!gestures) return;
+    heldReads += switcher->eventTap().hasPendingTap() + switcher->eventTap().swallowedButtonCount();
     switcher->toggleFromGesture();
     real.main().asyncAfter(0.05, gesture);
   };
@@ -140,6 +143,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   };
   check = [&] {
     allClosed = !switcher->gate().isOpen() && !switcher->session().isActive();
+    nothingHeld = !switcher->eventTap().hasPendingTap() && switcher->eventTap().swallowedButtonCount() == 0;
     sessions = switcher->session().number();
     panelsOut = true;
     for (const auto& panel : switcher->panels()) panelsOut = panelsOut && !(panel.window && panel.window->isVisible());
@@ -157,6 +161,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   ASSERT_TRUE(tapStarted);
   EXPECT_TRUE(allClosed) << "a session outlived the release of ⌘";
   EXPECT_TRUE(panelsOut) << "a panel stayed on screen after its session";
+  EXPECT_TRUE(nothingHeld) << "an ⌥ tap or a swallowed button outlived every key and button let go";
   EXPECT_EQ(flagsConsumed, 0) << "flags-changed events always pass";
   EXPECT_GT(sessions, 100) << "the load opened sessions";
   real.shutdown();
