@@ -967,6 +967,13 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       for (const auto& tap : events->taps()) ids.push_back(tap.id);
     return ids;
   }
+  if (m == "eventTapStates") {
+    json states = json::array();
+    if (sim::EventServer* events = sim::EventServer::active())
+      for (const auto& tap : events->taps())
+        states.push_back({{"id", tap.id}, {"enabled", tap.enabled}, {"timeouts", tap.timeouts}});
+    return states;
+  }
   if (m == "hotKeysEnabled") {
     return json::array({sim::WindowServer::symbolicHotKeyEnabled(1), sim::WindowServer::symbolicHotKeyEnabled(2)});
   }

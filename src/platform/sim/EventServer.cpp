@@ -119,6 +119,11 @@ void EventServer::setTapTimeout(platform::Seconds seconds) {
   tapTimeout_ = seconds > 0 ? seconds : 0;
 }
 
+void EventServer::timeOutHolds(std::set<std::uint64_t> holds) {
+  std::lock_guard lock(mutex_);
+  timedOutHolds_ = std::move(holds);
+}
+
 platform::Seconds EventServer::tapTimeout() const {
   std::lock_guard lock(mutex_);
   return tapTimeout_;
@@ -189,8 +194,27 @@ std::optional<std::uint64_t> EventServer::createEventTap(const platform::EventTa
 }
 
 void EventServer::setEventTapEnabled(std::uint64_t id, bool enabled) {
+  platform::Seconds late = 0;
+  {
+    std::lock_guard lock(mutex_);
+    late = lateTapChanges_;
+    if (late <= 0) {
+      if (Tap* tap = findTap(id)) tap->info.enabled = enabled;
+      return;
+    }
+  }
+  onQueue(
+      guard_,
+      [id, enabled](EventServer& s) {
+        std::lock_guard lock(s.mutex_);
+        if (Tap* tap = s.findTap(id)) tap->info.enabled = enabled;
+      },
+      late);
+}
+
+void EventServer::setLateTapChanges(platform::Seconds seconds) {
   std::lock_guard lock(mutex_);
-  if (Tap* tap = findTap(id)) tap->info.enabled = enabled;
+  lateTapChanges_ = seconds > 0 ? seconds : 0;
 }
 
 bool EventServer::isEventTapEnabled(std::uint64_t id) {
@@ -383,6 +407,7 @@ void EventServer::proceed() {
     std::shared_ptr<const platform::EventTapHandler> handler;
     bool listenOnly = false;
     std::uint64_t call = 0;
+    platform::Seconds timeout = 0;
     {
       std::lock_guard lock(mutex_);
       Flight& f = *flight_;
@@ -401,6 +426,7 @@ void EventServer::proceed() {
         if (!listenOnly) {
           call = nextCall_++;
           waiting_ = Waiting{call, tap->info.id, {}};
+          timeout = timedOutHolds_.count(tap->info.shown) ? 0 : tapTimeout_;
         }
       }
     }
@@ -415,7 +441,7 @@ void EventServer::proceed() {
       continue;
     }
     platform::WorkItem timer = onQueue(
-        guard_, [call](EventServer& s) { s.expire(call); }, tapTimeout());
+        guard_, [call](EventServer& s) { s.expire(call); }, timeout);
     {
       std::lock_guard lock(mutex_);
       if (waiting_ && waiting_->call == call) waiting_->timer = timer;

@@ -31,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,13 @@ class EventServer : public EventService {
   /// Disables every enabled tap and tells each with kCGEventTapDisabledByUserInput, as the
   /// system does while secure input is on.
   void disableTapsByUserInput();
+  /// A slow program's tap, on demand: the listed events of each active tap (1: the first it
+  /// is shown) time out at once, as if the tap had not answered in time. The tap is still
+  /// shown the event; its answer comes too late.
+  void timeOutHolds(std::set<std::uint64_t> holds);
+  /// A loaded system, on demand: a tap enabled or disabled changes `seconds` after it was
+  /// asked (0, as unless set: at once). Changes take effect in the order they were asked.
+  void setLateTapChanges(platform::Seconds seconds);
 
   // ---- State ----
   /// The modifier flags of the last key or flags-changed event that reached the session point.
@@ -241,6 +249,8 @@ class EventServer : public EventService {
   std::uint64_t nextCall_ = 1;
   std::array<std::vector<Tap>, 3> taps_;  // HID, session, annotated session; each head first
   platform::Seconds tapTimeout_ = 1.0;
+  std::set<std::uint64_t> timedOutHolds_;  // which events of each active tap time out at once
+  platform::Seconds lateTapChanges_ = 0;
   bool inputMonitoring_ = false;
   bool activeTapsRefused_ = false;
   const platform::KeyboardLayout* layout_ = &platform::KeyboardLayout::us();

@@ -1,12 +1,16 @@
 // The world host: one simulated Mac for every program on the same simulated home.
 //
-//   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]
+//   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--tap-timeouts N,...]
+//          [--late-tap-changes SECONDS]
 //
 // It loads the scenario (the built-in desk without one), owns the world on the real
 // clock and serves programs on the socket in $TRELLIQ_HOME until it is stopped (SIGINT or
 // SIGTERM). With --linger, as when a program starts it on demand, it also ends once no
 // program has been attached for that many seconds (at least ten before the first came). --ready-fd names a descriptor that
 // gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
+// Two flags play a loaded machine for tests: with --tap-timeouts the listed events of each
+// active tap (1: the first it is shown) time out at once; with --late-tap-changes a tap
+// enabled or disabled changes that many seconds later.
 
 #include <signal.h>
 #include <unistd.h>
@@ -14,12 +18,15 @@
 #include <QGuiApplication>
 #include <cstdlib>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/host/Host.h"
 #include "platform/host/HostLog.h"
+#include "platform/sim/EventServer.h"
 #include "platform/sim/SimulatedMac.h"
 #include "platform/sim/World.h"
 
@@ -32,12 +39,27 @@ void tell(int fd, const std::string& line) {
   ::close(fd);
 }
 
+// "1,3" as {1, 3}; nothing when any entry is not a positive count.
+std::optional<std::set<std::uint64_t>> countsIn(const std::string& text) {
+  std::set<std::uint64_t> counts;
+  std::stringstream entries(text);
+  for (std::string entry; std::getline(entries, entry, ',');) {
+    char* end = nullptr;
+    const unsigned long long n = std::strtoull(entry.c_str(), &end, 10);
+    if (entry.empty() || *end != '\0' || n == 0) return std::nullopt;
+    counts.insert(n);
+  }
+  return counts;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<double> linger;
   int readyFD = -1;
+  std::set<std::uint64_t> tapTimeouts;
+  double lateTapChanges = 0;
   for (std::size_t i = 0; i < args.size();) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--linger" && hasValue) {
@@ -46,11 +68,19 @@ int main(int argc, char** argv) {
     } else if (args[i] == "--ready-fd" && hasValue) {
       readyFD = std::atoi(args[i + 1].c_str());
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i] == "--tap-timeouts" && hasValue && countsIn(args[i + 1])) {
+      tapTimeouts = *countsIn(args[i + 1]);
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i] == "--late-tap-changes" && hasValue) {
+      lateTapChanges = std::atof(args[i + 1].c_str());
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     } else if (args[i] == "--scenario") {
       i += 2;  // the simulated Mac takes it
     } else {
       host::writeLogLine("unknown argument " + args[i]);
-      host::writeLogLine("usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD]");
+      host::writeLogLine(
+          "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--tap-timeouts N,...] "
+          "[--late-tap-changes SECONDS]");
       tell(readyFD, "usage");
       return 64;
     }
@@ -73,6 +103,10 @@ int main(int argc, char** argv) {
     host::writeLogLine("the simulated Mac could not start: " + *problem);
     tell(readyFD, *problem);
     return 2;
+  }
+  if (sim::EventServer* events = sim::EventServer::active()) {
+    events->timeOutHolds(tapTimeouts);
+    events->setLateTapChanges(lateTapChanges);
   }
   host::Host host(mac.world(), mac.windowServer());
   auto problem = host.listen(mac.world().home());
