@@ -377,31 +377,47 @@ inline platform::EventTapRequest keyDownTap(CGEventTapLocation where, CGEventTap
   return r;
 }
 
-/// How often the program's log says the system disabled its tap for answering late (on a
-/// loaded machine a starting program may): the key it held went on without it.
-inline std::size_t tapTimeouts(const std::string& log) {
+/// How often the world's taps were disabled for answering late (on a loaded machine a
+/// starting program's may be): each time, the key the tap held went on without it, and so
+/// did every key until the program enabled its tap again.
+inline std::size_t tapTimeouts(host::RemoteMac& mac) {
   std::size_t count = 0;
-  for (auto at = log.find("disabled by macOS (timeout)"); at != std::string::npos;
-       at = log.find("disabled by macOS (timeout)", at + 1))
-    ++count;
+  if (const auto states = mac.connection->call("eventTapStates"); states && states->is_array())
+    for (const auto& tap : *states) count += tap.value("timeouts", std::size_t{0});
   return count;
 }
 
+/// Whether every tap in the world is enabled (a program enables its tap again once it
+/// hears that the system disabled it).
+inline bool tapsEnabled(host::RemoteMac& mac) {
+  const auto states = mac.connection->call("eventTapStates");
+  if (!states || !states->is_array()) return false;
+  for (const auto& tap : *states)
+    if (!tap.value("enabled", false)) return false;
+  return true;
+}
+
+/// After a key was lost to a tap time-out: waits until the program's tap hears keys again,
+/// so keys pressed anew reach it. False when it never does within `bound`.
+inline bool tapsBack(host::RemoteMac& mac, std::chrono::seconds bound = kProcessDeadline) {
+  return eventually([&] { return tapsEnabled(mac); }, bound);
+}
+
 /// Presses ⌘⇥ at the HID level as a user does and keeps ⌘ held until `shows` holds; when
-/// the program's tap lost a key to a time-out meanwhile (its log, `log`, says so), ⌘ is
-/// let go and the keys pressed again. False when it never showed within `bound`.
+/// a tap lost a key to a time-out meanwhile, ⌘ is let go and the keys pressed again once
+/// the tap is back. False when it never showed within `bound`.
 template <typename Shows>
-bool holdCommandTab(host::RemoteMac& mac, const std::string& log, Shows shows,
-                    std::chrono::seconds bound = kProcessDeadline) {
+bool holdCommandTab(host::RemoteMac& mac, Shows shows, std::chrono::seconds bound = kProcessDeadline) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const std::size_t lost = tapTimeouts(fileText(log));
-    auto lostOne = [&] { return tapTimeouts(fileText(log)) > lost; };
+    const std::size_t lost = tapTimeouts(mac);
+    auto lostOne = [&] { return tapTimeouts(mac) > lost; };
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
     if (eventually([&] { return shows() || lostOne(); }, bound) && !lostOne()) return true;
+    const bool back = lostOne() && tapsBack(mac, bound);
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
-    if (!lostOne()) return false;
+    if (!back) return false;
   }
   return false;
 }

@@ -35,9 +35,9 @@ int ended(ProgramProcess& program) {
 }
 
 /// Switches as a user does: ⌘⇥, ⌘ held until the switcher shows on some display, then let
-/// go. Pressed again when the program's tap lost a key to a time-out. False when nothing
-/// switched.
-bool switchApps(host::RemoteMac& mac, std::int32_t program, const std::string& log) {
+/// go. Pressed again once the program's tap is back when it lost a key to a time-out.
+/// False when nothing switched.
+bool switchApps(host::RemoteMac& mac, std::int32_t program) {
   const auto before = mac.windowServer->frontmostApplication();
   auto shows = [&] {
     for (const auto& w : mac.windowServer->windowList())
@@ -45,13 +45,14 @@ bool switchApps(host::RemoteMac& mac, std::int32_t program, const std::string& l
     return false;
   };
   for (int attempt = 0; attempt < 5; ++attempt) {
-    if (!holdCommandTab(mac, log, shows, std::chrono::seconds(120))) return false;
-    const std::size_t lost = tapTimeouts(fileText(log));
-    auto lostOne = [&] { return tapTimeouts(fileText(log)) > lost; };
+    if (!holdCommandTab(mac, shows, std::chrono::seconds(120))) return false;
+    const std::size_t lost = tapTimeouts(mac);
+    auto lostOne = [&] { return tapTimeouts(mac) > lost; };
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
     if (within([&] { return mac.windowServer->frontmostApplication() != before || lostOne(); }) &&
         mac.windowServer->frontmostApplication() != before)
       return true;
+    if (!tapsBack(mac, std::chrono::seconds(120))) return false;
   }
   return false;
 }
@@ -66,7 +67,7 @@ std::string stopRightAfterASwitch(int signal) {
   // The program in the world: the copy of this one's bundle that is not this one.
   const std::int32_t pid = stage.copyOtherThan();
   if (pid == 0) return "the program is no process of the world";
-  if (!switchApps(mac, pid, log))
+  if (!switchApps(mac, pid))
     return "nothing switched; the program's log:\n" + fileText(log) + "\nits output:\n" + fileText(program.output);
 
   ::kill(program.pid, signal);
