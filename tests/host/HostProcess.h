@@ -345,7 +345,7 @@ struct ProgramOnHost {
   }
 };
 
-inline constexpr CGKeyCode kCommand = 0x37, kTab = 0x30;
+inline constexpr CGKeyCode kCommand = 0x37, kTab = 0x30, kEscape = 0x35;
 
 /// A key event as a keyboard posts it at the HID level.
 inline CGEvent keyEvent(CGEventType type, CGKeyCode code, CGEventFlags flags) {
@@ -416,6 +416,9 @@ bool holdCommandTab(host::RemoteMac& mac, Shows shows, std::chrono::seconds boun
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
     if (eventually([&] { return shows() || lostOne(); }, bound) && !lostOne()) return true;
     const bool back = lostOne() && tapsBack(mac, bound);
+    // Esc first: a session the tap opened from a key it was shown too late ends without
+    // switching.
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kEscape, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
     if (!back) return false;
   }
