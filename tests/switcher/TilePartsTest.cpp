@@ -61,7 +61,7 @@ TEST(TileParts, ABadgeSitsOnItsCornerAndReachesPastIt) {
   const CGRect icon(10, 20, 104, 104);
   // 104 × 0.32 = 33.28 → 33, moved 6.6 past the corner.
   for (const auto& [below, y] : {std::pair{false, 20 - 6.6}, std::pair{true, 124 - 33 + 6.6}}) {
-    const Node badge = iconBadge("minus", "Minimized", 104, below, icon);
+    const Node badge = iconBadge({.symbol = "minus", .help = "Minimized", .size = 104, .below = below}, icon);
     EXPECT_NEAR(badge.frame.minX(), 114 - 33 + 6.6, 1e-9);
     EXPECT_NEAR(badge.frame.minY(), y, 1e-9) << below;
     EXPECT_EQ(badge.frame.size, (CGSize{33, 33}));
@@ -95,7 +95,7 @@ TEST(TileParts, TheHighlightCoversTheTopSquareUnlessExtended) {
   const std::tuple<bool, std::optional<double>, double> cases[] = {
       {false, 108.0, 108}, {true, 108.0, 126}, {false, std::nullopt, 126}, {false, 500.0, 126}};
   for (const auto& [extended, square, height] : cases) {
-    const Node shape = highlight(true, extended, false, 20, square, tile);
+    const Node shape = highlight({.selected = true, .extended = extended, .radius = 20, .square = square}, tile);
     const Node& rect = child(shape, "selection");
     EXPECT_EQ(rect.frame, CGRect(0, 0, 116, height)) << extended;
     EXPECT_EQ(rect.transitions.frame, (Animation{0.18, Animation::Curve::easeOut}));
@@ -103,7 +103,7 @@ TEST(TileParts, TheHighlightCoversTheTopSquareUnlessExtended) {
     EXPECT_EQ(shape.children.size(), 1u);
   }
   // In front but not selected: the bar, and the rectangle keeps its place unseen.
-  const Node front = highlight(false, false, true, 0, 108.0, tile);
+  const Node front = highlight({.here = true, .square = 108.0}, tile);
   EXPECT_EQ(child(front, "selection").opacity, 0);
   EXPECT_EQ(child(front, "front").frame, CGRect(50, 2.5, 16, 3));
   EXPECT_EQ(std::get<Shape>(child(front, "front").content).fill, (Paint{Paint::Tone::primary, 0.4}));

@@ -185,7 +185,10 @@ class PanelBuilder {
     node.reports.emplace_back(TileID::cluster(c.id), CGRect(0, 0, w, h));
 
     const double radius = kTileRadius * (c.screen ? h : w);
-    node.children.push_back(keyed(highlight(selected, selected && tall, here, radius, w, size), "highlight"));
+    node.children.push_back(keyed(
+        highlight({.selected = selected, .extended = selected && tall, .here = here, .radius = radius, .square = w},
+                  size),
+        "highlight"));
 
     const double top = Metrics::selectionPadding;
     if (c.screen) {
@@ -234,9 +237,13 @@ class PanelBuilder {
     node.opacity = !selected && (c.hidden() || c.minimized()) ? Metrics::bottomDimmed : 1;
     node.children.push_back(keyed(tileIcon(c.apps, s), "apps"));
     if (c.accessory()) {
-      node.children.push_back(keyed(iconBadge("menubar.rectangle", "Menu bar app", s, false, frame), "accessory"));
+      node.children.push_back(
+          keyed(iconBadge({.symbol = "menubar.rectangle", .help = "Menu bar app", .size = s}, frame), "accessory"));
     }
-    if (c.minimized()) node.children.push_back(keyed(iconBadge("minus", "Minimized", s, true, frame), "minimized"));
+    if (c.minimized()) {
+      node.children.push_back(
+          keyed(iconBadge({.symbol = "minus", .help = "Minimized", .size = s, .below = true}, frame), "minimized"));
+    }
     return node;
   }
 
@@ -298,7 +305,7 @@ class PanelBuilder {
     node.reports.emplace_back(TileID::tray(app.id), CGRect(0, 0, t, t));
 
     node.children.push_back(
-        keyed(highlight(chosen, false, false, kTrayTileRadius * t, std::nullopt, CGSize{t, t}), "highlight"));
+        keyed(highlight({.selected = chosen, .radius = kTrayTileRadius * t}, CGSize{t, t}), "highlight"));
     Node icon = keyed(appIcon(app.icon, small), "icon");
     moveTo(icon, (t - small) / 2, (t - small) / 2);
     icon.opacity = onTray && !chosen ? Metrics::unfocusedOpacity : 1;

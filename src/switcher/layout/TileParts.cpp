@@ -81,16 +81,16 @@ Node desktopIcon(const CGImageRef& wallpaper, double size) {
   return n;
 }
 
-Node iconBadge(const std::string& symbol, const std::string& help, double size, bool below, const CGRect& icon) {
-  const double d = std::round(size * 0.32);
+Node iconBadge(const IconBadge& badge, const CGRect& icon) {
+  const double d = std::round(badge.size * 0.32);
   // Aligned to the corner, then pushed a fifth of its diameter past it.
   const double x = icon.maxX() - d + d * 0.2;
-  const double y = below ? icon.maxY() - d + d * 0.2 : icon.minY() - d * 0.2;
+  const double y = badge.below ? icon.maxY() - d + d * 0.2 : icon.minY() - d * 0.2;
   Node n = sized("badge", CGRect(x, y, d, d));
-  n.help = help;
+  n.help = badge.help;
   n.content = filled(Shape::Kind::circle, Paint{Paint::Tone::black, 0.6});
   Node glyph = sized("symbol", CGRect(0, 0, d, d));
-  glyph.content = Symbol{symbol, d * 0.5, Weight::semibold, Paint{Paint::Tone::white, 1}};
+  glyph.content = Symbol{badge.symbol, d * 0.5, Weight::semibold, Paint{Paint::Tone::white, 1}};
   n.children.push_back(std::move(glyph));
   Node ring = sized("ring", CGRect(0, 0, d, d));
   Shape edge;
@@ -126,15 +126,15 @@ Node windowDots(const std::vector<WindowInfo>& windows, std::optional<int> big) 
   return row;
 }
 
-Node highlight(bool selected, bool extended, bool here, double radius, std::optional<double> square, CGSize tile) {
+Node highlight(const Highlight& shape, CGSize tile) {
   Node n = sized("highlight", CGRect(0, 0, tile.width, tile.height));
-  const double h = extended || !square ? tile.height : std::min(tile.height, *square);
+  const double h = shape.extended || !shape.square ? tile.height : std::min(tile.height, *shape.square);
   Node rect = sized("selection", CGRect(0, 0, tile.width, h));
-  rect.opacity = selected ? 1 : 0;
+  rect.opacity = shape.selected ? 1 : 0;
   rect.transitions.frame = Animation{0.18, Animation::Curve::easeOut};
-  rect.content = filled(Shape::Kind::roundedRectangle, Paint{Paint::Tone::black, 0.5}, radius);
+  rect.content = filled(Shape::Kind::roundedRectangle, Paint{Paint::Tone::black, 0.5}, shape.radius);
   n.children.push_back(std::move(rect));
-  if (here) {
+  if (shape.here) {
     Node bar = sized("front", CGRect((tile.width - 16) / 2, 2.5, 16, 3));
     bar.content = filled(Shape::Kind::capsule, Paint{Paint::Tone::primary, 0.4});
     n.children.push_back(std::move(bar));

@@ -33,17 +33,35 @@ Node tileIcon(const std::vector<AppInfo>& apps, double size);
 /// rounded picture (or the translucent placeholder with its symbol), centred.
 Node desktopIcon(const CGImageRef& wallpaper, double size);
 
-/// A round badge with `symbol` and tooltip `help`, for an icon of `size` whose frame is
-/// `icon` (in the caller's coordinates): placed on the icon's top-trailing corner, or
-/// its bottom-trailing one when `below`, and moved partly past it.
-Node iconBadge(const std::string& symbol, const std::string& help, double size, bool below, const CGRect& icon);
+/// What a corner badge shows: `symbol` with the tooltip `help`, for an icon of `size`,
+/// on the icon's top-trailing corner, or its bottom-trailing one when `below`.
+struct IconBadge {
+  std::string symbol;
+  std::string help;
+  double size = 0;
+  bool below = false;
+};
+
+/// The round badge `badge` on an icon whose frame is `icon` (in the caller's
+/// coordinates): aligned to its corner and moved partly past it.
+Node iconBadge(const IconBadge& badge, const CGRect& icon);
 
 /// The row of window dots under a tile: 5 points high, as wide as its dots (empty with
 /// fewer than two windows); `big` is the index of the picked window's dot.
 Node windowDots(const std::vector<WindowInfo>& windows, std::optional<int> big);
 
-/// The shape behind a tile of size `tile`: the selection rectangle (visible when
-/// `selected`, covering the top `square` only unless `extended`) and the front-tile bar.
-Node highlight(bool selected, bool extended, bool here, double radius, std::optional<double> square, CGSize tile);
+/// The shape behind a tile: the selection rectangle, seen when `selected`, with corners of
+/// `radius`, covering the top `square` only unless `extended` (no `square`: the whole
+/// height); the front-tile bar when `here`.
+struct Highlight {
+  bool selected = false;
+  bool extended = false;
+  bool here = false;
+  double radius = 0;
+  std::optional<double> square;
+};
+
+/// `shape` drawn behind a tile of size `tile`.
+Node highlight(const Highlight& shape, CGSize tile);
 
 }  // namespace trelliq::scene
