@@ -4,13 +4,10 @@
 #include <QByteArray>
 #include <QImage>
 
-CGImage::CGImage(const QImage& image) : image_(std::make_unique<QImage>(image)) {}
+CGImage::CGImage(const QImage& image)
+    : image_(std::make_unique<QImage>(image)), width_(image.width()), height_(image.height()) {}
 
 CGImage::~CGImage() = default;
-
-int CGImage::width() const { return image_->width(); }
-
-int CGImage::height() const { return image_->height(); }
 
 std::uint32_t CGImage::pixel(int x, int y) const {
   if (!image_->valid(x, y)) return 0;

@@ -17,8 +17,8 @@ class CGImage {
   CGImage(const CGImage&) = delete;
   CGImage& operator=(const CGImage&) = delete;
 
-  int width() const;
-  int height() const;
+  int width() const { return width_; }
+  int height() const { return height_; }
   /// The colour of one pixel as 0xAARRGGBB (for tests and self-checks).
   std::uint32_t pixel(int x, int y) const;
   /// Whether `other` is as large and holds the very same pixels. Any thread.
@@ -34,6 +34,9 @@ class CGImage {
 
  private:
   std::unique_ptr<QImage> image_;
+  // Kept beside the pixels: the panels and the picture budget ask every held picture's
+  // size many times a frame, and reaching into each picture missed the cache each time.
+  int width_ = 0, height_ = 0;
 };
 
 using CGImageRef = std::shared_ptr<const CGImage>;
