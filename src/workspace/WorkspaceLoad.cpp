@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/AppKitWindows.h"
 #include "platform/CGWindow.h"
@@ -40,16 +41,29 @@ std::int64_t pick(const std::vector<std::int64_t>& matches, const std::optional<
   return matches.front();
 }
 
-// The window's Spaces that the display has, in the window's order.
-std::vector<std::int64_t> matching(const std::vector<std::int64_t>& spaces, const Private::DisplayLayout& layout) {
-  std::vector<std::int64_t> matches;
-  for (std::int64_t s : spaces) {
-    if (std::any_of(layout.spaces.begin(), layout.spaces.end(), [s](const auto& l) { return l.id == s; })) {
-      matches.push_back(s);
+// Each display's Spaces by id, made once for all the windows placed: looking a window's
+// Spaces up in every display's list made placing them all grow with windows times Spaces.
+class DisplaySpaces {
+ public:
+  explicit DisplaySpaces(const Layouts& displays) {
+    ids_.reserve(displays.size());
+    for (const Private::DisplayLayout& layout : displays) {
+      std::unordered_set<std::int64_t>& ids = ids_.emplace_back();
+      for (const auto& space : layout.spaces) ids.insert(space.id);
     }
   }
-  return matches;
-}
+  /// The window's Spaces that display `d` has, in the window's order.
+  std::vector<std::int64_t> matching(const std::vector<std::int64_t>& spaces, std::size_t d) const {
+    std::vector<std::int64_t> matches;
+    for (const std::int64_t s : spaces) {
+      if (ids_[d].count(s)) matches.push_back(s);
+    }
+    return matches;
+  }
+
+ private:
+  std::vector<std::unordered_set<std::int64_t>> ids_;
+};
 
 // The index of the layout shown on the first screen, else 0.
 int fallbackDisplay(const Layouts& displays) {
@@ -80,17 +94,18 @@ int displayUnder(const std::optional<CGRect>& bounds, const Layouts& displays, d
 }
 
 std::pair<int, std::int64_t> placeOn(const std::vector<std::int64_t>& spaces, const std::optional<CGRect>& bounds,
-                                     const Layouts& displays, bool shared, double primaryTop, int fallback) {
+                                     const Layouts& displays, const DisplaySpaces& spacesOf, bool shared,
+                                     double primaryTop, int fallback) {
   if (!shared) {
     for (std::size_t d = 0; d < displays.size(); ++d) {
-      const std::vector<std::int64_t> matches = matching(spaces, displays[d]);
+      const std::vector<std::int64_t> matches = spacesOf.matching(spaces, d);
       if (!matches.empty()) return {static_cast<int>(d), pick(matches, displays[d].current)};
     }
   }
   const int d = displayUnder(bounds, displays, primaryTop, fallback);
   if (displays.empty()) return {d, 0};
   const Private::DisplayLayout& layout = displays[static_cast<std::size_t>(d)];
-  const std::vector<std::int64_t> matches = matching(spaces, layout);
+  const std::vector<std::int64_t> matches = spacesOf.matching(spaces, static_cast<std::size_t>(d));
   if (!matches.empty()) return {d, pick(matches, layout.current)};
   if (layout.current) return {d, *layout.current};
   if (!layout.spaces.empty()) return {d, layout.spaces.front().id};
@@ -218,12 +233,13 @@ Placed placeWindows(std::vector<std::vector<WindowInfo>>& windowsOf, const Windo
                     const Private::Layout& layout, double primaryTop, int fallback) {
   const Layouts& displays = layout.displays;
   Placed placed(displays.size());
+  const DisplaySpaces spacesOf(displays);
   for (std::size_t a = 0; a < windowsOf.size(); ++a) {
     for (WindowInfo& window : windowsOf[a]) {
       DesktopFrames::note(window);
       static const std::vector<std::int64_t> nowhere;
       const std::vector<std::int64_t>& spaces = window.windowID ? snapshot.spaces(*window.windowID) : nowhere;
-      const auto [d, space] = placeOn(spaces, window.bounds, displays, layout.shared, primaryTop, fallback);
+      const auto [d, space] = placeOn(spaces, window.bounds, displays, spacesOf, layout.shared, primaryTop, fallback);
       placed[static_cast<std::size_t>(d)][space].push_back(Entry{a, std::move(window)});
     }
   }
@@ -384,7 +400,8 @@ std::pair<int, std::int64_t> Workspace::place(const WindowInfo& window,
                                               double primaryTop) {
   const std::vector<std::int64_t> spaces =
       window.windowID ? Private::spaces(*window.windowID) : std::vector<std::int64_t>{};
-  return placeOn(spaces, window.bounds, displays, shared, primaryTop, fallbackDisplay(displays));
+  return placeOn(spaces, window.bounds, displays, DisplaySpaces(displays), shared, primaryTop,
+                 fallbackDisplay(displays));
 }
 
 Workspace Workspace::load(bool screenTiles) { return load(Settings::desktops(), screenTiles); }
