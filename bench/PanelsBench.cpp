@@ -56,8 +56,11 @@ double perIteration(const benchmark::State& state, double total) {
 void PanelsOpen(benchmark::State& state) {
   Stage& stage = *gStage;
   Cost begins, shows;
+  long layouts = 0;
   for (auto _ : state) {
+    const long before = stage.layouts;
     Cost show = stage.open();
+    layouts += stage.layouts - before;
     if (!stage.switcher->session().isShown()) state.SkipWithError("the panels did not show");
     show += stage.paint();
     state.SetIterationTime(stage.beginCost.cpu + show.cpu);
@@ -81,6 +84,7 @@ void PanelsOpen(benchmark::State& state) {
   state.counters["begin wall ms"] = perIteration(state, begins.wall) * 1000;
   state.counters["show wall ms"] = perIteration(state, shows.wall) * 1000;
   state.counters["first ms"] = stage.first.cpu * 1000;
+  state.counters["layouts per show"] = perIteration(state, static_cast<double>(layouts));
   state.counters["kept MB"] = static_cast<double>(trelliq::views::KeptLayers::shared().bytes()) / (1 << 20);
 }
 BENCHMARK(PanelsOpen)
@@ -125,11 +129,13 @@ int animationFrames(Stage& stage, Cost& frames, double& worst) {
 void PanelsStep(benchmark::State& state) {
   Stage& stage = *gStage;
   Cost steps, frames;
-  long frameCount = 0;
+  long frameCount = 0, layouts = 0;
   double worst = 0;
   for (auto _ : state) {
+    const long before = stage.layouts;
     Cost step = stage.step();
     step += stage.paint();
+    layouts += stage.layouts - before;
     state.SetIterationTime(step.cpu);
     steps += step;
     frameCount += animationFrames(stage, frames, worst);
@@ -140,6 +146,7 @@ void PanelsStep(benchmark::State& state) {
   state.counters["step of budget"] = perIteration(state, steps.cpu) / 0.008;
   state.counters["frame of budget"] = perFrame / 0.004;
   state.counters["worst frame of budget"] = worst / 0.004;
+  state.counters["layouts per step"] = perIteration(state, static_cast<double>(layouts));
   state.counters["frames per step"] = perIteration(state, static_cast<double>(frameCount));
   state.counters["step wall ms"] = perIteration(state, steps.wall) * 1000;
   state.counters["frame wall ms"] = frameCount ? frames.wall / static_cast<double>(frameCount) * 1000 : 0;

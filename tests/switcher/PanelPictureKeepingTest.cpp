@@ -1,7 +1,9 @@
 // Window pictures in a session drawn by the real layout and views: pictures that arrive
-// together go in together, tile pictures are kept at the size the tiles draw them, and a
+// together go in together, a picture replacing one is drawn without laying the panel out
+// again, tile pictures are kept at the size the tiles draw them, and a
 // picture given up for the budget comes back when it is drawn again.
 
+#include <QImage>
 #include <map>
 #include <memory>
 #include <vector>
@@ -50,6 +52,20 @@ class PanelPictureKeepingTest : public PanelsStage {
     return out;
   }
 
+  /// What the window server shows of each panel ordered in.
+  std::vector<QImage> panelPixels() {
+    std::vector<QImage> out;
+    for (const DisplayPanel& p : switcher->panels()) {
+      if (!p.window->isVisible()) continue;
+      const CGRect frame = p.window->frame();
+      const CGImageRef shown =
+          scene.windowServer.captureWindowPicture(static_cast<std::uint32_t>(p.window->windowNumber()),
+                                                  static_cast<int>(frame.width()), static_cast<int>(frame.height()));
+      out.push_back(shown ? shown->qimage() : QImage());
+    }
+    return out;
+  }
+
   bool targetIs(std::uint32_t window) const {
     const WindowInfo* target = switcher->model().focusedTarget();
     return target && target->windowID == window;
@@ -71,14 +87,20 @@ class PanelPictureKeepingTest : public PanelsStage {
   std::unique_ptr<views::QtPanelViews> views_;
 };
 
-TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEveryPanel) {
+TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANewOneLaysThePanelsOut) {
   setPreview("thumbnail");
   UserDefaults::standard().set("tiles", "windows");
   holdSession(1.5);
   ASSERT_TRUE(switcher->session().isShown());
-  const std::vector<std::uint32_t> windows = tiledWindows();
+  std::vector<std::uint32_t> windows;
+  for (const std::uint32_t window : tiledWindows()) {
+    const auto held = switcher->model().thumbnails().find(window);
+    if (held != switcher->model().thumbnails().end() && held->second->width() > 0) windows.push_back(window);
+  }
   ASSERT_GE(windows.size(), 4u);
 
+  // Pictures replacing held ones change no frame: the panels draw them without a layout,
+  // exactly as a layout of them draws.
   layouts.clear();
   std::vector<CGImageRef> sent;
   for (const std::uint32_t window : windows) {
@@ -89,8 +111,25 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameAreLaidOutOnceForEvery
   for (std::size_t i = 0; i < windows.size(); ++i) {
     EXPECT_EQ(switcher->model().thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
   }
+  EXPECT_TRUE(layouts.empty()) << "pictures replacing held ones laid a panel out";
+  const std::vector<QImage> swapped = panelPixels();
+  // Names shown on every tile and hidden again: every panel laid out anew.
+  for (const char* names : {"always", "sometimes"}) {
+    UserDefaults::standard().set("names", names);
+    scene.clock.advance(1);
+  }
+  ASSERT_FALSE(layouts.empty());
+  const std::vector<QImage> laidOut = panelPixels();
+  ASSERT_EQ(swapped.size(), laidOut.size());
+  for (std::size_t i = 0; i < swapped.size(); ++i) EXPECT_TRUE(swapped[i] == laidOut[i]) << "panel " << i;
+
+  // Captures that came back empty turn pictures into placeholders: one layout per panel.
+  layouts.clear();
+  for (const std::uint32_t window : windows) deliver(window, picture(0, 0));
+  scene.clock.advance(SwitcherTiming::pictureFrame);
   ASSERT_FALSE(layouts.empty()) << "no panel took the pictures";
   for (const auto& [display, count] : layouts) EXPECT_EQ(count, 1) << "display " << display;
+  EXPECT_FALSE(panelPixels() == laidOut);
 }
 
 TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSizeTheTilesDrawThem) {

@@ -136,9 +136,15 @@ TEST_F(SceneAnimatorTest, ANewTargetStartsFromWhatShowsAndAnEqualTreeKeepsTheRun
   scene.clock.advance(0.1);
   EXPECT_NEAR(shownChild(animator.displayed(), "panel").scale, 0.9, 1e-6);
 
-  // The same tree again (another change of the model) does not restart the move.
+  // The same tree again (another change of the model) does not restart the move, nor
+  // does one that only draws something else (a picture replacing one).
   animator.show(root({panel}), std::nullopt);
-  scene.clock.advance(0.1);
+  scene.clock.advance(0.05);
+  panel.content = scene::Shape{};
+  animator.replace(root({panel}));
+  EXPECT_NEAR(shownChild(animator.displayed(), "panel").scale, 0.85, 1e-6);
+  EXPECT_EQ(shownChild(animator.displayed(), "panel").content, panel.content);
+  scene.clock.advance(0.05);
   EXPECT_NEAR(shownChild(animator.displayed(), "panel").scale, 0.8, 1e-6);
 
   // Turning back halfway starts from the value on screen, without a jump.

@@ -4,11 +4,13 @@
 #include <QTransform>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <utility>
 
 #include "settings/DefaultsKeys.h"
 #include "settings/Settings.h"
+#include "switcher/layout/TileParts.h"
 #include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
@@ -75,6 +77,7 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
     // The panel is framed to its display when it is ordered in; a new snapshot may come
     // with new displays.
     if (change.field == ModelField::workspace) frame_ = panel_.frame();
+    if (change.field == ModelField::thumbnails && swapPictures()) return;
     rebuild(change.animation);
   });
   // The option is kept here and followed through the change notification, so a change
@@ -159,12 +162,60 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
   geometry_.tiles = built.frames;
   geometry_.setContent(built.content);
   placeNameField(built.root);
-  animator_.show(std::move(built.root), animation);
+  showTree(std::move(built.root), animation);
+}
+
+void DisplayPanelView::showTree(scene::Node root, const std::optional<Animation>& animation) {
+  animator_.show(std::move(root), animation);
+  markTreeChanged();
+}
+
+void DisplayPanelView::markTreeChanged() {
   // What moves now goes from the tree on the surface to the new one: between them, so
   // where either inks bounds every frame until the next change.
   reach_ = ScenePainter::extent(animator_.target());
   if (marked_) reach_ |= ScenePainter::extent(*marked_);
   markChanged();
+}
+
+bool DisplayPanelView::swapPictures() {
+  const auto& pictures = model_.thumbnails();
+  std::map<std::uint32_t, CGImageRef> swapped;
+  for (const auto& [window, seen] : seen_.thumbnails) {
+    const auto found = pictures.find(window);
+    if (found == pictures.end() || !scene::hasPicture(found->second)) {
+      if (seen) return false;
+      continue;
+    }
+    if (found->second.get() == seen) continue;
+    if (!seen) return false;
+    swapped.emplace(window, found->second);
+  }
+  if (swapped.empty()) return false;
+  scene::Node tree = animator_.target();
+  bool intact = true;
+  const std::function<void(Node&)> swap = [&](Node& node) {
+    if (const auto it = node.picturedWindow ? swapped.find(node.picturedWindow) : swapped.end(); it != swapped.end()) {
+      // A drawn picture is its node's child "image"; a held picture without pixels was
+      // laid out as the placeholder instead.
+      const auto image = std::find_if(node.children.begin(), node.children.end(), [](const Node& child) {
+        return child.key == "image" && std::holds_alternative<scene::Picture>(child.content);
+      });
+      if (image == node.children.end()) {
+        intact = false;
+        return;
+      }
+      std::get<scene::Picture>(image->content).image = it->second;
+      return;
+    }
+    for (Node& child : node.children) swap(child);
+  };
+  swap(tree);
+  if (!intact) return false;
+  rememberInputs();
+  animator_.replace(std::move(tree));
+  markTreeChanged();
+  return true;
 }
 
 bool DisplayPanelView::touches(ModelField field) const {

@@ -71,6 +71,17 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
  private:
   void placeNameField(const scene::Node& root);
   static bool readNamesOption();
+  /// Animates with `animation` to `root` (the tree just laid out or patched) and marks
+  /// what it changes for drawing.
+  void showTree(scene::Node root, const std::optional<Animation>& animation);
+  /// Marks for drawing what the animator's new target changes, and where the panel may
+  /// ink until it comes to rest.
+  void markTreeChanged();
+  /// Puts the pictures that replaced ones this panel's tiles already draw into its tree in
+  /// place of the old ones, without laying the panel out again (a picture changes no
+  /// frame). False, changing nothing, when a window drawn here gained or lost its picture:
+  /// its placeholder and its picture are different nodes.
+  bool swapPictures();
   /// Tells the model how large this panel draws each window's picture in `root`.
   void reportPictures(const scene::Node& root);
   /// Marks what changed since the last mark for drawing again.
@@ -108,7 +119,7 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   Inputs seen_;
   QRegion dirty_;
   std::shared_ptr<const scene::Node> marked_;  // the tree as it showed when last marked
-  QRectF reach_;  // where the tree marked at the last change and the tree it moves to ink
+  QRectF reach_;                               // where the tree marked at the last change and the tree it moves to ink
 };
 
 }  // namespace trelliq::views

@@ -26,8 +26,6 @@ Path childPath(Path parent, const std::string& key) {
 
 Path rootPath(const Node& root) { return childPath(0, root.key); }
 
-
-
 double lerp(double a, double b, double p) { return p >= 1 ? b : a + (b - a) * p; }
 
 double progress(const Animation& animation, double start, double now) {
@@ -139,6 +137,11 @@ void SceneAnimator::show(scene::Node next, const std::optional<Animation>& chang
   leaving_ = std::move(leaving);
   target_ = std::make_shared<const Node>(std::move(next));
   if (isAnimating()) keepTicking();
+}
+
+void SceneAnimator::replace(scene::Node next) {
+  if (!hasTarget_) return show(std::move(next), std::nullopt);
+  target_ = std::make_shared<const Node>(std::move(next));
 }
 
 void SceneAnimator::match(const Node& next, Path path, const Node* was, const std::optional<Animation>& change,

@@ -10,12 +10,12 @@
 // calls `onFrame` about sixty times a second, and once more when all has come to rest.
 // Main thread only.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <cstdint>
-#include <unordered_map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -37,6 +37,10 @@ class SceneAnimator {
   /// Takes `next` as the tree to show, animating its differences from what shows now.
   /// The first tree ever shown appears at once.
   void show(scene::Node next, const std::optional<Animation>& change);
+  /// Takes `next` as the tree to show when it differs from the last one only in what its
+  /// nodes draw, never in keys, frames, opacities or scales: what moves goes on as it did,
+  /// and nothing is matched again.
+  void replace(scene::Node next);
   /// The last tree given to `show` (the end state of every animation).
   const scene::Node& target() const { return *target_; }
   /// The same tree, shared: it is never changed, only replaced by the next.
