@@ -98,18 +98,16 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   sim::EventServer& events = *sim::EventServer::active();
 
   std::shared_ptr<Switcher> switcher;
-  std::thread keyboard;
+  std::thread keyboard, onlooker;
+  std::atomic<std::size_t> heldReads{0};
   std::atomic<bool> typed{false};
   std::atomic<bool> gestures{true};
   bool tapStarted = false, allClosed = false, panelsOut = false, nothingHeld = false;
   int flagsConsumed = -1, sessions = 0;
 
   // A gesture from the main thread now and then, racing the keyboard's openings.
-  // What the tap thread holds is read meanwhile, as a test on the main thread reads it.
-  std::size_t heldReads = 0;
   std::function<void()> gesture = [&] {
     if (!gestures) return;
-    heldReads += switcher->eventTap().hasPendingTap() + switcher->eventTap().swallowedButtonCount();
     switcher->toggleFromGesture();
     real.main().asyncAfter(0.05, gesture);
   };
@@ -121,6 +119,13 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
       std::mt19937 random(20260101);
       typeSequences(random, 300);
       typed = true;
+    });
+    // What the tap thread holds, read meanwhile from a thread that shares nothing else with it.
+    onlooker = std::thread([&] {
+      while (!typed) {
+        heldReads += switcher->eventTap().hasPendingTap() + switcher->eventTap().swallowedButtonCount();
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
     });
     real.main().asyncAfter(0.05, gesture);
   });
@@ -158,6 +163,7 @@ TEST(SwitcherThreads, TheTapThreadAndTheMainQueueAgreeUnderLoad) {
   EXPECT_EQ(app.exec(), 0);
   gestures = false;
   if (keyboard.joinable()) keyboard.join();
+  if (onlooker.joinable()) onlooker.join();
   ASSERT_TRUE(tapStarted);
   EXPECT_TRUE(allClosed) << "a session outlived the release of ⌘";
   EXPECT_TRUE(panelsOut) << "a panel stayed on screen after its session";
