@@ -16,18 +16,18 @@ namespace trelliq {
 
 FullScreenFollower::FullScreenFollower(Hooks hooks) : hooks_(std::move(hooks)) {}
 
-void FullScreenFollower::wish(bool on) {
+void FullScreenFollower::wish(FullScreen change) {
   ++fullScreenMoves;
-  fullScreenWanted = on;
+  fullScreenWanted = change;
 }
 
 void FullScreenFollower::follow(const AppInfo& app, const WindowInfo& window) {
   if (!window.windowID) return;
   const std::uint32_t number = *window.windowID;
   fullScreenPending = number;
-  auto start = [this, life = life_.watch(), on = fullScreenWanted, app, window, number] {
+  auto start = [this, life = life_.watch(), change = fullScreenWanted, app, window, number] {
     if (!life.lock()) return;
-    askFullScreen(on, app, window);
+    askFullScreen(change, app, window);
     followFullScreen(number, app, window, platform::now() + SwitcherTiming::fullScreenWait);
   };
   // The app can only change a window on a showing Space: go there first.
@@ -38,12 +38,12 @@ void FullScreenFollower::follow(const AppInfo& app, const WindowInfo& window) {
   start();
 }
 
-void FullScreenFollower::askFullScreen(bool on, const AppInfo& app, const WindowInfo& window) {
-  fullScreenAsked = on;
+void FullScreenFollower::askFullScreen(FullScreen change, const AppInfo& app, const WindowInfo& window) {
+  fullScreenAsked = change;
   // A slow app must not hold up the main thread; the program's own windows live there.
   const bool own = app.id == NSProcessInfo::processInfo().processIdentifier();
   platform::Executor& executor = own ? platform::mainQueue() : fullScreenQueue();
-  executor.async([on, app, window] { setFullScreen(on, app, window); });
+  executor.async([change, app, window] { setFullScreen(change, app, window); });
 }
 
 void FullScreenFollower::followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window,
@@ -51,12 +51,12 @@ void FullScreenFollower::followFullScreen(std::uint32_t number, const AppInfo& a
   platform::mainQueue().asyncAfter(
       SwitcherTiming::fullScreenPoll, [this, life = life_.watch(), number, app, window, until] {
         if (!life.lock()) return;
-        const bool asked = fullScreenAsked;
+        const FullScreen asked = fullScreenAsked;
         if (!hooks_.sessionActive() && asked == fullScreenWanted) {
           fullScreenPending.reset();
           return;
         }
-        if (asked == onFullScreenSpace(number)) {
+        if ((asked == FullScreen::enter) == onFullScreenSpace(number)) {
           platform::mainQueue().asyncAfter(SwitcherTiming::fullScreenSettle, [this, life, asked, number, app, window] {
             if (life.lock()) settleFullScreen(asked, number, app, window);
           });
@@ -70,7 +70,7 @@ void FullScreenFollower::followFullScreen(std::uint32_t number, const AppInfo& a
       });
 }
 
-void FullScreenFollower::settleFullScreen(bool asked, std::uint32_t number, const AppInfo& app,
+void FullScreenFollower::settleFullScreen(FullScreen asked, std::uint32_t number, const AppInfo& app,
                                           const WindowInfo& window) {
   if (asked != fullScreenWanted) {
     askFullScreen(fullScreenWanted, app, window);
@@ -81,8 +81,9 @@ void FullScreenFollower::settleFullScreen(bool asked, std::uint32_t number, cons
   hooks_.settled(number, fullScreenMoves);
 }
 
-void FullScreenFollower::setFullScreen(bool on, const AppInfo& app, const WindowInfo& window) {
+void FullScreenFollower::setFullScreen(FullScreen change, const AppInfo& app, const WindowInfo& window) {
   if (!window.windowID) return;
+  const bool on = change == FullScreen::enter;
   const std::uint32_t number = *window.windowID;
 
   if (app.id == NSProcessInfo::processInfo().processIdentifier()) {

@@ -31,8 +31,8 @@ class FullScreenFollower {
   FullScreenFollower(const FullScreenFollower&) = delete;
   FullScreenFollower& operator=(const FullScreenFollower&) = delete;
 
-  /// Records a toggle towards `on` (into full screen when true).
-  void wish(bool on);
+  /// Records a toggle towards `change`.
+  void wish(FullScreen change);
   /// Starts following `window` of `app` towards the wish: goes to its Space first when
   /// that does not show, then asks and polls. Call once per change (`pending` is none).
   void follow(const AppInfo& app, const WindowInfo& window);
@@ -41,11 +41,11 @@ class FullScreenFollower {
   std::optional<std::uint32_t> pending() const { return fullScreenPending; }
   /// The toggles so far.
   int moves() const { return fullScreenMoves; }
-  /// The state last asked of the app (into full screen when true).
-  bool asked() const { return fullScreenAsked; }
+  /// The change last asked of the app.
+  FullScreen asked() const { return fullScreenAsked; }
 
   /// Asks the app to take the window into / out of full screen; logs an AX error. Any thread.
-  static void setFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
+  static void setFullScreen(FullScreen change, const AppInfo& app, const WindowInfo& window);
   /// Whether one of the window's Spaces is a full-screen Space.
   static bool onFullScreenSpace(std::uint32_t number);
 
@@ -54,18 +54,18 @@ class FullScreenFollower {
 
   /// Records what is asked and runs `setFullScreen` on the main queue (own window) or the
   /// "fullScreen" queue.
-  void askFullScreen(bool on, const AppInfo& app, const WindowInfo& window);
+  void askFullScreen(FullScreen change, const AppInfo& app, const WindowInfo& window);
   /// One poll 0.2 s later; settles when the change landed or `until` passed, else polls again.
   void followFullScreen(std::uint32_t number, const AppInfo& app, const WindowInfo& window, double until);
   /// Ends a poll: done when the state asked is still the state wanted, else asks again
   /// with a fresh deadline.
-  void settleFullScreen(bool asked, std::uint32_t number, const AppInfo& app, const WindowInfo& window);
+  void settleFullScreen(FullScreen asked, std::uint32_t number, const AppInfo& app, const WindowInfo& window);
   /// The serial "fullScreen" queue (user-interactive).
   static platform::Executor& fullScreenQueue();
 
   Hooks hooks_;
   std::optional<std::uint32_t> fullScreenPending;
-  bool fullScreenAsked = false, fullScreenWanted = false;
+  FullScreen fullScreenAsked = FullScreen::leave, fullScreenWanted = FullScreen::leave;
   int fullScreenMoves = 0;
   /// Work handed to the main queue holds this weakly: it stops once the follower is gone.
   LifeToken life_;

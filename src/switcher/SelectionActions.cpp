@@ -196,7 +196,7 @@ void SelectionActions::confirmClosed(std::uint32_t window, bool minimized, int a
       });
 }
 
-void SelectionActions::toggleFullScreen(bool on) {
+void SelectionActions::toggleFullScreen(FullScreen change) {
   const int focused = parts_.model.focused();
   if (const auto pending = parts_.fullScreen.pending()) {
     const WindowInfo* target = parts_.model.targetWindow(focused);
@@ -205,7 +205,7 @@ void SelectionActions::toggleFullScreen(bool on) {
   if (parts_.model.onTray()) return;
   const Cluster* cluster = parts_.model.selectedCluster(focused);
   const WindowInfo* target = cluster ? parts_.model.targetWindow(focused) : nullptr;
-  if (!target || !target->windowID || target->fullScreen == on) return;
+  if (!target || !target->windowID || target->fullScreen == (change == FullScreen::enter)) return;
   const AppInfo* owner = cluster->app(target);
   if (!owner) return;
   const AppInfo app = *owner;
@@ -213,10 +213,10 @@ void SelectionActions::toggleFullScreen(bool on) {
   const std::uint32_t number = *window.windowID;
   const bool followingAlready = parts_.fullScreen.pending().has_value();
 
-  parts_.fullScreen.wish(on);
+  parts_.fullScreen.wish(change);
   parts_.ghost.fadeGhost(Ghost::Fade::out);
   parts_.model.animating(Animation::removal(),
-                         [&] { parts_.model.moveFullScreen(number, on, parts_.session.screenTiles()); });
+                         [&] { parts_.model.moveFullScreen(number, change, parts_.session.screenTiles()); });
   if (!followingAlready) parts_.fullScreen.follow(app, window);
 }
 

@@ -47,9 +47,9 @@ class SelectionActions {
   void quitSelectedApp();
   /// Presses the target window's close button (own windows: performClose) and checks it went.
   void closeTargetWindow();
-  /// ↑ (true) / ↓ (false): moves the target window's tile at once and starts the change
+  /// ↑ (enter) / ↓ (leave): moves the target window's tile at once and starts the change
   /// (jumping to its Space first when needed); while one is pending only that window.
-  void toggleFullScreen(bool on);
+  void toggleFullScreen(FullScreen change);
   /// The app the selection stands for; none on a desktop.
   std::optional<AppInfo> selectedApp() const;
   /// An app terminated: drops its quit watch; while a session runs, removes it from the

@@ -129,7 +129,7 @@ void Switcher::apply(const KeyCommand& command) {
       actions_.stepWindow(value);
       return;
     case Kind::toggleFullScreen:
-      actions_.toggleFullScreen(value != 0);
+      actions_.toggleFullScreen(value != 0 ? FullScreen::enter : FullScreen::leave);
       return;
     case Kind::pickWindow:
       model_.pickWindow(value);

@@ -228,7 +228,8 @@ void Workspace::removeWindows(const std::function<bool(const WindowInfo&)>& test
   }
 }
 
-bool Workspace::moveFullScreen(std::uint32_t window, bool on, bool screenTiles) {
+bool Workspace::moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles) {
+  const bool on = change == FullScreen::enter;
   const std::optional<Position> at = find(*this, window);
   if (!at) return false;
   const DisplayGroup& display = displays[at->display];

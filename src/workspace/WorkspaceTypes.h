@@ -23,6 +23,9 @@
 
 namespace trelliq {
 
+/// Which way a window's full-screen change goes: into full screen or out of it.
+enum class FullScreen { enter, leave };
+
 /// An identifier made fresh for every constructed value (for the views); copies keep it.
 using ValueID = std::uint64_t;
 ValueID freshValueID();
@@ -157,11 +160,11 @@ struct Workspace {
   /// visible shows its spare desktop tile, and a front-tile id that is gone is cleared.
   void removeWindows(const std::function<bool(const WindowInfo&)>& test);
 
-  /// Predicts the snapshot after window number `window` enters (`on`) or leaves full
-  /// screen: it gets a provisional full-screen Space at the end of its display, or joins
-  /// the nearest ordinary Space before (else after) its full-screen Space. Updates the
-  /// remembered frames when entering. False, with nothing changed, when it cannot predict.
-  bool moveFullScreen(std::uint32_t window, bool on, bool screenTiles);
+  /// Predicts the snapshot after window number `window` makes the full-screen `change`: it gets a provisional
+  /// full-screen Space at the end of its display, or joins the nearest ordinary Space before (else after) its
+  /// full-screen Space. Updates the remembered frames when entering. False, with nothing changed, when it cannot
+  /// predict.
+  bool moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles);
 
   /// One fresh snapshot of the screen state: displays in layout order, their Spaces with
   /// the tiles `desktops` and `screenTiles` ask for, each display's front tile, and the

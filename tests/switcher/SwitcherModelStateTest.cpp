@@ -119,7 +119,7 @@ TEST_F(ModelState, AFullScreenMoveMarksTheWindowAndSelectsItWhereItGoes) {
   model_.thumbnails.set({{555, nullptr}, {11, nullptr}});
   const auto before = model_.workspace().shape();
 
-  model_.moveFullScreen(555, true, false);  // no such window
+  model_.moveFullScreen(555, FullScreen::enter, false);  // no such window
 
   EXPECT_EQ(model_.transitioning, (std::set<std::uint32_t>{555}));
   EXPECT_EQ(model_.thumbnails().count(555), 0u);
@@ -127,7 +127,7 @@ TEST_F(ModelState, AFullScreenMoveMarksTheWindowAndSelectsItWhereItGoes) {
   EXPECT_EQ(model_.workspace().shape(), before);
 
   model_.focus(1);
-  model_.moveFullScreen(12, true, false);
+  model_.moveFullScreen(12, FullScreen::enter, false);
   const Cluster* moved = model_.selectedCluster(0);
   ASSERT_NE(moved, nullptr);
   EXPECT_TRUE(moved->fullScreen);

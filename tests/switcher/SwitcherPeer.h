@@ -32,8 +32,8 @@ struct SwitcherPeer {
     switcher.fullScreen().fullScreenPending = window;
   }
   /// Asks the app of `window` for full screen as a toggle would, without following it.
-  static void askFullScreen(Switcher& switcher, bool on, const AppInfo& app, const WindowInfo& window) {
-    switcher.fullScreen().askFullScreen(on, app, window);
+  static void askFullScreen(Switcher& switcher, FullScreen change, const AppInfo& app, const WindowInfo& window) {
+    switcher.fullScreen().askFullScreen(change, app, window);
   }
 };
 

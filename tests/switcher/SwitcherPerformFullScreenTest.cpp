@@ -52,7 +52,7 @@ class PerformFullScreen : public PerformScene {
 
 TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceItLanded) {
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   EXPECT_TRUE(switcher->model().transitioning.contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true) << "the tile moves at once";
@@ -72,7 +72,7 @@ TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceIt
 
 TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
   openOn(0, kInbox, 4);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.runUntilIdle();
   EXPECT_TRUE(asked(kHarbor, kInbox).empty()) << "not before its Space shows";
   scene.clock.advance(0.6);
@@ -85,10 +85,10 @@ TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
 
 TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLanded) {
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.advance(0.3);
   // The model reselected the moved window; taking it back out is accepted but asks nothing yet.
-  switcher->actions().toggleFullScreen(false);
+  switcher->actions().toggleFullScreen(FullScreen::leave);
   EXPECT_EQ(switcher->fullScreen().moves(), 2);
   EXPECT_EQ(modelFullScreen(kStartPage), false);
   scene.clock.runUntilIdle();
@@ -106,14 +106,14 @@ TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLande
 
 TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   const int moves = switcher->fullScreen().moves();
   // Over to the built-in display, whose front window is Quill's draft.
   switcher->model().focus(0);
   ASSERT_TRUE(switcher->model().focusedTarget());
   const auto other = *switcher->model().focusedTarget()->windowID;
   ASSERT_NE(other, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   EXPECT_EQ(switcher->fullScreen().moves(), moves);
   scene.clock.advance(3);
   EXPECT_FALSE(serverFullScreen(other));
@@ -121,7 +121,7 @@ TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
 
 TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(false);
+  switcher->actions().toggleFullScreen(FullScreen::leave);
   EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(switcher->fullScreen().moves(), 0);
   scene.clock.advance(1);
@@ -130,7 +130,7 @@ TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
 
 TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARefresh) {
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   const auto shape = switcher->model().workspace().shape();
   closeSession();
   scene.clock.advance(0.25);
@@ -143,7 +143,7 @@ TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARef
 TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeconds) {
   scene.windowServer.setFailure(sim::Reaction::fullScreen, sim::Failure::refuse);
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.advance(0.1);
   const auto lines = linesStarting("couldn't take");
   ASSERT_EQ(lines.size(), 1u);
@@ -162,7 +162,7 @@ TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeco
 TEST_F(PerformFullScreen, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture) {
   Settings::defaults().set("preview", platform::PlistValue("thumbnail"));
   openOn(1, kStartPage);
-  switcher->actions().toggleFullScreen(true);
+  switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.advance(1.3);
   EXPECT_FALSE(switcher->fullScreen().pending());
   // The window's new picture ends it.
@@ -179,15 +179,15 @@ TEST_F(PerformFullScreen, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {
   const AppInfo self(NSRunningApplication::current());
   const WindowInfo window(self.id, number, nullptr, std::nullopt, false, false, std::nullopt);
 
-  SwitcherPeer::askFullScreen(*switcher, true, self, window);
-  EXPECT_TRUE(switcher->fullScreen().asked());
+  SwitcherPeer::askFullScreen(*switcher, FullScreen::enter, self, window);
+  EXPECT_EQ(switcher->fullScreen().asked(), FullScreen::enter);
   scene.clock.advance(1);
   ASSERT_TRUE(own.styleMask() & NSWindowStyleMaskFullScreen);
   // Asking for the state it is in changes nothing (a blind toggle would take it back out).
-  SwitcherPeer::askFullScreen(*switcher, true, self, window);
+  SwitcherPeer::askFullScreen(*switcher, FullScreen::enter, self, window);
   scene.clock.advance(1);
   EXPECT_TRUE(own.styleMask() & NSWindowStyleMaskFullScreen);
-  SwitcherPeer::askFullScreen(*switcher, false, self, window);
+  SwitcherPeer::askFullScreen(*switcher, FullScreen::leave, self, window);
   scene.clock.advance(1);
   EXPECT_FALSE(own.styleMask() & NSWindowStyleMaskFullScreen);
 }
@@ -197,7 +197,7 @@ TEST_F(PerformFullScreen, AWindowMissingFromTheAppsListIsReachedThroughItsOwnEle
   ASSERT_TRUE(lumen.window.element);
   // The app stops listing its windows; the element from the snapshot still works.
   sim::AccessibilityServer::active()->setError(kLumen, "AXWindows", kAXErrorCannotComplete);
-  FullScreenFollower::setFullScreen(true, lumen.app, lumen.window);
+  FullScreenFollower::setFullScreen(FullScreen::enter, lumen.app, lumen.window);
   scene.clock.advance(1);
   EXPECT_TRUE(serverFullScreen(kStartPage));
 }

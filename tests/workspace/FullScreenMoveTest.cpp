@@ -44,7 +44,7 @@ TEST_F(FullScreenMove, IntoFullScreenAndBackBeforeTheNextLoad) {
                         space(3, {tile(0, 3, {notes_}, {window(100, 20, false, frame)})})},
                        std::nullopt, mainScreen())},
               {}};
-  ASSERT_TRUE(w.moveFullScreen(20, true, false));
+  ASSERT_TRUE(w.moveFullScreen(20, FullScreen::enter, false));
   DisplayGroup& d = w.displays[0];
   EXPECT_EQ(spaceIDs(d), (std::vector<std::int64_t>{1, 2, -20})) << "Space 3 emptied and had no spare desktop";
   const SpaceGroup& full = d.spaces.back();
@@ -60,7 +60,7 @@ TEST_F(FullScreenMove, IntoFullScreenAndBackBeforeTheNextLoad) {
   EXPECT_TRUE(DesktopFrames::frozen().contains(20));
 
   // Out again: the nearest ordinary Space before the provisional one, between 10 and 30.
-  ASSERT_TRUE(w.moveFullScreen(20, false, false));
+  ASSERT_TRUE(w.moveFullScreen(20, FullScreen::leave, false));
   EXPECT_EQ(spaceIDs(d), (std::vector<std::int64_t>{1, 2}));
   const Cluster& back = d.spaces[0].clusters.at(0);
   EXPECT_EQ(numbers(back), (Numbers{10, 20, 30}));
@@ -73,7 +73,7 @@ TEST_F(FullScreenMove, TheOnlyWindowOfASpaceLeavesItsSpareDesktopAndAStoredNameN
   Workspace w{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, 10)})}, true, desktop(0, 1, 1))})},
               {},
               {{"window/10", "Film"}}};
-  ASSERT_TRUE(w.moveFullScreen(10, true, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::enter, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:fullScreen:10"}));
   EXPECT_EQ(w.displays[0].spaces.back().label, "Film");
   EXPECT_EQ(w.displays[0].spaces.back().clusters[0].named, "Film");
@@ -87,13 +87,13 @@ TEST_F(FullScreenMove, OutOntoAnEmptySpaceTakesItsDesktopTileUnlessAlways) {
   };
   setDesktops("whenEmpty");
   Workspace w = snapshot();
-  ASSERT_TRUE(w.moveFullScreen(10, false, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:100"}));
   EXPECT_EQ(w.displays[0].spaces.size(), 1u) << "the full-screen Space went with its window";
 
   setDesktops("always");
   w = snapshot();
-  ASSERT_TRUE(w.moveFullScreen(10, false, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:1:100"}));
 }
 
@@ -106,7 +106,7 @@ TEST_F(FullScreenMove, OutWithAHiddenAppKeepsTheDesktopTile) {
   Workspace w{{display("A", {space(1, {desktop(0, 1, 1)}, true, desktop(0, 1, 1)),
                              fullScreenSpace(fullScreenTile(0, 2, hidden, window(hidden.id, 10)))})},
               {}};
-  ASSERT_TRUE(w.moveFullScreen(10, false, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:1:desktop", "0:1:" + std::to_string(hidden.id)}));
 }
 
@@ -116,7 +116,7 @@ TEST_F(FullScreenMove, WithoutARememberedFrameTheWindowTakesTheMiddleOfItsDispla
                         fullScreenSpace(fullScreenTile(0, 2, notes_, window(100, 10)))},
                        std::nullopt, mainScreen())},
               {}};
-  ASSERT_TRUE(w.moveFullScreen(10, false, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, false));
   const Cluster& c = w.displays[0].spaces[0].clusters.at(1);
   EXPECT_EQ(c.id, "0:1:100");
   EXPECT_EQ(c.windows.at(0).bounds, CGRect(240, 150, 960, 600));
@@ -127,7 +127,7 @@ TEST_F(FullScreenMove, OutPrefersTheSpaceBeforeThenTheOneAfter) {
                              fullScreenSpace(fullScreenTile(0, 3, mail_, window(200, 20))),
                              space(4, {tile(0, 4, {mail_}, {window(200, 21)})})})},
               {}};
-  ASSERT_TRUE(w.moveFullScreen(10, false, false));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, false));
   EXPECT_EQ(tileIDs(w.displays[0]), (IDs{"0:fullScreen:20", "0:4:200", "0:4:100"}));
 }
 
@@ -136,17 +136,17 @@ TEST_F(FullScreenMove, WhatCannotBePredictedChangesNothing) {
                                         space(3, {tile(0, 3, {mail_}, {window(200, 20)}), desktop(0, 3, 1)})})},
                          {}};
   Workspace w = before;
-  EXPECT_FALSE(w.moveFullScreen(99, true, false)) << "not in the snapshot";
-  EXPECT_FALSE(w.moveFullScreen(20, false, false)) << "not in a full-screen tile";
+  EXPECT_FALSE(w.moveFullScreen(99, FullScreen::enter, false)) << "not in the snapshot";
+  EXPECT_FALSE(w.moveFullScreen(20, FullScreen::leave, false)) << "not in a full-screen tile";
   EXPECT_EQ(w.shape(), before.shape());
 
   // A window without a number never matches, even 0.
   Workspace unnumbered{{display("A", {space(1, {tile(0, 1, {notes_}, {window(100, std::nullopt)})})})}, {}};
-  EXPECT_FALSE(unnumbered.moveFullScreen(0, true, false));
+  EXPECT_FALSE(unnumbered.moveFullScreen(0, FullScreen::enter, false));
 
   // No ordinary Space on the display.
   Workspace only{{display("A", {fullScreenSpace(fullScreenTile(0, 2, notes_, window(100, 10)))})}, {}};
-  EXPECT_FALSE(only.moveFullScreen(10, false, false));
+  EXPECT_FALSE(only.moveFullScreen(10, FullScreen::leave, false));
   EXPECT_EQ(only.displays[0].spaces.size(), 1u);
 
   // With screen tiles, a target Space with neither a screen tile nor a desktop tile.
@@ -154,7 +154,7 @@ TEST_F(FullScreenMove, WhatCannotBePredictedChangesNothing) {
                                fullScreenSpace(fullScreenTile(0, 2, notes_, window(100, 10)))})},
                 {}};
   const auto shape = odd.shape();
-  EXPECT_FALSE(odd.moveFullScreen(10, false, true));
+  EXPECT_FALSE(odd.moveFullScreen(10, FullScreen::leave, true));
   EXPECT_EQ(odd.shape(), shape);
 }
 
@@ -164,7 +164,7 @@ TEST_F(FullScreenMove, ScreenTilesGainTheWindowAsTheFrontOne) {
                              fullScreenSpace(fullScreenTile(0, 2, notes_, window(100, 10)))})},
               {}};
   w.displays[0].spaces[0].clusters[0].lastOnDesktop = true;
-  ASSERT_TRUE(w.moveFullScreen(10, false, true));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, true));
   ASSERT_EQ(w.displays[0].spaces.size(), 1u);
   const Cluster& c = w.displays[0].spaces[0].clusters.at(0);
   EXPECT_EQ(numbers(c), (Numbers{20, 10}));
@@ -179,7 +179,7 @@ TEST_F(FullScreenMove, ScreenTilesTurnAnEmptyDesktopIntoAPictureOfTheWindow) {
   Cluster named = desktop(0, 1, 3, "Work");
   Workspace w{{display("A", {space(1, {named}, true), fullScreenSpace(fullScreenTile(0, 2, notes_, window(100, 10)))})},
               {}};
-  ASSERT_TRUE(w.moveFullScreen(10, false, true));
+  ASSERT_TRUE(w.moveFullScreen(10, FullScreen::leave, true));
   const Cluster& c = w.displays[0].spaces.at(0).clusters.at(0);
   EXPECT_EQ(c.id, "0:1:screen");
   EXPECT_TRUE(c.screen);
@@ -192,7 +192,7 @@ TEST_F(FullScreenMove, ScreenTilesTurnAnEmptyDesktopIntoAPictureOfTheWindow) {
 
 TEST_F(FullScreenMove, ScreenTilesIntoFullScreenMakeAPictureNamedByTheApps) {
   Workspace w{{display("A", {space(1, {screenTile(0, 1, 1, {notes_}, {window(100, 10), window(100, 11)})})})}, {}};
-  ASSERT_TRUE(w.moveFullScreen(11, true, true));
+  ASSERT_TRUE(w.moveFullScreen(11, FullScreen::enter, true));
   const SpaceGroup& full = w.displays[0].spaces.back();
   const Cluster& c = full.clusters.at(0);
   EXPECT_EQ(c.id, "0:fullScreen:11");

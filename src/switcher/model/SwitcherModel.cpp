@@ -65,11 +65,11 @@ void SwitcherModel::reload(Workspace snapshot, std::uint32_t window) {
   }
 }
 
-void SwitcherModel::moveFullScreen(std::uint32_t window, bool on, bool screenTiles) {
+void SwitcherModel::moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles) {
   transitioning.insert(window);
   if (thumbnails().count(window)) thumbnails.modify([window](auto& t) { t.erase(window); });
   Workspace copy = workspace();
-  if (copy.moveFullScreen(window, on, screenTiles)) reload(std::move(copy), window);
+  if (copy.moveFullScreen(window, change, screenTiles)) reload(std::move(copy), window);
 }
 
 std::optional<std::string> SwitcherModel::focusedDisplayID() const {

@@ -103,7 +103,7 @@ class SwitcherModel {
   void reload(Workspace workspace, std::uint32_t window);
   /// Marks the window as transitioning, drops its picture, and reloads with the
   /// snapshot's prediction of the move when there is one.
-  void moveFullScreen(std::uint32_t window, bool on, bool screenTiles);
+  void moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles);
   /// Swaps in a snapshot keeping each display's selection by tile id and its pick by
   /// window number, and the tray selection by process id.
   void refresh(Workspace workspace);
