@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "SwitcherPerformScenes.h"
+#include "SwitchPerformerScenes.h"
 #include "platform/RealClock.h"
 #include "platform/sim/EventServer.h"
 #include "settings/Settings.h"

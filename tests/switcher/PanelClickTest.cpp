@@ -2,7 +2,7 @@
 // frames, a click posted through the simulated Mac reaches the panel's pointer bridge,
 // and the controller commits the tile under it.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"

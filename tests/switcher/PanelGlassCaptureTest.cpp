@@ -2,7 +2,7 @@
 // composes the clear panel window, so its glass must tint the display across the whole
 // content, not only where the tiles are.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "platform/ScreenCaptureKit.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"

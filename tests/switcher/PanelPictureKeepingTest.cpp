@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"

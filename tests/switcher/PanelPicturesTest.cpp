@@ -17,7 +17,7 @@
 #include <map>
 #include <string>
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "platform/SharedSurface.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"

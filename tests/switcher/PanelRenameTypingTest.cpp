@@ -2,7 +2,7 @@
 // posted through the simulated Mac opens the field, and the name is typed on the
 // simulated keyboard while another application stays in front.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "platform/sim/UserInput.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"

@@ -10,7 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include "SwitcherSessionStage.h"
+#include "SessionStage.h"
 
 namespace trelliq::session {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
+#include "SwitchPerformerScenes.h"
 #include "SwitcherPeer.h"
-#include "SwitcherPerformScenes.h"
 #include "platform/sim/AccessibilityServer.h"
 
 namespace trelliq::perform {
@@ -17,9 +17,9 @@ namespace {
 // windows 7102 and 7101 on Space 2 of the wide display (index 1).
 constexpr std::uint32_t kSlateBuild = 7102, kDraft = 2101;
 
-class PerformActions : public PerformScene {};
+class SelectionActionsTest : public PerformScene {};
 
-TEST_F(PerformActions, TheProgramItselfIsNeverQuitNorHidden) {
+TEST_F(SelectionActionsTest, TheProgramItselfIsNeverQuitNorHidden) {
   // A window of the program's own in the snapshot, selected.
   NSWindow own(CGRect(100, 100, 400, 300), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
   own.orderFront(nullptr);
@@ -47,7 +47,7 @@ TEST_F(PerformActions, TheProgramItselfIsNeverQuitNorHidden) {
   EXPECT_FALSE(scene.windowServer.app(self.id)->terminated);
 }
 
-TEST_F(PerformActions, AClosedWindowLeavesTheSessionAtTheNextCheck) {
+TEST_F(SelectionActionsTest, AClosedWindowLeavesTheSessionAtTheNextCheck) {
   openOn(1, kSlateBuild);
   switcher->actions().closeTargetWindow();
   EXPECT_TRUE(inModel(kSlateBuild));
@@ -57,7 +57,7 @@ TEST_F(PerformActions, AClosedWindowLeavesTheSessionAtTheNextCheck) {
   EXPECT_TRUE(inModel(7101)) << "its app's other window stays";
 }
 
-TEST_F(PerformActions, AWindowThatGoesDuringTheChecksIsNoticed) {
+TEST_F(SelectionActionsTest, AWindowThatGoesDuringTheChecksIsNoticed) {
   // The app answers the press but keeps the window (an unsaved document, say).
   sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
   openOn(0, kDraft);
@@ -69,7 +69,7 @@ TEST_F(PerformActions, AWindowThatGoesDuringTheChecksIsNoticed) {
   EXPECT_FALSE(inModel(kDraft));
 }
 
-TEST_F(PerformActions, AWindowThatGoesAfterTheFifthCheckKeepsItsTile) {
+TEST_F(SelectionActionsTest, AWindowThatGoesAfterTheFifthCheckKeepsItsTile) {
   sim::AccessibilityServer::active()->setError(kQuill, "AXPress", kAXErrorCannotComplete);
   openOn(0, kDraft);
   switcher->actions().closeTargetWindow();

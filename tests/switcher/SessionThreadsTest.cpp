@@ -6,12 +6,12 @@
 #include <atomic>
 #include <thread>
 
-#include "SwitcherSessionStage.h"
+#include "SessionStage.h"
 
 namespace trelliq::session {
 namespace {
 
-TEST(SwitcherSessionThreads, OfTwoOpeningsAtTheSameInstantExactlyOneWins) {
+TEST(SessionThreadsTest, OfTwoOpeningsAtTheSameInstantExactlyOneWins) {
   Scene scene;
   auto switcher = Switcher::make();
   for (int round = 0; round < 500; ++round) {
@@ -32,9 +32,9 @@ TEST(SwitcherSessionThreads, OfTwoOpeningsAtTheSameInstantExactlyOneWins) {
   }
 }
 
-class SwitcherSessionRenameThreads : public SessionStage {};
+class RenamingThreadsTest : public SessionStage {};
 
-TEST_F(SwitcherSessionRenameThreads, TheTapNeverSeesAnEditClosedAndNotRenaming) {
+TEST_F(RenamingThreadsTest, TheTapNeverSeesAnEditClosedAndNotRenaming) {
   startTap();
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);

@@ -2,7 +2,7 @@
 // backdrops with wash, veil and destination pictures, the fades around a full-screen
 // change, and the haze of the glass.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "SwitcherPeer.h"
 
 namespace trelliq::panels {

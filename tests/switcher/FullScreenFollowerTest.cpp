@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "SwitchPerformerScenes.h"
 #include "SwitcherPeer.h"
-#include "SwitcherPerformScenes.h"
 #include "platform/AppKitWindows.h"
 #include "platform/sim/AccessibilityServer.h"
 
@@ -22,9 +22,9 @@ namespace {
 // display, which shows Space 1.
 constexpr std::uint32_t kStartPage = 3101, kInbox = 4101;
 
-class PerformFullScreen : public PerformScene {
+class FullScreenFollowerTest : public PerformScene {
  protected:
-  PerformFullScreen() {
+  FullScreenFollowerTest() {
     // Without thumbnails the transition ends as soon as the change settles.
     Settings::defaults().set("preview", platform::PlistValue("none"));
   }
@@ -50,7 +50,7 @@ class PerformFullScreen : public PerformScene {
   }
 };
 
-TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceItLanded) {
+TEST_F(FullScreenFollowerTest, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceItLanded) {
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
@@ -70,7 +70,7 @@ TEST_F(PerformFullScreen, AWindowIsAskedFollowedAndTheSessionBroughtInLineOnceIt
   EXPECT_EQ(asked(kLumen, kStartPage).size(), 1u);
 }
 
-TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
+TEST_F(FullScreenFollowerTest, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
   openOn(0, kInbox, 4);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.runUntilIdle();
@@ -83,7 +83,7 @@ TEST_F(PerformFullScreen, AWindowOnAnotherSpaceIsReachedBeforeTheAppIsAsked) {
   EXPECT_FALSE(switcher->fullScreen().pending());
 }
 
-TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLanded) {
+TEST_F(FullScreenFollowerTest, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLanded) {
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   scene.clock.advance(0.3);
@@ -104,7 +104,7 @@ TEST_F(PerformFullScreen, AChangeOfMindUnderWayIsAskedForOnceTheFirstChangeLande
   EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
 }
 
-TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
+TEST_F(FullScreenFollowerTest, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   const int moves = switcher->fullScreen().moves();
@@ -119,7 +119,7 @@ TEST_F(PerformFullScreen, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
   EXPECT_FALSE(serverFullScreen(other));
 }
 
-TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
+TEST_F(FullScreenFollowerTest, AWindowAlreadyInTheWantedStateIsNotToggled) {
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::leave);
   EXPECT_FALSE(switcher->fullScreen().pending());
@@ -128,7 +128,7 @@ TEST_F(PerformFullScreen, AWindowAlreadyInTheWantedStateIsNotToggled) {
   EXPECT_TRUE(asked(kLumen, kStartPage).empty());
 }
 
-TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARefresh) {
+TEST_F(FullScreenFollowerTest, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARefresh) {
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   const auto shape = switcher->model().workspace().shape();
@@ -140,7 +140,7 @@ TEST_F(PerformFullScreen, ClosingTheSwitcherMeanwhileEndsTheFollowingWithoutARef
   EXPECT_EQ(switcher->model().workspace().shape(), shape);
 }
 
-TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeconds) {
+TEST_F(FullScreenFollowerTest, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeconds) {
   scene.windowServer.setFailure(sim::Reaction::fullScreen, sim::Failure::refuse);
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
@@ -159,7 +159,7 @@ TEST_F(PerformFullScreen, ARefusalIsLoggedAndThePanelsShowTheTruthAfterThreeSeco
   EXPECT_EQ(modelFullScreen(kStartPage), false);
 }
 
-TEST_F(PerformFullScreen, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture) {
+TEST_F(FullScreenFollowerTest, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture) {
   Settings::defaults().set("preview", platform::PlistValue("thumbnail"));
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
@@ -171,7 +171,7 @@ TEST_F(PerformFullScreen, TheTransitionOfAThumbnailSessionEndsWithTheNewPicture)
   EXPECT_TRUE(switcher->model().thumbnails().contains(kStartPage));
 }
 
-TEST_F(PerformFullScreen, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {
+TEST_F(FullScreenFollowerTest, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {
   NSWindow own(CGRect(100, 100, 400, 300), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
   own.orderFront(nullptr);
   const auto number = static_cast<std::uint32_t>(own.windowNumber());
@@ -192,7 +192,7 @@ TEST_F(PerformFullScreen, TheProgramsOwnWindowIsToggledOnlyWhenItDiffers) {
   EXPECT_FALSE(own.styleMask() & NSWindowStyleMaskFullScreen);
 }
 
-TEST_F(PerformFullScreen, AWindowMissingFromTheAppsListIsReachedThroughItsOwnElement) {
+TEST_F(FullScreenFollowerTest, AWindowMissingFromTheAppsListIsReachedThroughItsOwnElement) {
   const Chosen lumen = chosen(kStartPage);
   ASSERT_TRUE(lumen.window.element);
   // The app stops listing its windows; the element from the snapshot still works.

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "SwitcherPerformScenes.h"
+#include "SwitchPerformerScenes.h"
 #include "platform/AppKitWindows.h"
 #include "platform/CGEvent.h"
 #include "platform/sim/EventServer.h"

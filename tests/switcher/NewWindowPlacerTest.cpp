@@ -25,9 +25,9 @@ namespace {
 constexpr std::int32_t kEasel = 308;
 constexpr double kPrimaryTop = 982;
 
-class PerformPlacer : public ::testing::Test {
+class NewWindowPlacerTest : public ::testing::Test {
  protected:
-  PerformPlacer() {
+  NewWindowPlacerTest() {
     scene.world.setAccessibilityTrusted(true);
     for (const auto& screen : NSScreen::screens()) {
       if (screen.displayNumber() == 1) builtIn.emplace(screen);
@@ -69,7 +69,7 @@ class PerformPlacer : public ::testing::Test {
   std::optional<NSScreen> builtIn, wide;
 };
 
-TEST_F(PerformPlacer, TheFirstWindowIsCentredOnTheChosenDisplayOnce) {
+TEST_F(NewWindowPlacerTest, TheFirstWindowIsCentredOnTheChosenDisplayOnce) {
   ASSERT_TRUE(builtIn && wide);
   openEasel();
   NewWindowPlacer::bring(kEasel, *builtIn);
@@ -85,7 +85,7 @@ TEST_F(PerformPlacer, TheFirstWindowIsCentredOnTheChosenDisplayOnce) {
   EXPECT_EQ(easelWindow()->bounds.origin, (CGPoint{2000, 0}));
 }
 
-TEST_F(PerformPlacer, AWindowThatComesLateIsStillFound) {
+TEST_F(NewWindowPlacerTest, AWindowThatComesLateIsStillFound) {
   ASSERT_TRUE(builtIn);
   auto timings = scene.windowServer.timings();
   timings.firstWindow = 1.0;
@@ -100,7 +100,7 @@ TEST_F(PerformPlacer, AWindowThatComesLateIsStillFound) {
   EXPECT_EQ(window->bounds.origin, centredOnBuiltIn(window->bounds.size));
 }
 
-TEST_F(PerformPlacer, AWindowAlreadyOnTheChosenDisplayStaysWhereItOpened) {
+TEST_F(NewWindowPlacerTest, AWindowAlreadyOnTheChosenDisplayStaysWhereItOpened) {
   ASSERT_TRUE(wide);
   openEasel();
   NewWindowPlacer::bring(kEasel, *wide);
@@ -111,7 +111,7 @@ TEST_F(PerformPlacer, AWindowAlreadyOnTheChosenDisplayStaysWhereItOpened) {
   EXPECT_EQ(window->bounds, CGRect(1512 + 1280 - 450, -458 + 720 - 300, 900, 600));
 }
 
-TEST_F(PerformPlacer, OnlyTheFirstStandardWindowIsMoved) {
+TEST_F(NewWindowPlacerTest, OnlyTheFirstStandardWindowIsMoved) {
   ASSERT_TRUE(builtIn);
   scene.windowServer.updateApp(kEasel, [](sim::App& a) { a.opensFirstWindow = false; });
   const std::uint32_t dialogNumber = scenes::addWindow(
@@ -133,7 +133,7 @@ TEST_F(PerformPlacer, OnlyTheFirstStandardWindowIsMoved) {
   EXPECT_EQ(scene.windowServer.window(dialogNumber)->bounds.origin, (CGPoint{2000, 0}));
 }
 
-TEST_F(PerformPlacer, AnAppThatNeverOpensAWindowIsGivenUpAfterTheDeadline) {
+TEST_F(NewWindowPlacerTest, AnAppThatNeverOpensAWindowIsGivenUpAfterTheDeadline) {
   ASSERT_TRUE(builtIn);
   scene.windowServer.updateApp(kEasel, [](sim::App& a) { a.opensFirstWindow = false; });
   sim::AccessibilityServer::active()->clearCalls();
@@ -150,7 +150,7 @@ TEST_F(PerformPlacer, AnAppThatNeverOpensAWindowIsGivenUpAfterTheDeadline) {
   EXPECT_EQ(scene.windowServer.window(number)->bounds.origin, (CGPoint{2000, 0}));
 }
 
-TEST_F(PerformPlacer, AWindowLargerThanTheVisibleFrameGoesToItsTopLeftCorner) {
+TEST_F(NewWindowPlacerTest, AWindowLargerThanTheVisibleFrameGoesToItsTopLeftCorner) {
   ASSERT_TRUE(builtIn);
   scene.windowServer.updateApp(kEasel, [](sim::App& a) { a.opensFirstWindow = false; });
   const std::uint32_t number = scenes::addWindow(

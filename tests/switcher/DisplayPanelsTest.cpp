@@ -1,7 +1,7 @@
 // The display panels as windows of the window server, what the pointer does over them,
 // and the screen areas the tap lets through to them.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "platform/sim/World.h"
 #include "workspace/SpaceNames.h"
 

@@ -7,14 +7,14 @@
 
 #include <algorithm>
 
-#include "SwitcherSessionStage.h"
+#include "SessionStage.h"
 #include "platform/AppKit.h"
 #include "workspace/Recency.h"
 
 namespace trelliq::session {
 namespace {
 
-class SwitcherSessionKeys : public SessionStage {
+class SessionKeysTest : public SessionStage {
  protected:
   // The user works in Finder's window, then in Quill's draft: Finder's window is the most
   // recently used other window.
@@ -34,7 +34,7 @@ class SwitcherSessionKeys : public SessionStage {
   }
 };
 
-TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPanel) {
+TEST_F(SessionKeysTest, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPanel) {
   startTap();
   workInFinderThenQuill();
   const std::size_t before = linesStarting("switch to ").size();
@@ -57,7 +57,7 @@ TEST_F(SwitcherSessionKeys, QuickCommandTabSwitchesToTheLastWindowWithoutAnyPane
   EXPECT_NE(lines.back().find("Finder"), std::string::npos) << lines.back();
 }
 
-TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
+TEST_F(SessionKeysTest, PanelsAppearAtTheShowDelayCountedFromThePress) {
   startTap();
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
@@ -78,7 +78,7 @@ TEST_F(SwitcherSessionKeys, PanelsAppearAtTheShowDelayCountedFromThePress) {
   EXPECT_EQ(linesStarting("switch to ").size(), before);
 }
 
-TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
+TEST_F(SessionKeysTest, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   startTap();
   workInFinderThenQuill();
   modifiers(kCommand);
@@ -105,7 +105,7 @@ TEST_F(SwitcherSessionKeys, CommandTabTabSelectsTheTileAfterTheStepBackTile) {
   if (!landsOnDesktop) EXPECT_EQ(frontmost(), expectedPID);
 }
 
-TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay) {
+TEST_F(SessionKeysTest, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay) {
   startTap();
   const std::size_t before = linesStarting("switch to ").size();
   modifiers(kCommand);
@@ -133,7 +133,7 @@ TEST_F(SwitcherSessionKeys, EscapeCancelsWithoutSwitchingAndRemembersTheDisplay)
   EXPECT_EQ(frontmost(), kQuillPID);
 }
 
-TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
+TEST_F(SessionKeysTest, TrayTriggerWithoutWindowlessAppsOpensNothing) {
   startTap();
   // Every regular app without a window leaves: the tray is empty.
   for (const auto& app : NSWorkspace::shared().runningApplications()) {
@@ -159,7 +159,7 @@ TEST_F(SwitcherSessionKeys, TrayTriggerWithoutWindowlessAppsOpensNothing) {
 
 // ⌘ released and ⌘⇥ pressed again while the main thread is still busy: the tap closes
 // session 1 and opens session 2 before the main queue runs session 1's commit.
-TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
+TEST_F(SessionKeysTest, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
   startTap();
   workInFinderThenQuill();
   modifiers(kCommand);
@@ -195,7 +195,7 @@ TEST_F(SwitcherSessionKeys, LateCommitOfAnEarlierSessionLeavesTheNewerOneOpen) {
 }
 
 // The tap stopped between the key and its begin: nothing could close that session.
-TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
+TEST_F(SessionKeysTest, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
   startTap();
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
@@ -208,7 +208,7 @@ TEST_F(SwitcherSessionKeys, AnOpeningThatFindsTheTapStoppedDoesNotBegin) {
   EXPECT_FALSE(anyPanelVisible());
 }
 
-TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
+TEST_F(SessionKeysTest, WorkPostedForAnEndedSessionIsDropped) {
   startTap();
   modifiers(kCommand);
   press(SwitcherKeys::tab, kCommand);
@@ -235,9 +235,9 @@ TEST_F(SwitcherSessionKeys, WorkPostedForAnEndedSessionIsDropped) {
   EXPECT_EQ(ran, 1);
 }
 
-class SwitcherSessionOpening : public SessionStage {};
+class SessionOpeningTest : public SessionStage {};
 
-TEST_F(SwitcherSessionOpening, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
+TEST_F(SessionOpeningTest, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
   const auto first = switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::untilReleased);
   ASSERT_TRUE(first);
   EXPECT_FALSE(switcher->gate().tryOpen(kCommand, SessionAction::cycle(1), Staying::open)) << "an opening is under way";
@@ -254,7 +254,7 @@ TEST_F(SwitcherSessionOpening, FailedBeginOrLateCancelClearsOnlyItsOwnOpening) {
   EXPECT_EQ(state.generation, *second);
 }
 
-TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
+TEST_F(SessionOpeningTest, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   startTap();
   const int sessions = switcher->session().number();
   // The tap thread's opening and the corner's, both before the main queue ran.
@@ -282,7 +282,7 @@ TEST_F(SwitcherSessionOpening, AKeyAndAHotCornerAtTheSameInstantOpenOnce) {
   EXPECT_NE(selected(), before);
 }
 
-TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySessionAlone) {
+TEST_F(SessionOpeningTest, HotCornerTogglesItsOwnSessionButLeavesAKeySessionAlone) {
   startTap();
   const NSScreen screen = NSScreen::screens().back();
   switcher->openFromCorner(screen);
@@ -304,7 +304,7 @@ TEST_F(SwitcherSessionOpening, HotCornerTogglesItsOwnSessionButLeavesAKeySession
   EXPECT_FALSE(switcher->gate().isOpen());
 }
 
-TEST_F(SwitcherSessionOpening, ANewSystemGetsAFreshSharedControllerAndTheOldOneStops) {
+TEST_F(SessionOpeningTest, ANewSystemGetsAFreshSharedControllerAndTheOldOneStops) {
   Switcher& first = Switcher::shared();
   EXPECT_EQ(&Switcher::shared(), &first);
   scene.restart(Scene::Start::defaultScenario);
@@ -314,7 +314,7 @@ TEST_F(SwitcherSessionOpening, ANewSystemGetsAFreshSharedControllerAndTheOldOneS
   EXPECT_FALSE(second.gate().tapStopped());
 }
 
-TEST_F(SwitcherSessionOpening, CornerOpensNothingWithoutTheTap) {
+TEST_F(SessionOpeningTest, CornerOpensNothingWithoutTheTap) {
   switcher->openFromCorner(NSScreen::screens().front());
   switcher->toggleFromGesture();
   scene.clock.advance(0.1);

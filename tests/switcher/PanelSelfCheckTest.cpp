@@ -1,7 +1,7 @@
 // The panels' self-check 0.4 s after they show: one log entry with a line per panel, and
 // faults injected into the window server the way they happen on a real desk.
 
-#include "SwitcherPanelsStage.h"
+#include "DisplayPanelsStage.h"
 #include "platform/PrivateSymbols.h"
 #include "platform/sim/World.h"
 

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "SessionStage.h"
 #include "SwitcherPeer.h"
-#include "SwitcherSessionStage.h"
 #include "platform/AppKit.h"
 #include "workspace/Recency.h"
 
@@ -17,7 +17,7 @@ constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
 constexpr CGKeyCode kFnKey = 63;
 constexpr std::uint32_t kSpace4Draft = 2102;  // Quill's window on Space 4
 
-class SwitcherSessionShow : public SessionStage {
+class SessionShowTest : public SessionStage {
  protected:
   // Screen coordinates (bottom-left) to the window server's (top-left).
   static CGPoint serverPoint(CGPoint p) { return CGPoint{p.x, NSScreen::screens().front().frame().maxY() - p.y}; }
@@ -59,7 +59,7 @@ class SwitcherSessionShow : public SessionStage {
     return static_cast<int>(
         std::count_if(changes.begin(), changes.end(), [&](const ModelChange& c) { return c.field == field; }));
   }
-  ~SwitcherSessionShow() override {
+  ~SessionShowTest() override {
     if (token) switcher->model().unsubscribe(token);
   }
 
@@ -67,7 +67,7 @@ class SwitcherSessionShow : public SessionStage {
   std::vector<ModelChange> changes;
 };
 
-TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels) {
+TEST_F(SessionShowTest, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels) {
   ASSERT_TRUE(switcher->startTap());           // its warm-up waits on the main queue
   ASSERT_TRUE(scene.clock.step("event tap"));  // the tap is in place
   modifiers(kCommand);
@@ -86,7 +86,7 @@ TEST_F(SwitcherSessionShow, ASessionOpenedWhileTheStartsWarmUpRunsKeepsItsPanels
   escape();
 }
 
-TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnlessAFocusCameLater) {
+TEST_F(SessionShowTest, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnlessAFocusCameLater) {
   startTap();
   Recency::shared().touch(kDraft, true);  // the user worked on the built-in display
   scene.clock.advance(0.1);
@@ -119,7 +119,7 @@ TEST_F(SwitcherSessionShow, ADesktopClickSinceTheLastSessionChoosesTheDisplayUnl
   EXPECT_EQ(switcher->memory().desktopClick()->at, before->at);
 }
 
-TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePointerNextTime) {
+TEST_F(SessionShowTest, ThePointerSteersAndTheLastSessionsDisplayBeatsThePointerNextTime) {
   startTap();
   const CGRect built = screenFrame(0), wide = screenFrame(1);
   movePointer(serverPoint({built.midX(), built.midY()}));
@@ -144,7 +144,7 @@ TEST_F(SwitcherSessionShow, ThePointerSteersAndTheLastSessionsDisplayBeatsThePoi
   EXPECT_EQ(switcher->model().focused(), displayIndexOf(0));
 }
 
-TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
+TEST_F(SessionShowTest, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   startTap();
   const CGRect built = screenFrame(0);
   movePointer(serverPoint({built.midX(), built.midY()}));
@@ -186,7 +186,7 @@ TEST_F(SwitcherSessionShow, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   EXPECT_EQ(linesStarting("  pointer moved:").size(), 1u);
 }
 
-TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
+TEST_F(SessionShowTest, SecondLooksRefreshOnlyAChangedSnapshot) {
   startTap();
   openHolding();
   scene.clock.advance(0.15);
@@ -227,7 +227,7 @@ TEST_F(SwitcherSessionShow, SecondLooksRefreshOnlyAChangedSnapshot) {
   EXPECT_TRUE(faded);
 }
 
-TEST_F(SwitcherSessionShow, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
+TEST_F(SessionShowTest, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
   UserDefaults::standard().set("preview", "thumbnail");
   startTap();
   openHolding();
@@ -258,7 +258,7 @@ TEST_F(SwitcherSessionShow, PicturesAreTakenInTheOrderTheUserLooksAtThem) {
                                                6101, 7101, 7102, 9201, 3102, 8101}));
 }
 
-TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) {
+TEST_F(SessionShowTest, ALookOfAnotherSessionOrDuringARenameChangesNothing) {
   startTap();
   openHolding();
   scene.clock.advance(0.15);
@@ -286,7 +286,7 @@ TEST_F(SwitcherSessionShow, ALookOfAnotherSessionOrDuringARenameChangesNothing) 
   EXPECT_EQ(count(ModelField::workspace), 1);
 }
 
-TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenChange) {
+TEST_F(SessionShowTest, PicturesOfWindowsInTransitionWaitForTheFullScreenChange) {
   startTap();
   openHolding();
   switcher->model().transitioning.insert(kDraft);
@@ -309,7 +309,7 @@ TEST_F(SwitcherSessionShow, PicturesOfWindowsInTransitionWaitForTheFullScreenCha
   EXPECT_EQ(switcher->model().thumbnails().at(kDocuments), later);
 }
 
-TEST_F(SwitcherSessionShow, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {
+TEST_F(SessionShowTest, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {
   startTap();
   openHolding();
   record();

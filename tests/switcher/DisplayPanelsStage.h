@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "SwitcherSessionStage.h"
+#include "SessionStage.h"
 #include "ownwindows/OverlayPanel.h"
 #include "platform/Foundation.h"
 #include "platform/sim/WindowServer.h"

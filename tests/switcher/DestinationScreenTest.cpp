@@ -53,9 +53,9 @@ std::uint32_t scaled(std::uint32_t rgb, double factor) {
 // A primary display 1920 × 1080 and a 1440 × 900 one to its right, bottom edges level, so
 // the side display's top lies 180 points below the primary's in window-server terms.
 // Spaces 11 (showing) and 12 on the primary, 21 (showing) and 22 on the side display.
-class PerformDestination : public ::testing::Test {
+class DestinationScreenTest : public ::testing::Test {
  protected:
-  PerformDestination() {
+  DestinationScreenTest() {
     scene.world.setScreenCaptureAllowed(true);
     scene.world.setDisplays({sim::makeDisplay(1, CGRect(0, 0, 1920, 1080), "Primary"),
                              sim::makeDisplay(2, CGRect(1920, 0, 1440, 900), "Side")});
@@ -88,7 +88,7 @@ class PerformDestination : public ::testing::Test {
   std::int32_t paint = 0;
 };
 
-TEST_F(PerformDestination, AWindowIsDrawnWhereItLiesOnItsDisplayAndDimmed) {
+TEST_F(DestinationScreenTest, AWindowIsDrawnWhereItLiesOnItsDisplayAndDimmed) {
   addWindow({22}, CGRect(2000, 200, 400, 300), 0xFF0000);
   const CGImageRef image = renderSide(22);
   ASSERT_TRUE(image);
@@ -108,7 +108,7 @@ TEST_F(PerformDestination, AWindowIsDrawnWhereItLiesOnItsDisplayAndDimmed) {
   expectPixel(image, 100, 322, 0x000000);
 }
 
-TEST_F(PerformDestination, DesktopPicturesGoUnderTheWindowsAtFullStrengthAndWindowsBackToFront) {
+TEST_F(DestinationScreenTest, DesktopPicturesGoUnderTheWindowsAtFullStrengthAndWindowsBackToFront) {
   // A Dock gives every desktop its picture window below all others.
   sim::App dock;
   dock.name = "Dock";
@@ -134,7 +134,7 @@ TEST_F(PerformDestination, DesktopPicturesGoUnderTheWindowsAtFullStrengthAndWind
   expectPixel(image, 400, 350, scaled(front, 0.55));
 }
 
-TEST_F(PerformDestination, WindowsThatCannotBeSeenThereAreLeftOut) {
+TEST_F(DestinationScreenTest, WindowsThatCannotBeSeenThereAreLeftOut) {
   addWindow({22}, CGRect(2000, 200, 19, 300), 0xFF0000, "Narrow");
   addWindow({22}, CGRect(2000, 200, 300, 19), 0xFF0000, "Low");
   const std::uint32_t clear = addWindow({22}, CGRect(2000, 200, 300, 300), 0xFF0000, "Clear");
@@ -161,7 +161,7 @@ TEST_F(PerformDestination, WindowsThatCannotBeSeenThereAreLeftOut) {
   expectPixel(image, 100, 100, 0x000000);
 }
 
-TEST_F(PerformDestination, AFullScreenSpaceIsPlainBlackAndKeepsTheLastListAndNoCanvasNoPicture) {
+TEST_F(DestinationScreenTest, AFullScreenSpaceIsPlainBlackAndKeepsTheLastListAndNoCanvasNoPicture) {
   addWindow({22}, CGRect(2000, 200, 400, 300), 0xFF0000);
   ASSERT_TRUE(renderSide(22));
   ASSERT_EQ(DestinationScreen::drawn().size(), 1u);
@@ -177,14 +177,14 @@ TEST_F(PerformDestination, AFullScreenSpaceIsPlainBlackAndKeepsTheLastListAndNoC
   EXPECT_FALSE(DestinationScreen::render(22, CGRect(1920, 0, 40000, 900), 1080, false, false));
 }
 
-TEST_F(PerformDestination, ForADesktopTileWindowsAreFaintAndNothingIsDimmed) {
+TEST_F(DestinationScreenTest, ForADesktopTileWindowsAreFaintAndNothingIsDimmed) {
   addWindow({22}, CGRect(2000, 200, 400, 300), 0xFF0000);
   const CGImageRef image = renderSide(22, true);
   ASSERT_TRUE(image);
   expectPixel(image, 100, 300, scaled(0xFF0000, 0.35));
 }
 
-TEST_F(PerformDestination, AWindowIsComposedOnItsFirstSpaceOnlyWhileThatSpaceIsNotShowing) {
+TEST_F(DestinationScreenTest, AWindowIsComposedOnItsFirstSpaceOnlyWhileThatSpaceIsNotShowing) {
   const std::uint32_t away = addWindow({22, 21}, CGRect(2000, 200, 400, 300), 0xFF0000);
   const std::uint32_t here = addWindow({21}, CGRect(2000, 200, 400, 300), 0xFF0000);
   const std::uint32_t nowhere = addWindow({}, CGRect(2000, 200, 400, 300), 0xFF0000);
@@ -207,7 +207,7 @@ TEST_F(PerformDestination, AWindowIsComposedOnItsFirstSpaceOnlyWhileThatSpaceIsN
   EXPECT_EQ(moved->screen.displayNumber(), 2u);
 }
 
-TEST_F(PerformDestination, ComposingRunsOnItsQueueAndAnswersOnTheMainQueue) {
+TEST_F(DestinationScreenTest, ComposingRunsOnItsQueueAndAnswersOnTheMainQueue) {
   addWindow({22}, CGRect(2000, 200, 400, 300), 0xFF0000);
   const auto screens = NSScreen::screens();
   ASSERT_EQ(screens.size(), 2u);

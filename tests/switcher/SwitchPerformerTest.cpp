@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "SwitchPerformerScenes.h"
 #include "SwitcherPeer.h"
-#include "SwitcherPerformScenes.h"
 #include "platform/CGEvent.h"
 #include "platform/CGWindow.h"
 #include "platform/sim/EventServer.h"

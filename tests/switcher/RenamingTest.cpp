@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SwitcherSessionStage.h"
+#include "SessionStage.h"
 #include "workspace/SpaceNames.h"
 
 namespace trelliq::session {
@@ -13,7 +13,7 @@ namespace {
 
 constexpr CGKeyCode kKeyQ = 12, kKeyComma = 43;
 
-class SwitcherSessionRenaming : public SessionStage {
+class RenamingTest : public SessionStage {
  protected:
   static constexpr const char* kDesktop = "0:1:desktop";  // Space 1's desktop on the built-in display
 
@@ -55,7 +55,7 @@ class SwitcherSessionRenaming : public SessionStage {
   std::size_t consumedCount() { return sim::EventServer::active()->consumed().size(); }
 };
 
-TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
+TEST_F(RenamingTest, StartingHandsTheKeyboardToTheField) {
   const TileLabel label = labelOf(kDesktop, 0);
   ASSERT_TRUE(label.key);
   switcher->renaming().startRenaming(kDesktop, 0);
@@ -79,7 +79,7 @@ TEST_F(SwitcherSessionRenaming, StartingHandsTheKeyboardToTheField) {
   EXPECT_TRUE(switcher->gate().isRenaming());
 }
 
-TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTile) {
+TEST_F(RenamingTest, NothingStartsBeforeThePanelsShowOrForAnUnknownTile) {
   switcher->renaming().startRenaming("0:999:desktop", 0);
   switcher->renaming().startRenaming(kDesktop, 7);
   EXPECT_FALSE(switcher->gate().isRenaming());
@@ -97,7 +97,7 @@ TEST_F(SwitcherSessionRenaming, NothingStartsBeforeThePanelsShowOrForAnUnknownTi
   EXPECT_TRUE(switcher->gate().isOpen());
 }
 
-TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlankRemovesIt) {
+TEST_F(RenamingTest, SavingStoresTheTrimmedNameAndTheUsualNameOrABlankRemovesIt) {
   const std::string key = *labelOf(kDesktop, 0).key;
   const std::string usual = labelOf(kDesktop, 0).usual;
   SpaceNames::set("Elsewhere", "desktop/another-space");
@@ -125,7 +125,7 @@ TEST_F(SwitcherSessionRenaming, SavingStoresTheTrimmedNameAndTheUsualNameOrABlan
   EXPECT_EQ(stored("desktop/another-space"), "Elsewhere");
 }
 
-TEST_F(SwitcherSessionRenaming, EscapeKeepsTheStoredNameAndTheSessionSwitchesAsUsual) {
+TEST_F(RenamingTest, EscapeKeepsTheStoredNameAndTheSessionSwitchesAsUsual) {
   const std::string key = *labelOf(kDesktop, 0).key;
   rename("Mine");
   rename("Not this", false);
@@ -139,7 +139,7 @@ TEST_F(SwitcherSessionRenaming, EscapeKeepsTheStoredNameAndTheSessionSwitchesAsU
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
 
-TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStaysOpenSession) {
+TEST_F(RenamingTest, AnEditEndedAfterCommandWasLetGoContinuesAsAStaysOpenSession) {
   switcher->renaming().startRenaming(kDesktop, 0);
   const std::size_t switches = linesStarting("switch to ").size();
   modifiers(0);  // ⌘ goes up while typing: the field's business, no commit
@@ -168,7 +168,7 @@ TEST_F(SwitcherSessionRenaming, AnEditEndedAfterCommandWasLetGoContinuesAsAStays
   EXPECT_EQ(linesStarting("switch to ").size(), switches + 1);
 }
 
-TEST_F(SwitcherSessionRenaming, SubmittingShowsTheNameThenClosesASecondLaterWithoutSwitching) {
+TEST_F(RenamingTest, SubmittingShowsTheNameThenClosesASecondLaterWithoutSwitching) {
   const std::string key = *labelOf(kDesktop, 0).key;
   const std::size_t switches = linesStarting("switch to ").size();
   switcher->renaming().startRenaming(kDesktop, 0);
@@ -189,7 +189,7 @@ TEST_F(SwitcherSessionRenaming, SubmittingShowsTheNameThenClosesASecondLaterWith
   EXPECT_EQ(linesStarting("switch to ").size(), switches);
 }
 
-TEST_F(SwitcherSessionRenaming, ASubmittedSessionCancelledMeanwhileDoesNotCloseTheNextOne) {
+TEST_F(RenamingTest, ASubmittedSessionCancelledMeanwhileDoesNotCloseTheNextOne) {
   switcher->renaming().startRenaming(kDesktop, 0);
   switcher->renaming().finishRenaming(true, true);
   scene.clock.advance(0.3);
@@ -200,7 +200,7 @@ TEST_F(SwitcherSessionRenaming, ASubmittedSessionCancelledMeanwhileDoesNotCloseT
   EXPECT_TRUE(switcher->gate().isOpen());
 }
 
-TEST_F(SwitcherSessionRenaming, ResetRemovesTheNameAtOnceWithoutOpeningTheField) {
+TEST_F(RenamingTest, ResetRemovesTheNameAtOnceWithoutOpeningTheField) {
   const std::string key = *labelOf(kDesktop, 0).key;
   rename("Studio");
   ASSERT_EQ(stored(key), "Studio");
@@ -215,7 +215,7 @@ TEST_F(SwitcherSessionRenaming, ResetRemovesTheNameAtOnceWithoutOpeningTheField)
 
 // The edit keeps the display it began on: the pointer wandering onto another display
 // neither moves the steering nor changes which label the typed name is compared with.
-TEST_F(SwitcherSessionRenaming, ThePointerLeavesTheSteeringAloneDuringAnEdit) {
+TEST_F(RenamingTest, ThePointerLeavesTheSteeringAloneDuringAnEdit) {
   const std::string key = *labelOf(kDesktop, 0).key;
   const std::string usual = labelOf(kDesktop, 0).usual;
   ASSERT_EQ(switcher->model().focused(), 0);
