@@ -12,8 +12,11 @@
 #include "platform/Files.h"
 #include "platform/ScreenCaptureKit.h"
 #include "selftest/Dispatch.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
 #include "selftest/Repeating.h"
-#include "selftest/Toolkit.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "workspace/Private.h"
 #include "workspace/SpaceSwipe.h"
 
@@ -24,13 +27,13 @@ namespace {
 constexpr int kWidth = DirectionMode::sampleWidth, kHeight = DirectionMode::sampleHeight;
 
 // Every wait of this mode hands the routed events on, 5 ms at a time.
-void pump(double seconds) { Toolkit::pumpEvents(seconds, 0.005); }
+void pump(double seconds) { ModeClock::pumpEvents(seconds, 0.005); }
 
 // Runs until `done`, 0.01 s at a time; a completion that never comes ends the wait after 10 s.
 template <typename Done>
 void pumpUntil(Done done, double limit = 10) {
-  const double start = Toolkit::seconds();
-  while (!done() && Toolkit::seconds() - start < limit) pump(0.01);
+  const double start = ModeClock::seconds();
+  while (!done() && ModeClock::seconds() - start < limit) pump(0.01);
 }
 
 // A jump to `space`, waited for when it started.
@@ -40,7 +43,7 @@ void jump(std::int64_t space, bool slide) {
 }
 
 void key(CGKeyCode code, CGEventFlags flags) {
-  Toolkit::post(code, keys::press, flags, keys::modifier);
+  UserActions::post(code, keys::press, flags, keys::modifier);
   pump(0.05);
 }
 
@@ -96,7 +99,7 @@ std::shared_ptr<Repeating> startSampling(std::shared_ptr<Box> box, std::optional
     }
     if (auto pixels = sample(*box->display)) {
       std::lock_guard lock(box->lock);
-      box->frames.push_back(DirectionMode::Frame{(Toolkit::seconds() - start) * 1000, std::move(*pixels)});
+      box->frames.push_back(DirectionMode::Frame{(ModeClock::seconds() - start) * 1000, std::move(*pixels)});
     }
     return true;
   });
@@ -145,9 +148,9 @@ std::string describe(const DirectionMode::Motion& motion) {
 int append(const std::string& out, const std::string& line) {
   if (std::optional<platform::FileHandle> log = platform::FileHandle::forWriting(out, true)) {
     if (log->write(line)) return 0;
-    return Toolkit::failed("cannot append to " + out);
+    return ModeReport::failed("cannot append to " + out);
   }
-  return Toolkit::status(Toolkit::save(out, std::vector<std::uint8_t>(line.begin(), line.end())));
+  return ModeReport::status(ModeReport::save(out, std::vector<std::uint8_t>(line.begin(), line.end())));
 }
 
 }  // namespace
@@ -212,29 +215,29 @@ int DirectionMode::run(const std::string& out, std::int64_t space, std::optional
   app.finishLaunching();
   app.setDispatchesEventsAutomatically(false);
   if (how.from) startAt(*how.from);
-  const std::string from = Toolkit::spaces();
+  const std::string from = WorldReader::spaces();
   const std::optional<Private::Steps> steps = Private::steps(space);
   const int along = steps ? steps->steps : 0;
   const std::optional<std::uint32_t> displayID = displayOf(space);
 
   auto box = std::make_shared<Box>();
-  const double start = Toolkit::seconds();
+  const double start = ModeClock::seconds();
   const std::shared_ptr<Repeating> sampler = startSampling(box, displayID, start);
   pump(0.3);
-  const std::int64_t fired = Toolkit::millisecondsSince(start);
+  const std::int64_t fired = ModeClock::millisecondsSince(start);
   change(space, how.taps);
-  const std::int64_t landed = Toolkit::millisecondsSince(start);
+  const std::int64_t landed = ModeClock::millisecondsSince(start);
   const std::vector<Frame> frames = stopSampling(*sampler, *box);
 
   std::string line = "from " + from + " to " + std::to_string(space) + " (" + std::to_string(along) +
                      " along): " + describe(analyse(frames)) + "; fired " + std::to_string(fired) + "ms, landed " +
                      std::to_string(landed) + "ms, " + std::to_string(frames.size()) + " samples, now " +
-                     Toolkit::spaces();
+                     WorldReader::spaces();
   if (back && *back != space) {
     jump(*back, false);
     pump(0.3);
   }
-  line += ", back " + Toolkit::spaces() + "\n";
+  line += ", back " + WorldReader::spaces() + "\n";
   app.setDispatchesEventsAutomatically(true);
   return append(out, line);
 }

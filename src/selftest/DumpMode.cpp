@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Geometry.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeReport.h"
 #include "settings/Diagnostics.h"
 #include "workspace/Private.h"
 
@@ -17,8 +17,8 @@ std::string windowLine(const WindowInfo& w) {
   if (!w.element) line += " off-Space";
   line += " '" + Diagnostics::escapeForeign(w.title.value_or("")) + "' ";
   if (w.bounds) {
-    line += Toolkit::whole(w.bounds->origin.x) + "," + Toolkit::whole(w.bounds->origin.y) + " " +
-            Toolkit::whole(w.bounds->size.width) + "x" + Toolkit::whole(w.bounds->size.height);
+    line += ModeReport::whole(w.bounds->origin.x) + "," + ModeReport::whole(w.bounds->origin.y) + " " +
+            ModeReport::whole(w.bounds->size.width) + "x" + ModeReport::whole(w.bounds->size.height);
   }
   return line;
 }
@@ -59,7 +59,7 @@ int DumpMode::run(const std::string& out) {
   const std::uint64_t finish = platform::clock().monotonicNanos();
   const auto milliseconds = static_cast<std::int64_t>((finish - start) / 1000000);
   const bool shared = Private::displayLayout().shared;
-  return Toolkit::status(Toolkit::write(out, lines(snapshot, milliseconds, shared)));
+  return ModeReport::status(ModeReport::write(out, lines(snapshot, milliseconds, shared)));
 }
 
 std::vector<SelfTestMode> DumpMode::modes() {

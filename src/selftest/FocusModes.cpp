@@ -8,7 +8,10 @@
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/AppKitWorkspace.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "switcher/SwitchPerformer.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
@@ -35,8 +38,8 @@ WindowInfo bare(std::int32_t pid, std::optional<std::uint32_t> window, std::opti
 std::string desktopState() {
   const std::optional<std::int32_t> pid = frontPID();
   const std::optional<std::uint32_t> focused = pid ? focusedWindowID(*pid) : std::nullopt;
-  return "front " + Toolkit::frontName("-") + " focused window " +
-         (focused ? std::to_string(*focused) : std::string("-")) + " showing " + Toolkit::spaces();
+  return "front " + WorldReader::frontName("-") + " focused window " +
+         (focused ? std::to_string(*focused) : std::string("-")) + " showing " + WorldReader::spaces();
 }
 
 }  // namespace
@@ -72,24 +75,24 @@ int FocusModes::focusTest(const std::string& out, const std::string& name) {
     }
   }
   if (!target || target->windows.empty() || !target->app() || !front || !front->app()) {
-    return Toolkit::status(Toolkit::write(out, {"no " + name + " window (or nothing in front to come back to)"}));
+    return ModeReport::status(ModeReport::write(out, {"no " + name + " window (or nothing in front to come back to)"}));
   }
-  std::vector<std::string> lines{"before: " + Toolkit::state()};
+  std::vector<std::string> lines{"before: " + WorldReader::state()};
   const WindowInfo& window = target->windows.front();
   lines.push_back("target: " + name + " window " +
                   (window.windowID ? std::to_string(*window.windowID) : std::string("?")) +
-                  " accessory=" + Toolkit::text(target->accessory()));
+                  " accessory=" + ModeReport::text(target->accessory()));
   activate(*target->app(), window);
-  Toolkit::pump(0.6);
-  lines.push_back("after: " + Toolkit::state());
+  ModeClock::pump(0.6);
+  lines.push_back("after: " + WorldReader::state());
   // A front tile whose remembered window index is out of range goes back to the app alone.
   const auto index = static_cast<std::size_t>(front->lastWindow.value_or(0));
   std::optional<WindowInfo> back;
   if (index < front->windows.size()) back = front->windows[index];
   activate(*front->app(), back);
-  Toolkit::pump(0.4);
-  lines.push_back("back: " + Toolkit::state());
-  return Toolkit::status(Toolkit::write(out, lines));
+  ModeClock::pump(0.4);
+  lines.push_back("back: " + WorldReader::state());
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 int FocusModes::selfFocusTest(const std::string& out) {
@@ -105,29 +108,29 @@ int FocusModes::selfFocusTest(const std::string& out) {
                                  NSBackingStoreType::buffered, false);
   window->setTitle("Focus test");
   window->orderFrontRegardless();
-  Toolkit::pumpEvents(0.3, 0.01);
+  ModeClock::pumpEvents(0.3, 0.01);
 
   const AppInfo me(NSRunningApplication::current());
   const WindowInfo mine = bare(ownPID(), static_cast<std::uint32_t>(window->windowNumber()), window->title());
-  std::vector<std::string> lines{"before: " + Toolkit::state(app, *window)};
+  std::vector<std::string> lines{"before: " + WorldReader::state(app, *window)};
   activate(me, mine);
-  Toolkit::pumpEvents(0.6, 0.01);
-  lines.push_back("after: " + Toolkit::state(app, *window));
+  ModeClock::pumpEvents(0.6, 0.01);
+  lines.push_back("after: " + WorldReader::state(app, *window));
   if (previous) {
     if (const std::optional<NSRunningApplication> before = NSRunningApplication::withProcessIdentifier(*previous)) {
       activate(AppInfo(*before), bare(*previous, focusedWindowID(*previous)));
-      Toolkit::pumpEvents(0.4, 0.01);
+      ModeClock::pumpEvents(0.4, 0.01);
     }
   }
-  lines.push_back("back: front " + Toolkit::frontName());
-  const bool written = Toolkit::write(out, lines);
+  lines.push_back("back: front " + WorldReader::frontName());
+  const bool written = ModeReport::write(out, lines);
   app.setDispatchesEventsAutomatically(true);
-  return Toolkit::status(written);
+  return ModeReport::status(written);
 }
 
 int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint32_t w2, Raise raise) {
-  std::vector<std::string> lines{"start " + Toolkit::spaces() + " " + Toolkit::frontName()};
-  if (const auto first = Toolkit::owner(w1)) {
+  std::vector<std::string> lines{"start " + WorldReader::spaces() + " " + WorldReader::frontName()};
+  if (const auto first = WorldReader::owner(w1)) {
     const auto& [app, window] = *first;
     switch (raise) {
       case Raise::own:
@@ -138,7 +141,7 @@ int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint
         break;
       case Raise::both:
         activate(app, window);
-        Toolkit::pump(0.3);
+        ModeClock::pump(0.3);
         app.app.activate(0);
         break;
       case Raise::accessibility:
@@ -150,19 +153,19 @@ int FocusModes::activateTest(const std::string& out, std::uint32_t w1, std::uint
     }
     const std::pair<const char*, double> samples[] = {{"0.3", 0.3}, {"1.0", 0.7}, {"2.0", 1.7}};
     for (const auto& [label, wait] : samples) {
-      Toolkit::pump(wait);
+      ModeClock::pump(wait);
       const std::optional<std::uint32_t> focused = focusedWindowID(app.id);
-      lines.push_back(std::string(label) + "s " + Toolkit::spaces() + " " + Toolkit::frontName() + " focused " +
+      lines.push_back(std::string(label) + "s " + WorldReader::spaces() + " " + WorldReader::frontName() + " focused " +
                       (focused ? std::to_string(*focused) : std::string("-")));
     }
   }
-  if (const auto second = Toolkit::owner(w2)) {
-    Toolkit::jumpToSpaceOf(w2);
+  if (const auto second = WorldReader::owner(w2)) {
+    UserActions::jumpToSpaceOf(w2);
     activate(second->first, second->second);
-    Toolkit::pump(0.5);
+    ModeClock::pump(0.5);
   }
-  lines.push_back("back " + Toolkit::spaces() + " " + Toolkit::frontName());
-  return Toolkit::status(Toolkit::write(out, lines));
+  lines.push_back("back " + WorldReader::spaces() + " " + WorldReader::frontName());
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 int FocusModes::desktopFocusTest(const std::string& out) {
@@ -182,21 +185,24 @@ int FocusModes::desktopFocusTest(const std::string& out) {
   std::vector<std::string> lines{"before: " + desktopState()};
   // Without any screen there is no desktop to focus, and the report says nothing of one.
   if (screen) {
-    lines.push_back("focusDesktop(" + screen->localizedName() + "): " + Toolkit::text(SwitchPerformer::focusDesktop(*screen)));
+    lines.push_back("focusDesktop(" + screen->localizedName() +
+                    "): " + ModeReport::text(SwitchPerformer::focusDesktop(*screen)));
   }
-  Toolkit::pump(0.5);
+  ModeClock::pump(0.5);
   lines.push_back("after: " + desktopState());
   if (remembered) remembered->activate(0);
-  Toolkit::pump(0.5);
+  ModeClock::pump(0.5);
   lines.push_back("back: " + desktopState());
-  return Toolkit::status(Toolkit::write(out, lines));
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 std::vector<SelfTestMode> FocusModes::modes() {
   using namespace modeArguments;
   using Args = SelfTestMode::Args;
   return {
-      {"--focus-test", "out app", {},
+      {"--focus-test",
+       "out app",
+       {},
        [](const Args& args, std::size_t at) { return focusTest(args[at + 1], args[at + 2]); }},
       {"--self-focus-test", "out", {}, [](const Args& args, std::size_t at) { return selfFocusTest(args[at + 1]); }},
       {"--activate-test", "out w1 w2", windowNumbersAt({2, 3}),
@@ -204,7 +210,9 @@ std::vector<SelfTestMode> FocusModes::modes() {
          return activateTest(args[at + 1], *parseWindowNumber(args[at + 2]), *parseWindowNumber(args[at + 3]),
                              raiseMode(std::getenv("MODE")));
        }},
-      {"--desktop-focus-test", "out", {},
+      {"--desktop-focus-test",
+       "out",
+       {},
        [](const Args& args, std::size_t at) { return desktopFocusTest(args[at + 1]); }},
   };
 }

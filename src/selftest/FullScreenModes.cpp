@@ -7,8 +7,11 @@
 
 #include "platform/CGWindow.h"
 #include "platform/ScreenCaptureKit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
 #include "selftest/Repeating.h"
-#include "selftest/Toolkit.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "workspace/WorkspaceTypes.h"
 
 namespace trelliq {
@@ -18,14 +21,14 @@ namespace {
 // To the window's Space if needed, then 0.6 s of run loop in every case, so the jump's
 // slide has settled before anything is counted.
 void jump(std::uint32_t window) {
-  Toolkit::jumpToSpaceOf(window);
-  Toolkit::pump(0.6);
+  UserActions::jumpToSpaceOf(window);
+  ModeClock::pump(0.6);
 }
 
 // Whether one of the copy's panels shows now.
 bool panelShows() {
-  for (const std::string& line : Toolkit::ours()) {
-    if (Toolkit::isPanel(line)) return true;
+  for (const std::string& line : WorldReader::ours()) {
+    if (WorldReader::isPanel(line)) return true;
   }
   return false;
 }
@@ -40,7 +43,7 @@ bool recordFrames(const std::string& dir, const std::string& direction) {
     int counter = 0;
   };
   auto frames = std::make_shared<Frames>();
-  const double start = Toolkit::seconds();
+  const double start = ModeClock::seconds();
   auto sampler = Repeating::start("frames", 0.005, [frames, start, dir, direction] {
     std::lock_guard lock(frames->lock);
     if (!frames->display) {
@@ -51,14 +54,14 @@ bool recordFrames(const std::string& dir, const std::string& direction) {
       }
       if (!frames->display) return false;
     }
-    if (Toolkit::seconds() - start >= 2.0) return false;
+    if (ModeClock::seconds() - start >= 2.0) return false;
     SCContentFilter filter;
     filter.display = *frames->display;
     SCStreamConfiguration configuration;
     configuration.width = frames->display->width / 2;
     configuration.height = frames->display->height / 2;
     if (const CGImageRef image = SCScreenshotManager::captureImageNow(filter, configuration)) {
-      const std::int64_t ms = Toolkit::millisecondsSince(start);
+      const std::int64_t ms = ModeClock::millisecondsSince(start);
       char number[16];
       std::snprintf(number, sizeof number, "%02d", frames->counter);
       if (auto jpeg = image->jpegData()) {
@@ -69,17 +72,17 @@ bool recordFrames(const std::string& dir, const std::string& direction) {
     }
     return true;
   });
-  Toolkit::pumpUntil([&] { return sampler->finished(); }, 0.01, 60);
+  ModeClock::pumpUntil([&] { return sampler->finished(); }, 0.01, 60);
   bool written = true;
   std::lock_guard lock(frames->lock);
-  for (const auto& [file, bytes] : frames->files) written &= Toolkit::save(file, bytes);
+  for (const auto& [file, bytes] : frames->files) written &= ModeReport::save(file, bytes);
   return written;
 }
 
 }  // namespace
 
 FullScreenModes::Pictures FullScreenModes::Pictures::fromEnvironment() {
-  return Pictures{Toolkit::variable("FRAMES_DIR"), Toolkit::variable("CAPTURE_DIR")};
+  return Pictures{ModeReport::variable("FRAMES_DIR"), ModeReport::variable("CAPTURE_DIR")};
 }
 
 std::string FullScreenModes::layout() {
@@ -93,7 +96,7 @@ std::string FullScreenModes::layout() {
         for (const WindowInfo& w : space.clusters[i].windows) {
           if (w.windowID) numbers.push_back(*w.windowID);
         }
-        entry += (i > 0 ? ", " : "") + space.clusters[i].name() + " " + Toolkit::list(numbers);
+        entry += (i > 0 ? ", " : "") + space.clusters[i].name() + " " + ModeReport::list(numbers);
       }
       text += (text.empty() ? "" : " | ") + entry;
     }
@@ -102,64 +105,64 @@ std::string FullScreenModes::layout() {
 }
 
 int FullScreenModes::fullscreenTest(const std::string& out, std::uint32_t w1, std::uint32_t w2) {
-  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  std::vector<std::string> lines{"start " + WorldReader::spaces()};
   jump(w1);
-  lines.push_back("on full-screen Space " + Toolkit::spaces() + ", front: " + Toolkit::frontName());
-  Toolkit::commandOptionTap();
-  const double start = Toolkit::seconds();
+  lines.push_back("on full-screen Space " + WorldReader::spaces() + ", front: " + WorldReader::frontName());
+  UserActions::commandOptionTap();
+  const double start = ModeClock::seconds();
   std::optional<std::int64_t> appeared;
-  while (Toolkit::seconds() - start < 2.0) {
+  while (ModeClock::seconds() - start < 2.0) {
     if (panelShows()) {
-      appeared = Toolkit::millisecondsSince(start);
+      appeared = ModeClock::millisecondsSince(start);
       break;
     }
-    Toolkit::pump(0.01);
+    ModeClock::pump(0.01);
   }
   lines.push_back("panel appeared after " + (appeared ? std::to_string(*appeared) + "ms" : std::string("never (2s)")));
-  Toolkit::pump(0.3);
-  lines.push_back("switcher windows on screen: " + Toolkit::strings(Toolkit::ours()));
-  Toolkit::escapeAndLetGo();
-  Toolkit::pump(0.3);
+  ModeClock::pump(0.3);
+  lines.push_back("switcher windows on screen: " + ModeReport::strings(WorldReader::ours()));
+  UserActions::escapeAndLetGo();
+  ModeClock::pump(0.3);
   jump(w2);
-  lines.push_back("back on " + Toolkit::spaces());
-  return Toolkit::status(Toolkit::write(out, lines));
+  lines.push_back("back on " + WorldReader::spaces());
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t window, const std::string& directions,
                                        const Pictures& pictures) {
   bool written = true;
   std::vector<std::string> lines{"start: " + layout()};
-  for (const std::string& direction : Toolkit::items(directions)) {
-    Toolkit::go(window);
-    Toolkit::commandTab();
-    Toolkit::pump(0.6);
+  for (const std::string& direction : ModeReport::items(directions)) {
+    UserActions::go(window);
+    UserActions::commandTab();
+    ModeClock::pump(0.6);
     const CGKeyCode arrow = direction == "up" ? keys::up : keys::down;
-    Toolkit::key(arrow, keys::press, keys::arrows, keys::plain);
-    Toolkit::key(arrow, keys::release, keys::arrows, keys::plain);
+    UserActions::key(arrow, keys::press, keys::arrows, keys::plain);
+    UserActions::key(arrow, keys::release, keys::arrows, keys::plain);
     if (pictures.framesDir) written &= recordFrames(*pictures.framesDir, direction);
     // Every change of what shows, with the time it was first seen.
-    const double start = Toolkit::seconds();
+    const double start = ModeClock::seconds();
     std::string previous;
     do {
-      const std::string watch =
-          std::to_string(Toolkit::count("Trelliq", 101)) + " switcher windows on screen, showing " + Toolkit::spaces();
+      const std::string watch = std::to_string(WorldReader::count("Trelliq", 101)) +
+                                " switcher windows on screen, showing " + WorldReader::spaces();
       if (watch != previous) {
-        lines.push_back("  +" + std::to_string(Toolkit::millisecondsSince(start)) + "ms: " + watch);
+        lines.push_back("  +" + std::to_string(ModeClock::millisecondsSince(start)) + "ms: " + watch);
         previous = watch;
       }
-      Toolkit::pump(0.02);
-    } while (Toolkit::seconds() - start < 3.0);
-    const bool stillOpen = Toolkit::count("Trelliq", 101) > 0;
+      ModeClock::pump(0.02);
+    } while (ModeClock::seconds() - start < 3.0);
+    const bool stillOpen = WorldReader::count("Trelliq", 101) > 0;
     if (pictures.captureDir)
-      written &= !Toolkit::debugScreenshot(*pictures.captureDir + "/" + direction + ".png").unwritable;
-    Toolkit::escapeAndLetGo();
-    Toolkit::pump(0.5);
-    lines.push_back(direction + ": switcher still open after 3s: " + Toolkit::text(stillOpen) + "; front " +
-                    Toolkit::frontName() + "; " + layout());
+      written &= !ModeReport::debugScreenshot(*pictures.captureDir + "/" + direction + ".png").unwritable;
+    UserActions::escapeAndLetGo();
+    ModeClock::pump(0.5);
+    lines.push_back(direction + ": switcher still open after 3s: " + ModeReport::text(stillOpen) + "; front " +
+                    WorldReader::frontName() + "; " + layout());
   }
-  Toolkit::go(window);
-  written &= Toolkit::write(out, lines);
-  return Toolkit::status(written);
+  UserActions::go(window);
+  written &= ModeReport::write(out, lines);
+  return ModeReport::status(written);
 }
 
 std::vector<SelfTestMode> FullScreenModes::modes() {

@@ -3,60 +3,63 @@
 #include <vector>
 
 #include "platform/Geometry.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "workspace/Focus.h"
 
 namespace trelliq {
 
 namespace {
 
-std::string where() { return Toolkit::spaces() + " " + Toolkit::frontName(); }
+std::string where() { return WorldReader::spaces() + " " + WorldReader::frontName(); }
 
 }  // namespace
 
 int GestureModes::spaceLoopTest(const std::string& out, std::uint32_t window, std::int64_t taps, std::int64_t passes) {
   std::vector<std::string> lines;
   for (std::int64_t pass = 1; pass <= passes; ++pass) {
-    Toolkit::go(window);
+    UserActions::go(window);
     const std::string from = where();
     // Every key of this gesture is a flags-changed event, ⌘ and ⌥ alike.
-    Toolkit::key(keys::command, keys::press, keys::commandFlag, keys::modifier);
+    UserActions::key(keys::command, keys::press, keys::commandFlag, keys::modifier);
     for (std::int64_t i = 0; i < taps; ++i) {
-      Toolkit::key(keys::option, keys::press, keys::commandOption, keys::modifier);
-      Toolkit::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
-      Toolkit::pump(0.25);
+      UserActions::key(keys::option, keys::press, keys::commandOption, keys::modifier);
+      UserActions::key(keys::option, keys::release, keys::commandFlag, keys::modifier);
+      ModeClock::pump(0.25);
     }
-    Toolkit::pump(0.3);
-    Toolkit::key(keys::command, keys::release, 0, keys::modifier);
-    const double release = Toolkit::seconds();
+    ModeClock::pump(0.3);
+    UserActions::key(keys::command, keys::release, 0, keys::modifier);
+    const double release = ModeClock::seconds();
     std::string samples;
     for (const double t : {0.3, 0.6, 1.0, 2.0}) {
-      Toolkit::pump(t - (Toolkit::seconds() - release));
+      ModeClock::pump(t - (ModeClock::seconds() - release));
       samples += (samples.empty() ? "" : " | ") + platform::describe(t) + "s: " + where();
     }
     lines.push_back(std::to_string(pass) + ": from " + from + " → " + samples);
   }
-  Toolkit::go(window);
-  return Toolkit::status(Toolkit::write(out, lines));
+  UserActions::go(window);
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 int GestureModes::hoverTest(const std::string& out, std::uint32_t window, double x, double y) {
-  if (const auto found = Toolkit::owner(window)) {
+  if (const auto found = WorldReader::owner(window)) {
     activate(found->first, found->second);
-    Toolkit::pump(1.0);
+    ModeClock::pump(1.0);
   }
-  Toolkit::commandTab();
-  Toolkit::pump(0.6);
+  UserActions::commandTab();
+  ModeClock::pump(0.6);
   // The pointer glides from 60 points left of the point to the point, 6 points a step.
   for (int i = 0; i <= 10; ++i) {
-    Toolkit::movePointer(CGPoint(x - 60 + 6 * i, y));
-    Toolkit::pump(0.03);
+    UserActions::movePointer(CGPoint(x - 60 + 6 * i, y));
+    ModeClock::pump(0.03);
   }
-  Toolkit::pump(0.4);
-  Toolkit::key(keys::command, keys::release, 0, keys::modifier);
-  Toolkit::pump(1.0);
-  return Toolkit::status(Toolkit::write(out, {"front after hovering " + platform::describe(x) + "," +
-                                              platform::describe(y) + ": " + Toolkit::frontName()}));
+  ModeClock::pump(0.4);
+  UserActions::key(keys::command, keys::release, 0, keys::modifier);
+  ModeClock::pump(1.0);
+  return ModeReport::status(ModeReport::write(out, {"front after hovering " + platform::describe(x) + "," +
+                                                    platform::describe(y) + ": " + WorldReader::frontName()}));
 }
 
 std::vector<SelfTestMode> GestureModes::modes() {

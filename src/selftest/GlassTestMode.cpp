@@ -1,11 +1,11 @@
 #include "selftest/GlassTestMode.h"
 
-#include <cstdlib>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariant>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "ownwindows/KeyablePanel.h"
@@ -13,7 +13,8 @@
 #include "platform/AppKitWindows.h"
 #include "selftest/ActiveTestPanel.h"
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
 #include "switcher/views/ScenePainter.h"
 #include "switcher/views/SystemFont.h"
 
@@ -182,15 +183,17 @@ int GlassTestMode::run(const std::string& dir, const std::optional<std::string>&
     if (parsed[i].value("key") == 1) panel->makeKeyWindow();
     panels.push_back(std::move(panel));
   }
-  Toolkit::pump(1.0);
-  return Toolkit::debugScreenshot(dir + "/glass-test" + suffix + ".png").status("--glass-test");
+  ModeClock::pump(1.0);
+  return ModeReport::debugScreenshot(dir + "/glass-test" + suffix + ".png").status("--glass-test");
 }
 
 std::vector<SelfTestMode> GlassTestMode::modes() {
   using namespace modeArguments;
   using Args = SelfTestMode::Args;
   return {
-      {"--glass-test", "dir [panels]", {},
+      {"--glass-test",
+       "dir [panels]",
+       {},
        [](const Args& args, std::size_t at) {
          const char* suffix = std::getenv("SHOT_SUFFIX");
          return run(args[at + 1], optionalAt(args, at, 2), suffix ? suffix : "", parseFrame(std::getenv("AT")));

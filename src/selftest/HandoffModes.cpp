@@ -2,7 +2,10 @@
 
 #include <vector>
 
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 
 namespace trelliq {
 
@@ -10,34 +13,34 @@ namespace {
 
 // ⌘⇥ let go at once, well under the show delay; then time for the switch to land.
 void quickCommandTab() {
-  Toolkit::commandTab();
-  Toolkit::key(keys::command, keys::release, 0, keys::modifier);
-  Toolkit::pump(1.2);
+  UserActions::commandTab();
+  UserActions::key(keys::command, keys::release, 0, keys::modifier);
+  ModeClock::pump(1.2);
 }
 
 }  // namespace
 
 int HandoffModes::handoffTest(const std::string& out) {
-  Toolkit::commandOptionTap();
-  Toolkit::pump(0.8);
-  const std::size_t open = Toolkit::count("Trelliq", 101);
-  Toolkit::press(keys::tab);
-  Toolkit::pump(1.0);
-  const std::size_t after = Toolkit::count("Trelliq", 101);
-  const std::size_t dock = Toolkit::count("Dock", 20);
-  Toolkit::escapeAndLetGo();
-  return Toolkit::status(
-      Toolkit::write(out, {"ours open: " + std::to_string(open) + " windows; after ⌘⇥: ours " + std::to_string(after) +
-                           ", Dock overlay windows " + std::to_string(dock)}));
+  UserActions::commandOptionTap();
+  ModeClock::pump(0.8);
+  const std::size_t open = WorldReader::count("Trelliq", 101);
+  UserActions::press(keys::tab);
+  ModeClock::pump(1.0);
+  const std::size_t after = WorldReader::count("Trelliq", 101);
+  const std::size_t dock = WorldReader::count("Dock", 20);
+  UserActions::escapeAndLetGo();
+  return ModeReport::status(
+      ModeReport::write(out, {"ours open: " + std::to_string(open) + " windows; after ⌘⇥: ours " +
+                              std::to_string(after) + ", Dock overlay windows " + std::to_string(dock)}));
 }
 
 int HandoffModes::toggleTest(const std::string& out) {
-  std::vector<std::string> lines{"start: " + Toolkit::frontName()};
+  std::vector<std::string> lines{"start: " + WorldReader::frontName()};
   quickCommandTab();
-  lines.push_back("after ⌘⇥: " + Toolkit::frontName());
+  lines.push_back("after ⌘⇥: " + WorldReader::frontName());
   quickCommandTab();
-  lines.push_back("after ⌘⇥ again: " + Toolkit::frontName());
-  return Toolkit::status(Toolkit::write(out, lines));
+  lines.push_back("after ⌘⇥ again: " + WorldReader::frontName());
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 std::vector<SelfTestMode> HandoffModes::modes() {

@@ -6,14 +6,17 @@
 #include "platform/CGEvent.h"
 #include "platform/CGWindow.h"
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
 
 namespace {
 
-std::string where() { return "spaces showing " + Toolkit::spaces() + ", front " + Toolkit::frontName(); }
+std::string where() { return "spaces showing " + WorldReader::spaces() + ", front " + WorldReader::frontName(); }
 
 // The log and the pictures of one run.
 struct Run {
@@ -23,25 +26,25 @@ struct Run {
 
   // ⌘⇥, a look at what shows, a picture, then esc and ⌘ up.
   void session(const std::string& name) {
-    Toolkit::commandTab();
-    Toolkit::pump(0.6);
+    UserActions::commandTab();
+    ModeClock::pump(0.6);
     log.push_back(name + ": " + where());
     for (std::string& line : MissingMode::copyWindows()) log.push_back(std::move(line));
-    written &= !Toolkit::debugScreenshot(dir + "/" + name + ".png").unwritable;
-    Toolkit::escapeAndLetGo();
-    Toolkit::pump(0.5);
+    written &= !ModeReport::debugScreenshot(dir + "/" + name + ".png").unwritable;
+    UserActions::escapeAndLetGo();
+    ModeClock::pump(0.5);
   }
 
   // ⌘ held with a quick ⌥ tap (the copy's Spaces trigger) or a ⇥, then let go: the copy switches.
   void viaSwitcher(bool tab) {
     if (tab) {
-      Toolkit::commandTab();
+      UserActions::commandTab();
     } else {
-      Toolkit::commandOptionTap();
+      UserActions::commandOptionTap();
     }
-    Toolkit::pump(0.6);
-    Toolkit::key(keys::command, keys::release, 0, keys::modifier);
-    Toolkit::pump(1.5);
+    ModeClock::pump(0.6);
+    UserActions::key(keys::command, keys::release, 0, keys::modifier);
+    ModeClock::pump(1.5);
     log.push_back(std::string(tab ? "switched with ⌘⇥: " : "switched with keys: ") + where());
   }
 };
@@ -57,7 +60,7 @@ MissingMode::Move MissingMode::move(const std::optional<std::string>& how) {
 std::optional<CGPoint> MissingMode::pointer(const char* value) {
   if (!value) return std::nullopt;
   std::vector<double> numbers;
-  for (const std::string& item : Toolkit::items(value)) {
+  for (const std::string& item : ModeReport::items(value)) {
     if (const std::optional<double> n = parseDecimal(item)) numbers.push_back(*n);
   }
   if (numbers.size() != 2) return std::nullopt;
@@ -66,20 +69,20 @@ std::optional<CGPoint> MissingMode::pointer(const char* value) {
 
 std::vector<std::string> MissingMode::copyWindows() {
   std::set<std::uint32_t> shown;
-  for (const Toolkit::Listed& w : Toolkit::windowList(kCGWindowListOptionOnScreenOnly)) {
+  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionOnScreenOnly)) {
     if (w.number) shown.insert(*w.number);
   }
   std::vector<std::string> lines;
-  for (const Toolkit::Listed& w : Toolkit::windowList(kCGWindowListOptionAll)) {
+  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionAll)) {
     if (!w.otherCopy()) continue;
     const std::uint32_t n = w.number.value_or(0);
     const CGRect b = w.bounds.value_or(CGRect());
     std::vector<std::int64_t> spaces = Private::spaces(n);
-    lines.push_back("  " + std::to_string(n) + " layer " + w.layerText + " " + Toolkit::whole(b.minX()) + "," +
-                    Toolkit::whole(b.minY()) + " " + Toolkit::whole(b.size.width) + "x" +
-                    Toolkit::whole(b.size.height) + " alpha " + w.alphaText + " " +
-                    (shown.contains(n) ? "ON SCREEN" : "off") + " ordered=" + Toolkit::text(Private::isOrderedIn(n)) +
-                    " spaces " + Toolkit::list(spaces));
+    lines.push_back("  " + std::to_string(n) + " layer " + w.layerText + " " + ModeReport::whole(b.minX()) + "," +
+                    ModeReport::whole(b.minY()) + " " + ModeReport::whole(b.size.width) + "x" +
+                    ModeReport::whole(b.size.height) + " alpha " + w.alphaText + " " +
+                    (shown.contains(n) ? "ON SCREEN" : "off") +
+                    " ordered=" + ModeReport::text(Private::isOrderedIn(n)) + " spaces " + ModeReport::list(spaces));
   }
   return lines;
 }
@@ -87,12 +90,12 @@ std::vector<std::string> MissingMode::copyWindows() {
 int MissingMode::run(const std::string& dir, std::uint32_t w1, std::uint32_t w2, Move move,
                      std::optional<CGPoint> pointer) {
   Run run{dir, {}};
-  if (move == Move::tab) Toolkit::go(w1);
-  Toolkit::go(w2);
+  if (move == Move::tab) UserActions::go(w1);
+  UserActions::go(w2);
   run.session("before");
   if (pointer) {
     CGWarpMouseCursorPosition(*pointer);
-    Toolkit::movePointer(*pointer);
+    UserActions::movePointer(*pointer);
   }
   switch (move) {
     case Move::keys:
@@ -102,15 +105,15 @@ int MissingMode::run(const std::string& dir, std::uint32_t w1, std::uint32_t w2,
       run.viaSwitcher(true);
       break;
     case Move::direct:
-      Toolkit::go(w1);
+      UserActions::go(w1);
       break;
   }
   run.session("fullscreen");
   run.session("fullscreen-again");
-  Toolkit::go(w2);
+  UserActions::go(w2);
   run.session("after");
-  run.written &= Toolkit::write(dir + "/log.txt", run.log);
-  return Toolkit::status(run.written);
+  run.written &= ModeReport::write(dir + "/log.txt", run.log);
+  return ModeReport::status(run.written);
 }
 
 std::vector<SelfTestMode> MissingMode::modes() {

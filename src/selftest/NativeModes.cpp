@@ -6,7 +6,9 @@
 #include "platform/CGWindow.h"
 #include "platform/Files.h"
 #include "platform/Geometry.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -23,8 +25,8 @@ std::optional<std::uint32_t> numberOf(const platform::PlistDictionary& entry) {
 
 // ⌘⇥: the system's switcher opens on the next application.
 void openSwitcher() {
-  Toolkit::commandTab();
-  Toolkit::pump(1.0);
+  UserActions::commandTab();
+  ModeClock::pump(1.0);
 }
 
 }  // namespace
@@ -76,19 +78,19 @@ int NativeModes::nativeTest(const std::string& dir) {
     const CGImageRef image = Private::capture(*number, true);
     if (!image) continue;
     if (const auto png = image->pngData()) {
-      if (!Toolkit::save(dir + "/native-" + std::to_string(*number) + ".png", *png)) written = false;
+      if (!ModeReport::save(dir + "/native-" + std::to_string(*number) + ".png", *png)) written = false;
     }
     lines.push_back("  saved " + std::to_string(image->width()) + "x" + std::to_string(image->height()));
   }
-  Toolkit::escapeAndLetGo();
-  if (!Toolkit::write(dir + "/native.txt", lines)) written = false;
-  return Toolkit::status(written);
+  UserActions::escapeAndLetGo();
+  if (!ModeReport::write(dir + "/native.txt", lines)) written = false;
+  return ModeReport::status(written);
 }
 
 int NativeModes::nativeShot(const std::string& dir) {
   openSwitcher();
-  const Toolkit::Shots shots = Toolkit::debugScreenshot(dir + "/native-shot.png");
-  Toolkit::escapeAndLetGo();
+  const ModeReport::Shots shots = ModeReport::debugScreenshot(dir + "/native-shot.png");
+  UserActions::escapeAndLetGo();
   return shots.status("--native-shot");
 }
 

@@ -5,7 +5,10 @@
 #include <set>
 
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -15,12 +18,12 @@ namespace {
 // Saves a picture of each of the copy's panels now on screen, as the window server has it.
 bool capturePanels(const std::string& dir) {
   bool written = true;
-  for (const Toolkit::Listed& w : Toolkit::windowList(kCGWindowListOptionOnScreenOnly)) {
+  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionOnScreenOnly)) {
     if (!w.otherCopy() || w.layer != 101 || !w.number) continue;
     const CGImageRef image = Private::capture(*w.number, true);
     if (!image) continue;
     if (const auto png = image->pngData()) {
-      written &= Toolkit::save(dir + "/ours-" + std::to_string(*w.number) + ".png", *png);
+      written &= ModeReport::save(dir + "/ours-" + std::to_string(*w.number) + ".png", *png);
     }
   }
   return written;
@@ -29,8 +32,8 @@ bool capturePanels(const std::string& dir) {
 }  // namespace
 
 OpenModes::OpenExtras OpenModes::OpenExtras::fromEnvironment() {
-  return OpenExtras{Toolkit::variable("NUMBER_DIR"), Toolkit::variable("CAPTURE_DIR"),
-                    Toolkit::variable("FOCUS_BOTTOM").has_value()};
+  return OpenExtras{ModeReport::variable("NUMBER_DIR"), ModeReport::variable("CAPTURE_DIR"),
+                    ModeReport::variable("FOCUS_BOTTOM").has_value()};
 }
 
 std::int64_t OpenModes::rounds(const std::optional<std::string>& argument) {
@@ -40,81 +43,84 @@ std::int64_t OpenModes::rounds(const std::optional<std::string>& argument) {
 
 std::vector<std::string> OpenModes::copyWindows(CGWindowListOption option) {
   std::vector<std::string> lines;
-  for (const Toolkit::Listed& w : Toolkit::windowList(option)) {
+  for (const WorldReader::Listed& w : WorldReader::windowList(option)) {
     if (!w.otherCopy()) continue;
-    lines.push_back("layer " + w.layerText + " on=" + Toolkit::text(w.onScreen) +
-                    " spaces=" + Toolkit::list(Private::spaces(w.number.value_or(0))));
+    lines.push_back("layer " + w.layerText + " on=" + ModeReport::text(w.onScreen) +
+                    " spaces=" + ModeReport::list(Private::spaces(w.number.value_or(0))));
   }
   return lines;
 }
 
 int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
   bool written = true;
-  Toolkit::commandOptionTap();
-  Toolkit::pump(0.6);
+  UserActions::commandOptionTap();
+  ModeClock::pump(0.6);
   if (extras.numberDir) {
-    written &= Toolkit::writeScreenshot(*extras.numberDir + "/number-start.png");
+    written &= ModeReport::writeScreenshot(*extras.numberDir + "/number-start.png");
     for (const auto& [code, digit] : {std::pair{keys::two, "2"}, std::pair{keys::one, "1"}}) {
-      Toolkit::press(code);
-      Toolkit::pump(0.4);
-      written &= Toolkit::writeScreenshot(*extras.numberDir + "/number-" + digit + ".png");
+      UserActions::press(code);
+      ModeClock::pump(0.4);
+      written &= ModeReport::writeScreenshot(*extras.numberDir + "/number-" + digit + ".png");
     }
   }
   if (extras.focusBottom) {
-    Toolkit::key(keys::shift, keys::press, keys::commandShift, keys::modifier);
-    Toolkit::pump(0.5);
+    UserActions::key(keys::shift, keys::press, keys::commandShift, keys::modifier);
+    ModeClock::pump(0.5);
   }
   if (extras.captureDir) {
     const std::string& dir = *extras.captureDir;
-    written &= Toolkit::writeScreenshot(dir + "/ours-shot.png");
-    written &= Toolkit::write(dir + "/ours-state.txt",
-                              {"at screenshot: " + Toolkit::strings(copyWindows(kCGWindowListOptionOnScreenOnly))});
+    written &= ModeReport::writeScreenshot(dir + "/ours-shot.png");
+    written &=
+        ModeReport::write(dir + "/ours-state.txt",
+                          {"at screenshot: " + ModeReport::strings(copyWindows(kCGWindowListOptionOnScreenOnly))});
     written &= capturePanels(dir);
   }
-  if (extras.focusBottom) Toolkit::key(keys::shift, keys::release, keys::commandFlag, keys::modifier);
-  Toolkit::press(keys::x);
+  if (extras.focusBottom) UserActions::key(keys::shift, keys::release, keys::commandFlag, keys::modifier);
+  UserActions::press(keys::x);
   const std::vector<std::string> lines{
-      "space " + Toolkit::spaces() + " front " + Toolkit::frontName(),
-      "on screen: " + Toolkit::strings(copyWindows(kCGWindowListOptionOnScreenOnly)),
-      "all switcher windows: " + Toolkit::strings(copyWindows(kCGWindowListOptionAll))};
-  Toolkit::escapeAndLetGo();
-  written &= Toolkit::write(out, lines);
-  return Toolkit::status(written);
+      "space " + WorldReader::spaces() + " front " + WorldReader::frontName(),
+      "on screen: " + ModeReport::strings(copyWindows(kCGWindowListOptionOnScreenOnly)),
+      "all switcher windows: " + ModeReport::strings(copyWindows(kCGWindowListOptionAll))};
+  UserActions::escapeAndLetGo();
+  written &= ModeReport::write(out, lines);
+  return ModeReport::status(written);
 }
 
 int OpenModes::appearTest(const std::string& out, const std::string& owner, std::int64_t rounds) {
   std::vector<std::string> lines;
   for (std::int64_t round = 0; round < rounds; ++round) {
-    const std::set<std::uint32_t> before = Toolkit::windows(owner);
-    Toolkit::post(keys::command, keys::press, keys::commandFlag, keys::modifier);
-    Toolkit::pump(0.05);
-    const double start = Toolkit::seconds();
-    Toolkit::post(keys::tab, keys::press, keys::commandFlag, keys::plain);
-    Toolkit::post(keys::tab, keys::release, keys::commandFlag, keys::plain);
+    const std::set<std::uint32_t> before = WorldReader::windows(owner);
+    UserActions::post(keys::command, keys::press, keys::commandFlag, keys::modifier);
+    ModeClock::pump(0.05);
+    const double start = ModeClock::seconds();
+    UserActions::post(keys::tab, keys::press, keys::commandFlag, keys::plain);
+    UserActions::post(keys::tab, keys::release, keys::commandFlag, keys::plain);
     std::optional<std::int64_t> appeared;
-    while (Toolkit::seconds() - start < 1.5) {
-      const std::set<std::uint32_t> now = Toolkit::windows(owner);
+    while (ModeClock::seconds() - start < 1.5) {
+      const std::set<std::uint32_t> now = WorldReader::windows(owner);
       if (std::any_of(now.begin(), now.end(), [&](std::uint32_t n) { return !before.contains(n); })) {
-        appeared = Toolkit::millisecondsSince(start);
+        appeared = ModeClock::millisecondsSince(start);
         break;
       }
-      Toolkit::pump(0.002);
+      ModeClock::pump(0.002);
     }
     lines.push_back(appeared ? "appeared after " + std::to_string(*appeared) + "ms" : std::string("never (1.5s)"));
-    Toolkit::pump(0.2);
-    Toolkit::post(keys::escape, keys::press, keys::commandFlag, keys::plain);
-    Toolkit::post(keys::escape, keys::release, keys::commandFlag, keys::plain);
-    Toolkit::post(keys::command, keys::release, 0, keys::modifier);
-    Toolkit::pump(0.6);
+    ModeClock::pump(0.2);
+    UserActions::post(keys::escape, keys::press, keys::commandFlag, keys::plain);
+    UserActions::post(keys::escape, keys::release, keys::commandFlag, keys::plain);
+    UserActions::post(keys::command, keys::release, 0, keys::modifier);
+    ModeClock::pump(0.6);
   }
-  return Toolkit::status(Toolkit::write(out, lines));
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 std::vector<SelfTestMode> OpenModes::modes() {
   using namespace modeArguments;
   using Args = SelfTestMode::Args;
   return {
-      {"--open-test", "out", {},
+      {"--open-test",
+       "out",
+       {},
        [](const Args& args, std::size_t at) { return openTest(args[at + 1], OpenExtras::fromEnvironment()); }},
       {"--appear-test", "out owner [rounds]", optionalParsesAt(3, 3, isInteger),
        [](const Args& args, std::size_t at) {

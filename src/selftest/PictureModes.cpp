@@ -11,7 +11,8 @@
 #include "platform/Files.h"
 #include "preferences/PreferencesWindow.h"
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
 #include "settings/Settings.h"
 #include "workspace/Private.h"
 
@@ -26,10 +27,10 @@ double PictureModes::delay(const std::vector<std::string>& args, std::size_t ind
 
 int PictureModes::writeWindow(std::uint32_t window, const std::string& out, const std::string& what) {
   const CGImageRef image = Private::capture(window, true);
-  if (!image) return Toolkit::failed("cannot capture " + what);
+  if (!image) return ModeReport::failed("cannot capture " + what);
   const std::optional<std::vector<std::uint8_t>> png = image->pngData();
-  if (!png) return Toolkit::failed("cannot encode the picture of " + what);
-  return Toolkit::status(Toolkit::save(out, *png));
+  if (!png) return ModeReport::failed("cannot encode the picture of " + what);
+  return ModeReport::status(ModeReport::save(out, *png));
 }
 
 std::optional<std::uint32_t> PictureModes::windowTitled(const std::string& title) {
@@ -61,21 +62,21 @@ int PictureModes::screenshot(const std::string& out, const std::optional<std::st
         // An image that does not encode ends the mode without a file, and without the
         // screens in its place.
         const auto png = image->pngData();
-        if (!png) return Toolkit::failed("cannot encode the picture of window " + std::to_string(*number));
-        return Toolkit::status(Toolkit::save(out, *png));
+        if (!png) return ModeReport::failed("cannot encode the picture of window " + std::to_string(*number));
+        return ModeReport::status(ModeReport::save(out, *png));
       }
     }
   }
-  return Toolkit::debugScreenshot(out).status("--screenshot");
+  return ModeReport::debugScreenshot(out).status("--screenshot");
 }
 
 int PictureModes::guideShot(const std::string& out, double delay, const std::optional<std::string>& topic) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
   Settings::registerDefaults();  // the legend and topics read options, as in the running program
   GuideWindow::shared().show(topic);
-  Toolkit::pump(delay);
+  ModeClock::pump(delay);
   const std::optional<std::uint32_t> window = windowTitled("Keyboard Shortcuts");
-  if (!window) return Toolkit::failed("--guide-shot: the guide window is not on screen");
+  if (!window) return ModeReport::failed("--guide-shot: the guide window is not on screen");
   return writeWindow(*window, out, "the guide window");
 }
 
@@ -83,10 +84,10 @@ int PictureModes::permissionsShot(const std::string& out, double delay) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
   PermissionsWindow& permissions = PermissionsWindow::shared();
   permissions.show();
-  Toolkit::pump(delay);
+  ModeClock::pump(delay);
   const NSWindow* window = permissions.window();
   if (!window || window->windowNumber() <= 0)
-    return Toolkit::failed("--permissions-shot: the Permissions window is not on screen");
+    return ModeReport::failed("--permissions-shot: the Permissions window is not on screen");
   return writeWindow(static_cast<std::uint32_t>(window->windowNumber()), out, "the Permissions window");
 }
 
@@ -94,7 +95,7 @@ int PictureModes::prefsShot(const std::string& out, double delay, FormEnd end) {
   NSApp().setActivationPolicy(NSApplicationActivationPolicyAccessory);
   Settings::registerDefaults();
   PreferencesWindow::shared().show();
-  Toolkit::pump(delay);
+  ModeClock::pump(delay);
   if (end == FormEnd::bottom) {
     const std::vector<NSWindow*> windows = NSApp().windows();
     QWidget* content = windows.empty() ? nullptr : windows.front()->contentView();
@@ -103,11 +104,11 @@ int PictureModes::prefsShot(const std::string& out, double delay, FormEnd end) {
         QScrollBar* bar = area->verticalScrollBar();
         bar->setValue(bar->maximum());
       }
-      Toolkit::pump(0.5);
+      ModeClock::pump(0.5);
     }
   }
   const std::optional<std::uint32_t> window = windowTitled(PreferencesWindow::title);
-  if (!window) return Toolkit::failed("--prefs-shot: the Preferences window is not on screen");
+  if (!window) return ModeReport::failed("--prefs-shot: the Preferences window is not on screen");
   return writeWindow(*window, out, "the Preferences window");
 }
 

@@ -5,7 +5,10 @@
 #include "platform/AppKit.h"
 #include "platform/CGEvent.h"
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "switcher/DestinationScreen.h"
 #include "workspace/Private.h"
 #include "workspace/ScreenGeometry.h"
@@ -35,60 +38,62 @@ std::uint64_t SpaceModes::holdFlags(std::uint16_t code) {
 
 int SpaceModes::jumpTest(const std::string& out, const std::vector<std::uint32_t>& windows,
                          std::optional<std::uint16_t> hold) {
-  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  std::vector<std::string> lines{"start " + WorldReader::spaces()};
   for (const std::uint32_t w : windows) {
     // The modifier goes down and up with the thread asleep, as a finger on the key would.
-    if (hold && Toolkit::post(*hold, keys::press, holdFlags(*hold), keys::modifier)) Toolkit::sleep(0.05);
-    const double start = Toolkit::seconds();
-    const bool jumped = Toolkit::jumpToSpaceOf(w);
-    const std::int64_t ms = Toolkit::millisecondsSince(start);
-    lines.push_back("window " + std::to_string(w) + " (space " + Toolkit::list(Private::spaces(w)) + "): jumped=" +
-                    Toolkit::text(jumped) + " in " + std::to_string(ms) + "ms, now " + Toolkit::spaces());
-    Toolkit::sleep(0.5);
-    if (hold && Toolkit::post(*hold, keys::release, 0, keys::modifier)) Toolkit::sleep(0.05);
+    if (hold && UserActions::post(*hold, keys::press, holdFlags(*hold), keys::modifier)) ModeClock::sleep(0.05);
+    const double start = ModeClock::seconds();
+    const bool jumped = UserActions::jumpToSpaceOf(w);
+    const std::int64_t ms = ModeClock::millisecondsSince(start);
+    lines.push_back("window " + std::to_string(w) + " (space " + ModeReport::list(Private::spaces(w)) + "): jumped=" +
+                    ModeReport::text(jumped) + " in " + std::to_string(ms) + "ms, now " + WorldReader::spaces());
+    ModeClock::sleep(0.5);
+    if (hold && UserActions::post(*hold, keys::release, 0, keys::modifier)) ModeClock::sleep(0.05);
   }
-  return Toolkit::status(Toolkit::write(out, lines));
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 int SpaceModes::destinationTest(const std::string& out, std::int64_t space) {
   const std::optional<Private::SpaceScreen> place = Private::screenOfSpace(space);
-  if (!place) return Toolkit::failed("no screen shows Space " + std::to_string(space));
+  if (!place) return ModeReport::failed("no screen shows Space " + std::to_string(space));
   const double primaryTop = ScreenGeometry::primaryTop();
-  const double start = Toolkit::seconds();
+  const double start = ModeClock::seconds();
   const CGImageRef image =
       DestinationScreen::render(space, place->screen.frame(), primaryTop, place->fullScreen, false);
-  const std::int64_t ms = Toolkit::millisecondsSince(start);
+  const std::int64_t ms = ModeClock::millisecondsSince(start);
   const std::string size = image ? std::to_string(image->width()) + "x" + std::to_string(image->height()) : "none";
   std::string drawn;
   for (const std::string& entry : DestinationScreen::drawn()) drawn += (drawn.empty() ? "" : ", ") + entry;
-  return Toolkit::status(
-      Toolkit::write(out, {"space " + std::to_string(space) + " fullScreen=" + Toolkit::text(place->fullScreen) +
-                               " image=" + size + " in " + std::to_string(ms) + "ms",
-                           "drawn bottom to top: " + drawn}));
+  return ModeReport::status(
+      ModeReport::write(out, {"space " + std::to_string(space) + " fullScreen=" + ModeReport::text(place->fullScreen) +
+                                  " image=" + size + " in " + std::to_string(ms) + "ms",
+                              "drawn bottom to top: " + drawn}));
 }
 
 int SpaceModes::go(std::uint32_t window) {
-  Toolkit::jumpToSpaceOf(window);
+  UserActions::jumpToSpaceOf(window);
   return 0;
 }
 
 int SpaceModes::swipeTest(const std::string& out) {
-  std::vector<std::string> lines{"start " + Toolkit::spaces()};
+  std::vector<std::string> lines{"start " + WorldReader::spaces()};
   for (const bool right : {true, false}) {
     SpaceSwipe::post(SpaceSwipe::began, right, std::nullopt);
     SpaceSwipe::post(SpaceSwipe::changed, right, std::nullopt);
     SpaceSwipe::post(SpaceSwipe::ended, right, std::nullopt);
-    Toolkit::sleep(0.8);
-    lines.push_back(std::string(right ? "after right " : "after left ") + Toolkit::spaces());
+    ModeClock::sleep(0.8);
+    lines.push_back(std::string(right ? "after right " : "after left ") + WorldReader::spaces());
   }
-  return Toolkit::status(Toolkit::write(out, lines));
+  return ModeReport::status(ModeReport::write(out, lines));
 }
 
 std::vector<SelfTestMode> SpaceModes::modes() {
   using namespace modeArguments;
   using Args = SelfTestMode::Args;
   return {
-      {"--jump-test", "out w1 w2", {},
+      {"--jump-test",
+       "out w1 w2",
+       {},
        [](const Args& args, std::size_t at) {
          std::vector<std::uint32_t> windows;
          for (std::size_t k : {2, 3}) {

@@ -7,7 +7,8 @@
 
 #include "platform/AppKitWindows.h"
 #include "platform/Files.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
 #include "settings/Settings.h"
 
 namespace trelliq {
@@ -92,7 +93,7 @@ std::string WindowlessMode::line(const std::string& name, const SwitcherModel& m
   std::string planText;
   for (const Switcher::Switch& s : plan) planText += (planText.empty() ? "" : ", ") + describe(s);
   return name + ": steering " + (display ? display->screen.localizedName() : std::string("?")) + ", onTray " +
-         Toolkit::text(model.onTray()) + ", selected " + selection + "; letting go would " +
+         ModeReport::text(model.onTray()) + ", selected " + selection + "; letting go would " +
          (plan.empty() ? std::string("do nothing") : planText);
 }
 
@@ -126,14 +127,14 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
   bool written = true;
   for (const auto& [name, action] : steps) {
     action();
-    Toolkit::pump(0.6);
+    ModeClock::pump(0.6);
     lines.push_back(
         line(name, model, SwitchPerformer::plannedSwitches(switcher.model(), switcher.session().openedOnDisplay())));
     // Displays that cannot be captured give no pictures; the log still says what happened.
-    if (Toolkit::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
+    if (ModeReport::debugScreenshot(platform::joinPath(dir, name + ".png")).unwritable) written = false;
   }
-  if (!Toolkit::write(platform::joinPath(dir, "log.txt"), lines)) written = false;
-  return Toolkit::status(written);
+  if (!ModeReport::write(platform::joinPath(dir, "log.txt"), lines)) written = false;
+  return ModeReport::status(written);
 }
 
 std::vector<SelfTestMode> WindowlessMode::modes() {

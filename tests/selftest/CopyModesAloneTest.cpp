@@ -11,7 +11,9 @@
 #include "selftest/DirectionMode.h"
 #include "selftest/FullScreenModes.h"
 #include "selftest/MissingMode.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/WorldReader.h"
 
 namespace trelliq {
 namespace {
@@ -104,7 +106,7 @@ TEST_F(CopyModesAloneTest, LoopHoverAndArrowModesReportWhereTheDeskIs) {
   EXPECT_EQ(keys[0], "start: " + layout);
   EXPECT_EQ(keys[1], "  +0ms: 0 switcher windows on screen, showing [2, 5]");
   EXPECT_EQ(keys[2].rfind("up: switcher still open after 3s: false; front ", 0), 0u) << keys[2];
-  EXPECT_EQ(Toolkit::items("up,,down,"), (Lines{"up", "down"}));
+  EXPECT_EQ(ModeReport::items("up,,down,"), (Lines{"up", "down"}));
 }
 
 TEST_F(CopyModesAloneTest, OpeningTestFindsNoCardButStillGoesToTheOtherDisplay) {
@@ -116,8 +118,8 @@ TEST_F(CopyModesAloneTest, OpeningTestFindsNoCardButStillGoesToTheOtherDisplay) 
   EXPECT_EQ(lines[2].rfind("went to ", 0), 0u) << lines[2];
   EXPECT_TRUE(lines[2].ends_with(" on Wide Monitor")) << "no card names a display: the first one is left behind";
   EXPECT_EQ(lines[3], "3 (should be there): opened on no card");
-  Toolkit::pump(1);
-  EXPECT_EQ(Toolkit::frontName(), "Quill") << "the front window comes back";
+  ModeClock::pump(1);
+  EXPECT_EQ(WorldReader::frontName(), "Quill") << "the front window comes back";
 
   EXPECT_EQ(shots::dispatch({"--steer-test", scene.home}), 0);
   EXPECT_TRUE(exists("step-0-tab.png"));

@@ -8,6 +8,7 @@
 #include "app/NativeSwitcher.h"
 #include "platform/AppKitWorkspace.h"
 #include "selftest/NativeModes.h"
+#include "selftest/WorldReader.h"
 
 namespace trelliq {
 namespace {
@@ -16,7 +17,7 @@ class NativeModesTest : public ::testing::Test, public shots::ShotDesk {};
 
 TEST_F(NativeModesTest, TheTestListsAndCapturesTheSwitchersWindowAndClosesItWithoutSwitching) {
   const std::size_t dockBefore = NativeModes::dockWindows().size();
-  const std::string front = Toolkit::frontName();
+  const std::string front = WorldReader::frontName();
   EXPECT_EQ(shots::dispatch({"--native-test", scene.home}), 0);
 
   const auto lines = reports::lines(path("native.txt"));
@@ -31,7 +32,7 @@ TEST_F(NativeModesTest, TheTestListsAndCapturesTheSwitchersWindowAndClosesItWith
   EXPECT_EQ((*lines)[1], "  saved " + std::to_string(picture->width()) + "x" + std::to_string(picture->height()));
 
   EXPECT_EQ(NativeModes::dockWindows().size(), dockBefore) << "esc closed it";
-  EXPECT_EQ(Toolkit::frontName(), front);
+  EXPECT_EQ(WorldReader::frontName(), front);
 }
 
 TEST_F(NativeModesTest, NothingNewGivesAnEmptyReportAndTheShotKeepsNoFileWhereNoneCanBeWritten) {

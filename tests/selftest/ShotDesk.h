@@ -13,7 +13,7 @@
 
 #include "platform/Files.h"
 #include "selftest/Dispatch.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
@@ -42,9 +42,9 @@ inline int dispatch(std::vector<std::string> args) {
 /// Seconds of virtual time `run` lets pass.
 template <typename Run>
 double elapsed(Run run) {
-  const double start = Toolkit::seconds();
+  const double start = ModeClock::seconds();
   run();
-  return Toolkit::seconds() - start;
+  return ModeClock::seconds() - start;
 }
 
 /// Runs `body` in a process of its own, as the program runs one mode per process: the

@@ -15,7 +15,10 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/Files.h"
 #include "platform/sim/EventServer.h"
-#include "selftest/Toolkit.h"
+#include "selftest/ModeClock.h"
+#include "selftest/ModeReport.h"
+#include "selftest/UserActions.h"
+#include "selftest/WorldReader.h"
 #include "support/Scene.h"
 
 namespace trelliq {
@@ -23,58 +26,58 @@ namespace {
 
 double elapsed(Scene& scene, double since) { return scene.clock.monotonicSeconds() - since; }
 
-TEST(Toolkit, PumpRunsTheMainQueueWhileASleepOnlyLetsTheRestOfTheSystemRun) {
+TEST(ModeClock, PumpRunsTheMainQueueWhileASleepOnlyLetsTheRestOfTheSystemRun) {
   Scene scene;
   bool mainRan = false, workerRan = false;
   platform::mainQueue().asyncAfter(0.1, [&] { mainRan = true; });
   platform::clock().queue("worker").asyncAfter(0.1, [&] { workerRan = true; });
 
   const double start = scene.clock.monotonicSeconds();
-  Toolkit::sleep(0.2);
+  ModeClock::sleep(0.2);
   EXPECT_DOUBLE_EQ(elapsed(scene, start), 0.2);
   EXPECT_TRUE(workerRan);
   EXPECT_FALSE(mainRan) << "a sleeping main thread runs nothing of its queue";
 
-  Toolkit::pump(0.01);
+  ModeClock::pump(0.01);
   EXPECT_TRUE(mainRan) << "the overdue work runs once the run loop turns";
 
   // No time at all, and backwards, return at once.
   const double before = scene.clock.monotonicSeconds();
-  Toolkit::pump(0);
-  Toolkit::pump(-1);
-  Toolkit::sleep(-0.5);
+  ModeClock::pump(0);
+  ModeClock::pump(-1);
+  ModeClock::sleep(-0.5);
   EXPECT_EQ(scene.clock.monotonicSeconds(), before);
 }
 
-TEST(Toolkit, PumpUntilStopsAtTheConditionOrGivesUpAtItsLimit) {
+TEST(ModeClock, PumpUntilStopsAtTheConditionOrGivesUpAtItsLimit) {
   Scene scene;
   bool done = false;
   platform::mainQueue().asyncAfter(0.25, [&] { done = true; });
   double start = scene.clock.monotonicSeconds();
-  EXPECT_TRUE(Toolkit::pumpUntil([&] { return done; }, 0.01, 5));
+  EXPECT_TRUE(ModeClock::pumpUntil([&] { return done; }, 0.01, 5));
   EXPECT_NEAR(elapsed(scene, start), 0.25, 0.011) << "polled in 0.01 s slices";
 
   start = scene.clock.monotonicSeconds();
-  EXPECT_FALSE(Toolkit::pumpUntil([] { return false; }, 0.1, 1.0));
+  EXPECT_FALSE(ModeClock::pumpUntil([] { return false; }, 0.1, 1.0));
   EXPECT_NEAR(elapsed(scene, start), 1.0, 1e-9);
 
   start = scene.clock.monotonicSeconds();
-  EXPECT_TRUE(Toolkit::pumpUntil([] { return true; }));
+  EXPECT_TRUE(ModeClock::pumpUntil([] { return true; }));
   EXPECT_EQ(elapsed(scene, start), 0) << "a condition already met costs no time";
-  EXPECT_EQ(Toolkit::millisecondsSince(scene.clock.monotonicSeconds() - 0.0129), 12) << "truncated, not rounded";
+  EXPECT_EQ(ModeClock::millisecondsSince(scene.clock.monotonicSeconds() - 0.0129), 12) << "truncated, not rounded";
 }
 
-TEST(Toolkit, KeysArePostedAtTheHidTapWithExactlyTheirFlags) {
+TEST(UserActions, KeysArePostedAtTheHidTapWithExactlyTheirFlags) {
   Scene scene(Scene::Start::defaultScenario);
   scene.world.setAccessibilityTrusted(true);
   sim::EventServer& events = *sim::EventServer::active();
   events.clearRecords();
 
   const double start = scene.clock.monotonicSeconds();
-  Toolkit::key(58, keys::press, 0x180000, keys::modifier);
+  UserActions::key(58, keys::press, 0x180000, keys::modifier);
   EXPECT_NEAR(elapsed(scene, start), 0.05, 1e-9) << "each key is followed by 0.05 s of run loop";
-  Toolkit::key(48, keys::release, 0x100000, keys::plain);
-  ASSERT_TRUE(Toolkit::post(55, keys::release, 0, keys::modifier));
+  UserActions::key(48, keys::release, 0x100000, keys::plain);
+  ASSERT_TRUE(UserActions::post(55, keys::release, 0, keys::modifier));
 
   const auto posted = events.posted();
   ASSERT_EQ(posted.size(), 3u);
@@ -98,7 +101,7 @@ struct KeyRecorder : NSResponder {
   void keyDown(const NSEvent& event) override { keys.push_back(event.keyCode()); }
 };
 
-TEST(Toolkit, TheEventPumpAloneHandsRoutedEventsToTheApplication) {
+TEST(ModeClock, TheEventPumpAloneHandsRoutedEventsToTheApplication) {
   Scene scene(Scene::Start::defaultScenario);
   scene.world.setAccessibilityTrusted(true);
   NSApplication& app = NSApp();
@@ -109,33 +112,33 @@ TEST(Toolkit, TheEventPumpAloneHandsRoutedEventsToTheApplication) {
   window.makeKeyAndOrderFront(nullptr);
   ASSERT_TRUE(window.makeFirstResponder(&recorder));
   app.activate();
-  Toolkit::pump(0.5);
+  ModeClock::pump(0.5);
   ASSERT_TRUE(app.isActive());
 
-  Toolkit::post(7, keys::press, 0, keys::plain);
-  Toolkit::pump(0.2);
+  UserActions::post(7, keys::press, 0, keys::plain);
+  ModeClock::pump(0.2);
   EXPECT_TRUE(recorder.keys.empty()) << "the run loop alone leaves events waiting";
-  Toolkit::pumpEvents(0.1, 0.01);
+  ModeClock::pumpEvents(0.1, 0.01);
   EXPECT_EQ(recorder.keys, std::vector<std::uint16_t>{7});
   app.setDispatchesEventsAutomatically(true);
 }
 
-TEST(Toolkit, TheFrontIsDescribedInOneLine) {
+TEST(WorldReader, TheFrontIsDescribedInOneLine) {
   {
     Scene scene;  // nothing runs, nothing is in front
-    EXPECT_EQ(Toolkit::state(), "front ? focused window - ");
-    EXPECT_EQ(Toolkit::frontName("-"), "-");
-    EXPECT_EQ(Toolkit::spaces(), "[]");
+    EXPECT_EQ(WorldReader::state(), "front ? focused window - ");
+    EXPECT_EQ(WorldReader::frontName("-"), "-");
+    EXPECT_EQ(WorldReader::spaces(), "[]");
   }
   Scene scene(Scene::Start::defaultScenario);
   scene.world.setAccessibilityTrusted(true);
-  EXPECT_EQ(Toolkit::state(), "front Quill focused window 2101 main=1");
-  EXPECT_EQ(Toolkit::spaces(), "[1, 2]");
+  EXPECT_EQ(WorldReader::state(), "front Quill focused window 2101 main=1");
+  EXPECT_EQ(WorldReader::spaces(), "[1, 2]");
   // Without the accessibility permission neither the window nor its main flag can be read.
   scene.world.setAccessibilityTrusted(false);
-  EXPECT_EQ(Toolkit::state(), "front Quill focused window - ");
-  EXPECT_EQ(Toolkit::list({}), "[]");
-  EXPECT_EQ(Toolkit::list({-3, 12}), "[-3, 12]");
+  EXPECT_EQ(WorldReader::state(), "front Quill focused window - ");
+  EXPECT_EQ(ModeReport::list({}), "[]");
+  EXPECT_EQ(ModeReport::list({-3, 12}), "[-3, 12]");
 }
 
 class Screenshot : public ::testing::Test {
@@ -164,7 +167,7 @@ class Screenshot : public ::testing::Test {
 
 TEST_F(Screenshot, ThePointersDisplayTakesThePathAndTheOthersTheirPlaceFromTheLeft) {
   scene_.windowServer.setPointer(CGPoint(60, 10));  // on Right
-  Toolkit::debugScreenshot(scene_.path("shot.png"));
+  ModeReport::debugScreenshot(scene_.path("shot.png"));
   EXPECT_EQ(files(), (std::vector<std::string>{"shot-display0.png", "shot.png"}));
   EXPECT_EQ(size("shot.png"), (std::pair{100, 40})) << "twice the size in points";
   EXPECT_EQ(size("shot-display0.png"), (std::pair{80, 60}));
@@ -172,20 +175,20 @@ TEST_F(Screenshot, ThePointersDisplayTakesThePathAndTheOthersTheirPlaceFromTheLe
 
 TEST_F(Screenshot, NoPointerDisplayNoPngInThePathOrNoPermission) {
   scene_.windowServer.setPointer(CGPoint(500, 500));  // on no screen
-  Toolkit::debugScreenshot(scene_.path("a.png"));
+  ModeReport::debugScreenshot(scene_.path("a.png"));
   EXPECT_EQ(files(), (std::vector<std::string>{"a-display0.png", "a-display1.png"}));
 
   // Without ".png" every display writes the same file, the last one staying.
   scene_.windowServer.setPointer(CGPoint(10, 10));
-  Toolkit::debugScreenshot(scene_.path("b"));
+  ModeReport::debugScreenshot(scene_.path("b"));
   EXPECT_EQ(size("b"), (std::pair{100, 40}));
 
   // A folder that does not exist is not made.
-  Toolkit::debugScreenshot(scene_.path("none/d.png"));
+  ModeReport::debugScreenshot(scene_.path("none/d.png"));
   EXPECT_FALSE(platform::FileManager::fileExists(scene_.path("none")));
 
   scene_.world.setScreenCaptureAllowed(false);
-  Toolkit::debugScreenshot(scene_.path("c.png"));
+  ModeReport::debugScreenshot(scene_.path("c.png"));
   EXPECT_FALSE(platform::FileManager::fileExists(scene_.path("c.png")));
 }
 
