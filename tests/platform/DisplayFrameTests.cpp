@@ -1,6 +1,7 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
-// panel publishing part of its picture, and a window moving behind that glass.
+// panel publishing part of its picture, and a window moving behind that glass. What the
+// frames keep is bounded, and never a destroyed window.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 #include "platform/SharedSurface.h"
+#include "platform/sim/DisplayComposer.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
@@ -133,4 +135,41 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   expectSameAsWhole("a window moved behind the glass");
   lightTile(3);
   expectSameAsWhole("the panel lit another tile");
+}
+
+TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) {
+  // A frame kept at a size nobody asks for any more must not keep a destroyed panel's surface.
+  glassPanel();
+  compose(0);
+  ASSERT_TRUE(server.composeDisplayFrame(1, kWidth / 2, kHeight / 2, 0, [](const auto&, const auto&) {}));
+  std::weak_ptr<platform::SharedSurface> published = surface_;
+  server.destroyOwnWindow(panel_);
+  surface_.reset();
+  ASSERT_TRUE(server.composeDisplayFrame(1, kWidth / 2, kHeight / 2, 0, [](const auto&, const auto&) {}));
+  EXPECT_TRUE(published.expired()) << "the destroyed panel's surface is still held";
+
+  // Room for two frames of 600 × 400: a third size lets go of the least recently asked.
+  sim::DisplayComposer composer(2 * 600 * 402 * 4);
+  sim::DisplayScene display;
+  display.display = *scene.world.display(1);
+  display.frame = CGRect(0, 0, 1512, 982);
+  auto sequenceAt = [&](int height, std::uint64_t since, bool* whole = nullptr) {
+    std::uint64_t sequence = 0;
+    composer.compose(1, 600, height, display, since, [&](const QImage&, const sim::FrameChange& change) {
+      sequence = change.sequence;
+      if (whole) *whole = !change.damage;
+    });
+    return sequence;
+  };
+  const std::uint64_t first = sequenceAt(400, 0);
+  sequenceAt(401, 0);
+  const std::uint64_t third = sequenceAt(402, 0);
+  bool whole = false;
+  sequenceAt(402, third, &whole);
+  EXPECT_FALSE(whole) << "the frame just asked for is kept";
+  sequenceAt(400, first, &whole);
+  EXPECT_TRUE(whole) << "past the budget, the oldest frame is let go";
+  const std::uint64_t huge = sequenceAt(1300, 0);
+  sequenceAt(1300, huge, &whole);
+  EXPECT_TRUE(whole) << "a frame over the budget alone is not kept";
 }

@@ -102,9 +102,13 @@ std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, c
   return placed;
 }
 
-bool sameLook(const Placed& a, const Placed& b) {
-  return a.placed == b.placed && a.shown.chrome == b.shown.chrome && a.shown.window.alpha == b.shown.window.alpha &&
-         a.shown.opaque == b.shown.opaque && a.shown.glass == b.shown.glass && a.shown.surface == b.shown.surface;
+/// Whether `now` (being composed) looks as `kept` (in a kept frame) did.
+bool sameLook(const Placed& now, const Placed& kept) {
+  const auto& surface = now.shown.surface;
+  const bool sameSurface = !surface.owner_before(kept.surfaceOf) && !kept.surfaceOf.owner_before(surface);
+  return now.placed == kept.placed && now.shown.chrome == kept.shown.chrome &&
+         now.shown.window.alpha == kept.shown.window.alpha && now.shown.opaque == kept.shown.opaque &&
+         now.shown.glass == kept.shown.glass && sameSurface;
 }
 
 /// Where a surface's damage `region` (its own pixels) lies in the frame.
@@ -252,6 +256,21 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
   return soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
+std::size_t DisplayComposer::Kept::bytes() const {
+  std::size_t total = static_cast<std::size_t>(image.sizeInBytes());
+  for (const auto& [number, backdrop] : backdrops) total += static_cast<std::size_t>(backdrop.soft.sizeInBytes());
+  return total;
+}
+
+void DisplayComposer::trim() {
+  std::size_t total = 0;
+  for (const Kept& k : frames_) total += k.bytes();
+  while (!frames_.empty() && total > budget_) {
+    total -= frames_.back().bytes();
+    frames_.pop_back();
+  }
+}
+
 DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int height) {
   auto it = std::find_if(frames_.begin(), frames_.end(),
                          [&](const Kept& k) { return k.id == id && k.width == width && k.height == height; });
@@ -274,7 +293,13 @@ void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
 void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
                               std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use) {
   std::lock_guard lock(mutex_);
-  Kept& k = kept(id, width, height);
+  composeInto(kept(id, width, height), scene, since, use);
+  trim();
+}
+
+void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint64_t since,
+                                  const std::function<void(const QImage&, const FrameChange&)>& use) {
+  const int width = k.width, height = k.height;
   const double sx = width / scene.frame.width();
   const QRect all(0, 0, width, height);
   if (scene.from) {
@@ -367,6 +392,11 @@ void DisplayComposer::compose(std::uint32_t id, int width, int height, const Dis
   k.valid = true;
   k.space = scene.to.space, k.type = scene.to.type, k.color = color, k.frame = scene.frame;
   k.name = scene.display.screen.localizedName;
+  // Kept weakly: the frame must not keep a destroyed window's surface alive.
+  for (Placed& p : now) {
+    p.surfaceOf = p.shown.surface;
+    p.shown.surface.reset();
+  }
   k.windows = std::move(now);
 
   FrameChange change{k.sequence, std::nullopt};

@@ -4,13 +4,16 @@
 // (a window's published damage, windows that came, went, moved, changed their look or
 // their place in the order, the clock in the menu bar), and a record of what each frame
 // changed, so a screen copies only that. Glass keeps the blurred backdrop it was composed
-// over until something behind it changes. Any thread; one composition at a time.
+// over until something behind it changes. What is kept stays within a byte budget, and a
+// kept frame holds the surfaces it drew only weakly: a destroyed window's surface is freed
+// at once. Any thread; one composition at a time.
 
 #include <QImage>
 #include <QRegion>
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,6 +52,13 @@ struct FrameChange {
 
 class DisplayComposer {
  public:
+  /// How many bytes of pixels the kept frames (and their glass backdrops) may hold.
+  static constexpr std::size_t kKeptBytes = std::size_t{192} << 20;
+
+  /// Keeps frames within `budget` bytes; a frame larger than that alone is composed whole
+  /// each time and let go once used.
+  explicit DisplayComposer(std::size_t budget = kKeptBytes) : budget_(budget) {}
+
   /// Brings the frame kept for display `id` at `width` × `height` pixels up to `scene`,
   /// recomposing only what changed (the whole frame the first time, for a new size and
   /// during a slide), then calls `use` with it (valid only during the call) and what
@@ -62,14 +72,16 @@ class DisplayComposer {
     frames_.clear();
   }
 
-  /// How many frames are kept (the least recently asked size goes first).
+  /// How many frames are kept at most, within the budget (the least recently asked size
+  /// goes first).
   static constexpr std::size_t kKeptFrames = 6;
   /// How many frames back what changed is remembered.
   static constexpr std::size_t kHistory = 16;
 
   /// A window where a frame draws it.
   struct Placed {
-    Shown shown;
+    Shown shown;  // its surface only while composing; a kept frame holds it in `surfaceOf`
+    std::weak_ptr<const platform::SharedSurface> surfaceOf;
     QRectF rect;                   // frame pixels, unrounded
     QRect placed;                  // where its picture is drawn
     QRect extent;                  // every pixel it may touch, its shadow included
@@ -97,11 +109,18 @@ class DisplayComposer {
     std::vector<Placed> windows;
     std::map<std::uint32_t, Backdrop> backdrops;
     std::list<std::pair<std::uint64_t, QRegion>> history;  // each frame and what it changed
+
+    std::size_t bytes() const;
   };
 
   Kept& kept(std::uint32_t id, int width, int height);
+  void composeInto(Kept& k, const DisplayScene& scene, std::uint64_t since,
+                   const std::function<void(const QImage&, const FrameChange&)>& use);
   void recordFrame(Kept& k, const QRegion& changed);
+  /// Lets go of the least recently asked frames until the rest fit the budget.
+  void trim();
 
+  const std::size_t budget_;
   std::mutex mutex_;
   std::list<Kept> frames_;  // most recently asked first
   std::uint64_t sequence_ = 0;
