@@ -11,6 +11,9 @@
 //                         every display in the screen's window, as grabbed from the X
 //                         server: median under the 0.15 s show delay plus two frames
 //                         (183 ms). Each press is cancelled with Escape before the next.
+//                         "listed median ms" stands beside it: until the host lists the
+//                         panels on every display, the rest being their drawing and the
+//                         screen's fetch.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -27,6 +30,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <variant>
@@ -247,7 +251,7 @@ void ScreenKeyToPanels(benchmark::State& state) {
   QThread::msleep(1000);
   const std::vector<int> full = m.changed(rest, m.grab());
   closePanels(m);
-  std::vector<double> times;
+  std::vector<double> times, listed;
   for (auto _ : state) {
     waitFor([&] {
       const auto counts = m.changed(rest, m.grab());
@@ -256,7 +260,9 @@ void ScreenKeyToPanels(benchmark::State& state) {
     xdo({"keydown", "ctrl"});
     const auto start = std::chrono::steady_clock::now();
     xdo({"key", "Tab"});
+    std::optional<double> up;
     const bool drawn = waitFor([&] {
+      if (!up && m.panelsUp()) up = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       const auto counts = m.changed(rest, m.grab());
       for (std::size_t i = 0; i < counts.size() && i < full.size(); ++i)
         if (counts[i] * 2 < full[i]) return false;
@@ -266,12 +272,15 @@ void ScreenKeyToPanels(benchmark::State& state) {
     state.SetIterationTime(seconds);
     if (!drawn) state.SkipWithError("the panels were not drawn");
     times.push_back(seconds);
+    listed.push_back(up.value_or(seconds));
     closePanels(m);
   }
   std::sort(times.begin(), times.end());
+  std::sort(listed.begin(), listed.end());
   if (!times.empty()) {
     const double median = times[times.size() / 2] * 1e3;
     state.counters["median ms"] = median;
+    state.counters["listed median ms"] = listed[listed.size() / 2] * 1e3;
     state.counters["of budget"] = median / 183;
   }
 }

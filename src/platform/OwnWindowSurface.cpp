@@ -337,6 +337,8 @@ void OwnWindowSurface::publish() {
   if (!handedOver_) {
     handedOver_ = true;
     windowServer().setOwnWindowSurface(number_, surface_);
+  } else {
+    windowServer().ownWindowSurfacePublished(number_);
   }
 }
 

@@ -210,6 +210,10 @@ class WindowServerPort {
   /// whenever it draws the window, on any thread, and never asks the program for it; the
   /// program hands over a new surface when the size changes. Destroying the window drops it.
   virtual void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const SharedSurface> surface) {}
+  /// Says that the program published a new frame in the surface of its window `number`, so
+  /// whoever shows the window can look at once rather than when it next looks. Changes
+  /// nothing the program reads; nothing comes back. Main thread.
+  virtual void ownWindowSurfacePublished(std::uint32_t number) {}
 
   // ---- Accessibility (timeouts in seconds, already resolved from 0 to the default) ----
   virtual AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) = 0;

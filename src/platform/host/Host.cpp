@@ -56,6 +56,10 @@ struct Host::Client {
   bool ownEvents = false;
   bool notifications = false;
   bool appleEvents = false;
+  /// The screen asked to be told when what it shows may have changed; `screenTold` while
+  /// it was told and has not asked for its frames since (one push until it looks).
+  bool watchesScreen = false;
+  bool screenTold = false;
   struct PendingTap {
     platform::EventTapReply reply;
     CGEvent event;
@@ -297,15 +301,18 @@ std::optional<std::string> Host::listen(const std::string& home) {
   if (auto* made = std::get_if<std::unique_ptr<SharedCount>>(&count)) {
     changes_ = std::move(*made);
     changesPath_ = endpoint_.folder + "/changes";
-    world_.setChangeListener([gate = gate_, counter = changes_.get()](sim::World::Reach reach) {
-      CallbackGate::Pass pass(*gate);
-      if (!pass) return;
-      if (reach == sim::World::Reach::beyondDesk) counter->raise(SharedCount::beyondDesk);
-      counter->raise();
-    });
   } else {
     note(std::get<std::string>(count) + "; programs will ask for everything");
   }
+  world_.setChangeListener([this, gate = gate_, counter = changes_.get()](sim::World::Reach reach) {
+    CallbackGate::Pass pass(*gate);
+    if (!pass) return;
+    if (counter) {
+      if (reach == sim::World::Reach::beyondDesk) counter->raise(SharedCount::beyondDesk);
+      counter->raise();
+    }
+    tellScreens();
+  });
   // However long the home's path, the socket is bound where it belongs, in its folder.
   address_ = std::make_unique<SocketAddress>(endpoint_.socket);
   if (address_->problem()) return *address_->problem();
@@ -671,6 +678,22 @@ void Host::broadcast(const std::string& method, const json& body, bool Client::*
   }
 }
 
+void Host::tellScreens() {
+  std::vector<std::shared_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients = clients_;
+  }
+  for (auto& client : clients) {
+    {
+      std::lock_guard lock(client->mutex);
+      if (!client->watchesScreen || client->screenTold) continue;
+      client->screenTold = true;
+    }
+    client->push("screenChanged", nullptr);
+  }
+}
+
 void Host::installListeners() {
   server_.setWorkspaceListener([this, gate = gate_](const platform::WorkspaceEvent& event) {
     CallbackGate::Pass pass(*gate);
@@ -928,37 +951,34 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   }
   // ---- The screen's window (not a port: what a monitor shows needs no capture grant) ----
   if (m == "screenAttach") return true;  // the screen says what it is (see settleRole)
-  if (m == "screenGeneration") return ws.generation();
+  if (m == "screenGeneration") {
+    {
+      std::lock_guard lock(client->mutex);
+      client->screenTold = false;  // the screen looks: what changes from now on is told again
+    }
+    return ws.generation();
+  }
   if (m == "screenDoubleTap") {
     const int fingers = read<int>(v);
     if (fingers != 3 && fingers != 4) return false;
     sim::MultitouchDevices* devices = sim::MultitouchDevices::active();
     return devices && devices->doubleTap(fingers);
   }
-  if (m == "screenFrame") {
-    const int w = field<int>(v, "w"), h = field<int>(v, "h");
-    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return nullptr;
-    // Only what changed since the frame the screen holds, when the kept frames reach back to it.
-    json answer = nullptr;
-    ws.composeDisplayFrame(
-        field<std::uint32_t>(v, "id"), w, h, v.value("since", std::uint64_t{0}),
-        [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
-          answer = json{{"seq", change.sequence}, {"changing", change.changing}};
-          if (!change.damage) {
-            answer["image"] = wire::encode(std::make_shared<const CGImage>(frame));
-            return;
-          }
-          json pieces = json::array();
-          for (const CGRect& r : *change.damage) {
-            const QRect part(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
-                             static_cast<int>(r.height()));
-            pieces.push_back(json{{"x", part.x()},
-                                  {"y", part.y()},
-                                  {"image", wire::encode(std::make_shared<const CGImage>(frame.copy(part)))}});
-          }
-          answer["pieces"] = std::move(pieces);
-        });
-    return answer;
+  if (m == "screenWatch") {
+    std::lock_guard lock(client->mutex);
+    client->watchesScreen = true;
+    return true;
+  }
+  if (m == "screenFrames") {
+    {
+      std::lock_guard lock(client->mutex);
+      client->screenTold = false;  // what changes from now on is told again
+    }
+    return screenFrames(v);
+  }
+  if (m == "ownWindowSurfacePublished") {
+    tellScreens();
+    return nullptr;
   }
   // ---- What the host tells tests about the world's shared state (not a port either) ----
   if (m == "eventTaps") {

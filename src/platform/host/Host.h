@@ -120,6 +120,12 @@ class Host {
   void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants,
                  bool primaryOnly = false);
   void installListeners();
+  /// Pushes "screenChanged" to each screen that asked to be told and was not told since it
+  /// last asked for its frames. Any thread.
+  void tellScreens();
+  /// The frames a screen asks for: for each display of `v`'s "displays" ({id, w, h, since}),
+  /// what changed since the frame the screen holds, or the frame whole. A lane's thread.
+  nlohmann::json screenFrames(const nlohmann::json& v);
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
                       wire::Descriptor* descriptor);
   /// The picture a capture request asks for (null when there is none), which goes back in

@@ -17,10 +17,12 @@ namespace host::wire {
 /// Pictures whose pixels are larger than this travel in shared memory.
 inline constexpr std::size_t kInlinePixelBytes = std::size_t{4} << 20;
 
-/// Moves the pixels of the picture `body` holds (the body itself or its "image") into
-/// shared memory when they are larger than kInlinePixelBytes, leaving their size in their
-/// place; the descriptor to send with the message, or null when they stay inline. When no
-/// memory can be had the picture is dropped (null), so the message still fits. Any thread.
+/// Moves the pixels of the pictures `body` holds (the body itself, its "image", and those
+/// of its "pieces" and "frames", each alike) into one shared memory, the largest first,
+/// until those left inline take no more than kInlinePixelBytes, leaving in each moved
+/// one its size and where it lies; the descriptor to send with the message, or null when
+/// they all stay inline. When no memory can be had the moved pictures are dropped (null),
+/// so the message still fits. Any thread.
 std::shared_ptr<Descriptor> movePixelsToMemory(nlohmann::json& body);
 
 /// A reply body for `picture` with its pixels in new sealed shared memory, whose descriptor
@@ -35,9 +37,10 @@ nlohmann::json pictureInMemory(const CGImageRef& picture, std::shared_ptr<Descri
 /// could still be written. Any thread.
 CGImageRef pictureFrom(const nlohmann::json& body, const Descriptor* memory);
 
-/// Reads back the pixels of a picture in `body` that came in shared memory beside it.
-/// Throws BadValue when the body names shared memory that `descriptor` does not hold
-/// (none came, it can shrink under the reader, or it is too small). Any thread.
+/// Reads back the pixels of the pictures in `body` (found as movePixelsToMemory finds them)
+/// that came in shared memory beside it. Throws BadValue when the body names shared memory
+/// that `descriptor` does not hold (none came, it can shrink under the reader, or it is too
+/// small). Any thread.
 void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor);
 
 }  // namespace host::wire

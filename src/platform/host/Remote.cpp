@@ -1008,6 +1008,20 @@ void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
   // The memory itself crosses, once per surface: frames published later are read there.
   connection_->call("setOwnWindowSurface", {{"n", number}}, {.descriptor = surface ? surface->descriptor() : -1});
 }
+void RemoteWindowServer::setScreenListener(std::function<void()> listener) {
+  bool ask = false;
+  {
+    std::lock_guard lock(screenMutex_);
+    ask = listener && !screenWatched_;
+    screenWatched_ = screenWatched_ || ask;
+    screenListener_ = std::move(listener);
+  }
+  if (ask) connection_->call("screenWatch");
+}
+void RemoteWindowServer::ownWindowSurfacePublished(std::uint32_t number) {
+  // Not waited for: the frame is in the memory already; this only wakes the screen.
+  connection_->tell("ownWindowSurfacePublished", number);
+}
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {
   if (auto kept = connection_->reads().attribute(element, attribute, timeout)) return std::move(*kept);
@@ -1130,6 +1144,11 @@ bool RemoteWindowServer::handlePush(const wire::Message& push) {
       handler(field<CGEventType>(push.body, "type"), event, [connection, id](std::optional<CGEvent> verdict) {
         connection->answer(id, wire::encode(verdict));
       });
+      return true;
+    }
+    if (push.method == "screenChanged") {
+      std::lock_guard lock(screenMutex_);
+      if (screenListener_) screenListener_();
       return true;
     }
     if (push.method == "workspace") {

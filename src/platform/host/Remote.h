@@ -228,6 +228,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   void destroyOwnWindow(std::uint32_t number) override;
   void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
   void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) override;
+  void ownWindowSurfacePublished(std::uint32_t number) override;
   platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
   AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
                          double timeout) override;
@@ -245,6 +246,11 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
   /// Handles the pushes meant for the window-server half; false for others.
   bool handlePush(const wire::Message& push);
+  /// Has `listener` called, on the connection's push thread, when what the displays show
+  /// may have changed: once, until the screen next asks for its frames or the change count.
+  /// The first one asks the host to tell. Null stops the calls, waiting for one under way.
+  /// Any thread but the push thread.
+  void setScreenListener(std::function<void()> listener);
   /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
   std::size_t keptPictures() const;
   /// The state of the program's own windows as the host last sent it (attached by RemoteMac::attach).
@@ -270,6 +276,9 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::map<std::uint64_t, std::function<void(std::optional<std::int32_t>, std::optional<std::string>)>> opens_;
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
+  std::mutex screenMutex_;  // held while the screen's listener runs, so it can be taken away safely
+  std::function<void()> screenListener_;
+  bool screenWatched_ = false;
   std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
   OwnWindowTable ownWindows_;
 };

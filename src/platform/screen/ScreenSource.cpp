@@ -15,32 +15,67 @@ std::optional<std::uint64_t> RemoteScreenSource::generation() {
 
 std::vector<platform::ScreenDescription> RemoteScreenSource::screens() { return mac_.system->screens(); }
 
+namespace {
+
+/// One display's frame as the host answered it; nothing when it cannot be read.
+std::optional<ScreenSource::Frame> readFrame(const nlohmann::json& answer) {
+  ScreenSource::Frame frame;
+  frame.sequence = answer.value("seq", std::uint64_t{0});
+  frame.changing = answer.value("changing", false);
+  CGImageRef image;
+  if (answer.contains("image")) {
+    host::wire::decode(answer.at("image"), image);
+    if (!image) return std::nullopt;
+    frame.whole = image->qimage();
+    return frame;
+  }
+  for (const auto& piece : answer.at("pieces")) {
+    host::wire::decode(piece.at("image"), image);
+    if (!image) return std::nullopt;
+    frame.pieces.emplace_back(QPoint(piece.at("x").get<int>(), piece.at("y").get<int>()), image->qimage());
+  }
+  return frame;
+}
+
+}  // namespace
+
+std::map<std::uint32_t, ScreenSource::Frame> ScreenSource::frames(const std::vector<Request>& requests) {
+  std::map<std::uint32_t, Frame> frames;
+  for (const Request& r : requests)
+    if (auto f = frame(r.id, r.width, r.height, r.since)) frames[r.id] = std::move(*f);
+  return frames;
+}
+
 std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, int width, int height,
                                                              std::uint64_t since) {
-  const auto answer =
-      mac_.connection->call("screenFrame", {{"id", id}, {"w", width}, {"h", height}, {"since", since}});
-  if (!answer || !answer->is_object()) return std::nullopt;
-  try {
-    Frame frame;
-    frame.sequence = answer->value("seq", std::uint64_t{0});
-    frame.changing = answer->value("changing", false);
-    CGImageRef image;
-    if (answer->contains("image")) {
-      host::wire::decode(answer->at("image"), image);
-      if (!image) return std::nullopt;
-      frame.whole = image->qimage();
-      return frame;
+  auto frames = this->frames({Request{id, width, height, since}});
+  if (auto it = frames.find(id); it != frames.end()) return std::move(it->second);
+  return std::nullopt;
+}
+
+std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const std::vector<Request>& requests) {
+  nlohmann::json displays = nlohmann::json::array();
+  for (const Request& r : requests)
+    displays.push_back({{"id", r.id}, {"w", r.width}, {"h", r.height}, {"since", r.since}});
+  const auto answer = mac_.connection->call("screenFrames", {{"displays", std::move(displays)}});
+  std::map<std::uint32_t, Frame> frames;
+  if (!answer || !answer->is_object() || !answer->contains("frames") || !answer->at("frames").is_array())
+    return frames;
+  for (const auto& item : answer->at("frames")) {
+    std::uint32_t id = 0;
+    try {
+      id = item.at("id").get<std::uint32_t>();
+      if (auto frame = readFrame(item)) frames[id] = std::move(*frame);
+    } catch (const std::exception& e) {
+      std::cerr << "simscreen: a frame of display " << id << " could not be read: " << e.what() << std::endl;
     }
-    for (const auto& piece : answer->at("pieces")) {
-      host::wire::decode(piece.at("image"), image);
-      if (!image) return std::nullopt;
-      frame.pieces.emplace_back(QPoint(piece.at("x").get<int>(), piece.at("y").get<int>()), image->qimage());
-    }
-    return frame;
-  } catch (const std::exception& e) {
-    std::cerr << "simscreen: a frame of display " << id << " could not be read: " << e.what() << std::endl;
-    return std::nullopt;
   }
+  return frames;
+}
+
+bool RemoteScreenSource::watch(std::function<void()> changed) {
+  mac_.windowServer->setScreenListener(std::move(changed));
+  return true;
 }
 
 void RemoteScreenSource::post(const CGEvent& event) { mac_.windowServer->postEvent(kCGHIDEventTap, event); }

@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QPoint>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -40,6 +42,21 @@ class ScreenSource {
   /// of that size (0: the whole frame); nothing when it cannot be.
   virtual std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) = 0;
 
+  /// One display's frame to fetch, as `frame` takes it.
+  struct Request {
+    std::uint32_t id = 0;
+    int width = 0, height = 0;
+    std::uint64_t since = 0;
+  };
+  /// The frames `requests` ask for, by display, in one go; a display left out could not be
+  /// had. Unless a source can do better, each is asked for alone.
+  virtual std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests);
+
+  /// Has `changed` called, on any thread, when what the displays show may have changed, so
+  /// the screen need not keep asking; null stops the calls, waiting for one under way.
+  /// False when this source cannot tell: the screen then asks for the change count often.
+  virtual bool watch(std::function<void()> changed) { return false; }
+
   /// Posts `event` at the HID point, as the keyboard or the pointer would.
   virtual void post(const CGEvent& event) = 0;
   /// Double-taps the trackpad with `fingers` fingers (3 or 4), as a hand would.
@@ -55,6 +72,8 @@ class RemoteScreenSource : public ScreenSource {
   std::optional<std::uint64_t> generation() override;
   std::vector<platform::ScreenDescription> screens() override;
   std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) override;
+  std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests) override;
+  bool watch(std::function<void()> changed) override;
   void post(const CGEvent& event) override;
   void doubleTap(int fingers) override;
 

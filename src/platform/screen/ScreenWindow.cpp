@@ -19,10 +19,13 @@ namespace screen {
 
 namespace {
 
-// How often the desk's change count is read; a frame is fetched only when it moved.
+// How often the desk's change count is read when the source cannot tell of changes; a
+// frame is fetched only when it moved.
 constexpr int kTickMs = 16;
-// While a frame may change without the count (a slide, the program's own content), it
-// is fetched again at most this often.
+// How often it is read all the same when the source tells: for the menu bar's clock.
+constexpr int kToldTickMs = 1000;
+// While a frame may change without the count (a slide), or could not be had, it is
+// fetched again at most this often.
 constexpr int kChangingFrameMs = 33;
 constexpr double kMargin = 8;
 
@@ -47,8 +50,16 @@ ScreenWindow::ScreenWindow(ScreenSource* source, std::optional<std::string> prob
   setMinimumSize(1, 1);
   resize(1280, 720 + kFootHeight);
   connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
-  if (source_ && !problem_) timer_.start(kTickMs);
+  if (source_ && !problem_) {
+    // Told on the source's thread; read on this one, once per batch of changes.
+    told_ = source_->watch([this] { QMetaObject::invokeMethod(this, [this] { tick(); }, Qt::QueuedConnection); });
+    timer_.start(0);  // the first frames at once; tick sets the pace from then on
+  }
   sinceFetch_.start();
+}
+
+ScreenWindow::~ScreenWindow() {
+  if (told_) source_->watch(nullptr);
 }
 
 void ScreenWindow::hostLost(const std::string& why) {
@@ -69,6 +80,11 @@ void ScreenWindow::hostLost(const std::string& why) {
 
 void ScreenWindow::tick() {
   if (problem_ || !source_) return;
+  look();
+  timer_.setInterval(!told_ || changing_ || retry_ ? kTickMs : kToldTickMs);
+}
+
+void ScreenWindow::look() {
   const auto generation = source_->generation();
   if (!generation) return;
   const bool moved = *generation != generation_;
@@ -81,7 +97,7 @@ void ScreenWindow::tick() {
       update();
     }
   }
-  if (moved || stale_ || (changing_ && sinceFetch_.elapsed() >= kChangingFrameMs)) fetch();
+  if (moved || stale_ || ((changing_ || retry_) && sinceFetch_.elapsed() >= kChangingFrameMs)) fetch();
 }
 
 void ScreenWindow::relayout() {
@@ -92,39 +108,50 @@ void ScreenWindow::relayout() {
 void ScreenWindow::fetch() {
   stale_ = false;
   changing_ = false;
+  retry_ = false;
   sinceFetch_.restart();
   const double ratio = devicePixelRatioF();
-  std::map<std::uint32_t, Held> frames;
+  std::vector<ScreenSource::Request> requests;
+  std::map<std::uint32_t, QRectF> areas;
   for (const Placed& p : layout_.displays) {
     const int w = static_cast<int>(std::lround(p.area.width() * ratio));
     const int h = static_cast<int>(std::lround(p.area.height() * ratio));
     if (w < 1 || h < 1) continue;
     auto held = frames_.find(p.id);
     const bool fits = held != frames_.end() && held->second.image.size() == QSize(w, h);
-    auto frame = source_->frame(p.id, w, h, fits ? held->second.sequence : 0);
-    if (!frame) continue;
-    changing_ = changing_ || frame->changing;
-    // Only what changed is copied in and drawn again.
-    const QPointF origin(p.area.minX(), p.area.minY());
-    if (!frame->whole.isNull()) {
-      frames[p.id] = Held{std::move(frame->whole), frame->sequence};
-      update(QRectF(origin, QSizeF(p.area.width(), p.area.height())).toAlignedRect());
+    requests.push_back({p.id, w, h, fits ? held->second.sequence : 0});
+    areas[p.id] = QRectF(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
+  }
+  auto answers = source_->frames(requests);
+  std::erase_if(frames_, [&](const auto& held) { return !areas.count(held.first); });
+  for (const ScreenSource::Request& asked : requests) {
+    const QRectF& area = areas[asked.id];
+    auto answer = answers.find(asked.id);
+    auto held = frames_.find(asked.id);
+    // A frame that could not be had leaves the one held on the screen (drawn to the area's
+    // size until the next one comes): never a hole.
+    if (answer == answers.end() || (answer->second.whole.isNull() && (asked.since == 0 || held == frames_.end()))) {
+      retry_ = true;
       continue;
     }
-    if (!fits) continue;
-    Held kept = std::move(held->second);
-    {
-      QPainter painter(&kept.image);
-      painter.setCompositionMode(QPainter::CompositionMode_Source);
-      for (const auto& [at, piece] : frame->pieces) {
-        painter.drawImage(at, piece);
-        update(QRectF(origin + QPointF(at) / ratio, QSizeF(piece.size()) / ratio).toAlignedRect().adjusted(-1, -1, 1, 1));
-      }
+    ScreenSource::Frame& frame = answer->second;
+    changing_ = changing_ || frame.changing;
+    if (!frame.whole.isNull()) {
+      frames_[asked.id] = Held{std::move(frame.whole), frame.sequence};
+      update(area.toAlignedRect());
+      continue;
     }
-    kept.sequence = frame->sequence;
-    frames[p.id] = std::move(kept);
+    // Only what changed is copied in and drawn again.
+    QPainter painter(&held->second.image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const auto& [at, piece] : frame.pieces) {
+      painter.drawImage(at, piece);
+      update(QRectF(area.topLeft() + QPointF(at) / ratio, QSizeF(piece.size()) / ratio)
+                 .toAlignedRect()
+                 .adjusted(-1, -1, 1, 1));
+    }
+    held->second.sequence = frame.sequence;
   }
-  frames_ = std::move(frames);
 }
 
 void ScreenWindow::paintEvent(QPaintEvent*) {
@@ -164,6 +191,7 @@ void ScreenWindow::paintEvent(QPaintEvent*) {
 void ScreenWindow::resizeEvent(QResizeEvent*) {
   relayout();
   update();
+  if (timer_.isActive()) timer_.start(0);  // fetched at the new size at once
 }
 
 void ScreenWindow::post(const CGEvent& event) {

@@ -1,6 +1,7 @@
 #pragma once
 // The window in which a person uses the simulated Mac: every display side by side as the
-// world composes it, repainted when the desk changes, and the keyboard and pointer posted
+// world composes it, repainted when the desk changes (as soon as the source tells of a
+// change, or else as often as a display refreshes), and the keyboard and pointer posted
 // to the world as a Mac's own hardware would post them. Main thread.
 
 #include <QElapsedTimer>
@@ -24,6 +25,7 @@ class ScreenWindow : public QWidget {
   /// Shows the world `source` reads (not owned; it must outlive the window), or, without
   /// one, only `problem`.
   ScreenWindow(ScreenSource* source, std::optional<std::string> problem);
+  ~ScreenWindow() override;
 
   /// The host went away (any thread): says so, and after the notice's time ends the
   /// application with status 3.
@@ -50,7 +52,9 @@ class ScreenWindow : public QWidget {
   bool focusNextPrevChild(bool) override { return false; }  // Tab belongs to the Mac
 
  private:
+  /// Reads the change count and fetches what it says moved, then sets when to look again.
   void tick();
+  void look();
   void relayout();
   void fetch();
   void key(QKeyEvent* event, bool down);
@@ -72,6 +76,8 @@ class ScreenWindow : public QWidget {
   std::optional<std::uint64_t> generation_;
   bool changing_ = false;  // the last frames may change without the desk's generation moving
   bool stale_ = true;
+  bool retry_ = false;     // a display's frame could not be had: it shows what it held, and is asked again
+  bool told_ = false;      // the source tells of changes: the count is read only then, and now and then
   CGEventFlags flags_ = 0;
   QPoint wheelRest_;  // a wheel's turn short of a whole notch
   int noticeMs_ = 3000;
