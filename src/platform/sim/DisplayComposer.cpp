@@ -71,6 +71,41 @@ bool solid(const Shown& s) {
          s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
 }
 
+/// The part of a solid window that hides what lies behind it whole: its rectangle without
+/// the rounded corners and a pixel at its edges, which blend with what is behind.
+QRegion hiding(const Placed& p, double sx) {
+  const int corner = p.shown.chrome.framed() ? static_cast<int>(std::ceil(kWindowCornerRadius * sx)) : 0;
+  const QRect inside = p.placed.adjusted(1, 1, -1, -1);
+  return QRegion(inside.adjusted(corner, 0, -corner, 0)) + QRegion(inside.adjusted(0, corner, 0, -corner));
+}
+
+/// Where each window of `windows` (back to front) in a frame of `size` must be painted
+/// within `dirty`: the bounds of what no solid window in front of it hides, empty for one
+/// hidden whole. A window inside one solid window in front of it is not painted at all (a
+/// crowded Space holds dozens of them). Glass blurs what lies behind it, so behind a clear
+/// window's glass everything else is painted. `desktop` gets what of the desktop is seen.
+/// Painting more than this is harmless (what is in front paints over it); less is not.
+std::vector<QRect> seenParts(const std::vector<Placed>& windows, QSize size, const QRegion& dirty, QRegion& desktop,
+                             double sx) {
+  std::vector<QRect> seen(windows.size());
+  QRegion hidden;
+  const QRectF visible(QPointF(0, 0), QSizeF(size));
+  for (std::size_t i = windows.size(); i-- > 0;) {
+    const Placed& p = windows[i];
+    const QRectF shown = p.rect.intersected(visible);
+    bool inside = false;
+    for (std::size_t j = i + 1; j < windows.size() && !inside; ++j)
+      inside = solid(windows[j].shown) && windows[j].rect.contains(shown);
+    if (inside) continue;
+    const QRegion extent = dirty.intersected(p.extent);
+    seen[i] = (hidden.isEmpty() ? extent : extent.subtracted(hidden)).boundingRect();
+    if (!p.glass.isEmpty()) hidden -= p.glass;
+    if (solid(p.shown)) hidden += hiding(p, sx);
+  }
+  desktop = hidden.isEmpty() ? dirty : dirty.subtracted(hidden);
+  return seen;
+}
+
 /// Where each window of `windows` lies in a frame of `width` × `height` pixels of `frame`.
 std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, const CGRect& frame, int width,
                           int height) {
@@ -150,26 +185,22 @@ std::vector<std::size_t> reordered(const std::vector<std::pair<std::size_t, std:
   return moved;
 }
 
-/// Paints `windows` back to front into `target` where `dirty` says, over what is already
-/// there; clear windows in `stale` get their backdrop blurred anew from what lies behind.
-void paintWindows(QImage& target, const std::vector<Placed>& windows, const QRegion& dirty, Backdrops& backdrops,
-                  const std::set<std::uint32_t>& stale, double sx) {
+/// Paints `windows` back to front into `target` where `dirty` says, each within its part
+/// (see seenParts), over what is already there; clear windows in `stale` get their
+/// backdrop blurred anew from what lies behind.
+void paintWindows(QImage& target, const std::vector<Placed>& windows, const QRegion& dirty,
+                  const std::vector<QRect>& parts, Backdrops& backdrops, const std::set<std::uint32_t>& stale,
+                  double sx) {
   QPainter painter(&target);
-  painter.setClipRegion(dirty);
-  const QRect visible = target.rect();
-  const QRect bounds = dirty.boundingRect();
   for (std::size_t i = 0; i < windows.size(); ++i) {
     const Placed& p = windows[i];
     const Shown& s = p.shown;
     const Window& w = s.window;
-    if (!dirty.intersects(p.extent)) continue;
-    // A window hidden whole behind one solid window in front of it is not painted: a
-    // crowded Space holds dozens of them.
-    bool hidden = false;
-    const QRectF seen = p.rect.intersected(QRectF(visible));
-    for (std::size_t j = i + 1; j < windows.size() && !hidden; ++j)
-      hidden = solid(windows[j].shown) && windows[j].rect.contains(seen);
-    if (hidden) continue;
+    const QRect& bounds = parts[i];
+    if (bounds.isEmpty()) continue;
+    // A rectangle where the part is the whole dirty rectangle: Qt clips to a rectangle far
+    // faster than to a region.
+    painter.setClipRegion(dirty.rectCount() == 1 ? QRegion(bounds) : dirty.intersected(bounds));
     const QRect& placed = p.placed;
     std::optional<Painted> picture;
     if (s.surface || (w.own && !s.opaque) || w.alpha < 1 || !p.glass.isEmpty()) {
@@ -212,8 +243,10 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const QReg
   }
 }
 
-/// The desktop `space` shows on the display of `scene`, painted into `image` where `region` says.
-void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& space, const QRegion& region) {
+/// The desktop `space` shows on the display of `scene`, painted into `image` where `region`
+/// says, and at most where `bounds` says.
+void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& space, const QRegion& region,
+                  const QRegion& bounds) {
   if (space.type == kSpaceTypeFullScreen) {
     QPainter painter(&image);
     for (const QRect& r : region) painter.fillRect(r, Qt::black);
@@ -221,16 +254,25 @@ void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& sp
   }
   Display shown = scene.display;
   if (space.color) shown.desktopColor = space.color;
-  paintDisplayPicture(image, shown, region);
+  paintDisplayPicture(image, shown, region, bounds);
+}
+
+/// Paints `windows` and the desktop of `space` behind them into `target` where `dirty`
+/// says, each only where it is seen.
+void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene& space, const std::vector<Placed>& windows,
+                const QRegion& dirty, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx) {
+  QRegion desktop;
+  const std::vector<QRect> seen = seenParts(windows, target.size(), dirty, desktop, sx);
+  paintDesktop(target, scene, space, desktop, dirty);
+  paintWindows(target, windows, dirty, seen, backdrops, stale, sx);
 }
 
 /// One Space's picture composed whole (a slide's two halves).
 QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
-  paintDesktop(image, scene, space, QRegion(image.rect()));
   Backdrops backdrops;
-  paintWindows(image, place({&space.windows}, scene.frame, width, height), QRegion(image.rect()), backdrops, {},
-               width / scene.frame.width());
+  paintScene(image, scene, space, place({&space.windows}, scene.frame, width, height), QRegion(image.rect()),
+             backdrops, {}, width / scene.frame.width());
   return image;
 }
 
@@ -246,10 +288,16 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
   // so neither leaves steps.
   constexpr int kRadius = 2;
   const double shrink = std::max(1.0, spread / (2 * kRadius));
-  const QImage behind = target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Read where it lies: an opaque frame's pixels are premultiplied already (alpha 0xFF).
+  const QImage behind =
+      target.format() == QImage::Format_RGB32
+          ? QImage(target.constScanLine(inside.top()) + static_cast<std::ptrdiff_t>(inside.left()) * 4, inside.width(),
+                   inside.height(), target.bytesPerLine(), QImage::Format_ARGB32_Premultiplied)
+          : target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
   const QSize small(std::max(1, static_cast<int>(std::lround(inside.width() / shrink))),
                     std::max(1, static_cast<int>(std::lround(inside.height() / shrink))));
-  QImage soft = small == inside.size() ? behind : behind.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QImage soft =
+      small == inside.size() ? behind.copy() : behind.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   soft = soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   boxBlur(soft, kRadius);
   if (soft.size() != inside.size()) soft = soft.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -313,7 +361,10 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       painter.drawImage(QPointF(scene.direction * width - shift, 0), wholeSpace(scene, scene.to, width, height));
     }
     Backdrops backdrops;
-    paintWindows(image, place({&scene.overlay}, scene.frame, width, height), QRegion(all), backdrops, {}, sx);
+    const std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
+    QRegion desktop;  // under the overlay lie the two Spaces
+    paintWindows(image, overlay, QRegion(all), seenParts(overlay, image.size(), QRegion(all), desktop, sx), backdrops,
+                 {}, sx);
     k.image = std::move(image);
     k.valid = false;
     k.history.clear();
@@ -385,8 +436,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
     return std::none_of(now.begin(), now.end(), [&](const Placed& p) { return p.shown.window.number == b.first; });
   });
   if (!dirty.isEmpty()) {
-    paintDesktop(k.image, scene, scene.to, dirty);
-    paintWindows(k.image, now, dirty, k.backdrops, stale, sx);
+    paintScene(k.image, scene, scene.to, now, dirty, k.backdrops, stale, sx);
     recordFrame(k, dirty);
   }
   k.valid = true;

@@ -43,8 +43,13 @@ void fillDiagonal(QImage& image, const QRegion& region, QColor from, QColor to) 
       auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
       // From the row's start, so a pixel has one colour whichever part it is painted in.
       std::int64_t t = std::llround((0.5 * w + (y + 0.5) * h) * unit) + 32768 + part.left() * dx;
-      for (int x = part.left(); x <= part.right(); ++x, t += dx)
-        row[x] = table[std::clamp<std::int64_t>(t >> 16, 0, kSteps - 1)];
+      // `t` only grows: up to where it could pass the table's end, no clamp is needed.
+      const std::int64_t last = (static_cast<std::int64_t>(kSteps) << 16) - 1;
+      const int free = t > last ? part.left() : static_cast<int>(std::min<std::int64_t>(
+                                                   part.right() + 1, part.left() + (last - t) / std::max<std::int64_t>(dx, 1)));
+      int x = part.left();
+      for (; x < free; ++x, t += dx) row[x] = table[t >> 16];
+      for (; x <= part.right(); ++x, t += dx) row[x] = table[std::clamp<std::int64_t>(t >> 16, 0, kSteps - 1)];
     }
   }
 }
@@ -94,6 +99,8 @@ QFont systemFont(double pixelSize, bool bold) {
 void drawLabel(QPainter& painter, const std::string& text, const QRectF& box, const QFont& font, std::uint32_t argb,
                int flags) {
   if (text.empty() || box.width() < 1 || box.height() < 1 || !canDrawText()) return;
+  // Laying text out costs far more than drawing it: none where nothing would show.
+  if (painter.hasClipping() && !painter.clipBoundingRect().intersects(box)) return;
   const QFontMetricsF metrics(font);
   const QString shown = metrics.elidedText(QString::fromStdString(text), Qt::ElideRight, box.width());
   painter.save();
@@ -105,7 +112,7 @@ void drawLabel(QPainter& painter, const std::string& text, const QRectF& box, co
 
 std::uint32_t desktopCentreColor(std::uint32_t rgb) { return mix(lightEnd(rgb), darkEnd(rgb), 0.5).rgb(); }
 
-void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region) {
+void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region, const QRegion& within) {
   fillDiagonal(image, region, lightEnd(display.desktopColor), darkEnd(display.desktopColor));
 
   // The name and the number, centred, in the upper third so the centre keeps the plain gradient.
@@ -117,7 +124,7 @@ void paintDisplayPicture(QImage& image, const Display& display, const QRegion& r
   const double shadow = std::max(1.0, size / 18);
   if (!region.intersects(QRectF(0, y, image.width(), 2 * line + shadow).toAlignedRect())) return;
   QPainter painter(&image);
-  painter.setClipRegion(region);
+  painter.setClipRegion(within);
   for (const auto& [text, bold] : {std::pair{name, true}, std::pair{number, false}}) {
     const QFont font = systemFont(size, bold);
     const QImage label = labelPicture(text, font, line, shadow);

@@ -20,9 +20,14 @@ namespace sim {
 /// Paints `display` at `width` × `height` pixels (both positive). Any thread; the text
 /// needs a QGuiApplication (without one the picture carries no text).
 QImage composeDisplayPicture(const Display& display, int width, int height);
-/// Paints `display`'s picture over `image` (Format_RGB32, the whole display) only where
-/// `region` says, the rest left as it is: a frame repaints the desktop behind what changed.
-void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region);
+/// Paints `display`'s picture over `image` (Format_RGB32, the whole display) where `region`
+/// says, the rest left as it is: a frame repaints the desktop behind what changed. Its
+/// labels may be drawn anywhere within `within` (which holds `region`), where a simple
+/// clip costs less and what is drawn beyond `region` is painted over.
+void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region, const QRegion& within);
+inline void paintDisplayPicture(QImage& image, const Display& display, const QRegion& region) {
+  paintDisplayPicture(image, display, region, region);
+}
 
 /// The simulated Mac's typeface (DejaVu Sans, from the system's fonts) at `pixelSize` pixels.
 QFont systemFont(double pixelSize, bool bold = false);

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <tuple>
 
 #include "platform/WindowFrame.h"
@@ -90,6 +91,7 @@ const ShadowPatch& shadowPatch(int spread, int corner, int alpha) {
 void paintButtons(QPainter& painter, double bar, double scale, bool key, bool dark) {
   const double d = platform::kTitleButtonDiameter * scale;
   if (d < 2) return;
+  if (painter.hasClipping() && !painter.clipBoundingRect().intersects(QRectF(0, 0, 90 * scale, bar))) return;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   const std::uint32_t colours[] = {0xFF5F57, 0xFEBC2E, 0x28C840};
@@ -248,11 +250,12 @@ void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key) 
   const double xs[] = {0, m, side - m, side}, ys[] = {0, m, side - m, side};
   const double xt[] = {t.left(), t.left() + m, t.right() - m, t.right()};
   const double yt[] = {t.top(), t.top() + m, t.bottom() - m, t.bottom()};
+  const std::optional<QRectF> clip = painter.hasClipping() ? std::optional(painter.clipBoundingRect()) : std::nullopt;
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
-      if (i == 1 && j == 1) continue;
-      painter.drawImage(QRectF(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]), patch.image,
-                        QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
+      const QRectF to(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]);
+      if ((i == 1 && j == 1) || (clip && !clip->intersects(to))) continue;
+      painter.drawImage(to, patch.image, QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
     }
   }
 }
