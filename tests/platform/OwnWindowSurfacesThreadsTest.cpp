@@ -13,19 +13,11 @@
 
 #include "platform/AppKitWindows.h"
 #include "platform/SharedSurface.h"
+#include "support/PlainView.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
 namespace {
-
-class Plain : public QWidget {
- public:
-  Plain() { resize(100, 100); }
-  QColor color = QColor(255, 0, 0);
-
- protected:
-  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), color); }
-};
 
 TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAFrameHalfWrittenWhileTheOwnerPublishes) {
   auto surface = platform::SharedSurface::create(64, 64);
@@ -64,7 +56,7 @@ TEST(OwnWindowSurfacesThreads, ACaptureOnAnotherThreadTakesTheNewestFrameWhileTh
   trelliq::test::ensureWidgets();
   Scene scene(Scene::Start::defaultScenario);
   scene.world.setScreenCaptureAllowed(true);
-  Plain content;
+  PlainView content;
   NSWindow window(CGRect(100, 300, 100, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
   window.setContentView(&content);
   window.orderFront(nullptr);

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QPainter>
-#include <QWidget>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -15,19 +13,11 @@
 #include "platform/OwnWindowSurface.h"
 #include "platform/host/Remote.h"
 #include "platform/screen/ScreenSource.h"
+#include "support/PlainView.h"
 #include "support/Served.h"
 #include "support/WidgetsApp.h"
 
 namespace {
-
-class Plain : public QWidget {
- public:
-  Plain() { resize(100, 100); }
-  QColor color = QColor(255, 0, 0);
-
- protected:
-  void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), color); }
-};
 
 class ScreenThroughHostThreads : public ::testing::Test {
  protected:
@@ -78,7 +68,7 @@ TEST_F(ScreenThroughHostThreads, TheScreenIsToldOfEachChangeOnceUntilItLooks) {
   EXPECT_EQ(toldSoFar(), 1) << "told again before it looked";
 
   // The program's own window draws anew: its new frame is published, and the screen hears.
-  Plain content;
+  PlainView content;
   NSWindow window(CGRect(100, 300, 100, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
   window.setContentView(&content);
   window.orderFront(nullptr);
