@@ -73,6 +73,9 @@ TEST_F(ScreenThroughHostThreads, TheScreenIsToldOfEachChangeOnceUntilItLooks) {
   window.setContentView(&content);
   window.orderFront(nullptr);
   platform::OwnWindowSurface::publishAll();
+  // What the program told of its first frame reached the host (its calls are answered in
+  // order); the screen looks only after that, so it is told once more only for the next.
+  program.remote()->connection->call("ownProcessIdentifier");
   ASSERT_TRUE(source->generation());
   const int before = toldSoFar();
   content.color = QColor(0, 0, 255);
