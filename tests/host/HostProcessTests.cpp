@@ -319,3 +319,20 @@ TEST(HostProcessTest, AHostRunningAsAnotherUserRefusesThisOne) {
   const std::string log = other.errors();
   EXPECT_NE(log.find("its user is 0"), std::string::npos) << log;
 }
+
+TEST(HostProcessTest, AMistypedLoadFlagIsRefusedWithItsName) {
+  // A value read as 0 or wrapped to a huge count would have the host play an unloaded
+  // machine, and a test relying on it pass for the wrong reason.
+  const std::vector<std::vector<std::string>> bad = {{"--tap-timeouts", "-1"},     {"--tap-timeouts", "1,x"},
+                                                     {"--tap-timeouts", "0"},      {"--late-tap-changes", "abc"},
+                                                     {"--late-tap-changes", "-1"}, {"--late-tap-changes", "2s"}};
+  for (const auto& flag : bad) {
+    Home home;
+    HostProcess host(home.path, flag);
+    EXPECT_EQ(host.said, "usage") << flag[0] << " " << flag[1];
+    const auto status = host.wait();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 64);
+    EXPECT_NE(host.errors().find("bad value for " + flag[0] + ": " + flag[1]), std::string::npos) << flag[1];
+  }
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <set>
 
 #include "platform/PrivateSymbols.h"
@@ -18,25 +19,24 @@ using wire::read;
 
 namespace {
 
-// Questions whose answers follow from counted state alone, and those that never change.
-const std::set<std::string>& countedQuestions() {
-  static const std::set<std::string> names = {"screens",
-                                              "screenCaptureAllowed",
-                                              "runningApplications",
-                                              "symbol",
-                                              "libraryExists",
-                                              "pointerLocation",
-                                              "ownProcessIdentifier",
-                                              "private.SLSMainConnectionID",
-                                              "private.SLSCopyManagedDisplaySpaces"};
-  return names;
+// Questions whose answers follow from counted state alone, each with the count that moves
+// when its answer may have: those that read nothing of the desk (displays, permissions, the
+// pointer) stand while only the desk's windows, Spaces and apps change, so a program's own
+// window changes move past none of them.
+const std::map<std::string, SharedCount::Slot>& countedQuestions() {
+  static const std::map<std::string, SharedCount::Slot> slots = {
+      {"screens", SharedCount::beyondDesk},
+      {"screenCaptureAllowed", SharedCount::beyondDesk},
+      {"pointerLocation", SharedCount::beyondDesk},
+      {"runningApplications", SharedCount::world},
+      {"symbol", SharedCount::world},
+      {"libraryExists", SharedCount::world},
+      {"ownProcessIdentifier", SharedCount::world},
+      {"private.SLSMainConnectionID", SharedCount::world},
+      {"private.SLSCopyManagedDisplaySpaces", SharedCount::world}};
+  return slots;
 }
-// Counted questions whose answers stand while only the desk's windows, Spaces and apps
-// change: a program's own window changes move past none of them.
-const std::set<std::string>& beyondDeskQuestions() {
-  static const std::set<std::string> names = {"screens", "screenCaptureAllowed", "pointerLocation"};
-  return names;
-}
+// Questions whose answers never change.
 const std::set<std::string>& lastingQuestions() {
   static const std::set<std::string> names = {"applicationDomainName"};
   return names;
@@ -61,12 +61,14 @@ json HostReads::read(const json& request, const Ask& ask) {
   const auto method = field<std::string>(request, "m");
   const json body = field<json>(request, "v");
   if (lastingQuestions().count(method)) return json{{"always", true}, {"v", ask(method, body)}};
-  const int slot = beyondDeskQuestions().count(method) ? SharedCount::beyondDesk : SharedCount::world;
+  const auto question = countedQuestions().find(method);
+  const bool isCounted = question != countedQuestions().end();
+  const SharedCount::Slot slot = isCounted ? question->second : SharedCount::world;
   const std::uint64_t before = countNow(slot);
   json answer = ask(method, body);
   // An answer holds at a count only when nothing changed while it was read, and nothing
   // (a Space slide) changes the desk with time alone.
-  const bool counted = countedQuestions().count(method) && !server_.changesWithTime();
+  const bool counted = isCounted && !server_.changesWithTime();
   const std::uint64_t tag = counted && countNow(slot) == before ? before : 0;
   json reply{{"g", tag}, {"v", std::move(answer)}};
   if (slot != SharedCount::world) reply["s"] = slot;

@@ -431,7 +431,8 @@ std::optional<std::vector<CGImageRef>> hwCaptureWindowList(CGSConnectionID cid, 
   if (!c || !windows) return std::nullopt;
   platform::OwnWindowSurface::publishAll();  // the program's own windows as it last drew them
   // One window a call: each picture comes in shared memory of its own, and the stream stays
-  // free for the answers other threads wait for meanwhile.
+  // free for the answers other threads wait for meanwhile. The world therefore records a
+  // list of N windows as N calls of one, where a program in process is recorded once.
   std::vector<CGImageRef> pictures;
   for (std::int32_t i = 0; i < count; ++i) {
     if (CGImageRef picture =

@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -39,17 +41,29 @@ void tell(int fd, const std::string& line) {
   ::close(fd);
 }
 
-// "1,3" as {1, 3}; nothing when any entry is not a positive count.
+// "1,3" as {1, 3}; nothing when any entry is not a positive count (no sign, nothing after it).
 std::optional<std::set<std::uint64_t>> countsIn(const std::string& text) {
   std::set<std::uint64_t> counts;
   std::stringstream entries(text);
   for (std::string entry; std::getline(entries, entry, ',');) {
-    char* end = nullptr;
-    const unsigned long long n = std::strtoull(entry.c_str(), &end, 10);
-    if (entry.empty() || *end != '\0' || n == 0) return std::nullopt;
+    std::uint64_t n = 0;
+    const auto [end, error] = std::from_chars(entry.data(), entry.data() + entry.size(), n);
+    if (entry.empty() || error != std::errc() || end != entry.data() + entry.size() || n == 0) return std::nullopt;
     counts.insert(n);
   }
+  if (counts.empty()) return std::nullopt;
   return counts;
+}
+
+// "0.5" as 0.5 seconds; nothing for a negative, non-finite or malformed value.
+std::optional<double> secondsIn(const std::string& text) {
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
+      seconds < 0) {
+    return std::nullopt;
+  }
+  return seconds;
 }
 
 }  // namespace
@@ -68,11 +82,17 @@ int main(int argc, char** argv) {
     } else if (args[i] == "--ready-fd" && hasValue) {
       readyFD = std::atoi(args[i + 1].c_str());
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i] == "--tap-timeouts" && hasValue && countsIn(args[i + 1])) {
-      tapTimeouts = *countsIn(args[i + 1]);
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i] == "--late-tap-changes" && hasValue) {
-      lateTapChanges = std::atof(args[i + 1].c_str());
+    } else if ((args[i] == "--tap-timeouts" || args[i] == "--late-tap-changes") && hasValue) {
+      // A mistyped value would make a test play an unloaded machine and pass for the wrong reason.
+      const auto counts = args[i] == "--tap-timeouts" ? countsIn(args[i + 1]) : std::nullopt;
+      const auto seconds = args[i] == "--late-tap-changes" ? secondsIn(args[i + 1]) : std::nullopt;
+      if (!counts && !seconds) {
+        host::writeLogLine("bad value for " + args[i] + ": " + args[i + 1]);
+        tell(readyFD, "usage");
+        return 64;
+      }
+      if (counts) tapTimeouts = *counts;
+      if (seconds) lateTapChanges = *seconds;
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     } else if (args[i] == "--scenario") {
       i += 2;  // the simulated Mac takes it
