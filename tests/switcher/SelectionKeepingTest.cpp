@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Snapshots.h"
+#include "SwitcherModelPeer.h"
 #include "platform/WindowServerPort.h"
 #include "platform/sim/WindowServer.h"
 #include "support/Scene.h"
@@ -123,7 +124,7 @@ TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndHandTheFocusOn) {
   EXPECT_EQ(model_.selectedID(0), "0:1:2");  // the keys work again
 
   model_.reset(three, 2);
-  model_.reload(row(), 999);
+  SwitcherModelPeer::reload(model_, row(), 999);
   EXPECT_EQ(model_.focused(), 0);
 }
 

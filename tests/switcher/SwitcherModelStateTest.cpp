@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Snapshots.h"
+#include "SwitcherModelPeer.h"
 #include "support/Scene.h"
 #include "switcher/model/SwitcherModel.h"
 
@@ -83,7 +84,7 @@ TEST_F(ModelState, ReloadPrunesStaleSelectionsAndSelectsTheTileHoldingTheWindow)
   Workspace next = twoDisplays();
   next.displays[0].spaces[0].clusters.pop_back();  // tile B goes
 
-  model_.reload(std::move(next), 999);
+  SwitcherModelPeer::reload(model_, std::move(next), 999);
 
   EXPECT_EQ(model_.focused(), 1);
   EXPECT_TRUE(model_.onTray());
@@ -93,14 +94,14 @@ TEST_F(ModelState, ReloadPrunesStaleSelectionsAndSelectsTheTileHoldingTheWindow)
   // With the window: the tile holding it is selected.
   model_.reset(twoDisplays(), 1);
   model_.onTray.set(true);
-  model_.reload(twoDisplays(), 12);
+  SwitcherModelPeer::reload(model_, twoDisplays(), 12);
   EXPECT_EQ(model_.focused(), 0);
   EXPECT_EQ(model_.selection().at(0), "0:1:1");
   EXPECT_EQ(model_.windowPick().at(0), 1);  // several windows: the window's index
   EXPECT_FALSE(model_.onTray());
 
   model_.windowPick.set({{1, 0}});
-  model_.reload(twoDisplays(), 41);
+  SwitcherModelPeer::reload(model_, twoDisplays(), 41);
   EXPECT_EQ(model_.focused(), 1);
   EXPECT_EQ(model_.selection().at(1), "1:3:3");
   EXPECT_EQ(model_.windowPick().count(1), 0u);  // a single window needs no pick
@@ -108,7 +109,7 @@ TEST_F(ModelState, ReloadPrunesStaleSelectionsAndSelectsTheTileHoldingTheWindow)
   // The first match wins, and an unnumbered window never matches.
   Workspace w = twoDisplays();
   w.displays[0].spaces[0].clusters[1].windows = {window(std::nullopt, 2), window(41, 2)};
-  model_.reload(w, 41);
+  SwitcherModelPeer::reload(model_, w, 41);
   EXPECT_EQ(model_.focused(), 0);
   EXPECT_EQ(model_.selection().at(0), "0:1:2");
   EXPECT_EQ(model_.windowPick().at(0), 1);

@@ -98,9 +98,6 @@ class SwitcherModel {
   /// picks, tray state, quitting, transitions, ⌃ and the renaming marks. Pictures, haze,
   /// the names key and the name draft stay.
   void reset(Workspace workspace, int focused);
-  /// Swaps in a snapshot, drops selections of tiles that are gone, and selects (and
-  /// focuses) the first tile holding window number `window`; only prunes when none does.
-  void reload(Workspace workspace, std::uint32_t window);
   /// Marks the window as transitioning, drops its picture, and reloads with the
   /// snapshot's prediction of the move when there is one.
   void moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles);
@@ -158,10 +155,6 @@ class SwitcherModel {
   void setName(const std::optional<std::string>& name, const std::string& key);
 
   // ---- Stepping tiles, Spaces and the tray (all on the focused display) ----
-  /// The most recently used tile of the list that is neither `excluding` nor minimized;
-  /// the earlier one on a tie; none when every key is 0.
-  static std::optional<std::string> mostRecent(const std::vector<Cluster>& clusters,
-                                               const std::optional<std::string>& excluding);
   /// Back to the most recently used other tile, else the next tile.
   void stepBack();
   /// Next or previous tile, wrapping; through the tray while on it.
@@ -179,9 +172,6 @@ class SwitcherModel {
   /// Onto the tray row (down) or the tile row; false, with no change, when already there
   /// or, going down, when the tray is empty.
   bool toRow(bool down);
-  /// A tile's window stops: every window index, or for a whole-Space tile its windows not
-  /// minimized, else only the desktop.
-  static std::vector<int> windowStops(const Cluster& cluster);
 
   // ---- Stepping windows (all on the focused display) ----
   /// The stops `stepWindowAcross` visits in a tile, the desktop first where it belongs.
@@ -209,6 +199,12 @@ class SwitcherModel {
   void stepBackAppWindow();
 
  private:
+  friend struct SwitcherModelPeer;
+
+  /// Swaps in a snapshot, drops selections of tiles that are gone, and selects (and
+  /// focuses) the first tile holding window number `window`; only prunes when none does.
+  void reload(Workspace workspace, std::uint32_t window);
+
   // The window `toggleDesktop` left for the desktop: by index and, when it has one, number.
   struct WindowOffDesktop {
     std::string cluster;

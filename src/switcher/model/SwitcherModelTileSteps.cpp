@@ -2,24 +2,11 @@
 
 #include "switcher/model/SwitcherModel.h"
 #include "switcher/model/TileList.h"
+#include "switcher/model/TileStops.h"
 
 namespace trelliq {
 
 namespace {
-
-const Cluster* mostRecentOf(const std::vector<const Cluster*>& list, const std::optional<std::string>& excluding) {
-  const Cluster* best = nullptr;
-  std::uint64_t bestKey = 0;
-  for (const Cluster* c : list) {
-    if ((excluding && c->id == *excluding) || c->minimized()) continue;
-    const std::uint64_t key = c->lastUsed();
-    if (key != 0 && key > bestKey) {
-      best = c;
-      bestKey = key;
-    }
-  }
-  return best;
-}
 
 // The tile `delta` steps from the focused display's selection, wrapping; null without tiles.
 const Cluster* tileAfter(const SwitcherModel& model, int delta) {
@@ -32,18 +19,10 @@ const Cluster* tileAfter(const SwitcherModel& model, int delta) {
 
 }  // namespace
 
-std::optional<std::string> SwitcherModel::mostRecent(const std::vector<Cluster>& clusters,
-                                                     const std::optional<std::string>& excluding) {
-  std::vector<const Cluster*> list;
-  for (const Cluster& c : clusters) list.push_back(&c);
-  const Cluster* best = mostRecentOf(list, excluding);
-  return best ? std::optional(best->id) : std::nullopt;
-}
-
 void SwitcherModel::stepBack() {
   const int d = focused();
   if (const DisplayGroup* g = display(d)) {
-    if (const Cluster* r = mostRecentOf(tiles::of(*g), selectedID(d))) {
+    if (const Cluster* r = TileStops::mostRecentOf(tiles::of(*g), selectedID(d))) {
       const std::string id = r->id;
       setOnTray(false);
       select(id, d);
@@ -105,7 +84,7 @@ void SwitcherModel::stepSpace(int delta) {
 
   std::vector<const Cluster*> list;
   for (const Cluster& c : spaces[j].clusters) list.push_back(&c);
-  const Cluster* landing = mostRecentOf(list, std::nullopt);
+  const Cluster* landing = TileStops::mostRecentOf(list, std::nullopt);
   const std::string id = (landing ? landing : list.front())->id;
   setOnTray(false);
   select(id, focused());
@@ -116,7 +95,7 @@ void SwitcherModel::stepTile(int delta) {
   if (!t) return;
   select(t->id, focused());
   setOnTray(false);
-  const auto stops = t->screen ? windowStops(*t) : std::vector<int>{};
+  const auto stops = t->screen ? TileStops::windowStops(*t) : std::vector<int>{};
   if (!stops.empty()) {
     setPick(focused(), stops.front());
   } else {
@@ -148,15 +127,6 @@ bool SwitcherModel::toRow(bool down) {
   if (down && workspace().tray.empty()) return false;
   toggleTray();
   return true;
-}
-
-std::vector<int> SwitcherModel::windowStops(const Cluster& c) {
-  std::vector<int> stops;
-  for (std::size_t i = 0; i < c.windows.size(); ++i) {
-    if (!c.screen || !c.windows[i].minimized) stops.push_back(static_cast<int>(i));
-  }
-  if (c.screen && stops.empty()) stops.push_back(desktopPick);
-  return stops;
 }
 
 }  // namespace trelliq

@@ -6,6 +6,7 @@
 
 #include "switcher/model/SwitcherModel.h"
 #include "switcher/model/TileList.h"
+#include "switcher/model/TileStops.h"
 #include "workspace/Recency.h"
 
 namespace trelliq {
@@ -23,7 +24,7 @@ std::optional<std::size_t> positionOf(const std::vector<int>& stops, const std::
 }  // namespace
 
 std::vector<int> SwitcherModel::cycleStops(const Cluster& c, int d) const {
-  std::vector<int> s = windowStops(c);
+  std::vector<int> s = TileStops::windowStops(c);
   if (!c.screen || c.fullScreen || std::find(s.begin(), s.end(), desktopPick) != s.end()) return s;
   const DisplayGroup* g = display(d);
   if (!g) return s;
@@ -156,7 +157,7 @@ void SwitcherModel::toggleDesktop() {
   const int f = focused();
   const Cluster* c = selectedCluster(f);
   if (!c || !c->screen || c->fullScreen) return;
-  const std::vector<int> s = windowStops(*c);
+  const std::vector<int> s = TileStops::windowStops(*c);
   if (s.size() == 1 && s.front() == desktopPick) return;
 
   const std::string id = c->id;
