@@ -10,7 +10,10 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,6 +21,7 @@
 
 #include "host/HostProcess.h"
 #include "platform/CGEvent.h"
+#include "platform/WindowServerPort.h"
 
 namespace drivers {
 
@@ -158,6 +162,62 @@ class CopyDesk : public ::testing::Test {
   }
   std::string path(const std::string& name) const { return home.path + "/" + name; }
   std::string log() const { return home.path + "/Library/Logs/Trelliq.log"; }
+
+  /// Waits, up to the process deadline, until the copy's log holds a match of the regular
+  /// expression `pattern`; answers whether it came.
+  bool logShows(const std::string& pattern) const { return logShowsInOrder({pattern}); }
+  /// Waits, up to the process deadline, until the copy's log holds a match of each of
+  /// `patterns`, each after the one before; answers whether they came.
+  bool logShowsInOrder(const std::vector<std::string>& patterns) const {
+    std::vector<std::regex> wanted;
+    for (const auto& pattern : patterns) wanted.emplace_back(pattern);
+    return eventually([&] {
+      const std::string text = fileText(log());
+      auto from = text.cbegin();
+      for (const auto& expression : wanted) {
+        std::smatch found;
+        if (!std::regex_search(from, text.cend(), found, expression)) return false;
+        from = found[0].second;
+      }
+      return true;
+    });
+  }
+
+  /// The apps the world brings to the front while it lives, in order, as the world's
+  /// workspace notices tell any attached program.
+  class FrontWatch {
+   public:
+    explicit FrontWatch(const std::string& socket) : mac_(attach(socket)) {
+      if (!mac_) return;
+      mac_->windowServer->setWorkspaceListener([this](const platform::WorkspaceEvent& e) {
+        if (e.kind != platform::WorkspaceEvent::Kind::didActivate) return;
+        std::lock_guard lock(mutex_);
+        fronts_.push_back(e.pid);
+      });
+    }
+    bool attached() const { return mac_ != nullptr; }
+    /// Waits, up to the process deadline, until the apps of `pids` came to the front in
+    /// this order (others may come between); answers whether they did.
+    bool cameInOrder(const std::vector<std::int32_t>& pids) const {
+      return eventually([&] {
+        std::lock_guard lock(mutex_);
+        std::size_t next = 0;
+        for (const std::int32_t pid : fronts_) next += next < pids.size() && pid == pids[next] ? 1 : 0;
+        return next == pids.size();
+      });
+    }
+    std::string seen() const {
+      std::lock_guard lock(mutex_);
+      std::string text;
+      for (const std::int32_t pid : fronts_) text += std::to_string(pid) + " ";
+      return text;
+    }
+
+   private:
+    mutable std::mutex mutex_;
+    std::vector<std::int32_t> fronts_;
+    std::unique_ptr<host::RemoteMac> mac_;  // last, so its notices end before the list does
+  };
 
   static void key(host::RemoteMac& mac, CGEventType type, CGKeyCode code, CGEventFlags flags) {
     CGEvent e;

@@ -35,8 +35,7 @@ TEST_F(FullScreenModesTest, AnUpArrowPutsTheSelectedWindowOnAFullScreenSpaceOfIt
   EXPECT_NE(report.front().find(" | Tally (full screen): Tally [5101] | "), std::string::npos) << report.front();
   // The copy opened on the full-screen Space (how soon it then leaves for the window's own
   // Spaces is its own pace, so the watch lines may start on either); they show its panels.
-  EXPECT_TRUE(eventually([&] { return fileText(log()).find("opened: showing [2, 5], front Tally") != std::string::npos; }))
-      << fileText(log());
+  EXPECT_TRUE(logShows("opened: showing \\[2, 5\\], front Tally")) << fileText(log());
   EXPECT_EQ(report[1].rfind("  +", 0), 0u) << report[1];
   EXPECT_NE(report[1].find(": 3 switcher windows on screen, showing ["), std::string::npos) << report[1];
   const std::string& last = report.back();

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <map>
-#include <regex>
 
 #include "CopyDesk.h"
 
@@ -41,11 +40,8 @@ TEST_F(MissingModeTest, TheCopysPanelsAreLoggedInEveryScenarioAndJoinTheFullScre
   // On the full-screen Space the left panel shows there, in the overlay Space as well: the
   // copy's own look at what it showed says so (the mode lists the windows at a fixed time
   // after ⌘⇥, which a loaded machine's copy may not keep).
-  const std::regex joined("opened: showing \\[2, 5\\], front Tally\n  ok Left[^\n]* onScreen=true [^\n]*spaces=\\[5, ");
-  EXPECT_TRUE(eventually([&] {
-    const std::string copyLog = fileText(this->log());
-    return std::regex_search(copyLog, joined);
-  })) << fileText(this->log());
+  EXPECT_TRUE(logShows("opened: showing \\[2, 5\\], front Tally\n  ok Left[^\n]* onScreen=true [^\n]*spaces=\\[5, "))
+      << fileText(this->log());
   for (const char* name : {"before", "fullscreen", "fullscreen-again", "after"}) {
     EXPECT_FALSE(fileText(path(std::string(name) + ".png")).empty()) << name;
   }
