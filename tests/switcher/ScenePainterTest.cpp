@@ -5,6 +5,8 @@
 #include <QImage>
 #include <cstdlib>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/Image.h"
 #include "support/WidgetsApp.h"
@@ -242,6 +244,57 @@ TEST_F(ScenePainterTest, AFadedTileIsLaidOnFromItsKeptLayerUntilItsPictureChange
   for (int width = 300; width < 500; ++width) tile(red, width, 500);
   EXPECT_LE(kept.bytes(), KeptLayers::budget);
   EXPECT_GT(kept.count(), 10u);
+}
+
+TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUntilWhatItDrawsChanges) {
+  const auto solid = [](QColor colour) {
+    QImage image(10, 6, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return std::make_shared<const CGImage>(image);
+  };
+  // Sixty window pictures in a grid of 10 × 6 cells, one of them (the eighth) green.
+  std::vector<CGImageRef> pictures(60, solid(Qt::red));
+  pictures[7] = solid(Qt::green);
+  const auto screen = [&](CGPoint at) {
+    Node tile = node(CGRect(at.x, at.y, 100, 60));
+    for (int i = 0; i < 60; ++i) {
+      scene::Picture picture;
+      picture.image = pictures[static_cast<std::size_t>(i)];
+      tile.children.push_back(node(CGRect(i % 10 * 10, i / 10 * 10, 10, 6), picture));
+    }
+    return tile;
+  };
+  // The middle of cell `i` of a tile drawn at (x, y).
+  const auto cell = [](const QImage& image, int x, int y, int i) {
+    return image.pixel(x + i % 10 * 10 + 5, y + i / 10 * 10 + 3);
+  };
+  KeptLayers& kept = KeptLayers::shared();
+  const auto layers = [&] { return std::pair(kept.count(), kept.bytes()); };
+  const auto before = layers();
+  const QImage first = ScenePainter::render(screen({0, 0}), QSize(130, 80));
+  EXPECT_EQ(cell(first, 0, 0, 7), qRgb(0, 255, 0));
+  EXPECT_EQ(cell(first, 0, 0, 8), qRgb(255, 0, 0));
+  const auto kept1 = layers();
+  EXPECT_NE(kept1, before) << "the tile is kept as one layer";
+  EXPECT_EQ(ScenePainter::render(screen({0, 0}), QSize(130, 80)), first);
+  const QImage moved = ScenePainter::render(screen({20, 10}), QSize(130, 80));
+  EXPECT_EQ(layers(), kept1) << "the same tile again, even moved by whole pixels, is laid on from its layer";
+  EXPECT_EQ(cell(moved, 20, 10, 7), qRgb(0, 255, 0));
+  EXPECT_EQ(alpha(moved, 10, 5), 0) << "nothing is left where the tile no longer is";
+
+  // A picture that draws nothing (about to fade in) changes nothing drawn; shown, it does.
+  Node fading = screen({0, 0});
+  Node cover = node(CGRect(0, 0, 100, 60), scene::Picture{.image = solid(Qt::blue)});
+  cover.opacity = 0;
+  fading.children.push_back(cover);
+  EXPECT_EQ(ScenePainter::render(fading, QSize(130, 80)), first);
+  EXPECT_EQ(layers(), kept1);
+  fading.children.back().opacity = 1;
+  EXPECT_EQ(cell(ScenePainter::render(fading, QSize(130, 80)), 0, 0, 8), qRgb(0, 0, 255));
+
+  // A window's next picture shows at once.
+  pictures[8] = solid(Qt::green);
+  EXPECT_EQ(cell(ScenePainter::render(screen({0, 0}), QSize(130, 80)), 0, 0, 8), qRgb(0, 255, 0));
 }
 
 TEST_F(ScenePainterTest, PicturesFillOrStretchInsideTheirRoundedClip) {

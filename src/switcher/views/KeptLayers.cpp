@@ -13,6 +13,25 @@ using scene::Node;
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
+// A child at no opacity or scale draws nothing (a picture about to fade in, say): a layer
+// is the same with or without it.
+bool draws(const Node& node) { return node.opacity > 0 && node.scale > 0; }
+
+// `node` without the children that draw nothing, at any depth.
+Node drawnPart(const Node& node) {
+  Node copy;
+  copy.key = node.key;
+  copy.frame = node.frame;
+  copy.opacity = node.opacity;
+  copy.scale = node.scale;
+  copy.anchor = node.anchor;
+  copy.content = node.content;
+  for (const Node& child : node.children) {
+    if (draws(child)) copy.children.push_back(drawnPart(child));
+  }
+  return copy;
+}
+
 void mix(std::size_t& h, std::size_t v) { h = (h ^ v) * 0x100000001b3ULL; }
 void mix(std::size_t& h, double v) { mix(h, static_cast<std::size_t>(static_cast<long long>(fine(v)))); }
 
@@ -41,15 +60,25 @@ std::size_t hashOf(const Node& node, bool root) {
   }
   mix(h, node.frame.size.width), mix(h, node.frame.size.height);
   mixContent(h, node);
-  for (const Node& child : node.children) mix(h, hashOf(child, false));
+  for (const Node& child : node.children) {
+    if (draws(child)) mix(h, hashOf(child, false));
+  }
   return h;
 }
 
-std::size_t hashOf(const KeptLayers::Placement& at) {
+// The whole pixel a node's origin lies in, and the transform with only the fraction of a
+// pixel left of its move.
+QPoint wholePixel(const QTransform& t) {
+  return QPoint(static_cast<int>(std::floor(t.dx())), static_cast<int>(std::floor(t.dy())));
+}
+QTransform withinPixel(const QTransform& t) {
+  const QPoint whole = wholePixel(t);
+  return QTransform(t.m11(), 0, 0, t.m22(), t.dx() - whole.x(), t.dy() - whole.y());
+}
+
+std::size_t hashOf(const QTransform& t) {
   std::size_t h = 0;
-  const QTransform& t = at.toLayer;
   for (const double v : {t.m11(), t.m22(), t.dx(), t.dy()}) mix(h, v);
-  mix(h, static_cast<std::size_t>(at.size.width()) << 20 | static_cast<std::size_t>(at.size.height()));
   return h;
 }
 
@@ -97,12 +126,14 @@ struct Matcher {
     if (!root && (!(kept.frame == now.frame) || kept.opacity != now.opacity || kept.scale != now.scale ||
                   !(kept.anchor == now.anchor)))
       return false;
-    if (!(kept.frame.size == now.frame.size) || kept.children.size() != now.children.size()) return false;
-    if (!sameContent(kept, now)) return false;
-    for (std::size_t i = 0; i < now.children.size(); ++i) {
-      if (!same(kept.children[i], now.children[i], false)) return false;
+    if (!(kept.frame.size == now.frame.size) || !sameContent(kept, now)) return false;
+    // The kept drawing holds only children that draw.
+    std::size_t k = 0;
+    for (const Node& child : now.children) {
+      if (!draws(child)) continue;
+      if (k == kept.children.size() || !same(kept.children[k++], child, false)) return false;
     }
-    return true;
+    return k == kept.children.size();
   }
 };
 
@@ -115,30 +146,32 @@ KeptLayers& KeptLayers::shared() {
   return layers;
 }
 
-const QImage* KeptLayers::find(const Node& node, const Placement& at) {
+KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice) {
+  const QTransform within = withinPixel(toDevice);
   std::size_t hash = hashOf(node, true);
-  mix(hash, hashOf(at));
+  mix(hash, hashOf(within));
   const auto [from, to] = entries_.equal_range(hash);
   for (auto it = from; it != to; ++it) {
     const Uses::iterator entry = it->second;
-    if (entry->layer.size() != at.size || !samePlacement(entry->toLayer, at.toLayer)) continue;
+    if (!samePlacement(entry->toDevice, within)) continue;
     Matcher matcher{entry->pictures, entry->addresses};
     if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size()) continue;
     uses_.splice(uses_.begin(), uses_, entry);
-    return &entry->layer;
+    return {&entry->layer, wholePixel(toDevice) + entry->offset};
   }
-  return nullptr;
+  return {};
 }
 
-const QImage& KeptLayers::keep(const Node& node, const Placement& at, QImage layer) {
+const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, QPoint at, QImage layer) {
   const auto size = static_cast<std::size_t>(layer.sizeInBytes());
   while (!uses_.empty() && bytes_ + size > budget) drop(std::prev(uses_.end()));
   Entry entry;
+  entry.toDevice = withinPixel(toDevice);
   entry.hash = hashOf(node, true);
-  mix(entry.hash, hashOf(at));
-  entry.drawing = node;
+  mix(entry.hash, hashOf(entry.toDevice));
+  entry.drawing = drawnPart(node);
   takePictures(entry.drawing, entry.pictures, entry.addresses);
-  entry.toLayer = at.toLayer;
+  entry.offset = at - wholePixel(toDevice);
   entry.layer = std::move(layer);
   uses_.push_front(std::move(entry));
   entries_.emplace(uses_.front().hash, uses_.begin());

@@ -1,8 +1,9 @@
 #pragma once
-// The layers see-through nodes are drawn into before they are blended, kept between
-// paints and between sessions: a window tile's faded picture (its shadow, picture and
-// border) looks the same from one paint to the next, and drawing each of hundreds anew
-// was most of a panel's first paint. A layer is found again only for a node that draws
+// The layers see-through nodes are drawn into before they are blended, and those of busy
+// subtrees at full strength (a screen tile's windows), kept between paints and between
+// sessions: a window tile's faded picture (its shadow, picture and border) looks the same
+// from one paint to the next, and drawing each of hundreds anew was most of a panel's
+// first paint. Children that draw nothing (at no opacity or scale) are left out. A layer is found again only for a node that draws
 // exactly as the one it was made for (sizes, paints, the very same pictures) at the same
 // scale and the same fraction of a pixel, so a changed picture is always drawn anew.
 // Kept layers never keep a picture alive. Main thread only.
@@ -24,19 +25,22 @@ class KeptLayers {
   /// The layers the panels share.
   static KeptLayers& shared();
 
-  /// Where a layer lies on the device: its transform from the node's coordinates to the
-  /// layer's pixels (no turn or shear) and its size in pixels.
-  struct Placement {
-    QTransform toLayer;
-    QSize size;
+  /// A kept layer and the device pixel its top left lies on.
+  struct Found {
+    const QImage* layer = nullptr;
+    QPoint at;
   };
 
   /// The layer kept for `node` (its content and subtree; not its place or its own
-  /// opacity) at `at`, or null; a layer found counts as just used.
-  const QImage* find(const scene::Node& node, const Placement& at);
-  /// Keeps `layer` as `node`'s at `at`, letting the least recently used go past the
-  /// budget; answers the kept layer (valid until the next `keep`).
-  const QImage& keep(const scene::Node& node, const Placement& at, QImage layer);
+  /// opacity) drawn through `toDevice` (the node's coordinates to device pixels: no turn
+  /// or shear), or a null layer; a layer found counts as just used. A layer is found for
+  /// the same drawing at the same scale and fraction of a pixel, wherever it lies, so
+  /// finding one never measures the node's subtree.
+  Found find(const scene::Node& node, const QTransform& toDevice);
+  /// Keeps `layer`, whose top left lies on device pixel `at`, as `node`'s drawn through
+  /// `toDevice`, letting the least recently used go past the budget; answers the kept
+  /// layer (valid until the next `keep`).
+  const QImage& keep(const scene::Node& node, const QTransform& toDevice, QPoint at, QImage layer);
 
   /// Bytes of pixels kept; never more than `budget` after a `keep`.
   std::size_t bytes() const { return bytes_; }
@@ -51,7 +55,8 @@ class KeptLayers {
     scene::Node drawing;
     std::vector<std::weak_ptr<const CGImage>> pictures;
     std::vector<const CGImage*> addresses;
-    QTransform toLayer;
+    QTransform toDevice;  // the scale, and the fraction of a pixel the node's origin lies at
+    QPoint offset;        // the layer's top left from the whole pixel the node's origin lies in
     QImage layer;
   };
   using Uses = std::list<Entry>;

@@ -417,42 +417,68 @@ QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer
   return layer;
 }
 
-// A see-through node with pieces that overlap is drawn whole first and then blended at
-// its opacity, so that its pieces cover each other as they do at full strength. Its layer
-// is kept (see KeptLayers) when it is small (a window tile's) or drawn whole anyway (a
-// dimmed display's content, shown again as it was); else it is drawn only where it shows.
-bool paintAsGroup(QPainter& p, const Node& node, double opacity) {
+// How a node goes through a layer: a see-through group must (its pieces cover each other
+// as at full strength, then blend), a busy subtree at full strength may (its layer kept).
+enum class LayerUse { group, cache };
+
+// Draws `node` through a layer laid on at `opacity`. Its layer is kept (see KeptLayers)
+// when it is small (a window tile's) or drawn whole anyway (a dimmed display's content,
+// shown again as it was); else a group's is drawn only where it shows. A cached subtree
+// goes through a layer only when one is kept or it is drawn whole and small enough to
+// keep. False when nothing was drawn.
+bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse use) {
   QPaintDevice* device = p.device();
   if (!device) return false;
   const Pixels pixels = pixelsOf(p);
   const QTransform& toDevice = pixels.toPixels;
+  const bool keeps = toDevice.type() <= QTransform::TxScale;
+  const QRectF frame = toDevice.mapRect(QRectF(0, 0, node.frame.size.width, node.frame.size.height));
+  // A subtree too large to keep is not looked for: its frame settles it without measuring it.
+  if (use == LayerUse::cache && frame.width() * frame.height() > kKeptLayerPixels) return false;
+  KeptLayers& kept = KeptLayers::shared();
+  const auto layOn = [&](const QImage& layer, QPoint at) {
+    p.save();
+    p.setOpacity(opacity);
+    layOnPixels(p, pixels, layer, at);
+    p.restore();
+    return true;
+  };
+  if (keeps) {
+    if (const KeptLayers::Found found = kept.find(node, toDevice); found.layer) return layOn(*found.layer, found.at);
+  }
   const QRect whole = toDevice.mapRect(reach(node)).toAlignedRect();
   QRect area = whole & pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
   const QRect shown = area;
   if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
   if (area.isEmpty()) return true;
-  const QImage* layer = nullptr;
-  QImage drawn;
-  QPoint at = whole.topLeft();
   const long long size = static_cast<long long>(whole.width()) * whole.height();
-  if (toDevice.type() <= QTransform::TxScale && size <= kLargestKeptLayer) {
-    const KeptLayers::Placement placement{toDevice * QTransform::fromTranslate(-whole.left(), -whole.top()),
-                                          whole.size()};
-    KeptLayers& kept = KeptLayers::shared();
-    layer = kept.find(node, placement);
-    if (!layer && (size <= kKeptLayerPixels || area == shown))
-      layer = &kept.keep(node, placement, drawnLayer(p, node, placement.toLayer, whole.size()));
+  const bool keepable = size <= kKeptLayerPixels ? use == LayerUse::group || area == shown
+                                                 : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
+  if (keeps && keepable) {
+    const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
+    return layOn(kept.keep(node, toDevice, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())), whole.topLeft());
   }
-  if (!layer) {
-    drawn = drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size());
-    layer = &drawn;
-    at = area.topLeft();
+  if (use == LayerUse::cache) return false;
+  return layOn(drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size()),
+               area.topLeft());
+}
+
+// Whether `node`'s subtree holds more than `limit` nodes.
+bool holdsMoreThan(const Node& node, int& limit) {
+  for (const Node& child : node.children) {
+    if (--limit < 0 || holdsMoreThan(child, limit)) return true;
   }
-  p.save();
-  p.setOpacity(opacity);
-  layOnPixels(p, pixels, *layer, at);
-  p.restore();
-  return true;
+  return false;
+}
+
+// A subtree of this many nodes at full strength is laid on from a kept layer: a screen
+// tile's windows with their pictures and badges look the same from one paint to the
+// next, and finding and blending each again was most of a panel's paint.
+constexpr int kBusySubtree = 48;
+
+bool busy(const Node& node) {
+  int limit = kBusySubtree;
+  return holdsMoreThan(node, limit);
 }
 
 void paintNode(QPainter& p, const Node& node) {
@@ -479,7 +505,11 @@ void paintNode(QPainter& p, const Node& node) {
   }
   const double opacity = p.opacity() * std::min(1.0, node.opacity);
   const bool overlapping = node.opacity < 1 && !node.children.empty();
-  if (!overlapping || !paintAsGroup(p, node, opacity)) {
+  // Only at full strength is a busy subtree's layer the same as its pieces drawn one by one.
+  const bool cached = !overlapping && opacity >= 1 && busy(node);
+  const bool layered = (overlapping && paintThroughLayer(p, node, opacity, LayerUse::group)) ||
+                       (cached && paintThroughLayer(p, node, opacity, LayerUse::cache));
+  if (!layered) {
     p.setOpacity(opacity);
     paintContent(p, node);
   }
