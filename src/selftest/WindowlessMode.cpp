@@ -119,7 +119,7 @@ int WindowlessMode::run(const std::string& dir, std::optional<std::int64_t> keep
       {"fn-again", [&] { model.focusNextDisplay(); }},
       {"control",
        [&] {
-         model.controlHeld = true;
+         model.setControlHeld(true);
          model.enterTray();
        }},
   };

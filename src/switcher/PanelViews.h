@@ -26,7 +26,8 @@ class PanelGeometry;
 class SwitcherModel;
 
 /// One picture surface of a window's content: a layer-backed subview as the controller
-/// sets it up. A view that mirrors it sets `onChange` and redraws when called.
+/// sets it up, property for property as the platform's layer has them. A view that
+/// mirrors it sets the change callback and redraws when called.
 class Layer {
  public:
   /// How the contents fill the frame.
@@ -89,13 +90,17 @@ class Layer {
   const std::string& accessibilityDescription() const { return accessibilityDescription_; }
   void setAccessibilityDescription(std::string text) { accessibilityDescription_ = std::move(text), changed(); }
 
-  /// Called after every change, with the layer.
-  std::function<void(const Layer&)> onChange;
+  /// `changed` is called after every change, with the layer; null calls nothing. One
+  /// callback at a time: a new one replaces the last.
+  void setOnChange(std::function<void(const Layer&)> changed) { onChange_ = std::move(changed); }
+  /// Whether a change callback is set, that is whether a view mirrors the layer.
+  bool isMirrored() const { return static_cast<bool>(onChange_); }
 
  private:
   void changed() {
-    if (onChange) onChange(*this);
+    if (onChange_) onChange_(*this);
   }
+  std::function<void(const Layer&)> onChange_;
   CGRect frame_;
   double animation_ = 0;
   bool hidden_ = false;

@@ -59,7 +59,7 @@ void PreviewPanel::place(const std::optional<CGRect>& content) {
   SwitcherPanel& preview = window();
   if (!content) {
     preview.orderOut(nullptr);
-    model_.pictureKeeping.setDrawn(site, {});
+    model_.pictureKeeping().setDrawn(site, {});
     return;
   }
   const CGSize size = Metrics::previewWindow();
@@ -77,7 +77,7 @@ void PreviewPanel::place(const std::optional<CGRect>& content) {
 
 void PreviewPanel::hide() {
   if (previewPanel) previewPanel->orderOut(nullptr);
-  model_.pictureKeeping.setDrawn(site, {});
+  model_.pictureKeeping().setDrawn(site, {});
 }
 
 std::optional<CGRect> PreviewPanel::glassOnScreen() const {
@@ -150,7 +150,7 @@ void PreviewPanel::reportPreviewPicture(bool thumbnails, const CGImageRef& image
     const double scale = display->screen.backingScaleFactor();
     if (size.width > 0) drawn[*target->windowID] = {size.width * scale, size.height * scale};
   }
-  model_.pictureKeeping.setDrawn(site, std::move(drawn));
+  model_.pictureKeeping().setDrawn(site, std::move(drawn));
 }
 
 }  // namespace trelliq

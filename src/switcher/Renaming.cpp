@@ -58,7 +58,7 @@ void Renaming::startRenaming(const std::string& id, int display) {
   renamingDisplay = display;
   model.hoveredName.set(std::nullopt);
   model.nameDraft.set(label.name);
-  model.renamingKey = label.key;
+  model.setRenamingKey(label.key);
   DisplayPanel& p = parts_.panels.panel(display);
   p.window->setTakesKeys(true);
   p.window->makeKeyWindow();
@@ -72,13 +72,13 @@ void Renaming::finishRenaming(bool save, bool dismissing) {
   const std::string edited = *model.renaming();
   const int display = renamingDisplay.value_or(model.focused());
 
-  if (save && model.renamingKey) {
+  if (save && model.renamingKey()) {
     const auto [cluster, found] = findCluster(model.workspace(), edited, display);
     if (cluster) {
       std::string name = SpaceNames::trimmed(model.nameDraft());
       // Typing the usual label back means "no name of my own".
       if (name == model.label(*cluster, found, true).usual) name.clear();
-      const std::string key = *model.renamingKey;
+      const std::string key = *model.renamingKey();
       SpaceNames::set(name, key);
       model.setName(name.empty() ? std::nullopt : std::optional(name), key);
     }

@@ -54,7 +54,7 @@ bool firstStep(SwitcherModel& model, const SessionAction& action) {
     case Kind::tray:
     case Kind::clusterTray:
       if (model.workspace().tray.empty()) return false;
-      model.controlHeld = true;
+      model.setControlHeld(true);
       model.enterTray();
       return true;
   }

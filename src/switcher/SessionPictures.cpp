@@ -39,7 +39,7 @@ void SessionPictures::refreshThumbnails() {
   auto kept = model_.thumbnails();
   std::erase_if(kept, [&](const auto& entry) { return !present.count(entry.first); });
   model_.thumbnails.set(std::move(kept));
-  model_.pictureKeeping.keepOnly(present);
+  model_.pictureKeeping().keepOnly(present);
 
   // The order the user looks: the selected window, its tile's other windows, the rest.
   std::vector<std::uint32_t> order;
@@ -91,7 +91,7 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
     const auto found = unseen.find(window);
     return found == unseen.end() ? box : found->second;
   };
-  Thumbnails::Sizes sizes = model_.pictureKeeping.plan(worth, previewSize);
+  Thumbnails::Sizes sizes = model_.pictureKeeping().plan(worth, previewSize);
   for (auto& [window, size] : sizes) {
     // Only pictures drawn smaller than the preview draws them are taken smaller: the
     // preview sizes its glass by the picture's proportions, which scaling shifts a little.
@@ -117,7 +117,7 @@ void SessionPictures::schedulePictureKeeping() {
 }
 
 void SessionPictures::keepPictures() {
-  PictureKeeping& keeping = model_.pictureKeeping;
+  PictureKeeping& keeping = model_.pictureKeeping();
   const std::vector<std::uint32_t> over = keeping.overBudget(model_.thumbnails());
   if (!over.empty()) {
     keeping.gaveUp(over);
@@ -131,7 +131,7 @@ void SessionPictures::keepPictures() {
 }
 
 void SessionPictures::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
-  if (model_.transitioning.count(window)) {
+  if (model_.transitioning().count(window)) {
     // The picture of a window moving in or out of full screen waits for the move to end.
     if (!fullScreen_.pending()) endTransition(window, std::move(picture));
     return;
@@ -154,7 +154,7 @@ void SessionPictures::applyArrivedPictures() {
   std::map<std::uint32_t, CGImageRef> arrived = std::exchange(arrivedPictures, {});
   // A window may have started moving into or out of full screen while its picture waited.
   for (auto it = arrived.begin(); it != arrived.end();) {
-    if (!model_.transitioning.count(it->first)) {
+    if (!model_.transitioning().count(it->first)) {
       ++it;
       continue;
     }
@@ -218,9 +218,9 @@ void SessionPictures::wallpaperNewDesktops() {
 }
 
 void SessionPictures::endTransition(std::uint32_t window, CGImageRef picture) {
-  if (!model_.transitioning.count(window)) return;
+  if (!model_.transitioning().count(window)) return;
   if (picture) model_.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(picture); });
-  model_.transitioning.erase(window);
+  model_.finishTransition(window);
 }
 
 }  // namespace trelliq

@@ -168,7 +168,7 @@ void Switcher::controlDown() {
 }
 
 void Switcher::controlUp() {
-  model_.controlHeld = false;
+  model_.setControlHeld(false);
   if (modifierTaps_.released(Modifier::control)) model_.toggleTray();
 }
 

@@ -84,8 +84,8 @@ Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplicat
 std::vector<ListedWindow> listedWindows(const WindowSnapshot& snapshot, std::int32_t pid, const Reported& reported,
                                         bool hidden, bool titledOnly) {
   std::vector<ListedWindow> listed;
-  auto group = snapshot.cgWindows.find(pid);
-  if (group == snapshot.cgWindows.end()) return listed;
+  auto group = snapshot.cgWindows().find(pid);
+  if (group == snapshot.cgWindows().end()) return listed;
   for (const WindowSnapshot::Listed& entry : group->second) {
     const auto number = entry.number;
     if (!number || reported.numbers.count(*number)) continue;
@@ -97,13 +97,13 @@ std::vector<ListedWindow> listedWindows(const WindowSnapshot& snapshot, std::int
     const auto& name = entry.name;
     const bool named = name && !name->empty();
     if (titledOnly && !named) continue;
-    const bool onCurrent = sharesAny(spaces, snapshot.currentSpaces);
+    const bool onCurrent = sharesAny(spaces, snapshot.currentSpaces());
     const bool orderedIn = Private::isOrderedIn(*number);
     const bool minimized = !orderedIn && Minimized::element(*number) != nullptr;
     const bool incomplete = reported.incomplete;
     if (!(hidden || minimized || (orderedIn && (onCurrent || incomplete)))) continue;
-    if (!onCurrent && incomplete && !minimized && !hidden && !named && snapshot.titlesKnown) continue;
-    const bool fullScreen = !minimized && sharesAny(spaces, snapshot.fullScreenSpaces);
+    if (!onCurrent && incomplete && !minimized && !hidden && !named && snapshot.titlesKnown()) continue;
+    const bool fullScreen = !minimized && sharesAny(spaces, snapshot.fullScreenSpaces());
     listed.push_back(
         {WindowInfo(pid, number, nullptr, named ? name : std::nullopt, minimized, fullScreen, snapshot.bounds(*number)),
          spaces});
@@ -131,34 +131,34 @@ void addWithoutCompanions(std::vector<WindowInfo>& result, std::vector<ListedWin
 }  // namespace
 
 WindowSnapshot::WindowSnapshot() {
-  titlesKnown = CGPreflightScreenCaptureAccess();
+  titlesKnown_ = CGPreflightScreenCaptureAccess();
   const auto list = CGWindowListCopyWindowInfo(kCGWindowListExcludeDesktopElements, kCGNullWindowID);
-  listRead = list.has_value();
+  listRead_ = list.has_value();
   int position = 0;
   static const platform::PlistArray none;
   for (const auto& item : list ? *list : none) {
     const auto* entry = item.asDictionary();
     if (!entry || entries::layer(*entry) != 0) continue;
     const auto number = entries::windowNumber(*entry);
-    if (number) order.emplace(*number, position);
+    if (number) order_.emplace(*number, position);
     ++position;
     const entries::BoundsEntry frame = entries::boundsEntry(*entry, kMinimumSide);
-    cgWindows[entries::ownerPID(*entry).value_or(0)].push_back({number, entries::alpha(*entry), frame.present,
-                                                                frame.rect, frame.atLeast,
-                                                                platform::stringEntry(*entry, kCGWindowName)});
+    cgWindows_[entries::ownerPID(*entry).value_or(0)].push_back({number, entries::alpha(*entry), frame.present,
+                                                                 frame.rect, frame.atLeast,
+                                                                 platform::stringEntry(*entry, kCGWindowName)});
   }
   // A number's bounds come from the first owner (by pid) whose first entry for it has a
   // bounds dictionary; a later entry of the same owner never counts.
   std::unordered_set<std::uint32_t> seen;
-  for (const auto& [pid, group] : cgWindows) {
+  for (const auto& [pid, group] : cgWindows_) {
     seen.clear();
     for (const Listed& entry : group) {
       if (!entry.number || !seen.insert(*entry.number).second) continue;
       if (entry.hasBounds) bounds_.try_emplace(*entry.number, entry.bounds);
     }
   }
-  currentSpaces = Private::currentSpaces();
-  fullScreenSpaces = Private::fullScreenSpaces();
+  currentSpaces_ = Private::currentSpaces();
+  fullScreenSpaces_ = Private::fullScreenSpaces();
 }
 
 std::optional<CGRect> WindowSnapshot::bounds(std::uint32_t window) const {
@@ -173,8 +173,8 @@ const std::vector<std::int64_t>& WindowSnapshot::spaces(std::uint32_t window) co
 }
 
 bool WindowSnapshot::isFullScreen(std::optional<std::uint32_t> window) const {
-  if (!window || fullScreenSpaces.empty()) return false;
-  return sharesAny(spaces(*window), fullScreenSpaces);
+  if (!window || fullScreenSpaces_.empty()) return false;
+  return sharesAny(spaces(*window), fullScreenSpaces_);
 }
 
 std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app, bool titledOnly) const {
@@ -191,8 +191,8 @@ std::vector<WindowInfo> WindowSnapshot::windows(const NSRunningApplication& app,
 }
 
 bool WindowSnapshot::mayHaveWindows(std::int32_t pid) const {
-  auto group = cgWindows.find(pid);
-  if (group == cgWindows.end()) return false;
+  auto group = cgWindows_.find(pid);
+  if (group == cgWindows_.end()) return false;
   for (const Listed& entry : group->second) {
     const auto number = entry.number;
     const auto alpha = entry.alpha;

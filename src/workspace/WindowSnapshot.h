@@ -38,17 +38,17 @@ class WindowSnapshot {
     std::optional<std::string> name;
   };
   /// The layer-0 entries grouped by owner pid (0 when missing), each group front to back.
-  std::map<std::int32_t, std::vector<Listed>> cgWindows;
-  std::set<std::int64_t> currentSpaces;
-  std::set<std::int64_t> fullScreenSpaces;
+  const std::map<std::int32_t, std::vector<Listed>>& cgWindows() const { return cgWindows_; }
+  const std::set<std::int64_t>& currentSpaces() const { return currentSpaces_; }
+  const std::set<std::int64_t>& fullScreenSpaces() const { return fullScreenSpaces_; }
   /// Window number -> its position (from 0) in the layer-0 list, front first; the first
   /// position wins for a number listed twice.
-  std::map<std::uint32_t, int> order;
+  const std::map<std::uint32_t, int>& order() const { return order_; }
   /// Whether window names could be read (screen capture allowed) at construction.
-  bool titlesKnown = false;
+  bool titlesKnown() const { return titlesKnown_; }
   /// False when the window list could not be read at all, as opposed to an empty list, so
   /// callers do not take a failed read for "every window is gone".
-  bool listRead = true;
+  bool listRead() const { return listRead_; }
 
   /// The window's bounds (global, top-left origin) as listed; nothing when not listed.
   std::optional<CGRect> bounds(std::uint32_t window) const;
@@ -67,6 +67,12 @@ class WindowSnapshot {
   std::vector<WindowInfo> ownWindows() const;
 
  private:
+  std::map<std::int32_t, std::vector<Listed>> cgWindows_;
+  std::set<std::int64_t> currentSpaces_;
+  std::set<std::int64_t> fullScreenSpaces_;
+  std::map<std::uint32_t, int> order_;
+  bool titlesKnown_ = false;
+  bool listRead_ = true;
   /// What bounds() answers per listed number, worked out once from cgWindows.
   std::unordered_map<std::uint32_t, std::optional<CGRect>> bounds_;
   /// What spaces() was answered so far.

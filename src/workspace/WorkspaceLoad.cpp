@@ -252,9 +252,9 @@ Placed placeWindows(std::vector<std::vector<WindowInfo>>& windowsOf, const Windo
 std::vector<std::uint32_t> readFront(const WindowSnapshot& snapshot) {
   std::optional<std::vector<std::uint32_t>> front = frontWindows();
   if (!front) return {};
-  if (snapshot.listRead) {
+  if (snapshot.listRead()) {
     std::set<std::uint32_t> listed;
-    for (const auto& [number, position] : snapshot.order) listed.insert(listed.end(), number);
+    for (const auto& [number, position] : snapshot.order()) listed.insert(listed.end(), number);
     SpaceNames::forgetWindows(listed);
     DesktopFrames::forget(listed);
   }
@@ -309,7 +309,7 @@ Cluster fullScreenTile(const SpaceAt& at, const std::vector<std::size_t>& apps, 
     tile.nameKey = SpaceNames::key(*shown->windowID);
     tile.named = lookUp(from.names, *tile.nameKey);
   }
-  if (from.screenTiles) tile = Workspace::screenTile(tile, from.snapshot.order, tile.appNames());
+  if (from.screenTiles) tile = Workspace::screenTile(tile, from.snapshot.order(), tile.appNames());
   return tile;
 }
 
@@ -325,7 +325,7 @@ std::vector<Cluster> spaceTiles(const SpaceAt& at, const std::optional<Cluster>&
                             from.focused);
     tile.nameKey = at.nameKey;
     tile.named = at.named;
-    tiles.push_back(Workspace::screenTile(tile, from.snapshot.order, at.desktopName));
+    tiles.push_back(Workspace::screenTile(tile, from.snapshot.order(), at.desktopName));
   } else {
     if (desktopTile) tiles.push_back(*desktopTile);
     for (std::size_t a : apps) {

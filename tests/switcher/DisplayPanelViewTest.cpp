@@ -361,8 +361,8 @@ TEST_F(DisplayPanelViewTest, TheViewLibraryMirrorsLayersAndWiresPanels) {
 
   // Hosting again replaces the mirror, which lets go of its layers.
   views.host(window, {&above});
-  EXPECT_FALSE(below.onChange);
-  EXPECT_TRUE(above.onChange);
+  EXPECT_FALSE(below.isMirrored());
+  EXPECT_TRUE(above.isMirrored());
 }
 
 TEST_F(DisplayPanelViewTest, APaneMirrorsAsTheHazeUnderTheGlass) {

@@ -54,7 +54,7 @@ TEST_F(FullScreenFollowerTest, AWindowIsAskedFollowedAndTheSessionBroughtInLineO
   openOn(1, kStartPage);
   switcher->actions().toggleFullScreen(FullScreen::enter);
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
-  EXPECT_TRUE(switcher->model().transitioning.contains(kStartPage));
+  EXPECT_TRUE(switcher->model().transitioning().contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true) << "the tile moves at once";
   scene.clock.runUntilIdle();
   EXPECT_EQ(asked(kLumen, kStartPage), std::vector<std::string>{"AXFullScreen=true"});
@@ -65,7 +65,7 @@ TEST_F(FullScreenFollowerTest, AWindowIsAskedFollowedAndTheSessionBroughtInLineO
   EXPECT_EQ(switcher->fullScreen().pending(), kStartPage);
   scene.clock.advance(0.4);
   EXPECT_FALSE(switcher->fullScreen().pending());
-  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning().contains(kStartPage));
   EXPECT_EQ(modelFullScreen(kStartPage), true);
   EXPECT_EQ(asked(kLumen, kStartPage).size(), 1u);
 }
@@ -101,7 +101,7 @@ TEST_F(FullScreenFollowerTest, AChangeOfMindUnderWayIsAskedForOnceTheFirstChange
   EXPECT_FALSE(serverFullScreen(kStartPage));
   EXPECT_FALSE(switcher->fullScreen().pending());
   EXPECT_EQ(modelFullScreen(kStartPage), false);
-  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning().contains(kStartPage));
 }
 
 TEST_F(FullScreenFollowerTest, WhileOneChangeIsUnderWayOtherWindowsCannotBeToggled) {
@@ -167,7 +167,7 @@ TEST_F(FullScreenFollowerTest, TheTransitionOfAThumbnailSessionEndsWithTheNewPic
   EXPECT_FALSE(switcher->fullScreen().pending());
   // The window's new picture ends it.
   scene.clock.advance(0.5);
-  EXPECT_FALSE(switcher->model().transitioning.contains(kStartPage));
+  EXPECT_FALSE(switcher->model().transitioning().contains(kStartPage));
   EXPECT_TRUE(switcher->model().thumbnails().contains(kStartPage));
 }
 

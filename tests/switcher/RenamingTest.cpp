@@ -64,7 +64,7 @@ TEST_F(RenamingTest, StartingHandsTheKeyboardToTheField) {
   EXPECT_FALSE(state.open);
   EXPECT_EQ(switcher->model().renaming(), std::optional<std::string>(kDesktop));
   EXPECT_EQ(switcher->model().nameDraft(), label.name);
-  EXPECT_EQ(switcher->model().renamingKey, label.key);
+  EXPECT_EQ(switcher->model().renamingKey(), label.key);
   EXPECT_TRUE(switcher->panels().at(0).window->takesKeys());
   EXPECT_TRUE(switcher->panels().at(0).window->isKeyWindow());
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "SessionStage.h"
+#include "SwitcherModelPeer.h"
 #include "SwitcherPeer.h"
 #include "platform/AppKit.h"
 #include "workspace/Recency.h"
@@ -289,16 +290,16 @@ TEST_F(SessionShowTest, ALookOfAnotherSessionOrDuringARenameChangesNothing) {
 TEST_F(SessionShowTest, PicturesOfWindowsInTransitionWaitForTheFullScreenChange) {
   startTap();
   openHolding();
-  switcher->model().transitioning.insert(kDraft);
+  SwitcherModelPeer::markTransitioning(switcher->model(), kDraft);
   const CGImageRef picture = CGImage::empty();
   SwitcherPeer::setPendingFullScreen(*switcher, kDraft);
   switcher->pictures().thumbnailArrived(kDraft, picture);
-  EXPECT_TRUE(switcher->model().transitioning.count(kDraft));
+  EXPECT_TRUE(switcher->model().transitioning().count(kDraft));
   EXPECT_NE(switcher->model().thumbnails().at(kDraft), picture) << "dropped while the change is pending";
 
   SwitcherPeer::setPendingFullScreen(*switcher, std::nullopt);
   switcher->pictures().thumbnailArrived(kDraft, picture);
-  EXPECT_FALSE(switcher->model().transitioning.count(kDraft));
+  EXPECT_FALSE(switcher->model().transitioning().count(kDraft));
   EXPECT_EQ(switcher->model().thumbnails().at(kDraft), picture);
 
   // Pictures keep arriving after the session ended; they are kept.

@@ -14,6 +14,8 @@ struct SwitcherModelPeer {
   static void reload(SwitcherModel& model, Workspace workspace, std::uint32_t window) {
     model.reload(std::move(workspace), window);
   }
+  /// The window counts as moving into or out of full screen, as `moveFullScreen` marks it.
+  static void markTransitioning(SwitcherModel& model, std::uint32_t window) { model.transitioning_.insert(window); }
 };
 
 }  // namespace trelliq

@@ -43,14 +43,14 @@ TEST_F(ModelState, ResetClearsTheSessionButKeepsPicturesAndTheNameDraft) {
   model_.wallpapers.set({{2, nullptr}});
   model_.haze.set(0.2);
   model_.nameDraft.set("Work");
-  model_.renamingKey = "desktop/x";
+  model_.setRenamingKey("desktop/x");
   model_.selection.set({{0, "0:1:2"}});
   model_.windowPick.set({{0, 0}});
   model_.onTray.set(true);
   model_.traySelection.set(7);
   model_.quitting.set({2});
-  model_.transitioning = {11};
-  model_.controlHeld = true;
+  SwitcherModelPeer::markTransitioning(model_, 11);
+  model_.setControlHeld(true);
   model_.hoveredName.set("0:1:1");
   model_.renaming.set("0:1:1");
   model_.justNamed.set("0:1:1");
@@ -63,8 +63,8 @@ TEST_F(ModelState, ResetClearsTheSessionButKeepsPicturesAndTheNameDraft) {
   EXPECT_FALSE(model_.onTray());
   EXPECT_EQ(model_.traySelection(), std::nullopt);
   EXPECT_TRUE(model_.quitting().empty());
-  EXPECT_TRUE(model_.transitioning.empty());
-  EXPECT_FALSE(model_.controlHeld);
+  EXPECT_TRUE(model_.transitioning().empty());
+  EXPECT_FALSE(model_.controlHeld());
   EXPECT_EQ(model_.hoveredName(), std::nullopt);
   EXPECT_EQ(model_.renaming(), std::nullopt);
   EXPECT_EQ(model_.justNamed(), std::nullopt);
@@ -73,7 +73,7 @@ TEST_F(ModelState, ResetClearsTheSessionButKeepsPicturesAndTheNameDraft) {
   EXPECT_EQ(model_.wallpapers().count(2), 1u);
   EXPECT_DOUBLE_EQ(model_.haze(), 0.2);
   EXPECT_EQ(model_.nameDraft(), "Work");
-  EXPECT_EQ(model_.renamingKey, "desktop/x");
+  EXPECT_EQ(model_.renamingKey(), "desktop/x");
 }
 
 TEST_F(ModelState, ReloadPrunesStaleSelectionsAndSelectsTheTileHoldingTheWindow) {
@@ -122,7 +122,7 @@ TEST_F(ModelState, AFullScreenMoveMarksTheWindowAndSelectsItWhereItGoes) {
 
   model_.moveFullScreen(555, FullScreen::enter, false);  // no such window
 
-  EXPECT_EQ(model_.transitioning, (std::set<std::uint32_t>{555}));
+  EXPECT_EQ(model_.transitioning(), (std::set<std::uint32_t>{555}));
   EXPECT_EQ(model_.thumbnails().count(555), 0u);
   EXPECT_EQ(model_.thumbnails().count(11), 1u);
   EXPECT_EQ(model_.workspace().shape(), before);
@@ -134,7 +134,7 @@ TEST_F(ModelState, AFullScreenMoveMarksTheWindowAndSelectsItWhereItGoes) {
   EXPECT_TRUE(moved->fullScreen);
   EXPECT_EQ(moved->windows.front().windowID, 12u);
   EXPECT_EQ(model_.focused(), 0);
-  EXPECT_EQ(model_.transitioning, (std::set<std::uint32_t>{12, 555}));
+  EXPECT_EQ(model_.transitioning(), (std::set<std::uint32_t>{12, 555}));
 }
 
 TEST_F(ModelState, WithoutASelectionTheFrontTileIsSelected) {
@@ -236,11 +236,11 @@ TEST_F(ModelState, FocusMovesBetweenDisplaysAndLeavesTheTrayUnlessControlIsHeld)
   model_.focus(5);  // no such display
   EXPECT_EQ(model_.focused(), 0);
   EXPECT_TRUE(model_.onTray());
-  model_.controlHeld = true;
+  model_.setControlHeld(true);
   model_.focus(1);
   EXPECT_EQ(model_.focused(), 1);
   EXPECT_TRUE(model_.onTray());
-  model_.controlHeld = false;
+  model_.setControlHeld(false);
   model_.focus(0);
   EXPECT_FALSE(model_.onTray());
 
@@ -334,9 +334,9 @@ TEST_F(ModelAnnouncements, EveryPublishedChangeIsAnnouncedOnceAndUnpublishedOrUn
   model_.focused.set(1);
   model_.haze.set(0.3);
   model_.thumbnails.modify([](auto& t) { t[11] = nullptr; });
-  model_.transitioning.insert(3);
-  model_.controlHeld = true;
-  model_.renamingKey = "k";
+  SwitcherModelPeer::markTransitioning(model_, 3);
+  model_.setControlHeld(true);
+  model_.setRenamingKey("k");
   EXPECT_EQ(fields(), (std::vector<ModelField>{ModelField::focused, ModelField::haze, ModelField::thumbnails}));
   for (const auto& c : seen_) EXPECT_EQ(c.animation, std::nullopt);
 }

@@ -111,11 +111,11 @@ TEST_F(ModifierTest, ControlHeldForTabStepsIsNoControlTap) {
 TEST_F(ModifierTest, ControlReleasedLateOnlyEndsTheHeldTray) {
   openSession(Switcher::Action::tray());
   flags(kCommand | kControl);
-  ASSERT_TRUE(switcher->model().controlHeld);
+  ASSERT_TRUE(switcher->model().controlHeld());
   ASSERT_TRUE(switcher->model().onTray());
   scene.clock.advance(1.0);
   flags(kCommand);
-  EXPECT_FALSE(switcher->model().controlHeld);
+  EXPECT_FALSE(switcher->model().controlHeld());
   EXPECT_TRUE(switcher->model().onTray()) << "a long ⌃ press is no tap";
 }
 

@@ -190,10 +190,10 @@ TEST_F(Snapshot, WindowsAreSortedByNumberAndTheListKeepsFrontToBack) {
   const auto first = reported({.title = "First", .spaces = {12}});
   const auto second = reported({.title = "Second", .spaces = {12}});
   scene.windowServer.raiseWindow(first);
-  EXPECT_LT(WindowSnapshot().order.at(first), WindowSnapshot().order.at(second));
+  EXPECT_LT(WindowSnapshot().order().at(first), WindowSnapshot().order().at(second));
   scene.windowServer.raiseWindow(second);
   WindowSnapshot snapshot;
-  EXPECT_LT(snapshot.order.at(second), snapshot.order.at(first));
+  EXPECT_LT(snapshot.order().at(second), snapshot.order().at(first));
   EXPECT_EQ(numbers(snapshot.windows(*NSRunningApplication::withProcessIdentifier(pid), false)),
             (Numbers{first, second}));
 
@@ -215,15 +215,15 @@ TEST_F(Snapshot, OnlyLayerZeroIsKeptAndAnUnreadableListIsEmptyButSaysSo) {
   WindowSnapshot snapshot;
   EXPECT_EQ(snapshot.bounds(body), CGRect(5, 6, 700, 500));
   EXPECT_FALSE(snapshot.bounds(panel));
-  EXPECT_FALSE(snapshot.order.count(panel));
-  EXPECT_EQ(snapshot.currentSpaces, (std::set<std::int64_t>{12, 21}));
-  EXPECT_TRUE(snapshot.titlesKnown && snapshot.listRead);
+  EXPECT_FALSE(snapshot.order().count(panel));
+  EXPECT_EQ(snapshot.currentSpaces(), (std::set<std::int64_t>{12, 21}));
+  EXPECT_TRUE(snapshot.titlesKnown() && snapshot.listRead());
 
   platform::installWindowServer(nullptr);
   WindowSnapshot unread;
   platform::installWindowServer(&scene.windowServer);
-  EXPECT_FALSE(unread.listRead);
-  EXPECT_TRUE(unread.cgWindows.empty());
+  EXPECT_FALSE(unread.listRead());
+  EXPECT_TRUE(unread.cgWindows().empty());
 }
 
 TEST_F(Snapshot, AccessoryAppsMayHaveWindowsOnlyWithAVisibleOrderedInOne) {

@@ -25,8 +25,8 @@ void SwitcherModel::reset(Workspace snapshot, int focusedDisplay) {
   onTray.set(false);
   traySelection.set(std::nullopt);
   quitting.set({});
-  transitioning.clear();
-  controlHeld = false;
+  transitioning_.clear();
+  controlHeld_ = false;
   hoveredName.set(std::nullopt);
   renaming.set(std::nullopt);
   justNamed.set(std::nullopt);
@@ -66,7 +66,7 @@ void SwitcherModel::reload(Workspace snapshot, std::uint32_t window) {
 }
 
 void SwitcherModel::moveFullScreen(std::uint32_t window, FullScreen change, bool screenTiles) {
-  transitioning.insert(window);
+  transitioning_.insert(window);
   if (thumbnails().count(window)) thumbnails.modify([window](auto& t) { t.erase(window); });
   Workspace copy = workspace();
   if (copy.moveFullScreen(window, change, screenTiles)) reload(std::move(copy), window);
@@ -194,14 +194,14 @@ void SwitcherModel::focus(int d) {
   if (d == focused() || !display(d)) return;
   focused.set(d);
   // The tray belongs to the focused display, unless a ⌘⌃⇥ session holds ⌃ down.
-  if (onTray() && !controlHeld) setOnTray(false);
+  if (onTray() && !controlHeld_) setOnTray(false);
 }
 
 void SwitcherModel::focusNextDisplay() {
   const int n = static_cast<int>(workspace().displays.size());
   if (n < 2) return;
   focused.set(((focused() + 1) % n + n) % n);
-  if (onTray() && !controlHeld) setOnTray(false);
+  if (onTray() && !controlHeld_) setOnTray(false);
 }
 
 void SwitcherModel::select(const std::string& id, int d) {

@@ -3,8 +3,8 @@
 // keyboard focus, the selected tile and picked window on every display, the tray
 // selection, the pictures and the renaming state, and the rules that move the
 // selection. Published fields announce every change to observers (see ModelChange.h);
-// the others are plain members. Main thread only; no operation fails: a display, tile
-// or pick that does not exist is treated as absent.
+// the few others are private, read and written through their own functions. Main thread
+// only; no operation fails: a display, tile or pick that does not exist is treated as absent.
 //
 // Pointers answered by the queries point into `workspace` and stay valid until the
 // snapshot is next replaced or edited.
@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Image.h"
@@ -75,23 +76,29 @@ class SwitcherModel {
   Published<std::set<std::int32_t>> quitting{hub_, ModelField::quitting};
   /// Window number → latest picture.
   Published<std::map<std::uint32_t, CGImageRef>> thumbnails{hub_, ModelField::thumbnails};
-  /// Unpublished: windows moving into or out of full screen whose old picture was dropped.
-  std::set<std::uint32_t> transitioning;
-  /// Unpublished: where the panels and the preview draw window pictures, and so which
-  /// pictures are worth keeping at what size.
-  PictureKeeping pictureKeeping;
   /// Space id → picture of that Space's desktop.
   Published<std::map<std::int64_t, CGImageRef>> wallpapers{hub_, ModelField::wallpapers};
   /// Tint strength of the panels' glass (0 to 0.3).
   Published<double> haze{hub_, ModelField::haze, 0.0};
-  /// Unpublished: ⌃ still held after a session opened on the tray; the tray then survives a focus move.
-  bool controlHeld = false;
   Published<std::optional<std::string>> hoveredName{hub_, ModelField::hoveredName};
   Published<std::optional<std::string>> renaming{hub_, ModelField::renaming};
-  /// Unpublished: the names key the edited name will be stored under.
-  std::optional<std::string> renamingKey;
   Published<std::string> nameDraft{hub_, ModelField::nameDraft};
   Published<std::optional<std::string>> justNamed{hub_, ModelField::justNamed};
+
+  // ---- Unpublished state: no observer hears of its changes ----
+  /// Windows moving into or out of full screen whose old picture was dropped.
+  const std::set<std::uint32_t>& transitioning() const { return transitioning_; }
+  /// Takes the window out of `transitioning`; false, with no change, when it was not there.
+  bool finishTransition(std::uint32_t window) { return transitioning_.erase(window) > 0; }
+  /// ⌃ still held after a session opened on the tray; the tray then survives a focus move.
+  bool controlHeld() const { return controlHeld_; }
+  void setControlHeld(bool held) { controlHeld_ = held; }
+  /// The names key the edited name will be stored under.
+  const std::optional<std::string>& renamingKey() const { return renamingKey_; }
+  void setRenamingKey(std::optional<std::string> key) { renamingKey_ = std::move(key); }
+  /// Where the panels and the preview draw window pictures, and so which pictures are
+  /// worth keeping at what size.
+  PictureKeeping& pictureKeeping() { return pictureKeeping_; }
 
   // ---- Sessions and snapshots ----
   /// Starts a session: takes the snapshot and the focused display, clears selections,
@@ -229,6 +236,10 @@ class SwitcherModel {
   void takeStop(const std::string& cluster, int window);
 
   std::optional<WindowOffDesktop> windowOffDesktop_;
+  std::set<std::uint32_t> transitioning_;
+  bool controlHeld_ = false;
+  std::optional<std::string> renamingKey_;
+  PictureKeeping pictureKeeping_;
 };
 
 }  // namespace trelliq

@@ -119,7 +119,7 @@ void DisplayPanelView::setShown(bool shown) {
   // never shows the last session's panel for a frame.
   if (shown_ && !shown) update();
   shown_ = shown;
-  if (!shown) model_.pictureKeeping.setDrawn(index_, {});
+  if (!shown) model_.pictureKeeping().setDrawn(index_, {});
   // The panel was framed to its display just before it was ordered in.
   if (shown) {
     namesAlways_ = readNamesOption();
@@ -264,7 +264,7 @@ void DisplayPanelView::reportPictures(const Node& root) {
     CGSize& size = sizes[node.picturedWindow];
     size = {std::max(size.width, r.width() * scale), std::max(size.height, r.height() * scale)};
   });
-  model_.pictureKeeping.setDrawn(index_, std::move(sizes));
+  model_.pictureKeeping().setDrawn(index_, std::move(sizes));
 }
 
 void DisplayPanelView::markChanged() {

@@ -29,12 +29,12 @@ LayerHostView::LayerHostView(NSWindow& window, std::vector<Layer*> layers)
   animator_.onFrame = [this] { update(); };
   for (Layer* layer : layers_) {
     if (!layer) continue;
-    layer->onChange = [this, alive = std::weak_ptr<bool>(alive_)](const Layer& changed) {
+    layer->setOnChange([this, alive = std::weak_ptr<bool>(alive_)](const Layer& changed) {
       if (alive.expired()) return;
       std::optional<Animation> animation;
       if (changed.frameAnimation() > 0) animation = Animation{changed.frameAnimation(), Animation::Curve::easeInOut};
       follow(animation);
-    };
+    });
   }
   window_.setContentView(this);
   follow(std::nullopt);
@@ -43,7 +43,7 @@ LayerHostView::LayerHostView(NSWindow& window, std::vector<Layer*> layers)
 LayerHostView::~LayerHostView() {
   alive_.reset();
   for (Layer* layer : layers_) {
-    if (layer) layer->onChange = nullptr;
+    if (layer) layer->setOnChange(nullptr);
   }
   if (window_.contentView() == this) window_.setContentView(nullptr);
 }
