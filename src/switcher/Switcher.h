@@ -84,11 +84,11 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   /// simulated system gets a fresh one; an earlier one is stopped and kept, never destroyed.
   static Switcher& shared();
   /// A separate controller for tests; it behaves as `shared` (its tap calls it, its
-  /// callbacks hold it weakly). Main thread.
+  /// callbacks hold it weakly). Main thread. It is destroyed on the thread that made it:
+  /// a last reference let go on another (the tap's, while the main thread may be inside
+  /// one of its parts) hands it to the main queue, which destroys it after the work
+  /// already there.
   static std::shared_ptr<Switcher> make();
-  /// Builds the model and its parts and subscribes to the model. Use `make` or `shared`.
-  Switcher();
-  ~Switcher();
   Switcher(const Switcher&) = delete;
   Switcher& operator=(const Switcher&) = delete;
 
@@ -152,6 +152,11 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
 
  private:
   friend struct SwitcherPeer;
+
+  /// Builds the model and its parts and subscribes to the model; only `make` does, so
+  /// that only its deleter destroys one.
+  Switcher();
+  ~Switcher();
 
   /// Registers the termination, hide and unhide observers (held weakly; main queue).
   void observeWorkspace();

@@ -3,6 +3,7 @@
 // `Session`'s.
 
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/AppKitWorkspace.h"
@@ -88,7 +89,16 @@ Switcher& Switcher::shared() {
 }
 
 std::shared_ptr<Switcher> Switcher::make() {
-  auto made = std::make_shared<Switcher>();
+  // The parts' queued work runs on the main queue and checks only that its part is still
+  // there, so the parts must die on that queue's thread, between two pieces of work.
+  const std::thread::id maker = std::this_thread::get_id();
+  std::shared_ptr<Switcher> made(new Switcher(), [maker](Switcher* switcher) {
+    if (std::this_thread::get_id() == maker) {
+      delete switcher;
+    } else {
+      platform::mainQueue().async([switcher] { delete switcher; });
+    }
+  });
   made->observeWorkspace();
   // The tap never reads the defaults itself (a read may go to the disk); the main queue
   // keeps its options current.

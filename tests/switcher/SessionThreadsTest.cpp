@@ -69,5 +69,26 @@ TEST_F(RenamingThreadsTest, TheTapNeverSeesAnEditClosedAndNotRenaming) {
   EXPECT_TRUE(switcher->gate().isOpen());
 }
 
+class SwitcherLifeThreadsTest : public SessionStage {};
+
+// The tap's thread may hold the last reference while the main thread is inside a session's
+// work: the controller must then end on the main queue, after that work, never under it.
+TEST_F(SwitcherLifeThreadsTest, AControllerLetGoOnAnotherThreadEndsOnTheMainQueue) {
+  startTap();
+  modifiers(kCommand);
+  press(SwitcherKeys::tab, kCommand);
+  scene.clock.advance(0.2);
+  ASSERT_TRUE(switcher->session().isShown());  // its looks again are queued
+  const CFMachPortRef port = switcher->gate().tapPort();
+  const SwitcherModel& model = switcher->model();
+
+  std::thread([last = std::move(switcher)]() mutable { last.reset(); }).join();
+  EXPECT_TRUE(CFMachPortIsValid(port)) << "ended on the thread that let it go";
+  EXPECT_EQ(model.focused(), 0);  // still there for the main thread's work
+
+  scene.clock.advance(2);  // the main queue: the queued looks, then the end
+  EXPECT_FALSE(CFMachPortIsValid(port)) << "never ended";
+}
+
 }  // namespace
 }  // namespace trelliq::session
