@@ -18,6 +18,7 @@
 #include "switcher/Session.h"
 #include "switcher/SessionPictures.h"
 #include "switcher/SwitcherTiming.h"
+#include "switcher/model/SidewaysStops.h"
 #include "workspace/Focus.h"
 #include "workspace/Private.h"
 #include "workspace/Recency.h"
@@ -27,39 +28,6 @@ namespace trelliq {
 namespace {
 
 std::int32_t ownPID() { return NSRunningApplication::current().processIdentifier(); }
-
-/// One place sideways stepping can land on: a tile, or one window (or the desktop) of a
-/// whole-Space tile, with where it lies on the focused panel.
-struct Stop {
-  std::string cluster;
-  std::optional<int> pick;
-  CGRect frame;
-};
-
-/// Left to right; within 1 point of the same column, top first.
-bool leftOf(const Stop& a, const Stop& b) {
-  const double ax = a.frame.midX(), bx = b.frame.midX();
-  if (std::abs(ax - bx) > 1.0) return ax < bx;
-  return a.frame.midY() < b.frame.midY();
-}
-
-/// Stable and defined for any comparison (the column tolerance is not transitive, which
-/// library sorts do not allow).
-void insertionSort(std::vector<Stop>& stops) {
-  for (std::size_t i = 1; i < stops.size(); ++i) {
-    for (std::size_t j = i; j > 0 && leftOf(stops[j], stops[j - 1]); --j) std::swap(stops[j], stops[j - 1]);
-  }
-}
-
-CGRect stopFrame(const TileFrames& tiles, const std::string& cluster, const std::optional<int>& pick) {
-  if (pick) {
-    for (const auto& [id, frame] : tiles) {
-      if (id.kind() == TileID::Kind::window && id.clusterID() == cluster && id.index() == *pick) return frame;
-    }
-  }
-  if (const CGRect* frame = tiles.find(TileID::cluster(cluster))) return *frame;
-  return CGRect();
-}
 
 }  // namespace
 
@@ -92,37 +60,15 @@ void SelectionActions::stepWindowSideways(int step) {
     parts_.model.stepWindowAcross(step);
     return;
   }
-  const TileFrames& tiles = parts_.panels.at(static_cast<std::size_t>(focused)).geometry->tiles;
-
-  std::vector<Stop> stops;
-  for (const Cluster& cluster : group->clusters()) {
-    std::vector<Stop> own;
-    if (cluster.screen) {
-      for (int pick : parts_.model.cycleStops(cluster, focused)) own.push_back({cluster.id, pick, {}});
-    } else {
-      own.push_back({cluster.id, std::nullopt, {}});
-    }
-    for (Stop& stop : own) stop.frame = stopFrame(tiles, cluster.id, stop.pick);
-    insertionSort(own);
-    stops.insert(stops.end(), own.begin(), own.end());
-  }
-  if (stops.empty()) return;
-
+  const std::vector<SidewaysStop> stops = SidewaysStops::along(
+      group->clusters(), [&](const Cluster& cluster) { return parts_.model.cycleStops(cluster, focused); },
+      parts_.panels.at(static_cast<std::size_t>(focused)).geometry->tiles);
   const std::optional<int> currentPick = parts_.model.picksDesktop(*selected, focused)
                                              ? std::optional<int>(SwitcherModel::desktopPick)
                                              : parts_.model.targetWindowIndex(*selected, focused);
-  std::optional<std::size_t> current;
-  for (std::size_t i = 0; i < stops.size() && !current; ++i) {
-    if (stops[i].cluster == selected->id && (!selected->screen || stops[i].pick == currentPick)) current = i;
-  }
-  for (std::size_t i = 0; i < stops.size() && !current; ++i) {
-    if (stops[i].cluster == selected->id) current = i;
-  }
-
-  const long count = static_cast<long>(stops.size());
-  const long next =
-      current ? ((static_cast<long>(*current) + step) % count + count) % count : (step >= 1 ? 0 : count - 1);
-  const Stop stop = stops[static_cast<std::size_t>(next)];
+  const std::optional<std::size_t> next = SidewaysStops::next(stops, *selected, currentPick, step);
+  if (!next) return;
+  const SidewaysStop& stop = stops[*next];
   parts_.model.select(stop.cluster, focused);
   if (stop.pick) {
     auto picks = parts_.model.windowPick();
