@@ -22,20 +22,38 @@ while IFS= read -r hit; do fail "$hit: product code includes the world or the po
   grep -rHnE '^\s*#\s*include\s*"platform/(sim|host|screen)/|^\s*#\s*include\s*"platform/SystemPort\.h"' \
     src --include='*.h' --include='*.cpp' | grep -vE '^src/(platform|trelliq)/')
 
-# Floors, lowest first: a folder may include its own floor and the ones below it.
+# Floors, lowest first: a folder may include its own floor and the ones below it. A
+# folder not named here stands on its parent's floor; the façade and the world
+# (src/platform) lie below them all and include none of them.
 floors=(settings ownwindows workspace ownwindows/views switcher/model switcher/layout switcher switcher/views
         guide/model ui guide app app/views preferences selftest trelliq)
-floor() {
-  local i
-  for i in "${!floors[@]}"; do [[ "${floors[$i]}" == "$1" ]] && { echo "$i"; return; }; done
-  echo -1
+declare -A onFloor
+for i in "${!floors[@]}"; do onFloor[${floors[$i]}]=$i; done
+# Sets `level` to the floor of folder $1 (relative to src), -1 for the platform or none.
+floorOf() {
+  local dir=$1
+  while [[ -z "${onFloor[$dir]+set}" && "$dir" == */* ]]; do dir=${dir%/*}; done
+  level=${onFloor[$dir]:--1}
 }
-for from in "${floors[@]}"; do
-  f=$(floor "$from")
+includes() {
+  grep -HnoE '^\s*#\s*include\s*"[^"]+"' "$1"/*.h "$1"/*.cpp 2>/dev/null | sed -E 's/:\s*#\s*include\s*"/:/; s/"$//'
+}
+while IFS= read -r dir; do
+  from=${dir#src/}
+  if [[ "$from" == platform || "$from" == platform/* ]]; then
+    while IFS=: read -r file line target; do
+      floorOf "${target%/*}"
+      ((level >= 0)) && [[ "$target" == */* ]] && fail "$file:$line: the platform includes $target, product code"
+    done < <(includes "$dir")
+    continue
+  fi
+  floorOf "$from"
+  f=$level
+  ((f < 0)) && { fail "$dir: a product folder on no floor (add it to the floors here and in docs/ARCHITECTURE.md)"; continue; }
   while IFS=: read -r file line target; do
-    t=$(floor "$(dirname "$target")")
-    ((t > f)) && fail "$file:$line: $from includes $target, a floor above it"
-  done < <(grep -HnoE '^\s*#\s*include\s*"[^"]+"' "src/$from"/*.h "src/$from"/*.cpp 2>/dev/null |
-             sed -E 's/:\s*#\s*include\s*"/:/; s/"$//')
-done
+    [[ "$target" == */* ]] || continue  # its own folder
+    floorOf "${target%/*}"
+    ((level > f)) && fail "$file:$line: $from includes $target, a floor above it"
+  done < <(includes "$dir")
+done < <(find src -mindepth 1 -type d | sort)
 exit $status

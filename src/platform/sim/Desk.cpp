@@ -155,15 +155,7 @@ bool Desk::setSpaces(std::uint32_t displayID, std::vector<Space> list, std::opti
   for (std::uint64_t old : dd->spaces) spaces_.erase(old);
   dd->spaces.clear();
   dd->slide.reset();
-  for (Space& s : list) {
-    if (s.id == 0 || spaces_.count(s.id)) s.id = newSpaceID();
-    if (s.uuid.empty()) s.uuid = spaceUUID(s.id);
-    s.displayID = dd->id;
-    s.managed = true;
-    nextSpace_ = std::max(nextSpace_, s.id + 1);
-    spaces_[s.id] = s;
-    dd->spaces.push_back(s.id);
-  }
+  for (Space& s : list) dd->spaces.push_back(admitSpace(*dd, std::move(s)));
   dd->current = current && contains(dd->spaces, *current) ? *current : dd->spaces.front();
   systemDirty_ = true;
   note({Kind::spacesChanged, 0, 0, dd->id});
@@ -173,16 +165,21 @@ bool Desk::setSpaces(std::uint32_t displayID, std::vector<Space> list, std::opti
 std::uint64_t Desk::addSpace(std::uint32_t displayID, Space s, std::optional<std::size_t> at) {
   DeskDisplay* dd = holder(displayID);
   if (!dd) return 0;
+  const std::uint64_t id = admitSpace(*dd, std::move(s));
+  const std::size_t index = std::min(at.value_or(dd->spaces.size()), dd->spaces.size());
+  dd->spaces.insert(dd->spaces.begin() + static_cast<std::ptrdiff_t>(index), id);
+  systemDirty_ = true;
+  note({Kind::spacesChanged, 0, 0, dd->id, id});
+  return id;
+}
+
+std::uint64_t Desk::admitSpace(const DeskDisplay& dd, Space s) {
   if (s.id == 0 || spaces_.count(s.id)) s.id = newSpaceID();
   if (s.uuid.empty()) s.uuid = spaceUUID(s.id);
-  s.displayID = dd->id;
+  s.displayID = dd.id;
   s.managed = true;
   nextSpace_ = std::max(nextSpace_, s.id + 1);
   spaces_[s.id] = s;
-  const std::size_t index = std::min(at.value_or(dd->spaces.size()), dd->spaces.size());
-  dd->spaces.insert(dd->spaces.begin() + static_cast<std::ptrdiff_t>(index), s.id);
-  systemDirty_ = true;
-  note({Kind::spacesChanged, 0, 0, dd->id, s.id});
   return s.id;
 }
 

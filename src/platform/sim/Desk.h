@@ -161,6 +161,9 @@ class Desk {
   void placeOnActiveSpace(Window& w);
   std::uint64_t newSpaceID();
   std::string spaceUUID(std::uint64_t id) const;
+  /// Files a managed Space of display `dd` (a fresh id when it has none or a taken one, a
+  /// UUID when it has none); the caller places the id in the display's order.
+  std::uint64_t admitSpace(const DeskDisplay& dd, Space s);
   // Appends a new desktop to `dd`'s Spaces and answers its id; the caller marks the change.
   std::uint64_t addDesktop(DeskDisplay& dd);
 
