@@ -377,48 +377,57 @@ inline platform::EventTapRequest keyDownTap(CGEventTapLocation where, CGEventTap
   return r;
 }
 
-/// How often the world's taps were disabled for answering late (on a loaded machine a
-/// starting program's may be): each time, the key the tap held went on without it, and so
-/// did every key until the program enabled its tap again.
-inline std::size_t tapTimeouts(host::RemoteMac& mac) {
+/// How often the taps of the program of world pid `program` were disabled for answering
+/// late (on a loaded machine a starting program's may be): each time, the key the tap held
+/// went on without it, and so did every key until the program enabled its tap again.
+inline std::size_t tapTimeouts(host::RemoteMac& mac, std::int32_t program) {
   std::size_t count = 0;
   if (const auto states = mac.connection->call("eventTapStates"); states && states->is_array())
-    for (const auto& tap : *states) count += tap.value("timeouts", std::size_t{0});
+    for (const auto& tap : *states)
+      if (tap.value("pid", 0) == program) count += tap.value("timeouts", std::size_t{0});
   return count;
 }
 
-/// Whether every tap in the world is enabled (a program enables its tap again once it
-/// hears that the system disabled it).
-inline bool tapsEnabled(host::RemoteMac& mac) {
+/// Whether every tap of the program of world pid `program` is enabled (a program enables
+/// its tap again once it hears that the system disabled it); false while it has none.
+inline bool tapsEnabled(host::RemoteMac& mac, std::int32_t program) {
   const auto states = mac.connection->call("eventTapStates");
   if (!states || !states->is_array()) return false;
-  for (const auto& tap : *states)
+  bool any = false;
+  for (const auto& tap : *states) {
+    if (tap.value("pid", 0) != program) continue;
     if (!tap.value("enabled", false)) return false;
-  return true;
+    any = true;
+  }
+  return any;
 }
 
-/// After a key was lost to a tap time-out: waits until the program's tap hears keys again,
-/// so keys pressed anew reach it. False when it never does within `bound`.
-inline bool tapsBack(host::RemoteMac& mac, std::chrono::seconds bound = kProcessDeadline) {
-  return eventually([&] { return tapsEnabled(mac); }, bound);
+/// After a key was lost to a tap time-out: waits until the taps of the program of world
+/// pid `program` hear keys again, so keys pressed anew reach it. False when they never do
+/// within `bound`.
+inline bool tapsBack(host::RemoteMac& mac, std::int32_t program, std::chrono::seconds bound = kProcessDeadline) {
+  return eventually([&] { return tapsEnabled(mac, program); }, bound);
 }
 
 /// Presses ⌘⇥ at the HID level as a user does and keeps ⌘ held until `shows` holds; when
-/// a tap lost a key to a time-out meanwhile, ⌘ is let go and the keys pressed again once
-/// the tap is back. False when it never showed within `bound`.
+/// a tap of the program of world pid `program` lost a key to a time-out meanwhile, the
+/// session is ended and the keys pressed again once its tap is back. False when it never
+/// showed within `bound`.
 template <typename Shows>
-bool holdCommandTab(host::RemoteMac& mac, Shows shows, std::chrono::seconds bound = kProcessDeadline) {
+bool holdCommandTab(host::RemoteMac& mac, std::int32_t program, Shows shows,
+                    std::chrono::seconds bound = kProcessDeadline) {
   for (int attempt = 0; attempt < 5; ++attempt) {
-    const std::size_t lost = tapTimeouts(mac);
-    auto lostOne = [&] { return tapTimeouts(mac) > lost; };
+    const std::size_t lost = tapTimeouts(mac, program);
+    auto lostOne = [&] { return tapTimeouts(mac, program) > lost; };
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kTab, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kTab, kCGEventFlagMaskCommand));
     if (eventually([&] { return shows() || lostOne(); }, bound) && !lostOne()) return true;
-    const bool back = lostOne() && tapsBack(mac, bound);
+    const bool back = lostOne() && tapsBack(mac, program, bound);
     // Esc first: a session the tap opened from a key it was shown too late ends without
     // switching.
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyDown, kEscape, kCGEventFlagMaskCommand));
+    mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventKeyUp, kEscape, kCGEventFlagMaskCommand));
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
     if (!back) return false;
   }

@@ -45,14 +45,14 @@ bool switchApps(host::RemoteMac& mac, std::int32_t program) {
     return false;
   };
   for (int attempt = 0; attempt < 5; ++attempt) {
-    if (!holdCommandTab(mac, shows, std::chrono::seconds(120))) return false;
-    const std::size_t lost = tapTimeouts(mac);
-    auto lostOne = [&] { return tapTimeouts(mac) > lost; };
+    if (!holdCommandTab(mac, program, shows, std::chrono::seconds(120))) return false;
+    const std::size_t lost = tapTimeouts(mac, program);
+    auto lostOne = [&] { return tapTimeouts(mac, program) > lost; };
     mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
     if (within([&] { return mac.windowServer->frontmostApplication() != before || lostOne(); }) &&
         mac.windowServer->frontmostApplication() != before)
       return true;
-    if (!tapsBack(mac, std::chrono::seconds(120))) return false;
+    if (!tapsBack(mac, program, std::chrono::seconds(120))) return false;
   }
   return false;
 }

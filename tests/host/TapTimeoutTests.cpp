@@ -22,8 +22,9 @@ TEST(TapTimeouts, AProgramWhoseTapTimesOutAtItsFirstKeyOpensItsPanelsOnceTheTapI
     return false;
   };
 
-  ASSERT_TRUE(holdCommandTab(mac, shows)) << "no panels after ⌘⇥; the program's log:\n" << fileText(stage.log());
-  EXPECT_GT(tapTimeouts(mac), 0u) << "the first key timed out";
+  ASSERT_TRUE(holdCommandTab(mac, program, shows)) << "no panels after ⌘⇥; the program's log:\n"
+                                                   << fileText(stage.log());
+  EXPECT_GT(tapTimeouts(mac, program), 0u) << "the first key timed out";
   mac.windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
   EXPECT_TRUE(eventually([&] { return mac.windowServer->frontmostApplication() != before; }))
       << "letting go of ⌘ switched nothing; the program's log:\n"

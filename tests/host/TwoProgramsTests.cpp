@@ -150,7 +150,7 @@ TEST_F(TwoProgramsTest, OneCopysPanelsShowInTheOthersWindowListAndCaptureAndTheS
   ASSERT_TRUE(quiet);
 
   // One panel per display, in this program's window list.
-  ASSERT_TRUE(holdCommandTab(*driver, [&] { return panelsOf(*driver, program).size() == screens.size(); }))
+  ASSERT_TRUE(holdCommandTab(*driver, program, [&] { return panelsOf(*driver, program).size() == screens.size(); }))
       << panelsOf(*driver, program).size() << " panels; the program's windows:" <<
       [&] {
         std::string text;
@@ -240,7 +240,7 @@ TEST_F(TwoProgramsTest, TheOtherCopysPreviewShowsThePictureOfTheSelectedWindow) 
   // window server has it from the program, once the picture in it has faded in.
   QImage preview;
   QRect shown;
-  const bool appeared = holdCommandTab(*driver, [&] {
+  const bool appeared = holdCommandTab(*driver, program, [&] {
     for (const auto& w : driver->windowServer->windowList()) {
       const bool displaySized = std::any_of(screens.begin(), screens.end(), [&](const auto& s) {
         return s.frame.size.width == w.bounds.width() && s.frame.size.height == w.bounds.height();

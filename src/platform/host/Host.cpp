@@ -991,7 +991,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     json states = json::array();
     if (sim::EventServer* events = sim::EventServer::active())
       for (const auto& tap : events->taps())
-        states.push_back({{"id", tap.id}, {"enabled", tap.enabled}, {"timeouts", tap.timeouts}});
+        states.push_back({{"id", tap.id}, {"pid", tap.owner}, {"enabled", tap.enabled}, {"timeouts", tap.timeouts}});
     return states;
   }
   if (m == "hotKeysEnabled") {

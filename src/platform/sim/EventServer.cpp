@@ -170,7 +170,7 @@ EventServer::Tap* EventServer::findTap(std::uint64_t id) {
 }
 
 std::optional<std::uint64_t> EventServer::createEventTap(const platform::EventTapRequest& request,
-                                                         platform::EventTapHandler handler) {
+                                                         platform::EventTapHandler handler, std::int32_t owner) {
   if (!handler || request.location > kCGAnnotatedSessionEventTap) return std::nullopt;
   if (request.placement != kCGHeadInsertEventTap && request.placement != kCGTailAppendEventTap) return std::nullopt;
   if (request.listenOnly ? !listenEventAccess() : !postEventAccess()) return std::nullopt;
@@ -181,6 +181,7 @@ std::optional<std::uint64_t> EventServer::createEventTap(const platform::EventTa
   Tap tap;
   tap.info.id = gNextTap.fetch_add(1);
   tap.info.request = request;
+  tap.info.owner = owner;
   tap.handler = std::make_shared<const platform::EventTapHandler>(std::move(handler));
   const std::uint64_t id = tap.info.id;
   std::lock_guard lock(mutex_);

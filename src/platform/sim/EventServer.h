@@ -88,7 +88,7 @@ class EventServer : public EventService {
   /// Refused (nothing) for an active tap without the Accessibility permission, a
   /// listen-only one without listen access, or an unknown point or placement.
   std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
-                                              platform::EventTapHandler handler) override;
+                                              platform::EventTapHandler handler, std::int32_t owner) override;
   void setEventTapEnabled(std::uint64_t tap, bool enabled) override;
   bool isEventTapEnabled(std::uint64_t tap) override;
   /// An event held by the tap goes on at once, unchanged.
@@ -163,6 +163,7 @@ class EventServer : public EventService {
     bool enabled = true;
     std::uint64_t shown = 0;  // events it was shown
     int timeouts = 0;         // times it was disabled for answering too late
+    std::int32_t owner = 0;   // the process that installed it
   };
   /// The installed taps in the order events pass them.
   std::vector<TapInfo> taps() const;

@@ -240,8 +240,9 @@ class EventService {
   virtual bool listenEventAccess() = 0;
   virtual bool postEventAccess() = 0;
   virtual void postEvent(CGEventTapLocation tap, const CGEvent& event) = 0;
+  /// `owner` is the process installing the tap.
   virtual std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
-                                                      platform::EventTapHandler handler) = 0;
+                                                      platform::EventTapHandler handler, std::int32_t owner) = 0;
   virtual void setEventTapEnabled(std::uint64_t tap, bool enabled) = 0;
   virtual bool isEventTapEnabled(std::uint64_t tap) = 0;
   virtual void removeEventTap(std::uint64_t tap) = 0;

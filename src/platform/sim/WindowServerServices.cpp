@@ -52,7 +52,7 @@ void WindowServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
 std::optional<std::uint64_t> WindowServer::createEventTap(const platform::EventTapRequest& request,
                                                           platform::EventTapHandler handler) {
   if (!events_) return std::nullopt;
-  return events_->createEventTap(request, std::move(handler));
+  return events_->createEventTap(request, std::move(handler), ownProcessIdentifier());
 }
 
 void WindowServer::setEventTapEnabled(std::uint64_t tap, bool enabled) {
