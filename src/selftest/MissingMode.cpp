@@ -24,9 +24,10 @@ struct Run {
   std::vector<std::string> log;
   bool written = true;
 
-  // ⌘⇥, a look at what shows, a picture, then esc and ⌘ up.
+  // ⌘⇥, a look at what shows once the copy has shown it, a picture, then esc and ⌘ up.
   void session(const std::string& name) {
     UserActions::commandTab();
+    UserActions::awaitCopysPanel();
     ModeClock::pump(0.6);
     log.push_back(name + ": " + where());
     for (std::string& line : MissingMode::copyWindows()) log.push_back(std::move(line));

@@ -1,6 +1,7 @@
 #include "selftest/UserActions.h"
 
 #include <memory>
+#include <optional>
 
 #include "selftest/ModeClock.h"
 #include "selftest/WorldReader.h"
@@ -65,6 +66,28 @@ bool UserActions::jumpToSpaceOf(std::uint32_t window) {
   if (!SpaceSwipe::jumpToSpaceOf(window, false, [done](bool) { *done = true; })) return false;
   ModeClock::pumpUntil([done] { return *done; });
   return true;
+}
+
+namespace {
+
+// Whether another running copy of the program shows a switcher panel; nothing when no
+// copy runs (none of its windows, its status item's included, is listed).
+std::optional<bool> copysPanelShows() {
+  bool running = false;
+  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionAll)) {
+    if (!w.otherCopy()) continue;
+    if (w.onScreen && w.layer == 101 && w.alphaText != "0") return true;
+    running = true;
+  }
+  return running ? std::optional<bool>(false) : std::nullopt;
+}
+
+}  // namespace
+
+bool UserActions::awaitCopysPanel(double limit) {
+  const std::optional<bool> shows = copysPanelShows();
+  if (!shows || *shows) return shows.value_or(false);
+  return ModeClock::pumpUntil([] { return copysPanelShows().value_or(false); }, 0.01, limit);
 }
 
 void UserActions::go(std::uint32_t window) {

@@ -57,6 +57,13 @@ class UserActions final {
   /// Brings `window` forward the way a user would: to its Space first, then `activate`,
   /// then 1.0 s of run loop. Nothing at all when `WorldReader::owner` finds nothing.
   static void go(std::uint32_t window);
+
+  // ---- Looking ----------------------------------------------------------------------------
+  /// After the keys that open another running copy's switcher, waits as a user does until
+  /// it shows: runs the main run loop in 0.01 s slices until the copy has a switcher panel
+  /// (layer 101) on screen and not transparent, for at most `limit` seconds. Returns at once
+  /// when no other copy runs or its panel already shows. Answers whether one shows.
+  static bool awaitCopysPanel(double limit = 5.0);
 };
 
 }  // namespace trelliq

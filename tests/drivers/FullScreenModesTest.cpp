@@ -25,7 +25,8 @@ TEST_F(FullScreenModesTest, TheCopysPanelShowsOnTheFullScreenSpaceThisProcessWen
   EXPECT_EQ(report[4], "back on [1, 2]");
 }
 
-// The copy acts on the arrow within the mode's 3 s of watching.
+// The copy acts on the arrow within the mode's 3 s of watching. The mode presses it once the
+// copy has shown its panels on the full-screen Space, where ⌘⇥ selects Quill.
 TEST_F(FullScreenModesTest, AnUpArrowPutsTheSelectedWindowOnAFullScreenSpaceOfItsOwn) {
   startCopy();
   ASSERT_EQ(run({"--fullscreen-key-test", path("keys.txt"), "5101", "up"}), 0);
@@ -33,9 +34,8 @@ TEST_F(FullScreenModesTest, AnUpArrowPutsTheSelectedWindowOnAFullScreenSpaceOfIt
   ASSERT_GE(report.size(), 3u);
   EXPECT_EQ(report.front().rfind("start: Desktop 1: Finder & Quill [2101, 1101] | ", 0), 0u) << report.front();
   EXPECT_NE(report.front().find(" | Tally (full screen): Tally [5101] | "), std::string::npos) << report.front();
-  // The copy opened on the full-screen Space (how soon it then leaves for the window's own
-  // Spaces is its own pace, so the watch lines may start on either); they show its panels.
-  EXPECT_TRUE(logShows("opened: showing \\[2, 5\\], front Tally")) << fileText(log());
+  // How soon the copy leaves for the window's own Spaces is its own pace, so the watch lines
+  // may start on either; they show its panels.
   EXPECT_EQ(report[1].rfind("  +", 0), 0u) << report[1];
   EXPECT_NE(report[1].find(": 3 switcher windows on screen, showing ["), std::string::npos) << report[1];
   const std::string& last = report.back();

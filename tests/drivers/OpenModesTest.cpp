@@ -32,8 +32,7 @@ TEST_F(OpenModesTest, TheCopysPanelsAreListedWithTheirSpaces) {
       << fileText(path("ours-state.txt"));
 }
 
-// The pictures are taken 0.45 s after the show delay: the copy must have ordered its
-// panels in and drawn them by then.
+// The pictures are taken 0.6 s after the copy's panels came on screen.
 TEST_F(OpenModesTest, EachOfTheCopysPanelsIsCapturedWithItsTiles) {
   startCopy();
   ScopedEnv capture("CAPTURE_DIR", home.path);

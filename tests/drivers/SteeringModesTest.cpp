@@ -78,8 +78,7 @@ TEST_F(SteeringModesTest, SteerTestPhotographsEveryDisplayAfterEveryStep) {
   }
 }
 
-// The first step's picture is taken 0.45 s after the show delay: the copy must have ordered
-// its panels in and drawn them by then.
+// The first step's picture is taken 0.5 s after the copy's panels came on screen.
 TEST_F(SteeringModesTest, TheStepsPicturesShowTheCopysPanels) {
   startCopy();
   ASSERT_EQ(run({"--screenshot", path("quiet.png")}), 0);
@@ -92,8 +91,9 @@ TEST_F(SteeringModesTest, TheStepsPicturesShowTheCopysPanels) {
   EXPECT_GT(colours, 20u) << "with the tiles' icons and names on it";
 }
 
-// Each session must show the copy's card (the preview over the steered panel) within the
-// mode's 0.5 s, the one after this process brought another app forward too.
+// Each session shows the copy's card (the preview over the steered panel) by the time the
+// mode looks, 0.5 s after its panels came on screen; the one after this process brought
+// another app forward too.
 TEST_F(SteeringModesTest, OpeningTestFollowsTheCopyToTheDisplayItWasSteeredTo) {
   // Tally in front, its window on the full-screen Space that does not show; displays wide
   // enough that the mode tells the copy's panels from its card (the preview) by width.
