@@ -18,6 +18,7 @@
 #include <string>
 
 #include "DisplayPanelsStage.h"
+#include "platform/OwnWindowSurface.h"
 #include "platform/SharedSurface.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
@@ -205,6 +206,10 @@ TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   const QRect bounds = changed->boundingRect();
   EXPECT_LT(bounds.width() * bounds.height(), surface->width() * surface->height() / 4);
   EXPECT_LT(surface->width() * surface->height(), 1512 * 982 * 4 / 2) << "a surface of the panel, not of its display";
+  // Drawn once: the paint pass before the window server's next capture finds nothing left.
+  const std::uint64_t drawn = surface->sequence();
+  platform::OwnWindowSurface::publishAll();
+  EXPECT_EQ(surface->sequence(), drawn) << "the step's change was drawn a second time";
   // Steps and a change of the steered display, frame by frame.
   for (int step = 0; step < 3; ++step) {
     if (step) press(SwitcherKeys::tab, kCommand);

@@ -297,6 +297,29 @@ TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUnti
   EXPECT_EQ(cell(ScenePainter::render(screen({0, 0}), QSize(130, 80)), 0, 0, 8), qRgb(0, 255, 0));
 }
 
+TEST_F(ScenePainterTest, APictureAboutToFadeInMarksNothingUntilItShows) {
+  Node tile = node(CGRect(10, 10, 40, 30));
+  Node placeholder = node(CGRect(0, 0, 40, 30), fill(scene::Shape::Kind::rectangle));
+  placeholder.key = "placeholder";
+  tile.children.push_back(placeholder);
+  Node fading = tile;
+  Node image = node(CGRect(5, 5, 10, 10), scene::Picture{.image = bands()});
+  image.key = "image";
+  image.opacity = 0;
+  fading.children.push_back(image);
+  std::vector<QRectF> areas;
+  ScenePainter::damage(&tile, &fading, areas);
+  EXPECT_TRUE(areas.empty()) << "a child at no opacity draws nothing";
+
+  // Its first frame marks its tile, and nothing else.
+  Node shown = fading;
+  shown.children.back().opacity = 0.1;
+  ScenePainter::damage(&fading, &shown, areas);
+  ASSERT_FALSE(areas.empty());
+  for (const QRectF& area : areas) EXPECT_TRUE(QRectF(10, 10, 40, 30).contains(area));
+  EXPECT_TRUE(areas[0].contains(QRectF(15, 15, 10, 10)));
+}
+
 TEST_F(ScenePainterTest, PicturesFillOrStretchInsideTheirRoundedClip) {
   scene::Picture picture;
   picture.image = bands();

@@ -285,8 +285,13 @@ void DisplayPanelView::markChanged() {
   for (const QRectF& r : areas) region += r.toAlignedRect().adjusted(-2, -2, 2, 2) & rect();
   if (region.isEmpty()) return;
   dirty_ += region;
-  update(region);
-  if (damaged) damaged();
+  // The surface showing the panel draws what it is told of; Qt's own paint pass over the
+  // same region, asked for as well, would draw it all a second time.
+  if (damaged) {
+    damaged();
+  } else {
+    update(region);
+  }
 }
 
 QRect DisplayPanelView::drawnArea() const {

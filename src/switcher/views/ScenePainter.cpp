@@ -531,11 +531,25 @@ QRectF ScenePainter::extent(const scene::Node& node) {
 
 namespace {
 
-bool drawsAlike(const Node& a, const Node& b) {
+bool draws(const Node& node) { return node.opacity > 0 && node.scale > 0; }
+
+// The children of `node` that draw, in drawing order: one that draws nothing (a picture
+// about to fade in) changes nothing drawn.
+std::vector<const Node*> drawingChildren(const Node& node) {
+  std::vector<const Node*> children;
+  children.reserve(node.children.size());
+  for (const Node& child : node.children) {
+    if (draws(child)) children.push_back(&child);
+  }
+  return children;
+}
+
+bool drawsAlike(const Node& a, const Node& b, const std::vector<const Node*>& aChildren,
+                const std::vector<const Node*>& bChildren) {
   if (!(a.frame == b.frame) || a.opacity != b.opacity || a.scale != b.scale || !(a.anchor == b.anchor)) return false;
-  if (!(a.content == b.content) || a.children.size() != b.children.size()) return false;
-  for (std::size_t i = 0; i < a.children.size(); ++i) {
-    if (a.children[i].key != b.children[i].key) return false;
+  if (!(a.content == b.content) || aChildren.size() != bChildren.size()) return false;
+  for (std::size_t i = 0; i < aChildren.size(); ++i) {
+    if (aChildren[i]->key != bChildren[i]->key) return false;
   }
   return true;
 }
@@ -543,7 +557,9 @@ bool drawsAlike(const Node& a, const Node& b) {
 }  // namespace
 
 void ScenePainter::damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas) {
-  if (!before || !after || !drawsAlike(*before, *after)) {
+  std::vector<const Node*> beforeChildren, afterChildren;
+  if (before && after) beforeChildren = drawingChildren(*before), afterChildren = drawingChildren(*after);
+  if (!before || !after || !drawsAlike(*before, *after, beforeChildren, afterChildren)) {
     for (const Node* n : {before, after}) {
       if (!n) continue;
       const QRectF r = extent(*n);
@@ -551,9 +567,9 @@ void ScenePainter::damage(const scene::Node* before, const scene::Node* after, s
     }
     return;
   }
-  if (before->opacity <= 0 || before->scale <= 0) return;
+  if (!draws(*before)) return;
   std::vector<QRectF> inner;
-  for (std::size_t i = 0; i < before->children.size(); ++i) damage(&before->children[i], &after->children[i], inner);
+  for (std::size_t i = 0; i < beforeChildren.size(); ++i) damage(beforeChildren[i], afterChildren[i], inner);
   if (inner.empty()) return;
   QTransform t;
   t.translate(before->frame.origin.x, before->frame.origin.y);
