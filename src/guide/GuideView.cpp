@@ -126,7 +126,7 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
   buttons->addWidget(done_);
   whole->addLayout(buttons);
   connect(done_, &QPushButton::clicked, this, [this] {
-    if (onDone) onDone();
+    if (onDone_) onDone_();
   });
 
   QPointer<GuideView> self(this);
@@ -167,7 +167,7 @@ void GuideView::clickVariant(const std::string& name) {
 
 void GuideView::keyDown(const NSEvent& event) {
   if (event.characters() == "\r" || event.characters() == "\x03" || event.keyCode() == 36 || event.keyCode() == 76) {
-    if (onDone) onDone();
+    if (onDone_) onDone_();
     return;
   }
   NSResponder::keyDown(event);
@@ -205,7 +205,7 @@ void GuideView::fitHeight() {
   // The parts take their places at the new height now, not at the next event pass.
   layout()->invalidate();
   layout()->activate();
-  if (onHeightChange) onHeightChange();
+  if (onHeightChange_) onHeightChange_();
 }
 
 void GuideView::rebuildHeader() {

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "guide/model/GuideState.h"
@@ -33,11 +34,11 @@ class GuideView : public QWidget, public NSResponder {
   explicit GuideView(const std::string& topic, QWidget* parent = nullptr);
   ~GuideView() override;
 
-  /// Called when "Done" is clicked or Return is pressed.
-  std::function<void()> onDone;
-  /// Called after the view took a new height to fit what it shows (another mode, topic or
+  /// `call` runs when "Done" is clicked or Return is pressed.
+  void setOnDone(std::function<void()> call) { onDone_ = std::move(call); }
+  /// `call` runs after the view took a new height to fit what it shows (another mode, topic or
   /// variant); the window follows it.
-  std::function<void()> onHeightChange;
+  void setOnHeightChange(std::function<void()> call) { onHeightChange_ = std::move(call); }
 
   /// The one width and the height the content needs there, wrapped text included.
   QSize sizeHint() const override { return {fixedWidth, fittedHeight_}; }
@@ -75,6 +76,8 @@ class GuideView : public QWidget, public NSResponder {
   void keyDown(const NSEvent& event) override;
 
  private:
+  std::function<void()> onHeightChange_;
+  std::function<void()> onDone_;
   void refresh(const Transition& transition = Transition::immediate());
   void rebuildHeader();
   void rebuildTopics(const Transition& transition);

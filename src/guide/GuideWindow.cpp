@@ -19,10 +19,10 @@ void GuideWindow::show(const std::optional<std::string>& topic) {
   if (!window_.window()) {
     const auto topics = GuideTopic::all(Settings::tiles(), Settings::gesture());
     view_ = std::make_unique<GuideView>(topic.value_or(topics.front().title));
-    view_->onDone = [this] { close(); };
+    view_->setOnDone([this] { close(); });
     const QSize size = view_->sizeHint();
     window_.make("Keyboard Shortcuts", *view_, size, KeptWindow::centredContent(size));
-    view_->onHeightChange = [this] { window_.fitToView(view_->size()); };
+    view_->setOnHeightChange([this] { window_.fitToView(view_->size()); });
   }
   OwnWindow::bringForward(*window_.window());
 }

@@ -93,7 +93,7 @@ void HotCornerPicker::click(Corner corner) {
   changed.selected = true;
   QAccessibleStateChangeEvent event(targets_[static_cast<std::size_t>(corner)], changed);
   QAccessible::updateAccessibility(&event);
-  if (onChange) onChange();
+  if (onChange_) onChange_();
 }
 
 void HotCornerPicker::refresh() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <set>
+#include <utility>
 
 #include "preferences/StoredOption.h"
 #include "settings/Settings.h"
@@ -27,8 +28,8 @@ class HotCornerPicker : public QWidget {
 
   explicit HotCornerPicker(StoredString selection, QWidget* parent = nullptr);
 
-  /// Called after a click has written the selection.
-  std::function<void()> onChange;
+  /// `call` runs after a click has written the selection.
+  void setOnChange(std::function<void()> call) { onChange_ = std::move(call); }
 
   /// The chosen corners, read afresh from the stored string.
   std::set<Corner> picked() const;
@@ -63,6 +64,7 @@ class HotCornerPicker : public QWidget {
   bool event(QEvent* event) override;
 
  private:
+  std::function<void()> onChange_;
   QRectF screenRect() const;
   QPointF cornerPoint(Corner corner) const;
   void paintSwitcher(QPainter& painter) const;

@@ -27,11 +27,11 @@ ModeSection::ModeSection(std::function<void()> edited, QWidget* parent)
   shortcutsButton_ = new QPushButton("Show Shortcuts");
   connect(shortcutsButton_, &QPushButton::clicked, this, [] { GuideWindow::shared().show(); });
   addRow(new FormRow("Keyboard shortcuts", {"See every key and what it does"}, shortcutsButton_));
-  tilePicker_->onChange = [this] {
+  tilePicker_->setOnChange([this] {
     fadeNextMode_ = true;
     if (edited_) edited_();
     fadeNextMode_ = false;
-  };
+  });
 }
 
 std::string ModeSection::showStored(bool playing) {

@@ -157,7 +157,7 @@ void PreferencesView::updateHeight() {
   scroll_->setFixedWidth(formWidth + bar);
   const QSize before = size();
   adjustSize();
-  if (size() != before && onSizeChange) onSizeChange();
+  if (size() != before && onSizeChange_) onSizeChange_();
 }
 
 }  // namespace trelliq

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
@@ -34,9 +35,9 @@ class PreferencesView : public QWidget {
   explicit PreferencesView(QWidget* parent = nullptr);
   ~PreferencesView() override;
 
-  /// Called after the view took a new size to fit the form (rows shown or hidden, another
+  /// `call` runs after the view took a new size to fit the form (rows shown or hidden, another
   /// mode's overview, wrapped captions); the window follows it.
-  std::function<void()> onSizeChange;
+  void setOnSizeChange(std::function<void()> call) { onSizeChange_ = std::move(call); }
 
   /// The window shows (the refresh and the demonstrations run) or closed (they stop).
   void setShowing(bool showing);
@@ -67,6 +68,7 @@ class PreferencesView : public QWidget {
   TriggersSection& triggers() const { return *triggers_; }
 
  private:
+  std::function<void()> onSizeChange_;
   void build();
   void showPermissions();
   void updateHeight();

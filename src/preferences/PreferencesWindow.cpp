@@ -21,7 +21,7 @@ void PreferencesWindow::show() {
     view_->adjustSize();
     const QSize size = view_->sizeHint();
     window_.make(title, *view_, size, KeptWindow::centredContent(size));
-    view_->onSizeChange = [this] { window_.fitToView(view_->size()); };
+    view_->setOnSizeChange([this] { window_.fitToView(view_->size()); });
   }
   NSApp().activate();
   window_.window()->makeKeyAndOrderFront(nullptr);

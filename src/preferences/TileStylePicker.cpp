@@ -260,7 +260,7 @@ TileStylePicker::TileStylePicker(StoredString selection, QWidget* parent)
 void TileStylePicker::click(Settings::Tiles style) {
   selection_.set(std::string(style.rawValue()));
   refresh(selectionChange);
-  if (onChange) onChange();
+  if (onChange_) onChange_();
 }
 
 void TileStylePicker::refresh(const Transition& transition) {

@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "guide/model/Transition.h"
@@ -46,8 +47,8 @@ class TileStylePicker : public QWidget {
 
   explicit TileStylePicker(StoredString selection, QWidget* parent = nullptr);
 
-  /// Called after a click has written the selection.
-  std::function<void()> onChange;
+  /// `call` runs after a click has written the selection.
+  void setOnChange(std::function<void()> call) { onChange_ = std::move(call); }
 
   /// A click on the card of `style` (also the selected one: the value is written again).
   void click(Settings::Tiles style);
@@ -57,6 +58,7 @@ class TileStylePicker : public QWidget {
   TileStyleCard& card(Settings::Tiles style) const { return *cards_[static_cast<std::size_t>(style)]; }
 
  private:
+  std::function<void()> onChange_;
   StoredString selection_;
   std::array<TileStyleCard*, 3> cards_{};
 };

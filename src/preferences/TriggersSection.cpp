@@ -26,7 +26,7 @@ TriggersSection::TriggersSection(std::function<void()> edited, QWidget* parent)
   addRow(dockNote_);
   // Every change shows at once; the announcement of the write comes later.
   connect(static_cast<QComboBox*>(gesturePopUp_), &QComboBox::activated, this, [edited] { edited(); });
-  hotCornerPicker_->onChange = edited;
+  hotCornerPicker_->setOnChange(edited);
 }
 
 void TriggersSection::showStored() {

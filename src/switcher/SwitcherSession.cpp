@@ -117,12 +117,12 @@ std::shared_ptr<Switcher> Switcher::make() {
 Switcher::Switcher() {
   // The model belongs to this controller, so the subscription may use its parts directly.
   modelObserver = model_.subscribe([this](const ModelChange&) { session_.scheduleModelChanged(); });
-  model_.pictureKeeping().onDrawnChange = [this] { pictures_.schedulePictureKeeping(); };
+  model_.pictureKeeping().setOnDrawnChange([this] { pictures_.schedulePictureKeeping(); });
 }
 
 Switcher::~Switcher() {
   model_.unsubscribe(modelObserver);
-  model_.pictureKeeping().onDrawnChange = nullptr;
+  model_.pictureKeeping().setOnDrawnChange(nullptr);
   stopObservingWorkspace();
   NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
   if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);

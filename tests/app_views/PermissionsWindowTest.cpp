@@ -187,7 +187,7 @@ TEST(PermissionsWindowTest, GetStartedRestartsWithoutReopeningButTheRowsRestartR
 TEST(PermissionsWindowTest, ReturnAndTheFooterWorkOnlyWithAccessibility) {
   WelcomeDesk desk;
   int guides = 0;
-  desk.permissions.openGuide = [&] { ++guides; };
+  desk.permissions.setOpenGuide([&] { ++guides; });
   desk.world.setAccessibilityTrusted(false);
   desk.permissions.show();
   desk.pressReturn();
@@ -206,7 +206,7 @@ TEST(PermissionsWindowTest, ReturnAndTheFooterWorkOnlyWithAccessibility) {
 TEST(PermissionsWindowTest, HowItWorksClosesTheWindowAndOpensTheGuide) {
   WelcomeDesk desk;
   GuideWindow guide;
-  desk.permissions.openGuide = [&] { guide.show(); };
+  desk.permissions.setOpenGuide([&] { guide.show(); });
   desk.permissions.show();
   desk.scene.clock.advance(0.1);
   desk.view().howItWorks()->click();

@@ -161,7 +161,7 @@ TEST_F(PanelPictureKeepingTest, OnlyWhatIsDrawnIsKeptWithoutRoomAndAPictureGiven
   setPreview("thumbnail");
   holdSession(0.6);
   ASSERT_TRUE(switcher->session().isShown());
-  switcher->model().pictureKeeping().budget = 0;
+  switcher->model().pictureKeeping().setBudget(0);
   const std::uint32_t first = stepToAWindow(0);
   const std::uint32_t second = stepToAWindow(first);
   ASSERT_TRUE(first && second);

@@ -19,7 +19,7 @@ CGSize square(double side) { return {side, side}; }
 TEST(PictureKeepingTest, PicturesGoPastTheBudgetNeverDrawnFirstThenLeastRecentlyDrawnButNeverOneDrawnNow) {
   PictureKeeping keeping;
   int changes = 0;
-  keeping.onDrawnChange = [&] { ++changes; };
+  keeping.setOnDrawnChange([&] { ++changes; });
   for (const std::uint32_t window : {kA, kB, kC}) keeping.setDrawn(-1, {{window, square(100)}});
   EXPECT_EQ(changes, 3);
   keeping.setDrawn(-1, {{kC, square(100)}});
@@ -27,11 +27,11 @@ TEST(PictureKeepingTest, PicturesGoPastTheBudgetNeverDrawnFirstThenLeastRecently
   const std::map<std::uint32_t, CGImageRef> pictures{
       {kA, picture()}, {kB, picture()}, {kC, picture()}, {kNever, picture()}};
 
-  keeping.budget = 3 * kPicture;
+  keeping.setBudget(3 * kPicture);
   EXPECT_EQ(keeping.overBudget(pictures), std::vector<std::uint32_t>{kNever});
-  keeping.budget = 2 * kPicture;
+  keeping.setBudget(2 * kPicture);
   EXPECT_EQ(keeping.overBudget(pictures), (std::vector<std::uint32_t>{kNever, kA}));
-  keeping.budget = 0;
+  keeping.setBudget(0);
   EXPECT_EQ(keeping.overBudget(pictures), (std::vector<std::uint32_t>{kNever, kA, kB})) << "C is drawn now";
 
   // A given-up picture is wanted again once drawn; one kept for a smaller use too.
@@ -48,7 +48,7 @@ TEST(PictureKeepingTest, APlanTakesWhatIsDrawnThenWhatWasDrawnThenTheRestUntilTh
   PictureKeeping keeping;
   keeping.setDrawn(0, {{kA, square(10)}});
   keeping.setDrawn(0, {{kB, square(20)}});  // A was drawn before, at 10 × 10
-  keeping.budget = 20 * 20 * 4 + 10 * 10 * 4 + 2 * kPicture;
+  keeping.setBudget(20 * 20 * 4 + 10 * 10 * 4 + 2 * kPicture);
   const auto unseen = [](std::uint32_t) { return square(100); };
   const PictureKeeping::Sizes plan = keeping.plan({kC, kNever, 5, kA, kB}, unseen);
   EXPECT_EQ(plan,

@@ -122,7 +122,7 @@ void PermissionsView::apply() {
   const int before = fittedHeight_;
   fittedHeight_ = ui::fittedHeight(*this, fixedWidth);
   setFixedHeight(fittedHeight_);
-  if (before != 0 && before != fittedHeight_ && onHeightChanged) onHeightChanged();
+  if (before != 0 && before != fittedHeight_ && onHeightChanged_) onHeightChanged_();
 }
 
 void PermissionsView::appear() {
@@ -153,7 +153,7 @@ void PermissionsView::poll(std::function<void()> done) {
   const bool granted = Permission::accessibility.isGranted();
   if (granted != accessibility_) {
     accessibility_ = granted;
-    if (granted && onAccessibilityGranted) onAccessibilityGranted();
+    if (granted && onAccessibilityGranted_) onAccessibilityGranted_();
   }
   screenRecording_ = CGPreflightScreenCaptureAccess();
   if (screenRecording_) Permission::confirmScreenCapture();
@@ -174,9 +174,9 @@ void PermissionsView::poll(std::function<void()> done) {
 
 void PermissionsView::showGuide() {
   if (!footer_->isEnabled()) return;
-  if (onClose) onClose();
-  if (openGuide) {
-    openGuide();
+  if (onClose_) onClose_();
+  if (openGuide_) {
+    openGuide_();
   } else {
     GuideWindow::shared().show();
   }
@@ -185,7 +185,7 @@ void PermissionsView::showGuide() {
 void PermissionsView::start() {
   if (!footer_->isEnabled()) return;
   const bool restart = needsRestart_;  // read first: closing may end this view's checks
-  if (onClose) onClose();
+  if (onClose_) onClose_();
   if (restart) AppDelegate::restart();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <utility>
 
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
@@ -43,15 +44,15 @@ class PermissionsView : public QWidget, public NSResponder {
   /// open, is answered later on the main queue; `done` runs once the pass is complete.
   void poll(std::function<void()> done = nullptr);
 
-  /// Called by both footer buttons before anything else: the window closes.
-  std::function<void()> onClose;
-  /// Called when Accessibility arrives while the window shows.
-  std::function<void()> onAccessibilityGranted;
-  /// Opens the keyboard-shortcut guide; by default the program's own guide window.
-  std::function<void()> openGuide;
-  /// Called when the view's fitted height changed (a note or a restart appeared), so its
+  /// `call` runs first when either footer button is clicked: the window closes.
+  void setOnClose(std::function<void()> call) { onClose_ = std::move(call); }
+  /// `call` runs when Accessibility arrives while the window shows.
+  void setOnAccessibilityGranted(std::function<void()> call) { onAccessibilityGranted_ = std::move(call); }
+  /// `call` opens the keyboard-shortcut guide; by default the program's own guide window.
+  void setOpenGuide(std::function<void()> call) { openGuide_ = std::move(call); }
+  /// `call` runs when the view's fitted height changed (a note or a restart appeared), so its
   /// window can follow it.
-  std::function<void()> onHeightChanged;
+  void setOnHeightChanged(std::function<void()> call) { onHeightChanged_ = std::move(call); }
 
   bool accessibility() const { return accessibility_; }
   bool screenRecording() const { return screenRecording_; }
@@ -78,6 +79,10 @@ class PermissionsView : public QWidget, public NSResponder {
   void keyDown(const NSEvent& event) override;
 
  private:
+  std::function<void()> onHeightChanged_;
+  std::function<void()> openGuide_;
+  std::function<void()> onAccessibilityGranted_;
+  std::function<void()> onClose_;
   void apply();
   void schedule();
 

@@ -25,13 +25,13 @@ void PermissionsWindow::install(std::unique_ptr<PermissionsView> view) {
   std::unique_ptr<PermissionsView> old = std::move(view_);
   if (old) old->disappear();
   view_ = std::move(view);
-  view_->onClose = [this] { close(); };
-  view_->openGuide = openGuide;
-  view_->onAccessibilityGranted = [this] {
+  view_->setOnClose([this] { close(); });
+  view_->setOpenGuide(openGuide_);
+  view_->setOnAccessibilityGranted([this] {
     if (isVisible()) OwnWindow::bringForward(*window_.window());
-  };
+  });
   // A window shorter than its view would show one layout and hit-test another.
-  view_->onHeightChanged = [this] { fitHeight(); };
+  view_->setOnHeightChanged([this] { fitHeight(); });
   view_->adjustSize();
   if (NSWindow* window = window_.window()) {
     window->setContentView(view_.get());

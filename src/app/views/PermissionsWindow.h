@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "app/AppWindow.h"
 #include "ownwindows/views/KeptWindow.h"
@@ -43,9 +44,10 @@ class PermissionsWindow : public AppWindow, public NSWindowDelegate {
   void windowWillClose(NSWindow& window) override;
 
   /// How "How It Works" opens the guide; empty means the program's shared guide window.
-  std::function<void()> openGuide;
+  void setOpenGuide(std::function<void()> call) { openGuide_ = std::move(call); }
 
  private:
+  std::function<void()> openGuide_;
   void install(std::unique_ptr<PermissionsView> view);
   /// Makes the window as tall as its view, its top edge where it was.
   void fitHeight();

@@ -44,7 +44,7 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
       seen.stamp = clock_;
     }
   }
-  if (onDrawnChange) onDrawnChange();
+  if (onDrawnChange_) onDrawnChange_();
 }
 
 bool PictureKeeping::drawnNow(std::uint32_t window) const {
@@ -62,7 +62,7 @@ PictureKeeping::Sizes PictureKeeping::plan(const std::vector<std::uint32_t>& wor
   std::size_t spent = 0;
   const auto take = [&](std::uint32_t window, CGSize size, bool always) {
     const std::size_t bytes = bytesOf(size);
-    if (out.count(window) || (!always && spent + bytes > budget)) return;
+    if (out.count(window) || (!always && spent + bytes > budget_)) return;
     out[window] = size;
     spent += bytes;
   };
@@ -109,7 +109,7 @@ std::vector<std::uint32_t> PictureKeeping::overBudget(const std::map<std::uint32
   std::sort(candidates.begin(), candidates.end());
   std::vector<std::uint32_t> out;
   for (const auto& [order, window] : candidates) {
-    if (total <= budget) break;
+    if (total <= budget_) break;
     const CGImageRef& picture = pictures.at(window);
     total -= bytesOf({static_cast<double>(picture->width()), static_cast<double>(picture->height())});
     out.push_back(window);

@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/Geometry.h"
@@ -21,14 +22,15 @@ namespace trelliq {
 
 class PictureKeeping {
  public:
-  /// Bytes of kept window pictures (four per pixel) beyond which the least recently drawn go.
-  std::size_t budget = 48u << 20;
   /// Window number → size in pixels.
   using Sizes = std::map<std::uint32_t, CGSize>;
 
-  /// Called after a site's report changed what is drawn: a picture may now be over the
-  /// budget, or one given up may be drawn again.
-  std::function<void()> onDrawnChange;
+  /// Bytes of kept window pictures (four per pixel) beyond which the least recently drawn
+  /// go; 48 MB unless set.
+  void setBudget(std::size_t bytes) { budget_ = bytes; }
+  /// `call` runs after a site's report changed what is drawn: a picture may now be over
+  /// the budget, or one given up may be drawn again. Null calls nothing.
+  void setOnDrawnChange(std::function<void()> call) { onDrawnChange_ = std::move(call); }
 
   /// What `site` (a display's panel, the preview, ...) draws now, replacing what it drew
   /// before; every window in it counts as drawn at this moment.
@@ -56,6 +58,8 @@ class PictureKeeping {
   void keepOnly(const std::set<std::uint32_t>& present);
 
  private:
+  std::size_t budget_ = 48u << 20;
+  std::function<void()> onDrawnChange_;
   struct Seen {
     std::uint64_t stamp = 0;  // when it was last drawn
     CGSize size;              // the largest size it was drawn at then
