@@ -75,17 +75,15 @@ class Layer {
   /// origin) and it moves with it. Null: the content's coordinates. Not owned.
   const Layer* superlayer() const { return superlayer_; }
   void setSuperlayer(const Layer* layer) { superlayer_ = layer, changed(); }
-  /// A system symbol drawn white in the middle of the layer, `symbolSize` points tall, at
-  /// `symbolWeight`; empty for none.
-  const std::string& symbol() const { return symbol_; }
-  double symbolSize() const { return symbolSize_; }
-  scene::Weight symbolWeight() const { return symbolWeight_; }
-  void setSymbol(std::string name, double size, scene::Weight weight) {
-    symbol_ = std::move(name);
-    symbolSize_ = size;
-    symbolWeight_ = weight;
-    changed();
-  }
+  /// A system symbol drawn white in the middle of the layer, `size` points tall; an empty
+  /// name draws none.
+  struct Symbol {
+    std::string name;
+    double size = 0;
+    scene::Weight weight = scene::Weight::regular;
+  };
+  const Symbol& symbol() const { return symbol_; }
+  void setSymbol(Symbol symbol) { symbol_ = std::move(symbol), changed(); }
   /// What assistive technology reads for the layer; empty for nothing.
   const std::string& accessibilityDescription() const { return accessibilityDescription_; }
   void setAccessibilityDescription(std::string text) { accessibilityDescription_ = std::move(text), changed(); }
@@ -112,9 +110,7 @@ class Layer {
   Material material_ = Material::none;
   GlassLook glassLook_;
   const Layer* superlayer_ = nullptr;
-  std::string symbol_;
-  double symbolSize_ = 0;
-  scene::Weight symbolWeight_ = scene::Weight::regular;
+  Symbol symbol_;
   std::string accessibilityDescription_;
 };
 

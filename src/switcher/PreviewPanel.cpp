@@ -47,7 +47,7 @@ Layer& PreviewPanel::badge() {
     fullScreenBadge->setFrame(CGRect(0, 0, 22, 22));
     fullScreenBadge->setBackground(black(0.55));
     fullScreenBadge->setCornerRadius(6);
-    fullScreenBadge->setSymbol("arrow.up.left.and.arrow.down.right", 10, scene::Weight::bold);
+    fullScreenBadge->setSymbol({"arrow.up.left.and.arrow.down.right", 10, scene::Weight::bold});
     fullScreenBadge->setAccessibilityDescription("Full screen");
     // It sits in the picture's lower right, in the picture's coordinates.
     fullScreenBadge->setSuperlayer(&picture());

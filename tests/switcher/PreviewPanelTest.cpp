@@ -190,7 +190,7 @@ TEST_F(DrawnPreviewTest, TheFullScreenBadgeIsDrawnInsideThePicturesLowerRightWit
     alone.fill(Qt::black);
     QPainter painter(&alone);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(views::symbolPath(switcher->preview().badge().symbol(), QRectF(0, 0, 22, 22), 10, weight),
+    painter.fillPath(views::symbolPath(switcher->preview().badge().symbol().name, QRectF(0, 0, 22, 22), 10, weight),
                      Qt::white);
     painter.end();
     return whiteIn(alone, alone.rect());

@@ -125,8 +125,8 @@ void LayerHostView::paintEvent(QPaintEvent*) {
       }
       painter.drawImage(target, image->qimage());
     }
-    if (!layer->symbol().empty()) {
-      const QPainterPath glyph = symbolPath(layer->symbol(), rect, layer->symbolSize(), layer->symbolWeight());
+    if (const Layer::Symbol& symbol = layer->symbol(); !symbol.name.empty()) {
+      const QPainterPath glyph = symbolPath(symbol.name, rect, symbol.size, symbol.weight);
       painter.fillPath(glyph, Qt::white);
     }
     painter.restore();
