@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/Clock.h"
@@ -80,12 +81,7 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
   // A window not drawn yet may become the preview's: its picture is kept at that size.
   double scale = 1;
   for (const DisplayGroup& d : model_.workspace().displays) scale = std::max(scale, d.screen.backingScaleFactor());
-  std::map<std::uint32_t, CGSize> unseen;
-  for (const WindowInfo& w : model_.workspace().windows()) {
-    if (!w.windowID) continue;
-    const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
-    unseen[*w.windowID] = {drawn.width * scale, drawn.height * scale};
-  }
+  const std::map<std::uint32_t, CGSize> unseen = previewSizes(worth, scale);
   const CGSize box{Metrics::previewBox.width * scale, Metrics::previewBox.height * scale};
   const auto previewSize = [&](std::uint32_t window) {
     const auto found = unseen.find(window);
@@ -98,12 +94,35 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
     const CGSize preview = previewSize(window);
     if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) size = Thumbnails::largest;
   }
+  // Only the pictures of the windows taken are compared with what comes.
+  Thumbnails::Held held;
+  for (const auto& [window, size] : sizes) {
+    if (const auto kept = model_.thumbnails().find(window); kept != model_.thumbnails().end()) held.insert(*kept);
+  }
   Thumbnails::capture(
       order,
       [this, life = life_.watch()](std::uint32_t window, CGImageRef picture) {
         if (!life.expired()) thumbnailArrived(window, std::move(picture));
       },
-      std::move(sizes), model_.thumbnails());
+      std::move(sizes), std::move(held));
+}
+
+std::map<std::uint32_t, CGSize> SessionPictures::previewSizes(const std::vector<std::uint32_t>& windows,
+                                                              double scale) const {
+  const std::unordered_set<std::uint32_t> asked(windows.begin(), windows.end());
+  std::map<std::uint32_t, CGSize> sizes;
+  for (const DisplayGroup& d : model_.workspace().displays) {
+    for (const SpaceGroup& group : d.spaces) {
+      for (const Cluster& c : group.clusters) {
+        for (const WindowInfo& w : c.windows) {
+          if (!w.windowID || !asked.count(*w.windowID)) continue;
+          const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
+          sizes[*w.windowID] = {drawn.width * scale, drawn.height * scale};
+        }
+      }
+    }
+  }
+  return sizes;
 }
 
 void SessionPictures::schedulePictureKeeping() {

@@ -52,6 +52,8 @@ class SessionPictures {
   /// Captures `order` (thumbnail order), each window at the size worth keeping it at,
   /// leaving out those the pictures' budget has no room for.
   void capturePictures(const std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& worth);
+  /// The size in pixels the preview would draw each of `windows` at, on a display of `scale`.
+  std::map<std::uint32_t, CGSize> previewSizes(const std::vector<std::uint32_t>& windows, double scale) const;
 
   SwitcherModel& model_;
   const Session& session_;

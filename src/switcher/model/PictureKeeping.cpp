@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <unordered_set>
 
 namespace trelliq {
@@ -94,25 +95,39 @@ PictureKeeping::Sizes PictureKeeping::plan(const std::vector<std::uint32_t>& wor
 }
 
 std::vector<std::uint32_t> PictureKeeping::overBudget(const std::map<std::uint32_t, CGImageRef>& pictures) const {
+  const auto bytes = [](const CGImageRef& picture) {
+    return bytesOf({static_cast<double>(picture->width()), static_cast<double>(picture->height())});
+  };
   std::size_t total = 0;
+  for (const auto& [window, picture] : pictures) total += picture ? bytes(picture) : 0;
+  if (total <= budget_) return {};
+  std::unordered_set<std::uint32_t> drawn;
+  for (const auto& [site, sizes] : sites_) {
+    for (const auto& [window, size] : sizes) drawn.insert(window);
+  }
   // Never drawn before the drawn ones (least worth first), then the least recently drawn.
-  std::vector<std::pair<std::pair<std::uint64_t, std::size_t>, std::uint32_t>> candidates;
+  struct Candidate {
+    std::uint64_t stamp;
+    std::size_t unworth;
+    std::uint32_t window;
+    std::size_t bytes;
+  };
+  std::vector<Candidate> candidates;
   for (const auto& [window, picture] : pictures) {
-    if (!picture) continue;
-    total += bytesOf({static_cast<double>(picture->width()), static_cast<double>(picture->height())});
-    if (drawnNow(window)) continue;
+    if (!picture || drawn.count(window)) continue;
     const auto seen = seen_.find(window);
     const auto rank = rank_.find(window);
     const std::size_t worth = rank == rank_.end() ? 0 : rank->second;
-    candidates.push_back({{seen == seen_.end() ? 0 : seen->second.stamp, ~worth}, window});
+    candidates.push_back({seen == seen_.end() ? 0 : seen->second.stamp, ~worth, window, bytes(picture)});
   }
-  std::sort(candidates.begin(), candidates.end());
+  std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    return std::tie(a.stamp, a.unworth, a.window) < std::tie(b.stamp, b.unworth, b.window);
+  });
   std::vector<std::uint32_t> out;
-  for (const auto& [order, window] : candidates) {
+  for (const Candidate& c : candidates) {
     if (total <= budget_) break;
-    const CGImageRef& picture = pictures.at(window);
-    total -= bytesOf({static_cast<double>(picture->width()), static_cast<double>(picture->height())});
-    out.push_back(window);
+    total -= c.bytes;
+    out.push_back(c.window);
   }
   return out;
 }
