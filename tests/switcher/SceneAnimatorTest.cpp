@@ -157,6 +157,32 @@ TEST_F(SceneAnimatorTest, ANewTargetStartsFromWhatShowsAndAnEqualTreeKeepsTheRun
   EXPECT_NEAR(shownChild(animator.displayed(), "panel").scale, 0.85, 1e-6);
 }
 
+TEST_F(SceneAnimatorTest, WhatShowsSharesWhatDoesNotMoveAndACopyChangedInOnePlaceLeavesItsSourceAlone) {
+  Node still = leaf("still", CGRect(0, 0, 100, 100));
+  still.children = {leaf("a", CGRect(0, 0, 10, 10)), leaf("b", CGRect(10, 0, 10, 10))};
+  Node inner = leaf("inner", CGRect(0, 0, 10, 10));
+  inner.transitions.frame = Animation{0.2, Curve::linear};
+  Node deep = leaf("deep", CGRect(100, 0, 100, 100));
+  deep.children = {inner};
+  animator.show(root({still, deep}), std::nullopt);
+  deep.children = {leaf("inner", CGRect(50, 0, 10, 10))};
+  deep.children[0].transitions = inner.transitions;
+  animator.show(root({still, deep}), std::nullopt);
+  scene.clock.advance(0.1);
+
+  const Node shown = animator.displayed();
+  // A move deep under a parent that stays is shown; the parts where nothing moves are the
+  // target's own.
+  EXPECT_NEAR(shownChild(shownChild(shown, "deep"), "inner").frame.origin.x, 25, 1e-6);
+  EXPECT_TRUE(shownChild(shown, "still").children.sharedWith(shownChild(animator.target(), "still").children));
+
+  Node copy = shown;
+  copy.children[0].children[1].frame.origin.x = 70;
+  EXPECT_EQ(shownChild(shown, "still").children[1].frame.origin.x, 10);
+  EXPECT_EQ(shownChild(animator.target(), "still").children[1].frame.origin.x, 10);
+  EXPECT_TRUE(copy.children[1].children.sharedWith(shown.children[1].children));
+}
+
 TEST_F(SceneAnimatorTest, FadingNodesComeAndGoWithTheChangeAndKeepTheirPlace) {
   Node a = leaf("a", CGRect(0, 0, 10, 10)), b = leaf("b", CGRect(20, 0, 10, 10)), c = leaf("c", CGRect(40, 0, 10, 10));
   for (Node* n : {&a, &b, &c}) n->transitions.fades = true;

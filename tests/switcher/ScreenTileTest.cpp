@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cmath>
+#include <functional>
 #include <memory>
 
 #include "Snapshots.h"
@@ -180,6 +182,56 @@ TEST(ScreenTile, AHiddenAppsPicturesAreDimmedButNotTheirBadges) {
   EXPECT_NEAR(shown(at(n, "window 1")), 0.42, 1e-12);
   EXPECT_NEAR(shown(at(n, "window 2")), 0.6, 1e-12);
   EXPECT_EQ(at(at(at(n, "window 1"), "body"), "badge").opacity, 1);
+}
+
+TEST(ScreenTile, TheMemoMakesATileAgainWhenAnythingItShowsChangedAndLetsUnaskedTilesGo) {
+  Scene scene;
+  scene.windowServer.addApp(sim::App{.pid = 300});
+  Cluster c =
+      tile({framed(1, CGRect(0, 0, 400, 300), false, 300), framed(2, CGRect(600, 0, 400, 300), false, 300)}, {app(300)});
+  auto live = std::make_shared<const CGImage>(QImage(8, 8, QImage::Format_ARGB32));
+  std::map<std::uint32_t, CGImageRef> pictures{{1, live}};
+  std::optional<int> picked = 0;
+  ScreenTileMemo memo;
+  const auto layout = [&] {
+    Node n = memo.picture(c, kScreen, nullptr, pictures, kTile, picked, true);
+    memo.endLayout();
+    return n;
+  };
+  Node last = layout();
+  EXPECT_TRUE(layout().children.sharedWith(last.children)) << "nothing changed";
+  const auto image = [](const Node& n) {
+    return std::get<Picture>(at(at(at(at(n, "window 1"), "body"), "preview"), "image").content).image;
+  };
+  const std::pair<const char*, std::function<bool(const Node&)>> changes[] = {
+      {"the pick", [&](const Node&) {
+         picked = 1;
+         return shown(at(layout(), "window 2")) == 1;
+       }},
+      {"a picture", [&](const Node&) {
+         pictures[1] = std::make_shared<const CGImage>(QImage(8, 8, QImage::Format_ARGB32));
+         return image(layout()) == pictures[1];
+       }},
+      {"a window's place", [&](const Node& n) {
+         c.windows[1].bounds = CGRect(600, 200, 400, 300);
+         return !(at(layout(), "window 2").frame == at(n, "window 2").frame);
+       }},
+      {"its app hidden", [&](const Node&) {
+         scene.windowServer.setHidden(300, true);
+         return std::abs(shown(at(layout(), "window 1")) - 0.42) < 1e-9;
+       }},
+  };
+  for (const auto& [what, changedAndShown] : changes) {
+    EXPECT_TRUE(changedAndShown(last)) << what;
+    last = layout();
+  }
+  // A layout that did not ask for the tile lets it go, and the pictures it drew with it.
+  const std::weak_ptr<const CGImage> drawn = pictures[1];
+  pictures.clear();
+  live.reset();
+  last = Node{};
+  memo.endLayout();
+  EXPECT_TRUE(drawn.expired());
 }
 
 }  // namespace

@@ -195,8 +195,11 @@ class PanelBuilder {
       std::optional<int> picked;
       if (selected && focused_) picked = p.desktop ? std::optional<int>(SwitcherModel::desktopPick) : p.window;
       const CGSize map{w - 2 * Metrics::selectionPadding, Metrics::map(s)};
-      Node picture = screenTilePicture(c, ScreenGeometry::windowServerFrame(display_.screen), wallpaper(c),
-                                       model_.thumbnails(), map, picked, selected);
+      const CGRect screen = ScreenGeometry::windowServerFrame(display_.screen);
+      Node picture = in_.screenTiles ? in_.screenTiles->picture(c, screen, wallpaper(c), model_.thumbnails(), map,
+                                                                picked, selected)
+                                     : screenTilePicture(c, screen, wallpaper(c), model_.thumbnails(), map, picked,
+                                                         selected);
       moveTo(picture, (w - map.width) / 2, top);
       node.children.push_back(keyed(std::move(picture), "screen"));
     } else {
@@ -369,6 +372,7 @@ PanelScene layoutPanel(const PanelLayoutInput& input) {
   if (const DisplayGroup* display = input.model.display(input.index)) {
     root.children.push_back(PanelBuilder(input, *display).content());
   }
+  if (input.screenTiles) input.screenTiles->endLayout();
   return collect(std::move(root));
 }
 

@@ -6,6 +6,7 @@
 // screen's frame), so it runs on the main thread.
 
 #include "switcher/layout/PanelScene.h"
+#include "switcher/layout/ScreenTileLayout.h"
 #include "switcher/model/SwitcherModel.h"
 
 namespace trelliq::scene {
@@ -21,6 +22,9 @@ struct PanelLayoutInput {
   const TextMeasure& measure;
   /// How the glass plates are set up (as a fresh pane's glass on this system).
   GlassLook glass = {};
+  /// The panel's whole-Space tiles from its last layout, reused where nothing they show
+  /// changed (null: all made anew).
+  ScreenTileMemo* screenTiles = nullptr;
 };
 
 /// The panel's tree with its reported frames and content rectangle. A display index the

@@ -5,8 +5,12 @@
 // every size, place, opacity and scale of the panels is testable as numbers; the views
 // only paint the tree and animate between two trees by node key. Main thread only.
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <variant>
@@ -117,6 +121,60 @@ struct Transitions {
   friend bool operator==(const Transitions&, const Transitions&) = default;
 };
 
+struct Node;
+
+/// The children of a node: one list shared by every copy of the tree until a copy changes
+/// it, so copying a tree copies nothing below its root, and a copy that is then changed
+/// copies only the lists along the paths it changes. Reading never copies; a non-const
+/// access first copies the list when another tree shares it, so a reference it gives is
+/// valid only until the list is next copied or changed.
+class NodeList {
+ public:
+  using value_type = Node;
+  using iterator = Node*;
+  using const_iterator = const Node*;
+
+  NodeList() = default;
+  NodeList(std::initializer_list<Node> nodes);
+  NodeList(std::vector<Node> nodes);
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  const Node* begin() const;
+  const Node* end() const;
+  const Node& operator[](std::size_t i) const;
+  const Node& at(std::size_t i) const;
+  const Node& front() const;
+  const Node& back() const;
+
+  Node* begin();
+  Node* end();
+  Node& operator[](std::size_t i);
+  Node& at(std::size_t i);
+  Node& front();
+  Node& back();
+  void reserve(std::size_t n);
+  void push_back(Node node);
+  template <class... Args>
+  Node& emplace_back(Args&&... args);
+  Node* insert(const Node* at, Node node);
+  void clear() { nodes_.reset(); }
+
+  /// Whether both are the very same list (what one shows, the other shows too).
+  bool sharedWith(const NodeList& other) const { return nodes_ == other.nodes_; }
+
+  /// A rectangle a reader worked out from the nodes alone (where they draw), kept with the
+  /// list for every tree sharing it; forgotten at the next non-const access. Absent until
+  /// set, and never kept for an empty list.
+  std::optional<CGRect> memo() const;
+  void setMemo(const CGRect& rect) const;
+
+ private:
+  struct Shared;
+  Shared& own();
+  std::shared_ptr<Shared> nodes_;
+};
+
 struct Node {
   /// Identity across trees: a node keeps its animations when the next tree has the same
   /// key at the same place in the hierarchy. Unique among siblings.
@@ -143,8 +201,59 @@ struct Node {
   std::uint32_t picturedWindow = 0;
   std::variant<std::monostate, Glass, Shape, Text, Symbol, Picture, NameField> content;
   /// Drawn over the content, first to last.
-  std::vector<Node> children;
+  NodeList children;
 };
+
+struct NodeList::Shared {
+  std::vector<Node> nodes;
+  mutable std::optional<CGRect> memo;
+};
+
+inline NodeList::NodeList(std::initializer_list<Node> nodes)
+    : nodes_(nodes.size() ? std::make_shared<Shared>(Shared{nodes, std::nullopt}) : nullptr) {}
+inline NodeList::NodeList(std::vector<Node> nodes)
+    : nodes_(nodes.empty() ? nullptr : std::make_shared<Shared>(Shared{std::move(nodes), std::nullopt})) {}
+inline std::optional<CGRect> NodeList::memo() const { return nodes_ ? nodes_->memo : std::nullopt; }
+inline void NodeList::setMemo(const CGRect& rect) const {
+  if (nodes_) nodes_->memo = rect;
+}
+inline std::size_t NodeList::size() const { return nodes_ ? nodes_->nodes.size() : 0; }
+inline const Node* NodeList::begin() const { return nodes_ ? nodes_->nodes.data() : nullptr; }
+inline const Node* NodeList::end() const { return begin() + size(); }
+inline const Node& NodeList::operator[](std::size_t i) const { return begin()[i]; }
+inline const Node& NodeList::front() const { return *begin(); }
+inline const Node& NodeList::back() const { return end()[-1]; }
+inline Node* NodeList::end() { return begin() + size(); }
+inline Node& NodeList::operator[](std::size_t i) { return begin()[i]; }
+inline Node& NodeList::front() { return *begin(); }
+inline Node& NodeList::back() { return end()[-1]; }
+inline const Node& NodeList::at(std::size_t i) const {
+  if (i >= size()) throw std::out_of_range("NodeList::at");
+  return begin()[i];
+}
+inline Node* NodeList::begin() { return nodes_ ? own().nodes.data() : nullptr; }
+inline Node& NodeList::at(std::size_t i) { return own().nodes.at(i); }
+inline void NodeList::reserve(std::size_t n) { own().nodes.reserve(n); }
+inline void NodeList::push_back(Node node) { own().nodes.push_back(std::move(node)); }
+template <class... Args>
+Node& NodeList::emplace_back(Args&&... args) {
+  return own().nodes.emplace_back(std::forward<Args>(args)...);
+}
+inline Node* NodeList::insert(const Node* at, Node node) {
+  const std::ptrdiff_t index = at - std::as_const(*this).begin();
+  std::vector<Node>& nodes = own().nodes;
+  return &*nodes.insert(nodes.begin() + index, std::move(node));
+}
+inline NodeList::Shared& NodeList::own() {
+  if (!nodes_) {
+    nodes_ = std::make_shared<Shared>();
+  } else if (nodes_.use_count() > 1) {
+    nodes_ = std::make_shared<Shared>(Shared{nodes_->nodes, std::nullopt});
+  } else {
+    nodes_->memo.reset();
+  }
+  return *nodes_;
+}
 
 /// One panel's tree and what it reports: frames by TileID and the whole content's frame,
 /// all in the panel's space (origin top left of the panel, y downwards, after the

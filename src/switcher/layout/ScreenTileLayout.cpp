@@ -287,4 +287,38 @@ Node screenTilePicture(const Cluster& cluster, const CGRect& screen, const CGIma
   return root;
 }
 
+Node ScreenTileMemo::picture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
+                             const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size,
+                             std::optional<int> picked, bool selected) {
+  Inputs inputs{screen, wallpaper, size, picked, selected, cluster.fullScreen, cluster.stacking, {}};
+  inputs.windows.reserve(cluster.windows.size());
+  for (const WindowInfo& w : cluster.windows) {
+    Window in{w.id, w.windowID, w.minimized, w.bounds, nullptr, nullptr, false, false};
+    if (w.windowID) {
+      if (const auto found = thumbnails.find(*w.windowID); found != thumbnails.end()) in.picture = found->second;
+    }
+    if (const AppInfo* app = cluster.app(&w)) {
+      in.hasApp = true;
+      in.icon = app->icon;
+      in.hidden = app->app.isHidden();
+    }
+    inputs.windows.push_back(in);
+  }
+  const auto found = kept_.find(cluster.id);
+  if (found != kept_.end() && found->second.inputs == inputs) {
+    Node node = found->second.node;
+    used_[cluster.id] = std::move(found->second);
+    kept_.erase(found);
+    return node;
+  }
+  Node node = screenTilePicture(cluster, screen, wallpaper, thumbnails, size, picked, selected);
+  used_[cluster.id] = Kept{std::move(inputs), node};
+  return node;
+}
+
+void ScreenTileMemo::endLayout() {
+  kept_ = std::move(used_);
+  used_.clear();
+}
+
 }  // namespace trelliq::scene

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "switcher/layout/PanelScene.h"
 #include "workspace/WorkspaceTypes.h"
@@ -30,6 +33,49 @@ struct ScreenTileLook {
 Node screenTilePicture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
                        const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
                        bool selected);
+
+/// The whole-Space tiles of one panel as its last layout made them. A tile laid out again
+/// from the very same inputs (its windows, their pictures and apps, the pick, the size,
+/// ...) is the node made before, sharing its children, so a layout makes anew only the
+/// tiles a change touches, and a tree compared with the last finds the rest unchanged.
+/// Holds only what the last layout's tree holds. Main thread only.
+class ScreenTileMemo {
+ public:
+  /// `screenTilePicture` of the arguments, made again only when they differ from the last
+  /// call's for the same tile since `endLayout`.
+  Node picture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
+               const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size, std::optional<int> picked,
+               bool selected);
+  /// Lets go of the tiles the layout that just ended did not ask for.
+  void endLayout();
+
+ private:
+  /// What a window gives its picture: place, stacking identity, picture and app.
+  struct Window {
+    std::uint64_t id = 0;
+    std::optional<std::uint32_t> number;
+    bool minimized = false;
+    std::optional<CGRect> bounds;
+    CGImageRef picture, icon;  // held, so that no other picture comes at the same address
+    bool hasApp = false, hidden = false;
+    friend bool operator==(const Window&, const Window&) = default;
+  };
+  struct Inputs {
+    CGRect screen;
+    CGImageRef wallpaper;
+    CGSize size;
+    std::optional<int> picked;
+    bool selected = false, fullScreen = false;
+    std::vector<std::uint64_t> stacking;
+    std::vector<Window> windows;
+    friend bool operator==(const Inputs&, const Inputs&) = default;
+  };
+  struct Kept {
+    Inputs inputs;
+    Node node;
+  };
+  std::unordered_map<std::string, Kept> kept_, used_;
+};
 
 /// Where window `window`'s picture goes in the miniature screen `miniature` at `scale`:
 /// its part on `screen`, scaled and rounded outward; none when it has no frame, is off

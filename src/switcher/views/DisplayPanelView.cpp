@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "settings/DefaultsKeys.h"
@@ -57,6 +58,36 @@ bool anyChanged(const std::vector<std::pair<Key, const CGImage*>>& seen, const s
 }
 
 QRectF boundsOf(const Node& node) { return QRectF(0, 0, node.frame.size.width, node.frame.size.height); }
+
+// `node` with the pictures of `swapped` in place of the ones its picture nodes draw, or
+// nothing when none is below it. Only the lists of children along the way to a swapped
+// picture are copied; the rest is shared with `node`. Clears `intact` when a window of
+// `swapped` is drawn by a placeholder instead of a picture.
+std::optional<Node> withPictures(const Node& node, const std::map<std::uint32_t, CGImageRef>& swapped, bool& intact) {
+  if (const auto it = node.picturedWindow ? swapped.find(node.picturedWindow) : swapped.end(); it != swapped.end()) {
+    // A drawn picture is its node's child "image"; a held picture without pixels was
+    // laid out as the placeholder instead.
+    const auto image = std::find_if(node.children.begin(), node.children.end(), [](const Node& child) {
+      return child.key == "image" && std::holds_alternative<scene::Picture>(child.content);
+    });
+    if (image == node.children.end()) {
+      intact = false;
+      return std::nullopt;
+    }
+    Node out = node;
+    std::get<scene::Picture>(out.children[static_cast<std::size_t>(image - node.children.begin())].content).image =
+        it->second;
+    return out;
+  }
+  std::optional<Node> out;
+  for (std::size_t i = 0; i < node.children.size() && intact; ++i) {
+    std::optional<Node> child = withPictures(node.children[i], swapped, intact);
+    if (!child) continue;
+    if (!out) out = node;
+    out->children[i] = std::move(*child);
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -156,7 +187,7 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
     if (bridge_) bridge_->setGeometry(rect());
   }
   scene::PanelScene built =
-      layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_, glass_});
+      layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_, glass_, &screenTiles_});
   rememberInputs();
   if (shown_) reportPictures(built.root);
   geometry_.tiles = built.frames;
@@ -192,28 +223,12 @@ bool DisplayPanelView::swapPictures() {
     swapped.emplace(window, found->second);
   }
   if (swapped.empty()) return false;
-  scene::Node tree = animator_.target();
   bool intact = true;
-  const std::function<void(Node&)> swap = [&](Node& node) {
-    if (const auto it = node.picturedWindow ? swapped.find(node.picturedWindow) : swapped.end(); it != swapped.end()) {
-      // A drawn picture is its node's child "image"; a held picture without pixels was
-      // laid out as the placeholder instead.
-      const auto image = std::find_if(node.children.begin(), node.children.end(), [](const Node& child) {
-        return child.key == "image" && std::holds_alternative<scene::Picture>(child.content);
-      });
-      if (image == node.children.end()) {
-        intact = false;
-        return;
-      }
-      std::get<scene::Picture>(image->content).image = it->second;
-      return;
-    }
-    for (Node& child : node.children) swap(child);
-  };
-  swap(tree);
+  std::optional<Node> tree = withPictures(animator_.target(), swapped, intact);
   if (!intact) return false;
   rememberInputs();
-  animator_.replace(std::move(tree));
+  if (!tree) return true;  // no tile here draws them
+  animator_.replace(std::move(*tree));
   markTreeChanged();
   return true;
 }

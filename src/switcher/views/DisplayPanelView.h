@@ -102,6 +102,7 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   PanelLayoutFunction layout_;
   FontMeasure measure_;
   SceneAnimator animator_;
+  scene::ScreenTileMemo screenTiles_;
   ObserverToken token_ = 0;
   NSNotificationToken defaultsWatch_;
   bool namesAlways_ = false;

@@ -115,11 +115,6 @@ void SceneAnimator::show(scene::Node next, const std::optional<Animation>& chang
     return;
   }
   const Node& shown = *target_;
-  // The trees are walked side by side, a node meeting its counterpart by key; with no
-  // animation asked and none running, only nodes with transitions of their own can move.
-  std::unordered_map<Path, Motion> motions;
-  match(next, rootPath(next), next.key == shown.key ? &shown : nullptr, change, now, motions);
-
   std::vector<Leaving> leaving;
   if (!leaving_.empty()) {
     std::unordered_set<Path> fresh;
@@ -132,9 +127,16 @@ void SceneAnimator::show(scene::Node next, const std::optional<Animation>& chang
   if (animates(change)) {
     gatherLeaving(shown, rootPath(shown), 0, 0, next.key == shown.key ? &next : nullptr, change, now, leaving);
   }
+  std::unordered_set<Path> moving;
+  for (const Leaving& l : leaving) moving.insert(l.parent);
+  // The trees are walked side by side, a node meeting its counterpart by key; with no
+  // animation asked and none running, only nodes with transitions of their own can move.
+  std::unordered_map<Path, Motion> motions;
+  match(next, rootPath(next), next.key == shown.key ? &shown : nullptr, change, now, motions, moving);
 
   motions_ = std::move(motions);
   leaving_ = std::move(leaving);
+  moving_ = std::move(moving);
   target_ = std::make_shared<const Node>(std::move(next));
   if (isAnimating()) keepTicking();
 }
@@ -144,8 +146,10 @@ void SceneAnimator::replace(scene::Node next) {
   target_ = std::make_shared<const Node>(std::move(next));
 }
 
-void SceneAnimator::match(const Node& next, Path path, const Node* was, const std::optional<Animation>& change,
-                          double now, std::unordered_map<Path, Motion>& motions) const {
+bool SceneAnimator::match(const Node& next, Path path, const Node* was, const std::optional<Animation>& change,
+                          double now, std::unordered_map<Path, Motion>& motions,
+                          std::unordered_set<Path>& moving) const {
+  bool moves = moving.count(path) != 0;
   const bool animated = animates(change);
   const auto running = motions_.empty() ? motions_.end() : motions_.find(path);
   if (animated || running != motions_.end() || hasOwnTransition(next)) {
@@ -162,13 +166,19 @@ void SceneAnimator::match(const Node& next, Path path, const Node* was, const st
       // Only a flip plays it, not the first appearance of a value.
       if (next.settle && was->settle && *next.settle != *was->settle) m.settleStart = now;
     }
-    if (!m.empty()) motions.emplace(path, m);
+    if (!m.empty()) motions.emplace(path, m), moves = true;
   }
-  if (next.children.empty()) return;
-  const ChildrenByKey old(was);
-  for (const Node& child : next.children) {
-    match(child, childPath(path, child.key), old.find(child.key), change, now, motions);
+  // Children shared with the tree shown, with nothing moving or leaving among them, have
+  // nothing to move to.
+  const bool same = was && next.children.sharedWith(was->children) && !moving_.count(path);
+  if (!next.children.empty() && !same) {
+    const ChildrenByKey old(was);
+    for (const Node& child : next.children) {
+      moves |= match(child, childPath(path, child.key), old.find(child.key), change, now, motions, moving);
+    }
   }
+  if (moves) moving.insert(path);
+  return moves;
 }
 
 void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::size_t index, const Node* now_,
@@ -191,26 +201,19 @@ void SceneAnimator::gatherLeaving(const Node& old, Path path, Path parent, std::
 }
 
 Node SceneAnimator::present(const Node& node, Path path, double now, bool withLeaving) const {
-  Node out;
-  out.key = node.key;
-  out.frame = node.frame;
-  out.opacity = node.opacity;
-  out.scale = node.scale;
-  out.anchor = node.anchor;
-  out.settle = node.settle;
-  out.help = node.help;
-  out.transitions = node.transitions;
-  out.reportsContent = node.reportsContent;
-  out.content = node.content;
+  // A copy shares the node's children: only the paths to what moves are copied further.
+  Node out = node;
   if (const auto m = motions_.find(path); m != motions_.end()) {
     if (m->second.frame) out.frame = m->second.frame->at(now);
     if (m->second.opacity) out.opacity = m->second.opacity->at(now);
     if (m->second.scale) out.scale = m->second.scale->at(now);
     if (m->second.settleStart) out.scale *= settleScale(now - *m->second.settleStart);
   }
-  out.children.reserve(node.children.size());
-  for (const Node& child : node.children) {
-    out.children.push_back(present(child, childPath(path, child.key), now, withLeaving));
+  if (!moving_.count(path)) return out;
+  for (std::size_t i = 0; i < node.children.size(); ++i) {
+    const Node& child = node.children[i];
+    const Path at = childPath(path, child.key);
+    if (moving_.count(at)) out.children[i] = present(child, at, now, withLeaving);
   }
   if (withLeaving) {
     for (const Leaving& l : leaving_) {

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -84,9 +85,11 @@ class SceneAnimator {
 
   static double time();
   scene::Node present(const scene::Node& node, Path path, double now, bool withLeaving) const;
-  /// Motions of `next` against its counterpart `was` in the tree shown so far (null: none).
-  void match(const scene::Node& next, Path path, const scene::Node* was, const std::optional<Animation>& change,
-             double now, std::unordered_map<Path, Motion>& motions) const;
+  /// Motions of `next` against its counterpart `was` in the tree shown so far (null: none);
+  /// adds to `moving` the paths of the nodes with a motion or a leaving child in their
+  /// subtree (it comes holding the leaving nodes' parents), answering whether `next`'s is one.
+  bool match(const scene::Node& next, Path path, const scene::Node* was, const std::optional<Animation>& change,
+             double now, std::unordered_map<Path, Motion>& motions, std::unordered_set<Path>& moving) const;
   /// Leaving nodes of `old` against its counterpart `now_` in the next tree (null: none).
   void gatherLeaving(const scene::Node& old, Path path, Path parent, std::size_t index, const scene::Node* now_,
                      const std::optional<Animation>& change, double now, std::vector<Leaving>& leaving) const;
@@ -98,6 +101,8 @@ class SceneAnimator {
   bool hasTarget_ = false;
   std::unordered_map<Path, Motion> motions_;
   std::vector<Leaving> leaving_;
+  /// The paths of the nodes under which something moves or leaves; what `present` copies.
+  std::unordered_set<Path> moving_;
   platform::Timer ticker_;
 };
 

@@ -372,6 +372,19 @@ void paintNode(QPainter& p, const Node& node);
 constexpr long long kKeptLayerPixels = 512 * 512;
 constexpr long long kLargestKeptLayer = 4096 * 1024;
 
+// Where a node's children ink, in its coordinates: kept with the list, which the trees
+// before and after a change mostly share.
+QRectF childrenReach(const scene::NodeList& children) {
+  if (children.empty()) return {};
+  if (const std::optional<CGRect> kept = children.memo()) {
+    return QRectF(kept->origin.x, kept->origin.y, kept->size.width, kept->size.height);
+  }
+  QRectF r;
+  for (const Node& child : children) r |= ScenePainter::extent(child);
+  children.setMemo(CGRect(r.x(), r.y(), r.width(), r.height()));
+  return r;
+}
+
 // How far a node's drawing may reach outside its frame: its shadows and its children,
 // in its own coordinates.
 QRectF reach(const Node& node) {
@@ -386,8 +399,7 @@ QRectF reach(const Node& node) {
   };
   if (const auto* shape = std::get_if<scene::Shape>(&node.content)) grow(shape->shadow);
   if (const auto* picture = std::get_if<scene::Picture>(&node.content)) grow(picture->shadow);
-  for (const Node& child : node.children) r |= ScenePainter::extent(child);
-  return r;
+  return r | childrenReach(node.children);
 }
 
 void paintContent(QPainter& p, const Node& node) {
@@ -544,10 +556,15 @@ std::vector<const Node*> drawingChildren(const Node& node) {
   return children;
 }
 
+// Whether the nodes themselves, apart from their children, draw alike.
+bool ownDrawsAlike(const Node& a, const Node& b) {
+  return a.frame == b.frame && a.opacity == b.opacity && a.scale == b.scale && a.anchor == b.anchor &&
+         a.content == b.content;
+}
+
 bool drawsAlike(const Node& a, const Node& b, const std::vector<const Node*>& aChildren,
                 const std::vector<const Node*>& bChildren) {
-  if (!(a.frame == b.frame) || a.opacity != b.opacity || a.scale != b.scale || !(a.anchor == b.anchor)) return false;
-  if (!(a.content == b.content) || aChildren.size() != bChildren.size()) return false;
+  if (!ownDrawsAlike(a, b) || aChildren.size() != bChildren.size()) return false;
   for (std::size_t i = 0; i < aChildren.size(); ++i) {
     if (aChildren[i]->key != bChildren[i]->key) return false;
   }
@@ -557,6 +574,8 @@ bool drawsAlike(const Node& a, const Node& b, const std::vector<const Node*>& aC
 }  // namespace
 
 void ScenePainter::damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas) {
+  // Trees share what neither changed: the same list of children draws the same.
+  if (before && after && before->children.sharedWith(after->children) && ownDrawsAlike(*before, *after)) return;
   std::vector<const Node*> beforeChildren, afterChildren;
   if (before && after) beforeChildren = drawingChildren(*before), afterChildren = drawingChildren(*after);
   if (!before || !after || !drawsAlike(*before, *after, beforeChildren, afterChildren)) {
