@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "switcher/views/ScenePainter.h"
+
 namespace trelliq::views {
 
 namespace {
@@ -13,11 +15,7 @@ using scene::Node;
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
-// A child at no opacity or scale draws nothing (a picture about to fade in, say): a layer
-// is the same with or without it.
-bool draws(const Node& node) { return node.opacity > 0 && node.scale > 0; }
-
-// `node` without the children that draw nothing, at any depth.
+// `node` without the children that draw nothing, at any depth: they leave a layer as it is.
 Node drawnPart(const Node& node) {
   Node copy;
   copy.key = node.key;
@@ -27,7 +25,7 @@ Node drawnPart(const Node& node) {
   copy.anchor = node.anchor;
   copy.content = node.content;
   for (const Node& child : node.children) {
-    if (draws(child)) copy.children.push_back(drawnPart(child));
+    if (ScenePainter::draws(child)) copy.children.push_back(drawnPart(child));
   }
   return copy;
 }
@@ -61,7 +59,7 @@ std::size_t hashOf(const Node& node, bool root) {
   mix(h, node.frame.size.width), mix(h, node.frame.size.height);
   mixContent(h, node);
   for (const Node& child : node.children) {
-    if (draws(child)) mix(h, hashOf(child, false));
+    if (ScenePainter::draws(child)) mix(h, hashOf(child, false));
   }
   return h;
 }
@@ -130,7 +128,7 @@ struct Matcher {
     // The kept drawing holds only children that draw.
     std::size_t k = 0;
     for (const Node& child : now.children) {
-      if (!draws(child)) continue;
+      if (!ScenePainter::draws(child)) continue;
       if (k == kept.children.size() || !same(kept.children[k++], child, false)) return false;
     }
     return k == kept.children.size();

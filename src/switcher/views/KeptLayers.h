@@ -3,10 +3,11 @@
 // subtrees at full strength (a screen tile's windows), kept between paints and between
 // sessions: a window tile's faded picture (its shadow, picture and border) looks the same
 // from one paint to the next, and drawing each of hundreds anew was most of a panel's
-// first paint. Children that draw nothing (at no opacity or scale) are left out. A layer is found again only for a node that draws
-// exactly as the one it was made for (sizes, paints, the very same pictures) at the same
-// scale and the same fraction of a pixel, so a changed picture is always drawn anew.
-// Kept layers never keep a picture alive. Main thread only.
+// first paint. Children that draw nothing (at no opacity or scale) are left out. A layer
+// is found again only for a node that draws exactly as the one it was made for (sizes,
+// paints, the very same pictures) at the same scale and the same fraction of a pixel, so
+// a changed picture is always drawn anew. Kept layers never keep a picture alive. Main
+// thread only.
 
 #include <QImage>
 #include <QTransform>

@@ -468,7 +468,8 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
   if (keeps && keepable) {
     const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
-    return layOn(kept.keep(node, toDevice, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())), whole.topLeft());
+    return layOn(kept.keep(node, toDevice, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
+                 whole.topLeft());
   }
   if (use == LayerUse::cache) return false;
   return layOn(drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size()),
@@ -494,7 +495,7 @@ bool busy(const Node& node) {
 }
 
 void paintNode(QPainter& p, const Node& node) {
-  if (node.opacity <= 0 || node.scale <= 0) return;
+  if (!ScenePainter::draws(node)) return;
   // Drawing only part of the panel again: what lies wholly outside it is passed over. A
   // node's own frame meeting that part settles it without going through its subtree.
   if (p.hasClipping()) {
@@ -531,7 +532,7 @@ void paintNode(QPainter& p, const Node& node) {
 }  // namespace
 
 QRectF ScenePainter::extent(const scene::Node& node) {
-  if (node.opacity <= 0 || node.scale <= 0) return {};
+  if (!draws(node)) return {};
   QRectF r = reach(node);
   if (r.isNull()) return r;
   if (node.scale != 1) {
@@ -543,15 +544,13 @@ QRectF ScenePainter::extent(const scene::Node& node) {
 
 namespace {
 
-bool draws(const Node& node) { return node.opacity > 0 && node.scale > 0; }
-
 // The children of `node` that draw, in drawing order: one that draws nothing (a picture
 // about to fade in) changes nothing drawn.
 std::vector<const Node*> drawingChildren(const Node& node) {
   std::vector<const Node*> children;
   children.reserve(node.children.size());
   for (const Node& child : node.children) {
-    if (draws(child)) children.push_back(&child);
+    if (ScenePainter::draws(child)) children.push_back(&child);
   }
   return children;
 }

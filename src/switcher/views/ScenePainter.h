@@ -22,6 +22,10 @@ class ScenePainter {
   /// parent (the root's frame places it). Nodes at opacity or scale 0 draw nothing.
   static void paint(QPainter& painter, const scene::Node& root);
 
+  /// Whether `node` draws at all: one at opacity or scale 0 (a picture about to fade in)
+  /// draws nothing, its subtree included.
+  static bool draws(const scene::Node& node) { return node.opacity > 0 && node.scale > 0; }
+
   /// Where painting `node` may put ink, in its parent's coordinates: the frames of the
   /// nodes with content, their shadows, after every scale; null when nothing draws.
   static QRectF extent(const scene::Node& node);
