@@ -1,9 +1,12 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
-// panel publishing part of its picture, and a window moving behind that glass. What the
-// frames keep is bounded, and never a destroyed window.
+// panel publishing part of its picture, and a window moving behind that glass. A frame
+// that leaves out what is hidden looks like one that paints every window whole, and a
+// window whose content cannot be read hides nothing. What the frames keep is bounded, and
+// never a destroyed window.
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <QImage>
 #include <QPainter>
@@ -26,6 +29,21 @@ class DisplayFrame : public ::testing::Test {
     QImage image;
     sim::WindowServer::DisplayFrame change;
   };
+  // No pixel of `a` may differ from `b`'s by more than rounding.
+  static void expectAlike(const QImage& a, const QImage& b, const std::string& what) {
+    ASSERT_EQ(a.size(), b.size()) << what;
+    int worst = 0;
+    QPoint where;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x) {
+        const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+        const int d =
+            std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        if (d > worst) worst = d, where = QPoint(x, y);
+      }
+    EXPECT_LE(worst, 2) << what << ": the frame differs at " << where.x() << "," << where.y();
+  }
+
   Frame compose(std::uint64_t since) {
     Frame f;
     EXPECT_TRUE(server.composeDisplayFrame(1, kWidth, kHeight, since, [&](const QImage& image, const auto& change) {
@@ -44,16 +62,7 @@ class DisplayFrame : public ::testing::Test {
     const Frame whole = compose(0);
     server.dropDisplayFrames();
     last_ = compose(0).change.sequence;
-    int worst = 0;
-    QPoint where;
-    for (int y = 0; y < kHeight; ++y)
-      for (int x = 0; x < kWidth; ++x) {
-        const QRgb a = updated.image.pixel(x, y), b = whole.image.pixel(x, y);
-        const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                                std::abs(qBlue(a) - qBlue(b))});
-        if (d > worst) worst = d, where = QPoint(x, y);
-      }
-    EXPECT_LE(worst, 2) << after << ": the frame differs at " << where.x() << "," << where.y();
+    expectAlike(updated.image, whole.image, after);
     QRegion damage;
     for (const CGRect& r : updated.change.damage.value_or(std::vector<CGRect>{CGRect(0, 0, kWidth, kHeight)}))
       damage += QRect(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
@@ -61,17 +70,21 @@ class DisplayFrame : public ::testing::Test {
     return damage;
   }
 
-  // A clear panel of the program across the middle of the display, its picture a
-  // translucent plate whose left half can be lit.
-  void glassPanel() {
+  // A clear panel of the program across the middle of the display (an opaque one with
+  // `opaque`), its picture a translucent plate whose left half can be lit.
+  void panel(bool opaque = false) {
     platform::OwnWindowState state;
     state.frame = CGRect(200, 982 - 700, 1100, 400);  // bottom-left points
     state.level = 101;
-    state.opaque = false;
+    state.opaque = opaque;
     state.hasShadow = false;
     state.collectionBehavior = 1;
     panel_ = server.createOwnWindow(state);
     server.orderOwnWindow(panel_, platform::OwnWindowOrder::frontRegardless);
+    publishPlate();
+    server.setOwnWindowSurface(panel_, surface_);
+  }
+  void publishPlate() {
     surface_ = platform::SharedSurface::create(1100, 400);
     plate_ = QImage(1100, 400, QImage::Format_ARGB32_Premultiplied);
     plate_.fill(Qt::transparent);
@@ -79,7 +92,6 @@ class DisplayFrame : public ::testing::Test {
     painter.fillRect(QRect(50, 50, 1000, 300), QColor(40, 40, 44, 140));
     painter.end();
     surface_->publish(plate_, QRegion());
-    server.setOwnWindowSurface(panel_, surface_);
   }
   // Lights one tile of the plate, publishing only that tile as changed.
   void lightTile(int index) {
@@ -126,7 +138,7 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   scene.world.setDisplays(displays);
   expectSameAsWhole("the display was renamed");
 
-  glassPanel();
+  panel();
   expectSameAsWhole("a glass panel came");
   lightTile(0);
   const QRegion tile = expectSameAsWhole("the panel lit a tile");
@@ -139,7 +151,7 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
 
 TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) {
   // A frame kept at a size nobody asks for any more must not keep a destroyed panel's surface.
-  glassPanel();
+  panel();
   compose(0);
   ASSERT_TRUE(server.composeDisplayFrame(1, kWidth / 2, kHeight / 2, 0, [](const auto&, const auto&) {}));
   std::weak_ptr<platform::SharedSurface> published = surface_;
@@ -172,4 +184,65 @@ TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) 
   const std::uint64_t huge = sequenceAt(1300, 0);
   sequenceAt(1300, huge, &whole);
   EXPECT_TRUE(whole) << "a frame over the budget alone is not kept";
+}
+
+TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {
+  const Frame bare = compose(0);
+  panel(true);
+  // The panel's program names a buffer that does not exist as its newest frame's.
+  void* header = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, surface_->descriptor(), 0);
+  ASSERT_NE(header, MAP_FAILED);
+  static_cast<std::uint64_t*>(header)[5] = surface_->sequence() << 2 | 3;  // after magic … stride
+  ::munmap(header, 4096);
+  ASSERT_TRUE(surface_->copy().isNull()) << "the surface is still readable";
+  server.dropDisplayFrames();
+  const Frame broken = compose(0);
+  expectAlike(broken.image, bare.image, "a panel whose content cannot be read");
+  last_ = broken.change.sequence;
+
+  // Readable again: the panel is shown whole, not only the part its new frame changed.
+  lightTile(0);
+  expectSameAsWhole("the panel published a readable frame");
+}
+
+TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
+  // A crowded Space: windows overlapping, one exactly behind another of its size, a small
+  // one inside a larger one near its edge (its shadow reaching out), a glass panel over
+  // two of them and a window in front of that glass.
+  sim::DisplayScene display;
+  display.display = *scene.world.display(1);
+  display.frame = CGRect(0, 0, 1512, 982);
+  display.to.space = 1;
+  auto add = [&](std::uint32_t number, CGRect bounds, std::uint32_t color, bool key = false) {
+    sim::Shown s;
+    s.window.number = number;
+    s.window.bounds = bounds;
+    s.chrome.kind = sim::Chrome::Kind::titled;
+    s.chrome.color = color;
+    s.chrome.title = "Window " + std::to_string(number);
+    s.chrome.key = key;
+    display.to.windows.push_back(s);
+  };
+  add(1, CGRect(80, 90, 620, 420), 0xD04040);
+  add(2, CGRect(420, 300, 480, 360), 0x40A040);
+  add(3, CGRect(420, 300, 480, 360), 0x4040D0);
+  add(4, CGRect(1004, 206, 220, 160), 0xE0C040);
+  add(5, CGRect(1000, 200, 440, 560), 0xC0C0C0, true);
+  publishPlate();
+  sim::Shown glass;
+  glass.window.number = 6;
+  glass.window.own = true;
+  glass.window.bounds = CGRect(200, 282, 1100, 400);
+  glass.surface = surface_;
+  glass.opaque = false;
+  display.to.windows.push_back(glass);
+  add(7, CGRect(150, 560, 300, 300), 0x8040C0);
+
+  for (const int scale : {1, 2}) {
+    const int width = kWidth * scale, height = kHeight * scale;
+    sim::DisplayComposer composer;
+    QImage composed;
+    composer.compose(1, width, height, display, 0, [&](const QImage& image, const auto&) { composed = image.copy(); });
+    expectAlike(composed, sim::composePlainly(display, width, height), "at " + std::to_string(width) + " pixels");
+  }
 }

@@ -63,10 +63,29 @@ QImage maskedBackdrop(const DisplayComposer::Backdrop& backdrop, const QImage& c
   return out;
 }
 
-/// Only a window that will be painted hides anything: a clear own window, or one whose
-/// surface has published nothing yet, is skipped and must not hide what is behind.
-bool solid(const Shown& s) {
-  const bool painted = s.surface ? s.opaque && s.surface->sequence() > 0 : !(s.window.own && !s.opaque);
+/// The program's content of each window of `windows` that shows some within `dirty`,
+/// read once, before anything is decided from it: a surface that cannot be read (nothing
+/// published yet, or a header its program made unreadable) leaves its window out, so it
+/// must neither hide what lies behind nor pass for painted. Such a window is recorded as
+/// having shown no frame, so that the first one it shows is composed whole.
+std::vector<std::optional<Painted>> readContent(std::vector<Placed>& windows, const QRegion& dirty) {
+  std::vector<std::optional<Painted>> content(windows.size());
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    Placed& p = windows[i];
+    if (!p.shown.surface) continue;
+    const QRect need = dirty.intersected(p.extent).boundingRect().intersected(p.placed);
+    if (need.isEmpty()) continue;
+    content[i] = paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()));
+    if (!content[i]) p.surfaceSeq = 0;
+  }
+  return content;
+}
+
+/// Only a window that will be painted whole hides anything: not a clear own window, nor
+/// one whose content (`content`, see readContent) could not be read.
+bool solid(const Placed& p, const std::optional<Painted>& content) {
+  const Shown& s = p.shown;
+  const bool painted = s.surface ? s.opaque && content.has_value() : !(s.window.own && !s.opaque);
   return painted && s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock &&
          s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
 }
@@ -79,28 +98,22 @@ QRegion hiding(const Placed& p, double sx) {
   return QRegion(inside.adjusted(corner, 0, -corner, 0)) + QRegion(inside.adjusted(0, corner, 0, -corner));
 }
 
-/// Where each window of `windows` (back to front) in a frame of `size` must be painted
-/// within `dirty`: the bounds of what no solid window in front of it hides, empty for one
-/// hidden whole. A window inside one solid window in front of it is not painted at all (a
-/// crowded Space holds dozens of them). Glass blurs what lies behind it, so behind a clear
-/// window's glass everything else is painted. `desktop` gets what of the desktop is seen.
-/// Painting more than this is harmless (what is in front paints over it); less is not.
-std::vector<QRect> seenParts(const std::vector<Placed>& windows, QSize size, const QRegion& dirty, QRegion& desktop,
-                             double sx) {
+/// Where each window of `windows` (back to front, `content` read) must be painted within
+/// `dirty`: the bounds of what no solid window in front of it hides (its shadow included),
+/// empty for one hidden whole. Glass blurs what lies behind it, so behind a clear window's
+/// glass everything else is painted. `desktop` gets what of the desktop is seen. Painting
+/// more than this is harmless (what is in front paints over it); less is not. Without
+/// `cull`, every window is painted wherever it reaches.
+std::vector<QRect> seenParts(const std::vector<Placed>& windows, const std::vector<std::optional<Painted>>& content,
+                             const QRegion& dirty, QRegion& desktop, double sx, bool cull = true) {
   std::vector<QRect> seen(windows.size());
   QRegion hidden;
-  const QRectF visible(QPointF(0, 0), QSizeF(size));
   for (std::size_t i = windows.size(); i-- > 0;) {
     const Placed& p = windows[i];
-    const QRectF shown = p.rect.intersected(visible);
-    bool inside = false;
-    for (std::size_t j = i + 1; j < windows.size() && !inside; ++j)
-      inside = solid(windows[j].shown) && windows[j].rect.contains(shown);
-    if (inside) continue;
     const QRegion extent = dirty.intersected(p.extent);
     seen[i] = (hidden.isEmpty() ? extent : extent.subtracted(hidden)).boundingRect();
     if (!p.glass.isEmpty()) hidden -= p.glass;
-    if (solid(p.shown)) hidden += hiding(p, sx);
+    if (cull && solid(p, content[i])) hidden += hiding(p, sx);
   }
   desktop = hidden.isEmpty() ? dirty : dirty.subtracted(hidden);
   return seen;
@@ -186,9 +199,10 @@ std::vector<std::size_t> reordered(const std::vector<std::pair<std::size_t, std:
 }
 
 /// Paints `windows` back to front into `target` where `dirty` says, each within its part
-/// (see seenParts), over what is already there; clear windows in `stale` get their
-/// backdrop blurred anew from what lies behind.
-void paintWindows(QImage& target, const std::vector<Placed>& windows, const QRegion& dirty,
+/// (see seenParts) and with its `content` (see readContent), over what is already there;
+/// clear windows in `stale` get their backdrop blurred anew from what lies behind.
+void paintWindows(QImage& target, const std::vector<Placed>& windows,
+                  const std::vector<std::optional<Painted>>& content, const QRegion& dirty,
                   const std::vector<QRect>& parts, Backdrops& backdrops, const std::set<std::uint32_t>& stale,
                   double sx) {
   QPainter painter(&target);
@@ -203,10 +217,13 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const QReg
     painter.setClipRegion(dirty.rectCount() == 1 ? QRegion(bounds) : dirty.intersected(bounds));
     const QRect& placed = p.placed;
     std::optional<Painted> picture;
-    if (s.surface || (w.own && !s.opaque) || w.alpha < 1 || !p.glass.isEmpty()) {
+    if (s.surface) {
+      picture = content[i];
+      if (!picture) continue;  // nothing readable published yet: not shown until it is
+    } else if ((w.own && !s.opaque) || w.alpha < 1 || !p.glass.isEmpty()) {
       picture = paintShown(s, placed.width(), placed.height(), true,
                            bounds.intersected(placed).translated(-placed.topLeft()));
-      if (!picture) continue;  // nothing published yet: not shown until it is
+      if (!picture) continue;  // a clear own window without content
     }
     const bool framed = s.chrome.framed();
     painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
@@ -257,22 +274,33 @@ void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& sp
   paintDisplayPicture(image, shown, region, bounds);
 }
 
-/// Paints `windows` and the desktop of `space` behind them into `target` where `dirty`
-/// says, each only where it is seen.
-void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene& space, const std::vector<Placed>& windows,
-                const QRegion& dirty, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx) {
+/// Paints `windows` (back to front) and, unless `space` is null, the desktop of `space`
+/// behind them into `target` where `dirty` says, each only where it is seen (without
+/// `cull`, wherever it reaches).
+void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene* space, std::vector<Placed>& windows,
+                const QRegion& dirty, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx,
+                bool cull = true) {
+  const std::vector<std::optional<Painted>> content = readContent(windows, dirty);
   QRegion desktop;
-  const std::vector<QRect> seen = seenParts(windows, target.size(), dirty, desktop, sx);
-  paintDesktop(target, scene, space, desktop, dirty);
-  paintWindows(target, windows, dirty, seen, backdrops, stale, sx);
+  const std::vector<QRect> seen = seenParts(windows, content, dirty, desktop, sx, cull);
+  if (space) paintDesktop(target, scene, *space, desktop, dirty);
+  paintWindows(target, windows, content, dirty, seen, backdrops, stale, sx);
+}
+
+/// A frame's image before anything is painted: black, so that no pixel can show what the
+/// memory held before, whatever paints or fails to.
+QImage blankFrame(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  return image;
 }
 
 /// One Space's picture composed whole (a slide's two halves).
 QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
+  QImage image = blankFrame(width, height);
   Backdrops backdrops;
-  paintScene(image, scene, space, place({&space.windows}, scene.frame, width, height), QRegion(image.rect()),
-             backdrops, {}, width / scene.frame.width());
+  std::vector<Placed> windows = place({&space.windows}, scene.frame, width, height);
+  paintScene(image, scene, &space, windows, QRegion(image.rect()), backdrops, {}, width / scene.frame.width());
   return image;
 }
 
@@ -302,6 +330,15 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
   boxBlur(soft, kRadius);
   if (soft.size() != inside.size()) soft = soft.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   return soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage composePlainly(const DisplayScene& scene, int width, int height) {
+  QImage image = blankFrame(width, height);
+  std::vector<Placed> windows = place({&scene.to.windows, &scene.overlay}, scene.frame, width, height);
+  Backdrops backdrops;
+  paintScene(image, scene, &scene.to, windows, QRegion(image.rect()), backdrops, {}, width / scene.frame.width(),
+             false);
+  return image;
 }
 
 std::size_t DisplayComposer::Kept::bytes() const {
@@ -353,7 +390,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   if (scene.from) {
     // A slide moves every pixel: the old Space leaves towards one side while the new one
     // comes in from the other.
-    QImage image(width, height, QImage::Format_RGB32);
+    QImage image = blankFrame(width, height);
     {
       QPainter painter(&image);
       const double shift = scene.direction * scene.progress * width;
@@ -361,10 +398,8 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       painter.drawImage(QPointF(scene.direction * width - shift, 0), wholeSpace(scene, scene.to, width, height));
     }
     Backdrops backdrops;
-    const std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
-    QRegion desktop;  // under the overlay lie the two Spaces
-    paintWindows(image, overlay, QRegion(all), seenParts(overlay, image.size(), QRegion(all), desktop, sx), backdrops,
-                 {}, sx);
+    std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
+    paintScene(image, scene, nullptr, overlay, QRegion(all), backdrops, {}, sx);  // over the two Spaces
     k.image = std::move(image);
     k.valid = false;
     k.history.clear();
@@ -381,7 +416,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   QRegion dirty;
   std::set<std::uint32_t> stale;
   if (whole) {
-    k.image = QImage(width, height, QImage::Format_RGB32);
+    k.image = blankFrame(width, height);
     k.backdrops.clear();
     k.history.clear();
     dirty = QRegion(all);
@@ -436,7 +471,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
     return std::none_of(now.begin(), now.end(), [&](const Placed& p) { return p.shown.window.number == b.first; });
   });
   if (!dirty.isEmpty()) {
-    paintScene(k.image, scene, scene.to, now, dirty, k.backdrops, stale, sx);
+    paintScene(k.image, scene, &scene.to, now, dirty, k.backdrops, stale, sx);
     recordFrame(k, dirty);
   }
   k.valid = true;

@@ -86,7 +86,7 @@ class DisplayComposer {
     QRect placed;                  // where its picture is drawn
     QRect extent;                  // every pixel it may touch, its shadow included
     QRect glass;                   // a clear own window's content area; empty otherwise
-    std::uint64_t surfaceSeq = 0;  // the published frame its content came from
+    std::uint64_t surfaceSeq = 0;  // the published frame its content came from; 0: none read
   };
   /// The blurred backdrop a clear window was composed over.
   struct Backdrop {
@@ -125,6 +125,11 @@ class DisplayComposer {
   std::list<Kept> frames_;  // most recently asked first
   std::uint64_t sequence_ = 0;
 };
+
+/// The frame of `scene` (not during a slide) at `width` × `height` pixels painted plainly:
+/// the desktop whole, then every window whole, back to front, nothing left out for being
+/// hidden. What a DisplayComposer's frames must look like, slower. Any thread.
+QImage composePlainly(const DisplayScene& scene, int width, int height);
 
 /// The blurred backdrop under a clear window of `style` over `area` of `target`, `scale`
 /// pixels per point: a wide, even frost (40 points for the regular glass, 3 for the
