@@ -10,6 +10,29 @@
 
 namespace trelliq {
 
+namespace {
+
+// Whether another running copy of the program shows a switcher panel; nothing when no
+// copy runs (none of its windows, its status item's included, is listed).
+std::optional<bool> copysPanelShows() {
+  bool running = false;
+  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionAll)) {
+    if (!w.otherCopy()) continue;
+    if (w.onScreen && w.layer == 101 && w.alphaText != "0") return true;
+    running = true;
+  }
+  return running ? std::optional<bool>(false) : std::nullopt;
+}
+
+// Before the keys of a new session: waits until the copy shows no switcher panel, so a
+// panel the copy has not yet taken down after the last session (it lags on a loaded
+// machine) cannot pass for the new session's. At once when no copy runs or none shows.
+void awaitCopysPanelGone() {
+  ModeClock::pumpUntil([] { return !copysPanelShows().value_or(false); }, 0.01, 5.0);
+}
+
+}  // namespace
+
 // ---- Keys -------------------------------------------------------------------------------
 
 bool UserActions::post(CGKeyCode code, keys::Stroke stroke, CGEventFlags flags, keys::KeyKind kind) {
@@ -36,12 +59,14 @@ void UserActions::tapUnderCommand(CGKeyCode code, CGEventFlags flags) {
 }
 
 void UserActions::commandTab() {
+  awaitCopysPanelGone();
   key(keys::command, keys::press, keys::commandFlag, keys::modifier);
   key(keys::tab, keys::press, keys::commandFlag, keys::plain);
   key(keys::tab, keys::release, keys::commandFlag, keys::plain);
 }
 
 void UserActions::commandOptionTap() {
+  awaitCopysPanelGone();
   key(keys::command, keys::press, keys::commandFlag, keys::modifier);
   key(keys::option, keys::press, keys::commandOption, keys::modifier);
   key(keys::option, keys::release, keys::commandFlag, keys::modifier);
@@ -67,22 +92,6 @@ bool UserActions::jumpToSpaceOf(std::uint32_t window) {
   ModeClock::pumpUntil([done] { return *done; });
   return true;
 }
-
-namespace {
-
-// Whether another running copy of the program shows a switcher panel; nothing when no
-// copy runs (none of its windows, its status item's included, is listed).
-std::optional<bool> copysPanelShows() {
-  bool running = false;
-  for (const WorldReader::Listed& w : WorldReader::windowList(kCGWindowListOptionAll)) {
-    if (!w.otherCopy()) continue;
-    if (w.onScreen && w.layer == 101 && w.alphaText != "0") return true;
-    running = true;
-  }
-  return running ? std::optional<bool>(false) : std::nullopt;
-}
-
-}  // namespace
 
 bool UserActions::awaitCopysPanel(double limit) {
   const std::optional<bool> shows = copysPanelShows();

@@ -15,6 +15,7 @@
 #include "platform/AppKitWorkspace.h"
 #include "platform/Files.h"
 #include "platform/sim/EventServer.h"
+#include "platform/sim/Scenario.h"
 #include "selftest/ModeClock.h"
 #include "selftest/ModeReport.h"
 #include "selftest/UserActions.h"
@@ -92,6 +93,35 @@ TEST(UserActions, KeysArePostedAtTheHidTapWithExactlyTheirFlags) {
     EXPECT_EQ(posted[i].event.integerFields.at(kCGKeyboardEventKeycode), expected[i].code) << i;
     EXPECT_EQ(posted[i].event.flags, expected[i].flags) << i;
   }
+}
+
+TEST(UserActions, TheKeysOfANewSessionWaitUntilTheCopysLastPanelHasGone) {
+  Scene scene;
+  // Another copy whose last session's panel is still up, and a panel kept ordered in at
+  // alpha 0 (it shows nothing).
+  const auto problem = sim::loadScenarioText(scene.world, R"json({
+    "displays": [{"id": 1, "uuid": "SCREEN-1", "name": "Built-in", "frame": [0, 0, 1440, 900]}],
+    "permissions": {"screenCapture": true, "accessibility": true},
+    "apps": [{"pid": 500, "name": "Trelliq"}],
+    "windows": [{"number": 61, "app": 500, "layer": 101, "frame": [0, 0, 1440, 900]},
+                {"number": 62, "app": 500, "layer": 101, "alpha": 0, "frame": [0, 0, 1440, 900]}]
+  })json", "copy.json");
+  ASSERT_FALSE(problem) << *problem;
+  sim::EventServer& events = *sim::EventServer::active();
+  events.clearRecords();
+  std::optional<std::size_t> postedWhenGone;
+  platform::mainQueue().asyncAfter(0.3, [&] {
+    scene.windowServer.removeWindow(61);
+    postedWhenGone = events.posted().size();
+  });
+
+  UserActions::commandTab();
+  ASSERT_EQ(postedWhenGone, 0u) << "no key of the new session before the old panel went";
+  EXPECT_EQ(events.posted().size(), 3u);
+
+  const double start = scene.clock.monotonicSeconds();
+  UserActions::commandOptionTap();
+  EXPECT_NEAR(elapsed(scene, start), 0.15, 1e-9) << "a transparent panel is not waited for";
 }
 
 // A responder that notes the keys the application hands it.
