@@ -2,8 +2,8 @@
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
 // panel publishing part of its picture, and a window moving behind that glass. A frame
 // that leaves out what is hidden looks like one that paints every window whole, and a
-// window whose content cannot be read hides nothing. What the frames keep is bounded, and
-// never a destroyed window.
+// window whose content cannot be read hides nothing. What the frames keep is bounded,
+// never a destroyed window, and goes when nobody asks for it.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -245,4 +245,24 @@ TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
     composer.compose(1, width, height, display, 0, [&](const QImage& image, const auto&) { composed = image.copy(); });
     expectAlike(composed, sim::composePlainly(display, width, height), "at " + std::to_string(width) + " pixels");
   }
+}
+
+TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {
+  // Two sizes shown, one of them asked for again just before the time is up.
+  const std::uint64_t asked = compose(0).change.sequence;
+  std::uint64_t small = 0;
+  ASSERT_TRUE(server.composeDisplayFrame(1, kWidth / 2, kHeight / 2, 0,
+                                         [&](const auto&, const auto& change) { small = change.sequence; }));
+  scene.clock.advance(sim::DisplayComposer::kUnusedSeconds - 1);
+  const Frame again = compose(asked);
+  EXPECT_TRUE(again.change.damage) << "a frame asked for in time is kept";
+  // Nobody composes meanwhile: the frames go on their own.
+  scene.clock.advance(2);
+  std::optional<std::vector<CGRect>> smallChange;
+  ASSERT_TRUE(server.composeDisplayFrame(1, kWidth / 2, kHeight / 2, small,
+                                         [&](const auto&, const auto& change) { smallChange = change.damage; }));
+  EXPECT_FALSE(smallChange) << "the frame nobody asked for is still kept";
+  EXPECT_TRUE(compose(again.change.sequence).change.damage) << "the frame asked for lately went too";
+  scene.clock.advance(sim::DisplayComposer::kUnusedSeconds + 1);
+  EXPECT_FALSE(compose(again.change.sequence).change.damage) << "past its time, it goes";
 }

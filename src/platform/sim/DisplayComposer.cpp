@@ -6,6 +6,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "platform/Clock.h"
 #include "platform/Geometry.h"
 #include "platform/sim/DisplayPicture.h"
 
@@ -369,6 +370,16 @@ DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int he
   return frames_.front();
 }
 
+std::optional<double> DisplayComposer::dropUnused() {
+  std::lock_guard lock(mutex_);
+  const double now = platform::clock().monotonicSeconds();
+  std::erase_if(frames_, [&](const Kept& k) { return now - k.used >= kUnusedSeconds; });
+  if (frames_.empty()) return std::nullopt;
+  double oldest = now;
+  for (const Kept& k : frames_) oldest = std::min(oldest, k.used);
+  return oldest + kUnusedSeconds - now;
+}
+
 void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
   k.sequence = ++sequence_;
   k.history.emplace_back(k.sequence, changed);
@@ -378,7 +389,9 @@ void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
 void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
                               std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use) {
   std::lock_guard lock(mutex_);
-  composeInto(kept(id, width, height), scene, since, use);
+  Kept& k = kept(id, width, height);
+  k.used = platform::clock().monotonicSeconds();
+  composeInto(k, scene, since, use);
   trim();
 }
 

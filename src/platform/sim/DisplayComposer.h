@@ -4,9 +4,9 @@
 // (a window's published damage, windows that came, went, moved, changed their look or
 // their place in the order, the clock in the menu bar), and a record of what each frame
 // changed, so a screen copies only that. Glass keeps the blurred backdrop it was composed
-// over until something behind it changes. What is kept stays within a byte budget, and a
-// kept frame holds the surfaces it drew only weakly: a destroyed window's surface is freed
-// at once. Any thread; one composition at a time.
+// over until something behind it changes. What is kept stays within a byte budget, goes
+// when nobody asked for it for a while, and holds the surfaces it drew only weakly: a
+// destroyed window's surface is freed at once. Any thread; one composition at a time.
 
 #include <QImage>
 #include <QRegion>
@@ -77,6 +77,15 @@ class DisplayComposer {
   static constexpr std::size_t kKeptFrames = 6;
   /// How many frames back what changed is remembered.
   static constexpr std::size_t kHistory = 16;
+  /// How long a frame nobody asks for is kept: longer than the minute an idle screen goes
+  /// without asking (until the menu bar's clock turns), so only a size no screen shows any
+  /// more, or a screen that went away, lets go of its frames.
+  static constexpr double kUnusedSeconds = 120;
+
+  /// Lets go of the frames not asked for during the last kUnusedSeconds of the installed
+  /// clock; the seconds until the next kept frame is due to go, nothing when none is kept.
+  /// Any thread.
+  std::optional<double> dropUnused();
 
   /// A window where a frame draws it.
   struct Placed {
@@ -101,6 +110,7 @@ class DisplayComposer {
     QImage image;
     std::uint64_t sequence = 0;
     bool valid = false;  // `windows` and `backdrops` describe `image`
+    double used = 0;     // when it was last asked for (monotonic seconds)
     std::uint64_t space = 0;
     std::int32_t type = 0;
     std::uint32_t color = 0;

@@ -583,6 +583,9 @@ class WindowServer : public platform::WindowServerPort {
   State& lookedAt() const;
   /// Runs `work` after `delay` seconds on the server's queue, unless the server is gone by then.
   void after(double delay, std::function<void()> work) const;
+  /// Has the display frames nobody asked for lately let go of after `delay` seconds, and
+  /// then as the rest fall due, until none is kept. Any thread.
+  void dropUnusedFramesAfter(double delay) const;
   /// Lets the display follow `window` to its Space, as the follow setting says.
   void follow(std::uint32_t window) const;
   /// Starts a Space change and lands it when its slide ends.
@@ -594,6 +597,7 @@ class WindowServer : public platform::WindowServerPort {
   std::unique_ptr<State> state_;
   mutable std::mutex mutex_;
   std::unique_ptr<DisplayComposer> composer_;  // its own lock, taken without mutex_
+  mutable std::atomic<bool> frameSweep_{false};  // dropUnusedFramesAfter's work waits
   std::atomic<bool> callLog_{true};
   std::shared_ptr<Lifetime> lifetime_;
   std::unique_ptr<AccessibilityService> accessibility_;

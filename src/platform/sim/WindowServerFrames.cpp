@@ -99,7 +99,16 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
     if (change.damage) answer.damage = pieces(*change.damage);
     use(frame, answer);
   });
+  dropUnusedFramesAfter(DisplayComposer::kUnusedSeconds);
   return true;
+}
+
+void WindowServer::dropUnusedFramesAfter(double delay) const {
+  if (frameSweep_.exchange(true)) return;  // one already waits, and reschedules itself
+  after(delay, [this] {
+    frameSweep_ = false;
+    if (const auto next = composer_->dropUnused()) dropUnusedFramesAfter(*next);
+  });
 }
 
 void WindowServer::dropDisplayFrames() { composer_->clear(); }
