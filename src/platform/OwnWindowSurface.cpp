@@ -79,11 +79,13 @@ class PaintHook : public QObject {
   }
 
   /// Runs Qt's paint pass over the surface's view now, whether or not Qt has asked for one
-  /// yet (its request may wait for a timer of the event loop), and publishes what it drew.
-  void syncNow(OwnWindowSurface& surface) {
-    if (syncing_ || !surface.content()) return;
+  /// yet (its request may wait for a timer of the event loop), and publishes what it drew;
+  /// false when it cannot now (inside another pass).
+  bool syncNow(OwnWindowSurface& surface) {
+    if (syncing_ || !surface.content()) return false;
     QEvent request(QEvent::UpdateRequest);
     pass(surface, request);
+    return true;
   }
 
   /// Installs the hook on the running application, once per application.
@@ -349,7 +351,9 @@ void OwnWindowSurface::publishSoon() {
   mainQueue().async([self] {
     if (auto surface = self.lock()) {
       surface->publishing_ = false;
-      surface->publish();
+      // A view that reports its damage also asks Qt to repaint it: the pass takes Qt's
+      // share with it, so the part is drawn once, and the pass Qt runs later finds it done.
+      if (!surface->shownHere_ || !PaintHook::installed().syncNow(*surface)) surface->publish();
     }
   });
 }

@@ -1,6 +1,6 @@
 // What captures show of the program's own windows: the content view as last published,
 // where the window stands, at the size asked for, and the window server's plain fill
-// whenever there is nothing to draw.
+// whenever there is nothing to draw; a view that reports its own changes is drawn once for each.
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,11 @@
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
+#include "platform/OwnWindowSurface.h"
 #include "platform/ScreenCaptureKit.h"
 #include "platform/SharedSurface.h"
 #include "support/Scene.h"
@@ -49,6 +51,32 @@ class RedTop : public QWidget {
     p.fillRect(rect(), QColor(0, 0, 255));
     p.fillRect(0, 0, width(), 50, QColor(255, 0, 0));
   }
+};
+
+// A view that reports what it changes itself, as a clear panel does, and asks Qt to
+// repaint it too; it counts how often it is drawn.
+class Reporting : public QWidget, public platform::DamageReportingView {
+ public:
+  Reporting() { resize(200, 100); }
+  QColor color = QColor(255, 0, 0);
+  int paints = 0;
+  void change(const QRect& part, const QColor& now) {
+    color = now;
+    dirty_ += part;
+    update(part);
+    if (damaged) damaged();
+  }
+  QRect drawnArea() const override { return rect(); }
+  QRegion takeDamage() override { return std::exchange(dirty_, QRegion()); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    ++paints;
+    QPainter(this).fillRect(rect(), color);
+  }
+
+ private:
+  QRegion dirty_;
 };
 
 std::uint32_t rgb(const CGImageRef& image, int x, int y) { return image->pixel(x, y) & 0xFFFFFF; }
@@ -287,4 +315,25 @@ TEST_F(OwnWindowPictures, AClearWindowWithNothingPublishedHidesNothingAndASurfac
   ASSERT_TRUE(fresh && fresh->publish(clear, QRegion()));
   server.setOwnWindowSurface(number, fresh);
   EXPECT_GT(server.generation(), before);
+}
+
+TEST_F(OwnWindowPictures, WhatAViewReportsAndAsksQtToRepaintIsDrawnOnce) {
+  Reporting content;
+  auto w = std::make_unique<NSWindow>(CGRect(100, 300, 200, 100), NSWindowStyleMaskBorderless,
+                                      NSBackingStoreType::buffered, false);
+  w->setLevel(NSFloatingWindowLevel);
+  w->setOpaque(false);
+  w->setContentView(&content);
+  w->orderFront(nullptr);
+  auto settle = [&] {
+    scene.clock.runUntilIdle();
+    QApplication::processEvents();
+    scene.clock.runUntilIdle();
+  };
+  settle();
+  content.paints = 0;
+  content.change(QRect(0, 0, 100, 100), QColor(0, 255, 0));
+  settle();
+  EXPECT_EQ(content.paints, 1) << "the reported part was drawn again for Qt's repaint";
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 20), 0x00FF00u);
 }
