@@ -1,18 +1,24 @@
 // The screen attached to a world host as the screen program is: told of each change (once
-// until it looks again) instead of asking all the time, and a change as large as a
-// display composed at any size reaches it whole, however large for one message.
+// until it looks again, and as long as it watches, whoever else comes and goes) instead of
+// asking all the time; its frames come in memory it maps, only what changed copied, and a
+// change as large as a display composed at any size reaches it whole, however large for
+// one message.
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <variant>
 
 #include "platform/AppKitWindows.h"
 #include "platform/OwnWindowSurface.h"
+#include "platform/host/Host.h"
 #include "platform/host/Remote.h"
 #include "platform/screen/ScreenSource.h"
+#include "support/Eventually.h"
 #include "support/PlainView.h"
 #include "support/Served.h"
 #include "support/WidgetsApp.h"
@@ -92,6 +98,54 @@ TEST_F(ScreenThroughHostThreads, TheScreenIsToldOfEachChangeOnceUntilItLooks) {
     onlyThePublish = *now == *looked + 1;  // one new frame, and nothing else
   }
   EXPECT_TRUE(onlyThePublish) << "the world kept changing beside every publish";
+}
+
+TEST_F(ScreenThroughHostThreads, AScreenIsStillToldAfterOtherClientsLeave) {
+  ASSERT_TRUE(source);
+  ASSERT_TRUE(source->watch([this] {
+    std::lock_guard lock(mutex);
+    ++told;
+    changed.notify_all();
+  }));
+  // Another screen watches too, a third client never does; both go.
+  {
+    const std::string socket = host::endpointFor(scene.home).socket;
+    auto watching = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
+    auto idle = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
+    auto* other = std::get_if<std::unique_ptr<host::RemoteMac>>(&watching);
+    ASSERT_TRUE(other && std::holds_alternative<std::unique_ptr<host::RemoteMac>>(idle));
+    screen::RemoteScreenSource otherSource(**other);
+    ASSERT_TRUE(otherSource.watch([] {}));
+    ASSERT_TRUE(otherSource.generation());
+    otherSource.watch(nullptr);
+  }
+  ASSERT_TRUE(eventually([&] { return program.host()->clientCount() == 2; }, std::chrono::seconds(20)));
+  ASSERT_TRUE(source->generation());  // it looks
+  ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
+  EXPECT_TRUE(toldTimes(1)) << "the screen still watching was not told";
+}
+
+TEST_F(ScreenThroughHostThreads, FramesComeInMemoryTheScreenMapsWithOnlyWhatChangedCopied) {
+  ASSERT_TRUE(source);
+  const int w = 756, h = 491;
+  // What the surface holds, beside the frame the world composes: the pixels that differ.
+  auto differing = [&](const screen::ScreenSource::Frame& f) {
+    const QImage held = f.shared->copy(), composed = scene.windowServer.composeDisplay(1, w, h);
+    int n = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) n += (held.pixel(x, y) | 0xFF000000) != (composed.pixel(x, y) | 0xFF000000);
+    return n;
+  };
+  auto first = source->frames({{1, w, h, 0}});
+  ASSERT_TRUE(first.count(1) && first[1].shared) << "the frame did not come in memory the screen maps";
+  EXPECT_FALSE(first[1].sharedChange) << "a new surface is drawn whole";
+  EXPECT_EQ(differing(first[1]), 0);
+  ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
+  auto next = source->frames({{1, w, h, first[1].sequence}});
+  ASSERT_TRUE(next.count(1) && next[1].sharedChange);
+  EXPECT_EQ(next[1].shared, first[1].shared) << "a new surface for the same size";
+  EXPECT_FALSE(QRegion(0, 0, w, h).subtracted(*next[1].sharedChange).isEmpty()) << "the whole frame is drawn again";
+  EXPECT_EQ(differing(next[1]), 0);
 }
 
 TEST_F(ScreenThroughHostThreads, AChangeLargerThanAMessageReachesTheScreen) {

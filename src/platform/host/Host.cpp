@@ -23,6 +23,7 @@
 #include "platform/SharedSurface.h"
 #include "platform/host/HostReads.h"
 #include "platform/host/PictureMemory.h"
+#include "platform/host/ScreenSurfaces.h"
 #include "platform/host/HostMultitouch.h"
 #include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
@@ -60,6 +61,7 @@ struct Host::Client {
   /// it was told and has not asked for its frames since (one push until it looks).
   bool watchesScreen = false;
   bool screenTold = false;
+  ScreenSurfaces screenSurfaces;  // the screen's frames in memory it maps
   struct PendingTap {
     platform::EventTapReply reply;
     CGEvent event;
@@ -509,6 +511,8 @@ void Host::reclaim(Client& client) {
     iterators.swap(client.iterators);
     windows.swap(client.windows);
     client.workspace = client.ownEvents = client.notifications = client.appleEvents = false;
+    if (client.watchesScreen) screenWatchers_.fetch_sub(1, std::memory_order_release);
+    client.watchesScreen = false;
   }
   answerPending(client);
   for (auto tap : taps) server_.removeEventTap(tap);
@@ -679,6 +683,7 @@ void Host::broadcast(const std::string& method, const json& body, bool Client::*
 }
 
 void Host::tellScreens() {
+  if (screenWatchers_.load(std::memory_order_acquire) == 0) return;
   std::vector<std::shared_ptr<Client>> clients;
   {
     std::lock_guard lock(mutex_);
@@ -859,6 +864,8 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   try {
     if (auto picture = capture(message.method, message.body)) {
       reply.body = wire::pictureInMemory(*picture, reply.descriptor);
+    } else if (message.method == "screenSurface") {
+      reply.body = screenSurface(message.body, client->screenSurfaces, reply.descriptor);
     } else {
       reply.body = call(client, message.method, message.body, message.descriptor.get());
       // A large picture (a display at scale 2) goes beside the reply, in shared memory.
@@ -966,6 +973,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   }
   if (m == "screenWatch") {
     std::lock_guard lock(client->mutex);
+    if (!client->watchesScreen) screenWatchers_.fetch_add(1, std::memory_order_release);
     client->watchesScreen = true;
     return true;
   }
@@ -974,7 +982,7 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
       std::lock_guard lock(client->mutex);
       client->screenTold = false;  // what changes from now on is told again
     }
-    return screenFrames(v);
+    return screenFrames(v, client->screenSurfaces);
   }
   if (m == "ownWindowSurfacePublished") {
     tellScreens();

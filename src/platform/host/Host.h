@@ -37,6 +37,7 @@ namespace host {
 
 class HostMultitouch;
 class SharedCount;
+struct ScreenSurfaces;
 
 class Host {
  public:
@@ -123,9 +124,16 @@ class Host {
   /// Pushes "screenChanged" to each screen that asked to be told and was not told since it
   /// last asked for its frames. Any thread.
   void tellScreens();
-  /// The frames a screen asks for: for each display of `v`'s "displays" ({id, w, h, since}),
-  /// what changed since the frame the screen holds, or the frame whole. A lane's thread.
-  nlohmann::json screenFrames(const nlohmann::json& v);
+  /// The frames a screen asks for: for each display of `v`'s "displays" ({id, w, h, since,
+  /// shared}), what changed since the frame the screen holds, or the frame whole; a display
+  /// asked "shared" whose surface in `surfaces` has that size is brought up to date there
+  /// instead, and answered with the surface's sequence. A lane's thread.
+  nlohmann::json screenFrames(const nlohmann::json& v, ScreenSurfaces& surfaces);
+  /// A new surface in `surfaces` for display `v` ({id, w, h}), its memory handed back in
+  /// `memory`; null (and no surface) for an unknown display, or a frame too large or out
+  /// of memory, whose frames then go as pictures. Throws BadValue for a malformed request.
+  nlohmann::json screenSurface(const nlohmann::json& v, ScreenSurfaces& surfaces,
+                               std::shared_ptr<wire::Descriptor>& memory);
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
                       wire::Descriptor* descriptor);
   /// The picture a capture request asks for (null when there is none), which goes back in
@@ -156,6 +164,9 @@ class Host {
   HostLog log_;
   LineBudget refusals_{kLinesPerProgram};
   std::atomic<std::uint64_t> acceptRetries_{0};
+  /// Clients watching the screen: every world change reads it, and with none watching it
+  /// looks no further.
+  std::atomic<std::size_t> screenWatchers_{0};
   bool stopping_ = false;
   std::mutex hotKeysMutex_;
   std::map<std::uint32_t, std::uint64_t> hotKeyHolders_;  // hot key -> client number that turned it off

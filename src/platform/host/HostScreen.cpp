@@ -1,13 +1,22 @@
-// What the host shows the screen: every display's frame in one answer, each as the parts
-// that changed since the frame the screen holds, or whole. Large pixels go beside the
-// answer in shared memory (see PictureMemory), so no change is too large for a message.
+// What the host shows the screen: every display's frame in one answer. A display whose
+// surface the screen maps (see ScreenSurfaces) is brought up to date there, copying only
+// what changed; any other goes in the answer as the parts that changed since the frame
+// the screen holds, or whole, its large pixels beside the answer in shared memory (see
+// PictureMemory), so no change is too large for a message.
+
+#include <fcntl.h>
 
 #include <QImage>
+#include <QRegion>
+#include <memory>
+#include <optional>
 
 #include "platform/Geometry.h"
 #include "platform/host/Host.h"
+#include "platform/host/ScreenSurfaces.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/WindowServer.h"
+#include "platform/sim/World.h"
 
 namespace host {
 
@@ -38,20 +47,72 @@ json frameAnswer(std::uint32_t id, const QImage& frame, const sim::WindowServer:
   return answer;
 }
 
+/// Brings `kept` up to `frame` by what changed since the frame it holds; the answer for the
+/// display then, or nothing when the screen holds every other buffer (it asks again).
+std::optional<json> sharedAnswer(std::uint32_t id, const QImage& frame, const sim::WindowServer::DisplayFrame& change,
+                                 ScreenSurfaces::Kept& kept) {
+  QRegion damage;  // empty: the whole frame
+  if (change.damage) {
+    for (const CGRect& r : *change.damage)
+      damage += QRect(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
+                      static_cast<int>(r.height()));
+  }
+  if (!change.damage || !damage.isEmpty()) {
+    // An opaque frame's pixels are premultiplied already (alpha 0xFF): read where they lie.
+    const QImage pixels = frame.format() == QImage::Format_RGB32
+                              ? QImage(frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine(),
+                                       QImage::Format_ARGB32_Premultiplied)
+                              : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (!kept.surface->publish(pixels, damage)) return std::nullopt;
+  }
+  kept.composed = change.sequence;
+  return json{{"id", id}, {"seq", change.sequence}, {"changing", change.changing}, {"shared", kept.surface->sequence()}};
+}
+
+/// The display and size `v` asks about; throws BadValue when malformed. False for a size out of bounds.
+bool askedSize(const json& v, std::uint32_t& id, int& w, int& h) {
+  id = field<std::uint32_t>(v, "id");
+  w = field<int>(v, "w"), h = field<int>(v, "h");
+  return w > 0 && h > 0 && w <= platform::kMaxPictureSide && h <= platform::kMaxPictureSide;
+}
+
 }  // namespace
 
-json Host::screenFrames(const json& v) {
+json Host::screenSurface(const json& v, ScreenSurfaces& surfaces, std::shared_ptr<wire::Descriptor>& memory) {
+  std::uint32_t id = 0;
+  int w = 0, h = 0;
+  const bool fits = askedSize(v, id, w, h);
+  std::lock_guard lock(surfaces.mutex);
+  surfaces.byDisplay.erase(id);  // a new size: the old surface is let go of whatever comes
+  if (!fits || !world_.display(id)) return nullptr;
+  if (static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4 > ScreenSurfaces::kMaxFrameBytes) return nullptr;
+  auto surface = platform::SharedSurface::create(w, h);
+  if (!surface) return nullptr;
+  const int copy = ::fcntl(surface->descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return nullptr;
+  memory = std::make_shared<wire::Descriptor>(copy);
+  surfaces.byDisplay[id] = ScreenSurfaces::Kept{std::move(surface), 0};
+  return true;
+}
+
+json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   const json* displays = v.is_object() && v.contains("displays") ? &v.at("displays") : nullptr;
   if (!displays || !displays->is_array() || displays->size() > kMaxDisplaysAsked)
     throw wire::BadValue("displays is not a list of displays");
   json frames = json::array();
+  std::lock_guard lock(surfaces.mutex);
   for (const json& asked : *displays) {
-    const std::uint32_t id = field<std::uint32_t>(asked, "id");
-    const int w = field<int>(asked, "w"), h = field<int>(asked, "h");
-    if (w <= 0 || h <= 0 || w > platform::kMaxPictureSide || h > platform::kMaxPictureSide) continue;
-    server_.composeDisplayFrame(id, w, h, asked.value("since", std::uint64_t{0}),
+    std::uint32_t id = 0;
+    int w = 0, h = 0;
+    if (!askedSize(asked, id, w, h)) continue;
+    ScreenSurfaces::Kept* kept = asked.value("shared", false) ? surfaces.find(id, w, h) : nullptr;
+    server_.composeDisplayFrame(id, w, h, kept ? kept->composed : asked.value("since", std::uint64_t{0}),
                                 [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
-                                  frames.push_back(frameAnswer(id, frame, change));
+                                  if (!kept) {
+                                    frames.push_back(frameAnswer(id, frame, change));
+                                  } else if (auto answer = sharedAnswer(id, frame, change, *kept)) {
+                                    frames.push_back(std::move(*answer));
+                                  }
                                 });
   }
   return json{{"frames", std::move(frames)}};

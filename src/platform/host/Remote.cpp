@@ -249,6 +249,16 @@ CGImageRef Connection::callForPicture(const std::string& method, json body) {
   }
 }
 
+std::shared_ptr<const platform::SharedSurface> Connection::callForSurface(const std::string& method, json body) {
+  std::shared_ptr<wire::Descriptor> memory;
+  const auto value = exchange(method, std::move(body), {}, memory);
+  if (!value || !memory || *value != true) return nullptr;
+  std::string problem;
+  auto surface = platform::SharedSurface::map(memory->release(), &problem);
+  if (!surface) std::cerr << "trelliq: a surface from the world host could not be mapped: " << problem << "\n";
+  return surface;
+}
+
 std::optional<json> Connection::exchange(const std::string& method, json body, const CallOptions& options,
                                          std::shared_ptr<wire::Descriptor>& memory) {
   calls_.fetch_add(1, std::memory_order_relaxed);

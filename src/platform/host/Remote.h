@@ -61,6 +61,9 @@ class Connection {
   /// memory the host wrote them to, mapped, never copied), or null when there is none, the
   /// host is gone or the answer cannot be read.
   CGImageRef callForPicture(const std::string& method, nlohmann::json body);
+  /// As call, for a request answered by a surface's memory: the surface, mapped read-only,
+  /// or null when there is none, the host is gone or the memory is not a surface.
+  std::shared_ptr<const platform::SharedSurface> callForSurface(const std::string& method, nlohmann::json body);
   /// How many questions went to the host so far (each a round trip).
   std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
   /// Sends without waiting for the answer (the host still answers in order).

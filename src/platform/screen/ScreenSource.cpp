@@ -1,5 +1,6 @@
 #include "platform/screen/ScreenSource.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "platform/host/Remote.h"
@@ -53,10 +54,24 @@ std::optional<ScreenSource::Frame> RemoteScreenSource::frame(std::uint32_t id, i
   return std::nullopt;
 }
 
+RemoteScreenSource::Mapped& RemoteScreenSource::mapped(const Request& asked) {
+  Mapped& m = mapped_[asked.id];
+  if (m.width != asked.width || m.height != asked.height) {
+    m = Mapped{mac_.connection->callForSurface("screenSurface", {{"id", asked.id}, {"w", asked.width}, {"h", asked.height}}),
+               asked.width, asked.height, 0};
+  }
+  return m;
+}
+
 std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const std::vector<Request>& requests) {
   nlohmann::json displays = nlohmann::json::array();
-  for (const Request& r : requests)
-    displays.push_back({{"id", r.id}, {"w", r.width}, {"h", r.height}, {"since", r.since}});
+  std::erase_if(mapped_, [&](const auto& m) {
+    return std::none_of(requests.begin(), requests.end(), [&](const Request& r) { return r.id == m.first; });
+  });
+  for (const Request& r : requests) {
+    const bool shared = mapped(r).surface != nullptr;
+    displays.push_back({{"id", r.id}, {"w", r.width}, {"h", r.height}, {"since", r.since}, {"shared", shared}});
+  }
   const auto answer = mac_.connection->call("screenFrames", {{"displays", std::move(displays)}});
   std::map<std::uint32_t, Frame> frames;
   if (!answer || !answer->is_object() || !answer->contains("frames") || !answer->at("frames").is_array())
@@ -65,7 +80,19 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
     std::uint32_t id = 0;
     try {
       id = item.at("id").get<std::uint32_t>();
-      if (auto frame = readFrame(item)) frames[id] = std::move(*frame);
+      auto m = mapped_.find(id);
+      if (item.contains("shared") && m != mapped_.end() && m->second.surface) {
+        // The host writes the surface only while it answers this screen: its newest frame
+        // is the one answered.
+        Frame& frame = frames[id];
+        frame.sequence = item.value("seq", std::uint64_t{0});
+        frame.changing = item.value("changing", false);
+        frame.shared = m->second.surface;
+        frame.sharedChange = m->second.surface->damageSince(m->second.seen);
+        m->second.seen = m->second.surface->sequence();
+      } else if (auto frame = readFrame(item)) {
+        frames[id] = std::move(*frame);
+      }
     } catch (const std::exception& e) {
       std::cerr << "simscreen: a frame of display " << id << " could not be read: " << e.what() << std::endl;
     }

@@ -6,14 +6,17 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/CGEvent.h"
+#include "platform/SharedSurface.h"
 #include "platform/SystemPort.h"
 
 namespace host {
@@ -31,15 +34,22 @@ class ScreenSource {
   /// The displays, the first one the main display.
   virtual std::vector<platform::ScreenDescription> screens() = 0;
 
-  /// A display's frame, whole or as what changed since a frame the screen holds.
+  /// A display's frame, whole or as what changed since a frame the screen holds, or in
+  /// memory shared with the source.
   struct Frame {
     std::uint64_t sequence = 0;  // the frame's number, to ask from next time
     QImage whole;                // the frame whole; null when only `pieces` changed
     std::vector<std::pair<QPoint, QImage>> pieces;  // else each changed part and where it lies
-    bool changing = false;       // it may change without the change count moving
+    /// Or the frame lies here, always read as its newest (whole and null pieces), and
+    /// `sharedChange` is what changed since the last frame the source handed out of it
+    /// (nothing: all of it).
+    std::shared_ptr<const platform::SharedSurface> shared;
+    std::optional<QRegion> sharedChange;
+    bool changing = false;  // it may change without the change count moving
   };
   /// Display `id` composed at `width` × `height` pixels: what changed since frame `since`
-  /// of that size (0: the whole frame); nothing when it cannot be.
+  /// of that size (0: the whole frame), or the frame in memory shared with the source;
+  /// nothing when it cannot be.
   virtual std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) = 0;
 
   /// One display's frame to fetch, as `frame` takes it.
@@ -63,7 +73,9 @@ class ScreenSource {
   virtual void doubleTap(int fingers) = 0;
 };
 
-/// The world of a host the screen attached to (not owned; it must outlive this).
+/// The world of a host the screen attached to (not owned; it must outlive this). Each
+/// display's frames come in a surface the host keeps for this screen at the size asked
+/// (made when that size is first asked), or, when the host cannot keep one, as pictures.
 class RemoteScreenSource : public ScreenSource {
  public:
   /// `mac` attached as the screen (`host::AttachAs::screen`).
@@ -78,7 +90,17 @@ class RemoteScreenSource : public ScreenSource {
   void doubleTap(int fingers) override;
 
  private:
+  /// A display's surface and the sequence of it last handed out.
+  struct Mapped {
+    std::shared_ptr<const platform::SharedSurface> surface;  // null: refused at this size
+    int width = 0, height = 0;
+    std::uint64_t seen = 0;
+  };
+  /// Display `asked`'s surface at its size, asked for when it has none of that size.
+  Mapped& mapped(const Request& asked);
+
   host::RemoteMac& mac_;
+  std::map<std::uint32_t, Mapped> mapped_;
 };
 
 }  // namespace screen

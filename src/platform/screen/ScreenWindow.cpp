@@ -118,7 +118,7 @@ void ScreenWindow::fetch() {
     const int h = static_cast<int>(std::lround(p.area.height() * ratio));
     if (w < 1 || h < 1) continue;
     auto held = frames_.find(p.id);
-    const bool fits = held != frames_.end() && held->second.image.size() == QSize(w, h);
+    const bool fits = held != frames_.end() && held->second.takesPieces(QSize(w, h));
     requests.push_back({p.id, w, h, fits ? held->second.sequence : 0});
     areas[p.id] = QRectF(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
   }
@@ -130,14 +130,29 @@ void ScreenWindow::fetch() {
     auto held = frames_.find(asked.id);
     // A frame that could not be had leaves the one held on the screen (drawn to the area's
     // size until the next one comes): never a hole.
-    if (answer == answers.end() || (answer->second.whole.isNull() && (asked.since == 0 || held == frames_.end()))) {
+    const bool complete = answer != answers.end() && (!answer->second.whole.isNull() || answer->second.shared);
+    if (answer == answers.end() || (!complete && (asked.since == 0 || held == frames_.end()))) {
       retry_ = true;
       continue;
     }
     ScreenSource::Frame& frame = answer->second;
     changing_ = changing_ || frame.changing;
+    if (frame.shared) {
+      const bool same = held != frames_.end() && held->second.shared == frame.shared;
+      frames_[asked.id] = Held{QImage(), frame.shared, frame.sequence};
+      if (!same || !frame.sharedChange) {
+        update(area.toAlignedRect());
+        continue;
+      }
+      // Only what changed is drawn again, straight from the shared frame.
+      for (const QRect& r : *frame.sharedChange)
+        update(QRectF(area.topLeft() + QPointF(r.topLeft()) / ratio, QSizeF(r.size()) / ratio)
+                   .toAlignedRect()
+                   .adjusted(-1, -1, 1, 1));
+      continue;
+    }
     if (!frame.whole.isNull()) {
-      frames_[asked.id] = Held{std::move(frame.whole), frame.sequence};
+      frames_[asked.id] = Held{std::move(frame.whole), nullptr, frame.sequence};
       update(area.toAlignedRect());
       continue;
     }
@@ -170,11 +185,18 @@ void ScreenWindow::paintEvent(QPaintEvent*) {
   }
   for (const Placed& p : layout_.displays) {
     const QRectF area(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
-    if (auto it = frames_.find(p.id); it != frames_.end()) {
+    auto it = frames_.find(p.id);
+    bool drawn = false;
+    if (it != frames_.end() && it->second.shared) {
+      // An opaque frame: copied as it is, not blended.
+      painter.setCompositionMode(QPainter::CompositionMode_Source);
+      drawn = it->second.shared->read([&](const QImage& frame, std::uint64_t) { painter.drawImage(area, frame); });
+      painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    } else if (it != frames_.end()) {
       painter.drawImage(area, it->second.image);
-    } else {
-      painter.fillRect(area, QColor(48, 48, 52));
+      drawn = true;
     }
+    if (!drawn) painter.fillRect(area, QColor(48, 48, 52));
   }
   // The mapping, at the foot.
   const QRect strip(0, height() - foot, width(), foot);

@@ -67,10 +67,14 @@ class ScreenWindow : public QWidget {
   QElapsedTimer sinceFetch_;
   Layout layout_;
   std::vector<DisplayPlace> places_;
-  /// Each display's frame as last fetched, and its number to ask what changed since.
+  /// Each display's frame as last fetched (or the memory shared with the source it is
+  /// read from), and its number to ask what changed since.
   struct Held {
     QImage image;
+    std::shared_ptr<const platform::SharedSurface> shared;
     std::uint64_t sequence = 0;
+    /// Whether it is a frame of `size` that pieces can be copied into.
+    bool takesPieces(QSize size) const { return !image.isNull() && image.size() == size; }
   };
   std::map<std::uint32_t, Held> frames_;
   std::optional<std::uint64_t> generation_;
