@@ -1,11 +1,12 @@
 // The screen attached to a world host as the screen program is: told of each change (once
 // until it looks again, and as long as it watches, whoever else comes and goes) instead of
-// asking all the time; its frames come in memory it maps, only what changed copied, and a
-// change as large as a display composed at any size reaches it whole, however large for
-// one message.
+// asking all the time, and then fetches at once; its frames come in memory it maps, only
+// what changed copied, and a change as large as a display composed at any size reaches it
+// whole, however large for one message.
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QImage>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include "platform/host/Host.h"
 #include "platform/host/Remote.h"
 #include "platform/screen/ScreenSource.h"
+#include "platform/screen/ScreenWindow.h"
 #include "support/Eventually.h"
 #include "support/PlainView.h"
 #include "support/Served.h"
@@ -123,6 +125,26 @@ TEST_F(ScreenThroughHostThreads, AScreenIsStillToldAfterOtherClientsLeave) {
   ASSERT_TRUE(source->generation());  // it looks
   ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
   EXPECT_TRUE(toldTimes(1)) << "the screen still watching was not told";
+}
+
+TEST_F(ScreenThroughHostThreads, TheScreenToldOfAChangeFetchesItInOneRequest) {
+  ASSERT_TRUE(source);
+  screen::ScreenWindow window(source.get(), std::nullopt);
+  window.show();     // sized as on a desktop
+  window.refresh();  // the displays and their first frames
+  const QImage before = window.grab().toImage();
+  const std::uint64_t calls = screenMac->connection->calls();
+  ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
+  // The screen hears of it on its own thread, and fetches there.
+  ASSERT_TRUE(eventually(
+      [&] {
+        QCoreApplication::sendPostedEvents(&window);
+        return screenMac->connection->calls() > calls;
+      },
+      std::chrono::seconds(20)))
+      << "the screen did not look";
+  EXPECT_EQ(screenMac->connection->calls() - calls, 1u) << "the screen asked for more than the frames";
+  EXPECT_NE(window.grab().toImage(), before) << "the change was not drawn";
 }
 
 TEST_F(ScreenThroughHostThreads, FramesComeInMemoryTheScreenMapsWithOnlyWhatChangedCopied) {

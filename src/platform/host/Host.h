@@ -127,7 +127,8 @@ class Host {
   /// The frames a screen asks for: for each display of `v`'s "displays" ({id, w, h, since,
   /// shared}), what changed since the frame the screen holds, or the frame whole; a display
   /// asked "shared" whose surface in `surfaces` has that size is brought up to date there
-  /// instead, and answered with the surface's sequence. A lane's thread.
+  /// instead, and answered with the surface's sequence. With them the desk's change count
+  /// and the displays from before they were composed. A lane's thread.
   nlohmann::json screenFrames(const nlohmann::json& v, ScreenSurfaces& surfaces);
   /// A new surface in `surfaces` for display `v` ({id, w, h}), its memory handed back in
   /// `memory`; null (and no surface) for an unknown display, or a frame too large or out

@@ -100,6 +100,9 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   if (!displays || !displays->is_array() || displays->size() > kMaxDisplaysAsked)
     throw wire::BadValue("displays is not a list of displays");
   json frames = json::array();
+  // Read before composing: a change made meanwhile leaves them behind the frames, never ahead.
+  const std::uint64_t generation = server_.generation();
+  json screens = wire::encode(world_.screens());
   std::lock_guard lock(surfaces.mutex);
   for (const json& asked : *displays) {
     std::uint32_t id = 0;
@@ -115,7 +118,7 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
                                   }
                                 });
   }
-  return json{{"frames", std::move(frames)}};
+  return json{{"frames", std::move(frames)}, {"generation", generation}, {"screens", std::move(screens)}};
 }
 
 }  // namespace host

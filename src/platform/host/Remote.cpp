@@ -317,14 +317,14 @@ std::optional<json> Connection::exchange(const std::string& method, json body, c
   return value;
 }
 
-void Connection::tell(const std::string& method, json body) {
+void Connection::tell(const std::string& method, json body, bool atOnce) {
   std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     if (lostWhy_) return;
     id = nextID_++;
   }
-  channel_->send({wire::Kind::call, id, method, std::move(body), threadLane()});
+  channel_->send({wire::Kind::call, id, method, std::move(body), atOnce ? 0 : threadLane()});
 }
 
 void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
@@ -1030,8 +1030,9 @@ void RemoteWindowServer::setScreenListener(std::function<void()> listener) {
   if (ask) connection_->call("screenWatch");
 }
 void RemoteWindowServer::ownWindowSurfacePublished(std::uint32_t number) {
-  // Not waited for: the frame is in the memory already; this only wakes the screen.
-  connection_->tell("ownWindowSurfacePublished", number);
+  // Not waited for: the frame is in the memory already; this only wakes the screen, which
+  // the host's reader does at once.
+  connection_->tell("ownWindowSurfacePublished", number, true);
 }
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {

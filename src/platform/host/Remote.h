@@ -66,8 +66,10 @@ class Connection {
   std::shared_ptr<const platform::SharedSurface> callForSurface(const std::string& method, nlohmann::json body);
   /// How many questions went to the host so far (each a round trip).
   std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
-  /// Sends without waiting for the answer (the host still answers in order).
-  void tell(const std::string& method, nlohmann::json body);
+  /// Sends without waiting for the answer (the host still answers in order). `atOnce`: the
+  /// host's reader answers it itself, ahead of this thread's calls still queued there, with
+  /// no thread woken for it: only for what is quick and needs no order with those calls.
+  void tell(const std::string& method, nlohmann::json body, bool atOnce = false);
   /// Answers a push that wanted an answer.
   void answer(std::uint64_t id, nlohmann::json body);
   /// The handler of pushes, on the connection's push thread.

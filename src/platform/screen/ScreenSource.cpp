@@ -74,8 +74,16 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
   }
   const auto answer = mac_.connection->call("screenFrames", {{"displays", std::move(displays)}});
   std::map<std::uint32_t, Frame> frames;
+  framesDesk_.reset();
   if (!answer || !answer->is_object() || !answer->contains("frames") || !answer->at("frames").is_array())
     return frames;
+  try {
+    if (answer->contains("generation") && answer->contains("screens"))
+      framesDesk_ = Desk{answer->at("generation").get<std::uint64_t>(),
+                         host::wire::read<std::vector<platform::ScreenDescription>>(answer->at("screens"))};
+  } catch (const std::exception& e) {
+    std::cerr << "simscreen: the desk that came with the frames could not be read: " << e.what() << std::endl;
+  }
   for (const auto& item : answer->at("frames")) {
     std::uint32_t id = 0;
     try {

@@ -61,6 +61,14 @@ class ScreenSource {
   /// The frames `requests` ask for, by display, in one go; a display left out could not be
   /// had. Unless a source can do better, each is asked for alone.
   virtual std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests);
+  /// The desk's change count and displays from before the last frames() were composed.
+  struct Desk {
+    std::uint64_t generation = 0;
+    std::vector<platform::ScreenDescription> screens;
+  };
+  /// The desk as it was for the last frames(), when the source tells it with them; then a
+  /// screen told of a change fetches at once, asking for nothing first.
+  virtual std::optional<Desk> framesDesk() const { return std::nullopt; }
 
   /// Has `changed` called, on any thread, when what the displays show may have changed, so
   /// the screen need not keep asking; null stops the calls, waiting for one under way.
@@ -85,6 +93,7 @@ class RemoteScreenSource : public ScreenSource {
   std::vector<platform::ScreenDescription> screens() override;
   std::optional<Frame> frame(std::uint32_t id, int width, int height, std::uint64_t since) override;
   std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests) override;
+  std::optional<Desk> framesDesk() const override { return framesDesk_; }
   bool watch(std::function<void()> changed) override;
   void post(const CGEvent& event) override;
   void doubleTap(int fingers) override;
@@ -101,6 +110,7 @@ class RemoteScreenSource : public ScreenSource {
 
   host::RemoteMac& mac_;
   std::map<std::uint32_t, Mapped> mapped_;
+  std::optional<Desk> framesDesk_;
 };
 
 }  // namespace screen

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <utility>
 
 #include "platform/Unicode.h"
 #include "platform/screen/ScreenKeys.h"
@@ -52,7 +53,15 @@ ScreenWindow::ScreenWindow(ScreenSource* source, std::optional<std::string> prob
   connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
   if (source_ && !problem_) {
     // Told on the source's thread; read on this one, once per batch of changes.
-    told_ = source_->watch([this] { QMetaObject::invokeMethod(this, [this] { tick(); }, Qt::QueuedConnection); });
+    told_ = source_->watch([this] {
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            toldChange_ = true;
+            tick();
+          },
+          Qt::QueuedConnection);
+    });
     timer_.start(0);  // the first frames at once; tick sets the pace from then on
   }
   sinceFetch_.start();
@@ -84,7 +93,25 @@ void ScreenWindow::tick() {
   timer_.setInterval(!told_ || changing_ || retry_ ? kTickMs : kToldTickMs);
 }
 
+bool ScreenWindow::fetchTold() {
+  if (!std::exchange(toldChange_, false) || stale_ || !generation_) return false;
+  fetch();
+  auto desk = source_->framesDesk();
+  if (!desk) return false;  // the count is read as without being told
+  generation_ = desk->generation;
+  auto places = topLeftFrames(desk->screens);
+  if (places != places_) {
+    // The frames were fetched for displays that changed meanwhile: fetched again for them.
+    places_ = std::move(places);
+    relayout();
+    update();
+    fetch();
+  }
+  return true;
+}
+
 void ScreenWindow::look() {
+  if (fetchTold()) return;
   const auto generation = source_->generation();
   if (!generation) return;
   const bool moved = *generation != generation_;

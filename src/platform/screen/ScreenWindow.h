@@ -55,6 +55,10 @@ class ScreenWindow : public QWidget {
   /// Reads the change count and fetches what it says moved, then sets when to look again.
   void tick();
   void look();
+  /// Told of a change: fetches at once, and again should the displays that came with the
+  /// frames differ from those laid out. False when not told, or when the displays did not
+  /// come with them (then the desk's count is read as without being told).
+  bool fetchTold();
   void relayout();
   void fetch();
   void key(QKeyEvent* event, bool down);
@@ -82,6 +86,7 @@ class ScreenWindow : public QWidget {
   bool stale_ = true;
   bool retry_ = false;     // a display's frame could not be had: it shows what it held, and is asked again
   bool told_ = false;      // the source tells of changes: the count is read only then, and now and then
+  bool toldChange_ = false;  // it told of one not looked at yet
   CGEventFlags flags_ = 0;
   QPoint wheelRest_;  // a wheel's turn short of a whole notch
   int noticeMs_ = 3000;
