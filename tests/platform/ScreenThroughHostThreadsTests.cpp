@@ -187,3 +187,17 @@ TEST_F(ScreenThroughHostThreads, AChangeLargerThanAMessageReachesTheScreen) {
   for (const auto& [at, piece] : change[1].pieces) pixels += std::int64_t{piece.width()} * piece.height();
   EXPECT_GE(pixels, std::int64_t{w} * h * 9 / 10) << "the change is most of the display";
 }
+
+TEST_F(ScreenThroughHostThreads, OneAskComposesEachDisplayOnceAndNoMoreThanOnePictureHolds) {
+  ASSERT_TRUE(screenMac);
+  auto& connection = *screenMac->connection;
+  const nlohmann::json twice{{"displays", {{{"id", 1}, {"w", 64}, {"h", 40}}, {{"id", 1}, {"w", 64}, {"h", 40}}}}};
+  const auto once = connection.call("screenFrames", twice);
+  ASSERT_TRUE(once && once->contains("frames"));
+  EXPECT_EQ(once->at("frames").size(), 1u) << "a display asked twice was composed twice";
+
+  // Each frame is within a picture's bounds, but together they would be held at once.
+  const nlohmann::json huge{{"displays", {{{"id", 1}, {"w", 16384}, {"h", 16384}}, {{"id", 2}, {"w", 16384}, {"h", 16384}}}}};
+  EXPECT_FALSE(connection.call("screenFrames", huge)) << "an answer larger than one picture was composed";
+  EXPECT_TRUE(connection.alive());
+}

@@ -10,6 +10,8 @@
 #include <QRegion>
 #include <memory>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "platform/Geometry.h"
 #include "platform/host/Host.h"
@@ -76,6 +78,32 @@ bool askedSize(const json& v, std::uint32_t& id, int& w, int& h) {
   return w > 0 && h > 0 && w <= platform::kMaxPictureSide && h <= platform::kMaxPictureSide;
 }
 
+// Every frame of one ask is composed and held at once, so the ask as a whole is bounded
+// like one picture, not each frame alone.
+constexpr std::uint64_t kMaxPixelsAsked = std::uint64_t{platform::kMaxPictureSide} * platform::kMaxPictureSide;
+
+struct AskedFrame {
+  std::uint32_t id = 0;
+  int w = 0, h = 0;
+  const json* ask = nullptr;
+};
+
+/// The frames worth composing: sized within a picture's bounds, each display once (the
+/// first ask counts), their pixels together within kMaxPixelsAsked; BadValue beyond that.
+std::vector<AskedFrame> framesAsked(const json& displays) {
+  std::vector<AskedFrame> asked;
+  std::set<std::uint32_t> seen;
+  std::uint64_t pixels = 0;
+  for (const json& a : displays) {
+    AskedFrame f{.ask = &a};
+    if (!askedSize(a, f.id, f.w, f.h) || !seen.insert(f.id).second) continue;
+    pixels += std::uint64_t(f.w) * std::uint64_t(f.h);
+    if (pixels > kMaxPixelsAsked) throw wire::BadValue("displays ask for more pixels than one answer holds");
+    asked.push_back(f);
+  }
+  return asked;
+}
+
 }  // namespace
 
 json Host::screenSurface(const json& v, ScreenSurfaces& surfaces, std::shared_ptr<wire::Descriptor>& memory) {
@@ -99,17 +127,15 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   const json* displays = v.is_object() && v.contains("displays") ? &v.at("displays") : nullptr;
   if (!displays || !displays->is_array() || displays->size() > kMaxDisplaysAsked)
     throw wire::BadValue("displays is not a list of displays");
+  const std::vector<AskedFrame> asked = framesAsked(*displays);
   json frames = json::array();
   // Read before composing: a change made meanwhile leaves them behind the frames, never ahead.
   const std::uint64_t generation = server_.generation();
   json screens = wire::encode(world_.screens());
   std::lock_guard lock(surfaces.mutex);
-  for (const json& asked : *displays) {
-    std::uint32_t id = 0;
-    int w = 0, h = 0;
-    if (!askedSize(asked, id, w, h)) continue;
-    ScreenSurfaces::Kept* kept = asked.value("shared", false) ? surfaces.find(id, w, h) : nullptr;
-    server_.composeDisplayFrame(id, w, h, kept ? kept->composed : asked.value("since", std::uint64_t{0}),
+  for (const auto& [id, w, h, ask] : asked) {
+    ScreenSurfaces::Kept* kept = ask->value("shared", false) ? surfaces.find(id, w, h) : nullptr;
+    server_.composeDisplayFrame(id, w, h, kept ? kept->composed : ask->value("since", std::uint64_t{0}),
                                 [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
                                   if (!kept) {
                                     frames.push_back(frameAnswer(id, frame, change));

@@ -1019,7 +1019,7 @@ void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
   // The memory itself crosses, once per surface: frames published later are read there.
   connection_->call("setOwnWindowSurface", {{"n", number}}, {.descriptor = surface ? surface->descriptor() : -1});
 }
-void RemoteWindowServer::setScreenListener(std::function<void()> listener) {
+bool RemoteWindowServer::setScreenListener(std::function<void()> listener) {
   bool ask = false;
   {
     std::lock_guard lock(screenMutex_);
@@ -1027,7 +1027,14 @@ void RemoteWindowServer::setScreenListener(std::function<void()> listener) {
     screenWatched_ = screenWatched_ || ask;
     screenListener_ = std::move(listener);
   }
-  if (ask) connection_->call("screenWatch");
+  if (!ask) return true;
+  const auto taken = connection_->call("screenWatch");
+  if (taken && taken->is_boolean() && taken->get<bool>()) return true;
+  // Nobody will tell: a listener kept now would only wait for pushes that never come.
+  std::lock_guard lock(screenMutex_);
+  screenWatched_ = false;
+  screenListener_ = nullptr;
+  return false;
 }
 void RemoteWindowServer::ownWindowSurfacePublished(std::uint32_t number) {
   // Not waited for: the frame is in the memory already; this only wakes the screen, which

@@ -253,9 +253,10 @@ class RemoteWindowServer : public platform::WindowServerPort {
   bool handlePush(const wire::Message& push);
   /// Has `listener` called, on the connection's push thread, when what the displays show
   /// may have changed: once, until the screen next asks for its frames or the change count.
-  /// The first one asks the host to tell. Null stops the calls, waiting for one under way.
-  /// Any thread but the push thread.
-  void setScreenListener(std::function<void()> listener);
+  /// The first one asks the host to tell; false, with no listener kept, when the host does
+  /// not take that request (the caller then has to look for itself). Null stops the calls,
+  /// waiting for one under way. Any thread but the push thread.
+  bool setScreenListener(std::function<void()> listener);
   /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
   std::size_t keptPictures() const;
   /// The state of the program's own windows as the host last sent it (attached by RemoteMac::attach).

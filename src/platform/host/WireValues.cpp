@@ -3,11 +3,13 @@
 #include <QImage>
 #include <cstring>
 
+#include "platform/Geometry.h"
+
 namespace host::wire {
 
 namespace {
 
-constexpr int kMaxPictureSide = 16384;
+using platform::kMaxPictureSide;
 
 json pair(double a, double b) { return json::array({a, b}); }
 

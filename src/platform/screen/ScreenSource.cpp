@@ -109,8 +109,7 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
 }
 
 bool RemoteScreenSource::watch(std::function<void()> changed) {
-  mac_.windowServer->setScreenListener(std::move(changed));
-  return true;
+  return mac_.windowServer->setScreenListener(std::move(changed));
 }
 
 void RemoteScreenSource::post(const CGEvent& event) { mac_.windowServer->postEvent(kCGHIDEventTap, event); }
