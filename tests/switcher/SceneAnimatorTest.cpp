@@ -59,7 +59,7 @@ class SceneAnimatorTest : public ::testing::Test {
   int frames = 0;
 
   void SetUp() override {
-    animator.onFrame = [this] { ++frames; };
+    animator.setOnFrame([this] { ++frames; });
   }
 
   static Node leaf(const std::string& key, CGRect frame) {

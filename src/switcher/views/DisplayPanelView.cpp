@@ -100,7 +100,7 @@ DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometr
       hooks_(std::move(hooks)),
       layout_(std::move(layout)) {
   setAttribute(Qt::WA_TranslucentBackground);
-  animator_.onFrame = [this] { markChanged(); };
+  animator_.setOnFrame([this] { markChanged(); });
   // A panel that is ordered out follows the model only when it is shown again: opening a
   // session changes the model many times before the panels show.
   token_ = model_.subscribe([this](const ModelChange& change) {
@@ -173,7 +173,7 @@ NameLineEdit* DisplayPanelView::nameField() const { return field_ && !field_->is
 void DisplayPanelView::attachPointer(const MouseView& mouse) {
   delete bridge_.data();
   bridge_ = new PointerBridge(mouse, this);
-  bridge_->helpAt = [this](QPointF p) { return helpAt(p); };
+  bridge_->setHelpAt([this](QPointF p) { return helpAt(p); });
   bridge_->show();
 }
 
@@ -342,13 +342,15 @@ void DisplayPanelView::placeNameField(const Node& root) {
   }
   if (!field_) {
     field_ = new NameLineEdit(this);
-    field_->onSubmit = [this] {
-      if (hooks_.submit) hooks_.submit();
-    };
-    field_->onEscape = [this] {
-      if (hooks_.escape) hooks_.escape();
-    };
-    field_->onEdited = [this](const std::string& text) { model_.nameDraft.set(text); };
+    field_->setListener({.submit =
+                             [this] {
+                               if (hooks_.submit) hooks_.submit();
+                             },
+                         .escape =
+                             [this] {
+                               if (hooks_.escape) hooks_.escape();
+                             },
+                         .edited = [this](const std::string& text) { model_.nameDraft.set(text); }});
   }
   field_->setFont(systemFont(found->size * scale, found->weight));
   field_->setPlaceholderText(QString::fromStdString(found->placeholder));

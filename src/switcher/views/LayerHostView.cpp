@@ -26,7 +26,7 @@ QColor argb(std::uint32_t value) {
 LayerHostView::LayerHostView(NSWindow& window, std::vector<Layer*> layers)
     : window_(window), layers_(std::move(layers)) {
   setAttribute(Qt::WA_TranslucentBackground);
-  animator_.onFrame = [this] { update(); };
+  animator_.setOnFrame([this] { update(); });
   for (Layer* layer : layers_) {
     if (!layer) continue;
     layer->setOnChange([this, alive = std::weak_ptr<bool>(alive_)](const Layer& changed) {

@@ -17,10 +17,10 @@ NameLineEdit::NameLineEdit(QWidget* parent) : QLineEdit(parent) {
   // Transparent: the pill behind it is painted with the scene.
   setStyleSheet("QLineEdit { background: transparent; color: white; border: none; padding: 0; }");
   connect(this, &QLineEdit::textChanged, this, [this](const QString& text) {
-    if (!showing_ && onEdited) onEdited(text.toStdString());
+    if (!showing_ && listener_.edited) listener_.edited(text.toStdString());
   });
   connect(this, &QLineEdit::returnPressed, this, [this] {
-    if (onSubmit) onSubmit();
+    if (listener_.submit) listener_.submit();
   });
 }
 
@@ -47,10 +47,10 @@ void NameLineEdit::keyDown(const NSEvent& event) {
   switch (event.keyCode()) {
     case kReturn:
     case kEnter:
-      if (onSubmit) onSubmit();
+      if (listener_.submit) listener_.submit();
       return;
     case kEscape:
-      if (onEscape) onEscape();
+      if (listener_.escape) listener_.escape();
       return;
     case kDelete:
       backspace();
@@ -76,7 +76,7 @@ void NameLineEdit::keyDown(const NSEvent& event) {
 
 void NameLineEdit::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
-    if (onEscape) onEscape();
+    if (listener_.escape) listener_.escape();
     event->accept();
     return;
   }

@@ -2,8 +2,8 @@
 // The name field's editor: a borderless, centred line edit that is also a responder of
 // the simulated window system, so keys routed to the panel (typing, Delete, arrows,
 // Return, Escape) and the edit actions (cut:, copy:, paste:, selectAll:) reach it the
-// same way Qt's own key events do. Return calls `onSubmit`, Escape `onEscape`; text the
-// user changes is reported through `onEdited`, text set by the program is not. Main thread.
+// same way Qt's own key events do. Return and Escape are told to its listener; text the
+// user changes is reported to it too, text set by the program is not. Main thread.
 
 #include <QLineEdit>
 #include <functional>
@@ -17,9 +17,14 @@ class NameLineEdit : public QLineEdit, public NSResponder {
  public:
   explicit NameLineEdit(QWidget* parent = nullptr);
 
-  std::function<void()> onSubmit;
-  std::function<void()> onEscape;
-  std::function<void(const std::string&)> onEdited;
+  /// What the field tells its owner: Return, Escape, and each edit the user makes.
+  struct Listener {
+    std::function<void()> submit;
+    std::function<void()> escape;
+    std::function<void(const std::string&)> edited;
+  };
+  /// Replaces what is told of the field's keys and edits.
+  void setListener(Listener listener) { listener_ = std::move(listener); }
 
   /// Shows `text` without reporting it as an edit; an equal text leaves the cursor alone.
   void showText(const std::string& text);
@@ -33,6 +38,7 @@ class NameLineEdit : public QLineEdit, public NSResponder {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  Listener listener_;
   bool showing_ = false;
 };
 

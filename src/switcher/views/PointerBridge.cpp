@@ -45,7 +45,7 @@ void PointerBridge::forward(QMouseEvent* event) {
 bool PointerBridge::event(QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     auto* help = static_cast<QHelpEvent*>(event);
-    const QString text = helpAt ? helpAt(help->pos()) : QString();
+    const QString text = helpAt_ ? helpAt_(help->pos()) : QString();
     if (text.isEmpty()) {
       QToolTip::hideText();
     } else {

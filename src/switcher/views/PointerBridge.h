@@ -5,7 +5,7 @@
 // press is swallowed, unless `passesThrough` says the point belongs to the widgets
 // beneath (the name field being edited): then the press, the drags and the release that
 // follow go to the widget beneath instead. With no closures set every event inside is
-// still swallowed. `helpAt` (optional) answers the tooltip shown over a point given in
+// still swallowed. The help callback (optional) answers the tooltip shown over a point given in
 // the widget's own coordinates. Main thread only.
 
 #include <QPointer>
@@ -23,7 +23,8 @@ class PointerBridge : public QWidget {
   /// outlive the bridge.
   PointerBridge(const MouseView& mouse, QWidget* parent);
 
-  std::function<QString(QPointF)> helpAt;
+  /// Has `answer` give the tooltip over a point of the widget; none without it.
+  void setHelpAt(std::function<QString(QPointF)> answer) { helpAt_ = std::move(answer); }
 
   /// A point of the widget (top-left origin) in the mouse view's coordinates.
   CGPoint viewPoint(const QPointF& widgetPoint) const;
@@ -36,6 +37,7 @@ class PointerBridge : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  std::function<QString(QPointF)> helpAt_;
   // The sibling widget (or its descendant) under `point`, skipping this bridge.
   QWidget* beneath(const QPointF& point) const;
   void forward(QMouseEvent* event);

@@ -264,7 +264,7 @@ void SceneAnimator::tick() {
   prune(time());
   const bool more = isAnimating();
   if (!more) ticker_.invalidate();
-  if (onFrame) onFrame();
+  if (onFrame_) onFrame_();
 }
 
 }  // namespace trelliq::views

@@ -7,7 +7,7 @@
 // out when they go (with the change's animation; a leaving node keeps its place among
 // its old siblings while it fades). A flipped `settle` plays the settle on the node's
 // scale. Time is the platform clock; while anything moves, a timer on the main queue
-// calls `onFrame` about sixty times a second, and once more when all has come to rest.
+// calls its frame callback about sixty times a second, and once more when all has come to rest.
 // Main thread only.
 
 #include <cstdint>
@@ -32,8 +32,8 @@ class SceneAnimator {
   SceneAnimator(const SceneAnimator&) = delete;
   SceneAnimator& operator=(const SceneAnimator&) = delete;
 
-  /// Asked to redraw: on every frame while something animates, and after the last.
-  std::function<void()> onFrame;
+  /// Has `redraw` asked to redraw: on every frame while something animates, and after the last.
+  void setOnFrame(std::function<void()> redraw) { onFrame_ = std::move(redraw); }
 
   /// Takes `next` as the tree to show, animating its differences from what shows now.
   /// The first tree ever shown appears at once.
@@ -56,6 +56,7 @@ class SceneAnimator {
   static constexpr double kFrameInterval = 1.0 / 60;
 
  private:
+  std::function<void()> onFrame_;
   template <class T>
   struct Track {
     T from;
