@@ -5,7 +5,6 @@
 #include "Snapshots.h"
 #include "support/Scene.h"
 #include "switcher/model/SwitcherModel.h"
-#include "switcher/model/TileStops.h"
 #include "workspace/Recency.h"
 
 namespace trelliq {
@@ -97,10 +96,10 @@ TEST_F(TileStepping, MostRecentPrefersTheEarlierOfEqualKeys) {
   w.displays[0].spaces[1].clusters[1].windows = {window(30, 4)};
   touch(30);
   const auto& clusters = w.displays[0].spaces[1].clusters;
-  EXPECT_EQ(TileStops::mostRecent(clusters, std::nullopt), "0:2:3");
-  EXPECT_EQ(TileStops::mostRecent(clusters, "0:2:3"), "0:2:4");
-  EXPECT_EQ(TileStops::mostRecent(w.displays[0].spaces[0].clusters, std::nullopt), std::nullopt);
-  EXPECT_EQ(TileStops::mostRecent({}, std::nullopt), std::nullopt);
+  EXPECT_EQ(SwitcherModel::mostRecent(clusters, std::nullopt), "0:2:3");
+  EXPECT_EQ(SwitcherModel::mostRecent(clusters, "0:2:3"), "0:2:4");
+  EXPECT_EQ(SwitcherModel::mostRecent(w.displays[0].spaces[0].clusters, std::nullopt), std::nullopt);
+  EXPECT_EQ(SwitcherModel::mostRecent({}, std::nullopt), std::nullopt);
 }
 
 TEST_F(TileStepping, StepSpaceLandsOnTheMostRecentTileOfTheNextSpace) {
@@ -191,12 +190,12 @@ TEST_F(TileStepping, TheTrayRowComesAndGoes) {
 
 TEST_F(TileStepping, WindowStopsOfEachKindOfTile) {
   const Cluster appT = appTile(0, 1, app(1), {window(1, 1, true), window(2, 1)});
-  EXPECT_EQ(TileStops::windowStops(appT), (std::vector<int>{0, 1}));
-  EXPECT_TRUE(TileStops::windowStops(appTile(0, 1, app(1), {})).empty());
+  EXPECT_EQ(SwitcherModel::windowStops(appT), (std::vector<int>{0, 1}));
+  EXPECT_TRUE(SwitcherModel::windowStops(appTile(0, 1, app(1), {})).empty());
   const Cluster whole = screenTile(0, 1, {app(1)}, {window(1, 1, true), window(2, 1), window(3, 1, true)});
-  EXPECT_EQ(TileStops::windowStops(whole), (std::vector<int>{1}));
+  EXPECT_EQ(SwitcherModel::windowStops(whole), (std::vector<int>{1}));
   const Cluster allMinimized = screenTile(0, 1, {app(1)}, {window(1, 1, true)});
-  EXPECT_EQ(TileStops::windowStops(allMinimized), (std::vector<int>{SwitcherModel::desktopPick}));
+  EXPECT_EQ(SwitcherModel::windowStops(allMinimized), (std::vector<int>{SwitcherModel::desktopPick}));
 }
 
 TEST_F(TileStepping, SteppersWithoutADisplayChangeNothing) {

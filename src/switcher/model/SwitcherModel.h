@@ -21,6 +21,7 @@
 #include "switcher/model/ModelChange.h"
 #include "switcher/model/PictureKeeping.h"
 #include "switcher/model/TileID.h"
+#include "switcher/model/TileStops.h"
 #include "workspace/Recency.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -200,6 +201,13 @@ class SwitcherModel {
   /// its windows not minimized, stamped from `recency`.
   static std::vector<AppWindowStop> appWindowStops(const DisplayGroup& display, const std::set<std::int64_t>& desktops,
                                                    const Recency& recency = Recency::shared());
+  /// The id of the most recently used tile of `clusters` (see TileStops::mostRecent).
+  static std::optional<std::string> mostRecent(const std::vector<Cluster>& clusters,
+                                               const std::optional<std::string>& excluding) {
+    return TileStops::mostRecent(clusters, excluding);
+  }
+  /// The window stops of a tile (see TileStops::windowStops).
+  static std::vector<int> windowStops(const Cluster& cluster) { return TileStops::windowStops(cluster); }
   /// Next or previous app-window stop.
   void stepAppWindow(int delta);
   /// The second most recently used app-window stop (first step of an app-windows session).
