@@ -111,17 +111,11 @@ std::map<std::uint32_t, CGSize> SessionPictures::previewSizes(const std::vector<
                                                               double scale) const {
   const std::unordered_set<std::uint32_t> asked(windows.begin(), windows.end());
   std::map<std::uint32_t, CGSize> sizes;
-  for (const DisplayGroup& d : model_.workspace().displays) {
-    for (const SpaceGroup& group : d.spaces) {
-      for (const Cluster& c : group.clusters) {
-        for (const WindowInfo& w : c.windows) {
-          if (!w.windowID || !asked.count(*w.windowID)) continue;
-          const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
-          sizes[*w.windowID] = {drawn.width * scale, drawn.height * scale};
-        }
-      }
-    }
-  }
+  model_.workspace().forEachWindow([&](const WindowInfo& w) {
+    if (!w.windowID || !asked.count(*w.windowID)) return;
+    const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
+    sizes[*w.windowID] = {drawn.width * scale, drawn.height * scale};
+  });
   return sizes;
 }
 

@@ -23,11 +23,7 @@ bool hasVisibleWindow(const Cluster& c) {
 
 std::vector<WindowInfo> Workspace::windows() const {
   std::vector<WindowInfo> all;
-  for (const DisplayGroup& display : displays) {
-    for (const SpaceGroup& group : display.spaces) {
-      for (const Cluster& c : group.clusters) all.insert(all.end(), c.windows.begin(), c.windows.end());
-    }
-  }
+  forEachWindow([&](const WindowInfo& w) { all.push_back(w); });
   return all;
 }
 

@@ -142,6 +142,14 @@ struct Workspace {
   /// Every window of the snapshot, over all displays, Spaces and tiles (spare desktop
   /// tiles and the tray add nothing).
   std::vector<WindowInfo> windows() const;
+  /// Calls `visit` with each window `windows` holds, in the same order, copying none.
+  template <class Visit>
+  void forEachWindow(Visit&& visit) const {
+    for (const DisplayGroup& display : displays)
+      for (const SpaceGroup& group : display.spaces)
+        for (const Cluster& c : group.clusters)
+          for (const WindowInfo& w : c.windows) visit(w);
+  }
 
   /// One line per tile ("<tile id> [\"<number>[m]\", ...]", 0 for a window without a
   /// number, "m" when minimized), then one per tray app (its pid). Changes exactly when

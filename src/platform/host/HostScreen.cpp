@@ -32,6 +32,12 @@ constexpr std::size_t kMaxDisplaysAsked = 64;
 
 json picture(const QImage& image) { return wire::encode(std::make_shared<const CGImage>(image)); }
 
+/// A changed part of a frame in the frame's pixels (the composer reports whole pixels).
+QRect pixels(const CGRect& r) {
+  return QRect(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
+               static_cast<int>(r.height()));
+}
+
 /// The answer for one display: its frame whole, or each part that changed and where it lies.
 json frameAnswer(std::uint32_t id, const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
   json answer{{"id", id}, {"seq", change.sequence}, {"changing", change.changing}};
@@ -41,8 +47,7 @@ json frameAnswer(std::uint32_t id, const QImage& frame, const sim::WindowServer:
   }
   json pieces = json::array();
   for (const CGRect& r : *change.damage) {
-    const QRect part(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
-                     static_cast<int>(r.height()));
+    const QRect part = pixels(r);
     pieces.push_back(json{{"x", part.x()}, {"y", part.y()}, {"image", picture(frame.copy(part))}});
   }
   answer["pieces"] = std::move(pieces);
@@ -55,17 +60,15 @@ std::optional<json> sharedAnswer(std::uint32_t id, const QImage& frame, const si
                                  ScreenSurfaces::Kept& kept) {
   QRegion damage;  // empty: the whole frame
   if (change.damage) {
-    for (const CGRect& r : *change.damage)
-      damage += QRect(static_cast<int>(r.minX()), static_cast<int>(r.minY()), static_cast<int>(r.width()),
-                      static_cast<int>(r.height()));
+    for (const CGRect& r : *change.damage) damage += pixels(r);
   }
   if (!change.damage || !damage.isEmpty()) {
     // An opaque frame's pixels are premultiplied already (alpha 0xFF): read where they lie.
-    const QImage pixels = frame.format() == QImage::Format_RGB32
+    const QImage premultiplied = frame.format() == QImage::Format_RGB32
                               ? QImage(frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine(),
                                        QImage::Format_ARGB32_Premultiplied)
                               : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (!kept.surface->publish(pixels, damage)) return std::nullopt;
+    if (!kept.surface->publish(premultiplied, damage)) return std::nullopt;
   }
   kept.composed = change.sequence;
   return json{{"id", id}, {"seq", change.sequence}, {"changing", change.changing}, {"shared", kept.surface->sequence()}};
@@ -93,12 +96,12 @@ struct AskedFrame {
 std::vector<AskedFrame> framesAsked(const json& displays) {
   std::vector<AskedFrame> asked;
   std::set<std::uint32_t> seen;
-  std::uint64_t pixels = 0;
+  std::uint64_t total = 0;
   for (const json& a : displays) {
     AskedFrame f{.ask = &a};
     if (!askedSize(a, f.id, f.w, f.h) || !seen.insert(f.id).second) continue;
-    pixels += std::uint64_t(f.w) * std::uint64_t(f.h);
-    if (pixels > kMaxPixelsAsked) throw wire::BadValue("displays ask for more pixels than one answer holds");
+    total += std::uint64_t(f.w) * std::uint64_t(f.h);
+    if (total > kMaxPixelsAsked) throw wire::BadValue("displays ask for more pixels than one answer holds");
     asked.push_back(f);
   }
   return asked;

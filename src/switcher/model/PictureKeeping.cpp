@@ -101,10 +101,6 @@ std::vector<std::uint32_t> PictureKeeping::overBudget(const std::map<std::uint32
   std::size_t total = 0;
   for (const auto& [window, picture] : pictures) total += picture ? bytes(picture) : 0;
   if (total <= budget_) return {};
-  std::unordered_set<std::uint32_t> drawn;
-  for (const auto& [site, sizes] : sites_) {
-    for (const auto& [window, size] : sizes) drawn.insert(window);
-  }
   // Never drawn before the drawn ones (least worth first), then the least recently drawn.
   struct Candidate {
     std::uint64_t stamp;
@@ -114,7 +110,7 @@ std::vector<std::uint32_t> PictureKeeping::overBudget(const std::map<std::uint32
   };
   std::vector<Candidate> candidates;
   for (const auto& [window, picture] : pictures) {
-    if (!picture || drawn.count(window)) continue;
+    if (!picture || drawnNow(window)) continue;
     const auto seen = seen_.find(window);
     const auto rank = rank_.find(window);
     const std::size_t worth = rank == rank_.end() ? 0 : rank->second;

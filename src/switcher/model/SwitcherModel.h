@@ -89,8 +89,8 @@ class SwitcherModel {
   // ---- Unpublished state: no observer hears of its changes ----
   /// Windows moving into or out of full screen whose old picture was dropped.
   const std::set<std::uint32_t>& transitioning() const { return transitioning_; }
-  /// Takes the window out of `transitioning`; false, with no change, when it was not there.
-  bool finishTransition(std::uint32_t window) { return transitioning_.erase(window) > 0; }
+  /// Takes the window out of `transitioning`, where it may not be.
+  void finishTransition(std::uint32_t window) { transitioning_.erase(window); }
   /// ⌃ still held after a session opened on the tray; the tray then survives a focus move.
   bool controlHeld() const { return controlHeld_; }
   void setControlHeld(bool held) { controlHeld_ = held; }

@@ -17,13 +17,8 @@ int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
 // `node` without the children that draw nothing, at any depth: they leave a layer as it is.
 Node drawnPart(const Node& node) {
-  Node copy;
-  copy.key = node.key;
-  copy.frame = node.frame;
-  copy.opacity = node.opacity;
-  copy.scale = node.scale;
-  copy.anchor = node.anchor;
-  copy.content = node.content;
+  Node copy = node;
+  copy.children.clear();
   for (const Node& child : node.children) {
     if (ScenePainter::draws(child)) copy.children.push_back(drawnPart(child));
   }
