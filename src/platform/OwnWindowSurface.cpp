@@ -166,6 +166,15 @@ void OwnWindowSurface::showOffScreen(QWidget* view) {
   PaintHook::installed();
   view->setAttribute(Qt::WA_DontShowOnScreen);
   view->setAttribute(Qt::WA_QuitOnClose, false);
+  // Qt's own backing store of a view shown here is never looked at, but Qt clears a
+  // see-through window's repainted part in it before every pass, and in time holds a
+  // display-sized picture per window. Told the view is not see-through, Qt never writes
+  // that store, so its pages are never made; the view still paints no background of its
+  // own, and the surface clears what it draws over.
+  if (view->testAttribute(Qt::WA_TranslucentBackground)) {
+    view->setAttribute(Qt::WA_TranslucentBackground, false);
+    view->setAttribute(Qt::WA_NoSystemBackground);
+  }
   // Shown as it is sized: a window that was never resized would otherwise take its hint.
   if (!view->testAttribute(Qt::WA_Resized)) view->resize(view->size());
   view->show();

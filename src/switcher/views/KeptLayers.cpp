@@ -1,5 +1,6 @@
 #include "switcher/views/KeptLayers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -16,9 +17,17 @@ using scene::Node;
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
 
 // `node` without the children that draw nothing, at any depth: they leave a layer as it is.
+// What does not draw (its key, help and reports) is left out too: a kept layer holds its
+// drawing for as long as it lives, and the budget pays for it.
 Node drawnPart(const Node& node) {
   Node copy = node;
+  copy.key = std::string();
+  copy.help = std::string();
+  copy.reports = {};
   copy.children.clear();
+  const auto drawing = static_cast<std::size_t>(std::count_if(node.children.begin(), node.children.end(), ScenePainter::draws));
+  if (drawing == 0) return copy;
+  copy.children.reserve(drawing);
   for (const Node& child : node.children) {
     if (ScenePainter::draws(child)) copy.children.push_back(drawnPart(child));
   }
@@ -78,6 +87,23 @@ std::size_t hashOf(const QTransform& t) {
 bool samePlacement(const QTransform& a, const QTransform& b) {
   return fine(a.m11()) == fine(b.m11()) && fine(a.m22()) == fine(b.m22()) && fine(a.dx()) == fine(b.dx()) &&
          fine(a.dy()) == fine(b.dy());
+}
+
+// What a kept drawing holds on the heap beside its layer: its nodes, their lists and
+// their longer texts. A layer's drawing of a busy tile is a hundred nodes and more,
+// about a fifth of its pixels: left out, the layers held well past their budget.
+std::size_t heapOf(const Node& node) {
+  const auto text = [](const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; };
+  std::size_t bytes = text(node.key) + text(node.help) + node.reports.capacity() * sizeof(node.reports[0]);
+  if (const auto* t = std::get_if<scene::Text>(&node.content)) bytes += text(t->text);
+  if (const auto* y = std::get_if<scene::Symbol>(&node.content)) bytes += text(y->name);
+  if (const auto* f = std::get_if<scene::NameField>(&node.content)) bytes += text(f->text) + text(f->placeholder);
+  if (!node.children.empty()) {
+    // The shared list's block (its count, memo and vector) and its nodes.
+    bytes += 64 + node.children.size() * sizeof(Node);
+    for (const Node& child : node.children) bytes += heapOf(child);
+  }
+  return bytes;
 }
 
 // The drawing's pictures taken out (held weakly instead), in walking order.
@@ -156,19 +182,21 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
 }
 
 const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, QPoint at, QImage layer) {
-  const auto size = static_cast<std::size_t>(layer.sizeInBytes());
-  while (!uses_.empty() && bytes_ + size > budget) drop(std::prev(uses_.end()));
   Entry entry;
+  entry.drawing = drawnPart(node);
+  takePictures(entry.drawing, entry.pictures, entry.addresses);
+  entry.bytes = static_cast<std::size_t>(layer.sizeInBytes()) + sizeof(Entry) + heapOf(entry.drawing) +
+                entry.pictures.capacity() * sizeof(entry.pictures[0]) +
+                entry.addresses.capacity() * sizeof(entry.addresses[0]);
+  while (!uses_.empty() && bytes_ + entry.bytes > budget) drop(std::prev(uses_.end()));
   entry.toDevice = withinPixel(toDevice);
   entry.hash = hashOf(node, true);
   mix(entry.hash, hashOf(entry.toDevice));
-  entry.drawing = drawnPart(node);
-  takePictures(entry.drawing, entry.pictures, entry.addresses);
   entry.offset = at - wholePixel(toDevice);
   entry.layer = std::move(layer);
   uses_.push_front(std::move(entry));
   entries_.emplace(uses_.front().hash, uses_.begin());
-  bytes_ += size;
+  bytes_ += uses_.front().bytes;
   return uses_.front().layer;
 }
 
@@ -180,7 +208,7 @@ void KeptLayers::drop(Uses::iterator entry) {
       break;
     }
   }
-  bytes_ -= static_cast<std::size_t>(entry->layer.sizeInBytes());
+  bytes_ -= entry->bytes;
   uses_.erase(entry);
 }
 

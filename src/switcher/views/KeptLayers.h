@@ -43,7 +43,8 @@ class KeptLayers {
   /// layer (valid until the next `keep`).
   const QImage& keep(const scene::Node& node, const QTransform& toDevice, QPoint at, QImage layer);
 
-  /// Bytes of pixels kept; never more than `budget` after a `keep`.
+  /// Bytes kept: the layers' pixels and the drawings they were made for; never more than
+  /// `budget` after a `keep`.
   std::size_t bytes() const { return bytes_; }
   std::size_t count() const { return entries_.size(); }
   static constexpr std::size_t budget = 96u << 20;
@@ -59,6 +60,7 @@ class KeptLayers {
     QTransform toDevice;  // the scale, and the fraction of a pixel the node's origin lies at
     QPoint offset;        // the layer's top left from the whole pixel the node's origin lies in
     QImage layer;
+    std::size_t bytes = 0;  // the layer's pixels and what the entry holds on the heap
   };
   using Uses = std::list<Entry>;
   void drop(Uses::iterator entry);

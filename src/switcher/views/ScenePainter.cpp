@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <list>
 #include <map>
 #include <memory>
@@ -103,6 +104,24 @@ void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint 
   p.setWorldTransform(pixels.beyondWorld.inverted());
   p.drawImage(at, image);
   p.restore();
+}
+
+// A picture painted on keeps its painter's engine, with the buffers its clips and strokes
+// grew, for as long as it lives: kilobytes per picture that no budget sees, and the kept
+// layers and samples are thousands of pictures. Pictures painted to be kept are painted
+// on pixels lent to a passing image, then handed to one never painted on (no copy).
+template <class Paint>
+QImage paintedToKeep(QSize size, Paint&& paint) {
+  const qsizetype line = static_cast<qsizetype>(size.width()) * 4;
+  auto* bits = static_cast<uchar*>(std::malloc(static_cast<std::size_t>(line * std::max(1, size.height()))));
+  if (!bits) return {};
+  {
+    QImage canvas(bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied);
+    paint(canvas);
+  }
+  return QImage(
+      bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied, [](void* data) { std::free(data); },
+      bits);
 }
 
 // Pictures are sampled once for the size and place they are drawn at and kept, least
@@ -321,16 +340,16 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
   SampledPictures& kept = SampledPictures::shared();
   const QImage* sample = kept.find(key);
   if (!sample) {
-    QImage made(width, height, QImage::Format_ARGB32_Premultiplied);
-    made.fill(Qt::transparent);
-    {
-      QPainter s(&made);
+    QImage made = paintedToKeep(QSize(width, height), [&](QImage& canvas) {
+      canvas.fill(Qt::transparent);
+      QPainter s(&canvas);
       s.setRenderHints(p.renderHints());
       if (from.picture) s.setRenderHint(QPainter::SmoothPixmapTransform);
       s.setWorldTransform(t * QTransform::fromTranslate(-origin.x(), -origin.y()));
       if (radius > 0) s.setClipPath(outline);
       s.drawImage(r, from.pixels, source);
-    }
+    });
+    if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
   }
   layOnPixels(p, pixels, *sample, origin);
@@ -419,14 +438,14 @@ void paintContent(QPainter& p, const Node& node) {
 
 // The layer of `node` drawn at `toLayer` on a transparent picture of `size`.
 QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer, QSize size) {
-  QImage layer(size, QImage::Format_ARGB32_Premultiplied);
-  layer.fill(Qt::transparent);
-  QPainter l(&layer);
-  l.setRenderHints(p.renderHints());
-  l.setClipRect(QRect(QPoint(), size));  // lets the pieces outside it be passed over
-  l.setWorldTransform(toLayer);
-  paintContent(l, node);
-  return layer;
+  return paintedToKeep(size, [&](QImage& layer) {
+    layer.fill(Qt::transparent);
+    QPainter l(&layer);
+    l.setRenderHints(p.renderHints());
+    l.setClipRect(QRect(QPoint(), size));  // lets the pieces outside it be passed over
+    l.setWorldTransform(toLayer);
+    paintContent(l, node);
+  });
 }
 
 // How a node goes through a layer: a see-through group must (its pieces cover each other
