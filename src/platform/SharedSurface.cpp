@@ -293,4 +293,11 @@ bool SharedSurface::publish(const QImage& picture, const QRegion& damage) {
   return true;
 }
 
+QImage premultipliedPixels(const QImage& image, const QRect& area) {
+  if (image.format() != QImage::Format_RGB32)
+    return (area == image.rect() ? image : image.copy(area)).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  return QImage(image.constScanLine(area.top()) + static_cast<std::ptrdiff_t>(area.left()) * 4, area.width(),
+                area.height(), image.bytesPerLine(), QImage::Format_ARGB32_Premultiplied);
+}
+
 }  // namespace platform

@@ -105,4 +105,9 @@ class SharedSurface {
   std::uint64_t held_[kBuffers] = {};
 };
 
+/// `area` of `image` (within it) as premultiplied pixels, as a surface publishes them. An
+/// opaque frame (Format_RGB32) is read where it lies, its pixels premultiplied already
+/// (alpha 0xFF): valid only while `image` lives unchanged. Any other is a converted copy.
+QImage premultipliedPixels(const QImage& image, const QRect& area);
+
 }  // namespace platform

@@ -63,12 +63,7 @@ std::optional<json> sharedAnswer(std::uint32_t id, const QImage& frame, const si
     for (const CGRect& r : *change.damage) damage += pixels(r);
   }
   if (!change.damage || !damage.isEmpty()) {
-    // An opaque frame's pixels are premultiplied already (alpha 0xFF): read where they lie.
-    const QImage premultiplied = frame.format() == QImage::Format_RGB32
-                              ? QImage(frame.constBits(), frame.width(), frame.height(), frame.bytesPerLine(),
-                                       QImage::Format_ARGB32_Premultiplied)
-                              : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (!kept.surface->publish(premultiplied, damage)) return std::nullopt;
+    if (!kept.surface->publish(platform::premultipliedPixels(frame, frame.rect()), damage)) return std::nullopt;
   }
   kept.composed = change.sequence;
   return json{{"id", id}, {"seq", change.sequence}, {"changing", change.changing}, {"shared", kept.surface->sequence()}};

@@ -8,6 +8,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
+#include "platform/SharedSurface.h"
 #include "platform/sim/DisplayPicture.h"
 
 namespace sim {
@@ -317,12 +318,7 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
   // so neither leaves steps.
   constexpr int kRadius = 2;
   const double shrink = std::max(1.0, spread / (2 * kRadius));
-  // Read where it lies: an opaque frame's pixels are premultiplied already (alpha 0xFF).
-  const QImage behind =
-      target.format() == QImage::Format_RGB32
-          ? QImage(target.constScanLine(inside.top()) + static_cast<std::ptrdiff_t>(inside.left()) * 4, inside.width(),
-                   inside.height(), target.bytesPerLine(), QImage::Format_ARGB32_Premultiplied)
-          : target.copy(inside).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const QImage behind = platform::premultipliedPixels(target, inside);
   const QSize small(std::max(1, static_cast<int>(std::lround(inside.width() / shrink))),
                     std::max(1, static_cast<int>(std::lround(inside.height() / shrink))));
   QImage soft =
