@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
+#include <map>
 
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayComposer.h"
@@ -184,6 +185,28 @@ TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) 
   const std::uint64_t huge = sequenceAt(1300, 0);
   sequenceAt(1300, huge, &whole);
   EXPECT_TRUE(whole) << "a frame over the budget alone is not kept";
+
+  // One ask for three displays where two fit: those asked first stay and are brought up
+  // to date, where letting go of the oldest would make every frame of every ask whole.
+  sim::DisplayComposer asks(2 * 600 * 402 * 4);
+  std::map<std::uint32_t, std::uint64_t> held;
+  int wholeFrames = 0;
+  auto ask = [&] {
+    wholeFrames = 0;
+    const std::uint64_t request = asks.newRequest();
+    for (const std::uint32_t id : {1u, 2u, 3u})
+      asks.compose(
+          id, 600, 400, display, held[id],
+          [&](const QImage&, const sim::FrameChange& change) {
+            held[id] = change.sequence;
+            wholeFrames += !change.damage;
+          },
+          request);
+  };
+  ask();
+  ask();
+  EXPECT_EQ(wholeFrames, 1) << "only the display that does not fit is composed whole again";
+  EXPECT_EQ(asks.evicted(), 2u) << "each ask let go of one frame";
 }
 
 TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {

@@ -164,6 +164,7 @@ class Host {
   std::vector<std::shared_ptr<Client>> finished_;  // closed, their reader threads to be joined
   HostLog log_;
   LineBudget refusals_{kLinesPerProgram};
+  LineBudget framesEvicted_{3};  // display frames let go past the composer's budget
   std::atomic<std::uint64_t> acceptRetries_{0};
   /// Clients watching the screen: every world change reads it, and with none watching it
   /// looks no further.

@@ -344,13 +344,24 @@ std::size_t DisplayComposer::Kept::bytes() const {
   return total;
 }
 
-void DisplayComposer::trim() {
+void DisplayComposer::trim(std::uint64_t request) {
   std::size_t total = 0;
   for (const Kept& k : frames_) total += k.bytes();
-  while (!frames_.empty() && total > budget_) {
-    total -= frames_.back().bytes();
-    frames_.pop_back();
+  auto over = [&] { return total > budget_ || frames_.size() > kKeptFrames; };
+  auto drop = [&](std::list<Kept>::iterator it) {
+    total -= it->bytes();
+    ++evicted_;
+    return frames_.erase(it);
+  };
+  for (auto it = frames_.end(); over() && it != frames_.begin();) {
+    --it;
+    if (it->request != request) it = drop(it);
   }
+  // One ask's frames that do not fit together: those asked first stay and are brought up
+  // to date from then on. Letting go of the least recently asked instead would make each
+  // of the displays an ask names, asked in the same order every time, let go of the next,
+  // and every frame would be composed whole.
+  while (over() && !frames_.empty()) drop(frames_.begin());
 }
 
 DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int height) {
@@ -359,7 +370,6 @@ DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int he
   if (it != frames_.end()) {
     frames_.splice(frames_.begin(), frames_, it);
   } else {
-    if (frames_.size() >= kKeptFrames) frames_.pop_back();
     frames_.emplace_front();
     frames_.front().id = id, frames_.front().width = width, frames_.front().height = height;
   }
@@ -383,12 +393,15 @@ void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
 }
 
 void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
-                              std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use) {
+                              std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use,
+                              std::uint64_t request) {
   std::lock_guard lock(mutex_);
+  if (request == 0) request = ++requests_;
   Kept& k = kept(id, width, height);
   k.used = platform::clock().monotonicSeconds();
+  k.request = request;
   composeInto(k, scene, since, use);
-  trim();
+  trim(request);
 }
 
 void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint64_t since,

@@ -62,9 +62,23 @@ class DisplayComposer {
   /// Brings the frame kept for display `id` at `width` × `height` pixels up to `scene`,
   /// recomposing only what changed (the whole frame the first time, for a new size and
   /// during a slide), then calls `use` with it (valid only during the call) and what
-  /// changed after frame `since`. Any thread.
+  /// changed after frame `since`. `request` (from newRequest) groups the frames one ask
+  /// holds: past the budget they are kept before any other; 0: a request of its own.
+  /// Any thread.
   void compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
-               const std::function<void(const QImage&, const FrameChange&)>& use);
+               const std::function<void(const QImage&, const FrameChange&)>& use, std::uint64_t request = 0);
+
+  /// A number for the frames of one ask to share (never 0). Any thread.
+  std::uint64_t newRequest() {
+    std::lock_guard lock(mutex_);
+    return ++requests_;
+  }
+  /// How many kept frames were let go so far to stay within the budget (not for going
+  /// unused, nor by clear): each one is composed whole when asked again. Any thread.
+  std::uint64_t evicted() const {
+    std::lock_guard lock(mutex_);
+    return evicted_;
+  }
 
   /// Forgets every kept frame.
   void clear() {
@@ -72,8 +86,7 @@ class DisplayComposer {
     frames_.clear();
   }
 
-  /// How many frames are kept at most, within the budget (the least recently asked size
-  /// goes first).
+  /// How many frames are kept at most, within the budget (see trim for which go first).
   static constexpr std::size_t kKeptFrames = 6;
   /// How many frames back what changed is remembered.
   static constexpr std::size_t kHistory = 16;
@@ -111,6 +124,7 @@ class DisplayComposer {
     std::uint64_t sequence = 0;
     bool valid = false;  // `windows` and `backdrops` describe `image`
     double used = 0;     // when it was last asked for (monotonic seconds)
+    std::uint64_t request = 0;  // the ask it was last composed for
     std::uint64_t space = 0;
     std::int32_t type = 0;
     std::uint32_t color = 0;
@@ -127,13 +141,17 @@ class DisplayComposer {
   void composeInto(Kept& k, const DisplayScene& scene, std::uint64_t since,
                    const std::function<void(const QImage&, const FrameChange&)>& use);
   void recordFrame(Kept& k, const QRegion& changed);
-  /// Lets go of the least recently asked frames until the rest fit the budget.
-  void trim();
+  /// Lets go of frames until the rest fit the budget and kKeptFrames: first those other
+  /// asks than `request` hold, the least recently asked first; then `request`'s own, the
+  /// last asked first.
+  void trim(std::uint64_t request);
 
   const std::size_t budget_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::list<Kept> frames_;  // most recently asked first
   std::uint64_t sequence_ = 0;
+  std::uint64_t requests_ = 0;
+  std::uint64_t evicted_ = 0;
 };
 
 /// The frame of `scene` (not during a slide) at `width` × `height` pixels painted plainly:

@@ -454,10 +454,17 @@ class WindowServer : public platform::WindowServerPort {
   /// Composes display `displayID` at `width` × `height` pixels as composeDisplay does,
   /// recomposing only what changed since its last frame at that size, and calls `use`
   /// with the frame (valid only during the call; other composers wait) and what changed
-  /// after frame `since`. False, without calling `use`, for an unknown display or a size
-  /// out of bounds. Any thread.
+  /// after frame `since`. `request` (from newFrameRequest) groups the frames one ask holds,
+  /// which are kept before others when not all fit (0: a request of its own). False,
+  /// without calling `use`, for an unknown display or a size out of bounds. Any thread.
   bool composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
-                           const std::function<void(const QImage& frame, const DisplayFrame& change)>& use);
+                           const std::function<void(const QImage& frame, const DisplayFrame& change)>& use,
+                           std::uint64_t request = 0);
+  /// A number for the frames of one ask to share. Any thread.
+  std::uint64_t newFrameRequest();
+  /// How many kept display frames were let go so far for want of room (each is composed
+  /// whole when asked again). Any thread.
+  std::uint64_t displayFramesEvicted() const;
   /// Forgets the display frames kept so far: the next frame of each is composed whole.
   void dropDisplayFrames();
   /// The surface an own window's content is published in; null when it has none.

@@ -35,7 +35,8 @@ std::vector<CGRect> pieces(const QRegion& damage) {
 }  // namespace
 
 bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
-                                       const std::function<void(const QImage&, const DisplayFrame&)>& use) {
+                                       const std::function<void(const QImage&, const DisplayFrame&)>& use,
+                                       std::uint64_t request) {
   if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return false;
   std::optional<Display> display = world_.display(displayID);
@@ -98,7 +99,7 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
     DisplayFrame answer{change.sequence, std::nullopt, changing};
     if (change.damage) answer.damage = pieces(*change.damage);
     use(frame, answer);
-  });
+  }, request);
   dropUnusedFramesAfter(DisplayComposer::kUnusedSeconds);
   return true;
 }
@@ -112,6 +113,10 @@ void WindowServer::dropUnusedFramesAfter(double delay) const {
 }
 
 void WindowServer::dropDisplayFrames() { composer_->clear(); }
+
+std::uint64_t WindowServer::newFrameRequest() { return composer_->newRequest(); }
+
+std::uint64_t WindowServer::displayFramesEvicted() const { return composer_->evicted(); }
 
 QImage WindowServer::composeDisplay(std::uint32_t displayID, int width, int height, bool* changing) {
   if (changing) *changing = false;
