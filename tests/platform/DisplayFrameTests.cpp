@@ -1,9 +1,11 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
-// panel publishing part of its picture, and a window moving behind that glass. A frame
+// panel ordered in before it draws, then drawing and publishing part of its picture, and a
+// window moving behind that glass. A frame
 // that leaves out what is hidden looks like one that paints every window whole, and a
 // window whose content cannot be read hides nothing. What the frames keep is bounded,
-// never a destroyed window, and goes when nobody asks for it.
+// never a destroyed window, keeps the frames asked first when one ask holds more than
+// fit, and goes when nobody asks for it.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -72,8 +74,9 @@ class DisplayFrame : public ::testing::Test {
   }
 
   // A clear panel of the program across the middle of the display (an opaque one with
-  // `opaque`), its picture a translucent plate whose left half can be lit.
-  void panel(bool opaque = false) {
+  // `opaque`), its picture a translucent plate whose left half can be lit; with `drawn`
+  // false, clear all over until drawPlate.
+  void panel(bool opaque = false, bool drawn = true) {
     platform::OwnWindowState state;
     state.frame = CGRect(200, 982 - 700, 1100, 400);  // bottom-left points
     state.level = 101;
@@ -82,17 +85,22 @@ class DisplayFrame : public ::testing::Test {
     state.collectionBehavior = 1;
     panel_ = server.createOwnWindow(state);
     server.orderOwnWindow(panel_, platform::OwnWindowOrder::frontRegardless);
-    publishPlate();
+    publishPlate(drawn);
     server.setOwnWindowSurface(panel_, surface_);
   }
-  void publishPlate() {
+  void publishPlate(bool drawn = true) {
     surface_ = platform::SharedSurface::create(1100, 400);
     plate_ = QImage(1100, 400, QImage::Format_ARGB32_Premultiplied);
     plate_.fill(Qt::transparent);
-    QPainter painter(&plate_);
-    painter.fillRect(QRect(50, 50, 1000, 300), QColor(40, 40, 44, 140));
-    painter.end();
     surface_->publish(plate_, QRegion());
+    if (drawn) drawPlate();
+  }
+  void drawPlate() {
+    const QRect plate(50, 50, 1000, 300);
+    QPainter painter(&plate_);
+    painter.fillRect(plate, QColor(40, 40, 44, 140));
+    painter.end();
+    surface_->publish(plate_, QRegion(plate));
   }
   // Lights one tile of the plate, publishing only that tile as changed.
   void lightTile(int index) {
@@ -139,8 +147,10 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   scene.world.setDisplays(displays);
   expectSameAsWhole("the display was renamed");
 
-  panel();
-  expectSameAsWhole("a glass panel came");
+  panel(false, false);
+  expectSameAsWhole("a glass panel came before it drew");
+  drawPlate();
+  expectSameAsWhole("the panel drew");
   lightTile(0);
   const QRegion tile = expectSameAsWhole("the panel lit a tile");
   EXPECT_LT(tile.boundingRect().width(), kWidth / 4) << "only the tile is composed again";

@@ -65,6 +65,18 @@ QImage maskedBackdrop(const DisplayComposer::Backdrop& backdrop, const QImage& c
   return out;
 }
 
+/// Whether `content` placed at `at` (frame pixels) shows anything within `area`: a panel
+/// ordered in before it has drawn is clear all over.
+bool showsAnything(const QImage& content, QPoint at, const QRect& area) {
+  const QRect part = area.translated(-at).intersected(content.rect());
+  for (int y = part.top(); y <= part.bottom(); ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(content.constScanLine(y));
+    for (int x = part.left(); x <= part.right(); ++x)
+      if (qAlpha(line[x]) != 0) return true;
+  }
+  return false;
+}
+
 /// The program's content of each window of `windows` that shows some within `dirty`,
 /// read once, before anything is decided from it: a surface that cannot be read (nothing
 /// published yet, or a header its program made unreadable) leaves its window out, so it
@@ -246,12 +258,15 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows,
       if (!p.glass.isEmpty()) {
         auto b = backdrops.find(w.number);
         if (stale.count(w.number) || b == backdrops.end() || b->second.area != p.glass) {
-          b = backdrops.insert_or_assign(w.number, DisplayComposer::Backdrop{
-                                                       p.glass, frostedBackdrop(target, p.glass, sx, s.glass)})
-                  .first;
+          // Blurred only under content that shows: until then it is owed (a null picture),
+          // and the content's first change that shows anything blurs it.
+          QImage soft;
+          if (showsAnything(picture->image, at, p.glass)) soft = frostedBackdrop(target, p.glass, sx, s.glass);
+          b = backdrops.insert_or_assign(w.number, DisplayComposer::Backdrop{p.glass, std::move(soft)}).first;
         }
         const QRect part = bounds.intersected(p.glass);
-        if (!part.isEmpty()) painter.drawImage(part.topLeft(), maskedBackdrop(b->second, picture->image, at, part));
+        if (!part.isEmpty() && !b->second.soft.isNull())
+          painter.drawImage(part.topLeft(), maskedBackdrop(b->second, picture->image, at, part));
       }
       painter.drawImage(at, picture->image);
     }
@@ -475,14 +490,16 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       changes.emplace_back(-1, now[i].extent);
       changes.emplace_back(-1, k.windows[before[now[i].shown.window.number]].extent);
     }
-    // Glass over something that changed is composed whole, its backdrop blurred anew.
+    // Glass over something that changed is composed whole, its backdrop blurred anew; so
+    // is glass whose backdrop is owed when its own content changes.
     for (std::size_t i = 0; i < now.size(); ++i) {
       const Placed& p = now[i];
       if (p.glass.isEmpty()) continue;
       const auto b = k.backdrops.find(p.shown.window.number);
       bool renew = b == k.backdrops.end() || b->second.area != p.glass;
+      const int behind = static_cast<int>(i) + (!renew && b->second.soft.isNull() ? 1 : 0);
       for (std::size_t c = 0; c < changes.size() && !renew; ++c)
-        renew = changes[c].first < static_cast<int>(i) && changes[c].second.intersects(p.glass);
+        renew = changes[c].first < behind && changes[c].second.intersects(p.glass);
       if (!renew) continue;
       stale.insert(p.shown.window.number);
       changes.emplace_back(static_cast<int>(i), p.glass);

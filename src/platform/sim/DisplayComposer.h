@@ -113,7 +113,7 @@ class DisplayComposer {
   /// The blurred backdrop a clear window was composed over.
   struct Backdrop {
     QRect area;
-    QImage soft;
+    QImage soft;  // null: owed, the window's content showed nothing over it
   };
 
  private:
