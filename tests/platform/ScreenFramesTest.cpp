@@ -1,10 +1,14 @@
 // What the screen fetches: every display whole once, then nothing while nothing changes,
 // and only the part that changed when a window moves, its window showing what a screen
-// that fetched everything afresh shows; a frame that cannot be had leaves no hole.
+// that fetched everything afresh shows; a frame that cannot be had leaves no hole; and
+// displays that changed before a told fetch are fetched again as laid out anew.
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <algorithm>
+#include <functional>
+#include <map>
 
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
@@ -40,6 +44,34 @@ class FailingSource : public WorldScreenSource {
   std::uint32_t failing = 0;
 };
 
+// The world's frames, telling of changes as a host does and handing back with them the
+// desk as it was read before they were composed.
+class TellingSource : public WorldScreenSource {
+ public:
+  using WorldScreenSource::WorldScreenSource;
+  bool watch(std::function<void()> changed) override {
+    tell = std::move(changed);
+    return true;
+  }
+  std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests) override {
+    desk = Desk{generation().value_or(0), screens()};
+    return WorldScreenSource::frames(requests);
+  }
+  std::optional<Desk> framesDesk() const override { return desk; }
+  std::function<void()> tell;
+  std::optional<Desk> desk;
+};
+
+// What `window` shows beside what a screen that fetches everything afresh shows.
+void expectShowsTheWorld(screen::ScreenWindow& window, Scene& scene, const char* after) {
+  WorldScreenSource fresh(scene.world, scene.windowServer);
+  scene.windowServer.dropDisplayFrames();
+  screen::ScreenWindow other(&fresh, std::nullopt);
+  other.resize(window.size());
+  other.refresh();
+  EXPECT_EQ(window.grab().toImage(), other.grab().toImage()) << after;
+}
+
 }  // namespace
 
 TEST(ScreenFrames, OnlyWhatChangedIsFetchedAndDrawn) {
@@ -62,13 +94,7 @@ TEST(ScreenFrames, OnlyWhatChangedIsFetchedAndDrawn) {
   EXPECT_GT(source.pixels, 0);
   EXPECT_LT(source.pixels * 4, whole) << "a moved window is a small part of the displays";
 
-  // What it shows is what a screen that fetched everything shows.
-  WorldScreenSource fresh(scene.world, scene.windowServer);
-  scene.windowServer.dropDisplayFrames();
-  screen::ScreenWindow other(&fresh, std::nullopt);
-  other.resize(1200, 600);
-  other.refresh();
-  EXPECT_EQ(window.grab().toImage(), other.grab().toImage());
+  expectShowsTheWorld(window, scene, "after a window moved");
 }
 
 TEST(ScreenFrames, AFrameThatCannotBeHadLeavesWhatTheDisplayShowed) {
@@ -94,10 +120,24 @@ TEST(ScreenFrames, AFrameThatCannotBeHadLeavesWhatTheDisplayShowed) {
   source.failing = 0;
   ASSERT_TRUE(scene.windowServer.moveWindow(2101, {360, 180}));
   window.refresh();
-  WorldScreenSource fresh(scene.world, scene.windowServer);
-  scene.windowServer.dropDisplayFrames();
-  screen::ScreenWindow other(&fresh, std::nullopt);
-  other.resize(1200, 600);
-  other.refresh();
-  EXPECT_EQ(window.grab().toImage(), other.grab().toImage()) << "the next frame brings the display up to date";
+  expectShowsTheWorld(window, scene, "the next frame brings the display up to date");
+}
+
+TEST(ScreenFrames, DisplaysChangedBeforeTheToldFetchAreFetchedAgainAsLaidOut) {
+  trelliq::test::ensureWidgets();
+  Scene scene{Scene::Start::defaultScenario};
+  TellingSource source(scene.world, scene.windowServer);
+  screen::ScreenWindow window(&source, std::nullopt);
+  window.resize(1200, 600);
+  window.refresh();
+  ASSERT_TRUE(source.tell) << "the screen does not watch";
+  ASSERT_GE(scene.world.displays().size(), 2u);
+
+  // A display goes, and the screen, told, fetches for the displays it laid out before: the
+  // desk that came with those frames says so, and the rest are fetched at their new places.
+  scene.world.removeDisplay(scene.world.displays().back().screen.displayID);
+  source.tell();
+  QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);  // the told look, no timer
+  EXPECT_EQ(window.layout().displays.size(), scene.world.displays().size());
+  expectShowsTheWorld(window, scene, "after a display went");
 }
