@@ -72,15 +72,28 @@ void expectShowsTheWorld(screen::ScreenWindow& window, Scene& scene, const char*
   EXPECT_EQ(window.grab().toImage(), other.grab().toImage()) << after;
 }
 
+struct WidgetsFirst {
+  WidgetsFirst() { trelliq::test::ensureWidgets(); }
+};
+
+// A screen window over the default scenario, reading it through a `Source`, its first
+// frames fetched.
+template <class Source>
+struct ScreenOn : WidgetsFirst {
+  ScreenOn() {
+    window.resize(1200, 600);
+    window.refresh();
+  }
+  Scene scene{Scene::Start::defaultScenario};
+  Source source{scene.world, scene.windowServer};
+  screen::ScreenWindow window{&source, std::nullopt};
+};
+
 }  // namespace
 
 TEST(ScreenFrames, OnlyWhatChangedIsFetchedAndDrawn) {
-  trelliq::test::ensureWidgets();
-  Scene scene{Scene::Start::defaultScenario};
-  CountingSource source(scene.world, scene.windowServer);
-  screen::ScreenWindow window(&source, std::nullopt);
-  window.resize(1200, 600);
-  window.refresh();
+  ScreenOn<CountingSource> on;
+  auto& [scene, source, window] = on;
   const long whole = source.pixels;
   ASSERT_GT(whole, 0);
 
@@ -98,12 +111,8 @@ TEST(ScreenFrames, OnlyWhatChangedIsFetchedAndDrawn) {
 }
 
 TEST(ScreenFrames, AFrameThatCannotBeHadLeavesWhatTheDisplayShowed) {
-  trelliq::test::ensureWidgets();
-  Scene scene{Scene::Start::defaultScenario};
-  FailingSource source(scene.world, scene.windowServer);
-  screen::ScreenWindow window(&source, std::nullopt);
-  window.resize(1200, 600);
-  window.refresh();
+  ScreenOn<FailingSource> on;
+  auto& [scene, source, window] = on;
   const auto placed = std::find_if(window.layout().displays.begin(), window.layout().displays.end(),
                                    [](const screen::Placed& p) { return p.id == 1; });
   ASSERT_NE(placed, window.layout().displays.end());
@@ -124,12 +133,8 @@ TEST(ScreenFrames, AFrameThatCannotBeHadLeavesWhatTheDisplayShowed) {
 }
 
 TEST(ScreenFrames, DisplaysChangedBeforeTheToldFetchAreFetchedAgainAsLaidOut) {
-  trelliq::test::ensureWidgets();
-  Scene scene{Scene::Start::defaultScenario};
-  TellingSource source(scene.world, scene.windowServer);
-  screen::ScreenWindow window(&source, std::nullopt);
-  window.resize(1200, 600);
-  window.refresh();
+  ScreenOn<TellingSource> on;
+  auto& [scene, source, window] = on;
   ASSERT_TRUE(source.tell) << "the screen does not watch";
   ASSERT_GE(scene.world.displays().size(), 2u);
 
