@@ -1,5 +1,6 @@
 #include "ownwindows/views/KeptWindow.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "ownwindows/ClosableWindow.h"
@@ -32,8 +33,10 @@ std::optional<CGPoint> KeptWindow::centred(CGSize frame) {
   const auto screen = NSScreen::main();
   if (!screen) return std::nullopt;
   const CGRect visible = screen->visibleFrame();
-  return CGPoint{std::round(visible.midX() - frame.width / 2.0),
-                 std::round(visible.minY() + (visible.height() - frame.height) / 2.0)};
+  // Never above the visible frame, as the window server keeps a titled window: the title
+  // bar and its close button stay below the menu bar even when the window is taller.
+  const double y = std::min(visible.minY() + (visible.height() - frame.height) / 2.0, visible.maxY() - frame.height);
+  return CGPoint{std::round(visible.midX() - frame.width / 2.0), std::round(y)};
 }
 
 CGPoint KeptWindow::centredContent(QSize content) {

@@ -32,8 +32,8 @@ class KeptWindow {
   void make(const std::string& title, QWidget& view, QSize size, CGPoint origin = {});
 
   /// Where the bottom-left corner of a window of `frame` size goes on the main screen:
-  /// centred across and in the middle of its visible frame, rounded to whole points; none
-  /// when there is no screen.
+  /// centred across and in the middle of its visible frame, but never with its top above
+  /// it, rounded to whole points; none when there is no screen.
   static std::optional<CGPoint> centred(CGSize frame);
   /// The bottom-left corner of a titled window's `content` centred as above (the title bar
   /// counts), or (0, 0) when there is no screen.
