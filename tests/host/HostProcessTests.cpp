@@ -206,6 +206,21 @@ TEST(HostProcessTest, WhenTheHostGoesAwayCallsFailAtOnceWithAReason) {
   EXPECT_EQ(times.load(), 1) << "the loss is told once";
 }
 
+TEST(HostProcessTest, TheWorldsOwnProgramGoingAwayLeavesTheFrontAndTheMenuBarToAnotherApp) {
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  const std::int32_t own = stage.mac->windowServer->ownProcessIdentifier();
+  ASSERT_TRUE(stage.mac->windowServer->activateApplication(own, 0));
+  auto onlooker = attach(stage.home.socket(), host::AttachAs::screen);
+  ASSERT_TRUE(onlooker);
+  ASSERT_TRUE(eventually([&] { return onlooker->windowServer->frontmostApplication() == own; }));
+  stage.mac.reset();  // the program quits
+  EXPECT_TRUE(eventually([&] {
+    const auto front = onlooker->windowServer->frontmostApplication();
+    return front && *front != own;
+  })) << "the program that quit is still the front app";
+}
+
 TEST(HostProcessTest, AHostStartedOnDemandEndsAfterItsLastProgram) {
   Home home;
   HostProcess host(home.path, {"--linger", "0.2"});

@@ -472,8 +472,13 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
     client->signalFD = -1;
   }
   reclaim(*client);
-  // A copy that is gone ends as a process of the world does: its app terminates.
-  if (client->pid) server_.terminate(client->pid);
+  // A copy that is gone ends as a process of the world does: its app terminates. The
+  // world's own app outlives its program, but no longer holds the front and the menu bar.
+  if (client->pid) {
+    server_.terminate(client->pid);
+  } else if (client->primary) {
+    server_.resignFront(server_.ownProcessIdentifier());
+  }
   log_.summarize(client->logBudget, client->who);
   {
     std::lock_guard lock(mutex_);

@@ -96,6 +96,10 @@ class Desk {
   /// end asks about it after the fact); only the last WindowServer::kEndedKept ended ones
   /// are, and older ones are forgotten whole. Apps a scenario lists after their exit stay.
   bool terminate(std::int32_t pid);
+  /// The app leaves the front, if it has it, to the next app that can take it.
+  void resignFront(std::int32_t pid) {
+    if (frontmost_ == pid) activateNext(pid);
+  }
   /// The program asking: the world's own, or the one a host's connection acts for.
   std::int32_t ownPID() const {
     const std::int32_t acting = WindowServer::actingProgram();

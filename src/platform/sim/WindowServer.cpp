@@ -405,6 +405,10 @@ bool WindowServer::terminate(std::int32_t pid) {
   return ok;
 }
 
+void WindowServer::resignFront(std::int32_t pid) {
+  edit([&](Desk& desk) { desk.resignFront(pid); });
+}
+
 std::size_t WindowServer::keptProcessCount() const {
   std::size_t count = 0;
   read([&](const Desk& desk) { count = std::max(desk.allApps().size(), state_->icons.size()); });

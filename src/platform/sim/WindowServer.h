@@ -360,6 +360,9 @@ class WindowServer : public platform::WindowServerPort {
   /// about it after the fact); older ones are forgotten with their icons.
   bool terminate(std::int32_t pid);
   static constexpr std::size_t kEndedKept = 64;
+  /// The app stops being frontmost, if it was, and the next app that can takes the front
+  /// (the world's own program went away, but its app cannot end with it).
+  void resignFront(std::int32_t pid);
   /// How many processes the server keeps anything of (entries or icons), running or ended.
   std::size_t keptProcessCount() const;
   /// Changes an app's behaviour fields (quit behaviour, hung, first window …).
