@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libplist-dev
           nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev ccache
-          fonts-dejavu-core xvfb xauth xdotool)
+          fonts-dejavu-core xvfb xauth xdotool x11-xkb-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -23,6 +23,7 @@
 #include "platform/host/Remote.h"
 #include "platform/screen/ScreenLayout.h"
 #include "platform/screen/ScreenWindow.h"
+#include "platform/sim/World.h"
 
 namespace {
 
@@ -83,9 +84,10 @@ class Screen : public ::testing::Test {
     start(program_, binaries() + "/trelliq", {}, offscreen);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
+    // TRELLIQ_SCREEN_SIZE (WxH) makes the window larger, for pictures a person reads.
+    const char* size = std::getenv("TRELLIQ_SCREEN_SIZE");
     start(screen_, binaries() + "/simscreen",
-          {"--size", QString("%1x%2").arg(kWidth).arg(kHeight)},
-          xcb);
+          {"--size", size ? QString(size) : QString("%1x%2").arg(kWidth).arg(kHeight)}, xcb);
     window_ = xdo({"search", "--sync", "--name", "Simulated Mac"});
     ASSERT_FALSE(window_.empty());
     xdo({"windowfocus", "--sync", QString::fromStdString(window_)});
@@ -123,6 +125,38 @@ class Screen : public ::testing::Test {
                   : QImage();
   }
 
+  // The screen's window once it shows the last change: two grabs a refresh apart alike.
+  QImage settled() {
+    QImage now = grab(), last;
+    waitFor(
+        [&] {
+          QThread::msleep(100);
+          last = std::exchange(now, grab());
+          return now == last;
+        },
+        10000);
+    return now;
+  }
+
+  // With TRELLIQ_SCREEN_SHOTS set, `picture` (else the screen's window once settled) is
+  // kept there as NAME.png for a person to look at; the reference pictures are made so.
+  void keep(const char* name, const QImage& picture = QImage()) {
+    const char* folder = std::getenv("TRELLIQ_SCREEN_SHOTS");
+    if (!folder) return;
+    EXPECT_TRUE((picture.isNull() ? settled() : picture).save(QString(folder) + "/" + name + ".png")) << name;
+  }
+
+  // Clicks desk point `at` once the screen shows something there that `before` did not
+  // (as a person clicks what they see), keeping that picture as `picture`; false when
+  // nothing new comes there.
+  bool clickOnceDrawn(CGPoint at, const QImage& before, const char* picture = nullptr) {
+    QImage now;
+    if (!waitFor([&] { return changedNear(before, now = grab(), at); })) return false;
+    if (picture) keep(picture);
+    click(at, now);
+    return true;
+  }
+
   // The program's panels on screen, by the window list.
   std::vector<platform::WindowEntry> panels() {
     std::vector<platform::WindowEntry> found;
@@ -137,6 +171,43 @@ class Screen : public ::testing::Test {
     const QPoint at = onScreen(desk, grabbed);
     xdo({"mousemove", "--window", QString::fromStdString(window_), QString::number(at.x()), QString::number(at.y())});
     xdo({"click", "1"});
+  }
+
+  // The program's status item in the built-in display's menu bar, once it shows.
+  std::optional<platform::WindowEntry> statusItem() {
+    std::optional<platform::WindowEntry> item;
+    waitFor([&] {
+      for (const auto& e : mac_->windowServer->windowList())
+        if (e.layer == kStatusLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
+            displays_[0].frame.contains(CGPoint{e.bounds.midX(), e.bounds.midY()}))
+          item = e;
+      return item.has_value();
+    });
+    return item;
+  }
+
+  // The status item's menu while it is open.
+  std::optional<platform::WindowEntry> menu() {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.layer == kMenuLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
+          e.bounds.height() < displays_[0].frame.height() / 2)
+        return e;
+    return std::nullopt;
+  }
+
+  // Clicks the status item until its menu opens (the program may still be starting).
+  bool openMenu(const platform::WindowEntry& item) {
+    return waitFor([&] {
+      click(CGPoint{item.bounds.midX(), item.bounds.midY()}, grab());
+      return waitFor([&] { return menu().has_value(); }, 3000);
+    });
+  }
+
+  // The window of that title while it is on screen.
+  std::optional<platform::WindowEntry> shown(const std::string& title) {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.name == title && e.onScreen) return e;
+    return std::nullopt;
   }
 
   // Whether every display holds a panel the window list names.
@@ -188,6 +259,21 @@ class Screen : public ::testing::Test {
     return true;
   }
 
+  // Whether `now` differs from `then` in a fair share of the pixels within 10 points of
+  // desk point `at` (a name field opened there, say).
+  bool changedNear(const QImage& then, const QImage& now, CGPoint at) {
+    int changed = 0, seen = 0;
+    for (int dx = -10; dx <= 10; dx += 2) {
+      for (int dy = -10; dy <= 10; dy += 2) {
+        const QPoint p = onScreen(CGPoint{at.x + dx, at.y + dy}, now);
+        if (!now.rect().contains(p) || !then.rect().contains(p)) continue;
+        ++seen;
+        if (now.pixel(p) != then.pixel(p)) ++changed;
+      }
+    }
+    return seen > 0 && changed * 4 >= seen;
+  }
+
   // Holds the mapped ⌘ and presses Tab until the switcher shows (the program may still be
   // starting when the first press comes).
   bool openSwitcher() {
@@ -237,42 +323,122 @@ TEST_F(Screen, TheMappedCommandTabShowsPanelsOnEveryDisplayAndReleaseSwitches) {
 }
 
 TEST_F(Screen, AClickOnTheStatusItemOpensItsMenuAndItsKeysOpenPreferences) {
-  // The program's status item, in the built-in display's menu bar.
-  std::optional<platform::WindowEntry> item;
-  ASSERT_TRUE(waitFor([&] {
-    for (const auto& e : mac_->windowServer->windowList())
-      if (e.layer == kStatusLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
-          displays_[0].frame.contains(CGPoint{e.bounds.midX(), e.bounds.midY()}))
-        item = e;
-    return item.has_value();
-  })) << "no status item of the program in the menu bar";
+  const auto item = statusItem();
+  ASSERT_TRUE(item) << "no status item of the program in the menu bar";
   const QImage rest = grab();
-  auto menu = [&]() -> std::optional<platform::WindowEntry> {
-    for (const auto& e : mac_->windowServer->windowList())
-      if (e.layer == kMenuLayer && e.ownerName == std::string("Trelliq") && e.onScreen &&
-          e.bounds.height() < displays_[0].frame.height() / 2)
-        return e;
-    return std::nullopt;
-  };
-  // The program may still be starting when the first click comes.
-  ASSERT_TRUE(waitFor([&] {
-    click(CGPoint{item->bounds.midX(), item->bounds.midY()}, rest);
-    return waitFor([&] { return menu().has_value(); }, 3000);
-  }, 30000)) << "a click on the status item opened no menu";
-  const CGRect shown = menu()->bounds;
+  ASSERT_TRUE(openMenu(*item)) << "a click on the status item opened no menu";
+  const CGRect shownMenu = menu()->bounds;
   EXPECT_TRUE(waitFor([&] {
     const QImage now = grab();
-    const QPoint inside = onScreen(CGPoint{shown.midX(), shown.midY()}, now);
+    const QPoint inside = onScreen(CGPoint{shownMenu.midX(), shownMenu.midY()}, now);
     return now.rect().contains(inside) && now.pixel(inside) != rest.pixel(inside);
   })) << "the menu is not drawn on the screen";
 
   for (const char* key : {"Down", "Down", "Down", "Return"}) xdo({"key", key});
-  EXPECT_TRUE(waitFor([&] {
-    for (const auto& e : mac_->windowServer->windowList())
-      if (e.name == std::string("Trelliq Preferences") && e.onScreen) return true;
-    return false;
-  })) << "the menu's \"Preferences…\" did not open Preferences";
+  EXPECT_TRUE(waitFor([&] { return shown("Trelliq Preferences").has_value(); }))
+      << "the menu's \"Preferences…\" did not open Preferences";
   EXPECT_FALSE(menu()) << "choosing closes the menu";
+}
+
+// A person's first walk, by the pointer alone where a pointer serves: Preferences from the
+// status menu, a setting changed, the guide opened from Preferences and closed by its close
+// button, the switcher used, Preferences closed by its close button and the program quit
+// from the menu. The points are where the built-in desk draws them.
+TEST_F(Screen, APersonsFirstWalkByThePointerEndsWithTheProgramGone) {
+  const auto item = statusItem();
+  ASSERT_TRUE(item);
+  QImage before = settled();
+  keep("screen-rest", before);
+  ASSERT_TRUE(openMenu(*item));
+  // The menu's last rows, from its foot up: 5 of padding, "Quit Trelliq" (22), a
+  // separator (11), then "Preferences…" (22).
+  const CGRect rows = menu()->bounds;
+  const CGPoint preferencesRow{rows.midX(), rows.maxY() - 5 - 22 - 11 - 11}, quitRow{rows.midX(), rows.maxY() - 5 - 11};
+  ASSERT_TRUE(clickOnceDrawn(preferencesRow, before, "screen-menu"));
+  std::optional<platform::WindowEntry> preferences;
+  ASSERT_TRUE(waitFor([&] { return (preferences = shown("Trelliq Preferences")).has_value(); }))
+      << "a click on \"Preferences…\" did not open Preferences";
+
+  // The middle card of the mode picker, "Window tiles".
+  const CGRect frame = preferences->bounds;
+  ASSERT_TRUE(clickOnceDrawn(CGPoint{frame.midX(), frame.minY() + 150}, before));
+  EXPECT_TRUE(waitFor([&] {
+    const auto tiles = mac_->system->preferenceValue(sim::World::kApplicationDomain, "tiles");
+    return tiles && tiles->asString() && *tiles->asString() == "windows";
+  })) << "the click on \"Window tiles\" did not store the mode";
+  before = settled();
+  keep("screen-preferences", before);
+
+  // "Show Shortcuts", at the right of its row under the mode's overview.
+  click(CGPoint{frame.maxX() - 96, frame.minY() + 583}, before);
+  std::optional<platform::WindowEntry> guide;
+  ASSERT_TRUE(waitFor([&] { return (guide = shown("Keyboard Shortcuts")).has_value(); }))
+      << "\"Show Shortcuts\" did not open the guide";
+  ASSERT_TRUE(clickOnceDrawn(CGPoint{guide->bounds.minX() + 20, guide->bounds.minY() + 14}, before, "screen-guide"))
+      << "the guide's close button is not on the screen";
+  EXPECT_TRUE(waitFor([&] { return !shown("Keyboard Shortcuts"); })) << "the guide's close button did not close it";
+
+  // The switcher, steered; then the first desktop's label (under the first tile, the
+  // desktop itself chosen) renamed by typing on a German keyboard, whose keys make ö and Ü.
+  ASSERT_TRUE(openSwitcher());
+  for (const char* key : {"Tab", "Right", "Left"}) xdo({"key", key});
+  xdo({"key", "Escape"});
+  xdo({"keyup", "ctrl"});
+  EXPECT_TRUE(waitFor([&] { return panels().empty(); })) << "Escape left the switcher up";
+  before = settled();
+  const CGPoint label{420, 523};
+  // Clicked once the panels are drawn, and again from the start should the field not open
+  // (a loaded machine may still be laying the panel out when the pointer comes).
+  ASSERT_TRUE(waitFor(
+      [&] {
+        if (!openSwitcher()) return false;
+        QImage drawn;
+        if (waitFor([&] { return changedNear(before, drawn = grab(), label); })) {
+          keep("screen-panels");
+          click(label, drawn);
+          if (waitFor([&] { return changedNear(drawn, grab(), label); }, 5000)) return true;
+        }
+        xdo({"key", "Escape"});
+        xdo({"keyup", "ctrl"});
+        waitFor([&] { return panels().empty(); });
+        return false;
+      },
+      120000))
+      << "a click on the desktop's label did not open its name field";
+  xdo({"keyup", "ctrl"});
+  QProcess::execute("setxkbmap", {"de"});
+  xdo({"type", "--delay", "60", "Wörk Ü"});
+  xdo({"key", "Return"});
+  QProcess::execute("setxkbmap", {"us"});
+  EXPECT_TRUE(waitFor([&] {
+    const auto names = mac_->system->preferenceValue(sim::World::kApplicationDomain, "spaceNames");
+    const auto* all = names ? names->asDictionary() : nullptr;
+    return all && std::any_of(all->begin(), all->end(), [](const auto& entry) {
+             return entry.second.asString() && *entry.second.asString() == "Wörk Ü";
+           });
+  })) << "the desktop's new name was not stored as typed";
+  EXPECT_TRUE(waitFor([&] { return panels().empty(); })) << "the switcher stayed after the name was given";
+  ASSERT_TRUE(openSwitcher());
+  waitFor([&] { return changedNear(before, grab(), label); });
+  keep("screen-renamed");
+  xdo({"key", "Escape"});
+  xdo({"keyup", "ctrl"});
+  EXPECT_TRUE(waitFor([&] { return panels().empty(); }));
+
+  before = settled();
+  click(CGPoint{frame.minX() + 20, frame.minY() + 14}, before);
+  EXPECT_TRUE(waitFor([&] { return !shown("Trelliq Preferences"); })) << "Preferences' close button did not close it";
+
+  before = settled();
+  ASSERT_TRUE(openMenu(*item));
+  ASSERT_TRUE(clickOnceDrawn(quitRow, before));
+  EXPECT_TRUE(program_.waitForFinished(60000)) << "\"Quit Trelliq\" did not end the program";
+  EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program_.exitCode(), 0);
+  EXPECT_TRUE(waitFor([&] {
+    const auto front = mac_->windowServer->frontmostApplication();
+    return front && *front != item->ownerPID;
+  })) << "the menu bar still names the program that quit";
 }
 
 TEST_F(Screen, EscapeCancelsTheSwitcher) {
