@@ -170,6 +170,17 @@ TEST_F(GuideWindows, BringingForwardAnyOwnWindowGivesItTheKeyboard) {
   EXPECT_EQ(window.firstResponder(), &window);  // no content view to take it
 }
 
+TEST_F(GuideWindows, ClosingTheGuideGivesTheKeyboardBackToTheWindowBehindIt) {
+  ClosableWindow behind(CGRect(100, 100, 300, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
+                        NSBackingStoreType::buffered, false);
+  OwnWindow::bringForward(behind);
+  guide.show();
+  scene.clock.advance(1);
+  ASSERT_TRUE(isInFrontWithTheKeyboard());
+  guide.window()->performClose(nullptr);
+  EXPECT_TRUE(behind.isKeyWindow()) << "the window left in front is not key";
+}
+
 class GuideViews : public GuideWindows {
  protected:
   void SetUp() override {
