@@ -295,6 +295,13 @@ TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUnti
   // A window's next picture shows at once.
   pictures[8] = solid(Qt::green);
   EXPECT_EQ(cell(ScenePainter::render(screen({0, 0}), QSize(130, 80)), 0, 0, 8), qRgb(0, 255, 0));
+
+  // So does a change made in place in a tree drawn before.
+  pictures[9] = solid(Qt::blue);
+  Node drawn = screen({0, 0});
+  ScenePainter::render(drawn, QSize(130, 80));
+  std::get<scene::Picture>(drawn.children[8].content).border = scene::Stroke{{Tone::white, 1}, 3};
+  EXPECT_EQ(cell(ScenePainter::render(drawn, QSize(130, 80)), 0, 0, 8), qRgb(255, 255, 255));
 }
 
 TEST_F(ScenePainterTest, APictureAboutToFadeInMarksNothingUntilItShows) {

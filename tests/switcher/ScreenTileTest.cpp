@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -200,6 +201,10 @@ TEST(ScreenTile, TheMemoMakesATileAgainWhenAnythingItShowsChangedAndLetsUnaskedT
   };
   Node last = layout();
   EXPECT_TRUE(layout().children.sharedWith(last.children)) << "nothing changed";
+  // The next session's snapshot numbers the same windows afresh.
+  for (WindowInfo& w : c.windows) w.id += 100;
+  for (auto& id : c.stacking) id += 100;
+  EXPECT_TRUE(layout().children.sharedWith(last.children)) << "the windows numbered afresh";
   const auto image = [](const Node& n) {
     return std::get<Picture>(at(at(at(at(n, "window 1"), "body"), "preview"), "image").content).image;
   };
@@ -215,6 +220,10 @@ TEST(ScreenTile, TheMemoMakesATileAgainWhenAnythingItShowsChangedAndLetsUnaskedT
       {"a window's place", [&](const Node& n) {
          c.windows[1].bounds = CGRect(600, 200, 400, 300);
          return !(at(layout(), "window 2").frame == at(n, "window 2").frame);
+       }},
+      {"the stacking", [&](const Node& n) {
+         std::reverse(c.stacking.begin(), c.stacking.end());
+         return !layout().children.sharedWith(n.children);
        }},
       {"its app hidden", [&](const Node&) {
          scene.windowServer.setHidden(300, true);

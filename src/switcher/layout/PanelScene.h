@@ -5,6 +5,7 @@
 // every size, place, opacity and scale of the panels is testable as numbers; the views
 // only paint the tree and animate between two trees by node key. Main thread only.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -168,6 +169,15 @@ class NodeList {
   /// set, and never kept for an empty list.
   std::optional<CGRect> memo() const;
   void setMemo(const CGRect& rect) const;
+  /// A number a reader worked out from the nodes alone (a digest of what they draw), kept
+  /// and forgotten as `memo` is.
+  std::optional<std::uint64_t> digest() const;
+  void setDigest(std::uint64_t digest) const;
+
+  /// Names what the list holds: two lists of the same stamp are one list, unchanged since
+  /// the stamp was read, so they hold the very same nodes. Every non-const access gives a
+  /// new one, so change a node through a reference right after taking it. 0 when empty.
+  std::uint64_t stamp() const;
 
  private:
   struct Shared;
@@ -205,18 +215,31 @@ struct Node {
 };
 
 struct NodeList::Shared {
+  explicit Shared(std::vector<Node> n = {}) : nodes(std::move(n)) {}
   std::vector<Node> nodes;
+  std::uint64_t stamp = next();
   mutable std::optional<CGRect> memo;
+  mutable std::optional<std::uint64_t> digest;
+  // Stamps are never handed out twice in a process, whichever thread makes a tree.
+  static std::uint64_t next() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+  }
 };
 
 inline NodeList::NodeList(std::initializer_list<Node> nodes)
-    : nodes_(nodes.size() ? std::make_shared<Shared>(Shared{nodes, std::nullopt}) : nullptr) {}
+    : nodes_(nodes.size() ? std::make_shared<Shared>(std::vector<Node>(nodes)) : nullptr) {}
 inline NodeList::NodeList(std::vector<Node> nodes)
-    : nodes_(nodes.empty() ? nullptr : std::make_shared<Shared>(Shared{std::move(nodes), std::nullopt})) {}
+    : nodes_(nodes.empty() ? nullptr : std::make_shared<Shared>(std::move(nodes))) {}
 inline std::optional<CGRect> NodeList::memo() const { return nodes_ ? nodes_->memo : std::nullopt; }
 inline void NodeList::setMemo(const CGRect& rect) const {
   if (nodes_) nodes_->memo = rect;
 }
+inline std::optional<std::uint64_t> NodeList::digest() const { return nodes_ ? nodes_->digest : std::nullopt; }
+inline void NodeList::setDigest(std::uint64_t digest) const {
+  if (nodes_) nodes_->digest = digest;
+}
+inline std::uint64_t NodeList::stamp() const { return nodes_ ? nodes_->stamp : 0; }
 inline std::size_t NodeList::size() const { return nodes_ ? nodes_->nodes.size() : 0; }
 inline const Node* NodeList::begin() const { return nodes_ ? nodes_->nodes.data() : nullptr; }
 inline const Node* NodeList::end() const { return begin() + size(); }
@@ -248,9 +271,11 @@ inline NodeList::Shared& NodeList::own() {
   if (!nodes_) {
     nodes_ = std::make_shared<Shared>();
   } else if (nodes_.use_count() > 1) {
-    nodes_ = std::make_shared<Shared>(Shared{nodes_->nodes, std::nullopt});
+    nodes_ = std::make_shared<Shared>(nodes_->nodes);
   } else {
     nodes_->memo.reset();
+    nodes_->digest.reset();
+    nodes_->stamp = Shared::next();
   }
   return *nodes_;
 }

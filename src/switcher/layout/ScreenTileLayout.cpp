@@ -290,10 +290,18 @@ Node screenTilePicture(const Cluster& cluster, const CGRect& screen, const CGIma
 Node ScreenTileMemo::picture(const Cluster& cluster, const CGRect& screen, const CGImageRef& wallpaper,
                              const std::map<std::uint32_t, CGImageRef>& thumbnails, CGSize size,
                              std::optional<int> picked, bool selected) {
-  Inputs inputs{screen, wallpaper, size, picked, selected, cluster.fullScreen, cluster.stacking, {}};
+  Inputs inputs{screen, wallpaper, size, picked, selected, cluster.fullScreen, {}, {}};
+  // A snapshot numbers its windows afresh: the tile depends only on where each stands in
+  // the stacking, so the next session's tile of the same windows is the one made before.
+  inputs.stacking.reserve(cluster.stacking.size());
+  for (const ValueID id : cluster.stacking) {
+    const auto it =
+        std::find_if(cluster.windows.begin(), cluster.windows.end(), [id](const WindowInfo& w) { return w.id == id; });
+    inputs.stacking.push_back(it - cluster.windows.begin());
+  }
   inputs.windows.reserve(cluster.windows.size());
   for (const WindowInfo& w : cluster.windows) {
-    Window in{w.id, w.windowID, w.minimized, w.bounds, nullptr, nullptr, false, false};
+    Window in{w.windowID, w.minimized, w.bounds, nullptr, nullptr, false, false};
     if (w.windowID) {
       if (const auto found = thumbnails.find(*w.windowID); found != thumbnails.end()) in.picture = found->second;
     }

@@ -5,6 +5,7 @@
 // picks windows by. Pure: a function of its arguments (the display's frame among them);
 // it reads no screen.
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -50,9 +51,8 @@ class ScreenTileMemo {
   void endLayout();
 
  private:
-  /// What a window gives its picture: place, stacking identity, picture and app.
+  /// What a window gives its picture: place, picture and app.
   struct Window {
-    std::uint64_t id = 0;
     std::optional<std::uint32_t> number;
     bool minimized = false;
     std::optional<CGRect> bounds;
@@ -66,7 +66,7 @@ class ScreenTileMemo {
     CGSize size;
     std::optional<int> picked;
     bool selected = false, fullScreen = false;
-    std::vector<std::uint64_t> stacking;
+    std::vector<std::ptrdiff_t> stacking;  // back to front, as places in the cluster's windows
     std::vector<Window> windows;
     friend bool operator==(const Inputs&, const Inputs&) = default;
   };

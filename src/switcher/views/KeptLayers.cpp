@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "switcher/views/ScenePainter.h"
 
@@ -15,24 +17,6 @@ namespace {
 using scene::Node;
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
-
-// `node` without the children that draw nothing, at any depth: they leave a layer as it is.
-// What does not draw (its key, help and reports) is left out too: a kept layer holds its
-// drawing for as long as it lives, and the budget pays for it.
-Node drawnPart(const Node& node) {
-  Node copy = node;
-  copy.key = std::string();
-  copy.help = std::string();
-  copy.reports = {};
-  copy.children.clear();
-  const auto drawing = static_cast<std::size_t>(std::count_if(node.children.begin(), node.children.end(), ScenePainter::draws));
-  if (drawing == 0) return copy;
-  copy.children.reserve(drawing);
-  for (const Node& child : node.children) {
-    if (ScenePainter::draws(child)) copy.children.push_back(drawnPart(child));
-  }
-  return copy;
-}
 
 void mix(std::size_t& h, std::size_t v) { h = (h ^ v) * 0x100000001b3ULL; }
 void mix(std::size_t& h, double v) { mix(h, static_cast<std::size_t>(static_cast<long long>(fine(v)))); }
@@ -52,6 +36,19 @@ void mixContent(std::size_t& h, const Node& node) {
   }
 }
 
+std::size_t hashOf(const Node& node, bool root);
+
+// What a list's drawing children draw: worked out once for every tree sharing the list.
+std::size_t digestOf(const scene::NodeList& children) {
+  if (const std::optional<std::uint64_t> kept = children.digest()) return *kept;
+  std::size_t h = 0xcbf29ce484222325ULL;
+  for (const Node& child : children) {
+    if (ScenePainter::draws(child)) mix(h, hashOf(child, false));
+  }
+  children.setDigest(h);
+  return h;
+}
+
 // What a node's drawing depends on; the root's place and own opacity are left to the
 // blend that lays its layer on.
 std::size_t hashOf(const Node& node, bool root) {
@@ -62,10 +59,36 @@ std::size_t hashOf(const Node& node, bool root) {
   }
   mix(h, node.frame.size.width), mix(h, node.frame.size.height);
   mixContent(h, node);
-  for (const Node& child : node.children) {
-    if (ScenePainter::draws(child)) mix(h, hashOf(child, false));
-  }
+  if (!node.children.empty()) mix(h, digestOf(node.children));
   return h;
+}
+
+// `node` without the children that draw nothing, at any depth (they leave a layer as it
+// is), noting each node's list of children as it is now, in walking order. What does not
+// draw (its key, help and reports) is left out too: a kept layer holds its drawing for as
+// long as it lives, and the budget pays for it.
+Node drawnPart(const Node& node, std::vector<KeptLayers::Below>& below) {
+  const std::size_t at = below.size();
+  below.push_back({node.children.stamp(), 0, 0});
+  Node copy = node;
+  copy.key = std::string();
+  copy.help = std::string();
+  copy.reports = {};
+  copy.children.clear();
+  const auto drawing =
+      static_cast<std::size_t>(std::count_if(node.children.begin(), node.children.end(), ScenePainter::draws));
+  if (drawing == 0) return copy;
+  copy.children.reserve(drawing);
+  std::size_t pictures = 0;
+  for (const Node& child : node.children) {
+    if (!ScenePainter::draws(child)) continue;
+    const std::size_t first = below.size();
+    copy.children.push_back(drawnPart(child, below));
+    pictures += below[first].pictures + (std::holds_alternative<scene::Picture>(child.content) ? 1 : 0);
+  }
+  below[at].pictures = pictures;
+  below[at].nodes = below.size() - at - 1;
+  return copy;
 }
 
 // The whole pixel a node's origin lies in, and the transform with only the fraction of a
@@ -120,7 +143,9 @@ void takePictures(Node& node, std::vector<std::weak_ptr<const CGImage>>& picture
 struct Matcher {
   const std::vector<std::weak_ptr<const CGImage>>& pictures;
   const std::vector<const CGImage*>& addresses;
-  std::size_t next = 0;
+  const std::vector<KeptLayers::Below>& below;
+  std::size_t next = 0;  // the next picture
+  std::size_t node = 0;  // the next kept node, in walking order
 
   // The kept picture is the very one drawn now: the same address, and still alive (an
   // address may be handed out again once its picture is gone).
@@ -145,7 +170,13 @@ struct Matcher {
     if (!root && (!(kept.frame == now.frame) || kept.opacity != now.opacity || kept.scale != now.scale ||
                   !(kept.anchor == now.anchor)))
       return false;
+    const KeptLayers::Below& list = below[node++];
     if (!(kept.frame.size == now.frame.size) || !sameContent(kept, now)) return false;
+    // The very list the layer was drawn from, unchanged since: its pictures are alive in it.
+    if (list.stamp && now.children.stamp() == list.stamp) {
+      next += list.pictures, node += list.nodes;
+      return true;
+    }
     // The kept drawing holds only children that draw.
     std::size_t k = 0;
     for (const Node& child : now.children) {
@@ -173,7 +204,7 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
   for (auto it = from; it != to; ++it) {
     const Uses::iterator entry = it->second;
     if (!samePlacement(entry->toDevice, within)) continue;
-    Matcher matcher{entry->pictures, entry->addresses};
+    Matcher matcher{entry->pictures, entry->addresses, entry->below};
     if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size()) continue;
     uses_.splice(uses_.begin(), uses_, entry);
     return {&entry->layer, wholePixel(toDevice) + entry->offset};
@@ -183,11 +214,12 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
 
 const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, QPoint at, QImage layer) {
   Entry entry;
-  entry.drawing = drawnPart(node);
+  entry.drawing = drawnPart(node, entry.below);
   takePictures(entry.drawing, entry.pictures, entry.addresses);
   entry.bytes = static_cast<std::size_t>(layer.sizeInBytes()) + sizeof(Entry) + heapOf(entry.drawing) +
                 entry.pictures.capacity() * sizeof(entry.pictures[0]) +
-                entry.addresses.capacity() * sizeof(entry.addresses[0]);
+                entry.addresses.capacity() * sizeof(entry.addresses[0]) +
+                entry.below.capacity() * sizeof(entry.below[0]);
   while (!uses_.empty() && bytes_ + entry.bytes > budget) drop(std::prev(uses_.end()));
   entry.toDevice = withinPixel(toDevice);
   entry.hash = hashOf(node, true);

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QTransform>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -49,6 +50,14 @@ class KeptLayers {
   std::size_t count() const { return entries_.size(); }
   static constexpr std::size_t budget = 96u << 20;
 
+  /// What lay below a kept node when its layer was drawn: its list of children (by stamp),
+  /// and how many pictures and nodes that list held at any depth (those that draw).
+  struct Below {
+    std::uint64_t stamp = 0;
+    std::size_t pictures = 0;
+    std::size_t nodes = 0;
+  };
+
  private:
   /// A node's drawing with its pictures left out (they are held weakly beside it, in the
   /// order a walk meets them), and where its layer lies.
@@ -57,8 +66,9 @@ class KeptLayers {
     scene::Node drawing;
     std::vector<std::weak_ptr<const CGImage>> pictures;
     std::vector<const CGImage*> addresses;
-    QTransform toDevice;  // the scale, and the fraction of a pixel the node's origin lies at
-    QPoint offset;        // the layer's top left from the whole pixel the node's origin lies in
+    std::vector<Below> below;  // the drawing's nodes in walking order
+    QTransform toDevice;       // the scale, and the fraction of a pixel the node's origin lies at
+    QPoint offset;             // the layer's top left from the whole pixel the node's origin lies in
     QImage layer;
     std::size_t bytes = 0;  // the layer's pixels and what the entry holds on the heap
   };
