@@ -1,7 +1,6 @@
 #include "switcher/views/DisplayPanelView.h"
 
 #include <QPainter>
-#include <QTransform>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -20,21 +19,32 @@ namespace {
 
 using scene::Node;
 
-// Calls `visit(node, transform)` for every node in drawing order, with the transform from
-// the node's own coordinates to the root's parent's, as the painter applies it.
-template <class Visit>
-void walk(const Node& node, const QTransform& parent, Visit&& visit) {
-  QTransform local;
-  local.translate(node.frame.origin.x, node.frame.origin.y);
-  if (node.scale != 1) {
-    const double ax = node.anchor.x * node.frame.size.width, ay = node.anchor.y * node.frame.size.height;
-    local.translate(ax, ay);
-    local.scale(node.scale, node.scale);
-    local.translate(-ax, -ay);
+// Where a node lies in the root's parent's coordinates: a node only moves and scales
+// evenly about its anchor, so a scale and an offset say it (a full transform per node was
+// most of a walk over a panel's thousands of nodes).
+struct Placed {
+  double scale = 1, x = 0, y = 0;
+  QRectF bounds(const Node& node) const {
+    return QRectF(x, y, node.frame.size.width * scale, node.frame.size.height * scale);
   }
-  const QTransform t = local * parent;
-  visit(node, t);
-  for (const Node& child : node.children) walk(child, t, visit);
+};
+
+// Calls `visit(node, placed)` for every node in drawing order, placed as the painter
+// places it, until `visit` answers true.
+template <class Visit>
+bool walk(const Node& node, const Placed& parent, Visit&& visit) {
+  Placed p = parent;
+  const double ax = node.anchor.x * node.frame.size.width, ay = node.anchor.y * node.frame.size.height;
+  // The node's own point (u, v) lies at origin + anchor + (u, v − anchor) × scale in its
+  // parent's coordinates.
+  const double ox = node.frame.origin.x + ax * (1 - node.scale), oy = node.frame.origin.y + ay * (1 - node.scale);
+  p.x = parent.x + ox * parent.scale, p.y = parent.y + oy * parent.scale;
+  p.scale = parent.scale * node.scale;
+  if (visit(node, p)) return true;
+  for (const Node& child : node.children) {
+    if (walk(child, p, visit)) return true;
+  }
+  return false;
 }
 
 template <class Key, class Value>
@@ -56,8 +66,6 @@ bool anyChanged(const std::vector<std::pair<Key, const CGImage*>>& seen, const s
   }
   return false;
 }
-
-QRectF boundsOf(const Node& node) { return QRectF(0, 0, node.frame.size.width, node.frame.size.height); }
 
 // `node` with the pictures of `swapped` in place of the ones its picture nodes draw, or
 // nothing when none is below it. Only the lists of children along the way to a swapped
@@ -273,11 +281,12 @@ void DisplayPanelView::reportPictures(const Node& root) {
   const DisplayGroup* display = model_.display(index_);
   const double scale = display ? display->screen.backingScaleFactor() : 1;
   PictureKeeping::Sizes sizes;
-  walk(root, QTransform(), [&](const Node& node, const QTransform& t) {
-    if (!node.picturedWindow) return;
-    const QRectF r = t.mapRect(boundsOf(node));
+  walk(root, Placed(), [&](const Node& node, const Placed& p) {
+    if (!node.picturedWindow) return false;
     CGSize& size = sizes[node.picturedWindow];
-    size = {std::max(size.width, r.width() * scale), std::max(size.height, r.height() * scale)};
+    size = {std::max(size.width, node.frame.size.width * p.scale * scale),
+            std::max(size.height, node.frame.size.height * p.scale * scale)};
+    return false;
   });
   model_.pictureKeeping().setDrawn(index_, std::move(sizes));
 }
@@ -325,13 +334,12 @@ void DisplayPanelView::placeNameField(const Node& root) {
   const scene::NameField* found = nullptr;
   QRectF rect;
   double scale = 1;
-  walk(root, QTransform(), [&](const Node& node, const QTransform& t) {
-    if (found) return;
-    if (const auto* field = std::get_if<scene::NameField>(&node.content)) {
-      found = field;
-      rect = t.mapRect(boundsOf(node));
-      scale = std::sqrt(std::abs(t.determinant()));
-    }
+  walk(root, Placed(), [&](const Node& node, const Placed& p) {
+    found = std::get_if<scene::NameField>(&node.content);
+    if (!found) return false;
+    rect = p.bounds(node);
+    scale = p.scale;
+    return true;
   });
   if (!found) {
     if (field_ && !field_->isHidden()) {
@@ -363,8 +371,9 @@ void DisplayPanelView::placeNameField(const Node& root) {
 
 QString DisplayPanelView::helpAt(QPointF point) const {
   QString help;
-  walk(animator_.target(), QTransform(), [&](const Node& node, const QTransform& t) {
-    if (!node.help.empty() && t.mapRect(boundsOf(node)).contains(point)) help = QString::fromStdString(node.help);
+  walk(animator_.target(), Placed(), [&](const Node& node, const Placed& p) {
+    if (!node.help.empty() && p.bounds(node).contains(point)) help = QString::fromStdString(node.help);
+    return false;
   });
   return help;
 }
