@@ -563,51 +563,57 @@ QRectF ScenePainter::extent(const scene::Node& node) {
 
 namespace {
 
-// The children of `node` that draw, in drawing order: one that draws nothing (a picture
-// about to fade in) changes nothing drawn.
-std::vector<const Node*> drawingChildren(const Node& node) {
-  std::vector<const Node*> children;
-  children.reserve(node.children.size());
-  for (const Node& child : node.children) {
-    if (ScenePainter::draws(child)) children.push_back(&child);
-  }
-  return children;
-}
-
 // Whether the nodes themselves, apart from their children, draw alike.
 bool ownDrawsAlike(const Node& a, const Node& b) {
   return a.frame == b.frame && a.opacity == b.opacity && a.scale == b.scale && a.anchor == b.anchor &&
          a.content == b.content;
 }
 
-bool drawsAlike(const Node& a, const Node& b, const std::vector<const Node*>& aChildren,
-                const std::vector<const Node*>& bChildren) {
-  if (!ownDrawsAlike(a, b) || aChildren.size() != bChildren.size()) return false;
-  for (std::size_t i = 0; i < aChildren.size(); ++i) {
-    if (aChildren[i]->key != bChildren[i]->key) return false;
+// The children of two lists that draw, taken pair by pair in drawing order: one that
+// draws nothing (a picture about to fade in) changes nothing drawn.
+struct DrawingPairs {
+  const Node *a, *aEnd, *b, *bEnd;
+  DrawingPairs(const scene::NodeList& x, const scene::NodeList& y)
+      : a(x.begin()), aEnd(x.end()), b(y.begin()), bEnd(y.end()) {
+    skip();
   }
-  return true;
+  bool done() const { return a == aEnd || b == bEnd; }
+  // Both lists ran out together.
+  bool bothDone() const { return a == aEnd && b == bEnd; }
+  void next() {
+    ++a, ++b;
+    skip();
+  }
+  void skip() {
+    while (a != aEnd && !ScenePainter::draws(*a)) ++a;
+    while (b != bEnd && !ScenePainter::draws(*b)) ++b;
+  }
+};
+
+// Whether the nodes draw alike but for what their children draw: their drawing children
+// pair up by key.
+bool drawsAlike(const Node& a, const Node& b) {
+  if (!ownDrawsAlike(a, b)) return false;
+  DrawingPairs pairs(a.children, b.children);
+  for (; !pairs.done(); pairs.next()) {
+    if (pairs.a->key != pairs.b->key) return false;
+  }
+  return pairs.bothDone();
 }
 
-}  // namespace
-
-void ScenePainter::damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas) {
+// `damage` with each area mapped by `toRoot` (from the nodes' parent's coordinates).
+void damageIn(const Node* before, const Node* after, const QTransform& toRoot, std::vector<QRectF>& areas) {
   // Trees share what neither changed: the same list of children draws the same.
   if (before && after && before->children.sharedWith(after->children) && ownDrawsAlike(*before, *after)) return;
-  std::vector<const Node*> beforeChildren, afterChildren;
-  if (before && after) beforeChildren = drawingChildren(*before), afterChildren = drawingChildren(*after);
-  if (!before || !after || !drawsAlike(*before, *after, beforeChildren, afterChildren)) {
+  if (!before || !after || !drawsAlike(*before, *after)) {
     for (const Node* n : {before, after}) {
       if (!n) continue;
-      const QRectF r = extent(*n);
-      if (!r.isNull()) areas.push_back(r);
+      const QRectF r = ScenePainter::extent(*n);
+      if (!r.isNull()) areas.push_back(toRoot.mapRect(r));
     }
     return;
   }
-  if (!draws(*before)) return;
-  std::vector<QRectF> inner;
-  for (std::size_t i = 0; i < beforeChildren.size(); ++i) damage(beforeChildren[i], afterChildren[i], inner);
-  if (inner.empty()) return;
+  if (!ScenePainter::draws(*before)) return;
   QTransform t;
   t.translate(before->frame.origin.x, before->frame.origin.y);
   if (before->scale != 1) {
@@ -616,7 +622,16 @@ void ScenePainter::damage(const scene::Node* before, const scene::Node* after, s
     t.scale(before->scale, before->scale);
     t.translate(-ax, -ay);
   }
-  for (const QRectF& r : inner) areas.push_back(t.mapRect(r));
+  t *= toRoot;
+  for (DrawingPairs pairs(before->children, after->children); !pairs.done(); pairs.next()) {
+    damageIn(pairs.a, pairs.b, t, areas);
+  }
+}
+
+}  // namespace
+
+void ScenePainter::damage(const scene::Node* before, const scene::Node* after, std::vector<QRectF>& areas) {
+  damageIn(before, after, QTransform(), areas);
 }
 
 void ScenePainter::paint(QPainter& painter, const scene::Node& root) {
