@@ -241,7 +241,9 @@ TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {
 TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
   // A crowded Space: windows overlapping, one exactly behind another of its size, a small
   // one inside a larger one near its edge (its shadow reaching out), a glass panel over
-  // two of them and a window in front of that glass.
+  // two of them and a window in front of that glass; and a window whose program has
+  // published nothing inside a larger one, its shadow the only part of it that could
+  // show: it shows none.
   sim::DisplayScene display;
   display.display = *scene.world.display(1);
   display.frame = CGRect(0, 0, 1512, 982);
@@ -260,6 +262,9 @@ TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
   add(2, CGRect(420, 300, 480, 360), 0x40A040);
   add(3, CGRect(420, 300, 480, 360), 0x4040D0);
   add(4, CGRect(1004, 206, 220, 160), 0xE0C040);
+  add(8, CGRect(1100, 598, 200, 150), 0x40C0C0);
+  display.to.windows.back().window.own = true;
+  display.to.windows.back().surface = platform::SharedSurface::create(200, 150);
   add(5, CGRect(1000, 200, 440, 560), 0xC0C0C0, true);
   publishPlate();
   sim::Shown glass;

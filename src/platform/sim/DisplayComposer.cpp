@@ -30,7 +30,9 @@ void boxBlur(QImage& image, int radius) {
   auto pass = [&](QRgb* first, int length, std::ptrdiff_t step) {
     for (int k = 0; k < length; ++k) line[k] = first[k * step];
     int a = 0, r = 0, g = 0, b = 0;
-    auto add = [&](QRgb p, int sign) { a += sign * qAlpha(p), r += sign * qRed(p), g += sign * qGreen(p), b += sign * qBlue(p); };
+    auto add = [&](QRgb p, int sign) {
+      a += sign * qAlpha(p), r += sign * qRed(p), g += sign * qGreen(p), b += sign * qBlue(p);
+    };
     for (int k = -radius; k <= radius; ++k) add(line[std::clamp(k, 0, length - 1)], 1);
     for (int k = 0; k < length; ++k) {
       first[k * step] = qRgba(r / span, g / span, b / span, a / span);
@@ -77,26 +79,15 @@ bool showsAnything(const QImage& content, QPoint at, const QRect& area) {
   return false;
 }
 
-/// The program's content of each window of `windows` that shows some within `dirty`,
-/// read once, before anything is decided from it: a surface that cannot be read (nothing
-/// published yet, or a header its program made unreadable) leaves its window out, so it
-/// must neither hide what lies behind nor pass for painted. Such a window is recorded as
-/// having shown no frame, so that the first one it shows is composed whole.
-std::vector<std::optional<Painted>> readContent(std::vector<Placed>& windows, const QRegion& dirty) {
-  std::vector<std::optional<Painted>> content(windows.size());
-  for (std::size_t i = 0; i < windows.size(); ++i) {
-    Placed& p = windows[i];
-    if (!p.shown.surface) continue;
-    const QRect need = dirty.intersected(p.extent).boundingRect().intersected(p.placed);
-    if (need.isEmpty()) continue;
-    content[i] = paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()));
-    if (!content[i]) p.surfaceSeq = 0;
-  }
-  return content;
-}
+/// What of a window shows within the area being composed.
+struct Seen {
+  QRegion region;                  // what no solid window in front hides, its shadow included
+  std::optional<Painted> content;  // a surface window's content, read where its body shows
+  bool readable = true;            // false: a surface that cannot be read; the window shows nothing
+};
 
 /// Only a window that will be painted whole hides anything: not a clear own window, nor
-/// one whose content (`content`, see readContent) could not be read.
+/// one whose content could not be read.
 bool solid(const Placed& p, const std::optional<Painted>& content) {
   const Shown& s = p.shown;
   const bool painted = s.surface ? s.opaque && content.has_value() : !(s.window.own && !s.opaque);
@@ -104,30 +95,51 @@ bool solid(const Placed& p, const std::optional<Painted>& content) {
          s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
 }
 
-/// The part of a solid window that hides what lies behind it whole: its rectangle without
-/// the rounded corners and a pixel at its edges, which blend with what is behind.
-QRegion hiding(const Placed& p, double sx) {
-  const int corner = p.shown.chrome.framed() ? static_cast<int>(std::ceil(kWindowCornerRadius * sx)) : 0;
-  const QRect inside = p.placed.adjusted(1, 1, -1, -1);
+/// The part of a window's rectangle `inset` pixels in from its edges, without its rounded
+/// corners. With no inset, what a solid window hides whole: its straight edges lie on
+/// whole pixels, but its corners blend with what is behind.
+QRegion within(const Placed& p, double sx, int inset = 0) {
+  const int corner = p.shown.chrome.framed() ? static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1 : 0;
+  const QRect inside = p.placed.adjusted(inset, inset, -inset, -inset);
   return QRegion(inside.adjusted(corner, 0, -corner, 0)) + QRegion(inside.adjusted(0, corner, 0, -corner));
 }
 
-/// Where each window of `windows` (back to front, `content` read) must be painted within
-/// `dirty`: the bounds of what no solid window in front of it hides (its shadow included),
-/// empty for one hidden whole. Glass blurs what lies behind it, so behind a clear window's
-/// glass everything else is painted. `desktop` gets what of the desktop is seen. Painting
-/// more than this is harmless (what is in front paints over it); less is not. Without
-/// `cull`, every window is painted wherever it reaches.
-std::vector<QRect> seenParts(const std::vector<Placed>& windows, const std::vector<std::optional<Painted>>& content,
-                             const QRegion& dirty, QRegion& desktop, double sx, bool cull = true) {
-  std::vector<QRect> seen(windows.size());
+/// Whether `region` covers little of `around` (its bounds), as the corners of a window do.
+bool sparse(const QRegion& region, const QRect& around) {
+  long long area = 0;
+  for (const QRect& r : region) area += static_cast<long long>(r.width()) * r.height();
+  return area * 8 < static_cast<long long>(around.width()) * around.height();
+}
+
+/// What each window of `windows` (back to front) shows within `dirty`, front to back: what
+/// no solid window in front of it hides (its shadow included), empty for one hidden whole.
+/// Glass blurs what lies behind it, so behind a clear window's glass everything else shows.
+/// A surface window's content is read only where its body shows (else only whether it can
+/// be read): one that cannot be read leaves its window out, so it must neither hide what
+/// lies behind nor pass for painted, and is recorded as having shown no frame, so that
+/// the first one it shows is composed whole. `desktop` gets what of the desktop is seen.
+/// Without `cull`, every window shows wherever it reaches.
+std::vector<Seen> seeWindows(std::vector<Placed>& windows, const QRegion& dirty, QRegion& desktop, double sx,
+                             bool cull = true) {
+  std::vector<Seen> seen(windows.size());
   QRegion hidden;
   for (std::size_t i = windows.size(); i-- > 0;) {
-    const Placed& p = windows[i];
+    Placed& p = windows[i];
+    Seen& v = seen[i];
     const QRegion extent = dirty.intersected(p.extent);
-    seen[i] = (hidden.isEmpty() ? extent : extent.subtracted(hidden)).boundingRect();
+    v.region = hidden.isEmpty() ? extent : extent.subtracted(hidden);
+    if (p.shown.surface && !v.region.isEmpty()) {
+      // Glass is read wherever it reaches: whether its content shows anything over the
+      // glass decides its backdrop.
+      const QRect need = (p.glass.isEmpty() ? v.region : extent).intersected(p.placed).boundingRect();
+      if (!need.isEmpty())
+        v.content =
+            paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()));
+      v.readable = v.content || (need.isEmpty() && p.shown.surface->read([](const QImage&, std::uint64_t) {}));
+      if (!v.readable) p.surfaceSeq = 0;
+    }
     if (!p.glass.isEmpty()) hidden -= p.glass;
-    if (cull && solid(p, content[i])) hidden += hiding(p, sx);
+    if (cull && solid(p, v.content)) hidden += within(p, sx);
   }
   desktop = hidden.isEmpty() ? dirty : dirty.subtracted(hidden);
   return seen;
@@ -153,8 +165,7 @@ std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, c
       p.extent = p.placed.adjusted(-reach, -reach, reach, reach);
       if (s.surface) {
         p.surfaceSeq = s.surface->sequence();
-        if (!s.opaque)
-          p.glass = surfaceArea(s, pw, ph).toAlignedRect().translated(p.placed.topLeft()).intersected(all);
+        if (!s.opaque) p.glass = surfaceArea(s, pw, ph).toAlignedRect().translated(p.placed.topLeft()).intersected(all);
       }
       // The Dock is frosted too: what lies behind its translucent strip is blurred.
       if (s.chrome.kind == Chrome::Kind::dock) p.glass = p.placed.intersected(all);
@@ -212,68 +223,113 @@ std::vector<std::size_t> reordered(const std::vector<std::pair<std::size_t, std:
   return moved;
 }
 
-/// Paints `windows` back to front into `target` where `dirty` says, each within its part
-/// (see seenParts) and with its `content` (see readContent), over what is already there;
-/// clear windows in `stale` get their backdrop blurred anew from what lies behind.
-void paintWindows(QImage& target, const std::vector<Placed>& windows,
-                  const std::vector<std::optional<Painted>>& content, const QRegion& dirty,
-                  const std::vector<QRect>& parts, Backdrops& backdrops, const std::set<std::uint32_t>& stale,
-                  double sx) {
+/// The outline of a framed window at `placed` as it is within `part` (inside `placed`):
+/// the rounded rectangle of the window cut down to a little beyond `part`, whose own
+/// corners where it was cut lie outside `part`. Qt rasterizes a clip path whole, so a
+/// window that shows only a sliver clips to a small one.
+QPainterPath shapeNear(const QRect& placed, const QRect& part, double sx) {
+  const int reach = static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 2;
+  const QRect near = part.adjusted(-reach, -reach, reach, reach).intersected(placed);
+  return windowShape(QRectF(near), sx);
+}
+
+/// Paints the body of window `p` (its chrome, or `picture` over its glass's backdrop) into
+/// `painter` within `part` and its rounded shape; clear windows in `stale` get their
+/// backdrop blurred anew from what lies behind in `target`.
+void paintBody(QPainter& painter, QImage& target, const Placed& p, const std::optional<Painted>& picture,
+               const QRect& part, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx) {
+  const Shown& s = p.shown;
+  const QRect& placed = p.placed;
+  painter.save();
+  painter.setClipRect(part, Qt::IntersectClip);
+  if (s.chrome.framed()) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setClipPath(shapeNear(placed, part, sx), Qt::IntersectClip);
+  }
+  if (!picture) {
+    painter.translate(placed.topLeft());
+    if (!s.chrome.framed()) painter.setClipRect(0, 0, placed.width(), placed.height(), Qt::IntersectClip);
+    paintChrome(painter, s.chrome, placed.width(), placed.height(), sx);
+  } else {
+    const QPoint at = placed.topLeft() + picture->at;
+    if (!p.glass.isEmpty()) {
+      const std::uint32_t number = s.window.number;
+      auto b = backdrops.find(number);
+      if (stale.count(number) || b == backdrops.end() || b->second.area != p.glass) {
+        // Blurred only under content that shows: until then it is owed (a null picture),
+        // and the content's first change that shows anything blurs it.
+        QImage soft;
+        if (showsAnything(picture->image, at, p.glass)) soft = frostedBackdrop(target, p.glass, sx, s.glass);
+        b = backdrops.insert_or_assign(number, DisplayComposer::Backdrop{p.glass, std::move(soft)}).first;
+      }
+      const QRect under = part.intersected(p.glass);
+      if (!under.isEmpty() && !b->second.soft.isNull())
+        painter.drawImage(under.topLeft(), maskedBackdrop(b->second, picture->image, at, under));
+    }
+    painter.drawImage(at, picture->image);
+  }
+  painter.restore();
+}
+
+/// Paints `windows` back to front into `target` where `dirty` says, each only where it
+/// shows (see seeWindows), over what is already there: its shadow where it is not under
+/// the window's own solid body, its body where that shows, its border where that may.
+/// Clear windows in `stale` get their backdrop blurred anew from what lies behind. Without
+/// `cull`, each shadow is painted whole, under its window too.
+void paintWindows(QImage& target, const std::vector<Placed>& windows, const std::vector<Seen>& seen,
+                  const QRegion& dirty, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx,
+                  bool cull) {
   QPainter painter(&target);
   for (std::size_t i = 0; i < windows.size(); ++i) {
     const Placed& p = windows[i];
     const Shown& s = p.shown;
     const Window& w = s.window;
-    const QRect& bounds = parts[i];
-    if (bounds.isEmpty()) continue;
+    const QRegion& shows = seen[i].region;
+    if (shows.isEmpty() || !seen[i].readable) continue;
+    if (!s.surface && w.own && !s.opaque) continue;  // a clear own window without content
+    const QRect& placed = p.placed;
+    // A glass's backdrop is kept up to date wherever the window shows.
+    const QRegion sliver = shows.intersected(placed);
+    const bool body = !p.glass.isEmpty() || !sliver.isEmpty();
+    const QRect bounds = shows.boundingRect();
     // A rectangle where the part is the whole dirty rectangle: Qt clips to a rectangle far
     // faster than to a region.
     painter.setClipRegion(dirty.rectCount() == 1 ? QRegion(bounds) : dirty.intersected(bounds));
-    const QRect& placed = p.placed;
     std::optional<Painted> picture;
     if (s.surface) {
-      picture = content[i];
-      if (!picture) continue;  // nothing readable published yet: not shown until it is
-    } else if ((w.own && !s.opaque) || w.alpha < 1 || !p.glass.isEmpty()) {
+      picture = seen[i].content;
+      if (body && !picture) continue;
+    } else if (body && (w.alpha < 1 || !p.glass.isEmpty())) {
       picture = paintShown(s, placed.width(), placed.height(), true,
                            bounds.intersected(placed).translated(-placed.topLeft()));
-      if (!picture) continue;  // a clear own window without content
     }
     const bool framed = s.chrome.framed();
     painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
-    if (framed) {
-      paintShadow(painter, QRectF(placed), sx, s.chrome.key);
-      painter.save();
-      painter.setRenderHint(QPainter::Antialiasing);
-      painter.setClipPath(windowShape(QRectF(placed), sx), Qt::IntersectClip);
-    }
-    if (!picture) {
-      painter.save();
-      painter.translate(placed.topLeft());
-      painter.setClipRect(0, 0, placed.width(), placed.height(), Qt::IntersectClip);
-      paintChrome(painter, s.chrome, placed.width(), placed.height(), sx);
-      painter.restore();
-    } else {
-      const QPoint at = placed.topLeft() + picture->at;
-      if (!p.glass.isEmpty()) {
-        auto b = backdrops.find(w.number);
-        if (stale.count(w.number) || b == backdrops.end() || b->second.area != p.glass) {
-          // Blurred only under content that shows: until then it is owed (a null picture),
-          // and the content's first change that shows anything blurs it.
-          QImage soft;
-          if (showsAnything(picture->image, at, p.glass)) soft = frostedBackdrop(target, p.glass, sx, s.glass);
-          b = backdrops.insert_or_assign(w.number, DisplayComposer::Backdrop{p.glass, std::move(soft)}).first;
+    const bool opaque = solid(p, seen[i].content);
+    if (framed && !shows.subtracted(opaque ? within(p, sx) : QRegion()).isEmpty())
+      paintShadow(painter, QRectF(placed), sx, s.chrome.key, cull && opaque);
+    if (body) {
+      const QRect around = p.glass.isEmpty() ? sliver.boundingRect() : bounds;
+      if (picture || !framed || !sparse(sliver, around)) {
+        paintBody(painter, target, p, picture, around, backdrops, stale, sx);
+      } else {
+        // A window behind one of its size shows its body only by the corners of the one
+        // in front: paint each corner's part on its own.
+        const QPoint centre = placed.center();
+        for (const QRect& quarter : {QRect(QPoint(placed.left(), placed.top()), centre),
+                                     QRect(QPoint(centre.x() + 1, placed.top()), QPoint(placed.right(), centre.y())),
+                                     QRect(QPoint(placed.left(), centre.y() + 1), QPoint(centre.x(), placed.bottom())),
+                                     QRect(centre + QPoint(1, 1), placed.bottomRight())}) {
+          const QRect part = sliver.intersected(quarter).boundingRect();
+          if (!part.isEmpty()) paintBody(painter, target, p, picture, part, backdrops, stale, sx);
         }
-        const QRect part = bounds.intersected(p.glass);
-        if (!part.isEmpty() && !b->second.soft.isNull())
-          painter.drawImage(part.topLeft(), maskedBackdrop(b->second, picture->image, at, part));
       }
-      painter.drawImage(at, picture->image);
     }
-    if (framed) {
-      painter.restore();
+    // The border lies along the edges and around the corners, within its width and a pixel
+    // of blending.
+    const int border = static_cast<int>(std::ceil(std::max(1.0, 0.5 * sx))) + 2;
+    if (framed && !shows.subtracted(within(p, sx, border)).isEmpty())
       paintBorder(painter, QRectF(placed), sx, s.chrome.dark);
-    }
   }
 }
 
@@ -297,11 +353,10 @@ void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& sp
 void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene* space, std::vector<Placed>& windows,
                 const QRegion& dirty, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx,
                 bool cull = true) {
-  const std::vector<std::optional<Painted>> content = readContent(windows, dirty);
   QRegion desktop;
-  const std::vector<QRect> seen = seenParts(windows, content, dirty, desktop, sx, cull);
+  const std::vector<Seen> seen = seeWindows(windows, dirty, desktop, sx, cull);
   if (space) paintDesktop(target, scene, *space, desktop, dirty);
-  paintWindows(target, windows, content, dirty, seen, backdrops, stale, sx);
+  paintWindows(target, windows, seen, dirty, backdrops, stale, sx, cull);
 }
 
 /// A frame's image before anything is painted: black, so that no pixel can show what the
@@ -407,8 +462,8 @@ void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
   while (k.history.size() > kHistory) k.history.pop_front();
 }
 
-void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
-                              std::uint64_t since, const std::function<void(const QImage&, const FrameChange&)>& use,
+void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
+                              const std::function<void(const QImage&, const FrameChange&)>& use,
                               std::uint64_t request) {
   std::lock_guard lock(mutex_);
   if (request == 0) request = ++requests_;

@@ -237,7 +237,7 @@ int shadowReach(double scale) {
          static_cast<int>(std::ceil(kKeyShadowDrop * scale)) + 2;
 }
 
-void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key) {
+void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody) {
   const int spread = std::max(2, static_cast<int>(std::lround((key ? kKeyShadowSpread : kShadowSpread) * scale)));
   const int corner = std::max(1, static_cast<int>(std::lround(kWindowCornerRadius * scale)));
   const ShadowPatch& patch = shadowPatch(spread, corner, key ? 120 : 70);
@@ -251,11 +251,38 @@ void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key) 
   const double xt[] = {t.left(), t.left() + m, t.right() - m, t.right()};
   const double yt[] = {t.top(), t.top() + m, t.bottom() - m, t.bottom()};
   const std::optional<QRectF> clip = painter.hasClipping() ? std::optional(painter.clipBoundingRect()) : std::nullopt;
+  const auto draw = [&](const QRectF& to, const QRectF& from) {
+    if (!to.isEmpty() && (!clip || clip->intersects(to))) painter.drawImage(to, patch.image, from);
+  };
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
-      const QRectF to(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]);
-      if ((i == 1 && j == 1) || (clip && !clip->intersects(to))) continue;
-      painter.drawImage(to, patch.image, QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
+      if (i == 1 && j == 1) continue;
+      QRectF to(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]);
+      QRectF from(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]);
+      if (underBody && (i == 1 || j == 1)) {
+        // An edge is drawn one to one across it: cut where it runs under the body's straight
+        // sides. A side's part by the lower corner (the shadow drops) is drawn whole; its
+        // rows all look alike, so any of them stands for it.
+        if (j == 0) {
+          from.setBottom(from.bottom() - std::max(0.0, to.bottom() - rect.top()));
+          to.setBottom(std::min(to.bottom(), rect.top()));
+        } else if (j == 2) {
+          from.setTop(from.top() + std::max(0.0, rect.bottom() - to.top()));
+          to.setTop(std::max(to.top(), rect.bottom()));
+        } else {
+          const double straight = std::clamp(rect.bottom() - corner - 1, to.top(), to.bottom());
+          draw(QRectF(to.left(), straight, to.width(), to.bottom() - straight), from);
+          to.setBottom(straight);
+          if (i == 0) {
+            from.setRight(from.right() - std::max(0.0, to.right() - rect.left()));
+            to.setRight(std::min(to.right(), rect.left()));
+          } else {
+            from.setLeft(from.left() + std::max(0.0, rect.right() - to.left()));
+            to.setLeft(std::max(to.left(), rect.right()));
+          }
+        }
+      }
+      draw(to, from);
     }
   }
 }

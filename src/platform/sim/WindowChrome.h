@@ -50,7 +50,9 @@ void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height,
 /// The outline of a framed window of `rect` (pixels) at `scale` pixels per point.
 QPainterPath windowShape(const QRectF& rect, double scale);
 /// The soft shadow a framed window of `rect` casts, wider and darker for the key window.
-void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key);
+/// With `underBody`, the window's opaque body is painted over it next: what lies under its
+/// straight sides is left out.
+void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody = false);
 /// How many pixels beyond a framed window's rectangle its shadow may reach.
 int shadowReach(double scale);
 /// The hairline border around a framed window of `rect`.
