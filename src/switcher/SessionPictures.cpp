@@ -22,6 +22,14 @@
 
 namespace trelliq {
 
+namespace {
+
+/// An arriving picture is scaled down only when that takes it below this share of its
+/// sides: a little larger than drawn, it samples about as cheaply.
+constexpr double kWorthScaling = 0.8;
+
+}  // namespace
+
 SessionPictures::SessionPictures(SwitcherModel& model, const Session& session, const FullScreenFollower& fullScreen)
     : model_(model), session_(session), fullScreen_(fullScreen) {}
 
@@ -149,6 +157,38 @@ void SessionPictures::thumbnailArrived(std::uint32_t window, CGImageRef picture)
     if (!fullScreen_.pending()) endTransition(window, std::move(picture));
     return;
   }
+  const std::uint64_t arrival = ++arrivals_;
+  latestArrival_[window] = arrival;
+  if (const std::optional<CGSize> drawn = oversized(window, picture)) {
+    // Drawn much smaller than it came (taken before anything drew it): scaled down to that
+    // off the main thread, so that drawing it, often a hundred in a frame, samples a small
+    // picture. Picture keeping takes it again should something draw it larger.
+    model_.pictureKeeping().keptAt(window, *drawn);
+    Thumbnails::queue().async([this, life = life_.watch(), window, arrival, picture, size = *drawn] {
+      CGImageRef small = Thumbnails::downscale(picture, size);
+      platform::mainQueue().async([this, life, window, arrival, small = small ? std::move(small) : picture] {
+        if (!life.expired()) collect(window, arrival, small);
+      });
+    });
+    return;
+  }
+  collect(window, arrival, std::move(picture));
+}
+
+std::optional<CGSize> SessionPictures::oversized(std::uint32_t window, const CGImageRef& picture) const {
+  const PictureKeeping& keeping = model_.pictureKeeping();
+  if (!picture || !keeping.drawnNow(window)) return std::nullopt;
+  const CGSize drawn = keeping.wanted(window, {});
+  if (drawn.width <= 0 || drawn.height <= 0) return std::nullopt;
+  const double scale = std::max(drawn.width / picture->width(), drawn.height / picture->height());
+  return scale < kWorthScaling ? std::optional(drawn) : std::nullopt;
+}
+
+void SessionPictures::collect(std::uint32_t window, std::uint64_t arrival, CGImageRef picture) {
+  // A later picture of the window came while this one was being scaled: that one holds.
+  const auto latest = latestArrival_.find(window);
+  if (latest == latestArrival_.end() || latest->second != arrival) return;
+  latestArrival_.erase(latest);
   // Pictures come one by one, often many in a frame: each change of the model lays out
   // every panel that draws one, so a frame's pictures go in together.
   arrivedPictures[window] = std::move(picture);

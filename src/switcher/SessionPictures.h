@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "platform/Image.h"
@@ -30,7 +31,9 @@ class SessionPictures {
   /// Drops pictures of windows that left and captures again, most relevant first.
   void refreshThumbnails();
   /// A captured picture arrives (also after the session ended). It is applied with the
-  /// others of its frame: at once after a quiet frame, else when the frame ends.
+  /// others of its frame: at once after a quiet frame, else when the frame ends. One much
+  /// larger than anything draws it now is first scaled down to that on the "thumbnails"
+  /// queue; a later picture of the same window replaces it.
   void thumbnailArrived(std::uint32_t window, CGImageRef picture);
   /// Gives up the pictures over the budget (least recently drawn first) and, while a
   /// session captures, takes again the given-up ones something draws now.
@@ -46,6 +49,12 @@ class SessionPictures {
   void endTransition(std::uint32_t window, CGImageRef picture);
 
  private:
+  /// The size to scale `picture` down to before it is applied: the largest its window is
+  /// drawn at now, when that is well below the picture's own; none otherwise.
+  std::optional<CGSize> oversized(std::uint32_t window, const CGImageRef& picture) const;
+  /// Takes `picture`, arrival number `arrival` of `window`, into the next frame's pictures
+  /// unless a later arrival of the window superseded it.
+  void collect(std::uint32_t window, std::uint64_t arrival, CGImageRef picture);
   /// Stores the pictures that arrived since the last call in one change of the model,
   /// fading in on tiles that had none; then gives up what is over the pictures' budget.
   void applyArrivedPictures();
@@ -60,6 +69,9 @@ class SessionPictures {
   const FullScreenFollower& fullScreen_;
   /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
   std::map<std::uint32_t, CGImageRef> arrivedPictures;
+  /// Each window's latest arrival, while it is on its way to `arrivedPictures`.
+  std::map<std::uint32_t, std::uint64_t> latestArrival_;
+  std::uint64_t arrivals_ = 0;
   bool picturesScheduled = false;
   double picturesApplied = -1;
   bool keepingScheduled = false;

@@ -109,8 +109,20 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   }
   scene.clock.advance(SwitcherTiming::pictureFrame);
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    EXPECT_EQ(switcher->model().thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
+    // Far larger than anything draws it: kept scaled down to what is drawn, its colour as sent.
+    const CGImageRef& kept = switcher->model().thumbnails().at(windows[i]);
+    const CGSize drawn = switcher->model().pictureKeeping().wanted(windows[i], {});
+    EXPECT_GE(kept->width(), std::min(300.0, std::floor(drawn.width))) << "window " << windows[i];
+    EXPECT_GE(kept->height(), std::min(200.0, std::floor(drawn.height))) << "window " << windows[i];
+    if (drawn.width < 240 && drawn.height < 160) EXPECT_LT(kept->width(), 300) << "window " << windows[i];
+    EXPECT_EQ(kept->pixel(kept->width() / 2, kept->height() / 2), sent[i]->pixel(150, 100)) << "window " << windows[i];
   }
+  // A later picture of a window replaces one still being scaled down.
+  const CGImageRef small = picture(30, 20, 0xFF00FF00u);
+  deliver(windows[0], picture(300, 200, 0xFFFF0000u));
+  deliver(windows[0], small);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  EXPECT_EQ(switcher->model().thumbnails().at(windows[0]), small);
   EXPECT_TRUE(layouts.empty()) << "pictures replacing held ones laid a panel out";
   const std::vector<QImage> swapped = panelPixels();
   // Names shown on every tile and hidden again: every panel laid out anew.

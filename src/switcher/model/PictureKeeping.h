@@ -49,6 +49,9 @@ class PictureKeeping {
   /// The windows of `pictures` to give up, so that the rest fit the budget: never one
   /// drawn now; never drawn before the drawn ones, then the least recently drawn.
   std::vector<std::uint32_t> overBudget(const std::map<std::uint32_t, CGImageRef>& pictures) const;
+  /// Remembers that the window's picture is kept at `size` (scaled down after it came), so
+  /// that it is wanted again when something draws it noticeably larger.
+  void keptAt(std::uint32_t window, CGSize size) { planned_[window] = size; }
   /// Remembers pictures given up, to want them again when they are drawn.
   void gaveUp(const std::vector<std::uint32_t>& windows);
   /// The windows given up (or kept smaller than they are drawn now, by `kept`) that some
