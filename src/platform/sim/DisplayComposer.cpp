@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <set>
 #include <unordered_map>
 
@@ -233,6 +235,65 @@ QPainterPath shapeNear(const QRect& placed, const QRect& part, double sx) {
   return windowShape(QRectF(near), sx);
 }
 
+/// How much of each pixel a framed window's rounded corners cover at `sx` pixels per point,
+/// as alpha: the outline of a window 2 × `side` + 2 pixels square, whose corners each fit
+/// in a square of `side` pixels (the top left one at the origin, the others `side` + 2 on).
+QImage cornerCoverage(double sx, int side) {
+  static std::mutex mutex;
+  static std::map<std::pair<double, int>, QImage> kept;
+  std::lock_guard lock(mutex);
+  QImage& mask = kept[{sx, side}];
+  if (mask.isNull()) {
+    mask = QImage(2 * side + 2, 2 * side + 2, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
+    QPainter painter(&mask);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(windowShape(QRectF(mask.rect()), sx), Qt::black);
+  }
+  if (kept.size() > 16) kept.clear();  // a few scales at a time
+  return mask;
+}
+
+/// Paints the chrome of framed window `p` into `target` through `painter` within `part`:
+/// whole over its rectangle, a plain clip, and then its rounded corners cut out of what it
+/// painted there by their coverage, over what lay there before. Clipping to the rounded
+/// outline instead makes Qt blend every pixel of the window through a mask.
+void paintFramedChrome(QPainter& painter, QImage& target, const Placed& p, const QRect& part, double sx) {
+  const QRect& placed = p.placed;
+  const int side = static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1;
+  const QRect area = part.intersected(placed).intersected(painter.clipBoundingRect().toAlignedRect());
+  struct Corner {
+    QRect at;
+    QPoint inMask;
+    QImage under;
+  };
+  Corner corners[] = {
+      {QRect(placed.left(), placed.top(), side, side), {0, 0}, {}},
+      {QRect(placed.right() - side + 1, placed.top(), side, side), {side + 2, 0}, {}},
+      {QRect(placed.left(), placed.bottom() - side + 1, side, side), {0, side + 2}, {}},
+      {QRect(placed.right() - side + 1, placed.bottom() - side + 1, side, side), {side + 2, side + 2}, {}}};
+  for (Corner& k : corners)
+    if (const QRect r = k.at.intersected(area); !r.isEmpty()) k.under = target.copy(r);
+  painter.save();
+  painter.setClipRect(placed, Qt::IntersectClip);
+  painter.translate(placed.topLeft());
+  paintChrome(painter, p.shown.chrome, placed.width(), placed.height(), sx);
+  painter.restore();
+  const QImage mask = cornerCoverage(sx, side);
+  for (const Corner& k : corners) {
+    if (k.under.isNull()) continue;
+    const QRect r = k.at.intersected(area);
+    QImage body = target.copy(r).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    {
+      QPainter cut(&body);
+      cut.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+      cut.drawImage(QPoint(0, 0), mask, QRect(k.inMask + r.topLeft() - k.at.topLeft(), r.size()));
+    }
+    painter.drawImage(r.topLeft(), k.under);
+    painter.drawImage(r.topLeft(), body);
+  }
+}
+
 /// Paints the body of window `p` (its chrome, or `picture` over its glass's backdrop) into
 /// `painter` within `part` and its rounded shape; clear windows in `stale` get their
 /// backdrop blurred anew from what lies behind in `target`.
@@ -242,6 +303,12 @@ void paintBody(QPainter& painter, QImage& target, const Placed& p, const std::op
   const QRect& placed = p.placed;
   painter.save();
   painter.setClipRect(part, Qt::IntersectClip);
+  const int side = static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1;
+  if (!picture && s.chrome.framed() && placed.width() >= 2 * side && placed.height() >= 2 * side) {
+    paintFramedChrome(painter, target, p, part, sx);
+    painter.restore();
+    return;
+  }
   if (s.chrome.framed()) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipPath(shapeNear(placed, part, sx), Qt::IntersectClip);
