@@ -135,8 +135,7 @@ int FullScreenModes::fullscreenKeyTest(const std::string& out, std::uint32_t win
   for (const std::string& direction : ModeReport::items(directions)) {
     UserActions::go(window);
     UserActions::commandTab();
-    UserActions::awaitCopysPanel();
-    ModeClock::pump(0.6);
+    UserActions::lookOnceCopysPanelShows(0.6);
     const CGKeyCode arrow = direction == "up" ? keys::up : keys::down;
     UserActions::key(arrow, keys::press, keys::arrows, keys::plain);
     UserActions::key(arrow, keys::release, keys::arrows, keys::plain);

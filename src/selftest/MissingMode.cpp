@@ -27,8 +27,7 @@ struct Run {
   // ⌘⇥, a look at what shows once the copy has shown it, a picture, then esc and ⌘ up.
   void session(const std::string& name) {
     UserActions::commandTab();
-    UserActions::awaitCopysPanel();
-    ModeClock::pump(0.6);
+    UserActions::lookOnceCopysPanelShows(0.6);
     log.push_back(name + ": " + where());
     for (std::string& line : MissingMode::copyWindows()) log.push_back(std::move(line));
     written &= !ModeReport::debugScreenshot(dir + "/" + name + ".png").unwritable;

@@ -54,8 +54,7 @@ std::vector<std::string> OpenModes::copyWindows(CGWindowListOption option) {
 int OpenModes::openTest(const std::string& out, const OpenExtras& extras) {
   bool written = true;
   UserActions::commandOptionTap();
-  UserActions::awaitCopysPanel();
-  ModeClock::pump(0.6);
+  UserActions::lookOnceCopysPanelShows(0.6);
   if (extras.numberDir) {
     written &= ModeReport::writeScreenshot(*extras.numberDir + "/number-start.png");
     for (const auto& [code, digit] : {std::pair{keys::two, "2"}, std::pair{keys::one, "1"}}) {

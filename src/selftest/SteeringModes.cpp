@@ -30,8 +30,7 @@ std::vector<std::string> panels() {
 // One switcher session on the copy: where it opened, and where `body` left it.
 std::string session(const std::vector<NSScreen>& screens, const std::function<void()>& body) {
   UserActions::commandTab();
-  UserActions::awaitCopysPanel();
-  ModeClock::pump(0.5);
+  UserActions::lookOnceCopysPanelShows(0.5);
   const std::string first = SteeringModes::steered(screens);
   if (body) body();
   const std::string second = SteeringModes::steered(screens);
@@ -140,8 +139,7 @@ int SteeringModes::steerTest(const std::string& dir) {
   std::size_t pictures = 0;
   for (std::size_t n = 0; n < std::size(steps); ++n) {
     steps[n].keystroke();
-    UserActions::awaitCopysPanel();
-    ModeClock::pump(0.5);
+    UserActions::lookOnceCopysPanelShows(0.5);
     const ModeReport::Shots shots =
         ModeReport::debugScreenshot(dir + "/step-" + std::to_string(n) + "-" + steps[n].name + ".png");
     written &= !shots.unwritable;

@@ -93,10 +93,9 @@ bool UserActions::jumpToSpaceOf(std::uint32_t window) {
   return true;
 }
 
-bool UserActions::awaitCopysPanel(double limit) {
-  const std::optional<bool> shows = copysPanelShows();
-  if (!shows || *shows) return shows.value_or(false);
-  return ModeClock::pumpUntil([] { return copysPanelShows().value_or(false); }, 0.01, limit);
+void UserActions::lookOnceCopysPanelShows(double pause) {
+  if (copysPanelShows() == false) ModeClock::pumpUntil([] { return copysPanelShows().value_or(false); }, 0.01, 5.0);
+  ModeClock::pump(pause);
 }
 
 void UserActions::go(std::uint32_t window) {

@@ -61,11 +61,11 @@ class UserActions final {
   static void go(std::uint32_t window);
 
   // ---- Looking ----------------------------------------------------------------------------
-  /// After the keys that open another running copy's switcher, waits as a user does until
+  /// After the keys that open another running copy's switcher, looks as a user does once
   /// it shows: runs the main run loop in 0.01 s slices until the copy has a switcher panel
-  /// (layer 101) on screen and not transparent, for at most `limit` seconds. Returns at once
-  /// when no other copy runs or its panel already shows. Answers whether one shows.
-  static bool awaitCopysPanel(double limit = 5.0);
+  /// (layer 101) on screen and not transparent, for at most 5 s, then `pause` seconds more,
+  /// the time the look gives the copy to settle. Without another copy, exactly the pause.
+  static void lookOnceCopysPanelShows(double pause);
 };
 
 }  // namespace trelliq
