@@ -88,12 +88,12 @@ bool EventTap::start(CGEventTapCallBack callback) {
                                         std::move(callback), nullptr);
   if (!port) return false;
   gate.installTap(port);
-  CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+  // On its thread's run loop before this returns, not once that thread first runs: the
+  // program then gives up the system's ⌘⇥ and says it has launched, and a key pressed from
+  // then on must wait for the tap, not pass it by.
   platform::Executor& thread = platform::clock().thread("event tap");
-  thread.async([&thread, source, port] {
-    CFRunLoopAddSource(&thread, source, kCFRunLoopCommonModes);
-    CGEventTapEnable(port, true);
-  });
+  CFRunLoopAddSource(&thread, CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0), kCFRunLoopCommonModes);
+  CGEventTapEnable(port, true);
   return true;
 }
 

@@ -301,6 +301,18 @@ inline bool hotKeysAre(host::RemoteMac& mac, bool on) {
 }
 inline bool hotKeysOn(host::RemoteMac& mac) { return hotKeysAre(mac, true); }
 
+/// The world pid of a process with the bundle of the program attached as `mac` that is
+/// neither `mac` itself nor `other`; 0 when there is none.
+inline std::int32_t copyBeside(host::RemoteMac& mac, std::int32_t other = 0) {
+  const std::int32_t self = mac.windowServer->ownProcessIdentifier();
+  const auto selfInfo = mac.windowServer->application(self);
+  if (!selfInfo) return 0;
+  for (const auto& app : mac.windowServer->runningApplications()) {
+    if (app.pid != self && app.pid != other && app.bundleIdentifier == selfInfo->bundleIdentifier) return app.pid;
+  }
+  return 0;
+}
+
 /// The menu-bar program as a real process on a host of its own, and this test attached
 /// beside it as a second program that acts as the user and looks on.
 struct ProgramOnHost {
@@ -334,15 +346,7 @@ struct ProgramOnHost {
   std::string log() const { return home.path + "/Library/Logs/Trelliq.log"; }
   /// The process of the world with this program's bundle that is neither the driver nor
   /// `other`; 0 when there is none.
-  std::int32_t copyOtherThan(std::int32_t other = 0) const {
-    const std::int32_t self = driver->windowServer->ownProcessIdentifier();
-    const auto selfInfo = driver->windowServer->application(self);
-    if (!selfInfo) return 0;
-    for (const auto& app : driver->windowServer->runningApplications()) {
-      if (app.pid != self && app.pid != other && app.bundleIdentifier == selfInfo->bundleIdentifier) return app.pid;
-    }
-    return 0;
-  }
+  std::int32_t copyOtherThan(std::int32_t other = 0) const { return copyBeside(*driver, other); }
 };
 
 inline constexpr CGKeyCode kCommand = 0x37, kTab = 0x30, kEscape = 0x35;
