@@ -72,13 +72,16 @@ inline constexpr const char* kRightFrame = "(960.0, 0.0, 960.0, 720.0)";
 
 class CopyDesk : public ::testing::Test {
  protected:
-  /// Starts the host on the desk with the app of pid `front` in front, then the menu-bar
-  /// program, and lets the program open and close its switcher once, so the mode meets a
-  /// copy that has drawn its panels before.
-  void startCopy(const std::string& front = "301", int width = 960) {
+  /// Texts of the desk and what each becomes.
+  using Changes = std::vector<std::pair<std::string, std::string>>;
+
+  /// Starts the host on the desk with the app of pid `front` in front and `changes` made,
+  /// then the menu-bar program, and lets the program open and close its switcher once, so
+  /// the mode meets a copy that has drawn its panels before.
+  void startCopy(const std::string& front = "301", int width = 960, const Changes& changes = {}) {
     const std::string desk = home.path + "/desk.json";
     {
-      std::string text = deskOfWidth(width);
+      std::string text = changed(deskOfWidth(width), changes);
       text.replace(text.find("FRONT"), 5, front);
       const int fd = ::open(desk.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
       ASSERT_GE(fd, 0);
@@ -117,16 +120,18 @@ class CopyDesk : public ::testing::Test {
   /// along with the left one's edge.
   static std::string deskOfWidth(int width) {
     const std::string w = std::to_string(width);
-    const std::pair<std::string, std::string> moves[] = {
-        {"[0, 0, 960, 720]", "[0, 0, " + w + ", 720]"},
-        {"[0, 40, 960, 656]", "[0, 40, " + w + ", 656]"},
-        {"[960, 0, 960, 720]", "[" + w + ", 0, " + w + ", 720]"},
-        {"[960, 0, 960, 696]", "[" + w + ", 0, " + w + ", 696]"},
-        {"[1020, ", "[" + std::to_string(width + 60) + ", "},
-        {"[1140, ", "[" + std::to_string(width + 180) + ", "},
-        {"[1040, ", "[" + std::to_string(width + 80) + ", "}};
-    std::string text = kDesk;
-    for (const auto& [from, to] : moves) {
+    const Changes moves = {{"[0, 0, 960, 720]", "[0, 0, " + w + ", 720]"},
+                           {"[0, 40, 960, 656]", "[0, 40, " + w + ", 656]"},
+                           {"[960, 0, 960, 720]", "[" + w + ", 0, " + w + ", 720]"},
+                           {"[960, 0, 960, 696]", "[" + w + ", 0, " + w + ", 696]"},
+                           {"[1020, ", "[" + std::to_string(width + 60) + ", "},
+                           {"[1140, ", "[" + std::to_string(width + 180) + ", "},
+                           {"[1040, ", "[" + std::to_string(width + 80) + ", "}};
+    return changed(kDesk, moves);
+  }
+  /// `text` with every occurrence of each first text of `changes` replaced by its second.
+  static std::string changed(std::string text, const Changes& changes) {
+    for (const auto& [from, to] : changes) {
       for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     }
