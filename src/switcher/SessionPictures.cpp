@@ -154,6 +154,10 @@ void SessionPictures::keepPictures() {
 void SessionPictures::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
   if (model_.transitioning().count(window)) {
     // The picture of a window moving in or out of full screen waits for the move to end.
+    // One taken before the move and still being scaled or waiting for its frame must not
+    // come back after this one and put the old look back.
+    latestArrival_.erase(window);
+    arrivedPictures.erase(window);
     if (!fullScreen_.pending()) endTransition(window, std::move(picture));
     return;
   }

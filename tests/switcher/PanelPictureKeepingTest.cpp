@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DisplayPanelsStage.h"
+#include "SwitcherModelPeer.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/QtPanelViews.h"
@@ -123,6 +124,14 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   deliver(windows[0], small);
   scene.clock.advance(SwitcherTiming::pictureFrame);
   EXPECT_EQ(switcher->model().thumbnails().at(windows[0]), small);
+  // Nor does one still being scaled when the window's full-screen move ends with a newer one.
+  const CGImageRef afterMove = picture(30, 20, 0xFF0000FFu);
+  deliver(windows[0], picture(300, 200, 0xFFFF0000u));
+  scene.clock.advanceExcept("thumbnails", 0);
+  SwitcherModelPeer::markTransitioning(switcher->model(), windows[0]);
+  deliver(windows[0], afterMove);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  EXPECT_EQ(switcher->model().thumbnails().at(windows[0]), afterMove) << "the picture from before the move came back";
   EXPECT_TRUE(layouts.empty()) << "pictures replacing held ones laid a panel out";
   const std::vector<QImage> swapped = panelPixels();
   // Names shown on every tile and hidden again: every panel laid out anew.
