@@ -283,6 +283,16 @@ TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
     composer.compose(1, width, height, display, 0, [&](const QImage& image, const auto&) { composed = image.copy(); });
     expectAlike(composed, sim::composePlainly(display, width, height), "at " + std::to_string(width) + " pixels");
   }
+  // A screen resized through many sizes in turn: the corners' masks kept per size make room
+  // for new ones, and every frame still looks right.
+  sim::DisplayComposer resized;
+  QImage last;
+  int width = 0;
+  for (width = 378; width < 378 + 20 * 9; width += 9) {
+    resized.compose(1, width, width * 982 / 1512, display, 0, [&](const QImage& image, const auto&) { last = image.copy(); });
+  }
+  width -= 9;
+  expectAlike(last, sim::composePlainly(display, width, width * 982 / 1512), "after many sizes");
 }
 
 TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {

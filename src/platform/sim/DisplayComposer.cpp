@@ -250,8 +250,9 @@ QImage cornerCoverage(double sx, int side) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(windowShape(QRectF(mask.rect()), sx), Qt::black);
   }
+  const QImage answer = mask;  // shares the pixels; the entry may go with the clear below
   if (kept.size() > 16) kept.clear();  // a few scales at a time
-  return mask;
+  return answer;
 }
 
 /// Paints the chrome of framed window `p` into `target` through `painter` within `part`:
