@@ -9,8 +9,14 @@
 // (below 1 is met).
 //
 //   ScreenFrameWhole   a frame composed whole: each at a size not kept, so nothing
-//                      composed before helps (the first frame, a resize) but the
-//                      desktop's name labels, kept per text and size.
+//                      composed before helps (a resize) but what is kept per size
+//                      and look, not per frame: the desktop's name labels, the
+//                      shadows' and borders' nine-patches, the corners' masks, and
+//                      the memory of the frame let go to make room, which the new
+//                      one is painted on (the first seven of the forty on fresh
+//                      memory). Every window, its content and its glass's
+//                      blur are painted anew, as after any change that recomposes
+//                      the whole frame (another Space, a slide's end).
 //   ScreenFrameStep    the frame after a ⇥ step, once the program has published the
 //                      panels' new picture: only what changed is composed again.
 //   ScreenFrameIdle    a frame asked for while nothing changed.

@@ -1,11 +1,12 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
 // panel ordered in before it draws, then drawing and publishing part of its picture, and a
-// window moving behind that glass. A frame
-// that leaves out what is hidden looks like one that paints every window whole, and a
-// window whose content cannot be read hides nothing. What the frames keep is bounded,
-// never a destroyed window, keeps the frames asked first when one ask holds more than
-// fit, and goes when nobody asks for it.
+// window moving behind that glass, glass hidden whole while what lies behind it changes
+// and then uncovered. A frame that leaves out what is hidden looks like one that paints
+// every window whole, paints each window's chrome once and a border only where it may
+// show, and a window whose content cannot be read hides nothing. What the frames keep is
+// bounded, never a destroyed window, keeps the frames asked first when one ask holds more
+// than fit, and goes when nobody asks for it.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -110,6 +111,26 @@ class DisplayFrame : public ::testing::Test {
     painter.fillRect(tile, QColor(90, 140, 230, 200));
     painter.end();
     surface_->publish(plate_, QRegion(tile));
+  }
+
+  // Space 1 of the built-in display with no window, for a composer of the test's own.
+  sim::DisplayScene emptySpace() {
+    sim::DisplayScene display;
+    display.display = *scene.world.display(1);
+    display.frame = CGRect(0, 0, 1512, 982);
+    display.to.space = 1;
+    return display;
+  }
+  static void addTitled(sim::DisplayScene& display, std::uint32_t number, CGRect bounds, std::uint32_t color,
+                        bool key = false) {
+    sim::Shown s;
+    s.window.number = number;
+    s.window.bounds = bounds;
+    s.chrome.kind = sim::Chrome::Kind::titled;
+    s.chrome.color = color;
+    s.chrome.title = "Window " + std::to_string(number);
+    s.chrome.key = key;
+    display.to.windows.push_back(s);
   }
 
   Scene scene{Scene::Start::defaultScenario};
@@ -244,19 +265,9 @@ TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
   // two of them and a window in front of that glass; and a window whose program has
   // published nothing inside a larger one, its shadow the only part of it that could
   // show: it shows none.
-  sim::DisplayScene display;
-  display.display = *scene.world.display(1);
-  display.frame = CGRect(0, 0, 1512, 982);
-  display.to.space = 1;
+  sim::DisplayScene display = emptySpace();
   auto add = [&](std::uint32_t number, CGRect bounds, std::uint32_t color, bool key = false) {
-    sim::Shown s;
-    s.window.number = number;
-    s.window.bounds = bounds;
-    s.chrome.kind = sim::Chrome::Kind::titled;
-    s.chrome.color = color;
-    s.chrome.title = "Window " + std::to_string(number);
-    s.chrome.key = key;
-    display.to.windows.push_back(s);
+    addTitled(display, number, bounds, color, key);
   };
   add(1, CGRect(80, 90, 620, 420), 0xD04040);
   add(2, CGRect(420, 300, 480, 360), 0x40A040);
@@ -289,10 +300,58 @@ TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
   QImage last;
   int width = 0;
   for (width = 378; width < 378 + 20 * 9; width += 9) {
-    resized.compose(1, width, width * 982 / 1512, display, 0, [&](const QImage& image, const auto&) { last = image.copy(); });
+    resized.compose(1, width, width * 982 / 1512, display, 0,
+                    [&](const QImage& image, const auto&) { last = image.copy(); });
   }
   width -= 9;
   expectAlike(last, sim::composePlainly(display, width, width * 982 / 1512), "after many sizes");
+}
+
+TEST_F(DisplayFrame, GlassHiddenWholeWhileWhatIsBehindItChangesIsBlurredAnewOnceItShows) {
+  panel();
+  last_ = compose(0).change.sequence;
+  // An opaque panel of the program in front hides the glass whole.
+  platform::OwnWindowState state;
+  state.frame = CGRect(150, 982 - 750, 1200, 500);
+  state.level = 101;
+  state.hasShadow = false;
+  state.collectionBehavior = 1;
+  const std::uint32_t cover = server.createOwnWindow(state);
+  server.orderOwnWindow(cover, platform::OwnWindowOrder::frontRegardless);
+  auto solid = platform::SharedSurface::create(1200, 500);
+  QImage fill(1200, 500, QImage::Format_ARGB32_Premultiplied);
+  fill.fill(QColor(200, 120, 40));
+  solid->publish(fill, QRegion(fill.rect()));
+  server.setOwnWindowSurface(cover, solid);
+  auto next = [&] { return last_ = compose(last_).change.sequence; };
+  next();
+  ASSERT_TRUE(server.moveWindow(2101, {500, 300}));  // behind the hidden glass
+  next();
+  const Frame idle = compose(last_);
+  EXPECT_TRUE(idle.change.damage && idle.change.damage->empty()) << "hidden glass is not composed on every frame";
+  state.frame = CGRect(150, 982 - 200, 1200, 150);  // off the glass
+  server.updateOwnWindow(cover, state);
+  expectSameAsWhole("the panel hiding the glass moved off it");
+}
+
+TEST_F(DisplayFrame, EachWindowsChromeIsPaintedOnceAndItsBorderOnlyWhereItMayShow) {
+  sim::DisplayScene display = emptySpace();
+  addTitled(display, 1, CGRect(80, 90, 900, 600), 0xD04040);
+  addTitled(display, 2, CGRect(80, 90, 900, 600), 0x40A040);  // the first shows only by its corners
+  addTitled(display, 3, CGRect(400, 300, 200, 150), 0x4040D0);
+  sim::DisplayComposer composer;
+  std::uint64_t sequence = 0;
+  auto frame = [&](std::uint64_t since) {
+    const sim::FramePaints before = sim::framePaints();
+    composer.compose(1, kWidth, kHeight, display, since, [&](const QImage&, const auto& c) { sequence = c.sequence; });
+    const sim::FramePaints after = sim::framePaints();
+    return std::pair(after.chrome - before.chrome, after.borders - before.borders);
+  };
+  EXPECT_EQ(frame(0).first, 3u) << "each window's chrome is painted once";
+  // The small window moves within the large one, far from its edges: only its own border
+  // is painted again.
+  display.to.windows.back().window.bounds = CGRect(420, 320, 200, 150);
+  EXPECT_EQ(frame(sequence), std::pair(std::uint64_t{2}, std::uint64_t{1}));
 }
 
 TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {

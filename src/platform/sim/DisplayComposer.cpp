@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -12,6 +13,7 @@
 #include "platform/Geometry.h"
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayPicture.h"
+#include "platform/sim/FramePixels.h"
 
 namespace sim {
 
@@ -48,22 +50,82 @@ void boxBlur(QImage& image, int radius) {
   }
 }
 
-/// The backdrop under `p`, kept only where its content is: fully from half its opacity
-/// up, so a faint shadow's edge does not carry a frosted halo. `content` is the window's
-/// picture placed at `at`; `part` is where it is needed (frame pixels).
+/// `a` and `b` (premultiplied) mixed, `w` of 256 parts `b`.
+inline QRgb mix(QRgb a, QRgb b, std::uint32_t w) {
+  const std::uint32_t v = 256 - w;
+  const std::uint32_t rb = (((a & 0xFF00FF) * v + (b & 0xFF00FF) * w) >> 8) & 0xFF00FF;
+  const std::uint32_t ag = (((a >> 8) & 0xFF00FF) * v + ((b >> 8) & 0xFF00FF) * w) & 0xFF00FF00;
+  return rb | ag;
+}
+
+/// `p` (premultiplied) at `keep` of 255 its strength.
+inline QRgb weaken(QRgb p, std::uint32_t keep) {
+  std::uint32_t rb = (p & 0xFF00FF) * keep;
+  rb = ((rb + ((rb >> 8) & 0xFF00FF) + 0x800080) >> 8) & 0xFF00FF;
+  std::uint32_t ag = ((p >> 8) & 0xFF00FF) * keep;
+  ag = (ag + ((ag >> 8) & 0xFF00FF) + 0x800080) & 0xFF00FF00;
+  return rb | ag;
+}
+
+/// Where each of `count` pixels from `from` of a side `full` pixels long falls on the same
+/// side shrunk to `shrunk`, pixel centres matched: the two pixels it lies between and the
+/// weight of the second, of 256.
+struct Tap {
+  int a = 0, b = 0;
+  std::uint32_t w = 0;
+};
+std::vector<Tap> taps(int from, int count, int full, int shrunk) {
+  std::vector<Tap> out(static_cast<std::size_t>(std::max(count, 0)));
+  const double k = static_cast<double>(shrunk) / std::max(full, 1);
+  for (int i = 0; i < count; ++i) {
+    const double f = std::clamp((from + i + 0.5) * k - 0.5, 0.0, static_cast<double>(shrunk - 1));
+    const int a = static_cast<int>(f);
+    out[static_cast<std::size_t>(i)] = {a, std::min(a + 1, shrunk - 1),
+                                        static_cast<std::uint32_t>(std::lround((f - a) * 256))};
+  }
+  return out;
+}
+
+/// The backdrop under a clear window within `part` (frame pixels): its blurred picture
+/// grown back to its area's size, kept only where the window's content is, fully from
+/// half its opacity up, so a faint shadow's edge does not carry a frosted halo. `content`
+/// is the window's picture placed at `at`. Each pixel depends on where it lies alone, so
+/// a part comes out as the same part of the whole. The answer lies in memory this thread
+/// reuses: it lasts until the thread's next call.
 QImage maskedBackdrop(const DisplayComposer::Backdrop& backdrop, const QImage& content, QPoint at, const QRect& part) {
-  QImage out = backdrop.soft.copy(part.translated(-backdrop.area.topLeft()));
+  const QImage& small = backdrop.soft;
+  const QRect& area = backdrop.area;
+  // Fresh memory for each glass of each frame would cost more in its first touch than
+  // what is painted into it.
+  thread_local std::vector<QRgb> scratch;
+  scratch.resize(std::max(scratch.size(), static_cast<std::size_t>(part.width()) * part.height()));
+  QImage out(reinterpret_cast<uchar*>(scratch.data()), part.width(), part.height(),
+             static_cast<qsizetype>(part.width()) * 4, QImage::Format_ARGB32_Premultiplied);
+  const std::vector<Tap> xs = taps(part.left() - area.left(), part.width(), area.width(), small.width());
+  const std::vector<Tap> ys = taps(part.top() - area.top(), part.height(), area.height(), small.height());
+  if (xs.empty() || ys.empty()) return out;
+  const int first = xs.front().a, last = xs.back().b;
+  std::vector<QRgb> row(static_cast<std::size_t>(small.width()));
   const int cw = content.width(), ch = content.height(), ow = out.width(), oh = out.height();
   for (int y = 0; y < oh; ++y) {
     auto* px = reinterpret_cast<QRgb*>(out.scanLine(y));
     const int cy = part.top() + y - at.y();
     const auto* in = cy >= 0 && cy < ch ? reinterpret_cast<const QRgb*>(content.constScanLine(cy)) : nullptr;
+    // The row of the small picture this line falls on, mixed from the two it lies between.
+    const Tap& t = ys[static_cast<std::size_t>(y)];
+    const auto* above = reinterpret_cast<const QRgb*>(small.constScanLine(t.a));
+    const auto* below = reinterpret_cast<const QRgb*>(small.constScanLine(t.b));
+    for (int x = first; x <= last; ++x) row[static_cast<std::size_t>(x)] = mix(above[x], below[x], t.w);
     for (int x = 0; x < ow; ++x) {
       const int cx = part.left() + x - at.x();
-      const int keep = in && cx >= 0 && cx < cw ? std::min(255, qAlpha(in[cx]) * 2) : 0;
-      if (keep == 255) continue;
-      const QRgb p = px[x];
-      px[x] = qRgba(qRed(p) * keep / 255, qGreen(p) * keep / 255, qBlue(p) * keep / 255, qAlpha(p) * keep / 255);
+      const std::uint32_t keep = in && cx >= 0 && cx < cw ? std::min(255, qAlpha(in[cx]) * 2) : 0;
+      if (keep == 0) {
+        px[x] = 0;
+        continue;
+      }
+      const Tap& s = xs[static_cast<std::size_t>(x)];
+      const QRgb p = mix(row[static_cast<std::size_t>(s.a)], row[static_cast<std::size_t>(s.b)], s.w);
+      px[x] = keep == 255 ? p : weaken(p, keep);
     }
   }
   return out;
@@ -97,11 +159,14 @@ bool solid(const Placed& p, const std::optional<Painted>& content) {
          s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
 }
 
+/// The side of the square each rounded corner of a framed window fits in, in pixels.
+int cornerSide(double sx) { return static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1; }
+
 /// The part of a window's rectangle `inset` pixels in from its edges, without its rounded
 /// corners. With no inset, what a solid window hides whole: its straight edges lie on
 /// whole pixels, but its corners blend with what is behind.
 QRegion within(const Placed& p, double sx, int inset = 0) {
-  const int corner = p.shown.chrome.framed() ? static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1 : 0;
+  const int corner = p.shown.chrome.framed() ? cornerSide(sx) : 0;
   const QRect inside = p.placed.adjusted(inset, inset, -inset, -inset);
   return QRegion(inside.adjusted(corner, 0, -corner, 0)) + QRegion(inside.adjusted(0, corner, 0, -corner));
 }
@@ -250,31 +315,40 @@ QImage cornerCoverage(double sx, int side) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(windowShape(QRectF(mask.rect()), sx), Qt::black);
   }
-  const QImage answer = mask;  // shares the pixels; the entry may go with the clear below
+  const QImage answer = mask;          // shares the pixels; the entry may go with the clear below
   if (kept.size() > 16) kept.clear();  // a few scales at a time
   return answer;
+}
+
+/// Whether a framed window's chrome at `placed` is painted with a plain clip and its corners
+/// cut by their coverage (paintFramedChrome): a window with room for its four corners.
+bool cutAtCorners(const QRect& placed, double sx) {
+  return placed.width() >= 2 * cornerSide(sx) && placed.height() >= 2 * cornerSide(sx);
 }
 
 /// Paints the chrome of framed window `p` into `target` through `painter` within `part`:
 /// whole over its rectangle, a plain clip, and then its rounded corners cut out of what it
 /// painted there by their coverage, over what lay there before. Clipping to the rounded
 /// outline instead makes Qt blend every pixel of the window through a mask.
-void paintFramedChrome(QPainter& painter, QImage& target, const Placed& p, const QRect& part, double sx) {
+void paintFramedChrome(QPainter& painter, QImage& target, const Placed& p, const QRegion& part, double sx) {
   const QRect& placed = p.placed;
-  const int side = static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1;
-  const QRect area = part.intersected(placed).intersected(painter.clipBoundingRect().toAlignedRect());
+  const int side = cornerSide(sx);
+  const QRegion area = part.intersected(placed).intersected(painter.clipBoundingRect().toAlignedRect());
   struct Corner {
     QRect at;
     QPoint inMask;
     QImage under;
+    QRect part;  // what of the corner is painted
   };
   Corner corners[] = {
-      {QRect(placed.left(), placed.top(), side, side), {0, 0}, {}},
-      {QRect(placed.right() - side + 1, placed.top(), side, side), {side + 2, 0}, {}},
-      {QRect(placed.left(), placed.bottom() - side + 1, side, side), {0, side + 2}, {}},
-      {QRect(placed.right() - side + 1, placed.bottom() - side + 1, side, side), {side + 2, side + 2}, {}}};
-  for (Corner& k : corners)
-    if (const QRect r = k.at.intersected(area); !r.isEmpty()) k.under = target.copy(r);
+      {QRect(placed.left(), placed.top(), side, side), {0, 0}, {}, {}},
+      {QRect(placed.right() - side + 1, placed.top(), side, side), {side + 2, 0}, {}, {}},
+      {QRect(placed.left(), placed.bottom() - side + 1, side, side), {0, side + 2}, {}, {}},
+      {QRect(placed.right() - side + 1, placed.bottom() - side + 1, side, side), {side + 2, side + 2}, {}, {}}};
+  for (Corner& k : corners) {
+    k.part = area.intersected(k.at).boundingRect();
+    if (!k.part.isEmpty()) k.under = target.copy(k.part);
+  }
   painter.save();
   painter.setClipRect(placed, Qt::IntersectClip);
   painter.translate(placed.topLeft());
@@ -283,7 +357,7 @@ void paintFramedChrome(QPainter& painter, QImage& target, const Placed& p, const
   const QImage mask = cornerCoverage(sx, side);
   for (const Corner& k : corners) {
     if (k.under.isNull()) continue;
-    const QRect r = k.at.intersected(area);
+    const QRect& r = k.part;
     QImage body = target.copy(r).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     {
       QPainter cut(&body);
@@ -299,20 +373,19 @@ void paintFramedChrome(QPainter& painter, QImage& target, const Placed& p, const
 /// `painter` within `part` and its rounded shape; clear windows in `stale` get their
 /// backdrop blurred anew from what lies behind in `target`.
 void paintBody(QPainter& painter, QImage& target, const Placed& p, const std::optional<Painted>& picture,
-               const QRect& part, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx) {
+               const QRegion& part, Backdrops& backdrops, const std::set<std::uint32_t>& stale, double sx) {
   const Shown& s = p.shown;
   const QRect& placed = p.placed;
   painter.save();
-  painter.setClipRect(part, Qt::IntersectClip);
-  const int side = static_cast<int>(std::ceil(kWindowCornerRadius * sx)) + 1;
-  if (!picture && s.chrome.framed() && placed.width() >= 2 * side && placed.height() >= 2 * side) {
+  painter.setClipRegion(part, Qt::IntersectClip);
+  if (!picture && s.chrome.framed() && cutAtCorners(placed, sx)) {
     paintFramedChrome(painter, target, p, part, sx);
     painter.restore();
     return;
   }
   if (s.chrome.framed()) {
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setClipPath(shapeNear(placed, part, sx), Qt::IntersectClip);
+    painter.setClipPath(shapeNear(placed, part.boundingRect(), sx), Qt::IntersectClip);
   }
   if (!picture) {
     painter.translate(placed.topLeft());
@@ -330,7 +403,7 @@ void paintBody(QPainter& painter, QImage& target, const Placed& p, const std::op
         if (showsAnything(picture->image, at, p.glass)) soft = frostedBackdrop(target, p.glass, sx, s.glass);
         b = backdrops.insert_or_assign(number, DisplayComposer::Backdrop{p.glass, std::move(soft)}).first;
       }
-      const QRect under = part.intersected(p.glass);
+      const QRect under = part.boundingRect().intersected(p.glass);
       if (!under.isEmpty() && !b->second.soft.isNull())
         painter.drawImage(under.topLeft(), maskedBackdrop(b->second, picture->image, at, under));
     }
@@ -353,6 +426,11 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const std:
     const Shown& s = p.shown;
     const Window& w = s.window;
     const QRegion& shows = seen[i].region;
+    if (shows.isEmpty() && !p.glass.isEmpty() && (stale.count(w.number) || !backdrops.count(w.number))) {
+      // Glass hidden whole cannot be blurred anew now: it is once it shows again. Renewing
+      // it on every frame until then would make each frame copy it.
+      backdrops.insert_or_assign(w.number, DisplayComposer::Backdrop{p.glass, QImage(), true});
+    }
     if (shows.isEmpty() || !seen[i].readable) continue;
     if (!s.surface && w.own && !s.opaque) continue;  // a clear own window without content
     const QRect& placed = p.placed;
@@ -375,29 +453,37 @@ void paintWindows(QImage& target, const std::vector<Placed>& windows, const std:
     painter.setOpacity(std::clamp(w.alpha, 0.0, 1.0));
     const bool opaque = solid(p, seen[i].content);
     if (framed && !shows.subtracted(opaque ? within(p, sx) : QRegion()).isEmpty())
-      paintShadow(painter, QRectF(placed), sx, s.chrome.key, cull && opaque);
+      paintShadow(painter, QRectF(placed), sx, s.chrome.key, cull && opaque, &shows);
     if (body) {
       const QRect around = p.glass.isEmpty() ? sliver.boundingRect() : bounds;
       if (picture || !framed || !sparse(sliver, around)) {
         paintBody(painter, target, p, picture, around, backdrops, stale, sx);
       } else {
         // A window behind one of its size shows its body only by the corners of the one
-        // in front: paint each corner's part on its own.
+        // in front: only each corner's part is painted. Chrome cut at its corners is painted
+        // once, clipped to them all; one clipped to its outline, by corner, so that each
+        // clip path stays small.
         const QPoint centre = placed.center();
+        QRegion corners;
         for (const QRect& quarter : {QRect(QPoint(placed.left(), placed.top()), centre),
                                      QRect(QPoint(centre.x() + 1, placed.top()), QPoint(placed.right(), centre.y())),
                                      QRect(QPoint(placed.left(), centre.y() + 1), QPoint(centre.x(), placed.bottom())),
                                      QRect(centre + QPoint(1, 1), placed.bottomRight())}) {
           const QRect part = sliver.intersected(quarter).boundingRect();
-          if (!part.isEmpty()) paintBody(painter, target, p, picture, part, backdrops, stale, sx);
+          if (part.isEmpty()) continue;
+          if (cutAtCorners(placed, sx))
+            corners += part;
+          else
+            paintBody(painter, target, p, picture, part, backdrops, stale, sx);
         }
+        if (!corners.isEmpty()) paintBody(painter, target, p, picture, corners, backdrops, stale, sx);
       }
     }
     // The border lies along the edges and around the corners, within its width and a pixel
     // of blending.
     const int border = static_cast<int>(std::ceil(std::max(1.0, 0.5 * sx))) + 2;
     if (framed && !shows.subtracted(within(p, sx, border)).isEmpty())
-      paintBorder(painter, QRectF(placed), sx, s.chrome.dark);
+      paintBorder(painter, QRectF(placed), sx, s.chrome.dark, &shows);
   }
 }
 
@@ -427,17 +513,17 @@ void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene* spa
   paintWindows(target, windows, seen, dirty, backdrops, stale, sx, cull);
 }
 
-/// A frame's image before anything is painted: black, so that no pixel can show what the
-/// memory held before, whatever paints or fails to.
-QImage blankFrame(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
+/// A frame's image before anything is painted, on memory from `pixels` when given: black,
+/// so that no pixel can show what the memory held before, whatever paints or fails to.
+QImage blankFrame(int width, int height, FramePixels* pixels = nullptr) {
+  QImage image = pixels ? pixels->image(width, height) : QImage(width, height, QImage::Format_RGB32);
   image.fill(Qt::black);
   return image;
 }
 
 /// One Space's picture composed whole (a slide's two halves).
-QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height) {
-  QImage image = blankFrame(width, height);
+QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width, int height, FramePixels& pixels) {
+  QImage image = blankFrame(width, height, &pixels);
   Backdrops backdrops;
   std::vector<Placed> windows = place({&space.windows}, scene.frame, width, height);
   paintScene(image, scene, &space, windows, QRegion(image.rect()), backdrops, {}, width / scene.frame.width());
@@ -452,8 +538,8 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
   const double points = style == platform::GlassStyle::clear ? 3 : 40;
   const double spread = std::max(2.0, points * scale);
   // Shrunk so that a small box, passed three times, spreads as far as the glass asks; the
-  // shrinking averages areas and the growing back interpolates an image already smooth,
-  // so neither leaves steps.
+  // shrinking averages areas and the growing back (maskedBackdrop) interpolates an image
+  // already smooth, so neither leaves steps.
   constexpr int kRadius = 2;
   const double shrink = std::max(1.0, spread / (2 * kRadius));
   const QImage behind = platform::premultipliedPixels(target, inside);
@@ -463,8 +549,7 @@ QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, pl
       small == inside.size() ? behind.copy() : behind.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   soft = soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   boxBlur(soft, kRadius);
-  if (soft.size() != inside.size()) soft = soft.scaled(inside.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  return soft.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  return soft;
 }
 
 QImage composePlainly(const DisplayScene& scene, int width, int height) {
@@ -518,7 +603,10 @@ std::optional<double> DisplayComposer::dropUnused() {
   std::lock_guard lock(mutex_);
   const double now = platform::clock().monotonicSeconds();
   std::erase_if(frames_, [&](const Kept& k) { return now - k.used >= kUnusedSeconds; });
-  if (frames_.empty()) return std::nullopt;
+  if (frames_.empty()) {
+    pixels_.clear();
+    return std::nullopt;
+  }
   double oldest = now;
   for (const Kept& k : frames_) oldest = std::min(oldest, k.used);
   return oldest + kUnusedSeconds - now;
@@ -550,12 +638,13 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   if (scene.from) {
     // A slide moves every pixel: the old Space leaves towards one side while the new one
     // comes in from the other.
-    QImage image = blankFrame(width, height);
+    QImage image = blankFrame(width, height, &pixels_);
     {
       QPainter painter(&image);
       const double shift = scene.direction * scene.progress * width;
-      painter.drawImage(QPointF(-shift, 0), wholeSpace(scene, *scene.from, width, height));
-      painter.drawImage(QPointF(scene.direction * width - shift, 0), wholeSpace(scene, scene.to, width, height));
+      painter.drawImage(QPointF(-shift, 0), wholeSpace(scene, *scene.from, width, height, pixels_));
+      painter.drawImage(QPointF(scene.direction * width - shift, 0),
+                        wholeSpace(scene, scene.to, width, height, pixels_));
     }
     Backdrops backdrops;
     std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
@@ -576,7 +665,13 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   QRegion dirty;
   std::set<std::uint32_t> stale;
   if (whole) {
-    k.image = blankFrame(width, height);
+    // Painted over where it is, unless a copy of it is still held; else on lent memory.
+    if (k.image.size() == QSize(width, height) && k.image.isDetached()) {
+      k.image.fill(Qt::black);
+    } else {
+      k.image = QImage();  // its memory goes back first, for the new frame to take
+      k.image = blankFrame(width, height, &pixels_);
+    }
     k.backdrops.clear();
     k.history.clear();
     dirty = QRegion(all);
@@ -614,13 +709,16 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       changes.emplace_back(-1, k.windows[before[now[i].shown.window.number]].extent);
     }
     // Glass over something that changed is composed whole, its backdrop blurred anew; so
-    // is glass whose backdrop is owed when its own content changes.
+    // is glass whose backdrop is owed when its own content changes, and glass whose
+    // backdrop fell due while it was hidden when anything over it changes.
     for (std::size_t i = 0; i < now.size(); ++i) {
       const Placed& p = now[i];
       if (p.glass.isEmpty()) continue;
       const auto b = k.backdrops.find(p.shown.window.number);
       bool renew = b == k.backdrops.end() || b->second.area != p.glass;
-      const int behind = static_cast<int>(i) + (!renew && b->second.soft.isNull() ? 1 : 0);
+      const int behind = renew           ? 0
+                         : b->second.due ? std::numeric_limits<int>::max()
+                                         : static_cast<int>(i) + (b->second.soft.isNull() ? 1 : 0);
       for (std::size_t c = 0; c < changes.size() && !renew; ++c)
         renew = changes[c].first < behind && changes[c].second.intersects(p.glass);
       if (!renew) continue;

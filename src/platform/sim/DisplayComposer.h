@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/FramePixels.h"
 #include "platform/sim/ShownWindow.h"
 #include "platform/sim/World.h"
 
@@ -27,8 +28,8 @@ namespace sim {
 /// One Space's part of a display's picture, gathered under the server's lock.
 struct SpaceScene {
   std::uint64_t space = 0;
-  std::int32_t type = 0;      // the Space's type (a full-screen Space has a black backdrop)
-  std::uint32_t color = 0;    // its desktop colour; 0: the display's
+  std::int32_t type = 0;       // the Space's type (a full-screen Space has a black backdrop)
+  std::uint32_t color = 0;     // its desktop colour; 0: the display's
   std::vector<Shown> windows;  // back to front
 };
 
@@ -84,6 +85,7 @@ class DisplayComposer {
   void clear() {
     std::lock_guard lock(mutex_);
     frames_.clear();
+    pixels_.clear();
   }
 
   /// How many frames are kept at most, within the budget (see trim for which go first).
@@ -113,7 +115,10 @@ class DisplayComposer {
   /// The blurred backdrop a clear window was composed over.
   struct Backdrop {
     QRect area;
-    QImage soft;  // null: owed, the window's content showed nothing over it
+    QImage soft;  // shrunk (see frostedBackdrop); null: owed, the content showed nothing over it
+    /// Due to be blurred anew while its window was hidden whole: it is, once anything
+    /// over the glass changes (what hid it, first of all).
+    bool due = false;
   };
 
  private:
@@ -122,8 +127,8 @@ class DisplayComposer {
     int width = 0, height = 0;
     QImage image;
     std::uint64_t sequence = 0;
-    bool valid = false;  // `windows` and `backdrops` describe `image`
-    double used = 0;     // when it was last asked for (monotonic seconds)
+    bool valid = false;         // `windows` and `backdrops` describe `image`
+    double used = 0;            // when it was last asked for (monotonic seconds)
     std::uint64_t request = 0;  // the ask it was last composed for
     std::uint64_t space = 0;
     std::int32_t type = 0;
@@ -149,6 +154,7 @@ class DisplayComposer {
   const std::size_t budget_;
   mutable std::mutex mutex_;
   std::list<Kept> frames_;  // most recently asked first
+  FramePixels pixels_;      // memory of frames let go, for the next ones
   std::uint64_t sequence_ = 0;
   std::uint64_t requests_ = 0;
   std::uint64_t evicted_ = 0;
@@ -161,7 +167,8 @@ QImage composePlainly(const DisplayScene& scene, int width, int height);
 
 /// The blurred backdrop under a clear window of `style` over `area` of `target`, `scale`
 /// pixels per point: a wide, even frost (40 points for the regular glass, 3 for the
-/// clear glass, through which what lies behind stays legible).
+/// clear glass, through which what lies behind stays legible). Answered shrunk, as far as
+/// the blur allows without steps: it is grown back to `area` where it is drawn.
 QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, platform::GlassStyle style);
 
 }  // namespace sim

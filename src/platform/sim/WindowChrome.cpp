@@ -5,7 +5,9 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPen>
+#include <QRegion>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <ctime>
 #include <map>
@@ -195,7 +197,14 @@ void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, st
   drawLabel(painter, initial, box, systemFont(box.height() * 0.56, true), 0xFFFFFFFF, Qt::AlignCenter);
 }
 
+namespace {
+std::atomic<std::uint64_t> chromePainted{0}, bordersPainted{0};
+}  // namespace
+
+FramePaints framePaints() { return {chromePainted.load(), bordersPainted.load()}; }
+
 void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height, double scale) {
+  ++chromePainted;
   const QRectF area(0, 0, std::max(width, 1), std::max(height, 1));
   painter.save();
   painter.setRenderHint(QPainter::TextAntialiasing);
@@ -228,8 +237,8 @@ QPainterPath windowShape(const QRectF& rect, double scale) {
 }
 
 namespace {
-constexpr double kKeyShadowSpread = 30, kShadowSpread = 18;    // points
-constexpr double kKeyShadowDrop = 12, kShadowDrop = 6;         // points down
+constexpr double kKeyShadowSpread = 30, kShadowSpread = 18;  // points
+constexpr double kKeyShadowDrop = 12, kShadowDrop = 6;       // points down
 }  // namespace
 
 int shadowReach(double scale) {
@@ -237,7 +246,29 @@ int shadowReach(double scale) {
          static_cast<int>(std::ceil(kKeyShadowDrop * scale)) + 2;
 }
 
-void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody) {
+namespace {
+
+/// Draws `from` of `image` into `to` through `painter`, where the painter's clip lets it
+/// and, with `shows`, only within the rectangle around what of `to` lies in `shows`: a
+/// piece of a window's frame painted where nothing in front hides it.
+void drawPiece(QPainter& painter, const QImage& image, const QRectF& to, const QRectF& from, const QRegion* shows) {
+  if (to.isEmpty()) return;
+  if (painter.hasClipping() && !painter.clipBoundingRect().intersects(to)) return;
+  if (!shows) {
+    painter.drawImage(to, image, from);
+    return;
+  }
+  const QRect meet = shows->intersected(to.toAlignedRect()).boundingRect();
+  if (meet.isEmpty()) return;
+  painter.save();
+  painter.setClipRect(meet, Qt::IntersectClip);
+  painter.drawImage(to, image, from);
+  painter.restore();
+}
+
+}  // namespace
+
+void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody, const QRegion* shows) {
   const int spread = std::max(2, static_cast<int>(std::lround((key ? kKeyShadowSpread : kShadowSpread) * scale)));
   const int corner = std::max(1, static_cast<int>(std::lround(kWindowCornerRadius * scale)));
   const ShadowPatch& patch = shadowPatch(spread, corner, key ? 120 : 70);
@@ -250,10 +281,7 @@ void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, 
   const double xs[] = {0, m, side - m, side}, ys[] = {0, m, side - m, side};
   const double xt[] = {t.left(), t.left() + m, t.right() - m, t.right()};
   const double yt[] = {t.top(), t.top() + m, t.bottom() - m, t.bottom()};
-  const std::optional<QRectF> clip = painter.hasClipping() ? std::optional(painter.clipBoundingRect()) : std::nullopt;
-  const auto draw = [&](const QRectF& to, const QRectF& from) {
-    if (!to.isEmpty() && (!clip || clip->intersects(to))) painter.drawImage(to, patch.image, from);
-  };
+  const auto draw = [&](const QRectF& to, const QRectF& from) { drawPiece(painter, patch.image, to, from, shows); };
   for (int i = 0; i < 3; ++i) {
     for (int j = 0; j < 3; ++j) {
       if (i == 1 && j == 1) continue;
@@ -287,7 +315,10 @@ void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, 
   }
 }
 
-void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark) {
+namespace {
+
+/// Strokes the hairline border of a framed window of `rect` (pixels).
+void strokeBorder(QPainter& painter, const QRectF& rect, double scale, bool dark) {
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setBrush(Qt::NoBrush);
@@ -303,6 +334,56 @@ void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark)
   }
   painter.drawRoundedRect(edge, r, r);
   painter.restore();
+}
+
+/// A border as a nine-patch: the border of a window just large enough for its four
+/// corners, `inset` pixels in from the picture's edges (what lies outside the window
+/// holds the dark border's outer ring), each corner's part `corner` pixels square.
+struct BorderPatch {
+  QImage image;
+  int inset = 0, corner = 0;
+};
+
+BorderPatch borderPatch(double scale, bool dark) {
+  static std::mutex mutex;
+  static std::map<std::pair<double, bool>, BorderPatch> cache;
+  std::lock_guard lock(mutex);
+  if (cache.size() > 16) cache.clear();  // a few scales at a time
+  auto& patch = cache[{scale, dark}];
+  if (!patch.image.isNull()) return patch;
+  const double width = std::max(1.0, 0.5 * scale);
+  patch.inset = static_cast<int>(std::ceil(width)) + 1;
+  patch.corner = patch.inset + static_cast<int>(std::ceil(kWindowCornerRadius * scale + width)) + 1;
+  const int window = 2 * (patch.corner - patch.inset) + 2;
+  patch.image = QImage(window + 2 * patch.inset, window + 2 * patch.inset, QImage::Format_ARGB32_Premultiplied);
+  patch.image.fill(Qt::transparent);
+  QPainter painter(&patch.image);
+  strokeBorder(painter, QRectF(patch.inset, patch.inset, window, window), scale, dark);
+  return patch;
+}
+
+}  // namespace
+
+void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark, const QRegion* shows) {
+  ++bordersPainted;
+  const BorderPatch patch = borderPatch(scale, dark);
+  const double c = patch.corner, in = patch.inset, side = patch.image.width();
+  const bool whole = rect == QRectF(rect.toRect());
+  if (!whole || rect.width() < 2 * (c - in) + 2 || rect.height() < 2 * (c - in) + 2) {
+    strokeBorder(painter, rect, scale, dark);  // a window too small for its corners
+    return;
+  }
+  // Corners as they are, edges stretched along the window (a straight stroke looks alike
+  // all along), the middle left out.
+  const QRectF t = rect.adjusted(-in, -in, in, in);
+  const double xs[] = {0, c, side - c, side}, ys[] = {0, c, side - c, side};
+  const double xt[] = {t.left(), t.left() + c, t.right() - c, t.right()};
+  const double yt[] = {t.top(), t.top() + c, t.bottom() - c, t.bottom()};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      if (i != 1 || j != 1)
+        drawPiece(painter, patch.image, QRectF(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]),
+                  QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]), shows);
 }
 
 std::string clockText(double secondsSince1970) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QPainter;
+class QRegion;
 
 namespace sim {
 
@@ -51,12 +52,21 @@ void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height,
 QPainterPath windowShape(const QRectF& rect, double scale);
 /// The soft shadow a framed window of `rect` casts, wider and darker for the key window.
 /// With `underBody`, the window's opaque body is painted over it next: what lies under its
-/// straight sides is left out.
-void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody = false);
+/// straight sides is left out. With `shows`, each piece of it is painted only around
+/// where it meets `shows` (what nothing opaque in front hides).
+void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody = false,
+                 const QRegion* shows = nullptr);
 /// How many pixels beyond a framed window's rectangle its shadow may reach.
 int shadowReach(double scale);
-/// The hairline border around a framed window of `rect`.
-void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark);
+/// The hairline border around a framed window of `rect`; with `shows`, as paintShadow.
+void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark, const QRegion* shows = nullptr);
+
+/// How many times this process painted a window's chrome (paintChrome) and a framed
+/// window's border (paintBorder), the dearest calls of a display frame. Any thread.
+struct FramePaints {
+  std::uint64_t chrome = 0, borders = 0;
+};
+FramePaints framePaints();
 
 /// An app's icon in `box`: a rounded square in its colour with its initial.
 void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, std::uint32_t color);

@@ -1,0 +1,33 @@
+#pragma once
+// Pixel memory for the composer's display frames, taken back when the last image on it
+// goes and lent to the next frame made. A frame at a size not kept (a screen resized, a
+// frame let go to stay within the budget) is then painted into memory already in use:
+// the first touch of fresh pages costs more than painting the frame. Any thread.
+
+#include <QImage>
+#include <cstddef>
+#include <memory>
+
+namespace sim {
+
+class FramePixels {
+ public:
+  /// How many pieces of memory are kept for frames to come, each the size of a frame.
+  static constexpr std::size_t kSpare = 2;
+
+  FramePixels();
+
+  /// An opaque image (Format_RGB32) of `width` × `height` pixels, both positive, whose
+  /// pixels are undefined. Its memory comes back here when the last copy of the image
+  /// goes, even on another thread or after this pool went.
+  QImage image(int width, int height);
+
+  /// Lets go of the memory kept for frames to come.
+  void clear();
+
+ private:
+  struct Pool;
+  std::shared_ptr<Pool> pool_;
+};
+
+}  // namespace sim
