@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "PanelsStage.h"
+#include "switcher/Thumbnails.h"
 #include "switcher/views/KeptLayers.h"
 #include "workspace/WorkspaceTypes.h"
 
@@ -250,7 +251,11 @@ void PanelsPictures(benchmark::State& state) {
   int seed = 0;
   for (auto _ : state) {
     ++seed;
-    for (const std::uint32_t window : drawn) deliver(stage, window, freshPicture(seed, QSize(600, 400)));
+    for (const std::uint32_t window : drawn) {
+      // As the capture delivers it: scaled on its own thread (untimed here) to what draws it.
+      const CGSize size = stage.switcher->model().pictureKeeping().wanted(window, {});
+      deliver(stage, window, trelliq::Thumbnails::downscale(freshPicture(seed, QSize(600, 400)), size));
+    }
     const long before = stage.layouts;
     Cost frame = stage.run(kFrame);
     frame += stage.paint();

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -24,9 +25,14 @@ namespace trelliq {
 
 namespace {
 
-/// An arriving picture is scaled down only when that takes it below this share of its
-/// sides: a little larger than drawn, it samples about as cheaply.
-constexpr double kWorthScaling = 0.8;
+/// The size to take a window at for a use of `size` when the preview would draw it at
+/// `preview`: only pictures drawn smaller than the preview draws them are taken smaller,
+/// since the preview sizes its glass by the picture's proportions, which scaling shifts a
+/// little.
+CGSize takenFor(CGSize size, CGSize preview) {
+  if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) return Thumbnails::largest;
+  return size;
+}
 
 }  // namespace
 
@@ -95,24 +101,29 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
     const auto found = unseen.find(window);
     return found == unseen.end() ? box : found->second;
   };
-  Thumbnails::Sizes sizes = model_.pictureKeeping().plan(worth, previewSize);
-  for (auto& [window, size] : sizes) {
-    // Only pictures drawn smaller than the preview draws them are taken smaller: the
-    // preview sizes its glass by the picture's proportions, which scaling shifts a little.
-    const CGSize preview = previewSize(window);
-    if (size.width > preview.width * 0.8 || size.height > preview.height * 0.8) size = Thumbnails::largest;
-  }
+  PictureKeeping& keeping = model_.pictureKeeping();
+  Thumbnails::Sizes sizes = keeping.plan(worth, previewSize);
   // Only the pictures of the windows taken are compared with what comes.
   Thumbnails::Held held;
+  std::unordered_map<std::uint32_t, CGSize> previews;
   for (const auto& [window, size] : sizes) {
     if (const auto kept = model_.thumbnails().find(window); kept != model_.thumbnails().end()) held.insert(*kept);
+    previews.emplace(window, previewSize(window));
   }
+  // Each window is taken at the size it is drawn at when its turn comes (the panels may
+  // have shown since the capture was asked for), so its picture is scaled once, from the
+  // window's own pixels, and arrives ready to draw.
+  Thumbnails::SizeNow now = [drawn = keeping.drawnSizes(), previews = std::move(previews)](std::uint32_t window,
+                                                                                         CGSize asked) {
+    const auto preview = previews.find(window);
+    return preview == previews.end() ? asked : takenFor(drawn->of(window).value_or(asked), preview->second);
+  };
   Thumbnails::capture(
       order,
-      [this, life = life_.watch()](std::uint32_t window, CGImageRef picture) {
-        if (!life.expired()) thumbnailArrived(window, std::move(picture));
+      [this, life = life_.watch()](std::uint32_t window, CGImageRef picture, CGSize size) {
+        if (!life.expired()) thumbnailArrived(window, std::move(picture), size);
       },
-      std::move(sizes), std::move(held));
+      std::move(sizes), std::move(held), std::move(now));
 }
 
 std::map<std::uint32_t, CGSize> SessionPictures::previewSizes(const std::vector<std::uint32_t>& windows,
@@ -139,6 +150,8 @@ void SessionPictures::schedulePictureKeeping() {
 
 void SessionPictures::keepPictures() {
   PictureKeeping& keeping = model_.pictureKeeping();
+  // What is drawn changed: a capture under way takes its remaining windows at that.
+  keeping.drawnSizes();
   const std::vector<std::uint32_t> over = keeping.overBudget(model_.thumbnails());
   if (!over.empty()) {
     keeping.gaveUp(over);
@@ -151,51 +164,17 @@ void SessionPictures::keepPictures() {
   if (!again.empty()) capturePictures(again, again);
 }
 
-void SessionPictures::thumbnailArrived(std::uint32_t window, CGImageRef picture) {
+void SessionPictures::thumbnailArrived(std::uint32_t window, CGImageRef picture, CGSize size) {
   if (model_.transitioning().count(window)) {
     // The picture of a window moving in or out of full screen waits for the move to end.
-    // One taken before the move and still being scaled or waiting for its frame must not
-    // come back after this one and put the old look back.
-    latestArrival_.erase(window);
+    // One waiting for its frame came before this one and must not put the old look back.
     arrivedPictures.erase(window);
-    if (!fullScreen_.pending()) endTransition(window, std::move(picture));
+    if (!fullScreen_.pending()) endTransition(window, std::move(picture), size);
     return;
   }
-  const std::uint64_t arrival = ++arrivals_;
-  latestArrival_[window] = arrival;
-  if (const std::optional<CGSize> drawn = oversized(window, picture)) {
-    // Drawn much smaller than it came (taken before anything drew it): scaled down to that
-    // off the main thread, so that drawing it, often a hundred in a frame, samples a small
-    // picture. Picture keeping takes it again should something draw it larger.
-    model_.pictureKeeping().keptAt(window, *drawn);
-    Thumbnails::queue().async([this, life = life_.watch(), window, arrival, picture, size = *drawn] {
-      CGImageRef small = Thumbnails::downscale(picture, size);
-      platform::mainQueue().async([this, life, window, arrival, small = small ? std::move(small) : picture] {
-        if (!life.expired()) collect(window, arrival, small);
-      });
-    });
-    return;
-  }
-  collect(window, arrival, std::move(picture));
-}
-
-std::optional<CGSize> SessionPictures::oversized(std::uint32_t window, const CGImageRef& picture) const {
-  const PictureKeeping& keeping = model_.pictureKeeping();
-  if (!picture || !keeping.drawnNow(window)) return std::nullopt;
-  const CGSize drawn = keeping.wanted(window, {});
-  if (drawn.width <= 0 || drawn.height <= 0) return std::nullopt;
-  const double scale = std::max(drawn.width / picture->width(), drawn.height / picture->height());
-  return scale < kWorthScaling ? std::optional(drawn) : std::nullopt;
-}
-
-void SessionPictures::collect(std::uint32_t window, std::uint64_t arrival, CGImageRef picture) {
-  // A later picture of the window came while this one was being scaled: that one holds.
-  const auto latest = latestArrival_.find(window);
-  if (latest == latestArrival_.end() || latest->second != arrival) return;
-  latestArrival_.erase(latest);
   // Pictures come one by one, often many in a frame: each change of the model lays out
   // every panel that draws one, so a frame's pictures go in together.
-  arrivedPictures[window] = std::move(picture);
+  arrivedPictures[window] = {std::move(picture), size};
   if (picturesScheduled) return;
   picturesScheduled = true;
   const double wait =
@@ -208,24 +187,22 @@ void SessionPictures::collect(std::uint32_t window, std::uint64_t arrival, CGIma
 void SessionPictures::applyArrivedPictures() {
   picturesScheduled = false;
   picturesApplied = platform::clock().monotonicSeconds();
-  std::map<std::uint32_t, CGImageRef> arrived = std::exchange(arrivedPictures, {});
-  // A window may have started moving into or out of full screen while its picture waited.
-  for (auto it = arrived.begin(); it != arrived.end();) {
-    if (!model_.transitioning().count(it->first)) {
-      ++it;
-      continue;
-    }
-    if (!fullScreen_.pending()) endTransition(it->first, it->second);
-    it = arrived.erase(it);
-  }
+  std::map<std::uint32_t, Arrival> arrived = std::exchange(arrivedPictures, {});
+  // A window that started moving into or out of full screen while its picture waited: the
+  // picture is from before the move, and only one from after it ends the move.
+  std::erase_if(arrived, [&](const auto& entry) { return model_.transitioning().count(entry.first) != 0; });
   if (arrived.empty()) return;
   // A picture replacing one is the same node in the panels' trees and does not animate, so
   // new and replacing pictures share the fade of the new ones.
   const auto& kept = model_.thumbnails();
   const bool anyNew = std::any_of(arrived.begin(), arrived.end(), [&](const auto& p) { return !kept.count(p.first); });
+  PictureKeeping& keeping = model_.pictureKeeping();
   auto store = [&] {
     model_.thumbnails.modify([&](auto& pictures) {
-      for (auto& [window, picture] : arrived) pictures[window] = std::move(picture);
+      for (auto& [window, arrival] : arrived) {
+        pictures[window] = std::move(arrival.picture);
+        keeping.keptAt(window, arrival.size);
+      }
     });
   };
   if (anyNew) {
@@ -274,9 +251,12 @@ void SessionPictures::wallpaperNewDesktops() {
   }
 }
 
-void SessionPictures::endTransition(std::uint32_t window, CGImageRef picture) {
+void SessionPictures::endTransition(std::uint32_t window, CGImageRef picture, CGSize size) {
   if (!model_.transitioning().count(window)) return;
-  if (picture) model_.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(picture); });
+  if (picture) {
+    model_.thumbnails.modify([&](auto& pictures) { pictures[window] = std::move(picture); });
+    model_.pictureKeeping().keptAt(window, size);
+  }
   model_.finishTransition(window);
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "platform/Image.h"
@@ -30,11 +29,12 @@ class SessionPictures {
   bool capturesThumbnails() const;
   /// Drops pictures of windows that left and captures again, most relevant first.
   void refreshThumbnails();
-  /// A captured picture arrives (also after the session ended). It is applied with the
-  /// others of its frame: at once after a quiet frame, else when the frame ends. One much
-  /// larger than anything draws it now is first scaled down to that on the "thumbnails"
-  /// queue; a later picture of the same window replaces it.
-  void thumbnailArrived(std::uint32_t window, CGImageRef picture);
+  /// A captured picture arrives (also after the session ended), taken to cover `size`
+  /// (`Thumbnails::largest`: as large as pictures are taken). It is applied with the others
+  /// of its frame: at once after a quiet frame, else when the frame ends; a later picture
+  /// of the same window in that frame replaces it, and one of a window that starts moving
+  /// into or out of full screen meanwhile is dropped.
+  void thumbnailArrived(std::uint32_t window, CGImageRef picture, CGSize size = {});
   /// Gives up the pictures over the budget (least recently drawn first) and, while a
   /// session captures, takes again the given-up ones something draws now.
   void keepPictures();
@@ -45,16 +45,15 @@ class SessionPictures {
   void refreshWallpapers();
   /// `refreshWallpapers` once when some desktop tile has no picture yet.
   void wallpaperNewDesktops();
-  /// Ends a window's picture transition (stores the picture when given).
-  void endTransition(std::uint32_t window, CGImageRef picture);
+  /// Ends a window's picture transition (stores the picture when given, taken to cover `size`).
+  void endTransition(std::uint32_t window, CGImageRef picture, CGSize size = {});
 
  private:
-  /// The size to scale `picture` down to before it is applied: the largest its window is
-  /// drawn at now, when that is well below the picture's own; none otherwise.
-  std::optional<CGSize> oversized(std::uint32_t window, const CGImageRef& picture) const;
-  /// Takes `picture`, arrival number `arrival` of `window`, into the next frame's pictures
-  /// unless a later arrival of the window superseded it.
-  void collect(std::uint32_t window, std::uint64_t arrival, CGImageRef picture);
+  /// A picture waiting for its frame, and the size it was taken to cover.
+  struct Arrival {
+    CGImageRef picture;
+    CGSize size;
+  };
   /// Stores the pictures that arrived since the last call in one change of the model,
   /// fading in on tiles that had none; then gives up what is over the pictures' budget.
   void applyArrivedPictures();
@@ -68,10 +67,7 @@ class SessionPictures {
   const Session& session_;
   const FullScreenFollower& fullScreen_;
   /// Pictures waiting for `applyArrivedPictures`, and when it last ran (monotonic seconds).
-  std::map<std::uint32_t, CGImageRef> arrivedPictures;
-  /// Each window's latest arrival, while it is on its way to `arrivedPictures`.
-  std::map<std::uint32_t, std::uint64_t> latestArrival_;
-  std::uint64_t arrivals_ = 0;
+  std::map<std::uint32_t, Arrival> arrivedPictures;
   bool picturesScheduled = false;
   double picturesApplied = -1;
   bool keepingScheduled = false;

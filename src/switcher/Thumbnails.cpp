@@ -14,8 +14,12 @@
 namespace trelliq {
 namespace {
 
-void deliver(const Thumbnails::Each& each, std::uint32_t window, CGImageRef picture) {
-  platform::mainQueue().async([each, window, picture = std::move(picture)] { each(window, picture); });
+void deliver(const Thumbnails::EachSized& each, std::uint32_t window, CGImageRef picture, CGSize size) {
+  platform::mainQueue().async([each, window, picture = std::move(picture), size] { each(window, picture, size); });
+}
+
+Thumbnails::EachSized unsized(Thumbnails::Each each) {
+  return [each = std::move(each)](std::uint32_t window, CGImageRef picture, CGSize) { each(window, std::move(picture)); };
 }
 
 /// The picture held of `window` when `fresh` has its very pixels, else `fresh`.
@@ -24,11 +28,21 @@ CGImageRef heldOrFresh(const Thumbnails::Held& held, std::uint32_t window, CGIma
   return found == held.end() ? fresh : Thumbnails::heldIfSame(found->second, std::move(fresh));
 }
 
-/// The size a window's picture must cover: none when it is taken at `largest`.
-std::optional<CGSize> sizeFor(const Thumbnails::Sizes& sizes, std::uint32_t window) {
+/// The size asked for a window: `largest` where `sizes` has none.
+CGSize askedFor(const Thumbnails::Sizes& sizes, std::uint32_t window) {
   const auto found = sizes.find(window);
-  if (found == sizes.end() || found->second.width <= 0 || found->second.height <= 0) return std::nullopt;
-  return found->second;
+  return found == sizes.end() ? Thumbnails::largest : found->second;
+}
+
+/// The size a window's picture must cover as it is taken: `now`'s answer, else the one asked.
+CGSize sizeNow(const Thumbnails::SizeNow& now, std::uint32_t window, CGSize asked) {
+  return now ? now(window, asked) : asked;
+}
+
+/// None for `largest` (or any size without area): taken as large as allowed.
+std::optional<CGSize> covering(CGSize size) {
+  if (size.width <= 0 || size.height <= 0) return std::nullopt;
+  return size;
 }
 
 /// The scale that brings `width` × `height` down to cover `size` and fit `maxPixels`.
@@ -51,11 +65,11 @@ CGImageRef captureOne(std::uint32_t window, std::optional<CGSize> size) {
 }
 
 /// One window through the capture framework, at most `maxPixels` points on its longer side.
-void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std::optional<CGSize> size,
+void captureShareable(const SCWindow& window, const Thumbnails::EachSized& each, CGSize size,
                       const Thumbnails::Held& held) {
   const double width = window.frame.width(), height = window.frame.height();
   if (width == 0 || height == 0) return;
-  const double scale = coveringScale(width, height, size);
+  const double scale = coveringScale(width, height, covering(size));
   SCStreamConfiguration configuration;
   configuration.width = platform::pictureSide(width * scale);
   configuration.height = platform::pictureSide(height * scale);
@@ -64,7 +78,7 @@ void captureShareable(const SCWindow& window, const Thumbnails::Each& each, std:
   SCContentFilter filter;
   filter.desktopIndependentWindow = window;
   if (CGImageRef picture = SCScreenshotManager::captureImageNow(filter, configuration)) {
-    deliver(each, window.windowID, heldOrFresh(held, window.windowID, std::move(picture)));
+    deliver(each, window.windowID, heldOrFresh(held, window.windowID, std::move(picture)), size);
   }
 }
 
@@ -76,18 +90,22 @@ platform::Executor& Thumbnails::queue() {
 }
 
 void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, NoLimit) {
-  start(ids, std::move(each), {}, {});
+  start(ids, unsized(std::move(each)), {}, {}, {});
 }
 
 void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held) {
+  capture(ids, unsized(std::move(each)), std::move(sizes), std::move(held), {});
+}
+
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now) {
   std::vector<std::uint32_t> planned;
   for (const std::uint32_t id : ids) {
     if (sizes.count(id)) planned.push_back(id);
   }
-  start(std::move(planned), std::move(each), std::move(sizes), std::move(held));
+  start(std::move(planned), std::move(each), std::move(sizes), std::move(held), std::move(now));
 }
 
-void Thumbnails::start(std::vector<std::uint32_t> ids, Each each, Sizes sizes, Held held) {
+void Thumbnails::start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now) {
   if (ids.empty() || !CGPreflightScreenCaptureAccess()) return;
   // A number asked twice is still taken and delivered once.
   std::vector<std::uint32_t> unique;
@@ -97,16 +115,19 @@ void Thumbnails::start(std::vector<std::uint32_t> ids, Each each, Sizes sizes, H
   }
   // Only the pictures of windows taken are looked at again.
   std::erase_if(held, [&](const auto& entry) { return !seen.count(entry.first); });
-  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes), held = std::move(held)] {
+  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes), held = std::move(held),
+                 now = std::move(now)] {
     std::set<std::uint32_t> missed;
     for (std::uint32_t id : ids) {
-      if (CGImageRef picture = captureOne(id, sizeFor(sizes, id))) {
-        deliver(each, id, heldOrFresh(held, id, std::move(picture)));
+      // Asked as it is taken: what draws the window may have changed since the batch began.
+      const CGSize size = sizeNow(now, id, askedFor(sizes, id));
+      if (CGImageRef picture = captureOne(id, covering(size))) {
+        deliver(each, id, heldOrFresh(held, id, std::move(picture)), size);
       } else {
         missed.insert(id);
       }
     }
-    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes, held);
+    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes, held, now);
   });
 }
 
@@ -146,8 +167,14 @@ CGImageRef Thumbnails::scaled(const CGImageRef& image, double scale, bool coveri
 
 void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes,
                                              Held held) {
+  captureWithScreenCaptureKit(ids, unsized(std::move(each)), std::move(sizes), std::move(held), {});
+}
+
+void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes,
+                                             Held held, SizeNow now) {
   if (ids.empty()) return;
-  platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes), held = std::move(held)] {
+  platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes), held = std::move(held),
+                                now = std::move(now)] {
     const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
     if (!content) return;
     std::set<std::uint32_t> started;
@@ -157,8 +184,8 @@ void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids,
       const auto found = held.find(window.windowID);
       Thumbnails::Held mine;
       if (found != held.end()) mine.insert(*found);
-      platform::clock().background([window, each, size = sizeFor(sizes, window.windowID), mine = std::move(mine)] {
-        captureShareable(window, each, size, mine);
+      platform::clock().background([window, each, asked = askedFor(sizes, window.windowID), now, mine = std::move(mine)] {
+        captureShareable(window, each, sizeNow(now, window.windowID, asked), mine);
       });
     }
   });

@@ -23,11 +23,17 @@ class Thumbnails final {
 
   /// Called on the main queue with a window number and its picture.
   using Each = std::function<void(std::uint32_t window, CGImageRef picture)>;
+  /// The same with the size the picture was taken to cover (`largest`: as large as
+  /// `maxPixels` allows).
+  using EachSized = std::function<void(std::uint32_t window, CGImageRef picture, CGSize size)>;
   /// Window number → the size in pixels a picture of it must cover, no more (`largest`:
   /// as large as `maxPixels` allows).
   using Sizes = std::map<std::uint32_t, CGSize>;
   /// The size in `Sizes` of a window taken as large as `maxPixels` allows.
   static constexpr CGSize largest{};
+  /// The size a window's picture must cover, asked as the window is taken: `asked` is its
+  /// size in `Sizes`. Called on the capture's threads, so it must be safe from any thread.
+  using SizeNow = std::function<CGSize(std::uint32_t window, CGSize asked)>;
   /// Window number → the picture the caller holds of it.
   using Held = std::map<std::uint32_t, CGImageRef>;
   /// Asks for every window given, each as large as `maxPixels` allows.
@@ -52,6 +58,10 @@ class Thumbnails final {
   /// new picture has the very pixels of its picture in `held` is delivered the held one,
   /// so whatever draws it has nothing new to draw. Any thread.
   static void capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held = {});
+  /// The same, each window taken to cover what `now` answers for it at the moment it is
+  /// taken, so a picture is scaled once, from the window's own pixels, to what is wanted
+  /// then; `each` is told that size. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now);
 
   /// `held` when `fresh` has its very pixels, else `fresh`: what did not change keeps the
   /// picture that is drawn already, so nothing draws it anew. Any thread.
@@ -74,8 +84,11 @@ class Thumbnails final {
                                           Held held = {});
 
  private:
-  /// Takes `ids` (each once) on the queue; a window `sizes` lacks is taken at `largest`.
-  static void start(std::vector<std::uint32_t> ids, Each each, Sizes sizes, Held held);
+  /// Takes `ids` (each once) on the queue, each delivered as soon as it is taken; a window
+  /// `sizes` lacks is asked at `largest`, and `now` (when set) has the last word.
+  static void start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now);
+  static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held,
+                                          SizeNow now);
   /// A copy `scale` times the picture's size (sides truncated, or rounded up when
   /// `covering`), drawn with high interpolation; null when the bitmap cannot be made.
   static CGImageRef scaled(const CGImageRef& image, double scale, bool covering);

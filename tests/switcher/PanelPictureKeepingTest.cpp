@@ -110,21 +110,15 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   }
   scene.clock.advance(SwitcherTiming::pictureFrame);
   for (std::size_t i = 0; i < windows.size(); ++i) {
-    // Far larger than anything draws it: kept scaled down to what is drawn, its colour as sent.
-    const CGImageRef& kept = switcher->model().thumbnails().at(windows[i]);
-    const CGSize drawn = switcher->model().pictureKeeping().wanted(windows[i], {});
-    EXPECT_GE(kept->width(), std::min(300.0, std::floor(drawn.width))) << "window " << windows[i];
-    EXPECT_GE(kept->height(), std::min(200.0, std::floor(drawn.height))) << "window " << windows[i];
-    if (drawn.width < 240 && drawn.height < 160) EXPECT_LT(kept->width(), 300) << "window " << windows[i];
-    EXPECT_EQ(kept->pixel(kept->width() / 2, kept->height() / 2), sent[i]->pixel(150, 100)) << "window " << windows[i];
+    EXPECT_EQ(switcher->model().thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
   }
-  // A later picture of a window replaces one still being scaled down.
+  // A later picture of a window in the same frame replaces one waiting for it.
   const CGImageRef small = picture(30, 20, 0xFF00FF00u);
   deliver(windows[0], picture(300, 200, 0xFFFF0000u));
   deliver(windows[0], small);
   scene.clock.advance(SwitcherTiming::pictureFrame);
   EXPECT_EQ(switcher->model().thumbnails().at(windows[0]), small);
-  // Nor does one still being scaled when the window's full-screen move ends with a newer one.
+  // Nor does one waiting for its frame when the window's full-screen move ends with a newer one.
   const CGImageRef afterMove = picture(30, 20, 0xFF0000FFu);
   deliver(windows[0], picture(300, 200, 0xFFFF0000u));
   scene.clock.advanceExcept("thumbnails", 0);
@@ -151,6 +145,71 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   ASSERT_FALSE(layouts.empty()) << "no panel took the pictures";
   for (const auto& [display, count] : layouts) EXPECT_EQ(count, 1) << "display " << display;
   EXPECT_FALSE(panelPixels() == laidOut);
+}
+
+TEST_F(PanelPictureKeepingTest, AWindowIsTakenAtTheSizeDrawnWhenItsTurnComesAndAgainWhenThePreviewDrawsItLarger) {
+  setPreview("thumbnail");
+  UserDefaults::standard().set("tiles", "windows");
+  // The pictures asked for as the session begins are taken only once the panels show.
+  startTap();
+  modifiers(kCommand);
+  press(SwitcherKeys::tab, kCommand);
+  scene.clock.advanceExcept("thumbnails", 1.5);
+  ASSERT_TRUE(switcher->session().isShown());
+  ASSERT_TRUE(switcher->model().thumbnails().empty());
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  const WindowInfo* selected = switcher->model().focusedTarget();
+  std::map<std::uint32_t, int> widths;
+  for (const std::uint32_t window : tiledWindows()) {
+    const auto kept = switcher->model().thumbnails().find(window);
+    if (kept == switcher->model().thumbnails().end() || (selected && selected->windowID == window)) continue;
+    // Taken once, straight to what its tile draws: covering it, a pixel over on one side at most.
+    const CGSize drawn = switcher->model().pictureKeeping().wanted(window, {});
+    const double wider = kept->second->width() - drawn.width, taller = kept->second->height() - drawn.height;
+    EXPECT_GT(wider, -1.0) << "window " << window;
+    EXPECT_GT(taller, -1.0) << "window " << window;
+    EXPECT_LE(std::min(wider, taller), 1.0) << "window " << window;
+    widths[window] = kept->second->width();
+  }
+  ASSERT_GE(widths.size(), 3u);
+  // Kept at its tile's size, a picture is taken again once the preview draws it larger.
+  std::uint32_t stepped = 0;
+  for (int i = 0; i < 20 && !stepped; ++i) {
+    press(SwitcherKeys::tab, kCommand);
+    scene.clock.advance(0.1);
+    const WindowInfo* target = switcher->model().focusedTarget();
+    if (target && target->windowID && widths.count(*target->windowID)) stepped = *target->windowID;
+  }
+  ASSERT_NE(stepped, 0u);
+  scene.clock.advance(0.5);
+  EXPECT_GT(switcher->model().thumbnails().at(stepped)->width(), widths[stepped] * 2);
+}
+
+TEST_F(PanelPictureKeepingTest, APictureTakenBeforeAWindowsFullScreenMoveNeverComesBackAfterIt) {
+  setPreview("thumbnail");
+  UserDefaults::standard().set("tiles", "windows");
+  holdSession(1.5);
+  ASSERT_TRUE(switcher->session().isShown());
+  const std::uint32_t window = stepToAWindow(0);
+  ASSERT_NE(window, 0u);
+  // Much larger than anything draws it, taken just before the move.
+  const std::uint32_t before = 0xFFFF0000u;
+  deliver(window, picture(3000, 2000, before));
+  scene.clock.advanceExcept("thumbnails", 0);
+  press(SwitcherKeys::up, kCommand);
+  scene.clock.advanceExcept("thumbnails", 0);
+  ASSERT_EQ(switcher->fullScreen().pending(), window) << "the move did not start";
+  // The move lands and settles while the capture queue is still busy.
+  for (int i = 0; i < 40 && switcher->fullScreen().pending(); ++i) scene.clock.advanceExcept("thumbnails", 0.1);
+  ASSERT_FALSE(switcher->fullScreen().pending());
+  // Whatever the queue finishes, one piece at a time, the old look never shows again.
+  for (int i = 0; i < 100 && scene.clock.step("thumbnails"); ++i) {
+    scene.clock.advanceExcept("thumbnails", SwitcherTiming::pictureFrame);
+    const auto kept = switcher->model().thumbnails().find(window);
+    if (kept == switcher->model().thumbnails().end()) continue;
+    EXPECT_NE(kept->second->pixel(kept->second->width() / 2, kept->second->height() / 2), before)
+        << "the picture from before the move came back";
+  }
 }
 
 TEST_F(PanelPictureKeepingTest, FromTheSecondSessionOnTilePicturesAreKeptAtTheSizeTheTilesDrawThem) {

@@ -18,10 +18,38 @@ CGSize larger(CGSize a, CGSize b) { return {std::max(a.width, b.width), std::max
 
 // A picture kept for a smaller use than the present one: noticeably smaller on either side.
 bool smallerThan(CGSize kept, CGSize drawn) {
+  // Without area: taken as large as pictures are taken, which nothing outgrows.
+  if (kept.width <= 0 || kept.height <= 0) return false;
   return drawn.width > kept.width * 1.25 || drawn.height > kept.height * 1.25;
 }
 
 }  // namespace
+
+std::optional<CGSize> DrawnSizes::of(std::uint32_t window) const {
+  const std::lock_guard lock(mutex_);
+  const auto found = sizes_.find(window);
+  return found == sizes_.end() ? std::nullopt : std::optional(found->second);
+}
+
+void DrawnSizes::set(std::unordered_map<std::uint32_t, CGSize> sizes) {
+  {
+    const std::lock_guard lock(mutex_);
+    sizes_.swap(sizes);
+  }
+  // The old sizes are freed here, outside the lock.
+}
+
+std::shared_ptr<const DrawnSizes> PictureKeeping::drawnSizes() {
+  if (publishedStale_) {
+    publishedStale_ = false;
+    std::unordered_map<std::uint32_t, CGSize> now;
+    for (const auto& [site, drawn] : sites_) {
+      for (const auto& [window, size] : drawn) now.emplace(window, wanted(window, size));
+    }
+    published_->set(std::move(now));
+  }
+  return published_;
+}
 
 void PictureKeeping::setDrawn(int site, Sizes sizes) {
   const auto old = sites_.find(site);
@@ -37,6 +65,7 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
     sites_[site] = std::move(sizes);
   }
   ++clock_;
+  publishedStale_ = true;
   for (const auto& [s, drawn] : sites_) {
     for (const auto& [window, size] : drawn) {
       Seen& seen = seen_[window];

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -19,6 +22,20 @@
 #include "platform/Image.h"
 
 namespace trelliq {
+
+/// The size each window's picture is drawn at now, as picture keeping last published it,
+/// for the threads that take pictures. Any thread.
+class DrawnSizes {
+ public:
+  /// The largest size the window is drawn at, if something draws it.
+  std::optional<CGSize> of(std::uint32_t window) const;
+  /// Replaces every size.
+  void set(std::unordered_map<std::uint32_t, CGSize> sizes);
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<std::uint32_t, CGSize> sizes_;
+};
 
 class PictureKeeping {
  public:
@@ -49,9 +66,14 @@ class PictureKeeping {
   /// The windows of `pictures` to give up, so that the rest fit the budget: never one
   /// drawn now; never drawn before the drawn ones, then the least recently drawn.
   std::vector<std::uint32_t> overBudget(const std::map<std::uint32_t, CGImageRef>& pictures) const;
-  /// Remembers that the window's picture is kept at `size` (scaled down after it came), so
-  /// that it is wanted again when something draws it noticeably larger.
+  /// Remembers that the window's picture now kept was taken to cover `size` (one without
+  /// area: as large as pictures are taken), so that it is wanted again when something draws
+  /// it noticeably larger.
   void keptAt(std::uint32_t window, CGSize size) { planned_[window] = size; }
+  /// What is drawn now, for a capture to read as it takes each window: brought up to date
+  /// here when a report changed it since the last call. Main thread; the answer is read on
+  /// any thread.
+  std::shared_ptr<const DrawnSizes> drawnSizes();
   /// Remembers pictures given up, to want them again when they are drawn.
   void gaveUp(const std::vector<std::uint32_t>& windows);
   /// The windows given up (or kept smaller than they are drawn now, by `kept`) that some
@@ -73,6 +95,8 @@ class PictureKeeping {
   std::unordered_map<std::uint32_t, CGSize> planned_;    // the size last planned for
   std::unordered_map<std::uint32_t, std::size_t> rank_;  // place in the last plan's worth
   std::uint64_t clock_ = 0;
+  std::shared_ptr<DrawnSizes> published_ = std::make_shared<DrawnSizes>();
+  bool publishedStale_ = false;
 };
 
 }  // namespace trelliq
