@@ -103,6 +103,11 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   // Pictures replacing held ones change no frame: the panels draw them without a layout,
   // exactly as a layout of them draws.
   layouts.clear();
+  std::vector<std::weak_ptr<const CGImage>> replaced;
+  const WindowInfo* selected = switcher->model().focusedTarget();
+  for (const std::uint32_t window : windows) {
+    if (!selected || selected->windowID != window) replaced.emplace_back(switcher->model().thumbnails().at(window));
+  }
   std::vector<CGImageRef> sent;
   for (const std::uint32_t window : windows) {
     sent.push_back(picture(300, 200, 0xFF000000u | (window * 2654435761u >> 8)));
@@ -112,6 +117,8 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
   for (std::size_t i = 0; i < windows.size(); ++i) {
     EXPECT_EQ(switcher->model().thumbnails().at(windows[i]), sent[i]) << "window " << windows[i];
   }
+  // Nothing holds on to a picture replaced.
+  for (const auto& picture : replaced) EXPECT_TRUE(picture.expired());
   // A later picture of a window in the same frame replaces one waiting for it.
   const CGImageRef small = picture(30, 20, 0xFF00FF00u);
   deliver(windows[0], picture(300, 200, 0xFFFF0000u));

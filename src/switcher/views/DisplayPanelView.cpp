@@ -67,36 +67,6 @@ bool anyChanged(const std::vector<std::pair<Key, const CGImage*>>& seen, const s
   return false;
 }
 
-// `node` with the pictures of `swapped` in place of the ones its picture nodes draw, or
-// nothing when none is below it. Only the lists of children along the way to a swapped
-// picture are copied; the rest is shared with `node`. Clears `intact` when a window of
-// `swapped` is drawn by a placeholder instead of a picture.
-std::optional<Node> withPictures(const Node& node, const std::map<std::uint32_t, CGImageRef>& swapped, bool& intact) {
-  if (const auto it = node.picturedWindow ? swapped.find(node.picturedWindow) : swapped.end(); it != swapped.end()) {
-    // A drawn picture is its node's child "image"; a held picture without pixels was
-    // laid out as the placeholder instead.
-    const auto image = std::find_if(node.children.begin(), node.children.end(), [](const Node& child) {
-      return child.key == "image" && std::holds_alternative<scene::Picture>(child.content);
-    });
-    if (image == node.children.end()) {
-      intact = false;
-      return std::nullopt;
-    }
-    Node out = node;
-    std::get<scene::Picture>(out.children[static_cast<std::size_t>(image - node.children.begin())].content).image =
-        it->second;
-    return out;
-  }
-  std::optional<Node> out;
-  for (std::size_t i = 0; i < node.children.size() && intact; ++i) {
-    std::optional<Node> child = withPictures(node.children[i], swapped, intact);
-    if (!child) continue;
-    if (!out) out = node;
-    out->children[i] = std::move(*child);
-  }
-  return out;
-}
-
 }  // namespace
 
 DisplayPanelView::DisplayPanelView(SwitcherModel& model, int index, PanelGeometry& geometry, NSWindow& panel,
@@ -218,26 +188,18 @@ void DisplayPanelView::markTreeChanged() {
 }
 
 bool DisplayPanelView::swapPictures() {
-  const auto& pictures = model_.thumbnails();
-  std::map<std::uint32_t, CGImageRef> swapped;
-  for (const auto& [window, seen] : seen_.thumbnails) {
-    const auto found = pictures.find(window);
-    if (found == pictures.end() || !scene::hasPicture(found->second)) {
-      if (seen) return false;
-      continue;
-    }
-    if (found->second.get() == seen) continue;
-    if (!seen) return false;
-    swapped.emplace(window, found->second);
+  scene::ScreenTileMemo::PictureSwap swap;
+  // Tiles this panel draws changed pictures, yet none it kept (a layout that made them
+  // elsewhere): laid out anew.
+  if (!screenTiles_.swapPictures(model_.thumbnails(), swap) || !swap.windows) return false;
+  if (!swap.renewed.empty()) {
+    std::optional<Node> tree = swap.in(animator_.target());
+    // A tile the tree does not hold as it was kept: laid out anew, from the tiles as swapped.
+    if (!tree) return false;
+    animator_.replace(std::move(*tree));
+    markTreeChanged();
   }
-  if (swapped.empty()) return false;
-  bool intact = true;
-  std::optional<Node> tree = withPictures(animator_.target(), swapped, intact);
-  if (!intact) return false;
   rememberInputs();
-  if (!tree) return true;  // no tile here draws them
-  animator_.replace(std::move(*tree));
-  markTreeChanged();
   return true;
 }
 

@@ -77,10 +77,10 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   /// Marks for drawing what the animator's new target changes, and where the panel may
   /// ink until it comes to rest.
   void markTreeChanged();
-  /// Puts the pictures that replaced ones this panel's tiles already draw into its tree in
-  /// place of the old ones, without laying the panel out again (a picture changes no
-  /// frame). False, changing nothing, when a window drawn here gained or lost its picture:
-  /// its placeholder and its picture are different nodes.
+  /// Puts the pictures that replaced ones this panel's tiles already draw into its tiles
+  /// and its tree in place of the old ones, letting go of those, without laying the panel
+  /// out again (a picture changes no frame). False, changing nothing, when a window drawn
+  /// here gained or lost its picture: its placeholder and its picture are different nodes.
   bool swapPictures();
   /// Tells the model how large this panel draws each window's picture in `root`.
   void reportPictures(const scene::Node& root);
