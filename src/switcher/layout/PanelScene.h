@@ -216,11 +216,15 @@ struct Node {
 
 struct NodeList::Shared {
   explicit Shared(std::vector<Node> n = {}) : nodes(std::move(n)) {}
+  // A copy would carry the stamp, and two lists that differ would pass for one.
+  Shared(const Shared&) = delete;
+  Shared& operator=(const Shared&) = delete;
   std::vector<Node> nodes;
   std::uint64_t stamp = next();
   mutable std::optional<CGRect> memo;
   mutable std::optional<std::uint64_t> digest;
-  // Stamps are never handed out twice in a process, whichever thread makes a tree.
+  // Stamps are never handed out twice in a process. The counter alone is safe to share;
+  // the memo and digest beside it are not, so a list is read on one thread only.
   static std::uint64_t next() {
     static std::atomic<std::uint64_t> last{0};
     return last.fetch_add(1, std::memory_order_relaxed) + 1;
