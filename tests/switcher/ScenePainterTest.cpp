@@ -282,6 +282,7 @@ TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUnti
   EXPECT_EQ(cell(moved, 20, 10, 7), qRgb(0, 255, 0));
   EXPECT_EQ(alpha(moved, 10, 5), 0) << "nothing is left where the tile no longer is";
 
+
   // A picture that draws nothing (about to fade in) changes nothing drawn; shown, it does.
   Node fading = screen({0, 0});
   Node cover = node(CGRect(0, 0, 100, 60), scene::Picture{.image = solid(Qt::blue)});
@@ -302,6 +303,19 @@ TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUnti
   ScenePainter::render(drawn, QSize(130, 80));
   std::get<scene::Picture>(drawn.children[8].content).border = scene::Stroke{{Tone::white, 1}, 3};
   EXPECT_EQ(cell(ScenePainter::render(drawn, QSize(130, 80)), 0, 0, 8), qRgb(255, 255, 255));
+
+  // Sliding by fractions of a pixel, frame after frame, it is drawn directly rather than
+  // kept anew at every step; at rest it is kept again.
+  const std::size_t still = kept.count();
+  for (int step = 1; step <= 6; ++step) {
+    const QImage frame = ScenePainter::render(screen({3 + step * 0.25, 0}), QSize(130, 80));
+    EXPECT_EQ(cell(frame, 4, 0, 7), qRgb(0, 255, 0)) << step;
+  }
+  EXPECT_LE(layers().first, still + 1) << "a sliding tile is not kept at every step";
+  const auto sliding = layers();
+  ScenePainter::render(screen({4.5, 0}), QSize(130, 80));
+  ScenePainter::render(screen({4.5, 0}), QSize(130, 80));
+  EXPECT_EQ(layers().first, sliding.first + 1) << "at rest the tile is kept once";
 }
 
 TEST_F(ScenePainterTest, APictureAboutToFadeInMarksNothingUntilItShows) {

@@ -63,29 +63,31 @@ std::size_t hashOf(const Node& node, bool root) {
   return h;
 }
 
-// `node` without the children that draw nothing, at any depth (they leave a layer as it
-// is), noting each node's list of children as it is now, in walking order. What does not
-// draw (its key, help and reports) is left out too: a kept layer holds its drawing for as
-// long as it lives, and the budget pays for it.
+// What of `node` draws, without the children that draw nothing, at any depth (they leave
+// a layer as it is), noting each node's list of children as it is now, in walking order.
+// Only what draws is taken (not its key, help or reports): a kept layer holds its drawing
+// for as long as it lives, and the budget pays for it.
 Node drawnPart(const Node& node, std::vector<KeptLayers::Below>& below) {
   const std::size_t at = below.size();
   below.push_back({node.children.stamp(), 0, 0});
-  Node copy = node;
-  copy.key = std::string();
-  copy.help = std::string();
-  copy.reports = {};
-  copy.children.clear();
-  const auto drawing =
-      static_cast<std::size_t>(std::count_if(node.children.begin(), node.children.end(), ScenePainter::draws));
-  if (drawing == 0) return copy;
-  copy.children.reserve(drawing);
+  Node copy;
+  copy.frame = node.frame;
+  copy.opacity = node.opacity;
+  copy.scale = node.scale;
+  copy.anchor = node.anchor;
+  copy.content = node.content;
+  if (node.children.empty()) return copy;
+  std::vector<Node> children;
+  children.reserve(node.children.size());
   std::size_t pictures = 0;
   for (const Node& child : node.children) {
     if (!ScenePainter::draws(child)) continue;
     const std::size_t first = below.size();
-    copy.children.push_back(drawnPart(child, below));
+    children.push_back(drawnPart(child, below));
     pictures += below[first].pictures + (std::holds_alternative<scene::Picture>(child.content) ? 1 : 0);
   }
+  if (children.size() < children.capacity()) children.shrink_to_fit();
+  copy.children = scene::NodeList(std::move(children));
   below[at].pictures = pictures;
   below[at].nodes = below.size() - at - 1;
   return copy;
@@ -112,12 +114,12 @@ bool samePlacement(const QTransform& a, const QTransform& b) {
          fine(a.dy()) == fine(b.dy());
 }
 
-// What a kept drawing holds on the heap beside its layer: its nodes, their lists and
-// their longer texts. A layer's drawing of a busy tile is a hundred nodes and more,
-// about a fifth of its pixels: left out, the layers held well past their budget.
+// What a kept drawing (see `drawnPart`) holds on the heap beside its layer: its nodes,
+// their lists and their longer texts. A layer's drawing of a busy tile is a hundred nodes
+// and more, about a fifth of its pixels: left out, the layers held well past their budget.
 std::size_t heapOf(const Node& node) {
   const auto text = [](const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; };
-  std::size_t bytes = text(node.key) + text(node.help) + node.reports.capacity() * sizeof(node.reports[0]);
+  std::size_t bytes = 0;
   if (const auto* t = std::get_if<scene::Text>(&node.content)) bytes += text(t->text);
   if (const auto* y = std::get_if<scene::Symbol>(&node.content)) bytes += text(y->name);
   if (const auto* f = std::get_if<scene::NameField>(&node.content)) bytes += text(f->text) + text(f->placeholder);
@@ -198,7 +200,8 @@ KeptLayers& KeptLayers::shared() {
 
 KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice) {
   const QTransform within = withinPixel(toDevice);
-  std::size_t hash = hashOf(node, true);
+  const std::size_t drawing = hashOf(node, true);
+  std::size_t hash = drawing;
   mix(hash, hashOf(within));
   const auto [from, to] = entries_.equal_range(hash);
   for (auto it = from; it != to; ++it) {
@@ -207,12 +210,17 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
     Matcher matcher{entry->pictures, entry->addresses, entry->below};
     if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size()) continue;
     uses_.splice(uses_.begin(), uses_, entry);
-    return {&entry->layer, wholePixel(toDevice) + entry->offset};
+    return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
   }
-  return {};
+  if (missedAt_.size() >= kMissesNoted) missedAt_.clear();
+  const auto [last, first] = missedAt_.try_emplace(drawing, within);
+  const bool moving = !first && !samePlacement(last->second, within);
+  last->second = within;
+  return {nullptr, QPoint(), hash, moving};
 }
 
-const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, QPoint at, QImage layer) {
+const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, const Found& missed, QPoint at,
+                               QImage layer) {
   Entry entry;
   entry.drawing = drawnPart(node, entry.below);
   takePictures(entry.drawing, entry.pictures, entry.addresses);
@@ -222,8 +230,7 @@ const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, QPo
                 entry.below.capacity() * sizeof(entry.below[0]);
   while (!uses_.empty() && bytes_ + entry.bytes > budget) drop(std::prev(uses_.end()));
   entry.toDevice = withinPixel(toDevice);
-  entry.hash = hashOf(node, true);
-  mix(entry.hash, hashOf(entry.toDevice));
+  entry.hash = missed.hash;
   entry.offset = at - wholePixel(toDevice);
   entry.layer = std::move(layer);
   uses_.push_front(std::move(entry));

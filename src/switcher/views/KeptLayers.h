@@ -27,22 +27,28 @@ class KeptLayers {
   /// The layers the panels share.
   static KeptLayers& shared();
 
-  /// A kept layer and the device pixel its top left lies on.
+  /// A kept layer and the device pixel its top left lies on; for a miss, what `keep`
+  /// needs and whether the same drawing moves.
   struct Found {
     const QImage* layer = nullptr;
     QPoint at;
+    std::size_t hash = 0;  // what the layer is filed under
+    /// Missed last time too, at another scale or fraction of a pixel: the drawing moves
+    /// from one paint to the next, and a layer kept now would not be found at the next.
+    bool moving = false;
   };
 
   /// The layer kept for `node` (its content and subtree; not its place or its own
   /// opacity) drawn through `toDevice` (the node's coordinates to device pixels: no turn
   /// or shear), or a null layer; a layer found counts as just used. A layer is found for
   /// the same drawing at the same scale and fraction of a pixel, wherever it lies, so
-  /// finding one never measures the node's subtree.
+  /// finding one never measures the node's subtree. A miss is noted (see `moving`).
   Found find(const scene::Node& node, const QTransform& toDevice);
   /// Keeps `layer`, whose top left lies on device pixel `at`, as `node`'s drawn through
-  /// `toDevice`, letting the least recently used go past the budget; answers the kept
-  /// layer (valid until the next `keep`).
-  const QImage& keep(const scene::Node& node, const QTransform& toDevice, QPoint at, QImage layer);
+  /// `toDevice`, which `find` has just `missed`, letting the least recently used go past
+  /// the budget; answers the kept layer (valid until the next `keep`).
+  const QImage& keep(const scene::Node& node, const QTransform& toDevice, const Found& missed, QPoint at,
+                     QImage layer);
 
   /// Bytes kept: the layers' pixels and the drawings they were made for; never more than
   /// `budget` after a `keep`.
@@ -78,6 +84,10 @@ class KeptLayers {
   Uses uses_;  // most recently used first
   std::unordered_multimap<std::size_t, Uses::iterator> entries_;
   std::size_t bytes_ = 0;
+  // Where each drawing (by its hash, without its place) was last looked for in vain: its
+  // scale and fraction of a pixel. Forgotten all at once past a bound.
+  std::unordered_map<std::size_t, QTransform> missedAt_;
+  static constexpr std::size_t kMissesNoted = 8192;
 };
 
 }  // namespace trelliq::views

@@ -474,9 +474,14 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
     p.restore();
     return true;
   };
+  KeptLayers::Found found;
   if (keeps) {
-    if (const KeptLayers::Found found = kept.find(node, toDevice); found.layer) return layOn(*found.layer, found.at);
+    found = kept.find(node, toDevice);
+    if (found.layer) return layOn(*found.layer, found.at);
   }
+  // A busy subtree moving by a fraction of a pixel or a scale at every paint would be
+  // kept anew at each: drawn directly, it is blended once and pushes no other layer out.
+  if (use == LayerUse::cache && found.moving) return false;
   const QRect whole = toDevice.mapRect(reach(node)).toAlignedRect();
   QRect area = whole & pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
   const QRect shown = area;
@@ -487,7 +492,7 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
   if (keeps && keepable) {
     const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
-    return layOn(kept.keep(node, toDevice, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
+    return layOn(kept.keep(node, toDevice, found, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
                  whole.topLeft());
   }
   if (use == LayerUse::cache) return false;
