@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QString>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <list>
@@ -102,6 +103,10 @@ Pixels pixelsOf(const QPainter& p) {
 void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint at) {
   p.save();
   p.setWorldTransform(pixels.beyondWorld.inverted());
+  // One to one on whole pixels smoothing changes nothing; asked for, it sends the picture
+  // through the painter's slow path, and one of a hundred lines or more is split over
+  // threads woken for it: most of what laying on a kept layer or a shadow cost.
+  p.setRenderHint(QPainter::SmoothPixmapTransform, false);
   p.drawImage(at, image);
   p.restore();
 }
@@ -243,6 +248,36 @@ QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
   return kept.emplace(key, std::move(mask)).first->second;
 }
 
+// How much of each pixel of a picture of `size` lies inside `outline` (in its pixels), as
+// a clip to it would let through: kept, as every tile of a size at one fraction of a pixel
+// shares it. Clipping each picture to its outline while sampling it cost more than the
+// sampling itself.
+QImage outlineCoverage(const QPainterPath& outline, QSize size, const std::array<int, 5>& shape) {
+  struct Key {
+    int w, h;
+    std::array<int, 5> shape;
+    auto operator<=>(const Key&) const = default;
+  };
+  // Never destroyed, as the corners' coverage is not.
+  static std::mutex& mutex = *new std::mutex;
+  static std::map<Key, QImage>& kept = *new std::map<Key, QImage>;
+  static qsizetype bytes = 0;
+  constexpr qsizetype kBudget = 4 << 20;
+  const Key key{size.width(), size.height(), shape};
+  const std::lock_guard lock(mutex);
+  if (const auto found = kept.find(key); found != kept.end()) return found->second;
+  QImage mask(size, QImage::Format_Alpha8);
+  if (bytes + mask.sizeInBytes() > kBudget) kept.clear(), bytes = 0;
+  bytes += mask.sizeInBytes();
+  mask.fill(Qt::transparent);
+  {
+    QPainter m(&mask);
+    m.setRenderHint(QPainter::Antialiasing);
+    m.fillPath(outline, Qt::white);
+  }
+  return kept.emplace(key, std::move(mask)).first->second;
+}
+
 // Draws `source` of `image` (whole pixels) one to one with its top left at device pixel
 // `at`, its corners rounded by `radius` device pixels, through blits only: the straight
 // parts as they are, each corner through a small picture weighed by the corner's coverage.
@@ -300,6 +335,9 @@ struct SampleSource {
 // cost of a blit. False when the painter's transform turns or shears (then nothing is
 // drawn). The sample is drawn with the painter's own transform moved by whole pixels, so
 // it holds the very pixels a direct drawing would give.
+// Rows of a sample drawn at once (see `drawSampled`).
+constexpr int kBandRows = 30;
+
 bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& source,
                  const QPainterPath& outline, double radius) {
   const Pixels pixels = pixelsOf(p);
@@ -345,9 +383,25 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       QPainter s(&canvas);
       s.setRenderHints(p.renderHints());
       if (from.picture) s.setRenderHint(QPainter::SmoothPixmapTransform);
-      s.setWorldTransform(t * QTransform::fromTranslate(-origin.x(), -origin.y()));
-      if (radius > 0) s.setClipPath(outline);
-      s.drawImage(r, from.pixels, source);
+      const QTransform toCanvas = t * QTransform::fromTranslate(-origin.x(), -origin.y());
+      // In bands of a few rows, each clipped on whole pixels: the painter splits a blend of
+      // a hundred spans or more (a row of a picture off whole pixels is three) over threads
+      // it wakes for each, and waking them cost more than sampling a tile's picture.
+      for (int y = 0; y < height; y += kBandRows) {
+        s.resetTransform();
+        s.setClipRect(QRect(0, y, width, std::min(kBandRows, height - y)));
+        s.setWorldTransform(toCanvas);
+        s.drawImage(r, from.pixels, source);
+      }
+      s.setClipping(false);
+      if (radius <= 0) return;
+      // Rounded afterwards, as a clip to the outline would have: only what lies inside it stays.
+      s.resetTransform();
+      s.setRenderHint(QPainter::SmoothPixmapTransform, false);
+      s.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+      s.drawImage(0, 0,
+                  outlineCoverage(toCanvas.map(outline), canvas.size(),
+                                  {key.width, key.height, key.offsetX, key.offsetY, key.radius}));
     });
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
