@@ -56,14 +56,16 @@ DisplayPanel DisplayPanels::makePanel(int index) {
 void DisplayPanels::showPanels(NSWindow& preview) {
   const std::vector<DisplayGroup>& displays = model_.workspace().displays;
   std::vector<NSWindow*> inUse;
+  // Each panel is framed and laid out before any is ordered in: a window's frame read after
+  // the stacking changed costs the window server the whole new order of windows.
   for (std::size_t i = 0; i < displays.size(); ++i) {
     DisplayPanel& p = panel(static_cast<int>(i));
     const CGRect frame = displays[i].screen.frame();
     if (!(p.window->frame() == frame)) p.window->setFrame(frame, false);
-    p.window->orderFrontRegardless();
     if (p.view) p.view->setShown(true);
     inUse.push_back(p.window.get());
   }
+  for (NSWindow* window : inUse) window->orderFrontRegardless();
   for (std::size_t i = displays.size(); i < panels.size(); ++i) {
     panels[i].window->orderOut(nullptr);
     if (panels[i].view) panels[i].view->setShown(false);
