@@ -238,6 +238,18 @@ TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) 
   ask();
   EXPECT_EQ(wholeFrames, 1) << "only the display that does not fit is composed whole again";
   EXPECT_EQ(asks.evicted(), 2u) << "each ask let go of one frame";
+
+  // Two asks under way at once: each is told only of what its own frames let go.
+  sim::DisplayComposer two(2 * 600 * 402 * 4);
+  const std::uint64_t a = two.newRequest(), b = two.newRequest();
+  auto frameOf = [&](std::uint32_t id, std::uint64_t request) {
+    return two.compose(id, 600, 400, display, 0, [](const QImage&, const sim::FrameChange&) {}, request);
+  };
+  std::size_t byA = frameOf(1, a);
+  const std::size_t byB = frameOf(3, b) + frameOf(4, b);  // lets go of a's first frame
+  byA += frameOf(2, a);                                   // lets go of b's first frame
+  EXPECT_EQ(byA, 1u);
+  EXPECT_EQ(byB, 1u);
 }
 
 TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {

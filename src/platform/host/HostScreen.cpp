@@ -131,27 +131,30 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   // Read before composing: a change made meanwhile leaves them behind the frames, never ahead.
   const std::uint64_t generation = server_.generation();
   json screens = wire::encode(world_.screens());
-  std::lock_guard lock(surfaces.mutex);
-  // One request for the whole ask: past the composer's budget it keeps these frames first.
-  const std::uint64_t request = server_.newFrameRequest();
-  const std::uint64_t evictedBefore = server_.displayFramesEvicted();
-  for (const auto& [id, w, h, ask] : asked) {
-    ScreenSurfaces::Kept* kept = ask->value("shared", false) ? surfaces.find(id, w, h) : nullptr;
-    server_.composeDisplayFrame(id, w, h, kept ? kept->composed : ask->value("since", std::uint64_t{0}),
-                                [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
-                                  if (!kept) {
-                                    frames.push_back(frameAnswer(id, frame, change));
-                                  } else if (auto answer = sharedAnswer(id, frame, change, *kept)) {
-                                    frames.push_back(std::move(*answer));
-                                  }
-                                },
-                                request);
+  std::uint64_t evicted = 0;  // by this ask alone, whoever else asks meanwhile
+  {
+    std::lock_guard lock(surfaces.mutex);
+    // One request for the whole ask: past the composer's budget it keeps these frames first.
+    const std::uint64_t request = server_.newFrameRequest();
+    for (const auto& [id, w, h, ask] : asked) {
+      ScreenSurfaces::Kept* kept = ask->value("shared", false) ? surfaces.find(id, w, h) : nullptr;
+      server_.composeDisplayFrame(
+          id, w, h, kept ? kept->composed : ask->value("since", std::uint64_t{0}),
+          [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
+            if (!kept) {
+              frames.push_back(frameAnswer(id, frame, change));
+            } else if (auto answer = sharedAnswer(id, frame, change, *kept)) {
+              frames.push_back(std::move(*answer));
+            }
+          },
+          request, &evicted);
+    }
   }
-  if (const std::uint64_t evicted = server_.displayFramesEvicted(); evicted > evictedBefore)
+  if (evicted > 0)
     log_.write(framesEvicted_, "the display composer",
-               "let go of " + std::to_string(evicted - evictedBefore) +
-                   " kept display frame(s) for want of room (" + std::to_string(evicted) +
-                   " so far): each is composed whole when asked again");
+               "let go of " + std::to_string(evicted) + " kept display frame(s) for want of room (" +
+                   std::to_string(server_.displayFramesEvicted()) +
+                   " so far, for every screen): each is composed whole when asked again");
   return json{{"frames", std::move(frames)}, {"generation", generation}, {"screens", std::move(screens)}};
 }
 

@@ -567,7 +567,8 @@ std::size_t DisplayComposer::Kept::bytes() const {
   return total;
 }
 
-void DisplayComposer::trim(std::uint64_t request) {
+std::size_t DisplayComposer::trim(std::uint64_t request) {
+  const std::uint64_t before = evicted_;
   std::size_t total = 0;
   for (const Kept& k : frames_) total += k.bytes();
   auto over = [&] { return total > budget_ || frames_.size() > kKeptFrames; };
@@ -585,6 +586,7 @@ void DisplayComposer::trim(std::uint64_t request) {
   // of the displays an ask names, asked in the same order every time, let go of the next,
   // and every frame would be composed whole.
   while (over() && !frames_.empty()) drop(frames_.begin());
+  return static_cast<std::size_t>(evicted_ - before);
 }
 
 DisplayComposer::Kept& DisplayComposer::kept(std::uint32_t id, int width, int height) {
@@ -618,16 +620,17 @@ void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {
   while (k.history.size() > kHistory) k.history.pop_front();
 }
 
-void DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
-                              const std::function<void(const QImage&, const FrameChange&)>& use,
-                              std::uint64_t request) {
+std::size_t DisplayComposer::compose(std::uint32_t id, int width, int height, const DisplayScene& scene,
+                                     std::uint64_t since,
+                                     const std::function<void(const QImage&, const FrameChange&)>& use,
+                                     std::uint64_t request) {
   std::lock_guard lock(mutex_);
   if (request == 0) request = ++requests_;
   Kept& k = kept(id, width, height);
   k.used = platform::clock().monotonicSeconds();
   k.request = request;
   composeInto(k, scene, since, use);
-  trim(request);
+  return trim(request);
 }
 
 void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint64_t since,

@@ -65,8 +65,8 @@ class DisplayComposer {
   /// during a slide), then calls `use` with it (valid only during the call) and what
   /// changed after frame `since`. `request` (from newRequest) groups the frames one ask
   /// holds: past the budget they are kept before any other; 0: a request of its own.
-  /// Any thread.
-  void compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
+  /// Answers how many kept frames this call let go for want of room. Any thread.
+  std::size_t compose(std::uint32_t id, int width, int height, const DisplayScene& scene, std::uint64_t since,
                const std::function<void(const QImage&, const FrameChange&)>& use, std::uint64_t request = 0);
 
   /// A number for the frames of one ask to share (never 0). Any thread.
@@ -148,8 +148,8 @@ class DisplayComposer {
   void recordFrame(Kept& k, const QRegion& changed);
   /// Lets go of frames until the rest fit the budget and kKeptFrames: first those other
   /// asks than `request` hold, the least recently asked first; then `request`'s own, the
-  /// last asked first.
-  void trim(std::uint64_t request);
+  /// last asked first. Answers how many went.
+  std::size_t trim(std::uint64_t request);
 
   const std::size_t budget_;
   mutable std::mutex mutex_;

@@ -458,11 +458,12 @@ class WindowServer : public platform::WindowServerPort {
   /// recomposing only what changed since its last frame at that size, and calls `use`
   /// with the frame (valid only during the call; other composers wait) and what changed
   /// after frame `since`. `request` (from newFrameRequest) groups the frames one ask holds,
-  /// which are kept before others when not all fit (0: a request of its own). False,
+  /// which are kept before others when not all fit (0: a request of its own); `evicted`,
+  /// when given, grows by the kept frames this call let go for want of room. False,
   /// without calling `use`, for an unknown display or a size out of bounds. Any thread.
   bool composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
                            const std::function<void(const QImage& frame, const DisplayFrame& change)>& use,
-                           std::uint64_t request = 0);
+                           std::uint64_t request = 0, std::uint64_t* evicted = nullptr);
   /// A number for the frames of one ask to share. Any thread.
   std::uint64_t newFrameRequest();
   /// How many kept display frames were let go so far for want of room (each is composed

@@ -36,7 +36,7 @@ std::vector<CGRect> pieces(const QRegion& damage) {
 
 bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
                                        const std::function<void(const QImage&, const DisplayFrame&)>& use,
-                                       std::uint64_t request) {
+                                       std::uint64_t request, std::uint64_t* evicted) {
   if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return false;
   std::optional<Display> display = world_.display(displayID);
@@ -95,11 +95,15 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
   if (!known) return false;
   // What the programs publish moves the generation: only a slide changes the picture without it.
   const bool changing = scene.from.has_value();
-  composer_->compose(displayID, width, height, scene, since, [&](const QImage& frame, const FrameChange& change) {
-    DisplayFrame answer{change.sequence, std::nullopt, changing};
-    if (change.damage) answer.damage = pieces(*change.damage);
-    use(frame, answer);
-  }, request);
+  const std::size_t let = composer_->compose(
+      displayID, width, height, scene, since,
+      [&](const QImage& frame, const FrameChange& change) {
+        DisplayFrame answer{change.sequence, std::nullopt, changing};
+        if (change.damage) answer.damage = pieces(*change.damage);
+        use(frame, answer);
+      },
+      request);
+  if (evicted) *evicted += let;
   dropUnusedFramesAfter(DisplayComposer::kUnusedSeconds);
   return true;
 }
