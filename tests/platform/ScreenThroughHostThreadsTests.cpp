@@ -4,6 +4,9 @@
 // what changed copied, and a change as large as a display composed at any size reaches it
 // whole, however large for one message.
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -12,12 +15,15 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <variant>
 
 #include "platform/AppKitWindows.h"
 #include "platform/OwnWindowSurface.h"
+#include "platform/host/Channel.h"
 #include "platform/host/Host.h"
 #include "platform/host/Remote.h"
+#include "platform/host/Wire.h"
 #include "platform/screen/ScreenSource.h"
 #include "platform/screen/ScreenWindow.h"
 #include "support/Eventually.h"
@@ -200,4 +206,16 @@ TEST_F(ScreenThroughHostThreads, OneAskComposesEachDisplayOnceAndNoMoreThanOnePi
   const nlohmann::json huge{{"displays", {{{"id", 1}, {"w", 16384}, {"h", 16384}}, {{"id", 2}, {"w", 16384}, {"h", 16384}}}}};
   EXPECT_FALSE(connection.call("screenFrames", huge)) << "an answer larger than one picture was composed";
   EXPECT_TRUE(connection.alive());
+}
+
+TEST_F(ScreenThroughHostThreads, TheHostLetsGoOfTheSurfaceOfADisplayTheScreenNoLongerShows) {
+  ASSERT_TRUE(source);
+  const auto screens = source->screens();
+  ASSERT_GE(screens.size(), 2u);
+  const std::uint32_t one = screens[0].displayID, other = screens[1].displayID;
+  auto both = source->frames({{one, 151, 98, 0}, {other, 192, 108, 0}});
+  ASSERT_TRUE(both.count(one) && both[one].shared && both.count(other) && both[other].shared);
+  ASSERT_EQ(program.host()->counts().screenSurfaces, 2u);
+  source->frames({{one, 151, 98, both[one].sequence}});
+  EXPECT_EQ(program.host()->counts().screenSurfaces, 1u) << "the surface of a display no longer asked for is kept";
 }

@@ -634,6 +634,10 @@ Host::Counts Host::counts() const {
     for (const auto& [id, lane] : client->lanes) counts.lanes += lane.worker.joinable() ? 1 : 0;
     counts.sentPictures += client->sentPictures.size();
   }
+  for (auto& client : clients) {
+    std::lock_guard lock(client->screenSurfaces.mutex);
+    counts.screenSurfaces += client->screenSurfaces.byDisplay.size();
+  }
   counts.acceptRetries = acceptRetries_.load();
   return counts;
 }

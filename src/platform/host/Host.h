@@ -83,6 +83,7 @@ class Host {
     std::size_t programs = 0;         // attached now
     std::size_t lanes = 0;            // threads answering their calls
     std::size_t sentPictures = 0;     // pictures they were sent and may keep
+    std::size_t screenSurfaces = 0;   // display frames kept in memory the screens map
     std::uint64_t acceptRetries = 0;  // times the system gave no descriptor for a program
   };
   Counts counts() const;

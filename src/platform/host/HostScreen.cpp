@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QRegion>
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -134,6 +135,15 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   std::uint64_t evicted = 0;  // by this ask alone, whoever else asks meanwhile
   {
     std::lock_guard lock(surfaces.mutex);
+    // A display the screen no longer asks for in shared memory, or at another size, it no
+    // longer maps: its surface goes, not only when the screen asks for one anew.
+    std::erase_if(surfaces.byDisplay, [&](const auto& entry) {
+      const auto& [id, kept] = entry;
+      return std::none_of(asked.begin(), asked.end(), [&](const AskedFrame& f) {
+        return f.id == id && f.ask->value("shared", false) && f.w == kept.surface->width() &&
+               f.h == kept.surface->height();
+      });
+    });
     // One request for the whole ask: past the composer's budget it keeps these frames first.
     const std::uint64_t request = server_.newFrameRequest();
     for (const auto& [id, w, h, ask] : asked) {
