@@ -219,3 +219,44 @@ TEST_F(ScreenThroughHostThreads, TheHostLetsGoOfTheSurfaceOfADisplayTheScreenNoL
   source->frames({{one, 151, 98, both[one].sequence}});
   EXPECT_EQ(program.host()->counts().screenSurfaces, 1u) << "the surface of a display no longer asked for is kept";
 }
+
+// A host that takes the screen but will not tell it of changes: the screen must then look
+// for itself, and ask again the next time it watches.
+TEST(ScreenWatchRefusedThreads, AScreenWhoseWatchIsRefusedKeepsNoListenerAndAsksAgainNextTime) {
+  Scene scene;
+  const std::string socket = scene.home + "/refusing.sock";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const host::SocketAddress address(socket);
+  ASSERT_EQ(::bind(listener, address.get(), address.size()), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  std::atomic<int> watchesAsked{0};
+  std::thread refusing([&] {
+    const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    host::wire::Decoder decoder;
+    std::uint8_t buffer[4096];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+      decoder.feed(buffer, static_cast<std::size_t>(n));
+      while (auto call = decoder.next()) {
+        nlohmann::json answer = nullptr;  // knows nothing else
+        if (call->method == "screenAttach") answer = true;
+        if (call->method == "screenWatch") answer = (++watchesAsked, false);
+        const auto frame = host::wire::encode(host::wire::Message{host::wire::Kind::reply, call->id, "", answer});
+        [[maybe_unused]] auto sent = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+      }
+    }
+    ::close(fd);
+  });
+  [&] {
+    auto attached = host::RemoteMac::attach(socket, nullptr, host::AttachAs::screen);
+    auto* mac = std::get_if<std::unique_ptr<host::RemoteMac>>(&attached);
+    ASSERT_TRUE(mac) << std::get<std::string>(attached);
+    screen::RemoteScreenSource source(**mac);
+    EXPECT_FALSE(source.watch([] {})) << "a refused watch was taken for one that tells";
+    EXPECT_FALSE(source.watch([] {}));
+    EXPECT_EQ(watchesAsked, 2) << "the next watch did not ask again";
+  }();
+  ::shutdown(listener, SHUT_RDWR);
+  refusing.join();
+  ::close(listener);
+}
