@@ -433,10 +433,21 @@ void NSWindow::orderBack(NSResponder* sender) { order(*state_, platform::OwnWind
 void NSWindow::orderOut(NSResponder* sender) {
   order(*state_, platform::OwnWindowOrder::out);
   NSApplication::State& app = NSApp().state();
-  if (app.key == this) {
-    app.key = nullptr;
-    if (platform::hasWindowServer()) platform::windowServer().setOwnKeyWindow(0);
-    if (state_->delegate) state_->delegate->windowDidResignKey(*this);
+  if (app.key != this) return;
+  app.key = nullptr;
+  if (platform::hasWindowServer()) platform::windowServer().setOwnKeyWindow(0);
+  if (state_->delegate) state_->delegate->windowDidResignKey(*this);
+  // The program's front-most window left that can take the keyboard takes it, as long as
+  // the program is in front: the guide closed or put away over Preferences leaves
+  // Preferences key.
+  if (!NSApp().isActive() || !platform::hasWindowServer()) return;
+  platform::WindowServerPort& server = platform::windowServer();
+  const std::int32_t own = server.ownProcessIdentifier();
+  for (const platform::WindowEntry& e : server.windowList()) {  // front to back
+    NSWindow* next = e.ownerPID == own && e.onScreen ? NSApp().windowWithWindowNumber(e.number) : nullptr;
+    if (!next || next == this || !next->isVisible() || !next->canBecomeKeyWindow()) continue;
+    next->makeKeyWindow();
+    return;
   }
 }
 
@@ -465,21 +476,9 @@ void NSWindow::makeMainWindow() {
 
 void NSWindow::close() {
   if (state_->delegate) state_->delegate->windowWillClose(*this);
-  const bool wasKey = NSApp().state().key == this;
   orderOut(nullptr);
   NSApplication::State& app = NSApp().state();
   if (app.main == this) app.main = nullptr;
-  // The program's front-most window left that can take the keyboard takes it, as long as
-  // the program is in front: closing the guide over Preferences leaves Preferences key.
-  if (!wasKey || !NSApp().isActive()) return;
-  platform::WindowServerPort& server = platform::windowServer();
-  const std::int32_t own = server.ownProcessIdentifier();
-  for (const platform::WindowEntry& e : server.windowList()) {  // front to back
-    NSWindow* next = e.ownerPID == own && e.onScreen ? NSApp().windowWithWindowNumber(e.number) : nullptr;
-    if (!next || next == this || !next->isVisible() || !next->canBecomeKeyWindow()) continue;
-    next->makeKeyWindow();
-    return;
-  }
 }
 
 void NSWindow::performClose(NSResponder* sender) {

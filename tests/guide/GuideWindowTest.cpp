@@ -170,7 +170,7 @@ TEST_F(GuideWindows, BringingForwardAnyOwnWindowGivesItTheKeyboard) {
   EXPECT_EQ(window.firstResponder(), &window);  // no content view to take it
 }
 
-TEST_F(GuideWindows, ClosingTheGuideGivesTheKeyboardBackToTheWindowBehindIt) {
+TEST_F(GuideWindows, ClosingOrOrderingOutTheGuideGivesTheKeyboardBackToTheWindowBehindIt) {
   ClosableWindow behind(CGRect(100, 100, 300, 200), NSWindowStyleMaskTitled | NSWindowStyleMaskClosable,
                         NSBackingStoreType::buffered, false);
   OwnWindow::bringForward(behind);
@@ -179,6 +179,12 @@ TEST_F(GuideWindows, ClosingTheGuideGivesTheKeyboardBackToTheWindowBehindIt) {
   ASSERT_TRUE(isInFrontWithTheKeyboard());
   guide.window()->performClose(nullptr);
   EXPECT_TRUE(behind.isKeyWindow()) << "the window left in front is not key";
+
+  guide.show();
+  scene.clock.advance(1);
+  ASSERT_TRUE(isInFrontWithTheKeyboard());
+  guide.window()->orderOut(nullptr);  // hidden, not closed
+  EXPECT_TRUE(behind.isKeyWindow()) << "the window left in front is not key after the guide was ordered out";
 }
 
 class GuideViews : public GuideWindows {
