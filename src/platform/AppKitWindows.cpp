@@ -151,6 +151,7 @@ struct NSWindow::State {
   NSWindowDelegate* delegate = nullptr;
   bool panel = false;
   std::uint32_t number = 0;
+  std::uint64_t server = 0;  // the windowServerGeneration `number` belongs to
   bool fullScreenWanted = false;
   bool miniaturizeWanted = false;
   NSResponder* firstResponder = nullptr;  // null: the window itself
@@ -190,8 +191,15 @@ double backingScale(const CGRect& frame, const std::vector<NSScreen>& screens) {
   return scale;
 }
 
+/// The window's number in the window server installed now; 0 when it has none there: not
+/// yet ordered in, or made in a server another has replaced since (a window the program
+/// keeps for its whole life, while a test's world comes and goes).
+std::uint32_t numberHere(const NSWindow::State& s) {
+  return s.number && s.server == platform::windowServerGeneration() && platform::hasWindowServer() ? s.number : 0;
+}
+
 std::optional<platform::OwnWindowStatus> statusOf(const NSWindow::State& s) {
-  if (!s.number || !platform::hasWindowServer()) return std::nullopt;
+  if (!numberHere(s)) return std::nullopt;
   return platform::windowServer().ownWindowStatus(s.number);
 }
 
@@ -220,10 +228,10 @@ NSWindow::~NSWindow() {
   if (app.key == this) app.key = nullptr;
   if (app.main == this) app.main = nullptr;
   state_->surface->attach(0);
-  if (state_->number && platform::hasWindowServer()) platform::windowServer().destroyOwnWindow(state_->number);
+  if (numberHere(*state_)) platform::windowServer().destroyOwnWindow(state_->number);
 }
 
-std::int64_t NSWindow::windowNumber() const { return state_->number; }
+std::int64_t NSWindow::windowNumber() const { return numberHere(*state_); }
 
 CGRect NSWindow::frame() const {
   if (auto status = statusOf(*state_)) return platform::flipRect(status->frame, firstScreenMaxY());
@@ -233,7 +241,7 @@ CGRect NSWindow::frame() const {
 namespace {
 
 void push(NSWindow::State& s) {
-  if (!s.number || !platform::hasWindowServer()) return;
+  if (!numberHere(s)) return;
   const std::vector<NSScreen> screens = NSScreen::screens();
   platform::windowServer().updateOwnWindow(s.number, serverState(s, screens));
   s.surface->setScale(backingScale(s.frame, screens));
@@ -412,10 +420,11 @@ namespace {
 void order(NSWindow::State& s, platform::OwnWindowOrder how) {
   if (!platform::hasWindowServer()) return;
   platform::WindowServerPort& server = platform::windowServer();
-  if (!s.number) {
+  if (!numberHere(s)) {
     if (how == platform::OwnWindowOrder::out) return;
     const std::vector<NSScreen> screens = NSScreen::screens();
     s.number = server.createOwnWindow(serverState(s, screens));
+    s.server = platform::windowServerGeneration();
     s.surface->setScale(backingScale(s.frame, screens));
     s.surface->attach(s.number);
   }
@@ -460,7 +469,7 @@ void NSWindow::makeKeyWindow() {
     if (previous->delegate()) previous->delegate()->windowDidResignKey(*previous);
   }
   app.key = this;
-  if (state_->number && platform::hasWindowServer()) platform::windowServer().setOwnKeyWindow(state_->number);
+  if (numberHere(*state_)) platform::windowServer().setOwnKeyWindow(state_->number);
   if (state_->delegate) state_->delegate->windowDidBecomeKey(*this);
   NSNotificationCenter::defaultCenter().post({NSWindowDidBecomeKeyNotification, this, std::nullopt});
 }

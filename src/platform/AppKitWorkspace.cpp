@@ -131,10 +131,13 @@ NSNotificationCenter& NSNotificationCenter::defaultCenter() {
 NSNotificationToken NSNotificationCenter::addObserver(const std::string& name, const void* object,
                                                       platform::Executor* queue,
                                                       std::function<void(const NSNotification&)> block) {
+  // The main queue belongs to the clock installed now, which may go before the observer
+  // does (a window kept for the life of the process): it is looked up at each post.
+  const bool main = queue && queue == &platform::mainQueue();
   std::lock_guard lock(mutex_);
   const std::uint64_t id = nextID_++;
-  observers_.push_back(
-      {id, name, object, queue, std::make_shared<std::function<void(const NSNotification&)>>(std::move(block))});
+  observers_.push_back({id, name, object, main ? nullptr : queue, main,
+                        std::make_shared<std::function<void(const NSNotification&)>>(std::move(block))});
   return NSNotificationToken{id};
 }
 
@@ -153,8 +156,8 @@ void NSNotificationCenter::post(const NSNotification& notification) {
     }
   }
   for (const Observer& o : matching) {
-    if (o.queue) {
-      o.queue->async([block = o.block, notification] { (*block)(notification); });
+    if (platform::Executor* queue = o.main ? &platform::mainQueue() : o.queue) {
+      queue->async([block = o.block, notification] { (*block)(notification); });
     } else {
       (*o.block)(notification);
     }

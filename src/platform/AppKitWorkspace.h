@@ -141,7 +141,9 @@ class NSNotificationCenter {
 
   /// Calls `block` for every posted notification named `name` (empty: every name) from
   /// `object` (null: any sender): asynchronously on `queue`, or on the posting thread
-  /// when `queue` is null. Thread-safe.
+  /// when `queue` is null. The main queue given stands for the main queue of whichever
+  /// clock is installed when a notification comes, so an observer may outlive a clock.
+  /// Thread-safe.
   NSNotificationToken addObserver(const std::string& name, const void* object, platform::Executor* queue,
                                   std::function<void(const NSNotification&)> block);
   /// Stops the observer; nothing for a token of another centre. A block already queued still runs.
@@ -154,7 +156,8 @@ class NSNotificationCenter {
     std::uint64_t id;
     std::string name;
     const void* object;
-    platform::Executor* queue;
+    platform::Executor* queue;  // null: the posting thread, or the main queue when `main`
+    bool main;
     std::shared_ptr<std::function<void(const NSNotification&)>> block;
   };
   std::mutex mutex_;

@@ -267,3 +267,31 @@ TEST_F(OwnWindowTest, APanelMovedToAnotherSpaceAndFocusedBringsThatSpace) {
   EXPECT_EQ(server.spacesOfWindow(2102), std::vector<std::uint64_t>{4});
   EXPECT_EQ(server.spacesOfWindow(2101), std::vector<std::uint64_t>{1});
 }
+
+// The program keeps some windows for its whole life (the guide), with an observer of the
+// main queue; a test's world and clock go before them, and the next test's world shows them.
+TEST(OwnWindowKeptForLifeTest, AWindowAndItsObserverKeptPastTheirWorldServeTheNextOne) {
+  auto kept = std::make_unique<NSWindow>(CGRect(100, 100, 400, 300), NSWindowStyleMaskTitled,
+                                         NSBackingStoreType::buffered, false);
+  int told = 0;
+  NSNotificationToken token;
+  {
+    Scene first;
+    token = NSNotificationCenter::defaultCenter().addObserver("kept.note", nullptr, &platform::mainQueue(),
+                                                              [&](const NSNotification&) { ++told; });
+    kept->orderFront(nullptr);
+    ASSERT_TRUE(kept->isVisible());
+  }
+  Scene second;
+  NSWindow stranger(CGRect(0, 0, 50, 50), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  stranger.orderFront(nullptr);  // may take the number the kept window had in the first world
+  NSNotificationCenter::defaultCenter().post({"kept.note", nullptr, std::nullopt});
+  second.clock.advance(0);
+  EXPECT_EQ(told, 1) << "the observer did not hear on the main queue of the world installed now";
+  EXPECT_FALSE(kept->isVisible()) << "the kept window answered for a window of the new world";
+  kept->orderFront(nullptr);
+  EXPECT_TRUE(kept->isVisible());
+  EXPECT_NE(kept->windowNumber(), stranger.windowNumber());
+  EXPECT_TRUE(listed(kept->windowNumber())) << "the new world does not list the kept window";
+  NSNotificationCenter::defaultCenter().removeObserver(token);
+}
