@@ -197,6 +197,17 @@ void ScreenWindow::fetch() {
 }
 
 void ScreenWindow::paintEvent(QPaintEvent*) {
+  if (painted_ && !std::exchange(paintedOwed_, true)) {
+    // Queued behind this paint: Qt hands what was painted to the window system before it
+    // takes the next event.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          paintedOwed_ = false;
+          if (painted_) painted_();
+        },
+        Qt::QueuedConnection);
+  }
   QPainter painter(this);
   painter.fillRect(rect(), QColor(24, 24, 26));
   painter.setRenderHint(QPainter::SmoothPixmapTransform);

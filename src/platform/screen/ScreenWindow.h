@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +32,10 @@ class ScreenWindow : public QWidget {
   /// application with status 3.
   void hostLost(const std::string& why);
   void setNoticeMs(int ms) { noticeMs_ = ms; }
+  /// Calls `painted` (main thread) once the window system has what a paint of the window
+  /// drew (once for paints that come together): for whoever measures how long a change
+  /// takes to show. Null stops it.
+  void setPaintedListener(std::function<void()> painted) { painted_ = std::move(painted); }
 
   static constexpr int kFootHeight = 26;
   static constexpr double kCornerReach = 6;
@@ -90,6 +95,8 @@ class ScreenWindow : public QWidget {
   CGEventFlags flags_ = 0;
   QPoint wheelRest_;  // a wheel's turn short of a whole notch
   int noticeMs_ = 3000;
+  std::function<void()> painted_;
+  bool paintedOwed_ = false;  // a paint's notice waits for the window system to have it
 };
 
 }  // namespace screen

@@ -3,13 +3,16 @@
 // --size it takes most of the Linux screen.
 //
 //   simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]
+//             [--tell-painted]
 //
 // It attaches to the world host of the simulated home ($TRELLIQ_HOME, else
 // ~/.trelliq/home) and never starts one; --wait gives one being started that long to
 // answer. Without a host, or when the host goes away, it
 // says so in its window and on standard error for --notice seconds (3 unless given), then
 // ends: status 2 when there was none, 3 when it went away. With --shot it writes its own
-// picture to FILE (PNG) once --after seconds (1 unless given) have passed, and ends.
+// picture to FILE (PNG) once --after seconds (1 unless given) have passed, and ends. With
+// --tell-painted it writes "painted NANOSECONDS" (the monotonic clock) on standard output
+// each time the X server has what its window painted, for a benchmark to wait on.
 
 #include <QApplication>
 #include <QBuffer>
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
   double notice = 3, after = 1, wait = 0;
   std::optional<std::string> shot;
   int width = 0, height = 0;
+  bool tellPainted = false;
   const std::vector<std::string> args(argv + 1, argv + argc);
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -53,13 +57,16 @@ int main(int argc, char** argv) {
       after = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--shot" && hasValue) {
       shot = args[++i];
+    } else if (args[i] == "--tell-painted") {
+      tellPainted = true;
     } else if (args[i] == "--size" && hasValue && std::sscanf(args[i + 1].c_str(), "%dx%d", &width, &height) == 2 &&
                width > 0 && height > 0) {
       ++i;
     } else {
       std::cerr
           << "simscreen: unknown argument " << platform::Unicode::oneLine(args[i])
-          << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]\n";
+          << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]"
+             " [--tell-painted]\n";
       return 64;
     }
   }
@@ -99,6 +106,14 @@ int main(int argc, char** argv) {
   {
     screen::ScreenWindow window(source.get(), std::nullopt);
     window.setNoticeMs(noticeMs);
+    if (tellPainted) {
+      window.setPaintedListener([] {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        std::printf("painted %lld\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+        std::fflush(stdout);
+      });
+    }
     mac->connection->setLossHandler([&window](const std::string& why) { window.hostLost(why); });
     if (width > 0) {
       window.resize(width, height);
