@@ -4,7 +4,8 @@
 // keeping at the largest size it was last drawn at, and the pictures kept stay within a
 // budget, those drawn least recently going first. A picture drawn now is never given up,
 // and one given up is wanted again as soon as something draws it. Plain values; main
-// thread only.
+// thread only, except what is drawn now as published for the capture's threads
+// (`DrawnSizes`).
 
 #include <cstddef>
 #include <cstdint>
