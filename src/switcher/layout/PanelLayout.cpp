@@ -360,6 +360,10 @@ void gather(const Node& node, const Placement& outer, PanelScene& scene) {
         PanelGeometry::unite(scene.content, here.map(CGRect(0, 0, node.frame.width(), node.frame.height())));
   }
   for (const auto& [id, frame] : node.reports) scene.frames.set(id, here.map(frame));
+  if (node.picturedWindow) {
+    scene.pictured.emplace_back(node.picturedWindow,
+                                CGSize{node.frame.width() * here.scale, node.frame.height() * here.scale});
+  }
   for (const Node& child : node.children) gather(child, here, scene);
 }
 

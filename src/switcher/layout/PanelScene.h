@@ -291,6 +291,10 @@ struct PanelScene {
   Node root;
   TileFrames frames;
   CGRect content = CGRect::null();
+  /// Each node drawing a window's picture (`picturedWindow`), with the size it is drawn at
+  /// in the panel's space, in walking order: gathered with the frames, so the panel's
+  /// report of the sizes it draws needs no walk of its own.
+  std::vector<std::pair<std::uint32_t, CGSize>> pictured;
 };
 
 /// Measures one line of text in the system font (the views use the real font; tests a

@@ -167,7 +167,7 @@ void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
   scene::PanelScene built =
       layout_({model_, index_, CGSize{frame.width(), frame.height()}, namesAlways_, measure_, glass_, &screenTiles_});
   rememberInputs();
-  if (shown_) reportPictures(built.root);
+  if (shown_) reportPictures(built.pictured);
   geometry_.tiles = built.frames;
   geometry_.setContent(built.content);
   placeNameField(built.root);
@@ -239,17 +239,14 @@ void DisplayPanelView::rememberInputs() {
   }
 }
 
-void DisplayPanelView::reportPictures(const Node& root) {
+void DisplayPanelView::reportPictures(const std::vector<std::pair<std::uint32_t, CGSize>>& pictured) {
   const DisplayGroup* display = model_.display(index_);
   const double scale = display ? display->screen.backingScaleFactor() : 1;
   PictureKeeping::Sizes sizes;
-  walk(root, Placed(), [&](const Node& node, const Placed& p) {
-    if (!node.picturedWindow) return false;
-    CGSize& size = sizes[node.picturedWindow];
-    size = {std::max(size.width, node.frame.size.width * p.scale * scale),
-            std::max(size.height, node.frame.size.height * p.scale * scale)};
-    return false;
-  });
+  for (const auto& [window, drawn] : pictured) {
+    CGSize& size = sizes[window];
+    size = {std::max(size.width, drawn.width * scale), std::max(size.height, drawn.height * scale)};
+  }
   model_.pictureKeeping().setDrawn(index_, std::move(sizes));
 }
 

@@ -82,8 +82,9 @@ class DisplayPanelView : public QWidget, public PanelView, public platform::Dama
   /// out again (a picture changes no frame). False, changing nothing, when a window drawn
   /// here gained or lost its picture: its placeholder and its picture are different nodes.
   bool swapPictures();
-  /// Tells the model how large this panel draws each window's picture in `root`.
-  void reportPictures(const scene::Node& root);
+  /// Tells the model how large this panel draws each window's picture, from the tree's
+  /// `pictured` nodes (see `scene::PanelScene`).
+  void reportPictures(const std::vector<std::pair<std::uint32_t, CGSize>>& pictured);
   /// Marks what changed since the last mark for drawing again.
   void markChanged();
   /// Whether a change of `field` can alter this panel's tree: a step or a picture on
