@@ -266,6 +266,22 @@ void drawPiece(QPainter& painter, const QImage& image, const QRectF& to, const Q
   painter.restore();
 }
 
+/// Walks the eight outer pieces of a square nine-patch `side` pixels wide, whose corners are
+/// `m` pixels square, laid around `t`: corners as they are, edges stretched along it, the
+/// middle left out. Calls `draw(to, from, column, row)` for each, column and row 1 being
+/// the stretched ones.
+template <class Draw>
+void eachOuterPiece(const QRectF& t, double side, double m, Draw&& draw) {
+  const double xs[] = {0, m, side - m, side}, ys[] = {0, m, side - m, side};
+  const double xt[] = {t.left(), t.left() + m, t.right() - m, t.right()};
+  const double yt[] = {t.top(), t.top() + m, t.bottom() - m, t.bottom()};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      if (i != 1 || j != 1)
+        draw(QRectF(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]),
+             QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]), i, j);
+}
+
 }  // namespace
 
 void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody, const QRegion* shows) {
@@ -276,43 +292,34 @@ void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, 
   const QRectF t =
       rect.adjusted(-spread, -spread, spread, spread).translated(0, (key ? kKeyShadowDrop : kShadowDrop) * scale);
   if (t.width() < 2 * m || t.height() < 2 * m) return;
-  // Corners as they are, edges stretched along the window, the middle left out: the
-  // window covers it.
-  const double xs[] = {0, m, side - m, side}, ys[] = {0, m, side - m, side};
-  const double xt[] = {t.left(), t.left() + m, t.right() - m, t.right()};
-  const double yt[] = {t.top(), t.top() + m, t.bottom() - m, t.bottom()};
+  // The middle is left out: the window covers it.
   const auto draw = [&](const QRectF& to, const QRectF& from) { drawPiece(painter, patch.image, to, from, shows); };
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) {
-      if (i == 1 && j == 1) continue;
-      QRectF to(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]);
-      QRectF from(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]);
-      if (underBody && (i == 1 || j == 1)) {
-        // An edge is drawn one to one across it: cut where it runs under the body's straight
-        // sides. A side's part by the lower corner (the shadow drops) is drawn whole; its
-        // rows all look alike, so any of them stands for it.
-        if (j == 0) {
-          from.setBottom(from.bottom() - std::max(0.0, to.bottom() - rect.top()));
-          to.setBottom(std::min(to.bottom(), rect.top()));
-        } else if (j == 2) {
-          from.setTop(from.top() + std::max(0.0, rect.bottom() - to.top()));
-          to.setTop(std::max(to.top(), rect.bottom()));
+  eachOuterPiece(t, side, m, [&](QRectF to, QRectF from, int i, int j) {
+    if (underBody && (i == 1 || j == 1)) {
+      // An edge is drawn one to one across it: cut where it runs under the body's straight
+      // sides. A side's part by the lower corner (the shadow drops) is drawn whole; its
+      // rows all look alike, so any of them stands for it.
+      if (j == 0) {
+        from.setBottom(from.bottom() - std::max(0.0, to.bottom() - rect.top()));
+        to.setBottom(std::min(to.bottom(), rect.top()));
+      } else if (j == 2) {
+        from.setTop(from.top() + std::max(0.0, rect.bottom() - to.top()));
+        to.setTop(std::max(to.top(), rect.bottom()));
+      } else {
+        const double straight = std::clamp(rect.bottom() - corner - 1, to.top(), to.bottom());
+        draw(QRectF(to.left(), straight, to.width(), to.bottom() - straight), from);
+        to.setBottom(straight);
+        if (i == 0) {
+          from.setRight(from.right() - std::max(0.0, to.right() - rect.left()));
+          to.setRight(std::min(to.right(), rect.left()));
         } else {
-          const double straight = std::clamp(rect.bottom() - corner - 1, to.top(), to.bottom());
-          draw(QRectF(to.left(), straight, to.width(), to.bottom() - straight), from);
-          to.setBottom(straight);
-          if (i == 0) {
-            from.setRight(from.right() - std::max(0.0, to.right() - rect.left()));
-            to.setRight(std::min(to.right(), rect.left()));
-          } else {
-            from.setLeft(from.left() + std::max(0.0, rect.right() - to.left()));
-            to.setLeft(std::max(to.left(), rect.right()));
-          }
+          from.setLeft(from.left() + std::max(0.0, rect.right() - to.left()));
+          to.setLeft(std::max(to.left(), rect.right()));
         }
       }
-      draw(to, from);
     }
-  }
+    draw(to, from);
+  });
 }
 
 namespace {
@@ -373,17 +380,10 @@ void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark,
     strokeBorder(painter, rect, scale, dark);  // a window too small for its corners
     return;
   }
-  // Corners as they are, edges stretched along the window (a straight stroke looks alike
-  // all along), the middle left out.
-  const QRectF t = rect.adjusted(-in, -in, in, in);
-  const double xs[] = {0, c, side - c, side}, ys[] = {0, c, side - c, side};
-  const double xt[] = {t.left(), t.left() + c, t.right() - c, t.right()};
-  const double yt[] = {t.top(), t.top() + c, t.bottom() - c, t.bottom()};
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      if (i != 1 || j != 1)
-        drawPiece(painter, patch.image, QRectF(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]),
-                  QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]), shows);
+  // A straight stroke looks alike all along an edge: it is stretched.
+  eachOuterPiece(rect.adjusted(-in, -in, in, in), side, c, [&](const QRectF& to, const QRectF& from, int, int) {
+    drawPiece(painter, patch.image, to, from, shows);
+  });
 }
 
 std::string clockText(double secondsSince1970) {
