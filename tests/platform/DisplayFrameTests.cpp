@@ -6,7 +6,7 @@
 // every window whole, paints each window's chrome once and a border only where it may
 // show, and a window whose content cannot be read hides nothing. What the frames keep is
 // bounded, never a destroyed window, keeps the frames asked first when one ask holds more
-// than fit, and goes when nobody asks for it.
+// than fit, and goes when nobody asks for it, as does the memory no frame takes.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -364,6 +364,26 @@ TEST_F(DisplayFrame, EachWindowsChromeIsPaintedOnceAndItsBorderOnlyWhereItMaySho
   // is painted again.
   display.to.windows.back().window.bounds = CGRect(420, 320, 200, 150);
   EXPECT_EQ(frame(sequence), std::pair(std::uint64_t{2}, std::uint64_t{1}));
+}
+
+TEST_F(DisplayFrame, MemoryOfASizeNoScreenShowsAnyMoreGoesInTime) {
+  // A screen shown at one size, then at half of it: the first size's frame goes unused,
+  // and then the memory it leaves, which no frame of the second size takes.
+  sim::DisplayComposer composer;
+  const sim::DisplayScene display = emptySpace();
+  auto frame = [&](int width) { composer.compose(1, width, width * 982 / 1512, display, 0, [](auto&, auto&) {}); };
+  frame(kWidth);
+  auto halfTheTimeOut = [&] {
+    frame(kWidth / 2);
+    scene.clock.advance(sim::DisplayComposer::kUnusedSeconds / 2 + 1);
+    composer.dropUnused();
+  };
+  halfTheTimeOut();
+  halfTheTimeOut();
+  EXPECT_GT(composer.spareBytes(), 0u) << "the memory of a frame let go is kept for a while";
+  halfTheTimeOut();
+  halfTheTimeOut();
+  EXPECT_EQ(composer.spareBytes(), 0u) << "memory no frame took for so long is let go";
 }
 
 TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {

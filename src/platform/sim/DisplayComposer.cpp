@@ -611,7 +611,11 @@ std::optional<double> DisplayComposer::dropUnused() {
   }
   double oldest = now;
   for (const Kept& k : frames_) oldest = std::min(oldest, k.used);
-  return oldest + kUnusedSeconds - now;
+  const double next = oldest + kUnusedSeconds - now;
+  // The memory of frames let go goes too when no frame takes it: one of a size no screen
+  // shows any more would else stay as long as any frame is kept.
+  const auto spare = pixels_.dropUnused(now, kUnusedSeconds);
+  return spare ? std::min(next, *spare) : next;
 }
 
 void DisplayComposer::recordFrame(Kept& k, const QRegion& changed) {

@@ -98,9 +98,13 @@ class DisplayComposer {
   static constexpr double kUnusedSeconds = 120;
 
   /// Lets go of the frames not asked for during the last kUnusedSeconds of the installed
-  /// clock; the seconds until the next kept frame is due to go, nothing when none is kept.
-  /// Any thread.
+  /// clock, and of the memory of frames let go that no frame took for as long (found
+  /// unused by an earlier call); the seconds until the next of either is due to go,
+  /// nothing when no frame is kept. Any thread.
   std::optional<double> dropUnused();
+
+  /// How many bytes of memory of frames let go are kept for frames to come. Any thread.
+  std::size_t spareBytes() const { return pixels_.spareBytes(); }
 
   /// A window where a frame draws it.
   struct Placed {

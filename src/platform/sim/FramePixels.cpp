@@ -10,6 +10,7 @@ struct FramePixels::Pool {
   struct Piece {
     std::unique_ptr<uchar[]> bytes;
     std::size_t size = 0;
+    std::optional<double> since;  // when first found unused (dropUnused); nothing: not yet
   };
   /// What an image lent from the pool carries until its last copy goes.
   struct Loan {
@@ -33,6 +34,7 @@ struct FramePixels::Pool {
   }
   void giveBack(Piece piece) {
     std::lock_guard lock(mutex);
+    piece.since.reset();
     spare.push_back(std::move(piece));
     if (spare.size() > kSpare) spare.erase(spare.begin());
   }
@@ -44,7 +46,7 @@ QImage FramePixels::image(int width, int height) {
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
   const std::size_t size = stride * static_cast<std::size_t>(height);
   auto* loan = new Pool::Loan{pool_, pool_->take(size)};
-  if (!loan->piece.bytes) loan->piece = {std::unique_ptr<uchar[]>(new uchar[size]), size};
+  if (!loan->piece.bytes) loan->piece = {std::unique_ptr<uchar[]>(new uchar[size]), size, std::nullopt};
   return QImage(
       loan->piece.bytes.get(), width, height, static_cast<qsizetype>(stride), QImage::Format_RGB32,
       [](void* info) {
@@ -57,6 +59,25 @@ QImage FramePixels::image(int width, int height) {
 void FramePixels::clear() {
   std::lock_guard lock(pool_->mutex);
   pool_->spare.clear();
+}
+
+std::optional<double> FramePixels::dropUnused(double now, double seconds) {
+  std::lock_guard lock(pool_->mutex);
+  auto& spare = pool_->spare;
+  for (Pool::Piece& piece : spare)
+    if (!piece.since) piece.since = now;
+  std::erase_if(spare, [&](const Pool::Piece& piece) { return now - *piece.since >= seconds; });
+  if (spare.empty()) return std::nullopt;
+  double oldest = now;
+  for (const Pool::Piece& piece : spare) oldest = std::min(oldest, *piece.since);
+  return oldest + seconds - now;
+}
+
+std::size_t FramePixels::spareBytes() const {
+  std::lock_guard lock(pool_->mutex);
+  std::size_t total = 0;
+  for (const Pool::Piece& piece : pool_->spare) total += piece.size;
+  return total;
 }
 
 }  // namespace sim

@@ -2,11 +2,13 @@
 // Pixel memory for the composer's display frames, taken back when the last image on it
 // goes and lent to the next frame made. A frame at a size not kept (a screen resized, a
 // frame let go to stay within the budget) is then painted into memory already in use:
-// the first touch of fresh pages costs more than painting the frame. Any thread.
+// the first touch of fresh pages costs more than painting the frame. Memory no frame
+// takes for a while goes (a size no screen shows any more). Any thread.
 
 #include <QImage>
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 namespace sim {
 
@@ -24,6 +26,14 @@ class FramePixels {
 
   /// Lets go of the memory kept for frames to come.
   void clear();
+
+  /// Lets go of the memory no frame took for `seconds` before `now` (seconds of one clock,
+  /// the memory given back since the last call counted as given back at `now`); the
+  /// seconds until the rest is due to go, nothing when none is kept.
+  std::optional<double> dropUnused(double now, double seconds);
+
+  /// How many bytes of memory are kept for frames to come.
+  std::size_t spareBytes() const;
 
  private:
   struct Pool;
