@@ -341,6 +341,17 @@ TEST_F(DisplayFrame, GlassHiddenWholeWhileWhatIsBehindItChangesIsBlurredAnewOnce
   next();
   const Frame idle = compose(last_);
   EXPECT_TRUE(idle.change.damage && idle.change.damage->empty()) << "hidden glass is not composed on every frame";
+  // The cover republishes a small part of itself: the glass stays hidden, so only that part
+  // is composed again.
+  QPainter(&fill).fillRect(QRect(600, 250, 10, 10), Qt::white);
+  solid->publish(fill, QRegion(600, 250, 10, 10));
+  const Frame part = compose(last_);
+  last_ = part.change.sequence;
+  ASSERT_TRUE(part.change.damage);
+  double area = 0;
+  for (const CGRect& r : *part.change.damage) area += r.width() * r.height();
+  EXPECT_GT(area, 0);
+  EXPECT_LT(area, 200) << "the cover's small change recomposed the hidden glass";
   state.frame = CGRect(150, 982 - 200, 1200, 150);  // off the glass
   server.updateOwnWindow(cover, state);
   expectSameAsWhole("the panel hiding the glass moved off it");

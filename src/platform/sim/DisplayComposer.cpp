@@ -3,7 +3,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -501,6 +500,15 @@ void paintDesktop(QImage& image, const DisplayScene& scene, const SpaceScene& sp
   paintDisplayPicture(image, shown, region, bounds);
 }
 
+/// Paints `windows` (back to front), as `seen` (seeWindows within `dirty`) says each shows,
+/// and `desktop` of `space` unless it is null, into `target`.
+void paintSeen(QImage& target, const DisplayScene& scene, const SpaceScene* space, const std::vector<Placed>& windows,
+               const std::vector<Seen>& seen, const QRegion& desktop, const QRegion& dirty, Backdrops& backdrops,
+               const std::set<std::uint32_t>& stale, double sx, bool cull = true) {
+  if (space) paintDesktop(target, scene, *space, desktop, dirty);
+  paintWindows(target, windows, seen, dirty, backdrops, stale, sx, cull);
+}
+
 /// Paints `windows` (back to front) and, unless `space` is null, the desktop of `space`
 /// behind them into `target` where `dirty` says, each only where it is seen (without
 /// `cull`, wherever it reaches).
@@ -509,8 +517,7 @@ void paintScene(QImage& target, const DisplayScene& scene, const SpaceScene* spa
                 bool cull = true) {
   QRegion desktop;
   const std::vector<Seen> seen = seeWindows(windows, dirty, desktop, sx, cull);
-  if (space) paintDesktop(target, scene, *space, desktop, dirty);
-  paintWindows(target, windows, seen, dirty, backdrops, stale, sx, cull);
+  paintSeen(target, scene, space, windows, seen, desktop, dirty, backdrops, stale, sx, cull);
 }
 
 /// A frame's image before anything is painted, on memory from `pixels` when given: black,
@@ -671,6 +678,8 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
                      k.name != scene.display.screen.localizedName;
   QRegion dirty;
   std::set<std::uint32_t> stale;
+  std::vector<Seen> seen;  // what each window shows within `dirty`, when seen before painting
+  QRegion desktop;
   if (whole) {
     // Painted over where it is, unless a copy of it is still held; else on lent memory.
     if (k.image.size() == QSize(width, height) && k.image.isDetached()) {
@@ -716,29 +725,51 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       changes.emplace_back(-1, k.windows[before[now[i].shown.window.number]].extent);
     }
     // Glass over something that changed is composed whole, its backdrop blurred anew; so
-    // is glass whose backdrop is owed when its own content changes, and glass whose
-    // backdrop fell due while it was hidden when anything over it changes.
-    for (std::size_t i = 0; i < now.size(); ++i) {
-      const Placed& p = now[i];
-      if (p.glass.isEmpty()) continue;
-      const auto b = k.backdrops.find(p.shown.window.number);
-      bool renew = b == k.backdrops.end() || b->second.area != p.glass;
-      const int behind = renew           ? 0
-                         : b->second.due ? std::numeric_limits<int>::max()
-                                         : static_cast<int>(i) + (b->second.soft.isNull() ? 1 : 0);
-      for (std::size_t c = 0; c < changes.size() && !renew; ++c)
-        renew = changes[c].first < behind && changes[c].second.intersects(p.glass);
-      if (!renew) continue;
-      stale.insert(p.shown.window.number);
-      changes.emplace_back(static_cast<int>(i), p.glass);
+    // is glass whose backdrop is owed when its own content changes. Glass whose backdrop
+    // fell due while it was hidden whole is too, once it shows again: it can show only
+    // where something changed, which is seen before painting.
+    auto dirtyAfter = [&](std::vector<std::pair<int, QRect>> found, const std::set<std::uint32_t>& showing) {
+      stale.clear();
+      for (std::size_t i = 0; i < now.size(); ++i) {
+        const Placed& p = now[i];
+        if (p.glass.isEmpty()) continue;
+        const std::uint32_t number = p.shown.window.number;
+        const auto b = k.backdrops.find(number);
+        bool renew = b == k.backdrops.end() || b->second.area != p.glass;
+        if (!renew && b->second.due && !showing.count(number)) continue;
+        renew = renew || b->second.due;
+        const int behind = renew ? 0 : static_cast<int>(i) + (b->second.soft.isNull() ? 1 : 0);
+        for (std::size_t c = 0; c < found.size() && !renew; ++c)
+          renew = found[c].first < behind && found[c].second.intersects(p.glass);
+        if (!renew) continue;
+        stale.insert(number);
+        found.emplace_back(static_cast<int>(i), p.glass);
+      }
+      QRegion region;
+      for (const auto& [depth, rect] : found) region += rect.intersected(all);
+      return region;
+    };
+    dirty = dirtyAfter(changes, {});
+    std::set<std::uint32_t> showing;
+    if (!dirty.isEmpty()) {
+      for (std::size_t i = 0; i < now.size(); ++i) {
+        const auto b = k.backdrops.find(now[i].shown.window.number);
+        if (b == k.backdrops.end() || !b->second.due || b->second.area != now[i].glass) continue;
+        if (seen.empty()) seen = seeWindows(now, dirty, desktop, sx);
+        if (seen[i].region.intersects(now[i].glass)) showing.insert(b->first);
+      }
     }
-    for (const auto& [depth, rect] : changes) dirty += rect.intersected(all);
+    if (!showing.empty()) {
+      dirty = dirtyAfter(changes, showing);
+      seen.clear();
+    }
   }
   std::erase_if(k.backdrops, [&](const auto& b) {
     return std::none_of(now.begin(), now.end(), [&](const Placed& p) { return p.shown.window.number == b.first; });
   });
   if (!dirty.isEmpty()) {
-    paintScene(k.image, scene, &scene.to, now, dirty, k.backdrops, stale, sx);
+    if (seen.empty()) seen = seeWindows(now, dirty, desktop, sx);
+    paintSeen(k.image, scene, &scene.to, now, seen, desktop, dirty, k.backdrops, stale, sx);
     recordFrame(k, dirty);
   }
   k.valid = true;

@@ -120,8 +120,8 @@ class DisplayComposer {
   struct Backdrop {
     QRect area;
     QImage soft;  // shrunk (see frostedBackdrop); null: owed, the content showed nothing over it
-    /// Due to be blurred anew while its window was hidden whole: it is, once anything
-    /// over the glass changes (what hid it, first of all).
+    /// Due to be blurred anew while its window was hidden whole: it is, once the glass
+    /// shows again (where something over it changed: what hid it, first of all).
     bool due = false;
   };
 
