@@ -173,6 +173,8 @@ bool VirtualClock::step(const std::string& label) {
   return runOne(0, executor);
 }
 
+bool VirtualClock::stepExcept(const std::string& blocked) { return runOne(0, nullptr, &executorNamed(blocked)); }
+
 void VirtualClock::elapse(Seconds dt) {
   std::lock_guard lock(mutex_);
   monotonic_ = detail::saturatingAdd(monotonic_, detail::nanosFromSeconds(dt));

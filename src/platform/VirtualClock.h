@@ -43,6 +43,9 @@ class VirtualClock : public Clock {
   int runUntilIdle();
   /// Runs the next piece of work due now on the named executor only; false when it has none.
   bool step(const std::string& label);
+  /// Runs the next piece of work due now on any executor but the one labelled `blocked`;
+  /// false when none has any. With elapse(), it stops a test between two pieces of work.
+  bool stepExcept(const std::string& blocked);
   /// Lets `dt` seconds pass without running anything, as if the work calling it took that
   /// long. Work that falls due meanwhile runs at the next advance(), runUntilIdle() or step().
   void elapse(Seconds dt);

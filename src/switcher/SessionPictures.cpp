@@ -150,8 +150,6 @@ void SessionPictures::schedulePictureKeeping() {
 
 void SessionPictures::keepPictures() {
   PictureKeeping& keeping = model_.pictureKeeping();
-  // What is drawn changed: a capture under way takes its remaining windows at that.
-  keeping.drawnSizes();
   const std::vector<std::uint32_t> over = keeping.overBudget(model_.thumbnails());
   if (!over.empty()) {
     keeping.gaveUp(over);

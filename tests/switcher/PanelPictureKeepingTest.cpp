@@ -82,6 +82,17 @@ class PanelPictureKeepingTest : public PanelsStage {
     return 0;
   }
 
+  /// Expects the window's kept picture taken once, straight to `drawn`: covering it, a
+  /// pixel over on one side at most. Its width.
+  int expectTakenAt(std::uint32_t window, CGSize drawn) {
+    const CGImageRef& kept = switcher->model().thumbnails().at(window);
+    const double wider = kept->width() - drawn.width, taller = kept->height() - drawn.height;
+    EXPECT_GT(wider, -1.0) << "window " << window;
+    EXPECT_GT(taller, -1.0) << "window " << window;
+    EXPECT_LE(std::min(wider, taller), 1.0) << "window " << window;
+    return kept->width();
+  }
+
   std::map<int, int> layouts;
 
  private:
@@ -170,13 +181,7 @@ TEST_F(PanelPictureKeepingTest, AWindowIsTakenAtTheSizeDrawnWhenItsTurnComesAndA
   for (const std::uint32_t window : tiledWindows()) {
     const auto kept = switcher->model().thumbnails().find(window);
     if (kept == switcher->model().thumbnails().end() || (selected && selected->windowID == window)) continue;
-    // Taken once, straight to what its tile draws: covering it, a pixel over on one side at most.
-    const CGSize drawn = switcher->model().pictureKeeping().wanted(window, {});
-    const double wider = kept->second->width() - drawn.width, taller = kept->second->height() - drawn.height;
-    EXPECT_GT(wider, -1.0) << "window " << window;
-    EXPECT_GT(taller, -1.0) << "window " << window;
-    EXPECT_LE(std::min(wider, taller), 1.0) << "window " << window;
-    widths[window] = kept->second->width();
+    widths[window] = expectTakenAt(window, switcher->model().pictureKeeping().wanted(window, {}));
   }
   ASSERT_GE(widths.size(), 3u);
   // Kept at its tile's size, a picture is taken again once the preview draws it larger.
@@ -190,6 +195,41 @@ TEST_F(PanelPictureKeepingTest, AWindowIsTakenAtTheSizeDrawnWhenItsTurnComesAndA
   ASSERT_NE(stepped, 0u);
   scene.clock.advance(0.5);
   EXPECT_GT(switcher->model().thumbnails().at(stepped)->width(), widths[stepped] * 2);
+}
+
+TEST_F(PanelPictureKeepingTest, AWindowTakenRightAfterAPanelReportsWhatItDrawsIsTakenAtThatSize) {
+  setPreview("thumbnail");
+  UserDefaults::standard().set("tiles", "windows");
+  startTap();
+  modifiers(kCommand);
+  press(SwitcherKeys::tab, kCommand);
+  const PictureKeeping& keeping = switcher->model().pictureKeeping();
+  const auto drawnNow = [&] {
+    std::map<std::uint32_t, CGSize> out;
+    for (const std::uint32_t window : tiledWindows()) {
+      if (keeping.drawnNow(window)) out[window] = keeping.wanted(window, {});
+    }
+    return out;
+  };
+  // All but the capture, one piece at a time, until a panel has reported what it draws; the
+  // main queue has not turned since. Then the capture takes its windows.
+  for (int i = 0; i < 3000 && drawnNow().empty(); ++i) {
+    if (!scene.clock.stepExcept("thumbnails")) scene.clock.elapse(0.001);
+  }
+  const std::map<std::uint32_t, CGSize> drawn = drawnNow();
+  ASSERT_FALSE(drawn.empty()) << "no panel reported";
+  while (scene.clock.step("thumbnails")) {
+  }
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  const WindowInfo* selected = switcher->model().focusedTarget();
+  int taken = 0;
+  for (const auto& [window, size] : drawn) {
+    if (selected && selected->windowID == window) continue;
+    ASSERT_TRUE(switcher->model().thumbnails().count(window)) << "window " << window;
+    expectTakenAt(window, size);
+    ++taken;
+  }
+  EXPECT_GE(taken, 3);
 }
 
 TEST_F(PanelPictureKeepingTest, APictureTakenBeforeAWindowsFullScreenMoveNeverComesBackAfterIt) {

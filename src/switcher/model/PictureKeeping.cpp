@@ -39,16 +39,12 @@ void DrawnSizes::set(std::unordered_map<std::uint32_t, CGSize> sizes) {
   // The old sizes are freed here, outside the lock.
 }
 
-std::shared_ptr<const DrawnSizes> PictureKeeping::drawnSizes() {
-  if (publishedStale_) {
-    publishedStale_ = false;
-    std::unordered_map<std::uint32_t, CGSize> now;
-    for (const auto& [site, drawn] : sites_) {
-      for (const auto& [window, size] : drawn) now.emplace(window, wanted(window, size));
-    }
-    published_->set(std::move(now));
+void PictureKeeping::publish() {
+  std::unordered_map<std::uint32_t, CGSize> now;
+  for (const auto& [site, drawn] : sites_) {
+    for (const auto& [window, size] : drawn) now.emplace(window, wanted(window, size));
   }
-  return published_;
+  published_->set(std::move(now));
 }
 
 void PictureKeeping::setDrawn(int site, Sizes sizes) {
@@ -65,7 +61,6 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
     sites_[site] = std::move(sizes);
   }
   ++clock_;
-  publishedStale_ = true;
   for (const auto& [s, drawn] : sites_) {
     for (const auto& [window, size] : drawn) {
       Seen& seen = seen_[window];
@@ -74,6 +69,9 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
       seen.stamp = clock_;
     }
   }
+  // At once, not at the next main-queue turn: a capture under way takes its next window
+  // at this size, even while the main thread is still busy drawing what reported it.
+  publish();
   if (onDrawnChange_) onDrawnChange_();
 }
 

@@ -51,7 +51,8 @@ class PictureKeeping {
   void setOnDrawnChange(std::function<void()> call) { onDrawnChange_ = std::move(call); }
 
   /// What `site` (a display's panel, the preview, ...) draws now, replacing what it drew
-  /// before; every window in it counts as drawn at this moment.
+  /// before; every window in it counts as drawn at this moment. A change is published for
+  /// the capture's threads (`drawnSizes`) before this returns.
   void setDrawn(int site, Sizes sizes);
   /// Whether some site draws the window now.
   bool drawnNow(std::uint32_t window) const;
@@ -72,9 +73,9 @@ class PictureKeeping {
   /// it noticeably larger.
   void keptAt(std::uint32_t window, CGSize size) { planned_[window] = size; }
   /// What is drawn now, for a capture to read as it takes each window: brought up to date
-  /// here when a report changed it since the last call. Main thread; the answer is read on
-  /// any thread.
-  std::shared_ptr<const DrawnSizes> drawnSizes();
+  /// by each report that changes it (`setDrawn`). Main thread; the answer is read on any
+  /// thread.
+  std::shared_ptr<const DrawnSizes> drawnSizes() const { return published_; }
   /// Remembers pictures given up, to want them again when they are drawn.
   void gaveUp(const std::vector<std::uint32_t>& windows);
   /// The windows given up (or kept smaller than they are drawn now, by `kept`) that some
@@ -84,6 +85,9 @@ class PictureKeeping {
   void keepOnly(const std::set<std::uint32_t>& present);
 
  private:
+  /// Hands what is drawn now to `published_`.
+  void publish();
+
   std::size_t budget_ = 48u << 20;
   std::function<void()> onDrawnChange_;
   struct Seen {
@@ -97,7 +101,6 @@ class PictureKeeping {
   std::unordered_map<std::uint32_t, std::size_t> rank_;  // place in the last plan's worth
   std::uint64_t clock_ = 0;
   std::shared_ptr<DrawnSizes> published_ = std::make_shared<DrawnSizes>();
-  bool publishedStale_ = false;
 };
 
 }  // namespace trelliq
