@@ -173,8 +173,9 @@ void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids,
 void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes,
                                              Held held, SizeNow now) {
   if (ids.empty()) return;
+  // One `now` shared by every window's task: its state may hold every planned window's size.
   platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes), held = std::move(held),
-                                now = std::move(now)] {
+                                now = std::make_shared<const SizeNow>(std::move(now))] {
     const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
     if (!content) return;
     std::set<std::uint32_t> started;
@@ -184,9 +185,10 @@ void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids,
       const auto found = held.find(window.windowID);
       Thumbnails::Held mine;
       if (found != held.end()) mine.insert(*found);
-      platform::clock().background([window, each, asked = askedFor(sizes, window.windowID), now, mine = std::move(mine)] {
-        captureShareable(window, each, sizeNow(now, window.windowID, asked), mine);
-      });
+      platform::clock().background(
+          [window, each, asked = askedFor(sizes, window.windowID), now, mine = std::move(mine)] {
+            captureShareable(window, each, sizeNow(*now, window.windowID, asked), mine);
+          });
     }
   });
 }

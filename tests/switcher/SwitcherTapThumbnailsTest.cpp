@@ -7,8 +7,10 @@
 #include <QImage>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/PrivateSymbols.h"
@@ -223,6 +225,33 @@ TEST_F(ThumbnailsTest, WithoutTheHardwareCaptureEverythingGoesThroughTheFallback
   ASSERT_EQ(got.size(), 1u) << "a window with an empty frame gets nothing";
   EXPECT_EQ(got.front().window, one);
   EXPECT_EQ(std::make_pair(got.front().width, got.front().height), std::make_pair(400, 300));
+}
+
+TEST_F(ThumbnailsTest, TheFallbackTakesEachWindowAtTheSizeAskedThenAndSharesOneAsker) {
+  // Counts the copies of its state (in use, a map of every planned window's size).
+  struct Asker {
+    std::shared_ptr<int> copies;
+    explicit Asker(std::shared_ptr<int> c) : copies(std::move(c)) {}
+    Asker(const Asker& other) : copies(other.copies) { ++*copies; }
+    Asker(Asker&&) = default;
+    CGSize operator()(std::uint32_t, CGSize) const { return {40, 30}; }
+  };
+  std::vector<std::uint32_t> windows;
+  for (int i = 0; i < 5; ++i) windows.push_back(addWindow(CGRect(0, 40, 400, 300)));
+  missInHardware({windows.begin(), windows.end()});
+  const auto copiesTaking = [&](const std::vector<std::uint32_t>& ids) {
+    auto copies = std::make_shared<int>(0);
+    Thumbnails::Sizes plan;
+    for (const std::uint32_t id : ids) plan[id] = Thumbnails::largest;
+    std::vector<std::pair<int, int>> got;
+    Thumbnails::capture(
+        ids, [&](std::uint32_t, CGImageRef p, CGSize) { got.emplace_back(p->width(), p->height()); }, plan, {},
+        Asker(copies));
+    scene.clock.advance(1);
+    EXPECT_EQ(got, (std::vector<std::pair<int, int>>(ids.size(), {40, 30})));
+    return *copies;
+  };
+  EXPECT_EQ(copiesTaking({windows[0]}), copiesTaking({windows.begin() + 1, windows.end()}));
 }
 
 }  // namespace
