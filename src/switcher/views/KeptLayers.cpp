@@ -78,7 +78,8 @@ Node drawnPart(const Node& node, std::vector<KeptLayers::Below>& below) {
   copy.content = node.content;
   if (node.children.empty()) return copy;
   std::vector<Node> children;
-  children.reserve(node.children.size());
+  children.reserve(static_cast<std::size_t>(
+      std::count_if(node.children.begin(), node.children.end(), [](const Node& child) { return ScenePainter::draws(child); })));
   std::size_t pictures = 0;
   for (const Node& child : node.children) {
     if (!ScenePainter::draws(child)) continue;
@@ -86,7 +87,6 @@ Node drawnPart(const Node& node, std::vector<KeptLayers::Below>& below) {
     children.push_back(drawnPart(child, below));
     pictures += below[first].pictures + (std::holds_alternative<scene::Picture>(child.content) ? 1 : 0);
   }
-  if (children.size() < children.capacity()) children.shrink_to_fit();
   copy.children = scene::NodeList(std::move(children));
   below[at].pictures = pictures;
   below[at].nodes = below.size() - at - 1;
