@@ -93,6 +93,15 @@ class PanelPictureKeepingTest : public PanelsStage {
     return kept->width();
   }
 
+  /// Holds ⌘ and presses ⇥ on window tiles with a picture preview; nothing runs yet.
+  void pressCommandTabOnWindowTiles() {
+    setPreview("thumbnail");
+    UserDefaults::standard().set("tiles", "windows");
+    startTap();
+    modifiers(kCommand);
+    press(SwitcherKeys::tab, kCommand);
+  }
+
   std::map<int, int> layouts;
 
  private:
@@ -166,12 +175,8 @@ TEST_F(PanelPictureKeepingTest, PicturesArrivingInOneFrameGoInTogetherAndOnlyANe
 }
 
 TEST_F(PanelPictureKeepingTest, AWindowIsTakenAtTheSizeDrawnWhenItsTurnComesAndAgainWhenThePreviewDrawsItLarger) {
-  setPreview("thumbnail");
-  UserDefaults::standard().set("tiles", "windows");
   // The pictures asked for as the session begins are taken only once the panels show.
-  startTap();
-  modifiers(kCommand);
-  press(SwitcherKeys::tab, kCommand);
+  pressCommandTabOnWindowTiles();
   scene.clock.advanceExcept("thumbnails", 1.5);
   ASSERT_TRUE(switcher->session().isShown());
   ASSERT_TRUE(switcher->model().thumbnails().empty());
@@ -198,11 +203,7 @@ TEST_F(PanelPictureKeepingTest, AWindowIsTakenAtTheSizeDrawnWhenItsTurnComesAndA
 }
 
 TEST_F(PanelPictureKeepingTest, AWindowTakenRightAfterAPanelReportsWhatItDrawsIsTakenAtThatSize) {
-  setPreview("thumbnail");
-  UserDefaults::standard().set("tiles", "windows");
-  startTap();
-  modifiers(kCommand);
-  press(SwitcherKeys::tab, kCommand);
+  pressCommandTabOnWindowTiles();
   const PictureKeeping& keeping = switcher->model().pictureKeeping();
   const auto drawnNow = [&] {
     std::map<std::uint32_t, CGSize> out;

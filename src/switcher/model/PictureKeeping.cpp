@@ -39,14 +39,6 @@ void DrawnSizes::set(std::unordered_map<std::uint32_t, CGSize> sizes) {
   // The old sizes are freed here, outside the lock.
 }
 
-void PictureKeeping::publish() {
-  std::unordered_map<std::uint32_t, CGSize> now;
-  for (const auto& [site, drawn] : sites_) {
-    for (const auto& [window, size] : drawn) now.emplace(window, wanted(window, size));
-  }
-  published_->set(std::move(now));
-}
-
 void PictureKeeping::setDrawn(int site, Sizes sizes) {
   const auto old = sites_.find(site);
   if (old == sites_.end() ? sizes.empty() : old->second == sizes) {
@@ -61,17 +53,19 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
     sites_[site] = std::move(sizes);
   }
   ++clock_;
+  std::unordered_map<std::uint32_t, CGSize> now;
   for (const auto& [s, drawn] : sites_) {
     for (const auto& [window, size] : drawn) {
       Seen& seen = seen_[window];
       // The size of the present draws, the largest of them, replaces that of older ones.
       seen.size = seen.stamp == clock_ ? larger(seen.size, size) : size;
       seen.stamp = clock_;
+      now.insert_or_assign(window, seen.size);
     }
   }
   // At once, not at the next main-queue turn: a capture under way takes its next window
   // at this size, even while the main thread is still busy drawing what reported it.
-  publish();
+  published_->set(std::move(now));
   if (onDrawnChange_) onDrawnChange_();
 }
 

@@ -85,9 +85,6 @@ class PictureKeeping {
   void keepOnly(const std::set<std::uint32_t>& present);
 
  private:
-  /// Hands what is drawn now to `published_`.
-  void publish();
-
   std::size_t budget_ = 48u << 20;
   std::function<void()> onDrawnChange_;
   struct Seen {
