@@ -13,6 +13,7 @@
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/FramePixels.h"
+#include "platform/sim/KeptFew.h"
 
 namespace sim {
 
@@ -303,20 +304,15 @@ QPainterPath shapeNear(const QRect& placed, const QRect& part, double sx) {
 /// as alpha: the outline of a window 2 × `side` + 2 pixels square, whose corners each fit
 /// in a square of `side` pixels (the top left one at the origin, the others `side` + 2 on).
 QImage cornerCoverage(double sx, int side) {
-  static std::mutex mutex;
-  static std::map<std::pair<double, int>, QImage> kept;
-  std::lock_guard lock(mutex);
-  QImage& mask = kept[{sx, side}];
-  if (mask.isNull()) {
-    mask = QImage(2 * side + 2, 2 * side + 2, QImage::Format_ARGB32_Premultiplied);
+  static KeptFew<std::pair<double, int>, QImage> kept;
+  return kept.get({sx, side}, [&] {
+    QImage mask(2 * side + 2, 2 * side + 2, QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);
     QPainter painter(&mask);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillPath(windowShape(QRectF(mask.rect()), sx), Qt::black);
-  }
-  const QImage answer = mask;          // shares the pixels; the entry may go with the clear below
-  if (kept.size() > 16) kept.clear();  // a few scales at a time
-  return answer;
+    return mask;
+  });
 }
 
 /// Whether a framed window's chrome at `placed` is painted with a plain clip and its corners

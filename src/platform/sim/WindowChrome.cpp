@@ -10,13 +10,12 @@
 #include <atomic>
 #include <cmath>
 #include <ctime>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <tuple>
 
 #include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
+#include "platform/sim/KeptFew.h"
 
 namespace sim {
 
@@ -64,12 +63,8 @@ struct ShadowPatch {
   int margin = 0;
 };
 
-const ShadowPatch& shadowPatch(int spread, int corner, int alpha) {
-  static std::mutex mutex;
-  static std::map<std::tuple<int, int, int>, ShadowPatch> cache;
-  std::lock_guard lock(mutex);
-  auto& patch = cache[{spread, corner, alpha}];
-  if (!patch.image.isNull()) return patch;
+ShadowPatch makeShadowPatch(int spread, int corner, int alpha) {
+  ShadowPatch patch;
   const int margin = spread + corner + 1;
   const int side = 2 * margin + 2;
   QImage mask(side, side, QImage::Format_Alpha8);
@@ -88,6 +83,11 @@ const ShadowPatch& shadowPatch(int spread, int corner, int alpha) {
   painter.drawImage(0, 0, mask);  // an alpha picture draws in black
   patch.margin = margin;
   return patch;
+}
+
+ShadowPatch shadowPatch(int spread, int corner, int alpha) {
+  static KeptFew<std::tuple<int, int, int>, ShadowPatch> kept;
+  return kept.get({spread, corner, alpha}, [&] { return makeShadowPatch(spread, corner, alpha); });
 }
 
 void paintButtons(QPainter& painter, double bar, double scale, bool key, bool dark) {
@@ -287,7 +287,7 @@ void eachOuterPiece(const QRectF& t, double side, double m, Draw&& draw) {
 void paintShadow(QPainter& painter, const QRectF& rect, double scale, bool key, bool underBody, const QRegion* shows) {
   const int spread = std::max(2, static_cast<int>(std::lround((key ? kKeyShadowSpread : kShadowSpread) * scale)));
   const int corner = std::max(1, static_cast<int>(std::lround(kWindowCornerRadius * scale)));
-  const ShadowPatch& patch = shadowPatch(spread, corner, key ? 120 : 70);
+  const ShadowPatch patch = shadowPatch(spread, corner, key ? 120 : 70);
   const double m = patch.margin, side = patch.image.width();
   const QRectF t =
       rect.adjusted(-spread, -spread, spread, spread).translated(0, (key ? kKeyShadowDrop : kShadowDrop) * scale);
@@ -351,13 +351,8 @@ struct BorderPatch {
   int inset = 0, corner = 0;
 };
 
-BorderPatch borderPatch(double scale, bool dark) {
-  static std::mutex mutex;
-  static std::map<std::pair<double, bool>, BorderPatch> cache;
-  std::lock_guard lock(mutex);
-  if (cache.size() > 16) cache.clear();  // a few scales at a time
-  auto& patch = cache[{scale, dark}];
-  if (!patch.image.isNull()) return patch;
+BorderPatch makeBorderPatch(double scale, bool dark) {
+  BorderPatch patch;
   const double width = std::max(1.0, 0.5 * scale);
   patch.inset = static_cast<int>(std::ceil(width)) + 1;
   patch.corner = patch.inset + static_cast<int>(std::ceil(kWindowCornerRadius * scale + width)) + 1;
@@ -367,6 +362,11 @@ BorderPatch borderPatch(double scale, bool dark) {
   QPainter painter(&patch.image);
   strokeBorder(painter, QRectF(patch.inset, patch.inset, window, window), scale, dark);
   return patch;
+}
+
+BorderPatch borderPatch(double scale, bool dark) {
+  static KeptFew<std::pair<double, bool>, BorderPatch> kept;
+  return kept.get({scale, dark}, [&] { return makeBorderPatch(scale, dark); });
 }
 
 }  // namespace
