@@ -21,21 +21,30 @@ double plusWidth() { return QFontMetricsF(plusFont()).horizontalAdvance("+"); }
 }  // namespace
 
 // The row drawn over the row's box grown by its overhang, in an ancestor: it takes no
-// pointer events and draws nothing but the caps.
+// pointer events and draws nothing but the caps. It keeps how lit it drew each cap, so the
+// row asks it to draw again only when that changed: being see-through, every paint of it
+// repaints the row beneath, which must not ask again.
 class InlineKeys::Spill : public QWidget {
  public:
   Spill(const InlineKeys& row, QWidget* host) : QWidget(host), row_(row) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
   }
 
+  /// Asks for a paint when the caps are lit otherwise than it last drew them.
+  void follow() {
+    if (row_.litnesses() != drawn_) update();
+  }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     row_.paintRow(painter, {0, static_cast<double>(row_.overhang())});
+    drawn_ = row_.litnesses();
   }
 
  private:
   const InlineKeys& row_;
+  std::vector<double> drawn_;
 };
 
 InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
@@ -80,6 +89,13 @@ void InlineKeys::rebuild(const Transition& transition) {
 }
 
 double InlineKeys::litness(std::size_t index) const { return index < lit_.size() ? lit_[index].value() : 0; }
+
+std::vector<double> InlineKeys::litnesses() const {
+  std::vector<double> all;
+  all.reserve(items_.size());
+  for (std::size_t i = 0; i < items_.size(); ++i) all.push_back(litness(i));
+  return all;
+}
 
 double InlineKeys::contentWidth() const {
   double width = 0;
@@ -158,15 +174,15 @@ void InlineKeys::placeSpill() {
     delete spill_.data();
     spill_ = new Spill(*this, host);
   }
+  // A new place or showing repaints it by itself.
   spill_->setGeometry(QRect(mapTo(host, grown.topLeft()), grown.size()));
   spill_->setVisible(isVisibleTo(host));
   spill_->raise();
-  spill_->update();
 }
 
 void InlineKeys::paintEvent(QPaintEvent*) {
   if (spill_) {
-    spill_->update();  // the caps are drawn there, past the row's box
+    static_cast<Spill*>(spill_.data())->follow();  // the caps are drawn there, past the row's box
     return;
   }
   QPainter painter(this);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "guide/model/KeyRow.h"
 #include "guide/model/Transition.h"
@@ -47,6 +48,8 @@ class InlineKeys : public QWidget {
  private:
   class Spill;
   void rebuild(const Transition& transition);
+  /// How lit each cap is drawn now, in order.
+  std::vector<double> litnesses() const;
   /// Paints the row with the top left of its box at `origin`.
   void paintRow(QPainter& painter, QPointF origin) const;
   /// Puts the spill over the row, in the nearest ancestor with room for the overhang, and
