@@ -66,7 +66,7 @@ const std::array<DisplaysDemo::Step, 2>& DisplaysDemo::steps() {
 
 QPointF DisplaysDemo::pointerAt(const Step& step) { return {98 + (screenWidth + screenGap) * step.pointer, 62}; }
 
-DisplaysDemo::DisplaysDemo(int index, bool keyDown, QWidget* parent) : QWidget(parent) {
+DisplaysDemo::DisplaysDemo(int index, bool keyDown, QWidget* parent, bool playing) : PlayingDemo(parent) {
   player_ = std::make_unique<DemoPlayer>(
       2, [](int i) { return steps()[static_cast<std::size_t>(i)].fn; }, DemoPlayer::displaysTiming, index, keyDown);
   const Step& step = steps()[static_cast<std::size_t>(player_->index())];
@@ -84,13 +84,13 @@ DisplaysDemo::DisplaysDemo(int index, bool keyDown, QWidget* parent) : QWidget(p
   keys_ = new InlineKeys({"⌘", "fn"}, {"⌘"},
                          player_->keyDown() && step.fn ? std::optional<std::string>("fn") : std::nullopt, "⌘", this);
   layout->addWidget(keys_, 0, Qt::AlignHCenter);
-  player_->onChange = [this](const Transition& t) { show(t); };
-  player_->start();
+  player_->onChange = [this](const Transition& t) { showFrame(t); };
+  if (playing) player_->start();
 }
 
 DisplaysDemo::~DisplaysDemo() { player_->onChange = nullptr; }
 
-void DisplaysDemo::show(const Transition& transition) {
+void DisplaysDemo::showFrame(const Transition& transition) {
   const Step& step = steps()[static_cast<std::size_t>(player_->index())];
   for (int d = 0; d < 2; ++d) {
     const bool steered = step.steered == d;

@@ -3,18 +3,16 @@
 // switcher of three sample icons, a pointer resting over the left one, and ⌘ + fn under
 // them; the focus alternates between the displays while fn flashes. Main thread only.
 
-#include <QWidget>
 #include <array>
-#include <memory>
 
-#include "guide/model/DemoPlayer.h"
+#include "guide/PlayingDemo.h"
 #include "ui/Paint.h"
 
 namespace trelliq {
 
 class InlineKeys;
 
-class DisplaysDemo : public QWidget {
+class DisplaysDemo : public PlayingDemo {
  public:
   struct Step {
     /// The display that holds the switcher's focus.
@@ -30,10 +28,11 @@ class DisplaysDemo : public QWidget {
   static constexpr double screenHeight = 88;
   static constexpr double scale = 1.3;
 
-  explicit DisplaysDemo(int index = 0, bool keyDown = false, QWidget* parent = nullptr);
+  /// Starts at step `index` with fn up or down as given; playing starts at once unless
+  /// `playing` is false (a window out of sight).
+  explicit DisplaysDemo(int index = 0, bool keyDown = false, QWidget* parent = nullptr, bool playing = true);
   ~DisplaysDemo() override;
 
-  const DemoPlayer& player() const { return *player_; }
   InlineKeys& keys() const { return *keys_; }
   /// Where the pointer's tip stands in the unscaled picture.
   static QPointF pointerAt(const Step& step);
@@ -44,10 +43,11 @@ class DisplaysDemo : public QWidget {
   /// moves with the focus.
   double displayHighlight(int d) const { return highlights_[static_cast<std::size_t>(d)].value(); }
 
+ protected:
+  void showFrame(const Transition& transition) override;
+
  private:
   class Picture;
-  void show(const Transition& transition);
-  std::unique_ptr<DemoPlayer> player_;
   Picture* picture_ = nullptr;
   InlineKeys* keys_ = nullptr;
   std::array<ui::Tween, 2> scales_;

@@ -17,7 +17,8 @@ std::set<std::string> heldWith(const Demo& demo, const Demo::Step& step) {
 
 }  // namespace
 
-GuideDemo::GuideDemo(Demo demo, int index, bool keyDown, QWidget* parent) : QWidget(parent), demo_(std::move(demo)) {
+GuideDemo::GuideDemo(Demo demo, int index, bool keyDown, QWidget* parent, bool playing)
+    : PlayingDemo(parent), demo_(std::move(demo)) {
   if (demo_.steps.empty()) demo_.steps.push_back({});  // a script always has a frame to show
   const auto frames = static_cast<int>(demo_.steps.size());
   player_ = std::make_unique<DemoPlayer>(
@@ -37,17 +38,21 @@ GuideDemo::GuideDemo(Demo demo, int index, bool keyDown, QWidget* parent) : QWid
                            this);
     layout->addWidget(keys_, 0, Qt::AlignHCenter);
   }
-  player_->onChange = [this](const Transition& t) { show(t); };
-  player_->start();
+  player_->onChange = [this](const Transition& t) { showFrame(t); };
+  if (playing) player_->start();
 }
 
 GuideDemo::~GuideDemo() { player_->onChange = nullptr; }
 
-void GuideDemo::show(const Transition& transition) {
+void GuideDemo::showFrame(const Transition& transition) {
   const Demo::Step& step = demo_.steps[static_cast<std::size_t>(player_->index())];
   miniature_->setStep(step, transition);
   if (trackpad_) trackpad_->setStep(step.move, player_->index());
   if (keys_) keys_->setState(heldWith(demo_, step), player_->keyDown() ? step.tap : std::nullopt, transition);
+}
+
+void GuideDemo::stopped() {
+  if (trackpad_) trackpad_->stop();
 }
 
 }  // namespace trelliq

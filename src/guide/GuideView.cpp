@@ -129,6 +129,8 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
     if (onDone_) onDone_();
   });
 
+  shown_ = new ui::WhileShown(
+      *this, [this] { demo_->setPlaying(false); }, [this] { demo_->setPlaying(true); });
   QPointer<GuideView> self(this);
   defaultsWatch_ = NSNotificationCenter::defaultCenter().addObserver(
       NSUserDefaultsDidChangeNotification, nullptr, &platform::mainQueue(), [self](const NSNotification&) {
@@ -299,9 +301,9 @@ void GuideView::rebuildPane(const Transition& transition) {
   column->setSpacing(14);
   column->setContentsMargins(0, 14, 0, 14);
   if (const Demo* script = variant.demo()) {
-    demo_ = new GuideDemo(*script, 0, false, stage_);
+    demo_ = new GuideDemo(*script, 0, false, stage_, !shown_->paused());
   } else {
-    demo_ = new DisplaysDemo(0, false, stage_);
+    demo_ = new DisplaysDemo(0, false, stage_, !shown_->paused());
   }
   caption_ = label(variant.caption, stage_, 12);
   caption_->setAlignment(Qt::AlignHCenter);

@@ -14,6 +14,7 @@
 #include "guide/model/Transition.h"
 #include "platform/AppKitWindows.h"
 #include "ui/FadingPicture.h"
+#include "ui/WhileShown.h"
 
 class QComboBox;
 class QLabel;
@@ -23,6 +24,7 @@ class QVBoxLayout;
 
 namespace trelliq {
 
+class PlayingDemo;
 class ShortcutLegendView;
 class TopicRow;
 
@@ -59,7 +61,7 @@ class GuideView : public QWidget, public NSResponder {
   const std::vector<TopicRow*>& topicRows() const { return rows_; }
   const std::vector<QPushButton*>& variantButtons() const { return variantButtons_; }
   /// The demonstration playing now (a GuideDemo or a DisplaysDemo).
-  QWidget* demo() const { return demo_; }
+  PlayingDemo* demo() const { return demo_; }
   QLabel& caption() const { return *caption_; }
   ShortcutLegendView& legend() const { return *legend_; }
   QPushButton& doneButton() const { return *done_; }
@@ -94,7 +96,7 @@ class GuideView : public QWidget, public NSResponder {
   QWidget* picker_ = nullptr;
   QWidget* stage_ = nullptr;
   QPointer<ui::FadingPicture> leavingStage_;
-  QWidget* demo_ = nullptr;
+  PlayingDemo* demo_ = nullptr;
   QLabel* caption_ = nullptr;
   ShortcutLegendView* legend_ = nullptr;
   QPushButton* done_ = nullptr;
@@ -107,6 +109,7 @@ class GuideView : public QWidget, public NSResponder {
   std::string builtPicker_;
   std::string builtDemo_;
   NSNotificationToken defaultsWatch_;
+  ui::WhileShown* shown_ = nullptr;  // the demonstration plays only while the window shows
 };
 
 }  // namespace trelliq

@@ -21,6 +21,8 @@ class MiniTrackpad : public QWidget {
   /// Shows frame `step` with its gesture; plays it when the frame number changed.
   void setStep(std::optional<TrackpadMove> move, int step);
   const TrackpadPlayer& player() const { return player_; }
+  /// Ends the gesture under way at once (its window went out of sight).
+  void stop() { player_.stop(); }
 
   QSize sizeHint() const override { return {static_cast<int>(padWidth), static_cast<int>(padHeight)}; }
 

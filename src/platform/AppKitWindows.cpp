@@ -191,6 +191,10 @@ double backingScale(const CGRect& frame, const std::vector<NSScreen>& screens) {
   return scale;
 }
 
+// A titled window's view does nothing while nobody can see it, and is drawn again before
+// the window comes back.
+void keepStill(NSWindow::State& s) { s.surface->setStopsWhenOut((s.style & NSWindowStyleMaskTitled) != 0); }
+
 /// The window's number in the window server installed now; 0 when it has none there: not
 /// yet ordered in, or made in a server another has replaced since (a window the program
 /// keeps for its whole life, while a test's world comes and goes).
@@ -219,6 +223,7 @@ NSWindow::NSWindow(CGRect contentRect, NSWindowStyleMask style, NSBackingStoreTy
   if (style & NSWindowStyleMaskTitled) frame.size.height += kTitleBarHeight;
   state_->frame = frame;
   state_->style = style & ~kFullScreenBit;
+  keepStill(*state_);
   NSApp().state().windows.push_back(this);
 }
 
@@ -283,6 +288,7 @@ NSWindowStyleMask NSWindow::styleMask() const {
 
 void NSWindow::setStyleMask(NSWindowStyleMask style) {
   state_->style = style & ~kFullScreenBit;
+  keepStill(*state_);
   push(*state_);
 }
 
@@ -418,17 +424,20 @@ bool NSWindow::_hasKeyAppearance() const { return isKeyWindow() && NSApp().isAct
 namespace {
 
 void order(NSWindow::State& s, platform::OwnWindowOrder how) {
-  if (!platform::hasWindowServer()) return;
-  platform::WindowServerPort& server = platform::windowServer();
-  if (!numberHere(s)) {
-    if (how == platform::OwnWindowOrder::out) return;
-    const std::vector<NSScreen> screens = NSScreen::screens();
-    s.number = server.createOwnWindow(serverState(s, screens));
-    s.server = platform::windowServerGeneration();
-    s.surface->setScale(backingScale(s.frame, screens));
-    s.surface->attach(s.number);
+  const bool out = how == platform::OwnWindowOrder::out;
+  if (!out) s.surface->setOrderedIn(true);
+  if (platform::hasWindowServer()) {
+    platform::WindowServerPort& server = platform::windowServer();
+    if (!numberHere(s) && !out) {
+      const std::vector<NSScreen> screens = NSScreen::screens();
+      s.number = server.createOwnWindow(serverState(s, screens));
+      s.server = platform::windowServerGeneration();
+      s.surface->setScale(backingScale(s.frame, screens));
+      s.surface->attach(s.number);
+    }
+    if (numberHere(s)) server.orderOwnWindow(s.number, how);
   }
-  server.orderOwnWindow(s.number, how);
+  if (out) s.surface->setOrderedIn(false);
 }
 
 }  // namespace

@@ -163,6 +163,7 @@ void OwnWindowSurface::setContent(QWidget* view) {
 void OwnWindowSurface::showOffScreen(QWidget* view) {
   // A view inside another widget is drawn with that one; only a view of its own is shown.
   if (view->parentWidget() || view->isVisible() || !QCoreApplication::instance()) return;
+  if (stopsWhenOut_ && !orderedIn_) return;  // shown when its window is ordered in
   PaintHook::installed();
   view->setAttribute(Qt::WA_DontShowOnScreen);
   view->setAttribute(Qt::WA_QuitOnClose, false);
@@ -223,6 +224,28 @@ void OwnWindowSurface::attach(std::uint32_t number) {
   publish();
 }
 
+void OwnWindowSurface::setStopsWhenOut(bool stops) {
+  if (stops == stopsWhenOut_) return;
+  stopsWhenOut_ = stops;
+  if (stops && !orderedIn_) setOrderedIn(false);
+}
+
+void OwnWindowSurface::setOrderedIn(bool in) {
+  orderedIn_ = in;
+  if (!stopsWhenOut_) return;
+  QWidget* view = content();
+  if (in) {
+    if (view && !view->isVisible()) showOffScreen(view);
+    whole_ = true;
+    publish();
+    return;
+  }
+  if (view && shownHere_) view->hide();
+  shownHere_ = false;
+  pending_ = QRegion();
+  withdraw();
+}
+
 void OwnWindowSurface::withdraw() {
   if (handedOver_ && number_ && hasWindowServer()) windowServer().setOwnWindowSurface(number_, nullptr);
   handedOver_ = false;
@@ -260,7 +283,7 @@ QRect OwnWindowSurface::placementFor(QWidget* view, int width, int height, doubl
 
 void OwnWindowSurface::publish() {
   QWidget* view = content();
-  if (!view || !number_ || !hasWindowServer()) return;
+  if (!view || !number_ || !hasWindowServer() || (stopsWhenOut_ && !orderedIn_)) return;
   const QSize size = view->size();
   if (size.isEmpty()) return;
   const int width = std::max(1, pictureSide(std::round(size.width() * scale_)));

@@ -64,6 +64,13 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   void setScale(double scale);
   /// Publishes for window `number` from now on, starting with a whole frame; 0 stops.
   void attach(std::uint32_t number);
+  /// Makes the surface stop while its window is ordered out: the view shown off screen is
+  /// hidden then (so nothing in it paints, and it hears that it was hidden), and the
+  /// pictures go; ordered in, it is shown and drawn whole again. Off by default: a panel
+  /// keeps its pictures between sessions to come up sooner.
+  void setStopsWhenOut(bool stops);
+  /// The window was ordered in (before it comes on screen) or out (after it went).
+  void setOrderedIn(bool in);
 
   /// Draws and publishes what changed since the last frame; nothing when nothing did.
   /// When every buffer is held by a reader it tries again a moment later on the main queue.
@@ -106,6 +113,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool retrying_ = false;
   bool publishing_ = false;  // publishSoon's work is queued
   bool remapping_ = false;   // resized's showing again is queued
+  bool stopsWhenOut_ = false;
+  bool orderedIn_ = false;
   QImage kept_;              // the newest drawing at the window's pixels
   std::shared_ptr<SharedSurface> surface_;
 };

@@ -15,6 +15,7 @@
 #include "preferences/TriggersSection.h"
 #include "ui/LayoutFit.h"
 #include "ui/Paint.h"
+#include "ui/WhileShown.h"
 
 namespace trelliq {
 
@@ -24,6 +25,8 @@ PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
   accessibility_ = Permission::accessibility.isGranted();
   screenRecording_ = Permission::screenRecording.isGranted();
   build();
+  // Its window ordered out, however it went, stops the demonstrations and the checks.
+  new ui::WhileShown(*this, [this] { setShowing(false); }, [this] { setShowing(true); });
   auto& centre = NSNotificationCenter::defaultCenter();
   std::weak_ptr<bool> alive = alive_;
   observers_.push_back(centre.addObserver(NSUserDefaultsDidChangeNotification, nullptr, &platform::mainQueue(),

@@ -18,6 +18,7 @@
 #include "platform/CoreGraphics.h"
 #include "ui/LayoutFit.h"
 #include "ui/Paint.h"
+#include "ui/WhileShown.h"
 
 namespace trelliq {
 
@@ -108,6 +109,8 @@ PermissionsView::PermissionsView(QWidget* parent)
   QObject::connect(howItWorks_, &QPushButton::clicked, this, [this] { showGuide(); });
   QObject::connect(getStarted_, &QPushButton::clicked, this, [this] { start(); });
   apply();
+  // Its window ordered out, however it went, stops the checks and the demonstration.
+  new ui::WhileShown(*this, [this] { disappear(); }, [this] { appear(); });
 }
 
 PermissionsView::~PermissionsView() { next_.cancel(); }
