@@ -15,6 +15,14 @@
 //                         --tell-painted), the first after which a grab of the window from
 //                         the X server shows the panels. Each press is cancelled with
 //                         Escape before the next.
+//   IdleWith/…            what the three processes take together over 10 s with nothing
+//                         touched, as a share of one core: with one of the program's own
+//                         windows open (Preferences, Permissions, the guide: under 5 %),
+//                         once each was opened and closed again (under 0.5 %), and with a
+//                         switcher session held open (under 2 %). Each process's share
+//                         stands beside it: the median of the rounds, the first apart.
+//                         TRELLIQ_BENCH_BIN names another folder holding simmac, trelliq and
+//                         simscreen, to measure another build with the same rounds.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -47,6 +55,10 @@ namespace {
 constexpr int kWidth = 1400, kHeight = 800;
 constexpr std::int32_t kPanelLayer = 101;
 constexpr int kGrid = 40;
+constexpr std::int32_t kMenuLayer = 101, kStatusLayer = 25;
+// The status menu's last rows from its bottom edge: the edge's padding, "Quit", a
+// separator, "Preferences…" and the guide's entry, each row 22 points, the separator 11.
+constexpr double kPreferencesRowAbove = 5 + 22 + 11 + 11, kGuideRowAbove = kPreferencesRowAbove + 22;
 
 bool waitFor(const std::function<bool()>& done, int capMs = 30000) {
   QElapsedTimer timer;
@@ -111,10 +123,15 @@ double cpuSeconds(qint64 pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-/// A host, the program and the screen, started in a home of their own.
+QString binDir() {
+  const char* other = std::getenv("TRELLIQ_BENCH_BIN");
+  return other ? QString(other) : QString(TRELLIQ_BIN_DIR);
+}
+
+/// A host, the program (given `programArgs`) and the screen, started in a home of their own.
 class Machine {
  public:
-  Machine() {
+  explicit Machine(const QStringList& programArgs = {}) {
     static int argc = 1;
     static char name[] = "trelliq_screen_bench";
     static char* argv[] = {name, nullptr};
@@ -136,7 +153,7 @@ class Machine {
     });
     if (!mac_) return;
     mac_->connection->call("screenAttach");
-    start(program, "trelliq", {}, offscreen);
+    start(program, "trelliq", programArgs, offscreen);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
     screen.setReadChannel(QProcess::StandardOutput);
@@ -222,13 +239,60 @@ class Machine {
     return counts;
   }
 
+  /// The window of that title while it is on screen.
+  std::optional<platform::WindowEntry> shown(const std::string& title) {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.name == title && e.onScreen) return e;
+    return std::nullopt;
+  }
+  /// An entry of the program's at `layer` on screen, or none.
+  std::optional<platform::WindowEntry> ownAt(std::int32_t layer) {
+    for (const auto& e : mac_->windowServer->windowList())
+      if (e.layer == layer && e.ownerName == std::string("Trelliq") && e.onScreen && e.bounds.height() < 600) return e;
+    return std::nullopt;
+  }
+
+  /// A click of the pointer at desk point `at`, posted to the host as the screen posts one.
+  void click(CGPoint at) {
+    for (const CGEventType type : {kCGEventMouseMoved, kCGEventLeftMouseDown, kCGEventLeftMouseUp}) {
+      if (auto e = CGEventCreateMouseEvent(nullptr, type, at, kCGMouseButtonLeft)) {
+        if (type != kCGEventMouseMoved) CGEventSetIntegerValueField(e, kCGMouseEventClickState, 1);
+        mac_->windowServer->postEvent(kCGHIDEventTap, *e);
+      }
+    }
+  }
+
+  /// Opens the status menu and chooses the entry `above` points over its bottom edge;
+  /// true once the window titled `title` shows.
+  bool choose(double above, const std::string& title) {
+    return waitFor(
+        [&] {
+          const auto item = ownAt(kStatusLayer);
+          if (!item) return false;
+          click(CGPoint{item->bounds.midX(), item->bounds.midY()});
+          std::optional<platform::WindowEntry> menu;
+          if (!waitFor([&] { return (menu = ownAt(kMenuLayer)).has_value(); }, 3000)) return false;
+          click(CGPoint{menu->bounds.midX(), menu->bounds.maxY() - above});
+          return waitFor([&] { return shown(title).has_value(); }, 5000);
+        },
+        60000);
+  }
+
+  /// Closes the window titled `title` by its close button; true once it is gone.
+  bool close(const std::string& title) {
+    const auto window = shown(title);
+    if (!window) return false;
+    click(CGPoint{window->bounds.minX() + 20, window->bounds.minY() + 14});
+    return waitFor([&] { return !shown(title); }, 10000);
+  }
+
   QProcess host, program, screen;
 
  private:
   void start(QProcess& p, const char* binary, const QStringList& args, const QProcessEnvironment& env) {
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QString(TRELLIQ_BIN_DIR) + "/" + binary, args);
+    p.start(binDir() + "/" + binary, args);
     p.waitForStarted(10000);
   }
 
@@ -365,5 +429,74 @@ void ScreenKeyToPanels(benchmark::State& state) {
   }
 }
 BENCHMARK(ScreenKeyToPanels)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+enum class Idle { preferences, permissions, guide, allClosed, session };
+
+/// Opens what `idle` keeps open (or opens and closes every window); false when it could not.
+bool prepare(Machine& m, Idle idle) {
+  switch (idle) {
+    case Idle::preferences:
+      return waitFor([&] { return m.shown("Trelliq Preferences").has_value(); }, 60000);
+    case Idle::permissions:
+      return waitFor([&] { return m.shown("Welcome to Trelliq").has_value(); }, 60000);
+    case Idle::guide:
+      return m.choose(kGuideRowAbove, "Keyboard Shortcuts");
+    case Idle::allClosed:
+      return waitFor([&] { return m.shown("Welcome to Trelliq").has_value(); }, 60000) &&
+             m.close("Welcome to Trelliq") && m.choose(kGuideRowAbove, "Keyboard Shortcuts") &&
+             m.close("Keyboard Shortcuts") &&
+             m.choose(kPreferencesRowAbove, "Trelliq Preferences") && m.close("Trelliq Preferences");
+    case Idle::session:
+      return openPanels(m);
+  }
+  return false;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void IdleWith(benchmark::State& state, Idle idle, double budget) {
+  QStringList args;
+  if (idle == Idle::preferences) args << "--show-preferences";
+  if (idle == Idle::permissions || idle == Idle::allClosed) args << "--show-permissions";
+  Machine m(args);
+  if (!m.ready() || !prepare(m, idle)) {
+    state.SkipWithError("the machine did not start or the window did not show");
+    return;
+  }
+  QThread::msleep(2000);  // what opening started has settled
+  std::vector<double> program, host, screen, total;
+  for (auto _ : state) {
+    const double p0 = cpuSeconds(m.program.processId()), h0 = cpuSeconds(m.host.processId());
+    const double s0 = cpuSeconds(m.screen.processId());
+    const auto start = std::chrono::steady_clock::now();
+    QThread::msleep(10000);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    program.push_back(100 * (cpuSeconds(m.program.processId()) - p0) / wall);
+    host.push_back(100 * (cpuSeconds(m.host.processId()) - h0) / wall);
+    screen.push_back(100 * (cpuSeconds(m.screen.processId()) - s0) / wall);
+    total.push_back(program.back() + host.back() + screen.back());
+  }
+  if (idle == Idle::session && !m.panelsUp()) state.SkipWithError("the panels went away");
+  if (total.empty()) return;
+  // The first round apart: it may still see what opening started.
+  state.counters["first total %"] = total.front();
+  const auto rest = [](const std::vector<double>& v) {
+    return v.size() > 1 ? median(std::vector<double>(v.begin() + 1, v.end())) : v.front();
+  };
+  state.counters["program %"] = rest(program);
+  state.counters["host %"] = rest(host);
+  state.counters["screen %"] = rest(screen);
+  state.counters["total %"] = rest(total);
+  state.counters["of budget"] = rest(total) / budget;
+  if (idle == Idle::session) closePanels(m);
+}
+BENCHMARK_CAPTURE(IdleWith, Preferences, Idle::preferences, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Permissions, Idle::permissions, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Guide, Idle::guide, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, AllClosed, Idle::allClosed, 0.5)->Iterations(4)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Session, Idle::session, 2.0)->Iterations(4)->Unit(benchmark::kSecond);
 
 }  // namespace

@@ -1,35 +1,21 @@
 // What the kept layers hold on the heap, against what they count towards their budget.
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <QImage>
 #include <cstddef>
 #include <string>
 
+#include "support/HeapInUse.h"
 #include "support/WidgetsApp.h"
 #include "switcher/views/KeptLayers.h"
 #include "switcher/views/ScenePainter.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// The sanitizers' allocator answers it; their malloc statistics are not glibc's.
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace trelliq::views {
 namespace {
 
 using scene::Node;
-
-// Bytes the process holds allocated now.
-std::size_t heapInUse() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
+using test::heapInUse;
 
 // A screen tile of few pixels and many nodes: sixty outlined windows, each two nodes.
 Node busyTile(int variant) {

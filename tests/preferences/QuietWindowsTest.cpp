@@ -1,0 +1,138 @@
+// The program's own windows are quiet: a row of key caps is drawn only for the frames its
+// demonstration moves, and a window out of sight plays, draws and keeps nothing it needs
+// only while shown.
+
+#include <gtest/gtest.h>
+
+#include <QEvent>
+#include <QWidget>
+
+#include "app/views/PermissionsView.h"
+#include "app/views/PermissionsWindow.h"
+#include "app/views/PreviewDemo.h"
+#include "guide/GuideDemo.h"
+#include "guide/GuideView.h"
+#include "guide/GuideWindow.h"
+#include "guide/InlineKeys.h"
+#include "platform/OwnWindowSurface.h"
+#include "preferences/ModeSection.h"
+#include "preferences/PreferencesView.h"
+#include "preferences/PreferencesWindow.h"
+#include "preferences/TilesDemo.h"
+#include "preferences/TilesOverview.h"
+#include "support/HeapInUse.h"
+#include "support/Scene.h"
+#include "support/WidgetsApp.h"
+
+namespace trelliq {
+namespace {
+
+/// Counts the paints a widget gets.
+class Paints : public QObject {
+ public:
+  explicit Paints(QWidget& widget) { widget.installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+class QuietWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::ensureWidgets();
+    Settings::registerDefaults();
+  }
+  /// Lets `seconds` pass as the event loop would, with a paint pass every sixtieth.
+  void frames(double seconds) {
+    for (int i = 0; i < static_cast<int>(seconds * 60); ++i) {
+      scene.clock.advance(1.0 / 60);
+      platform::OwnWindowSurface::publishAll();
+    }
+  }
+  GuideDemo& guideDemo() { return *dynamic_cast<GuideDemo*>(guide.view()->demo()); }
+  TilesDemo& tilesDemo() { return *preferences.view()->mode().overview().demos().front(); }
+
+  Scene scene{Scene::Start::defaultScenario};
+  GuideWindow guide;
+  PreferencesWindow preferences;
+  PermissionsWindow permissions;
+};
+
+TEST_F(QuietWindows, AKeyRowIsDrawnOnlyForTheFramesItsDemonstrationMoves) {
+  guide.show();
+  ASSERT_NE(guideDemo().keys(), nullptr);
+  frames(1);
+  Paints row(*guideDemo().keys());
+  frames(1);
+  // In a second the script steps once and lets the key up once, each change eased over
+  // 0.12 s: a frame a sixtieth for each, and a frame to end each.
+  EXPECT_GT(row.count, 0) << "the demonstration moved the caps";
+  EXPECT_LE(row.count, 2 * (0.12 * 60 + 2));
+}
+
+TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
+  guide.show();
+  frames(1);
+  Paints row(*guideDemo().keys());
+  guide.close();
+  const int stoppedAt = guideDemo().player().index();
+  row.count = 0;
+  frames(3);
+  EXPECT_FALSE(guideDemo().isPlaying());
+  EXPECT_EQ(guideDemo().player().index(), stoppedAt);
+  EXPECT_EQ(row.count, 0);
+  guide.show();
+  frames(1);
+  EXPECT_EQ(guideDemo().player().index(), (stoppedAt + 1) % guideDemo().player().frames()) << "on from where it stopped";
+  EXPECT_GT(row.count, 0);
+
+  // Ordered out without a close, Preferences stops too.
+  preferences.show();
+  frames(0.5);
+  ASSERT_TRUE(tilesDemo().isPlaying());
+  preferences.window()->orderOut(nullptr);
+  frames(2);
+  EXPECT_FALSE(tilesDemo().isPlaying());
+  EXPECT_FALSE(preferences.view()->isShowing());
+  preferences.window()->orderFront(nullptr);
+  frames(0.5);
+  EXPECT_TRUE(tilesDemo().isPlaying());
+
+  // And so does the welcome window, keeping its demonstration's place.
+  permissions.show();
+  frames(1.2);
+  const int shownAt = permissions.view()->demo()->index();
+  permissions.window()->orderOut(nullptr);
+  frames(3);
+  EXPECT_FALSE(permissions.view()->demo()->isRunning());
+  EXPECT_FALSE(permissions.view()->isPolling());
+  EXPECT_EQ(permissions.view()->demo()->index(), shownAt);
+}
+
+TEST_F(QuietWindows, OpeningAndClosingTheWindowsFiftyTimesHoldsNoMoreMemory) {
+  const auto round = [&] {
+    guide.show();
+    frames(0.3);
+    guide.close();
+    preferences.show();
+    frames(0.3);
+    preferences.window()->performClose(nullptr);
+    permissions.show();
+    frames(0.3);
+    permissions.close();
+    frames(0.3);
+  };
+  round();
+  const std::size_t first = test::heapInUse();
+  for (int i = 1; i < 50; ++i) round();
+  const std::size_t last = test::heapInUse();
+  EXPECT_LE(last, first + (20u << 20)) << "after the first round " << (first >> 20) << " MB, after the fiftieth "
+                                       << (last >> 20) << " MB";
+}
+
+}  // namespace
+}  // namespace trelliq
