@@ -20,7 +20,8 @@
 //                         windows open (Preferences, Permissions, the guide: under 5 %),
 //                         once each was opened and closed again (under 0.5 %), and with a
 //                         switcher session held open (under 2 %). Each process's share
-//                         stands beside it: the median of the rounds, the first apart.
+//                         stands beside it: the median of the rounds, the first apart;
+//                         and the program's resident memory at the end.
 //                         TRELLIQ_BENCH_BIN names another folder holding simmac, trelliq and
 //                         simscreen, to measure another build with the same rounds.
 
@@ -126,6 +127,16 @@ double cpuSeconds(qint64 pid) {
 QString binDir() {
   const char* other = std::getenv("TRELLIQ_BENCH_BIN");
   return other ? QString(other) : QString(TRELLIQ_BIN_DIR);
+}
+
+/// The resident memory of process `pid`, in megabytes.
+double residentMegabytes(qint64 pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024;
+  }
+  return 0;
 }
 
 /// A host, the program (given `programArgs`) and the screen, started in a home of their own.
@@ -491,6 +502,7 @@ void IdleWith(benchmark::State& state, Idle idle, double budget) {
   state.counters["screen %"] = rest(screen);
   state.counters["total %"] = rest(total);
   state.counters["of budget"] = rest(total) / budget;
+  state.counters["program MB"] = residentMegabytes(m.program.processId());
   if (idle == Idle::session) closePanels(m);
 }
 BENCHMARK_CAPTURE(IdleWith, Preferences, Idle::preferences, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
