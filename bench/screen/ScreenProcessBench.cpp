@@ -505,10 +505,10 @@ void IdleWith(benchmark::State& state, Idle idle, double budget) {
   state.counters["program MB"] = residentMegabytes(m.program.processId());
   if (idle == Idle::session) closePanels(m);
 }
-BENCHMARK_CAPTURE(IdleWith, Preferences, Idle::preferences, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(IdleWith, Permissions, Idle::permissions, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(IdleWith, Guide, Idle::guide, 5.0)->Iterations(4)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(IdleWith, AllClosed, Idle::allClosed, 0.5)->Iterations(4)->Unit(benchmark::kSecond);
-BENCHMARK_CAPTURE(IdleWith, Session, Idle::session, 2.0)->Iterations(4)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Preferences, Idle::preferences, 5.0)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Permissions, Idle::permissions, 5.0)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Guide, Idle::guide, 5.0)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, AllClosed, Idle::allClosed, 0.5)->Iterations(3)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(IdleWith, Session, Idle::session, 2.0)->Iterations(3)->Unit(benchmark::kSecond);
 
 }  // namespace
