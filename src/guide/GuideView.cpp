@@ -129,7 +129,7 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
     if (onDone_) onDone_();
   });
 
-  shown_ = new ui::WhileShown(
+  shown_ = std::make_unique<ui::WhileShown>(
       *this, [this] { demo_->setPlaying(false); }, [this] { demo_->setPlaying(true); });
   QPointer<GuideView> self(this);
   defaultsWatch_ = NSNotificationCenter::defaultCenter().addObserver(

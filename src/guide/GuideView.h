@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -109,7 +110,7 @@ class GuideView : public QWidget, public NSResponder {
   std::string builtPicker_;
   std::string builtDemo_;
   NSNotificationToken defaultsWatch_;
-  ui::WhileShown* shown_ = nullptr;  // the demonstration plays only while the window shows
+  std::unique_ptr<ui::WhileShown> shown_;  // the demonstration plays only while the window shows
 };
 
 }  // namespace trelliq

@@ -26,7 +26,7 @@ PreferencesView::PreferencesView(QWidget* parent) : QWidget(parent) {
   screenRecording_ = Permission::screenRecording.isGranted();
   build();
   // Its window ordered out, however it went, stops the demonstrations and the checks.
-  new ui::WhileShown(*this, [this] { setShowing(false); }, [this] { setShowing(true); });
+  whileShown_ = std::make_unique<ui::WhileShown>(*this, [this] { setShowing(false); }, [this] { setShowing(true); });
   auto& centre = NSNotificationCenter::defaultCenter();
   std::weak_ptr<bool> alive = alive_;
   observers_.push_back(centre.addObserver(NSUserDefaultsDidChangeNotification, nullptr, &platform::mainQueue(),

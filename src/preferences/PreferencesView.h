@@ -16,6 +16,7 @@
 
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
+#include "ui/WhileShown.h"
 
 namespace trelliq {
 
@@ -79,6 +80,7 @@ class PreferencesView : public QWidget {
   bool probing_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   platform::Timer refresh_;
+  std::unique_ptr<ui::WhileShown> whileShown_;
   std::vector<NSNotificationToken> observers_;
 
   QScrollArea* scroll_ = nullptr;

@@ -6,7 +6,7 @@
 namespace trelliq::ui {
 
 WhileShown::WhileShown(QWidget& view, std::function<void()> pause, std::function<void()> resume)
-    : QObject(&view), pause_(std::move(pause)), resume_(std::move(resume)) {
+    : pause_(std::move(pause)), resume_(std::move(resume)) {
   view.installEventFilter(this);
 }
 

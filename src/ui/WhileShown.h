@@ -13,7 +13,8 @@ namespace trelliq::ui {
 
 class WhileShown : public QObject {
  public:
-  /// Watches `view` for as long as it lives: `pause` runs when it is hidden after being
+  /// Watches `view` for as long as this object lives (the view's own member, so that it
+  /// goes before the view hides as it dies): `pause` runs when it is hidden after being
   /// shown, `resume` when it shows again after such a pause.
   WhileShown(QWidget& view, std::function<void()> pause, std::function<void()> resume);
 

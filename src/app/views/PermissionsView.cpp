@@ -18,7 +18,6 @@
 #include "platform/CoreGraphics.h"
 #include "ui/LayoutFit.h"
 #include "ui/Paint.h"
-#include "ui/WhileShown.h"
 
 namespace trelliq {
 
@@ -110,7 +109,7 @@ PermissionsView::PermissionsView(QWidget* parent)
   QObject::connect(getStarted_, &QPushButton::clicked, this, [this] { start(); });
   apply();
   // Its window ordered out, however it went, stops the checks and the demonstration.
-  new ui::WhileShown(*this, [this] { disappear(); }, [this] { appear(); });
+  whileShown_ = std::make_unique<ui::WhileShown>(*this, [this] { disappear(); }, [this] { appear(); });
 }
 
 PermissionsView::~PermissionsView() { next_.cancel(); }

@@ -5,10 +5,12 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
+#include "ui/WhileShown.h"
 
 class QLabel;
 class QPushButton;
@@ -92,6 +94,7 @@ class PermissionsView : public QWidget, public NSResponder {
   bool polling_ = false;
   int fittedHeight_ = 0;
   platform::WorkItem next_;
+  std::unique_ptr<ui::WhileShown> whileShown_;
   PermissionRow* accessibilityRow_;
   PermissionRow* screenRecordingRow_;
   PermissionNote* note_;
