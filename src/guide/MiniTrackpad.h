@@ -22,7 +22,12 @@ class MiniTrackpad : public QWidget {
   void setStep(std::optional<TrackpadMove> move, int step);
   const TrackpadPlayer& player() const { return player_; }
 
-  QSize sizeHint() const override { return {static_cast<int>(padWidth), static_cast<int>(padHeight)}; }
+  /// Room beside and below the pad for its soft shadow, which a widget would cut off.
+  static constexpr double shadowRoom = 2;
+
+  QSize sizeHint() const override {
+    return {static_cast<int>(padWidth + 2 * shadowRoom), static_cast<int>(padHeight + shadowRoom)};
+  }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

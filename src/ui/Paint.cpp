@@ -83,8 +83,11 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   painter.restore();
 }
 
-void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, bool flat) {
-  if (!flat) fillRounded(painter, rect.translated(0, 0.5), radius, QColor::fromRgbF(0, 0, 0, 0.25f));
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow,
+                double blur) {
+  QPainterPath plate;
+  plate.addRoundedRect(rect, radius, radius);
+  paintShadow(painter, plate, shadow, blur, QPointF(0, 0.5));
   fillRounded(painter, rect, radius, color);
 }
 
@@ -176,25 +179,29 @@ bool drawSymbol(QPainter& painter, const std::string& name, const QRectF& r, con
     painter.drawLine(QPointF(r.right() - 1 - r.height() / 3, y - r.height() / 3), QPointF(r.right() - 1, y));
     painter.drawLine(QPointF(r.right() - 1 - r.height() / 3, y + r.height() / 3), QPointF(r.right() - 1, y));
   } else if (name == "cursorarrow") {
-    QPainterPath arrow;
-    const double s = r.height();
-    const QPointF o = r.topLeft();
-    arrow.moveTo(o);
-    arrow.lineTo(o + QPointF(0, s * 0.85));
-    arrow.lineTo(o + QPointF(s * 0.24, s * 0.64));
-    arrow.lineTo(o + QPointF(s * 0.4, s));
-    arrow.lineTo(o + QPointF(s * 0.52, s * 0.94));
-    arrow.lineTo(o + QPointF(s * 0.37, s * 0.6));
-    arrow.lineTo(o + QPointF(s * 0.62, s * 0.6));
-    arrow.closeSubpath();
     painter.setPen(QPen(Qt::white, 1));
     painter.setBrush(color);
-    painter.drawPath(arrow);
+    painter.drawPath(pointerArrow(r));
   } else {
     known = false;
   }
   painter.restore();
   return known;
+}
+
+QPainterPath pointerArrow(const QRectF& r) {
+  QPainterPath arrow;
+  const double s = r.height();
+  const QPointF o = r.topLeft();
+  arrow.moveTo(o);
+  arrow.lineTo(o + QPointF(0, s * 0.85));
+  arrow.lineTo(o + QPointF(s * 0.24, s * 0.64));
+  arrow.lineTo(o + QPointF(s * 0.4, s));
+  arrow.lineTo(o + QPointF(s * 0.52, s * 0.94));
+  arrow.lineTo(o + QPointF(s * 0.37, s * 0.6));
+  arrow.lineTo(o + QPointF(s * 0.62, s * 0.6));
+  arrow.closeSubpath();
+  return arrow;
 }
 
 CGImageRef symbolImage(const std::string& name, int side) {
