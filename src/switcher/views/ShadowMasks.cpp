@@ -54,15 +54,10 @@ void gaussian(std::vector<int>& alpha, int w, int h, double spread, bool rows) {
   alpha.swap(out);
 }
 
-QImage blur(const QPainterPath& shape, QSize size, int pass, double spread) {
-  const int w = size.width(), h = size.height();
-  QImage mask(size, QImage::Format_ARGB32_Premultiplied);
-  mask.fill(Qt::transparent);
-  {
-    QPainter m(&mask);
-    m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(shape, Qt::black);
-  }
+// Black over `mask`'s pixels with their coverage blurred: by a Gaussian of `spread` pixels,
+// then by three box passes of `pass` pixels each way.
+QImage blurred(QImage mask, int pass, double spread) {
+  const int w = mask.width(), h = mask.height();
   std::vector<int> alpha(static_cast<std::size_t>(w) * h);
   for (int y = 0; y < h; ++y) {
     const auto* line = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
@@ -81,6 +76,17 @@ QImage blur(const QPainterPath& shape, QSize size, int pass, double spread) {
     for (int x = 0; x < w; ++x) line[x] = qRgba(0, 0, 0, alpha[static_cast<std::size_t>(y) * w + x]);
   }
   return mask;
+}
+
+QImage blur(const QPainterPath& shape, QSize size, int pass, double spread) {
+  QImage mask(size, QImage::Format_ARGB32_Premultiplied);
+  mask.fill(Qt::transparent);
+  {
+    QPainter m(&mask);
+    m.setRenderHint(QPainter::Antialiasing);
+    m.fillPath(shape, Qt::black);
+  }
+  return blurred(std::move(mask), pass, spread);
 }
 
 struct Key {
@@ -152,6 +158,12 @@ Kept& kept() {
 }  // namespace
 
 const QImage& blurredMask(const QPainterPath& shape, QSize size, int pass) { return kept().mask(shape, size, pass, 0); }
+
+QImage softened(const QImage& picture, double spread) {
+  QImage shadow = blurred(picture.convertToFormat(QImage::Format_ARGB32_Premultiplied), 0, spread);
+  shadow.setDevicePixelRatio(picture.devicePixelRatio());
+  return shadow;
+}
 
 const QImage& softMask(const QPainterPath& shape, QSize size, double spread) {
   return kept().mask(shape, size, 0, spread);

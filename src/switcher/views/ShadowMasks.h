@@ -22,6 +22,10 @@ const QImage& blurredMask(const QPainterPath& shape, QSize size, int pass);
 /// pixel that a hairline shadow's blur comes to.
 const QImage& softMask(const QPainterPath& shape, QSize size, double spread);
 
+/// A black picture with the coverage of `picture`'s pixels blurred by a Gaussian of `spread`
+/// pixels; not kept.
+QImage softened(const QImage& picture, double spread);
+
 /// Paints the soft shadow that `shape` (in the painter's coordinates) casts: black at
 /// `opacity`, blurred over `radius` points (a Gaussian spread of half the radius, as the
 /// panels' shadows) and moved by `offset` points. The blur is made at the device's own
