@@ -1,5 +1,6 @@
 #include "guide/DisplaysDemo.h"
 
+#include <QPainterPath>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -8,6 +9,11 @@
 #include "ui/DemoIcons.h"
 
 namespace trelliq {
+
+namespace {
+// How much the medium weight thickens the symbol's outline, in points.
+constexpr double kPointerRim = 0.8;
+}  // namespace
 
 /// The two displays and the pointer, enlarged by `scale`.
 class DisplaysDemo::Picture : public QWidget {
@@ -50,9 +56,15 @@ class DisplaysDemo::Picture : public QWidget {
       }
       p.restore();
     }
-    const QPointF tip = pointerAt(step);
-    ui::drawSymbol(p, "cursorarrow", QRectF(tip + QPointF(0, 0.5), QSizeF(15, 15)), QColor::fromRgbF(0, 0, 0, 0.4f));
-    ui::drawSymbol(p, "cursorarrow", QRectF(tip, QSizeF(15, 15)), QColor(Qt::black));
+    // The pointer symbol at medium weight: its outline thickened by a rim, filled in one go
+    // so the rim and the body do not double up where the style is not opaque.
+    const QPainterPath body = ui::pointerArrow(QRectF(pointerAt(step), QSizeF(15, 15)));
+    QPainterPathStroker rim;
+    rim.setWidth(kPointerRim);
+    rim.setJoinStyle(Qt::RoundJoin);
+    const QPainterPath pointer = body.united(rim.createStroke(body)).simplified();
+    ui::paintShadow(p, pointer, 0.4, 1, QPointF(0, 0.5));
+    p.fillPath(pointer, ui::primary());
   }
 
  private:

@@ -112,6 +112,10 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
   pane_ = new QVBoxLayout(pane);
   pane_->setSpacing(0);
   pane_->setContentsMargins(0, 0, 0, 0);
+  // The variant picker and the stage stand together in the middle of the pane; their
+  // places are between these two stretches.
+  pane_->addStretch();
+  pane_->addStretch();
   middle->addWidget(pane, 0, Qt::AlignTop);
   whole->addLayout(middle);
 
@@ -142,9 +146,11 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
 GuideView::~GuideView() { NSNotificationCenter::defaultCenter().removeObserver(defaultsWatch_); }
 
 void GuideView::readSettings() {
-  state_.setStoredTiles(stored(defaultskey::tiles, registereddefault::tiles));
-  state_.setStoredGesture(stored(defaultskey::gesture, registereddefault::gesture));
-  refresh();
+  // The guide follows the mode and the gesture; a change of any other setting (the ⌥`
+  // switcher's, which the legend reads) waits for the guide's next change of its own.
+  const bool tiles = state_.setStoredTiles(stored(defaultskey::tiles, registereddefault::tiles));
+  const bool gesture = state_.setStoredGesture(stored(defaultskey::gesture, registereddefault::gesture));
+  if (tiles || gesture) refresh();
 }
 
 void GuideView::windowWillClose() {
@@ -284,7 +290,7 @@ void GuideView::rebuildPane(const Transition& transition) {
         variantButtons_.push_back(b);
       }
       segments->addStretch();
-      pane_->insertWidget(0, picker_);
+      pane_->insertWidget(1, picker_);
     }
   }
   for (QPushButton* b : variantButtons_) b->setChecked(b->text().toStdString() == variant.name);
@@ -299,7 +305,7 @@ void GuideView::rebuildPane(const Transition& transition) {
   stage_ = new QWidget;
   auto* column = new QVBoxLayout(stage_);
   column->setSpacing(14);
-  column->setContentsMargins(0, 14, 0, 14);
+  column->setContentsMargins(0, 0, 0, 0);
   if (const Demo* script = variant.demo()) {
     demo_ = new GuideDemo(*script, 0, false, stage_, !shown_->paused());
   } else {
@@ -312,8 +318,7 @@ void GuideView::rebuildPane(const Transition& transition) {
   ui::setTextColor(caption_, ui::secondary());
   column->addWidget(demo_, 0, Qt::AlignHCenter);
   column->addWidget(caption_);
-  column->addStretch();
-  pane_->addWidget(stage_);
+  pane_->insertWidget(pane_->count() - 1, stage_);
   if (leavingStage_) leavingStage_->raise();
 }
 

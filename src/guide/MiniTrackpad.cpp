@@ -26,7 +26,7 @@ void MiniTrackpad::changed(const Transition& t) {
 void MiniTrackpad::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const QRectF pad(0, 0, padWidth, padHeight);
+  const QRectF pad(shadowRoom, 0, padWidth, padHeight);
   const double s = padScale_.value();
   p.translate(pad.center());
   p.scale(s, s);

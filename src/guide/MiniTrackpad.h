@@ -24,7 +24,12 @@ class MiniTrackpad : public QWidget {
   /// Ends the gesture under way at once (its window went out of sight).
   void stop() { player_.stop(); }
 
-  QSize sizeHint() const override { return {static_cast<int>(padWidth), static_cast<int>(padHeight)}; }
+  /// Room beside and below the pad for its soft shadow, which a widget would cut off.
+  static constexpr double shadowRoom = 2;
+
+  QSize sizeHint() const override {
+    return {static_cast<int>(padWidth + 2 * shadowRoom), static_cast<int>(padHeight + shadowRoom)};
+  }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -77,7 +77,8 @@ double ShortcutLegendView::textRoom(double width) {
   return column - ShortcutLegend::keysWidth - kCellGap;
 }
 
-ShortcutLegendView::ShortcutLegendView(Settings::Tiles mode, QWidget* parent) : QWidget(parent), mode_(mode) {
+ShortcutLegendView::ShortcutLegendView(Settings::Tiles mode, QWidget* parent)
+    : QWidget(parent), mode_(mode), groups_(ShortcutLegend::groups(mode)) {
   QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   policy.setHeightForWidth(true);
   setSizePolicy(policy);
@@ -101,7 +102,8 @@ double ShortcutLegendView::heightFor(const std::vector<ShortcutLegend::Group>& g
 }
 
 int ShortcutLegendView::heightForWidth(int) const {
-  return static_cast<int>(std::ceil(heightFor(ShortcutLegend::groups(mode_))));
+  groups_ = ShortcutLegend::groups(mode_);
+  return static_cast<int>(std::ceil(heightFor(groups_)));
 }
 
 QSize ShortcutLegendView::sizeHint() const { return {704, heightForWidth(704)}; }
@@ -112,7 +114,7 @@ void ShortcutLegendView::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::TextAntialiasing);
   const double column = (width() - kColumnGap) / ShortcutLegend::columns;
   double y = 0;
-  for (const ShortcutLegend::Group& g : ShortcutLegend::groups(mode_)) {
+  for (const ShortcutLegend::Group& g : groups_) {
     y += paintHeader(p, {0, y}, g) + kPartsGap;
     for (const auto& row : ShortcutLegend::rows(g.entries)) {
       for (std::size_t c = 0; c < row.size(); ++c) paintCell(p, {c * (column + kColumnGap), y}, column, row[c]);

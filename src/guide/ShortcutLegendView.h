@@ -2,8 +2,9 @@
 // The reference card at the bottom of the Keyboard Shortcuts window: for one switcher mode,
 // each group's header (title, "· with", the held modifier's small cap, "held") and its
 // entries two to a row, keys in a fixed-width column and the description beside them. The
-// groups are chosen again at every paint, so the ⌥` setting shows at the next draw. Main
-// thread only.
+// groups are chosen again each time the legend is laid out and drawn as they were then, so
+// the ⌥` setting, which the legend does not watch, shows the next time the guide lays it
+// out for a reason of its own. Main thread only.
 
 #include <QWidget>
 
@@ -33,6 +34,9 @@ class ShortcutLegendView : public QWidget {
 
  private:
   Settings::Tiles mode_;
+  // The groups of the last layout, which the paint draws: a paint between two layouts
+  // never draws more rows than the height it was given.
+  mutable std::vector<ShortcutLegend::Group> groups_;
 };
 
 }  // namespace trelliq

@@ -105,7 +105,7 @@ void GesturePopUp::fill() {
     addItem(title(gesture, true), QString::fromUtf8(gesture.rawValue().data(), gesture.rawValue().size()));
     const int index = count() - 1;
     // A gesture macOS uses stays pickable, only greyed.
-    if (gesture.usedByMacOS()) setItemData(index, QColor::fromRgbF(0, 0, 0, 0.5f), Qt::ForegroundRole);
+    if (gesture.usedByMacOS()) setItemData(index, ui::secondary(), Qt::ForegroundRole);
   }
   select();
 }

@@ -87,7 +87,7 @@ QSize KeyLabel::sizeHint() const {
   font.setPixelSize(13);
   font.setBold(true);
   const double text = QFontMetricsF(font).horizontalAdvance(QString::fromStdString(key_));
-  return QSize(static_cast<int>(std::ceil(std::max(26.0, text + 6))) + 4, 24);
+  return QSize(static_cast<int>(std::ceil(std::max(26.0, text))) + 4, 24);
 }
 
 void KeyLabel::paintEvent(QPaintEvent*) {

@@ -36,8 +36,9 @@ void desktop(QPainter& painter, QPointF at, const TileStylePicture::Layout& layo
   for (const auto& window : layout) {
     const CGRect& f = window.frame;
     const QRectF card(o.x() + w * f.minX(), o.y() + h * f.minY(), w * f.width(), h * f.height());
-    ui::fillRounded(painter, card.translated(0, 0.5 * s).adjusted(-s / 2, -s / 2, s / 2, s / 2), 2 * s,
-                    QColor::fromRgbF(0, 0, 0, 0.12f));
+    QPainterPath outline;
+    outline.addRoundedRect(card, 2 * s, 2 * s);
+    ui::paintShadow(painter, outline, 0.25, s, QPointF(0, 0.5 * s));
     ui::fillRounded(painter, card, 2 * s, ui::windowBackground());
     ui::strokeRoundedInside(painter, card, 2 * s, ui::separator(), 0.5);
     const double icon = 12 * s;

@@ -149,7 +149,7 @@ class TilesDemo::Miniature : public QWidget {
       card.moveCenter(centre);
       painter.save();
       painter.setOpacity(0.7 + 0.3 * f);
-      ui::fillRaised(painter, card, 3, ui::windowBackground());
+      ui::fillRaised(painter, card, 3, ui::windowBackground(), 0.25, 1);
       ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f);
       const double icon = c * scale;
       ui::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
@@ -183,7 +183,7 @@ TilesDemo::TilesDemo(Kind kind, std::string hold, std::string title, bool compac
   layout->setSpacing(static_cast<int>(sizes(compact_).spacing));
   auto* heading = new QLabel(QString::fromStdString(title_).toUpper(), this);
   heading->setFont(semibold(10));
-  heading->setStyleSheet("color: rgba(0,0,0,128);");
+  ui::setTextColor(heading, ui::secondary());
   layout->addWidget(heading, 0, Qt::AlignHCenter);
   miniature_ = new Miniature(*this, this);
   layout->addWidget(miniature_);

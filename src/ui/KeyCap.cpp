@@ -84,11 +84,7 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   // The shadow goes as the cap lights up.
-  if (lit < 1) {
-    ui::fillRounded(painter, rect.translated(0, 0.5), look.cornerRadius(),
-                    QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * (1 - lit))));
-  }
-  ui::fillRounded(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()));
+  ui::fillRaised(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()), 0.25 * (1 - lit));
   ui::strokeRoundedInside(painter, rect, look.cornerRadius(), ui::separator(), 1);
   const QColor ink = mix(ui::primary(), QColor(Qt::white));
   const std::vector<Line> lines = measured(look);

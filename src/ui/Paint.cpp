@@ -83,62 +83,18 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   painter.restore();
 }
 
-void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, bool flat) {
-  if (!flat) fillRounded(painter, rect.translated(0, 0.5), radius, QColor::fromRgbF(0, 0, 0, 0.25f));
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow,
+                double blur) {
+  QPainterPath plate;
+  plate.addRoundedRect(rect, radius, radius);
+  paintShadow(painter, plate, shadow, blur, QPointF(0, 0.5));
   fillRounded(painter, rect, radius, color);
 }
 
-namespace {
-
-// One pass of a running-sum box blur of the alpha channel along rows (or columns).
-void boxBlur(std::vector<float>& alpha, int width, int height, int reach, bool rows) {
-  if (reach <= 0) return;
-  const int lines = rows ? height : width;
-  const int length = rows ? width : height;
-  std::vector<float> line(static_cast<std::size_t>(length));
-  for (int l = 0; l < lines; ++l) {
-    const auto at = [&](int i) -> float& {
-      return alpha[static_cast<std::size_t>(rows ? l * width + i : i * width + l)];
-    };
-    double sum = 0;
-    for (int i = -reach; i <= reach; ++i) sum += (i >= 0 && i < length) ? at(i) : 0;
-    for (int i = 0; i < length; ++i) {
-      line[static_cast<std::size_t>(i)] = static_cast<float>(sum / (2 * reach + 1));
-      const int out = i - reach, in = i + reach + 1;
-      if (out >= 0) sum -= at(out);
-      if (in < length) sum += at(in);
-    }
-    for (int i = 0; i < length; ++i) at(i) = line[static_cast<std::size_t>(i)];
-  }
-}
-
-}  // namespace
-
 void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius, QPointF offset) {
   if (layer.isNull()) return;
-  const QImage source = layer.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  const int w = source.width(), h = source.height();
-  std::vector<float> alpha(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-  for (int y = 0; y < h; ++y) {
-    const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-    for (int x = 0; x < w; ++x) alpha[static_cast<std::size_t>(y * w + x)] = static_cast<float>(qAlpha(row[x]));
-  }
-  // Three box passes each way come close to a Gaussian whose spread is half the radius.
-  const double sigma = radius * layer.devicePixelRatio() / 2;
-  const int reach = static_cast<int>(std::lround(std::sqrt(sigma * sigma + 1) - 0.5));
-  for (int pass = 0; pass < 3; ++pass) {
-    boxBlur(alpha, w, h, reach, true);
-    boxBlur(alpha, w, h, reach, false);
-  }
-  QImage shadow(w, h, QImage::Format_ARGB32_Premultiplied);
-  for (int y = 0; y < h; ++y) {
-    auto* row = reinterpret_cast<QRgb*>(shadow.scanLine(y));
-    for (int x = 0; x < w; ++x) {
-      const int a = std::clamp(static_cast<int>(std::lround(alpha[static_cast<std::size_t>(y * w + x)])), 0, 255);
-      row[x] = qRgba(0, 0, 0, a);
-    }
-  }
-  shadow.setDevicePixelRatio(layer.devicePixelRatio());
+  // Blurred at the layer's own pixels, by a Gaussian whose spread is half the radius.
+  const QImage shadow = views::softened(layer, radius * layer.devicePixelRatio() / 2);
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
   painter.drawImage(at + offset, shadow);
@@ -176,25 +132,29 @@ bool drawSymbol(QPainter& painter, const std::string& name, const QRectF& r, con
     painter.drawLine(QPointF(r.right() - 1 - r.height() / 3, y - r.height() / 3), QPointF(r.right() - 1, y));
     painter.drawLine(QPointF(r.right() - 1 - r.height() / 3, y + r.height() / 3), QPointF(r.right() - 1, y));
   } else if (name == "cursorarrow") {
-    QPainterPath arrow;
-    const double s = r.height();
-    const QPointF o = r.topLeft();
-    arrow.moveTo(o);
-    arrow.lineTo(o + QPointF(0, s * 0.85));
-    arrow.lineTo(o + QPointF(s * 0.24, s * 0.64));
-    arrow.lineTo(o + QPointF(s * 0.4, s));
-    arrow.lineTo(o + QPointF(s * 0.52, s * 0.94));
-    arrow.lineTo(o + QPointF(s * 0.37, s * 0.6));
-    arrow.lineTo(o + QPointF(s * 0.62, s * 0.6));
-    arrow.closeSubpath();
     painter.setPen(QPen(Qt::white, 1));
     painter.setBrush(color);
-    painter.drawPath(arrow);
+    painter.drawPath(pointerArrow(r));
   } else {
     known = false;
   }
   painter.restore();
   return known;
+}
+
+QPainterPath pointerArrow(const QRectF& r) {
+  QPainterPath arrow;
+  const double s = r.height();
+  const QPointF o = r.topLeft();
+  arrow.moveTo(o);
+  arrow.lineTo(o + QPointF(0, s * 0.85));
+  arrow.lineTo(o + QPointF(s * 0.24, s * 0.64));
+  arrow.lineTo(o + QPointF(s * 0.4, s));
+  arrow.lineTo(o + QPointF(s * 0.52, s * 0.94));
+  arrow.lineTo(o + QPointF(s * 0.37, s * 0.6));
+  arrow.lineTo(o + QPointF(s * 0.62, s * 0.6));
+  arrow.closeSubpath();
+  return arrow;
 }
 
 CGImageRef symbolImage(const std::string& name, int side) {

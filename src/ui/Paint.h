@@ -8,9 +8,11 @@
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPainterPath>
 #include <QRectF>
 
 #include "platform/Image.h"
+#include "switcher/views/ShadowMasks.h"
 
 namespace trelliq::ui {
 
@@ -28,8 +30,12 @@ QColor mix(const QColor& from, const QColor& to, double t);
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color);
 /// Strokes a rounded rectangle inside its edge.
 void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width);
-/// A raised rounded plate: a soft shadow half a point down (unless `flat`), then the fill.
-void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, bool flat = false);
+/// The soft shadow a shape casts, blurred as the switcher's panels blur theirs.
+using views::paintShadow;
+/// A raised rounded plate: its shadow, black at `shadow` opacity blurred over `blur` points
+/// half a point down, then the fill.
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow = 0.25,
+                double blur = 0.5);
 /// The sample desktop picture of the demonstrations: a blue diagonal wash over `rect`.
 QLinearGradient sampleWallpaper(const QRectF& rect);
 /// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
@@ -53,6 +59,8 @@ void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, d
 /// "arrow.right", "cursorarrow". Each fits `rect` in `color`; an unknown name draws nothing
 /// and answers false.
 bool drawSymbol(QPainter& painter, const std::string& name, const QRectF& rect, const QColor& color);
+/// The pointer's outline with its tip at the top left of `rect`, as tall as `rect`.
+QPainterPath pointerArrow(const QRectF& rect);
 /// A symbol as a picture of `side` points; nothing for an unknown name.
 CGImageRef symbolImage(const std::string& name, int side);
 

@@ -224,8 +224,8 @@ TEST(PermissionsWindowTest, NothingPollsOrMovesWhileTheWindowIsClosed) {
   desk.scene.clock.advance(1.01);
   const auto launches = desk.processes.launches().size();
   EXPECT_EQ(launches, 1u) << "this process cannot tell: a child copy is asked";
-  const int index = desk.view().demo()->index();
   desk.permissions.close();
+  const int index = desk.view().demo()->index();
   EXPECT_FALSE(desk.view().isPolling());
   desk.world.setAccessibilityTrusted(false);
   desk.scene.clock.advance(5);
@@ -238,6 +238,20 @@ TEST(PermissionsWindowTest, NothingPollsOrMovesWhileTheWindowIsClosed) {
   EXPECT_TRUE(desk.view().demo()->isRunning());
   desk.scene.clock.advance(1.01);
   EXPECT_FALSE(desk.view().accessibility());
+}
+
+TEST(PermissionsWindowTest, TheDemonstrationTakesItsOwedStepOnClosingAndGoesOnFromThereWhenReopened) {
+  WelcomeDesk desk;
+  desk.permissions.show();
+  desk.scene.clock.advance(2 * PreviewDemo::stepInterval);
+  ASSERT_EQ(desk.view().demo()->index(), 2);
+  desk.permissions.close();
+  EXPECT_EQ(desk.view().demo()->index(), 3) << "the wait cut short still moves the highlight on";
+  desk.scene.clock.advance(5);
+  desk.permissions.show();
+  EXPECT_EQ(desk.view().demo()->index(), 3) << "the new view starts where the old one stopped";
+  desk.scene.clock.advance(PreviewDemo::stepInterval);
+  EXPECT_EQ(desk.view().demo()->index(), 0);
 }
 
 TEST(PermissionsWindowTest, CardsGrowToTheirWrappedReasonsAndKeepTheDemoInside) {

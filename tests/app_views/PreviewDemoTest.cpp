@@ -36,7 +36,7 @@ TEST(PreviewDemoTest, StepsEveryIntervalAndWrapsAfterTheFourIcons) {
   EXPECT_EQ(seen, (std::vector<int>{2, 3, 0, 1}));
 }
 
-TEST(PreviewDemoTest, StoppingHoldsTheIndexAndAStartResumesFromIt) {
+TEST(PreviewDemoTest, StoppingTakesTheOwedStepThenHoldsTheIndexAndAStartResumesFromIt) {
   test::ViewsDesk desk;
   PreviewDemo demo(2);
   EXPECT_EQ(demo.index(), 2);
@@ -46,13 +46,15 @@ TEST(PreviewDemoTest, StoppingHoldsTheIndexAndAStartResumesFromIt) {
   EXPECT_EQ(demo.index(), 3);
   demo.stop();
   EXPECT_FALSE(demo.isRunning());
+  EXPECT_EQ(demo.index(), 0) << "the wait cut short still owes its step";
+  demo.stop();
   desk.scene.clock.advance(10);
-  EXPECT_EQ(demo.index(), 3);
+  EXPECT_EQ(demo.index(), 0) << "a stopped demo owes nothing";
   demo.start();
   desk.scene.clock.advance(1.0);
-  EXPECT_EQ(demo.index(), 3) << "a restart waits a full interval";
+  EXPECT_EQ(demo.index(), 0) << "a restart waits a full interval";
   desk.scene.clock.advance(0.1);
-  EXPECT_EQ(demo.index(), 0);
+  EXPECT_EQ(demo.index(), 1);
 }
 
 TEST(PreviewDemoTest, TheBezelIsAFaintPlateOverASoftShadowThatFallsBelow) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLayout>
 
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
@@ -15,6 +16,7 @@
 #include "support/WidgetsApp.h"
 #include "switcher/model/Metrics.h"
 #include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -186,6 +188,50 @@ TEST_F(DemoViews, TheDisplaysTakeTurnsWhileFnFlashesAndThePointerStays) {
   EXPECT_DOUBLE_EQ(demo.displayOpacity(0), Metrics::unfocusedOpacity);
   EXPECT_EQ(DisplaysDemo::pointerAt(DisplaysDemo::steps()[0]), DisplaysDemo::pointerAt(DisplaysDemo::steps()[1]));
   EXPECT_EQ(DisplaysDemo::pointerAt(DisplaysDemo::steps()[0]), QPointF(98, 62));
+}
+
+// The pointer is drawn in the primary style of the appearance, over a shadow blurred by a
+// point: on a doubled screen its halo reaches pixels beside the pointer's upright left edge,
+// which a shadow moved straight down never covers.
+TEST_F(DemoViews, TheDisplaysPointerFollowsTheAppearanceOverABlurredShadow) {
+  for (const bool dark : {true, false}) {
+    scene.setDark(dark);
+    DisplaysDemo demo;
+    QWidget& picture = *demo.layout()->itemAt(0)->widget();
+    QImage image(picture.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(ui::windowBackground());
+    picture.render(&image, {}, {}, QWidget::DrawChildren);
+    // Pixels of the unscaled picture's point (x, y): the picture is enlarged about its centre.
+    const auto at = [&](double x, double y) {
+      return QPoint(static_cast<int>(2 * (picture.width() / 2.0 + DisplaysDemo::scale * (x - 147))),
+                    static_cast<int>(2 * (picture.height() / 2.0 + DisplaysDemo::scale * (y - 44))));
+    };
+    const QPoint body = at(98 + 2, 62 + 8);
+    const int ink = qGray(image.pixel(body)), ground = qGray(ui::windowBackground().rgb());
+    if (dark) EXPECT_GT(ink, ground + 120) << "white on dark";
+    else EXPECT_LT(ink, ground - 120) << "black on light";
+    if (dark) continue;
+    // Along the row through the pointer's upright left edge, two pixels out from its ink,
+    // against the display's screen further out.
+    int edge = body.x();
+    while (edge > 0 && std::abs(qGray(image.pixel(edge - 1, body.y())) - ground) > 40) --edge;
+    EXPECT_LT(qGray(image.pixel(edge - 2, body.y())), qGray(image.pixel(edge - 10, body.y())) - 2);
+  }
+}
+
+// The trackpad's shadow is blurred by half a point: beside the pad and a pixel below the
+// half point it drops, where a sharp one would end.
+TEST_F(DemoViews, TheTrackpadsShadowIsBlurred) {
+  MiniTrackpad pad(std::nullopt, 0);
+  pad.resize(pad.sizeHint());
+  QImage image(pad.size() * 2, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(2);
+  image.fill(Qt::transparent);
+  pad.render(&image, {}, {}, QWidget::DrawChildren);
+  const int left = static_cast<int>(2 * MiniTrackpad::shadowRoom), bottom = static_cast<int>(2 * MiniTrackpad::padHeight);
+  EXPECT_GT(qAlpha(image.pixel(left - 1, bottom / 2)), 0) << "beside the pad";
+  EXPECT_GT(qAlpha(image.pixel(image.width() / 2, bottom + 1)), 0) << "below the shadow's sharp edge";
 }
 
 TEST_F(DemoViews, SampleIconsComeFromTheWorkspaceOrFallBackToTheAppSymbol) {

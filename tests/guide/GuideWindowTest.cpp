@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QFontMetricsF>
+#include <QImage>
+#include <QPixmap>
 #include <QLabel>
 #include <QPushButton>
 
@@ -157,6 +159,34 @@ TEST_F(GuideWindows, AModeChangedElsewhereClearsThePickedModeOnceTheNotification
   EXPECT_EQ(view.state().topic(), "Apps");
   EXPECT_EQ(view.topicRows().size(), 9u);
   EXPECT_EQ(view.headerTexts().size(), 8u);
+}
+
+TEST_F(GuideWindows, TheLegendTakesUpTheAppWindowsSettingAtTheGuidesNextChangeNotAtOnce) {
+  Settings::defaults().set("appWindows", platform::PlistValue(true));
+  guide.show();
+  GuideView& view = *guide.view();
+  const int height = view.legend().height();
+  const QImage before = view.legend().grab().toImage();
+  Settings::defaults().set("appWindows", platform::PlistValue(false));  // turned off elsewhere
+  scene.clock.advance(0.1);  // the change notification arrives
+  EXPECT_EQ(view.legend().height(), height);
+  EXPECT_EQ(view.legend().grab().toImage(), before) << "drawn again, it shows what it was laid out with";
+  view.clickTopic("Spaces");
+  EXPECT_LT(view.legend().height(), height) << "the app-windows group leaves";
+}
+
+// The pane stacks its variant picker, demonstration and caption in its middle.
+TEST_F(GuideWindows, TheDemonstrationAndItsCaptionStandInTheMiddleOfThePane) {
+  guide.show();
+  GuideView& view = *guide.view();
+  view.clickTopic("Displays");  // one variant: no picker, and shorter than the pane
+  QWidget& pane = view.pane();
+  const int top = view.demo()->mapTo(&pane, QPoint(0, 0)).y();
+  const int bottom = pane.height() - view.caption().mapTo(&pane, QPoint(0, view.caption().height())).y();
+  EXPECT_GT(top, 14) << "not held at the top";
+  EXPECT_NEAR(top, bottom, 1);
+  EXPECT_NEAR(view.demo()->mapTo(&pane, view.demo()->rect().center()).x(), pane.rect().center().x(), 1);
+  EXPECT_EQ(view.caption().mapTo(&pane, QPoint(0, 0)).y() - view.demo()->mapTo(&pane, QPoint(0, view.demo()->height())).y(), 14);
 }
 
 TEST_F(GuideWindows, BringingForwardAnyOwnWindowGivesItTheKeyboard) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <cmath>
 
 #include "support/WidgetsApp.h"
@@ -74,6 +75,23 @@ TEST(ShortcutLegendViews, TheSettingIsReadAgainAtEachLayoutNotWatched) {
             static_cast<int>(std::ceil(ShortcutLegendView::heightFor(ShortcutLegend::groups(Tiles::apps, false)))));
   legend.setMode(Tiles::both);
   EXPECT_GT(legend.heightForWidth(704), without);
+}
+
+// A legend key's half-point shadow is blurred: beside the key, where a shadow moved
+// straight down never falls, a doubled screen shows its halo.
+TEST(ShortcutLegendViews, KeysCastABlurredShadow) {
+  test::ensureWidgets();
+  Scene scene;
+  Settings::registerDefaults();
+  ShortcutLegendView legend(Tiles::apps);
+  legend.resize(704, legend.heightForWidth(704));
+  QImage image(legend.size() * 2, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(2);
+  image.fill(Qt::transparent);
+  legend.render(&image, {}, {}, QWidget::DrawChildren);
+  // The second column's first key: a column and its gap in, below the header and its gap.
+  const double keyLeft = (704 - 18) / 2.0 + 18, keyMiddle = 18 + 10 + ShortcutLegend::keySize / 2;
+  EXPECT_GT(qAlpha(image.pixel(static_cast<int>(2 * keyLeft) - 1, static_cast<int>(2 * keyMiddle))), 0);
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QLayout>
+#include <QFontMetricsF>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionViewItem>
 
 #include "app/views/Symbol.h"
 #include "platform/sim/WindowServer.h"
@@ -16,6 +19,7 @@
 #include "preferences/TileStylePicker.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -211,6 +215,39 @@ TEST_F(Pickers, AGestureMacOSUsesIsNotedInTheOpenMenuOnlyAndTheWarningFollowsThe
   EXPECT_FALSE(GestureInUse(Settings::Gesture::fourFingerDoubleTap).warns());
 }
 
+// A greyed item of the open menu is in the secondary label colour: light in the dark
+// appearance, dark in the light one.
+TEST_F(Pickers, AGestureInUseIsGreyedInTheColourOfTheAppearance) {
+  scene.world.writeForeignPreference(kAccess, "closeViewTrackpadGestureZoomEnabled", platform::PlistValue(true));
+  for (const bool dark : {true, false}) {
+    scene.setDark(dark);
+    GesturePopUp popUp({"gesture", ""});
+    popUp.menuWillOpen();
+    QStyleOptionViewItem option;
+    option.rect = QRect(0, 0, 320, 22);
+    option.font = popUp.font();
+    option.palette = popUp.palette();
+    option.state = QStyle::State_Enabled;
+    QImage image(option.rect.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(ui::windowBackground());
+    {
+      QPainter painter(&image);
+      popUp.itemDelegate()->paint(&painter, option, popUp.model()->index(2, 0));
+    }
+    const int ground = qGray(ui::windowBackground().rgb());
+    int far = 0;  // the gray furthest from the ground
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const int gray = qGray(image.pixel(x, y));
+        if (std::abs(gray - ground) > std::abs(far)) far = gray - ground;
+      }
+    }
+    if (dark) EXPECT_GT(far, 60);
+    else EXPECT_LT(far, -60);
+    popUp.menuDidClose();
+  }
+}
+
 TEST_F(Pickers, TheModeCardsFollowTheStoredStringExactly) {
   TileStylePicker picker({"tiles", "apps"});
   using Tiles = Settings::Tiles;
@@ -311,6 +348,11 @@ TEST_F(Pickers, KeyLabelsAreAtLeastThirtyByTwentyFourAndGrowWithLongerKeys) {
   EXPECT_GE(one.sizeHint().width(), 30);
   EXPECT_EQ(one.sizeHint().height(), 24);
   EXPECT_GT(KeyLabel("Return ↩").sizeHint().width(), one.sizeHint().width());
+  // A key wider than the least width is its text and the two points each side, no more.
+  QFont bold = ui::systemFont(13, QFont::Bold);
+  const double text = QFontMetricsF(bold).horizontalAdvance("Return ↩");
+  ASSERT_GT(text, 26);
+  EXPECT_EQ(KeyLabel("Return ↩").sizeHint().width(), static_cast<int>(std::ceil(text)) + 4);
 }
 
 }  // namespace

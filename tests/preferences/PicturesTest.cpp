@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 
 #include "guide/InlineKeys.h"
@@ -14,6 +15,7 @@
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 #include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -40,6 +42,29 @@ class Pictures : public ::testing::Test {
   }
   Scene scene{Scene::Start::defaultScenario};
 };
+
+// The demonstration's heading is in the secondary style of the appearance.
+TEST_F(Pictures, TheDemoHeadingStandsOutInBothAppearances) {
+  for (const bool dark : {true, false}) {
+    scene.setDark(dark);
+    TilesDemo demo(TilesDemo::Kind::apps, "⌘", "App tiles", false);
+    QLabel& heading = *demo.findChild<QLabel*>();
+    heading.resize(heading.sizeHint());
+    QImage image(heading.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(ui::windowBackground());
+    heading.render(&image, {}, {}, QWidget::DrawChildren);
+    int lightest = 0, darkest = 255;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        lightest = std::max(lightest, qGray(image.pixel(x, y)));
+        darkest = std::min(darkest, qGray(image.pixel(x, y)));
+      }
+    }
+    const int ground = qGray(ui::windowBackground().rgb());
+    if (dark) EXPECT_GT(lightest, ground + 60);
+    else EXPECT_LT(darkest, ground - 60);
+  }
+}
 
 TEST_F(Pictures, HybridIsDrawnAsWindowTilesAndOnlyTheFirstTileIsHighlighted) {
   EXPECT_EQ(render(Tiles::both, 0.7), render(Tiles::windows, 0.7));
@@ -146,6 +171,28 @@ TEST_F(Pictures, TheOverviewHasItsDemosAndCaptionPerModeAndAFixedHeight) {
     EXPECT_EQ(overview.height(), TilesOverview::fixedHeight + 8);
     EXPECT_EQ(overview.minimumHeight(), overview.maximumHeight());
   }
+}
+
+// A window card's shadow is blurred over the picture's scale: at four pixels a point it
+// still shades the plate beyond the half point a sharp, widened copy of the card reaches.
+TEST_F(Pictures, WindowCardsCastABlurredShadow) {
+  const double s = 2;
+  QImage image((TileStylePicture::pictureSize(Tiles::windows, s) * 4).toSize(), QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(4);
+  image.fill(Qt::transparent);
+  {
+    QPainter painter(&image);
+    TileStylePicture::paint(painter, QPointF(0, 0), Tiles::windows, s);
+  }
+  // The first desktop's first card: 8 of plate padding and 5 of desktop padding in, then
+  // 4 % of the 68-point-wide desktop; its middle 41 % of the 42-point height down.
+  const double cardLeft = 4 * s * (8 + 5 + 0.04 * 68), middle = 4 * s * (8 + 5 + 0.41 * 42);
+  const int y = static_cast<int>(middle), plate = qAlpha(image.pixel(static_cast<int>(4 * s * 10), y));
+  int shade = 0;
+  for (int x = static_cast<int>(cardLeft - 4 * s * 1.5); x < static_cast<int>(cardLeft - 4 * s * 0.5); ++x) {
+    shade += qAlpha(image.pixel(x, y)) - plate;
+  }
+  EXPECT_GE(shade, 4);
 }
 
 TEST(PreferencesWords, CaptionsAndLinesFollowTheStoredStrings) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/AppKitAppearance.h"
 #include "platform/Files.h"
 #include "platform/Foundation.h"
 #include "platform/WindowServerPort.h"
@@ -69,4 +70,13 @@ void Scene::restart(Start start) {
   serve(windowServer);
   platform::installWindowServer(&windowServer);
   if (start == Start::defaultScenario) sim::applyDefaultScenario(world);
+}
+
+void Scene::setDark(bool dark) {
+  world.setPreferenceValue(sim::World::kGlobalDomain, "AppleInterfaceStyle",
+                           dark ? std::optional<platform::PlistValue>(std::string("Dark")) : std::nullopt);
+  (void)NSAppearance::current();  // the first look at this world reads at once
+  clock.advance(1);
+  (void)NSAppearance::current();  // a later one asks again on a queue
+  clock.runUntilIdle();
 }

@@ -24,6 +24,9 @@ class Scene {
   /// Throws the world away and starts a new one on the same home folder, as a relaunch
   /// of the program would: files survive, everything in memory is gone. `world` stays valid.
   void restart(Start start = Start::empty);
+  /// Sets the system's appearance, dark or light, and lets the program see it: the program
+  /// reads it again at most once a second, so the clock moves on by that second.
+  void setDark(bool dark);
 
  private:
   static std::string makeHome();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 
 #include "support/WidgetsApp.h"
 #include "ui/KeyCap.h"
@@ -42,6 +43,25 @@ TEST_F(KeyCapViews, ALitCapIsPaintedInTheAccentColour) {
   EXPECT_GT(held.blue(), held.red() + 100);
   EXPECT_EQ(held, pressed);
   EXPECT_EQ(unlit.red(), unlit.blue());  // the neutral control colour
+}
+
+// On a doubled screen the half-point blur reaches a pixel beyond where a sharp shadow moved
+// straight down would end: beside the cap and below the shadow's edge.
+TEST_F(KeyCapViews, AnUnlitCapsShadowIsBlurredAndALitCapCastsNone) {
+  auto render = [](const KeyCapLook& look) {
+    QImage image(120, 90, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    KeyCap::paint(painter, {7, 7}, look);  // 46 × 30: pixels 14 to 105 across, 14 to 73 down
+    return image;
+  };
+  const QImage unlit = render({.key = "⌘", .width = 46});
+  EXPECT_GT(qAlpha(unlit.pixel(13, 44)), 0) << "beside the cap";
+  EXPECT_GT(qAlpha(unlit.pixel(60, 75)), 0) << "below the half point the shadow drops";
+  const QImage lit = render({.key = "⌘", .width = 46, .held = true});
+  EXPECT_EQ(qAlpha(lit.pixel(13, 44)), 0);
+  EXPECT_EQ(qAlpha(lit.pixel(60, 75)), 0);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ class AppIcon : public QWidget {
 
 }  // namespace
 
-PermissionsView::PermissionsView(QWidget* parent)
+PermissionsView::PermissionsView(int demoIndex, QWidget* parent)
     : QWidget(parent),
       accessibility_(Permission::accessibility.isGranted()),
       screenRecording_(Permission::screenRecording.isGranted()) {
@@ -76,7 +76,7 @@ PermissionsView::PermissionsView(QWidget* parent)
       "without it.",
       false, nullptr, this);
   stack->addWidget(accessibilityRow_);
-  demo_ = new PreviewDemo();
+  demo_ = new PreviewDemo(demoIndex);
   screenRecordingRow_ = new PermissionRow(
       Permission::screenRecording, screenRecording_, "rectangle.dashed.badge.record", "Screen Recording", false,
       "Only for previews: see the window you're about to switch to before you let go. Trelliq works without it, "

@@ -28,8 +28,9 @@ class PermissionsView : public QWidget, public NSResponder {
   static constexpr int iconSide = 80;
   static constexpr platform::Seconds pollInterval = 1.0;
 
-  /// Starts from the permissions as they read now, with no restart pending.
-  explicit PermissionsView(QWidget* parent = nullptr);
+  /// Starts from the permissions as they read now, with no restart pending; the live-preview
+  /// demonstration highlights icon `demoIndex` first.
+  explicit PermissionsView(int demoIndex = 0, QWidget* parent = nullptr);
   ~PermissionsView() override;
 
   /// The window's one width and the height its content needs there, wrapped text included.

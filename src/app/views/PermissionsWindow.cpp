@@ -1,6 +1,7 @@
 #include "app/views/PermissionsWindow.h"
 
 #include "app/views/PermissionsView.h"
+#include "app/views/PreviewDemo.h"
 #include "ownwindows/views/OwnWindow.h"
 #include "platform/AppKit.h"
 #include "platform/WindowFrame.h"
@@ -52,7 +53,13 @@ void PermissionsWindow::fitHeight() {
 
 void PermissionsWindow::show() {
   const bool wasBuilt = window_.window() != nullptr;
-  install(std::make_unique<PermissionsView>());
+  // The fresh view's demonstration goes on from where the last one stopped.
+  int demoIndex = 0;
+  if (view_) {
+    view_->disappear();
+    demoIndex = view_->demo()->index();
+  }
+  install(std::make_unique<PermissionsView>(demoIndex));
   if (!wasBuilt) window_.make(title, *view_, QSize(PermissionsView::fixedWidth, view_->sizeHint().height()));
   if (!window_.isVisible()) window_.centre();
   OwnWindow::bringForward(*window_.window());

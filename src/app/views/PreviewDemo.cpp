@@ -45,7 +45,7 @@ PreviewDemo::PreviewDemo(int index, QWidget* parent)
   setFixedSize(sizeHint());
 }
 
-PreviewDemo::~PreviewDemo() { stop(); }
+PreviewDemo::~PreviewDemo() { timer_.invalidate(); }
 
 QSize PreviewDemo::sizeHint() const {
   const double window = kWindowHeight + 2 * kWindowPad;
@@ -61,7 +61,11 @@ void PreviewDemo::start() {
   });
 }
 
-void PreviewDemo::stop() { timer_.invalidate(); }
+void PreviewDemo::stop() {
+  if (!timer_.isValid()) return;
+  timer_.invalidate();
+  step();
+}
 
 void PreviewDemo::step() {
   previous_ = index_;

@@ -29,7 +29,8 @@ class PreviewDemo : public QWidget {
 
   /// Starts stepping (the first step one interval from now); a running demo keeps its timer.
   void start();
-  /// Stops stepping; the index is kept for the next start.
+  /// Stops stepping. A wait cut short still owes its step, so a running demo moves on once
+  /// more; the index is kept for the next start.
   void stop();
   bool isRunning() const { return timer_.isValid(); }
 

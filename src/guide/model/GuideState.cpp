@@ -24,17 +24,19 @@ void GuideState::changing(Change change) {
   }
 }
 
-void GuideState::setStoredTiles(std::string raw) {
-  if (raw == tiles_) return;
+bool GuideState::setStoredTiles(std::string raw) {
+  if (raw == tiles_) return false;
   changing([&] {
     tiles_ = std::move(raw);
     shown_.reset();
   });
+  return true;
 }
 
-void GuideState::setStoredGesture(std::string raw) {
-  if (raw == gesture_) return;
+bool GuideState::setStoredGesture(std::string raw) {
+  if (raw == gesture_) return false;
   changing([&] { gesture_ = std::move(raw); });
+  return true;
 }
 
 void GuideState::pickMode(Settings::Tiles mode) {

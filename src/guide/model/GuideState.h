@@ -19,9 +19,10 @@ class GuideState {
   explicit GuideState(std::string topic, std::string tiles = "apps", std::string gesture = "");
 
   // ---- Changes ----
-  /// The stored "tiles" text changed: the mode menu returns to the current mode.
-  void setStoredTiles(std::string raw);
-  void setStoredGesture(std::string raw);
+  /// The stored "tiles" text changed: the mode menu returns to the current mode. Both
+  /// answer whether the text was new.
+  bool setStoredTiles(std::string raw);
+  bool setStoredGesture(std::string raw);
   /// A mode chosen in the mode menu; choosing the current mode clears the override.
   void pickMode(Settings::Tiles mode);
   /// A click on a topic's row: that topic with its first variant.
