@@ -16,6 +16,7 @@
 #include "ui/KeyCap.h"
 #include "ui/LayoutFit.h"
 #include "ui/Paint.h"
+#include "ui/SegmentedControl.h"
 
 namespace trelliq {
 namespace {
@@ -72,7 +73,9 @@ QLabel* label(const std::string& text, QWidget* parent, double points) {
 }  // namespace
 
 GuideView::GuideView(const std::string& topic, QWidget* parent)
-    : QWidget(parent), state_(topic, stored(defaultskey::tiles, registereddefault::tiles), stored(defaultskey::gesture, registereddefault::gesture)) {
+    : QWidget(parent),
+      state_(topic, stored(defaultskey::tiles, registereddefault::tiles),
+             stored(defaultskey::gesture, registereddefault::gesture)) {
   setFixedWidth(fixedWidth);
   setFont(ui::systemFont(13));  // the body size for the controls and every unsized label
   auto* whole = new QVBoxLayout(this);
@@ -280,15 +283,15 @@ void GuideView::rebuildPane(const Transition& transition) {
       segments->setContentsMargins(0, 14, 0, 0);
       segments->setSpacing(0);
       segments->addStretch();
-      for (const GuideVariant& v : topic.variants) {
-        auto* b = new QPushButton(QString::fromStdString(v.name), picker_);
-        b->setCheckable(true);
-        b->setAutoDefault(false);
-        const std::string name = v.name;
+      std::vector<QString> names;
+      for (const GuideVariant& v : topic.variants) names.push_back(QString::fromStdString(v.name));
+      auto* control = new ui::SegmentedControl(names, picker_);
+      for (QPushButton* b : control->segments()) {
+        const std::string name = b->text().toStdString();
         connect(b, &QPushButton::clicked, this, [this, name] { clickVariant(name); });
-        segments->addWidget(b);
         variantButtons_.push_back(b);
       }
+      segments->addWidget(control);
       segments->addStretch();
       pane_->insertWidget(1, picker_);
     }

@@ -15,6 +15,7 @@
 
 #include "platform/AppKit.h"
 #include "platform/AppKitPointer.h"
+#include "platform/InsertionPoint.h"
 #include "platform/WindowFrame.h"
 
 namespace platform {
@@ -156,14 +157,19 @@ void moveTextFocus(NSResponder* from, NSResponder* to) {
   if (auto* widget = dynamic_cast<QWidget*>(from)) {
     QFocusEvent out(QEvent::FocusOut, Qt::OtherFocusReason);
     QApplication::sendEvent(widget, &out);
+    removeInsertionPoint(widget);
   }
   auto* widget = dynamic_cast<QWidget*>(to);
   if (!widget) return;
-  // A steady caret: a blinking one would change the window's picture twice a second.
+  // Qt's own caret would blink on a timer of real time; the field's insertion point
+  // blinks on the installed clock instead.
   QApplication::setCursorFlashTime(0);
   QFocusEvent in(QEvent::FocusIn, Qt::OtherFocusReason);
   QApplication::sendEvent(widget, &in);
-  if (auto* field = qobject_cast<QLineEdit*>(widget)) field->selectAll();
+  if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+    showInsertionPoint(field);
+    field->selectAll();
+  }
 }
 
 }  // namespace platform

@@ -8,7 +8,10 @@
 #include <QImage>
 #include <QPixmap>
 #include <QLabel>
+#include <QLayout>
+#include <QPainter>
 #include <QPushButton>
+#include <algorithm>
 
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
@@ -18,7 +21,9 @@
 #include "guide/TopicRow.h"
 #include "ownwindows/ClosableWindow.h"
 #include "ownwindows/views/OwnWindow.h"
+#include "platform/AppKitAppearance.h"
 #include "platform/Foundation.h"
+#include "platform/sim/World.h"
 #include "support/Scene.h"
 #include "support/TextFit.h"
 #include "support/WidgetsApp.h"
@@ -261,6 +266,52 @@ TEST_F(GuideViews, TopicsVariantsAndDemonstrationsFollowTheClicks) {
   view->clickTopic("Scrolling");  // the selected row again: back to the first variant
   EXPECT_EQ(view->state().displayedVariant().name, "Sideways");
   EXPECT_TRUE(view->variantButtons()[0]->isChecked());
+}
+
+// The variant picker's chosen segment stands clearly apart from the others, in either
+// appearance, and moves with a click.
+TEST_F(GuideViews, TheVariantPickerSetsItsChosenSegmentApart) {
+  for (const bool dark : {false, true}) {
+    scene.world.setPreferenceValue(sim::World::kGlobalDomain, "AppleInterfaceStyle",
+                                   dark ? std::optional<platform::PlistValue>("Dark") : std::nullopt);
+    // The appearance is read again a second after the last look, beside the drawing.
+    scene.clock.advance(1.1);
+    (void)NSAppearance::current();
+    scene.clock.advance(0.1);
+    ASSERT_EQ(NSAppearance::current().isDark(), dark);
+    const std::vector<QPushButton*>& segments = view->variantButtons();
+    ASSERT_EQ(segments.size(), 2u);
+    QWidget* picker = segments[0]->parentWidget();
+    picker->resize(picker->sizeHint());
+    picker->layout()->activate();
+    // Each segment's colour beside its label, drawn at two pixels a point on the window's background.
+    const auto fills = [&] {
+      QImage image(picker->size() * 2, QImage::Format_ARGB32_Premultiplied);
+      image.fill(dark ? QColor(40, 40, 42) : QColor(236, 236, 236));
+      QPainter painter(&image);
+      painter.scale(2, 2);
+      picker->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+      painter.end();
+      std::vector<QColor> found;
+      for (QPushButton* s : segments) {
+        const QPoint at = s->geometry().topLeft() + QPoint(4, s->height() / 2);
+        found.push_back(image.pixelColor(at * 2));
+      }
+      return found;
+    };
+    const auto apart = [](const QColor& a, const QColor& b) {
+      return std::min({std::abs(a.red() - b.red()), std::abs(a.green() - b.green()), std::abs(a.blue() - b.blue())});
+    };
+    const std::string appearance = dark ? "dark" : "light";
+    view->variantButtons()[0]->click();
+    std::vector<QColor> seen = fills();
+    EXPECT_GE(apart(seen[0], seen[1]), 30) << appearance;
+    const QColor chosen = seen[0];
+    view->variantButtons()[1]->click();
+    seen = fills();
+    EXPECT_LE(apart(seen[1], chosen), 2) << appearance << ": the plate moved to the clicked segment";
+    EXPECT_GE(apart(seen[0], seen[1]), 30) << appearance;
+  }
 }
 
 TEST_F(GuideViews, TheModeMenuShowsThePickedModeAndItsTopics) {

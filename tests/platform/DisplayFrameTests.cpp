@@ -4,9 +4,10 @@
 // window moving behind that glass, glass hidden whole while what lies behind it changes
 // and then uncovered. A frame that leaves out what is hidden looks like one that paints
 // every window whole, paints each window's chrome once and a border only where it may
-// show, and a window whose content cannot be read hides nothing. What the frames keep is
-// bounded, never a destroyed window, keeps the frames asked first when one ask holds more
-// than fit, and goes when nobody asks for it, as does the memory no frame takes.
+// show, and a window whose content cannot be read hides nothing, nor does a clear one
+// show anything. What the frames keep is bounded, never a destroyed window, keeps the
+// frames asked first when one ask holds more than fit, and goes when nobody asks for it,
+// as does the memory no frame takes.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -179,6 +180,27 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   expectSameAsWhole("a window moved behind the glass");
   lightTile(3);
   expectSameAsWhole("the panel lit another tile");
+}
+
+// A clear window (an app's invisible helper) shows nothing and hides nothing: the frame is
+// the one without it, for the desk's one-point helper of Cadence and for one grown over the
+// corner of Cadence's window.
+TEST_F(DisplayFrame, AClearWindowLeavesTheFrameAsItIsWithoutIt) {
+  constexpr std::uint32_t kWide = 3, kHelper = 6102;
+  const auto frame = [&] {
+    QImage image;
+    EXPECT_TRUE(
+        server.composeDisplayFrame(kWide, 2560, 1440, 0, [&](const QImage& f, const auto&) { image = f.copy(); }));
+    server.dropDisplayFrames();
+    return image;
+  };
+  const QImage helper = frame();
+  ASSERT_TRUE(server.updateWindow(kHelper, [](sim::Window& w) { w.bounds = CGRect(3850, 750, 100, 100); }));
+  const QImage grown = frame();
+  ASSERT_TRUE(server.removeWindow(kHelper));
+  const QImage without = frame();
+  expectAlike(helper, without, "the desk's helper window");
+  expectAlike(grown, without, "a clear window over another");
 }
 
 TEST_F(DisplayFrame, KeptFramesLetGoOfDestroyedWindowsAndStayWithinTheirBudget) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <optional>
 #include <vector>
 
@@ -7,6 +8,8 @@
 #include "platform/CGWindow.h"
 #include "platform/DynamicLoader.h"
 #include "platform/PrivateSymbols.h"
+#include "platform/sim/World.h"
+#include "support/WidgetsApp.h"
 
 namespace {
 
@@ -162,6 +165,61 @@ TEST(NativeSwitcherTest, SilentWhenTheHotKeysAreOffATapTookTheKeyOrTheDockIsGone
   desk.press(48, kCmd);
   EXPECT_FALSE(desk.dock.state().open);
   EXPECT_TRUE(desk.dock.sessions().empty());
+}
+
+// The switcher's window as the display shows it: each offered app's icon, in the order
+// offered, and the chosen one lit, in either appearance.
+TEST(NativeSwitcherTest, ItShowsTheOfferedAppsIconsInOrderAndLightsTheChosenOne) {
+  trelliq::test::ensureWidgets();
+  for (const bool dark : {false, true}) {
+    SwitcherDesk desk;
+    if (dark)
+      desk.scene.world.setPreferenceValue(sim::World::kGlobalDomain, "AppleInterfaceStyle",
+                                          platform::PlistValue("Dark"));
+    const std::vector<std::pair<std::int32_t, std::uint32_t>> icons{
+        {desk.ash, 0xD94F70}, {desk.birch, 0x2E8B57}, {desk.cedar, 0x2A7FD4}};
+    for (const auto& [pid, colour] : icons) desk.server.updateApp(pid, [c = colour](sim::App& a) { a.iconColor = c; });
+    desk.modifiers(55, kCmd);
+    desk.press(48, kCmd);
+    ASSERT_TRUE(desk.dock.state().open);
+    const CGRect bounds = desk.server.window(desk.dock.state().window)->bounds;
+
+    // Where each icon's left edge first shows, and the plate a few points left of it.
+    struct Seen {
+      int x = -1;
+      QRgb beside = 0;
+    };
+    const auto look = [&] {
+      QImage shown;
+      EXPECT_TRUE(desk.server.composeDisplayFrame(ServedDesk::kDisplay, 1440, 900, 0,
+                                                  [&](const QImage& frame, const auto&) { shown = frame.copy(); }));
+      const QImage plate = shown.copy(QRectF(bounds.minX(), bounds.minY(), bounds.width(), bounds.height()).toRect());
+      std::vector<Seen> seen;
+      for (const auto& [pid, colour] : icons) {
+        Seen s;
+        for (int x = 0; x < plate.width() && s.x < 0; ++x)
+          for (int y = 0; y < plate.height() && s.x < 0; ++y)
+            if ((plate.pixel(x, y) & 0xFFFFFF) == colour) s = {x, plate.pixel(std::max(0, x - 4), y)};
+        seen.push_back(s);
+      }
+      return seen;
+    };
+    const auto lightness = [](QRgb p) { return qRed(p) + qGreen(p) + qBlue(p); };
+    const std::string appearance = dark ? "dark" : "light";
+    std::vector<Seen> seen = look();
+    ASSERT_GE(seen[0].x, 0) << appearance;
+    EXPECT_GT(seen[1].x, seen[0].x) << appearance << ": the most recently active app first";
+    EXPECT_GT(seen[2].x, seen[1].x) << appearance;
+    // Birch is chosen: lit beside its icon, unlike the others.
+    EXPECT_GT(std::abs(lightness(seen[1].beside) - lightness(seen[0].beside)), 30) << appearance;
+    EXPECT_GT(std::abs(lightness(seen[1].beside) - lightness(seen[2].beside)), 30) << appearance;
+
+    desk.press(48, kCmd);
+    seen = look();
+    EXPECT_GT(std::abs(lightness(seen[2].beside) - lightness(seen[1].beside)), 30) << appearance << ": Cedar lit";
+    EXPECT_LT(std::abs(lightness(seen[1].beside) - lightness(seen[0].beside)), 20) << appearance;
+    desk.modifiers(55, 0);
+  }
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 // Renaming a desktop as a user does it: the real panel views draw the label, a click
 // posted through the simulated Mac opens the field, and the name is typed on the
-// simulated keyboard while another application stays in front.
+// simulated keyboard while another application stays in front. The field's insertion point
+// is looked for in the panel's picture as the window server shows it.
+
+#include <QImage>
+#include <cmath>
 
 #include "DisplayPanelsStage.h"
+#include "platform/InsertionPoint.h"
 #include "platform/sim/UserInput.h"
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
+#include "switcher/views/DisplayPanelView.h"
 #include "switcher/views/QtPanelViews.h"
 #include "workspace/SpaceNames.h"
 
@@ -14,7 +20,7 @@ namespace {
 
 // Key codes of the U.S. keyboard.
 constexpr CGKeyCode kA = 0, kS = 1, kD = 2, kI = 34, kO = 31, kT = 17, kU = 32, kX = 7, kReturn = 36, kEscape = 53,
-                    kTab = 48;
+                    kTab = 48, kLeft = 123, kRight = 124;
 constexpr const char* kDesktop = "0:1:desktop";  // Space 1's desktop on the built-in display
 
 class PanelRenameTypingTest : public PanelsStage {
@@ -75,6 +81,33 @@ class PanelRenameTypingTest : public PanelsStage {
     if (!names || names->size() != 1) return std::nullopt;
     const std::string* name = names->begin()->second.asString();
     return name ? std::optional(*name) : std::nullopt;
+  }
+
+  /// The columns of display 0's name field, in the panel's picture at the display's pixels,
+  /// that a bar of the text's colour crosses from top to bottom of the line.
+  std::vector<int> caretColumns() {
+    NSWindow& window = *switcher->panels().at(0).window;
+    auto* view = dynamic_cast<views::DisplayPanelView*>(window.contentView());
+    if (!view || !view->nameField()) return {};
+    const double scale = switcher->model().display(0)->screen.backingScaleFactor();
+    const CGRect frame = window.frame();
+    const CGImageRef picture = scene.windowServer.captureWindowPicture(
+        static_cast<std::uint32_t>(window.windowNumber()), static_cast<int>(std::lround(frame.width() * scale)),
+        static_cast<int>(std::lround(frame.height() * scale)));
+    if (!picture) return {};
+    const QImage image = picture->qimage();
+    const QRectF field = QRectF(view->nameField()->geometry());
+    const QRect area = QRectF(field.topLeft() * scale, field.size() * scale).toAlignedRect() & image.rect();
+    std::vector<int> columns;
+    for (int x = area.left(); x <= area.right(); ++x) {
+      int lit = 0;
+      for (int y = area.top(); y <= area.bottom(); ++y) {
+        const QRgb p = image.pixel(x, y);
+        if (std::min({qRed(p), qGreen(p), qBlue(p)}) >= 200 && qAlpha(p) >= 200) ++lit;
+      }
+      if (lit >= area.height() * 0.6) columns.push_back(x);
+    }
+    return columns;
   }
 
   sim::UserInput user{*sim::EventServer::active()};
@@ -140,6 +173,43 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   scene.clock.advance(1.0);
   EXPECT_FALSE(switcher->session().isActive());
   EXPECT_EQ(session::linesStarting("switch to ").size(), 1u);
+}
+
+TEST_F(PanelRenameTypingTest, TheCaretStandsAfterEachTypedLetterAndBlinksOnlyWhileTheFieldIsEdited) {
+  clickLabel();
+  withModifier(sim::UserInput::kCommand, kA);
+  EXPECT_TRUE(caretColumns().empty()) << "the selected name shows its selection, not a caret";
+  type({kX});
+  const std::vector<int> afterX = caretColumns();
+  ASSERT_FALSE(afterX.empty()) << "a caret after the typed letter";
+
+  // Left alone, it blinks: off, on, off.
+  scene.clock.advance(platform::kInsertionPointBlink);
+  EXPECT_TRUE(caretColumns().empty());
+  scene.clock.advance(platform::kInsertionPointBlink);
+  EXPECT_EQ(caretColumns(), afterX);
+  scene.clock.advance(platform::kInsertionPointBlink);
+  ASSERT_TRUE(caretColumns().empty());
+  // A keystroke shows it at once where the next letter goes, and it stays while typing goes on.
+  type({kO});
+  const std::vector<int> afterO = caretColumns();
+  ASSERT_FALSE(afterO.empty());
+  EXPECT_GT(afterO.front(), afterX.back());
+  for (int i = 0; i < 12; ++i) {
+    type({i % 2 ? kRight : kLeft});
+    EXPECT_FALSE(caretColumns().empty()) << "solid while typing, keystroke " << i;
+  }
+  user.press(kLeft);
+  scene.clock.advance(0.05);
+  const std::vector<int> beforeO = caretColumns();
+  ASSERT_FALSE(beforeO.empty());
+  EXPECT_LT(beforeO.front(), afterO.front()) << "the arrow moved it back over the o";
+
+  // The session ends while the name is edited: nothing of the field blinks on unseen.
+  switcher->session().cancel(false);
+  scene.clock.advance(1.0);
+  ASSERT_FALSE(anyPanelVisible());
+  EXPECT_EQ(scene.clock.pending(), 0u) << "work left on the clock";
 }
 
 }  // namespace

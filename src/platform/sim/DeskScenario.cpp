@@ -124,7 +124,7 @@ Window readWindow(const json& j, const std::string& where) {
   onlyFields(j, where,
              {"number", "app", "title", "frame", "layer", "alpha", "subrole", "spaces", "minimized", "orderedIn",
               "fullScreen", "color", "accessible", "sharingState", "emptyName", "accessibilityTitle", "listed",
-              "glyph"});
+              "glyph", "clear"});
   Window w;
   if (!j.contains("app")) fail(where, "expected an \"app\" (the owner's pid)");
   if (!j.contains("frame")) fail(where, "expected a \"frame\"");
@@ -155,6 +155,7 @@ Window readWindow(const json& j, const std::string& where) {
   if (w.minimized) w.orderedIn = false;
   if (j.contains("fullScreen")) w.fullScreen = boolean(j["fullScreen"], where + ".fullScreen");
   if (j.contains("color")) w.color = color(j["color"], where + ".color");
+  if (j.contains("clear")) w.clear = boolean(j["clear"], where + ".clear");
   if (j.contains("glyph")) {
     w.glyph = string(j["glyph"], where + ".glyph");
     if (w.glyph.size() > 32) fail(where + ".glyph", "expected at most 8 characters");
@@ -561,7 +562,7 @@ constexpr const char* kDefaultDesk = R"json(
      "color": "#1E1E1E"},
     {"number": 9201, "app": 311, "title": "Agenda", "frame": [1600, 300, 1000, 600], "spaces": [2], "color": "#FDF2F2"},
     {"number": 6102, "app": 305, "frame": [3900, 900, 1, 1], "spaces": [2], "accessible": false, "subrole": "",
-     "color": "#FBE3EA"},
+     "clear": true},
     {"number": 3102, "app": 302, "title": "Release Notes – Lumen", "frame": [1800, -300, 1300, 850], "spaces": [7],
      "color": "#FFFFFF"},
     {"number": 8101, "app": 307, "title": "Chatter", "frame": [2000, 0, 700, 800], "spaces": [7], "color": "#EEEAFB"},

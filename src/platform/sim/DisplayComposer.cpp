@@ -155,7 +155,8 @@ struct Seen {
 bool solid(const Placed& p, const std::optional<Painted>& content) {
   const Shown& s = p.shown;
   const bool painted = s.surface ? s.opaque && content.has_value() : !(s.window.own && !s.opaque);
-  return painted && s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::dock &&
+  return painted && s.window.alpha >= 1 && s.chrome.kind != Chrome::Kind::clear &&
+         s.chrome.kind != Chrome::Kind::dock && s.chrome.kind != Chrome::Kind::appSwitcher &&
          s.chrome.kind != Chrome::Kind::menuBar && s.chrome.kind != Chrome::Kind::statusItem;
 }
 
@@ -234,8 +235,10 @@ std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, c
         p.surfaceSeq = s.surface->sequence();
         if (!s.opaque) p.glass = surfaceArea(s, pw, ph).toAlignedRect().translated(p.placed.topLeft()).intersected(all);
       }
-      // The Dock is frosted too: what lies behind its translucent strip is blurred.
-      if (s.chrome.kind == Chrome::Kind::dock) p.glass = p.placed.intersected(all);
+      // The Dock and its app switcher are frosted too: what lies behind their translucent
+      // plates is blurred.
+      if (s.chrome.kind == Chrome::Kind::dock || s.chrome.kind == Chrome::Kind::appSwitcher)
+        p.glass = p.placed.intersected(all);
       placed.push_back(std::move(p));
     }
   }

@@ -100,21 +100,30 @@ bool DockSwitcher::open(int step) {
   w.accessible = false;
   w.subrole.clear();
   w.color = 0x2B2B2B;
+  w.switcherApps = apps;
+  w.switcherChoice = step > 0 ? (apps.size() > 1 ? 1 : 0) : apps.size() - 1;
   const std::uint32_t number = server_.addWindow(w);
 
   std::lock_guard lock(mutex_);
   state_.open = true;
   state_.window = number;
-  state_.choice = step > 0 ? (apps.size() > 1 ? 1 : 0) : apps.size() - 1;
+  state_.choice = w.switcherChoice;
   state_.apps = std::move(apps);
   return true;
 }
 
 void DockSwitcher::move(int step) {
-  std::lock_guard lock(mutex_);
-  const std::size_t n = state_.apps.size();
-  if (n == 0) return;
-  state_.choice = (state_.choice + (step > 0 ? 1 : n - 1)) % n;
+  std::uint32_t window = 0;
+  std::size_t choice = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const std::size_t n = state_.apps.size();
+    if (n == 0) return;
+    state_.choice = (state_.choice + (step > 0 ? 1 : n - 1)) % n;
+    window = state_.window, choice = state_.choice;
+  }
+  // The window shows the chosen icon lit.
+  server_.updateWindow(window, [choice](Window& w) { w.switcherChoice = choice; });
 }
 
 void DockSwitcher::close(bool activate) {

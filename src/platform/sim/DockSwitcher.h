@@ -3,7 +3,7 @@
 // key 1 (⌘⇥) or 2 (⌘⇧⇥) is on, that key combination reaching the system (no tap
 // consumed it) opens it: a window of the Dock at the Dock's level showing the icons of
 // the running regular applications, most recently active first, with the most recently
-// used other application chosen (the last one for ⌘⇧⇥). While it is open every key goes
+// used other application chosen (the last one for ⌘⇧⇥) and lit, its name under its icon. While it is open every key goes
 // to it: ⇥ and → choose the next icon, ⇧⇥, ⌘` and ← the previous one, esc closes it;
 // letting go of ⌘ closes it and activates the chosen application. Without the Dock
 // running, or with the hot key off, the keys pass on to the applications.

@@ -15,6 +15,7 @@
 
 #include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
+#include "platform/sim/DockSwitcher.h"
 #include "platform/sim/KeptFew.h"
 
 namespace sim {
@@ -180,6 +181,34 @@ void paintDock(QPainter& painter, const Chrome& chrome, const QRectF& area, doub
   }
 }
 
+/// The system's app switcher: a rounded plate with one cell per app, its icon in the
+/// upper part; the chosen cell lit behind its icon, with the app's name under it.
+void paintAppSwitcher(QPainter& painter, const Chrome& chrome, const QRectF& area, double scale) {
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(chrome.dark ? QColor(32, 32, 34, 215) : QColor(242, 242, 244, 215));
+  painter.drawRoundedRect(area, 18 * scale, 18 * scale);
+  const std::size_t n = chrome.dock.size();
+  const double margin = DockSwitcher::kMargin * scale;
+  const double cell = n ? (area.width() - 2 * margin) / static_cast<double>(n) : 0;
+  const double side = std::min(cell - 20 * scale, 80 * scale);
+  if (side < 2) return;
+  const double top = margin;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& [name, colour] = chrome.dock[i];
+    const double x = margin + static_cast<double>(i) * cell + (cell - side) / 2;
+    if (i == chrome.chosen) {
+      const QRectF lit(x - 8 * scale, top - 8 * scale, side + 16 * scale, side + 16 * scale);
+      painter.setBrush(chrome.dark ? QColor(255, 255, 255, 46) : QColor(0, 0, 0, 30));
+      painter.drawRoundedRect(lit, 12 * scale, 12 * scale);
+      const QRectF under(x + side / 2 - cell, top + side + 10 * scale, 2 * cell, 20 * scale);
+      drawLabel(painter, name, under.intersected(area), systemFont(13 * scale, false), ink(chrome.dark).rgba(),
+                Qt::AlignHCenter | Qt::AlignTop);
+    }
+    paintIcon(painter, QRectF(x, top, side, side), name, colour);
+  }
+}
+
 }  // namespace
 
 void paintIcon(QPainter& painter, const QRectF& box, const std::string& name, std::uint32_t color) {
@@ -215,6 +244,9 @@ void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height,
     case Chrome::Kind::menuBar:
       paintMenuBar(painter, chrome, area, scale);
       break;
+    case Chrome::Kind::appSwitcher:
+      paintAppSwitcher(painter, chrome, area, scale);
+      break;
     case Chrome::Kind::statusItem:
       drawLabel(painter, chrome.glyph, area, systemFont(std::min(16 * scale, area.height() * 0.62), false),
                 ink(chrome.dark).rgba(), Qt::AlignCenter);
@@ -224,6 +256,8 @@ void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height,
       break;
     case Chrome::Kind::plain:
       painter.fillRect(area, rgb(chrome.color));
+      break;
+    case Chrome::Kind::clear:
       break;
   }
   painter.restore();

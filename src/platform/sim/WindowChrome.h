@@ -1,13 +1,14 @@
 #pragma once
 // What the window server draws itself: the frame of a titled window (rounded corners, a
 // hairline border, a soft shadow, the title bar with its three buttons and the title), the
-// menu bar (the front app's menus, the clock, a display's notch), the Dock and other apps'
-// status items, in the system's light or dark appearance. Gathered under the server's lock
+// menu bar (the front app's menus, the clock, a display's notch), the Dock, the system's app
+// switcher and other apps' status items, in the system's light or dark appearance. Gathered under the server's lock
 // into plain values, painted without it. Any thread; text needs a QGuiApplication.
 
 #include <QImage>
 #include <QPainterPath>
 #include <QRectF>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -19,7 +20,7 @@ class QRegion;
 namespace sim {
 
 struct Chrome {
-  enum class Kind { plain, titled, menuBar, dock, statusItem };
+  enum class Kind { plain, clear, titled, menuBar, dock, statusItem, appSwitcher };
   Kind kind = Kind::plain;
   bool dark = false;
   std::uint32_t color = 0;  // the window's own colour, 0xRRGGBB
@@ -30,8 +31,10 @@ struct Chrome {
   std::string frontApp;
   std::string clock;
   double notch = 0;  // the notch's height in points; 0: none
-  // The Dock: each app's name and icon colour.
+  // The Dock, and the system's app switcher: each app's name and icon colour; the
+  // switcher's chosen one.
   std::vector<std::pair<std::string, std::uint32_t>> dock;
+  std::size_t chosen = 0;
   // A status item's template glyph.
   std::string glyph;
 

@@ -114,7 +114,13 @@ struct Window {
   bool fullScreen = false;
   bool desktopElement = false;     // desktop picture and desktop-icon windows
   std::uint32_t color = 0xE0E0E0;  // 0xRRGGBB of its generated picture
+  /// Its content is clear (an app's invisible helper window): nothing of it is drawn.
+  bool clear = false;
   std::string glyph;               // a status item's template glyph (text); empty: the app's initial
+  /// The system's app switcher: the apps whose icons it shows, left to right (empty for
+  /// any other window), and the index of the chosen one.
+  std::vector<std::int32_t> switcherApps;
+  std::size_t switcherChoice = 0;
   /// Its accessibility element id within the app (0: the app does not report it). Ids
   /// element+1 … element+3 are left free for the window's children (close button …).
   std::uint64_t axElement = 0;

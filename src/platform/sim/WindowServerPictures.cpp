@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/AppKitAppearance.h"
 #include "platform/CGWindow.h"
 #include "platform/OwnWindowSurface.h"
 #include "platform/SharedSurface.h"
-#include "platform/AppKitAppearance.h"
 #include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/ShownWindow.h"
@@ -135,13 +135,22 @@ Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const L
   c.dark = look.dark;
   // The program's own windows are filled with the appearance's window background.
   c.color = w.own && w.color == kOwnWindowFill && look.dark ? kOwnWindowDarkFill : w.color;
-  if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
+  if (w.clear) {
+    c.kind = Chrome::Kind::clear;
+  } else if (w.pid == WindowServer::kWindowServerPID && w.title == "Menubar") {
     c.kind = Chrome::Kind::menuBar;
     if (desk.frontmost())
       if (const App* a = desk.app(*desk.frontmost()); a && a->name) c.frontApp = *a->name;
     c.clock = look.clock;
     if (const auto d = desk.displayUnder(w.bounds))
       if (const DeskDisplay* dd = desk.display(*d)) c.notch = dd->notch;
+  } else if (!w.switcherApps.empty()) {
+    c.kind = Chrome::Kind::appSwitcher;
+    for (const std::int32_t pid : w.switcherApps) {
+      const App* a = desk.app(pid);
+      c.dock.emplace_back(a && a->name ? *a->name : "?", a ? a->iconColor : 0x808080);
+    }
+    c.chosen = w.switcherChoice;
   } else if (w.title == "Dock" && w.layer == CGWindowLevelForKey(kCGDockWindowLevelKey)) {
     c.kind = Chrome::Kind::dock;
     for (const auto& [pid, a] : desk.allApps()) {
