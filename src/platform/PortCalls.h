@@ -161,7 +161,7 @@
   X(local, none, setWorkspaceListener, void, (std::function<void(const platform::WorkspaceEvent&)> listener),       \
     (listener), (), ask, (), none)                                                                                   \
   /** The program's own windows. Registers a window the first time it is ordered in; its */                          \
-  /** number (never 0). */                                                                                           \
+  /** number (never 0), or 0 when the program has as many as it may. */                                             \
   X(own, own, createOwnWindow, std::uint32_t, (const platform::OwnWindowState& state), (state), (), ask, {0}, none) \
   X(own, own, updateOwnWindow, void, (std::uint32_t number, const platform::OwnWindowState& state),                 \
     (number, state), ("n", "state"), ask, (), none)                                                                  \

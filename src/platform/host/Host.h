@@ -45,6 +45,8 @@ class Host {
   static constexpr std::size_t kMaxPrograms = 64;
   /// Threads answering one program's calls, one per lane; lanes past the last share it.
   static constexpr std::uint32_t kMaxLanes = 64;
+  /// Own windows one program may have at once; one more is refused with the reason.
+  static constexpr std::size_t kMaxOwnWindows = 1024;
   /// Log lines one program can cause before the rest of them is only counted.
   static constexpr std::uint32_t kLinesPerProgram = 20;
   /// Pushes a program may leave unread (beyond what its socket holds) before it is let go:

@@ -39,15 +39,40 @@ using wire::read;
 
 namespace {
 
-/// The state of every window `client` owns, after a request of its own changed one: the
-/// program keeps it (OwnWindowTable), so reading it back costs no further round trip.
-json ownWindowsOf(Host::Client& client) {
+/// The state of the windows `client` owns ({"g": count, "w": rows, "s": how many times it
+/// was sent}): after a request of its own changed one only the rows that differ from what
+/// it was sent last, with the numbers of the windows gone ("d": true, "x": numbers), else
+/// all of them. The program keeps it (OwnWindowTable), so reading it back costs no round
+/// trip, and a program making many windows is not sent all of them again each time.
+json ownWindowsOf(Host::Client& client, bool changed = true) {
   std::set<std::uint32_t> numbers;
   {
     std::lock_guard lock(client.mutex);
     numbers = client.windows;
   }
-  return client.reads->ownWindows(numbers);
+  std::lock_guard lock(client.ownWindowsMutex);  // the state sent, in the order it is sent
+  json table = client.reads->ownWindows(numbers);
+  std::map<std::uint32_t, json> now;
+  for (json& row : table["w"]) now.emplace(row[0].get<std::uint32_t>(), std::move(row[1]));
+  json rows = json::array();
+  json gone = json::array();
+  for (auto& [number, status] : now) {
+    auto sent = client.sentWindows.find(number);
+    if (!changed || sent == client.sentWindows.end() || sent->second != status) {
+      rows.push_back(json::array({number, status}));
+    }
+  }
+  for (const auto& [number, status] : client.sentWindows) {
+    if (!now.count(number)) gone.push_back(number);
+  }
+  client.sentWindows = std::move(now);
+  table["w"] = std::move(rows);
+  table["s"] = ++client.sentWindowsCount;
+  if (changed) {
+    table["d"] = true;
+    table["x"] = std::move(gone);
+  }
+  return table;
 }
 
 ProcessSerialNumber psnOf(const json& j) {
@@ -225,9 +250,20 @@ struct Host::Calls {
     return nullptr;
   }
   static json createOwnWindow(Context& c) {
-    const std::uint32_t number = c.host.server_.createOwnWindow(read<platform::OwnWindowState>(c.v));
+    const auto state = read<platform::OwnWindowState>(c.v);
+    {
+      // Counted before it is made, so threads making windows at once stay within the limit.
+      std::lock_guard lock(c.client->mutex);
+      if (c.client->windows.size() + c.client->windowsMaking >= kMaxOwnWindows) {
+        throw wire::BadValue("the program has " + std::to_string(kMaxOwnWindows) +
+                             " own windows, as many as one program may have");
+      }
+      ++c.client->windowsMaking;
+    }
+    const std::uint32_t number = c.host.server_.createOwnWindow(state);
     {
       std::lock_guard lock(c.client->mutex);
+      --c.client->windowsMaking;
       c.client->windows.insert(number);
     }
     return json{{"n", number}, {"own", ownWindowsOf(*c.client)}};
@@ -258,7 +294,7 @@ struct Host::Calls {
     c.host.server_.destroyOwnWindow(number);
     return ownWindowsOf(*c.client);
   }
-  static json ownWindows(Context& c) { return ownWindowsOf(*c.client); }
+  static json ownWindows(Context& c) { return ownWindowsOf(*c.client, false); }
   static json setOwnWindowSurface(Context& c) {
     const auto number = field<std::uint32_t>(c.v, "n");
     c.client->requireOwn(c.client->windows, number, "window");

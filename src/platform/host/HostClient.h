@@ -40,6 +40,13 @@ struct Host::Client {
   std::set<std::uint64_t> observers;
   std::set<std::uint32_t> iterators;
   std::set<std::uint32_t> windows;
+  std::size_t windowsMaking = 0;  // being made now, counted against the limit
+  /// The state of its windows as last sent (encoded, by number), and how many times it
+  /// was sent: a change is answered with what differs from it. Under `ownWindowsMutex`,
+  /// which nothing holds while it calls the program or takes `mutex` for long.
+  std::mutex ownWindowsMutex;
+  std::map<std::uint32_t, nlohmann::json> sentWindows;
+  std::uint64_t sentWindowsCount = 0;
   bool workspace = false;
   bool ownEvents = false;
   bool notifications = false;
