@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "guide/model/GuideState.h"
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "platform/AppKitWindows.h"
 #include "ui/FadingPicture.h"
 #include "ui/WhileShown.h"

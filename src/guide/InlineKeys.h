@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "guide/model/KeyRow.h"
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "ui/Paint.h"
 
 namespace trelliq {

@@ -431,9 +431,11 @@ void order(NSWindow::State& s, platform::OwnWindowOrder how) {
     if (!numberHere(s) && !out) {
       const std::vector<NSScreen> screens = NSScreen::screens();
       s.number = server.createOwnWindow(serverState(s, screens));
-      s.server = platform::windowServerGeneration();
-      s.surface->setScale(backingScale(s.frame, screens));
-      s.surface->attach(s.number);
+      if (s.number) {  // 0: refused (the program has as many windows as it may), so it stays unshown
+        s.server = platform::windowServerGeneration();
+        s.surface->setScale(backingScale(s.frame, screens));
+        s.surface->attach(s.number);
+      }
     }
     if (numberHere(s)) server.orderOwnWindow(s.number, how);
   }

@@ -23,6 +23,14 @@ std::optional<PlistValue> UserDefaults::object(const std::string& key) const {
   return it->second;
 }
 
+platform::PlistDictionary UserDefaults::dictionaryRepresentation() const {
+  platform::SystemPort& port = platform::system();
+  auto merged = port.firstPreferenceValues({port.applicationDomainName(), kCFPreferencesAnyApplication});
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : registration_) merged.try_emplace(key, value);
+  return merged;
+}
+
 bool UserDefaults::boolForKey(const std::string& key) const {
   const auto value = object(key);
   if (!value) return false;

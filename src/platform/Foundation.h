@@ -24,6 +24,9 @@ class UserDefaults {
   /// A string value (numbers are not converted); nothing otherwise.
   std::optional<std::string> stringForKey(const std::string& key) const;
   std::optional<platform::PlistDictionary> dictionaryForKey(const std::string& key) const;
+  /// Every key `object` finds, with the value it finds: the application, global and
+  /// registration domains merged, read in one go.
+  platform::PlistDictionary dictionaryRepresentation() const;
 
   /// Stores into the application domain and persists it; both then post
   /// NSUserDefaultsDidChangeNotification to the default centre on the calling thread.

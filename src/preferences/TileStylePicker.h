@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "preferences/StoredOption.h"
 #include "settings/Settings.h"
 #include "ui/Paint.h"

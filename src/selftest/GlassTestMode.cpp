@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "ownwindows/KeyablePanel.h"
+#include "workspace/KeyablePanel.h"
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "selftest/ActiveTestPanel.h"

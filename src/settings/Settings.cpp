@@ -28,9 +28,12 @@ void carryOverFromEarlierProduct(UserDefaults& defaults) {
   if (defaults.boolForKey(kCarriedOver)) return;
   PlistDictionary copied;
   if (const auto earlier = defaults.persistentDomain(Settings::earlierProductDomain)) {
+    // What the program has, read at once: a large earlier domain costs two reads, not one
+    // per key.
+    const PlistDictionary present = defaults.dictionaryRepresentation();
     for (const auto& [key, value] : *earlier) {
       if (key == defaultskey::launchAtLoginSetUp || key == kCarriedOver) continue;
-      if (defaults.object(key)) continue;
+      if (present.contains(key)) continue;
       copied.emplace(key, value);
     }
   }

@@ -6,7 +6,7 @@
 
 #include <QWidget>
 
-#include "guide/model/KeyCapLook.h"
+#include "ui/model/KeyCapLook.h"
 
 namespace trelliq {
 

@@ -69,7 +69,7 @@ CGImageRef symbolImage(const std::string& name, int side);
 #include <QPointer>
 #include <QWidget>
 
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 
 namespace trelliq::ui {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ownwindows/KeyablePanel.h"
+#include "workspace/KeyablePanel.h"
 #include "platform/AppKitWorkspace.h"
 #include "platform/Clock.h"
 #include "platform/PrivateSymbols.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "guide/model/DemoPlayer.h"
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "platform/VirtualClock.h"
 
 namespace trelliq {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ownwindows/KeyablePanel.h"
+#include "workspace/KeyablePanel.h"
 #include "platform/AppKitWindows.h"
 #include "selftest/ActiveTestPanel.h"
 #include "support/Scene.h"

@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "ShotDesk.h"
-#include "ownwindows/KeyablePanel.h"
+#include "workspace/KeyablePanel.h"
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "selftest/ActiveTestPanel.h"

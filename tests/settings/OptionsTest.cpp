@@ -10,6 +10,7 @@
 
 #include "platform/Files.h"
 #include "platform/Foundation.h"
+#include "platform/host/Remote.h"
 #include "settings/Settings.h"
 #include "support/Scene.h"
 #include "support/Served.h"
@@ -196,8 +197,11 @@ TEST_P(Options, ManySettingsAreCarriedOverInOneWriteThatAlsoMarksTheCopyDone) {
   earlierProduct(many);
   const std::string own = "writePreferences:" + std::string(sim::World::kApplicationDomain);
   scene_.world.resetCallCounts();
+  const auto asked = [&] { return attachment_.remote() ? attachment_.remote()->connection->calls() : 0; };
+  const auto askedBefore = asked();
   Settings::registerDefaults();
   EXPECT_EQ(scene_.world.callCount(own), 1) << "the domain is written once, not once per key";
+  EXPECT_LT(asked() - askedBefore, 50u) << "what the program has is read at once, not asked key by key";
   EXPECT_EQ(stored("key1999"), PlistValue(1999));
   EXPECT_EQ(stored("carriedOverFromTabrook"), PlistValue(true));
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "app/views/Symbol.h"
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "ui/DemoIcons.h"
 #include "ui/Paint.h"
 

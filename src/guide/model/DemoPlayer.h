@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "platform/Clock.h"
 
 namespace trelliq {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "guide/model/KeyCapLook.h"
+#include "ui/model/KeyCapLook.h"
 
 namespace trelliq {
 

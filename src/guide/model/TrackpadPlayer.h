@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "guide/model/GuideTopic.h"
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
 

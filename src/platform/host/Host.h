@@ -45,6 +45,8 @@ class Host {
   static constexpr std::size_t kMaxPrograms = 64;
   /// Threads answering one program's calls, one per lane; lanes past the last share it.
   static constexpr std::uint32_t kMaxLanes = 64;
+  /// Own windows one program may have at once; one more is refused with the reason.
+  static constexpr std::size_t kMaxOwnWindows = 1024;
   /// Log lines one program can cause before the rest of them is only counted.
   static constexpr std::uint32_t kLinesPerProgram = 20;
   /// Pushes a program may leave unread (beyond what its socket holds) before it is let go:
@@ -136,12 +138,15 @@ class Host {
   /// of memory, whose frames then go as pictures. Throws BadValue for a malformed request.
   nlohmann::json screenSurface(const nlohmann::json& v, ScreenSurfaces& surfaces,
                                std::shared_ptr<wire::Descriptor>& memory);
+  /// Answers one request of `client` by the handler of its name (HostCalls.cpp): made
+  /// from the call table's row, or written for it. `descriptor` came with the request;
+  /// `memory` gets the shared memory that goes back beside the answer (a picture, a
+  /// surface). Throws wire::BadValue for an unknown or malformed request. A lane's thread.
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
-                      wire::Descriptor* descriptor);
-  /// The picture a capture request asks for (null when there is none), which goes back in
-  /// shared memory; nothing for any other request. Throws BadValue for a malformed one.
-  /// A lane's thread.
-  std::optional<CGImageRef> capture(const std::string& method, const nlohmann::json& v);
+                      wire::Descriptor* descriptor, std::shared_ptr<wire::Descriptor>& memory);
+  /// The handlers of the requests, with the host's insides at hand.
+  struct Calls;
+  friend struct Calls;
 
   /// Lets the world's callbacks into the host while it lives, and lets its destructor wait
   /// for those already in: the world calls them outside its own locks, from its threads.

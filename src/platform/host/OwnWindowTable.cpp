@@ -1,6 +1,7 @@
 #include "platform/host/OwnWindowTable.h"
 
 #include <iostream>
+#include <vector>
 
 #include "platform/host/WireValues.h"
 
@@ -15,14 +16,19 @@ void OwnWindowTable::attach(const std::string& countPath) {
 }
 
 std::optional<OwnWindowTable::Status> OwnWindowTable::take(const json& table, std::uint32_t number) {
-  std::uint64_t tag = 0;
+  std::uint64_t tag = 0, sent = 0;
+  bool changes = false;
   std::map<std::uint32_t, platform::OwnWindowStatus> windows;
+  std::vector<std::uint32_t> gone;
   try {
     tag = wire::field<std::uint64_t>(table, "g");
+    sent = wire::field<std::uint64_t>(table, "s");
+    changes = table.contains("d");
     for (const json& row : wire::field<json>(table, "w")) {
       if (!row.is_array() || row.size() != 2) throw wire::BadValue("a window's row is [number, state]");
       windows[wire::read<std::uint32_t>(row[0])] = wire::read<platform::OwnWindowStatus>(row[1]);
     }
+    if (changes) gone = wire::field<std::vector<std::uint32_t>>(table, "x");
   } catch (const std::exception& e) {
     std::cerr << "trelliq: the world host's state of this program's windows could not be read: " << e.what() << "\n";
     return std::nullopt;
@@ -30,11 +36,23 @@ std::optional<OwnWindowTable::Status> OwnWindowTable::take(const json& table, st
   Status answer;
   if (const auto it = windows.find(number); it != windows.end()) answer = it->second;
   std::lock_guard lock(mutex_);
-  // Answers of several threads may arrive out of order: only a newer state replaces the kept one.
-  if (count_ && tag > tag_) {
-    tag_ = tag;
+  // Answers of several threads may arrive out of order: what was sent before the state
+  // kept is old news. Changes apply only to the state sent just before them; with one
+  // missed, what is kept is wrong until the whole state comes again.
+  if (!count_ || sent <= sent_) return answer;
+  if (!changes) {
     windows_ = std::move(windows);
+    broken_ = false;
+  } else if (broken_ || sent != sent_ + 1) {
+    broken_ = true;
+    tag_ = 0;
+    return answer;
+  } else {
+    for (auto& [n, status] : windows) windows_[n] = status;
+    for (const std::uint32_t n : gone) windows_.erase(n);
   }
+  sent_ = sent;
+  tag_ = tag;
   return answer;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // A program's memory of its own windows' state as the host last told it (ordered in, on
-// the active Space, seen, miniaturized, full screen, frame). The host sends the state of
-// every window the program owns with the answer to each request that changes one of them,
-// and on request; the program answers its own questions from that while the world's
+// the active Space, seen, miniaturized, full screen, frame). The host sends what changed
+// in the state of the windows the program owns with the answer to each request that
+// changes one of them, and the whole state on request; the program answers its own questions from that while the world's
 // change count (SharedCount) stands where the state was read. A change the program did
 // not make (a Space switch, a display that went, a window raised over one of its own, a
 // full-screen move finishing) moves the count, and the next question fetches the whole
@@ -28,10 +28,11 @@ class OwnWindowTable {
   /// Maps the host's count page; until then, or when it cannot be mapped, nothing is kept.
   /// Any thread.
   void attach(const std::string& countPath);
-  /// Takes the state the host sent ({"g": count, "w": [[number, status], ...]}) and keeps it
-  /// when it holds at a count newer than the one kept. Answers `number`'s state in it
-  /// (nothing for a window it does not list), or nothing at all when `table` is no such
-  /// state. Any thread.
+  /// Takes the state the host sent ({"g": count, "s": its place among the host's answers,
+  /// "w": [[number, status], ...]}, with "d" and "x": the windows that changed since the
+  /// answer before it and the numbers of those gone) and keeps it when it is newer than
+  /// what is kept. Answers `number`'s state in it (nothing for a window it does not list),
+  /// or nothing at all when `table` is no such state. Any thread.
   std::optional<Status> take(const nlohmann::json& table, std::uint32_t number = 0);
   /// `number`'s state while what is kept is current (nothing for a window the program no
   /// longer owns); nothing at all when the host must be asked. Any thread.
@@ -43,7 +44,9 @@ class OwnWindowTable {
  private:
   mutable std::mutex mutex_;
   std::unique_ptr<SharedCount> count_;
-  std::uint64_t tag_ = 0;  // the count the kept state holds at (0: none)
+  std::uint64_t tag_ = 0;   // the count the kept state holds at (0: none)
+  std::uint64_t sent_ = 0;  // which of the host's answers it is
+  bool broken_ = false;     // changes were missed: only a whole state mends it
   std::map<std::uint32_t, platform::OwnWindowStatus> windows_;
   mutable std::uint64_t hits_ = 0;
 };

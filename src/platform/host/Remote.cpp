@@ -19,6 +19,7 @@
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
 #include "platform/Unicode.h"
+#include "platform/host/CallTable.h"
 #include "platform/host/PictureMemory.h"
 #include "platform/host/Relaunch.h"
 #include "platform/host/RemoteMultitouch.h"
@@ -346,6 +347,30 @@ T answerAs(const std::optional<json>& answer, T fallback) {
   }
 }
 
+/// A call of the table made from its row: the arguments as the row's body, the answer
+/// read as R (the fallback when there is none), or for `picture` the picture that comes
+/// back in shared memory.
+template <typename R, calls::Via via, std::size_t N, typename... Args, typename Fallback>
+R forwardCall(Connection& connection, const char* name, const std::array<const char*, N>& names,
+              const std::tuple<Args...>& arguments, Fallback fallback) {
+  json body = calls::requestBody(names, arguments);
+  if constexpr (via == calls::Via::picture) {
+    static_assert(std::is_same_v<R, CGImageRef>, "a picture call answers a picture");
+    platform::OwnWindowSurface::publishAll();  // the program's own windows as it last drew them
+    return connection.callForPicture(name, std::move(body));
+  } else if constexpr (via == calls::Via::tell) {
+    static_assert(std::is_void_v<R>, "a call told without waiting answers nothing");
+    connection.tell(name, std::move(body), true);
+  } else if constexpr (std::is_void_v<R>) {
+    connection.call(name, std::move(body));
+  } else {
+    std::optional<json> answer;
+    if constexpr (via == calls::Via::kept) answer = connection.reads().answer(name, body);
+    if (!answer) answer = connection.call(name, std::move(body));
+    return answerAs<R>(answer, fallback());
+  }
+}
+
 // ---- Private functions: local stand-ins that forward to the host's world -----------------
 
 std::atomic<Connection*> forwardTo{nullptr};
@@ -615,20 +640,6 @@ std::optional<json> RemoteSystem::kept(const std::string& method, const json& bo
   if (auto answer = connection_->reads().answer(method, body)) return answer;
   return connection_->call(method, body);
 }
-
-std::vector<platform::ScreenDescription> RemoteSystem::screens() {
-  return answerAs<std::vector<platform::ScreenDescription>>(kept("screens"), {});
-}
-bool RemoteSystem::screenCaptureAllowed() { return answerAs(kept("screenCaptureAllowed"), false); }
-bool RemoteSystem::requestScreenCaptureAccess() {
-  return answerAs(connection_->call("requestScreenCaptureAccess"), false);
-}
-bool RemoteSystem::accessibilityTrusted(bool prompt) {
-  return answerAs(connection_->call("accessibilityTrusted", prompt), false);
-}
-std::string RemoteSystem::applicationDomainName() {
-  return answerAs<std::string>(kept("applicationDomainName"), "");
-}
 std::optional<platform::PlistValue> RemoteSystem::preferenceValue(const std::string& domain, const std::string& key) {
   return preferences_.read({domain}, key, [&] {
     return answerAs<std::optional<platform::PlistValue>>(
@@ -642,23 +653,6 @@ std::optional<platform::PlistValue> RemoteSystem::firstPreferenceValue(const std
         connection_->call("firstPreferenceValue", {{"domains", domains}, {"key", key}}), std::nullopt);
   });
 }
-void RemoteSystem::setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) {
-  // One message and one write of the file, as in process: all the keys reach it or none.
-  connection_->call("setPreferenceValues", {{"domain", domain}, {"values", wire::encode(platform::PlistValue(values))}});
-}
-void RemoteSystem::setPreferenceValue(const std::string& domain, const std::string& key,
-                                      const std::optional<platform::PlistValue>& value) {
-  connection_->call("setPreferenceValue", {{"domain", domain}, {"key", key}, {"value", wire::encode(value)}});
-}
-std::optional<platform::PlistDictionary> RemoteSystem::preferenceDomain(const std::string& domain) {
-  auto value = answerAs<std::optional<platform::PlistValue>>(connection_->call("preferenceDomain", domain),
-                                                             std::nullopt);
-  if (!value || !value->asDictionary()) return std::nullopt;
-  return *value->asDictionary();
-}
-void RemoteSystem::synchronizePreferences(const std::string& domain) {
-  connection_->call("synchronizePreferences", domain);
-}
 platform::LoginItemStatus RemoteSystem::loginItemStatus() {
   const int status = answerAs(connection_->call("loginItemStatus"), static_cast<int>(platform::LoginItemStatus::notFound));
   if (status < 0 || status > 3) return platform::LoginItemStatus::notFound;
@@ -668,26 +662,6 @@ std::optional<std::string> RemoteSystem::setLoginItem(bool on) {
   auto answer = connection_->call("setLoginItem", on);
   if (!answer) return std::string("the world host is gone");
   return answerAs<std::optional<std::string>>(answer, std::nullopt);
-}
-std::optional<std::vector<platform::SystemPort::ShareableDisplay>> RemoteSystem::shareableDisplays() {
-  auto answer = answerAs<std::optional<std::vector<std::vector<std::int64_t>>>>(connection_->call("shareableDisplays"),
-                                                                                std::nullopt);
-  if (!answer) return std::nullopt;
-  std::vector<ShareableDisplay> out;
-  for (const auto& d : *answer) {
-    if (d.size() != 3) return std::nullopt;
-    out.push_back({static_cast<std::uint32_t>(d[0]), static_cast<int>(d[1]), static_cast<int>(d[2])});
-  }
-  return out;
-}
-CGImageRef RemoteSystem::captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) {
-  platform::OwnWindowSurface::publishAll();
-  return connection_->callForPicture("captureDisplay",
-                                     {{"id", displayID}, {"w", width}, {"h", height}, {"cursor", showsCursor}});
-}
-bool RemoteSystem::libraryExists(const std::string& path) { return answerAs(kept("libraryExists", path), false); }
-bool RemoteSystem::glassEffectViewResponds(const std::string& selector) {
-  return answerAs(connection_->call("glassEffectViewResponds", selector), false);
 }
 void* RemoteSystem::symbol(const std::string& path, const std::string& name) {
   if (!answerAs(kept("symbol", {{"path", path}, {"name", name}}), false)) return nullptr;
@@ -726,13 +700,6 @@ std::variant<std::int32_t, std::string> RemoteSystem::launchProcess(const std::s
     return (*answer)["error"].get<std::string>();
   }
   return std::string("the world host is gone");
-}
-std::string RemoteSystem::mainBundlePath() { return answerAs<std::string>(connection_->call("mainBundlePath"), ""); }
-std::string RemoteSystem::mainExecutablePath() {
-  return answerAs<std::string>(connection_->call("mainExecutablePath"), "");
-}
-std::optional<std::string> RemoteSystem::processPath(std::int32_t pid) {
-  return answerAs<std::optional<std::string>>(connection_->call("processPath", pid), std::nullopt);
 }
 void RemoteSystem::exitProgram(int status) {
   std::function<void(int)> handler;
@@ -819,19 +786,6 @@ std::vector<platform::WindowEntry> RemoteWindowServer::windowList() {
   if (auto kept = connection_->reads().windowList()) return std::move(*kept);
   return answerAs<std::vector<platform::WindowEntry>>(connection_->call("windowList"), {});
 }
-CGPoint RemoteWindowServer::pointerLocation() {
-  auto kept = connection_->reads().answer("pointerLocation", nullptr);
-  return answerAs<CGPoint>(kept ? kept : connection_->call("pointerLocation"), {});
-}
-void RemoteWindowServer::warpPointer(CGPoint location) {
-  connection_->call("warpPointer", wire::encode(location));
-}
-bool RemoteWindowServer::listenEventAccess() { return answerAs(connection_->call("listenEventAccess"), false); }
-bool RemoteWindowServer::postEventAccess() { return answerAs(connection_->call("postEventAccess"), false); }
-void RemoteWindowServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
-  // Posting queues the event in the world, so the answer only says it arrived there.
-  connection_->call("postEvent", {{"tap", tap}, {"event", wire::encode(event)}});
-}
 std::optional<std::uint64_t> RemoteWindowServer::createEventTap(const platform::EventTapRequest& request,
                                                                 platform::EventTapHandler handler) {
   const std::uint64_t key = newKey();
@@ -849,12 +803,6 @@ std::optional<std::uint64_t> RemoteWindowServer::createEventTap(const platform::
   }
   return tap;
 }
-void RemoteWindowServer::setEventTapEnabled(std::uint64_t tap, bool enabled) {
-  connection_->call("setEventTapEnabled", {{"tap", tap}, {"on", enabled}});
-}
-bool RemoteWindowServer::isEventTapEnabled(std::uint64_t tap) {
-  return answerAs(connection_->call("isEventTapEnabled", tap), false);
-}
 void RemoteWindowServer::removeEventTap(std::uint64_t tap) {
   connection_->call("removeEventTap", tap);
   std::lock_guard lock(mutex_);
@@ -862,15 +810,6 @@ void RemoteWindowServer::removeEventTap(std::uint64_t tap) {
     taps_.erase(it->second);
     tapKeys_.erase(it);
   }
-}
-std::int32_t RemoteWindowServer::ownProcessIdentifier() {
-  auto kept = connection_->reads().answer("ownProcessIdentifier", nullptr);
-  return answerAs<std::int32_t>(kept ? kept : connection_->call("ownProcessIdentifier"), 0);
-}
-platform::OperatingSystemVersion RemoteWindowServer::operatingSystemVersion() {
-  auto v = answerAs<std::vector<std::int64_t>>(connection_->call("operatingSystemVersion"), {});
-  if (v.size() != 3) return {};
-  return {v[0], v[1], v[2]};
 }
 std::size_t RemoteWindowServer::keptPictures() const {
   std::lock_guard lock(mutex_);
@@ -925,21 +864,6 @@ std::optional<platform::RunningApplicationInfo> RemoteWindowServer::application(
   auto answer = connection_->call("application", pid);
   return answer ? readApplication(std::move(*answer)) : std::nullopt;
 }
-std::optional<std::int32_t> RemoteWindowServer::frontmostApplication() {
-  return answerAs<std::optional<std::int32_t>>(connection_->call("frontmostApplication"), std::nullopt);
-}
-bool RemoteWindowServer::activateApplication(std::int32_t pid, std::uint32_t options) {
-  return answerAs(connection_->call("activateApplication", {{"pid", pid}, {"options", options}}), false);
-}
-bool RemoteWindowServer::hideApplication(std::int32_t pid) {
-  return answerAs(connection_->call("hideApplication", pid), false);
-}
-bool RemoteWindowServer::unhideApplication(std::int32_t pid) {
-  return answerAs(connection_->call("unhideApplication", pid), false);
-}
-bool RemoteWindowServer::terminateApplication(std::int32_t pid, bool force) {
-  return answerAs(connection_->call("terminateApplication", {{"pid", pid}, {"force", force}}), false);
-}
 void RemoteWindowServer::openApplication(
     const std::string& path, bool activates,
     std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) {
@@ -957,11 +881,6 @@ void RemoteWindowServer::openApplication(
     }
     if (failed) failed(std::nullopt, std::string("the world host is gone"));
   }
-}
-bool RemoteWindowServer::openURL(const std::string& url) { return answerAs(connection_->call("openURL", url), false); }
-void RemoteWindowServer::openSystemSettingsLoginItems() { connection_->call("openSystemSettingsLoginItems"); }
-std::optional<std::string> RemoteWindowServer::applicationPath(const std::string& bundleIdentifier) {
-  return answerAs<std::optional<std::string>>(connection_->call("applicationPath", bundleIdentifier), std::nullopt);
 }
 CGImageRef RemoteWindowServer::bundleIcon(const std::string& path) {
   auto answer = connection_->call("bundleIcon", path);
@@ -1036,11 +955,6 @@ bool RemoteWindowServer::setScreenListener(std::function<void()> listener) {
   screenListener_ = nullptr;
   return false;
 }
-void RemoteWindowServer::ownWindowSurfacePublished(std::uint32_t number) {
-  // Not waited for: the frame is in the memory already; this only wakes the screen, which
-  // the host's reader does at once.
-  connection_->tell("ownWindowSurfacePublished", number, true);
-}
 platform::AXAnswer RemoteWindowServer::axCopyAttribute(AXElementID element, const std::string& attribute,
                                                        double timeout) {
   if (auto kept = connection_->reads().attribute(element, attribute, timeout)) return std::move(*kept);
@@ -1088,18 +1002,6 @@ std::pair<AXError, std::uint64_t> RemoteWindowServer::axCreateObserver(
   observerKeys_[static_cast<std::uint64_t>(answer[1])] = key;
   return {static_cast<AXError>(answer[0]), static_cast<std::uint64_t>(answer[1])};
 }
-AXError RemoteWindowServer::axAddNotification(std::uint64_t observer, AXElementID element,
-                                              const std::string& notification) {
-  return answerAs<AXError>(
-      connection_->call("axAddNotification", {{"o", observer}, {"e", wire::encode(element)}, {"n", notification}}),
-      kAXErrorCannotComplete);
-}
-AXError RemoteWindowServer::axRemoveNotification(std::uint64_t observer, AXElementID element,
-                                                 const std::string& notification) {
-  return answerAs<AXError>(
-      connection_->call("axRemoveNotification", {{"o", observer}, {"e", wire::encode(element)}, {"n", notification}}),
-      kAXErrorCannotComplete);
-}
 void RemoteWindowServer::axDestroyObserver(std::uint64_t observer) {
   connection_->call("axDestroyObserver", observer);
   std::lock_guard lock(mutex_);
@@ -1107,14 +1009,6 @@ void RemoteWindowServer::axDestroyObserver(std::uint64_t observer) {
     observers_.erase(it->second);
     observerKeys_.erase(it);
   }
-}
-std::optional<std::vector<platform::ShareableWindow>> RemoteWindowServer::shareableWindows(bool onScreenOnly) {
-  return answerAs<std::optional<std::vector<platform::ShareableWindow>>>(
-      connection_->call("shareableWindows", onScreenOnly), std::nullopt);
-}
-CGImageRef RemoteWindowServer::captureWindowPicture(std::uint32_t windowID, int width, int height) {
-  platform::OwnWindowSurface::publishAll();
-  return connection_->callForPicture("captureWindowPicture", {{"id", windowID}, {"w", width}, {"h", height}});
 }
 std::optional<std::uint32_t> RemoteWindowServer::addServiceMatching(const std::string& className,
                                                                     std::function<void()> arrived) {
@@ -1133,9 +1027,6 @@ std::optional<std::uint32_t> RemoteWindowServer::addServiceMatching(const std::s
   }
   return iterator;
 }
-std::uint32_t RemoteWindowServer::nextMatchedService(std::uint32_t iterator) {
-  return answerAs<std::uint32_t>(connection_->call("nextMatchedService", iterator), 0);
-}
 void RemoteWindowServer::releaseIOObject(std::uint32_t object) {
   connection_->call("releaseIOObject", object);
   std::lock_guard lock(mutex_);
@@ -1147,95 +1038,119 @@ void RemoteWindowServer::releaseIOObject(std::uint32_t object) {
 
 bool RemoteWindowServer::handlePush(const wire::Message& push) {
   try {
-    if (push.method == "tap") {
-      platform::EventTapHandler handler;
-      {
-        std::lock_guard lock(mutex_);
-        if (auto it = taps_.find(field<std::uint64_t>(push.body, "key")); it != taps_.end()) handler = it->second;
-      }
-      const CGEvent event = field<CGEvent>(push.body, "event");
-      auto connection = connection_;
-      const std::uint64_t id = push.id;
-      if (!handler) {
-        connection->answer(id, wire::encode(event));  // a tap already removed passes events on
-        return true;
-      }
-      handler(field<CGEventType>(push.body, "type"), event, [connection, id](std::optional<CGEvent> verdict) {
-        connection->answer(id, wire::encode(verdict));
-      });
-      return true;
-    }
-    if (push.method == "screenChanged") {
-      std::lock_guard lock(screenMutex_);
-      if (screenListener_) screenListener_();
-      return true;
-    }
-    if (push.method == "workspace") {
-      std::function<void(const platform::WorkspaceEvent&)> listener;
-      {
-        std::lock_guard lock(mutex_);
-        listener = workspaceListener_;
-      }
-      if (listener) listener(read<platform::WorkspaceEvent>(push.body));
-      return true;
-    }
-    if (push.method == "ownEvent") {
-      std::function<void(const CGEvent&, std::uint32_t)> listener;
-      {
-        std::lock_guard lock(mutex_);
-        listener = ownEventListener_;
-      }
-      if (listener) listener(field<CGEvent>(push.body, "event"), field<std::uint32_t>(push.body, "window"));
-      return true;
-    }
-    if (push.method == "ax") {
-      std::function<void(AXElementID, const std::string&)> deliver;
-      {
-        std::lock_guard lock(mutex_);
-        if (auto it = observers_.find(field<std::uint64_t>(push.body, "key")); it != observers_.end()) {
-          deliver = it->second;
-        }
-      }
-      if (deliver) deliver(field<AXElementID>(push.body, "e"), field<std::string>(push.body, "n"));
-      return true;
-    }
-    if (push.method == "arrived") {
-      std::function<void()> arrived;
-      {
-        std::lock_guard lock(mutex_);
-        if (auto it = matchings_.find(read<std::uint64_t>(push.body)); it != matchings_.end()) arrived = it->second;
-      }
-      if (arrived) arrived();
-      return true;
-    }
-    if (push.method == "opened") {
-      std::function<void(std::optional<std::int32_t>, std::optional<std::string>)> done;
-      {
-        std::lock_guard lock(mutex_);
-        auto it = opens_.find(field<std::uint64_t>(push.body, "token"));
-        if (it == opens_.end()) return true;
-        done = std::move(it->second);
-        opens_.erase(it);
-      }
-      if (done) {
-        done(field<std::optional<std::int32_t>>(push.body, "pid"), field<std::optional<std::string>>(push.body, "error"));
-      }
-      return true;
-    }
-    if (push.method == "forget") {
-      // Pictures the host no longer has: it sends them whole should they be needed again.
-      const auto refs = read<std::vector<std::uint64_t>>(push.body);
-      std::lock_guard lock(mutex_);
-      for (const std::uint64_t ref : refs) pictures_.erase(ref);
-      return true;
-    }
+    return eventPush(push) || callbackPush(push);
   } catch (const std::exception& e) {
     std::cerr << "trelliq: a message of the world host could not be read: " << e.what() << "\n";
     if (push.id) connection_->answer(push.id, nullptr);
     return true;
   }
+}
+
+bool RemoteWindowServer::eventPush(const wire::Message& push) {
+  if (push.method == "tap") {
+    platform::EventTapHandler handler;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = taps_.find(field<std::uint64_t>(push.body, "key")); it != taps_.end()) handler = it->second;
+    }
+    const CGEvent event = field<CGEvent>(push.body, "event");
+    auto connection = connection_;
+    const std::uint64_t id = push.id;
+    if (!handler) {
+      connection->answer(id, wire::encode(event));  // a tap already removed passes events on
+      return true;
+    }
+    handler(field<CGEventType>(push.body, "type"), event, [connection, id](std::optional<CGEvent> verdict) {
+      connection->answer(id, wire::encode(verdict));
+    });
+    return true;
+  }
+  if (push.method == "screenChanged") {
+    std::lock_guard lock(screenMutex_);
+    if (screenListener_) screenListener_();
+    return true;
+  }
+  if (push.method == "workspace") {
+    std::function<void(const platform::WorkspaceEvent&)> listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = workspaceListener_;
+    }
+    if (listener) listener(read<platform::WorkspaceEvent>(push.body));
+    return true;
+  }
+  if (push.method == "ownEvent") {
+    std::function<void(const CGEvent&, std::uint32_t)> listener;
+    {
+      std::lock_guard lock(mutex_);
+      listener = ownEventListener_;
+    }
+    if (listener) listener(field<CGEvent>(push.body, "event"), field<std::uint32_t>(push.body, "window"));
+    return true;
+  }
   return false;
 }
+
+bool RemoteWindowServer::callbackPush(const wire::Message& push) {
+  if (push.method == "ax") {
+    std::function<void(AXElementID, const std::string&)> deliver;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = observers_.find(field<std::uint64_t>(push.body, "key")); it != observers_.end()) {
+        deliver = it->second;
+      }
+    }
+    if (deliver) deliver(field<AXElementID>(push.body, "e"), field<std::string>(push.body, "n"));
+    return true;
+  }
+  if (push.method == "arrived") {
+    std::function<void()> arrived;
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = matchings_.find(read<std::uint64_t>(push.body)); it != matchings_.end()) arrived = it->second;
+    }
+    if (arrived) arrived();
+    return true;
+  }
+  if (push.method == "opened") {
+    std::function<void(std::optional<std::int32_t>, std::optional<std::string>)> done;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = opens_.find(field<std::uint64_t>(push.body, "token"));
+      if (it == opens_.end()) return true;
+      done = std::move(it->second);
+      opens_.erase(it);
+    }
+    if (done) {
+      done(field<std::optional<std::int32_t>>(push.body, "pid"), field<std::optional<std::string>>(push.body, "error"));
+    }
+    return true;
+  }
+  if (push.method == "forget") {
+    // Pictures the host no longer has: it sends them whole should they be needed again.
+    const auto refs = read<std::vector<std::uint64_t>>(push.body);
+    std::lock_guard lock(mutex_);
+    for (const std::uint64_t ref : refs) pictures_.erase(ref);
+    return true;
+  }
+  return false;
+}
+
+// ---- The forwarders made from the call table ----------------------------------------------
+
+#define TRELLIQ_FORWARDER(Class, remote, host, name, Result, params, args, fields, via, fallback, owner) \
+  TRELLIQ_FORWARDER_##remote(Class, name, Result, params, args, fields, via, fallback)
+#define TRELLIQ_FORWARDER_gen(Class, name, Result, params, args, fields, via, fallback)                  \
+  auto Class::name params -> Result {                                                                   \
+    return forwardCall<Result, calls::Via::via>(*connection_, #name, calls::fieldNames fields,          \
+                                                std::forward_as_tuple args, [] { return Result fallback; }); \
+  }
+#define TRELLIQ_FORWARDER_own(...)
+#define TRELLIQ_FORWARDER_local(...)
+#define TRELLIQ_SYSTEM_FORWARDER(...) TRELLIQ_FORWARDER(RemoteSystem, __VA_ARGS__)
+#define TRELLIQ_WINDOW_SERVER_FORWARDER(...) TRELLIQ_FORWARDER(RemoteWindowServer, __VA_ARGS__)
+PLATFORM_SYSTEM_CALLS(TRELLIQ_SYSTEM_FORWARDER)
+PLATFORM_WINDOW_SERVER_CALLS(TRELLIQ_WINDOW_SERVER_FORWARDER)
 
 // ---- RemoteMac --------------------------------------------------------------------------
 

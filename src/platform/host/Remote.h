@@ -141,35 +141,7 @@ class RemoteSystem : public platform::SystemPort {
   /// once the host knows it is one); without it the switch answers an error. Any thread.
   void openSignalChannel();
 
-  std::vector<platform::ScreenDescription> screens() override;
-  bool screenCaptureAllowed() override;
-  bool requestScreenCaptureAccess() override;
-  bool accessibilityTrusted(bool prompt) override;
-  std::string applicationDomainName() override;
-  std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
-  std::optional<platform::PlistValue> firstPreferenceValue(const std::vector<std::string>& domains,
-                                                           const std::string& key) override;
-  void setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) override;
-  void setPreferenceValue(const std::string& domain, const std::string& key,
-                          const std::optional<platform::PlistValue>& value) override;
-  std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
-  void synchronizePreferences(const std::string& domain) override;
-  platform::LoginItemStatus loginItemStatus() override;
-  std::optional<std::string> setLoginItem(bool on) override;
-  std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
-  CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
-  bool libraryExists(const std::string& path) override;
-  bool glassEffectViewResponds(const std::string& selector) override;
-  void* symbol(const std::string& path, const std::string& symbol) override;
-  std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
-                                                        const std::vector<std::string>& arguments,
-                                                        std::function<void(int status)> terminated) override;
-  std::string mainBundlePath() override;
-  std::string mainExecutablePath() override;
-  std::optional<std::string> processPath(std::int32_t pid) override;
-  void exitProgram(int status) override;
-  void setDistributedNotificationListener(std::function<void(const std::string& name)> listener) override;
-  void setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) override;
+  PLATFORM_SYSTEM_CALLS(PLATFORM_PORT_OVERRIDE)
 
   /// How the program ends when it asks to (std::exit unless changed).
   void setExitHandler(std::function<void(int status)> handler);
@@ -197,57 +169,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
  public:
   explicit RemoteWindowServer(std::shared_ptr<Connection> connection);
 
-  std::vector<platform::WindowEntry> windowList() override;
-  CGPoint pointerLocation() override;
-  void warpPointer(CGPoint location) override;
-  bool listenEventAccess() override;
-  bool postEventAccess() override;
-  void postEvent(CGEventTapLocation tap, const CGEvent& event) override;
-  std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
-                                              platform::EventTapHandler handler) override;
-  void setEventTapEnabled(std::uint64_t tap, bool enabled) override;
-  bool isEventTapEnabled(std::uint64_t tap) override;
-  void removeEventTap(std::uint64_t tap) override;
-  std::int32_t ownProcessIdentifier() override;
-  platform::OperatingSystemVersion operatingSystemVersion() override;
-  std::vector<platform::RunningApplicationInfo> runningApplications() override;
-  std::optional<platform::RunningApplicationInfo> application(std::int32_t pid) override;
-  std::optional<std::int32_t> frontmostApplication() override;
-  bool activateApplication(std::int32_t pid, std::uint32_t options) override;
-  bool hideApplication(std::int32_t pid) override;
-  bool unhideApplication(std::int32_t pid) override;
-  bool terminateApplication(std::int32_t pid, bool force) override;
-  void openApplication(
-      const std::string& path, bool activates,
-      std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
-  bool openURL(const std::string& url) override;
-  void openSystemSettingsLoginItems() override;
-  std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
-  CGImageRef bundleIcon(const std::string& path) override;
-  void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;
-  std::uint32_t createOwnWindow(const platform::OwnWindowState& state) override;
-  void updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) override;
-  void orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) override;
-  void setOwnKeyWindow(std::uint32_t number) override;
-  std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
-  void destroyOwnWindow(std::uint32_t number) override;
-  void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
-  void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) override;
-  void ownWindowSurfacePublished(std::uint32_t number) override;
-  platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
-  AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
-                         double timeout) override;
-  AXError axPerformAction(AXElementID element, const std::string& action, double timeout) override;
-  std::pair<AXError, std::uint64_t> axCreateObserver(
-      std::int32_t pid, std::function<void(AXElementID element, const std::string& notification)> deliver) override;
-  AXError axAddNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
-  AXError axRemoveNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
-  void axDestroyObserver(std::uint64_t observer) override;
-  std::optional<std::vector<platform::ShareableWindow>> shareableWindows(bool onScreenOnly) override;
-  CGImageRef captureWindowPicture(std::uint32_t windowID, int width, int height) override;
-  std::optional<std::uint32_t> addServiceMatching(const std::string& className, std::function<void()> arrived) override;
-  std::uint32_t nextMatchedService(std::uint32_t iterator) override;
-  void releaseIOObject(std::uint32_t object) override;
+  PLATFORM_WINDOW_SERVER_CALLS(PLATFORM_PORT_OVERRIDE)
 
   /// Handles the pushes meant for the window-server half; false for others.
   bool handlePush(const wire::Message& push);
@@ -264,6 +186,11 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
  private:
   std::uint64_t newKey();
+  /// The pushes of events (tap verdicts asked, the screen, the workspace, the program's
+  /// own events), and those answering a request's callback (accessibility, devices, an
+  /// opened application, pictures to forget); false for others. Throw for a bad push.
+  bool eventPush(const wire::Message& push);
+  bool callbackPush(const wire::Message& push);
   /// Reads a picture sent by reference (pixels the first time only) and keeps it.
   CGImageRef takePicture(nlohmann::json& body);
   std::optional<platform::RunningApplicationInfo> readApplication(nlohmann::json body);

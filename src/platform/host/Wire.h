@@ -28,7 +28,7 @@
 
 namespace host::wire {
 
-inline constexpr std::uint16_t kProtocolVersion = 1;
+inline constexpr std::uint16_t kProtocolVersion = 2;
 inline constexpr std::size_t kHeaderSize = 8;
 /// Large enough for a full-resolution picture of a 6K display; anything longer is refused
 /// before a byte of it is buffered.

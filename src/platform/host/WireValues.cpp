@@ -428,4 +428,29 @@ void decode(const json& j, platform::AppleEvent& v) {
   }
 }
 
+json encode(const platform::PlistDictionary& v) { return encode(platform::PlistValue(v)); }
+void decode(const json& j, platform::PlistDictionary& v) {
+  const auto value = read<platform::PlistValue>(j);
+  if (!value.asDictionary()) throw BadValue("expected a dictionary");
+  v = *value.asDictionary();
+}
+
+json encode(const platform::SystemPort::ShareableDisplay& v) { return json::array({v.displayID, v.width, v.height}); }
+void decode(const json& j, platform::SystemPort::ShareableDisplay& v) {
+  if (!j.is_array() || j.size() != 3) throw BadValue("a display is [id, width, height]");
+  decode(j[0], v.displayID);
+  decode(j[1], v.width);
+  decode(j[2], v.height);
+}
+
+json encode(const platform::OperatingSystemVersion& v) {
+  return json::array({v.majorVersion, v.minorVersion, v.patchVersion});
+}
+void decode(const json& j, platform::OperatingSystemVersion& v) {
+  if (!j.is_array() || j.size() != 3) throw BadValue("a version is [major, minor, patch]");
+  decode(j[0], v.majorVersion);
+  decode(j[1], v.minorVersion);
+  decode(j[2], v.patchVersion);
+}
+
 }  // namespace host::wire

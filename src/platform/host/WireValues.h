@@ -45,6 +45,9 @@ json encode(const platform::OwnWindowStatus& v);
 json encode(const platform::EventTapRequest& v);
 json encode(const platform::ShareableWindow& v);
 json encode(const platform::AppleEvent& v);
+json encode(const platform::PlistDictionary& v);
+json encode(const platform::SystemPort::ShareableDisplay& v);
+json encode(const platform::OperatingSystemVersion& v);
 
 void decode(const json& j, CGPoint& v);
 void decode(const json& j, CGSize& v);
@@ -63,6 +66,9 @@ void decode(const json& j, platform::OwnWindowStatus& v);
 void decode(const json& j, platform::EventTapRequest& v);
 void decode(const json& j, platform::ShareableWindow& v);
 void decode(const json& j, platform::AppleEvent& v);
+void decode(const json& j, platform::PlistDictionary& v);
+void decode(const json& j, platform::SystemPort::ShareableDisplay& v);
+void decode(const json& j, platform::OperatingSystemVersion& v);
 
 /// A body kept as it is (read further by the caller).
 inline json encode(const json& v) { return v; }
@@ -116,6 +122,20 @@ void decode(const json& j, T& v) {
   } else {
     v = j.get_ref<const std::string&>();
   }
+}
+
+// An enumeration travels as its number.
+template <typename T>
+  requires std::is_enum_v<T>
+json encode(const T& v) {
+  return json(static_cast<std::underlying_type_t<T>>(v));
+}
+template <typename T>
+  requires std::is_enum_v<T>
+void decode(const json& j, T& v) {
+  std::underlying_type_t<T> number{};
+  decode(j, number);
+  v = static_cast<T>(number);
 }
 
 template <typename T>

@@ -183,165 +183,141 @@ const std::vector<const char*>& deskScenarioSections() {
   return names;
 }
 
-DeskScenario readDeskScenario(const json& root, const World& world) {
-  DeskScenario d;
-  if (!root.is_object()) return d;
+namespace {
 
-  // The displays the desk is laid out on: the scenario's own (it always lists them).
+/// What the sections of a desk share while they are read: the displays it is laid out
+/// on (the scenario's own: it always lists them), the Spaces read so far (id to type) and
+/// the processes windows and "frontmost" may name.
+struct DeskReading {
+  const json& root;
+  const World& world;
+  DeskScenario& d;
   std::set<std::uint32_t> displays;
-  if (root.contains("displays") && root["displays"].is_array()) {
-    for (const json& display : root["displays"]) {
-      if (display.is_object() && display.contains("id") && display["id"].is_number_unsigned())
-        displays.insert(display["id"].get<std::uint32_t>());
-    }
+  std::map<std::uint64_t, std::int32_t> spaceTypes;
+  std::set<std::int32_t> running;
+  bool knowsApps = false;
+
+  std::string missing(std::int32_t pid) const {
+    return "no running app has pid " + std::to_string(pid) +
+           (root.contains("apps") || !root.contains("windows")
+                ? ""
+                : " (a \"windows\" section clears the desk: list its apps under \"apps\")");
   }
+  bool ended(std::int32_t pid) const {
+    for (const DeskScenario::AppFacts& f : d.appFacts) {
+      if (f.pid == pid) return f.terminated;
+    }
+    return false;
+  }
+};
 
-  if (root.contains("sharedSpaces")) d.shared = boolean(root["sharedSpaces"], "sharedSpaces");
-  if (root.contains("followsSpace"))
-    d.follow = choice<SpaceFollow>(
-        root["followsSpace"], "followsSpace",
-        {{"follows", SpaceFollow::follows}, {"late", SpaceFollow::followsLate}, {"never", SpaceFollow::doesNotFollow}});
-
+void readSpaceLists(DeskReading& r) {
+  const json& root = r.root;
+  DeskScenario& d = r.d;
   // With shared Spaces one list serves every display: a second entry would replace the
   // first and strand the windows on its Spaces.
-  WindowServer* server = world.windowServer();
+  WindowServer* server = r.world.windowServer();
   const bool shared = d.shared.value_or(server && server->sharedSpaces());
-
-  std::map<std::uint64_t, std::int32_t> spaceTypes;
-  if (root.contains("spaces")) {
-    const json& list = expectArray(root["spaces"], "spaces");
-    std::set<std::uint32_t> seenDisplays;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string where = "spaces[" + std::to_string(i) + "]";
-      if (shared && i > 0)
-        fail(where, "with shared Spaces every display shows the one list of spaces[0]; give only one entry");
-      expectObject(list[i], where);
-      onlyFields(list[i], where, {"display", "current", "spaces"});
-      if (!list[i].contains("display") || !list[i].contains("spaces"))
-        fail(where, "expected \"display\" and \"spaces\"");
-      DeskScenario::DisplaySpaceList entry;
-      entry.display = static_cast<std::uint32_t>(integer(list[i]["display"], where + ".display", 1, 0xFFFFFFFF));
-      if (!displays.count(entry.display)) fail(where + ".display", "no display " + std::to_string(entry.display));
-      if (!seenDisplays.insert(entry.display).second)
-        fail(where + ".display", "display " + std::to_string(entry.display) + " is listed twice");
-      const json& spaces = expectArray(list[i]["spaces"], where + ".spaces");
-      if (spaces.empty()) fail(where + ".spaces", "a display needs at least one Space");
-      for (std::size_t k = 0; k < spaces.size(); ++k) {
-        const std::string at = where + ".spaces[" + std::to_string(k) + "]";
-        expectObject(spaces[k], at);
-        onlyFields(spaces[k], at, {"id", "type", "uuid", "desktopColor"});
-        if (!spaces[k].contains("id")) fail(at, "expected an \"id\"");
-        Space s;
-        s.id = static_cast<std::uint64_t>(integer(spaces[k]["id"], at + ".id", 1, 0xFFFFFFFF));
-        if (spaceTypes.count(s.id)) fail(at + ".id", "Space " + std::to_string(s.id) + " is listed twice");
-        if (spaces[k].contains("type")) s.type = spaceType(spaces[k]["type"], at + ".type");
-        if (spaces[k].contains("uuid")) s.uuid = string(spaces[k]["uuid"], at + ".uuid");
-        if (spaces[k].contains("desktopColor")) s.desktopColor = color(spaces[k]["desktopColor"], at + ".desktopColor");
-        spaceTypes[s.id] = s.type;
-        entry.spaces.push_back(s);
-      }
-      if (list[i].contains("current")) {
-        entry.current = static_cast<std::uint64_t>(integer(list[i]["current"], where + ".current", 1, 0xFFFFFFFF));
-        if (std::none_of(entry.spaces.begin(), entry.spaces.end(),
-                         [&](const Space& s) { return s.id == *entry.current; }))
-          fail(where + ".current", "Space " + std::to_string(*entry.current) + " is not one of this display's");
-      }
-      d.spaces.push_back(std::move(entry));
+  const json& list = expectArray(root["spaces"], "spaces");
+  std::set<std::uint32_t> seenDisplays;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string where = "spaces[" + std::to_string(i) + "]";
+    if (shared && i > 0)
+      fail(where, "with shared Spaces every display shows the one list of spaces[0]; give only one entry");
+    expectObject(list[i], where);
+    onlyFields(list[i], where, {"display", "current", "spaces"});
+    if (!list[i].contains("display") || !list[i].contains("spaces"))
+      fail(where, "expected \"display\" and \"spaces\"");
+    DeskScenario::DisplaySpaceList entry;
+    entry.display = static_cast<std::uint32_t>(integer(list[i]["display"], where + ".display", 1, 0xFFFFFFFF));
+    if (!r.displays.count(entry.display)) fail(where + ".display", "no display " + std::to_string(entry.display));
+    if (!seenDisplays.insert(entry.display).second)
+      fail(where + ".display", "display " + std::to_string(entry.display) + " is listed twice");
+    const json& spaces = expectArray(list[i]["spaces"], where + ".spaces");
+    if (spaces.empty()) fail(where + ".spaces", "a display needs at least one Space");
+    for (std::size_t k = 0; k < spaces.size(); ++k) {
+      const std::string at = where + ".spaces[" + std::to_string(k) + "]";
+      expectObject(spaces[k], at);
+      onlyFields(spaces[k], at, {"id", "type", "uuid", "desktopColor"});
+      if (!spaces[k].contains("id")) fail(at, "expected an \"id\"");
+      Space s;
+      s.id = static_cast<std::uint64_t>(integer(spaces[k]["id"], at + ".id", 1, 0xFFFFFFFF));
+      if (r.spaceTypes.count(s.id)) fail(at + ".id", "Space " + std::to_string(s.id) + " is listed twice");
+      if (spaces[k].contains("type")) s.type = spaceType(spaces[k]["type"], at + ".type");
+      if (spaces[k].contains("uuid")) s.uuid = string(spaces[k]["uuid"], at + ".uuid");
+      if (spaces[k].contains("desktopColor")) s.desktopColor = color(spaces[k]["desktopColor"], at + ".desktopColor");
+      r.spaceTypes[s.id] = s.type;
+      entry.spaces.push_back(s);
     }
-  }
-
-  // The processes windows and "frontmost" may name: the listed apps, the program itself,
-  // and without an "apps" section the desk's own apps, unless a "windows" section clears
-  // the desk (and with it every app but the program). A world without a window server
-  // takes no desk, so nothing is checked against one.
-  const bool knowsApps = root.contains("apps") || world.windowServer();
-  const bool replacesApps = root.contains("apps") || root.contains("windows");
-  std::set<std::int32_t> running;
-  running.insert(WindowServer::kOwnPID);
-  if (WindowServer* server = world.windowServer()) {
-    running.insert(server->ownProcessIdentifier());
-    if (!replacesApps) {
-      for (const App& app : server->apps()) running.insert(app.pid);
+    if (list[i].contains("current")) {
+      entry.current = static_cast<std::uint64_t>(integer(list[i]["current"], where + ".current", 1, 0xFFFFFFFF));
+      if (std::none_of(entry.spaces.begin(), entry.spaces.end(),
+                       [&](const Space& s) { return s.id == *entry.current; }))
+        fail(where + ".current", "Space " + std::to_string(*entry.current) + " is not one of this display's");
     }
+    d.spaces.push_back(std::move(entry));
   }
-  const auto missing = [&](std::int32_t pid) {
-    return "no running app has pid " + std::to_string(pid) +
-           (root.contains("apps") || !root.contains("windows") ? "" : " (a \"windows\" section clears the desk: list its apps under \"apps\")");
-  };
-  if (root.contains("apps")) {
-    const json& list = expectArray(root["apps"], "apps");
-    d.apps.emplace();
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string where = "apps[" + std::to_string(i) + "]";
-      bool runs = true, own = false;
-      DeskScenario::AppFacts facts;
-      App a = readApp(list[i], where, runs, own, facts);
-      if (own) {
-        if (d.own) fail(where + ".own", "only one app can be the program itself");
-        if (a.pid && a.pid != WindowServer::kOwnPID && (a.pid == WindowServer::kWindowServerPID || running.count(a.pid)))
-          fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
-        d.own = a;
-        if (a.pid) running.insert(a.pid);
-        continue;
-      }
-      if (runs) {
-        if (a.pid == WindowServer::kOwnPID || a.pid == WindowServer::kWindowServerPID || !running.insert(a.pid).second)
-          fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
-      }
-      if (a.firstWindowDisplay && !displays.count(*a.firstWindowDisplay))
-        fail(where + ".firstWindowDisplay", "no display " + std::to_string(*a.firstWindowDisplay));
-      if (runs) {
-        facts.pid = a.pid;
-        facts.where = where;
-        d.appFacts.push_back(std::move(facts));
-      }
-      d.apps->emplace_back(std::move(a), runs);
-    }
-  }
+}
 
-  const auto factsOf = [&](std::int32_t pid) -> const DeskScenario::AppFacts* {
-    for (const DeskScenario::AppFacts& f : d.appFacts) {
-      if (f.pid == pid) return &f;
+void readApps(DeskReading& r) {
+  DeskScenario& d = r.d;
+  const json& list = expectArray(r.root["apps"], "apps");
+  d.apps.emplace();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string where = "apps[" + std::to_string(i) + "]";
+    bool runs = true, own = false;
+    DeskScenario::AppFacts facts;
+    App a = readApp(list[i], where, runs, own, facts);
+    if (own) {
+      if (d.own) fail(where + ".own", "only one app can be the program itself");
+      if (a.pid && a.pid != WindowServer::kOwnPID && (a.pid == WindowServer::kWindowServerPID || r.running.count(a.pid)))
+        fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
+      d.own = a;
+      if (a.pid) r.running.insert(a.pid);
+      continue;
     }
-    return nullptr;
-  };
-  const auto ended = [&](std::int32_t pid) {
-    const DeskScenario::AppFacts* f = factsOf(pid);
-    return f && f->terminated;
-  };
-  if (root.contains("frontmostRaisesWindow"))
-    d.frontmostRaisesWindow = boolean(root["frontmostRaisesWindow"], "frontmostRaisesWindow");
-  if (root.contains("frontmost")) {
-    d.frontmost = static_cast<std::int32_t>(integer(root["frontmost"], "frontmost", 1, 99999));
-    if (knowsApps && !running.count(*d.frontmost)) fail("frontmost", missing(*d.frontmost));
-    if (ended(*d.frontmost)) fail("frontmost", "app " + std::to_string(*d.frontmost) + " has terminated");
-  }
-
-  if (root.contains("windows")) {
-    const json& list = expectArray(root["windows"], "windows");
-    d.windows.emplace();
-    std::set<std::uint32_t> numbers;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string where = "windows[" + std::to_string(i) + "]";
-      Window w = readWindow(list[i], where);
-      if (knowsApps && !running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
-        fail(where + ".app", missing(w.pid));
-      if (ended(w.pid)) fail(where + ".app", "app " + std::to_string(w.pid) + " has terminated: its windows are gone");
-      if (w.number && !numbers.insert(w.number).second)
-        fail(where + ".number", "window " + std::to_string(w.number) + " is listed twice");
-      for (std::size_t k = 0; k < w.spaces.size(); ++k) {
-        if (!spaceTypes.empty() && !spaceTypes.count(w.spaces[k]))
-          fail(where + ".spaces[" + std::to_string(k) + "]", "no Space " + std::to_string(w.spaces[k]));
-      }
-      if (w.fullScreen) {
-        if (w.spaces.size() != 1 || (spaceTypes.count(w.spaces[0]) && spaceTypes[w.spaces[0]] != kSpaceTypeFullScreen))
-          fail(where + ".fullScreen", "a full-screen window lies on exactly one full-screen Space");
-      }
-      d.windows->push_back(std::move(w));
+    if (runs) {
+      if (a.pid == WindowServer::kOwnPID || a.pid == WindowServer::kWindowServerPID || !r.running.insert(a.pid).second)
+        fail(where + ".pid", "pid " + std::to_string(a.pid) + " is taken");
     }
+    if (a.firstWindowDisplay && !r.displays.count(*a.firstWindowDisplay))
+      fail(where + ".firstWindowDisplay", "no display " + std::to_string(*a.firstWindowDisplay));
+    if (runs) {
+      facts.pid = a.pid;
+      facts.where = where;
+      d.appFacts.push_back(std::move(facts));
+    }
+    d.apps->emplace_back(std::move(a), runs);
   }
+}
 
-  // An app's focused window is one of its own windows of this file, one it reports.
+void readWindows(DeskReading& r) {
+  const json& list = expectArray(r.root["windows"], "windows");
+  r.d.windows.emplace();
+  std::set<std::uint32_t> numbers;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string where = "windows[" + std::to_string(i) + "]";
+    Window w = readWindow(list[i], where);
+    if (r.knowsApps && !r.running.count(w.pid) && w.pid != WindowServer::kWindowServerPID)
+      fail(where + ".app", r.missing(w.pid));
+    if (r.ended(w.pid)) fail(where + ".app", "app " + std::to_string(w.pid) + " has terminated: its windows are gone");
+    if (w.number && !numbers.insert(w.number).second)
+      fail(where + ".number", "window " + std::to_string(w.number) + " is listed twice");
+    for (std::size_t k = 0; k < w.spaces.size(); ++k) {
+      if (!r.spaceTypes.empty() && !r.spaceTypes.count(w.spaces[k]))
+        fail(where + ".spaces[" + std::to_string(k) + "]", "no Space " + std::to_string(w.spaces[k]));
+    }
+    if (w.fullScreen) {
+      if (w.spaces.size() != 1 ||
+          (r.spaceTypes.count(w.spaces[0]) && r.spaceTypes[w.spaces[0]] != kSpaceTypeFullScreen))
+        fail(where + ".fullScreen", "a full-screen window lies on exactly one full-screen Space");
+    }
+    r.d.windows->push_back(std::move(w));
+  }
+}
+
+/// An app's focused window is one of its own windows of this file, one it reports.
+void checkFocusedWindows(const DeskScenario& d) {
   for (const DeskScenario::AppFacts& f : d.appFacts) {
     if (!f.focusedWindow) continue;
     const bool mine = d.windows && std::any_of(d.windows->begin(), d.windows->end(), [&](const Window& w) {
@@ -351,63 +327,117 @@ DeskScenario readDeskScenario(const json& root, const World& world) {
       fail(f.where + ".focusedWindow",
            "window " + std::to_string(*f.focusedWindow) + " is not one of this app's accessible windows");
   }
+}
 
-  if (root.contains("unmatchedDisplays")) {
-    // The uuids a screen has: the scenario's displays.
-    std::set<std::string> screens;
-    if (root.contains("displays") && root["displays"].is_array()) {
-      for (const json& display : root["displays"]) {
-        if (display.is_object() && display.contains("uuid") && display["uuid"].is_string())
-          screens.insert(display["uuid"].get<std::string>());
-      }
-    }
-    // Space ids are the desk's: this file's, or without a "spaces" section those it has.
-    std::set<std::uint64_t> taken;
-    for (const auto& [id, type] : spaceTypes) taken.insert(id);
-    if (server && !root.contains("spaces")) {
-      for (const DisplaySpaces& display : server->displays()) {
-        for (const Space& space : display.spaces) taken.insert(space.id);
-      }
-    }
-    const json& list = expectArray(root["unmatchedDisplays"], "unmatchedDisplays");
-    d.unmatchedDisplays.emplace();
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string where = "unmatchedDisplays[" + std::to_string(i) + "]";
-      expectObject(list[i], where);
-      onlyFields(list[i], where, {"uuid", "current", "spaces"});
-      if (!list[i].contains("uuid") || !list[i].contains("spaces")) fail(where, "expected \"uuid\" and \"spaces\"");
-      const std::string uuid = string(list[i]["uuid"], where + ".uuid");
-      if (uuid.empty() || screens.count(uuid) || uuid == "Main")
-        fail(where + ".uuid", "\"" + uuid + "\" must be a uuid no screen has");
-      const json& spaces = expectArray(list[i]["spaces"], where + ".spaces");
-      platform::PlistArray described;
-      std::optional<platform::PlistDictionary> current;
-      const std::optional<std::uint64_t> wanted =
-          list[i].contains("current")
-              ? std::optional<std::uint64_t>(integer(list[i]["current"], where + ".current", 1, 0xFFFFFFFF))
-              : std::nullopt;
-      for (std::size_t k = 0; k < spaces.size(); ++k) {
-        const std::string at = where + ".spaces[" + std::to_string(k) + "]";
-        expectObject(spaces[k], at);
-        onlyFields(spaces[k], at, {"id", "type", "uuid"});
-        if (!spaces[k].contains("id")) fail(at, "expected an \"id\"");
-        const auto id = static_cast<std::uint64_t>(integer(spaces[k]["id"], at + ".id", 1, 0xFFFFFFFF));
-        if (!taken.insert(id).second) fail(at + ".id", "Space " + std::to_string(id) + " is listed twice");
-        const std::int32_t type = spaces[k].contains("type") ? spaceType(spaces[k]["type"], at + ".type") : 0;
-        const std::string spaceUUID = spaces[k].contains("uuid") ? string(spaces[k]["uuid"], at + ".uuid") : "";
-        platform::PlistDictionary space{{"id64", platform::PlistValue(static_cast<long long>(id))},
-                                        {"ManagedSpaceID", platform::PlistValue(static_cast<long long>(id))},
-                                        {"type", type},
-                                        {"uuid", spaceUUID}};
-        if (wanted ? *wanted == id : k == 0) current = space;
-        described.push_back(std::move(space));
-      }
-      if (wanted && !current) fail(where + ".current", "Space " + std::to_string(*wanted) + " is not one of this entry's");
-      d.unmatchedDisplays->push_back(platform::PlistDictionary{{"Display Identifier", uuid},
-                                                               {"Spaces", described},
-                                                               {"Current Space", current.value_or(platform::PlistDictionary{})}});
+/// One entry of "unmatchedDisplays": its Spaces as the window server describes a display's.
+platform::PlistDictionary readUnmatchedDisplay(const json& entry, const std::string& where,
+                                               const std::set<std::string>& screens, std::set<std::uint64_t>& taken) {
+  expectObject(entry, where);
+  onlyFields(entry, where, {"uuid", "current", "spaces"});
+  if (!entry.contains("uuid") || !entry.contains("spaces")) fail(where, "expected \"uuid\" and \"spaces\"");
+  const std::string uuid = string(entry["uuid"], where + ".uuid");
+  if (uuid.empty() || screens.count(uuid) || uuid == "Main")
+    fail(where + ".uuid", "\"" + uuid + "\" must be a uuid no screen has");
+  const json& spaces = expectArray(entry["spaces"], where + ".spaces");
+  platform::PlistArray described;
+  std::optional<platform::PlistDictionary> current;
+  const std::optional<std::uint64_t> wanted =
+      entry.contains("current")
+          ? std::optional<std::uint64_t>(integer(entry["current"], where + ".current", 1, 0xFFFFFFFF))
+          : std::nullopt;
+  for (std::size_t k = 0; k < spaces.size(); ++k) {
+    const std::string at = where + ".spaces[" + std::to_string(k) + "]";
+    expectObject(spaces[k], at);
+    onlyFields(spaces[k], at, {"id", "type", "uuid"});
+    if (!spaces[k].contains("id")) fail(at, "expected an \"id\"");
+    const auto id = static_cast<std::uint64_t>(integer(spaces[k]["id"], at + ".id", 1, 0xFFFFFFFF));
+    if (!taken.insert(id).second) fail(at + ".id", "Space " + std::to_string(id) + " is listed twice");
+    const std::int32_t type = spaces[k].contains("type") ? spaceType(spaces[k]["type"], at + ".type") : 0;
+    const std::string spaceUUID = spaces[k].contains("uuid") ? string(spaces[k]["uuid"], at + ".uuid") : "";
+    platform::PlistDictionary space{{"id64", platform::PlistValue(static_cast<long long>(id))},
+                                    {"ManagedSpaceID", platform::PlistValue(static_cast<long long>(id))},
+                                    {"type", type},
+                                    {"uuid", spaceUUID}};
+    if (wanted ? *wanted == id : k == 0) current = space;
+    described.push_back(std::move(space));
+  }
+  if (wanted && !current) fail(where + ".current", "Space " + std::to_string(*wanted) + " is not one of this entry's");
+  return platform::PlistDictionary{
+      {"Display Identifier", uuid}, {"Spaces", described}, {"Current Space", current.value_or(platform::PlistDictionary{})}};
+}
+
+void readUnmatchedDisplays(DeskReading& r) {
+  const json& root = r.root;
+  // The uuids a screen has: the scenario's displays.
+  std::set<std::string> screens;
+  if (root.contains("displays") && root["displays"].is_array()) {
+    for (const json& display : root["displays"]) {
+      if (display.is_object() && display.contains("uuid") && display["uuid"].is_string())
+        screens.insert(display["uuid"].get<std::string>());
     }
   }
+  // Space ids are the desk's: this file's, or without a "spaces" section those it has.
+  std::set<std::uint64_t> taken;
+  for (const auto& [id, type] : r.spaceTypes) taken.insert(id);
+  WindowServer* server = r.world.windowServer();
+  if (server && !root.contains("spaces")) {
+    for (const DisplaySpaces& display : server->displays()) {
+      for (const Space& space : display.spaces) taken.insert(space.id);
+    }
+  }
+  const json& list = expectArray(root["unmatchedDisplays"], "unmatchedDisplays");
+  r.d.unmatchedDisplays.emplace();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    r.d.unmatchedDisplays->push_back(
+        readUnmatchedDisplay(list[i], "unmatchedDisplays[" + std::to_string(i) + "]", screens, taken));
+  }
+}
+
+}  // namespace
+
+DeskScenario readDeskScenario(const json& root, const World& world) {
+  DeskScenario d;
+  if (!root.is_object()) return d;
+  DeskReading r{root, world, d};
+  if (root.contains("displays") && root["displays"].is_array()) {
+    for (const json& display : root["displays"]) {
+      if (display.is_object() && display.contains("id") && display["id"].is_number_unsigned())
+        r.displays.insert(display["id"].get<std::uint32_t>());
+    }
+  }
+
+  if (root.contains("sharedSpaces")) d.shared = boolean(root["sharedSpaces"], "sharedSpaces");
+  if (root.contains("followsSpace"))
+    d.follow = choice<SpaceFollow>(
+        root["followsSpace"], "followsSpace",
+        {{"follows", SpaceFollow::follows}, {"late", SpaceFollow::followsLate}, {"never", SpaceFollow::doesNotFollow}});
+  if (root.contains("spaces")) readSpaceLists(r);
+
+  // The processes windows and "frontmost" may name: the listed apps, the program itself,
+  // and without an "apps" section the desk's own apps, unless a "windows" section clears
+  // the desk (and with it every app but the program). A world without a window server
+  // takes no desk, so nothing is checked against one.
+  r.knowsApps = root.contains("apps") || world.windowServer();
+  const bool replacesApps = root.contains("apps") || root.contains("windows");
+  r.running.insert(WindowServer::kOwnPID);
+  if (WindowServer* server = world.windowServer()) {
+    r.running.insert(server->ownProcessIdentifier());
+    if (!replacesApps) {
+      for (const App& app : server->apps()) r.running.insert(app.pid);
+    }
+  }
+  if (root.contains("apps")) readApps(r);
+
+  if (root.contains("frontmostRaisesWindow"))
+    d.frontmostRaisesWindow = boolean(root["frontmostRaisesWindow"], "frontmostRaisesWindow");
+  if (root.contains("frontmost")) {
+    d.frontmost = static_cast<std::int32_t>(integer(root["frontmost"], "frontmost", 1, 99999));
+    if (r.knowsApps && !r.running.count(*d.frontmost)) fail("frontmost", r.missing(*d.frontmost));
+    if (r.ended(*d.frontmost)) fail("frontmost", "app " + std::to_string(*d.frontmost) + " has terminated");
+  }
+  if (root.contains("windows")) readWindows(r);
+  checkFocusedWindows(d);
+  if (root.contains("unmatchedDisplays")) readUnmatchedDisplays(r);
   return d;
 }
 

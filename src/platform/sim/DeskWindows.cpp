@@ -397,66 +397,65 @@ void Desk::moveToManagedSpace(const std::vector<std::uint32_t>& windows, std::ui
 // ---------------------------------------------------------------------------------------------
 // The system's own windows
 
-void Desk::refreshSystemWindows(const World::Version& os) {
-  systemDirty_ = false;
-  std::optional<std::int32_t> dock, finder;
-  for (const auto& [pid, a] : apps_) {
-    if (a.terminated) continue;
-    if (a.bundleIdentifier == kDockBundle && !dock) dock = pid;
-    if (a.bundleIdentifier == kFinderBundle && !finder) finder = pid;
-  }
-  // What should exist, by a key naming its role; what exists is matched by the same key.
-  struct Wanted {
-    std::string key;
-    Window w;
-  };
-  std::vector<Wanted> wanted;
-  auto add = [&](std::string key, Window w) { wanted.push_back({std::move(key), std::move(w)}); };
-  if (dock) {
-    for (std::uint32_t d : order_) {
-      const DeskDisplay& dd = displays_[d];
-      int desktop = 0;
-      for (std::uint64_t s : dd.spaces) {
-        const Space& sp = spaces_[s];
-        Window w;
-        w.pid = *dock;
-        w.spaces = {s};
-        w.bounds = dd.frame;
-        w.accessible = false;
-        w.subrole.clear();
-        if (sp.type == kSpaceTypeDesktop) {
-          ++desktop;
-          w.title = os.major >= 14 ? "Wallpaper-" + sp.uuid
-                                   : "Desktop Picture - " + dd.name + " " + std::to_string(desktop) + ".heic";
-          w.layer = CGWindowLevelForKey(kCGDesktopWindowLevelKey);
-          w.desktopElement = true;
-          w.color = sp.desktopColor ? sp.desktopColor : dd.color;
-          add("wallpaper/" + std::to_string(s), w);
-        } else if (sp.type == kSpaceTypeFullScreen) {
-          w.title = "Fullscreen Backdrop";
-          w.layer = 0;
-          w.color = 0x000000;
-          add("backdrop/" + std::to_string(s), w);
-        }
-      }
-    }
-    if (!order_.empty()) {
-      const CGRect& f = displays_[order_.front()].frame;
+namespace {
+
+/// A system window that should exist, by a key naming its role: what exists is matched by
+/// the same key.
+struct WantedWindow {
+  std::string key;
+  Window w;
+};
+
+/// The Dock's windows: each desktop Space's wallpaper and each full-screen Space's
+/// backdrop, on every display, and the Dock itself on the first.
+void addDockWindows(const Desk& desk, std::int32_t dock, const World::Version& os, std::vector<WantedWindow>& wanted) {
+  for (std::uint32_t d : desk.displayOrder()) {
+    const DeskDisplay& dd = *desk.display(d);
+    int desktop = 0;
+    for (std::uint64_t s : dd.spaces) {
+      static const Space none;
+      const Space& sp = desk.space(s) ? *desk.space(s) : none;
       Window w;
-      w.pid = *dock;
-      w.title = "Dock";
-      w.layer = CGWindowLevelForKey(kCGDockWindowLevelKey);
-      w.bounds = CGRect(f.minX() + f.width() / 4, f.maxY() - 70, f.width() / 2, 70);
-      w.allSpaces = true;
+      w.pid = dock;
+      w.spaces = {s};
+      w.bounds = dd.frame;
       w.accessible = false;
       w.subrole.clear();
-      w.alpha = 1;
-      w.color = 0x505050;
-      add("dock", w);
+      if (sp.type == kSpaceTypeDesktop) {
+        ++desktop;
+        w.title = os.major >= 14 ? "Wallpaper-" + sp.uuid
+                                 : "Desktop Picture - " + dd.name + " " + std::to_string(desktop) + ".heic";
+        w.layer = CGWindowLevelForKey(kCGDesktopWindowLevelKey);
+        w.desktopElement = true;
+        w.color = sp.desktopColor ? sp.desktopColor : dd.color;
+        wanted.push_back({"wallpaper/" + std::to_string(s), w});
+      } else if (sp.type == kSpaceTypeFullScreen) {
+        w.title = "Fullscreen Backdrop";
+        w.layer = 0;
+        w.color = 0x000000;
+        wanted.push_back({"backdrop/" + std::to_string(s), w});
+      }
     }
   }
-  for (std::uint32_t d : order_) {
-    const DeskDisplay& dd = displays_[d];
+  if (desk.displayOrder().empty()) return;
+  const CGRect& f = desk.display(desk.displayOrder().front())->frame;
+  Window w;
+  w.pid = dock;
+  w.title = "Dock";
+  w.layer = CGWindowLevelForKey(kCGDockWindowLevelKey);
+  w.bounds = CGRect(f.minX() + f.width() / 4, f.maxY() - 70, f.width() / 2, 70);
+  w.allSpaces = true;
+  w.accessible = false;
+  w.subrole.clear();
+  w.alpha = 1;
+  w.color = 0x505050;
+  wanted.push_back({"dock", w});
+}
+
+/// Each display's desktop icons (Finder's, when it runs) and menu bar.
+void addDisplayWindows(const Desk& desk, std::optional<std::int32_t> finder, std::vector<WantedWindow>& wanted) {
+  for (std::uint32_t d : desk.displayOrder()) {
+    const DeskDisplay& dd = *desk.display(d);
     if (finder) {
       Window w;
       w.pid = *finder;
@@ -468,7 +467,7 @@ void Desk::refreshSystemWindows(const World::Version& os) {
       w.subrole.clear();
       w.alpha = 1;
       w.color = 0;  // transparent: the icons' layer shows the desktop picture through
-      add("finder/" + std::to_string(d), w);
+      wanted.push_back({"finder/" + std::to_string(d), w});
     }
     Window bar;
     bar.pid = WindowServer::kWindowServerPID;
@@ -479,13 +478,28 @@ void Desk::refreshSystemWindows(const World::Version& os) {
     bar.accessible = false;
     bar.subrole.clear();
     bar.color = 0xECECEC;
-    add("menubar/" + std::to_string(d), bar);
+    wanted.push_back({"menubar/" + std::to_string(d), bar});
   }
+}
+
+}  // namespace
+
+void Desk::refreshSystemWindows(const World::Version& os) {
+  systemDirty_ = false;
+  std::optional<std::int32_t> dock, finder;
+  for (const auto& [pid, a] : apps_) {
+    if (a.terminated) continue;
+    if (a.bundleIdentifier == kDockBundle && !dock) dock = pid;
+    if (a.bundleIdentifier == kFinderBundle && !finder) finder = pid;
+  }
+  std::vector<WantedWindow> wanted;
+  if (dock) addDockWindows(*this, *dock, os, wanted);
+  addDisplayWindows(*this, finder, wanted);
 
   std::map<std::string, std::uint32_t> existing;
   for (const auto& [key, number] : systemKeys_) existing[key] = number;
   std::map<std::string, std::uint32_t> kept;
-  for (Wanted& want : wanted) {
+  for (WantedWindow& want : wanted) {
     auto it = existing.find(want.key);
     if (it != existing.end()) {
       Window* w = window(it->second);

@@ -536,6 +536,101 @@ QImage wholeSpace(const DisplayScene& scene, const SpaceScene& space, int width,
   return image;
 }
 
+/// A frame of a slide between Spaces: it moves every pixel, the old Space leaving
+/// towards one side while the new one comes in from the other.
+QImage slideFrame(const DisplayScene& scene, int width, int height, FramePixels& pixels) {
+  const QRect all(0, 0, width, height);
+  QImage image = blankFrame(width, height, &pixels);
+  {
+    QPainter painter(&image);
+    const double shift = scene.direction * scene.progress * width;
+    painter.drawImage(QPointF(-shift, 0), wholeSpace(scene, *scene.from, width, height, pixels));
+    painter.drawImage(QPointF(scene.direction * width - shift, 0), wholeSpace(scene, scene.to, width, height, pixels));
+  }
+  Backdrops backdrops;
+  std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
+  paintScene(image, scene, nullptr, overlay, QRegion(all), backdrops, {}, width / scene.frame.width());
+  return image;
+}
+
+/// What changed from the windows a frame was composed with (`before`) to those it shows
+/// now, each with how deep in the order it lies: a clear window's backdrop changes only
+/// with what lies behind it. -1: anywhere.
+std::vector<std::pair<int, QRect>> changedAreas(const std::vector<Placed>& before, const std::vector<Placed>& now) {
+  std::vector<std::pair<int, QRect>> changes;
+  std::unordered_map<std::uint32_t, std::size_t> index;
+  for (std::size_t i = 0; i < before.size(); ++i) index[before[i].shown.window.number] = i;
+  std::vector<std::pair<std::size_t, std::size_t>> common;
+  std::vector<bool> stays(before.size(), false);
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    const Placed& p = now[i];
+    const int depth = static_cast<int>(i);
+    auto was = index.find(p.shown.window.number);
+    if (was == index.end()) {
+      changes.emplace_back(depth, p.extent);
+      continue;
+    }
+    const Placed& old = before[was->second];
+    stays[was->second] = true;
+    common.emplace_back(i, was->second);
+    if (!sameLook(p, old)) {
+      changes.emplace_back(depth, p.extent);
+      changes.emplace_back(depth, old.extent);
+    } else if (p.surfaceSeq != old.surfaceSeq) {
+      const auto region = p.shown.surface->damageSince(old.surfaceSeq);
+      changes.emplace_back(depth, region ? surfaceDamage(p, *region) : p.extent);
+    }
+  }
+  for (std::size_t i = 0; i < before.size(); ++i)
+    if (!stays[i]) changes.emplace_back(-1, before[i].extent);
+  for (const std::size_t i : reordered(common)) {
+    changes.emplace_back(-1, now[i].extent);
+    changes.emplace_back(-1, before[index[now[i].shown.window.number]].extent);
+  }
+  return changes;
+}
+
+/// What to paint for the changes `found` (clipped to `all`): glass over something that
+/// changed is composed whole, its backdrop blurred anew (its number goes in `stale`); so
+/// is glass whose backdrop is owed when its own content changes. Glass whose backdrop
+/// fell due while it was hidden whole is too, once it shows again (it is in `showing`).
+QRegion dirtyAfter(std::vector<std::pair<int, QRect>> found, const std::vector<Placed>& now,
+                   const Backdrops& backdrops, const std::set<std::uint32_t>& showing, std::set<std::uint32_t>& stale,
+                   const QRect& all) {
+  stale.clear();
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    const Placed& p = now[i];
+    if (p.glass.isEmpty()) continue;
+    const std::uint32_t number = p.shown.window.number;
+    const auto b = backdrops.find(number);
+    bool renew = b == backdrops.end() || b->second.area != p.glass;
+    if (!renew && b->second.due && !showing.count(number)) continue;
+    renew = renew || b->second.due;
+    const int behind = renew ? 0 : static_cast<int>(i) + (b->second.soft.isNull() ? 1 : 0);
+    for (std::size_t c = 0; c < found.size() && !renew; ++c)
+      renew = found[c].first < behind && found[c].second.intersects(p.glass);
+    if (!renew) continue;
+    stale.insert(number);
+    found.emplace_back(static_cast<int>(i), p.glass);
+  }
+  QRegion region;
+  for (const auto& [depth, rect] : found) region += rect.intersected(all);
+  return region;
+}
+
+/// What changed since the frame `since`, from the kept `history`: nothing for that frame
+/// itself, unknown (the whole frame) for one no longer kept or after a frame made whole.
+std::optional<QRegion> damageSince(const std::list<std::pair<std::uint64_t, QRegion>>& history,
+                                   std::uint64_t since, std::uint64_t sequence, bool whole) {
+  if (since == sequence) return QRegion();
+  if (whole) return std::nullopt;
+  auto from = std::find_if(history.begin(), history.end(), [&](const auto& h) { return h.first == since; });
+  if (from == history.end()) return std::nullopt;
+  QRegion sinceThen;
+  for (auto it = std::next(from); it != history.end(); ++it) sinceThen += it->second;
+  return sinceThen;
+}
+
 }  // namespace
 
 QImage frostedBackdrop(const QImage& target, const QRect& area, double scale, platform::GlassStyle style) {
@@ -649,20 +744,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   const double sx = width / scene.frame.width();
   const QRect all(0, 0, width, height);
   if (scene.from) {
-    // A slide moves every pixel: the old Space leaves towards one side while the new one
-    // comes in from the other.
-    QImage image = blankFrame(width, height, &pixels_);
-    {
-      QPainter painter(&image);
-      const double shift = scene.direction * scene.progress * width;
-      painter.drawImage(QPointF(-shift, 0), wholeSpace(scene, *scene.from, width, height, pixels_));
-      painter.drawImage(QPointF(scene.direction * width - shift, 0),
-                        wholeSpace(scene, scene.to, width, height, pixels_));
-    }
-    Backdrops backdrops;
-    std::vector<Placed> overlay = place({&scene.overlay}, scene.frame, width, height);
-    paintScene(image, scene, nullptr, overlay, QRegion(all), backdrops, {}, sx);  // over the two Spaces
-    k.image = std::move(image);
+    k.image = slideFrame(scene, width, height, pixels_);
     k.valid = false;
     k.history.clear();
     recordFrame(k, QRegion(all));
@@ -691,64 +773,8 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
     k.history.clear();
     dirty = QRegion(all);
   } else {
-    // What changed, each with how deep in the order it lies: a clear window's backdrop
-    // changes only with what lies behind it. -1: anywhere.
-    std::vector<std::pair<int, QRect>> changes;
-    std::unordered_map<std::uint32_t, std::size_t> before;
-    for (std::size_t i = 0; i < k.windows.size(); ++i) before[k.windows[i].shown.window.number] = i;
-    std::vector<std::pair<std::size_t, std::size_t>> common;
-    std::vector<bool> stays(k.windows.size(), false);
-    for (std::size_t i = 0; i < now.size(); ++i) {
-      const Placed& p = now[i];
-      const int depth = static_cast<int>(i);
-      auto was = before.find(p.shown.window.number);
-      if (was == before.end()) {
-        changes.emplace_back(depth, p.extent);
-        continue;
-      }
-      const Placed& old = k.windows[was->second];
-      stays[was->second] = true;
-      common.emplace_back(i, was->second);
-      if (!sameLook(p, old)) {
-        changes.emplace_back(depth, p.extent);
-        changes.emplace_back(depth, old.extent);
-      } else if (p.surfaceSeq != old.surfaceSeq) {
-        const auto region = p.shown.surface->damageSince(old.surfaceSeq);
-        changes.emplace_back(depth, region ? surfaceDamage(p, *region) : p.extent);
-      }
-    }
-    for (std::size_t i = 0; i < k.windows.size(); ++i)
-      if (!stays[i]) changes.emplace_back(-1, k.windows[i].extent);
-    for (const std::size_t i : reordered(common)) {
-      changes.emplace_back(-1, now[i].extent);
-      changes.emplace_back(-1, k.windows[before[now[i].shown.window.number]].extent);
-    }
-    // Glass over something that changed is composed whole, its backdrop blurred anew; so
-    // is glass whose backdrop is owed when its own content changes. Glass whose backdrop
-    // fell due while it was hidden whole is too, once it shows again: it can show only
-    // where something changed, which is seen before painting.
-    auto dirtyAfter = [&](std::vector<std::pair<int, QRect>> found, const std::set<std::uint32_t>& showing) {
-      stale.clear();
-      for (std::size_t i = 0; i < now.size(); ++i) {
-        const Placed& p = now[i];
-        if (p.glass.isEmpty()) continue;
-        const std::uint32_t number = p.shown.window.number;
-        const auto b = k.backdrops.find(number);
-        bool renew = b == k.backdrops.end() || b->second.area != p.glass;
-        if (!renew && b->second.due && !showing.count(number)) continue;
-        renew = renew || b->second.due;
-        const int behind = renew ? 0 : static_cast<int>(i) + (b->second.soft.isNull() ? 1 : 0);
-        for (std::size_t c = 0; c < found.size() && !renew; ++c)
-          renew = found[c].first < behind && found[c].second.intersects(p.glass);
-        if (!renew) continue;
-        stale.insert(number);
-        found.emplace_back(static_cast<int>(i), p.glass);
-      }
-      QRegion region;
-      for (const auto& [depth, rect] : found) region += rect.intersected(all);
-      return region;
-    };
-    dirty = dirtyAfter(changes, {});
+    const auto changes = changedAreas(k.windows, now);
+    dirty = dirtyAfter(changes, now, k.backdrops, {}, stale, all);
     std::set<std::uint32_t> showing;
     if (!dirty.isEmpty()) {
       for (std::size_t i = 0; i < now.size(); ++i) {
@@ -759,7 +785,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
       }
     }
     if (!showing.empty()) {
-      dirty = dirtyAfter(changes, showing);
+      dirty = dirtyAfter(changes, now, k.backdrops, showing, stale, all);
       seen.clear();
     }
   }
@@ -781,17 +807,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   }
   k.windows = std::move(now);
 
-  FrameChange change{k.sequence, std::nullopt};
-  if (since == k.sequence) {
-    change.damage = QRegion();
-  } else if (!whole) {
-    auto from = std::find_if(k.history.begin(), k.history.end(), [&](const auto& h) { return h.first == since; });
-    if (from != k.history.end()) {
-      QRegion sinceThen;
-      for (auto it = std::next(from); it != k.history.end(); ++it) sinceThen += it->second;
-      change.damage = sinceThen;
-    }
-  }
+  const FrameChange change{k.sequence, damageSince(k.history, since, k.sequence, whole)};
   use(k.image, change);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "platform/sim/PlistXml.h"
 
@@ -33,104 +34,110 @@ std::uint64_t bigEndian(const std::uint8_t* p, std::size_t size) {
   return value;
 }
 
-// Checks the object table of a binary property list; a reason when it is refused.
-std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
-  constexpr std::size_t kHeader = 8, kTrailer = 32;
-  if (bytes.size() < kHeader + kTrailer + 1) return "the binary property list is cut short";
-  const std::uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
-  const std::size_t offsetSize = trailer[6], refSize = trailer[7];
-  const std::uint64_t count = bigEndian(trailer + 8, 8), top = bigEndian(trailer + 16, 8),
-                      tableAt = bigEndian(trailer + 24, 8);
-  const std::uint64_t objectsEnd = bytes.size() - kTrailer;
-  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return "the binary property list is damaged";
-  if (count == 0 || top >= count) return "the binary property list is damaged";
-  if (count > kMaxValues) return "the property list holds too many values";
-  if (tableAt < kHeader || tableAt > objectsEnd || (objectsEnd - tableAt) / offsetSize < count)
-    return "the binary property list is damaged";
+// The object table of a binary property list, read in place: where each object starts,
+// and what each container refers to.
+class BinaryTable {
+ public:
+  BinaryTable(const std::vector<std::uint8_t>& bytes, std::vector<std::uint64_t> offsets, std::uint64_t tableAt,
+              std::size_t refSize)
+      : bytes_(bytes), offsets_(std::move(offsets)), tableAt_(tableAt), refSize_(refSize) {}
 
-  std::vector<std::uint64_t> offsets(count);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    offsets[i] = bigEndian(bytes.data() + tableAt + i * offsetSize, offsetSize);
-    if (offsets[i] < kHeader || offsets[i] >= tableAt) return "the binary property list is damaged";
-  }
-  // An object's length field: the low nibble, or an integer object after the marker.
-  auto lengthAt = [&](std::uint64_t at, std::uint64_t& length, std::uint64_t& start) {
-    const std::uint8_t low = bytes[at] & 0x0F;
-    start = at + 1;
-    if (low != 0x0F) {
-      length = low;
-      return true;
-    }
-    if (start >= tableAt || (bytes[start] & 0xF0) != 0x10) return false;
-    const std::size_t size = std::size_t{1} << (bytes[start] & 0x0F);
-    if (size > 8 || start + 1 + size > tableAt) return false;
-    length = bigEndian(bytes.data() + start + 1, size);
-    start += 1 + size;
-    return true;
-  };
-  // Whether a string object holds a NUL character (other objects are no key at all and
-  // are refused by the library itself).
-  auto keyHasNul = [&](std::uint64_t object) {
-    const std::uint64_t at = offsets[object];
-    const std::uint8_t kind = bytes[at] >> 4;
-    if (kind != 0x5 && kind != 0x6) return false;
-    std::uint64_t length = 0, start = 0;
-    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
-    if (!lengthAt(at, length, start) || length > (tableAt - start) / unit) return true;
-    for (std::uint64_t i = 0; i < length; ++i) {
-      const std::uint8_t* c = bytes.data() + start + i * unit;
-      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
-    }
-    return false;
-  };
-    // The references of a container, checked to lie in the file and name an object.
-  auto children = [&](std::uint64_t object, std::vector<std::uint64_t>& out) -> bool {
+  std::uint64_t count() const { return offsets_.size(); }
+
+  /// The references of a container, checked to lie in the file and name an object; false
+  /// for an object that is damaged or not one the library reads.
+  bool children(std::uint64_t object, std::vector<std::uint64_t>& out) const {
     out.clear();
-    const std::uint64_t at = offsets[object];
-    const std::uint8_t kind = bytes[at] >> 4;
+    const std::uint64_t at = offsets_[object];
+    const std::uint8_t kind = bytes_[at] >> 4;
     std::uint64_t length = 0, start = 0;
     switch (kind) {
       case 0x0:  // null, false, true, fill
         return true;
       case 0x1:
       case 0x2: {
-        const std::uint64_t size = std::uint64_t{1} << (bytes[at] & 0x0F);
-        return size <= 16 && at + 1 + size <= tableAt;
+        const std::uint64_t size = std::uint64_t{1} << (bytes_[at] & 0x0F);
+        return size <= 16 && at + 1 + size <= tableAt_;
       }
       case 0x3:
-        return at + 9 <= tableAt;
+        return at + 9 <= tableAt_;
       case 0x8:
-        return at + 2 + (bytes[at] & 0x0F) <= tableAt;
+        return at + 2 + (bytes_[at] & 0x0F) <= tableAt_;
       case 0x4:
       case 0x5:
       case 0x6: {
         if (!lengthAt(at, length, start)) return false;
         const std::uint64_t unit = kind == 0x6 ? 2 : 1;
-        return length <= (tableAt - start) / unit;
+        return length <= (tableAt_ - start) / unit;
       }
       case 0xA:
       case 0xC:
-      case 0xD: {
-        if (!lengthAt(at, length, start)) return false;
-        const std::uint64_t refs = kind == 0xD ? 2 : 1;
-        if (length > (tableAt - start) / refSize / refs) return false;
-        out.reserve(static_cast<std::size_t>(length * refs));
-        for (std::uint64_t i = 0; i < length * refs; ++i) {
-          const std::uint64_t ref = bigEndian(bytes.data() + start + i * refSize, refSize);
-          if (ref >= count) return false;
-          // The library stops the program on a key with a NUL character in it.
-          if (kind == 0xD && i < length && keyHasNul(ref)) return false;
-          out.push_back(ref);
-        }
-        return true;
-      }
+      case 0xD:
+        return references(at, kind == 0xD, out);
       default:
         return false;
     }
-  };
+  }
 
-  // Depth-first from the top object, on an explicit stack: each object's size (the values
-  // of its whole subtree, counting shared ones every time they are reached) and height.
+ private:
+  /// An object's length field: the low nibble, or an integer object after the marker.
+  bool lengthAt(std::uint64_t at, std::uint64_t& length, std::uint64_t& start) const {
+    const std::uint8_t low = bytes_[at] & 0x0F;
+    start = at + 1;
+    if (low != 0x0F) {
+      length = low;
+      return true;
+    }
+    if (start >= tableAt_ || (bytes_[start] & 0xF0) != 0x10) return false;
+    const std::size_t size = std::size_t{1} << (bytes_[start] & 0x0F);
+    if (size > 8 || start + 1 + size > tableAt_) return false;
+    length = bigEndian(bytes_.data() + start + 1, size);
+    start += 1 + size;
+    return true;
+  }
+  /// Whether a string object holds a NUL character (other objects are no key at all and
+  /// are refused by the library itself).
+  bool keyHasNul(std::uint64_t object) const {
+    const std::uint64_t at = offsets_[object];
+    const std::uint8_t kind = bytes_[at] >> 4;
+    if (kind != 0x5 && kind != 0x6) return false;
+    std::uint64_t length = 0, start = 0;
+    const std::uint64_t unit = kind == 0x6 ? 2 : 1;
+    if (!lengthAt(at, length, start) || length > (tableAt_ - start) / unit) return true;
+    for (std::uint64_t i = 0; i < length; ++i) {
+      const std::uint8_t* c = bytes_.data() + start + i * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0)) return true;
+    }
+    return false;
+  }
+  /// The references of an array, set or (keys, then values) dictionary at `at`.
+  bool references(std::uint64_t at, bool dictionary, std::vector<std::uint64_t>& out) const {
+    std::uint64_t length = 0, start = 0;
+    if (!lengthAt(at, length, start)) return false;
+    const std::uint64_t refs = dictionary ? 2 : 1;
+    if (length > (tableAt_ - start) / refSize_ / refs) return false;
+    out.reserve(static_cast<std::size_t>(length * refs));
+    for (std::uint64_t i = 0; i < length * refs; ++i) {
+      const std::uint64_t ref = bigEndian(bytes_.data() + start + i * refSize_, refSize_);
+      if (ref >= count()) return false;
+      // The library stops the program on a key with a NUL character in it.
+      if (dictionary && i < length && keyHasNul(ref)) return false;
+      out.push_back(ref);
+    }
+    return true;
+  }
+
+  const std::vector<std::uint8_t>& bytes_;
+  std::vector<std::uint64_t> offsets_;
+  std::uint64_t tableAt_;
+  std::size_t refSize_;
+};
+
+// Depth-first from the top object, on an explicit stack: each object's size (the values
+// of its whole subtree, counting shared ones every time they are reached) and height; a
+// reason when the tree is refused.
+std::optional<std::string> checkTree(const BinaryTable& table, std::uint64_t top) {
+  const std::uint64_t count = table.count();
   enum : std::uint8_t { unseen, open, done };
   std::vector<std::uint8_t> state(count, unseen);
   std::vector<std::uint64_t> size(count, 0);
@@ -143,7 +150,7 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
   std::vector<Frame> stack;
   std::vector<std::uint64_t> found;
   auto enter = [&](std::uint64_t object) -> std::optional<std::string> {
-    if (!children(object, found)) return "the binary property list is damaged";
+    if (!table.children(object, found)) return "the binary property list is damaged";
     state[object] = open;
     stack.push_back({object, found, 0});
     if (stack.size() > kMaxDepth) return "the property list is nested too deeply";
@@ -174,6 +181,29 @@ std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
     stack.pop_back();
   }
   return std::nullopt;
+}
+
+// Checks the object table of a binary property list; a reason when it is refused.
+std::optional<std::string> checkBinary(const std::vector<std::uint8_t>& bytes) {
+  constexpr std::size_t kHeader = 8, kTrailer = 32;
+  if (bytes.size() < kHeader + kTrailer + 1) return "the binary property list is cut short";
+  const std::uint8_t* trailer = bytes.data() + bytes.size() - kTrailer;
+  const std::size_t offsetSize = trailer[6], refSize = trailer[7];
+  const std::uint64_t count = bigEndian(trailer + 8, 8), top = bigEndian(trailer + 16, 8),
+                      tableAt = bigEndian(trailer + 24, 8);
+  const std::uint64_t objectsEnd = bytes.size() - kTrailer;
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return "the binary property list is damaged";
+  if (count == 0 || top >= count) return "the binary property list is damaged";
+  if (count > kMaxValues) return "the property list holds too many values";
+  if (tableAt < kHeader || tableAt > objectsEnd || (objectsEnd - tableAt) / offsetSize < count)
+    return "the binary property list is damaged";
+
+  std::vector<std::uint64_t> offsets(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    offsets[i] = bigEndian(bytes.data() + tableAt + i * offsetSize, offsetSize);
+    if (offsets[i] < kHeader || offsets[i] >= tableAt) return "the binary property list is damaged";
+  }
+  return checkTree(BinaryTable(bytes, std::move(offsets), tableAt, refSize), top);
 }
 
 struct PlistOwner {

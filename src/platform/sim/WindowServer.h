@@ -524,56 +524,7 @@ class WindowServer : public platform::WindowServerPort {
   static bool symbolicHotKeyEnabled(std::uint32_t hotKey);
 
   // ---- platform::WindowServerPort ----
-  std::vector<platform::WindowEntry> windowList() override;
-  CGPoint pointerLocation() override;
-  void warpPointer(CGPoint location) override;
-  bool listenEventAccess() override;
-  bool postEventAccess() override;
-  void postEvent(CGEventTapLocation tap, const CGEvent& event) override;
-  std::optional<std::uint64_t> createEventTap(const platform::EventTapRequest& request,
-                                              platform::EventTapHandler handler) override;
-  void setEventTapEnabled(std::uint64_t tap, bool enabled) override;
-  bool isEventTapEnabled(std::uint64_t tap) override;
-  void removeEventTap(std::uint64_t tap) override;
-  std::int32_t ownProcessIdentifier() override;
-  platform::OperatingSystemVersion operatingSystemVersion() override;
-  std::vector<platform::RunningApplicationInfo> runningApplications() override;
-  std::optional<platform::RunningApplicationInfo> application(std::int32_t pid) override;
-  std::optional<std::int32_t> frontmostApplication() override;
-  bool activateApplication(std::int32_t pid, std::uint32_t options) override;
-  bool hideApplication(std::int32_t pid) override;
-  bool unhideApplication(std::int32_t pid) override;
-  bool terminateApplication(std::int32_t pid, bool force) override;
-  void openApplication(
-      const std::string& path, bool activates,
-      std::function<void(std::optional<std::int32_t> pid, std::optional<std::string> error)> done) override;
-  bool openURL(const std::string& url) override;
-  void openSystemSettingsLoginItems() override;
-  std::optional<std::string> applicationPath(const std::string& bundleIdentifier) override;
-  CGImageRef bundleIcon(const std::string& path) override;
-  void setWorkspaceListener(std::function<void(const platform::WorkspaceEvent&)> listener) override;
-  std::uint32_t createOwnWindow(const platform::OwnWindowState& state) override;
-  void updateOwnWindow(std::uint32_t number, const platform::OwnWindowState& state) override;
-  void orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) override;
-  void setOwnKeyWindow(std::uint32_t number) override;
-  std::optional<platform::OwnWindowStatus> ownWindowStatus(std::uint32_t number) override;
-  void destroyOwnWindow(std::uint32_t number) override;
-  void setOwnEventListener(std::function<void(const CGEvent& event, std::uint32_t windowNumber)> listener) override;
-  void setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) override;
-  platform::AXAnswer axCopyAttribute(AXElementID element, const std::string& attribute, double timeout) override;
-  AXError axSetAttribute(AXElementID element, const std::string& attribute, const AXValue& value,
-                         double timeout) override;
-  AXError axPerformAction(AXElementID element, const std::string& action, double timeout) override;
-  std::pair<AXError, std::uint64_t> axCreateObserver(
-      std::int32_t pid, std::function<void(AXElementID element, const std::string& notification)> deliver) override;
-  AXError axAddNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
-  AXError axRemoveNotification(std::uint64_t observer, AXElementID element, const std::string& notification) override;
-  void axDestroyObserver(std::uint64_t observer) override;
-  std::optional<std::vector<platform::ShareableWindow>> shareableWindows(bool onScreenOnly) override;
-  CGImageRef captureWindowPicture(std::uint32_t windowID, int width, int height) override;
-  std::optional<std::uint32_t> addServiceMatching(const std::string& className, std::function<void()> arrived) override;
-  std::uint32_t nextMatchedService(std::uint32_t iterator) override;
-  void releaseIOObject(std::uint32_t object) override;
+  PLATFORM_WINDOW_SERVER_CALLS(PLATFORM_PORT_OVERRIDE)
 
   struct State;  // the desk, behind the mutex (defined in the implementation)
 

@@ -275,6 +275,10 @@ std::shared_ptr<const platform::SharedSurface> WindowServer::ownWindowSurface(st
   return surface;
 }
 
+// In process nobody shows the displays but the world's own captures, which read the
+// surface when they draw: there is nobody to wake.
+void WindowServer::ownWindowSurfacePublished(std::uint32_t) {}
+
 void WindowServer::setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) {
   edit([&](Desk& desk) {
     const Window* w = desk.window(number);

@@ -464,6 +464,25 @@ void World::setPreferenceValues(const std::string& domain, const PlistDictionary
   });
 }
 
+std::optional<PlistValue> World::firstPreferenceValue(const std::vector<std::string>& domains, const std::string& key) {
+  for (const std::string& domain : domains) {
+    if (auto value = preferenceValue(domain, key)) return value;
+  }
+  return std::nullopt;
+}
+
+PlistDictionary World::firstPreferenceValues(const std::vector<std::string>& domains) {
+  PlistDictionary merged;
+  for (const std::string& domain : domains) {
+    const bool own = domain == kApplicationDomain || domain == kGlobalDomain;
+    const auto stored =
+        store_.domain(domain, own ? DefaultsStore::Freshness::checkDisk : DefaultsStore::Freshness::cached);
+    if (!stored) continue;
+    for (const auto& [key, value] : *stored) merged.try_emplace(key, value);  // an earlier domain wins
+  }
+  return merged;
+}
+
 std::optional<PlistDictionary> World::preferenceDomain(const std::string& domain) {
   return store_.domain(domain, DefaultsStore::Freshness::checkDisk);
 }

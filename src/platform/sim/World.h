@@ -50,36 +50,10 @@ class World : public platform::SystemPort {
   World& operator=(const World&) = delete;
 
   // ---- platform::SystemPort ----
-  std::vector<platform::ScreenDescription> screens() override;
-  bool screenCaptureAllowed() override;
-  bool requestScreenCaptureAccess() override;
-  bool accessibilityTrusted(bool prompt) override;
-  std::string applicationDomainName() override;
-  /// The program's own and the global domain are read afresh whenever their files
-  /// changed; other programs' domains only after synchronizePreferences, like the system.
-  std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
-  /// Each write of a domain's file is counted as "writePreferences:" + domain.
-  void setPreferenceValue(const std::string& domain, const std::string& key,
-                          const std::optional<platform::PlistValue>& value) override;
-  void setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) override;
-  std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
-  void synchronizePreferences(const std::string& domain) override;
-  platform::LoginItemStatus loginItemStatus() override;
-  std::optional<std::string> setLoginItem(bool on) override;
-  std::optional<std::vector<ShareableDisplay>> shareableDisplays() override;
-  CGImageRef captureDisplay(std::uint32_t displayID, int width, int height, bool showsCursor) override;
-  bool libraryExists(const std::string& path) override;
-  bool glassEffectViewResponds(const std::string& selector) override;
-  void* symbol(const std::string& path, const std::string& symbol) override;
-  std::variant<std::int32_t, std::string> launchProcess(const std::string& executable,
-                                                        const std::vector<std::string>& arguments,
-                                                        std::function<void(int status)> terminated) override;
-  std::string mainBundlePath() override;
-  std::string mainExecutablePath() override;
-  std::optional<std::string> processPath(std::int32_t pid) override;
-  void exitProgram(int status) override;
-  void setDistributedNotificationListener(std::function<void(const std::string& name)> listener) override;
-  void setAppleEventListener(std::function<void(const platform::AppleEvent& event)> listener) override;
+  // The program's own and the global domain are read afresh whenever their files changed;
+  // other programs' domains only after synchronizePreferences, like the system. Each write
+  // of a domain's file is counted as "writePreferences:" + domain.
+  PLATFORM_SYSTEM_CALLS(PLATFORM_PORT_OVERRIDE)
 
   // ---- Displays ----
   /// Replaces every display; the first one holds the menu bar.

@@ -41,35 +41,53 @@
 #include "platform/sim/SimulatedMac.h"
 #include "platform/screen/ScreenWindow.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+struct Options {
   double notice = 3, after = 1, wait = 0;
   std::optional<std::string> shot;
   int width = 0, height = 0;
   bool tellPainted = false;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+};
+
+/// The options, or nothing (and the usage on standard error) for an argument it does not know.
+std::optional<Options> parseArguments(const std::vector<std::string>& args) {
+  Options o;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--notice" && hasValue) {
-      notice = std::max(0.0, std::atof(args[++i].c_str()));
+      o.notice = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--wait" && hasValue) {
-      wait = std::max(0.0, std::atof(args[++i].c_str()));
+      o.wait = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--after" && hasValue) {
-      after = std::max(0.0, std::atof(args[++i].c_str()));
+      o.after = std::max(0.0, std::atof(args[++i].c_str()));
     } else if (args[i] == "--shot" && hasValue) {
-      shot = args[++i];
+      o.shot = args[++i];
     } else if (args[i] == "--tell-painted") {
-      tellPainted = true;
-    } else if (args[i] == "--size" && hasValue && std::sscanf(args[i + 1].c_str(), "%dx%d", &width, &height) == 2 &&
-               width > 0 && height > 0) {
+      o.tellPainted = true;
+    } else if (args[i] == "--size" && hasValue &&
+               std::sscanf(args[i + 1].c_str(), "%dx%d", &o.width, &o.height) == 2 && o.width > 0 && o.height > 0) {
       ++i;
     } else {
       std::cerr
           << "simscreen: unknown argument " << platform::Unicode::oneLine(args[i])
           << "\nusage: simscreen [--wait SECONDS] [--notice SECONDS] [--size WxH] [--shot FILE [--after SECONDS]]"
              " [--tell-painted]\n";
-      return 64;
+      return std::nullopt;
     }
   }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto options = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (!options) return 64;
+  const double notice = options->notice, after = options->after, wait = options->wait;
+  const std::optional<std::string>& shot = options->shot;
+  const int width = options->width, height = options->height;
+  const bool tellPainted = options->tellPainted;
   QApplication application(argc, argv);
   std::string home;
   if (auto problem = sim::makeSimulatedHome(home)) {

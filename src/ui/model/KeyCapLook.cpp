@@ -1,4 +1,4 @@
-#include "guide/model/KeyCapLook.h"
+#include "ui/model/KeyCapLook.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "guide/model/Transition.h"
+#include "ui/model/Transition.h"
 
 #include <algorithm>
 
