@@ -14,8 +14,8 @@ namespace trelliq {
 
 namespace {
 
-// What a cut keeps: half the limit, so a cut happens once per quarter megabyte of text.
-constexpr std::uint64_t kKeptByCut = Diagnostics::limit / 2;
+// The world host's log is cut where this one is.
+static_assert(Diagnostics::limit == LogFile::kCutAbove);
 
 std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
   const std::int64_t quotient = value / divisor;
@@ -30,7 +30,7 @@ void Diagnostics::log(std::string_view message) {
   line += ' ';
   line += message;
   line += '\n';
-  LogFile::append(url(), line, limit, kKeptByCut);
+  LogFile::append(url(), line, limit, LogFile::kKeptByCut);
 }
 
 std::string Diagnostics::url() {

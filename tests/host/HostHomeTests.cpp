@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "HostProcess.h"
+#include "platform/LogFile.h"
 #include "platform/host/Host.h"
+#include "platform/host/HostLog.h"
 #include "platform/host/Wire.h"
 
 namespace {
@@ -160,4 +163,47 @@ TEST(HostHomeTest, EveryLineOfTheHostsLogIsOneEscapedLineWrittenWhole) {
     ++whole;
   }
   EXPECT_EQ(whole, kThreads * kEach * static_cast<int>(host::Host::kLinesPerProgram));
+}
+
+TEST(HostHomeTest, UnderAFileSizeLimitTheHostServesAndItsLogIsCutAsTheProgramsIs) {
+  Home home;
+  const rlim_t limit = 300000;
+  {
+    // Its standard error already past the limit: the line the host writes there is lost,
+    // and the host serves all the same.
+    const std::string errors = home.path + "/errors.txt";
+    std::ofstream(errors) << std::string(limit + 1000, 'e');
+    HostProcess host(home.path, {}, {}, HostLimits{limit, errors});
+    ASSERT_EQ(host.said, "ready") << "ended by a write past the limit";
+    host.stop();
+    EXPECT_TRUE(host.wait());
+  }
+  // Its log past the size at which the program cuts its own: the host cuts it the same way.
+  const std::string log = home.path + "/Library/Logs/simmac.log";
+  fs::create_directories(fs::path(log).parent_path());
+  {
+    std::ofstream out(log);
+    for (int n = 0; out.tellp() < 600000; ++n) out << "old line " << n << "\n";
+  }
+  HostProcess host(home.path, {"--log", log}, {}, HostLimits{limit, {}});
+  ASSERT_EQ(host.said, "ready");
+  {
+    // A peer whose message kind is as long as a call may be: one line of a bounded length.
+    auto fd = host::connectTo(home.socket());
+    ASSERT_TRUE(std::holds_alternative<int>(fd));
+    nlohmann::json object = {{"k", std::string(1 << 20, 'k')}, {"id", 1}, {"v", nullptr}};
+    std::vector<std::uint8_t> frame(host::wire::kHeaderSize);
+    nlohmann::json::to_cbor(object, frame);
+    const std::size_t length = frame.size() - host::wire::kHeaderSize;
+    for (int i = 0; i < 4; ++i) frame[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    frame[5] = host::wire::kProtocolVersion;
+    [[maybe_unused]] auto sent = ::send(std::get<int>(fd), frame.data(), frame.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(eventually([&] { return fileText(log).find("unknown message kind") != std::string::npos; }));
+    ::close(std::get<int>(fd));
+  }
+  const std::string text = fileText(log);
+  EXPECT_LT(text.size(), platform::LogFile::kKeptByCut + 2 * host::kMaxLogLineBytes);
+  EXPECT_NE(text.find("serving the simulated Mac of"), std::string::npos);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), host::kMaxLogLineBytes + 40);
 }

@@ -61,15 +61,48 @@ TEST_F(HostLimitsThreadsTest, AProgramOrCallWithoutAThreadIsRefusedAndEveryoneEl
   EXPECT_TRUE(logHas(host, "no thread for the calls of its lane 5"));
 }
 
+TEST_F(HostLimitsThreadsTest, AProgramWhoseLaneGotNoThreadLeavesAndTheHostGoesOn) {
+  {
+    RawPeer refused(socket);
+    ASSERT_TRUE(eventually([&] { return host.clientCount() == 2; }));
+    host::failThreadStartsAfter(0);
+    refused.send({Kind::call, 3, "screens", nullptr, 9});
+    const auto answer = refused.next();
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->kind, Kind::error) << "lane 9 has no thread";
+  }
+  ASSERT_TRUE(eventually([&] { return host.clientCount() == 1; })) << "its connection ended";
+  host::failThreadStartsAfter(-1);
+  RawPeer next(socket);
+  next.send({Kind::call, 1, "screens", nullptr, 1});
+  const auto served = next.next();
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->kind, Kind::reply);
+}
+
 TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimitShareOne) {
+  // Connections that never say hello, more of them than programs may be served, take no
+  // program's place.
+  std::vector<std::unique_ptr<RawPeer>> silent;
+  while (silent.size() < host::Host::kMaxPrograms) silent.push_back(std::make_unique<RawPeer>(socket));
   std::vector<std::unique_ptr<RawPeer>> peers;
-  while (peers.size() + 1 < host::Host::kMaxPrograms) peers.push_back(std::make_unique<RawPeer>(socket));
-  ASSERT_TRUE(eventually([&] { return host.clientCount() == host::Host::kMaxPrograms; }));
+  while (peers.size() + 1 < host::Host::kMaxPrograms) {
+    peers.push_back(std::make_unique<RawPeer>(socket));
+    peers.back()->send({Kind::call, 1, "ownProcessIdentifier", nullptr});
+    const auto hello = peers.back()->next();
+    ASSERT_TRUE(hello && hello->kind == Kind::reply) << "program " << peers.size() + 1 << " is served";
+  }
   RawPeer oneTooMany(socket);
+  oneTooMany.send({Kind::call, 1, "ownProcessIdentifier", nullptr});
   const auto told = oneTooMany.next();
   ASSERT_TRUE(told);
   EXPECT_EQ(told->body, "the world host serves at most 64 programs at once");
-  EXPECT_EQ(host.clientCount(), host::Host::kMaxPrograms);
+  EXPECT_FALSE(oneTooMany.next()) << "and then hung up";
+  const auto& oldest = silent.front();
+  const auto closed = oldest->next();
+  ASSERT_TRUE(closed) << "the longest silent made room for the others";
+  EXPECT_EQ(closed->body, host::Host::kSilentReason);
+  EXPECT_TRUE(eventually([&] { return host.clientCount() <= host::Host::kMaxPrograms + host::Host::kMaxSilent; }));
 
   RawPeer& busy = *peers.front();
   const std::size_t lanesBefore = host.counts().lanes;
@@ -82,6 +115,78 @@ TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimit
     EXPECT_EQ(answer->kind, Kind::reply);
   }
   EXPECT_EQ(host.counts().lanes - lanesBefore, host::Host::kMaxLanes);
+}
+
+TEST_F(HostLimitsThreadsTest, AConnectionThatSaysNothingIsClosedInItsTime) {
+  host.setSilentSeconds(0.05);
+  RawPeer silent(socket);
+  const auto told = silent.next();
+  ASSERT_TRUE(told);
+  EXPECT_EQ(told->body, host::Host::kSilentReason);
+  EXPECT_FALSE(silent.next()) << "and then hung up";
+  EXPECT_TRUE(logHas(host, "it said nothing; closed after"));
+  EXPECT_TRUE(platform::windowServer().ownProcessIdentifier() > 0) << "the program that said hello is served";
+}
+
+TEST_F(HostLimitsThreadsTest, UnfinishedCallsAreBoundedForEachProgramAndForAllTogether) {
+  host.setSilentSeconds(600);  // the peers here never finish a call
+  const std::size_t limit = host::wire::kMaxCallPayload;
+  const auto startFrame = [](RawPeer& peer, std::size_t length, std::size_t sent) {
+    std::vector<std::uint8_t> bytes(host::wire::kHeaderSize + sent, 0);
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    bytes[5] = host::wire::kProtocolVersion;
+    // The host may hang up halfway: what it did is what counts.
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t n = ::send(peer.fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      at += static_cast<std::size_t>(n);
+    }
+  };
+  RawPeer tooLong(socket);
+  startFrame(tooLong, limit + 1, 0);
+  EXPECT_FALSE(tooLong.next()) << "a call over the limit ends its connection from its header";
+
+  // All but the last byte of the longest call each: the host holds them, until together
+  // they would pass the bound.
+  const std::size_t unfinished = limit - 1;
+  std::vector<std::unique_ptr<RawPeer>> peers;
+  while (peers.size() < host::Host::kMaxUnfinishedBytes / limit) {
+    peers.push_back(std::make_unique<RawPeer>(socket));
+    startFrame(*peers.back(), limit, unfinished - host::wire::kHeaderSize);
+    ASSERT_TRUE(eventually([&] { return host.counts().unfinishedBytes == peers.size() * unfinished; }));
+  }
+  RawPeer onePast(socket);
+  startFrame(onePast, limit, unfinished - host::wire::kHeaderSize);
+  EXPECT_FALSE(onePast.next()) << "its connection ended";
+  EXPECT_EQ(host.counts().unfinishedBytes, peers.size() * unfinished);
+  EXPECT_TRUE(logHas(host, "over the shared limit"));
+  peers.clear();
+  EXPECT_TRUE(eventually([&] { return host.counts().unfinishedBytes == 0; })) << "given back as they went";
+}
+
+TEST_F(HostLimitsThreadsTest, CapturesTheirProgramsHaveNotReadHoldNoMoreThanTheBound) {
+  const auto displays = scene.world.displays();
+  ASSERT_FALSE(displays.empty());
+  const nlohmann::json request = {{"id", displays.front().screen.displayID}, {"w", 100}, {"h", 100}, {"cursor", false}};
+  host.setPictureMemory(3 * 100 * 100 * 4);
+  RawPeer greedy(socket);
+  for (std::uint64_t id = 1; id <= 4; ++id) greedy.send({Kind::call, id, "captureDisplay", request, 1});
+  // Nothing read until the host has answered them all.
+  ASSERT_TRUE(eventually([&] { return host.counts().picturesRefused == 1; }));
+  for (std::uint64_t id = 1; id <= 3; ++id) {
+    const auto answer = greedy.next();
+    ASSERT_TRUE(answer && answer->kind == Kind::reply) << "answer " << id;
+    EXPECT_TRUE(answer->carriesDescriptor);
+  }
+  const auto refused = greedy.next();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->kind, Kind::error);
+  EXPECT_EQ(refused->body, host::Host::kNoRoomForPicture);
+  // Read now: what was sent is the program's, and the host has room again.
+  greedy.send({Kind::call, 5, "captureDisplay", request, 1});
+  const auto again = greedy.next();
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->kind, Kind::reply);
 }
 
 TEST_F(HostLimitsThreadsTest, WithoutDescriptorsTheHostWaitsBetweenTriesSaysSoOnceAndThenTakesEveryone) {

@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +120,13 @@ inline std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
+/// What a host process starts under besides its arguments: a file-size limit, and a file
+/// of the test's its standard error is appended to instead of a pipe the test reads.
+struct HostLimits {
+  std::optional<rlim_t> fileSize;
+  std::string errorsTo;
+};
+
 /// One host process: started, its first line read ("ready" or why not), stopped and reaped.
 struct HostProcess {
   pid_t pid = -1;
@@ -126,7 +134,8 @@ struct HostProcess {
   int stderrFD = -1;
 
   /// With `user`, the host runs as that user (the test must be able to switch to it).
-  HostProcess(const std::string& home, std::vector<std::string> extra = {}, std::optional<uid_t> user = {}) {
+  HostProcess(const std::string& home, std::vector<std::string> extra = {}, std::optional<uid_t> user = {},
+              const HostLimits& limits = {}) {
     int ready[2], errors[2];
     EXPECT_EQ(::pipe2(ready, O_CLOEXEC), 0);
     EXPECT_EQ(::pipe2(errors, O_CLOEXEC), 0);
@@ -137,10 +146,15 @@ struct HostProcess {
     auto environment = childEnvironment(home);
     auto envp = pointers(environment);
     static const char kCannotSwitch[] = "cannot switch to that user\n";
+    const int errorsTo =
+        limits.errorsTo.empty() ? -1 : ::open(limits.errorsTo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     pid = ::fork();
     if (pid == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test killed halfway leaves no host behind
-      ::dup2(errors[1], 2);
+      ::dup2(errorsTo >= 0 ? errorsTo : errors[1], 2);
+      const rlimit fileSize{limits.fileSize.value_or(RLIM_INFINITY), limits.fileSize.value_or(RLIM_INFINITY)};
+      if (limits.fileSize) ::setrlimit(RLIMIT_FSIZE, &fileSize);
+      ::signal(SIGXFSZ, SIG_DFL);  // as a user's shell leaves it
       ::fcntl(ready[1], F_SETFD, 0);  // the one descriptor the host inherits
       if (user && (::setgroups(0, nullptr) != 0 || ::setgid(*user) != 0 || ::setuid(*user) != 0)) {
         [[maybe_unused]] auto n = ::write(ready[1], kCannotSwitch, sizeof(kCannotSwitch) - 1);
@@ -151,6 +165,7 @@ struct HostProcess {
     }
     ::close(ready[1]);
     ::close(errors[1]);
+    if (errorsTo >= 0) ::close(errorsTo);
     stderrFD = errors[0];
     said = readLine(ready[0]);
     ::close(ready[0]);

@@ -55,6 +55,10 @@ std::optional<std::string> startHost(const std::string& executable, const std::s
 
   // Everything the child needs is made before the fork.
   std::vector<std::string> args = {executable, "--linger", std::to_string(lingerSeconds), "--ready-fd", "3"};
+  if (logFD >= 0) {
+    args.push_back("--log");
+    args.push_back(log);
+  }
   if (scenario) {
     args.push_back("--scenario");
     args.push_back(*scenario);

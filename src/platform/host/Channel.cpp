@@ -91,6 +91,9 @@ Channel::~Channel() {
   close();
   join();
   ::close(fd_);
+  // The peer can read nothing more; what it holds is its own.
+  std::lock_guard lock(postMutex_);
+  heldInFlight_.clear();
 }
 
 void Channel::startPosting(std::size_t maxQueuedBytes) {
@@ -185,18 +188,57 @@ void Channel::postLoop() {
       }
     }
     if (!writeFrame(next.frame, next.descriptor.get())) return;
+    if (next.descriptor && next.descriptor->hold) {
+      std::lock_guard lock(postMutex_);
+      heldInFlight_.push_back(std::move(next.descriptor->hold));
+    }
   }
 }
 
 bool Channel::roomForDescriptor() {
   int unread = 0;
-  if (::ioctl(fd_, SIOCOUTQ, &unread) == 0 && unread == 0) descriptorsInFlight_ = 0;
+  if (::ioctl(fd_, SIOCOUTQ, &unread) == 0 && unread == 0) {
+    descriptorsInFlight_ = 0;
+    heldInFlight_.clear();
+  }
   return descriptorsInFlight_ < kMaxDescriptorsInFlight;
 }
 
-void Channel::start(MessageHandler onMessage, CloseHandler onClose) {
-  reader_ = startThread([this, onMessage = std::move(onMessage), onClose = std::move(onClose)] {
-    readLoop(onMessage, onClose);
+void Channel::releaseRead() {
+  std::lock_guard lock(postMutex_);
+  roomForDescriptor();
+}
+
+bool ByteBudget::take(std::size_t bytes) {
+  const std::size_t limit = bytes_.load();
+  std::size_t held = held_.load();
+  do {
+    if (bytes > limit || held > limit - bytes) return false;
+  } while (!held_.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
+void ByteBudget::give(std::size_t bytes) { held_.fetch_sub(bytes); }
+
+std::shared_ptr<void> ByteBudget::hold(std::size_t bytes) {
+  class Held {
+   public:
+    Held(ByteBudget& budget, std::size_t bytes) : budget_(budget), bytes_(bytes) {}
+    ~Held() { budget_.give(bytes_); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    ByteBudget& budget_;
+    std::size_t bytes_;
+  };
+  if (!take(bytes)) return nullptr;
+  return std::make_shared<Held>(*this, bytes);
+}
+
+void Channel::start(MessageHandler onMessage, CloseHandler onClose, ReadLimits limits) {
+  reader_ = startThread([this, onMessage = std::move(onMessage), onClose = std::move(onClose), limits] {
+    readLoop(onMessage, onClose, limits);
     std::lock_guard lock(finishedMutex_);
     finished_ = true;
     finishedChanged_.notify_all();
@@ -211,8 +253,18 @@ constexpr std::size_t kMaxWaitingDescriptors = 16;
 
 }  // namespace
 
-void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
-  wire::Decoder decoder;
+void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose, ReadLimits limits) {
+  wire::Decoder decoder(limits.maxPayload);
+  std::size_t budgeted = 0;  // of limits.shared, held for an unfinished message
+  // What an unfinished message holds of the shared budget, as it grows and when it is read.
+  auto holdUnfinished = [&] {
+    if (!limits.shared) return true;
+    const std::size_t wanted = decoder.buffered() > ReadLimits::kUnbudgetedBytes ? decoder.buffered() : 0;
+    if (wanted > budgeted && !limits.shared->take(wanted - budgeted)) return false;
+    if (wanted < budgeted) limits.shared->give(budgeted - wanted);
+    budgeted = wanted;
+    return true;
+  };
   std::vector<std::uint8_t> chunk(64 * 1024);
   std::deque<int> descriptors;  // in the order they came, which is the order of their messages
   std::optional<wire::Fault> fault;
@@ -245,6 +297,12 @@ void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
       break;
     }
     decoder.feed(chunk.data(), static_cast<std::size_t>(n));
+    if (!holdUnfinished()) {
+      fault = wire::Fault{wire::Fault::Reason::oversized,
+                          "a message of " + std::to_string(decoder.buffered()) +
+                              " bytes so far, with the unfinished messages of others over the shared limit"};
+      break;
+    }
     while (auto message = decoder.next()) {
       if (message->carriesDescriptor) {
         if (descriptors.empty()) {
@@ -257,7 +315,9 @@ void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose) {
       onMessage(std::move(*message));
     }
     if (!fault) fault = decoder.fault();
+    if (!fault) holdUnfinished();  // messages read whole give back what they held
   }
+  if (limits.shared) limits.shared->give(budgeted);
   for (int fd : descriptors) ::close(fd);
   // The close handler may still say why (a peer of another protocol is told which one
   // this side speaks); the socket is shut only after it.

@@ -62,6 +62,34 @@ void failThreadStartsAfter(int succeeding);
 /// Connects to the host listening at `socketPath`: the socket, or the error's text.
 std::variant<int, std::string> connectTo(const std::string& socketPath);
 
+/// Bytes that many connections hold together (unfinished messages, pictures not yet read):
+/// each may hold a good part, but not all of them at once. Thread-safe.
+class ByteBudget {
+ public:
+  explicit ByteBudget(std::size_t bytes) : bytes_(bytes) {}
+  /// Takes `bytes` more; false (taking nothing) when that would pass the budget.
+  bool take(std::size_t bytes);
+  void give(std::size_t bytes);
+  /// `bytes` taken, given back when the last copy goes; null when that would pass the
+  /// budget. The budget must outlive it.
+  std::shared_ptr<void> hold(std::size_t bytes);
+  std::size_t held() const { return held_.load(); }
+  void setLimit(std::size_t bytes) { bytes_ = bytes; }
+
+ private:
+  std::atomic<std::size_t> bytes_;
+  std::atomic<std::size_t> held_{0};
+};
+
+/// What a channel's reader holds of a peer's unfinished message.
+struct ReadLimits {
+  std::size_t maxPayload = wire::kMaxPayload;
+  /// Shared by the channels it is given to; a message longer than kUnbudgetedBytes holds
+  /// it while unfinished, and one the budget cannot take ends the connection.
+  ByteBudget* shared = nullptr;
+  static constexpr std::size_t kUnbudgetedBytes = std::size_t{64} << 10;
+};
+
 class Channel {
  public:
   using MessageHandler = std::function<void(wire::Message message)>;
@@ -77,7 +105,7 @@ class Channel {
 
   /// Starts the reader thread; handlers run on it. Throws std::system_error when no thread
   /// can be made (the channel then stays unstarted, and its socket closes with it).
-  void start(MessageHandler onMessage, CloseHandler onClose);
+  void start(MessageHandler onMessage, CloseHandler onClose, ReadLimits limits = {});
   /// Starts the thread that writes what post() queues, at most `maxQueuedBytes` of frames
   /// waiting. Throws std::system_error when no thread can be made. Before start().
   void startPosting(std::size_t maxQueuedBytes);
@@ -98,6 +126,10 @@ class Channel {
   /// another thread is writing is let finish first (for a second at most), so the peer
   /// never reads half a frame; `parting` is then written if the socket takes it at once.
   void close(const std::optional<wire::Message>& parting = std::nullopt);
+  /// Lets go of what the descriptors sent hold (wire::Descriptor::hold) once the peer has
+  /// read everything sent; the posting thread also does as it sends more, and the channel
+  /// when it goes. Any thread.
+  void releaseRead();
   /// Waits for the reader and posting threads (from the reader itself, lets it finish alone:
   /// the reader still uses the channel after its handlers return, so the last owner never
   /// lets go of it from one of them).
@@ -111,7 +143,7 @@ class Channel {
   uid_t peerUID() const { return peerUID_; }
 
  private:
-  void readLoop(MessageHandler onMessage, CloseHandler onClose);
+  void readLoop(MessageHandler onMessage, CloseHandler onClose, ReadLimits limits);
   void postLoop();
   bool writeFrame(const std::vector<std::uint8_t>& frame, const wire::Descriptor* descriptor);
   bool writeAll(const std::uint8_t* bytes, std::size_t count);
@@ -143,6 +175,7 @@ class Channel {
   std::size_t answerBytes_ = 0;        // of answers queued by postAnswer
   std::size_t answerDescriptors_ = 0;  // carried by them
   std::size_t descriptorsInFlight_ = 0;  // sent, perhaps not yet read (the posting thread's)
+  std::vector<std::shared_ptr<void>> heldInFlight_;  // what those hold; under postMutex_
   std::size_t maxPostedBytes_ = 0;
   std::atomic<bool> overflowed_{false};  // the peer left more than the bound unread
   pid_t peerPID_ = 0;

@@ -197,10 +197,13 @@ std::optional<std::string> Host::serve() {
 void Host::acceptLoop() {
   int retryMs = 0;  // while the system has no descriptor to give: the wait before trying again
   while (true) {
+    const int silentMs = closeSilent();
     pollfd fds[2] = {{listenFD_, POLLIN, 0}, {wakeFD_[0], POLLIN, 0}};
     // A program waiting to be accepted keeps the socket readable: without a wait between
     // tries, a loop that cannot accept it would spin.
-    if (::poll(retryMs ? &fds[1] : fds, retryMs ? 1 : 2, retryMs ? retryMs : -1) < 0) {
+    int waitMs = retryMs ? retryMs : -1;
+    if (silentMs >= 0 && (waitMs < 0 || silentMs < waitMs)) waitMs = silentMs;
+    if (::poll(retryMs ? &fds[1] : fds, retryMs ? 1 : 2, waitMs) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -249,18 +252,27 @@ void Host::attach(int fd) {
     refuse("the world host serves only its own user", "its user is " + std::to_string(client->channel->peerUID()));
     return;
   }
-  bool full = false;
+  // Programs count towards kMaxPrograms once they said what they are (settleRole). Until
+  // then only a few may wait: the longest waiting makes room for a newcomer, so silent
+  // connections never keep a program out for longer than it takes to connect.
+  std::shared_ptr<Client> longestSilent;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
-    full = clients_.size() >= kMaxPrograms;
-    if (!full) client->number = ++attachments_;
+    client->number = ++attachments_;
+    std::size_t silent = 0;
+    for (const auto& other : clients_) {
+      if (other->role != Client::Role::undecided || other->silenced) continue;
+      ++silent;
+      if (!longestSilent) longestSilent = other;
+    }
+    if (silent < kMaxSilent) {
+      longestSilent.reset();
+    } else {
+      longestSilent->silenced = true;
+    }
   }
-  if (full) {
-    refuse("the world host serves at most " + std::to_string(kMaxPrograms) + " programs at once",
-           "the host already serves " + std::to_string(kMaxPrograms) + " programs");
-    return;
-  }
+  if (longestSilent) silence(*longestSilent, "made room for another connection");
   try {
     // Before the client is listed: from then on world threads may push to it.
     client->channel->startPosting(kMaxUnreadBytes);
@@ -280,7 +292,8 @@ void Host::attach(int fd) {
         },
         [this, weak](const std::optional<wire::Fault>& fault) {
           if (auto c = weak.lock()) closed(c, fault);
-        });
+        },
+        {wire::kMaxCallPayload, &unfinishedCalls_});
   } catch (const std::system_error& e) {
     // No thread to read the program: it is refused and everyone else goes on.
     if (client->pid) server_.terminate(client->pid);
@@ -292,6 +305,41 @@ void Host::attach(int fd) {
     refuse("the world host cannot take another program now", std::string("no thread for it (") + e.what() + ")");
   }
   changed_.notify_all();
+}
+
+void Host::silence(Client& client, const std::string& why) {
+  log_.write(refusals_, "closed the connection of " + client.who, "it said nothing; " + why);
+  client.channel->close(wire::Message{wire::Kind::error, 0, "", kSilentReason});
+}
+
+int Host::closeSilent() {
+  const auto now = std::chrono::steady_clock::now();
+  const auto patience = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(silentSeconds_.load()));
+  std::vector<std::shared_ptr<Client>> due;
+  std::optional<std::chrono::steady_clock::duration> next;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& client : clients_) {
+      if (client->role != Client::Role::undecided || client->silenced) continue;
+      const auto left = client->accepted + patience - now;
+      if (left <= std::chrono::steady_clock::duration::zero()) {
+        client->silenced = true;
+        due.push_back(client);
+      } else if (!next || left < *next) {
+        next = left;
+      }
+    }
+  }
+  for (auto& client : due) silence(*client, "closed after " + std::to_string(silentSeconds_.load()) + " s");
+  if (!next) return -1;
+  // Rounded up, so the wait never ends just before the moment.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*next).count());
+}
+
+void Host::setSilentSeconds(double seconds) {
+  silentSeconds_ = seconds;
+  wakeAcceptor();
 }
 
 void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault) {
@@ -315,7 +363,9 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
   std::vector<std::thread> workers;
   {
     std::lock_guard lock(client->mutex);
-    for (auto& [id, lane] : client->lanes) workers.push_back(std::move(lane.worker));
+    // A lane whose thread could not be made has none to wait for.
+    for (auto& [id, lane] : client->lanes)
+      if (lane.worker.joinable()) workers.push_back(std::move(lane.worker));
   }
   for (auto& worker : workers) worker.join();
   if (client->signalFD >= 0) {
@@ -492,6 +542,9 @@ Host::Counts Host::counts() const {
     counts.screenSurfaces += client->screenSurfaces.byDisplay.size();
   }
   counts.acceptRetries = acceptRetries_.load();
+  counts.unfinishedBytes = unfinishedCalls_.held();
+  counts.pictureBytes = pictureMemory_.held();
+  counts.picturesRefused = picturesRefused_.load();
   return counts;
 }
 
@@ -610,25 +663,39 @@ void Host::installListeners() {
   });
 }
 
-void Host::settleRole(Client& client, const std::string& firstCall) {
-  if (firstCall == "screenAttach") {
-    {
-      std::lock_guard lock(mutex_);
-      if (client.role != Client::Role::undecided) return;
-      client.role = Client::Role::screen;
-    }
-    // The screen brings its input devices: a trackpad, for the double tap its keys make.
-    if (sim::MultitouchDevices* devices = sim::MultitouchDevices::active()) devices->trackpad();
-    return;
-  }
+bool Host::settleRole(Client& client, const std::string& firstCall) {
+  bool silenced = false;
   {
     std::lock_guard lock(mutex_);
-    if (client.role != Client::Role::undecided) return;
-    client.role = Client::Role::program;
-    client.primary = !primaryTaken_;
-    primaryTaken_ = true;
-    if (client.primary) return;
+    if (client.role != Client::Role::undecided) return client.role != Client::Role::refused;
+    silenced = client.silenced;
+    const auto served = std::count_if(clients_.begin(), clients_.end(), [](const auto& other) {
+      return other->role == Client::Role::program || other->role == Client::Role::screen;
+    });
+    if (static_cast<std::size_t>(served) >= kMaxPrograms || silenced) {
+      client.role = Client::Role::refused;
+    } else if (firstCall == "screenAttach") {
+      client.role = Client::Role::screen;
+    } else {
+      client.role = Client::Role::program;
+      client.primary = !primaryTaken_;
+      primaryTaken_ = true;
+    }
   }
+  if (client.role == Client::Role::refused) {
+    if (silenced) return false;  // closed already, and told why
+    log_.write(refusals_, "refused " + client.who, "the host already serves " + std::to_string(kMaxPrograms) + " programs");
+    client.channel->close(wire::Message{wire::Kind::error, 0, "",
+                                       "the world host serves at most " + std::to_string(kMaxPrograms) +
+                                           " programs at once"});
+    return false;
+  }
+  if (client.role == Client::Role::screen) {
+    // The screen brings its input devices: a trackpad, for the double tap its keys make.
+    if (sim::MultitouchDevices* devices = sim::MultitouchDevices::active()) devices->trackpad();
+    return true;
+  }
+  if (client.primary) return true;
   // Another copy of the program: a process of the world beside the first, launched now,
   // before its first call is answered.
   sim::App copy = server_.app(server_.ownProcessIdentifier()).value_or(sim::App{});
@@ -638,6 +705,7 @@ void Host::settleRole(Client& client, const std::string& firstCall) {
   copy.hidden = false;
   copy.focusedWindow = 0;
   client.pid = server_.addApp(copy);
+  return true;
 }
 
 void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) {
@@ -665,7 +733,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     noteAbout(*client, std::string("sent a ") + wire::kindName(message.kind) + "; ignored");
     return;
   }
-  settleRole(*client, message.method);
+  if (!settleRole(*client, message.method)) return;
   readSignals(*client);
   if (message.lane == 0) {
     // Lane 0 is answered at once, before anything read after it: what a program sends
@@ -727,6 +795,9 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
     reply.body = call(client, message.method, message.body, message.descriptor.get(), reply.descriptor);
     // A large picture (a display at scale 2) goes beside the reply, in shared memory.
     if (!reply.descriptor) reply.descriptor = wire::movePixelsToMemory(reply.body);
+  } catch (const NoRoomForPicture&) {
+    reply.kind = wire::Kind::error;
+    reply.body = kNoRoomForPicture;
   } catch (const std::exception& e) {
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();
@@ -735,6 +806,31 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   // answer is what the program asked for, and never counts as left unread. A program that
   // asks without reading waits here, on its own lane.
   client->channel->postAnswer(reply);
+}
+
+std::shared_ptr<void> Host::holdPictureMemory(const CGImageRef& picture) {
+  if (!picture) return std::make_shared<int>(0);  // nothing to hold
+  const std::size_t bytes = static_cast<std::size_t>(picture->width()) * static_cast<std::size_t>(picture->height()) * 4;
+  if (auto hold = pictureMemory_.hold(bytes)) return hold;
+  std::vector<std::shared_ptr<Client>> clients;
+  {
+    std::lock_guard lock(mutex_);
+    clients = clients_;
+  }
+  for (auto& client : clients) client->channel->releaseRead();
+  return pictureMemory_.hold(bytes);
+}
+
+json Host::pictureReply(const CGImageRef& picture, std::shared_ptr<wire::Descriptor>& memory) {
+  // The pixels are let go of by the caller; their copy in shared memory counts until it is read.
+  auto hold = holdPictureMemory(picture);
+  if (!hold) {
+    picturesRefused_.fetch_add(1);
+    throw NoRoomForPicture();
+  }
+  json body = wire::pictureInMemory(picture, memory);
+  if (memory) memory->hold = std::move(hold);
+  return body;
 }
 
 }  // namespace host

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -41,8 +42,15 @@ struct ScreenSurfaces;
 
 class Host {
  public:
-  /// Programs served at once; one more is refused with the reason.
+  /// Programs served at once; one more is refused with the reason when it makes its first
+  /// call (its hello: until then it is only a connection).
   static constexpr std::size_t kMaxPrograms = 64;
+  /// Connections that have not made their first call yet, at most: the one that waited
+  /// longest is closed for a newcomer. Each is closed once it said nothing for
+  /// kSilentSeconds, told kSilentReason.
+  static constexpr std::size_t kMaxSilent = 16;
+  static constexpr double kSilentSeconds = 5;
+  static constexpr const char* kSilentReason = "the world host closes connections that say nothing";
   /// Threads answering one program's calls, one per lane; lanes past the last share it.
   static constexpr std::uint32_t kMaxLanes = 64;
   /// Own windows one program may have at once; one more is refused with the reason.
@@ -52,6 +60,15 @@ class Host {
   /// Pushes a program may leave unread (beyond what its socket holds) before it is let go:
   /// the world never waits on a program that stopped reading.
   static constexpr std::size_t kMaxUnreadBytes = std::size_t{1} << 20;
+  /// Bytes of unfinished calls held for all programs together: each may send a call of up
+  /// to wire::kMaxCallPayload, a few at the same moment; one past this ends its connection.
+  static constexpr std::size_t kMaxUnfinishedBytes = 4 * wire::kMaxCallPayload;
+  /// Bytes of captured pictures in shared memory that programs have not read yet, for all
+  /// of them together: the largest picture, 16384² at 4 bytes a pixel. A capture past it
+  /// is refused (kNoRoomForPicture) until they read what they were sent.
+  static constexpr std::size_t kMaxPictureMemory = std::size_t{1} << 30;
+  static constexpr const char* kNoRoomForPicture =
+      "the world host holds too many pictures its programs have not read yet";
 
   /// Serves `world` and its `server`; both must outlive the host.
   Host(sim::World& world, sim::WindowServer& server);
@@ -87,11 +104,18 @@ class Host {
     std::size_t sentPictures = 0;     // pictures they were sent and may keep
     std::size_t screenSurfaces = 0;   // display frames kept in memory the screens map
     std::uint64_t acceptRetries = 0;  // times the system gave no descriptor for a program
+    std::size_t unfinishedBytes = 0;  // of programs' calls not yet read whole
+    std::size_t pictureBytes = 0;     // of captures sent that programs have not read yet
+    std::uint64_t picturesRefused = 0;  // captures refused for want of that memory
   };
   Counts counts() const;
 
   /// Refuses peers whose user is not `uid` (the host's own user unless changed).
   void setAllowedUser(uid_t uid);
+  /// How long a connection may say nothing (kSilentSeconds unless changed).
+  void setSilentSeconds(double seconds);
+  /// How much picture memory programs may leave unread (kMaxPictureMemory unless changed).
+  void setPictureMemory(std::size_t bytes) { pictureMemory_.setLimit(bytes); }
 
   struct Client;
 
@@ -100,6 +124,11 @@ class Host {
   /// Wakes the accept loop: to stop, or to let go of connections that ended. Any thread.
   void wakeAcceptor();
   void attach(int fd);
+  /// Closes `client`, which said nothing, telling it why. Any thread but its reader.
+  void silence(Client& client, const std::string& why);
+  /// Closes the connections that said nothing for their time; the milliseconds until the
+  /// next one's time is up, or -1 when none waits. The accept loop.
+  int closeSilent();
   void closed(const std::shared_ptr<Client>& client, const std::optional<wire::Fault>& fault);
   void reclaim(Client& client);
   /// Applies every record waiting on the client's signal channel, in order.
@@ -112,11 +141,20 @@ class Host {
   /// Lets go of whatever waits on the program: tap verdicts pass the event.
   void answerPending(Client& client);
   /// A client's first call says what it is: the screen, or a program (the first one the
-  /// world's own, each further one another process of the world). Reader thread.
-  void settleRole(Client& client, const std::string& firstCall);
+  /// world's own, each further one another process of the world). False, and the client
+  /// refused, when the host serves as many as it can already. Reader thread.
+  bool settleRole(Client& client, const std::string& firstCall);
   void handle(const std::shared_ptr<Client>& client, wire::Message message);
   void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
   void answer(const std::shared_ptr<Client>& client, wire::Message message);
+  /// The picture memory `picture` takes, held while it is unread; null when there is no
+  /// room even after letting go of what programs have read.
+  std::shared_ptr<void> holdPictureMemory(const CGImageRef& picture);
+  /// A captured picture's answer: its pixels in shared memory, handed back in `memory` and
+  /// holding their share of the picture memory until read. Throws NoRoomForPicture when
+  /// there is none left. A lane's thread.
+  nlohmann::json pictureReply(const CGImageRef& picture, std::shared_ptr<wire::Descriptor>& memory);
+  struct NoRoomForPicture : std::exception {};
   void note(const std::string& line);
   /// A line about a program, within what that program may cause.
   void noteAbout(Client& client, const std::string& line);
@@ -162,8 +200,12 @@ class Host {
   int listenFD_ = -1;
   int wakeFD_[2] = {-1, -1};
   uid_t allowedUID_;
+  std::atomic<double> silentSeconds_{kSilentSeconds};
   std::thread acceptor_;
 
+  // Before the clients, whose channels give back to them as they go.
+  ByteBudget unfinishedCalls_{kMaxUnfinishedBytes};
+  ByteBudget pictureMemory_{kMaxPictureMemory};
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::shared_ptr<Client>> clients_;
@@ -172,6 +214,7 @@ class Host {
   LineBudget refusals_{kLinesPerProgram};
   LineBudget framesEvicted_{3};  // display frames let go past the composer's budget
   std::atomic<std::uint64_t> acceptRetries_{0};
+  std::atomic<std::uint64_t> picturesRefused_{0};
   /// Clients watching the screen: every world change reads it, and with none watching it
   /// looks no further.
   std::atomic<std::size_t> screenWatchers_{0};

@@ -146,7 +146,7 @@ struct Host::Calls {
       std::apply(invoke, arguments);
       return nullptr;
     } else if constexpr (via == calls::Via::picture) {
-      return wire::pictureInMemory(std::apply(invoke, arguments), c.memory);
+      return c.host.pictureReply(std::apply(invoke, arguments), c.memory);
     } else {
       return wire::encode(std::apply(invoke, arguments));
     }
@@ -449,7 +449,7 @@ struct Host::Calls {
     if (!f) throw wire::BadValue("the world has no SLSHWCaptureWindowList");
     const auto window = field<std::uint32_t>(c.v, "window");
     const auto pictures = f(field<CGSConnectionID>(c.v, "cid"), &window, 1, field<std::uint32_t>(c.v, "options"));
-    return wire::pictureInMemory(pictures && !pictures->empty() ? pictures->front() : CGImageRef(), c.memory);
+    return c.host.pictureReply(pictures && !pictures->empty() ? pictures->front() : CGImageRef(), c.memory);
   }
 
   static json privateCall(Context& c, const std::string& name);

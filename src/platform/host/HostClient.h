@@ -4,6 +4,7 @@
 // pictures it was sent.
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -31,8 +32,13 @@ struct Host::Client {
   /// The first program attached is the world's own program; each further one is another
   /// process of the world with a pid of its own (0 here: the world's own). A client whose
   /// first call is "screenAttach" is the screen: a monitor and input devices, no process.
-  enum class Role { undecided, program, screen };
+  /// Until its first call a client is only a connection: it counts towards no limit but
+  /// that of the silent ones, and has kSilentSeconds to make that call. Under the host's
+  /// mutex.
+  enum class Role { undecided, program, screen, refused };
   Role role = Role::undecided;
+  std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
+  bool silenced = false;  // closed for saying nothing
   bool primary = false;
   std::int32_t pid = 0;
   std::mutex mutex;

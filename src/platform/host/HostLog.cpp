@@ -1,24 +1,87 @@
 #include "platform/host/HostLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "platform/Files.h"
+#include "platform/LogFile.h"
 #include "platform/Unicode.h"
 
 namespace host {
 
-void writeLogLine(std::string_view text) {
-  static std::mutex writing;
-  const std::string line = "simmac: " + platform::Unicode::oneLine(text) + "\n";
-  std::lock_guard lock(writing);
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
+namespace {
+
+std::mutex gWriting;
+std::string gLogPath;     // empty: standard error
+bool gErrorsFollow = false;  // standard error is the log file, and is opened again after a cut
+std::uint64_t gLost = 0;  // lines that could not be written since the last one that was
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool writeToStandardError(std::string_view line) {
+  while (!line.empty()) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data(), line.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a log that cannot be written loses the line, never the host
-    rest.remove_prefix(static_cast<std::size_t>(n));
+    if (n <= 0) return false;
+    line.remove_prefix(static_cast<std::size_t>(n));
   }
+  return true;
+}
+
+/// After a cut replaced the log file, standard error (where the libraries and the
+/// sanitizers write) is opened on the new one. Under gWriting.
+void followCut() {
+  struct stat named {}, errors {};
+  if (!gErrorsFollow || ::stat(gLogPath.c_str(), &named) != 0 || ::fstat(STDERR_FILENO, &errors) != 0 ||
+      sameFile(named, errors))
+    return;
+  const int fd = platform::openPlainFile(gLogPath, O_WRONLY | O_APPEND);
+  if (fd < 0) return;
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+}
+
+/// One line's text: escaped, and cut (on a character's boundary) when too long.
+std::string lineOf(std::string_view text) {
+  std::string escaped = platform::Unicode::oneLine(text);
+  if (escaped.size() <= kMaxLogLineBytes) return escaped;
+  std::size_t end = kMaxLogLineBytes;
+  while (end > 0 && (static_cast<unsigned char>(escaped[end]) & 0xC0) == 0x80) --end;
+  escaped.resize(end);
+  return escaped + "… (" + std::to_string(text.size()) + " bytes)";
+}
+
+}  // namespace
+
+void setLogFile(const std::string& path) {
+  std::lock_guard lock(gWriting);
+  gLogPath = path;
+  struct stat named {}, errors {};
+  gErrorsFollow = !path.empty() && ::stat(path.c_str(), &named) == 0 && ::fstat(STDERR_FILENO, &errors) == 0 &&
+                  sameFile(named, errors);
+}
+
+void writeLogLine(std::string_view text) {
+  std::string line = "simmac: " + lineOf(text) + "\n";
+  std::lock_guard lock(gWriting);
+  if (gLost > 0) {
+    line = "simmac: " + std::to_string(gLost) + (gLost == 1 ? " line" : " lines") +
+           " could not be written to the log\n" + line;
+  }
+  // A log that cannot be written loses the line, never the host (SIGXFSZ is ignored).
+  const bool written = gLogPath.empty()
+                           ? writeToStandardError(line)
+                           : platform::LogFile::append(gLogPath, line, platform::LogFile::kCutAbove,
+                                                       platform::LogFile::kKeptByCut);
+  if (!written) {
+    ++gLost;
+    return;
+  }
+  gLost = 0;
+  if (!gLogPath.empty()) followCut();
 }
 
 bool LineBudget::admit(std::uint64_t& soFar) {

@@ -6,6 +6,7 @@
 // single program can make the host say is bounded: after a few lines, the rest of its run
 // is counted and told as "… and N more".
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -15,9 +16,16 @@
 
 namespace host {
 
-/// Writes "simmac: TEXT" and a line feed to standard error in one write, TEXT escaped to
-/// one line. Any thread; lines of different threads never interleave.
+/// Writes "simmac: TEXT" and a line feed in one write, TEXT escaped to one line and cut
+/// to kMaxLogLineBytes: to the log file when one was set, else to standard error. A line
+/// that cannot be written (a full disk, the file-size limit) is counted, and the next one
+/// written says how many were lost. Any thread; lines of different threads never interleave.
 void writeLogLine(std::string_view text);
+inline constexpr std::size_t kMaxLogLineBytes = 2000;
+/// From now on lines go to the file at `path`, which is cut as the program's own log is
+/// (platform::LogFile); standard error, when it is that file, follows it across a cut.
+/// Empty: back to standard error.
+void setLogFile(const std::string& path);
 
 /// Lets the first lines of one source through and holds back the rest, counting them.
 class LineBudget {

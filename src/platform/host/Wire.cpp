@@ -9,6 +9,9 @@ namespace host::wire {
 
 namespace {
 
+/// What a decoder keeps of its buffer once it is read to the end.
+constexpr std::size_t kKeptCapacity = std::size_t{256} << 10;
+
 constexpr std::array<const char*, 5> kKindNames = {"call", "reply", "error", "push", "answer"};
 
 std::optional<Kind> kindNamed(const std::string& name) {
@@ -169,6 +172,8 @@ void Decoder::feed(const std::uint8_t* bytes, std::size_t count) {
   if (consumed_ > 0 && consumed_ == buffer_.size()) {
     buffer_.clear();
     consumed_ = 0;
+    // A large message read whole leaves no room behind it for the small ones that follow.
+    if (buffer_.capacity() > kKeptCapacity) buffer_.shrink_to_fit();
   } else if (consumed_ > (std::size_t{1} << 16)) {
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(consumed_));
     consumed_ = 0;
@@ -207,7 +212,11 @@ std::optional<Message> Decoder::next() {
                                        std::to_string(maxPayload_));
     return std::nullopt;
   }
-  if (available - kHeaderSize < length) return std::nullopt;
+  if (available - kHeaderSize < length) {
+    // Room for the rest at once, rather than twice what it needs by doubling.
+    buffer_.reserve(consumed_ + kHeaderSize + length);
+    return std::nullopt;
+  }
   std::string problem;
   auto message = parsePayload(header + kHeaderSize, length, problem);
   if (!message) {

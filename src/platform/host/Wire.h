@@ -30,9 +30,14 @@ namespace host::wire {
 
 inline constexpr std::uint16_t kProtocolVersion = 2;
 inline constexpr std::size_t kHeaderSize = 8;
-/// Large enough for a full-resolution picture of a 6K display; anything longer is refused
-/// before a byte of it is buffered.
+/// What a program reads from the host: a preference domain read whole (its file holds at
+/// most 64 MiB) beside pictures left inline (within kInlinePixelBytes); anything longer is
+/// refused before a byte of it is buffered.
 inline constexpr std::size_t kMaxPayload = std::size_t{128} << 20;
+/// What the host reads from a program. Pictures and surfaces travel in shared memory, so
+/// the longest call is a preference domain written whole: a program's own are a few
+/// kilobytes, and settings carried over from an earlier version a megabyte or two.
+inline constexpr std::size_t kMaxCallPayload = std::size_t{16} << 20;
 
 enum class Kind { call, reply, error, push, answer };
 
@@ -46,6 +51,9 @@ class Descriptor {
   int get() const { return fd_; }
   /// Hands the descriptor over to the caller (-1 when it was taken already).
   int release();
+  /// What the memory behind it holds (of a budget) until the peer has read it, not only
+  /// until it is sent (see Channel::releaseRead).
+  std::shared_ptr<void> hold;
 
  private:
   int fd_;

@@ -1,6 +1,6 @@
 // The world host: one simulated Mac for every program on the same simulated home.
 //
-//   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--tap-timeouts N,...]
+//   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...]
 //          [--late-tap-changes SECONDS]
 //
 // It loads the scenario (the built-in desk without one), owns the world on the real
@@ -8,6 +8,7 @@
 // SIGTERM). With --linger, as when a program starts it on demand, it also ends once no
 // program has been attached for that many seconds (at least ten before the first came). --ready-fd names a descriptor that
 // gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
+// --log names the file its lines go to (else standard error), cut as the program's log is.
 // Two flags play a loaded machine for tests: with --tap-timeouts the listed events of each
 // active tap (1: the first it is shown) time out at once; with --late-tap-changes a tap
 // enabled or disabled changes that many seconds later.
@@ -69,6 +70,8 @@ std::optional<double> secondsIn(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit fails and loses its line instead of ending the host.
+  signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   std::optional<double> linger;
   int readyFD = -1;
@@ -78,6 +81,9 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--linger" && hasValue) {
       linger = std::atof(args[i + 1].c_str());
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    } else if (args[i] == "--log" && hasValue) {
+      host::setLogFile(args[i + 1]);
       args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
     } else if (args[i] == "--ready-fd" && hasValue) {
       readyFD = std::atoi(args[i + 1].c_str());
@@ -99,7 +105,7 @@ int main(int argc, char** argv) {
     } else {
       host::writeLogLine("unknown argument " + args[i]);
       host::writeLogLine(
-          "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--tap-timeouts N,...] "
+          "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...] "
           "[--late-tap-changes SECONDS]");
       tell(readyFD, "usage");
       return 64;

@@ -1,4 +1,4 @@
-#include "settings/LogFile.h"
+#include "platform/LogFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,11 +14,7 @@
 
 #include "platform/Files.h"
 
-namespace trelliq {
-
-using platform::FileFaults;
-using platform::FileManager;
-using platform::FileOp;
+namespace platform {
 
 namespace {
 
@@ -82,7 +78,7 @@ Opened openForAppending(const std::string& path, Descriptor& out) {
   }
   if (errno == ELOOP) return Opened::link;
   if (errno != ENOENT) return Opened::unusable;
-  const std::string folder = platform::parentPath(path);
+  const std::string folder = parentPath(path);
   if (!FileManager::isDirectory(folder) && !FileManager::createDirectory(folder)) return Opened::unusable;
   if (injectedFault(FileOp::open, path)) return Opened::unusable;
   // No O_EXCL: when another writer created it meanwhile, both append to the same file.
@@ -121,7 +117,7 @@ std::optional<std::uint64_t> sizeBySeekingToEnd(const Descriptor& file, const st
 // the next line never continues a broken one.
 bool appendWhole(const Descriptor& file, const std::string& path, std::uint64_t size, std::string_view text,
                  bool locked) {
-  if (!platform::fitsFileSizeLimit(size + text.size())) return false;
+  if (!fitsFileSizeLimit(size + text.size())) return false;
   if (injectedFault(FileOp::write, path)) return false;
   auto rollBack = [&](int error) {
     if (locked) {
@@ -153,7 +149,7 @@ bool appendWhole(const Descriptor& file, const std::string& path, std::uint64_t 
 // the kept part is read, so even a runaway file costs no more memory. False when nothing
 // changed.
 bool cutAndAppend(const std::string& path, std::uint64_t size, std::string_view text, std::uint64_t keep) {
-  auto reader = platform::FileHandle::forReading(path);
+  auto reader = FileHandle::forReading(path);
   // One byte before the kept part as well, to tell whether it starts a line.
   const std::uint64_t from = size > keep ? size - keep - 1 : 0;
   if (!reader || !reader->seek(from)) return false;
@@ -218,4 +214,4 @@ std::size_t LogFile::lineStart(const std::vector<std::uint8_t>& bytes, bool afte
   return feed == bytes.end() ? bytes.size() : static_cast<std::size_t>(feed - bytes.begin()) + 1;
 }
 
-}  // namespace trelliq
+}  // namespace platform
