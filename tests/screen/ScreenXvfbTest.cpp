@@ -30,8 +30,9 @@ namespace {
 
 constexpr int kWidth = 1400, kHeight = 800;
 constexpr std::int32_t kPanelLayer = 101, kMenuLayer = 101, kStatusLayer = 25;
-// The middle of Preferences' "Show tile names" pop-up, from its window's top left.
-constexpr CGPoint kNamesButton{0, 0};
+// The middle of Preferences' "Show tile names" pop-up, from its window's top left, once
+// five notches of the wheel at kFormMiddle have scrolled the form 300 points.
+constexpr CGPoint kFormMiddle{307, 400}, kNamesButton{508, 664};
 
 std::string binaries() {
   const char* dir = std::getenv("TRELLIQ_BIN");
@@ -561,9 +562,11 @@ TEST_F(ScreenWithProgramOnX, APopUpOfPreferencesOpensOnTheScreenAtItsButton) {
   std::optional<platform::WindowEntry> preferences;
   ASSERT_TRUE(waitFor([&] { return (preferences = shown("Trelliq Preferences")).has_value(); }, 60000))
       << "--show-preferences opened no Preferences";
-  const QImage before = settled();
   const CGRect frame = preferences->bounds;
-  // Where the form lays the pop-up out, right of its title, at the window's opening.
+  const QPoint wheelAt = onScreen(CGPoint{frame.minX() + kFormMiddle.x, frame.minY() + kFormMiddle.y}, settled());
+  xdo({"mousemove", "--window", QString::fromStdString(window_), QString::number(wheelAt.x()), QString::number(wheelAt.y())});
+  for (int notch = 0; notch < 5; ++notch) xdo({"click", "5"});
+  const QImage before = settled();
   const CGPoint button{frame.minX() + kNamesButton.x, frame.minY() + kNamesButton.y};
   std::optional<platform::WindowEntry> open;
   ASSERT_TRUE(waitFor([&] {
