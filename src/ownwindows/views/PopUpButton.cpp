@@ -51,12 +51,10 @@ void PopUpButton::fillMenu() {
     const bool secondary = itemData(i, kSecondaryRole).toBool();
     const QVariant italicFrom = itemData(i, kItalicFromRole);
     if (secondary || italicFrom.isValid()) {
-      const auto at = static_cast<std::size_t>(
-          std::clamp<qsizetype>(italicFrom.isValid() ? itemText(i).left(italicFrom.toInt()).toUtf8().size()
-                                                     : static_cast<qsizetype>(title.size()),
-                                0, static_cast<qsizetype>(title.size())));
-      std::vector<NSTitleRun> runs{{title.substr(0, at), false, secondary}};
-      if (at < title.size()) runs.push_back({title.substr(at), true, secondary});
+      const QString text = itemText(i);
+      const qsizetype at = italicFrom.isValid() ? std::clamp<qsizetype>(italicFrom.toInt(), 0, text.size()) : text.size();
+      std::vector<NSTitleRun> runs{{text.left(at).toStdString(), false, secondary}};
+      if (at < text.size()) runs.push_back({text.mid(at).toStdString(), true, secondary});
       entry->setAttributedTitle(std::move(runs));
     }
     menu_->addItem(std::move(entry));
