@@ -6,6 +6,8 @@
 #   screen-rest.png         at rest
 #   screen-menu.png         the status item's menu open
 #   screen-preferences.png  Preferences, "Window tiles" chosen with the pointer
+#   screen-popup.png        Preferences' "Show tile names" pop-up open (its own test, the
+#                           program on X)
 #   screen-guide.png        the guide, opened from Preferences
 #   screen-panels.png       the mapped ⌘ held after one ⇥: the switcher's panels on every display
 #   screen-renamed.png      the panels again, the first desktop renamed "Wörk Ü"
@@ -22,5 +24,5 @@ mkdir -p docs/pictures
 pictures="$(cd docs/pictures && pwd)"
 TRELLIQ_SCREEN_SHOTS="$pictures" TRELLIQ_SCREEN_SIZE=2400x1340 TRELLIQ_BIN="$(cd "$build/src" && pwd)" \
   ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 2560x1440x24" env QT_QPA_PLATFORM=xcb \
-  "$build/tests/tests_screen" --gtest_filter='Screen.APersonsFirstWalk*'
-echo "wrote docs/pictures/screen-{rest,menu,preferences,guide,panels,renamed}.png"
+  "$build/tests/tests_screen" --gtest_filter='Screen.APersonsFirstWalk*:ScreenWithProgramOnX.APopUp*'
+echo "wrote docs/pictures/screen-{rest,menu,preferences,popup,guide,panels,renamed}.png"

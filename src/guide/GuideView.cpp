@@ -10,6 +10,7 @@
 #include "guide/GuideDemo.h"
 #include "guide/ShortcutLegendView.h"
 #include "guide/TopicRow.h"
+#include "ownwindows/views/PopUpButton.h"
 #include "platform/Foundation.h"
 #include "settings/DefaultsKeys.h"
 #include "ui/FadingPicture.h"
@@ -86,7 +87,7 @@ GuideView::GuideView(const std::string& topic, QWidget* parent)
   modeLine->setSpacing(8);
   modeLine->addStretch();
   modeLine->addWidget(new QLabel("Shortcuts for mode", this));
-  modePicker_ = new QComboBox(this);
+  modePicker_ = new PopUpButton(this);
   modeLine->addWidget(modePicker_);
   modeLine->addStretch();
   whole->addLayout(modeLine);

@@ -220,8 +220,7 @@ class MenuView : public QWidget, public NSResponder {
 
   /// The size the menu's entries take.
   QSizeF fittingSize() const {
-    const QFontMetricsF metrics(menuFont());
-    double width = 180, height = 2 * kPadY;
+    double width = menu_.minimumWidth() > 0 ? menu_.minimumWidth() : 180, height = 2 * kPadY;
     for (const auto& item : menu_.items()) {
       if (item->view()) {
         const CGSize size = item->view()->fittingSize();
@@ -230,12 +229,18 @@ class MenuView : public QWidget, public NSResponder {
       } else if (item->isSeparatorItem()) {
         height += kSeparatorHeight;
       } else {
-        width = std::max(width, kTextX + metrics.horizontalAdvance(QString::fromStdString(item->title())) +
-                                    keyWidth(*item) + kTextX);
+        width = std::max(width, kTextX + titleWidth(*item) + keyWidth(*item) + kTextX);
         height += kItemHeight;
       }
     }
     return {std::ceil(width), std::ceil(height)};
+  }
+
+  /// Where the entry at `index` starts, from the view's top.
+  double rowTop(std::int64_t index) const {
+    for (const Row& row : rows())
+      if (row.index == index) return row.rect.top();
+    return kPadY;
   }
 
   bool acceptsFirstResponder() const override { return true; }
@@ -245,10 +250,10 @@ class MenuView : public QWidget, public NSResponder {
         return step(1);  // ↓
       case 126:
         return step(-1);  // ↑
-      case 36:            // Return
-      case 76:            // Enter
-      case 49:            // Space
-        if (highlighted_) choose(*highlighted_);
+      case 36:  // Return
+      case 76:  // Enter
+      case 49:  // Space
+        if (const auto lit = highlighted()) choose(*lit);
         return;
       case 53:
         return menu_.cancelTracking();  // Escape
@@ -282,7 +287,7 @@ class MenuView : public QWidget, public NSResponder {
                          dark ? QColor(255, 255, 255, 38) : QColor(0, 0, 0, 30));
         continue;
       }
-      const bool lit = highlighted_ == row.index && row.choosable;
+      const bool lit = highlighted() == row.index && row.choosable;
       if (lit) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(kAccent);
@@ -293,8 +298,17 @@ class MenuView : public QWidget, public NSResponder {
       if (item->state() == NSControlStateValue::on)
         painter.drawText(QRectF(row.rect.left() + 8, row.rect.top(), 14, row.rect.height()), Qt::AlignCenter,
                          QString::fromUtf8("\u2713"));
-      painter.drawText(row.rect.adjusted(kTextX, 0, -kTextX, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString::fromStdString(item->title()));
+      double x = row.rect.left() + kTextX;
+      for (const NSTitleRun& run : runs(*item)) {
+        const QFont font = runFont(run);
+        painter.setFont(font);
+        painter.setPen(lit || !run.secondary ? ink : labelColor(dark, 0.5));
+        const QString text = QString::fromStdString(run.text);
+        painter.drawText(QRectF(x, row.rect.top(), row.rect.right() - x, row.rect.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, text);
+        x += QFontMetricsF(font).horizontalAdvance(text);
+      }
+      painter.setFont(menuFont());
       if (const QString key = keyText(*item); !key.isEmpty()) {
         painter.setPen(lit ? ink : labelColor(dark, 0.5));
         painter.drawText(row.rect.adjusted(kTextX, 0, -12, 0), Qt::AlignRight | Qt::AlignVCenter, key);
@@ -329,6 +343,21 @@ class MenuView : public QWidget, public NSResponder {
     if (mods & NSEventModifierFlagCommand) text += QString::fromUtf8("\u2318");
     return text + QString::fromStdString(item.keyEquivalent()).toUpper();
   }
+  static std::vector<NSTitleRun> runs(const NSMenuItem& item) {
+    if (!item.attributedTitle().empty()) return item.attributedTitle();
+    return {NSTitleRun{item.title()}};
+  }
+  static QFont runFont(const NSTitleRun& run) {
+    QFont font = menuFont();
+    font.setItalic(run.italic);
+    return font;
+  }
+  static double titleWidth(const NSMenuItem& item) {
+    double width = 0;
+    for (const NSTitleRun& run : runs(item))
+      width += QFontMetricsF(runFont(run)).horizontalAdvance(QString::fromStdString(run.text));
+    return width;
+  }
   static double keyWidth(const NSMenuItem& item) {
     const QString key = keyText(item);
     return key.isEmpty() ? 0 : QFontMetricsF(menuFont()).horizontalAdvance(key) + 16;
@@ -348,13 +377,22 @@ class MenuView : public QWidget, public NSResponder {
     return rows;
   }
 
+  // The menu keeps which entry is lit, so the program and its tests can read it.
+  std::optional<std::int64_t> highlighted() const {
+    const auto item = menu_.highlightedItem();
+    return item ? std::optional(menu_.indexOfItem(*item)) : std::nullopt;
+  }
+  void light(std::optional<std::int64_t> index) {
+    if (index == highlighted()) return;
+    menu_.setHighlightedItemIndex(index);
+    update();
+  }
+
   void hover(QPointF at) {
     std::optional<std::int64_t> under;
     for (const Row& row : rows())
       if (row.choosable && row.rect.contains(at)) under = row.index;
-    if (under == highlighted_) return;
-    highlighted_ = under;
-    update();
+    light(under);
   }
 
   void step(int direction) {
@@ -363,16 +401,13 @@ class MenuView : public QWidget, public NSResponder {
     for (const Row& r : all)
       if (r.choosable) choosable.push_back(r.index);
     if (choosable.empty()) return;
-    auto at = highlighted_ ? std::find(choosable.begin(), choosable.end(), *highlighted_) : choosable.end();
-    if (at == choosable.end()) {
-      highlighted_ = direction > 0 ? choosable.front() : choosable.back();
-    } else {
-      // The ends stop the highlight, as a menu's do.
-      const auto i = std::clamp<std::ptrdiff_t>((at - choosable.begin()) + direction, 0,
-                                                static_cast<std::ptrdiff_t>(choosable.size()) - 1);
-      highlighted_ = choosable[static_cast<std::size_t>(i)];
-    }
-    update();
+    const auto lit = highlighted();
+    auto at = lit ? std::find(choosable.begin(), choosable.end(), *lit) : choosable.end();
+    if (at == choosable.end()) return light(direction > 0 ? choosable.front() : choosable.back());
+    // The ends stop the highlight, as a menu's do.
+    const auto i = std::clamp<std::ptrdiff_t>((at - choosable.begin()) + direction, 0,
+                                              static_cast<std::ptrdiff_t>(choosable.size()) - 1);
+    light(choosable[static_cast<std::size_t>(i)]);
   }
 
   void choose(std::int64_t index) {
@@ -381,7 +416,6 @@ class MenuView : public QWidget, public NSResponder {
   }
 
   NSMenu& menu_;
-  std::optional<std::int64_t> highlighted_;
 };
 
 /// A press beside the open menu closes it, as the menu's tracking does.
@@ -426,7 +460,99 @@ void redrawStatusItems() {
     if (auto shown = w.lock()) shown->redraw();
 }
 
+// ---- Tool tips -------------------------------------------------------------------------
+
+class ToolTipView : public QWidget {
+ public:
+  static constexpr double kPadX = 6, kHeight = 19;
+
+  static QFont font() {
+    QFont font;
+    font.setPixelSize(11);
+    return font;
+  }
+  void setText(const std::string& text) {
+    text_ = QString::fromStdString(text);
+    update();
+  }
+  const QString& text() const { return text_; }
+  QSizeF fittingSize() const {
+    return {std::ceil(QFontMetricsF(font()).horizontalAdvance(text_) + 2 * kPadX), kHeight};
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const bool dark = NSAppearance::current().isDark();
+    painter.setPen(QPen(dark ? QColor(255, 255, 255, 46) : QColor(0, 0, 0, 40), 1));
+    painter.setBrush(dark ? QColor(42, 42, 44, 240) : QColor(246, 246, 246, 245));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    painter.setFont(font());
+    painter.setPen(labelColor(dark));
+    painter.drawText(QRectF(rect()), Qt::AlignCenter, text_);
+  }
+
+ private:
+  QString text_;
+};
+
+// The one tool tip there is at a time, made when the first one shows and kept for the
+// process; null before.
+PanelWithView<ToolTipView>*& toolTip() {
+  static PanelWithView<ToolTipView>* tip = nullptr;
+  return tip;
+}
+
 }  // namespace
+
+std::optional<CGPoint> pointInScreens(const QWidget& view, CGPoint point) {
+  for (NSWindow* window : NSApp().windows()) {
+    const QWidget* content = window->contentView();
+    if (!content || !(content == &view || content->isAncestorOf(&view)) || !window->isVisible()) continue;
+    const CGRect area = window->contentRectForFrameRect(window->frame());
+    const QPoint offset = view.mapTo(content, QPoint());
+    return CGPoint{area.minX() + offset.x() + point.x, primaryTop() - area.maxY() + offset.y() + point.y};
+  }
+  return std::nullopt;
+}
+
+void showToolTip(const std::string& text, CGPoint location) {
+  if (text.empty()) return hideToolTip();
+  if (!canShow()) return;
+  if (!toolTip()) {
+    auto* made = new PanelWithView<ToolTipView>;
+    made->view = std::make_unique<ToolTipView>();
+    made->window = std::make_unique<MenuPanel>(CGRect(0, 0, 1, 1), NSPopUpMenuWindowLevel);
+    made->window->setIgnoresMouseEvents(true);
+    made->window->setContentView(made->view.get());
+    toolTip() = made;
+  }
+  auto& tip = *toolTip();
+  tip.view->setText(text);
+  const QSizeF size = tip.view->fittingSize();
+  tip.view->resize(size.toSize());
+  // Under the pointer's arrow, kept on the display the pointer is on.
+  CGRect frame(location.x, location.y + 20, size.width(), size.height());
+  for (const NSScreen& screen : NSScreen::screens()) {
+    const CGRect display = flipRect(screen.frame(), primaryTop());
+    if (!display.contains(location)) continue;
+    frame.origin.x = std::clamp(frame.origin.x, display.minX() + kEdge,
+                                std::max(display.minX(), display.maxX() - frame.width() - kEdge));
+    if (frame.maxY() > display.maxY() - kEdge) frame.origin.y = location.y - 8 - frame.height();
+  }
+  tip.window->setFrame(flipRect(frame, primaryTop()), false);
+  tip.window->orderFrontRegardless();
+}
+
+void hideToolTip() {
+  auto* tip = toolTip();
+  if (!tip || tip->view->text().isEmpty() || !canShow()) return;
+  tip->view->setText({});
+  tip->window->orderOut(nullptr);
+}
+
+std::string shownToolTip() { return toolTip() ? toolTip()->view->text().toStdString() : std::string(); }
 
 std::shared_ptr<void> showStatusItem(const std::shared_ptr<NSStatusItem>& item) {
   if (!item || !canShow()) return nullptr;
@@ -447,7 +573,7 @@ std::optional<CGPoint> statusItemMenuLocation(const std::shared_ptr<void>& shown
   return windows->menuLocation(0);
 }
 
-std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location) {
+std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location, std::optional<std::int64_t> positioned) {
   if (!canShow()) return nullptr;
   auto shown = std::make_shared<MenuWindow>();
   const double top = primaryTop();
@@ -465,13 +591,21 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location) {
   shown->menu.view = std::make_unique<MenuView>(menu);
   const QSizeF size = shown->menu.view->fittingSize();
   shown->menu.view->resize(size.toSize());
-  // Kept on the display it opens on.
   CGRect frame(location.x, location.y, size.width(), size.height());
+  if (positioned) {
+    // The entry's title over the button's, its row's middle on the button's.
+    frame.origin.x -= MenuView::kTextX;
+    frame.origin.y -= shown->menu.view->rowTop(*positioned) + MenuView::kItemHeight / 2;
+  }
+  // Kept on the display it opens on (below its menu bar when it opens over a window).
   for (const NSScreen& screen : NSScreen::screens()) {
     const CGRect display = flipRect(screen.frame(), top);
     if (!display.contains(location)) continue;
     frame.origin.x = std::clamp(frame.origin.x, display.minX() + kEdge,
                                 std::max(display.minX(), display.maxX() - frame.width() - kEdge));
+    if (!positioned) continue;
+    const double below = display.minY() + menuBarHeight(screen.frame(), screen.visibleFrame());
+    frame.origin.y = std::clamp(frame.origin.y, below + kEdge, std::max(below, display.maxY() - frame.height() - kEdge));
   }
   shown->menu.window = std::make_unique<MenuPanel>(flipRect(frame, top), NSPopUpMenuWindowLevel);
   shown->menu.window->setContentView(shown->menu.view.get());

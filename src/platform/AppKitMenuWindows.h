@@ -4,16 +4,21 @@
 // button (a template image tinted for the bar, then its title) and highlighted while its
 // menu is open; a press on it opens the menu. An open menu is a window under its item,
 // drawn from the menu's entries, which the pointer (hover, click) and the keyboard
-// (arrows, Return, Escape) use; a press anywhere else closes it. Main thread. Without a
-// widget application or a window server nothing is shown and menus stay plain values.
+// (arrows, Return, Escape) use; a press anywhere else closes it. A pop-up button's menu is
+// such a window placed with the chosen entry over the button. Tool tips are small windows
+// beside the pointer. Main thread. Without a widget application or a window server nothing
+// is shown and menus stay plain values.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/Geometry.h"
 
 class NSMenu;
 class NSStatusItem;
+class QWidget;
 
 namespace platform {
 
@@ -25,10 +30,24 @@ std::shared_ptr<void> showStatusItem(const std::shared_ptr<NSStatusItem>& item);
 std::optional<CGPoint> statusItemMenuLocation(const std::shared_ptr<void>& shown);
 
 /// Shows `menu` as a window with its top left at `location`, kept within the display;
-/// null when nothing can be shown. The menu must outlive the answer.
-std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location);
+/// null when nothing can be shown. The menu must outlive the answer. With `positioned`,
+/// the window is placed instead so that entry's title starts at `location` and its row's
+/// middle lies on it (a pop-up button's menu over its button), moved as little as keeps
+/// it on its display.
+std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location, std::optional<std::int64_t> positioned = std::nullopt);
 /// Takes a menu's window off the screen at once and lets it go once the event that closed
 /// it has been handled.
 void closeMenu(std::shared_ptr<void> window);
+
+/// Where `point` of `view` (its own coordinates, top-left origin) lies on the displays
+/// (global top-left points); nothing when the view is in no window of the program.
+std::optional<CGPoint> pointInScreens(const QWidget& view, CGPoint point);
+
+/// Shows a tool tip of `text` near the pointer at `location` (global top-left points), in
+/// place of the one shown; an empty text, or `hideToolTip`, takes it away.
+void showToolTip(const std::string& text, CGPoint location);
+void hideToolTip();
+/// The text of the tool tip shown; empty when none is.
+std::string shownToolTip();
 
 }  // namespace platform

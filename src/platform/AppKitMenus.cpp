@@ -119,14 +119,41 @@ void NSMenu::removeItemAtIndex(std::int64_t index) {
 
 void NSMenu::removeItem(const NSMenuItem& item) { removeItemAtIndex(indexOfItem(item)); }
 
-void NSMenu::popUpMenuAtLocation(CGPoint location) {
+std::shared_ptr<NSMenuItem> NSMenu::highlightedItem() const {
+  return tracking_ && highlighted_ ? itemAtIndex(*highlighted_) : nullptr;
+}
+
+void NSMenu::popUp() {
+  if (tracking_) return;
+  if (delegate_) delegate_->menuWillOpen(*this);
+  highlighted_.reset();
   tracking_ = true;
+}
+
+void NSMenu::popUpMenuAtLocation(CGPoint location) {
+  popUp();
   window_ = platform::showMenu(*this, location);
 }
 
+bool NSMenu::popUpMenuPositioningItem(const NSMenuItem& item, CGPoint location, const QWidget& view) {
+  const std::int64_t index = indexOfItem(item);
+  if (index < 0) return false;
+  const auto global = platform::pointInScreens(view, location);
+  if (!global) return false;
+  cancelTracking();
+  if (delegate_) delegate_->menuWillOpen(*this);
+  tracking_ = true;
+  highlighted_ = item.isEnabled() && !item.isSeparatorItem() ? std::optional(index) : std::nullopt;
+  window_ = platform::showMenu(*this, *global, index);
+  return true;
+}
+
 void NSMenu::cancelTracking() {
+  const bool was = tracking_;
   tracking_ = false;
+  highlighted_.reset();
   platform::closeMenu(std::move(window_));
+  if (was && delegate_) delegate_->menuDidClose(*this);
 }
 
 bool NSMenu::performActionForItemAtIndex(std::int64_t index) {

@@ -65,6 +65,22 @@ enum class NSControlStateValue { off = 0, on = 1, mixed = -1 };
 
 class NSMenu;
 
+/// A stretch of an entry's title drawn its own way: in italics, or in the secondary label
+/// colour (an entry that stays choosable but reads as greyed).
+struct NSTitleRun {
+  std::string text;
+  bool italic = false;
+  bool secondary = false;
+};
+
+/// Told as a menu opens and closes, however it closes (a choice, Escape, a press beside it).
+class NSMenuDelegate {
+ public:
+  virtual ~NSMenuDelegate() = default;
+  virtual void menuWillOpen(NSMenu& menu) {}
+  virtual void menuDidClose(NSMenu& menu) {}
+};
+
 /// A custom view hosted in a menu entry in place of its title. The user's click lands on
 /// `click`, with the point in the view's own coordinates (top-left origin).
 class NSMenuItemView {
@@ -88,6 +104,9 @@ class NSMenuItem {
 
   const std::string& title() const { return title_; }
   void setTitle(std::string title) { title_ = std::move(title); }
+  /// The title as the menu draws it, in runs; empty (the default): the plain title.
+  const std::vector<NSTitleRun>& attributedTitle() const { return attributedTitle_; }
+  void setAttributedTitle(std::vector<NSTitleRun> runs) { attributedTitle_ = std::move(runs); }
   const SEL& action() const { return action_; }
   void setAction(SEL action) { action_ = std::move(action); }
   /// What performing the action does; without one the action goes to the application.
@@ -117,6 +136,7 @@ class NSMenuItem {
  private:
   friend class NSMenu;
   std::string title_;
+  std::vector<NSTitleRun> attributedTitle_;
   SEL action_;
   std::function<void()> perform_;
   std::string keyEquivalent_;
@@ -156,13 +176,33 @@ class NSMenu {
   void removeItemAtIndex(std::int64_t index);
   void removeItem(const NSMenuItem& item);
 
+  NSMenuDelegate* delegate() const { return delegate_; }
+  /// Not owned; the delegate must outlive the menu or be taken off first.
+  void setDelegate(NSMenuDelegate* delegate) { delegate_ = delegate; }
+  /// The narrowest the menu's window is drawn (a pop-up button's menu is at least as wide
+  /// as the button); 0 leaves the menu's own width.
+  double minimumWidth() const { return minimumWidth_; }
+  void setMinimumWidth(double width) { minimumWidth_ = width; }
+  /// The entry the pointer or the arrow keys light while the menu is open; null when none is.
+  std::shared_ptr<NSMenuItem> highlightedItem() const;
+  /// The menu's window lights the entry at `index` (nothing: none).
+  void setHighlightedItemIndex(std::optional<std::int64_t> index) { highlighted_ = index; }
+
   /// Whether the menu is open on screen.
   bool isTracking() const { return tracking_; }
   /// Opens the menu (the user clicked its status item), without a place to show it.
-  void popUp() { tracking_ = true; }
+  void popUp();
   /// Opens the menu with its top-left corner at `location` (global top-left points) and,
   /// where the menu bar can show windows, as a window there. Main thread.
   void popUpMenuAtLocation(CGPoint location);
+  /// Opens the menu as a pop-up button's: `item` (which must be one of its entries) lit and
+  /// placed with its title starting at `location` and its row's middle on it, `location`
+  /// being in `view`'s coordinates (top-left origin) in one of the program's windows. The
+  /// menu is moved as little as keeps it on its display. Unlike the platform's, this call
+  /// returns at once: the choice arrives through the entries' targets. False when `view`
+  /// is in no window of the program or `item` is not an entry (the menu then stays closed).
+  /// Main thread.
+  bool popUpMenuPositioningItem(const NSMenuItem& item, CGPoint location, const QWidget& view);
   /// Closes the menu (and its window) if it is open.
   void cancelTracking();
   /// The user chooses the entry at `index`: the menu closes, then the action is sent.
@@ -176,6 +216,9 @@ class NSMenu {
   std::string title_;
   std::vector<std::shared_ptr<NSMenuItem>> items_;
   bool tracking_ = false;
+  NSMenuDelegate* delegate_ = nullptr;
+  double minimumWidth_ = 0;
+  std::optional<std::int64_t> highlighted_;
   std::shared_ptr<void> window_;  // the menu's window while it is open on screen
 };
 

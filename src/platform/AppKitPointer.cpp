@@ -1,7 +1,8 @@
 // Pointer events routed to one of the program's windows reach the widget under the
 // pointer in its content view, as a window's view hierarchy would take them: the press
 // goes to the deepest widget at the point, and its drags and release follow it there
-// even when the pointer leaves it.
+// even when the pointer leaves it. A pointer that rests over a widget with a tool tip
+// shows it, as the application kit shows a view's.
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -14,7 +15,9 @@
 #include <optional>
 
 #include "platform/AppKit.h"
+#include "platform/AppKitMenuWindows.h"
 #include "platform/AppKitPointer.h"
+#include "platform/Clock.h"
 #include "platform/InsertionPoint.h"
 #include "platform/WindowFrame.h"
 
@@ -94,6 +97,63 @@ void deliverWheel(QWidget* content, CGPoint local, const NSEvent& event) {
   QApplication::sendEvent(target, &qt);
 }
 
+// Qt's own tool tips would open windows of the Linux desktop, outside the simulated Mac:
+// the application kit shows every tool tip itself.
+class QtToolTipsOff : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
+void turnQtToolTipsOff() {
+  static QPointer<QObject> filter;
+  if (filter || !qApp) return;
+  filter = new QtToolTipsOff(qApp);
+  qApp->installEventFilter(filter);
+}
+
+// The tool tip of `widget` or the nearest of its parents that has one.
+std::string toolTipOf(const QWidget* widget) {
+  for (; widget; widget = widget->parentWidget())
+    if (!widget->toolTip().isEmpty()) return widget->toolTip().toStdString();
+  return {};
+}
+
+// The pointer resting over a widget: after the delay its tool tip shows at the pointer; a
+// move to another tip, a button or the wheel takes the shown tip away.
+struct ToolTipWatch {
+  static constexpr Seconds kDelay = 1.0;
+  QPointer<QWidget> under;
+  CGPoint at;
+  WorkItem due;
+
+  void moved(QWidget* widget, CGPoint global) {
+    under = widget;
+    at = global;
+    const std::string tip = toolTipOf(widget);
+    const std::string shown = shownToolTip();
+    if (!shown.empty()) {
+      if (tip == shown) return;
+      hideToolTip();
+    }
+    due.cancel();
+    if (tip.empty()) return;
+    due = mainQueue().asyncAfter(kDelay, [this] {
+      // Asked again now: the widget may have changed its tip while the pointer rested.
+      if (under) showToolTip(toolTipOf(under), at);
+    });
+  }
+  void stop() {
+    due.cancel();
+    hideToolTip();
+  }
+};
+
+ToolTipWatch& toolTipWatch() {
+  static auto* watch = new ToolTipWatch;  // never destroyed: work may be queued on it
+  return *watch;
+}
+
 }  // namespace
 
 bool isPointerEvent(NSEventType type) { return type == NSEventType::scrollWheel || kindOf(type).has_value(); }
@@ -106,6 +166,8 @@ CGPoint pointInWindow(const CGRect& frame, CGPoint global) {
 }
 
 void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event) {
+  if (content && qApp) turnQtToolTipsOff();
+  if (event.type() != NSEventType::mouseMoved) toolTipWatch().stop();
   if (content && qApp && event.type() == NSEventType::scrollWheel) return deliverWheel(content, local, event);
   const std::optional<Kind> kind = kindOf(event.type());
   if (!content || !kind || !qApp) return;
@@ -123,6 +185,8 @@ void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event) {
   const QPointF inTarget = target->mapFrom(content, point);
   QMouseEvent qt(kind->type, inTarget, point, point, kind->button, heldDuring(event.type()), Qt::NoModifier);
   QApplication::sendEvent(target, &qt);
+  // After the widget had the move, so a tip it sets for where the pointer is counts.
+  if (event.type() == NSEventType::mouseMoved) toolTipWatch().moved(target, event.cgLocation());
 }
 
 void deliverToWindow(NSWindow& window, const NSEvent& event) {

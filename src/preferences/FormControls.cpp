@@ -4,12 +4,13 @@
 #include <QSignalBlocker>
 
 #include "app/views/Symbol.h"
+#include "ownwindows/views/PopUpButton.h"
 #include "ui/Paint.h"
 
 namespace trelliq::form {
 
 QComboBox* choicePicker(std::initializer_list<Option> options, const StoredString& stored, QWidget* parent) {
-  auto* picker = new QComboBox(parent);
+  auto* picker = new PopUpButton(parent);
   for (const Option& o : options) picker->addItem(o.title, QString(o.tag));
   // `activated` comes from the user only, so showing a value never writes it back.
   QObject::connect(picker, &QComboBox::activated, picker, [picker, stored](int index) {

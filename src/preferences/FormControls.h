@@ -20,8 +20,8 @@ struct Option {
   const char* tag;
 };
 
-/// A pop-up of `options` that writes the picked tag to `stored`; only the user's picks
-/// write, never a value shown with `showChoice`.
+/// A pop-up button of `options` (its menu the simulated Mac's) that writes the picked tag
+/// to `stored`; only the user's picks write, never a value shown with `showChoice`.
 QComboBox* choicePicker(std::initializer_list<Option> options, const StoredString& stored, QWidget* parent);
 /// Selects the option whose tag is `value`; none when no option has it. Emits nothing.
 void showChoice(QComboBox& picker, const std::string& value);

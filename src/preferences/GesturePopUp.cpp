@@ -1,6 +1,5 @@
 #include "preferences/GesturePopUp.h"
 
-#include <QAbstractItemDelegate>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,66 +14,12 @@ namespace trelliq {
 namespace {
 
 constexpr const char* kInUse = "   in use: ";
-// Where an item's in-use note starts in its text; absent for an item without one.
-constexpr int kNoteStartRole = Qt::UserRole + 1;
-
-// Draws a noted item of the open menu as its title followed by the note in italics; every
-// other item (the separator too) as the pop-up's own delegate draws it.
-class NotedItemDelegate : public QAbstractItemDelegate {
- public:
-  NotedItemDelegate(QAbstractItemDelegate* plain, QObject* parent) : QAbstractItemDelegate(parent), plain_(plain) {}
-
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    const QVariant start = index.data(kNoteStartRole);
-    if (!start.isValid()) return plain_->paint(painter, option, index);
-    const QString text = index.data(Qt::DisplayRole).toString();
-    const int at = std::clamp(start.toInt(), 0, static_cast<int>(text.size()));
-    painter->save();
-    const bool selected = option.state & QStyle::State_Selected;
-    if (selected) painter->fillRect(option.rect, option.palette.highlight());
-    QColor ink = selected ? option.palette.highlightedText().color() : option.palette.text().color();
-    if (const QVariant color = index.data(Qt::ForegroundRole); color.canConvert<QColor>() && !selected) {
-      ink = color.value<QColor>();
-    }
-    painter->setPen(ink);
-    const QRect box = option.rect.adjusted(kTextInset, 0, -kTextInset, 0);
-    painter->setFont(option.font);
-    const QString title = text.left(at);
-    painter->drawText(box, Qt::AlignLeft | Qt::AlignVCenter, title);
-    QFont italic = option.font;
-    italic.setItalic(true);
-    painter->setFont(italic);
-    const int titleWidth = QFontMetrics(option.font).horizontalAdvance(title);
-    painter->drawText(box.adjusted(titleWidth, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text.mid(at));
-    painter->restore();
-  }
-
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    QSize size = plain_->sizeHint(option, index);
-    if (index.data(kNoteStartRole).isValid()) {
-      QFont italic = option.font;
-      italic.setItalic(true);
-      const QString text = index.data(Qt::DisplayRole).toString();
-      const int at = index.data(kNoteStartRole).toInt();
-      const int wide = QFontMetrics(option.font).horizontalAdvance(text.left(at)) +
-                       QFontMetrics(italic).horizontalAdvance(text.mid(at)) + 2 * kTextInset;
-      size.setWidth(std::max(size.width(), wide));
-    }
-    return size;
-  }
-
- private:
-  static constexpr int kTextInset = 4;
-  QAbstractItemDelegate* plain_;  // owned by the pop-up
-};
 
 }  // namespace
 
 GesturePopUp::GesturePopUp(StoredString selection, QWidget* parent)
-    : QComboBox(parent), selection_(std::move(selection)) {
+    : PopUpButton(parent), selection_(std::move(selection)) {
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  // The pop-up keeps its own delegate (it is not deleted on replacement) for the plain items.
-  setItemDelegate(new NotedItemDelegate(itemDelegate(), this));
   connect(this, &QComboBox::activated, this, [this](int index) { choose(index); });
   fill();
 }
@@ -105,7 +50,7 @@ void GesturePopUp::fill() {
     addItem(title(gesture, true), QString::fromUtf8(gesture.rawValue().data(), gesture.rawValue().size()));
     const int index = count() - 1;
     // A gesture macOS uses stays pickable, only greyed.
-    if (gesture.usedByMacOS()) setItemData(index, ui::secondary(), Qt::ForegroundRole);
+    if (gesture.usedByMacOS()) setItemData(index, true, kSecondaryRole);
   }
   select();
 }
@@ -136,7 +81,7 @@ void GesturePopUp::plain() {
     if (data.typeId() != QMetaType::QString) continue;
     if (const auto gesture = Settings::Gesture::fromRaw(data.toString().toStdString())) {
       if (itemText(i) != title(*gesture, false)) setItemText(i, title(*gesture, false));
-      setItemData(i, QVariant(), kNoteStartRole);
+      setItemData(i, QVariant(), kItalicFromRole);
     }
   }
 }
@@ -162,7 +107,7 @@ void GesturePopUp::menuWillOpen() {
       setItemText(i, title(*gesture, true));
       const QString bare = title(*gesture, false);
       setItemData(i, itemText(i).size() > bare.size() ? QVariant(static_cast<int>(bare.size())) : QVariant(),
-                  kNoteStartRole);
+                  kItalicFromRole);
     }
   }
 }
@@ -174,18 +119,13 @@ void GesturePopUp::menuDidClose() {
 
 void GesturePopUp::showPopup() {
   menuWillOpen();
-  QComboBox::showPopup();
-}
-
-void GesturePopUp::hidePopup() {
-  QComboBox::hidePopup();
-  menuDidClose();
+  PopUpButton::showPopup();
 }
 
 std::string GesturePopUp::text(int index) const { return itemText(index).toStdString(); }
 
 std::optional<int> GesturePopUp::noteStart(int index) const {
-  const QVariant start = itemData(index, kNoteStartRole);
+  const QVariant start = itemData(index, kItalicFromRole);
   if (!start.isValid()) return std::nullopt;
   return start.toInt();
 }

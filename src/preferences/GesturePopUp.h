@@ -4,17 +4,17 @@
 // closed pop-up shows only the bare title. Picking writes the stored string at once.
 // Main thread only.
 
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <optional>
 
+#include "ownwindows/views/PopUpButton.h"
 #include "preferences/StoredOption.h"
 #include "settings/Settings.h"
 
 namespace trelliq {
 
-class GesturePopUp : public QComboBox {
+class GesturePopUp : public PopUpButton {
  public:
   explicit GesturePopUp(StoredString selection, QWidget* parent = nullptr);
 
@@ -43,10 +43,10 @@ class GesturePopUp : public QComboBox {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }
   void showPopup() override;
-  void hidePopup() override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void popupClosed() override { menuDidClose(); }
 
  private:
   /// Gives the selected gesture item its bare title (not while the menu shows).

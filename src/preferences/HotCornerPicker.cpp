@@ -2,12 +2,10 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QHelpEvent>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QToolTip>
 #include <cmath>
 
 #include "ui/DemoIcons.h"
@@ -154,26 +152,14 @@ void HotCornerPicker::mouseMoveEvent(QMouseEvent* event) {
   const auto under = cornerAt(event->position());
   if (hovered_ && hovered_ != under) hover(*hovered_, false);
   if (under && hovered_ != under) hover(*under, true);
+  // The system shows the tip of the corner the pointer rests on.
+  setToolTip(under ? QString::fromStdString(toolTip(*under, picked().contains(*under))) : QString());
   QWidget::mouseMoveEvent(event);
 }
 
 void HotCornerPicker::leaveEvent(QEvent* event) {
   if (hovered_) hover(*hovered_, false);
   QWidget::leaveEvent(event);
-}
-
-bool HotCornerPicker::event(QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* help = static_cast<QHelpEvent*>(event);
-    if (const auto corner = cornerAt(help->pos())) {
-      QToolTip::showText(help->globalPos(), QString::fromStdString(toolTip(*corner, picked().contains(*corner))), this);
-    } else {
-      QToolTip::hideText();
-      event->ignore();
-    }
-    return true;
-  }
-  return QWidget::event(event);
 }
 
 void HotCornerPicker::paintEvent(QPaintEvent*) {

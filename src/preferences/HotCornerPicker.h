@@ -61,7 +61,6 @@ class HotCornerPicker : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
-  bool event(QEvent* event) override;
 
  private:
   std::function<void()> onChange_;

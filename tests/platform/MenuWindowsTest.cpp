@@ -9,6 +9,7 @@
 #include "platform/AppKitMenus.h"
 #include "platform/CGWindow.h"
 #include "platform/WindowFrame.h"
+#include "support/PlainView.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 #include "support/WorldScreen.h"
@@ -99,6 +100,42 @@ TEST_F(MenuWindows, TheItemSitsInTheMenuBarAndItsMenuOpensUnderItForKeysAndPoint
   settle();
   EXPECT_FALSE(menu->isTracking());
   EXPECT_EQ(chosen.size(), 2u);
+}
+
+// A pop-up button's menu: the entry it is positioned by lit, its title starting at the
+// point given in a view of a window and its row's middle on it; moved up as little as keeps
+// it on its display; the keys go on from the lit entry.
+TEST_F(MenuWindows, APositionedMenuLightsItsEntryAtThePointAndStaysOnItsDisplay) {
+  PlainView content;
+  content.resize(200, 100);
+  QWidget button(&content);
+  button.setGeometry(20, 30, 120, 20);
+  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+  window.setContentView(&content);
+  window.orderFrontRegardless();
+  settle();
+  const double top = NSScreen::screens().front().frame().maxY();
+  ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(3), CGPoint{10, 10}, button));
+  settle();
+  ASSERT_FALSE(ownAt(NSPopUpMenuWindowLevel).empty());
+  CGRect shown = ownAt(NSPopUpMenuWindowLevel).front().bounds;
+  EXPECT_EQ(menu->highlightedItem(), menu->itemAtIndex(3));
+  EXPECT_EQ(shown.minX() + 22, 100 + 20 + 10) << "the title at the point";
+  EXPECT_EQ(shown.minY() + 5 + 22 + 11 + 22 + 11, top - 300 + 30 + 10) << "the row's middle on the point";
+
+  // At the display's foot the menu is lifted to stay on it.
+  window.setFrame(CGRect(100, 0, 200, 100), false);
+  settle();
+  ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(0), CGPoint{10, 10}, button));
+  settle();
+  shown = ownAt(NSPopUpMenuWindowLevel).front().bounds;
+  EXPECT_EQ(shown.maxY(), top - 4);
+  key(Qt::Key_Down);
+  EXPECT_EQ(menu->highlightedItem(), menu->itemAtIndex(3)) << "past the separator and the disabled entry";
+  key(Qt::Key_Return);
+  EXPECT_EQ(chosen, std::vector<std::string>{"Last"});
+  EXPECT_FALSE(menu->popUpMenuPositioningItem(*NSMenuItem::separatorItem(), CGPoint{}, button)) << "not an entry";
+  window.setContentView(nullptr);
 }
 
 }  // namespace

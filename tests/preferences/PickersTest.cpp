@@ -184,8 +184,13 @@ TEST_F(Pickers, AGestureMacOSUsesIsNotedInTheOpenMenuOnlyAndTheWarningFollowsThe
   scene.world.writeForeignPreference(kAccess, "closeViewTrackpadGestureZoomEnabled", platform::PlistValue(true));
   GesturePopUp popUp({"gesture", ""});
   EXPECT_EQ(popUp.text(2), "Double-tap with three fingers");
-  popUp.menuWillOpen();
+  popUp.showPopup();  // in no window: the menu is filled, not shown
   EXPECT_EQ(popUp.text(2), "Double-tap with three fingers   in use: Zoom");
+  const auto& runs = popUp.menu().itemAtIndex(2)->attributedTitle();
+  ASSERT_EQ(runs.size(), 2u) << "the menu's entry: its title, then the note";
+  EXPECT_EQ(runs[1].text, "   in use: Zoom");
+  EXPECT_TRUE(runs[1].italic && runs[1].secondary && !runs[0].italic && runs[0].secondary);
+  EXPECT_TRUE(popUp.menu().itemAtIndex(3)->attributedTitle().empty()) << "an entry without a note is plain";
   EXPECT_EQ(popUp.noteStart(2), static_cast<int>(std::string_view("Double-tap with three fingers").size()))
       << "the note in italics";
   EXPECT_EQ(popUp.text(3), "Double-tap with four fingers");

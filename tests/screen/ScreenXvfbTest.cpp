@@ -30,6 +30,9 @@ namespace {
 
 constexpr int kWidth = 1400, kHeight = 800;
 constexpr std::int32_t kPanelLayer = 101, kMenuLayer = 101, kStatusLayer = 25;
+// The middle of Preferences' "Show tile names" pop-up, from its window's top left, once
+// five notches of the wheel at kFormMiddle have scrolled the form 300 points.
+constexpr CGPoint kFormMiddle{307, 400}, kNamesButton{508, 664};
 
 std::string binaries() {
   const char* dir = std::getenv("TRELLIQ_BIN");
@@ -82,7 +85,9 @@ class Screen : public ::testing::Test {
     })) << "the host never answered";
     // The test looks on as the screen does: it is no program of the world.
     mac_->connection->call("screenAttach");
-    start(program_, binaries() + "/trelliq", {}, offscreen);
+    QProcessEnvironment program = env;
+    program.insert("QT_QPA_PLATFORM", programPlatform_);
+    start(program_, binaries() + "/trelliq", programArgs_, program);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
     // TRELLIQ_SCREEN_SIZE (WxH) makes the window larger, for pictures a person reads.
@@ -362,6 +367,28 @@ class Screen : public ::testing::Test {
         60000);
   }
 
+  // The X windows mapped now, by id (none of the program's should be: its windows, menus and
+  // tool tips are the simulated Mac's).
+  static std::vector<std::string> mappedXWindows() {
+    QProcess tree;
+    tree.start("xwininfo", {"-root", "-children"});
+    tree.waitForFinished(30000);
+    std::vector<std::string> mapped;
+    for (const QString& line : QString::fromUtf8(tree.readAllStandardOutput()).split('\n')) {
+      const QString id = line.trimmed().section(' ', 0, 0);
+      if (!id.startsWith("0x")) continue;
+      QProcess one;
+      one.start("xwininfo", {"-id", id});
+      one.waitForFinished(30000);
+      if (one.readAllStandardOutput().contains("Map State: IsViewable")) mapped.push_back(std::to_string(id.toULong(nullptr, 16)));
+    }
+    return mapped;
+  }
+
+  // How the program is started: as the screen's tests have it by default, off screen;
+  // a test of what the program shows on X starts it on X, as ./run does.
+  QString programPlatform_ = "offscreen";
+  QStringList programArgs_;
   std::string home_;
   QProcess host_, program_, screen_;
   std::unique_ptr<host::RemoteMac> mac_;
@@ -516,6 +543,62 @@ TEST_F(Screen, APersonsFirstWalkByThePointerEndsWithTheProgramGone) {
     const auto front = mac_->windowServer->frontmostApplication();
     return front && *front != item->ownerPID;
   })) << "the menu bar still names the program that quit";
+}
+
+// The program on the X server, as ./run starts it, with Preferences open.
+class ScreenWithProgramOnX : public Screen {
+ protected:
+  void SetUp() override {
+    programPlatform_ = "xcb";
+    programArgs_ = {"--show-preferences"};
+    Screen::SetUp();
+  }
+};
+
+// "Show tile names" in Preferences: the screen shows its menu's two entries over the pop-up
+// button, the chosen one on the button's line, and X has no window but the screen's; a
+// click on the other entry stores it.
+TEST_F(ScreenWithProgramOnX, APopUpOfPreferencesOpensOnTheScreenAtItsButton) {
+  std::optional<platform::WindowEntry> preferences;
+  ASSERT_TRUE(waitFor([&] { return (preferences = shown("Trelliq Preferences")).has_value(); }, 60000))
+      << "--show-preferences opened no Preferences";
+  const CGRect frame = preferences->bounds;
+  const QPoint wheelAt = onScreen(CGPoint{frame.minX() + kFormMiddle.x, frame.minY() + kFormMiddle.y}, settled());
+  xdo({"mousemove", "--window", QString::fromStdString(window_), QString::number(wheelAt.x()), QString::number(wheelAt.y())});
+  for (int notch = 0; notch < 5; ++notch) xdo({"click", "5"});
+  const QImage before = settled();
+  const CGPoint button{frame.minX() + kNamesButton.x, frame.minY() + kNamesButton.y};
+  std::optional<platform::WindowEntry> open;
+  ASSERT_TRUE(waitFor([&] {
+    click(button, grab());
+    return waitFor([&] { return (open = menu()).has_value(); }, 3000);
+  })) << "a click on the pop-up opened no menu window";
+  EXPECT_TRUE(open->bounds.contains(button)) << "the menu opens over its button";
+  std::vector<std::pair<int, int>> rows;
+  QImage now;
+  ASSERT_TRUE(waitFor([&] {
+    now = grab();
+    const QRect area = onScreen(open->bounds, now);
+    rows = inkRows(now, area.adjusted(2, 2, -2, -2));
+    return changedNear(before, now, CGPoint{open->bounds.midX(), open->bounds.midY()}) && rows.size() == 2;
+  })) << "the screen does not show the menu's two entries";
+  keep("screen-popup", now);
+  // "When focused" is chosen: the first entry is on the button's line, "Always" under it.
+  const int across = onScreen(open->bounds, now).center().x();
+  const double first = onDesk(QPoint(across, (rows[0].first + rows[0].second) / 2), now).y;
+  const double second = onDesk(QPoint(across, (rows[1].first + rows[1].second) / 2), now).y;
+  EXPECT_NEAR(first, button.y, 6);
+  EXPECT_GT(second, button.y + 12);
+
+  const std::vector<std::string> mapped = mappedXWindows();
+  EXPECT_EQ(mapped, std::vector<std::string>{window_}) << "a window of the Linux desktop besides the screen's";
+
+  click(CGPoint{button.x, second}, now);
+  EXPECT_TRUE(waitFor([&] {
+    const auto names = mac_->system->preferenceValue(sim::World::kApplicationDomain, "names");
+    return names && names->asString() && *names->asString() == "always";
+  })) << "a click on \"Always\" did not store it";
+  EXPECT_TRUE(waitFor([&] { return !menu(); })) << "choosing closes the menu";
 }
 
 TEST_F(Screen, EscapeCancelsTheSwitcher) {

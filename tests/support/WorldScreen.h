@@ -73,6 +73,12 @@ struct WorldScreen {
     press(point, QEvent::MouseButtonPress);
     press(point, QEvent::MouseButtonRelease);
   }
+  /// The pointer moved to `desk` with no button held.
+  void move(CGPoint desk) {
+    const QPointF point = at(desk);
+    QMouseEvent e(QEvent::MouseMove, point, window.mapToGlobal(point), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &e);
+  }
   /// One notch of the wheel at `desk`, towards the user when `down`.
   void wheel(CGPoint desk, bool down) {
     const QPointF point = at(desk);

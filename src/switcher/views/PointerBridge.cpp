@@ -1,9 +1,7 @@
 #include "switcher/views/PointerBridge.h"
 
 #include <QCoreApplication>
-#include <QHelpEvent>
 #include <QMouseEvent>
-#include <QToolTip>
 
 namespace trelliq::views {
 
@@ -42,20 +40,6 @@ void PointerBridge::forward(QMouseEvent* event) {
   QCoreApplication::sendEvent(target, &copy);
 }
 
-bool PointerBridge::event(QEvent* event) {
-  if (event->type() == QEvent::ToolTip) {
-    auto* help = static_cast<QHelpEvent*>(event);
-    const QString text = helpAt_ ? helpAt_(help->pos()) : QString();
-    if (text.isEmpty()) {
-      QToolTip::hideText();
-    } else {
-      QToolTip::showText(help->globalPos(), text, this);
-    }
-    return true;
-  }
-  return QWidget::event(event);
-}
-
 void PointerBridge::mousePressEvent(QMouseEvent* event) {
   event->accept();
   const CGPoint p = viewPoint(event->position());
@@ -73,6 +57,8 @@ void PointerBridge::mouseMoveEvent(QMouseEvent* event) {
     forward(event);  // a drag belongs to where its press went
     return;
   }
+  // The system shows the tip of the point the pointer rests on.
+  setToolTip(helpAt_ ? helpAt_(event->position()) : QString());
   if (mouse_.onMove) mouse_.onMove(viewPoint(event->position()));
 }
 

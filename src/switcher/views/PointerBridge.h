@@ -5,8 +5,8 @@
 // press is swallowed, unless `passesThrough` says the point belongs to the widgets
 // beneath (the name field being edited): then the press, the drags and the release that
 // follow go to the widget beneath instead. With no closures set every event inside is
-// still swallowed. The help callback (optional) answers the tooltip shown over a point given in
-// the widget's own coordinates. Main thread only.
+// still swallowed. The help callback (optional) answers the tool tip over a point given in
+// the widget's own coordinates, which the system shows where the pointer rests. Main thread only.
 
 #include <QPointer>
 #include <QString>
@@ -30,7 +30,6 @@ class PointerBridge : public QWidget {
   CGPoint viewPoint(const QPointF& widgetPoint) const;
 
  protected:
-  bool event(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
