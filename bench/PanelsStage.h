@@ -11,7 +11,9 @@
 #include <time.h>
 #include <QImage>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,28 +36,52 @@ namespace panels {
 constexpr double kScale = 2;
 constexpr double kFrame = 1.0 / 60;
 
-/// Main-thread time: CPU seconds of this thread and wall seconds.
+/// Main-thread time: CPU seconds of this thread, CPU seconds of the whole process (what
+/// helper threads such as a painter's pool did meanwhile counts there) and wall seconds.
 struct Cost {
-  double cpu = 0, wall = 0;
+  double cpu = 0, process = 0, wall = 0;
   Cost& operator+=(const Cost& o) {
-    cpu += o.cpu, wall += o.wall;
+    cpu += o.cpu, process += o.process, wall += o.wall;
     return *this;
   }
 };
 
-inline double threadSeconds() {
+inline double clockSeconds(clockid_t id) {
   timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  clock_gettime(id, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
+inline double threadSeconds() { return clockSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 template <class F>
 Cost timed(F&& work) {
-  const double cpu = threadSeconds();
+  const double cpu = threadSeconds(), process = clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const auto wall = std::chrono::steady_clock::now();
   work();
-  return {threadSeconds() - cpu, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count()};
+  return {threadSeconds() - cpu, clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - process,
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count()};
 }
+
+/// Per-session figures of one benchmark: the median and the mean of the sessions after the
+/// first (a first session that builds what later ones reuse would otherwise be most of a
+/// mean of twenty).
+struct Sessions {
+  std::vector<double> values;
+  void add(double seconds) { values.push_back(seconds); }
+  double median() const {
+    if (values.empty()) return 0;
+    std::vector<double> v = values;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  }
+  double meanAfterFirst() const {
+    if (values.size() < 2) return values.empty() ? 0 : values.front();
+    double sum = 0;
+    for (std::size_t i = 1; i < values.size(); ++i) sum += values[i];
+    return sum / static_cast<double>(values.size() - 1);
+  }
+  double worst() const { return values.empty() ? 0 : *std::max_element(values.begin(), values.end()); }
+};
 
 inline LargeDeskSize largeAtScale2() {
   LargeDeskSize size = LargeDeskSize::large();

@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <vector>
 
@@ -26,6 +28,30 @@ constexpr double kRetrySeconds = 0.004;
 constexpr int kPlacementGrid = 64;
 /// Damage of up to this many rectangles is drawn one rectangle at a time.
 constexpr int kSeparateParts = 16;
+
+/// A transparent picture whose pages are not touched until drawn on: new zeroed memory
+/// comes from the system as it is, where filling it would fault in every page.
+QImage transparentPicture(int width, int height) {
+  const qsizetype line = static_cast<qsizetype>(width) * 4;
+  void* bits = std::calloc(static_cast<std::size_t>(height), static_cast<std::size_t>(line));
+  if (!bits) return {};
+  return QImage(
+      static_cast<uchar*>(bits), width, height, line, QImage::Format_ARGB32_Premultiplied,
+      [](void* data) { std::free(data); }, bits);
+}
+
+/// Makes `area` of a premultiplied picture transparent, row by row on this thread (a
+/// painter's fill under a clip of several rectangles goes through spans it may hand to
+/// its pool).
+void clear(QImage& picture, const QRegion& area) {
+  const qsizetype line = picture.bytesPerLine();
+  uchar* bits = picture.bits();
+  const QRegion within = area & picture.rect();
+  for (const QRect& r : within) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      std::memset(bits + y * line + static_cast<qsizetype>(r.left()) * 4, 0, static_cast<std::size_t>(r.width()) * 4);
+  }
+}
 
 bool onMainThread() {
   const QCoreApplication* app = QCoreApplication::instance();
@@ -251,6 +277,7 @@ void OwnWindowSurface::withdraw() {
   handedOver_ = false;
   surface_.reset();
   kept_ = QImage();
+  inked_ = QRegion();
   unpublished_ = QRegion();
   whole_ = true;
 }
@@ -300,8 +327,13 @@ void OwnWindowSurface::publish() {
       return;
     }
     surface_ = std::move(made);
-    kept_ = QImage(place.width(), place.height(), QImage::Format_ARGB32_Premultiplied);
-    kept_.fill(Qt::transparent);
+    kept_ = transparentPicture(place.width(), place.height());
+    if (kept_.isNull()) {
+      std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
+      surface_.reset();
+      return;
+    }
+    inked_ = QRegion();
     handedOver_ = false;
     whole_ = true;
   }
@@ -326,11 +358,11 @@ void OwnWindowSurface::publish() {
       }
     }
     if (QLayout* layout = view->layout()) layout->activate();
+    // Only what may hold a drawing is cleared.
+    clear(kept_, pixels & inked_);
+    inked_ += pixels;
     QPainter painter(&kept_);
     painter.setClipRegion(pixels);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(kept_.rect(), Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.translate(-origin);
@@ -362,7 +394,7 @@ void OwnWindowSurface::publish() {
   const bool whole = whole_;
   whole_ = false;
   if (unpublished_.isEmpty() && !whole) return;
-  if (!surface_->publish(kept_, whole ? QRegion() : unpublished_)) {
+  if (!surface_->publish(kept_, whole ? QRegion() : unpublished_, &inked_)) {
     whole_ = whole;
     retryLater();
     return;

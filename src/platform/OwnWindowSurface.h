@@ -116,6 +116,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool stopsWhenOut_ = false;
   bool orderedIn_ = false;
   QImage kept_;              // the newest drawing at the window's pixels
+  QRegion inked_;            // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;
 };
 

@@ -245,7 +245,7 @@ int SharedSurface::freeBuffer(int front) const {
   return -1;
 }
 
-bool SharedSurface::publish(const QImage& picture, const QRegion& damage) {
+bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const QRegion* inked) {
   if (!writable_ || picture.width() != width_ || picture.height() != height_ ||
       picture.format() != QImage::Format_ARGB32_Premultiplied)
     return false;
@@ -260,6 +260,16 @@ bool SharedSurface::publish(const QImage& picture, const QRegion& damage) {
   QRegion copied = whole;
   if (held_[buffer] != 0) {
     if (auto since = damageSince(held_[buffer])) copied = *since + changed;
+  }
+  // Transparent in both the picture and the buffer: nothing to copy.
+  if (inked) {
+    const QRegion drawn = *inked & whole;
+    QRegion& written = written_[buffer];
+    const QRegion lacking = copied;
+    copied &= drawn + written;
+    written = (written - lacking) + (lacking & drawn);
+  } else {
+    written_[buffer] += copied;
   }
   auto* target = const_cast<std::uint8_t*>(pixels(buffer));
   for (const QRect& r : copied) {

@@ -66,9 +66,12 @@ class SharedSurface {
   // ---- The owner (one thread) ----
   /// Publishes `picture` (this surface's size) as the next frame with `damage` (pixels,
   /// clipped to the surface; empty means the whole picture) as what changed. Copies into
-  /// the free buffer only what it lacks. False, publishing nothing, when every other
-  /// buffer is held by a reader: the owner tries again with the damage kept.
-  bool publish(const QImage& picture, const QRegion& damage);
+  /// the free buffer only what it lacks; given `inked`, the picture is transparent outside
+  /// it, and what the buffer already holds as transparent there is not copied again (a
+  /// whole frame of a mostly empty window copies only its drawing). False, publishing
+  /// nothing, when every other buffer is held by a reader: the owner tries again with the
+  /// damage kept.
+  bool publish(const QImage& picture, const QRegion& damage, const QRegion* inked = nullptr);
 
   // ---- Readers (any thread, any process) ----
   /// The newest frame's sequence; 0 before the first.
@@ -101,8 +104,10 @@ class SharedSurface {
   bool writable_;
   Header* header_;
   std::uint8_t* pixels_ = nullptr;  // a reader's separate read-only mapping of the buffers
-  // The owner's own bookkeeping: which frame each buffer holds (0: none or unknown).
+  // The owner's own bookkeeping: which frame each buffer holds (0: none or unknown), and
+  // where each may hold anything but transparent pixels (new memory is all zeros).
   std::uint64_t held_[kBuffers] = {};
+  QRegion written_[kBuffers];
 };
 
 /// `area` of `image` (within it) as premultiplied pixels, as a surface publishes them. An

@@ -115,17 +115,19 @@ std::pair<int, std::int64_t> placeOn(const std::vector<std::int64_t>& spaces, co
 // Windows without a number sort after every numbered one.
 std::uint64_t sortNumber(const WindowInfo& w) { return w.windowID.value_or(0xFFFFFFFFu); }
 
-// A tile of `apps` (indices into the loaded apps) holding their windows from `entries`.
+// A tile of `apps` (indices into the loaded apps) holding their windows, moved out of
+// `entries`: each window is in one tile of its Space.
 Cluster makeTile(std::string id, std::int64_t space, bool fullScreen, const std::vector<std::size_t>& apps,
-                 const std::vector<Entry>& entries, const std::vector<Loaded>& loaded,
+                 std::vector<Entry>& entries, const std::vector<Loaded>& loaded,
                  const std::set<std::uint32_t>& focused) {
   Cluster c;
   c.id = std::move(id);
   c.space = space;
   c.fullScreen = fullScreen;
+  c.apps.reserve(apps.size());
   for (std::size_t a : apps) c.apps.push_back(loaded[a].info);
-  for (const Entry& e : entries) {
-    if (std::find(apps.begin(), apps.end(), e.app) != apps.end()) c.windows.push_back(e.window);
+  for (Entry& e : entries) {
+    if (std::find(apps.begin(), apps.end(), e.app) != apps.end()) c.windows.push_back(std::move(e.window));
   }
   std::stable_sort(c.windows.begin(), c.windows.end(),
                    [](const WindowInfo& a, const WindowInfo& b) { return sortNumber(a) < sortNumber(b); });
@@ -278,7 +280,7 @@ struct SpaceAt {
   std::string desktopName;  // "Desktop N", N counting the display's ordinary Spaces
   std::string nameKey;
   std::optional<std::string> named;  // the name the user gave it (never for a full-screen Space)
-  const std::vector<Entry>& entries;
+  std::vector<Entry>& entries;       // each window taken by the tile it goes to
 };
 
 // The loaded apps with a window on the Space, in the order their windows were placed.
@@ -309,7 +311,10 @@ Cluster fullScreenTile(const SpaceAt& at, const std::vector<std::size_t>& apps, 
     tile.nameKey = SpaceNames::key(*shown->windowID);
     tile.named = lookUp(from.names, *tile.nameKey);
   }
-  if (from.screenTiles) tile = Workspace::screenTile(tile, from.snapshot.order(), tile.appNames());
+  if (from.screenTiles) {
+    const std::string names = tile.appNames();
+    tile = Workspace::screenTile(std::move(tile), from.snapshot.order(), names);
+  }
   return tile;
 }
 
@@ -325,7 +330,7 @@ std::vector<Cluster> spaceTiles(const SpaceAt& at, const std::optional<Cluster>&
                             from.focused);
     tile.nameKey = at.nameKey;
     tile.named = at.named;
-    tiles.push_back(Workspace::screenTile(tile, from.snapshot.order(), at.desktopName));
+    tiles.push_back(Workspace::screenTile(std::move(tile), from.snapshot.order(), at.desktopName));
   } else {
     if (desktopTile) tiles.push_back(*desktopTile);
     for (std::size_t a : apps) {
@@ -364,9 +369,9 @@ std::optional<SpaceGroup> spaceGroup(std::size_t d, const SpaceAt& at, int deskt
 
 // One display's Spaces that show tiles, in the window server's order, and its front tile.
 DisplayGroup displayGroup(std::size_t d, const Private::DisplayLayout& display,
-                          const std::map<std::int64_t, std::vector<Entry>>& placed, const TileSources& from,
+                          std::map<std::int64_t, std::vector<Entry>>& placed, const TileSources& from,
                           const std::vector<std::uint32_t>& front) {
-  static const std::vector<Entry> none;
+  std::vector<Entry> none;
   DisplayGroup group{display.id, display.screen, {}, std::nullopt};
   int desktopCount = 0;
   for (const Private::SpaceLayout& space : display.spaces) {
@@ -414,7 +419,7 @@ Workspace Workspace::load(Settings::Desktops desktops, bool screenTiles) {
   const int fallback = fallbackDisplay(layout.displays);
 
   Apps apps = loadApps(snapshot);
-  const Placed placed = placeWindows(apps.windowsOf, snapshot, layout, primaryTop, fallback);
+  Placed placed = placeWindows(apps.windowsOf, snapshot, layout, primaryTop, fallback);
   const std::vector<std::uint32_t> front = readFront(snapshot);
   const std::map<std::string, std::string> names = SpaceNames::all();
 

@@ -39,9 +39,10 @@ std::optional<int> Workspace::lastWindow(const std::vector<WindowInfo>& windows,
   return candidates.front();
 }
 
-Cluster Workspace::screenTile(const Cluster& cluster, const std::map<std::uint32_t, int>& order,
-                              const std::string& desktopName) {
-  Cluster tile = cluster;
+Cluster Workspace::screenTile(Cluster tile, const std::map<std::uint32_t, int>& order, const std::string& desktopName) {
+  std::optional<ValueID> chosen;
+  if (tile.lastWindow && *tile.lastWindow >= 0 && static_cast<std::size_t>(*tile.lastWindow) < tile.windows.size())
+    chosen = tile.windows[static_cast<std::size_t>(*tile.lastWindow)].id;
   const auto origin = [](const WindowInfo& w) { return w.bounds ? w.bounds->origin : CGPoint{}; };
   std::stable_sort(tile.windows.begin(), tile.windows.end(), [&](const WindowInfo& a, const WindowInfo& b) {
     if (a.minimized != b.minimized) return !a.minimized;
@@ -50,11 +51,9 @@ Cluster Workspace::screenTile(const Cluster& cluster, const std::map<std::uint32
     return pa.y < pb.y;
   });
   tile.lastWindow.reset();
-  if (cluster.lastWindow && *cluster.lastWindow >= 0 &&
-      static_cast<std::size_t>(*cluster.lastWindow) < cluster.windows.size()) {
-    const ValueID chosen = cluster.windows[static_cast<std::size_t>(*cluster.lastWindow)].id;
+  if (chosen) {
     for (std::size_t i = 0; i < tile.windows.size(); ++i) {
-      if (tile.windows[i].id == chosen) tile.lastWindow = static_cast<int>(i);
+      if (tile.windows[i].id == *chosen) tile.lastWindow = static_cast<int>(i);
     }
   }
   // Back to front: the largest front-to-back index first; windows the list does not

@@ -204,7 +204,7 @@ struct Workspace {
   /// left to right then top to bottom; `stacking` back to front by `order` (the
   /// front-to-back index, 0 in front); `desktopName` given; `screen` set; `lastOnDesktop`
   /// when the desktop was used after every window of the tile.
-  static Cluster screenTile(const Cluster& cluster, const std::map<std::uint32_t, int>& order,
+  static Cluster screenTile(Cluster cluster, const std::map<std::uint32_t, int>& order,
                             const std::string& desktopName);
 
   /// The id of the display's front tile among its current Spaces' tiles, given the

@@ -7,6 +7,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <QPainter>
+#include <vector>
+
 #include "platform/SharedSurface.h"
 
 namespace {
@@ -50,6 +53,31 @@ TEST(SharedSurface, AMappedReaderSeesEachPublishedFrameAndWhatChangedSince) {
   EXPECT_FALSE(reader->damageSince(3));
   // Buffers written long ago get what changed meanwhile: the newest frame is whole.
   EXPECT_EQ(reader->copy(), changed);
+}
+
+// A window says where its frame is drawn: every buffer, each taking its turn, still shows
+// exactly the newest frame, a drawing taken away and one moved included.
+TEST(SharedSurface, FramesSayingWhereTheyAreDrawnShowWholeInEveryBuffer) {
+  auto owner = platform::SharedSurface::create(40, 30);
+  auto reader = mapped(*owner);
+  const QRect first(2, 2, 8, 6), second(20, 10, 8, 6), none;
+  const std::vector<std::pair<QRect, QRgb>> drawings = {{first, qRgb(255, 0, 0)},
+                                                        {none, 0},
+                                                        {second, qRgb(0, 0, 255)},
+                                                        {none, 0},
+                                                        {first, qRgb(0, 255, 0)},
+                                                        {none, 0},
+                                                        {none, 0}};
+  QRect before;
+  for (std::size_t i = 0; i < drawings.size(); ++i) {
+    const auto& [at, color] = drawings[i];
+    QImage frame = filled(0);
+    if (!at.isEmpty()) QPainter(&frame).fillRect(at, QColor::fromRgba(color));
+    const QRegion drawn(at);
+    ASSERT_TRUE(owner->publish(frame, i == 0 ? QRegion() : QRegion(before) + at, &drawn));
+    EXPECT_EQ(reader->copy(), frame) << "frame " << i + 1;
+    before = at;
+  }
 }
 
 TEST(SharedSurface, ABufferAReaderHoldsIsNeverWrittenAndTheOwnerWaitsForNone) {
