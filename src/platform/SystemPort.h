@@ -73,12 +73,16 @@ class SystemPort {
     return std::nullopt;
   }
   /// Stores (or, with nothing, removes) one key of a domain and persists the domain.
-  virtual void setPreferenceValue(const std::string& domain, const std::string& key,
+  /// False when the file could not be written: the value is kept all the same and saved
+  /// with the next write of the domain.
+  virtual bool setPreferenceValue(const std::string& domain, const std::string& key,
                                   const std::optional<PlistValue>& value) = 0;
   /// Stores several keys of a domain and persists the domain once, so either all of them
-  /// reach the file or none. This fallback stores them one by one.
-  virtual void setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
-    for (const auto& [key, value] : values) setPreferenceValue(domain, key, value);
+  /// reach the file or none; false as above. This fallback stores them one by one.
+  virtual bool setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
+    bool saved = true;
+    for (const auto& [key, value] : values) saved &= setPreferenceValue(domain, key, value);
+    return saved;
   }
   /// The whole domain; nothing when it does not exist.
   virtual std::optional<PlistDictionary> preferenceDomain(const std::string& domain) = 0;

@@ -930,10 +930,10 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
     return wire::encode(world_.preferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key")));
   }
   if (m == "setPreferenceValue") {
-    world_.setPreferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key"),
-                              field<std::optional<PlistValue>>(v, "value"));
+    const bool saved = world_.setPreferenceValue(field<std::string>(v, "domain"), field<std::string>(v, "key"),
+                                                 field<std::optional<PlistValue>>(v, "value"));
     preferencesChanged();
-    return nullptr;
+    return saved;
   }
   if (m == "firstPreferenceValue") {
     return wire::encode(
@@ -942,9 +942,9 @@ json Host::call(const std::shared_ptr<Client>& client, const std::string& m, con
   if (m == "setPreferenceValues") {
     const auto values = field<PlistValue>(v, "values");
     if (!values.asDictionary()) throw wire::BadValue("values is not a dictionary");
-    world_.setPreferenceValues(field<std::string>(v, "domain"), *values.asDictionary());
+    const bool saved = world_.setPreferenceValues(field<std::string>(v, "domain"), *values.asDictionary());
     preferencesChanged();
-    return nullptr;
+    return saved;
   }
   if (m == "preferenceDomain") {
     auto domain = world_.preferenceDomain(read<std::string>(v));

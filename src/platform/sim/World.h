@@ -59,9 +59,9 @@ class World : public platform::SystemPort {
   /// changed; other programs' domains only after synchronizePreferences, like the system.
   std::optional<platform::PlistValue> preferenceValue(const std::string& domain, const std::string& key) override;
   /// Each write of a domain's file is counted as "writePreferences:" + domain.
-  void setPreferenceValue(const std::string& domain, const std::string& key,
+  bool setPreferenceValue(const std::string& domain, const std::string& key,
                           const std::optional<platform::PlistValue>& value) override;
-  void setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) override;
+  bool setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) override;
   std::optional<platform::PlistDictionary> preferenceDomain(const std::string& domain) override;
   void synchronizePreferences(const std::string& domain) override;
   platform::LoginItemStatus loginItemStatus() override;
