@@ -168,3 +168,44 @@ TEST(HostHomeTest, EveryLineOfTheHostsLogIsOneEscapedLineWrittenWhole) {
   }
   EXPECT_EQ(whole, kThreads * kEach * static_cast<int>(host::Host::kLinesPerProgram));
 }
+
+TEST(HostHomeTest, TheStartBannerShowsAHomeThatForgesLinesAsOneEscapedLine) {
+  Home base;
+  const std::string home = base.path + "/line\nbreak \x1b[31mred\u202e";
+  fs::create_directories(home);
+  {
+    ProgramProcess program(home);
+    ASSERT_TRUE(eventually([&] {
+      return fileText(home + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
+    })) << fileText(program.output);
+    const std::string out = fileText(program.output);
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    const std::string escaped = base.path + "/line\\nbreak \\u{1B}[31mred\\u{202E}";
+    EXPECT_NE(out.find("  diagnostics log: " + escaped + "/Library/Logs/Trelliq.log\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  user defaults:   " + escaped + "/Library/Preferences/"), std::string::npos) << out;
+  }
+  stopStartedHost(home);
+}
+
+TEST(HostHomeTest, AScenarioWithADateOrDataForADomainIsRefusedNamingTheDomain) {
+  Home home;
+  const std::string scenario = home.path + "/desk.json";
+  for (const std::string settings : {R"({"$date": 5})", R"({"$data": "AAAA"})"}) {
+    std::ofstream(scenario)
+        << R"({"displays": [{"id": 1, "frame": [0, 0, 1440, 900]}], "preferences": {"com.example": )" << settings
+        << "}}";
+    {
+      HostProcess host(home.path, {"--scenario", scenario});
+      EXPECT_NE(host.said.find("preferences[\"com.example\"]"), std::string::npos) << host.said;
+      const auto status = host.wait();
+      EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << settings;
+    }
+    // A program that starts its host on demand passes the reason on.
+    ProgramProcess program(home.path, {"--scenario", scenario, "--dump", home.path + "/dump.txt"});
+    const auto status = program.ended();
+    ASSERT_TRUE(status && WIFEXITED(*status)) << fileText(program.output);
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_NE(fileText(program.output).find("preferences[\"com.example\"]"), std::string::npos)
+        << fileText(program.output);
+  }
+}
