@@ -256,6 +256,8 @@ TEST(FileOutputThreadsTest, APipeGivesItsReaderTheWholeReportAndStaysAPipe) {
     if (fd >= 0) ::close(fd);
   });
   EXPECT_TRUE(FileManager::writeOutput(pipe, report.data(), report.size()));
+  // Lets the reader go should the write never have opened the pipe.
+  if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
   reader.join();
   EXPECT_EQ(received, report);
   EXPECT_EQ(kindAt(pipe), S_IFIFO);
