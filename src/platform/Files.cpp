@@ -475,13 +475,19 @@ bool FileManager::writeAtomically(const std::string& path, const void* bytes, st
     errno = path.empty() ? ENOENT : EISDIR;
     return false;
   }
+  // A device node or a pipe renamed over would be gone for every other program using it.
+  struct stat target;
+  const bool there = ::lstat(path.c_str(), &target) == 0;
+  if (there && !S_ISREG(target.st_mode) && !S_ISLNK(target.st_mode)) {
+    errno = S_ISDIR(target.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
   std::string temp = joinPath(folder.empty() ? "." : folder, "." + name + ".tmp-XXXXXX");
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   // mkstemp makes the file private; keep the mode the target had, or the usual one for a
   // new file. A link at the path is replaced, so what it points at has no say.
-  struct stat target;
-  ::fchmod(fd, ::lstat(path.c_str(), &target) == 0 && S_ISREG(target.st_mode) ? (target.st_mode & 07777) : 0644);
+  ::fchmod(fd, there && S_ISREG(target.st_mode) ? (target.st_mode & 07777) : 0644);
 
   bool ok = true;
   // Faults aimed at the target also hit the write of its replacement.
@@ -514,6 +520,42 @@ bool FileManager::writeAtomically(const std::string& path, const void* bytes, st
     errno = saved;
   }
   return ok;
+}
+
+bool FileManager::writeOutput(const std::string& path, const void* bytes, std::size_t count, std::string* refused) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return writeAtomically(path, bytes, count);
+  if (S_ISREG(st.st_mode)) {
+    // The file a link names is replaced, never the link: "/dev/stdout" is no file of ours.
+    if (!isSymbolicLink(path)) return writeAtomically(path, bytes, count);
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return false;
+    const std::string target = resolved;
+    std::free(resolved);
+    return writeAtomically(target, bytes, count);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) {
+    if (refused) *refused = S_ISSOCK(st.st_mode) ? "a socket" : S_ISBLK(st.st_mode) ? "a block device" : "no file";
+    errno = EINVAL;
+    return false;
+  }
+  FileHandle handle(-1, path);
+  if (injected(FileOp::open, path, handle.lastError_)) return false;
+  // Blocks until a pipe has a reader, as a shell's redirection would.
+  handle.fd_ = openRetrying(path, O_WRONLY | O_NOCTTY);
+  if (handle.fd_ < 0) return false;
+  if (::fstat(handle.fd_, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+    // It changed under us: whatever is there now takes the way its kind takes.
+    handle.close();
+    return writeOutput(path, bytes, count, refused);
+  }
+  if (handle.write(bytes, count)) return true;
+  errno = handle.lastError();
+  return false;
 }
 
 std::string joinPath(const std::string& a, const std::string& b) {

@@ -123,12 +123,21 @@ class FileManager {
   /// it points at. Never recurses.
   static bool removeFile(const std::string& path);
   /// Writes `bytes` to a temporary file beside `path` (".NAME.tmp-XXXXXX") and renames it
-  /// over `path`; a link at `path` is replaced, never written through. Fails with EFBIG,
-  /// writing nothing, when the file would pass the process's file-size limit.
+  /// over `path`; a link at `path` is replaced, never written through. Only a plain file or
+  /// a link is replaced: a folder fails with EISDIR, a pipe, device or socket with EINVAL.
+  /// Fails with EFBIG, writing nothing, when the file would pass the process's file-size limit.
   static bool writeAtomically(const std::string& path, const void* bytes, std::size_t count);
   static bool writeAtomically(const std::string& path, const std::string& text) {
     return writeAtomically(path, text.data(), text.size());
   }
+  /// Writes a report or picture to a path the user named. A new path or a plain file is
+  /// replaced atomically (a link is followed to the plain file it names, so that standard
+  /// output sent to a file fills that file and the link stays); a pipe, terminal or other
+  /// character device is written to directly, waiting for a pipe's reader. A folder fails
+  /// with EISDIR; anything else (a socket, a block device) is refused with EINVAL and
+  /// `refused` set to what it is ("a socket", "a block device").
+  static bool writeOutput(const std::string& path, const void* bytes, std::size_t count,
+                          std::string* refused = nullptr);
   /// Removes the temporary files an interrupted writeAtomically of `path` left behind.
   /// Only for a caller that holds the lock every writer of `path` takes, so that no live
   /// write's file is taken away. How many were removed.

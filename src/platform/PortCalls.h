@@ -49,14 +49,16 @@
   /** list in one answer. */                                                                                         \
   X(gen, gen, firstPreferenceValues, platform::PlistDictionary, (const std::vector<std::string>& domains),          \
     (domains), (), ask, {}, none)                                                                                    \
-  /** Stores (or, with nothing, removes) one key of a domain and persists the domain. */                            \
-  X(gen, own, setPreferenceValue, void,                                                                             \
+  /** Stores (or, with nothing, removes) one key of a domain and persists the domain. False */                     \
+  /** when the file could not be written: the value is kept all the same and saved with the */                     \
+  /** next write of the domain. */                                                                                   \
+  X(own, own, setPreferenceValue, bool,                                                                             \
     (const std::string& domain, const std::string& key, const std::optional<platform::PlistValue>& value),          \
-    (domain, key, value), ("domain", "key", "value"), ask, (), none)                                                 \
+    (domain, key, value), ("domain", "key", "value"), ask, {false}, none)                                            \
   /** Stores several keys of a domain and persists the domain once, so either all of them */                        \
-  /** reach the file or none. */                                                                                     \
-  X(gen, own, setPreferenceValues, void, (const std::string& domain, const platform::PlistDictionary& values),     \
-    (domain, values), ("domain", "values"), ask, (), none)                                                           \
+  /** reach the file or none; false as above. */                                                                     \
+  X(own, own, setPreferenceValues, bool, (const std::string& domain, const platform::PlistDictionary& values),     \
+    (domain, values), ("domain", "values"), ask, {false}, none)                                                      \
   /** The whole domain; nothing when it does not exist. */                                                          \
   X(gen, gen, preferenceDomain, std::optional<platform::PlistDictionary>, (const std::string& domain), (domain), (), \
     ask, {}, none)                                                                                                   \

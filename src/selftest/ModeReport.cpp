@@ -51,10 +51,21 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 }
 
 // Says which file could not be written, and why, in one line.
-bool reportUnwritten(const std::string& path, int error) {
-  std::cerr << "trelliq: cannot write " << Diagnostics::escapeForeign(path) << ": "
-            << (error ? std::strerror(error) : "unknown error") << std::endl;
+bool reportUnwritten(const std::string& path, int error, const std::string& refused) {
+  std::cerr << "trelliq: cannot write " << Diagnostics::escapeForeign(path) << ": ";
+  if (!refused.empty()) {
+    std::cerr << "it is " << refused << "; name a file, a pipe or a terminal" << std::endl;
+  } else {
+    std::cerr << (error ? std::strerror(error) : "unknown error") << std::endl;
+  }
   return false;
+}
+
+bool writeOut(const std::string& path, const void* bytes, std::size_t count) {
+  errno = 0;
+  std::string refused;
+  if (platform::FileManager::writeOutput(path, bytes, count, &refused)) return true;
+  return reportUnwritten(path, errno, refused);
 }
 
 }  // namespace
@@ -109,15 +120,11 @@ bool ModeReport::write(const std::string& path, const std::vector<std::string>& 
     if (i > 0) text += "\n";
     text += Diagnostics::escapeForeign(lines[i]);
   }
-  errno = 0;
-  if (platform::FileManager::writeAtomically(path, text)) return true;
-  return reportUnwritten(path, errno);
+  return writeOut(path, text.data(), text.size());
 }
 
 bool ModeReport::save(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  errno = 0;
-  if (platform::FileManager::writeAtomically(path, bytes.data(), bytes.size())) return true;
-  return reportUnwritten(path, errno);
+  return writeOut(path, bytes.data(), bytes.size());
 }
 
 int ModeReport::Shots::status(const std::string& mode) const {

@@ -86,10 +86,12 @@ int launch(const std::vector<std::string>& args) {
   }
 
   const std::string domain = Bundle::main().bundleIdentifier();
+  // The home is anyone's text: a line break or escape sequence in it must not forge a line.
   std::cout << "Trelliq started on the simulated Mac.\n"
-            << "  diagnostics log: " << Diagnostics::url() << "\n"
+            << "  diagnostics log: " << Diagnostics::escapeForeign(Diagnostics::url()) << "\n"
             << "  user defaults:   "
-            << platform::joinPath(platform::FileManager::homeDirectory(), "Library/Preferences/" + domain + ".plist")
+            << Diagnostics::escapeForeign(platform::joinPath(platform::FileManager::homeDirectory(),
+                                                             "Library/Preferences/" + domain + ".plist"))
             << std::endl;  // the program keeps running: say it now
 
   platform::addBundleImage(AppDelegate::iconName, {iconRepresentation(2), iconRepresentation(1)});

@@ -73,18 +73,25 @@ TEST(HostHomeTest, APipeOrALinkWhereTheHostsFilesGoNeitherHoldsAStartNorWritesOu
   EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(host::endpointFor(home).lock)));
   EXPECT_EQ(std::atoi(fileText(host::endpointFor(home).lock).c_str()), host.pid);
 
-  // The screen's picture of itself, asked for at a pipe and at a link.
+  // The screen's picture of itself, asked for at a pipe (it goes to the pipe's reader, and
+  // the pipe stays) and at a link to nothing (replaced, never written through).
   const std::string screen = fs::path(TRELLIQ_SIMMAC).parent_path() / "simscreen";
   const std::string atPipe = home + "/pipe.png", atLink = home + "/link.png";
   ASSERT_EQ(::mkfifo(atPipe.c_str(), 0600), 0);
   fs::create_symlink(base.path + "/elsewhere.png", atLink);
+  std::string piped;
+  std::thread reader([&] { piped = fileText(atPipe); });
   for (const std::string& shot : {atPipe, atLink}) {
     ProgramProcess picture(home, {"--shot", shot, "--after", "0"}, {}, screen);
     const auto status = picture.ended();
-    ASSERT_TRUE(status) << shot << ": the screen hangs";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << fileText(picture.output);
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(shot))) << shot;
+    EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << shot << fileText(picture.output);
   }
+  // Lets a reader still waiting for a writer go, should the screen never have opened the pipe.
+  if (const int fd = ::open(atPipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
+  reader.join();
+  EXPECT_EQ(piped.substr(0, 4), "\x89PNG");
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(atPipe)));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(atLink)));
   EXPECT_FALSE(fs::exists(base.path + "/elsewhere.png"));
 }
 
@@ -206,4 +213,45 @@ TEST(HostHomeTest, UnderAFileSizeLimitTheHostServesAndItsLogIsCutAsTheProgramsIs
   EXPECT_NE(text.find("serving the simulated Mac of"), std::string::npos);
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), host::kMaxLogLineBytes + 40);
+}
+
+TEST(HostHomeTest, TheStartBannerShowsAHomeThatForgesLinesAsOneEscapedLine) {
+  Home base;
+  const std::string home = base.path + "/line\nbreak \x1b[31mred\u202e";
+  fs::create_directories(home);
+  {
+    ProgramProcess program(home);
+    ASSERT_TRUE(eventually([&] {
+      return fileText(home + "/Library/Logs/Trelliq.log").find("launched") != std::string::npos;
+    })) << fileText(program.output);
+    const std::string out = fileText(program.output);
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    const std::string escaped = base.path + "/line\\nbreak \\u{1B}[31mred\\u{202E}";
+    EXPECT_NE(out.find("  diagnostics log: " + escaped + "/Library/Logs/Trelliq.log\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  user defaults:   " + escaped + "/Library/Preferences/"), std::string::npos) << out;
+  }
+  stopStartedHost(home);
+}
+
+TEST(HostHomeTest, AScenarioWithADateOrDataForADomainIsRefusedNamingTheDomain) {
+  Home home;
+  const std::string scenario = home.path + "/desk.json";
+  for (const std::string settings : {R"({"$date": 5})", R"({"$data": "AAAA"})"}) {
+    std::ofstream(scenario)
+        << R"({"displays": [{"id": 1, "frame": [0, 0, 1440, 900]}], "preferences": {"com.example": )" << settings
+        << "}}";
+    {
+      HostProcess host(home.path, {"--scenario", scenario});
+      EXPECT_NE(host.said.find("preferences[\"com.example\"]"), std::string::npos) << host.said;
+      const auto status = host.wait();
+      EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << settings;
+    }
+    // A program that starts its host on demand passes the reason on.
+    ProgramProcess program(home.path, {"--scenario", scenario, "--dump", home.path + "/dump.txt"});
+    const auto status = program.ended();
+    ASSERT_TRUE(status && WIFEXITED(*status)) << fileText(program.output);
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_NE(fileText(program.output).find("preferences[\"com.example\"]"), std::string::npos)
+        << fileText(program.output);
+  }
 }

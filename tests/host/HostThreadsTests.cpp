@@ -343,6 +343,45 @@ TEST_F(HostThreadsTest, ClicksAndKeysReachTheProgramTheyAreForWhicheverAttachedF
       << "the second copy got a key meant for the first";
 }
 
+TEST_F(HostThreadsTest, AKeyGoesToACopyThatCameToTheFrontWhileAnothersPanelIsKey) {
+  // Which program each key reached, in order.
+  struct Keys {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<int> to;
+    auto listener(int program) {
+      return [this, program](const CGEvent& e, std::uint32_t) {
+        if (e.type != kCGEventKeyDown) return;
+        std::lock_guard lock(mutex);
+        to.push_back(program);
+        arrived.notify_all();
+      };
+    }
+  } keys;
+  first->windowServer->setOwnEventListener(keys.listener(1));
+  second->windowServer->setOwnEventListener(keys.listener(2));
+
+  platform::OwnWindowState panel = panelAt(CGRect(40, 100, 200, 150));
+  panel.styleMask = 1 << 7;  // non-activating: the keyboard without the front
+  const std::uint32_t a = first->windowServer->createOwnWindow(panel);
+  first->windowServer->orderOwnWindow(a, platform::OwnWindowOrder::frontRegardless);
+  first->windowServer->setOwnKeyWindow(a);
+  platform::OwnWindowState window;
+  window.frame = CGRect(400, 100, 300, 200);
+  window.title = "Settings";
+  const std::uint32_t w = second->windowServer->createOwnWindow(window);
+  second->windowServer->orderOwnWindow(w, platform::OwnWindowOrder::frontRegardless);
+  const std::int32_t copy = second->windowServer->ownProcessIdentifier();
+  ASSERT_TRUE(second->windowServer->activateApplication(copy, 0));
+  // Activation takes the system a moment.
+  ASSERT_TRUE(eventually([&] { return second->windowServer->frontmostApplication() == copy; }));
+
+  first->windowServer->postEvent(kCGHIDEventTap, key(kB));
+  std::unique_lock lock(keys.mutex);
+  keys.arrived.wait_for(lock, std::chrono::minutes(1), [&] { return !keys.to.empty(); });
+  EXPECT_EQ(keys.to, std::vector<int>{2}) << "the key went to the other copy's panel, not the front";
+}
+
 TEST_F(HostThreadsTest, ADefaultReadAgainCostsNoRoundTripUntilAnotherProgramOrItsFileChangesIt) {
   const std::string domain = "com.example.other";
   sim::DefaultsStore files(home.path + "/Library/Preferences");  // another program writing its own file

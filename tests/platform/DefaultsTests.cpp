@@ -235,6 +235,39 @@ TEST_P(DefaultsTest, FailedWriteKeepsTheValueAndSavesItWithTheNextWrite) {
   EXPECT_EQ(fresh.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "windows"}, {"names", "always"}}));
 }
 
+TEST_P(DefaultsTest, TheProgramLearnsOfAFailedWriteAndItsNextWriteSavesTheValue) {
+  Scene scene;
+  Attachment attachment(scene, GetParam());
+  platform::SystemPort& port = platform::system();
+  const std::string app = port.applicationDomainName();
+  EXPECT_TRUE(port.setPreferenceValue(app, "tiles", PlistValue("apps")));
+  platform::FileFaults::fail(platform::FileOp::write, app + ".plist", ENOSPC, 2);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(port.setPreferenceValue(app, "tiles", PlistValue("windows")));
+  EXPECT_FALSE(port.setPreferenceValues(app, {{"names", "always"}}));
+  const std::string said = testing::internal::GetCapturedStderr();
+  if (GetParam() == Served::remote) {
+    EXPECT_THAT(said, HasSubstr("preferences of app.ondrel.trelliq could not be saved"));
+  }
+  EXPECT_EQ(port.preferenceValue(app, "tiles"), PlistValue("windows"));
+
+  EXPECT_TRUE(port.setPreferenceValue(app, "gesture", PlistValue("off")));
+  sim::World fresh(scene.home);
+  EXPECT_EQ(fresh.preferenceDomain(app),
+            (PlistDictionary{{"tiles", "windows"}, {"names", "always"}, {"gesture", "off"}}));
+}
+
+TEST_P(DefaultsTest, BatchedWritesReplaceKeysAlreadyStored) {
+  Scene scene;
+  Attachment attachment(scene, GetParam());
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.set("tiles", "apps");
+  defaults.setValuesForKeys({{"tiles", "windows"}, {"names", "always"}});
+  EXPECT_EQ(defaults.stringForKey("tiles"), "windows");
+  sim::World fresh(scene.home);
+  EXPECT_EQ(fresh.preferenceDomain("app.ondrel.trelliq"), (PlistDictionary{{"tiles", "windows"}, {"names", "always"}}));
+}
+
 TEST_P(OtherProgramsPreferencesTest, ReadAfterSynchronisingLikeTheSystem) {
   Scene scene;
   Attachment attachment(scene, GetParam());

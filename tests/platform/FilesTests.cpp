@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <thread>
 
 #include "platform/Files.h"
 #include "support/Scene.h"
@@ -188,4 +194,74 @@ TEST(FileManagerTest, ReadingAPlainFileRefusesEverythingElseWithoutWaiting) {
   EXPECT_TRUE(FileManager::fileExists(plain));
   EXPECT_FALSE(FileManager::removeFile(folder));
   EXPECT_TRUE(FileManager::isDirectory(folder));
+}
+
+namespace {
+
+mode_t kindAt(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+}  // namespace
+
+// A report sent to a device or a pipe goes into it; the node itself is never replaced.
+TEST(FileOutputTest, ADeviceTakesTheBytesAndASocketOrFolderIsRefused) {
+  Scene scene;
+  EXPECT_TRUE(FileManager::writeOutput("/dev/null", "report", 6));
+  EXPECT_EQ(kindAt("/dev/null"), S_IFCHR);
+  errno = 0;
+  EXPECT_FALSE(FileManager::writeOutput("/dev/full", "report", 6));
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_EQ(kindAt("/dev/full"), S_IFCHR);
+
+  const std::string socketPath = scene.path("s");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string folder = scene.path("folder");
+  ASSERT_TRUE(FileManager::createDirectory(folder));
+  for (const auto& [path, kind, what] : {std::tuple{socketPath, S_IFSOCK, "a socket"}, {folder, S_IFDIR, ""}}) {
+    std::string refused;
+    EXPECT_FALSE(FileManager::writeOutput(path, "x", 1, &refused));
+    EXPECT_EQ(refused, what);
+    EXPECT_EQ(kindAt(path), kind);
+    // The program's own files are never renamed over one either.
+    EXPECT_FALSE(FileManager::writeAtomically(path, "x"));
+    EXPECT_EQ(kindAt(path), kind);
+  }
+  ::close(listener);
+
+  // A link to a plain file: the file takes the report, the link stays.
+  const std::string file = scene.path("out.txt"), link = scene.path("link");
+  ASSERT_TRUE(FileManager::writeAtomically(file, "old"));
+  ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+  EXPECT_TRUE(FileManager::writeOutput(link, "new", 3));
+  EXPECT_EQ(kindAt(link), S_IFLNK);
+  EXPECT_EQ(text(file), "new");
+}
+
+TEST(FileOutputThreadsTest, APipeGivesItsReaderTheWholeReportAndStaysAPipe) {
+  Scene scene;
+  const std::string pipe = scene.path("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string report(200000, 'r');  // more than a pipe holds: the writer waits on the reader
+  std::string received;
+  std::thread reader([&] {
+    const int fd = ::open(pipe.c_str(), O_RDONLY | O_CLOEXEC);
+    char buffer[4096];
+    for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+    if (fd >= 0) ::close(fd);
+  });
+  EXPECT_TRUE(FileManager::writeOutput(pipe, report.data(), report.size()));
+  // Lets the reader go should the write never have opened the pipe.
+  if (const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) ::close(fd);
+  reader.join();
+  EXPECT_EQ(received, report);
+  EXPECT_EQ(kindAt(pipe), S_IFIFO);
+  EXPECT_FALSE(FileManager::writeAtomically(pipe, "x"));
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(kindAt(pipe), S_IFIFO);
 }

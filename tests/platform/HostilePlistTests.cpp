@@ -73,6 +73,19 @@ Bytes nestedXml(int depth) {
   return {text.begin(), text.end()};
 }
 
+// One chain of arrays `deep` levels deep, first reached just below the top, then again at
+// the foot of a second chain `above` levels deep: never on the walk's stack together, but
+// a tree of `deep` + `above` levels once built.
+Bytes chainUnderChain(int deep, int above) {
+  const std::uint64_t deepTop = 1, value = deepTop + deep, aboveTop = value + 1;
+  std::vector<Bytes> objects{array({deepTop, aboveTop}, 2)};
+  for (std::uint64_t i = deepTop; i < value; ++i) objects.push_back(array({i + 1}, 2));
+  objects.push_back(Bytes{0x10, 0x07});
+  for (std::uint64_t i = aboveTop; i + 1 < aboveTop + above; ++i) objects.push_back(array({i + 1}, 2));
+  objects.push_back(array({deepTop}, 2));
+  return binaryPlist(objects, 2);
+}
+
 struct Refused {
   const char* what;
   Bytes bytes;
@@ -92,6 +105,7 @@ TEST(HostilePlistTest, TreesBeyondTheLimitsAreRefusedBeforeTheyAreBuilt) {
       {"a loop through two arrays", binaryPlist({array({1}, 1), array({0}, 1)}, 1), "refers to itself"},
       {"binary nested 100,000 deep", sharedLevels(100000, 1, 4), "nested too deeply"},
       {"binary nested 257 deep", sharedLevels(257, 1, 2), "nested too deeply"},
+      {"a chain 200 deep shared under one 100 deep", chainUnderChain(200, 100), "nested too deeply"},
       {"XML nested 200,000 deep", nestedXml(200000), "nested too deeply"},
       {"XML entity declarations", Bytes(entities.begin(), entities.end()), "entities"},
       {"a reference past the last object", binaryPlist({array({5}, 1)}, 1), "damaged"},

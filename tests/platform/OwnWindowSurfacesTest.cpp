@@ -97,6 +97,21 @@ class OwnWindowPictures : public ::testing::Test {
     w->orderFront(nullptr);
     return w;
   }
+  // A borderless window that leaves the view's clear parts clear.
+  std::unique_ptr<NSWindow> clearWindow(QWidget& content, CGRect frame) {
+    auto w = std::make_unique<NSWindow>(frame, NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+    w->setLevel(NSFloatingWindowLevel);
+    w->setOpaque(false);
+    w->setContentView(&content);
+    w->orderFront(nullptr);
+    return w;
+  }
+  // Runs what is due and the paint passes it sets off.
+  void settle() {
+    scene.clock.runUntilIdle();
+    QApplication::processEvents();
+    scene.clock.runUntilIdle();
+  }
   CGImageRef capture(const NSWindow& w, int width, int height) {
     return server.captureWindowPicture(static_cast<std::uint32_t>(w.windowNumber()), width, height);
   }
@@ -319,21 +334,33 @@ TEST_F(OwnWindowPictures, AClearWindowWithNothingPublishedHidesNothingAndASurfac
 
 TEST_F(OwnWindowPictures, WhatAViewReportsAndAsksQtToRepaintIsDrawnOnce) {
   Reporting content;
-  auto w = std::make_unique<NSWindow>(CGRect(100, 300, 200, 100), NSWindowStyleMaskBorderless,
-                                      NSBackingStoreType::buffered, false);
-  w->setLevel(NSFloatingWindowLevel);
-  w->setOpaque(false);
-  w->setContentView(&content);
-  w->orderFront(nullptr);
-  auto settle = [&] {
-    scene.clock.runUntilIdle();
-    QApplication::processEvents();
-    scene.clock.runUntilIdle();
-  };
+  auto w = clearWindow(content, CGRect(100, 300, 200, 100));
   settle();
   content.paints = 0;
   content.change(QRect(0, 0, 100, 100), QColor(0, 255, 0));
   settle();
   EXPECT_EQ(content.paints, 1) << "the reported part was drawn again for Qt's repaint";
   EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 20), 0x00FF00u);
+}
+
+// Inks its top 180 points only; the rest of the window stays clear.
+class PartlyDrawn : public Reporting {
+ public:
+  QRect drawnArea() const override { return QRect(0, 0, 200, 180) & rect(); }
+};
+
+TEST_F(OwnWindowPictures, AClearWindowShrunkInHeightShowsWhatChangesAfterwards) {
+  PartlyDrawn content;
+  content.resize(200, 200);
+  auto w = clearWindow(content, CGRect(100, 300, 200, 200));
+  settle();
+  ASSERT_EQ(rgb(capture(*w, 200, 200), 20, 20), 0xFF0000u);
+
+  w->setFrame(CGRect(100, 300, 200, 150), false);
+  content.resize(200, 150);
+  content.change(content.rect(), QColor(0, 255, 0));
+  settle();
+  const CGImageRef picture = capture(*w, 200, 150);
+  EXPECT_EQ(rgb(picture, 20, 20), 0x00FF00u);
+  EXPECT_EQ(rgb(picture, 180, 140), 0x00FF00u);
 }

@@ -138,6 +138,10 @@ TEST(ScenarioTest, WrongFieldsAreNamedAndLeaveTheWorldAlone) {
        "preferences[\"com.apple.dock\"][\"a\"]: expected a preference value, found null"},
       {R"({"preferences": {"com.apple.dock": {"b": {"$data": "%%"}}}})",
        "preferences[\"com.apple.dock\"][\"b\"].$data: expected base64 text"},
+      {R"({"preferences": {"com.example": {"$date": 5}}})",
+       "preferences[\"com.example\"]: expected the domain's settings as an object of keys"},
+      {R"({"preferences": {"com.example": {"$data": "AAAA"}}})",
+       "preferences[\"com.example\"]: expected the domain's settings as an object of keys"},
       {R"({"missingSymbols": [{"library": "/L"}]})", "missingSymbols[0]: expected \"library\" and \"symbol\""},
   };
   for (const Case& c : cases) {
@@ -208,7 +212,9 @@ TEST(ScenarioTest, DeeplyNestedPreferencesAndHugeDisplaysGetAClearError) {
       {R"({"id": 1, "frame": [0, 0, 8192, 100], "scale": 2.5})",
        "displays[0].scale: the display would be more than 16384 pixels"},
       {R"({"id": 1, "frame": [0, 0, 100, 100], "name": "A\u202eB", "scale": 0})",
-       "displays[0].scale: expected a scale from 1 to 8"},
+       "displays[0].scale: expected a scale above 0 and at most 8"},
+      {R"({"id": 1, "frame": [0, 0, 100, 100], "scale": 8.01})",
+       "displays[0].scale: expected a scale above 0 and at most 8"},
       {R"({"id": 1, "frame": [0, 0, 100, 100], "se\ncret": 1})", "displays[0].se\\ncret: unknown field"},
   };
   for (const Case& c : cases) {
@@ -220,6 +226,14 @@ TEST(ScenarioTest, DeeplyNestedPreferencesAndHugeDisplaysGetAClearError) {
   EXPECT_EQ(sim::loadScenarioText(scene.world, R"({"displays": [{"id": 1, "frame": [0, 0, 8192, 8192], "scale": 2}]})",
                                   "big.json"),
             std::nullopt);
+  // What the message promises, the check allows.
+  for (const std::string scale : {"0.5", "8"}) {
+    EXPECT_EQ(
+        sim::loadScenarioText(
+            scene.world, R"({"displays": [{"id": 1, "frame": [0, 0, 100, 100], "scale": )" + scale + "}]}", "big.json"),
+        std::nullopt)
+        << scale;
+  }
 }
 
 TEST(ScenarioTest, PictureSidesStayWithinAnIntAndTheLimit) {

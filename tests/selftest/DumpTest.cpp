@@ -2,7 +2,12 @@
 // default desk; and the lines for the cases a scene cannot easily show.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -111,6 +116,27 @@ TEST_F(Dump, AnUnwritablePathWritesNothingSaysSoAndFails) {
     EXPECT_EQ(errors.str(), "");
   }
   EXPECT_FALSE(platform::FileManager::fileExists(out));
+}
+
+TEST_F(Dump, ADeviceTakesTheOutlineAndASocketIsRefusedWithoutBeingReplaced) {
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", "/dev/null"}), 0);
+  struct stat st {};
+  ASSERT_EQ(::lstat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  const std::string socketPath = scene_.path("s");
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dispatchSelfTests({"trelliq", "--dump", socketPath}), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "trelliq: cannot write " + socketPath + ": it is a socket; name a file, a pipe or a terminal\n");
+  ASSERT_EQ(::lstat(socketPath.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  ::close(listener);
 }
 
 TEST_F(Dump, ASnapshotWithoutDisplaysGivesTheFirstAndLastLineOnly) {

@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/sim/EventServer.h"
 #include "platform/sim/Scenario.h"
+#include "selftest/MissingMode.h"
 #include "selftest/ModeClock.h"
 #include "selftest/ModeReport.h"
 #include "selftest/UserActions.h"
@@ -122,6 +123,20 @@ TEST(UserActions, TheKeysOfANewSessionWaitUntilTheCopysLastPanelHasGone) {
   const double start = scene.clock.monotonicSeconds();
   UserActions::commandOptionTap();
   EXPECT_NEAR(elapsed(scene, start), 0.15, 1e-9) << "a transparent panel is not waited for";
+}
+
+TEST(MissingMode, AnotherCopysPanelOnADisplayBesideTheFirstIsListedWhereItStands) {
+  Scene scene;
+  const auto problem = sim::loadScenarioText(scene.world, R"json({
+    "displays": [{"id": 1, "frame": [0, 0, 960, 720]}, {"id": 2, "frame": [960, 0, 960, 720]}],
+    "apps": [{"pid": 500, "name": "Trelliq"}],
+    "windows": [{"number": 71, "app": 500, "layer": 101, "frame": [960, 40, 900, 680]}]
+  })json",
+                                             "copy.json");
+  ASSERT_FALSE(problem) << *problem;
+  const std::vector<std::string> lines = MissingMode::copyWindows();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("  71 layer 101 960,40 900x680 ", 0), 0u) << lines[0];
 }
 
 // A responder that notes the keys the application hands it.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <atomic>
+#include <thread>
 
 #include "switcher/model/PictureKeeping.h"
 
@@ -56,6 +58,36 @@ TEST(PictureKeepingTest, APlanTakesWhatIsDrawnThenWhatWasDrawnThenTheRestUntilTh
   EXPECT_EQ(keeping.wantedAgain({}), std::vector<std::uint32_t>{}) << "window 5 is given up but not drawn";
   keeping.setDrawn(1, {{5, square(50)}});
   EXPECT_EQ(keeping.wantedAgain({}), std::vector<std::uint32_t>{5});
+}
+
+TEST(PictureKeepingTest, APlanWantsTheLatestDrawnSizeAndWithinTheBudgetTheLatestDrawnWindow) {
+  PictureKeeping keeping;
+  const auto unseen = [](std::uint32_t) { return square(1000); };
+  keeping.setDrawn(0, {{kA, square(400)}});
+  keeping.setDrawn(0, {{kA, square(100)}});
+  EXPECT_EQ(keeping.plan({kA}, unseen), (PictureKeeping::Sizes{{kA, square(100)}})) << "drawn smaller since";
+
+  keeping.setDrawn(0, {{kB, square(100)}});
+  keeping.setDrawn(0, {{kC, square(100)}});
+  keeping.setDrawn(0, {});  // nothing drawn now; C last
+  keeping.setBudget(kPicture);
+  EXPECT_EQ(keeping.plan({kA, kB, kC}, unseen), (PictureKeeping::Sizes{{kC, square(100)}}));
+}
+
+// The capture's threads read the sizes while the main thread publishes new ones.
+TEST(DrawnSizesThreadsTest, SizesAreReadWhileTheyAreReplaced) {
+  DrawnSizes sizes;
+  std::atomic<bool> reading{false};
+  std::thread capture([&] {
+    reading = true;
+    for (int i = 0; i < 2000; ++i) {
+      if (const auto size = sizes.of(kA)) EXPECT_EQ(size->width, size->height);
+    }
+  });
+  while (!reading) std::this_thread::yield();
+  for (int i = 0; i < 2000; ++i) sizes.set({{kA, square(i)}, {kB, square(i + 1)}});
+  capture.join();
+  EXPECT_EQ(sizes.of(kB), square(2000));
 }
 
 }  // namespace

@@ -160,17 +160,17 @@ struct Host::Calls {
 
   // ---- SystemPort rows written here ----
   static json setPreferenceValue(Context& c) {
-    c.host.world_.setPreferenceValue(field<std::string>(c.v, "domain"), field<std::string>(c.v, "key"),
-                                     field<std::optional<PlistValue>>(c.v, "value"));
+    const bool saved = c.host.world_.setPreferenceValue(field<std::string>(c.v, "domain"), field<std::string>(c.v, "key"),
+                                                        field<std::optional<PlistValue>>(c.v, "value"));
     preferencesChanged(c.host);
-    return nullptr;
+    return saved;
   }
   static json setPreferenceValues(Context& c) {
     const auto values = field<PlistValue>(c.v, "values");
     if (!values.asDictionary()) throw wire::BadValue("values is not a dictionary");
-    c.host.world_.setPreferenceValues(field<std::string>(c.v, "domain"), *values.asDictionary());
+    const bool saved = c.host.world_.setPreferenceValues(field<std::string>(c.v, "domain"), *values.asDictionary());
     preferencesChanged(c.host);
-    return nullptr;
+    return saved;
   }
   static json synchronizePreferences(Context& c) {
     c.host.world_.synchronizePreferences(read<std::string>(c.v));

@@ -653,6 +653,29 @@ std::optional<platform::PlistValue> RemoteSystem::firstPreferenceValue(const std
         connection_->call("firstPreferenceValue", {{"domains", domains}, {"key", key}}), std::nullopt);
   });
 }
+bool RemoteSystem::preferencesWritten(const std::string& domain, const std::optional<json>& answer) {
+  const bool saved = answerAs(answer, false);
+  std::lock_guard lock(mutex_);
+  if (saved) {
+    unsavedDomains_.erase(domain);
+  } else if (unsavedDomains_.insert(domain).second) {
+    std::cerr << "simulated system: the preferences of " << platform::Unicode::oneLine(domain)
+              << " could not be saved; the host keeps them and saves them with the next write" << std::endl;
+  }
+  return saved;
+}
+bool RemoteSystem::setPreferenceValues(const std::string& domain, const platform::PlistDictionary& values) {
+  // One message and one write of the file, as in process: all the keys reach it or none.
+  return preferencesWritten(
+      domain, connection_->call("setPreferenceValues",
+                                {{"domain", domain}, {"values", wire::encode(platform::PlistValue(values))}}));
+}
+bool RemoteSystem::setPreferenceValue(const std::string& domain, const std::string& key,
+                                      const std::optional<platform::PlistValue>& value) {
+  return preferencesWritten(
+      domain,
+      connection_->call("setPreferenceValue", {{"domain", domain}, {"key", key}, {"value", wire::encode(value)}}));
+}
 platform::LoginItemStatus RemoteSystem::loginItemStatus() {
   const int status = answerAs(connection_->call("loginItemStatus"), static_cast<int>(platform::LoginItemStatus::notFound));
   if (status < 0 || status > 3) return platform::LoginItemStatus::notFound;

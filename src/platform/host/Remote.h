@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <variant>
@@ -153,6 +154,9 @@ class RemoteSystem : public platform::SystemPort {
  private:
   /// A question the host tags: kept while the world stands still, else asked.
   std::optional<nlohmann::json> kept(const std::string& method, const nlohmann::json& body = nullptr);
+  /// Whether the host saved a preference write; says so on standard error when a domain's
+  /// writes start failing, as a store in process does (the host keeps the values meanwhile).
+  bool preferencesWritten(const std::string& domain, const std::optional<nlohmann::json>& answer);
 
   std::shared_ptr<Connection> connection_;
   std::mutex mutex_;
@@ -163,6 +167,7 @@ class RemoteSystem : public platform::SystemPort {
   std::function<void(int)> exitHandler_;
   int signalFD_ = -1;  // the program's end of the signal channel
   PreferenceCache preferences_;
+  std::set<std::string> unsavedDomains_;  // under mutex_
 };
 
 class RemoteWindowServer : public platform::WindowServerPort {

@@ -182,7 +182,7 @@ Display display(const json& j, const std::string& where) {
     top = insets.top;
   }
   const double scale = j.contains("scale") ? number(j["scale"], where + ".scale") : 1;
-  if (!(scale > 0 && scale <= 8)) fail(where + ".scale", "expected a scale from 1 to 8");
+  if (!(scale > 0 && scale <= 8)) fail(where + ".scale", "expected a scale above 0 and at most 8");
   if (frame.width() * scale > platform::kMaxPictureSide || frame.height() * scale > platform::kMaxPictureSide)
     fail(where + ".scale", "the display would be more than " + std::to_string(platform::kMaxPictureSide) +
                                " pixels wide or high");
@@ -288,7 +288,10 @@ Scenario read(const json& root) {
       if (domain.empty() || domain == "." || domain == ".." || domain.find('/') != std::string::npos)
         fail(where, "not a domain name");
       expectObject(values, where);
-      s.preferences.emplace_back(domain, *plistValue(values, where).asDictionary());
+      // {"$date": …} and {"$data": …} are objects too, but no domain of settings.
+      const PlistValue read = plistValue(values, where);
+      if (!read.asDictionary()) fail(where, "expected the domain's settings as an object of keys, not a date or data");
+      s.preferences.emplace_back(domain, *read.asDictionary());
     }
   }
 

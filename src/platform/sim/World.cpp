@@ -451,15 +451,15 @@ std::optional<PlistValue> World::preferenceValue(const std::string& domain, cons
   return store_.value(domain, key, own ? DefaultsStore::Freshness::checkDisk : DefaultsStore::Freshness::cached);
 }
 
-void World::setPreferenceValue(const std::string& domain, const std::string& key,
+bool World::setPreferenceValue(const std::string& domain, const std::string& key,
                                const std::optional<PlistValue>& value) {
   count("writePreferences:" + domain);
-  store_.set(domain, key, value);
+  return store_.set(domain, key, value);
 }
 
-void World::setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
+bool World::setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
   count("writePreferences:" + domain);
-  store_.update(domain, [&](PlistDictionary& stored) {
+  return store_.update(domain, [&](PlistDictionary& stored) {
     for (const auto& [key, value] : values) stored[key] = value;
   });
 }

@@ -208,7 +208,10 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
     const Uses::iterator entry = it->second;
     if (!samePlacement(entry->toDevice, within)) continue;
     Matcher matcher{entry->pictures, entry->addresses, entry->below};
-    if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size()) continue;
+    // Every kept picture and node met, and no more: the walk and the drawing kept agree.
+    if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size() ||
+        matcher.node != entry->below.size())
+      continue;
     uses_.splice(uses_.begin(), uses_, entry);
     return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
   }

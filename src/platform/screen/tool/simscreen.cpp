@@ -145,13 +145,16 @@ int main(int argc, char** argv) {
     window.show();
     if (shot) {
       QTimer::singleShot(static_cast<int>(after * 1000), &window, [&window, &shot] {
-        // Written beside the path and renamed over it: a pipe there never holds the screen,
-        // and a link there is replaced rather than written through.
+        // A plain file is replaced whole; a pipe or terminal gets the picture as a report would.
         QByteArray png;
         QBuffer buffer(&png);
+        std::string refused;
         const bool saved = buffer.open(QIODevice::WriteOnly) && window.grab().save(&buffer, "PNG") &&
-                           platform::FileManager::writeAtomically(*shot, png.constData(), png.size());
-        if (!saved) std::cerr << "simscreen: cannot write " << platform::Unicode::oneLine(*shot) << std::endl;
+                           platform::FileManager::writeOutput(*shot, png.constData(), png.size(), &refused);
+        if (!saved) {
+          std::cerr << "simscreen: cannot write " << platform::Unicode::oneLine(*shot)
+                    << (refused.empty() ? "" : ": it is " + refused) << std::endl;
+        }
         QCoreApplication::exit(saved ? 0 : 1);
       });
     }
