@@ -114,11 +114,11 @@ TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
   frames(1.2);
   permissions.window()->orderOut(nullptr);
   // Stopping takes the step a cut-short wait still owed; from then on the place holds.
-  const int stoppedAt = permissions.view()->demo()->index();
+  const int welcomeStoppedAt = permissions.view()->demo()->index();
   frames(3);
   EXPECT_FALSE(permissions.view()->demo()->isRunning());
   EXPECT_FALSE(permissions.view()->isPolling());
-  EXPECT_EQ(permissions.view()->demo()->index(), stoppedAt);
+  EXPECT_EQ(permissions.view()->demo()->index(), welcomeStoppedAt);
 }
 
 TEST_F(QuietWindows, OpeningAndClosingTheWindowsFiftyTimesHoldsNoMoreMemory) {
