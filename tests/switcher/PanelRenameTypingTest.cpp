@@ -159,7 +159,9 @@ TEST_F(PanelRenameTypingTest, EscapeKeepsTheStoredNameAndTheSwitcherOpenForSwitc
   ASSERT_TRUE(switcher->session().isActive()) << "escape ends the edit, not the session";
   EXPECT_TRUE(anyPanelVisible());
   for (const Cluster& c : switcher->model().display(0)->clusters()) {
-    if (c.id == kDesktop) EXPECT_EQ(switcher->model().label(c, 0, true).name, usualName());
+    if (c.id == kDesktop) {
+      EXPECT_EQ(switcher->model().label(c, 0, true).name, usualName());
+    }
   }
 
   // Keys are the switcher's again. ⌘ went up for ⌘A, so the session stays open: ⇥ steps
