@@ -10,10 +10,10 @@
 
 #include "platform/Clock.h"
 #include "platform/Geometry.h"
+#include "platform/Keeper.h"
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/FramePixels.h"
-#include "platform/sim/KeptFew.h"
 
 namespace sim {
 
@@ -307,7 +307,8 @@ QPainterPath shapeNear(const QRect& placed, const QRect& part, double sx) {
 /// as alpha: the outline of a window 2 × `side` + 2 pixels square, whose corners each fit
 /// in a square of `side` pixels (the top left one at the origin, the others `side` + 2 on).
 QImage cornerCoverage(double sx, int side) {
-  static KeptFew<std::pair<double, int>, QImage> kept;
+  // Only a few scales are in use at a time.
+  static platform::SharedKeeper<std::pair<double, int>, QImage> kept({.count = 16});
   return kept.get({sx, side}, [&] {
     QImage mask(2 * side + 2, 2 * side + 2, QImage::Format_ARGB32_Premultiplied);
     mask.fill(Qt::transparent);

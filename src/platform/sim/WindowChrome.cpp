@@ -13,14 +13,17 @@
 #include <optional>
 #include <tuple>
 
+#include "platform/Keeper.h"
 #include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/DockSwitcher.h"
-#include "platform/sim/KeptFew.h"
 
 namespace sim {
 
 namespace {
+
+// The shadow and border pieces kept: only a few scales and looks are in use at a time.
+constexpr std::size_t kPatchesKept = 16;
 
 QColor rgb(std::uint32_t c) { return QColor::fromRgb(c & 0xFFFFFF); }
 
@@ -87,7 +90,7 @@ ShadowPatch makeShadowPatch(int spread, int corner, int alpha) {
 }
 
 ShadowPatch shadowPatch(int spread, int corner, int alpha) {
-  static KeptFew<std::tuple<int, int, int>, ShadowPatch> kept;
+  static platform::SharedKeeper<std::tuple<int, int, int>, ShadowPatch> kept({.count = kPatchesKept});
   return kept.get({spread, corner, alpha}, [&] { return makeShadowPatch(spread, corner, alpha); });
 }
 
@@ -399,7 +402,7 @@ BorderPatch makeBorderPatch(double scale, bool dark) {
 }
 
 BorderPatch borderPatch(double scale, bool dark) {
-  static KeptFew<std::pair<double, bool>, BorderPatch> kept;
+  static platform::SharedKeeper<std::pair<double, bool>, BorderPatch> kept({.count = kPatchesKept});
   return kept.get({scale, dark}, [&] { return makeBorderPatch(scale, dark); });
 }
 

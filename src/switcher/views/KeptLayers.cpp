@@ -203,18 +203,14 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
   const std::size_t drawing = hashOf(node, true);
   std::size_t hash = drawing;
   mix(hash, hashOf(within));
-  const auto [from, to] = entries_.equal_range(hash);
-  for (auto it = from; it != to; ++it) {
-    const Uses::iterator entry = it->second;
-    if (!samePlacement(entry->toDevice, within)) continue;
-    Matcher matcher{entry->pictures, entry->addresses, entry->below};
+  const Entry* entry = kept_.find(hash, [&](const Entry& kept) {
+    if (!samePlacement(kept.toDevice, within)) return false;
+    Matcher matcher{kept.pictures, kept.addresses, kept.below};
     // Every kept picture and node met, and no more: the walk and the drawing kept agree.
-    if (!matcher.same(entry->drawing, node, true) || matcher.next != entry->addresses.size() ||
-        matcher.node != entry->below.size())
-      continue;
-    uses_.splice(uses_.begin(), uses_, entry);
-    return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
-  }
+    return matcher.same(kept.drawing, node, true) && matcher.next == kept.addresses.size() &&
+           matcher.node == kept.below.size();
+  });
+  if (entry) return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
   if (missedAt_.size() >= kMissesNoted) missedAt_.clear();
   const auto [last, first] = missedAt_.try_emplace(drawing, within);
   const bool moving = !first && !samePlacement(last->second, within);
@@ -227,31 +223,14 @@ const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, con
   Entry entry;
   entry.drawing = drawnPart(node, entry.below);
   takePictures(entry.drawing, entry.pictures, entry.addresses);
-  entry.bytes = static_cast<std::size_t>(layer.sizeInBytes()) + sizeof(Entry) + heapOf(entry.drawing) +
-                entry.pictures.capacity() * sizeof(entry.pictures[0]) +
-                entry.addresses.capacity() * sizeof(entry.addresses[0]) +
-                entry.below.capacity() * sizeof(entry.below[0]);
-  while (!uses_.empty() && bytes_ + entry.bytes > budget) drop(std::prev(uses_.end()));
+  const std::size_t bytes = static_cast<std::size_t>(layer.sizeInBytes()) + sizeof(Entry) + heapOf(entry.drawing) +
+                            entry.pictures.capacity() * sizeof(entry.pictures[0]) +
+                            entry.addresses.capacity() * sizeof(entry.addresses[0]) +
+                            entry.below.capacity() * sizeof(entry.below[0]);
   entry.toDevice = withinPixel(toDevice);
-  entry.hash = missed.hash;
   entry.offset = at - wholePixel(toDevice);
   entry.layer = std::move(layer);
-  uses_.push_front(std::move(entry));
-  entries_.emplace(uses_.front().hash, uses_.begin());
-  bytes_ += uses_.front().bytes;
-  return uses_.front().layer;
-}
-
-void KeptLayers::drop(Uses::iterator entry) {
-  const auto [from, to] = entries_.equal_range(entry->hash);
-  for (auto it = from; it != to; ++it) {
-    if (it->second == entry) {
-      entries_.erase(it);
-      break;
-    }
-  }
-  bytes_ -= entry->bytes;
-  uses_.erase(entry);
+  return kept_.keep(missed.hash, std::move(entry), bytes).layer;
 }
 
 }  // namespace trelliq::views

@@ -13,11 +13,12 @@
 #include <QTransform>
 #include <cstddef>
 #include <cstdint>
-#include <list>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/Keeper.h"
 #include "switcher/layout/PanelScene.h"
 
 namespace trelliq::views {
@@ -52,8 +53,8 @@ class KeptLayers {
 
   /// Bytes kept: the layers' pixels and the drawings they were made for; never more than
   /// `budget` after a `keep`.
-  std::size_t bytes() const { return bytes_; }
-  std::size_t count() const { return entries_.size(); }
+  std::size_t bytes() const { return kept_.bytes(); }
+  std::size_t count() const { return kept_.count(); }
   static constexpr std::size_t budget = 96u << 20;
 
   /// What lay below a kept node when its layer was drawn: its list of children (by stamp),
@@ -66,9 +67,8 @@ class KeptLayers {
 
  private:
   /// A node's drawing with its pictures left out (they are held weakly beside it, in the
-  /// order a walk meets them), and where its layer lies.
+  /// order a walk meets them), and where its layer lies; filed under the drawing's hash.
   struct Entry {
-    std::size_t hash = 0;
     scene::Node drawing;
     std::vector<std::weak_ptr<const CGImage>> pictures;
     std::vector<const CGImage*> addresses;
@@ -76,14 +76,9 @@ class KeptLayers {
     QTransform toDevice;       // the scale, and the fraction of a pixel the node's origin lies at
     QPoint offset;             // the layer's top left from the whole pixel the node's origin lies in
     QImage layer;
-    std::size_t bytes = 0;  // the layer's pixels and what the entry holds on the heap
   };
-  using Uses = std::list<Entry>;
-  void drop(Uses::iterator entry);
-
-  Uses uses_;  // most recently used first
-  std::unordered_multimap<std::size_t, Uses::iterator> entries_;
-  std::size_t bytes_ = 0;
+  // Weighed by the layer's pixels and what the entry holds on the heap.
+  platform::Keeper<std::size_t, Entry, std::hash<std::size_t>> kept_{{.bytes = budget}};
   // Where each drawing (by its hash, without its place) was last looked for in vain: its
   // scale and fraction of a pixel. Forgotten all at once past a bound.
   std::unordered_map<std::size_t, QTransform> missedAt_;

@@ -6,16 +6,13 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <list>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Image.h"
+#include "platform/Keeper.h"
 #include "switcher/views/KeptLayers.h"
 #include "switcher/views/ShadowMasks.h"
 #include "switcher/views/SymbolGlyphs.h"
@@ -132,7 +129,7 @@ QImage paintedToKeep(QSize size, Paint&& paint) {
 // Pictures are sampled once for the size and place they are drawn at and kept, least
 // recently drawn going first past a budget: sampling a large picture (an app icon, a
 // window) down again on every paint was most of a paint's cost. A sampled picture is
-// tied to its source's address and lives no longer than the source does.
+// tied to its source's address and found again only while the source lives.
 class SampledPictures {
  public:
   struct Key {
@@ -154,31 +151,18 @@ class SampledPictures {
   }
 
   const QImage* find(const Key& key) {
-    const auto found = entries_.find(key);
-    if (found == entries_.end()) return nullptr;
     // A mask's cache key is never handed out again, so only a picture's address can lie.
-    if (key.image && (found->second.source.expired() || found->second.source.lock().get() != key.image)) {
-      drop(found);
-      return nullptr;
-    }
-    uses_.splice(uses_.begin(), uses_, found->second.use);
-    return &found->second.pixels;
+    const Sample* found =
+        kept_.find(key, [&](const Sample& sample) { return !key.image || sample.source.lock().get() == key.image; });
+    return found ? &found->pixels : nullptr;
   }
 
   const QImage& keep(const Key& key, const CGImageRef& image, QImage pixels) {
-    const std::size_t bytes = static_cast<std::size_t>(pixels.sizeInBytes());
-    while (!uses_.empty() && bytes_ + bytes > kBudget) drop(entries_.find(uses_.back()));
-    uses_.push_front(key);
-    bytes_ += bytes;
-    Entry& entry = entries_[key];
-    entry = Entry{image, std::move(pixels), uses_.begin()};
-    return entry.pixels;
+    const auto bytes = static_cast<std::size_t>(pixels.sizeInBytes());
+    return kept_.keep(key, Sample{image, std::move(pixels)}, bytes).pixels;
   }
 
  private:
-  // Window pictures come at about the size they are drawn, so sampling one again is cheap,
-  // and a panel's surface keeps what it drew between paints: more room only grew the heap.
-  static constexpr std::size_t kBudget = 24u << 20;
   struct Hash {
     std::size_t operator()(const Key& k) const {
       std::size_t h = std::hash<const void*>()(k.image) ^ std::hash<qint64>()(k.mask);
@@ -189,20 +173,13 @@ class SampledPictures {
       return h;
     }
   };
-  struct Entry {
+  struct Sample {
     std::weak_ptr<const CGImage> source;
     QImage pixels;
-    std::list<Key>::iterator use;
   };
-  void drop(std::unordered_map<Key, Entry, Hash>::iterator it) {
-    if (it == entries_.end()) return;
-    bytes_ -= static_cast<std::size_t>(it->second.pixels.sizeInBytes());
-    uses_.erase(it->second.use);
-    entries_.erase(it);
-  }
-  std::unordered_map<Key, Entry, Hash> entries_;
-  std::list<Key> uses_;  // most recently drawn first
-  std::size_t bytes_ = 0;
+  // Window pictures come at about the size they are drawn, so sampling one again is cheap,
+  // and a panel's surface keeps what it drew between paints: more room only grew the heap.
+  platform::Keeper<Key, Sample, Hash> kept_{{.bytes = 24u << 20}};
 };
 
 int fine(double v) { return static_cast<int>(std::lround(v * 64)); }
@@ -229,23 +206,19 @@ QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
   };
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
-  static std::mutex& mutex = *new std::mutex;
-  static std::map<Key, QImage>& kept = *new std::map<Key, QImage>;
-  const Key key{static_cast<int>(std::lround(radius * 64)), k, corner, boxW, boxH};
-  const std::lock_guard lock(mutex);
-  if (const auto found = kept.find(key); found != kept.end()) return found->second;
-  if (kept.size() > 256) kept.clear();
-  const QPoint at[] = {{0, 0}, {boxW - k, 0}, {0, boxH - k}, {boxW - k, boxH - k}};
-  QImage mask(k, k, QImage::Format_ARGB32_Premultiplied);
-  mask.fill(Qt::transparent);
-  {
+  static auto& kept = *new platform::SharedKeeper<Key, QImage>({.count = 257});
+  return kept.get({static_cast<int>(std::lround(radius * 64)), k, corner, boxW, boxH}, [&] {
+    const QPoint at[] = {{0, 0}, {boxW - k, 0}, {0, boxH - k}, {boxW - k, boxH - k}};
+    QImage mask(k, k, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::transparent);
     QPainter m(&mask);
     m.setRenderHint(QPainter::Antialiasing);
     m.fillPath(ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
                                        QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius),
                Qt::white);
-  }
-  return kept.emplace(key, std::move(mask)).first->second;
+    m.end();
+    return mask;
+  });
 }
 
 // How much of each pixel of a picture of `size` lies inside `outline` (in its pixels), as
@@ -259,23 +232,19 @@ QImage outlineCoverage(const QPainterPath& outline, QSize size, const std::array
     auto operator<=>(const Key&) const = default;
   };
   // Never destroyed, as the corners' coverage is not.
-  static std::mutex& mutex = *new std::mutex;
-  static std::map<Key, QImage>& kept = *new std::map<Key, QImage>;
-  static qsizetype bytes = 0;
-  constexpr qsizetype kBudget = 4 << 20;
-  const Key key{size.width(), size.height(), shape};
-  const std::lock_guard lock(mutex);
-  if (const auto found = kept.find(key); found != kept.end()) return found->second;
-  QImage mask(size, QImage::Format_Alpha8);
-  if (bytes + mask.sizeInBytes() > kBudget) kept.clear(), bytes = 0;
-  bytes += mask.sizeInBytes();
-  mask.fill(Qt::transparent);
-  {
-    QPainter m(&mask);
-    m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(outline, Qt::white);
-  }
-  return kept.emplace(key, std::move(mask)).first->second;
+  static auto& kept = *new platform::SharedKeeper<Key, QImage>({.bytes = 4u << 20});
+  return kept.get(
+      {size.width(), size.height(), shape},
+      [&] {
+        QImage mask(size, QImage::Format_Alpha8);
+        mask.fill(Qt::transparent);
+        QPainter m(&mask);
+        m.setRenderHint(QPainter::Antialiasing);
+        m.fillPath(outline, Qt::white);
+        m.end();
+        return mask;
+      },
+      [](const QImage& mask) { return static_cast<std::size_t>(mask.sizeInBytes()); });
 }
 
 // Draws `source` of `image` (whole pixels) one to one with its top left at device pixel

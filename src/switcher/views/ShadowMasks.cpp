@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <list>
-#include <unordered_map>
 #include <vector>
+
+#include "platform/Keeper.h"
 
 namespace trelliq::views {
 
@@ -114,50 +114,22 @@ struct KeyHash {
   }
 };
 
-class Kept {
- public:
-  const QImage& mask(const QPainterPath& shape, QSize size, int pass, double spread) {
-    Key key{shape, size, pass, spread};
-    if (const auto found = entries_.find(key); found != entries_.end()) {
-      uses_.splice(uses_.begin(), uses_, found->second.use);
-      return found->second.mask;
-    }
-    QImage made = blur(shape, size, pass, spread);
-    const std::size_t bytes = static_cast<std::size_t>(made.sizeInBytes());
-    while (!uses_.empty() && bytes_ + bytes > kBudget) {
-      const auto oldest = entries_.find(uses_.back());
-      bytes_ -= static_cast<std::size_t>(oldest->second.mask.sizeInBytes());
-      entries_.erase(oldest);
-      uses_.pop_back();
-    }
-    uses_.push_front(key);
-    bytes_ += bytes;
-    Entry& entry = entries_[std::move(key)];
-    entry = Entry{std::move(made), uses_.begin()};
-    return entry.mask;
-  }
-
- private:
-  static constexpr std::size_t kBudget = 16u << 20;
-  struct Entry {
-    QImage mask;
-    std::list<Key>::iterator use;
-  };
-  std::unordered_map<Key, Entry, KeyHash> entries_;
-  std::list<Key> uses_;  // most recently used first
-  std::size_t bytes_ = 0;
-};
-
-Kept& kept() {
-  // Never destroyed: a window torn down while the process exits may still draw after
-  // static destructors have run.
-  static Kept& kept = *new Kept;
+// Never destroyed: a window torn down while the process exits may still draw after
+// static destructors have run.
+platform::Keeper<Key, QImage, KeyHash>& kept() {
+  static auto& kept = *new platform::Keeper<Key, QImage, KeyHash>({.bytes = 16u << 20});
   return kept;
+}
+
+const QImage& keptMask(const QPainterPath& shape, QSize size, int pass, double spread) {
+  return kept().get(
+      Key{shape, size, pass, spread}, [&] { return blur(shape, size, pass, spread); },
+      [](const QImage& mask) { return static_cast<std::size_t>(mask.sizeInBytes()); });
 }
 
 }  // namespace
 
-const QImage& blurredMask(const QPainterPath& shape, QSize size, int pass) { return kept().mask(shape, size, pass, 0); }
+const QImage& blurredMask(const QPainterPath& shape, QSize size, int pass) { return keptMask(shape, size, pass, 0); }
 
 QImage softened(const QImage& picture, double spread) {
   QImage shadow = blurred(picture.convertToFormat(QImage::Format_ARGB32_Premultiplied), 0, spread);
@@ -166,7 +138,7 @@ QImage softened(const QImage& picture, double spread) {
 }
 
 const QImage& softMask(const QPainterPath& shape, QSize size, double spread) {
-  return kept().mask(shape, size, 0, spread);
+  return keptMask(shape, size, 0, spread);
 }
 
 void paintShadow(QPainter& painter, const QPainterPath& shape, double opacity, double radius, QPointF offset) {

@@ -2,10 +2,10 @@
 
 #include <QPainterPathStroker>
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <string>
 #include <tuple>
+
+#include "platform/Keeper.h"
 
 namespace trelliq::views {
 
@@ -108,19 +108,8 @@ QPainterPath symbolPath(const std::string& name, const QRectF& frame, double siz
   };
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
-  static std::mutex& lock = *new std::mutex;
-  static std::map<Key, QPainterPath>& built = *new std::map<Key, QPainterPath>;
-  QPainterPath path;
-  {
-    std::lock_guard guard(lock);
-    Key key{name, size, weight};
-    auto found = built.find(key);
-    if (found == built.end()) {
-      if (built.size() > 512) built.clear();
-      found = built.emplace(std::move(key), centredPath(name, size, weight)).first;
-    }
-    path = found->second;
-  }
+  static auto& built = *new platform::SharedKeeper<Key, QPainterPath>({.count = 513});
+  const QPainterPath path = built.get({name, size, weight}, [&] { return centredPath(name, size, weight); });
   return path.translated(frame.center());
 }
 
