@@ -10,6 +10,8 @@
 #                           program on X)
 #   screen-guide.png        the guide, opened from Preferences
 #   screen-panels.png       the mapped ⌘ held after one ⇥: the switcher's panels on every display
+#   screen-renaming.png     the first desktop's name field as "Wörk Ü" is typed into it, its
+#                           insertion point after the Ü (grabbed while the blink shows it)
 #   screen-renamed.png      the panels again, the first desktop renamed "Wörk Ü"
 #   scripts/screen-pictures.sh [BUILD_DIR]   (default build/asan; configured and built as needed)
 set -euo pipefail
@@ -25,4 +27,4 @@ pictures="$(cd docs/pictures && pwd)"
 TRELLIQ_SCREEN_SHOTS="$pictures" TRELLIQ_SCREEN_SIZE=2400x1340 TRELLIQ_BIN="$(cd "$build/src" && pwd)" \
   ASAN_OPTIONS=detect_leaks=0 xvfb-run -a -s "-screen 0 2560x1440x24" env QT_QPA_PLATFORM=xcb \
   "$build/tests/tests_screen" --gtest_filter='Screen.APersonsFirstWalk*:ScreenWithProgramOnX.APopUp*'
-echo "wrote docs/pictures/screen-{rest,menu,preferences,popup,guide,panels,renamed}.png"
+echo "wrote docs/pictures/screen-{rest,menu,preferences,popup,guide,panels,renaming,renamed}.png"

@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QScreen>
 #include <QThread>
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -28,7 +30,9 @@
 
 namespace {
 
-constexpr int kWidth = 1400, kHeight = 800;
+// Large enough that a point is over half a pixel of the screen's window, so a one-point
+// insertion point shows.
+constexpr int kWidth = 2400, kHeight = 1340;
 constexpr std::int32_t kPanelLayer = 101, kMenuLayer = 101, kStatusLayer = 25;
 // The middle of Preferences' "Show tile names" pop-up, from its window's top left, once
 // five notches of the wheel at kFormMiddle have scrolled the form 300 points.
@@ -90,7 +94,7 @@ class Screen : public ::testing::Test {
     start(program_, binaries() + "/trelliq", programArgs_, program);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
-    // TRELLIQ_SCREEN_SIZE (WxH) makes the window larger, for pictures a person reads.
+    // TRELLIQ_SCREEN_SIZE (WxH) sizes the window otherwise (the X screen must hold it).
     const char* size = std::getenv("TRELLIQ_SCREEN_SIZE");
     start(screen_, binaries() + "/simscreen",
           {"--size", size ? QString(size) : QString("%1x%2").arg(kWidth).arg(kHeight)}, xcb);
@@ -333,6 +337,62 @@ class Screen : public ::testing::Test {
     return {};
   }
 
+  // The insertion point of a field within desk rectangle `field` caught on: grabs are taken
+  // until the field has been seen one way, another and the first again, the two apart only
+  // in a bar a few pixels wide (the point blinks, so any one grab may catch it off). Pixels
+  // a few levels apart count as alike: the screen's scaled picture of a redrawn strip may
+  // differ so at the strip's edges. The grab with the bar drawn, the bar's column in it and
+  // the right edge of the field's text, drawn as the bar is; nothing when no blink shows.
+  struct Caret {
+    QImage grabbed;
+    int column = -1, textEnd = -1;
+  };
+  std::optional<Caret> caretShown(const CGRect& field) {
+    auto apart = [](QRgb a, QRgb b) {
+      return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))}) > 16;
+    };
+    auto alike = [&](const QImage& a, const QImage& b) {
+      for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+          if (apart(a.pixel(x, y), b.pixel(x, y))) return false;
+      return true;
+    };
+    std::vector<std::pair<QImage, QImage>> seen;  // a grab and its field, each unlike the one before
+    std::optional<Caret> found;
+    waitFor(
+        [&] {
+          QImage now = grab();
+          const QRect box = onScreen(field, now);
+          const QImage area = now.copy(box);
+          if (!seen.empty() && alike(seen.back().second, area)) return false;
+          seen.emplace_back(std::move(now), area);
+          if (seen.size() < 3 || !alike(seen[seen.size() - 3].second, area)) return false;
+          const QImage& other = seen[seen.size() - 2].second;
+          int left = area.width(), right = -1, top = area.height(), bottom = -1;
+          for (int y = 0; y < area.height(); ++y)
+            for (int x = 0; x < area.width(); ++x)
+              if (apart(area.pixel(x, y), other.pixel(x, y)))
+                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y), bottom = std::max(bottom, y);
+          if (right < 0 || right - left > 4) return false;
+          // Drawn is the one whose bar stands further from the field's ground just right of it.
+          const QPoint middle((left + right) / 2, (top + bottom) / 2);
+          const QPoint beside(std::min(right + 2, area.width() - 1), middle.y());
+          auto contrast = [&](const QImage& image) { return qGray(image.pixel(middle)) - qGray(image.pixel(beside)); };
+          const bool drawnNow = std::abs(contrast(area)) > std::abs(contrast(other));
+          const QImage& off = drawnNow ? other : area;
+          const int ground = qGray(off.pixel(beside));
+          const int side = contrast(drawnNow ? area : other) > 0 ? 1 : -1;  // lighter or darker than the ground
+          Caret caret{drawnNow ? seen.back().first : seen[seen.size() - 2].first, box.left() + middle.x(), box.left() - 1};
+          for (int y = top; y <= bottom; ++y)
+            for (int x = 0; x < off.width(); ++x)
+              if ((qGray(off.pixel(x, y)) - ground) * side > 60) caret.textEnd = std::max(caret.textEnd, box.left() + x);
+          found = caret;
+          return true;
+        },
+        15000);
+    return found;
+  }
+
   // The open menu's last two entries, "Preferences…" and "Quit Trelliq" (a separator
   // between them), where the screen draws their text; nothing while the screen shows
   // what `rest` showed there.
@@ -509,6 +569,20 @@ TEST_F(Screen, APersonsFirstWalkByThePointerEndsWithTheProgramGone) {
   ASSERT_EQ(QProcess::execute("setxkbmap", {"de"}), 0) << "the German layout could not be set";
   ASSERT_EQ(keyboardLayout(), "de") << "the German layout did not take";
   xdo({"type", "--delay", "60", "Wörk Ü"});
+  // The name as typed, with the insertion point after its last letter (a bar one point wide,
+  // which a screen showing a point at under half a pixel averages away).
+  const QImage typed = grab();
+  const double perPoint =
+      screen::fit(displays_, typed.width(), typed.height() - screen::ScreenWindow::kFootHeight, 8).scale;
+  EXPECT_GE(perPoint, 0.5) << "the screen's window is too small to show an insertion point (TRELLIQ_SCREEN_SIZE)";
+  if (perPoint >= 0.5) {
+    const std::optional<Caret> caret = caretShown(CGRect(label.x - 70, label.y - 11, 140, 22));
+    EXPECT_TRUE(caret) << "no insertion point blinks in the name field after typing";
+    if (caret) {
+      keep("screen-renaming", caret->grabbed);
+      EXPECT_GE(caret->column, caret->textEnd - 1) << "the insertion point is not after the typed name";
+    }
+  }
   xdo({"key", "Return"});
   EXPECT_EQ(QProcess::execute("setxkbmap", {QString::fromStdString(layout)}), 0) << "the layout was not put back";
   EXPECT_TRUE(waitFor([&] {
