@@ -13,6 +13,7 @@
 #include "platform/AppKit.h"
 #include "platform/AppKitAppearance.h"
 #include "platform/AppKitMenus.h"
+#include "platform/AppKitPointer.h"
 #include "platform/CGWindow.h"
 #include "platform/Clock.h"
 #include "platform/WindowFrame.h"
@@ -317,12 +318,22 @@ class MenuView : public QWidget, public NSResponder {
   }
 
   void mouseMoveEvent(QMouseEvent* event) override { hover(event->position()); }
-  void mouseReleaseEvent(QMouseEvent* event) override {
+  void mouseReleaseEvent(QMouseEvent* event) override { releaseAt(event->position()); }
+
+ public:
+  void hover(QPointF at) {
+    std::optional<std::int64_t> under;
+    for (const Row& row : rows())
+      if (row.choosable && row.rect.contains(at)) under = row.index;
+    light(under);
+  }
+  void cancel() { menu_.cancelTracking(); }
+  void releaseAt(QPointF at) {
     for (const Row& row : rows()) {
-      if (!row.rect.contains(event->position())) continue;
+      if (!row.rect.contains(at)) continue;
       const auto& item = menu_.items()[static_cast<std::size_t>(row.index)];
       if (item->view()) {
-        const QPointF in = event->position() - row.rect.topLeft();
+        const QPointF in = at - row.rect.topLeft();
         menu_.clickViewOfItemAtIndex(row.index, CGPoint{in.x(), in.y()});
         update();
       } else if (row.choosable) {
@@ -388,13 +399,6 @@ class MenuView : public QWidget, public NSResponder {
     update();
   }
 
-  void hover(QPointF at) {
-    std::optional<std::int64_t> under;
-    for (const Row& row : rows())
-      if (row.choosable && row.rect.contains(at)) under = row.index;
-    light(under);
-  }
-
   void step(int direction) {
     const std::vector<Row> all = rows();
     std::vector<std::int64_t> choosable;
@@ -435,6 +439,10 @@ struct MenuWindow {
   PanelWithView<MenuView> menu;
   std::vector<Cover> covers;  // one over each display, under the menu
   NSWindow* keyBefore = nullptr;
+  // Opened by a press still held: its drags light the entries, and a release on one
+  // after a drag chooses it, as a menu's tracking does; a plain click leaves it open.
+  bool openedByHeldPress = false;
+  bool draggedOver = false;
 
   void orderOut() {
     const bool wasKey = menu.window->isKeyWindow();
@@ -446,6 +454,11 @@ struct MenuWindow {
       keyBefore->makeKeyWindow();
   }
 };
+
+std::weak_ptr<MenuWindow>& openMenu() {
+  static std::weak_ptr<MenuWindow> open;
+  return open;
+}
 
 std::vector<std::weak_ptr<StatusItemWindows>>& statusItems() {
   static std::vector<std::weak_ptr<StatusItemWindows>> all;
@@ -613,8 +626,36 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location, std::optional<std
   shown->menu.window->orderFrontRegardless();
   shown->menu.window->makeKeyWindow();
   shown->menu.window->makeFirstResponder(shown->menu.view.get());
+  shown->openedByHeldPress = pointerPressHeld();
+  openMenu() = shown;
   redrawStatusItems();
   return shown;
+}
+
+bool routeToOpenMenu(const NSEvent& event) {
+  const auto open = openMenu().lock();
+  const NSEventType type = event.type();
+  if (!open || !open->openedByHeldPress || !open->menu.window->isVisible()) return false;
+  if (type != NSEventType::leftMouseDragged && type != NSEventType::leftMouseUp) return false;
+  const CGPoint local = pointInWindow(open->menu.window->frame(), event.cgLocation());
+  const QPointF at(local.x, local.y);
+  const bool inside = QRectF(open->menu.view->rect()).contains(at);
+  if (type == NSEventType::leftMouseDragged) {
+    open->draggedOver = open->draggedOver || inside;
+    open->menu.view->hover(at);
+    return true;
+  }
+  open->openedByHeldPress = false;
+  if (!open->draggedOver) return false;
+  // The press that opened the menu ends here, so nothing else hears its release; let go
+  // beside the menu after a drag, it closes without a choice.
+  endPointerPress();
+  if (inside) {
+    open->menu.view->releaseAt(at);
+  } else {
+    open->menu.view->cancel();
+  }
+  return true;
 }
 
 void closeMenu(std::shared_ptr<void> window) {

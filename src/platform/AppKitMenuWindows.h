@@ -16,6 +16,7 @@
 
 #include "platform/Geometry.h"
 
+class NSEvent;
 class NSMenu;
 class NSStatusItem;
 class QWidget;
@@ -38,6 +39,11 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location, std::optional<std
 /// Takes a menu's window off the screen at once and lets it go once the event that closed
 /// it has been handled.
 void closeMenu(std::shared_ptr<void> window);
+
+/// Hands a drag or release of the press that opened the open menu to that menu, wherever
+/// the window server routed it: a drag lights the entry under the pointer, and a release
+/// on an entry after such a drag chooses it. False when the event is not the menu's.
+bool routeToOpenMenu(const NSEvent& event);
 
 /// Where `point` of `view` (its own coordinates, top-left origin) lies on the displays
 /// (global top-left points); nothing when the view is in no window of the program.

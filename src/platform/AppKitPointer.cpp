@@ -156,6 +156,10 @@ ToolTipWatch& toolTipWatch() {
 
 }  // namespace
 
+bool pointerPressHeld() { return !pressedWidget().isNull(); }
+
+void endPointerPress() { pressedWidget() = nullptr; }
+
 bool isPointerEvent(NSEventType type) { return type == NSEventType::scrollWheel || kindOf(type).has_value(); }
 
 CGPoint pointInWindow(const CGRect& frame, CGPoint global) {

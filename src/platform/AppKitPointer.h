@@ -22,6 +22,10 @@ void deliverPointer(QWidget* content, CGPoint local, const NSEvent& event);
 /// (when miniaturizable) the window, the rest of the title bar keeps the event, and the
 /// content area's points reach the widget under them in content coordinates.
 void deliverToWindow(NSWindow& window, const NSEvent& event);
+/// Whether a press that began in a window's content is still held.
+bool pointerPressHeld();
+/// Forgets the held press, for an event something else handled in its place.
+void endPointerPress();
 /// The keyboard focus moves from responder `from` to `to` (either may be null or no
 /// widget): the widgets are told, and a text field that takes it selects its whole text
 /// and shows its caret, as a field editor does.

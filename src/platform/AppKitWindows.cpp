@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/AppKitAppearance.h"
+#include "platform/AppKitMenuWindows.h"
 #include "platform/AppKitPointer.h"
 #include "platform/FoundationProcesses.h"
 #include "platform/OwnWindowSurface.h"
@@ -639,6 +640,7 @@ bool NSApplication::sendAction(const SEL& action, NSResponder* target, NSRespond
 
 void NSApplication::sendEvent(const NSEvent& event) {
   if (platform::isPointerEvent(event.type())) {
+    if (platform::routeToOpenMenu(event)) return;
     if (NSWindow* window = windowWithWindowNumber(event.windowNumber())) platform::deliverToWindow(*window, event);
     return;
   }

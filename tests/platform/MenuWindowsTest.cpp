@@ -102,6 +102,34 @@ TEST_F(MenuWindows, TheItemSitsInTheMenuBarAndItsMenuOpensUnderItForKeysAndPoint
   EXPECT_EQ(chosen.size(), 2u);
 }
 
+// A press on the item held and dragged down the menu lights the entries it passes and
+// chooses the one it is let go on; dragged off the menu and let go, it closes unchosen.
+TEST_F(MenuWindows, APressDraggedOntoAnEntryAndLetGoChoosesIt) {
+  settle();
+  const CGRect bar = ownAt(NSStatusWindowLevel).at(0).bounds;
+  const auto drag = [&](CGPoint to) {
+    const QPointF at = hand->at(to);
+    QMouseEvent e(QEvent::MouseMove, at, hand->window.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&hand->window, &e);
+    settle();
+  };
+  for (const bool onEntry : {true, false}) {
+    hand->press(hand->at(centre(bar)), QEvent::MouseButtonPress);
+    settle();
+    ASSERT_TRUE(menu->isTracking());
+    const CGRect shown = ownAt(NSPopUpMenuWindowLevel).front().bounds;
+    const CGPoint first{shown.minX() + 40, shown.minY() + 5 + 11};
+    drag(first);
+    EXPECT_EQ(menu->highlightedItem(), menu->itemAtIndex(0));
+    const CGPoint end = onEntry ? first : CGPoint{700, 500};
+    drag(end);
+    hand->press(hand->at(end), QEvent::MouseButtonRelease);
+    settle();
+    EXPECT_FALSE(menu->isTracking());
+  }
+  EXPECT_EQ(chosen, std::vector<std::string>{"First"});
+}
+
 // A pop-up button's menu: the entry it is positioned by lit, its title starting at the
 // point given in a view of a window and its row's middle on it; moved up as little as keeps
 // it on its display; the keys go on from the lit entry.
