@@ -71,7 +71,7 @@ void PreviewDemo::step() {
   previous_ = index_;
   index_ = (index_ + 1) % static_cast<int>(icons().size());
   stepStart_ = now();
-  update();
+  ui::animateFor(this, fadeDuration);
 }
 
 double PreviewDemo::fade() const {
@@ -99,12 +99,6 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
     if (static_cast<int>(i) == index_) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * p));
     if (static_cast<int>(i) == previous_ && p < 1) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)));
     ui::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
-  }
-  if (p < 1) {
-    QPointer<PreviewDemo> self(this);
-    platform::mainQueue().asyncAfter(1.0 / 60, [self] {
-      if (self) self->update();
-    });
   }
 }
 
