@@ -1,9 +1,11 @@
 #include "ui/Paint.h"
 
+#include <QEvent>
 #include <QImage>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
@@ -54,10 +56,52 @@ QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, co
   return label;
 }
 
-void setTextColor(QLabel* label, const QColor& color) {
-  QPalette palette = label->palette();
+namespace {
+
+void paintText(QLabel& label, const QColor& color) {
+  QPalette palette = label.palette();
   palette.setColor(QPalette::WindowText, color);
-  label->setPalette(palette);
+  label.setPalette(palette);
+}
+
+// A label's text in one of the adaptive styles takes the style's colour again when the
+// appearance changes (the application's palette changes with it).
+class TextStyle : public QObject {
+ public:
+  static constexpr const char* kName = "trelliq-text-style";
+
+  TextStyle(QLabel& label, std::function<QColor()> style) : QObject(&label), style_(std::move(style)) {
+    setObjectName(kName);
+    label.installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ApplicationPaletteChange) paintText(*static_cast<QLabel*>(watched), style_());
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<QColor()> style_;
+};
+
+/// The adaptive style `color` is in the current appearance, or none.
+std::function<QColor()> styleOf(const QColor& color) {
+  if (color == secondary()) return [] { return secondary(); };
+  if (color == separator()) return [] { return separator(); };
+  if (color.rgb() == primary().rgb()) {
+    const double opacity = color.alphaF() / primary().alphaF();
+    return [opacity] { return primary(opacity); };
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void setTextColor(QLabel* label, const QColor& color) {
+  paintText(*label, color);
+  delete label->findChild<TextStyle*>(TextStyle::kName, Qt::FindDirectChildrenOnly);
+  if (auto style = styleOf(color)) new TextStyle(*label, std::move(style));
 }
 
 QLinearGradient sampleWallpaper(const QRectF& rect) {
