@@ -263,13 +263,18 @@ class Machine {
     return std::nullopt;
   }
 
-  /// A click of the pointer at desk point `at`, posted to the host as the screen posts one.
+  /// A click of the pointer at desk point `at`, made on the screen's window through X as
+  /// a hand's is: the screen turns it into the host's pointer events.
   void click(CGPoint at) {
-    for (const CGEventType type : {kCGEventMouseMoved, kCGEventLeftMouseDown, kCGEventLeftMouseUp}) {
-      if (auto e = CGEventCreateMouseEvent(nullptr, type, at, kCGMouseButtonLeft)) {
-        if (type != kCGEventMouseMoved) CGEventSetIntegerValueField(e, kCGMouseEventClickState, 1);
-        mac_->windowServer->postEvent(kCGHIDEventTap, *e);
-      }
+    const QImage shown = grab();
+    const auto layout = screen::fit(displays_, shown.width(), shown.height() - screen::ScreenWindow::kFootHeight, 8);
+    for (const auto& p : layout.displays) {
+      if (!p.frame.contains(at)) continue;
+      const int x = static_cast<int>(p.area.minX() + (at.x - p.frame.minX()) * layout.scale);
+      const int y = static_cast<int>(p.area.minY() + (at.y - p.frame.minY()) * layout.scale);
+      xdo({"mousemove", "--window", QString::fromStdString(window_), QString::number(x), QString::number(y)});
+      xdo({"click", "1"});
+      return;
     }
   }
 
@@ -400,9 +405,9 @@ void ScreenKeyToPanels(benchmark::State& state) {
     m.keys("keydown ctrl");
     m.keysTyped();
     m.forgetPainted();
-    const std::int64_t start = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count();
+    const std::int64_t start =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     m.keys("key Tab");
     // Each notice is checked against what X shows; one whose pixels X has not shown yet
     // when grabbed is looked at again when no later notice comes. A grab that shows the
@@ -455,8 +460,8 @@ bool prepare(Machine& m, Idle idle) {
     case Idle::allClosed:
       return waitFor([&] { return m.shown("Welcome to Trelliq").has_value(); }, 60000) &&
              m.close("Welcome to Trelliq") && m.choose(kGuideRowAbove, "Keyboard Shortcuts") &&
-             m.close("Keyboard Shortcuts") &&
-             m.choose(kPreferencesRowAbove, "Trelliq Preferences") && m.close("Trelliq Preferences");
+             m.close("Keyboard Shortcuts") && m.choose(kPreferencesRowAbove, "Trelliq Preferences") &&
+             m.close("Trelliq Preferences");
     case Idle::session:
       return openPanels(m);
   }

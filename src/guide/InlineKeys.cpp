@@ -2,7 +2,9 @@
 
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "ui/KeyCap.h"
@@ -21,30 +23,71 @@ double plusWidth() { return QFontMetricsF(plusFont()).horizontalAdvance("+"); }
 }  // namespace
 
 // The row drawn over the row's box grown by its overhang, in an ancestor: it takes no
-// pointer events and draws nothing but the caps. It keeps how lit it drew each cap, so the
-// row asks it to draw again only when that changed: being see-through, every paint of it
-// repaints the row beneath, which must not ask again.
+// pointer events and draws nothing but the caps. At rest, the row is drawn from a picture
+// kept for each way it is lit: being see-through, the spill is drawn again whenever
+// anything beneath it is, and the caps would be drawn anew for each of those frames.
 class InlineKeys::Spill : public QWidget {
  public:
   Spill(const InlineKeys& row, QWidget* host) : QWidget(host), row_(row) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
   }
 
-  /// Asks for a paint when the caps are lit otherwise than it last drew them.
-  void follow() {
-    if (row_.litnesses() != drawn_) update();
-  }
+  /// The top left of the row's box in the spill.
+  QPointF origin() const { return {0, static_cast<double>(row_.overhang())}; }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    row_.paintRow(painter, {0, static_cast<double>(row_.overhang())});
-    drawn_ = row_.litnesses();
+    const std::vector<double> lit = row_.litnesses();
+    const bool atRest = std::all_of(lit.begin(), lit.end(), [](double v) { return v == 0 || v == 1; });
+    // A kept picture is laid pixel for pixel: only where the spill's pixels are whole ones.
+    const QTransform device = painter.deviceTransform();
+    const double scale = device.m11();
+    const bool whole = device.type() <= QTransform::TxScale && scale == device.m22() && scale >= 1 &&
+                       scale == std::floor(scale) && device.dx() == std::floor(device.dx()) &&
+                       device.dy() == std::floor(device.dy());
+    if (!atRest || !whole) {
+      row_.paintRow(painter, origin(), event->region());  // only the caps that moved, mid-move
+      return;
+    }
+    painter.drawImage(QPointF(0, 0), kept(lit, scale));
+  }
+
+  bool event(QEvent* event) override {
+    // Out of sight, the pictures go; the first paint once shown makes them again.
+    if (event->type() == QEvent::Hide) pictures_.clear();
+    return QWidget::event(event);
   }
 
  private:
+  struct Picture {
+    std::vector<double> lit;
+    double scale = 1;
+    bool dark = false;
+    QSize size;
+    QImage image;
+  };
+
+  const QImage& kept(const std::vector<double>& lit, double scale) {
+    const bool dark = ui::isDark();
+    for (const Picture& p : pictures_) {
+      if (p.lit == lit && p.scale == scale && p.dark == dark && p.size == size()) return p.image;
+    }
+    // The row's demonstrations go between two or three ways of lighting it.
+    if (pictures_.size() >= 4) pictures_.erase(pictures_.begin());
+    QImage image(size() * static_cast<int>(scale), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    {
+      QPainter painter(&image);
+      row_.paintRow(painter, origin());
+    }
+    pictures_.push_back({lit, scale, dark, size(), std::move(image)});
+    return pictures_.back().image;
+  }
+
   const InlineKeys& row_;
-  std::vector<double> drawn_;
+  std::vector<Picture> pictures_;
 };
 
 InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
@@ -71,21 +114,57 @@ void InlineKeys::setState(std::set<std::string> held, std::optional<std::string>
   held_ = std::move(held);
   pressed_ = std::move(pressed);
   rebuild(transition);
-  update();
 }
 
 void InlineKeys::rebuild(const Transition& transition) {
   items_ = KeyRow::items(keys_, held_, pressed_, first_);
-  // The keys never change, so the caps keep their places: each lights or dims in place.
+  // The keys never change, so the caps keep their places: each lights or dims in place,
+  // and only the caps that change are drawn again.
   lit_.resize(items_.size(), ui::Tween(0));
+  const bool moves = transition.curve != Transition::Curve::none && transition.duration > 0;
+  QWidget* drawn = spill_ ? spill_.data() : this;
+  const QPointF origin = spill_ ? static_cast<Spill*>(spill_.data())->origin() : QPointF();
+  QRegion changed;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const double target = items_[i].cap.lit() ? 1 : 0;
-    if (transition.curve == Transition::Curve::none || transition.duration <= 0) {
+    if (!moves) {
+      if (lit_[i].target() == target && lit_[i].value() == target) continue;
       lit_[i] = ui::Tween(target);
     } else {
-      lit_[i].set(target, transition, this);
+      if (lit_[i].target() == target) continue;  // a move under way keeps its own curve
+      lit_[i].set(target, transition, nullptr);
     }
+    changed += capArea(i, origin);
   }
+  if (!changed.isEmpty()) ui::animateFor(drawn, moves ? transition.duration : 0, changed);
+}
+
+QTransform InlineKeys::rowTransform(QPointF origin) const {
+  QTransform t;
+  t.translate(origin.x() + width() / 2.0, origin.y() + height() / 2.0);
+  t.scale(KeyRow::scale, KeyRow::scale);
+  t.translate(-contentWidth() / 2, -KeyRow::height / KeyRow::scale / 2);
+  return t;
+}
+
+QRect InlineKeys::capArea(std::size_t index, QPointF origin) const {
+  const double unscaledHeight = KeyRow::height / KeyRow::scale;
+  double x = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    const KeyRow::Item& item = items_[i];
+    if (item.plusBefore) x += plusWidth() + KeyRow::spacing;
+    const QSizeF cap = KeyCap::capSize(item.cap);
+    if (i == index) {
+      const QRectF box(x, (unscaledHeight - cap.height()) / 2, cap.width(), cap.height());
+      // With the shadow, and a pixel for the smoothing.
+      return rowTransform(origin)
+          .mapRect(box.adjusted(-kCapShadow, -kCapShadow, kCapShadow, kCapShadow))
+          .toAlignedRect()
+          .adjusted(-1, -1, 1, 1);
+    }
+    x += cap.width() + KeyRow::spacing;
+  }
+  return {};
 }
 
 double InlineKeys::litness(std::size_t index) const { return index < lit_.size() ? lit_[index].value() : 0; }
@@ -181,22 +260,17 @@ void InlineKeys::placeSpill() {
 }
 
 void InlineKeys::paintEvent(QPaintEvent*) {
-  if (spill_) {
-    static_cast<Spill*>(spill_.data())->follow();  // the caps are drawn there, past the row's box
-    return;
-  }
+  if (spill_) return;  // the caps are drawn there, past the row's box
   QPainter painter(this);
   paintRow(painter, {0, 0});
 }
 
-void InlineKeys::paintRow(QPainter& painter, QPointF origin) const {
+void InlineKeys::paintRow(QPainter& painter, QPointF origin, const QRegion& area) const {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
   const double unscaledHeight = KeyRow::height / KeyRow::scale;
   // Enlarged about the row's centre.
-  painter.translate(origin.x() + width() / 2.0, origin.y() + height() / 2.0);
-  painter.scale(KeyRow::scale, KeyRow::scale);
-  painter.translate(-contentWidth() / 2, -unscaledHeight / 2);
+  painter.setTransform(rowTransform(origin), true);
   double x = 0;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const KeyRow::Item& item = items_[i];
@@ -207,7 +281,8 @@ void InlineKeys::paintRow(QPainter& painter, QPointF origin) const {
       x += plusWidth() + KeyRow::spacing;
     }
     const QSizeF cap = KeyCap::capSize(item.cap);
-    KeyCap::paint(painter, {x, (unscaledHeight - cap.height()) / 2}, item.cap, litness(i));
+    if (area.isEmpty() || area.intersects(capArea(i, origin)))
+      KeyCap::paint(painter, {x, (unscaledHeight - cap.height()) / 2}, item.cap, litness(i));
     x += cap.width() + KeyRow::spacing;
   }
 }

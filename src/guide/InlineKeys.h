@@ -5,6 +5,7 @@
 // see-through overlay in an ancestor with room for them. Main thread only.
 
 #include <QPointer>
+#include <QTransform>
 #include <QWidget>
 #include <optional>
 #include <set>
@@ -12,8 +13,8 @@
 #include <vector>
 
 #include "guide/model/KeyRow.h"
-#include "ui/model/Transition.h"
 #include "ui/Paint.h"
+#include "ui/model/Transition.h"
 
 namespace trelliq {
 
@@ -50,8 +51,13 @@ class InlineKeys : public QWidget {
   void rebuild(const Transition& transition);
   /// How lit each cap is drawn now, in order.
   std::vector<double> litnesses() const;
-  /// Paints the row with the top left of its box at `origin`.
-  void paintRow(QPainter& painter, QPointF origin) const;
+  /// Paints the row with the top left of its box at `origin`: the caps within `area` (all
+  /// of them when it is empty) and the plus signs.
+  void paintRow(QPainter& painter, QPointF origin, const QRegion& area = {}) const;
+  /// From the row's unscaled points to the drawing's, with the top left of its box at `origin`.
+  QTransform rowTransform(QPointF origin) const;
+  /// The pixels cap `index` and its shadow may cover, with the top left of the row's box at `origin`.
+  QRect capArea(std::size_t index, QPointF origin) const;
   /// Puts the spill over the row, in the nearest ancestor with room for the overhang, and
   /// watches the ancestors' moves.
   void placeSpill();

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QWidget>
 #include <mutex>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/CoreFoundation.h"
+#include "platform/FoundationProcesses.h"
 #include "platform/OncePerSystem.h"
 #include "platform/SystemPort.h"
 
@@ -16,15 +19,11 @@ bool isDarkInterfaceStyle(const std::optional<PlistValue>& value) {
   return text && *text == "Dark";
 }
 
-void applyAppearancePalette() {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
-  // Once per system: the first window of the program sets it.
-  static SystemStamp applied;
-  if (applied.isCurrent()) return;
-  applied = SystemStamp::now();
-  if (!NSAppearance::current().isDark()) return;
-  // The dark system colours: window and control backgrounds, label text and its
-  // secondary shade, the accent for selections.
+namespace {
+
+// The dark system colours: window and control backgrounds, label text and its secondary
+// shade, the accent for selections.
+QPalette darkPalette() {
   QPalette p;
   const QColor window(30, 30, 30), base(40, 40, 40), text(255, 255, 255, 217), dim(255, 255, 255, 64);
   p.setColor(QPalette::Window, window);
@@ -46,7 +45,56 @@ void applyAppearancePalette() {
   p.setColor(QPalette::ToolTipText, text);
   for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
     p.setColor(QPalette::Disabled, role, dim);
-  QApplication::setPalette(p);
+  return p;
+}
+
+// The application's palette as it was before the first dark one: the light appearance's.
+QPalette& lightPalette() {
+  static QPalette light = QApplication::palette();
+  return light;
+}
+
+// Whether the application's palette is the dark one now.
+bool& paletteDark() {
+  static bool dark = false;
+  return dark;
+}
+
+void setPalette(bool dark) {
+  (void)lightPalette();  // kept before it is first replaced
+  if (dark == paletteDark()) return;
+  paletteDark() = dark;
+  QApplication::setPalette(dark ? darkPalette() : lightPalette());
+  // Qt tells the widgets there are only once its event loop has been entered; the
+  // program's loop may be the platform's own.
+  for (QWidget* widget : QApplication::allWidgets()) {
+    QEvent changed(QEvent::ApplicationPaletteChange);
+    QCoreApplication::sendEvent(widget, &changed);
+  }
+}
+
+void appearanceChanged() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  NSAppearance::reread();
+  setPalette(NSAppearance::current().isDark());
+  // What the windows draw themselves takes the appearance's colours as it is drawn: all of
+  // it is drawn again, once.
+  for (QWidget* window : QApplication::topLevelWidgets()) window->update();
+}
+
+}  // namespace
+
+void applyAppearancePalette() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  // Once per system: the first window of the program starts following its appearance.
+  static SystemStamp followed;
+  static std::optional<NSDistributedNotificationToken> note;
+  if (followed.isCurrent()) return;
+  followed = SystemStamp::now();
+  if (note) NSDistributedNotificationCenter::defaultCenter().removeObserver(*note);
+  note = NSDistributedNotificationCenter::defaultCenter().addObserver(kAppearanceChangedNotification, mainQueue(),
+                                                                      [](const std::string&) { appearanceChanged(); });
+  setPalette(NSAppearance::current().isDark());
 }
 
 }  // namespace platform
@@ -71,6 +119,16 @@ bool readDark() {
 }
 
 }  // namespace
+
+void NSAppearance::reread() {
+  if (!platform::hasSystem()) return;
+  const bool dark = readDark();
+  Cached& c = cached();
+  std::lock_guard lock(c.mutex);
+  c.system = platform::SystemStamp::now();
+  c.readAt = platform::clock().monotonicSeconds();
+  c.dark = dark;
+}
 
 NSAppearance NSAppearance::current() {
   if (!platform::hasSystem()) return NSAppearance(NSAppearanceNameAqua);

@@ -18,6 +18,9 @@ class NSAppearance {
   /// (a change shows within that). Any thread; light without a system installed.
   static NSAppearance current();
 
+  /// Reads the preference now, as a notice of a change asks. Main thread.
+  static void reread();
+
   const std::string& name() const { return name_; }
   bool isDark() const { return name_ == NSAppearanceNameDarkAqua; }
 
@@ -31,8 +34,12 @@ namespace platform {
 /// Whether a global-domain "AppleInterfaceStyle" value means dark (the string "Dark").
 bool isDarkInterfaceStyle(const std::optional<PlistValue>& value);
 
-/// Gives the application's standard controls the palette of the current appearance, once
-/// per system (the first window of the program). Main thread; does nothing without a
+/// The notice every program gets when the system's appearance changes.
+inline constexpr const char* kAppearanceChangedNotification = "AppleInterfaceThemeChangedNotification";
+
+/// Gives the application's standard controls the palette of the current appearance, from
+/// the first window of the program on (once per system): on each notice of a change, the
+/// palette follows and every window is drawn again. Main thread; does nothing without a
 /// widget application.
 void applyAppearancePalette();
 

@@ -44,7 +44,11 @@ std::vector<Line> measured(const KeyCapLook& look) {
   return lines;
 }
 
+std::uint64_t painted = 0;
+
 }  // namespace
+
+std::uint64_t KeyCap::paints() { return painted; }
 
 KeyCap::KeyCap(KeyCapLook look, QWidget* parent) : QWidget(parent), look_(std::move(look)) {
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -74,6 +78,7 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look) {
 }
 
 void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, double lit) {
+  ++painted;
   lit = std::clamp(lit, 0.0, 1.0);
   const auto mix = [lit](const QColor& a, const QColor& b) {
     const auto m = [lit](float x, float y) { return static_cast<float>(x + (y - x) * lit); };

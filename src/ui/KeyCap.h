@@ -5,6 +5,7 @@
 // preferences). Main thread only.
 
 #include <QWidget>
+#include <cstdint>
 
 #include "ui/model/KeyCapLook.h"
 
@@ -25,6 +26,9 @@ class KeyCap : public QWidget {
   /// As above, `lit` (0 to 1) of the way from the plain look to the lit one, whatever the
   /// cap's own `held` and `pressed` say: a cap going down or up passes through these.
   static void paint(QPainter& painter, QPointF origin, const KeyCapLook& look, double lit);
+
+  /// How many caps this process has painted: the dearest part of a row of them. Main thread.
+  static std::uint64_t paints();
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return sizeHint(); }

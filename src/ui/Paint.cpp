@@ -1,9 +1,11 @@
 #include "ui/Paint.h"
 
+#include <QEvent>
 #include <QImage>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
@@ -13,6 +15,8 @@ namespace trelliq::ui {
 namespace {
 bool dark() { return NSAppearance::current().isDark(); }
 }  // namespace
+
+bool isDark() { return dark(); }
 
 QColor primary(double opacity) {
   const float ink = dark() ? 1 : 0;
@@ -52,10 +56,52 @@ QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, co
   return label;
 }
 
-void setTextColor(QLabel* label, const QColor& color) {
-  QPalette palette = label->palette();
+namespace {
+
+void paintText(QLabel& label, const QColor& color) {
+  QPalette palette = label.palette();
   palette.setColor(QPalette::WindowText, color);
-  label->setPalette(palette);
+  label.setPalette(palette);
+}
+
+// A label's text in one of the adaptive styles takes the style's colour again when the
+// appearance changes (the application's palette changes with it).
+class TextStyle : public QObject {
+ public:
+  static constexpr const char* kName = "trelliq-text-style";
+
+  TextStyle(QLabel& label, std::function<QColor()> style) : QObject(&label), style_(std::move(style)) {
+    setObjectName(kName);
+    label.installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::ApplicationPaletteChange) paintText(*static_cast<QLabel*>(watched), style_());
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<QColor()> style_;
+};
+
+/// The adaptive style `color` is in the current appearance, or none.
+std::function<QColor()> styleOf(const QColor& color) {
+  if (color == secondary()) return [] { return secondary(); };
+  if (color == separator()) return [] { return separator(); };
+  if (color.rgb() == primary().rgb()) {
+    const double opacity = color.alphaF() / primary().alphaF();
+    return [opacity] { return primary(opacity); };
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void setTextColor(QLabel* label, const QColor& color) {
+  paintText(*label, color);
+  delete label->findChild<TextStyle*>(TextStyle::kName, Qt::FindDirectChildrenOnly);
+  if (auto style = styleOf(color)) new TextStyle(*label, std::move(style));
 }
 
 QLinearGradient sampleWallpaper(const QRectF& rect) {
@@ -171,28 +217,99 @@ CGImageRef symbolImage(const std::string& name, int side) {
 
 }  // namespace trelliq::ui
 
+#include <QPointer>
+
 #include "platform/Clock.h"
 
 namespace trelliq::ui {
 
-void Tween::set(double target, const Transition& transition, QWidget* widget) {
+namespace {
+
+// The frames one widget is owed: a child object, so they end with the widget.
+class Frames : public QObject {
+ public:
+  static constexpr const char* kName = "trelliq-frames";
+
+  explicit Frames(QWidget& widget) : QObject(&widget) { setObjectName(kName); }
+
+  void extend(double seconds, const QRegion& area) {
+    until_ = std::max(until_, platform::clock().monotonicSeconds() + std::max(0.0, seconds));
+    if (area.isEmpty()) {
+      whole_ = true;
+    } else {
+      area_ += area;
+    }
+    if (!pending_) schedule();
+  }
+
+ private:
+  void schedule() {
+    pending_ = true;
+    QPointer<Frames> self(this);
+    platform::mainQueue().asyncAfter(kFrameSeconds, [self] {
+      if (self) self->frame();
+    });
+  }
+
+  void frame() {
+    pending_ = false;
+    auto* widget = static_cast<QWidget*>(parent());
+    if (!widget->isVisible()) {
+      forget();
+      return;
+    }
+    if (whole_) {
+      widget->update();
+    } else {
+      widget->update(area_);
+    }
+    if (platform::clock().monotonicSeconds() < until_) {
+      schedule();
+    } else {
+      forget();
+    }
+  }
+
+  void forget() {
+    until_ = 0;
+    area_ = QRegion();
+    whole_ = false;
+  }
+
+  double until_ = 0;
+  QRegion area_;
+  bool whole_ = false;
+  bool pending_ = false;
+};
+
+}  // namespace
+
+void animateFor(QWidget* widget, double seconds, const QRegion& area) {
+  if (!widget) return;
+  // The first frame is now: what changed shows at once.
+  if (area.isEmpty()) {
+    widget->update();
+  } else {
+    widget->update(area);
+  }
+  if (seconds <= 0) return;
+  auto* frames = widget->findChild<Frames*>(Frames::kName, Qt::FindDirectChildrenOnly);
+  if (!frames) frames = new Frames(*widget);
+  frames->extend(seconds, area);
+}
+
+void Tween::set(double target, const Transition& transition, QWidget* widget, const QRegion& area) {
   if (target == to_) return;  // a move under way to the same place keeps its own curve
   from_ = value();
   to_ = target;
   start_ = platform::clock().monotonicSeconds();
   transition_ = transition;
-  widget_ = widget;
-  if (widget) widget->update();
+  const bool moves = transition.curve != Transition::Curve::none && transition.duration > 0;
+  animateFor(widget, moves ? transition.duration : 0, area);
 }
 
 double Tween::value() const {
-  const double p = transition_.progress(platform::clock().monotonicSeconds() - start_);
-  if (p < 1 && widget_) {
-    platform::mainQueue().asyncAfter(1.0 / 60, [w = widget_] {
-      if (w) w->update();
-    });
-  }
-  return from_ + (to_ - from_) * p;
+  return from_ + (to_ - from_) * transition_.progress(platform::clock().monotonicSeconds() - start_);
 }
 
 }  // namespace trelliq::ui

@@ -16,6 +16,8 @@
 
 namespace trelliq::ui {
 
+/// Whether the colours are the dark appearance's now.
+bool isDark();
 /// The primary foreground style at `opacity`.
 QColor primary(double opacity = 1);
 QColor secondary();
@@ -66,21 +68,32 @@ CGImageRef symbolImage(const std::string& name, int side);
 
 }  // namespace trelliq::ui
 
-#include <QPointer>
+#include <QRegion>
 #include <QWidget>
 
 #include "ui/model/Transition.h"
 
 namespace trelliq::ui {
 
+/// The display's frame period: what moves is drawn again this often.
+inline constexpr double kFrameSeconds = 1.0 / 60;
+
+/// Repaints `area` of `widget` (all of it when empty) once a frame for `seconds` from now,
+/// and once more when they are over, so the last frame shows where the move ends; a call
+/// while frames run adds its area and may lengthen them. The frames come from a timer on
+/// the main queue, never from a paint, and end while the widget is hidden (it draws whole
+/// when it shows again). Main thread.
+void animateFor(QWidget* widget, double seconds, const QRegion& area = {});
+
 /// A number that moves to a new value over a transition, sampled on the installed clock;
-/// while it moves, each sample asks the widget for another frame.
+/// setting it asks the widget for the frames of the move (animateFor).
 class Tween {
  public:
   explicit Tween(double value = 0) : from_(value), to_(value) {}
-  /// Moves towards `target` from where it stands now.
-  void set(double target, const Transition& transition, QWidget* widget);
-  /// The value now; schedules the widget's next frame while moving.
+  /// Moves towards `target` from where it stands now, repainting `area` of `widget` (all
+  /// of it when empty) while it moves.
+  void set(double target, const Transition& transition, QWidget* widget, const QRegion& area = {});
+  /// The value now.
   double value() const;
   double target() const { return to_; }
 
@@ -89,7 +102,6 @@ class Tween {
   double to_;
   double start_ = 0;
   Transition transition_;
-  QPointer<QWidget> widget_;
 };
 
 }  // namespace trelliq::ui

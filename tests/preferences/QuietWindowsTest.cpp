@@ -17,6 +17,7 @@
 #include "guide/GuideWindow.h"
 #include "guide/InlineKeys.h"
 #include "platform/OwnWindowSurface.h"
+#include "platform/sim/WindowServer.h"
 #include "preferences/ModeSection.h"
 #include "preferences/PreferencesView.h"
 #include "preferences/PreferencesWindow.h"
@@ -25,7 +26,7 @@
 #include "support/HeapInUse.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
-#include "platform/sim/WindowServer.h"
+#include "ui/KeyCap.h"
 
 namespace trelliq {
 namespace {
@@ -78,6 +79,21 @@ TEST_F(QuietWindows, AKeyRowIsDrawnOnlyForTheFramesItsDemonstrationMoves) {
   EXPECT_LE(row.count, 2 * (std::ceil(0.12 * 60) + 2));
 }
 
+TEST_F(QuietWindows, OnlyTheCapThatLightsOrDimsIsDrawnAgain) {
+  preferences.show();
+  frames(1);  // each way the rows are lit has been drawn once
+  const std::uint64_t before = KeyCap::paints();
+  frames(1);
+  // Each demonstration presses ⇥ and lets it up once a second, each eased over at most
+  // 0.15 s: a frame a sixtieth while it moves and one at each end. ⌘ is held throughout,
+  // and the miniature moving beneath the row is no reason to draw a cap.
+  const auto demos = static_cast<double>(preferences.view()->mode().overview().demos().size());
+  ASSERT_GT(demos, 0);
+  const std::uint64_t drawn = KeyCap::paints() - before;
+  EXPECT_GT(drawn, 0U) << "the demonstrations moved their caps";
+  EXPECT_LE(drawn, demos * 2 * (std::ceil(0.15 * 60) + 2));
+}
+
 TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
   guide.show();
   frames(1);
@@ -94,7 +110,8 @@ TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
   guide.show();
   EXPECT_NE(scene.windowServer.ownWindowSurface(number), nullptr) << "drawn before it comes back";
   frames(1);
-  EXPECT_EQ(guideDemo().player().index(), (stoppedAt + 1) % guideDemo().player().frames()) << "on from where it stopped";
+  EXPECT_EQ(guideDemo().player().index(), (stoppedAt + 1) % guideDemo().player().frames())
+      << "on from where it stopped";
   EXPECT_GT(row.count, 0);
 
   // Ordered out without a close, Preferences stops too.

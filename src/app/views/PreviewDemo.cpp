@@ -1,13 +1,16 @@
 #include "app/views/PreviewDemo.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPointer>
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "app/views/Symbol.h"
-#include "ui/model/Transition.h"
 #include "ui/DemoIcons.h"
 #include "ui/Paint.h"
+#include "ui/model/Transition.h"
 
 namespace trelliq {
 
@@ -71,7 +74,7 @@ void PreviewDemo::step() {
   previous_ = index_;
   index_ = (index_ + 1) % static_cast<int>(icons().size());
   stepStart_ = now();
-  update();
+  ui::animateFor(this, fadeDuration);
 }
 
 double PreviewDemo::fade() const {
@@ -100,12 +103,6 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
     if (static_cast<int>(i) == previous_ && p < 1) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)));
     ui::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
   }
-  if (p < 1) {
-    QPointer<PreviewDemo> self(this);
-    platform::mainQueue().asyncAfter(1.0 / 60, [self] {
-      if (self) self->update();
-    });
-  }
 }
 
 void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, double opacity) {
@@ -113,22 +110,40 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   // own: under the faint bezel it is faint, under the window it shows.
   const double pixels = std::max(1.0, std::abs(painter.worldTransform().m11()));
   const double margin = std::ceil(2 * kShadowRadius + 1);
-  const QSizeF size = outer.size() + QSizeF(2 * margin, 2 * margin);
-  QImage layer(static_cast<int>(std::ceil(size.width() * pixels)), static_cast<int>(std::ceil(size.height() * pixels)),
-               QImage::Format_ARGB32_Premultiplied);
-  layer.setDevicePixelRatio(pixels);
-  layer.fill(Qt::transparent);
-  {
-    QPainter inner(&layer);
-    inner.setRenderHint(QPainter::Antialiasing);
-    inner.translate(margin - outer.left(), margin - outer.top());
-    paintWindowLayer(inner, outer, i);
+  const bool dark = ui::isDark();
+  auto kept = std::find_if(miniatures_.begin(), miniatures_.end(),
+                           [&](const Miniature& m) { return m.index == i && m.pixels == pixels && m.dark == dark; });
+  if (kept == miniatures_.end()) {
+    const QSizeF size = outer.size() + QSizeF(2 * margin, 2 * margin);
+    QImage layer(static_cast<int>(std::ceil(size.width() * pixels)),
+                 static_cast<int>(std::ceil(size.height() * pixels)), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(pixels);
+    layer.fill(Qt::transparent);
+    {
+      QPainter inner(&layer);
+      inner.setRenderHint(QPainter::Antialiasing);
+      inner.translate(margin - outer.left(), margin - outer.top());
+      paintWindowLayer(inner, outer, i);
+    }
+    // Blurred at the layer's own pixels, by a Gaussian whose spread is half the radius.
+    QImage shadow = views::softened(layer, kShadowRadius * pixels / 2);
+    miniatures_.push_back({i, pixels, dark, std::move(layer), std::move(shadow)});
+    kept = std::prev(miniatures_.end());
   }
+  const QPointF at = outer.topLeft() - QPointF(margin, margin);
   painter.save();
-  painter.setOpacity(painter.opacity() * opacity);
-  ui::drawWithShadow(painter, layer, outer.topLeft() - QPointF(margin, margin), kShadowOpacity, kShadowRadius,
-                     QPointF(0, kShadowDrop));
+  const double base = painter.opacity() * opacity;
+  painter.setOpacity(base * kShadowOpacity);
+  painter.drawImage(at + QPointF(0, kShadowDrop), kept->shadow);
+  painter.setOpacity(base);
+  painter.drawImage(at, kept->layer);
   painter.restore();
+}
+
+bool PreviewDemo::event(QEvent* event) {
+  // Out of sight, the miniatures go; the first paint once shown draws them again.
+  if (event->type() == QEvent::Hide) miniatures_.clear();
+  return QWidget::event(event);
 }
 
 void PreviewDemo::paintWindowLayer(QPainter& painter, const QRectF& outer, int i) {

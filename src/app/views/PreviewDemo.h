@@ -5,6 +5,7 @@
 // window. It runs on the installed clock only while started. Main thread only.
 
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 #include <vector>
 
@@ -42,11 +43,23 @@ class PreviewDemo : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   void step();
   void paintWindow(QPainter& painter, const QRectF& frame, int index, double opacity);
   void paintWindowLayer(QPainter& painter, const QRectF& frame, int index);
+
+  /// An app's miniature window drawn once, with its shadow: a cross-fade only changes how
+  /// strongly each is laid on.
+  struct Miniature {
+    int index = 0;
+    double pixels = 1;
+    bool dark = false;
+    QImage layer;
+    QImage shadow;
+  };
+  std::vector<Miniature> miniatures_;
 
   int index_;
   int previous_;

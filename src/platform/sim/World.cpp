@@ -454,14 +454,32 @@ std::optional<PlistValue> World::preferenceValue(const std::string& domain, cons
 bool World::setPreferenceValue(const std::string& domain, const std::string& key,
                                const std::optional<PlistValue>& value) {
   count("writePreferences:" + domain);
-  return store_.set(domain, key, value);
+  const std::optional<PlistValue> appearance = appearanceStyle(domain);
+  const bool written = store_.set(domain, key, value);
+  noteAppearance(domain, appearance);
+  return written;
 }
 
 bool World::setPreferenceValues(const std::string& domain, const PlistDictionary& values) {
   count("writePreferences:" + domain);
-  return store_.update(domain, [&](PlistDictionary& stored) {
+  const std::optional<PlistValue> appearance = appearanceStyle(domain);
+  const bool written = store_.update(domain, [&](PlistDictionary& stored) {
     for (const auto& [key, value] : values) stored[key] = value;
   });
+  noteAppearance(domain, appearance);
+  return written;
+}
+
+std::optional<PlistValue> World::appearanceStyle(const std::string& domain) {
+  if (domain != kGlobalDomain) return std::nullopt;
+  return store_.value(domain, kAppearanceKey, DefaultsStore::Freshness::cached);
+}
+
+void World::noteAppearance(const std::string& domain, const std::optional<PlistValue>& before) {
+  // As the system does, every program hears that the appearance changed, so that what it
+  // has drawn is drawn again in the new one.
+  if (domain != kGlobalDomain || appearanceStyle(domain) == before) return;
+  processes_.postDistributedNotification(kAppearanceChanged);
 }
 
 std::optional<PlistValue> World::firstPreferenceValue(const std::vector<std::string>& domains, const std::string& key) {

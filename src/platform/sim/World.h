@@ -18,6 +18,7 @@
 #include "platform/Files.h"
 #include "platform/SystemPort.h"
 #include "platform/sim/DefaultsStore.h"
+#include "platform/AppKitAppearance.h"
 #include "platform/sim/Processes.h"
 
 namespace sim {
@@ -41,6 +42,9 @@ class World : public platform::SystemPort {
  public:
   static constexpr const char* kApplicationDomain = "app.ondrel.trelliq";
   static constexpr const char* kGlobalDomain = ".GlobalPreferences";
+  /// The global key naming the appearance, and the notice every program gets when it changes.
+  static constexpr const char* kAppearanceKey = "AppleInterfaceStyle";
+  static constexpr const char* kAppearanceChanged = platform::kAppearanceChangedNotification;
 
   /// An empty world (no displays, no permissions, login item not registered) whose
   /// user's home folder is `home`; preferences live in home/Library/Preferences.
@@ -166,6 +170,10 @@ class World : public platform::SystemPort {
 
  private:
   void count(const std::string& call);
+  /// The appearance the global domain names now (none for another domain).
+  std::optional<platform::PlistValue> appearanceStyle(const std::string& domain);
+  /// Tells every program when a write to `domain` changed the appearance from `before`.
+  void noteAppearance(const std::string& domain, const std::optional<platform::PlistValue>& before);
   std::vector<Display>::iterator findDisplay(std::uint32_t displayID);
   /// Drops the display pictures and tells readers of displaysSince that they changed.
   void displaysChanged();
