@@ -8,7 +8,6 @@
 
 #include "app/views/PermissionsWindow.h"
 #include "guide/GuideWindow.h"
-#include "platform/OwnWindowSurface.h"
 #include "preferences/PreferencesWindow.h"
 #include "settings/Settings.h"
 #include "support/Scene.h"
@@ -24,12 +23,7 @@ class AppearanceFollow : public ::testing::Test {
     test::ensureWidgets();
     Settings::registerDefaults();
   }
-  void frames(double seconds) {
-    for (int i = 0; i < static_cast<int>(seconds * 60); ++i) {
-      scene.clock.advance(1.0 / 60);
-      platform::OwnWindowSurface::publishAll();
-    }
-  }
+  void frames(double seconds) { test::paintFrames(scene, seconds); }
   /// How light the window's background is (0 to 255) beside its left edge, two thirds down.
   int background(const NSWindow* window) {
     const CGImageRef picture = Private::capture(static_cast<std::uint32_t>(window->windowNumber()), true);

@@ -430,8 +430,12 @@ TEST_F(TallPreferencesWindows, TheWindowFollowsTheFormAsTheModeChangesAndKeepsIt
     EXPECT_DOUBLE_EQ(now.width(), view.width()) << m;
     EXPECT_DOUBLE_EQ(now.maxY(), first.maxY()) << m;
     EXPECT_DOUBLE_EQ(now.minX(), first.minX()) << m;
-    if (mode == Settings::Tiles::windows) EXPECT_LT(now.height(), before) << "the desktops row is gone";
-    if (mode == Settings::Tiles::both) EXPECT_GT(now.height(), before) << "the desktops row is back";
+    if (mode == Settings::Tiles::windows) {
+      EXPECT_LT(now.height(), before) << "the desktops row is gone";
+    }
+    if (mode == Settings::Tiles::both) {
+      EXPECT_GT(now.height(), before) << "the desktops row is back";
+    }
   }
   EXPECT_EQ(window->frame(), first) << "back in the first mode, the first frame";
 

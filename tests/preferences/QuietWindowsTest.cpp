@@ -16,7 +16,6 @@
 #include "guide/GuideView.h"
 #include "guide/GuideWindow.h"
 #include "guide/InlineKeys.h"
-#include "platform/OwnWindowSurface.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/ModeSection.h"
 #include "preferences/PreferencesView.h"
@@ -50,13 +49,7 @@ class QuietWindows : public ::testing::Test {
     test::ensureWidgets();
     Settings::registerDefaults();
   }
-  /// Lets `seconds` pass as the event loop would, with a paint pass every sixtieth.
-  void frames(double seconds) {
-    for (int i = 0; i < static_cast<int>(seconds * 60); ++i) {
-      scene.clock.advance(1.0 / 60);
-      platform::OwnWindowSurface::publishAll();
-    }
-  }
+  void frames(double seconds) { test::paintFrames(scene, seconds); }
   GuideDemo& guideDemo() { return *dynamic_cast<GuideDemo*>(guide.view()->demo()); }
   TilesDemo& tilesDemo() { return *preferences.view()->mode().overview().demos().front(); }
 

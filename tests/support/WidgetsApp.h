@@ -4,6 +4,9 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "platform/OwnWindowSurface.h"
+#include "support/Scene.h"
+
 namespace trelliq::test {
 
 inline void ensureWidgets() {
@@ -13,6 +16,15 @@ inline void ensureWidgets() {
   static char name[] = "trelliq-tests";
   static char* argv[] = {name, nullptr};
   new QApplication(argc, argv);  // lives as long as the program
+}
+
+/// Lets `seconds` pass as the event loop would, with a paint pass of every own window
+/// each sixtieth of a second.
+inline void paintFrames(Scene& scene, double seconds) {
+  for (int i = 0; i < static_cast<int>(seconds * 60); ++i) {
+    scene.clock.advance(1.0 / 60);
+    platform::OwnWindowSurface::publishAll();
+  }
 }
 
 }  // namespace trelliq::test
