@@ -49,6 +49,7 @@ constexpr double kKeptFromHeight = 24;  // device pixels: smaller shapes stay on
 // Larger ones (a section's card) are drawn as they are: a few of them would fill the budget
 // and push each other out at every frame.
 constexpr double kKeptUpToPixels = 400.0 * 400.0;
+constexpr int kBandRows = 12;  // rows a picture is drawn in at a time
 
 // Where the rectangle falls within a device pixel and at what scale, its size, radius,
 // colour, pen width (0 for a fill) and whether it is smoothed.
@@ -91,7 +92,6 @@ bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor
         made.fill(Qt::transparent);
         QPainter p(&made);
         p.setRenderHint(QPainter::Antialiasing, smooth);
-        p.setTransform(there);
         if (pen > 0) {
           p.setPen(QPen(color, pen));
           p.setBrush(Qt::NoBrush);
@@ -99,7 +99,14 @@ bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor
           p.setPen(Qt::NoPen);
           p.setBrush(color);
         }
-        p.drawRoundedRect(rect, radius, radius);
+        // In bands of a few rows: each is too small to be handed to the threads, and a clip
+        // of whole pixels leaves every pixel's coverage as it is.
+        for (int top = 0; top < size.height(); top += kBandRows) {
+          p.resetTransform();
+          p.setClipRect(QRect(0, top, size.width(), kBandRows));
+          p.setTransform(there);
+          p.drawRoundedRect(rect, radius, radius);
+        }
         return made;
       },
       [](const QImage& made) { return static_cast<std::size_t>(made.sizeInBytes()); });
