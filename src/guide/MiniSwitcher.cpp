@@ -2,6 +2,7 @@
 
 #include <QLinearGradient>
 #include <cmath>
+#include <tuple>
 
 #include "guide/model/SampleDesktops.h"
 #include "ui/DemoIcons.h"
@@ -148,6 +149,13 @@ MiniSwitcher::MiniSwitcher(Demo demo, Demo::Step step, QWidget* parent)
 }
 
 void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
+  // A frame that only presses or lets go of a key looks as the one before: nothing here
+  // moves, so nothing is drawn again (a move under way goes on).
+  const auto drawn = [](const Demo::Step& s) { return std::tuple(s.app, s.bottom, s.window, s.open); };
+  if (drawn(step) == drawn(step_)) {
+    step_ = std::move(step);
+    return;
+  }
   const bool openChanged = step.open != step_.open;
   previous_ = step_;
   step_ = std::move(step);

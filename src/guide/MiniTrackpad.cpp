@@ -20,7 +20,9 @@ void MiniTrackpad::changed(const Transition& t) {
   if (s.offset.width != dx_.target()) dx_.set(s.offset.width, t, this);
   if (s.offset.height != dy_.target()) dy_.set(s.offset.height, t, this);
   if ((s.pressed ? 0.96 : 1.0) != padScale_.target()) padScale_.set(s.pressed ? 0.96 : 1, t, this);
-  update();
+  // The tweens ask for their own frames; only the count of dots changes without one.
+  if (s.fingers != fingers_) update();
+  fingers_ = s.fingers;
 }
 
 void MiniTrackpad::paintEvent(QPaintEvent*) {

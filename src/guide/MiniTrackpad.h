@@ -42,6 +42,7 @@ class MiniTrackpad : public QWidget {
   ui::Tween dx_;
   ui::Tween dy_;
   ui::Tween padScale_{1};
+  int fingers_ = -1;  // as last drawn
 };
 
 }  // namespace trelliq

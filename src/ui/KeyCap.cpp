@@ -4,7 +4,11 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string>
+#include <tuple>
 
+#include "platform/Keeper.h"
 #include "ui/Paint.h"
 
 namespace trelliq {
@@ -19,7 +23,7 @@ struct Line {
   QSizeF size;
 };
 
-std::vector<Line> measured(const KeyCapLook& look) {
+std::vector<Line> measure(const KeyCapLook& look) {
   std::vector<Line> lines;
   for (KeyCapLook::Line kind : look.lines()) {
     Line line{kind, {}, {}, {}};
@@ -42,6 +46,14 @@ std::vector<Line> measured(const KeyCapLook& look) {
     lines.push_back(line);
   }
   return lines;
+}
+
+// A row of caps asks for its lines at every paint and every layout; measuring text is the
+// dearest part of that, and what it measures depends only on these.
+const std::vector<Line>& measured(const KeyCapLook& look) {
+  using Key = std::tuple<std::string, std::optional<std::string>, bool>;
+  static auto& kept = *new platform::Keeper<Key, std::vector<Line>>({.count = 64});
+  return kept.get(Key{look.key, look.label, look.small}, [&] { return measure(look); });
 }
 
 std::uint64_t painted = 0;
@@ -92,7 +104,7 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
   ui::fillRaised(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()), 0.25 * (1 - lit));
   ui::strokeRoundedInside(painter, rect, look.cornerRadius(), ui::separator(), 1);
   const QColor ink = mix(ui::primary(), QColor(Qt::white));
-  const std::vector<Line> lines = measured(look);
+  const std::vector<Line> lines = measured(look);  // a copy: painting may measure again
   double total = 0;
   for (const Line& line : lines) total += line.size.height();
   double y = rect.center().y() - total / 2;

@@ -156,6 +156,7 @@ TEST_F(DemoViews, TheHighlightAndTheKeysMoveOnTheFrameChangesCurve) {
   scene.clock.advance(0.1 + 0.04);  // ⇥ comes up 0.22 s into the frame, on the same curve
   EXPECT_GT(tab(), 0);
   EXPECT_LT(tab(), 2.0 / 3);
+  EXPECT_EQ(demo.miniature().selectionProgress(), 1) << "letting the key up moves nothing above it";
   scene.clock.advance(0.1);
   EXPECT_EQ(tab(), 0);
 }
@@ -209,8 +210,10 @@ TEST_F(DemoViews, TheDisplaysPointerFollowsTheAppearanceOverABlurredShadow) {
     };
     const QPoint body = at(98 + 2, 62 + 8);
     const int ink = qGray(image.pixel(body)), ground = qGray(ui::windowBackground().rgb());
-    if (dark) EXPECT_GT(ink, ground + 120) << "white on dark";
-    else EXPECT_LT(ink, ground - 120) << "black on light";
+    if (dark)
+      EXPECT_GT(ink, ground + 120) << "white on dark";
+    else
+      EXPECT_LT(ink, ground - 120) << "black on light";
     if (dark) continue;
     // Along the row through the pointer's upright left edge, two pixels out from its ink,
     // against the display's screen further out.
@@ -229,7 +232,8 @@ TEST_F(DemoViews, TheTrackpadsShadowIsBlurred) {
   image.setDevicePixelRatio(2);
   image.fill(Qt::transparent);
   pad.render(&image, {}, {}, QWidget::DrawChildren);
-  const int left = static_cast<int>(2 * MiniTrackpad::shadowRoom), bottom = static_cast<int>(2 * MiniTrackpad::padHeight);
+  const int left = static_cast<int>(2 * MiniTrackpad::shadowRoom),
+            bottom = static_cast<int>(2 * MiniTrackpad::padHeight);
   EXPECT_GT(qAlpha(image.pixel(left - 1, bottom / 2)), 0) << "beside the pad";
   EXPECT_GT(qAlpha(image.pixel(image.width() / 2, bottom + 1)), 0) << "below the shadow's sharp edge";
 }

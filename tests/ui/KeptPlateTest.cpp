@@ -1,0 +1,69 @@
+// Rounded plates drawn from kept pictures: each lands where and in the colour it was asked
+// for, as a plain fill would, and looks the same every time it is drawn again.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cstdlib>
+#include <tuple>
+
+#include "support/WidgetsApp.h"
+#include "ui/Paint.h"
+
+namespace trelliq {
+namespace {
+
+// Drawn as the surfaces draw our windows: on an opaque picture at twice the scale.
+QImage plate(QPointF at, const QColor& color, bool kept, double pen = 0) {
+  QImage image(240, 160, QImage::Format_RGB32);
+  image.fill(QColor(236, 236, 236));
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(2, 2);
+  p.translate(at);
+  const QRectF rect(0, 0, 60, 40);
+  if (kept && pen > 0) {
+    ui::strokeRoundedInside(p, rect, 8, color, pen);
+  } else if (kept) {
+    ui::fillRounded(p, rect, 8, color);
+  } else {
+    p.setPen(pen > 0 ? QPen(color, pen) : QPen(Qt::NoPen));
+    p.setBrush(pen > 0 ? QBrush() : QBrush(color));
+    const double h = pen / 2;
+    p.drawRoundedRect(rect.adjusted(h, h, -h, -h), 8 - h, 8 - h);
+  }
+  return image;
+}
+
+// The largest difference of any channel of any pixel.
+int farthest(const QImage& a, const QImage& b) {
+  int most = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      most =
+          std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+    }
+  }
+  return most;
+}
+
+TEST(KeptPlates, EachPlateLandsWhereAndInTheColourItWasAskedForAndStaysTheSame) {
+  test::ensureWidgets();
+  const QColor ink = QColor::fromRgbF(0, 0, 0, 0.3f);
+  const QColor accent(0, 122, 255);
+  // The same plate at two places within a pixel, then in another colour, then outlined.
+  for (const auto& [at, color, pen] :
+       {std::tuple(QPointF(10.25, 7.5), ink, 0.0), std::tuple(QPointF(10.5, 7.75), ink, 0.0),
+        std::tuple(QPointF(10.5, 7.75), accent, 0.0), std::tuple(QPointF(10.5, 7.75), accent, 1.0)}) {
+    SCOPED_TRACE(testing::Message() << at.x() << "," << at.y() << " " << color.name().toStdString() << " pen " << pen);
+    const QImage first = plate(at, color, true, pen);
+    EXPECT_LE(farthest(first, plate(at, color, false, pen)), 1) << "as a plain fill draws it";
+    EXPECT_EQ(plate(at, color, true, pen), first) << "drawn again, the same pixels";
+  }
+}
+
+}  // namespace
+}  // namespace trelliq
