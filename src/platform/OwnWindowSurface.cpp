@@ -308,6 +308,62 @@ QRect OwnWindowSurface::placementFor(QWidget* view, int width, int height, doubl
          window;
 }
 
+bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Placement& placement) {
+  if (!surface_ || !(surface_->placement() == placement) || surface_->width() != place.width() ||
+      surface_->height() != place.height()) {
+    std::string problem;
+    auto made = SharedSurface::create(place.width(), place.height(), &problem, placement);
+    if (!made) {
+      std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: " << problem << "\n";
+      return false;
+    }
+    surface_ = std::move(made);
+    kept_ = transparentPicture(place.width(), place.height());
+    if (kept_.isNull()) {
+      std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
+      surface_.reset();
+      return false;
+    }
+    inked_ = QRegion();
+    handedOver_ = false;
+    whole_ = true;
+  }
+  return true;
+}
+
+void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy,
+                                  QPoint origin) {
+  QPainter painter(&kept_);
+  painter.setClipRegion(pixels);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.translate(-origin);
+  painter.scale(sx, sy);
+  const QWidget::RenderFlags flags =
+      opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
+  // At a scale of whole pixels the parts' pixels never overlap (drawn twice, an edge
+  // would darken).
+  const bool wholeScale = sx == std::floor(sx) && sy == std::floor(sy);
+  if (wanted.rectCount() == 1 || wanted.rectCount() > kSeparateParts || !wholeScale) {
+    view->render(&painter, wanted.boundingRect().topLeft(), wanted, flags);
+  } else {
+    // Drawn part by part: under a clip of one rectangle pictures are copied as they are,
+    // under one of several every pixel goes through the slow, threaded path.
+    for (const QRect& part : wanted) {
+      const QRect onSurface = QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy)
+                                  .toAlignedRect()
+                                  .translated(-origin);
+      painter.save();
+      painter.resetTransform();
+      painter.setClipRect(onSurface & kept_.rect());
+      painter.translate(-origin);
+      painter.scale(sx, sy);
+      view->render(&painter, part.topLeft(), QRegion(part), flags);
+      painter.restore();
+    }
+  }
+}
+
 void OwnWindowSurface::publish() {
   QWidget* view = content();
   if (!view || !number_ || !hasWindowServer() || (stopsWhenOut_ && !orderedIn_)) return;
@@ -318,25 +374,7 @@ void OwnWindowSurface::publish() {
   const double sx = static_cast<double>(width) / size.width(), sy = static_cast<double>(height) / size.height();
   const QRect place = placementFor(view, width, height, sx, sy);
   const SharedSurface::Placement placement{width, height, place.x(), place.y()};
-  if (!surface_ || !(surface_->placement() == placement) || surface_->width() != place.width() ||
-      surface_->height() != place.height()) {
-    std::string problem;
-    auto made = SharedSurface::create(place.width(), place.height(), &problem, placement);
-    if (!made) {
-      std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: " << problem << "\n";
-      return;
-    }
-    surface_ = std::move(made);
-    kept_ = transparentPicture(place.width(), place.height());
-    if (kept_.isNull()) {
-      std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
-      surface_.reset();
-      return;
-    }
-    inked_ = QRegion();
-    handedOver_ = false;
-    whole_ = true;
-  }
+  if (!keepSurface(place, placement)) return;
   const QPoint origin(surface_->placement().x, surface_->placement().y);
   const QRect placeInView =
       QRectF(place.x() / sx, place.y() / sy, place.width() / sx, place.height() / sy).toAlignedRect();
@@ -361,34 +399,7 @@ void OwnWindowSurface::publish() {
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
-    QPainter painter(&kept_);
-    painter.setClipRegion(pixels);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.translate(-origin);
-    painter.scale(sx, sy);
-    const QWidget::RenderFlags flags =
-        opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
-    // At a scale of whole pixels the parts' pixels never overlap (drawn twice, an edge
-    // would darken).
-    const bool wholeScale = sx == std::floor(sx) && sy == std::floor(sy);
-    if (wanted.rectCount() == 1 || wanted.rectCount() > kSeparateParts || !wholeScale) {
-      view->render(&painter, wanted.boundingRect().topLeft(), wanted, flags);
-    } else {
-      // Drawn part by part: under a clip of one rectangle pictures are copied as they are,
-      // under one of several every pixel goes through the slow, threaded path.
-      for (const QRect& part : wanted) {
-        const QRect onSurface =
-            QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy).toAlignedRect().translated(-origin);
-        painter.save();
-        painter.resetTransform();
-        painter.setClipRect(onSurface & kept_.rect());
-        painter.translate(-origin);
-        painter.scale(sx, sy);
-        view->render(&painter, part.topLeft(), QRegion(part), flags);
-        painter.restore();
-      }
-    }
+    paintParts(view, wanted, pixels, sx, sy, origin);
     unpublished_ += pixels;
   }
   const bool whole = whole_;

@@ -99,6 +99,11 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   QRect placementFor(QWidget* view, int width, int height, double sx, double sy) const;
   void withdraw();
   void retryLater();
+  // Makes the surface and kept picture for `place` when the ones held do not fit it; false
+  // when they cannot be had.
+  bool keepSurface(const QRect& place, const SharedSurface::Placement& placement);
+  // Draws `wanted` of the view (view points) into the kept picture, clipped to `pixels`.
+  void paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy, QPoint origin);
 
   QPointer<QObject> content_;  // a QWidget; kept as an object so this header needs no widgets
   bool shownHere_ = false;     // the view was shown off screen by this surface
@@ -115,8 +120,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool remapping_ = false;   // resized's showing again is queued
   bool stopsWhenOut_ = false;
   bool orderedIn_ = false;
-  QImage kept_;              // the newest drawing at the window's pixels
-  QRegion inked_;            // pixels: where kept_ may be other than transparent
+  QImage kept_;    // the newest drawing at the window's pixels
+  QRegion inked_;  // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;
 };
 

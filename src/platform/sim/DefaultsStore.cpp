@@ -75,6 +75,30 @@ void DefaultsStore::report(const std::string& key, const std::string& message) {
   std::fprintf(stderr, "simulated system: %s\n", platform::Unicode::oneLine(message).c_str());
 }
 
+bool DefaultsStore::takeContents(Entry& e, std::vector<std::uint8_t>& bytes, const Stamp& stamp,
+                                 const std::string& path, const std::string& reportKey, std::string& why) {
+  auto parsed = decodePlist(bytes, &why);
+  if (parsed && !parsed->asDictionary()) {
+    parsed.reset();
+    why = "the property list is not a dictionary";
+  }
+  if (!parsed && isLimit(why)) return false;
+  if (parsed) {
+    e.values = *parsed->asDictionary();
+    e.broken = false;
+  } else {
+    report(reportKey, path + ": preferences file is damaged (" + why + "); treating the domain as empty");
+    e.values.clear();
+    e.broken = true;
+  }
+  e.loaded = e.exists = true;
+  e.dirty = false;
+  e.stamp = stamp;
+  e.raw = std::move(bytes);
+  e.racy = realNowNanos() - stamp.modified < kRacyNanos;
+  return true;
+}
+
 DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool force) {
   Entry& e = entries_[domain];
   const std::string path = fileFor(domain);
@@ -151,25 +175,7 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
   }
 
   std::string why;
-  auto parsed = decodePlist(bytes, &why);
-  if (parsed && !parsed->asDictionary()) {
-    parsed.reset();
-    why = "the property list is not a dictionary";
-  }
-  if (!parsed && isLimit(why)) return hostile(why);
-  if (parsed) {
-    e.values = *parsed->asDictionary();
-    e.broken = false;
-  } else {
-    report(reportKey, path + ": preferences file is damaged (" + why + "); treating the domain as empty");
-    e.values.clear();
-    e.broken = true;
-  }
-  e.loaded = e.exists = true;
-  e.dirty = false;
-  e.stamp = stamp;
-  e.raw = std::move(bytes);
-  e.racy = realNowNanos() - stamp.modified < kRacyNanos;
+  if (!takeContents(e, bytes, stamp, path, reportKey, why)) return hostile(why);
   return e;
 }
 
@@ -205,7 +211,6 @@ bool DefaultsStore::set(const std::string& domain, const std::string& key, const
       values.erase(key);
   });
 }
-
 
 bool DefaultsStore::update(const std::string& domain, const std::function<void(PlistDictionary&)>& change) {
   std::lock_guard lock(mutex_);

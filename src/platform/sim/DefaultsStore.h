@@ -74,6 +74,10 @@ class DefaultsStore {
 
   static Stamp stampOf(const struct stat& st);
   Entry& refresh(const std::string& domain, bool force);
+  // Reads a file's bytes into its entry (a damaged one as empty, said once); false, with
+  // `why`, when the file is beyond the limits and must be put aside.
+  bool takeContents(Entry& e, std::vector<std::uint8_t>& bytes, const Stamp& stamp, const std::string& path,
+                    const std::string& reportKey, std::string& why);
   bool write(const std::string& domain, Entry& entry, const std::optional<platform::PlistDictionary>& values,
              bool folderLocked);
   bool setAside(const std::string& path);

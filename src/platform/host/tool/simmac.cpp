@@ -6,8 +6,8 @@
 // It loads the scenario (the built-in desk without one), owns the world on the real
 // clock and serves programs on the socket in $TRELLIQ_HOME until it is stopped (SIGINT or
 // SIGTERM). With --linger, as when a program starts it on demand, it also ends once no
-// program has been attached for that many seconds (at least ten before the first came). --ready-fd names a descriptor that
-// gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
+// program has been attached for that many seconds (at least ten before the first came). --ready-fd names a descriptor
+// that gets "ready" (or the reason it cannot serve) once the socket listens, then is closed.
 // --log names the file its lines go to (else standard error), cut as the program's log is.
 // Two flags play a loaded machine for tests: with --tap-timeouts the listed events of each
 // active tap (1: the first it is shown) time out at once; with --late-tap-changes a tap
@@ -67,50 +67,67 @@ std::optional<double> secondsIn(const std::string& text) {
   return seconds;
 }
 
+// The host's own arguments; `args` keeps what the simulated Mac takes.
+struct HostOptions {
+  std::vector<std::string> args;
+  std::optional<double> linger;
+  int readyFD = -1;
+  std::set<std::uint64_t> tapTimeouts;
+  double lateTapChanges = 0;
+};
+
+// False, having said why, at an argument the host does not take.
+bool readOptions(HostOptions& o) {
+  for (std::size_t i = 0; i < o.args.size();) {
+    const bool hasValue = i + 1 < o.args.size();
+    const auto taken = [&] {
+      const auto at = o.args.begin() + static_cast<std::ptrdiff_t>(i);
+      o.args.erase(at, at + 2);
+    };
+    if (o.args[i] == "--linger" && hasValue) {
+      o.linger = std::atof(o.args[i + 1].c_str());
+      taken();
+    } else if (o.args[i] == "--log" && hasValue) {
+      host::setLogFile(o.args[i + 1]);
+      taken();
+    } else if (o.args[i] == "--ready-fd" && hasValue) {
+      o.readyFD = std::atoi(o.args[i + 1].c_str());
+      taken();
+    } else if ((o.args[i] == "--tap-timeouts" || o.args[i] == "--late-tap-changes") && hasValue) {
+      // A mistyped value would make a test play an unloaded machine and pass for the wrong reason.
+      const auto counts = o.args[i] == "--tap-timeouts" ? countsIn(o.args[i + 1]) : std::nullopt;
+      const auto seconds = o.args[i] == "--late-tap-changes" ? secondsIn(o.args[i + 1]) : std::nullopt;
+      if (!counts && !seconds) {
+        host::writeLogLine("bad value for " + o.args[i] + ": " + o.args[i + 1]);
+        tell(o.readyFD, "usage");
+        return false;
+      }
+      if (counts) o.tapTimeouts = *counts;
+      if (seconds) o.lateTapChanges = *seconds;
+      taken();
+    } else if (o.args[i] == "--scenario") {
+      i += 2;  // the simulated Mac takes it
+    } else {
+      host::writeLogLine("unknown argument " + o.args[i]);
+      host::writeLogLine(
+          "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...] "
+          "[--late-tap-changes SECONDS]");
+      tell(o.readyFD, "usage");
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // A write past the file-size limit fails and loses its line instead of ending the host.
   signal(SIGXFSZ, SIG_IGN);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  std::optional<double> linger;
-  int readyFD = -1;
-  std::set<std::uint64_t> tapTimeouts;
-  double lateTapChanges = 0;
-  for (std::size_t i = 0; i < args.size();) {
-    const bool hasValue = i + 1 < args.size();
-    if (args[i] == "--linger" && hasValue) {
-      linger = std::atof(args[i + 1].c_str());
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i] == "--log" && hasValue) {
-      host::setLogFile(args[i + 1]);
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i] == "--ready-fd" && hasValue) {
-      readyFD = std::atoi(args[i + 1].c_str());
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if ((args[i] == "--tap-timeouts" || args[i] == "--late-tap-changes") && hasValue) {
-      // A mistyped value would make a test play an unloaded machine and pass for the wrong reason.
-      const auto counts = args[i] == "--tap-timeouts" ? countsIn(args[i + 1]) : std::nullopt;
-      const auto seconds = args[i] == "--late-tap-changes" ? secondsIn(args[i + 1]) : std::nullopt;
-      if (!counts && !seconds) {
-        host::writeLogLine("bad value for " + args[i] + ": " + args[i + 1]);
-        tell(readyFD, "usage");
-        return 64;
-      }
-      if (counts) tapTimeouts = *counts;
-      if (seconds) lateTapChanges = *seconds;
-      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    } else if (args[i] == "--scenario") {
-      i += 2;  // the simulated Mac takes it
-    } else {
-      host::writeLogLine("unknown argument " + args[i]);
-      host::writeLogLine(
-          "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...] "
-          "[--late-tap-changes SECONDS]");
-      tell(readyFD, "usage");
-      return 64;
-    }
-  }
+  HostOptions o;
+  o.args.assign(argv + 1, argv + argc);
+  if (!readOptions(o)) return 64;
+  const int readyFD = o.readyFD;
 
   // Stop signals are taken by a thread of their own, so the host closes its socket and
   // lets its programs know instead of dying halfway.
@@ -125,14 +142,14 @@ int main(int argc, char** argv) {
   QGuiApplication application(argc, argv);  // window titles in pictures need fonts
 
   sim::SimulatedMac mac;
-  if (auto problem = mac.start(args)) {
+  if (auto problem = mac.start(o.args)) {
     host::writeLogLine("the simulated Mac could not start: " + *problem);
     tell(readyFD, *problem);
     return 2;
   }
   if (sim::EventServer* events = sim::EventServer::active()) {
-    events->timeOutHolds(tapTimeouts);
-    events->setLateTapChanges(lateTapChanges);
+    events->timeOutHolds(o.tapTimeouts);
+    events->setLateTapChanges(o.lateTapChanges);
   }
   host::Host host(mac.world(), mac.windowServer());
   auto problem = host.listen(mac.world().home());
@@ -147,8 +164,8 @@ int main(int argc, char** argv) {
 
   // An idle host stops itself the same way a user stops it: one path out.
   std::thread idle;
-  if (linger) {
-    idle = std::thread([&host, seconds = *linger] {
+  if (o.linger) {
+    idle = std::thread([&host, seconds = *o.linger] {
       host.waitUntilIdle(seconds);
       ::kill(::getpid(), SIGTERM);
     });
@@ -156,7 +173,8 @@ int main(int argc, char** argv) {
   std::thread stopper([&application, stops] {
     int signal = 0;
     sigwait(&stops, &signal);
-    QMetaObject::invokeMethod(&application, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &application, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
   });
   application.exec();
   stopper.join();
