@@ -36,7 +36,11 @@ class HostLimitsThreadsTest : public ServedHostTest {
 
 TEST_F(HostLimitsThreadsTest, AProgramOrCallWithoutAThreadIsRefusedAndEveryoneElseIsServed) {
   RawPeer early(socket);  // attached while threads are to be had
-  ASSERT_TRUE(eventually([&] { return host.clientCount() == 2; }));
+  // Answered on lane 0 by the connection's reader: its threads are running once it is.
+  early.send({Kind::call, 6, "screens", nullptr, 0});
+  const auto first = early.next();
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->kind, Kind::reply);
 
   host::failThreadStartsAfter(0);
   RawPeer refused(socket);
