@@ -6,7 +6,11 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <tuple>
+#include <vector>
 
+#include "platform/Keeper.h"
 #include "ui/KeyCap.h"
 #include "ui/Paint.h"
 
@@ -55,39 +59,29 @@ class InlineKeys::Spill : public QWidget {
 
   bool event(QEvent* event) override {
     // Out of sight, the pictures go; the first paint once shown makes them again.
-    if (event->type() == QEvent::Hide) pictures_.clear();
+    if (event->type() == QEvent::Hide) pictures_.reset();
     return QWidget::event(event);
   }
 
  private:
-  struct Picture {
-    std::vector<double> lit;
-    double scale = 1;
-    bool dark = false;
-    QSize size;
-    QImage image;
-  };
+  // How lit each cap is, the scale, the appearance and the spill's size.
+  using Look = std::tuple<std::vector<double>, double, bool, int, int>;
 
   const QImage& kept(const std::vector<double>& lit, double scale) {
-    const bool dark = ui::isDark();
-    for (const Picture& p : pictures_) {
-      if (p.lit == lit && p.scale == scale && p.dark == dark && p.size == size()) return p.image;
-    }
     // The row's demonstrations go between two or three ways of lighting it.
-    if (pictures_.size() >= 4) pictures_.erase(pictures_.begin());
-    QImage image(size() * static_cast<int>(scale), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
-    image.fill(Qt::transparent);
-    {
+    if (!pictures_) pictures_.emplace(platform::KeeperBudget{.count = 4});
+    return pictures_->get(Look{lit, scale, ui::isDark(), width(), height()}, [&] {
+      QImage image(size() * static_cast<int>(scale), QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(scale);
+      image.fill(Qt::transparent);
       QPainter painter(&image);
       row_.paintRow(painter, origin());
-    }
-    pictures_.push_back({lit, scale, dark, size(), std::move(image)});
-    return pictures_.back().image;
+      return image;
+    });
   }
 
   const InlineKeys& row_;
-  std::vector<Picture> pictures_;
+  std::optional<platform::Keeper<Look, QImage>> pictures_;
 };
 
 InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,

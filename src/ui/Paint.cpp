@@ -15,21 +15,17 @@
 
 namespace trelliq::ui {
 
-namespace {
-bool dark() { return NSAppearance::current().isDark(); }
-}  // namespace
-
-bool isDark() { return dark(); }
+bool isDark() { return NSAppearance::current().isDark(); }
 
 QColor primary(double opacity) {
-  const float ink = dark() ? 1 : 0;
+  const float ink = isDark() ? 1 : 0;
   return QColor::fromRgbF(ink, ink, ink, static_cast<float>(0.85 * opacity));
 }
-QColor secondary() { return dark() ? QColor::fromRgbF(1, 1, 1, 0.55f) : QColor::fromRgbF(0, 0, 0, 0.5f); }
+QColor secondary() { return isDark() ? QColor::fromRgbF(1, 1, 1, 0.55f) : QColor::fromRgbF(0, 0, 0, 0.5f); }
 QColor accent() { return QColor(0, 122, 255); }
-QColor separator() { return dark() ? QColor::fromRgbF(1, 1, 1, 0.12f) : QColor::fromRgbF(0, 0, 0, 0.1f); }
-QColor controlBackground() { return dark() ? QColor(30, 30, 30) : QColor(255, 255, 255); }
-QColor windowBackground() { return dark() ? QColor(40, 40, 42) : QColor(236, 236, 236); }
+QColor separator() { return isDark() ? QColor::fromRgbF(1, 1, 1, 0.12f) : QColor::fromRgbF(0, 0, 0, 0.1f); }
+QColor controlBackground() { return isDark() ? QColor(30, 30, 30) : QColor(255, 255, 255); }
+QColor windowBackground() { return isDark() ? QColor(40, 40, 42) : QColor(236, 236, 236); }
 
 QColor mix(const QColor& from, const QColor& to, double t) {
   const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };

@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 
 #include "app/views/Symbol.h"
 #include "ui/DemoIcons.h"
@@ -111,9 +110,9 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   const double pixels = std::max(1.0, std::abs(painter.worldTransform().m11()));
   const double margin = std::ceil(2 * kShadowRadius + 1);
   const bool dark = ui::isDark();
-  auto kept = std::find_if(miniatures_.begin(), miniatures_.end(),
-                           [&](const Miniature& m) { return m.index == i && m.pixels == pixels && m.dark == dark; });
-  if (kept == miniatures_.end()) {
+  // Two or three apps take turns, at a scale or two.
+  if (!miniatures_) miniatures_.emplace(platform::KeeperBudget{.count = 16});
+  const Miniature& kept = miniatures_->get(MiniatureLook{i, pixels, ui::isDark()}, [&] {
     const QSizeF size = outer.size() + QSizeF(2 * margin, 2 * margin);
     QImage layer(static_cast<int>(std::ceil(size.width() * pixels)),
                  static_cast<int>(std::ceil(size.height() * pixels)), QImage::Format_ARGB32_Premultiplied);
@@ -127,22 +126,21 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
     }
     // Blurred at the layer's own pixels, by a Gaussian whose spread is half the radius.
     QImage shadow = views::softened(layer, kShadowRadius * pixels / 2);
-    miniatures_.push_back({i, pixels, dark, std::move(layer), std::move(shadow)});
-    kept = std::prev(miniatures_.end());
-  }
+    return Miniature{std::move(layer), std::move(shadow)};
+  });
   const QPointF at = outer.topLeft() - QPointF(margin, margin);
   painter.save();
   const double base = painter.opacity() * opacity;
   painter.setOpacity(base * kShadowOpacity);
-  painter.drawImage(at + QPointF(0, kShadowDrop), kept->shadow);
+  painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow);
   painter.setOpacity(base);
-  painter.drawImage(at, kept->layer);
+  painter.drawImage(at, kept.layer);
   painter.restore();
 }
 
 bool PreviewDemo::event(QEvent* event) {
   // Out of sight, the miniatures go; the first paint once shown draws them again.
-  if (event->type() == QEvent::Hide) miniatures_.clear();
+  if (event->type() == QEvent::Hide) miniatures_.reset();
   return QWidget::event(event);
 }
 

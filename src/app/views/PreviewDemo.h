@@ -7,10 +7,13 @@
 #include <QColor>
 #include <QImage>
 #include <QWidget>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Image.h"
+#include "platform/Keeper.h"
 
 namespace trelliq {
 
@@ -53,13 +56,12 @@ class PreviewDemo : public QWidget {
   /// An app's miniature window drawn once, with its shadow: a cross-fade only changes how
   /// strongly each is laid on.
   struct Miniature {
-    int index = 0;
-    double pixels = 1;
-    bool dark = false;
     QImage layer;
     QImage shadow;
   };
-  std::vector<Miniature> miniatures_;
+  // By the app's index, the pixels a point covers and the appearance.
+  using MiniatureLook = std::tuple<int, double, bool>;
+  std::optional<platform::Keeper<MiniatureLook, Miniature>> miniatures_;
 
   int index_;
   int previous_;
