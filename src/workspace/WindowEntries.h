@@ -51,27 +51,16 @@ inline bool atLeast(const platform::PlistDictionary& entry, double minimum) {
   return width && height && *width >= minimum && *height >= minimum;
 }
 
-/// The bounds dictionary read once for what the checks above ask of it: whether the entry
-/// has one, the rectangle (as bounds() answers) and the size check (as atLeast() answers).
+/// The bounds dictionary read for what the checks above ask of it: whether the entry has
+/// one, the rectangle (as bounds() answers) and the size check (as atLeast() answers).
 struct BoundsEntry {
   bool present = false;
   std::optional<CGRect> rect;
   bool atLeast = false;
 };
 
-inline BoundsEntry boundsEntry(const platform::PlistDictionary& entry, double minimum) {
-  BoundsEntry result;
-  const platform::PlistDictionary* dict = platform::dictionaryEntry(entry, kCGWindowBounds);
-  if (!dict) return result;
-  result.present = true;
-  const auto x = platform::doubleEntry(*dict, "X");
-  const auto y = platform::doubleEntry(*dict, "Y");
-  const auto width = platform::doubleEntry(*dict, "Width");
-  const auto height = platform::doubleEntry(*dict, "Height");
-  if (x && y && width && height) result.rect = CGRect(*x, *y, *width, *height);
-  result.atLeast = width && height && *width >= minimum && *height >= minimum;
-  return result;
-}
+/// The width and height from which a listed window counts as large (BoundsEntry::atLeast).
+inline constexpr double kLargeSide = 100;
 
 /// What the workspace reads of one window-list entry, each as the reader of that field
 /// above answers it, from one walk over the entry and one over its bounds.

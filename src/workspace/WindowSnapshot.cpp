@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/CoreGraphics.h"
 #include "workspace/Focus.h"
+#include "workspace/ListedRows.h"
 #include "workspace/Minimized.h"
 #include "workspace/Private.h"
 #include "workspace/Unresponsive.h"
@@ -19,7 +20,6 @@ namespace {
 constexpr float kApplicationTimeout = 0.25f;
 // An app launched this recently may not have reported its windows yet.
 constexpr double kJustLaunchedSeconds = 5.0;
-constexpr double kMinimumSide = 100;
 
 bool sharesAny(const std::vector<std::int64_t>& spaces, const std::set<std::int64_t>& set) {
   return std::any_of(spaces.begin(), spaces.end(), [&](std::int64_t space) { return set.count(space) != 0; });
@@ -141,10 +141,7 @@ WindowSnapshot::WindowSnapshot() {
   int position = 0;
   static const platform::PlistArray none;
   if (list) spaces_.reserve(list->size());
-  for (const auto& item : list ? *list : none) {
-    const auto* entry = item.asDictionary();
-    if (!entry) continue;
-    entries::Row row = entries::row(*entry, kMinimumSide);
+  for (const entries::Row& row : ListedRows::of(list ? *list : none, entries::kLargeSide, true)) {
     if (row.layer != 0) continue;
     if (row.number) order_.emplace(*row.number, position);
     ++position;

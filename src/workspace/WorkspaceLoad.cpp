@@ -11,6 +11,7 @@
 #include "platform/CGWindow.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/Focus.h"
+#include "workspace/ListedRows.h"
 #include "workspace/ScreenGeometry.h"
 #include "workspace/SpaceNames.h"
 #include "workspace/TileIds.h"
@@ -148,14 +149,9 @@ std::optional<std::vector<std::uint32_t>> frontWindows() {
   if (!list) return std::nullopt;
   std::vector<std::uint32_t> front;
   front.reserve(list->size());
-  for (const platform::PlistValue& item : *list) {
-    const platform::PlistDictionary* entry = item.asDictionary();
-    if (!entry) continue;
-    const auto found = platform::entries<2>(*entry, {kCGWindowLayer, kCGWindowNumber});
-    if (!found[0] || found[0]->asInteger() != 0 || !found[1]) continue;
-    const auto number = found[1]->asInteger();
-    if (!number || *number < 0 || *number > 0xFFFFFFFFll) continue;
-    front.push_back(static_cast<std::uint32_t>(*number));
+  // The snapshot's list read these same dictionaries a moment ago: their rows are kept.
+  for (const entries::Row& row : ListedRows::of(*list, entries::kLargeSide, false)) {
+    if (row.layer == 0 && row.number) front.push_back(*row.number);
   }
   return front;
 }
