@@ -253,8 +253,9 @@ std::vector<std::uint32_t> readFront(const WindowSnapshot& snapshot) {
   std::optional<std::vector<std::uint32_t>> front = frontWindows();
   if (!front) return {};
   if (snapshot.listRead()) {
-    std::set<std::uint32_t> listed;
-    for (const auto& [number, position] : snapshot.order()) listed.insert(listed.end(), number);
+    std::vector<std::uint32_t> listed;  // sorted, as the order is kept
+    listed.reserve(snapshot.order().size());
+    for (const auto& [number, position] : snapshot.order()) listed.push_back(number);
     SpaceNames::forgetWindows(listed);
     DesktopFrames::forget(listed);
   }
