@@ -46,8 +46,7 @@ bool SessionPictures::capturesThumbnails() const {
 
 void SessionPictures::refreshThumbnails() {
   const Workspace& workspace = model_.workspace();
-  // Every begin comes here with the whole desk: hashed sets and flat lists, not a tree node
-  // per window.
+  // Every begin comes here with the whole desk: sorted flat lists, not a tree node per window.
   std::vector<std::uint32_t> ids;
   workspace.forEachWindow([&](const WindowInfo& w) {
     if (w.windowID) ids.push_back(*w.windowID);
