@@ -4,6 +4,8 @@
 // and get nothing when the stored value has another type, so "a value of the
 // wrong type counts as missing" is one accessor call.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -88,5 +90,26 @@ std::optional<double> doubleEntry(const PlistDictionary& dict, std::string_view 
 std::optional<bool> boolEntry(const PlistDictionary& dict, std::string_view key);
 const PlistDictionary* dictionaryEntry(const PlistDictionary& dict, std::string_view key);
 const PlistArray* arrayEntry(const PlistDictionary& dict, std::string_view key);
+
+/// The entries under `keys`, in their order, from one walk over the dictionary (nullptr for
+/// a key it lacks; a key asked twice gets the same entry twice). Reading most of a small
+/// dictionary this way costs less than a look-up per key, each of which compares whole keys
+/// down the tree again.
+template <std::size_t N>
+std::array<const PlistValue*, N> entries(const PlistDictionary& dict, const std::array<std::string_view, N>& keys) {
+  std::array<const PlistValue*, N> found{};
+  std::size_t missing = N;
+  for (const auto& [key, value] : dict) {
+    const std::string_view have(key);
+    for (std::size_t i = 0; i < N; ++i) {
+      if (!found[i] && have == keys[i]) {
+        found[i] = &value;
+        --missing;
+      }
+    }
+    if (missing == 0) break;
+  }
+  return found;
+}
 
 }  // namespace platform

@@ -46,37 +46,52 @@ bool SessionPictures::capturesThumbnails() const {
 
 void SessionPictures::refreshThumbnails() {
   const Workspace& workspace = model_.workspace();
+  // Every begin comes here with the whole desk: sorted flat lists, not a tree node per window.
   std::vector<std::uint32_t> ids;
-  for (const WindowInfo& w : workspace.windows()) {
+  workspace.forEachWindow([&](const WindowInfo& w) {
     if (w.windowID) ids.push_back(*w.windowID);
+  });
+  std::vector<std::uint32_t> present = ids;
+  std::sort(present.begin(), present.end());
+  present.erase(std::unique(present.begin(), present.end()), present.end());
+  const auto isPresent = [&](std::uint32_t number) {
+    return std::binary_search(present.begin(), present.end(), number);
+  };
+  const auto& thumbnails = model_.thumbnails();
+  if (std::any_of(thumbnails.begin(), thumbnails.end(), [&](const auto& entry) { return !isPresent(entry.first); })) {
+    model_.thumbnails.modify(
+        [&](auto& kept) { std::erase_if(kept, [&](const auto& entry) { return !isPresent(entry.first); }); });
   }
-  const std::set<std::uint32_t> present(ids.begin(), ids.end());
-  auto kept = model_.thumbnails();
-  std::erase_if(kept, [&](const auto& entry) { return !present.count(entry.first); });
-  model_.thumbnails.set(std::move(kept));
   model_.pictureKeeping().keepOnly(present);
 
   // The order the user looks: the selected window, its tile's other windows, the rest.
   std::vector<std::uint32_t> order;
-  std::set<std::uint32_t> queued;
+  order.reserve(present.size() + 1);
+  std::vector<char> queued(present.size(), 0);  // by place in `present`
+  std::vector<std::uint32_t> queuedElsewhere;   // a target no tile lists (none, normally)
   auto add = [&](std::uint32_t number) {
-    if (queued.insert(number).second) order.push_back(number);
+    const auto at = std::lower_bound(present.begin(), present.end(), number);
+    if (at != present.end() && *at == number) {
+      char& flag = queued[static_cast<std::size_t>(at - present.begin())];
+      if (flag) return;
+      flag = 1;
+    } else {
+      if (std::find(queuedElsewhere.begin(), queuedElsewhere.end(), number) != queuedElsewhere.end()) return;
+      queuedElsewhere.push_back(number);
+    }
+    order.push_back(number);
   };
   if (const WindowInfo* target = model_.focusedTarget(); target && target->windowID) add(*target->windowID);
-  std::set<std::uint32_t> inSelected;
   if (const Cluster* selected = model_.selectedCluster(model_.focused())) {
     for (const WindowInfo& w : selected->windows) {
-      if (!w.windowID) continue;
-      inSelected.insert(*w.windowID);
-      add(*w.windowID);
+      if (w.windowID) add(*w.windowID);
     }
   }
-  for (const std::uint32_t number : ids) {
-    if (!inSelected.count(number)) add(number);
-  }
+  for (const std::uint32_t number : ids) add(number);
   // Worth keeping first, when not every picture can be kept: the selection's, then the
   // window each tile's preview would show, then the capture order.
   std::vector<std::uint32_t> worth;
+  worth.reserve(2 * order.size() + 1);
   if (!order.empty()) worth.push_back(order.front());
   const auto& displays = model_.workspace().displays;
   for (std::size_t d = 0; d < displays.size(); ++d) {
@@ -95,28 +110,26 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
   // A window not drawn yet may become the preview's: its picture is kept at that size.
   double scale = 1;
   for (const DisplayGroup& d : model_.workspace().displays) scale = std::max(scale, d.screen.backingScaleFactor());
-  const std::map<std::uint32_t, CGSize> unseen = previewSizes(worth, scale);
+  const WindowSizes unseen = previewSizes(worth, scale);
   const CGSize box{Metrics::previewBox.width * scale, Metrics::previewBox.height * scale};
-  const auto previewSize = [&](std::uint32_t window) {
-    const auto found = unseen.find(window);
-    return found == unseen.end() ? box : found->second;
-  };
+  const auto previewSize = [&](std::uint32_t window) { return sizeOf(unseen, window).value_or(box); };
   PictureKeeping& keeping = model_.pictureKeeping();
   Thumbnails::Sizes sizes = keeping.plan(worth, previewSize);
   // Only the pictures of the windows taken are compared with what comes.
   Thumbnails::Held held;
-  std::unordered_map<std::uint32_t, CGSize> previews;
+  WindowSizes previews;  // in the order of `sizes`, by window
+  previews.reserve(sizes.size());
   for (const auto& [window, size] : sizes) {
     if (const auto kept = model_.thumbnails().find(window); kept != model_.thumbnails().end()) held.insert(*kept);
-    previews.emplace(window, previewSize(window));
+    previews.emplace_back(window, previewSize(window));
   }
   // Each window is taken at the size it is drawn at when its turn comes (the panels may
   // have shown since the capture was asked for), so its picture is scaled once, from the
   // window's own pixels, and arrives ready to draw.
   Thumbnails::SizeNow now = [drawn = keeping.drawnSizes(), previews = std::move(previews)](std::uint32_t window,
-                                                                                         CGSize asked) {
-    const auto preview = previews.find(window);
-    return preview == previews.end() ? asked : takenFor(drawn->of(window).value_or(asked), preview->second);
+                                                                                           CGSize asked) {
+    const auto preview = sizeOf(previews, window);
+    return preview ? takenFor(drawn->of(window).value_or(asked), *preview) : asked;
   };
   Thumbnails::capture(
       order,
@@ -126,16 +139,30 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
       std::move(sizes), std::move(held), std::move(now));
 }
 
-std::map<std::uint32_t, CGSize> SessionPictures::previewSizes(const std::vector<std::uint32_t>& windows,
-                                                              double scale) const {
-  const std::unordered_set<std::uint32_t> asked(windows.begin(), windows.end());
-  std::map<std::uint32_t, CGSize> sizes;
+SessionPictures::WindowSizes SessionPictures::previewSizes(const std::vector<std::uint32_t>& windows,
+                                                           double scale) const {
+  std::vector<std::uint32_t> asked = windows;
+  std::sort(asked.begin(), asked.end());
+  WindowSizes sizes;
+  sizes.reserve(asked.size());
   model_.workspace().forEachWindow([&](const WindowInfo& w) {
-    if (!w.windowID || !asked.count(*w.windowID)) return;
+    if (!w.windowID || !std::binary_search(asked.begin(), asked.end(), *w.windowID)) return;
     const CGSize drawn = PreviewPanel::pictureSize(w.bounds ? w.bounds->size : Metrics::previewBox);
-    sizes[*w.windowID] = {drawn.width * scale, drawn.height * scale};
+    sizes.emplace_back(*w.windowID, CGSize{drawn.width * scale, drawn.height * scale});
   });
+  // By window; of a window met twice, the later size counts.
+  std::stable_sort(sizes.begin(), sizes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  const auto last =
+      std::unique(sizes.rbegin(), sizes.rend(), [](const auto& a, const auto& b) { return a.first == b.first; });
+  sizes.erase(sizes.begin(), last.base());
   return sizes;
+}
+
+std::optional<CGSize> SessionPictures::sizeOf(const WindowSizes& sizes, std::uint32_t window) {
+  const auto found = std::lower_bound(sizes.begin(), sizes.end(), window,
+                                      [](const auto& entry, std::uint32_t number) { return entry.first < number; });
+  if (found == sizes.end() || found->first != window) return std::nullopt;
+  return found->second;
 }
 
 void SessionPictures::schedulePictureKeeping() {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/Image.h"
@@ -60,8 +62,11 @@ class SessionPictures {
   /// Captures `order` (thumbnail order), each window at the size worth keeping it at,
   /// leaving out those the pictures' budget has no room for.
   void capturePictures(const std::vector<std::uint32_t>& order, const std::vector<std::uint32_t>& worth);
+  /// Window number → size, sorted by window number, one entry a window.
+  using WindowSizes = std::vector<std::pair<std::uint32_t, CGSize>>;
   /// The size in pixels the preview would draw each of `windows` at, on a display of `scale`.
-  std::map<std::uint32_t, CGSize> previewSizes(const std::vector<std::uint32_t>& windows, double scale) const;
+  WindowSizes previewSizes(const std::vector<std::uint32_t>& windows, double scale) const;
+  static std::optional<CGSize> sizeOf(const WindowSizes& sizes, std::uint32_t window);
 
   SwitcherModel& model_;
   const Session& session_;

@@ -63,10 +63,11 @@ CGRect DesktopFrames::fullScreenFrame(const NSScreen& screen) {
   return CGRect(frame.minX(), frame.minY() + top, frame.width(), frame.height() - top);
 }
 
-void DesktopFrames::forget(const std::set<std::uint32_t>& windows) {
+void DesktopFrames::forget(const std::vector<std::uint32_t>& windows) {
   Store& s = store();
-  std::erase_if(s.frames, [&](const auto& entry) { return !windows.contains(entry.first); });
-  std::erase_if(s.frozen, [&](std::uint32_t number) { return !windows.contains(number); });
+  const auto gone = [&](std::uint32_t number) { return !std::binary_search(windows.begin(), windows.end(), number); };
+  std::erase_if(s.frames, [&](const auto& entry) { return gone(entry.first); });
+  std::erase_if(s.frozen, gone);
 }
 
 const std::map<std::uint32_t, CGRect>& DesktopFrames::frames() { return store().frames; }

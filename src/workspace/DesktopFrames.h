@@ -37,9 +37,9 @@ class DesktopFrames final {
   /// below its top safe-area inset.
   static CGRect fullScreenFrame(const NSScreen& screen);
 
-  /// Keeps only the frames (and freezes) of the given window numbers; the full-screen
-  /// frames stay.
-  static void forget(const std::set<std::uint32_t>& windows);
+  /// Keeps only the frames (and freezes) of the given window numbers, sorted; the
+  /// full-screen frames stay.
+  static void forget(const std::vector<std::uint32_t>& windows);
 
   // Read access to the stores, for the snapshot's callers and for tests.
   static const std::map<std::uint32_t, CGRect>& frames();

@@ -72,20 +72,16 @@ std::optional<std::uint64_t> overlaySpace() {
 
 platform::LibraryHandle Private::skyLight() { return UnpublishedFunctions::skyLight(); }
 
-std::vector<PlistDictionary> Private::displaySpaces() {
+PlistArray Private::displaySpaces() {
   auto connection = UnpublishedFunctions::connection();
   auto* copy = UnpublishedFunctions::copyDisplaySpaces();
   if (!connection || !copy) return {};
   auto raw = copy(*connection);
   if (!raw) return {};
-  std::vector<PlistDictionary> displays;
-  displays.reserve(raw->size());
   for (const auto& item : *raw) {
-    const auto* dict = item.asDictionary();
-    if (!dict) return {};  // not a list of dictionaries
-    displays.push_back(*dict);
+    if (!item.asDictionary()) return {};  // not a list of dictionaries
   }
-  return displays;
+  return std::move(*raw);
 }
 
 Private::Layout Private::displayLayout() {
@@ -93,7 +89,9 @@ Private::Layout Private::displayLayout() {
   if (raw.empty()) return {};
 
   std::vector<DisplayLayout> layouts;
-  for (const auto& display : raw) {
+  layouts.reserve(raw.size());
+  for (const PlistValue& item : raw) {
+    const PlistDictionary& display = *item.asDictionary();
     const auto identifier = displayIdentifier(display);
     auto screen = screenOfDisplay(identifier);
     if (!screen) continue;
@@ -128,14 +126,16 @@ Private::Layout Private::displayLayout() {
 
 std::set<std::int64_t> Private::currentSpaces() {
   std::set<std::int64_t> result;
-  for (const auto& display : displaySpaces()) {
+  for (const PlistValue& item : displaySpaces()) {
+    const PlistDictionary& display = *item.asDictionary();
     if (auto current = currentSpaceID(display)) result.insert(*current);
   }
   return result;
 }
 
 std::optional<std::int64_t> Private::currentSpace(const NSScreen& screen) {
-  for (const auto& display : displaySpaces()) {
+  for (const PlistValue& item : displaySpaces()) {
+    const PlistDictionary& display = *item.asDictionary();
     auto match = screenOfDisplay(displayIdentifier(display));
     if (match && *match == screen) return currentSpaceID(display);
   }
@@ -158,7 +158,8 @@ std::vector<std::int64_t> Private::spaces(std::uint32_t window) {
 
 std::set<std::int64_t> Private::fullScreenSpaces() {
   std::set<std::int64_t> result;
-  for (const auto& display : displaySpaces()) {
+  for (const PlistValue& item : displaySpaces()) {
+    const PlistDictionary& display = *item.asDictionary();
     for (const PlistDictionary* space : spaceDictionaries(display)) {
       if (platform::integerEntry(*space, "type") != kFullScreenSpace) continue;
       if (auto id = id64(*space)) result.insert(*id);
@@ -191,7 +192,8 @@ std::optional<CGPoint> Private::center(const std::optional<std::string>& display
 }
 
 std::optional<Private::Steps> Private::steps(std::int64_t space) {
-  for (const auto& display : displaySpaces()) {
+  for (const PlistValue& item : displaySpaces()) {
+    const PlistDictionary& display = *item.asDictionary();
     std::vector<std::int64_t> ids;
     for (const PlistDictionary* dict : spaceDictionaries(display)) {
       if (auto id = id64(*dict)) ids.push_back(*id);
@@ -208,7 +210,8 @@ std::optional<Private::Steps> Private::steps(std::int64_t space) {
 }
 
 std::optional<Private::SpaceScreen> Private::screenOfSpace(std::int64_t space) {
-  for (const auto& display : displaySpaces()) {
+  for (const PlistValue& item : displaySpaces()) {
+    const PlistDictionary& display = *item.asDictionary();
     for (const PlistDictionary* dict : spaceDictionaries(display)) {
       if (id64(*dict) != space) continue;
       if (auto screen = screenOfDisplay(displayIdentifier(display))) {

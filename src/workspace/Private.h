@@ -64,9 +64,10 @@ class Private final {
   /// The SkyLight library, opened once; null when it cannot be opened. Any thread.
   static platform::LibraryHandle skyLight();
 
-  /// The managed-display description as it comes: one dictionary per display. [] when the
-  /// function is missing, it answers null, or the answer is not a list of dictionaries.
-  static std::vector<platform::PlistDictionary> displaySpaces();
+  /// The managed-display description as it comes: one dictionary per display (every item
+  /// is one). [] when the function is missing, it answers null, or the answer is not a list
+  /// of dictionaries. The items share the answer's dictionaries rather than copy them.
+  static platform::PlistArray displaySpaces();
   /// The displays with their ordinary and full-screen Spaces, sorted left to right (stably).
   /// Displays matching no screen are left out; ([], true) when Spaces are shared but no
   /// screen matched, ([], false) when nothing could be read.

@@ -92,7 +92,7 @@ void SpaceNames::save(const std::map<std::string, std::string>& names) {
   Settings::defaults().set(defaultsKey, platform::PlistValue(std::move(dict)));
 }
 
-void SpaceNames::forgetWindows(const std::set<std::uint32_t>& windows) {
+void SpaceNames::forgetWindows(const std::vector<std::uint32_t>& windows) {
   std::map<std::string, std::string> names = all();
   // With desktop names only (the usual case) no window key needs building.
   if (std::all_of(names.begin(), names.end(), [](const auto& n) { return n.first.starts_with(desktopPrefix); })) return;

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "settings/DefaultsKeys.h"
 
@@ -39,7 +40,7 @@ class SpaceNames final {
 
   /// Drops the "window/" names of windows not in `windows` (and keys that are neither a
   /// desktop key nor a window's key); saves only when something was dropped.
-  static void forgetWindows(const std::set<std::uint32_t>& windows);
+  static void forgetWindows(const std::vector<std::uint32_t>& windows);
 
   /// `text` without white space and line ends at either end.
   static std::string trimmed(const std::string& text);

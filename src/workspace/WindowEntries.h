@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/CGWindow.h"
 #include "platform/PlistValue.h"
@@ -49,25 +51,53 @@ inline bool atLeast(const platform::PlistDictionary& entry, double minimum) {
   return width && height && *width >= minimum && *height >= minimum;
 }
 
-/// The bounds dictionary read once for what the checks above ask of it: whether the entry
-/// has one, the rectangle (as bounds() answers) and the size check (as atLeast() answers).
+/// The bounds dictionary read for what the checks above ask of it: whether the entry has
+/// one, the rectangle (as bounds() answers) and the size check (as atLeast() answers).
 struct BoundsEntry {
   bool present = false;
   std::optional<CGRect> rect;
   bool atLeast = false;
 };
 
-inline BoundsEntry boundsEntry(const platform::PlistDictionary& entry, double minimum) {
-  BoundsEntry result;
-  const platform::PlistDictionary* dict = platform::dictionaryEntry(entry, kCGWindowBounds);
-  if (!dict) return result;
-  result.present = true;
-  const auto x = platform::doubleEntry(*dict, "X");
-  const auto y = platform::doubleEntry(*dict, "Y");
-  const auto width = platform::doubleEntry(*dict, "Width");
-  const auto height = platform::doubleEntry(*dict, "Height");
-  if (x && y && width && height) result.rect = CGRect(*x, *y, *width, *height);
-  result.atLeast = width && height && *width >= minimum && *height >= minimum;
+/// The width and height from which a listed window counts as large (BoundsEntry::atLeast).
+inline constexpr double kLargeSide = 100;
+
+/// What the workspace reads of one window-list entry, each as the reader of that field
+/// above answers it, from one walk over the entry and one over its bounds.
+struct Row {
+  std::optional<std::int64_t> layer;
+  std::optional<std::uint32_t> number;
+  std::optional<std::int32_t> ownerPID;
+  std::optional<double> alpha;
+  BoundsEntry bounds;
+  const std::string* name = nullptr;  // inside the entry; null when missing or not a string
+};
+
+inline Row row(const platform::PlistDictionary& entry, double minimum) {
+  const auto found = platform::entries<6>(
+      entry, {kCGWindowLayer, kCGWindowNumber, kCGWindowOwnerPID, kCGWindowAlpha, kCGWindowBounds, kCGWindowName});
+  Row result;
+  if (found[0]) result.layer = found[0]->asInteger();
+  if (found[1]) {
+    if (const auto value = found[1]->asInteger();
+        value && *value >= 0 && *value <= std::numeric_limits<std::uint32_t>::max())
+      result.number = static_cast<std::uint32_t>(*value);
+  }
+  if (found[2]) {
+    if (const auto value = found[2]->asInteger(); value && *value >= std::numeric_limits<std::int32_t>::min() &&
+                                                  *value <= std::numeric_limits<std::int32_t>::max())
+      result.ownerPID = static_cast<std::int32_t>(*value);
+  }
+  if (found[3]) result.alpha = found[3]->asDouble();
+  if (const platform::PlistDictionary* dict = found[4] ? found[4]->asDictionary() : nullptr) {
+    result.bounds.present = true;
+    const auto side = platform::entries<4>(*dict, {"X", "Y", "Width", "Height"});
+    const auto read = [](const platform::PlistValue* v) { return v ? v->asDouble() : std::nullopt; };
+    const auto x = read(side[0]), y = read(side[1]), width = read(side[2]), height = read(side[3]);
+    if (x && y && width && height) result.bounds.rect = CGRect(*x, *y, *width, *height);
+    result.bounds.atLeast = width && height && *width >= minimum && *height >= minimum;
+  }
+  if (found[5]) result.name = found[5]->asString();
   return result;
 }
 

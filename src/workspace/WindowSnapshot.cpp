@@ -1,13 +1,13 @@
 #include "workspace/WindowSnapshot.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "platform/AppKitWindows.h"
 #include "platform/CGWindow.h"
 #include "platform/Clock.h"
 #include "platform/CoreGraphics.h"
 #include "workspace/Focus.h"
+#include "workspace/ListedRows.h"
 #include "workspace/Minimized.h"
 #include "workspace/Private.h"
 #include "workspace/Unresponsive.h"
@@ -20,7 +20,6 @@ namespace {
 constexpr float kApplicationTimeout = 0.25f;
 // An app launched this recently may not have reported its windows yet.
 constexpr double kJustLaunchedSeconds = 5.0;
-constexpr double kMinimumSide = 100;
 
 bool sharesAny(const std::vector<std::int64_t>& spaces, const std::set<std::int64_t>& set) {
   return std::any_of(spaces.begin(), spaces.end(), [&](std::int64_t space) { return set.count(space) != 0; });
@@ -34,8 +33,8 @@ struct ListedWindow {
 // The standard windows an app reports through the accessibility interface.
 struct Reported {
   std::vector<WindowInfo> windows;
-  std::set<std::uint32_t> numbers;  // theirs, for the window list to leave out
-  bool incomplete = false;          // the app gave no list, or an empty one just after launching
+  std::vector<std::uint32_t> numbers;  // theirs, sorted once all are in, for the window list to leave out
+  bool incomplete = false;             // the app gave no list, or an empty one just after launching
 };
 
 Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplication& app) {
@@ -54,6 +53,10 @@ Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplicat
     reported.incomplete = launched && *launched - platform::now() > -kJustLaunchedSeconds;
   }
   static const std::vector<AXUIElementRef> noElements;
+  if (elements) {
+    reported.windows.reserve(elements->size());
+    reported.numbers.reserve(elements->size());
+  }
   for (const AXUIElementRef& element : elements ? *elements : noElements) {
     // An app that stopped answering halfway through its list is not asked about the rest.
     if (Unresponsive::skipping(pid)) break;
@@ -63,7 +66,7 @@ Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplicat
     auto subrole = Unresponsive::attribute(element, kAXSubroleAttribute);
     if (!subrole || !subrole->asString() || *subrole->asString() != kAXStandardWindowSubrole) continue;
     const auto number = Private::windowID(element);
-    if (number) reported.numbers.insert(*number);
+    if (number) reported.numbers.push_back(*number);
     std::optional<std::string> title;
     if (auto text = Unresponsive::attribute(element, kAXTitleAttribute);
         text && text->asString() && !text->asString()->empty()) {
@@ -75,6 +78,7 @@ Reported reportedWindows(const WindowSnapshot& snapshot, const NSRunningApplicat
     reported.windows.emplace_back(pid, number, element, std::move(title), minimized, snapshot.isFullScreen(number),
                                   number ? snapshot.bounds(*number) : std::nullopt);
   }
+  std::sort(reported.numbers.begin(), reported.numbers.end());
   return reported;
 }
 
@@ -88,7 +92,7 @@ std::vector<ListedWindow> listedWindows(const WindowSnapshot& snapshot, std::int
   if (group == snapshot.cgWindows().end()) return listed;
   for (const WindowSnapshot::Listed& entry : group->second) {
     const auto number = entry.number;
-    if (!number || reported.numbers.count(*number)) continue;
+    if (!number || std::binary_search(reported.numbers.begin(), reported.numbers.end(), *number)) continue;
     const auto alpha = entry.alpha;
     if (!alpha || !(*alpha > 0)) continue;
     if (!entry.large) continue;
@@ -136,34 +140,58 @@ WindowSnapshot::WindowSnapshot() {
   listRead_ = list.has_value();
   int position = 0;
   static const platform::PlistArray none;
-  for (const auto& item : list ? *list : none) {
-    const auto* entry = item.asDictionary();
-    if (!entry || entries::layer(*entry) != 0) continue;
-    const auto number = entries::windowNumber(*entry);
-    if (number) order_.emplace(*number, position);
+  if (list) spaces_.reserve(list->size());
+  for (const entries::Row& row : ListedRows::of(list ? *list : none, entries::kLargeSide, true)) {
+    if (row.layer != 0) continue;
+    if (row.number) order_.emplace(*row.number, position);
     ++position;
-    const entries::BoundsEntry frame = entries::boundsEntry(*entry, kMinimumSide);
-    cgWindows_[entries::ownerPID(*entry).value_or(0)].push_back({number, entries::alpha(*entry), frame.present,
-                                                                 frame.rect, frame.atLeast,
-                                                                 platform::stringEntry(*entry, kCGWindowName)});
+    std::optional<std::string> name;
+    if (row.name) name = *row.name;
+    cgWindows_[row.ownerPID.value_or(0)].push_back(
+        {row.number, row.alpha, row.bounds.present, row.bounds.rect, row.bounds.atLeast, std::move(name)});
   }
   // A number's bounds come from the first owner (by pid) whose first entry for it has a
   // bounds dictionary; a later entry of the same owner never counts.
-  std::unordered_set<std::uint32_t> seen;
+  // Gathered in that order, then sorted by number keeping the first of each.
+  struct Candidate {
+    std::uint32_t number;
+    std::size_t group;  // counts owners in pid order
+    bool hasBounds;
+    std::optional<CGRect> bounds;
+  };
+  std::vector<Candidate> candidates;
+  candidates.reserve(static_cast<std::size_t>(position));
+  std::size_t groupIndex = 0;
   for (const auto& [pid, group] : cgWindows_) {
-    seen.clear();
     for (const Listed& entry : group) {
-      if (!entry.number || !seen.insert(*entry.number).second) continue;
-      if (entry.hasBounds) bounds_.try_emplace(*entry.number, entry.bounds);
+      if (entry.number) candidates.push_back({*entry.number, groupIndex, entry.hasBounds, entry.bounds});
     }
+    ++groupIndex;
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.number < b.number; });
+  bounds_.reserve(candidates.size());
+  for (std::size_t i = 0; i < candidates.size();) {
+    // One number's entries, owners in pid order and each owner's in list order.
+    std::size_t end = i;
+    while (end < candidates.size() && candidates[end].number == candidates[i].number) ++end;
+    for (std::size_t k = i; k < end; ++k) {
+      const bool firstOfOwner = k == i || candidates[k - 1].group != candidates[k].group;
+      if (firstOfOwner && candidates[k].hasBounds) {
+        bounds_.emplace_back(candidates[k].number, candidates[k].bounds);
+        break;
+      }
+    }
+    i = end;
   }
   currentSpaces_ = Private::currentSpaces();
   fullScreenSpaces_ = Private::fullScreenSpaces();
 }
 
 std::optional<CGRect> WindowSnapshot::bounds(std::uint32_t window) const {
-  auto found = bounds_.find(window);
-  return found == bounds_.end() ? std::nullopt : found->second;
+  const auto found = std::lower_bound(bounds_.begin(), bounds_.end(), window,
+                                      [](const auto& entry, std::uint32_t number) { return entry.first < number; });
+  return found == bounds_.end() || found->first != window ? std::nullopt : found->second;
 }
 
 const std::vector<std::int64_t>& WindowSnapshot::spaces(std::uint32_t window) const {

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/AppKitWorkspace.h"
@@ -73,8 +74,9 @@ class WindowSnapshot {
   std::map<std::uint32_t, int> order_;
   bool titlesKnown_ = false;
   bool listRead_ = true;
-  /// What bounds() answers per listed number, worked out once from cgWindows.
-  std::unordered_map<std::uint32_t, std::optional<CGRect>> bounds_;
+  /// What bounds() answers per listed number, worked out once from cgWindows; sorted by
+  /// number, one entry a number.
+  std::vector<std::pair<std::uint32_t, std::optional<CGRect>>> bounds_;
   /// What spaces() was answered so far.
   mutable std::unordered_map<std::uint32_t, std::vector<std::int64_t>> spaces_;
 };

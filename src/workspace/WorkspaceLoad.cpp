@@ -11,6 +11,7 @@
 #include "platform/CGWindow.h"
 #include "workspace/DesktopFrames.h"
 #include "workspace/Focus.h"
+#include "workspace/ListedRows.h"
 #include "workspace/ScreenGeometry.h"
 #include "workspace/SpaceNames.h"
 #include "workspace/TileIds.h"
@@ -35,12 +36,6 @@ struct Loaded {
   bool hidden;
 };
 
-// The Space of `matches` a display takes: its current one when it is a match, else the first.
-std::int64_t pick(const std::vector<std::int64_t>& matches, const std::optional<std::int64_t>& current) {
-  if (current && std::find(matches.begin(), matches.end(), *current) != matches.end()) return *current;
-  return matches.front();
-}
-
 // Each display's Spaces by id, made once for all the windows placed: looking a window's
 // Spaces up in every display's list made placing them all grow with windows times Spaces.
 class DisplaySpaces {
@@ -52,13 +47,17 @@ class DisplaySpaces {
       for (const auto& space : layout.spaces) ids.insert(space.id);
     }
   }
-  /// The window's Spaces that display `d` has, in the window's order.
-  std::vector<std::int64_t> matching(const std::vector<std::int64_t>& spaces, std::size_t d) const {
-    std::vector<std::int64_t> matches;
+  /// Of the window's Spaces that display `d` has, the display's current one when it is
+  /// among them, else the first in the window's order; nothing when none is the display's.
+  std::optional<std::int64_t> pick(const std::vector<std::int64_t>& spaces, std::size_t d,
+                                   const std::optional<std::int64_t>& current) const {
+    std::optional<std::int64_t> first;
     for (const std::int64_t s : spaces) {
-      if (ids_[d].count(s)) matches.push_back(s);
+      if (!ids_[d].count(s)) continue;
+      if (current && s == *current) return s;
+      if (!first) first = s;
     }
-    return matches;
+    return first;
   }
 
  private:
@@ -98,15 +97,13 @@ std::pair<int, std::int64_t> placeOn(const std::vector<std::int64_t>& spaces, co
                                      double primaryTop, int fallback) {
   if (!shared) {
     for (std::size_t d = 0; d < displays.size(); ++d) {
-      const std::vector<std::int64_t> matches = spacesOf.matching(spaces, d);
-      if (!matches.empty()) return {static_cast<int>(d), pick(matches, displays[d].current)};
+      if (const auto space = spacesOf.pick(spaces, d, displays[d].current)) return {static_cast<int>(d), *space};
     }
   }
   const int d = displayUnder(bounds, displays, primaryTop, fallback);
   if (displays.empty()) return {d, 0};
   const Private::DisplayLayout& layout = displays[static_cast<std::size_t>(d)];
-  const std::vector<std::int64_t> matches = spacesOf.matching(spaces, static_cast<std::size_t>(d));
-  if (!matches.empty()) return {d, pick(matches, layout.current)};
+  if (const auto space = spacesOf.pick(spaces, static_cast<std::size_t>(d), layout.current)) return {d, *space};
   if (layout.current) return {d, *layout.current};
   if (!layout.spaces.empty()) return {d, layout.spaces.front().id};
   return {d, 0};
@@ -126,6 +123,9 @@ Cluster makeTile(std::string id, std::int64_t space, bool fullScreen, const std:
   c.fullScreen = fullScreen;
   c.apps.reserve(apps.size());
   for (std::size_t a : apps) c.apps.push_back(loaded[a].info);
+  c.windows.reserve(static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(), [&](const Entry& e) {
+    return std::find(apps.begin(), apps.end(), e.app) != apps.end();
+  })));
   for (Entry& e : entries) {
     if (std::find(apps.begin(), apps.end(), e.app) != apps.end()) c.windows.push_back(std::move(e.window));
   }
@@ -148,12 +148,10 @@ std::optional<std::vector<std::uint32_t>> frontWindows() {
                                                kCGNullWindowID);
   if (!list) return std::nullopt;
   std::vector<std::uint32_t> front;
-  for (const platform::PlistValue& item : *list) {
-    const platform::PlistDictionary* entry = item.asDictionary();
-    if (!entry || platform::integerEntry(*entry, kCGWindowLayer) != 0) continue;
-    const auto number = platform::integerEntry(*entry, kCGWindowNumber);
-    if (!number || *number < 0 || *number > 0xFFFFFFFFll) continue;
-    front.push_back(static_cast<std::uint32_t>(*number));
+  front.reserve(list->size());
+  // The snapshot's list read these same dictionaries a moment ago: their rows are kept.
+  for (const entries::Row& row : ListedRows::of(*list, entries::kLargeSide, false)) {
+    if (row.layer == 0 && row.number) front.push_back(*row.number);
   }
   return front;
 }
@@ -255,8 +253,9 @@ std::vector<std::uint32_t> readFront(const WindowSnapshot& snapshot) {
   std::optional<std::vector<std::uint32_t>> front = frontWindows();
   if (!front) return {};
   if (snapshot.listRead()) {
-    std::set<std::uint32_t> listed;
-    for (const auto& [number, position] : snapshot.order()) listed.insert(listed.end(), number);
+    std::vector<std::uint32_t> listed;  // sorted, as the order is kept
+    listed.reserve(snapshot.order().size());
+    for (const auto& [number, position] : snapshot.order()) listed.push_back(number);
     SpaceNames::forgetWindows(listed);
     DesktopFrames::forget(listed);
   }

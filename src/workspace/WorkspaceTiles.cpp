@@ -14,29 +14,30 @@ namespace trelliq {
 std::optional<int> Workspace::lastWindow(const std::vector<WindowInfo>& windows,
                                          const std::set<std::uint32_t>& focused) {
   if (windows.empty()) return std::nullopt;
-  std::vector<int> candidates;
-  for (std::size_t i = 0; i < windows.size(); ++i) {
-    if (!windows[i].minimized) candidates.push_back(static_cast<int>(i));
-  }
-  if (candidates.empty()) {
-    for (std::size_t i = 0; i < windows.size(); ++i) candidates.push_back(static_cast<int>(i));
-  }
+  // The candidates are the shown windows, or every window when all are minimized; walked
+  // in place, since every tile of every load asks.
+  const bool anyShown = std::any_of(windows.begin(), windows.end(), [](const WindowInfo& w) { return !w.minimized; });
+  const auto candidate = [&](std::size_t i) { return !anyShown || !windows[i].minimized; };
   Recency& recency = Recency::shared();
   std::uint64_t best = 0;
   std::optional<int> newest;
-  for (int i : candidates) {
-    const std::uint64_t stamp = recency.stamp(windows[static_cast<std::size_t>(i)].windowID);
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    if (!candidate(i)) continue;
+    const std::uint64_t stamp = recency.stamp(windows[i].windowID);
     if (stamp > best) {
       best = stamp;
-      newest = i;
+      newest = static_cast<int>(i);
     }
   }
   if (newest) return newest;
-  for (int i : candidates) {
-    const auto& number = windows[static_cast<std::size_t>(i)].windowID;
-    if (number && focused.contains(*number)) return i;
+  std::optional<int> first;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    if (!candidate(i)) continue;
+    if (!first) first = static_cast<int>(i);
+    const auto& number = windows[i].windowID;
+    if (number && focused.contains(*number)) return static_cast<int>(i);
   }
-  return candidates.front();
+  return first;
 }
 
 Cluster Workspace::screenTile(Cluster tile, const std::map<std::uint32_t, int>& order, const std::string& desktopName) {

@@ -63,6 +63,22 @@ TEST(PlistValueTest, AValueOfTheWrongTypeCountsAsMissing) {
   EXPECT_EQ(PlistValue(5).find("count"), nullptr);
 }
 
+TEST(PlistValueTest, SeveralKeysReadInOneWalkAnswerAsSeparateLookUpsWould) {
+  // Keys asked out of the dictionary's order, one that is a prefix of another, one asked
+  // twice and one missing.
+  const PlistDictionary dict{{"Width", 3.0}, {"X", 1}, {"XY", "two"}, {"Y", 2}, {"a", true}};
+  const auto found = platform::entries<6>(dict, {"Y", "absent", "X", "Width", "X", "XY"});
+  EXPECT_EQ(found[0], &dict.at("Y"));
+  EXPECT_EQ(found[1], nullptr);
+  EXPECT_EQ(found[2], &dict.at("X"));
+  EXPECT_EQ(found[3], &dict.at("Width"));
+  EXPECT_EQ(found[4], &dict.at("X"));
+  EXPECT_EQ(found[5], &dict.at("XY"));
+  // An empty dictionary, and a key differing from a present one only in case.
+  EXPECT_EQ(platform::entries<1>(PlistDictionary{}, {"X"})[0], nullptr);
+  EXPECT_EQ(platform::entries<1>(dict, {"x"})[0], nullptr);
+}
+
 TEST(PlistValueTest, CopiesAreIndependentAndCompareDeeply) {
   PlistDictionary inner{{"x", 1}};
   PlistValue a(PlistDictionary{{"inner", inner}});

@@ -77,6 +77,29 @@ TEST_F(Snapshot, ListedWindowsNeedOneHundredPointsEachWayAndSomeOpacity) {
   EXPECT_EQ(windows[2].bounds, CGRect(10, 20, 640, 480));
 }
 
+TEST_F(Snapshot, EachSnapshotSeesTheListAsItIsNowThoughUnchangedEntriesAreNotReadAgain) {
+  const auto square = listed({.title = "square", .bounds = CGRect(0, 0, 100, 100), .spaces = {12}});
+  const auto other = listed({.title = "other", .bounds = CGRect(0, 0, 300, 300), .spaces = {12}});
+  ASSERT_EQ(numbers(windowsOf(pid)), (Numbers{square, other}));
+
+  scene.windowServer.moveWindow(square, CGPoint{40, 50});
+  scene.windowServer.setWindowTitle(square, "moved");
+  auto windows = windowsOf(pid);
+  ASSERT_EQ(numbers(windows), (Numbers{square, other}));
+  EXPECT_EQ(windows[0].bounds, CGRect(40, 50, 100, 100));
+  EXPECT_EQ(windows[0].title, "moved");
+  EXPECT_EQ(windows[1].title, "other");
+
+  // Shrunk below the size a listed window needs; then gone, and another in its place.
+  scene.windowServer.resizeWindow(square, CGSize{99, 100});
+  EXPECT_EQ(numbers(windowsOf(pid)), (Numbers{other}));
+  scene.windowServer.removeWindow(other);
+  const auto next = listed({.title = "next", .bounds = CGRect(7, 8, 300, 300), .spaces = {12}});
+  windows = windowsOf(pid);
+  ASSERT_EQ(numbers(windows), (Numbers{next}));
+  EXPECT_EQ(windows[0].bounds, CGRect(7, 8, 300, 300));
+}
+
 TEST_F(Snapshot, AJustLaunchedAppGetsItsWindowsOnOtherSpacesForFiveSeconds) {
   sim::App fresh;
   fresh.name = "Fresh";

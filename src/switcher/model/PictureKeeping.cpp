@@ -169,12 +169,15 @@ std::vector<std::uint32_t> PictureKeeping::wantedAgain(const std::map<std::uint3
   return out;
 }
 
-void PictureKeeping::keepOnly(const std::set<std::uint32_t>& present) {
-  const auto gone = [&](const auto& entry) { return !present.count(entry.first); };
+void PictureKeeping::keepOnly(const std::vector<std::uint32_t>& present) {
+  const auto missing = [&](std::uint32_t window) {
+    return !std::binary_search(present.begin(), present.end(), window);
+  };
+  const auto gone = [&](const auto& entry) { return missing(entry.first); };
   std::erase_if(seen_, gone);
   std::erase_if(planned_, gone);
   std::erase_if(rank_, gone);
-  std::erase_if(givenUp_, [&](std::uint32_t window) { return !present.count(window); });
+  std::erase_if(givenUp_, missing);
 }
 
 }  // namespace trelliq

@@ -81,8 +81,8 @@ class PictureKeeping {
   /// The windows given up (or kept smaller than they are drawn now, by `kept`) that some
   /// site draws now; they are no longer marked as given up.
   std::vector<std::uint32_t> wantedAgain(const std::map<std::uint32_t, CGImageRef>& kept);
-  /// Forgets everything about windows not in `present` (they are gone).
-  void keepOnly(const std::set<std::uint32_t>& present);
+  /// Forgets everything about windows not in `present` (they are gone), a sorted list.
+  void keepOnly(const std::vector<std::uint32_t>& present);
 
  private:
   std::size_t budget_ = 48u << 20;
