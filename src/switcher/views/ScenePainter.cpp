@@ -14,6 +14,7 @@
 #include "platform/Image.h"
 #include "platform/Keeper.h"
 #include "switcher/views/KeptLayers.h"
+#include "switcher/views/KeptPlates.h"
 #include "switcher/views/ShadowMasks.h"
 #include "switcher/views/SymbolGlyphs.h"
 #include "switcher/views/SystemFont.h"
@@ -29,13 +30,21 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   p.fillPath(path, color);
 }
 
+// A shape of `kind` filling `rect`, filled: from a kept picture when large enough.
+void fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius, const QColor& color) {
+  if (color.alpha() == 0 || drawKeptPlate(p, kind, rect, radius, color, 0)) return;
+  p.fillPath(ScenePainter::shapePath(kind, rect, radius), color);
+}
+
 // A line of `width` along the inside of a shape of `kind` filling `rect`.
 void strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
                   const scene::Stroke& stroke) {
   const double w = stroke.width;
   if (w <= 0 || rect.width() < w || rect.height() < w) return;
   const QRectF inner = rect.adjusted(w / 2, w / 2, -w / 2, -w / 2);
-  QPen pen(ScenePainter::color(stroke.paint), w);
+  const QColor color = ScenePainter::color(stroke.paint);
+  if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
+  QPen pen(color, w);
   pen.setJoinStyle(Qt::MiterJoin);
   p.strokePath(ScenePainter::shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
 }
@@ -44,11 +53,10 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
   if (r.width() <= 0 || r.height() <= 0) return;
   // A short plate never gets more than fully round ends.
   const double radius = std::clamp(glass.radius, 0.0, r.height() / 2);
-  const QPainterPath plate = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, r, radius);
   QColor haze = ScenePainter::hazeColor();
   haze.setAlphaF(static_cast<float>(std::clamp(glass.haze, 0.0, 1.0)));
-  fillInside(p, plate, haze);
-  fillInside(p, plate, ScenePainter::glassColor());
+  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, haze);
+  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::glassColor());
   // The rim catches the light.
   strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, {{scene::Paint::Tone::white, 0.12}, 1});
 }
@@ -56,7 +64,7 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
 void paintShape(QPainter& p, const QRectF& r, const scene::Shape& shape) {
   const QPainterPath path = ScenePainter::shapePath(shape.kind, r, shape.radius);
   if (shape.shadow) ScenePainter::paintShadow(p, path, *shape.shadow);
-  if (shape.fill) fillInside(p, path, ScenePainter::color(*shape.fill));
+  if (shape.fill) fillShape(p, shape.kind, r, shape.radius, ScenePainter::color(*shape.fill));
   if (shape.stroke) {
     double radius = shape.radius;
     QRectF box = r;
@@ -402,7 +410,7 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
       p.restore();
     }
   } else if (picture.placeholder) {
-    fillInside(p, outline, ScenePainter::color(*picture.placeholder));
+    fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::color(*picture.placeholder));
   }
   if (picture.border) strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, *picture.border);
 }
