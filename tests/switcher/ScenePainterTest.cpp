@@ -123,6 +123,23 @@ TEST_F(ScenePainterTest, ASeeThroughNodeIsBlendedAsOnePieceSoItsPiecesCoverEachO
   }
 }
 
+TEST_F(ScenePainterTest, ASeeThroughNodeShownOnceLeavesNothingInTheNextOneDrawn) {
+  // Groups drawn once each, one after the other, of one size: white on the left, then
+  // white on the right, each over a faint base that covers the whole group.
+  const auto group = [&](double x) {
+    Node parent = node(CGRect(0, 0, 60, 20));
+    parent.opacity = 0.5;
+    parent.children.push_back(node(CGRect(0, 0, 60, 20), fill(scene::Shape::Kind::rectangle, {Tone::black, 0.2})));
+    parent.children.push_back(node(CGRect(x, 0, 20, 20), fill(scene::Shape::Kind::rectangle, {Tone::white, 1})));
+    return ScenePainter::render(parent, QSize(60, 20));
+  };
+  const QImage left = group(0), right = group(40);
+  EXPECT_GT(qRed(left.pixel(10, 10)), 100);
+  EXPECT_EQ(qRed(right.pixel(10, 10)), 0) << "the first group's white is gone from the second";
+  EXPECT_GT(qRed(right.pixel(50, 10)), 100);
+  EXPECT_EQ(right.pixel(10, 10), left.pixel(50, 10)) << "the base alone, as the first drew it";
+}
+
 TEST_F(ScenePainterTest, ShapesStrokeInsideTheirEdgeAndCastTheirShadowOutside) {
   scene::Shape ring;
   ring.kind = scene::Shape::Kind::rectangle;
@@ -231,8 +248,12 @@ TEST_F(ScenePainterTest, AFadedTileIsLaidOnFromItsKeptLayerUntilItsPictureChange
   };
   KeptLayers& kept = KeptLayers::shared();
   const CGImageRef red = solid(Qt::red);
+  const std::size_t before = kept.count();
+  EXPECT_TRUE(shows(tile(red, 40), Qt::red));
+  EXPECT_EQ(kept.count(), before) << "a tile shown once is not kept";
   EXPECT_TRUE(shows(tile(red, 40), Qt::red));
   const std::size_t layers = kept.count();
+  EXPECT_EQ(layers, before + 1) << "shown again, it is kept";
   EXPECT_TRUE(shows(tile(red, 40), Qt::red));
   EXPECT_EQ(kept.count(), layers) << "the same tile again is laid on from its layer";
 
@@ -241,7 +262,7 @@ TEST_F(ScenePainterTest, AFadedTileIsLaidOnFromItsKeptLayerUntilItsPictureChange
   EXPECT_TRUE(shows(tile(solid(Qt::green), 40), Qt::green));
 
   // Many tiles of other sizes: the layers kept stay within their budget.
-  for (int width = 300; width < 500; ++width) tile(red, width, 500);
+  for (int width = 300; width < 500; ++width) tile(red, width, 500), tile(red, width, 500);
   EXPECT_LE(kept.bytes(), KeptLayers::budget);
   EXPECT_GT(kept.count(), 10u);
 }
@@ -274,8 +295,10 @@ TEST_F(ScenePainterTest, ABusyScreenTileIsLaidOnFromItsKeptLayerWhereverItIsUnti
   const QImage first = ScenePainter::render(screen({0, 0}), QSize(130, 80));
   EXPECT_EQ(cell(first, 0, 0, 7), qRgb(0, 255, 0));
   EXPECT_EQ(cell(first, 0, 0, 8), qRgb(255, 0, 0));
+  EXPECT_EQ(layers(), before) << "a tile shown once is drawn directly";
+  EXPECT_EQ(ScenePainter::render(screen({0, 0}), QSize(130, 80)), first);
   const auto kept1 = layers();
-  EXPECT_NE(kept1, before) << "the tile is kept as one layer";
+  EXPECT_NE(kept1, before) << "shown again, the tile is kept as one layer";
   EXPECT_EQ(ScenePainter::render(screen({0, 0}), QSize(130, 80)), first);
   const QImage moved = ScenePainter::render(screen({20, 10}), QSize(130, 80));
   EXPECT_EQ(layers(), kept1) << "the same tile again, even moved by whole pixels, is laid on from its layer";

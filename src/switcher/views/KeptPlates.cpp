@@ -16,11 +16,13 @@ namespace trelliq::views {
 
 namespace {
 
-// Device pixels: a shape narrower or shorter than this rasterizes into too few spans to
-// be handed to the engine's threads, and is drawn as it is.
+// Device pixels: a shape shorter than this rasterizes into too few spans (a span or a few
+// per row) to be handed to the engine's threads, and is drawn as it is. A narrow one (a
+// separator) is not: its rows are as many.
 constexpr double kSmallest = 24;
 // The stretch of straight part kept between the corners, laid on again along them.
-constexpr int kStretch = 128;
+// Small enough that a picture comes from the heap's reused memory, not new pages.
+constexpr int kStretch = 64;
 // A shape without straight parts (a circle) is kept whole up to this side.
 constexpr int kLargestWhole = 256;
 // Rows a kept picture is drawn in at a time: each band is too small to be handed over.
@@ -87,7 +89,7 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   const QRectF shape = device.mapRect(rect);
   const double penWidth = std::max(0.0, pen) * scale;
   const QRectF ink = shape.adjusted(-penWidth / 2, -penWidth / 2, penWidth / 2, penWidth / 2);
-  if (ink.width() < kSmallest || ink.height() < kSmallest) return false;
+  if (ink.height() < kSmallest) return false;
   // The radius the outline is drawn with, in device pixels.
   const double half = std::min(rect.width(), rect.height()) / 2;
   double round = 0;

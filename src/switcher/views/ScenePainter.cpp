@@ -31,6 +31,9 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
 }
 
 // A shape of `kind` filling `rect`, filled: from a kept picture when large enough.
+// How many layers are being drawn now, one within another (see `paintLayer`).
+int gLayersDrawing = 0;
+
 void fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius, const QColor& color) {
   if (color.alpha() == 0 || drawKeptPlate(p, kind, rect, radius, color, 0)) return;
   p.fillPath(ScenePainter::shapePath(kind, rect, radius), color);
@@ -467,16 +470,44 @@ void paintContent(QPainter& p, const Node& node) {
   for (const Node& child : node.children) paintNode(p, child);
 }
 
-// The layer of `node` drawn at `toLayer` on a transparent picture of `size`.
+// The layer of `node` drawn at `toLayer` on `layer`, made transparent first.
+void paintLayer(QImage& layer, const QPainter& p, const Node& node, const QTransform& toLayer) {
+  layer.fill(Qt::transparent);
+  QPainter l(&layer);
+  l.setRenderHints(p.renderHints());
+  l.setClipRect(layer.rect());  // lets the pieces outside it be passed over
+  l.setWorldTransform(toLayer);
+  ++gLayersDrawing;
+  paintContent(l, node);
+  --gLayersDrawing;
+}
+
+// The layer of `node` drawn at `toLayer` on a transparent picture of `size`, to be kept.
 QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer, QSize size) {
-  return paintedToKeep(size, [&](QImage& layer) {
-    layer.fill(Qt::transparent);
-    QPainter l(&layer);
-    l.setRenderHints(p.renderHints());
-    l.setClipRect(QRect(QPoint(), size));  // lets the pieces outside it be passed over
-    l.setWorldTransform(toLayer);
-    paintContent(l, node);
-  });
+  return paintedToKeep(size, [&](QImage& layer) { paintLayer(layer, p, node, toLayer); });
+}
+
+// Pixels for a layer laid on once and not kept, `size` at most `kKeptLayerPixels`: one
+// set per depth of layers within layers, kept from one layer to the next. New pixels cost
+// a page fault each when first touched; a tile's layer made anew for every tile was most
+// of a first session.
+QImage passingLayer(QSize size) {
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static auto& pixels = *new std::vector<std::unique_ptr<uchar[]>>;
+  static auto& lengths = *new std::vector<std::size_t>;
+  const auto depth = static_cast<std::size_t>(gLayersDrawing);
+  if (pixels.size() <= depth) pixels.resize(depth + 1), lengths.resize(depth + 1);
+  const std::size_t needed = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
+  if (lengths[depth] < needed) {
+    // Grown in steps of a quarter of the largest, so sizes that creep up grow it seldom.
+    const std::size_t grown = std::min<std::size_t>(static_cast<std::size_t>(kKeptLayerPixels) * 4,
+                                                     std::max(needed, lengths[depth] + lengths[depth] / 4));
+    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(grown);
+    lengths[depth] = grown;
+  }
+  return QImage(pixels[depth].get(), size.width(), size.height(), static_cast<qsizetype>(size.width()) * 4,
+                QImage::Format_ARGB32_Premultiplied);
 }
 
 // How a node goes through a layer: a see-through group must (its pieces cover each other
@@ -521,14 +552,19 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
   const long long size = static_cast<long long>(whole.width()) * whole.height();
   const bool keepable = size <= kKeptLayerPixels ? use == LayerUse::group || area == shown
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
-  if (keeps && keepable) {
+  if (keeps && keepable && found.seen) {
     const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
     return layOn(kept.keep(node, toDevice, found, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
                  whole.topLeft());
   }
   if (use == LayerUse::cache) return false;
-  return layOn(drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size()),
-               area.topLeft());
+  const QTransform toArea = toDevice * QTransform::fromTranslate(-area.left(), -area.top());
+  if (static_cast<long long>(area.width()) * area.height() <= kKeptLayerPixels) {
+    QImage layer = passingLayer(area.size());
+    paintLayer(layer, p, node, toArea);
+    return layOn(layer, area.topLeft());
+  }
+  return layOn(drawnLayer(p, node, toArea, area.size()), area.topLeft());
 }
 
 // Whether `node`'s subtree holds more than `limit` nodes.
@@ -702,6 +738,13 @@ QColor ScenePainter::color(const scene::Paint& paint) {
   }
   c.setAlphaF(static_cast<float>(opacity));
   return c;
+}
+
+void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  views::paintPicture(painter, rect, picture);
+  painter.restore();
 }
 
 QColor ScenePainter::glassColor() { return QColor(38, 38, 42, 150); }
