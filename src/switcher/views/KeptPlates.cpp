@@ -166,6 +166,11 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
     plate = &kept.keep(key, std::move(made), bytes);
   }
 
+  // Only the pieces that meet the part being drawn are laid on: a plate under a small
+  // change is a few of its pieces, not hundreds clipped away one by one.
+  QRect drawing(x0, y0, width, height);
+  if (painter.hasClipping()) drawing &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+  if (drawing.isEmpty()) return true;
   painter.save();
   // Laid on at device pixels, one to one: a blit, never smoothed.
   painter.setWorldTransform(device.inverted() * painter.worldTransform());
@@ -178,7 +183,9 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   const std::vector<Piece> across = pieces(width, corner, slicedAcross);
   const std::vector<Piece> down = pieces(height, corner, slicedDown);
   for (const Piece& row : down) {
+    if (y0 + row.at >= drawing.bottom() + 1 || y0 + row.at + row.length <= drawing.top()) continue;
     for (const Piece& column : across) {
+      if (x0 + column.at >= drawing.right() + 1 || x0 + column.at + column.length <= drawing.left()) continue;
       if (plate->hollow && row.middle && column.middle) continue;
       painter.drawImage(QPoint(x0 + column.at, y0 + row.at), plate->picture,
                         QRect(column.from, row.from, column.length, row.length));
