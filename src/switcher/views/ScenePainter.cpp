@@ -500,11 +500,11 @@ QImage passingLayer(QSize size) {
   if (pixels.size() <= depth) pixels.resize(depth + 1), lengths.resize(depth + 1);
   const std::size_t needed = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
   if (lengths[depth] < needed) {
-    // Grown in steps of a quarter of the largest, so sizes that creep up grow it seldom.
-    const std::size_t grown = std::min<std::size_t>(static_cast<std::size_t>(kKeptLayerPixels) * 4,
-                                                     std::max(needed, lengths[depth] + lengths[depth] / 4));
-    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(grown);
-    lengths[depth] = grown;
+    // Made for the largest at once: growing it step by step would touch new pages at each
+    // step, and a page is touched only where a layer is drawn.
+    const std::size_t largest = static_cast<std::size_t>(kKeptLayerPixels) * 4;
+    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(largest);
+    lengths[depth] = largest;
   }
   return QImage(pixels[depth].get(), size.width(), size.height(), static_cast<qsizetype>(size.width()) * 4,
                 QImage::Format_ARGB32_Premultiplied);
