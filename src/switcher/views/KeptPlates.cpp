@@ -48,7 +48,7 @@ struct Plate {
 platform::Keeper<Key, Plate>& keptPlates() {
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
-  static auto& kept = *new platform::Keeper<Key, Plate>({.count = 256, .bytes = 8u << 20});
+  static auto& kept = *new platform::Keeper<Key, Plate>({.count = 192, .bytes = 3u << 20});
   return kept;
 }
 
