@@ -213,9 +213,9 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
   if (entry) return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
   if (missedAt_.size() >= kMissesNoted) missedAt_.clear();
   const auto [last, first] = missedAt_.try_emplace(drawing, within);
-  const bool same = !first && samePlacement(last->second, within);
+  const bool moving = !first && !samePlacement(last->second, within);
   last->second = within;
-  return {nullptr, QPoint(), hash, !first && !same, same};
+  return {nullptr, QPoint(), hash, moving};
 }
 
 const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, const Found& missed, QPoint at,

@@ -37,17 +37,13 @@ class KeptLayers {
     /// Missed last time too, at another scale or fraction of a pixel: the drawing moves
     /// from one paint to the next, and a layer kept now would not be found at the next.
     bool moving = false;
-    /// Missed last time too, at the same scale and fraction of a pixel: shown again, and
-    /// worth keeping. A drawing shown once (a first session's before its pictures come, a
-    /// part passing by) is not kept: its layer would cost new memory and be let go unused.
-    bool seen = false;
   };
 
   /// The layer kept for `node` (its content and subtree; not its place or its own
   /// opacity) drawn through `toDevice` (the node's coordinates to device pixels: no turn
   /// or shear), or a null layer; a layer found counts as just used. A layer is found for
   /// the same drawing at the same scale and fraction of a pixel, wherever it lies, so
-  /// finding one never measures the node's subtree. A miss is noted (see `moving`, `seen`).
+  /// finding one never measures the node's subtree. A miss is noted (see `moving`).
   Found find(const scene::Node& node, const QTransform& toDevice);
   /// Keeps `layer`, whose top left lies on device pixel `at`, as `node`'s drawn through
   /// `toDevice`, which `find` has just `missed`, letting the least recently used go past

@@ -52,6 +52,12 @@ platform::Keeper<Key, Plate>& keptPlates() {
   return kept;
 }
 
+// Shapes drawn once, not kept: the next drawing of one is kept.
+platform::Keeper<Key, bool>& seenPlates() {
+  static auto& seen = *new platform::Keeper<Key, bool>({.count = 1024});
+  return seen;
+}
+
 // The colour the engine fills with at `opacity`: its alpha scaled as a solid brush's is.
 QColor atOpacity(const QColor& color, double opacity) {
   if (opacity >= 1) return color;
@@ -128,6 +134,14 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   platform::Keeper<Key, Plate>& kept = keptPlates();
   const Plate* plate = kept.find(key);
   if (!plate) {
+    // A shape drawn once (a tile's border in a layer kept whole) is drawn as it is: its
+    // picture would cost more than the fill. One drawn again at the same place within a
+    // pixel (a plate at every paint) is kept.
+    platform::Keeper<Key, bool>& seen = seenPlates();
+    if (!seen.find(key)) {
+      seen.keep(key, true);
+      return false;
+    }
     Plate made;
     made.picture = QImage(pictureWidth, pictureHeight, QImage::Format_ARGB32_Premultiplied);
     made.picture.fill(Qt::transparent);

@@ -487,10 +487,10 @@ QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer
   return paintedToKeep(size, [&](QImage& layer) { paintLayer(layer, p, node, toLayer); });
 }
 
-// Pixels for a layer laid on once and not kept, `size` at most `kKeptLayerPixels`: one
-// set per depth of layers within layers, kept from one layer to the next. New pixels cost
-// a page fault each when first touched; a tile's layer made anew for every tile was most
-// of a first session.
+// Pixels for a layer laid on once and not kept (part of a large see-through node drawn
+// again under a change), `size` at most `kKeptLayerPixels`: one set per depth of layers
+// within layers, kept from one layer to the next. New pixels cost a page fault each when
+// first touched, and such a layer was made anew at every frame.
 QImage passingLayer(QSize size) {
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
@@ -552,7 +552,7 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
   const long long size = static_cast<long long>(whole.width()) * whole.height();
   const bool keepable = size <= kKeptLayerPixels ? use == LayerUse::group || area == shown
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
-  if (keeps && keepable && found.seen) {
+  if (keeps && keepable) {
     const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
     return layOn(kept.keep(node, toDevice, found, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
                  whole.topLeft());
