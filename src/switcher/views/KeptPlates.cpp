@@ -134,11 +134,11 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   platform::Keeper<Key, Plate>& kept = keptPlates();
   const Plate* plate = kept.find(key);
   if (!plate) {
-    // A shape drawn once (a tile's border in a layer kept whole) is drawn as it is: its
-    // picture would cost more than the fill. One drawn again at the same place within a
-    // pixel (a plate at every paint) is kept.
+    // A fill drawn once is drawn as it is: its picture would cost more than the fill. One
+    // drawn again at the same place within a pixel (a plate at every paint) is kept. An
+    // outline, whose rows are mostly empty, costs little to keep and is kept at once.
     platform::Keeper<Key, bool>& seen = seenPlates();
-    if (!seen.find(key)) {
+    if (penWidth <= 0 && !seen.find(key)) {
       seen.keep(key, true);
       return false;
     }

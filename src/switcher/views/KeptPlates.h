@@ -19,8 +19,9 @@ namespace trelliq::views {
 /// Fills (`pen` 0) the shape of `kind` filling `rect`, or strokes its outline with a pen
 /// of `pen` width (mitred), in `color` at the painter's opacity, from a kept picture;
 /// `radius` rounds a rounded rectangle (never past half its shorter side). False, drawing
-/// nothing, when the shape is too small to be worth it or the painter is not one a kept
-/// picture can stand in for (turned, another blend, not raster): draw it as it is.
+/// nothing, when the shape is too small to be worth it, a fill is drawn for the first time
+/// at its place within a pixel, or the painter is not one a kept picture can stand in for
+/// (turned, another blend, not raster): draw it as it is.
 bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rect, double radius,
                    const QColor& color, double pen);
 

@@ -34,9 +34,9 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
 // How many layers are being drawn now, one within another (see `paintLayer`).
 int gLayersDrawing = 0;
 
-// Whether a shape drawn now may be laid on from a kept plate: not while a layer is drawn,
-// which is itself kept (its shapes drawn again only with a new layer, each at its own
-// place within a pixel, a plate for each would cost more than it saves).
+// Whether a filled shape drawn now may be laid on from a kept plate: not while a layer is
+// drawn, which is itself kept (its shapes drawn again only with a new layer, each at its
+// own place within a pixel, a plate for each would cost more than it saves).
 bool platesHere() { return gLayersDrawing == 0; }
 
 void fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius, const QColor& color) {
@@ -51,7 +51,10 @@ void strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, doub
   if (w <= 0 || rect.width() < w || rect.height() < w) return;
   const QRectF inner = rect.adjusted(w / 2, w / 2, -w / 2, -w / 2);
   const QColor color = ScenePainter::color(stroke.paint);
-  if (platesHere() && drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
+  // Outlines go through kept plates even inside a layer: a tile's ring or border is a
+  // hundred spans and more, each row's two ends, and a layer made again under a step would
+  // wake the engine's threads for every one.
+  if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
   QPen pen(color, w);
   pen.setJoinStyle(Qt::MiterJoin);
   p.strokePath(ScenePainter::shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
