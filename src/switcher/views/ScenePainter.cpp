@@ -33,6 +33,8 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
 // A shape of `kind` filling `rect`, filled: from a kept picture when large enough.
 // How many layers are being drawn now, one within another (see `paintLayer`).
 int gLayersDrawing = 0;
+// A picture drawn now is shown alone (see `ScenePainter::paintPicture`).
+bool gSampledAlone = false;
 
 // Whether a filled shape drawn now may be laid on from a kept plate: not while a layer is
 // drawn, which is itself kept (its shapes drawn again only with a new layer, each at its
@@ -168,6 +170,14 @@ class SampledPictures {
     static SampledPictures pictures;
     return pictures;
   }
+  /// For a picture shown alone and large (the preview's): one kept at a time, so that a
+  /// new one at every step does not fill the tiles' budget.
+  static SampledPictures& alone() {
+    static SampledPictures pictures({.count = 1});
+    return pictures;
+  }
+  SampledPictures() = default;
+  explicit SampledPictures(platform::KeeperBudget budget) : kept_(budget) {}
 
   const QImage* find(const Key& key) {
     // A mask's cache key is never handed out again, so only a picture's address can lie.
@@ -363,7 +373,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
     if (blitRounded(p, pixels, from.pixels, source.toRect(), device.topLeft().toPoint(), radius * t.m11()))
       return true;
   }
-  SampledPictures& kept = SampledPictures::shared();
+  SampledPictures& kept = gSampledAlone ? SampledPictures::alone() : SampledPictures::shared();
   const QImage* sample = kept.find(key);
   if (!sample) {
     QImage made = paintedToKeep(QSize(width, height), [&](QImage& canvas) {
@@ -751,7 +761,9 @@ QColor ScenePainter::color(const scene::Paint& paint) {
 void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
+  gSampledAlone = true;
   views::paintPicture(painter, rect, picture);
+  gSampledAlone = false;
   painter.restore();
 }
 
