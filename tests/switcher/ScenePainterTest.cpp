@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <utility>
@@ -74,6 +76,38 @@ TEST_F(ScenePainterTest, GlassRoundsItsEndsAtMostToHalfItsHeightAndLaysTheHazeUn
   EXPECT_FALSE(inkInColumns(flat, 0, 60)) << "a plate without height draws nothing";
 }
 
+TEST_F(ScenePainterTest, APlateDrawnAgainFromItsKeptPictureLooksAsItWasFilled) {
+  // A long, tall plate with its rim and a ring inside it, off whole pixels, at twice the
+  // scale: first filled as it is, then, drawn again, laid on from kept pictures whose
+  // straight parts repeat along it.
+  Node plate = node(CGRect(10.3, 5.6, 430.25, 150.5), scene::Glass{18, 0.6});
+  scene::Shape ring;
+  ring.kind = scene::Shape::Kind::roundedRectangle;
+  ring.radius = 9;
+  ring.stroke = scene::Stroke{{Tone::white, 0.8}, 1.5};
+  plate.children.push_back(node(CGRect(20.4, 12.7, 300.5, 90.2), ring));
+  const auto drawn = [&] {
+    QImage image(900, 330, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    ScenePainter::paint(painter, plate);
+    return image;
+  };
+  const QImage filled = drawn();
+  for (int again = 0; again < 2; ++again) {
+    const QImage laid = drawn();
+    int worst = 0;
+    for (int y = 0; y < laid.height(); ++y) {
+      for (int x = 0; x < laid.width(); ++x) {
+        const QRgb a = filled.pixel(x, y), b = laid.pixel(x, y);
+        worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qAlpha(a) - qAlpha(b))});
+      }
+    }
+    EXPECT_LE(worst, 2) << "drawing " << again + 2;
+  }
+}
+
 TEST_F(ScenePainterTest, OpacityAndScaleApplyToTheWholeSubtree) {
   Node parent = node(CGRect(10, 10, 40, 40));
   parent.opacity = 0.5;
@@ -121,6 +155,29 @@ TEST_F(ScenePainterTest, ASeeThroughNodeIsBlendedAsOnePieceSoItsPiecesCoverEachO
     EXPECT_GT(qRed(at(10, 10)), 140) << "scale " << scale << ": the white alone is white";
     EXPECT_NEAR(qAlpha(at(50, 23)), 153, 2) << "scale " << scale << ": the shadow below the frame is kept";
   }
+}
+
+TEST_F(ScenePainterTest, ALargeSeeThroughNodeDrawnInPartLeavesNothingInTheNextOne) {
+  // Groups too large to keep, drawn only within a small part (a change under them), one
+  // after the other: white on the left, then on the right, each over a faint base.
+  const auto group = [&](double x) {
+    Node parent = node(CGRect(0, 0, 600, 600));
+    parent.opacity = 0.5;
+    parent.children.push_back(node(CGRect(0, 0, 600, 600), fill(scene::Shape::Kind::rectangle, {Tone::black, 0.2})));
+    parent.children.push_back(node(CGRect(x, 0, 20, 20), fill(scene::Shape::Kind::rectangle, {Tone::white, 1})));
+    QImage image(600, 600, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setClipRect(QRect(0, 0, 60, 20));
+    ScenePainter::paint(painter, parent);
+    return image;
+  };
+  const QImage left = group(0), right = group(40);
+  EXPECT_GT(qRed(left.pixel(10, 10)), 100);
+  EXPECT_EQ(qRed(right.pixel(10, 10)), 0) << "the first group's white is gone from the second";
+  EXPECT_GT(qRed(right.pixel(50, 10)), 100);
+  EXPECT_EQ(right.pixel(10, 10), left.pixel(50, 10)) << "the base alone, as the first drew it";
+  EXPECT_EQ(alpha(right, 100, 100), 0) << "nothing is drawn outside the part";
 }
 
 TEST_F(ScenePainterTest, ShapesStrokeInsideTheirEdgeAndCastTheirShadowOutside) {

@@ -158,7 +158,10 @@ void DisplayPanelView::attachPointer(const MouseView& mouse) {
 void DisplayPanelView::rebuild(const std::optional<Animation>& animation) {
   const CGRect& frame = frame_;
   const QSize size(static_cast<int>(std::lround(frame.width())), static_cast<int>(std::lround(frame.height())));
-  if (this->size() != size) {
+  // Never sized to nothing (a panel laid out before it is framed to its display): a view
+  // shown with no size is unmapped, and shown again when it grows, which draws the first
+  // session's panel whole a second time.
+  if (this->size() != size && !size.isEmpty()) {
     resize(size);
     // A widget that is not on screen gets its resize event only when shown, so the bridge
     // is fitted here too.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "switcher/views/KeptPlates.h"
 #include "switcher/views/ScenePainter.h"
 #include "switcher/views/SymbolGlyphs.h"
 
@@ -103,18 +104,31 @@ void LayerHostView::paintEvent(QPaintEvent*) {
     if (!layer || alpha <= 0 || rect.isEmpty()) continue;
     painter.save();
     painter.setOpacity(alpha);
-    const QPainterPath outline =
-        ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, rect, std::max(0.0, layer->cornerRadius()));
-    painter.setClipPath(outline);
+    const double radius = std::max(0.0, layer->cornerRadius());
+    const QPainterPath outline = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, rect, radius);
+    // Plates are laid on from kept pictures: a fill or stroke this large would wake the
+    // raster engine's helper threads at every paint.
+    const auto plate = [&](const QColor& color) {
+      if (color.alpha() == 0 || drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, 0))
+        return;
+      painter.fillPath(outline, color);
+    };
     // The same materials the panels' glass plates are drawn with.
-    if (layer->material() == Layer::Material::haze) painter.fillPath(outline, ScenePainter::hazeColor());
+    if (layer->material() == Layer::Material::haze) plate(ScenePainter::hazeColor());
     if (layer->material() == Layer::Material::glass) {
-      painter.fillPath(outline, ScenePainter::glassColor());
-      // The rim catches the light, as the panels' plates do (half the pen lies outside the clip).
-      painter.strokePath(outline, QPen(QColor(255, 255, 255, 31), 2));
+      plate(ScenePainter::glassColor());
+      // The rim catches the light, as the panels' plates do: a line along the inside.
+      const QRectF inner = rect.adjusted(0.5, 0.5, -0.5, -0.5);
+      const QColor rim(255, 255, 255, 31);
+      if (!drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, inner, std::max(0.0, radius - 0.5), rim, 1)) {
+        painter.save();
+        painter.setClipPath(outline);
+        painter.strokePath(outline, QPen(rim, 2));
+        painter.restore();
+      }
     }
-    if (layer->background() >> 24) painter.fillPath(outline, argb(layer->background()));
-    if (const CGImage* image = layer->contents().get(); image && image->width() > 0 && image->height() > 0) {
+    if (layer->background() >> 24) plate(argb(layer->background()));
+    if (const CGImageRef& image = layer->contents(); image && image->width() > 0 && image->height() > 0) {
       QRectF target = rect;
       if (layer->gravity() == Layer::Gravity::resizeAspect) {
         // Fit the whole picture, centred, keeping its proportions.
@@ -123,10 +137,27 @@ void LayerHostView::paintEvent(QPaintEvent*) {
         target = QRectF(rect.center().x() - fitted.width() / 2, rect.center().y() - fitted.height() / 2, fitted.width(),
                         fitted.height());
       }
-      painter.drawImage(target, image->qimage());
+      // Fitted within a point of the layer (its frame is rounded to whole points), the
+      // picture is rounded as a tile's is: sampled once for its size and place and kept,
+      // then laid on, never clipped and scaled again at every paint.
+      const auto near = [](double a, double b) { return std::abs(a - b) < 1; };
+      if (near(target.left(), rect.left()) && near(target.top(), rect.top()) && near(target.right(), rect.right()) &&
+          near(target.bottom(), rect.bottom())) {
+        scene::Picture picture;
+        picture.image = image;
+        picture.fit = scene::Picture::Fit::stretch;
+        picture.cornerRadius = radius;
+        ScenePainter::paintPicture(painter, target, picture);
+      } else {
+        painter.save();
+        painter.setClipPath(outline);
+        painter.drawImage(target, image->qimage());
+        painter.restore();
+      }
     }
     if (const Layer::Symbol& symbol = layer->symbol(); !symbol.name.empty()) {
       const QPainterPath glyph = symbolPath(symbol.name, rect, symbol.size, symbol.weight);
+      painter.setClipPath(outline);
       painter.fillPath(glyph, Qt::white);
     }
     painter.restore();

@@ -14,6 +14,7 @@
 #include "platform/Image.h"
 #include "platform/Keeper.h"
 #include "switcher/views/KeptLayers.h"
+#include "switcher/views/KeptPlates.h"
 #include "switcher/views/ShadowMasks.h"
 #include "switcher/views/SymbolGlyphs.h"
 #include "switcher/views/SystemFont.h"
@@ -29,13 +30,34 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   p.fillPath(path, color);
 }
 
+// A shape of `kind` filling `rect`, filled: from a kept picture when large enough.
+// How many layers are being drawn now, one within another (see `paintLayer`).
+int gLayersDrawing = 0;
+// A picture drawn now is shown alone (see `ScenePainter::paintPicture`).
+bool gSampledAlone = false;
+
+// Whether a filled shape drawn now may be laid on from a kept plate: not while a layer is
+// drawn, which is itself kept (its shapes drawn again only with a new layer, each at its
+// own place within a pixel, a plate for each would cost more than it saves).
+bool platesHere() { return gLayersDrawing == 0; }
+
+void fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius, const QColor& color) {
+  if (color.alpha() == 0 || (platesHere() && drawKeptPlate(p, kind, rect, radius, color, 0))) return;
+  p.fillPath(ScenePainter::shapePath(kind, rect, radius), color);
+}
+
 // A line of `width` along the inside of a shape of `kind` filling `rect`.
 void strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
                   const scene::Stroke& stroke) {
   const double w = stroke.width;
   if (w <= 0 || rect.width() < w || rect.height() < w) return;
   const QRectF inner = rect.adjusted(w / 2, w / 2, -w / 2, -w / 2);
-  QPen pen(ScenePainter::color(stroke.paint), w);
+  const QColor color = ScenePainter::color(stroke.paint);
+  // Outlines go through kept plates even inside a layer: a tile's ring or border is a
+  // hundred spans and more, each row's two ends, and a layer made again under a step would
+  // wake the engine's threads for every one.
+  if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
+  QPen pen(color, w);
   pen.setJoinStyle(Qt::MiterJoin);
   p.strokePath(ScenePainter::shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
 }
@@ -44,11 +66,10 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
   if (r.width() <= 0 || r.height() <= 0) return;
   // A short plate never gets more than fully round ends.
   const double radius = std::clamp(glass.radius, 0.0, r.height() / 2);
-  const QPainterPath plate = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, r, radius);
   QColor haze = ScenePainter::hazeColor();
   haze.setAlphaF(static_cast<float>(std::clamp(glass.haze, 0.0, 1.0)));
-  fillInside(p, plate, haze);
-  fillInside(p, plate, ScenePainter::glassColor());
+  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, haze);
+  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::glassColor());
   // The rim catches the light.
   strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, {{scene::Paint::Tone::white, 0.12}, 1});
 }
@@ -56,7 +77,7 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
 void paintShape(QPainter& p, const QRectF& r, const scene::Shape& shape) {
   const QPainterPath path = ScenePainter::shapePath(shape.kind, r, shape.radius);
   if (shape.shadow) ScenePainter::paintShadow(p, path, *shape.shadow);
-  if (shape.fill) fillInside(p, path, ScenePainter::color(*shape.fill));
+  if (shape.fill) fillShape(p, shape.kind, r, shape.radius, ScenePainter::color(*shape.fill));
   if (shape.stroke) {
     double radius = shape.radius;
     QRectF box = r;
@@ -149,6 +170,14 @@ class SampledPictures {
     static SampledPictures pictures;
     return pictures;
   }
+  /// For a picture shown alone and large (the preview's): one kept at a time, so that a
+  /// new one at every step does not fill the tiles' budget.
+  static SampledPictures& alone() {
+    static SampledPictures pictures({.count = 1});
+    return pictures;
+  }
+  SampledPictures() = default;
+  explicit SampledPictures(platform::KeeperBudget budget) : kept_(budget) {}
 
   const QImage* find(const Key& key) {
     // A mask's cache key is never handed out again, so only a picture's address can lie.
@@ -344,7 +373,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
     if (blitRounded(p, pixels, from.pixels, source.toRect(), device.topLeft().toPoint(), radius * t.m11()))
       return true;
   }
-  SampledPictures& kept = SampledPictures::shared();
+  SampledPictures& kept = gSampledAlone ? SampledPictures::alone() : SampledPictures::shared();
   const QImage* sample = kept.find(key);
   if (!sample) {
     QImage made = paintedToKeep(QSize(width, height), [&](QImage& canvas) {
@@ -402,7 +431,7 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
       p.restore();
     }
   } else if (picture.placeholder) {
-    fillInside(p, outline, ScenePainter::color(*picture.placeholder));
+    fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::color(*picture.placeholder));
   }
   if (picture.border) strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, *picture.border);
 }
@@ -459,16 +488,44 @@ void paintContent(QPainter& p, const Node& node) {
   for (const Node& child : node.children) paintNode(p, child);
 }
 
-// The layer of `node` drawn at `toLayer` on a transparent picture of `size`.
+// The layer of `node` drawn at `toLayer` on `layer`, made transparent first.
+void paintLayer(QImage& layer, const QPainter& p, const Node& node, const QTransform& toLayer) {
+  layer.fill(Qt::transparent);
+  QPainter l(&layer);
+  l.setRenderHints(p.renderHints());
+  l.setClipRect(layer.rect());  // lets the pieces outside it be passed over
+  l.setWorldTransform(toLayer);
+  ++gLayersDrawing;
+  paintContent(l, node);
+  --gLayersDrawing;
+}
+
+// The layer of `node` drawn at `toLayer` on a transparent picture of `size`, to be kept.
 QImage drawnLayer(const QPainter& p, const Node& node, const QTransform& toLayer, QSize size) {
-  return paintedToKeep(size, [&](QImage& layer) {
-    layer.fill(Qt::transparent);
-    QPainter l(&layer);
-    l.setRenderHints(p.renderHints());
-    l.setClipRect(QRect(QPoint(), size));  // lets the pieces outside it be passed over
-    l.setWorldTransform(toLayer);
-    paintContent(l, node);
-  });
+  return paintedToKeep(size, [&](QImage& layer) { paintLayer(layer, p, node, toLayer); });
+}
+
+// Pixels for a layer laid on once and not kept (part of a large see-through node drawn
+// again under a change), `size` at most `kKeptLayerPixels`: one set per depth of layers
+// within layers, kept from one layer to the next. New pixels cost a page fault each when
+// first touched, and such a layer was made anew at every frame.
+QImage passingLayer(QSize size) {
+  // Never destroyed: a window torn down while the process exits may still draw after
+  // static destructors have run.
+  static auto& pixels = *new std::vector<std::unique_ptr<uchar[]>>;
+  static auto& lengths = *new std::vector<std::size_t>;
+  const auto depth = static_cast<std::size_t>(gLayersDrawing);
+  if (pixels.size() <= depth) pixels.resize(depth + 1), lengths.resize(depth + 1);
+  const std::size_t needed = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
+  if (lengths[depth] < needed) {
+    // Made for the largest at once: growing it step by step would touch new pages at each
+    // step, and a page is touched only where a layer is drawn.
+    const std::size_t largest = static_cast<std::size_t>(kKeptLayerPixels) * 4;
+    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(largest);
+    lengths[depth] = largest;
+  }
+  return QImage(pixels[depth].get(), size.width(), size.height(), static_cast<qsizetype>(size.width()) * 4,
+                QImage::Format_ARGB32_Premultiplied);
 }
 
 // How a node goes through a layer: a see-through group must (its pieces cover each other
@@ -519,8 +576,13 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
                  whole.topLeft());
   }
   if (use == LayerUse::cache) return false;
-  return layOn(drawnLayer(p, node, toDevice * QTransform::fromTranslate(-area.left(), -area.top()), area.size()),
-               area.topLeft());
+  const QTransform toArea = toDevice * QTransform::fromTranslate(-area.left(), -area.top());
+  if (static_cast<long long>(area.width()) * area.height() <= kKeptLayerPixels) {
+    QImage layer = passingLayer(area.size());
+    paintLayer(layer, p, node, toArea);
+    return layOn(layer, area.topLeft());
+  }
+  return layOn(drawnLayer(p, node, toArea, area.size()), area.topLeft());
 }
 
 // Whether `node`'s subtree holds more than `limit` nodes.
@@ -694,6 +756,15 @@ QColor ScenePainter::color(const scene::Paint& paint) {
   }
   c.setAlphaF(static_cast<float>(opacity));
   return c;
+}
+
+void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  gSampledAlone = true;
+  views::paintPicture(painter, rect, picture);
+  gSampledAlone = false;
+  painter.restore();
 }
 
 QColor ScenePainter::glassColor() { return QColor(38, 38, 42, 150); }

@@ -49,6 +49,11 @@ class ScenePainter {
   /// (never past half its shorter side).
   static QPainterPath shapePath(scene::Shape::Kind kind, const QRectF& rect, double radius);
 
+  /// `picture` drawn filling `rect` (the painter's coordinates), as a node of that frame
+  /// with that content draws it: rounded by its corner radius, with its border and shadow.
+  /// For a picture shown alone (the preview's): its sample is kept only until the next.
+  static void paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture);
+
   /// A soft black shadow of `path`, blurred by the shadow's radius and moved by its offset.
   static void paintShadow(QPainter& painter, const QPainterPath& path, const scene::Shadow& shadow);
 };
