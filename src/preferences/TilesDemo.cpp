@@ -144,7 +144,14 @@ class TilesDemo::Miniature : public QWidget {
     painter.restore();
   }
   static QRectF labelRect(QPointF bottomCentre, int app) {
-    const double w = QFontMetricsF(semibold(11)).horizontalAdvance(TilesDemo::names[static_cast<std::size_t>(app)]) + 2;
+    // Measured once: a frame asks for the labels' places many times.
+    static const std::array<double, TilesDemo::steps> widths = [] {
+      std::array<double, TilesDemo::steps> each{};
+      const QFontMetricsF metrics(semibold(11));
+      for (std::size_t i = 0; i < each.size(); ++i) each[i] = metrics.horizontalAdvance(TilesDemo::names[i]) + 2;
+      return each;
+    }();
+    const double w = widths[static_cast<std::size_t>(app)];
     // Centred over the bottom edge, then 20 down: it stands just below.
     return {bottomCentre.x() - w / 2, bottomCentre.y() - 14 + 20, w, 14};
   }
