@@ -28,9 +28,6 @@ constexpr double kRetrySeconds = 0.004;
 constexpr int kPlacementGrid = 64;
 /// Damage of up to this many rectangles is drawn one rectangle at a time.
 constexpr int kSeparateParts = 16;
-/// Such a rectangle is drawn at most this many rows of pixels at a time: Qt hands a blend
-/// of 96 rows or more to its raster threads, and waking them costs more than they save.
-constexpr int kBandPixels = 64;
 
 /// A transparent picture whose pages are not touched until drawn on: new zeroed memory
 /// comes from the system as it is, where filling it would fault in every page.
@@ -347,18 +344,12 @@ void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QR
   // At a scale of whole pixels the parts' pixels never overlap (drawn twice, an edge
   // would darken).
   const bool wholeScale = sx == std::floor(sx) && sy == std::floor(sy);
-  if (wanted.rectCount() > kSeparateParts || !wholeScale) {
+  if (wanted.rectCount() == 1 || wanted.rectCount() > kSeparateParts || !wholeScale) {
     view->render(&painter, wanted.boundingRect().topLeft(), wanted, flags);
   } else {
     // Drawn part by part: under a clip of one rectangle pictures are copied as they are,
     // under one of several every pixel goes through the slow, threaded path.
-    std::vector<QRect> bands;
-    const int rows = std::max(1, static_cast<int>(kBandPixels / sy));
-    for (const QRect& r : wanted) {
-      for (int top = r.top(); top <= r.bottom(); top += rows)
-        bands.emplace_back(r.left(), top, r.width(), std::min(rows, r.bottom() + 1 - top));
-    }
-    for (const QRect& part : bands) {
+    for (const QRect& part : wanted) {
       const QRect onSurface = QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy)
                                   .toAlignedRect()
                                   .translated(-origin);
