@@ -40,6 +40,27 @@ QImage transparentPicture(int width, int height) {
       [](void* data) { std::free(data); }, bits);
 }
 
+/// The rows of each rectangle of `area` in which `picture` differs from `before` (copies
+/// of those rectangles, in order).
+QRegion changedRows(const QImage& picture, const QRegion& area, const std::vector<QImage>& before) {
+  QRegion changed;
+  const int bytes = picture.depth() / 8;
+  std::size_t i = 0;
+  for (const QRect& r : area) {
+    const QImage& old = before[i++];
+    int first = -1, last = -1;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+      if (std::memcmp(picture.constScanLine(y) + r.x() * bytes, old.constScanLine(y - r.top()),
+                      static_cast<std::size_t>(r.width() * bytes)) == 0)
+        continue;
+      if (first < 0) first = y;
+      last = y;
+    }
+    if (first >= 0) changed += QRect(r.x(), first, r.width(), last - first + 1);
+  }
+  return changed;
+}
+
 /// Makes `area` of a premultiplied picture transparent, row by row on this thread (a
 /// painter's fill under a clip of several rectangles goes through spans it may hand to
 /// its pool).
@@ -396,11 +417,17 @@ void OwnWindowSurface::publish() {
       }
     }
     if (QLayout* layout = view->layout()) layout->activate();
+    // A part drawn again as it was is not published again: the last frames of an eased
+    // move often change no pixel, and cost the host and the screen nothing then.
+    std::vector<QImage> before;
+    if (!whole_) {
+      for (const QRect& r : pixels) before.push_back(kept_.copy(r));
+    }
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
     paintParts(view, wanted, pixels, sx, sy, origin);
-    unpublished_ += pixels;
+    unpublished_ += whole_ ? pixels : changedRows(kept_, pixels, before);
   }
   const bool whole = whole_;
   whole_ = false;
