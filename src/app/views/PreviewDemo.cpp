@@ -20,6 +20,8 @@ constexpr double kIcon = 22, kIconPad = 3, kStripPad = 4, kSpacing = 6;
 constexpr double kLines[] = {0.9, 0.7, 0.8, 0.5};
 // The miniature's shadow: black at this opacity, blurred over the radius, this far down.
 constexpr double kShadowOpacity = 0.15, kShadowRadius = 3, kShadowDrop = 1;
+// Rows of pixels the miniature is laid at a time (see ui::inBands).
+constexpr int kLayRows = 64;
 
 double now() { return platform::clock().monotonicSeconds(); }
 
@@ -149,10 +151,12 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   const QPointF at = outer.topLeft() - QPointF(margin, margin);
   painter.save();
   const double base = painter.opacity() * opacity;
+  const QSizeF size = QSizeF(kept.layer.size()) / kept.layer.devicePixelRatio();
   painter.setOpacity(base * kShadowOpacity);
-  painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow);
+  ui::inBands(painter, QRectF(at + QPointF(0, kShadowDrop), size), kLayRows,
+              [&] { painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow); });
   painter.setOpacity(base);
-  painter.drawImage(at, kept.layer);
+  ui::inBands(painter, QRectF(at, size), kLayRows, [&] { painter.drawImage(at, kept.layer); });
   painter.restore();
 }
 
