@@ -28,6 +28,8 @@ constexpr double kRetrySeconds = 0.004;
 constexpr int kPlacementGrid = 64;
 /// Damage of up to this many rectangles is drawn one rectangle at a time.
 constexpr int kSeparateParts = 16;
+/// A part drawn again is compared with what it was only up to this many pixels.
+constexpr double kComparedPixels = 512.0 * 512.0;
 
 /// A transparent picture whose pages are not touched until drawn on: new zeroed memory
 /// comes from the system as it is, where filling it would fault in every page.
@@ -419,15 +421,20 @@ void OwnWindowSurface::publish() {
     if (QLayout* layout = view->layout()) layout->activate();
     // A part drawn again as it was is not published again: the last frames of an eased
     // move often change no pixel, and cost the host and the screen nothing then.
+    // A large part (a window drawn again for a new look) is published as drawn: its copy
+    // would cost more than it could save, and leave the heap grown.
+    double area = 0;
+    for (const QRect& r : pixels) area += static_cast<double>(r.width()) * r.height();
+    const bool compared = !whole_ && area <= kComparedPixels;
     std::vector<QImage> before;
-    if (!whole_) {
+    if (compared) {
       for (const QRect& r : pixels) before.push_back(kept_.copy(r));
     }
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
     paintParts(view, wanted, pixels, sx, sy, origin);
-    unpublished_ += whole_ ? pixels : changedRows(kept_, pixels, before);
+    unpublished_ += compared ? changedRows(kept_, pixels, before) : pixels;
   }
   const bool whole = whole_;
   whole_ = false;
