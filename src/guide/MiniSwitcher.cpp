@@ -195,7 +195,8 @@ void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
   // A highlight that moves repaints only the items it leaves and reaches; opening or
   // closing fades and scales the whole miniature.
   QRegion area;
-  if (!openChanged) {
+  // While it still opens or closes, it is drawn whole anyway.
+  if (!openChanged && scale_.value() == scale_.target()) {
     const QSizeF content = contentSize(demo_);
     QTransform t;
     t.translate(width() / 2.0, height() / 2.0);
