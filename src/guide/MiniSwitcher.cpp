@@ -136,6 +136,39 @@ void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   }
 }
 
+// Where the row and the tray begin within the miniature, unscaled.
+QPointF rowOrigin(const Demo& demo, QSizeF size) {
+  const double stackH = rowHeight(demo) + (trayCount(demo) > 0 ? kSpacing + kTrayItem : 0);
+  return {(size.width() - rowWidth(demo)) / 2, (size.height() - stackH) / 2};
+}
+QPointF trayOrigin(const Demo& demo, QSizeF size) {
+  return {(size.width() - trayCount(demo) * kTrayItem) / 2, rowOrigin(demo, size).y() + rowHeight(demo) + kSpacing};
+}
+
+// The unscaled area of every item whose look differs between frames `from` and `to`: a
+// highlight, the dots or windows it holds, a tray icon.
+QRectF changedArea(const Demo& demo, QSizeF size, const Demo::Step& from, const Demo::Step& to) {
+  const auto differs = [&](int i) {
+    if (Look::upper(from, i) != Look::upper(to, i)) return true;
+    for (int w = 0; w < std::max(2, demo.windows); ++w)
+      if (Look::window(from, i, w) != Look::window(to, i, w)) return true;
+    return false;
+  };
+  QRectF area;
+  const QPointF row = rowOrigin(demo, size);
+  const int items = demo.tiles ? 2 : 4;
+  for (int i = 0; i < items; ++i) {
+    if (!differs(i)) continue;
+    area |= demo.tiles ? QRectF(row.x() + i * (kDesktopItemW + kDivider), row.y(), kDesktopItemW, kDesktopItemH)
+                       : QRectF(row.x() + i * kIconItem + (i >= 2 ? kDivider : 0), row.y(), kIconItem, kIconItemHeight);
+  }
+  const QPointF tray = trayOrigin(demo, size);
+  for (int i = 0; i < trayCount(demo); ++i) {
+    if (Look::tray(from, i) != Look::tray(to, i)) area |= QRectF(tray.x() + i * kTrayItem, tray.y(), kTrayItem, kTrayItem);
+  }
+  return area;
+}
+
 }  // namespace
 
 MiniSwitcher::MiniSwitcher(Demo demo, Demo::Step step, QWidget* parent)
@@ -159,13 +192,30 @@ void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
   const bool openChanged = step.open != step_.open;
   previous_ = step_;
   step_ = std::move(step);
+  // A highlight that moves repaints only the items it leaves and reaches; opening or
+  // closing fades and scales the whole miniature.
+  QRegion area;
+  // While it still opens or closes, it is drawn whole anyway.
+  if (!openChanged && scale_.value() == scale_.target()) {
+    const QSizeF content = contentSize(demo_);
+    QTransform t;
+    t.translate(width() / 2.0, height() / 2.0);
+    t.scale(scale(), scale());
+    t.translate(-content.width() / 2, -content.height() / 2);
+    const QRectF moved = changedArea(demo_, content, previous_, step_);
+    // Windows enlarged 1.08 times and their outlines reach a little past their items.
+    if (moved.isEmpty()) {  // a pick that shows nowhere (a window of an app without dots)
+      selection_ = ui::Tween(1);
+      return;
+    }
+    area = t.mapRect(moved).toAlignedRect().adjusted(-3, -3, 3, 3) & rect();
+  }
   selection_ = ui::Tween(0);
-  selection_.set(1, transition, this);
+  selection_.set(1, transition, this, area);
   if (openChanged) {
     opacity_.set(step_.open ? 1 : 0, transition, this);
     scale_.set(step_.open ? kOpenScale : kClosedScale, transition, this);
   }
-  update();
 }
 
 QSizeF MiniSwitcher::contentSize(const Demo& demo) {
@@ -182,11 +232,9 @@ void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& from, 
   p.save();
   p.setRenderHint(QPainter::Antialiasing);
   ui::fillRounded(p, QRectF(QPointF(0, 0), size), 12, ui::primary(0.05));
-  const double stackH = rowHeight(demo) + (trayCount(demo) > 0 ? kSpacing + kTrayItem : 0);
-  const double top = (size.height() - stackH) / 2;
-  const double rowX = (size.width() - rowWidth(demo)) / 2;
+  const QPointF row = rowOrigin(demo, size);
   p.save();
-  p.translate(rowX, top);
+  p.translate(row);
   if (demo.tiles) {
     paintDesktop(p, 0, look, {0, 0});
     divider(p, kDesktopItemW, kDesktopItemH);
@@ -195,10 +243,7 @@ void MiniSwitcher::paint(QPainter& p, const Demo& demo, const Demo::Step& from, 
     paintIcons(p, demo, look);
   }
   p.restore();
-  if (trayCount(demo) > 0) {
-    const double trayX = (size.width() - trayCount(demo) * kTrayItem) / 2;
-    paintTray(p, demo, look, {trayX, top + rowHeight(demo) + kSpacing});
-  }
+  if (trayCount(demo) > 0) paintTray(p, demo, look, trayOrigin(demo, size));
   p.restore();
 }
 

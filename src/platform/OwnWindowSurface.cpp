@@ -28,6 +28,8 @@ constexpr double kRetrySeconds = 0.004;
 constexpr int kPlacementGrid = 64;
 /// Damage of up to this many rectangles is drawn one rectangle at a time.
 constexpr int kSeparateParts = 16;
+/// A part drawn again is compared with what it was only up to this many pixels.
+constexpr double kComparedPixels = 512.0 * 512.0;
 
 /// A transparent picture whose pages are not touched until drawn on: new zeroed memory
 /// comes from the system as it is, where filling it would fault in every page.
@@ -38,6 +40,27 @@ QImage transparentPicture(int width, int height) {
   return QImage(
       static_cast<uchar*>(bits), width, height, line, QImage::Format_ARGB32_Premultiplied,
       [](void* data) { std::free(data); }, bits);
+}
+
+/// The rows of each rectangle of `area` in which `picture` differs from `before` (copies
+/// of those rectangles, in order).
+QRegion changedRows(const QImage& picture, const QRegion& area, const std::vector<QImage>& before) {
+  QRegion changed;
+  const int bytes = picture.depth() / 8;
+  std::size_t i = 0;
+  for (const QRect& r : area) {
+    const QImage& old = before[i++];
+    int first = -1, last = -1;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+      if (std::memcmp(picture.constScanLine(y) + r.x() * bytes, old.constScanLine(y - r.top()),
+                      static_cast<std::size_t>(r.width() * bytes)) == 0)
+        continue;
+      if (first < 0) first = y;
+      last = y;
+    }
+    if (first >= 0) changed += QRect(r.x(), first, r.width(), last - first + 1);
+  }
+  return changed;
 }
 
 /// Makes `area` of a premultiplied picture transparent, row by row on this thread (a
@@ -396,11 +419,22 @@ void OwnWindowSurface::publish() {
       }
     }
     if (QLayout* layout = view->layout()) layout->activate();
+    // A part drawn again as it was is not published again: the last frames of an eased
+    // move often change no pixel, and cost the host and the screen nothing then.
+    // A large part (a window drawn again for a new look) is published as drawn: its copy
+    // would cost more than it could save, and leave the heap grown.
+    double area = 0;
+    for (const QRect& r : pixels) area += static_cast<double>(r.width()) * r.height();
+    const bool compared = !whole_ && area <= kComparedPixels;
+    std::vector<QImage> before;
+    if (compared) {
+      for (const QRect& r : pixels) before.push_back(kept_.copy(r));
+    }
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
     paintParts(view, wanted, pixels, sx, sy, origin);
-    unpublished_ += pixels;
+    unpublished_ += compared ? changedRows(kept_, pixels, before) : pixels;
   }
   const bool whole = whole_;
   whole_ = false;

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLinearGradient>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 #include <cmath>
@@ -37,10 +38,10 @@ class TilesDemo::Miniature : public QWidget {
   void follow(const Transition& transition) {
     const int step = demo_.step();
     const int desktop = TilesDemo::currentDesktop(step), front = TilesDemo::frontWindow(step);
-    for (int app = 0; app < TilesDemo::steps; ++app) move(lit_[app], app == step, transition);
+    for (int app = 0; app < TilesDemo::steps; ++app) move(lit_[app], app == step, transition, appArea(app));
     for (int d = 0; d < 2; ++d) {
-      move(current_[d], d == desktop, transition);
-      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition);
+      move(current_[d], d == desktop, transition, desktopArea(d));
+      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition, desktopArea(d));
     }
   }
 
@@ -50,40 +51,78 @@ class TilesDemo::Miniature : public QWidget {
   double front(int d, int k) const { return front_[static_cast<std::size_t>(d)][static_cast<std::size_t>(k)].value(); }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const auto& z = TilesDemo::sizes(demo_.compact());
-    const double w = contentWidth();
-    const QRectF panel((width() - w) / 2 - z.sidePadding, 0, w + 2 * z.sidePadding, z.height);
-    ui::fillRounded(painter, panel, z.radius, ui::primary(0.07));
-    double x = panel.left() + z.sidePadding;
-    const double top = 6;
+    ui::fillRounded(painter, panel(), z.radius, ui::primary(0.07));
+    // A frame of a move repaints only the parts that move; the others are not drawn at all.
+    const QRegion& dirty = event->region();
     for (int d = 0; d < 2; ++d) {
-      if (d > 0) {
-        x += z.dividerPadding;
-        painter.fillRect(QRectF(x, top + 18, 1, 30), ui::primary(0.15));
-        x += 1 + z.dividerPadding;
-      }
+      const double x = columnLeft(d);
+      if (d > 0) painter.fillRect(QRectF(x - 1 - z.dividerPadding, kTop + 18, 1, 30), ui::primary(0.15));
       const double column = columnWidth();
-      painter.setFont(semibold(9));
-      painter.setPen(ui::secondary());
-      painter.drawText(QRectF(x, top, column, 12), Qt::AlignCenter, QString("Desktop %1").arg(d + 1));
-      const double y = top + 12 + 4;
-      if (demo_.kind() == TilesDemo::Kind::apps) {
-        const double tile = z.appIcon + 10;
-        const double left = x + (column - (2 * tile + 4)) / 2;
-        for (int k = 0; k < 2; ++k) appTile(painter, QPointF(left + k * (tile + 4), y), 2 * d + k, z);
-      } else {
-        desktopTile(painter, QPointF(x + (column - (z.tileW + 10)) / 2, y), d, z);
+      if (dirty.intersects(QRectF(x, kTop, column, 12).toAlignedRect())) {
+        painter.setFont(semibold(9));
+        painter.setPen(ui::secondary());
+        painter.drawText(QRectF(x, kTop, column, 12), Qt::AlignCenter, QString("Desktop %1").arg(d + 1));
       }
-      x += column;
+      if (demo_.kind() == TilesDemo::Kind::apps) {
+        for (int k = 0; k < 2; ++k) {
+          if (dirty.intersects(appArea(2 * d + k))) appTile(painter, appTileRect(2 * d + k).topLeft(), 2 * d + k, z);
+        }
+      } else if (dirty.intersects(desktopArea(d))) {
+        desktopTile(painter, desktopOuter(d).topLeft(), d, z);
+      }
     }
   }
 
  private:
   // An immediate transition lands at once.
-  void move(ui::Tween& tween, bool on, const Transition& transition) { tween.set(on ? 1 : 0, transition, this); }
+  void move(ui::Tween& tween, bool on, const Transition& transition, const QRect& area) {
+    tween.set(on ? 1 : 0, transition, this, area);
+  }
+
+  static constexpr double kTop = 6;
+  QRectF panel() const {
+    const auto& z = TilesDemo::sizes(demo_.compact());
+    const double w = contentWidth();
+    return {(width() - w) / 2 - z.sidePadding, 0, w + 2 * z.sidePadding, z.height};
+  }
+  // Desktop `d`'s column, right of the divider for the second.
+  double columnLeft(int d) const {
+    const auto& z = TilesDemo::sizes(demo_.compact());
+    const double left = panel().left() + z.sidePadding;
+    return d == 0 ? left : left + columnWidth() + 2 * z.dividerPadding + 1;
+  }
+  QRectF appTileRect(int app) const {
+    const auto& z = TilesDemo::sizes(demo_.compact());
+    const double tile = z.appIcon + 10;
+    const double left = columnLeft(app / 2) + (columnWidth() - (2 * tile + 4)) / 2;
+    return {left + (app % 2) * (tile + 4), kTop + 12 + 4, z.appIcon + 10, z.appIcon + 4 + 4 + 10};
+  }
+  QRectF desktopOuter(int d) const {
+    const auto& z = TilesDemo::sizes(demo_.compact());
+    return {columnLeft(d) + (columnWidth() - (z.tileW + 10)) / 2, kTop + 12 + 4, z.tileW + 10,
+            z.tileH + z.windowIcon / 2 + 10};
+  }
+  // The pixels a tile and the name label below it may cover, with a pixel for the smoothing
+  // (a front window's shadow and enlargement stay within its desktop's padding).
+  static QRect withLabel(const QRectF& tile) {
+    QRectF area = tile;
+    for (int app = 0; app < TilesDemo::steps; ++app) area |= labelRect(QPointF(tile.center().x(), tile.bottom()), app);
+    return area.toAlignedRect().adjusted(-2, -2, 2, 2);
+  }
+  QRect appArea(int app) const {
+    if (demo_.kind() == TilesDemo::Kind::apps) return withLabel(appTileRect(app));
+    QRect area;
+    for (int d = 0; d < 2; ++d) {
+      for (const auto& window : SampleDesktops::desktops()[static_cast<std::size_t>(d)])
+        if (window.app == app) area |= desktopArea(d);
+    }
+    return area;
+  }
+  QRect desktopArea(int d) const { return withLabel(desktopOuter(d)); }
 
   double columnWidth() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
@@ -101,11 +140,20 @@ class TilesDemo::Miniature : public QWidget {
     painter.setOpacity(opacity);
     painter.setFont(semibold(11));
     painter.setPen(ui::primary());
-    const QString name = TilesDemo::names[static_cast<std::size_t>(app)];
-    const double w = QFontMetricsF(painter.font()).horizontalAdvance(name) + 2;
-    // Centred over the bottom edge, then 20 down: it stands just below.
-    painter.drawText(QRectF(bottomCentre.x() - w / 2, bottomCentre.y() - 14 + 20, w, 14), Qt::AlignCenter, name);
+    painter.drawText(labelRect(bottomCentre, app), Qt::AlignCenter, TilesDemo::names[static_cast<std::size_t>(app)]);
     painter.restore();
+  }
+  static QRectF labelRect(QPointF bottomCentre, int app) {
+    // Measured once: a frame asks for the labels' places many times.
+    static const std::array<double, TilesDemo::steps> widths = [] {
+      std::array<double, TilesDemo::steps> each{};
+      const QFontMetricsF metrics(semibold(11));
+      for (std::size_t i = 0; i < each.size(); ++i) each[i] = metrics.horizontalAdvance(TilesDemo::names[i]) + 2;
+      return each;
+    }();
+    const double w = widths[static_cast<std::size_t>(app)];
+    // Centred over the bottom edge, then 20 down: it stands just below.
+    return {bottomCentre.x() - w / 2, bottomCentre.y() - 14 + 20, w, 14};
   }
 
   void appTile(QPainter& painter, QPointF at, int app, const TilesDemo::Sizes& z) const {
@@ -211,7 +259,6 @@ double TilesDemo::front(int desktop, int window) const { return miniature_->fron
 void TilesDemo::changed(const Transition& transition) {
   keys_->setState({hold_}, keyDown() ? std::optional<std::string>("⇥") : std::nullopt, transition);
   miniature_->follow(transition);
-  miniature_->update();
 }
 
 }  // namespace trelliq

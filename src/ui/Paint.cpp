@@ -46,6 +46,8 @@ constexpr double kKeptFromHeight = 24;  // device pixels: smaller shapes stay on
 // and push each other out at every frame.
 constexpr double kKeptUpToPixels = 400.0 * 400.0;
 constexpr int kBandRows = 12;  // rows a picture is drawn in at a time
+constexpr int kBlitRows = 64;  // rows a picture is laid at a time: one span each
+constexpr int kFillRows = 16;  // rows a large shape is filled at a time: a few spans each
 
 // Where the rectangle falls within a device pixel and at what scale, its size, radius,
 // colour, pen width (0 for a fill) and whether it is smoothed.
@@ -115,19 +117,41 @@ bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor
     painter.restore();
     return false;
   }
-  painter.drawImage(origin, plate);
+  inBands(painter, QRectF(origin, plate.size()), kBlitRows, [&] { painter.drawImage(origin, plate); });
   painter.restore();
   return true;
 }
 
 }  // namespace
 
+void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw) {
+  const QTransform device = painter.deviceTransform();
+  // Scales whose inverse is exact, so a band's edges come back on whole pixels.
+  const auto exact = [](double s) { return s == 1 || s == 2 || s == 4; };
+  QRect pixels = device.mapRect(area).toAlignedRect();
+  if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+  if (device.type() > QTransform::TxScale || !exact(device.m11()) || !exact(device.m22()) || rows < 1 ||
+      pixels.height() <= rows) {
+    if (!pixels.isEmpty() || !painter.hasClipping()) draw();
+    return;
+  }
+  const QTransform back = device.inverted();
+  for (int top = pixels.top(); top <= pixels.bottom(); top += rows) {
+    painter.save();
+    const QRect band(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top));
+    painter.setClipRect(back.mapRect(QRectF(band)), Qt::IntersectClip);
+    draw();
+    painter.restore();
+  }
+}
+
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
   if (drawKept(painter, rect, radius, color, 0)) return;
   painter.save();
   painter.setPen(Qt::NoPen);
   painter.setBrush(color);
-  painter.drawRoundedRect(rect, radius, radius);
+  // A smoothed outline crossing a row makes a few spans of it.
+  inBands(painter, rect, kFillRows, [&] { painter.drawRoundedRect(rect, radius, radius); });
   painter.restore();
 }
 

@@ -343,6 +343,43 @@ TEST_F(OwnWindowPictures, WhatAViewReportsAndAsksQtToRepaintIsDrawnOnce) {
   EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 20), 0x00FF00u);
 }
 
+// Blue with a red band 10 points high, `top` points down.
+class Band : public QWidget {
+ public:
+  Band() { resize(200, 100); }
+  int top = 10;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0, 0, 255));
+    p.fillRect(0, top, width(), 10, QColor(255, 0, 0));
+  }
+};
+
+TEST_F(OwnWindowPictures, APartDrawnAgainIsPublishedOnlyWhereItsPixelsChanged) {
+  Band content;
+  auto w = window(&content);
+  settle();
+  const auto number = static_cast<std::uint32_t>(w->windowNumber());
+  const std::uint64_t drawn = server.ownWindowSurface(number)->sequence();
+  content.update();
+  settle();
+  EXPECT_EQ(server.ownWindowSurface(number)->sequence(), drawn) << "drawn again as it was: nothing to publish";
+
+  content.top = 20;
+  content.update();
+  settle();
+  const auto surface = server.ownWindowSurface(number);
+  ASSERT_GT(surface->sequence(), drawn);
+  const auto damage = surface->damageSince(drawn);
+  ASSERT_TRUE(damage.has_value());
+  const double scale = static_cast<double>(surface->height()) / content.height();
+  EXPECT_EQ(damage->boundingRect(), QRectF(0, 10 * scale, 200 * scale, 20 * scale).toAlignedRect())
+      << "only the rows the band left and took";
+  EXPECT_EQ(surface->copy().pixel(static_cast<int>(100 * scale), static_cast<int>(25 * scale)) & 0xFFFFFFu, 0xFF0000u);
+}
+
 // Inks its top 180 points only; the rest of the window stays clear.
 class PartlyDrawn : public Reporting {
  public:

@@ -16,6 +16,9 @@
 #include "guide/GuideView.h"
 #include "guide/GuideWindow.h"
 #include "guide/InlineKeys.h"
+#include "guide/MiniSwitcher.h"
+#include "platform/OwnWindowSurface.h"
+#include "platform/SharedSurface.h"
 #include "platform/sim/WindowServer.h"
 #include "preferences/ModeSection.h"
 #include "preferences/PreferencesView.h"
@@ -43,6 +46,12 @@ class Paints : public QObject {
   }
 };
 
+/// What one window's frames published over a while, seen from a part of it.
+struct Published {
+  int frames = 0;            // frames whose damage reached the part
+  double largestShare = 0;   // of the part's area, in one frame
+};
+
 class QuietWindows : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,6 +59,44 @@ class QuietWindows : public ::testing::Test {
     Settings::registerDefaults();
   }
   void frames(double seconds) { test::paintFrames(scene, seconds); }
+  /// Plays `seconds` of frames, reading what window `number` publishes after each.
+  Published publishedOver(const QWidget& part, std::uint32_t number, double seconds) {
+    Published seen;
+    std::uint64_t last = 0;
+    for (int i = 0; i < static_cast<int>(seconds * 60); ++i) {
+      scene.clock.advance(1.0 / 60);
+      platform::OwnWindowSurface::publishAll();
+      const auto surface = scene.windowServer.ownWindowSurface(number);
+      if (!surface) continue;
+      const std::uint64_t now = surface->sequence();
+      if (last == 0 || now == last) {
+        last = now;
+        continue;
+      }
+      const auto damage = surface->damageSince(last);
+      last = now;
+      const QWidget& top = *part.window();
+      const double scale = static_cast<double>(surface->placement().windowWidth) / top.width();
+      const auto& place = surface->placement();
+      const QRect inSurface = QRectF(QPointF(part.mapTo(&top, QPoint())) * scale, QSizeF(part.size()) * scale)
+                                  .toAlignedRect()
+                                  .translated(-place.x, -place.y);
+      const QRegion reached = (damage ? *damage : QRegion(0, 0, surface->width(), surface->height())) & inSurface;
+      if (reached.isEmpty()) continue;
+      double area = 0;
+      for (const QRect& r : reached) area += static_cast<double>(r.width()) * r.height();
+      ++seen.frames;
+      seen.largestShare = std::max(seen.largestShare, area / (inSurface.width() * inSurface.height()));
+    }
+    return seen;
+  }
+  /// Whether window `number`'s published picture is what drawing the whole of `view` again makes.
+  bool drawnAsWhole(QWidget& view, std::uint32_t number) {
+    const QImage before = scene.windowServer.ownWindowSurface(number)->copy();
+    view.update();
+    platform::OwnWindowSurface::publishAll();
+    return scene.windowServer.ownWindowSurface(number)->copy() == before;
+  }
   GuideDemo& guideDemo() { return *dynamic_cast<GuideDemo*>(guide.view()->demo()); }
   TilesDemo& tilesDemo() { return *preferences.view()->mode().overview().demos().front(); }
 
@@ -85,6 +132,28 @@ TEST_F(QuietWindows, OnlyTheCapThatLightsOrDimsIsDrawnAgain) {
   const std::uint64_t drawn = KeyCap::paints() - before;
   EXPECT_GT(drawn, 0U) << "the demonstrations moved their caps";
   EXPECT_LE(drawn, demos * 2 * (std::ceil(0.15 * 60) + 2));
+}
+
+TEST_F(QuietWindows, AFrameOfADemonstrationPublishesOnlyThePartsThatMove) {
+  const auto check = [&](const char* name, QWidget& view, QWidget& part, std::uint32_t number, double most) {
+    frames(1.5);  // opened and drawn whole once
+    const Published seen = publishedOver(part, number, 2.5);
+    std::cout << name << ": " << seen.frames << " frames reached it, at most " << seen.largestShare << " of it\n";
+    EXPECT_GT(seen.frames, 0) << name << " moved";
+    EXPECT_LT(seen.largestShare, most) << name;
+    EXPECT_TRUE(drawnAsWhole(view, number)) << name << " left no part of a move undrawn";
+  };
+  guide.show();
+  check("the guide's miniature", *guide.view(), guideDemo().miniature(),
+        static_cast<std::uint32_t>(guide.window()->windowNumber()), 0.6);
+  guide.close();
+  preferences.show();
+  check("a tile-style demonstration", *preferences.view(), tilesDemo(),
+        static_cast<std::uint32_t>(preferences.window()->windowNumber()), 0.4);
+  preferences.window()->performClose(nullptr);
+  permissions.show();
+  check("the live-preview demonstration", *permissions.view(), *permissions.view()->demo(),
+        static_cast<std::uint32_t>(permissions.window()->windowNumber()), 0.9);
 }
 
 TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {

@@ -7,6 +7,9 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <tuple>
 
 #include "support/WidgetsApp.h"
@@ -63,6 +66,47 @@ TEST(KeptPlates, EachPlateLandsWhereAndInTheColourItWasAskedForAndStaysTheSame) 
     EXPECT_LE(farthest(first, plate(at, color, false, pen)), 1) << "as a plain fill draws it";
     EXPECT_EQ(plate(at, color, true, pen), first) << "drawn again, the same pixels";
   }
+}
+
+// The raster engine's helper threads this process has started.
+int helperThreads() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name == "Thread (pooled)") ++count;
+  }
+  return count;
+}
+
+// A card as a window's repaint of one part draws it: at twice the scale, clipped to the part.
+QImage card(const QRectF& rect, bool banded) {
+  QImage image(720, 720, QImage::Format_RGB32);
+  image.fill(QColor(236, 236, 236));
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setClipRect(QRect(20, 30, 300, 280));
+  p.scale(2, 2);
+  if (banded) {
+    ui::fillRounded(p, rect, 10, QColor::fromRgbF(0, 0, 0, 0.05f));
+  } else {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor::fromRgbF(0, 0, 0, 0.05f));
+    p.drawRoundedRect(rect, 10, 10);
+  }
+  return image;
+}
+
+TEST(KeptPlates, ATallPlateIsLaidInBandsThatWakeNoHelperThreadAndLooksAsInOneGo) {
+  test::ensureWidgets();
+  if (helperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
+  // A card too large to keep, and a plate that is kept, each over a hundred rows.
+  const QRectF large(5.25, 7.5, 300, 260), kept(8.5, 9.25, 120, 90);
+  const QImage cardInBands = card(large, true), plateInBands = card(kept, true);
+  EXPECT_EQ(helperThreads(), 0) << "a blend of a hundred rows or more went to the helpers";
+  EXPECT_EQ(cardInBands, card(large, false)) << "each pixel as one fill draws it";
+  EXPECT_LE(farthest(plateInBands, card(kept, false)), 1);
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ constexpr double kIcon = 22, kIconPad = 3, kStripPad = 4, kSpacing = 6;
 constexpr double kLines[] = {0.9, 0.7, 0.8, 0.5};
 // The miniature's shadow: black at this opacity, blurred over the radius, this far down.
 constexpr double kShadowOpacity = 0.15, kShadowRadius = 3, kShadowDrop = 1;
+// Rows of pixels the miniature is laid at a time (see ui::inBands).
+constexpr int kLayRows = 64;
 
 double now() { return platform::clock().monotonicSeconds(); }
 
@@ -73,7 +75,29 @@ void PreviewDemo::step() {
   previous_ = index_;
   index_ = (index_ + 1) % static_cast<int>(icons().size());
   stepStart_ = now();
-  ui::animateFor(this, fadeDuration);
+  // The cross-fading miniature with its shadow, and the two cells the highlight leaves and
+  // reaches: the rest of the strip holds still.
+  const double margin = std::ceil(2 * kShadowRadius + 1);
+  QRegion area = windowFrame().adjusted(-margin, -margin, margin, margin + kShadowDrop).toAlignedRect();
+  for (const int i : {previous_, index_}) area += cellRect(i).toAlignedRect().adjusted(-1, -1, 1, 1);
+  ui::animateFor(this, fadeDuration, area);
+}
+
+QRectF PreviewDemo::windowFrame() const {
+  const double windowWidth = kWindowWidth + 2 * kWindowPad;
+  return {(width() - windowWidth) / 2, 0, windowWidth, kWindowHeight + 2 * kWindowPad};
+}
+
+QRectF PreviewDemo::strip() const {
+  const auto count = static_cast<double>(icons().size());
+  const double cell = kIcon + 2 * kIconPad;
+  const double stripWidth = count * cell + (count - 1) * 2 + 2 * kStripPad;
+  return {(width() - stripWidth) / 2, windowFrame().bottom() + kSpacing, stripWidth, cell + 2 * kStripPad};
+}
+
+QRectF PreviewDemo::cellRect(int i) const {
+  const double cell = kIcon + 2 * kIconPad;
+  return {strip().left() + kStripPad + i * (cell + 2), strip().top() + kStripPad, cell, cell};
 }
 
 double PreviewDemo::fade() const {
@@ -85,18 +109,14 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const double p = fade();
-  const double windowWidth = kWindowWidth + 2 * kWindowPad;
-  const QRectF windowFrame((width() - windowWidth) / 2, 0, windowWidth, kWindowHeight + 2 * kWindowPad);
-  if (p < 1 && previous_ != index_) paintWindow(painter, windowFrame, previous_, 1 - p);
-  paintWindow(painter, windowFrame, index_, p < 1 ? p : 1);
+  const QRectF frame = windowFrame();
+  if (p < 1 && previous_ != index_) paintWindow(painter, frame, previous_, 1 - p);
+  paintWindow(painter, frame, index_, p < 1 ? p : 1);
 
   const auto& all = icons();
-  const double cell = kIcon + 2 * kIconPad;
-  const double stripWidth = all.size() * cell + (all.size() - 1) * 2 + 2 * kStripPad;
-  const QRectF strip((width() - stripWidth) / 2, windowFrame.bottom() + kSpacing, stripWidth, cell + 2 * kStripPad);
-  ui::fillRounded(painter, strip, 10, ui::primary(0.08));
+  ui::fillRounded(painter, strip(), 10, ui::primary(0.08));
   for (std::size_t i = 0; i < all.size(); ++i) {
-    const QRectF cellRect(strip.left() + kStripPad + i * (cell + 2), strip.top() + kStripPad, cell, cell);
+    const QRectF cellRect = this->cellRect(static_cast<int>(i));
     // The highlight slides with the same eased step as the cross-fade.
     if (static_cast<int>(i) == index_) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * p));
     if (static_cast<int>(i) == previous_ && p < 1) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)));
@@ -131,10 +151,12 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   const QPointF at = outer.topLeft() - QPointF(margin, margin);
   painter.save();
   const double base = painter.opacity() * opacity;
+  const QSizeF size = QSizeF(kept.layer.size()) / kept.layer.devicePixelRatio();
   painter.setOpacity(base * kShadowOpacity);
-  painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow);
+  ui::inBands(painter, QRectF(at + QPointF(0, kShadowDrop), size), kLayRows,
+              [&] { painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow); });
   painter.setOpacity(base);
-  painter.drawImage(at, kept.layer);
+  ui::inBands(painter, QRectF(at, size), kLayRows, [&] { painter.drawImage(at, kept.layer); });
   painter.restore();
 }
 

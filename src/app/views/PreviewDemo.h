@@ -50,6 +50,10 @@ class PreviewDemo : public QWidget {
 
  private:
   void step();
+  /// The miniature window's frame, the strip of icons beneath it and icon `i`'s cell in it.
+  QRectF windowFrame() const;
+  QRectF strip() const;
+  QRectF cellRect(int i) const;
   void paintWindow(QPainter& painter, const QRectF& frame, int index, double opacity);
   void paintWindowLayer(QPainter& painter, const QRectF& frame, int index);
 
