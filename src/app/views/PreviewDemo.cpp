@@ -129,7 +129,6 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   // own: under the faint bezel it is faint, under the window it shows.
   const double pixels = std::max(1.0, std::abs(painter.worldTransform().m11()));
   const double margin = std::ceil(2 * kShadowRadius + 1);
-  const bool dark = ui::isDark();
   // Two or three apps take turns, at a scale or two.
   if (!miniatures_) miniatures_.emplace(platform::KeeperBudget{.count = 16});
   const Miniature& kept = miniatures_->get(MiniatureLook{i, pixels, ui::isDark()}, [&] {

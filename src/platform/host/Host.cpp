@@ -357,8 +357,8 @@ void Host::closed(const std::shared_ptr<Client>& client, const std::optional<wir
   {
     std::lock_guard lock(client->mutex);
     client->closing = true;
+    for (auto& [id, lane] : client->lanes) lane.ready.notify_one();
   }
-  client->callsReady.notify_all();
   answerPending(*client);  // a call waiting on this program stops waiting
   std::vector<std::thread> workers;
   {
@@ -744,12 +744,14 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
   }
   std::optional<wire::Message> unanswerable;
   std::string why;
+  Client::Lane* woken = nullptr;
   {
     std::lock_guard lock(client->mutex);
     if (client->closing) return;
     // A program has a handful of threads; one that makes up lanes shares the last one.
     const std::uint32_t id = std::min(message.lane, kMaxLanes);
     Client::Lane& lane = client->lanes[id];
+    woken = &lane;
     lane.calls.push_back(std::move(message));
     if (!lane.worker.joinable()) {
       try {
@@ -769,7 +771,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
         {wire::Kind::error, unanswerable->id, "", "the world host cannot make a thread for this call now"}, false);
     return;
   }
-  client->callsReady.notify_all();
+  woken->ready.notify_one();
 }
 
 void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
@@ -777,8 +779,9 @@ void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
     wire::Message message;
     {
       std::unique_lock lock(client->mutex);
-      auto& calls = client->lanes[lane].calls;
-      client->callsReady.wait(lock, [&] { return client->closing || !calls.empty(); });
+      Client::Lane& mine = client->lanes[lane];
+      auto& calls = mine.calls;
+      mine.ready.wait(lock, [&] { return client->closing || !calls.empty(); });
       if (client->closing) return;
       message = std::move(calls.front());
       calls.pop_front();

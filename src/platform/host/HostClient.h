@@ -82,13 +82,14 @@ struct Host::Client {
   /// Each lane (a thread of the program) has its calls answered in order on a thread of
   /// its own, so the connection's reader stays free for the program's answers to pushes
   /// (a call that makes the world ask the same program for a picture would otherwise wait
-  /// on itself), and one thread's slow call does not hold up another's.
+  /// on itself), and one thread's slow call does not hold up another's. Each lane is woken
+  /// alone: waking every lane for each call woke the program's idle lanes at every frame.
   struct Lane {
     std::thread worker;
     std::deque<wire::Message> calls;
+    std::condition_variable ready;
   };
-  std::map<std::uint32_t, Lane> lanes;
-  std::condition_variable callsReady;
+  std::map<std::uint32_t, Lane> lanes;  // a lane stays where it is until the program goes
   bool closing = false;
   /// What this program reads ahead, and the tables it was sent.
   std::unique_ptr<HostReads> reads;
