@@ -7,11 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <tuple>
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
-#include "platform/Keeper.h"
+#include "switcher/views/KeptPlates.h"
 
 namespace trelliq::ui {
 
@@ -35,91 +34,15 @@ QColor mix(const QColor& from, const QColor& to, double t) {
 
 namespace {
 
-// A large anti-aliased fill goes to the raster engine's threads a band at a time, and the
-// hand-over costs more than the fill; a kept picture of it, put down unscaled at device
-// pixels, is one blend on this thread. The shape is kept by where it falls within a device
-// pixel; a shape that qualifies is always drawn from its picture, so it looks the same at
-// every frame wherever it stands. Only for a plain source-over fill, not faded, moved and
-// scaled but not turned, on a raster device, clipped (if at all) to whole pixels.
-constexpr double kKeptFromHeight = 24;  // device pixels: smaller shapes stay on this thread
-// Larger ones (a section's card) are drawn as they are: a few of them would fill the budget
-// and push each other out at every frame.
-constexpr double kKeptUpToPixels = 400.0 * 400.0;
-constexpr int kBandRows = 12;  // rows a picture is drawn in at a time
-constexpr int kBlitRows = 64;  // rows a picture is laid at a time: one span each
+// Our windows' plates are laid from kept pictures (see views::drawKeptPlate), each from its
+// first drawing on, so a plate looks the same at every frame wherever it stands. Larger
+// ones (a section's card) are drawn as they are: a few of them would fill the budget and
+// push each other out at every frame.
+constexpr views::PlateUse kWindowPlates{.keepFillAtOnce = true, .largestArea = 400.0 * 400.0};
 constexpr int kFillRows = 16;  // rows a large shape is filled at a time: a few spans each
 
-// Where the rectangle falls within a device pixel and at what scale, its size, radius,
-// colour, pen width (0 for a fill) and whether it is smoothed.
-using PlateKey = std::tuple<double, double, double, double, double, double, double, quint64, double, bool>;
-
-platform::SharedKeeper<PlateKey, QImage>& keptPlates() {
-  static auto& kept = *new platform::SharedKeeper<PlateKey, QImage>({.count = 96, .bytes = 8u << 20});
-  return kept;
-}
-
-/// Draws the rounded rectangle `rect` (filled with `color`, or outlined by a pen of `pen`
-/// width when above 0) from a kept picture; false when it must be drawn as it is.
 bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double pen) {
-  const QTransform device = painter.deviceTransform();
-  if (device.type() > QTransform::TxScale || painter.opacity() != 1 ||
-      painter.compositionMode() != QPainter::CompositionMode_SourceOver || !painter.paintEngine() ||
-      painter.paintEngine()->type() != QPaintEngine::Raster || !painter.device()) {
-    return false;
-  }
-  const QRectF area = device.mapRect(rect.adjusted(-pen, -pen, pen, pen));
-  if (area.height() < kKeptFromHeight || area.width() < kKeptFromHeight ||
-      area.width() * area.height() > kKeptUpToPixels) {
-    return false;
-  }
-  const QPoint origin(static_cast<int>(std::floor(area.left())), static_cast<int>(std::floor(area.top())));
-  const QTransform there = device * QTransform::fromTranslate(-origin.x(), -origin.y());
-  const bool smooth = painter.testRenderHint(QPainter::Antialiasing);
-  const QPointF at = there.map(rect.topLeft());
-  // Rounded well below what the rasterizer tells apart, so that the same place reached by
-  // other sums is the same key.
-  const auto fine = [](double v) { return std::round(v * 4096) / 4096; };
-  const PlateKey key{fine(there.m11()),   fine(there.m22()), fine(at.x()),   fine(at.y()), fine(rect.width()),
-                     fine(rect.height()), fine(radius),      color.rgba64(), fine(pen),    smooth};
-  const QImage plate = keptPlates().get(
-      key,
-      [&] {
-        const QSize size(static_cast<int>(std::ceil(area.right())) - origin.x() + 1,
-                         static_cast<int>(std::ceil(area.bottom())) - origin.y() + 1);
-        QImage made(size, QImage::Format_ARGB32_Premultiplied);
-        made.fill(Qt::transparent);
-        QPainter p(&made);
-        p.setRenderHint(QPainter::Antialiasing, smooth);
-        if (pen > 0) {
-          p.setPen(QPen(color, pen));
-          p.setBrush(Qt::NoBrush);
-        } else {
-          p.setPen(Qt::NoPen);
-          p.setBrush(color);
-        }
-        // In bands of a few rows: each is too small to be handed to the threads, and a clip
-        // of whole pixels leaves every pixel's coverage as it is.
-        for (int top = 0; top < size.height(); top += kBandRows) {
-          p.resetTransform();
-          p.setClipRect(QRect(0, top, size.width(), kBandRows));
-          p.setTransform(there);
-          p.drawRoundedRect(rect, radius, radius);
-        }
-        return made;
-      },
-      [](const QImage& made) { return static_cast<std::size_t>(made.sizeInBytes()); });
-  // Put down at device pixels: the world undoes what lies beneath it (the scale of the
-  // surface, a widget's offset inside another).
-  painter.save();
-  painter.setWorldTransform(QTransform());
-  painter.setWorldTransform(painter.deviceTransform().inverted());
-  if (painter.deviceTransform().type() != QTransform::TxNone) {
-    painter.restore();
-    return false;
-  }
-  inBands(painter, QRectF(origin, plate.size()), kBlitRows, [&] { painter.drawImage(origin, plate); });
-  painter.restore();
-  return true;
+  return views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, pen, kWindowPlates);
 }
 
 }  // namespace

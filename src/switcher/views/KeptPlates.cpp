@@ -84,7 +84,7 @@ std::vector<Piece> pieces(int length, int corner, bool sliced) {
 }  // namespace
 
 bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rect, double radius,
-                   const QColor& color, double pen) {
+                   const QColor& color, double pen, PlateUse use) {
   const QTransform device = painter.deviceTransform();
   QPaintEngine* engine = painter.paintEngine();
   if (device.type() > QTransform::TxScale || device.m11() != device.m22() || device.m11() <= 0 || !engine ||
@@ -95,7 +95,8 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   const QRectF shape = device.mapRect(rect);
   const double penWidth = std::max(0.0, pen) * scale;
   const QRectF ink = shape.adjusted(-penWidth / 2, -penWidth / 2, penWidth / 2, penWidth / 2);
-  if (ink.height() < kSmallest) return false;
+  if (ink.height() < kSmallest || (use.largestArea > 0 && ink.width() * ink.height() > use.largestArea))
+    return false;
   // The radius the outline is drawn with, in device pixels.
   const double half = std::min(rect.width(), rect.height()) / 2;
   double round = 0;
@@ -138,7 +139,7 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
     // drawn again at the same place within a pixel (a plate at every paint) is kept. An
     // outline, whose rows are mostly empty, costs little to keep and is kept at once.
     platform::Keeper<Key, bool>& seen = seenPlates();
-    if (penWidth <= 0 && !seen.find(key)) {
+    if (penWidth <= 0 && !use.keepFillAtOnce && !seen.find(key)) {
       seen.keep(key, true);
       return false;
     }

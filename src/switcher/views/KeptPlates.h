@@ -16,14 +16,24 @@
 
 namespace trelliq::views {
 
+/// When a drawer's shapes are worth a kept picture.
+struct PlateUse {
+  // A fill is kept the first time it is drawn, not the second: a shape that is then always
+  // laid from its picture looks the same at every frame.
+  bool keepFillAtOnce = false;
+  // Shapes inking more device pixels than this are drawn as they are (0: any size).
+  double largestArea = 0;
+};
+
 /// Fills (`pen` 0) the shape of `kind` filling `rect`, or strokes its outline with a pen
 /// of `pen` width (mitred), in `color` at the painter's opacity, from a kept picture;
 /// `radius` rounds a rounded rectangle (never past half its shorter side). False, drawing
-/// nothing, when the shape is too small to be worth it, a fill is drawn for the first time
-/// at its place within a pixel, or the painter is not one a kept picture can stand in for
-/// (turned, another blend, not raster): draw it as it is.
+/// nothing, when the shape is too small or (by `use`) too large to be worth it, a fill is
+/// drawn for the first time at its place within a pixel (unless `use` keeps it at once), or
+/// the painter is not one a kept picture can stand in for (turned, another blend, not
+/// raster): draw it as it is.
 bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rect, double radius,
-                   const QColor& color, double pen);
+                   const QColor& color, double pen, PlateUse use = {});
 
 /// Kept plate pictures now (self-checks and tests).
 std::size_t keptPlateCount();
