@@ -203,11 +203,11 @@ void MiniSwitcher::setStep(Demo::Step step, const Transition& transition) {
     t.scale(scale(), scale());
     t.translate(-content.width() / 2, -content.height() / 2);
     const QRectF moved = changedArea(demo_, content, previous_, step_);
-    // Windows enlarged 1.08 times and their outlines reach a little past their items.
     if (moved.isEmpty()) {  // a pick that shows nowhere (a window of an app without dots)
       selection_ = ui::Tween(1);
       return;
     }
+    // Windows enlarged 1.08 times and their outlines reach a little past their items.
     area = t.mapRect(moved).toAlignedRect().adjusted(-3, -3, 3, 3) & rect();
   }
   selection_ = ui::Tween(0);

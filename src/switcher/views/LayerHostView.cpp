@@ -7,7 +7,6 @@
 #include <cmath>
 #include <string>
 
-#include "switcher/views/KeptPlates.h"
 #include "switcher/views/ScenePainter.h"
 #include "switcher/views/SymbolGlyphs.h"
 
@@ -106,26 +105,18 @@ void LayerHostView::paintEvent(QPaintEvent*) {
     painter.setOpacity(alpha);
     const double radius = std::max(0.0, layer->cornerRadius());
     const QPainterPath outline = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle, rect, radius);
-    // Plates are laid on from kept pictures: a fill or stroke this large would wake the
+    // Plates are laid on as the panels' are: a fill or stroke this large would wake the
     // raster engine's helper threads at every paint.
     const auto plate = [&](const QColor& color) {
-      if (color.alpha() == 0 || drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, 0))
-        return;
-      painter.fillPath(outline, color);
+      ScenePainter::fillShape(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color);
     };
     // The same materials the panels' glass plates are drawn with.
     if (layer->material() == Layer::Material::haze) plate(ScenePainter::hazeColor());
     if (layer->material() == Layer::Material::glass) {
       plate(ScenePainter::glassColor());
       // The rim catches the light, as the panels' plates do: a line along the inside.
-      const QRectF inner = rect.adjusted(0.5, 0.5, -0.5, -0.5);
-      const QColor rim(255, 255, 255, 31);
-      if (!drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, inner, std::max(0.0, radius - 0.5), rim, 1)) {
-        painter.save();
-        painter.setClipPath(outline);
-        painter.strokePath(outline, QPen(rim, 2));
-        painter.restore();
-      }
+      ScenePainter::strokeInside(painter, scene::Shape::Kind::roundedRectangle, rect, radius, QColor(255, 255, 255, 31),
+                                 1);
     }
     if (layer->background() >> 24) plate(argb(layer->background()));
     if (const CGImageRef& image = layer->contents(); image && image->width() > 0 && image->height() > 0) {

@@ -30,7 +30,6 @@ void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   p.fillPath(path, color);
 }
 
-// A shape of `kind` filling `rect`, filled: from a kept picture when large enough.
 // How many layers are being drawn now, one within another (see `paintLayer`).
 int gLayersDrawing = 0;
 // A picture drawn now is shown alone (see `ScenePainter::paintPicture`).
@@ -41,25 +40,10 @@ bool gSampledAlone = false;
 // own place within a pixel, a plate for each would cost more than it saves).
 bool platesHere() { return gLayersDrawing == 0; }
 
-void fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius, const QColor& color) {
-  if (color.alpha() == 0 || (platesHere() && drawKeptPlate(p, kind, rect, radius, color, 0))) return;
-  p.fillPath(ScenePainter::shapePath(kind, rect, radius), color);
-}
-
-// A line of `width` along the inside of a shape of `kind` filling `rect`.
+// A line along the inside of a shape, as `stroke` says.
 void strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
                   const scene::Stroke& stroke) {
-  const double w = stroke.width;
-  if (w <= 0 || rect.width() < w || rect.height() < w) return;
-  const QRectF inner = rect.adjusted(w / 2, w / 2, -w / 2, -w / 2);
-  const QColor color = ScenePainter::color(stroke.paint);
-  // Outlines go through kept plates even inside a layer: a tile's ring or border is a
-  // hundred spans and more, each row's two ends, and a layer made again under a step would
-  // wake the engine's threads for every one.
-  if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
-  QPen pen(color, w);
-  pen.setJoinStyle(Qt::MiterJoin);
-  p.strokePath(ScenePainter::shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
+  ScenePainter::strokeInside(p, kind, rect, radius, ScenePainter::color(stroke.paint), stroke.width);
 }
 
 void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
@@ -68,8 +52,8 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
   const double radius = std::clamp(glass.radius, 0.0, r.height() / 2);
   QColor haze = ScenePainter::hazeColor();
   haze.setAlphaF(static_cast<float>(std::clamp(glass.haze, 0.0, 1.0)));
-  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, haze);
-  fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::glassColor());
+  ScenePainter::fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, haze);
+  ScenePainter::fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::glassColor());
   // The rim catches the light.
   strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, {{scene::Paint::Tone::white, 0.12}, 1});
 }
@@ -77,7 +61,7 @@ void paintGlass(QPainter& p, const QRectF& r, const scene::Glass& glass) {
 void paintShape(QPainter& p, const QRectF& r, const scene::Shape& shape) {
   const QPainterPath path = ScenePainter::shapePath(shape.kind, r, shape.radius);
   if (shape.shadow) ScenePainter::paintShadow(p, path, *shape.shadow);
-  if (shape.fill) fillShape(p, shape.kind, r, shape.radius, ScenePainter::color(*shape.fill));
+  if (shape.fill) ScenePainter::fillShape(p, shape.kind, r, shape.radius, ScenePainter::color(*shape.fill));
   if (shape.stroke) {
     double radius = shape.radius;
     QRectF box = r;
@@ -431,7 +415,8 @@ void paintPicture(QPainter& p, const QRectF& r, const scene::Picture& picture) {
       p.restore();
     }
   } else if (picture.placeholder) {
-    fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius, ScenePainter::color(*picture.placeholder));
+    ScenePainter::fillShape(p, scene::Shape::Kind::roundedRectangle, r, radius,
+                            ScenePainter::color(*picture.placeholder));
   }
   if (picture.border) strokeInside(p, scene::Shape::Kind::roundedRectangle, r, radius, *picture.border);
 }
@@ -513,17 +498,12 @@ QImage passingLayer(QSize size) {
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
   static auto& pixels = *new std::vector<std::unique_ptr<uchar[]>>;
-  static auto& lengths = *new std::vector<std::size_t>;
   const auto depth = static_cast<std::size_t>(gLayersDrawing);
-  if (pixels.size() <= depth) pixels.resize(depth + 1), lengths.resize(depth + 1);
-  const std::size_t needed = static_cast<std::size_t>(size.width()) * static_cast<std::size_t>(size.height()) * 4;
-  if (lengths[depth] < needed) {
-    // Made for the largest at once: growing it step by step would touch new pages at each
-    // step, and a page is touched only where a layer is drawn.
-    const std::size_t largest = static_cast<std::size_t>(kKeptLayerPixels) * 4;
-    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(largest);
-    lengths[depth] = largest;
-  }
+  if (pixels.size() <= depth) pixels.resize(depth + 1);
+  // Made for the largest at once: growing it step by step would touch new pages at each
+  // step, and a page is touched only where a layer is drawn.
+  if (!pixels[depth])
+    pixels[depth] = std::make_unique_for_overwrite<uchar[]>(static_cast<std::size_t>(kKeptLayerPixels) * 4);
   return QImage(pixels[depth].get(), size.width(), size.height(), static_cast<qsizetype>(size.width()) * 4,
                 QImage::Format_ARGB32_Premultiplied);
 }
@@ -756,6 +736,26 @@ QColor ScenePainter::color(const scene::Paint& paint) {
   }
   c.setAlphaF(static_cast<float>(opacity));
   return c;
+}
+
+void ScenePainter::fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
+                             const QColor& color) {
+  if (color.alpha() == 0 || (platesHere() && drawKeptPlate(p, kind, rect, radius, color, 0))) return;
+  p.fillPath(shapePath(kind, rect, radius), color);
+}
+
+void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
+                                const QColor& color, double width) {
+  const double w = width;
+  if (w <= 0 || rect.width() < w || rect.height() < w) return;
+  const QRectF inner = rect.adjusted(w / 2, w / 2, -w / 2, -w / 2);
+  // Outlines go through kept plates even inside a layer: a tile's ring or border is a
+  // hundred spans and more, each row's two ends, and a layer made again under a step would
+  // wake the engine's threads for every one.
+  if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
+  QPen pen(color, w);
+  pen.setJoinStyle(Qt::MiterJoin);
+  p.strokePath(shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
 }
 
 void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {

@@ -49,6 +49,16 @@ class ScenePainter {
   /// (never past half its shorter side).
   static QPainterPath shapePath(scene::Shape::Kind kind, const QRectF& rect, double radius);
 
+  /// A shape of `kind` filling `rect`, filled with `color`: from a kept plate where one
+  /// may stand in (not inside a layer being drawn), which wakes none of the raster
+  /// engine's helper threads.
+  static void fillShape(QPainter& painter, scene::Shape::Kind kind, const QRectF& rect, double radius,
+                        const QColor& color);
+  /// A line of `width` in `color` along the inside of a shape of `kind` filling `rect`,
+  /// from a kept plate where one may stand in.
+  static void strokeInside(QPainter& painter, scene::Shape::Kind kind, const QRectF& rect, double radius,
+                           const QColor& color, double width);
+
   /// `picture` drawn filling `rect` (the painter's coordinates), as a node of that frame
   /// with that content draws it: rounded by its corner radius, with its border and shadow.
   /// For a picture shown alone (the preview's): its sample is kept only until the next.
