@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 #include <cmath>
+#include <initializer_list>
 
 #include "guide/InlineKeys.h"
 #include "ui/DemoIcons.h"
@@ -39,9 +40,11 @@ class TilesDemo::Miniature : public QWidget {
     const int step = demo_.step();
     const int desktop = TilesDemo::currentDesktop(step), front = TilesDemo::frontWindow(step);
     for (int app = 0; app < TilesDemo::steps; ++app) move(lit_[app], app == step, transition, appArea(app));
+    // App tiles draw no desktop and no front window: those move unseen there.
+    const bool desktops = demo_.kind() == TilesDemo::Kind::windows;
     for (int d = 0; d < 2; ++d) {
-      move(current_[d], d == desktop, transition, desktopArea(d));
-      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition, desktopArea(d));
+      move(current_[d], d == desktop, transition, desktopArea(d), desktops);
+      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition, desktopArea(d), desktops);
     }
   }
 
@@ -79,8 +82,8 @@ class TilesDemo::Miniature : public QWidget {
 
  private:
   // An immediate transition lands at once.
-  void move(ui::Tween& tween, bool on, const Transition& transition, const QRect& area) {
-    tween.set(on ? 1 : 0, transition, this, area);
+  void move(ui::Tween& tween, bool on, const Transition& transition, const QRect& area, bool drawn = true) {
+    tween.set(on ? 1 : 0, transition, drawn ? this : nullptr, area);
   }
 
   static constexpr double kTop = 6;
@@ -106,15 +109,16 @@ class TilesDemo::Miniature : public QWidget {
     return {columnLeft(d) + (columnWidth() - (z.tileW + 10)) / 2, kTop + 12 + 4, z.tileW + 10,
             z.tileH + z.windowIcon / 2 + 10};
   }
-  // The pixels a tile and the name label below it may cover, with a pixel for the smoothing
-  // (a front window's shadow and enlargement stay within its desktop's padding).
-  static QRect withLabel(const QRectF& tile) {
+  // The pixels a tile and the name labels drawn below it (of `apps`) may cover, with a pixel
+  // for the smoothing (a front window's shadow and enlargement stay within its desktop's
+  // padding).
+  static QRect withLabels(const QRectF& tile, std::initializer_list<int> apps) {
     QRectF area = tile;
-    for (int app = 0; app < TilesDemo::steps; ++app) area |= labelRect(QPointF(tile.center().x(), tile.bottom()), app);
+    for (const int app : apps) area |= labelRect(QPointF(tile.center().x(), tile.bottom()), app);
     return area.toAlignedRect().adjusted(-2, -2, 2, 2);
   }
   QRect appArea(int app) const {
-    if (demo_.kind() == TilesDemo::Kind::apps) return withLabel(appTileRect(app));
+    if (demo_.kind() == TilesDemo::Kind::apps) return withLabels(appTileRect(app), {app});
     QRect area;
     for (int d = 0; d < 2; ++d) {
       for (const auto& window : SampleDesktops::desktops()[static_cast<std::size_t>(d)])
@@ -122,7 +126,11 @@ class TilesDemo::Miniature : public QWidget {
     }
     return area;
   }
-  QRect desktopArea(int d) const { return withLabel(desktopOuter(d)); }
+  // Under a desktop, the names of its windows' apps.
+  QRect desktopArea(int d) const {
+    const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
+    return withLabels(desktopOuter(d), {windows[0].app, windows[1].app});
+  }
 
   double columnWidth() const {
     const auto& z = TilesDemo::sizes(demo_.compact());

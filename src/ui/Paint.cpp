@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
@@ -40,9 +41,69 @@ namespace {
 // push each other out at every frame.
 constexpr views::PlateUse kWindowPlates{.keepFillAtOnce = true, .largestArea = 400.0 * 400.0};
 constexpr int kFillRows = 16;  // rows a large shape is filled at a time: a few spans each
+constexpr int kPlainRows = 64;  // rows a plain fill is laid at a time: a span each
 
 bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double pen) {
   return views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, pen, kWindowPlates);
+}
+
+// Where the painter may draw, in device pixels, when it is one whose pixels a plain fill of
+// whole pixels stands for exactly (raster, unturned, blending over): none otherwise.
+std::optional<QRect> clippedPixels(QPainter& painter) {
+  const QPaintEngine* engine = painter.paintEngine();
+  const QTransform device = painter.deviceTransform();
+  if (!painter.hasClipping() || !engine || engine->type() != QPaintEngine::Raster ||
+      device.type() > QTransform::TxScale || device.m11() <= 0 || device.m22() <= 0 ||
+      painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+    return std::nullopt;
+  return device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+}
+
+// Whether every pixel of `pixels` lies wholly inside the rounded rectangle `shape` (device
+// pixels) with corners of `rx` by `ry`, off its corners' boxes: the shape covers each of
+// them fully, however it is smoothed.
+bool wholly(const QRect& pixels, const QRectF& shape, double rx, double ry) {
+  const auto inside = [&](double left, double top, double right, double bottom) {
+    return pixels.left() >= std::ceil(left) && pixels.top() >= std::ceil(top) && pixels.right() + 1 <= std::floor(right) &&
+           pixels.bottom() + 1 <= std::floor(bottom);
+  };
+  return inside(shape.left(), shape.top() + ry, shape.right(), shape.bottom() - ry) ||
+         inside(shape.left() + rx, shape.top(), shape.right() - rx, shape.bottom());
+}
+
+// A repaint within a plate, off its corners and edges (a demonstration's frame on a card),
+// is the plate's colour over every pixel of it: laid as one plain fill of those pixels, as
+// a kept picture's middle would be, not filled through the shape's outline again.
+bool fillInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+  const std::optional<QRect> pixels = clippedPixels(painter);
+  if (!pixels || pixels->isEmpty()) return false;
+  const QTransform device = painter.deviceTransform();
+  const double r = std::clamp(radius, 0.0, std::min(rect.width(), rect.height()) / 2);
+  if (!wholly(*pixels, device.mapRect(rect), r * device.m11(), r * device.m22())) return false;
+  painter.save();
+  // Filled at device pixels, one to one, whatever the painter's own coordinates are.
+  painter.setWorldTransform(device.inverted() * painter.worldTransform());
+  const bool plain = painter.deviceTransform().type() == QTransform::TxNone;
+  // A band of rows at a time, each too few to be handed to the raster engine's threads.
+  for (int top = pixels->top(); plain && top <= pixels->bottom(); top += kPlainRows)
+    painter.fillRect(QRect(pixels->left(), top, pixels->width(), std::min(kPlainRows, pixels->bottom() + 1 - top)), color);
+  painter.restore();
+  return plain;
+}
+
+// Whether a repaint lies wholly within an outline's hollow middle, a pixel clear of its
+// smoothed inner edge: the outline draws nothing there.
+bool clearOfOutline(QPainter& painter, const QRectF& middle, double radius, double width) {
+  const std::optional<QRect> pixels = clippedPixels(painter);
+  if (!pixels) return false;
+  if (pixels->isEmpty()) return true;
+  const QTransform device = painter.deviceTransform();
+  const double h = width / 2;
+  const QRectF hollow = middle.adjusted(h, h, -h, -h);
+  if (hollow.isEmpty()) return false;
+  const double r = std::max(0.0, radius - h);
+  const QRectF inner = device.mapRect(hollow).adjusted(1, 1, -1, -1);
+  return wholly(*pixels, inner, r * device.m11() + 1, r * device.m22() + 1);
 }
 
 }  // namespace
@@ -69,6 +130,7 @@ void inBands(QPainter& painter, const QRectF& area, int rows, const std::functio
 }
 
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+  if (color.alpha() == 0 || fillInside(painter, rect, radius, color)) return;
   if (drawKept(painter, rect, radius, color, 0)) return;
   painter.save();
   painter.setPen(Qt::NoPen);
@@ -160,6 +222,7 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   const double h = width / 2;
   const QRectF middle = rect.adjusted(h, h, -h, -h);
   const double r = std::max(0.0, radius - h);
+  if (width > 0 && (color.alpha() == 0 || clearOfOutline(painter, middle, r, width))) return;
   if (width > 0 && drawKept(painter, middle, r, color, width)) return;
   painter.save();
   painter.setBrush(Qt::NoBrush);
