@@ -145,9 +145,8 @@ class TilesDemo::Miniature : public QWidget {
   static void nameLabel(QPainter& painter, QPointF bottomCentre, int app, double opacity) {
     if (opacity <= 0) return;
     painter.save();
-    painter.setOpacity(opacity);
     painter.setFont(semibold(11));
-    painter.setPen(ui::primary());
+    painter.setPen(ui::faded(ui::primary(), opacity));
     painter.drawText(labelRect(bottomCentre, app), Qt::AlignCenter, TilesDemo::names[static_cast<std::size_t>(app)]);
     painter.restore();
   }
@@ -168,7 +167,7 @@ class TilesDemo::Miniature : public QWidget {
     const double zz = z.appIcon;
     const QRectF tile(at, QSizeF(zz + 10, zz + 4 + 4 + 10));
     const double shown = lit(app);
-    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown));
+    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown), ui::lookAt(shown));
     ui::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
     if (app == 1) {  // Safari's two windows
       const double cy = at.y() + 5 + zz + 4 + 2;
@@ -187,7 +186,7 @@ class TilesDemo::Miniature : public QWidget {
     const double c = z.windowIcon;
     const QRectF outer(at, QSizeF(W + 10, H + c / 2 + 10));
     const double current = current_[static_cast<std::size_t>(d)].value();
-    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current));
+    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current), ui::lookAt(current));
     const QPointF o = at + QPointF(5, 5);
     const QRectF wall(o.x() + 0.08 * W, o.y() + 0.08 * H, 0.84 * W, 0.84 * H);
     ui::fillSampleWallpaper(painter, wall, 4, 0.7);
@@ -205,8 +204,8 @@ class TilesDemo::Miniature : public QWidget {
       card.moveCenter(centre);
       painter.save();
       painter.setOpacity(0.7 + 0.3 * f);
-      ui::fillRaised(painter, card, 3, ui::windowBackground(), 0.25, 1);
-      ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f);
+      ui::fillRaised(painter, card, 3, ui::windowBackground(), 0.25, 1, ui::lookAt(f));
+      ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f, ui::lookAt(f));
       const double icon = c * scale;
       ui::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
                     icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);

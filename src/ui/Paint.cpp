@@ -129,9 +129,9 @@ void inBands(QPainter& painter, const QRectF& area, int rows, const std::functio
   }
 }
 
-void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look) {
   if (color.alpha() == 0 || fillInside(painter, rect, radius, color)) return;
-  if (drawKept(painter, rect, radius, color, 0)) return;
+  if (look == Look::lasting && drawKept(painter, rect, radius, color, 0)) return;
   painter.save();
   painter.setPen(Qt::NoPen);
   painter.setBrush(color);
@@ -218,24 +218,40 @@ void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, d
   painter.restore();
 }
 
-void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width) {
+void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width,
+                         Look look) {
   const double h = width / 2;
   const QRectF middle = rect.adjusted(h, h, -h, -h);
   const double r = std::max(0.0, radius - h);
   if (width > 0 && (color.alpha() == 0 || clearOfOutline(painter, middle, r, width))) return;
-  if (width > 0 && drawKept(painter, middle, r, color, width)) return;
+  if (width > 0 && look == Look::lasting && drawKept(painter, middle, r, color, width)) return;
   painter.save();
   painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(color, width));
-  painter.drawRoundedRect(middle, r, r);
+  const auto draw = [&] { painter.drawRoundedRect(middle, r, r); };
+  // An outline's rows are a few spans each: in bands, none is handed to the helper threads.
+  if (look == Look::passing) {
+    inBands(painter, rect.adjusted(-1, -1, 1, 1), kFillRows, draw);
+  } else {
+    draw();
+  }
   painter.restore();
 }
 
-void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow, double blur) {
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow, double blur,
+                Look look) {
   QPainterPath plate;
   plate.addRoundedRect(rect, radius, radius);
   paintShadow(painter, plate, shadow, blur, QPointF(0, 0.5));
-  fillRounded(painter, rect, radius, color);
+  fillRounded(painter, rect, radius, color, look);
+}
+
+QColor faded(const QColor& color, double opacity) {
+  if (opacity >= 1) return color;
+  // As the raster engine scales a solid colour by the painter's opacity: in 256ths.
+  const int strength = static_cast<int>(std::lround(std::max(0.0, opacity) * 256));
+  const QRgba64 c = color.rgba64();
+  return QColor::fromRgba64(c.red(), c.green(), c.blue(), static_cast<quint16>((c.alpha() * strength) >> 8));
 }
 
 void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius, QPointF offset) {

@@ -30,6 +30,7 @@
 #include "support/HeapInUse.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
+#include "switcher/views/KeptPlates.h"
 #include "ui/KeyCap.h"
 
 namespace trelliq {
@@ -202,6 +203,15 @@ TEST_F(QuietWindows, NoFrameOfADemonstrationLeavesAnOldLookBehind) {
   frames(1);  // the topic's demonstration in place
   EXPECT_TRUE(leavesNothingBehind(guideDemo().miniature(), static_cast<std::uint32_t>(guide.window()->windowNumber()), 4))
       << "the guide's app windows";
+}
+
+TEST_F(QuietWindows, TheFramesOfAMoveKeepNoPictureOfTheirPassingLooks) {
+  // Highlights and name labels fading, caps lighting up: a new look at every frame.
+  preferences.show();
+  frames(1.5);
+  const std::size_t kept = views::keptPlateCount();
+  frames(2.5);
+  EXPECT_EQ(views::keptPlateCount(), kept) << "only the looks at either end of a move are kept";
 }
 
 TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
