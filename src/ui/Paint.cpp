@@ -42,6 +42,7 @@ namespace {
 constexpr views::PlateUse kWindowPlates{.keepFillAtOnce = true, .largestArea = 400.0 * 400.0};
 constexpr int kFillRows = 16;  // rows a large shape is filled at a time: a few spans each
 constexpr int kPlainRows = 64;  // rows a plain fill is laid at a time: a span each
+constexpr int kImageRows = 24;  // rows a scaled picture is drawn at a time: up to three spans each
 
 bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double pen) {
   return views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, pen, kWindowPlates);
@@ -110,20 +111,29 @@ bool clearOfOutline(QPainter& painter, const QRectF& middle, double radius, doub
 
 void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw) {
   const QTransform device = painter.deviceTransform();
-  // Scales whose inverse is exact, so a band's edges come back on whole pixels.
-  const auto exact = [](double s) { return s == 1 || s == 2 || s == 4; };
   QRect pixels = device.mapRect(area).toAlignedRect();
   if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-  if (device.type() > QTransform::TxScale || !exact(device.m11()) || !exact(device.m22()) || rows < 1 ||
-      pixels.height() <= rows) {
+  const QTransform world = painter.worldTransform();
+  // The world transform under which the painter draws at device pixels, one to one: a band
+  // is clipped there, on whole pixels at any scale.
+  const QTransform atPixels = device.inverted() * world;
+  bool banded = device.type() <= QTransform::TxScale && rows >= 1 && pixels.height() > rows;
+  if (banded) {
+    painter.save();
+    painter.setWorldTransform(atPixels);
+    banded = painter.deviceTransform().type() == QTransform::TxNone;
+    painter.restore();
+  }
+  if (!banded) {
     if (!pixels.isEmpty() || !painter.hasClipping()) draw();
     return;
   }
-  const QTransform back = device.inverted();
   for (int top = pixels.top(); top <= pixels.bottom(); top += rows) {
     painter.save();
-    const QRect band(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top));
-    painter.setClipRect(back.mapRect(QRectF(band)), Qt::IntersectClip);
+    painter.setWorldTransform(atPixels);
+    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top)),
+                        Qt::IntersectClip);
+    painter.setWorldTransform(world);
     draw();
     painter.restore();
   }
@@ -270,7 +280,8 @@ void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, d
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(rect, image->qimage());
+  // A scaled picture's smoothed edges make a few spans of each row.
+  inBands(painter, rect, kImageRows, [&] { painter.drawImage(rect, image->qimage()); });
   painter.restore();
 }
 

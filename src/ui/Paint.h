@@ -94,8 +94,8 @@ namespace trelliq::ui {
 /// the painter's coordinates) covers within the clip, clipped to that band: a blend of
 /// fewer rows than the raster engine hands to its helper threads (96 spans) stays on this
 /// thread, where waking them would cost more than they save. The bands' edges fall on
-/// whole pixels, so every pixel is drawn as in one go; at other scales than 1, 2 or 4, or
-/// turned, `draw` is called once, unclipped.
+/// whole device pixels at any scale, so every pixel is drawn as in one go; turned, `draw`
+/// is called once, unclipped.
 void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw);
 
 /// The display's frame period: what moves is drawn again this often.

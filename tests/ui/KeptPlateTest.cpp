@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -143,7 +144,27 @@ TEST(KeptPlates, ATallPlateIsLaidInBandsThatWakeNoHelperThreadAndLooksAsInOneGo)
   const QRectF large(5.25, 7.5, 300, 260), kept(8.5, 9.25, 120, 90);
   const QImage cardInBands = card(large, true), plateInBands = card(kept, true);
   outlinedCard({QRect(100, 100, 200, 300)});
+  // A picture scaled as the guide's miniature draws its icons, at no whole scale.
+  const auto icon = [](bool banded) {
+    QImage picture(64, 64, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(QColor(30, 140, 250));
+    QImage image(200, 200, QImage::Format_RGB32);
+    image.fill(QColor(40, 40, 42));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(2.6, 2.6);
+    const QRectF rect(10.3, 10.7, 26, 26);
+    if (banded) {
+      ui::drawImage(p, rect, std::make_shared<const CGImage>(picture));
+    } else {
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      p.drawImage(rect, picture);
+    }
+    return image;
+  };
+  const QImage iconInBands = icon(true);
   EXPECT_EQ(helperThreads(), 0) << "a blend of a hundred rows or more went to the helpers";
+  EXPECT_EQ(iconInBands, icon(false));
   EXPECT_EQ(cardInBands, card(large, false)) << "each pixel as one fill draws it";
   EXPECT_LE(farthest(plateInBands, card(kept, false)), 1);
 }
