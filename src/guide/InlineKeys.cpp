@@ -22,7 +22,11 @@ QFont plusFont() { return ui::systemFont(15); }  // the title-3 text style
 // How far a cap's shadow reaches below it, both edges counted (unscaled points).
 constexpr double kCapShadow = 1;
 
-double plusWidth() { return QFontMetricsF(plusFont()).horizontalAdvance("+"); }
+// Measured once: a row asks for it at every paint, for every cap's place.
+double plusWidth() {
+  static const double width = QFontMetricsF(plusFont()).horizontalAdvance("+");
+  return width;
+}
 
 }  // namespace
 

@@ -61,7 +61,7 @@ void paintTray(QPainter& p, const Demo& demo, const Look& look, QPointF origin) 
   for (int i = 0; i < trayCount(demo); ++i) {
     const QRectF item(origin.x() + i * kTrayItem, origin.y(), kTrayItem, kTrayItem);
     const double selected = look.tray(i);
-    if (selected > 0) ui::fillRounded(p, item, 5, ui::primary(0.2 * selected));
+    if (selected > 0) ui::fillRounded(p, item, 5, ui::primary(0.2 * selected), ui::lookAt(selected));
     ui::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], mix(0.55, 1, selected));
   }
 }
@@ -76,7 +76,7 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
     }
     const QRectF item(x, 0, kIconItem, kIconItemHeight);
     const double selected = look.upper(i);
-    if (selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected));
+    if (selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::lookAt(selected));
     ui::drawImage(p, QRectF(x + 4, 4, 26, 26), icons[static_cast<std::size_t>(i)]);
     if (i == 1 && demo.windows >= 2) {
       // The dots of the app's windows, the picked one large and opaque.
@@ -105,7 +105,8 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
 
 void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
-  if (const double selected = look.upper(d); selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected));
+  if (const double selected = look.upper(d); selected > 0)
+    ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::lookAt(selected));
   const QPointF area = origin + QPointF(4, 4);
   ui::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
@@ -126,8 +127,9 @@ void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
       // The window fades with its pick; its icon stands over it at full strength.
       p.save();
       p.setOpacity(p.opacity() * mix(0.7, 1, picked));
-      ui::fillRounded(p, frame, 2, ui::windowBackground());
-      ui::strokeRoundedInside(p, frame, 2, mix(ui::separator(), ui::accent(), picked), mix(0.5, 1.2, picked));
+      ui::fillRounded(p, frame, 2, ui::windowBackground(), ui::lookAt(picked));
+      ui::strokeRoundedInside(p, frame, 2, mix(ui::separator(), ui::accent(), picked), mix(0.5, 1.2, picked),
+                              ui::lookAt(picked));
       p.restore();
       ui::drawImage(p, QRectF(frame.center().x() - 4.5, frame.bottom() - 4.5, 9, 9),
                     DemoIcons::top()[static_cast<std::size_t>(window.app)]);

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 #include <cmath>
+#include <initializer_list>
 
 #include "guide/InlineKeys.h"
 #include "ui/DemoIcons.h"
@@ -39,9 +40,11 @@ class TilesDemo::Miniature : public QWidget {
     const int step = demo_.step();
     const int desktop = TilesDemo::currentDesktop(step), front = TilesDemo::frontWindow(step);
     for (int app = 0; app < TilesDemo::steps; ++app) move(lit_[app], app == step, transition, appArea(app));
+    // App tiles draw no desktop and no front window: those move unseen there.
+    const bool desktops = demo_.kind() == TilesDemo::Kind::windows;
     for (int d = 0; d < 2; ++d) {
-      move(current_[d], d == desktop, transition, desktopArea(d));
-      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition, desktopArea(d));
+      move(current_[d], d == desktop, transition, desktopArea(d), desktops);
+      for (int k = 0; k < 2; ++k) move(front_[d][k], d == desktop && k == front, transition, desktopArea(d), desktops);
     }
   }
 
@@ -79,8 +82,8 @@ class TilesDemo::Miniature : public QWidget {
 
  private:
   // An immediate transition lands at once.
-  void move(ui::Tween& tween, bool on, const Transition& transition, const QRect& area) {
-    tween.set(on ? 1 : 0, transition, this, area);
+  void move(ui::Tween& tween, bool on, const Transition& transition, const QRect& area, bool drawn = true) {
+    tween.set(on ? 1 : 0, transition, drawn ? this : nullptr, area);
   }
 
   static constexpr double kTop = 6;
@@ -106,15 +109,16 @@ class TilesDemo::Miniature : public QWidget {
     return {columnLeft(d) + (columnWidth() - (z.tileW + 10)) / 2, kTop + 12 + 4, z.tileW + 10,
             z.tileH + z.windowIcon / 2 + 10};
   }
-  // The pixels a tile and the name label below it may cover, with a pixel for the smoothing
-  // (a front window's shadow and enlargement stay within its desktop's padding).
-  static QRect withLabel(const QRectF& tile) {
+  // The pixels a tile and the name labels drawn below it (of `apps`) may cover, with a pixel
+  // for the smoothing (a front window's shadow and enlargement stay within its desktop's
+  // padding).
+  static QRect withLabels(const QRectF& tile, std::initializer_list<int> apps) {
     QRectF area = tile;
-    for (int app = 0; app < TilesDemo::steps; ++app) area |= labelRect(QPointF(tile.center().x(), tile.bottom()), app);
+    for (const int app : apps) area |= labelRect(QPointF(tile.center().x(), tile.bottom()), app);
     return area.toAlignedRect().adjusted(-2, -2, 2, 2);
   }
   QRect appArea(int app) const {
-    if (demo_.kind() == TilesDemo::Kind::apps) return withLabel(appTileRect(app));
+    if (demo_.kind() == TilesDemo::Kind::apps) return withLabels(appTileRect(app), {app});
     QRect area;
     for (int d = 0; d < 2; ++d) {
       for (const auto& window : SampleDesktops::desktops()[static_cast<std::size_t>(d)])
@@ -122,7 +126,11 @@ class TilesDemo::Miniature : public QWidget {
     }
     return area;
   }
-  QRect desktopArea(int d) const { return withLabel(desktopOuter(d)); }
+  // Under a desktop, the names of its windows' apps.
+  QRect desktopArea(int d) const {
+    const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];
+    return withLabels(desktopOuter(d), {windows[0].app, windows[1].app});
+  }
 
   double columnWidth() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
@@ -137,9 +145,8 @@ class TilesDemo::Miniature : public QWidget {
   static void nameLabel(QPainter& painter, QPointF bottomCentre, int app, double opacity) {
     if (opacity <= 0) return;
     painter.save();
-    painter.setOpacity(opacity);
     painter.setFont(semibold(11));
-    painter.setPen(ui::primary());
+    painter.setPen(ui::faded(ui::primary(), opacity));
     painter.drawText(labelRect(bottomCentre, app), Qt::AlignCenter, TilesDemo::names[static_cast<std::size_t>(app)]);
     painter.restore();
   }
@@ -160,7 +167,7 @@ class TilesDemo::Miniature : public QWidget {
     const double zz = z.appIcon;
     const QRectF tile(at, QSizeF(zz + 10, zz + 4 + 4 + 10));
     const double shown = lit(app);
-    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown));
+    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown), ui::lookAt(shown));
     ui::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
     if (app == 1) {  // Safari's two windows
       const double cy = at.y() + 5 + zz + 4 + 2;
@@ -179,7 +186,7 @@ class TilesDemo::Miniature : public QWidget {
     const double c = z.windowIcon;
     const QRectF outer(at, QSizeF(W + 10, H + c / 2 + 10));
     const double current = current_[static_cast<std::size_t>(d)].value();
-    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current));
+    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current), ui::lookAt(current));
     const QPointF o = at + QPointF(5, 5);
     const QRectF wall(o.x() + 0.08 * W, o.y() + 0.08 * H, 0.84 * W, 0.84 * H);
     ui::fillSampleWallpaper(painter, wall, 4, 0.7);
@@ -197,8 +204,8 @@ class TilesDemo::Miniature : public QWidget {
       card.moveCenter(centre);
       painter.save();
       painter.setOpacity(0.7 + 0.3 * f);
-      ui::fillRaised(painter, card, 3, ui::windowBackground(), 0.25, 1);
-      ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f);
+      ui::fillRaised(painter, card, 3, ui::windowBackground(), 0.25, 1, ui::lookAt(f));
+      ui::strokeRoundedInside(painter, card, 3, ui::mix(ui::separator(), ui::accent(), f), 0.5 + f, ui::lookAt(f));
       const double icon = c * scale;
       ui::drawImage(painter, QRectF(card.center().x() - icon / 2, card.bottom() - icon / 2, icon, icon),
                     icons()[static_cast<std::size_t>(windows[static_cast<std::size_t>(k)].app)]);

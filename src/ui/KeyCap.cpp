@@ -101,7 +101,8 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   // The shadow goes as the cap lights up.
-  ui::fillRaised(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()), 0.25 * (1 - lit));
+  ui::fillRaised(painter, rect, look.cornerRadius(), mix(ui::controlBackground(), ui::accent()), 0.25 * (1 - lit), 0.5,
+                 ui::lookAt(lit));
   ui::strokeRoundedInside(painter, rect, look.cornerRadius(), ui::separator(), 1);
   const QColor ink = mix(ui::primary(), QColor(Qt::white));
   const std::vector<Line> lines = measured(look);  // a copy: painting may measure again

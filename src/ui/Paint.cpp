@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
@@ -40,36 +41,107 @@ namespace {
 // push each other out at every frame.
 constexpr views::PlateUse kWindowPlates{.keepFillAtOnce = true, .largestArea = 400.0 * 400.0};
 constexpr int kFillRows = 16;  // rows a large shape is filled at a time: a few spans each
+constexpr int kPlainRows = 64;  // rows a plain fill is laid at a time: a span each
+constexpr int kImageRows = 24;  // rows a scaled picture is drawn at a time: up to three spans each
 
 bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double pen) {
   return views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, pen, kWindowPlates);
+}
+
+// Where the painter may draw, in device pixels, when it is one whose pixels a plain fill of
+// whole pixels stands for exactly (raster, unturned, blending over): none otherwise.
+std::optional<QRect> clippedPixels(QPainter& painter) {
+  const QPaintEngine* engine = painter.paintEngine();
+  const QTransform device = painter.deviceTransform();
+  if (!painter.hasClipping() || !engine || engine->type() != QPaintEngine::Raster ||
+      device.type() > QTransform::TxScale || device.m11() <= 0 || device.m22() <= 0 ||
+      painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+    return std::nullopt;
+  return device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+}
+
+// Whether every pixel of `pixels` lies wholly inside the rounded rectangle `shape` (device
+// pixels) with corners of `rx` by `ry`, off its corners' boxes: the shape covers each of
+// them fully, however it is smoothed.
+bool wholly(const QRect& pixels, const QRectF& shape, double rx, double ry) {
+  const auto inside = [&](double left, double top, double right, double bottom) {
+    return pixels.left() >= std::ceil(left) && pixels.top() >= std::ceil(top) && pixels.right() + 1 <= std::floor(right) &&
+           pixels.bottom() + 1 <= std::floor(bottom);
+  };
+  return inside(shape.left(), shape.top() + ry, shape.right(), shape.bottom() - ry) ||
+         inside(shape.left() + rx, shape.top(), shape.right() - rx, shape.bottom());
+}
+
+// A repaint within a plate, off its corners and edges (a demonstration's frame on a card),
+// is the plate's colour over every pixel of it: laid as one plain fill of those pixels, as
+// a kept picture's middle would be, not filled through the shape's outline again.
+bool fillInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+  const std::optional<QRect> pixels = clippedPixels(painter);
+  if (!pixels || pixels->isEmpty()) return false;
+  const QTransform device = painter.deviceTransform();
+  const double r = std::clamp(radius, 0.0, std::min(rect.width(), rect.height()) / 2);
+  if (!wholly(*pixels, device.mapRect(rect), r * device.m11(), r * device.m22())) return false;
+  painter.save();
+  // Filled at device pixels, one to one, whatever the painter's own coordinates are.
+  painter.setWorldTransform(device.inverted() * painter.worldTransform());
+  const bool plain = painter.deviceTransform().type() == QTransform::TxNone;
+  // A band of rows at a time, each too few to be handed to the raster engine's threads.
+  for (int top = pixels->top(); plain && top <= pixels->bottom(); top += kPlainRows)
+    painter.fillRect(QRect(pixels->left(), top, pixels->width(), std::min(kPlainRows, pixels->bottom() + 1 - top)), color);
+  painter.restore();
+  return plain;
+}
+
+// Whether a repaint lies wholly within an outline's hollow middle, a pixel clear of its
+// smoothed inner edge: the outline draws nothing there.
+bool clearOfOutline(QPainter& painter, const QRectF& middle, double radius, double width) {
+  const std::optional<QRect> pixels = clippedPixels(painter);
+  if (!pixels) return false;
+  if (pixels->isEmpty()) return true;
+  const QTransform device = painter.deviceTransform();
+  const double h = width / 2;
+  const QRectF hollow = middle.adjusted(h, h, -h, -h);
+  if (hollow.isEmpty()) return false;
+  const double r = std::max(0.0, radius - h);
+  const QRectF inner = device.mapRect(hollow).adjusted(1, 1, -1, -1);
+  return wholly(*pixels, inner, r * device.m11() + 1, r * device.m22() + 1);
 }
 
 }  // namespace
 
 void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw) {
   const QTransform device = painter.deviceTransform();
-  // Scales whose inverse is exact, so a band's edges come back on whole pixels.
-  const auto exact = [](double s) { return s == 1 || s == 2 || s == 4; };
   QRect pixels = device.mapRect(area).toAlignedRect();
   if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-  if (device.type() > QTransform::TxScale || !exact(device.m11()) || !exact(device.m22()) || rows < 1 ||
-      pixels.height() <= rows) {
+  const QTransform world = painter.worldTransform();
+  // The world transform under which the painter draws at device pixels, one to one: a band
+  // is clipped there, on whole pixels at any scale.
+  const QTransform atPixels = device.inverted() * world;
+  bool banded = device.type() <= QTransform::TxScale && rows >= 1 && pixels.height() > rows;
+  if (banded) {
+    painter.save();
+    painter.setWorldTransform(atPixels);
+    banded = painter.deviceTransform().type() == QTransform::TxNone;
+    painter.restore();
+  }
+  if (!banded) {
     if (!pixels.isEmpty() || !painter.hasClipping()) draw();
     return;
   }
-  const QTransform back = device.inverted();
   for (int top = pixels.top(); top <= pixels.bottom(); top += rows) {
     painter.save();
-    const QRect band(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top));
-    painter.setClipRect(back.mapRect(QRectF(band)), Qt::IntersectClip);
+    painter.setWorldTransform(atPixels);
+    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top)),
+                        Qt::IntersectClip);
+    painter.setWorldTransform(world);
     draw();
     painter.restore();
   }
 }
 
-void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
-  if (drawKept(painter, rect, radius, color, 0)) return;
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look) {
+  if (color.alpha() == 0 || fillInside(painter, rect, radius, color)) return;
+  if (look == Look::lasting && drawKept(painter, rect, radius, color, 0)) return;
   painter.save();
   painter.setPen(Qt::NoPen);
   painter.setBrush(color);
@@ -156,23 +228,40 @@ void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, d
   painter.restore();
 }
 
-void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width) {
+void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width,
+                         Look look) {
   const double h = width / 2;
   const QRectF middle = rect.adjusted(h, h, -h, -h);
   const double r = std::max(0.0, radius - h);
-  if (width > 0 && drawKept(painter, middle, r, color, width)) return;
+  if (width > 0 && (color.alpha() == 0 || clearOfOutline(painter, middle, r, width))) return;
+  if (width > 0 && look == Look::lasting && drawKept(painter, middle, r, color, width)) return;
   painter.save();
   painter.setBrush(Qt::NoBrush);
   painter.setPen(QPen(color, width));
-  painter.drawRoundedRect(middle, r, r);
+  const auto draw = [&] { painter.drawRoundedRect(middle, r, r); };
+  // An outline's rows are a few spans each: in bands, none is handed to the helper threads.
+  if (look == Look::passing) {
+    inBands(painter, rect.adjusted(-1, -1, 1, 1), kFillRows, draw);
+  } else {
+    draw();
+  }
   painter.restore();
 }
 
-void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow, double blur) {
+void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow, double blur,
+                Look look) {
   QPainterPath plate;
   plate.addRoundedRect(rect, radius, radius);
   paintShadow(painter, plate, shadow, blur, QPointF(0, 0.5));
-  fillRounded(painter, rect, radius, color);
+  fillRounded(painter, rect, radius, color, look);
+}
+
+QColor faded(const QColor& color, double opacity) {
+  if (opacity >= 1) return color;
+  // As the raster engine scales a solid colour by the painter's opacity: in 256ths.
+  const int strength = static_cast<int>(std::lround(std::max(0.0, opacity) * 256));
+  const QRgba64 c = color.rgba64();
+  return QColor::fromRgba64(c.red(), c.green(), c.blue(), static_cast<quint16>((c.alpha() * strength) >> 8));
 }
 
 void drawWithShadow(QPainter& painter, const QImage& layer, QPointF at, double opacity, double radius, QPointF offset) {
@@ -191,7 +280,8 @@ void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, d
   painter.save();
   painter.setOpacity(painter.opacity() * opacity);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(rect, image->qimage());
+  // A scaled picture's smoothed edges make a few spans of each row.
+  inBands(painter, rect, kImageRows, [&] { painter.drawImage(rect, image->qimage()); });
   painter.restore();
 }
 

@@ -28,16 +28,30 @@ QColor windowBackground();
 /// The colour `t` of the way from `from` to `to` (0 to 1), alpha included.
 QColor mix(const QColor& from, const QColor& to, double t);
 
+/// Whether a shape looks the same beyond this frame. One whose look changes at every frame
+/// of a move (a highlight fading, a cap lighting up, a border taking the accent) is
+/// `passing`: it is drawn as it is, since a kept picture of it would serve no other frame
+/// and push out the pictures that do.
+enum class Look { lasting, passing };
+/// `passing` while `progress` is strictly between 0 and 1, `lasting` at either end.
+inline Look lookAt(double progress) { return progress > 0 && progress < 1 ? Look::passing : Look::lasting; }
+
 /// Fills a rounded rectangle.
-void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color);
+void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look = Look::lasting);
 /// Strokes a rounded rectangle inside its edge.
-void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width);
+void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double width,
+                         Look look = Look::lasting);
 /// The soft shadow a shape casts, blurred as the switcher's panels blur theirs.
 using views::paintShadow;
 /// A raised rounded plate: its shadow, black at `shadow` opacity blurred over `blur` points
 /// half a point down, then the fill.
 void fillRaised(QPainter& painter, const QRectF& rect, double radius, const QColor& color, double shadow = 0.25,
-                double blur = 0.5);
+                double blur = 0.5, Look look = Look::lasting);
+/// `color` with its alpha scaled by `opacity` as the painter scales a solid colour's. Text
+/// drawn in it looks as text drawn at that opacity, and is blended on this thread: text at
+/// a painter's partial opacity is blended span by span, and its many spans wake the raster
+/// engine's helper threads.
+QColor faded(const QColor& color, double opacity);
 /// The sample desktop picture of the demonstrations: a blue diagonal wash over `rect`.
 QLinearGradient sampleWallpaper(const QRectF& rect);
 /// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
@@ -80,8 +94,8 @@ namespace trelliq::ui {
 /// the painter's coordinates) covers within the clip, clipped to that band: a blend of
 /// fewer rows than the raster engine hands to its helper threads (96 spans) stays on this
 /// thread, where waking them would cost more than they save. The bands' edges fall on
-/// whole pixels, so every pixel is drawn as in one go; at other scales than 1, 2 or 4, or
-/// turned, `draw` is called once, unclipped.
+/// whole device pixels at any scale, so every pixel is drawn as in one go; turned, `draw`
+/// is called once, unclipped.
 void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw);
 
 /// The display's frame period: what moves is drawn again this often.

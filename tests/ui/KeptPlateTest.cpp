@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "support/WidgetsApp.h"
 #include "ui/Paint.h"
@@ -98,13 +100,71 @@ QImage card(const QRectF& rect, bool banded) {
   return image;
 }
 
+// An outlined card drawn part by part, each part under a clip of its own (device pixels),
+// as the window's repaints of single parts draw it; no part at all draws it whole.
+QImage outlinedCard(const std::vector<QRect>& parts) {
+  QImage image(720, 720, QImage::Format_RGB32);
+  image.fill(QColor(40, 40, 42));
+  const auto draw = [&](QPainter& p) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(2, 2);
+    p.translate(0.25, 0.5);  // off whole pixels, as a card in a laid-out form may stand
+    const QRectF rect(5.25, 7.5, 300, 260);
+    ui::fillRounded(p, rect, 14, QColor::fromRgbF(1, 1, 1, 0.04f));
+    ui::strokeRoundedInside(p, rect, 14, QColor::fromRgbF(1, 1, 1, 0.12f), 1);
+  };
+  if (parts.empty()) {
+    QPainter p(&image);
+    draw(p);
+  }
+  for (const QRect& part : parts) {
+    QPainter p(&image);
+    p.setClipRect(part);
+    draw(p);
+  }
+  return image;
+}
+
+TEST(KeptPlates, APartRepaintedWithinACardLooksAsTheCardDrawnWhole) {
+  test::ensureWidgets();
+  // Well inside; touching a corner's box though within the card's bounds; across an edge.
+  const std::vector<QRect> parts{{100, 120, 300, 200}, {14, 18, 40, 30}, {560, 300, 80, 60}};
+  const QImage whole = outlinedCard({}), inParts = outlinedCard(parts);
+  for (const QRect& part : parts) {
+    SCOPED_TRACE(testing::Message() << part.x() << "," << part.y());
+    EXPECT_EQ(inParts.copy(part), whole.copy(part));
+  }
+}
+
 TEST(KeptPlates, ATallPlateIsLaidInBandsThatWakeNoHelperThreadAndLooksAsInOneGo) {
   test::ensureWidgets();
   if (helperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
-  // A card too large to keep, and a plate that is kept, each over a hundred rows.
+  // A card too large to keep, and a plate that is kept, each over a hundred rows; a tall
+  // part repainted within a card.
   const QRectF large(5.25, 7.5, 300, 260), kept(8.5, 9.25, 120, 90);
   const QImage cardInBands = card(large, true), plateInBands = card(kept, true);
+  outlinedCard({QRect(100, 100, 200, 300)});
+  // A picture scaled as the guide's miniature draws its icons, at no whole scale.
+  const auto icon = [](bool banded) {
+    QImage picture(64, 64, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(QColor(30, 140, 250));
+    QImage image(200, 200, QImage::Format_RGB32);
+    image.fill(QColor(40, 40, 42));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(2.6, 2.6);
+    const QRectF rect(10.3, 10.7, 26, 26);
+    if (banded) {
+      ui::drawImage(p, rect, std::make_shared<const CGImage>(picture));
+    } else {
+      p.setRenderHint(QPainter::SmoothPixmapTransform);
+      p.drawImage(rect, picture);
+    }
+    return image;
+  };
+  const QImage iconInBands = icon(true);
   EXPECT_EQ(helperThreads(), 0) << "a blend of a hundred rows or more went to the helpers";
+  EXPECT_EQ(iconInBands, icon(false));
   EXPECT_EQ(cardInBands, card(large, false)) << "each pixel as one fill draws it";
   EXPECT_LE(farthest(plateInBands, card(kept, false)), 1);
 }

@@ -120,7 +120,11 @@ void PermissionsView::apply() {
   note_->setHidden(!(screenRecording_ || needsRestart_));
   footer_->setEnabled(accessibility_);
   lock_->setHidden(accessibility_);
-  // Tall enough for every wrapped reason at the window's one width.
+  // Tall enough for every wrapped reason at the window's one width. A check that found what
+  // the last one did (once a second while the window shows) changed nothing to measure.
+  const auto shown = std::tuple(accessibility_, screenRecording_ || needsRestart_, needsRestart_, isVisible());
+  if (fittedFor_ == shown) return;
+  fittedFor_ = shown;
   const int before = fittedHeight_;
   fittedHeight_ = ui::fittedHeight(*this, fixedWidth);
   setFixedHeight(fittedHeight_);

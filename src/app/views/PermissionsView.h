@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <tuple>
 #include <utility>
 
 #include "platform/AppKitWindows.h"
@@ -94,6 +96,9 @@ class PermissionsView : public QWidget, public NSResponder {
   bool needsRestart_ = false;
   bool polling_ = false;
   int fittedHeight_ = 0;
+  // The findings the height was fitted for (the rows, the note and the footer show them),
+  // and whether the view showed then: shown, it is measured as the window shows it.
+  std::optional<std::tuple<bool, bool, bool, bool>> fittedFor_;
   platform::WorkItem next_;
   std::unique_ptr<ui::WhileShown> whileShown_;
   PermissionRow* accessibilityRow_;
