@@ -27,7 +27,7 @@ using scene::Node;
 
 void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   if (color.alpha() == 0) return;
-  p.fillPath(path, color);
+  ScenePainter::inBands(p, path.boundingRect(), [&] { p.fillPath(path, color); });
 }
 
 // How many layers are being drawn now, one within another (see `paintLayer`).
@@ -226,9 +226,9 @@ QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
     mask.fill(Qt::transparent);
     QPainter m(&mask);
     m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
-                                       QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius),
-               Qt::white);
+    const QPainterPath outline = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
+                                                         QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius);
+    ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(outline, Qt::white); });
     m.end();
     return mask;
   });
@@ -253,7 +253,7 @@ QImage outlineCoverage(const QPainterPath& outline, QSize size, const std::array
         mask.fill(Qt::transparent);
         QPainter m(&mask);
         m.setRenderHint(QPainter::Antialiasing);
-        m.fillPath(outline, Qt::white);
+        ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(outline, Qt::white); });
         m.end();
         return mask;
       },
@@ -381,9 +381,9 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       s.resetTransform();
       s.setRenderHint(QPainter::SmoothPixmapTransform, false);
       s.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-      s.drawImage(0, 0,
-                  outlineCoverage(toCanvas.map(outline), canvas.size(),
-                                  {key.width, key.height, key.offsetX, key.offsetY, key.radius}));
+      const QImage coverage = outlineCoverage(toCanvas.map(outline), canvas.size(),
+                                              {key.width, key.height, key.offsetX, key.offsetY, key.radius});
+      ScenePainter::inBands(s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); });
     });
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
@@ -534,16 +534,17 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
     p.restore();
     return true;
   };
+  const QRect visible = pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
   KeptLayers::Found found;
   if (keeps) {
-    found = kept.find(node, toDevice);
+    found = kept.find(node, toDevice, visible);
     if (found.layer) return layOn(*found.layer, found.at);
   }
   // A busy subtree moving by a fraction of a pixel or a scale at every paint would be
   // kept anew at each: drawn directly, it is blended once and pushes no other layer out.
   if (use == LayerUse::cache && found.moving) return false;
   const QRect whole = toDevice.mapRect(reach(node)).toAlignedRect();
-  QRect area = whole & pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+  QRect area = whole & visible;
   const QRect shown = area;
   if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
   if (area.isEmpty()) return true;
@@ -551,9 +552,14 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
   const bool keepable = size <= kKeptLayerPixels ? use == LayerUse::group || area == shown
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
   if (keeps && keepable) {
-    const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
-    return layOn(kept.keep(node, toDevice, found, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
-                 whole.topLeft());
+    // A large layer is kept of the part that shows: a dimmed display's strip of tiles
+    // reaches far past its panel, and drawing it whole made and filled pixels several
+    // times those seen.
+    const QRect part = size <= kKeptLayerPixels ? whole : shown;
+    const QTransform toLayer = toDevice * QTransform::fromTranslate(-part.left(), -part.top());
+    return layOn(
+        kept.keep(node, toDevice, found, part.topLeft(), drawnLayer(p, node, toLayer, part.size()), whole),
+        part.topLeft());
   }
   if (use == LayerUse::cache) return false;
   const QTransform toArea = toDevice * QTransform::fromTranslate(-area.left(), -area.top());
@@ -741,7 +747,8 @@ QColor ScenePainter::color(const scene::Paint& paint) {
 void ScenePainter::fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
                              const QColor& color) {
   if (color.alpha() == 0 || (platesHere() && drawKeptPlate(p, kind, rect, radius, color, 0))) return;
-  p.fillPath(shapePath(kind, rect, radius), color);
+  const QPainterPath path = shapePath(kind, rect, radius);
+  inBands(p, path.boundingRect(), [&] { p.fillPath(path, color); });
 }
 
 void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
@@ -755,7 +762,36 @@ void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRec
   if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
   QPen pen(color, w);
   pen.setJoinStyle(Qt::MiterJoin);
-  p.strokePath(shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
+  const QPainterPath path = shapePath(kind, inner, std::max(0.0, radius - w / 2));
+  inBands(p, rect, [&] { p.strokePath(path, pen); });
+}
+
+void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw) {
+  // A few spans a row: a smoothed outline's edges and what lies between them.
+  constexpr int kRows = 12;
+  const QTransform device = painter.deviceTransform();
+  // Scales whose inverse is exact, so a band's edges come back on whole pixels.
+  const auto exact = [](double s) { return s == 1 || s == 2 || s == 4; };
+  // A pixel to spare: smoothing reaches into the pixels next to an outline.
+  QRect pixels = device.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
+  if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+  if (const QPaintDevice* target = painter.device()) {
+    const QTransform beyondWorld = painter.worldTransform().inverted() * device;
+    pixels &= beyondWorld.mapRect(QRectF(0, 0, target->width(), target->height())).toAlignedRect();
+  }
+  if (device.type() > QTransform::TxScale || !exact(device.m11()) || !exact(device.m22()) ||
+      pixels.height() <= kRows) {
+    if (!pixels.isEmpty()) draw();
+    return;
+  }
+  const QTransform back = device.inverted();
+  for (int top = pixels.top(); top <= pixels.bottom(); top += kRows) {
+    painter.save();
+    const QRect band(pixels.left(), top, pixels.width(), std::min(kRows, pixels.bottom() + 1 - top));
+    painter.setClipRect(back.mapRect(QRectF(band)), Qt::IntersectClip);
+    draw();
+    painter.restore();
+  }
 }
 
 void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
@@ -805,7 +841,8 @@ void ScenePainter::paintShadow(QPainter& painter, const QPainterPath& path, cons
   if (shadow.radius < 0.5) {
     QColor black = Qt::black;
     black.setAlphaF(static_cast<float>(opacity));
-    painter.fillPath(path.translated(offset), black);
+    const QPainterPath moved = path.translated(offset);
+    inBands(painter, moved.boundingRect(), [&] { painter.fillPath(moved, black); });
     return;
   }
   // Three box blurs of about half the radius come close to a Gaussian of that spread.

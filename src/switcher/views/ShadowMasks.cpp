@@ -1,5 +1,7 @@
 #include "switcher/views/ShadowMasks.h"
 
+#include "switcher/views/ScenePainter.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -84,7 +86,7 @@ QImage blur(const QPainterPath& shape, QSize size, int pass, double spread) {
   {
     QPainter m(&mask);
     m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(shape, Qt::black);
+    ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(shape, Qt::black); });
   }
   return blurred(std::move(mask), pass, spread);
 }
