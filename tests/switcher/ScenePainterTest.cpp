@@ -476,5 +476,33 @@ TEST_F(ScenePainterTest, ALargeShapeFilledInBandsHasThePixelsOfOneFill) {
   EXPECT_EQ(painted(true), once);
 }
 
+TEST_F(ScenePainterTest, APictureShownAloneOnPixelsLentByTheLastLeavesNothingOfIt) {
+  // The preview's pictures one after the other, rounded and off whole pixels, so their
+  // samples have see-through corners and edges: none of the red one shows under the blue.
+  const auto solid = [](QColor colour) {
+    QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return std::make_shared<const CGImage>(image);
+  };
+  const auto shown = [&](const CGImageRef& image) {
+    QImage target(320, 220, QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::transparent);
+    QPainter p(&target);
+    scene::Picture picture;
+    picture.image = image;
+    picture.fit = scene::Picture::Fit::stretch;
+    picture.cornerRadius = 20;
+    ScenePainter::paintPicture(p, QRectF(10.5, 10.25, 250, 180), picture);
+    return target;
+  };
+  shown(solid(Qt::red));
+  const QImage blue = shown(solid(Qt::blue));
+  EXPECT_EQ(alpha(blue, 11, 11), 0) << "the corner is see-through";
+  for (int y = 0; y < blue.height(); ++y) {
+    for (int x = 0; x < blue.width(); ++x) ASSERT_EQ(qRed(blue.pixel(x, y)), 0) << x << "," << y;
+  }
+  EXPECT_GT(qBlue(blue.pixel(130, 100)), 200);
+}
+
 }  // namespace
 }  // namespace trelliq::views

@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/Image.h"
@@ -113,22 +115,73 @@ void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint 
   p.restore();
 }
 
+// The pixels of the last picture shown alone (the preview's sample) once it is let go,
+// lent to the next one: the preview samples a new picture of about the same size at every
+// step, and new pixels cost a page fault each where they are first touched.
+class SparePixels {
+ public:
+  static SparePixels& shared() {
+    // Never destroyed: a window torn down while the process exits may still draw after
+    // static destructors have run.
+    static auto& spare = *new SparePixels;
+    return spare;
+  }
+  /// Pixels of at least `bytes` (and not much more), or null.
+  uchar* take(std::size_t bytes, std::size_t& size) {
+    const std::lock_guard lock(mutex_);
+    if (!bits_ || size_ < bytes || size_ > 2 * bytes) return nullptr;
+    size = std::exchange(size_, 0);
+    return std::exchange(bits_, nullptr);
+  }
+  /// Keeps `bits` for the next taker, letting go of any kept before.
+  void giveBack(uchar* bits, std::size_t size) {
+    uchar* old = nullptr;
+    {
+      const std::lock_guard lock(mutex_);
+      old = std::exchange(bits_, bits);
+      size_ = size;
+    }
+    std::free(old);
+  }
+
+ private:
+  std::mutex mutex_;
+  uchar* bits_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // A picture painted on keeps its painter's engine, with the buffers its clips and strokes
 // grew, for as long as it lives: kilobytes per picture that no budget sees, and the kept
 // layers and samples are thousands of pictures. Pictures painted to be kept are painted
-// on pixels lent to a passing image, then handed to one never painted on (no copy).
+// on pixels lent to a passing image, then handed to one never painted on (no copy). One
+// `shownAlone` lends its pixels to the next such picture once it is let go.
 template <class Paint>
-QImage paintedToKeep(QSize size, Paint&& paint) {
+QImage paintedToKeep(QSize size, Paint&& paint, bool shownAlone = false) {
   const qsizetype line = static_cast<qsizetype>(size.width()) * 4;
-  auto* bits = static_cast<uchar*>(std::malloc(static_cast<std::size_t>(line * std::max(1, size.height()))));
+  const auto bytes = static_cast<std::size_t>(line * std::max(1, size.height()));
+  std::size_t held = bytes;
+  uchar* bits = shownAlone ? SparePixels::shared().take(bytes, held) : nullptr;
+  if (!bits) bits = static_cast<uchar*>(std::malloc(bytes));
   if (!bits) return {};
   {
     QImage canvas(bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied);
     paint(canvas);
   }
+  if (!shownAlone)
+    return QImage(
+        bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied,
+        [](void* data) { std::free(data); }, bits);
+  struct Lent {
+    uchar* bits;
+    std::size_t bytes;
+  };
   return QImage(
-      bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied, [](void* data) { std::free(data); },
-      bits);
+      bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied,
+      [](void* info) {
+        const std::unique_ptr<Lent> lent(static_cast<Lent*>(info));
+        SparePixels::shared().giveBack(lent->bits, lent->bytes);
+      },
+      new Lent{bits, held});
 }
 
 // Pictures are sampled once for the size and place they are drawn at and kept, least
@@ -384,7 +437,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       const QImage coverage = outlineCoverage(toCanvas.map(outline), canvas.size(),
                                               {key.width, key.height, key.offsetX, key.offsetY, key.radius});
       ScenePainter::inBands(s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); });
-    });
+    }, gSampledAlone);
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
   }
@@ -770,25 +823,24 @@ void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::fun
   // A few spans a row: a smoothed outline's edges and what lies between them.
   constexpr int kRows = 12;
   const QTransform device = painter.deviceTransform();
-  // Scales whose inverse is exact, so a band's edges come back on whole pixels.
-  const auto exact = [](double s) { return s == 1 || s == 2 || s == 4; };
+  const QTransform world = painter.worldTransform();
+  const QTransform beyondWorld = world.inverted() * device;
   // A pixel to spare: smoothing reaches into the pixels next to an outline.
   QRect pixels = device.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
   if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-  if (const QPaintDevice* target = painter.device()) {
-    const QTransform beyondWorld = painter.worldTransform().inverted() * device;
+  if (const QPaintDevice* target = painter.device())
     pixels &= beyondWorld.mapRect(QRectF(0, 0, target->width(), target->height())).toAlignedRect();
-  }
-  if (device.type() > QTransform::TxScale || !exact(device.m11()) || !exact(device.m22()) ||
-      pixels.height() <= kRows) {
+  if (pixels.height() <= kRows) {
     if (!pixels.isEmpty()) draw();
     return;
   }
-  const QTransform back = device.inverted();
   for (int top = pixels.top(); top <= pixels.bottom(); top += kRows) {
     painter.save();
-    const QRect band(pixels.left(), top, pixels.width(), std::min(kRows, pixels.bottom() + 1 - top));
-    painter.setClipRect(back.mapRect(QRectF(band)), Qt::IntersectClip);
+    // Cut in the device's own pixels, whatever the scale: bands meet without a seam.
+    painter.setWorldTransform(beyondWorld.inverted());
+    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(kRows, pixels.bottom() + 1 - top)),
+                        Qt::IntersectClip);
+    painter.setWorldTransform(world);
     draw();
     painter.restore();
   }

@@ -69,7 +69,8 @@ class ScenePainter {
   /// bands of a few device rows at a time: the raster engine hands a fill or blend of about
   /// a hundred spans or more to helper threads it wakes from inside the paint, which on a
   /// virtual machine cost more than the fill, and more again where they fault in new pages
-  /// side by side. Each band is cut on whole pixels, so the pixels are those of one draw.
+  /// side by side. Each band is cut on whole device pixels, so the pixels are those of one
+  /// draw.
   static void inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw);
 
   /// A soft black shadow of `path`, blurred by the shadow's radius and moved by its offset.
