@@ -459,8 +459,8 @@ TEST_F(ScenePainterTest, ALargeShapeFilledInBandsHasThePixelsOfOneFill) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setClipRegion(QRegion(0, 0, 320, 131) + QRegion(0, 150, 200, 150));
     p.scale(2, 2);
-    for (const auto& [rect, kind] : {std::pair(plate, scene::Shape::Kind::roundedRectangle),
-                                     std::pair(disc, scene::Shape::Kind::circle)}) {
+    for (const auto& [rect, kind] :
+         {std::pair(plate, scene::Shape::Kind::roundedRectangle), std::pair(disc, scene::Shape::Kind::circle)}) {
       const QPainterPath path = ScenePainter::shapePath(kind, rect, 30);
       const auto draw = [&] { p.fillPath(path, QColor(255, 255, 255, 140)); };
       if (bands) {

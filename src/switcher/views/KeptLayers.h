@@ -52,8 +52,8 @@ class KeptLayers {
   /// `toDevice`, which `find` has just `missed`, letting the least recently used go past
   /// the budget; answers the kept layer (valid until the next `keep`). `drawing` is where
   /// the node's whole drawing lies (device pixels) when the layer holds only part of it.
-  const QImage& keep(const scene::Node& node, const QTransform& toDevice, const Found& missed, QPoint at,
-                     QImage layer, const QRect& drawing = QRect());
+  const QImage& keep(const scene::Node& node, const QTransform& toDevice, const Found& missed, QPoint at, QImage layer,
+                     const QRect& drawing = QRect());
 
   /// Bytes kept: the layers' pixels and the drawings they were made for; never more than
   /// `budget` after a `keep`.

@@ -156,7 +156,7 @@ class SparePixels {
 // on pixels lent to a passing image, then handed to one never painted on (no copy). One
 // `shownAlone` lends its pixels to the next such picture once it is let go.
 template <class Paint>
-QImage paintedToKeep(QSize size, Paint&& paint, bool shownAlone = false) {
+QImage paintedToKeep(QSize size, bool shownAlone, Paint&& paint) {
   const qsizetype line = static_cast<qsizetype>(size.width()) * 4;
   const auto bytes = static_cast<std::size_t>(line * std::max(1, size.height()));
   std::size_t held = bytes;
@@ -182,6 +182,11 @@ QImage paintedToKeep(QSize size, Paint&& paint, bool shownAlone = false) {
         SparePixels::shared().giveBack(lent->bits, lent->bytes);
       },
       new Lent{bits, held});
+}
+
+template <class Paint>
+QImage paintedToKeep(QSize size, Paint&& paint) {
+  return paintedToKeep(size, false, std::forward<Paint>(paint));
 }
 
 // Pictures are sampled once for the size and place they are drawn at and kept, least
@@ -413,7 +418,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
   SampledPictures& kept = gSampledAlone ? SampledPictures::alone() : SampledPictures::shared();
   const QImage* sample = kept.find(key);
   if (!sample) {
-    QImage made = paintedToKeep(QSize(width, height), [&](QImage& canvas) {
+    QImage made = paintedToKeep(QSize(width, height), gSampledAlone, [&](QImage& canvas) {
       canvas.fill(Qt::transparent);
       QPainter s(&canvas);
       s.setRenderHints(p.renderHints());
@@ -437,7 +442,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       const QImage coverage = outlineCoverage(toCanvas.map(outline), canvas.size(),
                                               {key.width, key.height, key.offsetX, key.offsetY, key.radius});
       ScenePainter::inBands(s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); });
-    }, gSampledAlone);
+    });
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
   }
@@ -610,9 +615,8 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
     // times those seen.
     const QRect part = size <= kKeptLayerPixels ? whole : shown;
     const QTransform toLayer = toDevice * QTransform::fromTranslate(-part.left(), -part.top());
-    return layOn(
-        kept.keep(node, toDevice, found, part.topLeft(), drawnLayer(p, node, toLayer, part.size()), whole),
-        part.topLeft());
+    return layOn(kept.keep(node, toDevice, found, part.topLeft(), drawnLayer(p, node, toLayer, part.size()), whole),
+                 part.topLeft());
   }
   if (use == LayerUse::cache) return false;
   const QTransform toArea = toDevice * QTransform::fromTranslate(-area.left(), -area.top());

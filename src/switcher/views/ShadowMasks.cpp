@@ -1,7 +1,5 @@
 #include "switcher/views/ShadowMasks.h"
 
-#include "switcher/views/ScenePainter.h"
-
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "platform/Keeper.h"
+#include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
 
