@@ -441,7 +441,8 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       s.setCompositionMode(QPainter::CompositionMode_DestinationIn);
       const QImage coverage = outlineCoverage(toCanvas.map(outline), canvas.size(),
                                               {key.width, key.height, key.offsetX, key.offsetY, key.radius});
-      ScenePainter::inBands(s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); });
+      ScenePainter::inBands(
+          s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); }, false);
     });
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
@@ -823,9 +824,11 @@ void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRec
   inBands(p, rect, [&] { p.strokePath(path, pen); });
 }
 
-void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw) {
+void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw, bool outline) {
   // A few spans a row: a smoothed outline's edges and what lies between them.
   constexpr int kRows = 12;
+  // Past this many rows an outline traced again for every band costs more than the threads.
+  constexpr int kMostOutlineRows = 640;
   const QTransform device = painter.deviceTransform();
   const QTransform world = painter.worldTransform();
   const QTransform beyondWorld = world.inverted() * device;
@@ -834,7 +837,7 @@ void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::fun
   if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
   if (const QPaintDevice* target = painter.device())
     pixels &= beyondWorld.mapRect(QRectF(0, 0, target->width(), target->height())).toAlignedRect();
-  if (pixels.height() <= kRows) {
+  if (pixels.height() <= kRows || (outline && pixels.height() > kMostOutlineRows)) {
     if (!pixels.isEmpty()) draw();
     return;
   }

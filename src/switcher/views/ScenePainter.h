@@ -70,8 +70,9 @@ class ScenePainter {
   /// a hundred spans or more to helper threads it wakes from inside the paint, which on a
   /// virtual machine cost more than the fill, and more again where they fault in new pages
   /// side by side. Each band is cut on whole device pixels, so the pixels are those of one
-  /// draw.
-  static void inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw);
+  /// draw. An outline is traced whole for each band, so one taller than a few hundred rows
+  /// (`outline`) is drawn at once: its bands would cost more than the threads.
+  static void inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw, bool outline = true);
 
   /// A soft black shadow of `path`, blurred by the shadow's radius and moved by its offset.
   static void paintShadow(QPainter& painter, const QPainterPath& path, const scene::Shadow& shadow);
