@@ -74,6 +74,22 @@ TEST(PictureKeepingTest, APlanWantsTheLatestDrawnSizeAndWithinTheBudgetTheLatest
   EXPECT_EQ(keeping.plan({kA, kB, kC}, unseen), (PictureKeeping::Sizes{{kC, square(100)}}));
 }
 
+TEST(PictureKeepingTest, TheCaptureReadsTheLargestSizeEachWindowIsDrawnAtNowAndNothingForOneNoLongerDrawn) {
+  PictureKeeping keeping;
+  const std::shared_ptr<const DrawnSizes> drawn = keeping.drawnSizes();
+  keeping.setDrawn(0, {{kA, square(100)}, {kB, square(50)}});
+  keeping.setDrawn(1, {{kA, square(300)}, {kC, square(20)}});
+  EXPECT_EQ(drawn->of(kA), square(300));
+  EXPECT_EQ(drawn->of(kB), square(50)) << "a window of another site stays as it was";
+  keeping.setDrawn(1, {{kC, square(30)}});
+  EXPECT_EQ(drawn->of(kA), square(100)) << "the other site's size once the larger is gone";
+  EXPECT_EQ(drawn->of(kC), square(30));
+  keeping.setDrawn(0, {{kB, square(50)}});
+  EXPECT_FALSE(drawn->of(kA)) << "no longer drawn anywhere";
+  EXPECT_EQ(drawn->of(kB), square(50));
+  EXPECT_FALSE(drawn->of(kNever));
+}
+
 // The capture's threads read the sizes while the main thread publishes new ones.
 TEST(DrawnSizesThreadsTest, SizesAreReadWhileTheyAreReplaced) {
   DrawnSizes sizes;

@@ -429,5 +429,80 @@ TEST_F(ScenePainterTest, PicturesFillOrStretchInsideTheirRoundedClip) {
   EXPECT_FALSE(inkInColumns(ScenePainter::render(node(CGRect(0, 0, 20, 20), picture), QSize(20, 20)), 0, 20));
 }
 
+TEST_F(ScenePainterTest, ALargeGroupKeptOfThePartItShowsIsDrawnAgainWhereAnotherPartShows) {
+  // A dimmed strip far wider than the picture, with a mark near each end.
+  Node strip = node(CGRect(0, 0, 2000, 300));
+  strip.opacity = 0.5;
+  strip.children.push_back(node(CGRect(0, 0, 2000, 300), fill(scene::Shape::Kind::rectangle, {Tone::black, 0.2})));
+  strip.children.push_back(node(CGRect(100, 100, 20, 20), fill(scene::Shape::Kind::rectangle, {Tone::white, 1})));
+  strip.children.push_back(node(CGRect(1700, 100, 20, 20), fill(scene::Shape::Kind::rectangle, {Tone::white, 1})));
+  EXPECT_GT(qRed(ScenePainter::render(strip, QSize(600, 300)).pixel(110, 110)), 100);
+  const KeptLayers::Found found = KeptLayers::shared().find(strip, QTransform(), QRect(0, 0, 600, 300));
+  ASSERT_TRUE(found.layer);
+  EXPECT_EQ(found.layer->width(), 600) << "only the part that shows is kept";
+
+  // Scrolled by whole pixels: the same drawing, but the kept part no longer covers what shows.
+  strip.frame.origin.x = -1500;
+  const QImage scrolled = ScenePainter::render(strip, QSize(600, 300));
+  EXPECT_GT(qRed(scrolled.pixel(210, 110)), 100) << "the far mark shows";
+  EXPECT_EQ(scrolled.pixel(20, 20), ScenePainter::render(strip, QSize(600, 300)).pixel(20, 20));
+}
+
+TEST_F(ScenePainterTest, ALargeShapeFilledInBandsHasThePixelsOfOneFill) {
+  // Tall smoothed shapes at twice the scale, off whole pixels, under a clip of two
+  // rectangles: the bands leave no seam, no gap and nothing twice.
+  const QRectF plate(3.3, 2.7, 150, 140), disc(43.1, 31.6, 60, 80);
+  const auto painted = [&](bool bands) {
+    QImage image(320, 300, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRegion(QRegion(0, 0, 320, 131) + QRegion(0, 150, 200, 150));
+    p.scale(2, 2);
+    for (const auto& [rect, kind] :
+         {std::pair(plate, scene::Shape::Kind::roundedRectangle), std::pair(disc, scene::Shape::Kind::circle)}) {
+      const QPainterPath path = ScenePainter::shapePath(kind, rect, 30);
+      const auto draw = [&] { p.fillPath(path, QColor(255, 255, 255, 140)); };
+      if (bands) {
+        ScenePainter::inBands(p, rect, draw);
+      } else {
+        draw();
+      }
+    }
+    return image;
+  };
+  const QImage once = painted(false);
+  EXPECT_GT(qAlpha(once.pixel(150, 200)), 0);
+  EXPECT_EQ(painted(true), once);
+}
+
+TEST_F(ScenePainterTest, APictureShownAloneOnPixelsLentByTheLastLeavesNothingOfIt) {
+  // The preview's pictures one after the other, rounded and off whole pixels, so their
+  // samples have see-through corners and edges: none of the red one shows under the blue.
+  const auto solid = [](QColor colour) {
+    QImage image(300, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(colour);
+    return std::make_shared<const CGImage>(image);
+  };
+  const auto shown = [&](const CGImageRef& image) {
+    QImage target(320, 220, QImage::Format_ARGB32_Premultiplied);
+    target.fill(Qt::transparent);
+    QPainter p(&target);
+    scene::Picture picture;
+    picture.image = image;
+    picture.fit = scene::Picture::Fit::stretch;
+    picture.cornerRadius = 20;
+    ScenePainter::paintPicture(p, QRectF(10.5, 10.25, 250, 180), picture);
+    return target;
+  };
+  shown(solid(Qt::red));
+  const QImage blue = shown(solid(Qt::blue));
+  EXPECT_EQ(alpha(blue, 11, 11), 0) << "the corner is see-through";
+  for (int y = 0; y < blue.height(); ++y) {
+    for (int x = 0; x < blue.width(); ++x) ASSERT_EQ(qRed(blue.pixel(x, y)), 0) << x << "," << y;
+  }
+  EXPECT_GT(qBlue(blue.pixel(130, 100)), 200);
+}
+
 }  // namespace
 }  // namespace trelliq::views

@@ -39,6 +39,17 @@ void DrawnSizes::set(std::unordered_map<std::uint32_t, CGSize> sizes) {
   // The old sizes are freed here, outside the lock.
 }
 
+void DrawnSizes::update(const std::vector<std::pair<std::uint32_t, std::optional<CGSize>>>& changes) {
+  const std::lock_guard lock(mutex_);
+  for (const auto& [window, size] : changes) {
+    if (size) {
+      sizes_.insert_or_assign(window, *size);
+    } else {
+      sizes_.erase(window);
+    }
+  }
+}
+
 void PictureKeeping::setDrawn(int site, Sizes sizes) {
   const auto old = sites_.find(site);
   if (old == sites_.end() ? sizes.empty() : old->second == sizes) {
@@ -47,25 +58,38 @@ void PictureKeeping::setDrawn(int site, Sizes sizes) {
     for (const auto& [window, size] : sizes) seen_[window].stamp = clock_;
     return;
   }
+  // Only the windows this site drew or draws can be drawn at another size now: the
+  // others are published as they were.
+  std::vector<std::uint32_t> touched;
+  touched.reserve((old == sites_.end() ? 0 : old->second.size()) + sizes.size());
+  if (old != sites_.end()) {
+    for (const auto& [window, size] : old->second) touched.push_back(window);
+  }
+  for (const auto& [window, size] : sizes) touched.push_back(window);
   if (sizes.empty()) {
     sites_.erase(old);
   } else {
     sites_[site] = std::move(sizes);
   }
   ++clock_;
-  std::unordered_map<std::uint32_t, CGSize> now;
   for (const auto& [s, drawn] : sites_) {
     for (const auto& [window, size] : drawn) {
       Seen& seen = seen_[window];
       // The size of the present draws, the largest of them, replaces that of older ones.
       seen.size = seen.stamp == clock_ ? larger(seen.size, size) : size;
       seen.stamp = clock_;
-      now.insert_or_assign(window, seen.size);
     }
+  }
+  std::vector<std::pair<std::uint32_t, std::optional<CGSize>>> changes;
+  changes.reserve(touched.size());
+  for (const std::uint32_t window : touched) {
+    const auto seen = seen_.find(window);
+    const bool drawn = seen != seen_.end() && seen->second.stamp == clock_;
+    changes.emplace_back(window, drawn ? std::optional(seen->second.size) : std::nullopt);
   }
   // At once, not at the next main-queue turn: a capture under way takes its next window
   // at this size, even while the main thread is still busy drawing what reported it.
-  published_->set(std::move(now));
+  published_->update(changes);
   if (onDrawnChange_) onDrawnChange_();
 }
 

@@ -32,6 +32,8 @@ class DrawnSizes {
   std::optional<CGSize> of(std::uint32_t window) const;
   /// Replaces every size.
   void set(std::unordered_map<std::uint32_t, CGSize> sizes);
+  /// Sets the size of each window given one, and forgets each given none.
+  void update(const std::vector<std::pair<std::uint32_t, std::optional<CGSize>>>& changes);
 
  private:
   mutable std::mutex mutex_;

@@ -198,19 +198,23 @@ KeptLayers& KeptLayers::shared() {
   return layers;
 }
 
-KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice) {
+KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice, const QRect& visible) {
   const QTransform within = withinPixel(toDevice);
+  const QPoint origin = wholePixel(toDevice);
   const std::size_t drawing = hashOf(node, true);
   std::size_t hash = drawing;
   mix(hash, hashOf(within));
   const Entry* entry = kept_.find(hash, [&](const Entry& kept) {
     if (!samePlacement(kept.toDevice, within)) return false;
+    // A layer of part of its drawing stands in only where that part is all that shows.
+    const QRect shows = kept.reach.translated(origin) & visible;
+    if (!shows.isEmpty() && !QRect(origin + kept.offset, kept.layer.size()).contains(shows)) return false;
     Matcher matcher{kept.pictures, kept.addresses, kept.below};
     // Every kept picture and node met, and no more: the walk and the drawing kept agree.
     return matcher.same(kept.drawing, node, true) && matcher.next == kept.addresses.size() &&
            matcher.node == kept.below.size();
   });
-  if (entry) return {&entry->layer, wholePixel(toDevice) + entry->offset, hash, false};
+  if (entry) return {&entry->layer, origin + entry->offset, hash, false};
   if (missedAt_.size() >= kMissesNoted) missedAt_.clear();
   const auto [last, first] = missedAt_.try_emplace(drawing, within);
   const bool moving = !first && !samePlacement(last->second, within);
@@ -219,7 +223,7 @@ KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice)
 }
 
 const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, const Found& missed, QPoint at,
-                               QImage layer) {
+                               QImage layer, const QRect& drawing) {
   Entry entry;
   entry.drawing = drawnPart(node, entry.below);
   takePictures(entry.drawing, entry.pictures, entry.addresses);
@@ -229,6 +233,7 @@ const QImage& KeptLayers::keep(const Node& node, const QTransform& toDevice, con
                             entry.below.capacity() * sizeof(entry.below[0]);
   entry.toDevice = withinPixel(toDevice);
   entry.offset = at - wholePixel(toDevice);
+  entry.reach = (drawing.isNull() ? QRect(at, layer.size()) : drawing).translated(-wholePixel(toDevice));
   entry.layer = std::move(layer);
   return kept_.keep(missed.hash, std::move(entry), bytes).layer;
 }

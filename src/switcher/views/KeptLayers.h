@@ -10,6 +10,7 @@
 // thread only.
 
 #include <QImage>
+#include <QRect>
 #include <QTransform>
 #include <cstddef>
 #include <cstdint>
@@ -43,19 +44,23 @@ class KeptLayers {
   /// opacity) drawn through `toDevice` (the node's coordinates to device pixels: no turn
   /// or shear), or a null layer; a layer found counts as just used. A layer is found for
   /// the same drawing at the same scale and fraction of a pixel, wherever it lies, so
-  /// finding one never measures the node's subtree. A miss is noted (see `moving`).
-  Found find(const scene::Node& node, const QTransform& toDevice);
+  /// finding one never measures the node's subtree; one kept of only part of its drawing
+  /// is found only where that part holds all of the drawing `visible` (device pixels)
+  /// shows. A miss is noted (see `moving`).
+  Found find(const scene::Node& node, const QTransform& toDevice, const QRect& visible = kEverywhere);
   /// Keeps `layer`, whose top left lies on device pixel `at`, as `node`'s drawn through
   /// `toDevice`, which `find` has just `missed`, letting the least recently used go past
-  /// the budget; answers the kept layer (valid until the next `keep`).
-  const QImage& keep(const scene::Node& node, const QTransform& toDevice, const Found& missed, QPoint at,
-                     QImage layer);
+  /// the budget; answers the kept layer (valid until the next `keep`). `drawing` is where
+  /// the node's whole drawing lies (device pixels) when the layer holds only part of it.
+  const QImage& keep(const scene::Node& node, const QTransform& toDevice, const Found& missed, QPoint at, QImage layer,
+                     const QRect& drawing = QRect());
 
   /// Bytes kept: the layers' pixels and the drawings they were made for; never more than
   /// `budget` after a `keep`.
   std::size_t bytes() const { return kept_.bytes(); }
   std::size_t count() const { return kept_.count(); }
   static constexpr std::size_t budget = 96u << 20;
+  static constexpr QRect kEverywhere{-(1 << 29), -(1 << 29), 1 << 30, 1 << 30};
 
   /// What lay below a kept node when its layer was drawn: its list of children (by stamp),
   /// and how many pictures and nodes that list held at any depth (those that draw).
@@ -75,6 +80,7 @@ class KeptLayers {
     std::vector<Below> below;  // the drawing's nodes in walking order
     QTransform toDevice;       // the scale, and the fraction of a pixel the node's origin lies at
     QPoint offset;             // the layer's top left from the whole pixel the node's origin lies in
+    QRect reach;               // where the whole drawing lies, from that pixel as well
     QImage layer;
   };
   // Weighed by the layer's pixels and what the entry holds on the heap.

@@ -149,7 +149,7 @@ void LayerHostView::paintEvent(QPaintEvent*) {
     if (const Layer::Symbol& symbol = layer->symbol(); !symbol.name.empty()) {
       const QPainterPath glyph = symbolPath(symbol.name, rect, symbol.size, symbol.weight);
       painter.setClipPath(outline);
-      painter.fillPath(glyph, Qt::white);
+      ScenePainter::inBands(painter, glyph.boundingRect(), [&] { painter.fillPath(glyph, Qt::white); });
     }
     painter.restore();
   }

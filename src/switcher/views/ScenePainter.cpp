@@ -7,8 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/Image.h"
@@ -27,7 +29,7 @@ using scene::Node;
 
 void fillInside(QPainter& p, const QPainterPath& path, const QColor& color) {
   if (color.alpha() == 0) return;
-  p.fillPath(path, color);
+  ScenePainter::inBands(p, path.boundingRect(), [&] { p.fillPath(path, color); });
 }
 
 // How many layers are being drawn now, one within another (see `paintLayer`).
@@ -113,22 +115,78 @@ void layOnPixels(QPainter& p, const Pixels& pixels, const QImage& image, QPoint 
   p.restore();
 }
 
+// The pixels of the last picture shown alone (the preview's sample) once it is let go,
+// lent to the next one: the preview samples a new picture of about the same size at every
+// step, and new pixels cost a page fault each where they are first touched.
+class SparePixels {
+ public:
+  static SparePixels& shared() {
+    // Never destroyed: a window torn down while the process exits may still draw after
+    // static destructors have run.
+    static auto& spare = *new SparePixels;
+    return spare;
+  }
+  /// Pixels of at least `bytes` (and not much more), or null.
+  uchar* take(std::size_t bytes, std::size_t& size) {
+    const std::lock_guard lock(mutex_);
+    if (!bits_ || size_ < bytes || size_ > 2 * bytes) return nullptr;
+    size = std::exchange(size_, 0);
+    return std::exchange(bits_, nullptr);
+  }
+  /// Keeps `bits` for the next taker, letting go of any kept before.
+  void giveBack(uchar* bits, std::size_t size) {
+    uchar* old = nullptr;
+    {
+      const std::lock_guard lock(mutex_);
+      old = std::exchange(bits_, bits);
+      size_ = size;
+    }
+    std::free(old);
+  }
+
+ private:
+  std::mutex mutex_;
+  uchar* bits_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // A picture painted on keeps its painter's engine, with the buffers its clips and strokes
 // grew, for as long as it lives: kilobytes per picture that no budget sees, and the kept
 // layers and samples are thousands of pictures. Pictures painted to be kept are painted
-// on pixels lent to a passing image, then handed to one never painted on (no copy).
+// on pixels lent to a passing image, then handed to one never painted on (no copy). One
+// `shownAlone` lends its pixels to the next such picture once it is let go.
 template <class Paint>
-QImage paintedToKeep(QSize size, Paint&& paint) {
+QImage paintedToKeep(QSize size, bool shownAlone, Paint&& paint) {
   const qsizetype line = static_cast<qsizetype>(size.width()) * 4;
-  auto* bits = static_cast<uchar*>(std::malloc(static_cast<std::size_t>(line * std::max(1, size.height()))));
+  const auto bytes = static_cast<std::size_t>(line * std::max(1, size.height()));
+  std::size_t held = bytes;
+  uchar* bits = shownAlone ? SparePixels::shared().take(bytes, held) : nullptr;
+  if (!bits) bits = static_cast<uchar*>(std::malloc(bytes));
   if (!bits) return {};
   {
     QImage canvas(bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied);
     paint(canvas);
   }
+  if (!shownAlone)
+    return QImage(
+        bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied,
+        [](void* data) { std::free(data); }, bits);
+  struct Lent {
+    uchar* bits;
+    std::size_t bytes;
+  };
   return QImage(
-      bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied, [](void* data) { std::free(data); },
-      bits);
+      bits, size.width(), size.height(), line, QImage::Format_ARGB32_Premultiplied,
+      [](void* info) {
+        const std::unique_ptr<Lent> lent(static_cast<Lent*>(info));
+        SparePixels::shared().giveBack(lent->bits, lent->bytes);
+      },
+      new Lent{bits, held});
+}
+
+template <class Paint>
+QImage paintedToKeep(QSize size, Paint&& paint) {
+  return paintedToKeep(size, false, std::forward<Paint>(paint));
 }
 
 // Pictures are sampled once for the size and place they are drawn at and kept, least
@@ -226,9 +284,9 @@ QImage cornerCoverage(double radius, int k, int corner, int w, int h) {
     mask.fill(Qt::transparent);
     QPainter m(&mask);
     m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
-                                       QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius),
-               Qt::white);
+    const QPainterPath outline = ScenePainter::shapePath(scene::Shape::Kind::roundedRectangle,
+                                                         QRectF(-at[corner].x(), -at[corner].y(), boxW, boxH), radius);
+    ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(outline, Qt::white); });
     m.end();
     return mask;
   });
@@ -253,7 +311,7 @@ QImage outlineCoverage(const QPainterPath& outline, QSize size, const std::array
         mask.fill(Qt::transparent);
         QPainter m(&mask);
         m.setRenderHint(QPainter::Antialiasing);
-        m.fillPath(outline, Qt::white);
+        ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(outline, Qt::white); });
         m.end();
         return mask;
       },
@@ -360,7 +418,7 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
   SampledPictures& kept = gSampledAlone ? SampledPictures::alone() : SampledPictures::shared();
   const QImage* sample = kept.find(key);
   if (!sample) {
-    QImage made = paintedToKeep(QSize(width, height), [&](QImage& canvas) {
+    QImage made = paintedToKeep(QSize(width, height), gSampledAlone, [&](QImage& canvas) {
       canvas.fill(Qt::transparent);
       QPainter s(&canvas);
       s.setRenderHints(p.renderHints());
@@ -381,9 +439,10 @@ bool drawSampled(QPainter& p, QRectF r, const SampleSource& from, const QRectF& 
       s.resetTransform();
       s.setRenderHint(QPainter::SmoothPixmapTransform, false);
       s.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-      s.drawImage(0, 0,
-                  outlineCoverage(toCanvas.map(outline), canvas.size(),
-                                  {key.width, key.height, key.offsetX, key.offsetY, key.radius}));
+      const QImage coverage = outlineCoverage(toCanvas.map(outline), canvas.size(),
+                                              {key.width, key.height, key.offsetX, key.offsetY, key.radius});
+      ScenePainter::inBands(
+          s, QRectF(canvas.rect()), [&] { s.drawImage(0, 0, coverage); }, false);
     });
     if (made.isNull()) return false;
     sample = &kept.keep(key, from.picture ? *from.picture : CGImageRef(), std::move(made));
@@ -534,16 +593,17 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
     p.restore();
     return true;
   };
+  const QRect visible = pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
   KeptLayers::Found found;
   if (keeps) {
-    found = kept.find(node, toDevice);
+    found = kept.find(node, toDevice, visible);
     if (found.layer) return layOn(*found.layer, found.at);
   }
   // A busy subtree moving by a fraction of a pixel or a scale at every paint would be
   // kept anew at each: drawn directly, it is blended once and pushes no other layer out.
   if (use == LayerUse::cache && found.moving) return false;
   const QRect whole = toDevice.mapRect(reach(node)).toAlignedRect();
-  QRect area = whole & pixels.beyondWorld.mapRect(QRectF(0, 0, device->width(), device->height())).toAlignedRect();
+  QRect area = whole & visible;
   const QRect shown = area;
   if (p.hasClipping()) area &= toDevice.mapRect(p.clipBoundingRect()).toAlignedRect();
   if (area.isEmpty()) return true;
@@ -551,9 +611,13 @@ bool paintThroughLayer(QPainter& p, const Node& node, double opacity, LayerUse u
   const bool keepable = size <= kKeptLayerPixels ? use == LayerUse::group || area == shown
                                                  : use == LayerUse::group && area == shown && size <= kLargestKeptLayer;
   if (keeps && keepable) {
-    const QTransform toLayer = toDevice * QTransform::fromTranslate(-whole.left(), -whole.top());
-    return layOn(kept.keep(node, toDevice, found, whole.topLeft(), drawnLayer(p, node, toLayer, whole.size())),
-                 whole.topLeft());
+    // A large layer is kept of the part that shows: a dimmed display's strip of tiles
+    // reaches far past its panel, and drawing it whole made and filled pixels several
+    // times those seen.
+    const QRect part = size <= kKeptLayerPixels ? whole : shown;
+    const QTransform toLayer = toDevice * QTransform::fromTranslate(-part.left(), -part.top());
+    return layOn(kept.keep(node, toDevice, found, part.topLeft(), drawnLayer(p, node, toLayer, part.size()), whole),
+                 part.topLeft());
   }
   if (use == LayerUse::cache) return false;
   const QTransform toArea = toDevice * QTransform::fromTranslate(-area.left(), -area.top());
@@ -741,7 +805,8 @@ QColor ScenePainter::color(const scene::Paint& paint) {
 void ScenePainter::fillShape(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
                              const QColor& color) {
   if (color.alpha() == 0 || (platesHere() && drawKeptPlate(p, kind, rect, radius, color, 0))) return;
-  p.fillPath(shapePath(kind, rect, radius), color);
+  const QPainterPath path = shapePath(kind, rect, radius);
+  inBands(p, path.boundingRect(), [&] { p.fillPath(path, color); });
 }
 
 void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRectF& rect, double radius,
@@ -755,7 +820,37 @@ void ScenePainter::strokeInside(QPainter& p, scene::Shape::Kind kind, const QRec
   if (drawKeptPlate(p, kind, inner, std::max(0.0, radius - w / 2), color, w)) return;
   QPen pen(color, w);
   pen.setJoinStyle(Qt::MiterJoin);
-  p.strokePath(shapePath(kind, inner, std::max(0.0, radius - w / 2)), pen);
+  const QPainterPath path = shapePath(kind, inner, std::max(0.0, radius - w / 2));
+  inBands(p, rect, [&] { p.strokePath(path, pen); });
+}
+
+void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw, bool outline) {
+  // A few spans a row: a smoothed outline's edges and what lies between them.
+  constexpr int kRows = 12;
+  // Past this many rows an outline traced again for every band costs more than the threads.
+  constexpr int kMostOutlineRows = 640;
+  const QTransform device = painter.deviceTransform();
+  const QTransform world = painter.worldTransform();
+  const QTransform beyondWorld = world.inverted() * device;
+  // A pixel to spare: smoothing reaches into the pixels next to an outline.
+  QRect pixels = device.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
+  if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
+  if (const QPaintDevice* target = painter.device())
+    pixels &= beyondWorld.mapRect(QRectF(0, 0, target->width(), target->height())).toAlignedRect();
+  if (pixels.height() <= kRows || (outline && pixels.height() > kMostOutlineRows)) {
+    if (!pixels.isEmpty()) draw();
+    return;
+  }
+  for (int top = pixels.top(); top <= pixels.bottom(); top += kRows) {
+    painter.save();
+    // Cut in the device's own pixels, whatever the scale: bands meet without a seam.
+    painter.setWorldTransform(beyondWorld.inverted());
+    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(kRows, pixels.bottom() + 1 - top)),
+                        Qt::IntersectClip);
+    painter.setWorldTransform(world);
+    draw();
+    painter.restore();
+  }
 }
 
 void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
@@ -805,7 +900,8 @@ void ScenePainter::paintShadow(QPainter& painter, const QPainterPath& path, cons
   if (shadow.radius < 0.5) {
     QColor black = Qt::black;
     black.setAlphaF(static_cast<float>(opacity));
-    painter.fillPath(path.translated(offset), black);
+    const QPainterPath moved = path.translated(offset);
+    inBands(painter, moved.boundingRect(), [&] { painter.fillPath(moved, black); });
     return;
   }
   // Three box blurs of about half the radius come close to a Gaussian of that spread.

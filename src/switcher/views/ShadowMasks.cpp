@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Keeper.h"
+#include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
 
@@ -84,7 +85,7 @@ QImage blur(const QPainterPath& shape, QSize size, int pass, double spread) {
   {
     QPainter m(&mask);
     m.setRenderHint(QPainter::Antialiasing);
-    m.fillPath(shape, Qt::black);
+    ScenePainter::inBands(m, QRectF(mask.rect()), [&] { m.fillPath(shape, Qt::black); });
   }
   return blurred(std::move(mask), pass, spread);
 }
