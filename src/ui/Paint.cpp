@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/AppKitAppearance.h"
+#include "switcher/views/Bands.h"
 #include "switcher/views/KeptPlates.h"
 
 namespace trelliq::ui {
@@ -109,36 +110,6 @@ bool clearOfOutline(QPainter& painter, const QRectF& middle, double radius, doub
 
 }  // namespace
 
-void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw) {
-  const QTransform device = painter.deviceTransform();
-  QRect pixels = device.mapRect(area).toAlignedRect();
-  if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-  const QTransform world = painter.worldTransform();
-  // The world transform under which the painter draws at device pixels, one to one: a band
-  // is clipped there, on whole pixels at any scale.
-  const QTransform atPixels = device.inverted() * world;
-  bool banded = device.type() <= QTransform::TxScale && rows >= 1 && pixels.height() > rows;
-  if (banded) {
-    painter.save();
-    painter.setWorldTransform(atPixels);
-    banded = painter.deviceTransform().type() == QTransform::TxNone;
-    painter.restore();
-  }
-  if (!banded) {
-    if (!pixels.isEmpty() || !painter.hasClipping()) draw();
-    return;
-  }
-  for (int top = pixels.top(); top <= pixels.bottom(); top += rows) {
-    painter.save();
-    painter.setWorldTransform(atPixels);
-    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(rows, pixels.bottom() + 1 - top)),
-                        Qt::IntersectClip);
-    painter.setWorldTransform(world);
-    draw();
-    painter.restore();
-  }
-}
-
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look) {
   if (color.alpha() == 0 || fillInside(painter, rect, radius, color)) return;
   if (look == Look::lasting && drawKept(painter, rect, radius, color, 0)) return;
@@ -146,7 +117,7 @@ void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QCo
   painter.setPen(Qt::NoPen);
   painter.setBrush(color);
   // A smoothed outline crossing a row makes a few spans of it.
-  inBands(painter, rect, kFillRows, [&] { painter.drawRoundedRect(rect, radius, radius); });
+  views::inBands(painter, rect, kFillRows, [&] { painter.drawRoundedRect(rect, radius, radius); });
   painter.restore();
 }
 
@@ -241,7 +212,7 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   const auto draw = [&] { painter.drawRoundedRect(middle, r, r); };
   // An outline's rows are a few spans each: in bands, none is handed to the helper threads.
   if (look == Look::passing) {
-    inBands(painter, rect.adjusted(-1, -1, 1, 1), kFillRows, draw);
+    views::inBands(painter, rect, kFillRows, draw);
   } else {
     draw();
   }
@@ -281,7 +252,7 @@ void drawImage(QPainter& painter, const QRectF& rect, const CGImageRef& image, d
   painter.setOpacity(painter.opacity() * opacity);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   // A scaled picture's smoothed edges make a few spans of each row.
-  inBands(painter, rect, kImageRows, [&] { painter.drawImage(rect, image->qimage()); });
+  views::inBands(painter, rect, kImageRows, [&] { painter.drawImage(rect, image->qimage()); });
   painter.restore();
 }
 

@@ -90,14 +90,6 @@ CGImageRef symbolImage(const std::string& name, int side);
 
 namespace trelliq::ui {
 
-/// Calls `draw` once for each band of at most `rows` rows of device pixels that `area` (in
-/// the painter's coordinates) covers within the clip, clipped to that band: a blend of
-/// fewer rows than the raster engine hands to its helper threads (96 spans) stays on this
-/// thread, where waking them would cost more than they save. The bands' edges fall on
-/// whole device pixels at any scale, so every pixel is drawn as in one go; turned, `draw`
-/// is called once, unclipped.
-void inBands(QPainter& painter, const QRectF& area, int rows, const std::function<void()>& draw);
-
 /// The display's frame period: what moves is drawn again this often.
 inline constexpr double kFrameSeconds = 1.0 / 60;
 

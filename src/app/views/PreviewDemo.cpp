@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/views/Symbol.h"
+#include "switcher/views/Bands.h"
 #include "ui/DemoIcons.h"
 #include "ui/Paint.h"
 #include "ui/model/Transition.h"
@@ -20,7 +21,7 @@ constexpr double kIcon = 22, kIconPad = 3, kStripPad = 4, kSpacing = 6;
 constexpr double kLines[] = {0.9, 0.7, 0.8, 0.5};
 // The miniature's shadow: black at this opacity, blurred over the radius, this far down.
 constexpr double kShadowOpacity = 0.15, kShadowRadius = 3, kShadowDrop = 1;
-// Rows of pixels the miniature is laid at a time (see ui::inBands).
+// Rows of pixels the miniature is laid at a time (see views::inBands).
 constexpr int kLayRows = 64;
 
 double now() { return platform::clock().monotonicSeconds(); }
@@ -153,10 +154,10 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
   const double base = painter.opacity() * opacity;
   const QSizeF size = QSizeF(kept.layer.size()) / kept.layer.devicePixelRatio();
   painter.setOpacity(base * kShadowOpacity);
-  ui::inBands(painter, QRectF(at + QPointF(0, kShadowDrop), size), kLayRows,
+  views::inBands(painter, QRectF(at + QPointF(0, kShadowDrop), size), kLayRows,
               [&] { painter.drawImage(at + QPointF(0, kShadowDrop), kept.shadow); });
   painter.setOpacity(base);
-  ui::inBands(painter, QRectF(at, size), kLayRows, [&] { painter.drawImage(at, kept.layer); });
+  views::inBands(painter, QRectF(at, size), kLayRows, [&] { painter.drawImage(at, kept.layer); });
   painter.restore();
 }
 

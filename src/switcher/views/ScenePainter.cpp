@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "platform/Image.h"
 #include "platform/Keeper.h"
+#include "switcher/views/Bands.h"
 #include "switcher/views/KeptLayers.h"
 #include "switcher/views/KeptPlates.h"
 #include "switcher/views/ShadowMasks.h"
@@ -829,28 +831,7 @@ void ScenePainter::inBands(QPainter& painter, const QRectF& area, const std::fun
   constexpr int kRows = 12;
   // Past this many rows an outline traced again for every band costs more than the threads.
   constexpr int kMostOutlineRows = 640;
-  const QTransform device = painter.deviceTransform();
-  const QTransform world = painter.worldTransform();
-  const QTransform beyondWorld = world.inverted() * device;
-  // A pixel to spare: smoothing reaches into the pixels next to an outline.
-  QRect pixels = device.mapRect(area).toAlignedRect().adjusted(-1, -1, 1, 1);
-  if (painter.hasClipping()) pixels &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
-  if (const QPaintDevice* target = painter.device())
-    pixels &= beyondWorld.mapRect(QRectF(0, 0, target->width(), target->height())).toAlignedRect();
-  if (pixels.height() <= kRows || (outline && pixels.height() > kMostOutlineRows)) {
-    if (!pixels.isEmpty()) draw();
-    return;
-  }
-  for (int top = pixels.top(); top <= pixels.bottom(); top += kRows) {
-    painter.save();
-    // Cut in the device's own pixels, whatever the scale: bands meet without a seam.
-    painter.setWorldTransform(beyondWorld.inverted());
-    painter.setClipRect(QRect(pixels.left(), top, pixels.width(), std::min(kRows, pixels.bottom() + 1 - top)),
-                        Qt::IntersectClip);
-    painter.setWorldTransform(world);
-    draw();
-    painter.restore();
-  }
+  views::inBands(painter, area, kRows, draw, outline ? kMostOutlineRows : std::numeric_limits<int>::max());
 }
 
 void ScenePainter::paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture) {
