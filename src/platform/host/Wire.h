@@ -8,7 +8,8 @@
 // "f" says a descriptor travels beside the message (SCM_RIGHTS on the frame's first byte):
 // the memory of a surface or a picture, which never crosses as bytes.
 //
-// Kinds: "call" (client to host, answered by one "reply" or "error" with the same id),
+// Kinds: "call" (client to host, answered by one "reply" or "error" with the same id; a
+// call of id 0 is told, and answered by nothing),
 // "push" (host to client, unasked: tap events, notifications), "answer" (client to host:
 // the reply to a push that wants one, such as a tap's verdict). Bodies are plain values
 // as JSON, so both sides read them with the checked readers of WireValues.h.
