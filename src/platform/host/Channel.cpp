@@ -265,7 +265,8 @@ void Channel::postLoop() {
     const bool written = writeFrame(next.frame, next.descriptor.get());
     {
       std::lock_guard lock(postMutex_);
-      if (written && next.descriptor && next.descriptor->hold) heldInFlight_.push_back(std::move(next.descriptor->hold));
+      if (written && next.descriptor && next.descriptor->hold)
+        heldInFlight_.push_back(std::move(next.descriptor->hold));
       writeEnded();
     }
     if (!written) return;

@@ -117,9 +117,10 @@ class Channel {
   /// posted. One that finds nothing queued or being written before it, and carries no
   /// descriptor, is written at once by the calling thread instead, as far as the socket
   /// takes it without waiting (the posting thread writes the rest): waking that thread for
-  /// every message would cost more than the write. A `bounded` one counts against the bound: false when the connection is gone,
-  /// or when the peer left more than the bound unread (the connection then ends, and the
-  /// close handler is told so). Any thread, after startPosting().
+  /// every message would cost more than the write. A `bounded` one counts against the
+  /// bound: false when the connection is gone, or when the peer left more than the bound
+  /// unread (the connection then ends, and the close handler is told so). Any thread,
+  /// after startPosting().
   bool post(const wire::Message& message, bool bounded = true);
   /// Queues an answer like an unbounded post(), but first waits while the answers queued
   /// before it hold more than the bound, or more than a few descriptors: a peer that asks

@@ -1228,7 +1228,8 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
       system->preferences().attach(count->get<std::string>(), folder->get<std::string>());
     }
   }
-  mac->connection->setNoticeHandler([windowServer](const wire::Message& push) { return windowServer->handleNotice(push); });
+  mac->connection->setNoticeHandler(
+      [windowServer](const wire::Message& push) { return windowServer->handleNotice(push); });
   mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
     if (!windowServer->handlePush(push) && !system->handlePush(push)) {
       std::cerr << "trelliq: the world host sent an unknown message " << platform::Unicode::oneLine(push.method)
