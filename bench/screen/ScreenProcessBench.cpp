@@ -21,7 +21,9 @@
 //                         once each was opened and closed again (under 0.5 %), and with a
 //                         switcher session held open (under 2 %). Each process's share
 //                         stands beside it: the median of the rounds, the first apart;
-//                         and the program's resident memory at the end.
+//                         and the program's resident memory at the end. Beside them what
+//                         the load does not move: the paints the screen shows a second, and
+//                         per paint the three processes' thread wakes and CPU time.
 //                         TRELLIQ_BENCH_BIN names another folder holding simmac, trelliq and
 //                         simscreen, to measure another build with the same rounds.
 
@@ -29,6 +31,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
@@ -129,6 +132,23 @@ QString binDir() {
   return other ? QString(other) : QString(TRELLIQ_BIN_DIR);
 }
 
+/// Context switches (voluntary and not) of every thread process `pid` has had so far: how
+/// often its threads slept and were woken, which costs the most on a virtual machine.
+double wakes(qint64 pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  QDir dir(QString::fromStdString(tasks));
+  double count = 0;
+  for (const QString& task : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    std::ifstream in(tasks + "/" + task.toStdString() + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count += std::stod(line.substr(24));
+      if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) count += std::stod(line.substr(27));
+    }
+  }
+  return count;
+}
+
 /// The resident memory of process `pid`, in megabytes.
 double residentMegabytes(qint64 pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -205,6 +225,15 @@ class Machine {
       if (line.startsWith("painted ")) latest = line.mid(8).toLongLong();
     }
     return latest;
+  }
+  /// How many paints the screen told of since this was last asked.
+  int paints() {
+    int count = 0;
+    while (screen.canReadLine() || screen.waitForReadyRead(0)) {
+      if (!screen.canReadLine()) continue;
+      if (screen.readLine().startsWith("painted ")) ++count;
+    }
+    return count;
   }
   /// Forgets the notices told so far.
   void forgetPainted() {
@@ -484,16 +513,27 @@ void IdleWith(benchmark::State& state, Idle idle, double budget) {
   }
   QThread::msleep(2000);  // what opening started has settled
   std::vector<double> program, host, screen, total;
+  // What does not follow the machine's load: the paints the screen shows a second, and per
+  // paint the wakes of the three processes' threads and their CPU time.
+  std::vector<double> paints, cpuPerPaint;
+  std::vector<double> wakesPerPaint[3];  // the program's, the host's, the screen's
+  const qint64 pids[] = {m.program.processId(), m.host.processId(), m.screen.processId()};
   for (auto _ : state) {
     const double p0 = cpuSeconds(m.program.processId()), h0 = cpuSeconds(m.host.processId());
     const double s0 = cpuSeconds(m.screen.processId());
+    const double w0[] = {wakes(pids[0]), wakes(pids[1]), wakes(pids[2])};
+    m.paints();
     const auto start = std::chrono::steady_clock::now();
     QThread::msleep(10000);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double shown = std::max(1, m.paints());
     program.push_back(100 * (cpuSeconds(m.program.processId()) - p0) / wall);
     host.push_back(100 * (cpuSeconds(m.host.processId()) - h0) / wall);
     screen.push_back(100 * (cpuSeconds(m.screen.processId()) - s0) / wall);
     total.push_back(program.back() + host.back() + screen.back());
+    paints.push_back(shown / wall);
+    for (int i = 0; i < 3; ++i) wakesPerPaint[i].push_back((wakes(pids[i]) - w0[i]) / shown);
+    cpuPerPaint.push_back(10 * total.back() * wall / shown);  // ms: total % of a core × wall s / 100 × 1000
   }
   if (idle == Idle::session && !m.panelsUp()) state.SkipWithError("the panels went away");
   if (total.empty()) return;
@@ -507,6 +547,11 @@ void IdleWith(benchmark::State& state, Idle idle, double budget) {
   state.counters["screen %"] = rest(screen);
   state.counters["total %"] = rest(total);
   state.counters["of budget"] = rest(total) / budget;
+  state.counters["paints/s"] = rest(paints);
+  state.counters["program wakes/paint"] = rest(wakesPerPaint[0]);
+  state.counters["host wakes/paint"] = rest(wakesPerPaint[1]);
+  state.counters["screen wakes/paint"] = rest(wakesPerPaint[2]);
+  state.counters["CPU ms/paint"] = rest(cpuPerPaint);
   state.counters["program MB"] = residentMegabytes(m.program.processId());
   if (idle == Idle::session) closePanels(m);
 }

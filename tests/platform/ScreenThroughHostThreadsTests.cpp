@@ -13,6 +13,7 @@
 #include <QImage>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -106,6 +107,44 @@ TEST_F(ScreenThroughHostThreads, TheScreenIsToldOfEachChangeOnceUntilItLooks) {
     onlyThePublish = *now == *looked + 1;  // one new frame, and nothing else
   }
   EXPECT_TRUE(onlyThePublish) << "the world kept changing beside every publish";
+}
+
+TEST_F(ScreenThroughHostThreads, TheScreenIsToldWhileItsOtherPushesAreStillBeingHandled) {
+  ASSERT_TRUE(source);
+  ASSERT_TRUE(source->watch([this] {
+    std::lock_guard lock(mutex);
+    ++told;
+    changed.notify_all();
+  }));
+  // A push handler that takes its time (here: until the screen was told) holds up the
+  // pushes behind it, never the notice to look again.
+  struct Held {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool holding = false, release = false;
+  };
+  auto held = std::make_shared<Held>();  // a handler's copy may outlive the test
+  screenMac->windowServer->setWorkspaceListener([held](const platform::WorkspaceEvent&) {
+    std::unique_lock lock(held->mutex);
+    held->holding = true;
+    held->changed.notify_all();
+    held->changed.wait(lock, [&] { return held->release; });
+  });
+  scene.windowServer.announceWake();
+  {
+    std::unique_lock lock(held->mutex);
+    ASSERT_TRUE(held->changed.wait_for(lock, std::chrono::seconds(20), [&] { return held->holding; }));
+  }
+  ASSERT_TRUE(source->generation());  // it looks
+  ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
+  const bool toldMeanwhile = toldTimes(1);
+  {
+    std::lock_guard lock(held->mutex);
+    held->release = true;
+    held->changed.notify_all();
+  }
+  screenMac->windowServer->setWorkspaceListener(nullptr);
+  EXPECT_TRUE(toldMeanwhile) << "the notice waited behind a push being handled";
 }
 
 TEST_F(ScreenThroughHostThreads, AScreenIsStillToldAfterOtherClientsLeave) {

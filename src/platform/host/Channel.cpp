@@ -100,6 +100,7 @@ void Channel::startPosting(std::size_t maxQueuedBytes) {
   {
     std::lock_guard lock(postMutex_);
     maxPostedBytes_ = maxQueuedBytes;
+    posterStarted_ = true;
   }
   poster_ = startThread([this] { postLoop(); });
 }
@@ -109,6 +110,7 @@ void Channel::wakePoster() {
   std::lock_guard lock(postMutex_);
   postReady_.notify_all();
   answerTaken_.notify_all();
+  written_.notify_all();
 }
 
 void Channel::cut() {
@@ -127,40 +129,112 @@ constexpr std::size_t kMaxDescriptorsInFlight = 16;
 
 }  // namespace
 
+Channel::AtOnce Channel::writeAtOnce(std::unique_lock<std::mutex>& lock, Posted& posted) {
+  // Behind a queued message, or one being written, it would overtake it; a descriptor's
+  // memory is held until read, which only the posting thread follows.
+  if (posted.descriptor || posting_ || !posted_.empty()) return AtOnce::notTried;
+  posting_ = true;  // what is posted meanwhile queues behind it
+  lock.unlock();
+  AtOnce result = AtOnce::notTried;
+  // A send() under way may wait on the peer: this never does.
+  if (writeMutex_.try_lock()) {
+    std::size_t sent = 0;
+    result = AtOnce::partly;
+    while (sent < posted.frame.size()) {
+      const ssize_t n =
+          ::send(fd_, posted.frame.data() + sent, posted.frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n <= 0) {
+        result = AtOnce::failed;
+        break;
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    writeMutex_.unlock();
+    if (result == AtOnce::partly && sent == posted.frame.size()) result = AtOnce::sent;
+    if (result == AtOnce::partly)
+      posted.frame.erase(posted.frame.begin(), posted.frame.begin() + static_cast<std::ptrdiff_t>(sent));
+  }
+  lock.lock();
+  // Ahead of whatever was posted while it wrote: the rest of a frame begun comes first.
+  if (result == AtOnce::partly || result == AtOnce::notTried) {
+    posted_.push_front(std::move(posted));
+    result = AtOnce::partly;
+  }
+  writeEnded();
+  return result;
+}
+
+void Channel::writeEnded() {
+  posting_ = false;
+  if (!posted_.empty()) {
+    // What was posted meanwhile waited for this write, not for a wake.
+    postReady_.notify_one();
+  } else if (sendersWaiting_ > 0) {
+    written_.notify_all();
+  }
+}
+
 bool Channel::postAnswer(const wire::Message& message) {
   Posted posted{wire::encode(message), message.descriptor, false, true};
-  std::unique_lock lock(postMutex_);
-  answerTaken_.wait(lock, [&] {
-    return !open_ || (answerBytes_ <= maxPostedBytes_ && answerDescriptors_ < kMaxUnreadAnswerDescriptors);
-  });
-  if (!open_) return false;
-  answerBytes_ += posted.frame.size();
-  answerDescriptors_ += posted.descriptor ? 1 : 0;
-  posted_.push_back(std::move(posted));
-  postReady_.notify_one();
+  const std::size_t bytes = posted.frame.size();
+  AtOnce written = AtOnce::notTried;
+  {
+    std::unique_lock lock(postMutex_);
+    answerTaken_.wait(lock, [&] {
+      return !open_ || (answerBytes_ <= maxPostedBytes_ && answerDescriptors_ < kMaxUnreadAnswerDescriptors);
+    });
+    if (!open_) return false;
+    written = writeAtOnce(lock, posted);
+    if (written == AtOnce::notTried) {
+      answerBytes_ += bytes;
+      answerDescriptors_ += posted.descriptor ? 1 : 0;
+      posted_.push_back(std::move(posted));
+    } else if (written == AtOnce::partly) {
+      answerBytes_ += posted_.front().frame.size();
+    }
+  }
+  if (written == AtOnce::failed) {
+    cut();
+    return false;
+  }
+  // Told once the lock is let go: woken under it, the posting thread would only wait for it.
+  if (written != AtOnce::sent) postReady_.notify_one();
   return true;
 }
 
 bool Channel::post(const wire::Message& message, bool bounded) {
   if (!open_) return false;
   Posted posted{wire::encode(message), message.descriptor, bounded};
+  AtOnce written = AtOnce::notTried;
   {
-    std::lock_guard lock(postMutex_);
+    std::unique_lock lock(postMutex_);
     // Again under the lock: a message queued after the poster has gone would be reported
     // as sent.
     if (!open_) return false;
-    if (!bounded || postedBytes_ + posted.frame.size() <= maxPostedBytes_) {
-      if (bounded) postedBytes_ += posted.frame.size();
-      posted_.push_back(std::move(posted));
-      postReady_.notify_one();
-      return true;
+    if (bounded && postedBytes_ + posted.frame.size() > maxPostedBytes_) {
+      // A peer that stopped reading (a stopped process) would hold everything it is sent:
+      // it is let go instead, and whatever waits on it stops waiting.
+      overflowed_ = true;
+      written = AtOnce::failed;
+    } else {
+      const std::size_t bytes = posted.frame.size();
+      written = writeAtOnce(lock, posted);
+      if (written == AtOnce::notTried) {
+        if (bounded) postedBytes_ += bytes;
+        posted_.push_back(std::move(posted));
+      } else if (written == AtOnce::partly && bounded) {
+        postedBytes_ += posted_.front().frame.size();
+      }
     }
   }
-  // A peer that stopped reading (a stopped process) would hold everything it is sent:
-  // it is let go instead, and whatever waits on it stops waiting.
-  overflowed_ = true;
-  cut();
-  return false;
+  if (written == AtOnce::failed) {
+    cut();
+    return false;
+  }
+  if (written != AtOnce::sent) postReady_.notify_one();
+  return true;
 }
 
 void Channel::postLoop() {
@@ -168,7 +242,7 @@ void Channel::postLoop() {
     Posted next;
     {
       std::unique_lock lock(postMutex_);
-      postReady_.wait(lock, [&] { return !posted_.empty() || !open_; });
+      postReady_.wait(lock, [&] { return (!posted_.empty() && !posting_) || !open_; });
       if (!open_) return;
       if (posted_.front().descriptor && !roomForDescriptor()) {
         // The kernel holds each descriptor sent until the peer reads it: a peer that asks
@@ -179,6 +253,7 @@ void Channel::postLoop() {
       }
       next = std::move(posted_.front());
       posted_.pop_front();
+      posting_ = true;
       if (next.descriptor) ++descriptorsInFlight_;
       if (next.bounded) postedBytes_ -= next.frame.size();
       if (next.answer) {
@@ -187,11 +262,14 @@ void Channel::postLoop() {
         answerTaken_.notify_all();
       }
     }
-    if (!writeFrame(next.frame, next.descriptor.get())) return;
-    if (next.descriptor && next.descriptor->hold) {
+    const bool written = writeFrame(next.frame, next.descriptor.get());
+    {
       std::lock_guard lock(postMutex_);
-      heldInFlight_.push_back(std::move(next.descriptor->hold));
+      if (written && next.descriptor && next.descriptor->hold)
+        heldInFlight_.push_back(std::move(next.descriptor->hold));
+      writeEnded();
     }
+    if (!written) return;
   }
 }
 
@@ -276,8 +354,16 @@ void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose, ReadLimit
     header.msg_iovlen = 1;
     header.msg_control = control;
     header.msg_controllen = sizeof(control);
-    const ssize_t n = ::recvmsg(fd_, &header, MSG_CMSG_CLOEXEC);
+    const ssize_t n = ::recvmsg(fd_, &header, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Waited for in poll, which wakes only for something to read: a reader asleep in
+      // recvmsg is also woken each time the peer reads what this side wrote (room to
+      // write again), a wake for nothing at every message.
+      pollfd readable{fd_, POLLIN, 0};
+      if (::poll(&readable, 1, -1) < 0 && errno != EINTR) break;
+      continue;
+    }
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
       if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
       const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
@@ -346,7 +432,23 @@ bool Channel::writeAll(const std::uint8_t* bytes, std::size_t count) {
 
 bool Channel::send(const wire::Message& message) {
   if (!open_) return false;
-  return writeFrame(wire::encode(message), message.descriptor.get());
+  const auto frame = wire::encode(message);
+  std::unique_lock lock(postMutex_);
+  if (!posterStarted_) {
+    lock.unlock();
+    return writeFrame(frame, message.descriptor.get());
+  }
+  // Never between the parts of a frame written at once whose rest waits for the poster.
+  ++sendersWaiting_;
+  written_.wait(lock, [&] { return !open_ || (!posting_ && posted_.empty()); });
+  --sendersWaiting_;
+  if (!open_) return false;
+  posting_ = true;
+  lock.unlock();
+  const bool written = writeFrame(frame, message.descriptor.get());
+  lock.lock();
+  writeEnded();
+  return written;
 }
 
 bool Channel::writeFrame(const std::vector<std::uint8_t>& frame, const wire::Descriptor* descriptor) {

@@ -109,13 +109,18 @@ class Channel {
   /// Starts the thread that writes what post() queues, at most `maxQueuedBytes` of frames
   /// waiting. Throws std::system_error when no thread can be made. Before start().
   void startPosting(std::size_t maxQueuedBytes);
-  /// Writes one message whole; false when the connection is gone (a write that fails ends it).
+  /// Writes one message whole, behind what was posted before it; false when the connection
+  /// is gone (a write that fails ends it).
   bool send(const wire::Message& message);
   /// Queues one message for the posting thread and returns at once, whatever the peer does:
   /// for threads that must never wait on a peer. Messages go out in the order they were
-  /// posted. A `bounded` one counts against the bound: false when the connection is gone,
-  /// or when the peer left more than the bound unread (the connection then ends, and the
-  /// close handler is told so). Any thread, after startPosting().
+  /// posted. One that finds nothing queued or being written before it, and carries no
+  /// descriptor, is written at once by the calling thread instead, as far as the socket
+  /// takes it without waiting (the posting thread writes the rest): waking that thread for
+  /// every message would cost more than the write. A `bounded` one counts against the
+  /// bound: false when the connection is gone, or when the peer left more than the bound
+  /// unread (the connection then ends, and the close handler is told so). Any thread,
+  /// after startPosting().
   bool post(const wire::Message& message, bool bounded = true);
   /// Queues an answer like an unbounded post(), but first waits while the answers queued
   /// before it hold more than the bound, or more than a few descriptors: a peer that asks
@@ -152,6 +157,14 @@ class Channel {
   void wakePoster();
   // Whether another descriptor may go to the peer now. The posting thread, under postMutex_.
   bool roomForDescriptor();
+  struct Posted;
+  enum class AtOnce { notTried, sent, partly, failed };
+  // Writes `posted` now when nothing is queued or being written before it, as much as the
+  // socket takes without waiting; what is left of it stays in `posted`. With postMutex_
+  // held by `lock`, let go of while it writes.
+  AtOnce writeAtOnce(std::unique_lock<std::mutex>& lock, Posted& posted);
+  // A write of posting_'s ended: whoever waits for that goes on. Under postMutex_.
+  void writeEnded();
 
   int fd_;
   std::atomic<bool> open_{true};
@@ -170,6 +183,10 @@ class Channel {
   std::mutex postMutex_;
   std::condition_variable postReady_;
   std::deque<Posted> posted_;
+  bool posting_ = false;  // a message taken from posted_, written at once or sent is being written
+  bool posterStarted_ = false;
+  std::condition_variable written_;  // posting_ ended with nothing queued, for send()
+  std::size_t sendersWaiting_ = 0;
   std::size_t postedBytes_ = 0;  // of bounded messages
   std::condition_variable answerTaken_;
   std::size_t answerBytes_ = 0;        // of answers queued by postAnswer

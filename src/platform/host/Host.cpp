@@ -767,6 +767,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
   if (unanswerable) {
     noteAbout(*client, "no thread for the calls of its lane " + std::to_string(unanswerable->lane) + " (" + why +
                            "); call refused");
+    if (unanswerable->id == 0) return;  // told: nobody waits for the refusal
     client->channel->post(
         {wire::Kind::error, unanswerable->id, "", "the world host cannot make a thread for this call now"}, false);
     return;
@@ -804,6 +805,12 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   } catch (const std::exception& e) {
     reply.kind = wire::Kind::error;
     reply.body = "bad request " + message.method + ": " + e.what();
+  }
+  if (message.id == 0) {
+    // Told, not asked: nobody waits for an answer, and sending one would only wake the
+    // program's reader and this connection's writer for nothing. What failed is logged.
+    if (reply.kind == wire::Kind::error) noteAbout(*client, "told " + reply.body.get<std::string>());
+    return;
   }
   // Behind every push made before it, so a program that has its answer has those too; an
   // answer is what the program asked for, and never counts as left unread. A program that

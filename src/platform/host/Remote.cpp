@@ -111,6 +111,11 @@ void Connection::setPushHandler(std::function<void(const wire::Message&)> handle
   pushHandler_ = std::move(handler);
 }
 
+void Connection::setNoticeHandler(std::function<bool(const wire::Message&)> handler) {
+  std::lock_guard lock(mutex_);
+  noticeHandler_ = std::move(handler);
+}
+
 void Connection::setLossHandler(std::function<void(const std::string&)> handler) {
   std::optional<std::string> already;
   {
@@ -145,6 +150,19 @@ void Connection::lost(const std::string& why) {
 
 void Connection::received(wire::Message message) {
   if (message.kind == wire::Kind::push) {
+    std::function<bool(const wire::Message&)> notice;
+    {
+      std::lock_guard lock(mutex_);
+      notice = noticeHandler_;
+    }
+    if (notice && notice(message)) {
+      {
+        std::lock_guard lock(mutex_);
+        ++pushesHandled_;
+      }
+      pushesDone_.notify_all();
+      return;
+    }
     {
       std::lock_guard lock(mutex_);
       pushes_.push_back(std::move(message));
@@ -319,13 +337,12 @@ std::optional<json> Connection::exchange(const std::string& method, json body, c
 }
 
 void Connection::tell(const std::string& method, json body, bool atOnce) {
-  std::uint64_t id = 0;
   {
     std::lock_guard lock(mutex_);
     if (lostWhy_) return;
-    id = nextID_++;
   }
-  channel_->send({wire::Kind::call, id, method, std::move(body), atOnce ? 0 : threadLane()});
+  // Numbered 0: the host answers nothing to it.
+  channel_->send({wire::Kind::call, 0, method, std::move(body), atOnce ? 0 : threadLane()});
 }
 
 void Connection::answer(std::uint64_t id, json body) { channel_->send({wire::Kind::answer, id, "", std::move(body)}); }
@@ -961,6 +978,12 @@ void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
   // The memory itself crosses, once per surface: frames published later are read there.
   connection_->call("setOwnWindowSurface", {{"n", number}}, {.descriptor = surface ? surface->descriptor() : -1});
 }
+bool RemoteWindowServer::handleNotice(const wire::Message& push) {
+  if (push.method != "screenChanged") return false;
+  std::lock_guard lock(screenMutex_);
+  if (screenListener_) screenListener_();
+  return true;
+}
 bool RemoteWindowServer::setScreenListener(std::function<void()> listener) {
   bool ask = false;
   {
@@ -1088,11 +1111,6 @@ bool RemoteWindowServer::eventPush(const wire::Message& push) {
     });
     return true;
   }
-  if (push.method == "screenChanged") {
-    std::lock_guard lock(screenMutex_);
-    if (screenListener_) screenListener_();
-    return true;
-  }
   if (push.method == "workspace") {
     std::function<void(const platform::WorkspaceEvent&)> listener;
     {
@@ -1210,6 +1228,8 @@ std::variant<std::unique_ptr<RemoteMac>, std::string> RemoteMac::attach(const st
       system->preferences().attach(count->get<std::string>(), folder->get<std::string>());
     }
   }
+  mac->connection->setNoticeHandler(
+      [windowServer](const wire::Message& push) { return windowServer->handleNotice(push); });
   mac->connection->setPushHandler([system, windowServer](const wire::Message& push) {
     if (!windowServer->handlePush(push) && !system->handlePush(push)) {
       std::cerr << "trelliq: the world host sent an unknown message " << platform::Unicode::oneLine(push.method)

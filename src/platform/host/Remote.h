@@ -67,7 +67,8 @@ class Connection {
   std::shared_ptr<const platform::SharedSurface> callForSurface(const std::string& method, nlohmann::json body);
   /// How many questions went to the host so far (each a round trip).
   std::uint64_t calls() const { return calls_.load(std::memory_order_relaxed); }
-  /// Sends without waiting for the answer (the host still answers in order). `atOnce`: the
+  /// Sends without waiting: the host does it in order with this thread's calls and answers
+  /// nothing (what fails is logged there, as nobody waits to hear it). `atOnce`: the
   /// host's reader answers it itself, ahead of this thread's calls still queued there, with
   /// no thread woken for it: only for what is quick and needs no order with those calls.
   void tell(const std::string& method, nlohmann::json body, bool atOnce = false);
@@ -75,6 +76,11 @@ class Connection {
   void answer(std::uint64_t id, nlohmann::json body);
   /// The handler of pushes, on the connection's push thread.
   void setPushHandler(std::function<void(const wire::Message&)> handler);
+  /// The handler of notices: a push it takes (answering true) is handled on the reader as
+  /// it comes, ahead of the pushes queued for the push thread, and wakes no thread of its
+  /// own. Only for a handler that passes the notice on without waiting (never on the host),
+  /// for pushes whose order with the others does not matter.
+  void setNoticeHandler(std::function<bool(const wire::Message&)> handler);
   /// Waits until every push received so far was handled; answers how many pushes were
   /// handled since the connection opened. For tests that let the program catch up.
   std::uint64_t waitForPushes();
@@ -123,6 +129,7 @@ class Connection {
   std::uint64_t pushesHandled_ = 0;
   std::condition_variable pushesDone_;
   std::function<void(const wire::Message&)> pushHandler_;
+  std::function<bool(const wire::Message&)> noticeHandler_;
   std::function<void(const std::string&)> lossHandler_;
   std::optional<std::string> lostWhy_;
   bool closing_ = false;
@@ -178,11 +185,15 @@ class RemoteWindowServer : public platform::WindowServerPort {
 
   /// Handles the pushes meant for the window-server half; false for others.
   bool handlePush(const wire::Message& push);
-  /// Has `listener` called, on the connection's push thread, when what the displays show
+  /// Handles the notices the reader passes on at once (the screen's "look again"); false
+  /// for others.
+  bool handleNotice(const wire::Message& push);
+  /// Has `listener` called, on the connection's reader thread, when what the displays show
   /// may have changed: once, until the screen next asks for its frames or the change count.
-  /// The first one asks the host to tell; false, with no listener kept, when the host does
-  /// not take that request (the caller then has to look for itself). Null stops the calls,
-  /// waiting for one under way. Any thread but the push thread.
+  /// It must pass that on without waiting: the reader reads nothing meanwhile. The first
+  /// one asks the host to tell; false, with no listener kept, when the host does not take
+  /// that request (the caller then has to look for itself). Null stops the calls, waiting
+  /// for one under way. Any thread but the reader.
   bool setScreenListener(std::function<void()> listener);
   /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
   std::size_t keptPictures() const;

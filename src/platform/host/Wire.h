@@ -8,10 +8,11 @@
 // "f" says a descriptor travels beside the message (SCM_RIGHTS on the frame's first byte):
 // the memory of a surface or a picture, which never crosses as bytes.
 //
-// Kinds: "call" (client to host, answered by one "reply" or "error" with the same id),
-// "push" (host to client, unasked: tap events, notifications), "answer" (client to host:
-// the reply to a push that wants one, such as a tap's verdict). Bodies are plain values
-// as JSON, so both sides read them with the checked readers of WireValues.h.
+// Kinds: "call" (client to host, answered by one "reply" or "error" with the same id; a
+// call of id 0 is told, and answered by nothing), "push" (host to client, unasked: tap
+// events, notifications), "answer" (client to host: the reply to a push that wants one,
+// such as a tap's verdict). Bodies are plain values as JSON, so both sides read them with
+// the checked readers of WireValues.h.
 //
 // A reader never trusts the other side: a frame longer than kMaxPayload, a header of
 // another version, a payload that is not CBOR, not an object or lacks its fields ends
