@@ -7,11 +7,9 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
+#include "support/HelperThreads.h"
 #include "support/WidgetsApp.h"
 #include "ui/Paint.h"
 
@@ -38,24 +36,13 @@ QImage label(double opacity, bool byColour) {
   return image;
 }
 
-int helperThreads() {
-  int count = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name == "Thread (pooled)") ++count;
-  }
-  return count;
-}
-
 TEST(FadedText, LooksAsTextAtThePaintersOpacityAndWakesNoHelperThread) {
   test::ensureWidgets();
-  if (helperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
+  if (test::rasterHelperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
   const std::vector<double> opacities{0.2, 0.5, 0.75, 1.0};
   std::vector<QImage> faded;
   for (const double opacity : opacities) faded.push_back(label(opacity, true));
-  EXPECT_EQ(helperThreads(), 0);
+  EXPECT_EQ(test::rasterHelperThreads(), 0);
   for (std::size_t i = 0; i < opacities.size(); ++i) {
     const QImage drawn = label(opacities[i], false);
     int most = 0;

@@ -7,13 +7,11 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
 #include <tuple>
 #include <vector>
 
+#include "support/HelperThreads.h"
 #include "support/WidgetsApp.h"
 #include "ui/Paint.h"
 
@@ -68,18 +66,6 @@ TEST(KeptPlates, EachPlateLandsWhereAndInTheColourItWasAskedForAndStaysTheSame) 
     EXPECT_LE(farthest(first, plate(at, color, false, pen)), 1) << "as a plain fill draws it";
     EXPECT_EQ(plate(at, color, true, pen), first) << "drawn again, the same pixels";
   }
-}
-
-// The raster engine's helper threads this process has started.
-int helperThreads() {
-  int count = 0;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(task.path() / "comm");
-    std::string name;
-    std::getline(comm, name);
-    if (name == "Thread (pooled)") ++count;
-  }
-  return count;
 }
 
 // A card as a window's repaint of one part draws it: at twice the scale, clipped to the part.
@@ -138,7 +124,7 @@ TEST(KeptPlates, APartRepaintedWithinACardLooksAsTheCardDrawnWhole) {
 
 TEST(KeptPlates, ATallPlateIsLaidInBandsThatWakeNoHelperThreadAndLooksAsInOneGo) {
   test::ensureWidgets();
-  if (helperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
+  if (test::rasterHelperThreads() > 0) GTEST_SKIP() << "the helpers already run here: run this case in a process of its own";
   // A card too large to keep, and a plate that is kept, each over a hundred rows; a tall
   // part repainted within a card.
   const QRectF large(5.25, 7.5, 300, 260), kept(8.5, 9.25, 120, 90);
@@ -163,7 +149,7 @@ TEST(KeptPlates, ATallPlateIsLaidInBandsThatWakeNoHelperThreadAndLooksAsInOneGo)
     return image;
   };
   const QImage iconInBands = icon(true);
-  EXPECT_EQ(helperThreads(), 0) << "a blend of a hundred rows or more went to the helpers";
+  EXPECT_EQ(test::rasterHelperThreads(), 0) << "a blend of a hundred rows or more went to the helpers";
   EXPECT_EQ(iconInBands, icon(false));
   EXPECT_EQ(cardInBands, card(large, false)) << "each pixel as one fill draws it";
   EXPECT_LE(farthest(plateInBands, card(kept, false)), 1);
