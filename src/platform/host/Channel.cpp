@@ -176,6 +176,16 @@ void Channel::writeEnded() {
   }
 }
 
+bool Channel::afterPost(AtOnce written) {
+  if (written == AtOnce::failed) {
+    cut();
+    return false;
+  }
+  // Told once the lock is let go: woken under it, the posting thread would only wait for it.
+  if (written != AtOnce::sent) postReady_.notify_one();
+  return true;
+}
+
 bool Channel::postAnswer(const wire::Message& message) {
   Posted posted{wire::encode(message), message.descriptor, false, true};
   const std::size_t bytes = posted.frame.size();
@@ -195,13 +205,7 @@ bool Channel::postAnswer(const wire::Message& message) {
       answerBytes_ += posted_.front().frame.size();
     }
   }
-  if (written == AtOnce::failed) {
-    cut();
-    return false;
-  }
-  // Told once the lock is let go: woken under it, the posting thread would only wait for it.
-  if (written != AtOnce::sent) postReady_.notify_one();
-  return true;
+  return afterPost(written);
 }
 
 bool Channel::post(const wire::Message& message, bool bounded) {
@@ -229,12 +233,7 @@ bool Channel::post(const wire::Message& message, bool bounded) {
       }
     }
   }
-  if (written == AtOnce::failed) {
-    cut();
-    return false;
-  }
-  if (written != AtOnce::sent) postReady_.notify_one();
-  return true;
+  return afterPost(written);
 }
 
 void Channel::postLoop() {

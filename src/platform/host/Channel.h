@@ -165,6 +165,9 @@ class Channel {
   AtOnce writeAtOnce(std::unique_lock<std::mutex>& lock, Posted& posted);
   // A write of posting_'s ended: whoever waits for that goes on. Under postMutex_.
   void writeEnded();
+  // What a post answers once its message is written or queued, `written` as writeAtOnce
+  // left it: a failed write ends the connection. Without postMutex_.
+  bool afterPost(AtOnce written);
 
   int fd_;
   std::atomic<bool> open_{true};
