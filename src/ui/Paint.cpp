@@ -86,9 +86,7 @@ bool fillInside(QPainter& painter, const QRectF& rect, double radius, const QCol
   // Filled at device pixels, one to one, whatever the painter's own coordinates are.
   painter.setWorldTransform(device.inverted() * painter.worldTransform());
   const bool plain = painter.deviceTransform().type() == QTransform::TxNone;
-  // A band of rows at a time, each too few to be handed to the raster engine's threads.
-  for (int top = pixels->top(); plain && top <= pixels->bottom(); top += kPlainRows)
-    painter.fillRect(QRect(pixels->left(), top, pixels->width(), std::min(kPlainRows, pixels->bottom() + 1 - top)), color);
+  if (plain) views::inBands(painter, QRectF(*pixels), kPlainRows, [&] { painter.fillRect(*pixels, color); });
   painter.restore();
   return plain;
 }

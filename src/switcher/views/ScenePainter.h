@@ -65,13 +65,10 @@ class ScenePainter {
   /// For a picture shown alone (the preview's): its sample is kept only until the next.
   static void paintPicture(QPainter& painter, const QRectF& rect, const scene::Picture& picture);
 
-  /// Runs `draw`, which inks only within `area` (the painter's coordinates), clipped to
-  /// bands of a few device rows at a time: the raster engine hands a fill or blend of about
-  /// a hundred spans or more to helper threads it wakes from inside the paint, which on a
-  /// virtual machine cost more than the fill, and more again where they fault in new pages
-  /// side by side. Each band is cut on whole device pixels, so the pixels are those of one
-  /// draw. An outline is traced whole for each band, so one taller than a few hundred rows
-  /// (`outline`) is drawn at once: its bands would cost more than the threads.
+  /// Runs `draw`, which inks only within `area` (the painter's coordinates), in the panels'
+  /// bands of device rows (see `views::inBands`; there, helper threads also fault in new
+  /// pages side by side). An `outline` is traced whole for each band, so one taller than a
+  /// few hundred rows is drawn at once.
   static void inBands(QPainter& painter, const QRectF& area, const std::function<void()>& draw, bool outline = true);
 
   /// A soft black shadow of `path`, blurred by the shadow's radius and moved by its offset.
