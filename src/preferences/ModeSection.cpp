@@ -43,10 +43,11 @@ std::string ModeSection::showStored(bool playing) {
     if (overview_ && fadeNextMode_) crossFade(*overview_);
     delete overview_;
     const auto style = Settings::Tiles::fromRaw(tiles).value_or(Settings::Tiles::apps);
-    overview_ = new TilesOverview(style, overviewSlot_);
+    // Demonstrations made while the window is out of sight wait for it: stopped, they would
+    // take the step their first wait owed and come on screen one step late.
+    overview_ = new TilesOverview(style, playing ? TilesDemo::Start::playing : TilesDemo::Start::still, overviewSlot_);
     overviewSlot_->layout()->addWidget(overview_);
     if (leaving_) leaving_->raise();
-    overview_->setPlaying(playing);
     overviewFor_ = tiles;
   }
   return tiles;

@@ -230,7 +230,7 @@ const TilesDemo::Sizes& TilesDemo::sizes(bool compact) {
   return compact ? small : normal;
 }
 
-TilesDemo::TilesDemo(Kind kind, std::string hold, std::string title, bool compact, QWidget* parent)
+TilesDemo::TilesDemo(Kind kind, std::string hold, std::string title, bool compact, Start start, QWidget* parent)
     : QWidget(parent), kind_(kind), hold_(std::move(hold)), title_(std::move(title)), compact_(compact) {
   player_ = std::make_unique<DemoPlayer>(steps, [](int) { return true; }, timing);
   auto* layout = new QVBoxLayout(this);
@@ -245,7 +245,7 @@ TilesDemo::TilesDemo(Kind kind, std::string hold, std::string title, bool compac
   keys_ = new InlineKeys({hold_, "⇥"}, {hold_}, std::nullopt, "⌘", this);
   layout->addWidget(keys_, 0, Qt::AlignHCenter);
   player_->onChange = [this](const Transition& transition) { changed(transition); };
-  player_->start();
+  if (start == Start::playing) player_->start();
 }
 
 TilesDemo::~TilesDemo() { player_->onChange = nullptr; }

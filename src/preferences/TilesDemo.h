@@ -31,8 +31,12 @@ class TilesDemo : public QWidget {
   static constexpr int steps = 4;
   static constexpr std::array<const char*, 4> names{"Mail", "Safari", "Notes", "Calendar"};
 
-  /// Starts at step 0 with ⇥ up and plays at once.
-  TilesDemo(Kind kind, std::string hold, std::string title, bool compact, QWidget* parent = nullptr);
+  /// Whether a new demo plays at once or waits for `setPlaying(true)`: one made while its
+  /// window is out of sight waits, so that it shows its first step when it comes on screen.
+  enum class Start { playing, still };
+  /// Starts at step 0 with ⇥ up.
+  TilesDemo(Kind kind, std::string hold, std::string title, bool compact, Start start = Start::playing,
+            QWidget* parent = nullptr);
   ~TilesDemo() override;
 
   Kind kind() const { return kind_; }
@@ -43,7 +47,8 @@ class TilesDemo : public QWidget {
   int step() const { return player_->index(); }
   bool keyDown() const { return player_->keyDown(); }
   InlineKeys& keys() const { return *keys_; }
-  /// Starts or ends the loop (the window showing or closing); ending leaves ⇥ up.
+  /// Starts or ends the loop (the window showing or closing); ending leaves ⇥ up and takes
+  /// the step the wait under way still owed. A demo that never played stays at step 0.
   void setPlaying(bool playing);
   bool isPlaying() const { return player_->isRunning(); }
 

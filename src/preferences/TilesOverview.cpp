@@ -34,7 +34,8 @@ std::string TilesOverview::caption(Settings::Tiles style) {
   return "Hold ⌘ and press ⇥ to step through your apps. Let go to switch.";
 }
 
-TilesOverview::TilesOverview(Settings::Tiles style, QWidget* parent) : QWidget(parent), style_(style) {
+TilesOverview::TilesOverview(Settings::Tiles style, TilesDemo::Start start, QWidget* parent)
+    : QWidget(parent), style_(style) {
   setFixedHeight(fixedHeight + 8);  // with 4 of padding above and below the panel
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(12, 18 + 4, 12, 18 + 4);
@@ -42,8 +43,8 @@ TilesOverview::TilesOverview(Settings::Tiles style, QWidget* parent) : QWidget(p
   if (style_ == Settings::Tiles::both) {
     auto* row = new QHBoxLayout();
     row->setSpacing(0);
-    demos_.push_back(new TilesDemo(TilesDemo::Kind::apps, "⌘", "App tiles", true, this));
-    demos_.push_back(new TilesDemo(TilesDemo::Kind::windows, "⌥", "Window tiles", true, this));
+    demos_.push_back(new TilesDemo(TilesDemo::Kind::apps, "⌘", "App tiles", true, start, this));
+    demos_.push_back(new TilesDemo(TilesDemo::Kind::windows, "⌥", "Window tiles", true, start, this));
     row->addWidget(demos_[0], 1, Qt::AlignTop);
     auto* separator = new Separator(this);
     separator->setFixedWidth(1);
@@ -51,10 +52,10 @@ TilesOverview::TilesOverview(Settings::Tiles style, QWidget* parent) : QWidget(p
     row->addWidget(demos_[1], 1, Qt::AlignTop);
     column->addLayout(row);
   } else if (style_ == Settings::Tiles::windows) {
-    demos_.push_back(new TilesDemo(TilesDemo::Kind::windows, "⌘", "Window tiles", false, this));
+    demos_.push_back(new TilesDemo(TilesDemo::Kind::windows, "⌘", "Window tiles", false, start, this));
     column->addWidget(demos_[0]);
   } else {
-    demos_.push_back(new TilesDemo(TilesDemo::Kind::apps, "⌘", "App tiles", false, this));
+    demos_.push_back(new TilesDemo(TilesDemo::Kind::apps, "⌘", "App tiles", false, start, this));
     column->addWidget(demos_[0]);
   }
   auto* text = new QLabel(QString::fromStdString(caption(style_)), this);

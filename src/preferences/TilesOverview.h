@@ -7,17 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "preferences/TilesDemo.h"
 #include "settings/Settings.h"
 
 namespace trelliq {
-
-class TilesDemo;
 
 class TilesOverview : public QWidget {
  public:
   static constexpr int fixedHeight = 290;
 
-  explicit TilesOverview(Settings::Tiles style, QWidget* parent = nullptr);
+  /// Its demonstrations play at once or wait for `setPlaying(true)` as `start` says.
+  explicit TilesOverview(Settings::Tiles style, TilesDemo::Start start = TilesDemo::Start::playing,
+                         QWidget* parent = nullptr);
 
   Settings::Tiles style() const { return style_; }
   static std::string caption(Settings::Tiles style);
