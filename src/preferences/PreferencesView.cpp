@@ -102,7 +102,12 @@ void PreferencesView::showPermissions() {
 void PreferencesView::setShowing(bool showing) {
   mode_->setPlaying(showing);
   if (!showing) {
+    if (!refresh_.isValid()) return;
     refresh_.invalidate();
+    // The wait for the next refresh ends with the window, and the refresh it led to still
+    // runs: what changed in the last second is seen. A probe under way is no wait; its
+    // answer still comes.
+    if (!probing_) refreshPermissions();
     return;
   }
   if (refresh_.isValid()) return;

@@ -240,6 +240,23 @@ TEST(PermissionsWindowTest, NothingPollsOrMovesWhileTheWindowIsClosed) {
   EXPECT_FALSE(desk.view().accessibility());
 }
 
+// The close ends the wait for the next check; the check itself still runs, once.
+TEST(PermissionsWindowTest, ClosingTheWindowStillMakesTheLastCheckWithoutBringingItBack) {
+  WelcomeDesk desk;
+  desk.world.setAccessibilityTrusted(false);
+  desk.permissions.show();
+  desk.scene.clock.advance(1.5);
+  ASSERT_FALSE(desk.view().accessibility());
+  desk.world.setAccessibilityTrusted(true);  // granted in System Settings meanwhile
+  desk.permissions.close();
+  EXPECT_TRUE(desk.view().accessibility());
+  EXPECT_TRUE(desk.view().footer()->isEnabled());
+  EXPECT_FALSE(desk.permissions.isVisible()) << "a closed window is not brought forward";
+  desk.world.setAccessibilityTrusted(false);
+  desk.scene.clock.advance(3);
+  EXPECT_TRUE(desk.view().accessibility()) << "and no check after it";
+}
+
 TEST(PermissionsWindowTest, TheDemonstrationTakesItsOwedStepOnClosingAndGoesOnFromThereWhenReopened) {
   WelcomeDesk desk;
   desk.permissions.show();

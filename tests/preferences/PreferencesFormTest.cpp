@@ -378,6 +378,21 @@ TEST_F(PreferencesWindows, MadeOnceCentredAndReusedAfterClosing) {
   EXPECT_TRUE(asShellSees.isVisible());
 }
 
+// The wait for the next refresh ends with the window; the refresh it led to still runs.
+TEST_F(PreferencesWindows, ClosingTheWindowStillMakesTheLastCheckAndNoMore) {
+  scene.world.setAccessibilityTrusted(false);
+  preferences.show();
+  PreferencesView& view = *preferences.view();
+  scene.clock.advance(1.5);
+  ASSERT_FALSE(view.accessibility());
+  scene.world.setAccessibilityTrusted(true);  // granted in System Settings meanwhile
+  preferences.window()->performClose(nullptr);
+  EXPECT_TRUE(view.accessibility());
+  scene.world.setAccessibilityTrusted(false);
+  scene.clock.advance(3);
+  EXPECT_TRUE(view.accessibility()) << "nothing checks while the window is closed";
+}
+
 // A display tall enough for the whole form in every mode, so that nothing is capped.
 constexpr const char* kTallDesk = R"json({
   "displays": [{"id": 1, "uuid": "TALL-1", "frame": [0, 0, 1600, 2400], "visibleFrame": [0, 0, 1600, 2375]}],

@@ -139,15 +139,21 @@ void PermissionsView::appear() {
 }
 
 void PermissionsView::disappear() {
+  const bool cutShort = waiting_;
   polling_ = false;
+  waiting_ = false;
   next_.cancel();
   demo_->stop();
+  // A wait the close ends is no failure: its pass still runs, once, and is the last.
+  if (cutShort) poll();
 }
 
 void PermissionsView::schedule() {
   QPointer<PermissionsView> self(this);
+  waiting_ = true;
   next_ = platform::mainQueue().asyncAfter(pollInterval, [self] {
     if (!self) return;
+    self->waiting_ = false;
     self->poll([self] {
       // The next pass waits for this one's answer; a window closed meanwhile stops here.
       if (self && self->polling_) self->schedule();

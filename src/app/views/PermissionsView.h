@@ -95,6 +95,7 @@ class PermissionsView : public QWidget, public NSResponder {
   bool screenRecording_;
   bool needsRestart_ = false;
   bool polling_ = false;
+  bool waiting_ = false;  // for the next pass, which a close cuts short
   int fittedHeight_ = 0;
   // The findings the height was fitted for (the rows, the note and the footer show them),
   // and whether the view showed then: shown, it is measured as the window shows it.
