@@ -40,6 +40,8 @@ TilesOverview::TilesOverview(Settings::Tiles style, TilesDemo::Start start, QWid
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(12, 18 + 4, 12, 18 + 4);
   column->setSpacing(14);
+  // The demonstrations and the caption stand in the middle of the panel's fixed height.
+  column->addStretch(1);
   if (style_ == Settings::Tiles::both) {
     auto* row = new QHBoxLayout();
     row->setSpacing(0);

@@ -101,5 +101,19 @@ TEST_F(FormLayout, RowsAndOverviewAreAsTallAsTheirContent) {
   EXPECT_GE(rows, 8);
 }
 
+TEST_F(FormLayout, TheOverviewsDemonstrationsAndCaptionStandInTheMiddleOfItsPanel) {
+  for (const auto style : Settings::Tiles::allCases()) {
+    TilesOverview overview(style);
+    overview.resize(PreferencesView::formWidth - 60, overview.height());
+    layOut(overview);
+    const QLabel& caption = *overview.findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly).front();
+    // The panel lies 4 in from the overview's top and bottom edges.
+    const int above = overview.demos().front()->geometry().top() - 4;
+    const int below = 4 + TilesOverview::fixedHeight - (caption.geometry().bottom() + 1);
+    EXPECT_NEAR(above, below, 1) << style.rawValue();
+    EXPECT_GE(above, 18) << style.rawValue();
+  }
+}
+
 }  // namespace
 }  // namespace trelliq
