@@ -63,12 +63,13 @@ class TilesDemo::Miniature : public QWidget {
     const QRegion& dirty = event->region();
     for (int d = 0; d < 2; ++d) {
       const double x = columnLeft(d);
-      if (d > 0) painter.fillRect(QRectF(x - 1 - z.dividerPadding, kTop + 18, 1, 30), ui::primary(0.15));
+      if (d > 0) painter.fillRect(QRectF(x - 1 - z.dividerPadding, top() + 18, 1, 30), ui::primary(0.15));
       const double column = columnWidth();
-      if (dirty.intersects(QRectF(x, kTop, column, 12).toAlignedRect())) {
+      const QRectF label(x, top(), column, kLabelHeight);
+      if (dirty.intersects(label.toAlignedRect())) {
         painter.setFont(semibold(9));
         painter.setPen(ui::secondary());
-        painter.drawText(QRectF(x, kTop, column, 12), Qt::AlignCenter, QString("Desktop %1").arg(d + 1));
+        painter.drawText(label, Qt::AlignCenter, QString("Desktop %1").arg(d + 1));
       }
       if (demo_.kind() == TilesDemo::Kind::apps) {
         for (int k = 0; k < 2; ++k) {
@@ -86,11 +87,21 @@ class TilesDemo::Miniature : public QWidget {
     tween.set(on ? 1 : 0, transition, drawn ? this : nullptr, area);
   }
 
-  static constexpr double kTop = 6;
+  // The panel: 6 above the desktops' labels and tiles and the bottom padding below them,
+  // standing in the middle of the miniature's height.
+  static constexpr double kTopPadding = 6, kLabelHeight = 12, kLabelGap = 4;
   QRectF panel() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
     const double w = contentWidth();
-    return {(width() - w) / 2 - z.sidePadding, 0, w + 2 * z.sidePadding, z.height};
+    const double h = kTopPadding + contentHeight() + z.bottomPadding;
+    return {(width() - w) / 2 - z.sidePadding, (z.height - h) / 2, w + 2 * z.sidePadding, h};
+  }
+  // Where the desktops' labels start.
+  double top() const { return panel().top() + kTopPadding; }
+  double contentHeight() const {
+    const auto& z = TilesDemo::sizes(demo_.compact());
+    const double tile = demo_.kind() == TilesDemo::Kind::apps ? z.appIcon + 4 + 4 + 10 : z.tileH + z.windowIcon / 2 + 10;
+    return kLabelHeight + kLabelGap + tile;
   }
   // Desktop `d`'s column, right of the divider for the second.
   double columnLeft(int d) const {
@@ -102,11 +113,11 @@ class TilesDemo::Miniature : public QWidget {
     const auto& z = TilesDemo::sizes(demo_.compact());
     const double tile = z.appIcon + 10;
     const double left = columnLeft(app / 2) + (columnWidth() - (2 * tile + 4)) / 2;
-    return {left + (app % 2) * (tile + 4), kTop + 12 + 4, z.appIcon + 10, z.appIcon + 4 + 4 + 10};
+    return {left + (app % 2) * (tile + 4), top() + kLabelHeight + kLabelGap, z.appIcon + 10, z.appIcon + 4 + 4 + 10};
   }
   QRectF desktopOuter(int d) const {
     const auto& z = TilesDemo::sizes(demo_.compact());
-    return {columnLeft(d) + (columnWidth() - (z.tileW + 10)) / 2, kTop + 12 + 4, z.tileW + 10,
+    return {columnLeft(d) + (columnWidth() - (z.tileW + 10)) / 2, top() + kLabelHeight + kLabelGap, z.tileW + 10,
             z.tileH + z.windowIcon / 2 + 10};
   }
   // The pixels a tile and the name labels drawn below it (of `apps`) may cover, with a pixel

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QLayout>
 #include <QPainter>
 
 #include "guide/InlineKeys.h"
@@ -144,6 +145,47 @@ TEST_F(Pictures, EachStepMovesOverFifteenHundredthsEasingOutAndTheTabComesUpOver
   EXPECT_LT(tab(), 0.5);
   scene.clock.advance(0.06);
   EXPECT_EQ(tab(), 0);
+}
+
+// The panel wraps the desktops' labels and tiles in 6 above and the bottom padding below,
+// in the middle of the miniature's height; the divider starts 18 below the labels' top.
+TEST_F(Pictures, TheDemoPanelIsPaddedSixAboveAndItsBottomPaddingBelowInTheMiddleOfItsFrame) {
+  struct Row {
+    TilesDemo::Kind kind;
+    bool compact;
+    double panel;  // 6, the label's 12 and 4, the tile, the bottom padding
+  };
+  for (const Row& row : {Row{TilesDemo::Kind::apps, false, 6 + 16 + 54 + 10}, Row{TilesDemo::Kind::apps, true, 6 + 16 + 46 + 8},
+                         Row{TilesDemo::Kind::windows, false, 6 + 16 + 79.5 + 10},
+                         Row{TilesDemo::Kind::windows, true, 6 + 16 + 64 + 8}}) {
+    TilesDemo demo(row.kind, "⌘", "Tiles", row.compact, TilesDemo::Start::still);
+    demo.resize(400, demo.sizeHint().height());
+    demo.layout()->activate();
+    const double frame = TilesDemo::sizes(row.compact).height;
+    QWidget* miniature = nullptr;
+    for (QWidget* child : demo.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (child->height() == frame + 18) miniature = child;
+    }
+    ASSERT_NE(miniature, nullptr);
+    QImage image(miniature->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    miniature->render(&image, {}, {}, QWidget::DrawChildren);
+    // Down the middle: the panel's plate, and the divider over it.
+    const int x = image.width() / 2, plate = qAlpha(ui::primary(0.07).rgba());
+    int top = -1, bottom = -1, divider = -1;
+    for (int y = 0; y < image.height(); ++y) {
+      const int alpha = qAlpha(image.pixel(x, y));
+      if (alpha >= plate / 2) {
+        if (top < 0) top = y;
+        bottom = y;
+      }
+      if (divider < 0 && alpha > plate + 5) divider = y;
+    }
+    const std::string what = (row.kind == TilesDemo::Kind::apps ? "apps" : "windows") + std::string(row.compact ? " compact" : "");
+    EXPECT_NEAR(bottom + 1 - top, row.panel, 1) << what;
+    EXPECT_NEAR(top, (frame - row.panel) / 2, 1) << what;
+    EXPECT_NEAR(divider - top, 6 + 18, 1) << what;
+  }
 }
 
 TEST_F(Pictures, TheOverviewHasItsDemosAndCaptionPerModeAndAFixedHeight) {
