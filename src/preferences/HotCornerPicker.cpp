@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "ui/DemoIcons.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -167,9 +168,9 @@ void HotCornerPicker::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF s = screenRect();
   // A soft shadow under the screen, then everything clipped to its rounded outline.
-  ui::fillRounded(painter, s.translated(0, 1), 8, QColor::fromRgbF(0, 0, 0, 0.2f));
   QPainterPath outline;
   outline.addRoundedRect(s, 8, 8);
+  ui::paintShadow(painter, outline, 0.2, 2, QPointF(0, 1));
   painter.save();
   painter.setClipPath(outline);
   painter.fillRect(s, ui::sampleWallpaper(s));
@@ -195,7 +196,7 @@ void HotCornerPicker::paintSwitcher(QPainter& painter) const {
   const double scale = 0.8 + 0.2 * presence;
   painter.scale(scale, scale);
   const QRectF panel(-w / 2, -h / 2, w, h);
-  ui::fillRounded(painter, panel, 8, QColor::fromRgbF(1, 1, 1, 0.7f));
+  ui::fillRounded(painter, panel, 8, ui::regularMaterial());
   for (int i = 0; i < 3; ++i) {
     const QRectF box(panel.left() + 4 + i * (cell + 3), panel.top() + 4, cell, cell);
     if (i == 0) ui::fillRounded(painter, box, 4, QColor::fromRgbF(0, 0, 0, 0.3f));
@@ -209,11 +210,9 @@ void HotCornerPicker::paintTarget(QPainter& painter, Corner corner) const {
   const QRectF circle(p.x() - reach, p.y() - reach, 2 * reach, 2 * reach);
   const double c = chosen_[static_cast<std::size_t>(corner)].value();
   if (c > 0) {
-    painter.save();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor::fromRgbF(0, 0, 0, static_cast<float>(0.25 * c)));
-    painter.drawEllipse(circle.adjusted(-1, -1, 1, 1));
-    painter.restore();
+    QPainterPath disc;
+    disc.addEllipse(circle);
+    ui::paintShadow(painter, disc, 0.25 * c, 2, QPointF(0, 0));
   }
   painter.save();
   painter.setPen(Qt::NoPen);

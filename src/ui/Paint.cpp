@@ -27,6 +27,9 @@ QColor accent() { return QColor(0, 122, 255); }
 QColor separator() { return isDark() ? QColor::fromRgbF(1, 1, 1, 0.12f) : QColor::fromRgbF(0, 0, 0, 0.1f); }
 QColor controlBackground() { return isDark() ? QColor(30, 30, 30) : QColor(255, 255, 255); }
 QColor windowBackground() { return isDark() ? QColor(40, 40, 42) : QColor(236, 236, 236); }
+QColor regularMaterial() {
+  return isDark() ? QColor::fromRgbF(0.16f, 0.16f, 0.17f, 0.78f) : QColor::fromRgbF(0.98f, 0.98f, 0.98f, 0.78f);
+}
 
 QColor mix(const QColor& from, const QColor& to, double t) {
   const auto at = [t](float a, float b) { return a + (b - a) * static_cast<float>(t); };

@@ -25,6 +25,10 @@ QColor accent();
 QColor separator();
 QColor controlBackground();
 QColor windowBackground();
+/// The regular material of a plate laid over the demonstrations' sample desktop: light in
+/// the light appearance, dark in the dark one. Its blur would leave the desktop's gentle
+/// wash as it is, so what shows of it is this veil.
+QColor regularMaterial();
 /// The colour `t` of the way from `from` to `to` (0 to 1), alpha included.
 QColor mix(const QColor& from, const QColor& to, double t);
 

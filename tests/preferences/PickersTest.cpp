@@ -11,6 +11,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionViewItem>
+#include <algorithm>
+#include <cmath>
 
 #include "app/views/Symbol.h"
 #include "platform/sim/WindowServer.h"
@@ -113,6 +115,42 @@ TEST_F(Pickers, TargetsAreQuarterCirclesInsideTheScreenAndTakeRealClicks) {
   EXPECT_EQ(HotCornerPicker::toolTip(Corner::topRight, true), "Turn off the top right hot corner");
   EXPECT_EQ(HotCornerPicker::toolTip(Corner::bottomLeft, false), "Open the switcher from the bottom left corner");
   EXPECT_EQ(HotCornerPicker::accessibilityLabel(Corner::bottomLeft), "Hot corner: bottom left");
+}
+
+// Drawn at two pixels a point: the screen's soft shadow, a chosen target's soft shadow and
+// the miniature switcher's plate of the appearance's material.
+TEST_F(Pickers, TheCornerPictureCastsSoftShadowsAndLaysItsSwitcherOnTheAppearancesMaterial) {
+  const auto draw = [&](const std::string& corners) {
+    store("hotCorner", corners);
+    HotCornerPicker picker({"hotCorner", ""});
+    picker.resize(picker.sizeHint());
+    QImage image(picker.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    picker.render(&image);
+    return image;
+  };
+  const auto at = [](const QImage& image, double x, double y) { return image.pixel(int(x * 2), int(y * 2)); };
+  for (const bool dark : {false, true}) {
+    scene.setDark(dark);
+    const QImage none = draw(""), chosen = draw("bottomRight");
+    // The screen (105 high, 4 down) casts its shadow 1 down, blurred 2 further.
+    EXPECT_GT(qAlpha(at(none, 84, 4 + 105 + 2.1)), 0);
+    // Beyond the old ring a point wide: the chosen target's blurred shadow darkens the wash.
+    int shade = 0;
+    for (int y = 4 * 2; y < (4 + 105) * 2; ++y) {
+      for (int x = 0; x < 168 * 2; ++x) {
+        const double d = std::hypot((x + 0.5) / 2 - 168, (y + 0.5) / 2 - (4 + 105));
+        if (d > HotCornerPicker::reach + 1.6 && d < HotCornerPicker::reach + 4)
+          shade += qGray(none.pixel(x, y)) - qGray(chosen.pixel(x, y));
+      }
+    }
+    EXPECT_GE(shade, 100) << dark;
+    // The switcher's plate, left of its first icon, over the wash.
+    const int plate = qGray(at(chosen, 50.5, 56.5)), wash = qGray(at(none, 50.5, 56.5));
+    if (dark) EXPECT_LT(plate, wash - 40);
+    else EXPECT_GT(plate, wash + 40);
+  }
 }
 
 TEST_F(Pickers, EachCornerTargetIsAButtonNamedForItsCornerAndSelectedWhileChosen) {
