@@ -14,11 +14,12 @@
 namespace trelliq {
 namespace {
 
-QFont font(double points, QFont::Weight weight) { return ui::systemFont(points, weight); }
+// The label's 6.5 points are drawn as they are, not rounded up to 7.
+ui::TextFont font(double points, QFont::Weight weight) { return ui::textFont(points, weight); }
 
 struct Line {
   KeyCapLook::Line kind;
-  QFont font;
+  ui::TextFont font;
   QString text;
   QSizeF size;
 };
@@ -40,9 +41,8 @@ std::vector<Line> measure(const KeyCapLook& look) {
         line.font = font(KeyCapLook::globeFontSize, QFont::Normal);
         break;
     }
-    const QFontMetricsF metrics(line.font);
-    line.size = kind == KeyCapLook::Line::globe ? QSizeF(metrics.height() * 0.8, metrics.height() * 0.8)
-                                                : QSizeF(metrics.horizontalAdvance(line.text), metrics.height());
+    const QSizeF text = line.font.measure(line.text);
+    line.size = kind == KeyCapLook::Line::globe ? QSizeF(text.height() * 0.8, text.height() * 0.8) : text;
     lines.push_back(line);
   }
   return lines;
@@ -117,9 +117,8 @@ void KeyCap::paint(QPainter& painter, QPointF origin, const KeyCapLook& look, do
       ui::drawSymbol(painter, "globe",
                      QRectF(box.center() - QPointF(line.size.width() / 2, line.size.height() / 2), line.size), color);
     } else {
-      painter.setFont(line.font);
       painter.setPen(color);
-      painter.drawText(box, Qt::AlignCenter, line.text);
+      line.font.draw(painter, box, Qt::AlignCenter, line.text);
     }
     y += line.size.height();
   }

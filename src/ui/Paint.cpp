@@ -1,6 +1,7 @@
 #include "ui/Paint.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPaintEngine>
 #include <QPainterPath>
@@ -127,6 +128,33 @@ QFont systemFont(double size, QFont::Weight weight) {
   font.setPixelSize(std::max(1, static_cast<int>(std::lround(size))));
   font.setWeight(weight);
   return font;
+}
+
+TextFont textFont(double size, QFont::Weight weight) {
+  const double whole = std::round(size);
+  if (std::abs(size - whole) < 1e-9 || size <= 0) return {systemFont(size, weight), 1};
+  // Eight times a size given in quarters or halves of a point is a whole number of pixels.
+  constexpr double kMultiple = 8;
+  const double pixels = std::round(size * kMultiple);
+  return {systemFont(pixels, weight), size / pixels};
+}
+
+QSizeF TextFont::measure(const QString& text) const {
+  const QFontMetricsF metrics(font);
+  return QSizeF(metrics.horizontalAdvance(text), metrics.height()) * scale;
+}
+
+void TextFont::draw(QPainter& painter, const QRectF& box, int flags, const QString& text) const {
+  painter.save();
+  painter.setFont(font);
+  if (scale != 1) {
+    painter.translate(box.topLeft());
+    painter.scale(scale, scale);
+    painter.drawText(QRectF(QPointF(0, 0), box.size() / scale), flags, text);
+  } else {
+    painter.drawText(box, flags, text);
+  }
+  painter.restore();
 }
 
 QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent) {

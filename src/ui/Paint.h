@@ -61,8 +61,21 @@ QLinearGradient sampleWallpaper(const QRectF& rect);
 /// The sample desktop picture as a rounded plate at `opacity` (of the painter's own).
 void fillSampleWallpaper(QPainter& painter, const QRectF& rect, double radius, double opacity);
 /// The system font at `size` (one point of the window is one pixel: a Qt point size would
-/// grow the text with the screen's dots per inch) and `weight`.
+/// grow the text with the screen's dots per inch) and `weight`. A Qt font holds only whole
+/// pixel sizes, so a fractional size is rounded here; `TextFont` draws one exactly.
 QFont systemFont(double size, QFont::Weight weight = QFont::Normal);
+/// The system font at any size, fractional ones drawn and measured exactly: the font's own
+/// scaler rounds a size to whole pixels too, so a fractional size is the font at a whole
+/// multiple of it, scaled down by as much as it is drawn. A whole size is the plain font.
+struct TextFont {
+  QFont font;        // at a whole pixel size
+  double scale = 1;  // points per pixel of `font`
+  /// The width `text` advances by and the height of a line, in points.
+  QSizeF measure(const QString& text) const;
+  /// Draws `text` in `box` (points) as QPainter::drawText does, in the painter's pen.
+  void draw(QPainter& painter, const QRectF& box, int flags, const QString& text) const;
+};
+TextFont textFont(double size, QFont::Weight weight = QFont::Normal);
 /// A label in the system font at `points` and `weight`, its text drawn in `color`.
 QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent);
 /// Recolours a label's text.

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QFontMetricsF>
 #include <QPainter>
+#include <cmath>
 
 #include "support/WidgetsApp.h"
 #include "ui/KeyCap.h"
+#include "ui/Paint.h"
 
 namespace trelliq {
 namespace {
@@ -62,6 +65,44 @@ TEST_F(KeyCapViews, AnUnlitCapsShadowIsBlurredAndALitCapCastsNone) {
   const QImage lit = render({.key = "⌘", .width = 46, .held = true});
   EXPECT_EQ(qAlpha(lit.pixel(13, 44)), 0);
   EXPECT_EQ(qAlpha(lit.pixel(60, 75)), 0);
+}
+
+// The label's 6.5 points are exact: at two pixels a point its text is the 13-pixel text,
+// measured and drawn, not the 14 pixels a size rounded up to 7 points would give.
+TEST_F(KeyCapViews, ALabelIsSixAndAHalfPointsMeasuredAndDrawn) {
+  const QString word = "command";
+  const double thirteen = QFontMetricsF(ui::systemFont(13)).horizontalAdvance(word);
+  const KeyCapLook look{.key = "", .label = word.toStdString()};
+  EXPECT_NEAR(KeyCap::capSize(look).width(), std::ceil(thirteen / 2) + 2 * look.padding(), 1);
+
+  // The ink's width across: the word drawn alone at 13 pixels, and the cap's label doubled.
+  const auto inkWidth = [](const QImage& image) {
+    int left = image.width(), right = -1;
+    for (int y = 4; y < image.height() - 4; ++y) {
+      for (int x = 4; x < image.width() - 4; ++x) {
+        if (qGray(image.pixel(x, y)) >= 200) continue;
+        left = std::min(left, x);
+        right = std::max(right, x);
+      }
+    }
+    return right - left + 1;
+  };
+  QImage alone(200, 40, QImage::Format_ARGB32_Premultiplied);
+  alone.fill(Qt::white);
+  {
+    QPainter painter(&alone);
+    painter.setFont(ui::systemFont(13));
+    painter.setPen(Qt::black);
+    painter.drawText(QRectF(0, 0, 200, 40), Qt::AlignCenter, word);
+  }
+  QImage cap((KeyCap::capSize(look) * 2).toSize(), QImage::Format_ARGB32_Premultiplied);
+  cap.setDevicePixelRatio(2);
+  cap.fill(Qt::white);
+  {
+    QPainter painter(&cap);
+    KeyCap::paint(painter, {0, 0}, look);
+  }
+  EXPECT_NEAR(inkWidth(cap), inkWidth(alone), 1.5);
 }
 
 }  // namespace
