@@ -287,6 +287,10 @@ TEST(PermissionsWindowTest, CardsGrowToTheirWrappedReasonsAndKeepTheDemoInside) 
   }
   const QWidget& demo = *view.screenRecordingRow()->extra();
   EXPECT_TRUE(view.screenRecordingRow()->rect().contains(demo.geometry()));
+  // The demonstration, a 90-point window 6 above a 36-point strip, is the tallest part of its
+  // card, which pads it by 16 above and below.
+  EXPECT_EQ(demo.height(), 90 + 6 + 36);
+  EXPECT_EQ(view.screenRecordingRow()->height(), 90 + 6 + 36 + 2 * 16);
 }
 
 TEST(PermissionsWindowTest, EveryTextFitsItsBoxWithOrWithoutThePermissions) {

@@ -55,7 +55,8 @@ PreviewDemo::~PreviewDemo() { timer_.invalidate(); }
 QSize PreviewDemo::sizeHint() const {
   const double window = kWindowHeight + 2 * kWindowPad;
   const double strip = kIcon + 2 * kIconPad + 2 * kStripPad;
-  return QSize(fixedWidth, static_cast<int>(window + kSpacing + strip + 2));
+  // The miniature's shadow takes no room of its own: it falls into the gap above the strip.
+  return QSize(fixedWidth, static_cast<int>(window + kSpacing + strip));
 }
 
 void PreviewDemo::start() {
