@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -52,6 +53,28 @@ class PictureWell : public QWidget {
   }
 };
 
+constexpr double kKeyRadius = 5;
+
+// The hybrid card's role rows. Each key label's shadow falls half a point below its plate,
+// outside the label's 24 points: the rows cast it, under the labels.
+class RoleRows : public QWidget {
+ public:
+  using QWidget::QWidget;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (const QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      const auto* key = dynamic_cast<const KeyLabel*>(child);
+      if (!key) continue;
+      QPainterPath plate;
+      plate.addRoundedRect(QRectF(key->geometry()), kKeyRadius, kKeyRadius);
+      ui::paintShadow(painter, plate, 0.25, 0.5, QPointF(0, 0.5));
+    }
+  }
+};
+
 // Shows `widget` at `opacity`; fully opaque, it is drawn directly again.
 void fade(QWidget* widget, double opacity) {
   if (opacity >= 1) {
@@ -93,9 +116,10 @@ QSize KeyLabel::sizeHint() const {
 void KeyLabel::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
+  // The plate covers the whole label; its shadow is the role rows' (RoleRows).
   const QRectF plate = QRectF(rect());
-  ui::fillRaised(painter, plate.adjusted(0, 0, 0, -0.5), 5, ui::controlBackground());
-  ui::strokeRoundedInside(painter, plate.adjusted(0, 0, 0, -0.5), 5, ui::separator(), 1);
+  ui::fillRounded(painter, plate, kKeyRadius, ui::controlBackground());
+  ui::strokeRoundedInside(painter, plate, kKeyRadius, ui::separator(), 1);
   QFont font;
   font.setPixelSize(13);
   font.setBold(true);
@@ -151,13 +175,13 @@ TileStyleCard::TileStyleCard(Settings::Tiles style, std::function<void()> onClic
   mark_ = new Mark(*this, this);
   heading->addWidget(mark_, 0, Qt::AlignVCenter);
   auto* title = new QLabel(text(style_).title, this);
-  title->setFont(ui::systemFont(13, QFont::DemiBold));  // the headline size
+  title->setFont(ui::systemFont(13, QFont::Bold));  // the headline style, as the permission rows' titles
   heading->addWidget(title, 1, Qt::AlignVCenter);
   stack->addLayout(heading);
   caption_ = secondaryText(text(style_).caption, this);
   stack->addWidget(caption_);
   if (style_ == Settings::Tiles::both) {
-    roles_ = new QWidget(this);
+    roles_ = new RoleRows(this);
     auto* rows = new QVBoxLayout(roles_);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(8);  // the rows are children of the card's stack

@@ -366,6 +366,7 @@ TEST_F(Pickers, APickedCardChangesItsLookOverFifteenHundredthsOfASecondEasingOut
 }
 
 TEST_F(Pickers, TheHybridRoleRowsHoldTheirTitleTwoBelowAndTheirKeysThreeApart) {
+  store("tiles", "both");  // the rows show only while the hybrid mode is the stored one
   TileStylePicker picker({"tiles", "both"});
   picker.resize(600, 300);
   picker.show();
@@ -396,6 +397,44 @@ TEST_F(Pickers, KeyLabelsAreAtLeastThirtyByTwentyFourAndGrowWithLongerKeys) {
   const double text = QFontMetricsF(bold).horizontalAdvance("Return ↩");
   ASSERT_GT(text, 26);
   EXPECT_EQ(KeyLabel("Return ↩").sizeHint().width(), static_cast<int>(std::ceil(text)) + 4);
+}
+
+// In the hybrid card, each key's plate covers its whole 30 × 24 and its shadow falls below.
+TEST_F(Pickers, AKeyPlateFillsItsLabelAndCastsItsShadowBelowIt) {
+  store("tiles", "both");
+  TileStylePicker picker({"tiles", "both"});
+  picker.resize(600, 300);
+  picker.show();
+  picker.grab();  // laid out as drawn
+  TileStyleCard& both = picker.card(Settings::Tiles::both);
+  const QImage card = both.grab().toImage();
+  const KeyLabel* key = nullptr;
+  for (const QWidget* w : both.findChildren<QWidget*>()) {
+    if (const auto* k = dynamic_cast<const KeyLabel*>(w)) key = key ? key : k;
+  }
+  ASSERT_TRUE(key);
+  const QRect plate(key->mapTo(&both, QPoint(0, 0)), key->size());
+  ASSERT_GE(plate.width(), 30);
+  ASSERT_EQ(plate.height(), 24);
+  const int x = plate.center().x(), below = plate.bottom() + 1;
+  // The bottom row is the plate's own border, drawn whole, as the top row is; the row below
+  // is shaded, against the card beside the key.
+  EXPECT_LT(std::abs(qGray(card.pixel(x, plate.bottom())) - qGray(card.pixel(x, plate.top()))), 4);
+  EXPECT_LT(qGray(card.pixel(x, below)), qGray(card.pixel(plate.left() - 4, below)) - 4);
+}
+
+// The cards' titles are in the headline style, bold as the permission rows' titles are.
+TEST_F(Pickers, TheCardTitlesAreBoldHeadlines) {
+  TileStylePicker picker({"tiles", "apps"});
+  for (const auto style : Settings::Tiles::allCases()) {
+    const auto labels = picker.card(style).findChildren<QLabel*>();
+    const auto title = std::find_if(labels.begin(), labels.end(), [&](const QLabel* l) {
+      return l->text().toStdString() == picker.card(style).title();
+    });
+    ASSERT_NE(title, labels.end());
+    EXPECT_EQ((*title)->font().weight(), QFont::Bold) << picker.card(style).title();
+    EXPECT_EQ((*title)->font().pixelSize(), 13);
+  }
 }
 
 }  // namespace
