@@ -41,6 +41,12 @@ QColor labelColor(bool dark, double opacity = 1) {
               : QColor::fromRgbF(0, 0, 0, static_cast<float>(0.85 * opacity));
 }
 
+// The system's secondary label colour: what a menu greys an entry's text with while the
+// entry stays choosable.
+QColor secondaryLabelColor(bool dark) {
+  return dark ? QColor::fromRgbF(1, 1, 1, 0.55f) : QColor::fromRgbF(0, 0, 0, 0.5f);
+}
+
 const QColor kAccent(0, 122, 255);
 constexpr double kEdge = 4;  // a menu keeps this far from its display's edges
 
@@ -303,7 +309,7 @@ class MenuView : public QWidget, public NSResponder {
       for (const NSTitleRun& run : runs(*item)) {
         const QFont font = runFont(run);
         painter.setFont(font);
-        painter.setPen(lit || !run.secondary ? ink : labelColor(dark, 0.5));
+        painter.setPen(lit || !run.secondary ? ink : secondaryLabelColor(dark));
         const QString text = QString::fromStdString(run.text);
         painter.drawText(QRectF(x, row.rect.top(), row.rect.right() - x, row.rect.height()),
                          Qt::AlignLeft | Qt::AlignVCenter, text);

@@ -166,4 +166,39 @@ TEST_F(MenuWindows, APositionedMenuLightsItsEntryAtThePointAndStaysOnItsDisplay)
   window.setContentView(nullptr);
 }
 
+// An entry greyed while it stays choosable is drawn in the secondary label colour: half
+// black in the light appearance, 55 % white in the dark, against the label's 85 % and 90 %.
+TEST_F(MenuWindows, AGreyedEntryIsInTheSecondaryLabelColourOfTheAppearance) {
+  menu->itemWithTitle("Last")->setAttributedTitle({{"Last", false, true}});
+  PlainView content;
+  content.resize(200, 100);
+  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+  window.setContentView(&content);
+  window.orderFrontRegardless();
+  for (const bool dark : {false, true}) {
+    scene.setDark(dark);
+    ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(2), CGPoint{10, 10}, content));
+    settle();
+    const platform::WindowEntry shown = ownAt(NSPopUpMenuWindowLevel).front();
+    const QImage picture = scene.windowServer.ownWindowSurface(shown.number)->copy();
+    const double s = picture.width() / shown.bounds.width();
+    // How far the row's text stands from the plate beside it: 5 of padding, then rows of 22
+    // and the separator's 11.
+    const auto contrast = [&](double rowTop) {
+      const int y0 = static_cast<int>((rowTop + 4) * s), y1 = static_cast<int>((rowTop + 18) * s);
+      const int plate = qGray(picture.pixel(static_cast<int>((shown.bounds.width() - 8) * s), (y0 + y1) / 2));
+      int far = 0;
+      for (int y = y0; y < y1; ++y) {
+        for (int x = static_cast<int>(18 * s); x < static_cast<int>(80 * s); ++x)
+          far = std::max(far, std::abs(qGray(picture.pixel(x, y)) - plate));
+      }
+      return static_cast<double>(far);
+    };
+    EXPECT_NEAR(contrast(5 + 22 + 11 + 22) / contrast(5), dark ? 0.55 / 0.9 : 0.5 / 0.85, 0.03) << dark;
+    menu->cancelTracking();
+    settle();
+  }
+  window.setContentView(nullptr);
+}
+
 }  // namespace
