@@ -127,7 +127,7 @@ TEST_F(Pickers, TheCornerPictureCastsSoftShadowsAndLaysItsSwitcherOnTheAppearanc
     QImage image(picker.size() * 2, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(2);
     image.fill(Qt::transparent);
-    picker.render(&image);
+    picker.render(&image, {}, {}, QWidget::DrawChildren);
     return image;
   };
   const auto at = [](const QImage& image, double x, double y) { return image.pixel(int(x * 2), int(y * 2)); };
