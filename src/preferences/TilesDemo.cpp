@@ -100,7 +100,8 @@ class TilesDemo::Miniature : public QWidget {
   double top() const { return panel().top() + kTopPadding; }
   double contentHeight() const {
     const auto& z = TilesDemo::sizes(demo_.compact());
-    const double tile = demo_.kind() == TilesDemo::Kind::apps ? z.appIcon + 4 + 4 + 10 : z.tileH + z.windowIcon / 2 + 10;
+    const double tile =
+        demo_.kind() == TilesDemo::Kind::apps ? z.appIcon + 4 + 4 + 10 : z.tileH + z.windowIcon / 2 + 10;
     return kLabelHeight + kLabelGap + tile;
   }
   // Desktop `d`'s column, right of the divider for the second.

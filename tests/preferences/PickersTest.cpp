@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLabel>
 #include <QLayout>
-#include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionViewItem>
@@ -148,8 +148,10 @@ TEST_F(Pickers, TheCornerPictureCastsSoftShadowsAndLaysItsSwitcherOnTheAppearanc
     EXPECT_GE(shade, 100) << dark;
     // The switcher's plate, left of its first icon, over the wash.
     const int plate = qGray(at(chosen, 50.5, 56.5)), wash = qGray(at(none, 50.5, 56.5));
-    if (dark) EXPECT_LT(plate, wash - 40);
-    else EXPECT_GT(plate, wash + 40);
+    if (dark)
+      EXPECT_LT(plate, wash - 40);
+    else
+      EXPECT_GT(plate, wash + 40);
   }
 }
 

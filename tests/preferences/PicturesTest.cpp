@@ -155,9 +155,10 @@ TEST_F(Pictures, TheDemoPanelIsPaddedSixAboveAndItsBottomPaddingBelowInTheMiddle
     bool compact;
     double panel;  // 6, the label's 12 and 4, the tile, the bottom padding
   };
-  for (const Row& row : {Row{TilesDemo::Kind::apps, false, 6 + 16 + 54 + 10}, Row{TilesDemo::Kind::apps, true, 6 + 16 + 46 + 8},
-                         Row{TilesDemo::Kind::windows, false, 6 + 16 + 79.5 + 10},
-                         Row{TilesDemo::Kind::windows, true, 6 + 16 + 64 + 8}}) {
+  for (const Row& row :
+       {Row{TilesDemo::Kind::apps, false, 6 + 16 + 54 + 10}, Row{TilesDemo::Kind::apps, true, 6 + 16 + 46 + 8},
+        Row{TilesDemo::Kind::windows, false, 6 + 16 + 79.5 + 10},
+        Row{TilesDemo::Kind::windows, true, 6 + 16 + 64 + 8}}) {
     TilesDemo demo(row.kind, "⌘", "Tiles", row.compact, TilesDemo::Start::still);
     demo.resize(400, demo.sizeHint().height());
     demo.layout()->activate();
@@ -181,7 +182,8 @@ TEST_F(Pictures, TheDemoPanelIsPaddedSixAboveAndItsBottomPaddingBelowInTheMiddle
       }
       if (divider < 0 && alpha > plate + 5) divider = y;
     }
-    const std::string what = (row.kind == TilesDemo::Kind::apps ? "apps" : "windows") + std::string(row.compact ? " compact" : "");
+    const std::string what =
+        (row.kind == TilesDemo::Kind::apps ? "apps" : "windows") + std::string(row.compact ? " compact" : "");
     EXPECT_NEAR(bottom + 1 - top, row.panel, 1) << what;
     EXPECT_NEAR(top, (frame - row.panel) / 2, 1) << what;
     EXPECT_NEAR(divider - top, 6 + 18, 1) << what;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QPainter>
 #include <cmath>
 
