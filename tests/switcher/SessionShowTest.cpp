@@ -1,7 +1,8 @@
 // What a running session does besides steering: the display it opens on (from real
 // desktop clicks, focus changes, the last session and the pointer), the pointer moving
-// the steering and the fn trace, the second looks that refresh only a changed snapshot,
-// and the pictures and app changes arriving while it runs.
+// the steering and the fn trace, the second looks that refresh only a changed snapshot
+// (also one without the steered display), and the pictures and app changes arriving
+// while it runs.
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,38 @@ TEST_F(SessionShowTest, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   scene.clock.advance(0.1);
   EXPECT_EQ(switcher->model().focused(), start);
   EXPECT_EQ(linesStarting("  pointer moved:").size(), 1u);
+}
+
+// The steered display unplugged while ⌘ is held: the keys steer nothing, nothing reads
+// past the displays that are left, and letting go switches nowhere.
+TEST_F(SessionShowTest, KeysOfASessionWhoseSteeredDisplayWasUnpluggedDoNothing) {
+  startTap();
+  const CGRect wide = screenFrame(1);
+  movePointer(serverPoint({wide.midX(), wide.midY()}));
+  scene.clock.advance(0.05);
+  openHolding();
+  const int steered = displayIndexOf(1);
+  ASSERT_EQ(switcher->model().focused(), steered);
+  ASSERT_EQ(steered, 1) << "the display unplugged must be past the ones left";
+  scene.clock.advance(0.2);
+  ASSERT_TRUE(switcher->session().isShown());
+  const auto front = NSWorkspace::shared().frontmostApplication();
+  ASSERT_TRUE(scene.world.removeDisplay(*NSScreen::screens().at(1).displayNumber()));
+  scene.clock.advance(1.2);  // both second looks
+  ASSERT_EQ(switcher->model().workspace().displays.size(), 1u);
+  EXPECT_EQ(switcher->model().focused(), steered);
+
+  const auto selection = switcher->model().selection();
+  for (const CGKeyCode key : {SwitcherKeys::tab, SwitcherKeys::right, SwitcherKeys::grave, SwitcherKeys::down}) {
+    press(key, kCommand);
+    scene.clock.advance(0.05);
+  }
+  EXPECT_EQ(switcher->model().selection(), selection);
+  modifiers(0);
+  scene.clock.advance(1);
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_EQ(NSWorkspace::shared().frontmostApplication(), front);
+  EXPECT_TRUE(linesStarting("switch to").empty());
 }
 
 TEST_F(SessionShowTest, SecondLooksRefreshOnlyAChangedSnapshot) {
