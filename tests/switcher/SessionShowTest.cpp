@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <optional>
+
 #include "SessionStage.h"
 #include "SwitcherModelPeer.h"
 #include "SwitcherPeer.h"
@@ -342,6 +345,33 @@ TEST_F(SessionShowTest, PicturesOfWindowsInTransitionWaitForTheFullScreenChange)
   switcher->pictures().thumbnailArrived(kDocuments, later);
   scene.clock.advance(SwitcherTiming::pictureFrame);
   EXPECT_EQ(switcher->model().thumbnails().at(kDocuments), later);
+}
+
+TEST_F(SessionShowTest, APictureReplacingAShownOneGoesInAtOnceBesideAFirstOneFadingIn) {
+  startTap();
+  openHolding();
+  scene.clock.advance(1.5);
+  const auto& pictures = switcher->model().thumbnails();
+  constexpr std::uint32_t kUnseen = 4242;  // a window without a picture yet
+  ASSERT_TRUE(pictures.count(kDraft));
+  ASSERT_FALSE(pictures.count(kUnseen));
+  const CGImageRef replacing = CGImage::empty(), first = CGImage::empty();
+  // The animation each picture went into the model with.
+  std::map<std::uint32_t, std::optional<Animation>> cameIn;
+  token = switcher->model().subscribe([&](const ModelChange& change) {
+    if (change.field != ModelField::thumbnails) return;
+    for (const auto& [window, picture] : {std::pair{kDraft, replacing}, std::pair{kUnseen, first}}) {
+      const auto found = pictures.find(window);
+      if (found != pictures.end() && found->second == picture) cameIn.try_emplace(window, change.animation);
+    }
+  });
+
+  switcher->pictures().thumbnailArrived(kUnseen, first);
+  switcher->pictures().thumbnailArrived(kDraft, replacing);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  ASSERT_EQ(cameIn.size(), 2u);
+  EXPECT_EQ(cameIn[kDraft], std::nullopt) << "the replacing picture faded in";
+  EXPECT_EQ(cameIn[kUnseen], Animation::pictureFade());
 }
 
 TEST_F(SessionShowTest, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {
