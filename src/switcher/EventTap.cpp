@@ -23,9 +23,6 @@ using namespace modifierbits;
 constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
 constexpr CGEventFlags kTapKeys = EventTap::tapKeys[0] | EventTap::tapKeys[1] | EventTap::tapKeys[2];
 
-// The bits of `tapOptionBits`: the tile style and the ⌥` option.
-constexpr std::uint8_t kTilesWindows = 1, kTilesBoth = 2, kAppWindows = 4;
-
 bool isMouseDown(CGEventType type) {
   return type == kCGEventLeftMouseDown || type == kCGEventRightMouseDown || type == kCGEventOtherMouseDown;
 }
@@ -106,21 +103,13 @@ void EventTap::stop() {
   }
 }
 
-void EventTap::readOptions() {
-  const Settings::Tiles tiles = Settings::tiles();
-  std::uint8_t bits = Settings::appWindows() ? kAppWindows : 0;
-  if (tiles == Settings::Tiles::windows) bits |= kTilesWindows;
-  if (tiles == Settings::Tiles::both) bits |= kTilesBoth;
-  tapOptionBits.store(bits);
-}
-
-TapOptions EventTap::options() const {
-  const std::uint8_t bits = tapOptionBits.load();
+TapOptions EventTap::options() {
   TapOptions options;
-  if (bits & kTilesWindows) options.windowTileModifier = kCommand;
-  if (bits & kTilesBoth) options.windowTileModifier = kOption;
-  options.windowTiles = (bits & kTilesWindows) != 0;
-  options.appWindows = (bits & kAppWindows) != 0;
+  const Settings::Tiles tiles = Settings::tiles();
+  if (tiles == Settings::Tiles::windows) options.windowTileModifier = kCommand;
+  if (tiles == Settings::Tiles::both) options.windowTileModifier = kOption;
+  options.windowTiles = tiles == Settings::Tiles::windows;
+  options.appWindows = Settings::appWindows();
   return options;
 }
 
@@ -247,7 +236,12 @@ bool EventTap::keyDown(const CGEventRef& event, const OpenState& state) {
   press.flags = CGEventGetFlags(event);
   press.repeat = CGEventGetIntegerValueField(event, kCGKeyboardEventAutorepeat) != 0;
   press.text = typedText(event);
-  const KeyDecision decision = decide(press, state, options());
+  // Only ⇥ or ` under ⌘ or ⌥ may open a session, and only then do the options count: they
+  // are read at that key, so a change made anywhere, by any program, holds from the next
+  // one on, while typing never reads them.
+  const bool mayOpen = !state.open && (press.key == SwitcherKeys::tab || press.key == SwitcherKeys::grave) &&
+                       (press.flags & (kCommand | kOption)) != 0;
+  const KeyDecision decision = decide(press, state, mayOpen ? options() : TapOptions{});
   // ⇧ pressed together with a key is no ⇧ tap.
   if (state.open) hooks.post(tapcommand::ForgetShift{});
   if (decision.forgetsPendingTap) pendingTap.reset();

@@ -2,9 +2,10 @@
 // The event tap: it decides on the "event tap" thread, for every key, modifier,
 // mouse and scroll event of the session, whether the event is passed on or
 // consumed, and hands what the event means for the session to the main queue.
-// It reads only its options, one `OpenState` per event from the gate and its
-// own fields; it never touches the model or the window server, and it never
-// waits for the main thread.
+// It reads only its options (from the defaults, at a key that may open a
+// session), one `OpenState` per event from the gate and its own fields; it
+// never touches the model or the window server, and it never waits for the
+// main thread.
 
 #include <array>
 #include <atomic>
@@ -68,10 +69,8 @@ class EventTap {
   /// Tap thread.
   CGEventRef handle(CGEventType type, const CGEventRef& event);
 
-  /// Reads the options from the defaults into memory. Main thread.
-  void readOptions();
-  /// The options as the tap knows them. Any thread.
-  TapOptions options() const;
+  /// The options as the defaults hold them now. Any thread.
+  static TapOptions options();
 
   /// Modifier flags of the last flags-changed event. Any thread.
   CGEventFlags lastFlags() const { return prevFlags.load(); }
@@ -98,9 +97,6 @@ class EventTap {
 
   OpenGate& gate;
   Hooks hooks;
-
-  /// The options in one word, so one load reads them together (see `options`).
-  std::atomic<std::uint8_t> tapOptionBits{0};
 
   // ---- Tap thread
   // ---------------------------------------------------------------------

@@ -17,9 +17,9 @@ namespace trelliq {
 
 namespace {
 
-// Who reads which device, and the devices' recognition state, made on a device's first
-// frame. The frame callback gets nothing but the device, so it finds its way here; frames
-// of several devices may arrive on different threads at once, hence the lock.
+// Who reads which device. The frame callback gets nothing but the device, so it finds its
+// way here; frames of several devices may arrive on different threads at once, hence the
+// lock, which also guards the readers' recognition state.
 struct Reader {
   std::weak_ptr<int> life;
   Gestures* owner = nullptr;
@@ -27,7 +27,6 @@ struct Reader {
 struct Readers {
   std::mutex mutex;
   std::map<std::uintptr_t, Reader> devices;
-  std::map<std::uintptr_t, Gestures::Track> tracks;
 };
 Readers& readers() {
   static auto* shared = new Readers;
@@ -113,11 +112,9 @@ std::int32_t Gestures::frame(MTDeviceRef device, const std::uint8_t* contacts, s
     std::lock_guard lock(all.mutex);
     auto it = all.devices.find(key(device));
     if (it == all.devices.end()) return 0;  // not (or no longer) read
-    tapped = advance(all.tracks[key(device)], fingers, timestamp);
-    if (tapped) {
-      life = it->second.life;
-      owner = it->second.owner;
-    }
+    owner = it->second.owner;
+    tapped = advance(owner->tracks_[key(device)], fingers, timestamp);
+    if (tapped) life = it->second.life;
   }
   if (!tapped) return 0;
   if (const auto gesture = Settings::Gesture::fromFingers(*tapped)) {
@@ -251,15 +248,13 @@ void Gestures::stopDevices() {
     if (stopDevice) stopDevice(device);
   }
   {
-    // Forgetting the tracks too: a half-seen tap from before the stop must not pair with
-    // one after the restart.
+    // The tracks stay: a touch or a first tap that went on while the devices restarted
+    // still counts.
     Readers& all = readers();
     std::lock_guard lock(all.mutex);
     for (MTDeviceRef device : devices_) {
       auto it = all.devices.find(key(device));
-      if (it == all.devices.end() || it->second.owner != this) continue;
-      all.devices.erase(it);
-      all.tracks.erase(key(device));
+      if (it != all.devices.end() && it->second.owner == this) all.devices.erase(it);
     }
   }
   devices_.clear();

@@ -9,8 +9,8 @@
 //
 // Threads: frames arrive on the framework's threads, possibly several devices at once;
 // the per-device recognition state sits behind one lock and is only touched by the frame
-// callback and by stopping the devices (which forgets it). Everything else runs on the
-// main thread.
+// callback. It outlives a restart of the devices and goes with its `Gestures`. Everything
+// else runs on the main thread.
 
 #include <cstdint>
 #include <functional>
@@ -113,6 +113,9 @@ class Gestures {
   platform::WorkItem restart_;
   IONotificationPortRef arrivals_;
   std::vector<MTDeviceRef> devices_;
+  /// Recognition state per device (by its reference), behind the lock of the devices'
+  /// readers: only the frame callback touches it.
+  std::map<std::uintptr_t, Track> tracks_;
   // Callbacks already queued hold this weakly and do nothing once it is gone.
   LifeToken life_;
 };

@@ -217,24 +217,28 @@ void SessionPictures::applyArrivedPictures() {
   // picture is from before the move, and only one from after it ends the move.
   std::erase_if(arrived, [&](const auto& entry) { return model_.transitioning().count(entry.first) != 0; });
   if (arrived.empty()) return;
-  // A picture replacing one is the same node in the panels' trees and does not animate, so
-  // new and replacing pictures share the fade of the new ones.
-  const auto& kept = model_.thumbnails();
-  const bool anyNew = std::any_of(arrived.begin(), arrived.end(), [&](const auto& p) { return !kept.count(p.first); });
+  // A picture replacing one goes in at once; only a tile's first picture fades in, so a
+  // replacement never fades along with a new picture beside it. Each kind goes in as one
+  // change of the model.
+  std::map<std::uint32_t, Arrival> first;
+  for (auto it = arrived.begin(); it != arrived.end();) {
+    if (model_.thumbnails().count(it->first)) {
+      ++it;
+    } else {
+      first.insert(arrived.extract(it++));
+    }
+  }
   PictureKeeping& keeping = model_.pictureKeeping();
-  auto store = [&] {
-    model_.thumbnails.modify([&](auto& pictures) {
-      for (auto& [window, arrival] : arrived) {
-        pictures[window] = std::move(arrival.picture);
+  auto store = [&](std::map<std::uint32_t, Arrival>& pictures) {
+    model_.thumbnails.modify([&](auto& kept) {
+      for (auto& [window, arrival] : pictures) {
+        kept[window] = std::move(arrival.picture);
         keeping.keptAt(window, arrival.size);
       }
     });
   };
-  if (anyNew) {
-    model_.animating(Animation::pictureFade(), store);
-  } else {
-    store();
-  }
+  if (!arrived.empty()) store(arrived);
+  if (!first.empty()) model_.animating(Animation::pictureFade(), [&] { store(first); });
   keepPictures();
 }
 

@@ -56,8 +56,9 @@ class SessionPictures {
     CGImageRef picture;
     CGSize size;
   };
-  /// Stores the pictures that arrived since the last call in one change of the model,
-  /// fading in on tiles that had none; then gives up what is over the pictures' budget.
+  /// Stores the pictures that arrived since the last call: those replacing a picture at
+  /// once in one change of the model, the first pictures of their windows fading in in
+  /// another; then gives up what is over the pictures' budget.
   void applyArrivedPictures();
   /// Captures `order` (thumbnail order), each window at the size worth keeping it at,
   /// leaving out those the pictures' budget has no room for.

@@ -199,7 +199,6 @@ class Switcher : public std::enable_shared_from_this<Switcher> {
   ObserverToken modelObserver = 0;
   Watches watches;
   std::vector<NSNotificationToken> notificationTokens;
-  NSNotificationToken defaultsToken;
   // Any thread, guarded inside.
   OpenGate gate_;
   EventTap tap_{gate_, tapHooks()};

@@ -100,17 +100,6 @@ std::shared_ptr<Switcher> Switcher::make() {
     }
   });
   made->observeWorkspace();
-  // The tap never reads the defaults itself (a read may go to the disk); the main queue
-  // keeps its options current.
-  made->eventTap().readOptions();
-  // The main queue is asked for when the change comes: a switcher may outlive a clock.
-  made->defaultsToken =
-      NSNotificationCenter::defaultCenter().addObserver(NSUserDefaultsDidChangeNotification, nullptr, nullptr,
-                                                        [weak = std::weak_ptr<Switcher>(made)](const NSNotification&) {
-                                                          platform::mainQueue().async([weak] {
-                                                            if (auto self = weak.lock()) self->eventTap().readOptions();
-                                                          });
-                                                        });
   return made;
 }
 
@@ -124,7 +113,6 @@ Switcher::~Switcher() {
   model_.unsubscribe(modelObserver);
   model_.pictureKeeping().setOnDrawnChange(nullptr);
   stopObservingWorkspace();
-  NSNotificationCenter::defaultCenter().removeObserver(defaultsToken);
   if (CFMachPortRef port = gate_.tapPort()) CFMachPortInvalidate(port);
 }
 

@@ -37,8 +37,6 @@ EventTap::Hooks Switcher::tapHooks() {
 
 bool Switcher::startTap() {
   if (gate_.tapPort()) return true;
-  // Defaults registered after this controller was made announce no change.
-  tap_.readOptions();
   std::weak_ptr<Switcher> weakSelf = weak();
   CGEventTapCallBack callback = [weakSelf](CGEventTapProxy, CGEventType type, CGEventRef event, void*) -> CGEventRef {
     auto self = weakSelf.lock();

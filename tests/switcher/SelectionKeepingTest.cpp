@@ -96,36 +96,31 @@ TEST_F(SelectionKeeping, RefreshReconcilesTheTray) {
   EXPECT_EQ(model_.traySelection(), std::nullopt);
 }
 
-TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndHandTheFocusOn) {
-  Workspace two = row();
-  two.displays.push_back(display("D1", {space(5, {appTile(1, 5, app(4), {window(40, 4)})})}, "1:5:4"));
-  model_.reset(two, 0);
-  model_.selection.set({{0, "0:1:2"}, {1, "1:5:4"}});
-  model_.refresh(row());
-  EXPECT_EQ(model_.selection(), (std::map<int, std::string>{{0, "0:1:2"}}));
-  EXPECT_EQ(model_.focused(), 0);
-
+TEST_F(SelectionKeeping, FewerDisplaysDropTheirSelectionsAndLeaveTheFocusWhereItWas) {
   Workspace three = row();
   for (int d : {1, 2}) {
     three.displays.push_back(
         display("D" + std::to_string(d), {space(5 + d, {appTile(d, 5 + d, app(4 + d), {window(40 + d, 4 + d)})})}));
   }
   model_.reset(three, 2);
-  // D1 goes: the focus follows D2 by its id.
-  Workspace fewer = three;
-  fewer.displays = {three.displays[0], three.displays[2]};
-  model_.refresh(fewer);
-  EXPECT_EQ(model_.focused(), 1);
-
-  model_.reset(three, 2);
-  model_.refresh(row());  // D2 unplugged: the first display
-  EXPECT_EQ(model_.focused(), 0);
+  model_.selection.set({{0, "0:1:2"}, {2, "2:7:6"}});
+  model_.refresh(row());  // D1 and D2 unplugged
+  EXPECT_EQ(model_.selection(), (std::map<int, std::string>{{0, "0:1:2"}}));
+  EXPECT_EQ(model_.focused(), 2);
+  // A focus naming no display steers nothing and offers nothing to let go to.
   model_.stepCluster(1);
-  EXPECT_EQ(model_.selectedID(0), "0:1:2");  // the keys work again
+  model_.stepWindow(1);
+  model_.stepBack();
+  EXPECT_EQ(model_.selection(), (std::map<int, std::string>{{0, "0:1:2"}}));
+  EXPECT_EQ(model_.focusedTarget(), nullptr);
+  EXPECT_FALSE(model_.landsOnDesktop(2));
+  model_.focus(0);  // the pointer over the panel that is left
+  model_.stepCluster(1);
+  EXPECT_EQ(model_.selectedID(0), "0:1:3");
 
   model_.reset(three, 2);
   SwitcherModelPeer::reload(model_, row(), 999);
-  EXPECT_EQ(model_.focused(), 0);
+  EXPECT_EQ(model_.focused(), 2);
 }
 
 // The selected tile vanishes: its right-hand neighbour in the old order, else the

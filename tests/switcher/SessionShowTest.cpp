@@ -1,9 +1,13 @@
 // What a running session does besides steering: the display it opens on (from real
 // desktop clicks, focus changes, the last session and the pointer), the pointer moving
-// the steering and the fn trace, the second looks that refresh only a changed snapshot,
-// and the pictures and app changes arriving while it runs.
+// the steering and the fn trace, the second looks that refresh only a changed snapshot
+// (also one without the steered display), and the pictures and app changes arriving
+// while it runs.
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
 
 #include "SessionStage.h"
 #include "SwitcherModelPeer.h"
@@ -188,6 +192,38 @@ TEST_F(SessionShowTest, FnIsTracedAndAPointerMoveWithinTwoSecondsIsLogged) {
   EXPECT_EQ(linesStarting("  pointer moved:").size(), 1u);
 }
 
+// The steered display unplugged while ⌘ is held: the keys steer nothing, nothing reads
+// past the displays that are left, and letting go switches nowhere.
+TEST_F(SessionShowTest, KeysOfASessionWhoseSteeredDisplayWasUnpluggedDoNothing) {
+  startTap();
+  const CGRect wide = screenFrame(1);
+  movePointer(serverPoint({wide.midX(), wide.midY()}));
+  scene.clock.advance(0.05);
+  openHolding();
+  const int steered = displayIndexOf(1);
+  ASSERT_EQ(switcher->model().focused(), steered);
+  ASSERT_EQ(steered, 1) << "the display unplugged must be past the ones left";
+  scene.clock.advance(0.2);
+  ASSERT_TRUE(switcher->session().isShown());
+  const auto front = NSWorkspace::shared().frontmostApplication();
+  ASSERT_TRUE(scene.world.removeDisplay(*NSScreen::screens().at(1).displayNumber()));
+  scene.clock.advance(1.2);  // both second looks
+  ASSERT_EQ(switcher->model().workspace().displays.size(), 1u);
+  EXPECT_EQ(switcher->model().focused(), steered);
+
+  const auto selection = switcher->model().selection();
+  for (const CGKeyCode key : {SwitcherKeys::tab, SwitcherKeys::right, SwitcherKeys::grave, SwitcherKeys::down}) {
+    press(key, kCommand);
+    scene.clock.advance(0.05);
+  }
+  EXPECT_EQ(switcher->model().selection(), selection);
+  modifiers(0);
+  scene.clock.advance(1);
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_EQ(NSWorkspace::shared().frontmostApplication(), front);
+  EXPECT_TRUE(linesStarting("switch to").empty());
+}
+
 TEST_F(SessionShowTest, SecondLooksRefreshOnlyAChangedSnapshot) {
   startTap();
   openHolding();
@@ -309,6 +345,33 @@ TEST_F(SessionShowTest, PicturesOfWindowsInTransitionWaitForTheFullScreenChange)
   switcher->pictures().thumbnailArrived(kDocuments, later);
   scene.clock.advance(SwitcherTiming::pictureFrame);
   EXPECT_EQ(switcher->model().thumbnails().at(kDocuments), later);
+}
+
+TEST_F(SessionShowTest, APictureReplacingAShownOneGoesInAtOnceBesideAFirstOneFadingIn) {
+  startTap();
+  openHolding();
+  scene.clock.advance(1.5);
+  const auto& pictures = switcher->model().thumbnails();
+  constexpr std::uint32_t kUnseen = 4242;  // a window without a picture yet
+  ASSERT_TRUE(pictures.count(kDraft));
+  ASSERT_FALSE(pictures.count(kUnseen));
+  const CGImageRef replacing = CGImage::empty(), first = CGImage::empty();
+  // The animation each picture went into the model with.
+  std::map<std::uint32_t, std::optional<Animation>> cameIn;
+  token = switcher->model().subscribe([&](const ModelChange& change) {
+    if (change.field != ModelField::thumbnails) return;
+    for (const auto& [window, picture] : {std::pair{kDraft, replacing}, std::pair{kUnseen, first}}) {
+      const auto found = pictures.find(window);
+      if (found != pictures.end() && found->second == picture) cameIn.try_emplace(window, change.animation);
+    }
+  });
+
+  switcher->pictures().thumbnailArrived(kUnseen, first);
+  switcher->pictures().thumbnailArrived(kDraft, replacing);
+  scene.clock.advance(SwitcherTiming::pictureFrame);
+  ASSERT_EQ(cameIn.size(), 2u);
+  EXPECT_EQ(cameIn[kDraft], std::nullopt) << "the replacing picture faded in";
+  EXPECT_EQ(cameIn[kUnseen], Animation::pictureFade());
 }
 
 TEST_F(SessionShowTest, AnAppThatQuitsLeavesTheSessionWithTheRemovalAnimation) {

@@ -45,7 +45,7 @@ class TapStage : public ::testing::Test {
     scene.clock.advance(10);
   }
 
-  /// Stores an option; the main queue hands it to the tap, as it does in the program.
+  /// Stores an option, and runs what its change notification set off.
   void setOption(const std::string& key, const platform::PlistValue& value) {
     UserDefaults::standard().set(key, value);
     settle();

@@ -33,13 +33,11 @@ void SwitcherModel::reset(Workspace snapshot, int focusedDisplay) {
 }
 
 void SwitcherModel::reload(Workspace snapshot, std::uint32_t window) {
-  const std::optional<std::string> focusedID = focusedDisplayID();
   workspace.set(std::move(snapshot));
   for (int d : lostSelections()) {
     eraseSelection(d);
     erasePick(d);
   }
-  keepFocusInRange(focusedID);
 
   const auto& displays = workspace().displays;
   for (std::size_t d = 0; d < displays.size(); ++d) {
@@ -72,11 +70,6 @@ void SwitcherModel::moveFullScreen(std::uint32_t window, FullScreen change, bool
   if (copy.moveFullScreen(window, change, screenTiles)) reload(std::move(copy), window);
 }
 
-std::optional<std::string> SwitcherModel::focusedDisplayID() const {
-  const DisplayGroup* g = display(focused());
-  return g ? std::optional(g->id) : std::nullopt;
-}
-
 std::vector<int> SwitcherModel::lostSelections() const {
   std::vector<int> lost;
   for (const auto& [d, id] : selection()) {
@@ -84,24 +77,6 @@ std::vector<int> SwitcherModel::lostSelections() const {
     if (!g || !tiles::find(*g, id)) lost.push_back(d);
   }
   return lost;
-}
-
-void SwitcherModel::keepFocusInRange(const std::optional<std::string>& focusedDisplayID) {
-  const auto& displays = workspace().displays;
-  const int n = static_cast<int>(displays.size());
-  if (n == 0 || (focused() >= 0 && focused() < n)) return;
-  // The focused display was unplugged: follow it by its id, else start over at the first,
-  // so the keys keep steering a panel that exists.
-  int to = 0;
-  if (focusedDisplayID) {
-    for (int d = 0; d < n; ++d) {
-      if (displays[d].id == *focusedDisplayID) {
-        to = d;
-        break;
-      }
-    }
-  }
-  focused.set(to);
 }
 
 // ---- Queries ----------------------------------------------------------------------------

@@ -65,7 +65,9 @@ class SwitcherModel {
 
   // ---- Fields (published unless noted) ----
   Published<Workspace> workspace{hub_, ModelField::workspace};
-  /// Index of the display whose panel has the keyboard focus.
+  /// Index of the display whose panel has the keyboard focus. A snapshot with fewer
+  /// displays leaves it as it is: naming no display, it steers nothing (every query
+  /// answers as for a missing display) until the pointer, fn or the next session moves it.
   Published<int> focused{hub_, ModelField::focused, 0};
   /// Per display index, the selected tile's id; without an entry the front tile counts.
   Published<std::map<int, std::string>> selection{hub_, ModelField::selection};
@@ -228,11 +230,8 @@ class SwitcherModel {
   };
 
   void keepingSelection(const std::function<void(Workspace&)>& body);
-  /// The focused display's id; none when the focus is out of range.
-  std::optional<std::string> focusedDisplayID() const;
   /// Displays whose selected tile the snapshot no longer holds, or that are gone themselves.
   std::vector<int> lostSelections() const;
-  void keepFocusInRange(const std::optional<std::string>& focusedDisplayID);
 
   // Writes that announce only a real change.
   void setOnTray(bool value);

@@ -27,7 +27,6 @@ void SwitcherModel::refresh(Workspace snapshot) {
     if (!c || pick < 0 || static_cast<std::size_t>(pick) >= c->windows.size()) continue;
     if (auto number = c->windows[static_cast<std::size_t>(pick)].windowID) pinned[d] = *number;
   }
-  const std::optional<std::string> focusedID = focusedDisplayID();
 
   workspace.set(std::move(snapshot));
   for (int d : lostSelections()) eraseSelection(d);
@@ -54,7 +53,6 @@ void SwitcherModel::refresh(Workspace snapshot) {
       setTraySelection(tray.front().id);
     }
   }
-  keepFocusInRange(focusedID);
 }
 
 void SwitcherModel::keepingSelection(const std::function<void(Workspace&)>& body) {
