@@ -30,6 +30,8 @@ std::unique_ptr<NSPanel> makeLayeredWindow(NSWindowLevel level, bool shadow) {
   auto window = std::make_unique<NSPanel>(CGRect(), panelwindow::style, NSBackingStoreType::buffered, false);
   configure(*window, level, shadow);
   window->setIgnoresMouseEvents(true);
+  // A display-sized picture held while nothing shows it: let go when ordered out.
+  window->setOneShot(true);
   return window;
 }
 
@@ -164,6 +166,19 @@ void Ghost::hideGhost() {
   for (LayeredWindow& backdrop : backdrops) backdrop.window->orderOut(nullptr);
 }
 
+void Ghost::sessionEnded() {
+  hideGhost();
+  keeping_ = false;
+  destinations.clear();
+  desktopDestinations.clear();
+  // A backdrop holds a display-sized wash and picture: between sessions it is ordered out
+  // and shows nothing, and the next session washes it afresh.
+  for (LayeredWindow& backdrop : backdrops) {
+    backdrop.layers.front()->setContents(nullptr);
+    setDestination(nullptr, backdrop);
+  }
+}
+
 void Ghost::showDesktop(std::int64_t space, const NSScreen& screen) {
   if (ghostDesktop == space) return;
   stopCapturing();
@@ -212,11 +227,11 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([life = life_.watch(), wash, number = *window] {
+  DestinationScreen::queue().async([this, life = life_.watch(), wash, number = *window] {
     CGImageRef picture = Private::capture(number, false);
-    platform::mainQueue().async([life, wash, picture = std::move(picture)] {
-      // The layer lives as long as the ghost.
-      if (life.lock()) wash->setContents(picture);
+    platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
+      // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
+      if (life.lock() && hooks_.showing()) wash->setContents(picture);
     });
   });
 }
@@ -291,7 +306,8 @@ void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fu
                              [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                building.erase(space);
-                               if (!image) return;  // nothing cached: the next request composes again
+                               // Nothing cached: the next request composes again.
+                               if (!image || !keeping_) return;
                                destinations[space] = image;
                                if (!ghostWindow) return;
                                const auto place = DestinationScreen::space(*ghostWindow);
@@ -308,7 +324,7 @@ void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
                              [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                buildingDesktops.erase(space);
-                               if (!image) return;
+                               if (!image || !keeping_) return;
                                desktopDestinations[space] = image;
                                if (ghostDesktop == space) showComposed(image, screen);
                              });
@@ -316,6 +332,7 @@ void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
 
 void Ghost::prebuildDestinations() {
   // Compositions still in flight store into the fresh tables when they finish.
+  keeping_ = true;
   destinations.clear();
   desktopDestinations.clear();
   const Workspace& workspace = model_.workspace();

@@ -55,6 +55,10 @@ class Ghost {
   void hideGhost();
   /// Stops the live capture only (ghost and backdrops stay as they are).
   void stopCapturing();
+  /// The session is over: hides ghost and backdrops and lets go of every picture kept for
+  /// it (the composed Spaces, the washes, the ghost's), which the next session takes anew
+  /// anyway; compositions still running keep nothing when they finish.
+  void sessionEnded();
   /// One capture of the ghost window on the "ghost" queue (at most one in flight).
   void captureGhost();
   /// Fades ghost and backdrops over 0.2 s. Out: once faded, hides them when a
@@ -111,6 +115,8 @@ class Ghost {
   platform::Timer ghostTimer;
   std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
   std::set<std::int64_t> building, buildingDesktops;
+  /// The composed pictures are kept: from a session's prebuild to its end.
+  bool keeping_ = false;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
   LifeToken life_;

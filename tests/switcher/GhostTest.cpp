@@ -61,6 +61,30 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
   EXPECT_EQ(fullCapturesOf(kDraft), before + 9) << "hiding stops the captures";
 }
 
+// The pictures of a session are each a display's size: none outlives it.
+TEST_F(GhostTest, TheSessionsPicturesGoWithItAndOnesArrivingLaterAreNotKept) {
+  openOnDraft();
+  select(tileOf(kLumenPID, 1, 7), 1);
+  scene.clock.advance(0.01);
+  ASSERT_FALSE(destination(1).isHidden());
+  // Space 7's picture is composed again, and still on its way when the session ends.
+  SwitcherPeer::forgetDestinations(*switcher);
+  select(tileOf(kQuillPID, 0, 1), 0);
+  select(tileOf(kLumenPID, 1, 7), 1);
+  ASSERT_TRUE(switcher->ghost().composing().count(7));
+  press(SwitcherKeys::escape, kCommand);
+  scene.clock.advance(0.01);
+  ASSERT_FALSE(switcher->session().isActive());
+  scene.clock.runUntilIdle();
+  EXPECT_TRUE(switcher->ghost().destinationPictures().empty());
+  EXPECT_TRUE(switcher->ghost().desktopPictures().empty());
+  for (const LayeredWindow& backdrop : switcher->ghost().backdropWindows()) {
+    EXPECT_FALSE(backdrop.window->isVisible());
+    EXPECT_FALSE(backdrop.layers.front()->contents()) << "no wash";
+    EXPECT_FALSE(backdrop.layers.back()->contents()) << "no destination";
+  }
+}
+
 TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   openOnDraft();
   switcher->ghost().captureGhost();
