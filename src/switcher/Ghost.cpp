@@ -1,5 +1,6 @@
 #include "switcher/Ghost.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Foundation.h"
@@ -169,8 +170,7 @@ void Ghost::hideGhost() {
 void Ghost::sessionEnded() {
   hideGhost();
   keeping_ = false;
-  destinations.clear();
-  desktopDestinations.clear();
+  forgetComposed();
   // A backdrop holds a display-sized wash and picture: between sessions it is ordered out
   // and shows nothing, and the next session washes it afresh.
   for (LayeredWindow& backdrop : backdrops) {
@@ -308,7 +308,7 @@ void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fu
                                building.erase(space);
                                // Nothing cached: the next request composes again.
                                if (!image || !keeping_) return;
-                               destinations[space] = image;
+                               keepComposed(space, false, image);
                                if (!ghostWindow) return;
                                const auto place = DestinationScreen::space(*ghostWindow);
                                if (place && place->space == space) showComposed(image, screen);
@@ -325,16 +325,57 @@ void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
                                if (!life.lock()) return;
                                buildingDesktops.erase(space);
                                if (!image || !keeping_) return;
-                               desktopDestinations[space] = image;
+                               keepComposed(space, true, image);
                                if (ghostDesktop == space) showComposed(image, screen);
                              });
+}
+
+namespace {
+
+std::size_t bytesOf(const CGImageRef& image) {
+  return image ? static_cast<std::size_t>(image->width()) * static_cast<std::size_t>(image->height()) * 4 : 0;
+}
+
+}  // namespace
+
+void Ghost::keepComposed(std::int64_t space, bool desktop, CGImageRef image) {
+  auto& table = desktop ? desktopDestinations : destinations;
+  const auto drop = [&](const Composed& c) {
+    composedBytes_ -= c.bytes;
+    auto& from = c.desktop ? desktopDestinations : destinations;
+    // Only the very picture recorded: the table may hold a newer one for that Space.
+    if (const auto kept = from.find(c.space); kept != from.end() && kept->second.get() == c.picture) from.erase(kept);
+  };
+  if (const auto kept = table.find(space); kept != table.end()) {
+    const auto record = std::find_if(composedOrder_.begin(), composedOrder_.end(), [&](const Composed& c) {
+      return c.desktop == desktop && c.space == space && c.picture == kept->second.get();
+    });
+    if (record != composedOrder_.end()) {
+      drop(*record);
+      composedOrder_.erase(record);
+    }
+  }
+  composedOrder_.push_back({desktop, space, image.get(), bytesOf(image)});
+  composedBytes_ += composedOrder_.back().bytes;
+  table[space] = std::move(image);
+  // A backdrop showing a picture let go here keeps showing it: the layer holds its own.
+  while (composedBytes_ > composedBudget && composedOrder_.size() > 1) {
+    drop(composedOrder_.front());
+    composedOrder_.erase(composedOrder_.begin());
+  }
+}
+
+void Ghost::forgetComposed() {
+  destinations.clear();
+  desktopDestinations.clear();
+  composedOrder_.clear();
+  composedBytes_ = 0;
 }
 
 void Ghost::prebuildDestinations() {
   // Compositions still in flight store into the fresh tables when they finish.
   keeping_ = true;
-  destinations.clear();
-  desktopDestinations.clear();
+  forgetComposed();
   const Workspace& workspace = model_.workspace();
   std::set<std::int64_t> handled;
   for (const WindowInfo& w : workspace.windows()) {

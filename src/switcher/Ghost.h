@@ -104,6 +104,11 @@ class Ghost {
   void showComposed(const CGImageRef& image, const NSScreen& screen);
   /// The serial "ghost" queue (user-interactive).
   static platform::Executor& ghostQueue();
+  /// Keeps a composed picture of `space` (a desktop's when `desktop`), letting the longest
+  /// kept go while the pictures are past their budget.
+  void keepComposed(std::int64_t space, bool desktop, CGImageRef image);
+  /// Forgets every composed picture.
+  void forgetComposed();
 
   const SwitcherModel& model_;
   Hooks hooks_;
@@ -117,6 +122,21 @@ class Ghost {
   std::set<std::int64_t> building, buildingDesktops;
   /// The composed pictures are kept: from a session's prebuild to its end.
   bool keeping_ = false;
+  /// The composed pictures kept, oldest first, and their bytes.
+  struct Composed {
+    bool desktop = false;
+    std::int64_t space = 0;
+    const CGImage* picture = nullptr;
+    std::size_t bytes = 0;
+  };
+  std::vector<Composed> composedOrder_;
+  std::size_t composedBytes_ = 0;
+
+ public:
+  /// Bytes of composed pictures a session keeps at most: a desk of many Spaces would
+  /// otherwise hold one the size of its display for every Space. A picture let go is
+  /// composed again when its Space is selected.
+  static constexpr std::size_t composedBudget = 64u << 20;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
   LifeToken life_;

@@ -48,7 +48,7 @@ struct SwitcherTiming final {
   static constexpr int switchCheckAttempts = 2;
   /// After a session ended: when the heap's free memory goes back to the system, unless a
   /// new session began (the switch, its fades and the last pictures are done by then).
-  static constexpr double memoryReliefDelay = 5.0;
+  static constexpr double memoryReliefDelay = 0.75;
   /// After a commit's switch: when the ghost goes unless a new session took over.
   static constexpr double commitGhostDelay = 0.05;
   /// The poll of a full-screen change, the pause once it landed, and when it is given up.

@@ -286,6 +286,24 @@ TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   EXPECT_EQ(switcher->ghost().desktopPictures().size(), 3u);
 }
 
+TEST_F(GhostTest, ComposedPicturesStayWithinTheirBudgetTheNewestKept) {
+  // Four more desktops on the wide display: a picture of its size for each.
+  const std::uint32_t wide = scene.windowServer.displays().at(1).displayID;
+  std::uint64_t last = 0;
+  for (int i = 0; i < 4; ++i) last = scene.windowServer.addSpace(wide, sim::Space{});
+  setPreview("fullScreen");
+  switcher->model().reset(switcher->session().loadWorkspace(), 0);
+  switcher->ghost().prebuildDestinations();
+  scene.clock.runUntilIdle();
+  std::size_t bytes = 0;
+  for (const auto* kept : {&switcher->ghost().destinationPictures(), &switcher->ghost().desktopPictures()}) {
+    for (const auto& [space, picture] : *kept) bytes += static_cast<std::size_t>(picture->width()) * picture->height() * 4;
+  }
+  EXPECT_LE(bytes, Ghost::composedBudget);
+  EXPECT_GT(bytes, Ghost::composedBudget / 2);
+  EXPECT_TRUE(switcher->ghost().desktopPictures().count(static_cast<std::int64_t>(last)));
+}
+
 TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {
   struct Case {
     std::optional<double> tint;
