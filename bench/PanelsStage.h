@@ -91,22 +91,41 @@ inline LargeDeskSize largeAtScale2() {
 
 class Stage {
  public:
-  enum class Tiles { apps, windows };
+  enum class Tiles { apps, windows, both };
+  /// The "preview" option's choices.
+  enum class Preview { none, thumbnail, fullScreen };
+  /// The built-in desk the program runs on (the default scenario), not the large one.
+  struct BuiltIn {};
 
-  Stage(LargeDeskSize size, Tiles tiles) {
+  Stage(LargeDeskSize size, Tiles tiles, Preview preview = Preview::thumbnail) {
+    begin();
+    const std::vector<std::int32_t> pids = buildLargeDesk(*scene, size);
+    scene->windowServer.makeFrontmost(pids.front());
+    keepCallLogs(*scene, false);
+    start(tiles, preview);
+  }
+  Stage(BuiltIn, Tiles tiles, Preview preview) {
+    begin(Scene::Start::defaultScenario);
+    keepCallLogs(*scene, false);
+    start(tiles, preview);
+  }
+
+ private:
+  void begin(Scene::Start desk = Scene::Start::empty) {
     trelliq::test::ensureWidgets();
     views_ = std::make_unique<trelliq::views::QtPanelViews>([this](const trelliq::scene::PanelLayoutInput& input) {
       ++layouts;
       return trelliq::scene::layoutPanel(input);
     });
     trelliq::PanelViews::install(views_.get());
-    scene = std::make_unique<Scene>();
+    scene = std::make_unique<Scene>(desk);
     trelliq::DesktopFrames::reset();
-    const std::vector<std::int32_t> pids = buildLargeDesk(*scene, size);
-    scene->windowServer.makeFrontmost(pids.front());
-    keepCallLogs(*scene, false);
+  }
+  void start(Tiles tiles, Preview preview) {
     trelliq::Settings::registerDefaults();
-    if (tiles == Tiles::windows) UserDefaults::standard().set("tiles", "windows");
+    if (tiles != Tiles::apps) UserDefaults::standard().set("tiles", tiles == Tiles::windows ? "windows" : "both");
+    if (preview != Preview::thumbnail)
+      UserDefaults::standard().set("preview", preview == Preview::none ? "none" : "fullScreen");
     switcher = trelliq::Switcher::make();
     switcher->startTap();
     run(0.05);
@@ -116,6 +135,8 @@ class Stage {
     first += paint();
     close();
   }
+
+ public:
   ~Stage() {
     if (switcher->gate().tapPort()) switcher->stopTap();
     switcher->session().cancel(false);

@@ -144,6 +144,7 @@ struct NSWindow::State {
   platform::GlassStyle glass = platform::GlassStyle::regular;
   std::uint32_t background = 0xFFECECEC;
   bool shadow = true;
+  bool oneShot = false;
   bool ignoresMouse = false;
   bool acceptsMouseMoved = false;
   bool hidesOnDeactivate = false;
@@ -192,9 +193,11 @@ double backingScale(const CGRect& frame, const std::vector<NSScreen>& screens) {
   return scale;
 }
 
-// A titled window's view does nothing while nobody can see it, and is drawn again before
-// the window comes back.
-void keepStill(NSWindow::State& s) { s.surface->setStopsWhenOut((s.style & NSWindowStyleMaskTitled) != 0); }
+// A titled window's view (or a one-shot window's) does nothing while nobody can see it,
+// and is drawn again before the window comes back.
+void keepStill(NSWindow::State& s) {
+  s.surface->setStopsWhenOut((s.style & NSWindowStyleMaskTitled) != 0 || s.oneShot);
+}
 
 /// The window's number in the window server installed now; 0 when it has none there: not
 /// yet ordered in, or made in a server another has replaced since (a window the program
@@ -291,6 +294,13 @@ void NSWindow::setStyleMask(NSWindowStyleMask style) {
   state_->style = style & ~kFullScreenBit;
   keepStill(*state_);
   push(*state_);
+}
+
+bool NSWindow::isOneShot() const { return state_->oneShot; }
+
+void NSWindow::setOneShot(bool oneShot) {
+  state_->oneShot = oneShot;
+  keepStill(*state_);
 }
 
 NSWindowCollectionBehavior NSWindow::collectionBehavior() const { return state_->behavior; }

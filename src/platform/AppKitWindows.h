@@ -238,6 +238,11 @@ class NSWindow : public NSResponder {
   void setBackgroundColor(std::uint32_t argb);
   bool hasShadow() const;
   void setHasShadow(bool hasShadow);
+  /// Whether the window's picture the window server holds (its surface, and the kept copy
+  /// it is drawn in) is let go whenever the window is ordered out, and drawn anew before it
+  /// comes back. A titled window's always is; false unless set.
+  bool isOneShot() const;
+  void setOneShot(bool oneShot);
   bool ignoresMouseEvents() const;
   void setIgnoresMouseEvents(bool ignores);
   bool acceptsMouseMovedEvents() const;

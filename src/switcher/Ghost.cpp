@@ -1,5 +1,6 @@
 #include "switcher/Ghost.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Foundation.h"
@@ -30,6 +31,8 @@ std::unique_ptr<NSPanel> makeLayeredWindow(NSWindowLevel level, bool shadow) {
   auto window = std::make_unique<NSPanel>(CGRect(), panelwindow::style, NSBackingStoreType::buffered, false);
   configure(*window, level, shadow);
   window->setIgnoresMouseEvents(true);
+  // A display-sized picture held while nothing shows it: let go when ordered out.
+  window->setOneShot(true);
   return window;
 }
 
@@ -164,6 +167,18 @@ void Ghost::hideGhost() {
   for (LayeredWindow& backdrop : backdrops) backdrop.window->orderOut(nullptr);
 }
 
+void Ghost::sessionEnded() {
+  hideGhost();
+  keeping_ = false;
+  forgetComposed();
+  // A backdrop holds a display-sized wash and picture: between sessions it is ordered out
+  // and shows nothing, and the next session washes it afresh.
+  for (LayeredWindow& backdrop : backdrops) {
+    backdrop.layers.front()->setContents(nullptr);
+    setDestination(nullptr, backdrop);
+  }
+}
+
 void Ghost::showDesktop(std::int64_t space, const NSScreen& screen) {
   if (ghostDesktop == space) return;
   stopCapturing();
@@ -212,11 +227,11 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([life = life_.watch(), wash, number = *window] {
+  DestinationScreen::queue().async([this, life = life_.watch(), wash, number = *window] {
     CGImageRef picture = Private::capture(number, false);
-    platform::mainQueue().async([life, wash, picture = std::move(picture)] {
-      // The layer lives as long as the ghost.
-      if (life.lock()) wash->setContents(picture);
+    platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
+      // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
+      if (life.lock() && hooks_.showing()) wash->setContents(picture);
     });
   });
 }
@@ -291,8 +306,9 @@ void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fu
                              [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                building.erase(space);
-                               if (!image) return;  // nothing cached: the next request composes again
-                               destinations[space] = image;
+                               // Nothing cached: the next request composes again.
+                               if (!image || !keeping_) return;
+                               keepComposed(space, false, image);
                                if (!ghostWindow) return;
                                const auto place = DestinationScreen::space(*ghostWindow);
                                if (place && place->space == space) showComposed(image, screen);
@@ -308,16 +324,58 @@ void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
                              [this, life = life_.watch(), space, screen](CGImageRef image) {
                                if (!life.lock()) return;
                                buildingDesktops.erase(space);
-                               if (!image) return;
-                               desktopDestinations[space] = image;
+                               if (!image || !keeping_) return;
+                               keepComposed(space, true, image);
                                if (ghostDesktop == space) showComposed(image, screen);
                              });
 }
 
-void Ghost::prebuildDestinations() {
-  // Compositions still in flight store into the fresh tables when they finish.
+namespace {
+
+std::size_t bytesOf(const CGImageRef& image) {
+  return image ? static_cast<std::size_t>(image->width()) * static_cast<std::size_t>(image->height()) * 4 : 0;
+}
+
+}  // namespace
+
+void Ghost::keepComposed(std::int64_t space, bool desktop, CGImageRef image) {
+  auto& table = desktop ? desktopDestinations : destinations;
+  const auto drop = [&](const Composed& c) {
+    composedBytes_ -= c.bytes;
+    auto& from = c.desktop ? desktopDestinations : destinations;
+    // Only the very picture recorded: the table may hold a newer one for that Space.
+    if (const auto kept = from.find(c.space); kept != from.end() && kept->second.get() == c.picture) from.erase(kept);
+  };
+  if (const auto kept = table.find(space); kept != table.end()) {
+    const auto record = std::find_if(composedOrder_.begin(), composedOrder_.end(), [&](const Composed& c) {
+      return c.desktop == desktop && c.space == space && c.picture == kept->second.get();
+    });
+    if (record != composedOrder_.end()) {
+      drop(*record);
+      composedOrder_.erase(record);
+    }
+  }
+  composedOrder_.push_back({desktop, space, image.get(), bytesOf(image)});
+  composedBytes_ += composedOrder_.back().bytes;
+  table[space] = std::move(image);
+  // A backdrop showing a picture let go here keeps showing it: the layer holds its own.
+  while (composedBytes_ > composedBudget && composedOrder_.size() > 1) {
+    drop(composedOrder_.front());
+    composedOrder_.erase(composedOrder_.begin());
+  }
+}
+
+void Ghost::forgetComposed() {
   destinations.clear();
   desktopDestinations.clear();
+  composedOrder_.clear();
+  composedBytes_ = 0;
+}
+
+void Ghost::prebuildDestinations() {
+  // Compositions still in flight store into the fresh tables when they finish.
+  keeping_ = true;
+  forgetComposed();
   const Workspace& workspace = model_.workspace();
   std::set<std::int64_t> handled;
   for (const WindowInfo& w : workspace.windows()) {

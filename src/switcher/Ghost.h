@@ -55,6 +55,10 @@ class Ghost {
   void hideGhost();
   /// Stops the live capture only (ghost and backdrops stay as they are).
   void stopCapturing();
+  /// The session is over: hides ghost and backdrops and lets go of every picture kept for
+  /// it (the composed Spaces, the washes, the ghost's), which the next session takes anew
+  /// anyway; compositions still running keep nothing when they finish.
+  void sessionEnded();
   /// One capture of the ghost window on the "ghost" queue (at most one in flight).
   void captureGhost();
   /// Fades ghost and backdrops over 0.2 s. Out: once faded, hides them when a
@@ -100,6 +104,11 @@ class Ghost {
   void showComposed(const CGImageRef& image, const NSScreen& screen);
   /// The serial "ghost" queue (user-interactive).
   static platform::Executor& ghostQueue();
+  /// Keeps a composed picture of `space` (a desktop's when `desktop`), letting the longest
+  /// kept go while the pictures are past their budget.
+  void keepComposed(std::int64_t space, bool desktop, CGImageRef image);
+  /// Forgets every composed picture.
+  void forgetComposed();
 
   const SwitcherModel& model_;
   Hooks hooks_;
@@ -111,6 +120,23 @@ class Ghost {
   platform::Timer ghostTimer;
   std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
   std::set<std::int64_t> building, buildingDesktops;
+  /// The composed pictures are kept: from a session's prebuild to its end.
+  bool keeping_ = false;
+  /// The composed pictures kept, oldest first, and their bytes.
+  struct Composed {
+    bool desktop = false;
+    std::int64_t space = 0;
+    const CGImage* picture = nullptr;
+    std::size_t bytes = 0;
+  };
+  std::vector<Composed> composedOrder_;
+  std::size_t composedBytes_ = 0;
+
+ public:
+  /// Bytes of composed pictures a session keeps at most: a desk of many Spaces would
+  /// otherwise hold one the size of its display for every Space. A picture let go is
+  /// composed again when its Space is selected.
+  static constexpr std::size_t composedBudget = 64u << 20;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
   LifeToken life_;

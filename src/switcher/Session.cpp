@@ -10,6 +10,7 @@
 #include "platform/AppKitWindows.h"
 #include "platform/AppKitWorkspace.h"
 #include "platform/Foundation.h"
+#include "platform/MallocZone.h"
 #include "settings/Diagnostics.h"
 #include "settings/Settings.h"
 #include "switcher/DisplayPanels.h"
@@ -294,7 +295,7 @@ void Session::commit() {
 
 void Session::commitDone() {
   platform::mainQueue().asyncAfter(SwitcherTiming::commitGhostDelay, [this, life = life_.watch()] {
-    if (!life.expired() && !active) parts_.ghost.hideGhost();
+    if (!life.expired() && !active) parts_.ghost.sessionEnded();
   });
 }
 
@@ -324,8 +325,19 @@ void Session::cancel(bool keepGhost) {
   if (keepGhost) {
     parts_.ghost.stopCapturing();
   } else {
-    parts_.ghost.hideGhost();
+    parts_.ghost.sessionEnded();
   }
+  if (wasActive) giveBackMemoryLater();
+}
+
+void Session::giveBackMemoryLater() {
+  // Once the session's leftovers have run out (its fades, the ghost kept over a switch,
+  // the pictures still arriving), the heap's free pages go back to the system: what a
+  // session's painting and pictures took on the helper threads' heaps would otherwise
+  // stay resident while the program waits for the next one.
+  platform::mainQueue().asyncAfter(SwitcherTiming::memoryReliefDelay, [this, life = life_.watch()] {
+    if (!life.expired() && !active) malloc_zone_pressure_relief(nullptr, 0);
+  });
 }
 
 }  // namespace trelliq

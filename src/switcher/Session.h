@@ -79,9 +79,12 @@ class Session {
   void commit();
   /// Ends any session: records the last display and time when active, clears the session's
   /// open state (only its own generation), renaming marks, keys, show work, tap presses,
-  /// pointer timer; orders panels and preview out; hides the ghost unless `keepGhost`.
+  /// pointer timer; orders panels and preview out; hides the ghost unless `keepGhost`,
+  /// letting go of the session's pictures with it; a while later, when no session began
+  /// meanwhile, gives the heap's free memory back to the system.
   void cancel(bool keepGhost);
-  /// The commit's completion: 0.05 s later, hides the ghost unless a session is active.
+  /// The commit's completion: 0.05 s later, hides the ghost and lets go of its pictures
+  /// unless a session is active.
   void commitDone();
   /// The session's snapshot (narrowed to the app in an app-windows session).
   Workspace loadWorkspace() const;
@@ -121,6 +124,8 @@ class Session {
                     const std::optional<NSScreen>& screen) const;
   /// Takes the session's first pictures: thumbnails, desktops, destinations.
   void firstPictures();
+  /// Gives the heap's free pages back once the ended session's leftovers have run out.
+  void giveBackMemoryLater();
   /// Recomputes and stores the click targets (empty unless active and shown).
   void updateClickTargets();
   /// While active: logs the panels' self-check.

@@ -46,6 +46,9 @@ struct SwitcherTiming final {
   /// After a switch: when the front window's Space is checked, and how often it is jumped to.
   static constexpr double switchCheckDelay = 0.4;
   static constexpr int switchCheckAttempts = 2;
+  /// After a session ended: when the heap's free memory goes back to the system, unless a
+  /// new session began (the switch, its fades and the last pictures are done by then).
+  static constexpr double memoryReliefDelay = 0.75;
   /// After a commit's switch: when the ghost goes unless a new session took over.
   static constexpr double commitGhostDelay = 0.05;
   /// The poll of a full-screen change, the pause once it landed, and when it is given up.

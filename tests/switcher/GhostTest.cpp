@@ -61,6 +61,30 @@ TEST_F(GhostTest, ShowsTheWindowInPlaceAndCapturesItEveryTenthOfASecond) {
   EXPECT_EQ(fullCapturesOf(kDraft), before + 9) << "hiding stops the captures";
 }
 
+// The pictures of a session are each a display's size: none outlives it.
+TEST_F(GhostTest, TheSessionsPicturesGoWithItAndOnesArrivingLaterAreNotKept) {
+  openOnDraft();
+  select(tileOf(kLumenPID, 1, 7), 1);
+  scene.clock.advance(0.01);
+  ASSERT_FALSE(destination(1).isHidden());
+  // Space 7's picture is composed again, and still on its way when the session ends.
+  SwitcherPeer::forgetDestinations(*switcher);
+  select(tileOf(kQuillPID, 0, 1), 0);
+  select(tileOf(kLumenPID, 1, 7), 1);
+  ASSERT_TRUE(switcher->ghost().composing().count(7));
+  press(SwitcherKeys::escape, kCommand);
+  scene.clock.advance(0.01);
+  ASSERT_FALSE(switcher->session().isActive());
+  scene.clock.runUntilIdle();
+  EXPECT_TRUE(switcher->ghost().destinationPictures().empty());
+  EXPECT_TRUE(switcher->ghost().desktopPictures().empty());
+  for (const LayeredWindow& backdrop : switcher->ghost().backdropWindows()) {
+    EXPECT_FALSE(backdrop.window->isVisible());
+    EXPECT_FALSE(backdrop.layers.front()->contents()) << "no wash";
+    EXPECT_FALSE(backdrop.layers.back()->contents()) << "no destination";
+  }
+}
+
 TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   openOnDraft();
   switcher->ghost().captureGhost();
@@ -260,6 +284,24 @@ TEST_F(GhostTest, ComposingAheadHappensOncePerSpace) {
   EXPECT_TRUE(switcher->ghost().composing().empty());
   EXPECT_EQ(switcher->ghost().destinationPictures().size(), 4u);
   EXPECT_EQ(switcher->ghost().desktopPictures().size(), 3u);
+}
+
+TEST_F(GhostTest, ComposedPicturesStayWithinTheirBudgetTheNewestKept) {
+  // Four more desktops on the wide display: a picture of its size for each.
+  const std::uint32_t wide = scene.windowServer.displays().at(1).displayID;
+  std::uint64_t last = 0;
+  for (int i = 0; i < 4; ++i) last = scene.windowServer.addSpace(wide, sim::Space{});
+  setPreview("fullScreen");
+  switcher->model().reset(switcher->session().loadWorkspace(), 0);
+  switcher->ghost().prebuildDestinations();
+  scene.clock.runUntilIdle();
+  std::size_t bytes = 0;
+  for (const auto* kept : {&switcher->ghost().destinationPictures(), &switcher->ghost().desktopPictures()}) {
+    for (const auto& [space, picture] : *kept) bytes += static_cast<std::size_t>(picture->width()) * picture->height() * 4;
+  }
+  EXPECT_LE(bytes, Ghost::composedBudget);
+  EXPECT_GT(bytes, Ghost::composedBudget / 2);
+  EXPECT_TRUE(switcher->ghost().desktopPictures().count(static_cast<std::int64_t>(last)));
 }
 
 TEST_F(GhostTest, TheHazeFollowsTheSystemsTintOnlyWithTheGlassVariant) {

@@ -1,0 +1,13 @@
+#pragma once
+// The system allocator as a Mac's behaves for a program that waits between bursts of
+// work: a large block goes back to the system as soon as it is freed, and the relief call
+// hands back the free memory the heaps still hold. Any thread.
+
+#include <cstddef>
+
+struct malloc_zone_t;
+
+/// Gives back free memory of `zone` (null: every zone) beyond `goal` bytes (0: all it
+/// can); answers the bytes it gave back where the allocator says, else 0. Every thread's
+/// heap is trimmed: it may take a few milliseconds, so call it while idle.
+std::size_t malloc_zone_pressure_relief(malloc_zone_t* zone, std::size_t goal);
