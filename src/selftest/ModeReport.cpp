@@ -16,6 +16,8 @@
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/OncePerSystem.h"
+#include "platform/Refusals.h"
 #include "platform/ScreenCaptureKit.h"
 #include "selftest/ModeClock.h"
 #include "settings/Diagnostics.h"
@@ -61,7 +63,24 @@ bool reportUnwritten(const std::string& path, int error, const std::string& refu
   return false;
 }
 
+// Whether the refusal behind a mode's failure was said already.
+std::atomic<bool>& refusalSaid() {
+  static auto& said = *new platform::OncePerSystem<std::atomic<bool>>();
+  return said.get();
+}
+
+// What the system refused, once; `what` is what it spoiled.
+void sayRefusal(const std::string& what, const platform::Refusal& refusal) {
+  if (refusalSaid().exchange(true)) return;
+  std::cerr << "trelliq: " << what << ": " << Diagnostics::escapeForeign(platform::describe(refusal)) << std::endl;
+}
+
 bool writeOut(const std::string& path, const void* bytes, std::size_t count) {
+  // A report made of a refused call's empty answer would say what is not so.
+  if (const auto refusal = platform::firstRefusal()) {
+    sayRefusal("cannot write " + Diagnostics::escapeForeign(path), *refusal);
+    return false;
+  }
   errno = 0;
   std::string refused;
   if (platform::FileManager::writeOutput(path, bytes, count, &refused)) return true;
@@ -175,16 +194,25 @@ ModeReport::Shots ModeReport::debugScreenshot(const std::string& path) {
   while (!capture->finished.load(std::memory_order_acquire)) ModeClock::pump(0.01);
   Shots shots;
   for (const auto& [file, png] : capture->pictures) {
-    if (save(file, png)) {
-      ++shots.written;
-    } else {
+    if (!save(file, png)) {
+      // The mode has failed: the rest would only wait, at a pipe whose reader left, for
+      // another to come.
       shots.unwritable = true;
+      break;
     }
+    ++shots.written;
   }
   return shots;
 }
 
 // ---- Exit statuses ----------------------------------------------------------------------
+
+int ModeReport::settle(const std::string& mode, int status) {
+  const auto refusal = platform::firstRefusal();
+  if (!refusal) return status;
+  sayRefusal(mode, *refusal);
+  return status == 0 ? 1 : status;
+}
 
 int ModeReport::failed(const std::string& why) {
   std::cerr << "trelliq: " << why << std::endl;
