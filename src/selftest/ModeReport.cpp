@@ -10,6 +10,7 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "platform/AppKit.h"
@@ -60,6 +61,7 @@ bool reportUnwritten(const std::string& path, int error, const std::string& refu
   } else {
     std::cerr << (error ? std::strerror(error) : "unknown error") << std::endl;
   }
+  errno = error;  // for the caller, whatever saying it did
   return false;
 }
 
@@ -193,14 +195,17 @@ ModeReport::Shots ModeReport::debugScreenshot(const std::string& path) {
   });
   while (!capture->finished.load(std::memory_order_acquire)) ModeClock::pump(0.01);
   Shots shots;
+  // A pipe whose reader left would hold a further picture until another reader came.
+  std::set<std::string> readerGone;
   for (const auto& [file, png] : capture->pictures) {
-    if (!save(file, png)) {
-      // The mode has failed: the rest would only wait, at a pipe whose reader left, for
-      // another to come.
-      shots.unwritable = true;
-      break;
+    if (readerGone.contains(file)) continue;
+    errno = 0;
+    if (save(file, png)) {
+      ++shots.written;
+      continue;
     }
-    ++shots.written;
+    shots.unwritable = true;
+    if (errno == EPIPE) readerGone.insert(file);
   }
   return shots;
 }

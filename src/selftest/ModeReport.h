@@ -55,7 +55,7 @@ class ModeReport final {
   /// with ".png" turned into "-display<k>.png" (k: left-to-right position, 9 when unknown).
   /// Returns when every capture is written or has failed. A display that cannot be
   /// captured is skipped without a word; a picture that cannot be written is reported, and
-  /// no further one is written.
+  /// nothing more goes to a pipe whose reader left.
   static Shots debugScreenshot(const std::string& path);
   /// `debugScreenshot`, answering false only when a picture that was taken could not be written.
   static bool writeScreenshot(const std::string& path) { return !debugScreenshot(path).unwritable; }
