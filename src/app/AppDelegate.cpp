@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iostream>
 #include <vector>
 
 #include "app/NativeSwitcher.h"
@@ -11,6 +12,7 @@
 #include "platform/CGEvent.h"
 #include "platform/DispatchSource.h"
 #include "platform/OncePerSystem.h"
+#include "platform/Refusals.h"
 #include "settings/Diagnostics.h"
 
 namespace trelliq {
@@ -76,6 +78,7 @@ std::string AppDelegate::stateString(const AccessState& state) {
 
 void AppDelegate::tick(std::string& lastState) {
   if (leaving()) return;
+  const platform::RefusalWatch refusals;
   const bool trusted = AXIsProcessTrusted();
   const bool canFilter = trusted && Permission::canFilterEvents();
   const std::string state = stateString({.trusted = trusted,
@@ -86,11 +89,26 @@ void AppDelegate::tick(std::string& lastState) {
   // answer: read as lost access, it would start a second copy and end the process from
   // this queue while the main thread still runs. The stop ends the program anyway.
   if (DispatchSourceSignal::workPendingSince() != 0) return;
+  // A refused check is no answer: the access may well be there. Said once, and tried
+  // again at the next tick.
+  if (const auto& refusal = refusals.refused()) {
+    uncheckable(lastState, *refusal);
+    return;
+  }
   if (state != lastState) {
     Diagnostics::log("accessibility: " + state);
     lastState = state;
   }
   if (!canFilter) accessibilityLost();
+}
+
+void AppDelegate::uncheckable(std::string& lastState, const platform::Refusal& refusal) {
+  const std::string said = "accessibility: cannot be checked now, " + platform::describe(refusal) +
+                           "; checking again in a second";
+  if (said == lastState) return;
+  lastState = said;
+  Diagnostics::log(Diagnostics::escapeForeign(said));
+  std::cerr << "trelliq: " << Diagnostics::escapeForeign(said) << std::endl;
 }
 
 void AppDelegate::accessibilityLost() {
@@ -99,10 +117,12 @@ void AppDelegate::accessibilityLost() {
   launchShell({"-c", relaunchScript, Bundle::main().bundlePath()});
 
   // The exit waits for the hot keys without blocking this queue: whichever comes first,
-  // their restore or the time limit, ends the process.
+  // their restore or the time limit, ends the process. It ends on the main thread, as a
+  // quit from the menu does, once the work that thread is doing is done: ended from here,
+  // the exit would destroy what that work still uses.
   auto exited = std::make_shared<std::atomic<bool>>(false);
   auto leave = [exited] {
-    if (!exited->exchange(true)) platform::exitProgram(0);
+    if (!exited->exchange(true)) platform::mainQueue().async([] { platform::exitProgram(0); });
   };
   platform::clock().queue("global (user-interactive)").async([leave] {
     NativeSwitcher::set(true);

@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/DispatchSource.h"
 #include "platform/FoundationProcesses.h"
+#include "platform/Refusals.h"
 
 namespace trelliq {
 
@@ -79,6 +80,8 @@ class AppDelegate : public NSApplicationDelegate {
   void watchAccessibility();
   /// One tick of the watch (on the watch queue): logs "accessibility: " and the state when
   /// it differs from `lastState` (then updated), and calls accessibilityLost without access.
+  /// A tick whose checks the system refused acts on nothing: it says so (log and standard
+  /// error, once until the answer changes) and the next tick checks again.
   static void tick(std::string& lastState);
   /// What the watch reads of the program's access at one tick.
   struct AccessState {
@@ -90,9 +93,9 @@ class AppDelegate : public NSApplicationDelegate {
   /// "trusted=T canFilter=C listen=L post=P" with each as "true" or "false".
   static std::string stateString(const AccessState& state);
   /// Logs, launches the relaunch shell (errors ignored), turns the hot keys on from a
-  /// global queue and exits with status 0 once that is done or `restoreWait` has passed,
-  /// whichever comes first. Watch queue. Only the first call in a process acts, and no
-  /// tick acts after it.
+  /// global queue and, once that is done or `restoreWait` has passed (whichever comes
+  /// first), has the main queue exit with status 0. Watch queue. Only the first call in a
+  /// process acts, and no tick acts after it.
   static void accessibilityLost();
 
   /// Always terminate-now. A quit Apple event is logged with its sender's executable path,
@@ -139,6 +142,8 @@ class AppDelegate : public NSApplicationDelegate {
 
   // One tick of the permission-wait timer.
   void retryTap();
+  // Says that a tick's checks were refused, unless the last tick said the same.
+  static void uncheckable(std::string& lastState, const platform::Refusal& refusal);
 
   std::shared_ptr<NSStatusItem> statusItem_;
   std::shared_ptr<NSImage> icon_;

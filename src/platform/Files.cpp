@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -522,8 +525,114 @@ bool FileManager::writeAtomically(const std::string& path, const void* bytes, st
   return ok;
 }
 
+namespace {
+
+// A write to a pipe whose reader has gone raises SIGPIPE at the writing thread, which would
+// end the program without a word. Held back around the write (and taken away should the
+// write raise it), it leaves the write's EPIPE, reported like any other failed write.
+class PipeSignalHeld {
+ public:
+  PipeSignalHeld() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigemptyset(&pending);
+    ::sigpending(&pending);
+    pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+    ::pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+  }
+  ~PipeSignalHeld() {
+    const int error = errno;
+    if (!pendingBefore_) {
+      const timespec none{0, 0};
+      while (::sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+      }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    errno = error;
+  }
+  PipeSignalHeld(const PipeSignalHeld&) = delete;
+  PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+ private:
+  sigset_t pipe_{};
+  sigset_t before_{};
+  bool pendingBefore_ = false;
+};
+
+// The number of a descriptor path ("/dev/stdout", "/dev/fd/3", "/proc/self/fd/3" and the
+// like), read as written with repeated and "." parts left out; nothing for any other path.
+std::optional<int> descriptorOfPath(const std::string& path) {
+  std::string plain;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string part = path.substr(at, end - at);
+    if (!part.empty() && part != ".") plain += "/" + part;
+    at = end + 1;
+  }
+  if (path.empty() || path.front() != '/') return std::nullopt;
+  if (plain == "/dev/stdin") return 0;
+  if (plain == "/dev/stdout") return 1;
+  if (plain == "/dev/stderr") return 2;
+  for (const std::string& folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                                   std::string("/proc/thread-self/fd/"),
+                                   "/proc/" + std::to_string(::getpid()) + "/fd/"}) {
+    if (!plain.starts_with(folder)) continue;
+    const std::string digits = plain.substr(folder.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    return std::stoi(digits);
+  }
+  return std::nullopt;
+}
+
+// The descriptor of this process that `path` names, itself or through links to such a
+// path; nothing when it names a file like any other.
+std::optional<int> namedDescriptor(std::string path) {
+  for (int links = 0; links < 40; ++links) {
+    if (const auto fd = descriptorOfPath(path)) return fd;
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
+    const std::string next(target, static_cast<std::size_t>(n));
+    path = next.front() == '/' ? next : joinPath(parentPath(path), next);
+  }
+  return std::nullopt;
+}
+
+// Writes through an open descriptor of the program, at its position (its end when it
+// appends), as the program's own output would go: what the shell wrote before stays, and
+// what it writes after follows. The limit on a file's size is checked first.
+bool writeThrough(int fd, const void* bytes, std::size_t count) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  if (S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    const off_t position = flags >= 0 && (flags & O_APPEND) ? st.st_size : ::lseek(fd, 0, SEEK_CUR);
+    if (!fitsFileSizeLimit(static_cast<std::uint64_t>(std::max<off_t>(position, 0)) + count)) {
+      errno = EFBIG;
+      return false;
+    }
+  }
+  PipeSignalHeld held;
+  const auto* p = static_cast<const std::uint8_t*>(bytes);
+  while (count > 0) {
+    const ssize_t n = ::write(fd, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool FileManager::writeOutput(const std::string& path, const void* bytes, std::size_t count, std::string* refused) {
   struct stat st {};
+  if (const auto fd = namedDescriptor(path)) return writeThrough(*fd, bytes, count);
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return writeAtomically(path, bytes, count);
   if (S_ISREG(st.st_mode)) {
     // The file a link names is replaced, never the link: "/dev/stdout" is no file of ours.
@@ -553,7 +662,12 @@ bool FileManager::writeOutput(const std::string& path, const void* bytes, std::s
     handle.close();
     return writeOutput(path, bytes, count, refused);
   }
-  if (handle.write(bytes, count)) return true;
+  bool written = false;
+  {
+    PipeSignalHeld held;
+    written = handle.write(bytes, count);
+  }
+  if (written) return true;
   errno = handle.lastError();
   return false;
 }

@@ -130,12 +130,16 @@ class FileManager {
   static bool writeAtomically(const std::string& path, const std::string& text) {
     return writeAtomically(path, text.data(), text.size());
   }
-  /// Writes a report or picture to a path the user named. A new path or a plain file is
-  /// replaced atomically (a link is followed to the plain file it names, so that standard
-  /// output sent to a file fills that file and the link stays); a pipe, terminal or other
-  /// character device is written to directly, waiting for a pipe's reader. A folder fails
-  /// with EISDIR; anything else (a socket, a block device) is refused with EINVAL and
-  /// `refused` set to what it is ("a socket", "a block device").
+  /// Writes a report or picture to a path the user named. A path that names an open
+  /// descriptor of the program ("/dev/stdout", "/dev/stderr", "/dev/fd/N", "/proc/self/fd/N",
+  /// or a link to one) is written through that descriptor at its position, whatever it is
+  /// open on, so a file the shell opened keeps what came before and after. Otherwise a new
+  /// path or a plain file is replaced atomically (a link is followed to the plain file it
+  /// names, and the link stays); a pipe, terminal or other character device is written to
+  /// directly, waiting for a pipe's reader. A reader that leaves early fails the write with
+  /// EPIPE, never the program. A folder fails with EISDIR; anything else (a socket, a block
+  /// device) is refused with EINVAL and `refused` set to what it is ("a socket", "a block
+  /// device").
   static bool writeOutput(const std::string& path, const void* bytes, std::size_t count,
                           std::string* refused = nullptr);
   /// Removes the temporary files an interrupted writeAtomically of `path` left behind.

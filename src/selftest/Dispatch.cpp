@@ -17,6 +17,7 @@
 #include "selftest/GlassTestMode.h"
 #include "selftest/HandoffModes.h"
 #include "selftest/MissingMode.h"
+#include "selftest/ModeReport.h"
 #include "selftest/NativeModes.h"
 #include "selftest/OpenModes.h"
 #include "selftest/PictureModes.h"
@@ -197,7 +198,8 @@ int dispatchSelfTests(const std::vector<std::string>& args, std::ostream& errors
   const SelfTestMode& mode = modes[line.mode->mode];
   // The mode sees its own arguments only, so an option after them is never read as one.
   const std::vector<std::string> own(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(line.end));
-  return mode.run(own, line.mode->at);
+  // A mode that met a refused call has read an empty answer that was none.
+  return ModeReport::settle(mode.flag, mode.run(own, line.mode->at));
 }
 
 int dispatchSelfTests(const std::vector<std::string>& args) { return dispatchSelfTests(args, std::cerr); }

@@ -10,12 +10,15 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "platform/AppKit.h"
 #include "platform/AppKitWindows.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/OncePerSystem.h"
+#include "platform/Refusals.h"
 #include "platform/ScreenCaptureKit.h"
 #include "selftest/ModeClock.h"
 #include "settings/Diagnostics.h"
@@ -58,10 +61,28 @@ bool reportUnwritten(const std::string& path, int error, const std::string& refu
   } else {
     std::cerr << (error ? std::strerror(error) : "unknown error") << std::endl;
   }
+  errno = error;  // for the caller, whatever saying it did
   return false;
 }
 
+// Whether the refusal behind a mode's failure was said already.
+std::atomic<bool>& refusalSaid() {
+  static auto& said = *new platform::OncePerSystem<std::atomic<bool>>();
+  return said.get();
+}
+
+// What the system refused, once; `what` is what it spoiled.
+void sayRefusal(const std::string& what, const platform::Refusal& refusal) {
+  if (refusalSaid().exchange(true)) return;
+  std::cerr << "trelliq: " << what << ": " << Diagnostics::escapeForeign(platform::describe(refusal)) << std::endl;
+}
+
 bool writeOut(const std::string& path, const void* bytes, std::size_t count) {
+  // A report made of a refused call's empty answer would say what is not so.
+  if (const auto refusal = platform::firstRefusal()) {
+    sayRefusal("cannot write " + Diagnostics::escapeForeign(path), *refusal);
+    return false;
+  }
   errno = 0;
   std::string refused;
   if (platform::FileManager::writeOutput(path, bytes, count, &refused)) return true;
@@ -174,17 +195,29 @@ ModeReport::Shots ModeReport::debugScreenshot(const std::string& path) {
   });
   while (!capture->finished.load(std::memory_order_acquire)) ModeClock::pump(0.01);
   Shots shots;
+  // A pipe whose reader left would hold a further picture until another reader came.
+  std::set<std::string> readerGone;
   for (const auto& [file, png] : capture->pictures) {
+    if (readerGone.contains(file)) continue;
+    errno = 0;
     if (save(file, png)) {
       ++shots.written;
-    } else {
-      shots.unwritable = true;
+      continue;
     }
+    shots.unwritable = true;
+    if (errno == EPIPE) readerGone.insert(file);
   }
   return shots;
 }
 
 // ---- Exit statuses ----------------------------------------------------------------------
+
+int ModeReport::settle(const std::string& mode, int status) {
+  const auto refusal = platform::firstRefusal();
+  if (!refusal) return status;
+  sayRefusal(mode, *refusal);
+  return status == 0 ? 1 : status;
+}
 
 int ModeReport::failed(const std::string& why) {
   std::cerr << "trelliq: " << why << std::endl;

@@ -36,7 +36,8 @@ class ModeReport final {
   /// Lines joined with "\n", written as UTF-8 and atomically. Each line is made one line
   /// first (Diagnostics::escapeForeign), so a name or title from outside cannot forge a line or
   /// reach the terminal that shows the file. False, after saying so on standard error,
-  /// when the file cannot be written.
+  /// when the file cannot be written, or when the system refused a call before (the
+  /// report would rest on its empty answer). `save` likewise.
   static bool write(const std::string& path, const std::vector<std::string>& lines);
   /// Bytes (a picture) written atomically to `path`; false, after saying so, on failure.
   static bool save(const std::string& path, const std::vector<std::uint8_t>& bytes);
@@ -53,7 +54,8 @@ class ModeReport final {
   /// Writes one PNG per display: the one under the pointer to `path`, the others to `path`
   /// with ".png" turned into "-display<k>.png" (k: left-to-right position, 9 when unknown).
   /// Returns when every capture is written or has failed. A display that cannot be
-  /// captured is skipped without a word; a picture that cannot be written is reported.
+  /// captured is skipped without a word; a picture that cannot be written is reported, and
+  /// nothing more goes to a pipe whose reader left.
   static Shots debugScreenshot(const std::string& path);
   /// `debugScreenshot`, answering false only when a picture that was taken could not be written.
   static bool writeScreenshot(const std::string& path) { return !debugScreenshot(path).unwritable; }
@@ -63,6 +65,11 @@ class ModeReport final {
   static int failed(const std::string& why);
   /// The exit status of a mode whose outputs were all written (0) or not (1).
   static int status(bool written) { return written ? 0 : 1; }
+  /// The exit status of `mode` (its flag) that ended with `status`: when the system refused
+  /// a call meanwhile, a failure (1 for a mode that answered 0), and the refusal is said on
+  /// standard error unless it was already. Reports and pictures are never written once a
+  /// call was refused.
+  static int settle(const std::string& mode, int status);
 };
 
 }  // namespace trelliq

@@ -7,6 +7,7 @@
 #include "ShellDesk.h"
 #include "app/AppDelegate.h"
 #include "app/NativeSwitcher.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -72,8 +73,11 @@ TEST(AccessibilityWatchTest, RestartingTheWatchReplacesItAndLogsAgain) {
 TEST(AccessibilityWatchTest, LostTrustRelaunchesThroughTheShellRestoresTheKeysAndExits) {
   WatchDesk desk;
   desk.scene.clock.advance(2);
-  std::vector<bool> keysAtExit;
-  desk.processes.setExitHandler([&](int) { keysAtExit.push_back(ShellDesk::hotKeysOn()); });
+  std::vector<bool> keysAtExit, onMain;
+  desk.processes.setExitHandler([&](int) {
+    keysAtExit.push_back(ShellDesk::hotKeysOn());
+    onMain.push_back(platform::mainQueue().isCurrent());
+  });
   desk.world.setAccessibilityTrusted(false);
   desk.scene.clock.advance(1);
 
@@ -84,6 +88,7 @@ TEST(AccessibilityWatchTest, LostTrustRelaunchesThroughTheShellRestoresTheKeysAn
             (std::vector<std::string>{"-c", "sleep 1; /usr/bin/open -n \"$0\"", "/Applications/Trelliq.app"}));
   EXPECT_EQ(desk.processes.exits(), std::vector<int>{0});
   EXPECT_EQ(keysAtExit, std::vector<bool>{true}) << "the exit waits for the system's switcher to be back";
+  EXPECT_EQ(onMain, std::vector<bool>{true}) << "the main thread ends the process, between two pieces of its work";
 
   // The process is gone as far as the watch is concerned: no second relaunch or exit.
   desk.scene.clock.advance(5);
@@ -114,6 +119,8 @@ TEST(AccessibilityWatchTest, ExitsAfterTheTimeLimitWhenRestoringTakesTooLong) {
   EXPECT_FALSE(desk.scene.clock.step(AppDelegate::watchQueueLabel)) << "it waits for the restore";
   desk.scene.clock.elapse(0.01);
   ASSERT_TRUE(desk.scene.clock.step(AppDelegate::watchQueueLabel));
+  EXPECT_TRUE(desk.processes.exits().empty()) << "the main thread ends the process";
+  ASSERT_TRUE(desk.scene.clock.step(platform::mainQueue().label()));
   EXPECT_EQ(desk.processes.exits(), std::vector<int>{0});
   EXPECT_TRUE(ShellDesk::hotKeysOff());
   desk.scene.clock.runUntilIdle();

@@ -264,6 +264,7 @@ struct ProgramProcess {
     pid = ::fork();
     if (pid == 0) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::signal(SIGPIPE, SIG_DFL);  // as a user's shell leaves it
       ::dup2(out, 1);
       ::dup2(out, 2);
       ::execve(argv[0], argv.data(), envp.data());

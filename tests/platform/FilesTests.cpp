@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -264,4 +265,67 @@ TEST(FileOutputThreadsTest, APipeGivesItsReaderTheWholeReportAndStaysAPipe) {
   EXPECT_FALSE(FileManager::writeAtomically(pipe, "x"));
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(kindAt(pipe), S_IFIFO);
+}
+
+// A report sent to the program's own standard output (or any descriptor it holds) lands
+// where that descriptor stands: what the shell wrote before and after stays in the file.
+TEST(FileOutputTest, APathNamingAnOpenDescriptorIsWrittenThroughItWhereItStands) {
+  Scene scene;
+  const std::string log = scene.path("app.log"), link = scene.path("out");
+  ASSERT_TRUE(FileManager::writeAtomically(log, "earlier\n"));
+  struct stat before {};
+  ASSERT_EQ(::stat(log.c_str(), &before), 0);
+  // As ">> app.log" opens it, and as "> f" does after the shell's first echo.
+  const int appending = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const std::string second = scene.path("f");
+  const int positioned = ::open(second.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(appending, 0);
+  ASSERT_GE(positioned, 0);
+  ASSERT_EQ(::write(positioned, "HEADER\n", 7), 7);
+  const std::string viaProc = "/proc/self/fd/" + std::to_string(appending);
+  ASSERT_EQ(::symlink(("/dev/fd/" + std::to_string(appending)).c_str(), link.c_str()), 0);
+  EXPECT_TRUE(FileManager::writeOutput(viaProc, "one\n", 4));
+  EXPECT_TRUE(FileManager::writeOutput(link, "two\n", 4));
+  EXPECT_TRUE(FileManager::writeOutput("/dev//fd/./" + std::to_string(positioned), "report\n", 7));
+  ASSERT_EQ(::write(positioned, "FOOTER\n", 7), 7);
+  struct stat after {};
+  ASSERT_EQ(::stat(log.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+  EXPECT_EQ(text(log), "earlier\none\ntwo\n");
+  EXPECT_EQ(text(second), "HEADER\nreport\nFOOTER\n");
+  EXPECT_EQ(kindAt(link), S_IFLNK);
+
+  ::close(positioned);
+  errno = 0;
+  EXPECT_FALSE(FileManager::writeOutput("/dev/fd/" + std::to_string(positioned), "x", 1)) << "closed by now";
+  EXPECT_EQ(errno, EBADF);
+  ::close(appending);
+}
+
+// A reader that leaves after a few bytes fails the write, as a full disk would; the
+// program goes on to say so.
+TEST(FileOutputThreadsTest, AReaderThatLeavesEarlyFailsTheWriteAndNotTheProgram) {
+  Scene scene;
+  const std::string pipe = scene.path("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  // As a shell starts the program: a reader's leaving would end it.
+  struct sigaction previous {};
+  struct sigaction fatal {};
+  fatal.sa_handler = SIG_DFL;
+  ASSERT_EQ(::sigaction(SIGPIPE, &fatal, &previous), 0);
+  std::thread reader([&] {
+    const int fd = ::open(pipe.c_str(), O_RDONLY | O_CLOEXEC);
+    char buffer[100];
+    if (fd < 0) return;
+    [[maybe_unused]] const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+  });
+  const std::string report(1 << 20, 'r');  // more than a pipe holds
+  errno = 0;
+  const bool written = FileManager::writeOutput(pipe, report.data(), report.size());
+  const int error = errno;
+  reader.join();
+  ::sigaction(SIGPIPE, &previous, nullptr);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, EPIPE);
 }

@@ -16,6 +16,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/FoundationProcesses.h"
 #include "platform/RealClock.h"
 #include "platform/SystemPort.h"
 #include "platform/Unicode.h"
@@ -173,6 +174,12 @@ std::optional<std::string> ProgramAttachment::start(std::vector<std::string>& ar
   // which then destroys no static at all. Whoever asks second (a watch that finds the host
   // gone meanwhile) goes back to what it was doing; the first one ends the process.
   remote_->system->setExitHandler([connection = remote_->connection, clock = clock_.get()](int status) {
+    // Only the main thread ends the program, between two pieces of its work: asked from
+    // any other thread, the exit would destroy the statics that work still uses.
+    if (!clock->main().isCurrent()) {
+      clock->main().async([status] { platform::exitProgram(status); });
+      return;
+    }
     static std::atomic<bool> leaving{false};
     if (leaving.exchange(true)) return;
     const bool joined = connection->shutdownWithin(std::chrono::duration<double>(kStopPatience).count());

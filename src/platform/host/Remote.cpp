@@ -17,6 +17,7 @@
 #include "platform/DispatchSource.h"
 #include "platform/OwnWindowSurface.h"
 #include "platform/PrivateSymbols.h"
+#include "platform/Refusals.h"
 #include "platform/SharedSurface.h"
 #include "platform/Unicode.h"
 #include "platform/host/CallTable.h"
@@ -181,8 +182,7 @@ void Connection::received(wire::Message message) {
     auto it = pending_.find(message.id);
     if (it == pending_.end()) return;  // an answer nobody waits for (a told request)
     if (message.kind == wire::Kind::error) {
-      std::cerr << "trelliq: the world host refused a request: "
-                << (message.body.is_string() ? message.body.get<std::string>() : message.body.dump()) << "\n";
+      it->second.refused = message.body.is_string() ? message.body.get<std::string>() : message.body.dump();
     } else {
       it->second.value = std::move(message.body);
       it->second.memory = std::move(message.descriptor);
@@ -293,8 +293,7 @@ std::optional<json> Connection::exchange(const std::string& method, json body, c
     const int copy = ::fcntl(options.descriptor, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
       // No descriptor to spare: this one call fails; the connection is no worse for it.
-      std::cerr << "trelliq: cannot pass memory to the world host with " << method << ": " << std::strerror(errno)
-                << "\n";
+      refused(method, std::string("cannot pass memory to the world host: ") + std::strerror(errno));
       std::lock_guard lock(mutex_);
       pending_.erase(id);
       return std::nullopt;
@@ -332,8 +331,17 @@ std::optional<json> Connection::exchange(const std::string& method, json body, c
   }
   std::optional<json> value = std::move(pending_[id].value);
   memory = std::move(pending_[id].memory);
+  const std::optional<std::string> refusal = std::move(pending_[id].refused);
   pending_.erase(id);
+  lock.unlock();
+  if (refusal) refused(method, *refusal);
   return value;
+}
+
+void Connection::refused(const std::string& method, const std::string& why) {
+  // Said, and noted for the caller: the call's empty answer that follows is no answer.
+  std::cerr << "trelliq: the world host refused " << method << ": " << platform::Unicode::oneLine(why) << "\n";
+  platform::noteRefusal(method, why);
 }
 
 void Connection::tell(const std::string& method, json body, bool atOnce) {

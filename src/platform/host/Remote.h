@@ -53,7 +53,8 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  /// Asks the host; nothing when the host is gone or refused the request. Waits at most
+  /// Asks the host; nothing when the host is gone or refused the request (a refusal is
+  /// also noted for the calling thread: platform::Refusals.h). Waits at most
   /// kCallDeadline (plus the options' patience), after which the host counts as gone, and
   /// at most kStopPatience after a stop signal arrived.
   std::optional<nlohmann::json> call(const std::string& method, nlohmann::json body = nullptr,
@@ -111,6 +112,9 @@ class Connection {
                                          std::shared_ptr<wire::Descriptor>& memory);
   void received(wire::Message message);
   void lost(const std::string& why);
+  /// Says that `method` was not carried out, and notes it for the thread that called
+  /// (platform::noteRefusal). On the calling thread.
+  void refused(const std::string& method, const std::string& why);
   void pushLoop();
 
   std::unique_ptr<Channel> channel_;
@@ -121,6 +125,7 @@ class Connection {
     bool done = false;
     std::optional<nlohmann::json> value;
     std::shared_ptr<wire::Descriptor> memory;  // shared memory that came beside the answer
+    std::optional<std::string> refused;         // why the host refused the call
   };
   std::map<std::uint64_t, Slot> pending_;
   std::deque<wire::Message> pushes_;

@@ -1,7 +1,7 @@
 // The world host: one simulated Mac for every program on the same simulated home.
 //
 //   simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...]
-//          [--late-tap-changes SECONDS]
+//          [--late-tap-changes SECONDS] [--thread-starts N]
 //
 // It loads the scenario (the built-in desk without one), owns the world on the real
 // clock and serves programs on the socket in $TRELLIQ_HOME until it is stopped (SIGINT or
@@ -11,7 +11,9 @@
 // --log names the file its lines go to (else standard error), cut as the program's log is.
 // Two flags play a loaded machine for tests: with --tap-timeouts the listed events of each
 // active tap (1: the first it is shown) time out at once; with --late-tap-changes a tap
-// enabled or disabled changes that many seconds later.
+// enabled or disabled changes that many seconds later. With --thread-starts the host starts
+// that many threads once it serves (its programs' connections and lanes) and no more, as at
+// a process limit.
 
 #include <signal.h>
 #include <unistd.h>
@@ -74,6 +76,7 @@ struct HostOptions {
   int readyFD = -1;
   std::set<std::uint64_t> tapTimeouts;
   double lateTapChanges = 0;
+  std::optional<int> threadStarts;
 };
 
 // False, having said why, at an argument the host does not take.
@@ -105,13 +108,22 @@ bool readOptions(HostOptions& o) {
       if (counts) o.tapTimeouts = *counts;
       if (seconds) o.lateTapChanges = *seconds;
       taken();
+    } else if (o.args[i] == "--thread-starts" && hasValue) {
+      const auto counts = countsIn(o.args[i + 1]);
+      if (!counts || counts->size() != 1 || *counts->begin() > 1000) {
+        host::writeLogLine("bad value for --thread-starts: " + o.args[i + 1]);
+        tell(o.readyFD, "usage");
+        return false;
+      }
+      o.threadStarts = static_cast<int>(*counts->begin());
+      taken();
     } else if (o.args[i] == "--scenario") {
       i += 2;  // the simulated Mac takes it
     } else {
       host::writeLogLine("unknown argument " + o.args[i]);
       host::writeLogLine(
           "usage: simmac [--scenario FILE] [--linger SECONDS] [--ready-fd FD] [--log FILE] [--tap-timeouts N,...] "
-          "[--late-tap-changes SECONDS]");
+          "[--late-tap-changes SECONDS] [--thread-starts N]");
       tell(o.readyFD, "usage");
       return false;
     }
@@ -159,6 +171,7 @@ int main(int argc, char** argv) {
     tell(readyFD, *problem);
     return 1;
   }
+  if (o.threadStarts) host::failThreadStartsAfter(*o.threadStarts);
   host::writeLogLine("serving the simulated Mac of " + mac.world().home());
   tell(readyFD, "ready");
 
