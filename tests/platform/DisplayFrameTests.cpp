@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 #include "platform/SharedSurface.h"
@@ -291,6 +292,23 @@ TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {
   // Readable again: the panel is shown whole, not only the part its new frame changed.
   lightTile(0);
   expectSameAsWhole("the panel published a readable frame");
+}
+
+// The window server takes any frame in process: one far beyond every display, or of no
+// number, is out of every frame, and composing it is no fault.
+TEST_F(DisplayFrame, AWindowFramedFarBeyondTheDeskOrByNoNumberIsLeftOut) {
+  const Frame bare = compose(0);
+  panel(true);
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  for (const CGRect& frame : {CGRect(1e308, -1e308, 400, 300), CGRect(-1e308, 1e308, 1e308, 1e308),
+                              CGRect(nan, nan, nan, nan), CGRect(-inf, inf, 400, 300)}) {
+    platform::OwnWindowState state;
+    state.frame = frame;
+    state.level = 101;
+    server.updateOwnWindow(panel_, state);
+    server.dropDisplayFrames();
+    expectAlike(compose(0).image, bare.image, "a panel out of reach");
+  }
 }
 
 TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {
