@@ -22,7 +22,8 @@
 //   cannot be read (`()` for a call with no result).
 // - owner: `none`, or which of the program's own objects the first argument must be
 //   (`requireTap`, `takeTap`, `requireObserver`, `takeObserver`, `requireIterator`):
-//   a program reaches only what it made, and `take` forgets it.
+//   a program reaches only what it made, and `take` forgets it; `domain` when it names
+//   preference domains (one or a list), each refused past the length a domain's name has.
 // Result types are written in full (platform::…); one with a comma has an alias.
 
 /// SystemPort: screens, permissions, preferences, the login item, display pictures,
@@ -39,16 +40,16 @@
   /** applicationDomainName(). Missing keys answer nothing. */                                                      \
   X(gen, gen, applicationDomainName, std::string, (), (), (), kept, {""}, none)                                     \
   X(own, gen, preferenceValue, std::optional<platform::PlistValue>,                                                 \
-    (const std::string& domain, const std::string& key), (domain, key), ("domain", "key"), ask, {}, none)           \
+    (const std::string& domain, const std::string& key), (domain, key), ("domain", "key"), ask, {}, domain)         \
   /** The value of `key` in the first of `domains` that holds it: the search list a program's */                    \
   /** defaults read (its own domain, then the global one). */                                                       \
   X(own, gen, firstPreferenceValue, std::optional<platform::PlistValue>,                                            \
     (const std::vector<std::string>& domains, const std::string& key), (domains, key), ("domains", "key"), ask, {},  \
-    none)                                                                                                            \
+    domain)                                                                                                          \
   /** Every key of `domains` with its value from the first that holds it: the whole search */                       \
   /** list in one answer. */                                                                                         \
   X(gen, gen, firstPreferenceValues, platform::PlistDictionary, (const std::vector<std::string>& domains),          \
-    (domains), (), ask, {}, none)                                                                                    \
+    (domains), (), ask, {}, domain)                                                                                  \
   /** Stores (or, with nothing, removes) one key of a domain and persists the domain. False */                     \
   /** when the file could not be written: the value is kept all the same and saved with the */                     \
   /** next write of the domain. */                                                                                   \
@@ -61,7 +62,7 @@
     (domain, values), ("domain", "values"), ask, {false}, none)                                                      \
   /** The whole domain; nothing when it does not exist. */                                                          \
   X(gen, gen, preferenceDomain, std::optional<platform::PlistDictionary>, (const std::string& domain), (domain), (), \
-    ask, {}, none)                                                                                                   \
+    ask, {}, domain)                                                                                                 \
   /** Re-reads the domain from its file so changes by other processes are seen. */                                  \
   X(gen, own, synchronizePreferences, void, (const std::string& domain), (domain), (), ask, (), none)              \
   /** The login item of the main application. */                                                                    \

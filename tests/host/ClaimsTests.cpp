@@ -34,3 +34,28 @@ TEST(Claims, AKilledProgramGivesBackTheSystemsCommandTabAndItsTapsLeaveTheWorld)
   driver->windowServer->postEvent(kCGHIDEventTap, keyEvent(kCGEventFlagsChanged, kCommand, 0));
   EXPECT_TRUE(eventually([&] { return driver->windowServer->frontmostApplication() != before; }));
 }
+
+TEST(Claims, TheSystemsCommandTabComesBackOnlyOnceNoProgramThatTookItRemains) {
+  AttachedHost stage;  // looks on, and never takes ⌘⇥
+  stage.start();
+  auto first = attach(stage.home.socket());
+  auto second = attach(stage.home.socket());
+  ASSERT_TRUE(first && second);
+  auto turn = [](host::RemoteMac& copy, bool on) {
+    for (std::uint32_t key : {1u, 2u})
+      ASSERT_EQ(copy.connection->call("private.SLSSetSymbolicHotKeyEnabled", {{"key", key}, {"on", on}}), 0);
+  };
+  turn(*first, false);
+  turn(*second, false);
+  turn(*second, true);
+  EXPECT_TRUE(hotKeysAre(*stage.mac, false)) << "the first copy still holds them";
+
+  turn(*second, false);
+  const std::int32_t firstPid = first->windowServer->ownProcessIdentifier();
+  second.reset();  // as when it is killed: its connection ends
+  ASSERT_TRUE(eventually([&] { return copyBeside(*stage.mac, firstPid) == 0; })) << "the host let the second go";
+  EXPECT_TRUE(hotKeysAre(*stage.mac, false)) << "the first copy still holds them";
+
+  first.reset();
+  EXPECT_TRUE(eventually([&] { return hotKeysOn(*stage.mac); }));
+}

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <limits>
 #include <string>
 #include <thread>
 #include <variant>
@@ -28,6 +29,7 @@
 #include "platform/host/WireValues.h"
 #include "platform/sim/World.h"
 #include "HostProcess.h"
+#include "RawPeer.h"
 #include "support/Scene.h"
 
 namespace {
@@ -350,4 +352,56 @@ TEST(HostProcessTest, AMistypedLoadFlagIsRefusedWithItsName) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 64);
     EXPECT_NE(host.errors().find("bad value for " + flag[0] + ": " + flag[1]), std::string::npos) << flag[1];
   }
+}
+
+TEST(HostProcessTest, WhatThePreferencesMeetIsLoggedWithinTheProgramsLinesAndAnAbsurdDomainIsRefused) {
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  // A folder that leads to itself: no file in it can be looked at, and each read says so.
+  const std::string folder = stage.home.path + "/Library/Preferences";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directory_symlink("Preferences", folder);
+  {
+    RawPeer peer(stage.home.socket());
+    peer.send({host::wire::Kind::call, 1, "preferenceDomain", std::string(1 << 20, 'd'), 1});
+    const auto refused = peer.next();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->kind, host::wire::Kind::error);
+    EXPECT_NE(refused->body.dump().find("a domain name of 1048576 bytes"), std::string::npos) << refused->body;
+    for (std::uint64_t n = 0; n < 30; ++n) {
+      peer.send({host::wire::Kind::call, 2 + n, "preferenceDomain", "test.domain." + std::to_string(n), 1});
+      ASSERT_TRUE(peer.next());
+    }
+  }
+  stage.host->stop();
+  stage.host->wait();
+  const std::string log = stage.host->errors();
+  std::size_t told = 0;
+  for (std::size_t at = log.find("test.domain."); at != std::string::npos; at = log.find("test.domain.", at + 1)) ++told;
+  EXPECT_EQ(told, host::Host::kLinesPerProgram) << log;
+  EXPECT_NE(log.find("… and 10 more"), std::string::npos) << log;
+}
+
+TEST(HostProcessTest, AnOwnWindowFramedByNoNumberOrFarBeyondTheDeskIsRefusedWithTheReason) {
+  AttachedHost stage;
+  ASSERT_NO_FATAL_FAILURE(stage.start());
+  RawPeer peer(stage.home.socket());
+  std::uint64_t id = 0;
+  auto ask = [&](const std::string& method, const nlohmann::json& body) {
+    peer.send({host::wire::Kind::call, ++id, method, body, 1});
+    return peer.next().value_or(host::wire::Message{});
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  for (const CGRect& frame : {CGRect(nan, 0, 100, 100), CGRect(0, 0, inf, 100), CGRect(-1e308, 0, 100, 100),
+                              CGRect(0, 0, 100, 2e6)}) {
+    const auto refused = ask("createOwnWindow", host::wire::encode(panelAt(frame)));
+    EXPECT_EQ(refused.kind, host::wire::Kind::error);
+    EXPECT_NE(refused.body.dump().find("is not within 1048576 points of the desk"), std::string::npos) << refused.body;
+  }
+  const auto made = ask("createOwnWindow", host::wire::encode(panelAt(CGRect(100, 100, 400, 300))));
+  ASSERT_EQ(made.kind, host::wire::Kind::reply);
+  const auto moved = ask("updateOwnWindow", {{"n", made.body["n"]}, {"state", host::wire::encode(panelAt(CGRect(1e308, 0, 400, 300)))}});
+  EXPECT_EQ(moved.kind, host::wire::Kind::error);
+  EXPECT_TRUE(stage.mac->system->captureDisplay(stage.mac->system->screens().front().displayID, 100, 100, false))
+      << "the desk is composed as ever";
 }

@@ -481,3 +481,26 @@ TEST_P(HostilePreferencesTest, APipeWhereThePreferencesFolderBelongsHoldsNoWrite
   EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("cannot write"));
   EXPECT_EQ(UserDefaults::standard().stringForKey("tiles"), "windows") << "kept for the rest of the run";
 }
+
+// Domains asked for by the thousand that have no file, or whose file cannot be looked at,
+// leave no more behind than a bound, each problem said once through the store's reporter;
+// a name longer than any domain's is none.
+TEST(DefaultsStoreTest, DomainsWithoutAFileLeaveNoMoreBehindThanABound) {
+  Scene scene;
+  sim::DefaultsStore store(scene.path("Library/Preferences"));
+  std::size_t said = 0;
+  store.setReporter([&](const std::string&) { ++said; });
+  const std::size_t many = 4 * sim::DefaultsStore::kKeptBeforeSweep;
+  for (std::size_t n = 0; n < many; ++n) EXPECT_FALSE(store.domain("missing.domain." + std::to_string(n)));
+  EXPECT_LE(store.keptDomains(), sim::DefaultsStore::kKeptBeforeSweep);
+
+  platform::FileFaults::fail(platform::FileOp::stat, ".plist", EIO);
+  for (std::size_t n = 0; n < many; ++n) store.value("hidden.domain." + std::to_string(n), "key");
+  platform::FileFaults::clear();
+  EXPECT_EQ(said, many);
+  EXPECT_LE(sim::DefaultsStore::rememberedReports(), sim::DefaultsStore::kMaxRemembered);
+  EXPECT_LE(store.keptDomains(), sim::DefaultsStore::kKeptBeforeSweep);
+
+  EXPECT_FALSE(store.domain(std::string(1000, 'd')));
+  EXPECT_EQ(said, many) << "nothing to say of what is no domain";
+}

@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QPainter>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 #include "platform/SharedSurface.h"
@@ -291,6 +292,23 @@ TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {
   // Readable again: the panel is shown whole, not only the part its new frame changed.
   lightTile(0);
   expectSameAsWhole("the panel published a readable frame");
+}
+
+// The window server takes any frame in process: a window over the display whose frame
+// reaches far beyond every display is placed out of the frame, and composing it is no fault.
+TEST_F(DisplayFrame, AWindowFramedFarBeyondTheDeskIsLeftOut) {
+  const Frame bare = compose(0);
+  panel(true);
+  for (const CGRect& frame : {CGRect(-1e300, -1e300, 1e301, 1e301), CGRect(-1e10, -1e10, 3e10, 3e10)}) {
+    platform::OwnWindowState state;
+    state.frame = frame;
+    state.level = 101;
+    state.hasShadow = false;
+    state.collectionBehavior = 1;
+    server.updateOwnWindow(panel_, state);
+    server.dropDisplayFrames();
+    expectAlike(compose(0).image, bare.image, "a panel out of reach");
+  }
 }
 
 TEST_F(DisplayFrame, AFrameLooksAsIfEveryWindowWerePaintedWholeBackToFront) {

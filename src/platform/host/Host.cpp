@@ -42,6 +42,24 @@ using wire::read;
 
 namespace {
 
+/// Queues `message` on `lane` of `client`, within what one program may leave waiting on
+/// its lanes (Host::kMaxWaitingCalls, kMaxWaitingCallBytes); past that, why it cannot,
+/// queueing nothing. Under the client's mutex.
+std::optional<std::string> waitOnLane(Host::Client& client, Host::Client::Lane& lane, wire::Message&& message) {
+  const std::size_t calls = client.waitingCalls + 1;
+  const std::size_t bytes = client.waitingBytes + message.frameBytes;
+  if (calls > Host::kMaxWaitingCalls)
+    return "kept asking without reading its answers: more than " + std::to_string(Host::kMaxWaitingCalls) +
+           " calls waiting on its lanes";
+  if (bytes > Host::kMaxWaitingCallBytes)
+    return "kept asking without reading its answers: calls of more than " +
+           std::to_string(Host::kMaxWaitingCallBytes) + " bytes waiting on its lanes";
+  client.waitingCalls = calls;
+  client.waitingBytes = bytes;
+  lane.calls.push_back(std::move(message));
+  return std::nullopt;
+}
+
 /// How long the accept loop waits, first and at most, before it tries again after the
 /// system gave it no descriptor (or no memory) for a program.
 constexpr int kFirstAcceptRetryMs = 10;
@@ -106,6 +124,7 @@ Host::Host(sim::World& world, sim::WindowServer& server)
       allowedUID_(::getuid()),
       multitouch_(std::make_unique<HostMultitouch>(world)) {
   installListeners();
+  routeWorldMessages();
 }
 
 Host::~Host() {
@@ -115,6 +134,7 @@ Host::~Host() {
   server_.setProgramEventListener(nullptr);
   world_.setDistributedNotificationListener(nullptr);
   world_.setAppleEventListener(nullptr);
+  world_.setPreferencesReporter(nullptr);
   // A listener the world took before it was unset may still be running.
   gate_->closeAndWait();
 }
@@ -460,23 +480,30 @@ void Host::readSignals(Client& client) {
 std::optional<std::int32_t> Host::switchHotKey(const Client& client, std::uint32_t key, bool on) {
   auto* f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
   if (!f) return std::nullopt;
-  // The world's switch and its owner change together: a program that turns a hot key off
-  // holds it until it turns it on or its connection ends.
+  // The world's switch and its holders change together. Several copies may each turn a hot
+  // key off: it is on again only once none of them holds it, so one copy that turns it on
+  // or ends never gives the system ⌘⇥ back under another that still runs.
   std::lock_guard lock(hotKeysMutex_);
-  const std::int32_t status = f(key, on);
-  if (on) {
-    hotKeyHolders_.erase(key);
-  } else {
-    hotKeyHolders_[key] = client.number;
+  auto held = hotKeyHolders_.find(key);
+  if (!on) {
+    const std::int32_t status = f(key, false);
+    // Only a key the world has is held: made-up ones would grow the table without end.
+    if (status == 0) hotKeyHolders_[key].insert(client.number);
+    return status;
   }
-  return status;
+  if (held != hotKeyHolders_.end()) {
+    held->second.erase(client.number);
+    if (!held->second.empty()) return 0;  // still off for another program
+    hotKeyHolders_.erase(held);
+  }
+  return f(key, true);
 }
 
 void Host::releaseHotKeys(const Client& client) {
   auto* f = privateFunction<SLSSetSymbolicHotKeyEnabled_t>(world_, kSkyLightPath, "SLSSetSymbolicHotKeyEnabled");
   std::lock_guard lock(hotKeysMutex_);
   for (auto it = hotKeyHolders_.begin(); it != hotKeyHolders_.end();) {
-    if (it->second != client.number) {
+    if (!it->second.erase(client.number) || !it->second.empty()) {
       ++it;
       continue;
     }
@@ -663,6 +690,18 @@ void Host::installListeners() {
   });
 }
 
+void Host::routeWorldMessages() {
+  world_.setPreferencesReporter([this, gate = gate_](const std::string& message) {
+    CallbackGate::Pass pass(*gate);
+    if (!pass) return;
+    if (Client* client = AnsweringFor::current()) {
+      noteAbout(*client, message);
+    } else {
+      log_.write(worldLines_, "simulated system", message);
+    }
+  });
+}
+
 bool Host::settleRole(Client& client, const std::string& firstCall) {
   bool silenced = false;
   {
@@ -708,25 +747,28 @@ bool Host::settleRole(Client& client, const std::string& firstCall) {
   return true;
 }
 
+void Host::takeVerdict(Client& client, const wire::Message& answer) {
+  std::optional<Client::PendingTap> tap;
+  {
+    std::lock_guard lock(client.mutex);
+    if (auto it = client.pendingTaps.find(answer.id); it != client.pendingTaps.end()) {
+      tap = std::move(it->second);
+      client.pendingTaps.erase(it);
+    }
+  }
+  if (!tap) return;
+  std::optional<CGEvent> verdict;
+  try {
+    wire::decode(answer.body, verdict);
+  } catch (const std::exception&) {
+    verdict = tap->event;  // an answer that is not an event consumes nothing
+  }
+  tap->reply(verdict);
+}
+
 void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) {
   if (message.kind == wire::Kind::answer) {
-    std::optional<Client::PendingTap> tap;
-    {
-      std::lock_guard lock(client->mutex);
-      if (auto it = client->pendingTaps.find(message.id); it != client->pendingTaps.end()) {
-        tap = std::move(it->second);
-        client->pendingTaps.erase(it);
-      }
-    }
-    if (tap) {
-      std::optional<CGEvent> verdict;
-      try {
-        wire::decode(message.body, verdict);
-      } catch (const std::exception&) {
-        verdict = tap->event;  // an answer that is not an event consumes nothing
-      }
-      tap->reply(verdict);
-    }
+    takeVerdict(*client, message);
     return;
   }
   if (message.kind != wire::Kind::call) {
@@ -744,6 +786,7 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
   }
   std::optional<wire::Message> unanswerable;
   std::string why;
+  std::optional<std::string> tooMany;
   Client::Lane* woken = nullptr;
   {
     std::lock_guard lock(client->mutex);
@@ -752,17 +795,25 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     const std::uint32_t id = std::min(message.lane, kMaxLanes);
     Client::Lane& lane = client->lanes[id];
     woken = &lane;
-    lane.calls.push_back(std::move(message));
-    if (!lane.worker.joinable()) {
+    tooMany = waitOnLane(*client, lane, std::move(message));
+    if (tooMany) {
+      client->closing = true;  // nothing it sent after this is answered
+    } else if (!lane.worker.joinable()) {
       try {
         lane.worker = startThread([this, client, id] { work(client, id); });
       } catch (const std::system_error& e) {
         // The call is refused; the lane tries for a thread again with its next call.
         unanswerable = std::move(lane.calls.back());
         lane.calls.pop_back();
+        --client->waitingCalls;
+        client->waitingBytes -= unanswerable->frameBytes;
         why = e.what();
       }
     }
+  }
+  if (tooMany) {
+    letGoOfAsking(*client, *tooMany);
+    return;
   }
   if (unanswerable) {
     noteAbout(*client, "no thread for the calls of its lane " + std::to_string(unanswerable->lane) + " (" + why +
@@ -773,6 +824,12 @@ void Host::handle(const std::shared_ptr<Client>& client, wire::Message message) 
     return;
   }
   woken->ready.notify_one();
+}
+
+void Host::letGoOfAsking(Client& client, const std::string& why) {
+  noteAbout(client, why + "; connection closed");
+  // Told if its socket takes it: a program that reads nothing hears nothing more.
+  client.channel->close(wire::Message{wire::Kind::error, 0, "", kTooManyWaitingCalls});
 }
 
 void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
@@ -786,6 +843,8 @@ void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
       if (client->closing) return;
       message = std::move(calls.front());
       calls.pop_front();
+      --client->waitingCalls;
+      client->waitingBytes -= message.frameBytes;
     }
     answer(client, std::move(message));
   }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,18 @@ class Host {
   /// Pushes a program may leave unread (beyond what its socket holds) before it is let go:
   /// the world never waits on a program that stopped reading.
   static constexpr std::size_t kMaxUnreadBytes = std::size_t{1} << 20;
+  /// Calls one program may have waiting on its lanes, and their frames' bytes. Each lane
+  /// waits for one call's answer before it asks again, so only a program that keeps asking
+  /// without reading its answers (its lanes stalled on them) comes near either: past them
+  /// it is let go, told kTooManyWaitingCalls, rather than held in the host's memory.
+  static constexpr std::size_t kMaxWaitingCalls = 1024;
+  static constexpr std::size_t kMaxWaitingCallBytes = 2 * wire::kMaxCallPayload;
+  static constexpr const char* kTooManyWaitingCalls =
+      "the world host lets go of a program that keeps asking without reading its answers";
+  /// How far an own window's frame may lie from the desk's origin, and how large it may be,
+  /// in points: a desk is a few displays of a few thousand points each. A frame past it,
+  /// or not finite, is refused with the reason (the window server makes pixels of it).
+  static constexpr double kMaxOwnWindowPoints = 1 << 20;
   /// Bytes of unfinished calls held for all programs together: each may send a call of up
   /// to wire::kMaxCallPayload, a few at the same moment; one past this ends its connection.
   static constexpr std::size_t kMaxUnfinishedBytes = 4 * wire::kMaxCallPayload;
@@ -133,10 +146,12 @@ class Host {
   void reclaim(Client& client);
   /// Applies every record waiting on the client's signal channel, in order.
   void readSignals(Client& client);
-  /// Turns a symbolic hot key of the world on or off for `client`, who then holds it while
-  /// it is off; the function's status, or nothing when the world lacks it.
+  /// Turns a symbolic hot key of the world off for `client`, who then holds it off, or lets
+  /// go of its hold, the key coming on once no program holds it; the function's status, or
+  /// nothing when the world lacks it.
   std::optional<std::int32_t> switchHotKey(const Client& client, std::uint32_t key, bool on);
-  /// Turns back on every hot key `client` holds off: claims die with their owner.
+  /// Lets go of every hot key `client` holds off, turning on those nobody else holds:
+  /// claims die with their owner.
   void releaseHotKeys(const Client& client);
   /// Lets go of whatever waits on the program: tap verdicts pass the event.
   void answerPending(Client& client);
@@ -145,6 +160,11 @@ class Host {
   /// refused, when the host serves as many as it can already. Reader thread.
   bool settleRole(Client& client, const std::string& firstCall);
   void handle(const std::shared_ptr<Client>& client, wire::Message message);
+  /// Hands a tap the program's verdict `answer` on the event it was shown. Reader thread.
+  void takeVerdict(Client& client, const wire::Message& answer);
+  /// Lets go of `client`, whose calls waiting on its lanes passed what one program may
+  /// leave there (`why`). Its reader thread.
+  void letGoOfAsking(Client& client, const std::string& why);
   void work(const std::shared_ptr<Client>& client, std::uint32_t lane);
   void answer(const std::shared_ptr<Client>& client, wire::Message message);
   /// The picture memory `picture` takes, held while it is unread; null when there is no
@@ -162,6 +182,9 @@ class Host {
   void broadcast(const std::string& method, const nlohmann::json& body, bool Client::*wants,
                  bool primaryOnly = false);
   void installListeners();
+  /// What the world has to say about a program's call (a preferences file it cannot read)
+  /// goes to the host's log as that program's line, within its limits.
+  void routeWorldMessages();
   /// Pushes "screenChanged" to each screen that asked to be told and was not told since it
   /// last asked for its frames. Any thread.
   void tellScreens();
@@ -212,6 +235,7 @@ class Host {
   std::vector<std::shared_ptr<Client>> finished_;  // closed, their reader threads to be joined
   HostLog log_;
   LineBudget refusals_{kLinesPerProgram};
+  LineBudget worldLines_{kLinesPerProgram};  // what the world says outside any program's call
   LineBudget framesEvicted_{3};  // display frames let go past the composer's budget
   std::atomic<std::uint64_t> acceptRetries_{0};
   std::atomic<std::uint64_t> picturesRefused_{0};
@@ -220,7 +244,7 @@ class Host {
   std::atomic<std::size_t> screenWatchers_{0};
   bool stopping_ = false;
   std::mutex hotKeysMutex_;
-  std::map<std::uint32_t, std::uint64_t> hotKeyHolders_;  // hot key -> client number that turned it off
+  std::map<std::uint32_t, std::set<std::uint64_t>> hotKeyHolders_;  // hot key -> numbers of the clients holding it off
   bool primaryTaken_ = false;
   std::uint64_t attachments_ = 0;
   std::unique_ptr<HostMultitouch> multitouch_;  // the trackpad's frames, for the programs that read them

@@ -8,9 +8,11 @@
 #include <poll.h>
 
 #include <cerrno>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -99,12 +101,48 @@ struct Owned {
     }
   }
 };
+/// A preference domain's name as a program gives it, refused past what any domain's is.
+const std::string& domainName(const std::string& domain) {
+  if (domain.size() > sim::DefaultsStore::kMaxDomainBytes) {
+    throw wire::BadValue("a domain name of " + std::to_string(domain.size()) + " bytes; a domain's name has at most " +
+                         std::to_string(sim::DefaultsStore::kMaxDomainBytes));
+  }
+  return domain;
+}
+/// The column's `domain`: the first argument names preference domains (one, or a search
+/// list), each refused past what a domain's name may be.
+struct DomainNames {
+  template <typename Arguments>
+  void check(Host::Client&, const Arguments& arguments) const {
+    const auto& first = std::get<0>(arguments);
+    if constexpr (std::is_same_v<std::decay_t<decltype(first)>, std::string>) {
+      domainName(first);
+    } else {
+      for (const std::string& domain : first) domainName(domain);
+    }
+  }
+};
 #define TRELLIQ_OWNER_none NoOwner{}
+#define TRELLIQ_OWNER_domain DomainNames{}
 #define TRELLIQ_OWNER_requireTap Owned<&Host::Client::taps, false>{"tap"}
 #define TRELLIQ_OWNER_takeTap Owned<&Host::Client::taps, true>{"tap"}
 #define TRELLIQ_OWNER_requireObserver Owned<&Host::Client::observers, false>{"observer"}
 #define TRELLIQ_OWNER_takeObserver Owned<&Host::Client::observers, true>{"observer"}
 #define TRELLIQ_OWNER_requireIterator Owned<&Host::Client::iterators, false>{"iterator"}
+
+/// An own window's state as a program gives it, refused when a number of its frame is not
+/// finite or lies past Host::kMaxOwnWindowPoints.
+platform::OwnWindowState withSaneFrame(platform::OwnWindowState state) {
+  const CGRect& f = state.frame;
+  for (const double n : {f.origin.x, f.origin.y, f.size.width, f.size.height}) {
+    if (std::isfinite(n) && std::abs(n) <= Host::kMaxOwnWindowPoints) continue;
+    std::ostringstream frame;
+    frame << "{" << f.origin.x << ", " << f.origin.y << ", " << f.size.width << ", " << f.size.height << "}";
+    throw wire::BadValue("the window's frame " + frame.str() + " is not within " +
+                         std::to_string(static_cast<long>(Host::kMaxOwnWindowPoints)) + " points of the desk");
+  }
+  return state;
+}
 
 platform::PlistArray arrayField(const json& v, const char* key) {
   auto value = field<PlistValue>(v, key);
@@ -160,20 +198,22 @@ struct Host::Calls {
 
   // ---- SystemPort rows written here ----
   static json setPreferenceValue(Context& c) {
-    const bool saved = c.host.world_.setPreferenceValue(field<std::string>(c.v, "domain"), field<std::string>(c.v, "key"),
-                                                        field<std::optional<PlistValue>>(c.v, "value"));
+    const bool saved =
+        c.host.world_.setPreferenceValue(domainName(field<std::string>(c.v, "domain")), field<std::string>(c.v, "key"),
+                                         field<std::optional<PlistValue>>(c.v, "value"));
     preferencesChanged(c.host);
     return saved;
   }
   static json setPreferenceValues(Context& c) {
     const auto values = field<PlistValue>(c.v, "values");
     if (!values.asDictionary()) throw wire::BadValue("values is not a dictionary");
-    const bool saved = c.host.world_.setPreferenceValues(field<std::string>(c.v, "domain"), *values.asDictionary());
+    const bool saved =
+        c.host.world_.setPreferenceValues(domainName(field<std::string>(c.v, "domain")), *values.asDictionary());
     preferencesChanged(c.host);
     return saved;
   }
   static json synchronizePreferences(Context& c) {
-    c.host.world_.synchronizePreferences(read<std::string>(c.v));
+    c.host.world_.synchronizePreferences(domainName(read<std::string>(c.v)));
     preferencesChanged(c.host);
     return nullptr;
   }
@@ -250,7 +290,7 @@ struct Host::Calls {
     return nullptr;
   }
   static json createOwnWindow(Context& c) {
-    const auto state = read<platform::OwnWindowState>(c.v);
+    const auto state = withSaneFrame(read<platform::OwnWindowState>(c.v));
     {
       // Counted before it is made, so threads making windows at once stay within the limit.
       std::lock_guard lock(c.client->mutex);
@@ -271,7 +311,7 @@ struct Host::Calls {
   static json updateOwnWindow(Context& c) {
     const auto number = field<std::uint32_t>(c.v, "n");
     c.client->requireOwn(c.client->windows, number, "window");
-    c.host.server_.updateOwnWindow(number, field<platform::OwnWindowState>(c.v, "state"));
+    c.host.server_.updateOwnWindow(number, withSaneFrame(field<platform::OwnWindowState>(c.v, "state")));
     return ownWindowsOf(*c.client);
   }
   static json orderOwnWindow(Context& c) {
@@ -671,6 +711,7 @@ const std::unordered_map<std::string_view, Host::Calls::Handler>& Host::Calls::h
 json Host::call(const std::shared_ptr<Client>& client, const std::string& method, const json& v,
                 wire::Descriptor* descriptor, std::shared_ptr<wire::Descriptor>& memory) {
   Calls::Context context{*this, client, v, descriptor, memory};
+  const AnsweringFor answering(*client);
   if (method.starts_with("private.")) return Calls::privateCall(context, method.substr(8));
   const auto& handlers = Calls::handlers();
   auto it = handlers.find(method);

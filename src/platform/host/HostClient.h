@@ -90,6 +90,9 @@ struct Host::Client {
     std::condition_variable ready;
   };
   std::map<std::uint32_t, Lane> lanes;  // a lane stays where it is until the program goes
+  /// The calls waiting on all its lanes, and their frames' bytes (kMaxWaitingCalls…).
+  std::size_t waitingCalls = 0;
+  std::size_t waitingBytes = 0;
   bool closing = false;
   /// What this program reads ahead, and the tables it was sent.
   std::unique_ptr<HostReads> reads;
@@ -168,6 +171,24 @@ struct Host::Client {
     std::lock_guard lock(mutex);
     if (!own.erase(id)) throw wire::BadValue(std::string(what) + " " + std::to_string(id) + " is not the program's");
   }
+};
+
+/// Marks the client whose call the calling thread answers (Host::call), while it does: what
+/// the world says meanwhile is about that program's call.
+class AnsweringFor {
+ public:
+  explicit AnsweringFor(Host::Client& client) : before_(current()) { current() = &client; }
+  ~AnsweringFor() { current() = before_; }
+  AnsweringFor(const AnsweringFor&) = delete;
+  AnsweringFor& operator=(const AnsweringFor&) = delete;
+  /// The client of the call being answered on this thread; null when none is.
+  static Host::Client*& current() {
+    thread_local Host::Client* client = nullptr;
+    return client;
+  }
+
+ private:
+  Host::Client* before_;
 };
 
 }  // namespace host

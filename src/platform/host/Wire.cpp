@@ -224,6 +224,7 @@ std::optional<Message> Decoder::next() {
     return std::nullopt;
   }
   consumed_ += kHeaderSize + length;
+  message->frameBytes = kHeaderSize + length;
   return message;
 }
 

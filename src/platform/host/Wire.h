@@ -73,7 +73,13 @@ struct Message {
   bool carriesDescriptor = false;
   /// The descriptor sent or received with the message, if any.
   std::shared_ptr<Descriptor> descriptor = nullptr;
-  friend bool operator==(const Message&, const Message&) = default;
+  /// Set by the decoder: the bytes of the frame it came in, what the message costs while
+  /// it waits to be answered. No part of what it says.
+  std::size_t frameBytes = 0;
+  friend bool operator==(const Message& a, const Message& b) {
+    return a.kind == b.kind && a.id == b.id && a.method == b.method && a.body == b.body && a.lane == b.lane &&
+           a.carriesDescriptor == b.carriesDescriptor && a.descriptor == b.descriptor;
+  }
 };
 
 const char* kindName(Kind kind);

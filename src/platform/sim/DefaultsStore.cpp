@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 
 #include "platform/Files.h"
 #include "platform/Unicode.h"
@@ -43,9 +45,11 @@ bool isLimit(const std::string& why) {
 }
 
 // What has been reported, for the whole process: the same broken file is worth one line
-// however many stores and reads meet it.
+// however many stores and reads meet it. The oldest are forgotten past a bound: a program
+// asking for ever new domains in a folder it cannot look into would make ever new keys.
 std::mutex gReportedMutex;
 std::set<std::string> gReported;
+std::deque<std::set<std::string>::iterator> gReportedOrder;  // oldest first
 
 }  // namespace
 
@@ -61,8 +65,8 @@ DefaultsStore::Stamp DefaultsStore::stampOf(const struct stat& st) {
 std::string DefaultsStore::fileFor(const std::string& domain) const {
   // A domain is a bundle identifier or the global domain; anything that could walk
   // out of the folder is no domain at all.
-  if (domain.empty() || domain == "." || domain == ".." || domain.find('/') != std::string::npos ||
-      domain.find('\0') != std::string::npos)
+  if (domain.empty() || domain.size() > kMaxDomainBytes || domain == "." || domain == ".." ||
+      domain.find('/') != std::string::npos || domain.find('\0') != std::string::npos)
     return "";
   return platform::joinPath(folder_, domain + ".plist");
 }
@@ -70,9 +74,47 @@ std::string DefaultsStore::fileFor(const std::string& domain) const {
 void DefaultsStore::report(const std::string& key, const std::string& message) {
   {
     std::lock_guard lock(gReportedMutex);
-    if (!gReported.insert(key).second) return;
+    const auto [at, fresh] = gReported.insert(key);
+    if (!fresh) return;
+    gReportedOrder.push_back(at);
+    if (gReportedOrder.size() > kMaxRemembered) {
+      gReported.erase(gReportedOrder.front());
+      gReportedOrder.pop_front();
+    }
+  }
+  say(message);
+}
+
+std::size_t DefaultsStore::rememberedReports() {
+  std::lock_guard lock(gReportedMutex);
+  return gReported.size();
+}
+
+void DefaultsStore::say(const std::string& message) {
+  if (reporter_) {
+    reporter_(message);
+    return;
   }
   std::fprintf(stderr, "simulated system: %s\n", platform::Unicode::oneLine(message).c_str());
+}
+
+void DefaultsStore::setReporter(std::function<void(const std::string&)> reporter) {
+  std::lock_guard lock(mutex_);
+  reporter_ = std::move(reporter);
+}
+
+std::size_t DefaultsStore::keptDomains() {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+void DefaultsStore::forgetEmptyEntries() {
+  if (entries_.size() < sweepAt_) return;
+  std::erase_if(entries_, [](const auto& entry) {
+    const Entry& e = entry.second;
+    return !e.dirty && (!e.exists || e.unreadable);
+  });
+  sweepAt_ = std::max(kKeptBeforeSweep, 2 * entries_.size());
 }
 
 bool DefaultsStore::takeContents(Entry& e, std::vector<std::uint8_t>& bytes, const Stamp& stamp,
@@ -100,14 +142,19 @@ bool DefaultsStore::takeContents(Entry& e, std::vector<std::uint8_t>& bytes, con
 }
 
 DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool force) {
-  Entry& e = entries_[domain];
   const std::string path = fileFor(domain);
+  if (path.empty()) {
+    // No domain: nothing is kept under its name.
+    nothing_ = Entry{};
+    nothing_.loaded = true;
+    return nothing_;
+  }
+  Entry& e = entries_[domain];
   auto markMissing = [&]() -> Entry& {
     e = Entry{};
     e.loaded = true;
     return e;
   };
-  if (path.empty()) return markMissing();
 
   struct stat st {};
   int statError = FileFaults::check(FileOp::stat, path);
@@ -184,8 +231,10 @@ std::optional<PlistDictionary> DefaultsStore::domain(const std::string& name, Fr
   auto it = entries_.find(name);
   Entry& e =
       (freshness == Freshness::cached && it != entries_.end() && it->second.loaded) ? it->second : refresh(name, false);
-  if (!e.exists && !e.dirty) return std::nullopt;
-  return e.values;
+  std::optional<PlistDictionary> values;
+  if (e.exists || e.dirty) values = e.values;
+  forgetEmptyEntries();
+  return values;
 }
 
 std::optional<PlistValue> DefaultsStore::value(const std::string& domain, const std::string& key, Freshness freshness) {
@@ -193,14 +242,16 @@ std::optional<PlistValue> DefaultsStore::value(const std::string& domain, const 
   auto it = entries_.find(domain);
   Entry& e = (freshness == Freshness::cached && it != entries_.end() && it->second.loaded) ? it->second
                                                                                            : refresh(domain, false);
-  auto found = e.values.find(key);
-  if (found == e.values.end()) return std::nullopt;
-  return found->second;
+  std::optional<PlistValue> value;
+  if (auto found = e.values.find(key); found != e.values.end()) value = found->second;
+  forgetEmptyEntries();
+  return value;
 }
 
 void DefaultsStore::synchronize(const std::string& domain) {
   std::lock_guard lock(mutex_);
   refresh(domain, true);
+  forgetEmptyEntries();
 }
 
 bool DefaultsStore::set(const std::string& domain, const std::string& key, const std::optional<PlistValue>& value) {
@@ -240,8 +291,7 @@ bool DefaultsStore::setAside(const std::string& path) {
     const std::string aside = path + ".corrupt-" + std::to_string(n);
     if (FileManager::fileExists(aside)) continue;
     if (FileManager::moveItem(path, aside)) {
-      std::fprintf(stderr, "simulated system: %s\n",
-                   platform::Unicode::oneLine(path + ": kept the damaged preferences file as " + aside).c_str());
+      say(path + ": kept the damaged preferences file as " + aside);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -255,9 +305,7 @@ bool DefaultsStore::write(const std::string& domain, Entry& e, const std::option
   auto fail = [&](const std::string& what) {
     const int error = errno;
     e.dirty = values.has_value();
-    if (failedWrites_.insert(path).second)
-      std::fprintf(stderr, "simulated system: %s\n",
-                   platform::Unicode::oneLine(path + ": " + what + " (" + std::strerror(error) + ")").c_str());
+    if (failedWrites_.insert(path).second) say(path + ": " + what + " (" + std::strerror(error) + ")");
     return false;
   };
 

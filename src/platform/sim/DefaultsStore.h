@@ -20,12 +20,30 @@ namespace sim {
 
 class DefaultsStore {
  public:
+  /// A domain is a bundle identifier, a few dozen characters; its file's name, and the
+  /// names made beside it (a temporary, a damaged file kept aside), stay within the 255
+  /// bytes of a file name. A longer name is no domain.
+  static constexpr std::size_t kMaxDomainBytes = 200;
+
   /// `folder` is the Preferences folder; it is made on the first write.
   explicit DefaultsStore(std::string folder);
 
   const std::string& folder() const { return folder_; }
   /// The file that holds `domain`; empty for a name that cannot be a file name.
   std::string fileFor(const std::string& domain) const;
+
+  /// Where what the store has to say (a file it cannot read, keeps aside or cannot write)
+  /// goes, one message a call; standard error when nothing is set (null).
+  void setReporter(std::function<void(const std::string& message)> reporter);
+  /// Domains it keeps something of: what was read of existing files, and values a write
+  /// could not save. Of domains without a file (or one that cannot be looked at) no more
+  /// than kKeptBeforeSweep are kept, the domains a program reads from one read to the next.
+  std::size_t keptDomains();
+  static constexpr std::size_t kKeptBeforeSweep = 256;
+  /// Problems said so far that are remembered, so each is said once (at most
+  /// kMaxRemembered, for the whole process).
+  static std::size_t rememberedReports();
+  static constexpr std::size_t kMaxRemembered = 256;
 
   /// How much a read trusts what it read before: `checkDisk` looks at the file's
   /// stamp and reads it again when it changed; `cached` answers from memory once
@@ -81,12 +99,21 @@ class DefaultsStore {
   bool write(const std::string& domain, Entry& entry, const std::optional<platform::PlistDictionary>& values,
              bool folderLocked);
   bool setAside(const std::string& path);
+  // Says `message` once for `key` (a file's state).
   void report(const std::string& key, const std::string& message);
+  // Says `message` through the reporter, or on standard error. Under the mutex.
+  void say(const std::string& message);
+  // Lets go of the entries of domains that keep nothing (no file, or one that could not
+  // be examined or read, and no unsaved values) once there are many. Under the mutex.
+  void forgetEmptyEntries();
 
   std::string folder_;
   std::mutex mutex_;
   std::map<std::string, Entry> entries_;
+  std::size_t sweepAt_ = kKeptBeforeSweep;
+  Entry nothing_;  // what a name that is no domain reads as
   std::set<std::string> failedWrites_;
+  std::function<void(const std::string&)> reporter_;
 };
 
 }  // namespace sim

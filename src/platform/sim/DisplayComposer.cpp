@@ -213,6 +213,16 @@ std::vector<Seen> seeWindows(std::vector<Placed>& windows, const QRegion& dirty,
   return seen;
 }
 
+/// A window's edge in a frame's pixels, however far off its frame lies (or not a number):
+/// past kFarPixels it is that far off, out of every frame, and the sums made of it (its
+/// width, its shadow's reach) stay within an int.
+int pixelAt(double x) {
+  constexpr int kFarPixels = 1 << 28;
+  if (!(x > -kFarPixels)) return -kFarPixels;  // also NaN
+  if (x > kFarPixels) return kFarPixels;
+  return static_cast<int>(std::round(x));
+}
+
 /// Where each window of `windows` lies in a frame of `width` × `height` pixels of `frame`.
 std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, const CGRect& frame, int width,
                           int height) {
@@ -228,7 +238,7 @@ std::vector<Placed> place(const std::vector<const std::vector<Shown>*>& lists, c
                       w.bounds.width() * sx, w.bounds.height() * sy);
       const int pw = std::max(1, platform::pictureSide(std::round(p.rect.width())));
       const int ph = std::max(1, platform::pictureSide(std::round(p.rect.height())));
-      p.placed = QRect(static_cast<int>(std::round(p.rect.x())), static_cast<int>(std::round(p.rect.y())), pw, ph);
+      p.placed = QRect(pixelAt(p.rect.x()), pixelAt(p.rect.y()), pw, ph);
       const int reach = s.chrome.framed() ? shadowReach(sx) : 1;
       p.extent = p.placed.adjusted(-reach, -reach, reach, reach);
       if (s.surface) {

@@ -525,6 +525,11 @@ bool World::writeForeignPreferences(const std::string& domain, const PlistDictio
   });
 }
 
+void World::setPreferencesReporter(const std::function<void(const std::string&)>& reporter) {
+  store_.setReporter(reporter);
+  foreign_.setReporter(reporter);
+}
+
 bool World::writeForeignDomain(const std::string& domain, const std::optional<PlistDictionary>& values) {
   return foreign_.replaceDomain(domain, values);
 }

@@ -139,6 +139,12 @@ class World : public platform::SystemPort {
   bool writeForeignPreferences(const std::string& domain, const platform::PlistDictionary& values);
   /// Replaces (or, with nothing, deletes) a domain's file.
   bool writeForeignDomain(const std::string& domain, const std::optional<platform::PlistDictionary>& values);
+  /// Where the preferences' messages go (a file that cannot be read, is kept aside or
+  /// cannot be written), one message a call on the thread of the call that met it:
+  /// standard error unless set; null sets that back.
+  void setPreferencesReporter(const std::function<void(const std::string& message)>& reporter);
+  /// The domains the program's preferences keep something of (DefaultsStore::keptDomains).
+  std::size_t keptPreferenceDomains() { return store_.keptDomains(); }
 
   // ---- Window server ----
   /// The window server beside this world (null: none). Display pictures then show its desk,
