@@ -575,14 +575,13 @@ void EventServer::route(const CGEvent& event) {
     captured_[button] = programs ? Grab{*number, window->pid} : Grab{};
   }
   if (!window) return;
+  // A click on a window brings its application forward, whichever program's it is.
+  if (event.type == kCGEventLeftMouseDown || event.type == kCGEventRightMouseDown) server_.pressedOnWindow(*number);
+  if (event.type == kCGEventLeftMouseDown && !window->settingsPane.empty())
+    server_.switchPrivacyPane(*number, event.location);
   if (programs) {
     server_.deliverToProgram(event, *number, window->pid);
     return;
-  }
-  // A click on another application's window brings the window and its application forward.
-  if ((event.type == kCGEventLeftMouseDown || event.type == kCGEventRightMouseDown) && window->layer == 0) {
-    server_.raiseWindow(*number);
-    server_.makeFrontmost(window->pid);
   }
   if (event.type == kCGEventLeftMouseDown) {
     const auto button = titleButtonUnder(*window, event.location);
