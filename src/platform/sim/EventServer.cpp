@@ -269,7 +269,10 @@ void EventServer::notify(std::uint64_t id, CGEventType notice) {
 // Posting and delivery
 
 void EventServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
-  const bool allowed = postEventAccess();
+  // A program posts only with Accessibility; the hardware's own events (source state 1 in
+  // the platform's source-state field, 45: what the screen's keyboard and pointer make) need none.
+  const auto source = event.integerFields.find(45);
+  const bool allowed = postEventAccess() || (source != event.integerFields.end() && source->second == 1);
   bool start = false;
   {
     std::lock_guard lock(mutex_);

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPainter>
+#include <algorithm>
 
 #include "platform/WindowFrame.h"
 #include "platform/sim/DisplayPicture.h"
@@ -78,6 +79,10 @@ void paintPane(QPainter& painter, const PaneLook& pane, const QRectF& area, doub
   auto px = [scale](double x, double y, double w, double h) {
     return QRectF(x * scale, y * scale, w * scale, h * scale);
   };
+  // The window's background in the appearance, below the title bar.
+  const double bar = platform::kTitleBarHeight * scale;
+  painter.fillRect(QRectF(0, bar, area.width(), std::max(0.0, area.height() - bar)),
+                   dark ? QColor(0x28, 0x28, 0x2A) : QColor(0xEC, 0xEC, 0xEC));
   drawLabel(painter, text.heading, px(kMargin, kHeadingTop, width - 2 * kMargin, 26), systemFont(19 * scale, true),
             ink(dark).rgba(), Qt::AlignLeft | Qt::AlignVCenter);
   drawLabel(painter, text.detail, px(kMargin, kHeadingTop + 32, width - 2 * kMargin, 20), systemFont(12 * scale),
