@@ -630,7 +630,10 @@ std::shared_ptr<void> showMenu(NSMenu& menu, CGPoint location, std::optional<std
   shown->menu.window->setContentView(shown->menu.view.get());
   shown->keyBefore = NSApp().keyWindow();
   shown->menu.window->orderFrontRegardless();
-  shown->menu.window->makeKeyWindow();
+  // A menu tracks the keys without taking the key window from the program in front, whose
+  // window stays key (routeKeyToOpenMenu); only with no key window in front does the menu's
+  // panel take the keyboard itself, as a non-activating panel.
+  if (!shown->keyBefore || !NSApp().isActive()) shown->menu.window->makeKeyWindow();
   shown->menu.window->makeFirstResponder(shown->menu.view.get());
   shown->openedByHeldPress = pointerPressHeld();
   openMenu() = shown;
@@ -661,6 +664,13 @@ bool routeToOpenMenu(const NSEvent& event) {
   } else {
     open->menu.view->cancel();
   }
+  return true;
+}
+
+bool routeKeyToOpenMenu(const NSEvent& event) {
+  const auto open = openMenu().lock();
+  if (!open || !open->menu.window->isVisible() || open->menu.window->isKeyWindow()) return false;
+  open->menu.view->keyDown(event);
   return true;
 }
 

@@ -45,6 +45,11 @@ void closeMenu(std::shared_ptr<void> window);
 /// on an entry after such a drag chooses it. False when the event is not the menu's.
 bool routeToOpenMenu(const NSEvent& event);
 
+/// Hands a key down to the open menu while the program's own window stays key under it, as
+/// a menu tracks the keyboard; false when no menu is open or the menu's panel is key itself
+/// (its keys then come the usual way).
+bool routeKeyToOpenMenu(const NSEvent& event);
+
 /// Where `point` of `view` (its own coordinates, top-left origin) lies on the displays
 /// (global top-left points); nothing when the view is in no window of the program.
 std::optional<CGPoint> pointInScreens(const QWidget& view, CGPoint point);

@@ -468,14 +468,17 @@ void NSWindow::orderOut(NSResponder* sender) {
   app.key = nullptr;
   if (platform::hasWindowServer()) platform::windowServer().setOwnKeyWindow(0);
   if (state_->delegate) state_->delegate->windowDidResignKey(*this);
-  // The program's front-most window left that can take the keyboard takes it, as long as
-  // the program is in front: the guide closed or put away over Preferences leaves
-  // Preferences key.
+  // The program's front-most ordinary window left takes the keyboard, as long as the
+  // program is in front: the guide closed or put away over Preferences leaves Preferences
+  // key. Windows above the normal level (status items, menus, panels) never take it so,
+  // though they lie in front.
   if (!NSApp().isActive() || !platform::hasWindowServer()) return;
   platform::WindowServerPort& server = platform::windowServer();
   const std::int32_t own = server.ownProcessIdentifier();
   for (const platform::WindowEntry& e : server.windowList()) {  // front to back
-    NSWindow* next = e.ownerPID == own && e.onScreen ? NSApp().windowWithWindowNumber(e.number) : nullptr;
+    NSWindow* next = e.ownerPID == own && e.onScreen && e.layer == NSNormalWindowLevel
+                         ? NSApp().windowWithWindowNumber(e.number)
+                         : nullptr;
     if (!next || next == this || !next->isVisible() || !next->canBecomeKeyWindow()) continue;
     next->makeKeyWindow();
     return;
@@ -651,11 +654,19 @@ bool NSApplication::sendAction(const SEL& action, NSResponder* target, NSRespond
 void NSApplication::sendEvent(const NSEvent& event) {
   if (platform::isPointerEvent(event.type())) {
     if (platform::routeToOpenMenu(event)) return;
-    if (NSWindow* window = windowWithWindowNumber(event.windowNumber())) platform::deliverToWindow(*window, event);
+    NSWindow* window = windowWithWindowNumber(event.windowNumber());
+    if (!window) return;
+    // A press on an ordinary window brings it forward with the keyboard, as the window
+    // server brought the program forward for it.
+    const bool press = event.type() == NSEventType::leftMouseDown || event.type() == NSEventType::rightMouseDown;
+    if (press && window->level() == NSNormalWindowLevel && window->canBecomeKeyWindow() && !window->isKeyWindow())
+      window->makeKeyAndOrderFront(nullptr);
+    platform::deliverToWindow(*window, event);
     return;
   }
-  NSWindow* key = state_->key;
   if (event.type() != NSEventType::keyDown) return;  // responders here take key downs only
+  if (platform::routeKeyToOpenMenu(event)) return;
+  NSWindow* key = state_->key;
   if (!key) return;
   if (event.modifierFlags() & NSEventModifierFlagCommand) {
     if (key->performKeyEquivalent(event)) return;

@@ -6,6 +6,8 @@
 #include "platform/CGWindow.h"
 #include "platform/DynamicLoader.h"
 #include "platform/PrivateSymbols.h"
+#include "platform/sim/EventServer.h"
+#include "platform/sim/UserInput.h"
 #include "support/Scene.h"
 
 namespace {
@@ -294,4 +296,29 @@ TEST(OwnWindowKeptForLifeTest, AWindowAndItsObserverKeptPastTheirWorldServeTheNe
   EXPECT_NE(kept->windowNumber(), stranger.windowNumber());
   EXPECT_TRUE(listed(kept->windowNumber())) << "the new world does not list the kept window";
   NSNotificationCenter::defaultCenter().removeObserver(token);
+}
+
+// A click on a window brings its app forward, whoever's it is: on one of the program's
+// ordinary windows the program becomes frontmost with that window key and in front, and
+// a click on another app's window then gives that app the front.
+TEST_F(OwnWindowTest, AClickOnAWindowMakesItKeyAndActivatesItsApp) {
+  NSApp().finishLaunching();
+  sim::UserInput hand(*sim::EventServer::active());
+  const NSWindowStyleMask titled = NSWindowStyleMaskTitled | NSWindowStyleMaskClosable;
+  NSWindow back(CGRect(100, 100, 300, 200), titled, NSBackingStoreType::buffered, false);
+  NSWindow front(CGRect(500, 100, 300, 200), titled, NSBackingStoreType::buffered, false);
+  back.orderFront(nullptr);
+  front.makeKeyAndOrderFront(nullptr);
+  ASSERT_EQ(server.frontmost(), 301) << "Quill is in front";
+  const double top = NSScreen::screens().front().frame().maxY();
+  hand.click(CGPoint{200, top - 200});  // inside `back`
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(server.frontmost(), server.ownProcessIdentifier());
+  EXPECT_TRUE(back.isKeyWindow());
+  EXPECT_EQ(server.windowAt(CGPoint{200, top - 200}), back.windowNumber());
+
+  hand.click(CGPoint{1100, 700});  // Quill's Draft.txt, right of both
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(server.frontmost(), 301);
+  EXPECT_FALSE(back._hasKeyAppearance()) << "the program is no longer in front";
 }

@@ -201,4 +201,37 @@ TEST_F(MenuWindows, AGreyedEntryIsInTheSecondaryLabelColourOfTheAppearance) {
   window.setContentView(nullptr);
 }
 
+// A pop-up opened from the program's key window while the program is in front leaves that
+// window key, drawn so by the window server, and the keys still go to the menu.
+TEST_F(MenuWindows, TheWindowAPopUpOpensFromStaysKey) {
+  PlainView content;
+  content.resize(200, 100);
+  QWidget button(&content);
+  button.setGeometry(20, 30, 120, 20);
+  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
+  window.setContentView(&content);
+  NSApp().activate();
+  window.makeKeyAndOrderFront(nullptr);
+  settle();
+  const auto drawnKey = [&] {
+    const CGRect f = window.frame();
+    const QImage picture = scene.windowServer.composeWindow(static_cast<std::uint32_t>(window.windowNumber()),
+                                                            static_cast<int>(f.width()), static_cast<int>(f.height()));
+    const CGPoint c = platform::titleButtonCentre(platform::TitleButton::close);
+    const QRgb p = picture.pixel(static_cast<int>(c.x), static_cast<int>(platform::kTitleBarHeight / 2));
+    return qRed(p) > 200 && qGreen(p) < 140;
+  };
+  ASSERT_TRUE(NSApp().isActive());
+  ASSERT_TRUE(drawnKey());
+  ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(0), CGPoint{10, 10}, button));
+  settle();
+  EXPECT_TRUE(window.isKeyWindow());
+  EXPECT_TRUE(drawnKey()) << "the window went grey under its pop-up";
+  key(Qt::Key_Down);
+  key(Qt::Key_Return);
+  EXPECT_EQ(chosen, std::vector<std::string>{"Last"});
+  EXPECT_TRUE(window.isKeyWindow());
+  window.setContentView(nullptr);
+}
+
 }  // namespace

@@ -139,6 +139,31 @@ TEST_P(PictureTest, ASlideShowsBothSpacesSideBySide) {
   EXPECT_EQ(capture(1, 1512, 982)->qimage(), target->qimage());
 }
 
+// The menu bar and the Dock are on every Space and stay put while the Spaces slide under
+// them: mid-slide they are where they were, the clock at the bar's right, the Dock's icons
+// at its middle.
+TEST_P(PictureTest, TheMenuBarAndTheDockStayPutWhileTheSpacesSlide) {
+  const auto before = capture(1, 1512, 982);
+  ASSERT_TRUE(server.switchSpace(4, sim::SwitchStyle::slide));
+  scene.clock.advance(server.timings().slide / 2);
+  const auto middle = capture(1, 1512, 982);
+  // The clock's light text at the bar's right end is where it was.
+  int text = 0, kept = 0;
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 1300; x < 1512; ++x) {
+      if (qGray(static_cast<QRgb>(rgb(before, x, y))) < 200) continue;
+      ++text;
+      kept += qGray(static_cast<QRgb>(rgb(middle, x, y))) >= 200;
+    }
+  }
+  ASSERT_GT(text, 20) << "the clock is drawn";
+  EXPECT_GT(kept * 10, text * 9) << "the clock moved";
+  // The Dock's icons: each pixel of its middle row near what it was.
+  int moved = 0;
+  for (int x = 400; x < 1112; ++x) moved += !near(rgb(middle, x, 947), rgb(before, x, 947), 40);
+  EXPECT_LT(moved, 40) << "the Dock moved";
+}
+
 TEST_P(PictureTest, SingleWindowsAreCapturedWhereverTheyAre) {
   auto content = SCShareableContent::current(true, false);
   ASSERT_TRUE(content);

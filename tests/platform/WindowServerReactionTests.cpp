@@ -326,3 +326,31 @@ TEST_F(ReactionTest, LaunchServicesKnowTheOrderOfUse) {
   EXPECT_EQ(without.size() + 1, order.size());
   EXPECT_FALSE(item(-2, platform::PlistValue("not an application"), key));
 }
+
+// When the program in front goes (it quits), the front passes to the most recent app with a
+// window the user can see; with none, to the desktop's owner, raising nothing.
+TEST_F(ReactionTest, TheFrontPassesToAnAppTheUserCanSeeElseToTheDesktop) {
+  const std::int32_t own = server.ownProcessIdentifier();
+  const auto visible = [&](std::int32_t pid) {
+    for (const sim::Window& w : server.windowsOf(pid))
+      if (w.layer == 0 && server.isOnScreen(w.number)) return true;
+    return false;
+  };
+  // Quill, the most recent app after the program, has its windows on Spaces 1 and 4; the
+  // built-in display shows Space 6 (Palette and Viewer).
+  ASSERT_TRUE(server.switchSpace(6, sim::SwitchStyle::instant));
+  ASSERT_TRUE(server.makeFrontmost(own));
+  ASSERT_EQ(server.activationOrder().at(1), 301);
+  server.resignFront(own);
+  ASSERT_TRUE(server.frontmost());
+  EXPECT_NE(*server.frontmost(), 301);
+  EXPECT_TRUE(visible(*server.frontmost())) << *server.frontmost();
+
+  // No app shows a window: the Finder takes the front and its window stays where it is.
+  for (const sim::Window& w : server.windows())
+    if (w.layer == 0 && !w.desktopElement && server.isOnScreen(w.number) && w.pid != own) server.removeWindow(w.number);
+  ASSERT_TRUE(server.makeFrontmost(own));
+  server.resignFront(own);
+  EXPECT_EQ(server.frontmost(), 201);
+  EXPECT_FALSE(server.isOnScreen(1101));
+}

@@ -256,7 +256,12 @@ void ScreenWindow::resizeEvent(QResizeEvent*) {
 
 void ScreenWindow::post(const CGEvent& event) {
   if (problem_ || !source_) return;
-  source_->post(event);
+  // Stamped as the hardware's (the platform's source-state field, 45, holding the HID
+  // system's state, 1): a person's keyboard and pointer need no permission to post, so
+  // they still work after the person took Accessibility away in the settings.
+  CGEvent stamped = event;
+  stamped.integerFields[45] = 1;
+  source_->post(stamped);
 }
 
 void ScreenWindow::key(QKeyEvent* event, bool down) {

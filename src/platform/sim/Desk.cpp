@@ -438,12 +438,46 @@ bool Desk::setHidden(std::int32_t pid, bool hidden) {
   return true;
 }
 
+bool Desk::showsAWindowOf(std::int32_t pid) const {
+  for (const auto& [number, w] : windows_) {
+    if (w.pid == pid && w.layer == 0 && w.listed && !w.desktopElement && !w.clear && w.alpha > 0 && onScreen(number))
+      return true;
+  }
+  return false;
+}
+
+std::optional<std::int32_t> Desk::desktopOwner() const {
+  for (const auto& [key, number] : systemKeys_) {
+    if (key.starts_with("finder/"))
+      if (const Window* w = window(number)) return w->pid;
+  }
+  return std::nullopt;
+}
+
 void Desk::activateNext(std::int32_t leaving) {
-  for (std::int32_t pid : std::vector<std::int32_t>(activation_)) {
+  std::vector<std::int32_t> candidates;
+  for (std::int32_t pid : activation_) {
     const App* a = app(pid);
     if (pid == leaving || !a || a->terminated || a->hidden) continue;
-    if (a->policy != platform::ActivationPolicy::regular) continue;
-    makeFrontmost(pid);
+    if (a->policy == platform::ActivationPolicy::regular) candidates.push_back(pid);
+  }
+  // The front goes to the most recent app the user can see a window of; with none, to
+  // the desktop's owner, so the menu bar never names an app whose windows are elsewhere.
+  // A desk without a desktop owner falls back on the most recent app.
+  const auto shown =
+      std::find_if(candidates.begin(), candidates.end(), [&](std::int32_t pid) { return showsAWindowOf(pid); });
+  if (shown != candidates.end()) {
+    makeFrontmost(*shown);
+    return;
+  }
+  // The desktop's owner comes forward with the desktop focused, raising none of its windows.
+  const auto owner = desktopOwner();
+  if (owner && std::find(candidates.begin(), candidates.end(), *owner) != candidates.end()) {
+    makeFrontmost(*owner, false);
+    return;
+  }
+  if (!candidates.empty()) {
+    makeFrontmost(candidates.front());
     return;
   }
   if (frontmost_ == leaving) {

@@ -162,6 +162,10 @@ class Desk {
  private:
   void focusNextWindow(std::int32_t pid, std::uint32_t leaving);
   void activateNext(std::int32_t leaving);
+  /// Whether an ordinary window of the app shows on a Space that shows now.
+  bool showsAWindowOf(std::int32_t pid) const;
+  /// The app that owns the desktop's icons (the Finder), when it runs.
+  std::optional<std::int32_t> desktopOwner() const;
   void placeOnActiveSpace(Window& w);
   std::uint64_t newSpaceID();
   std::string spaceUUID(std::uint64_t id) const;

@@ -269,7 +269,10 @@ void EventServer::notify(std::uint64_t id, CGEventType notice) {
 // Posting and delivery
 
 void EventServer::postEvent(CGEventTapLocation tap, const CGEvent& event) {
-  const bool allowed = postEventAccess();
+  // A program posts only with Accessibility; the hardware's own events (source state 1 in
+  // the platform's source-state field, 45: what the screen's keyboard and pointer make) need none.
+  const auto source = event.integerFields.find(45);
+  const bool allowed = postEventAccess() || (source != event.integerFields.end() && source->second == 1);
   bool start = false;
   {
     std::lock_guard lock(mutex_);
@@ -575,14 +578,13 @@ void EventServer::route(const CGEvent& event) {
     captured_[button] = programs ? Grab{*number, window->pid} : Grab{};
   }
   if (!window) return;
+  // A click on a window brings its application forward, whichever program's it is.
+  if (event.type == kCGEventLeftMouseDown || event.type == kCGEventRightMouseDown) server_.pressedOnWindow(*number);
+  if (event.type == kCGEventLeftMouseDown && !window->settingsPane.empty())
+    server_.switchPrivacyPane(*number, event.location);
   if (programs) {
     server_.deliverToProgram(event, *number, window->pid);
     return;
-  }
-  // A click on another application's window brings the window and its application forward.
-  if ((event.type == kCGEventLeftMouseDown || event.type == kCGEventRightMouseDown) && window->layer == 0) {
-    server_.raiseWindow(*number);
-    server_.makeFrontmost(window->pid);
   }
   if (event.type == kCGEventLeftMouseDown) {
     const auto button = titleButtonUnder(*window, event.location);

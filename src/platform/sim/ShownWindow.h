@@ -42,6 +42,9 @@ struct Look {
   bool dark = false;
   std::uint32_t key = 0;
   std::string clock;
+  // The program's permissions, as the settings app's switches show them.
+  bool accessibility = false;
+  bool screenCapture = false;
 };
 
 /// A window's picture, or the part of it that has content: `at` is where `image` lies in

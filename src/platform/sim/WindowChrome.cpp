@@ -131,6 +131,7 @@ void paintTitled(QPainter& painter, const Chrome& chrome, const QRectF& area, do
   const QColor text = ink(chrome.dark, chrome.key ? 1 : 0.45);
   drawLabel(painter, chrome.title, QRectF(left, 0, std::max(0.0, area.width() - 2 * left), bar),
             systemFont(std::min(13 * scale, bar * 0.5), true), text.rgba(), Qt::AlignCenter);
+  if (chrome.pane) paintPane(painter, *chrome.pane, area, scale, chrome.dark);
 }
 
 void paintMenuBar(QPainter& painter, const Chrome& chrome, const QRectF& area, double scale) {

@@ -12,7 +12,10 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <optional>
 #include <vector>
+
+#include "platform/sim/SettingsPane.h"
 
 class QPainter;
 class QRegion;
@@ -37,6 +40,8 @@ struct Chrome {
   std::size_t chosen = 0;
   // A status item's template glyph.
   std::string glyph;
+  // A titled window of the settings app showing a privacy list.
+  std::optional<PaneLook> pane;
 
   /// Whether the window server draws the window with rounded corners, border and shadow.
   bool framed() const { return kind == Kind::titled; }

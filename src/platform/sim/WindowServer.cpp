@@ -389,6 +389,23 @@ bool WindowServer::makeFrontmost(std::int32_t pid, bool raise) {
   return ok;
 }
 
+void WindowServer::pressedOnWindow(std::uint32_t number) {
+  edit([&](Desk& desk) {
+    const Window* w = desk.window(number);
+    if (!w || w->layer != 0) return;
+    if (!w->own) {
+      desk.raise(number);
+      desk.makeFrontmost(w->pid);
+      return;
+    }
+    // The program orders and keys its own window; a panel that does not activate leaves
+    // the front where it is.
+    const auto state = desk.ownStates.find(number);
+    const bool activates = state != desk.ownStates.end() && !(state->second.styleMask & kNonactivatingPanelBit);
+    if (activates) desk.makeFrontmost(w->pid, false);
+  });
+}
+
 bool WindowServer::setHidden(std::int32_t pid, bool hidden) {
   bool ok = false;
   edit([&](Desk& desk) { ok = desk.setHidden(pid, hidden); });
@@ -639,7 +656,6 @@ void WindowServer::deliverToProgram(const CGEvent& event, std::uint32_t windowNu
 }
 
 std::optional<std::int32_t> WindowServer::keyboardProgram() const {
-  constexpr std::uint64_t kNonactivatingPanel = 1 << 7;
   std::optional<std::int32_t> program;
   read([&](const Desk& desk) {
     if (const std::optional<std::int32_t> front = desk.frontmost()) {
@@ -658,7 +674,7 @@ std::optional<std::int32_t> WindowServer::keyboardProgram() const {
       const Window* w = desk.window(key.number);
       const auto requested = desk.ownStates.find(key.number);
       if (w && w->own && w->orderedIn && requested != desk.ownStates.end() &&
-          (requested->second.styleMask & kNonactivatingPanel) && key.made > newest) {
+          (requested->second.styleMask & kNonactivatingPanelBit) && key.made > newest) {
         newest = key.made;
         program = pid;
       }

@@ -117,6 +117,9 @@ struct Window {
   /// Its content is clear (an app's invisible helper window): nothing of it is drawn.
   bool clear = false;
   std::string glyph;               // a status item's template glyph (text); empty: the app's initial
+  /// The anchor of the privacy list a window of the settings app shows
+  /// ("Privacy_Accessibility"); empty for any other window.
+  std::string settingsPane;
   /// The system's app switcher: the apps whose icons it shows, left to right (empty for
   /// any other window), and the index of the chosen one.
   std::vector<std::int32_t> switcherApps;
@@ -361,6 +364,11 @@ class WindowServer : public platform::WindowServerPort {
   /// window unless `raise` is false (the windows keep their order).
   bool makeFrontmost(std::int32_t pid, bool raise = true);
   bool setHidden(std::int32_t pid, bool hidden);
+  /// A button went down on a window at the normal level: another app's window comes to the
+  /// front with its app; a program's own window makes its program frontmost (the program
+  /// orders and keys the window itself), unless it is a panel that does not activate.
+  void pressedOnWindow(std::uint32_t number);
+  static constexpr std::uint64_t kNonactivatingPanelBit = 1 << 7;
   /// Ends the process at once: its windows go, the terminate notification is posted. The
   /// last kEndedKept ended processes are still described (a program told of an end asks
   /// about it after the fact); older ones are forgotten with their icons.
@@ -381,6 +389,13 @@ class WindowServer : public platform::WindowServerPort {
   /// Every URL opened with a handler, in order; settings panes are opened as URLs, so
   /// the login items' pane shows here as `kLoginItemsPane`.
   std::vector<std::string> openedURLs() const;
+  /// Opens the settings app at the privacy list a link names (and records the link), in a
+  /// pane of its own the server draws: the program's row with a switch. Nothing for a link
+  /// that names no such list.
+  void showPrivacyPane(const std::string& url);
+  /// A press at `location` on a privacy pane's switch gives the program that permission or
+  /// takes it away; a press anywhere else does nothing.
+  void switchPrivacyPane(std::uint32_t number, CGPoint location);
   static constexpr const char* kLoginItemsPane = "x-apple.systempreferences:com.apple.LoginItems-Settings.extension";
 
   // ---- Windows ----

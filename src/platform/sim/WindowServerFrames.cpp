@@ -32,6 +32,27 @@ std::vector<CGRect> pieces(const QRegion& damage) {
   return rects;
 }
 
+/// Whether a window stays put while the Spaces slide under it: the menu bar, the Dock and
+/// whatever else floats above ordinary windows on every Space.
+bool staysPutDuringSlide(const Window& w) { return w.allSpaces && w.layer > 0; }
+
+/// The windows drawn over the Spaces of a display of `frame`, back to front: the shown
+/// overlay Spaces', and under them, while the Spaces slide, those that stay put in place.
+std::vector<const Window*> drawnOver(const Desk& desk, const std::vector<const Window*>& ordered, bool sliding,
+                                     const CGRect& frame, const std::function<bool(const Window&)>& clear) {
+  std::vector<const Window*> over;
+  for (const bool overlay : {false, true}) {
+    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
+      const Window& w = **it;
+      const bool drawn = overlay ? desk.inShownOverlay(w.number)
+                                 : sliding && staysPutDuringSlide(w) && !desk.inShownOverlay(w.number) && w.listed &&
+                                       !w.desktopElement && !clear(w);
+      if (drawn && w.orderedIn && !w.minimized && w.alpha > 0 && w.bounds.intersects(frame)) over.push_back(&w);
+    }
+  }
+  return over;
+}
+
 }  // namespace
 
 bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
@@ -55,6 +76,9 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
     known = true;
     scene.frame = dd->frame;
     const auto& ordered = state_->ordered().all;
+    const bool sliding = h->slide.has_value();
+    // A window without a colour is clear, unless it is one of the program's own with content.
+    auto clear = [&](const Window& w) { return w.color == 0 && !(w.own && state_->ownSurfaces.count(w.number)); };
     auto gather = [&](std::uint64_t id) {
       SpaceScene p;
       p.space = id;
@@ -66,10 +90,8 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
       }
       for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
         const Window& w = **it;
-        // A window without a colour is clear, unless it is one of the program's own with content.
-        const bool clear = w.color == 0 && !(w.own && state_->ownSurfaces.count(w.number));
-        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear) continue;
-        if (desk.inShownOverlay(w.number)) continue;
+        if (!w.listed || !w.orderedIn || w.minimized || w.alpha <= 0 || w.desktopElement || clear(w)) continue;
+        if (desk.inShownOverlay(w.number) || (sliding && staysPutDuringSlide(w))) continue;
         const bool here = w.allSpaces || std::find(w.spaces.begin(), w.spaces.end(), id) != w.spaces.end();
         if (here && w.bounds.intersects(scene.frame))
           p.windows.push_back(shown(w, desk, state_->ownSurfaces, seen));
@@ -85,12 +107,8 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
     } else {
       scene.to = gather(h->current);
     }
-    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it) {
-      const Window& w = **it;
-      if (desk.inShownOverlay(w.number) && w.orderedIn && !w.minimized && w.alpha > 0 &&
-          w.bounds.intersects(scene.frame))
-        scene.overlay.push_back(shown(w, desk, state_->ownSurfaces, seen));
-    }
+    for (const Window* w : drawnOver(desk, ordered, sliding, scene.frame, clear))
+      scene.overlay.push_back(shown(*w, desk, state_->ownSurfaces, seen));
   });
   if (!known) return false;
   // What the programs publish moves the generation: only a slide changes the picture without it.

@@ -125,6 +125,8 @@ Look lookOf(World& world) {
   Look look;
   look.dark = platform::isDarkInterfaceStyle(world.preferenceValue(World::kGlobalDomain, "AppleInterfaceStyle"));
   look.clock = clockText(platform::clock().now());
+  look.accessibility = world.accessibilityTrusted(false);
+  look.screenCapture = world.screenCaptureForNewProcesses();
   return look;
 }
 
@@ -166,6 +168,11 @@ Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const L
     c.kind = Chrome::Kind::titled;
     c.title = w.title;
     c.key = w.number == look.key;
+    if (const auto list = privacyListWithAnchor(w.settingsPane)) {
+      const App* program = desk.app(desk.ownPID());
+      c.pane = PaneLook{*list, program && program->name ? *program->name : "?", program ? program->iconColor : 0x808080,
+                        *list == PrivacyList::accessibility ? look.accessibility : look.screenCapture};
+    }
   }
   if (!w.own) return s;
   if (auto r = surfaces.find(w.number); r != surfaces.end()) s.surface = r->second;

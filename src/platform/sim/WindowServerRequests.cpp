@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "platform/AppKitWorkspace.h"
+#include "platform/sim/SettingsPane.h"
 #include "platform/sim/WindowServerState.h"
 #include "platform/sim/World.h"
 
@@ -354,6 +355,10 @@ void WindowServer::openApplication(const std::string& path, bool activates,
 }
 
 bool WindowServer::openURL(const std::string& url) {
+  if (privacyListOf(url)) {
+    showPrivacyPane(url);
+    return true;
+  }
   // A URL is handled by its scheme ("https", "x-apple.systempreferences"), a file by its extension.
   std::string key;
   const auto colon = url.find(':');
