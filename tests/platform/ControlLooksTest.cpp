@@ -19,7 +19,6 @@ namespace {
 class ControlLooks : public ::testing::Test {
  protected:
   void SetUp() override {
-    trelliq::test::ensureWidgets();
     content.resize(300, 120);
     content.setAutoFillBackground(true);  // the window's background, as the form's
     button.setGeometry(20, 20, 120, 28);
@@ -53,6 +52,7 @@ class ControlLooks : public ::testing::Test {
     return box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box).translated(box.pos());
   }
 
+  bool widgets_ = (trelliq::test::ensureWidgets(), true);  // before any widget
   Scene scene{Scene::Start::defaultScenario};
   QWidget content;
   QPushButton button{"Get Started", &content};

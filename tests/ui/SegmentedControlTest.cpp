@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLayout>
 
 #include "support/WidgetsApp.h"
 #include "ui/SegmentedControl.h"
@@ -15,6 +16,7 @@ TEST(SegmentedControlLook, SeparatorsStandBetweenUnchosenSegmentsAndNeverBesideT
   ui::SegmentedControl control({"A", "B", "C", "D"});
   control.choose("B");
   control.resize(control.sizeHint());
+  control.layout()->activate();
   QImage image(control.size() * 2, QImage::Format_ARGB32_Premultiplied);
   image.setDevicePixelRatio(2);
   image.fill(Qt::white);
