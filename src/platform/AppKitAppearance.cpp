@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/AppKitControls.h"
 #include "platform/Clock.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FoundationProcesses.h"
@@ -86,6 +87,7 @@ void appearanceChanged() {
 
 void applyAppearancePalette() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+  installControlStyle();  // before the palettes, which a new style may reset
   // Once per system: the first window of the program starts following its appearance.
   static SystemStamp followed;
   static std::optional<NSDistributedNotificationToken> note;

@@ -12,6 +12,7 @@
 
 #include "platform/AppKit.h"
 #include "platform/AppKitAppearance.h"
+#include "platform/AppKitControls.h"
 #include "platform/AppKitMenus.h"
 #include "platform/AppKitPointer.h"
 #include "platform/CGWindow.h"
@@ -47,7 +48,6 @@ QColor secondaryLabelColor(bool dark) {
   return dark ? QColor::fromRgbF(1, 1, 1, 0.55f) : QColor::fromRgbF(0, 0, 0, 0.5f);
 }
 
-const QColor kAccent(0, 122, 255);
 constexpr double kEdge = 4;  // a menu keeps this far from its display's edges
 
 /// A borderless panel that takes the keyboard without activating the program, as menus do.
@@ -297,7 +297,7 @@ class MenuView : public QWidget, public NSResponder {
       const bool lit = highlighted() == row.index && row.choosable;
       if (lit) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(kAccent);
+        painter.setBrush(controlAccentColor());
         painter.drawRoundedRect(row.rect.adjusted(kInsetX, 0, -kInsetX, 0), 4, 4);
       }
       const QColor ink = lit ? QColor(Qt::white) : labelColor(dark, item->isEnabled() ? 1 : 0.3);

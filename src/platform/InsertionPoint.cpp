@@ -56,6 +56,7 @@ class InsertionPoint : public QObject {
         static_cast<QObject&>(field_).event(event);
         if (on_ && !field_.hasSelectedText()) {
           QPainter painter(&field_);
+          scale_ = std::max(painter.deviceTransform().m11(), 0.01);
           painter.fillRect(bar(), field_.palette().color(QPalette::Text));
         }
         return true;
@@ -91,14 +92,20 @@ class InsertionPoint : public QObject {
     schedule();
   }
   /// Where the bar lies: Qt reports the caret's place as a rectangle some pixels wide
-  /// centred half a pixel left of the insertion point, one pixel taller than the line.
+  /// centred half a pixel left of the insertion point, one pixel taller than the line. The
+  /// bar stands on whole device pixels, a point wide but never under two of them: a bar of
+  /// one pixel falls between the samples when the window's picture is shown smaller than
+  /// its pixels (a display drawn below a pixel per point), and the caret would be lost.
   QRectF bar() const {
     const QRectF around = field_.inputMethodQuery(Qt::ImCursorRectangle).toRectF();
-    return {std::round(around.center().x() + 0.5), around.top(), 1, std::max(1.0, around.height() - 1)};
+    const double left = std::round((around.center().x() + 0.5) * scale_);
+    const double wide = std::max(2.0, std::round(scale_));
+    return {left / scale_, around.top(), wide / scale_, std::max(1.0, around.height() - 1)};
   }
 
   QLineEdit& field_;
   bool on_ = true;
+  double scale_ = 1;  // device pixels per point of the last paint
   WorkItem blink_;
 };
 

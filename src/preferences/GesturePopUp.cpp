@@ -3,8 +3,6 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStyleOptionComboBox>
-#include <QStylePainter>
 
 #include "platform/AppKitWorkspace.h"
 #include "ui/Paint.h"
@@ -22,16 +20,6 @@ GesturePopUp::GesturePopUp(StoredString selection, QWidget* parent)
   setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   connect(this, &QComboBox::activated, this, [this](int index) { choose(index); });
   fill();
-}
-
-void GesturePopUp::paintEvent(QPaintEvent*) {
-  // As the standard pop-up, with the shown title against the right edge.
-  QStylePainter painter(this);
-  QStyleOptionComboBox option;
-  initStyleOption(&option);
-  option.textAlignment = Qt::AlignRight | Qt::AlignVCenter;
-  painter.drawComplexControl(QStyle::CC_ComboBox, option);
-  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 QString GesturePopUp::title(Settings::Gesture gesture, bool withNote) {

@@ -45,7 +45,6 @@ class GesturePopUp : public PopUpButton {
   void showPopup() override;
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
   void popupClosed() override { menuDidClose(); }
 
  private:

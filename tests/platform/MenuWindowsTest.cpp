@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QKeyEvent>
 
+#include "platform/AppKitControls.h"
 #include "platform/AppKitMenus.h"
 #include "platform/CGWindow.h"
 #include "platform/WindowFrame.h"
@@ -231,6 +233,45 @@ TEST_F(MenuWindows, TheWindowAPopUpOpensFromStaysKey) {
   key(Qt::Key_Return);
   EXPECT_EQ(chosen, std::vector<std::string>{"Last"});
   EXPECT_TRUE(window.isKeyWindow());
+  window.setContentView(nullptr);
+}
+
+// A lit row is drawn in the highlight's ink throughout, the greyed note of its title too:
+// nothing in the row is darker than the accent it stands on.
+TEST_F(MenuWindows, ALitRowDrawsItsGreyedNoteInTheHighlightInk) {
+  menu->itemAtIndex(3)->setAttributedTitle({{"Last", false, false}, {"   in use: Zoom", true, true}});
+  PlainView content;
+  content.resize(200, 100);
+  QWidget button(&content);
+  button.setGeometry(20, 30, 120, 20);
+  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+  window.setContentView(&content);
+  window.orderFrontRegardless();
+  settle();
+  ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(3), CGPoint{10, 10}, button));
+  settle();
+  ASSERT_EQ(menu->highlightedItem(), menu->itemAtIndex(3));
+  const platform::WindowEntry shown = ownAt(NSPopUpMenuWindowLevel).front();
+  const CGImageRef picture = scene.windowServer.captureWindowPicture(
+      shown.number, static_cast<int>(shown.bounds.width()), static_cast<int>(shown.bounds.height()));
+  ASSERT_TRUE(picture);
+  const QImage image = picture->qimage().convertToFormat(QImage::Format_ARGB32);
+  // The lit plate: the rows and columns of accent blue.
+  QRect plate;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (QColor(image.pixel(x, y)) == platform::controlAccentColor()) plate |= QRect(x, y, 1, 1);
+  ASSERT_GT(plate.width(), 100) << "no lit row";
+  int darkest = 255, inked = 0;
+  for (int y = plate.top() + 2; y <= plate.bottom() - 2; ++y) {
+    for (int x = plate.left() + 4; x <= plate.right() - 4; ++x) {
+      const QRgb p = image.pixel(x, y);
+      darkest = std::min(darkest, qBlue(p));
+      if (qRed(p) > 200) ++inked;
+    }
+  }
+  EXPECT_GT(inked, 40) << "the row's text";
+  EXPECT_GE(darkest, 230) << "a run of the lit row drawn in a dimmer ink";
   window.setContentView(nullptr);
 }
 

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -90,7 +93,9 @@ class Screen : public ::testing::Test {
     // The test looks on as the screen does: it is no program of the world.
     mac_->connection->call("screenAttach");
     QProcessEnvironment program = env;
-    program.insert("QT_QPA_PLATFORM", programPlatform_);
+    if (programPlatform_.isEmpty()) program.remove("QT_QPA_PLATFORM");
+    else program.insert("QT_QPA_PLATFORM", programPlatform_);
+    if (!programDisplay_.isEmpty()) program.insert("DISPLAY", programDisplay_);
     start(program_, binaries() + "/trelliq", programArgs_, program);
     QProcessEnvironment xcb = env;
     xcb.insert("QT_QPA_PLATFORM", "xcb");
@@ -447,7 +452,8 @@ class Screen : public ::testing::Test {
 
   // How the program is started: as the screen's tests have it by default, off screen;
   // a test of what the program shows on X starts it on X, as ./run does.
-  QString programPlatform_ = "offscreen";
+  QString programPlatform_ = "offscreen";  // empty: none given
+  QString programDisplay_;  // the X display the program is told of; empty: the screen's
   QStringList programArgs_;
   std::string home_;
   QProcess host_, program_, screen_;
@@ -617,6 +623,67 @@ TEST_F(Screen, APersonsFirstWalkByThePointerEndsWithTheProgramGone) {
     const auto front = mac_->windowServer->frontmostApplication();
     return front && *front != item->ownerPID;
   })) << "the menu bar still names the program that quit";
+}
+
+// An X display whose socket nobody serves: a client that opens a connection to it is seen.
+class UnservedX {
+ public:
+  UnservedX() {
+    for (int n = 900; n < 1000 && fd_ < 0; ++n) {
+      const std::string path = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (access(path.c_str(), F_OK) == 0) continue;
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 8) != 0) {
+        close(fd);
+        continue;
+      }
+      fd_ = fd;
+      path_ = path;
+      display_ = QString(":%1").arg(n);
+    }
+  }
+  ~UnservedX() {
+    if (fd_ < 0) return;
+    close(fd_);
+    unlink(path_.c_str());
+  }
+  const QString& display() const { return display_; }
+  /// Whether a client connected since the last call.
+  bool connected() {
+    const int client = accept(fd_, nullptr, nullptr);
+    if (client < 0) return false;
+    close(client);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  QString display_;
+};
+
+// The program started as ./run starts it on a Linux desktop: nothing says how Qt should
+// draw, and DISPLAY names an X server (here one that only notes who connects).
+class ProgramBesideX : public Screen {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(x_.display().isEmpty()) << "no free X display number for the test's socket";
+    programPlatform_ = "";
+    programDisplay_ = x_.display();
+    Screen::SetUp();
+  }
+  UnservedX x_;
+};
+
+// Everything the program draws goes through the simulated Mac: it never opens a
+// connection to the Linux desktop's display server, only the screen does.
+TEST_F(ProgramBesideX, TheProgramNeverConnectsToX) {
+  const bool up = statusItem().has_value();
+  EXPECT_FALSE(x_.connected()) << "the program connected to the X server";
+  EXPECT_TRUE(up) << "the program never put up its status item";
 }
 
 // The program on the X server, as ./run starts it, with Preferences open.

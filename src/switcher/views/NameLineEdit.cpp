@@ -59,10 +59,13 @@ void NameLineEdit::keyDown(const NSEvent& event) {
       del();
       return;
     case kLeft:
-      cursorBackward(false);
+      // A selection collapses to its start (→ to its end) rather than moving a character.
+      if (hasSelectedText()) setCursorPosition(selectionStart());
+      else cursorBackward(false);
       return;
     case kRight:
-      cursorForward(false);
+      if (hasSelectedText()) setCursorPosition(selectionEnd());
+      else cursorForward(false);
       return;
     default:
       break;

@@ -1,6 +1,7 @@
 // The program's entry point: attach to the simulated Mac of the home (starting its world
 // host when none runs), then run a self-test mode when the command line selects one, else
-// start normally. TRELLIQ_IN_PROCESS=1 keeps a world of the program's own instead.
+// start normally. TRELLIQ_IN_PROCESS=1 keeps a world of the program's own instead. Qt draws
+// off screen whatever the environment says.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,10 +20,10 @@
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
 
-  // Without a display server the program still runs, drawing off screen.
-  if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
+  // Everything the program draws goes to the simulated Mac, never to the Linux desktop: no
+  // connection to its display server, whatever the environment names (only the screen,
+  // simscreen, shows the simulated Mac there).
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   // Qt wants a private runtime folder and complains on every start without one.
   if (!std::getenv("XDG_RUNTIME_DIR")) {
