@@ -130,9 +130,9 @@ TEST(ChannelThreads, AFrameBegunWhenTheConnectionClosesIsFinishedBeforeThePartin
   const auto bigFrame = expected;
   const auto partingFrame = host::wire::encode(parting);
   expected.insert(expected.end(), partingFrame.begin(), partingFrame.end());
-  // Whether the posting thread has taken the rest when the close comes varies: several
-  // rounds meet both.
-  for (int round = 0; round < 5; ++round) {
+  // Whether the posting thread has taken the rest when the close comes varies: many rounds
+  // meet both.
+  for (int round = 0; round < 20; ++round) {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
     const int small = 16 * 1024;
