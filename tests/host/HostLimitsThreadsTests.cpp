@@ -88,6 +88,9 @@ TEST_F(HostLimitsThreadsTest, AProgramWhoseLaneGotNoThreadLeavesAndTheHostGoesOn
 }
 
 TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimitShareOne) {
+  // Only a newcomer closes a silent connection here: the timer would close the oldest one
+  // too, and tell it the same.
+  host.setSilentSeconds(600);
   // Connections that never say hello, more of them than programs may be served, take no
   // program's place.
   std::vector<std::unique_ptr<RawPeer>> silent;
@@ -96,8 +99,11 @@ TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimit
   while (peers.size() + 1 < host::Host::kMaxPrograms) {
     peers.push_back(std::make_unique<RawPeer>(socket));
     peers.back()->send({Kind::call, 1, "ownProcessIdentifier", nullptr});
-    const auto hello = peers.back()->next();
-    ASSERT_TRUE(hello && hello->kind == Kind::reply) << "program " << peers.size() + 1 << " is served";
+    peers.back()->send({Kind::call, 2, "screens", nullptr});  // a call after its hello
+    for (int n = 0; n < 2; ++n) {
+      const auto answer = peers.back()->next();
+      ASSERT_TRUE(answer && answer->kind == Kind::reply) << "program " << peers.size() + 1 << " is served";
+    }
   }
   RawPeer oneTooMany(socket);
   oneTooMany.send({Kind::call, 1, "ownProcessIdentifier", nullptr});
@@ -122,6 +128,32 @@ TEST_F(HostLimitsThreadsTest, ProgramsPastTheLimitAreRefusedAndLanesPastTheLimit
     EXPECT_EQ(answer->kind, Kind::reply);
   }
   EXPECT_EQ(host.counts().lanes - lanesBefore, host::Host::kMaxLanes);
+}
+
+TEST_F(HostLimitsThreadsTest, ProgramsThatOnlySaidHelloKeepNobodyOut) {
+  host.setSilentSeconds(600);  // only a newcomer closes one here
+  auto served = [&](RawPeer& peer, bool speaks) {
+    peer.send({Kind::call, 1, "ownProcessIdentifier", nullptr});
+    if (speaks) peer.send({Kind::call, 2, "screens", nullptr});
+    for (int n = 0; n < (speaks ? 2 : 1); ++n) {
+      const auto answer = peer.next();
+      if (!answer || answer->kind != Kind::reply) return false;
+    }
+    return true;
+  };
+  // Every place taken (the scene's program holds one), a few by programs that said only
+  // hello: fewer of those than may wait silent.
+  constexpr std::size_t kQuiet = host::Host::kMaxSilent / 2;
+  std::vector<std::unique_ptr<RawPeer>> peers;
+  while (peers.size() + 1 < host::Host::kMaxPrograms) {
+    peers.push_back(std::make_unique<RawPeer>(socket));
+    ASSERT_TRUE(served(*peers.back(), peers.size() + kQuiet < host::Host::kMaxPrograms)) << peers.size();
+  }
+  RawPeer next(socket);
+  EXPECT_TRUE(served(next, true)) << "not refused";
+  const auto closed = peers[peers.size() - kQuiet]->next();
+  ASSERT_TRUE(closed) << "the one that said hello longest ago made room";
+  EXPECT_EQ(closed->body, host::Host::kSilentReason);
 }
 
 TEST_F(HostLimitsThreadsTest, AConnectionThatSaysNothingIsClosedInItsTime) {
@@ -194,6 +226,38 @@ TEST_F(HostLimitsThreadsTest, CapturesTheirProgramsHaveNotReadHoldNoMoreThanTheB
   const auto again = greedy.next();
   ASSERT_TRUE(again);
   EXPECT_EQ(again->kind, Kind::reply);
+}
+
+TEST_F(HostLimitsThreadsTest, CapturesPastTheBoundWhileOthersAreOnTheirWayLeaveEveryProgramItsPictures) {
+  const auto displays = scene.world.displays();
+  ASSERT_FALSE(displays.empty());
+  const nlohmann::json request = {{"id", displays.front().screen.displayID}, {"w", 100}, {"h", 100}, {"cursor", false}};
+  constexpr std::size_t kPicture = 100 * 100 * 4;
+  host.setPictureMemory(4 * kPicture);
+  auto capture = [&](RawPeer& peer, std::uint64_t id) { peer.send({Kind::call, id, "captureDisplay", request, 1}); };
+  auto answered = [](RawPeer& peer, Kind kind) {
+    const auto answer = peer.next();
+    return answer && answer->kind == kind && answer->carriesDescriptor == (kind == Kind::reply);
+  };
+  // Two programs' answers with pictures are on their way while a third asks past the bound
+  // again and again: each time the host looks (from the third's lane) which of them were
+  // read, as their writers send them, before and after the first reads its own. Threads
+  // meet differently each time: a few rounds.
+  for (int round = 0; round < 3 && !HasFailure(); ++round) {
+    ASSERT_TRUE(eventually([&] { return host.counts().pictureBytes == 0; })) << "the last round's programs went";
+    RawPeer first(socket), second(socket), late(socket);
+    for (std::uint64_t id = 1; id <= 2; ++id) {
+      capture(first, id);
+      capture(second, id);
+    }
+    ASSERT_TRUE(eventually([&] { return host.counts().pictureBytes == 4 * kPicture; }));
+    for (std::uint64_t id = 1; id <= 2; ++id) capture(late, id);
+    for (int n = 0; n < 2; ++n) EXPECT_TRUE(answered(late, Kind::error)) << "no room while nothing was read";
+    for (int n = 0; n < 2; ++n) EXPECT_TRUE(answered(first, Kind::reply));
+    for (std::uint64_t id = 3; id <= 4; ++id) capture(late, id);
+    for (int n = 0; n < 2; ++n) EXPECT_TRUE(answered(late, Kind::reply)) << "the room the first program's reading made";
+    for (int n = 0; n < 2; ++n) EXPECT_TRUE(answered(second, Kind::reply));
+  }
 }
 
 TEST_F(HostLimitsThreadsTest, WithoutDescriptorsTheHostWaitsBetweenTriesSaysSoOnceAndThenTakesEveryone) {

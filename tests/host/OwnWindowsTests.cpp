@@ -1,13 +1,18 @@
 // A program's own windows through the host: a change is answered with what changed, not
-// with every window again, and one program may have only so many.
+// with every window again, kept by the program in the order the host sent it whatever
+// order it arrives in, and one program may have only so many.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "RawPeer.h"
+#include "platform/host/OwnWindowTable.h"
 #include "platform/host/Remote.h"
+#include "platform/host/SharedCount.h"
 #include "platform/host/WireValues.h"
 
 namespace {
@@ -48,6 +53,33 @@ TEST_F(OwnWindowsThroughHost, AProgramWithAsManyWindowsAsItMayHaveIsRefusedAnoth
   EXPECT_NE(testing::internal::GetCapturedStderr().find("as many as one program may have"), std::string::npos);
   ASSERT_TRUE(ask("destroyOwnWindow", last));
   EXPECT_TRUE(make()) << "a window let go of makes room for another";
+}
+
+TEST(OwnWindowTable, ChangesThatCrossOnTheirWayAreKeptInTheOrderTheyWereSent) {
+  const std::string path = testing::TempDir() + "own-window-count";
+  auto made = host::SharedCount::create(path);
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<host::SharedCount>>(made));
+  const std::uint64_t count = std::get<std::unique_ptr<host::SharedCount>>(made)->load();
+  host::OwnWindowTable table;
+  table.attach(path);
+  platform::OwnWindowStatus shown;
+  shown.orderedIn = true;
+  const auto row = [&](std::uint32_t number) { return nlohmann::json::array({number, host::wire::encode(shown)}); };
+  using nlohmann::json;
+  table.take(json{{"g", count}, {"s", 1}, {"w", json::array({row(1)})}});
+  // Two threads' answers, the later one first: window 3 made, then (sent before it) 2 made
+  // and 1 gone.
+  table.take(json{{"g", count}, {"s", 3}, {"d", true}, {"w", json::array({row(3)})}, {"x", json::array()}});
+  table.take(json{{"g", count}, {"s", 2}, {"d", true}, {"w", json::array({row(2)})}, {"x", json::array({1})}});
+  for (std::uint32_t number : {2u, 3u}) {
+    const auto kept = table.status(number);
+    ASSERT_TRUE(kept) << "answered without asking the host";
+    EXPECT_TRUE(*kept && (*kept)->orderedIn) << number;
+  }
+  const auto gone = table.status(1);
+  ASSERT_TRUE(gone);
+  EXPECT_FALSE(*gone);
+  std::filesystem::remove(path);
 }
 
 }  // namespace

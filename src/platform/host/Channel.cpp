@@ -153,8 +153,10 @@ Channel::AtOnce Channel::writeAtOnce(std::unique_lock<std::mutex>& lock, Posted&
     }
     writeMutex_.unlock();
     if (result == AtOnce::partly && sent == posted.frame.size()) result = AtOnce::sent;
-    if (result == AtOnce::partly)
+    if (result == AtOnce::partly) {
       posted.frame.erase(posted.frame.begin(), posted.frame.begin() + static_cast<std::ptrdiff_t>(sent));
+      posted.begun = sent > 0;
+    }
   }
   lock.lock();
   // Ahead of whatever was posted while it wrote: the rest of a frame begun comes first.
@@ -168,6 +170,7 @@ Channel::AtOnce Channel::writeAtOnce(std::unique_lock<std::mutex>& lock, Posted&
 
 void Channel::writeEnded() {
   posting_ = false;
+  if (closersWaiting_ > 0) written_.notify_all();
   if (!posted_.empty()) {
     // What was posted meanwhile waited for this write, not for a wake.
     postReady_.notify_one();
@@ -478,28 +481,61 @@ bool Channel::writeFrame(const std::vector<std::uint8_t>& frame, const wire::Des
   return writeAll(frame.data() + n, frame.size() - static_cast<std::size_t>(n));
 }
 
+bool Channel::quietBefore(std::chrono::steady_clock::time_point giveUp, std::vector<std::uint8_t>& rest) {
+  {
+    std::unique_lock lock(postMutex_);
+    ++closersWaiting_;
+    written_.wait_until(lock, giveUp, [&] { return !posting_; });
+    --closersWaiting_;
+    if (posting_) return false;
+    // Nobody writes from now on (the connection is marked gone): the rest of a frame begun
+    // is this thread's to write, and what is queued behind it is dropped.
+    if (!posted_.empty() && posted_.front().begun) {
+      rest = std::move(posted_.front().frame);
+      posted_.pop_front();
+    }
+    posting_ = true;
+  }
+  // A send() of a channel without a posting thread writes under writeMutex_ alone.
+  // (Tried rather than timed: the sanitizers do not follow timed locks.)
+  while (!writeMutex_.try_lock()) {
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+bool Channel::writeBefore(std::chrono::steady_clock::time_point giveUp, const std::vector<std::uint8_t>& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now()).count();
+    if (left <= 0) return false;
+    pollfd writable{fd_, POLLOUT, 0};
+    if (::poll(&writable, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+  }
+  return true;
+}
+
 void Channel::close(const std::optional<wire::Message>& parting) {
   if (!open_.exchange(false)) return;
   wakePoster();
-  // A writer still busy (a full socket to a stopped peer) gets a second, then is cut off.
-  // (Tried rather than timed: the sanitizers do not follow timed locks.)
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  bool idle = false;
-  while (!(idle = writeMutex_.try_lock()) && std::chrono::steady_clock::now() < giveUp)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  if (idle && parting) {
-    // Only what the socket takes now: a peer that does not read is not waited for.
-    const auto frame = wire::encode(*parting);
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-      const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-  }
+  // A writer still busy, or the rest of a frame begun, gets kCloseWait in all (a full socket
+  // to a stopped peer is not waited for longer); what cannot be written whole by then ends
+  // the connection without the parting word, which would read as the torn frame's rest.
+  const auto giveUp = std::chrono::steady_clock::now() + kCloseWait;
+  std::vector<std::uint8_t> rest;
+  const bool quiet = quietBefore(giveUp, rest);
+  if (quiet && writeBefore(giveUp, rest) && parting) writeBefore(giveUp, wire::encode(*parting));
   ::shutdown(fd_, SHUT_RDWR);
-  if (idle) writeMutex_.unlock();
+  if (quiet) writeMutex_.unlock();
 }
 
 bool Channel::joinWithin(double seconds) {

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -128,9 +129,12 @@ class Channel {
   /// descriptors. False when the connection is gone. The thread that answers the peer.
   bool postAnswer(const wire::Message& message);
   /// Ends the connection; the reader thread then sees the end and calls onClose. A message
-  /// another thread is writing is let finish first (for a second at most), so the peer
-  /// never reads half a frame; `parting` is then written if the socket takes it at once.
+  /// another thread is writing, and the rest of one written at once, are let finish first,
+  /// then `parting`, all within kCloseWait: so the peer never reads half a frame followed
+  /// by anything. What is not written whole by then ends the connection there (the peer
+  /// reads the end inside a frame, never another frame's bytes as its rest).
   void close(const std::optional<wire::Message>& parting = std::nullopt);
+  static constexpr std::chrono::milliseconds kCloseWait{1000};
   /// Lets go of what the descriptors sent hold (wire::Descriptor::hold) once the peer has
   /// read everything sent; the posting thread also does as it sends more, and the channel
   /// when it goes. Any thread.
@@ -168,6 +172,11 @@ class Channel {
   // What a post answers once its message is written or queued, `written` as writeAtOnce
   // left it: a failed write ends the connection. Without postMutex_.
   bool afterPost(AtOnce written);
+  // For close(): waits until no other thread writes, then holds writeMutex_ with the rest of
+  // a frame begun (if any) taken into `rest`; false when a writer is still busy at `giveUp`.
+  bool quietBefore(std::chrono::steady_clock::time_point giveUp, std::vector<std::uint8_t>& rest);
+  // Writes `bytes` as the socket takes them until `giveUp`; false when not all went.
+  bool writeBefore(std::chrono::steady_clock::time_point giveUp, const std::vector<std::uint8_t>& bytes);
 
   int fd_;
   std::atomic<bool> open_{true};
@@ -181,6 +190,7 @@ class Channel {
     std::shared_ptr<wire::Descriptor> descriptor;
     bool bounded = true;
     bool answer = false;
+    bool begun = false;  // the rest of a frame whose first bytes are out
   };
   std::thread poster_;
   std::mutex postMutex_;
@@ -190,6 +200,7 @@ class Channel {
   bool posterStarted_ = false;
   std::condition_variable written_;  // posting_ ended with nothing queued, for send()
   std::size_t sendersWaiting_ = 0;
+  std::size_t closersWaiting_ = 0;  // told of every write's end, on written_
   std::size_t postedBytes_ = 0;  // of bounded messages
   std::condition_variable answerTaken_;
   std::size_t answerBytes_ = 0;        // of answers queued by postAnswer

@@ -280,17 +280,7 @@ void Host::attach(int fd) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;
     client->number = ++attachments_;
-    std::size_t silent = 0;
-    for (const auto& other : clients_) {
-      if (other->role != Client::Role::undecided || other->silenced) continue;
-      ++silent;
-      if (!longestSilent) longestSilent = other;
-    }
-    if (silent < kMaxSilent) {
-      longestSilent.reset();
-    } else {
-      longestSilent->silenced = true;
-    }
+    longestSilent = longestSilentIfFull(kMaxSilent, false);
   }
   if (longestSilent) silence(*longestSilent, "made room for another connection");
   try {
@@ -332,6 +322,25 @@ void Host::silence(Client& client, const std::string& why) {
   client.channel->close(wire::Message{wire::Kind::error, 0, "", kSilentReason});
 }
 
+bool Host::saysNothing(const Client& client) {
+  if (client.silenced) return false;
+  const bool served = client.role == Client::Role::program || client.role == Client::Role::screen;
+  return client.role == Client::Role::undecided || (served && !client.spoke);
+}
+
+std::shared_ptr<Host::Client> Host::longestSilentIfFull(std::size_t room, bool servedOnly) {
+  std::size_t silent = 0;
+  std::shared_ptr<Client> longest;
+  for (const auto& other : clients_) {
+    if (!saysNothing(*other)) continue;
+    ++silent;
+    if (!longest && (!servedOnly || other->role != Client::Role::undecided)) longest = other;
+  }
+  if (silent < room || !longest) return nullptr;
+  longest->silenced = true;
+  return longest;
+}
+
 int Host::closeSilent() {
   const auto now = std::chrono::steady_clock::now();
   const auto patience = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -341,7 +350,7 @@ int Host::closeSilent() {
   {
     std::lock_guard lock(mutex_);
     for (const auto& client : clients_) {
-      if (client->role != Client::Role::undecided || client->silenced) continue;
+      if (!saysNothing(*client)) continue;
       const auto left = client->accepted + patience - now;
       if (left <= std::chrono::steady_clock::duration::zero()) {
         client->silenced = true;
@@ -702,16 +711,34 @@ void Host::routeWorldMessages() {
   });
 }
 
+bool Host::refuseProgram(Client& client, bool silenced) {
+  if (silenced) return false;  // closed already, and told why
+  // Every place is held by a program that made calls after its hello: one that only said
+  // hello would have made room.
+  log_.write(refusals_, "refused " + client.who,
+             "the host already serves " + std::to_string(kMaxPrograms) + " programs, each making calls");
+  client.channel->close(wire::Message{wire::Kind::error, 0, "",
+                                     "the world host serves at most " + std::to_string(kMaxPrograms) +
+                                         " programs at once"});
+  return false;
+}
+
 bool Host::settleRole(Client& client, const std::string& firstCall) {
   bool silenced = false;
+  std::shared_ptr<Client> makesRoom;  // a program that said nothing since its hello
   {
     std::lock_guard lock(mutex_);
-    if (client.role != Client::Role::undecided) return client.role != Client::Role::refused;
+    if (client.role != Client::Role::undecided) {
+      client.spoke = true;
+      return client.role != Client::Role::refused;
+    }
     silenced = client.silenced;
     const auto served = std::count_if(clients_.begin(), clients_.end(), [](const auto& other) {
       return other->role == Client::Role::program || other->role == Client::Role::screen;
     });
-    if (static_cast<std::size_t>(served) >= kMaxPrograms || silenced) {
+    const bool full = static_cast<std::size_t>(served) >= kMaxPrograms;
+    if (full && !silenced) makesRoom = longestSilentIfFull(1, true);
+    if ((full && !makesRoom) || silenced) {
       client.role = Client::Role::refused;
     } else if (firstCall == "screenAttach") {
       client.role = Client::Role::screen;
@@ -721,14 +748,8 @@ bool Host::settleRole(Client& client, const std::string& firstCall) {
       primaryTaken_ = true;
     }
   }
-  if (client.role == Client::Role::refused) {
-    if (silenced) return false;  // closed already, and told why
-    log_.write(refusals_, "refused " + client.who, "the host already serves " + std::to_string(kMaxPrograms) + " programs");
-    client.channel->close(wire::Message{wire::Kind::error, 0, "",
-                                       "the world host serves at most " + std::to_string(kMaxPrograms) +
-                                           " programs at once"});
-    return false;
-  }
+  if (makesRoom) silence(*makesRoom, "made room for another program");
+  if (client.role == Client::Role::refused) return refuseProgram(client, silenced);
   if (client.role == Client::Role::screen) {
     // The screen brings its input devices: a trackpad, for the double tap its keys make.
     if (sim::MultitouchDevices* devices = sim::MultitouchDevices::active()) devices->trackpad();

@@ -44,11 +44,12 @@ struct ScreenSurfaces;
 class Host {
  public:
   /// Programs served at once; one more is refused with the reason when it makes its first
-  /// call (its hello: until then it is only a connection).
+  /// call (its hello: until then it is only a connection), unless one of them has said
+  /// nothing since its own hello: the one waiting longest is closed for it.
   static constexpr std::size_t kMaxPrograms = 64;
-  /// Connections that have not made their first call yet, at most: the one that waited
-  /// longest is closed for a newcomer. Each is closed once it said nothing for
-  /// kSilentSeconds, told kSilentReason.
+  /// Connections that have not made their first call yet, or none after their hello, at
+  /// most: the one that waited longest is closed for a newcomer. Each is closed once it
+  /// said nothing for kSilentSeconds after it connected, told kSilentReason.
   static constexpr std::size_t kMaxSilent = 16;
   static constexpr double kSilentSeconds = 5;
   static constexpr const char* kSilentReason = "the world host closes connections that say nothing";
@@ -139,6 +140,15 @@ class Host {
   void attach(int fd);
   /// Closes `client`, which said nothing, telling it why. Any thread but its reader.
   void silence(Client& client, const std::string& why);
+  /// Whether `client` counts as silent: no call yet, or none since its hello. Under mutex_.
+  static bool saysNothing(const Client& client);
+  /// With `room` or more silent clients (only those, with `servedOnly`, that said hello),
+  /// the one waiting longest, marked silenced for the caller to close; else null. Under
+  /// mutex_.
+  std::shared_ptr<Client> longestSilentIfFull(std::size_t room, bool servedOnly);
+  /// Tells `client` the host serves as many programs as it may, unless it was `silenced`
+  /// (told already). False. Reader thread.
+  bool refuseProgram(Client& client, bool silenced);
   /// Closes the connections that said nothing for their time; the milliseconds until the
   /// next one's time is up, or -1 when none waits. The accept loop.
   int closeSilent();

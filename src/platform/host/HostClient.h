@@ -39,6 +39,9 @@ struct Host::Client {
   Role role = Role::undecided;
   std::chrono::steady_clock::time_point accepted = std::chrono::steady_clock::now();
   bool silenced = false;  // closed for saying nothing
+  /// It made a call after its hello. Until then a program or screen also counts as silent
+  /// (kMaxSilent, kSilentSeconds), so programs that only said hello keep nobody out.
+  bool spoke = false;
   bool primary = false;
   std::int32_t pid = 0;
   std::mutex mutex;

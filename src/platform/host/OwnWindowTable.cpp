@@ -37,23 +37,30 @@ std::optional<OwnWindowTable::Status> OwnWindowTable::take(const json& table, st
   if (const auto it = windows.find(number); it != windows.end()) answer = it->second;
   std::lock_guard lock(mutex_);
   // Answers of several threads may arrive out of order: what was sent before the state
-  // kept is old news. Changes apply only to the state sent just before them; with one
-  // missed, what is kept is wrong until the whole state comes again.
+  // kept is old news, and changes sent after one not yet here wait for it. With one missed
+  // for good, what is kept stays where it was (its count moved on, so nothing is answered
+  // from it) until the whole state comes again.
   if (!count_ || sent <= sent_) return answer;
   if (!changes) {
     windows_ = std::move(windows);
-    broken_ = false;
-  } else if (broken_ || sent != sent_ + 1) {
-    broken_ = true;
-    tag_ = 0;
-    return answer;
-  } else {
-    for (auto& [n, status] : windows) windows_[n] = status;
-    for (const std::uint32_t n : gone) windows_.erase(n);
+    sent_ = sent;
+    tag_ = tag;
+    waiting_.erase(waiting_.begin(), waiting_.upper_bound(sent));
+  } else if (waiting_.size() < kMaxWaiting) {
+    waiting_[sent] = Changes{tag, std::move(windows), std::move(gone)};
   }
-  sent_ = sent;
-  tag_ = tag;
+  applyWaiting();
   return answer;
+}
+
+void OwnWindowTable::applyWaiting() {
+  for (auto next = waiting_.find(sent_ + 1); next != waiting_.end(); next = waiting_.find(sent_ + 1)) {
+    for (auto& [n, status] : next->second.windows) windows_[n] = status;
+    for (const std::uint32_t n : next->second.gone) windows_.erase(n);
+    tag_ = next->second.tag;
+    sent_ = next->first;
+    waiting_.erase(next);
+  }
 }
 
 std::optional<OwnWindowTable::Status> OwnWindowTable::status(std::uint32_t number) const {

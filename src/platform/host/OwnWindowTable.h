@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/WindowServerPort.h"
 #include "platform/host/SharedCount.h"
@@ -42,12 +43,24 @@ class OwnWindowTable {
   std::uint64_t hits() const;
 
  private:
+  struct Changes {
+    std::uint64_t tag = 0;
+    std::map<std::uint32_t, platform::OwnWindowStatus> windows;
+    std::vector<std::uint32_t> gone;
+  };
+  /// Applies the changes that follow what is kept, in the order the host sent them. Under
+  /// mutex_.
+  void applyWaiting();
+
   mutable std::mutex mutex_;
   std::unique_ptr<SharedCount> count_;
   std::uint64_t tag_ = 0;   // the count the kept state holds at (0: none)
   std::uint64_t sent_ = 0;  // which of the host's answers it is
-  bool broken_ = false;     // changes were missed: only a whole state mends it
   std::map<std::uint32_t, platform::OwnWindowStatus> windows_;
+  /// Changes that came before one sent earlier (answers of several threads cross): kept
+  /// until the one before them comes, a few at most.
+  std::map<std::uint64_t, Changes> waiting_;
+  static constexpr std::size_t kMaxWaiting = 64;
   mutable std::uint64_t hits_ = 0;
 };
 
