@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QStyleOptionButton>
+#include <optional>
 
 #include "platform/AppKitControls.h"
 #include "platform/AppKitWindows.h"
@@ -19,17 +20,24 @@ namespace {
 class ControlLooks : public ::testing::Test {
  protected:
   void SetUp() override {
-    content.resize(300, 120);
-    content.setAutoFillBackground(true);  // the window's background, as the form's
-    button.setGeometry(20, 20, 120, 28);
-    button.setDefault(true);
-    on.setGeometry(20, 60, 100, 20);
-    on.setChecked(true);
-    off.setGeometry(20, 90, 100, 20);
-    window.setContentView(&content);
-    window.orderFrontRegardless();
+    trelliq::test::ensureWidgets();
+    scene.emplace(Scene::Start::defaultScenario);
+    w.emplace();
+    w->content.resize(300, 120);
+    w->content.setAutoFillBackground(true);  // the window's background, as the form's
+    w->button.setGeometry(20, 20, 120, 28);
+    w->button.setDefault(true);
+    w->on.setGeometry(20, 60, 100, 20);
+    w->on.setChecked(true);
+    w->off.setGeometry(20, 90, 100, 20);
+    w->window.setContentView(&w->content);
+    w->window.orderFrontRegardless();
   }
-  void TearDown() override { window.setContentView(nullptr); }
+  void TearDown() override {
+    w->window.setContentView(nullptr);
+    w.reset();
+    scene.reset();
+  }
 
   /// How many pixels of `area` in `image` are the accent, and how many near white.
   static std::pair<int, int> accentAndWhite(const QImage& image, const QRect& area) {
@@ -52,30 +60,32 @@ class ControlLooks : public ::testing::Test {
     return box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box).translated(box.pos());
   }
 
-  bool widgets_ = (trelliq::test::ensureWidgets(), true);  // before any widget
-  Scene scene{Scene::Start::defaultScenario};
-  QWidget content;
-  QPushButton button{"Get Started", &content};
-  QCheckBox on{&content}, off{&content};
-  NSWindow window{CGRect(100, 200, 300, 120), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false};
+  struct Window {
+    QWidget content;
+    QPushButton button{"Get Started", &content};
+    QCheckBox on{&content}, off{&content};
+    NSWindow window{CGRect(100, 200, 300, 120), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false};
+  };
+  std::optional<Scene> scene;
+  std::optional<Window> w;
 };
 
 TEST_F(ControlLooks, TheDefaultButtonAndTheCheckboxesLookAsTheSystemDrawsThem) {
   for (const bool dark : {false, true}) {
-    scene.setDark(dark);
+    scene->setDark(dark);
     const char* look = dark ? "dark" : "light";
-    const QImage image = content.grab().toImage().convertToFormat(QImage::Format_ARGB32);
-    const QRect face = button.geometry().adjusted(4, 4, -4, -4);
+    const QImage image = w->content.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRect face = w->button.geometry().adjusted(4, 4, -4, -4);
     const auto [buttonBlue, buttonWhite] = accentAndWhite(image, face);
     EXPECT_GT(buttonBlue, face.width() * face.height() / 2) << look << ": the default button is filled with the accent";
     EXPECT_GT(buttonWhite, 20) << look << ": its title is white";
 
-    const QRect checked = indicator(on).adjusted(1, 1, -1, -1);
+    const QRect checked = indicator(w->on).adjusted(1, 1, -1, -1);
     const auto [boxBlue, boxWhite] = accentAndWhite(image, checked);
     EXPECT_GT(boxBlue, checked.width() * checked.height() / 3) << look << ": a checked box is an accent square";
     EXPECT_GT(boxWhite, 3) << look << ": under a white check";
 
-    const QRect empty = indicator(off);
+    const QRect empty = indicator(w->off);
     const int ground = qGray(image.pixel(empty.right() + 40, empty.center().y()));
     int far = 0;
     for (int y = empty.top(); y <= empty.bottom(); ++y)

@@ -46,25 +46,19 @@ class PanelRenameTypingTest : public PanelsStage {
     ASSERT_NE(front, scene.windowServer.ownProcessIdentifier());
   }
 
-  /// Points at a desktop's tile on `display` (display 0's first Space's by default), so that
-  /// it is selected and shows its name, then clicks the name where the view drew it.
-  void clickLabel(int display = 0) {
-    const std::string desktop = display == 0 ? kDesktop : desktopOn(display);
-    const CGRect* tile = geometry(display).tiles.find(TileID::cluster(desktop));
+  /// Points at the desktop's tile, so that it is selected and shows its name, then clicks
+  /// the name where the view drew it.
+  void clickLabel() {
+    const CGRect* tile = geometry(0).tiles.find(TileID::cluster(kDesktop));
     ASSERT_NE(tile, nullptr) << "the view reported the tile";
-    user.moveTo(globalPoint(display, {tile->midX(), tile->midY()}));
+    user.moveTo(globalPoint(0, {tile->midX(), tile->midY()}));
     scene.clock.advance(0.05);
-    ASSERT_EQ(selected(), desktop);
-    const CGRect* label = geometry(display).tiles.find(TileID::name(desktop));
+    ASSERT_EQ(selected(), kDesktop);
+    const CGRect* label = geometry(0).tiles.find(TileID::name(kDesktop));
     ASSERT_NE(label, nullptr) << "the view reported the label";
-    user.click(globalPoint(display, {label->midX(), label->midY()}));
+    user.click(globalPoint(0, {label->midX(), label->midY()}));
     scene.clock.advance(0.05);
-    ASSERT_EQ(switcher->model().renaming(), std::optional<std::string>(desktop));
-  }
-  std::string desktopOn(int display) {
-    for (const Cluster& c : switcher->model().display(display)->clusters())
-      if (c.id.ends_with(":desktop")) return c.id;
-    return "";
+    ASSERT_EQ(switcher->model().renaming(), std::optional<std::string>(kDesktop));
   }
   void type(std::initializer_list<CGKeyCode> keys) {
     for (const CGKeyCode key : keys) user.press(key);
@@ -89,14 +83,13 @@ class PanelRenameTypingTest : public PanelsStage {
     return name ? std::optional(*name) : std::nullopt;
   }
 
-  /// The columns of `display`'s name field, in the panel's picture at `scale` pixels a point
-  /// (the display's own when none is given), that a bar of the text's colour crosses from
-  /// top to bottom of the line.
-  std::vector<int> caretColumns(int display = 0, std::optional<double> pictureScale = std::nullopt) {
-    NSWindow& window = *switcher->panels().at(static_cast<std::size_t>(display)).window;
+  /// The columns of display 0's name field, in the panel's picture at the display's pixels,
+  /// that a bar of the text's colour crosses from top to bottom of the line.
+  std::vector<int> caretColumns() {
+    NSWindow& window = *switcher->panels().at(0).window;
     auto* view = dynamic_cast<views::DisplayPanelView*>(window.contentView());
     if (!view || !view->nameField()) return {};
-    const double scale = pictureScale.value_or(switcher->model().display(display)->screen.backingScaleFactor());
+    const double scale = switcher->model().display(0)->screen.backingScaleFactor();
     const CGRect frame = window.frame();
     const CGImageRef picture = scene.windowServer.captureWindowPicture(
         static_cast<std::uint32_t>(window.windowNumber()), static_cast<int>(std::lround(frame.width() * scale)),
@@ -232,20 +225,6 @@ TEST_F(PanelRenameTypingTest, AnArrowCollapsesTheSelectionToItsEdge) {
   withModifier(sim::UserInput::kCommand, kA);
   type({kRight, kO});
   EXPECT_EQ(switcher->model().nameDraft(), "x" + name + "o");
-}
-
-// A display of one pixel a point whose panel is pictured smaller, as the screen shows it:
-// the caret still crosses the line at every place it stands.
-TEST_F(PanelRenameTypingTest, TheCaretShowsInAPictureBelowAPixelAPoint) {
-  ASSERT_EQ(switcher->model().display(1)->screen.backingScaleFactor(), 1);
-  clickLabel(1);
-  type({kRight});
-  for (const CGKeyCode key : {kD, kO, kT, kS, kA, kI, kU}) {
-    type({key});
-    EXPECT_FALSE(caretColumns(1, 0.9).empty()) << "after " << switcher->model().nameDraft();
-  }
-  type({kLeft});
-  EXPECT_FALSE(caretColumns(1, 0.9).empty()) << "moved back";
 }
 
 }  // namespace
