@@ -437,6 +437,16 @@ TEST_F(DisplayFrame, MemoryOfASizeNoScreenShowsAnyMoreGoesInTime) {
   EXPECT_EQ(composer.spareBytes(), 0u) << "memory no frame took for so long is let go";
 }
 
+TEST_F(DisplayFrame, AFrameLargerThanTheBudgetLeavesNoMemoryBehind) {
+  // Captures at a size no display shows are composed whole and let go at once; memory
+  // kept for the next such frame would lie outside every budget for minutes.
+  const sim::DisplayScene display = emptySpace();
+  const std::size_t small = static_cast<std::size_t>(kWidth) * (kWidth * 982 / 1512) * 4;
+  sim::DisplayComposer composer(small);
+  composer.compose(1, 2 * kWidth, 2 * kWidth * 982 / 1512, display, 0, [](auto&, auto&) {});
+  EXPECT_EQ(composer.spareBytes(), 0u);
+}
+
 TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {
   // Two sizes shown, one of them asked for again just before the time is up.
   const std::uint64_t asked = compose(0).change.sequence;

@@ -58,7 +58,7 @@ class DisplayComposer {
 
   /// Keeps frames within `budget` bytes; a frame larger than that alone is composed whole
   /// each time and let go once used.
-  explicit DisplayComposer(std::size_t budget = kKeptBytes) : budget_(budget) {}
+  explicit DisplayComposer(std::size_t budget = kKeptBytes) : budget_(budget), pixels_(budget) {}
 
   /// Brings the frame kept for display `id` at `width` × `height` pixels up to `scene`,
   /// recomposing only what changed (the whole frame the first time, for a new size and

@@ -17,6 +17,8 @@ struct FramePixels::Pool {
     std::shared_ptr<Pool> pool;
     Piece piece;
   };
+  explicit Pool(std::size_t largest) : largestKept(largest) {}
+  const std::size_t largestKept;
   std::mutex mutex;
   std::vector<Piece> spare;  // the most recently given back last
 
@@ -33,6 +35,7 @@ struct FramePixels::Pool {
     return {};
   }
   void giveBack(Piece piece) {
+    if (piece.size > largestKept) return;
     std::lock_guard lock(mutex);
     piece.since.reset();
     spare.push_back(std::move(piece));
@@ -40,7 +43,7 @@ struct FramePixels::Pool {
   }
 };
 
-FramePixels::FramePixels() : pool_(std::make_shared<Pool>()) {}
+FramePixels::FramePixels(std::size_t largestKept) : pool_(std::make_shared<Pool>(largestKept)) {}
 
 QImage FramePixels::image(int width, int height) {
   const std::size_t stride = static_cast<std::size_t>(width) * 4;

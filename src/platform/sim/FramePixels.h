@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -17,7 +18,9 @@ class FramePixels {
   /// How many pieces of memory are kept for frames to come, each the size of a frame.
   static constexpr std::size_t kSpare = 2;
 
-  FramePixels();
+  /// Keeps no piece larger than `largestKept` bytes: a frame that large is rare (a capture
+  /// at a size no display shows), and two of them kept would hold memory past any budget.
+  explicit FramePixels(std::size_t largestKept = SIZE_MAX);
 
   /// An opaque image (Format_RGB32) of `width` × `height` pixels, both positive, whose
   /// pixels are undefined. Its memory comes back here when the last copy of the image
