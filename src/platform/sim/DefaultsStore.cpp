@@ -141,6 +141,17 @@ bool DefaultsStore::takeContents(Entry& e, std::vector<std::uint8_t>& bytes, con
   return true;
 }
 
+DefaultsStore::Entry& DefaultsStore::keptUnread(Entry& e, const Stamp& stamp) {
+  e.loaded = e.exists = e.unreadable = true;
+  e.broken = false;
+  e.values.clear();
+  e.dirty = false;
+  e.raw.clear();
+  e.stamp = stamp;
+  e.racy = false;
+  return e;
+}
+
 DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool force) {
   const std::string path = fileFor(domain);
   if (path.empty()) {
@@ -204,14 +215,7 @@ DefaultsStore::Entry& DefaultsStore::refresh(const std::string& domain, bool for
       // alone rather than replace settings that could not be read.
       report(reportKey, path + ": preferences file cannot be read (" + std::strerror(read.error) +
                             "); treating the domain as empty");
-      e.loaded = e.exists = e.unreadable = true;
-      e.broken = false;
-      e.values.clear();
-      e.dirty = false;
-      e.raw.clear();
-      e.stamp = stamp;
-      e.racy = false;
-      return e;
+      return keptUnread(e, stamp);
   }
   std::vector<std::uint8_t>& bytes = read.bytes;
   e.unreadable = false;

@@ -92,6 +92,8 @@ class DefaultsStore {
 
   static Stamp stampOf(const struct stat& st);
   Entry& refresh(const std::string& domain, bool force);
+  /// Marks `e` as a file that is there but could not be read, as of `stamp`.
+  static Entry& keptUnread(Entry& e, const Stamp& stamp);
   // Reads a file's bytes into its entry (a damaged one as empty, said once); false, with
   // `why`, when the file is beyond the limits and must be put aside.
   bool takeContents(Entry& e, std::vector<std::uint8_t>& bytes, const Stamp& stamp, const std::string& path,
