@@ -331,6 +331,19 @@ namespace {
 /// sending descriptors nobody asked for.
 constexpr std::size_t kMaxWaitingDescriptors = 16;
 
+/// Appends the descriptors `header` carries to `into`, in the order they came.
+void takeDescriptors(msghdr& header, std::deque<int>& into) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int received;
+      std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
+      into.push_back(received);
+    }
+  }
+}
+
 }  // namespace
 
 void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose, ReadLimits limits) {
@@ -366,15 +379,7 @@ void Channel::readLoop(MessageHandler onMessage, CloseHandler onClose, ReadLimit
       if (::poll(&readable, 1, -1) < 0 && errno != EINTR) break;
       continue;
     }
-    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
-      if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
-      const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-      for (std::size_t i = 0; i < count; ++i) {
-        int received;
-        std::memcpy(&received, CMSG_DATA(c) + i * sizeof(int), sizeof(int));
-        descriptors.push_back(received);
-      }
-    }
+    takeDescriptors(header, descriptors);
     if ((header.msg_flags & MSG_CTRUNC) || descriptors.size() > kMaxWaitingDescriptors) {
       fault = wire::Fault{wire::Fault::Reason::malformed, "the peer sent more descriptors than its messages name"};
       break;
