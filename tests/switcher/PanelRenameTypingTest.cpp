@@ -110,6 +110,18 @@ class PanelRenameTypingTest : public PanelsStage {
     return columns;
   }
 
+  /// Display 0's frame as a screen showing `perPoint` pixels per point is sent it.
+  QImage shownFrame(double perPoint) {
+    const sim::DisplaySpaces d = scene.windowServer.displays().at(0);
+    QImage frame;
+    scene.windowServer.composeDisplayFrame(
+        d.displayID, static_cast<int>(std::lround(d.frame.width() * perPoint)),
+        static_cast<int>(std::lround(d.frame.height() * perPoint)), 0,
+        [&](const QImage& shown, const sim::WindowServer::DisplayFrame&) { frame = shown.copy(); });
+    scene.windowServer.dropDisplayFrames();
+    return frame;
+  }
+
   sim::UserInput user{*sim::EventServer::active()};
   std::int32_t front = 0;
 
@@ -212,6 +224,36 @@ TEST_F(PanelRenameTypingTest, TheCaretStandsAfterEachTypedLetterAndBlinksOnlyWhi
   scene.clock.advance(1.0);
   ASSERT_FALSE(anyPanelVisible());
   EXPECT_EQ(scene.clock.pending(), 0u) << "work left on the clock";
+}
+
+// The screen at its usual size shows the built-in display at about half a pixel per point,
+// a quarter of the display's own pixels: the insertion point still shows there, wherever
+// the arrows put it, as a bar that comes and goes with its blink.
+TEST_F(PanelRenameTypingTest, TheCaretShowsOnAScreenDrawingUnderAPixelPerPoint) {
+  clickLabel();
+  withModifier(sim::UserInput::kCommand, kA);
+  type({kX, kO, kLeft});
+  bool forward = true;  // between the x and the o: each arrow moves it
+  for (const double perPoint : {0.56, 0.45, 0.37}) {
+    for (int step = 0; step < 3; ++step, forward = !forward) {
+      type({forward ? kRight : kLeft});
+      ASSERT_FALSE(caretColumns().empty()) << "the arrow showed the insertion point";
+      const QImage on = shownFrame(perPoint);
+      for (int wait = 0; wait < 4 && !caretColumns().empty(); ++wait) scene.clock.advance(platform::kInsertionPointBlink / 2);
+      ASSERT_TRUE(caretColumns().empty()) << "the insertion point blinked off";
+      const QImage off = shownFrame(perPoint);
+      ASSERT_EQ(on.size(), off.size());
+      int left = on.width(), right = -1, strongest = 0;
+      for (int y = 0; y < on.height(); ++y)
+        for (int x = 0; x < on.width(); ++x) {
+          const int apart = std::abs(qGray(on.pixel(x, y)) - qGray(off.pixel(x, y)));
+          if (apart <= 8) continue;
+          left = std::min(left, x), right = std::max(right, x), strongest = std::max(strongest, apart);
+        }
+      EXPECT_GE(strongest, 24) << perPoint << " px/pt, step " << step << ": no insertion point shows";
+      EXPECT_LE(right - left, 2) << perPoint << " px/pt, step " << step << ": more than a bar changed";
+    }
+  }
 }
 
 // With the whole name selected, ← puts the caret at its start and → at its end.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,9 @@ class PanelSessionsTest : public PanelsStage {
         static_cast<int>(std::lround(window.frame().height() * scale)));
     return captured ? captured->qimage() : QImage();
   }
-  QImage displayFrame(int display) {
+  QImage displayFrame(int display, std::optional<double> perPoint = std::nullopt) {
     const sim::DisplaySpaces d = scene.windowServer.displays().at(static_cast<std::size_t>(display));
-    const double scale = scaleOf(panelWindow(display));
+    const double scale = perPoint.value_or(scaleOf(panelWindow(display)));
     QImage frame;
     scene.windowServer.composeDisplayFrame(
         d.displayID, static_cast<int>(std::lround(d.frame.width() * scale)),
@@ -92,12 +93,15 @@ class PanelSessionsTest : public PanelsStage {
   }
 
   // The separators of display `display`'s panel that `picture` (the panel's or its
-  // display's, at the display's pixels) shows no line for: at a line's middle it is no
-  // lighter than a few pixels either side.
-  int missingSeparators(int display, const QImage& picture) {
+  // display's, at `perPoint` pixels per point, else the display's own) shows no line for:
+  // at a line's middle it is no lighter than a few points either side. A line under a
+  // pixel wide shows fainter, so less of a step is asked of it.
+  int missingSeparators(int display, const QImage& picture, std::optional<double> perPoint = std::nullopt) {
     if (picture.isNull()) return -1;
     const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
-    const double scale = scaleOf(panelWindow(display));
+    const double scale = perPoint.value_or(scaleOf(panelWindow(display)));
+    const int aside = std::max(3, static_cast<int>(std::lround(2.5 * scale)));
+    const int step = scale >= 1 ? 6 : 3;
     std::vector<CGRect> lines;
     separators(view(display).animator().target(), 1, CGPoint{0, 0}, lines);
     int missing = 0;
@@ -105,15 +109,20 @@ class PanelSessionsTest : public PanelsStage {
       const int x = static_cast<int>(line.midX() * scale), y = static_cast<int>(line.midY() * scale);
       int lightest = 0;
       for (int dx = -1; dx <= 1; ++dx) lightest = std::max(lightest, qGray(image.pixel(x + dx, y)));
-      const int beside = std::max(qGray(image.pixel(x - 5, y)), qGray(image.pixel(x + 5, y)));
-      if (lightest - beside < 6) ++missing;
+      const int beside = std::max(qGray(image.pixel(x - aside, y)), qGray(image.pixel(x + aside, y)));
+      if (lightest - beside < step) ++missing;
     }
     return lines.empty() ? -2 : missing;
   }
+  // In the panel's picture, in its display's frame, and in that frame as the screen at its
+  // usual size is sent it, at about half a pixel per point.
   void expectEverySeparator(const std::string& when) {
     for (const int display : {0, 1}) {
       EXPECT_EQ(missingSeparators(display, windowPicture(display)), 0) << when << ", display " << display;
       EXPECT_EQ(missingSeparators(display, displayFrame(display)), 0) << when << ", display " << display << "'s frame";
+      for (const double perPoint : {0.56, 0.43})
+        EXPECT_EQ(missingSeparators(display, displayFrame(display, perPoint), perPoint), 0)
+            << when << ", display " << display << "'s frame at " << perPoint << " px/pt";
     }
   }
 

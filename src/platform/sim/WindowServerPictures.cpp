@@ -11,6 +11,8 @@
 #include <QPen>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "platform/AppKitAppearance.h"
 #include "platform/CGWindow.h"
@@ -35,6 +37,70 @@ QImage paintWindow(const Chrome& chrome, int width, int height, double scale) {
   QPainter painter(&image);
   paintChrome(painter, chrome, width, height, scale);
   return image;
+}
+
+/// Whether `content` drawn at `target` is shrunk enough for filtering to lose thin lines,
+/// and not so far that averaging would add up more source pixels than it can.
+bool shrinksMuch(QSize content, QSizeF target) {
+  const double x = target.width() / content.width(), y = target.height() / content.height();
+  return std::min(x, y) < 0.9 && std::ceil(1 / x) * std::ceil(1 / y) <= 256;
+}
+
+/// The source pixels [at[i], at[i + 1]) of a row or column of `limit` that lie under drawn
+/// pixel `from + i` of a picture placed at `origin` with `step` source pixels to one drawn;
+/// never none.
+std::vector<int> sourceEdges(int from, int count, double origin, double step, int limit) {
+  std::vector<int> at(static_cast<std::size_t>(count) + 1);
+  for (std::size_t i = 0; i < at.size(); ++i)
+    at[i] = std::clamp(static_cast<int>(std::floor((from + static_cast<int>(i) - origin) * step)), 0, limit);
+  for (std::size_t i = 1; i < at.size(); ++i)
+    if (at[i] <= at[i - 1]) at[i] = std::min(at[i - 1] + 1, limit);
+  return at;
+}
+
+/// A premultiplied pixel with each channel in 16 bits of its own (blue, red, green, alpha
+/// from the lowest), so that up to 257 of them add up without one reaching into the next.
+inline std::uint64_t spread(QRgb p) {
+  return (p & 0x00FF00FFull) | ((static_cast<std::uint64_t>(p) & 0xFF00FF00ull) << 24);
+}
+
+/// `content` shrunk into `target`, drawn over `area` only. Filtering samples a few source
+/// pixels per drawn one, so once a picture is shrunk much whole rows and columns are
+/// skipped, or barely count, and a line a pixel or two wide (an insertion point, a
+/// separator) comes and goes with where it falls; averaging every source pixel under a
+/// drawn one keeps it as a fainter line. Each drawn pixel averages the same source pixels
+/// however the area is cut, so a frame brought up to date piece by piece matches one drawn
+/// whole. At most 256 source pixels go into one drawn pixel.
+void drawAveraged(QPainter& painter, const QImage& content, const QRectF& target, const QRect& area) {
+  const QRect drawn = area & target.toAlignedRect();
+  if (drawn.isEmpty() || content.isNull()) return;
+  const QImage source = content.format() == QImage::Format_ARGB32_Premultiplied
+                            ? content
+                            : content.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const std::vector<int> columns =
+      sourceEdges(drawn.x(), drawn.width(), target.x(), source.width() / target.width(), source.width());
+  const std::vector<int> rows =
+      sourceEdges(drawn.y(), drawn.height(), target.y(), source.height() / target.height(), source.height());
+  std::vector<int> columnOf(static_cast<std::size_t>(columns.back() - columns.front()));
+  for (std::size_t x = 0; x + 1 < columns.size(); ++x)
+    for (int c = columns[x]; c < columns[x + 1]; ++c) columnOf[static_cast<std::size_t>(c - columns.front())] = static_cast<int>(x);
+  QImage averaged(drawn.size(), QImage::Format_ARGB32_Premultiplied);
+  std::vector<std::uint64_t> sums(static_cast<std::size_t>(drawn.width()));
+  for (int y = 0; y < drawn.height(); ++y) {
+    std::fill(sums.begin(), sums.end(), 0);
+    const int top = rows[static_cast<std::size_t>(y)], bottom = rows[static_cast<std::size_t>(y) + 1];
+    for (int row = top; row < bottom; ++row) {
+      const QRgb* line = reinterpret_cast<const QRgb*>(source.constScanLine(row)) + columns.front();
+      for (std::size_t c = 0; c < columnOf.size(); ++c) sums[static_cast<std::size_t>(columnOf[c])] += spread(line[c]);
+    }
+    auto* out = reinterpret_cast<QRgb*>(averaged.scanLine(y));
+    for (std::size_t x = 0; x < sums.size(); ++x) {
+      const std::uint64_t n = static_cast<std::uint64_t>(columns[x + 1] - columns[x]) * static_cast<std::uint64_t>(bottom - top);
+      auto channel = [&](int shift) { return static_cast<QRgb>((((sums[x] >> shift) & 0xFFFF) + n / 2) / n); };
+      out[x] = channel(0) | channel(32) << 8 | channel(16) << 16 | channel(48) << 24;  // blue, green, red, alpha
+    }
+  }
+  painter.drawImage(drawn.topLeft(), averaged);
 }
 
 }  // namespace
@@ -96,6 +162,9 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     if (need) painter.setClipRect(need->translated(-painted.at));
     if (content.size() == target.size().toSize() && target.topLeft() == target.toAlignedRect().topLeft()) {
       painter.drawImage(target.topLeft(), content);  // one to one: a copy
+    } else if (shrinksMuch(content.size(), target.size())) {
+      const QRect area = need ? need->translated(-painted.at) : image.rect();
+      drawAveraged(painter, content, target, area & image.rect());
     } else {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, content);
