@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -81,22 +82,27 @@ void drawAveraged(QPainter& painter, const QImage& content, const QRectF& target
       sourceEdges(drawn.x(), drawn.width(), target.x(), source.width() / target.width(), source.width());
   const std::vector<int> rows =
       sourceEdges(drawn.y(), drawn.height(), target.y(), source.height() / target.height(), source.height());
-  std::vector<int> columnOf(static_cast<std::size_t>(columns.back() - columns.front()));
-  for (std::size_t x = 0; x + 1 < columns.size(); ++x)
-    for (int c = columns[x]; c < columns[x + 1]; ++c) columnOf[static_cast<std::size_t>(c - columns.front())] = static_cast<int>(x);
+  const int first = columns.front(), span = columns.back() - columns.front();
   QImage averaged(drawn.size(), QImage::Format_ARGB32_Premultiplied);
-  std::vector<std::uint64_t> sums(static_cast<std::size_t>(drawn.width()));
+  // Dividing by a count of at most 256 as a multiply, exact for sums this small.
+  std::array<std::uint64_t, 257> inverses{};
+  for (std::uint64_t n = 1; n < inverses.size(); ++n) inverses[n] = ((std::uint64_t{1} << 32) + n - 1) / n;
+  // Down each source column first (a plain run the compiler vectorises), then across.
+  std::vector<std::uint64_t> down(static_cast<std::size_t>(span));
   for (int y = 0; y < drawn.height(); ++y) {
-    std::fill(sums.begin(), sums.end(), 0);
+    std::fill(down.begin(), down.end(), 0);
     const int top = rows[static_cast<std::size_t>(y)], bottom = rows[static_cast<std::size_t>(y) + 1];
     for (int row = top; row < bottom; ++row) {
-      const QRgb* line = reinterpret_cast<const QRgb*>(source.constScanLine(row)) + columns.front();
-      for (std::size_t c = 0; c < columnOf.size(); ++c) sums[static_cast<std::size_t>(columnOf[c])] += spread(line[c]);
+      const QRgb* line = reinterpret_cast<const QRgb*>(source.constScanLine(row)) + first;
+      for (int c = 0; c < span; ++c) down[static_cast<std::size_t>(c)] += spread(line[c]);
     }
     auto* out = reinterpret_cast<QRgb*>(averaged.scanLine(y));
-    for (std::size_t x = 0; x < sums.size(); ++x) {
+    for (std::size_t x = 0; x + 1 < columns.size(); ++x) {
+      std::uint64_t sum = 0;
+      for (int c = columns[x]; c < columns[x + 1]; ++c) sum += down[static_cast<std::size_t>(c - first)];
       const std::uint64_t n = static_cast<std::uint64_t>(columns[x + 1] - columns[x]) * static_cast<std::uint64_t>(bottom - top);
-      auto channel = [&](int shift) { return static_cast<QRgb>((((sums[x] >> shift) & 0xFFFF) + n / 2) / n); };
+      const std::uint64_t inverse = inverses[n];
+      auto channel = [&](int shift) { return static_cast<QRgb>(((((sum >> shift) & 0xFFFF) + n / 2) * inverse) >> 32); };
       out[x] = channel(0) | channel(32) << 8 | channel(16) << 16 | channel(48) << 24;  // blue, green, red, alpha
     }
   }
