@@ -7,7 +7,6 @@
 //   OwnWindowsMade/N   N = 256, 512, 1024 (the most one program may have)
 
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <chrono>
@@ -51,12 +50,6 @@ void OwnWindowsMade(benchmark::State& state) {
   state.counters["wall us/window"] = wall / made * 1e6;
   state.counters["CPU us/window"] = cpu / made * 1e6;
 }
-BENCHMARK(OwnWindowsMade)
-    ->Arg(256)
-    ->Arg(512)
-    ->Arg(1024)
-    ->UseManualTime()
-    ->Iterations(3)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(OwnWindowsMade)->Arg(256)->Arg(512)->Arg(1024)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

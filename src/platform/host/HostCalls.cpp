@@ -77,7 +77,7 @@ json changedOwnWindowsOf(Host::Client& client, HostReads::OwnWindowChanges& chan
   owned.reserve(changes.windows.size());
   {
     // A window being made is the program's only once its maker says so, and it is read
-    // again then (`also`); one let go of is no longer, before the server has let it go.
+    // again then (`made`); one let go of is no longer, before the server has let it go.
     std::lock_guard lock(client.mutex);
     for (const auto& [number, status] : changes.windows) owned.push_back(client.windows.count(number) != 0);
   }
