@@ -1,6 +1,9 @@
 // A program's own windows through the host: a change is answered with what changed, not
-// with every window again, kept by the program in the order the host sent it whatever
-// order it arrives in, and one program may have only so many.
+// with every window again (nor read again: the window server says which may have changed),
+// kept by the program in the order the host sent it whatever order it arrives in, and one
+// program may have only so many. What the program keeps after an answer is current even
+// for the windows its request did not touch: a change of the desk's own in between, and
+// another of its windows covering or uncovering one, come with it.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 #include <variant>
 
 #include "RawPeer.h"
+#include "platform/WindowServerPort.h"
 #include "platform/host/OwnWindowTable.h"
 #include "platform/host/Remote.h"
 #include "platform/host/SharedCount.h"
@@ -39,6 +43,69 @@ TEST_F(OwnWindowsThroughHost, MakingAWindowIsAnsweredWithThatWindowAlone) {
   const auto whole = ask("ownWindows");
   ASSERT_TRUE(whole);
   EXPECT_EQ(whole->at("w").size(), 4u) << "asked, the state is whole";
+}
+
+class OwnWindowsKept : public ServedHostTest {
+ protected:
+  platform::WindowServerPort& port = platform::windowServer();
+  /// `number`'s state as the program keeps it, read without a round trip.
+  platform::OwnWindowStatus kept(std::uint32_t number) {
+    const std::uint64_t before = attachment.remote()->connection->calls();
+    const auto status = port.ownWindowStatus(number);
+    EXPECT_EQ(attachment.remote()->connection->calls(), before) << "window " << number << " was asked for";
+    return status.value_or(platform::OwnWindowStatus{});
+  }
+  std::uint32_t shown(const CGRect& frame) {
+    platform::OwnWindowState state;
+    state.frame = frame;
+    const std::uint32_t number = port.createOwnWindow(state);
+    port.orderOwnWindow(number, platform::OwnWindowOrder::front);
+    return number;
+  }
+};
+
+TEST_F(OwnWindowsKept, AChangeOfTheDesksOwnComesWithTheAnswerToTheNextRequest) {
+  const std::uint32_t here = shown(CGRect(400, 300, 300, 200));
+  ASSERT_TRUE(kept(here).onActiveSpace);
+  scene.windowServer.switchSpace(4, sim::SwitchStyle::instant);
+  shown(CGRect(50, 50, 100, 80));  // its answers bring what the switch did to the first
+  EXPECT_FALSE(kept(here).onActiveSpace);
+  EXPECT_FALSE(kept(here).occlusionVisible);
+}
+
+TEST_F(OwnWindowsKept, CoveringOrUncoveringAnotherOfItsWindowsChangesThatOnesStateToo) {
+  const CGRect frame(500, 300, 300, 200);
+  const std::uint32_t under = shown(frame);
+  ASSERT_TRUE(kept(under).occlusionVisible);
+  const std::uint32_t over = shown(CGRect(450, 250, 400, 300));
+  EXPECT_FALSE(kept(under).occlusionVisible);
+  EXPECT_TRUE(kept(over).occlusionVisible);
+  port.orderOwnWindow(over, platform::OwnWindowOrder::out);
+  EXPECT_TRUE(kept(under).occlusionVisible);
+  port.orderOwnWindow(over, platform::OwnWindowOrder::front);
+  EXPECT_FALSE(kept(under).occlusionVisible);
+  port.destroyOwnWindow(over);
+  EXPECT_TRUE(kept(under).occlusionVisible);
+  EXPECT_FALSE(port.ownWindowStatus(over)) << "gone";
+}
+
+TEST(OwnWindowChanges, AreTheWindowsRequestsChangedUntilTheDeskChangesOtherwise) {
+  Scene scene{Scene::Start::defaultScenario};
+  sim::WindowServer& server = scene.windowServer;
+  sim::WindowServer::ActingProgram program(777);
+  EXPECT_TRUE(server.takeOwnWindowChanges().all) << "a program's first ask";
+  platform::OwnWindowState state;
+  state.frame = CGRect(10, 10, 100, 80);
+  for (int i = 0; i < 4; ++i) server.createOwnWindow(state);
+  EXPECT_EQ(server.takeOwnWindowChanges().windows.size(), 4u);
+  const std::uint32_t fifth = server.createOwnWindow(state);
+  const auto taken = server.takeOwnWindowChanges();
+  ASSERT_EQ(taken.windows.size(), 1u) << "what one more window costs does not grow with the others";
+  EXPECT_EQ(taken.windows[0].first, fifth);
+  EXPECT_FALSE(taken.all);
+  server.switchSpace(4, sim::SwitchStyle::instant);
+  EXPECT_TRUE(server.takeOwnWindowChanges().all);
+  EXPECT_TRUE(server.takeOwnWindowChanges().windows.empty());
 }
 
 TEST_F(OwnWindowsThroughHost, AProgramWithAsManyWindowsAsItMayHaveIsRefusedAnother) {

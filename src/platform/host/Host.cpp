@@ -460,6 +460,7 @@ void Host::reclaim(Client& client) {
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client.pid) acting.emplace(client.pid);
   for (auto window : windows) server_.destroyOwnWindow(window);
+  server_.forgetOwnWindowChanges();
 }
 
 void Host::readSignals(Client& client) {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/PrivateSymbols.h"
 #include "platform/SharedSurface.h"
@@ -41,18 +42,14 @@ using wire::read;
 
 namespace {
 
-/// The state of the windows `client` owns ({"g": count, "w": rows, "s": how many times it
-/// was sent}): after a request of its own changed one only the rows that differ from what
-/// it was sent last, with the numbers of the windows gone ("d": true, "x": numbers), else
-/// all of them. The program keeps it (OwnWindowTable), so reading it back costs no round
-/// trip, and a program making many windows is not sent all of them again each time.
-json ownWindowsOf(Host::Client& client, bool changed = true) {
+/// Every window `client` owns read again: all rows (`changed` false), or those that differ
+/// from what it was sent last with the numbers of the windows gone. Under ownWindowsMutex.
+json everyOwnWindowOf(Host::Client& client, bool changed) {
   std::set<std::uint32_t> numbers;
   {
     std::lock_guard lock(client.mutex);
     numbers = client.windows;
   }
-  std::lock_guard lock(client.ownWindowsMutex);  // the state sent, in the order it is sent
   json table = client.reads->ownWindows(numbers);
   std::map<std::uint32_t, json> now;
   for (json& row : table["w"]) now.emplace(row[0].get<std::uint32_t>(), std::move(row[1]));
@@ -69,11 +66,51 @@ json ownWindowsOf(Host::Client& client, bool changed = true) {
   }
   client.sentWindows = std::move(now);
   table["w"] = std::move(rows);
-  table["s"] = ++client.sentWindowsCount;
-  if (changed) {
-    table["d"] = true;
-    table["x"] = std::move(gone);
+  if (changed) table["x"] = std::move(gone);
+  return table;
+}
+
+/// The rows of `changes` that differ from what `client` was sent last, and the numbers of
+/// the windows gone (or no longer its own). Under ownWindowsMutex.
+json changedOwnWindowsOf(Host::Client& client, HostReads::OwnWindowChanges& changes) {
+  std::vector<bool> owned;
+  owned.reserve(changes.windows.size());
+  {
+    // A window being made is the program's only once its maker says so, and it is read
+    // again then (`made`); one let go of is no longer, before the server has let it go.
+    std::lock_guard lock(client.mutex);
+    for (const auto& [number, status] : changes.windows) owned.push_back(client.windows.count(number) != 0);
   }
+  json rows = json::array();
+  json gone = json::array();
+  for (std::size_t i = 0; i < changes.windows.size(); ++i) {
+    auto& [number, status] = changes.windows[i];
+    const auto sent = client.sentWindows.find(number);
+    if (owned[i] && !status.is_null()) {
+      if (sent != client.sentWindows.end() && sent->second == status) continue;
+      rows.push_back(json::array({number, status}));
+      client.sentWindows[number] = std::move(status);
+    } else if (sent != client.sentWindows.end()) {
+      gone.push_back(number);
+      client.sentWindows.erase(sent);
+    }
+  }
+  return json{{"g", changes.tag}, {"w", std::move(rows)}, {"x", std::move(gone)}};
+}
+
+/// The state of the windows `client` owns ({"g": count, "w": rows, "s": how many times it
+/// was sent}): after a request of its own changed one only the rows that differ from what
+/// it was sent last, with the numbers of the windows gone ("d": true, "x": numbers), else
+/// all of them. The program keeps it (OwnWindowTable), so reading it back costs no round
+/// trip. What changed is what the window server says may have (`made`, the window the
+/// request made, among it), so a program that makes many windows is neither sent nor read
+/// all of them again each time; after any other change of the desk all are read again.
+json ownWindowsOf(Host::Client& client, bool changed = true, std::uint32_t made = 0) {
+  std::lock_guard lock(client.ownWindowsMutex);  // the state sent, in the order it is sent
+  HostReads::OwnWindowChanges changes = client.reads->ownWindowChanges(made);
+  json table = !changed || changes.all ? everyOwnWindowOf(client, changed) : changedOwnWindowsOf(client, changes);
+  table["s"] = ++client.sentWindowsCount;
+  if (changed) table["d"] = true;
   return table;
 }
 
@@ -306,7 +343,7 @@ struct Host::Calls {
       --c.client->windowsMaking;
       c.client->windows.insert(number);
     }
-    return json{{"n", number}, {"own", ownWindowsOf(*c.client)}};
+    return json{{"n", number}, {"own", ownWindowsOf(*c.client, true, number)}};
   }
   static json updateOwnWindow(Context& c) {
     const auto number = field<std::uint32_t>(c.v, "n");

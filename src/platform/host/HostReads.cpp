@@ -85,6 +85,19 @@ json HostReads::ownWindows(const std::set<std::uint32_t>& numbers) {
   return json{{"g", tag}, {"w", std::move(rows)}};
 }
 
+HostReads::OwnWindowChanges HostReads::ownWindowChanges(std::uint32_t also) {
+  const std::uint64_t before = countNow();
+  auto taken = server_.takeOwnWindowChanges(also);
+  OwnWindowChanges changes;
+  changes.all = taken.all;
+  changes.windows.reserve(taken.windows.size());
+  for (const auto& [number, status] : taken.windows) {
+    changes.windows.emplace_back(number, status ? wire::encode(*status) : json());
+  }
+  changes.tag = !server_.changesWithTime() && countNow() == before ? before : 0;
+  return changes;
+}
+
 json HostReads::rows(const json& request) {
   const auto kind = field<std::string>(request, "kind");
   const auto have = field<std::uint64_t>(request, "have");

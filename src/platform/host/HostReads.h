@@ -11,6 +11,7 @@
 #include <set>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/WindowServerPort.h"
@@ -46,6 +47,16 @@ class HostReads {
   /// {"g": the count it holds at (0: not to be kept), "w": [[number, status], ...]}, a
   /// window the server no longer has left out.
   nlohmann::json ownWindows(const std::set<std::uint32_t>& numbers);
+  /// What may have changed in the asking program's own windows since it last asked
+  /// (sim::WindowServer::takeOwnWindowChanges, `also` among them): each window's state
+  /// encoded (null: gone) by number, with the count it holds at as ownWindows gives it;
+  /// or `all` when the caller is to read all its windows with ownWindows.
+  struct OwnWindowChanges {
+    std::uint64_t tag = 0;
+    bool all = false;
+    std::vector<std::pair<std::uint32_t, nlohmann::json>> windows;
+  };
+  OwnWindowChanges ownWindowChanges(std::uint32_t also);
 
  private:
   template <typename Row>

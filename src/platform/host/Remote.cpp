@@ -942,8 +942,8 @@ void RemoteWindowServer::setWorkspaceListener(std::function<void(const platform:
   }
   connection_->call("listen", {{"kind", "workspace"}, {"on", on}});
 }
-// Every change to one of the program's windows is answered with the state of all of them,
-// which the program keeps; its questions are answered from that while nothing changed.
+// Every change to one of the program's windows is answered with the state of those that
+// changed, which the program keeps; its questions are answered from that while nothing changed.
 std::uint32_t RemoteWindowServer::createOwnWindow(const platform::OwnWindowState& state) {
   const auto answer = connection_->call("createOwnWindow", wire::encode(state));
   if (!answer || !answer->is_object() || !answer->contains("own")) return 0;

@@ -75,18 +75,30 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
     Desk& desk = state_->desk;
     const std::uint64_t generation = desk.generation();
     const CGPoint pointer = desk.pointer;
+    bool moved = false;  // before `work`: displays synced, a slide landed
     // Taking the world's displays again is only needed after they changed.
-    if (auto displays = world_.displaysSince(desk.syncedDisplays)) desk.syncDisplays(*displays);
+    if (auto displays = world_.displaysSince(desk.syncedDisplays)) {
+      desk.syncDisplays(*displays);
+      moved = true;
+    }
     if (!state_->pointerSet && !desk.displayOrder().empty()) {
       const CGRect& f = desk.display(desk.displayOrder().front())->frame;
       desk.pointer = {f.midX(), f.midY()};
       state_->pointerSet = true;
     }
     if (desk.slidesMayRun()) desk.finishSlides(monotonicNow());
-    if (desk.generation() != generation) state_->order.reset();
+    if (desk.generation() != generation) {
+      state_->order.reset();
+      moved = true;
+    }
+    if (moved) ++state_->deskChanges;  // before `work`, so a program that asks now reads everything
+    state_->ownMarked = false;
     work(desk);
-    if (desk.systemDirty()) desk.refreshSystemWindows(world_.osVersion());
+    const bool system = desk.systemDirty();
+    if (system) desk.refreshSystemWindows(world_.osVersion());
     counted = changes || desk.generation() != generation;
+    // Only an own-window request says what it changed; anything else may change them all.
+    if (counted && (system || !state_->ownMarked)) ++state_->deskChanges;
     pointerMoved = desk.pointer != pointer;
     if (counted) state_->order.reset();
     changed = desk.takeChanges();

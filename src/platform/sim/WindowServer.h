@@ -22,6 +22,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -494,6 +495,20 @@ class WindowServer : public platform::WindowServerPort {
   void dropDisplayFrames();
   /// The surface an own window's content is published in; null when it has none.
   std::shared_ptr<const platform::SharedSurface> ownWindowSurface(std::uint32_t number) const;
+  /// What may have changed in the acting program's own windows since it last asked: the
+  /// windows its own requests changed (made, moved, ordered, covered or uncovered, let go
+  /// of), `also` among them, each with its state now (none: gone), by number; or `all` when
+  /// the desk changed in any other way, which may have changed any of them, and the caller
+  /// reads them all. A program's first ask answers `all`. Only what programs that ask may
+  /// have changed is kept.
+  struct OwnWindowChanges {
+    bool all = false;
+    std::vector<std::pair<std::uint32_t, std::optional<platform::OwnWindowStatus>>> windows;
+  };
+  OwnWindowChanges takeOwnWindowChanges(std::uint32_t also = 0);
+  /// Forgets what the acting program was told (it went): one that asks later under its pid
+  /// starts again with `all`.
+  void forgetOwnWindowChanges();
   /// A window's own generated picture (title bar with its title, body in its colour).
   QImage composeWindow(std::uint32_t number, int width, int height);
   /// Changes whenever something a display picture shows changes (for caching), a frame an
@@ -575,6 +590,13 @@ class WindowServer : public platform::WindowServerPort {
   bool startSwitch(std::uint64_t space, SwitchStyle style) const;
   /// Gives an app without windows its first window (after the open).
   void openFirstWindow(std::int32_t pid) const;
+  /// An own window's state (ownWindowStatus) on `desk`, under the lock; none for a window
+  /// that is not an own window.
+  std::optional<platform::OwnWindowStatus> ownStatusOn(const Desk& desk, std::uint32_t number) const;
+  /// Marks own window `number` changed by its program's request, with every own window it
+  /// may have covered or uncovered: those inside where it could hide them before the change
+  /// (`before`) or can now. Under the lock.
+  void markOwnChange(const Desk& desk, std::uint32_t number, std::optional<CGRect> before) const;
 
   World& world_;
   std::unique_ptr<State> state_;

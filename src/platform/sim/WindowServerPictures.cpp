@@ -364,6 +364,7 @@ void WindowServer::ownWindowSurfacePublished(std::uint32_t) {}
 void WindowServer::setOwnWindowSurface(std::uint32_t number, std::shared_ptr<const platform::SharedSurface> surface) {
   edit([&](Desk& desk) {
     const Window* w = desk.window(number);
+    state_->ownMarked = true;  // its content is no part of its state
     state_->retireSurface(number);
     if (surface && w && w->own) state_->ownSurfaces[number] = std::move(surface);
     ++state_->surfaceChanges;

@@ -401,7 +401,22 @@ void applyOwnState(Window& w, const platform::OwnWindowState& s) {
   w.subrole = titled(s) ? "AXStandardWindow" : "AXUnknown";
 }
 
+/// Where `w` hides what lies wholly behind it (as ownStatusOn judges a window covered):
+/// its frame while it shows opaque at a level of its own; none when it hides nothing.
+std::optional<CGRect> coverOf(const Desk& desk, const Window* w) {
+  if (!w || !(w->alpha >= 1) || w->color == 0 || w->layer < 0 || !desk.onScreen(w->number)) return std::nullopt;
+  return w->bounds;
+}
+
 }  // namespace
+
+void WindowServer::markOwnChange(const Desk& desk, std::uint32_t number, std::optional<CGRect> before) const {
+  state_->ownMarked = true;
+  const Window* w = desk.window(number);
+  if (w) state_->markOwn(w->pid, number);
+  if (before) state_->markOwnInside(desk, *before);
+  if (const auto now = coverOf(desk, w); now && !(before && *before == *now)) state_->markOwnInside(desk, *now);
+}
 
 std::uint32_t WindowServer::createOwnWindow(const platform::OwnWindowState& state) {
   std::uint32_t number = 0;
@@ -414,6 +429,7 @@ std::uint32_t WindowServer::createOwnWindow(const platform::OwnWindowState& stat
     w.color = kOwnWindowFill;
     number = desk.addWindow(w);
     desk.ownStates[number] = state;
+    markOwnChange(desk, number, std::nullopt);
   });
   return number;
 }
@@ -422,7 +438,9 @@ void WindowServer::updateOwnWindow(std::uint32_t number, const platform::OwnWind
   std::optional<bool> fullScreen, miniaturize;
   edit([&](Desk& desk) {
     Window* w = desk.window(number);
+    state_->ownMarked = true;
     if (!w || !w->own) return;
+    const std::optional<CGRect> cover = coverOf(desk, w);
     const platform::OwnWindowState before = desk.ownStates[number];
     const CGRect oldBounds = w->bounds;
     const bool wasAll = w->allSpaces;
@@ -440,7 +458,9 @@ void WindowServer::updateOwnWindow(std::uint32_t number, const platform::OwnWind
       miniaturize = state.miniaturized;
     desk.ownStates[number] = state;
     desk.note({DeskChange::Kind::windowOrdered, w->pid, number});
+    markOwnChange(desk, number, cover);
   });
+  // Each a change of the desk's own, after which the program reads all its windows again.
   if (fullScreen) requestFullScreen(number, *fullScreen);
   if (miniaturize) requestMinimize(number, *miniaturize);
 }
@@ -448,7 +468,9 @@ void WindowServer::updateOwnWindow(std::uint32_t number, const platform::OwnWind
 void WindowServer::orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder order) {
   edit([&](Desk& desk) {
     Window* w = desk.window(number);
+    state_->ownMarked = true;
     if (!w || !w->own) return;
+    const std::optional<CGRect> cover = coverOf(desk, w);
     switch (order) {
       case platform::OwnWindowOrder::front:
       case platform::OwnWindowOrder::frontRegardless:
@@ -461,11 +483,13 @@ void WindowServer::orderOwnWindow(std::uint32_t number, platform::OwnWindowOrder
         desk.orderOut(number);
         break;
     }
+    markOwnChange(desk, number, cover);
   });
 }
 
 void WindowServer::setOwnKeyWindow(std::uint32_t number) {
   edit([&](Desk& desk) {
+    state_->ownMarked = true;  // which window is key is no part of their state
     state_->ownKeys[desk.ownPID()] = {number, ++state_->keysMade};
     App* own = desk.app(desk.ownPID());
     if (!own) return;
@@ -480,46 +504,77 @@ void WindowServer::setOwnKeyWindow(std::uint32_t number) {
 
 std::optional<platform::OwnWindowStatus> WindowServer::ownWindowStatus(std::uint32_t number) {
   std::optional<platform::OwnWindowStatus> result;
-  read([&](const Desk& desk) {
-    const Window* w = desk.window(number);
-    if (!w || !w->own) return;
-    platform::OwnWindowStatus s;
-    s.orderedIn = w->orderedIn;
-    s.onActiveSpace = desk.onActiveSpace(number);
-    s.miniaturized = w->minimized;
-    s.fullScreen = w->fullScreen;
-    s.frame = w->bounds;
-    if (desk.onScreen(number) && w->alpha > 0 && desk.displayUnder(w->bounds)) {
-      // Visible unless an opaque on-screen window in front covers it entirely.
-      bool covered = false;
-      bool inFront = true;
-      for (const Window* other : state_->ordered().all) {
-        if (other->number == number) {
-          inFront = false;
-          break;
-        }
-        if (other->alpha >= 1 && other->color != 0 && desk.onScreen(other->number) &&
-            other->bounds.contains(w->bounds) && other->layer >= 0) {
-          covered = true;
-          break;
-        }
-      }
-      s.occlusionVisible = !covered && !inFront;
-    }
-    result = s;
-  });
+  read([&](const Desk& desk) { result = ownStatusOn(desk, number); });
   return result;
+}
+
+std::optional<platform::OwnWindowStatus> WindowServer::ownStatusOn(const Desk& desk, std::uint32_t number) const {
+  const Window* w = desk.window(number);
+  if (!w || !w->own) return std::nullopt;
+  platform::OwnWindowStatus s;
+  s.orderedIn = w->orderedIn;
+  s.onActiveSpace = desk.onActiveSpace(number);
+  s.miniaturized = w->minimized;
+  s.fullScreen = w->fullScreen;
+  s.frame = w->bounds;
+  if (desk.onScreen(number) && w->alpha > 0 && desk.displayUnder(w->bounds)) {
+    // Visible unless an opaque on-screen window in front covers it entirely (coverOf).
+    bool covered = false;
+    bool inFront = true;
+    for (const Window* other : state_->ordered().all) {
+      if (other->number == number) {
+        inFront = false;
+        break;
+      }
+      if (other->bounds.contains(w->bounds) && coverOf(desk, other)) {
+        covered = true;
+        break;
+      }
+    }
+    s.occlusionVisible = !covered && !inFront;
+  }
+  return s;
+}
+
+WindowServer::OwnWindowChanges WindowServer::takeOwnWindowChanges(std::uint32_t also) {
+  OwnWindowChanges changes;
+  read([&](const Desk& desk) {
+    State::OwnChanges& mine = state_->ownChanges[desk.ownPID()];
+    if (mine.deskChanges != state_->deskChanges) {
+      mine.deskChanges = state_->deskChanges;
+      mine.windows.clear();
+      changes.all = true;
+      return;
+    }
+    if (also) mine.windows.insert(also);
+    changes.windows.reserve(mine.windows.size());
+    for (const std::uint32_t number : mine.windows) changes.windows.emplace_back(number, ownStatusOn(desk, number));
+    mine.windows.clear();
+  });
+  return changes;
+}
+
+void WindowServer::forgetOwnWindowChanges() {
+  read([&](const Desk& desk) { state_->ownChanges.erase(desk.ownPID()); });
 }
 
 void WindowServer::destroyOwnWindow(std::uint32_t number) {
   edit([&](Desk& desk) {
     const Window* w = desk.window(number);
-    if (w && w->own) desk.removeWindow(number);
+    // A full-screen window takes its Space with it, which changes what the others show on:
+    // left to the desk's change.
+    state_->ownMarked = !w || !w->fullScreen;
+    if (w && w->own) {
+      const std::int32_t pid = w->pid;
+      const std::optional<CGRect> cover = coverOf(desk, w);
+      desk.removeWindow(number);
+      state_->markOwn(pid, number);
+      if (cover) state_->markOwnInside(desk, *cover);
+    }
     std::erase_if(state_->ownKeys, [&](const auto& entry) { return entry.second.number == number; });
     state_->retireSurface(number);
   });
 }
-
 
 std::optional<std::string> WindowServer::applicationPath(const std::string& bundleIdentifier) {
   std::optional<std::string> path;

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <shared_mutex>
 
 #include "platform/SharedSurface.h"
@@ -56,6 +57,32 @@ struct WindowServer::State {
       ownSurfaces.erase(it);
     }
   }
+  /// Which own windows' state (ownWindowStatus) may have changed since their program last
+  /// took them (WindowServer::takeOwnWindowChanges), for each program that takes them. An
+  /// own-window request marks the windows it changes and says so (`ownMarked`); any other
+  /// change of the desk may change any of them (a Space switch, a display, another app's
+  /// window) and moves `deskChanges` instead, after which each program reads all of its
+  /// windows again. Those are rare beside a program's own requests, so a program that makes
+  /// many windows is told about each one alone.
+  struct OwnChanges {
+    std::set<std::uint32_t> windows;
+    std::uint64_t deskChanges = 0;  // as of its last take
+  };
+  std::map<std::int32_t, OwnChanges> ownChanges;
+  std::uint64_t deskChanges = 1;
+  bool ownMarked = false;  // the change under way marked what it changed
+
+  void markOwn(std::int32_t pid, std::uint32_t number) {
+    if (auto it = ownChanges.find(pid); it != ownChanges.end()) it->second.windows.insert(number);
+  }
+  /// Marks the own windows `cover` may hide or have hidden: those lying wholly inside it.
+  void markOwnInside(const Desk& d, const CGRect& cover) {
+    if (ownChanges.empty()) return;
+    for (const auto& [number, own] : d.ownStates) {
+      if (const Window* w = d.window(number); w && cover.contains(w->bounds)) markOwn(w->pid, number);
+    }
+  }
+
   /// The desk's windows front to back, all and by owner. Every edit drops it, so it is
   /// only for reads: an edit must ask Desk::ordered() after its own changes.
   struct Order {
