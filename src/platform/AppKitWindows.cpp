@@ -375,6 +375,8 @@ void NSWindow::setContentView(QWidget* view) {
   state_->surface->setContent(view);
 }
 
+void NSWindow::displayIfNeeded() { state_->surface->publishNow(); }
+
 NSWindowDelegate* NSWindow::delegate() const { return state_->delegate; }
 
 void NSWindow::setDelegate(NSWindowDelegate* delegate) { state_->delegate = delegate; }

@@ -257,6 +257,9 @@ class NSWindow : public NSResponder {
   /// The view tree shown in the window; not owned. Null until set.
   QWidget* contentView() const;
   void setContentView(QWidget* view);
+  /// Draws what of the content view waits to be drawn and hands it to the window server
+  /// now, rather than at the main queue's next turn. Main thread.
+  void displayIfNeeded();
   NSWindowDelegate* delegate() const;
   void setDelegate(NSWindowDelegate* delegate);
 

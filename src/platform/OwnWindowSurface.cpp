@@ -460,11 +460,16 @@ void OwnWindowSurface::publishSoon() {
   mainQueue().async([self] {
     if (auto surface = self.lock()) {
       surface->publishing_ = false;
-      // A view that reports its damage also asks Qt to repaint it: the pass takes Qt's
-      // share with it, so the part is drawn once, and the pass Qt runs later finds it done.
-      if (!surface->shownHere_ || !PaintHook::installed().syncNow(*surface)) surface->publish();
+      surface->publishNow();
     }
   });
+}
+
+void OwnWindowSurface::publishNow() {
+  if (!onMainThread()) return;
+  // A view that reports its damage also asks Qt to repaint it: the pass takes Qt's share
+  // with it, so the part is drawn once, and the pass Qt runs later finds it done.
+  if (!shownHere_ || !PaintHook::installed().syncNow(*this)) publish();
 }
 
 void OwnWindowSurface::retryLater() {

@@ -75,6 +75,9 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// Draws and publishes what changed since the last frame; nothing when nothing did.
   /// When every buffer is held by a reader it tries again a moment later on the main queue.
   void publish();
+  /// Runs the view's pending paint pass, when it has one of its own, and publishes it: what
+  /// publishSoon would do, done now.
+  void publishNow();
   /// The surface handed to the window server (null before the first frame).
   std::shared_ptr<const SharedSurface> surface() const { return surface_; }
 

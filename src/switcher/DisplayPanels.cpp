@@ -66,6 +66,10 @@ void DisplayPanels::showPanels(NSWindow& preview) {
     inUse.push_back(p.window.get());
   }
   for (NSWindow* window : inUse) window->orderFrontRegardless();
+  // Each comes with its first picture: what the main thread does next (the in-place
+  // preview's display-sized windows) may hold it for a good part of a second, and a panel
+  // ordered in without a picture shows nothing until then.
+  for (NSWindow* window : inUse) window->displayIfNeeded();
   for (std::size_t i = displays.size(); i < panels.size(); ++i) {
     panels[i].window->orderOut(nullptr);
     if (panels[i].view) panels[i].view->setShown(false);
