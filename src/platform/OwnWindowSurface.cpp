@@ -523,6 +523,12 @@ void OwnWindowSurface::retryLater() {
   });
 }
 
+std::size_t OwnWindowSurface::keptBytes() {
+  std::size_t bytes = 0;
+  for (const OwnWindowSurface* s : live()) bytes += static_cast<std::size_t>(s->kept_.sizeInBytes());
+  return bytes;
+}
+
 void OwnWindowSurface::publishAll() {
   if (!onMainThread()) return;
   // Copies: a pass may make or drop windows.

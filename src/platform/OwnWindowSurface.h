@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRegion>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -101,6 +102,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// Lets every surface's pending paint pass run and publishes it, so that what the
   /// program has drawn shows in a capture it makes next. Does nothing off the main thread.
   static void publishAll();
+  /// The bytes of the pictures the program keeps beside its surfaces, all windows together.
+  static std::size_t keptBytes();
 
   /// Adds `region` (the view's coordinates) to what the next frame draws. For the
   /// surfaces' paint hook.
