@@ -16,7 +16,8 @@
 // session ("after MB"), the sessions whose panels never showed ("missed"), and what the
 // largest resident size sampled every 10 ms was made of: the heaps' and mapped pictures'
 // pages ("anon MB") and the shared surfaces' and captures' ("shmem MB").
-// TRELLIQ_BENCH_SESSIONS=n runs n sessions instead, for a quick look; TRELLIQ_BENCH_BIN
+// TRELLIQ_BENCH_SESSIONS=n runs n sessions instead, for a quick look; TRELLIQ_BENCH_SMAPS
+// names a file to hold the program's /proc/PID/smaps at that largest sample; TRELLIQ_BENCH_BIN
 // names another folder holding simmac and trelliq, to measure another build.
 
 #include <benchmark/benchmark.h>
@@ -265,6 +266,8 @@ void run(benchmark::State& state, json scenario, int tiles, int preview, double 
           largest = rss;
           anon = statusMB(machine.program(), "RssAnon");
           shmem = statusMB(machine.program(), "RssShmem");
+          if (const char* to = std::getenv("TRELLIQ_BENCH_SMAPS"))
+            std::ofstream(to) << fileText("/proc/" + std::to_string(machine.program()) + "/smaps");
         }
         std::this_thread::sleep_for(10ms);
       }
