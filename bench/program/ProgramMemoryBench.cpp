@@ -17,7 +17,10 @@
 // largest resident size sampled every 10 ms was made of: the heaps' and mapped pictures'
 // pages ("anon MB") and the shared surfaces' and captures' ("shmem MB").
 // TRELLIQ_BENCH_SESSIONS=n runs n sessions instead, for a quick look; TRELLIQ_BENCH_SMAPS
-// names a file to hold the program's /proc/PID/smaps at that largest sample; TRELLIQ_BENCH_BIN
+// names a file to hold the program's /proc/PID/smaps at that largest sample;
+// TRELLIQ_BENCH_PAUSE=s waits s seconds after each session, as a person would between two
+// (the sessions otherwise follow each other at once, leaving the program no time to give
+// memory back between them); TRELLIQ_BENCH_BIN
 // names another folder holding simmac and trelliq, to measure another build.
 
 #include <benchmark/benchmark.h>
@@ -249,6 +252,8 @@ void run(benchmark::State& state, json scenario, int tiles, int preview, double 
   scenario["preferences"][kDomain] = {{"tiles", kTiles[tiles]}, {"preview", kPreviews[preview]}};
   const char* asked = std::getenv("TRELLIQ_BENCH_SESSIONS");
   const int count = asked ? std::atoi(asked) : static_cast<int>(state.range(0));
+  const char* paused = std::getenv("TRELLIQ_BENCH_PAUSE");
+  const double pause = paused ? std::atof(paused) : 0;
   double fresh = 0, peak = 0, after = 0, missed = 0, anon = 0, shmem = 0;
   for (auto _ : state) {
     Machine machine(scenario);
@@ -272,7 +277,10 @@ void run(benchmark::State& state, json scenario, int tiles, int preview, double 
         std::this_thread::sleep_for(10ms);
       }
     });
-    for (int i = 0; i < count; ++i) missed += machine.session() ? 0 : 1;
+    for (int i = 0; i < count; ++i) {
+      missed += machine.session() ? 0 : 1;
+      std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+    }
     sampling = false;
     sampler.join();
     std::this_thread::sleep_for(1s);  // the heaps' free pages go back 0.75 s after a session
