@@ -240,7 +240,8 @@ class NSWindow : public NSResponder {
   void setHasShadow(bool hasShadow);
   /// Whether the window's picture the window server holds (its surface, and the kept copy
   /// it is drawn in) is let go whenever the window is ordered out, and drawn anew before it
-  /// comes back. A titled window's always is; false unless set.
+  /// comes back. A titled window's always is; false unless set. A one-shot window is drawn
+  /// whole straight into its surface, with no kept copy.
   bool isOneShot() const;
   void setOneShot(bool oneShot);
   bool ignoresMouseEvents() const;

@@ -87,5 +87,7 @@ void CGContextDrawImage(const CGContextRef& context, CGRect rect, const CGImageR
 
 CGImageRef CGBitmapContextCreateImage(const CGContextRef& context) {
   if (!context) return nullptr;
-  return std::make_shared<const CGImage>(context->image.copy());
+  // Shared until the context draws again, which then copies (as a Mac's does): a context
+  // let go once its picture is taken costs no second picture.
+  return std::make_shared<const CGImage>(context->image);
 }

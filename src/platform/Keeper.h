@@ -81,6 +81,10 @@ class Keeper {
 
   std::size_t count() const { return uses_.size(); }
   std::size_t bytes() const { return bytes_; }
+  /// Lets the least recently used go until what is kept weighs at most `bytes`.
+  void trimTo(std::size_t bytes) {
+    while (!uses_.empty() && bytes_ > bytes) dropLeastRecentlyUsed();
+  }
 
  private:
   struct Kept {

@@ -4,6 +4,7 @@
 // hands back the free memory the heaps still hold. Any thread.
 
 #include <cstddef>
+#include <functional>
 
 struct malloc_zone_t;
 
@@ -11,3 +12,13 @@ struct malloc_zone_t;
 /// can); answers the bytes it gave back where the allocator says, else 0. Every thread's
 /// heap is trimmed: it may take a few milliseconds, so call it while idle.
 std::size_t malloc_zone_pressure_relief(malloc_zone_t* zone, std::size_t goal);
+
+namespace platform {
+
+/// Registers `shrink`, which every `malloc_zone_pressure_relief` calls first, on its own
+/// thread: a cache of pictures lets go of what it keeps past a small floor then, so its
+/// memory goes back with the heaps' free pages, as a Mac's caches shrink under memory
+/// pressure. Kept for the process.
+void onPressureRelief(std::function<void()> shrink);
+
+}  // namespace platform

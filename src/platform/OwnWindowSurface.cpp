@@ -341,8 +341,8 @@ bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Plac
       return false;
     }
     surface_ = std::move(made);
-    kept_ = transparentPicture(place.width(), place.height());
-    if (kept_.isNull()) {
+    kept_ = drawsInPlace_ ? QImage() : transparentPicture(place.width(), place.height());
+    if (kept_.isNull() && !drawsInPlace_) {
       std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
       surface_.reset();
       return false;
@@ -392,8 +392,12 @@ void OwnWindowSurface::publish() {
   if (!view || !number_ || !hasWindowServer() || (stopsWhenOut_ && !orderedIn_)) return;
   const QSize size = view->size();
   if (size.isEmpty()) return;
-  const int width = std::max(1, pictureSide(std::round(size.width() * scale_)));
-  const int height = std::max(1, pictureSide(std::round(size.height() * scale_)));
+  double scale = scale_;
+  if (const auto* limited = dynamic_cast<const DensityLimitedView*>(view)) {
+    if (const std::optional<double> needed = limited->neededScale()) scale = std::min(scale, std::max(1.0, *needed));
+  }
+  const int width = std::max(1, pictureSide(std::round(size.width() * scale)));
+  const int height = std::max(1, pictureSide(std::round(size.height() * scale)));
   const double sx = static_cast<double>(width) / size.width(), sy = static_cast<double>(height) / size.height();
   const QRect place = placementFor(view, width, height, sx, sy);
   const SharedSurface::Placement placement{width, height, place.x(), place.y()};
@@ -403,6 +407,10 @@ void OwnWindowSurface::publish() {
       QRectF(place.x() / sx, place.y() / sy, place.width() / sx, place.height() / sy).toAlignedRect();
 
   if (auto* reporting = dynamic_cast<DamageReportingView*>(view)) pending_ += reporting->takeDamage();
+  if (drawsInPlace_) {
+    publishInPlace(view, sx, sy);
+    return;
+  }
   const QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
   pending_ = QRegion();
   if (!wanted.isEmpty()) {
@@ -453,6 +461,42 @@ void OwnWindowSurface::publish() {
   }
 }
 
+void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
+  const bool changed = whole_ || !(pending_ & view->rect()).isEmpty();
+  pending_ = QRegion();
+  if (!changed) return;
+  if (QLayout* layout = view->layout()) layout->activate();
+  const bool drawn = surface_->publishDrawn([&](QImage& buffer) {
+    QPainter painter(&buffer);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.scale(sx, sy);
+    const QWidget::RenderFlags flags =
+        opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
+    view->render(&painter, QPoint(), QRegion(view->rect()), flags);
+  });
+  if (!drawn) {
+    whole_ = true;
+    retryLater();
+    return;
+  }
+  whole_ = false;
+  if (!handedOver_) {
+    handedOver_ = true;
+    windowServer().setOwnWindowSurface(number_, surface_);
+  } else {
+    windowServer().ownWindowSurfacePublished(number_);
+  }
+}
+
+void OwnWindowSurface::setDrawsInPlace(bool inPlace) {
+  if (inPlace == drawsInPlace_) return;
+  drawsInPlace_ = inPlace;
+  // A surface made for the other way is made anew.
+  withdraw();
+  publish();
+}
+
 void OwnWindowSurface::publishSoon() {
   if (publishing_) return;
   publishing_ = true;
@@ -482,6 +526,12 @@ void OwnWindowSurface::retryLater() {
       surface->publish();
     }
   });
+}
+
+std::size_t OwnWindowSurface::keptBytes() {
+  std::size_t bytes = 0;
+  for (const OwnWindowSurface* s : live()) bytes += static_cast<std::size_t>(s->kept_.sizeInBytes());
+  return bytes;
 }
 
 void OwnWindowSurface::publishAll() {

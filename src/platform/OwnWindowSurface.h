@@ -19,9 +19,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QRegion>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/SharedSurface.h"
 
@@ -47,6 +49,19 @@ class DamageReportingView {
   std::function<void()> damaged;
 };
 
+/// A content view whose drawing needs fewer pixels per point than its display has: one
+/// that shows only pictures of fewer pixels than the points they cover, and plain fills,
+/// all across the whole view. Its surface is kept at the density it needs (a picture the
+/// size of a display at 1 instead of 4 pixels per point), and the window server scales it
+/// to the window as it composes, as it does a layer's contents. Main thread.
+class DensityLimitedView {
+ public:
+  virtual ~DensityLimitedView() = default;
+  /// The pixels per point the drawing needs now (a whole number, at least 1); nothing when
+  /// it needs the display's own.
+  virtual std::optional<double> neededScale() const = 0;
+};
+
 class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
  public:
   OwnWindowSurface();
@@ -60,7 +75,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// Whether the window fills its background; a window that does not leaves the view's
   /// clear parts clear.
   void setOpaque(bool opaque);
-  /// Pixels per point of the display the window is on (1 when not known).
+  /// Pixels per point of the display the window is on (1 when not known). A view that
+  /// needs fewer (DensityLimitedView) is drawn at as many as it needs.
   void setScale(double scale);
   /// Publishes for window `number` from now on, starting with a whole frame; 0 stops.
   void attach(std::uint32_t number);
@@ -71,6 +87,11 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   void setStopsWhenOut(bool stops);
   /// The window was ordered in (before it comes on screen) or out (after it went).
   void setOrderedIn(bool in);
+  /// Makes each frame be drawn whole straight into the shared memory, with no picture
+  /// of the program's own beside it: for a window shown briefly and drawn whole whenever
+  /// it changes (a one-shot window the size of a display). Off by default: a window that
+  /// changes in parts draws only those into its kept picture.
+  void setDrawsInPlace(bool inPlace);
 
   /// Draws and publishes what changed since the last frame; nothing when nothing did.
   /// When every buffer is held by a reader it tries again a moment later on the main queue.
@@ -84,6 +105,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// Lets every surface's pending paint pass run and publishes it, so that what the
   /// program has drawn shows in a capture it makes next. Does nothing off the main thread.
   static void publishAll();
+  /// The bytes of the pictures the program keeps beside its surfaces, all windows together.
+  static std::size_t keptBytes();
 
   /// Adds `region` (the view's coordinates) to what the next frame draws. For the
   /// surfaces' paint hook.
@@ -107,6 +130,8 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool keepSurface(const QRect& place, const SharedSurface::Placement& placement);
   // Draws `wanted` of the view (view points) into the kept picture, clipped to `pixels`.
   void paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy, QPoint origin);
+  // Publishes the view drawn whole into the surface's free buffer, when anything changed.
+  void publishInPlace(QWidget* view, double sx, double sy);
 
   QPointer<QObject> content_;  // a QWidget; kept as an object so this header needs no widgets
   bool shownHere_ = false;     // the view was shown off screen by this surface
@@ -123,6 +148,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool remapping_ = false;   // resized's showing again is queued
   bool stopsWhenOut_ = false;
   bool orderedIn_ = false;
+  bool drawsInPlace_ = false;
   QImage kept_;    // the newest drawing at the window's pixels
   QRegion inked_;  // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;

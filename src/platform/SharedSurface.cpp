@@ -245,14 +245,56 @@ int SharedSurface::freeBuffer(int front) const {
   return -1;
 }
 
+std::pair<int, std::uint64_t> SharedSurface::nextBuffer() const {
+  const std::uint64_t newest = header_->published.load();
+  const std::uint64_t previous = newest >> 2;
+  const int front = previous == 0 ? -1 : static_cast<int>(newest & 3);
+  return {freeBuffer(front), previous + 1};
+}
+
+bool SharedSurface::publishDrawn(const std::function<void(QImage& buffer)>& draw) {
+  if (!writable_) return false;
+  const auto [buffer, sequence] = nextBuffer();
+  if (buffer < 0) return false;
+  auto* target = const_cast<std::uint8_t*>(pixels(buffer));
+  // Only what may hold a drawing is cleared: the pages never written stay untouched.
+  for (const QRect& r : written_[buffer]) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      std::memset(target + static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(r.left()) * 4, 0,
+                  static_cast<std::size_t>(r.width()) * 4);
+  }
+  const QRect whole(0, 0, width_, height_);
+  {
+    QImage canvas(target, width_, height_, static_cast<qsizetype>(stride_), QImage::Format_ARGB32_Premultiplied);
+    draw(canvas);
+  }
+  written_[buffer] = whole;
+  const std::uint64_t newest = header_->published.load();
+  const int before = newest >> 2 == 0 ? -1 : static_cast<int>(newest & 3);
+  makeNewest(buffer, sequence, whole);
+  // The frame before is never copied from (the next is drawn whole again), and a reader
+  // that holds it only from now on finds it no longer newest and leaves it: its pages go
+  // back to the system, so a still window keeps one buffer resident, not two.
+  if (before >= 0 && header_->readers[before].load() == 0) release(before);
+  return true;
+}
+
+void SharedSurface::release(int index) {
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t bytes = stride_ * static_cast<std::size_t>(height_);
+  const std::size_t start = kHeaderSize + static_cast<std::size_t>(index) * bytes;
+  // Whole pages only: a page it shares with the next buffer keeps that one's pixels.
+  const std::size_t first = (start + page - 1) / page * page, end = (start + bytes) / page * page;
+  if (end > first) ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(first),
+                               static_cast<off_t>(end - first));
+  held_[index] = 0;
+}
+
 bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const QRegion* inked) {
   if (!writable_ || picture.width() != width_ || picture.height() != height_ ||
       picture.format() != QImage::Format_ARGB32_Premultiplied)
     return false;
-  const std::uint64_t newest = header_->published.load();
-  const std::uint64_t previous = newest >> 2;
-  const int front = previous == 0 ? -1 : static_cast<int>(newest & 3);
-  const int buffer = freeBuffer(front);
+  const auto [buffer, sequence] = nextBuffer();
   if (buffer < 0) return false;
   const QRect whole(0, 0, width_, height_);
   const QRegion changed = damage.isEmpty() ? QRegion(whole) : damage & whole;
@@ -279,7 +321,11 @@ bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const 
                   static_cast<std::size_t>(r.width()) * 4);
     }
   }
-  const std::uint64_t sequence = previous + 1;
+  makeNewest(buffer, sequence, changed);
+  return true;
+}
+
+void SharedSurface::makeNewest(int buffer, std::uint64_t sequence, const QRegion& changed) {
   Header::Damage& record = header_->damage[sequence % kDamageHistory];
   record.sequence.store(0, std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_release);
@@ -300,7 +346,6 @@ bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const 
   record.sequence.store(sequence, std::memory_order_release);
   header_->published.store(sequence << 2 | static_cast<std::uint64_t>(buffer));
   held_[buffer] = sequence;
-  return true;
 }
 
 QImage premultipliedPixels(const QImage& image, const QRect& area) {

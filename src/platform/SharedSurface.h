@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -72,6 +73,11 @@ class SharedSurface {
   /// nothing, when every other buffer is held by a reader: the owner tries again with the
   /// damage kept.
   bool publish(const QImage& picture, const QRegion& damage, const QRegion* inked = nullptr);
+  /// Publishes a whole frame that `draw` paints straight into the free buffer (cleared
+  /// first), so the owner keeps no picture of its own beside the buffers: for a window
+  /// drawn whole whenever it changes. The frame before goes back to the system once no
+  /// reader holds it. False, drawing nothing, when every other buffer is held by a reader.
+  bool publishDrawn(const std::function<void(QImage& buffer)>& draw);
 
   // ---- Readers (any thread, any process) ----
   /// The newest frame's sequence; 0 before the first.
@@ -93,6 +99,12 @@ class SharedSurface {
   const std::uint8_t* pixels(int index) const;
   /// A buffer other than `front` that no reader holds; -1 when there is none.
   int freeBuffer(int front) const;
+  /// The free buffer for the next frame and that frame's sequence; -1 when none is free.
+  std::pair<int, std::uint64_t> nextBuffer() const;
+  /// Gives buffer `index`'s pages back to the system (it reads as clear afterwards).
+  void release(int index);
+  /// Records `changed` as frame `sequence`'s damage and makes `buffer` the newest frame.
+  void makeNewest(int buffer, std::uint64_t sequence, const QRegion& changed);
 
   int fd_;
   void* memory_;

@@ -228,6 +228,24 @@ TEST_F(OwnWindowPictures, WithoutAViewTheWindowKeepsThePlainFillAndAGoneWindowHa
   EXPECT_FALSE(server.captureWindowPicture(number, 200, 128));
 }
 
+// A one-shot window (a display-sized backdrop) is drawn straight into its surface: the
+// program keeps no second picture of it, and what it shows is the same.
+TEST_F(OwnWindowPictures, AOneShotWindowKeepsNoPictureBesideItsSurface) {
+  TwoHalves content;
+  auto w = std::make_unique<NSWindow>(CGRect(100, 300, 200, 100), NSWindowStyleMaskBorderless,
+                                      NSBackingStoreType::buffered, false);
+  w->setOneShot(true);
+  const std::size_t before = platform::OwnWindowSurface::keptBytes();
+  w->setContentView(&content);
+  w->orderFront(nullptr);
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), kRed);
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 180, 80), kBlue);
+  EXPECT_EQ(platform::OwnWindowSurface::keptBytes(), before);
+  content.left = QColor(0, 0, 255);
+  content.update();
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), kBlue) << "drawn again whole";
+}
+
 TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeASurface) {
   // Another app's window keeps its generated picture whatever is handed in for its number.
   const auto entries = server.windowList();

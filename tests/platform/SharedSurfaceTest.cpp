@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QPainter>
@@ -96,6 +97,35 @@ TEST(SharedSurface, ABufferAReaderHoldsIsNeverWrittenAndTheOwnerWaitsForNone) {
   });
   EXPECT_TRUE(owner->publish(filled(qRgb(4, 0, 0)), QRegion())) << "let go, the buffers are free again";
   EXPECT_EQ(reader->copy().pixel(0, 0), qRgb(4, 0, 0));
+}
+
+// A window drawn whole keeps no picture beside its surface: each frame is drawn straight
+// into a buffer, and the frame before, never copied from again, gives its pages back.
+TEST(SharedSurface, FramesDrawnInPlaceKeepOneBufferResident) {
+  auto owner = platform::SharedSurface::create(512, 512);
+  ASSERT_TRUE(owner);
+  auto reader = mapped(*owner);
+  const auto drawWith = [](QRgb color) { return [color](QImage& buffer) { buffer.fill(color); }; };
+  const auto residentBytes = [&] {
+    struct stat s {};
+    ::fstat(owner->descriptor(), &s);
+    return static_cast<long long>(s.st_blocks) * 512;
+  };
+  const long long buffer = 512LL * 512 * 4;
+  for (const QRgb color : {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)}) {
+    ASSERT_TRUE(owner->publishDrawn(drawWith(color)));
+    QImage expected(512, 512, QImage::Format_ARGB32_Premultiplied);
+    expected.fill(color);
+    EXPECT_EQ(reader->copy(), expected);
+    EXPECT_EQ(reader->damageSince(reader->sequence() - 1).value_or(QRegion(0, 0, 512, 512)), QRegion(0, 0, 512, 512));
+    EXPECT_LT(residentBytes(), buffer * 3 / 2) << "one buffer resident, not two";
+  }
+  // A buffer a reader holds stays as it is.
+  reader->read([&](const QImage& held, std::uint64_t) {
+    const QImage before = held.copy();
+    ASSERT_TRUE(owner->publishDrawn(drawWith(qRgb(9, 9, 9))));
+    EXPECT_EQ(held, before);
+  });
 }
 
 TEST(SharedSurface, MemoryThatIsNotASealedSurfaceIsRefused) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/Image.h"
+#include "platform/MallocZone.h"
 #include "support/WidgetsApp.h"
 #include "switcher/views/KeptLayers.h"
 
@@ -71,6 +72,30 @@ TEST(KeptLayersTest, AnUnchangedListUnderARebuiltOneIsFoundAgain) {
   ASSERT_TRUE(std::as_const(rebuilt).children[0].children.sharedWith(std::as_const(tile).children[0].children));
   KeptLayers layers;
   EXPECT_TRUE(foundAfterKeeping(layers, tile, rebuilt));
+}
+
+// While the program waits, the panels' layers keep only the most recently used: the rest
+// go back to the system with the heaps' free pages.
+TEST(KeptLayersTest, TheSharedLayersShrinkWhenTheHeapsGiveBackMemory) {
+  test::ensureWidgets();
+  KeptLayers& layers = KeptLayers::shared();
+  const auto wide = [](int width) {
+    Node n = square(0);
+    n.frame.size.width = width;
+    return n;
+  };
+  int width = 1;
+  for (; layers.bytes() < KeptLayers::keptBetweenSessions * 2; ++width) {
+    const Node node = wide(width);
+    const KeptLayers::Found missed = layers.find(node, QTransform());
+    ASSERT_FALSE(missed.layer);
+    layers.keep(node, QTransform(), missed, QPoint(), QImage(512, 512, QImage::Format_ARGB32_Premultiplied));
+  }
+  const Node first = wide(1), last = wide(width - 1);
+  malloc_zone_pressure_relief(nullptr, 0);
+  EXPECT_LE(layers.bytes(), KeptLayers::keptBetweenSessions);
+  EXPECT_TRUE(layers.find(last, QTransform()).layer) << "the most recently used stays";
+  EXPECT_FALSE(layers.find(first, QTransform()).layer);
 }
 
 }  // namespace

@@ -225,5 +225,39 @@ TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   }
 }
 
+// A backdrop draws a wash and a Space's picture, each of as many pixels as its display has
+// points, under a plain veil: its surface is kept at that density, and the window server
+// shows it as the backdrop drawn at the display's pixels. The ghost, a window's picture
+// at full resolution, keeps the display's.
+TEST_F(PanelPicturesTest, ABackdropIsKeptAtItsPicturesDensityAndShowsTheSame) {
+  setPreview("fullScreen");
+  holdSession(1.5);
+  ASSERT_TRUE(switcher->session().isShown());
+  const NSWindow& backdrop = *switcher->ghost().backdropWindows().at(0).window;
+  const auto surface = scene.windowServer.ownWindowSurface(static_cast<std::uint32_t>(backdrop.windowNumber()));
+  ASSERT_TRUE(surface);
+  EXPECT_EQ(surface->width(), 1512);
+  EXPECT_EQ(surface->height(), 982);
+  auto* view = dynamic_cast<QWidget*>(backdrop.contentView());
+  ASSERT_TRUE(view);
+  QImage whole(3024, 1964, QImage::Format_ARGB32_Premultiplied);
+  whole.fill(Qt::transparent);
+  QPainter painter(&whole);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.scale(2, 2);
+  view->render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.end();
+  expectAlike(composed(backdrop), whole, "backdrop");
+
+  switcher->model().select(TileID::cluster(tileOf(kQuillPID, 0, 1)), 0);
+  scene.clock.advance(0.2);
+  ASSERT_TRUE(switcher->ghost().shownWindow());
+  const NSWindow& ghost = *switcher->ghost().panel().window;
+  const auto ghostSurface = scene.windowServer.ownWindowSurface(static_cast<std::uint32_t>(ghost.windowNumber()));
+  ASSERT_TRUE(ghostSurface);
+  EXPECT_EQ(ghostSurface->width(), static_cast<int>(std::lround(ghost.frame().width() * 2)));
+}
+
 }  // namespace
 }  // namespace trelliq::panels

@@ -8,6 +8,7 @@
 #include <utility>
 #include <variant>
 
+#include "platform/MallocZone.h"
 #include "switcher/views/ScenePainter.h"
 
 namespace trelliq::views {
@@ -194,8 +195,19 @@ struct Matcher {
 KeptLayers& KeptLayers::shared() {
   // Never destroyed: a window torn down while the process exits may still draw after
   // static destructors have run.
-  static KeptLayers& layers = *new KeptLayers;
+  static KeptLayers& layers = [] () -> KeptLayers& {
+    auto& made = *new KeptLayers;
+    // A session fills the budget with layers of its own moments (fades, steps, a pointer
+    // over a tile): kept while the program waits, they would hold as much as the panels.
+    platform::onPressureRelief([&made] { made.shrink(); });
+    return made;
+  }();
   return layers;
+}
+
+void KeptLayers::shrink() {
+  kept_.trimTo(keptBetweenSessions);
+  missedAt_.clear();
 }
 
 KeptLayers::Found KeptLayers::find(const Node& node, const QTransform& toDevice, const QRect& visible) {

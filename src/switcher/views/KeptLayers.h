@@ -60,6 +60,11 @@ class KeptLayers {
   std::size_t bytes() const { return kept_.bytes(); }
   std::size_t count() const { return kept_.count(); }
   static constexpr std::size_t budget = 96u << 20;
+  /// What is kept while the program waits between sessions: the most recently used
+  /// layers, those the next session most likely draws first.
+  static constexpr std::size_t keptBetweenSessions = 16u << 20;
+  /// Lets the least recently used go down to `keptBetweenSessions`.
+  void shrink();
   static constexpr QRect kEverywhere{-(1 << 29), -(1 << 29), 1 << 30, 1 << 30};
 
   /// What lay below a kept node when its layer was drawn: its list of children (by stamp),

@@ -92,6 +92,24 @@ std::vector<std::pair<QRectF, double>> LayerHostView::placed() const {
   return out;
 }
 
+std::optional<double> LayerHostView::neededScale() const {
+  const CGRect bounds(0, 0, window_.frame().width(), window_.frame().height());
+  double needed = 1;
+  for (const Layer* layer : layers_) {
+    if (!layer || layer->isHidden() || layer->alpha() <= 0) continue;
+    const bool draws = layer->contents() || (layer->background() >> 24) != 0;
+    if (!draws && layer->material() == Layer::Material::none && layer->symbol().name.empty()) continue;
+    // Edges, glass and symbols are drawn at the display's pixels; so is all of a window
+    // with a layer that moves or covers only part of it.
+    if (layer->material() != Layer::Material::none || !layer->symbol().name.empty() || layer->cornerRadius() > 0 ||
+        layer->superlayer() || layer->frame() != bounds || animator_.isAnimating())
+      return std::nullopt;
+    if (const CGImageRef& image = layer->contents(); image && bounds.width() > 0 && bounds.height() > 0)
+      needed = std::max({needed, image->width() / bounds.width(), image->height() / bounds.height()});
+  }
+  return std::ceil(needed - 1.0 / 64);
+}
+
 void LayerHostView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);

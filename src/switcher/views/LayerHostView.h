@@ -3,18 +3,22 @@
 // mirrors the window's `Layer`s, bottom to top, each drawn at its frame (the layer's
 // coordinates have their origin at the bottom left of the window's content) with its
 // alpha, corner radius, background fill and contents; hidden layers draw nothing. A frame
-// set with an animation moves there over that time. Main thread only.
+// set with an animation moves there over that time. A window whose layers all cover it
+// whole with plain fills and pictures of fewer pixels than its display's (the backdrops'
+// wash, veil and composed Space) is kept at those pictures' density: the window server
+// scales it up as it composes, as it does a layer's contents. Main thread only.
 
 #include <QWidget>
 #include <memory>
 #include <vector>
 
+#include "platform/OwnWindowSurface.h"
 #include "switcher/PanelViews.h"
 #include "switcher/views/SceneAnimator.h"
 
 namespace trelliq::views {
 
-class LayerHostView : public QWidget {
+class LayerHostView : public QWidget, public platform::DensityLimitedView {
  public:
   /// Becomes `window`'s content and follows every change of `layers`; the window and the
   /// layers must outlive the view, which stops following them when destroyed.
@@ -24,6 +28,8 @@ class LayerHostView : public QWidget {
   /// Where each layer shows now, in the widget's coordinates (top-left origin), and its
   /// alpha now (0 when hidden): the animated values.
   std::vector<std::pair<QRectF, double>> placed() const;
+
+  std::optional<double> neededScale() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -16,6 +16,7 @@
 
 #include "platform/Image.h"
 #include "platform/Keeper.h"
+#include "platform/MallocZone.h"
 #include "switcher/views/Bands.h"
 #include "switcher/views/KeptLayers.h"
 #include "switcher/views/KeptPlates.h"
@@ -211,13 +212,13 @@ class SampledPictures {
   };
 
   static SampledPictures& shared() {
-    static SampledPictures pictures;
+    static SampledPictures& pictures = shrinking(*new SampledPictures, kKeptBetweenSessions);
     return pictures;
   }
   /// For a picture shown alone and large (the preview's): one kept at a time, so that a
   /// new one at every step does not fill the tiles' budget.
   static SampledPictures& alone() {
-    static SampledPictures pictures({.count = 1});
+    static SampledPictures& pictures = shrinking(*new SampledPictures({.count = 1}), 0);
     return pictures;
   }
   SampledPictures() = default;
@@ -233,6 +234,16 @@ class SampledPictures {
   const QImage& keep(const Key& key, const CGImageRef& image, QImage pixels) {
     const auto bytes = static_cast<std::size_t>(pixels.sizeInBytes());
     return kept_.keep(key, Sample{image, std::move(pixels)}, bytes).pixels;
+  }
+
+ private:
+  // What is kept while the program waits between sessions: the samples drawn last.
+  static constexpr std::size_t kKeptBetweenSessions = 4u << 20;
+  // Never destroyed (a window torn down while the process exits may still draw), and
+  // shrunk to `floor` whenever the heaps' free memory goes back to the system.
+  static SampledPictures& shrinking(SampledPictures& pictures, std::size_t floor) {
+    platform::onPressureRelief([&pictures, floor] { pictures.kept_.trimTo(floor); });
+    return pictures;
   }
 
  private:
