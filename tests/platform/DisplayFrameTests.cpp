@@ -4,11 +4,11 @@
 // a window moving behind that glass, glass hidden whole while what lies behind it changes
 // and then uncovered. A frame that leaves out what is hidden looks like one that paints
 // every window whole, paints each window's chrome once and a border only where it may
-// show (a few changed pixels of a window lay out none of its text), and a window whose
-// content cannot be read hides nothing, nor does a clear one show anything. What the
-// frames keep is bounded, never a destroyed window, keeps the frames asked first when one
-// ask holds more than fit, and goes when nobody asks for it, as does the memory no frame
-// takes.
+// show (a few changed pixels of a window lay out none of its text, the displays of one
+// ask read the look once), and a window whose content cannot be read hides nothing, nor
+// does a clear one show anything. What the frames keep is bounded, never a destroyed
+// window, keeps the frames asked first when one ask holds more than fit, and goes when
+// nobody asks for it, as does the memory no frame takes.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -21,6 +21,7 @@
 
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayComposer.h"
+#include "platform/sim/ShownWindow.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
@@ -444,6 +445,18 @@ TEST_F(DisplayFrame, AFewChangedPixelsOfATitledWindowLayNoTextOut) {
   ASSERT_TRUE(surface->publish(content, QRegion(200, 120, 20, 10)));
   EXPECT_EQ(frame(sequence), 0u) << "the title lies out of the change: no text is laid out";
   expectAlike(composed, sim::composePlainly(display, kWidth, kHeight), "after the content changed");
+}
+
+TEST_F(DisplayFrame, TheDisplaysOfOneAskAreComposedWithOneReadOfTheLook) {
+  const auto frame = [&](std::uint32_t id, std::uint64_t request) {
+    EXPECT_TRUE(server.composeDisplayFrame(id, 300, 200, 0, [](const QImage&, const auto&) {}, request));
+  };
+  const std::uint64_t ask = server.newFrameRequest(), before = sim::looksRead();
+  frame(1, ask);
+  frame(3, ask);
+  EXPECT_EQ(sim::looksRead() - before, 1u) << "both displays of the ask";
+  frame(1, server.newFrameRequest());
+  EXPECT_EQ(sim::looksRead() - before, 2u) << "the next ask reads it anew";
 }
 
 TEST_F(DisplayFrame, MemoryOfASizeNoScreenShowsAnyMoreGoesInTime) {

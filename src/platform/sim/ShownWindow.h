@@ -77,6 +77,8 @@ std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& or
 
 /// The appearance and the time, read outside the server's lock.
 Look lookOf(World& world);
+/// How many times this process read the look (lookOf). Any thread.
+std::uint64_t looksRead();
 
 /// What `desk` knows of a window to paint it; the server's lock is held.
 Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const Look& look);

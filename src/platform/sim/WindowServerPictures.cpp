@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "platform/AppKitAppearance.h"
@@ -137,7 +138,14 @@ std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& or
 }
 
 /// The appearance and the time, read outside the server's lock.
+namespace {
+std::atomic<std::uint64_t> looks{0};
+}  // namespace
+
+std::uint64_t looksRead() { return looks.load(); }
+
 Look lookOf(World& world) {
+  ++looks;
   Look look;
   look.dark = platform::isDarkInterfaceStyle(world.preferenceValue(World::kGlobalDomain, "AppleInterfaceStyle"));
   look.clock = clockText(platform::clock().now());
