@@ -28,7 +28,11 @@ double plusWidth() {
   return width;
 }
 
+std::uint64_t capPictures = 0;
+
 }  // namespace
+
+std::uint64_t InlineKeys::capPicturesMade() { return capPictures; }
 
 // The row drawn over the row's box grown by its overhang, in an ancestor: it takes no
 // pointer events and draws nothing but the caps. At rest, the row is drawn from a picture
@@ -54,8 +58,12 @@ class InlineKeys::Spill : public QWidget {
     const bool whole = device.type() <= QTransform::TxScale && scale == device.m22() && scale >= 1 &&
                        scale == std::floor(scale) && device.dx() == std::floor(device.dx()) &&
                        device.dy() == std::floor(device.dy());
-    if (!atRest || !whole) {
+    if (!whole) {
       row_.paintRow(painter, origin(), event->region());  // only the caps that moved, mid-move
+      return;
+    }
+    if (!atRest) {
+      paintMoving(painter, lit, scale, event->region());
       return;
     }
     painter.drawImage(QPointF(0, 0), kept(lit, scale));
@@ -63,7 +71,7 @@ class InlineKeys::Spill : public QWidget {
 
   bool event(QEvent* event) override {
     // Out of sight, the pictures go; the first paint once shown makes them again.
-    if (event->type() == QEvent::Hide) pictures_.reset();
+    if (event->type() == QEvent::Hide) pictures_.reset(), caps_.reset();
     return QWidget::event(event);
   }
 
@@ -84,8 +92,53 @@ class InlineKeys::Spill : public QWidget {
     });
   }
 
+  /// Mid-move, each cap in `area` from the pictures of it unlit and lit, made once per
+  /// size: a cap part of the way is the two laid on together in that proportion, as its
+  /// colours, ink and shadow all go from one to the other evenly.
+  void paintMoving(QPainter& painter, const std::vector<double>& lit, double scale, const QRegion& area) {
+    row_.paintRow(painter, origin(), area, false);  // the plus signs there
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+      const QRect box = row_.capArea(i, origin());
+      if (!area.intersects(box)) continue;
+      const double t = lit[i];
+      if (t == 0 || t == 1) {
+        painter.drawImage(box.topLeft(), cap(i, t == 1, scale, box));
+        continue;
+      }
+      QImage blend(box.size() * static_cast<int>(scale), QImage::Format_ARGB32_Premultiplied);
+      blend.setDevicePixelRatio(scale);
+      blend.fill(Qt::transparent);
+      QPainter mixer(&blend);
+      mixer.setCompositionMode(QPainter::CompositionMode_Plus);
+      mixer.setOpacity(1 - t);
+      mixer.drawImage(QPointF(0, 0), cap(i, false, scale, box));
+      mixer.setOpacity(t);
+      mixer.drawImage(QPointF(0, 0), cap(i, true, scale, box));
+      mixer.end();
+      painter.drawImage(box.topLeft(), blend);
+    }
+  }
+
+  // The cap's place, whether it is lit, the scale and the appearance.
+  using CapLook = std::tuple<std::size_t, bool, double, bool, int, int, int, int>;
+
+  const QImage& cap(std::size_t index, bool lit, double scale, const QRect& box) {
+    if (!caps_) caps_.emplace(platform::KeeperBudget{.count = 12});
+    return caps_->get(CapLook{index, lit, scale, ui::isDark(), box.x(), box.y(), box.width(), box.height()}, [&] {
+      ++capPictures;
+      QImage image(box.size() * static_cast<int>(scale), QImage::Format_ARGB32_Premultiplied);
+      image.setDevicePixelRatio(scale);
+      image.fill(Qt::transparent);
+      QPainter painter(&image);
+      painter.translate(-box.topLeft());
+      row_.paintCap(painter, origin(), index, lit ? 1 : 0);
+      return image;
+    });
+  }
+
   const InlineKeys& row_;
   std::optional<platform::Keeper<Look, QImage>> pictures_;
+  std::optional<platform::Keeper<CapLook, QImage>> caps_;
 };
 
 InlineKeys::InlineKeys(std::set<std::string> keys, std::set<std::string> held, std::optional<std::string> pressed,
@@ -263,24 +316,45 @@ void InlineKeys::paintEvent(QPaintEvent*) {
   paintRow(painter, {0, 0});
 }
 
-void InlineKeys::paintRow(QPainter& painter, QPointF origin, const QRegion& area) const {
+void InlineKeys::paintRow(QPainter& painter, QPointF origin, const QRegion& area, bool caps) const {
+  painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
   const double unscaledHeight = KeyRow::height / KeyRow::scale;
   // Enlarged about the row's centre.
-  painter.setTransform(rowTransform(origin), true);
+  const QTransform row = rowTransform(origin);
+  painter.setTransform(row, true);
   double x = 0;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const KeyRow::Item& item = items_[i];
     if (item.plusBefore) {
-      painter.setFont(plusFont());
-      painter.setPen(ui::secondary());
-      painter.drawText(QRectF(x, 0, plusWidth(), unscaledHeight), Qt::AlignCenter, "+");
+      const QRectF plus(x, 0, plusWidth(), unscaledHeight);
+      if (area.isEmpty() || area.intersects(row.mapRect(plus).toAlignedRect().adjusted(-1, -1, 1, 1))) {
+        painter.setFont(plusFont());
+        painter.setPen(ui::secondary());
+        painter.drawText(plus, Qt::AlignCenter, "+");
+      }
       x += plusWidth() + KeyRow::spacing;
     }
     const QSizeF cap = KeyCap::capSize(item.cap);
-    if (area.isEmpty() || area.intersects(capArea(i, origin)))
+    if (caps && (area.isEmpty() || area.intersects(capArea(i, origin))))
       KeyCap::paint(painter, {x, (unscaledHeight - cap.height()) / 2}, item.cap, litness(i));
+    x += cap.width() + KeyRow::spacing;
+  }
+  painter.restore();
+}
+
+void InlineKeys::paintCap(QPainter& painter, QPointF origin, std::size_t index, double lit) const {
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  const double unscaledHeight = KeyRow::height / KeyRow::scale;
+  painter.setTransform(rowTransform(origin), true);
+  double x = 0;
+  for (std::size_t i = 0; i < items_.size() && i <= index; ++i) {
+    const KeyRow::Item& item = items_[i];
+    if (item.plusBefore) x += plusWidth() + KeyRow::spacing;
+    const QSizeF cap = KeyCap::capSize(item.cap);
+    if (i == index) KeyCap::paint(painter, {x, (unscaledHeight - cap.height()) / 2}, item.cap, lit);
     x += cap.width() + KeyRow::spacing;
   }
 }

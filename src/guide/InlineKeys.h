@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTransform>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -40,6 +41,9 @@ class InlineKeys : public QWidget {
   QSize minimumSizeHint() const override { return sizeHint(); }
   /// How far the enlarged caps and their shadows reach above and below the row.
   int overhang() const;
+  /// How many pictures of a single cap, unlit or lit, the rows of this process made: a
+  /// cap lighting up is laid from them, not drawn anew on every frame.
+  static std::uint64_t capPicturesMade();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -51,9 +55,11 @@ class InlineKeys : public QWidget {
   void rebuild(const Transition& transition);
   /// How lit each cap is drawn now, in order.
   std::vector<double> litnesses() const;
-  /// Paints the row with the top left of its box at `origin`: the caps within `area` (all
-  /// of them when it is empty) and the plus signs.
-  void paintRow(QPainter& painter, QPointF origin, const QRegion& area = {}) const;
+  /// Paints the row with the top left of its box at `origin`: the caps (unless `caps` is
+  /// false) and the plus signs within `area` (all of them when it is empty).
+  void paintRow(QPainter& painter, QPointF origin, const QRegion& area = {}, bool caps = true) const;
+  /// Paints cap `index` alone, lit `lit` (0 to 1), where paintRow would.
+  void paintCap(QPainter& painter, QPointF origin, std::size_t index, double lit) const;
   /// From the row's unscaled points to the drawing's, with the top left of its box at `origin`.
   QTransform rowTransform(QPointF origin) const;
   /// The pixels cap `index` and its shadow may cover, with the top left of the row's box at `origin`.

@@ -1,8 +1,10 @@
-// The live-preview demonstration's stepping on the clock.
+// The live-preview demonstration's stepping on the clock, and its miniature made at the
+// pixels it is laid at.
 
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 
 #include "ViewsDesk.h"
 #include "app/views/PreviewDemo.h"
@@ -72,6 +74,20 @@ TEST(PreviewDemoTest, TheBezelIsAFaintPlateOverASoftShadowThatFallsBelow) {
   EXPECT_LT(side, 45);
   EXPECT_GT(bottom, top + 6) << "the shadow falls a point down, blurred";
   EXPECT_GT(qAlpha(image.pixel(75, 45)), 250) << "the miniature window itself is opaque";
+}
+
+TEST(PreviewDemoTest, AtADoubledScaleTheMiniatureIsMadeAtTheDevicesPixels) {
+  test::ViewsDesk desk;
+  PreviewDemo demo;
+  // As a window's surface draws at a backing scale of two.
+  QImage image(demo.size() * 2, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.scale(2, 2);
+  demo.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  painter.end();
+  EXPECT_EQ(demo.keptScale(), 2) << "a miniature made at one pixel a point is enlarged smoothly on every frame";
+  EXPECT_GT(qAlpha(image.pixel(150, 90)), 250) << "the miniature window is drawn, opaque";
 }
 
 }  // namespace

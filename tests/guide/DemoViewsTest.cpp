@@ -1,10 +1,12 @@
-// The playing demonstrations as drawn: keys held and pressed, the switcher opening and
-// closing, the trackpad, the two displays, and the sample icons.
+// The playing demonstrations as drawn: keys held and pressed (a cap lighting up laid from
+// pictures made once), the switcher opening and closing, the trackpad, the two displays,
+// and the sample icons.
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QLayout>
+#include <QPainter>
 
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
@@ -159,6 +161,31 @@ TEST_F(DemoViews, TheHighlightAndTheKeysMoveOnTheFrameChangesCurve) {
   EXPECT_EQ(demo.miniature().selectionProgress(), 1) << "letting the key up moves nothing above it";
   scene.clock.advance(0.1);
   EXPECT_EQ(tab(), 0);
+}
+
+TEST_F(DemoViews, AKeyLightingUpIsLaidFromPicturesOfItsCapMadeOnce) {
+  QWidget pane;  // with room above and below the row for its enlarged caps
+  pane.resize(600, 400);
+  auto* demo = new GuideDemo(*GuideTopic::apps().variant("Backward").demo(), 0, false, &pane);
+  demo->move(20, 40);
+  demo->resize(demo->sizeHint());
+  const auto frame = [&] {  // as a window's surface draws, at a backing scale of two
+    QImage image(pane.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    pane.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+  };
+  frame();
+  scene.clock.advance(0.65);  // ⇥ goes down over 0.12 s
+  const std::uint64_t before = InlineKeys::capPicturesMade();
+  for (int i = 0; i < 5; ++i) {
+    scene.clock.advance(0.02);
+    frame();
+  }
+  const std::uint64_t made = InlineKeys::capPicturesMade() - before;
+  EXPECT_GT(made, 0u) << "the moving cap is laid from its pictures, not drawn anew";
+  EXPECT_LE(made, 4u) << "each picture is made once, not on every frame";
 }
 
 TEST_F(DemoViews, TheDisplaysHighlightMovesWithTheFocusOverFourTenths) {

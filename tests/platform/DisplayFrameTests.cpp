@@ -1,13 +1,14 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
-// panel ordered in before it draws, then drawing and publishing part of its picture, and a
-// window moving behind that glass, glass hidden whole while what lies behind it changes
+// panel ordered in before it draws, then drawing and publishing part of its picture, and
+// a window moving behind that glass, glass hidden whole while what lies behind it changes
 // and then uncovered. A frame that leaves out what is hidden looks like one that paints
 // every window whole, paints each window's chrome once and a border only where it may
-// show, and a window whose content cannot be read hides nothing, nor does a clear one
-// show anything. What the frames keep is bounded, never a destroyed window, keeps the
-// frames asked first when one ask holds more than fit, and goes when nobody asks for it,
-// as does the memory no frame takes.
+// show (a few changed pixels of a window lay out none of its text, the displays of one
+// ask read the look once), and a window whose content cannot be read hides nothing, nor
+// does a clear one show anything. What the frames keep is bounded, never a destroyed
+// window, keeps the frames asked first when one ask holds more than fit, and goes when
+// nobody asks for it, as does the memory no frame takes.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -20,6 +21,7 @@
 
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayComposer.h"
+#include "platform/sim/ShownWindow.h"
 #include "support/Scene.h"
 #include "support/WidgetsApp.h"
 
@@ -415,6 +417,46 @@ TEST_F(DisplayFrame, EachWindowsChromeIsPaintedOnceAndItsBorderOnlyWhereItMaySho
   // is painted again.
   display.to.windows.back().window.bounds = CGRect(420, 320, 200, 150);
   EXPECT_EQ(frame(sequence), std::pair(std::uint64_t{2}, std::uint64_t{1}));
+}
+
+TEST_F(DisplayFrame, AFewChangedPixelsOfATitledWindowLayNoTextOut) {
+  sim::DisplayScene display = emptySpace();
+  addTitled(display, 1, CGRect(80, 90, 900, 600), 0xD0D0D0, true);
+  display.to.windows.back().window.own = true;
+  auto surface = platform::SharedSurface::create(450, 286);
+  QImage content(450, 286, QImage::Format_ARGB32_Premultiplied);
+  content.fill(Qt::transparent);
+  ASSERT_TRUE(surface->publish(content, QRegion(content.rect())));
+  display.to.windows.back().surface = surface;
+  sim::DisplayComposer composer;
+  std::uint64_t sequence = 0;
+  QImage composed;
+  auto frame = [&](std::uint64_t since) {
+    const sim::FramePaints before = sim::framePaints();
+    composer.compose(1, kWidth, kHeight, display, since, [&](const QImage& image, const auto& c) {
+      sequence = c.sequence;
+      composed = image.copy();
+    });
+    return sim::framePaints().labels - before.labels;
+  };
+  EXPECT_GT(frame(0), 0u) << "the whole frame writes the title";
+  // A few pixels in the middle of the content change, as a demonstration's frame does.
+  QPainter(&content).fillRect(QRect(200, 120, 20, 10), QColor(40, 90, 200));
+  ASSERT_TRUE(surface->publish(content, QRegion(200, 120, 20, 10)));
+  EXPECT_EQ(frame(sequence), 0u) << "the title lies out of the change: no text is laid out";
+  expectAlike(composed, sim::composePlainly(display, kWidth, kHeight), "after the content changed");
+}
+
+TEST_F(DisplayFrame, TheDisplaysOfOneAskAreComposedWithOneReadOfTheLook) {
+  const auto frame = [&](std::uint32_t id, std::uint64_t request) {
+    EXPECT_TRUE(server.composeDisplayFrame(id, 300, 200, 0, [](const QImage&, const auto&) {}, request));
+  };
+  const std::uint64_t ask = server.newFrameRequest(), before = sim::looksRead();
+  frame(1, ask);
+  frame(3, ask);
+  EXPECT_EQ(sim::looksRead() - before, 1u) << "both displays of the ask";
+  frame(1, server.newFrameRequest());
+  EXPECT_EQ(sim::looksRead() - before, 2u) << "the next ask reads it anew";
 }
 
 TEST_F(DisplayFrame, MemoryOfASizeNoScreenShowsAnyMoreGoesInTime) {

@@ -1,7 +1,8 @@
 // What the screen fetches: every display whole once, then nothing while nothing changes,
 // and only the part that changed when a window moves, its window showing what a screen
 // that fetched everything afresh shows; a frame that cannot be had leaves no hole; and
-// displays that changed before a told fetch are fetched again as laid out anew.
+// displays that changed before a told fetch are fetched again as laid out anew. The legend
+// at the foot is drawn only by a paint that reaches it, and laid out once for its width.
 
 #include <gtest/gtest.h>
 
@@ -145,4 +146,24 @@ TEST(ScreenFrames, DisplaysChangedBeforeTheToldFetchAreFetchedAgainAsLaidOut) {
   QCoreApplication::sendPostedEvents(&window, QEvent::MetaCall);  // the told look, no timer
   EXPECT_EQ(window.layout().displays.size(), scene.world.displays().size());
   expectShowsTheWorld(window, scene, "after a display went");
+}
+
+TEST(ScreenFrames, TheLegendIsDrawnOnlyWhereAPaintReachesAndLaidOutOncePerWidth) {
+  ScreenOn<CountingSource> on;
+  auto& window = on.window;
+  QImage picture(window.size(), QImage::Format_RGB32);
+  window.render(&picture);
+  window.render(&picture);
+  EXPECT_EQ(window.legendsDrawn(), 2);
+  EXPECT_EQ(window.legendsLaid(), 1) << "the same width lays the legend out once";
+
+  const screen::Placed& display = window.layout().displays.front();
+  const QRect area(static_cast<int>(display.area.minX()), static_cast<int>(display.area.minY()),
+                   static_cast<int>(display.area.width()), static_cast<int>(display.area.height()));
+  window.render(&picture, area.topLeft(), QRegion(area));
+  EXPECT_EQ(window.legendsDrawn(), 2) << "a display's frame changing leaves the foot as it is";
+
+  window.resize(window.width() - 100, window.height());
+  window.render(&picture);
+  EXPECT_EQ(window.legendsLaid(), 2) << "a new width lays it out anew";
 }

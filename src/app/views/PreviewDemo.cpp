@@ -129,8 +129,10 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
 
 void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, double opacity) {
   // The miniature and its bezel are drawn as one layer so that the shadow is the layer's
-  // own: under the faint bezel it is faint, under the window it shows.
-  const double pixels = std::max(1.0, std::abs(painter.worldTransform().m11()));
+  // own: under the faint bezel it is faint, under the window it shows. Made at the
+  // device's pixels (a window's surface draws at its backing scale), so each frame of a
+  // cross-fade lays them pixel for pixel instead of enlarging them smoothly.
+  const double pixels = std::max(1.0, std::abs(painter.deviceTransform().m11()));
   const double margin = std::ceil(2 * kShadowRadius + 1);
   // Two or three apps take turns, at a scale or two.
   if (!miniatures_) miniatures_.emplace(platform::KeeperBudget{.count = 16});
@@ -148,6 +150,7 @@ void PreviewDemo::paintWindow(QPainter& painter, const QRectF& outer, int i, dou
     }
     // Blurred at the layer's own pixels, by a Gaussian whose spread is half the radius.
     QImage shadow = views::softened(layer, kShadowRadius * pixels / 2);
+    keptScale_ = pixels;
     return Miniature{std::move(layer), std::move(shadow)};
   });
   const QPointF at = outer.topLeft() - QPointF(margin, margin);

@@ -43,6 +43,8 @@ class PreviewDemo : public QWidget {
   double fade() const;
 
   QSize sizeHint() const override;
+  /// The device pixels per point the last miniature was made at; 0 before the first.
+  double keptScale() const { return keptScale_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -67,6 +69,7 @@ class PreviewDemo : public QWidget {
   using MiniatureLook = std::tuple<int, double, bool>;
   std::optional<platform::Keeper<MiniatureLook, Miniature>> miniatures_;
 
+  double keptScale_ = 0;
   int index_;
   int previous_;
   double stepStart_ = -1;

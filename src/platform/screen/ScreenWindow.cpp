@@ -196,7 +196,7 @@ void ScreenWindow::fetch() {
   }
 }
 
-void ScreenWindow::paintEvent(QPaintEvent*) {
+void ScreenWindow::paintEvent(QPaintEvent* event) {
   if (painted_ && !std::exchange(paintedOwed_, true)) {
     // Queued behind this paint: Qt hands what was painted to the window system before it
     // takes the next event.
@@ -236,16 +236,26 @@ void ScreenWindow::paintEvent(QPaintEvent*) {
     }
     if (!drawn) painter.fillRect(area, QColor(48, 48, 52));
   }
-  // The mapping, at the foot.
+  // The mapping, at the foot: only when a paint reaches it, as a display's frame changing
+  // leaves it as it was, and laid out once per width.
   const QRect strip(0, height() - foot, width(), foot);
+  if (!event->region().intersects(strip)) return;
+  ++legendsDrawn_;
   painter.fillRect(strip, QColor(40, 40, 44));
   QFont font = painter.font();
   font.setPixelSize(12);
   painter.setFont(font);
   painter.setPen(QColor(210, 210, 214));
-  const QString legend = QString::fromStdString(mappingLegend());
-  painter.drawText(strip.adjusted(10, 0, -10, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   QFontMetrics(font).elidedText(legend, Qt::ElideRight, std::max(0, strip.width() - 20)));
+  const int room = std::max(0, strip.width() - 20);
+  if (!legend_ || legend_->width != room) {
+    ++legendsLaid_;
+    legend_ = Legend{room, QStaticText(QFontMetrics(font).elidedText(QString::fromStdString(mappingLegend()),
+                                                                      Qt::ElideRight, room))};
+    legend_->text.setTextFormat(Qt::PlainText);
+    legend_->text.prepare(QTransform(), font);
+  }
+  const QSizeF size = legend_->text.size();
+  painter.drawStaticText(QPointF(10, strip.top() + (strip.height() - size.height()) / 2), legend_->text);
 }
 
 void ScreenWindow::resizeEvent(QResizeEvent*) {

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QStaticText>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -44,6 +45,9 @@ class ScreenWindow : public QWidget {
   void refresh() { tick(); }
   /// Where the displays stand in the window.
   const Layout& layout() const { return layout_; }
+  /// How many times the legend at the foot was drawn, and laid out.
+  int legendsDrawn() const { return legendsDrawn_; }
+  int legendsLaid() const { return legendsLaid_; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -97,6 +101,13 @@ class ScreenWindow : public QWidget {
   int noticeMs_ = 3000;
   std::function<void()> painted_;
   bool paintedOwed_ = false;  // a paint's notice waits for the window system to have it
+  /// The legend at the foot as laid out for the room it had.
+  struct Legend {
+    int width = 0;
+    QStaticText text;
+  };
+  std::optional<Legend> legend_;
+  int legendsDrawn_ = 0, legendsLaid_ = 0;
 };
 
 }  // namespace screen

@@ -7,8 +7,10 @@
 #include <QPainter>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -29,10 +31,26 @@ QColor darkEnd(std::uint32_t rgb) { return mix(QColor::fromRgb(rgb), Qt::black, 
 /// The diagonal gradient from `from` at the top-left corner to `to` at the bottom-right
 /// of `image`, written where `region` says from a table of the colours along the
 /// diagonal: a display-sized gradient fill through a painter costs several times as much.
+constexpr int kSteps = 1024;
+using Diagonal = std::array<QRgb, kSteps>;
+
+/// The colours along the diagonal from `from` to `to`, made once per pair: a frame that
+/// paints a few pixels of the desktop would otherwise spend most of its time on them.
+std::shared_ptr<const Diagonal> diagonal(QColor from, QColor to) {
+  static std::mutex mutex;
+  static std::map<std::pair<quint64, quint64>, std::shared_ptr<const Diagonal>> kept;
+  const std::pair<quint64, quint64> key{from.rgba64(), to.rgba64()};
+  std::lock_guard lock(mutex);
+  if (auto it = kept.find(key); it != kept.end()) return it->second;
+  auto table = std::make_shared<Diagonal>();
+  for (int i = 0; i < kSteps; ++i) (*table)[i] = mix(from, to, i / static_cast<double>(kSteps - 1)).rgb();
+  if (kept.size() >= 16) kept.clear();  // a desktop colour or two per display
+  return kept.emplace(key, std::move(table)).first->second;
+}
+
 void fillDiagonal(QImage& image, const QRegion& region, QColor from, QColor to) {
-  constexpr int kSteps = 1024;
-  std::array<QRgb, kSteps> table{};
-  for (int i = 0; i < kSteps; ++i) table[i] = mix(from, to, i / static_cast<double>(kSteps - 1)).rgb();
+  const std::shared_ptr<const Diagonal> colours = diagonal(from, to);
+  const Diagonal& table = *colours;
   const int w = image.width(), h = image.height();
   // How far along the diagonal a pixel's centre lies, (x·w + y·h) / (w² + h²), in table
   // steps with 16 bits of fraction.
@@ -85,6 +103,12 @@ QImage labelPicture(const std::string& text, const QFont& font, double line, dou
 
 }  // namespace
 
+namespace {
+std::atomic<std::uint64_t> labelsLaid{0};
+}  // namespace
+
+std::uint64_t labelsLaidOut() { return labelsLaid.load(); }
+
 bool canDrawText() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
 
 QFont systemFont(double pixelSize, bool bold) {
@@ -101,6 +125,7 @@ void drawLabel(QPainter& painter, const std::string& text, const QRectF& box, co
   if (text.empty() || box.width() < 1 || box.height() < 1 || !canDrawText()) return;
   // Laying text out costs far more than drawing it: none where nothing would show.
   if (painter.hasClipping() && !painter.clipBoundingRect().intersects(box)) return;
+  ++labelsLaid;
   const QFontMetricsF metrics(font);
   const QString shown = metrics.elidedText(QString::fromStdString(text), Qt::ElideRight, box.width());
   painter.save();

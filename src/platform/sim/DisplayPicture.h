@@ -35,6 +35,10 @@ QFont systemFont(double pixelSize, bool bold = false);
 /// Whether text can be drawn: fonts need a QGuiApplication in the process.
 bool canDrawText();
 
+/// How many labels this process laid out (drawLabel past its clip test): text costs a
+/// frame more than any fill. Any thread.
+std::uint64_t labelsLaidOut();
+
 /// Writes UTF-8 `text` in `font` and `argb` (0xAARRGGBB) inside `box` with Qt's `flags`
 /// (alignment), elided at the right when it does not fit. Does nothing when text cannot
 /// be drawn.

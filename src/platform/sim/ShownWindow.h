@@ -58,8 +58,9 @@ struct Painted {
 /// published content drawn over its content area (below the title bar of a titled window).
 /// A window that is not opaque has no fill of its own, so what its content leaves clear
 /// shows what lies behind; with `part`, such a window without a title bar gives only the
-/// part its surface covers. With `need` (in the window's pixels), content is drawn only
-/// there, the rest of the picture left clear. Nothing for an own window whose program has
+/// part its surface covers. With `need` (in the window's pixels), an opaque window's
+/// picture is only that part of it (`at` says where it lies) and a clear one's content is
+/// drawn only there, the rest of the picture left clear. Nothing for an own window whose program has
 /// not published a frame yet, nor for a clear own window without a view.
 std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part = false,
                                   std::optional<QRect> need = std::nullopt);
@@ -76,6 +77,8 @@ std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& or
 
 /// The appearance and the time, read outside the server's lock.
 Look lookOf(World& world);
+/// How many times this process read the look (lookOf). Any thread.
+std::uint64_t looksRead();
 
 /// What `desk` knows of a window to paint it; the server's lock is held.
 Shown shown(const Window& w, const Desk& desk, const Surfaces& surfaces, const Look& look);

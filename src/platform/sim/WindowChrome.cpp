@@ -234,7 +234,7 @@ namespace {
 std::atomic<std::uint64_t> chromePainted{0}, bordersPainted{0};
 }  // namespace
 
-FramePaints framePaints() { return {chromePainted.load(), bordersPainted.load()}; }
+FramePaints framePaints() { return {chromePainted.load(), bordersPainted.load(), labelsLaidOut()}; }
 
 void paintChrome(QPainter& painter, const Chrome& chrome, int width, int height, double scale) {
   ++chromePainted;

@@ -70,9 +70,10 @@ int shadowReach(double scale);
 void paintBorder(QPainter& painter, const QRectF& rect, double scale, bool dark, const QRegion* shows = nullptr);
 
 /// How many times this process painted a window's chrome (paintChrome) and a framed
-/// window's border (paintBorder), the dearest calls of a display frame. Any thread.
+/// window's border (paintBorder), the dearest calls of a display frame, and laid out a
+/// label (drawLabel). Any thread.
 struct FramePaints {
-  std::uint64_t chrome = 0, borders = 0;
+  std::uint64_t chrome = 0, borders = 0, labels = 0;
 };
 FramePaints framePaints();
 

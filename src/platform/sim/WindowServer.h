@@ -603,6 +603,12 @@ class WindowServer : public platform::WindowServerPort {
   mutable std::mutex mutex_;
   std::unique_ptr<DisplayComposer> composer_;  // its own lock, taken without mutex_
   mutable std::atomic<bool> frameSweep_{false};  // dropUnusedFramesAfter's work waits
+  /// The look (appearance, clock, permissions) the frames of ask `request` are painted
+  /// with: read once per ask, whatever displays it holds, and once per frame outside one.
+  struct AskLook;
+  std::shared_ptr<const AskLook> lookForAsk(std::uint64_t request);
+  std::mutex askLookMutex_;
+  std::shared_ptr<const AskLook> askLook_;
   std::atomic<bool> callLog_{true};
   std::shared_ptr<Lifetime> lifetime_;
   std::unique_ptr<AccessibilityService> accessibility_;

@@ -11,6 +11,7 @@
 #include <QPen>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -109,6 +110,22 @@ void drawAveraged(QPainter& painter, const QImage& content, const QRectF& target
   painter.drawImage(drawn.topLeft(), averaged);
 }
 
+/// The part `need` of a window's picture (its pixels), with the top left it lies at; the
+/// whole picture without `need`. A frame that recomposes a few changed pixels of a window
+/// neither fills nor lays out the rest of it: its title is not drawn where no one sees it.
+Painted paintWindowPart(const Chrome& chrome, int width, int height, double scale, std::optional<QRect> need) {
+  const QRect whole(0, 0, std::max(width, 1), std::max(height, 1));
+  const QRect part = need ? need->intersected(whole) : whole;
+  if (part == whole || part.isEmpty()) return Painted{paintWindow(chrome, width, height, scale), {}};
+  QImage image(part.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.translate(-part.topLeft());
+  painter.setClipRect(part);
+  paintChrome(painter, chrome, width, height, scale);
+  return Painted{std::move(image), part.topLeft()};
+}
+
 }  // namespace
 
 QRectF surfaceArea(const Shown& s, int width, int height) {
@@ -129,7 +146,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
   const double scale = s.scaleAt(std::max(width, 1));
   if (!s.surface) {
     if (s.window.own && !s.opaque) return std::nullopt;
-    return Painted{paintWindow(s.chrome, width, height, scale), {}};
+    return paintWindowPart(s.chrome, width, height, scale, need);
   }
   const int fullWidth = std::max(width, 1), fullHeight = std::max(height, 1);
   const int bar = s.chrome.kind == Chrome::Kind::titled
@@ -144,7 +161,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     painted.image = QImage(covered.toAlignedRect().size(), QImage::Format_ARGB32_Premultiplied);
     painted.image.fill(Qt::transparent);
   } else if (s.opaque) {
-    painted.image = paintWindow(s.chrome, fullWidth, fullHeight, scale);
+    painted = paintWindowPart(s.chrome, fullWidth, fullHeight, scale, need);
   } else {
     painted.image = QImage(fullWidth, fullHeight, QImage::Format_ARGB32_Premultiplied);
     painted.image.fill(Qt::transparent);
@@ -196,7 +213,14 @@ std::uint32_t keyWindowOf(const Desk& desk, const std::vector<const Window*>& or
 }
 
 /// The appearance and the time, read outside the server's lock.
+namespace {
+std::atomic<std::uint64_t> looks{0};
+}  // namespace
+
+std::uint64_t looksRead() { return looks.load(); }
+
 Look lookOf(World& world) {
+  ++looks;
   Look look;
   look.dark = platform::isDarkInterfaceStyle(world.preferenceValue(World::kGlobalDomain, "AppleInterfaceStyle"));
   look.clock = clockText(platform::clock().now());
