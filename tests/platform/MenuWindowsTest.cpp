@@ -59,6 +59,20 @@ class MenuWindows : public ::testing::Test {
   }
   static CGPoint centre(const CGRect& r) { return {r.midX(), r.midY()}; }
 
+  // A window of the program with a button 120 × 20 at (20, 30) of its content, to pop a
+  // menu up from; the window is not shown yet.
+  struct ButtonWindow {
+    explicit ButtonWindow(NSWindowStyleMask style)
+        : button(&content), window(CGRect(100, 200, 200, 100), style, NSBackingStoreType::buffered, false) {
+      content.resize(200, 100);
+      button.setGeometry(20, 30, 120, 20);
+      window.setContentView(&content);
+    }
+    PlainView content;
+    QWidget button;
+    NSWindow window;
+  };
+
   Scene scene{Scene::Start::defaultScenario};
   std::unique_ptr<WorldScreen> hand;
   std::shared_ptr<NSStatusItem> item;
@@ -136,12 +150,9 @@ TEST_F(MenuWindows, APressDraggedOntoAnEntryAndLetGoChoosesIt) {
 // point given in a view of a window and its row's middle on it; moved up as little as keeps
 // it on its display; the keys go on from the lit entry.
 TEST_F(MenuWindows, APositionedMenuLightsItsEntryAtThePointAndStaysOnItsDisplay) {
-  PlainView content;
-  content.resize(200, 100);
-  QWidget button(&content);
-  button.setGeometry(20, 30, 120, 20);
-  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
-  window.setContentView(&content);
+  ButtonWindow popUpFrom(NSWindowStyleMaskBorderless);
+  QWidget& button = popUpFrom.button;
+  NSWindow& window = popUpFrom.window;
   window.orderFrontRegardless();
   settle();
   const double top = NSScreen::screens().front().frame().maxY();
@@ -206,12 +217,9 @@ TEST_F(MenuWindows, AGreyedEntryIsInTheSecondaryLabelColourOfTheAppearance) {
 // A pop-up opened from the program's key window while the program is in front leaves that
 // window key, drawn so by the window server, and the keys still go to the menu.
 TEST_F(MenuWindows, TheWindowAPopUpOpensFromStaysKey) {
-  PlainView content;
-  content.resize(200, 100);
-  QWidget button(&content);
-  button.setGeometry(20, 30, 120, 20);
-  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskTitled, NSBackingStoreType::buffered, false);
-  window.setContentView(&content);
+  ButtonWindow popUpFrom(NSWindowStyleMaskTitled);
+  QWidget& button = popUpFrom.button;
+  NSWindow& window = popUpFrom.window;
   NSApp().activate();
   window.makeKeyAndOrderFront(nullptr);
   settle();
@@ -240,12 +248,9 @@ TEST_F(MenuWindows, TheWindowAPopUpOpensFromStaysKey) {
 // nothing in the row is darker than the accent it stands on.
 TEST_F(MenuWindows, ALitRowDrawsItsGreyedNoteInTheHighlightInk) {
   menu->itemAtIndex(3)->setAttributedTitle({{"Last", false, false}, {"   in use: Zoom", true, true}});
-  PlainView content;
-  content.resize(200, 100);
-  QWidget button(&content);
-  button.setGeometry(20, 30, 120, 20);
-  NSWindow window(CGRect(100, 200, 200, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
-  window.setContentView(&content);
+  ButtonWindow popUpFrom(NSWindowStyleMaskBorderless);
+  QWidget& button = popUpFrom.button;
+  NSWindow& window = popUpFrom.window;
   window.orderFrontRegardless();
   settle();
   ASSERT_TRUE(menu->popUpMenuPositioningItem(*menu->itemAtIndex(3), CGPoint{10, 10}, button));
