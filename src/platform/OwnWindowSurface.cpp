@@ -164,7 +164,15 @@ class PaintHook : public QObject {
   void pass(OwnWindowSurface& surface, QEvent& request) {
     const std::shared_ptr<OwnWindowSurface> keep = surface.shared_from_this();
     syncing_ = &surface;
-    static_cast<QObject*>(surface.content())->event(&request);  // Qt's pass, this hook answering its paints
+    // Qt fills an opaque window's background into its own backing store before the paint
+    // events this hook answers: a second, display-sized copy of the window that nothing
+    // reads. Told for the pass that the window has no background, Qt leaves that store
+    // untouched (its pages never made); the surface draws the background itself.
+    QWidget* view = surface.content();
+    const bool noBackground = view->testAttribute(Qt::WA_NoSystemBackground);
+    if (!noBackground) view->setAttribute(Qt::WA_NoSystemBackground);
+    static_cast<QObject*>(view)->event(&request);  // Qt's pass, this hook answering its paints
+    if (!noBackground && surface.content() == view) view->setAttribute(Qt::WA_NoSystemBackground, false);
     syncing_ = nullptr;
     keep->publish();
   }

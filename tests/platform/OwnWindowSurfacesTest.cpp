@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBackingStore>
+#include <QImage>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -418,4 +420,20 @@ TEST_F(OwnWindowPictures, AClearWindowShrunkInHeightShowsWhatChangesAfterwards) 
   const CGImageRef picture = capture(*w, 200, 150);
   EXPECT_EQ(rgb(picture, 20, 20), 0x00FF00u);
   EXPECT_EQ(rgb(picture, 180, 140), 0x00FF00u);
+}
+
+// The surface holds an opaque window's only picture: Qt's own backing store of the view,
+// which nothing reads, is never drawn into by a pass (so its pages are never made).
+TEST_F(OwnWindowPictures, AnOpaqueWindowsPassLeavesQtsOwnStoreUntouched) {
+  TwoHalves content;
+  auto w = window(&content);
+  ASSERT_EQ(rgb(capture(*w, 200, 128), 20, 80), kRed);
+  QBackingStore* store = content.backingStore();
+  ASSERT_TRUE(store && store->paintDevice() && store->paintDevice()->devType() == QInternal::Image);
+  auto* own = static_cast<QImage*>(store->paintDevice());
+  own->fill(QColor(0, 255, 0));
+  content.left = QColor(0, 0, 255);
+  content.update();
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kBlue);
+  EXPECT_EQ(own->pixel(20, 20) & 0xFFFFFF, 0x00FF00u) << "Qt filled the window's background into its own store";
 }
