@@ -1,6 +1,7 @@
 #include "switcher/Ghost.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "platform/Foundation.h"
@@ -377,18 +378,42 @@ void Ghost::prebuildDestinations() {
   keeping_ = true;
   forgetComposed();
   const Workspace& workspace = model_.workspace();
+  // Composed ahead only while the pictures fit their budget: first the Space of each
+  // display's most recently used window elsewhere (what its backdrop most likely shows
+  // first), then the others by recency. One composed past the budget would only push out
+  // one composed before it; a Space left out is composed once it is selected.
+  std::size_t planned = 0;
+  const auto fits = [&planned](const NSScreen& screen) {
+    const CGRect f = screen.frame();
+    const std::size_t bytes =
+        static_cast<std::size_t>(std::max(0.0, std::trunc(f.width())) * std::max(0.0, std::trunc(f.height())) * 4);
+    if (planned > 0 && planned + bytes > composedBudget) return false;
+    planned += bytes;
+    return true;
+  };
+  std::vector<DestinationScreen::Place> places;
   std::set<std::int64_t> handled;
   for (const WindowInfo& w : workspace.windows()) {
     if (!w.windowID) continue;
-    const auto place = DestinationScreen::space(*w.windowID);
-    if (!place || !handled.insert(place->space).second) continue;
-    buildDestination(place->space, place->screen, place->fullScreen);
+    auto place = DestinationScreen::space(*w.windowID);
+    if (place && handled.insert(place->space).second) places.push_back(std::move(*place));
+  }
+  std::set<std::optional<std::size_t>> screensServed;
+  std::vector<const DestinationScreen::Place*> ordered;
+  for (const auto& place : places) {
+    if (screensServed.insert(screenIndex(place.screen)).second) ordered.push_back(&place);
+  }
+  for (const auto& place : places) {
+    if (std::find(ordered.begin(), ordered.end(), &place) == ordered.end()) ordered.push_back(&place);
+  }
+  for (const DestinationScreen::Place* place : ordered) {
+    if (fits(place->screen)) buildDestination(place->space, place->screen, place->fullScreen);
   }
   const std::set<std::int64_t> current = Private::currentSpaces();
   for (const DisplayGroup& group : workspace.displays) {
     for (const Cluster& c : group.clusters()) {
       if (!(c.isDesktop() || c.screen) || c.fullScreen) continue;
-      if (current.count(c.space) || buildingDesktops.count(c.space)) continue;
+      if (current.count(c.space) || buildingDesktops.count(c.space) || !fits(group.screen)) continue;
       buildingDesktops.insert(c.space);
       composeDesktop(c.space, group.screen);
     }

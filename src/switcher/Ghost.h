@@ -65,7 +65,8 @@ class Ghost {
   /// full-screen change is still under way and restores their alpha. In: follows the
   /// selection afresh first and captures the window at once.
   void fadeGhost(Fade direction);
-  /// Empties the destination caches and composes what the snapshot may need.
+  /// Empties the destination caches and composes what the snapshot may need, within
+  /// `composedBudget`.
   void prebuildDestinations();
   /// The ghost's window, made on first use and kept for the process.
   LayeredWindow& panel();
@@ -133,10 +134,11 @@ class Ghost {
   std::size_t composedBytes_ = 0;
 
  public:
-  /// Bytes of composed pictures a session keeps at most: a desk of many Spaces would
-  /// otherwise hold one the size of its display for every Space. A picture let go is
-  /// composed again when its Space is selected.
-  static constexpr std::size_t composedBudget = 64u << 20;
+  /// Bytes of composed pictures a session keeps at most, and composes ahead: about one the
+  /// size of each display of a desk of two (a desk of many Spaces would otherwise hold one
+  /// for every Space, most never shown). A picture let go, or never composed ahead, is
+  /// composed when its Space is selected.
+  static constexpr std::size_t composedBudget = 24u << 20;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
   LifeToken life_;
