@@ -34,17 +34,21 @@ const bool kLargeBlocksMapped = mallopt(M_MMAP_THRESHOLD, kMappedFrom) == 1;
 std::size_t malloc_zone_pressure_relief(malloc_zone_t* zone, std::size_t goal) {
   (void)zone;
   (void)goal;
+  platform::shrinkCaches();
+#if defined(__GLIBC__)
+  (void)kLargeBlocksMapped;
+  malloc_trim(0);
+#endif
+  return 0;
+}
+
+void platform::shrinkCaches() {
   std::vector<std::function<void()>> shrink;
   {
     const std::lock_guard lock(shrinkersMutex());
     shrink = shrinkers();
   }
   for (const auto& f : shrink) f();
-#if defined(__GLIBC__)
-  (void)kLargeBlocksMapped;
-  malloc_trim(0);
-#endif
-  return 0;
 }
 
 void platform::onPressureRelief(std::function<void()> shrink) {

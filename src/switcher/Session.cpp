@@ -327,7 +327,14 @@ void Session::cancel(bool keepGhost) {
   } else {
     parts_.ghost.sessionEnded();
   }
-  if (wasActive) giveBackMemoryLater();
+  if (wasActive) {
+    // The caches of drawn layers and samples go down to what the next session most likely
+    // draws first now, not only with the relief below: a session begun before that runs
+    // would otherwise add its own on top, and sessions in quick succession pile up layers
+    // of moves and selections none of them finds again.
+    platform::shrinkCaches();
+    giveBackMemoryLater();
+  }
 }
 
 void Session::giveBackMemoryLater() {

@@ -15,6 +15,7 @@
 #include "support/WidgetsApp.h"
 #include "switcher/layout/PanelLayout.h"
 #include "switcher/views/DisplayPanelView.h"
+#include "switcher/views/KeptLayers.h"
 #include "switcher/views/QtPanelViews.h"
 
 namespace trelliq::panels {
@@ -163,6 +164,31 @@ TEST_F(PanelSessionsTest, EverySeparatorIsDrawnInEverySessionHoweverTheLastEnded
     letGo();
     scene.clock.advance(0.6);
   }
+}
+
+// Sessions in quick succession: the layers one kept shrink as it ends, before the relief
+// that follows a wait, so the next session's layers do not pile up on top of them.
+TEST_F(PanelSessionsTest, ASessionsKeptLayersShrinkAsItEnds) {
+  setPreview("none");
+  holdSession();
+  ASSERT_TRUE(switcher->session().isShown());
+  views::KeptLayers& layers = views::KeptLayers::shared();
+  scene::Shape shape;
+  shape.kind = scene::Shape::Kind::rectangle;
+  shape.fill = scene::Paint{scene::Paint::Tone::white, 1};
+  scene::Node node;
+  node.frame = CGRect(0, 0, 1, 1);
+  node.content = shape;
+  for (double width = 1; layers.bytes() < views::KeptLayers::keptBetweenSessions * 2; ++width) {
+    node.frame.size.width = width;  // a drawing of its own, as a move leaves them
+    const views::KeptLayers::Found missed = layers.find(node, QTransform());
+    layers.keep(node, QTransform(), missed, QPoint(), QImage(512, 512, QImage::Format_ARGB32_Premultiplied));
+  }
+  press(SwitcherKeys::escape, kCommand);
+  letGo();
+  scene.clock.advance(0.05);  // well before the relief
+  EXPECT_FALSE(switcher->session().isActive());
+  EXPECT_LE(layers.bytes(), views::KeptLayers::keptBetweenSessions);
 }
 
 // A fresh program's first session: its panels are on screen and whole when they check
