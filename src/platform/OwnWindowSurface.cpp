@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -103,6 +104,13 @@ class PaintHook : public QObject {
  public:
   bool eventFilter(QObject* object, QEvent* event) override {
     const QEvent::Type type = event->type();
+    if (type == QEvent::ChildAdded) {
+      if (object->isWidgetType() && static_cast<QChildEvent*>(event)->child()->isWidgetType()) {
+        if (OwnWindowSurface* surface = surfaceShowing(static_cast<QWidget*>(object)->window()))
+          surface->childAdded();
+      }
+      return false;
+    }
     if (type == QEvent::Move) {
       if (object->isWidgetType()) moved(*static_cast<QWidget*>(object), *static_cast<QMoveEvent*>(event));
       return false;
@@ -200,6 +208,7 @@ void OwnWindowSurface::setContent(QWidget* view) {
   shownHere_ = false;
   content_ = view;
   whole_ = true;
+  childrenAdded_ = true;
   if (!view) {
     withdraw();
     return;
@@ -428,7 +437,9 @@ void OwnWindowSurface::publish() {
     pixels = pixels.translated(-origin) & kept_.rect();
     // What the next event pass would do first: show the parts just added to the view's
     // layouts, and place them.
-    if (shownHere_) {
+    // Walking every widget of a large view costs more than a small frame's drawing: only
+    // after a part was added.
+    if (shownHere_ && std::exchange(childrenAdded_, false)) {
       for (QWidget* child : view->findChildren<QWidget*>()) {
         if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
           child->show();

@@ -114,6 +114,9 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   QWidget* content() const;
   /// For the surfaces' paint hook: the view shown off screen by this surface was resized.
   void resized();
+  /// For the surfaces' paint hook: a widget was added somewhere in the view, so the next
+  /// frame first shows what was added and not yet shown.
+  void childAdded() { childrenAdded_ = true; }
 
  private:
   void showOffScreen(QWidget* view);
@@ -149,6 +152,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool stopsWhenOut_ = false;
   bool orderedIn_ = false;
   bool drawsInPlace_ = false;
+  bool childrenAdded_ = true;  // since the last frame showed the view's new parts
   QImage kept_;    // the newest drawing at the window's pixels
   QRegion inked_;  // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;

@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
@@ -166,6 +167,26 @@ TEST_F(OwnWindowPictures, AWindowCaptureShowsTheContentBelowTheServersTitleBarAt
   EXPECT_EQ(surface->sequence(), before + 1);
   const int scale = static_cast<int>(NSScreen::screens().front().backingScaleFactor());
   EXPECT_EQ(surface->damageSince(before), QRegion(0, 0, 100 * scale, 100 * scale));
+}
+
+TEST_F(OwnWindowPictures, APartAddedToAShownViewIsDrawnInTheNextFrame) {
+  // Qt shows a part added to a shown layout only on a later turn of the event loop; a
+  // frame made before then (a capture right away) shows it all the same.
+  QWidget content;
+  content.resize(200, 100);
+  auto* layout = new QVBoxLayout(&content);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(new RedTop());
+  auto w = window(&content);
+  ASSERT_EQ(rgb(capture(*w, 200, 128), 100, 120), kBlue);
+
+  auto* added = new TwoHalves();
+  added->left = QColor(0, 255, 0);
+  layout->addWidget(added);
+  content.update();
+  const CGImageRef after = capture(*w, 200, 128);
+  EXPECT_EQ(rgb(after, 20, 120), 0x00FF00u) << "the added part is drawn where the layout put it";
 }
 
 TEST_F(OwnWindowPictures, AScrolledViewShowsOnlyWhatItScrolledTo) {
