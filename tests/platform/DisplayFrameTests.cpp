@@ -19,6 +19,7 @@
 #include <limits>
 #include <map>
 
+#include "platform/AppKitAppearance.h"
 #include "platform/SharedSurface.h"
 #include "platform/sim/DisplayComposer.h"
 #include "platform/sim/ShownWindow.h"
@@ -507,4 +508,34 @@ TEST_F(DisplayFrame, AFrameNobodyAsksForGoesInTime) {
   EXPECT_TRUE(compose(again.change.sequence).change.damage) << "the frame asked for lately went too";
   scene.clock.advance(sim::DisplayComposer::kUnusedSeconds + 1);
   EXPECT_FALSE(compose(again.change.sequence).change.damage) << "past its time, it goes";
+}
+
+TEST_F(DisplayFrame, ADisplayIsComposedAgainOnlyWhenSomethingItShowsChanged) {
+  panel();  // on the built-in display; display 3 shows none of it
+  std::map<std::uint32_t, std::shared_ptr<const sim::WindowServer::FrameInputs>> held;
+  const auto composed = [&](std::uint32_t id) {
+    bool called = false;
+    EXPECT_TRUE(server.composeDisplayFrame(
+        id, 300, 200, 0,
+        [&](const QImage&, const auto& change) {
+          called = true;
+          held[id] = change.inputs;
+        },
+        0, nullptr, held[id].get()));
+    return called;
+  };
+  ASSERT_TRUE(composed(1));
+  ASSERT_TRUE(composed(3));
+  ASSERT_FALSE(composed(3)) << "nothing changed";
+  lightTile(0);
+  EXPECT_FALSE(composed(3)) << "a frame published on the other display";
+  EXPECT_TRUE(composed(1)) << "a frame published in a window it shows";
+  EXPECT_FALSE(composed(1));
+  const bool dark = platform::isDarkInterfaceStyle(
+      scene.world.preferenceValue(sim::World::kGlobalDomain, sim::World::kAppearanceKey));
+  scene.world.setPreferenceValue(sim::World::kGlobalDomain, sim::World::kAppearanceKey,
+                                 dark ? std::nullopt : std::optional(platform::PlistValue(std::string("Dark"))));
+  EXPECT_TRUE(composed(3)) << "the appearance changed";
+  EXPECT_TRUE(server.moveWindow(panel_, {300, 300}));
+  EXPECT_TRUE(composed(3)) << "a window moved";
 }

@@ -68,6 +68,7 @@ std::optional<json> sharedAnswer(std::uint32_t id, const QImage& frame, const si
     if (!kept.surface->publish(platform::premultipliedPixels(frame, frame.rect()), damage)) return std::nullopt;
   }
   kept.composed = change.sequence;
+  kept.inputs = change.inputs;
   return json{{"id", id}, {"seq", change.sequence}, {"changing", change.changing}, {"shared", kept.surface->sequence()}};
 }
 
@@ -148,16 +149,22 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
     const std::uint64_t request = server_.newFrameRequest();
     for (const auto& [id, w, h, ask] : asked) {
       ScreenSurfaces::Kept* kept = ask->value("shared", false) ? surfaces.find(id, w, h) : nullptr;
-      server_.composeDisplayFrame(
+      bool composed = false;
+      const bool shown = server_.composeDisplayFrame(
           id, w, h, kept ? kept->composed : ask->value("since", std::uint64_t{0}),
           [&](const QImage& frame, const sim::WindowServer::DisplayFrame& change) {
+            composed = true;
             if (!kept) {
               frames.push_back(frameAnswer(id, frame, change));
             } else if (auto answer = sharedAnswer(id, frame, change, *kept)) {
               frames.push_back(std::move(*answer));
             }
           },
-          request, &evicted);
+          request, &evicted, kept && kept->composed != 0 ? kept->inputs.get() : nullptr);
+      // Nothing on the display changed since the frame the screen holds: that frame stands.
+      if (shown && !composed && kept)
+        frames.push_back(json{{"id", id}, {"seq", kept->composed}, {"changing", false},
+                              {"shared", kept->surface->sequence()}});
     }
   }
   if (evicted > 0)

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/SharedSurface.h"
+#include "platform/sim/WindowServer.h"
 
 namespace host {
 
@@ -22,6 +23,8 @@ struct ScreenSurfaces {
   struct Kept {
     std::shared_ptr<platform::SharedSurface> surface;
     std::uint64_t composed = 0;  // the composer's frame it holds; 0: none yet
+    /// What that frame was composed from; null: compose again whatever the display shows.
+    std::shared_ptr<const sim::WindowServer::FrameInputs> inputs;
   };
 
   /// Display `id`'s surface when it is `width` × `height` pixels; null otherwise.

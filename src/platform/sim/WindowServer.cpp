@@ -97,6 +97,7 @@ void WindowServer::access(const std::function<void(Desk&)>& work, bool changes) 
     const bool system = desk.systemDirty();
     if (system) desk.refreshSystemWindows(world_.osVersion());
     counted = changes || desk.generation() != generation;
+    if (counted || moved) ++state_->edits;
     // Only an own-window request says what it changed; anything else may change them all.
     if (counted && (system || !state_->ownMarked)) ++state_->deskChanges;
     pointerMoved = desk.pointer != pointer;

@@ -36,6 +36,8 @@ namespace sim {
 class World;
 class DisplayComposer;
 class Desk;
+struct DisplayScene;
+struct Look;
 
 inline constexpr std::int32_t kSpaceTypeDesktop = 0;
 inline constexpr std::int32_t kSpaceTypeSystem = 2;  // listed by the server, never a desktop
@@ -468,6 +470,13 @@ class WindowServer : public platform::WindowServerPort {
   /// `changing`, when given, is set when the picture may change without the desk's
   /// generation moving: a slide is under way.
   QImage composeDisplay(std::uint32_t displayID, int width, int height, bool* changing = nullptr);
+  /// Everything a display's frame was composed from, compared exactly: the desk's changes,
+  /// the look, the display, and each shown surface with the frame it had published.
+  struct FrameInputs {
+    std::vector<std::uint64_t> values;
+    std::string text;  // the menu bar's clock, the display's name
+    friend bool operator==(const FrameInputs&, const FrameInputs&) = default;
+  };
   /// What a screen shows of a display: its frame and what changed in it.
   struct DisplayFrame {
     std::uint64_t sequence = 0;  // the frame's number (never 0)
@@ -475,6 +484,8 @@ class WindowServer : public platform::WindowServerPort {
     /// bounding one when they are many. Nothing: take the frame whole.
     std::optional<std::vector<CGRect>> damage;
     bool changing = false;  // it may change without the desk's generation moving
+    /// What the frame was composed from; null while it may change by itself (a slide).
+    std::shared_ptr<const FrameInputs> inputs;
   };
   /// Composes display `displayID` at `width` × `height` pixels as composeDisplay does,
   /// recomposing only what changed since its last frame at that size, and calls `use`
@@ -482,10 +493,13 @@ class WindowServer : public platform::WindowServerPort {
   /// after frame `since`. `request` (from newFrameRequest) groups the frames one ask holds,
   /// which are kept before others when not all fit (0: a request of its own); `evicted`,
   /// when given, grows by the kept frames this call let go for want of room. False,
-  /// without calling `use`, for an unknown display or a size out of bounds. Any thread.
+  /// without calling `use`, for an unknown display or a size out of bounds. When what the
+  /// display shows is still `unchanged` (an earlier frame's inputs), nothing is composed and
+  /// `use` is not called either: true, the caller's frame is current. Any thread.
   bool composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
                            const std::function<void(const QImage& frame, const DisplayFrame& change)>& use,
-                           std::uint64_t request = 0, std::uint64_t* evicted = nullptr);
+                           std::uint64_t request = 0, std::uint64_t* evicted = nullptr,
+                           const FrameInputs* unchanged = nullptr);
   /// A number for the frames of one ask to share. Any thread.
   std::uint64_t newFrameRequest();
   /// How many kept display frames were let go so far for want of room (each is composed
@@ -606,6 +620,7 @@ class WindowServer : public platform::WindowServerPort {
   /// The look (appearance, clock, permissions) the frames of ask `request` are painted
   /// with: read once per ask, whatever displays it holds, and once per frame outside one.
   struct AskLook;
+  std::shared_ptr<const FrameInputs> inputsOf(const DisplayScene& scene, const Look& look, const Desk& desk) const;
   std::shared_ptr<const AskLook> lookForAsk(std::uint64_t request);
   std::mutex askLookMutex_;
   std::shared_ptr<const AskLook> askLook_;

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QRegion>
 #include <algorithm>
+#include <bit>
 
 #include "platform/Geometry.h"
 #include "platform/sim/DisplayComposer.h"
@@ -53,7 +54,46 @@ std::vector<const Window*> drawnOver(const Desk& desk, const std::vector<const W
   return over;
 }
 
+/// Adds what `windows` show from their programs: each surface and the frame it had published.
+void addSurfaces(std::vector<std::uint64_t>& values, const std::vector<Shown>& windows) {
+  for (const Shown& s : windows) {
+    if (!s.surface) continue;
+    values.push_back(s.window.number);
+    values.push_back(reinterpret_cast<std::uintptr_t>(s.surface.get()));
+    values.push_back(s.surface->sequence());
+  }
+}
+
 }  // namespace
+
+/// Everything `scene` was gathered from, under the server's lock; null during a slide.
+std::shared_ptr<const WindowServer::FrameInputs> WindowServer::inputsOf(const DisplayScene& scene, const Look& look,
+                                                                        const Desk& desk) const {
+  if (scene.from) return nullptr;
+  auto in = std::make_shared<FrameInputs>();
+  const auto bits = [](double d) { return std::bit_cast<std::uint64_t>(d); };
+  // Any edit of the desk counts, whichever window or display it touched.
+  in->values = {state_->edits,
+                desk.generation(),
+                state_->surfaceChanges,
+                state_->retiredFrames,
+                look.dark,
+                look.key,
+                look.accessibility,
+                look.screenCapture,
+                scene.display.desktopColor,
+                scene.display.screen.displayID,
+                bits(scene.display.screen.backingScaleFactor),
+                bits(scene.frame.minX()),
+                bits(scene.frame.minY()),
+                bits(scene.frame.width()),
+                bits(scene.frame.height()),
+                scene.to.space};
+  addSurfaces(in->values, scene.to.windows);
+  addSurfaces(in->values, scene.overlay);
+  in->text = look.clock + '\n' + scene.display.screen.localizedName;
+  return in;
+}
 
 struct WindowServer::AskLook {
   std::uint64_t request = 0;
@@ -75,7 +115,8 @@ std::shared_ptr<const WindowServer::AskLook> WindowServer::lookForAsk(std::uint6
 
 bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int height, std::uint64_t since,
                                        const std::function<void(const QImage&, const DisplayFrame&)>& use,
-                                       std::uint64_t request, std::uint64_t* evicted) {
+                                       std::uint64_t request, std::uint64_t* evicted,
+                                       const FrameInputs* unchanged) {
   if (width <= 0 || height <= 0 || width > platform::kMaxPictureSide || height > platform::kMaxPictureSide)
     return false;
   std::optional<Display> display = world_.display(displayID);
@@ -83,6 +124,7 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
   DisplayScene scene;
   scene.display = *display;
   bool known = false;
+  std::shared_ptr<const FrameInputs> inputs;
   Look seen = lookForAsk(request)->look;
   read([&](const Desk& desk) {
     const auto ownKey = state_->ownKeys.find(desk.ownPID());
@@ -127,15 +169,21 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
     }
     for (const Window* w : drawnOver(desk, ordered, sliding, scene.frame, clear))
       scene.overlay.push_back(shown(*w, desk, state_->ownSurfaces, seen));
+    inputs = inputsOf(scene, seen, desk);
   });
   if (!known) return false;
+  // A display nothing on which changed (the other display's window animating) is not
+  // composed again only to find that out.
+  if (unchanged && inputs && *inputs == *unchanged) return true;
   // What the programs publish moves the generation: only a slide changes the picture without it.
   const bool changing = scene.from.has_value();
   const std::size_t let = composer_->compose(
       displayID, width, height, scene, since,
       [&](const QImage& frame, const FrameChange& change) {
-        DisplayFrame answer{change.sequence, std::nullopt, changing};
+        DisplayFrame answer{change.sequence, std::nullopt, changing, nullptr};
         if (change.damage) answer.damage = pieces(*change.damage);
+        // A frame that may change by itself is composed again whatever its inputs say.
+        if (!answer.changing) answer.inputs = inputs;
         use(frame, answer);
       },
       request);

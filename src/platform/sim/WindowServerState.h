@@ -70,6 +70,9 @@ struct WindowServer::State {
   };
   std::map<std::int32_t, OwnChanges> ownChanges;
   std::uint64_t deskChanges = 1;
+  /// Every access that changed the desk or may have (any edit), so a display frame knows
+  /// whether anything it was composed from moved since, whatever the change was.
+  std::uint64_t edits = 0;
   bool ownMarked = false;  // the change under way marked what it changed
 
   void markOwn(std::int32_t pid, std::uint32_t number) {
