@@ -504,3 +504,22 @@ TEST(DefaultsStoreTest, DomainsWithoutAFileLeaveNoMoreBehindThanABound) {
   EXPECT_FALSE(store.domain(std::string(1000, 'd')));
   EXPECT_EQ(said, many) << "nothing to say of what is no domain";
 }
+
+TEST(WorldAppearanceTest, IsReadAgainOnlyAfterSomethingInThePreferencesFolderChanged) {
+  Scene scene;
+  sim::World& world = scene.world;
+  world.writeForeignPreferences(".GlobalPreferences", {{"AppleInterfaceStyle", "Dark"}});
+  ASSERT_TRUE(world.darkAppearance());
+  int looks = 0;  // a look at the file that cannot be made is said
+  world.setPreferencesReporter([&](const std::string&) { ++looks; });
+  platform::FileFaults::fail(platform::FileOp::stat, ".GlobalPreferences.plist");
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(world.darkAppearance());
+  EXPECT_EQ(looks, 0) << "the file was looked at though nothing changed";
+  platform::FileFaults::clear();
+  // Another program turns the light appearance on, writing the file itself.
+  world.writeForeignPreferences(".GlobalPreferences", {{"AppleInterfaceStyle", "Light"}});
+  EXPECT_FALSE(world.darkAppearance());
+  world.setPreferenceValue(".GlobalPreferences", "AppleInterfaceStyle", PlistValue(std::string("Dark")));
+  EXPECT_TRUE(world.darkAppearance());
+  world.setPreferencesReporter(nullptr);
+}

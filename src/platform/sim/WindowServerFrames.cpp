@@ -180,7 +180,7 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
   const std::size_t let = composer_->compose(
       displayID, width, height, scene, since,
       [&](const QImage& frame, const FrameChange& change) {
-        DisplayFrame answer{change.sequence, std::nullopt, changing, nullptr};
+        DisplayFrame answer{change.sequence, std::nullopt, changing};
         if (change.damage) answer.damage = pieces(*change.damage);
         // A frame that may change by itself is composed again whatever its inputs say.
         if (!answer.changing) answer.inputs = inputs;

@@ -236,7 +236,7 @@ std::uint64_t looksRead() { return looks.load(); }
 Look lookOf(World& world) {
   ++looks;
   Look look;
-  look.dark = platform::isDarkInterfaceStyle(world.preferenceValue(World::kGlobalDomain, "AppleInterfaceStyle"));
+  look.dark = world.darkAppearance();
   look.clock = clockText(platform::clock().now());
   look.accessibility = world.accessibilityTrusted(false);
   look.screenCapture = world.screenCaptureForNewProcesses();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include "platform/OwnWindowSurface.h"
 #include "platform/sim/DisplayPicture.h"
@@ -51,7 +53,9 @@ World::World(std::string home)
       store_(platform::joinPath(home_, "Library/Preferences")),
       foreign_(platform::joinPath(home_, "Library/Preferences")) {}
 
-World::~World() = default;
+World::~World() {
+  if (appearanceWatch_ >= 0) ::close(appearanceWatch_);
+}
 
 void World::noteChange(Reach reach) {
   changes_.fetch_add(1, std::memory_order_acq_rel);
@@ -470,6 +474,47 @@ bool World::setPreferenceValues(const std::string& domain, const PlistDictionary
   return written;
 }
 
+bool World::folderQuiet() {
+  if (appearanceWatch_ < 0) {
+    // Watched from the first read on: the folder may be made later, by the first write.
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) return false;
+    constexpr std::uint32_t kAny = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE |
+                                   IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF;
+    if (::inotify_add_watch(fd, store_.folder().c_str(), kAny) < 0) {
+      ::close(fd);
+      return false;
+    }
+    appearanceWatch_ = fd;
+    return false;  // what changed before the watch began is not known
+  }
+  alignas(inotify_event) char events[4096];
+  bool quiet = true;
+  for (;;) {
+    const ssize_t n = ::read(appearanceWatch_, events, sizeof events);
+    if (n <= 0) break;  // EAGAIN: nothing (more) happened
+    quiet = false;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+      // The folder went, or events were lost: watched anew from the next read.
+      if (e->mask & (IN_IGNORED | IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF)) {
+        ::close(appearanceWatch_);
+        appearanceWatch_ = -1;
+        return false;
+      }
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return quiet;
+}
+
+bool World::darkAppearance() {
+  std::lock_guard lock(appearanceMutex_);
+  // The events are taken before the file is read: a write after that read leaves one behind.
+  if (!folderQuiet() || !dark_) dark_ = platform::isDarkInterfaceStyle(preferenceValue(kGlobalDomain, kAppearanceKey));
+  return *dark_;
+}
+
 std::optional<PlistValue> World::appearanceStyle(const std::string& domain) {
   if (domain != kGlobalDomain) return std::nullopt;
   return store_.value(domain, kAppearanceKey, DefaultsStore::Freshness::cached);
@@ -478,7 +523,12 @@ std::optional<PlistValue> World::appearanceStyle(const std::string& domain) {
 void World::noteAppearance(const std::string& domain, const std::optional<PlistValue>& before) {
   // As the system does, every program hears that the appearance changed, so that what it
   // has drawn is drawn again in the new one.
-  if (domain != kGlobalDomain || appearanceStyle(domain) == before) return;
+  if (domain != kGlobalDomain) return;
+  {
+    std::lock_guard lock(appearanceMutex_);
+    dark_.reset();  // written here: read again, whatever the watch says
+  }
+  if (appearanceStyle(domain) == before) return;
   processes_.postDistributedNotification(kAppearanceChanged);
 }
 
@@ -508,6 +558,8 @@ std::optional<PlistDictionary> World::preferenceDomain(const std::string& domain
 void World::synchronizePreferences(const std::string& domain) {
   count("synchronizePreferences:" + domain);
   store_.synchronize(domain);
+  std::lock_guard lock(appearanceMutex_);
+  dark_.reset();  // what the store kept in memory may have given way to the file's
 }
 
 std::string World::preferencesFolder() const { return store_.folder(); }

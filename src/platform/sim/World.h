@@ -143,6 +143,10 @@ class World : public platform::SystemPort {
   /// cannot be written), one message a call on the thread of the call that met it:
   /// standard error unless set; null sets that back.
   void setPreferencesReporter(const std::function<void(const std::string& message)>& reporter);
+  /// Whether the global domain names the dark appearance. Read again only after a write of
+  /// this world's or a change in the preferences folder (any process's): asked for every
+  /// frame of every display, it costs no look at the file while nothing changed there.
+  bool darkAppearance();
   /// The domains the program's preferences keep something of (DefaultsStore::keptDomains).
   std::size_t keptPreferenceDomains() { return store_.keptDomains(); }
 
@@ -190,6 +194,13 @@ class World : public platform::SystemPort {
   std::function<void(Reach)> changeListener_;
   DefaultsStore store_;    // the program's view of the preferences
   DefaultsStore foreign_;  // other programs writing their own files
+
+  // The appearance as last read, and a watch on the preferences folder saying whether
+  // anything there may have changed since (-1: no watch, the file is looked at each time).
+  std::mutex appearanceMutex_;
+  int appearanceWatch_ = -1;
+  std::optional<bool> dark_;  // nothing: read it again
+  bool folderQuiet();
 
   mutable std::mutex mutex_;
   std::vector<Display> displays_;
