@@ -215,6 +215,16 @@ TEST_F(ScreenThroughHostThreads, FramesComeInMemoryTheScreenMapsWithOnlyWhatChan
   EXPECT_EQ(differing(next[1]), 0);
 }
 
+TEST_F(ScreenThroughHostThreads, ADisplayNothingOnWhichChangedIsAnsweredWithTheFrameTheScreenHolds) {
+  ASSERT_TRUE(source);
+  auto first = source->frames({{1, 378, 245, 0}, {3, 300, 200, 0}});
+  ASSERT_TRUE(first.count(1) && first.count(3) && first[3].shared);
+  auto again = source->frames({{1, 378, 245, first[1].sequence}, {3, 300, 200, first[3].sequence}});
+  ASSERT_TRUE(again.count(3)) << "the display was left out of the answer";
+  EXPECT_EQ(again[3].sequence, first[3].sequence);
+  EXPECT_TRUE(again[3].sharedChange && again[3].sharedChange->isEmpty()) << "its frame was drawn again";
+}
+
 TEST_F(ScreenThroughHostThreads, AChangeLargerThanAMessageReachesTheScreen) {
   ASSERT_TRUE(source);
   // The built-in display at 4 × 6 times its points: 142 MB of pixels, past one message.
