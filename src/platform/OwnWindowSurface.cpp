@@ -411,7 +411,7 @@ void OwnWindowSurface::publish() {
   if (size.isEmpty()) return;
   double scale = scale_;
   if (const auto* limited = dynamic_cast<const DensityLimitedView*>(view)) {
-    if (const std::optional<double> needed = limited->neededScale()) scale = std::min(scale, std::max(1.0, *needed));
+    if (const std::optional<double> needed = limited->neededScale()) scale = std::min(scale, std::max(0.5, *needed));
   }
   const int width = std::max(1, pictureSide(std::round(size.width() * scale)));
   const int height = std::max(1, pictureSide(std::round(size.height() * scale)));

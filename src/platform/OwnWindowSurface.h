@@ -57,7 +57,7 @@ class DamageReportingView {
 class DensityLimitedView {
  public:
   virtual ~DensityLimitedView() = default;
-  /// The pixels per point the drawing needs now (a whole number, at least 1); nothing when
+  /// The pixels per point the drawing needs now (a half, or a whole number); nothing when
   /// it needs the display's own.
   virtual std::optional<double> neededScale() const = 0;
 };

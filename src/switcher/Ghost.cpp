@@ -8,6 +8,7 @@
 #include "switcher/DestinationScreen.h"
 #include "switcher/PanelWindowSetup.h"
 #include "switcher/SwitcherTiming.h"
+#include "switcher/Thumbnails.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -48,6 +49,8 @@ LayeredWindow makeBackdrop() {
   veil->setBackground(black(DestinationScreen::dimming));
   auto destination = std::make_unique<Layer>(Layer::Gravity::resize);
   destination->setHidden(true);
+  // Composed on a black canvas: shown, it hides wash and veil, which are then not drawn.
+  destination->setOpaque(true);
   backdrop.layers.push_back(std::move(wash));
   backdrop.layers.push_back(std::move(veil));
   backdrop.layers.push_back(std::move(destination));
@@ -69,6 +72,11 @@ void setDestination(CGImageRef image, LayeredWindow& backdrop) {
   destination.setHidden(!image);
   destination.setContents(std::move(image));
 }
+
+// The wash's pixels per point: the wallpaper shows faintly under a dark veil, where a
+// picture of a quarter of the pixels, enlarged, looks the same; the backdrop is then kept
+// at that density too while it shows no composed Space.
+constexpr double kWashDensity = 0.5;
 
 }  // namespace
 
@@ -230,6 +238,9 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   if (!window) return;
   DestinationScreen::queue().async([this, life = life_.watch(), wash, number = *window] {
     CGImageRef picture = Private::capture(number, false);
+    if (picture)
+      picture =
+          Thumbnails::downscale(picture, CGSize(picture->width() * kWashDensity, picture->height() * kWashDensity));
     platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
       // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
       if (life.lock() && hooks_.showing()) wash->setContents(picture);
