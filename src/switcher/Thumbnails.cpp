@@ -120,21 +120,32 @@ void Thumbnails::start(std::vector<std::uint32_t> ids, EachSized each, Sizes siz
   }
   // Only the pictures of windows taken are looked at again.
   std::erase_if(held, [&](const auto& entry) { return !seen.count(entry.first); });
-  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes), held = std::move(held),
-                 now = std::move(now), wanted = std::move(wanted)] {
-    std::set<std::uint32_t> missed;
-    for (std::uint32_t id : ids) {
-      if (!stillWanted(wanted)) return;
-      // Asked as it is taken: what draws the window may have changed since the batch began.
-      const CGSize size = sizeNow(now, id, askedFor(sizes, id));
-      if (CGImageRef picture = captureOne(id, covering(size))) {
-        deliver(each, id, heldOrFresh(held, id, std::move(picture)), size);
-      } else {
-        missed.insert(id);
-      }
+  auto batch = std::make_shared<Batch>(
+      Batch{std::move(unique), std::move(each), std::move(sizes), std::move(held), std::move(now), std::move(wanted), {}});
+  queue().async([batch] { take(batch, 0); });
+}
+
+void Thumbnails::take(const std::shared_ptr<Batch>& batch, std::size_t next) {
+  std::size_t delivered = 0;
+  for (; next < batch->ids.size(); ++next) {
+    if (!stillWanted(batch->wanted)) return;
+    if (delivered >= deliveredAhead) {
+      // The main queue runs in order: once this turn comes, it took every picture before.
+      platform::mainQueue().async([batch, next] { queue().async([batch, next] { take(batch, next); }); });
+      return;
     }
-    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes, held, now, wanted);
-  });
+    const std::uint32_t id = batch->ids[next];
+    // Asked as it is taken: what draws the window may have changed since the batch began.
+    const CGSize size = sizeNow(batch->now, id, askedFor(batch->sizes, id));
+    if (CGImageRef picture = captureOne(id, covering(size))) {
+      delivered += static_cast<std::size_t>(picture->width()) * static_cast<std::size_t>(picture->height()) * 4;
+      deliver(batch->each, id, heldOrFresh(batch->held, id, std::move(picture)), size);
+    } else {
+      batch->missed.insert(id);
+    }
+  }
+  if (!batch->missed.empty())
+    captureWithScreenCaptureKit(batch->missed, batch->each, batch->sizes, batch->held, batch->now, batch->wanted);
 }
 
 CGImageRef Thumbnails::heldIfSame(const CGImageRef& held, CGImageRef fresh) {

@@ -5,9 +5,11 @@
 // order and possibly after the caller moved on; nothing is cached and failures are not
 // reported. A caseless namespace.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -45,6 +47,9 @@ class Thumbnails final {
 
   /// The longest side, in pixels, of a delivered picture.
   static constexpr double maxPixels = 720;
+  /// Bytes of pictures a capture hands the main queue before it waits for the main
+  /// thread to take them: a busy main thread never has a whole desk's pictures waiting.
+  static constexpr std::size_t deliveredAhead = 8u << 20;
   /// The options passed unchanged to the window server's capture of one window.
   static constexpr std::uint32_t captureOptions = 0x80A00;
 
@@ -94,6 +99,19 @@ class Thumbnails final {
   /// once `wanted` (when set) says no.
   static void start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now,
                     Wanted wanted);
+  /// What a capture under way still has to take.
+  struct Batch {
+    std::vector<std::uint32_t> ids;
+    EachSized each;
+    Sizes sizes;
+    Held held;
+    SizeNow now;
+    Wanted wanted;
+    std::set<std::uint32_t> missed;
+  };
+  /// Takes the batch's windows from `next` on (the "thumbnails" queue), handing the rest
+  /// on through the main queue once `deliveredAhead` bytes went there.
+  static void take(const std::shared_ptr<Batch>& batch, std::size_t next);
   static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held,
                                           SizeNow now, Wanted wanted);
   /// A copy `scale` times the picture's size (sides truncated, or rounded up when
