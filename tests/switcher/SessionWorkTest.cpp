@@ -54,7 +54,6 @@ TEST_F(SessionWorkTest, DestinationsStillQueuedWhenTheSessionEndsAreSkippedAndTh
   EXPECT_FALSE(switcher->ghost().composing().empty());
   scene.clock.runUntilIdle();
   EXPECT_FALSE(switcher->ghost().destinationPictures().empty());
-  EXPECT_FALSE(switcher->ghost().desktopPictures().empty());
 }
 
 }  // namespace
