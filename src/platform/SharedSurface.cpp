@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/Geometry.h"
 
@@ -22,6 +24,8 @@ constexpr std::uint32_t kLayoutVersion = 2;
 constexpr std::size_t kHeaderSize = 8192;
 /// How often a reader tries again when the owner keeps publishing under it.
 constexpr int kReadAttempts = 64;
+/// The buffer number in `published` while the owner draws over the newest frame.
+constexpr std::uint64_t kWriting = 3;
 
 std::string why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -38,7 +42,8 @@ struct SharedSurface::Header {
   std::int32_t x;
   std::int32_t y;
   std::uint64_t stride;
-  /// The newest frame: its sequence shifted left by two, and its buffer in the low bits.
+  /// The newest frame: its sequence shifted left by two, and its buffer in the low bits
+  /// (kWriting while the owner draws over it).
   std::atomic<std::uint64_t> published;
   /// Readers holding each buffer.
   std::atomic<std::uint32_t> readers[kBuffers];
@@ -183,13 +188,23 @@ const std::uint8_t* SharedSurface::pixels(int index) const {
 std::uint64_t SharedSurface::sequence() const { return header_->published.load(std::memory_order_acquire) >> 2; }
 
 bool SharedSurface::read(const std::function<void(const QImage&, std::uint64_t)>& use) const {
-  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+  std::optional<std::chrono::steady_clock::time_point> waitingSince;
+  for (int attempt = 0; attempt < kReadAttempts;) {
     const std::uint64_t newest = header_->published.load();
     const std::uint64_t sequence = newest >> 2;
-    const int buffer = static_cast<int>(newest & 3);
-    if (sequence == 0 || buffer >= kBuffers) return false;
-    // Held first, then checked still newest: the owner never writes a buffer that is held
-    // or newest, so from here on it stays as published.
+    const auto buffer = static_cast<int>(newest & 3);
+    if (sequence == 0) return false;
+    if (newest % 4 == kWriting) {
+      // The owner draws a few parts over the newest frame: done in a moment.
+      const auto now = std::chrono::steady_clock::now();
+      if (!waitingSince) waitingSince = now;
+      if (now - *waitingSince > std::chrono::duration<double>(kLongestWait)) return false;
+      std::this_thread::yield();
+      continue;
+    }
+    ++attempt;
+    // Held first, then checked still newest: the owner never writes a buffer that is held,
+    // nor the newest without marking it first, so from here on it stays as published.
     header_->readers[buffer].fetch_add(1);
     if (header_->published.load() == newest) {
       const QImage frame(pixels(buffer), width_, height_, static_cast<qsizetype>(stride_),
@@ -288,6 +303,39 @@ void SharedSurface::release(int index) {
   if (end > first) ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(first),
                                static_cast<off_t>(end - first));
   held_[index] = 0;
+  written_[index] = QRegion();
+}
+
+bool SharedSurface::publishOver(const QRegion& damage, const std::function<QRegion(QImage& buffer)>& draw) {
+  if (!writable_) return false;
+  const std::uint64_t newest = header_->published.load();
+  const std::uint64_t sequence = newest >> 2;
+  if (sequence == 0) return false;
+  const auto front = static_cast<int>(newest & 3);
+  // Marked first, then checked unheld: a reader holds before it checks the mark, so
+  // either it reads on and the owner leaves, or it sees the mark and waits.
+  header_->published.store(sequence << 2 | kWriting);
+  if (header_->readers[front].load() != 0) {
+    header_->published.store(newest);
+    return false;
+  }
+  QRegion changed;
+  {
+    QImage canvas(const_cast<std::uint8_t*>(pixels(front)), width_, height_, static_cast<qsizetype>(stride_),
+                  QImage::Format_ARGB32_Premultiplied);
+    changed = draw(canvas) & QRect(0, 0, width_, height_);
+  }
+  written_[front] += damage;
+  if (changed.isEmpty()) {
+    header_->published.store(newest);
+  } else {
+    makeNewest(front, sequence + 1, changed);
+  }
+  // Frames before, never copied from again: their pages go back once no reader holds them.
+  for (int i = 0; i < kBuffers; ++i) {
+    if (i != front && (held_[i] != 0 || !written_[i].isEmpty()) && header_->readers[i].load() == 0) release(i);
+  }
+  return true;
 }
 
 bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const QRegion* inked) {

@@ -12,9 +12,12 @@
 //
 // The memory holds a header and three buffers. The owner writes a buffer that is neither
 // the newest frame nor held by a reader, then publishes it in one atomic store; a reader
-// holds the newest buffer by a count in the header while it reads. Neither side ever
-// blocks on the other: an owner that finds no free buffer publishes later, and a reader
-// always finds the newest frame whole.
+// holds the newest buffer by a count in the header while it reads. Neither side blocks on
+// the other: an owner that finds no free buffer publishes later, and a reader always
+// finds the newest frame whole. An owner may instead draw a few parts over the newest
+// frame in its own buffer (publishOver), marking it as being written meanwhile: a reader
+// that comes then waits the moment that takes, so a window that changes in parts keeps
+// one buffer of pages, not two.
 
 #include <QImage>
 #include <QRegion>
@@ -34,6 +37,8 @@ class SharedSurface {
   static constexpr int kDamageHistory = 16;
   /// Rectangles per damage record; more are merged into their bounding rectangle.
   static constexpr int kDamageRects = 16;
+  /// How long a reader waits for the owner to finish drawing over the newest frame.
+  static constexpr double kLongestWait = 0.025;
 
   /// Where a surface lies in its window, in the window's pixels: a window that draws into
   /// only part of itself keeps a surface of that part, and is clear elsewhere.
@@ -78,13 +83,21 @@ class SharedSurface {
   /// drawn whole whenever it changes. The frame before goes back to the system once no
   /// reader holds it. False, drawing nothing, when every other buffer is held by a reader.
   bool publishDrawn(const std::function<void(QImage& buffer)>& draw);
+  /// Publishes the next frame drawn over the newest one in its own buffer: `draw` paints
+  /// `damage` (pixels, within the surface) there and answers what it changed (empty:
+  /// nothing, and no frame is published). Readers that come while it draws wait for it.
+  /// The other buffers go back to the system once no reader holds them, so a window
+  /// drawn this way keeps one buffer resident. False, drawing nothing, before the first
+  /// frame or while a reader holds the newest: the owner tries again.
+  bool publishOver(const QRegion& damage, const std::function<QRegion(QImage& buffer)>& draw);
 
   // ---- Readers (any thread, any process) ----
   /// The newest frame's sequence; 0 before the first.
   std::uint64_t sequence() const;
   /// Calls `use` with the newest frame (a picture over the shared pixels, valid only during
   /// the call, never to be written) and its sequence; false without calling it when
-  /// nothing is published yet.
+  /// nothing is published yet, or when the owner's drawing over the newest frame takes
+  /// longer than a reader waits (kLongestWait).
   bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use) const;
   /// A copy of the newest frame; a null image before the first.
   QImage copy() const;

@@ -128,6 +128,51 @@ TEST(SharedSurface, FramesDrawnInPlaceKeepOneBufferResident) {
   });
 }
 
+// A window that changes in parts draws them over the newest frame in its own buffer: one
+// buffer stays resident (a frame before goes once no reader holds it), a part that changes nothing is no frame, and the newest frame a
+// reader holds is left alone until it lets go.
+TEST(SharedSurface, PartsDrawnOverTheNewestFrameKeepOneBufferResident) {
+  auto owner = platform::SharedSurface::create(512, 512);
+  auto reader = mapped(*owner);
+  const auto residentBytes = [&] {
+    struct stat s {};
+    ::fstat(owner->descriptor(), &s);
+    return static_cast<long long>(s.st_blocks) * 512;
+  };
+  const auto fillWith = [](QRgb color, QRect part) {
+    return [color, part](QImage& buffer) {
+      QPainter(&buffer).fillRect(part, QColor::fromRgb(color));
+      return QRegion(part);
+    };
+  };
+  EXPECT_FALSE(owner->publishOver(QRegion(0, 0, 8, 8), fillWith(qRgb(1, 1, 1), QRect(0, 0, 8, 8))))
+      << "nothing to draw over yet";
+  ASSERT_TRUE(owner->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(255, 0, 0)); }));
+  // Drawn whole again while a reader holds the first frame: that one stays until let go.
+  reader->read([&](const QImage&, std::uint64_t) {
+    ASSERT_TRUE(owner->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(255, 0, 0)); }));
+  });
+  QImage expected(512, 512, QImage::Format_ARGB32_Premultiplied);
+  expected.fill(qRgb(255, 0, 0));
+  for (int i = 0; i < 4; ++i) {
+    const QRect part(i * 100, i * 50, 90, 40);
+    ASSERT_TRUE(owner->publishOver(QRegion(part), fillWith(qRgb(0, 0, 255), part)));
+    QPainter(&expected).fillRect(part, QColor(0, 0, 255));
+    EXPECT_EQ(reader->copy(), expected) << "part " << i;
+    EXPECT_EQ(reader->damageSince(reader->sequence() - 1), QRegion(part));
+    EXPECT_LT(residentBytes(), 512LL * 512 * 4 * 3 / 2) << "one buffer resident, not two";
+  }
+  const std::uint64_t newest = reader->sequence();
+  ASSERT_TRUE(owner->publishOver(QRegion(0, 0, 8, 8), [](QImage&) { return QRegion(); }));
+  EXPECT_EQ(reader->sequence(), newest) << "nothing changed: no frame";
+  reader->read([&](const QImage& held, std::uint64_t) {
+    EXPECT_FALSE(owner->publishOver(QRegion(0, 0, 8, 8), fillWith(qRgb(0, 255, 0), QRect(0, 0, 8, 8))));
+    EXPECT_EQ(held.pixel(0, 0), qRgb(0, 0, 255)) << "the held frame as it was";
+  });
+  EXPECT_TRUE(owner->publishOver(QRegion(0, 0, 8, 8), fillWith(qRgb(0, 255, 0), QRect(0, 0, 8, 8))));
+  EXPECT_EQ(reader->copy().pixel(0, 0), qRgb(0, 255, 0));
+}
+
 TEST(SharedSurface, MemoryThatIsNotASealedSurfaceIsRefused) {
   std::string problem;
   const int unsealed = ::memfd_create("not-a-surface", MFD_CLOEXEC);
