@@ -76,6 +76,26 @@ void clear(QImage& picture, const QRegion& area) {
   }
 }
 
+/// What the next event pass would do first: show the parts just added to the view's
+/// layouts (when the view is shown off screen), and place them.
+void placeChildren(QWidget* view, bool shown) {
+  if (shown) {
+    for (QWidget* child : view->findChildren<QWidget*>()) {
+      if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        child->show();
+    }
+  }
+  if (QLayout* layout = view->layout()) layout->activate();
+}
+
+/// `region` of the view (points) in the surface's pixels, within `bounds`.
+QRegion inPixels(const QRegion& region, double sx, double sy, QPoint origin, const QRect& bounds) {
+  QRegion pixels;
+  for (const QRect& r : region)
+    pixels += QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
+  return pixels.translated(-origin) & bounds;
+}
+
 bool onMainThread() {
   const QCoreApplication* app = QCoreApplication::instance();
   return app && QThread::currentThread() == app->thread();
@@ -164,7 +184,30 @@ class PaintHook : public QObject {
   void pass(OwnWindowSurface& surface, QEvent& request) {
     const std::shared_ptr<OwnWindowSurface> keep = surface.shared_from_this();
     syncing_ = &surface;
-    static_cast<QObject*>(surface.content())->event(&request);  // Qt's pass, this hook answering its paints
+    QWidget* view = surface.content();
+    // Qt fills the window's background, and that of each part filling its own, into its
+    // own backing store before it sends the paints: told they paint it themselves for
+    // this pass, Qt never writes that store, which nothing reads, and its pages are never
+    // made (a copy of the window at a point per pixel, otherwise kept as long as the
+    // window). Only what Qt takes for opaque already is told so: what it repaints stays
+    // the same.
+    std::vector<QPointer<QWidget>> filled;
+    const auto paintsOwn = [&filled](QWidget* w, QPalette::ColorRole role) {
+      const QBrush& brush = w->palette().brush(role);
+      if (brush.style() == Qt::NoBrush || !brush.isOpaque() || w->testAttribute(Qt::WA_OpaquePaintEvent) ||
+          w->testAttribute(Qt::WA_NoSystemBackground) || w->testAttribute(Qt::WA_StyledBackground))
+        return;
+      w->setAttribute(Qt::WA_OpaquePaintEvent);
+      filled.emplace_back(w);
+    };
+    paintsOwn(view, QPalette::Window);
+    for (QWidget* child : view->findChildren<QWidget*>()) {
+      if (child->autoFillBackground()) paintsOwn(child, child->backgroundRole());
+    }
+    static_cast<QObject*>(view)->event(&request);  // Qt's pass, this hook answering its paints
+    for (const QPointer<QWidget>& w : filled) {
+      if (w) w->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
     syncing_ = nullptr;
     keep->publish();
   }
@@ -341,8 +384,9 @@ bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Plac
       return false;
     }
     surface_ = std::move(made);
-    kept_ = drawsInPlace_ ? QImage() : transparentPicture(place.width(), place.height());
-    if (kept_.isNull() && !drawsInPlace_) {
+    const bool keepsPicture = !drawsInPlace_ && !drawsOver_;
+    kept_ = keepsPicture ? transparentPicture(place.width(), place.height()) : QImage();
+    if (kept_.isNull() && keepsPicture) {
       std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
       surface_.reset();
       return false;
@@ -354,9 +398,9 @@ bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Plac
   return true;
 }
 
-void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy,
-                                  QPoint origin) {
-  QPainter painter(&kept_);
+void OwnWindowSurface::paintParts(QImage& target, QWidget* view, const QRegion& wanted, const QRegion& pixels,
+                                  double sx, double sy, QPoint origin) {
+  QPainter painter(&target);
   painter.setClipRegion(pixels);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -378,7 +422,7 @@ void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QR
                                   .translated(-origin);
       painter.save();
       painter.resetTransform();
-      painter.setClipRect(onSurface & kept_.rect());
+      painter.setClipRect(onSurface & target.rect());
       painter.translate(-origin);
       painter.scale(sx, sy);
       view->render(&painter, part.topLeft(), QRegion(part), flags);
@@ -411,22 +455,15 @@ void OwnWindowSurface::publish() {
     publishInPlace(view, sx, sy);
     return;
   }
+  if (drawsOver_) {
+    publishOver(view, placeInView, sx, sy);
+    return;
+  }
   const QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
   pending_ = QRegion();
   if (!wanted.isEmpty()) {
-    QRegion pixels;
-    for (const QRect& r : wanted)
-      pixels += QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
-    pixels = pixels.translated(-origin) & kept_.rect();
-    // What the next event pass would do first: show the parts just added to the view's
-    // layouts, and place them.
-    if (shownHere_) {
-      for (QWidget* child : view->findChildren<QWidget*>()) {
-        if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
-          child->show();
-      }
-    }
-    if (QLayout* layout = view->layout()) layout->activate();
+    const QRegion pixels = inPixels(wanted, sx, sy, origin, kept_.rect());
+    placeChildren(view, shownHere_);
     // A part drawn again as it was is not published again: the last frames of an eased
     // move often change no pixel, and cost the host and the screen nothing then.
     // A large part (a window drawn again for a new look) is published as drawn: its copy
@@ -441,7 +478,7 @@ void OwnWindowSurface::publish() {
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
-    paintParts(view, wanted, pixels, sx, sy, origin);
+    paintParts(kept_, view, wanted, pixels, sx, sy, origin);
     unpublished_ += compared ? changedRows(kept_, pixels, before) : pixels;
   }
   const bool whole = whole_;
@@ -487,6 +524,73 @@ void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
   } else {
     windowServer().ownWindowSurfacePublished(number_);
   }
+}
+
+void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, double sx, double sy) {
+  QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
+  if (wanted.isEmpty()) {
+    pending_ = QRegion();
+    return;
+  }
+  double area = 0;
+  for (const QRect& r : wanted) area += static_cast<double>(r.width()) * r.height();
+  // Most of a large window drawn again (a new look) is drawn whole into a free buffer, so
+  // no reader waits that long for the newest frame; the one before goes once let go.
+  const bool large = area * sx * sy > kComparedPixels && area > 0.5 * view->width() * view->height();
+  const bool whole = whole_ || surface_->sequence() == 0 || large;
+  if (whole) wanted = QRegion(view->rect()) & placeInView;
+  placeChildren(view, shownHere_);
+  const QWidget::RenderFlags flags =
+      opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
+  const QPoint origin(surface_->placement().x, surface_->placement().y);
+  bool published = true, drawn = false;
+  if (whole) {
+    drawn = surface_->publishDrawn([&](QImage& buffer) {
+      QPainter painter(&buffer);
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.translate(-origin);
+      painter.scale(sx, sy);
+      view->render(&painter, QPoint(), QRegion(view->rect()), flags);
+    });
+  } else {
+    const QRegion pixels = inPixels(wanted, sx, sy, origin, QRect(0, 0, surface_->width(), surface_->height()));
+    drawn = surface_->publishOver(pixels, [&](QImage& buffer) {
+      // A part drawn again as it was is no new frame (the last frames of an eased move).
+      double drawnPixels = 0;
+      for (const QRect& r : pixels) drawnPixels += static_cast<double>(r.width()) * r.height();
+      const bool compared = drawnPixels <= kComparedPixels;
+      std::vector<QImage> before;
+      if (compared) {
+        for (const QRect& r : pixels) before.push_back(buffer.copy(r));
+      }
+      clear(buffer, pixels);
+      paintParts(buffer, view, wanted, pixels, sx, sy, origin);
+      const QRegion changed = compared ? changedRows(buffer, pixels, before) : pixels;
+      published = !changed.isEmpty();
+      return changed;
+    });
+  }
+  if (!drawn) {
+    retryLater();  // what was wanted stays pending
+    return;
+  }
+  pending_ = QRegion();
+  whole_ = false;
+  if (!published) return;
+  if (!handedOver_) {
+    handedOver_ = true;
+    windowServer().setOwnWindowSurface(number_, surface_);
+  } else {
+    windowServer().ownWindowSurfacePublished(number_);
+  }
+}
+
+void OwnWindowSurface::setDrawsOver(bool over) {
+  if (over == drawsOver_) return;
+  drawsOver_ = over;
+  withdraw();
+  publish();
 }
 
 void OwnWindowSurface::setDrawsInPlace(bool inPlace) {
