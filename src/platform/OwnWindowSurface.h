@@ -8,7 +8,8 @@
 // on the real desktop), so every update() a widget makes is tracked as Qt tracks it, and
 // each of Qt's paint passes over the view becomes one frame whose damage is what that
 // pass would have repainted. That part, and only that part, is drawn into a picture the
-// surface keeps at the window's pixel density, then published. A view that reports its
+// surface keeps at the window's pixel density, then published (or, for a titled window,
+// drawn straight over the newest frame in the shared memory, with no picture kept). A view that reports its
 // damage itself (DamageReportingView) is published on the main queue after each report,
 // and a clear window's such view keeps a surface of only the part it inks, rounded out so
 // that a part that grows a little or moves does not need a new one. A capture made on the main
