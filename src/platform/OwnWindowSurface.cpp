@@ -63,6 +63,25 @@ QRegion changedRows(const QImage& picture, const QRegion& area, const std::vecto
   return changed;
 }
 
+/// The rows of `area` (pixels of `frame`) where `parts`, placed at `at`, differ from
+/// `frame`: each rectangle's first to last such row.
+QRegion changedRows(const QImage& frame, const QImage& parts, QPoint at, const QRegion& area) {
+  QRegion changed;
+  for (const QRect& r : area & frame.rect() & QRect(at, parts.size())) {
+    int first = -1, last = -1;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+      if (std::memcmp(frame.constScanLine(y) + static_cast<qsizetype>(r.x()) * 4,
+                      parts.constScanLine(y - at.y()) + static_cast<qsizetype>(r.x() - at.x()) * 4,
+                      static_cast<std::size_t>(r.width()) * 4) == 0)
+        continue;
+      if (first < 0) first = y;
+      last = y;
+    }
+    if (first >= 0) changed += QRect(r.x(), first, r.width(), last - first + 1);
+  }
+  return changed;
+}
+
 /// Makes `area` of a premultiplied picture transparent, row by row on this thread (a
 /// painter's fill under a clip of several rectangles goes through spans it may hand to
 /// its pool).
@@ -534,8 +553,8 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
   }
   double area = 0;
   for (const QRect& r : wanted) area += static_cast<double>(r.width()) * r.height();
-  // Most of a large window drawn again (a new look) is drawn whole into a free buffer, so
-  // no reader waits that long for the newest frame; the one before goes once let go.
+  // Most of a large window drawn again (a new look) is drawn whole into a free buffer, with
+  // no picture of the parts beside it; the frame before goes once let go.
   const bool large = area * sx * sy > kComparedPixels && area > 0.5 * view->width() * view->height();
   const bool whole = whole_ || surface_->sequence() == 0 || large;
   if (whole) wanted = QRegion(view->rect()) & placeInView;
@@ -555,21 +574,24 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
     });
   } else {
     const QRegion pixels = inPixels(wanted, sx, sy, origin, QRect(0, 0, surface_->width(), surface_->height()));
-    drawn = surface_->publishOver(pixels, [&](QImage& buffer) {
-      // A part drawn again as it was is no new frame (the last frames of an eased move).
-      double drawnPixels = 0;
-      for (const QRect& r : pixels) drawnPixels += static_cast<double>(r.width()) * r.height();
-      const bool compared = drawnPixels <= kComparedPixels;
-      std::vector<QImage> before;
-      if (compared) {
-        for (const QRect& r : pixels) before.push_back(buffer.copy(r));
-      }
-      clear(buffer, pixels);
-      paintParts(buffer, view, wanted, pixels, sx, sy, origin);
-      const QRegion changed = compared ? changedRows(buffer, pixels, before) : pixels;
-      published = !changed.isEmpty();
-      return changed;
-    });
+    // Drawn beside the surface into a picture of the parts' size, let go at once: the
+    // surface is marked as being written only while its rows are copied, so no reader
+    // ever goes without the window for as long as a drawing takes.
+    const QRect bounds = pixels.boundingRect();
+    QImage parts = transparentPicture(bounds.width(), bounds.height());
+    if (parts.isNull()) {
+      retryLater();
+      return;
+    }
+    paintParts(parts, view, wanted, pixels.translated(-bounds.topLeft()), sx, sy, origin + bounds.topLeft());
+    // A part drawn again as it was is no new frame (the last frames of an eased move).
+    double drawnPixels = 0;
+    for (const QRect& r : pixels) drawnPixels += static_cast<double>(r.width()) * r.height();
+    QRegion changed = pixels;
+    if (drawnPixels <= kComparedPixels)
+      surface_->read([&](const QImage& frame, std::uint64_t) { changed = changedRows(frame, parts, bounds.topLeft(), pixels); });
+    published = !changed.isEmpty();
+    drawn = surface_->publishOver(parts, bounds.topLeft(), changed);
   }
   if (!drawn) {
     retryLater();  // what was wanted stays pending

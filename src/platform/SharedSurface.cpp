@@ -8,9 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "platform/Geometry.h"
 
@@ -187,22 +185,19 @@ const std::uint8_t* SharedSurface::pixels(int index) const {
 
 std::uint64_t SharedSurface::sequence() const { return header_->published.load(std::memory_order_acquire) >> 2; }
 
-bool SharedSurface::read(const std::function<void(const QImage&, std::uint64_t)>& use) const {
-  std::optional<std::chrono::steady_clock::time_point> waitingSince;
-  for (int attempt = 0; attempt < kReadAttempts;) {
+bool SharedSurface::read(const std::function<void(const QImage&, std::uint64_t)>& use, bool* busy) const {
+  if (busy) *busy = false;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     const std::uint64_t newest = header_->published.load();
     const std::uint64_t sequence = newest >> 2;
     const auto buffer = static_cast<int>(newest & 3);
     if (sequence == 0) return false;
     if (newest % 4 == kWriting) {
-      // The owner draws a few parts over the newest frame: done in a moment.
-      const auto now = std::chrono::steady_clock::now();
-      if (!waitingSince) waitingSince = now;
-      if (now - *waitingSince > std::chrono::duration<double>(kLongestWait)) return false;
-      std::this_thread::yield();
-      continue;
+      // The owner copies parts over the newest frame, or stopped or died doing so: a
+      // reader never waits on it.
+      if (busy) *busy = true;
+      return false;
     }
-    ++attempt;
     // Held first, then checked still newest: the owner never writes a buffer that is held,
     // nor the newest without marking it first, so from here on it stays as published.
     header_->readers[buffer].fetch_add(1);
@@ -306,36 +301,47 @@ void SharedSurface::release(int index) {
   written_[index] = QRegion();
 }
 
-bool SharedSurface::publishOver(const QRegion& damage, const std::function<QRegion(QImage& buffer)>& draw) {
-  if (!writable_) return false;
+bool SharedSurface::publishOver(const QImage& parts, QPoint at, const QRegion& damage) {
+  if (!writable_ || parts.format() != QImage::Format_ARGB32_Premultiplied) return false;
   const std::uint64_t newest = header_->published.load();
   const std::uint64_t sequence = newest >> 2;
   if (sequence == 0) return false;
+  const QRegion changed = damage & QRect(0, 0, width_, height_) & QRect(at, parts.size());
+  if (changed.isEmpty()) return true;
   const auto front = static_cast<int>(newest & 3);
   // Marked first, then checked unheld: a reader holds before it checks the mark, so
-  // either it reads on and the owner leaves, or it sees the mark and waits.
+  // either it reads on and the owner leaves, or it sees the mark and goes without.
   header_->published.store(sequence << 2 | kWriting);
   if (header_->readers[front].load() != 0) {
     header_->published.store(newest);
     return false;
   }
-  QRegion changed;
-  {
-    QImage canvas(const_cast<std::uint8_t*>(pixels(front)), width_, height_, static_cast<qsizetype>(stride_),
-                  QImage::Format_ARGB32_Premultiplied);
-    changed = draw(canvas) & QRect(0, 0, width_, height_);
+  // Under the mark only rows are copied: the parts were drawn before it was set.
+  auto* base = const_cast<std::uint8_t*>(pixels(front));
+  for (const QRect& r : changed) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      std::memcpy(base + static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(r.left()) * 4,
+                  parts.constScanLine(y - at.y()) + static_cast<qsizetype>(r.left() - at.x()) * 4,
+                  static_cast<std::size_t>(r.width()) * 4);
   }
-  written_[front] += damage;
-  if (changed.isEmpty()) {
-    header_->published.store(newest);
-  } else {
-    makeNewest(front, sequence + 1, changed);
-  }
+  makeNewest(front, sequence + 1, changed);
+  written_[front] += changed;
   // Frames before, never copied from again: their pages go back once no reader holds them.
   for (int i = 0; i < kBuffers; ++i) {
     if (i != front && (held_[i] != 0 || !written_[i].isEmpty()) && header_->readers[i].load() == 0) release(i);
   }
   return true;
+}
+
+void SharedSurface::holdDrawingOver(bool held) {
+  if (!writable_) return;
+  const std::uint64_t newest = header_->published.load();
+  if (held && newest % 4 != kWriting) {
+    beforeHold_ = newest;
+    header_->published.store((newest >> 2) << 2 | kWriting);
+  } else if (!held && newest % 4 == kWriting) {
+    header_->published.store(beforeHold_);
+  }
 }
 
 bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const QRegion* inked) {

@@ -56,7 +56,7 @@ TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAFrameHalfWrittenWhileTheOwnerPub
 TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAPartHalfDrawnOverTheNewestFrame) {
   auto surface = platform::SharedSurface::create(256, 256);
   ASSERT_TRUE(surface);
-  ASSERT_TRUE(surface->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(0, 0, 0)); }));
+  ASSERT_TRUE(surface->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(1, 0, 0)); }));
   constexpr int kFrames = 400;
   std::atomic<bool> done = false;
   std::atomic<int> torn = 0, reads = 0;
@@ -72,12 +72,10 @@ TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAPartHalfDrawnOverTheNewestFrame)
   });
   const QRect part(0, 0, 256, 256);
   for (int n = 2; n <= kFrames; ++n) {
-    const auto draw = [&](QImage& buffer) {
-      for (int y = 0; y < 256; ++y) std::fill_n(reinterpret_cast<QRgb*>(buffer.scanLine(y)), 256, qRgb(n % 256, 0, 0));
-      return QRegion(part);
-    };
+    QImage parts(part.size(), QImage::Format_ARGB32_Premultiplied);
+    parts.fill(qRgb(n % 256, 0, 0));
     // With the newest frame held the owner tries again.
-    while (!surface->publishOver(QRegion(part), draw)) std::this_thread::yield();
+    while (!surface->publishOver(parts, part.topLeft(), QRegion(part))) std::this_thread::yield();
     if (n % 40 == 0) {
       const int seen = reads.load();
       while (reads.load() == seen) std::this_thread::yield();

@@ -142,7 +142,9 @@ QRectF surfaceArea(const Shown& s, int width, int height) {
   return QRectF(place.x * px, bar + place.y * py, s.surface->width() * px, s.surface->height() * py);
 }
 
-std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part, std::optional<QRect> need) {
+std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part, std::optional<QRect> need,
+                                  bool* busy) {
+  if (busy) *busy = false;
   const double scale = s.scaleAt(std::max(width, 1));
   if (!s.surface) {
     if (s.window.own && !s.opaque) return std::nullopt;
@@ -192,7 +194,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, content);
     }
-  });
+  }, busy);
   if (!published) return std::nullopt;
   return painted;
 }
