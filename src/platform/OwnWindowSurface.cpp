@@ -67,7 +67,8 @@ QRegion changedRows(const QImage& picture, const QRegion& area, const std::vecto
 /// `frame`: each rectangle's first to last such row.
 QRegion changedRows(const QImage& frame, const QImage& parts, QPoint at, const QRegion& area) {
   QRegion changed;
-  for (const QRect& r : area & frame.rect() & QRect(at, parts.size())) {
+  const QRegion within = area & frame.rect() & QRect(at, parts.size());
+  for (const QRect& r : within) {
     int first = -1, last = -1;
     for (int y = r.top(); y <= r.bottom(); ++y) {
       if (std::memcmp(frame.constScanLine(y) + static_cast<qsizetype>(r.x()) * 4,
@@ -574,9 +575,9 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
     });
   } else {
     const QRegion pixels = inPixels(wanted, sx, sy, origin, QRect(0, 0, surface_->width(), surface_->height()));
-    // Drawn beside the surface into a picture of the parts' size, let go at once: the
-    // surface is marked as being written only while its rows are copied, so no reader
-    // ever goes without the window for as long as a drawing takes.
+    // Drawn beside the surface into a picture of the parts' size, let go at once (only the
+    // pages under the parts are ever touched): the surface is marked as being written only
+    // while its rows are copied, so no reader goes without the window while Qt draws.
     const QRect bounds = pixels.boundingRect();
     QImage parts = transparentPicture(bounds.width(), bounds.height());
     if (parts.isNull()) {
@@ -589,7 +590,8 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
     for (const QRect& r : pixels) drawnPixels += static_cast<double>(r.width()) * r.height();
     QRegion changed = pixels;
     if (drawnPixels <= kComparedPixels)
-      surface_->read([&](const QImage& frame, std::uint64_t) { changed = changedRows(frame, parts, bounds.topLeft(), pixels); });
+      surface_->read(
+          [&](const QImage& frame, std::uint64_t) { changed = changedRows(frame, parts, bounds.topLeft(), pixels); });
     published = !changed.isEmpty();
     drawn = surface_->publishOver(parts, bounds.topLeft(), changed);
   }

@@ -9,7 +9,8 @@
 // each of Qt's paint passes over the view becomes one frame whose damage is what that
 // pass would have repainted. That part, and only that part, is drawn into a picture the
 // surface keeps at the window's pixel density, then published (or, for a titled window,
-// drawn straight over the newest frame in the shared memory, with no picture kept). A view that reports its
+// drawn into a picture of the part's size and copied over the newest frame in the shared
+// memory, with no picture of the window kept). A view that reports its
 // damage itself (DamageReportingView) is published on the main queue after each report,
 // and a clear window's such view keeps a surface of only the part it inks, rounded out so
 // that a part that grows a little or moves does not need a new one. A capture made on the main
@@ -93,8 +94,9 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// it changes (a one-shot window the size of a display). Off by default: a window that
   /// changes in parts draws only those into its kept picture.
   void setDrawsInPlace(bool inPlace);
-  /// Makes each frame's parts be drawn straight over the newest frame in the shared
-  /// memory (SharedSurface::publishOver), with no picture of the program's own beside it,
+  /// Makes each frame's parts be drawn into a picture of their size, let go at once, and
+  /// copied over the newest frame in the shared memory (SharedSurface::publishOver), with
+  /// no picture of the whole window kept beside it,
   /// so the window keeps one copy of its pixels: for a window that changes in parts while
   /// it is open (the guide, Preferences, the welcome window). Off by default.
   void setDrawsOver(bool over);

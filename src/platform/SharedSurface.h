@@ -105,8 +105,7 @@ class SharedSurface {
   /// when nothing is published yet, or when the owner is copying parts over the newest
   /// frame (or stopped or died doing so): then `busy`, when given, is set, and the
   /// caller shows what it read before, or nothing.
-  bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use,
-            bool* busy = nullptr) const;
+  bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use, bool* busy = nullptr) const;
   /// A copy of the newest frame; a null image before the first, or while it is busy.
   QImage copy() const;
   /// The union of what changed after frame `since` up to the newest; nothing when the

@@ -188,8 +188,8 @@ TEST(SharedSurface, AReaderThatFindsTheOwnerCopyingGoesWithoutAtOnce) {
   EXPECT_FALSE(called);
   EXPECT_TRUE(reader->copy().isNull());
   owner->holdDrawingOver(false);
-  EXPECT_TRUE(reader->read([&](const QImage& frame, std::uint64_t) { called = frame.pixel(0, 0) == qRgb(255, 0, 0); },
-                           &busy));
+  EXPECT_TRUE(
+      reader->read([&](const QImage& frame, std::uint64_t) { called = frame.pixel(0, 0) == qRgb(255, 0, 0); }, &busy));
   EXPECT_FALSE(busy);
   EXPECT_TRUE(called) << "the frame as it was before the copy began";
 }

@@ -202,10 +202,9 @@ std::vector<Seen> seeWindows(std::vector<Placed>& windows, const QRegion& dirty,
       // glass decides its backdrop.
       const QRect need = (p.glass.isEmpty() ? v.region : extent).intersected(p.placed).boundingRect();
       if (!need.isEmpty())
-        v.content = paintShown(p.shown, p.placed.width(), p.placed.height(), true,
-                               need.translated(-p.placed.topLeft()), &v.busy);
-      v.readable =
-          v.content || (need.isEmpty() && p.shown.surface->read([](const QImage&, std::uint64_t) {}, &v.busy));
+        v.content = paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()),
+                               &v.busy);
+      v.readable = v.content || (need.isEmpty() && p.shown.surface->read([](const QImage&, std::uint64_t) {}, &v.busy));
       if (!v.readable) p.surfaceSeq = 0;
     }
     if (!p.glass.isEmpty()) hidden -= p.glass;
@@ -635,8 +634,10 @@ QRegion dirtyAfter(std::vector<std::pair<int, QRect>> found, const std::vector<P
 /// some window's program was copying into its surface, for kBusyTicks compositions in a
 /// row at most (a program stopped or killed in the middle of a copy holds nothing up for
 /// longer: its window is left out then, as one that cannot be read). `busy` counts each
-/// such window's compositions in a row.
-bool holdFor(const std::vector<Placed>& now, const std::vector<Seen>& seen, std::map<std::uint32_t, int>& busy) {
+/// such window's compositions in a row. `again` is set when a window is left out for the
+/// first time: the frame composes only what changed without it, the next one all of it.
+bool holdFor(const std::vector<Placed>& now, const std::vector<Seen>& seen, std::map<std::uint32_t, int>& busy,
+             bool& again) {
   std::map<std::uint32_t, int> still;
   bool hold = false;
   for (std::size_t i = 0; i < now.size(); ++i) {
@@ -645,6 +646,7 @@ bool holdFor(const std::vector<Placed>& now, const std::vector<Seen>& seen, std:
     const auto before = busy.find(number);
     const int ticks = still[number] = (before == busy.end() ? 0 : before->second) + 1;
     hold = hold || ticks <= DisplayComposer::kBusyTicks;
+    again = again || ticks == DisplayComposer::kBusyTicks + 1;
   }
   busy = std::move(still);
   return hold;
@@ -790,6 +792,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
                      k.type != scene.to.type || k.color != color || !(k.frame == scene.frame) ||
                      k.name != scene.display.screen.localizedName;
   QRegion dirty;
+  bool again = false;  // to be composed again on the next tick
   std::set<std::uint32_t> stale;
   std::vector<Seen> seen;  // what each window shows within `dirty`, when seen before painting
   QRegion desktop;
@@ -826,7 +829,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   });
   if (!dirty.isEmpty()) {
     if (seen.empty()) seen = seeWindows(now, dirty, desktop, sx);
-    if (holdFor(now, seen, k.busy) && !whole) {
+    if (holdFor(now, seen, k.busy, again) && !whole) {
       // The frame as it was, and what lay in `dirty` composed again from the windows it
       // was composed with on the next tick: a window shown one frame late, never blank.
       use(k.image, FrameChange{k.sequence, damageSince(k.history, since, k.sequence, false), true});
@@ -845,7 +848,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   }
   k.windows = std::move(now);
 
-  const FrameChange change{k.sequence, damageSince(k.history, since, k.sequence, whole)};
+  const FrameChange change{k.sequence, damageSince(k.history, since, k.sequence, whole), again};
   use(k.image, change);
 }
 

@@ -50,8 +50,8 @@ struct DisplayScene {
 struct FrameChange {
   std::uint64_t sequence = 0;     // the frame's number (never 0)
   std::optional<QRegion> damage;  // what differs from frame `since`; nothing: take it whole
-  /// Left as it was while a window's program copied into its surface: composed again when
-  /// asked on the next tick.
+  /// Left as it was while a window's program copied into its surface (or composed without
+  /// a window left out for the first time): composed again when asked on the next tick.
   bool held = false;
 };
 
@@ -151,7 +151,7 @@ class DisplayComposer {
     std::vector<Placed> windows;
     std::map<std::uint32_t, Backdrop> backdrops;
     std::list<std::pair<std::uint64_t, QRegion>> history;  // each frame and what it changed
-    std::map<std::uint32_t, int> busy;  // windows found busy, by how many compositions in a row
+    std::map<std::uint32_t, int> busy;                     // windows found busy, by how many compositions in a row
 
     std::size_t bytes() const;
   };

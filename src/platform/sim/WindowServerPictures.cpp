@@ -175,7 +175,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     QPainter painter(&image);
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
-  const bool published = s.surface->read([&](const QImage& content, std::uint64_t) {
+  const auto drawContent = [&](const QImage& content, std::uint64_t) {
     if (contentHeight <= 0) return;
     const QRectF target = covered.translated(-painted.at);
     if (!need && !s.opaque && target.toAlignedRect() == QRect(QPoint(), image.size()) &&
@@ -194,8 +194,8 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, content);
     }
-  }, busy);
-  if (!published) return std::nullopt;
+  };
+  if (!s.surface->read(drawContent, busy)) return std::nullopt;
   return painted;
 }
 
