@@ -129,12 +129,13 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
       scene.overlay.push_back(shown(*w, desk, state_->ownSurfaces, seen));
   });
   if (!known) return false;
-  // What the programs publish moves the generation: only a slide changes the picture without it.
+  // What the programs publish moves the generation: only a slide changes the picture without
+  // it, or a frame left as it was while a program copied into its window's surface.
   const bool changing = scene.from.has_value();
   const std::size_t let = composer_->compose(
       displayID, width, height, scene, since,
       [&](const QImage& frame, const FrameChange& change) {
-        DisplayFrame answer{change.sequence, std::nullopt, changing};
+        DisplayFrame answer{change.sequence, std::nullopt, changing || change.held};
         if (change.damage) answer.damage = pieces(*change.damage);
         use(frame, answer);
       },
