@@ -61,7 +61,7 @@ void paintTray(QPainter& p, const Demo& demo, const Look& look, QPointF origin) 
   for (int i = 0; i < trayCount(demo); ++i) {
     const QRectF item(origin.x() + i * kTrayItem, origin.y(), kTrayItem, kTrayItem);
     const double selected = look.tray(i);
-    if (selected > 0) ui::fillRounded(p, item, 5, ui::primary(0.2 * selected), ui::lookAt(selected));
+    if (selected > 0) ui::fillRounded(p, item, 5, ui::primary(0.2 * selected), ui::fadingAt(selected));
     ui::drawImage(p, item.adjusted(3, 3, -3, -3), icons[static_cast<std::size_t>(i)], mix(0.55, 1, selected));
   }
 }
@@ -76,7 +76,7 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
     }
     const QRectF item(x, 0, kIconItem, kIconItemHeight);
     const double selected = look.upper(i);
-    if (selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::lookAt(selected));
+    if (selected > 0) ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::fadingAt(selected));
     ui::drawImage(p, QRectF(x + 4, 4, 26, 26), icons[static_cast<std::size_t>(i)]);
     if (i == 1 && demo.windows >= 2) {
       // The dots of the app's windows, the picked one large and opaque.
@@ -106,7 +106,7 @@ void paintIcons(QPainter& p, const Demo& demo, const Look& look) {
 void paintDesktop(QPainter& p, int d, const Look& look, QPointF origin) {
   const QRectF item(origin, QSizeF(kDesktopItemW, kDesktopItemH));
   if (const double selected = look.upper(d); selected > 0)
-    ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::lookAt(selected));
+    ui::fillRounded(p, item, 7, ui::primary(0.2 * selected), ui::fadingAt(selected));
   const QPointF area = origin + QPointF(4, 4);
   ui::fillSampleWallpaper(p, QRectF(area + QPointF(4.32, 2.72), QSizeF(45.36, 28.56)), 3, 0.7);
   const auto& windows = SampleDesktops::desktops()[static_cast<std::size_t>(d)];

@@ -197,9 +197,10 @@ double backingScale(const CGRect& frame, const std::vector<NSScreen>& screens) {
 // and is drawn again before the window comes back.
 void keepStill(NSWindow::State& s) {
   s.surface->setStopsWhenOut((s.style & NSWindowStyleMaskTitled) != 0 || s.oneShot);
-  // A one-shot window is shown briefly and drawn whole: no copy of it is kept beside its
-  // surface.
+  // A one-shot window is shown briefly and drawn whole, a titled one changes in parts:
+  // neither keeps a copy of its pixels beside its surface.
   s.surface->setDrawsInPlace(s.oneShot);
+  s.surface->setDrawsOver((s.style & NSWindowStyleMaskTitled) != 0 && !s.oneShot);
 }
 
 /// The window's number in the window server installed now; 0 when it has none there: not

@@ -64,6 +64,26 @@ QRegion changedRows(const QImage& picture, const QRegion& area, const std::vecto
   return changed;
 }
 
+/// The rows of `area` (pixels of `frame`) where `parts`, placed at `at`, differ from
+/// `frame`: each rectangle's first to last such row.
+QRegion changedRows(const QImage& frame, const QImage& parts, QPoint at, const QRegion& area) {
+  QRegion changed;
+  const QRegion within = area & frame.rect() & QRect(at, parts.size());
+  for (const QRect& r : within) {
+    int first = -1, last = -1;
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+      if (std::memcmp(frame.constScanLine(y) + static_cast<qsizetype>(r.x()) * 4,
+                      parts.constScanLine(y - at.y()) + static_cast<qsizetype>(r.x() - at.x()) * 4,
+                      static_cast<std::size_t>(r.width()) * 4) == 0)
+        continue;
+      if (first < 0) first = y;
+      last = y;
+    }
+    if (first >= 0) changed += QRect(r.x(), first, r.width(), last - first + 1);
+  }
+  return changed;
+}
+
 /// Makes `area` of a premultiplied picture transparent, row by row on this thread (a
 /// painter's fill under a clip of several rectangles goes through spans it may hand to
 /// its pool).
@@ -75,6 +95,28 @@ void clear(QImage& picture, const QRegion& area) {
     for (int y = r.top(); y <= r.bottom(); ++y)
       std::memset(bits + y * line + static_cast<qsizetype>(r.left()) * 4, 0, static_cast<std::size_t>(r.width()) * 4);
   }
+}
+
+/// What the next event pass would do first: show the parts just added to the view's
+/// layouts (when the view is shown off screen), and place them.
+void placeChildren(QWidget* view, bool partsAdded) {
+  // Walking every widget of a large view costs more than a small frame's drawing: only
+  // after a part was added.
+  if (partsAdded) {
+    for (QWidget* child : view->findChildren<QWidget*>()) {
+      if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        child->show();
+    }
+  }
+  if (QLayout* layout = view->layout()) layout->activate();
+}
+
+/// `region` of the view (points) in the surface's pixels, within `bounds`.
+QRegion inPixels(const QRegion& region, double sx, double sy, QPoint origin, const QRect& bounds) {
+  QRegion pixels;
+  for (const QRect& r : region)
+    pixels += QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
+  return pixels.translated(-origin) & bounds;
 }
 
 bool onMainThread() {
@@ -172,14 +214,31 @@ class PaintHook : public QObject {
   void pass(OwnWindowSurface& surface, QEvent& request) {
     const std::shared_ptr<OwnWindowSurface> keep = surface.shared_from_this();
     syncing_ = &surface;
-    // Qt fills an opaque window's background into its own backing store before the paint
-    // events this hook answers: a second, display-sized copy of the window that nothing
-    // reads. Told for the pass that the window has no background, Qt leaves that store
-    // untouched (its pages never made); the surface draws the background itself.
     QWidget* view = surface.content();
+    // Qt fills the window's background, and that of each part filling its own, into its
+    // own backing store before it sends the paints: a second copy of the window that
+    // nothing reads (display-sized for a panel's backdrop). Told for this pass that the
+    // window has no background and that those parts paint it themselves, Qt never writes
+    // that store and its pages are never made; the surface draws the background itself.
+    // Only what Qt takes for opaque already is told so: what it repaints stays the same.
     const bool noBackground = view->testAttribute(Qt::WA_NoSystemBackground);
     if (!noBackground) view->setAttribute(Qt::WA_NoSystemBackground);
+    std::vector<QPointer<QWidget>> filled;
+    const auto paintsOwn = [&filled](QWidget* w, QPalette::ColorRole role) {
+      const QBrush& brush = w->palette().brush(role);
+      if (brush.style() == Qt::NoBrush || !brush.isOpaque() || w->testAttribute(Qt::WA_OpaquePaintEvent) ||
+          w->testAttribute(Qt::WA_NoSystemBackground) || w->testAttribute(Qt::WA_StyledBackground))
+        return;
+      w->setAttribute(Qt::WA_OpaquePaintEvent);
+      filled.emplace_back(w);
+    };
+    for (QWidget* child : view->findChildren<QWidget*>()) {
+      if (child->autoFillBackground()) paintsOwn(child, child->backgroundRole());
+    }
     static_cast<QObject*>(view)->event(&request);  // Qt's pass, this hook answering its paints
+    for (const QPointer<QWidget>& w : filled) {
+      if (w) w->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
     if (!noBackground && surface.content() == view) view->setAttribute(Qt::WA_NoSystemBackground, false);
     syncing_ = nullptr;
     keep->publish();
@@ -358,8 +417,9 @@ bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Plac
       return false;
     }
     surface_ = std::move(made);
-    kept_ = drawsInPlace_ ? QImage() : transparentPicture(place.width(), place.height());
-    if (kept_.isNull() && !drawsInPlace_) {
+    const bool keepsPicture = !drawsInPlace_ && !drawsOver_;
+    kept_ = keepsPicture ? transparentPicture(place.width(), place.height()) : QImage();
+    if (kept_.isNull() && keepsPicture) {
       std::cerr << "trelliq: the picture of window " << number_ << " cannot be kept: out of memory\n";
       surface_.reset();
       return false;
@@ -371,9 +431,9 @@ bool OwnWindowSurface::keepSurface(const QRect& place, const SharedSurface::Plac
   return true;
 }
 
-void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy,
-                                  QPoint origin) {
-  QPainter painter(&kept_);
+void OwnWindowSurface::paintParts(QImage& target, QWidget* view, const QRegion& wanted, const QRegion& pixels,
+                                  double sx, double sy, QPoint origin) {
+  QPainter painter(&target);
   painter.setClipRegion(pixels);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -395,7 +455,7 @@ void OwnWindowSurface::paintParts(QWidget* view, const QRegion& wanted, const QR
                                   .translated(-origin);
       painter.save();
       painter.resetTransform();
-      painter.setClipRect(onSurface & kept_.rect());
+      painter.setClipRect(onSurface & target.rect());
       painter.translate(-origin);
       painter.scale(sx, sy);
       view->render(&painter, part.topLeft(), QRegion(part), flags);
@@ -411,7 +471,7 @@ void OwnWindowSurface::publish() {
   if (size.isEmpty()) return;
   double scale = scale_;
   if (const auto* limited = dynamic_cast<const DensityLimitedView*>(view)) {
-    if (const std::optional<double> needed = limited->neededScale()) scale = std::min(scale, std::max(1.0, *needed));
+    if (const std::optional<double> needed = limited->neededScale()) scale = std::min(scale, std::max(0.5, *needed));
   }
   const int width = std::max(1, pictureSide(std::round(size.width() * scale)));
   const int height = std::max(1, pictureSide(std::round(size.height() * scale)));
@@ -428,24 +488,15 @@ void OwnWindowSurface::publish() {
     publishInPlace(view, sx, sy);
     return;
   }
+  if (drawsOver_) {
+    publishOver(view, placeInView, sx, sy);
+    return;
+  }
   const QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
   pending_ = QRegion();
   if (!wanted.isEmpty()) {
-    QRegion pixels;
-    for (const QRect& r : wanted)
-      pixels += QRectF(r.x() * sx, r.y() * sy, r.width() * sx, r.height() * sy).toAlignedRect();
-    pixels = pixels.translated(-origin) & kept_.rect();
-    // What the next event pass would do first: show the parts just added to the view's
-    // layouts, and place them.
-    // Walking every widget of a large view costs more than a small frame's drawing: only
-    // after a part was added.
-    if (shownHere_ && std::exchange(childrenAdded_, false)) {
-      for (QWidget* child : view->findChildren<QWidget*>()) {
-        if (child->isHidden() && !child->isWindow() && !child->testAttribute(Qt::WA_WState_ExplicitShowHide))
-          child->show();
-      }
-    }
-    if (QLayout* layout = view->layout()) layout->activate();
+    const QRegion pixels = inPixels(wanted, sx, sy, origin, kept_.rect());
+    placeChildren(view, shownHere_ && std::exchange(childrenAdded_, false));
     // A part drawn again as it was is not published again: the last frames of an eased
     // move often change no pixel, and cost the host and the screen nothing then.
     // A large part (a window drawn again for a new look) is published as drawn: its copy
@@ -460,7 +511,7 @@ void OwnWindowSurface::publish() {
     // Only what may hold a drawing is cleared.
     clear(kept_, pixels & inked_);
     inked_ += pixels;
-    paintParts(view, wanted, pixels, sx, sy, origin);
+    paintParts(kept_, view, wanted, pixels, sx, sy, origin);
     unpublished_ += compared ? changedRows(kept_, pixels, before) : pixels;
   }
   const bool whole = whole_;
@@ -506,6 +557,77 @@ void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
   } else {
     windowServer().ownWindowSurfacePublished(number_);
   }
+}
+
+void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, double sx, double sy) {
+  QRegion wanted = (whole_ ? QRegion(view->rect()) : pending_ & view->rect()) & placeInView;
+  if (wanted.isEmpty()) {
+    pending_ = QRegion();
+    return;
+  }
+  double area = 0;
+  for (const QRect& r : wanted) area += static_cast<double>(r.width()) * r.height();
+  // Most of a large window drawn again (a new look) is drawn whole into a free buffer, with
+  // no picture of the parts beside it; the frame before goes once let go.
+  const bool large = area * sx * sy > kComparedPixels && area > 0.5 * view->width() * view->height();
+  const bool whole = whole_ || surface_->sequence() == 0 || large;
+  if (whole) wanted = QRegion(view->rect()) & placeInView;
+  placeChildren(view, shownHere_ && std::exchange(childrenAdded_, false));
+  const QWidget::RenderFlags flags =
+      opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
+  const QPoint origin(surface_->placement().x, surface_->placement().y);
+  bool published = true, drawn = false;
+  if (whole) {
+    drawn = surface_->publishDrawn([&](QImage& buffer) {
+      QPainter painter(&buffer);
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.translate(-origin);
+      painter.scale(sx, sy);
+      view->render(&painter, QPoint(), QRegion(view->rect()), flags);
+    });
+  } else {
+    const QRegion pixels = inPixels(wanted, sx, sy, origin, QRect(0, 0, surface_->width(), surface_->height()));
+    // Drawn beside the surface into a picture of the parts' size, let go at once (only the
+    // pages under the parts are ever touched): the surface is marked as being written only
+    // while its rows are copied, so no reader goes without the window while Qt draws.
+    const QRect bounds = pixels.boundingRect();
+    QImage parts = transparentPicture(bounds.width(), bounds.height());
+    if (parts.isNull()) {
+      retryLater();
+      return;
+    }
+    paintParts(parts, view, wanted, pixels.translated(-bounds.topLeft()), sx, sy, origin + bounds.topLeft());
+    // A part drawn again as it was is no new frame (the last frames of an eased move).
+    double drawnPixels = 0;
+    for (const QRect& r : pixels) drawnPixels += static_cast<double>(r.width()) * r.height();
+    QRegion changed = pixels;
+    if (drawnPixels <= kComparedPixels)
+      surface_->read(
+          [&](const QImage& frame, std::uint64_t) { changed = changedRows(frame, parts, bounds.topLeft(), pixels); });
+    published = !changed.isEmpty();
+    drawn = surface_->publishOver(parts, bounds.topLeft(), changed);
+  }
+  if (!drawn) {
+    retryLater();  // what was wanted stays pending
+    return;
+  }
+  pending_ = QRegion();
+  whole_ = false;
+  if (!published) return;
+  if (!handedOver_) {
+    handedOver_ = true;
+    windowServer().setOwnWindowSurface(number_, surface_);
+  } else {
+    windowServer().ownWindowSurfacePublished(number_);
+  }
+}
+
+void OwnWindowSurface::setDrawsOver(bool over) {
+  if (over == drawsOver_) return;
+  drawsOver_ = over;
+  withdraw();
+  publish();
 }
 
 void OwnWindowSurface::setDrawsInPlace(bool inPlace) {

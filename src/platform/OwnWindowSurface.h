@@ -8,7 +8,9 @@
 // on the real desktop), so every update() a widget makes is tracked as Qt tracks it, and
 // each of Qt's paint passes over the view becomes one frame whose damage is what that
 // pass would have repainted. That part, and only that part, is drawn into a picture the
-// surface keeps at the window's pixel density, then published. A view that reports its
+// surface keeps at the window's pixel density, then published (or, for a titled window,
+// drawn into a picture of the part's size and copied over the newest frame in the shared
+// memory, with no picture of the window kept). A view that reports its
 // damage itself (DamageReportingView) is published on the main queue after each report,
 // and a clear window's such view keeps a surface of only the part it inks, rounded out so
 // that a part that grows a little or moves does not need a new one. A capture made on the main
@@ -57,7 +59,7 @@ class DamageReportingView {
 class DensityLimitedView {
  public:
   virtual ~DensityLimitedView() = default;
-  /// The pixels per point the drawing needs now (a whole number, at least 1); nothing when
+  /// The pixels per point the drawing needs now (a half, or a whole number); nothing when
   /// it needs the display's own.
   virtual std::optional<double> neededScale() const = 0;
 };
@@ -92,6 +94,12 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   /// it changes (a one-shot window the size of a display). Off by default: a window that
   /// changes in parts draws only those into its kept picture.
   void setDrawsInPlace(bool inPlace);
+  /// Makes each frame's parts be drawn into a picture of their size, let go at once, and
+  /// copied over the newest frame in the shared memory (SharedSurface::publishOver), with
+  /// no picture of the whole window kept beside it,
+  /// so the window keeps one copy of its pixels: for a window that changes in parts while
+  /// it is open (the guide, Preferences, the welcome window). Off by default.
+  void setDrawsOver(bool over);
 
   /// Draws and publishes what changed since the last frame; nothing when nothing did.
   /// When every buffer is held by a reader it tries again a moment later on the main queue.
@@ -131,10 +139,14 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   // Makes the surface and kept picture for `place` when the ones held do not fit it; false
   // when they cannot be had.
   bool keepSurface(const QRect& place, const SharedSurface::Placement& placement);
-  // Draws `wanted` of the view (view points) into the kept picture, clipped to `pixels`.
-  void paintParts(QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy, QPoint origin);
+  // Draws `wanted` of the view (view points) into `target` (the kept picture or a
+  // buffer), clipped to `pixels`.
+  void paintParts(QImage& target, QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy,
+                  QPoint origin);
   // Publishes the view drawn whole into the surface's free buffer, when anything changed.
   void publishInPlace(QWidget* view, double sx, double sy);
+  // Publishes what changed drawn over the newest frame (whole into a free buffer at first).
+  void publishOver(QWidget* view, const QRect& placeInView, double sx, double sy);
 
   QPointer<QObject> content_;  // a QWidget; kept as an object so this header needs no widgets
   bool shownHere_ = false;     // the view was shown off screen by this surface
@@ -153,6 +165,7 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool orderedIn_ = false;
   bool drawsInPlace_ = false;
   bool childrenAdded_ = true;  // since the last frame showed the view's new parts
+  bool drawsOver_ = false;
   QImage kept_;    // the newest drawing at the window's pixels
   QRegion inked_;  // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;

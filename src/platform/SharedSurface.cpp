@@ -22,6 +22,8 @@ constexpr std::uint32_t kLayoutVersion = 2;
 constexpr std::size_t kHeaderSize = 8192;
 /// How often a reader tries again when the owner keeps publishing under it.
 constexpr int kReadAttempts = 64;
+/// The buffer number in `published` while the owner draws over the newest frame.
+constexpr std::uint64_t kWriting = 3;
 
 std::string why(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -38,7 +40,8 @@ struct SharedSurface::Header {
   std::int32_t x;
   std::int32_t y;
   std::uint64_t stride;
-  /// The newest frame: its sequence shifted left by two, and its buffer in the low bits.
+  /// The newest frame: its sequence shifted left by two, and its buffer in the low bits
+  /// (kWriting while the owner draws over it).
   std::atomic<std::uint64_t> published;
   /// Readers holding each buffer.
   std::atomic<std::uint32_t> readers[kBuffers];
@@ -182,14 +185,21 @@ const std::uint8_t* SharedSurface::pixels(int index) const {
 
 std::uint64_t SharedSurface::sequence() const { return header_->published.load(std::memory_order_acquire) >> 2; }
 
-bool SharedSurface::read(const std::function<void(const QImage&, std::uint64_t)>& use) const {
+bool SharedSurface::read(const std::function<void(const QImage&, std::uint64_t)>& use, bool* busy) const {
+  if (busy) *busy = false;
   for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
     const std::uint64_t newest = header_->published.load();
     const std::uint64_t sequence = newest >> 2;
-    const int buffer = static_cast<int>(newest & 3);
-    if (sequence == 0 || buffer >= kBuffers) return false;
-    // Held first, then checked still newest: the owner never writes a buffer that is held
-    // or newest, so from here on it stays as published.
+    const auto buffer = static_cast<int>(newest & 3);
+    if (sequence == 0) return false;
+    if (newest % 4 == kWriting) {
+      // The owner copies parts over the newest frame, or stopped or died doing so: a
+      // reader never waits on it.
+      if (busy) *busy = true;
+      return false;
+    }
+    // Held first, then checked still newest: the owner never writes a buffer that is held,
+    // nor the newest without marking it first, so from here on it stays as published.
     header_->readers[buffer].fetch_add(1);
     if (header_->published.load() == newest) {
       const QImage frame(pixels(buffer), width_, height_, static_cast<qsizetype>(stride_),
@@ -288,6 +298,50 @@ void SharedSurface::release(int index) {
   if (end > first) ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(first),
                                static_cast<off_t>(end - first));
   held_[index] = 0;
+  written_[index] = QRegion();
+}
+
+bool SharedSurface::publishOver(const QImage& parts, QPoint at, const QRegion& damage) {
+  if (!writable_ || parts.format() != QImage::Format_ARGB32_Premultiplied) return false;
+  const std::uint64_t newest = header_->published.load();
+  const std::uint64_t sequence = newest >> 2;
+  if (sequence == 0) return false;
+  const QRegion changed = damage & QRect(0, 0, width_, height_) & QRect(at, parts.size());
+  if (changed.isEmpty()) return true;
+  const auto front = static_cast<int>(newest & 3);
+  // Marked first, then checked unheld: a reader holds before it checks the mark, so
+  // either it reads on and the owner leaves, or it sees the mark and goes without.
+  header_->published.store(sequence << 2 | kWriting);
+  if (header_->readers[front].load() != 0) {
+    header_->published.store(newest);
+    return false;
+  }
+  // Under the mark only rows are copied: the parts were drawn before it was set.
+  auto* base = const_cast<std::uint8_t*>(pixels(front));
+  for (const QRect& r : changed) {
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      std::memcpy(base + static_cast<std::size_t>(y) * stride_ + static_cast<std::size_t>(r.left()) * 4,
+                  parts.constScanLine(y - at.y()) + static_cast<qsizetype>(r.left() - at.x()) * 4,
+                  static_cast<std::size_t>(r.width()) * 4);
+  }
+  makeNewest(front, sequence + 1, changed);
+  written_[front] += changed;
+  // Frames before, never copied from again: their pages go back once no reader holds them.
+  for (int i = 0; i < kBuffers; ++i) {
+    if (i != front && (held_[i] != 0 || !written_[i].isEmpty()) && header_->readers[i].load() == 0) release(i);
+  }
+  return true;
+}
+
+void SharedSurface::holdDrawingOver(bool held) {
+  if (!writable_) return;
+  const std::uint64_t newest = header_->published.load();
+  if (held && newest % 4 != kWriting) {
+    beforeHold_ = newest;
+    header_->published.store((newest >> 2) << 2 | kWriting);
+  } else if (!held && newest % 4 == kWriting) {
+    header_->published.store(beforeHold_);
+  }
 }
 
 bool SharedSurface::publish(const QImage& picture, const QRegion& damage, const QRegion* inked) {

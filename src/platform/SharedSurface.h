@@ -12,9 +12,14 @@
 //
 // The memory holds a header and three buffers. The owner writes a buffer that is neither
 // the newest frame nor held by a reader, then publishes it in one atomic store; a reader
-// holds the newest buffer by a count in the header while it reads. Neither side ever
-// blocks on the other: an owner that finds no free buffer publishes later, and a reader
-// always finds the newest frame whole.
+// holds the newest buffer by a count in the header while it reads. Neither side blocks on
+// the other: an owner that finds no free buffer publishes later, and a reader always
+// finds the newest frame whole. An owner may instead copy a few parts, drawn beforehand,
+// over the newest frame in its own buffer (publishOver), marking it as being written
+// meanwhile, so a window that changes in parts keeps one buffer of pages, not two. A
+// reader that finds the mark does not wait: it is told the surface is busy and goes
+// without (a window server shows what it showed before), so an owner stopped or killed
+// in the middle of the copy never holds anyone up.
 
 #include <QImage>
 #include <QRegion>
@@ -78,15 +83,30 @@ class SharedSurface {
   /// drawn whole whenever it changes. The frame before goes back to the system once no
   /// reader holds it. False, drawing nothing, when every other buffer is held by a reader.
   bool publishDrawn(const std::function<void(QImage& buffer)>& draw);
+  /// Publishes the next frame as the newest one with `damage` (pixels, clipped to the
+  /// surface and to `parts` placed at `at`) copied over it from `parts` (premultiplied),
+  /// in the newest frame's own buffer: marked as being written only while the rows are
+  /// copied, so the parts are drawn beforehand into a picture of their own size. The
+  /// other buffers go back to the system once no reader holds them, so a window drawn
+  /// this way keeps one buffer resident. Nothing to copy publishes no frame. False,
+  /// copying nothing, before the first frame or while a reader holds the newest: the
+  /// owner tries again.
+  bool publishOver(const QImage& parts, QPoint at, const QRegion& damage);
+  /// Marks the newest frame as being written, as publishOver does while it copies, until
+  /// called with false: what readers find when the owner stops or dies in the middle of
+  /// a copy. For tests.
+  void holdDrawingOver(bool held);
 
   // ---- Readers (any thread, any process) ----
   /// The newest frame's sequence; 0 before the first.
   std::uint64_t sequence() const;
   /// Calls `use` with the newest frame (a picture over the shared pixels, valid only during
-  /// the call, never to be written) and its sequence; false without calling it when
-  /// nothing is published yet.
-  bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use) const;
-  /// A copy of the newest frame; a null image before the first.
+  /// the call, never to be written) and its sequence; false at once without calling it
+  /// when nothing is published yet, or when the owner is copying parts over the newest
+  /// frame (or stopped or died doing so): then `busy`, when given, is set, and the
+  /// caller shows what it read before, or nothing.
+  bool read(const std::function<void(const QImage& frame, std::uint64_t sequence)>& use, bool* busy = nullptr) const;
+  /// A copy of the newest frame; a null image before the first, or while it is busy.
   QImage copy() const;
   /// The union of what changed after frame `since` up to the newest; nothing when the
   /// records no longer reach back that far (or `since` is 0): take the whole frame.
@@ -120,6 +140,7 @@ class SharedSurface {
   // where each may hold anything but transparent pixels (new memory is all zeros).
   std::uint64_t held_[kBuffers] = {};
   QRegion written_[kBuffers];
+  std::uint64_t beforeHold_ = 0;  // the newest frame as holdDrawingOver found it
 };
 
 /// `area` of `image` (within it) as premultiplied pixels, as a surface publishes them. An

@@ -179,7 +179,7 @@ class TilesDemo::Miniature : public QWidget {
     const double zz = z.appIcon;
     const QRectF tile(at, QSizeF(zz + 10, zz + 4 + 4 + 10));
     const double shown = lit(app);
-    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown), ui::lookAt(shown));
+    if (shown > 0) ui::fillRounded(painter, tile, 0.3 * zz, ui::primary(0.2 * shown), ui::fadingAt(shown));
     ui::drawImage(painter, QRectF(at.x() + 5, at.y() + 5, zz, zz), icons()[static_cast<std::size_t>(app)]);
     if (app == 1) {  // Safari's two windows
       const double cy = at.y() + 5 + zz + 4 + 2;
@@ -198,7 +198,7 @@ class TilesDemo::Miniature : public QWidget {
     const double c = z.windowIcon;
     const QRectF outer(at, QSizeF(W + 10, H + c / 2 + 10));
     const double current = current_[static_cast<std::size_t>(d)].value();
-    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current), ui::lookAt(current));
+    if (current > 0) ui::fillRounded(painter, outer, 10, ui::primary(0.2 * current), ui::fadingAt(current));
     const QPointF o = at + QPointF(5, 5);
     const QRectF wall(o.x() + 0.08 * W, o.y() + 0.08 * H, 0.84 * W, 0.84 * H);
     ui::fillSampleWallpaper(painter, wall, 4, 0.7);

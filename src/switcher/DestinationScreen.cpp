@@ -82,12 +82,14 @@ std::optional<DestinationScreen::Place> DestinationScreen::space(std::uint32_t w
 }
 
 void DestinationScreen::compose(std::int64_t space, const NSScreen& screen, bool fullScreen, bool desktop,
-                                std::function<void(CGImageRef)> done) {
+                                std::function<void(CGImageRef)> done, std::function<bool()> wanted) {
   const CGRect frame = screen.frame();
   const auto screens = NSScreen::screens();
   const double primaryTop = screens.empty() ? frame.maxY() : screens.front().frame().maxY();
-  queue().async([space, frame, primaryTop, fullScreen, desktop, done = std::move(done)]() mutable {
-    CGImageRef image = render(space, frame, primaryTop, fullScreen, desktop);
+  queue().async([space, frame, primaryTop, fullScreen, desktop, done = std::move(done),
+                 wanted = std::move(wanted)]() mutable {
+    // A display-sized picture nobody waits for any more is not made at all.
+    CGImageRef image = !wanted || wanted() ? render(space, frame, primaryTop, fullScreen, desktop) : nullptr;
     platform::mainQueue().async([image = std::move(image), done = std::move(done)] {
       if (done) done(image);
     });

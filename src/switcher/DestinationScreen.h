@@ -52,9 +52,10 @@ class DestinationScreen final {
   static std::optional<Place> space(std::uint32_t window);
 
   /// Renders on `queue` and calls `done` with the picture (null on failure) on the main
-  /// queue. Main thread.
+  /// queue; when its turn comes and `wanted` (when set) says no, nothing is rendered and
+  /// `done` gets null. Main thread; `wanted` is asked on the queue.
   static void compose(std::int64_t space, const NSScreen& screen, bool fullScreen, bool desktop,
-                      std::function<void(CGImageRef)> done);
+                      std::function<void(CGImageRef)> done, std::function<bool()> wanted = {});
 
   /// The composition itself, synchronously: one pixel per point of `frame` (bottom-left
   /// screen coordinates); `primaryTop` is the first screen's top, for flipping window

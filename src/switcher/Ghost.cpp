@@ -8,6 +8,7 @@
 #include "switcher/DestinationScreen.h"
 #include "switcher/PanelWindowSetup.h"
 #include "switcher/SwitcherTiming.h"
+#include "switcher/Thumbnails.h"
 #include "workspace/Private.h"
 
 namespace trelliq {
@@ -48,6 +49,8 @@ LayeredWindow makeBackdrop() {
   veil->setBackground(black(DestinationScreen::dimming));
   auto destination = std::make_unique<Layer>(Layer::Gravity::resize);
   destination->setHidden(true);
+  // Composed on a black canvas: shown, it hides wash and veil, which are then not drawn.
+  destination->setOpaque(true);
   backdrop.layers.push_back(std::move(wash));
   backdrop.layers.push_back(std::move(veil));
   backdrop.layers.push_back(std::move(destination));
@@ -69,6 +72,11 @@ void setDestination(CGImageRef image, LayeredWindow& backdrop) {
   destination.setHidden(!image);
   destination.setContents(std::move(image));
 }
+
+// The wash's pixels per point: the wallpaper shows faintly under a dark veil, where a
+// picture of a quarter of the pixels, enlarged, looks the same; the backdrop is then kept
+// at that density too while it shows no composed Space.
+constexpr double kWashDensity = 0.5;
 
 }  // namespace
 
@@ -171,6 +179,11 @@ void Ghost::hideGhost() {
 void Ghost::sessionEnded() {
   hideGhost();
   keeping_ = false;
+  // Compositions still queued are skipped, so the next session composes its own afresh.
+  sessionWork_ = LifeToken();
+  waiting_.clear();
+  building.clear();
+  buildingDesktops.clear();
   forgetComposed();
   // A backdrop holds a display-sized wash and picture: between sessions it is ordered out
   // and shows nothing, and the next session washes it afresh.
@@ -228,8 +241,12 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([this, life = life_.watch(), wash, number = *window] {
+  DestinationScreen::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), wash, number = *window] {
+    if (work.expired()) return;  // the session ended before its turn came
     CGImageRef picture = Private::capture(number, false);
+    if (picture)
+      picture =
+          Thumbnails::downscale(picture, CGSize(picture->width() * kWashDensity, picture->height() * kWashDensity));
     platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
       // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
       if (life.lock() && hooks_.showing()) wash->setContents(picture);
@@ -293,7 +310,7 @@ void Ghost::showDestination(std::uint32_t window) {
     return;
   }
   // The backdrop keeps what it showed until the picture arrives.
-  buildDestination(place->space, place->screen, place->fullScreen);
+  buildDestination(place->space, place->screen, place->fullScreen, true);
 }
 
 void Ghost::showComposed(const CGImageRef& image, const NSScreen& screen) {
@@ -301,34 +318,76 @@ void Ghost::showComposed(const CGImageRef& image, const NSScreen& screen) {
   if (index && *index < backdrops.size()) setDestination(image, backdrops[*index]);
 }
 
-void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen) {
-  if (!building.insert(space).second) return;
-  DestinationScreen::compose(space, screen, fullScreen, false,
-                             [this, life = life_.watch(), space, screen](CGImageRef image) {
-                               if (!life.lock()) return;
-                               building.erase(space);
-                               // Nothing cached: the next request composes again.
-                               if (!image || !keeping_) return;
-                               keepComposed(space, false, image);
-                               if (!ghostWindow) return;
-                               const auto place = DestinationScreen::space(*ghostWindow);
-                               if (place && place->space == space) showComposed(image, screen);
-                             });
+void Ghost::buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen, bool first) {
+  if (building.insert(space).second) {
+    queueComposition({space, screen, fullScreen, false}, first);
+  } else if (first) {
+    bringForward(space, false);
+  }
 }
 
 void Ghost::buildDesktopDestination(std::int64_t space, const NSScreen& screen) {
-  if (buildingDesktops.insert(space).second) composeDesktop(space, screen);
+  if (buildingDesktops.insert(space).second) {
+    queueComposition({space, screen, false, true}, true);
+  } else {
+    bringForward(space, true);
+  }
 }
 
-void Ghost::composeDesktop(std::int64_t space, const NSScreen& screen) {
-  DestinationScreen::compose(space, screen, false, true,
-                             [this, life = life_.watch(), space, screen](CGImageRef image) {
+void Ghost::queueComposition(Composition composition, bool first) {
+  if (first) {
+    waiting_.push_front(std::move(composition));
+  } else {
+    waiting_.push_back(std::move(composition));
+  }
+  composeNext();
+}
+
+void Ghost::bringForward(std::int64_t space, bool desktop) {
+  const auto found = std::find_if(waiting_.begin(), waiting_.end(), [&](const Composition& c) {
+    return c.space == space && c.desktop == desktop;
+  });
+  if (found == waiting_.end() || found == waiting_.begin()) return;
+  Composition composition = std::move(*found);
+  waiting_.erase(found);
+  waiting_.push_front(std::move(composition));
+}
+
+void Ghost::composeNext() {
+  // One at a time: a display-sized picture is made only once the main thread took the
+  // last one, so a busy main thread never has a Space's worth of them waiting for it.
+  if (composingOne_ || waiting_.empty()) return;
+  Composition next = std::move(waiting_.front());
+  waiting_.pop_front();
+  composingOne_ = true;
+  DestinationScreen::compose(next.space, next.screen, next.fullScreen, next.desktop,
+                             [this, life = life_.watch(), work = sessionWork_.watch(), next](CGImageRef image) {
                                if (!life.lock()) return;
-                               buildingDesktops.erase(space);
-                               if (!image || !keeping_) return;
-                               keepComposed(space, true, image);
-                               if (ghostDesktop == space) showComposed(image, screen);
-                             });
+                               composingOne_ = false;
+                               // One of an ended session: its marks went with it.
+                               if (!work.expired()) composed(next, std::move(image));
+                               composeNext();
+                             },
+                             sessionWanted());
+}
+
+void Ghost::composed(const Composition& composition, CGImageRef image) {
+  const std::int64_t space = composition.space;
+  (composition.desktop ? buildingDesktops : building).erase(space);
+  // Nothing cached: the next request composes again.
+  if (!image || !keeping_) return;
+  keepComposed(space, composition.desktop, image);
+  if (composition.desktop) {
+    if (ghostDesktop == space) showComposed(image, composition.screen);
+    return;
+  }
+  if (!ghostWindow) return;
+  const auto place = DestinationScreen::space(*ghostWindow);
+  if (place && place->space == space) showComposed(image, composition.screen);
+}
+
+std::function<bool()> Ghost::sessionWanted() const {
+  return [work = sessionWork_.watch()] { return !work.expired(); };
 }
 
 namespace {
@@ -374,7 +433,7 @@ void Ghost::forgetComposed() {
 }
 
 void Ghost::prebuildDestinations() {
-  // Compositions still in flight store into the fresh tables when they finish.
+  // Compositions still waiting store into the fresh tables when they finish.
   keeping_ = true;
   forgetComposed();
   const Workspace& workspace = model_.workspace();
@@ -407,7 +466,7 @@ void Ghost::prebuildDestinations() {
     if (std::find(ordered.begin(), ordered.end(), &place) == ordered.end()) ordered.push_back(&place);
   }
   for (const DestinationScreen::Place* place : ordered) {
-    if (fits(place->screen)) buildDestination(place->space, place->screen, place->fullScreen);
+    if (fits(place->screen)) buildDestination(place->space, place->screen, place->fullScreen, false);
   }
   const std::set<std::int64_t> current = Private::currentSpaces();
   for (const DisplayGroup& group : workspace.displays) {
@@ -415,7 +474,7 @@ void Ghost::prebuildDestinations() {
       if (!(c.isDesktop() || c.screen) || c.fullScreen) continue;
       if (current.count(c.space) || buildingDesktops.count(c.space) || !fits(group.screen)) continue;
       buildingDesktops.insert(c.space);
-      composeDesktop(c.space, group.screen);
+      queueComposition({c.space, group.screen, false, true}, false);
     }
   }
 }

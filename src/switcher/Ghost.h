@@ -7,6 +7,7 @@
 // "destination" queues and hand their pictures back on the main queue.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -95,12 +96,26 @@ class Ghost {
   void setWash(LayeredWindow& backdrop, const NSScreen& screen);
   /// Shows the composed picture of the window's Space on its screen, or clears all.
   void showDestination(std::uint32_t window);
-  /// Composes a Space's window picture once at a time; shows it if it still fits.
-  void buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen);
-  /// The same for a desktop picture.
+  /// A Space's window picture to compose, or its desktop's.
+  struct Composition {
+    std::int64_t space = 0;
+    NSScreen screen;
+    bool fullScreen = false;
+    bool desktop = false;
+  };
+  /// Composes a Space's window picture once at a time (`first`: before those waiting, as
+  /// the selection needs it now); shows it if it still fits.
+  void buildDestination(std::int64_t space, const NSScreen& screen, bool fullScreen, bool first);
+  /// The same for a desktop picture, always first.
   void buildDesktopDestination(std::int64_t space, const NSScreen& screen);
-  /// The composition of a desktop picture, once its Space is marked in `buildingDesktops`.
-  void composeDesktop(std::int64_t space, const NSScreen& screen);
+  /// Queues a composition whose Space is marked in `building` or `buildingDesktops`.
+  void queueComposition(Composition composition, bool first);
+  /// Moves a waiting composition before the others.
+  void bringForward(std::int64_t space, bool desktop);
+  /// Starts the first waiting composition unless one is under way.
+  void composeNext();
+  /// Keeps a composed picture and shows it where it still fits.
+  void composed(const Composition& composition, CGImageRef image);
   /// Puts a composed picture on the backdrop of `screen`.
   void showComposed(const CGImageRef& image, const NSScreen& screen);
   /// The serial "ghost" queue (user-interactive).
@@ -110,6 +125,8 @@ class Ghost {
   void keepComposed(std::int64_t space, bool desktop, CGImageRef image);
   /// Forgets every composed picture.
   void forgetComposed();
+  /// Whether the session that asks now still runs: false once it ended.
+  std::function<bool()> sessionWanted() const;
 
   const SwitcherModel& model_;
   Hooks hooks_;
@@ -121,6 +138,9 @@ class Ghost {
   platform::Timer ghostTimer;
   std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
   std::set<std::int64_t> building, buildingDesktops;
+  /// The compositions waiting their turn, and whether one is under way (at most one is).
+  std::deque<Composition> waiting_;
+  bool composingOne_ = false;
   /// The composed pictures are kept: from a session's prebuild to its end.
   bool keeping_ = false;
   /// The composed pictures kept, oldest first, and their bytes.
@@ -142,6 +162,9 @@ class Ghost {
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
   LifeToken life_;
+  /// Compositions hold this weakly: renewed as a session ends, so those still queued are
+  /// skipped rather than rendered for nobody.
+  LifeToken sessionWork_;
 };
 
 }  // namespace trelliq

@@ -63,6 +63,10 @@ class Layer {
   /// The picture shown; null shows nothing.
   const CGImageRef& contents() const { return contents_; }
   void setContents(CGImageRef contents) { contents_ = std::move(contents), changed(); }
+  /// Whether every picture set leaves no pixel clear: shown whole over the layers under it,
+  /// it hides them, and they need not be drawn.
+  bool isOpaque() const { return opaque_; }
+  void setOpaque(bool opaque) { opaque_ = opaque, changed(); }
   /// 0xAARRGGBB fill behind the contents; 0 is clear.
   std::uint32_t background() const { return background_; }
   void setBackground(std::uint32_t argb) { background_ = argb, changed(); }
@@ -105,6 +109,7 @@ class Layer {
   double alpha_ = 1;
   double cornerRadius_ = 0;
   CGImageRef contents_;
+  bool opaque_ = false;
   std::uint32_t background_ = 0;
   Gravity gravity_ = Gravity::resize;
   Material material_ = Material::none;

@@ -322,6 +322,7 @@ void Session::cancel(bool keepGhost) {
 
   parts_.panels.hide();
   parts_.preview.hide();
+  parts_.pictures.sessionEnded();
   if (keepGhost) {
     parts_.ghost.stopCapturing();
   } else {

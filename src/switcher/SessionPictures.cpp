@@ -136,8 +136,10 @@ void SessionPictures::capturePictures(const std::vector<std::uint32_t>& order,
       [this, life = life_.watch()](std::uint32_t window, CGImageRef picture, CGSize size) {
         if (!life.expired()) thumbnailArrived(window, std::move(picture), size);
       },
-      std::move(sizes), std::move(held), std::move(now));
+      std::move(sizes), std::move(held), std::move(now), [work = sessionWork_.watch()] { return !work.expired(); });
 }
+
+void SessionPictures::sessionEnded() { sessionWork_ = LifeToken(); }
 
 SessionPictures::WindowSizes SessionPictures::previewSizes(const std::vector<std::uint32_t>& windows,
                                                            double scale) const {
@@ -252,8 +254,10 @@ void SessionPictures::refreshWallpapers() {
     }
   }
   if (spaces.empty() || !CGPreflightScreenCaptureAccess()) return;
-  Thumbnails::queue().async([this, life = life_.watch(), spaces, held = model_.wallpapers()] {
+  Thumbnails::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), spaces,
+                             held = model_.wallpapers()] {
     for (const auto& [space, window] : Private::wallpaperWindows(spaces)) {
+      if (work.expired()) return;
       const CGImageRef captured = Private::capture(window, false);
       if (!captured) continue;
       CGImageRef picture = Thumbnails::downscale(captured);

@@ -47,6 +47,9 @@ class SessionPictures {
   void refreshWallpapers();
   /// `refreshWallpapers` once when some desktop tile has no picture yet.
   void wallpaperNewDesktops();
+  /// The session is over: the captures it asked for stop before their next window (the
+  /// pictures taken already still arrive), so no session's work waits behind the next's.
+  void sessionEnded();
   /// Ends a window's picture transition (stores the picture when given, taken to cover `size`).
   void endTransition(std::uint32_t window, CGImageRef picture, CGSize size = {});
 
@@ -79,6 +82,8 @@ class SessionPictures {
   bool keepingScheduled = false;
   /// Work handed to the main queue holds this weakly: it stops once the pictures are gone.
   LifeToken life_;
+  /// Captures hold this weakly: renewed as a session ends, so they stop with it.
+  LifeToken sessionWork_;
 };
 
 }  // namespace trelliq

@@ -39,6 +39,9 @@ CGSize sizeNow(const Thumbnails::SizeNow& now, std::uint32_t window, CGSize aske
   return now ? now(window, asked) : asked;
 }
 
+/// Whether the windows not yet taken are still wanted.
+bool stillWanted(const Thumbnails::Wanted& wanted) { return !wanted || wanted(); }
+
 /// None for `largest` (or any size without area): taken as large as allowed.
 std::optional<CGSize> covering(CGSize size) {
   if (size.width <= 0 || size.height <= 0) return std::nullopt;
@@ -90,22 +93,24 @@ platform::Executor& Thumbnails::queue() {
 }
 
 void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, NoLimit) {
-  start(ids, unsized(std::move(each)), {}, {}, {});
+  start(ids, unsized(std::move(each)), {}, {}, {}, {});
 }
 
 void Thumbnails::capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held) {
   capture(ids, unsized(std::move(each)), std::move(sizes), std::move(held), {});
 }
 
-void Thumbnails::capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now) {
+void Thumbnails::capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now,
+                         Wanted wanted) {
   std::vector<std::uint32_t> planned;
   for (const std::uint32_t id : ids) {
     if (sizes.count(id)) planned.push_back(id);
   }
-  start(std::move(planned), std::move(each), std::move(sizes), std::move(held), std::move(now));
+  start(std::move(planned), std::move(each), std::move(sizes), std::move(held), std::move(now), std::move(wanted));
 }
 
-void Thumbnails::start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now) {
+void Thumbnails::start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now,
+                       Wanted wanted) {
   if (ids.empty() || !CGPreflightScreenCaptureAccess()) return;
   // A number asked twice is still taken and delivered once.
   std::vector<std::uint32_t> unique;
@@ -115,20 +120,32 @@ void Thumbnails::start(std::vector<std::uint32_t> ids, EachSized each, Sizes siz
   }
   // Only the pictures of windows taken are looked at again.
   std::erase_if(held, [&](const auto& entry) { return !seen.count(entry.first); });
-  queue().async([ids = std::move(unique), each = std::move(each), sizes = std::move(sizes), held = std::move(held),
-                 now = std::move(now)] {
-    std::set<std::uint32_t> missed;
-    for (std::uint32_t id : ids) {
-      // Asked as it is taken: what draws the window may have changed since the batch began.
-      const CGSize size = sizeNow(now, id, askedFor(sizes, id));
-      if (CGImageRef picture = captureOne(id, covering(size))) {
-        deliver(each, id, heldOrFresh(held, id, std::move(picture)), size);
-      } else {
-        missed.insert(id);
-      }
+  auto batch = std::make_shared<Batch>(
+      Batch{std::move(unique), std::move(each), std::move(sizes), std::move(held), std::move(now), std::move(wanted), {}});
+  queue().async([batch] { take(batch, 0); });
+}
+
+void Thumbnails::take(const std::shared_ptr<Batch>& batch, std::size_t next) {
+  std::size_t delivered = 0;
+  for (; next < batch->ids.size(); ++next) {
+    if (!stillWanted(batch->wanted)) return;
+    if (delivered >= deliveredAhead) {
+      // The main queue runs in order: once this turn comes, it took every picture before.
+      platform::mainQueue().async([batch, next] { queue().async([batch, next] { take(batch, next); }); });
+      return;
     }
-    if (!missed.empty()) captureWithScreenCaptureKit(missed, each, sizes, held, now);
-  });
+    const std::uint32_t id = batch->ids[next];
+    // Asked as it is taken: what draws the window may have changed since the batch began.
+    const CGSize size = sizeNow(batch->now, id, askedFor(batch->sizes, id));
+    if (CGImageRef picture = captureOne(id, covering(size))) {
+      delivered += static_cast<std::size_t>(picture->width()) * static_cast<std::size_t>(picture->height()) * 4;
+      deliver(batch->each, id, heldOrFresh(batch->held, id, std::move(picture)), size);
+    } else {
+      batch->missed.insert(id);
+    }
+  }
+  if (!batch->missed.empty())
+    captureWithScreenCaptureKit(batch->missed, batch->each, batch->sizes, batch->held, batch->now, batch->wanted);
 }
 
 CGImageRef Thumbnails::heldIfSame(const CGImageRef& held, CGImageRef fresh) {
@@ -167,15 +184,16 @@ CGImageRef Thumbnails::scaled(const CGImageRef& image, double scale, bool coveri
 
 void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, Each each, Sizes sizes,
                                              Held held) {
-  captureWithScreenCaptureKit(ids, unsized(std::move(each)), std::move(sizes), std::move(held), {});
+  captureWithScreenCaptureKit(ids, unsized(std::move(each)), std::move(sizes), std::move(held), {}, {});
 }
 
 void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes,
-                                             Held held, SizeNow now) {
+                                             Held held, SizeNow now, Wanted wanted) {
   if (ids.empty()) return;
   // One `now` shared by every window's task: its state may hold every planned window's size.
   platform::clock().background([ids, each = std::move(each), sizes = std::move(sizes), held = std::move(held),
-                                now = std::make_shared<const SizeNow>(std::move(now))] {
+                                now = std::make_shared<const SizeNow>(std::move(now)), wanted = std::move(wanted)] {
+    if (!stillWanted(wanted)) return;
     const std::optional<SCShareableContent> content = SCShareableContent::current(false, false);
     if (!content) return;
     std::set<std::uint32_t> started;
@@ -186,8 +204,8 @@ void Thumbnails::captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids,
       Thumbnails::Held mine;
       if (found != held.end()) mine.insert(*found);
       platform::clock().background(
-          [window, each, asked = askedFor(sizes, window.windowID), now, mine = std::move(mine)] {
-            captureShareable(window, each, sizeNow(*now, window.windowID, asked), mine);
+          [window, each, asked = askedFor(sizes, window.windowID), now, mine = std::move(mine), wanted] {
+            if (stillWanted(wanted)) captureShareable(window, each, sizeNow(*now, window.windowID, asked), mine);
           });
     }
   });

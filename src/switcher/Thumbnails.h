@@ -5,9 +5,11 @@
 // order and possibly after the caller moved on; nothing is cached and failures are not
 // reported. A caseless namespace.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -36,12 +38,18 @@ class Thumbnails final {
   using SizeNow = std::function<CGSize(std::uint32_t window, CGSize asked)>;
   /// Window number → the picture the caller holds of it.
   using Held = std::map<std::uint32_t, CGImageRef>;
+  /// Whether the caller still wants the windows not yet taken, asked before each is taken
+  /// on the capture's threads (safe from any thread); none: every window is taken.
+  using Wanted = std::function<bool()>;
   /// Asks for every window given, each as large as `maxPixels` allows.
   struct NoLimit {};
   static constexpr NoLimit noLimit{};
 
   /// The longest side, in pixels, of a delivered picture.
   static constexpr double maxPixels = 720;
+  /// Bytes of pictures a capture hands the main queue before it waits for the main
+  /// thread to take them: a busy main thread never has a whole desk's pictures waiting.
+  static constexpr std::size_t deliveredAhead = 8u << 20;
   /// The options passed unchanged to the window server's capture of one window.
   static constexpr std::uint32_t captureOptions = 0x80A00;
 
@@ -60,8 +68,10 @@ class Thumbnails final {
   static void capture(const std::vector<std::uint32_t>& ids, Each each, Sizes sizes, Held held = {});
   /// The same, each window taken to cover what `now` answers for it at the moment it is
   /// taken, so a picture is scaled once, from the window's own pixels, to what is wanted
-  /// then; `each` is told that size. Any thread.
-  static void capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now);
+  /// then; `each` is told that size. Once `wanted` says no, the windows left are skipped:
+  /// a session that ended leaves no work queued behind the next. Any thread.
+  static void capture(const std::vector<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held, SizeNow now,
+                      Wanted wanted = {});
 
   /// `held` when `fresh` has its very pixels, else `fresh`: what did not change keeps the
   /// picture that is drawn already, so nothing draws it anew. Any thread.
@@ -85,10 +95,25 @@ class Thumbnails final {
 
  private:
   /// Takes `ids` (each once) on the queue, each delivered as soon as it is taken; a window
-  /// `sizes` lacks is asked at `largest`, and `now` (when set) has the last word.
-  static void start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now);
+  /// `sizes` lacks is asked at `largest`, and `now` (when set) has the last word; stops
+  /// once `wanted` (when set) says no.
+  static void start(std::vector<std::uint32_t> ids, EachSized each, Sizes sizes, Held held, SizeNow now,
+                    Wanted wanted);
+  /// What a capture under way still has to take.
+  struct Batch {
+    std::vector<std::uint32_t> ids;
+    EachSized each;
+    Sizes sizes;
+    Held held;
+    SizeNow now;
+    Wanted wanted;
+    std::set<std::uint32_t> missed;
+  };
+  /// Takes the batch's windows from `next` on (the "thumbnails" queue), handing the rest
+  /// on through the main queue once `deliveredAhead` bytes went there.
+  static void take(const std::shared_ptr<Batch>& batch, std::size_t next);
   static void captureWithScreenCaptureKit(const std::set<std::uint32_t>& ids, EachSized each, Sizes sizes, Held held,
-                                          SizeNow now);
+                                          SizeNow now, Wanted wanted);
   /// A copy `scale` times the picture's size (sides truncated, or rounded up when
   /// `covering`), drawn with high interpolation; null when the bitmap cannot be made.
   static CGImageRef scaled(const CGImageRef& image, double scale, bool covering);

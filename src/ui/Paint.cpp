@@ -53,6 +53,21 @@ bool drawKept(QPainter& painter, const QRectF& rect, double radius, const QColor
   return views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, color, pen, kWindowPlates);
 }
 
+// A fill that only fades: its picture in the colour at full strength, laid on at the
+// colour's own strength (times the painter's).
+bool drawFading(QPainter& painter, const QRectF& rect, double radius, const QColor& color) {
+  constexpr views::PlateUse kFadingPlates{
+      .keepFillAtOnce = true, .largestArea = kWindowPlates.largestArea, .laidAtOpacity = true};
+  QColor full = color;
+  full.setAlpha(255);
+  painter.save();
+  painter.setOpacity(painter.opacity() * color.alphaF());
+  const bool laid =
+      views::drawKeptPlate(painter, scene::Shape::Kind::roundedRectangle, rect, radius, full, 0, kFadingPlates);
+  painter.restore();
+  return laid;
+}
+
 // Where the painter may draw, in device pixels, when it is one whose pixels a plain fill of
 // whole pixels stands for exactly (raster, unturned, blending over): none otherwise.
 std::optional<QRect> clippedPixels(QPainter& painter) {
@@ -115,6 +130,7 @@ bool clearOfOutline(QPainter& painter, const QRectF& middle, double radius, doub
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look) {
   if (color.alpha() == 0 || fillInside(painter, rect, radius, color)) return;
   if (look == Look::lasting && drawKept(painter, rect, radius, color, 0)) return;
+  if (look == Look::fading && drawFading(painter, rect, radius, color)) return;
   painter.save();
   painter.setPen(Qt::NoPen);
   painter.setBrush(color);
@@ -240,7 +256,7 @@ void strokeRoundedInside(QPainter& painter, const QRectF& rect, double radius, c
   painter.setPen(QPen(color, width));
   const auto draw = [&] { painter.drawRoundedRect(middle, r, r); };
   // An outline's rows are a few spans each: in bands, none is handed to the helper threads.
-  if (look == Look::passing) {
+  if (look != Look::lasting) {
     views::inBands(painter, rect, kFillRows, draw);
   } else {
     draw();

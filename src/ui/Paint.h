@@ -35,10 +35,14 @@ QColor mix(const QColor& from, const QColor& to, double t);
 /// Whether a shape looks the same beyond this frame. One whose look changes at every frame
 /// of a move (a highlight fading, a cap lighting up, a border taking the accent) is
 /// `passing`: it is drawn as it is, since a kept picture of it would serve no other frame
-/// and push out the pictures that do.
-enum class Look { lasting, passing };
+/// and push out the pictures that do. One that stays where it is and only grows stronger or
+/// fainter (a highlight easing in or out) is `fading`: laid from one kept picture of it in
+/// its full colour at the fade's strength, the same picture at every frame of the fade.
+enum class Look { lasting, passing, fading };
 /// `passing` while `progress` is strictly between 0 and 1, `lasting` at either end.
 inline Look lookAt(double progress) { return progress > 0 && progress < 1 ? Look::passing : Look::lasting; }
+/// `fading` while `progress` is strictly between 0 and 1, `lasting` at either end.
+inline Look fadingAt(double progress) { return progress > 0 && progress < 1 ? Look::fading : Look::lasting; }
 
 /// Fills a rounded rectangle.
 void fillRounded(QPainter& painter, const QRectF& rect, double radius, const QColor& color, Look look = Look::lasting);

@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QLayout>
 #include <QPainter>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
 
 #include "guide/DisplaysDemo.h"
 #include "guide/GuideDemo.h"
@@ -186,6 +189,68 @@ TEST_F(DemoViews, AKeyLightingUpIsLaidFromPicturesOfItsCapMadeOnce) {
   const std::uint64_t made = InlineKeys::capPicturesMade() - before;
   EXPECT_GT(made, 0u) << "the moving cap is laid from its pictures, not drawn anew";
   EXPECT_LE(made, 4u) << "each picture is made once, not on every frame";
+}
+
+TEST_F(DemoViews, AKeyPartOfTheWayIsItsTwoLooksMixedAtOneGrowingShare) {
+  QWidget pane;
+  pane.resize(600, 400);
+  auto* demo = new GuideDemo(*GuideTopic::apps().variant("Backward").demo(), 0, false, &pane);
+  demo->move(20, 40);
+  demo->resize(demo->sizeHint());
+  const auto frame = [&] {  // as a window's surface draws, at a backing scale of two
+    QImage image(pane.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    pane.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  };
+  frame();
+  scene.clock.advance(0.64);
+  const QImage unlit = frame();
+  std::vector<QImage> moving;
+  for (int i = 0; i < 5; ++i) {
+    scene.clock.advance(0.02);  // ⇥ goes down at 0.65 s over 0.12 s
+    moving.push_back(frame());
+  }
+  scene.clock.advance(0.04);
+  const QImage lit = frame();
+  const auto channel = [](QRgb v, int shift) { return static_cast<int>((v >> shift) & 0xff); };
+  // The share of the way each frame stands at, read where the two looks differ most.
+  QPoint most;
+  int widest = 0, at = 0;
+  for (int y = 0; y < lit.height(); ++y) {
+    for (int x = 0; x < lit.width(); ++x) {
+      for (const int shift : {0, 8, 16}) {
+        const int d = channel(lit.pixel(x, y), shift) - channel(unlit.pixel(x, y), shift);
+        if (std::abs(d) > std::abs(widest)) {
+          widest = d;
+          most = QPoint(x, y);
+          at = shift;
+        }
+      }
+    }
+  }
+  ASSERT_GT(std::abs(widest), 100) << "the key lights up";
+  double last = 0;
+  for (const QImage& mid : moving) {
+    const double t = (channel(mid.pixel(most), at) - channel(unlit.pixel(most), at)) / static_cast<double>(widest);
+    EXPECT_GE(t, last - 0.01) << "the share grows";
+    last = t;
+    double off = 0;
+    for (int y = 0; y < mid.height(); ++y) {
+      for (int x = 0; x < mid.width(); ++x) {
+        const QRgb a = unlit.pixel(x, y), b = lit.pixel(x, y), m = mid.pixel(x, y);
+        for (const int shift : {0, 8, 16, 24}) {
+          off = std::max(
+              off, std::abs(channel(m, shift) - (channel(a, shift) + t * (channel(b, shift) - channel(a, shift)))));
+        }
+      }
+    }
+    EXPECT_LE(off, 3) << "every pixel mixed at the share " << t;
+  }
+  EXPECT_GT(last, 0.2) << "the key moved";
+  EXPECT_LT(last, 1);
 }
 
 TEST_F(DemoViews, TheDisplaysHighlightMovesWithTheFocusOverFourTenths) {

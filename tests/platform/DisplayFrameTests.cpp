@@ -297,6 +297,32 @@ TEST_F(DisplayFrame, AWindowWhoseContentCannotBeReadHidesNothingUntilItCanBe) {
   expectSameAsWhole("the panel published a readable frame");
 }
 
+// A program copying parts into its window's surface: the display's frame is left as it
+// was (the window shown a frame late, never blank) and composed again on the next tick.
+// One stopped or killed in the middle of a copy holds the display up for a tick or two
+// only: then the window is left out and what the other windows do goes on showing.
+TEST_F(DisplayFrame, AWindowBeingCopiedIntoIsShownAsItWasAndHoldsNothingUp) {
+  panel(true);
+  const Frame shown = compose(0);
+  last_ = shown.change.sequence;
+  lightTile(0);
+  surface_->holdDrawingOver(true);
+  const Frame held = compose(last_);
+  EXPECT_TRUE(held.change.changing) << "asked for again on the next tick";
+  expectAlike(held.image, shown.image, "the panel while its program copies");
+  surface_->holdDrawingOver(false);
+  EXPECT_GT(expectSameAsWhole("the copy finished").boundingRect().width(), 0) << "the lit tile composed";
+
+  lightTile(1);
+  surface_->holdDrawingOver(true);  // and never finishes
+  ASSERT_TRUE(server.moveWindow(2101, {320, 140}));
+  Frame later;
+  for (int tick = 0; tick < 8 && (tick == 0 || later.change.changing); ++tick) later = compose(last_);
+  EXPECT_FALSE(later.change.changing) << "the display held up by a stopped program";
+  server.dropDisplayFrames();
+  expectAlike(later.image, compose(0).image, "the moved window, without the stopped program's panel");
+}
+
 // The window server takes any frame in process: a window over the display whose frame
 // reaches far beyond every display is placed out of the frame, and composing it is no fault.
 TEST_F(DisplayFrame, AWindowFramedFarBeyondTheDeskIsLeftOut) {

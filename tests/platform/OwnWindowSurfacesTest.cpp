@@ -269,6 +269,34 @@ TEST_F(OwnWindowPictures, AOneShotWindowKeepsNoPictureBesideItsSurface) {
   EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), kBlue) << "drawn again whole";
 }
 
+// A titled window changes in parts while it is open: they are drawn straight over its
+// newest frame, so the program keeps no second picture of it, nor does Qt's own store of
+// the view (which nothing reads) get any pixels.
+TEST_F(OwnWindowPictures, ATitledWindowKeepsNoPictureBesideItsSurface) {
+  TwoHalves content;
+  QPalette palette = content.palette();
+  palette.setColor(QPalette::Window, QColor(1, 2, 3));
+  content.setPalette(palette);
+  QWidget filling(&content);
+  filling.setGeometry(150, 0, 50, 50);
+  filling.setAutoFillBackground(true);
+  const std::size_t before = platform::OwnWindowSurface::keptBytes();
+  auto w = window(&content);
+  settle();
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kRed);
+  EXPECT_EQ(platform::OwnWindowSurface::keptBytes(), before);
+  content.left = QColor(0, 0, 255);
+  content.update(0, 50, 100, 50);
+  settle();
+  const CGImageRef after = capture(*w, 200, 128);
+  EXPECT_EQ(rgb(after, 20, 100), kBlue) << "the part drawn again";
+  EXPECT_EQ(rgb(after, 20, 40), kRed) << "the rest as it was";
+  const auto* store = content.backingStore() ? dynamic_cast<QImage*>(content.backingStore()->paintDevice()) : nullptr;
+  ASSERT_TRUE(store && !store->isNull());
+  for (const QPoint at : {QPoint(20, 80), QPoint(170, 20)})
+    EXPECT_NE(store->pixel(at) & 0xFFFFFFu, 0x010203u) << "Qt filled its own store at " << at.x() << "," << at.y();
+}
+
 TEST_F(OwnWindowPictures, OnlyOwnWindowsTakeASurface) {
   // Another app's window keeps its generated picture whatever is handed in for its number.
   const auto entries = server.windowList();

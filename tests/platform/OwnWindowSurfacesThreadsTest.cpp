@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -41,6 +42,40 @@ TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAFrameHalfWrittenWhileTheOwnerPub
     // The whole frame changes each time; with every buffer held the owner tries again.
     while (!surface->publish(picture, QRegion(0, 0, 64, 64))) std::this_thread::yield();
     // Let the reader catch a good share of the frames.
+    if (n % 40 == 0) {
+      const int seen = reads.load();
+      while (reads.load() == seen) std::this_thread::yield();
+    }
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_EQ(surface->sequence(), static_cast<std::uint64_t>(kFrames));
+}
+
+TEST(OwnWindowSurfacesThreads, AReaderNeverSeesAPartHalfDrawnOverTheNewestFrame) {
+  auto surface = platform::SharedSurface::create(256, 256);
+  ASSERT_TRUE(surface);
+  ASSERT_TRUE(surface->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(1, 0, 0)); }));
+  constexpr int kFrames = 400;
+  std::atomic<bool> done = false;
+  std::atomic<int> torn = 0, reads = 0;
+  std::thread reader([&] {
+    while (!done) {
+      surface->read([&](const QImage& frame, std::uint64_t sequence) {
+        // Frame n has its part filled with grey n % 256 from the top row to the bottom.
+        const QRgb expected = qRgb(static_cast<int>(sequence % 256), 0, 0);
+        if (frame.pixel(10, 0) != expected || frame.pixel(200, 255) != expected) ++torn;
+        ++reads;
+      });
+    }
+  });
+  const QRect part(0, 0, 256, 256);
+  for (int n = 2; n <= kFrames; ++n) {
+    QImage parts(part.size(), QImage::Format_ARGB32_Premultiplied);
+    parts.fill(qRgb(n % 256, 0, 0));
+    // With the newest frame held the owner tries again.
+    while (!surface->publishOver(parts, part.topLeft(), QRegion(part))) std::this_thread::yield();
     if (n % 40 == 0) {
       const int seen = reads.load();
       while (reads.load() == seen) std::this_thread::yield();

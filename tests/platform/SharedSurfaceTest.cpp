@@ -128,6 +128,72 @@ TEST(SharedSurface, FramesDrawnInPlaceKeepOneBufferResident) {
   });
 }
 
+// A window that changes in parts draws them over the newest frame in its own buffer: one
+// buffer stays resident (a frame before goes once no reader holds it), a part that changes nothing is no frame, and the newest frame a
+// reader holds is left alone until it lets go.
+TEST(SharedSurface, PartsDrawnOverTheNewestFrameKeepOneBufferResident) {
+  auto owner = platform::SharedSurface::create(512, 512);
+  auto reader = mapped(*owner);
+  const auto residentBytes = [&] {
+    struct stat s {};
+    ::fstat(owner->descriptor(), &s);
+    return static_cast<long long>(s.st_blocks) * 512;
+  };
+  // The owner's parts drawn beside the surface, copied over it.
+  const auto over = [&](QRgb color, QRect part) {
+    QImage parts(part.size(), QImage::Format_ARGB32_Premultiplied);
+    parts.fill(color);
+    return owner->publishOver(parts, part.topLeft(), QRegion(part));
+  };
+  EXPECT_FALSE(over(qRgb(1, 1, 1), QRect(0, 0, 8, 8))) << "nothing to draw over yet";
+  ASSERT_TRUE(owner->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(255, 0, 0)); }));
+  // Drawn whole again while a reader holds the first frame: that one stays until let go.
+  reader->read([&](const QImage&, std::uint64_t) {
+    ASSERT_TRUE(owner->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(255, 0, 0)); }));
+  });
+  QImage expected(512, 512, QImage::Format_ARGB32_Premultiplied);
+  expected.fill(qRgb(255, 0, 0));
+  for (int i = 0; i < 4; ++i) {
+    const QRect part(i * 100, i * 50, 90, 40);
+    ASSERT_TRUE(over(qRgb(0, 0, 255), part));
+    QPainter(&expected).fillRect(part, QColor(0, 0, 255));
+    EXPECT_EQ(reader->copy(), expected) << "part " << i;
+    EXPECT_EQ(reader->damageSince(reader->sequence() - 1), QRegion(part));
+    EXPECT_LT(residentBytes(), 512LL * 512 * 4 * 3 / 2) << "one buffer resident, not two";
+  }
+  const std::uint64_t newest = reader->sequence();
+  ASSERT_TRUE(owner->publishOver(QImage(8, 8, QImage::Format_ARGB32_Premultiplied), QPoint(), QRegion()));
+  EXPECT_EQ(reader->sequence(), newest) << "nothing changed: no frame";
+  reader->read([&](const QImage& held, std::uint64_t) {
+    EXPECT_FALSE(over(qRgb(0, 255, 0), QRect(0, 0, 8, 8)));
+    EXPECT_EQ(held.pixel(0, 0), qRgb(0, 0, 255)) << "the held frame as it was";
+  });
+  EXPECT_TRUE(over(qRgb(0, 255, 0), QRect(0, 0, 8, 8)));
+  EXPECT_EQ(reader->copy().pixel(0, 0), qRgb(0, 255, 0));
+}
+
+// The owner stopped (or killed) in the middle of copying parts over its newest frame: a
+// reader is told at once that the surface is busy, never waits for an owner that may
+// never finish, and tells that apart from a surface with nothing published yet.
+TEST(SharedSurface, AReaderThatFindsTheOwnerCopyingGoesWithoutAtOnce) {
+  auto owner = platform::SharedSurface::create(64, 64);
+  auto reader = mapped(*owner);
+  bool busy = true, called = false;
+  EXPECT_FALSE(reader->read([&](const QImage&, std::uint64_t) { called = true; }, &busy));
+  EXPECT_FALSE(busy) << "nothing published yet is not busy";
+  ASSERT_TRUE(owner->publishDrawn([](QImage& buffer) { buffer.fill(qRgb(255, 0, 0)); }));
+  owner->holdDrawingOver(true);
+  EXPECT_FALSE(reader->read([&](const QImage&, std::uint64_t) { called = true; }, &busy));
+  EXPECT_TRUE(busy);
+  EXPECT_FALSE(called);
+  EXPECT_TRUE(reader->copy().isNull());
+  owner->holdDrawingOver(false);
+  EXPECT_TRUE(
+      reader->read([&](const QImage& frame, std::uint64_t) { called = frame.pixel(0, 0) == qRgb(255, 0, 0); }, &busy));
+  EXPECT_FALSE(busy);
+  EXPECT_TRUE(called) << "the frame as it was before the copy began";
+}
+
 TEST(SharedSurface, MemoryThatIsNotASealedSurfaceIsRefused) {
   std::string problem;
   const int unsealed = ::memfd_create("not-a-surface", MFD_CLOEXEC);

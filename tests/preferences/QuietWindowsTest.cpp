@@ -19,6 +19,7 @@
 #include "guide/InlineKeys.h"
 #include "guide/MiniSwitcher.h"
 #include "guide/TopicRow.h"
+#include "platform/MallocZone.h"
 #include "platform/OwnWindowSurface.h"
 #include "platform/SharedSurface.h"
 #include "platform/sim/WindowServer.h"
@@ -256,6 +257,27 @@ TEST_F(QuietWindows, AWindowOutOfSightStopsItsDemonstrationAndPlaysOnOnceBack) {
   EXPECT_FALSE(permissions.view()->demo()->isRunning());
   EXPECT_FALSE(permissions.view()->isPolling());
   EXPECT_EQ(permissions.view()->demo()->index(), welcomeStoppedAt);
+}
+
+TEST_F(QuietWindows, AMomentAfterAWindowClosedTheHeapsGiveTheirFreePagesBackUnlessItOpenedAgain) {
+  static int reliefs = 0;
+  static const bool counting = (platform::onPressureRelief([] { ++reliefs; }), true);
+  ASSERT_TRUE(counting);
+  guide.show();
+  frames(0.5);
+  const int before = reliefs;
+  guide.close();
+  frames(0.5);
+  EXPECT_EQ(reliefs, before) << "not at once: what closing let go of is still going";
+  frames(0.5);
+  EXPECT_EQ(reliefs, before + 1);
+  preferences.show();
+  frames(0.3);
+  preferences.window()->performClose(nullptr);
+  frames(0.3);
+  preferences.show();
+  frames(1);
+  EXPECT_EQ(reliefs, before + 1) << "open again before the moment: nothing to give back";
 }
 
 TEST_F(QuietWindows, OpeningAndClosingTheWindowsFiftyTimesHoldsNoMoreMemory) {

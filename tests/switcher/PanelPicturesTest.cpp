@@ -225,10 +225,10 @@ TEST_F(PanelPicturesTest, DrawingOnlyWhatChangedKeepsThePanelsWhole) {
   }
 }
 
-// A backdrop draws a wash and a Space's picture, each of as many pixels as its display has
-// points, under a plain veil: its surface is kept at that density, and the window server
-// shows it as the backdrop drawn at the display's pixels. The ghost, a window's picture
-// at full resolution, keeps the display's.
+// A backdrop draws a wash of a quarter as many pixels as its display has points under a
+// plain veil: its surface is kept at that density, and the window server shows it as the
+// backdrop drawn at the display's pixels. The ghost, a window's picture at full
+// resolution, keeps the display's.
 TEST_F(PanelPicturesTest, ABackdropIsKeptAtItsPicturesDensityAndShowsTheSame) {
   setPreview("fullScreen");
   holdSession(1.5);
@@ -236,8 +236,8 @@ TEST_F(PanelPicturesTest, ABackdropIsKeptAtItsPicturesDensityAndShowsTheSame) {
   const NSWindow& backdrop = *switcher->ghost().backdropWindows().at(0).window;
   const auto surface = scene.windowServer.ownWindowSurface(static_cast<std::uint32_t>(backdrop.windowNumber()));
   ASSERT_TRUE(surface);
-  EXPECT_EQ(surface->width(), 1512);
-  EXPECT_EQ(surface->height(), 982);
+  EXPECT_EQ(surface->width(), 756);
+  EXPECT_EQ(surface->height(), 491);
   auto* view = dynamic_cast<QWidget*>(backdrop.contentView());
   ASSERT_TRUE(view);
   QImage whole(3024, 1964, QImage::Format_ARGB32_Premultiplied);

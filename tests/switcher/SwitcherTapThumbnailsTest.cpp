@@ -134,6 +134,21 @@ TEST_F(ThumbnailsTest, EachWindowIsDeliveredOnceOnTheMainQueueAndScaledDown) {
   EXPECT_EQ(count, (std::map<std::uint32_t, int>{{large, 1}, {small, 1}}));
 }
 
+// A busy main thread never has a whole desk's pictures waiting for it.
+TEST_F(ThumbnailsTest, ACaptureWaitsForTheMainThreadOnceItHandedItAFewFramesOfPictures) {
+  std::vector<std::uint32_t> ids;
+  for (int i = 0; i < 12; ++i) ids.push_back(addWindow(CGRect(0, 40, 1440, 900)));
+  std::vector<std::uint32_t> got;
+  Thumbnails::capture(ids, [&](std::uint32_t window, CGImageRef) { got.push_back(window); }, Thumbnails::noLimit);
+  while (scene.clock.step("thumbnails")) {
+  }
+  const std::size_t taken = hardwareCalls();
+  EXPECT_LT(taken, ids.size()) << "the rest waits until the main thread took these";
+  EXPECT_GE(taken * 720 * 450 * 4, Thumbnails::deliveredAhead);
+  scene.clock.runUntilIdle();
+  EXPECT_EQ(got, ids) << "then every window, once, in order";
+}
+
 TEST_F(ThumbnailsTest, APlanTakesOnlyItsWindowsAtItsSizesAndAnEmptyOneNothing) {
   const std::uint32_t large = addWindow(CGRect(0, 40, 1440, 900));
   const std::uint32_t small = addWindow(CGRect(0, 40, 600, 400));

@@ -13,6 +13,7 @@
 
 #include "support/HelperThreads.h"
 #include "support/WidgetsApp.h"
+#include "switcher/views/KeptPlates.h"
 #include "ui/Paint.h"
 
 namespace trelliq {
@@ -66,6 +67,37 @@ TEST(KeptPlates, EachPlateLandsWhereAndInTheColourItWasAskedForAndStaysTheSame) 
     EXPECT_LE(farthest(first, plate(at, color, false, pen)), 1) << "as a plain fill draws it";
     EXPECT_EQ(plate(at, color, true, pen), first) << "drawn again, the same pixels";
   }
+}
+
+TEST(KeptPlates, AFadingHighlightLooksAsAPlainFillAtEveryStrengthFromOnePicture) {
+  test::ensureWidgets();
+  const auto highlight = [](const QColor& color, bool kept) {
+    QImage image(240, 160, QImage::Format_RGB32);
+    image.fill(QColor(40, 40, 42));
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(2, 2);
+    p.setOpacity(0.8);  // drawn within a fading part of a demonstration
+    const QRectF rect(10.25, 7.5, 46, 58);
+    if (kept) {
+      ui::fillRounded(p, rect, 10, color, ui::fadingAt(0.5));
+    } else {
+      p.setPen(Qt::NoPen);
+      p.setBrush(color);
+      p.drawRoundedRect(rect, 10, 10);
+    }
+    return image;
+  };
+  const std::size_t before = views::keptPlateCount();
+  highlight(Qt::white, true);
+  const std::size_t pictures = views::keptPlateCount();
+  EXPECT_EQ(pictures, before + 1) << "not laid from a kept picture";
+  for (const double strength : {0.05, 0.3, 0.55, 0.95}) {
+    SCOPED_TRACE(strength);
+    const QColor color = QColor::fromRgbF(1, 1, 1, static_cast<float>(strength));
+    EXPECT_LE(farthest(highlight(color, true), highlight(color, false)), 1);
+  }
+  EXPECT_EQ(views::keptPlateCount(), pictures) << "a picture made for a strength";
 }
 
 // A card as a window's repaint of one part draws it: at twice the scale, clipped to the part.

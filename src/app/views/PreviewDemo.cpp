@@ -120,9 +120,9 @@ void PreviewDemo::paintEvent(QPaintEvent*) {
   for (std::size_t i = 0; i < all.size(); ++i) {
     const QRectF cellRect = this->cellRect(static_cast<int>(i));
     // The highlight slides with the same eased step as the cross-fade.
-    if (static_cast<int>(i) == index_) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * p), ui::lookAt(p));
+    if (static_cast<int>(i) == index_) ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * p), ui::fadingAt(p));
     if (static_cast<int>(i) == previous_ && p < 1)
-      ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)), ui::lookAt(p));
+      ui::fillRounded(painter, cellRect, 6, ui::primary(0.2 * (1 - p)), ui::fadingAt(p));
     ui::drawImage(painter, cellRect.adjusted(kIconPad, kIconPad, -kIconPad, -kIconPad), all[i]);
   }
 }

@@ -5,6 +5,8 @@
 
 #include "ownwindows/ClosableWindow.h"
 #include "ownwindows/views/OwnWindow.h"
+#include "platform/Clock.h"
+#include "platform/MallocZone.h"
 #include "platform/WindowFrame.h"
 
 namespace trelliq {
@@ -25,8 +27,15 @@ void KeptWindow::make(const std::string& title, QWidget& view, QSize size, CGPoi
   window_->setTitle(title);
   window_->setReleasedWhenClosed(false);
   window_->setContentView(&view);
-  window_->setDelegate(&delegate_);
+  window_->setDelegate(&relay_);
   fitted_ = size;
+}
+
+void KeptWindow::Relay::windowWillClose(NSWindow& window) {
+  kept_.delegate_.windowWillClose(window);
+  platform::mainQueue().asyncAfter(memoryReliefDelay, [&kept = kept_, life = std::weak_ptr<int>(kept_.life_)] {
+    if (!life.expired() && !kept.isVisible()) malloc_zone_pressure_relief(nullptr, 0);
+  });
 }
 
 std::optional<CGPoint> KeptWindow::centred(CGSize frame) {

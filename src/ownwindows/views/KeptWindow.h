@@ -3,7 +3,9 @@
 // welcome window): titled and closable, only hidden when closed, centred on the main
 // screen when it is made, following its view's size afterwards. Its owner keeps one as a
 // member declared after its view, so the window lets go of the view before the view dies.
-// Main thread only.
+// A moment after the window closed, if it is still closed, the heap's free pages go back
+// to the system: what drawing it took would otherwise stay resident while the program
+// waits. Main thread only.
 
 #include <QSize>
 #include <memory>
@@ -52,8 +54,27 @@ class KeptWindow {
   /// Closes (hides) the window if there is one.
   void close();
 
+  /// How long after the window closed its memory goes back.
+  static constexpr double memoryReliefDelay = 0.75;
+
  private:
+  /// The window's delegate: hands every call on to the owner's, and gives memory back
+  /// once the window has closed.
+  class Relay : public NSWindowDelegate {
+   public:
+    explicit Relay(KeptWindow& kept) : kept_(kept) {}
+    bool windowShouldClose(NSWindow& window) override { return kept_.delegate_.windowShouldClose(window); }
+    void windowWillClose(NSWindow& window) override;
+    void windowDidBecomeKey(NSWindow& window) override { kept_.delegate_.windowDidBecomeKey(window); }
+    void windowDidResignKey(NSWindow& window) override { kept_.delegate_.windowDidResignKey(window); }
+
+   private:
+    KeptWindow& kept_;
+  };
+
   NSWindowDelegate& delegate_;
+  Relay relay_{*this};
+  std::shared_ptr<int> life_ = std::make_shared<int>();  // watched by the relief it schedules
   std::unique_ptr<ClosableWindow> window_;
   QSize fitted_;  // the view's size the window's frame was last fitted to
 };

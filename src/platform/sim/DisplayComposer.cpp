@@ -148,6 +148,7 @@ struct Seen {
   QRegion region;                  // what no solid window in front hides, its shadow included
   std::optional<Painted> content;  // a surface window's content, read where its body shows
   bool readable = true;            // false: a surface that cannot be read; the window shows nothing
+  bool busy = false;               // its program was copying into its surface: not read
 };
 
 /// Only a window that will be painted whole hides anything: not a clear own window, nor
@@ -201,9 +202,9 @@ std::vector<Seen> seeWindows(std::vector<Placed>& windows, const QRegion& dirty,
       // glass decides its backdrop.
       const QRect need = (p.glass.isEmpty() ? v.region : extent).intersected(p.placed).boundingRect();
       if (!need.isEmpty())
-        v.content =
-            paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()));
-      v.readable = v.content || (need.isEmpty() && p.shown.surface->read([](const QImage&, std::uint64_t) {}));
+        v.content = paintShown(p.shown, p.placed.width(), p.placed.height(), true, need.translated(-p.placed.topLeft()),
+                               &v.busy);
+      v.readable = v.content || (need.isEmpty() && p.shown.surface->read([](const QImage&, std::uint64_t) {}, &v.busy));
       if (!v.readable) p.surfaceSeq = 0;
     }
     if (!p.glass.isEmpty()) hidden -= p.glass;
@@ -629,6 +630,28 @@ QRegion dirtyAfter(std::vector<std::pair<int, QRect>> found, const std::vector<P
   return region;
 }
 
+/// Whether a frame with `seen` (seeWindows of `now`) is better left as it was for now:
+/// some window's program was copying into its surface, for kBusyTicks compositions in a
+/// row at most (a program stopped or killed in the middle of a copy holds nothing up for
+/// longer: its window is left out then, as one that cannot be read). `busy` counts each
+/// such window's compositions in a row. `again` is set when a window is left out for the
+/// first time: the frame composes only what changed without it, the next one all of it.
+bool holdFor(const std::vector<Placed>& now, const std::vector<Seen>& seen, std::map<std::uint32_t, int>& busy,
+             bool& again) {
+  std::map<std::uint32_t, int> still;
+  bool hold = false;
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    if (!seen[i].busy) continue;
+    const std::uint32_t number = now[i].shown.window.number;
+    const auto before = busy.find(number);
+    const int ticks = still[number] = (before == busy.end() ? 0 : before->second) + 1;
+    hold = hold || ticks <= DisplayComposer::kBusyTicks;
+    again = again || ticks == DisplayComposer::kBusyTicks + 1;
+  }
+  busy = std::move(still);
+  return hold;
+}
+
 /// What changed since the frame `since`, from the kept `history`: nothing for that frame
 /// itself, unknown (the whole frame) for one no longer kept or after a frame made whole.
 std::optional<QRegion> damageSince(const std::list<std::pair<std::uint64_t, QRegion>>& history,
@@ -769,6 +792,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
                      k.type != scene.to.type || k.color != color || !(k.frame == scene.frame) ||
                      k.name != scene.display.screen.localizedName;
   QRegion dirty;
+  bool again = false;  // to be composed again on the next tick
   std::set<std::uint32_t> stale;
   std::vector<Seen> seen;  // what each window shows within `dirty`, when seen before painting
   QRegion desktop;
@@ -805,6 +829,12 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   });
   if (!dirty.isEmpty()) {
     if (seen.empty()) seen = seeWindows(now, dirty, desktop, sx);
+    if (holdFor(now, seen, k.busy, again) && !whole) {
+      // The frame as it was, and what lay in `dirty` composed again from the windows it
+      // was composed with on the next tick: a window shown one frame late, never blank.
+      use(k.image, FrameChange{k.sequence, damageSince(k.history, since, k.sequence, false), true});
+      return;
+    }
     paintSeen(k.image, scene, &scene.to, now, seen, desktop, dirty, k.backdrops, stale, sx);
     recordFrame(k, dirty);
   }
@@ -818,7 +848,7 @@ void DisplayComposer::composeInto(Kept& k, const DisplayScene& scene, std::uint6
   }
   k.windows = std::move(now);
 
-  const FrameChange change{k.sequence, damageSince(k.history, since, k.sequence, whole)};
+  const FrameChange change{k.sequence, damageSince(k.history, since, k.sequence, whole), again};
   use(k.image, change);
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -49,6 +50,9 @@ struct DisplayScene {
 struct FrameChange {
   std::uint64_t sequence = 0;     // the frame's number (never 0)
   std::optional<QRegion> damage;  // what differs from frame `since`; nothing: take it whole
+  /// Left as it was while a window's program copied into its surface (or composed without
+  /// a window left out for the first time): composed again when asked on the next tick.
+  bool held = false;
 };
 
 class DisplayComposer {
@@ -87,6 +91,11 @@ class DisplayComposer {
     frames_.clear();
     pixels_.clear();
   }
+
+  /// How many compositions in a row a display's frame is left as it was for a window whose
+  /// program is copying into its surface, before it goes on without that window (a program
+  /// stopped or killed in the middle of a copy).
+  static constexpr int kBusyTicks = 2;
 
   /// How many frames are kept at most, within the budget (see trim for which go first).
   static constexpr std::size_t kKeptFrames = 6;
@@ -142,6 +151,7 @@ class DisplayComposer {
     std::vector<Placed> windows;
     std::map<std::uint32_t, Backdrop> backdrops;
     std::list<std::pair<std::uint64_t, QRegion>> history;  // each frame and what it changed
+    std::map<std::uint32_t, int> busy;                     // windows found busy, by how many compositions in a row
 
     std::size_t bytes() const;
   };

@@ -61,9 +61,10 @@ struct Painted {
 /// part its surface covers. With `need` (in the window's pixels), an opaque window's
 /// picture is only that part of it (`at` says where it lies) and a clear one's content is
 /// drawn only there, the rest of the picture left clear. Nothing for an own window whose program has
-/// not published a frame yet, nor for a clear own window without a view.
+/// not published a frame yet, nor for a clear own window without a view; nor, at once, for
+/// one whose program is copying into its surface (`busy`, when given, is set then).
 std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part = false,
-                                  std::optional<QRect> need = std::nullopt);
+                                  std::optional<QRect> need = std::nullopt, bool* busy = nullptr);
 
 /// Where an own window's surface content lies in its picture of `width` × `height` pixels
 /// (below the title bar of a titled window); empty for a window without a surface.

@@ -175,12 +175,13 @@ bool WindowServer::composeDisplayFrame(std::uint32_t displayID, int width, int h
   // A display nothing on which changed (the other display's window animating) is not
   // composed again only to find that out.
   if (unchanged && inputs && *inputs == *unchanged) return true;
-  // What the programs publish moves the generation: only a slide changes the picture without it.
+  // What the programs publish moves the generation: only a slide changes the picture without
+  // it, or a frame left as it was while a program copied into its window's surface.
   const bool changing = scene.from.has_value();
   const std::size_t let = composer_->compose(
       displayID, width, height, scene, since,
       [&](const QImage& frame, const FrameChange& change) {
-        DisplayFrame answer{change.sequence, std::nullopt, changing};
+        DisplayFrame answer{change.sequence, std::nullopt, changing || change.held};
         if (change.damage) answer.damage = pieces(*change.damage);
         // A frame that may change by itself is composed again whatever its inputs say.
         if (!answer.changing) answer.inputs = inputs;

@@ -156,7 +156,9 @@ QRectF surfaceArea(const Shown& s, int width, int height) {
   return QRectF(place.x * px, bar + place.y * py, s.surface->width() * px, s.surface->height() * py);
 }
 
-std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part, std::optional<QRect> need) {
+std::optional<Painted> paintShown(const Shown& s, int width, int height, bool part, std::optional<QRect> need,
+                                  bool* busy) {
+  if (busy) *busy = false;
   const double scale = s.scaleAt(std::max(width, 1));
   if (!s.surface) {
     if (s.window.own && !s.opaque) return std::nullopt;
@@ -187,7 +189,7 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     QPainter painter(&image);
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
-  const bool published = s.surface->read([&](const QImage& content, std::uint64_t) {
+  const auto drawContent = [&](const QImage& content, std::uint64_t) {
     if (contentHeight <= 0) return;
     const QRectF target = covered.translated(-painted.at);
     if (!need && !s.opaque && target.toAlignedRect() == QRect(QPoint(), image.size()) &&
@@ -206,8 +208,8 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, content);
     }
-  });
-  if (!published) return std::nullopt;
+  };
+  if (!s.surface->read(drawContent, busy)) return std::nullopt;
   return painted;
 }
 

@@ -172,7 +172,7 @@ Plate makePlate(scene::Shape::Kind kind, const QRectF& rect, double pen, const Q
 // pieces that meet the part being drawn are laid on: a plate under a small change is a
 // few of its pieces, not hundreds clipped away one by one. False, drawing nothing, when
 // the painter cannot be brought to device pixels.
-bool layPlate(QPainter& painter, const QTransform& device, const Plate& plate, const Placement& at) {
+bool layPlate(QPainter& painter, const QTransform& device, const Plate& plate, const Placement& at, bool atPainterOpacity) {
   QRect drawing(at.x0, at.y0, at.width, at.height);
   if (painter.hasClipping()) drawing &= device.mapRect(painter.clipBoundingRect()).toAlignedRect();
   if (drawing.isEmpty()) return true;
@@ -182,7 +182,7 @@ bool layPlate(QPainter& painter, const QTransform& device, const Plate& plate, c
     painter.restore();
     return false;
   }
-  painter.setOpacity(1);
+  if (!atPainterOpacity) painter.setOpacity(1);
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   const std::vector<Piece> across = pieces(at.width, at.corner, at.slicedAcross);
   const std::vector<Piece> down = pieces(at.height, at.corner, at.slicedDown);
@@ -212,7 +212,7 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
   const std::optional<Placement> at = placementOf(kind, rect, radius, pen, device, use);
   if (!at) return false;
 
-  const QColor drawn = atOpacity(color, painter.opacity());
+  const QColor drawn = use.laidAtOpacity ? color : atOpacity(color, painter.opacity());
   const bool smooth = painter.testRenderHint(QPainter::Antialiasing);
   const Key key{static_cast<int>(kind),
                 fine(at->inPicture.left()),
@@ -240,7 +240,7 @@ bool drawKeptPlate(QPainter& painter, scene::Shape::Kind kind, const QRectF& rec
     const auto bytes = static_cast<std::size_t>(made.picture.sizeInBytes());
     plate = &kept.keep(key, std::move(made), bytes);
   }
-  return layPlate(painter, device, *plate, *at);
+  return layPlate(painter, device, *plate, *at, use.laidAtOpacity);
 }
 
 std::size_t keptPlateCount() { return keptPlates().count(); }

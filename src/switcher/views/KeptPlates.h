@@ -23,6 +23,9 @@ struct PlateUse {
   bool keepFillAtOnce = false;
   // Shapes inking more device pixels than this are drawn as they are (0: any size).
   double largestArea = 0;
+  // The picture is kept in the colour alone and laid on at the painter's opacity: a shape
+  // fading in or out is one picture at every frame of the fade, not one per frame.
+  bool laidAtOpacity = false;
 };
 
 /// Fills (`pen` 0) the shape of `kind` filling `rect`, or strokes its outline with a pen

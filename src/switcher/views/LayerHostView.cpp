@@ -1,8 +1,8 @@
 #include "switcher/views/LayerHostView.h"
 
 #include <QPainter>
-#include <QPen>
 #include <QPainterPath>
+#include <QPen>
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -92,10 +92,25 @@ std::vector<std::pair<QRectF, double>> LayerHostView::placed() const {
   return out;
 }
 
+std::size_t LayerHostView::lowestShown() const {
+  const CGRect bounds(0, 0, window_.frame().width(), window_.frame().height());
+  if (animator_.isAnimating()) return 0;
+  for (std::size_t i = layers_.size(); i-- > 0;) {
+    const Layer* layer = layers_[i];
+    if (layer && layer->isOpaque() && layer->contents() && !layer->isHidden() && layer->alpha() >= 1 &&
+        layer->frame() == bounds && !layer->superlayer() && layer->cornerRadius() <= 0 &&
+        layer->gravity() == Layer::Gravity::resize)
+      return i;
+  }
+  return 0;
+}
+
 std::optional<double> LayerHostView::neededScale() const {
   const CGRect bounds(0, 0, window_.frame().width(), window_.frame().height());
-  double needed = 1;
-  for (const Layer* layer : layers_) {
+  // Plain fills look the same at any density; the coarsest kept is half a pixel per point.
+  double needed = 0.5;
+  for (std::size_t i = lowestShown(); i < layers_.size(); ++i) {
+    const Layer* layer = layers_[i];
     if (!layer || layer->isHidden() || layer->alpha() <= 0) continue;
     const bool draws = layer->contents() || (layer->background() >> 24) != 0;
     if (!draws && layer->material() == Layer::Material::none && layer->symbol().name.empty()) continue;
@@ -107,6 +122,7 @@ std::optional<double> LayerHostView::neededScale() const {
     if (const CGImageRef& image = layer->contents(); image && bounds.width() > 0 && bounds.height() > 0)
       needed = std::max({needed, image->width() / bounds.width(), image->height() / bounds.height()});
   }
+  if (needed <= 0.5 + 1.0 / 64) return 0.5;
   return std::ceil(needed - 1.0 / 64);
 }
 
@@ -115,7 +131,7 @@ void LayerHostView::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   const auto where = placed();
-  for (std::size_t i = 0; i < layers_.size() && i < where.size(); ++i) {
+  for (std::size_t i = lowestShown(); i < layers_.size() && i < where.size(); ++i) {
     const Layer* layer = layers_[i];
     const auto& [rect, alpha] = where[i];
     if (!layer || alpha <= 0 || rect.isEmpty()) continue;

@@ -5,8 +5,9 @@
 // alpha, corner radius, background fill and contents; hidden layers draw nothing. A frame
 // set with an animation moves there over that time. A window whose layers all cover it
 // whole with plain fills and pictures of fewer pixels than its display's (the backdrops'
-// wash, veil and composed Space) is kept at those pictures' density: the window server
-// scales it up as it composes, as it does a layer's contents. Main thread only.
+// wash, veil and composed Space) is kept at those pictures' density, down to half a pixel
+// per point: the window server scales it up as it composes, as it does a layer's
+// contents. Layers under an opaque one shown whole are not drawn. Main thread only.
 
 #include <QWidget>
 #include <memory>
@@ -36,6 +37,9 @@ class LayerHostView : public QWidget, public platform::DensityLimitedView {
 
  private:
   void follow(const std::optional<Animation>& animation);
+  /// The first layer drawn: the topmost one shown whole over the window and opaque (the
+  /// ones under it are hidden by it), or the bottom one.
+  std::size_t lowestShown() const;
 
   NSWindow& window_;
   std::vector<Layer*> layers_;
