@@ -38,6 +38,23 @@ class DemoViews : public ::testing::Test {
     }
     return result;
   }
+  /// The Backward demonstration in `pane`, with room above and below its row for the
+  /// enlarged caps.
+  static void showBackwardIn(QWidget& pane) {
+    pane.resize(600, 400);
+    auto* demo = new GuideDemo(*GuideTopic::apps().variant("Backward").demo(), 0, false, &pane);
+    demo->move(20, 40);
+    demo->resize(demo->sizeHint());
+  }
+  /// `pane` drawn as a window's surface draws it, at a backing scale of two.
+  static QImage frameOf(QWidget& pane) {
+    QImage image(pane.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    pane.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+  }
 };
 
 TEST_F(DemoViews, TheScriptsModifierIsAlwaysHeldAndTheTapShowsOnlyWhileTheKeyIsDown) {
@@ -167,18 +184,9 @@ TEST_F(DemoViews, TheHighlightAndTheKeysMoveOnTheFrameChangesCurve) {
 }
 
 TEST_F(DemoViews, AKeyLightingUpIsLaidFromPicturesOfItsCapMadeOnce) {
-  QWidget pane;  // with room above and below the row for its enlarged caps
-  pane.resize(600, 400);
-  auto* demo = new GuideDemo(*GuideTopic::apps().variant("Backward").demo(), 0, false, &pane);
-  demo->move(20, 40);
-  demo->resize(demo->sizeHint());
-  const auto frame = [&] {  // as a window's surface draws, at a backing scale of two
-    QImage image(pane.size() * 2, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.scale(2, 2);
-    pane.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-  };
+  QWidget pane;
+  showBackwardIn(pane);
+  const auto frame = [&] { return frameOf(pane); };
   frame();
   scene.clock.advance(0.65);  // ⇥ goes down over 0.12 s
   const std::uint64_t before = InlineKeys::capPicturesMade();
@@ -193,18 +201,8 @@ TEST_F(DemoViews, AKeyLightingUpIsLaidFromPicturesOfItsCapMadeOnce) {
 
 TEST_F(DemoViews, AKeyPartOfTheWayIsItsTwoLooksMixedAtOneGrowingShare) {
   QWidget pane;
-  pane.resize(600, 400);
-  auto* demo = new GuideDemo(*GuideTopic::apps().variant("Backward").demo(), 0, false, &pane);
-  demo->move(20, 40);
-  demo->resize(demo->sizeHint());
-  const auto frame = [&] {  // as a window's surface draws, at a backing scale of two
-    QImage image(pane.size() * 2, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.scale(2, 2);
-    pane.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-  };
+  showBackwardIn(pane);
+  const auto frame = [&] { return frameOf(pane); };
   frame();
   scene.clock.advance(0.64);
   const QImage unlit = frame();
