@@ -1,8 +1,8 @@
 // The screen attached to a world host as the screen program is: told of each change (once
 // until it looks again, and as long as it watches, whoever else comes and goes) instead of
-// asking all the time, and then fetches at once; its frames come in memory it maps, only
-// what changed copied, and a change as large as a display composed at any size reaches it
-// whole, however large for one message.
+// asking all the time, sent the frames it last asked for with the notice, one push until it
+// showed them; its frames come in memory it maps, only what changed copied, and a change as
+// large as a display composed at any size reaches it whole, however large for one message.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +13,7 @@
 #include <QImage>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -172,24 +173,95 @@ TEST_F(ScreenThroughHostThreads, AScreenIsStillToldAfterOtherClientsLeave) {
   EXPECT_TRUE(toldTimes(1)) << "the screen still watching was not told";
 }
 
-TEST_F(ScreenThroughHostThreads, TheScreenToldOfAChangeFetchesItInOneRequest) {
+TEST_F(ScreenThroughHostThreads, ChangesReachTheScreensPictureWithoutItAsking) {
   ASSERT_TRUE(source);
   screen::ScreenWindow window(source.get(), std::nullopt);
   window.show();     // sized as on a desktop
-  window.refresh();  // the displays and their first frames
-  const QImage before = window.grab().toImage();
+  window.refresh();  // the displays and their first frames: what the host sends from now on
   const std::uint64_t calls = screenMac->connection->calls();
+  // The frames are sent with the notice, on the screen's reader; its own thread draws them.
+  auto shows = [&](const std::function<bool(const QImage&)>& seen) {
+    return eventually(
+        [&] {
+          QCoreApplication::sendPostedEvents(&window);
+          return seen(window.grab().toImage());
+        },
+        std::chrono::seconds(20));
+  };
+  const QImage before = window.grab().toImage();
   ASSERT_TRUE(scene.windowServer.moveWindow(2101, {340, 160}));
-  // The screen hears of it on its own thread, and fetches there.
-  ASSERT_TRUE(eventually(
-      [&] {
-        QCoreApplication::sendPostedEvents(&window);
-        return screenMac->connection->calls() > calls;
-      },
-      std::chrono::seconds(20)))
-      << "the screen did not look";
-  EXPECT_EQ(screenMac->connection->calls() - calls, 1u) << "the screen asked for more than the frames";
-  EXPECT_NE(window.grab().toImage(), before) << "the change was not drawn";
+  EXPECT_TRUE(shows([&](const QImage& now) { return now != before; })) << "a moved window was not drawn";
+
+  // The program's own window draws anew and publishes each frame: each reaches the picture.
+  auto inColor = [](const QColor& color) {
+    return [rgb = color.rgb()](const QImage& picture) {
+      int n = 0;
+      for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) n += picture.pixel(x, y) == rgb;
+      return n >= 100;
+    };
+  };
+  PlainView content;
+  content.color = QColor(250, 10, 240);
+  NSWindow own(CGRect(100, 300, 100, 100), NSWindowStyleMaskBorderless, NSBackingStoreType::buffered, false);
+  own.setContentView(&content);
+  own.orderFront(nullptr);
+  platform::OwnWindowSurface::publishAll();
+  ASSERT_TRUE(shows(inColor(content.color))) << "the window's first frame was not drawn";
+  content.color = QColor(10, 240, 250);
+  content.update();
+  platform::OwnWindowSurface::publishAll();
+  EXPECT_TRUE(shows(inColor(content.color))) << "the published frame was not drawn";
+  EXPECT_EQ(screenMac->connection->calls(), calls) << "the screen asked for what it was shown";
+}
+
+TEST_F(ScreenThroughHostThreads, AScreenThatStopsReadingHoldsNothingUpAndIsSentTheNewestOnceAfter) {
+  ASSERT_TRUE(source);
+  // The screen's reader stops at the first frames sent, as a screen that stopped would.
+  struct Stop {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int sent = 0;
+    bool release = false;
+  };
+  auto stop = std::make_shared<Stop>();  // a handler's copy may outlive the test
+  ASSERT_TRUE(source->watch([stop] {
+    std::unique_lock lock(stop->mutex);
+    ++stop->sent;
+    stop->changed.notify_all();
+    stop->changed.wait(lock, [&] { return stop->release; });
+  }));
+  auto sentTimes = [&](int count) {
+    std::unique_lock lock(stop->mutex);
+    return stop->changed.wait_for(lock, std::chrono::seconds(20), [&] { return stop->sent >= count; });
+  };
+  const int w = 378, h = 245;
+  ASSERT_TRUE(source->frames({{1, w, h, 0}}).count(1));  // what the host sends from now on
+  ASSERT_TRUE(scene.windowServer.moveWindow(2101, {300, 160}));
+  ASSERT_TRUE(sentTimes(1));
+  // Meanwhile the world changes on and the program is answered.
+  for (int x = 301; x < 500; ++x) ASSERT_TRUE(scene.windowServer.moveWindow(2101, {double(x), 160}));
+  EXPECT_TRUE(program.remote()->connection->call("ownProcessIdentifier"));
+  {
+    std::lock_guard lock(stop->mutex);
+    stop->release = true;
+    stop->changed.notify_all();
+  }
+  ASSERT_TRUE(source->sentFrames());
+  source->ready();  // it showed them: the changes since come as one push, the newest
+  ASSERT_TRUE(sentTimes(2)) << "what changed meanwhile was never sent";
+  auto newest = source->sentFrames();
+  ASSERT_TRUE(newest && newest->count(1) && newest->at(1).shared);
+  const QImage held = newest->at(1).shared->copy(), composed = scene.windowServer.composeDisplay(1, w, h);
+  int differing = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) differing += (held.pixel(x, y) | 0xFF000000) != (composed.pixel(x, y) | 0xFF000000);
+  EXPECT_EQ(differing, 0) << "the frame sent last is not the newest";
+  // Pushes made before an answer are read before it.
+  ASSERT_TRUE(screenMac->connection->call("screenGeneration"));
+  screenMac->connection->waitForPushes();
+  std::lock_guard lock(stop->mutex);
+  EXPECT_EQ(stop->sent, 2) << "frames were sent before the screen was ready for them";
 }
 
 TEST_F(ScreenThroughHostThreads, FramesComeInMemoryTheScreenMapsWithOnlyWhatChangedCopied) {

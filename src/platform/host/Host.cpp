@@ -17,6 +17,7 @@
 #include <future>
 #include <set>
 #include <system_error>
+#include <utility>
 
 #include "platform/Files.h"
 #include "platform/PrivateSymbols.h"
@@ -641,14 +642,29 @@ void Host::tellScreens() {
     std::lock_guard lock(mutex_);
     clients = clients_;
   }
-  for (auto& client : clients) {
-    {
-      std::lock_guard lock(client->mutex);
-      if (!client->watchesScreen || client->screenTold) continue;
-      client->screenTold = true;
+  for (auto& client : clients) tellScreen(*client);
+}
+
+void Host::tellScreen(Client& client) {
+  {
+    std::lock_guard lock(client.mutex);
+    if (!client.watchesScreen || client.closing) return;
+    if (client.screenTold) {
+      client.screenOwed = client.screenTakesFrames;
+      return;
     }
-    client->push("screenChanged", nullptr);
+    client.screenTold = true;
+    // Composed on the thread that answers the screen's own asks: never on the caller's (a
+    // program's reader, the world's), and never beside an ask of the screen's.
+    auto lane =
+        client.screenTakesFrames && client.screenAsk ? client.lanes.find(client.screenLane) : client.lanes.end();
+    if (lane != client.lanes.end() && lane->second.worker.joinable()) {
+      lane->second.screenFramesDue = true;
+      lane->second.ready.notify_one();
+      return;
+    }
   }
+  client.push("screenChanged", nullptr);
 }
 
 void Host::installListeners() {
@@ -861,8 +877,13 @@ void Host::work(const std::shared_ptr<Client>& client, std::uint32_t lane) {
       std::unique_lock lock(client->mutex);
       Client::Lane& mine = client->lanes[lane];
       auto& calls = mine.calls;
-      mine.ready.wait(lock, [&] { return client->closing || !calls.empty(); });
+      mine.ready.wait(lock, [&] { return client->closing || !calls.empty() || mine.screenFramesDue; });
       if (client->closing) return;
+      if (std::exchange(mine.screenFramesDue, false)) {
+        lock.unlock();
+        pushScreenFrames(client);
+        continue;
+      }
       message = std::move(calls.front());
       calls.pop_front();
       --client->waitingCalls;
@@ -877,7 +898,8 @@ void Host::answer(const std::shared_ptr<Client>& client, wire::Message message) 
   std::optional<sim::WindowServer::ActingProgram> acting;
   if (client->pid) acting.emplace(client->pid);
   try {
-    reply.body = call(client, message.method, message.body, message.descriptor.get(), reply.descriptor);
+    reply.body = call(client, message.method, message.body, std::min(message.lane, kMaxLanes), message.descriptor.get(),
+                      reply.descriptor);
     // A large picture (a display at scale 2) goes beside the reply, in shared memory.
     if (!reply.descriptor) reply.descriptor = wire::movePixelsToMemory(reply.body);
   } catch (const NoRoomForPicture&) {

@@ -195,26 +195,35 @@ class Host {
   /// What the world has to say about a program's call (a preferences file it cannot read)
   /// goes to the host's log as that program's line, within its limits.
   void routeWorldMessages();
-  /// Pushes "screenChanged" to each screen that asked to be told and was not told since it
-  /// last asked for its frames. Any thread.
+  /// Tells each screen that watches of a change (tellScreen). Any thread.
   void tellScreens();
+  /// Pushes "screenChanged" to `client` if it watches and was not told since it last asked
+  /// for its frames; one that takes its frames has them composed and pushed instead
+  /// (pushScreenFrames), or, while it has not shown the last ones, owed. Any thread.
+  void tellScreen(Client& client);
+  /// Composes the frames `client` last asked for and pushes them ("screenFrames", as that
+  /// request answers); a "screenChanged" notice instead when one of them cannot go in the
+  /// memory it maps (it then asks). Never waits on the screen. Its lane's thread.
+  void pushScreenFrames(const std::shared_ptr<Client>& client);
   /// The frames a screen asks for: for each display of `v`'s "displays" ({id, w, h, since,
   /// shared}), what changed since the frame the screen holds, or the frame whole; a display
   /// asked "shared" whose surface in `surfaces` has that size is brought up to date there
   /// instead, and answered with the surface's sequence. With them the desk's change count
-  /// and the displays from before they were composed. A lane's thread.
-  nlohmann::json screenFrames(const nlohmann::json& v, ScreenSurfaces& surfaces);
+  /// and the displays, from before they were composed. `sharedOnly`: nothing when a
+  /// display asked is not in a surface of its size. A lane's thread.
+  std::optional<nlohmann::json> screenFrames(const nlohmann::json& v, ScreenSurfaces& surfaces, bool sharedOnly);
   /// A new surface in `surfaces` for display `v` ({id, w, h}), its memory handed back in
   /// `memory`; null (and no surface) for an unknown display, or a frame too large or out
   /// of memory, whose frames then go as pictures. Throws BadValue for a malformed request.
   nlohmann::json screenSurface(const nlohmann::json& v, ScreenSurfaces& surfaces,
                                std::shared_ptr<wire::Descriptor>& memory);
   /// Answers one request of `client` by the handler of its name (HostCalls.cpp): made
-  /// from the call table's row, or written for it. `descriptor` came with the request;
+  /// from the call table's row, or written for it, on `lane` (as the host keys lanes).
+  /// `descriptor` came with the request;
   /// `memory` gets the shared memory that goes back beside the answer (a picture, a
   /// surface). Throws wire::BadValue for an unknown or malformed request. A lane's thread.
   nlohmann::json call(const std::shared_ptr<Client>& client, const std::string& method, const nlohmann::json& v,
-                      wire::Descriptor* descriptor, std::shared_ptr<wire::Descriptor>& memory);
+                      std::uint32_t lane, wire::Descriptor* descriptor, std::shared_ptr<wire::Descriptor>& memory);
   /// The handlers of the requests, with the host's insides at hand.
   struct Calls;
   friend struct Calls;

@@ -11,11 +11,13 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/PrivateSymbols.h"
@@ -196,6 +198,7 @@ struct Host::Calls {
     const json& v;
     wire::Descriptor* descriptor;             // came with the request
     std::shared_ptr<wire::Descriptor>& memory;  // goes back beside the answer
+    std::uint32_t lane = 0;                     // answered on
   };
   using Handler = json (*)(Context&);
 
@@ -448,7 +451,9 @@ struct Host::Calls {
   static json screenGeneration(Context& c) {
     {
       std::lock_guard lock(c.client->mutex);
-      c.client->screenTold = false;  // the screen looks: what changes from now on is told again
+      // The screen looks: what changes from now on is told again (one sent its frames says
+      // when it showed them).
+      if (!c.client->screenTakesFrames || !c.client->screenAsk) c.client->screenTold = false;
     }
     return c.host.server_.generation();
   }
@@ -462,14 +467,34 @@ struct Host::Calls {
     std::lock_guard lock(c.client->mutex);
     if (!c.client->watchesScreen) c.host.screenWatchers_.fetch_add(1, std::memory_order_release);
     c.client->watchesScreen = true;
+    c.client->screenTakesFrames = c.v.is_object() && c.v.value("frames", false);
     return true;
   }
   static json screenFrames(Context& c) {
     {
       std::lock_guard lock(c.client->mutex);
       c.client->screenTold = false;  // what changes from now on is told again
+      c.client->screenOwed = false;  // this answer shows it
+      if (c.client->screenTakesFrames) {
+        c.client->screenAsk = std::make_shared<const json>(c.v);
+        c.client->screenLane = c.lane;
+      }
     }
-    return c.host.screenFrames(c.v, c.client->screenSurfaces);
+    // The count moves with every frame a program publishes, the displays seldom: a screen
+    // is sent them only when they differ from those it holds.
+    json answer = *c.host.screenFrames(c.v, c.client->screenSurfaces, false);
+    c.client->keepScreensSent(answer);
+    return answer;
+  }
+  static json screenReady(Context& c) {
+    {
+      std::lock_guard lock(c.client->mutex);
+      if (!c.client->screenTakesFrames) return nullptr;
+      c.client->screenTold = false;
+      if (!std::exchange(c.client->screenOwed, false)) return nullptr;
+    }
+    c.host.tellScreen(*c.client);  // what changed while it showed the last frames
+    return nullptr;
   }
   static json screenSurface(Context& c) { return c.host.screenSurface(c.v, c.client->screenSurfaces, c.memory); }
 
@@ -498,7 +523,7 @@ struct Host::Calls {
     return c.client->reads->read(c.v, [&](const std::string& method, const json& body) {
       if (method == "read" || method == "rows") throw wire::BadValue("a read of a read");
       std::shared_ptr<wire::Descriptor> memory;
-      json answer = c.host.call(c.client, method, body, nullptr, memory);
+      json answer = c.host.call(c.client, method, body, c.lane, nullptr, memory);
       if (memory) throw wire::BadValue("a read of what comes in shared memory");
       return answer;
     });
@@ -730,6 +755,7 @@ const std::unordered_map<std::string_view, Host::Calls::Handler>& Host::Calls::h
       TRELLIQ_HOST_HANDLER(screenDoubleTap)
       TRELLIQ_HOST_HANDLER(screenWatch)
       TRELLIQ_HOST_HANDLER(screenFrames)
+      TRELLIQ_HOST_HANDLER(screenReady)
       TRELLIQ_HOST_HANDLER(screenSurface)
       TRELLIQ_HOST_HANDLER(eventTaps)
       TRELLIQ_HOST_HANDLER(eventTapStates)
@@ -745,9 +771,9 @@ const std::unordered_map<std::string_view, Host::Calls::Handler>& Host::Calls::h
   return table;
 }
 
-json Host::call(const std::shared_ptr<Client>& client, const std::string& method, const json& v,
+json Host::call(const std::shared_ptr<Client>& client, const std::string& method, const json& v, std::uint32_t lane,
                 wire::Descriptor* descriptor, std::shared_ptr<wire::Descriptor>& memory) {
-  Calls::Context context{*this, client, v, descriptor, memory};
+  Calls::Context context{*this, client, v, descriptor, memory, lane};
   const AnsweringFor answering(*client);
   if (method.starts_with("private.")) return Calls::privateCall(context, method.substr(8));
   const auto& handlers = Calls::handlers();

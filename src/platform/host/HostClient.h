@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -64,6 +65,28 @@ struct Host::Client {
   /// it was told and has not asked for its frames since (one push until it looks).
   bool watchesScreen = false;
   bool screenTold = false;
+  /// Or it takes the frames themselves: the displays it last asked for (`screenAsk`, at
+  /// the sizes asked) are composed on the thread of the lane it asks on and pushed, one
+  /// push until it says it showed it ("screenReady"); a change meanwhile is `screenOwed`,
+  /// pushed as soon as it is ready, so a slow screen skips frames and the newest wins.
+  bool screenTakesFrames = false;
+  bool screenOwed = false;
+  std::uint32_t screenLane = 0;
+  std::shared_ptr<const nlohmann::json> screenAsk;  // null until it asked
+  /// The displays as last sent to it: they go again only once they differ.
+  nlohmann::json screensSent;
+  /// Leaves the displays out of `answer` (a "screenFrames" answer or push) when they are
+  /// those it was sent last; else they count as sent.
+  void keepScreensSent(nlohmann::json& answer) {
+    auto screens = answer.find("screens");
+    if (screens == answer.end()) return;
+    std::lock_guard lock(mutex);
+    if (*screens == screensSent) {
+      answer.erase(screens);
+    } else {
+      screensSent = *screens;
+    }
+  }
   ScreenSurfaces screenSurfaces;  // the screen's frames in memory it maps
   struct PendingTap {
     platform::EventTapReply reply;
@@ -91,6 +114,7 @@ struct Host::Client {
     std::thread worker;
     std::deque<wire::Message> calls;
     std::condition_variable ready;
+    bool screenFramesDue = false;  // the screen's frames are to be composed and pushed
   };
   std::map<std::uint32_t, Lane> lanes;  // a lane stays where it is until the program goes
   /// The calls waiting on all its lanes, and their frames' bytes (kMaxWaitingCalls…).

@@ -17,6 +17,7 @@
 
 #include "platform/Geometry.h"
 #include "platform/host/Host.h"
+#include "platform/host/HostClient.h"
 #include "platform/host/ScreenSurfaces.h"
 #include "platform/host/WireValues.h"
 #include "platform/sim/WindowServer.h"
@@ -124,7 +125,7 @@ json Host::screenSurface(const json& v, ScreenSurfaces& surfaces, std::shared_pt
   return true;
 }
 
-json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
+std::optional<json> Host::screenFrames(const json& v, ScreenSurfaces& surfaces, bool sharedOnly) {
   const json* displays = v.is_object() && v.contains("displays") ? &v.at("displays") : nullptr;
   if (!displays || !displays->is_array() || displays->size() > kMaxDisplaysAsked)
     throw wire::BadValue("displays is not a list of displays");
@@ -132,10 +133,14 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
   json frames = json::array();
   // Read before composing: a change made meanwhile leaves them behind the frames, never ahead.
   const std::uint64_t generation = server_.generation();
-  json screens = wire::encode(world_.screens());
+  json answer{{"generation", generation}, {"screens", wire::encode(world_.screens())}};
   std::uint64_t evicted = 0;  // by this ask alone, whoever else asks meanwhile
   {
     std::lock_guard lock(surfaces.mutex);
+    if (sharedOnly && !std::all_of(asked.begin(), asked.end(), [&](const AskedFrame& f) {
+          return f.ask->value("shared", false) && surfaces.find(f.id, f.w, f.h);
+        }))
+      return std::nullopt;
     // A display the screen no longer asks for in shared memory, or at another size, it no
     // longer maps: its surface goes, not only when the screen asks for one anew.
     std::erase_if(surfaces.byDisplay, [&](const auto& entry) {
@@ -172,7 +177,30 @@ json Host::screenFrames(const json& v, ScreenSurfaces& surfaces) {
                "let go of " + std::to_string(evicted) + " kept display frame(s) for want of room (" +
                    std::to_string(server_.displayFramesEvicted()) +
                    " so far, for every screen): each is composed whole when asked again");
-  return json{{"frames", std::move(frames)}, {"generation", generation}, {"screens", std::move(screens)}};
+  answer["frames"] = std::move(frames);
+  return answer;
+}
+
+void Host::pushScreenFrames(const std::shared_ptr<Client>& client) {
+  std::shared_ptr<const json> ask;
+  {
+    std::lock_guard lock(client->mutex);
+    ask = client->screenAsk;
+  }
+  std::optional<json> frames;
+  try {
+    if (ask) frames = screenFrames(*ask, client->screenSurfaces, true);
+  } catch (const std::exception&) {
+    // An ask the screen's own request was refused for: it is told, and asks anew.
+  }
+  if (!frames) {
+    client->push("screenChanged", nullptr);
+    return;
+  }
+  client->keepScreensSent(*frames);
+  // A screen that stopped reading is not pushed to again until it says it showed this: the
+  // push never waits, and never piles up.
+  client->push("screenFrames", std::move(*frames));
 }
 
 }  // namespace host

@@ -987,12 +987,13 @@ void RemoteWindowServer::setOwnWindowSurface(std::uint32_t number,
   connection_->call("setOwnWindowSurface", {{"n", number}}, {.descriptor = surface ? surface->descriptor() : -1});
 }
 bool RemoteWindowServer::handleNotice(const wire::Message& push) {
-  if (push.method != "screenChanged") return false;
+  const bool frames = push.method == "screenFrames";
+  if (!frames && push.method != "screenChanged") return false;
   std::lock_guard lock(screenMutex_);
-  if (screenListener_) screenListener_();
+  if (screenListener_) screenListener_(frames ? push.body : nullptr);
   return true;
 }
-bool RemoteWindowServer::setScreenListener(std::function<void()> listener) {
+bool RemoteWindowServer::setScreenListener(std::function<void(json frames)> listener) {
   bool ask = false;
   {
     std::lock_guard lock(screenMutex_);
@@ -1001,7 +1002,7 @@ bool RemoteWindowServer::setScreenListener(std::function<void()> listener) {
     screenListener_ = std::move(listener);
   }
   if (!ask) return true;
-  const auto taken = connection_->call("screenWatch");
+  const auto taken = connection_->call("screenWatch", {{"frames", true}});
   if (taken && taken->is_boolean() && taken->get<bool>()) return true;
   // Nobody will tell: a listener kept now would only wait for pushes that never come.
   std::lock_guard lock(screenMutex_);

@@ -194,12 +194,14 @@ class RemoteWindowServer : public platform::WindowServerPort {
   /// for others.
   bool handleNotice(const wire::Message& push);
   /// Has `listener` called, on the connection's reader thread, when what the displays show
-  /// may have changed: once, until the screen next asks for its frames or the change count.
-  /// It must pass that on without waiting: the reader reads nothing meanwhile. The first
-  /// one asks the host to tell; false, with no listener kept, when the host does not take
-  /// that request (the caller then has to look for itself). Null stops the calls, waiting
-  /// for one under way. Any thread but the reader.
-  bool setScreenListener(std::function<void()> listener);
+  /// may have changed: with the frames the screen last asked for, composed anew as that
+  /// request answers them, once until it says it showed them ("screenReady") or asks again;
+  /// or with null, once until it next asks for its frames, when they could not be sent
+  /// (it then asks). It must pass that on without waiting: the reader reads nothing
+  /// meanwhile. The first one asks the host to tell; false, with no listener kept, when
+  /// the host does not take that request (the caller then has to look for itself). Null
+  /// stops the calls, waiting for one under way. Any thread but the reader.
+  bool setScreenListener(std::function<void(nlohmann::json frames)> listener);
   /// How many pictures (icons) the host sent by reference are kept for it. Any thread.
   std::size_t keptPictures() const;
   /// The state of the program's own windows as the host last sent it (attached by RemoteMac::attach).
@@ -231,7 +233,7 @@ class RemoteWindowServer : public platform::WindowServerPort {
   std::function<void(const platform::WorkspaceEvent&)> workspaceListener_;
   std::function<void(const CGEvent&, std::uint32_t)> ownEventListener_;
   std::mutex screenMutex_;  // held while the screen's listener runs, so it can be taken away safely
-  std::function<void()> screenListener_;
+  std::function<void(nlohmann::json frames)> screenListener_;
   bool screenWatched_ = false;
   std::map<std::uint64_t, CGImageRef> pictures_;  // icons by the host's reference
   OwnWindowTable ownWindows_;

@@ -72,15 +72,20 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
     const bool shared = mapped(r).surface != nullptr;
     displays.push_back({{"id", r.id}, {"w", r.width}, {"h", r.height}, {"since", r.since}, {"shared", shared}});
   }
-  const auto answer = mac_.connection->call("screenFrames", {{"displays", std::move(displays)}});
+  return framesOf(mac_.connection->call("screenFrames", {{"displays", std::move(displays)}}));
+}
+
+std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::framesOf(const std::optional<nlohmann::json>& answer) {
   std::map<std::uint32_t, Frame> frames;
   framesDesk_.reset();
   if (!answer || !answer->is_object() || !answer->contains("frames") || !answer->at("frames").is_array())
     return frames;
   try {
-    if (answer->contains("generation") && answer->contains("screens"))
-      framesDesk_ = Desk{answer->at("generation").get<std::uint64_t>(),
-                         host::wire::read<std::vector<platform::ScreenDescription>>(answer->at("screens"))};
+    // Without the displays they are those that came last.
+    const bool screens = answer->contains("screens");
+    if (screens) screens_ = host::wire::read<std::vector<platform::ScreenDescription>>(answer->at("screens"));
+    if (answer->contains("generation") && (screens || !screens_.empty()))
+      framesDesk_ = Desk{answer->at("generation").get<std::uint64_t>(), screens_};
   } catch (const std::exception& e) {
     std::cerr << "simscreen: the desk that came with the frames could not be read: " << e.what() << std::endl;
   }
@@ -90,8 +95,8 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
       id = item.at("id").get<std::uint32_t>();
       auto m = mapped_.find(id);
       if (item.contains("shared") && m != mapped_.end() && m->second.surface) {
-        // The host writes the surface only while it answers this screen: its newest frame
-        // is the one answered.
+        // The host writes the surface only to answer this screen or send it frames: its
+        // newest frame is one of those, what changed since the one shown last.
         Frame& frame = frames[id];
         frame.sequence = item.value("seq", std::uint64_t{0});
         frame.changing = item.value("changing", false);
@@ -109,8 +114,31 @@ std::map<std::uint32_t, ScreenSource::Frame> RemoteScreenSource::frames(const st
 }
 
 bool RemoteScreenSource::watch(std::function<void()> changed) {
-  return mac_.windowServer->setScreenListener(std::move(changed));
+  if (!changed) return mac_.windowServer->setScreenListener(nullptr);
+  return mac_.windowServer->setScreenListener([this, changed = std::move(changed)](nlohmann::json frames) {
+    {
+      std::lock_guard lock(sentMutex_);
+      if (frames.is_null()) {
+        sent_.reset();  // what was sent before is behind the change told now
+      } else {
+        sent_ = std::move(frames);  // the newest wins
+      }
+    }
+    changed();
+  });
 }
+
+std::optional<std::map<std::uint32_t, ScreenSource::Frame>> RemoteScreenSource::sentFrames() {
+  std::optional<nlohmann::json> sent;
+  {
+    std::lock_guard lock(sentMutex_);
+    sent.swap(sent_);
+  }
+  if (!sent) return std::nullopt;
+  return framesOf(sent);
+}
+
+void RemoteScreenSource::ready() { mac_.connection->tell("screenReady", nullptr, true); }
 
 void RemoteScreenSource::post(const CGEvent& event) { mac_.windowServer->postEvent(kCGHIDEventTap, event); }
 

@@ -11,9 +11,12 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/CGEvent.h"
 #include "platform/SharedSurface.h"
@@ -74,6 +77,12 @@ class ScreenSource {
   /// the screen need not keep asking; null stops the calls, waiting for one under way.
   /// False when this source cannot tell: the screen then asks for the change count often.
   virtual bool watch(std::function<void()> changed) { return false; }
+  /// The frames the source was sent with its last call of `changed`, as frames() hands
+  /// them (framesDesk() then tells the desk with them), for the displays and sizes last
+  /// asked; nothing when it sent none (the screen then asks). Once each.
+  virtual std::optional<std::map<std::uint32_t, Frame>> sentFrames() { return std::nullopt; }
+  /// The screen shows the frames it was sent: the source may send the next ones.
+  virtual void ready() {}
 
   /// Posts `event` at the HID point, as the keyboard or the pointer would.
   virtual void post(const CGEvent& event) = 0;
@@ -95,6 +104,8 @@ class RemoteScreenSource : public ScreenSource {
   std::map<std::uint32_t, Frame> frames(const std::vector<Request>& requests) override;
   std::optional<Desk> framesDesk() const override { return framesDesk_; }
   bool watch(std::function<void()> changed) override;
+  std::optional<std::map<std::uint32_t, Frame>> sentFrames() override;
+  void ready() override;
   void post(const CGEvent& event) override;
   void doubleTap(int fingers) override;
 
@@ -107,10 +118,16 @@ class RemoteScreenSource : public ScreenSource {
   };
   /// Display `asked`'s surface at its size, asked for when it has none of that size.
   Mapped& mapped(const Request& asked);
+  /// The frames of an answer to "screenFrames" (asked or sent), keeping the desk with them.
+  std::map<std::uint32_t, Frame> framesOf(const std::optional<nlohmann::json>& answer);
 
   host::RemoteMac& mac_;
   std::map<std::uint32_t, Mapped> mapped_;
   std::optional<Desk> framesDesk_;
+  /// The displays last sent: an answer leaves them out while they stay the same.
+  std::vector<platform::ScreenDescription> screens_;
+  std::mutex sentMutex_;
+  std::optional<nlohmann::json> sent_;  // the newest frames sent, not yet taken
 };
 
 }  // namespace screen

@@ -95,7 +95,18 @@ void ScreenWindow::tick() {
 
 bool ScreenWindow::fetchTold() {
   if (!std::exchange(toldChange_, false) || stale_ || !generation_) return false;
-  fetch();
+  if (auto sent = source_->sentFrames()) {
+    // Sent with the notice: nothing to ask. The source sends the next once they show.
+    std::map<std::uint32_t, QRectF> areas;
+    const auto requests = this->requests(areas);
+    readyOwed_ = true;
+    if (!takeFrames(requests, areas, *sent)) {
+      readyOwed_ = false;
+      source_->ready();
+    }
+  } else {
+    fetch();
+  }
   auto desk = source_->framesDesk();
   if (!desk) return false;  // the count is read as without being told
   generation_ = desk->generation;
@@ -134,12 +145,15 @@ void ScreenWindow::relayout() {
 
 void ScreenWindow::fetch() {
   stale_ = false;
-  changing_ = false;
-  retry_ = false;
   sinceFetch_.restart();
+  std::map<std::uint32_t, QRectF> areas;
+  const auto requests = this->requests(areas);
+  takeFrames(requests, areas, source_->frames(requests));
+}
+
+std::vector<ScreenSource::Request> ScreenWindow::requests(std::map<std::uint32_t, QRectF>& areas) const {
   const double ratio = devicePixelRatioF();
   std::vector<ScreenSource::Request> requests;
-  std::map<std::uint32_t, QRectF> areas;
   for (const Placed& p : layout_.displays) {
     const int w = static_cast<int>(std::lround(p.area.width() * ratio));
     const int h = static_cast<int>(std::lround(p.area.height() * ratio));
@@ -149,10 +163,23 @@ void ScreenWindow::fetch() {
     requests.push_back({p.id, w, h, fits ? held->second.sequence : 0});
     areas[p.id] = QRectF(p.area.minX(), p.area.minY(), p.area.width(), p.area.height());
   }
-  auto answers = source_->frames(requests);
+  return requests;
+}
+
+bool ScreenWindow::takeFrames(const std::vector<ScreenSource::Request>& requests,
+                              const std::map<std::uint32_t, QRectF>& areas,
+                              std::map<std::uint32_t, ScreenSource::Frame> answers) {
+  changing_ = false;
+  retry_ = false;
+  bool drawn = false;
+  auto redraw = [&](const QRect& r) {
+    update(r);
+    drawn = true;
+  };
+  const double ratio = devicePixelRatioF();
   std::erase_if(frames_, [&](const auto& held) { return !areas.count(held.first); });
   for (const ScreenSource::Request& asked : requests) {
-    const QRectF& area = areas[asked.id];
+    const QRectF& area = areas.at(asked.id);
     auto answer = answers.find(asked.id);
     auto held = frames_.find(asked.id);
     // A frame that could not be had leaves the one held on the screen (drawn to the area's
@@ -168,19 +195,19 @@ void ScreenWindow::fetch() {
       const bool same = held != frames_.end() && held->second.shared == frame.shared;
       frames_[asked.id] = Held{QImage(), frame.shared, frame.sequence};
       if (!same || !frame.sharedChange) {
-        update(area.toAlignedRect());
+        redraw(area.toAlignedRect());
         continue;
       }
       // Only what changed is drawn again, straight from the shared frame.
       for (const QRect& r : *frame.sharedChange)
-        update(QRectF(area.topLeft() + QPointF(r.topLeft()) / ratio, QSizeF(r.size()) / ratio)
+        redraw(QRectF(area.topLeft() + QPointF(r.topLeft()) / ratio, QSizeF(r.size()) / ratio)
                    .toAlignedRect()
                    .adjusted(-1, -1, 1, 1));
       continue;
     }
     if (!frame.whole.isNull()) {
       frames_[asked.id] = Held{std::move(frame.whole), nullptr, frame.sequence};
-      update(area.toAlignedRect());
+      redraw(area.toAlignedRect());
       continue;
     }
     // Only what changed is copied in and drawn again.
@@ -188,15 +215,18 @@ void ScreenWindow::fetch() {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     for (const auto& [at, piece] : frame.pieces) {
       painter.drawImage(at, piece);
-      update(QRectF(area.topLeft() + QPointF(at) / ratio, QSizeF(piece.size()) / ratio)
+      redraw(QRectF(area.topLeft() + QPointF(at) / ratio, QSizeF(piece.size()) / ratio)
                  .toAlignedRect()
                  .adjusted(-1, -1, 1, 1));
     }
     held->second.sequence = frame.sequence;
   }
+  return drawn;
 }
 
 void ScreenWindow::paintEvent(QPaintEvent* event) {
+  // What was sent shows with this paint: the next may come while it is drawn.
+  if (std::exchange(readyOwed_, false)) source_->ready();
   if (painted_ && !std::exchange(paintedOwed_, true)) {
     // Queued behind this paint: Qt hands what was painted to the window system before it
     // takes the next event.

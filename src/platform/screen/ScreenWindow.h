@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QRectF>
 #include <QStaticText>
 #include <QTimer>
 #include <QWidget>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/CGEvent.h"
 #include "platform/screen/ScreenLayout.h"
@@ -70,6 +72,12 @@ class ScreenWindow : public QWidget {
   bool fetchTold();
   void relayout();
   void fetch();
+  /// The frames to ask for, one per display laid out, and in `areas` where each is drawn.
+  std::vector<ScreenSource::Request> requests(std::map<std::uint32_t, QRectF>& areas) const;
+  /// Takes the frames `answers` holds for `requests` and has what changed drawn again;
+  /// whether anything is to be drawn.
+  bool takeFrames(const std::vector<ScreenSource::Request>& requests, const std::map<std::uint32_t, QRectF>& areas,
+                  std::map<std::uint32_t, ScreenSource::Frame> answers);
   void key(QKeyEvent* event, bool down);
   void pointer(CGEventType type, const QPointF& at, CGMouseButton button, std::int64_t clicks = 0);
   void post(const CGEvent& event);
@@ -96,6 +104,7 @@ class ScreenWindow : public QWidget {
   bool retry_ = false;     // a display's frame could not be had: it shows what it held, and is asked again
   bool told_ = false;      // the source tells of changes: the count is read only then, and now and then
   bool toldChange_ = false;  // it told of one not looked at yet
+  bool readyOwed_ = false;   // frames it sent are to be painted, then it may send more
   CGEventFlags flags_ = 0;
   QPoint wheelRest_;  // a wheel's turn short of a whole notch
   int noticeMs_ = 3000;
