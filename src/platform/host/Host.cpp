@@ -646,6 +646,7 @@ void Host::tellScreens() {
 }
 
 void Host::tellScreen(Client& client) {
+  Client::Lane* composer = nullptr;
   {
     std::lock_guard lock(client.mutex);
     if (!client.watchesScreen || client.closing) return;
@@ -660,9 +661,13 @@ void Host::tellScreen(Client& client) {
         client.screenTakesFrames && client.screenAsk ? client.lanes.find(client.screenLane) : client.lanes.end();
     if (lane != client.lanes.end() && lane->second.worker.joinable()) {
       lane->second.screenFramesDue = true;
-      lane->second.ready.notify_one();
-      return;
+      composer = &lane->second;
     }
+  }
+  // Woken once the lock is let go, so it does not wake only to wait for it.
+  if (composer) {
+    composer->ready.notify_one();
+    return;
   }
   client.push("screenChanged", nullptr);
 }
