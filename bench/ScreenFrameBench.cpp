@@ -21,17 +21,26 @@
 //   ScreenFrameStep    the frame after a ⇥ step, once the program has published the
 //                      panels' new picture: only what changed is composed again.
 //   ScreenFrameIdle    a frame asked for while nothing changed.
+//   AveragedShrink     one of the program's windows (760 × 978 points, its picture at
+//                      scale 2) shrunk by averaging into the 258 × 333 pixels the screen
+//                      at its usual size shows it at, over the part an animation in it
+//                      changes (71 × 53 pixels) and whole, the part also from one of
+//                      twelve pictures in turn (none in a cache); the time is the thread's.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <QImage>
+#include <QPainter>
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "PanelsStage.h"
+#include "platform/sim/AveragedPicture.h"
 
 namespace {
 
@@ -124,6 +133,37 @@ void ScreenFrameIdle(benchmark::State& state) {
   measured(state, [&] { return cost([&] { benchmark::DoNotOptimize(frame(kWidth, kHeight).constBits()); }); });
 }
 
+void AveragedShrink(benchmark::State& state) {
+  // Pictures enough that each is read from memory rather than a cache, as a picture
+  // another process just drew is.
+  std::vector<QImage> pictures(static_cast<std::size_t>(state.range(4)));
+  std::minstd_rand noise(7);
+  for (QImage& content : pictures) {
+    content = QImage(1520, 1956, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < content.height(); ++y) {
+      auto* line = reinterpret_cast<QRgb*>(content.scanLine(y));
+      for (int x = 0; x < content.width(); ++x) line[x] = 0xFF000000u | (noise() & 0xFFFFFFu);
+    }
+  }
+  QImage frame(258, 333, QImage::Format_ARGB32_Premultiplied);
+  frame.fill(Qt::white);
+  const QRect area(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)),
+                   static_cast<int>(state.range(3)));
+  std::size_t next = 0;
+  for (auto _ : state) {
+    QPainter painter(&frame);
+    sim::drawAveraged(painter, pictures[next++ % pictures.size()], QRectF(0, 0, 258, 333), area);
+    benchmark::DoNotOptimize(frame.constBits());
+  }
+}
+
+BENCHMARK(AveragedShrink)
+    ->Args({136, 75, 71, 53, 1})
+    ->Args({136, 75, 71, 53, 12})
+    ->Args({0, 0, 258, 333, 1})
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(ScreenFrameWhole)
     ->Args({kWidth, kHeight})
     ->Args({847, 550})

@@ -1,6 +1,7 @@
 // A display's frame brought up to date from what changed looks exactly like one composed
 // whole, and copies only what changed: windows moved, raised, made key, a program's glass
-// panel ordered in before it draws, then drawing and publishing part of its picture, and
+// panel ordered in before it draws, then drawing and publishing part of its picture (an
+// opaque panel's too, translucent or not), and
 // a window moving behind that glass, glass hidden whole while what lies behind it changes
 // and then uncovered. A frame that leaves out what is hidden looks like one that paints
 // every window whole, paints each window's chrome once and a border only where it may
@@ -184,6 +185,26 @@ TEST_F(DisplayFrame, FromWhatChangedEqualsTheWholeFrame) {
   expectSameAsWhole("a window moved behind the glass");
   lightTile(3);
   expectSameAsWhole("the panel lit another tile");
+}
+
+// An opaque window's own picture shows wherever its content is translucent, also when
+// only the part of it that changed is composed again; where the content covers it, not.
+TEST_F(DisplayFrame, AnOpaqueWindowShowsUnderWhatItsContentLeavesTranslucent) {
+  last_ = compose(0).change.sequence;
+  platform::OwnWindowState state;
+  state.frame = CGRect(200, 982 - 700, 1100, 400);
+  state.styleMask = 1;  // titled: the window's picture is its title bar over its fill
+  state.title = "Pane";
+  panel_ = server.createOwnWindow(state);
+  server.orderOwnWindow(panel_, platform::OwnWindowOrder::frontRegardless);
+  publishPlate();
+  server.setOwnWindowSurface(panel_, surface_);
+  expectSameAsWhole("an opaque window drew a translucent plate");
+  QPainter(&plate_).fillRect(QRect(200, 100, 100, 100), QColor(200, 90, 30));
+  surface_->publish(plate_, QRegion(200, 100, 100, 100));
+  expectSameAsWhole("the window lit an opaque tile");
+  lightTile(1);  // where it was lit
+  expectSameAsWhole("the window lit a translucent tile over it");
 }
 
 // A clear window (an app's invisible helper) shows nothing and hides nothing: the frame is

@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -21,6 +20,7 @@
 #include "platform/OwnWindowSurface.h"
 #include "platform/SharedSurface.h"
 #include "platform/WindowFrame.h"
+#include "platform/sim/AveragedPicture.h"
 #include "platform/sim/DisplayPicture.h"
 #include "platform/sim/ShownWindow.h"
 #include "platform/sim/WindowChrome.h"
@@ -46,82 +46,6 @@ QImage paintWindow(const Chrome& chrome, int width, int height, double scale) {
 bool shrinksMuch(QSize content, QSizeF target) {
   const double x = target.width() / content.width(), y = target.height() / content.height();
   return std::min(x, y) < 0.9 && std::ceil(1 / x) * std::ceil(1 / y) <= 256;
-}
-
-/// The source pixels [at[i], at[i + 1]) of a row or column of `limit` that lie under drawn
-/// pixel `from + i` of a picture placed at `origin` with `step` source pixels to one drawn;
-/// never none.
-std::vector<int> sourceEdges(int from, int count, double origin, double step, int limit) {
-  std::vector<int> at(static_cast<std::size_t>(count) + 1);
-  for (std::size_t i = 0; i < at.size(); ++i)
-    at[i] = std::clamp(static_cast<int>(std::floor((from + static_cast<int>(i) - origin) * step)), 0, limit);
-  for (std::size_t i = 1; i < at.size(); ++i)
-    if (at[i] <= at[i - 1]) at[i] = std::min(at[i - 1] + 1, limit);
-  return at;
-}
-
-/// A premultiplied pixel's blue and red, and its green and alpha, each channel in 16 bits
-/// of its own, so that up to 257 of them add up without one reaching into the next; in
-/// 32-bit lanes, the adding runs four or eight pixels to an instruction.
-inline std::uint32_t blueRed(QRgb p) { return p & 0x00FF00FFu; }
-inline std::uint32_t greenAlpha(QRgb p) { return (p >> 8) & 0x00FF00FFu; }
-
-/// `content` shrunk into `target`, drawn over `area` only. Filtering samples a few source
-/// pixels per drawn one, so once a picture is shrunk much whole rows and columns are
-/// skipped, or barely count, and a line a pixel or two wide (an insertion point, a
-/// separator) comes and goes with where it falls; averaging every source pixel under a
-/// drawn one keeps it as a fainter line. Each drawn pixel averages the same source pixels
-/// however the area is cut, so a frame brought up to date piece by piece matches one drawn
-/// whole. At most 256 source pixels go into one drawn pixel.
-void drawAveraged(QPainter& painter, const QImage& content, const QRectF& target, const QRect& area) {
-  const QRect drawn = area & target.toAlignedRect();
-  if (drawn.isEmpty() || content.isNull()) return;
-  const QImage source = content.format() == QImage::Format_ARGB32_Premultiplied
-                            ? content
-                            : content.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  const std::vector<int> columns =
-      sourceEdges(drawn.x(), drawn.width(), target.x(), source.width() / target.width(), source.width());
-  const std::vector<int> rows =
-      sourceEdges(drawn.y(), drawn.height(), target.y(), source.height() / target.height(), source.height());
-  const int first = columns.front(), span = columns.back() - columns.front();
-  QImage averaged(drawn.size(), QImage::Format_ARGB32_Premultiplied);
-  // Dividing by a count of at most 256 as a multiply, exact for sums this small.
-  static const std::array<std::uint64_t, 257> inverses = [] {
-    std::array<std::uint64_t, 257> each{};
-    for (std::uint64_t n = 1; n < each.size(); ++n) each[n] = ((std::uint64_t{1} << 32) + n - 1) / n;
-    return each;
-  }();
-  // Down each source column first (plain runs the compiler vectorises), then across.
-  std::vector<std::uint32_t> downBR(static_cast<std::size_t>(span)), downGA(static_cast<std::size_t>(span));
-  for (int y = 0; y < drawn.height(); ++y) {
-    std::fill(downBR.begin(), downBR.end(), 0);
-    std::fill(downGA.begin(), downGA.end(), 0);
-    const int top = rows[static_cast<std::size_t>(y)], bottom = rows[static_cast<std::size_t>(y) + 1];
-    for (int row = top; row < bottom; ++row) {
-      const QRgb* line = reinterpret_cast<const QRgb*>(source.constScanLine(row)) + first;
-      std::uint32_t* __restrict br = downBR.data();
-      std::uint32_t* __restrict ga = downGA.data();
-      for (int c = 0; c < span; ++c) {
-        br[c] += blueRed(line[c]);
-        ga[c] += greenAlpha(line[c]);
-      }
-    }
-    auto* out = reinterpret_cast<QRgb*>(averaged.scanLine(y));
-    for (std::size_t x = 0; x + 1 < columns.size(); ++x) {
-      std::uint32_t br = 0, ga = 0;
-      for (int c = columns[x]; c < columns[x + 1]; ++c) {
-        br += downBR[static_cast<std::size_t>(c - first)];
-        ga += downGA[static_cast<std::size_t>(c - first)];
-      }
-      const std::uint64_t n = static_cast<std::uint64_t>(columns[x + 1] - columns[x]) * static_cast<std::uint64_t>(bottom - top);
-      const std::uint64_t inverse = inverses[n];
-      auto channel = [&](std::uint32_t sum, int shift) {
-        return static_cast<QRgb>(((((sum >> shift) & 0xFFFFu) + n / 2) * inverse) >> 32);
-      };
-      out[x] = channel(br, 0) | channel(ga, 0) << 8 | channel(br, 16) << 16 | channel(ga, 16) << 24;
-    }
-  }
-  painter.drawImage(drawn.topLeft(), averaged);
 }
 
 /// The part `need` of a window's picture (its pixels), with the top left it lies at; the
@@ -171,10 +95,20 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
   const int contentHeight = fullHeight - bar;
   const QRectF covered = surfaceArea(s, width, height);
   const bool onlyPart = part && !s.opaque && bar == 0;
+  // A part of an opaque window (what an animation in it changed, most often) is mostly its
+  // content: the window's own picture is painted under it only where the content lets it
+  // show.
+  const QRect whole(0, 0, fullWidth, fullHeight);
+  const QRect within = need ? need->intersected(whole) : whole;
+  bool under = s.opaque && within != whole && !within.isEmpty();
   Painted painted;
   if (onlyPart) {
     painted.at = covered.toAlignedRect().topLeft();
     painted.image = QImage(covered.toAlignedRect().size(), QImage::Format_ARGB32_Premultiplied);
+    painted.image.fill(Qt::transparent);
+  } else if (under) {
+    painted.at = within.topLeft();
+    painted.image = QImage(within.size(), QImage::Format_ARGB32_Premultiplied);
     painted.image.fill(Qt::transparent);
   } else if (s.opaque) {
     painted = paintWindowPart(s.chrome, fullWidth, fullHeight, scale, need);
@@ -189,6 +123,13 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
     QPainter painter(&image);
     painter.drawImage(QPoint(0, 0), frame, QRect(0, 0, fullWidth, bar));
   }
+  // The window's own picture under what is drawn so far, which it leaves as it was.
+  const auto paintUnder = [&] {
+    Painted below = paintWindowPart(s.chrome, fullWidth, fullHeight, scale, need);
+    QPainter(&below.image).drawImage(QPoint(0, 0), image);
+    image = std::move(below.image);
+    under = false;
+  };
   const auto drawContent = [&](const QImage& content, std::uint64_t) {
     if (contentHeight <= 0) return;
     const QRectF target = covered.translated(-painted.at);
@@ -197,19 +138,24 @@ std::optional<Painted> paintShown(const Shown& s, int width, int height, bool pa
       image = content.copy();  // nothing of the server's to add
       return;
     }
+    const bool oneToOne =
+        content.size() == target.size().toSize() && target.topLeft() == target.toAlignedRect().topLeft();
+    const bool averaged = !oneToOne && shrinksMuch(content.size(), target.size());
+    if (under && !averaged) paintUnder();
     QPainter painter(&image);
     if (need) painter.setClipRect(need->translated(-painted.at));
-    if (content.size() == target.size().toSize() && target.topLeft() == target.toAlignedRect().topLeft()) {
-      painter.drawImage(target.topLeft(), content);  // one to one: a copy
-    } else if (shrinksMuch(content.size(), target.size())) {
+    if (oneToOne) {
+      painter.drawImage(target.topLeft(), content);  // a copy
+    } else if (averaged) {
       const QRect area = need ? need->translated(-painted.at) : image.rect();
-      drawAveraged(painter, content, target, area & image.rect());
+      if (drawAveraged(painter, content, target, area & image.rect())) under = false;
     } else {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
       painter.drawImage(target, content);
     }
   };
   if (!s.surface->read(drawContent, busy)) return std::nullopt;
+  if (under) paintUnder();
   return painted;
 }
 
