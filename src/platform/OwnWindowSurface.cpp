@@ -31,6 +31,13 @@ constexpr int kPlacementGrid = 64;
 constexpr int kSeparateParts = 16;
 /// A part drawn again is compared with what it was only up to this many pixels.
 constexpr double kComparedPixels = 512.0 * 512.0;
+/// A frame's parts of up to this many pixels are drawn into a picture kept for the next
+/// frames, let go once no frame came for kPartsPictureLife seconds: longer than a
+/// demonstration rests between its steps.
+constexpr double kKeptPartsPixels = 256.0 * 512.0;
+/// ... and of up to this share of the window's.
+constexpr double kKeptPartsShare = 0.25;
+constexpr double kPartsPictureLife = 2.0;
 
 /// A transparent picture whose pages are not touched until drawn on: new zeroed memory
 /// comes from the system as it is, where filling it would fault in every page.
@@ -146,10 +153,13 @@ class PaintHook : public QObject {
  public:
   bool eventFilter(QObject* object, QEvent* event) override {
     const QEvent::Type type = event->type();
-    if (type == QEvent::ChildAdded) {
-      if (object->isWidgetType() && static_cast<QChildEvent*>(event)->child()->isWidgetType()) {
+    if (type == QEvent::ChildAdded || type == QEvent::ChildRemoved) {
+      // A child being destroyed is no widget any more by the time its parent hears of it.
+      const bool widgetChild =
+          type == QEvent::ChildRemoved || static_cast<QChildEvent*>(event)->child()->isWidgetType();
+      if (object->isWidgetType() && widgetChild) {
         if (OwnWindowSurface* surface = surfaceShowing(static_cast<QWidget*>(object)->window()))
-          surface->childAdded();
+          surface->childrenChanged(type == QEvent::ChildAdded);
       }
       return false;
     }
@@ -232,8 +242,8 @@ class PaintHook : public QObject {
       w->setAttribute(Qt::WA_OpaquePaintEvent);
       filled.emplace_back(w);
     };
-    for (QWidget* child : view->findChildren<QWidget*>()) {
-      if (child->autoFillBackground()) paintsOwn(child, child->backgroundRole());
+    for (QWidget* child : surface.parts()) {
+      if (child && child->autoFillBackground()) paintsOwn(child, child->backgroundRole());
     }
     static_cast<QObject*>(view)->event(&request);  // Qt's pass, this hook answering its paints
     for (const QPointer<QWidget>& w : filled) {
@@ -259,6 +269,19 @@ OwnWindowSurface::~OwnWindowSurface() {
 
 QWidget* OwnWindowSurface::content() const { return static_cast<QWidget*>(content_.data()); }
 
+const std::vector<QPointer<QWidget>>& OwnWindowSurface::parts() {
+  // Walking every widget of a large view on every frame costs more than a small frame's
+  // drawing: the list is made again only once widgets were added or taken away.
+  if (!partsKnown_) {
+    parts_.clear();
+    if (QWidget* view = content()) {
+      for (QWidget* child : view->findChildren<QWidget*>()) parts_.emplace_back(child);
+    }
+    partsKnown_ = true;
+  }
+  return parts_;
+}
+
 void OwnWindowSurface::setContent(QWidget* view) {
   if (view == content()) return;
   QObject::disconnect(destroyedWatch_);
@@ -268,6 +291,7 @@ void OwnWindowSurface::setContent(QWidget* view) {
   content_ = view;
   whole_ = true;
   childrenAdded_ = true;
+  partsKnown_ = false;
   if (!view) {
     withdraw();
     return;
@@ -376,6 +400,7 @@ void OwnWindowSurface::withdraw() {
   handedOver_ = false;
   surface_.reset();
   kept_ = QImage();
+  scratch_ = QImage();
   inked_ = QRegion();
   unpublished_ = QRegion();
   whole_ = true;
@@ -592,7 +617,7 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
     // pages under the parts are ever touched): the surface is marked as being written only
     // while its rows are copied, so no reader goes without the window while Qt draws.
     const QRect bounds = pixels.boundingRect();
-    QImage parts = transparentPicture(bounds.width(), bounds.height());
+    QImage parts = partsPicture(bounds.size());
     if (parts.isNull()) {
       retryLater();
       return;
@@ -621,6 +646,43 @@ void OwnWindowSurface::publishOver(QWidget* view, const QRect& placeInView, doub
   } else {
     windowServer().ownWindowSurfacePublished(number_);
   }
+}
+
+QImage OwnWindowSurface::partsPicture(QSize size) {
+  // A picture made afresh for each frame costs the faulting-in of its pages and their
+  // return to the system: more than a small frame's drawing. A small one is kept while
+  // frames come, as a corner of a picture as wide and as high as the parts asked for
+  // lately; never one near the window's size, which would be a second copy of the window.
+  const QSize kept = scratch_.size().expandedTo(size);
+  const double pixels = static_cast<double>(kept.width()) * kept.height();
+  if (pixels > kKeptPartsPixels || pixels > kKeptPartsShare * surface_->width() * surface_->height())
+    return transparentPicture(size.width(), size.height());
+  if (scratch_.size() != kept) {
+    scratch_ = transparentPicture(kept.width(), kept.height());
+    if (scratch_.isNull()) return {};
+  } else {
+    clear(scratch_, QRect(QPoint(), size));
+  }
+  scratchUsed_ = clock().monotonicSeconds();
+  if (!scratchWatched_) letScratchGoLater(kPartsPictureLife);
+  // The corner, sharing the kept pixels.
+  return QImage(scratch_.bits(), size.width(), size.height(), scratch_.bytesPerLine(), scratch_.format());
+}
+
+void OwnWindowSurface::letScratchGoLater(double after) {
+  scratchWatched_ = true;
+  std::weak_ptr<OwnWindowSurface> self = weak_from_this();
+  mainQueue().asyncAfter(after, [self] {
+    auto surface = self.lock();
+    if (!surface) return;
+    const double idle = clock().monotonicSeconds() - surface->scratchUsed_;
+    if (idle < kPartsPictureLife) {
+      surface->letScratchGoLater(kPartsPictureLife - idle);
+      return;
+    }
+    surface->scratchWatched_ = false;
+    surface->scratch_ = QImage();
+  });
 }
 
 void OwnWindowSurface::setDrawsOver(bool over) {
@@ -671,7 +733,8 @@ void OwnWindowSurface::retryLater() {
 
 std::size_t OwnWindowSurface::keptBytes() {
   std::size_t bytes = 0;
-  for (const OwnWindowSurface* s : live()) bytes += static_cast<std::size_t>(s->kept_.sizeInBytes());
+  for (const OwnWindowSurface* s : live())
+    bytes += static_cast<std::size_t>(s->kept_.sizeInBytes() + s->scratch_.sizeInBytes());
   return bytes;
 }
 

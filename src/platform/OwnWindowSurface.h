@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "platform/SharedSurface.h"
 
@@ -122,9 +123,14 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   QWidget* content() const;
   /// For the surfaces' paint hook: the view shown off screen by this surface was resized.
   void resized();
-  /// For the surfaces' paint hook: a widget was added somewhere in the view, so the next
-  /// frame first shows what was added and not yet shown.
-  void childAdded() { childrenAdded_ = true; }
+  /// For the surfaces' paint hook: a widget was added (`added`) or taken away somewhere in
+  /// the view; after an addition the next frame first shows what was added and not yet shown.
+  void childrenChanged(bool added) {
+    childrenAdded_ = childrenAdded_ || added;
+    partsKnown_ = false;
+  }
+  /// For the surfaces' paint hook: every widget inside the view, as of the last change.
+  const std::vector<QPointer<QWidget>>& parts();
 
  private:
   void showOffScreen(QWidget* view);
@@ -147,6 +153,9 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   void publishInPlace(QWidget* view, double sx, double sy);
   // Publishes what changed drawn over the newest frame (whole into a free buffer at first).
   void publishOver(QWidget* view, const QRect& placeInView, double sx, double sy);
+  // A transparent picture of `size` for a frame's parts (null when it cannot be had).
+  QImage partsPicture(QSize size);
+  void letScratchGoLater(double after);
 
   QPointer<QObject> content_;  // a QWidget; kept as an object so this header needs no widgets
   bool shownHere_ = false;     // the view was shown off screen by this surface
@@ -166,7 +175,12 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   bool drawsInPlace_ = false;
   bool childrenAdded_ = true;  // since the last frame showed the view's new parts
   bool drawsOver_ = false;
+  std::vector<QPointer<QWidget>> parts_;  // see parts()
+  bool partsKnown_ = false;
   QImage kept_;    // the newest drawing at the window's pixels
+  QImage scratch_;  // what partsPicture hands out parts of while frames come
+  double scratchUsed_ = 0;
+  bool scratchWatched_ = false;  // letting scratch_ go is queued
   QRegion inked_;  // pixels: where kept_ may be other than transparent
   std::shared_ptr<SharedSurface> surface_;
 };

@@ -156,10 +156,16 @@ class TilesDemo::Miniature : public QWidget {
   // The app's name just below `bottomCentre`, at `opacity`.
   static void nameLabel(QPainter& painter, QPointF bottomCentre, int app, double opacity) {
     if (opacity <= 0) return;
+    // Shaped once: shaping a name again on every frame of a step costs more than drawing it.
+    static const std::array<ui::LaidOutLine, TilesDemo::steps> names = [] {
+      const QFont font = semibold(11);
+      return std::array<ui::LaidOutLine, TilesDemo::steps>{
+          ui::LaidOutLine(TilesDemo::names[0], font), ui::LaidOutLine(TilesDemo::names[1], font),
+          ui::LaidOutLine(TilesDemo::names[2], font), ui::LaidOutLine(TilesDemo::names[3], font)};
+    }();
     painter.save();
-    painter.setFont(semibold(11));
     painter.setPen(ui::faded(ui::primary(), opacity));
-    painter.drawText(labelRect(bottomCentre, app), Qt::AlignCenter, TilesDemo::names[static_cast<std::size_t>(app)]);
+    names[static_cast<std::size_t>(app)].drawCentred(painter, labelRect(bottomCentre, app));
     painter.restore();
   }
   static QRectF labelRect(QPointF bottomCentre, int app) {

@@ -155,6 +155,28 @@ TextFont textFont(double size, QFont::Weight weight) {
   return {systemFont(pixels, weight), size / pixels};
 }
 
+LaidOutLine::LaidOutLine(const QString& text, const QFont& font) : layout_(std::make_shared<QTextLayout>(text, font)) {
+  layout_->setCacheEnabled(true);
+  layout_->beginLayout();
+  QTextLine line = layout_->createLine();
+  // A line as long as QPainter::drawText allows one that does not wrap.
+  if (line.isValid()) {
+    line.setLineWidth(0x01000000);
+    line.setPosition(QPointF(0, 0));
+  }
+  layout_->endLayout();
+  if (line.isValid()) {
+    advance_ = line.horizontalAdvance();
+    // Unrounded, as drawText centres it (the line's own height is rounded up).
+    height_ = line.ascent() + line.descent();
+  }
+}
+
+void LaidOutLine::drawCentred(QPainter& painter, const QRectF& box) const {
+  layout_->draw(&painter,
+                QPointF(box.x() + (box.width() - advance_) / 2, box.y() + (box.height() - height_) / 2));
+}
+
 QSizeF TextFont::measure(const QString& text) const {
   const QFontMetricsF metrics(font);
   return QSizeF(metrics.horizontalAdvance(text), metrics.height()) * scale;

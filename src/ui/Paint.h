@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRectF>
+#include <QTextLayout>
+#include <memory>
 
 #include "platform/Image.h"
 #include "switcher/views/ShadowMasks.h"
@@ -80,6 +82,19 @@ struct TextFont {
   void draw(QPainter& painter, const QRectF& box, int flags, const QString& text) const;
 };
 TextFont textFont(double size, QFont::Weight weight = QFont::Normal);
+/// One line of text shaped once, for a label drawn on every frame of a move: drawn
+/// centred in a box, in the painter's pen, pixel for pixel as
+/// QPainter::drawText(box, Qt::AlignCenter, text) would draw it in `font`.
+class LaidOutLine {
+ public:
+  LaidOutLine(const QString& text, const QFont& font);
+  void drawCentred(QPainter& painter, const QRectF& box) const;
+
+ private:
+  std::shared_ptr<QTextLayout> layout_;  // shared: a copy draws the same shapes
+  double advance_ = 0;
+  double height_ = 0;
+};
 /// A label in the system font at `points` and `weight`, its text drawn in `color`.
 QLabel* styledLabel(const QString& text, double points, QFont::Weight weight, const QColor& color, QWidget* parent);
 /// Recolours a label's text.

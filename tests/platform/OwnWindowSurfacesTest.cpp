@@ -486,3 +486,45 @@ TEST_F(OwnWindowPictures, AnOpaqueWindowsPassLeavesQtsOwnStoreUntouched) {
   EXPECT_EQ(rgb(capture(*w, 200, 128), 20, 80), kBlue);
   EXPECT_EQ(own->pixel(20, 20) & 0xFFFFFF, 0x00FF00u) << "Qt filled the window's background into its own store";
 }
+
+// Widgets added to a view already shown are known to every later pass: one that fills its
+// own background has it drawn by the surface, never into Qt's own store.
+TEST_F(OwnWindowPictures, APartAddedLaterThatFillsItsBackgroundLeavesQtsOwnStoreUntouched) {
+  TwoHalves content;
+  auto w = window(&content);
+  settle();
+  auto* filling = new QWidget(&content);
+  QPalette palette = filling->palette();
+  palette.setColor(QPalette::Window, QColor(1, 2, 3));
+  filling->setPalette(palette);
+  filling->setGeometry(150, 0, 50, 50);
+  filling->setAutoFillBackground(true);
+  filling->show();
+  settle();
+  EXPECT_EQ(rgb(capture(*w, 200, 128), 170, 48), 0x010203u);
+  const auto* store = content.backingStore() ? dynamic_cast<QImage*>(content.backingStore()->paintDevice()) : nullptr;
+  ASSERT_TRUE(store && !store->isNull());
+  EXPECT_NE(store->pixel(170, 20) & 0xFFFFFFu, 0x010203u) << "Qt filled its own store";
+}
+
+// The small parts of one frame are drawn into a picture kept for the next ones: each frame
+// finds it clear, and it goes once frames stop.
+TEST_F(OwnWindowPictures, AFramesSmallPartsLeaveNothingBehindForTheNextAndTheirPictureGoes) {
+  TwoHalves content(true);
+  const std::size_t before = platform::OwnWindowSurface::keptBytes();
+  auto w = window(&content);
+  w->setOpaque(false);
+  settle();
+  const auto number = static_cast<std::uint32_t>(w->windowNumber());
+  content.update(0, 0, 90, 50);
+  ASSERT_EQ(rgb(capture(*w, 200, 128), 20, 48), kRed);
+  EXPECT_GT(platform::OwnWindowSurface::keptBytes(), before);
+  content.update(110, 0, 80, 40);
+  capture(*w, 200, 128);
+  const QImage frame = server.ownWindowSurface(number)->copy();
+  const double scale = static_cast<double>(frame.width()) / content.width();
+  EXPECT_EQ(qAlpha(frame.pixel(static_cast<int>(150 * scale), static_cast<int>(20 * scale))), 0)
+      << "the clear half shows what the frame before drew";
+  scene.clock.advance(5);
+  EXPECT_EQ(platform::OwnWindowSurface::keptBytes(), before);
+}
