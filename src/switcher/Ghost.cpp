@@ -241,12 +241,13 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), wash, number = *window] {
+  DestinationScreen::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), wash, number = *window,
+                                    points = screen.frame().size] {
     if (work.expired()) return;  // the session ended before its turn came
-    CGImageRef picture = Private::capture(number, false);
-    if (picture)
-      picture =
-          Thumbnails::downscale(picture, CGSize(picture->width() * kWashDensity, picture->height() * kWashDensity));
+    // Taken at the wash's size straight away: a display-sized picture only to be shrunk
+    // would be held beside everything a session shows.
+    CGImageRef picture =
+        Thumbnails::captureDownscaled(number, points, CGSize(points.width * kWashDensity, points.height * kWashDensity));
     platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
       // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
       if (life.lock() && hooks_.showing()) wash->setContents(picture);

@@ -4,6 +4,7 @@
 
 #include "DisplayPanelsStage.h"
 #include "SwitcherPeer.h"
+#include "workspace/Private.h"
 
 namespace trelliq::panels {
 namespace {
@@ -106,6 +107,24 @@ TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   switcher->model().hoveredName.set("something");
   scene.clock.advance(0.001);
   EXPECT_EQ(ghostPicture(), live);
+}
+
+// The wallpapers of the Spaces showing, for the backdrops' washes and the desktop tiles,
+// are taken at the size they are kept at, never at the display's first.
+TEST_F(GhostTest, WallpapersAreTakenAtTheSizeTheyAreKept) {
+  openOnDraft();
+  scene.clock.advance(0.5);
+  ASSERT_TRUE(switcher->ghost().backdropWindows().at(1).layers.front()->contents()) << "washed";
+  ASSERT_TRUE(switcher->model().wallpapers().count(2)) << "the desktop tiles' wallpapers";
+  for (const std::int64_t space : {1, 2}) {
+    const auto wallpaper = Private::wallpaperWindow(space);
+    ASSERT_TRUE(wallpaper);
+    for (const sim::PrivateCall& call : scene.windowServer.privateCalls("SLSHWCaptureWindowList")) {
+      const platform::PlistArray* asked = call.arguments.size() > 1 ? call.arguments[1].asArray() : nullptr;
+      EXPECT_FALSE(asked && !asked->empty() && asked->front().asInteger() == std::int64_t{*wallpaper})
+          << "Space " << space << "'s wallpaper captured whole";
+    }
+  }
 }
 
 TEST_F(GhostTest, BackdropsCoverEveryScreenWithWashAndVeil) {
