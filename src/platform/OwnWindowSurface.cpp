@@ -520,7 +520,11 @@ void OwnWindowSurface::publish() {
   const bool whole = whole_;
   whole_ = false;
   if (unpublished_.isEmpty() && !whole) return;
-  if (!surface_->publish(kept_, whole ? QRegion() : unpublished_, &inked_)) {
+  // Parts are copied from the kept picture over the newest frame, so the surface keeps one
+  // buffer resident beside it, not two; a whole frame goes into a free buffer.
+  const bool over = !whole && handedOver_ && surface_->sequence() != 0;
+  if (!(over ? surface_->publishOver(kept_, QPoint(), unpublished_)
+             : surface_->publish(kept_, whole ? QRegion() : unpublished_, &inked_))) {
     whole_ = whole;
     retryLater();
     return;

@@ -306,6 +306,26 @@ TEST_F(OwnWindowPictures, AOneShotWindowDrawnAgainHoldsOneFrame) {
   EXPECT_LT(largest, frame * 3 / 2) << "one frame's pages, not two";
 }
 
+// A window that keeps its drawing (a panel) copies each changed part from it over its
+// newest frame: its surface holds one frame's pages, however often it changes.
+TEST_F(OwnWindowPictures, AWindowDrawnInPartsHoldsOneFrameBesideItsDrawing) {
+  TwoHalves content;
+  auto w = clearWindow(content, CGRect(100, 300, 200, 100));
+  settle();
+  const auto surface = server.ownWindowSurface(static_cast<std::uint32_t>(w->windowNumber()));
+  ASSERT_TRUE(surface);
+  for (const QColor& left : {QColor(0, 0, 255), QColor(0, 255, 0), QColor(9, 9, 9)}) {
+    content.left = left;
+    content.update(0, 0, 100, 100);
+    settle();
+    EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), left.rgb() & 0xFFFFFF);
+    struct stat s {};
+    ::fstat(surface->descriptor(), &s);
+    EXPECT_LT(s.st_blocks * 512, 4LL * surface->width() * surface->height() * 3 / 2) << "one frame's pages, not two";
+  }
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 180, 80), kBlue);
+}
+
 // A titled window changes in parts while it is open: they are drawn straight over its
 // newest frame, so the program keeps no second picture of it, nor does Qt's own store of
 // the view (which nothing reads) get any pixels.
