@@ -167,10 +167,9 @@ class Ghost {
 
  public:
   /// Bytes of composed pictures (counted unpacked) a session keeps at most, and composes
-  /// ahead: about one the
-  /// size of each display of a desk of two (a desk of many Spaces would otherwise hold one
-  /// for every Space, most never shown). A picture let go, or never composed ahead, is
-  /// composed when its Space is selected.
+  /// ahead: about one the size of each display of a desk of two (a desk of many Spaces
+  /// would otherwise hold one for every Space, most never shown). A picture let go, or
+  /// never composed ahead, is composed when its Space is selected.
   static constexpr std::size_t composedBudget = 24u << 20;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.
