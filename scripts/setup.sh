@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only when some are missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libplist-dev
-          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev ccache
+          nlohmann-json3-dev liblz4-dev libgtest-dev libgmock-dev libbenchmark-dev ccache
           fonts-dejavu-core xvfb xauth xdotool x11-xkb-utils)
 missing=()
 for p in "${packages[@]}"; do

@@ -3,6 +3,7 @@
 // windows, icons, composed pictures. The product treats them as opaque shared
 // handles; only the platform and the views look inside.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,3 +41,25 @@ class CGImage {
 };
 
 using CGImageRef = std::shared_ptr<const CGImage>;
+
+/// A picture's pixels kept compressed without loss: a display-sized picture nobody shows
+/// holds a fraction of its bytes so, and unpacks to the very same pixels. Any thread.
+class PackedImage {
+ public:
+  /// Null when `image` has no pixels or cannot be compressed.
+  static std::shared_ptr<const PackedImage> pack(const CGImage& image);
+  /// A new picture with the packed pixels; null when they cannot be restored.
+  CGImageRef unpack() const;
+
+  int width() const { return width_; }
+  int height() const { return height_; }
+  /// The compressed bytes held.
+  std::size_t bytes() const { return data_.size(); }
+
+ private:
+  int width_ = 0, height_ = 0, format_ = 0;
+  std::size_t rowBytes_ = 0;
+  std::vector<char> data_;
+};
+
+using PackedImageRef = std::shared_ptr<const PackedImage>;

@@ -38,6 +38,9 @@ constexpr double kKeptPartsPixels = 256.0 * 512.0;
 /// ... and of up to this share of the window's.
 constexpr double kKeptPartsShare = 0.25;
 constexpr double kPartsPictureLife = 2.0;
+/// A window drawn whole again over its newest frame is drawn this many rows at a time, so
+/// beside that one frame it keeps only a band of pixels, never a second frame.
+constexpr int kBandRows = 64;
 
 /// A transparent picture whose pages are not touched until drawn on: new zeroed memory
 /// comes from the system as it is, where filling it would fault in every page.
@@ -542,7 +545,11 @@ void OwnWindowSurface::publish() {
   const bool whole = whole_;
   whole_ = false;
   if (unpublished_.isEmpty() && !whole) return;
-  if (!surface_->publish(kept_, whole ? QRegion() : unpublished_, &inked_)) {
+  // Parts are copied from the kept picture over the newest frame, so the surface keeps one
+  // buffer resident beside it, not two; a whole frame goes into a free buffer.
+  const bool over = !whole && handedOver_ && surface_->sequence() != 0;
+  if (!(over ? surface_->publishOver(kept_, QPoint(), unpublished_)
+             : surface_->publish(kept_, whole ? QRegion() : unpublished_, &inked_))) {
     whole_ = whole;
     retryLater();
     return;
@@ -557,10 +564,14 @@ void OwnWindowSurface::publish() {
 }
 
 void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
-  const bool changed = whole_ || !(pending_ & view->rect()).isEmpty();
+  const QRegion wanted = whole_ ? QRegion(view->rect()) : pending_ & view->rect();
   pending_ = QRegion();
-  if (!changed) return;
+  if (wanted.isEmpty()) return;
   if (QLayout* layout = view->layout()) layout->activate();
+  if (surface_->sequence() != 0) {
+    publishInBands(view, wanted, sx, sy);
+    return;
+  }
   const bool drawn = surface_->publishDrawn([&](QImage& buffer) {
     QPainter painter(&buffer);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -576,10 +587,52 @@ void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
     return;
   }
   whole_ = false;
+  handOver(true);
+}
+
+void OwnWindowSurface::publishInBands(QWidget* view, const QRegion& wanted, double sx, double sy) {
+  whole_ = false;
+  const QPoint origin(surface_->placement().x, surface_->placement().y);
+  const QRegion pixels = inPixels(wanted, sx, sy, origin, QRect(0, 0, surface_->width(), surface_->height()));
+  const QRect bounds = pixels.boundingRect();
+  QImage band = transparentPicture(bounds.width(), std::min(kBandRows, bounds.height()));
+  if (band.isNull()) {
+    pending_ += wanted;
+    retryLater();
+    return;
+  }
+  bool published = false;
+  for (int y = bounds.top(); y <= bounds.bottom(); y += kBandRows) {
+    const QRect rows(bounds.left(), y, bounds.width(), std::min(kBandRows, bounds.bottom() + 1 - y));
+    const QRegion part = pixels & rows;
+    if (part.isEmpty()) continue;
+    const QRect inPoints = rows.translated(origin);
+    const QRegion inView = wanted & QRectF(inPoints.x() / sx, inPoints.y() / sy, inPoints.width() / sx,
+                                           inPoints.height() / sy)
+                                        .toAlignedRect();
+    clear(band, band.rect());
+    paintParts(band, view, inView, part.translated(-rows.topLeft()), sx, sy, origin + rows.topLeft());
+    // The rows as they already were (most of a live picture drawn again) make no frame.
+    QRegion changed = part;
+    surface_->read([&](const QImage& frame, std::uint64_t) { changed = changedRows(frame, band, rows.topLeft(), part); });
+    if (!surface_->publishOver(band, rows.topLeft(), changed)) {
+      // A reader holds the frame: the rest is drawn when tried again.
+      const QRect rest(0, static_cast<int>(std::floor((y + origin.y()) / sy)), view->width(), view->height());
+      pending_ += wanted & rest;
+      handOver(published);
+      retryLater();
+      return;
+    }
+    published = published || !changed.isEmpty();
+  }
+  handOver(published);
+}
+
+void OwnWindowSurface::handOver(bool published) {
   if (!handedOver_) {
     handedOver_ = true;
     windowServer().setOwnWindowSurface(number_, surface_);
-  } else {
+  } else if (published) {
     windowServer().ownWindowSurfacePublished(number_);
   }
 }

@@ -149,8 +149,15 @@ class OwnWindowSurface : public std::enable_shared_from_this<OwnWindowSurface> {
   // buffer), clipped to `pixels`.
   void paintParts(QImage& target, QWidget* view, const QRegion& wanted, const QRegion& pixels, double sx, double sy,
                   QPoint origin);
-  // Publishes the view drawn whole into the surface's free buffer, when anything changed.
+  // Publishes what changed: the first frame drawn whole into the surface's free buffer,
+  // the next ones over the newest frame.
   void publishInPlace(QWidget* view, double sx, double sy);
+  // Draws `wanted` (view points) band by band of rows and copies each over the newest
+  // frame where it changed it; what a reader kept from it stays pending.
+  void publishInBands(QWidget* view, const QRegion& wanted, double sx, double sy);
+  // Hands the surface to the window server the first time, else tells it of a new frame
+  // when `published`.
+  void handOver(bool published);
   // Publishes what changed drawn over the newest frame (whole into a free buffer at first).
   void publishOver(QWidget* view, const QRect& placeInView, double sx, double sy);
   // A transparent picture of `size` for a frame's parts (null when it cannot be had).

@@ -82,16 +82,21 @@ std::optional<DestinationScreen::Place> DestinationScreen::space(std::uint32_t w
 }
 
 void DestinationScreen::compose(std::int64_t space, const NSScreen& screen, bool fullScreen, bool desktop,
-                                std::function<void(CGImageRef)> done, std::function<bool()> wanted) {
+                                std::function<void(CGImageRef, PackedImageRef)> done, std::function<bool()> wanted,
+                                bool packedOnly) {
   const CGRect frame = screen.frame();
   const auto screens = NSScreen::screens();
   const double primaryTop = screens.empty() ? frame.maxY() : screens.front().frame().maxY();
-  queue().async([space, frame, primaryTop, fullScreen, desktop, done = std::move(done),
-                 wanted = std::move(wanted)]() mutable {
+  queue().async([space, frame, primaryTop, fullScreen, desktop, done = std::move(done), wanted = std::move(wanted),
+                 packedOnly]() mutable {
     // A display-sized picture nobody waits for any more is not made at all.
     CGImageRef image = !wanted || wanted() ? render(space, frame, primaryTop, fullScreen, desktop) : nullptr;
-    platform::mainQueue().async([image = std::move(image), done = std::move(done)] {
-      if (done) done(image);
+    // Packed here, so the main thread never spends a frame's time on it.
+    PackedImageRef packed = image ? PackedImage::pack(*image) : nullptr;
+    // Nobody waits to see it: the display-sized pixels need not wait for a busy main thread.
+    if (packedOnly && packed) image.reset();
+    platform::mainQueue().async([image = std::move(image), packed = std::move(packed), done = std::move(done)] {
+      if (done) done(image, packed);
     });
   });
 }

@@ -51,11 +51,14 @@ class DestinationScreen final {
   /// when the window lies on no Space, its Space shows, or no screen holds it. Main thread.
   static std::optional<Place> space(std::uint32_t window);
 
-  /// Renders on `queue` and calls `done` with the picture (null on failure) on the main
-  /// queue; when its turn comes and `wanted` (when set) says no, nothing is rendered and
-  /// `done` gets null. Main thread; `wanted` is asked on the queue.
+  /// Renders on `queue` and calls `done` with the picture (null on failure) and its packed
+  /// copy on the main queue; `packedOnly` lets the picture go on the queue once packed
+  /// (`done` then gets the packed copy only). When its turn comes and `wanted` (when set)
+  /// says no, nothing is rendered and `done` gets nulls. Main thread; `wanted` is asked on
+  /// the queue.
   static void compose(std::int64_t space, const NSScreen& screen, bool fullScreen, bool desktop,
-                      std::function<void(CGImageRef)> done, std::function<bool()> wanted = {});
+                      std::function<void(CGImageRef, PackedImageRef)> done, std::function<bool()> wanted = {},
+                      bool packedOnly = false);
 
   /// The composition itself, synchronously: one pixel per point of `frame` (bottom-left
   /// screen coordinates); `primaryTop` is the first screen's top, for flipping window

@@ -212,7 +212,7 @@ void Ghost::showDesktop(std::int64_t space, const NSScreen& screen) {
     if (i != *index) setDestination(nullptr, backdrops[i]);
   }
   if (const auto cached = desktopDestinations.find(space); cached != desktopDestinations.end()) {
-    setDestination(cached->second, backdrops[*index]);
+    showKept(space, true, cached->second, screen);
   } else {
     buildDesktopDestination(space, screen);
   }
@@ -241,12 +241,13 @@ void Ghost::setWash(LayeredWindow& backdrop, const NSScreen& screen) {
   const auto space = Private::currentSpace(screen);
   const auto window = space ? Private::wallpaperWindow(*space) : std::nullopt;
   if (!window) return;
-  DestinationScreen::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), wash, number = *window] {
+  DestinationScreen::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), wash, number = *window,
+                                    points = screen.frame().size] {
     if (work.expired()) return;  // the session ended before its turn came
-    CGImageRef picture = Private::capture(number, false);
-    if (picture)
-      picture =
-          Thumbnails::downscale(picture, CGSize(picture->width() * kWashDensity, picture->height() * kWashDensity));
+    // Taken at the wash's size straight away: a display-sized picture only to be shrunk
+    // would be held beside everything a session shows.
+    CGImageRef picture =
+        Thumbnails::captureDownscaled(number, points, CGSize(points.width * kWashDensity, points.height * kWashDensity));
     platform::mainQueue().async([this, life, wash, picture = std::move(picture)] {
       // The layer lives as long as the ghost; a session that ended meanwhile keeps no wash.
       if (life.lock() && hooks_.showing()) wash->setContents(picture);
@@ -306,7 +307,7 @@ void Ghost::showDestination(std::uint32_t window) {
     if (i != *index) setDestination(nullptr, backdrops[i]);
   }
   if (const auto cached = destinations.find(place->space); cached != destinations.end()) {
-    setDestination(cached->second, backdrops[*index]);
+    showKept(place->space, false, cached->second, place->screen);
     return;
   }
   // The backdrop keeps what it showed until the picture arrives.
@@ -335,6 +336,7 @@ void Ghost::buildDesktopDestination(std::int64_t space, const NSScreen& screen) 
 }
 
 void Ghost::queueComposition(Composition composition, bool first) {
+  composition.needed = first;
   if (first) {
     waiting_.push_front(std::move(composition));
   } else {
@@ -347,7 +349,9 @@ void Ghost::bringForward(std::int64_t space, bool desktop) {
   const auto found = std::find_if(waiting_.begin(), waiting_.end(), [&](const Composition& c) {
     return c.space == space && c.desktop == desktop;
   });
-  if (found == waiting_.end() || found == waiting_.begin()) return;
+  if (found == waiting_.end()) return;
+  found->needed = true;
+  if (found == waiting_.begin()) return;
   Composition composition = std::move(*found);
   waiting_.erase(found);
   waiting_.push_front(std::move(composition));
@@ -361,29 +365,59 @@ void Ghost::composeNext() {
   waiting_.pop_front();
   composingOne_ = true;
   DestinationScreen::compose(next.space, next.screen, next.fullScreen, next.desktop,
-                             [this, life = life_.watch(), work = sessionWork_.watch(), next](CGImageRef image) {
+                             [this, life = life_.watch(), work = sessionWork_.watch(), next](CGImageRef image,
+                                                                                             PackedImageRef packed) {
                                if (!life.lock()) return;
                                composingOne_ = false;
                                // One of an ended session: its marks went with it.
-                               if (!work.expired()) composed(next, std::move(image));
+                               if (!work.expired()) composed(next, std::move(image), std::move(packed));
                                composeNext();
                              },
-                             sessionWanted());
+                             sessionWanted(), !next.needed);
 }
 
-void Ghost::composed(const Composition& composition, CGImageRef image) {
+void Ghost::composed(const Composition& composition, CGImageRef image, PackedImageRef packed) {
   const std::int64_t space = composition.space;
   (composition.desktop ? buildingDesktops : building).erase(space);
   // Nothing cached: the next request composes again.
-  if (!image || !keeping_) return;
-  keepComposed(space, composition.desktop, image);
-  if (composition.desktop) {
-    if (ghostDesktop == space) showComposed(image, composition.screen);
+  if (!packed || !keeping_) return;
+  keepComposed(space, composition.desktop, packed);
+  if (!wants(space, composition.desktop)) return;  // the unpacked pixels go now
+  if (!image) {
+    showKept(space, composition.desktop, packed, composition.screen);
     return;
   }
-  if (!ghostWindow) return;
+  unpackedFrom_ = packed;
+  unpacked_ = image;
+  showComposed(image, composition.screen);
+}
+
+bool Ghost::wants(std::int64_t space, bool desktop) const {
+  if (desktop) return ghostDesktop == space;
+  if (!ghostWindow) return false;
   const auto place = DestinationScreen::space(*ghostWindow);
-  if (place && place->space == space) showComposed(image, composition.screen);
+  return place && place->space == space;
+}
+
+void Ghost::showKept(std::int64_t space, bool desktop, const PackedImageRef& packed, const NSScreen& screen) {
+  if (unpackedFrom_.lock() == packed) {
+    if (CGImageRef shown = unpacked_.lock()) {
+      showComposed(shown, screen);
+      return;
+    }
+  }
+  // Unpacking writes a display's worth of new pages, a frame's time or more: off the main
+  // thread, while the backdrop keeps what it showed.
+  ghostQueue().async([this, life = life_.watch(), work = sessionWork_.watch(), space, desktop, packed, screen] {
+    if (work.expired()) return;
+    CGImageRef image = packed->unpack();
+    platform::mainQueue().async([this, life, work, space, desktop, packed, screen, image = std::move(image)] {
+      if (!life.lock() || work.expired() || !image || !wants(space, desktop)) return;
+      unpackedFrom_ = packed;
+      unpacked_ = image;
+      showComposed(image, screen);
+    });
+  });
 }
 
 std::function<bool()> Ghost::sessionWanted() const {
@@ -392,13 +426,15 @@ std::function<bool()> Ghost::sessionWanted() const {
 
 namespace {
 
-std::size_t bytesOf(const CGImageRef& image) {
+// Counted unpacked: what a picture would cost were it kept as it is decides, as ever,
+// which Spaces are composed ahead and how many stay.
+std::size_t bytesOf(const PackedImageRef& image) {
   return image ? static_cast<std::size_t>(image->width()) * static_cast<std::size_t>(image->height()) * 4 : 0;
 }
 
 }  // namespace
 
-void Ghost::keepComposed(std::int64_t space, bool desktop, CGImageRef image) {
+void Ghost::keepComposed(std::int64_t space, bool desktop, PackedImageRef image) {
   auto& table = desktop ? desktopDestinations : destinations;
   const auto drop = [&](const Composed& c) {
     composedBytes_ -= c.bytes;

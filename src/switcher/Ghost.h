@@ -3,8 +3,9 @@
 // capture every 0.1 s, over one backdrop per screen (the wallpaper's wash, a dark veil
 // and, for a Space not on screen, its composed picture); a selected desktop shows as its
 // Space's picture on the backdrop. Ghost and backdrops fade out and in around a
-// full-screen change. Main thread, except the captures, which run on the "ghost" and
-// "destination" queues and hand their pictures back on the main queue.
+// full-screen change. Main thread, except the captures and the unpacking of kept Space
+// pictures, which run on the "ghost" and "destination" queues and hand their pictures
+// back on the main queue.
 
 #include <cstdint>
 #include <deque>
@@ -78,9 +79,9 @@ class Ghost {
   bool isCapturing() const { return ghostCapturing; }
   /// One per screen, made when first needed.
   const std::vector<LayeredWindow>& backdropWindows() const { return backdrops; }
-  /// Composed pictures by Space: of its windows, of its desktop.
-  const std::map<std::int64_t, CGImageRef>& destinationPictures() const { return destinations; }
-  const std::map<std::int64_t, CGImageRef>& desktopPictures() const { return desktopDestinations; }
+  /// Composed pictures by Space, packed: of its windows, of its desktop.
+  const std::map<std::int64_t, PackedImageRef>& destinationPictures() const { return destinations; }
+  const std::map<std::int64_t, PackedImageRef>& desktopPictures() const { return desktopDestinations; }
   /// The Spaces whose pictures are being composed.
   const std::set<std::int64_t>& composing() const { return building; }
   const std::set<std::int64_t>& composingDesktops() const { return buildingDesktops; }
@@ -102,6 +103,8 @@ class Ghost {
     NSScreen screen;
     bool fullScreen = false;
     bool desktop = false;
+    /// Whether the selection waits for it: made ahead, it is handed back packed only.
+    bool needed = false;
   };
   /// Composes a Space's window picture once at a time (`first`: before those waiting, as
   /// the selection needs it now); shows it if it still fits.
@@ -114,15 +117,20 @@ class Ghost {
   void bringForward(std::int64_t space, bool desktop);
   /// Starts the first waiting composition unless one is under way.
   void composeNext();
-  /// Keeps a composed picture and shows it where it still fits.
-  void composed(const Composition& composition, CGImageRef image);
+  /// Keeps a composed picture (packed) and shows it where it still fits.
+  void composed(const Composition& composition, CGImageRef image, PackedImageRef packed);
+  /// Shows a kept picture of `space` on `screen`'s backdrop: the pixels it still shows, or
+  /// unpacked on the "ghost" queue and shown if the selection still wants them.
+  void showKept(std::int64_t space, bool desktop, const PackedImageRef& packed, const NSScreen& screen);
+  /// Whether the selection shows `space` (its desktop when `desktop`) on a backdrop.
+  bool wants(std::int64_t space, bool desktop) const;
   /// Puts a composed picture on the backdrop of `screen`.
   void showComposed(const CGImageRef& image, const NSScreen& screen);
   /// The serial "ghost" queue (user-interactive).
   static platform::Executor& ghostQueue();
   /// Keeps a composed picture of `space` (a desktop's when `desktop`), letting the longest
   /// kept go while the pictures are past their budget.
-  void keepComposed(std::int64_t space, bool desktop, CGImageRef image);
+  void keepComposed(std::int64_t space, bool desktop, PackedImageRef image);
   /// Forgets every composed picture.
   void forgetComposed();
   /// Whether the session that asks now still runs: false once it ended.
@@ -136,7 +144,11 @@ class Ghost {
   std::optional<std::int64_t> ghostDesktop;
   bool ghostCapturing = false;
   platform::Timer ghostTimer;
-  std::map<std::int64_t, CGImageRef> destinations, desktopDestinations;
+  // Packed: a display-sized picture kept for a Space nobody selected holds a fraction of
+  // its pixels' bytes. The one shown is unpacked, and held by its backdrop only.
+  std::map<std::int64_t, PackedImageRef> destinations, desktopDestinations;
+  std::weak_ptr<const PackedImage> unpackedFrom_;
+  std::weak_ptr<const CGImage> unpacked_;
   std::set<std::int64_t> building, buildingDesktops;
   /// The compositions waiting their turn, and whether one is under way (at most one is).
   std::deque<Composition> waiting_;
@@ -147,17 +159,17 @@ class Ghost {
   struct Composed {
     bool desktop = false;
     std::int64_t space = 0;
-    const CGImage* picture = nullptr;
+    const PackedImage* picture = nullptr;
     std::size_t bytes = 0;
   };
   std::vector<Composed> composedOrder_;
   std::size_t composedBytes_ = 0;
 
  public:
-  /// Bytes of composed pictures a session keeps at most, and composes ahead: about one the
-  /// size of each display of a desk of two (a desk of many Spaces would otherwise hold one
-  /// for every Space, most never shown). A picture let go, or never composed ahead, is
-  /// composed when its Space is selected.
+  /// Bytes of composed pictures (counted unpacked) a session keeps at most, and composes
+  /// ahead: about one the size of each display of a desk of two (a desk of many Spaces
+  /// would otherwise hold one for every Space, most never shown). A picture let go, or
+  /// never composed ahead, is composed when its Space is selected.
   static constexpr std::size_t composedBudget = 24u << 20;
   AlphaFader fader_;
   /// Work handed to the queues holds this weakly: it does nothing once the ghost is gone.

@@ -5,6 +5,7 @@
 #include "switcher/SessionPictures.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -246,21 +247,24 @@ void SessionPictures::applyArrivedPictures() {
 
 void SessionPictures::refreshWallpapers() {
   std::set<std::int64_t> spaces;
+  std::map<std::int64_t, CGSize> sizes;  // a wallpaper covers its display
   for (const DisplayGroup& d : model_.workspace().displays) {
     for (const SpaceGroup& group : d.spaces) {
       for (const Cluster& c : group.clusters) {
-        if ((c.isDesktop() || c.screen) && !c.fullScreen) spaces.insert(c.space);
+        if ((c.isDesktop() || c.screen) && !c.fullScreen) {
+          spaces.insert(c.space);
+          sizes[c.space] = d.screen.frame().size;
+        }
       }
     }
   }
   if (spaces.empty() || !CGPreflightScreenCaptureAccess()) return;
-  Thumbnails::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), spaces,
+  Thumbnails::queue().async([this, life = life_.watch(), work = sessionWork_.watch(), spaces, sizes,
                              held = model_.wallpapers()] {
     for (const auto& [space, window] : Private::wallpaperWindows(spaces)) {
       if (work.expired()) return;
-      const CGImageRef captured = Private::capture(window, false);
-      if (!captured) continue;
-      CGImageRef picture = Thumbnails::downscale(captured);
+      const auto size = sizes.find(space);
+      CGImageRef picture = size == sizes.end() ? nullptr : Thumbnails::captureDownscaled(window, size->second);
       if (!picture) continue;
       if (const auto kept = held.find(space); kept != held.end())
         picture = Thumbnails::heldIfSame(kept->second, picture);

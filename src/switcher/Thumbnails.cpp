@@ -57,6 +57,12 @@ double coveringScale(double width, double height, std::optional<CGSize> size) {
   return scale;
 }
 
+/// A side of `v` pixels scaled by `scale`: covering a size rounds up, so the picture never
+/// falls short of it by a pixel; else truncated.
+std::size_t scaledSide(double v, double scale, bool covering) {
+  return static_cast<std::size_t>(covering ? std::ceil(v * scale - 1e-6) : v * scale);
+}
+
 /// The hardware capture of one window, scaled down; null when it is missed.
 CGImageRef captureOne(std::uint32_t window, std::optional<CGSize> size) {
   const std::optional<CGSConnectionID> connection = UnpublishedFunctions::connection();
@@ -167,11 +173,23 @@ CGImageRef Thumbnails::downscale(const CGImageRef& image, CGSize size) {
   return scaled(image, scale, true);
 }
 
+CGImageRef Thumbnails::captureDownscaled(std::uint32_t window, CGSize points, std::optional<CGSize> size) {
+  const double width = points.width, height = points.height;
+  if (!(width > 0 && height > 0)) return nullptr;
+  const double scale = std::min(1.0, size ? coveringScale(width, height, covering(*size))
+                                          : std::min(1.0, maxPixels / std::max(width, height)));
+  SCStreamConfiguration configuration;
+  configuration.width = static_cast<int>(scaledSide(width, scale, size.has_value()));
+  configuration.height = static_cast<int>(scaledSide(height, scale, size.has_value()));
+  configuration.showsCursor = false;
+  SCContentFilter filter;
+  filter.desktopIndependentWindow = SCWindow{.windowID = window, .frame = CGRect(0, 0, width, height)};
+  return SCScreenshotManager::captureImageNow(filter, configuration);
+}
+
 CGImageRef Thumbnails::scaled(const CGImageRef& image, double scale, bool covering) {
   const double width = image->width(), height = image->height();
-  // Covering a size rounds up, so the picture never falls short of it by a pixel.
-  const auto side = [&](double v) { return static_cast<std::size_t>(covering ? std::ceil(v * scale - 1e-6) : v * scale); };
-  const std::size_t newWidth = side(width), newHeight = side(height);
+  const std::size_t newWidth = scaledSide(width, scale, covering), newHeight = scaledSide(height, scale, covering);
   CGColorSpaceRef space = CGColorSpaceCreateWithName(kCGColorSpaceSRGB);
   if (!space) return nullptr;
   CGContextRef context =

@@ -84,6 +84,10 @@ class Thumbnails final {
   /// The picture scaled down (never up) to the least size that covers `size` with its
   /// proportions kept, and to `maxPixels` at most. Any thread.
   static CGImageRef downscale(const CGImageRef& image, CGSize size);
+  /// What `downscale` (with `size`, else to fit `maxPixels`) gives of the reduced capture of
+  /// `window`, a picture of `points`, taken straight at that size: never a larger picture
+  /// first, only to be shrunk. Null when the capture fails. Any thread.
+  static CGImageRef captureDownscaled(std::uint32_t window, CGSize points, std::optional<CGSize> size = std::nullopt);
 
   /// The fallback: asks the capture framework for its windows (off-screen ones too) and
   /// takes each of `ids` it lists at most 720 points on the longer side, scaled down to

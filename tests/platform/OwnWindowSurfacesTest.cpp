@@ -3,6 +3,7 @@
 // whenever there is nothing to draw; a view that reports its own changes is drawn once for each.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QBackingStore>
@@ -12,7 +13,9 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -267,6 +270,60 @@ TEST_F(OwnWindowPictures, AOneShotWindowKeepsNoPictureBesideItsSurface) {
   content.left = QColor(0, 0, 255);
   content.update();
   EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), kBlue) << "drawn again whole";
+}
+
+// A one-shot window drawn again whole goes on showing its newest frame while the next one
+// is drawn over it a band of rows at a time: it never holds a second frame's pages.
+TEST_F(OwnWindowPictures, AOneShotWindowDrawnAgainHoldsOneFrame) {
+  struct Measured : TwoHalves {
+    std::function<void()> painted;
+    void paintEvent(QPaintEvent* event) override {
+      TwoHalves::paintEvent(event);
+      if (painted) painted();
+    }
+  } content;
+  content.resize(400, 300);
+  auto w = std::make_unique<NSWindow>(CGRect(100, 300, 400, 300), NSWindowStyleMaskBorderless,
+                                      NSBackingStoreType::buffered, false);
+  w->setOneShot(true);
+  w->setContentView(&content);
+  w->orderFront(nullptr);
+  const auto surface = server.ownWindowSurface(static_cast<std::uint32_t>(w->windowNumber()));
+  ASSERT_TRUE(surface);
+  const long long frame = 4LL * surface->width() * surface->height();
+  long long largest = 0;
+  content.painted = [&] {
+    struct stat s {};
+    ::fstat(surface->descriptor(), &s);
+    largest = std::max(largest, static_cast<long long>(s.st_blocks) * 512);
+  };
+  for (const QColor& left : {QColor(0, 0, 255), QColor(0, 255, 0)}) {
+    content.left = left;
+    content.update();
+    EXPECT_EQ(rgb(capture(*w, 400, 300), 20, 80), left.rgb() & 0xFFFFFF);
+  }
+  EXPECT_EQ(rgb(capture(*w, 400, 300), 380, 280), kBlue);
+  EXPECT_LT(largest, frame * 3 / 2) << "one frame's pages, not two";
+}
+
+// A window that keeps its drawing (a panel) copies each changed part from it over its
+// newest frame: its surface holds one frame's pages, however often it changes.
+TEST_F(OwnWindowPictures, AWindowDrawnInPartsHoldsOneFrameBesideItsDrawing) {
+  TwoHalves content;
+  auto w = clearWindow(content, CGRect(100, 300, 200, 100));
+  settle();
+  const auto surface = server.ownWindowSurface(static_cast<std::uint32_t>(w->windowNumber()));
+  ASSERT_TRUE(surface);
+  for (const QColor& left : {QColor(0, 0, 255), QColor(0, 255, 0), QColor(9, 9, 9)}) {
+    content.left = left;
+    content.update(0, 0, 100, 100);
+    settle();
+    EXPECT_EQ(rgb(capture(*w, 200, 100), 20, 80), left.rgb() & 0xFFFFFF);
+    struct stat s {};
+    ::fstat(surface->descriptor(), &s);
+    EXPECT_LT(s.st_blocks * 512, 4LL * surface->width() * surface->height() * 3 / 2) << "one frame's pages, not two";
+  }
+  EXPECT_EQ(rgb(capture(*w, 200, 100), 180, 80), kBlue);
 }
 
 // A titled window changes in parts while it is open: they are drawn straight over its

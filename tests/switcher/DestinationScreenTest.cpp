@@ -212,9 +212,11 @@ TEST_F(DestinationScreenTest, ComposingRunsOnItsQueueAndAnswersOnTheMainQueue) {
   const auto screens = NSScreen::screens();
   ASSERT_EQ(screens.size(), 2u);
   std::vector<CGImageRef> delivered;
+  PackedImageRef packed;
   bool onMain = false;
-  DestinationScreen::compose(22, screens[1], false, false, [&](CGImageRef image) {
+  DestinationScreen::compose(22, screens[1], false, false, [&](CGImageRef image, PackedImageRef copy) {
     delivered.push_back(image);
+    packed = std::move(copy);
     onMain = platform::mainQueue().isCurrent();
   });
   EXPECT_TRUE(delivered.empty());
@@ -226,6 +228,12 @@ TEST_F(DestinationScreenTest, ComposingRunsOnItsQueueAndAnswersOnTheMainQueue) {
   ASSERT_TRUE(delivered[0]);
   EXPECT_EQ(delivered[0]->width(), 1440);
   expectPixel(delivered[0], 100, 300, scaled(0xFF0000, 0.85 * 0.55));
+  // The packed copy holds a fraction of the pixels' bytes and gives them back exactly.
+  ASSERT_TRUE(packed);
+  EXPECT_LT(packed->bytes(), std::size_t{1440} * 900 * 4 / 8);
+  const CGImageRef unpacked = packed->unpack();
+  ASSERT_TRUE(unpacked);
+  EXPECT_TRUE(unpacked->samePixels(*delivered[0]));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include "DisplayPanelsStage.h"
 #include "SwitcherPeer.h"
+#include "switcher/DestinationScreen.h"
+#include "workspace/Private.h"
 
 namespace trelliq::panels {
 namespace {
@@ -108,6 +110,24 @@ TEST_F(GhostTest, AnotherWindowStartsFromItsThumbnailAndALateCaptureIsDropped) {
   EXPECT_EQ(ghostPicture(), live);
 }
 
+// The wallpapers of the Spaces showing, for the backdrops' washes and the desktop tiles,
+// are taken at the size they are kept at, never at the display's first.
+TEST_F(GhostTest, WallpapersAreTakenAtTheSizeTheyAreKept) {
+  openOnDraft();
+  scene.clock.advance(0.5);
+  ASSERT_TRUE(switcher->ghost().backdropWindows().at(1).layers.front()->contents()) << "washed";
+  ASSERT_TRUE(switcher->model().wallpapers().count(2)) << "the desktop tiles' wallpapers";
+  for (const std::int64_t space : {1, 2}) {
+    const auto wallpaper = Private::wallpaperWindow(space);
+    ASSERT_TRUE(wallpaper);
+    for (const sim::PrivateCall& call : scene.windowServer.privateCalls("SLSHWCaptureWindowList")) {
+      const platform::PlistArray* asked = call.arguments.size() > 1 ? call.arguments[1].asArray() : nullptr;
+      EXPECT_FALSE(asked && !asked->empty() && asked->front().asInteger() == std::int64_t{*wallpaper})
+          << "Space " << space << "'s wallpaper captured whole";
+    }
+  }
+}
+
 TEST_F(GhostTest, BackdropsCoverEveryScreenWithWashAndVeil) {
   openOnDraft();
   scene.clock.advance(0.01);
@@ -141,7 +161,7 @@ TEST_F(GhostTest, AWindowOnAnotherSpaceShowsThatSpaceOnItsScreensBackdrop) {
   EXPECT_EQ(switcher->ghost().shownWindow(), kReleaseNotes);
   EXPECT_TRUE(destination(0).isHidden());
   EXPECT_FALSE(destination(1).isHidden());
-  EXPECT_EQ(destination(1).contents(), switcher->ghost().destinationPictures().at(7));
+  EXPECT_TRUE(destination(1).contents()->samePixels(*switcher->ghost().destinationPictures().at(7)->unpack()));
 
   select(tileOf(kQuillPID, 0, 1), 0);
   EXPECT_TRUE(destination(1).isHidden());
@@ -155,6 +175,21 @@ TEST_F(GhostTest, AWindowOnAnotherSpaceShowsThatSpaceOnItsScreensBackdrop) {
   EXPECT_TRUE(destination(1).isHidden());
   select(tileOf(kLumenPID, 1, 7), 1);
   EXPECT_FALSE(destination(1).isHidden()) << "from the cache at once";
+}
+
+// A Space composed ahead is kept packed until selected; shown, its pixels are those of a
+// composition made afresh.
+TEST_F(GhostTest, ASpaceComposedAheadIsKeptPackedAndShowsItsVeryPixels) {
+  openOnDraft();
+  scene.clock.advance(0.01);
+  ASSERT_TRUE(switcher->ghost().destinationPictures().count(7));
+  const PackedImageRef kept = switcher->ghost().destinationPictures().at(7);
+  EXPECT_LT(kept->bytes(), static_cast<std::size_t>(kept->width()) * kept->height() * 4 / 4);
+  select(tileOf(kLumenPID, 1, 7), 1);
+  const auto screens = NSScreen::screens();
+  const CGImageRef fresh = DestinationScreen::render(7, screens.at(1).frame(), screens[0].frame().maxY(), false, false);
+  ASSERT_TRUE(destination(1).contents() && fresh);
+  EXPECT_TRUE(destination(1).contents()->samePixels(*fresh));
 }
 
 TEST_F(GhostTest, DesktopsShowThroughOrOnTheirBackdrop) {
@@ -171,7 +206,7 @@ TEST_F(GhostTest, DesktopsShowThroughOrOnTheirBackdrop) {
   ASSERT_TRUE(switcher->ghost().desktopPictures().count(4));
   EXPECT_TRUE(switcher->ghost().backdropWindows()[0].window->isVisible());
   EXPECT_FALSE(destination(0).isHidden());
-  EXPECT_EQ(destination(0).contents(), switcher->ghost().desktopPictures().at(4));
+  EXPECT_TRUE(destination(0).contents()->samePixels(*switcher->ghost().desktopPictures().at(4)->unpack()));
   EXPECT_TRUE(destination(1).isHidden());
 
   const int captures = fullCapturesOf(kDraft);
