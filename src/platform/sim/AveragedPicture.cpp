@@ -36,7 +36,9 @@ void sourceEdges(std::vector<int>& at, int from, int count, double origin, doubl
 inline std::uint32_t blueRed(QRgb p) { return p & 0x00FF00FFu; }
 inline std::uint32_t greenAlpha(QRgb p) { return (p >> 8) & 0x00FF00FFu; }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// The choice between the two is made by the loader before any thread sanitizer is ready, so
+// a sanitized build runs the plain one.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define TRELLIQ_WIDE_TOO __attribute__((target_clones("avx2", "default")))
 #else
 #define TRELLIQ_WIDE_TOO
