@@ -1,6 +1,7 @@
 #include "platform/Image.h"
 
 #include <lz4.h>
+#include <sys/mman.h>
 
 #include <QBuffer>
 #include <QByteArray>
@@ -9,7 +10,19 @@
 CGImage::CGImage(const QImage& image)
     : image_(std::make_unique<QImage>(image)), width_(image.width()), height_(image.height()) {}
 
+CGImage::CGImage(const QImage& image, const void* shared, std::size_t bytes) : CGImage(image) {
+  shared_ = shared;
+  sharedBytes_ = bytes;
+}
+
 CGImage::~CGImage() = default;
+
+void CGImage::releaseReadPages() const {
+  if (!shared_ || sharedBytes_ == 0) return;
+  // A shared mapping's pages are only let go from this process's tables: the memory
+  // behind them, and so the pixels, stay as they are.
+  ::madvise(const_cast<void*>(shared_), sharedBytes_, MADV_DONTNEED);
+}
 
 std::uint32_t CGImage::pixel(int x, int y) const {
   if (!image_->valid(x, y)) return 0;

@@ -14,6 +14,9 @@ class QImage;
 class CGImage {
  public:
   explicit CGImage(const QImage& image);
+  /// A picture whose pixels are `image`'s, read from `bytes` of memory mapped from a file
+  /// shared with another process (nothing in this program writes them).
+  CGImage(const QImage& image, const void* shared, std::size_t bytes);
   ~CGImage();
   CGImage(const CGImage&) = delete;
   CGImage& operator=(const CGImage&) = delete;
@@ -29,6 +32,11 @@ class CGImage {
   /// JPEG bytes at the encoder's default quality, or nothing when encoding fails.
   std::optional<std::vector<std::uint8_t>> jpegData() const;
   const QImage& qimage() const;
+  /// Gives back to the system the pages of a shared picture this program touched in
+  /// reading it: they stay in the shared memory, and come back unchanged when it is read
+  /// again. A picture drawn once into a window need not be held twice. Nothing for other
+  /// pictures. Any thread.
+  void releaseReadPages() const;
 
   /// A new picture without pixels (0 by 0): the stand-in for something that has no picture.
   static std::shared_ptr<const CGImage> empty();
@@ -38,6 +46,8 @@ class CGImage {
   // Kept beside the pixels: the panels and the picture budget ask every held picture's
   // size many times a frame, and reaching into each picture missed the cache each time.
   int width_ = 0, height_ = 0;
+  const void* shared_ = nullptr;
+  std::size_t sharedBytes_ = 0;
 };
 
 using CGImageRef = std::shared_ptr<const CGImage>;

@@ -576,10 +576,22 @@ void OwnWindowSurface::publishInPlace(QWidget* view, double sx, double sy) {
     QPainter painter(&buffer);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.scale(sx, sy);
     const QWidget::RenderFlags flags =
         opaque_ ? QWidget::DrawWindowBackground | QWidget::DrawChildren : QWidget::RenderFlags(QWidget::DrawChildren);
-    view->render(&painter, QPoint(), QRegion(view->rect()), flags);
+    // A band of rows at a time, each clipped to its very pixels: a picture shown from
+    // memory shared with the window server gives back what a band read once it is drawn,
+    // so the window's pixels and a whole second copy of them are never held together.
+    for (int y = 0; y < buffer.height(); y += kBandRows) {
+      const QRect rows(0, y, buffer.width(), std::min(kBandRows, buffer.height() - y));
+      const QRect inView =
+          QRectF(0, y / sy, view->width(), rows.height() / sy).toAlignedRect() & view->rect();
+      if (inView.isEmpty()) continue;
+      painter.save();
+      painter.setClipRect(rows);
+      painter.scale(sx, sy);
+      view->render(&painter, inView.topLeft(), QRegion(inView), flags);
+      painter.restore();
+    }
   });
   if (!drawn) {
     whole_ = true;

@@ -42,6 +42,23 @@ bool inMemoryNamed(const void* address, const std::string& name) {
   return false;
 }
 
+/// This process's resident kilobytes of the mapping holding `address`; -1 when none does.
+long residentKilobytes(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    unsigned long from = 0, to = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &from, &to) == 2 && line.find(':') > line.find(' ')) {
+      inside = at >= from && at < to;
+      continue;
+    }
+    long kilobytes = 0;
+    if (inside && std::sscanf(line.c_str(), "Rss: %ld kB", &kilobytes) == 1) return kilobytes;
+  }
+  return -1;
+}
+
 std::vector<std::uint8_t> header(std::uint32_t length, std::uint16_t version, std::uint8_t reserved = 0) {
   return {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
           static_cast<std::uint8_t>(length >> 8),  static_cast<std::uint8_t>(length),
@@ -255,4 +272,26 @@ TEST(WireTest, ACapturedPictureTravelsInSealedMemoryAndIsReadWhereItLies) {
   ASSERT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
   const host::wire::Descriptor writable(fd);
   EXPECT_THROW(host::wire::pictureFrom(body, &writable), host::wire::BadValue);
+}
+
+// A capture drawn once into a window need not stay in the program's memory: its pages go
+// back, and its pixels are still there when read again.
+TEST(WireTest, ASharedPictureGivesBackThePagesItsReadingTook) {
+  QImage drawn(256, 256, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < drawn.height(); ++y)
+    for (int x = 0; x < drawn.width(); ++x) drawn.setPixel(x, y, 0xff000000u | static_cast<unsigned>(x * 256 + y));
+  std::shared_ptr<host::wire::Descriptor> memory;
+  const auto body = host::wire::pictureInMemory(std::make_shared<const CGImage>(drawn), memory);
+  const CGImageRef picture = host::wire::pictureFrom(body, memory.get());
+  ASSERT_TRUE(picture);
+  const void* bits = picture->qimage().constBits();
+  EXPECT_TRUE(picture->samePixels(CGImage(drawn)));
+  EXPECT_GE(residentKilobytes(bits), 200) << "read, its pages are this program's";
+  picture->releaseReadPages();
+  EXPECT_EQ(residentKilobytes(bits), 0);
+  EXPECT_TRUE(picture->samePixels(CGImage(drawn))) << "the pixels stay in the shared memory";
+
+  CGImage ownPixels(drawn);
+  ownPixels.releaseReadPages();  // a picture of this program's own keeps its pixels
+  EXPECT_TRUE(ownPixels.samePixels(CGImage(drawn)));
 }

@@ -191,7 +191,7 @@ CGImageRef pictureFrom(const nlohmann::json& body, const Descriptor* memory) {
   const QImage image(static_cast<const uchar*>(mapped), w, h, static_cast<qsizetype>(w) * 4,
                      opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied, &unmapPicture,
                      new std::pair<void*, std::size_t>(mapped, bytes));
-  return std::make_shared<const CGImage>(image);
+  return std::make_shared<const CGImage>(image, mapped, bytes);
 }
 
 void takePixelsFromMemory(nlohmann::json& body, const Descriptor* descriptor) {

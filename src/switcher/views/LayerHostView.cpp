@@ -179,6 +179,9 @@ void LayerHostView::paintEvent(QPaintEvent*) {
         painter.drawImage(target, image->qimage());
         painter.restore();
       }
+      // A window's picture, drawn, is in the window's own pixels: a capture shared with the
+      // window server need not stay in this program's memory as well.
+      image->releaseReadPages();
     }
     if (const Layer::Symbol& symbol = layer->symbol(); !symbol.name.empty()) {
       const QPainterPath glyph = symbolPath(symbol.name, rect, symbol.size, symbol.weight);
