@@ -185,6 +185,13 @@ TEST_F(GhostTest, ASpaceComposedAheadIsKeptPackedAndShowsItsVeryPixels) {
   ASSERT_TRUE(switcher->ghost().destinationPictures().count(7));
   const PackedImageRef kept = switcher->ghost().destinationPictures().at(7);
   EXPECT_LT(kept->bytes(), static_cast<std::size_t>(kept->width()) * kept->height() * 4 / 4);
+  // Unpacked after the selection moved on, it shows nowhere.
+  switcher->model().select(TileID::cluster(tileOf(kLumenPID, 1, 7)), 1);
+  scene.clock.advanceExcept("ghost", 0.001);
+  switcher->model().select(TileID::cluster(tileOf(kQuillPID, 0, 1)), 0);
+  scene.clock.advanceExcept("ghost", 0.001);
+  scene.clock.advance(0.5);
+  EXPECT_TRUE(destination(1).isHidden());
   select(tileOf(kLumenPID, 1, 7), 1);
   const auto screens = NSScreen::screens();
   const CGImageRef fresh = DestinationScreen::render(7, screens.at(1).frame(), screens[0].frame().maxY(), false, false);
